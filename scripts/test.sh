@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Velmora twice (plain, and with AddressSanitizer
+# and UndefinedBehaviorSanitizer) and runs every test in both builds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" --parallel "$jobs"
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+build build-plain -DVELMORA_SANITIZE=OFF
+build build-sanitize -DVELMORA_SANITIZE=ON -DVELMORA_BENCHMARKS=OFF
+
+echo "== Tests, plain build"
+bash scripts/with-test-session.sh ctest --test-dir build-plain --output-on-failure --parallel "$jobs"
+echo "== Tests, sanitizer build"
+bash scripts/with-test-session.sh ctest --test-dir build-sanitize --output-on-failure --parallel "$jobs"

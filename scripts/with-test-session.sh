@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Runs a command the way the tests expect their world: a temporary HOME and
+# XDG folders, no display, the offscreen Qt platform, and a private D-Bus
+# session bus with its own unlocked gnome-keyring, so no test can touch the
+# user's real home, keyring or session.
+set -euo pipefail
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-session-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+mkdir -p "$scratch/home/.local/share" "$scratch/home/.config" "$scratch/home/.cache" "$scratch/runtime"
+chmod 700 "$scratch/runtime"
+
+export HOME="$scratch/home"
+export XDG_DATA_HOME="$HOME/.local/share"
+export XDG_CONFIG_HOME="$HOME/.config"
+export XDG_CACHE_HOME="$HOME/.cache"
+export XDG_RUNTIME_DIR="$scratch/runtime"
+export QT_QPA_PLATFORM=offscreen
+unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+
+# Inside the private bus: start the keyring daemon unlocked with a throwaway
+# password (it reads it from stdin), then run the command.
+exec dbus-run-session -- bash -c '
+  printf "velmora-test-password" | gnome-keyring-daemon --daemonize --unlock --components=secrets >/dev/null
+  exec "$@"' velmora-session "$@"

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+// The data folder: $XDG_DATA_HOME (or ~/.local/share), then "com.tolvenix.Velmora".
+// Created with mode 0700 when missing; a failure to create it is ignored, and
+// a later save into it reports the file system's error instead.
+QString applicationSupportDirectory();

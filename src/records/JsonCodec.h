@@ -1,0 +1,46 @@
+#pragma once
+
+#include "records/Json.h"
+
+#include <QList>
+
+// How a stored value type maps to JSON. A record provides
+//   static T fromJson(const json::Value &);        throws json::DecodeError
+//   json::Value toJson(json::Allocator &) const;
+// and lists of records come for free.
+template <typename T>
+struct JsonCodec {
+    static T decode(const json::Value &value) { return T::fromJson(value); }
+    static json::Value encode(const T &value, json::Allocator &allocator) { return value.toJson(allocator); }
+};
+
+template <typename T>
+struct JsonCodec<QList<T>> {
+    static QList<T> decode(const json::Value &value)
+    {
+        return json::readList(value, QStringLiteral("the list"),
+                              [](const json::Value &element) { return JsonCodec<T>::decode(element); });
+    }
+    static json::Value encode(const QList<T> &values, json::Allocator &allocator)
+    {
+        return json::makeList(values, allocator, [](const T &element, json::Allocator &a) {
+            return JsonCodec<T>::encode(element, a);
+        });
+    }
+};
+
+// Encodes a value as the pretty-printed, key-sorted text every data file uses.
+template <typename T>
+QByteArray encodePrettyJson(const T &value)
+{
+    json::Document document;
+    const json::Value encoded = JsonCodec<T>::encode(value, document.GetAllocator());
+    return json::serializePretty(encoded);
+}
+
+template <typename T>
+T decodeJson(QByteArray bytes)
+{
+    const json::ParsedDocument parsed = json::parse(std::move(bytes));
+    return JsonCodec<T>::decode(parsed.root());
+}
