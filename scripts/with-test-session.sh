@@ -38,4 +38,7 @@ exec dbus-run-session -- bash -c '
     echo "with-test-session: the test keyring did not come up unlocked" >&2
     exit 1
   fi
+  # Tests that use the keyring run only when they see this mark, so a plain
+  # ctest outside this script never writes into the real keyring.
+  export VELMORA_PRIVATE_TEST_KEYRING=1
   exec "$@"' velmora-session "$@"
