@@ -32,32 +32,6 @@ TEST(SecretServiceClient, BinaryItemsKeepEveryByte)
     EXPECT_EQ(read->view(), QByteArrayView(bytes));
 }
 
-TEST(SecretServiceClient, StoreReplacesTheItemOfTheSameAccount)
-{
-    REQUIRE_PRIVATE_KEYRING();
-    const KeyringTestLock lock;
-    const SecretServiceClient keyring = appKeyring();
-    keyring.store(QStringLiteral("one"), "first", SecretServiceClient::Content::text, QStringLiteral("test"));
-    keyring.store(QStringLiteral("one"), "second", SecretServiceClient::Content::text, QStringLiteral("test"));
-
-    EXPECT_EQ(keyring.accounts(), QStringList{QStringLiteral("one")});
-    EXPECT_EQ(keyring.lookup(QStringLiteral("one"))->view(), QByteArrayView("second"));
-}
-
-TEST(SecretServiceClient, MissingItemsAreNoneAndClearingThemSucceeds)
-{
-    REQUIRE_PRIVATE_KEYRING();
-    const KeyringTestLock lock;
-    const SecretServiceClient keyring = appKeyring();
-    EXPECT_FALSE(keyring.lookup(QStringLiteral("absent")).has_value());
-    EXPECT_NO_THROW(keyring.clear(QStringLiteral("absent")));
-
-    keyring.store(QStringLiteral("present"), "x", SecretServiceClient::Content::text, QStringLiteral("test"));
-    keyring.clear(QStringLiteral("present"));
-    EXPECT_FALSE(keyring.lookup(QStringLiteral("present")).has_value());
-    EXPECT_TRUE(keyring.accounts().isEmpty());
-}
-
 TEST(SecretServiceClient, AccountsAreThoseOfTheClientsServiceOnly)
 {
     REQUIRE_PRIVATE_KEYRING();
