@@ -1,0 +1,279 @@
+#include "profiles/EnvironmentProfilesManager.h"
+
+#include "records/Json.h"
+#include "records/ProtectedProfilesError.h"
+
+#include <QCollator>
+#include <QCoroFuture>
+#include <QDateTime>
+#include <QLocale>
+#include <QPointer>
+
+#include <algorithm>
+
+namespace {
+
+ProtectedProfilesError lockedError()
+{
+    return ProtectedProfilesError(ProtectedProfilesError::Case::locked);
+}
+
+} // namespace
+
+EnvironmentProfilesManager::EnvironmentProfilesManager(EnvironmentProfilesRepository &repository,
+                                                       ProtectedProfilesLockManager *lockManager, QObject *parent)
+    : QObject(parent),
+      m_repository(repository),
+      m_lockManager(lockManager ? lockManager : new ProtectedProfilesLockManager(nullptr, nullptr, nullptr, this))
+{
+    connect(m_lockManager, &ProtectedProfilesLockManager::lockApplied, this,
+            &EnvironmentProfilesManager::handleProtectedProfilesLocked);
+}
+
+void EnvironmentProfilesManager::sortByName(QList<EnvironmentProfile> &profiles)
+{
+    QCollator collator{QLocale()};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(profiles.begin(), profiles.end(),
+                     [&collator](const EnvironmentProfile &a, const EnvironmentProfile &b) {
+                         return collator.compare(a.name, b.name) < 0;
+                     });
+}
+
+void EnvironmentProfilesManager::applyLoadResult(QList<EnvironmentProfile> profiles, QSet<QUuid> lockedIDs,
+                                                 const std::optional<KeychainError> &keychainError)
+{
+    sortByName(profiles);
+    setProfiles(std::move(profiles));
+    setLockedProfileIDs(std::move(lockedIDs));
+    setKeychainAccessGuidance(keychainError ? std::optional<QString>(keychainError->fullMessage()) : std::nullopt);
+}
+
+void EnvironmentProfilesManager::applyLoadResult(const EnvironmentProfilesRepository::LoadResult &result)
+{
+    applyLoadResult(result.profiles, result.lockedProfileIDs, result.keychainError);
+}
+
+std::optional<EnvironmentProfile> EnvironmentProfilesManager::profile(const std::optional<QUuid> &id) const
+{
+    if (!id)
+        return std::nullopt;
+    for (const EnvironmentProfile &candidate : m_profiles) {
+        if (candidate.id == *id)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+QCoro::Task<> EnvironmentProfilesManager::saveProfile(EnvironmentProfile profile)
+{
+    QPointer<EnvironmentProfilesManager> self = this;
+    // Stored dates carry whole seconds; stamping so keeps memory equal to the file.
+    profile.updatedAt = json::truncatedToSeconds(QDateTime::currentDateTimeUtc());
+
+    const std::optional<EnvironmentProfile> previous = this->profile(profile.id);
+    std::optional<ProtectedUnlockReason> reason;
+    if (previous && previous->isProtected) {
+        reason = profile.isProtected ? ProtectedUnlockReason::editProfile(profile.name)
+                                     : ProtectedUnlockReason::disableProtection();
+    } else if (profile.isProtected) {
+        reason = ProtectedUnlockReason::enableProtection();
+    }
+
+    std::optional<ProtectedPayloadCrypto> key;
+    if (reason) {
+        key = co_await m_lockManager->unlock(*reason);
+        if (!self)
+            co_return;
+    }
+    const quint64 lockGeneration = m_lockGeneration;
+
+    try {
+        co_await m_repository.saveProfile(profile, key);
+    } catch (const KeychainError &error) {
+        if (self)
+            reportKeychainFailure(error);
+        throw;
+    }
+    if (!self)
+        co_return;
+
+    const EnvironmentProfilesRepository::LoadResult reloaded = co_await m_repository.loadProfiles();
+    if (!self)
+        co_return;
+    applyLoadResult(reloaded);
+
+    // The reload lists a protected profile as locked; the variables just saved
+    // are the readable ones, unless a lock came meanwhile and must be honoured.
+    if (profile.isProtected && lockGeneration == m_lockGeneration) {
+        replaceProfile(profile);
+        QSet<QUuid> locked = m_lockedProfileIDs;
+        locked.remove(profile.id);
+        setLockedProfileIDs(std::move(locked));
+    }
+    // A keyring failure of the reload stays reported: clearing it would let
+    // launches run with empty secret values and no warning.
+    if (!reloaded.keychainError)
+        setKeychainAccessGuidance(std::nullopt);
+}
+
+QCoro::Task<> EnvironmentProfilesManager::deleteProfile(QUuid id)
+{
+    QPointer<EnvironmentProfilesManager> self = this;
+    const std::optional<EnvironmentProfile> existing = profile(id);
+
+    std::optional<ProtectedPayloadCrypto> key;
+    if (existing && existing->isProtected) {
+        const ProtectedUnlockReason reason = ProtectedUnlockReason::editProfile(existing->name);
+        key = co_await m_lockManager->unlock(reason);
+        if (!self)
+            co_return;
+    }
+
+    try {
+        co_await m_repository.deleteProfile(id, key);
+    } catch (const KeychainError &error) {
+        if (self)
+            reportKeychainFailure(error);
+        throw;
+    }
+    if (!self)
+        co_return;
+
+    const EnvironmentProfilesRepository::LoadResult reloaded = co_await m_repository.loadProfiles();
+    if (!self)
+        co_return;
+    applyLoadResult(reloaded);
+}
+
+QCoro::Task<EnvironmentProfile> EnvironmentProfilesManager::unlockProfile(QUuid id, ProtectedUnlockReason reason)
+{
+    QPointer<EnvironmentProfilesManager> self = this;
+    const std::optional<EnvironmentProfile> existing = profile(id);
+    if (!existing)
+        throw ProtectedProfilesError(ProtectedProfilesError::Case::decryptionFailed);
+    if (!existing->isProtected || !m_lockedProfileIDs.contains(id))
+        co_return *existing;
+
+    const ProtectedPayloadCrypto key = co_await m_lockManager->unlock(reason);
+    if (!self)
+        throw lockedError();
+    const quint64 lockGeneration = m_lockGeneration;
+
+    std::optional<EnvironmentProfile> opened;
+    try {
+        opened = co_await m_repository.loadProtectedProfile(id, key);
+    } catch (const KeychainError &error) {
+        if (self)
+            reportKeychainFailure(error);
+        throw;
+    }
+    if (!self)
+        throw lockedError();
+    // A lock while the profile was being opened ends this unlock too: its
+    // variables must not reappear after the person locked.
+    if (lockGeneration != m_lockGeneration)
+        throw lockedError();
+    // Deleted meanwhile: do not bring it back.
+    if (!profile(id))
+        throw ProtectedProfilesError(ProtectedProfilesError::Case::decryptionFailed);
+
+    replaceProfile(*opened);
+    QSet<QUuid> locked = m_lockedProfileIDs;
+    locked.remove(id);
+    setLockedProfileIDs(std::move(locked));
+    setKeychainAccessGuidance(std::nullopt);
+    co_return *opened;
+}
+
+QCoro::Task<QMap<QString, QString>> EnvironmentProfilesManager::resolvedEnvironment(std::optional<QUuid> profileID,
+                                                                                    QString serviceName)
+{
+    QPointer<EnvironmentProfilesManager> self = this;
+    const std::optional<EnvironmentProfile> existing = profile(profileID);
+    if (!existing)
+        co_return QMap<QString, QString>();
+    if (existing->isProtected && m_lockedProfileIDs.contains(existing->id)) {
+        const ProtectedUnlockReason reason = ProtectedUnlockReason::launchService(serviceName, existing->name);
+        co_await unlockProfile(existing->id, reason);
+        if (!self)
+            throw lockedError();
+    }
+    co_return environmentDictionary(profileID);
+}
+
+QMap<QString, QString> EnvironmentProfilesManager::environmentDictionary(const std::optional<QUuid> &profileID) const
+{
+    QMap<QString, QString> environment;
+    const std::optional<EnvironmentProfile> found = profile(profileID);
+    if (!found || m_lockedProfileIDs.contains(found->id))
+        return environment;
+    for (const EnvironmentVariable &variable : found->variables) {
+        const QString key = EnvironmentVariable::trimmedKey(variable.key);
+        if (key.isEmpty() || !EnvironmentVariable::isValidKey(key))
+            continue;
+        // While the keyring cannot be read, secret values are empty in memory:
+        // leaving them out lets the launch see the gap instead of a blank value.
+        if (variable.isSecret && m_keychainAccessGuidance)
+            continue;
+        environment.insert(key, variable.value);
+    }
+    return environment;
+}
+
+void EnvironmentProfilesManager::handleProtectedProfilesLocked()
+{
+    ++m_lockGeneration;
+    QSet<QUuid> protectedIDs;
+    for (const EnvironmentProfile &candidate : std::as_const(m_profiles)) {
+        if (candidate.isProtected)
+            protectedIDs.insert(candidate.id);
+    }
+    if (protectedIDs.isEmpty())
+        return;
+
+    QList<EnvironmentProfile> forgotten = m_profiles;
+    for (EnvironmentProfile &candidate : forgotten) {
+        if (candidate.isProtected)
+            candidate.variables.clear();
+    }
+    setProfiles(std::move(forgotten));
+    setLockedProfileIDs(m_lockedProfileIDs | protectedIDs);
+}
+
+void EnvironmentProfilesManager::replaceProfile(const EnvironmentProfile &profile)
+{
+    QList<EnvironmentProfile> profiles = m_profiles;
+    const auto existing = std::find_if(profiles.begin(), profiles.end(),
+                                       [&profile](const EnvironmentProfile &p) { return p.id == profile.id; });
+    if (existing != profiles.end())
+        *existing = profile;
+    else
+        profiles.append(profile);
+    sortByName(profiles);
+    setProfiles(std::move(profiles));
+}
+
+void EnvironmentProfilesManager::setProfiles(QList<EnvironmentProfile> profiles)
+{
+    if (profiles == m_profiles)
+        return;
+    m_profiles = std::move(profiles);
+    Q_EMIT profilesChanged();
+}
+
+void EnvironmentProfilesManager::setLockedProfileIDs(QSet<QUuid> ids)
+{
+    if (ids == m_lockedProfileIDs)
+        return;
+    m_lockedProfileIDs = std::move(ids);
+    Q_EMIT lockedProfileIDsChanged();
+}
+
+void EnvironmentProfilesManager::setKeychainAccessGuidance(std::optional<QString> guidance)
+{
+    if (guidance == m_keychainAccessGuidance)
+        return;
+    m_keychainAccessGuidance = std::move(guidance);
+    Q_EMIT keychainAccessGuidanceChanged();
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "platform/KeychainError.h"
+#include "profiles/EnvironmentProfile.h"
+#include "profiles/EnvironmentProfilesRepository.h"
+#include "profiles/ProtectedProfilesLockManager.h"
+#include "profiles/ProtectedUnlockReason.h"
+
+#include <QCoroTask>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+// The main-thread holder of the environment profiles that screens show and
+// launches use: the profile list in name order, the protected profiles whose
+// variables are not in memory, and the keyring guidance shown while secret
+// values cannot be read. Every lock of the lock manager makes each protected
+// profile locked again, its decrypted variables forgotten.
+class EnvironmentProfilesManager final : public QObject {
+    Q_OBJECT
+public:
+    // Without a lock manager the manager makes its own.
+    explicit EnvironmentProfilesManager(EnvironmentProfilesRepository &repository,
+                                        ProtectedProfilesLockManager *lockManager = nullptr,
+                                        QObject *parent = nullptr);
+
+    const QList<EnvironmentProfile> &profiles() const { return m_profiles; }
+    const QSet<QUuid> &lockedProfileIDs() const { return m_lockedProfileIDs; }
+    const std::optional<QString> &keychainAccessGuidance() const { return m_keychainAccessGuidance; }
+    ProtectedProfilesLockManager &protectedProfilesLockManager() const { return *m_lockManager; }
+    EnvironmentProfilesRepository &repository() const { return m_repository; }
+
+    // Stable sort by name, localized and case-insensitive (current locale).
+    static void sortByName(QList<EnvironmentProfile> &profiles);
+
+    // Publishes a load of the repository: the profiles in name order, the locked
+    // ids as given, and the guidance of the keyring failure (cleared without one).
+    void applyLoadResult(QList<EnvironmentProfile> profiles, QSet<QUuid> lockedIDs,
+                         const std::optional<KeychainError> &keychainError);
+    void applyLoadResult(const EnvironmentProfilesRepository::LoadResult &result);
+
+    std::optional<EnvironmentProfile> profile(const std::optional<QUuid> &id) const;
+
+    // Each throws ProtectedProfilesError, KeychainError,
+    // EnvironmentProfileValidationError or FileStoreError unchanged; a failure
+    // leaves the published state as it was (a keyring failure sets the guidance).
+    QCoro::Task<> saveProfile(EnvironmentProfile profile);
+    QCoro::Task<> deleteProfile(QUuid id);
+    QCoro::Task<EnvironmentProfile> unlockProfile(QUuid id, ProtectedUnlockReason reason);
+
+    // The variables a launch lays over the application's environment, unlocking
+    // a locked protected profile first (the launch must not go ahead on failure).
+    QCoro::Task<QMap<QString, QString>> resolvedEnvironment(std::optional<QUuid> profileID, QString serviceName);
+    // Keys trimmed, blank and invalid keys left out, a later duplicate winning;
+    // secret values left out while the keyring guidance is shown. Empty for a
+    // missing or locked profile.
+    QMap<QString, QString> environmentDictionary(const std::optional<QUuid> &profileID) const;
+
+Q_SIGNALS:
+    void profilesChanged();
+    void lockedProfileIDsChanged();
+    void keychainAccessGuidanceChanged();
+
+private:
+    void handleProtectedProfilesLocked();
+    void replaceProfile(const EnvironmentProfile &profile);
+    void setProfiles(QList<EnvironmentProfile> profiles);
+    void setLockedProfileIDs(QSet<QUuid> ids);
+    void setKeychainAccessGuidance(std::optional<QString> guidance);
+    void reportKeychainFailure(const KeychainError &error) { setKeychainAccessGuidance(error.fullMessage()); }
+
+    EnvironmentProfilesRepository &m_repository;
+    ProtectedProfilesLockManager *m_lockManager;
+    QList<EnvironmentProfile> m_profiles;
+    QSet<QUuid> m_lockedProfileIDs;
+    std::optional<QString> m_keychainAccessGuidance;
+    // Raised by every lock, so work that awaited across one can tell.
+    quint64 m_lockGeneration = 0;
+};

@@ -1,0 +1,433 @@
+#include "profiles/EnvironmentProfilesRepository.h"
+
+#include "platform/Logging.h"
+#include "profiles/KeychainSecretStore.h"
+#include "profiles/ProtectedPayloadSealing.h"
+#include "records/FileStoreError.h"
+#include "records/ProtectedProfilesError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+using Record = PersistedEnvironmentProfileRecord;
+
+const QString secretAccountPrefix = QStringLiteral("env.");
+
+QString describe(const std::exception &error)
+{
+    if (const auto *decode = dynamic_cast<const json::DecodeError *>(&error))
+        return decode->message();
+    if (const auto *file = dynamic_cast<const FileStoreError *>(&error))
+        return file->message();
+    return QString::fromUtf8(error.what());
+}
+
+// Whether the file, read directly, is UTF-8 text naming "formatVersion": then
+// it is the current layout, merely damaged, and no older layout is tried.
+bool holdsCurrentLayoutMarker(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return false;
+    return text.contains(QLatin1String("\"formatVersion\""));
+}
+
+QList<EnvironmentVariable> withSecretValuesEmptied(QList<EnvironmentVariable> variables)
+{
+    for (EnvironmentVariable &variable : variables) {
+        if (variable.isSecret)
+            variable.value.clear();
+    }
+    return variables;
+}
+
+qsizetype indexOfRecord(const QList<Record> &records, const QUuid &id)
+{
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        if (records.at(i).id == id)
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+EnvironmentProfilesRepository::EnvironmentProfilesRepository(const QString &path,
+                                                             std::shared_ptr<SecretStoring> secretStore)
+    : m_recordsStore(path),
+      m_legacyStore(path),
+      m_secretStore(secretStore ? std::move(secretStore) : std::make_shared<KeychainSecretStore>())
+{
+}
+
+QString EnvironmentProfilesRepository::secretAccount(const QUuid &profileId, const QUuid &variableId)
+{
+    return secretAccountPrefix + json::formatUuid(profileId) + QLatin1Char('.') + json::formatUuid(variableId);
+}
+
+QFuture<QList<PersistedEnvironmentProfileRecord>> EnvironmentProfilesRepository::loadRecords()
+{
+    return m_executor.run([this] { return readRecords().records; });
+}
+
+QFuture<EnvironmentProfilesRepository::LoadResult> EnvironmentProfilesRepository::loadProfiles()
+{
+    return m_executor.run([this] { return readProfiles(); });
+}
+
+QFuture<EnvironmentProfile> EnvironmentProfilesRepository::loadProtectedProfile(const QUuid &id,
+                                                                                const ProtectedPayloadCrypto &key)
+{
+    return m_executor.run([this, id, key] { return openProfile(id, key); });
+}
+
+QFuture<QList<EnvironmentProfile>>
+EnvironmentProfilesRepository::saveProfile(const EnvironmentProfile &profile,
+                                           const std::optional<ProtectedPayloadCrypto> &key)
+{
+    return m_executor.run([this, profile, key] { return writeProfile(profile, key); });
+}
+
+QFuture<QList<EnvironmentProfile>>
+EnvironmentProfilesRepository::deleteProfile(const QUuid &id, const std::optional<ProtectedPayloadCrypto> &key)
+{
+    return m_executor.run([this, id, key] { return removeProfile(id, key); });
+}
+
+EnvironmentProfilesRepository::RecordsLoad EnvironmentProfilesRepository::readRecords()
+{
+    JsonFile &file = m_recordsStore.file();
+    QString firstError;
+    {
+        const std::lock_guard lock(file.mutex());
+        try {
+            std::optional<QByteArray> bytes = file.readLocked();
+            file.markReadable();
+            if (!bytes)
+                return {};
+            return {decodeJson<QList<Record>>(std::move(*bytes)), true};
+        } catch (const std::exception &error) {
+            firstError = describe(error);
+        }
+    }
+
+    const auto setAsideAtNextWrite = [&file] {
+        const std::lock_guard lock(file.mutex());
+        file.markUnreadable();
+    };
+
+    if (holdsCurrentLayoutMarker(m_recordsStore.path())) {
+        qCCritical(lcPersistence, "Failed to load protected environment records: %s", qUtf8Printable(firstError));
+        setAsideAtNextWrite();
+        return {{}, false};
+    }
+
+    std::optional<QList<Record>> converted = readLegacyRecords();
+    if (!converted) {
+        setAsideAtNextWrite();
+        return {{}, false};
+    }
+    return {*converted, true};
+}
+
+std::optional<QList<PersistedEnvironmentProfileRecord>> EnvironmentProfilesRepository::readLegacyRecords()
+{
+    QList<EnvironmentProfile> profiles;
+    {
+        JsonFile &file = m_legacyStore.file();
+        const std::lock_guard lock(file.mutex());
+        try {
+            std::optional<QByteArray> bytes = file.readLocked();
+            if (!bytes)
+                return QList<Record>();
+            profiles = decodeJson<QList<EnvironmentProfile>>(std::move(*bytes));
+        } catch (const std::exception &error) {
+            qCCritical(lcPersistence, "Failed to migrate environments.json: %s", qUtf8Printable(describe(error)));
+            return std::nullopt;
+        }
+    }
+
+    QList<Record> records;
+    records.reserve(profiles.size());
+    for (const EnvironmentProfile &profile : std::as_const(profiles)) {
+        Record record;
+        record.id = profile.id;
+        record.name = profile.name;
+        record.createdAt = profile.createdAt;
+        record.updatedAt = profile.updatedAt;
+        // The older layout had no protection; whatever it said, the profile is clear.
+        record.isProtected = false;
+        record.clearPayload = EnvironmentProfileClearPayload{profile.variables};
+        records.append(record);
+    }
+    return records;
+}
+
+EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::readProfiles()
+{
+    const QList<Record> records = readRecords().records;
+    LoadResult result;
+    for (const Record &record : records) {
+        if (record.isProtected) {
+            result.profiles.append({record.id, record.name, {}, true, record.createdAt, record.updatedAt});
+            result.lockedProfileIDs.insert(record.id);
+            continue;
+        }
+        if (!record.clearPayload) {
+            qCCritical(lcPersistence, "Failed to load environment profile %s: %s",
+                       qUtf8Printable(json::formatUuid(record.id)),
+                       qUtf8Printable(ProtectedProfilesError(ProtectedProfilesError::Case::decryptionFailed).message()));
+            continue;
+        }
+        EnvironmentProfile profile{record.id,        record.name,      record.clearPayload->variables, false,
+                                   record.createdAt, record.updatedAt};
+        fillSecrets(profile, result.keychainError);
+        result.profiles.append(profile);
+    }
+    return result;
+}
+
+EnvironmentProfile EnvironmentProfilesRepository::openProfile(const QUuid &id, const ProtectedPayloadCrypto &key)
+{
+    const QList<Record> records = readRecords().records;
+    const qsizetype index = indexOfRecord(records, id);
+    if (index < 0)
+        throw ProtectedProfilesError(ProtectedProfilesError::Case::decryptionFailed);
+    const Record &record = records.at(index);
+
+    EnvironmentProfile profile{record.id,        record.name,      storedVariables(record, key), record.isProtected,
+                               record.createdAt, record.updatedAt};
+    std::optional<KeychainError> failure;
+    fillSecrets(profile, failure);
+    if (failure)
+        throw *failure;
+    return profile;
+}
+
+QList<EnvironmentVariable> EnvironmentProfilesRepository::storedVariables(const Record &record,
+                                                                          const std::optional<ProtectedPayloadCrypto> &key)
+{
+    if (record.isProtected) {
+        if (!key || !record.encryptedPayload)
+            throw ProtectedProfilesError(ProtectedProfilesError::Case::locked);
+        return openProtectedProfilePayload<EnvironmentProfileClearPayload>(*record.encryptedPayload, record.id, *key)
+            .variables;
+    }
+    if (!record.clearPayload)
+        throw ProtectedProfilesError(ProtectedProfilesError::Case::decryptionFailed);
+    return record.clearPayload->variables;
+}
+
+void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure)
+{
+    for (EnvironmentVariable &variable : profile.variables) {
+        if (!variable.isSecret)
+            continue;
+        const QString account = secretAccount(profile.id, variable.id);
+        std::optional<KeychainError> readFailure;
+        try {
+            variable.value = m_secretStore->readSecret(account).value_or(QString());
+            m_unavailableSecretAccounts.remove(account);
+            continue;
+        } catch (const KeychainError &error) {
+            readFailure = error;
+        } catch (...) {
+            readFailure = KeychainError(KeychainError::Case::authFailed);
+        }
+        variable.value.clear();
+        m_unavailableSecretAccounts.insert(account);
+        if (!failure)
+            failure = readFailure;
+    }
+}
+
+void EnvironmentProfilesRepository::storeSecrets(const EnvironmentProfile &profile)
+{
+    for (const EnvironmentVariable &variable : profile.variables) {
+        if (!variable.isSecret)
+            continue;
+        const QString account = secretAccount(profile.id, variable.id);
+        if (!variable.value.isEmpty()) {
+            m_secretStore->saveSecret(account, variable.value);
+            m_unavailableSecretAccounts.remove(account);
+        } else if (!m_unavailableSecretAccounts.contains(account)) {
+            m_secretStore->deleteSecret(account);
+        }
+        // An empty value that was never read is not the person clearing it:
+        // the item keeps what the keyring holds.
+    }
+}
+
+void EnvironmentProfilesRepository::deleteStaleSecrets(const EnvironmentProfile &previous,
+                                                       const EnvironmentProfile &profile)
+{
+    QSet<QUuid> secretIDs;
+    for (const EnvironmentVariable &variable : profile.variables) {
+        if (variable.isSecret)
+            secretIDs.insert(variable.id);
+    }
+    for (const EnvironmentVariable &variable : previous.variables) {
+        if (!variable.isSecret || secretIDs.contains(variable.id))
+            continue;
+        const QString account = secretAccount(previous.id, variable.id);
+        try {
+            m_secretStore->deleteSecret(account);
+            m_unavailableSecretAccounts.remove(account);
+        } catch (...) {
+            // Best effort: a stale item left behind is swept later.
+        }
+    }
+}
+
+// Only a record converted from the older layout can hold a secret value in the
+// clear. The value moves into the keyring unless an item is there already (that
+// one is what every load has shown), so the conversion loses nothing and the
+// file keeps no secret.
+void EnvironmentProfilesRepository::moveClearSecretValuesToKeyring(QList<Record> &records)
+{
+    for (Record &record : records) {
+        if (!record.clearPayload)
+            continue;
+        for (EnvironmentVariable &variable : record.clearPayload->variables) {
+            if (!variable.isSecret || variable.value.isEmpty())
+                continue;
+            const QString account = secretAccount(record.id, variable.id);
+            if (!m_secretStore->readSecret(account))
+                m_secretStore->saveSecret(account, variable.value);
+            variable.value.clear();
+        }
+    }
+}
+
+void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &records)
+{
+    QSet<QString> owned;
+    for (const Record &record : records) {
+        if (!record.clearPayload)
+            continue;
+        for (const EnvironmentVariable &variable : record.clearPayload->variables) {
+            if (variable.isSecret)
+                owned.insert(secretAccount(record.id, variable.id));
+        }
+    }
+    const QStringList accounts = m_secretStore->allAccounts();
+    for (const QString &account : accounts) {
+        if (!account.startsWith(secretAccountPrefix) || owned.contains(account))
+            continue;
+        try {
+            m_secretStore->deleteSecret(account);
+        } catch (...) {
+            // Best effort: the next sweep tries again.
+        }
+    }
+}
+
+// A copy of environments.json set aside as unreadable may still be repaired by
+// hand; while one is there, its profiles' keyring items are not orphans.
+bool EnvironmentProfilesRepository::hasSetAsideCopies() const
+{
+    const QFileInfo info(m_recordsStore.path());
+    const QStringList filters{info.fileName() + QStringLiteral(".unreadable-*")};
+    return !info.dir().entryList(filters, QDir::Files | QDir::Hidden | QDir::System).isEmpty();
+}
+
+void EnvironmentProfilesRepository::writeRecords(const QList<Record> &records)
+{
+    m_recordsStore.save(records);
+}
+
+QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(EnvironmentProfile profile,
+                                                                      const std::optional<ProtectedPayloadCrypto> &key)
+{
+    EnvironmentProfile::validateKeys({profile});
+
+    RecordsLoad load = readRecords();
+    QList<Record> &records = load.records;
+    const qsizetype existing = indexOfRecord(records, profile.id);
+
+    std::optional<EnvironmentProfile> previous;
+    if (existing >= 0) {
+        const Record &record = records.at(existing);
+        previous = EnvironmentProfile{record.id,        record.name,      storedVariables(record, key),
+                                      record.isProtected, record.createdAt, record.updatedAt};
+    }
+
+    storeSecrets(profile);
+    if (previous)
+        deleteStaleSecrets(*previous, profile);
+
+    Record record;
+    record.id = profile.id;
+    record.name = profile.name;
+    record.createdAt = profile.createdAt;
+    record.updatedAt = profile.updatedAt;
+    record.isProtected = profile.isProtected;
+    const EnvironmentProfileClearPayload payload{withSecretValuesEmptied(profile.variables)};
+    if (profile.isProtected) {
+        if (!key)
+            throw ProtectedProfilesError(ProtectedProfilesError::Case::locked);
+        record.encryptedPayload = sealProtectedProfilePayload(payload, profile.id, *key);
+        record.protectionVersion = Record::currentProtectionVersion;
+    } else {
+        record.clearPayload = payload;
+    }
+
+    if (existing >= 0)
+        records[existing] = record;
+    else
+        records.append(record);
+
+    moveClearSecretValuesToKeyring(records);
+    writeRecords(records);
+
+    const bool anyProtected =
+        std::any_of(records.cbegin(), records.cend(), [](const Record &r) { return r.isProtected; });
+    // After a load that could not read the file, the records written know
+    // nothing of the profiles in the unreadable copy: sweeping now would delete
+    // their secrets for good.
+    if (!anyProtected && load.complete && !hasSetAsideCopies())
+        deleteOrphanSecrets(records);
+
+    return readProfiles().profiles;
+}
+
+QList<EnvironmentProfile> EnvironmentProfilesRepository::removeProfile(const QUuid &id,
+                                                                       const std::optional<ProtectedPayloadCrypto> &key)
+{
+    QList<Record> records = readRecords().records;
+    const qsizetype existing = indexOfRecord(records, id);
+    if (existing >= 0) {
+        const Record &record = records.at(existing);
+        const QList<EnvironmentVariable> variables = storedVariables(record, key);
+        for (const EnvironmentVariable &variable : variables) {
+            if (!variable.isSecret)
+                continue;
+            const QString account = secretAccount(record.id, variable.id);
+            try {
+                m_secretStore->deleteSecret(account);
+                m_unavailableSecretAccounts.remove(account);
+            } catch (...) {
+                // Best effort: the item is an orphan now and a later sweep takes it.
+            }
+        }
+    }
+    records.removeIf([&id](const Record &record) { return record.id == id; });
+
+    moveClearSecretValuesToKeyring(records);
+    writeRecords(records);
+    return readProfiles().profiles;
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "platform/KeychainError.h"
+#include "profiles/EnvironmentProfile.h"
+#include "profiles/PersistedEnvironmentProfileRecord.h"
+#include "profiles/ProtectedPayloadCrypto.h"
+#include "profiles/SecretStoring.h"
+#include "records/JSONFileStore.h"
+#include "records/SerialExecutor.h"
+
+#include <QFuture>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <memory>
+#include <optional>
+
+// The one owner of environments.json and of the keyring items that hold the
+// values of secret variables ("env.<profile id>.<variable id>"). No secret
+// value is ever written into the file: a clear profile stores its secrets
+// empty, a protected one stores its variables only inside an envelope, with
+// the secrets empty there too.
+//
+// One request runs at a time on the repository's own thread, keyring calls
+// included (they block); every request reads the file again.
+class EnvironmentProfilesRepository {
+public:
+    struct LoadResult {
+        QList<EnvironmentProfile> profiles;       // file order; protected ones as locked placeholders
+        QSet<QUuid> lockedProfileIDs;
+        std::optional<KeychainError> keychainError;  // the first failure to read a secret
+    };
+
+    // Without a secret store the repository uses the desktop keyring.
+    explicit EnvironmentProfilesRepository(const QString &path, std::shared_ptr<SecretStoring> secretStore = nullptr);
+
+    const QString &fileURL() const { return m_recordsStore.path(); }
+
+    // The account of a secret variable's keyring item.
+    static QString secretAccount(const QUuid &profileId, const QUuid &variableId);
+
+    // Never fails: an absent file gives nothing silently, an unreadable one
+    // gives nothing and is logged. A file in the older layout is converted in
+    // memory; it takes the current layout at the next save or delete.
+    QFuture<QList<PersistedEnvironmentProfileRecord>> loadRecords();
+    // Never fails; secret values come from the keyring.
+    QFuture<LoadResult> loadProfiles();
+    // One profile with its secrets, opening its envelope when it is protected.
+    // Throws ProtectedProfilesError or KeychainError (after every read was tried).
+    QFuture<EnvironmentProfile> loadProtectedProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
+    // Stores the profile (matched by id) and its secrets; returns the profiles
+    // of a fresh load. Throws EnvironmentProfileValidationError,
+    // ProtectedProfilesError, KeychainError or FileStoreError.
+    QFuture<QList<EnvironmentProfile>> saveProfile(const EnvironmentProfile &profile,
+                                                   const std::optional<ProtectedPayloadCrypto> &key);
+    // Removes every record with the id and the keyring items of the first one's
+    // secrets; returns the profiles of a fresh load. Throws
+    // ProtectedProfilesError or FileStoreError.
+    QFuture<QList<EnvironmentProfile>> deleteProfile(const QUuid &id, const std::optional<ProtectedPayloadCrypto> &key);
+
+    // Blocks until every request submitted so far has run. For shutdown and tests.
+    void waitForIdle() { m_executor.waitForIdle(); }
+
+private:
+    struct RecordsLoad {
+        QList<PersistedEnvironmentProfileRecord> records;
+        // False when a file was there but could not be read or decoded: the
+        // records then do not tell which keyring items are owned.
+        bool complete = true;
+    };
+
+    // Each runs on the executor's thread only.
+    RecordsLoad readRecords();
+    LoadResult readProfiles();
+    EnvironmentProfile openProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
+    QList<EnvironmentProfile> writeProfile(EnvironmentProfile profile, const std::optional<ProtectedPayloadCrypto> &key);
+    QList<EnvironmentProfile> removeProfile(const QUuid &id, const std::optional<ProtectedPayloadCrypto> &key);
+
+    std::optional<QList<PersistedEnvironmentProfileRecord>> readLegacyRecords();
+    QList<EnvironmentVariable> storedVariables(const PersistedEnvironmentProfileRecord &record,
+                                               const std::optional<ProtectedPayloadCrypto> &key);
+    void fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure);
+    void storeSecrets(const EnvironmentProfile &profile);
+    void deleteStaleSecrets(const EnvironmentProfile &previous, const EnvironmentProfile &profile);
+    void moveClearSecretValuesToKeyring(QList<PersistedEnvironmentProfileRecord> &records);
+    void deleteOrphanSecrets(const QList<PersistedEnvironmentProfileRecord> &records);
+    bool hasSetAsideCopies() const;
+    void writeRecords(const QList<PersistedEnvironmentProfileRecord> &records);
+
+    JSONFileStore<QList<PersistedEnvironmentProfileRecord>> m_recordsStore;
+    JSONFileStore<QList<EnvironmentProfile>> m_legacyStore;
+    std::shared_ptr<SecretStoring> m_secretStore;
+    // Accounts whose last read failed. Their values are empty in memory only
+    // because the keyring could not be read, so a save that finds them empty
+    // must not take that for the person clearing them.
+    QSet<QString> m_unavailableSecretAccounts;
+    SerialExecutor m_executor;
+};
