@@ -1,0 +1,259 @@
+#include "profiles/EnvironmentProfilesManager.h"
+#include "records/ApplicationSupport.h"
+#include "records/ProtectedProfilesError.h"
+#include "support/Await.h"
+#include "support/FakeAuthenticator.h"
+#include "support/FakeProtectedKeyProvider.h"
+#include "support/FakeSecretStore.h"
+
+#include <QSignalSpy>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Case = ProtectedProfilesError::Case;
+using Operation = FakeSecretStore::Operation;
+
+const QDateTime stamp = QDateTime::fromSecsSinceEpoch(1'700'000'000, QTimeZone::utc());
+
+EnvironmentVariable variable(const char *key, const char *value, bool isSecret = false)
+{
+    return {QUuid::createUuid(), QString::fromUtf8(key), QString::fromUtf8(value), isSecret};
+}
+
+EnvironmentProfile makeProfile(const char *name, QList<EnvironmentVariable> variables = {}, bool isProtected = false)
+{
+    return {QUuid::createUuid(), QString::fromUtf8(name), std::move(variables), isProtected, stamp, stamp};
+}
+
+QStringList names(const QList<EnvironmentProfile> &profiles)
+{
+    QStringList result;
+    for (const EnvironmentProfile &profile : profiles)
+        result.append(profile.name);
+    return result;
+}
+
+template <typename Operation>
+Case protectedFailure(Operation &&operation)
+{
+    try {
+        operation();
+    } catch (const ProtectedProfilesError &error) {
+        return error.errorCase();
+    }
+    ADD_FAILURE() << "no ProtectedProfilesError";
+    return Case::invalidKey;
+}
+
+struct EnvironmentProfilesManagerTest : ::testing::Test {
+    std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
+    EnvironmentProfilesRepository repository{applicationSupportDirectory() + QStringLiteral("/environments.json"),
+                                             secrets};
+    std::shared_ptr<FakeAuthenticator> authenticator = std::make_shared<FakeAuthenticator>();
+    std::shared_ptr<FakeProtectedKeyProvider> keys = std::make_shared<FakeProtectedKeyProvider>();
+    QDateTime clock = stamp;
+    ProtectedProfilesLockManager lockManager{authenticator, keys, [this] { return clock; }};
+    EnvironmentProfilesManager manager{repository, &lockManager};
+
+    void save(const EnvironmentProfile &profile) { await(manager.saveProfile(profile)); }
+    void reload() { manager.applyLoadResult(await(repository.loadProfiles())); }
+    QMap<QString, QString> resolve(const EnvironmentProfile &profile)
+    {
+        return await(manager.resolvedEnvironment(profile.id, QStringLiteral("api")));
+    }
+};
+
+} // namespace
+
+TEST_F(EnvironmentProfilesManagerTest, ProfilesAreSortedByNameIgnoringCaseAndEqualNamesKeepTheirOrder)
+{
+    struct Row {
+        QStringList given;
+        QStringList published;
+    };
+    const Row rows[] = {
+        {{QStringLiteral("beta"), QStringLiteral("Alpha"), QStringLiteral("alpha")},
+         {QStringLiteral("Alpha"), QStringLiteral("alpha"), QStringLiteral("beta")}},
+        {{QStringLiteral("beta"), QStringLiteral("alpha"), QStringLiteral("Alpha")},
+         {QStringLiteral("alpha"), QStringLiteral("Alpha"), QStringLiteral("beta")}},
+        {{QStringLiteral("b10"), QStringLiteral("B2"), QStringLiteral("a")},
+         {QStringLiteral("a"), QStringLiteral("b10"), QStringLiteral("B2")}},
+    };
+    for (const Row &row : rows) {
+        QList<EnvironmentProfile> profiles;
+        for (const QString &name : row.given)
+            profiles.append({QUuid::createUuid(), name, {}, false, stamp, stamp});
+        manager.applyLoadResult(profiles, {}, std::nullopt);
+        EXPECT_EQ(names(manager.profiles()), row.published);
+    }
+}
+
+TEST_F(EnvironmentProfilesManagerTest, LookupByIdNeedsAnId)
+{
+    const EnvironmentProfile profile = makeProfile("a");
+    manager.applyLoadResult({profile}, {}, std::nullopt);
+    EXPECT_FALSE(manager.profile(std::nullopt).has_value());
+    EXPECT_FALSE(manager.profile(QUuid::createUuid()).has_value());
+    EXPECT_EQ(manager.profile(profile.id), profile);
+}
+
+TEST_F(EnvironmentProfilesManagerTest, SavingAProtectedProfileKeepsItReadableAndPromptsOncePerSession)
+{
+    EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "t0ken", true)}, true);
+    save(vault);
+    EXPECT_EQ(authenticator->prompts, QStringList{QStringLiteral("enable Protected Profiles")});
+    ASSERT_EQ(manager.profiles().size(), 1);
+    EXPECT_EQ(manager.profiles()[0].variables, vault.variables);
+    EXPECT_TRUE(manager.lockedProfileIDs().isEmpty());
+
+    // Within the session the key comes without a prompt.
+    vault.variables.append(variable("MORE", "m"));
+    save(vault);
+    EXPECT_EQ(authenticator->prompts.size(), 1);
+    EXPECT_EQ(manager.profiles()[0].variables, vault.variables);
+
+    // Turning protection off asks anew once the session is over.
+    lockManager.lock();
+    vault.isProtected = false;
+    save(vault);
+    EXPECT_EQ(authenticator->prompts.size(), 2);
+    EXPECT_EQ(authenticator->prompts.last(), ProtectedUnlockReason::disableProtection().text());
+    EXPECT_FALSE(manager.profiles()[0].isProtected);
+}
+
+TEST_F(EnvironmentProfilesManagerTest, ACanceledPromptSavesNothing)
+{
+    authenticator->failure = Case::authenticationCanceled;
+    EXPECT_EQ(protectedFailure([&] { save(makeProfile("vault", {}, true)); }), Case::authenticationCanceled);
+    EXPECT_TRUE(manager.profiles().isEmpty());
+    EXPECT_TRUE(await(repository.loadProfiles()).profiles.isEmpty());
+}
+
+TEST_F(EnvironmentProfilesManagerTest, ALockForgetsProtectedVariablesOnly)
+{
+    const EnvironmentProfile plain = makeProfile("plain", {variable("A", "1")});
+    const EnvironmentProfile vault = makeProfile("vault", {variable("B", "2")}, true);
+    save(plain);
+
+    // Without protected profiles a lock changes nothing.
+    QSignalSpy profilesChanged(&manager, &EnvironmentProfilesManager::profilesChanged);
+    QSignalSpy lockedChanged(&manager, &EnvironmentProfilesManager::lockedProfileIDsChanged);
+    lockManager.lock();
+    EXPECT_EQ(profilesChanged.count(), 0);
+    EXPECT_EQ(lockedChanged.count(), 0);
+
+    save(vault);
+    lockManager.lock();
+    ASSERT_EQ(manager.profiles().size(), 2);
+    EXPECT_EQ(manager.profiles()[0].variables, plain.variables);
+    EXPECT_TRUE(manager.profiles()[1].variables.isEmpty());
+    EXPECT_EQ(manager.lockedProfileIDs(), QSet<QUuid>{vault.id});
+    EXPECT_TRUE(resolve(plain).contains(QStringLiteral("A")));
+    EXPECT_TRUE(manager.environmentDictionary(vault.id).isEmpty());
+}
+
+TEST_F(EnvironmentProfilesManagerTest, ResolvingALockedProfileUnlocksItWithTheLaunchReason)
+{
+    const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "t0ken", true)}, true);
+    save(vault);
+    lockManager.lock();
+
+    authenticator->failure = Case::authenticationCanceled;
+    EXPECT_EQ(protectedFailure([&] { resolve(vault); }), Case::authenticationCanceled);
+    EXPECT_EQ(authenticator->prompts.last(), ProtectedUnlockReason::launchService(QStringLiteral("api"),
+                                                                                  QStringLiteral("vault")).text());
+    EXPECT_TRUE(manager.lockedProfileIDs().contains(vault.id));
+
+    authenticator->failure.reset();
+    const QMap<QString, QString> environment = resolve(vault);
+    EXPECT_EQ(environment, (QMap<QString, QString>{{QStringLiteral("TOKEN"), QStringLiteral("t0ken")}}));
+    EXPECT_FALSE(manager.lockedProfileIDs().contains(vault.id));
+}
+
+TEST_F(EnvironmentProfilesManagerTest, ALockWhileAProfileIsBeingOpenedKeepsItLocked)
+{
+    const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "t0ken", true)}, true);
+    save(vault);
+    lockManager.lock();
+    await(lockManager.unlock(ProtectedUnlockReason::viewProfile(QStringLiteral("vault"))));
+
+    // The session is valid, so the unlock suspends only on the repository.
+    QCoro::Task<EnvironmentProfile> opening =
+        manager.unlockProfile(vault.id, ProtectedUnlockReason::viewProfile(QStringLiteral("vault")));
+    lockManager.lock();
+    EXPECT_EQ(protectedFailure([&] { await(std::move(opening)); }), Case::locked);
+    EXPECT_TRUE(manager.lockedProfileIDs().contains(vault.id));
+    EXPECT_TRUE(manager.profiles()[0].variables.isEmpty());
+}
+
+TEST_F(EnvironmentProfilesManagerTest, UnlockingAnUnknownProfileFails)
+{
+    EXPECT_EQ(protectedFailure([&] {
+                  await(manager.unlockProfile(QUuid::createUuid(), ProtectedUnlockReason::viewProfile(QString())));
+              }),
+              Case::decryptionFailed);
+    EXPECT_TRUE(authenticator->prompts.isEmpty());
+}
+
+TEST_F(EnvironmentProfilesManagerTest, EnvironmentTrimsKeysSkipsInvalidOnesAndLetsTheLastDuplicateWin)
+{
+    EnvironmentProfile profile = makeProfile("dev", {variable(" PATH ", "/x"), variable("1BAD", "y"),
+                                                     variable("", "z"), variable("PATH", "/y")});
+    // The repository refuses invalid keys, so hand the profile over as a load would.
+    manager.applyLoadResult({profile}, {}, std::nullopt);
+    EXPECT_EQ(resolve(profile), (QMap<QString, QString>{{QStringLiteral("PATH"), QStringLiteral("/y")}}));
+    EXPECT_TRUE(await(manager.resolvedEnvironment(std::nullopt, QStringLiteral("api"))).isEmpty());
+    EXPECT_TRUE(await(manager.resolvedEnvironment(QUuid::createUuid(), QStringLiteral("api"))).isEmpty());
+}
+
+TEST_F(EnvironmentProfilesManagerTest, SecretsAreLeftOutWhileKeyringGuidanceIsShown)
+{
+    const EnvironmentProfile profile = makeProfile("dev", {variable("TOKEN", "t0ken", true), variable("HOST", "db")});
+    save(profile);
+    const QString tokenAccount = EnvironmentProfilesRepository::secretAccount(profile.id, profile.variables[0].id);
+    const KeychainError failure(KeychainError::Case::interactionNotAllowed);
+    secrets->failOn(Operation::read, failure, tokenAccount);
+    reload();
+    EXPECT_EQ(manager.keychainAccessGuidance(), failure.fullMessage());
+    EXPECT_EQ(resolve(profile), (QMap<QString, QString>{{QStringLiteral("HOST"), QStringLiteral("db")}}));
+
+    // A save whose reload still cannot read the keyring keeps the warning up,
+    // and does not wipe the unread secret.
+    EnvironmentProfile edited = manager.profiles()[0];
+    edited.variables[1].value = QStringLiteral("db2");
+    save(edited);
+    EXPECT_EQ(manager.keychainAccessGuidance(), failure.fullMessage());
+    EXPECT_FALSE(resolve(profile).contains(QStringLiteral("TOKEN")));
+    EXPECT_EQ(secrets->items().value(tokenAccount), QStringLiteral("t0ken"));
+
+    // Once the keyring answers, a save clears it and the secret is back.
+    secrets->clearFailures();
+    save(edited);
+    EXPECT_FALSE(manager.keychainAccessGuidance().has_value());
+    EXPECT_EQ(resolve(profile).value(QStringLiteral("TOKEN")), QStringLiteral("t0ken"));
+}
+
+TEST_F(EnvironmentProfilesManagerTest, AKeyringFailureOfASaveSetsGuidanceAndChangesNothing)
+{
+    const EnvironmentProfile profile = makeProfile("dev", {variable("TOKEN", "t0ken", true)});
+    const KeychainError failure(KeychainError::Case::userDenied);
+    secrets->failOn(Operation::save, failure);
+    EXPECT_THROW(save(profile), KeychainError);
+    EXPECT_EQ(manager.keychainAccessGuidance(), failure.fullMessage());
+    EXPECT_TRUE(manager.profiles().isEmpty());
+}
+
+TEST_F(EnvironmentProfilesManagerTest, DeletingAProtectedProfileAsksForTheKey)
+{
+    const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "t0ken", true)}, true);
+    save(vault);
+    lockManager.lock();
+    await(manager.deleteProfile(vault.id));
+    EXPECT_EQ(authenticator->prompts.last(), ProtectedUnlockReason::editProfile(QStringLiteral("vault")).text());
+    EXPECT_TRUE(manager.profiles().isEmpty());
+    EXPECT_TRUE(manager.lockedProfileIDs().isEmpty());
+    EXPECT_TRUE(secrets->items().isEmpty());
+}
