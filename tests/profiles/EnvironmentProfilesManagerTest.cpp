@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
 namespace {
 
 using Case = ProtectedProfilesError::Case;
@@ -48,10 +51,44 @@ Case protectedFailure(Operation &&operation)
     return Case::invalidKey;
 }
 
+// Lets a test hold keyring reads, so a repository request is surely still
+// running while the test acts on the main thread.
+class GatedSecretStore final : public SecretStoring {
+public:
+    explicit GatedSecretStore(std::shared_ptr<SecretStoring> inner) : m_inner(std::move(inner)) {}
+
+    std::optional<QString> readSecret(const QString &account) override
+    {
+        std::unique_lock lock(m_mutex);
+        m_opened.wait(lock, [this] { return m_open; });
+        lock.unlock();
+        return m_inner->readSecret(account);
+    }
+    void saveSecret(const QString &account, const QString &value) override { m_inner->saveSecret(account, value); }
+    void deleteSecret(const QString &account) override { m_inner->deleteSecret(account); }
+    QStringList allAccounts() override { return m_inner->allAccounts(); }
+
+    void setOpen(bool open)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_open = open;
+        }
+        m_opened.notify_all();
+    }
+
+private:
+    std::shared_ptr<SecretStoring> m_inner;
+    std::mutex m_mutex;
+    std::condition_variable m_opened;
+    bool m_open = true;
+};
+
 struct EnvironmentProfilesManagerTest : ::testing::Test {
     std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
+    std::shared_ptr<GatedSecretStore> gate = std::make_shared<GatedSecretStore>(secrets);
     EnvironmentProfilesRepository repository{applicationSupportDirectory() + QStringLiteral("/environments.json"),
-                                             secrets};
+                                             gate};
     std::shared_ptr<FakeAuthenticator> authenticator = std::make_shared<FakeAuthenticator>();
     std::shared_ptr<FakeProtectedKeyProvider> keys = std::make_shared<FakeProtectedKeyProvider>();
     QDateTime clock = stamp;
@@ -180,10 +217,13 @@ TEST_F(EnvironmentProfilesManagerTest, ALockWhileAProfileIsBeingOpenedKeepsItLoc
     lockManager.lock();
     await(lockManager.unlock(ProtectedUnlockReason::viewProfile(QStringLiteral("vault"))));
 
-    // The session is valid, so the unlock suspends only on the repository.
+    // The session is valid, so the unlock suspends only on the repository,
+    // which the held keyring read keeps busy until the lock has happened.
+    gate->setOpen(false);
     QCoro::Task<EnvironmentProfile> opening =
         manager.unlockProfile(vault.id, ProtectedUnlockReason::viewProfile(QStringLiteral("vault")));
     lockManager.lock();
+    gate->setOpen(true);
     EXPECT_EQ(protectedFailure([&] { await(std::move(opening)); }), Case::locked);
     EXPECT_TRUE(manager.lockedProfileIDs().contains(vault.id));
     EXPECT_TRUE(manager.profiles()[0].variables.isEmpty());
