@@ -88,20 +88,10 @@ QCoro::Task<> EnvironmentProfilesManager::saveProfile(EnvironmentProfile profile
     }
     const quint64 lockGeneration = m_lockGeneration;
 
-    try {
-        co_await m_repository.saveProfile(profile, key);
-    } catch (const KeychainError &error) {
-        if (self)
-            reportKeychainFailure(error);
-        throw;
-    }
-    if (!self)
+    const std::optional<EnvironmentProfilesRepository::LoadResult> reloaded =
+        co_await changeAndReload(m_repository.saveProfile(profile, key));
+    if (!self || !reloaded)
         co_return;
-
-    const EnvironmentProfilesRepository::LoadResult reloaded = co_await m_repository.loadProfiles();
-    if (!self)
-        co_return;
-    applyLoadResult(reloaded);
 
     // The reload lists a protected profile as locked; the variables just saved
     // are the readable ones, unless a lock came meanwhile and must be honoured.
@@ -113,7 +103,7 @@ QCoro::Task<> EnvironmentProfilesManager::saveProfile(EnvironmentProfile profile
     }
     // A keyring failure of the reload stays reported: clearing it would let
     // launches run with empty secret values and no warning.
-    if (!reloaded.keychainError)
+    if (!reloaded->keychainError)
         setKeychainAccessGuidance(std::nullopt);
 }
 
@@ -130,20 +120,27 @@ QCoro::Task<> EnvironmentProfilesManager::deleteProfile(QUuid id)
             co_return;
     }
 
+    co_await changeAndReload(m_repository.deleteProfile(id, key));
+}
+
+QCoro::Task<std::optional<EnvironmentProfilesRepository::LoadResult>>
+EnvironmentProfilesManager::changeAndReload(QFuture<QList<EnvironmentProfile>> change)
+{
+    QPointer<EnvironmentProfilesManager> self = this;
     try {
-        co_await m_repository.deleteProfile(id, key);
+        co_await change;
     } catch (const KeychainError &error) {
         if (self)
             reportKeychainFailure(error);
         throw;
     }
     if (!self)
-        co_return;
-
-    const EnvironmentProfilesRepository::LoadResult reloaded = co_await m_repository.loadProfiles();
+        co_return std::nullopt;
+    EnvironmentProfilesRepository::LoadResult reloaded = co_await m_repository.loadProfiles();
     if (!self)
-        co_return;
+        co_return std::nullopt;
     applyLoadResult(reloaded);
+    co_return reloaded;
 }
 
 QCoro::Task<EnvironmentProfile> EnvironmentProfilesManager::unlockProfile(QUuid id, ProtectedUnlockReason reason)

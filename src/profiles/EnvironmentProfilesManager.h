@@ -7,6 +7,7 @@
 #include "profiles/ProtectedUnlockReason.h"
 
 #include <QCoroTask>
+#include <QFuture>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -67,6 +68,11 @@ Q_SIGNALS:
     void keychainAccessGuidanceChanged();
 
 private:
+    // Awaits one change of the repository (a keyring failure sets the guidance
+    // on its way to the caller), then publishes a fresh load and returns it;
+    // none when the manager went away meanwhile.
+    QCoro::Task<std::optional<EnvironmentProfilesRepository::LoadResult>>
+    changeAndReload(QFuture<QList<EnvironmentProfile>> change);
     void handleProtectedProfilesLocked();
     void replaceProfile(const EnvironmentProfile &profile);
     void setProfiles(QList<EnvironmentProfile> profiles);

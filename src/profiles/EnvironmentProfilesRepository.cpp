@@ -283,13 +283,17 @@ void EnvironmentProfilesRepository::deleteStaleSecrets(const EnvironmentProfile 
     for (const EnvironmentVariable &variable : previous.variables) {
         if (!variable.isSecret || secretIDs.contains(variable.id))
             continue;
-        const QString account = secretAccount(previous.id, variable.id);
-        try {
-            m_secretStore->deleteSecret(account);
-            m_unavailableSecretAccounts.remove(account);
-        } catch (...) {
-            // Best effort: a stale item left behind is swept later.
-        }
+        deleteSecretIfPossible(secretAccount(previous.id, variable.id));
+    }
+}
+
+// Clean-up is best effort: an item left behind is an orphan that a later sweep takes.
+void EnvironmentProfilesRepository::deleteSecretIfPossible(const QString &account)
+{
+    try {
+        m_secretStore->deleteSecret(account);
+        m_unavailableSecretAccounts.remove(account);
+    } catch (...) {
     }
 }
 
@@ -326,13 +330,8 @@ void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &rec
     }
     const QStringList accounts = m_secretStore->allAccounts();
     for (const QString &account : accounts) {
-        if (!account.startsWith(secretAccountPrefix) || owned.contains(account))
-            continue;
-        try {
-            m_secretStore->deleteSecret(account);
-        } catch (...) {
-            // Best effort: the next sweep tries again.
-        }
+        if (account.startsWith(secretAccountPrefix) && !owned.contains(account))
+            deleteSecretIfPossible(account);
     }
 }
 
@@ -416,13 +415,7 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::removeProfile(const QUu
         for (const EnvironmentVariable &variable : variables) {
             if (!variable.isSecret)
                 continue;
-            const QString account = secretAccount(record.id, variable.id);
-            try {
-                m_secretStore->deleteSecret(account);
-                m_unavailableSecretAccounts.remove(account);
-            } catch (...) {
-                // Best effort: the item is an orphan now and a later sweep takes it.
-            }
+            deleteSecretIfPossible(secretAccount(record.id, variable.id));
         }
     }
     records.removeIf([&id](const Record &record) { return record.id == id; });

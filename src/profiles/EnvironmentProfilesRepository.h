@@ -83,6 +83,7 @@ private:
                                                const std::optional<ProtectedPayloadCrypto> &key);
     void fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure);
     void storeSecrets(const EnvironmentProfile &profile);
+    void deleteSecretIfPossible(const QString &account);
     void deleteStaleSecrets(const EnvironmentProfile &previous, const EnvironmentProfile &profile);
     void moveClearSecretValuesToKeyring(QList<PersistedEnvironmentProfileRecord> &records);
     void deleteOrphanSecrets(const QList<PersistedEnvironmentProfileRecord> &records);

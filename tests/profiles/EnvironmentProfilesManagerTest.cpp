@@ -5,6 +5,7 @@
 #include "support/FakeAuthenticator.h"
 #include "support/FakeProtectedKeyProvider.h"
 #include "support/FakeSecretStore.h"
+#include "support/ThrownErrorCase.h"
 
 #include <QSignalSpy>
 #include <QTimeZone>
@@ -37,18 +38,6 @@ QStringList names(const QList<EnvironmentProfile> &profiles)
     for (const EnvironmentProfile &profile : profiles)
         result.append(profile.name);
     return result;
-}
-
-template <typename Operation>
-Case protectedFailure(Operation &&operation)
-{
-    try {
-        operation();
-    } catch (const ProtectedProfilesError &error) {
-        return error.errorCase();
-    }
-    ADD_FAILURE() << "no ProtectedProfilesError";
-    return Case::invalidKey;
 }
 
 // Lets a test hold keyring reads, so a repository request is surely still
@@ -164,7 +153,7 @@ TEST_F(EnvironmentProfilesManagerTest, SavingAProtectedProfileKeepsItReadableAnd
 TEST_F(EnvironmentProfilesManagerTest, ACanceledPromptSavesNothing)
 {
     authenticator->failure = Case::authenticationCanceled;
-    EXPECT_EQ(protectedFailure([&] { save(makeProfile("vault", {}, true)); }), Case::authenticationCanceled);
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { save(makeProfile("vault", {}, true)); }), Case::authenticationCanceled);
     EXPECT_TRUE(manager.profiles().isEmpty());
     EXPECT_TRUE(await(repository.loadProfiles()).profiles.isEmpty());
 }
@@ -199,7 +188,7 @@ TEST_F(EnvironmentProfilesManagerTest, ResolvingALockedProfileUnlocksItWithTheLa
     lockManager.lock();
 
     authenticator->failure = Case::authenticationCanceled;
-    EXPECT_EQ(protectedFailure([&] { resolve(vault); }), Case::authenticationCanceled);
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { resolve(vault); }), Case::authenticationCanceled);
     EXPECT_EQ(authenticator->prompts.last(), ProtectedUnlockReason::launchService(QStringLiteral("api"),
                                                                                   QStringLiteral("vault")).text());
     EXPECT_TRUE(manager.lockedProfileIDs().contains(vault.id));
@@ -224,14 +213,14 @@ TEST_F(EnvironmentProfilesManagerTest, ALockWhileAProfileIsBeingOpenedKeepsItLoc
         manager.unlockProfile(vault.id, ProtectedUnlockReason::viewProfile(QStringLiteral("vault")));
     lockManager.lock();
     gate->setOpen(true);
-    EXPECT_EQ(protectedFailure([&] { await(std::move(opening)); }), Case::locked);
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { await(std::move(opening)); }), Case::locked);
     EXPECT_TRUE(manager.lockedProfileIDs().contains(vault.id));
     EXPECT_TRUE(manager.profiles()[0].variables.isEmpty());
 }
 
 TEST_F(EnvironmentProfilesManagerTest, UnlockingAnUnknownProfileFails)
 {
-    EXPECT_EQ(protectedFailure([&] {
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] {
                   await(manager.unlockProfile(QUuid::createUuid(), ProtectedUnlockReason::viewProfile(QString())));
               }),
               Case::decryptionFailed);

@@ -6,6 +6,7 @@
 #include "support/Await.h"
 #include "support/FakeProtectedKeyProvider.h"
 #include "support/FakeSecretStore.h"
+#include "support/ThrownErrorCase.h"
 #include "support/KeyringTestLock.h"
 #include "support/LogCapture.h"
 
@@ -64,18 +65,6 @@ EnvironmentProfile makeProfile(const char *name, QList<EnvironmentVariable> vari
 QString account(const EnvironmentProfile &profile, const EnvironmentVariable &v)
 {
     return EnvironmentProfilesRepository::secretAccount(profile.id, v.id);
-}
-
-template <typename Operation>
-Case protectedFailure(Operation &&operation)
-{
-    try {
-        operation();
-    } catch (const ProtectedProfilesError &error) {
-        return error.errorCase();
-    }
-    ADD_FAILURE() << "no ProtectedProfilesError";
-    return Case::invalidKey;
 }
 
 // A repository over the in-memory secret store, for the failure paths.
@@ -301,9 +290,9 @@ TEST_F(EnvironmentProfilesRepositoryTest, ProtectionOnAndOff)
     EXPECT_EQ(loaded.lockedProfileIDs, QSet<QUuid>{profile.id});
 
     EXPECT_EQ(await(repository.loadProtectedProfile(profile.id, key)), profile);
-    EXPECT_EQ(protectedFailure([&] { await(repository.loadProtectedProfile(profile.id, FakeProtectedKeyProvider::sampleKey(9))); }),
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { await(repository.loadProtectedProfile(profile.id, FakeProtectedKeyProvider::sampleKey(9))); }),
               Case::decryptionFailed);
-    EXPECT_EQ(protectedFailure([&] { await(repository.loadProtectedProfile(QUuid::createUuid(), key)); }),
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { await(repository.loadProtectedProfile(QUuid::createUuid(), key)); }),
               Case::decryptionFailed);
 
     // Stored protected and no key: nothing changes, neither file nor keyring.
@@ -311,8 +300,8 @@ TEST_F(EnvironmentProfilesRepositoryTest, ProtectionOnAndOff)
     const QMap<QString, QString> itemsBefore = secrets->items();
     EnvironmentProfile edited = profile;
     edited.variables[0].value = QStringLiteral("changed");
-    EXPECT_EQ(protectedFailure([&] { save(edited); }), Case::locked);
-    EXPECT_EQ(protectedFailure([&] { remove(profile.id); }), Case::locked);
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { save(edited); }), Case::locked);
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { remove(profile.id); }), Case::locked);
     EXPECT_EQ(fileBytes(), before);
     EXPECT_EQ(secrets->items(), itemsBefore);
 
@@ -333,7 +322,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, NewProtectedProfileWithoutKeyStoresSec
     save(makeProfile("plain", {variable("A", QStringLiteral("1"))}));
     const QByteArray before = fileBytes();
     const EnvironmentProfile profile = makeProfile("vault", {variable("TOKEN", QStringLiteral("t"), true)}, true);
-    EXPECT_EQ(protectedFailure([&] { save(profile); }), Case::locked);
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { save(profile); }), Case::locked);
     EXPECT_EQ(fileBytes(), before);
     EXPECT_EQ(secrets->items().value(account(profile, profile.variables[0])), QStringLiteral("t"));
 }
@@ -476,8 +465,8 @@ TEST_F(EnvironmentProfilesRepositoryTest, RecordWithoutPayloadIsLeftOutAndRefuse
     ASSERT_EQ(loaded.profiles.size(), 1);
     EXPECT_EQ(loaded.profiles[0].name, QStringLiteral("b"));
     EXPECT_TRUE(log.contains(QStringLiteral("Failed to load environment profile ") + json::formatUuid(profile.id)));
-    EXPECT_EQ(protectedFailure([&] { save(profile); }), Case::decryptionFailed);
-    EXPECT_EQ(protectedFailure([&] { remove(profile.id); }), Case::decryptionFailed);
-    EXPECT_EQ(protectedFailure([&] { await(repository.loadProtectedProfile(profile.id, key)); }),
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { save(profile); }), Case::decryptionFailed);
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { remove(profile.id); }), Case::decryptionFailed);
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { await(repository.loadProtectedProfile(profile.id, key)); }),
               Case::decryptionFailed);
 }
