@@ -25,7 +25,8 @@
 class EnvironmentProfilesManager final : public QObject {
     Q_OBJECT
 public:
-    // Without a lock manager the manager makes its own.
+    // Without a lock manager the manager makes its own; a given one (and the
+    // repository) must outlive the manager.
     explicit EnvironmentProfilesManager(EnvironmentProfilesRepository &repository,
                                         ProtectedProfilesLockManager *lockManager = nullptr,
                                         QObject *parent = nullptr);
