@@ -40,6 +40,16 @@ void assessLong(benchmark::State &state)
 }
 BENCHMARK(assessLong)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Complexity();
 
+// The same with non-ASCII text, which takes the grapheme-cluster road.
+void assessLongUnicode(benchmark::State &state)
+{
+    const QString command =
+        repeatedTo(typicalCommand + QStringLiteral("; echo \u00e9t\u00e9 \u2713 \u65e5\u672c \U0001F680\n"), state.range(0));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(CommandThreatScanner::assess(command));
+}
+BENCHMARK(assessLongUnicode)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
 // Crafted 100 KB inputs that make individual patterns work hardest: the
 // recursive-chown pattern backtracks quadratically and is stopped by the step
 // budget; base64 and curl repeat their bounded windows at every occurrence.

@@ -26,8 +26,9 @@ CommandThreatPattern::~CommandThreatPattern() = default;
 int CommandThreatPattern::stepBudget(qsizetype length)
 {
     // Generous for every linear search (an ordinary 100 KB command needs a few
-    // hundred units), while a quadratic blow-up on 100 KB stops within about a
-    // tenth of a second instead of running for minutes.
+    // dozen units per pattern, the worst crafted linear ones a few thousand),
+    // while a quadratic blow-up on 100 KB stops after about a tenth of a second
+    // instead of running for minutes.
     constexpr qsizetype base = 500;
     constexpr qsizetype perUnitsOfText = 128;
     const qsizetype budget = base + length / perUnitsOfText;

@@ -27,8 +27,9 @@ public:
     // Whether the pattern matches anywhere in `text`. A few of the patterns
     // backtrack quadratically on crafted input, so each search gets a step
     // budget that grows with the text; a search that exhausts it, or that ICU
-    // gives up on for any other reason, counts as a match: a scan that could
-    // not finish must never pass a command as clean.
+    // gives up on for any other reason (its 8 MB backtrack stack overflows on
+    // runs of several hundred thousand like characters), counts as a match: a
+    // scan that could not finish must never pass a command as clean.
     bool isFoundIn(QStringView text) const;
 
     // The budget, in ICU time-limit units (each about ten thousand steps of

@@ -346,6 +346,8 @@ QStringList CommandThreatScanner::commandSegments(QStringView command)
 QStringList CommandThreatScanner::commandTokens(QStringView segment)
 {
     QStringList tokens;
+    // Trimming goes code point by code point: a quote that carries a combining
+    // mark still loses the quote.
     for (const QString &piece : splitAtCharacters(segment, isWhiteSpaceCharacter)) {
         QStringView token = piece;
         while (!token.isEmpty() && isTokenTrimCharacter(token.front()))
