@@ -58,7 +58,9 @@ void JsonFile::writeLocked(const QByteArray &bytes)
     if (!file.open(QIODevice::WriteOnly))
         throw FileStoreError(QStringLiteral("The file “%1” couldn’t be saved: %2").arg(fileName(), file.errorString()));
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    // commit() does not notice a failed flush of the write buffer (disk full, file
+    // size limit) and would put a truncated file in place: flush and check first.
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         throw FileStoreError(QStringLiteral("The file “%1” couldn’t be saved: %2").arg(fileName(), reason));
