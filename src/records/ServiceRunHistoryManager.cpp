@@ -157,6 +157,7 @@ void ServiceRunHistoryManager::insertRecord(const ServiceRunRecord &record)
     QList<ServiceRunRecord> updated;
     updated.reserve(m_records.size() + 1);
     updated.append(record);
+    redactSecretEnvironmentEntriesInPlace(updated.first().environment);
     for (const ServiceRunRecord &existing : std::as_const(m_records)) {
         if (existing.id != record.id)
             updated.append(existing);

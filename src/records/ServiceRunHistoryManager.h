@@ -54,8 +54,9 @@ public:
     void updatePeakUsage(const QUuid &serviceId, double cpuPercent, quint64 memoryBytes);
     void updatePid(const QUuid &serviceId, qint32 pid);
 
-    // Puts the record first (replacing one with the same id), keeps 50 per service,
-    // sorts by start time and publishes; then publishes its id as the latest.
+    // Puts the record first (replacing one with the same id, secrets masked), keeps
+    // 50 per service, sorts by start time and publishes; then publishes its id as
+    // the latest.
     void insertRecord(const ServiceRunRecord &record);
 
     void enqueueWrite(WriteOperation operation);

@@ -20,15 +20,27 @@ QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> record
 
 ServiceRunHistoryRepository::ServiceRunHistoryRepository(const QString &path) : m_store(path) {}
 
+void ServiceRunHistoryRepository::write(QList<ServiceRunRecord> &records)
+{
+    // Every record, not only a new one: a clear value in a hand-edited file must
+    // not be written back. Unchanged records are not copied.
+    for (qsizetype index = 0; index < records.size(); ++index) {
+        if (std::as_const(records)[index].environment.isEmpty())
+            continue;
+        QList<ServiceRunEnvironmentEntry> environment = std::as_const(records)[index].environment;
+        if (redactSecretEnvironmentEntriesInPlace(environment))
+            records[index].environment = std::move(environment);
+    }
+    m_store.save(records);
+}
+
 QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::append(const ServiceRunRecord &record)
 {
     return m_executor.run([this, record] {
         QList<ServiceRunRecord> records = m_store.load({});
-        ServiceRunRecord masked = record;
-        redactSecretEnvironmentEntriesInPlace(masked.environment);
-        records.prepend(std::move(masked));
+        records.prepend(record);
         records = limitRunHistoryPerService(std::move(records));
-        m_store.save(records);
+        write(records);
         return records;
     });
 }
@@ -43,7 +55,7 @@ QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId)
     return m_executor.run([this, recordId] {
         QList<ServiceRunRecord> records = m_store.load({});
         records.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
-        m_store.save(records);
+        write(records);
     });
 }
 
@@ -52,11 +64,11 @@ QFuture<void> ServiceRunHistoryRepository::clear(const QUuid &serviceId)
     return m_executor.run([this, serviceId] {
         QList<ServiceRunRecord> records = m_store.load({});
         records.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
-        m_store.save(records);
+        write(records);
     });
 }
 
 QFuture<void> ServiceRunHistoryRepository::replaceAll(const QList<ServiceRunRecord> &records)
 {
-    return m_executor.run([this, records] { m_store.save(records); });
+    return m_executor.run([this, list = records]() mutable { write(list); });
 }

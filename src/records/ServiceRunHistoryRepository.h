@@ -12,7 +12,8 @@
 QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> records);
 
 // run-history.json, one request at a time. Every write replaces the whole file
-// atomically; appends mask secret values and keep at most 50 runs per service.
+// atomically with every secret value masked; appends keep at most 50 runs per
+// service.
 // Write failures (FileStoreError) reach the caller through the future and leave
 // the previous file untouched; an unreadable file is set aside, not overwritten.
 class ServiceRunHistoryRepository {
@@ -32,10 +33,12 @@ public:
     QFuture<void> deleteRecord(const QUuid &recordId);
     // Removes every record of this service.
     QFuture<void> clear(const QUuid &serviceId);
-    // Writes the list unchanged.
+    // Writes the list in its order, unlimited.
     QFuture<void> replaceAll(const QList<ServiceRunRecord> &records);
 
 private:
+    void write(QList<ServiceRunRecord> &records);
+
     JSONFileStore<QList<ServiceRunRecord>> m_store;
     SerialExecutor m_executor;
 };
