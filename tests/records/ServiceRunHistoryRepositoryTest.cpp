@@ -4,6 +4,8 @@
 #include "support/FileSizeLimit.h"
 #include "support/LogCapture.h"
 
+#include <QThread>
+
 #include <gtest/gtest.h>
 
 using namespace records_test;
@@ -31,69 +33,112 @@ TEST(ServiceRunHistoryRepository, AppendToAMissingFileCreatesAOneElementList)
 {
     ServiceRunHistoryRepository repository(dataFile(historyFile));
     const ServiceRunRecord run = makeRun(QUuid::createUuid(), 1'700'000'000, QStringLiteral("hello"));
-    EXPECT_EQ(await(repository.append(run)), QList<ServiceRunRecord>{run});
+    await(repository.append(run));
     EXPECT_EQ(storedRuns(), QList<ServiceRunRecord>{run});
     EXPECT_EQ(await(repository.load()), QList<ServiceRunRecord>{run});
 }
 
-TEST(ServiceRunHistoryRepository, AppendKeepsTheNewestFiftyOfEveryService)
-{
+// Each write either splices the text of the file this repository wrote last or,
+// for a file someone else wrote, decodes and encodes it whole: both must write
+// exactly what the file store's encoder writes for the resulting list.
+class EitherWritePath : public ::testing::TestWithParam<bool> {
+protected:
+    // Puts `list` in the file; with the parameter set, through another writer.
+    void store(const QList<ServiceRunRecord> &list)
+    {
+        if (GetParam())
+            writeFile(dataFile(historyFile), encodePrettyJson(list));
+        else
+            await(repository.replaceAll(list));
+    }
+    void expectStored(const QList<ServiceRunRecord> &expected)
+    {
+        EXPECT_TRUE(readFile(dataFile(historyFile)) == encodePrettyJson(expected));
+        EXPECT_EQ(storedRuns(), expected);
+    }
+
+    ServiceRunHistoryRepository repository{dataFile(historyFile)};
     const QUuid a = QUuid::createUuid();
     const QUuid b = QUuid::createUuid();
-    ServiceRunHistoryRepository repository(dataFile(historyFile));
+};
 
-    // Fifty of A: the 51st pushes out the last one in file order.
+INSTANTIATE_TEST_SUITE_P(ServiceRunHistoryRepository, EitherWritePath, ::testing::Bool(),
+                         [](const auto &param) { return param.param ? "FileWrittenElsewhere" : "FileWrittenHere"; });
+
+TEST_P(EitherWritePath, AppendKeepsTheNewestFiftyOfEveryService)
+{
+    // Fifty of A: the 51st pushes out the last one in file order, even though it
+    // started earlier than all of them.
     const QList<ServiceRunRecord> fifty = runsOf(a, 50, 1'700'000'000);
-    await(repository.replaceAll(fifty));
-    const ServiceRunRecord newest = makeRun(a, 1'600'000'000);  // started earlier than all: order is by position
-    const QList<ServiceRunRecord> written = await(repository.append(newest));
-    ASSERT_EQ(written.size(), 50);
-    EXPECT_EQ(written.first(), newest);
-    EXPECT_EQ(written.mid(1), fifty.mid(0, 49));
-    EXPECT_EQ(storedRuns(), written);
+    store(fifty);
+    const ServiceRunRecord newest = makeRun(a, 1'600'000'000);
+    await(repository.append(newest));
+    expectStored(QList<ServiceRunRecord>{newest} + fifty.mid(0, 49));
 
     // A file with sixty of A (more than any append leaves) is trimmed by B's append too.
     const QList<ServiceRunRecord> sixty = runsOf(a, 60, 1'700'000'000);
-    await(repository.replaceAll(sixty));
+    store(sixty);
     const ServiceRunRecord ofB = makeRun(b, 1'700'000'000);
-    QList<ServiceRunRecord> expected{ofB};
-    expected += sixty.mid(0, 50);
-    EXPECT_EQ(await(repository.append(ofB)), expected);
-    EXPECT_EQ(storedRuns(), expected);
+    await(repository.append(ofB));
+    expectStored(QList<ServiceRunRecord>{ofB} + sixty.mid(0, 50));
 }
 
-TEST(ServiceRunHistoryRepository, AppendKeepsDuplicateIdsAndMasksSecretsOnDisk)
+TEST_P(EitherWritePath, DeleteAndClearRemoveTheirRecordsAndKeepTheOrderOfTheRest)
 {
-    ServiceRunHistoryRepository repository(dataFile(historyFile));
-    ServiceRunRecord run = makeRun(QUuid::createUuid(), 1'700'000'000);
+    QList<ServiceRunRecord> all = {makeRun(a, 50), makeRun(b, 40), makeRun(a, 30), makeRun(b, 20)};
+    all[1].environment = {{QStringLiteral("K"), QStringLiteral("v"), false}};
+    store(all);
+    await(repository.deleteRecord(QUuid::createUuid()));
+    expectStored(all);
+    store(all);
+    await(repository.deleteRecord(all[2].id));
+    expectStored({all[0], all[1], all[3]});
+    await(repository.clear(b));
+    expectStored({all[0]});
+    await(repository.clear(a));
+    expectStored({});
+    await(repository.append(all[3]));
+    expectStored({all[3]});
+}
+
+TEST_P(EitherWritePath, SecretsAreMaskedInEveryRecordWritten)
+{
+    ServiceRunRecord edited = makeRun(a, 10);
+    edited.environment = {{QStringLiteral("TOKEN"), QStringLiteral("typed-in-by-hand"), true}};
+    store({edited});
+    ServiceRunRecord run = makeRun(b, 20);
     run.environment = {{QStringLiteral("API_TOKEN"), QStringLiteral("tok-CLEAR-VALUE-123"), true},
                        {QStringLiteral("MODE"), QStringLiteral("debug"), false}};
     await(repository.append(run));
-    await(repository.append(run));
+    await(repository.append(run));  // an id already stored is appended again
 
     const QByteArray bytes = readFile(dataFile(historyFile));
     EXPECT_FALSE(bytes.contains("tok-CLEAR-VALUE-123"));
     EXPECT_TRUE(bytes.contains("debug"));
     const QList<ServiceRunRecord> stored = storedRuns();
-    ASSERT_EQ(stored.size(), 2);
+    ASSERT_EQ(stored.size(), 3);
     EXPECT_EQ(stored[0].id, stored[1].id);
     EXPECT_EQ(stored[0].environment, redactSecretEnvironmentEntries(run.environment));
+    // A file this repository did not write is re-encoded, so a hand-typed value goes too.
+    if (GetParam()) {
+        EXPECT_FALSE(bytes.contains("typed-in-by-hand"));
+    }
 }
 
-TEST(ServiceRunHistoryRepository, DeleteAndClearRemoveTheirRecordsAndKeepTheOrderOfTheRest)
+TEST(ServiceRunHistoryRepository, AFileChangedSinceTheLastWriteIsReadAgain)
 {
-    const QUuid a = QUuid::createUuid();
-    const QUuid b = QUuid::createUuid();
-    const QList<ServiceRunRecord> all = {makeRun(a, 50), makeRun(b, 40), makeRun(a, 30), makeRun(b, 20)};
-    ServiceRunHistoryRepository repository(dataFile(historyFile));
-    await(repository.replaceAll(all));
-
-    await(repository.deleteRecord(QUuid::createUuid()));
-    EXPECT_EQ(storedRuns(), all);
-    await(repository.deleteRecord(all[2].id));
-    EXPECT_EQ(storedRuns(), (QList<ServiceRunRecord>{all[0], all[1], all[3]}));
-    await(repository.clear(b));
-    EXPECT_EQ(storedRuns(), QList<ServiceRunRecord>{all[0]});
+    const QString path = dataFile(historyFile);
+    ServiceRunHistoryRepository repository(path);
+    const QUuid service = QUuid::createUuid();
+    await(repository.replaceAll(runsOf(service, 3, 100)));
+    // Another writer rewrites the file in place with a list of the same size in
+    // bytes, a clock tick later (file times are that coarse).
+    QThread::msleep(20);
+    const QList<ServiceRunRecord> replaced = runsOf(service, 3, 200);
+    writeFile(path, encodePrettyJson(replaced));
+    const ServiceRunRecord run = makeRun(service, 300);
+    await(repository.append(run));
+    EXPECT_EQ(storedRuns(), QList<ServiceRunRecord>{run} + replaced);
 }
 
 TEST(ServiceRunHistoryRepository, ReplaceAllWritesTheListAsGiven)
@@ -161,7 +206,7 @@ TEST(ServiceRunHistoryRepository, CorruptFilesLoadAsEmptyLogAndAreSetAsideByTheN
             << row.what;
 
         const ServiceRunRecord run = makeRun(QUuid::createUuid(), 1'700'000'000);
-        EXPECT_EQ(await(repository.append(run)), QList<ServiceRunRecord>{run}) << row.what;
+        await(repository.append(run));
         const QStringList asides = setAsideFiles(historyFile);
         ASSERT_EQ(asides.size(), 1) << row.what;
         EXPECT_EQ(readFile(dataFile(asides.first())), row.content) << row.what;

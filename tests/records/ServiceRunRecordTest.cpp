@@ -127,3 +127,20 @@ TEST(ServiceRunEnvironmentEntry, RedactionMasksOnlySecretsAndIsIdempotent)
     EXPECT_EQ(ServiceRunEnvironmentEntry::forVariable(QStringLiteral("K"), QStringLiteral("v"), false).value,
               QStringLiteral("v"));
 }
+
+TEST(ServiceRunRecord, EveryControlCharacterOfLongOutputIsEscaped)
+{
+    // Terminal colour codes (ESC is U+001B) fill service output; written raw they
+    // would make the whole history file unreadable. Long enough for any
+    // vectorised string writer to take its fast path.
+    QString controls;
+    for (char16_t code = 0; code < 0x20; ++code)
+        controls += QChar(code);
+    ServiceRunRecord record = makeRun(QUuid::createUuid(), 1'700'000'000);
+    record.output = (QStringLiteral("\x1b[32mok\x1b[0m naïve ") + controls).repeated(500);
+    const QByteArray written = encodePrettyJson(record);
+    const qsizetype outputStart = written.indexOf("\"output\": \"");
+    const QByteArray outputText = written.mid(outputStart, written.indexOf("\",\n", outputStart) - outputStart);
+    EXPECT_TRUE(std::none_of(outputText.begin(), outputText.end(), [](char c) { return uchar(c) < 0x20; }));
+    EXPECT_EQ(decodeRecord(written), record);
+}
