@@ -180,7 +180,10 @@ ParsedDocument parse(QByteArray bytes)
     // parser's per-character validation.
     if (!QByteArrayView(parsed.buffer).isValidUtf8())
         throw DecodeError(QStringLiteral("The data isn’t valid UTF-8 text."));
-    parsed.buffer.detach();
+    // Detached and padded: rapidjson's vectorised scanning loads whole 16-byte
+    // blocks, up to 15 bytes past the terminating NUL, which must lie inside the
+    // allocation.
+    parsed.buffer.reserve(parsed.buffer.size() + 16);
     // In-situ parsing keeps strings inside the buffer instead of copying them.
     constexpr unsigned flags = rapidjson::kParseInsituFlag | rapidjson::kParseFullPrecisionFlag;
     parsed.document.ParseInsitu<flags>(parsed.buffer.data());
