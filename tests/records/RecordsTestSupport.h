@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/ApplicationSupport.h"
+#include "records/JsonCodec.h"
 #include "records/ServiceRunRecord.h"
 
 #include <QDateTime>
@@ -9,6 +10,8 @@
 #include <QStringList>
 #include <QTimeZone>
 #include <QUuid>
+
+#include <ostream>
 
 // Shared by the records tests: data-folder files and run records to work with.
 namespace records_test {
@@ -30,6 +33,22 @@ inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QString historyFile = QStringLiteral("run-history.json");
+
+// What run-history.json holds now; throws json::DecodeError when it does not decode.
+inline QList<ServiceRunRecord> storedRuns()
+{
+    return decodeJson<QList<ServiceRunRecord>>(readFile(dataFile(historyFile)));
+}
+
+inline QList<QUuid> idsOf(const QList<ServiceRunRecord> &records)
+{
+    QList<QUuid> ids;
+    for (const ServiceRunRecord &record : records)
+        ids.append(record.id);
+    return ids;
 }
 
 inline QStringList setAsideFiles(const QString &name)
@@ -57,3 +76,15 @@ inline ServiceRunRecord makeRun(const QUuid &serviceId, qint64 started, const QS
 }
 
 } // namespace records_test
+
+// Readable failure messages for the records tests.
+inline void PrintTo(const ServiceRunRecord &record, std::ostream *stream)
+{
+    *stream << "run " << json::formatUuid(record.id).toStdString() << " started "
+            << json::formatDate(record.startedAt).toStdString();
+}
+
+inline void PrintTo(const QUuid &id, std::ostream *stream)
+{
+    *stream << json::formatUuid(id).toStdString();
+}

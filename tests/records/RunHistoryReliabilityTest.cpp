@@ -19,7 +19,6 @@ using namespace records_test;
 
 namespace {
 
-const QString historyFile = QStringLiteral("run-history.json");
 const char writerVariable[] = "VELMORA_TEST_HISTORY_WRITER";
 const QUuid runNamespace(QStringLiteral("6a1f0e8c-3b2d-4c5e-9f70-8a1b2c3d4e5f"));
 
@@ -104,48 +103,47 @@ TEST(RunHistoryReliability, SigkillDuringAWriteLeavesTheOldOrTheNewList)
 
 TEST(RunHistoryReliability, ASecretValueNeverReachesTheFile)
 {
-    const QString secret = QStringLiteral("s3cr3t-V4LUE-never-on-disk");
+    const QByteArray secret = "s3cr3t-V4LUE-never-on-disk";
     const QUuid service = QUuid::createUuid();
-    const QUuid profile = QUuid::createUuid();
-    const QList<ServiceRunEnvironmentEntry> clearEnvironment = {{QStringLiteral("TOKEN"), secret, true},
-                                                                {QStringLiteral("MODE"), QStringLiteral("dev"), false}};
-    // A hand-edited file with the value in clear is not written back as it was.
+    const QList<ServiceRunEnvironmentEntry> clearEnvironment = {
+        {QStringLiteral("TOKEN"), QString::fromLatin1(secret), true}, {QStringLiteral("MODE"), QStringLiteral("dev"), false}};
+    const auto expectNoSecretOnDisk = [&](const char *step) {
+        const QByteArray bytes = readFile(dataFile(historyFile));
+        EXPECT_FALSE(bytes.contains(secret)) << step;
+        // The mask: eight U+2022 BULLET, 24 bytes of UTF-8.
+        EXPECT_TRUE(bytes.contains("\"value\": \"\xe2\x80\xa2\xe2\x80\xa2\xe2\x80\xa2\xe2\x80\xa2\xe2\x80\xa2"
+                                   "\xe2\x80\xa2\xe2\x80\xa2\xe2\x80\xa2\"")) << step;
+    };
+    // A hand-edited file with the value in clear.
     ServiceRunRecord edited = makeRun(service, 1'600'000'000);
     edited.environment = clearEnvironment;
     writeFile(dataFile(historyFile), encodePrettyJson(QList<ServiceRunRecord>{edited}));
-
     ServiceRunHistoryRepository repository(dataFile(historyFile));
     ServiceRunHistoryManager manager(repository);
     await(manager.loadHistory());
 
-    // Through every road a run takes to the file, each given the value in clear.
+    // Every road a run takes to the file, each given the value in clear.
     ActiveRunDraft draft;
     draft.id = QUuid::createUuid();
     draft.serviceId = service;
     draft.startedAt = QDateTime::currentDateTimeUtc();
-    draft.environmentProfileId = profile;
     draft.environment = clearEnvironment;
     manager.setActiveDraft(draft);
-    manager.finishRun(service, ServiceRunStopReason::exited, 0, QStringLiteral("done"));
+    manager.finishRun(service, ServiceRunStopReason::exited, 0, QString());
+    await(manager.waitForPendingWrites());
+    expectNoSecretOnDisk("finished run");
 
     ServiceRunRecord blocked = makeRun(service, 1'700'000'000);
-    blocked.stopReason = ServiceRunStopReason::securityBlocked;
     blocked.environment = clearEnvironment;
     manager.insertRecord(blocked);
-    manager.enqueueWrite([&] { return manager.persistBlockedLaunch(service, manager.clearEpoch(service), blocked); });
+    manager.enqueueWrite([&] { return manager.persistBlockedLaunch(service, 0, blocked); });
     await(manager.waitForPendingWrites());
+    expectNoSecretOnDisk("blocked launch");
 
-    ServiceRunRecord direct = makeRun(service, 1'700'000'100);
-    direct.environment = clearEnvironment;
-    await(repository.replaceAll({direct}));
-    await(repository.append(direct));
-    await(manager.redactProtectedProfileHistory({profile}, {}));
-
-    const QByteArray bytes = readFile(dataFile(historyFile));
-    EXPECT_FALSE(bytes.contains(secret.toUtf8()));
-    EXPECT_TRUE(bytes.contains("\"TOKEN\""));
-    for (const ServiceRunRecord &record : manager.records()) {
-        for (const ServiceRunEnvironmentEntry &entry : record.environment)
-            EXPECT_NE(entry.value, secret);
-    }
+    await(repository.replaceAll({blocked}));
+    expectNoSecretOnDisk("replace all");
+    await(repository.append(blocked));
+    expectNoSecretOnDisk("append");
+    for (const ServiceRunRecord &record : manager.records())
+        EXPECT_NE(record.environment.first().value.toLatin1(), secret);
 }

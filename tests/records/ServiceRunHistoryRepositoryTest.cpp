@@ -12,19 +12,12 @@ using namespace records_test;
 
 namespace {
 
-const QString historyFile = QStringLiteral("run-history.json");
-
 QList<ServiceRunRecord> runsOf(const QUuid &serviceId, int count, qint64 firstStart)
 {
     QList<ServiceRunRecord> runs;
     for (int index = 0; index < count; ++index)
         runs.append(makeRun(serviceId, firstStart - index));
     return runs;
-}
-
-QList<ServiceRunRecord> storedRuns()
-{
-    return decodeJson<QList<ServiceRunRecord>>(readFile(dataFile(historyFile)));
 }
 
 } // namespace
@@ -85,8 +78,7 @@ TEST_P(EitherWritePath, AppendKeepsTheNewestFiftyOfEveryService)
 
 TEST_P(EitherWritePath, DeleteAndClearRemoveTheirRecordsAndKeepTheOrderOfTheRest)
 {
-    QList<ServiceRunRecord> all = {makeRun(a, 50), makeRun(b, 40), makeRun(a, 30), makeRun(b, 20)};
-    all[1].environment = {{QStringLiteral("K"), QStringLiteral("v"), false}};
+    const QList<ServiceRunRecord> all = {makeRun(a, 50), makeRun(b, 40), makeRun(a, 30), makeRun(b, 20)};
     store(all);
     await(repository.deleteRecord(QUuid::createUuid()));
     expectStored(all);
@@ -97,32 +89,20 @@ TEST_P(EitherWritePath, DeleteAndClearRemoveTheirRecordsAndKeepTheOrderOfTheRest
     expectStored({all[0]});
     await(repository.clear(a));
     expectStored({});
-    await(repository.append(all[3]));
-    expectStored({all[3]});
 }
 
-TEST_P(EitherWritePath, SecretsAreMaskedInEveryRecordWritten)
+TEST_P(EitherWritePath, SecretsAreMaskedAndDuplicateIdsKept)
 {
-    ServiceRunRecord edited = makeRun(a, 10);
-    edited.environment = {{QStringLiteral("TOKEN"), QStringLiteral("typed-in-by-hand"), true}};
-    store({edited});
     ServiceRunRecord run = makeRun(b, 20);
     run.environment = {{QStringLiteral("API_TOKEN"), QStringLiteral("tok-CLEAR-VALUE-123"), true},
                        {QStringLiteral("MODE"), QStringLiteral("debug"), false}};
+    store({makeRun(a, 10)});
     await(repository.append(run));
-    await(repository.append(run));  // an id already stored is appended again
-
-    const QByteArray bytes = readFile(dataFile(historyFile));
-    EXPECT_FALSE(bytes.contains("tok-CLEAR-VALUE-123"));
-    EXPECT_TRUE(bytes.contains("debug"));
-    const QList<ServiceRunRecord> stored = storedRuns();
-    ASSERT_EQ(stored.size(), 3);
-    EXPECT_EQ(stored[0].id, stored[1].id);
-    EXPECT_EQ(stored[0].environment, redactSecretEnvironmentEntries(run.environment));
-    // A file this repository did not write is re-encoded, so a hand-typed value goes too.
-    if (GetParam()) {
-        EXPECT_FALSE(bytes.contains("typed-in-by-hand"));
-    }
+    await(repository.append(run));
+    EXPECT_FALSE(readFile(dataFile(historyFile)).contains("tok-CLEAR-VALUE-123"));
+    ServiceRunRecord masked = run;
+    masked.environment = redactSecretEnvironmentEntries(run.environment);
+    EXPECT_EQ(storedRuns().mid(0, 2), (QList<ServiceRunRecord>{masked, masked}));
 }
 
 TEST(ServiceRunHistoryRepository, AFileChangedSinceTheLastWriteIsReadAgain)
@@ -139,17 +119,6 @@ TEST(ServiceRunHistoryRepository, AFileChangedSinceTheLastWriteIsReadAgain)
     const ServiceRunRecord run = makeRun(service, 300);
     await(repository.append(run));
     EXPECT_EQ(storedRuns(), QList<ServiceRunRecord>{run} + replaced);
-}
-
-TEST(ServiceRunHistoryRepository, ReplaceAllWritesTheListAsGiven)
-{
-    // No masking, limit or sorting: the manager hands over its published list.
-    const QUuid a = QUuid::createUuid();
-    QList<ServiceRunRecord> list = runsOf(a, 55, 100);
-    std::reverse(list.begin(), list.end());
-    ServiceRunHistoryRepository repository(dataFile(historyFile));
-    await(repository.replaceAll(list));
-    EXPECT_EQ(await(repository.load()), list);
 }
 
 TEST(ServiceRunHistoryRepository, FailedWriteLeavesThePreviousFileAndReachesTheCaller)
@@ -178,20 +147,29 @@ TEST(ServiceRunHistoryRepository, CorruptFilesLoadAsEmptyLogAndAreSetAsideByTheN
     const QByteArray head = R"([{"id": "0B7E4C3A-1F2D-4E5F-8A9B-0C1D2E3F4A5B",
         "serviceId": "1C2D3E4F-5A6B-4C7D-8E9F-0A1B2C3D4E5F", "startedAt": "2025-03-14T09:26:53Z",
         "endedAt": "2025-03-14T09:27:00Z")";
+    const auto exited = [&head](const QByteArray &extra) { return head + R"(, "stopReason": "exited")" + extra + "}]"; };
+    const QByteArray finding = R"(, "securityScan": {"outcome": "blocked", "findings": [{"ruleID": "r",
+        "title": "t", "explanation": "e", "evidence": "v", "severity": )";
     const struct {
         const char *what;
         QByteArray content;
     } rows[] = {
         {"empty file", ""},
         {"truncated JSON", valid.left(valid.size() / 2)},
-        {"a record without stopReason", head + "}]"},
-        {"an unknown stop reason", head + R"(, "stopReason": "vanished"}])"},
-        {"a finding of severity 1", head + R"(, "stopReason": "securityBlocked", "securityScan": {"outcome":
-            "blocked", "findings": [{"ruleID": "r", "severity": 1, "title": "t", "explanation": "e",
-            "evidence": "v"}]}}])"},
-        {"a huge pid", head + R"(, "stopReason": "exited", "pid": 99999999999999999999}])"},
         {"an object instead of a list", "{}"},
         {"not UTF-8", "[\"\xc3\x28\"]"},
+        {"a record without stopReason", head + "}]"},
+        {"an unknown stop reason", head + R"(, "stopReason": "vanished"}])"},
+        {"a finding of severity 1", exited(finding + "1}]}")},
+        {"a severity as text", exited(finding + "\"high\"}]}")},
+        {"an unknown scan outcome", exited(R"(, "securityScan": {"outcome": "maybe", "findings": []})")},
+        {"a huge pid", exited(R"(, "pid": 99999999999999999999)")},
+        {"a pid past Int32", exited(R"(, "pid": 2147483648)")},
+        {"a fractional exit code", exited(R"(, "exitCode": 1.5)")},
+        {"a negative memory peak", exited(R"(, "peakMemoryBytes": -1)")},
+        {"output as a number", exited(R"(, "output": 5)")},
+        {"an entry without isSecret", exited(R"(, "environment": [{"key": "A", "value": "1"}])")},
+        {"a date with a fraction", QByteArray(exited("")).replace("09:27:00Z", "09:27:00.5Z")},
     };
     for (const auto &row : rows) {
         QDir(applicationSupportDirectory()).removeRecursively();
