@@ -103,63 +103,62 @@ QFuture<QList<ManagedService>> ServiceRepository::migrateLegacyEncryptedRecords(
     });
 }
 
+namespace {
+
+// What one read of the file under the store's lock gave.
+template <typename T>
+struct FileContent {
+    bool exists = false;
+    T value{};
+    std::optional<QString> error;  // set when the file exists but could not be read or decoded
+};
+
+template <typename T>
+FileContent<T> readDecoded(JSONFileStore<T> &store)
+{
+    JsonFile &file = store.file();
+    std::lock_guard lock(file.mutex());
+    FileContent<T> content;
+    try {
+        std::optional<QByteArray> bytes = file.readLocked();
+        if (!bytes)
+            return content;
+        content.exists = true;
+        content.value = decodeJson<T>(std::move(*bytes));
+    } catch (const json::DecodeError &error) {
+        content.error = error.message();
+    } catch (const FileStoreError &error) {
+        content.error = error.message();
+    }
+    return content;
+}
+
+} // namespace
+
 QList<PersistedManagedServiceRecord> ServiceRepository::readRecords()
 {
-    QString firstError;
-    {
-        JsonFile &file = m_recordsStore.file();
-        std::lock_guard lock(file.mutex());
-        try {
-            std::optional<QByteArray> bytes = file.readLocked();
-            if (!bytes)
-                return {};
-            auto records = decodeJson<QList<PersistedManagedServiceRecord>>(std::move(*bytes));
-            file.markReadable();
-            return records;
-        } catch (const json::DecodeError &error) {
-            firstError = error.message();
-        } catch (const FileStoreError &error) {
-            firstError = error.message();
-        }
+    FileContent<QList<PersistedManagedServiceRecord>> current = readDecoded(m_recordsStore);
+    if (!current.exists || !current.error) {
+        setRecordsFileReadable(true);
+        return current.value;
     }
-
     if (looksLikeCurrentLayout(m_recordsStore.path())) {
-        qCCritical(lcPersistence, "Failed to load protected service records: %s", qUtf8Printable(firstError));
-        markRecordsFileUnreadable();
+        qCCritical(lcPersistence, "Failed to load protected service records: %s", qUtf8Printable(*current.error));
+        setRecordsFileReadable(false);
         return {};
     }
 
-    QList<ManagedService> services;
-    std::optional<QString> legacyError;
-    {
-        JsonFile &file = m_legacyStore.file();
-        std::lock_guard lock(file.mutex());
-        try {
-            std::optional<QByteArray> bytes = file.readLocked();
-            if (!bytes)
-                return {};
-            services = decodeJson<QList<ManagedService>>(std::move(*bytes));
-        } catch (const json::DecodeError &error) {
-            legacyError = error.message();
-        } catch (const FileStoreError &error) {
-            legacyError = error.message();
-        }
-    }
-    if (legacyError) {
-        qCCritical(lcPersistence, "Failed to migrate services.json: %s", qUtf8Printable(*legacyError));
-        markRecordsFileUnreadable();
+    const FileContent<QList<ManagedService>> legacy = readDecoded(m_legacyStore);
+    if (legacy.error) {
+        qCCritical(lcPersistence, "Failed to migrate services.json: %s", qUtf8Printable(*legacy.error));
+        setRecordsFileReadable(false);
         return {};
     }
-
     // The oldest layout converts without loss; the next write replaces it.
-    {
-        JsonFile &file = m_recordsStore.file();
-        std::lock_guard lock(file.mutex());
-        file.markReadable();
-    }
+    setRecordsFileReadable(true);
     QList<PersistedManagedServiceRecord> records;
-    records.reserve(services.size());
-    for (const ManagedService &service : std::as_const(services))
+    records.reserve(legacy.value.size());
+    for (const ManagedService &service : legacy.value)
         records.append(PersistedManagedServiceRecord::clear(service));
     return records;
 }
@@ -186,10 +185,13 @@ LoadedServices ServiceRepository::readServices()
     return loaded;
 }
 
-void ServiceRepository::markRecordsFileUnreadable()
+void ServiceRepository::setRecordsFileReadable(bool readable)
 {
-    // Writes go through the records store, so that is where the file must be set aside.
+    // Writes go through the records store, so that is where an unreadable file is set aside.
     JsonFile &file = m_recordsStore.file();
     std::lock_guard lock(file.mutex());
-    file.markUnreadable();
+    if (readable)
+        file.markReadable();
+    else
+        file.markUnreadable();
 }

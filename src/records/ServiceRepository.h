@@ -61,7 +61,7 @@ public:
 private:
     QList<PersistedManagedServiceRecord> readRecords();
     LoadedServices readServices();
-    void markRecordsFileUnreadable();
+    void setRecordsFileReadable(bool readable);
 
     JSONFileStore<QList<PersistedManagedServiceRecord>> m_recordsStore;
     JSONFileStore<QList<ManagedService>> m_legacyStore;
