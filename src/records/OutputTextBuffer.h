@@ -9,7 +9,8 @@ class OutputTextBuffer {
 public:
     OutputTextBuffer(qsizetype cutAbove, qsizetype keep);
 
-    void append(const QString &chunk);
+    // True when the append cut earlier text away.
+    bool append(const QString &chunk);
     void clear();
 
     const QString &text() const { return m_text; }

@@ -30,24 +30,36 @@ qsizetype simpleTailStart(QStringView text, qsizetype limit)
     return position;
 }
 
-// Character boundaries of the window, from the end backwards. The window's first
-// boundary is unreliable (its character may begin before the window), so it is
-// never used as a cut.
+// Character boundaries of the window, from the end backwards. The window starts
+// on an independent boundary, so its own boundaries are the text's.
 qsizetype graphemeTailStart(const QString &text, qsizetype windowStart, qsizetype limit)
 {
     const QString window = text.mid(windowStart);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
     finder.toEnd();
-    qsizetype counted = 0;
-    while (counted < limit) {
+    for (qsizetype counted = 0; counted < limit;) {
         const qsizetype boundary = finder.toPreviousBoundary();
-        if (boundary <= 0)
+        if (boundary < 0 || (boundary == 0 && counted + 1 < limit))
             return -1;
-        ++counted;
-        if (counted == limit)
+        if (++counted == limit)
             return windowStart + boundary;
     }
     return -1;
+}
+
+bool isControl(char16_t unit)
+{
+    return unit < 0x20 || (unit >= 0x7F && unit < 0xA0);
+}
+
+// A boundary between these two units that no earlier text can move, and no
+// rule that looks further back (emoji joined by ZWJ, pairs of regional
+// indicators) can reach across.
+bool isIndependentBoundary(char16_t before, char16_t after)
+{
+    if (before == u'\r' && after == u'\n')
+        return false;
+    return (before < 0x300 && after < 0x300) || isControl(before) || isControl(after);
 }
 
 } // namespace
@@ -65,6 +77,19 @@ qsizetype count(const QString &text)
     return characters;
 }
 
+qsizetype independentBoundaryAtOrBefore(QStringView text, qsizetype position, qsizetype searchLimit)
+{
+    position = std::clamp<qsizetype>(position, 0, text.size());
+    const qsizetype earliest = searchLimit < 0 ? 0 : std::max<qsizetype>(0, position - searchLimit);
+    for (qsizetype candidate = position; candidate >= earliest; --candidate) {
+        if (candidate == 0 || candidate == text.size())
+            return candidate;
+        if (isIndependentBoundary(text[candidate - 1].unicode(), text[candidate].unicode()))
+            return candidate;
+    }
+    return -1;
+}
+
 QString lastCharacters(const QString &text, qsizetype limit)
 {
     if (limit <= 0)
@@ -73,10 +98,12 @@ QString lastCharacters(const QString &text, qsizetype limit)
     if (text.size() <= limit)
         return text;
 
-    // Grow a window at the end until it holds `limit` whole characters.
+    // Grow a window at the end until it holds `limit` whole characters. The
+    // window starts on an independent boundary, so each boundary found inside
+    // it is one of the whole text's, and a cut there never splits a character.
     qsizetype windowSize = limit + 64;
     while (true) {
-        const qsizetype windowStart = std::max<qsizetype>(0, text.size() - windowSize);
+        const qsizetype windowStart = independentBoundaryAtOrBefore(text, text.size() - windowSize);
         const QStringView window = QStringView(text).mid(windowStart);
         qsizetype start = -1;
         if (isSimple(window)) {
@@ -86,13 +113,11 @@ QString lastCharacters(const QString &text, qsizetype limit)
         } else {
             start = graphemeTailStart(text, windowStart, limit);
         }
-        // A cut at the window's very start could split a character reaching into
-        // the window (CR before LF, a base before its marks): grow instead.
-        if (start >= 0 && (start > windowStart || windowStart == 0))
+        if (start >= 0)
             return text.mid(start);
         if (windowStart == 0)
             return text;
-        windowSize *= 2;
+        windowSize = std::max(windowSize * 2, text.size() - windowStart + 1);
     }
 }
 

@@ -15,4 +15,13 @@ qsizetype count(const QString &text);
 // character boundary.
 QString lastCharacters(const QString &text, qsizetype limit);
 
+// The nearest position at or before `position` where a character boundary lies
+// whatever came before it, so the text from there on splits into the same
+// characters on its own as inside the whole text. Looks back at most
+// `searchLimit` units (-1: up to the start); -1 when there is none in reach.
+// Text start, line ends, control characters and two neighbouring characters
+// below U+0300 qualify; a run of regional indicators or of joining marks
+// does not, since its characters depend on what precedes it.
+qsizetype independentBoundaryAtOrBefore(QStringView text, qsizetype position, qsizetype searchLimit = -1);
+
 } // namespace UserPerceivedText
