@@ -52,8 +52,9 @@ struct RunningProcessHandle::Shared : std::enable_shared_from_this<Shared> {
     mutable std::condition_variable finishedChanged;
     // Guarded by lock.
     OutputTextBuffer collected {outputCutAbove, outputKeep};
-    OutputTextBuffer pending {outputCutAbove, outputKeep};
-    bool pendingSkipped = false;
+    // Units appended to `collected` since the last hand-over: the text to hand
+    // over next is its tail of that length, unless a cut reached into it.
+    qsizetype pendingUnits = 0;
     OutputHandler onOutput;
     ExitHandler onExit;
     bool handOverQueued = false;
@@ -73,9 +74,7 @@ struct RunningProcessHandle::Shared : std::enable_shared_from_this<Shared> {
 
 private:
     void queueHandOver();
-    void appendOutput(const QString &text);
-    void queueHandOverWhenDue();
-    int pollTimeout() const;
+    int appendOutput(const QString &text);
     bool isReleased() const;
     void closeTransport();
     void waitForChildExit() const;
@@ -84,16 +83,23 @@ private:
 
 namespace {
 
-// Reads the stream until it has nothing more for now, at most `reads` times.
-// End of file, or EIO from a terminal master whose slave side is gone, ends
-// the stream for good.
-void readStream(OutputStream &stream, int reads, QString &text)
+enum class ReadUntil { shortRead, empty };
+
+// Reads the stream at most `reads` times. While the child runs a short read
+// ends the turn: the stream had no more at that moment, and no read is spent
+// on learning that again. After the exit it is read until empty, since the
+// terminal may hand over what it still buffers one piece at a time. End of
+// file, or EIO from a terminal master whose slave side is gone, ends the
+// stream for good.
+void readStream(OutputStream &stream, int reads, ReadUntil until, QString &text)
 {
     std::array<char, RunningProcessHandle::readSize> buffer;
     while (stream.reading && reads > 0) {
         const ssize_t count = ::read(stream.fd.get(), buffer.data(), buffer.size());
         if (count > 0) {
             text.append(stream.decoder.decode(buffer.data(), count));
+            if (until == ReadUntil::shortRead && size_t(count) < buffer.size())
+                return;
             --reads;
             continue;
         }
@@ -143,10 +149,10 @@ void RunningProcessHandle::Shared::deliver(const std::weak_ptr<Shared> &weak)
     shared->lastHandOver = Clock::now();
     if (shared->released)
         return;
-    const QString text = shared->pending.text();
-    const bool skipped = shared->pendingSkipped;
-    shared->pending.clear();
-    shared->pendingSkipped = false;
+    const QString &collected = shared->collected.text();
+    const bool skipped = shared->pendingUnits > collected.size();
+    const QString text = skipped ? collected : collected.right(shared->pendingUnits);
+    shared->pendingUnits = 0;
     OutputHandler outputHandler = shared->onOutput;
     std::optional<ProcessExitStatus> exit;
     ExitHandler exitHandler;
@@ -166,38 +172,31 @@ void RunningProcessHandle::Shared::deliver(const std::weak_ptr<Shared> &weak)
         exitHandler(*exit);
 }
 
-void RunningProcessHandle::Shared::appendOutput(const QString &text)
+// Adds what the watcher read, queues a hand-over when one is due, and returns
+// how long the next poll may sleep before a held-back hand-over falls due.
+int RunningProcessHandle::Shared::appendOutput(const QString &text)
 {
-    if (text.isEmpty())
-        return;
-    std::lock_guard guard(lock);
-    collected.append(text);
-    if (pending.append(text))
-        pendingSkipped = true;
-}
-
-void RunningProcessHandle::Shared::queueHandOverWhenDue()
-{
+    bool queue = false;
+    int timeout = -1;
     {
         std::lock_guard guard(lock);
-        if (released || handOverQueued || pending.text().isEmpty()
-            || Clock::now() - lastHandOver < handOverInterval)
-            return;
-        handOverQueued = true;
+        if (!text.isEmpty()) {
+            collected.append(text);
+            pendingUnits += text.size();
+        }
+        if (!released && !handOverQueued && pendingUnits > 0) {
+            const auto wait = lastHandOver + handOverInterval - Clock::now();
+            if (wait <= Clock::duration::zero()) {
+                handOverQueued = true;
+                queue = true;
+            } else {
+                timeout = int(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+            }
+        }
     }
-    queueHandOver();
-}
-
-// How long poll may sleep before a throttled hand-over falls due.
-int RunningProcessHandle::Shared::pollTimeout() const
-{
-    std::lock_guard guard(lock);
-    if (released || handOverQueued || pending.text().isEmpty())
-        return -1;
-    const auto wait = lastHandOver + handOverInterval - Clock::now();
-    if (wait <= Clock::duration::zero())
-        return 0;
-    return int(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+    if (queue)
+        queueHandOver();
+    return timeout;
 }
 
 bool RunningProcessHandle::Shared::isReleased() const
@@ -246,6 +245,7 @@ void RunningProcessHandle::Shared::watch()
     ::pthread_setname_np(::pthread_self(), "velmora-child");
     std::vector<pollfd> polls;
     bool exited = false;
+    int timeout = -1;
     while (!exited) {
         polls.clear();
         polls.push_back({wake.get(), POLLIN, 0});
@@ -253,14 +253,11 @@ void RunningProcessHandle::Shared::watch()
         for (const OutputStream &stream : streams)
             polls.push_back({stream.reading ? stream.fd.get() : -1, POLLIN, 0});
 
-        const int ready = ::poll(polls.data(), nfds_t(polls.size()), pollTimeout());
+        const int ready = ::poll(polls.data(), nfds_t(polls.size()), timeout);
         if (ready < 0 && errno != EINTR)
             break;  // cannot watch any more: wait for the exit below
-        if (polls[0].revents != 0) {
-            eventfd_t ignored = 0;
-            ::eventfd_read(wake.get(), &ignored);
-        }
-        if (isReleased()) {
+        // Only the handle's release wakes the watcher through the eventfd.
+        if (polls[0].revents != 0 && isReleased()) {
             closeTransport();
             waitForChildExit();
             finish();
@@ -270,16 +267,15 @@ void RunningProcessHandle::Shared::watch()
         QString text;
         for (size_t index = 0; index < streams.size(); ++index) {
             if (polls[index + 2].revents != 0)
-                readStream(streams[index], readsPerWakeUp, text);
+                readStream(streams[index], readsPerWakeUp, ReadUntil::shortRead, text);
         }
-        appendOutput(text);
-        queueHandOverWhenDue();
+        timeout = appendOutput(text);
     }
 
     // The child is gone: whatever it wrote is in the transport now.
     QString rest;
     for (OutputStream &stream : streams) {
-        readStream(stream, readsAfterExit, rest);
+        readStream(stream, readsAfterExit, ReadUntil::empty, rest);
         if (stream.reading)
             rest.append(stream.decoder.finish());
     }
@@ -379,8 +375,7 @@ void RunningProcessHandle::setOutputHandler(OutputHandler handler)
         previous = std::move(m_shared->onOutput);
         m_shared->onOutput = m_shared->exitHandedOver ? nullptr : handler;
         collected = m_shared->collected.text();
-        m_shared->pending.clear();
-        m_shared->pendingSkipped = false;
+        m_shared->pendingUnits = 0;
     }
     if (handler && !collected.isEmpty())
         handler(collected, false);

@@ -20,6 +20,26 @@ bool OutputTextBuffer::append(const QString &chunk)
 {
     if (chunk.isEmpty())
         return false;
+    m_characters += addedCharacters(chunk);
+    m_text.append(chunk);
+    if (m_characters <= m_cutAbove)
+        return false;
+    m_text = UserPerceivedText::lastCharacters(m_text, m_keep, &m_characters);
+    return true;
+}
+
+qsizetype OutputTextBuffer::addedCharacters(const QString &chunk) const
+{
+    // Plain text meeting plain text: every unit is a character, except that
+    // each CR LF, the one across the seam included, counts once.
+    if (!m_text.isEmpty() && m_text.back().unicode() < 0x300 && UserPerceivedText::isSimple(chunk)) {
+        qsizetype added = chunk.size();
+        if (chunk.contains(QLatin1Char('\r')))
+            added -= chunk.count(QStringLiteral("\r\n"));
+        if (m_text.back() == QLatin1Char('\r') && chunk.front() == QLatin1Char('\n'))
+            --added;
+        return added;
+    }
     // Characters added = count(seam + chunk) - count(seam): a character that
     // straddles the seam is counted once. The seam starts on a boundary that
     // earlier text cannot move, so both counts see the same characters.
@@ -28,14 +48,7 @@ bool OutputTextBuffer::append(const QString &chunk)
     if (seamStart < 0)
         seamStart = wanted;
     const QString seam = m_text.mid(seamStart);
-    const qsizetype before = UserPerceivedText::count(seam);
-    m_text.append(chunk);
-    m_characters += UserPerceivedText::count(seam + chunk) - before;
-    if (m_characters <= m_cutAbove)
-        return false;
-    m_text = UserPerceivedText::lastCharacters(m_text, m_keep);
-    m_characters = UserPerceivedText::count(m_text);
-    return true;
+    return UserPerceivedText::count(seam + chunk) - UserPerceivedText::count(seam);
 }
 
 void OutputTextBuffer::clear()

@@ -17,6 +17,8 @@ public:
     qsizetype characterCount() const { return m_characters; }
 
 private:
+    qsizetype addedCharacters(const QString &chunk) const;
+
     qsizetype m_cutAbove;
     qsizetype m_keep;
     QString m_text;

@@ -6,19 +6,20 @@
 
 namespace UserPerceivedText {
 
-namespace {
-
-// Below U+0300 there are no combining marks, no surrogates and nothing else
-// that joins units into one character, except CR LF.
 bool isSimple(QStringView text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x300; });
 }
 
+namespace {
+
 // Walks back over simple text, counting CR LF as one; returns where the last
 // `limit` characters start, or -1 when fewer than `limit` characters end the text.
 qsizetype simpleTailStart(QStringView text, qsizetype limit)
 {
+    // Without a CR every unit is a character of its own.
+    if (!text.contains(QLatin1Char('\r')))
+        return text.size() >= limit ? text.size() - limit : -1;
     qsizetype position = text.size();
     for (qsizetype counted = 0; counted < limit; ++counted) {
         if (position == 0)
@@ -90,13 +91,19 @@ qsizetype independentBoundaryAtOrBefore(QStringView text, qsizetype position, qs
     return -1;
 }
 
-QString lastCharacters(const QString &text, qsizetype limit)
+QString lastCharacters(const QString &text, qsizetype limit, qsizetype *kept)
 {
-    if (limit <= 0)
+    if (limit <= 0) {
+        if (kept)
+            *kept = 0;
         return QString();
+    }
     // Every character takes at least one unit, so a short text always fits.
-    if (text.size() <= limit)
+    if (text.size() <= limit) {
+        if (kept)
+            *kept = count(text);
         return text;
+    }
 
     // Grow a window at the end until it holds `limit` whole characters. The
     // window starts on an independent boundary, so each boundary found inside
@@ -113,10 +120,16 @@ QString lastCharacters(const QString &text, qsizetype limit)
         } else {
             start = graphemeTailStart(text, windowStart, limit);
         }
-        if (start >= 0)
+        if (start >= 0) {
+            if (kept)
+                *kept = limit;
             return text.mid(start);
-        if (windowStart == 0)
+        }
+        if (windowStart == 0) {
+            if (kept)
+                *kept = count(text);
             return text;
+        }
         windowSize = std::max(windowSize * 2, text.size() - windowStart + 1);
     }
 }
