@@ -26,6 +26,6 @@ public:
     // The emulators to try, in order: the program named by $TERMINAL (with -e),
     // x-terminal-emulator -e, then gnome-terminal --, konsole -e,
     // xfce4-terminal -x and xterm -e; only those found as executables, a bare
-    // name being looked up in `searchPath`.
+    // name being looked up in `searchPath` (when empty, in $PATH).
     static QList<TerminalEmulatorCommand> candidates(const QString &terminalVariable, const QStringList &searchPath);
 };
