@@ -19,7 +19,26 @@ export QT_QPA_PLATFORM=offscreen
 unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
 
 # Inside the private bus: start the keyring daemon unlocked with a throwaway
-# password (it reads it from stdin), then run the command.
+# password (it reads it from stdin), then run the command. The daemon claims
+# its bus name a moment after it forks; a client that came earlier would
+# D-Bus-activate a second daemon and race it for the login keyring, so wait
+# for the name and check that the default collection really is unlocked.
 exec dbus-run-session -- bash -c '
   printf "velmora-test-password" | gnome-keyring-daemon --daemonize --unlock --components=secrets >/dev/null
+  for _ in $(seq 100); do
+    if dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+         org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q "boolean true"; then
+      break
+    fi
+    sleep 0.1
+  done
+  if ! dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets/aliases/default \
+         org.freedesktop.DBus.Properties.Get string:org.freedesktop.Secret.Collection string:Locked 2>/dev/null \
+       | grep -q "boolean false"; then
+    echo "with-test-session: the test keyring did not come up unlocked" >&2
+    exit 1
+  fi
+  # Tests that use the keyring run only when they see this mark, so a plain
+  # ctest outside this script never writes into the real keyring.
+  export VELMORA_PRIVATE_TEST_KEYRING=1
   exec "$@"' velmora-session "$@"

@@ -18,19 +18,6 @@ namespace json {
 
 namespace {
 
-// rapidjson writes into this buffer directly, so a large document is not
-// copied once more into a QByteArray after serialisation.
-class ByteArrayStream {
-public:
-    using Ch = char;
-    explicit ByteArrayStream(QByteArray &bytes) : m_bytes(bytes) {}
-    void Put(char c) { m_bytes.append(c); }
-    void Flush() {}
-
-private:
-    QByteArray &m_bytes;
-};
-
 bool nameLess(const Value::Member *a, const Value::Member *b)
 {
     const auto lengthA = a->name.GetStringLength();
@@ -100,10 +87,13 @@ ParsedDocument parse(QByteArray bytes)
 {
     ParsedDocument parsed;
     parsed.buffer = std::move(bytes);
+    // One vectorised UTF-8 check of the whole text is far cheaper than the
+    // parser's per-character validation.
+    if (!QByteArrayView(parsed.buffer).isValidUtf8())
+        throw DecodeError(QStringLiteral("The data isn’t valid UTF-8 text."));
     parsed.buffer.detach();
     // In-situ parsing keeps strings inside the buffer instead of copying them.
-    constexpr unsigned flags = rapidjson::kParseInsituFlag | rapidjson::kParseFullPrecisionFlag
-                               | rapidjson::kParseValidateEncodingFlag;
+    constexpr unsigned flags = rapidjson::kParseInsituFlag | rapidjson::kParseFullPrecisionFlag;
     parsed.document.ParseInsitu<flags>(parsed.buffer.data());
     if (parsed.document.HasParseError()) {
         throw DecodeError(QStringLiteral("The data isn’t valid JSON (%1 at offset %2).")
@@ -113,23 +103,23 @@ ParsedDocument parse(QByteArray bytes)
     return parsed;
 }
 
+// rapidjson's own string buffer gets its vectorised string writer; one copy
+// into a QByteArray afterwards is cheaper than a per-character stream.
 QByteArray serializePretty(const Value &value)
 {
-    QByteArray bytes;
-    ByteArrayStream stream(bytes);
-    rapidjson::PrettyWriter<ByteArrayStream> writer(stream);
+    rapidjson::StringBuffer buffer;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
     writer.SetIndent(' ', 2);
     writeSorted(value, writer);
-    return bytes;
+    return QByteArray(buffer.GetString(), static_cast<qsizetype>(buffer.GetSize()));
 }
 
 QByteArray serializeCompact(const Value &value)
 {
-    QByteArray bytes;
-    ByteArrayStream stream(bytes);
-    rapidjson::Writer<ByteArrayStream> writer(stream);
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     writeSorted(value, writer);
-    return bytes;
+    return QByteArray(buffer.GetString(), static_cast<qsizetype>(buffer.GetSize()));
 }
 
 QDateTime truncatedToSeconds(const QDateTime &date)

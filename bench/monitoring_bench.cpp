@@ -1,0 +1,236 @@
+// The cost of monitoring: one tick's work with 20 tracked processes, and the
+// whole process's CPU share while monitoring 20 idle services beside a plain
+// once-a-second ps loop over the same services.
+//
+// The long comparison runs VELMORA_BENCH_SECONDS seconds per side (20 by
+// default): `VELMORA_BENCH_SECONDS=60 ./monitoring_bench`.
+#include "execution/GPUUtilizationSampler.h"
+#include "execution/MachineMetricsProbes.h"
+#include "execution/MonitoringManager.h"
+#include "execution/ProcessSnapshotCollector.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+pid_t spawn(std::vector<const char *> arguments, posix_spawn_file_actions_t *actions = nullptr,
+            char **environment = environ)
+{
+    arguments.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, arguments.front(), actions, nullptr, const_cast<char *const *>(arguments.data()),
+                      environment)
+        != 0)
+        return -1;
+    return pid;
+}
+
+// Idle services: children that sleep until they are killed.
+class IdleChildren {
+public:
+    explicit IdleChildren(int count)
+    {
+        for (int index = 0; index < count; ++index) {
+            const pid_t pid = spawn({"/bin/sleep", "100000"});
+            if (pid > 0)
+                m_pids.insert(pid);
+        }
+    }
+    ~IdleChildren()
+    {
+        for (const qint32 pid : std::as_const(m_pids)) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    IdleChildren(const IdleChildren &) = delete;
+    IdleChildren &operator=(const IdleChildren &) = delete;
+
+    const QSet<qint32> &pids() const { return m_pids; }
+
+private:
+    QSet<qint32> m_pids;
+};
+
+double seconds(const timeval &time)
+{
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
+
+double cpuSeconds(int who)
+{
+    rusage usage {};
+    ::getrusage(who, &usage);
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double residentMiB()
+{
+    const ProcFileSystem fileSystem = ProcFileSystem::system();
+    const auto pages = fileSystem.readResidentPages(static_cast<qint32>(::getpid()));
+    return static_cast<double>(pages.value_or(0) * static_cast<quint64>(fileSystem.pageSize)) / (1024.0 * 1024.0);
+}
+
+int comparisonSeconds()
+{
+    const int value = qEnvironmentVariableIntValue("VELMORA_BENCH_SECONDS");
+    return value > 0 ? value : 20;
+}
+
+// What the tick does on the main thread plus the collection it hands to its
+// background thread, run here on one thread so its CPU time is measured.
+void BM_MonitoringTick(benchmark::State &state)
+{
+    const IdleChildren children(static_cast<int>(state.range(0)));
+    const ProcFileSystem fileSystem = ProcFileSystem::system();
+    MachineMetricsProbes probes(fileSystem);
+    const GPUUtilizationSampler sampler([probes] { return probes.queryAcceleratorUtilization(); }, 0.2, 1.5);
+    ProcessSnapshotCollector collector(fileSystem);
+    for (auto _ : state) {
+        const auto gpu = sampler.currentAverage();
+        const auto memory = probes.sampleHostMemory();
+        const double cpu = probes.sampleHostCPULoad();
+        benchmark::DoNotOptimize(SystemMetrics::make(cpu, memory.usedBytes, memory.totalBytes, gpu));
+        const auto snapshots = collector.collect({}, children.pids());
+        if (snapshots.size() != children.pids().size())
+            state.SkipWithError("a tracked process was not found");
+        benchmark::DoNotOptimize(snapshots);
+    }
+}
+BENCHMARK(BM_MonitoringTick)->Arg(20)->Unit(benchmark::kMicrosecond);
+
+// One GPU sampler reading (8 of them a second while monitoring runs).
+void BM_GpuProbe(benchmark::State &state)
+{
+    const MachineMetricsProbes probes;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(probes.queryAcceleratorUtilization());
+}
+BENCHMARK(BM_GpuProbe)->Unit(benchmark::kMicrosecond);
+
+// One run of ps over all processes, read to its end; its own CPU time is
+// reported as ps_cpu_us (the benchmark's CPU column is only ours).
+void runPsOnce()
+{
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0)
+        return;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, pipe[1], STDOUT_FILENO);
+    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    static char locale[] = "LC_ALL=C";
+    char *environment[] = {locale, nullptr};
+    const pid_t pid = spawn({"/bin/ps", "-axo", "pid=,pcpu=,rss=,lstart=,comm="}, &actions, environment);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(pipe[1]);
+    char buffer[65536];
+    while (::read(pipe[0], buffer, sizeof buffer) > 0) {
+    }
+    ::close(pipe[0]);
+    if (pid > 0)
+        ::waitpid(pid, nullptr, 0);
+}
+
+void BM_PsRun(benchmark::State &state)
+{
+    const IdleChildren children(20);
+    const double before = cpuSeconds(RUSAGE_CHILDREN);
+    for (auto _ : state)
+        runPsOnce();
+    state.counters["ps_cpu_us"] = benchmark::Counter((cpuSeconds(RUSAGE_CHILDREN) - before) * 1e6,
+                                                     benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_PsRun)->Unit(benchmark::kMillisecond);
+
+// The real manager with its timer, GPU sampler and collection thread,
+// monitoring 20 idle services for the whole duration.
+void BM_SupervisorMonitoring(benchmark::State &state)
+{
+    const int duration = comparisonSeconds();
+    for (auto _ : state) {
+        const IdleChildren children(20);
+        const ProcFileSystem fileSystem = ProcFileSystem::system();
+        const MachineMetricsProbes probes(fileSystem);
+        MonitoringManager manager(std::make_shared<GPUUtilizationSampler>(
+                                      [probes] { return probes.queryAcceleratorUtilization(); }, 0.2, 1.5),
+                                  fileSystem);
+        qint64 delivered = 0;
+        manager.configureProcessSampling([&children] { return children.pids(); }, {},
+                                         [&delivered](const QList<ProcessSnapshot> &snapshots) {
+                                             delivered += snapshots.size();
+                                         });
+        const double residentBefore = residentMiB();
+        const double before = cpuSeconds(RUSAGE_SELF);
+        const auto started = std::chrono::steady_clock::now();
+        manager.start();
+        QEventLoop loop;
+        QTimer::singleShot(duration * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double used = cpuSeconds(RUSAGE_SELF) - before;
+        state.SetIterationTime(elapsed);
+        state.counters["cpu_percent_of_core"] = used / elapsed * 100;
+        state.counters["cpu_ms_per_second"] = used / elapsed * 1000;
+        state.counters["rss_MiB"] = residentMiB();
+        state.counters["rss_growth_MiB"] = residentMiB() - residentBefore;
+        state.counters["snapshots_per_second"] = static_cast<double>(delivered) / elapsed;
+    }
+}
+BENCHMARK(BM_SupervisorMonitoring)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// The same 20 services under a plain ps loop, once a second.
+void BM_PsLoop(benchmark::State &state)
+{
+    const int duration = comparisonSeconds();
+    for (auto _ : state) {
+        const IdleChildren children(20);
+        const double selfBefore = cpuSeconds(RUSAGE_SELF);
+        const double childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
+        const auto started = std::chrono::steady_clock::now();
+        auto next = started;
+        for (int second = 0; second < duration; ++second) {
+            runPsOnce();
+            next += std::chrono::seconds(1);
+            std::this_thread::sleep_until(next);
+        }
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double self = cpuSeconds(RUSAGE_SELF) - selfBefore;
+        const double ps = cpuSeconds(RUSAGE_CHILDREN) - childrenBefore;
+        state.SetIterationTime(elapsed);
+        state.counters["cpu_percent_of_core"] = (self + ps) / elapsed * 100;
+        state.counters["ps_cpu_ms_per_second"] = ps / elapsed * 1000;
+    }
+}
+BENCHMARK(BM_PsLoop)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    // The manager's timer and its queued deliveries need an event loop.
+    QCoreApplication application(argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,114 @@
+#include "execution/ProcessSnapshotCollector.h"
+
+#include "platform/Logging.h"
+
+#include <QDir>
+
+#include <algorithm>
+
+ProcessSnapshotCollector::ProcessSnapshotCollector(ProcFileSystem fileSystem) : m_fileSystem(std::move(fileSystem)) {}
+
+QList<ProcessSnapshot> ProcessSnapshotCollector::collect(const QSet<QString> &wantedPaths,
+                                                         const QSet<qint32> &wantedPIDs)
+{
+    const std::lock_guard guard(m_mutex);
+    QList<ProcessSnapshot> snapshots;
+    QHash<qint32, CpuReading> readings;
+
+    // An empty wanted path would be a prefix and a substring of everything.
+    QSet<QString> paths;
+    QStringList folders;
+    for (const QString &wanted : wantedPaths) {
+        if (wanted.isEmpty())
+            continue;
+        const QString cleaned = QDir::cleanPath(wanted);
+        paths.insert(cleaned);
+        folders.append(cleaned + QLatin1Char('/'));
+    }
+
+    if (paths.isEmpty() && wantedPIDs.isEmpty()) {
+        m_previous.clear();
+        return snapshots;
+    }
+
+    QList<qint32> candidates;
+    if (paths.isEmpty()) {
+        candidates = QList<qint32>(wantedPIDs.begin(), wantedPIDs.end());
+        std::sort(candidates.begin(), candidates.end());
+    } else {
+        candidates = m_fileSystem.listProcessIds();
+    }
+
+    for (const qint32 pid : std::as_const(candidates)) {
+        if (pid <= 0)
+            continue;
+        const auto stat = m_fileSystem.readProcessStat(pid);
+        if (!stat)
+            continue; // never existed or already gone
+        const Clock::time_point readAt = Clock::now();
+
+        std::optional<QString> command;
+        const auto commandText = [&]() -> const QString & {
+            if (!command) {
+                const auto line = m_fileSystem.readCommandLine(pid);
+                command = line && !line->isEmpty() ? line->simplified() : QString::fromUtf8(stat->name);
+            }
+            return *command;
+        };
+        const auto executable = m_fileSystem.readExecutablePath(pid);
+        const QString path = QDir::cleanPath(executable ? *executable : commandText());
+
+        bool wanted = wantedPIDs.contains(pid);
+        if (!wanted && !paths.isEmpty()) {
+            wanted = paths.contains(path)
+                || std::any_of(folders.cbegin(), folders.cend(),
+                               [&](const QString &folder) { return path.startsWith(folder); })
+                || std::any_of(paths.cbegin(), paths.cend(),
+                               [&](const QString &wantedPath) { return commandText().contains(wantedPath); });
+        }
+        if (!wanted)
+            continue;
+
+        ProcessSnapshot snapshot;
+        snapshot.pid = pid;
+        snapshot.executablePath = path;
+        const quint64 pageSize = static_cast<quint64>(std::max<qint64>(m_fileSystem.pageSize, 1));
+        const auto resident = m_fileSystem.readResidentPages(pid);
+        snapshot.memoryBytes = (resident && *resident != 0 ? *resident : stat->residentPages) * pageSize;
+
+        const CpuReading reading{stat->startTicks, stat->cpuTicks, readAt};
+        if (const auto previous = m_previous.constFind(pid);
+            previous != m_previous.cend() && previous->startTicks == stat->startTicks && readAt > previous->takenAt
+            && stat->cpuTicks >= previous->cpuTicks) {
+            const double cpuSeconds = static_cast<double>(stat->cpuTicks - previous->cpuTicks)
+                / static_cast<double>(std::max<qint64>(m_fileSystem.clockTicksPerSecond, 1));
+            const double wallSeconds = std::chrono::duration<double>(readAt - previous->takenAt).count();
+            snapshot.cpuPercent = cpuSeconds / wallSeconds * 100.0;
+        }
+        readings.insert(pid, reading);
+        snapshot.startTime = startTimeOf(stat->startTicks);
+        snapshots.append(std::move(snapshot));
+    }
+
+    // Only processes still watched are remembered, so the table never grows.
+    m_previous = std::move(readings);
+    return snapshots;
+}
+
+std::optional<QDateTime> ProcessSnapshotCollector::startTimeOf(quint64 startTicks)
+{
+    if (!m_bootTime) {
+        m_bootTime = m_fileSystem.readBootTime();
+        if (!m_bootTime) {
+            if (!m_bootTimeFailureLogged)
+                qCCritical(lcMonitoring, "Cannot read the boot time from %s/stat; process start times are unknown",
+                           qUtf8Printable(m_fileSystem.procRoot));
+            m_bootTimeFailureLogged = true;
+            return std::nullopt;
+        }
+    }
+    const qint64 ticksPerSecond = std::max<qint64>(m_fileSystem.clockTicksPerSecond, 1);
+    // Both figures are bounded far below overflow (the boot time by its reader).
+    const auto ticks = static_cast<qint64>(std::min<quint64>(startTicks, 1'000'000'000'000'000));
+    return QDateTime::fromMSecsSinceEpoch(*m_bootTime * 1000 + ticks * 1000 / ticksPerSecond, Qt::UTC);
+}

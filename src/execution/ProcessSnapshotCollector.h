@@ -1,0 +1,42 @@
+#pragma once
+
+#include "execution/ProcessSnapshot.h"
+#include "platform/ProcFileSystem.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+
+#include <chrono>
+#include <mutex>
+
+// Reads the watched processes from /proc. Only the wanted processes are read
+// when no paths are wanted; wanted paths need a walk over every process.
+// Keeps each process's CPU time from the previous collection so the CPU share
+// is a recent one. Called from a background thread; calls are serialised.
+class ProcessSnapshotCollector {
+public:
+    explicit ProcessSnapshotCollector(ProcFileSystem fileSystem = ProcFileSystem::system());
+
+    // Snapshots of the processes whose id is wanted, or whose executable path
+    // equals a wanted path, lies below one, or whose command contains one;
+    // ascending by pid. A process that ends while it is read is left out.
+    QList<ProcessSnapshot> collect(const QSet<QString> &wantedPaths, const QSet<qint32> &wantedPIDs);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct CpuReading {
+        quint64 startTicks = 0; // tells a reused pid from the process seen before
+        quint64 cpuTicks = 0;
+        Clock::time_point takenAt;
+    };
+
+    std::optional<QDateTime> startTimeOf(quint64 startTicks);
+
+    std::mutex m_mutex;
+    const ProcFileSystem m_fileSystem;
+    QHash<qint32, CpuReading> m_previous;
+    std::optional<qint64> m_bootTime;
+    bool m_bootTimeFailureLogged = false;
+};

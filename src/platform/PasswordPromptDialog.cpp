@@ -1,0 +1,63 @@
+#include "platform/PasswordPromptDialog.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+
+PasswordPromptDialog::PasswordPromptDialog(const QString &reasonText, QWidget *parent)
+    : QDialog(parent),
+      m_message(new QLabel(QStringLiteral("Velmora is trying to ") + reasonText + QStringLiteral("."), this)),
+      m_password(new QLineEdit(this)),
+      m_error(new QLabel(this)),
+      m_buttons(new QDialogButtonBox(this))
+{
+    setWindowTitle(QStringLiteral("Velmora"));
+    setModal(true);
+    m_message->setWordWrap(true);
+    m_password->setEchoMode(QLineEdit::Password);
+    m_password->setPlaceholderText(QStringLiteral("Password"));
+    m_error->setVisible(false);
+    m_buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    QPushButton *unlock = m_buttons->addButton(QStringLiteral("Unlock"), QDialogButtonBox::AcceptRole);
+    unlock->setDefault(true);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_message);
+    layout->addWidget(m_password);
+    layout->addWidget(m_error);
+    layout->addWidget(m_buttons);
+
+    connect(m_buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Unlock does not close the dialog: the password is checked first.
+    connect(m_buttons, &QDialogButtonBox::accepted, this, [this] { Q_EMIT answered(true); });
+}
+
+void PasswordPromptDialog::reject()
+{
+    QDialog::reject();
+    Q_EMIT answered(false);
+}
+
+QByteArray PasswordPromptDialog::takePassword()
+{
+    QByteArray password = m_password->text().toUtf8();
+    m_password->clear();
+    return password;
+}
+
+void PasswordPromptDialog::setChecking(bool checking)
+{
+    m_password->setEnabled(!checking);
+    m_buttons->setEnabled(!checking);
+    if (!checking)
+        m_password->setFocus();
+}
+
+void PasswordPromptDialog::showRejected()
+{
+    m_error->setText(QStringLiteral("That password is incorrect. Try again."));
+    m_error->setVisible(true);
+}

@@ -1,0 +1,73 @@
+#include "profiles/EnvironmentVariable.h"
+
+namespace {
+bool isBlank(QChar c)
+{
+    const char16_t u = c.unicode();
+    if ((u >= 0x09 && u <= 0x0D) || u == 0x85)
+        return true;
+    switch (c.category()) {
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isAsciiLetter(char16_t u)
+{
+    return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z');
+}
+} // namespace
+
+QString EnvironmentVariable::trimmedKey(const QString &key)
+{
+    qsizetype begin = 0;
+    qsizetype end = key.size();
+    while (begin < end && isBlank(key.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(key.at(end - 1)))
+        --end;
+    return key.mid(begin, end - begin);
+}
+
+bool EnvironmentVariable::isValidKey(const QString &key)
+{
+    const QString trimmed = trimmedKey(key);
+    if (trimmed.isEmpty())
+        return false;
+    // Every UTF-16 unit of a non-ASCII character is above 0x7F, so checking
+    // units rejects exactly what a check of the UTF-8 bytes would.
+    const char16_t first = trimmed.front().unicode();
+    if (!isAsciiLetter(first) && first != u'_')
+        return false;
+    for (qsizetype i = 1; i < trimmed.size(); ++i) {
+        const char16_t u = trimmed.at(i).unicode();
+        if (!isAsciiLetter(u) && !(u >= u'0' && u <= u'9') && u != u'_')
+            return false;
+    }
+    return true;
+}
+
+EnvironmentVariable EnvironmentVariable::fromJson(const json::Value &value)
+{
+    const json::ObjectReader reader(value, "EnvironmentVariable");
+    return {reader.uuid("id"), reader.string("key"), reader.string("value"), reader.boolean("isSecret")};
+}
+
+json::Value EnvironmentVariable::toJson(json::Allocator &allocator) const
+{
+    return json::ObjectWriter(allocator)
+        .set("id", id)
+        .set("key", key)
+        .set("value", value)
+        .set("isSecret", isSecret)
+        .take();
+}
+
+size_t qHash(const EnvironmentVariable &variable, size_t seed)
+{
+    return qHashMulti(seed, variable.id, variable.key, variable.value, variable.isSecret);
+}
