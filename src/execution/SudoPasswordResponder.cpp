@@ -1,7 +1,6 @@
 #include "execution/SudoPasswordResponder.h"
 
 #include "execution/RunningProcessHandle.h"
-#include "platform/SecureMemory.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -19,21 +18,19 @@ std::shared_ptr<SudoPasswordResponder> SudoPasswordResponder::make(const std::op
 SudoPasswordResponder::SudoPasswordResponder(const QString &password, const QString &expectedPrompt)
     : m_expectedPrompt(expectedPrompt)
 {
-    // A buffer of our own, so wiping it touches no one else's copy.
-    QString line;
-    line.reserve(password.size() + 1);
-    line.append(password);
-    line.append(QLatin1Char('\n'));
-    m_passwordLine = std::move(line);
+    // Sized once, so no grown-out-of buffer keeps a copy behind.
+    QByteArray utf8 = password.toUtf8();
+    QByteArray line;
+    line.reserve(utf8.size() + 1);
+    line.append(utf8);
+    line.append('\n');
+    SensitiveBytes::wipe(utf8);
+    m_passwordLine.emplace(std::move(line));
 }
 
-SudoPasswordResponder::~SudoPasswordResponder()
-{
-    if (m_passwordLine)
-        SecureMemory::wipe(*m_passwordLine);
-}
+SudoPasswordResponder::~SudoPasswordResponder() = default;
 
-std::optional<QString> SudoPasswordResponder::response(const QString &chunk)
+std::optional<SensitiveBytes> SudoPasswordResponder::response(const QString &chunk)
 {
     if (chunk.isEmpty())
         return std::nullopt;
@@ -47,13 +44,13 @@ std::optional<QString> SudoPasswordResponder::response(const QString &chunk)
         return std::nullopt;
     m_recentOutput.clear();
     if (m_passwordLine) {
-        std::optional<QString> reply = std::move(m_passwordLine);
+        std::optional<SensitiveBytes> reply = std::move(m_passwordLine);
         m_passwordLine.reset();
         return reply;
     }
     if (!m_didSendEOF) {
         m_didSendEOF = true;
-        return QString(QChar(0x0004));
+        return SensitiveBytes(QByteArrayView("\x04", 1));
     }
     return std::nullopt;
 }
@@ -61,8 +58,6 @@ std::optional<QString> SudoPasswordResponder::response(const QString &chunk)
 void SudoPasswordResponder::clearPassword()
 {
     std::lock_guard lock(m_lock);
-    if (m_passwordLine)
-        SecureMemory::wipe(*m_passwordLine);
     m_passwordLine.reset();
     m_recentOutput.clear();
 }
@@ -77,11 +72,7 @@ void SudoPasswordResponder::scheduleClearPassword(std::chrono::milliseconds afte
 
 void SudoPasswordResponder::respond(const QString &chunk, const RunningProcessHandle &handle)
 {
-    std::optional<QString> reply = response(chunk);
-    if (!reply || reply->isEmpty())
-        return;
-    QByteArray bytes = reply->toUtf8();
-    handle.writeToTerminal(bytes);
-    SecureMemory::wipe(bytes);
-    SecureMemory::wipe(*reply);
+    const std::optional<SensitiveBytes> reply = response(chunk);
+    if (reply && !reply->isEmpty())
+        handle.writeToTerminal(reply->view());
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SensitiveBytes.h"
+
 #include <QString>
 
 #include <chrono>
@@ -25,8 +27,9 @@ public:
     SudoPasswordResponder(const SudoPasswordResponder &) = delete;
     SudoPasswordResponder &operator=(const SudoPasswordResponder &) = delete;
 
-    // The reply to write to the child's terminal for one chunk of its output, or none.
-    std::optional<QString> response(const QString &chunk);
+    // The reply to write to the child's terminal for one chunk of its output,
+    // or none: the password line or Ctrl-D, as bytes wiped when dropped.
+    std::optional<SensitiveBytes> response(const QString &chunk);
     // Forgets the password; a later prompt gets Ctrl-D.
     void clearPassword();
     // Clears the password `after` from now, on the main thread's event loop,
@@ -34,7 +37,7 @@ public:
     void scheduleClearPassword(std::chrono::milliseconds after = passwordLifetime);
 
     // Feeds one chunk of the handle's output and writes the reply, if any, into
-    // its terminal; the reply's bytes are overwritten once written.
+    // its terminal; a reply that cannot be written is dropped.
     void respond(const QString &chunk, const RunningProcessHandle &handle);
 
 private:
@@ -42,7 +45,7 @@ private:
 
     mutable std::mutex m_lock;
     const QString m_expectedPrompt;
-    std::optional<QString> m_passwordLine;
+    std::optional<SensitiveBytes> m_passwordLine;  // UTF-8, with its line feed
     bool m_didSendEOF = false;
     QString m_recentOutput;
 };

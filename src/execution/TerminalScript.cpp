@@ -2,6 +2,7 @@
 
 #include "execution/SudoWrapper.h"
 #include "execution/TerminalLaunchError.h"
+#include "profiles/EnvironmentVariable.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,22 +18,6 @@
 namespace {
 
 const QString unsafeShellMessage = QStringLiteral("Default shell must be an absolute path without line breaks.");
-
-// The profile key rule: after trimming, an ASCII letter or "_" first, then
-// ASCII letters, digits and "_" only. Exactly the names a POSIX shell exports.
-bool isExportableKey(const QString &trimmedKey)
-{
-    if (trimmedKey.isEmpty())
-        return false;
-    for (qsizetype index = 0; index < trimmedKey.size(); ++index) {
-        const char16_t unit = trimmedKey[index].unicode();
-        const bool letter = (unit >= u'A' && unit <= u'Z') || (unit >= u'a' && unit <= u'z') || unit == u'_';
-        const bool digit = unit >= u'0' && unit <= u'9';
-        if (!letter && !(digit && index > 0))
-            return false;
-    }
-    return true;
-}
 
 void writeAll(int fd, const QByteArray &bytes)
 {
@@ -82,10 +67,10 @@ QString makeTerminalScript(const TerminalLaunchRequest &request, const QString &
     for (auto it = request.environment.cbegin(); it != request.environment.cend(); ++it) {
         if (it.key().isEmpty())
             continue;
-        // Exported by its trimmed name: blanks around a name would break the line.
-        const QString key = it.key().trimmed();
-        if (!isExportableKey(key))
+        if (!EnvironmentVariable::isValidKey(it.key()))
             throw TerminalLaunchError::invalidEnvironmentKey(it.key());
+        // Exported by its trimmed name: blanks around a name would break the line.
+        const QString key = EnvironmentVariable::trimmedKey(it.key());
         lines.append(QStringLiteral("export ") + key + QLatin1Char('=') + shellQuoted(it.value()));
     }
     if (!request.homePath.isEmpty())

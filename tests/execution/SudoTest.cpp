@@ -12,7 +12,13 @@
 
 namespace {
 
-const QString ctrlD = QString(QChar(0x0004));
+const QByteArray ctrlD("\x04");
+
+// The reply as plain bytes, or "(none)".
+QByteArray reply(const std::optional<SensitiveBytes> &bytes)
+{
+    return bytes ? bytes->view().toByteArray() : QByteArrayLiteral("(none)");
+}
 
 // A stand-in for sudo -S -p PROMPT -v: shows the prompt, reads a line from its
 // terminal and notes each line it read (or <EOF>) in $FAKE_SUDO_LOG; accepts
@@ -150,16 +156,16 @@ TEST(Sudo, ResponderAnswersOncePerStageAndIgnoresOtherOutput)
     // Split in the middle, with an empty chunk in between that changes nothing.
     EXPECT_FALSE(responder->response(QStringLiteral("noise [Velmora su")));
     EXPECT_FALSE(responder->response(QString()));
-    EXPECT_EQ(responder->response(QStringLiteral("do X] password: ")), QStringLiteral("pw\n"));
+    EXPECT_EQ(reply(responder->response(QStringLiteral("do X] password: "))), QByteArrayLiteral("pw\n"));
     EXPECT_FALSE(responder->response(QStringLiteral("Sorry, try again.\n")));
-    EXPECT_EQ(responder->response(prompt), ctrlD);
+    EXPECT_EQ(reply(responder->response(prompt)), ctrlD);
     EXPECT_FALSE(responder->response(prompt));
 
     // A prompt that scrolled far back in one big chunk is still seen; one that
     // is only partly in the window is not mistaken for a whole one.
     const auto another = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
     EXPECT_FALSE(another->response(prompt.left(10) + QString(600, QLatin1Char('x'))));
-    EXPECT_EQ(another->response(prompt + QString(300, QLatin1Char('y'))), QStringLiteral("pw\n"));
+    EXPECT_EQ(reply(another->response(prompt + QString(300, QLatin1Char('y')))), QByteArrayLiteral("pw\n"));
 }
 
 TEST(Sudo, ClearedPasswordIsNeverSent)
@@ -167,7 +173,7 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
     const QString prompt = QStringLiteral("[Velmora sudo Y] password: ");
     const auto responder = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
     responder->clearPassword();
-    EXPECT_EQ(responder->response(prompt), ctrlD);
+    EXPECT_EQ(reply(responder->response(prompt)), ctrlD);
     EXPECT_FALSE(responder->response(prompt));
 
     const auto timed = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
@@ -175,7 +181,7 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
     QElapsedTimer clock;
     clock.start();
     waitUntil([&] { return clock.elapsed() > 100; }, 1000);
-    EXPECT_EQ(timed->response(prompt), ctrlD);
+    EXPECT_EQ(reply(timed->response(prompt)), ctrlD);
 
     // A responder gone before its expiry is simply not cleared.
     auto gone = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
