@@ -2,6 +2,7 @@
 
 #include "execution/Utf8StreamDecoder.h"
 #include "platform/Pidfd.h"
+#include "platform/ThreadPriority.h"
 #include "records/OutputTextBuffer.h"
 
 #include <QCoreApplication>
@@ -10,9 +11,9 @@
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/wait.h>
@@ -242,7 +243,7 @@ void RunningProcessHandle::Shared::finish()
 
 void RunningProcessHandle::Shared::watch()
 {
-    ::pthread_setname_np(::pthread_self(), "velmora-child");
+    makeCurrentThreadUtility("velmora-child");
     std::vector<pollfd> polls;
     bool exited = false;
     int timeout = -1;
@@ -257,11 +258,15 @@ void RunningProcessHandle::Shared::watch()
         if (ready < 0 && errno != EINTR)
             break;  // cannot watch any more: wait for the exit below
         // Only the handle's release wakes the watcher through the eventfd.
-        if (polls[0].revents != 0 && isReleased()) {
-            closeTransport();
-            waitForChildExit();
-            finish();
-            return;
+        if (polls[0].revents != 0) {
+            if (isReleased()) {
+                closeTransport();
+                waitForChildExit();
+                finish();
+                return;
+            }
+            eventfd_t ignored = 0;
+            ::eventfd_read(wake.get(), &ignored);
         }
         exited = (polls[1].revents & POLLIN) != 0;
         QString text;
@@ -291,6 +296,8 @@ std::shared_ptr<RunningProcessHandle> RunningProcessHandle::start(pid_t pid, Uni
                                                                  std::vector<UniqueFd> outputs, bool pseudoTerminal)
 {
     auto shared = std::make_shared<Shared>(pid, std::move(pidfd), pseudoTerminal);
+    if (!shared->wake.isValid())
+        throw std::system_error(errno, std::generic_category(), "eventfd");
     for (UniqueFd &fd : outputs)
         shared->streams.push_back({std::move(fd), {}, true});
     if (pseudoTerminal && !shared->streams.empty())
