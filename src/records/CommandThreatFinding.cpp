@@ -31,7 +31,8 @@ CommandThreatFinding CommandThreatFinding::fromJson(const json::Value &value)
     const qint64 rawSeverity = reader.int64("severity");
     const auto severity = commandThreatSeverityFromRawValue(rawSeverity);
     if (!severity)
-        throw json::DecodeError(QStringLiteral("Cannot initialize CommandThreatSeverity from invalid value %1.")
+        throw json::DecodeError(QStringLiteral("Invalid value for %1: %2 is not a severity (2, 3 or 4).")
+                                    .arg(reader.where("severity"))
                                     .arg(rawSeverity));
     return {reader.string("ruleID"), *severity, reader.string("title"), reader.string("explanation"),
             reader.string("evidence")};

@@ -22,6 +22,11 @@ inline std::strong_ordering operator<=>(CommandThreatSeverity a, CommandThreatSe
     return static_cast<int>(a) <=> static_cast<int>(b);
 }
 
+inline size_t qHash(CommandThreatSeverity severity, size_t seed = 0)
+{
+    return qHash(static_cast<int>(severity), seed);
+}
+
 // One matched rule. Its identity is `ruleID`; `evidence` describes the kind
 // of pattern, never the matched text.
 struct CommandThreatFinding {

@@ -55,10 +55,21 @@ void JsonFile::writeLocked(const QByteArray &bytes)
 
     QSaveFile file(m_path);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, with short writes retried: a failing write (disk full, size
+    // limit) is then reported by write() itself, with the system's reason. A
+    // buffered write could fail only in the flush, which commit() overlooks,
+    // putting a truncated file in place.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw FileStoreError(QStringLiteral("The file “%1” couldn’t be saved: %2").arg(fileName(), file.errorString()));
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 count = file.write(bytes.constData() + written, bytes.size() - written);
+        if (count <= 0)
+            break;
+        written += count;
+    }
+    if (written != bytes.size() || !file.flush() || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         throw FileStoreError(QStringLiteral("The file “%1” couldn’t be saved: %2").arg(fileName(), reason));

@@ -9,13 +9,16 @@ class OutputTextBuffer {
 public:
     OutputTextBuffer(qsizetype cutAbove, qsizetype keep);
 
-    void append(const QString &chunk);
+    // True when the append cut earlier text away.
+    bool append(const QString &chunk);
     void clear();
 
     const QString &text() const { return m_text; }
     qsizetype characterCount() const { return m_characters; }
 
 private:
+    qsizetype addedCharacters(const QString &chunk) const;
+
     qsizetype m_cutAbove;
     qsizetype m_keep;
     QString m_text;

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <optional>
+
+// What to run for one child.
+struct ProcessLaunchConfiguration {
+    // A file URL of the program to run.
+    std::optional<QUrl> executableURL;
+    // The program's arguments without a shell; with a shell and no rawCommand,
+    // the words quoted into the shell's command after the executable.
+    QStringList arguments;
+    // One shell command line, handed to the shell unchanged.
+    std::optional<QString> rawCommand;
+    // Empty or absent: the application's current folder.
+    std::optional<QString> workingDirectory;
+    // Laid over the application's own environment.
+    QMap<QString, QString> environment;
+    // Run through the login shell at shellPath with -lc.
+    bool useShell = false;
+    QString shellPath;
+    // A new pseudo-terminal rather than pipes for standard output and error.
+    bool usePseudoTerminal = false;
+
+    friend bool operator==(const ProcessLaunchConfiguration &, const ProcessLaunchConfiguration &) = default;
+};

@@ -1,0 +1,78 @@
+#include "execution/SudoPasswordResponder.h"
+
+#include "execution/RunningProcessHandle.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+
+std::shared_ptr<SudoPasswordResponder> SudoPasswordResponder::make(const std::optional<QString> &password,
+                                                                   const std::optional<QString> &expectedPrompt)
+{
+    if (!password || password->isEmpty() || !expectedPrompt || expectedPrompt->isEmpty())
+        return nullptr;
+    return std::shared_ptr<SudoPasswordResponder>(new SudoPasswordResponder(*password, *expectedPrompt));
+}
+
+SudoPasswordResponder::SudoPasswordResponder(const QString &password, const QString &expectedPrompt)
+    : m_expectedPrompt(expectedPrompt)
+{
+    // Sized once, so no grown-out-of buffer keeps a copy behind.
+    QByteArray utf8 = password.toUtf8();
+    QByteArray line;
+    line.reserve(utf8.size() + 1);
+    line.append(utf8);
+    line.append('\n');
+    SensitiveBytes::wipe(utf8);
+    m_passwordLine.emplace(std::move(line));
+}
+
+SudoPasswordResponder::~SudoPasswordResponder() = default;
+
+std::optional<SensitiveBytes> SudoPasswordResponder::response(const QString &chunk)
+{
+    if (chunk.isEmpty())
+        return std::nullopt;
+    std::lock_guard lock(m_lock);
+    m_recentOutput.append(chunk);
+    // A prompt split across chunks is still found, while the window stays small.
+    const qsizetype keep = std::max<qsizetype>(512, 2 * m_expectedPrompt.size());
+    if (m_recentOutput.size() > keep)
+        m_recentOutput = m_recentOutput.right(keep);
+    if (!m_recentOutput.contains(m_expectedPrompt))
+        return std::nullopt;
+    m_recentOutput.clear();
+    if (m_passwordLine) {
+        std::optional<SensitiveBytes> reply = std::move(m_passwordLine);
+        m_passwordLine.reset();
+        return reply;
+    }
+    if (!m_didSendEOF) {
+        m_didSendEOF = true;
+        return SensitiveBytes(QByteArrayView("\x04", 1));
+    }
+    return std::nullopt;
+}
+
+void SudoPasswordResponder::clearPassword()
+{
+    std::lock_guard lock(m_lock);
+    m_passwordLine.reset();
+    m_recentOutput.clear();
+}
+
+void SudoPasswordResponder::scheduleClearPassword(std::chrono::milliseconds after)
+{
+    QTimer::singleShot(after, QCoreApplication::instance(), [weak = weak_from_this()] {
+        if (const auto responder = weak.lock())
+            responder->clearPassword();
+    });
+}
+
+void SudoPasswordResponder::respond(const QString &chunk, const RunningProcessHandle &handle)
+{
+    const std::optional<SensitiveBytes> reply = response(chunk);
+    if (reply && !reply->isEmpty())
+        handle.writeToTerminal(reply->view());
+}

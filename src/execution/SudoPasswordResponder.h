@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/SensitiveBytes.h"
+
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class RunningProcessHandle;
+
+// Watches a child's output for its sudo prompt and gives the one reply: the
+// password the first time, a single Ctrl-D the next time (after a wrong
+// password, say), nothing after that. The password is forgotten, and its
+// memory overwritten, once sent, once cleared, or when the responder goes.
+class SudoPasswordResponder : public std::enable_shared_from_this<SudoPasswordResponder> {
+public:
+    // How long after the launch the password may still be sent.
+    static constexpr std::chrono::seconds passwordLifetime {15};
+
+    // None unless both the password and the prompt are present and not empty.
+    static std::shared_ptr<SudoPasswordResponder> make(const std::optional<QString> &password,
+                                                       const std::optional<QString> &expectedPrompt);
+    ~SudoPasswordResponder();
+    SudoPasswordResponder(const SudoPasswordResponder &) = delete;
+    SudoPasswordResponder &operator=(const SudoPasswordResponder &) = delete;
+
+    // The reply to write to the child's terminal for one chunk of its output,
+    // or none: the password line or Ctrl-D, as bytes wiped when dropped.
+    std::optional<SensitiveBytes> response(const QString &chunk);
+    // Forgets the password; a later prompt gets Ctrl-D.
+    void clearPassword();
+    // Clears the password `after` from now, on the main thread's event loop,
+    // unless the responder is gone by then.
+    void scheduleClearPassword(std::chrono::milliseconds after = passwordLifetime);
+
+    // Feeds one chunk of the handle's output and writes the reply, if any, into
+    // its terminal; a reply that cannot be written is dropped.
+    void respond(const QString &chunk, const RunningProcessHandle &handle);
+
+private:
+    SudoPasswordResponder(const QString &password, const QString &expectedPrompt);
+
+    mutable std::mutex m_lock;
+    const QString m_expectedPrompt;
+    std::optional<SensitiveBytes> m_passwordLine;  // UTF-8, with its line feed
+    bool m_didSendEOF = false;
+    QString m_recentOutput;
+};

@@ -1,0 +1,68 @@
+#include "execution/SudoWrapper.h"
+
+#include <QRegularExpression>
+#include <QUuid>
+
+QString shellQuoted(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+bool commandCallsSudo(const QString &command)
+{
+    static const QRegularExpression pattern(QStringLiteral("(^|[\\s;&|()])(?:/usr/bin/)?sudo(?:\\s|$)"),
+                                            QRegularExpression::UseUnicodePropertiesOption);
+    return pattern.match(command).hasMatch();
+}
+
+std::optional<QString> makeSudoPrompt(const QString &command, const std::optional<QString> &password)
+{
+    if (!commandCallsSudo(command) || !password || password->isEmpty())
+        return std::nullopt;
+    return QStringLiteral("[Velmora sudo ") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
+           + QStringLiteral("] password: ");
+}
+
+QString makeSudoWrapperCommand(const QString &shellPath, const QString &command, const QString &prompt,
+                               const QString &sudo)
+{
+    return QStringList {sudo,
+                        QStringLiteral("-S"),
+                        QStringLiteral("-p"),
+                        shellQuoted(prompt),
+                        QStringLiteral("-v"),
+                        QStringLiteral("&&"),
+                        QStringLiteral("exec"),
+                        shellQuoted(shellPath),
+                        QStringLiteral("-lc"),
+                        shellQuoted(command)}
+        .join(QLatin1Char(' '));
+}
+
+ProcessLaunchConfiguration makeSudoLaunchConfiguration(const QString &shellPath, const QString &command,
+                                                       const QString &prompt,
+                                                       const QMap<QString, QString> &environment,
+                                                       const QString &workingDirectory, const QString &sudo)
+{
+    const QString wrapper = makeSudoWrapperCommand(shellPath, command, prompt, sudo);
+    ProcessLaunchConfiguration configuration;
+    configuration.executableURL = QUrl::fromLocalFile(SudoWrapper::scriptPath);
+    configuration.arguments = {QStringLiteral("-q"),
+                               QStringLiteral("-f"),
+                               QStringLiteral("-e"),
+                               QStringLiteral("-E"),
+                               QStringLiteral("never"),
+                               QStringLiteral("-c"),
+                               QStringLiteral("exec ") + shellQuoted(shellPath) + QStringLiteral(" -lc ")
+                                   + shellQuoted(wrapper),
+                               QStringLiteral("/dev/null")};
+    configuration.workingDirectory = workingDirectory;
+    configuration.environment = environment;
+    configuration.environment.insert(QStringLiteral("SHELL"), QStringLiteral("/bin/sh"));
+    configuration.useShell = false;
+    configuration.shellPath = shellPath;
+    configuration.usePseudoTerminal = true;
+    return configuration;
+}

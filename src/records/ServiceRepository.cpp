@@ -1,0 +1,197 @@
+#include "records/ServiceRepository.h"
+
+#include "platform/Logging.h"
+#include "records/ProtectedProfilesError.h"
+
+#include <QFile>
+
+#include <optional>
+
+namespace {
+
+// The text by which a file that does not decode is known to be in the current
+// layout: the key with its quotes, fifteen characters.
+constexpr QByteArrayView formatVersionMarker = "\"formatVersion\"";
+
+bool looksLikeCurrentLayout(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    return bytes.isValidUtf8() && bytes.contains(formatVersionMarker);
+}
+
+ManagedServiceClearPayload openPayload(const PersistedManagedServiceRecord &record,
+                                       const ProtectedServicePayloadOpener &opener)
+{
+    using Case = ProtectedProfilesError::Case;
+    if (!record.encryptedPayload)
+        throw ProtectedProfilesError(Case::locked);
+    // Whatever goes wrong while opening, the user learns only that it could not be opened.
+    try {
+        return decodeJson<ManagedServiceClearPayload>(opener(record.id, *record.encryptedPayload));
+    } catch (const ProtectedProfilesError &) {
+        throw;
+    } catch (const std::exception &) {
+        throw ProtectedProfilesError(Case::decryptionFailed);
+    }
+}
+
+} // namespace
+
+ServiceRepository::ServiceRepository(const QString &path) : m_recordsStore(path), m_legacyStore(path) {}
+
+QFuture<QList<PersistedManagedServiceRecord>> ServiceRepository::loadRecords()
+{
+    return m_executor.run([this] { return readRecords(); });
+}
+
+QFuture<LoadedServices> ServiceRepository::loadServices()
+{
+    return m_executor.run([this] { return readServices(); });
+}
+
+QFuture<QList<ManagedService>> ServiceRepository::saveService(const ManagedService &service)
+{
+    return m_executor.run([this, service] {
+        QList<PersistedManagedServiceRecord> records = readRecords();
+        const auto existing = std::find_if(records.begin(), records.end(),
+                                           [&](const auto &record) { return record.id == service.id; });
+        if (existing == records.end()) {
+            records.append(PersistedManagedServiceRecord::clear(service));
+        } else {
+            // The placeholder of an encrypted record has an empty command; saving it
+            // would replace the real command for good.
+            if (existing->isProtected)
+                throw ProtectedProfilesError(ProtectedProfilesError::Case::locked);
+            *existing = PersistedManagedServiceRecord::clear(service);
+        }
+        m_recordsStore.save(records);
+        return readServices().services;
+    });
+}
+
+QFuture<void> ServiceRepository::deleteService(const QUuid &serviceId)
+{
+    return m_executor.run([this, serviceId] {
+        QList<PersistedManagedServiceRecord> records = readRecords();
+        records.removeIf([&](const auto &record) { return record.id == serviceId; });
+        m_recordsStore.save(records);
+    });
+}
+
+QFuture<QList<ManagedService>> ServiceRepository::migrateLegacyEncryptedRecords(ProtectedServicePayloadOpener opener)
+{
+    return m_executor.run([this, opener = std::move(opener)] {
+        QList<PersistedManagedServiceRecord> records = readRecords();
+        for (PersistedManagedServiceRecord &record : records) {
+            if (!record.isProtected)
+                continue;
+            PersistedManagedServiceRecord migrated;
+            migrated.id = record.id;
+            migrated.name = record.name;
+            migrated.createdAt = record.createdAt;
+            migrated.updatedAt = record.updatedAt;
+            migrated.clearPayload = openPayload(record, opener);
+            record = std::move(migrated);
+        }
+        m_recordsStore.save(records);
+        return readServices().services;
+    });
+}
+
+namespace {
+
+// What one read of the file under the store's lock gave.
+template <typename T>
+struct FileContent {
+    bool exists = false;
+    T value{};
+    std::optional<QString> error;  // set when the file exists but could not be read or decoded
+};
+
+template <typename T>
+FileContent<T> readDecoded(JSONFileStore<T> &store)
+{
+    JsonFile &file = store.file();
+    std::lock_guard lock(file.mutex());
+    FileContent<T> content;
+    try {
+        std::optional<QByteArray> bytes = file.readLocked();
+        if (!bytes)
+            return content;
+        content.exists = true;
+        content.value = decodeJson<T>(std::move(*bytes));
+    } catch (const json::DecodeError &error) {
+        content.error = error.message();
+    } catch (const FileStoreError &error) {
+        content.error = error.message();
+    }
+    return content;
+}
+
+} // namespace
+
+QList<PersistedManagedServiceRecord> ServiceRepository::readRecords()
+{
+    FileContent<QList<PersistedManagedServiceRecord>> current = readDecoded(m_recordsStore);
+    if (!current.exists || !current.error) {
+        setRecordsFileReadable(true);
+        return current.value;
+    }
+    if (looksLikeCurrentLayout(m_recordsStore.path())) {
+        qCCritical(lcPersistence, "Failed to load protected service records: %s", qUtf8Printable(*current.error));
+        setRecordsFileReadable(false);
+        return {};
+    }
+
+    const FileContent<QList<ManagedService>> legacy = readDecoded(m_legacyStore);
+    if (legacy.error) {
+        qCCritical(lcPersistence, "Failed to migrate services.json: %s", qUtf8Printable(*legacy.error));
+        setRecordsFileReadable(false);
+        return {};
+    }
+    // The oldest layout converts without loss; the next write replaces it.
+    setRecordsFileReadable(true);
+    QList<PersistedManagedServiceRecord> records;
+    records.reserve(legacy.value.size());
+    for (const ManagedService &service : legacy.value)
+        records.append(PersistedManagedServiceRecord::clear(service));
+    return records;
+}
+
+LoadedServices ServiceRepository::readServices()
+{
+    LoadedServices loaded;
+    for (const PersistedManagedServiceRecord &record : readRecords()) {
+        if (record.isProtected) {
+            ManagedService placeholder;
+            placeholder.id = record.id;
+            placeholder.name = record.name;
+            placeholder.createdAt = record.createdAt;
+            placeholder.updatedAt = record.updatedAt;
+            loaded.services.append(placeholder);
+            loaded.legacyEncryptedServiceIDs.insert(record.id);
+        } else if (record.clearPayload) {
+            loaded.services.append(ManagedService{record.id, record.name, record.clearPayload->command,
+                                                  record.clearPayload->openInTerminal,
+                                                  record.clearPayload->environmentProfileId, record.createdAt,
+                                                  record.updatedAt});
+        }
+    }
+    return loaded;
+}
+
+void ServiceRepository::setRecordsFileReadable(bool readable)
+{
+    // Writes go through the records store, so that is where an unreadable file is set aside.
+    JsonFile &file = m_recordsStore.file();
+    std::lock_guard lock(file.mutex());
+    if (readable)
+        file.markReadable();
+    else
+        file.markUnreadable();
+}

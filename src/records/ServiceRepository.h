@@ -1,0 +1,69 @@
+#pragma once
+
+#include "records/JSONFileStore.h"
+#include "records/ManagedService.h"
+#include "records/PersistedManagedServiceRecord.h"
+#include "records/ProtectedPayloadEnvelope.h"
+#include "records/SerialExecutor.h"
+
+#include <QByteArray>
+#include <QFuture>
+#include <QList>
+#include <QSet>
+#include <QUuid>
+
+#include <functional>
+
+// What loadServices yields: the services in file order, and the ids of those
+// still stored in the older encrypted form (their entries are placeholders
+// with an empty command until migrated).
+struct LoadedServices {
+    QList<ManagedService> services;
+    QSet<QUuid> legacyEncryptedServiceIDs;
+
+    friend bool operator==(const LoadedServices &, const LoadedServices &) = default;
+};
+
+// Opens one older encrypted service payload and returns its plaintext JSON
+// bytes; throws ProtectedProfilesError decryptionFailed when it cannot. Called
+// on the repository's own thread.
+using ProtectedServicePayloadOpener =
+    std::function<QByteArray(const QUuid &serviceId, const ProtectedPayloadEnvelope &envelope)>;
+
+// services.json, one request at a time. Reads the current layout, the same
+// layout with older encrypted records, and the oldest plain list of services;
+// every write is in the current layout.
+class ServiceRepository {
+public:
+    explicit ServiceRepository(const QString &path);
+
+    const QString &path() const { return m_recordsStore.path(); }
+
+    // Never fail: a missing or unusable file gives an empty list (unusable ones are logged).
+    QFuture<QList<PersistedManagedServiceRecord>> loadRecords();
+    QFuture<LoadedServices> loadServices();
+
+    // Inserts or replaces the service (fields stored exactly as given) and returns
+    // the reloaded services. Throws FileStoreError on a failed write, and
+    // ProtectedProfilesError locked when the stored record of that id is still
+    // encrypted: it must be migrated first, or its command would be lost.
+    QFuture<QList<ManagedService>> saveService(const ManagedService &service);
+
+    // Removes every record with that id; throws FileStoreError on a failed write.
+    QFuture<void> deleteService(const QUuid &serviceId);
+
+    // Rewrites every encrypted record as a clear one and returns the reloaded
+    // services. Throws ProtectedProfilesError (locked for a record without its
+    // envelope, decryptionFailed for one that cannot be opened) or FileStoreError;
+    // on any failure nothing is written.
+    QFuture<QList<ManagedService>> migrateLegacyEncryptedRecords(ProtectedServicePayloadOpener opener);
+
+private:
+    QList<PersistedManagedServiceRecord> readRecords();
+    LoadedServices readServices();
+    void setRecordsFileReadable(bool readable);
+
+    JSONFileStore<QList<PersistedManagedServiceRecord>> m_recordsStore;
+    JSONFileStore<QList<ManagedService>> m_legacyStore;
+    SerialExecutor m_executor;
+};

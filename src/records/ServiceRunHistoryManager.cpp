@@ -1,0 +1,326 @@
+#include "records/ServiceRunHistoryManager.h"
+
+#include "platform/Logging.h"
+#include "records/UserPerceivedText.h"
+
+#include <QCoroFuture>
+#include <QPointer>
+#include <QPromise>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+void sortRunRecordsNewestFirst(QList<ServiceRunRecord> &records)
+{
+    std::stable_sort(records.begin(), records.end(),
+                     [](const ServiceRunRecord &a, const ServiceRunRecord &b) { return a.startedAt > b.startedAt; });
+}
+
+bool usesProfile(const std::optional<QUuid> &profileId, const std::optional<QString> &profileName,
+                 const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames)
+{
+    if (profileId && profileIDs.contains(*profileId))
+        return true;
+    return profileName && profileNames.contains(*profileName);
+}
+
+// Masks every value and marks every entry secret; returns whether anything changed.
+bool maskEveryEntry(QList<ServiceRunEnvironmentEntry> &entries)
+{
+    bool changed = false;
+    for (qsizetype index = 0; index < entries.size(); ++index) {
+        const ServiceRunEnvironmentEntry &entry = std::as_const(entries)[index];
+        if (entry.isSecret && entry.value == ServiceRunEnvironmentEntry::secretMask)
+            continue;
+        entries[index].value = ServiceRunEnvironmentEntry::secretMask;
+        entries[index].isSecret = true;
+        changed = true;
+    }
+    return changed;
+}
+
+// One link of the write chain: waits for the link before it, runs its write, and
+// lets the next one go, whatever the write's outcome.
+QCoro::Task<> runChainedWrite(QPointer<ServiceRunHistoryManager> manager, QFuture<void> previous,
+                              ServiceRunHistoryManager::WriteOperation operation,
+                              std::shared_ptr<QPromise<void>> done)
+{
+    if (previous.isValid() && !previous.isFinished())
+        co_await previous;
+    if (manager) {
+        try {
+            co_await operation();
+        } catch (...) {
+            // Every write reports its own failure; the chain itself must go on.
+        }
+    }
+    done->finish();
+}
+
+QCoro::Task<> clearInFile(ServiceRunHistoryRepository &repository, QUuid serviceId)
+{
+    try {
+        co_await repository.clear(serviceId);
+    } catch (const std::exception &error) {
+        qCCritical(lcGeneral, "Failed to clear run history: %s", error.what());
+    }
+}
+
+QCoro::Task<> deleteInFile(ServiceRunHistoryRepository &repository, QUuid recordId)
+{
+    try {
+        co_await repository.deleteRecord(recordId);
+    } catch (const std::exception &error) {
+        qCCritical(lcGeneral, "Failed to delete run history entry: %s", error.what());
+    }
+}
+
+} // namespace
+
+ServiceRunHistoryManager::ServiceRunHistoryManager(ServiceRunHistoryRepository &repository, QObject *parent)
+    : QObject(parent), m_repository(repository)
+{
+}
+
+QList<ServiceRunRecord> ServiceRunHistoryManager::records(const QUuid &serviceId) const
+{
+    QList<ServiceRunRecord> result;
+    for (const ServiceRunRecord &record : m_records) {
+        if (record.serviceId == serviceId)
+            result.append(record);
+    }
+    return result;
+}
+
+std::optional<ActiveRunDraft> ServiceRunHistoryManager::activeDraft(const QUuid &serviceId) const
+{
+    const auto found = m_activeDrafts.constFind(serviceId);
+    if (found == m_activeDrafts.constEnd())
+        return std::nullopt;
+    return *found;
+}
+
+void ServiceRunHistoryManager::setActiveDraft(ActiveRunDraft draft)
+{
+    redactSecretEnvironmentEntriesInPlace(draft.environment);
+    const QUuid serviceId = draft.serviceId;
+    m_activeDrafts.insert(serviceId, std::move(draft));
+}
+
+std::optional<ActiveRunDraft> ServiceRunHistoryManager::takeActiveDraft(const QUuid &serviceId)
+{
+    const auto found = m_activeDrafts.find(serviceId);
+    if (found == m_activeDrafts.end())
+        return std::nullopt;
+    ActiveRunDraft draft = std::move(*found);
+    m_activeDrafts.erase(found);
+    return draft;
+}
+
+void ServiceRunHistoryManager::finishRun(const QUuid &serviceId, ServiceRunStopReason stopReason,
+                                         std::optional<qint32> exitCode, const QString &output)
+{
+    std::optional<ActiveRunDraft> draft = takeActiveDraft(serviceId);
+    if (!draft)
+        return;
+    const int epoch = clearEpoch(serviceId);
+    ServiceRunRecord record =
+        draft->record(QDateTime::currentDateTimeUtc(), stopReason, exitCode,
+                      UserPerceivedText::lastCharacters(output, ServiceRunRecord::maximumOutputCharacters));
+    redactSecretEnvironmentEntriesInPlace(record.environment);
+    insertRecord(record);
+    enqueueWrite([this, serviceId, epoch, record] { return persistRun(serviceId, epoch, record); });
+}
+
+void ServiceRunHistoryManager::updatePeakUsage(const QUuid &serviceId, double cpuPercent, quint64 memoryBytes)
+{
+    const auto found = m_activeDrafts.find(serviceId);
+    if (found == m_activeDrafts.end())
+        return;
+    if (cpuPercent > found->peakCpuPercent)
+        found->peakCpuPercent = cpuPercent;
+    if (memoryBytes > found->peakMemoryBytes)
+        found->peakMemoryBytes = memoryBytes;
+}
+
+void ServiceRunHistoryManager::updatePid(const QUuid &serviceId, qint32 pid)
+{
+    const auto found = m_activeDrafts.find(serviceId);
+    if (found != m_activeDrafts.end())
+        found->pid = pid;
+}
+
+void ServiceRunHistoryManager::insertRecord(const ServiceRunRecord &record)
+{
+    QList<ServiceRunRecord> updated;
+    updated.reserve(m_records.size() + 1);
+    updated.append(record);
+    redactSecretEnvironmentEntriesInPlace(updated.first().environment);
+    for (const ServiceRunRecord &existing : std::as_const(m_records)) {
+        if (existing.id != record.id)
+            updated.append(existing);
+    }
+    updated = limitRunHistoryPerService(std::move(updated));
+    sortRunRecordsNewestFirst(updated);
+    publishRecords(std::move(updated));
+    if (m_latestAddedRecordID != record.id) {
+        m_latestAddedRecordID = record.id;
+        Q_EMIT latestAddedRecordIDChanged();
+    }
+}
+
+void ServiceRunHistoryManager::enqueueWrite(WriteOperation operation)
+{
+    auto done = std::make_shared<QPromise<void>>();
+    done->start();
+    QFuture<void> previous = m_writeQueue;
+    m_writeQueue = done->future();
+    ++m_historyChanges;
+    runChainedWrite(QPointer(this), std::move(previous), std::move(operation), std::move(done));
+}
+
+QCoro::Task<> ServiceRunHistoryManager::persistRun(QUuid serviceId, int epoch, ServiceRunRecord record)
+{
+    return persist(serviceId, epoch, std::move(record), PersistKind::finishedRun);
+}
+
+QCoro::Task<> ServiceRunHistoryManager::persistBlockedLaunch(QUuid serviceId, int epoch, ServiceRunRecord record)
+{
+    return persist(serviceId, epoch, std::move(record), PersistKind::blockedLaunch);
+}
+
+QCoro::Task<> ServiceRunHistoryManager::persist(QUuid serviceId, int epoch, ServiceRunRecord record, PersistKind kind)
+{
+    // The history was cleared after this record was made: it must not come back.
+    if (clearEpoch(serviceId) != epoch)
+        co_return;
+    try {
+        co_await m_repository.append(record);
+    } catch (const std::exception &error) {
+        if (kind == PersistKind::finishedRun)
+            qCCritical(lcGeneral, "Failed to save run history: %s", error.what());
+        else
+            qCCritical(lcGeneral, "Failed to save blocked launch history: %s", error.what());
+    }
+}
+
+QCoro::Task<> ServiceRunHistoryManager::waitForPendingWrites()
+{
+    QPointer self(this);
+    while (self && m_writeQueue.isValid() && !m_writeQueue.isFinished()) {
+        const QFuture<void> last = m_writeQueue;
+        co_await last;
+    }
+}
+
+QCoro::Task<> ServiceRunHistoryManager::waitForCurrentWrite()
+{
+    if (m_writeQueue.isValid() && !m_writeQueue.isFinished()) {
+        const QFuture<void> current = m_writeQueue;
+        co_await current;
+    }
+}
+
+QCoro::Task<> ServiceRunHistoryManager::clearHistory(QUuid serviceId, bool discardActiveRun)
+{
+    QPointer self(this);
+    m_clearEpoch[serviceId] += 1;
+    if (discardActiveRun)
+        m_activeDrafts.remove(serviceId);
+    QList<ServiceRunRecord> remaining = m_records;
+    remaining.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
+    publishRecords(std::move(remaining));
+    enqueueWrite([this, serviceId] { return clearInFile(m_repository, serviceId); });
+    co_await reloadAfterPendingWrites();
+}
+
+QCoro::Task<> ServiceRunHistoryManager::deleteRecord(QUuid recordId)
+{
+    QList<ServiceRunRecord> remaining = m_records;
+    remaining.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
+    publishRecords(std::move(remaining));
+    enqueueWrite([this, recordId] { return deleteInFile(m_repository, recordId); });
+    co_await reloadAfterPendingWrites();
+}
+
+QCoro::Task<> ServiceRunHistoryManager::loadHistory()
+{
+    co_await reloadAfterPendingWrites();
+}
+
+QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
+{
+    // A record inserted while the file is being read is not in what the read
+    // returns, and publishing that would hide the record until restart; so
+    // read again until no change came in during the read.
+    QPointer self(this);
+    QList<ServiceRunRecord> loaded;
+    while (true) {
+        co_await waitForPendingWrites();
+        if (!self)
+            co_return;
+        const quint64 changesBefore = m_historyChanges;
+        loaded = co_await m_repository.load();
+        if (!self)
+            co_return;
+        if (m_historyChanges == changesBefore)
+            break;
+    }
+    for (ServiceRunRecord &record : loaded)
+        redactSecretEnvironmentEntriesInPlace(record.environment);
+    sortRunRecordsNewestFirst(loaded);
+    publishRecords(std::move(loaded));
+}
+
+QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid> profileIDs,
+                                                                     QSet<QString> profileNames)
+{
+    if (profileIDs.isEmpty() && profileNames.isEmpty())
+        co_return;
+    QPointer self(this);
+    co_await waitForCurrentWrite();
+    if (!self)
+        co_return;
+
+    for (ActiveRunDraft &draft : m_activeDrafts) {
+        if (usesProfile(draft.environmentProfileId, draft.environmentProfileName, profileIDs, profileNames))
+            maskEveryEntry(draft.environment);
+    }
+
+    // Whether anything changed is known while building, so unchanged 150 KB
+    // outputs are never compared.
+    QList<ServiceRunRecord> redacted = m_records;
+    bool changed = false;
+    for (qsizetype index = 0; index < redacted.size(); ++index) {
+        const ServiceRunRecord &record = std::as_const(redacted)[index];
+        if (!usesProfile(record.environmentProfileId, record.environmentProfileName, profileIDs, profileNames))
+            continue;
+        QList<ServiceRunEnvironmentEntry> environment = record.environment;
+        if (maskEveryEntry(environment)) {
+            redacted[index].environment = std::move(environment);
+            changed = true;
+        }
+    }
+    if (!changed)
+        co_return;
+
+    sortRunRecordsNewestFirst(redacted);
+    m_records = std::move(redacted);
+    ++m_historyChanges;
+    Q_EMIT recordsChanged();
+    try {
+        co_await m_repository.replaceAll(m_records);
+    } catch (const std::exception &error) {
+        qCCritical(lcGeneral, "Failed to redact protected profile history: %s", error.what());
+    }
+}
+
+void ServiceRunHistoryManager::publishRecords(QList<ServiceRunRecord> records)
+{
+    if (records == m_records)
+        return;
+    m_records = std::move(records);
+    Q_EMIT recordsChanged();
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "records/ActiveRunDraft.h"
+#include "records/ServiceRunHistoryRepository.h"
+#include "records/ServiceRunRecord.h"
+
+#include <QCoroTask>
+#include <QFuture>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+#include <optional>
+
+// The main-thread owner of the run history: the published records of every
+// service (latest start first, secrets masked), the open run of each running
+// service, and the chain through which writes reach the repository one after
+// the other, in the order they were asked for.
+class ServiceRunHistoryManager : public QObject {
+    Q_OBJECT
+
+public:
+    // One queued write; called on the main thread when every earlier write has finished.
+    using WriteOperation = std::function<QCoro::Task<>()>;
+
+    explicit ServiceRunHistoryManager(ServiceRunHistoryRepository &repository, QObject *parent = nullptr);
+
+    const QList<ServiceRunRecord> &records() const { return m_records; }
+    // The records of one service, latest first.
+    QList<ServiceRunRecord> records(const QUuid &serviceId) const;
+    // The record most recently inserted; never cleared.
+    std::optional<QUuid> latestAddedRecordID() const { return m_latestAddedRecordID; }
+
+    // Open runs, one per service.
+    const QHash<QUuid, ActiveRunDraft> &activeDrafts() const { return m_activeDrafts; }
+    std::optional<ActiveRunDraft> activeDraft(const QUuid &serviceId) const;
+    // Stores the draft under its service id, replacing an open run without recording
+    // it (finish that one first). Secret values are masked on the way in.
+    void setActiveDraft(ActiveRunDraft draft);
+    // Removes and returns the service's open run, which then leaves no record by itself.
+    std::optional<ActiveRunDraft> takeActiveDraft(const QUuid &serviceId);
+
+    // How often the service's history was cleared since start (0 when never).
+    int clearEpoch(const QUuid &serviceId) const { return m_clearEpoch.value(serviceId, 0); }
+
+    // Closes the service's open run as a record (output cut to its last 150000
+    // characters) and queues its write. Without an open run nothing happens.
+    void finishRun(const QUuid &serviceId, ServiceRunStopReason stopReason, std::optional<qint32> exitCode,
+                   const QString &output);
+    void updatePeakUsage(const QUuid &serviceId, double cpuPercent, quint64 memoryBytes);
+    void updatePid(const QUuid &serviceId, qint32 pid);
+
+    // Puts the record first (replacing one with the same id, secrets masked), keeps
+    // 50 per service, sorts by start time and publishes; then publishes its id as
+    // the latest.
+    void insertRecord(const ServiceRunRecord &record);
+
+    void enqueueWrite(WriteOperation operation);
+    // The writes the chain runs for a finished run and for a refused launch: both
+    // append the record unless the service's history was cleared since `epoch`.
+    QCoro::Task<> persistRun(QUuid serviceId, int epoch, ServiceRunRecord record);
+    QCoro::Task<> persistBlockedLaunch(QUuid serviceId, int epoch, ServiceRunRecord record);
+
+    // Completes when every write queued so far, and any queued meanwhile, has
+    // finished. Quitting awaits it so the last runs reach the disk.
+    QCoro::Task<> waitForPendingWrites();
+
+    // Forgets the service's runs (and its open run when `discardActiveRun`), clears
+    // them from the file, then reloads.
+    QCoro::Task<> clearHistory(QUuid serviceId, bool discardActiveRun);
+    QCoro::Task<> deleteRecord(QUuid recordId);
+    QCoro::Task<> loadHistory();
+    // Masks every value of the runs that used one of these profiles (matched by
+    // id, else by name) and rewrites the file when anything changed.
+    QCoro::Task<> redactProtectedProfileHistory(QSet<QUuid> profileIDs, QSet<QString> profileNames);
+
+Q_SIGNALS:
+    void recordsChanged();
+    void latestAddedRecordIDChanged();
+
+private:
+    enum class PersistKind { finishedRun, blockedLaunch };
+
+    QCoro::Task<> persist(QUuid serviceId, int epoch, ServiceRunRecord record, PersistKind kind);
+    QCoro::Task<> reloadAfterPendingWrites();
+    QCoro::Task<> waitForCurrentWrite();
+    void publishRecords(QList<ServiceRunRecord> records);
+
+    ServiceRunHistoryRepository &m_repository;
+    QList<ServiceRunRecord> m_records;
+    std::optional<QUuid> m_latestAddedRecordID;
+    QHash<QUuid, ActiveRunDraft> m_activeDrafts;
+    QHash<QUuid, int> m_clearEpoch;
+    // Finishes when the last queued write has; invalid until the first write.
+    QFuture<void> m_writeQueue;
+    // Counts every change that a reload running at the same time could miss.
+    quint64 m_historyChanges = 0;
+};

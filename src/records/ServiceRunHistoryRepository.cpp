@@ -1,0 +1,205 @@
+#include "records/ServiceRunHistoryRepository.h"
+
+#include <QFile>
+#include <QHash>
+
+#include <sys/stat.h>
+
+namespace {
+
+// The record as it stands inside the file's array: the pretty-printed object
+// with every line indented one level. JSON strings hold no raw line break, so
+// every line break in the text is structural.
+QByteArray arrayElementText(const ServiceRunRecord &record)
+{
+    const QByteArray object = encodePrettyJson(record);
+    const qsizetype lines = object.count('\n');
+    QByteArray text;
+    text.reserve(object.size() + 2 * (lines + 1));
+    text.append("  ");
+    qsizetype start = 0;
+    for (qsizetype end = object.indexOf('\n'); end >= 0; end = object.indexOf('\n', start)) {
+        text.append(QByteArrayView(object).sliced(start, end + 1 - start));
+        text.append("  ");
+        start = end + 1;
+    }
+    text.append(QByteArrayView(object).sliced(start));
+    return text;
+}
+
+void maskSecrets(ServiceRunRecord &record)
+{
+    if (std::none_of(record.environment.cbegin(), record.environment.cend(), [](const auto &entry) {
+            return entry.isSecret && entry.value != ServiceRunEnvironmentEntry::secretMask;
+        }))
+        return;
+    redactSecretEnvironmentEntriesInPlace(record.environment);
+}
+
+} // namespace
+
+QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> records)
+{
+    // Walks from the front, so the newest records of each service are the ones kept.
+    QHash<QUuid, qsizetype> counts;
+    QList<ServiceRunRecord> kept;
+    kept.reserve(records.size());
+    for (ServiceRunRecord &record : records) {
+        qsizetype &count = counts[record.serviceId];
+        if (count >= ServiceRunHistoryRepository::maximumRecordsPerService)
+            continue;
+        ++count;
+        kept.append(std::move(record));
+    }
+    return kept;
+}
+
+ServiceRunHistoryRepository::ServiceRunHistoryRepository(const QString &path) : m_store(path) {}
+
+QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record)
+{
+    return m_executor.run([this, record] {
+        QHash<QUuid, qsizetype> counts{{record.serviceId, 1}};
+        const auto withinLimit = [&counts](const QUuid &, const QUuid &serviceId) {
+            return ++counts[serviceId] <= maximumRecordsPerService;
+        };
+        if (rewriteStored(record, withinLimit))
+            return;
+        QList<ServiceRunRecord> records = m_store.load({});
+        records.prepend(record);
+        writeRecords(limitRunHistoryPerService(std::move(records)));
+    });
+}
+
+QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::load()
+{
+    return m_executor.run([this] { return m_store.load({}); });
+}
+
+QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId)
+{
+    return m_executor.run([this, recordId] {
+        const auto keep = [&recordId](const QUuid &id, const QUuid &) { return id != recordId; };
+        if (rewriteStored(std::nullopt, keep))
+            return;
+        QList<ServiceRunRecord> records = m_store.load({});
+        records.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
+        writeRecords(std::move(records));
+    });
+}
+
+QFuture<void> ServiceRunHistoryRepository::clear(const QUuid &serviceId)
+{
+    return m_executor.run([this, serviceId] {
+        const auto keep = [&serviceId](const QUuid &, const QUuid &service) { return service != serviceId; };
+        if (rewriteStored(std::nullopt, keep))
+            return;
+        QList<ServiceRunRecord> records = m_store.load({});
+        records.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
+        writeRecords(std::move(records));
+    });
+}
+
+QFuture<void> ServiceRunHistoryRepository::replaceAll(const QList<ServiceRunRecord> &records)
+{
+    return m_executor.run([this, records] { writeRecords(records); });
+}
+
+void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)
+{
+    // Every record's secrets, not only a new one's: a clear value in a
+    // hand-edited file must not be written back.
+    QList<QByteArray> encoded;
+    encoded.reserve(records.size());
+    QList<StoredRecord> stored;
+    stored.reserve(records.size());
+    for (ServiceRunRecord &record : records) {
+        maskSecrets(record);
+        encoded.append(arrayElementText(record));
+        stored.append({record.id, record.serviceId, 0, 0});
+        record.output.clear();  // the text is encoded; free the output early
+    }
+    records.clear();
+    QList<QByteArrayView> texts(encoded.cbegin(), encoded.cend());
+    writeTexts(texts, stored);
+}
+
+bool ServiceRunHistoryRepository::rewriteStored(const std::optional<ServiceRunRecord> &first, const Keep &keep)
+{
+    std::optional<QByteArray> bytes;
+    {
+        JsonFile &file = m_store.file();
+        std::lock_guard lock(file.mutex());
+        if (!m_layout || identityLocked() != m_layout->identity) {
+            m_layout.reset();
+            return false;
+        }
+        bytes = file.readLocked();
+        // Read and check under one lock, so the text is the one the layout describes.
+        if (!bytes || identityLocked() != m_layout->identity || bytes->size() != m_layout->identity.size) {
+            m_layout.reset();
+            return false;
+        }
+    }
+
+    QByteArray firstText;
+    QList<QByteArrayView> texts;
+    QList<StoredRecord> stored;
+    if (first) {
+        ServiceRunRecord masked = *first;
+        maskSecrets(masked);
+        firstText = arrayElementText(masked);
+        texts.append(firstText);
+        stored.append({masked.id, masked.serviceId, 0, 0});
+    }
+    for (const StoredRecord &record : std::as_const(m_layout->records)) {
+        if (!keep(record.id, record.serviceId))
+            continue;
+        texts.append(QByteArrayView(*bytes).sliced(record.offset, record.length));
+        stored.append(record);
+    }
+    writeTexts(texts, stored);
+    return true;
+}
+
+void ServiceRunHistoryRepository::writeTexts(const QList<QByteArrayView> &texts, const QList<StoredRecord> &records)
+{
+    // The same bytes the file store's pretty encoder writes for the whole list.
+    QByteArray output;
+    QList<StoredRecord> layout = records;
+    if (texts.isEmpty()) {
+        output = "[]";
+    } else {
+        qsizetype size = 4;
+        for (const QByteArrayView &text : texts)
+            size += text.size() + 2;
+        output.reserve(size);
+        output.append("[\n");
+        for (qsizetype index = 0; index < texts.size(); ++index) {
+            if (index > 0)
+                output.append(",\n");
+            layout[index].offset = output.size();
+            layout[index].length = texts[index].size();
+            output.append(texts[index]);
+        }
+        output.append("\n]");
+    }
+
+    JsonFile &file = m_store.file();
+    std::lock_guard lock(file.mutex());
+    m_layout.reset();
+    file.writeLocked(output);
+    if (const std::optional<FileIdentity> identity = identityLocked())
+        m_layout = Layout{*identity, std::move(layout)};
+}
+
+std::optional<ServiceRunHistoryRepository::FileIdentity> ServiceRunHistoryRepository::identityLocked() const
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(m_store.path()).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return FileIdentity{static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino),
+                        static_cast<qint64>(info.st_size),
+                        static_cast<qint64>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
+                        static_cast<qint64>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec};
+}

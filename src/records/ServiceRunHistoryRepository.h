@@ -1,0 +1,78 @@
+#pragma once
+
+#include "records/JSONFileStore.h"
+#include "records/SerialExecutor.h"
+#include "records/ServiceRunRecord.h"
+
+#include <QByteArray>
+#include <QFuture>
+#include <QList>
+#include <QUuid>
+
+#include <optional>
+
+// Keeps the first `maximumRecordsPerService` records of every service, in order.
+QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> records);
+
+// run-history.json, one request at a time. Every write replaces the whole file
+// atomically with every secret value masked; appends keep at most 50 runs per
+// service. Write failures (FileStoreError) reach the caller through the future
+// and leave the previous file untouched; an unreadable file is set aside, not
+// overwritten.
+//
+// The file can hold 150–200 MB. While it is still exactly what this repository
+// last wrote, an append, delete or clear splices the stored text of the records
+// it keeps instead of decoding and re-encoding all of them; the bytes written
+// are the same either way.
+class ServiceRunHistoryRepository {
+public:
+    static constexpr qsizetype maximumRecordsPerService = 50;
+
+    explicit ServiceRunHistoryRepository(const QString &path);
+
+    const QString &path() const { return m_store.path(); }
+
+    // Inserts the record first (its secrets masked), trims every service and writes.
+    QFuture<void> append(const ServiceRunRecord &record);
+    // The stored list as it is: no masking, sorting or limit. Never fails.
+    QFuture<QList<ServiceRunRecord>> load();
+    // Removes every record with this id (the file is rewritten even when none matched).
+    QFuture<void> deleteRecord(const QUuid &recordId);
+    // Removes every record of this service.
+    QFuture<void> clear(const QUuid &serviceId);
+    // Writes the list in its order, unlimited.
+    QFuture<void> replaceAll(const QList<ServiceRunRecord> &records);
+
+private:
+    // Where one record's text lies in the file this repository last wrote.
+    struct StoredRecord {
+        QUuid id;
+        QUuid serviceId;
+        qsizetype offset = 0;
+        qsizetype length = 0;
+    };
+    struct FileIdentity {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        qint64 changedNs = 0;
+        friend bool operator==(const FileIdentity &, const FileIdentity &) = default;
+    };
+    struct Layout {
+        FileIdentity identity;
+        QList<StoredRecord> records;
+    };
+    using Keep = std::function<bool(const QUuid &id, const QUuid &serviceId)>;
+
+    void writeRecords(QList<ServiceRunRecord> records);
+    void writeTexts(const QList<QByteArrayView> &texts, const QList<StoredRecord> &records);
+    // Rewrites the file from its own text, keeping the records `keep` accepts after
+    // `first`; false when the file is no longer what this repository wrote.
+    bool rewriteStored(const std::optional<ServiceRunRecord> &first, const Keep &keep);
+    std::optional<FileIdentity> identityLocked() const;
+
+    JSONFileStore<QList<ServiceRunRecord>> m_store;
+    std::optional<Layout> m_layout;
+    SerialExecutor m_executor;
+};

@@ -1,0 +1,215 @@
+#include "execution/ProcessLauncher.h"
+#include "execution/SudoPasswordResponder.h"
+#include "execution/SudoWrapper.h"
+#include "support/Await.h"
+#include "support/ChildOutputRecorder.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray ctrlD("\x04");
+
+// The reply as plain bytes, or "(none)".
+QByteArray reply(const std::optional<SensitiveBytes> &bytes)
+{
+    return bytes ? bytes->view().toByteArray() : QByteArrayLiteral("(none)");
+}
+
+// A stand-in for sudo -S -p PROMPT -v: shows the prompt, reads a line from its
+// terminal and notes each line it read (or <EOF>) in $FAKE_SUDO_LOG; accepts
+// the line that equals $FAKE_SUDO_PASSWORD, if any, and asks up to three times.
+const QByteArray fakeSudo = R"(#!/bin/sh
+prompt=
+while [ $# -gt 0 ]; do
+  case "$1" in -p) prompt=$2; shift 2 ;; *) shift ;; esac
+done
+tries=0
+while [ $tries -lt 3 ]; do
+  printf '%s' "$prompt" >&2
+  if ! IFS= read -r line; then
+    echo '<EOF>' >> "$FAKE_SUDO_LOG"
+    echo 'fake-sudo: no password' >&2
+    exit 1
+  fi
+  printf '%s\n' "$line" >> "$FAKE_SUDO_LOG"
+  if [ -n "$FAKE_SUDO_PASSWORD" ] && [ "$line" = "$FAKE_SUDO_PASSWORD" ]; then
+    echo 'fake-sudo: accepted' >&2
+    exit 0
+  fi
+  echo 'fake-sudo: wrong password' >&2
+  tries=$((tries + 1))
+done
+exit 1
+)";
+
+struct SudoRun {
+    QString output;
+    QStringList linesSudoRead;
+    std::optional<ProcessExitStatus> status;
+};
+
+SudoRun runWithFakeSudo(const QString &command, const QString &password, const QString &acceptedPassword)
+{
+    QTemporaryDir folder;
+    const QString sudo = folder.filePath(QStringLiteral("sudo"));
+    const QString log = folder.filePath(QStringLiteral("sudo.log"));
+    ChildProcessProbe::writeExecutable(sudo, fakeSudo);
+
+    const std::optional<QString> prompt = makeSudoPrompt(command, password);
+    EXPECT_TRUE(prompt.has_value());
+    const QMap<QString, QString> environment {{QStringLiteral("FAKE_SUDO_LOG"), log},
+                                              {QStringLiteral("FAKE_SUDO_PASSWORD"), acceptedPassword}};
+    const ProcessLaunchConfiguration configuration = makeSudoLaunchConfiguration(
+        QStringLiteral("/bin/sh"), command, prompt.value_or(QString()), environment, folder.path(), sudo);
+    const auto handle = launchProcess(configuration);
+    const auto responder = SudoPasswordResponder::make(password, prompt);
+    EXPECT_TRUE(responder);
+
+    SudoRun run;
+    std::weak_ptr<RunningProcessHandle> weakHandle = handle;
+    handle->setOutputHandler([&, weakHandle](const QString &text, bool) {
+        run.output += text;
+        if (const auto current = weakHandle.lock())
+            responder->respond(text, *current);
+    });
+    handle->setExitHandler([&](ProcessExitStatus status) { run.status = status; });
+    EXPECT_TRUE(waitUntil([&] { return run.status.has_value(); }, 20000)) << run.output.toStdString();
+
+    QFile file(log);
+    if (file.open(QIODevice::ReadOnly))
+        run.linesSudoRead = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return run;
+}
+
+} // namespace
+
+TEST(Sudo, PatternFindsTheSudoWordOnly)
+{
+    const char *calls[] = {"sudo make install", "cd x && sudo ls", "(sudo ls)", "/usr/bin/sudo -k", "sudo",
+                           "echo a;sudo -v", "true|sudo tee f", "x\tsudo\tls"};
+    for (const char *command : calls)
+        EXPECT_TRUE(commandCallsSudo(QString::fromUtf8(command))) << command;
+    const char *others[] = {"pseudo ls", "sudoedit f", "echo sudo-rs", "SUDO ls", "/bin/sudo ls", "", "mysudo x"};
+    for (const char *command : others)
+        EXPECT_FALSE(commandCallsSudo(QString::fromUtf8(command))) << command;
+}
+
+TEST(Sudo, PromptIsNewForEveryLaunchAndOnlyWithAPassword)
+{
+    const QRegularExpression form(QStringLiteral(
+        "^\\[Velmora sudo [0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\] password: $"));
+    const auto first = makeSudoPrompt(QStringLiteral("sudo ls"), QStringLiteral("pw"));
+    const auto second = makeSudoPrompt(QStringLiteral("sudo ls"), QStringLiteral("pw"));
+    ASSERT_TRUE(first && second);
+    EXPECT_TRUE(form.match(*first).hasMatch()) << first->toStdString();
+    EXPECT_NE(*first, *second);
+
+    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("ls"), QStringLiteral("pw")));
+    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("sudo ls"), QString()));
+    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("sudo ls"), std::nullopt));
+}
+
+TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
+{
+    EXPECT_EQ(shellQuoted(QStringLiteral("it's")), QStringLiteral("'it'\\''s'"));
+    EXPECT_EQ(shellQuoted(QString()), QStringLiteral("''"));
+    EXPECT_EQ(makeSudoWrapperCommand(QStringLiteral("/bin/my'sh"), QStringLiteral("sudo echo 'hi'"),
+                                     QStringLiteral("[P] password: ")),
+              QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v && exec '/bin/my'\\''sh' -lc "
+                             "'sudo echo '\\''hi'\\'''"));
+
+    const ProcessLaunchConfiguration configuration = makeSudoLaunchConfiguration(
+        QStringLiteral("/bin/zsh"), QStringLiteral("sudo ls"), QStringLiteral("[P] password: "),
+        {{QStringLiteral("SHELL"), QStringLiteral("/usr/bin/fish")}, {QStringLiteral("A"), QStringLiteral("1")}},
+        QStringLiteral("/home/u"));
+    EXPECT_EQ(configuration.executableURL, QUrl::fromLocalFile(QStringLiteral("/usr/bin/script")));
+    EXPECT_EQ(configuration.arguments,
+              (QStringList {QStringLiteral("-q"), QStringLiteral("-f"), QStringLiteral("-e"), QStringLiteral("-E"),
+                            QStringLiteral("never"), QStringLiteral("-c"),
+                            QStringLiteral("exec '/bin/zsh' -lc '/usr/bin/sudo -S -p '\\''[P] password: '\\'' -v && "
+                                           "exec '\\''/bin/zsh'\\'' -lc '\\''sudo ls'\\'''"),
+                            QStringLiteral("/dev/null")}));
+    EXPECT_EQ(configuration.environment.value(QStringLiteral("SHELL")), QStringLiteral("/bin/sh"));
+    EXPECT_EQ(configuration.environment.value(QStringLiteral("A")), QStringLiteral("1"));
+    EXPECT_EQ(configuration.workingDirectory, QStringLiteral("/home/u"));
+    EXPECT_FALSE(configuration.useShell);
+    EXPECT_FALSE(configuration.rawCommand);
+    EXPECT_TRUE(configuration.usePseudoTerminal);
+}
+
+TEST(Sudo, ResponderAnswersOncePerStageAndIgnoresOtherOutput)
+{
+    const QString prompt = QStringLiteral("[Velmora sudo X] password: ");
+    EXPECT_FALSE(SudoPasswordResponder::make(std::nullopt, prompt));
+    EXPECT_FALSE(SudoPasswordResponder::make(QString(), prompt));
+    EXPECT_FALSE(SudoPasswordResponder::make(QStringLiteral("pw"), QString()));
+    EXPECT_FALSE(SudoPasswordResponder::make(QStringLiteral("pw"), std::nullopt));
+
+    const auto responder = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    ASSERT_TRUE(responder);
+    EXPECT_FALSE(responder->response(QStringLiteral("starting\n")));
+    // Split in the middle, with an empty chunk in between that changes nothing.
+    EXPECT_FALSE(responder->response(QStringLiteral("noise [Velmora su")));
+    EXPECT_FALSE(responder->response(QString()));
+    EXPECT_EQ(reply(responder->response(QStringLiteral("do X] password: "))), QByteArrayLiteral("pw\n"));
+    EXPECT_FALSE(responder->response(QStringLiteral("Sorry, try again.\n")));
+    EXPECT_EQ(reply(responder->response(prompt)), ctrlD);
+    EXPECT_FALSE(responder->response(prompt));
+
+    // A prompt that scrolled far back in one big chunk is still seen; one that
+    // is only partly in the window is not mistaken for a whole one.
+    const auto another = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    EXPECT_FALSE(another->response(prompt.left(10) + QString(600, QLatin1Char('x'))));
+    EXPECT_EQ(reply(another->response(prompt + QString(300, QLatin1Char('y')))), QByteArrayLiteral("pw\n"));
+}
+
+TEST(Sudo, ClearedPasswordIsNeverSent)
+{
+    const QString prompt = QStringLiteral("[Velmora sudo Y] password: ");
+    const auto responder = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    responder->clearPassword();
+    EXPECT_EQ(reply(responder->response(prompt)), ctrlD);
+    EXPECT_FALSE(responder->response(prompt));
+
+    const auto timed = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    timed->scheduleClearPassword(std::chrono::milliseconds(20));
+    QElapsedTimer clock;
+    clock.start();
+    waitUntil([&] { return clock.elapsed() > 100; }, 1000);
+    EXPECT_EQ(reply(timed->response(prompt)), ctrlD);
+
+    // A responder gone before its expiry is simply not cleared.
+    auto gone = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    gone->scheduleClearPassword(std::chrono::milliseconds(1));
+    gone.reset();
+    waitUntil([] { return false; }, 30);
+}
+
+TEST(Sudo, PasswordReachesSudoOnceAndNeverTheOutput)
+{
+    const QString password = QStringLiteral("s3cret pa$$ 'word'");
+    const SudoRun run = runWithFakeSudo(QStringLiteral("sudo true; printf '%s\\n' \"it's done\"; exit 7"),
+                                        password, password);
+    EXPECT_EQ(run.linesSudoRead, QStringList {password});
+    EXPECT_FALSE(run.output.contains(QStringLiteral("s3cret"))) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QStringLiteral("fake-sudo: accepted"))) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QStringLiteral("it's done\n"))) << run.output.toStdString();
+    EXPECT_EQ(run.status, (ProcessExitStatus {false, 7}));
+}
+
+TEST(Sudo, WrongPasswordGetsOneCtrlDAndNoSecondTry)
+{
+    const QString password = QStringLiteral("wrong-one");
+    const SudoRun run = runWithFakeSudo(QStringLiteral("sudo true; echo never-runs"), password,
+                                        QStringLiteral("right-one"));
+    EXPECT_EQ(run.linesSudoRead, (QStringList {password, QStringLiteral("<EOF>")}));
+    EXPECT_FALSE(run.output.contains(password)) << run.output.toStdString();
+    EXPECT_FALSE(run.output.contains(QStringLiteral("never-runs")));
+    EXPECT_TRUE(run.output.contains(QStringLiteral("fake-sudo: no password")));
+    EXPECT_EQ(run.status, (ProcessExitStatus {false, 1}));
+}

@@ -1,0 +1,327 @@
+#include "records/ServiceRunHistoryManager.h"
+#include "records/RecordsTestSupport.h"
+#include "support/Await.h"
+#include "support/FileSizeLimit.h"
+#include "support/LogCapture.h"
+
+#include <QPromise>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace records_test;
+
+namespace {
+
+QCoro::Task<> waitFor(QFuture<void> future)
+{
+    co_await future;
+}
+
+// Holds the write chain at one point until opened, so tests can queue work behind it.
+struct ChainGate {
+    std::shared_ptr<QPromise<void>> promise = std::make_shared<QPromise<void>>();
+    explicit ChainGate(ServiceRunHistoryManager &manager)
+    {
+        promise->start();
+        manager.enqueueWrite([future = promise->future()] { return waitFor(future); });
+    }
+    ~ChainGate() { open(); }
+    void open()
+    {
+        if (!promise->future().isFinished())
+            promise->finish();
+    }
+};
+
+// Runs `task` without waiting for it; `done` turns true when it has finished.
+QCoro::Task<> track(QCoro::Task<> task, bool &done)
+{
+    co_await std::move(task);
+    done = true;
+}
+
+ActiveRunDraft makeDraft(const QUuid &serviceId)
+{
+    ActiveRunDraft draft;
+    draft.id = QUuid::createUuid();
+    draft.serviceId = serviceId;
+    draft.startedAt = QDateTime::currentDateTimeUtc();
+    draft.pid = 4321;
+    return draft;
+}
+
+bool listed(const QList<ServiceRunRecord> &records, const QUuid &id)
+{
+    return std::any_of(records.begin(), records.end(), [&](const auto &record) { return record.id == id; });
+}
+
+ino_t inodeOf(const QString &path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+class RunHistoryManager : public ::testing::Test {
+protected:
+    ~RunHistoryManager() override { await(manager.waitForPendingWrites()); }
+
+    QUuid finish(const QUuid &serviceId, const QString &output = QString())
+    {
+        manager.setActiveDraft(makeDraft(serviceId));
+        manager.finishRun(serviceId, ServiceRunStopReason::exited, 0, output);
+        return *manager.latestAddedRecordID();
+    }
+
+    ServiceRunHistoryRepository repository{dataFile(historyFile)};
+    ServiceRunHistoryManager manager{repository};
+    const QUuid serviceA = QUuid::createUuid();
+    const QUuid serviceB = QUuid::createUuid();
+};
+
+} // namespace
+
+TEST_F(RunHistoryManager, FinishRunRecordsTheDraftWithItsOutputCutToTheLast150000Characters)
+{
+    const QString tail = QString(149'999, QLatin1Char('t')) + QStringLiteral("\r\n");
+    const QString family = QStringLiteral("👨‍👩‍👧");
+    const QString accented = QStringLiteral("e\u0301");
+    const struct {
+        QString output;
+        QString expected;
+    } rows[] = {
+        {QString(50'000, QLatin1Char('h')) + tail, tail},  // 200000 characters, CR LF counted as one
+        {tail, tail},                                       // exactly 150000
+        {family + accented.repeated(149'999), family + accented.repeated(149'999)},
+        {accented.repeated(150'001), accented.repeated(150'000)},
+    };
+    for (const auto &row : rows) {
+        ActiveRunDraft draft = makeDraft(serviceA);
+        draft.environment = {{QStringLiteral("TOKEN"), QStringLiteral("plain-secret"), true}};
+        manager.setActiveDraft(draft);
+        manager.updatePeakUsage(serviceA, 12.5, 1000);
+        manager.finishRun(serviceA, ServiceRunStopReason::forceKilled, 137, row.output);
+
+        EXPECT_FALSE(manager.activeDraft(serviceA));
+        EXPECT_EQ(manager.latestAddedRecordID(), draft.id);
+        const ServiceRunRecord record = manager.records().first();
+        draft.peakCpuPercent = 12.5;
+        draft.peakMemoryBytes = 1000;
+        draft.environment = redactSecretEnvironmentEntries(draft.environment);
+        EXPECT_EQ(record, draft.record(record.endedAt, ServiceRunStopReason::forceKilled, 137, row.expected));
+    }
+    await(manager.waitForPendingWrites());
+    EXPECT_EQ(idsOf(storedRuns()), idsOf(manager.records()));
+}
+
+TEST_F(RunHistoryManager, WithoutAnOpenRunNothingIsRecordedAndPeaksOnlyRise)
+{
+    int changes = 0;
+    QObject::connect(&manager, &ServiceRunHistoryManager::recordsChanged, [&] { ++changes; });
+    manager.finishRun(serviceA, ServiceRunStopReason::stopped, std::nullopt, QStringLiteral("out"));
+    manager.updatePeakUsage(serviceA, 99, 99);
+    await(manager.waitForPendingWrites());
+    EXPECT_EQ(changes, 0);
+    EXPECT_TRUE(manager.activeDrafts().isEmpty());
+    EXPECT_FALSE(QFile::exists(dataFile(historyFile)));
+
+    manager.setActiveDraft(makeDraft(serviceA));
+    manager.updatePeakUsage(serviceA, 40, 1'000);
+    manager.updatePeakUsage(serviceA, 10, 5'000'000'000ULL);
+    manager.updatePid(serviceA, 777);
+    const ActiveRunDraft draft = *manager.activeDraft(serviceA);
+    EXPECT_EQ(draft.peakCpuPercent, 40.0);
+    EXPECT_EQ(draft.peakMemoryBytes, 5'000'000'000ULL);
+    EXPECT_EQ(draft.pid, 777);
+}
+
+TEST_F(RunHistoryManager, InsertKeepsFiftyPerServiceReplacesSameIdsAndSortsStably)
+{
+    QStringList events;
+    QObject::connect(&manager, &ServiceRunHistoryManager::recordsChanged, [&] { events << QStringLiteral("records"); });
+    QObject::connect(&manager, &ServiceRunHistoryManager::latestAddedRecordIDChanged,
+                     [&] { events << QStringLiteral("latest"); });
+    for (int index = 0; index < 50; ++index)
+        manager.insertRecord(makeRun(serviceA, 1'000 + index));
+    EXPECT_EQ(events.mid(0, 2), (QStringList{QStringLiteral("records"), QStringLiteral("latest")}));
+
+    // The 51st drops the last in list order even though it started before all of
+    // them, then sorts to its place; the same id again replaces it.
+    const QUuid lastInListOrder = manager.records().last().id;
+    ServiceRunRecord early = makeRun(serviceA, 10);
+    manager.insertRecord(early);
+    early.output = QStringLiteral("again");
+    manager.insertRecord(early);
+    EXPECT_EQ(manager.records().size(), 50);
+    EXPECT_FALSE(listed(manager.records(), lastInListOrder));
+    EXPECT_EQ(manager.records().last(), early);
+
+    // Equal start times: the later insertion is listed first.
+    const ServiceRunRecord first = makeRun(serviceB, 5'000);
+    const ServiceRunRecord second = makeRun(serviceB, 5'000);
+    manager.insertRecord(first);
+    manager.insertRecord(second);
+    EXPECT_EQ(manager.records(serviceB), (QList<ServiceRunRecord>{second, first}));
+}
+
+TEST_F(RunHistoryManager, ClearingSkipsRunsStillWaitingInTheChainAndKeepsOrDiscardsTheOpenRun)
+{
+    finish(serviceB);
+    {
+        ChainGate gate(manager);
+        finish(serviceA);
+        manager.setActiveDraft(makeDraft(serviceA));
+        auto clearing = manager.clearHistory(serviceA, false);
+        gate.open();
+        await(std::move(clearing));
+    }
+    EXPECT_EQ(manager.clearEpoch(serviceA), 1);
+    EXPECT_TRUE(manager.records(serviceA).isEmpty());
+    EXPECT_EQ(idsOf(storedRuns()), idsOf(manager.records()));
+
+    // The open run was kept: it is recorded when it ends.
+    const QUuid kept = manager.activeDraft(serviceA)->id;
+    manager.finishRun(serviceA, ServiceRunStopReason::exited, 0, QString());
+    await(manager.waitForPendingWrites());
+    EXPECT_TRUE(listed(storedRuns(), kept));
+
+    manager.setActiveDraft(makeDraft(serviceB));
+    await(manager.clearHistory(serviceB, true));
+    EXPECT_FALSE(manager.activeDraft(serviceB));
+    manager.finishRun(serviceB, ServiceRunStopReason::exited, 0, QString());
+    EXPECT_TRUE(manager.records(serviceB).isEmpty());
+}
+
+TEST_F(RunHistoryManager, ARunQueuedBehindAClearOrDeleteStaysListedAfterTheReload)
+{
+    const QUuid toDelete = finish(serviceA);
+    for (int round = 0; round < 2; ++round) {
+        ChainGate gate(manager);
+        auto reloading = round == 0 ? manager.clearHistory(serviceB, false) : manager.deleteRecord(toDelete);
+        const QUuid queued = finish(serviceB);
+        gate.open();
+        await(std::move(reloading));
+        EXPECT_TRUE(listed(manager.records(), queued)) << round;
+        EXPECT_TRUE(listed(storedRuns(), queued)) << round;
+    }
+    EXPECT_FALSE(listed(manager.records(), toDelete));
+}
+
+TEST_F(RunHistoryManager, WaitingForPendingWritesDrainsTheWholeChain)
+{
+    ChainGate gate(manager);
+    for (int index = 0; index < 5; ++index)
+        finish(serviceA, QString::number(index));
+    bool drained = false;
+    auto draining = track(manager.waitForPendingWrites(), drained);
+    EXPECT_FALSE(waitUntil([&] { return drained; }, 200));
+    gate.open();
+    EXPECT_TRUE(waitUntil([&] { return drained; }));
+    EXPECT_EQ(idsOf(storedRuns()), idsOf(manager.records()));
+}
+
+TEST_F(RunHistoryManager, FailedWritesLogTheirMessageAndKeepMemoryAsTheOperationLeftIt)
+{
+    finish(serviceA);
+    await(manager.waitForPendingWrites());
+    const QByteArray before = readFile(dataFile(historyFile));
+    LogCapture logs;
+    const ScopedFileSizeLimit limit(1);
+
+    finish(serviceA);
+    ServiceRunRecord blocked = makeRun(serviceA, 1'700'000'000);
+    blocked.stopReason = ServiceRunStopReason::securityBlocked;
+    manager.insertRecord(blocked);
+    manager.enqueueWrite([this, blocked] { return manager.persistBlockedLaunch(serviceA, 0, blocked); });
+    await(manager.waitForPendingWrites());
+    EXPECT_EQ(manager.records().size(), 3);  // failed appends stay listed
+
+    // A failed delete or clear reloads the file, so its records come back.
+    await(manager.deleteRecord(blocked.id));
+    await(manager.clearHistory(serviceA, false));
+    EXPECT_EQ(idsOf(manager.records()), idsOf(storedRuns()));
+
+    ServiceRunRecord withProfile = makeRun(serviceB, 1'700'000'001);
+    withProfile.environmentProfileName = QStringLiteral("prod");
+    withProfile.environment = {{QStringLiteral("HOST"), QStringLiteral("db"), false}};
+    manager.insertRecord(withProfile);
+    await(manager.redactProtectedProfileHistory({}, {QStringLiteral("prod")}));
+    EXPECT_EQ(manager.records(serviceB).first().environment.first().value, ServiceRunEnvironmentEntry::secretMask);
+
+    const QStringList expected = {QStringLiteral("Failed to save run history: "),
+                                  QStringLiteral("Failed to save blocked launch history: "),
+                                  QStringLiteral("Failed to delete run history entry: "),
+                                  QStringLiteral("Failed to clear run history: "),
+                                  QStringLiteral("Failed to redact protected profile history: ")};
+    const QStringList messages = logs.messages();
+    ASSERT_EQ(messages.size(), expected.size()) << messages.join(QLatin1Char('\n')).toStdString();
+    for (qsizetype index = 0; index < expected.size(); ++index)
+        EXPECT_TRUE(messages[index].startsWith(QStringLiteral("com.tolvenix.Velmora.general: ") + expected[index]))
+            << messages[index].toStdString();
+    EXPECT_EQ(readFile(dataFile(historyFile)), before);
+}
+
+TEST_F(RunHistoryManager, RedactionMatchesByIdThenByNameAndWritesOnlyWhenSomethingChanged)
+{
+    {
+        // With no profiles it returns at once, without waiting for the chain.
+        ChainGate gate(manager);
+        bool finished = false;
+        auto redaction = track(manager.redactProtectedProfileHistory({}, {}), finished);
+        EXPECT_TRUE(finished);
+    }
+    const QUuid profileA = QUuid::createUuid();
+    const QUuid profileB = QUuid::createUuid();
+    const QString name = QStringLiteral("N");
+    const struct {
+        QSet<QUuid> ids;
+        QSet<QString> names;
+        bool redacted;
+    } rows[] = {{{profileB}, {name}, true}, {{profileA}, {}, true}, {{profileB}, {}, false}};
+    for (const auto &row : rows) {
+        ServiceRunRecord record = makeRun(serviceA, 1'700'000'000);
+        record.environmentProfileId = profileA;
+        record.environmentProfileName = name;
+        record.environment = {{QStringLiteral("HOST"), QStringLiteral("db.internal"), false},
+                              {QStringLiteral("TOKEN"), ServiceRunEnvironmentEntry::secretMask, true}};
+        await(repository.replaceAll({record}));
+        await(manager.loadHistory());
+        ActiveRunDraft draft = makeDraft(serviceB);
+        draft.environmentProfileId = profileA;
+        draft.environment = record.environment;
+        manager.setActiveDraft(draft);
+
+        const ino_t before = inodeOf(dataFile(historyFile));
+        await(manager.redactProtectedProfileHistory(row.ids, row.names));
+        QList<ServiceRunEnvironmentEntry> expected = record.environment;
+        if (row.redacted)
+            expected[0] = {QStringLiteral("HOST"), ServiceRunEnvironmentEntry::secretMask, true};
+        EXPECT_EQ(manager.records().first().environment, expected);
+        EXPECT_EQ(storedRuns().first().environment, expected);
+        EXPECT_EQ(inodeOf(dataFile(historyFile)) != before, row.redacted);
+        EXPECT_EQ(manager.activeDraft(serviceB)->environment, row.ids.contains(profileA) ? expected : record.environment);
+
+        // Once redacted, the same redaction changes nothing and writes nothing.
+        const ino_t after = inodeOf(dataFile(historyFile));
+        await(manager.redactProtectedProfileHistory(row.ids, row.names));
+        EXPECT_EQ(inodeOf(dataFile(historyFile)), after);
+    }
+}
+
+TEST_F(RunHistoryManager, LoadingMasksHandEditedSecretsSortsAndKeepsEveryRecordUntilTheNextInsert)
+{
+    QList<ServiceRunRecord> stored;
+    for (int index = 0; index < 60; ++index)
+        stored.append(makeRun(serviceA, 1'000 + index));  // oldest first in the file
+    stored[59].environment = {{QStringLiteral("TOKEN"), QStringLiteral("hand-edited"), true}};
+    writeFile(dataFile(historyFile), encodePrettyJson(stored));
+
+    await(manager.loadHistory());
+    ASSERT_EQ(manager.records().size(), 60);
+    EXPECT_EQ(manager.records().first().startedAt, at(1'059));
+    EXPECT_EQ(manager.records().first().environment.first().value, ServiceRunEnvironmentEntry::secretMask);
+    EXPECT_FALSE(manager.latestAddedRecordID());
+    manager.insertRecord(makeRun(serviceA, 2'000));
+    EXPECT_EQ(manager.records().size(), 50);
+}

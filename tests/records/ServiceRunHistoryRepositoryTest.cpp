@@ -1,0 +1,193 @@
+#include "records/ServiceRunHistoryRepository.h"
+#include "records/RecordsTestSupport.h"
+#include "support/Await.h"
+#include "support/FileSizeLimit.h"
+#include "support/LogCapture.h"
+
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using namespace records_test;
+
+namespace {
+
+QList<ServiceRunRecord> runsOf(const QUuid &serviceId, int count, qint64 firstStart)
+{
+    QList<ServiceRunRecord> runs;
+    for (int index = 0; index < count; ++index)
+        runs.append(makeRun(serviceId, firstStart - index));
+    return runs;
+}
+
+} // namespace
+
+TEST(ServiceRunHistoryRepository, AppendToAMissingFileCreatesAOneElementList)
+{
+    ServiceRunHistoryRepository repository(dataFile(historyFile));
+    const ServiceRunRecord run = makeRun(QUuid::createUuid(), 1'700'000'000, QStringLiteral("hello"));
+    await(repository.append(run));
+    EXPECT_EQ(storedRuns(), QList<ServiceRunRecord>{run});
+    EXPECT_EQ(await(repository.load()), QList<ServiceRunRecord>{run});
+}
+
+// Each write either splices the text of the file this repository wrote last or,
+// for a file someone else wrote, decodes and encodes it whole: both must write
+// exactly what the file store's encoder writes for the resulting list.
+class EitherWritePath : public ::testing::TestWithParam<bool> {
+protected:
+    // Puts `list` in the file; with the parameter set, through another writer.
+    void store(const QList<ServiceRunRecord> &list)
+    {
+        if (GetParam())
+            writeFile(dataFile(historyFile), encodePrettyJson(list));
+        else
+            await(repository.replaceAll(list));
+    }
+    void expectStored(const QList<ServiceRunRecord> &expected)
+    {
+        EXPECT_TRUE(readFile(dataFile(historyFile)) == encodePrettyJson(expected));
+        EXPECT_EQ(storedRuns(), expected);
+    }
+
+    ServiceRunHistoryRepository repository{dataFile(historyFile)};
+    const QUuid a = QUuid::createUuid();
+    const QUuid b = QUuid::createUuid();
+};
+
+INSTANTIATE_TEST_SUITE_P(ServiceRunHistoryRepository, EitherWritePath, ::testing::Bool(),
+                         [](const auto &param) { return param.param ? "FileWrittenElsewhere" : "FileWrittenHere"; });
+
+TEST_P(EitherWritePath, AppendKeepsTheNewestFiftyOfEveryService)
+{
+    // Fifty of A: the 51st pushes out the last one in file order, even though it
+    // started earlier than all of them.
+    const QList<ServiceRunRecord> fifty = runsOf(a, 50, 1'700'000'000);
+    store(fifty);
+    const ServiceRunRecord newest = makeRun(a, 1'600'000'000);
+    await(repository.append(newest));
+    expectStored(QList<ServiceRunRecord>{newest} + fifty.mid(0, 49));
+
+    // A file with sixty of A (more than any append leaves) is trimmed by B's append too.
+    const QList<ServiceRunRecord> sixty = runsOf(a, 60, 1'700'000'000);
+    store(sixty);
+    const ServiceRunRecord ofB = makeRun(b, 1'700'000'000);
+    await(repository.append(ofB));
+    expectStored(QList<ServiceRunRecord>{ofB} + sixty.mid(0, 50));
+}
+
+TEST_P(EitherWritePath, DeleteAndClearRemoveTheirRecordsAndKeepTheOrderOfTheRest)
+{
+    const QList<ServiceRunRecord> all = {makeRun(a, 50), makeRun(b, 40), makeRun(a, 30), makeRun(b, 20)};
+    store(all);
+    await(repository.deleteRecord(QUuid::createUuid()));
+    expectStored(all);
+    store(all);
+    await(repository.deleteRecord(all[2].id));
+    expectStored({all[0], all[1], all[3]});
+    await(repository.clear(b));
+    expectStored({all[0]});
+    await(repository.clear(a));
+    expectStored({});
+}
+
+TEST_P(EitherWritePath, SecretsAreMaskedAndDuplicateIdsKept)
+{
+    ServiceRunRecord run = makeRun(b, 20);
+    run.environment = {{QStringLiteral("API_TOKEN"), QStringLiteral("tok-CLEAR-VALUE-123"), true},
+                       {QStringLiteral("MODE"), QStringLiteral("debug"), false}};
+    store({makeRun(a, 10)});
+    await(repository.append(run));
+    await(repository.append(run));
+    EXPECT_FALSE(readFile(dataFile(historyFile)).contains("tok-CLEAR-VALUE-123"));
+    ServiceRunRecord masked = run;
+    masked.environment = redactSecretEnvironmentEntries(run.environment);
+    EXPECT_EQ(storedRuns().mid(0, 2), (QList<ServiceRunRecord>{masked, masked}));
+}
+
+TEST(ServiceRunHistoryRepository, AFileChangedSinceTheLastWriteIsReadAgain)
+{
+    const QString path = dataFile(historyFile);
+    ServiceRunHistoryRepository repository(path);
+    const QUuid service = QUuid::createUuid();
+    await(repository.replaceAll(runsOf(service, 3, 100)));
+    // Another writer rewrites the file in place with a list of the same size in
+    // bytes, a clock tick later (file times are that coarse).
+    QThread::msleep(20);
+    const QList<ServiceRunRecord> replaced = runsOf(service, 3, 200);
+    writeFile(path, encodePrettyJson(replaced));
+    const ServiceRunRecord run = makeRun(service, 300);
+    await(repository.append(run));
+    EXPECT_EQ(storedRuns(), QList<ServiceRunRecord>{run} + replaced);
+}
+
+TEST(ServiceRunHistoryRepository, FailedWriteLeavesThePreviousFileAndReachesTheCaller)
+{
+    const QString path = dataFile(historyFile);
+    ServiceRunHistoryRepository repository(path);
+    await(repository.append(makeRun(QUuid::createUuid(), 1'700'000'000)));
+    const QByteArray before = readFile(path);
+
+    const ScopedFileSizeLimit limit(static_cast<rlim_t>(before.size()));
+    const ServiceRunRecord big = makeRun(QUuid::createUuid(), 1'700'000'001, QString(4096, QLatin1Char('x')));
+    try {
+        await(repository.append(big));
+        ADD_FAILURE() << "the append should have failed";
+    } catch (const FileStoreError &error) {
+        EXPECT_EQ(error.message().toStdString(), "The file “run-history.json” couldn’t be saved: File too large");
+    }
+    EXPECT_THROW(await(repository.replaceAll({big})), FileStoreError);
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(QDir(applicationSupportDirectory()).entryList(QDir::Files), QStringList{historyFile});
+}
+
+TEST(ServiceRunHistoryRepository, CorruptFilesLoadAsEmptyLogAndAreSetAsideByTheNextWrite)
+{
+    const QByteArray valid = encodePrettyJson(QList<ServiceRunRecord>{makeRun(QUuid::createUuid(), 1'700'000'000)});
+    const QByteArray head = R"([{"id": "0B7E4C3A-1F2D-4E5F-8A9B-0C1D2E3F4A5B",
+        "serviceId": "1C2D3E4F-5A6B-4C7D-8E9F-0A1B2C3D4E5F", "startedAt": "2025-03-14T09:26:53Z",
+        "endedAt": "2025-03-14T09:27:00Z")";
+    const auto exited = [&head](const QByteArray &extra) { return head + R"(, "stopReason": "exited")" + extra + "}]"; };
+    const QByteArray finding = R"(, "securityScan": {"outcome": "blocked", "findings": [{"ruleID": "r",
+        "title": "t", "explanation": "e", "evidence": "v", "severity": )";
+    const struct {
+        const char *what;
+        QByteArray content;
+    } rows[] = {
+        {"empty file", ""},
+        {"truncated JSON", valid.left(valid.size() / 2)},
+        {"an object instead of a list", "{}"},
+        {"not UTF-8", "[\"\xc3\x28\"]"},
+        {"a record without stopReason", head + "}]"},
+        {"an unknown stop reason", head + R"(, "stopReason": "vanished"}])"},
+        {"a finding of severity 1", exited(finding + "1}]}")},
+        {"a severity as text", exited(finding + "\"high\"}]}")},
+        {"an unknown scan outcome", exited(R"(, "securityScan": {"outcome": "maybe", "findings": []})")},
+        {"a huge pid", exited(R"(, "pid": 99999999999999999999)")},
+        {"a pid past Int32", exited(R"(, "pid": 2147483648)")},
+        {"a fractional exit code", exited(R"(, "exitCode": 1.5)")},
+        {"a negative memory peak", exited(R"(, "peakMemoryBytes": -1)")},
+        {"output as a number", exited(R"(, "output": 5)")},
+        {"an entry without isSecret", exited(R"(, "environment": [{"key": "A", "value": "1"}])")},
+        {"a date with a fraction", QByteArray(exited("")).replace("09:27:00Z", "09:27:00.5Z")},
+    };
+    for (const auto &row : rows) {
+        QDir(applicationSupportDirectory()).removeRecursively();
+        const QString path = dataFile(historyFile);
+        writeFile(path, row.content);
+        ServiceRunHistoryRepository repository(path);
+        LogCapture logs;
+        EXPECT_TRUE(await(repository.load()).isEmpty()) << row.what;
+        ASSERT_EQ(logs.messages().size(), 1) << row.what;
+        EXPECT_TRUE(logs.messages().first().startsWith(
+            QStringLiteral("com.tolvenix.Velmora.persistence: Failed to load run-history.json: ")))
+            << row.what;
+
+        const ServiceRunRecord run = makeRun(QUuid::createUuid(), 1'700'000'000);
+        await(repository.append(run));
+        const QStringList asides = setAsideFiles(historyFile);
+        ASSERT_EQ(asides.size(), 1) << row.what;
+        EXPECT_EQ(readFile(dataFile(asides.first())), row.content) << row.what;
+        EXPECT_EQ(storedRuns(), QList<ServiceRunRecord>{run}) << row.what;
+    }
+}
