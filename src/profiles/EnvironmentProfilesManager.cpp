@@ -218,6 +218,19 @@ QMap<QString, QString> EnvironmentProfilesManager::environmentDictionary(const s
     return environment;
 }
 
+QList<ServiceRunEnvironmentEntry>
+EnvironmentProfilesManager::runEnvironmentEntries(const std::optional<QUuid> &profileID) const
+{
+    QList<ServiceRunEnvironmentEntry> entries;
+    const std::optional<EnvironmentProfile> found = profile(profileID);
+    if (!found || m_lockedProfileIDs.contains(found->id))
+        return entries;
+    entries.reserve(found->variables.size());
+    for (const EnvironmentVariable &variable : found->variables)
+        entries.append(ServiceRunEnvironmentEntry::forVariable(variable.key, variable.value, variable.isSecret));
+    return entries;
+}
+
 void EnvironmentProfilesManager::handleProtectedProfilesLocked()
 {
     ++m_lockGeneration;

@@ -5,6 +5,7 @@
 #include "profiles/EnvironmentProfilesRepository.h"
 #include "profiles/ProtectedProfilesLockManager.h"
 #include "profiles/ProtectedUnlockReason.h"
+#include "records/ServiceRunEnvironmentEntry.h"
 
 #include <QCoroTask>
 #include <QFuture>
@@ -62,6 +63,10 @@ public:
     // secret values left out while the keyring guidance is shown. Empty for a
     // missing or locked profile.
     QMap<QString, QString> environmentDictionary(const std::optional<QUuid> &profileID) const;
+    // The profile's variables as run history records them: every variable in
+    // list order, keys as stored, secret values masked. Empty for a missing or
+    // locked profile.
+    QList<ServiceRunEnvironmentEntry> runEnvironmentEntries(const std::optional<QUuid> &profileID) const;
 
 Q_SIGNALS:
     void profilesChanged();

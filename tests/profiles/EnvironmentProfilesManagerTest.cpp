@@ -179,6 +179,8 @@ TEST_F(EnvironmentProfilesManagerTest, ALockForgetsProtectedVariablesOnly)
     EXPECT_EQ(manager.lockedProfileIDs(), QSet<QUuid>{vault.id});
     EXPECT_TRUE(resolve(plain).contains(QStringLiteral("A")));
     EXPECT_TRUE(manager.environmentDictionary(vault.id).isEmpty());
+    EXPECT_TRUE(manager.runEnvironmentEntries(vault.id).isEmpty());
+    EXPECT_TRUE(manager.runEnvironmentEntries(std::nullopt).isEmpty());
 }
 
 TEST_F(EnvironmentProfilesManagerTest, ResolvingALockedProfileUnlocksItWithTheLaunchReason)
@@ -197,6 +199,8 @@ TEST_F(EnvironmentProfilesManagerTest, ResolvingALockedProfileUnlocksItWithTheLa
     const QMap<QString, QString> environment = resolve(vault);
     EXPECT_EQ(environment, (QMap<QString, QString>{{QStringLiteral("TOKEN"), QStringLiteral("t0ken")}}));
     EXPECT_FALSE(manager.lockedProfileIDs().contains(vault.id));
+    EXPECT_EQ(manager.runEnvironmentEntries(vault.id),
+              (QList<ServiceRunEnvironmentEntry>{{QStringLiteral("TOKEN"), QString(8, QChar(0x2022)), true}}));
 }
 
 TEST_F(EnvironmentProfilesManagerTest, ALockWhileAProfileIsBeingOpenedKeepsItLocked)
@@ -234,6 +238,12 @@ TEST_F(EnvironmentProfilesManagerTest, EnvironmentTrimsKeysSkipsInvalidOnesAndLe
     // The repository refuses invalid keys, so hand the profile over as a load would.
     manager.applyLoadResult({profile}, {}, std::nullopt);
     EXPECT_EQ(resolve(profile), (QMap<QString, QString>{{QStringLiteral("PATH"), QStringLiteral("/y")}}));
+    // Run history keeps every variable as typed, blank and invalid keys included.
+    const QList<ServiceRunEnvironmentEntry> entries = manager.runEnvironmentEntries(profile.id);
+    ASSERT_EQ(entries.size(), 4);
+    EXPECT_EQ(entries[0].key, QStringLiteral(" PATH "));
+    EXPECT_EQ(entries[1].key, QStringLiteral("1BAD"));
+    EXPECT_EQ(entries[2].key, QString());
     EXPECT_TRUE(await(manager.resolvedEnvironment(std::nullopt, QStringLiteral("api"))).isEmpty());
     EXPECT_TRUE(await(manager.resolvedEnvironment(QUuid::createUuid(), QStringLiteral("api"))).isEmpty());
 }
@@ -248,6 +258,11 @@ TEST_F(EnvironmentProfilesManagerTest, SecretsAreLeftOutWhileKeyringGuidanceIsSh
     reload();
     EXPECT_EQ(manager.keychainAccessGuidance(), failure.fullMessage());
     EXPECT_EQ(resolve(profile), (QMap<QString, QString>{{QStringLiteral("HOST"), QStringLiteral("db")}}));
+    // Run history still lists the secret, masked.
+    const QList<ServiceRunEnvironmentEntry> entries = manager.runEnvironmentEntries(profile.id);
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0], (ServiceRunEnvironmentEntry{QStringLiteral("TOKEN"), QString(8, QChar(0x2022)), true}));
+    EXPECT_EQ(entries[1], (ServiceRunEnvironmentEntry{QStringLiteral("HOST"), QStringLiteral("db"), false}));
 
     // A save whose reload still cannot read the keyring keeps the warning up,
     // and does not wipe the unread secret.
