@@ -3,13 +3,12 @@
 #include "platform/Logging.h"
 #include "profiles/KeychainSecretStore.h"
 #include "profiles/ProtectedPayloadSealing.h"
+#include "records/CurrentLayoutMarker.h"
 #include "records/FileStoreError.h"
 #include "records/ProtectedProfilesError.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <mutex>
@@ -27,23 +26,6 @@ QString describe(const std::exception &error)
     if (const auto *file = dynamic_cast<const FileStoreError *>(&error))
         return file->message();
     return QString::fromUtf8(error.what());
-}
-
-// Whether the file, read directly, is UTF-8 text naming "formatVersion": then
-// it is the current layout, merely damaged, and no older layout is tried.
-bool holdsCurrentLayoutMarker(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return false;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return false;
-    return text.contains(QLatin1String("\"formatVersion\""));
 }
 
 QList<EnvironmentVariable> withSecretValuesEmptied(QList<EnvironmentVariable> variables)
@@ -130,7 +112,7 @@ EnvironmentProfilesRepository::RecordsLoad EnvironmentProfilesRepository::readRe
         file.markUnreadable();
     };
 
-    if (holdsCurrentLayoutMarker(m_recordsStore.path())) {
+    if (fileHoldsCurrentLayoutMarker(m_recordsStore.path())) {
         qCCritical(lcPersistence, "Failed to load protected environment records: %s", qUtf8Printable(firstError));
         setAsideAtNextWrite();
         return {{}, false};

@@ -1,28 +1,12 @@
 #include "records/ServiceRepository.h"
 
 #include "platform/Logging.h"
+#include "records/CurrentLayoutMarker.h"
 #include "records/ProtectedProfilesError.h"
-
-#include <QFile>
 
 #include <optional>
 
 namespace {
-
-// The text by which a file that does not decode is known to be in the current
-// layout: the key with its quotes, fifteen characters.
-constexpr QByteArrayView formatVersionMarker = "\"formatVersion\"";
-
-bool looksLikeCurrentLayout(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return false;
-    return bytes.isValidUtf8() && bytes.contains(formatVersionMarker);
-}
 
 ManagedServiceClearPayload openPayload(const PersistedManagedServiceRecord &record,
                                        const ProtectedServicePayloadOpener &opener)
@@ -142,7 +126,7 @@ QList<PersistedManagedServiceRecord> ServiceRepository::readRecords()
         setRecordsFileReadable(true);
         return current.value;
     }
-    if (looksLikeCurrentLayout(m_recordsStore.path())) {
+    if (fileHoldsCurrentLayoutMarker(m_recordsStore.path())) {
         qCCritical(lcPersistence, "Failed to load protected service records: %s", qUtf8Printable(*current.error));
         setRecordsFileReadable(false);
         return {};
