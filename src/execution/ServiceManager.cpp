@@ -72,6 +72,17 @@ bool isRunning(const ServiceRuntimeInfo &entry)
     return entry.state == ServiceLifecycleState::running;
 }
 
+// The coarse timer of QCoro::sleepFor may fire 5% early; the grace period is
+// a promise to the child.
+QCoro::Task<> sleepPrecisely(milliseconds duration)
+{
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    timer.start(duration);
+    co_await timer;
+}
+
 // Polls until the condition turns false or the time is up. Touches nothing
 // but what the condition holds, so it may outlive whoever awaits it.
 QCoro::Task<> waitWhile(std::function<bool()> condition, milliseconds timeout)
@@ -83,27 +94,24 @@ QCoro::Task<> waitWhile(std::function<bool()> condition, milliseconds timeout)
 
 // The group of an own child, also after the child itself was reaped while
 // something it started lives on in the group.
-bool childGroupAlive(const RunningProcessHandle &handle)
+bool childGroupAlive(const RunningProcessHandle &handle, const ProcFileSystem &fileSystem)
 {
-    return handle.isRunning() || processGroupExists(handle.processGroup());
+    return handle.isRunning() || processGroupHasLiveMembers(handle.processGroup(), fileSystem);
 }
 
-void signalChildGroup(const RunningProcessHandle &handle, int signalNumber)
+void signalChildGroup(const RunningProcessHandle &handle, int signalNumber, const ProcFileSystem &fileSystem)
 {
     if (handle.signalProcessGroup(signalNumber))
         return;
     // The child left its group, or was reaped while members of the group live on.
-    if (!handle.signalProcess(signalNumber) && processGroupExists(handle.processGroup()))
+    if (!handle.signalProcess(signalNumber) && processGroupHasLiveMembers(handle.processGroup(), fileSystem))
         ::kill(-handle.processGroup(), signalNumber);
 }
 
 // A process known by id alone gets the signal with its whole group when it leads one.
-void signalRecordedProcess(qint32 pid, int signalNumber)
+void signalRecordedProcess(qint32 pid, bool leadsGroup, int signalNumber)
 {
-    if (::getpgid(pid) == pid)
-        ::kill(-pid, signalNumber);
-    else
-        ::kill(pid, signalNumber);
+    ::kill(leadsGroup ? -pid : pid, signalNumber);
 }
 
 QCoro::Task<> markWhenDrained(QPointer<ServiceRunHistoryManager> history, std::shared_ptr<bool> drained)
@@ -724,33 +732,39 @@ QCoro::Task<> ServiceManager::stop(QUuid serviceId, bool forced)
 
 QCoro::Task<> ServiceManager::endOwnChild(std::shared_ptr<RunningProcessHandle> handle, bool forced)
 {
+    const ProcFileSystem fileSystem = m_procFileSystem;
+    const auto alive = [handle, fileSystem] { return childGroupAlive(*handle, fileSystem); };
     if (forced) {
-        signalChildGroup(*handle, SIGKILL);
+        signalChildGroup(*handle, SIGKILL, fileSystem);
     } else {
-        signalChildGroup(*handle, SIGINT);
-        co_await QCoro::sleepFor(interruptGracePeriod);
-        if (childGroupAlive(*handle))
-            signalChildGroup(*handle, SIGTERM);
+        signalChildGroup(*handle, SIGINT, fileSystem);
+        co_await sleepPrecisely(interruptGracePeriod);
+        if (alive())
+            signalChildGroup(*handle, SIGTERM, fileSystem);
     }
-    co_await waitWhile([handle] { return childGroupAlive(*handle); }, exitWaitTimeout);
-    if (childGroupAlive(*handle)) {
+    co_await waitWhile(alive, exitWaitTimeout);
+    if (alive()) {
         // Recording the stop while the group runs on would leave it running untracked.
         qCCritical(lcProcess, "Process group %d outlived its stop; killing it", int(handle->processGroup()));
-        signalChildGroup(*handle, SIGKILL);
-        co_await waitWhile([handle] { return childGroupAlive(*handle); }, killWaitTimeout);
+        signalChildGroup(*handle, SIGKILL, fileSystem);
+        co_await waitWhile(alive, killWaitTimeout);
     }
 }
 
 QCoro::Task<> ServiceManager::endRecordedProcess(ProcessIdentity process, bool forced)
 {
     const ProcFileSystem fileSystem = m_procFileSystem;
-    const auto alive = [process, fileSystem] { return process.isAlive(fileSystem); };
-    if (alive())
-        signalRecordedProcess(process.pid, forced ? SIGKILL : SIGTERM);
+    if (!process.isAlive(fileSystem))
+        co_return;  // gone, or the id now names another process: nothing to signal
+    const bool leadsGroup = ::getpgid(process.pid) == process.pid;
+    const auto alive = [process, leadsGroup, fileSystem] {
+        return process.isAlive(fileSystem) || (leadsGroup && processGroupHasLiveMembers(process.pid, fileSystem));
+    };
+    signalRecordedProcess(process.pid, leadsGroup, forced ? SIGKILL : SIGTERM);
     co_await waitWhile(alive, exitWaitTimeout);
     if (alive()) {
         qCCritical(lcProcess, "Process %d outlived its stop; killing it", int(process.pid));
-        signalRecordedProcess(process.pid, SIGKILL);
+        signalRecordedProcess(process.pid, leadsGroup, SIGKILL);
         co_await waitWhile(alive, killWaitTimeout);
     }
 }

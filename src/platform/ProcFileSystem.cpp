@@ -221,6 +221,7 @@ std::optional<ProcFileSystem::ProcessStat> ProcFileSystem::readProcessStat(qint3
             return std::nullopt;
         switch (index) {
         case 0: stat.state = word->empty() ? '?' : word->front(); break;
+        case 2: stat.processGroup = qint32(parseUnsigned(*word).value_or(0)); break;
         case 11: utime = parseUnsigned(*word); break;
         case 12: stime = parseUnsigned(*word); break;
         case 19: start = parseUnsigned(*word); break;

@@ -49,6 +49,7 @@ struct ProcFileSystem {
     struct ProcessStat {
         QByteArray name;          // the kernel's short command name
         char state = '?';
+        qint32 processGroup = 0;
         quint64 cpuTicks = 0;     // user + system time of all threads
         quint64 startTicks = 0;   // clock ticks after boot
         quint64 residentPages = 0;

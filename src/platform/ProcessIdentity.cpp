@@ -1,5 +1,6 @@
 #include "platform/ProcessIdentity.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
@@ -22,7 +23,14 @@ bool ProcessIdentity::isAlive(const ProcFileSystem &fileSystem) const
     return stat && stat->startTicks == *startTicks && stat->state != 'Z' && stat->state != 'X';
 }
 
-bool processGroupExists(qint32 processGroup)
+bool processGroupHasLiveMembers(qint32 processGroup, const ProcFileSystem &fileSystem)
 {
-    return processGroup > 0 && (::kill(-processGroup, 0) == 0 || errno == EPERM);
+    // The cheap answer first: no process at all with that group.
+    if (processGroup < 1 || (::kill(-processGroup, 0) != 0 && errno != EPERM))
+        return false;
+    const QList<qint32> pids = fileSystem.listProcessIds();
+    return std::any_of(pids.cbegin(), pids.cend(), [&](qint32 pid) {
+        const auto stat = fileSystem.readProcessStat(pid);
+        return stat && stat->processGroup == processGroup && stat->state != 'Z' && stat->state != 'X';
+    });
 }

@@ -24,6 +24,7 @@ struct ProcessIdentity {
     friend bool operator==(const ProcessIdentity &, const ProcessIdentity &) = default;
 };
 
-// Whether any process is left in the group: the group's leader (even a zombie
-// one) or any member it left behind.
-bool processGroupExists(qint32 processGroup);
+// Whether any process of the group still runs. Zombies do not count: an
+// orphaned member that has died stays a zombie until the system's reaper
+// gets to it, which may take seconds.
+bool processGroupHasLiveMembers(qint32 processGroup, const ProcFileSystem &fileSystem);

@@ -1,0 +1,137 @@
+#pragma once
+
+#include "execution/ServiceManager.h"
+#include "execution/ServiceManagerError.h"
+#include "execution/SettingsBridge.h"
+#include "execution/TerminalFolderCleanup.h"
+#include "profiles/EnvironmentProfilesManager.h"
+#include "profiles/EnvironmentProfilesRepository.h"
+#include "profiles/ProtectedProfilesLockManager.h"
+#include "records/ApplicationSupport.h"
+#include "records/ServiceRepository.h"
+#include "records/ServiceRunHistoryManager.h"
+#include "records/ServiceRunHistoryRepository.h"
+#include "support/Await.h"
+#include "support/ChildOutputRecorder.h"
+#include "support/FakeAuthenticator.h"
+#include "support/FakeProtectedKeyProvider.h"
+#include "support/FakeSecretStore.h"
+#include "support/FakeTerminalLauncher.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+// Reaches into the manager where a test must stage what real runs produce
+// only by bad luck.
+class ServiceManagerTestAccess {
+public:
+    // The child runs on, but its exit report never reaches the manager.
+    static void loseExitReport(ServiceManager &manager, const QUuid &serviceId)
+    {
+        const auto handle = manager.m_launchedHandles.take(serviceId);
+        manager.m_pendingExits.remove(handle.get());
+    }
+};
+
+// A manager over real stores in the test's data folder, real children run by
+// /bin/sh, fake authentication and keys, and a fake terminal launcher.
+struct ServiceManagerTest : ::testing::Test {
+    const QString folder = applicationSupportDirectory();
+    std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
+    EnvironmentProfilesRepository profilesRepository {folder + QStringLiteral("/environments.json"), secrets};
+    std::shared_ptr<FakeAuthenticator> authenticator = std::make_shared<FakeAuthenticator>();
+    std::shared_ptr<FakeProtectedKeyProvider> keys = std::make_shared<FakeProtectedKeyProvider>();
+    ProtectedProfilesLockManager lockManager {authenticator, keys};
+    EnvironmentProfilesManager profiles {profilesRepository, &lockManager};
+    ServiceRunHistoryRepository historyRepository {folder + QStringLiteral("/run-history.json")};
+    ServiceRunHistoryManager history {historyRepository};
+    ServiceRepository repository {folder + QStringLiteral("/services.json")};
+    SettingsBridge settings;
+    std::shared_ptr<FakeTerminalLauncher> terminal = std::make_shared<FakeTerminalLauncher>();
+    TerminalFolderCleanup terminalCleanup;
+    ServiceManager manager {repository, profiles, history, lockManager, settings.provider(), terminal,
+                            &terminalCleanup};
+
+    ServiceManagerTest() { settings.apply({QStringLiteral("/bin/sh"), AppAppearanceMode::system}); }
+
+    ~ServiceManagerTest() override
+    {
+        // No child of a test outlives it.
+        for (const auto &handle : manager.launchedHandles())
+            handle->signalProcessGroup(SIGKILL);
+        await(history.waitForPendingWrites());
+    }
+
+    ManagedService addService(const QString &name, const QString &command,
+                              std::optional<QUuid> profileId = std::nullopt, bool openInTerminal = false)
+    {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        ManagedService service {QUuid::createUuid(), name, command, openInTerminal, profileId, now, now};
+        await(manager.saveService(service));
+        return *manager.service(service.id);
+    }
+
+    ServiceRuntimeInfo entry(const QUuid &id) const { return manager.runtime().value(id); }
+    bool running(const QUuid &id) const { return entry(id).state == ServiceLifecycleState::running; }
+    std::shared_ptr<RunningProcessHandle> handle(const QUuid &id) const { return manager.launchedHandles().value(id); }
+    QList<ServiceRunRecord> runs(const QUuid &id) const { return history.records(id); }
+
+    // Waits for the exit of the service's child to be booked.
+    bool waitForStopped(const QUuid &id, int timeoutMs = 20000)
+    {
+        return waitUntil([&] { return !running(id) && !history.activeDraft(id); }, timeoutMs);
+    }
+    // Waits until the service's live output shows `fragment`.
+    bool waitForOutput(const QUuid &id, const QString &fragment, int timeoutMs = 10000)
+    {
+        return waitUntil([&] { return entry(id).processOutput.contains(fragment); }, timeoutMs);
+    }
+};
+
+// The live processes (zombies aside) of a process group.
+inline QList<qint32> processGroupMembers(qint32 group)
+{
+    QList<qint32> members;
+    const QStringList names = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        bool numeric = false;
+        const qint32 pid = name.toInt(&numeric);
+        if (!numeric)
+            continue;
+        const QStringList fields = ChildProcessProbe::statFields(pid);
+        if (fields.size() > 2 && fields[2].toInt() == group && fields[0] != QStringLiteral("Z"))
+            members.append(pid);
+    }
+    return members;
+}
+
+// A coroutine left running while the test goes on; `done` once it finished.
+struct BackgroundTask {
+    bool done = false;
+    std::exception_ptr error;
+};
+
+inline QCoro::Task<> runInBackground(QCoro::Task<> task, std::shared_ptr<BackgroundTask> state)
+{
+    try {
+        co_await std::move(task);
+    } catch (...) {
+        state->error = std::current_exception();
+    }
+    state->done = true;
+}
+
+template <typename Operation>
+std::optional<ServiceManagerError::Case> serviceErrorCase(Operation &&operation, QString *message = nullptr)
+{
+    try {
+        operation();
+    } catch (const ServiceManagerError &error) {
+        if (message)
+            *message = error.message();
+        return error.errorCase();
+    }
+    ADD_FAILURE() << "no ServiceManagerError was thrown";
+    return std::nullopt;
+}

@@ -1,0 +1,135 @@
+#include "ServiceManagerFixture.h"
+
+#include "support/LogCapture.h"
+
+#include <QElapsedTimer>
+
+using Case = ServiceManagerError::Case;
+
+namespace {
+
+// The id the child printed as "<label>:<pid>".
+qint32 printedPid(const QString &output, const QString &label)
+{
+    const qsizetype start = output.indexOf(label + QLatin1Char(':'));
+    if (start < 0)
+        return 0;
+    const qsizetype from = start + label.size() + 1;
+    qsizetype end = from;
+    while (end < output.size() && output[end].isDigit())
+        ++end;
+    return output.mid(from, end - from).toInt();
+}
+
+} // namespace
+
+TEST_F(ServiceManagerTest, StopsEndTheWholeGroupAndBookTheirReason)
+{
+    struct Row {
+        const char *name;
+        QString command;
+        bool forced;
+        qint64 minimumMs, maximumMs;
+        ServiceRunStopReason reason;
+        bool outlivesTheWait;
+    };
+    // Background commands of a shell ignore SIGINT, so each leaves a grandchild
+    // in the group that the interrupt alone would not end.
+    const Row rows[] = {
+        {"plain, the shell ignores SIGINT", QStringLiteral("trap '' INT; sleep 300 & echo \"grandchild:$!\"; wait"),
+         false, 1500, 4000, ServiceRunStopReason::stopped, false},
+        {"forced", QStringLiteral("trap '' INT TERM; sleep 300 & echo \"grandchild:$!\"; wait"), true, 0, 1400,
+         ServiceRunStopReason::forceKilled, false},
+        {"plain, everything ignores SIGINT and SIGTERM",
+         QStringLiteral("trap '' INT TERM; sleep 300 & echo \"grandchild:$!\"; wait"), false, 6500, 9000,
+         ServiceRunStopReason::stopped, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        LogCapture log;
+        const ManagedService service = addService(QString::fromUtf8(row.name), row.command);
+        await(manager.start(service.id));
+        ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("grandchild:")));
+        const qint32 leader = *entry(service.id).pid;
+        const qint32 grandchild = printedPid(entry(service.id).processOutput, QStringLiteral("grandchild"));
+        ASSERT_GT(grandchild, 0);
+        ASSERT_EQ(processGroupMembers(leader).size(), 2);
+
+        QElapsedTimer clock;
+        clock.start();
+        await(manager.stop(service.id, row.forced));
+        EXPECT_GE(clock.elapsed(), row.minimumMs);
+        EXPECT_LE(clock.elapsed(), row.maximumMs);
+        EXPECT_TRUE(processGroupMembers(leader).isEmpty());
+        EXPECT_FALSE(ChildProcessProbe::isAlive(grandchild));
+        EXPECT_EQ(log.contains(QStringLiteral("outlived its stop")), row.outlivesTheWait);
+
+        EXPECT_EQ(entry(service.id), ServiceRuntimeInfo::fresh(service.id));
+        EXPECT_TRUE(manager.launchedHandles().isEmpty());
+        EXPECT_TRUE(manager.ownedPIDs().isEmpty());
+        ASSERT_EQ(runs(service.id).size(), 1);
+        EXPECT_EQ(runs(service.id).first().stopReason, row.reason);
+        EXPECT_FALSE(runs(service.id).first().exitCode);
+        EXPECT_TRUE(runs(service.id).first().output.contains(QStringLiteral("grandchild:")));
+
+        // The stopped child's own exit report changes nothing afterwards.
+        waitUntil([] { return false; }, 100);
+        EXPECT_EQ(runs(service.id).size(), 1);
+        QString message;
+        EXPECT_EQ(serviceErrorCase([&] { await(manager.stop(service.id, false)); }, &message), Case::notRunning);
+        EXPECT_EQ(message, QStringLiteral("Service is not running."));
+    }
+}
+
+TEST_F(ServiceManagerTest, ProcessKnownOnlyByItsIdIsStoppedWithItsGroup)
+{
+    // Losing the handle closes the terminal: the child must survive the hangup.
+    const ManagedService service = addService(
+        QStringLiteral("orphan"), QStringLiteral("trap '' HUP INT; sleep 300 & echo \"grandchild:$!\"; wait"));
+    await(manager.start(service.id));
+    ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("grandchild:")));
+    const qint32 leader = *entry(service.id).pid;
+    ServiceManagerTestAccess::loseExitReport(manager, service.id);
+    waitUntil([] { return false; }, 200);
+    ASSERT_EQ(processGroupMembers(leader).size(), 2);
+    manager.refreshRuntimeState(service.id);
+    ASSERT_TRUE(running(service.id));
+
+    QElapsedTimer clock;
+    clock.start();
+    await(manager.stop(service.id, false));
+    EXPECT_LT(clock.elapsed(), 1500);  // SIGTERM at once, no grace period
+    EXPECT_TRUE(processGroupMembers(leader).isEmpty());
+    ASSERT_EQ(runs(service.id).size(), 1);
+    EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::stopped);
+    EXPECT_TRUE(runs(service.id).first().output.contains(QStringLiteral("grandchild:")));
+}
+
+TEST_F(ServiceManagerTest, StartDuringAStopsWaitKeepsItsNewRun)
+{
+    const ManagedService service = addService(QStringLiteral("api"), QStringLiteral("sleep 300"));
+    await(manager.start(service.id));
+    const auto firstChild = handle(service.id);
+    const qint32 firstPid = firstChild->processIdentifier();
+
+    const auto stopping = std::make_shared<BackgroundTask>();
+    const QCoro::Task<> stopTask = runInBackground(manager.stop(service.id, false), stopping);
+    // The interrupt ends the child; the stop still sits in its grace period.
+    ASSERT_TRUE(waitUntil([&] { return !firstChild->isRunning(); }, 1400));
+    ASSERT_FALSE(stopping->done);
+    await(manager.start(service.id));
+    const qint32 secondPid = *entry(service.id).pid;
+    EXPECT_NE(secondPid, firstPid);
+
+    ASSERT_TRUE(waitUntil([&] { return stopping->done; }, 10000));
+    EXPECT_FALSE(stopping->error);
+    EXPECT_TRUE(running(service.id));
+    EXPECT_EQ(entry(service.id).pid, secondPid);
+    EXPECT_EQ(handle(service.id)->processIdentifier(), secondPid);
+    ASSERT_TRUE(history.activeDraft(service.id));
+    EXPECT_EQ(history.activeDraft(service.id)->pid, secondPid);
+    // The interrupted run was still open when the new one began.
+    ASSERT_EQ(runs(service.id).size(), 1);
+    EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::unexpected);
+    await(manager.stop(service.id, true));
+}
