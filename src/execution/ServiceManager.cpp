@@ -204,14 +204,21 @@ void ServiceManager::addFreshRuntimeEntries()
     Q_EMIT runtimeChanged();
 }
 
-QCoro::Task<> ServiceManager::loadServices()
+QCoro::Task<bool> ServiceManager::reloadServices()
 {
     QPointer<ServiceManager> self(this);
     LoadedServices loaded = co_await m_repository.loadServices();
     if (!self)
-        co_return;
+        co_return false;
     publishServices(std::move(loaded));
-    addFreshRuntimeEntries();
+    co_return true;
+}
+
+QCoro::Task<> ServiceManager::loadServices()
+{
+    const bool reloaded = co_await reloadServices();
+    if (reloaded)
+        addFreshRuntimeEntries();
 }
 
 QCoro::Task<> ServiceManager::migrateLegacyEncryptedServices()
@@ -242,11 +249,10 @@ QCoro::Task<ManagedService> ServiceManager::migrateLegacyEncryptedService(QUuid 
         });
     if (!self)
         throw decryptionFailed();
-    LoadedServices loaded = co_await m_repository.loadServices();
-    if (!self)
+    // GCC 12 mis-builds a co_await inside a short-circuit condition.
+    const bool reloaded = co_await reloadServices();
+    if (!reloaded)
         throw decryptionFailed();
-    publishServices(std::move(loaded));
-    addFreshRuntimeEntries();
 
     const std::optional<ManagedService> migrated = service(serviceId);
     if (!migrated)
@@ -311,10 +317,9 @@ QCoro::Task<> ServiceManager::saveService(ManagedService service)
     co_await m_repository.saveService(copy);
     if (!self)
         co_return;
-    LoadedServices loaded = co_await m_repository.loadServices();
-    if (!self)
+    const bool reloaded = co_await reloadServices();
+    if (!reloaded)
         co_return;
-    publishServices(std::move(loaded));
 
     if (!m_runtime.contains(copy.id))
         addFreshRuntimeEntries();
@@ -856,10 +861,9 @@ QCoro::Task<> ServiceManager::deleteService(QUuid id)
     co_await m_repository.deleteService(id);
     if (!self)
         co_return;
-    LoadedServices loaded = co_await m_repository.loadServices();
-    if (!self)
+    const bool reloaded = co_await reloadServices();
+    if (!reloaded)
         co_return;
-    publishServices(std::move(loaded));
 
     m_launchedHandles.remove(id);
     m_ownedPIDs.remove(id);

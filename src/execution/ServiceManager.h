@@ -143,6 +143,8 @@ private:
 
     ProtectedUnlockReason launchReason(const ManagedService &service) const;
     void publishServices(LoadedServices loaded);
+    // Publishes a fresh load of services.json; false when the manager went away meanwhile.
+    QCoro::Task<bool> reloadServices();
     void addFreshRuntimeEntries();
     void recordBlockedLaunch(const ManagedService &service, const CommandThreatAssessment &assessment);
 
