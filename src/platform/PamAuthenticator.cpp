@@ -16,6 +16,18 @@ struct Conversation {
     const QByteArray *password = nullptr;
 };
 
+// Wipes and frees the replies made so far, which may hold copies of the password.
+void discardReplies(pam_response *replies, int count)
+{
+    for (int j = 0; j < count; ++j) {
+        if (replies[j].resp) {
+            explicit_bzero(replies[j].resp, std::strlen(replies[j].resp));
+            std::free(replies[j].resp);
+        }
+    }
+    std::free(replies);
+}
+
 // Answers every hidden prompt with the password and shows nothing else; PAM
 // frees what we hand back.
 int converse(int count, const struct pam_message **messages, struct pam_response **responses, void *data)
@@ -31,18 +43,12 @@ int converse(int count, const struct pam_message **messages, struct pam_response
             replies[i].resp = strndup(conversation->password->constData(),
                                       static_cast<size_t>(conversation->password->size()));
             if (!replies[i].resp) {
-                for (int j = 0; j < i; ++j) {
-                    if (replies[j].resp) {
-                        explicit_bzero(replies[j].resp, std::strlen(replies[j].resp));
-                        std::free(replies[j].resp);
-                    }
-                }
-                std::free(replies);
+                discardReplies(replies, i);
                 return PAM_BUF_ERR;
             }
         } else if (messages[i]->msg_style == PAM_PROMPT_ECHO_ON) {
             // Only the password is ours to give; a visible question has no answer here.
-            std::free(replies);
+            discardReplies(replies, i);
             return PAM_CONV_ERR;
         }
     }

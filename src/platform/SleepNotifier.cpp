@@ -2,7 +2,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 
 namespace {
 const QString login1Service = QStringLiteral("org.freedesktop.login1");
@@ -26,9 +27,14 @@ void SleepNotifier::takeInhibitor()
                                                        QStringLiteral("Inhibit"));
     call << QStringLiteral("sleep") << QStringLiteral("Velmora")
          << QStringLiteral("Lock protected profiles before sleeping") << QStringLiteral("delay");
-    const QDBusReply<QDBusUnixFileDescriptor> reply = QDBusConnection::systemBus().call(call, QDBus::Block, 2000);
-    if (reply.isValid())
-        m_inhibitor = reply.value();
+    // Asked without waiting: the main thread never stalls on logind.
+    auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *finished) {
+        const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *finished;
+        if (reply.isValid())
+            m_inhibitor = reply.value();
+        finished->deleteLater();
+    });
 }
 
 void SleepNotifier::prepareForSleep(bool starting)

@@ -46,7 +46,10 @@ QCoro::Task<> LocalProtectedAuthenticator::authenticate(QString reasonText)
         dialog->setChecking(true);
         auto check = [user, password] { return PamAuthenticator::authenticate(user, *password); };
         const PamAuthenticator::Result result = co_await QtConcurrent::run(&pamPool(), check);
-        if (!guard)
+        // Escape or the window's close button during the check dismisses the
+        // prompt while nothing listens for its answer; waiting for another
+        // answer from a hidden prompt would never end.
+        if (!guard || !dialog->isVisible())
             throw ProtectedProfilesError(Case::authenticationCanceled);
         dialog->setChecking(false);
 

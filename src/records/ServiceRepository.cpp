@@ -112,6 +112,9 @@ FileContent<T> readDecoded(JSONFileStore<T> &store)
     } catch (const json::DecodeError &error) {
         content.error = error.message();
     } catch (const FileStoreError &error) {
+        // Only a path that exists fails to read: it must not pass for a missing
+        // file, which the next save would silently replace.
+        content.exists = true;
         content.error = error.message();
     }
     return content;

@@ -101,3 +101,25 @@ TEST(LocalProtectedAuthenticator, ThreeWrongPasswordsGiveAuthenticationFailed)
               ProtectedProfilesError::Case::authenticationFailed);
     EXPECT_EQ(attempts, 3);
 }
+
+TEST(LocalProtectedAuthenticator, DismissingThePromptDuringTheCheckGivesAuthenticationCanceled)
+{
+    LocalProtectedAuthenticator authenticator;
+    QTimer::singleShot(0, [] {
+        PasswordPromptDialog *dialog = openPrompt();
+        ASSERT_NE(dialog, nullptr);
+        auto *field = dialog->findChild<QLineEdit *>();
+        field->setText(QStringLiteral("wrong-password"));
+        button(dialog, QStringLiteral("Unlock"))->click();
+        // As Escape or the close button would, while the password is being checked.
+        waitUntil([field] { return !field->isEnabled(); });
+        dialog->reject();
+    });
+    ProtectedProfilesError::Case outcome = ProtectedProfilesError::Case::locked;
+    try {
+        await(authenticator.authenticate(QStringLiteral("enable Protected Profiles")), 15000);
+    } catch (const ProtectedProfilesError &error) {
+        outcome = error.errorCase();
+    }
+    EXPECT_EQ(outcome, ProtectedProfilesError::Case::authenticationCanceled);
+}

@@ -259,3 +259,15 @@ TEST(ServiceRepository, UnusableFilesLogLoadNothingAndAreSetAsideBeforeTheNextWr
         EXPECT_EQ(readFile(dataFile(asides.first())), row.content) << row.what;
     }
 }
+
+TEST(ServiceRepository, PathThatCannotBeReadIsLoggedAndNotTakenForAMissingFile)
+{
+    QDir(applicationSupportDirectory()).removeRecursively();
+    const QString path = dataFile(servicesFile);
+    ASSERT_TRUE(QDir().mkpath(path));
+    ServiceRepository repository(path);
+    LogCapture logs;
+    EXPECT_EQ(await(repository.loadServices()), LoadedServices{});
+    EXPECT_TRUE(logs.contains(QStringLiteral("persistence: Failed to migrate services.json: ")));
+    QDir(path).removeRecursively();
+}
