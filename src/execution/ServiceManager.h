@@ -193,6 +193,8 @@ private:
 
     // Services with a start between its first step and its launch.
     QSet<QUuid> m_startsInProgress;
+    // Services with a stop under way, counted: the stop books their run.
+    QHash<QUuid, int> m_stopsInProgress;
     // Children whose exit has not reached the main thread yet, by handle.
     QHash<const RunningProcessHandle *, PendingExit> m_pendingExits;
 
