@@ -515,7 +515,7 @@ QCoro::Task<> ServiceManager::start(QUuid serviceId, std::optional<QString> sudo
 
     if (current.openInTerminal)
         launchServiceInTerminal(current, environment, shellPath);
-    else
+    else if (!m_terminating)  // after the quit's stop of every service, a child would outlive the application
         launchInApplication(current, environment, shellPath, sudoPassword, assessment.findings);
 }
 
@@ -855,6 +855,7 @@ QCoro::Task<> ServiceManager::stopAll(bool forced)
 QCoro::Task<> ServiceManager::prepareForTermination()
 {
     QPointer<ServiceManager> self(this);
+    m_terminating = true;
     co_await stopAll(true);
     if (!self)
         co_return;
