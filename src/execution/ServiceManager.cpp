@@ -143,6 +143,28 @@ private:
     QUuid m_serviceId;
 };
 
+// Keeps a service marked as being stopped for as long as the stop runs.
+class StopClaim {
+public:
+    StopClaim(QHash<QUuid, int> &stops, QPointer<ServiceManager> owner, const QUuid &serviceId)
+        : m_stops(stops), m_owner(std::move(owner)), m_serviceId(serviceId)
+    {
+        ++m_stops[m_serviceId];
+    }
+    ~StopClaim()
+    {
+        if (m_owner && --m_stops[m_serviceId] <= 0)
+            m_stops.remove(m_serviceId);
+    }
+    StopClaim(const StopClaim &) = delete;
+    StopClaim &operator=(const StopClaim &) = delete;
+
+private:
+    QHash<QUuid, int> &m_stops;
+    QPointer<ServiceManager> m_owner;
+    QUuid m_serviceId;
+};
+
 } // namespace
 
 ServiceManager::ServiceManager(ServiceRepository &repository, EnvironmentProfilesManager &environmentProfilesManager,
@@ -493,7 +515,7 @@ QCoro::Task<> ServiceManager::start(QUuid serviceId, std::optional<QString> sudo
 
     if (current.openInTerminal)
         launchServiceInTerminal(current, environment, shellPath);
-    else
+    else if (!m_terminating)  // after the quit's stop of every service, a child would outlive the application
         launchInApplication(current, environment, shellPath, sudoPassword, assessment.findings);
 }
 
@@ -707,8 +729,10 @@ QCoro::Task<> ServiceManager::stop(QUuid serviceId, bool forced)
     const bool recordedRunning = entry != m_runtime.cend() && isRunning(*entry);
     if (!recordedRunning && !m_ownedPIDs.contains(serviceId) && !m_launchedHandles.contains(serviceId))
         throw ServiceManagerError::notRunning();
-    // From here on the child's own exit report is ignored: this stop books the run.
+    // From here on the child's own exit report is ignored, and so is its
+    // vanishing in a monitoring tick: this stop books the run.
     nextLaunchGeneration(serviceId);
+    const StopClaim claim(m_stopsInProgress, self, serviceId);
 
     const std::shared_ptr<RunningProcessHandle> handle = m_launchedHandles.value(serviceId);
     if (handle && handle->isRunning()) {
@@ -831,6 +855,7 @@ QCoro::Task<> ServiceManager::stopAll(bool forced)
 QCoro::Task<> ServiceManager::prepareForTermination()
 {
     QPointer<ServiceManager> self(this);
+    m_terminating = true;
     co_await stopAll(true);
     if (!self)
         co_return;
@@ -914,6 +939,9 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
             livePid = process->pid;
             m_ownedPIDs.insert(id, *process);
         }
+
+        if (!livePid && m_stopsInProgress.contains(id))
+            continue;  // ended by a stop still under way, which books the run with its reason
 
         if (livePid) {
             entry.state = ServiceLifecycleState::running;

@@ -193,6 +193,10 @@ private:
 
     // Services with a start between its first step and its launch.
     QSet<QUuid> m_startsInProgress;
+    // Services with a stop under way, counted: the stop books their run.
+    QHash<QUuid, int> m_stopsInProgress;
+    // Set once the quit has begun: no child is launched after that.
+    bool m_terminating = false;
     // Children whose exit has not reached the main thread yet, by handle.
     QHash<const RunningProcessHandle *, PendingExit> m_pendingExits;
 

@@ -133,3 +133,25 @@ TEST_F(ServiceManagerTest, StartDuringAStopsWaitKeepsItsNewRun)
     EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::unexpected);
     await(manager.stop(service.id, true));
 }
+
+TEST_F(ServiceManagerTest, MonitoringTickDuringAStopLeavesTheRunToTheStop)
+{
+    const ManagedService service = addService(QStringLiteral("api"), QStringLiteral("sleep 300"));
+    await(manager.start(service.id));
+    const auto child = handle(service.id);
+
+    const auto stopping = std::make_shared<BackgroundTask>();
+    const QCoro::Task<> stopTask = runInBackground(manager.stop(service.id, false), stopping);
+    // The interrupt ends the child and its exit report arrives while the stop
+    // still sits in its grace period; then a monitoring tick comes.
+    ASSERT_TRUE(waitUntil([&] { return child->exitStatus().has_value(); }, 1400));
+    waitUntil([] { return false; }, 50);
+    ASSERT_FALSE(stopping->done);
+    manager.applyProcessSnapshots({});
+
+    ASSERT_TRUE(waitUntil([&] { return stopping->done; }, 10000));
+    EXPECT_FALSE(stopping->error);
+    EXPECT_FALSE(running(service.id));
+    ASSERT_EQ(runs(service.id).size(), 1);
+    EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::stopped);
+}

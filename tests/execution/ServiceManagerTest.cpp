@@ -421,3 +421,28 @@ TEST(SettingsBridge, StartsWithTheDefaultsAndFollowsEveryApply)
     EXPECT_EQ(provider().defaultShell, QStringLiteral("/bin/bash"));
     EXPECT_EQ(provider().appearanceMode, AppAppearanceMode::dark);
 }
+
+TEST_F(ServiceManagerTest, StartStillWaitingWhenTheQuitBeginsLaunchesNothing)
+{
+    const EnvironmentProfile vault {QUuid::createUuid(), QStringLiteral("vault"), {variable("A", "1")}, true,
+                                    QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc()};
+    await(profiles.saveProfile(vault));
+    lockManager.lock();
+    const ManagedService running = addService(QStringLiteral("one"), QStringLiteral("sleep 30"));
+    const ManagedService waiting = addService(QStringLiteral("two"), QStringLiteral("sleep 30"), vault.id);
+    await(manager.start(running.id));
+
+    keys->setHolding(true);
+    const auto starting = std::make_shared<BackgroundTask>();
+    const QCoro::Task<> startTask = runInBackground(manager.start(waiting.id), starting);
+    ASSERT_TRUE(waitUntil([&] { return keys->pendingCount() == 1; }));
+    const auto quitting = std::make_shared<BackgroundTask>();
+    const QCoro::Task<> quitTask = runInBackground(manager.prepareForTermination(), quitting);
+    keys->releasePending();
+
+    ASSERT_TRUE(waitUntil([&] { return starting->done && quitting->done; }, 20000));
+    EXPECT_FALSE(this->running(running.id));
+    EXPECT_FALSE(this->running(waiting.id));
+    EXPECT_TRUE(manager.launchedHandles().isEmpty());
+    EXPECT_FALSE(history.activeDraft(waiting.id));
+}
