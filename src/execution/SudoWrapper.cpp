@@ -41,6 +41,22 @@ QString makeSudoWrapperCommand(const QString &shellPath, const QString &command,
         .join(QLatin1Char(' '));
 }
 
+namespace {
+
+// script runs its -c text with $SHELL, so script itself gets /bin/sh; the
+// command gets back the SHELL it would have had without the sudo form.
+QString restoreShellVariable(const QMap<QString, QString> &environment)
+{
+    const QString key = QStringLiteral("SHELL");
+    if (environment.contains(key))
+        return key + QLatin1Char('=') + shellQuoted(environment.value(key)) + QLatin1Char(' ');
+    if (qEnvironmentVariableIsSet("SHELL"))
+        return key + QLatin1Char('=') + shellQuoted(qEnvironmentVariable("SHELL")) + QLatin1Char(' ');
+    return QStringLiteral("unset SHELL; ");
+}
+
+} // namespace
+
 ProcessLaunchConfiguration makeSudoLaunchConfiguration(const QString &shellPath, const QString &command,
                                                        const QString &prompt,
                                                        const QMap<QString, QString> &environment,
@@ -55,8 +71,8 @@ ProcessLaunchConfiguration makeSudoLaunchConfiguration(const QString &shellPath,
                                QStringLiteral("-E"),
                                QStringLiteral("never"),
                                QStringLiteral("-c"),
-                               QStringLiteral("exec ") + shellQuoted(shellPath) + QStringLiteral(" -lc ")
-                                   + shellQuoted(wrapper),
+                               restoreShellVariable(environment) + QStringLiteral("exec ") + shellQuoted(shellPath)
+                                   + QStringLiteral(" -lc ") + shellQuoted(wrapper),
                                QStringLiteral("/dev/null")};
     configuration.workingDirectory = workingDirectory;
     configuration.environment = environment;

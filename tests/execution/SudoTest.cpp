@@ -63,7 +63,8 @@ SudoRun runWithFakeSudo(const QString &command, const QString &password, const Q
     const std::optional<QString> prompt = makeSudoPrompt(command, password);
     EXPECT_TRUE(prompt.has_value());
     const QMap<QString, QString> environment {{QStringLiteral("FAKE_SUDO_LOG"), log},
-                                              {QStringLiteral("FAKE_SUDO_PASSWORD"), acceptedPassword}};
+                                              {QStringLiteral("FAKE_SUDO_PASSWORD"), acceptedPassword},
+                                              {QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")}};
     const ProcessLaunchConfiguration configuration = makeSudoLaunchConfiguration(
         QStringLiteral("/bin/sh"), command, prompt.value_or(QString()), environment, folder.path(), sudo);
     const auto handle = launchProcess(configuration);
@@ -131,7 +132,7 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
     EXPECT_EQ(configuration.arguments,
               (QStringList {QStringLiteral("-q"), QStringLiteral("-f"), QStringLiteral("-e"), QStringLiteral("-E"),
                             QStringLiteral("never"), QStringLiteral("-c"),
-                            QStringLiteral("exec '/bin/zsh' -lc '/usr/bin/sudo -S -p '\\''[P] password: '\\'' -v && "
+                            QStringLiteral("SHELL='/usr/bin/fish' exec '/bin/zsh' -lc '/usr/bin/sudo -S -p '\\''[P] password: '\\'' -v && "
                                            "exec '\\''/bin/zsh'\\'' -lc '\\''sudo ls'\\'''"),
                             QStringLiteral("/dev/null")}));
     EXPECT_EQ(configuration.environment.value(QStringLiteral("SHELL")), QStringLiteral("/bin/sh"));
@@ -193,12 +194,14 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
 TEST(Sudo, PasswordReachesSudoOnceAndNeverTheOutput)
 {
     const QString password = QStringLiteral("s3cret pa$$ 'word'");
-    const SudoRun run = runWithFakeSudo(QStringLiteral("sudo true; printf '%s\\n' \"it's done\"; exit 7"),
-                                        password, password);
+    const SudoRun run = runWithFakeSudo(
+        QStringLiteral("sudo true; printf '%s\\n' \"it's done\" \"shell=$SHELL\"; exit 7"), password, password);
     EXPECT_EQ(run.linesSudoRead, QStringList {password});
     EXPECT_FALSE(run.output.contains(QStringLiteral("s3cret"))) << run.output.toStdString();
     EXPECT_TRUE(run.output.contains(QStringLiteral("fake-sudo: accepted"))) << run.output.toStdString();
     EXPECT_TRUE(run.output.contains(QStringLiteral("it's done\n"))) << run.output.toStdString();
+    // script needs /bin/sh as its SHELL; the command still sees the user's own.
+    EXPECT_TRUE(run.output.contains(QStringLiteral("shell=/opt/users/shell\n"))) << run.output.toStdString();
     EXPECT_EQ(run.status, (ProcessExitStatus {false, 7}));
 }
 
