@@ -1,6 +1,8 @@
 #include "execution/ProcessSnapshotCollector.h"
+#include "support/ChildOutputRecorder.h"
 #include "support/FakeProcTree.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
 
@@ -56,6 +58,13 @@ ProcessSnapshot find(const QList<ProcessSnapshot> &snapshots, qint32 pid)
     return {};
 }
 
+// The CPU time a process used so far, in clock ticks (user and system).
+quint64 cpuTicks(pid_t pid)
+{
+    const QStringList fields = ChildProcessProbe::statFields(pid);
+    return fields.value(11).toULongLong() + fields.value(12).toULongLong();
+}
+
 TEST(ProcessSnapshotCollector, BusyProcessShowsRecentCpuShareAndIdleOneAboutZero)
 {
     Child busy({"/bin/sh", "-c", "while :; do :; done"});
@@ -76,10 +85,21 @@ TEST(ProcessSnapshotCollector, BusyProcessShowsRecentCpuShareAndIdleOneAboutZero
     ASSERT_TRUE(sleeper.startTime.has_value());
     EXPECT_LE(std::abs(sleeper.startTime->secsTo(QDateTime::currentDateTimeUtc())), 5);
 
-    QThread::msleep(1000);
+    // On a loaded machine the busy loop gets only a slice of a core, so the
+    // window lasts until it has used a quarter second of CPU. Any share above
+    // 5% then tells it from the idle process's zero, and a percentage from a
+    // fraction.
+    const quint64 busyTicksBefore = cpuTicks(busy.pid());
+    QElapsedTimer window;
+    window.start();
+    while (window.elapsed() < 1000 || cpuTicks(busy.pid()) < busyTicksBefore + 25) {
+        ASSERT_LT(window.elapsed(), 20000) << "the busy loop never got the CPU";
+        QThread::msleep(50); // sleeping, so the test itself takes no share from the loop
+    }
     const auto second = collector.collect({}, wanted);
     ASSERT_EQ(second.size(), 2);
-    EXPECT_GT(find(second, busy.pid()).cpuPercent, 30.0);
+    EXPECT_GT(find(second, busy.pid()).cpuPercent, 5.0);
+    EXPECT_LE(find(second, busy.pid()).cpuPercent, 105.0); // one thread fills one core at most
     EXPECT_LT(find(second, idle.pid()).cpuPercent, 2.0);
     // The start time is the same instant on every collection.
     EXPECT_EQ(find(second, idle.pid()).startTime, sleeper.startTime);
