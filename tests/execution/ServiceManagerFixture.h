@@ -32,6 +32,11 @@ public:
         const auto handle = manager.m_launchedHandles.take(serviceId);
         manager.m_pendingExits.remove(handle.get());
     }
+    // Whether the child's exit report has reached the manager.
+    static bool exitReportDelivered(const ServiceManager &manager, const RunningProcessHandle &handle)
+    {
+        return !manager.m_pendingExits.contains(&handle);
+    }
 };
 
 // A manager over real stores in the test's data folder, real children run by

@@ -3,6 +3,8 @@
 #include "support/LogCapture.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QUuid>
 
 using Case = ServiceManagerError::Case;
 
@@ -20,6 +22,35 @@ qint32 printedPid(const QString &output, const QString &label)
         ++end;
     return output.mid(from, end - from).toInt();
 }
+
+// A command whose group keeps a member after the child itself ended: the
+// member ignores the stop's hangup and SIGTERM and leaves only when the test
+// releases it, so a stop stays in its wait for as long as the test needs
+// (short of its final SIGKILL), whatever the machine's load.
+class GroupHolder {
+public:
+    explicit GroupHolder(const QString &folder)
+        : m_releaseFile(folder + QStringLiteral("/release-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
+    {
+    }
+    ~GroupHolder() { release(); }
+    GroupHolder(const GroupHolder &) = delete;
+    GroupHolder &operator=(const GroupHolder &) = delete;
+
+    QString command() const
+    {
+        return QStringLiteral("(trap '' HUP TERM; while [ ! -e '%1' ]; do sleep 0.05; done) & exec sleep 300")
+            .arg(m_releaseFile);
+    }
+    void release() const
+    {
+        QFile file(m_releaseFile);
+        (void)file.open(QIODevice::WriteOnly);
+    }
+
+private:
+    QString m_releaseFile;
+};
 
 } // namespace
 
@@ -107,25 +138,30 @@ TEST_F(ServiceManagerTest, ProcessKnownOnlyByItsIdIsStoppedWithItsGroup)
 
 TEST_F(ServiceManagerTest, StartDuringAStopsWaitKeepsItsNewRun)
 {
-    const ManagedService service = addService(QStringLiteral("api"), QStringLiteral("sleep 300"));
+    const GroupHolder holder(folder);
+    const ManagedService service = addService(QStringLiteral("api"), holder.command());
     await(manager.start(service.id));
     const auto firstChild = handle(service.id);
     const qint32 firstPid = firstChild->processIdentifier();
+    ASSERT_TRUE(waitUntil([&] { return processGroupMembers(firstPid).size() >= 2; }));
 
     const auto stopping = std::make_shared<BackgroundTask>();
     const QCoro::Task<> stopTask = runInBackground(manager.stop(service.id, false), stopping);
-    // The interrupt ends the child; the stop still sits in its grace period.
-    ASSERT_TRUE(waitUntil([&] { return !firstChild->isRunning(); }, 1400));
+    // The interrupt ends the child; the member it left holds the stop in its wait.
+    ASSERT_TRUE(waitUntil([&] { return !firstChild->isRunning(); }, 20000));
     ASSERT_FALSE(stopping->done);
     await(manager.start(service.id));
     const qint32 secondPid = *entry(service.id).pid;
     EXPECT_NE(secondPid, firstPid);
+    ASSERT_FALSE(stopping->done);
 
-    ASSERT_TRUE(waitUntil([&] { return stopping->done; }, 10000));
+    holder.release();
+    ASSERT_TRUE(waitUntil([&] { return stopping->done; }, 20000));
     EXPECT_FALSE(stopping->error);
     EXPECT_TRUE(running(service.id));
     EXPECT_EQ(entry(service.id).pid, secondPid);
     EXPECT_EQ(handle(service.id)->processIdentifier(), secondPid);
+    EXPECT_TRUE(ChildProcessProbe::isAlive(secondPid));  // the stop's SIGTERM went to the old group only
     ASSERT_TRUE(history.activeDraft(service.id));
     EXPECT_EQ(history.activeDraft(service.id)->pid, secondPid);
     // The interrupted run was still open when the new one began.
@@ -136,20 +172,24 @@ TEST_F(ServiceManagerTest, StartDuringAStopsWaitKeepsItsNewRun)
 
 TEST_F(ServiceManagerTest, MonitoringTickDuringAStopLeavesTheRunToTheStop)
 {
-    const ManagedService service = addService(QStringLiteral("api"), QStringLiteral("sleep 300"));
+    const GroupHolder holder(folder);
+    const ManagedService service = addService(QStringLiteral("api"), holder.command());
     await(manager.start(service.id));
     const auto child = handle(service.id);
+    ASSERT_TRUE(waitUntil([&] { return processGroupMembers(child->processIdentifier()).size() >= 2; }));
 
     const auto stopping = std::make_shared<BackgroundTask>();
     const QCoro::Task<> stopTask = runInBackground(manager.stop(service.id, false), stopping);
-    // The interrupt ends the child and its exit report arrives while the stop
-    // still sits in its grace period; then a monitoring tick comes.
-    ASSERT_TRUE(waitUntil([&] { return child->exitStatus().has_value(); }, 1400));
-    waitUntil([] { return false; }, 50);
+    // The interrupt ends the child and its exit report reaches the manager
+    // while the member it left holds the stop in its wait; then a monitoring
+    // tick comes.
+    ASSERT_TRUE(waitUntil([&] { return ServiceManagerTestAccess::exitReportDelivered(manager, *child); }, 20000));
     ASSERT_FALSE(stopping->done);
     manager.applyProcessSnapshots({});
+    EXPECT_TRUE(history.activeDraft(service.id));
 
-    ASSERT_TRUE(waitUntil([&] { return stopping->done; }, 10000));
+    holder.release();
+    ASSERT_TRUE(waitUntil([&] { return stopping->done; }, 20000));
     EXPECT_FALSE(stopping->error);
     EXPECT_FALSE(running(service.id));
     ASSERT_EQ(runs(service.id).size(), 1);
