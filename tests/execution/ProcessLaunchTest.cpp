@@ -356,11 +356,16 @@ TEST(ProcessLaunch, OtherChildrenInheritNoneOfAHandlesDescriptors)
 
 TEST(ProcessLaunch, LateHandlerGetsCollectedTextOnceThenOnlyNewText)
 {
-    const auto handle = launchProcess(shellCommand(QStringLiteral("printf first; sleep 0.5; printf second")));
+    // The second piece waits for the test, however slowly the machine runs.
+    QTemporaryDir folder;
+    const QString release = folder.filePath(QStringLiteral("release"));
+    const auto handle = launchProcess(shellCommand(
+        QStringLiteral("printf first; while [ ! -e '%1' ]; do sleep 0.05; done; printf second").arg(release)));
     ASSERT_TRUE(waitUntil([&] { return handle->collectedOutput() == QStringLiteral("first"); }));
     QStringList pieces;
     handle->setOutputHandler([&](const QString &text, bool) { pieces.append(text); });
     EXPECT_EQ(pieces, QStringList {QStringLiteral("first")});
+    QFile(release).open(QIODevice::WriteOnly);
     ASSERT_TRUE(waitUntil([&] { return pieces.join(QString()) == QStringLiteral("firstsecond"); }));
     handle->waitUntilExit();
     QCoreApplication::processEvents();
