@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zsh procps util-linux
   xvfb xauth xterm dbus dbus-x11 gnome-keyring libsecret-tools
-  qt6-qpa-plugins fonts-dejavu-core
+  qt6-qpa-plugins fonts-dejavu-core libqt6svg6 adwaita-icon-theme
 )
 
 missing=()

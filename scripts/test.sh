@@ -22,5 +22,7 @@ build build-sanitize -DVELMORA_SANITIZE=ON -DVELMORA_BENCHMARKS=OFF
 
 echo "== Tests, plain build"
 bash scripts/with-test-session.sh ctest --test-dir build-plain --output-on-failure --parallel "$jobs"
+echo "== Screenshots, plain build (under Xvfb)"
+bash scripts/screenshots.sh --no-build
 echo "== Tests, sanitizer build"
 bash scripts/with-test-session.sh ctest --test-dir build-sanitize --output-on-failure --parallel "$jobs"

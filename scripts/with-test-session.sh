@@ -16,7 +16,9 @@ export XDG_CONFIG_HOME="$HOME/.config"
 export XDG_CACHE_HOME="$HOME/.cache"
 export XDG_RUNTIME_DIR="$scratch/runtime"
 export QT_QPA_PLATFORM=offscreen
-unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+# Only a screenshot run (scripts/screenshots.sh, inside its own Xvfb) keeps the display.
+if [ "${VELMORA_TEST_QPA:-}" != "xcb" ]; then unset DISPLAY; fi
 
 # Inside the private bus: start the keyring daemon unlocked with a throwaway
 # password (it reads it from stdin), then run the command. The daemon claims

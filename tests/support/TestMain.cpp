@@ -9,7 +9,10 @@ int main(int argc, char **argv)
     ::testing::InitGoogleTest(&argc, argv);
     // Every test process gets its own HOME and data folder before Qt reads them.
     TestEnvironment::isolateHome();
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Screenshot runs ask for a real X display (scripts/screenshots.sh); every
+    // other run draws offscreen.
+    const QByteArray platform = qgetenv("VELMORA_TEST_QPA");
+    qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? QByteArray("offscreen") : platform);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
