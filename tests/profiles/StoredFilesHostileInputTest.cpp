@@ -232,3 +232,18 @@ TEST(StoredFilesHostileInput, DamagedProfileRecordsKeepTheirSecretsInTheKeyring)
         EXPECT_EQ(readBytes(dataFile(copies.first())), damaged);
     }
 }
+
+TEST(StoredFilesHostileInput, LogLinesQuoteOnlyAShortPrefixOfAStoredValue)
+{
+    const QByteArray huge(1'000'000, 'Q');
+    const QString settings = dataFile(QStringLiteral("settings.json"));
+    writeBytes(settings, "{\"appearanceMode\": \"" + huge + "\"}");
+    const QString history = dataFile(QStringLiteral("run-history.json"));
+    writeBytes(history, "[{\"id\": \"" + huge + "\"}]");
+    LogCapture logs;
+    loaders[0].load(settings);
+    loaders[2].load(history);
+    ASSERT_EQ(logs.messages().size(), 2);
+    for (const QString &line : logs.messages())
+        EXPECT_LT(line.size(), 400) << line.left(400).toStdString();
+}
