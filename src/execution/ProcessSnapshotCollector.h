@@ -10,17 +10,23 @@
 #include <chrono>
 #include <mutex>
 
-// Reads the watched processes from /proc. Only the wanted processes are read
-// when no paths are wanted; wanted paths need a walk over every process.
-// Keeps each process's CPU time from the previous collection so the CPU share
-// is a recent one. Called from a background thread; calls are serialised.
+// Reads the watched processes from /proc, with one pass over every process's
+// stat per collection. Keeps each process's CPU time from the previous
+// collection so the CPU share is a recent one. Called from a background
+// thread; calls are serialised.
 class ProcessSnapshotCollector {
 public:
+    // A first sighting younger than this shows 0 % rather than a share of a
+    // handful of clock ticks.
+    static constexpr double firstSightingMinimumAgeSeconds = 0.5;
+
     explicit ProcessSnapshotCollector(ProcFileSystem fileSystem = ProcFileSystem::system());
 
-    // Snapshots of the processes whose id is wanted, or whose executable path
-    // equals a wanted path, lies below one, or whose command contains one;
-    // ascending by pid. A process that ends while it is read is left out.
+    // Snapshots of the processes whose id is wanted, of every process in the
+    // session of a wanted process that leads one (what a service started),
+    // and of those whose executable path equals a wanted path, lies below one,
+    // or whose command contains one; ascending by pid. A process that ends
+    // while it is read is left out.
     QList<ProcessSnapshot> collect(const QSet<QString> &wantedPaths, const QSet<qint32> &wantedPIDs);
 
 private:
@@ -33,6 +39,9 @@ private:
     };
 
     std::optional<QDateTime> startTimeOf(quint64 startTicks);
+    // CPU used since the process started over its age, ×100.
+    double shareSinceStart(const ProcFileSystem::ProcessStat &stat, std::optional<double> &uptime,
+                           bool &uptimeRead) const;
 
     std::mutex m_mutex;
     const ProcFileSystem m_fileSystem;
