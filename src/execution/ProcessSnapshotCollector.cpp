@@ -28,12 +28,11 @@ QList<ProcessSnapshot> ProcessSnapshotCollector::collect(const QSet<QString> &wa
 
     if (paths.isEmpty() && wantedPIDs.isEmpty()) {
         m_previous.clear();
+        m_sessions.clear();
         return snapshots;
     }
 
-    // One pass over every process: the members of a session are known only
-    // by the session field of each process's stat.
-    const QList<ProcFileSystem::ProcessStatEntry> processes = m_fileSystem.readAllProcessStats();
+    const QList<ProcFileSystem::ProcessStatEntry> processes = readProcesses(wantedPIDs, !paths.isEmpty());
     const Clock::time_point readAt = Clock::now();
     QSet<qint32> sessions;
     for (const auto &process : processes) {
@@ -102,6 +101,51 @@ QList<ProcessSnapshot> ProcessSnapshotCollector::collect(const QSet<QString> &wa
     // Only processes still watched are remembered, so the table never grows.
     m_previous = std::move(readings);
     return snapshots;
+}
+
+QList<ProcFileSystem::ProcessStatEntry> ProcessSnapshotCollector::readProcesses(const QSet<qint32> &wantedPIDs,
+                                                                              bool everyProcess)
+{
+    const QList<qint32> pids = m_fileSystem.listProcessIds();
+    if (++m_collections % sessionRefreshInterval == 0)
+        m_sessions.clear();
+    QHash<qint32, qint32> sessionsNow;
+    sessionsNow.reserve(pids.size());
+    QList<ProcFileSystem::ProcessStatEntry> read;
+    const auto readStat = [&](qint32 pid) {
+        if (auto stat = m_fileSystem.readProcessStat(pid)) {
+            sessionsNow.insert(pid, stat->session);
+            read.append({pid, std::move(*stat)});
+        }
+    };
+
+    // A process's session never changes but by setsid(), which makes the
+    // process lead a session of its own; so a process seen outside the
+    // sessions watched now can join one only by being wanted itself, and its
+    // stat need not be read again.
+    QList<qint32> deferred;
+    for (const qint32 pid : pids) {
+        const auto known = m_sessions.constFind(pid);
+        if (everyProcess || wantedPIDs.contains(pid) || known == m_sessions.cend())
+            readStat(pid);
+        else
+            deferred.append(pid);
+    }
+    QSet<qint32> sessions;
+    for (const auto &process : std::as_const(read)) {
+        if (process.stat.session == process.pid && wantedPIDs.contains(process.pid))
+            sessions.insert(process.pid);
+    }
+    for (const qint32 pid : std::as_const(deferred)) {
+        const qint32 session = m_sessions.value(pid);
+        if (sessions.contains(session))
+            readStat(pid);
+        else
+            sessionsNow.insert(pid, session);
+    }
+    m_sessions = std::move(sessionsNow);
+    std::sort(read.begin(), read.end(), [](const auto &a, const auto &b) { return a.pid < b.pid; });
+    return read;
 }
 
 double ProcessSnapshotCollector::shareSinceStart(const ProcFileSystem::ProcessStat &stat,
