@@ -81,6 +81,19 @@ QCoro::Task<> sleepPrecisely(milliseconds duration)
     co_await timer;
 }
 
+// Waits for the processes to go, and kills what outlives the wait. Touches
+// nothing of the manager, which may go away meanwhile.
+QCoro::Task<> endWhatRemains(ProcessTermination termination, milliseconds timeout)
+{
+    const bool gone = co_await termination.waitUntilGone(timeout);
+    if (gone)
+        co_return;
+    // Recording the stop while processes of the service run on would leave them running untracked.
+    qCCritical(lcProcess, "Processes of %d outlived its stop; killing them", int(termination.id()));
+    termination.signal(SIGKILL);
+    co_await termination.waitUntilGone(ServiceManager::killWaitTimeout);
+}
+
 QCoro::Task<> markWhenDrained(QPointer<ServiceRunHistoryManager> history, std::shared_ptr<bool> drained)
 {
     if (history)
@@ -750,17 +763,6 @@ QCoro::Task<> ServiceManager::endRecordedProcess(ProcessIdentity process, bool f
         co_return;  // gone, or the id now names another process: nothing to signal
     termination.signal(forced ? SIGKILL : SIGTERM);
     co_await endWhatRemains(termination, exitWaitTimeout);
-}
-
-QCoro::Task<> ServiceManager::endWhatRemains(ProcessTermination termination, std::chrono::milliseconds timeout)
-{
-    const bool gone = co_await termination.waitUntilGone(timeout);
-    if (gone)
-        co_return;
-    // Recording the stop while processes of the service run on would leave them running untracked.
-    qCCritical(lcProcess, "Processes of %d outlived its stop; killing them", int(termination.id()));
-    termination.signal(SIGKILL);
-    co_await termination.waitUntilGone(killWaitTimeout);
 }
 
 void ServiceManager::finishStop(const QUuid &serviceId, bool forced, const QString &output)

@@ -7,7 +7,6 @@
 #include "execution/SettingsBridge.h"
 #include "platform/ProcFileSystem.h"
 #include "platform/ProcessIdentity.h"
-#include "platform/ProcessTermination.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/CommandThreatFinding.h"
 #include "records/ManagedService.h"
@@ -173,8 +172,6 @@ private:
 
     QCoro::Task<> endOwnChild(std::shared_ptr<RunningProcessHandle> handle, bool forced);
     QCoro::Task<> endRecordedProcess(ProcessIdentity process, bool forced);
-    // Waits for the processes to go; kills what outlives the wait.
-    QCoro::Task<> endWhatRemains(ProcessTermination termination, std::chrono::milliseconds timeout);
     void finishStop(const QUuid &serviceId, bool forced, const QString &output);
 
     std::optional<ProcessIdentity> recordedProcess(const QUuid &serviceId) const;

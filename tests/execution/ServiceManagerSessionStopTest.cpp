@@ -1,6 +1,8 @@
 #include "ServiceManagerFixture.h"
 
 #include "execution/ProcessSnapshotCollector.h"
+#include "support/LogCapture.h"
+#include "support/SignalTestChild.h"
 
 #include <QElapsedTimer>
 
@@ -75,11 +77,17 @@ TEST_F(ServiceManagerTest, QuitLeavesNothingOfAnyServiceRunning)
         processes += grownSession(*entry(service.id).pid, tree.processes);
         services.append(service.id);
     }
-    // One that shrugs off SIGTERM, with a descendant that does the same.
-    const ManagedService stubborn =
-        addService(QStringLiteral("stubborn"), QStringLiteral("trap '' TERM; set -m; sleep 600 & wait"));
+    // One that shrugs off SIGTERM, with descendants in groups of their own that do the same.
+    const ManagedService stubborn = addService(QStringLiteral("stubborn"),
+                                               SignalTestChild::command({{QStringLiteral("TERM")}, 2, true}));
     await(manager.start(stubborn.id));
-    processes += grownSession(*entry(stubborn.id).pid, 2);
+    ASSERT_TRUE(waitUntil([&] {
+        return SignalTestChild::printedPids(entry(stubborn.id).processOutput, QStringLiteral("descendant")).size() == 2;
+    }));
+    const QString printed = entry(stubborn.id).processOutput;
+    processes += SignalTestChild::printedPids(printed, QStringLiteral("pid"))
+                 + SignalTestChild::printedPids(printed, QStringLiteral("descendant"));
+    ASSERT_EQ(sessionMembers(*entry(stubborn.id).pid).size(), 3);
     services.append(stubborn.id);
 
     await(manager.prepareForTermination());
@@ -131,4 +139,36 @@ TEST_F(ServiceManagerTest, FiguresOfAnOwnChildCoverEveryProcessItStarted)
     EXPECT_EQ(history.activeDraft(service.id)->peakCpuPercent, entry(service.id).cpuPercent);
     EXPECT_EQ(history.activeDraft(service.id)->peakMemoryBytes, memory);
     await(manager.stop(service.id, true));
+}
+
+TEST_F(ServiceManagerTest, StopsWaitEndsWhenTheLastProcessIsGone)
+{
+    LogCapture log;
+    const ManagedService service = addService(
+        QStringLiteral("stubborn"),
+        SignalTestChild::command({{QStringLiteral("INT"), QStringLiteral("TERM")}, 2, true}));
+    await(manager.start(service.id));
+    const auto child = handle(service.id);
+    ASSERT_TRUE(waitUntil([&] {
+        return SignalTestChild::printedPids(entry(service.id).processOutput, QStringLiteral("descendant")).size() == 2;
+    }));
+    const QString printed = entry(service.id).processOutput;
+    const QList<qint32> processes = SignalTestChild::printedPids(printed, QStringLiteral("pid"))
+                                    + SignalTestChild::printedPids(printed, QStringLiteral("descendant"));
+
+    const auto stopping = std::make_shared<BackgroundTask>();
+    const QCoro::Task<> stopTask = runInBackground(manager.stop(service.id, true), stopping);
+    waitUntil([] { return false; }, 300);
+    ASSERT_FALSE(stopping->done);  // everything shrugged off SIGTERM
+
+    SignalTestChild::release(processes);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(waitUntil([&] { return stopping->done; }, 20000));
+    EXPECT_LT(clock.elapsed(), 2000);  // long before the 5-second wait runs out
+    EXPECT_FALSE(log.contains(QStringLiteral("outlived its stop")));
+    ASSERT_TRUE(waitUntil([&] { return child->exitStatus().has_value(); }));
+    EXPECT_EQ(child->exitStatus()->code, SIGUSR1);
+    ASSERT_EQ(runs(service.id).size(), 1);
+    EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::forceKilled);
 }
