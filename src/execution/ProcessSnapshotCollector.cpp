@@ -57,7 +57,8 @@ QList<ProcessSnapshot> ProcessSnapshotCollector::collect(const QSet<QString> &wa
             return *command;
         };
 
-        bool wanted = wantedPIDs.contains(pid) || (stat.session > 0 && sessions.contains(stat.session));
+        const bool member = !wantedPIDs.contains(pid) && stat.session > 0 && sessions.contains(stat.session);
+        bool wanted = member || wantedPIDs.contains(pid);
         std::optional<QString> path;
         if (!wanted && !paths.isEmpty()) {
             const auto executable = m_fileSystem.readExecutablePath(pid);
@@ -79,7 +80,9 @@ QList<ProcessSnapshot> ProcessSnapshotCollector::collect(const QSet<QString> &wa
         snapshot.pid = pid;
         snapshot.executablePath = *path;
         snapshot.session = stat.session;
-        const auto resident = m_fileSystem.readResidentPages(pid);
+        // statm holds the same counter as stat's resident size; the members of
+        // a session, read every second in numbers, make do with stat's.
+        const auto resident = member ? std::nullopt : m_fileSystem.readResidentPages(pid);
         snapshot.memoryBytes = (resident && *resident != 0 ? *resident : stat.residentPages) * pageSize;
 
         const CpuReading reading{stat.startTicks, stat.cpuTicks, readAt};

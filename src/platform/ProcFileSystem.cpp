@@ -238,10 +238,20 @@ std::optional<qint64> ProcFileSystem::readBootTime() const
 
 std::optional<ProcFileSystem::ProcessStat> ProcFileSystem::readProcessStat(qint32 pid) const
 {
-    const auto bytes = readWholeFile(processFile(procRoot, pid, "stat"), 4096);
-    if (!bytes)
+    // One read: the kernel hands the whole line over at once, and the fields
+    // needed come long before the end of the buffer.
+    const int fd = ::open(processFile(procRoot, pid, "stat").constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    return parseProcessStat(view(*bytes));
+    char buffer[1024];
+    ssize_t count = 0;
+    do {
+        count = ::read(fd, buffer, sizeof buffer);
+    } while (count < 0 && errno == EINTR);
+    ::close(fd);
+    if (count <= 0)
+        return std::nullopt;
+    return parseProcessStat(std::string_view(buffer, static_cast<size_t>(count)));
 }
 
 QList<ProcFileSystem::ProcessStatEntry> ProcFileSystem::readAllProcessStats() const
