@@ -1044,7 +1044,8 @@ void ServiceManager::syncLiveOutput(const QUuid &serviceId)
     entry->processOutput = live->buffer.text();
     OutputAnnouncement &announcement = m_outputAnnouncements[serviceId];
     announcement.appendedUnits += std::exchange(live->appendedUnits, 0);
-    announcement.restarted = announcement.restarted || std::exchange(live->restarted, false);
+    if (std::exchange(live->restarted, false))
+        announcement.restarted = true;
     m_liveOutputUnannounced.insert(serviceId);
 }
 
