@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 
@@ -75,6 +76,7 @@ private:
     bool m_isProgrammaticScroll = false;
     bool m_placeholderShown = true;
     UpdatePath m_lastPath = UpdatePath::none;
+    QElapsedTimer m_lastScroll;
 
     QStackedLayout *m_stack;
     QWidget *m_placeholder;
