@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -31,14 +32,18 @@ StyledLabel *wrappingLabel(const QString &text, TextStyle style, QFont::Weight w
     return label;
 }
 
-QFrame *divider(QWidget *parent)
+// A hairline in the separator colour of the current theme.
+class Divider final : public QWidget {
+public:
+    explicit Divider(QWidget *parent) : QWidget(parent) { setFixedHeight(1); }
+
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), ThemeColor::separator().resolve(this)); }
+};
+
+QWidget *divider(QWidget *parent)
 {
-    auto *line = new QFrame(parent);
-    line->setObjectName(QStringLiteral("divider"));
-    line->setFixedHeight(1);
-    line->setStyleSheet(QStringLiteral("QFrame#divider { background: %1; }")
-                            .arg(ThemeColor::separator().resolve().name(QColor::HexArgb)));
-    return line;
+    return new Divider(parent);
 }
 
 } // namespace
@@ -151,7 +156,7 @@ QWidget *CommandThreatReviewView::makeFindingRow(const CommandThreatFinding &fin
     texts->setSpacing(5);
     auto *titleLine = new QHBoxLayout;
     titleLine->setSpacing(8);
-    titleLine->addWidget(wrappingLabel(finding.title, TextStyle::callout, QFont::DemiBold, ThemeColor::primary(), row));
+    titleLine->addWidget(new StyledLabel(finding.title, TextStyle::callout, QFont::DemiBold, ThemeColor::primary(), row));
     auto *severity = new StatusBadge(label(finding.severity), severityColor(finding.severity), row);
     severity->setObjectName(QStringLiteral("severityBadge"));
     titleLine->addWidget(severity);

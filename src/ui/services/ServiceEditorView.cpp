@@ -6,6 +6,7 @@
 #include "ui/components/LabeledField.h"
 #include "ui/components/MacMultilineTextField.h"
 #include "ui/components/MacTextField.h"
+#include "ui/components/Palette.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SurfaceCard.h"
 #include "ui/components/SymbolIcon.h"
@@ -56,6 +57,7 @@ QWidget *section(const QString &header, QWidget *content, QWidget *footer, QWidg
     layout->setSpacing(6);
     if (!header.isEmpty()) {
         auto *title = new StyledLabel(header, TextStyle::subheadline, QFont::DemiBold, ThemeColor::secondary(), box);
+        title->setContentsMargins(SurfaceCard::shadowMargin, 0, 0, 0);
         layout->addWidget(title);
     }
     auto *card = new SurfaceCard(12, box);
@@ -66,6 +68,7 @@ QWidget *section(const QString &header, QWidget *content, QWidget *footer, QWidg
     layout->addWidget(card);
     if (footer) {
         footer->setParent(box);
+        footer->setContentsMargins(SurfaceCard::shadowMargin, 0, SurfaceCard::shadowMargin, 0);
         layout->addWidget(footer);
     }
     return box;
@@ -84,11 +87,13 @@ ServiceEditorView::ServiceEditorView(ServiceEditorMode mode, ManagedService draf
     setMinimumSize(580, 500);
 
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 16, 20, 16);
-    layout->setSpacing(16);
+    // The cards keep room for their shadow; everything else lines up with their edge.
+    layout->setContentsMargins(20 - SurfaceCard::shadowMargin, 16, 20 - SurfaceCard::shadowMargin, 16);
+    layout->setSpacing(12);
     // Takes the first focus so that no field starts editing on its own.
     layout->addWidget(new InitialFocusSink(this));
     auto *title = new StyledLabel(windowTitle(), TextStyle::title3, QFont::DemiBold, ThemeColor::primary(), this);
+    title->setContentsMargins(SurfaceCard::shadowMargin, 0, 0, 0);
     layout->addWidget(title);
     layout->addWidget(makeServiceSection());
     layout->addWidget(makeCommandSection(), 1);
@@ -202,7 +207,7 @@ QWidget *ServiceEditorView::makeButtons()
 {
     auto *row = new QWidget(this);
     auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(SurfaceCard::shadowMargin, 0, SurfaceCard::shadowMargin, 0);
     layout->setSpacing(8);
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), row);
     cancel->setObjectName(QStringLiteral("cancelButton"));
@@ -213,6 +218,9 @@ QWidget *ServiceEditorView::makeButtons()
         auto *remove = new QPushButton(QStringLiteral("Delete"), row);
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
+        QPalette destructive = remove->palette();
+        destructive.setColor(QPalette::ButtonText, Palette::red());
+        remove->setPalette(destructive);
         connect(remove, &QPushButton::clicked, this, &ServiceEditorView::confirmDelete);
         layout->addWidget(remove);
     }

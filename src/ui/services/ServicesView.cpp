@@ -31,11 +31,34 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+namespace {
+
+// The search field's rounded text background with its separator border,
+// in the colours of the current theme.
+class SearchFieldFrame final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(QPen(ThemeColor::separator().resolve(this), 1));
+        painter.setBrush(ThemeColor::textBackground().resolve(this));
+        painter.drawRoundedRect(box, 8, 8);
+    }
+};
+
+} // namespace
 
 ServicesView::ServicesView(ServiceManager &serviceManager, EnvironmentProfilesManager &profilesManager,
                            ProtectedProfilesLockManager &lockManager, ServiceRunHistoryManager &historyManager,
@@ -158,8 +181,8 @@ QWidget *ServicesView::makeSidebar()
     m_list->setMouseTracking(true);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setAutoFillBackground(false);
     m_list->viewport()->setAutoFillBackground(false);
-    m_list->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
     m_list->viewport()->installEventFilter(this);
     connect(m_list, &QListView::clicked, this, [this](const QModelIndex &index) {
         if (const std::optional<ManagedService> service = m_model->service(index.row()))
@@ -186,10 +209,8 @@ QWidget *ServicesView::makeSidebar()
 
 QWidget *ServicesView::makeSearchField()
 {
-    auto *field = new QFrame(this);
+    auto *field = new SearchFieldFrame(this);
     field->setObjectName(QStringLiteral("searchFieldFrame"));
-    field->setStyleSheet(QStringLiteral("QFrame#searchFieldFrame { background: palette(base); border: 1px solid "
-                                        "palette(mid); border-radius: 8px; }"));
     auto *row = new QHBoxLayout(field);
     row->setContentsMargins(8, 6, 8, 6);
     row->setSpacing(6);
