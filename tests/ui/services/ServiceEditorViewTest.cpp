@@ -72,11 +72,20 @@ TEST_F(ServiceEditorViewTest, CreateModeHasNoDeleteAndSaveNeedsATrimmedNameAndCo
     EXPECT_FALSE(save->isEnabled());
     QTest::keyClicks(name, QStringLiteral("api "));
     ASSERT_TRUE(save->isEnabled());
+    // Return in the command is a line break, never a button.
+    QWidget *command = view->findChild<QWidget *>(QStringLiteral("commandField"));
+    command->setFocus();
+    QTest::keyClick(command, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClick(command, Qt::Key_Return);
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_TRUE(view->draft().command.endsWith(QLatin1Char('\n')));
+    view->insertPickedPath(TestEnvironment::home());
     QTest::mouseClick(save, Qt::LeftButton);
     ASSERT_TRUE(saved);
     // Handed over exactly as typed.
     EXPECT_EQ(saved->name, QStringLiteral("   api "));
-    EXPECT_EQ(saved->command, TestEnvironment::home() + QStringLiteral("/run\\ me.sh"));
+    EXPECT_EQ(saved->command, TestEnvironment::home() + QStringLiteral("/run\\ me.sh\n") + TestEnvironment::home());
     EXPECT_FALSE(view->isVisible());
 }
 

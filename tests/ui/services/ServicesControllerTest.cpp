@@ -3,6 +3,8 @@
 #include "execution/CommandThreatScanner.h"
 #include "ui/services/ServicesController.h"
 
+#include <QTest>
+
 
 namespace {
 
@@ -207,4 +209,20 @@ TEST_F(ServicesControllerTest, SaveSelectsTheServiceAndDeleteClearsOnlyItsOwnSel
     EXPECT_FALSE(controller.selectedServiceId());
     EXPECT_FALSE(manager.service(draft.id));
     EXPECT_FALSE(controller.errorMessage());
+}
+
+TEST_F(ServicesControllerTest, AFlowWhoseScreenWentAwayWritesNothing)
+{
+    const EnvironmentProfile vault = lockedVault();
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("echo .ssh"), vault.id);
+    keys->setHolding(true);
+    auto doomed = std::make_unique<ServicesController>(manager, profiles, lockManager, history);
+    const QCoro::Task<> launch = doomed->launchService(api, SudoLaunchAction::start);
+    const QCoro::Task<> unlock = doomed->unlockService(api);
+    ASSERT_TRUE(waitUntil([&] { return keys->pendingCount() >= 1; }));
+    doomed.reset();
+    keys->releasePending();
+    ASSERT_TRUE(waitUntil([&] { return keys->pendingCount() == 0 && !profiles.lockedProfileIDs().contains(vault.id); }));
+    QTest::qWait(20);
+    EXPECT_FALSE(running(api.id));
 }
