@@ -11,16 +11,17 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/SymbolView.h"
 #include "ui/components/ThemeColor.h"
+#include "ui/components/ThemeManager.h"
 #include "ui/services/CommandThreatReviewView.h"
 #include "ui/services/ProminentButton.h"
 #include "ui/services/ServiceDetailView.h"
 #include "ui/services/ServiceEditorView.h"
 #include "ui/services/ServiceListModel.h"
 #include "ui/services/ServiceRowDelegate.h"
+#include "ui/services/SegmentedPicker.h"
 #include "ui/services/ServicesController.h"
 #include "ui/services/SudoPasswordPromptView.h"
 
-#include <QButtonGroup>
 #include <QEvent>
 #include <QShowEvent>
 #include <QFrame>
@@ -223,7 +224,12 @@ QWidget *ServicesView::makeSearchField()
     m_clearSearch = new QToolButton(field);
     m_clearSearch->setObjectName(QStringLiteral("clearSearchButton"));
     m_clearSearch->setAccessibleName(QStringLiteral("Clear search"));
-    setButtonSymbol(m_clearSearch, QStringLiteral("xmark.circle.fill"), ThemeColor::tertiary().resolve(), 14);
+    const auto tintClearButton = [this] {
+        setButtonSymbol(m_clearSearch, QStringLiteral("xmark.circle.fill"), ThemeColor::tertiary().resolve(), 14);
+    };
+    tintClearButton();
+    // A button icon is a picture, not painted per frame: tint it again on a theme switch.
+    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, m_clearSearch, tintClearButton);
     m_clearSearch->setAutoRaise(true);
     m_clearSearch->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; }"));
     m_clearSearch->setVisible(false);
@@ -242,35 +248,20 @@ QWidget *ServicesView::makeSearchField()
 
 QWidget *ServicesView::makeFilterPicker()
 {
-    auto *picker = new QWidget(this);
-    picker->setObjectName(QStringLiteral("filterPicker"));
-    picker->setAccessibleName(QStringLiteral("Filter"));
-    auto *row = new QHBoxLayout(picker);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    m_filterButtons = new QButtonGroup(picker);
-    m_filterButtons->setExclusive(true);
     const QList<ServiceFilter> filters = allServiceFilters();
-    for (qsizetype i = 0; i < filters.size(); ++i) {
-        auto *segment = new QToolButton(picker);
-        segment->setText(segmentLabel(filters[i]));
-        segment->setObjectName(QStringLiteral("filter-") + rawValue(filters[i]));
-        segment->setCheckable(true);
-        segment->setChecked(filters[i] == m_controller->filter());
-        segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        segment->setToolButtonStyle(Qt::ToolButtonTextOnly);
-        m_filterButtons->addButton(segment, static_cast<int>(i));
-        row->addWidget(segment);
-    }
-    connect(m_filterButtons, &QButtonGroup::idClicked, this, [this, filters](int id) {
-        m_controller->setFilter(filters[id]);
-    });
+    QStringList labels;
+    for (ServiceFilter filter : filters)
+        labels.append(segmentLabel(filter));
+    m_filterPicker = new SegmentedPicker(labels, this);
+    m_filterPicker->setObjectName(QStringLiteral("filterPicker"));
+    m_filterPicker->setAccessibleName(QStringLiteral("Filter"));
+    m_filterPicker->setCurrentIndex(static_cast<int>(filters.indexOf(m_controller->filter())));
+    connect(m_filterPicker, &SegmentedPicker::activated, this,
+            [this, filters](int index) { m_controller->setFilter(filters.at(index)); });
     connect(m_controller, &ServicesController::filterChanged, this, [this, filters] {
-        const int id = static_cast<int>(filters.indexOf(m_controller->filter()));
-        if (QAbstractButton *button = m_filterButtons->button(id))
-            button->setChecked(true);
+        m_filterPicker->setCurrentIndex(static_cast<int>(filters.indexOf(m_controller->filter())));
     });
-    return picker;
+    return m_filterPicker;
 }
 
 QWidget *ServicesView::makeKeychainBanner()

@@ -4,6 +4,7 @@
 #include "support/Screenshots.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/services/CommandThreatReviewView.h"
+#include "ui/services/SegmentedPicker.h"
 #include "ui/services/ServiceEditorView.h"
 #include "ui/services/ServicesController.h"
 #include "ui/services/ServicesView.h"
@@ -63,11 +64,14 @@ TEST_F(ServicesViewTest, SearchClearButtonNavigationResetAndEmptySpaceClick)
     EXPECT_FALSE(clear->isVisible());
 
     QTest::keyClicks(search, QStringLiteral("ap"));
-    controller().setFilter(ServiceFilter::stopped);
+    auto *filter = view->findChild<SegmentedPicker *>(QStringLiteral("filterPicker"));
+    QTest::mouseClick(filter, Qt::LeftButton, {}, filter->segmentRect(2).center());
+    EXPECT_EQ(controller().filter(), ServiceFilter::stopped);
     EXPECT_EQ(list()->model()->rowCount(), 1);
     view->resetNavigation();
     EXPECT_TRUE(search->text().isEmpty());
     EXPECT_EQ(controller().filter(), ServiceFilter::all);
+    EXPECT_EQ(filter->currentIndex(), 0);
 
     view->selectService(api.id);
     EXPECT_EQ(currentDetail()->objectName(), QStringLiteral("serviceDetailView"));
