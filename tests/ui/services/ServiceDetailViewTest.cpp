@@ -1,5 +1,10 @@
 #include "ServiceDetailViewFixture.h"
 
+#include "ui/components/ConsoleOutputView.h"
+#include "ui/components/LabeledValueText.h"
+#include "ui/components/MetricCard.h"
+#include "ui/components/StatusBadge.h"
+#include "ui/components/SymbolView.h"
 #include "ui/services/ServiceDetailViewStyle.h"
 #include "ui/services/ServiceRunHistoryRow.h"
 #include "ui/services/ServiceRunHistoryRowOutcome.h"
@@ -18,14 +23,12 @@
 #include <QSignalSpy>
 #include <QTest>
 
-using ServiceDetailStyle::Badge;
-using ServiceDetailStyle::Tone;
 
 namespace {
 
 QString metric(const ServiceDetailViewTest &test, const char *card)
 {
-    return test.find<QLabel>("value", test.find<QWidget>(card))->text();
+    return test.find<MetricCard>(card)->value();
 }
 
 const QString dash = QString(QChar(0x2014));
@@ -68,13 +71,13 @@ TEST_F(ServiceDetailViewTest, StateTableDrivesBadgeButtonsAndMetrics)
     struct Case {
         ServiceLifecycleState state;
         const char *badge;
-        Tone tone;
+        ThemeColor color;
         bool start, stop, forceKill, edit;
     };
     const Case cases[] = {
-        {ServiceLifecycleState::running, "Running", Tone::green, false, true, true, false},
-        {ServiceLifecycleState::stopped, "Stopped", Tone::secondary, true, false, false, true},
-        {ServiceLifecycleState::notResponding, "Not Responding", Tone::orange, true, false, false, true},
+        {ServiceLifecycleState::running, "Running", ThemeColor(Palette::Color::green), false, true, true, false},
+        {ServiceLifecycleState::stopped, "Stopped", ThemeColor::secondary(), true, false, false, true},
+        {ServiceLifecycleState::notResponding, "Not Responding", ThemeColor(Palette::Color::orange), true, false, false, true},
     };
     for (const Case &c : cases) {
         ServiceRuntimeInfo info = runtime(service, c.state, 321);
@@ -82,9 +85,9 @@ TEST_F(ServiceDetailViewTest, StateTableDrivesBadgeButtonsAndMetrics)
         info.memoryBytes = 3 * 1024 * 1024;
         show(service, info);
         SCOPED_TRACE(c.badge);
-        auto *badge = find<Badge>("statusBadge");
+        auto *badge = find<StatusBadge>("statusBadge");
         EXPECT_EQ(badge->text(), QString::fromLatin1(c.badge));
-        EXPECT_EQ(badge->tone(), c.tone);
+        EXPECT_TRUE(badge->color() == c.color);
         EXPECT_EQ(find<QPushButton>("startButton")->isEnabled(), c.start);
         EXPECT_EQ(find<QPushButton>("stopButton")->isEnabled(), c.stop);
         EXPECT_TRUE(find<QPushButton>("restartButton")->isEnabled());
@@ -133,12 +136,12 @@ TEST_F(ServiceDetailViewTest, LockFlagsChooseLayoutHeaderAndConfiguration)
     EXPECT_FALSE(find<QWidget>("normalLayout")->isVisible());
     EXPECT_FALSE(find<QPushButton>("editButton")->isVisibleTo(view.get()));
     EXPECT_TRUE(find<QWidget>("protectedLabel")->isVisible());
-    EXPECT_EQ(find<ServiceDetailStyle::SymbolLabel>("protectedSymbol")->symbolName(), QStringLiteral("lock.fill"));
+    EXPECT_EQ(find<SymbolView>("protectedSymbol")->symbolName(), QStringLiteral("lock.fill"));
 
     view->setFlags(false, false, true);
     EXPECT_TRUE(find<QWidget>("normalLayout")->isVisible());
     EXPECT_TRUE(find<QPushButton>("editButton")->isVisible());
-    EXPECT_EQ(find<ServiceDetailStyle::SymbolLabel>("protectedSymbol")->symbolName(), QStringLiteral("lock.open.fill"));
+    EXPECT_EQ(find<SymbolView>("protectedSymbol")->symbolName(), QStringLiteral("lock.open.fill"));
 
     // Migration: only once the configuration is expanded, in place of its rows.
     int unlocks = 0;
@@ -214,7 +217,7 @@ TEST_F(ServiceDetailViewTest, RuntimeUpdatesKeepViewStateAndAnotherServiceResets
     QScrollBar *scroll = find<QScrollArea>("detailScrollArea")->verticalScrollBar();
     ASSERT_GT(scroll->maximum(), 200);
     scroll->setValue(200);
-    auto *text = find<ServiceDetailStyle::Console>("liveOutput")->textView();
+    auto *text = find<ConsoleOutputView>("liveOutput")->textView();
     QTextCursor selection = text->textCursor();
     selection.setPosition(0);
     selection.setPosition(5, QTextCursor::KeepAnchor);
@@ -266,7 +269,7 @@ TEST_F(ServiceDetailViewTest, NewRunMarkFollowsOnlyThisServicesLatestRun)
     ASSERT_EQ(section->rows().size(), 2);
     EXPECT_TRUE(section->rows().at(0)->isNew());
     EXPECT_FALSE(section->rows().at(1)->isNew());
-    EXPECT_EQ(find<Badge>("countBadge")->text(), QStringLiteral("2"));
+    EXPECT_EQ(find<ServiceDetailStyle::CapsuleBadge>("countBadge")->text(), QStringLiteral("2"));
 }
 
 TEST_F(ServiceDetailViewTest, ClearAllAsksFirstAndDeleteKeepsOtherRowsExpanded)
@@ -328,11 +331,11 @@ TEST_F(ServiceDetailViewTest, RunRowShowsOutcomeSecurityFiguresAndMaskedVariable
     approved.environment = {ServiceRunEnvironmentEntry::forVariable(QStringLiteral("API_TOKEN"), QStringLiteral("hunter2"), true),
                             ServiceRunEnvironmentEntry::forVariable(QStringLiteral("PORT"), QStringLiteral("3000"), false)};
     ServiceRunHistoryRow row(approved);
-    EXPECT_EQ(find<Badge>("outcomeBadge", &row)->tone(), Tone::red);
+    EXPECT_TRUE(find<StatusBadge>("outcomeBadge", &row)->color() == ThemeColor(Palette::Color::red));
     EXPECT_EQ(find<QLabel>("exitCode", &row)->text(), QStringLiteral("exit 3"));
     EXPECT_FALSE(find<QWidget>("securityBadge", &row)->isHidden());
-    EXPECT_EQ(find<QLabel>("PID", &row)->text(), dash);
-    EXPECT_EQ(find<QLabel>("Duration", &row)->text(), QStringLiteral("0s"));
+    EXPECT_EQ(find<LabeledValueText>("PID", &row)->value(), dash);
+    EXPECT_EQ(find<LabeledValueText>("Duration", &row)->value(), QStringLiteral("0s"));
     QStringList texts;
     for (QLabel *label : row.findChildren<QLabel *>())
         texts << label->text();
@@ -361,7 +364,7 @@ TEST_F(ServiceDetailViewTest, RunRowShowsOutcomeSecurityFiguresAndMaskedVariable
     blocked.output.clear();
     blocked.securityScan = ServiceRunSecurityScan {ServiceRunSecurityOutcome::blocked, {finding}};
     ServiceRunHistoryRow blockedRow(blocked);
-    EXPECT_EQ(find<Badge>("outcomeBadge", &blockedRow)->text(), QStringLiteral("Blocked"));
+    EXPECT_EQ(find<StatusBadge>("outcomeBadge", &blockedRow)->text(), QStringLiteral("Blocked"));
     EXPECT_NE(lookup<QWidget>("launchPrevented", &blockedRow), nullptr);
     EXPECT_EQ(lookup<QWidget>("figures", &blockedRow), nullptr);
     EXPECT_TRUE(find<QLabel>("exitCode", &blockedRow)->isHidden());
@@ -385,7 +388,7 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->size(), QSize(720, 500));
     EXPECT_TRUE(sheet->windowTitle().startsWith(QStringLiteral("Run Output \u2014 ")));
-    EXPECT_EQ(find<Badge>("outcomeBadge", sheet)->tone(), Tone::orange);
+    EXPECT_TRUE(find<StatusBadge>("outcomeBadge", sheet)->color() == ThemeColor(Palette::Color::orange));
     EXPECT_TRUE(sheet->autoScroll());
     for (QPushButton *button : sheet->findChildren<QPushButton *>()) {
         if (button->text() == QStringLiteral("Copy"))
