@@ -436,7 +436,12 @@ void ServiceDetailView::buildLockedCard()
     lockedMessage->setWordWrap(true);
     lockedMessage->setAlignment(Qt::AlignHCenter);
     lockedMessage->setMaximumWidth(440);
-    lockedColumn->addWidget(lockedMessage, 0, Qt::AlignHCenter);
+    // Centred at up to 440 wide, narrower when the page is.
+    auto *messageRow = new QHBoxLayout;
+    messageRow->addStretch(1);
+    messageRow->addWidget(lockedMessage, 1000);
+    messageRow->addStretch(1);
+    lockedColumn->addLayout(messageRow);
     lockedColumn->addSpacing(4);
     auto *unlockButton = symbolButton(QStringLiteral("Unlock"), QStringLiteral("lock.open"), lockedCard);
     unlockButton->setObjectName(QStringLiteral("unlockButton"));

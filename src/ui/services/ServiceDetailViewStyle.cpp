@@ -119,6 +119,9 @@ RowButton::RowButton(QWidget *parent)
 void RowButton::addToRow(QWidget *widget, int stretch)
 {
     widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Labels inside a button would otherwise take the button's roles and draw
+    // in its text colour, ignoring their own.
+    widget->setBackgroundRole(QPalette::Window);
     m_row->addWidget(widget, stretch);
 }
 

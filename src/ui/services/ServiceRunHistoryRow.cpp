@@ -80,16 +80,30 @@ QWidget *symbolText(const QString &symbolName, const QString &text, ThemeColor c
     return box;
 }
 
-QFrame *divider(qreal opacity)
+// A one-point line in the separator colour, drawn at paint time so it follows the theme.
+class Divider : public QWidget {
+public:
+    explicit Divider(qreal opacity)
+        : m_opacity(opacity)
+    {
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), withOpacity(ThemeColor::separator().resolve(this), m_opacity));
+    }
+
+private:
+    qreal m_opacity;
+};
+
+QWidget *divider(qreal opacity)
 {
-    auto *line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    QPalette palette = line->palette();
-    palette.setColor(QPalette::WindowText, withOpacity(palette.color(QPalette::Mid), opacity));
-    line->setPalette(palette);
-    return line;
+    return new Divider(opacity);
 }
 
 } // namespace

@@ -87,6 +87,7 @@ ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *run
                 &ServiceRunHistorySection::markNewRun);
     }
     refreshRecords();
+    syncRows();
     refreshHeader();
 }
 
@@ -104,6 +105,8 @@ void ServiceRunHistorySection::setServiceId(const QUuid &serviceId)
     m_serviceId = serviceId;
     resetState();
     refreshRecords();
+    syncRows();
+    refreshHeader();
 }
 
 void ServiceRunHistorySection::resetState()
