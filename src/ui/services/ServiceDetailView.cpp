@@ -24,7 +24,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QProgressBar>
+#include <QTimer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -111,6 +111,41 @@ private:
     QList<QWidget *> m_cards;
 };
 
+// A small indeterminate progress indicator: a turning arc. It redraws ten
+// times a second and only while shown, so a running service costs little.
+class BusyIndicator : public QWidget {
+public:
+    explicit BusyIndicator(QWidget *parent)
+        : QWidget(parent)
+    {
+        setFixedSize(14, 14);
+        m_timer.setInterval(100);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_angle = (m_angle + 30) % 360;
+            update();
+        });
+    }
+
+protected:
+    void showEvent(QShowEvent *) override { m_timer.start(); }
+    void hideEvent(QHideEvent *) override { m_timer.stop(); }
+
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+        painter.setPen(QPen(withOpacity(ThemeColor::secondary().resolve(this), 0.25), 2));
+        painter.drawEllipse(box);
+        painter.setPen(QPen(ThemeColor::secondary().resolve(this), 2, Qt::SolidLine, Qt::RoundCap));
+        painter.drawArc(box, -m_angle * 16, 100 * 16);
+    }
+
+private:
+    QTimer m_timer;
+    int m_angle = 0;
+};
+
 QPushButton *symbolButton(const QString &text, const QString &symbolName, QWidget *parent,
                           std::optional<Palette::Color> tint = std::nullopt)
 {
@@ -165,7 +200,7 @@ struct ServiceDetailView::Widgets {
 
     // Live output
     QWidget *liveOutputHeader = nullptr;
-    QProgressBar *liveOutputProgress = nullptr;
+    QWidget *liveOutputProgress = nullptr;
     QPushButton *copyButton = nullptr;
     ConsoleOutputView *console = nullptr;
 
@@ -395,11 +430,8 @@ void ServiceDetailView::buildLiveOutput()
     outputTitle->setSpacing(8);
     outputTitle->addWidget(symbolIn(QStringLiteral("text.alignleft"), TextStyle::title3, ThemeColor::secondary()));
     outputTitle->addWidget(new StyledLabel(QStringLiteral("Live Output"), TextStyle::title3, QFont::DemiBold));
-    w.liveOutputProgress = new QProgressBar(w.liveOutputHeader);
+    w.liveOutputProgress = new BusyIndicator(w.liveOutputHeader);
     w.liveOutputProgress->setObjectName(QStringLiteral("liveOutputProgress"));
-    w.liveOutputProgress->setRange(0, 0);
-    w.liveOutputProgress->setTextVisible(false);
-    w.liveOutputProgress->setFixedSize(48, 6);
     w.liveOutputProgress->setAccessibleName(QStringLiteral("Running"));
     outputTitle->addWidget(w.liveOutputProgress);
     outputRow->addLayout(outputTitle);

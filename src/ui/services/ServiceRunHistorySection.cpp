@@ -11,6 +11,7 @@
 #include "ui/services/ServiceRunOutputSheet.h"
 
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -280,6 +281,17 @@ void ServiceRunHistorySection::markNewRun()
             row->setNew(m_newRunHistoryRecordID == id);
     }
     refreshHeader();
+}
+
+// Leaving the screen ends a pending mark at once: a mark whose end was
+// cancelled would otherwise stay for good when the view comes back.
+void ServiceRunHistorySection::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous() && m_newRunTimer.isActive()) {
+        m_newRunTimer.stop();
+        endNewRunMark();
+    }
 }
 
 void ServiceRunHistorySection::endNewRunMark()

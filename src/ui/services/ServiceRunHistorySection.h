@@ -62,6 +62,9 @@ public:
     void viewOutput(const QUuid &recordId);
     void confirmClearHistory();
 
+protected:
+    void hideEvent(QHideEvent *event) override;
+
 private:
     void resetState();
     void refreshRecords();

@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -95,7 +94,7 @@ TEST_F(ServiceDetailViewTest, StateTableDrivesBadgeButtonsAndMetrics)
         EXPECT_EQ(find<QPushButton>("editButton")->isEnabled(), c.edit);
         EXPECT_EQ(find<QPushButton>("editButton")->toolTip(),
                   c.edit ? QStringLiteral("Edit service") : QStringLiteral("Stop the service before editing it."));
-        EXPECT_EQ(find<QProgressBar>("liveOutputProgress")->isVisibleTo(view.get()), !c.start);
+        EXPECT_EQ(find<QWidget>("liveOutputProgress")->isVisibleTo(view.get()), !c.start);
         // The process id shows whatever the state; the other figures only while running.
         EXPECT_EQ(metric(*this, "pidCard"), QStringLiteral("321"));
         const bool running = c.state == ServiceLifecycleState::running;
@@ -270,6 +269,12 @@ TEST_F(ServiceDetailViewTest, NewRunMarkFollowsOnlyThisServicesLatestRun)
     EXPECT_TRUE(section->rows().at(0)->isNew());
     EXPECT_FALSE(section->rows().at(1)->isNew());
     EXPECT_EQ(find<ServiceDetailStyle::CapsuleBadge>("countBadge")->text(), QStringLiteral("2"));
+
+    // Leaving the screen ends the mark rather than leaving it for good.
+    view->show();
+    view->hide();
+    EXPECT_FALSE(section->newRunHistoryRecordID().has_value());
+    EXPECT_TRUE(newRunBadge->isHidden());
 }
 
 TEST_F(ServiceDetailViewTest, ClearAllAsksFirstAndDeleteKeepsOtherRowsExpanded)
