@@ -222,7 +222,7 @@ void ServiceManager::addFreshRuntimeEntries()
     if (added.isEmpty())
         return;
     for (const QUuid &id : std::as_const(added))
-        Q_EMIT runtimeEntryChanged(id);
+        announceEntryChanged(id);
     Q_EMIT runtimeChanged();
 }
 
@@ -815,7 +815,7 @@ QString ServiceManager::currentOutput(const QUuid &serviceId) const
     if (const auto handle = m_launchedHandles.value(serviceId))
         return handle->collectedOutput();
     if (const auto live = m_liveOutput.constFind(serviceId); live != m_liveOutput.cend())
-        return live->text();
+        return live->buffer.text();
     return m_runtime.value(serviceId).processOutput;
 }
 
@@ -897,9 +897,10 @@ QCoro::Task<> ServiceManager::deleteService(QUuid id)
     m_liveOutputStale.remove(id);
     m_liveOutputUnannounced.remove(id);
     if (m_runtime.remove(id) > 0) {
-        Q_EMIT runtimeEntryChanged(id);
+        announceEntryChanged(id);
         Q_EMIT runtimeChanged();
     }
+    m_outputAnnouncements.remove(id);
     co_await m_runHistoryManager.clearHistory(id, true);
 }
 
@@ -986,7 +987,7 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
         if (m_runtime.value(id).processOutput.isEmpty())
             m_liveOutput.remove(id);
         m_liveOutputUnannounced.remove(id);
-        Q_EMIT runtimeEntryChanged(id);
+        announceEntryChanged(id);
     }
     Q_EMIT runtimeChanged();
 }
@@ -1011,9 +1012,15 @@ void ServiceManager::setRuntimeEntry(ServiceRuntimeInfo entry)
     const auto existing = m_runtime.constFind(id);
     if (existing != m_runtime.cend() && *existing == entry)
         return;
+    // Output written whole rather than appended (other than the clear, which
+    // the announcement tells apart by itself) reaches consoles as a new text.
+    if (!entry.processOutput.isEmpty()
+        && (existing == m_runtime.cend() || existing->processOutput.constData() != entry.processOutput.constData()
+            || existing->processOutput.size() != entry.processOutput.size()))
+        m_outputAnnouncements[id].restarted = true;
     m_runtime.insert(id, std::move(entry));
     m_liveOutputUnannounced.remove(id);
-    Q_EMIT runtimeEntryChanged(id);
+    announceEntryChanged(id);
     Q_EMIT runtimeChanged();
 }
 
@@ -1024,13 +1031,17 @@ void ServiceManager::appendRuntimeOutput(const QUuid &serviceId, const QString &
         entry = m_runtime.insert(serviceId, ServiceRuntimeInfo::fresh(serviceId));
     auto live = m_liveOutput.find(serviceId);
     if (live == m_liveOutput.end()) {
-        live = m_liveOutput.insert(serviceId, OutputTextBuffer(runtimeOutputCutAbove, runtimeOutputKeep));
+        live = m_liveOutput.insert(serviceId, LiveOutput {});
         if (!replace && !entry->processOutput.isEmpty())
-            live->append(entry->processOutput);
+            live->buffer.append(entry->processOutput);
     }
-    if (replace)
-        live->clear();
-    live->append(chunk);
+    if (replace) {
+        live->buffer.clear();
+        live->restarted = true;
+        live->appendedUnits = 0;
+    }
+    live->buffer.append(chunk);
+    live->appendedUnits += chunk.size();
     m_liveOutputStale.insert(serviceId);
     if (!m_liveOutputTimer.isActive())
         m_liveOutputTimer.start();
@@ -1041,10 +1052,13 @@ void ServiceManager::syncLiveOutput(const QUuid &serviceId)
     if (!m_liveOutputStale.remove(serviceId))
         return;
     const auto entry = m_runtime.find(serviceId);
-    const auto live = m_liveOutput.constFind(serviceId);
-    if (entry == m_runtime.end() || live == m_liveOutput.cend())
+    const auto live = m_liveOutput.find(serviceId);
+    if (entry == m_runtime.end() || live == m_liveOutput.end())
         return;
-    entry->processOutput = live->text();
+    entry->processOutput = live->buffer.text();
+    OutputAnnouncement &announcement = m_outputAnnouncements[serviceId];
+    announcement.appendedUnits += std::exchange(live->appendedUnits, 0);
+    announcement.restarted = announcement.restarted || std::exchange(live->restarted, false);
     m_liveOutputUnannounced.insert(serviceId);
 }
 
@@ -1062,6 +1076,32 @@ void ServiceManager::publishLiveOutput()
         return;
     const QSet<QUuid> changed = std::exchange(m_liveOutputUnannounced, {});
     for (const QUuid &id : changed)
-        Q_EMIT runtimeEntryChanged(id);
+        announceEntryChanged(id);
     Q_EMIT runtimeChanged();
+}
+
+void ServiceManager::announceEntryChanged(const QUuid &serviceId)
+{
+    announceOutput(serviceId);
+    Q_EMIT runtimeEntryChanged(serviceId);
+}
+
+void ServiceManager::announceOutput(const QUuid &serviceId)
+{
+    const QString text = m_runtime.value(serviceId).processOutput;
+    const OutputAnnouncement previous = std::exchange(m_outputAnnouncements[serviceId], {text.size(), 0, false});
+    // The appends since the last announcement are the text's tail, and what
+    // the cuts took came off the front of the announced text. When the cuts
+    // reached into the appended part, or the text started over, the whole
+    // text is the addition.
+    qsizetype dropped = previous.announcedUnits;
+    QString added = text;
+    const qsizetype cut = previous.announcedUnits + previous.appendedUnits - text.size();
+    if (!previous.restarted && previous.appendedUnits <= text.size() && cut >= 0
+        && cut <= previous.announcedUnits) {
+        dropped = cut;
+        added = text.right(previous.appendedUnits);
+    }
+    if (dropped > 0 || !added.isEmpty())
+        Q_EMIT outputAppended(serviceId, added, dropped);
 }

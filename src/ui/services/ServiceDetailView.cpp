@@ -2,6 +2,17 @@
 
 #include "profiles/EnvironmentProfilesManager.h"
 #include "records/ServiceRunHistoryManager.h"
+#include "execution/ServiceManager.h"
+#include "ui/components/ConsoleOutputView.h"
+#include "ui/components/DetailPageHeader.h"
+#include "ui/components/DisplayFormatting.h"
+#include "ui/components/MetricCard.h"
+#include "ui/components/StatusBadge.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SurfaceCard.h"
+#include "ui/components/SymbolView.h"
+#include "ui/components/TextStyle.h"
+#include "ui/components/ThemeManager.h"
 #include "ui/services/ServiceDetailViewStyle.h"
 #include "ui/services/ServiceRunHistorySection.h"
 
@@ -13,7 +24,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QProgressBar>
+#include <QTimer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -21,80 +32,21 @@
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
-using namespace ServiceDetailStyle;
+using ServiceDetailStyle::RowButton;
 
 namespace {
 
 const QString emDash = QString(QChar(0x2014));
 
-// One figure of the service: a tinted symbol, a title and a large value.
-class MetricCard : public Card {
-public:
-    MetricCard(const QString &title, const QString &symbolName, Tone tone, QWidget *parent)
-        : Card(16, parent)
-        , m_tone(tone)
-    {
-        auto *column = new QVBoxLayout(this);
-        column->setContentsMargins(16, 16, 16, 16);
-        column->setSpacing(12);
-        auto *header = new QHBoxLayout;
-        header->setSpacing(8);
-        m_symbol = new SymbolLabel(symbolName, 16, tone);
-        auto *symbolBox = new QWidget;
-        symbolBox->setFixedSize(28, 28);
-        auto *symbolLayout = new QHBoxLayout(symbolBox);
-        symbolLayout->setContentsMargins(6, 6, 6, 6);
-        symbolLayout->addWidget(m_symbol);
-        m_symbolBox = symbolBox;
-        header->addWidget(symbolBox);
-        auto *titleLabel = textLabel(title, TextStyle::caption, QFont::Medium);
-        titleLabel->setFont(styleFont(TextStyle::callout, QFont::Medium));
-        setTextAlpha(titleLabel, 0.6);
-        header->addWidget(titleLabel);
-        header->addStretch(1);
-        column->addLayout(header);
-        m_value = textLabel(emDash, TextStyle::title3, QFont::DemiBold);
-        QFont valueFont = styleFont(TextStyle::title3, QFont::DemiBold);
-        valueFont.setPointSizeF(valueFont.pointSizeF() * 1.6 / 1.15);
-        m_value->setFont(valueFont);
-        m_value->setObjectName(QStringLiteral("value"));
-        column->addWidget(m_value);
-        setAccessibleName(title);
-    }
-
-    void setValue(const QString &value)
-    {
-        if (m_value->text() != value)
-            m_value->setText(value);
-    }
-    QString value() const { return m_value->text(); }
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        Card::paintEvent(event);
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QColor fill = color(m_tone, this);
-        fill.setAlphaF(0.14f);
-        QPainterPath path;
-        path.addRoundedRect(QRectF(m_symbolBox->geometry()), 8, 8);
-        painter.fillPath(path, fill);
-    }
-
-private:
-    Tone m_tone;
-    SymbolLabel *m_symbol = nullptr;
-    QWidget *m_symbolBox = nullptr;
-    QLabel *m_value = nullptr;
-};
-
 // Puts as many columns of at least `minimumColumnWidth` side by side as fit
-// (at least one), each of equal width, and fills them in reading order.
+// (at least one), each of equal width, and fills them in reading order. Widths
+// and gaps are those of the cards as drawn; their shadow room may overlap.
 class AdaptiveGrid : public QWidget {
 public:
     static constexpr int minimumColumnWidth = 140;
     static constexpr int spacing = 12;
+    static constexpr int horizontalShadow = SurfaceCard::shadowMargin;
+    static constexpr int verticalShadow = SurfaceCard::shadowMargin * 2;
 
     explicit AdaptiveGrid(QWidget *parent)
         : QWidget(parent)
@@ -108,7 +60,10 @@ public:
         m_cards.append(card);
     }
 
-    int columnCount(int width) const { return std::max(1, (width + spacing) / (minimumColumnWidth + spacing)); }
+    static int columnCount(int visibleWidth)
+    {
+        return std::max(1, (visibleWidth + spacing) / (minimumColumnWidth + spacing));
+    }
 
     bool hasHeightForWidth() const override { return true; }
 
@@ -116,28 +71,30 @@ public:
     {
         if (m_cards.isEmpty())
             return 0;
-        const int columns = columnCount(width);
+        const int columns = columnCount(width - 2 * horizontalShadow);
         const int rows = int((m_cards.size() + columns - 1) / columns);
-        return rows * cardHeight() + (rows - 1) * spacing;
+        const int visibleHeight = cardHeight() - verticalShadow;
+        return rows * visibleHeight + (rows - 1) * spacing + verticalShadow;
     }
 
-    QSize sizeHint() const override { return {4 * minimumColumnWidth + 3 * spacing, heightForWidth(600)}; }
+    QSize sizeHint() const override { return {4 * minimumColumnWidth + 3 * spacing, heightForWidth(660)}; }
     QSize minimumSizeHint() const override { return {1, heightForWidth(1)}; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override
     {
         QWidget::resizeEvent(event);
-        const int width = std::max(1, event->size().width());
-        const int columns = columnCount(width);
-        const int columnWidth = std::max(1, (width - (columns - 1) * spacing) / columns);
+        const int visibleWidth = std::max(1, event->size().width() - 2 * horizontalShadow);
+        const int columns = columnCount(visibleWidth);
+        const int columnWidth = std::max(1, (visibleWidth - (columns - 1) * spacing) / columns);
+        const int visibleHeight = cardHeight() - verticalShadow;
         for (int index = 0; index < m_cards.size(); ++index) {
             const int column = index % columns;
             const int row = index / columns;
-            m_cards[index]->setGeometry(column * (columnWidth + spacing), row * (cardHeight() + spacing), columnWidth,
-                                        cardHeight());
+            m_cards[index]->setGeometry(column * (columnWidth + spacing), row * (visibleHeight + spacing),
+                                        columnWidth + 2 * horizontalShadow, cardHeight());
         }
-        const int wanted = heightForWidth(width);
+        const int wanted = heightForWidth(event->size().width());
         if (height() != wanted)
             setFixedHeight(wanted);
     }
@@ -154,12 +111,53 @@ private:
     QList<QWidget *> m_cards;
 };
 
-QPushButton *symbolButton(const QString &text, const QString &symbolName, QWidget *parent)
+// A small indeterminate progress indicator: a turning arc. It redraws ten
+// times a second and only while shown, so a running service costs little.
+class BusyIndicator : public QWidget {
+public:
+    explicit BusyIndicator(QWidget *parent)
+        : QWidget(parent)
+    {
+        setFixedSize(14, 14);
+        m_timer.setInterval(100);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_angle = (m_angle + 30) % 360;
+            update();
+        });
+    }
+
+protected:
+    void showEvent(QShowEvent *) override { m_timer.start(); }
+    void hideEvent(QHideEvent *) override { m_timer.stop(); }
+
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+        painter.setPen(QPen(withOpacity(ThemeColor::secondary().resolve(this), 0.25), 2));
+        painter.drawEllipse(box);
+        painter.setPen(QPen(ThemeColor::secondary().resolve(this), 2, Qt::SolidLine, Qt::RoundCap));
+        painter.drawArc(box, -m_angle * 16, 100 * 16);
+    }
+
+private:
+    QTimer m_timer;
+    int m_angle = 0;
+};
+
+QPushButton *symbolButton(const QString &text, const QString &symbolName, QWidget *parent,
+                          std::optional<Palette::Color> tint = std::nullopt)
 {
     auto *button = new QPushButton(text, parent);
-    setButtonSymbol(button, symbolName);
+    ServiceDetailStyle::tintButton(button, symbolName, tint);
     button->setAutoDefault(false);
     return button;
+}
+
+SymbolView *symbolIn(const QString &symbolName, TextStyle style, ThemeColor color)
+{
+    return new SymbolView(symbolName, symbolPixelSize(style), color);
 }
 
 } // namespace
@@ -173,11 +171,10 @@ struct ServiceDetailView::Widgets {
     QVBoxLayout *lockedColumn = nullptr;
 
     // Header
-    QWidget *header = nullptr;
-    ElidedLabel *title = nullptr;
+    DetailPageHeader *header = nullptr;
     QWidget *protectedLabel = nullptr;
-    SymbolLabel *protectedSymbol = nullptr;
-    Badge *statusBadge = nullptr;
+    SymbolView *protectedSymbol = nullptr;
+    StatusBadge *statusBadge = nullptr;
     QPushButton *editButton = nullptr;
 
     // Controls
@@ -188,12 +185,12 @@ struct ServiceDetailView::Widgets {
 
     // Configuration
     RowButton *configurationToggle = nullptr;
-    SymbolLabel *configurationChevron = nullptr;
-    Card *migrationCard = nullptr;
-    Card *configurationCard = nullptr;
-    QLabel *shellCommand = nullptr;
-    QLabel *environmentProfile = nullptr;
-    QLabel *launchOption = nullptr;
+    SymbolView *configurationChevron = nullptr;
+    SurfaceCard *migrationCard = nullptr;
+    SurfaceCard *configurationCard = nullptr;
+    StyledLabel *shellCommand = nullptr;
+    StyledLabel *environmentProfile = nullptr;
+    StyledLabel *launchOption = nullptr;
 
     // Metrics
     MetricCard *pidCard = nullptr;
@@ -203,9 +200,9 @@ struct ServiceDetailView::Widgets {
 
     // Live output
     QWidget *liveOutputHeader = nullptr;
-    QProgressBar *liveOutputProgress = nullptr;
+    QWidget *liveOutputProgress = nullptr;
     QPushButton *copyButton = nullptr;
-    Console *console = nullptr;
+    ConsoleOutputView *console = nullptr;
 
     ServiceRunHistorySection *runHistory = nullptr;
 };
@@ -222,6 +219,8 @@ ServiceDetailView::ServiceDetailView(EnvironmentProfilesManager *environmentProf
         connect(m_environmentProfilesManager, &EnvironmentProfilesManager::profilesChanged, this,
                 &ServiceDetailView::refreshConfiguration);
     }
+    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
+            [this] { ServiceDetailStyle::retintButtons(this); });
     refreshAll();
 }
 
@@ -253,178 +252,11 @@ void ServiceDetailView::buildLayouts()
     w.lockedColumn->setSpacing(22);
     w.pages->addWidget(w.lockedPage);
 
-    // Header
-    w.header = new QWidget;
-    auto *headerColumn = new QVBoxLayout(w.header);
-    headerColumn->setContentsMargins(0, 0, 0, 0);
-    headerColumn->setSpacing(8);
-    auto *titleRow = new QHBoxLayout;
-    titleRow->setSpacing(8);
-    w.title = new ElidedLabel(Qt::ElideRight);
-    w.title->setObjectName(QStringLiteral("title"));
-    w.title->setFont(styleFont(TextStyle::largeTitle, QFont::Bold));
-    w.title->setMinimumHeight(w.title->fontMetrics().height());
-    titleRow->addWidget(w.title, 1);
-    titleRow->addSpacing(8);
-    w.editButton = symbolButton(QStringLiteral("Edit"), QStringLiteral("pencil"), w.header);
-    w.editButton->setObjectName(QStringLiteral("editButton"));
-    setButtonTone(w.editButton, Tone::steel);
-    connect(w.editButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onEdit); });
-    titleRow->addWidget(w.editButton, 0, Qt::AlignVCenter);
-    headerColumn->addLayout(titleRow);
-
-    auto *belowTitle = new QHBoxLayout;
-    belowTitle->setSpacing(8);
-    w.protectedLabel = new QWidget;
-    w.protectedLabel->setObjectName(QStringLiteral("protectedLabel"));
-    auto *protectedRow = new QHBoxLayout(w.protectedLabel);
-    protectedRow->setContentsMargins(0, 0, 0, 0);
-    protectedRow->setSpacing(4);
-    w.protectedSymbol = new SymbolLabel(QStringLiteral("lock.fill"), 14, Tone::secondary);
-    w.protectedSymbol->setObjectName(QStringLiteral("protectedSymbol"));
-    auto *protectedText = textLabel(QStringLiteral("Protected Service"), TextStyle::body);
-    setTextAlpha(protectedText, 0.6);
-    protectedRow->addWidget(w.protectedSymbol);
-    protectedRow->addWidget(protectedText);
-    belowTitle->addWidget(w.protectedLabel);
-    w.statusBadge = new Badge(Badge::Kind::status);
-    w.statusBadge->setObjectName(QStringLiteral("statusBadge"));
-    belowTitle->addWidget(w.statusBadge);
-    belowTitle->addStretch(1);
-    headerColumn->addLayout(belowTitle);
-
-    // Control row
-    auto *controls = new QHBoxLayout;
-    controls->setSpacing(10);
-    auto *group = new QHBoxLayout;
-    group->setSpacing(0);
-    w.startButton = symbolButton(QStringLiteral("Start"), QStringLiteral("play.fill"), w.normalPage);
-    w.startButton->setObjectName(QStringLiteral("startButton"));
-    w.stopButton = symbolButton(QStringLiteral("Stop"), QStringLiteral("stop.fill"), w.normalPage);
-    w.stopButton->setObjectName(QStringLiteral("stopButton"));
-    setButtonTone(w.stopButton, Tone::red);
-    w.restartButton = symbolButton(QStringLiteral("Restart"), QStringLiteral("arrow.clockwise"), w.normalPage);
-    w.restartButton->setObjectName(QStringLiteral("restartButton"));
-    for (QPushButton *button : {w.startButton, w.stopButton, w.restartButton})
-        group->addWidget(button);
-    controls->addLayout(group);
-    w.forceKillButton = symbolButton(QStringLiteral("Force Kill"), QStringLiteral("xmark.octagon"), w.normalPage);
-    w.forceKillButton->setObjectName(QStringLiteral("forceKillButton"));
-    setButtonTone(w.forceKillButton, Tone::red);
-    controls->addWidget(w.forceKillButton);
-    controls->addStretch(1);
-    connect(w.startButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onStart); });
-    connect(w.stopButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onStop); });
-    connect(w.restartButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onRestart); });
-    connect(w.forceKillButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onKill); });
-
-    // Configuration
-    auto *configuration = new QVBoxLayout;
-    configuration->setSpacing(12);
-    w.configurationToggle = new RowButton(w.normalPage);
-    w.configurationToggle->setObjectName(QStringLiteral("configurationToggle"));
-    w.configurationToggle->setAccessibleName(QStringLiteral("Configuration"));
-    w.configurationToggle->addToRow(new SymbolLabel(QStringLiteral("gearshape"), 16, Tone::secondary));
-    w.configurationToggle->addToRow(textLabel(QStringLiteral("Configuration"), TextStyle::title3, QFont::DemiBold));
-    w.configurationChevron = new SymbolLabel(QStringLiteral("chevron.right"), 12);
-    w.configurationToggle->addToRow(w.configurationChevron);
-    w.configurationToggle->row()->addStretch(1);
-    connect(w.configurationToggle, &QPushButton::clicked, this, &ServiceDetailView::toggleConfiguration);
-    configuration->addWidget(w.configurationToggle);
-
-    w.migrationCard = new Card(16, w.normalPage);
-    w.migrationCard->setObjectName(QStringLiteral("migrationCard"));
-    auto *migrationRow = new QHBoxLayout(w.migrationCard);
-    migrationRow->setContentsMargins(16, 16, 16, 16);
-    migrationRow->setSpacing(14);
-    migrationRow->addWidget(new SymbolLabel(QStringLiteral("lock.fill"), 22, Tone::orange));
-    auto *migrationText = new QVBoxLayout;
-    migrationText->setSpacing(4);
-    migrationText->addWidget(textLabel(QStringLiteral("Service migration required"), TextStyle::headline));
-    auto *migrationMessage = textLabel(
-        QStringLiteral("Authenticate once to convert this previously protected service to the profile-only model."),
-        TextStyle::callout);
-    migrationMessage->setWordWrap(true);
-    setTextAlpha(migrationMessage, 0.6);
-    migrationText->addWidget(migrationMessage);
-    migrationRow->addLayout(migrationText, 1);
-    migrationRow->addSpacing(12);
-    auto *migrateButton =
-        symbolButton(QStringLiteral("Migrate"), QStringLiteral("arrow.triangle.2.circlepath"), w.migrationCard);
-    migrateButton->setObjectName(QStringLiteral("migrateButton"));
-    migrateButton->setDefault(true);
-    connect(migrateButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onUnlock); });
-    migrationRow->addWidget(migrateButton);
-    configuration->addWidget(w.migrationCard);
-
-    w.configurationCard = new Card(16, w.normalPage);
-    w.configurationCard->setObjectName(QStringLiteral("configurationCard"));
-    auto *form = new QFormLayout(w.configurationCard);
-    form->setContentsMargins(16, 14, 16, 14);
-    form->setHorizontalSpacing(24);
-    form->setVerticalSpacing(10);
-    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    form->setRowWrapPolicy(QFormLayout::DontWrapRows);
-    auto valueLabel = [](const char *name) {
-        auto *label = textLabel(QString(), TextStyle::body);
-        label->setObjectName(QString::fromLatin1(name));
-        label->setWordWrap(true);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        return label;
-    };
-    w.shellCommand = valueLabel("shellCommand");
-    w.shellCommand->setFont(monospacedFont(TextStyle::body));
-    w.environmentProfile = valueLabel("environmentProfile");
-    w.launchOption = valueLabel("launchOption");
-    form->addRow(textLabel(QStringLiteral("Shell Command"), TextStyle::body), w.shellCommand);
-    form->addRow(textLabel(QStringLiteral("Environment Profile"), TextStyle::body), w.environmentProfile);
-    form->addRow(textLabel(QStringLiteral("Launch Option"), TextStyle::body), w.launchOption);
-    configuration->addWidget(w.configurationCard);
-
-    // Metrics
-    auto *grid = new AdaptiveGrid(w.normalPage);
-    grid->setObjectName(QStringLiteral("metricGrid"));
-    w.pidCard = new MetricCard(QStringLiteral("PID"), QStringLiteral("number"), Tone::slate, grid);
-    w.cpuCard = new MetricCard(QStringLiteral("CPU"), QStringLiteral("cpu"), Tone::blue, grid);
-    w.ramCard = new MetricCard(QStringLiteral("RAM"), QStringLiteral("memorychip"), Tone::green, grid);
-    w.uptimeCard = new MetricCard(QStringLiteral("Uptime"), QStringLiteral("clock"), Tone::orange, grid);
-    w.pidCard->setObjectName(QStringLiteral("pidCard"));
-    w.cpuCard->setObjectName(QStringLiteral("cpuCard"));
-    w.ramCard->setObjectName(QStringLiteral("ramCard"));
-    w.uptimeCard->setObjectName(QStringLiteral("uptimeCard"));
-    for (MetricCard *card : {w.pidCard, w.cpuCard, w.ramCard, w.uptimeCard})
-        grid->addCard(card);
-
-    // Live output
-    w.liveOutputHeader = new QWidget(w.normalPage);
-    w.liveOutputHeader->setObjectName(QStringLiteral("liveOutputHeader"));
-    auto *outputRow = new QHBoxLayout(w.liveOutputHeader);
-    outputRow->setContentsMargins(0, 0, 0, 0);
-    outputRow->setSpacing(10);
-    auto *outputTitle = new QHBoxLayout;
-    outputTitle->setSpacing(8);
-    outputTitle->addWidget(new SymbolLabel(QStringLiteral("text.alignleft"), 16, Tone::secondary));
-    outputTitle->addWidget(textLabel(QStringLiteral("Live Output"), TextStyle::title3, QFont::DemiBold));
-    w.liveOutputProgress = new QProgressBar(w.liveOutputHeader);
-    w.liveOutputProgress->setObjectName(QStringLiteral("liveOutputProgress"));
-    w.liveOutputProgress->setRange(0, 0);
-    w.liveOutputProgress->setTextVisible(false);
-    w.liveOutputProgress->setFixedSize(48, 6);
-    w.liveOutputProgress->setAccessibleName(QStringLiteral("Running"));
-    outputTitle->addWidget(w.liveOutputProgress);
-    outputRow->addLayout(outputTitle);
-    outputRow->addStretch(1);
-    w.copyButton = symbolButton(QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), w.liveOutputHeader);
-    w.copyButton->setObjectName(QStringLiteral("copyButton"));
-    w.copyButton->setFlat(true);
-    w.copyButton->setFont(styleFont(TextStyle::callout));
-    connect(w.copyButton, &QPushButton::clicked, this, &ServiceDetailView::copyLiveOutput);
-    outputRow->addWidget(w.copyButton);
-    w.console = new Console(w.normalPage);
-    w.console->setObjectName(QStringLiteral("liveOutput"));
-    w.console->setFixedHeight(280);
-    w.console->setAutoScroll(true);
-
+    buildHeader();
+    QLayout *controls = buildControlRow();
+    QLayout *configuration = buildConfiguration();
+    QWidget *grid = buildMetricGrid();
+    buildLiveOutput();
     w.runHistory = new ServiceRunHistorySection(m_runHistoryManager, w.normalPage);
     w.runHistory->setObjectName(QStringLiteral("runHistory"));
 
@@ -436,25 +268,212 @@ void ServiceDetailView::buildLayouts()
     w.normalColumn->addWidget(w.console);
     w.normalColumn->addWidget(w.runHistory);
     w.normalColumn->addStretch(1);
+    buildLockedCard();
+}
 
-    // Locked layout: the header and a centred card.
+void ServiceDetailView::buildHeader()
+{
+    Widgets &w = *m_widgets;
+    w.header = new DetailPageHeader(QString(), 8);
+    w.header->setObjectName(QStringLiteral("header"));
+    w.header->titleLabel()->setObjectName(QStringLiteral("title"));
+    w.editButton = symbolButton(QStringLiteral("Edit"), QStringLiteral("pencil"), w.header, Palette::Color::steel);
+    w.editButton->setObjectName(QStringLiteral("editButton"));
+    connect(w.editButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onEdit); });
+    w.header->actionsLayout()->addWidget(w.editButton);
+
+    auto *belowTitle = new QHBoxLayout;
+    belowTitle->setSpacing(8);
+    w.protectedLabel = new QWidget;
+    w.protectedLabel->setObjectName(QStringLiteral("protectedLabel"));
+    auto *protectedRow = new QHBoxLayout(w.protectedLabel);
+    protectedRow->setContentsMargins(0, 0, 0, 0);
+    protectedRow->setSpacing(4);
+    w.protectedSymbol = symbolIn(QStringLiteral("lock.fill"), TextStyle::body, ThemeColor::secondary());
+    w.protectedSymbol->setObjectName(QStringLiteral("protectedSymbol"));
+    protectedRow->addWidget(w.protectedSymbol);
+    protectedRow->addWidget(
+        new StyledLabel(QStringLiteral("Protected Service"), TextStyle::body, QFont::Normal, ThemeColor::secondary()));
+    belowTitle->addWidget(w.protectedLabel);
+    w.statusBadge = new StatusBadge;
+    w.statusBadge->setObjectName(QStringLiteral("statusBadge"));
+    belowTitle->addWidget(w.statusBadge);
+    belowTitle->addStretch(1);
+    w.header->belowTitleLayout()->addLayout(belowTitle);
+}
+
+QLayout *ServiceDetailView::buildControlRow()
+{
+    Widgets &w = *m_widgets;
+    auto *controls = new QHBoxLayout;
+    controls->setSpacing(10);
+    auto *group = new QHBoxLayout;
+    group->setSpacing(0);
+    w.startButton = symbolButton(QStringLiteral("Start"), QStringLiteral("play.fill"), w.normalPage);
+    w.startButton->setObjectName(QStringLiteral("startButton"));
+    w.stopButton = symbolButton(QStringLiteral("Stop"), QStringLiteral("stop.fill"), w.normalPage, Palette::Color::red);
+    w.stopButton->setObjectName(QStringLiteral("stopButton"));
+    w.restartButton = symbolButton(QStringLiteral("Restart"), QStringLiteral("arrow.clockwise"), w.normalPage);
+    w.restartButton->setObjectName(QStringLiteral("restartButton"));
+    for (QPushButton *button : {w.startButton, w.stopButton, w.restartButton})
+        group->addWidget(button);
+    controls->addLayout(group);
+    w.forceKillButton = symbolButton(QStringLiteral("Force Kill"), QStringLiteral("xmark.octagon"), w.normalPage,
+                                     Palette::Color::red);
+    w.forceKillButton->setObjectName(QStringLiteral("forceKillButton"));
+    controls->addWidget(w.forceKillButton);
+    controls->addStretch(1);
+    connect(w.startButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onStart); });
+    connect(w.stopButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onStop); });
+    connect(w.restartButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onRestart); });
+    connect(w.forceKillButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onKill); });
+    return controls;
+}
+
+QLayout *ServiceDetailView::buildConfiguration()
+{
+    Widgets &w = *m_widgets;
+    auto *configuration = new QVBoxLayout;
+    configuration->setSpacing(12);
+    w.configurationToggle = new RowButton(w.normalPage);
+    w.configurationToggle->setObjectName(QStringLiteral("configurationToggle"));
+    w.configurationToggle->setAccessibleName(QStringLiteral("Configuration"));
+    w.configurationToggle->addToRow(symbolIn(QStringLiteral("gearshape"), TextStyle::title3, ThemeColor::secondary()));
+    w.configurationToggle->addToRow(new StyledLabel(QStringLiteral("Configuration"), TextStyle::title3, QFont::DemiBold));
+    w.configurationChevron = symbolIn(QStringLiteral("chevron.right"), TextStyle::caption, ThemeColor::tertiary());
+    w.configurationToggle->addToRow(w.configurationChevron);
+    w.configurationToggle->row()->addStretch(1);
+    connect(w.configurationToggle, &QPushButton::clicked, this, &ServiceDetailView::toggleConfiguration);
+    configuration->addWidget(w.configurationToggle);
+
+    w.migrationCard = new SurfaceCard(16, w.normalPage);
+    w.migrationCard->setObjectName(QStringLiteral("migrationCard"));
+    auto *migrationRow = new QHBoxLayout;
+    migrationRow->setSpacing(14);
+    migrationRow->addWidget(symbolIn(QStringLiteral("lock.fill"), TextStyle::title2, Palette::Color::orange));
+    auto *migrationText = new QVBoxLayout;
+    migrationText->setSpacing(4);
+    migrationText->addWidget(new StyledLabel(QStringLiteral("Service migration required"), TextStyle::headline));
+    auto *migrationMessage = new StyledLabel(
+        QStringLiteral("Authenticate once to convert this previously protected service to the profile-only model."),
+        TextStyle::callout, QFont::Normal, ThemeColor::secondary());
+    migrationMessage->setWordWrap(true);
+    migrationText->addWidget(migrationMessage);
+    migrationRow->addLayout(migrationText, 1);
+    migrationRow->addSpacing(12);
+    auto *migrateButton =
+        symbolButton(QStringLiteral("Migrate"), QStringLiteral("arrow.triangle.2.circlepath"), w.migrationCard);
+    migrateButton->setObjectName(QStringLiteral("migrateButton"));
+    migrateButton->setDefault(true);
+    connect(migrateButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onUnlock); });
+    migrationRow->addWidget(migrateButton);
+    w.migrationCard->contentLayout()->addLayout(migrationRow);
+    configuration->addWidget(w.migrationCard);
+
+    w.configurationCard = new SurfaceCard(16, w.normalPage);
+    w.configurationCard->setObjectName(QStringLiteral("configurationCard"));
+    auto *form = new QFormLayout;
+    form->setHorizontalSpacing(24);
+    form->setVerticalSpacing(10);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->setRowWrapPolicy(QFormLayout::DontWrapRows);
+    form->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto valueLabel = [](const char *name) {
+        auto *label = new StyledLabel(QString(), TextStyle::body);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setWordWrap(true);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        return label;
+    };
+    w.shellCommand = valueLabel("shellCommand");
+    w.shellCommand->setMonospaced(true);
+    w.environmentProfile = valueLabel("environmentProfile");
+    w.launchOption = valueLabel("launchOption");
+    form->addRow(new StyledLabel(QStringLiteral("Shell Command"), TextStyle::body), w.shellCommand);
+    form->addRow(new StyledLabel(QStringLiteral("Environment Profile"), TextStyle::body), w.environmentProfile);
+    form->addRow(new StyledLabel(QStringLiteral("Launch Option"), TextStyle::body), w.launchOption);
+    w.configurationCard->contentLayout()->addLayout(form);
+    configuration->addWidget(w.configurationCard);
+    return configuration;
+}
+
+QWidget *ServiceDetailView::buildMetricGrid()
+{
+    Widgets &w = *m_widgets;
+    auto *grid = new AdaptiveGrid(w.normalPage);
+    grid->setObjectName(QStringLiteral("metricGrid"));
+    w.pidCard = new MetricCard(QStringLiteral("PID"), emDash, std::nullopt, QStringLiteral("number"),
+                               Palette::Color::slate);
+    w.cpuCard = new MetricCard(QStringLiteral("CPU"), emDash, std::nullopt, QStringLiteral("cpu"), Palette::Color::blue);
+    w.ramCard = new MetricCard(QStringLiteral("RAM"), emDash, std::nullopt, QStringLiteral("memorychip"),
+                               Palette::Color::green);
+    w.uptimeCard = new MetricCard(QStringLiteral("Uptime"), emDash, std::nullopt, QStringLiteral("clock"),
+                                  Palette::Color::orange);
+    w.pidCard->setObjectName(QStringLiteral("pidCard"));
+    w.cpuCard->setObjectName(QStringLiteral("cpuCard"));
+    w.ramCard->setObjectName(QStringLiteral("ramCard"));
+    w.uptimeCard->setObjectName(QStringLiteral("uptimeCard"));
+    for (MetricCard *card : {w.pidCard, w.cpuCard, w.ramCard, w.uptimeCard})
+        grid->addCard(card);
+    return grid;
+}
+
+void ServiceDetailView::buildLiveOutput()
+{
+    Widgets &w = *m_widgets;
+    w.liveOutputHeader = new QWidget(w.normalPage);
+    w.liveOutputHeader->setObjectName(QStringLiteral("liveOutputHeader"));
+    auto *outputRow = new QHBoxLayout(w.liveOutputHeader);
+    outputRow->setContentsMargins(0, 0, 0, 0);
+    outputRow->setSpacing(10);
+    auto *outputTitle = new QHBoxLayout;
+    outputTitle->setSpacing(8);
+    outputTitle->addWidget(symbolIn(QStringLiteral("text.alignleft"), TextStyle::title3, ThemeColor::secondary()));
+    outputTitle->addWidget(new StyledLabel(QStringLiteral("Live Output"), TextStyle::title3, QFont::DemiBold));
+    w.liveOutputProgress = new BusyIndicator(w.liveOutputHeader);
+    w.liveOutputProgress->setObjectName(QStringLiteral("liveOutputProgress"));
+    w.liveOutputProgress->setAccessibleName(QStringLiteral("Running"));
+    outputTitle->addWidget(w.liveOutputProgress);
+    outputRow->addLayout(outputTitle);
+    outputRow->addStretch(1);
+    w.copyButton = symbolButton(QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), w.liveOutputHeader);
+    w.copyButton->setObjectName(QStringLiteral("copyButton"));
+    w.copyButton->setFlat(true);
+    w.copyButton->setFont(textStyleFont(TextStyle::callout));
+    connect(w.copyButton, &QPushButton::clicked, this, &ServiceDetailView::copyLiveOutput);
+    outputRow->addWidget(w.copyButton);
+    w.console = new ConsoleOutputView(w.normalPage);
+    w.console->setObjectName(QStringLiteral("liveOutput"));
+    w.console->setFixedHeight(280);
+    w.console->setAutoScroll(true);
+}
+
+void ServiceDetailView::buildLockedCard()
+{
+    Widgets &w = *m_widgets;
     auto *lockedCard = new QWidget(w.lockedPage);
     lockedCard->setObjectName(QStringLiteral("lockedCard"));
     auto *lockedColumn = new QVBoxLayout(lockedCard);
     lockedColumn->setContentsMargins(0, 0, 0, 48);
     lockedColumn->setSpacing(14);
     lockedColumn->addStretch(1);
-    lockedColumn->addWidget(new SymbolLabel(QStringLiteral("lock.fill"), 38, Tone::orange), 0, Qt::AlignHCenter);
-    lockedColumn->addWidget(textLabel(QStringLiteral("Service is locked"), TextStyle::title2, QFont::DemiBold), 0,
+    auto *lockSymbol = new SymbolView(QStringLiteral("lock.fill"), 38, Palette::Color::orange);
+    lockedColumn->addWidget(lockSymbol, 0, Qt::AlignHCenter);
+    lockedColumn->addWidget(new StyledLabel(QStringLiteral("Service is locked"), TextStyle::title2, QFont::DemiBold), 0,
                             Qt::AlignHCenter);
-    auto *lockedMessage = textLabel(QStringLiteral("This service uses a protected environment profile. Environment "
-                                                   "profiles need to be unlocked before the service can be used."),
-                                    TextStyle::callout);
+    auto *lockedMessage = new StyledLabel(QStringLiteral("This service uses a protected environment profile. "
+                                                         "Environment profiles need to be unlocked before the "
+                                                         "service can be used."),
+                                          TextStyle::callout, QFont::Normal, ThemeColor::secondary());
     lockedMessage->setWordWrap(true);
     lockedMessage->setAlignment(Qt::AlignHCenter);
     lockedMessage->setMaximumWidth(440);
-    setTextAlpha(lockedMessage, 0.6);
-    lockedColumn->addWidget(lockedMessage, 0, Qt::AlignHCenter);
+    // Centred at up to 440 wide, narrower when the page is.
+    auto *messageRow = new QHBoxLayout;
+    messageRow->addStretch(1);
+    messageRow->addWidget(lockedMessage, 1000);
+    messageRow->addStretch(1);
+    lockedColumn->addLayout(messageRow);
     lockedColumn->addSpacing(4);
     auto *unlockButton = symbolButton(QStringLiteral("Unlock"), QStringLiteral("lock.open"), lockedCard);
     unlockButton->setObjectName(QStringLiteral("unlockButton"));
@@ -538,6 +557,18 @@ void ServiceDetailView::setCallbacks(Callbacks callbacks)
     m_callbacks = std::move(callbacks);
 }
 
+void ServiceDetailView::followOutputOf(ServiceManager *serviceManager)
+{
+    disconnect(m_outputConnection);
+    if (!serviceManager)
+        return;
+    m_outputConnection = connect(serviceManager, &ServiceManager::outputAppended, this,
+                                 [this](const QUuid &serviceId, const QString &text, qsizetype droppedFromFront) {
+                                     if (serviceId == m_service.id && !m_service.openInTerminal)
+                                         m_widgets->console->appendOutput(text, droppedFromFront);
+                                 });
+}
+
 ServiceRunHistorySection *ServiceDetailView::runHistorySection() const
 {
     return m_widgets->runHistory;
@@ -566,22 +597,18 @@ void ServiceDetailView::refreshLayoutChoice()
 void ServiceDetailView::refreshHeader()
 {
     Widgets &w = *m_widgets;
-    w.title->setText(m_service.name);
-    w.title->setAccessibleName(m_service.name);
+    w.header->setTitle(m_service.name);
     w.protectedLabel->setVisible(m_isEffectivelyProtected);
     w.protectedSymbol->setSymbolName(m_isLaunchLocked ? QStringLiteral("lock.fill") : QStringLiteral("lock.open.fill"));
     switch (m_runtime.state) {
     case ServiceLifecycleState::running:
-        w.statusBadge->setText(QStringLiteral("Running"));
-        w.statusBadge->setTone(Tone::green);
+        w.statusBadge->setState(QStringLiteral("Running"), Palette::Color::green);
         break;
     case ServiceLifecycleState::stopped:
-        w.statusBadge->setText(QStringLiteral("Stopped"));
-        w.statusBadge->setTone(Tone::secondary);
+        w.statusBadge->setState(QStringLiteral("Stopped"), ThemeColor::secondary());
         break;
     case ServiceLifecycleState::notResponding:
-        w.statusBadge->setText(QStringLiteral("Not Responding"));
-        w.statusBadge->setTone(Tone::orange);
+        w.statusBadge->setState(QStringLiteral("Not Responding"), Palette::Color::orange);
         break;
     }
     const bool running = m_runtime.state == ServiceLifecycleState::running;
@@ -624,8 +651,8 @@ void ServiceDetailView::refreshMetrics()
     Widgets &w = *m_widgets;
     const bool running = m_runtime.state == ServiceLifecycleState::running;
     w.pidCard->setValue(m_runtime.pid ? QString::number(*m_runtime.pid) : emDash);
-    w.cpuCard->setValue(running ? formatPercent(m_runtime.cpuPercent) : emDash);
-    w.ramCard->setValue(running ? formatMemoryBytes(static_cast<qint64>(m_runtime.memoryBytes)) : emDash);
+    w.cpuCard->setValue(running ? QString::asprintf("%.1f%%", m_runtime.cpuPercent) : emDash);
+    w.ramCard->setValue(running ? formatMemoryBytes(m_runtime.memoryBytes) : emDash);
     w.uptimeCard->setValue(running ? formatDuration(m_runtime.uptime) : emDash);
 }
 
@@ -656,13 +683,6 @@ void ServiceDetailView::copyLiveOutput()
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(m_runtime.processOutput);
-}
-
-void ServiceDetailView::changeEvent(QEvent *event)
-{
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
-        reapplyTones(this);
 }
 
 void ServiceDetailView::call(const std::function<void()> &callback) const

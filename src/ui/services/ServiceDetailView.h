@@ -10,6 +10,8 @@
 #include <memory>
 
 class EnvironmentProfilesManager;
+class ServiceManager;
+class QLayout;
 class ServiceRunHistoryManager;
 class ServiceRunHistorySection;
 
@@ -56,6 +58,10 @@ public:
     void setIsEffectivelyProtected(bool isEffectivelyProtected);
     void setFlags(bool isLocked, bool isLaunchLocked, bool isEffectivelyProtected);
     void setCallbacks(Callbacks callbacks);
+    // Applies the manager's output additions for the shown service as they are
+    // published, so the live output appends them instead of comparing the whole
+    // text on the next runtime entry. Optional; the manager must outlive the view.
+    void followOutputOf(ServiceManager *serviceManager);
 
     const ManagedService &service() const { return m_service; }
     const ServiceRuntimeInfo &runtime() const { return m_runtime; }
@@ -65,13 +71,16 @@ public:
     bool isConfigurationExpanded() const { return m_isConfigurationExpanded; }
     ServiceRunHistorySection *runHistorySection() const;
 
-protected:
-    void changeEvent(QEvent *event) override;
-
 private:
     struct Widgets;
 
     void buildLayouts();
+    void buildHeader();
+    QLayout *buildControlRow();
+    QLayout *buildConfiguration();
+    QWidget *buildMetricGrid();
+    void buildLiveOutput();
+    void buildLockedCard();
     void resetViewState();
     void refreshAll();
     void refreshHeader();
@@ -94,5 +103,6 @@ private:
     bool m_isConfigurationExpanded = false;
     bool m_hasService = false;
     Callbacks m_callbacks;
+    QMetaObject::Connection m_outputConnection;
     std::unique_ptr<Widgets> m_widgets;
 };

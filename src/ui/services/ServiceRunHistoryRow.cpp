@@ -1,31 +1,40 @@
 #include "ui/services/ServiceRunHistoryRow.h"
 
+#include "ui/components/DisplayFormatting.h"
+#include "ui/components/LabeledValueText.h"
+#include "ui/components/StatusBadge.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/SymbolView.h"
+#include "ui/components/TextStyle.h"
+#include "ui/services/ServiceDetailViewStyle.h"
 #include "ui/services/ServiceRunHistoryRowOutcome.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
 
-using namespace ServiceDetailStyle;
+using ServiceDetailStyle::CapsuleBadge;
+using ServiceDetailStyle::RowButton;
 
 namespace {
+
+const QString emDash = QString(QChar(0x2014));
 
 // A 28 × 28 symbol on a rounded, tinted square: the row's output and delete buttons.
 class SquareSymbolButton : public QAbstractButton {
 public:
-    SquareSymbolButton(const QString &symbolName, Tone tone, QWidget *parent)
+    SquareSymbolButton(const QString &symbolName, Palette::Color tint, QWidget *parent)
         : QAbstractButton(parent)
         , m_symbolName(symbolName)
-        , m_tone(tone)
+        , m_tint(tint)
     {
         setFixedSize(28, 28);
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::StrongFocus);
-        setProperty("symbolName", symbolName);
+        setProperty(symbolNameProperty, symbolName);
     }
 
 protected:
@@ -33,86 +42,93 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        QColor tint = isEnabled() ? color(m_tone, this) : color(Tone::secondary, this);
-        if (!isEnabled())
-            tint.setAlphaF(0.55f * 0.6f);
-        QColor fill = isEnabled() ? color(m_tone, this) : color(Tone::secondary, this);
-        fill.setAlphaF(fill.alphaF() * (isDown() ? 0.24f : 0.12f));
+        const QColor tint = isEnabled() ? Palette::color(m_tint) : ThemeColor::secondary().resolve(this);
+        const QColor symbolColor = isEnabled() ? tint : withOpacity(tint, 0.55);
         QPainterPath path;
         path.addRoundedRect(QRectF(rect()), 6, 6);
-        painter.fillPath(path, fill);
+        painter.fillPath(path, withOpacity(tint, isDown() ? 0.24 : 0.12));
         if (hasFocus()) {
-            painter.setPen(QPen(QApplication::palette(this).color(QPalette::Highlight), 1.5));
+            painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
             painter.drawPath(path);
         }
-        const int size = 14;
-        painter.drawPixmap((width() - size) / 2, (height() - size) / 2, symbolPixmap(m_symbolName, size, tint));
+        const int size = symbolPixelSize(TextStyle::caption);
+        painter.drawPixmap((width() - size) / 2, (height() - size) / 2,
+                           symbolPixmap(m_symbolName, size, symbolColor, devicePixelRatioF()));
     }
 
 private:
     QString m_symbolName;
-    Tone m_tone;
+    Palette::Color m_tint;
 };
 
-QWidget *symbolText(const QString &symbolName, const QString &text, std::optional<Tone> tone, TextStyle style,
-                    QFont::Weight weight, QLabel **textOut = nullptr, SymbolLabel **symbolOut = nullptr)
+// A symbol followed by a text, both in one colour.
+QWidget *symbolText(const QString &symbolName, const QString &text, ThemeColor color, TextStyle style,
+                    QFont::Weight weight, StyledLabel **textOut = nullptr, SymbolView **symbolOut = nullptr)
 {
     auto *box = new QWidget;
     auto *row = new QHBoxLayout(box);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(4);
-    auto *label = textLabel(text, style, weight);
-    auto *symbolLabel = new SymbolLabel(symbolName, label->fontMetrics().height() - 2, tone);
-    if (tone)
-        setTextTone(label, *tone);
-    else
-        setTextAlpha(label, 0.6);
-    row->addWidget(symbolLabel);
+    auto *label = new StyledLabel(text, style, weight, color);
+    auto *symbol = new SymbolView(symbolName, symbolPixelSize(style), color);
+    row->addWidget(symbol);
     row->addWidget(label);
     if (textOut)
         *textOut = label;
     if (symbolOut)
-        *symbolOut = symbolLabel;
+        *symbolOut = symbol;
     return box;
 }
 
-QString severityWord(CommandThreatSeverity severity)
+// A one-point line in the separator colour, drawn at paint time so it follows the theme.
+class Divider : public QWidget {
+public:
+    explicit Divider(qreal opacity)
+        : m_opacity(opacity)
+    {
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), withOpacity(ThemeColor::separator().resolve(this), m_opacity));
+    }
+
+private:
+    qreal m_opacity;
+};
+
+QWidget *divider(qreal opacity)
 {
-    return label(severity);
+    return new Divider(opacity);
 }
 
 } // namespace
 
-Tone outcomeTone(const ServiceRunRecord &record)
+Palette::Color outcomePaletteColor(const ServiceRunRecord &record)
 {
     switch (outcomeColor(record)) {
-    case ServiceRunOutcomeColor::green: return Tone::green;
-    case ServiceRunOutcomeColor::red: return Tone::red;
-    case ServiceRunOutcomeColor::slate: return Tone::slate;
-    case ServiceRunOutcomeColor::orange: return Tone::orange;
+    case ServiceRunOutcomeColor::green: return Palette::Color::green;
+    case ServiceRunOutcomeColor::red: return Palette::Color::red;
+    case ServiceRunOutcomeColor::slate: return Palette::Color::slate;
+    case ServiceRunOutcomeColor::orange: return Palette::Color::orange;
     }
-    return Tone::slate;
+    return Palette::Color::slate;
 }
 
 ServiceRunHistoryRow::ServiceRunHistoryRow(const ServiceRunRecord &record, QWidget *parent)
-    : Card(16, parent)
+    : SurfaceCard(16, parent)
     , m_record(record)
 {
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(16, 16, 16, 16);
-    column->setSpacing(10);
+    contentLayout()->setSpacing(10);
     buildTopLine();
-    m_divider = new QFrame(this);
-    static_cast<QFrame *>(m_divider)->setFrameShape(QFrame::HLine);
-    static_cast<QFrame *>(m_divider)->setFrameShadow(QFrame::Plain);
+    m_divider = divider(0.4);
     m_divider->setObjectName(QStringLiteral("divider"));
-    QPalette dividerPalette = m_divider->palette();
-    QColor line = QApplication::palette(this).color(QPalette::WindowText);
-    line.setAlphaF(0.4f * 0.25f);
-    dividerPalette.setColor(QPalette::WindowText, line);
-    m_divider->setPalette(dividerPalette);
     m_divider->hide();
-    column->addWidget(m_divider);
+    contentLayout()->addWidget(m_divider);
     refreshSummary();
 }
 
@@ -120,8 +136,7 @@ void ServiceRunHistoryRow::buildTopLine()
 {
     auto *topLine = new QHBoxLayout;
     topLine->setSpacing(10);
-    topLine->setAlignment(Qt::AlignTop);
-    static_cast<QVBoxLayout *>(layout())->addLayout(topLine);
+    contentLayout()->addLayout(topLine);
 
     auto *summaryButton = new RowButton(this);
     summaryButton->setObjectName(QStringLiteral("summaryButton"));
@@ -133,22 +148,21 @@ void ServiceRunHistoryRow::buildTopLine()
 
     auto *outcomeLine = new QHBoxLayout;
     outcomeLine->setSpacing(8);
-    m_dateLabel = textLabel(QString(), TextStyle::callout, QFont::DemiBold);
+    m_dateLabel = new StyledLabel(QString(), TextStyle::callout, QFont::DemiBold);
     m_dateLabel->setObjectName(QStringLiteral("runDate"));
-    m_outcomeBadge = new Badge(Badge::Kind::status);
+    m_outcomeBadge = new StatusBadge;
     m_outcomeBadge->setObjectName(QStringLiteral("outcomeBadge"));
-    m_securityBadge = symbolText(QStringLiteral("hand.raised.fill"), QString(), Tone::red, TextStyle::caption,
-                                 QFont::DemiBold, &m_securityText, &m_securitySymbol);
+    m_securityBadge = symbolText(QStringLiteral("hand.raised.fill"), QString(), Palette::Color::red,
+                                 TextStyle::caption, QFont::DemiBold, &m_securityText, &m_securitySymbol);
     m_securityBadge->setObjectName(QStringLiteral("securityBadge"));
-    m_newBadge = new Badge(Badge::Kind::count);
+    m_securityText->setObjectName(QStringLiteral("securityText"));
+    m_newBadge = new CapsuleBadge(QStringLiteral("New"), Palette::Color::slate, 6);
     m_newBadge->setObjectName(QStringLiteral("newBadge"));
-    m_newBadge->setText(QStringLiteral("New"));
-    m_newBadge->setTone(Tone::slate);
     m_newBadge->setSymbolName(QStringLiteral("sparkles"));
-    m_exitLabel = textLabel(QString(), TextStyle::caption);
+    m_exitLabel = new StyledLabel(QString(), TextStyle::caption, QFont::Normal, ThemeColor::secondary());
     m_exitLabel->setObjectName(QStringLiteral("exitCode"));
-    setTextAlpha(m_exitLabel, 0.6);
-    m_chevron = new SymbolLabel(QStringLiteral("chevron.right"), 12);
+    m_chevron = new SymbolView(QStringLiteral("chevron.right"), symbolPixelSize(TextStyle::caption),
+                               ThemeColor::tertiary());
     m_chevron->setObjectName(QStringLiteral("chevron"));
     for (QWidget *widget : {static_cast<QWidget *>(m_dateLabel), static_cast<QWidget *>(m_outcomeBadge),
                             m_securityBadge, static_cast<QWidget *>(m_newBadge), static_cast<QWidget *>(m_exitLabel)})
@@ -161,15 +175,15 @@ void ServiceRunHistoryRow::buildTopLine()
     auto *secondLineLayout = new QVBoxLayout(m_secondLineHost);
     secondLineLayout->setContentsMargins(0, 0, 0, 0);
     summaryColumn->addWidget(m_secondLineHost);
-    summaryButton->addToRow(summary);
+    summaryButton->addToRow(summary, 1);
     topLine->addWidget(summaryButton, 1, Qt::AlignTop);
 
-    m_outputButton = new SquareSymbolButton(QStringLiteral("text.alignleft"), Tone::slate, this);
+    m_outputButton = new SquareSymbolButton(QStringLiteral("text.alignleft"), Palette::Color::slate, this);
     m_outputButton->setObjectName(QStringLiteral("outputButton"));
     connect(m_outputButton, &QAbstractButton::clicked, this, &ServiceRunHistoryRow::viewOutputRequested);
     topLine->addWidget(m_outputButton, 0, Qt::AlignTop);
 
-    m_deleteButton = new SquareSymbolButton(QStringLiteral("trash"), Tone::red, this);
+    m_deleteButton = new SquareSymbolButton(QStringLiteral("trash"), Palette::Color::red, this);
     m_deleteButton->setObjectName(QStringLiteral("deleteButton"));
     m_deleteButton->setToolTip(QStringLiteral("Delete this run"));
     m_deleteButton->setAccessibleName(QStringLiteral("Delete this run"));
@@ -202,26 +216,41 @@ void ServiceRunHistoryRow::setNew(bool isNew)
         return;
     m_isNew = isNew;
     m_newBadge->setVisible(isNew);
-    setOutline(isNew ? std::optional<Tone>(Tone::slate) : std::nullopt);
+    update();
+}
+
+void ServiceRunHistoryRow::paintEvent(QPaintEvent *event)
+{
+    SurfaceCard::paintEvent(event);
+    if (!m_isNew)
+        return;
+    // The new-run outline, inside the card's edge.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF card = QRectF(rect()).adjusted(shadowMargin, shadowMargin / 2.0, -shadowMargin,
+                                                -(shadowMargin + shadowMargin / 2.0));
+    painter.setPen(QPen(withOpacity(Palette::slate(), 0.65), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(card.adjusted(1, 1, -1, -1), cornerRadius - 1, cornerRadius - 1);
 }
 
 void ServiceRunHistoryRow::refreshSummary()
 {
     const QString date = formatOptionalDate(m_record.startedAt);
     m_dateLabel->setText(date);
-    m_outcomeBadge->setText(outcomeLabel(m_record));
-    m_outcomeBadge->setTone(outcomeTone(m_record));
+    m_outcomeBadge->setState(outcomeLabel(m_record), outcomePaletteColor(m_record));
 
     const auto &scan = m_record.securityScan;
     const bool showsSecurity = scan && scan->outcome != ServiceRunSecurityOutcome::noFindings;
     m_securityBadge->setVisible(showsSecurity);
     if (showsSecurity) {
         const bool approved = scan->outcome == ServiceRunSecurityOutcome::approved;
+        const Palette::Color tint = approved ? Palette::Color::orange : Palette::Color::red;
         m_securityText->setText(approved ? securityWarningCountText(scan->findings.size()) : QStringLiteral("Blocked"));
+        m_securityText->setColor(tint);
         m_securitySymbol->setSymbolName(approved ? QStringLiteral("shield.lefthalf.filled.badge.checkmark")
                                                  : QStringLiteral("hand.raised.fill"));
-        m_securitySymbol->setTone(approved ? Tone::orange : Tone::red);
-        setTextTone(m_securityText, approved ? Tone::orange : Tone::red);
+        m_securitySymbol->setColor(tint);
     }
     m_newBadge->setVisible(m_isNew);
     m_exitLabel->setVisible(m_record.exitCode.has_value());
@@ -232,8 +261,8 @@ void ServiceRunHistoryRow::refreshSummary()
     delete m_secondLine;
     if (m_record.stopReason == ServiceRunStopReason::securityBlocked) {
         m_secondLine = symbolText(QStringLiteral("shield.slash.fill"),
-                                  QStringLiteral("Launch prevented before a process started"), std::nullopt,
-                                  TextStyle::caption, QFont::Normal);
+                                  QStringLiteral("Launch prevented before a process started"),
+                                  ThemeColor::secondary(), TextStyle::caption, QFont::Normal);
         m_secondLine->setObjectName(QStringLiteral("launchPrevented"));
     } else {
         m_secondLine = buildFiguresLine();
@@ -246,7 +275,6 @@ void ServiceRunHistoryRow::refreshSummary()
     m_outputButton->setToolTip(outputHelp);
     m_outputButton->setAccessibleName(outputHelp);
     m_summaryButton->setAccessibleName(date + QStringLiteral(", ") + outcomeLabel(m_record));
-    m_summaryButton->setToolTip(QString());
 
     m_divider->setVisible(m_expanded);
     if (m_expanded && (m_detailsStale || !m_details))
@@ -262,24 +290,20 @@ QWidget *ServiceRunHistoryRow::buildFiguresLine()
     auto *row = new QHBoxLayout(line);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(10);
-    const double seconds = std::max<qint64>(0, m_record.startedAt.secsTo(m_record.endedAt));
+    const qint64 seconds = std::max<qint64>(0, m_record.startedAt.secsTo(m_record.endedAt));
     const QList<std::pair<QString, QString>> items {
-        {QStringLiteral("PID"), m_record.pid ? QString::number(*m_record.pid) : QString(QChar(0x2014))},
-        {QStringLiteral("Peak CPU"), formatPercent(m_record.peakCpuPercent)},
-        {QStringLiteral("Peak RAM"), formatMemoryBytes(static_cast<qint64>(m_record.peakMemoryBytes))},
-        {QStringLiteral("Duration"), formatDuration(seconds)},
+        {QStringLiteral("PID"), m_record.pid ? QString::number(*m_record.pid) : emDash},
+        {QStringLiteral("Peak CPU"), QString::asprintf("%.1f%%", m_record.peakCpuPercent)},
+        {QStringLiteral("Peak RAM"), formatMemoryBytes(m_record.peakMemoryBytes)},
+        {QStringLiteral("Duration"), formatDuration(double(seconds))},
     };
+    QFont figuresFont = textStyleFont(TextStyle::caption);
     for (const auto &[caption, value] : items) {
-        auto *item = new QHBoxLayout;
-        item->setSpacing(3);
-        auto *captionLabel = textLabel(caption, TextStyle::caption);
-        setTextAlpha(captionLabel, 0.4);
-        auto *valueLabel = textLabel(value, TextStyle::caption);
-        valueLabel->setObjectName(caption);
-        setTextAlpha(valueLabel, 0.6);
-        item->addWidget(captionLabel);
-        item->addWidget(valueLabel);
-        row->addLayout(item);
+        LabeledValueText *item = labeledValueText(caption, value);
+        item->setObjectName(caption);
+        item->setTextFont(figuresFont);
+        item->valueLabel()->setColor(ThemeColor::secondary());
+        row->addWidget(item);
     }
     row->addStretch(1);
     return line;
@@ -295,23 +319,19 @@ void ServiceRunHistoryRow::rebuildDetails()
     column->setSpacing(6);
     if (m_record.securityScan) {
         column->addWidget(buildSecurityBlock());
-        auto *divider = new QFrame;
-        divider->setFrameShape(QFrame::HLine);
-        divider->setFrameShadow(QFrame::Plain);
-        divider->setPalette(m_divider->palette());
         column->addSpacing(3);
-        column->addWidget(divider);
+        column->addWidget(divider(1.0));
         column->addSpacing(3);
     }
-    auto *profileLine = new ElidedLabel(Qt::ElideRight);
+    auto *profileLine =
+        new StyledLabel(QStringLiteral("Environment Profile \u00B7 ")
+                            + m_record.environmentProfileName.value_or(QStringLiteral("None")),
+                        TextStyle::caption, QFont::DemiBold, ThemeColor::secondary());
     profileLine->setObjectName(QStringLiteral("profileLine"));
-    profileLine->setFont(styleFont(TextStyle::caption, QFont::DemiBold));
-    profileLine->setText(QStringLiteral("Environment Profile \u00B7 ")
-                         + m_record.environmentProfileName.value_or(QStringLiteral("None")));
-    setTextAlpha(profileLine, 0.6);
+    profileLine->setElideMode(Qt::ElideRight);
     column->addWidget(profileLine);
     column->addWidget(buildVariables());
-    static_cast<QVBoxLayout *>(layout())->addWidget(m_details);
+    contentLayout()->addWidget(m_details);
     m_detailsStale = false;
 }
 
@@ -325,27 +345,27 @@ QWidget *ServiceRunHistoryRow::buildSecurityBlock()
     struct Verdict {
         const char *text;
         const char *symbolName;
-        Tone tone;
+        Palette::Color tint;
     };
-    Verdict verdict {"No findings", "checkmark.shield.fill", Tone::green};
+    Verdict verdict {"No findings", "checkmark.shield.fill", Palette::Color::green};
     if (m_record.securityScan->outcome == ServiceRunSecurityOutcome::approved)
-        verdict = {"Warning bypassed", "exclamationmark.shield.fill", Tone::orange};
+        verdict = {"Warning bypassed", "exclamationmark.shield.fill", Palette::Color::orange};
     else if (m_record.securityScan->outcome == ServiceRunSecurityOutcome::blocked)
-        verdict = {"Critical command blocked", "hand.raised.fill", Tone::red};
-    QLabel *verdictText = nullptr;
+        verdict = {"Critical command blocked", "hand.raised.fill", Palette::Color::red};
+    StyledLabel *verdictText = nullptr;
     QWidget *verdictLabel = symbolText(QString::fromLatin1(verdict.symbolName), QString::fromUtf8(verdict.text),
-                                       verdict.tone, TextStyle::caption, QFont::DemiBold, &verdictText);
+                                       verdict.tint, TextStyle::caption, QFont::DemiBold, &verdictText);
     verdictText->setObjectName(QStringLiteral("verdict"));
     column->addWidget(verdictLabel, 0, Qt::AlignLeft);
     for (const CommandThreatFinding &finding : m_record.securityScan->findings) {
         auto *line = new QHBoxLayout;
         line->setSpacing(6);
-        auto *severity = textLabel(severityWord(finding.severity), TextStyle::caption2, QFont::DemiBold);
+        auto *severity = new StyledLabel(label(finding.severity), TextStyle::caption2, QFont::DemiBold,
+                                         finding.severity == CommandThreatSeverity::medium ? Palette::Color::orange
+                                                                                           : Palette::Color::red);
         severity->setFixedWidth(48);
-        setTextTone(severity, finding.severity == CommandThreatSeverity::medium ? Tone::orange : Tone::red);
-        auto *title = textLabel(finding.title, TextStyle::caption);
+        auto *title = new StyledLabel(finding.title, TextStyle::caption, QFont::Normal, ThemeColor::secondary());
         title->setWordWrap(true);
-        setTextAlpha(title, 0.6);
         line->addWidget(severity, 0, Qt::AlignTop);
         line->addWidget(title, 1, Qt::AlignTop);
         column->addLayout(line);
@@ -361,33 +381,31 @@ QWidget *ServiceRunHistoryRow::buildVariables()
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
     if (m_record.environment.isEmpty()) {
-        auto *none = textLabel(QStringLiteral("No environment variables"), TextStyle::caption);
-        setTextAlpha(none, 0.4);
-        column->addWidget(none);
+        column->addWidget(new StyledLabel(QStringLiteral("No environment variables"), TextStyle::caption,
+                                          QFont::Normal, ThemeColor::tertiary()));
         return box;
     }
     for (const ServiceRunEnvironmentEntry &entry : m_record.environment) {
         auto *line = new QHBoxLayout;
         line->setSpacing(8);
-        auto *key = new ElidedLabel(Qt::ElideMiddle);
-        key->setFont(monospacedFont(TextStyle::caption, QFont::Medium));
-        key->setText(entry.key);
+        auto *key = new StyledLabel(entry.key, TextStyle::caption, QFont::Medium, ThemeColor::secondary());
+        key->setMonospaced(true);
+        key->setElideMode(Qt::ElideMiddle);
         key->setFixedWidth(100);
-        setTextAlpha(key, 0.6);
-        // The value is the stored one, which for a secret is already the mask.
-        auto *value = new ElidedLabel(Qt::ElideRight);
+        // The value as stored, which for a secret is already the mask.
+        auto *value = new StyledLabel(entry.value, TextStyle::caption, QFont::Normal,
+                                      entry.isSecret ? ThemeColor::secondary() : ThemeColor::primary());
         value->setObjectName(QStringLiteral("variableValue"));
-        value->setFont(monospacedFont(TextStyle::caption));
-        value->setText(entry.value);
+        value->setMonospaced(true);
+        value->setElideMode(Qt::ElideRight);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        if (entry.isSecret)
-            setTextAlpha(value, 0.6);
-        line->addWidget(key);
-        line->addWidget(value, 1);
+        line->addWidget(key, 0, Qt::AlignTop);
+        line->addWidget(value, 1, Qt::AlignTop);
         if (entry.isSecret) {
-            auto *lock = new SymbolLabel(QStringLiteral("lock.fill"), 10, Tone::orange);
+            auto *lock = new SymbolView(QStringLiteral("lock.fill"), symbolPixelSize(TextStyle::caption2),
+                                        Palette::Color::orange);
             lock->setObjectName(QStringLiteral("secretLock"));
-            line->addWidget(lock);
+            line->addWidget(lock, 0, Qt::AlignTop);
         }
         column->addLayout(line);
     }

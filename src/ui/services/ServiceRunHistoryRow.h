@@ -1,19 +1,27 @@
 #pragma once
 
 #include "records/ServiceRunRecord.h"
-#include "ui/services/ServiceDetailViewStyle.h"
+#include "ui/components/SurfaceCard.h"
+#include "ui/components/ThemeColor.h"
 
-// The tone of outcomeColor, for the row's and the output sheet's badges.
-ServiceDetailStyle::Tone outcomeTone(const ServiceRunRecord &record);
-
-class QLabel;
 class QAbstractButton;
+class QHBoxLayout;
+class StatusBadge;
+class StyledLabel;
+class SymbolView;
+
+namespace ServiceDetailStyle {
+class CapsuleBadge;
+}
+
+// The palette colour of outcomeColor, for the row's and the output sheet's badges.
+Palette::Color outcomePaletteColor(const ServiceRunRecord &record);
 
 // One recorded run as a card: when it started, how it ended, its security
 // verdict and figures; expanded, its findings, profile and variables. Secret
 // values arrive masked in the record and are shown as stored. The row keeps no
 // state of its own beyond what its section gives it.
-class ServiceRunHistoryRow : public ServiceDetailStyle::Card {
+class ServiceRunHistoryRow : public SurfaceCard {
     Q_OBJECT
 
 public:
@@ -33,6 +41,9 @@ Q_SIGNALS:
     void deleteRequested();
     void viewOutputRequested();
 
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
 private:
     void buildTopLine();
     void refreshSummary();
@@ -47,14 +58,14 @@ private:
     bool m_detailsStale = true;
 
     QAbstractButton *m_summaryButton = nullptr;
-    QLabel *m_dateLabel = nullptr;
-    ServiceDetailStyle::Badge *m_outcomeBadge = nullptr;
+    StyledLabel *m_dateLabel = nullptr;
+    StatusBadge *m_outcomeBadge = nullptr;
     QWidget *m_securityBadge = nullptr;
-    ServiceDetailStyle::SymbolLabel *m_securitySymbol = nullptr;
-    QLabel *m_securityText = nullptr;
-    ServiceDetailStyle::Badge *m_newBadge = nullptr;
-    QLabel *m_exitLabel = nullptr;
-    ServiceDetailStyle::SymbolLabel *m_chevron = nullptr;
+    SymbolView *m_securitySymbol = nullptr;
+    StyledLabel *m_securityText = nullptr;
+    ServiceDetailStyle::CapsuleBadge *m_newBadge = nullptr;
+    StyledLabel *m_exitLabel = nullptr;
+    SymbolView *m_chevron = nullptr;
     QWidget *m_secondLine = nullptr;
     QWidget *m_secondLineHost = nullptr;
     QAbstractButton *m_outputButton = nullptr;

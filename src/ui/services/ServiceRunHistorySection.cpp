@@ -1,17 +1,24 @@
 #include "ui/services/ServiceRunHistorySection.h"
 
 #include "records/ServiceRunHistoryManager.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SurfaceCard.h"
+#include "ui/components/SymbolView.h"
+#include "ui/components/TextStyle.h"
+#include "ui/components/ThemeManager.h"
 #include "ui/services/ServiceDetailViewStyle.h"
 #include "ui/services/ServiceRunHistoryRow.h"
 #include "ui/services/ServiceRunOutputSheet.h"
 
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-using namespace ServiceDetailStyle;
+using ServiceDetailStyle::CapsuleBadge;
+using ServiceDetailStyle::RowButton;
 
 ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *runHistoryManager, QWidget *parent)
     : QWidget(parent)
@@ -30,19 +37,18 @@ ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *run
     m_toggle = new RowButton(this);
     m_toggle->setObjectName(QStringLiteral("runHistoryToggle"));
     m_toggle->setAccessibleName(QStringLiteral("Run History"));
-    m_toggle->addToRow(new SymbolLabel(QStringLiteral("clock.arrow.circlepath"), 16, Tone::secondary));
-    m_toggle->addToRow(textLabel(QStringLiteral("Run History"), TextStyle::title3, QFont::DemiBold));
-    m_countBadge = new Badge(Badge::Kind::count);
+    m_toggle->addToRow(new SymbolView(QStringLiteral("clock.arrow.circlepath"), symbolPixelSize(TextStyle::title3),
+                                      ThemeColor::secondary()));
+    m_toggle->addToRow(new StyledLabel(QStringLiteral("Run History"), TextStyle::title3, QFont::DemiBold));
+    m_countBadge = new CapsuleBadge(QString(), ThemeColor::secondary(), 6);
     m_countBadge->setObjectName(QStringLiteral("countBadge"));
-    m_countBadge->setTone(Tone::secondary);
     m_toggle->addToRow(m_countBadge);
-    m_newRunBadge = new Badge(Badge::Kind::label);
+    m_newRunBadge = new CapsuleBadge(QStringLiteral("New run"), Palette::Color::slate, 7);
     m_newRunBadge->setObjectName(QStringLiteral("newRunBadge"));
-    m_newRunBadge->setText(QStringLiteral("New run"));
-    m_newRunBadge->setTone(Tone::slate);
     m_newRunBadge->setSymbolName(QStringLiteral("sparkles"));
     m_toggle->addToRow(m_newRunBadge);
-    m_chevron = new SymbolLabel(QStringLiteral("chevron.right"), 12);
+    m_chevron = new SymbolView(QStringLiteral("chevron.right"), symbolPixelSize(TextStyle::caption),
+                               ThemeColor::tertiary());
     m_toggle->addToRow(m_chevron);
     connect(m_toggle, &QPushButton::clicked, this, [this] { setExpanded(!m_isExpanded); });
     header->addWidget(m_toggle);
@@ -51,8 +57,10 @@ ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *run
     m_clearAllButton = new QPushButton(QStringLiteral("Clear All"), this);
     m_clearAllButton->setObjectName(QStringLiteral("clearAllButton"));
     m_clearAllButton->setFlat(true);
-    m_clearAllButton->setFont(styleFont(TextStyle::callout));
-    setButtonTone(m_clearAllButton, Tone::red);
+    m_clearAllButton->setFont(textStyleFont(TextStyle::callout));
+    ServiceDetailStyle::tintButton(m_clearAllButton, QString(), Palette::Color::red);
+    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
+            [this] { ServiceDetailStyle::retintButtons(this); });
     connect(m_clearAllButton, &QPushButton::clicked, this, &ServiceRunHistorySection::confirmClearHistory);
     header->addWidget(m_clearAllButton);
     column->addLayout(header);
@@ -60,13 +68,11 @@ ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *run
     m_body = new QWidget(this);
     auto *bodyColumn = new QVBoxLayout(m_body);
     bodyColumn->setContentsMargins(0, 0, 0, 0);
-    m_emptyCard = new Card(16, m_body);
+    m_emptyCard = new SurfaceCard(16, m_body);
     m_emptyCard->setObjectName(QStringLiteral("emptyCard"));
-    auto *emptyLayout = new QVBoxLayout(m_emptyCard);
-    emptyLayout->setContentsMargins(16, 16, 16, 16);
-    auto *emptyText = textLabel(QStringLiteral("No runs recorded yet"), TextStyle::callout);
-    setTextAlpha(emptyText, 0.6);
-    emptyLayout->addWidget(emptyText);
+    m_emptyCard->contentLayout()->addWidget(new StyledLabel(QStringLiteral("No runs recorded yet"),
+                                                            TextStyle::callout, QFont::Normal,
+                                                            ThemeColor::secondary()));
     bodyColumn->addWidget(m_emptyCard);
     m_rowsBox = new QWidget(m_body);
     m_rowsLayout = new QVBoxLayout(m_rowsBox);
@@ -82,6 +88,7 @@ ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *run
                 &ServiceRunHistorySection::markNewRun);
     }
     refreshRecords();
+    syncRows();
     refreshHeader();
 }
 
@@ -99,6 +106,8 @@ void ServiceRunHistorySection::setServiceId(const QUuid &serviceId)
     m_serviceId = serviceId;
     resetState();
     refreshRecords();
+    syncRows();
+    refreshHeader();
 }
 
 void ServiceRunHistorySection::resetState()
@@ -272,6 +281,17 @@ void ServiceRunHistorySection::markNewRun()
             row->setNew(m_newRunHistoryRecordID == id);
     }
     refreshHeader();
+}
+
+// Leaving the screen ends a pending mark at once: a mark whose end was
+// cancelled would otherwise stay for good when the view comes back.
+void ServiceRunHistorySection::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous() && m_newRunTimer.isActive()) {
+        m_newRunTimer.stop();
+        endNewRunMark();
+    }
 }
 
 void ServiceRunHistorySection::endNewRunMark()

@@ -21,11 +21,12 @@ class QVBoxLayout;
 class ServiceRunHistoryManager;
 class ServiceRunHistoryRow;
 
+class SurfaceCard;
+class SymbolView;
+
 namespace ServiceDetailStyle {
-class Badge;
-class Card;
+class CapsuleBadge;
 class RowButton;
-class SymbolLabel;
 }
 
 // The recorded runs of the shown service, newest first, in a collapsible
@@ -61,6 +62,9 @@ public:
     void viewOutput(const QUuid &recordId);
     void confirmClearHistory();
 
+protected:
+    void hideEvent(QHideEvent *event) override;
+
 private:
     void resetState();
     void refreshRecords();
@@ -81,12 +85,12 @@ private:
     QPointer<QMessageBox> m_clearConfirmation;
 
     ServiceDetailStyle::RowButton *m_toggle = nullptr;
-    ServiceDetailStyle::Badge *m_countBadge = nullptr;
-    ServiceDetailStyle::Badge *m_newRunBadge = nullptr;
-    ServiceDetailStyle::SymbolLabel *m_chevron = nullptr;
+    ServiceDetailStyle::CapsuleBadge *m_countBadge = nullptr;
+    ServiceDetailStyle::CapsuleBadge *m_newRunBadge = nullptr;
+    SymbolView *m_chevron = nullptr;
     QPushButton *m_clearAllButton = nullptr;
     QWidget *m_body = nullptr;
-    ServiceDetailStyle::Card *m_emptyCard = nullptr;
+    SurfaceCard *m_emptyCard = nullptr;
     QWidget *m_rowsBox = nullptr;
     QVBoxLayout *m_rowsLayout = nullptr;
     QHash<QUuid, ServiceRunHistoryRow *> m_rows;

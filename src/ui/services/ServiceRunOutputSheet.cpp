@@ -1,5 +1,9 @@
 #include "ui/services/ServiceRunOutputSheet.h"
 
+#include "ui/components/ConsoleOutputView.h"
+#include "ui/components/DisplayFormatting.h"
+#include "ui/components/StatusBadge.h"
+#include "ui/components/ThemeManager.h"
 #include "ui/services/ServiceDetailViewStyle.h"
 #include "ui/services/ServiceRunHistoryRow.h"
 #include "ui/services/ServiceRunHistoryRowOutcome.h"
@@ -12,7 +16,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-using namespace ServiceDetailStyle;
 
 ServiceRunOutputSheet::ServiceRunOutputSheet(const ServiceRunRecord &record, QWidget *parent)
     : QDialog(parent)
@@ -28,10 +31,8 @@ ServiceRunOutputSheet::ServiceRunOutputSheet(const ServiceRunRecord &record, QWi
 
     auto *toolbar = new QHBoxLayout;
     toolbar->setSpacing(10);
-    auto *badge = new Badge(Badge::Kind::status, this);
+    auto *badge = new StatusBadge(outcomeLabel(record), outcomePaletteColor(record), this);
     badge->setObjectName(QStringLiteral("outcomeBadge"));
-    badge->setText(outcomeLabel(record));
-    badge->setTone(outcomeTone(record));
     toolbar->addWidget(badge);
     toolbar->addStretch(1);
 
@@ -40,7 +41,9 @@ ServiceRunOutputSheet::ServiceRunOutputSheet(const ServiceRunRecord &record, QWi
     toolbar->addWidget(m_autoScroll);
 
     m_copyButton = new QPushButton(QStringLiteral("Copy"), this);
-    setButtonSymbol(m_copyButton, QStringLiteral("doc.on.doc"));
+    ServiceDetailStyle::tintButton(m_copyButton, QStringLiteral("doc.on.doc"));
+    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
+            [this] { ServiceDetailStyle::retintButtons(this); });
     m_copyButton->setEnabled(!record.output.isEmpty());
     m_copyButton->setAutoDefault(false);
     connect(m_copyButton, &QPushButton::clicked, this, &ServiceRunOutputSheet::copyOutput);
@@ -53,9 +56,9 @@ ServiceRunOutputSheet::ServiceRunOutputSheet(const ServiceRunRecord &record, QWi
     toolbar->addWidget(closeButton);
     column->addLayout(toolbar);
 
-    m_console = new Console(this);
+    m_console = new ConsoleOutputView(this);
     m_console->setObjectName(QStringLiteral("console"));
-    m_console->setText(record.output);
+    m_console->setContent(record.output, true);
     column->addWidget(m_console, 1);
     connect(m_autoScroll, &QCheckBox::toggled, this, [this](bool on) { m_console->setAutoScroll(on); });
 }
@@ -63,13 +66,6 @@ ServiceRunOutputSheet::ServiceRunOutputSheet(const ServiceRunRecord &record, QWi
 bool ServiceRunOutputSheet::autoScroll() const
 {
     return m_autoScroll->isChecked();
-}
-
-void ServiceRunOutputSheet::changeEvent(QEvent *event)
-{
-    QDialog::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
-        reapplyTones(this);
 }
 
 void ServiceRunOutputSheet::copyOutput()

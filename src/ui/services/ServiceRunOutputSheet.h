@@ -7,9 +7,7 @@
 class QCheckBox;
 class QPushButton;
 
-namespace ServiceDetailStyle {
-class Console;
-}
+class ConsoleOutputView;
 
 // A window-modal sheet with one run's captured output, its outcome badge, an
 // "Auto-scroll" switch, "Copy" and "Close". Auto-scroll starts on with every sheet.
@@ -25,14 +23,11 @@ public:
     const ServiceRunRecord &record() const { return m_record; }
     bool autoScroll() const;
 
-protected:
-    void changeEvent(QEvent *event) override;
-
 private:
     void copyOutput();
 
     ServiceRunRecord m_record;
-    ServiceDetailStyle::Console *m_console = nullptr;
+    ConsoleOutputView *m_console = nullptr;
     QCheckBox *m_autoScroll = nullptr;
     QPushButton *m_copyButton = nullptr;
 };
