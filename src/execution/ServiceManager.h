@@ -41,9 +41,11 @@ struct LoadedServices;
 // through it; every failure is a ServiceManagerError, or the error of the
 // protected-data, profile or storage layer it came from.
 //
-// Children run in sessions of their own, and every stop signals the child's
-// whole process group, so nothing a service started outlives its stop. A
-// child's liveness comes from its pidfd; a process known only by its id
+// Children run in sessions of their own, and every stop signals every process
+// of the child's session, so nothing a service started outlives its stop
+// unless it left the session. A forced stop terminates (SIGTERM) and kills
+// what is left after the wait; waits end as soon as the processes are gone.
+// A child's liveness comes from its pidfd; a process known only by its id
 // counts as alive only while its start time is the one recorded for it.
 //
 // A child's output is handed over in batches by its handle; the runtime entry
@@ -61,8 +63,7 @@ public:
 
     static constexpr std::chrono::milliseconds interruptGracePeriod {1500};
     static constexpr std::chrono::milliseconds exitWaitTimeout {5000};
-    static constexpr std::chrono::milliseconds exitPollInterval {100};
-    // How long a group that outlived its stop gets to vanish after SIGKILL.
+    // How long processes that outlived their stop get to vanish after SIGKILL.
     static constexpr std::chrono::milliseconds killWaitTimeout {1000};
     static constexpr std::chrono::milliseconds outputPublishInterval {50};
     // The longest the quit waits for run-history writes to reach the disk.
