@@ -667,7 +667,9 @@ void ServiceDetailView::refreshLiveOutput()
     w.console->setText(m_runtime.processOutput);
     const bool hasOutput = !m_runtime.processOutput.isEmpty();
     w.copyButton->setEnabled(hasOutput);
-    w.copyButton->setToolTip(hasOutput ? QStringLiteral("Copy output") : QStringLiteral("No output to copy"));
+    const QString copyHelp = hasOutput ? QStringLiteral("Copy output") : QStringLiteral("No output to copy");
+    if (w.copyButton->toolTip() != copyHelp)
+        w.copyButton->setToolTip(copyHelp);
 }
 
 void ServiceDetailView::toggleConfiguration()
