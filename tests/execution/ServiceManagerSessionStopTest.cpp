@@ -105,10 +105,12 @@ TEST_F(ServiceManagerTest, FiguresOfAnOwnChildCoverEveryProcessItStarted)
         addService(QStringLiteral("busy"), QStringLiteral("sh -c 'while :; do :; done' & wait"));
     await(manager.start(service.id));
     const qint32 leader = *entry(service.id).pid;
-    const QList<qint32> processes = grownSession(leader, 2, true);
+    (void)grownSession(leader, 2, true);
+    // The login shell may run short-lived helpers first, so the session is read
+    // afresh each time rather than captured once.
     const auto workTicks = [&] {
         quint64 ticks = 0;
-        for (const qint32 pid : processes) {
+        for (const qint32 pid : sessionMembers(leader).keys()) {
             const QStringList fields = ChildProcessProbe::statFields(pid);
             ticks += fields.value(11).toULongLong() + fields.value(12).toULongLong();
         }
@@ -124,13 +126,17 @@ TEST_F(ServiceManagerTest, FiguresOfAnOwnChildCoverEveryProcessItStarted)
     window.start();
     ASSERT_TRUE(waitUntil([&] { return window.elapsed() >= 1000 && workTicks() >= ticksBefore + 25; }, 20000));
     const QList<ProcessSnapshot> second = collector.collect({}, manager.trackedProcessIDs());
-    ASSERT_EQ(second.size(), processes.size());
+    // The share the loop really had in the window: on a loaded machine it can be
+    // far below a whole core.
+    const double loopShare = 100.0 * double(workTicks() - ticksBefore) / double(::sysconf(_SC_CLK_TCK))
+                             / (double(window.elapsed()) / 1000.0);
+    ASSERT_EQ(second.size(), sessionMembers(leader).size());
     manager.applyProcessSnapshots(second);
 
     const auto own = std::find_if(second.cbegin(), second.cend(), [&](const auto &s) { return s.pid == leader; });
     ASSERT_NE(own, second.cend());
-    EXPECT_LT(own->cpuPercent, 5.0);
-    EXPECT_GT(entry(service.id).cpuPercent, 5.0);
+    EXPECT_LT(own->cpuPercent, loopShare / 4);
+    EXPECT_GT(entry(service.id).cpuPercent, loopShare / 2);
     quint64 memory = 0;
     for (const ProcessSnapshot &snapshot : second)
         memory += snapshot.memoryBytes;
