@@ -1,5 +1,6 @@
 #include "ProfilesFixture.h"
 
+#include "ui/components/MacTextField.h"
 #include "ui/screens/profiles/ProfileEditorDraft.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 #include "ui/screens/profiles/ProfileEditorView.h"

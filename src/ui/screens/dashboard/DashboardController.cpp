@@ -2,6 +2,7 @@
 
 #include "execution/MonitoringManager.h"
 #include "execution/ServiceManager.h"
+#include "ui/components/DisplayFormatting.h"
 
 #include <QCollator>
 #include <QLocale>
@@ -148,10 +149,7 @@ double DashboardController::memoryPercent(const SystemMetrics &metrics)
 
 QString DashboardController::memorySubtitle(const SystemMetrics &metrics)
 {
-    const QLocale locale;
-    return locale.formattedDataSize(qint64(metrics.memoryUsedBytes), 1, QLocale::DataSizeTraditionalFormat)
-           + QStringLiteral(" of ")
-           + locale.formattedDataSize(qint64(metrics.memoryTotalBytes), 1, QLocale::DataSizeTraditionalFormat);
+    return formatMemoryBytes(metrics.memoryUsedBytes) + QStringLiteral(" of ") + formatMemoryBytes(metrics.memoryTotalBytes);
 }
 
 double DashboardController::gaugeValue(double percent)

@@ -1,8 +1,8 @@
 #include "ui/screens/dashboard/DashboardView.h"
 
-#include "ui/screens/ScreenStyle.h"
+#include "ui/components/SectionHeader.h"
+#include "ui/components/ServiceStatusActionCard.h"
 #include "ui/screens/dashboard/MetricTile.h"
-#include "ui/screens/dashboard/ServiceCountCard.h"
 #include "ui/screens/dashboard/SummaryPopover.h"
 
 #include <QHBoxLayout>
@@ -10,18 +10,16 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-using namespace ScreenStyle;
-
 namespace {
 
-QColor cardTint(ServiceSummaryFilter filter)
+ThemeColor cardTint(ServiceSummaryFilter filter)
 {
     switch (filter) {
-    case ServiceSummaryFilter::all: return color(Tint::slate);
-    case ServiceSummaryFilter::running: return color(Tint::green);
-    case ServiceSummaryFilter::stopped: return secondaryText();
+    case ServiceSummaryFilter::all: return Palette::Color::slate;
+    case ServiceSummaryFilter::running: return Palette::Color::green;
+    case ServiceSummaryFilter::stopped: return ThemeColor::secondary();
     }
-    return {};
+    return ThemeColor::secondary();
 }
 
 } // namespace
@@ -42,21 +40,21 @@ DashboardView::DashboardView(ServiceManager *serviceManager, MonitoringManager *
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(28, 28, 28, 28);
     layout->setSpacing(28);
-    layout->addWidget(makeSectionHeader(QStringLiteral("System"), QStringLiteral("text.rectangle.fill")));
+    layout->addWidget(new SectionHeader(QStringLiteral("System"), QStringLiteral("text.rectangle.fill"), content));
     auto *tiles = new QHBoxLayout;
     tiles->setSpacing(14);
-    m_cpu = new MetricTile(QStringLiteral("CPU"), QStringLiteral("cpu.fill"), color(Tint::blue), content);
-    m_memory = new MetricTile(QStringLiteral("Memory"), QStringLiteral("memorychip.fill"), color(Tint::green), content);
-    m_gpu = new MetricTile(QStringLiteral("GPU"), QStringLiteral("gpu"), color(Tint::orange), content);
+    m_cpu = new MetricTile(QStringLiteral("CPU"), QStringLiteral("cpu.fill"), Palette::Color::blue, content);
+    m_memory = new MetricTile(QStringLiteral("Memory"), QStringLiteral("memorychip.fill"), Palette::Color::green, content);
+    m_gpu = new MetricTile(QStringLiteral("GPU"), QStringLiteral("gpu"), Palette::Color::orange, content);
     for (MetricTile *tile : {m_cpu, m_memory, m_gpu})
         tiles->addWidget(tile, 1, Qt::AlignTop);
     layout->addLayout(tiles);
-    layout->addWidget(makeSectionHeader(QStringLiteral("Services"), QStringLiteral("shippingbox.fill")));
+    layout->addWidget(new SectionHeader(QStringLiteral("Services"), QStringLiteral("shippingbox.fill"), content));
     auto *cards = new QHBoxLayout;
     cards->setSpacing(10);
     for (const ServiceSummaryFilter filter :
          {ServiceSummaryFilter::all, ServiceSummaryFilter::running, ServiceSummaryFilter::stopped}) {
-        auto *card = new ServiceCountCard(DashboardController::cardTitle(filter), cardTint(filter), content);
+        auto *card = new ServiceStatusActionCard(DashboardController::cardTitle(filter), 0, cardTint(filter), false, content);
         card->setToolTip(QStringLiteral("Show ") + DashboardController::popoverTitle(filter).toLower());
         connect(card, &QAbstractButton::clicked, m_controller, [this, filter] { m_controller->toggleSummary(filter); });
         m_cards.insert(filter, card);
@@ -75,20 +73,6 @@ DashboardView::DashboardView(ServiceManager *serviceManager, MonitoringManager *
     });
     refreshMetrics();
     refreshCounts();
-}
-
-QWidget *DashboardView::makeSectionHeader(const QString &title, const QString &symbolName)
-{
-    auto *header = new QWidget;
-    auto *layout = new QHBoxLayout(header);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
-    auto *icon = new QLabel(header);
-    setSymbol(*icon, symbolName, 18, secondaryText());
-    layout->addWidget(icon);
-    layout->addWidget(plainLabel(title, TextStyle::title3, header, QFont::DemiBold));
-    layout->addStretch(1);
-    return header;
 }
 
 MetricTile *DashboardView::tile(const QString &title) const

@@ -7,7 +7,7 @@
 #include <QWidget>
 
 class MetricTile;
-class ServiceCountCard;
+class ServiceStatusActionCard;
 class SummaryPopover;
 
 // The Dashboard: the machine's load as gauges and the services as three
@@ -22,11 +22,10 @@ public:
 
     DashboardController &controller() const { return *m_controller; }
     MetricTile *tile(const QString &title) const;
-    ServiceCountCard *card(ServiceSummaryFilter filter) const { return m_cards.value(filter); }
+    ServiceStatusActionCard *card(ServiceSummaryFilter filter) const { return m_cards.value(filter); }
     SummaryPopover *popover() const { return m_popover; }
 
 private:
-    QWidget *makeSectionHeader(const QString &title, const QString &symbolName);
     void refreshMetrics();
     void refreshCounts();
     void refreshSummary();
@@ -35,6 +34,6 @@ private:
     MetricTile *m_cpu = nullptr;
     MetricTile *m_memory = nullptr;
     MetricTile *m_gpu = nullptr;
-    QMap<ServiceSummaryFilter, ServiceCountCard *> m_cards;
+    QMap<ServiceSummaryFilter, ServiceStatusActionCard *> m_cards;
     QPointer<SummaryPopover> m_popover;
 };

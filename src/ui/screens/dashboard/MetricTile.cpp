@@ -1,19 +1,22 @@
 #include "ui/screens/dashboard/MetricTile.h"
 
-#include "ui/screens/ScreenStyle.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/TextStyle.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QVBoxLayout>
 
-using namespace ScreenStyle;
-
-// A 64-point ring filled to the progress, the value written inside.
+// A 64-point ring filled to the progress, the symbol above the value inside.
 class MetricTile::Gauge final : public QWidget {
 public:
-    Gauge(QColor tint, QWidget *parent) : QWidget(parent), m_tint(tint) { setFixedSize(64, 64); }
+    Gauge(const QString &symbolName, ThemeColor tint, QWidget *parent)
+        : QWidget(parent), m_symbolName(symbolName), m_tint(tint)
+    {
+        setFixedSize(64, 64);
+        setProperty(symbolNameProperty, symbolName);
+    }
 
     void setValue(double progress, const QString &text)
     {
@@ -29,54 +32,54 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
+        const QColor tint = m_tint.resolve(this);
         const QRectF ring = QRectF(rect()).adjusted(4, 4, -4, -4);
-        QColor track = m_tint;
+        QColor track = tint;
         track.setAlphaF(0.18f);
-        painter.setPen(QPen(track, 6, Qt::SolidLine, Qt::RoundCap));
+        painter.setPen(QPen(track, 6));
         painter.drawEllipse(ring);
         if (m_progress > 0) {
-            painter.setPen(QPen(m_tint, 6, Qt::SolidLine, Qt::RoundCap));
+            painter.setPen(QPen(tint, 6, Qt::SolidLine, Qt::RoundCap));
             painter.drawArc(ring, 90 * 16, -int(m_progress * 360 * 16));
         }
+        painter.drawPixmap(QRect(24, 14, 16, 16),
+                           symbolPixmap(m_symbolName, 16, secondaryTextColor(), devicePixelRatioF()));
         painter.setPen(palette().color(QPalette::WindowText));
-        QFont valueFont = ScreenStyle::font(TextStyle::caption, QFont::DemiBold);
-        valueFont.setPointSizeF(valueFont.pointSizeF() * 0.9);
+        QFont valueFont = monospacedFont(TextStyle::caption2, QFont::DemiBold);
         painter.setFont(valueFont);
-        painter.drawText(rect(), Qt::AlignCenter, m_text);
+        painter.drawText(QRect(0, 32, width(), 16), Qt::AlignCenter, m_text);
     }
 
 private:
-    QColor m_tint;
+    QString m_symbolName;
+    ThemeColor m_tint;
     double m_progress = 0;
     QString m_text;
 };
 
-MetricTile::MetricTile(const QString &title, const QString &symbolName, QColor tint, QWidget *parent)
-    : QWidget(parent), m_tint(tint), m_gauge(new Gauge(tint, this))
+MetricTile::MetricTile(const QString &title, const QString &symbolName, ThemeColor tint, QWidget *parent)
+    : SurfaceCard(16, parent), m_gauge(new Gauge(symbolName, tint, this))
 {
-    setProperty("symbolName", symbolName);
     setAccessibleName(title);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(16, 16, 16, 16);
-    layout->setSpacing(16);
-    layout->addWidget(m_gauge);
+    auto *row = new QHBoxLayout;
+    row->setSpacing(16);
+    row->addWidget(m_gauge);
     auto *texts = new QVBoxLayout;
     texts->setSpacing(4);
-    auto *titleLabel = plainLabel(title, TextStyle::subheadline, this, QFont::Medium);
-    titleLabel->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
-    m_value = plainLabel(QString(), TextStyle::title2, this, QFont::DemiBold);
+    texts->addWidget(new StyledLabel(title, TextStyle::subheadline, QFont::Medium, ThemeColor::secondary(), this));
+    m_value = new StyledLabel(QString(), TextStyle::title2, QFont::DemiBold, ThemeColor::primary(), this);
     m_value->setObjectName(QStringLiteral("metricValue"));
-    m_subtitle = plainLabel(QString(), TextStyle::caption, this);
+    m_subtitle = new StyledLabel(QString(), TextStyle::caption, QFont::Normal, ThemeColor::tertiary(), this);
     m_subtitle->setObjectName(QStringLiteral("metricSubtitle"));
     m_subtitle->setWordWrap(true);
-    m_subtitle->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(tertiaryText())));
+    m_subtitle->setMaximumLineCount(2);
     m_subtitle->hide();
-    texts->addWidget(titleLabel);
     texts->addWidget(m_value);
     texts->addWidget(m_subtitle);
-    layout->addLayout(texts);
-    layout->addStretch(1);
+    row->addLayout(texts);
+    row->addStretch(1);
+    contentLayout()->addLayout(row);
 }
 
 void MetricTile::setValue(const QString &valueText, double progress, const QString &subtitle)
@@ -99,18 +102,4 @@ QString MetricTile::valueText() const
 QString MetricTile::subtitle() const
 {
     return m_subtitle->text();
-}
-
-void MetricTile::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath card;
-    card.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 14, 14);
-    QColor fill = palette().color(QPalette::Base);
-    QColor outline = palette().color(QPalette::WindowText);
-    outline.setAlphaF(0.12f);
-    painter.fillPath(card, fill);
-    painter.setPen(outline);
-    painter.drawPath(card);
 }

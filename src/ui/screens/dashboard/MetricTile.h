@@ -1,15 +1,16 @@
 #pragma once
 
-#include <QColor>
-#include <QWidget>
+#include "ui/components/SurfaceCard.h"
+#include "ui/components/ThemeColor.h"
 
-class QLabel;
+class StyledLabel;
 
-// One machine figure: a circular gauge beside its title, value and subtitle.
-class MetricTile final : public QWidget {
+// One machine figure on a card: a circular gauge beside its title, value and
+// subtitle.
+class MetricTile final : public SurfaceCard {
     Q_OBJECT
 public:
-    MetricTile(const QString &title, const QString &symbolName, QColor tint, QWidget *parent = nullptr);
+    MetricTile(const QString &title, const QString &symbolName, ThemeColor tint, QWidget *parent = nullptr);
 
     // Touches only what changed.
     void setValue(const QString &valueText, double progress, const QString &subtitle = QString());
@@ -17,15 +18,11 @@ public:
     QString subtitle() const;
     double progress() const { return m_progress; }
 
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
 private:
     class Gauge;
 
-    QColor m_tint;
     double m_progress = 0;
     Gauge *m_gauge;
-    QLabel *m_value;
-    QLabel *m_subtitle;
+    StyledLabel *m_value;
+    StyledLabel *m_subtitle;
 };

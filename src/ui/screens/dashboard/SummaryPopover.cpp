@@ -1,7 +1,8 @@
 #include "ui/screens/dashboard/SummaryPopover.h"
 
-#include "ui/screens/ElidedLabel.h"
-#include "ui/screens/ScreenStyle.h"
+#include "ui/components/StatusBadge.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolView.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
@@ -11,8 +12,6 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
-
-using namespace ScreenStyle;
 
 namespace {
 
@@ -43,28 +42,55 @@ protected:
     }
 };
 
-QColor badgeColor(ServiceLifecycleState state)
+ThemeColor badgeColor(ServiceLifecycleState state)
 {
     switch (state) {
-    case ServiceLifecycleState::running: return color(Tint::green);
-    case ServiceLifecycleState::stopped: return secondaryText();
-    case ServiceLifecycleState::notResponding: return color(Tint::orange);
+    case ServiceLifecycleState::running: return Palette::Color::green;
+    case ServiceLifecycleState::stopped: return ThemeColor::secondary();
+    case ServiceLifecycleState::notResponding: return Palette::Color::orange;
     }
-    return secondaryText();
+    return ThemeColor::secondary();
 }
 
-QLabel *badge(ServiceLifecycleState state, QWidget *parent)
-{
-    auto *label = plainLabel(DashboardController::badgeText(state), TextStyle::caption, parent, QFont::DemiBold);
-    label->setObjectName(QStringLiteral("stateBadge"));
-    QColor tint = badgeColor(state);
-    QColor fill = tint;
-    fill.setAlphaF(0.14f);
-    tint.setAlphaF(1.0f);
-    label->setStyleSheet(QStringLiteral("color: %1; background: %2; border-radius: 6px; padding: 5px 10px;")
-                             .arg(cssColor(tint), cssColor(fill)));
-    return label;
-}
+// A hairline in the separator colour, `indent` in from the leading edge.
+class Divider final : public QWidget {
+public:
+    Divider(int indent, QWidget *parent) : QWidget(parent), m_indent(indent) { setFixedHeight(1); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect().adjusted(m_indent, 0, 0, 0), ThemeColor::separator().resolve(this));
+    }
+
+private:
+    int m_indent;
+};
+
+// The row's symbol on a rounded slate square.
+class RowSymbol final : public SymbolView {
+public:
+    explicit RowSymbol(QWidget *parent) : SymbolView(QStringLiteral("terminal.fill"), 14, Palette::Color::slate, parent)
+    {
+        setBoxSize(QSize(28, 28));
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::Antialiasing);
+            QColor fill = Palette::slate();
+            fill.setAlphaF(0.12f);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(fill);
+            painter.drawRoundedRect(QRectF(rect()), 8, 8);
+        }
+        SymbolView::paintEvent(event);
+    }
+};
 
 } // namespace
 
@@ -79,19 +105,15 @@ SummaryPopover::SummaryPopover(ServiceSummaryFilter filter, const QList<ServiceS
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    auto *title = plainLabel(DashboardController::popoverTitle(filter), TextStyle::headline, this);
+    auto *title = new StyledLabel(DashboardController::popoverTitle(filter), TextStyle::headline, this);
     title->setContentsMargins(14, 12, 14, 8);
     layout->addWidget(title);
-    auto *line = new QFrame(this);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(tertiaryText())));
-    layout->addWidget(line);
+    layout->addWidget(new Divider(0, this));
     if (rows.isEmpty()) {
-        auto *empty = plainLabel(DashboardController::emptyText(filter), TextStyle::callout, this);
+        auto *empty = new StyledLabel(DashboardController::emptyText(filter), TextStyle::callout, QFont::Normal,
+                                      ThemeColor::secondary(), this);
         empty->setObjectName(QStringLiteral("emptyText"));
         empty->setContentsMargins(14, 14, 14, 14);
-        empty->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
         layout->addWidget(empty);
         return;
     }
@@ -102,10 +124,8 @@ SummaryPopover::SummaryPopover(ServiceSummaryFilter filter, const QList<ServiceS
     for (qsizetype index = 0; index < rows.size(); ++index) {
         listLayout->addWidget(makeRow(rows.at(index), m_list));
         if (index + 1 < rows.size()) {
-            auto *divider = new QFrame(m_list);
-            divider->setFrameShape(QFrame::HLine);
-            divider->setFrameShadow(QFrame::Plain);
-            divider->setStyleSheet(QStringLiteral("color: %1; margin-left: 54px;").arg(cssColor(tertiaryText())));
+            auto *divider = new Divider(54, m_list);
+            divider->setObjectName(QStringLiteral("rowDivider"));
             listLayout->addWidget(divider);
         }
     }
@@ -129,43 +149,34 @@ QWidget *SummaryPopover::makeRow(const ServiceSummaryRow &row, QWidget *parent)
     layout->setContentsMargins(14, 10, 14, 10);
     layout->setSpacing(12);
 
-    auto *icon = new QLabel(button);
-    QColor iconFill = color(Tint::slate);
-    iconFill.setAlphaF(0.12f);
-    icon->setStyleSheet(QStringLiteral("background: %1; border-radius: 8px;").arg(cssColor(iconFill)));
-    icon->setProperty("symbolName", QStringLiteral("terminal.fill"));
-    icon->setPixmap(symbol(QStringLiteral("terminal.fill"), color(Tint::slate)).pixmap(16, 16));
-    icon->setAlignment(Qt::AlignCenter);
-    icon->setFixedSize(28, 28);
-    layout->addWidget(icon, 0, Qt::AlignTop);
+    layout->addWidget(new RowSymbol(button), 0, Qt::AlignTop);
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(4);
     auto *top = new QHBoxLayout;
     top->setSpacing(8);
-    auto *name = new ElidedLabel(Qt::ElideRight, button);
+    auto *name = new StyledLabel(row.name, TextStyle::body, QFont::DemiBold, ThemeColor::primary(), button);
     name->setObjectName(QStringLiteral("rowName"));
-    name->setFont(ScreenStyle::font(TextStyle::body, QFont::DemiBold));
-    name->setFullText(row.name);
+    name->setElideMode(Qt::ElideRight);
     top->addWidget(name, 1);
-    top->addWidget(badge(row.state, button));
+    auto *badge = new StatusBadge(DashboardController::badgeText(row.state), badgeColor(row.state), button);
+    badge->setObjectName(QStringLiteral("stateBadge"));
+    top->addWidget(badge);
     texts->addLayout(top);
-    auto *detail = new ElidedLabel(Qt::ElideMiddle, button);
+    auto *detail = new StyledLabel(row.detail, TextStyle::caption, QFont::Normal, ThemeColor::secondary(), button);
     detail->setObjectName(QStringLiteral("rowDetail"));
-    detail->setFont(ScreenStyle::font(TextStyle::caption));
-    detail->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
-    detail->setFullText(row.detail);
+    detail->setElideMode(Qt::ElideMiddle);
     texts->addWidget(detail);
     if (row.pid) {
-        auto *pid = plainLabel(QStringLiteral("PID ") + QString::number(*row.pid), TextStyle::caption2, button);
+        auto *pid = new StyledLabel(QStringLiteral("PID ") + QString::number(*row.pid), TextStyle::caption2,
+                                    QFont::Normal, ThemeColor::tertiary(), button);
         pid->setObjectName(QStringLiteral("rowPid"));
-        pid->setFont(monospaced(TextStyle::caption2));
-        pid->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(tertiaryText())));
+        pid->setMonospaced(true);
         texts->addWidget(pid);
     }
     layout->addLayout(texts, 1);
-    auto *chevron = new QLabel(button);
-    setSymbol(*chevron, QStringLiteral("chevron.right"), 12, tertiaryText());
+    auto *chevron = new SymbolView(QStringLiteral("chevron.right"), 10, ThemeColor::tertiary(), button);
+    chevron->setContentsMargins(0, 6, 0, 0);
     layout->addWidget(chevron, 0, Qt::AlignTop);
 
     connect(button, &QAbstractButton::clicked, this, [this, row] { Q_EMIT rowActivated(row); });

@@ -2,7 +2,14 @@
 
 #include "profiles/EnvironmentProfilesManager.h"
 #include "profiles/ProtectedProfilesLockManager.h"
-#include "ui/screens/ScreenStyle.h"
+#include "ui/components/KeychainAccessBanner.h"
+#include "ui/components/MacTextField.h"
+#include "ui/components/MasterDetailChrome.h"
+#include "ui/components/ProtectedDataLockButton.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/SymbolView.h"
+#include "ui/components/ThemeColor.h"
 #include "ui/screens/profiles/ProfileDetailView.h"
 #include "ui/screens/profiles/ProfileEditorView.h"
 #include "ui/screens/profiles/ProfileRowDelegate.h"
@@ -15,13 +22,31 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
 
-using namespace ScreenStyle;
-
 namespace {
+
+// The search field's rounded box on the text background, outlined in the
+// separator colour; both follow the theme while painting.
+class SearchBox final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(ThemeColor::separator().resolve(this));
+        painter.setBrush(ThemeColor::textBackground().resolve(this));
+        painter.drawRoundedRect(box, 8, 8);
+    }
+};
+
 void startTask(QCoro::Task<> &&task)
 {
     (void)std::move(task);
@@ -47,17 +72,13 @@ EnvironmentProfilesView::EnvironmentProfilesView(EnvironmentProfilesManager *pro
     setWindowTitle(QStringLiteral("Environment Profiles"));
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(makeListColumn());
-    auto *separator = new QFrame(this);
-    separator->setFrameShape(QFrame::VLine);
-    separator->setFrameShadow(QFrame::Plain);
-    separator->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(tertiaryText())));
-    layout->addWidget(separator);
-    auto *detailColumn = new QWidget(this);
+    auto *chrome = new MasterDetailChrome(320, this);
+    chrome->setSidebar(makeListColumn());
+    auto *detailColumn = new QWidget;
     m_detailLayout = new QVBoxLayout(detailColumn);
     m_detailLayout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(detailColumn, 1);
+    chrome->setDetail(detailColumn);
+    layout->addWidget(chrome);
 
     connect(&m_manager, &EnvironmentProfilesManager::profilesChanged, this, [this] {
         refreshList();
@@ -70,8 +91,6 @@ EnvironmentProfilesView::EnvironmentProfilesView(EnvironmentProfilesManager *pro
     });
     connect(&m_manager, &EnvironmentProfilesManager::keychainAccessGuidanceChanged, this,
             &EnvironmentProfilesView::refreshBanner);
-    connect(&m_lockManager, &ProtectedProfilesLockManager::isUnlockedChanged, this,
-            &EnvironmentProfilesView::refreshLockButton);
     connect(m_controller, &ProfilesController::searchTextChanged, this, [this] {
         if (m_search->text() != m_controller->searchText())
             m_search->setText(m_controller->searchText());
@@ -94,8 +113,7 @@ EnvironmentProfilesView::~EnvironmentProfilesView() = default;
 
 QWidget *EnvironmentProfilesView::makeListColumn()
 {
-    auto *column = new QWidget(this);
-    column->setFixedWidth(320);
+    auto *column = new QWidget;
     auto *layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -115,11 +133,8 @@ QWidget *EnvironmentProfilesView::makeHeader()
     auto *header = new QWidget(this);
     auto *layout = new QHBoxLayout(header);
     layout->setContentsMargins(14, 14, 14, 10);
-    m_lockButton = new QToolButton(header);
+    m_lockButton = new ProtectedDataLockButton(&m_lockManager, m_controller->hasProtectedProfiles(), header);
     m_lockButton->setObjectName(QStringLiteral("lockButton"));
-    m_lockButton->setAutoRaise(true);
-    m_lockButton->setFixedSize(28, 28);
-    connect(m_lockButton, &QToolButton::clicked, this, [this] { m_lockManager.lock(); });
     layout->addWidget(m_lockButton);
     layout->addStretch(1);
     auto *create = new QPushButton(QStringLiteral("Create Profile"), header);
@@ -134,32 +149,14 @@ QWidget *EnvironmentProfilesView::makeHeader()
 QWidget *EnvironmentProfilesView::makeBanner()
 {
     auto *outer = new QWidget(this);
-    auto *outerLayout = new QVBoxLayout(outer);
-    outerLayout->setContentsMargins(12, 0, 12, 10);
-    auto *frame = new QFrame(outer);
-    frame->setObjectName(QStringLiteral("keychainBanner"));
-    QColor fill = color(Tint::orange);
-    fill.setAlphaF(0.14f);
-    frame->setStyleSheet(QStringLiteral("QFrame#keychainBanner { background: %1; border-radius: 10px; }").arg(cssColor(fill)));
-    auto *layout = new QVBoxLayout(frame);
-    layout->setContentsMargins(12, 10, 12, 10);
-    layout->setSpacing(8);
-    auto *row = new QHBoxLayout;
-    row->setSpacing(8);
-    auto *icon = new QLabel(frame);
-    setSymbol(*icon, QStringLiteral("key.fill"), 16, color(Tint::orange));
-    row->addWidget(icon, 0, Qt::AlignTop);
-    m_bannerMessage = plainLabel(QString(), TextStyle::callout, frame);
-    m_bannerMessage->setObjectName(QStringLiteral("keychainBannerMessage"));
-    m_bannerMessage->setWordWrap(true);
-    row->addWidget(m_bannerMessage, 1);
-    layout->addLayout(row);
-    auto *retry = new QPushButton(QStringLiteral("Try Again"), frame);
-    retry->setObjectName(QStringLiteral("keychainRetryButton"));
-    connect(retry, &QPushButton::clicked, this, [this] { startTask(m_controller->reloadProfiles()); });
-    layout->addWidget(retry, 0, Qt::AlignLeft);
-    outerLayout->addWidget(frame);
-    m_banner = outer;
+    auto *layout = new QVBoxLayout(outer);
+    layout->setContentsMargins(12, 0, 12, 10);
+    m_banner = new KeychainAccessBanner(QString(), KeychainAccessBanner::Style::regular, outer);
+    m_banner->setObjectName(QStringLiteral("keychainBanner"));
+    connect(m_banner, &KeychainAccessBanner::retryRequested, this,
+            [this] { startTask(m_controller->reloadProfiles()); });
+    layout->addWidget(m_banner);
+    m_bannerRow = outer;
     return outer;
 }
 
@@ -168,32 +165,22 @@ QWidget *EnvironmentProfilesView::makeSearchBox()
     auto *outer = new QWidget(this);
     auto *outerLayout = new QVBoxLayout(outer);
     outerLayout->setContentsMargins(12, 0, 12, 10);
-    auto *box = new QFrame(outer);
-    box->setObjectName(QStringLiteral("searchBox"));
-    QColor border = palette().color(QPalette::WindowText);
-    border.setAlphaF(0.18f);
-    box->setStyleSheet(QStringLiteral("QFrame#searchBox { background: %1; border: 1px solid %2; border-radius: 8px; }")
-                           .arg(cssColor(palette().color(QPalette::Base)), cssColor(border)));
+    auto *box = new SearchBox(outer);
     auto *layout = new QHBoxLayout(box);
     layout->setContentsMargins(8, 6, 8, 6);
     layout->setSpacing(6);
-    auto *icon = new QLabel(box);
-    setSymbol(*icon, QStringLiteral("magnifyingglass"), 14, secondaryText());
-    layout->addWidget(icon);
-    m_search = new QLineEdit(box);
+    layout->addWidget(new SymbolView(QStringLiteral("magnifyingglass"), 14, ThemeColor::secondary(), box));
+    m_search = new MacTextField(QStringLiteral("Search by name"), MacTextField::Style::plain, false, true, box);
     m_search->setObjectName(QStringLiteral("searchField"));
-    m_search->setFrame(false);
-    m_search->setPlaceholderText(QStringLiteral("Search by name"));
     m_search->setAccessibleName(QStringLiteral("Search by name"));
     m_search->setFixedHeight(20);
-    m_search->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
     connect(m_search, &QLineEdit::textChanged, m_controller, &ProfilesController::setSearchText);
     layout->addWidget(m_search, 1);
     m_clearSearch = new QToolButton(box);
     m_clearSearch->setObjectName(QStringLiteral("clearSearchButton"));
     m_clearSearch->setAutoRaise(true);
     m_clearSearch->setAccessibleName(QStringLiteral("Clear search"));
-    setSymbol(*m_clearSearch, QStringLiteral("xmark.circle.fill"), 14, tertiaryText());
+    setButtonSymbol(m_clearSearch, QStringLiteral("xmark.circle.fill"), tertiaryTextColor(), 14);
     m_clearSearch->setVisible(false);
     connect(m_clearSearch, &QToolButton::clicked, this, [this] { m_controller->setSearchText(QString()); });
     layout->addWidget(m_clearSearch);
@@ -206,16 +193,16 @@ QWidget *EnvironmentProfilesView::makeEmptyState()
     auto *empty = new QWidget;
     empty->setObjectName(QStringLiteral("emptyState"));
     auto *layout = new QVBoxLayout(empty);
+    layout->setSpacing(8);
     layout->addStretch(1);
-    auto *icon = new QLabel(empty);
-    setSymbol(*icon, QStringLiteral("person.crop.circle"), 48, secondaryText());
-    layout->addWidget(icon, 0, Qt::AlignHCenter);
-    layout->addWidget(plainLabel(QStringLiteral("Select a Profile"), TextStyle::title2, empty, QFont::Bold), 0,
+    layout->addWidget(new SymbolView(QStringLiteral("person.crop.circle"), 44, ThemeColor::secondary(), empty), 0,
                       Qt::AlignHCenter);
-    auto *description = plainLabel(QStringLiteral("Choose a profile from the list or create a new one."),
-                                   TextStyle::body, empty);
-    description->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
-    layout->addWidget(description, 0, Qt::AlignHCenter);
+    layout->addWidget(new StyledLabel(QStringLiteral("Select a Profile"), TextStyle::title2, QFont::Bold,
+                                      ThemeColor::primary(), empty),
+                      0, Qt::AlignHCenter);
+    layout->addWidget(new StyledLabel(QStringLiteral("Choose a profile from the list or create a new one."),
+                                      TextStyle::body, QFont::Normal, ThemeColor::secondary(), empty),
+                      0, Qt::AlignHCenter);
     layout->addStretch(1);
     return empty;
 }
@@ -233,21 +220,13 @@ void EnvironmentProfilesView::refreshList()
 void EnvironmentProfilesView::refreshBanner()
 {
     const auto &guidance = m_manager.keychainAccessGuidance();
-    m_banner->setVisible(guidance.has_value());
-    m_bannerMessage->setText(guidance.value_or(QString()));
+    m_bannerRow->setVisible(guidance.has_value());
+    m_banner->setMessage(guidance.value_or(QString()));
 }
 
 void EnvironmentProfilesView::refreshLockButton()
 {
-    m_lockButton->setVisible(m_controller->hasProtectedProfiles());
-    const bool unlocked = m_lockManager.isUnlocked();
-    setSymbol(*m_lockButton, unlocked ? QStringLiteral("lock.open.fill") : QStringLiteral("lock.fill"), 16,
-              unlocked ? color(Tint::orange) : secondaryText());
-    const QString help = unlocked ? QStringLiteral("Lock all protected environment profiles")
-                                  : QStringLiteral("Protected environment profiles are locked");
-    m_lockButton->setToolTip(help);
-    m_lockButton->setAccessibleName(help);
-    m_lockButton->setEnabled(unlocked);
+    m_lockButton->setHasProtectedData(m_controller->hasProtectedProfiles());
 }
 
 void EnvironmentProfilesView::refreshDetail()

@@ -15,8 +15,9 @@ class ProfilesController;
 class ProfilesListModel;
 class ProfilesListView;
 
-class QLabel;
-class QLineEdit;
+class KeychainAccessBanner;
+class MacTextField;
+class ProtectedDataLockButton;
 #include <QMessageBox>
 class QToolButton;
 class QVBoxLayout;
@@ -57,10 +58,10 @@ private:
     ProfilesController *m_controller;
     ProfilesListModel *m_model = nullptr;
     ProfilesListView *m_list = nullptr;
-    QToolButton *m_lockButton = nullptr;
-    QWidget *m_banner = nullptr;
-    QLabel *m_bannerMessage = nullptr;
-    QLineEdit *m_search = nullptr;
+    ProtectedDataLockButton *m_lockButton = nullptr;
+    QWidget *m_bannerRow = nullptr;
+    KeychainAccessBanner *m_banner = nullptr;
+    MacTextField *m_search = nullptr;
     QToolButton *m_clearSearch = nullptr;
     QVBoxLayout *m_detailLayout = nullptr;
     QWidget *m_detail = nullptr;

@@ -1,17 +1,20 @@
 #include "ui/screens/profiles/ProfileDetailView.h"
 
-#include "ui/screens/ScreenStyle.h"
+#include "ui/components/DetailPageHeader.h"
+#include "ui/components/DisplayFormatting.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SurfaceCard.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/SymbolView.h"
 #include "ui/screens/profiles/ProfileVariableRow.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
-
-using namespace ScreenStyle;
 
 namespace {
 
@@ -20,26 +23,70 @@ QString variableCountText(qsizetype count)
     return count == 1 ? QStringLiteral("1 variable") : QString::number(count) + QStringLiteral(" variables");
 }
 
-QString formattedDate(const QDateTime &date)
-{
-    if (!date.isValid())
-        return QStringLiteral("—");
-    return QLocale().toString(date.toLocalTime(), QLocale::ShortFormat);
-}
-
-QFrame *divider(QWidget *parent)
-{
-    auto *line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(tertiaryText())));
-    return line;
-}
-
 void startTask(QCoro::Task<> &&task)
 {
     (void)std::move(task);
 }
+
+// The variables' rounded background, in the secondary fill of the theme.
+class VariablesBackground final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), 10, 10);
+        QColor fill = palette().color(QPalette::WindowText);
+        fill.setAlphaF(0.06f);
+        painter.fillPath(path, fill);
+    }
+};
+
+// A hairline in the separator colour, `indent` in from the leading edge.
+class Divider final : public QWidget {
+public:
+    Divider(int indent, QWidget *parent) : QWidget(parent), m_indent(indent) { setFixedHeight(1); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect().adjusted(m_indent, 0, 0, 0), ThemeColor::separator().resolve(this));
+    }
+
+private:
+    int m_indent;
+};
+
+// The count beside "Variables", on a capsule.
+class CountCapsule final : public StyledLabel {
+public:
+    CountCapsule(qsizetype count, QWidget *parent)
+        : StyledLabel(QString::number(count), TextStyle::caption, QFont::DemiBold, ThemeColor::secondary(), parent)
+    {
+        setMonospaced(true);
+        setContentsMargins(6, 2, 6, 2);
+        setAlignment(Qt::AlignCenter);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor fill = ThemeColor::secondary().resolve(this);
+        fill.setAlphaF(0.14f);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill);
+        painter.drawRoundedRect(QRectF(rect()), height() / 2.0, height() / 2.0);
+        painter.end();
+        StyledLabel::paintEvent(event);
+    }
+};
 
 } // namespace
 
@@ -66,6 +113,8 @@ ProfileDetailView::ProfileDetailView(const EnvironmentProfile &profile, bool isL
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidget(page);
+    scroll->viewport()->setAutoFillBackground(false);
+    page->setAutoFillBackground(false);
     outer->addWidget(scroll);
 }
 
@@ -83,42 +132,29 @@ QString ProfileDetailView::summarySymbol(const EnvironmentProfile &profile, bool
 
 QWidget *ProfileDetailView::makeHeader(const EnvironmentProfile &profile, bool isLocked)
 {
-    auto *header = new QWidget;
-    auto *layout = new QVBoxLayout(header);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(4);
-
-    auto *titleRow = new QHBoxLayout;
-    titleRow->setSpacing(8);
-    auto *title = plainLabel(profile.name, TextStyle::largeTitle, header, QFont::Bold);
-    title->setObjectName(QStringLiteral("profileTitle"));
-    title->setWordWrap(true);
-    titleRow->addWidget(title, 1);
+    auto *header = new DetailPageHeader(profile.name, 4);
+    header->titleLabel()->setObjectName(QStringLiteral("profileTitle"));
     if (!isLocked) {
         auto *edit = new QPushButton(QStringLiteral("Edit"), header);
         edit->setObjectName(QStringLiteral("editButton"));
-        setSymbol(*edit, QStringLiteral("pencil"), 14, color(Tint::steel));
-        edit->setStyleSheet(QStringLiteral("QPushButton { color: %1; padding: 4px 12px; }").arg(cssColor(color(Tint::steel))));
+        setButtonSymbol(edit, QStringLiteral("pencil"), Palette::steel(), 14);
         connect(edit, &QPushButton::clicked, this, [this] {
             if (m_onEdit)
                 m_onEdit();
         });
-        titleRow->addWidget(edit, 0, Qt::AlignBottom);
+        header->actionsLayout()->addWidget(edit);
     }
-    layout->addLayout(titleRow);
-
     auto *summaryRow = new QHBoxLayout;
     summaryRow->setSpacing(6);
-    auto *icon = new QLabel(header);
+    auto *icon = new SymbolView(summarySymbol(profile, isLocked), 14, ThemeColor::secondary(), header);
     icon->setObjectName(QStringLiteral("summarySymbol"));
-    setSymbol(*icon, summarySymbol(profile, isLocked), 14, secondaryText());
-    auto *summary = plainLabel(summaryText(profile, isLocked), TextStyle::body, header);
+    auto *summary = new StyledLabel(summaryText(profile, isLocked), TextStyle::body, QFont::Normal,
+                                    ThemeColor::secondary(), header);
     summary->setObjectName(QStringLiteral("summaryText"));
-    summary->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
     summaryRow->addWidget(icon);
     summaryRow->addWidget(summary);
     summaryRow->addStretch(1);
-    layout->addLayout(summaryRow);
+    header->belowTitleLayout()->addLayout(summaryRow);
     return header;
 }
 
@@ -130,22 +166,20 @@ QWidget *ProfileDetailView::makeLockedCard()
     layout->setContentsMargins(0, 0, 0, 48);
     layout->setSpacing(14);
     layout->addStretch(1);
-    auto *icon = new QLabel(card);
-    setSymbol(*icon, QStringLiteral("lock.fill"), 38, color(Tint::orange));
-    layout->addWidget(icon, 0, Qt::AlignHCenter);
-    auto *title = plainLabel(QStringLiteral("Profile is locked"), TextStyle::title2, card, QFont::DemiBold);
-    layout->addWidget(title, 0, Qt::AlignHCenter);
-    auto *note = plainLabel(
-        QStringLiteral("Authenticate with your account password to view or edit this profile."), TextStyle::callout, card);
+    layout->addWidget(new SymbolView(QStringLiteral("lock.fill"), 38, Palette::Color::orange, card), 0, Qt::AlignHCenter);
+    layout->addWidget(new StyledLabel(QStringLiteral("Profile is locked"), TextStyle::title2, QFont::DemiBold,
+                                      ThemeColor::primary(), card),
+                      0, Qt::AlignHCenter);
+    auto *note = new StyledLabel(QStringLiteral("Authenticate with your account password to view or edit this profile."),
+                                 TextStyle::callout, QFont::Normal, ThemeColor::secondary(), card);
     note->setWordWrap(true);
     note->setAlignment(Qt::AlignCenter);
     note->setMaximumWidth(420);
-    note->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
     layout->addWidget(note, 0, Qt::AlignHCenter);
     auto *unlock = new QPushButton(QStringLiteral("Unlock"), card);
     unlock->setObjectName(QStringLiteral("unlockButton"));
     unlock->setDefault(true);
-    setSymbol(*unlock, QStringLiteral("lock.open"), 14);
+    setButtonSymbol(unlock, QStringLiteral("lock.open"), palette().color(QPalette::ButtonText), 14);
     connect(unlock, &QPushButton::clicked, this, [this] {
         // The task runs to its end on its own; the list screen redraws the detail.
         if (m_onUnlock)
@@ -166,51 +200,40 @@ QWidget *ProfileDetailView::makeVariablesBlock(const EnvironmentProfile &profile
 
     auto *titleRow = new QHBoxLayout;
     titleRow->setSpacing(8);
-    auto *icon = new QLabel(block);
-    setSymbol(*icon, QStringLiteral("list.bullet.rectangle"), 16, secondaryText());
-    titleRow->addWidget(icon);
-    titleRow->addWidget(plainLabel(QStringLiteral("Variables"), TextStyle::title3, block, QFont::DemiBold));
+    titleRow->addWidget(new SymbolView(QStringLiteral("list.bullet.rectangle"), 16, ThemeColor::secondary(), block));
+    titleRow->addWidget(
+        new StyledLabel(QStringLiteral("Variables"), TextStyle::title3, QFont::DemiBold, ThemeColor::primary(), block));
     if (!profile.variables.isEmpty()) {
-        auto *count = plainLabel(QString::number(profile.variables.size()), TextStyle::caption, block, QFont::DemiBold);
+        auto *count = new CountCapsule(profile.variables.size(), block);
         count->setObjectName(QStringLiteral("variableCount"));
-        QColor fill = secondaryText();
-        fill.setAlphaF(0.14f);
-        count->setStyleSheet(QStringLiteral("color: %1; background: %2; border-radius: 8px; padding: 2px 6px;")
-                                 .arg(cssColor(secondaryText()), cssColor(fill)));
         titleRow->addWidget(count);
     }
     titleRow->addStretch(1);
-    auto *updated = plainLabel(QStringLiteral("Updated ") + formattedDate(profile.updatedAt), TextStyle::callout, block);
-    updated->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
-    titleRow->addWidget(updated);
+    titleRow->addWidget(new StyledLabel(QStringLiteral("Updated ") + formatOptionalDate(profile.updatedAt),
+                                        TextStyle::callout, QFont::Normal, ThemeColor::secondary(), block));
     layout->addLayout(titleRow);
 
-    auto *card = new QFrame(block);
-    card->setObjectName(QStringLiteral("variablesCard"));
-    QColor background = palette().color(QPalette::WindowText);
-    background.setAlphaF(isDark() ? 0.08f : 0.05f);
-    card->setStyleSheet(QStringLiteral("QFrame#variablesCard { background: %1; border-radius: %2px; }")
-                            .arg(cssColor(background))
-                            .arg(profile.variables.isEmpty() ? 14 : 10));
-    auto *cardLayout = new QVBoxLayout(card);
     if (profile.variables.isEmpty()) {
-        cardLayout->setContentsMargins(16, 16, 16, 16);
-        auto *empty = plainLabel(QStringLiteral("No variables yet"), TextStyle::callout, card);
-        empty->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
-        cardLayout->addWidget(empty);
-    } else {
-        cardLayout->setContentsMargins(0, 0, 0, 0);
-        cardLayout->setSpacing(0);
-        for (qsizetype index = 0; index < profile.variables.size(); ++index) {
-            if (index > 0) {
-                auto *line = new QHBoxLayout;
-                line->setContentsMargins(12, 0, 0, 0);
-                line->addWidget(divider(card));
-                cardLayout->addLayout(line);
-            }
-            cardLayout->addWidget(new ProfileVariableRow(profile.variables.at(index), card));
-        }
+        auto *card = new SurfaceCard(16, block);
+        card->setObjectName(QStringLiteral("noVariablesCard"));
+        card->contentLayout()->addWidget(new StyledLabel(QStringLiteral("No variables yet"), TextStyle::callout,
+                                                         QFont::Normal, ThemeColor::secondary(), card));
+        layout->addWidget(card);
+        return block;
     }
-    layout->addWidget(card);
+    auto *list = new VariablesBackground(block);
+    list->setObjectName(QStringLiteral("variablesList"));
+    auto *listLayout = new QVBoxLayout(list);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    listLayout->setSpacing(0);
+    for (qsizetype index = 0; index < profile.variables.size(); ++index) {
+        if (index > 0) {
+            auto *line = new Divider(12, list);
+            line->setObjectName(QStringLiteral("variableDivider"));
+            listLayout->addWidget(line);
+        }
+        listLayout->addWidget(new ProfileVariableRow(profile.variables.at(index), list));
+    }
+    layout->addWidget(list);
     return block;
 }

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-class QLineEdit;
+class MacTextField;
 class QToolButton;
 
 // One editable variable of the profile editor: key, value and the secret
@@ -17,8 +17,8 @@ public:
     ProfileEditorVariableRow(const EnvironmentVariable &variable, QWidget *parent = nullptr);
 
     const EnvironmentVariable &variable() const { return m_variable; }
-    QLineEdit *keyField() const { return m_key; }
-    QLineEdit *valueField() const { return m_value; }
+    MacTextField *keyField() const { return m_key; }
+    MacTextField *valueField() const { return m_value; }
     QToolButton *secretToggle() const { return m_secret; }
     QToolButton *deleteButton() const { return m_delete; }
 
@@ -30,8 +30,8 @@ private:
     void showSecretState();
 
     EnvironmentVariable m_variable;
-    QLineEdit *m_key;
-    QLineEdit *m_value;
+    MacTextField *m_key;
+    MacTextField *m_value;
     QToolButton *m_secret;
     QToolButton *m_delete;
 };

@@ -1,7 +1,11 @@
 #include "ui/screens/profiles/ProfileEditorView.h"
 
 #include "profiles/ProtectedProfilesLockManager.h"
-#include "ui/screens/ScreenStyle.h"
+#include "ui/components/InitialFocusSink.h"
+#include "ui/components/LabeledField.h"
+#include "ui/components/MacTextField.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolIcon.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 
 #include <QCheckBox>
@@ -11,10 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QTimer>
 #include <QVBoxLayout>
-
-using namespace ScreenStyle;
 
 ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProtectedProfilesLockManager &lockManager,
                                      SaveAction onSave, DeleteAction onDelete, QWidget *parent)
@@ -28,7 +29,8 @@ ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProtectedPro
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    auto *title = plainLabel(windowTitle(), TextStyle::headline, this);
+    layout->addWidget(new InitialFocusSink(this));
+    auto *title = new StyledLabel(windowTitle(), TextStyle::headline, this);
     title->setAlignment(Qt::AlignCenter);
     title->setContentsMargins(0, 12, 0, 8);
     layout->addWidget(title);
@@ -60,15 +62,13 @@ ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProtectedPro
 
 QLabel *ProfileEditorView::sectionHeader(const QString &text)
 {
-    auto *label = plainLabel(text, TextStyle::headline);
-    return label;
+    return new StyledLabel(text, TextStyle::headline);
 }
 
 QLabel *ProfileEditorView::footerText(const QString &text)
 {
-    auto *label = plainLabel(text, TextStyle::footnote);
+    auto *label = new StyledLabel(text, TextStyle::footnote, QFont::Normal, ThemeColor::secondary());
     label->setWordWrap(true);
-    label->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
     return label;
 }
 
@@ -79,24 +79,16 @@ QWidget *ProfileEditorView::makeProfileSection()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     layout->addWidget(sectionHeader(QStringLiteral("Profile")));
-    auto *row = new QHBoxLayout;
-    row->setSpacing(12);
-    auto *label = plainLabel(QStringLiteral("Name"), TextStyle::body, section);
-    label->setFixedWidth(130);
-    m_name = new QLineEdit(section);
+    m_name = new MacTextField(QStringLiteral("Profile name"), MacTextField::Style::rounded, false, false, section);
     m_name->setObjectName(QStringLiteral("nameField"));
-    m_name->setPlaceholderText(QStringLiteral("Profile name"));
     m_name->setAccessibleName(QStringLiteral("Name"));
     m_name->setFixedHeight(24);
     m_name->setText(m_model.draft.name);
-    label->setBuddy(m_name);
     connect(m_name, &QLineEdit::textEdited, this, [this](const QString &text) {
         m_model.draft.name = text;
         refreshValidation();
     });
-    row->addWidget(label);
-    row->addWidget(m_name, 1);
-    layout->addLayout(row);
+    layout->addWidget(new LabeledField(QStringLiteral("Name"), 130, m_name, section));
     return section;
 }
 
@@ -124,8 +116,8 @@ QWidget *ProfileEditorView::makeVariablesSection()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     layout->addWidget(sectionHeader(QStringLiteral("Variables")));
-    m_noVariables = plainLabel(QStringLiteral("No variables yet. Use “Add Variable” below."), TextStyle::callout, section);
-    m_noVariables->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
+    m_noVariables = new StyledLabel(QStringLiteral("No variables yet. Use “Add Variable” below."), TextStyle::callout,
+                                    QFont::Normal, ThemeColor::secondary(), section);
     layout->addWidget(m_noVariables);
     m_rows = new QWidget(section);
     m_rowsLayout = new QVBoxLayout(m_rows);
@@ -134,7 +126,7 @@ QWidget *ProfileEditorView::makeVariablesSection()
     layout->addWidget(m_rows);
     auto *add = new QPushButton(QStringLiteral("Add Variable"), section);
     add->setObjectName(QStringLiteral("addVariableButton"));
-    setSymbol(*add, QStringLiteral("plus"), 14);
+    setButtonSymbol(add, QStringLiteral("plus"), palette().color(QPalette::ButtonText), 14);
     connect(add, &QPushButton::clicked, this, [this] {
         m_model.addVariable();
         rebuildVariableRows();
@@ -142,10 +134,9 @@ QWidget *ProfileEditorView::makeVariablesSection()
     });
     layout->addWidget(add, 0, Qt::AlignLeft);
     layout->addWidget(footerText(QStringLiteral("Secrets are stored in the keyring, not in profile files on disk.")));
-    m_invalidKeys = plainLabel(QString(), TextStyle::footnote, section);
+    m_invalidKeys = new StyledLabel(QString(), TextStyle::footnote, QFont::Normal, Palette::Color::red, section);
     m_invalidKeys->setObjectName(QStringLiteral("invalidKeys"));
     m_invalidKeys->setWordWrap(true);
-    m_invalidKeys->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(color(Tint::red))));
     layout->addWidget(m_invalidKeys);
     return section;
 }
@@ -164,7 +155,9 @@ QWidget *ProfileEditorView::makeButtonRow()
         auto *remove = new QPushButton(QStringLiteral("Delete"), bar);
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
-        remove->setStyleSheet(QStringLiteral("QPushButton { color: %1; }").arg(cssColor(color(Tint::red))));
+        QPalette destructive = remove->palette();
+        destructive.setColor(QPalette::ButtonText, Palette::red());
+        remove->setPalette(destructive);
         connect(remove, &QPushButton::clicked, this, &ProfileEditorView::requestProfileDeletion);
         layout->addWidget(remove);
     }
@@ -277,17 +270,6 @@ void ProfileEditorView::requestProfileDeletion()
         accept();
     });
     box->open();
-}
-
-void ProfileEditorView::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    // No text input takes the focus by itself when the sheet opens.
-    QTimer::singleShot(0, this, [this] {
-        if (qobject_cast<QLineEdit *>(focusWidget()))
-            focusWidget()->clearFocus();
-        setFocus(Qt::OtherFocusReason);
-    });
 }
 
 void ProfileEditorView::done(int result)

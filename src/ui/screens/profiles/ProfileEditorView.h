@@ -11,7 +11,7 @@
 class ProtectedProfilesLockManager;
 class QCheckBox;
 class QLabel;
-class QLineEdit;
+class MacTextField;
 #include <QMessageBox>
 class QPushButton;
 class QVBoxLayout;
@@ -41,7 +41,6 @@ public:
     QMessageBox *openConfirmation() const { return m_confirmation; }
 
 protected:
-    void showEvent(QShowEvent *event) override;
     void done(int result) override;
 
 private:
@@ -61,7 +60,7 @@ private:
     ProfileEditorDraft m_model;
     SaveAction m_onSave;
     DeleteAction m_onDelete;
-    QLineEdit *m_name = nullptr;
+    MacTextField *m_name = nullptr;
     QCheckBox *m_protected = nullptr;
     QLabel *m_noVariables = nullptr;
     QWidget *m_rows = nullptr;

@@ -1,13 +1,14 @@
 #include "ui/screens/profiles/ProfileRowDelegate.h"
 
-#include "ui/screens/ScreenStyle.h"
+#include "ui/components/Palette.h"
+#include "ui/components/SelectableSidebarRow.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/TextStyle.h"
 #include "ui/screens/profiles/ProfilesListModel.h"
 
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
-
-using namespace ScreenStyle;
 
 void ProfileRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
@@ -16,9 +17,8 @@ void ProfileRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     const QRect rect = option.rect.adjusted(0, 0, 0, -4);
     const bool selected = index.data(ProfilesListModel::SelectedRole).toBool();
     const bool hovered = option.state & QStyle::State_MouseOver;
-    if (selected || hovered) {
-        QColor fill = option.palette.color(QPalette::Highlight);
-        fill.setAlphaF(selected ? 0.22f : 0.08f);
+    const QColor fill = SelectableSidebarRow::fillFor(false, selected, hovered, Palette::slate());
+    if (fill.alpha() > 0) {
         QPainterPath path;
         path.addRoundedRect(QRectF(rect), 8, 8);
         painter->fillPath(path, fill);
@@ -32,12 +32,13 @@ void ProfileRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
 
     const int left = rect.left() + 10;
     const QRect avatar(left, rect.center().y() - 12, 24, 24);
-    symbol(QStringLiteral("person.crop.circle.fill"), color(Tint::slate)).paint(painter, avatar);
+    const qreal ratio = painter->device()->devicePixelRatioF();
+    painter->drawPixmap(avatar, symbolPixmap(QStringLiteral("person.crop.circle.fill"), 24, Palette::slate(), ratio));
 
     const int textLeft = avatar.right() + 11;
     const int textWidth = rect.right() - 10 - textLeft;
-    const QFont nameFont = font(TextStyle::body, QFont::Medium);
-    const QFont captionFont = font(TextStyle::caption);
+    const QFont nameFont = textStyleFont(TextStyle::body, QFont::Medium);
+    const QFont captionFont = textStyleFont(TextStyle::caption);
     const QFontMetrics nameMetrics(nameFont);
     const QFontMetrics captionMetrics(captionFont);
     const int blockHeight = nameMetrics.height() + 2 + captionMetrics.height();
@@ -53,10 +54,10 @@ void ProfileRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     if (!lockSymbol.isEmpty()) {
         const int x = textLeft + nameMetrics.horizontalAdvance(name) + 5;
         const QRect lockRect(x, top + (nameMetrics.height() - 12) / 2, 12, 12);
-        symbol(lockSymbol, color(Tint::orange)).paint(painter, lockRect);
+        painter->drawPixmap(lockRect, symbolPixmap(lockSymbol, 12, Palette::orange(), ratio));
     }
     painter->setFont(captionFont);
-    painter->setPen(secondaryText());
+    painter->setPen(secondaryTextColor());
     const QString caption = captionMetrics.elidedText(index.data(ProfilesListModel::CaptionRole).toString(),
                                                       Qt::ElideRight, qMax(0, textWidth));
     painter->drawText(QRect(textLeft, top + nameMetrics.height() + 2, textWidth, captionMetrics.height()),
@@ -66,7 +67,7 @@ void ProfileRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
 
 QSize ProfileRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
 {
-    const int height = QFontMetrics(font(TextStyle::body, QFont::Medium)).height()
-                       + QFontMetrics(font(TextStyle::caption)).height() + 2 + 16;
+    const int height = QFontMetrics(textStyleFont(TextStyle::body, QFont::Medium)).height()
+                       + QFontMetrics(textStyleFont(TextStyle::caption)).height() + 2 + 16;
     return {option.rect.width(), qMax(44, height) + 4};
 }

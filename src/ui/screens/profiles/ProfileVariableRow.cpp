@@ -1,31 +1,30 @@
 #include "ui/screens/profiles/ProfileVariableRow.h"
 
-#include "ui/screens/ElidedLabel.h"
-#include "ui/screens/ScreenStyle.h"
+#include "ui/components/StyledLabel.h"
 
 #include <QHBoxLayout>
-
-using namespace ScreenStyle;
 
 namespace {
 const QString emptyMark = QStringLiteral("—");
 }
 
 ProfileVariableRow::ProfileVariableRow(const EnvironmentVariable &variable, QWidget *parent)
-    : QWidget(parent), m_key(new ElidedLabel(Qt::ElideMiddle, this)), m_value(new ElidedLabel(Qt::ElideRight, this))
+    : QWidget(parent),
+      m_key(new StyledLabel(keyText(variable), TextStyle::body, QFont::Medium, ThemeColor::primary(), this)),
+      m_value(new StyledLabel(valueText(variable), TextStyle::body, QFont::Normal, ThemeColor::secondary(), this))
 {
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 8, 12, 8);
-    layout->setSpacing(12);
-    m_key->setFont(monospaced(TextStyle::body, QFont::Medium));
-    m_key->setFullText(keyText(variable));
+    layout->setSpacing(0);
+    m_key->setObjectName(QStringLiteral("variableKey"));
+    m_key->setMonospaced(true);
+    m_key->setElideMode(Qt::ElideMiddle);
     m_key->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_key->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    m_value->setFont(monospaced(TextStyle::body));
-    m_value->setFullText(valueText(variable));
+    m_value->setObjectName(QStringLiteral("variableValue"));
+    m_value->setMonospaced(true);
+    m_value->setElideMode(Qt::ElideRight);
     m_value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_value->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
-    // A mask is no text worth selecting; a plain value is.
+    // The mask is no text worth selecting; a plain value is.
     if (!variable.isSecret)
         m_value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_key, 1);

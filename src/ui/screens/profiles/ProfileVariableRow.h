@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-class ElidedLabel;
+class StyledLabel;
 
 // One variable in the profile detail: its key and its value, a secret value
 // always masked.
@@ -19,6 +19,6 @@ public:
     static QString valueText(const EnvironmentVariable &variable);
 
 private:
-    ElidedLabel *m_key;
-    ElidedLabel *m_value;
+    StyledLabel *m_key;
+    StyledLabel *m_value;
 };

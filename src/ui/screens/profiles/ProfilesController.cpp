@@ -1,6 +1,7 @@
 #include "ui/screens/profiles/ProfilesController.h"
 
 #include "profiles/EnvironmentProfilesManager.h"
+#include "ui/components/SearchRelevance.h"
 #include "ui/screens/profiles/ProfilesErrorRule.h"
 
 #include <QCollator>
@@ -16,24 +17,6 @@ QCollator nameCollator()
     QCollator collator{QLocale()};
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     return collator;
-}
-
-// Stand-in until the shared search scoring is available: equal, prefix and
-// substring matches, case-insensitive; a blank query matches everything.
-std::optional<int> relevance(const QString &query, const QString &text)
-{
-    const QString trimmed = query.trimmed();
-    if (trimmed.isEmpty())
-        return 0;
-    const QString folded = text.toCaseFolded();
-    const QString needle = trimmed.toCaseFolded();
-    if (folded == needle)
-        return 1000;
-    if (folded.startsWith(needle))
-        return 900;
-    if (folded.contains(needle))
-        return 800;
-    return std::nullopt;
 }
 
 // Fire-and-forget: the task runs on by itself and ends with the coroutine.
@@ -68,7 +51,7 @@ QList<EnvironmentProfile> ProfilesController::filteredProfiles(const QList<Envir
     }
     QList<std::pair<EnvironmentProfile, int>> scored;
     for (const EnvironmentProfile &profile : profiles) {
-        if (const auto score = relevance(searchText, profile.name))
+        if (const auto score = searchRelevanceScore(searchText, profile.name))
             scored.append({profile, *score});
     }
     const QCollator collator = nameCollator();

@@ -1,7 +1,13 @@
 #include "ui/screens/settings/SettingsView.h"
 
 #include "records/ApplicationSupport.h"
-#include "ui/screens/ScreenStyle.h"
+#include "ui/components/InitialFocusSink.h"
+#include "ui/components/LabeledField.h"
+#include "ui/components/MacTextField.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/SymbolView.h"
+#include "ui/components/ThemeManager.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -9,11 +15,31 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
-using namespace ScreenStyle;
+namespace {
+
+// A group of the form: a rounded, faintly filled box that follows the theme.
+class FormGroup final : public QFrame {
+public:
+    using QFrame::QFrame;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor fill = palette().color(QPalette::WindowText);
+        fill.setAlphaF(0.05f);
+        painter.setPen(ThemeColor::separator().resolve(this));
+        painter.setBrush(fill);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
+    }
+};
+
+} // namespace
 
 SettingsView::SettingsView(SettingsRepository *repository, SettingsController::SettingsSource currentSettings,
                            SettingsController::SettingsSink applySettings, QWidget *parent)
@@ -24,6 +50,7 @@ SettingsView::SettingsView(SettingsRepository *repository, SettingsController::S
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(18);
+    layout->addWidget(new InitialFocusSink(this));
     layout->addWidget(makeSection(QStringLiteral("Appearance"), QStringLiteral("circle.lefthalf.filled"),
                                   makeAppearanceContent()));
     layout->addWidget(makeSection(QStringLiteral("Process Execution"), QStringLiteral("terminal"), makeShellContent()));
@@ -39,6 +66,8 @@ SettingsView::SettingsView(SettingsRepository *repository, SettingsController::S
     connect(m_controller, &SettingsController::errorMessageChanged, this, [this] {
         showAlert(QStringLiteral("Error"), m_controller->errorMessage(), &SettingsController::clearErrorMessage);
     });
+    // The toggle shows the window's scheme while the mode follows the system.
+    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this, &SettingsView::refresh);
     m_controller->reseed();
     setApplicationReady(false);
     refresh();
@@ -53,22 +82,13 @@ QWidget *SettingsView::makeSection(const QString &title, const QString &symbolNa
     if (!title.isEmpty()) {
         auto *header = new QHBoxLayout;
         header->setSpacing(6);
-        auto *icon = new QLabel(section);
-        setSymbol(*icon, symbolName, 14, secondaryText());
-        header->addWidget(icon);
-        auto *label = plainLabel(title, TextStyle::headline, section);
-        header->addWidget(label);
+        header->addWidget(new SymbolView(symbolName, 14, ThemeColor::secondary(), section));
+        header->addWidget(new StyledLabel(title, TextStyle::headline, section));
         header->addStretch(1);
         layout->addLayout(header);
     }
-    auto *card = new QFrame(section);
+    auto *card = new FormGroup(section);
     card->setObjectName(QStringLiteral("settingsGroup"));
-    QColor fill = palette().color(QPalette::WindowText);
-    fill.setAlphaF(isDark() ? 0.07f : 0.04f);
-    QColor outline = palette().color(QPalette::WindowText);
-    outline.setAlphaF(0.1f);
-    card->setStyleSheet(QStringLiteral("QFrame#settingsGroup { background: %1; border: 1px solid %2; border-radius: 10px; }")
-                            .arg(cssColor(fill), cssColor(outline)));
     auto *cardLayout = new QVBoxLayout(card);
     cardLayout->setContentsMargins(14, 10, 14, 10);
     cardLayout->addWidget(content);
@@ -89,22 +109,12 @@ QWidget *SettingsView::makeAppearanceContent()
 
 QWidget *SettingsView::makeShellContent()
 {
-    auto *row = new QWidget;
-    auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(12);
-    auto *label = plainLabel(QStringLiteral("Default Shell"), TextStyle::body, row);
-    label->setFixedWidth(130);
-    m_shell = new QLineEdit(row);
+    m_shell = new MacTextField(QStringLiteral("/bin/zsh"), MacTextField::Style::rounded, false, false);
     m_shell->setObjectName(QStringLiteral("defaultShellField"));
-    m_shell->setPlaceholderText(QStringLiteral("/bin/zsh"));
     m_shell->setAccessibleName(QStringLiteral("Default Shell"));
     m_shell->setFixedHeight(24);
-    label->setBuddy(m_shell);
     connect(m_shell, &QLineEdit::textEdited, m_controller, &SettingsController::setDraftShell);
-    layout->addWidget(label);
-    layout->addWidget(m_shell, 1);
-    return row;
+    return new LabeledField(QStringLiteral("Default Shell"), 130, m_shell);
 }
 
 QWidget *SettingsView::makeStorageContent()
@@ -113,12 +123,11 @@ QWidget *SettingsView::makeStorageContent()
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
-    layout->addWidget(plainLabel(QStringLiteral("Config"), TextStyle::body, row));
+    layout->addWidget(new StyledLabel(QStringLiteral("Config"), TextStyle::body, row));
     layout->addStretch(1);
-    m_path = plainLabel(QString(), TextStyle::caption, row);
+    m_path = new StyledLabel(QString(), TextStyle::caption, QFont::Normal, ThemeColor::secondary(), row);
     m_path->setObjectName(QStringLiteral("dataFolderPath"));
     m_path->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    m_path->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(secondaryText())));
     m_path->setWordWrap(true);
     m_path->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     layout->addWidget(m_path, 1);
@@ -133,13 +142,12 @@ QWidget *SettingsView::makeButtons()
     m_save = new QPushButton(QStringLiteral("Save Settings"), row);
     m_save->setObjectName(QStringLiteral("saveSettingsButton"));
     m_save->setDefault(true);
-    setSymbol(*m_save, QStringLiteral("checkmark.circle.fill"), 14);
+    setButtonSymbol(m_save, QStringLiteral("checkmark.circle.fill"), palette().color(QPalette::ButtonText), 14);
     connect(m_save, &QPushButton::clicked, m_controller, &SettingsController::saveSettings);
     m_reset = new QPushButton(QStringLiteral("Reset to Defaults"), row);
     m_reset->setObjectName(QStringLiteral("resetSettingsButton"));
     m_reset->setAutoDefault(false);
-    setSymbol(*m_reset, QStringLiteral("arrow.counterclockwise"), 14, color(Tint::red));
-    m_reset->setStyleSheet(QStringLiteral("QPushButton { color: %1; }").arg(cssColor(color(Tint::red))));
+    setButtonSymbol(m_reset, QStringLiteral("arrow.counterclockwise"), Palette::red(), 14);
     connect(m_reset, &QPushButton::clicked, this, &SettingsView::confirmReset);
     layout->addWidget(m_save);
     layout->addWidget(m_reset);
@@ -160,11 +168,14 @@ void SettingsView::setApplicationReady(bool ready)
 void SettingsView::refresh()
 {
     const AppSettings &draft = m_controller->draft();
-    const bool dark = m_controller->isDarkModeEnabled(isDark());
+    const bool dark = m_controller->isDarkModeEnabled(ThemeManager::instance().isDark());
     m_darkMode->setChecked(dark);
-    setSymbol(*m_darkMode, dark ? QStringLiteral("moon.fill") : QStringLiteral("sun.max.fill"), 16, secondaryText());
-    if (m_shell->text() != draft.defaultShell)
-        m_shell->setText(draft.defaultShell);
+    setButtonSymbol(m_darkMode, dark ? QStringLiteral("moon.fill") : QStringLiteral("sun.max.fill"),
+                    secondaryTextColor(), 16);
+    QPalette resetPalette = m_reset->palette();
+    resetPalette.setColor(QPalette::ButtonText, Palette::red());
+    m_reset->setPalette(resetPalette);
+    m_shell->setBoundText(draft.defaultShell);
     m_darkMode->setEnabled(m_ready);
     m_shell->setEnabled(m_ready);
     m_save->setEnabled(m_ready && m_controller->hasUnsavedChanges());
@@ -220,10 +231,3 @@ void SettingsView::showEvent(QShowEvent *event)
     refresh();
 }
 
-void SettingsView::changeEvent(QEvent *event)
-{
-    QWidget::changeEvent(event);
-    // The toggle shows the window's scheme while the mode follows the system.
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
-        QTimer::singleShot(0, this, &SettingsView::refresh);
-}

@@ -7,8 +7,8 @@
 #include <QWidget>
 
 class QCheckBox;
-class QLabel;
-class QLineEdit;
+class MacTextField;
+class StyledLabel;
 class QPushButton;
 
 // The Settings window's content: Dark Mode, the default shell, the data
@@ -29,7 +29,6 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void changeEvent(QEvent *event) override;
 
 private:
     QWidget *makeSection(const QString &title, const QString &symbolName, QWidget *content);
@@ -44,8 +43,8 @@ private:
     SettingsController *m_controller;
     bool m_ready = false;
     QCheckBox *m_darkMode = nullptr;
-    QLineEdit *m_shell = nullptr;
-    QLabel *m_path = nullptr;
+    MacTextField *m_shell = nullptr;
+    StyledLabel *m_path = nullptr;
     QPushButton *m_save = nullptr;
     QPushButton *m_reset = nullptr;
     QPointer<QMessageBox> m_alert;
