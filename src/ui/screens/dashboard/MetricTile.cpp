@@ -77,8 +77,7 @@ MetricTile::MetricTile(const QString &title, const QString &symbolName, ThemeCol
     m_subtitle->hide();
     texts->addWidget(m_value);
     texts->addWidget(m_subtitle);
-    row->addLayout(texts);
-    row->addStretch(1);
+    row->addLayout(texts, 1);
     contentLayout()->addLayout(row);
 }
 

@@ -241,6 +241,7 @@ void EnvironmentProfilesView::refreshDetail()
     m_shownDetail = next;
     if (m_detail) {
         m_detailLayout->removeWidget(m_detail);
+        m_detail->hide();
         m_detail->deleteLater();
     }
     if (next) {

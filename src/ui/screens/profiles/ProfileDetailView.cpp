@@ -174,7 +174,8 @@ QWidget *ProfileDetailView::makeLockedCard()
                                  TextStyle::callout, QFont::Normal, ThemeColor::secondary(), card);
     note->setWordWrap(true);
     note->setAlignment(Qt::AlignCenter);
-    note->setMaximumWidth(420);
+    note->setFixedWidth(420);
+    note->setMinimumHeight(note->heightForWidth(420));
     layout->addWidget(note, 0, Qt::AlignHCenter);
     auto *unlock = new QPushButton(QStringLiteral("Unlock"), card);
     unlock->setObjectName(QStringLiteral("unlockButton"));

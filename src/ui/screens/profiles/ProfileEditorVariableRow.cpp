@@ -43,11 +43,9 @@ ProfileEditorVariableRow::ProfileEditorVariableRow(const EnvironmentVariable &va
 
     m_secret->setObjectName(QStringLiteral("secretToggle"));
     m_secret->setAutoRaise(true);
-    m_secret->setCheckable(true);
-    m_secret->setChecked(variable.isSecret);
     m_secret->setFixedSize(26, 24);
-    connect(m_secret, &QToolButton::toggled, this, [this](bool secret) {
-        m_variable.isSecret = secret;
+    connect(m_secret, &QToolButton::clicked, this, [this] {
+        m_variable.isSecret = !m_variable.isSecret;
         showSecretState();
         Q_EMIT variableEdited(m_variable);
     });
