@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/screens/dashboard/DashboardController.h"
+#include "ui/screens/dashboard/SummaryPopover.h"
 
 #include <QMap>
 #include <QPointer>
@@ -8,7 +9,7 @@
 
 class MetricTile;
 class ServiceStatusActionCard;
-class SummaryPopover;
+
 
 // The Dashboard: the machine's load as gauges and the services as three
 // count cards, each opening a popover of the services it counts.
