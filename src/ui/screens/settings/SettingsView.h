@@ -24,6 +24,9 @@ public:
 
     SettingsController &controller() const { return *m_controller; }
     void setApplicationReady(bool ready);
+    // The application's settings were replaced from elsewhere: the buttons'
+    // enablement and the toggle follow.
+    void applicationSettingsChanged() { refresh(); }
 
     QMessageBox *openAlert() const { return m_alert; }
 
