@@ -292,9 +292,9 @@ void MenuBarController::layoutPanel()
     if (!m_panel || !m_panel->content())
         return;
     const int height = m_panel->fittingHeight();
-    m_panel->content()->setGeometry(0, 0, MenuBarPanel::width, height);
+    m_panel->content()->setGeometry(0, 0, MenuBarPanel::panelWidth, height);
     const QRect anchor = panelAnchor();
-    m_panel->setFixedSize(MenuBarPanel::width, height);
+    m_panel->setFixedSize(MenuBarPanel::panelWidth, height);
     m_panel->move(MenuBarPanelPlacement::geometry(anchor, m_panel->size(), availableGeometryAt(anchor)).topLeft());
 }
 

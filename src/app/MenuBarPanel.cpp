@@ -11,7 +11,7 @@ MenuBarPanel::MenuBarPanel(QWidget *parent)
     setAttribute(Qt::WA_ShowWithoutActivating, false);
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(QStringLiteral("Velmora"));
-    resize(width, 120);
+    resize(panelWidth, 120);
 }
 
 void MenuBarPanel::setContent(QWidget *content)
@@ -41,7 +41,7 @@ int MenuBarPanel::fittingHeight() const
         return minimumHeight;
     if (QLayout *layout = content->layout())
         layout->activate();
-    int height = content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
+    int height = content->hasHeightForWidth() ? content->heightForWidth(panelWidth) : content->sizeHint().height();
     height = std::max(height, content->minimumSizeHint().height());
     return std::max(minimumHeight, height);
 }

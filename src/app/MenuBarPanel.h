@@ -9,7 +9,7 @@
 class MenuBarPanel : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int width = 320;
+    static constexpr int panelWidth = 320;
     static constexpr int minimumHeight = 80;
 
     explicit MenuBarPanel(QWidget *parent = nullptr);

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "execution/MonitoringManager.h"
+#include "execution/ServiceManager.h"
+#include "profiles/EnvironmentProfilesManager.h"
+#include "profiles/ProtectedProfilesLockManager.h"
 #include "records/ManagedService.h"
 #include "records/ServiceRuntimeInfo.h"
 #include "ui/services/CommandThreatReviewRequest.h"
@@ -14,11 +18,6 @@
 
 #include <functional>
 #include <optional>
-
-class EnvironmentProfilesManager;
-class MonitoringManager;
-class ProtectedProfilesLockManager;
-class ServiceManager;
 
 // The state and flows of the tray panel's content: which section it shows
 // (the list, a threat review, a sudo prompt or the quit question), the values

@@ -5,9 +5,9 @@
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
+#include <QToolButton>
 
 class QSystemTrayIcon;
-class QToolButton;
 
 // The application's place on the desktop's panel, from which the tray panel
 // hangs: the tray icon when the desktop has a tray, otherwise a button in the
