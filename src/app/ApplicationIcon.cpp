@@ -6,7 +6,7 @@
 QIcon applicationIcon()
 {
     static const QString resource = QStringLiteral(":/velmora/velmora.svg");
-    static const QString searched = QStringLiteral("velmora-icons:velmora.svg");
+    static const QString searched = QStringLiteral("velmoraicons:velmora.svg");
     if (QFile::exists(resource))
         return QIcon(resource);
     if (QFile::exists(searched))

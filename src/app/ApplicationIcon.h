@@ -5,5 +5,5 @@
 
 // Velmora's own icon (an SVG of our drawing): the window, tray and splash icon.
 // The executable carries it as a resource; programs without that resource find
-// it through the "velmora-icons" search path (QDir::addSearchPath).
+// it through the "velmoraicons" search path (QDir::addSearchPath).
 QIcon applicationIcon();

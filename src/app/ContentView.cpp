@@ -23,7 +23,7 @@ QIcon sectionIcon(AppSection section)
     switch (section) {
     case AppSection::dashboard:
         return QIcon::fromTheme(QStringLiteral("utilities-system-monitor-symbolic"),
-                                QIcon::fromTheme(QStringLiteral("utilities-system-monitor")));
+                                QIcon::fromTheme(QStringLiteral("power-profile-balanced-symbolic")));
     case AppSection::environmentProfiles:
         return QIcon::fromTheme(QStringLiteral("x-office-address-book-symbolic"),
                                 QIcon::fromTheme(QStringLiteral("x-office-address-book")));

@@ -11,6 +11,19 @@ constexpr int verticalPadding = 7;
 constexpr int symbolSize = 16;
 constexpr int iconGap = 8;
 constexpr qreal cornerRadius = 8;
+
+// Theme symbols come in one dark grey; the row draws them in its accent so
+// they read in light and dark alike.
+QPixmap tintedSymbol(const QIcon &icon, const QColor &colour, qreal ratio)
+{
+    QPixmap symbol = icon.pixmap(QSize(symbolSize, symbolSize), ratio);
+    if (symbol.isNull())
+        return symbol;
+    QPainter tint(&symbol);
+    tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    tint.fillRect(symbol.rect(), colour);
+    return symbol;
+}
 } // namespace
 
 SidebarSectionRow::SidebarSectionRow(const QIcon &icon, const QString &text, QWidget *parent) : QAbstractButton(parent)
@@ -77,7 +90,7 @@ void SidebarSectionRow::paintEvent(QPaintEvent *)
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), cornerRadius, cornerRadius);
     }
     const int iconTop = (height() - symbolSize) / 2;
-    icon().paint(&painter, QRect(horizontalPadding, iconTop, symbolSize, symbolSize));
+    painter.drawPixmap(horizontalPadding, iconTop, tintedSymbol(icon(), interimSlate(*this), devicePixelRatioF()));
     const QRect textArea(horizontalPadding + symbolSize + iconGap, 0,
                          width() - horizontalPadding * 2 - symbolSize - iconGap, height());
     painter.setPen(palette().color(QPalette::WindowText));

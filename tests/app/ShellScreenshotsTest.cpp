@@ -11,11 +11,19 @@
 
 namespace {
 
-// The test program has no compiled-in resources: the icon comes from the sources.
+// The test program has no compiled-in resources: the icon comes from the
+// source tree, which the build folder's cache names.
 void findIconInSources()
 {
-    QDir::setSearchPaths(QStringLiteral("velmora-icons"),
-                         {QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../../src/app/resources")});
+    QFile cache(QCoreApplication::applicationDirPath() + QStringLiteral("/../CMakeCache.txt"));
+    if (!cache.open(QIODevice::ReadOnly))
+        return;
+    const QString prefix = QStringLiteral("CMAKE_HOME_DIRECTORY:INTERNAL=");
+    for (const QString &line : QString::fromUtf8(cache.readAll()).split(QLatin1Char('\n'))) {
+        if (line.startsWith(prefix))
+            QDir::setSearchPaths(QStringLiteral("velmoraicons"),
+                                 {line.mid(prefix.size()).trimmed() + QStringLiteral("/src/app/resources")});
+    }
 }
 
 struct ShellScreenshots : AppFixture {
