@@ -1,0 +1,374 @@
+#include "ui/components/ConsoleOutputView.h"
+
+#include "ui/components/SymbolView.h"
+#include "ui/components/TextStyle.h"
+#include "ui/components/ThemeColor.h"
+
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPropertyAnimation>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStackedLayout>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qreal cornerRadius = 12;
+constexpr int textInset = 14;
+constexpr int scrollerWidth = 10;
+// Enough of the new text's start to find where it lies in the old text.
+constexpr qsizetype cutProbeLength = 64;
+constexpr int cutProbeAttempts = 8;
+
+// Marks the view's own moves, so they do not count as the user scrolling.
+class ProgrammaticScroll {
+public:
+    explicit ProgrammaticScroll(bool &flag) : m_flag(flag), m_previous(flag) { m_flag = true; }
+    ~ProgrammaticScroll() { m_flag = m_previous; }
+    ProgrammaticScroll(const ProgrammaticScroll &) = delete;
+    ProgrammaticScroll &operator=(const ProgrammaticScroll &) = delete;
+
+private:
+    bool &m_flag;
+    bool m_previous;
+};
+
+} // namespace
+
+ConsoleOutputView::ConsoleOutputView(QWidget *parent) : QWidget(parent)
+{
+    m_stack = new QStackedLayout(this);
+    m_stack->setContentsMargins(0, 0, 0, 0);
+
+    m_placeholder = new QWidget(this);
+    m_placeholder->setAccessibleName(QStringLiteral("No output"));
+    auto *placeholderLayout = new QVBoxLayout(m_placeholder);
+    placeholderLayout->setSpacing(10);
+    m_placeholderSymbol = new SymbolView(QStringLiteral("terminal"), 22, ThemeColor::quaternary(), m_placeholder);
+    placeholderLayout->addWidget(m_placeholderSymbol, 0, Qt::AlignCenter);
+    m_stack->addWidget(m_placeholder);
+
+    m_textView = new QPlainTextEdit(this);
+    m_textView->setReadOnly(true);
+    m_textView->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_textView->setFrameShape(QFrame::NoFrame);
+    m_textView->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_textView->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    m_textView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_textView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_textView->setBackgroundVisible(false);
+    m_textView->setAutoFillBackground(false);
+    m_textView->viewport()->setAutoFillBackground(false);
+    m_textView->setFont(monospacedFont(TextStyle::callout));
+    m_textView->document()->setDocumentMargin(textInset);
+    m_textView->document()->setUndoRedoEnabled(false);
+    m_stack->addWidget(m_textView);
+    m_stack->setCurrentWidget(m_placeholder);
+
+    // The text view's own bar stays hidden; this one floats over the text and
+    // shows only while the user scrolls.
+    m_scroller = new QScrollBar(Qt::Vertical, this);
+    m_scroller->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { background: transparent; width: 10px; margin: 0; }"
+        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 150); border-radius: 3px;"
+        " min-height: 24px; margin: 2px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
+    m_scroller->hide();
+    QScrollBar *textBar = m_textView->verticalScrollBar();
+    connect(textBar, &QScrollBar::rangeChanged, m_scroller, [this, textBar](int minimum, int maximum) {
+        const QSignalBlocker blocker(m_scroller);
+        m_scroller->setRange(minimum, maximum);
+        m_scroller->setPageStep(textBar->pageStep());
+        m_scroller->setValue(textBar->value());
+    });
+    connect(textBar, &QScrollBar::valueChanged, this, [this](int value) {
+        {
+            const QSignalBlocker blocker(m_scroller);
+            m_scroller->setValue(value);
+        }
+        onTextScrolled();
+    });
+    connect(m_scroller, &QScrollBar::valueChanged, textBar, &QScrollBar::setValue);
+
+    m_scrollTimer = new QTimer(this);
+    m_scrollTimer->setSingleShot(true);
+    m_scrollTimer->setInterval(scrollDelayMs);
+    connect(m_scrollTimer, &QTimer::timeout, this, &ConsoleOutputView::scrollToBottom);
+
+    m_hideScrollerTimer = new QTimer(this);
+    m_hideScrollerTimer->setSingleShot(true);
+    m_hideScrollerTimer->setInterval(scrollerHideDelayMs);
+    connect(m_hideScrollerTimer, &QTimer::timeout, this, [this] { setScrollerVisible(false); });
+
+    m_scrollAnimation = new QPropertyAnimation(textBar, "value", this);
+    m_scrollAnimation->setDuration(scrollAnimationMs);
+    m_scrollAnimation->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_scrollAnimation, &QPropertyAnimation::finished, this, [this] {
+        // Lines laid out during the animation may have moved the end further.
+        QScrollBar *bar = m_textView->verticalScrollBar();
+        bar->setValue(bar->maximum());
+        m_isProgrammaticScroll = false;
+        setScrollerVisible(false);
+    });
+
+    setMinimumSize(60, 40);
+}
+
+ConsoleOutputView::~ConsoleOutputView()
+{
+    // Nothing pending may run against a half-destroyed view.
+    m_scrollAnimation->stop();
+    m_scrollTimer->stop();
+    m_hideScrollerTimer->stop();
+}
+
+bool ConsoleOutputView::isShowingPlaceholder() const
+{
+    return m_placeholderShown;
+}
+
+bool ConsoleOutputView::isScrollerVisible() const
+{
+    return m_scroller->isVisibleTo(this);
+}
+
+void ConsoleOutputView::setContent(const QString &text, bool autoScroll)
+{
+    const bool previousAutoScroll = m_autoScroll;
+    m_autoScroll = autoScroll;
+    if (text == m_text) {
+        m_lastPath = UpdatePath::none;
+        if (!previousAutoScroll && autoScroll && !m_placeholderShown)
+            scheduleScrollToBottom();
+        return;
+    }
+    applyText(text);
+}
+
+void ConsoleOutputView::appendOutput(const QString &added, qsizetype droppedFromFront)
+{
+    droppedFromFront = std::max<qsizetype>(0, droppedFromFront);
+    if (added.isEmpty() && droppedFromFront == 0)
+        return;
+    if (m_placeholderShown || droppedFromFront >= m_text.size()) {
+        const qsizetype fromAdded = droppedFromFront - m_text.size();
+        applyText(fromAdded >= 0 ? added.mid(fromAdded) : m_text.mid(droppedFromFront) + added);
+        return;
+    }
+    QString newText = m_text.mid(droppedFromFront) + added;
+    if (newText.isEmpty()) {
+        applyText(newText);
+        return;
+    }
+    if (droppedFromFront > 0 && !removeFromDocumentFront(droppedFromFront)) {
+        resetDocument(newText, true);
+        m_lastPath = UpdatePath::reset;
+    } else {
+        appendToDocument(added);
+        m_lastPath = droppedFromFront > 0 ? UpdatePath::cutAndAppend : UpdatePath::append;
+    }
+    m_text = std::move(newText);
+    if (m_autoScroll)
+        scheduleScrollToBottom();
+}
+
+void ConsoleOutputView::applyText(const QString &text)
+{
+    if (text.isEmpty()) {
+        m_text.clear();
+        showPlaceholder(true);
+        m_lastPath = UpdatePath::reset;
+        return;
+    }
+    if (m_placeholderShown) {
+        // The first output after none is shown from the top; following the
+        // end starts with the next change.
+        resetDocument(text, false);
+        m_text = text;
+        showPlaceholder(false);
+        m_lastPath = UpdatePath::reset;
+        return;
+    }
+    if (text.size() > m_text.size() && text.startsWith(m_text)) {
+        appendToDocument(text.mid(m_text.size()));
+        m_lastPath = UpdatePath::append;
+    } else if (const qsizetype cut = findCutOffset(m_text, text); cut > 0 && removeFromDocumentFront(cut)) {
+        appendToDocument(text.mid(m_text.size() - cut));
+        m_lastPath = UpdatePath::cutAndAppend;
+    } else {
+        resetDocument(text, true);
+        m_lastPath = UpdatePath::reset;
+    }
+    m_text = text;
+    if (m_autoScroll)
+        scheduleScrollToBottom();
+}
+
+qsizetype ConsoleOutputView::findCutOffset(const QString &oldText, const QString &newText) const
+{
+    if (oldText.isEmpty() || newText.isEmpty())
+        return -1;
+    const QStringView oldView(oldText);
+    const QStringView newView(newText);
+    const QStringView head = newView.left(std::min(cutProbeLength, newView.size()));
+    // new = old.mid(k) + added, so k is at least old.size() - new.size().
+    qsizetype from = std::max<qsizetype>(1, oldView.size() - newView.size());
+    for (int attempt = 0; attempt < cutProbeAttempts; ++attempt) {
+        const qsizetype k = oldView.indexOf(head, from);
+        if (k < 0)
+            return -1;
+        const qsizetype overlap = oldView.size() - k;
+        if (overlap <= newView.size() && oldView.mid(k) == newView.left(overlap))
+            return k;
+        from = k + 1;
+    }
+    return -1;
+}
+
+void ConsoleOutputView::resetDocument(const QString &text, bool keepScrollValue)
+{
+    const ProgrammaticScroll guard(m_isProgrammaticScroll);
+    QScrollBar *bar = m_textView->verticalScrollBar();
+    const int value = bar->value();
+    m_textView->setPlainText(text);
+    // setPlainText jumps to the top; a view that is not following stays put.
+    bar->setValue(keepScrollValue ? value : 0);
+}
+
+void ConsoleOutputView::appendToDocument(const QString &suffix)
+{
+    QStringView added(suffix);
+    // The document turns CR LF into one line break; a pair split across two
+    // updates must not become two.
+    if (!m_text.isEmpty() && m_text.back() == QLatin1Char('\r') && added.startsWith(QLatin1Char('\n')))
+        added = added.mid(1);
+    if (added.isEmpty())
+        return;
+    const ProgrammaticScroll guard(m_isProgrammaticScroll);
+    QTextCursor cursor(m_textView->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(added.toString());
+}
+
+bool ConsoleOutputView::removeFromDocumentFront(qsizetype units)
+{
+    if (units <= 0)
+        return true;
+    if (units >= m_text.size())
+        return false;
+    // A cut between CR and LF would split the one line break the document has.
+    if (m_text[units - 1] == QLatin1Char('\r') && m_text[units] == QLatin1Char('\n'))
+        return false;
+    const qsizetype documentUnits = units - QStringView(m_text).left(units).count(u"\r\n");
+
+    const ProgrammaticScroll guard(m_isProgrammaticScroll);
+    QScrollBar *bar = m_textView->verticalScrollBar();
+    const QTextBlock top = m_textView->document()->findBlockByLineNumber(bar->value());
+    const int topPosition = top.position();
+    const int lineInTop = bar->value() - top.firstLineNumber();
+
+    QTextCursor cursor(m_textView->document());
+    cursor.setPosition(0);
+    cursor.setPosition(int(documentUnits), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+
+    // Keep the line that was at the top at the top; when it was cut away,
+    // the new start is.
+    if (topPosition >= documentUnits) {
+        const QTextBlock block = m_textView->document()->findBlock(int(topPosition - documentUnits));
+        bar->setValue(block.firstLineNumber() + std::max(0, lineInTop));
+    } else {
+        bar->setValue(0);
+    }
+    return true;
+}
+
+void ConsoleOutputView::showPlaceholder(bool placeholder)
+{
+    if (placeholder == m_placeholderShown)
+        return;
+    m_placeholderShown = placeholder;
+    if (placeholder) {
+        m_scrollTimer->stop();
+        m_scrollAnimation->stop();
+        m_isProgrammaticScroll = false;
+        setScrollerVisible(false);
+        m_stack->setCurrentWidget(m_placeholder);
+        const ProgrammaticScroll guard(m_isProgrammaticScroll);
+        m_textView->clear();
+    } else {
+        m_stack->setCurrentWidget(m_textView);
+    }
+    update();
+}
+
+void ConsoleOutputView::scheduleScrollToBottom()
+{
+    setScrollerVisible(false);
+    m_scrollTimer->start();
+}
+
+void ConsoleOutputView::scrollToBottom()
+{
+    QScrollBar *bar = m_textView->verticalScrollBar();
+    m_isProgrammaticScroll = true;
+    setScrollerVisible(false);
+    m_scrollAnimation->stop();
+    m_scrollAnimation->setStartValue(bar->value());
+    m_scrollAnimation->setEndValue(std::max(0, bar->maximum()));
+    m_scrollAnimation->start();
+}
+
+void ConsoleOutputView::setScrollerVisible(bool visible)
+{
+    if (visible) {
+        layoutScroller();
+        m_scroller->raise();
+    } else {
+        m_hideScrollerTimer->stop();
+    }
+    m_scroller->setVisible(visible);
+}
+
+void ConsoleOutputView::scheduleHideScroller()
+{
+    m_hideScrollerTimer->start();
+}
+
+void ConsoleOutputView::onTextScrolled()
+{
+    if (m_isProgrammaticScroll)
+        return;
+    setScrollerVisible(true);
+    scheduleHideScroller();
+}
+
+void ConsoleOutputView::layoutScroller()
+{
+    m_scroller->setGeometry(width() - scrollerWidth - 2, 6, scrollerWidth, std::max(0, height() - 12));
+}
+
+void ConsoleOutputView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutScroller();
+}
+
+void ConsoleOutputView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const bool empty = m_placeholderShown;
+    const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    painter.setBrush(empty ? withOpacity(ThemeColor::controlBackground().resolve(this), 0.55)
+                           : ThemeColor::textBackground().resolve(this));
+    painter.setPen(QPen(withOpacity(ThemeColor::separator().resolve(this), empty ? 0.55 : 1.0), 1));
+    painter.drawRoundedRect(frame, cornerRadius - 0.5, cornerRadius - 0.5);
+}

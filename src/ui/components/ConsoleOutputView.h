@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QPlainTextEdit;
+class QPropertyAnimation;
+class QScrollBar;
+class QStackedLayout;
+class QTimer;
+class SymbolView;
+
+// The captured output of a service: monospaced, wrapped, selectable, read-only,
+// in a rounded frame; a quiet "terminal" placeholder while there is none. With
+// auto-scroll on it follows new output to the end; with it off it never moves
+// by itself. Its scroll bar shows only while the user scrolls.
+//
+// Screens hand in the whole output on every change (setContent / setText): the
+// view works out whether the text only grew or was also cut at the front and
+// then appends the new end and removes the dropped start, instead of setting
+// the whole text again. A caller that knows the additions can use
+// appendOutput() and skip the comparison. Either way text() equals the
+// caller's text.
+class ConsoleOutputView : public QWidget {
+    Q_OBJECT
+public:
+    explicit ConsoleOutputView(QWidget *parent = nullptr);
+    ~ConsoleOutputView() override;
+
+    // One update of both values, in this order: auto-scroll, then text.
+    void setContent(const QString &text, bool autoScroll);
+    void setText(const QString &text) { setContent(text, m_autoScroll); }
+    void setAutoScroll(bool autoScroll) { setContent(m_text, autoScroll); }
+    // The new text is (text() + added) without its first `droppedFromFront`
+    // UTF-16 units.
+    void appendOutput(const QString &added, qsizetype droppedFromFront = 0);
+
+    const QString &text() const { return m_text; }
+    bool autoScroll() const { return m_autoScroll; }
+    bool isShowingPlaceholder() const;
+    bool isScrollerVisible() const;
+    QPlainTextEdit *textView() const { return m_textView; }
+    QScrollBar *overlayScrollBar() const { return m_scroller; }
+
+    static constexpr int scrollDelayMs = 50;
+    static constexpr int scrollAnimationMs = 320;
+    static constexpr int scrollerHideDelayMs = 900;
+
+    // How the last update reached the document (for tests and benchmarks).
+    enum class UpdatePath { none, append, cutAndAppend, reset };
+    UpdatePath lastUpdatePath() const { return m_lastPath; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void applyText(const QString &text);
+    void showPlaceholder(bool placeholder);
+    void resetDocument(const QString &text, bool keepScrollValue);
+    void appendToDocument(const QString &suffix);
+    bool removeFromDocumentFront(qsizetype units);
+    // Where the old text continues in the new one: new = old.mid(k) + added.
+    qsizetype findCutOffset(const QString &oldText, const QString &newText) const;
+
+    void scheduleScrollToBottom();
+    void scrollToBottom();
+    void setScrollerVisible(bool visible);
+    void scheduleHideScroller();
+    void layoutScroller();
+    void onTextScrolled();
+
+    QString m_text;
+    bool m_autoScroll = false;
+    bool m_isProgrammaticScroll = false;
+    bool m_placeholderShown = true;
+    UpdatePath m_lastPath = UpdatePath::none;
+
+    QStackedLayout *m_stack;
+    QWidget *m_placeholder;
+    SymbolView *m_placeholderSymbol;
+    QPlainTextEdit *m_textView;
+    QScrollBar *m_scroller;
+    QTimer *m_scrollTimer;
+    QTimer *m_hideScrollerTimer;
+    QPropertyAnimation *m_scrollAnimation;
+};

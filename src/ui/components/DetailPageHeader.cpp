@@ -1,0 +1,42 @@
+#include "ui/components/DetailPageHeader.h"
+
+#include "ui/components/StyledLabel.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+DetailPageHeader::DetailPageHeader(const QString &title, int belowTitleSpacing, QWidget *parent) : QWidget(parent)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(belowTitleSpacing);
+
+    auto *titleRow = new QHBoxLayout;
+    titleRow->setSpacing(8);
+    m_title = new StyledLabel(title, TextStyle::largeTitle, QFont::Bold, ThemeColor::primary(), this);
+    m_title->setElideMode(Qt::ElideRight);
+    m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_title->setAccessibleName(title);
+    titleRow->addWidget(m_title, 1);
+    titleRow->addSpacing(8);
+    m_actions = new QHBoxLayout;
+    m_actions->setSpacing(8);
+    titleRow->addLayout(m_actions);
+    layout->addLayout(titleRow);
+
+    m_below = new QVBoxLayout;
+    m_below->setContentsMargins(0, 0, 0, 0);
+    m_below->setSpacing(0);
+    layout->addLayout(m_below);
+}
+
+void DetailPageHeader::setTitle(const QString &title)
+{
+    m_title->setText(title);
+    m_title->setAccessibleName(title);
+}
+
+QString DetailPageHeader::title() const
+{
+    return m_title->text();
+}

@@ -1,0 +1,94 @@
+#include "ui/components/DisplayFormatting.h"
+
+#include <QLocale>
+
+#include <unicode/udat.h>
+#include <iterator>
+#include <limits>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+struct DateFormatCloser {
+    void operator()(UDateFormat *format) const { udat_close(format); }
+};
+using DateFormatHandle = std::unique_ptr<UDateFormat, DateFormatCloser>;
+
+// ICU has the medium-date-short-time style Qt lacks. Opening a formatter loads
+// locale data, so one is kept per locale; the time zone is ICU's default.
+UDateFormat *dateTimeFormatter()
+{
+    static QByteArray cachedLocale;
+    static DateFormatHandle cached;
+    const QLocale locale;
+    QByteArray name = locale.name().toLatin1();
+    if (name == "C")
+        name = "en_US_POSIX";
+    if (cached && name == cachedLocale)
+        return cached.get();
+    UErrorCode status = U_ZERO_ERROR;
+    DateFormatHandle format(udat_open(UDAT_SHORT, UDAT_MEDIUM, name.constData(), nullptr, -1, nullptr, -1, &status));
+    if (U_FAILURE(status))
+        return nullptr;
+    cached = std::move(format);
+    cachedLocale = name;
+    return cached.get();
+}
+
+} // namespace
+
+QString formatOptionalDate(const std::optional<QDateTime> &date)
+{
+    if (!date || !date->isValid())
+        return QStringLiteral("\u2014");
+    if (UDateFormat *format = dateTimeFormatter()) {
+        UChar buffer[128];
+        UErrorCode status = U_ZERO_ERROR;
+        const int32_t length = udat_format(format, static_cast<UDate>(date->toMSecsSinceEpoch()), buffer,
+                                           int32_t(std::size(buffer)), nullptr, &status);
+        if (U_SUCCESS(status) && length <= int32_t(std::size(buffer)))
+            return QString(reinterpret_cast<const QChar *>(buffer), length);
+    }
+    return QLocale().toString(date->toLocalTime(), QLocale::ShortFormat);
+}
+
+QString formatDuration(std::optional<double> seconds)
+{
+    // 2^63 as a double: anything at or beyond it has no 64-bit whole-second value,
+    // and converting it would be undefined.
+    constexpr double limit = 9223372036854775808.0;
+    if (!seconds || !std::isfinite(*seconds) || *seconds >= limit || *seconds <= -limit)
+        return QStringLiteral("Unavailable");
+    const qint64 total = static_cast<qint64>(std::trunc(*seconds));
+    const qint64 hours = total / 3600;
+    const qint64 minutes = (total % 3600) / 60;
+    const qint64 secs = total % 60;
+    if (total >= 3600)
+        return QStringLiteral("%1h %2m %3s").arg(hours).arg(minutes).arg(secs);
+    if (total % 3600 < 60)
+        return QStringLiteral("%1s").arg(secs);
+    return QStringLiteral("%1m %2s").arg(minutes).arg(secs);
+}
+
+QString formatMemoryBytes(quint64 bytes)
+{
+    const qint64 count = bytes > quint64(std::numeric_limits<qint64>::max()) ? std::numeric_limits<qint64>::max()
+                                                                              : qint64(bytes);
+    // Adaptive precision: whole kilobytes, one decimal of megabytes, two above.
+    int precision = 2;
+    if (count < 1024LL * 1024)
+        precision = 0;
+    else if (count < 1024LL * 1024 * 1024)
+        precision = 1;
+    return QLocale().formattedDataSize(count, precision, QLocale::DataSizeTraditionalFormat);
+}
+
+std::optional<QString> runningServicesQuitWarning(qint64 runningCount)
+{
+    if (runningCount < 1)
+        return std::nullopt;
+    return QStringLiteral("All ") + QString::number(runningCount) + QStringLiteral(" running service")
+        + (runningCount == 1 ? QString() : QStringLiteral("s")) + QStringLiteral(" will be terminated.");
+}

@@ -1,0 +1,100 @@
+#include "ui/components/KeychainAccessBanner.h"
+
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolView.h"
+#include "ui/components/ThemeManager.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+struct Measures {
+    int spacing;
+    int padding;
+    qreal radius;
+    TextStyle iconStyle;
+    TextStyle messageStyle;
+    TextStyle buttonStyle;
+};
+
+Measures measures(KeychainAccessBanner::Style style)
+{
+    if (style == KeychainAccessBanner::Style::compact)
+        return {8, 10, 8, TextStyle::caption, TextStyle::caption, TextStyle::caption2};
+    return {10, 12, 10, TextStyle::body, TextStyle::callout, TextStyle::footnote};
+}
+
+// A filled button in the accent colour, as the prominent style of the design.
+void makeProminent(QPushButton *button)
+{
+    const auto apply = [button] {
+        QPalette palette = button->palette();
+        const QColor accent = QApplication::palette().color(QPalette::Highlight);
+        palette.setColor(QPalette::Button, accent);
+        palette.setColor(QPalette::ButtonText, QApplication::palette().color(QPalette::HighlightedText));
+        button->setPalette(palette);
+    };
+    apply();
+    QObject::connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, button, apply);
+}
+
+} // namespace
+
+KeychainAccessBanner::KeychainAccessBanner(const QString &message, Style style, QWidget *parent)
+    : QWidget(parent), m_style(style)
+{
+    const Measures m = measures(style);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(m.padding, m.padding, m.padding, m.padding);
+    layout->setSpacing(m.spacing);
+
+    auto *messageRow = new QHBoxLayout;
+    messageRow->setSpacing(8);
+    m_icon = new SymbolView(QStringLiteral("key.fill"), symbolPixelSize(m.iconStyle), Palette::Color::orange, this);
+    messageRow->addWidget(m_icon, 0, Qt::AlignTop);
+    m_message = new StyledLabel(message, m.messageStyle, this);
+    m_message->setWordWrap(true);
+    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_message->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    messageRow->addWidget(m_message, 1);
+    layout->addLayout(messageRow);
+
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->setSpacing(8);
+    m_retry = new QPushButton(QStringLiteral("Try Again"), this);
+    m_retry->setFont(textStyleFont(m.buttonStyle));
+    m_retry->setAutoDefault(false);
+    makeProminent(m_retry);
+    connect(m_retry, &QPushButton::clicked, this, &KeychainAccessBanner::retryRequested);
+    buttonRow->addWidget(m_retry);
+    buttonRow->addStretch(1);
+    layout->addLayout(buttonRow);
+
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+}
+
+void KeychainAccessBanner::setMessage(const QString &message)
+{
+    if (m_message->text() != message)
+        m_message->setText(message);
+}
+
+QString KeychainAccessBanner::message() const
+{
+    return m_message->text();
+}
+
+void KeychainAccessBanner::paintEvent(QPaintEvent *)
+{
+    const qreal radius = measures(m_style).radius;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor orange = Palette::orange();
+    painter.setPen(QPen(withOpacity(orange, 0.35), 1));
+    painter.setBrush(withOpacity(orange, 0.12));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius - 0.5, radius - 0.5);
+}

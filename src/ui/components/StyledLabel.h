@@ -1,0 +1,57 @@
+#pragma once
+
+#include "ui/components/TextStyle.h"
+#include "ui/components/ThemeColor.h"
+
+#include <QLabel>
+
+// A label in one of the text styles and theme colours. Plain text by default
+// (data never turns into markup). Secondary and tertiary colours follow the
+// text colour the label inherits, so inside a selected sidebar row they take
+// the row's tint. With an elide mode the label stays on one line and ends in
+// an ellipsis when it is too narrow:
+//     auto *name = new StyledLabel(service.name, TextStyle::headline);
+//     auto *when = new StyledLabel(text, TextStyle::caption, QFont::Normal, ThemeColor::tertiary());
+class StyledLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit StyledLabel(const QString &text = QString(), TextStyle style = TextStyle::body,
+                         QWidget *parent = nullptr);
+    StyledLabel(const QString &text, TextStyle style, QFont::Weight weight, ThemeColor color = ThemeColor::primary(),
+                QWidget *parent = nullptr);
+
+    void setTextStyle(TextStyle style, QFont::Weight weight);
+    void setTextStyle(TextStyle style);
+    void setMonospaced(bool monospaced);
+    TextStyle textStyle() const { return m_style; }
+
+    void setColor(ThemeColor color);
+    ThemeColor color() const { return m_color; }
+    // The colour the label draws its text with right now.
+    QColor resolvedColor() const;
+
+    void setElideMode(Qt::TextElideMode mode);
+    Qt::TextElideMode elideMode() const { return m_elideMode; }
+    // At most this many lines when wrapping (0: no limit); the rest is cut.
+    void setMaximumLineCount(int lines);
+
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void applyFont();
+    void applyColor();
+    void applyLineLimit();
+
+    TextStyle m_style = TextStyle::body;
+    std::optional<QFont::Weight> m_weight;
+    bool m_monospaced = false;
+    ThemeColor m_color = ThemeColor::primary();
+    Qt::TextElideMode m_elideMode = Qt::ElideNone;
+    int m_maximumLines = 0;
+    bool m_applyingColor = false;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+
+// The text styles of the interface, as fonts derived from the application
+// font. Screens use StyledLabel, or textStyleFont() for their own painting.
+enum class TextStyle {
+    largeTitle,
+    title,
+    title2,
+    title3,
+    headline,
+    body,
+    callout,
+    subheadline,
+    footnote,
+    caption,
+    caption2,
+};
+
+// The style's size with its own weight (semibold for headline, else regular).
+QFont textStyleFont(TextStyle style);
+QFont textStyleFont(TextStyle style, QFont::Weight weight);
+// The system's fixed-pitch font at the style's size.
+QFont monospacedFont(TextStyle style = TextStyle::body, QFont::Weight weight = QFont::Normal);
+// A symbol drawn "in the style's font": its pixel size.
+int symbolPixelSize(TextStyle style);
+
+// The text colour of the application palette at full, 0.6 and 0.4 opacity.
+QColor primaryTextColor();
+QColor secondaryTextColor();
+QColor tertiaryTextColor();
