@@ -19,6 +19,7 @@
 #include <QCoroFuture>
 #include <QCoroTimer>
 #include <QPointer>
+#include <QTimer>
 
 #include <exception>
 
@@ -252,7 +253,12 @@ QCoro::Task<> AppEnvironment::completeLaunchSplashDelay()
     if (m_hasCompletedLaunchSplashDelay)
         co_return;
     QPointer<AppEnvironment> self(this);
-    co_await QCoro::sleepFor(launchSplashDelay);
+    // A coarse timer may end up to 5% early; the splash keeps its full delay.
+    QTimer delay;
+    delay.setTimerType(Qt::PreciseTimer);
+    delay.setSingleShot(true);
+    delay.start(launchSplashDelay);
+    co_await delay;
     if (self)
         self->setLaunchSplashDelayCompleted();
 }

@@ -4,9 +4,14 @@
 #include "app/LaunchSplashView.h"
 #include "app/QuitConfirmationDialog.h"
 #include "app/SectionScreens.h"
-#include "app/SidebarSectionRow.h"
+#include "ui/components/SelectableSidebarRow.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolView.h"
+#include "ui/components/TextStyle.h"
+#include "ui/components/ThemeColor.h"
 
 #include <QFrame>
+#include <QPainter>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,22 +22,17 @@
 
 namespace {
 
-QIcon sectionIcon(AppSection section)
-{
-    // Theme icons that say the same as the section's symbol.
-    switch (section) {
-    case AppSection::dashboard:
-        return QIcon::fromTheme(QStringLiteral("utilities-system-monitor-symbolic"),
-                                QIcon::fromTheme(QStringLiteral("power-profile-balanced-symbolic")));
-    case AppSection::environmentProfiles:
-        return QIcon::fromTheme(QStringLiteral("x-office-address-book-symbolic"),
-                                QIcon::fromTheme(QStringLiteral("x-office-address-book")));
-    case AppSection::services:
-        return QIcon::fromTheme(QStringLiteral("package-x-generic-symbolic"),
-                                QIcon::fromTheme(QStringLiteral("package-x-generic")));
+// The hairline between the sidebar and the detail, in the theme's separator colour.
+class ColumnDivider final : public QWidget {
+public:
+    explicit ColumnDivider(QWidget *parent) : QWidget(parent) { setFixedWidth(1); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter(this).fillRect(rect(), ThemeColor::separator().resolve());
     }
-    return {};
-}
+};
 
 } // namespace
 
@@ -46,11 +46,7 @@ ContentView::ContentView(AppEnvironment &app, QWidget *parent) : QWidget(parent)
     splitLayout->setContentsMargins(0, 0, 0, 0);
     splitLayout->setSpacing(0);
     splitLayout->addWidget(buildSidebar());
-    auto *divider = new QFrame(m_split);
-    divider->setFrameShape(QFrame::VLine);
-    divider->setFrameShadow(QFrame::Plain);
-    divider->setForegroundRole(QPalette::Mid);
-    splitLayout->addWidget(divider);
+    splitLayout->addWidget(new ColumnDivider(m_split));
     auto *detail = new QWidget(m_split);
     detail->setMinimumSize(detailMinimumWidth, detailMinimumHeight);
     m_detailLayout = new QVBoxLayout(detail);
@@ -89,23 +85,17 @@ QWidget *ContentView::buildSidebar()
     layout->setContentsMargins(8, 0, 8, 8);
     layout->setSpacing(4);
 
-    auto *header = new QLabel(QStringLiteral("Velmora").toUpper(), column);
-    header->setTextFormat(Qt::PlainText);
+    auto *header = new StyledLabel(QStringLiteral("Velmora").toUpper(), TextStyle::caption, QFont::DemiBold,
+                                   ThemeColor::secondary(), column);
     header->setContentsMargins(10, 10, 10, 2);
-    QFont font = header->font();
-    font.setPointSizeF(font.pointSizeF() * 0.8);
-    font.setWeight(QFont::DemiBold);
-    header->setFont(font);
-    QPalette secondary = header->palette();
-    QColor text = secondary.color(QPalette::WindowText);
-    text.setAlphaF(0.6f);
-    secondary.setColor(QPalette::WindowText, text);
-    header->setPalette(secondary);
     layout->addWidget(header);
 
     for (const AppSection section : allAppSections()) {
-        auto *row = new SidebarSectionRow(sectionIcon(section), title(section), column);
-        row->setProperty("symbolName", symbolName(section));
+        auto *row = new SelectableSidebarRow(column);
+        row->setAccessibleName(title(section));
+        auto *symbol = new SymbolView(symbolName(section), symbolPixelSize(TextStyle::body), ThemeColor::primary(), row);
+        row->contentLayout()->addWidget(symbol);
+        row->contentLayout()->addWidget(new StyledLabel(title(section), TextStyle::body, row), 1);
         row->setSelected(section == m_app.selectedSection());
         connect(row, &QAbstractButton::clicked, this, [this, section] { m_app.setSelectedSection(section); });
         m_rows.insert(section, row);

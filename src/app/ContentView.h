@@ -11,7 +11,7 @@
 class AppEnvironment;
 class QGraphicsOpacityEffect;
 class QVBoxLayout;
-class SidebarSectionRow;
+class SelectableSidebarRow;
 
 // The main window's content: the section sidebar beside the screen of the
 // selected section, under the launch splash until start-up and the splash
@@ -30,7 +30,7 @@ public:
     QWidget *splitView() const { return m_split; }
     LaunchSplashView *splash() const { return m_splash; }
     QWidget *detailScreen() const { return m_detailScreen; }
-    SidebarSectionRow *sidebarRow(AppSection section) const { return m_rows.value(section); }
+    SelectableSidebarRow *sidebarRow(AppSection section) const { return m_rows.value(section); }
     QuitConfirmationDialog *quitDialog() const { return m_quitDialog; }
 
 private:
@@ -44,7 +44,7 @@ private:
     QWidget *m_split = nullptr;
     QVBoxLayout *m_detailLayout = nullptr;
     QPointer<QWidget> m_detailScreen;
-    QHash<AppSection, SidebarSectionRow *> m_rows;
+    QHash<AppSection, SelectableSidebarRow *> m_rows;
     QPointer<LaunchSplashView> m_splash;
     QPointer<QuitConfirmationDialog> m_quitDialog;
 };

@@ -1,6 +1,7 @@
 #include "app/LaunchSplashSpinner.h"
 
-#include "app/InterimPalette.h"
+#include "ui/components/Palette.h"
+#include "ui/components/TextStyle.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -42,7 +43,7 @@ void LaunchSplashSpinner::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF circle = QRectF(rect()).adjusted(1.2, 1.2, -1.2, -1.2);
 
-    QColor track = palette().color(QPalette::WindowText);
+    QColor track = primaryTextColor();
     track.setAlphaF(0.14f);
     QPen trackPen(track, 2.0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
     painter.setPen(trackPen);
@@ -53,7 +54,7 @@ void LaunchSplashSpinner::paintEvent(QPaintEvent *)
     painter.translate(circle.center());
     painter.rotate(m_angle);
     painter.translate(-circle.center());
-    QPen arcPen(interimSlate(*this), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin);
+    QPen arcPen(Palette::slate(), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin);
     painter.setPen(arcPen);
     const int start = qRound(-0.1 * 360 * 16);
     const int span = qRound(-(0.76 - 0.1) * 360 * 16);

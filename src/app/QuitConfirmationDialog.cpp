@@ -1,14 +1,8 @@
 #include "app/QuitConfirmationDialog.h"
 
-#include <QPushButton>
+#include "ui/components/DisplayFormatting.h"
 
-std::optional<QString> interimRunningServicesQuitWarning(int count)
-{
-    if (count < 1)
-        return std::nullopt;
-    return QStringLiteral("All ") + QString::number(count) + QStringLiteral(" running service") +
-           (count == 1 ? QString() : QStringLiteral("s")) + QStringLiteral(" will be terminated.");
-}
+#include <QPushButton>
 
 QuitConfirmationDialog::QuitConfirmationDialog(int runningCount, QWidget *parent) : QMessageBox(parent)
 {
@@ -16,7 +10,7 @@ QuitConfirmationDialog::QuitConfirmationDialog(int runningCount, QWidget *parent
     setText(QStringLiteral("Quit Velmora?"));
     setIcon(QMessageBox::Warning);
     setWindowModality(Qt::WindowModal);
-    if (const auto warning = interimRunningServicesQuitWarning(runningCount))
+    if (const auto warning = runningServicesQuitWarning(runningCount))
         setInformativeText(*warning);
     m_quitButton = addButton(runningCount >= 1 ? QStringLiteral("Quit && Terminate") : QStringLiteral("Quit"),
                              QMessageBox::DestructiveRole);

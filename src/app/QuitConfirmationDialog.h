@@ -2,8 +2,6 @@
 
 #include <QMessageBox>
 
-#include <optional>
-
 // "Quit Velmora?" with the number of running services that quitting ends.
 // Answers exactly once: true for the quit button, false for "Cancel", Escape
 // or closing the dialog.
@@ -26,6 +24,3 @@ private:
     QAbstractButton *m_cancelButton;
     bool m_answered = false;
 };
-
-// Until the components' runningServicesQuitWarning is merged.
-std::optional<QString> interimRunningServicesQuitWarning(int count);

@@ -2,7 +2,10 @@
 
 #include "app/AppEnvironment.h"
 
-#include <QLabel>
+#include "ui/components/StyledLabel.h"
+#include "ui/components/TextStyle.h"
+#include "ui/components/ThemeColor.h"
+
 #include <QVBoxLayout>
 
 namespace {
@@ -13,13 +16,7 @@ QWidget *titledPlaceholder(const QString &text, QWidget *parent)
     auto *page = new QWidget(parent);
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(24, 20, 24, 20);
-    auto *heading = new QLabel(text, page);
-    heading->setTextFormat(Qt::PlainText);
-    QFont font = heading->font();
-    font.setPointSizeF(font.pointSizeF() * 2.0);
-    font.setBold(true);
-    heading->setFont(font);
-    heading->setAccessibleName(text);
+    auto *heading = new StyledLabel(text, TextStyle::largeTitle, QFont::Bold, ThemeColor::primary(), page);
     layout->addWidget(heading);
     layout->addStretch();
     return page;

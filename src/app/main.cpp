@@ -5,6 +5,8 @@
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
+#include "platform/Logging.h"
+#include "records/DataFolderLock.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -24,19 +26,12 @@ void chooseWindowPlatform()
         qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
-// Hook for the stores' data-folder lock: true when another Velmora process of
-// this user (in another login session) holds the data folder. The stores do
-// not take such a lock yet, so nothing holds it.
-bool dataFolderHeldByAnotherProcess()
+// Another Velmora process of this user (another login session, where the
+// session bus is another one) holds the stores: say so, and end when the
+// person closes the message.
+int refuseHeldDataFolder(QApplication &application, const QString &message)
 {
-    return false;
-}
-
-int refuseHeldDataFolder(QApplication &application)
-{
-    QMessageBox refusal(QMessageBox::Critical, QStringLiteral("Velmora"),
-                        QStringLiteral("Velmora is already running in another session."));
-    refusal.setInformativeText(QStringLiteral("Quit Velmora there, then start it again."));
+    QMessageBox refusal(QMessageBox::Critical, QStringLiteral("Velmora"), message);
     refusal.setWindowIcon(applicationIcon());
     QObject::connect(&refusal, &QDialog::finished, &application, [] { QCoreApplication::exit(1); });
     refusal.open();
@@ -62,8 +57,15 @@ int main(int argc, char **argv)
     SingleInstance instance;
     if (instance.claim() == SingleInstance::Claim::anotherInstance)
         return 0;
-    if (dataFolderHeldByAnotherProcess())
-        return refuseHeldDataFolder(application);
+    std::unique_ptr<DataFolderLock> dataFolderLock;
+    try {
+        dataFolderLock = std::make_unique<DataFolderLock>(AppEnvironment::applicationSupportDirectory());
+    } catch (const DataFolderLockedError &error) {
+        return refuseHeldDataFolder(application, error.message());
+    } catch (const FileStoreError &error) {
+        // Start-up never stops on a failure: the stores go on without the lock.
+        qCCritical(lcPersistence, "%s", qUtf8Printable(error.message()));
+    }
 
     std::unique_ptr<AppEnvironment> app = AppEnvironment::live();
     AppDelegate delegate(*app);

@@ -3,7 +3,8 @@
 #include "app/ContentView.h"
 #include "app/LaunchSplashSpinner.h"
 #include "app/LaunchSplashView.h"
-#include "app/SidebarSectionRow.h"
+#include "ui/components/SelectableSidebarRow.h"
+#include "ui/components/SymbolView.h"
 
 #include <QLabel>
 #include <QScrollArea>
@@ -51,11 +52,11 @@ TEST_F(ContentViewTest, SidebarRowsSwitchTheSectionAndRebuildOnlyOnAChange)
     const QStringList titles {QStringLiteral("Dashboard"), QStringLiteral("Environment Profiles"),
                               QStringLiteral("Services")};
     for (const AppSection section : allAppSections())
-        EXPECT_EQ(present(view.sidebarRow(section)).text(), titles.at(int(section)));
+        EXPECT_EQ(present(view.sidebarRow(section)).accessibleName(), titles.at(int(section)));
     EXPECT_EQ(present(view.findChild<QScrollArea *>()).width(),
               ContentView::sidebarWidth);
     EXPECT_TRUE(present(view.sidebarRow(AppSection::dashboard)).isSelected());
-    EXPECT_EQ(present(view.sidebarRow(AppSection::services)).property("symbolName").toString(),
+    EXPECT_EQ(present(present(view.sidebarRow(AppSection::services)).findChild<SymbolView *>()).symbolName(),
               QStringLiteral("shippingbox.fill"));
 
     QPointer<QWidget> dashboard = view.detailScreen();
