@@ -3,7 +3,7 @@
 #include "platform/Logging.h"
 #include "profiles/KeychainSecretStore.h"
 #include "profiles/ProtectedPayloadSealing.h"
-#include "records/CurrentLayoutMarker.h"
+#include "records/VersionedRecordsFile.h"
 #include "records/FileStoreError.h"
 #include "records/ProtectedProfilesError.h"
 
@@ -18,15 +18,6 @@ namespace {
 using Record = PersistedEnvironmentProfileRecord;
 
 const QString secretAccountPrefix = QStringLiteral("env.");
-
-QString describe(const std::exception &error)
-{
-    if (const auto *decode = dynamic_cast<const json::DecodeError *>(&error))
-        return decode->message();
-    if (const auto *file = dynamic_cast<const FileStoreError *>(&error))
-        return file->message();
-    return QString::fromUtf8(error.what());
-}
 
 QList<EnvironmentVariable> withSecretValuesEmptied(QList<EnvironmentVariable> variables)
 {
@@ -51,7 +42,6 @@ qsizetype indexOfRecord(const QList<Record> &records, const QUuid &id)
 EnvironmentProfilesRepository::EnvironmentProfilesRepository(const QString &path,
                                                              std::shared_ptr<SecretStoring> secretStore)
     : m_recordsStore(path),
-      m_legacyStore(path),
       m_secretStore(secretStore ? std::move(secretStore) : std::make_shared<KeychainSecretStore>())
 {
 }
@@ -92,60 +82,8 @@ EnvironmentProfilesRepository::deleteProfile(const QUuid &id, const std::optiona
 
 EnvironmentProfilesRepository::RecordsLoad EnvironmentProfilesRepository::readRecords()
 {
-    JsonFile &file = m_recordsStore.file();
-    QString firstError;
-    {
-        const std::lock_guard lock(file.mutex());
-        try {
-            std::optional<QByteArray> bytes = file.readLocked();
-            file.markReadable();
-            if (!bytes)
-                return {};
-            return {decodeJson<QList<Record>>(std::move(*bytes)), true};
-        } catch (const std::exception &error) {
-            firstError = describe(error);
-        }
-    }
-
-    const auto setAsideAtNextWrite = [&file] {
-        const std::lock_guard lock(file.mutex());
-        file.markUnreadable();
-    };
-
-    if (fileHoldsCurrentLayoutMarker(m_recordsStore.path())) {
-        qCCritical(lcPersistence, "Failed to load protected environment records: %s", qUtf8Printable(firstError));
-        setAsideAtNextWrite();
-        return {{}, false};
-    }
-
-    std::optional<QList<Record>> converted = readLegacyRecords();
-    if (!converted) {
-        setAsideAtNextWrite();
-        return {{}, false};
-    }
-    return {*converted, true};
-}
-
-std::optional<QList<PersistedEnvironmentProfileRecord>> EnvironmentProfilesRepository::readLegacyRecords()
-{
-    QList<EnvironmentProfile> profiles;
-    {
-        JsonFile &file = m_legacyStore.file();
-        const std::lock_guard lock(file.mutex());
-        try {
-            std::optional<QByteArray> bytes = file.readLocked();
-            if (!bytes)
-                return QList<Record>();
-            profiles = decodeJson<QList<EnvironmentProfile>>(std::move(*bytes));
-        } catch (const std::exception &error) {
-            qCCritical(lcPersistence, "Failed to migrate environments.json: %s", qUtf8Printable(describe(error)));
-            return std::nullopt;
-        }
-    }
-
-    QList<Record> records;
-    records.reserve(profiles.size());
-    for (const EnvironmentProfile &profile : std::as_const(profiles)) {
+    const auto convertLegacy = [](const json::Value &element) {
+        const EnvironmentProfile profile = EnvironmentProfile::fromJson(element);
         Record record;
         record.id = profile.id;
         record.name = profile.name;
@@ -154,9 +92,23 @@ std::optional<QList<PersistedEnvironmentProfileRecord>> EnvironmentProfilesRepos
         // The older layout had no protection; whatever it said, the profile is clear.
         record.isProtected = false;
         record.clearPayload = EnvironmentProfileClearPayload{profile.variables};
-        records.append(record);
+        return record;
+    };
+    JsonFile &file = m_recordsStore.file();
+    VersionedRecordsRead<Record> read = readVersionedRecords<Record>(file, {}, convertLegacy);
+    for (const QString &failure : std::as_const(read.failures)) {
+        if (read.currentLayout)
+            qCCritical(lcPersistence, "Failed to load protected environment records: %s", qUtf8Printable(failure));
+        else
+            qCCritical(lcPersistence, "Failed to migrate environments.json: %s", qUtf8Printable(failure));
     }
-    return records;
+    const bool complete = read.complete();
+    const std::lock_guard lock(file.mutex());
+    if (complete)
+        file.markReadable();
+    else
+        file.markUnreadable();
+    return {std::move(read.records), complete};
 }
 
 EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::readProfiles()
@@ -170,9 +122,8 @@ EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::readPro
             continue;
         }
         if (!record.clearPayload) {
-            qCCritical(lcPersistence, "Failed to load environment profile %s: %s",
-                       qUtf8Printable(json::formatUuid(record.id)),
-                       qUtf8Printable(ProtectedProfilesError(ProtectedProfilesError::Case::decryptionFailed).message()));
+            qCCritical(lcPersistence, "Failed to load environment profile %s: it is not protected and has no clear payload",
+                       qUtf8Printable(json::formatUuid(record.id)));
             continue;
         }
         EnvironmentProfile profile{record.id,        record.name,      record.clearPayload->variables, false,

@@ -42,7 +42,7 @@ public:
     static QString secretAccount(const QUuid &profileId, const QUuid &variableId);
 
     // Never fails: an absent file gives nothing silently, an unreadable one
-    // gives nothing and is logged. A file in the older layout is converted in
+    // gives nothing and is logged, and so is each record that cannot be read. A file in the older layout is converted in
     // memory; it takes the current layout at the next save or delete.
     QFuture<QList<PersistedEnvironmentProfileRecord>> loadRecords();
     // Never fails; secret values come from the keyring.
@@ -66,8 +66,8 @@ public:
 private:
     struct RecordsLoad {
         QList<PersistedEnvironmentProfileRecord> records;
-        // False when a file was there but could not be read or decoded: the
-        // records then do not tell which keyring items are owned.
+        // False when a file was there but could not be read or decoded, whole
+        // or in part: the records then do not tell which keyring items are owned.
         bool complete = true;
     };
 
@@ -78,7 +78,6 @@ private:
     QList<EnvironmentProfile> writeProfile(EnvironmentProfile profile, const std::optional<ProtectedPayloadCrypto> &key);
     QList<EnvironmentProfile> removeProfile(const QUuid &id, const std::optional<ProtectedPayloadCrypto> &key);
 
-    std::optional<QList<PersistedEnvironmentProfileRecord>> readLegacyRecords();
     QList<EnvironmentVariable> storedVariables(const PersistedEnvironmentProfileRecord &record,
                                                const std::optional<ProtectedPayloadCrypto> &key);
     void fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure);
@@ -91,7 +90,6 @@ private:
     void writeRecords(const QList<PersistedEnvironmentProfileRecord> &records);
 
     JSONFileStore<QList<PersistedEnvironmentProfileRecord>> m_recordsStore;
-    JSONFileStore<QList<EnvironmentProfile>> m_legacyStore;
     std::shared_ptr<SecretStoring> m_secretStore;
     // Accounts whose last read failed. Their values are empty in memory only
     // because the keyring could not be read, so a save that finds them empty

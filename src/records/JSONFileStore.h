@@ -6,6 +6,7 @@
 #include "records/JsonFile.h"
 
 #include <mutex>
+#include <new>
 
 // One JSON file holding one value, read and written whole under the store's lock.
 template <typename T>
@@ -34,6 +35,8 @@ public:
                 failure = error.message();
             } catch (const FileStoreError &error) {
                 failure = error.message();
+            } catch (const std::bad_alloc &) {
+                failure = QStringLiteral("There isn’t enough memory to read it.");
             }
             m_file.markUnreadable();
         }

@@ -4,6 +4,7 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -154,6 +155,32 @@ QString describe(const Value &value)
     return QStringLiteral("a value");
 }
 
+// Records have a handful of keys, so comparing every pair beats sorting.
+const Value *firstDuplicateKey(const Value &object)
+{
+    const auto begin = object.MemberBegin();
+    const auto end = object.MemberEnd();
+    if (end - begin > 32) {
+        std::vector<const Value::Member *> members;
+        members.reserve(static_cast<size_t>(end - begin));
+        for (auto it = begin; it != end; ++it)
+            members.push_back(&*it);
+        std::sort(members.begin(), members.end(), nameLess);
+        for (size_t index = 1; index < members.size(); ++index) {
+            if (!nameLess(members[index - 1], members[index]))
+                return &members[index]->name;
+        }
+        return nullptr;
+    }
+    for (auto it = begin; it != end; ++it) {
+        for (auto other = begin; other != it; ++other) {
+            if (other->name == it->name)
+                return &it->name;
+        }
+    }
+    return nullptr;
+}
+
 [[noreturn]] void typeMismatch(const Value &value, const QString &where, const char *expected)
 {
     throw DecodeError(QStringLiteral("Expected %1 for %2 but found %3.")
@@ -167,10 +194,97 @@ QString describe(const Value &value)
 
 } // namespace
 
+QString excerpt(const QString &text)
+{
+    constexpr qsizetype maximumCharacters = 40;
+    if (text.size() <= maximumCharacters)
+        return text;
+    // Never split a surrogate pair.
+    qsizetype cut = maximumCharacters;
+    if (text.at(cut - 1).isHighSurrogate())
+        --cut;
+    return text.left(cut) + QStringLiteral("…");
+}
+
 DecodeError::DecodeError(const QString &message)
     : std::runtime_error(message.toStdString()), m_message(message)
 {
 }
+
+namespace {
+
+// Far beyond anything the stores write (a run record nests five levels, a
+// written number has at most 25 characters), and far below what could exhaust
+// the stack of a reader that walks the values.
+constexpr int maximumDepth = 64;
+constexpr size_t maximumNumberLength = 64;
+
+// Builds the document like the parser's own handler, but refuses nesting and
+// numbers the stores never write, and converts numbers itself: the parser's
+// conversion of very long digit runs overflows or gives wrong values.
+class BoundedHandler {
+public:
+    explicit BoundedHandler(Document &document) : m_document(document) {}
+
+    bool Null() { return m_document.Null(); }
+    bool Bool(bool flag) { return m_document.Bool(flag); }
+    bool Int(int number) { return m_document.Int(number); }
+    bool Uint(unsigned number) { return m_document.Uint(number); }
+    bool Int64(int64_t number) { return m_document.Int64(number); }
+    bool Uint64(uint64_t number) { return m_document.Uint64(number); }
+    bool Double(double number) { return m_document.Double(number); }
+    bool String(const char *text, rapidjson::SizeType length, bool copy) { return m_document.String(text, length, copy); }
+    bool Key(const char *text, rapidjson::SizeType length, bool copy) { return m_document.Key(text, length, copy); }
+    bool StartObject() { return enter() && m_document.StartObject(); }
+    bool EndObject(rapidjson::SizeType count) { --m_depth; return m_document.EndObject(count); }
+    bool StartArray() { return enter() && m_document.StartArray(); }
+    bool EndArray(rapidjson::SizeType count) { --m_depth; return m_document.EndArray(count); }
+
+    bool RawNumber(const char *text, rapidjson::SizeType length, bool)
+    {
+        if (length > maximumNumberLength) {
+            m_refusal = QStringLiteral("a number longer than %1 characters").arg(maximumNumberLength);
+            return false;
+        }
+        const char *end = text + length;
+        const bool integral = std::none_of(text, end, [](char c) { return c == '.' || c == 'e' || c == 'E'; });
+        if (integral) {
+            if (*text == '-') {
+                int64_t number = 0;
+                if (std::from_chars(text, end, number).ec == std::errc())
+                    return m_document.Int64(number);
+            } else {
+                uint64_t number = 0;
+                if (std::from_chars(text, end, number).ec == std::errc())
+                    return m_document.Uint64(number);
+            }
+        }
+        double number = 0;
+        const auto [next, error] = std::from_chars(text, end, number);
+        if (error != std::errc() || next != end || !std::isfinite(number)) {
+            m_refusal = QStringLiteral("a number out of range");
+            return false;
+        }
+        return m_document.Double(number);
+    }
+
+    const QString &refusal() const { return m_refusal; }
+
+private:
+    bool enter()
+    {
+        if (++m_depth <= maximumDepth)
+            return true;
+        m_refusal = QStringLiteral("nesting deeper than %1 levels").arg(maximumDepth);
+        return false;
+    }
+
+    Document &m_document;
+    int m_depth = 0;
+    QString m_refusal;
+};
+
+} // namespace
 
 ParsedDocument parse(QByteArray bytes)
 {
@@ -183,14 +297,29 @@ ParsedDocument parse(QByteArray bytes)
     // Detached and padded: rapidjson's vectorised scanning loads whole 16-byte
     // blocks, up to 15 bytes past the terminating NUL, which must lie inside the
     // allocation.
-    parsed.buffer.reserve(parsed.buffer.size() + 16);
+    const qsizetype size = parsed.buffer.size();
+    parsed.buffer.reserve(size + 16);
     // In-situ parsing keeps strings inside the buffer instead of copying them.
-    constexpr unsigned flags = rapidjson::kParseInsituFlag | rapidjson::kParseFullPrecisionFlag;
-    parsed.document.ParseInsitu<flags>(parsed.buffer.data());
-    if (parsed.document.HasParseError()) {
+    // The iterative parser keeps its state on the heap, so deep nesting cannot
+    // overflow the stack before the handler refuses it.
+    constexpr unsigned flags =
+        rapidjson::kParseInsituFlag | rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
+    rapidjson::InsituStringStream stream(parsed.buffer.data());
+    rapidjson::Reader reader;
+    BoundedHandler handler(parsed.document);
+    const auto generate = [&](Document &) { return !reader.Parse<flags>(stream, handler).IsError(); };
+    parsed.document.Populate(generate);
+    if (reader.HasParseError()) {
+        const QString reason = reader.GetParseErrorCode() == rapidjson::kParseErrorTermination
+                                   ? handler.refusal()
+                                   : QString::fromUtf8(rapidjson::GetParseError_En(reader.GetParseErrorCode()));
         throw DecodeError(QStringLiteral("The data isn’t valid JSON (%1 at offset %2).")
-                              .arg(QString::fromUtf8(rapidjson::GetParseError_En(parsed.document.GetParseError())))
-                              .arg(parsed.document.GetErrorOffset()));
+                              .arg(reason)
+                              .arg(reader.GetErrorOffset()));
+    }
+    // The parser stops at a NUL byte; what follows it must not vanish unnoticed.
+    if (stream.Tell() != static_cast<size_t>(size)) {
+        throw DecodeError(QStringLiteral("The data isn’t valid JSON (a NUL character at offset %1).").arg(stream.Tell()));
     }
     return parsed;
 }
@@ -303,7 +432,7 @@ QDateTime readDate(const Value &value, const QString &where)
     const QString text = readString(value, where);
     std::optional<QDateTime> date = parseDate(text);
     if (!date)
-        invalidValue(where, QStringLiteral("“%1” is not an ISO 8601 date with whole seconds").arg(text));
+        invalidValue(where, QStringLiteral("“%1” is not an ISO 8601 date with whole seconds").arg(excerpt(text)));
     return *date;
 }
 
@@ -312,7 +441,7 @@ QUuid readUuid(const Value &value, const QString &where)
     const QString text = readString(value, where);
     std::optional<QUuid> uuid = parseUuid(text);
     if (!uuid)
-        invalidValue(where, QStringLiteral("“%1” is not a UUID").arg(text));
+        invalidValue(where, QStringLiteral("“%1” is not a UUID").arg(excerpt(text)));
     return *uuid;
 }
 
@@ -339,6 +468,12 @@ ObjectReader::ObjectReader(const Value &value, const char *typeName)
 {
     if (!value.IsObject())
         typeMismatch(value, QString::fromLatin1(typeName), "an object");
+    // A lookup finds only the first of two equal keys, so a damaged copy placed
+    // before the real one would hide it.
+    if (const Value *name = firstDuplicateKey(value)) {
+        throw DecodeError(QStringLiteral("The key “%1” appears twice in %2.")
+                              .arg(excerpt(readString(*name, QString())), QString::fromLatin1(typeName)));
+    }
 }
 
 QString ObjectReader::where(const char *key) const

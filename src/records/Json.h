@@ -38,7 +38,12 @@ struct ParsedDocument {
     const Value &root() const { return document; }
 };
 
-// Parses UTF-8 JSON text; invalid JSON or invalid UTF-8 throws DecodeError.
+// At most a short prefix of a stored text, for messages and log lines.
+QString excerpt(const QString &text);
+
+// Parses UTF-8 JSON text; invalid JSON or invalid UTF-8 throws DecodeError, and
+// so does nesting deeper than 64 levels, a number longer than 64 characters or
+// beyond the range of a double, and a NUL character.
 ParsedDocument parse(QByteArray bytes);
 
 // Two-space indented, keys sorted at every level, ending without a newline.

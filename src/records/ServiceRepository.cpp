@@ -1,7 +1,7 @@
 #include "records/ServiceRepository.h"
 
 #include "platform/Logging.h"
-#include "records/CurrentLayoutMarker.h"
+#include "records/VersionedRecordsFile.h"
 #include "records/ProtectedProfilesError.h"
 
 #include <optional>
@@ -26,7 +26,7 @@ ManagedServiceClearPayload openPayload(const PersistedManagedServiceRecord &reco
 
 } // namespace
 
-ServiceRepository::ServiceRepository(const QString &path) : m_recordsStore(path), m_legacyStore(path) {}
+ServiceRepository::ServiceRepository(const QString &path) : m_recordsStore(path) {}
 
 QFuture<QList<PersistedManagedServiceRecord>> ServiceRepository::loadRecords()
 {
@@ -87,67 +87,23 @@ QFuture<QList<ManagedService>> ServiceRepository::migrateLegacyEncryptedRecords(
     });
 }
 
-namespace {
-
-// What one read of the file under the store's lock gave.
-template <typename T>
-struct FileContent {
-    bool exists = false;
-    T value{};
-    std::optional<QString> error;  // set when the file exists but could not be read or decoded
-};
-
-template <typename T>
-FileContent<T> readDecoded(JSONFileStore<T> &store)
-{
-    JsonFile &file = store.file();
-    std::lock_guard lock(file.mutex());
-    FileContent<T> content;
-    try {
-        std::optional<QByteArray> bytes = file.readLocked();
-        if (!bytes)
-            return content;
-        content.exists = true;
-        content.value = decodeJson<T>(std::move(*bytes));
-    } catch (const json::DecodeError &error) {
-        content.error = error.message();
-    } catch (const FileStoreError &error) {
-        // Only a path that exists fails to read: it must not pass for a missing
-        // file, which the next save would silently replace.
-        content.exists = true;
-        content.error = error.message();
-    }
-    return content;
-}
-
-} // namespace
-
 QList<PersistedManagedServiceRecord> ServiceRepository::readRecords()
 {
-    FileContent<QList<PersistedManagedServiceRecord>> current = readDecoded(m_recordsStore);
-    if (!current.exists || !current.error) {
-        setRecordsFileReadable(true);
-        return current.value;
+    const auto convertLegacy = [](const json::Value &element) {
+        return PersistedManagedServiceRecord::clear(ManagedService::fromJson(element));
+    };
+    const VersionedRecordsRead<PersistedManagedServiceRecord> read =
+        readVersionedRecords<PersistedManagedServiceRecord>(m_recordsStore.file(), {"command", "executablePath"},
+                                                            convertLegacy);
+    // The older layout converts without loss; the next write replaces it.
+    for (const QString &failure : read.failures) {
+        if (read.currentLayout)
+            qCCritical(lcPersistence, "Failed to load protected service records: %s", qUtf8Printable(failure));
+        else
+            qCCritical(lcPersistence, "Failed to migrate services.json: %s", qUtf8Printable(failure));
     }
-    if (fileHoldsCurrentLayoutMarker(m_recordsStore.path())) {
-        qCCritical(lcPersistence, "Failed to load protected service records: %s", qUtf8Printable(*current.error));
-        setRecordsFileReadable(false);
-        return {};
-    }
-
-    const FileContent<QList<ManagedService>> legacy = readDecoded(m_legacyStore);
-    if (legacy.error) {
-        qCCritical(lcPersistence, "Failed to migrate services.json: %s", qUtf8Printable(*legacy.error));
-        setRecordsFileReadable(false);
-        return {};
-    }
-    // The oldest layout converts without loss; the next write replaces it.
-    setRecordsFileReadable(true);
-    QList<PersistedManagedServiceRecord> records;
-    records.reserve(legacy.value.size());
-    for (const ManagedService &service : legacy.value)
-        records.append(PersistedManagedServiceRecord::clear(service));
-    return records;
+    setRecordsFileReadable(read.complete());
+    return read.records;
 }
 
 LoadedServices ServiceRepository::readServices()

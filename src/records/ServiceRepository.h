@@ -32,14 +32,16 @@ using ProtectedServicePayloadOpener =
 
 // services.json, one request at a time. Reads the current layout, the same
 // layout with older encrypted records, and the oldest plain list of services;
-// every write is in the current layout.
+// every write is in the current layout. A damaged record is logged and left
+// out, and the file is kept aside byte for byte before the next write.
 class ServiceRepository {
 public:
     explicit ServiceRepository(const QString &path);
 
     const QString &path() const { return m_recordsStore.path(); }
 
-    // Never fail: a missing or unusable file gives an empty list (unusable ones are logged).
+    // Never fail: a missing file gives an empty list; an unusable one, or the
+    // records of one that cannot be read, are logged and left out.
     QFuture<QList<PersistedManagedServiceRecord>> loadRecords();
     QFuture<LoadedServices> loadServices();
 
@@ -64,6 +66,5 @@ private:
     void setRecordsFileReadable(bool readable);
 
     JSONFileStore<QList<PersistedManagedServiceRecord>> m_recordsStore;
-    JSONFileStore<QList<ManagedService>> m_legacyStore;
     SerialExecutor m_executor;
 };

@@ -77,6 +77,15 @@ QCoro::Task<> deleteInFile(ServiceRunHistoryRepository &repository, QUuid record
     }
 }
 
+QCoro::Task<> replaceInFile(ServiceRunHistoryRepository &repository, QList<ServiceRunRecord> records)
+{
+    try {
+        co_await repository.replaceAll(records);
+    } catch (const std::exception &error) {
+        qCCritical(lcGeneral, "Failed to redact protected profile history: %s", error.what());
+    }
+}
+
 } // namespace
 
 ServiceRunHistoryManager::ServiceRunHistoryManager(ServiceRunHistoryRepository &repository, QObject *parent)
@@ -247,7 +256,20 @@ QCoro::Task<> ServiceRunHistoryManager::deleteRecord(QUuid recordId)
 
 QCoro::Task<> ServiceRunHistoryManager::loadHistory()
 {
+    auto done = std::make_shared<QPromise<void>>();
+    done->start();
+    m_loading = done->future();
     co_await reloadAfterPendingWrites();
+    done->finish();
+}
+
+QCoro::Task<> ServiceRunHistoryManager::waitForLoad()
+{
+    QPointer self(this);
+    while (self && m_loading.isValid() && !m_loading.isFinished()) {
+        const QFuture<void> loading = m_loading;
+        co_await loading;
+    }
 }
 
 QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
@@ -280,7 +302,9 @@ QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid
     if (profileIDs.isEmpty() && profileNames.isEmpty())
         co_return;
     QPointer self(this);
-    co_await waitForCurrentWrite();
+    // Until the load has published the stored runs, the records in memory are
+    // only those finished since start: a rewrite from them would drop the rest.
+    co_await waitForLoad();
     if (!self)
         co_return;
 
@@ -308,13 +332,11 @@ QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid
 
     sortRunRecordsNewestFirst(redacted);
     m_records = std::move(redacted);
-    ++m_historyChanges;
     Q_EMIT recordsChanged();
-    try {
-        co_await m_repository.replaceAll(m_records);
-    } catch (const std::exception &error) {
-        qCCritical(lcGeneral, "Failed to redact protected profile history: %s", error.what());
-    }
+    // In the write chain, after the appends of every record it holds and before
+    // those of records finished later, so none is lost or written twice.
+    enqueueWrite([this, records = m_records] { return replaceInFile(m_repository, records); });
+    co_await waitForCurrentWrite();
 }
 
 void ServiceRunHistoryManager::publishRecords(QList<ServiceRunRecord> records)

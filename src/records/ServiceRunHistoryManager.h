@@ -75,7 +75,8 @@ public:
     QCoro::Task<> deleteRecord(QUuid recordId);
     QCoro::Task<> loadHistory();
     // Masks every value of the runs that used one of these profiles (matched by
-    // id, else by name) and rewrites the file when anything changed.
+    // id, else by name) and rewrites the file when anything changed, after a
+    // load in progress has finished and in turn with the other writes.
     QCoro::Task<> redactProtectedProfileHistory(QSet<QUuid> profileIDs, QSet<QString> profileNames);
 
 Q_SIGNALS:
@@ -88,6 +89,7 @@ private:
     QCoro::Task<> persist(QUuid serviceId, int epoch, ServiceRunRecord record, PersistKind kind);
     QCoro::Task<> reloadAfterPendingWrites();
     QCoro::Task<> waitForCurrentWrite();
+    QCoro::Task<> waitForLoad();
     void publishRecords(QList<ServiceRunRecord> records);
 
     ServiceRunHistoryRepository &m_repository;
@@ -97,6 +99,8 @@ private:
     QHash<QUuid, int> m_clearEpoch;
     // Finishes when the last queued write has; invalid until the first write.
     QFuture<void> m_writeQueue;
+    // Finishes when the latest loadHistory has published; invalid until the first.
+    QFuture<void> m_loading;
     // Counts every change that a reload running at the same time could miss.
     quint64 m_historyChanges = 0;
 };

@@ -2,8 +2,7 @@
 
 #include <QFile>
 #include <QHash>
-
-#include <sys/stat.h>
+#include <QRandomGenerator>
 
 namespace {
 
@@ -54,7 +53,10 @@ QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> record
     return kept;
 }
 
-ServiceRunHistoryRepository::ServiceRunHistoryRepository(const QString &path) : m_store(path) {}
+ServiceRunHistoryRepository::ServiceRunHistoryRepository(const QString &path)
+    : m_store(path), m_hashSeed(static_cast<size_t>(QRandomGenerator::global()->generate64()))
+{
+}
 
 QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record)
 {
@@ -130,13 +132,17 @@ bool ServiceRunHistoryRepository::rewriteStored(const std::optional<ServiceRunRe
     {
         JsonFile &file = m_store.file();
         std::lock_guard lock(file.mutex());
-        if (!m_layout || identityLocked() != m_layout->identity) {
-            m_layout.reset();
+        if (!m_layout)
             return false;
+        try {
+            bytes = file.readLocked();
+        } catch (const FileStoreError &) {
+            bytes.reset();
         }
-        bytes = file.readLocked();
-        // Read and check under one lock, so the text is the one the layout describes.
-        if (!bytes || identityLocked() != m_layout->identity || bytes->size() != m_layout->identity.size) {
+        // Offsets fit only the very bytes written: neither a path check nor the
+        // timestamps (coarse on many file systems) can tell an edit of the same
+        // size apart, the contents can.
+        if (!bytes || bytes->size() != m_layout->size || contentHash(*bytes) != m_layout->hash) {
             m_layout.reset();
             return false;
         }
@@ -189,17 +195,10 @@ void ServiceRunHistoryRepository::writeTexts(const QList<QByteArrayView> &texts,
     std::lock_guard lock(file.mutex());
     m_layout.reset();
     file.writeLocked(output);
-    if (const std::optional<FileIdentity> identity = identityLocked())
-        m_layout = Layout{*identity, std::move(layout)};
+    m_layout = Layout{output.size(), contentHash(output), std::move(layout)};
 }
 
-std::optional<ServiceRunHistoryRepository::FileIdentity> ServiceRunHistoryRepository::identityLocked() const
+size_t ServiceRunHistoryRepository::contentHash(QByteArrayView bytes) const
 {
-    struct stat info {};
-    if (::stat(QFile::encodeName(m_store.path()).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    return FileIdentity{static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino),
-                        static_cast<qint64>(info.st_size),
-                        static_cast<qint64>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
-                        static_cast<qint64>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec};
+    return qHash(bytes, m_hashSeed);
 }

@@ -20,10 +20,10 @@ QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> record
 // and leave the previous file untouched; an unreadable file is set aside, not
 // overwritten.
 //
-// The file can hold 150–200 MB. While it is still exactly what this repository
-// last wrote, an append, delete or clear splices the stored text of the records
-// it keeps instead of decoding and re-encoding all of them; the bytes written
-// are the same either way.
+// The file can hold 150–200 MB. While its bytes are still exactly what this
+// repository last wrote (same size and content hash), an append, delete or
+// clear splices the stored text of the records it keeps instead of decoding
+// and re-encoding all of them; the bytes written are the same either way.
 class ServiceRunHistoryRepository {
 public:
     static constexpr qsizetype maximumRecordsPerService = 50;
@@ -51,16 +51,9 @@ private:
         qsizetype offset = 0;
         qsizetype length = 0;
     };
-    struct FileIdentity {
-        quint64 device = 0;
-        quint64 inode = 0;
-        qint64 size = 0;
-        qint64 modifiedNs = 0;
-        qint64 changedNs = 0;
-        friend bool operator==(const FileIdentity &, const FileIdentity &) = default;
-    };
     struct Layout {
-        FileIdentity identity;
+        qsizetype size = 0;
+        size_t hash = 0;  // of the bytes written, seeded per repository
         QList<StoredRecord> records;
     };
     using Keep = std::function<bool(const QUuid &id, const QUuid &serviceId)>;
@@ -70,9 +63,10 @@ private:
     // Rewrites the file from its own text, keeping the records `keep` accepts after
     // `first`; false when the file is no longer what this repository wrote.
     bool rewriteStored(const std::optional<ServiceRunRecord> &first, const Keep &keep);
-    std::optional<FileIdentity> identityLocked() const;
+    size_t contentHash(QByteArrayView bytes) const;
 
     JSONFileStore<QList<ServiceRunRecord>> m_store;
     std::optional<Layout> m_layout;
+    size_t m_hashSeed = 0;
     SerialExecutor m_executor;
 };

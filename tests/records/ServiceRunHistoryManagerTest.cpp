@@ -325,3 +325,37 @@ TEST_F(RunHistoryManager, LoadingMasksHandEditedSecretsSortsAndKeepsEveryRecordU
     manager.insertRecord(makeRun(serviceA, 2'000));
     EXPECT_EQ(manager.records().size(), 50);
 }
+
+// Before the start-up load has published, the records in memory are only the
+// runs finished since start: a redaction must not rewrite the file from them.
+TEST_F(RunHistoryManager, RedactionDuringTheStartUpLoadKeepsEveryStoredRun)
+{
+    const QUuid profile = QUuid::createUuid();
+    const ServiceRunEnvironmentEntry visible{QStringLiteral("MODE"), QStringLiteral("debug"), false};
+    QList<ServiceRunRecord> stored;
+    for (int index = 0; index < 40; ++index) {
+        ServiceRunRecord run = makeRun(serviceA, 1'700'000'000 - index);
+        run.environmentProfileId = profile;
+        run.environment = {visible};
+        stored.append(run);
+    }
+    await(repository.replaceAll(stored));
+
+    bool loaded = false;
+    auto load = track(manager.loadHistory(), loaded);
+    ActiveRunDraft draft = makeDraft(serviceB);
+    draft.environmentProfileId = profile;
+    draft.environment = {visible};
+    manager.setActiveDraft(draft);
+    manager.finishRun(serviceB, ServiceRunStopReason::exited, 0, QString());
+    await(manager.redactProtectedProfileHistory({profile}, {}));
+    EXPECT_TRUE(loaded);
+    await(manager.waitForPendingWrites());
+
+    const QList<ServiceRunRecord> runs = storedRuns();
+    EXPECT_EQ(runs.size(), 41);
+    EXPECT_TRUE(std::all_of(runs.begin(), runs.end(), [](const ServiceRunRecord &run) {
+        return run.environment.first().value == ServiceRunEnvironmentEntry::secretMask;
+    }));
+    EXPECT_EQ(manager.records().size(), 41);
+}

@@ -6,6 +6,11 @@
 
 #include <QThread>
 
+#include <functional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 using namespace records_test;
@@ -189,5 +194,64 @@ TEST(ServiceRunHistoryRepository, CorruptFilesLoadAsEmptyLogAndAreSetAsideByTheN
         ASSERT_EQ(asides.size(), 1) << row.what;
         EXPECT_EQ(readFile(dataFile(asides.first())), row.content) << row.what;
         EXPECT_EQ(storedRuns(), QList<ServiceRunRecord>{run}) << row.what;
+    }
+}
+
+// Coarse file times (or a file replaced right after the write) cannot tell a
+// changed file apart; splicing over one would garble it or write back a clear
+// secret, so only the very bytes last written are spliced.
+TEST(ServiceRunHistoryRepository, OnlyTheBytesLastWrittenAreSplicedNeverASameSizeEditOrReplacement)
+{
+    const QString path = dataFile(historyFile);
+    const QUuid service = QUuid::createUuid();
+    const auto withSecret = [&](qint64 started) {
+        ServiceRunRecord run = makeRun(service, started);
+        run.environment = {{QStringLiteral("TOKEN"), ServiceRunEnvironmentEntry::secretMask, true}};
+        return run;
+    };
+    const QByteArray mask = ServiceRunEnvironmentEntry::secretMask.toUtf8();
+    const QByteArray clear(mask.size(), 'Z');
+    const QList<ServiceRunRecord> written{withSecret(100), makeRun(service, 90)};
+    const QList<ServiceRunRecord> replacement{withSecret(100), makeRun(service, 90)};
+
+    const struct {
+        const char *what;
+        std::function<void()> change;
+        QList<ServiceRunRecord> expectedRest;
+    } rows[] = {
+        {"edited in place, file times put back",
+         [&] {
+             struct stat before {};
+             ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+             QFile file(path);
+             ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+             const qsizetype at = file.readAll().indexOf(mask);
+             ASSERT_GE(at, 0);
+             file.seek(at);
+             file.write(clear);
+             file.close();
+             const struct timespec times[2] = {before.st_atim, before.st_mtim};
+             ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+         },
+         written},
+        {"replaced by a file of the same size",
+         [&] {
+             writeFile(path + QStringLiteral(".new"), encodePrettyJson(replacement));
+             ASSERT_EQ(readFile(path + QStringLiteral(".new")).size(), readFile(path).size());
+             ASSERT_TRUE(QFile::remove(path));
+             ASSERT_TRUE(QFile::rename(path + QStringLiteral(".new"), path));
+         },
+         replacement},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        ServiceRunHistoryRepository repository(path);
+        await(repository.replaceAll(written));
+        row.change();
+        const ServiceRunRecord next = makeRun(service, 200);
+        await(repository.append(next));
+        const QByteArray bytes = readFile(path);
+        EXPECT_FALSE(bytes.contains(clear));
+        EXPECT_TRUE(bytes == encodePrettyJson(QList<ServiceRunRecord>{next} + row.expectedRest));
     }
 }

@@ -17,7 +17,7 @@ QString formatOptionalDate(const std::optional<QDateTime> &date);
 QString formatDuration(std::optional<double> seconds);
 
 // A memory byte count as the screens show it, in 1024-based units:
-// "512 bytes", "12 KB", "12.3 MB", "1.25 GB".
+// "512 bytes", "12 kB", "12.3 MB", "1.25 GB".
 QString formatMemoryBytes(quint64 bytes);
 
 // "All 3 running services will be terminated."; no text below 1.

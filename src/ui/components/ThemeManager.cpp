@@ -1,6 +1,6 @@
 #include "ui/components/ThemeManager.h"
 
-#include "platform/ColorSchemePortal.h"
+#include "ui/components/ColorSchemePortal.h"
 
 #include <QApplication>
 #include <QIcon>

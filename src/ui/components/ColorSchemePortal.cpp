@@ -1,4 +1,4 @@
-#include "platform/ColorSchemePortal.h"
+#include "ui/components/ColorSchemePortal.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

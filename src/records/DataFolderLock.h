@@ -1,0 +1,41 @@
+#pragma once
+
+#include "records/FileStoreError.h"
+
+#include <QString>
+#include <QStringList>
+
+// Another process of the same user (another login session) holds the data folder.
+class DataFolderLockedError : public FileStoreError {
+public:
+    using FileStoreError::FileStoreError;
+};
+
+// An advisory lock on "velmora.lock" in the data folder, held for the life of
+// the object, so two processes never write the same stores: their appends
+// would overwrite each other. Launched services do not inherit it.
+class DataFolderLock {
+public:
+    static constexpr const char *lockFileName = "velmora.lock";
+    // The files of the stores that write through a temporary copy.
+    static const QStringList &storeFileNames();
+
+    // Takes the lock without waiting, then removes temporary copies that a
+    // write interrupted by a crash left behind (only while the lock is held,
+    // so no other process is writing one). Throws DataFolderLockedError when
+    // another process holds the lock, and FileStoreError when the lock file
+    // cannot be opened. On a file system without locks it holds nothing
+    // (`isHeld()` false) and start-up goes on.
+    explicit DataFolderLock(const QString &folder);
+    ~DataFolderLock();
+    DataFolderLock(const DataFolderLock &) = delete;
+    DataFolderLock &operator=(const DataFolderLock &) = delete;
+
+    bool isHeld() const { return m_fd >= 0; }
+
+    // Removes "<store file>.XXXXXX" files (six letters or digits) from the folder.
+    static void removeStaleTemporaryFiles(const QString &folder);
+
+private:
+    int m_fd = -1;
+};

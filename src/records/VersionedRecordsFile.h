@@ -1,0 +1,111 @@
+#pragma once
+
+#include "records/CurrentLayoutMarker.h"
+#include "records/FileStoreError.h"
+#include "records/Json.h"
+#include "records/JsonFile.h"
+
+#include <QList>
+#include <QStringList>
+
+#include <initializer_list>
+#include <mutex>
+#include <new>
+
+// What one read of services.json or environments.json gave.
+template <typename Record>
+struct VersionedRecordsRead {
+    QList<Record> records;        // every record that decoded, in file order (also one without its payload)
+    QStringList failures;         // what could not be read, one line each, for the log
+    bool currentLayout = false;   // the file names the current layout's marker
+    bool complete() const { return failures.isEmpty(); }
+};
+
+namespace versioned_records_detail {
+
+inline QString recordName(const json::Value &element, qsizetype index)
+{
+    const QString position = QStringLiteral("Record %1").arg(index + 1);
+    if (!element.IsObject())
+        return position;
+    const auto id = element.FindMember("id");
+    if (id == element.MemberEnd() || !id->value.IsString())
+        return position;
+    return position + QStringLiteral(" (“%1”)").arg(json::excerpt(json::readString(id->value, QString())));
+}
+
+inline bool hasMember(const json::Value &element, const char *key)
+{
+    return element.IsObject() && element.FindMember(key) != element.MemberEnd();
+}
+
+} // namespace versioned_records_detail
+
+// Reads the file record by record, under its lock. A record of the current
+// layout names "formatVersion"; a file in which no record does is of the older
+// layout, whose records `convertLegacy` turns into current ones and which carry
+// one of `legacyKeys` (when any are named). A record that fits neither layout, a key that
+// appears twice, an unprotected record without its clear payload, or a record
+// without the marker in a file that has it is damage: the other records load,
+// the damage is listed, and the caller keeps the file aside before its next write.
+template <typename Record, typename ConvertLegacy>
+VersionedRecordsRead<Record> readVersionedRecords(JsonFile &file, std::initializer_list<const char *> legacyKeys,
+                                                  ConvertLegacy convertLegacy)
+{
+    using namespace versioned_records_detail;
+    VersionedRecordsRead<Record> read;
+    std::lock_guard lock(file.mutex());
+    std::optional<QByteArray> bytes;
+    try {
+        bytes = file.readLocked();
+    } catch (const FileStoreError &error) {
+        read.failures.append(error.message());
+        return read;
+    }
+    if (!bytes)
+        return read;
+    read.currentLayout = holdsCurrentLayoutMarker(*bytes);
+
+    json::ParsedDocument parsed;
+    try {
+        parsed = json::parse(std::move(*bytes));
+        json::requireArray(parsed.root(), QStringLiteral("the list"));
+    } catch (const json::DecodeError &error) {
+        read.failures.append(error.message());
+        return read;
+    } catch (const std::bad_alloc &) {
+        read.failures.append(QStringLiteral("There isn’t enough memory to read it."));
+        return read;
+    }
+
+    const auto elements = parsed.root().GetArray();
+    const bool markedFile = std::any_of(elements.begin(), elements.end(), [](const json::Value &element) {
+        return hasMember(element, "formatVersion");
+    });
+    for (qsizetype index = 0; index < static_cast<qsizetype>(elements.Size()); ++index) {
+        const json::Value &element = elements[static_cast<rapidjson::SizeType>(index)];
+        try {
+            if (hasMember(element, "formatVersion")) {
+                read.records.append(Record::fromJson(element));
+                // Kept in the list, where the repository refuses to use it, but
+                // the file is damage all the same.
+                if (!read.records.constLast().isProtected && !read.records.constLast().clearPayload)
+                    throw json::DecodeError(QStringLiteral("It is not protected and has no clear payload."));
+            } else if (markedFile) {
+                throw json::DecodeError(QStringLiteral("It lacks the “formatVersion” the other records have."));
+            } else {
+                for (const char *key : {"clearPayload", "encryptedPayload", "protectionVersion"}) {
+                    if (hasMember(element, key))
+                        throw json::DecodeError(QStringLiteral("It has “%1” but no “formatVersion”.").arg(QString::fromLatin1(key)));
+                }
+                if (legacyKeys.size() > 0 && std::none_of(legacyKeys.begin(), legacyKeys.end(),
+                                 [&](const char *key) { return hasMember(element, key); }))
+                    throw json::DecodeError(QStringLiteral("It fits neither the current nor the older layout."));
+                read.records.append(convertLegacy(element));
+            }
+        } catch (const json::DecodeError &error) {
+            read.failures.append(QStringLiteral("%1 couldn’t be read: %2").arg(recordName(element, index), error.message()));
+        }
+    }
+    return read;
+}

@@ -1,0 +1,221 @@
+#include "ui/components/ConsoleOutputView.h"
+
+#include "ui/components/SymbolIcon.h"
+
+#include "QtPrinters.h"
+
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+QString lines(int from, int count)
+{
+    QString text;
+    for (int i = from; i < from + count; ++i)
+        text += QStringLiteral("line %1 ").arg(i, 5, 10, QLatin1Char('0')) + QString(40, QLatin1Char('x'))
+            + QLatin1Char('\n');
+    return text;
+}
+
+// What the document shows: every kind of line break as one.
+QString shown(const ConsoleOutputView &view)
+{
+    return view.textView()->document()->toPlainText();
+}
+
+QString asShown(QString text)
+{
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+QString topLine(const ConsoleOutputView &view)
+{
+    const QScrollBar *bar = view.textView()->verticalScrollBar();
+    return view.textView()->document()->findBlockByLineNumber(bar->value()).text();
+}
+
+struct ConsoleOutputViewTest : ::testing::Test {
+    void SetUp() override
+    {
+        view = std::make_unique<ConsoleOutputView>();
+        view->resize(480, 240);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+    QScrollBar *bar() const { return view->textView()->verticalScrollBar(); }
+    bool settlesAtEnd()
+    {
+        return QTest::qWaitFor([&] { return bar()->maximum() > 0 && bar()->value() == bar()->maximum(); }, 2000);
+    }
+
+    std::unique_ptr<ConsoleOutputView> view;
+};
+
+} // namespace
+
+TEST_F(ConsoleOutputViewTest, PlaceholderThenFirstTextFromTheTop)
+{
+    EXPECT_TRUE(view->isShowingPlaceholder());
+    const auto children = view->findChildren<QWidget *>();
+    const bool hasNoOutputLabel = std::any_of(children.begin(), children.end(), [](QWidget *w) {
+        return w->accessibleName() == QStringLiteral("No output") && w->isVisible();
+    });
+    EXPECT_TRUE(hasNoOutputLabel);
+    const bool hasTerminalSymbol = std::any_of(children.begin(), children.end(), [](QWidget *w) {
+        return w->property(symbolNameProperty).toString() == QStringLiteral("terminal");
+    });
+    EXPECT_TRUE(hasTerminalSymbol);
+
+    view->setContent(lines(0, 200), true);
+    EXPECT_FALSE(view->isShowingPlaceholder());
+    QTest::qWait(ConsoleOutputView::scrollDelayMs + ConsoleOutputView::scrollAnimationMs + 100);
+    EXPECT_EQ(bar()->value(), 0) << "the first output is shown from the top";
+
+    view->setContent(lines(0, 201), true);
+    EXPECT_TRUE(settlesAtEnd()) << "following starts with the next change";
+
+    view->setContent(QString(), true);
+    EXPECT_TRUE(view->isShowingPlaceholder());
+    EXPECT_TRUE(view->text().isEmpty());
+}
+
+TEST_F(ConsoleOutputViewTest, AutoScrollFollowsAppendsAndCuts)
+{
+    view->setContent(lines(0, 10), true);
+    QString text = lines(0, 300);
+    view->setContent(text, true);
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::append);
+    EXPECT_TRUE(settlesAtEnd());
+
+    // The runtime cut: the first 100.5 lines go, 50 new ones arrive.
+    const QString next = text.mid(text.size() / 3 + 7) + lines(300, 50);
+    view->setContent(next, true);
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::cutAndAppend);
+    EXPECT_EQ(view->text(), next);
+    EXPECT_EQ(shown(*view), asShown(next));
+    EXPECT_TRUE(settlesAtEnd());
+    EXPECT_FALSE(view->isScrollerVisible()) << "programmatic scrolls never show the scroll bar";
+}
+
+TEST_F(ConsoleOutputViewTest, WithoutAutoScrollNothingMovesTheView)
+{
+    view->setContent(lines(0, 10), false);
+    view->setContent(lines(0, 400), false);
+    bar()->setValue(120);
+    const QString top = topLine(*view);
+
+    view->setContent(lines(0, 450), false);
+    QTest::qWait(ConsoleOutputView::scrollDelayMs + 50);
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::append);
+    EXPECT_EQ(bar()->value(), 120);
+
+    // A text that does not continue the old one replaces it, at the same place.
+    view->setContent(lines(1000, 450), false);
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::reset);
+    EXPECT_EQ(bar()->value(), 120);
+
+    // Switching auto-scroll on with the same text scrolls once; off again does nothing.
+    view->setContent(view->text(), true);
+    EXPECT_TRUE(settlesAtEnd());
+    bar()->setValue(10);
+    view->setContent(view->text(), false);
+    QTest::qWait(ConsoleOutputView::scrollDelayMs + 50);
+    EXPECT_EQ(bar()->value(), 10);
+    Q_UNUSED(top);
+}
+
+TEST_F(ConsoleOutputViewTest, CutAtTheFrontKeepsTheVisibleTextInPlace)
+{
+    const QString text = lines(0, 400);
+    view->setContent(lines(0, 1), false);
+    view->setContent(text, false);
+    bar()->setValue(250);
+    const QString top = topLine(*view);
+    ASSERT_TRUE(top.startsWith(QStringLiteral("line 00250")));
+
+    // A cut inside line 100, as a character-counted cut can fall.
+    const qsizetype cut = text.indexOf(QStringLiteral("line 00100")) + 9;
+    const QString next = text.mid(cut) + lines(400, 20);
+    view->setContent(next, false);
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::cutAndAppend);
+    EXPECT_EQ(shown(*view), asShown(next));
+    EXPECT_EQ(topLine(*view), top);
+
+    // A cut past the top line shows the new start.
+    const QString later = next.mid(next.indexOf(QStringLiteral("line 00300"))) + lines(420, 5);
+    view->setContent(later, false);
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::cutAndAppend);
+    EXPECT_EQ(bar()->value(), 0);
+}
+
+TEST_F(ConsoleOutputViewTest, LineBreaksSplitAcrossUpdatesStayOneBreak)
+{
+    const QString text = QStringLiteral("alpha\r\nbeta\r") + lines(0, 50);
+    view->setContent(QStringLiteral("alpha\r"), false);
+    view->setContent(QStringLiteral("alpha\r\nbeta\r"), false);
+    view->setContent(text, false);
+    EXPECT_EQ(shown(*view), asShown(text));
+
+    // Dropping "alpha\r" alone would split the CR LF pair: the view resets.
+    view->appendOutput(QStringLiteral("tail\r\n"), 6);
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::reset);
+    EXPECT_EQ(view->text(), text.mid(6) + QStringLiteral("tail\r\n"));
+    EXPECT_EQ(shown(*view), asShown(view->text()));
+
+    // Dropping the whole first line (CR LF counted as one break) cuts in place.
+    view->appendOutput(QStringLiteral("more\r\n"), 6);
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::cutAndAppend);
+    EXPECT_EQ(shown(*view), asShown(view->text()));
+}
+
+TEST_F(ConsoleOutputViewTest, AppendOutputTakesAdditions)
+{
+    view->appendOutput(QStringLiteral("one\n"));
+    EXPECT_FALSE(view->isShowingPlaceholder());
+    view->appendOutput(QStringLiteral("two\n"));
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::append);
+    view->appendOutput(QStringLiteral("three\n"), 4);
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::cutAndAppend);
+    EXPECT_EQ(view->text(), QStringLiteral("two\nthree\n"));
+    // A cut reaching into the additions keeps only their end.
+    view->appendOutput(QStringLiteral("four\nfive\n"), 15);
+    EXPECT_EQ(view->text(), QStringLiteral("five\n"));
+    EXPECT_EQ(shown(*view), QStringLiteral("five\n"));
+    // The same text again changes nothing.
+    view->setText(QStringLiteral("five\n"));
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::none);
+}
+
+TEST_F(ConsoleOutputViewTest, UserScrollShowsTheScrollBarUntilItRests)
+{
+    view->setContent(lines(0, 10), false);
+    view->setContent(lines(0, 300), false);
+    EXPECT_FALSE(view->isScrollerVisible());
+    QWheelEvent wheel(QPointF(100, 100), view->textView()->viewport()->mapToGlobal(QPointF(100, 100)), QPoint(),
+                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view->textView()->viewport(), &wheel);
+    EXPECT_GT(bar()->value(), 0);
+    EXPECT_TRUE(view->isScrollerVisible());
+    QTest::qWait(ConsoleOutputView::scrollerHideDelayMs / 2);
+    EXPECT_TRUE(view->isScrollerVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view->isScrollerVisible(); }, 2000));
+}
+
+TEST_F(ConsoleOutputViewTest, DestroyedWithAScrollAndAHidePending)
+{
+    view->setContent(lines(0, 10), true);
+    view->setContent(lines(0, 300), true);
+    bar()->setValue(5);  // as a user would: the hide timer runs
+    QTest::qWait(ConsoleOutputView::scrollDelayMs + 20);  // the scroll animation runs
+    view.reset();
+    QTest::qWait(ConsoleOutputView::scrollerHideDelayMs + 100);
+    SUCCEED();
+}

@@ -1,0 +1,128 @@
+#include "ui/components/DisplayFormatting.h"
+#include "ui/components/SearchRelevance.h"
+
+#include "QtPrinters.h"
+
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+TEST(FormatDuration, UnitBoundaries)
+{
+    const struct {
+        std::optional<double> seconds;
+        const char *expected;
+    } cases[] = {
+        {std::nullopt, "Unavailable"},
+        {0, "0s"},
+        {0.9, "0s"},
+        {59.9, "59s"},
+        {59.99, "59s"},
+        {60, "1m 0s"},
+        {3599, "59m 59s"},
+        {3600, "1h 0m 0s"},
+        {3725, "1h 2m 5s"},
+        {7200, "2h 0m 0s"},
+        {25 * 3600 + 61, "25h 1m 1s"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(formatDuration(c.seconds), QString::fromUtf8(c.expected)) << c.seconds.value_or(-1);
+}
+
+TEST(FormatDuration, ValuesWithoutWholeSecondsAreUnavailable)
+{
+    for (double value : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                         -std::numeric_limits<double>::infinity(), 1e19, -1e19, 9223372036854775808.0})
+        EXPECT_EQ(formatDuration(value), QStringLiteral("Unavailable")) << value;
+    // The largest finite value below 2^63 still formats.
+    EXPECT_TRUE(formatDuration(9.2e18).endsWith(QLatin1Char('s')));
+}
+
+TEST(FormatOptionalDate, AbsentIsOneDashAndPresentNamesDayAndTime)
+{
+    EXPECT_EQ(formatOptionalDate(std::nullopt), QStringLiteral("\u2014"));
+    EXPECT_EQ(formatOptionalDate(std::nullopt).size(), 1);
+    const QDateTime date(QDate(2026, 1, 5), QTime(15, 4, 30), QTimeZone::systemTimeZone());
+    const QString text = formatOptionalDate(date);
+    EXPECT_TRUE(text.contains(QStringLiteral("2026"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("04"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral(":30"))) << "seconds are not shown: " << text.toStdString();
+}
+
+TEST(FormatMemoryBytes, BinaryUnitsWithAdaptivePrecision)
+{
+    EXPECT_EQ(formatMemoryBytes(0), QStringLiteral("0 bytes"));
+    EXPECT_EQ(formatMemoryBytes(512), QStringLiteral("512 bytes"));
+    EXPECT_EQ(formatMemoryBytes(12 * 1024), QStringLiteral("12 kB"));
+    EXPECT_EQ(formatMemoryBytes(quint64(12.3 * 1024 * 1024)), QStringLiteral("12.3 MB"));
+    EXPECT_EQ(formatMemoryBytes(quint64(1.25 * 1024 * 1024 * 1024)), QStringLiteral("1.25 GB"));
+    EXPECT_FALSE(formatMemoryBytes(std::numeric_limits<quint64>::max()).isEmpty());
+}
+
+TEST(RunningServicesQuitWarning, CountsAndPlural)
+{
+    EXPECT_FALSE(runningServicesQuitWarning(0));
+    EXPECT_FALSE(runningServicesQuitWarning(-3));
+    EXPECT_EQ(runningServicesQuitWarning(1), QStringLiteral("All 1 running service will be terminated."));
+    EXPECT_EQ(runningServicesQuitWarning(2), QStringLiteral("All 2 running services will be terminated."));
+    EXPECT_EQ(runningServicesQuitWarning(1000), QStringLiteral("All 1000 running services will be terminated."));
+}
+
+TEST(SearchRelevanceScore, WorkedExamples)
+{
+    const struct {
+        const char *search;
+        const char *item;
+        std::optional<int> expected;
+    } cases[] = {
+        {"", "anything", 0},
+        {"   \n", "anything", 0},
+        {"Cafe", "café", 1000},
+        {"ÉCOLE", "ecole", 1000},
+        {"ecole", "ÉCOLE", 1000},
+        {"ser", "Server", 900},
+        {"ver", "Server", 800},
+        {"web api", "api web", 700},
+        {"api web", "web api", 700},
+        {"srv", "server", 140},
+        {"web srv", "web server", 418},
+        {"xyz", "server", std::nullopt},
+        {"web xyz", "web server", std::nullopt},
+        {"node-js", "nodejs server", 650},
+        {"de-js", "the nodejs server", 600},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(searchRelevanceScore(QString::fromUtf8(c.search), QString::fromUtf8(c.item)), c.expected)
+            << c.search << " / " << c.item;
+}
+
+TEST(FuzzySubsequenceScore, RunsGapsAndLengthPenalty)
+{
+    EXPECT_EQ(fuzzySubsequenceScore(QString(), QStringLiteral("abc")), 0);
+    EXPECT_EQ(fuzzySubsequenceScore(QStringLiteral("a"), QString()), std::nullopt);
+    // Adjacent matches earn 14, 18, 22; a gap starts again at 14.
+    EXPECT_EQ(fuzzySubsequenceScore(QStringLiteral("abc"), QStringLiteral("abc")), 100 + 14 + 18 + 22 - 3);
+    EXPECT_EQ(fuzzySubsequenceScore(QStringLiteral("ac"), QStringLiteral("abc")), 100 + 14 + 14 - 3);
+    // A text of 40 or more characters loses exactly 40.
+    const QString longText = QStringLiteral("a") + QString(60, QLatin1Char('x')) + QStringLiteral("b");
+    EXPECT_EQ(fuzzySubsequenceScore(QStringLiteral("ab"), longText), 100 + 14 + 14 - 40);
+    // No ceiling: long runs with one gap exceed an exact match's 1000.
+    const QString pattern = QString(60, QLatin1Char('a')) + QStringLiteral("b");
+    EXPECT_GT(*fuzzySubsequenceScore(pattern, QString(60, QLatin1Char('a')) + QStringLiteral("xb")), 1000);
+    // Never below 1.
+    EXPECT_EQ(fuzzySubsequenceScore(QStringLiteral("a"), QString(80, QLatin1Char('x')) + QStringLiteral("a")), 74);
+}
+
+TEST(SearchRelevanceScore, ComparesWholeCharacters)
+{
+    // A family emoji is one character: the man alone is not "contained" in it.
+    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467 home");
+    EXPECT_EQ(searchRelevanceScore(family, family), 1000);
+    EXPECT_NE(searchRelevanceScore(QStringLiteral("\U0001F468"), family), 900);
+    // Combining marks fold away like precomposed accents.
+    EXPECT_EQ(searchRelevanceScore(QStringLiteral("resume"), QStringLiteral("re\u0301sume\u0301")), 1000);
+    EXPECT_EQ(splitOnWhitespace(QStringLiteral("  a\u00A0b\tc  ")), (QStringList {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+}
