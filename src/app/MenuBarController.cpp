@@ -374,8 +374,9 @@ int MenuBarController::runningServiceCount() const
 QCoro::Task<bool> MenuBarController::requestQuitConfirmation()
 {
     refreshMainWindowReference();
+    // A closed main window is only hidden here; the question then goes to the status item.
     QWidget *window = m_mainWindow.data();
-    if (window && m_environment && m_environment->presentQuitConfirmation) {
+    if (window && window->isVisible() && m_environment && m_environment->presentQuitConfirmation) {
         bringToFront(window);
         const bool answer = co_await m_environment->presentQuitConfirmation();
         co_return answer;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/MenuBarEnvironment.h"
+
 #include <QCoroTask>
 #include <QElapsedTimer>
 #include <QIcon>
@@ -10,35 +12,10 @@
 #include <functional>
 #include <optional>
 
-class EnvironmentProfilesManager;
 class MenuBarPanel;
 class MenuBarStatusView;
-class MonitoringManager;
-class ProtectedProfilesLockManager;
 class QWidget;
-class ServiceManager;
 class StatusItem;
-
-// What the tray panel needs of the application container: its managers and
-// the few things the shell does for it.
-struct MenuBarEnvironment {
-    ServiceManager *serviceManager = nullptr;
-    EnvironmentProfilesManager *environmentProfilesManager = nullptr;
-    ProtectedProfilesLockManager *lockManager = nullptr;
-    MonitoringManager *monitoringManager = nullptr;
-    std::function<bool()> isReady;
-    // Start-up; returns at once once it is done.
-    std::function<QCoro::Task<>()> bootstrap;
-    // Selects the Services section and the service.
-    std::function<void(const QUuid &)> showService;
-    // Selects the Services section, leaving the selected service alone.
-    std::function<void()> showServicesSection;
-    // The main window's quit question (a pending one is answered "no" first).
-    std::function<QCoro::Task<bool>()> presentQuitConfirmation;
-    // Starts the application's quit; it skips its question once
-    // allowTermination() is true.
-    std::function<void()> requestQuit;
-};
 
 // Owns the status item, the panel that drops down from it and the reference
 // to the main window: opens the main window (from the panel, on reopen, for a
