@@ -9,6 +9,7 @@
 #include "ui/components/ProtectedDataLockButton.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
+#include "ui/menubar/MenuButtonTint.h"
 #include "ui/menubar/MenuCommandThreatReviewView.h"
 #include "ui/menubar/MenuMetricColumn.h"
 #include "ui/menubar/MenuServiceRow.h"
@@ -80,15 +81,6 @@ protected:
         painter.fillRect(QRect(0, 0, width(), 2), red);
     }
 };
-
-void tint(QPushButton *button, const QColor &background, const QColor &text)
-{
-    QPalette palette = button->palette();
-    if (background.isValid())
-        palette.setColor(QPalette::Button, background);
-    palette.setColor(QPalette::ButtonText, text);
-    button->setPalette(palette);
-}
 
 QString percentText(double percent)
 {
@@ -216,13 +208,13 @@ QWidget *MenuBarStatusView::buildFooter()
     row->setContentsMargins(12, 10, 12, 10);
     row->setSpacing(8);
     m_openApp = new QPushButton(QStringLiteral("Open Velmora"), m_footerBox);
-    tint(m_openApp, Palette::slate(), Qt::white);
+    tintProminent(m_openApp, Palette::Color::slate);
     connect(m_openApp, &QPushButton::clicked, m_controller, &MenuBarStatusController::openApp);
     row->addWidget(m_openApp);
     row->addStretch(1);
     m_footerQuit = new QPushButton(QStringLiteral("Quit"), m_footerBox);
     m_footerQuit->setFlat(true);
-    tint(m_footerQuit, QColor(), Palette::red());
+    tintText(m_footerQuit, Palette::Color::red);
     connect(m_footerQuit, &QPushButton::clicked, m_controller, &MenuBarStatusController::beginQuitConfirmation);
     row->addWidget(m_footerQuit);
     box->addLayout(row);
@@ -334,7 +326,9 @@ QWidget *MenuBarStatusView::buildServicesSection()
         m_more->setFlat(true);
         m_more->setFont(textStyleFont(TextStyle::caption));
         m_more->setStyleSheet(QStringLiteral("QPushButton { text-align: left; padding: 8px 12px; border: none; }"));
-        tint(m_more, QColor(), secondaryTextColor());
+        QPalette secondary = m_more->palette();
+        secondary.setColor(QPalette::ButtonText, secondaryTextColor());
+        m_more->setPalette(secondary);
         m_more->setCursor(Qt::PointingHandCursor);
         connect(m_more, &QPushButton::clicked, m_controller, &MenuBarStatusController::openServices);
         layout->addWidget(m_more);
@@ -371,7 +365,7 @@ QWidget *MenuBarStatusView::buildQuitConfirmation()
     buttons->addStretch(1);
     m_confirmQuit = new QPushButton(running >= 1 ? QStringLiteral("Quit && Terminate") : QStringLiteral("Quit"),
                                     m_quitBox);
-    tint(m_confirmQuit, Palette::red(), Qt::white);
+    tintProminent(m_confirmQuit, Palette::Color::red);
     connect(m_confirmQuit, &QPushButton::clicked, m_controller, &MenuBarStatusController::quit);
     buttons->addWidget(m_confirmQuit);
     box->addLayout(buttons);

@@ -3,6 +3,7 @@
 #include "ui/components/Palette.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
+#include "ui/menubar/MenuButtonTint.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -116,10 +117,7 @@ MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatRevi
     escape->setContext(Qt::WidgetWithChildrenShortcut);
     if (!blocked) {
         m_runAnyway = new QPushButton(QStringLiteral("Run Anyway"), this);
-        QPalette tinted = m_runAnyway->palette();
-        tinted.setColor(QPalette::Button, Palette::orange());
-        tinted.setColor(QPalette::ButtonText, Qt::white);
-        m_runAnyway->setPalette(tinted);
+        tintProminent(m_runAnyway, Palette::Color::orange);
         connect(m_runAnyway, &QPushButton::clicked, this, [this] { m_onRunAnyway(); });
         buttons->addWidget(m_runAnyway);
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {

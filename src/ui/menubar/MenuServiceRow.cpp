@@ -107,9 +107,13 @@ MenuServiceRow::MenuServiceRow(const ManagedService &service, QWidget *parent) :
     nameLine->setSpacing(5);
     m_name = new StyledLabel(service.name, TextStyle::callout, m_open);
     m_name->setElideMode(Qt::ElideRight);
-    dotColumn->addSpacing(std::max(0, (m_name->sizeHint().height() - 7) / 2));
+    m_dotTopPadding = std::max(0, (m_name->sizeHint().height() - 7) / 2);
+    m_dotAbove = new QSpacerItem(0, 0, QSizePolicy::Fixed, QSizePolicy::Expanding);
+    m_dotBelow = new QSpacerItem(0, 0, QSizePolicy::Fixed, QSizePolicy::Expanding);
+    dotColumn->addSpacerItem(m_dotAbove);
     dotColumn->addWidget(m_dot);
-    dotColumn->addStretch(1);
+    dotColumn->addSpacerItem(m_dotBelow);
+    m_dotColumn = dotColumn;
     nameLine->addWidget(m_name, 0);
     m_marker = new SymbolView(QString(), symbolPixelSize(TextStyle::caption2), Palette::Color::orange, m_open);
     m_marker->hide();
@@ -163,6 +167,10 @@ bool MenuServiceRow::update(const ManagedService &service, const ServiceRuntimeI
         m_state = runtime.state;
         static_cast<StateDot *>(m_dot)->setState(runtime.state);
         m_usage->setVisible(running);
+        // Centred beside a lone name line; beside the name, not the usage line, when running.
+        m_dotAbove->changeSize(0, running ? m_dotTopPadding : 0, QSizePolicy::Fixed,
+                               running ? QSizePolicy::Fixed : QSizePolicy::Expanding);
+        m_dotColumn->invalidate();
     }
     return stateChanged;
 }

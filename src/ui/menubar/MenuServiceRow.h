@@ -8,6 +8,7 @@
 class MenuToggleGlyphButton;
 class MenuUsageLine;
 class QBoxLayout;
+class QSpacerItem;
 class StyledLabel;
 class SymbolView;
 
@@ -38,6 +39,10 @@ private:
     QAbstractButton *m_open;
     QBoxLayout *m_contentLayout;
     QWidget *m_dot;
+    QBoxLayout *m_dotColumn = nullptr;
+    QSpacerItem *m_dotAbove = nullptr;
+    QSpacerItem *m_dotBelow = nullptr;
+    int m_dotTopPadding = 0;
     StyledLabel *m_name;
     SymbolView *m_marker;
     MenuUsageLine *m_usage;

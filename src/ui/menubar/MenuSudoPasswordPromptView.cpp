@@ -4,6 +4,7 @@
 #include "ui/components/Palette.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
+#include "ui/menubar/MenuButtonTint.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -54,10 +55,7 @@ MenuSudoPasswordPromptView::MenuSudoPasswordPromptView(const SudoPasswordRequest
     m_confirm = new QPushButton(request.action == SudoLaunchAction::restart ? QStringLiteral("Restart")
                                                                             : QStringLiteral("Start"),
                                 this);
-    QPalette tinted = m_confirm->palette();
-    tinted.setColor(QPalette::Button, Palette::slate());
-    tinted.setColor(QPalette::ButtonText, Qt::white);
-    m_confirm->setPalette(tinted);
+    tintProminent(m_confirm, Palette::Color::slate);
     m_confirm->setEnabled(false);
     buttons->addWidget(m_confirm);
     layout->addLayout(buttons);
