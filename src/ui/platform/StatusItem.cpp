@@ -22,7 +22,8 @@ TrayStatusItem::TrayStatusItem(const QIcon &icon, QObject *parent)
 {
     m_tray->setToolTip(QStringLiteral("Velmora"));
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Unknown)
+        // A double click already toggled on its first click.
+        if (reason == QSystemTrayIcon::Unknown || reason == QSystemTrayIcon::DoubleClick)
             return;
         m_lastActivationPosition = QCursor::pos();
         Q_EMIT activated();
