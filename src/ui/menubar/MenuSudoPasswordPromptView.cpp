@@ -78,7 +78,8 @@ void MenuSudoPasswordPromptView::submit()
     QString password = m_password->text();
     if (password.isEmpty())
         return;
-    // Emptied before it is handed on: a second trigger of the same Return finds nothing.
-    m_password->clear();
+    // Emptied before it is handed on: a second trigger of the same Return finds
+    // nothing. setText, unlike clear(), also drops the field's undo history.
+    m_password->setText(QString());
     m_onSubmit(std::move(password));
 }
