@@ -1,0 +1,22 @@
+#pragma once
+
+#include "ui/components/ThemeColor.h"
+
+#include <QStyledItemDelegate>
+
+// Paints one row of the Services list: icon, name with its protection
+// indicator, subtitle and state badge, on the selectable row background.
+class ServiceRowDelegate final : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    static constexpr int rowHeight = 52;
+
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+
+    // "Running", "Stopped", "Not Responding" and their colours.
+    static QString badgeText(int state);
+    static ThemeColor badgeColor(int state);
+};
