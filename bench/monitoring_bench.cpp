@@ -1,6 +1,9 @@
 // The cost of monitoring: one tick's work with 20 tracked processes, and the
 // whole process's CPU share while monitoring 20 idle services beside a plain
-// once-a-second ps loop over the same services.
+// once-a-second ps loop over the same services. Then the same for 20 services
+// that each run a 3-process tree in a session of their own, on a machine
+// topped up with idle processes to about 500, whose figures are summed over
+// each session.
 //
 // The long comparison runs VELMORA_BENCH_SECONDS seconds per side (20 by
 // default): `VELMORA_BENCH_SECONDS=60 ./monitoring_bench`.
@@ -15,7 +18,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <csignal>
 #include <thread>
 #include <vector>
@@ -69,6 +74,62 @@ private:
     QSet<qint32> m_pids;
 };
 
+// Services whose launched shell starts two workers and waits, each in a
+// session of its own as the service manager launches them.
+class ServiceTrees {
+public:
+    explicit ServiceTrees(int count)
+    {
+        posix_spawnattr_t attributes;
+        ::posix_spawnattr_init(&attributes);
+        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        std::vector<const char *> arguments {"/bin/sh", "-c", "sleep 100000 & sleep 100000 & wait", nullptr};
+        for (int index = 0; index < count; ++index) {
+            pid_t pid = -1;
+            if (::posix_spawn(&pid, arguments.front(), nullptr, &attributes,
+                              const_cast<char *const *>(arguments.data()), environ)
+                == 0)
+                m_leaders.insert(pid);
+        }
+        ::posix_spawnattr_destroy(&attributes);
+        // Until every shell has started both workers.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (processes() < 3 * m_leaders.size() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ~ServiceTrees()
+    {
+        for (const qint32 leader : std::as_const(m_leaders)) {
+            for (const auto &process : ProcFileSystem::system().readAllProcessStats()) {
+                if (process.stat.session == leader)
+                    ::kill(process.pid, SIGKILL);
+            }
+            ::waitpid(leader, nullptr, 0);
+        }
+    }
+    ServiceTrees(const ServiceTrees &) = delete;
+    ServiceTrees &operator=(const ServiceTrees &) = delete;
+
+    const QSet<qint32> &leaders() const { return m_leaders; }
+    qsizetype processes() const
+    {
+        qsizetype count = 0;
+        for (const auto &process : ProcFileSystem::system().readAllProcessStats())
+            count += m_leaders.contains(process.stat.session) ? 1 : 0;
+        return count;
+    }
+
+private:
+    QSet<qint32> m_leaders;
+};
+
+// Idle processes that bring the machine to about `total` processes.
+std::unique_ptr<IdleChildren> topUpTo(int total)
+{
+    const auto present = ProcFileSystem::system().listProcessIds().size();
+    return std::make_unique<IdleChildren>(std::max<int>(0, total - int(present)));
+}
+
 double seconds(const timeval &time)
 {
     return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
@@ -115,6 +176,29 @@ void BM_MonitoringTick(benchmark::State &state)
     }
 }
 BENCHMARK(BM_MonitoringTick)->Arg(20)->Unit(benchmark::kMicrosecond);
+
+// The same tick for 20 services of 3 processes each among about 500.
+void BM_MonitoringTickServiceTrees(benchmark::State &state)
+{
+    const ServiceTrees trees(20);
+    const auto filler = topUpTo(500);
+    const ProcFileSystem fileSystem = ProcFileSystem::system();
+    MachineMetricsProbes probes(fileSystem);
+    const GPUUtilizationSampler sampler([probes] { return probes.queryAcceleratorUtilization(); }, 0.2, 1.5);
+    ProcessSnapshotCollector collector(fileSystem);
+    for (auto _ : state) {
+        const auto gpu = sampler.currentAverage();
+        const auto memory = probes.sampleHostMemory();
+        const double cpu = probes.sampleHostCPULoad();
+        benchmark::DoNotOptimize(SystemMetrics::make(cpu, memory.usedBytes, memory.totalBytes, gpu));
+        const auto snapshots = collector.collect({}, trees.leaders());
+        if (snapshots.size() != 3 * trees.leaders().size())
+            state.SkipWithError("a process of a tree was not found");
+        benchmark::DoNotOptimize(snapshots);
+    }
+    state.counters["processes"] = double(fileSystem.listProcessIds().size());
+}
+BENCHMARK(BM_MonitoringTickServiceTrees)->Unit(benchmark::kMicrosecond);
 
 // One GPU sampler reading (8 of them a second while monitoring runs).
 void BM_GpuProbe(benchmark::State &state)
@@ -195,6 +279,40 @@ void BM_SupervisorMonitoring(benchmark::State &state)
     }
 }
 BENCHMARK(BM_SupervisorMonitoring)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// The real manager monitoring 20 services of 3 processes each among about 500.
+void BM_SupervisorMonitoringServiceTrees(benchmark::State &state)
+{
+    const int duration = comparisonSeconds();
+    for (auto _ : state) {
+        const ServiceTrees trees(20);
+        const auto filler = topUpTo(500);
+        const ProcFileSystem fileSystem = ProcFileSystem::system();
+        const MachineMetricsProbes probes(fileSystem);
+        MonitoringManager manager(std::make_shared<GPUUtilizationSampler>(
+                                      [probes] { return probes.queryAcceleratorUtilization(); }, 0.2, 1.5),
+                                  fileSystem);
+        qint64 delivered = 0;
+        manager.configureProcessSampling([&trees] { return trees.leaders(); }, {},
+                                         [&delivered](const QList<ProcessSnapshot> &snapshots) {
+                                             delivered += snapshots.size();
+                                         });
+        const double before = cpuSeconds(RUSAGE_SELF);
+        const auto started = std::chrono::steady_clock::now();
+        manager.start();
+        QEventLoop loop;
+        QTimer::singleShot(duration * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double used = cpuSeconds(RUSAGE_SELF) - before;
+        state.SetIterationTime(elapsed);
+        state.counters["cpu_percent_of_core"] = used / elapsed * 100;
+        state.counters["cpu_ms_per_second"] = used / elapsed * 1000;
+        state.counters["snapshots_per_second"] = static_cast<double>(delivered) / elapsed;
+        state.counters["processes"] = double(fileSystem.listProcessIds().size());
+    }
+}
+BENCHMARK(BM_SupervisorMonitoringServiceTrees)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // The same 20 services under a plain ps loop, once a second.
 void BM_PsLoop(benchmark::State &state)

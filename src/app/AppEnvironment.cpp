@@ -18,7 +18,6 @@
 #include "ui/platform/LocalProtectedAuthenticator.h"
 
 #include <QCoroFuture>
-#include <QCoroTimer>
 #include <QPointer>
 #include <QTimer>
 
@@ -93,11 +92,18 @@ AppEnvironment::AppEnvironment(Stores stores, bool isReady, std::optional<bool> 
           m_stores.terminalLauncher, m_stores.terminalFolderCleanup)),
       m_isReady(isReady), m_hasCompletedLaunchSplashDelay(hasCompletedLaunchSplashDelay.value_or(isReady))
 {
+    // A coarse timer may end up to 5% early; the splash keeps its full delay.
+    m_launchSplashTimer.setTimerType(Qt::PreciseTimer);
+    m_launchSplashTimer.setSingleShot(true);
+    connect(&m_launchSplashTimer, &QTimer::timeout, this, &AppEnvironment::setLaunchSplashDelayCompleted);
     followProtectedProfiles();
 }
 
 AppEnvironment::~AppEnvironment()
 {
+    m_launchSplashTimer.stop();
+    m_hasCompletedLaunchSplashDelay = true;
+    resumeLaunchSplashWaiters();
     // A question still waiting must not be left without an answer.
     if (auto pending = std::exchange(m_quitConfirmation, nullptr)) {
         pending->addResult(false);
@@ -180,6 +186,13 @@ void AppEnvironment::setLaunchSplashDelayCompleted()
         return;
     m_hasCompletedLaunchSplashDelay = true;
     Q_EMIT launchSplashDelayCompletedChanged(true);
+    resumeLaunchSplashWaiters();
+}
+
+void AppEnvironment::resumeLaunchSplashWaiters()
+{
+    for (const std::coroutine_handle<> waiter : std::exchange(m_launchSplashWaiters, {}))
+        waiter.resume();
 }
 
 void AppEnvironment::setQuitConfirmationPresented(bool presented)
@@ -256,15 +269,10 @@ QCoro::Task<> AppEnvironment::completeLaunchSplashDelay()
 {
     if (m_hasCompletedLaunchSplashDelay)
         co_return;
-    QPointer<AppEnvironment> self(this);
-    // A coarse timer may end up to 5% early; the splash keeps its full delay.
-    QTimer delay;
-    delay.setTimerType(Qt::PreciseTimer);
-    delay.setSingleShot(true);
-    delay.start(launchSplashDelay);
-    co_await delay;
-    if (self)
-        self->setLaunchSplashDelayCompleted();
+    // Overlapping calls share the delay that the first one started.
+    if (!m_launchSplashTimer.isActive())
+        m_launchSplashTimer.start(launchSplashDelay);
+    co_await LaunchSplashDelayWait {this};
 }
 
 void AppEnvironment::showService(const QUuid &id)

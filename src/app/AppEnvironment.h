@@ -9,10 +9,13 @@
 #include <QObject>
 #include <QPromise>
 #include <QSet>
+#include <QTimer>
 #include <QString>
 #include <QUuid>
 
 #include <chrono>
+#include <coroutine>
+#include <vector>
 #include <memory>
 #include <optional>
 
@@ -149,8 +152,19 @@ private:
         friend bool operator==(const ProtectedProfileReferences &, const ProtectedProfileReferences &) = default;
     };
 
+    // Resumes the coroutines waiting for the splash delay, at its end or, when
+    // the container goes first, at its destruction (a cancelled delay counts as
+    // passed), so none is left suspended.
+    struct LaunchSplashDelayWait {
+        AppEnvironment *app;
+        bool await_ready() const { return app->m_hasCompletedLaunchSplashDelay; }
+        void await_suspend(std::coroutine_handle<> waiter) { app->m_launchSplashWaiters.push_back(waiter); }
+        void await_resume() const {}
+    };
+
     void applySettings();
     void setReady();
+    void resumeLaunchSplashWaiters();
     void setLaunchSplashDelayCompleted();
     void setQuitConfirmationPresented(bool presented);
     void followProtectedProfiles();
@@ -172,4 +186,6 @@ private:
     bool m_isQuitConfirmationPresented = false;
     std::shared_ptr<QPromise<bool>> m_quitConfirmation;
     std::optional<ProtectedProfileReferences> m_lastProtectedProfiles;
+    QTimer m_launchSplashTimer;
+    std::vector<std::coroutine_handle<>> m_launchSplashWaiters;
 };

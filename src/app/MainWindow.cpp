@@ -5,6 +5,7 @@
 #include "app/ApplicationIcon.h"
 #include "app/ContentView.h"
 #include "app/SettingsWindow.h"
+#include "ui/components/ClickOutsideEditingMonitor.h"
 
 #include <QAction>
 #include <QApplication>
@@ -61,6 +62,7 @@ void MainWindow::buildMenus()
 void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    installClickOutsideEditingMonitor();
     // Coming back from minimized is not coming on screen again.
     if (!event->spontaneous())
         runLaunchTask();

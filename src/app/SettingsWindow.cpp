@@ -1,6 +1,7 @@
 #include "app/SettingsWindow.h"
 
 #include "app/SectionScreens.h"
+#include "ui/components/ClickOutsideEditingMonitor.h"
 
 #include <QAction>
 #include <QVBoxLayout>
@@ -23,4 +24,10 @@ SettingsWindow::SettingsWindow(AppEnvironment &app, QWidget *parent) : QWidget(p
     close->setShortcut(QKeySequence::Close);
     connect(close, &QAction::triggered, this, &QWidget::close);
     addAction(close);
+}
+
+void SettingsWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    installClickOutsideEditingMonitor();
 }

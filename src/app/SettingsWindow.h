@@ -17,6 +17,9 @@ public:
 
     QWidget *screen() const { return m_screen; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     QWidget *m_screen;
 };

@@ -71,6 +71,8 @@ int main(int argc, char **argv)
     std::unique_ptr<AppEnvironment> app = AppEnvironment::live();
     AppDelegate delegate(*app);
     MainWindow window(*app, delegate);
+    // Until the status item's controller takes over the question (and the
+    // panel's closing, through setClosePanel), quitting asks in the main window.
     delegate.setQuitConfirmation([&window, &app] {
         window.bringToFront();
         return app->presentQuitConfirmation();

@@ -4,6 +4,7 @@
 #include "execution/SudoWrapper.h"
 #include "platform/Logging.h"
 #include "platform/ProcessSpawn.h"
+#include "platform/ProcessTermination.h"
 #include "platform/PseudoTerminal.h"
 
 #include <QFile>
@@ -150,7 +151,7 @@ std::shared_ptr<RunningProcessHandle> launchProcess(const ProcessLaunchConfigura
                                              configuration.usePseudoTerminal);
     } catch (const std::system_error &error) {
         // No watcher thread: the child would run unwatched and unreaped.
-        ::kill(-pid, SIGKILL);
+        signalProcessGroupById(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
         throw ProcessRunnerError::launchFailed(QString::fromLocal8Bit(error.what()));
     }

@@ -14,11 +14,14 @@ struct ProcessSnapshot {
     // executable cannot be read. Always filled by the collector.
     std::optional<QString> executablePath;
     // CPU time used since the previous collection over the wall time between
-    // them, ×100 (above 100 for a process busy on several cores); 0 the
-    // first time a process is seen.
+    // them, ×100 (above 100 for a process busy on several cores). The first
+    // time a process is seen: its share since it started, or 0 while it is
+    // too young for that share to mean anything.
     double cpuPercent = 0;
     quint64 memoryBytes = 0; // resident
     std::optional<QDateTime> startTime;
+    // The session the process belongs to; a service's child leads its own.
+    qint32 session = 0;
 
     friend bool operator==(const ProcessSnapshot &, const ProcessSnapshot &) = default;
 };

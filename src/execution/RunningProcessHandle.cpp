@@ -2,6 +2,7 @@
 
 #include "execution/Utf8StreamDecoder.h"
 #include "platform/Pidfd.h"
+#include "platform/ProcessTermination.h"
 #include "platform/ThreadPriority.h"
 #include "records/OutputTextBuffer.h"
 
@@ -370,7 +371,7 @@ bool RunningProcessHandle::signalProcessGroup(int signalNumber) const
     // Until it is reaped the child holds its id, and with it the group's id.
     if (m_shared->status)
         return false;
-    return ::kill(-m_shared->pid, signalNumber) == 0;
+    return signalProcessGroupById(m_shared->pid, signalNumber);
 }
 
 void RunningProcessHandle::setOutputHandler(OutputHandler handler)

@@ -10,6 +10,7 @@
 #include "execution/TerminalLaunch.h"
 #include "execution/TerminalLaunchError.h"
 #include "platform/Logging.h"
+#include "platform/ProcessTermination.h"
 #include "platform/TerminalLauncher.h"
 #include "profiles/EnvironmentProfilesManager.h"
 #include "profiles/ProtectedPayloadSealing.h"
@@ -29,10 +30,7 @@
 
 #include <algorithm>
 #include <csignal>
-#include <functional>
 #include <utility>
-
-#include <unistd.h>
 
 namespace {
 
@@ -83,35 +81,17 @@ QCoro::Task<> sleepPrecisely(milliseconds duration)
     co_await timer;
 }
 
-// Polls until the condition turns false or the time is up. Touches nothing
-// but what the condition holds, so it may outlive whoever awaits it.
-QCoro::Task<> waitWhile(std::function<bool()> condition, milliseconds timeout)
+// Waits for the processes to go, and kills what outlives the wait. Touches
+// nothing of the manager, which may go away meanwhile.
+QCoro::Task<> endWhatRemains(ProcessTermination termination, milliseconds timeout)
 {
-    const auto deadline = SteadyClock::now() + timeout;
-    while (SteadyClock::now() < deadline && condition())
-        co_await QCoro::sleepFor(ServiceManager::exitPollInterval);
-}
-
-// The group of an own child, also after the child itself was reaped while
-// something it started lives on in the group.
-bool childGroupAlive(const RunningProcessHandle &handle, const ProcFileSystem &fileSystem)
-{
-    return handle.isRunning() || processGroupHasLiveMembers(handle.processGroup(), fileSystem);
-}
-
-void signalChildGroup(const RunningProcessHandle &handle, int signalNumber, const ProcFileSystem &fileSystem)
-{
-    if (handle.signalProcessGroup(signalNumber))
-        return;
-    // The child left its group, or was reaped while members of the group live on.
-    if (!handle.signalProcess(signalNumber) && processGroupHasLiveMembers(handle.processGroup(), fileSystem))
-        ::kill(-handle.processGroup(), signalNumber);
-}
-
-// A process known by id alone gets the signal with its whole group when it leads one.
-void signalRecordedProcess(qint32 pid, bool leadsGroup, int signalNumber)
-{
-    ::kill(leadsGroup ? -pid : pid, signalNumber);
+    const bool gone = co_await termination.waitUntilGone(timeout);
+    if (gone)
+        co_return;
+    // Recording the stop while processes of the service run on would leave them running untracked.
+    qCCritical(lcProcess, "Processes of %d outlived its stop; killing them", int(termination.id()));
+    termination.signal(SIGKILL);
+    co_await termination.waitUntilGone(ServiceManager::killWaitTimeout);
 }
 
 QCoro::Task<> markWhenDrained(QPointer<ServiceRunHistoryManager> history, std::shared_ptr<bool> drained)
@@ -222,7 +202,7 @@ void ServiceManager::addFreshRuntimeEntries()
     if (added.isEmpty())
         return;
     for (const QUuid &id : std::as_const(added))
-        Q_EMIT runtimeEntryChanged(id);
+        announceEntryChanged(id);
     Q_EMIT runtimeChanged();
 }
 
@@ -761,41 +741,28 @@ QCoro::Task<> ServiceManager::stop(QUuid serviceId, bool forced)
 
 QCoro::Task<> ServiceManager::endOwnChild(std::shared_ptr<RunningProcessHandle> handle, bool forced)
 {
-    const ProcFileSystem fileSystem = m_procFileSystem;
-    const auto alive = [handle, fileSystem] { return childGroupAlive(*handle, fileSystem); };
+    // The child leads a session of its own: whatever it started, in whichever
+    // group, is in that session unless it left it.
+    ProcessTermination session(ProcessTermination::Scope::session, handle->processIdentifier(), m_procFileSystem);
     if (forced) {
-        signalChildGroup(*handle, SIGKILL, fileSystem);
+        session.signal(SIGTERM);
     } else {
-        signalChildGroup(*handle, SIGINT, fileSystem);
+        session.signal(SIGINT);
         co_await sleepPrecisely(interruptGracePeriod);
-        if (alive())
-            signalChildGroup(*handle, SIGTERM, fileSystem);
+        if (session.anyAlive())
+            session.signal(SIGTERM);
     }
-    co_await waitWhile(alive, exitWaitTimeout);
-    if (alive()) {
-        // Recording the stop while the group runs on would leave it running untracked.
-        qCCritical(lcProcess, "Process group %d outlived its stop; killing it", int(handle->processGroup()));
-        signalChildGroup(*handle, SIGKILL, fileSystem);
-        co_await waitWhile(alive, killWaitTimeout);
-    }
+    co_await endWhatRemains(session, exitWaitTimeout);
 }
 
 QCoro::Task<> ServiceManager::endRecordedProcess(ProcessIdentity process, bool forced)
 {
-    const ProcFileSystem fileSystem = m_procFileSystem;
-    if (!process.isAlive(fileSystem))
+    ProcessTermination termination =
+        ProcessTermination::forRecordedProcess(process.pid, process.startTicks, m_procFileSystem);
+    if (!termination.anyAlive())
         co_return;  // gone, or the id now names another process: nothing to signal
-    const bool leadsGroup = ::getpgid(process.pid) == process.pid;
-    const auto alive = [process, leadsGroup, fileSystem] {
-        return process.isAlive(fileSystem) || (leadsGroup && processGroupHasLiveMembers(process.pid, fileSystem));
-    };
-    signalRecordedProcess(process.pid, leadsGroup, forced ? SIGKILL : SIGTERM);
-    co_await waitWhile(alive, exitWaitTimeout);
-    if (alive()) {
-        qCCritical(lcProcess, "Process %d outlived its stop; killing it", int(process.pid));
-        signalRecordedProcess(process.pid, leadsGroup, SIGKILL);
-        co_await waitWhile(alive, killWaitTimeout);
-    }
+    termination.signal(forced ? SIGKILL : SIGTERM);
+    co_await endWhatRemains(termination, exitWaitTimeout);
 }
 
 void ServiceManager::finishStop(const QUuid &serviceId, bool forced, const QString &output)
@@ -815,7 +782,7 @@ QString ServiceManager::currentOutput(const QUuid &serviceId) const
     if (const auto handle = m_launchedHandles.value(serviceId))
         return handle->collectedOutput();
     if (const auto live = m_liveOutput.constFind(serviceId); live != m_liveOutput.cend())
-        return live->text();
+        return live->buffer.text();
     return m_runtime.value(serviceId).processOutput;
 }
 
@@ -828,8 +795,8 @@ QCoro::Task<> ServiceManager::waitForExit(qint32 pid, std::chrono::milliseconds 
         if (owned.pid == pid)
             process = owned;
     }
-    const ProcFileSystem fileSystem = m_procFileSystem;
-    co_await waitWhile([process, fileSystem] { return process.isAlive(fileSystem); }, timeout);
+    co_await ProcessTermination::forProcess(process.pid, process.startTicks, m_procFileSystem)
+        .waitUntilGone(timeout);
 }
 
 QCoro::Task<> ServiceManager::stopAll(bool forced)
@@ -897,9 +864,10 @@ QCoro::Task<> ServiceManager::deleteService(QUuid id)
     m_liveOutputStale.remove(id);
     m_liveOutputUnannounced.remove(id);
     if (m_runtime.remove(id) > 0) {
-        Q_EMIT runtimeEntryChanged(id);
+        announceEntryChanged(id);
         Q_EMIT runtimeChanged();
     }
+    m_outputAnnouncements.remove(id);
     co_await m_runHistoryManager.clearHistory(id, true);
 }
 
@@ -917,6 +885,20 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
     snapshotsByPid.reserve(snapshots.size());
     for (const ProcessSnapshot &snapshot : snapshots)
         snapshotsByPid.insert(snapshot.pid, snapshot);
+    // An own child's figures are those of every process of its session, which
+    // it leads: the launched shell often only waits while its children work.
+    struct Usage {
+        double cpuPercent = 0;
+        quint64 memoryBytes = 0;
+    };
+    QHash<qint32, Usage> usageBySession;
+    for (const ProcessSnapshot &snapshot : std::as_const(snapshotsByPid)) {
+        if (snapshot.session > 0) {
+            Usage &usage = usageBySession[snapshot.session];
+            usage.cpuPercent += snapshot.cpuPercent;
+            usage.memoryBytes += snapshot.memoryBytes;
+        }
+    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
 
     QList<QUuid> changed;
@@ -927,7 +909,9 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
         const std::shared_ptr<RunningProcessHandle> handle = m_launchedHandles.value(id);
 
         std::optional<qint32> livePid;
+        bool ownChild = false;
         if (handle && handle->isRunning()) {
+            ownChild = true;
             // The live output stays as the hand-overs built it: taking the
             // handle's text here would show its not yet handed-over tail twice.
             livePid = handle->processIdentifier();
@@ -947,11 +931,14 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
             entry.state = ServiceLifecycleState::running;
             entry.pid = *livePid;
             if (const auto snapshot = snapshotsByPid.constFind(*livePid); snapshot != snapshotsByPid.cend()) {
-                entry.cpuPercent = snapshot->cpuPercent;
-                entry.memoryBytes = snapshot->memoryBytes;
+                const Usage usage = ownChild && snapshot->session == *livePid
+                                        ? usageBySession.value(*livePid)
+                                        : Usage {snapshot->cpuPercent, snapshot->memoryBytes};
+                entry.cpuPercent = usage.cpuPercent;
+                entry.memoryBytes = usage.memoryBytes;
                 if (snapshot->startTime)
                     entry.uptime = double(snapshot->startTime->msecsTo(now)) / 1000.0;
-                m_runHistoryManager.updatePeakUsage(id, snapshot->cpuPercent, snapshot->memoryBytes);
+                m_runHistoryManager.updatePeakUsage(id, usage.cpuPercent, usage.memoryBytes);
                 m_runHistoryManager.updatePid(id, snapshot->pid);
             }
         } else if (isRunning(entry) || entry.pid || m_ownedPIDs.contains(id)) {
@@ -986,7 +973,7 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
         if (m_runtime.value(id).processOutput.isEmpty())
             m_liveOutput.remove(id);
         m_liveOutputUnannounced.remove(id);
-        Q_EMIT runtimeEntryChanged(id);
+        announceEntryChanged(id);
     }
     Q_EMIT runtimeChanged();
 }
@@ -1011,9 +998,15 @@ void ServiceManager::setRuntimeEntry(ServiceRuntimeInfo entry)
     const auto existing = m_runtime.constFind(id);
     if (existing != m_runtime.cend() && *existing == entry)
         return;
+    // Output written whole rather than appended (other than the clear, which
+    // the announcement tells apart by itself) reaches consoles as a new text.
+    if (!entry.processOutput.isEmpty()
+        && (existing == m_runtime.cend() || existing->processOutput.constData() != entry.processOutput.constData()
+            || existing->processOutput.size() != entry.processOutput.size()))
+        m_outputAnnouncements[id].restarted = true;
     m_runtime.insert(id, std::move(entry));
     m_liveOutputUnannounced.remove(id);
-    Q_EMIT runtimeEntryChanged(id);
+    announceEntryChanged(id);
     Q_EMIT runtimeChanged();
 }
 
@@ -1024,13 +1017,17 @@ void ServiceManager::appendRuntimeOutput(const QUuid &serviceId, const QString &
         entry = m_runtime.insert(serviceId, ServiceRuntimeInfo::fresh(serviceId));
     auto live = m_liveOutput.find(serviceId);
     if (live == m_liveOutput.end()) {
-        live = m_liveOutput.insert(serviceId, OutputTextBuffer(runtimeOutputCutAbove, runtimeOutputKeep));
+        live = m_liveOutput.insert(serviceId, LiveOutput {});
         if (!replace && !entry->processOutput.isEmpty())
-            live->append(entry->processOutput);
+            live->buffer.append(entry->processOutput);
     }
-    if (replace)
-        live->clear();
-    live->append(chunk);
+    if (replace) {
+        live->buffer.clear();
+        live->restarted = true;
+        live->appendedUnits = 0;
+    }
+    live->buffer.append(chunk);
+    live->appendedUnits += chunk.size();
     m_liveOutputStale.insert(serviceId);
     if (!m_liveOutputTimer.isActive())
         m_liveOutputTimer.start();
@@ -1041,10 +1038,14 @@ void ServiceManager::syncLiveOutput(const QUuid &serviceId)
     if (!m_liveOutputStale.remove(serviceId))
         return;
     const auto entry = m_runtime.find(serviceId);
-    const auto live = m_liveOutput.constFind(serviceId);
-    if (entry == m_runtime.end() || live == m_liveOutput.cend())
+    const auto live = m_liveOutput.find(serviceId);
+    if (entry == m_runtime.end() || live == m_liveOutput.end())
         return;
-    entry->processOutput = live->text();
+    entry->processOutput = live->buffer.text();
+    OutputAnnouncement &announcement = m_outputAnnouncements[serviceId];
+    announcement.appendedUnits += std::exchange(live->appendedUnits, 0);
+    if (std::exchange(live->restarted, false))
+        announcement.restarted = true;
     m_liveOutputUnannounced.insert(serviceId);
 }
 
@@ -1062,6 +1063,32 @@ void ServiceManager::publishLiveOutput()
         return;
     const QSet<QUuid> changed = std::exchange(m_liveOutputUnannounced, {});
     for (const QUuid &id : changed)
-        Q_EMIT runtimeEntryChanged(id);
+        announceEntryChanged(id);
     Q_EMIT runtimeChanged();
+}
+
+void ServiceManager::announceEntryChanged(const QUuid &serviceId)
+{
+    announceOutput(serviceId);
+    Q_EMIT runtimeEntryChanged(serviceId);
+}
+
+void ServiceManager::announceOutput(const QUuid &serviceId)
+{
+    const QString text = m_runtime.value(serviceId).processOutput;
+    const OutputAnnouncement previous = std::exchange(m_outputAnnouncements[serviceId], {text.size(), 0, false});
+    // The appends since the last announcement are the text's tail, and what
+    // the cuts took came off the front of the announced text. When the cuts
+    // reached into the appended part, or the text started over, the whole
+    // text is the addition.
+    qsizetype dropped = previous.announcedUnits;
+    QString added = text;
+    const qsizetype cut = previous.announcedUnits + previous.appendedUnits - text.size();
+    if (!previous.restarted && previous.appendedUnits <= text.size() && cut >= 0
+        && cut <= previous.announcedUnits) {
+        dropped = cut;
+        added = text.right(previous.appendedUnits);
+    }
+    if (dropped > 0 || !added.isEmpty())
+        Q_EMIT outputAppended(serviceId, added, dropped);
 }

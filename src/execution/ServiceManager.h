@@ -41,15 +41,20 @@ struct LoadedServices;
 // through it; every failure is a ServiceManagerError, or the error of the
 // protected-data, profile or storage layer it came from.
 //
-// Children run in sessions of their own, and every stop signals the child's
-// whole process group, so nothing a service started outlives its stop. A
-// child's liveness comes from its pidfd; a process known only by its id
+// Children run in sessions of their own, and every stop signals every process
+// of the child's session, so nothing a service started outlives its stop
+// unless it left the session. A forced stop terminates (SIGTERM) and kills
+// what is left after the wait; waits end as soon as the processes are gone.
+// A child's liveness comes from its pidfd; a process known only by its id
 // counts as alive only while its start time is the one recorded for it.
 //
 // A child's output is handed over in batches by its handle; the runtime entry
 // that shows it is republished at most every `outputPublishInterval`, so a
 // child that writes megabytes a second does not flood the screens. Until then
-// `runtime()` may lag behind `currentOutput()` by that much.
+// `runtime()` may lag behind `currentOutput()` by that much. Every publication
+// that changes an entry's output is preceded by `outputAppended`, which tells
+// how to bring the previously published text up to date, so a console can
+// follow without comparing the whole text each time.
 class ServiceManager final : public QObject {
     Q_OBJECT
 
@@ -58,8 +63,7 @@ public:
 
     static constexpr std::chrono::milliseconds interruptGracePeriod {1500};
     static constexpr std::chrono::milliseconds exitWaitTimeout {5000};
-    static constexpr std::chrono::milliseconds exitPollInterval {100};
-    // How long a group that outlived its stop gets to vanish after SIGKILL.
+    // How long processes that outlived their stop get to vanish after SIGKILL.
     static constexpr std::chrono::milliseconds killWaitTimeout {1000};
     static constexpr std::chrono::milliseconds outputPublishInterval {50};
     // The longest the quit waits for run-history writes to reach the disk.
@@ -131,6 +135,11 @@ Q_SIGNALS:
     // names it through runtimeEntryChanged.
     void runtimeChanged();
     void runtimeEntryChanged(const QUuid &serviceId);
+    // What changed in the entry's published `processOutput` since its previous
+    // publication: remove `charactersDroppedFromFront` UTF-16 units from the
+    // front of the previous text, then append `text`. Emitted just before the
+    // entry's runtimeEntryChanged (or its removal), and only on a change.
+    void outputAppended(const QUuid &serviceId, const QString &text, qsizetype charactersDroppedFromFront);
 
 private:
     friend class ServiceManagerTestAccess;
@@ -176,6 +185,10 @@ private:
     void syncLiveOutput(const QUuid &serviceId);
     void syncAllLiveOutput();
     void publishLiveOutput();
+    // Emits outputAppended for the entry's output as it is now; called right
+    // before every runtimeEntryChanged.
+    void announceOutput(const QUuid &serviceId);
+    void announceEntryChanged(const QUuid &serviceId);
 
     QList<ManagedService> m_services;
     QHash<QUuid, ServiceRuntimeInfo> m_runtime;
@@ -200,9 +213,24 @@ private:
     // Children whose exit has not reached the main thread yet, by handle.
     QHash<const RunningProcessHandle *, PendingExit> m_pendingExits;
 
-    // Output of running children as it arrives; `stale` ids have text not yet
-    // in `m_runtime`, `unannounced` ones text in it not yet signalled.
-    QHash<QUuid, OutputTextBuffer> m_liveOutput;
+    // Output of running children as it arrives, with what was appended to it
+    // (or whether it started over) since it was last copied into `m_runtime`.
+    struct LiveOutput {
+        OutputTextBuffer buffer {runtimeOutputCutAbove, runtimeOutputKeep};
+        qsizetype appendedUnits = 0;
+        bool restarted = false;
+    };
+    // What the last outputAppended left a console with, and what happened to
+    // the entry's output since: appends (with cuts at the front) or a restart.
+    struct OutputAnnouncement {
+        qsizetype announcedUnits = 0;
+        qsizetype appendedUnits = 0;
+        bool restarted = false;
+    };
+    // `stale` ids have text not yet in `m_runtime`, `unannounced` ones text in
+    // it not yet signalled.
+    QHash<QUuid, LiveOutput> m_liveOutput;
+    QHash<QUuid, OutputAnnouncement> m_outputAnnouncements;
     QSet<QUuid> m_liveOutputStale;
     QSet<QUuid> m_liveOutputUnannounced;
     QTimer m_liveOutputTimer;

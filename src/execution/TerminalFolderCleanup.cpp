@@ -3,7 +3,9 @@
 #include "execution/TerminalScript.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSet>
 #include <QThreadPool>
 #include <QTimer>
@@ -11,6 +13,7 @@
 #include <mutex>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 struct TerminalFolderCleanup::Pending {
@@ -64,6 +67,26 @@ void TerminalFolderCleanup::removePendingNow()
         removeTerminalFolder(folder);
 }
 
+void TerminalFolderCleanup::removeStaleFolders(const QStringList &baseFolders)
+{
+    static const QRegularExpression ours(
+        QStringLiteral("^velmora-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    const QStringList pending = pendingFolders();
+    for (const QString &base : baseFolders) {
+        const QStringList names = QDir(base).entryList({QStringLiteral("velmora-*")},
+                                                       QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+        for (const QString &name : names) {
+            const QString folder = base + QLatin1Char('/') + name;
+            struct stat info {};
+            if (!ours.match(name).hasMatch() || pending.contains(folder)
+                || ::lstat(QFile::encodeName(folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode)
+                || info.st_uid != ::geteuid())
+                continue;
+            removeTerminalFolder(folder);
+        }
+    }
+}
+
 QStringList TerminalFolderCleanup::pendingFolders() const
 {
     std::lock_guard guard(m_pending->lock);
@@ -73,6 +96,20 @@ QStringList TerminalFolderCleanup::pendingFolders() const
 void scheduleTerminalFolderCleanup(const QString &folder)
 {
     TerminalFolderCleanup::shared().schedule(folder);
+}
+
+void removeStaleTerminalFolders()
+{
+    TerminalFolderCleanup::shared().removeStaleFolders(terminalScriptBaseFolders());
+}
+
+QStringList terminalScriptBaseFolders()
+{
+    QStringList folders {terminalScriptBaseFolder()};
+    const QString temporary = QDir::cleanPath(QDir::tempPath());
+    if (!folders.contains(temporary))
+        folders.append(temporary);
+    return folders;
 }
 
 void removeTerminalFolder(const QString &folder)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -116,6 +117,45 @@ bool isDigits(std::string_view text)
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// A /proc/<pid>/stat line. The name sits in parentheses and may itself hold
+// spaces and ")".
+std::optional<ProcFileSystem::ProcessStat> parseProcessStat(std::string_view text)
+{
+    const size_t open = text.find('(');
+    const size_t close = text.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return std::nullopt;
+
+    ProcFileSystem::ProcessStat stat;
+    stat.name = QByteArray(text.data() + open + 1, static_cast<qsizetype>(close - open - 1));
+    // Fields after the name, counted from 0: state, ppid, pgrp, session, tty_nr,
+    // tpgid, flags, minflt, cminflt, majflt, cmajflt, utime, stime, cutime,
+    // cstime, priority, nice, num_threads, itrealvalue, starttime, vsize, rss.
+    Words words(text.substr(close + 1));
+    std::optional<quint64> utime, stime, start, rss;
+    for (int index = 0; index <= 21; ++index) {
+        const auto word = words.next();
+        if (!word)
+            return std::nullopt;
+        switch (index) {
+        case 0: stat.state = word->empty() ? '?' : word->front(); break;
+        case 2: stat.processGroup = qint32(parseUnsigned(*word).value_or(0)); break;
+        case 3: stat.session = qint32(parseUnsigned(*word).value_or(0)); break;
+        case 11: utime = parseUnsigned(*word); break;
+        case 12: stime = parseUnsigned(*word); break;
+        case 19: start = parseUnsigned(*word); break;
+        case 21: rss = parseUnsigned(*word); break;
+        default: break;
+        }
+    }
+    if (!utime || !stime || !start)
+        return std::nullopt;
+    stat.cpuTicks = *utime + *stime;
+    stat.startTicks = *start;
+    stat.residentPages = rss.value_or(0);
+    return stat;
+}
+
 } // namespace
 
 ProcFileSystem ProcFileSystem::system()
@@ -198,43 +238,74 @@ std::optional<qint64> ProcFileSystem::readBootTime() const
 
 std::optional<ProcFileSystem::ProcessStat> ProcFileSystem::readProcessStat(qint32 pid) const
 {
-    const auto bytes = readWholeFile(processFile(procRoot, pid, "stat"), 4096);
+    // One read: the kernel hands the whole line over at once, and the fields
+    // needed come long before the end of the buffer.
+    const int fd = ::open(processFile(procRoot, pid, "stat").constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    char buffer[1024];
+    ssize_t count = 0;
+    do {
+        count = ::read(fd, buffer, sizeof buffer);
+    } while (count < 0 && errno == EINTR);
+    ::close(fd);
+    if (count <= 0)
+        return std::nullopt;
+    return parseProcessStat(std::string_view(buffer, static_cast<size_t>(count)));
+}
+
+QList<ProcFileSystem::ProcessStatEntry> ProcFileSystem::readAllProcessStats() const
+{
+    // Called once a second over every process: no allocation per process but
+    // the entry itself.
+    QList<ProcessStatEntry> entries;
+    const int root = ::open(QFile::encodeName(procRoot).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0)
+        return entries;
+    DIR *folder = ::fdopendir(root);
+    if (!folder) {
+        ::close(root);
+        return entries;
+    }
+    char path[32];
+    char buffer[1024];
+    while (const dirent *entry = ::readdir(folder)) {
+        const std::string_view name(entry->d_name);
+        if (!isDigits(name) || name.size() > 10)
+            continue;
+        const auto pid = parseUnsigned(name);
+        if (!pid || *pid > static_cast<quint64>(std::numeric_limits<qint32>::max()))
+            continue;
+        std::snprintf(path, sizeof path, "%s/stat", entry->d_name);
+        const int fd = ::openat(root, path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        ssize_t count = 0;
+        do {
+            count = ::read(fd, buffer, sizeof buffer);
+        } while (count < 0 && errno == EINTR);
+        ::close(fd);
+        if (count <= 0)
+            continue;
+        if (auto stat = parseProcessStat(std::string_view(buffer, static_cast<size_t>(count))))
+            entries.append({static_cast<qint32>(*pid), std::move(*stat)});
+    }
+    ::closedir(folder);
+    std::sort(entries.begin(), entries.end(),
+              [](const ProcessStatEntry &a, const ProcessStatEntry &b) { return a.pid < b.pid; });
+    return entries;
+}
+
+std::optional<double> ProcFileSystem::readUptime() const
+{
+    const auto bytes = readWholeFile(QFile::encodeName(procRoot) + "/uptime", 256);
     if (!bytes)
         return std::nullopt;
-    const std::string_view text = view(*bytes);
-    // The name sits in parentheses and may itself hold spaces and ")".
-    const size_t open = text.find('(');
-    const size_t close = text.rfind(')');
-    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+    bool ok = false;
+    const double seconds = bytes->left(bytes->indexOf(' ')).toDouble(&ok);
+    if (!ok || !std::isfinite(seconds) || seconds < 0)
         return std::nullopt;
-
-    ProcessStat stat;
-    stat.name = QByteArray(text.data() + open + 1, static_cast<qsizetype>(close - open - 1));
-    // Fields after the name, counted from 0: state, ppid, pgrp, session, tty_nr,
-    // tpgid, flags, minflt, cminflt, majflt, cmajflt, utime, stime, cutime,
-    // cstime, priority, nice, num_threads, itrealvalue, starttime, vsize, rss.
-    Words words(text.substr(close + 1));
-    std::optional<quint64> utime, stime, start, rss;
-    for (int index = 0; index <= 21; ++index) {
-        const auto word = words.next();
-        if (!word)
-            return std::nullopt;
-        switch (index) {
-        case 0: stat.state = word->empty() ? '?' : word->front(); break;
-        case 2: stat.processGroup = qint32(parseUnsigned(*word).value_or(0)); break;
-        case 11: utime = parseUnsigned(*word); break;
-        case 12: stime = parseUnsigned(*word); break;
-        case 19: start = parseUnsigned(*word); break;
-        case 21: rss = parseUnsigned(*word); break;
-        default: break;
-        }
-    }
-    if (!utime || !stime || !start)
-        return std::nullopt;
-    stat.cpuTicks = *utime + *stime;
-    stat.startTicks = *start;
-    stat.residentPages = rss.value_or(0);
-    return stat;
+    return seconds;
 }
 
 std::optional<quint64> ProcFileSystem::readResidentPages(qint32 pid) const

@@ -50,11 +50,23 @@ struct ProcFileSystem {
         QByteArray name;          // the kernel's short command name
         char state = '?';
         qint32 processGroup = 0;
+        qint32 session = 0;
         quint64 cpuTicks = 0;     // user + system time of all threads
         quint64 startTicks = 0;   // clock ticks after boot
         quint64 residentPages = 0;
     };
     std::optional<ProcessStat> readProcessStat(qint32 pid) const;
+
+    struct ProcessStatEntry {
+        qint32 pid = 0;
+        ProcessStat stat;
+    };
+    // The stat of every process, ascending by pid, in one pass over the proc
+    // root; processes that end during the pass are left out.
+    QList<ProcessStatEntry> readAllProcessStats() const;
+
+    // Seconds since boot, from /proc/uptime.
+    std::optional<double> readUptime() const;
 
     // The resident size from /proc/<pid>/statm, in pages.
     std::optional<quint64> readResidentPages(qint32 pid) const;

@@ -131,6 +131,19 @@ TEST_F(AppEnvironmentTest, SplashDelayPassesOnceAfterItsThreeSeconds)
     EXPECT_LT(clock.elapsed(), 100);
     EXPECT_EQ(completed.count(), 1);
 
+    // A container that goes while the delay runs ends its waiters: a cancelled
+    // delay counts as passed, and nothing stays suspended.
+    build();
+    bool waited = false;
+    auto wait = [](AppEnvironment &environment, bool &done) -> QCoro::Task<> {
+        co_await environment.completeLaunchSplashDelay();
+        done = true;
+    };
+    auto waiter = wait(*app, waited);
+    EXPECT_FALSE(waited);
+    app.reset();
+    EXPECT_TRUE(waited);
+
     // A container built ready has no delay left.
     build(true);
     EXPECT_TRUE(app->isLaunchComplete());

@@ -28,6 +28,12 @@ struct VelmoraBinaryTest : ::testing::Test {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display.display()));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        // In a sanitizer build: the X keyboard library hands strndup a reply
+        // buffer that has no terminating zero, which the strict string checks
+        // take for an overflow although strndup stops at its length.
+        if (environment.contains(QStringLiteral("ASAN_OPTIONS")))
+            environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                               environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":strict_string_checks=0"));
         process->setProcessEnvironment(environment);
         process->setProcessChannelMode(QProcess::SeparateChannels);
         process->start(binary, {});
@@ -81,13 +87,14 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
     auto second = start();
     EXPECT_TRUE(second->waitForFinished(15000));
     EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_EQ(second->exitCode(), 0) << second->readAllStandardError().toStdString();
     EXPECT_EQ(first->state(), QProcess::Running);
 
     ::kill(pid_t(first->processId()), SIGTERM);
     EXPECT_TRUE(first->waitForFinished(15000));
-    EXPECT_EQ(first->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(first->exitCode(), 0);
+    log += first->readAllStandardError();
+    EXPECT_EQ(first->exitStatus(), QProcess::NormalExit) << log.toStdString();
+    EXPECT_EQ(first->exitCode(), 0) << log.toStdString();
     endIfRunning(*first);
     endIfRunning(*second);
 }

@@ -221,6 +221,33 @@ TEST_F(FakeProcesses, CpuShareComparesWithTheSameProcessOnly)
     EXPECT_EQ(collector.collect({}, {10})[0].cpuPercent, 0.0);
 }
 
+TEST(ProcessSnapshotCollector, SessionMembersComeAlongAndFirstSightingsShowTheirShareSinceStart)
+{
+    FakeProcTree tree;
+    tree.writeCpuTimes(0, 0, 0, 0);
+    tree.write(QStringLiteral("proc/uptime"), "100.00 350.00\n");
+    // 20 leads a session with 21 (in a group of its own) and 22; 30 is elsewhere.
+    tree.writeProcess(20, "sh", 0, 9000, 1);                           // 10 s old, idle
+    QByteArray member = FakeProcTree::statLine(21, "server", 400, 100, 9000, 5);  // 5 s of CPU in 10 s
+    tree.write(QStringLiteral("proc/21/stat"), member.replace(" S 1 21 21 ", " S 20 21 20 "));
+    QByteArray young = FakeProcTree::statLine(22, "worker", 10, 0, 9990, 2);     // 0.1 s old
+    tree.write(QStringLiteral("proc/22/stat"), young.replace(" S 1 22 22 ", " S 20 20 20 "));
+    tree.writeProcess(30, "other", 100, 9000, 1);
+
+    ProcessSnapshotCollector collector(tree.fileSystem());
+    const auto snapshots = collector.collect({}, {20});
+    ASSERT_EQ(snapshots.size(), 3);
+    EXPECT_EQ(snapshots[0].pid, 20);
+    EXPECT_EQ(snapshots[0].cpuPercent, 0.0);
+    EXPECT_EQ(snapshots[1].pid, 21);
+    EXPECT_EQ(snapshots[1].session, 20);
+    EXPECT_DOUBLE_EQ(snapshots[1].cpuPercent, 50.0);
+    EXPECT_EQ(snapshots[2].pid, 22);
+    EXPECT_EQ(snapshots[2].cpuPercent, 0.0); // too young for its share to mean anything
+    // A wanted process that leads no session brings nothing else along.
+    EXPECT_EQ(collector.collect({}, {21}).size(), 1);
+}
+
 TEST(ProcessSnapshotCollector, MissingBootTimeLeavesStartTimeAbsent)
 {
     FakeProcTree tree;

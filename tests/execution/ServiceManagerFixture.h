@@ -111,6 +111,23 @@ inline QList<qint32> processGroupMembers(qint32 group)
     return members;
 }
 
+// The live processes (zombies aside) of a session, each with its process group.
+inline QHash<qint32, qint32> sessionMembers(qint32 session)
+{
+    QHash<qint32, qint32> members;
+    const QStringList names = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        bool numeric = false;
+        const qint32 pid = name.toInt(&numeric);
+        if (!numeric)
+            continue;
+        const QStringList fields = ChildProcessProbe::statFields(pid);
+        if (fields.size() > 3 && fields[3].toInt() == session && fields[0] != QStringLiteral("Z"))
+            members.insert(pid, fields[2].toInt());
+    }
+    return members;
+}
+
 // A coroutine left running while the test goes on; `done` once it finished.
 struct BackgroundTask {
     bool done = false;

@@ -69,8 +69,10 @@ TEST_F(ServiceManagerTest, StopsEndTheWholeGroupAndBookTheirReason)
     const Row rows[] = {
         {"plain, the shell ignores SIGINT", QStringLiteral("trap '' INT; sleep 300 & echo \"grandchild:$!\"; wait"),
          false, 1500, 4000, ServiceRunStopReason::stopped, false},
-        {"forced", QStringLiteral("trap '' INT TERM; sleep 300 & echo \"grandchild:$!\"; wait"), true, 0, 1400,
-         ServiceRunStopReason::forceKilled, false},
+        {"forced, the group ends on SIGTERM", QStringLiteral("trap '' INT; sleep 300 & echo \"grandchild:$!\"; wait"),
+         true, 0, 1400, ServiceRunStopReason::forceKilled, false},
+        {"forced, everything ignores SIGTERM", QStringLiteral("trap '' INT TERM; sleep 300 & echo \"grandchild:$!\"; wait"),
+         true, 5000, 7500, ServiceRunStopReason::forceKilled, true},
         {"plain, everything ignores SIGINT and SIGTERM",
          QStringLiteral("trap '' INT TERM; sleep 300 & echo \"grandchild:$!\"; wait"), false, 6500, 9000,
          ServiceRunStopReason::stopped, true},
@@ -86,6 +88,7 @@ TEST_F(ServiceManagerTest, StopsEndTheWholeGroupAndBookTheirReason)
         ASSERT_GT(grandchild, 0);
         ASSERT_EQ(processGroupMembers(leader).size(), 2);
 
+        const auto child = handle(service.id);
         QElapsedTimer clock;
         clock.start();
         await(manager.stop(service.id, row.forced));
@@ -94,6 +97,11 @@ TEST_F(ServiceManagerTest, StopsEndTheWholeGroupAndBookTheirReason)
         EXPECT_TRUE(processGroupMembers(leader).isEmpty());
         EXPECT_FALSE(ChildProcessProbe::isAlive(grandchild));
         EXPECT_EQ(log.contains(QStringLiteral("outlived its stop")), row.outlivesTheWait);
+        // A forced stop terminates first: SIGKILL only for what outlives the wait.
+        ASSERT_TRUE(waitUntil([&] { return child->exitStatus().has_value(); }));
+        if (row.forced) {
+            EXPECT_EQ(child->exitStatus()->code, row.outlivesTheWait ? SIGKILL : SIGTERM);
+        }
 
         EXPECT_EQ(entry(service.id), ServiceRuntimeInfo::fresh(service.id));
         EXPECT_TRUE(manager.launchedHandles().isEmpty());

@@ -249,6 +249,48 @@ TEST_F(ServiceManagerTest, LiveOutputIsThrottledCutAndNeverRepeated)
     EXPECT_LE(UserPerceivedText::count(run.output), ServiceRunRecord::maximumOutputCharacters);
 }
 
+TEST_F(ServiceManagerTest, OutputAdditionsRebuildEveryPublishedOutput)
+{
+    // Long enough for several cuts at the front, then a stop that clears the
+    // output and a second run that starts it over.
+    const ManagedService service = addService(
+        QStringLiteral("chatty"),
+        QStringLiteral("for i in $(seq 1 40); do seq 1 3000; sleep 0.02; done; echo end-of-output; sleep 30"));
+    QString console;
+    int publications = 0;
+    int mismatches = 0;
+    int partialCuts = 0;
+    QObject::connect(&manager, &ServiceManager::outputAppended, &manager,
+                     [&](const QUuid &id, const QString &text, qsizetype dropped) {
+                         ASSERT_EQ(id, service.id);
+                         ASSERT_LE(dropped, console.size());
+                         if (dropped > 0 && dropped < console.size())
+                             ++partialCuts;
+                         console.remove(0, dropped);
+                         console.append(text);
+                     });
+    QObject::connect(&manager, &ServiceManager::runtimeEntryChanged, &manager, [&](const QUuid &id) {
+        ++publications;
+        if (console != entry(id).processOutput)
+            ++mismatches;
+    });
+
+    await(manager.start(service.id));
+    ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("end-of-output")));
+    EXPECT_EQ(console, entry(service.id).processOutput);
+    EXPECT_GT(publications, 5);
+    EXPECT_GT(partialCuts, 0);
+    await(manager.stop(service.id, true));
+    EXPECT_TRUE(console.isEmpty());
+
+    await(manager.saveService({service.id, service.name, QStringLiteral("echo second run; sleep 30"), false,
+                               std::nullopt, service.createdAt, service.updatedAt}));
+    await(manager.start(service.id));
+    ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("second run")));
+    EXPECT_EQ(console, entry(service.id).processOutput);
+    EXPECT_EQ(mismatches, 0);
+}
+
 TEST_F(ServiceManagerTest, SnapshotsUpdateARunningChildAndPublishOnlyChanges)
 {
     QSignalSpy tableSignals(&manager, &ServiceManager::runtimeChanged);

@@ -281,6 +281,31 @@ TEST_F(TerminalLaunch, PendingFoldersGoAfterTheirDelayOrAtQuit)
     EXPECT_FALSE(QFileInfo::exists(atExit));
 }
 
+TEST_F(TerminalLaunch, StartUpRemovesOnlyOurStaleFolders)
+{
+    const auto makeFolder = [&](const QString &name, const QString &file = QStringLiteral("run.command")) {
+        const QString folder = runtime() + QLatin1Char('/') + name;
+        EXPECT_TRUE(QDir().mkdir(folder));
+        writeTerminalScript(QStringLiteral("#!/bin/sh\nexport TOKEN=secret\n"), folder + QLatin1Char('/') + file);
+        return folder;
+    };
+    const QString stale = makeFolder(QStringLiteral("velmora-0F8FAD5B-D9CB-469F-A165-70867728950E"));
+    const QString pending = makeFolder(QStringLiteral("velmora-7C9E6679-7425-40DE-944B-E07FC1F90AE7"));
+    const QString notOurs = makeFolder(QStringLiteral("velmora-notes"));
+    const QString crowded = makeFolder(QStringLiteral("velmora-16FD2706-8BAF-433B-82EB-8C7FADA847DA"), QStringLiteral("other"));
+    const QString elsewhere = makeFolder(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QFile::link(elsewhere, runtime() + QStringLiteral("/velmora-886313E1-3B8A-5372-9B90-0C9AEE199E5D")));
+    cleanup.schedule(pending, std::chrono::hours(1));
+
+    cleanup.removeStaleFolders({runtime()});
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFileInfo::exists(pending + QStringLiteral("/run.command")));
+    EXPECT_TRUE(QFileInfo::exists(notOurs + QStringLiteral("/run.command")));
+    EXPECT_TRUE(QFileInfo::exists(crowded + QStringLiteral("/other")));
+    EXPECT_TRUE(QFileInfo::exists(elsewhere + QStringLiteral("/run.command")));
+    EXPECT_EQ(terminalScriptBaseFolders(), (QStringList {runtime(), QDir::cleanPath(QDir::tempPath())}));
+}
+
 TEST_F(TerminalLaunch, CleanupNeverFollowsALinkInTheFolderPlace)
 {
     const QString elsewhere = runtime() + QStringLiteral("/elsewhere");

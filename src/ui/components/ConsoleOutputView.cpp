@@ -312,15 +312,34 @@ void ConsoleOutputView::showPlaceholder(bool placeholder)
 void ConsoleOutputView::scheduleScrollToBottom()
 {
     setScrollerVisible(false);
-    m_scrollTimer->start();
+    // Changes within the delay share one scroll, which goes to the end as it
+    // is when the scroll starts. The pending scroll is not pushed back by
+    // later changes: output arriving more often than the delay would
+    // otherwise never be followed.
+    if (!m_scrollTimer->isActive())
+        m_scrollTimer->start();
 }
 
 void ConsoleOutputView::scrollToBottom()
 {
     QScrollBar *bar = m_textView->verticalScrollBar();
-    m_isProgrammaticScroll = true;
     setScrollerVisible(false);
+    // While output keeps arriving within one animation's time, each scroll
+    // would restart the animation before it ends and repaint the view on
+    // every frame; following the end directly shows the same thing for a
+    // fraction of the work.
+    const bool streaming = m_lastScroll.isValid() && m_lastScroll.elapsed() < scrollAnimationMs;
+    m_lastScroll.start();
     m_scrollAnimation->stop();
+    if (streaming) {
+        {
+            const ProgrammaticScroll guard(m_isProgrammaticScroll);
+            bar->setValue(bar->maximum());
+        }
+        m_isProgrammaticScroll = false;
+        return;
+    }
+    m_isProgrammaticScroll = true;
     m_scrollAnimation->setStartValue(bar->value());
     m_scrollAnimation->setEndValue(std::max(0, bar->maximum()));
     m_scrollAnimation->start();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 
@@ -19,8 +20,12 @@ class SymbolView;
 // view works out whether the text only grew or was also cut at the front and
 // then appends the new end and removes the dropped start, instead of setting
 // the whole text again. A caller that knows the additions can use
-// appendOutput() and skip the comparison. Either way text() equals the
-// caller's text.
+// appendOutput() and skip the comparison: start with setText(published text),
+// then hand each addition in as it is announced, e.g. from the service
+// manager's outputAppended(id, text, charactersDroppedFromFront):
+//     view->appendOutput(text, charactersDroppedFromFront);
+// Either way text() equals the caller's text; setting the same text again
+// costs one comparison.
 class ConsoleOutputView : public QWidget {
     Q_OBJECT
 public:
@@ -75,6 +80,7 @@ private:
     bool m_isProgrammaticScroll = false;
     bool m_placeholderShown = true;
     UpdatePath m_lastPath = UpdatePath::none;
+    QElapsedTimer m_lastScroll;
 
     QStackedLayout *m_stack;
     QWidget *m_placeholder;

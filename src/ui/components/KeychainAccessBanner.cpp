@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 namespace {
@@ -59,7 +60,10 @@ KeychainAccessBanner::KeychainAccessBanner(const QString &message, Style style, 
     m_message = new StyledLabel(message, m.messageStyle, this);
     m_message->setWordWrap(true);
     m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_message->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    m_message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QSizePolicy wrapping(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    wrapping.setHeightForWidth(true);
+    m_message->setSizePolicy(wrapping);
     messageRow->addWidget(m_message, 1);
     layout->addLayout(messageRow);
 
@@ -74,7 +78,7 @@ KeychainAccessBanner::KeychainAccessBanner(const QString &message, Style style, 
     buttonRow->addStretch(1);
     layout->addLayout(buttonRow);
 
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
 }
 
 void KeychainAccessBanner::setMessage(const QString &message)
@@ -86,6 +90,22 @@ void KeychainAccessBanner::setMessage(const QString &message)
 QString KeychainAccessBanner::message() const
 {
     return m_message->text();
+}
+
+QSize KeychainAccessBanner::sizeHint() const
+{
+    // A wrapped message is as tall as the banner's current width makes it, not
+    // as tall as the label would like at its own preferred width.
+    const QSize natural = QWidget::sizeHint();
+    const int forWidth = width() > 0 ? heightForWidth(width()) : -1;
+    return {natural.width(), forWidth > 0 ? forWidth : natural.height()};
+}
+
+void KeychainAccessBanner::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (event->size().width() != event->oldSize().width())
+        updateGeometry();
 }
 
 void KeychainAccessBanner::paintEvent(QPaintEvent *)

@@ -24,12 +24,14 @@ public:
     Style style() const { return m_style; }
     QPushButton *retryButton() const { return m_retry; }
     StyledLabel *messageLabel() const { return m_message; }
+    QSize sizeHint() const override;
 
 Q_SIGNALS:
     void retryRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     Style m_style;

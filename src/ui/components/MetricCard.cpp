@@ -113,6 +113,8 @@ MetricCard::MetricCard(const QString &title, const QString &value, const std::op
     m_subtitle->setWordWrap(true);
     m_subtitle->setMaximumLineCount(2);
     contentLayout()->addWidget(m_subtitle);
+    // Cards of one row share its height; the content stays at the top.
+    contentLayout()->addStretch(1);
 
     setSystemImage(systemImage);
     setSubtitle(subtitle);

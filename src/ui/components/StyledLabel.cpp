@@ -65,6 +65,18 @@ QColor StyledLabel::resolvedColor() const
     return palette().color(QPalette::WindowText);
 }
 
+QColor StyledLabel::inheritedForeground() const
+{
+    // The nearest ancestor that sets its own text colour (a selected row) gives
+    // it; otherwise the application's. Read directly, since the palettes of
+    // the ancestors catch up with an application palette change only later.
+    for (const QWidget *w = parentWidget(); w; w = w->parentWidget()) {
+        if (w->testAttribute(Qt::WA_SetPalette) && w->palette().isBrushSet(QPalette::Active, QPalette::WindowText))
+            return w->palette().color(QPalette::WindowText);
+    }
+    return QApplication::palette().color(QPalette::WindowText);
+}
+
 void StyledLabel::applyColor()
 {
     if (m_applyingColor)
@@ -75,8 +87,7 @@ void StyledLabel::applyColor()
         if (testAttribute(Qt::WA_SetPalette))
             setPalette(QPalette());
     } else {
-        const QWidget *parent = parentWidget();
-        const QColor foreground = (parent ? parent->palette() : QApplication::palette()).color(QPalette::WindowText);
+        const QColor foreground = inheritedForeground();
         const QColor wanted = m_color.resolve(foreground);
         if (!testAttribute(Qt::WA_SetPalette) || palette().color(QPalette::WindowText) != wanted) {
             QPalette own;

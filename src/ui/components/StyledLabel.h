@@ -45,6 +45,7 @@ protected:
 private:
     void applyFont();
     void applyColor();
+    QColor inheritedForeground() const;
     void applyLineLimit();
 
     TextStyle m_style = TextStyle::body;

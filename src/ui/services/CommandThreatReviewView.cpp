@@ -1,12 +1,16 @@
 #include "ui/services/CommandThreatReviewView.h"
 
-#include "ui/services/ServicesFonts.h"
-#include "ui/services/ServicesPalette.h"
-#include "ui/services/ServicesSymbols.h"
+#include "ui/components/Palette.h"
+#include "ui/components/StatusBadge.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolView.h"
+#include "ui/components/ThemeColor.h"
+#include "ui/services/ProminentButton.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -15,53 +19,31 @@
 
 namespace {
 
-using ServicesFonts::Style;
-
-QColor severityColor(CommandThreatSeverity severity)
+Palette::Color severityColor(CommandThreatSeverity severity)
 {
-    return severity == CommandThreatSeverity::medium ? ServicesPalette::orange() : ServicesPalette::red();
+    return severity == CommandThreatSeverity::medium ? Palette::Color::orange : Palette::Color::red;
 }
 
-QLabel *wrappingLabel(const QString &text, const QFont &font, qreal alpha, QWidget *parent)
+StyledLabel *wrappingLabel(const QString &text, TextStyle style, QFont::Weight weight, ThemeColor color,
+                           QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
+    auto *label = new StyledLabel(text, style, weight, color, parent);
     label->setWordWrap(true);
-    label->setFont(font);
-    if (alpha < 1.0) {
-        QPalette palette = label->palette();
-        QColor color = palette.color(QPalette::WindowText);
-        color.setAlphaF(alpha);
-        palette.setColor(QPalette::WindowText, color);
-        label->setPalette(palette);
-    }
     return label;
 }
 
-QFrame *divider(QWidget *parent)
-{
-    auto *line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    QPalette palette = line->palette();
-    QColor color = palette.color(QPalette::WindowText);
-    color.setAlphaF(0.15);
-    palette.setColor(QPalette::WindowText, color);
-    line->setPalette(palette);
-    return line;
-}
+// A hairline in the separator colour of the current theme.
+class Divider final : public QWidget {
+public:
+    explicit Divider(QWidget *parent) : QWidget(parent) { setFixedHeight(1); }
 
-QLabel *badge(const QString &text, const QColor &color, QWidget *parent)
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), ThemeColor::separator().resolve(this)); }
+};
+
+QWidget *divider(QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(ServicesFonts::font(Style::caption, QFont::DemiBold));
-    QColor background = color;
-    background.setAlphaF(0.16);
-    label->setStyleSheet(QStringLiteral("QLabel { color: %1; background: %2; border-radius: 6px; padding: 1px 7px; }")
-                             .arg(color.name(), background.name(QColor::HexArgb)));
-    return label;
+    return new Divider(parent);
 }
 
 } // namespace
@@ -106,16 +88,17 @@ QWidget *CommandThreatReviewView::makeHeader()
     auto *row = new QHBoxLayout(header);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(12);
-    QLabel *icon = ServicesSymbols::label(
-        blocked ? QStringLiteral("hand.raised.fill") : QStringLiteral("exclamationmark.shield.fill"),
-        blocked ? ServicesPalette::red() : ServicesPalette::orange(), 24, header);
+    auto *icon = new SymbolView(blocked ? QStringLiteral("hand.raised.fill")
+                                        : QStringLiteral("exclamationmark.shield.fill"),
+                                symbolPixelSize(TextStyle::title2),
+                                blocked ? Palette::Color::red : Palette::Color::orange, header);
     icon->setObjectName(QStringLiteral("reviewIcon"));
-    icon->setFixedWidth(28);
+    icon->setBoxSize(QSize(28, symbolPixelSize(TextStyle::title2)));
     row->addWidget(icon, 0, Qt::AlignTop);
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(4);
-    QLabel *title = wrappingLabel(windowTitle(), ServicesFonts::font(Style::title3, QFont::DemiBold), 1.0, header);
+    StyledLabel *title = wrappingLabel(windowTitle(), TextStyle::title3, QFont::DemiBold, ThemeColor::primary(), header);
     title->setObjectName(QStringLiteral("reviewTitle"));
     const QString sentence = blocked
         ? QStringLiteral("Velmora prevented ") + m_request.serviceName
@@ -123,7 +106,7 @@ QWidget *CommandThreatReviewView::makeHeader()
         : QStringLiteral("Velmora detected command patterns that could create a security risk. Review them before "
                          "running ")
               + m_request.serviceName + QStringLiteral(".");
-    QLabel *message = wrappingLabel(sentence, ServicesFonts::font(Style::callout), 0.6, header);
+    StyledLabel *message = wrappingLabel(sentence, TextStyle::callout, QFont::Normal, ThemeColor::secondary(), header);
     message->setObjectName(QStringLiteral("reviewMessage"));
     texts->addWidget(title);
     texts->addWidget(message);
@@ -164,30 +147,31 @@ QWidget *CommandThreatReviewView::makeFindingRow(const CommandThreatFinding &fin
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 11, 0, 11);
     layout->setSpacing(10);
-    QLabel *icon = ServicesSymbols::label(QStringLiteral("exclamationmark.triangle.fill"),
-                                          severityColor(finding.severity), 18, row);
-    icon->setFixedSize(26, 26);
-    icon->setAlignment(Qt::AlignCenter);
+    auto *icon = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 18, severityColor(finding.severity),
+                                row);
+    icon->setBoxSize(QSize(26, 26));
     layout->addWidget(icon, 0, Qt::AlignTop);
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(5);
     auto *titleLine = new QHBoxLayout;
     titleLine->setSpacing(8);
-    titleLine->addWidget(wrappingLabel(finding.title, ServicesFonts::font(Style::callout, QFont::DemiBold), 1.0, row));
-    QLabel *severity = badge(label(finding.severity), severityColor(finding.severity), row);
+    titleLine->addWidget(new StyledLabel(finding.title, TextStyle::callout, QFont::DemiBold, ThemeColor::primary(), row));
+    auto *severity = new StatusBadge(label(finding.severity), severityColor(finding.severity), row);
     severity->setObjectName(QStringLiteral("severityBadge"));
     titleLine->addWidget(severity);
     titleLine->addStretch(1);
     texts->addLayout(titleLine);
-    texts->addWidget(wrappingLabel(finding.explanation, ServicesFonts::font(Style::caption), 0.6, row));
+    texts->addWidget(
+        wrappingLabel(finding.explanation, TextStyle::caption, QFont::Normal, ThemeColor::secondary(), row));
 
     auto *evidenceLine = new QHBoxLayout;
     evidenceLine->setSpacing(4);
-    evidenceLine->addWidget(ServicesSymbols::label(QStringLiteral("text.magnifyingglass"),
-                                                   palette().color(QPalette::PlaceholderText), 12, row),
+    evidenceLine->addWidget(new SymbolView(QStringLiteral("text.magnifyingglass"), symbolPixelSize(TextStyle::caption),
+                                           ThemeColor::tertiary(), row),
                             0, Qt::AlignTop);
-    evidenceLine->addWidget(wrappingLabel(finding.evidence, ServicesFonts::font(Style::caption), 0.4, row), 1);
+    evidenceLine->addWidget(
+        wrappingLabel(finding.evidence, TextStyle::caption, QFont::Normal, ThemeColor::tertiary(), row), 1);
     texts->addLayout(evidenceLine);
     layout->addLayout(texts, 1);
     return row;
@@ -210,14 +194,9 @@ QWidget *CommandThreatReviewView::makeFooter()
     });
     row->addWidget(cancel);
     if (!blocked) {
-        auto *runAnyway = new QPushButton(QStringLiteral("Run Anyway"), footer);
+        auto *runAnyway = new ProminentButton(QStringLiteral("Run Anyway"), Palette::Color::orange, footer);
         runAnyway->setObjectName(QStringLiteral("runAnywayButton"));
         runAnyway->setDefault(true);
-        const QColor tint = ServicesPalette::orange();
-        runAnyway->setStyleSheet(
-            QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 6px; "
-                           "padding: 5px 14px; } QPushButton:pressed { background: %2; }")
-                .arg(tint.name(), tint.darker(120).name()));
         connect(runAnyway, &QPushButton::clicked, this, [this] {
             if (m_onRunAnyway)
                 m_onRunAnyway();

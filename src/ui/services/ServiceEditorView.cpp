@@ -2,29 +2,33 @@
 
 #include "profiles/EnvironmentProfilesManager.h"
 #include "records/SecurityScopedBookmarkStore.h"
+#include "ui/components/InitialFocusSink.h"
+#include "ui/components/LabeledField.h"
+#include "ui/components/MacMultilineTextField.h"
+#include "ui/components/MacTextField.h"
+#include "ui/components/Palette.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SurfaceCard.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/TextStyle.h"
+#include "ui/components/ThemeColor.h"
 #include "ui/services/PathPickerDialog.h"
-#include "ui/services/ServicesFonts.h"
-#include "ui/services/ServicesSymbols.h"
+#include "ui/services/ProminentButton.h"
 #include "ui/services/ShellPathInsertion.h"
 
 #include <QComboBox>
 #include <QCoroFuture>
 #include <QCoroTask>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
-
-using ServicesFonts::Style;
 
 constexpr int labelWidth = 130;
 
@@ -37,61 +41,37 @@ QCoro::Task<> rememberBookmark(SecurityScopedBookmarkStore *store, QString path)
     }
 }
 
-QLabel *secondaryLabel(const QString &text, Style style, QWidget *parent)
+StyledLabel *footerLabel(const QString &text, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
+    auto *label = new StyledLabel(text, TextStyle::caption, QFont::Normal, ThemeColor::secondary(), parent);
     label->setWordWrap(true);
-    label->setFont(ServicesFonts::font(style));
-    QPalette palette = label->palette();
-    QColor color = palette.color(QPalette::WindowText);
-    color.setAlphaF(0.6);
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
     return label;
 }
 
 // One grouped section: a header above a rounded card, an optional footer below.
-QWidget *section(const QString &header, QWidget *content, QLabel *footer, QWidget *parent)
+QWidget *section(const QString &header, QWidget *content, QWidget *footer, QWidget *parent)
 {
     auto *box = new QWidget(parent);
     auto *layout = new QVBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
     if (!header.isEmpty()) {
-        auto *title = new QLabel(header, box);
-        title->setFont(ServicesFonts::font(Style::subheadline, QFont::DemiBold));
+        auto *title = new StyledLabel(header, TextStyle::subheadline, QFont::DemiBold, ThemeColor::secondary(), box);
+        title->setContentsMargins(SurfaceCard::shadowMargin, 0, 0, 0);
         layout->addWidget(title);
     }
-    auto *card = new QFrame(box);
+    auto *card = new SurfaceCard(12, box);
     card->setObjectName(QStringLiteral("editorCard"));
-    card->setStyleSheet(QStringLiteral("QFrame#editorCard { background: palette(base); border: 1px solid "
-                                       "palette(midlight); border-radius: 8px; }"));
-    auto *cardLayout = new QVBoxLayout(card);
-    cardLayout->setContentsMargins(12, 10, 12, 10);
-    cardLayout->setSpacing(8);
+    card->contentLayout()->setSpacing(8);
     content->setParent(card);
-    cardLayout->addWidget(content);
+    card->contentLayout()->addWidget(content);
     layout->addWidget(card);
     if (footer) {
         footer->setParent(box);
+        footer->setContentsMargins(SurfaceCard::shadowMargin, 0, SurfaceCard::shadowMargin, 0);
         layout->addWidget(footer);
     }
     return box;
-}
-
-QWidget *labeledRow(const QString &label, QWidget *field, QWidget *parent)
-{
-    auto *row = new QWidget(parent);
-    auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
-    auto *caption = new QLabel(label, row);
-    caption->setFixedWidth(labelWidth);
-    field->setParent(row);
-    layout->addWidget(caption);
-    layout->addWidget(field, 1);
-    return row;
 }
 
 } // namespace
@@ -107,23 +87,19 @@ ServiceEditorView::ServiceEditorView(ServiceEditorMode mode, ManagedService draf
     setMinimumSize(580, 500);
 
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 16, 20, 16);
-    layout->setSpacing(16);
+    // The cards keep room for their shadow; everything else lines up with their edge.
+    layout->setContentsMargins(20 - SurfaceCard::shadowMargin, 16, 20 - SurfaceCard::shadowMargin, 16);
+    layout->setSpacing(12);
     // Takes the first focus so that no field starts editing on its own.
-    auto *focusSink = new QWidget(this);
-    focusSink->setObjectName(QStringLiteral("initialFocusSink"));
-    focusSink->setFocusPolicy(Qt::StrongFocus);
-    focusSink->setFixedSize(0, 0);
-    layout->addWidget(focusSink);
-    auto *title = new QLabel(windowTitle(), this);
-    title->setFont(ServicesFonts::font(Style::title3, QFont::DemiBold));
+    layout->addWidget(new InitialFocusSink(this));
+    auto *title = new StyledLabel(windowTitle(), TextStyle::title3, QFont::DemiBold, ThemeColor::primary(), this);
+    title->setContentsMargins(SurfaceCard::shadowMargin, 0, 0, 0);
     layout->addWidget(title);
     layout->addWidget(makeServiceSection());
     layout->addWidget(makeCommandSection(), 1);
     layout->addWidget(makeEnvironmentSection());
     layout->addWidget(makeLaunchSection());
     layout->addWidget(makeButtons());
-    focusSink->setFocus();
 
     connect(&m_profiles, &EnvironmentProfilesManager::profilesChanged, this, &ServiceEditorView::fillProfilePicker);
     updateSaveEnabled();
@@ -136,16 +112,17 @@ bool ServiceEditorView::canSave() const
 
 QWidget *ServiceEditorView::makeServiceSection()
 {
-    m_name = new QLineEdit(m_draft.name, this);
+    m_name = new MacTextField(QStringLiteral("My Service"), MacTextField::Style::rounded, false, false, this);
     m_name->setObjectName(QStringLiteral("nameField"));
-    m_name->setPlaceholderText(QStringLiteral("My Service"));
     m_name->setAccessibleName(QStringLiteral("Name"));
+    m_name->setText(m_draft.name);
     m_name->setFixedHeight(24);
     connect(m_name, &QLineEdit::textChanged, this, [this](const QString &name) {
         m_draft.name = name;
         updateSaveEnabled();
     });
-    return section(QStringLiteral("Service"), labeledRow(QStringLiteral("Name"), m_name, this), nullptr, this);
+    return section(QStringLiteral("Service"), new LabeledField(QStringLiteral("Name"), labelWidth, m_name, this),
+                   nullptr, this);
 }
 
 QWidget *ServiceEditorView::makeCommandSection()
@@ -154,23 +131,20 @@ QWidget *ServiceEditorView::makeCommandSection()
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    m_command = new QPlainTextEdit(content);
+    m_command = new MacMultilineTextField(96, false, content);
     m_command->setObjectName(QStringLiteral("commandField"));
     m_command->setAccessibleName(QStringLiteral("Shell Command"));
     m_command->setPlainText(m_draft.command);
     m_command->setTabChangesFocus(true);
-    m_command->setMinimumHeight(96);
-    m_command->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    connect(m_command, &QPlainTextEdit::textChanged, this, [this] {
+    connect(m_command, &QTextEdit::textChanged, this, [this] {
         m_draft.command = m_command->toPlainText();
         updateSaveEnabled();
     });
     layout->addWidget(m_command, 1);
 
-    auto *insert = new QPushButton(ServicesSymbols::icon(QStringLiteral("folder")), QStringLiteral("Insert Path…"),
-                                   content);
+    auto *insert = new QPushButton(QStringLiteral("Insert Path…"), content);
     insert->setObjectName(QStringLiteral("insertPathButton"));
-    insert->setProperty("symbolName", QStringLiteral("folder"));
+    setButtonSymbol(insert, QStringLiteral("folder"), primaryTextColor(), 14);
     insert->setAutoDefault(false);
     connect(insert, &QPushButton::clicked, this, &ServiceEditorView::insertPath);
     auto *insertRow = new QHBoxLayout;
@@ -179,9 +153,9 @@ QWidget *ServiceEditorView::makeCommandSection()
     layout->addLayout(insertRow);
 
     return section(QStringLiteral("Shell Command"), content,
-                   secondaryLabel(QStringLiteral("Runs in your default shell (login shell) from your home folder. "
-                                                 "Supports pipes, flags, and interpreters like python3 or node."),
-                                  Style::caption, this),
+                   footerLabel(QStringLiteral("Runs in your default shell (login shell) from your home folder. "
+                                              "Supports pipes, flags, and interpreters like python3 or node."),
+                               this),
                    this);
 }
 
@@ -195,8 +169,8 @@ QWidget *ServiceEditorView::makeEnvironmentSection()
         const QVariant profileId = m_profilePicker->itemData(index);
         m_draft.environmentProfileId = profileId.isValid() ? std::optional<QUuid>(profileId.toUuid()) : std::nullopt;
     });
-    return section(QStringLiteral("Environment"), labeledRow(QStringLiteral("Profile"), m_profilePicker, this),
-                   nullptr, this);
+    return section(QStringLiteral("Environment"),
+                   new LabeledField(QStringLiteral("Profile"), labelWidth, m_profilePicker, this), nullptr, this);
 }
 
 void ServiceEditorView::fillProfilePicker()
@@ -221,18 +195,19 @@ QWidget *ServiceEditorView::makeLaunchSection()
     m_launchPicker->setCurrentIndex(m_draft.openInTerminal ? 1 : 0);
     connect(m_launchPicker, &QComboBox::currentIndexChanged, this,
             [this](int index) { setOpenInTerminal(m_launchPicker->itemData(index).toBool()); });
-    m_launchFooter = secondaryLabel(QString(), Style::caption, this);
+    m_launchFooter = footerLabel(QString(), this);
     m_launchFooter->setObjectName(QStringLiteral("launchFooter"));
     updateLaunchFooter();
     return section(QStringLiteral("Launch Option"),
-                   labeledRow(QStringLiteral("Launch Option"), m_launchPicker, this), m_launchFooter, this);
+                   new LabeledField(QStringLiteral("Launch Option"), labelWidth, m_launchPicker, this),
+                   m_launchFooter, this);
 }
 
 QWidget *ServiceEditorView::makeButtons()
 {
     auto *row = new QWidget(this);
     auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(SurfaceCard::shadowMargin, 0, SurfaceCard::shadowMargin, 0);
     layout->setSpacing(8);
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), row);
     cancel->setObjectName(QStringLiteral("cancelButton"));
@@ -243,11 +218,14 @@ QWidget *ServiceEditorView::makeButtons()
         auto *remove = new QPushButton(QStringLiteral("Delete"), row);
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
+        QPalette destructive = remove->palette();
+        destructive.setColor(QPalette::ButtonText, Palette::red());
+        remove->setPalette(destructive);
         connect(remove, &QPushButton::clicked, this, &ServiceEditorView::confirmDelete);
         layout->addWidget(remove);
     }
     layout->addStretch(1);
-    m_save = new QPushButton(QStringLiteral("Save"), row);
+    m_save = new ProminentButton(QStringLiteral("Save"), Palette::Color::blue, row);
     m_save->setObjectName(QStringLiteral("saveButton"));
     m_save->setAutoDefault(false);
     connect(m_save, &QPushButton::clicked, this, &ServiceEditorView::save);
@@ -335,6 +313,7 @@ void ServiceEditorView::insertPickedPath(const QString &path)
         return;
     m_command->setPlainText(ShellPathInsertion::insertPathIntoCommand(path, m_draft.command));
     m_command->moveCursor(QTextCursor::End);
+    m_draft.command = m_command->toPlainText();
     if (m_bookmarks)
         rememberBookmark(m_bookmarks, path);
 }

@@ -10,10 +10,10 @@
 #include <functional>
 
 class EnvironmentProfilesManager;
+class MacMultilineTextField;
+class MacTextField;
+class StyledLabel;
 class QComboBox;
-class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class SecurityScopedBookmarkStore;
 
@@ -66,11 +66,11 @@ private:
     std::function<void()> m_onDelete;
     bool m_isConfirmingTerminalLaunch = false;
 
-    QLineEdit *m_name = nullptr;
-    QPlainTextEdit *m_command = nullptr;
+    MacTextField *m_name = nullptr;
+    MacMultilineTextField *m_command = nullptr;
     QComboBox *m_profilePicker = nullptr;
     QComboBox *m_launchPicker = nullptr;
-    QLabel *m_launchFooter = nullptr;
+    StyledLabel *m_launchFooter = nullptr;
     QPushButton *m_save = nullptr;
     QPointer<QMessageBox> m_question;
 };

@@ -1,26 +1,21 @@
 #include "ui/services/ServiceRowDelegate.h"
 
 #include "records/ServiceRuntimeInfo.h"
+#include "ui/components/Palette.h"
+#include "ui/components/SelectableSidebarRow.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/TextStyle.h"
+#include "ui/components/ThemeColor.h"
 #include "ui/services/ServiceListModel.h"
-#include "ui/services/ServicesFonts.h"
-#include "ui/services/ServicesPalette.h"
-#include "ui/services/ServicesSymbols.h"
 
 #include <QPainter>
 #include <QPainterPath>
 
 namespace {
 
-using ServicesFonts::Style;
-
 constexpr int rowSpacing = 4;
 constexpr int horizontalPadding = 10;
-
-QColor withAlpha(QColor color, qreal alpha)
-{
-    color.setAlphaF(alpha);
-    return color;
-}
+constexpr int badgeDot = 6;
 
 } // namespace
 
@@ -37,17 +32,17 @@ QString ServiceRowDelegate::badgeText(int state)
     return QStringLiteral("Stopped");
 }
 
-QColor ServiceRowDelegate::badgeColor(int state, const QPalette &palette)
+ThemeColor ServiceRowDelegate::badgeColor(int state)
 {
     switch (static_cast<ServiceLifecycleState>(state)) {
     case ServiceLifecycleState::running:
-        return ServicesPalette::green();
+        return Palette::Color::green;
     case ServiceLifecycleState::notResponding:
-        return ServicesPalette::orange();
+        return Palette::Color::orange;
     case ServiceLifecycleState::stopped:
         break;
     }
-    return withAlpha(palette.color(QPalette::WindowText), 0.6);
+    return ThemeColor::secondary();
 }
 
 QSize ServiceRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
@@ -63,58 +58,66 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     const QRect row = option.rect.adjusted(0, 0, 0, -rowSpacing);
     const bool selected = index.data(ServiceListModel::SelectedRole).toBool();
     const bool hovered = option.state & QStyle::State_MouseOver;
-    if (selected || hovered) {
+    const bool pressed = hovered && (option.state & QStyle::State_Sunken);
+    const QColor fill = SelectableSidebarRow::fillFor(pressed, selected, hovered, Palette::slate());
+    if (fill.alpha() > 0) {
         QPainterPath background;
         background.addRoundedRect(QRectF(row), 8, 8);
-        painter->fillPath(background, selected ? withAlpha(palette.color(QPalette::Highlight), 0.22)
-                                               : withAlpha(palette.color(QPalette::WindowText), 0.06));
+        painter->fillPath(background, fill);
     }
+    // A selected row takes the slate foreground, as the sidebar rows do.
+    const QColor foreground = selected ? Palette::slate() : palette.color(QPalette::WindowText);
 
     const QRect content = row.adjusted(horizontalPadding, 0, -horizontalPadding, 0);
     // Icon, 24 wide.
     const QRect iconRect(content.left(), content.center().y() - 9, 24, 18);
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-    const QPixmap icon = ServicesSymbols::tinted(QStringLiteral("terminal.fill"), ServicesPalette::slate(), 18, ratio);
+    const QPixmap icon = symbolPixmap(QStringLiteral("terminal.fill"), 18, Palette::slate(), ratio);
     painter->drawPixmap(QRect(iconRect.left() + 3, iconRect.top(), 18, 18), icon);
 
     // Badge at the right edge.
     const int state = index.data(ServiceListModel::StateRole).toInt();
     const QString badge = badgeText(state);
-    const QColor badgeTint = badgeColor(state, palette);
-    const QFont badgeFont = ServicesFonts::font(Style::caption, QFont::DemiBold);
+    const QColor badgeTint = badgeColor(state).resolve(foreground);
+    const QFont badgeFont = textStyleFont(TextStyle::caption2, QFont::DemiBold);
     const QFontMetrics badgeMetrics(badgeFont);
-    const int badgeWidth = badgeMetrics.horizontalAdvance(badge) + 14;
-    const int badgeHeight = badgeMetrics.height() + 4;
-    const QRect badgeRect(content.right() - badgeWidth, content.center().y() - badgeHeight / 2, badgeWidth,
+    const int badgeWidth = 8 + badgeDot + 4 + badgeMetrics.horizontalAdvance(badge) + 8;
+    const int badgeHeight = badgeMetrics.height() + 6;
+    const QRect badgeRect(content.right() - badgeWidth + 1, content.center().y() - badgeHeight / 2, badgeWidth,
                           badgeHeight);
     QPainterPath badgePath;
     badgePath.addRoundedRect(QRectF(badgeRect), badgeHeight / 2.0, badgeHeight / 2.0);
-    painter->fillPath(badgePath, withAlpha(badgeTint, 0.16));
+    painter->fillPath(badgePath, withOpacity(badgeTint, 0.14));
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(badgeTint);
+    painter->drawEllipse(QRectF(badgeRect.left() + 8, badgeRect.center().y() - badgeDot / 2.0 + 0.5, badgeDot, badgeDot));
     painter->setFont(badgeFont);
     painter->setPen(badgeTint);
-    painter->drawText(badgeRect, Qt::AlignCenter, badge);
+    painter->drawText(badgeRect.adjusted(8 + badgeDot + 4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, badge);
 
     // Name, indicator and subtitle between them.
     const int textLeft = iconRect.right() + 10;
     const int textRight = badgeRect.left() - 10;
-    const QFont nameFont = ServicesFonts::font(Style::body, QFont::Medium);
-    const QFont subtitleFont = ServicesFonts::font(Style::caption);
+    const QFont nameFont = textStyleFont(TextStyle::body, QFont::Medium);
+    const QFont subtitleFont = textStyleFont(TextStyle::caption);
     const QFontMetrics nameMetrics(nameFont);
     const QFontMetrics subtitleMetrics(subtitleFont);
     const int textHeight = nameMetrics.height() + 2 + subtitleMetrics.height();
     const int top = content.center().y() - textHeight / 2;
 
     const QString symbol = index.data(ServiceListModel::IndicatorSymbolRole).toString();
-    const int indicatorWidth = symbol.isEmpty() ? 0 : 5 + 11;
+    const int indicatorSize = symbolPixelSize(TextStyle::caption2);
+    const int indicatorWidth = symbol.isEmpty() ? 0 : 5 + indicatorSize;
     const int nameSpace = std::max(0, textRight - textLeft - indicatorWidth);
     const QString name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, nameSpace);
     painter->setFont(nameFont);
-    painter->setPen(palette.color(QPalette::WindowText));
+    painter->setPen(foreground);
     painter->drawText(QRect(textLeft, top, nameSpace, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter, name);
     if (!symbol.isEmpty()) {
         const int nameWidth = nameMetrics.horizontalAdvance(name);
-        const QPixmap indicator = ServicesSymbols::tinted(symbol, ServicesPalette::orange(), 11, ratio);
-        painter->drawPixmap(QRect(textLeft + nameWidth + 5, top + (nameMetrics.height() - 11) / 2, 11, 11),
+        const QPixmap indicator = symbolPixmap(symbol, indicatorSize, Palette::orange(), ratio);
+        painter->drawPixmap(QRect(textLeft + nameWidth + 5, top + (nameMetrics.height() - indicatorSize) / 2,
+                                  indicatorSize, indicatorSize),
                             indicator);
     }
 
@@ -123,7 +126,7 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     const QString subtitle = subtitleMetrics.elidedText(subtitleText,
                                                         Qt::ElideMiddle, std::max(0, textRight - textLeft));
     painter->setFont(subtitleFont);
-    painter->setPen(withAlpha(palette.color(QPalette::WindowText), 0.6));
+    painter->setPen(ThemeColor::secondary().resolve(foreground));
     painter->drawText(QRect(textLeft, top + nameMetrics.height() + 2, textRight - textLeft, subtitleMetrics.height()),
                       Qt::AlignLeft | Qt::AlignVCenter, subtitle);
     painter->restore();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/components/ThemeColor.h"
+
 #include <QStyledItemDelegate>
 
 // Paints one row of the Services list: icon, name with its protection
@@ -16,5 +18,5 @@ public:
 
     // "Running", "Stopped", "Not Responding" and their colours.
     static QString badgeText(int state);
-    static QColor badgeColor(int state, const QPalette &palette);
+    static ThemeColor badgeColor(int state);
 };

@@ -6,6 +6,7 @@
 #include "profiles/ProtectedProfilesLockManager.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ServiceRunHistoryManager.h"
+#include "ui/components/SearchRelevance.h"
 #include "ui/services/ServiceLaunchFlow.h"
 
 #include <QCollator>
@@ -17,15 +18,6 @@
 #include <algorithm>
 
 namespace {
-
-std::optional<int> nameSearchScore(const QString &search, const QString &name)
-{
-    if (search.trimmed().isEmpty())
-        return 0;
-    if (name.contains(search.trimmed(), Qt::CaseInsensitive))
-        return 800;
-    return std::nullopt;
-}
 
 QCollator nameCollator()
 {
@@ -106,7 +98,7 @@ QList<ManagedService> ServicesController::visibleServices(const QList<ManagedSer
 QList<ManagedService> ServicesController::visibleServices() const
 {
     return visibleServices(m_serviceManager.services(), m_serviceManager.runtime(), m_filter, m_searchText,
-                           nameSearchScore);
+                           searchRelevanceScore);
 }
 
 bool ServicesController::hasProtectedProfiles() const
@@ -472,19 +464,6 @@ QCoro::Task<> ServicesController::removeService(ManagedService service)
     co_await m_serviceManager.deleteService(service.id);
     if (self && m_selectedServiceId == service.id)
         setSelectedServiceId(std::nullopt);
-}
-
-QCoro::Task<> ServicesController::clearHistory(QUuid serviceId)
-{
-    QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await m_historyManager.clearHistory(serviceId, false);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self && failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
 }
 
 QCoro::Task<> ServicesController::retryKeychainAccess()

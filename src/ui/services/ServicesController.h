@@ -104,7 +104,6 @@ public:
     QCoro::Task<> stopService(ManagedService service);
     void requestForceKill(const ManagedService &service);
     void editService(const ManagedService &service);
-    QCoro::Task<> clearHistory(QUuid serviceId);
 
     // The sheets' buttons.
     QCoro::Task<> runAnyway(CommandThreatReviewRequest request);

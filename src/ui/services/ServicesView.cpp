@@ -3,19 +3,26 @@
 #include "execution/ServiceManager.h"
 #include "profiles/EnvironmentProfilesManager.h"
 #include "profiles/ProtectedProfilesLockManager.h"
+#include "ui/components/KeychainAccessBanner.h"
+#include "ui/components/MacTextField.h"
+#include "ui/components/MasterDetailChrome.h"
+#include "ui/components/ProtectedDataLockButton.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/SymbolView.h"
+#include "ui/components/ThemeColor.h"
+#include "ui/components/ThemeManager.h"
 #include "ui/services/CommandThreatReviewView.h"
+#include "ui/services/ProminentButton.h"
+#include "ui/services/ServiceDetailView.h"
 #include "ui/services/ServiceEditorView.h"
 #include "ui/services/ServiceListModel.h"
 #include "ui/services/ServiceRowDelegate.h"
+#include "ui/services/SegmentedPicker.h"
 #include "ui/services/ServicesController.h"
-#include "ui/services/ServicesFonts.h"
-#include "ui/services/ServicesPalette.h"
-#include "ui/services/ServicesSymbols.h"
 #include "ui/services/SudoPasswordPromptView.h"
 
-#include <QButtonGroup>
 #include <QEvent>
-#include <QFontDatabase>
 #include <QShowEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -25,6 +32,7 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -33,110 +41,23 @@
 
 namespace {
 
-using ServicesFonts::Style;
-
-// Stands in the detail column until the service detail view is hosted here:
-// the service's name, state and command, and its actions.
-class ServiceDetailPlaceholder final : public QWidget {
+// The search field's rounded text background with its separator border,
+// in the colours of the current theme.
+class SearchFieldFrame final : public QWidget {
 public:
-    ServiceDetailPlaceholder(ServicesController &controller, const ManagedService &service, QWidget *parent)
-        : QWidget(parent), m_controller(controller), m_service(service)
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
     {
-        auto *layout = new QVBoxLayout(this);
-        layout->setContentsMargins(24, 20, 24, 20);
-        layout->setSpacing(12);
-        m_name = new QLabel(this);
-        m_name->setTextFormat(Qt::PlainText);
-        m_name->setFont(ServicesFonts::font(Style::title2, QFont::DemiBold));
-        m_state = new QLabel(this);
-        m_state->setTextFormat(Qt::PlainText);
-        m_command = new QLabel(this);
-        m_command->setTextFormat(Qt::PlainText);
-        m_command->setWordWrap(true);
-        m_command->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        m_command->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-        layout->addWidget(m_name);
-        layout->addWidget(m_state);
-        layout->addWidget(m_command);
-
-        auto *buttons = new QHBoxLayout;
-        buttons->setSpacing(8);
-        m_unlock = addButton(buttons, QStringLiteral("Unlock"), [this] { m_controller.unlockService(m_service); });
-        m_start = addButton(buttons, QStringLiteral("Start"),
-                            [this] { m_controller.launchService(m_service, SudoLaunchAction::start); });
-        m_stop = addButton(buttons, QStringLiteral("Stop"), [this] { m_controller.stopService(m_service); });
-        m_restart = addButton(buttons, QStringLiteral("Restart"),
-                              [this] { m_controller.launchService(m_service, SudoLaunchAction::restart); });
-        m_kill = addButton(buttons, QStringLiteral("Force Kill"), [this] { m_controller.requestForceKill(m_service); });
-        m_edit = addButton(buttons, QStringLiteral("Edit"), [this] { m_controller.editService(m_service); });
-        buttons->addStretch(1);
-        layout->addLayout(buttons);
-
-        m_output = new QLabel(this);
-        m_output->setTextFormat(Qt::PlainText);
-        m_output->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-        m_output->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-        layout->addWidget(m_output, 1);
-        update(service);
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(QPen(ThemeColor::separator().resolve(this), 1));
+        painter.setBrush(ThemeColor::textBackground().resolve(this));
+        painter.drawRoundedRect(box, 8, 8);
     }
-
-    void update(const ManagedService &service)
-    {
-        m_service = service;
-        const ServiceRuntimeInfo runtime = m_controller.runtimeEntry(service.id);
-        const bool running = runtime.state == ServiceLifecycleState::running;
-        const bool locked = m_controller.isLocked(service) || m_controller.isLaunchLocked(service);
-        m_name->setText(service.name);
-        m_state->setText(ServiceRowDelegate::badgeText(static_cast<int>(runtime.state)));
-        m_command->setText(service.command.isEmpty() ? QStringLiteral("—") : service.command);
-        m_unlock->setVisible(locked);
-        m_start->setEnabled(!running && !locked);
-        m_stop->setEnabled(running);
-        m_restart->setEnabled(running && !locked);
-        m_kill->setEnabled(running);
-        m_edit->setEnabled(!running);
-        m_output->setText(runtime.processOutput.right(2000));
-    }
-
-private:
-    template <typename Action>
-    QPushButton *addButton(QHBoxLayout *row, const QString &title, Action action)
-    {
-        auto *button = new QPushButton(title, this);
-        button->setObjectName(title.toLower().remove(QLatin1Char(' ')) + QStringLiteral("Button"));
-        connect(button, &QPushButton::clicked, this, action);
-        row->addWidget(button);
-        return button;
-    }
-
-    ServicesController &m_controller;
-    ManagedService m_service;
-    QLabel *m_name;
-    QLabel *m_state;
-    QLabel *m_command;
-    QLabel *m_output;
-    QPushButton *m_unlock;
-    QPushButton *m_start;
-    QPushButton *m_stop;
-    QPushButton *m_restart;
-    QPushButton *m_kill;
-    QPushButton *m_edit;
 };
-
-QLabel *secondaryText(const QString &text, Style style, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignCenter);
-    label->setFont(ServicesFonts::font(style));
-    QPalette palette = label->palette();
-    QColor color = palette.color(QPalette::WindowText);
-    color.setAlphaF(0.6);
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-    return label;
-}
 
 } // namespace
 
@@ -151,25 +72,19 @@ ServicesView::ServicesView(ServiceManager &serviceManager, EnvironmentProfilesMa
     setWindowTitle(QStringLiteral("Services"));
     m_model = new ServiceListModel(*m_controller, this);
 
-    auto *layout = new QHBoxLayout(this);
+    auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(makeSidebar());
-    auto *separator = new QFrame(this);
-    separator->setFrameShape(QFrame::VLine);
-    separator->setFrameShadow(QFrame::Plain);
-    QPalette separatorPalette = separator->palette();
-    QColor line = separatorPalette.color(QPalette::WindowText);
-    line.setAlphaF(0.12);
-    separatorPalette.setColor(QPalette::WindowText, line);
-    separator->setPalette(separatorPalette);
-    layout->addWidget(separator);
-    auto *right = new QVBoxLayout;
+    auto *chrome = new MasterDetailChrome(sidebarWidth, this);
+    chrome->setSidebar(makeSidebar());
+    auto *detailColumn = new QWidget(chrome);
+    auto *right = new QVBoxLayout(detailColumn);
     right->setContentsMargins(0, 0, 0, 0);
     right->setSpacing(0);
     right->addWidget(makeToolbar());
     right->addWidget(makeDetailHost(), 1);
-    layout->addLayout(right, 1);
+    chrome->setDetail(detailColumn);
+    layout->addWidget(chrome);
 
     ServicesController &controller = *m_controller;
     connect(&controller, &ServicesController::selectedServiceIdChanged, this, &ServicesView::updateDetail);
@@ -192,7 +107,6 @@ ServicesView::ServicesView(ServiceManager &serviceManager, EnvironmentProfilesMa
     });
     connect(&profilesManager, &EnvironmentProfilesManager::keychainAccessGuidanceChanged, this,
             &ServicesView::updateKeychainBanner);
-    connect(&lockManager, &ProtectedProfilesLockManager::isUnlockedChanged, this, &ServicesView::updateLockButton);
     updateKeychainBanner();
     updateLockButton();
     updateDetail();
@@ -232,7 +146,6 @@ QWidget *ServicesView::makeSidebar()
 {
     auto *sidebar = new QWidget(this);
     sidebar->setObjectName(QStringLiteral("servicesSidebar"));
-    sidebar->setFixedWidth(sidebarWidth);
     auto *column = new QVBoxLayout(sidebar);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -240,17 +153,11 @@ QWidget *ServicesView::makeSidebar()
     auto *header = new QHBoxLayout;
     header->setContentsMargins(14, 14, 14, 10);
     header->addStretch(1);
-    auto *create = new QPushButton(QStringLiteral("Create Service"), sidebar);
+    auto *create = new ProminentButton(QStringLiteral("Create Service"), Palette::Color::blue, sidebar);
     create->setObjectName(QStringLiteral("createServiceButton"));
     create->setToolTip(QStringLiteral("Add Service"));
     create->setAccessibleName(QStringLiteral("Create Service"));
-    create->setDefault(false);
     create->setAutoDefault(false);
-    const QColor accent = palette().color(QPalette::Highlight);
-    create->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px; "
-                                         "padding: 5px 12px; } QPushButton:pressed { background: %3; }")
-                              .arg(accent.name(), palette().color(QPalette::HighlightedText).name(),
-                                   accent.darker(120).name()));
     connect(create, &QPushButton::clicked, m_controller, &ServicesController::openCreateEditor);
     header->addWidget(create);
     column->addLayout(header);
@@ -275,8 +182,8 @@ QWidget *ServicesView::makeSidebar()
     m_list->setMouseTracking(true);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setAutoFillBackground(false);
     m_list->viewport()->setAutoFillBackground(false);
-    m_list->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
     m_list->viewport()->installEventFilter(this);
     connect(m_list, &QListView::clicked, this, [this](const QModelIndex &index) {
         if (const std::optional<ManagedService> service = m_model->service(index.row()))
@@ -303,34 +210,32 @@ QWidget *ServicesView::makeSidebar()
 
 QWidget *ServicesView::makeSearchField()
 {
-    auto *field = new QFrame(this);
+    auto *field = new SearchFieldFrame(this);
     field->setObjectName(QStringLiteral("searchFieldFrame"));
-    field->setStyleSheet(QStringLiteral("QFrame#searchFieldFrame { background: palette(base); border: 1px solid "
-                                        "palette(mid); border-radius: 8px; }"));
     auto *row = new QHBoxLayout(field);
     row->setContentsMargins(8, 6, 8, 6);
     row->setSpacing(6);
-    row->addWidget(ServicesSymbols::label(QStringLiteral("magnifyingglass"),
-                                          palette().color(QPalette::PlaceholderText), 14, field));
-    m_search = new QLineEdit(field);
+    row->addWidget(new SymbolView(QStringLiteral("magnifyingglass"), 14, ThemeColor::secondary(), field));
+    m_search = new MacTextField(QStringLiteral("Search by name"), MacTextField::Style::plain, false, true, field);
     m_search->setObjectName(QStringLiteral("searchField"));
-    m_search->setPlaceholderText(QStringLiteral("Search by name"));
     m_search->setAccessibleName(QStringLiteral("Search by name"));
-    m_search->setFrame(false);
     m_search->setFixedHeight(20);
-    m_search->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
     row->addWidget(m_search, 1);
     m_clearSearch = new QToolButton(field);
     m_clearSearch->setObjectName(QStringLiteral("clearSearchButton"));
     m_clearSearch->setAccessibleName(QStringLiteral("Clear search"));
-    m_clearSearch->setProperty("symbolName", QStringLiteral("xmark.circle.fill"));
-    m_clearSearch->setIcon(QIcon(ServicesSymbols::tinted(QStringLiteral("xmark.circle.fill"),
-                                                        palette().color(QPalette::PlaceholderText), 14)));
+    const auto tintClearButton = [this] {
+        setButtonSymbol(m_clearSearch, QStringLiteral("xmark.circle.fill"), ThemeColor::tertiary().resolve(), 14);
+    };
+    tintClearButton();
+    // A button icon is a picture, not painted per frame: tint it again on a theme switch.
+    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, m_clearSearch, tintClearButton);
     m_clearSearch->setAutoRaise(true);
+    m_clearSearch->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; }"));
     m_clearSearch->setVisible(false);
     row->addWidget(m_clearSearch);
 
-    connect(m_search, &QLineEdit::textChanged, m_controller, &ServicesController::setSearchText);
+    connect(m_search, &QLineEdit::textEdited, m_controller, &ServicesController::setSearchText);
     connect(m_clearSearch, &QToolButton::clicked, this, [this] { m_controller->setSearchText(QString()); });
     connect(m_controller, &ServicesController::searchTextChanged, this, [this] {
         const QString &text = m_controller->searchText();
@@ -343,64 +248,33 @@ QWidget *ServicesView::makeSearchField()
 
 QWidget *ServicesView::makeFilterPicker()
 {
-    auto *picker = new QWidget(this);
-    picker->setObjectName(QStringLiteral("filterPicker"));
-    picker->setAccessibleName(QStringLiteral("Filter"));
-    auto *row = new QHBoxLayout(picker);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    m_filterButtons = new QButtonGroup(picker);
-    m_filterButtons->setExclusive(true);
     const QList<ServiceFilter> filters = allServiceFilters();
-    for (qsizetype i = 0; i < filters.size(); ++i) {
-        auto *segment = new QToolButton(picker);
-        segment->setText(segmentLabel(filters[i]));
-        segment->setObjectName(QStringLiteral("filter-") + rawValue(filters[i]));
-        segment->setCheckable(true);
-        segment->setChecked(filters[i] == m_controller->filter());
-        segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        segment->setToolButtonStyle(Qt::ToolButtonTextOnly);
-        m_filterButtons->addButton(segment, static_cast<int>(i));
-        row->addWidget(segment);
-    }
-    connect(m_filterButtons, &QButtonGroup::idClicked, this, [this, filters](int id) {
-        m_controller->setFilter(filters[id]);
-    });
+    QStringList labels;
+    for (ServiceFilter filter : filters)
+        labels.append(segmentLabel(filter));
+    m_filterPicker = new SegmentedPicker(labels, this);
+    m_filterPicker->setObjectName(QStringLiteral("filterPicker"));
+    m_filterPicker->setAccessibleName(QStringLiteral("Filter"));
+    m_filterPicker->setCurrentIndex(static_cast<int>(filters.indexOf(m_controller->filter())));
+    connect(m_filterPicker, &SegmentedPicker::activated, this,
+            [this, filters](int index) { m_controller->setFilter(filters.at(index)); });
     connect(m_controller, &ServicesController::filterChanged, this, [this, filters] {
-        const int id = static_cast<int>(filters.indexOf(m_controller->filter()));
-        if (QAbstractButton *button = m_filterButtons->button(id))
-            button->setChecked(true);
+        m_filterPicker->setCurrentIndex(static_cast<int>(filters.indexOf(m_controller->filter())));
     });
-    return picker;
+    return m_filterPicker;
 }
 
 QWidget *ServicesView::makeKeychainBanner()
 {
     auto *holder = new QWidget(this);
+    holder->setObjectName(QStringLiteral("keychainBannerHolder"));
     auto *outer = new QVBoxLayout(holder);
     outer->setContentsMargins(12, 0, 12, 10);
-    m_keychainBanner = new QFrame(holder);
+    m_keychainBanner = new KeychainAccessBanner(QString(), KeychainAccessBanner::Style::regular, holder);
     m_keychainBanner->setObjectName(QStringLiteral("keychainBanner"));
-    const QColor tint = ServicesPalette::orange();
-    QColor background = tint;
-    background.setAlphaF(0.12);
-    m_keychainBanner->setStyleSheet(QStringLiteral("QFrame#keychainBanner { background: %1; border: 1px solid %2; "
-                                                   "border-radius: 8px; }")
-                                        .arg(background.name(QColor::HexArgb), tint.name()));
-    auto *layout = new QVBoxLayout(m_keychainBanner);
-    layout->setContentsMargins(10, 8, 10, 8);
-    m_keychainMessage = new QLabel(m_keychainBanner);
-    m_keychainMessage->setTextFormat(Qt::PlainText);
-    m_keychainMessage->setWordWrap(true);
-    m_keychainMessage->setFont(ServicesFonts::font(Style::caption));
-    layout->addWidget(m_keychainMessage);
-    auto *retry = new QPushButton(QStringLiteral("Try Again"), m_keychainBanner);
-    retry->setObjectName(QStringLiteral("keychainRetryButton"));
-    retry->setAutoDefault(false);
-    connect(retry, &QPushButton::clicked, m_controller, [this] { m_controller->retryKeychainAccess(); });
-    layout->addWidget(retry, 0, Qt::AlignLeft);
+    connect(m_keychainBanner, &KeychainAccessBanner::retryRequested, m_controller,
+            [this] { m_controller->retryKeychainAccess(); });
     outer->addWidget(m_keychainBanner);
-    holder->setObjectName(QStringLiteral("keychainBannerHolder"));
     return holder;
 }
 
@@ -408,13 +282,10 @@ QWidget *ServicesView::makeToolbar()
 {
     auto *bar = new QWidget(this);
     auto *row = new QHBoxLayout(bar);
-    row->setContentsMargins(12, 8, 12, 8);
+    row->setContentsMargins(12, 8, 12, 0);
     row->addStretch(1);
-    m_lockButton = new QToolButton(bar);
+    m_lockButton = new ProtectedDataLockButton(&m_controller->lockManager(), m_controller->hasProtectedProfiles(), bar);
     m_lockButton->setObjectName(QStringLiteral("protectedDataLockButton"));
-    m_lockButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    m_lockButton->setAutoRaise(true);
-    connect(m_lockButton, &QToolButton::clicked, this, [this] { m_controller->lockManager().lock(); });
     row->addWidget(m_lockButton);
     return bar;
 }
@@ -426,39 +297,40 @@ QWidget *ServicesView::makeDetailHost()
     m_emptyState = new QWidget(m_detailHost);
     m_emptyState->setObjectName(QStringLiteral("emptyState"));
     auto *layout = new QVBoxLayout(m_emptyState);
+    layout->setSpacing(8);
     layout->addStretch(1);
-    QLabel *symbol = ServicesSymbols::label(QStringLiteral("terminal"), palette().color(QPalette::PlaceholderText), 40,
-                                            m_emptyState);
-    layout->addWidget(symbol, 0, Qt::AlignHCenter);
-    auto *title = new QLabel(QStringLiteral("Select a Service"), m_emptyState);
+    layout->addWidget(new SymbolView(QStringLiteral("terminal"), 40, ThemeColor::tertiary(), m_emptyState), 0,
+                      Qt::AlignHCenter);
+    auto *title = new StyledLabel(QStringLiteral("Select a Service"), TextStyle::title3, QFont::DemiBold,
+                                  ThemeColor::primary(), m_emptyState);
     title->setObjectName(QStringLiteral("emptyStateTitle"));
-    title->setFont(ServicesFonts::font(Style::title3, QFont::DemiBold));
     title->setAlignment(Qt::AlignCenter);
     layout->addWidget(title);
-    layout->addWidget(secondaryText(QStringLiteral("Choose a service from the list or add a new one."), Style::body,
-                                    m_emptyState));
+    auto *description = new StyledLabel(QStringLiteral("Choose a service from the list or add a new one."),
+                                        TextStyle::body, QFont::Normal, ThemeColor::secondary(), m_emptyState);
+    description->setAlignment(Qt::AlignCenter);
+    description->setWordWrap(true);
+    layout->addWidget(description);
     layout->addStretch(1);
     m_detailHost->addWidget(m_emptyState);
+
+    m_detail = new ServiceDetailView(&m_controller->profilesManager(), &m_controller->historyManager(),
+                                     m_detailHost);
+    m_detail->setObjectName(QStringLiteral("serviceDetailView"));
+    m_detailHost->addWidget(m_detail);
     return m_detailHost;
 }
 
 void ServicesView::updateKeychainBanner()
 {
     const std::optional<QString> &guidance = m_controller->profilesManager().keychainAccessGuidance();
-    m_keychainMessage->setText(guidance.value_or(QString()));
+    m_keychainBanner->setMessage(guidance.value_or(QString()));
     m_keychainBanner->parentWidget()->setVisible(guidance.has_value());
 }
 
 void ServicesView::updateLockButton()
 {
-    const bool hasProtectedData = m_controller->hasProtectedProfiles();
-    const bool unlocked = m_controller->lockManager().isUnlocked();
-    const QString symbol = unlocked ? QStringLiteral("lock.open.fill") : QStringLiteral("lock.fill");
-    m_lockButton->setProperty("symbolName", symbol);
-    m_lockButton->setIcon(ServicesSymbols::icon(symbol));
-    m_lockButton->setEnabled(hasProtectedData && unlocked);
-    m_lockButton->setAccessibleName(QStringLiteral("Lock protected data"));
-    m_lockButton->setToolTip(QStringLiteral("Lock protected data"));
+    m_lockButton->setHasProtectedData(m_controller->hasProtectedProfiles());
 }
 
 void ServicesView::updateDetail()
@@ -466,23 +338,44 @@ void ServicesView::updateDetail()
     const std::optional<ManagedService> service = m_controller->selectedService();
     if (!service) {
         m_detailHost->setCurrentWidget(m_emptyState);
-        if (m_detail) {
-            m_detail->deleteLater();
-            m_detail = nullptr;
-        }
         m_detailServiceId.reset();
         return;
     }
-    // Another service is a new detail view; the same one is updated in place.
-    if (!m_detail || m_detailServiceId != service->id) {
-        if (m_detail)
-            m_detail->deleteLater();
-        m_detail = new ServiceDetailPlaceholder(*m_controller, *service, m_detailHost);
-        m_detailHost->addWidget(m_detail);
-        m_detailServiceId = service->id;
-    } else {
-        static_cast<ServiceDetailPlaceholder *>(m_detail)->update(*service);
-    }
+    ServicesController &controller = *m_controller;
+    // The detail view starts afresh for another id and updates in place for the same one.
+    m_detail->setService(*service);
+    m_detail->setRuntime(controller.runtimeEntry(service->id));
+    m_detail->setFlags(controller.isLocked(*service), controller.isLaunchLocked(*service),
+                       controller.isEffectivelyProtected(*service));
+    const ManagedService captured = *service;
+    QPointer<ServicesController> guarded(m_controller);
+    m_detail->setCallbacks(ServiceDetailView::Callbacks {
+        [guarded, captured] {
+            if (guarded)
+                guarded->unlockService(captured);
+        },
+        [guarded, captured] {
+            if (guarded)
+                guarded->launchService(captured, SudoLaunchAction::start);
+        },
+        [guarded, captured] {
+            if (guarded)
+                guarded->stopService(captured);
+        },
+        [guarded, captured] {
+            if (guarded)
+                guarded->launchService(captured, SudoLaunchAction::restart);
+        },
+        [guarded, captured] {
+            if (guarded)
+                guarded->requestForceKill(captured);
+        },
+        [guarded, captured] {
+            if (guarded)
+                guarded->editService(captured);
+        },
+    });
+    m_detailServiceId = service->id;
     m_detailHost->setCurrentWidget(m_detail);
 }
 

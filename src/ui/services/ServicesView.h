@@ -9,15 +9,16 @@
 
 class CommandThreatReviewView;
 class EnvironmentProfilesManager;
+class KeychainAccessBanner;
+class MacTextField;
+class ProtectedDataLockButton;
 class ProtectedProfilesLockManager;
-class QButtonGroup;
-class QFrame;
-class QLabel;
-class QLineEdit;
 class QListView;
 class QStackedWidget;
 class QToolButton;
 class SecurityScopedBookmarkStore;
+class SegmentedPicker;
+class ServiceDetailView;
 class ServiceEditorView;
 class ServiceListModel;
 class ServiceManager;
@@ -70,16 +71,15 @@ private:
 
     ServicesController *m_controller = nullptr;
     ServiceListModel *m_model = nullptr;
-    QLineEdit *m_search = nullptr;
+    MacTextField *m_search = nullptr;
     QToolButton *m_clearSearch = nullptr;
-    QButtonGroup *m_filterButtons = nullptr;
+    SegmentedPicker *m_filterPicker = nullptr;
     QListView *m_list = nullptr;
-    QFrame *m_keychainBanner = nullptr;
-    QLabel *m_keychainMessage = nullptr;
-    QToolButton *m_lockButton = nullptr;
+    KeychainAccessBanner *m_keychainBanner = nullptr;
+    ProtectedDataLockButton *m_lockButton = nullptr;
     QStackedWidget *m_detailHost = nullptr;
     QWidget *m_emptyState = nullptr;
-    QWidget *m_detail = nullptr;
+    ServiceDetailView *m_detail = nullptr;
     std::optional<QUuid> m_detailServiceId;
     int m_savedScrollValue = 0;
 

@@ -1,14 +1,15 @@
 #include "ui/services/SudoPasswordPromptView.h"
 
-#include "ui/services/ServicesFonts.h"
-#include "ui/services/ServicesPalette.h"
-#include "ui/services/ServicesSymbols.h"
+#include "ui/components/MacSecureField.h"
+#include "ui/components/Palette.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolView.h"
+#include "ui/services/ProminentButton.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
 SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, std::function<void(QString)> onSubmit,
@@ -17,7 +18,6 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, std:
     : QDialog(parent), m_request(std::move(request)), m_onSubmit(std::move(onSubmit)),
       m_onRunWithoutPassword(std::move(onRunWithoutPassword)), m_onCancel(std::move(onCancel))
 {
-    using ServicesFonts::Style;
     const bool restart = m_request.action == SudoLaunchAction::restart;
     setWindowModality(Qt::WindowModal);
     setWindowTitle(QStringLiteral("Sudo Password"));
@@ -29,31 +29,22 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, std:
 
     auto *header = new QHBoxLayout;
     header->setSpacing(8);
-    header->addWidget(ServicesSymbols::label(QStringLiteral("lock.shield.fill"), ServicesPalette::orange(), 16, this));
-    auto *title = new QLabel(QStringLiteral("Sudo Password"), this);
-    title->setFont(ServicesFonts::font(Style::headline));
+    header->addWidget(new SymbolView(QStringLiteral("lock.shield.fill"), symbolPixelSize(TextStyle::body),
+                                     Palette::Color::orange, this));
+    auto *title = new StyledLabel(QStringLiteral("Sudo Password"), TextStyle::headline, this);
     header->addWidget(title);
     header->addStretch(1);
     layout->addLayout(header);
 
-    auto *message = new QLabel(QStringLiteral("Velmora will send this password only to sudo's password prompt for ")
-                                   + m_request.serviceName + QStringLiteral(". It is not saved."),
-                               this);
+    auto *message = new StyledLabel(QStringLiteral("Velmora will send this password only to sudo's password prompt for ")
+                                        + m_request.serviceName + QStringLiteral(". It is not saved."),
+                                    TextStyle::callout, QFont::Normal, ThemeColor::secondary(), this);
     message->setObjectName(QStringLiteral("sudoMessage"));
-    message->setTextFormat(Qt::PlainText);
     message->setWordWrap(true);
-    message->setFont(ServicesFonts::font(Style::callout));
-    QPalette secondary = message->palette();
-    QColor text = secondary.color(QPalette::WindowText);
-    text.setAlphaF(0.6);
-    secondary.setColor(QPalette::WindowText, text);
-    message->setPalette(secondary);
     layout->addWidget(message);
 
-    m_password = new QLineEdit(this);
+    m_password = new MacSecureField(QStringLiteral("Password"), false, true, this);
     m_password->setObjectName(QStringLiteral("passwordField"));
-    m_password->setEchoMode(QLineEdit::Password);
-    m_password->setPlaceholderText(QStringLiteral("Password"));
     m_password->setAccessibleName(QStringLiteral("Password"));
     layout->addWidget(m_password);
 
@@ -69,7 +60,8 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, std:
     withoutPassword->setObjectName(QStringLiteral("withoutPasswordButton"));
     withoutPassword->setAutoDefault(false);
     buttons->addWidget(withoutPassword);
-    m_launch = new QPushButton(restart ? QStringLiteral("Restart") : QStringLiteral("Start"), this);
+    m_launch = new ProminentButton(restart ? QStringLiteral("Restart") : QStringLiteral("Start"), Palette::Color::blue,
+                                   this);
     m_launch->setObjectName(QStringLiteral("launchButton"));
     m_launch->setDefault(true);
     m_launch->setEnabled(false);
@@ -78,10 +70,9 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, std:
 
     connect(m_password, &QLineEdit::textChanged, this,
             [this](const QString &password) { m_launch->setEnabled(!password.isEmpty()); });
-    // Return submits, or does nothing while the field is empty; it never
-    // reaches "Start Without Password". The submit clears the field, so the
-    // default button that sees the same Return afterwards finds nothing to send.
-    connect(m_password, &QLineEdit::returnPressed, this, &SudoPasswordPromptView::submit);
+    // Return in the field submits, or does nothing while it is empty; it goes
+    // no further, so it never reaches "Start Without Password".
+    connect(m_password, &MacSecureField::committed, this, &SudoPasswordPromptView::submit);
     connect(m_launch, &QPushButton::clicked, this, &SudoPasswordPromptView::submit);
     connect(withoutPassword, &QPushButton::clicked, this, [this] {
         m_password->clear();
@@ -96,12 +87,6 @@ void SudoPasswordPromptView::reject()
     m_password->clear();
     if (m_onCancel)
         m_onCancel();
-}
-
-void SudoPasswordPromptView::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    QTimer::singleShot(0, m_password, [field = m_password] { field->setFocus(Qt::OtherFocusReason); });
 }
 
 void SudoPasswordPromptView::submit()

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-class QLineEdit;
+class MacSecureField;
 class QPushButton;
 
 // The sudo password sheet. The password lives only in its field: it is taken
@@ -23,7 +23,6 @@ public:
 
 protected:
     void reject() override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     void submit();
@@ -32,6 +31,6 @@ private:
     std::function<void(QString)> m_onSubmit;
     std::function<void()> m_onRunWithoutPassword;
     std::function<void()> m_onCancel;
-    QLineEdit *m_password = nullptr;
+    MacSecureField *m_password = nullptr;
     QPushButton *m_launch = nullptr;
 };

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "ui/screens/dashboard/DashboardController.h"
+
+#include <QFrame>
+#include <QPointer>
+
+class QScrollArea;
+
+// The popover of one count card: the services it counted when it opened.
+// A press on its own card closes it without reopening it.
+class SummaryPopover final : public QFrame {
+    Q_OBJECT
+public:
+    static constexpr int popoverWidth = 360;
+
+    SummaryPopover(ServiceSummaryFilter filter, const QList<ServiceSummaryRow> &rows, QWidget *anchor,
+                   QWidget *parent = nullptr);
+
+    ServiceSummaryFilter filter() const { return m_filter; }
+    void setListHeight(double height);
+    // Shows the popover under its anchor, inside the anchor's screen.
+    void present();
+
+Q_SIGNALS:
+    void rowActivated(const ServiceSummaryRow &row);
+    void listHeightReported(double height);
+    void dismissed(ServiceSummaryFilter filter);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QWidget *makeRow(const ServiceSummaryRow &row, QWidget *parent);
+
+    ServiceSummaryFilter m_filter;
+    QPointer<QWidget> m_anchor;
+    QScrollArea *m_scroll = nullptr;
+    QWidget *m_list = nullptr;
+};

@@ -1,0 +1,318 @@
+#include "ui/screens/profiles/EnvironmentProfilesView.h"
+
+#include "profiles/EnvironmentProfilesManager.h"
+#include "profiles/ProtectedProfilesLockManager.h"
+#include "ui/components/KeychainAccessBanner.h"
+#include "ui/components/MacTextField.h"
+#include "ui/components/MasterDetailChrome.h"
+#include "ui/components/ProtectedDataLockButton.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/SymbolView.h"
+#include "ui/components/ThemeColor.h"
+#include "ui/screens/profiles/ProfileDetailView.h"
+#include "ui/screens/profiles/ProfileEditorView.h"
+#include "ui/screens/profiles/ProfileRowDelegate.h"
+#include "ui/screens/profiles/ProfilesController.h"
+#include "ui/screens/profiles/ProfilesListModel.h"
+#include "ui/screens/profiles/ProfilesListView.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// The search field's rounded box on the text background, outlined in the
+// separator colour; both follow the theme while painting.
+class SearchBox final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(ThemeColor::separator().resolve(this));
+        painter.setBrush(ThemeColor::textBackground().resolve(this));
+        painter.drawRoundedRect(box, 8, 8);
+    }
+};
+
+void startTask(QCoro::Task<> &&task)
+{
+    (void)std::move(task);
+}
+
+// Its own coroutine, so nothing it needs lives in a callback that may go away
+// while the prompt is open.
+QCoro::Task<> unlockShownProfile(QPointer<ProfilesController> controller, EnvironmentProfile profile)
+{
+    if (controller)
+        co_await controller->unlockProfile(std::move(profile));
+}
+} // namespace
+
+EnvironmentProfilesView::EnvironmentProfilesView(EnvironmentProfilesManager *profilesManager,
+                                                 ProtectedProfilesLockManager *lockManager, QWidget *parent,
+                                                 std::optional<QUuid> initialSelection)
+    : QWidget(parent),
+      m_manager(*profilesManager),
+      m_lockManager(*lockManager),
+      m_controller(new ProfilesController(*profilesManager, initialSelection, this))
+{
+    setWindowTitle(QStringLiteral("Environment Profiles"));
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto *chrome = new MasterDetailChrome(320, this);
+    chrome->setSidebar(makeListColumn());
+    auto *detailColumn = new QWidget;
+    m_detailLayout = new QVBoxLayout(detailColumn);
+    m_detailLayout->setContentsMargins(0, 0, 0, 0);
+    chrome->setDetail(detailColumn);
+    layout->addWidget(chrome);
+
+    connect(&m_manager, &EnvironmentProfilesManager::profilesChanged, this, [this] {
+        refreshList();
+        refreshLockButton();
+        refreshDetail();
+    });
+    connect(&m_manager, &EnvironmentProfilesManager::lockedProfileIDsChanged, this, [this] {
+        refreshList();
+        refreshDetail();
+    });
+    connect(&m_manager, &EnvironmentProfilesManager::keychainAccessGuidanceChanged, this,
+            &EnvironmentProfilesView::refreshBanner);
+    connect(m_controller, &ProfilesController::searchTextChanged, this, [this] {
+        if (m_search->text() != m_controller->searchText())
+            m_search->setText(m_controller->searchText());
+        m_clearSearch->setVisible(!m_controller->searchText().isEmpty());
+        refreshList();
+    });
+    connect(m_controller, &ProfilesController::selectedProfileIDChanged, this, [this] {
+        refreshList();
+        refreshDetail();
+    });
+    connect(m_controller, &ProfilesController::editorModeChanged, this, &EnvironmentProfilesView::showEditor);
+    connect(m_controller, &ProfilesController::errorMessageChanged, this, &EnvironmentProfilesView::showErrorAlert);
+
+    refreshBanner();
+    refreshLockButton();
+    refreshDetail();
+}
+
+EnvironmentProfilesView::~EnvironmentProfilesView() = default;
+
+QWidget *EnvironmentProfilesView::makeListColumn()
+{
+    auto *column = new QWidget;
+    auto *layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(makeHeader());
+    layout->addWidget(makeBanner());
+    layout->addWidget(makeSearchBox());
+    m_model = new ProfilesListModel(*m_controller, this);
+    m_list = new ProfilesListView(*m_controller, column);
+    m_list->setModel(m_model);
+    m_list->setItemDelegate(new ProfileRowDelegate(m_list));
+    layout->addWidget(m_list, 1);
+    return column;
+}
+
+QWidget *EnvironmentProfilesView::makeHeader()
+{
+    auto *header = new QWidget(this);
+    auto *layout = new QHBoxLayout(header);
+    layout->setContentsMargins(14, 14, 14, 10);
+    m_lockButton = new ProtectedDataLockButton(&m_lockManager, m_controller->hasProtectedProfiles(), header);
+    m_lockButton->setObjectName(QStringLiteral("lockButton"));
+    layout->addWidget(m_lockButton);
+    layout->addStretch(1);
+    auto *create = new QPushButton(QStringLiteral("Create Profile"), header);
+    create->setObjectName(QStringLiteral("createProfileButton"));
+    create->setToolTip(QStringLiteral("Add Environment Profile"));
+    create->setDefault(true);
+    connect(create, &QPushButton::clicked, m_controller, &ProfilesController::createProfile);
+    layout->addWidget(create);
+    return header;
+}
+
+QWidget *EnvironmentProfilesView::makeBanner()
+{
+    auto *outer = new QWidget(this);
+    auto *layout = new QVBoxLayout(outer);
+    layout->setContentsMargins(12, 0, 12, 10);
+    m_banner = new KeychainAccessBanner(QString(), KeychainAccessBanner::Style::regular, outer);
+    m_banner->setObjectName(QStringLiteral("keychainBanner"));
+    connect(m_banner, &KeychainAccessBanner::retryRequested, this,
+            [this] { startTask(m_controller->reloadProfiles()); });
+    layout->addWidget(m_banner);
+    m_bannerRow = outer;
+    return outer;
+}
+
+QWidget *EnvironmentProfilesView::makeSearchBox()
+{
+    auto *outer = new QWidget(this);
+    auto *outerLayout = new QVBoxLayout(outer);
+    outerLayout->setContentsMargins(12, 0, 12, 10);
+    auto *box = new SearchBox(outer);
+    auto *layout = new QHBoxLayout(box);
+    layout->setContentsMargins(8, 6, 8, 6);
+    layout->setSpacing(6);
+    layout->addWidget(new SymbolView(QStringLiteral("magnifyingglass"), 14, ThemeColor::secondary(), box));
+    m_search = new MacTextField(QStringLiteral("Search by name"), MacTextField::Style::plain, false, true, box);
+    m_search->setObjectName(QStringLiteral("searchField"));
+    m_search->setAccessibleName(QStringLiteral("Search by name"));
+    m_search->setFixedHeight(20);
+    connect(m_search, &QLineEdit::textChanged, m_controller, &ProfilesController::setSearchText);
+    layout->addWidget(m_search, 1);
+    m_clearSearch = new QToolButton(box);
+    m_clearSearch->setObjectName(QStringLiteral("clearSearchButton"));
+    m_clearSearch->setAutoRaise(true);
+    m_clearSearch->setAccessibleName(QStringLiteral("Clear search"));
+    setButtonSymbol(m_clearSearch, QStringLiteral("xmark.circle.fill"), tertiaryTextColor(), 14);
+    m_clearSearch->setVisible(false);
+    connect(m_clearSearch, &QToolButton::clicked, this, [this] { m_controller->setSearchText(QString()); });
+    layout->addWidget(m_clearSearch);
+    outerLayout->addWidget(box);
+    return outer;
+}
+
+QWidget *EnvironmentProfilesView::makeEmptyState()
+{
+    auto *empty = new QWidget;
+    empty->setObjectName(QStringLiteral("emptyState"));
+    auto *layout = new QVBoxLayout(empty);
+    layout->setSpacing(8);
+    layout->addStretch(1);
+    layout->addWidget(new SymbolView(QStringLiteral("person.crop.circle"), 44, ThemeColor::secondary(), empty), 0,
+                      Qt::AlignHCenter);
+    layout->addWidget(new StyledLabel(QStringLiteral("Select a Profile"), TextStyle::title2, QFont::Bold,
+                                      ThemeColor::primary(), empty),
+                      0, Qt::AlignHCenter);
+    layout->addWidget(new StyledLabel(QStringLiteral("Choose a profile from the list or create a new one."),
+                                      TextStyle::body, QFont::Normal, ThemeColor::secondary(), empty),
+                      0, Qt::AlignHCenter);
+    layout->addStretch(1);
+    return empty;
+}
+
+void EnvironmentProfilesView::refreshList()
+{
+    m_model->refresh();
+    if (const auto id = m_controller->selectedProfileID()) {
+        const QModelIndex index = m_model->indexOf(*id);
+        if (index.isValid())
+            m_list->setCurrentIndex(index);
+    }
+}
+
+void EnvironmentProfilesView::refreshBanner()
+{
+    const auto &guidance = m_manager.keychainAccessGuidance();
+    m_bannerRow->setVisible(guidance.has_value());
+    m_banner->setMessage(guidance.value_or(QString()));
+}
+
+void EnvironmentProfilesView::refreshLockButton()
+{
+    m_lockButton->setHasProtectedData(m_controller->hasProtectedProfiles());
+}
+
+void EnvironmentProfilesView::refreshDetail()
+{
+    const auto profile = m_controller->selectedProfile();
+    std::optional<std::pair<EnvironmentProfile, bool>> next;
+    if (profile)
+        next.emplace(*profile, m_controller->isLocked(profile->id));
+    if (m_detailShown && next == m_shownDetail)
+        return;
+    m_detailShown = true;
+    m_shownDetail = next;
+    if (m_detail) {
+        m_detailLayout->removeWidget(m_detail);
+        m_detail->hide();
+        m_detail->deleteLater();
+    }
+    if (next) {
+        const EnvironmentProfile shown = next->first;
+        QPointer<ProfilesController> controller = m_controller;
+        m_detail = new ProfileDetailView(
+            shown, next->second,
+            [controller, shown] { return unlockShownProfile(controller, shown); },
+            [controller, shown] {
+                if (controller)
+                    controller->editProfile(shown);
+            });
+        m_detail->setObjectName(QStringLiteral("profileDetail"));
+    } else {
+        m_detail = makeEmptyState();
+    }
+    m_detailLayout->addWidget(m_detail);
+}
+
+void EnvironmentProfilesView::showEditor()
+{
+    const auto &mode = m_controller->editorMode();
+    if (!mode || m_editor)
+        return;
+    QPointer<ProfilesController> controller = m_controller;
+    const ProfileEditorMode editorMode = *mode;
+    auto *editor = new ProfileEditorView(
+        editorMode, m_lockManager,
+        [controller](const EnvironmentProfile &profile) {
+            if (controller)
+                controller->saveProfile(profile);
+        },
+        [controller, editorMode] {
+            // An editor that creates has nothing stored to delete.
+            if (controller && editorMode.isEdit())
+                controller->deleteProfile(editorMode.profile);
+        },
+        this);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    connect(editor, &QDialog::finished, m_controller, &ProfilesController::editorClosed);
+    m_editor = editor;
+    editor->open();
+}
+
+void EnvironmentProfilesView::showErrorAlert()
+{
+    const auto &message = m_controller->errorMessage();
+    if (!message) {
+        if (m_errorAlert)
+            m_errorAlert->close();
+        return;
+    }
+    if (m_errorAlert) {
+        m_errorAlert->setText(*message);
+        return;
+    }
+    auto *alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Error"), *message, QMessageBox::NoButton, this);
+    alert->setObjectName(QStringLiteral("errorAlert"));
+    alert->setTextFormat(Qt::PlainText);
+    alert->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    connect(alert, &QMessageBox::finished, m_controller, &ProfilesController::clearErrorMessage);
+    m_errorAlert = alert;
+    alert->open();
+}
+
+void EnvironmentProfilesView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_started) {
+        m_started = true;
+        m_controller->start();
+    }
+}

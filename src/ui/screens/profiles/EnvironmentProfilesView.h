@@ -1,0 +1,74 @@
+#pragma once
+
+#include "profiles/EnvironmentProfile.h"
+#include "ui/screens/profiles/ProfileEditorView.h"
+
+#include <QPointer>
+#include <QUuid>
+#include <QWidget>
+
+#include <optional>
+
+class EnvironmentProfilesManager;
+class ProtectedProfilesLockManager;
+class ProfilesController;
+class ProfilesListModel;
+class ProfilesListView;
+
+class KeychainAccessBanner;
+class MacTextField;
+class ProtectedDataLockButton;
+#include <QMessageBox>
+class QToolButton;
+class QVBoxLayout;
+
+// The Environment Profiles screen: the searchable profile list beside the
+// selected profile's detail, the editor sheet, the error alert and the lock
+// button.
+class EnvironmentProfilesView final : public QWidget {
+    Q_OBJECT
+public:
+    // Both managers must outlive the view.
+    EnvironmentProfilesView(EnvironmentProfilesManager *profilesManager, ProtectedProfilesLockManager *lockManager,
+                            QWidget *parent = nullptr, std::optional<QUuid> initialSelection = std::nullopt);
+    ~EnvironmentProfilesView() override;
+
+    ProfilesController &controller() const { return *m_controller; }
+    ProfileEditorView *editor() const { return m_editor; }
+    QMessageBox *errorAlert() const { return m_errorAlert; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QWidget *makeListColumn();
+    QWidget *makeHeader();
+    QWidget *makeBanner();
+    QWidget *makeSearchBox();
+    QWidget *makeEmptyState();
+    void refreshList();
+    void refreshBanner();
+    void refreshLockButton();
+    void refreshDetail();
+    void showEditor();
+    void showErrorAlert();
+
+    EnvironmentProfilesManager &m_manager;
+    ProtectedProfilesLockManager &m_lockManager;
+    ProfilesController *m_controller;
+    ProfilesListModel *m_model = nullptr;
+    ProfilesListView *m_list = nullptr;
+    ProtectedDataLockButton *m_lockButton = nullptr;
+    QWidget *m_bannerRow = nullptr;
+    KeychainAccessBanner *m_banner = nullptr;
+    MacTextField *m_search = nullptr;
+    QToolButton *m_clearSearch = nullptr;
+    QVBoxLayout *m_detailLayout = nullptr;
+    QWidget *m_detail = nullptr;
+    // What the detail shows now; it is rebuilt only when this changes.
+    std::optional<std::pair<EnvironmentProfile, bool>> m_shownDetail;
+    bool m_detailShown = false;
+    bool m_started = false;
+    QPointer<ProfileEditorView> m_editor;
+    QPointer<QMessageBox> m_errorAlert;
+};

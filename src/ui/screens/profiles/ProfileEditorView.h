@@ -1,0 +1,71 @@
+#pragma once
+
+#include "ui/screens/profiles/ProfileEditorDraft.h"
+#include "ui/screens/profiles/ProfileEditorMode.h"
+
+#include <QDialog>
+#include <QPointer>
+
+#include <functional>
+
+class ProtectedProfilesLockManager;
+class QCheckBox;
+class QLabel;
+class MacTextField;
+#include <QMessageBox>
+class QPushButton;
+class QVBoxLayout;
+
+// The sheet that creates or edits a profile on a private draft and hands the
+// result to the screen that opened it. An edit of a protected profile closes
+// itself, unsaved, when protected data locks.
+class ProfileEditorView final : public QDialog {
+    Q_OBJECT
+public:
+    using SaveAction = std::function<void(const EnvironmentProfile &)>;
+    using DeleteAction = std::function<void()>;
+
+    ProfileEditorView(const ProfileEditorMode &mode, ProtectedProfilesLockManager &lockManager, SaveAction onSave,
+                      DeleteAction onDelete, QWidget *parent = nullptr);
+
+    const ProfileEditorDraft &model() const { return m_model; }
+
+    // Asks to remove one variable, as the row's trash button does.
+    void requestVariableDeletion(const QUuid &variableId);
+    // Asks to remove the variables at these rows.
+    void requestVariableDeletion(const QList<int> &offsets);
+    void requestProfileDeletion();
+    void save();
+
+    // The confirmation shown right now, if any.
+    QMessageBox *openConfirmation() const { return m_confirmation; }
+
+protected:
+    void done(int result) override;
+
+private:
+    QWidget *makeProfileSection();
+    QWidget *makeProtectionSection();
+    QWidget *makeVariablesSection();
+    QWidget *makeButtonRow();
+    QLabel *sectionHeader(const QString &text);
+    QLabel *footerText(const QString &text);
+    void rebuildVariableRows();
+    void refreshValidation();
+    void updateVariable(const EnvironmentVariable &variable);
+    void showVariableDeletionConfirmation();
+    QMessageBox *makeConfirmation(const QString &title, const QString &message);
+
+    ProfileEditorMode m_mode;
+    ProfileEditorDraft m_model;
+    SaveAction m_onSave;
+    DeleteAction m_onDelete;
+    MacTextField *m_name = nullptr;
+    QCheckBox *m_protected = nullptr;
+    QLabel *m_noVariables = nullptr;
+    QWidget *m_rows = nullptr;
+    QVBoxLayout *m_rowsLayout = nullptr;
+    QLabel *m_invalidKeys = nullptr;
+    QPushButton *m_save = nullptr;
+    QPointer<QMessageBox> m_confirmation;
+};

@@ -1,0 +1,45 @@
+#include "ui/screens/profiles/ProfileVariableRow.h"
+
+#include "ui/components/StyledLabel.h"
+
+#include <QHBoxLayout>
+
+namespace {
+const QString emptyMark = QStringLiteral("—");
+}
+
+ProfileVariableRow::ProfileVariableRow(const EnvironmentVariable &variable, QWidget *parent)
+    : QWidget(parent),
+      m_key(new StyledLabel(keyText(variable), TextStyle::body, QFont::Medium, ThemeColor::primary(), this)),
+      m_value(new StyledLabel(valueText(variable), TextStyle::body, QFont::Normal, ThemeColor::secondary(), this))
+{
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(12, 8, 12, 8);
+    layout->setSpacing(0);
+    m_key->setObjectName(QStringLiteral("variableKey"));
+    m_key->setMonospaced(true);
+    m_key->setElideMode(Qt::ElideMiddle);
+    m_key->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_value->setObjectName(QStringLiteral("variableValue"));
+    m_value->setMonospaced(true);
+    m_value->setElideMode(Qt::ElideRight);
+    m_value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The mask is no text worth selecting; a plain value is.
+    if (!variable.isSecret)
+        m_value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_key, 1);
+    layout->addSpacing(12);
+    layout->addWidget(m_value, 1);
+}
+
+QString ProfileVariableRow::keyText(const EnvironmentVariable &variable)
+{
+    return variable.key.isEmpty() ? emptyMark : variable.key;
+}
+
+QString ProfileVariableRow::valueText(const EnvironmentVariable &variable)
+{
+    if (variable.isSecret)
+        return secretMask;
+    return variable.value.isEmpty() ? emptyMark : variable.value;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "ui/components/Palette.h"
+#include "ui/components/ThemeColor.h"
+
+#include <QPushButton>
+#include <QString>
+#include <QWidget>
+
+#include <optional>
+
+class QAbstractButton;
+class QHBoxLayout;
+
+// Small pieces shared by the service detail view, its run history and the run
+// output sheet that the shared components do not offer.
+namespace ServiceDetailStyle {
+
+// A capsule label in one colour on a faint fill of it, optionally with a
+// symbol: the "New" and "New run" marks and the run count.
+class CapsuleBadge : public QWidget {
+public:
+    CapsuleBadge(const QString &text, ThemeColor color, int horizontalPadding, QWidget *parent = nullptr);
+    void setText(const QString &text);
+    void setSymbolName(const QString &symbolName);
+    QString text() const { return m_text; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_text;
+    ThemeColor m_color;
+    int m_horizontalPadding;
+    QString m_symbolName;
+};
+
+// A flat button whose whole rectangle takes clicks, holding a row of widgets
+// (the disclosure toggles and the run row's summary).
+class RowButton : public QPushButton {
+public:
+    explicit RowButton(QWidget *parent = nullptr);
+    QHBoxLayout *row() const { return m_row; }
+    void addToRow(QWidget *widget, int stretch = 0);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QHBoxLayout *m_row;
+};
+
+// Gives a button its symbol and, with a tint, its text and symbol colour; the
+// colours follow theme switches through retintButtons().
+void tintButton(QAbstractButton *button, const QString &symbolName, std::optional<Palette::Color> tint = std::nullopt);
+void retintButtons(QWidget *root);
+
+} // namespace ServiceDetailStyle

@@ -1,0 +1,243 @@
+#include "ui/components/DetailPageHeader.h"
+#include "ui/components/KeychainAccessBanner.h"
+#include "ui/components/MasterDetailChrome.h"
+#include "ui/components/MetricCard.h"
+#include "ui/components/ProtectedDataLockButton.h"
+#include "ui/components/SelectableSidebarRow.h"
+#include "ui/components/ServiceStatusActionCard.h"
+#include "ui/components/StyledLabel.h"
+#include "ui/components/SurfaceCard.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/ThemeManager.h"
+
+#include "profiles/ProtectedProfilesLockManager.h"
+#include "support/Await.h"
+#include "support/FakeAuthenticator.h"
+#include "support/FakeProtectedKeyProvider.h"
+
+#include "QtPrinters.h"
+
+#include <QAccessible>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ComponentsTest : ::testing::Test {
+    void SetUp() override { ThemeManager::instance().apply(AppAppearanceMode::light); }
+    void TearDown() override { ThemeManager::instance().apply(AppAppearanceMode::light); }
+};
+
+QColor pixelAtCentre(QWidget &widget)
+{
+    return widget.grab().toImage().pixelColor(widget.width() / 2, widget.height() / 2);
+}
+
+} // namespace
+
+TEST_F(ComponentsTest, PaletteHasTheSixColoursInBothVariants)
+{
+    const struct {
+        Palette::Color color;
+        float light[3];
+        float dark[3];
+    } table[] = {
+        {Palette::Color::slate, {0.25f, 0.32f, 0.42f}, {0.54f, 0.64f, 0.78f}},
+        {Palette::Color::steel, {0.33f, 0.40f, 0.50f}, {0.64f, 0.72f, 0.84f}},
+        {Palette::Color::blue, {0.12f, 0.45f, 0.72f}, {0.38f, 0.67f, 0.92f}},
+        {Palette::Color::green, {0.22f, 0.55f, 0.42f}, {0.44f, 0.78f, 0.61f}},
+        {Palette::Color::orange, {0.86f, 0.52f, 0.16f}, {1.00f, 0.72f, 0.36f}},
+        {Palette::Color::red, {0.78f, 0.28f, 0.28f}, {0.94f, 0.45f, 0.45f}},
+    };
+    for (const auto &row : table) {
+        EXPECT_EQ(Palette::color(row.color, false), QColor::fromRgbF(row.light[0], row.light[1], row.light[2]));
+        EXPECT_EQ(Palette::color(row.color, true), QColor::fromRgbF(row.dark[0], row.dark[1], row.dark[2]));
+    }
+}
+
+TEST_F(ComponentsTest, ThemeSwitchRepaintsTheSameWidgets)
+{
+    SurfaceCard card(16);
+    card.resize(200, 120);
+    MetricCard metric(QStringLiteral("CPU"), QStringLiteral("1%"), std::nullopt, QStringLiteral("cpu"),
+                      Palette::Color::blue, 0.5);
+    card.contentLayout()->addWidget(&metric);
+    auto *secondary = new StyledLabel(QStringLiteral("detail"), TextStyle::caption, QFont::Normal,
+                                      ThemeColor::secondary(), &card);
+    card.show();
+    QSignalSpy switched(&ThemeManager::instance(), &ThemeManager::isDarkChanged);
+    const QColor lightPixel = pixelAtCentre(card);
+    const QColor lightSecondary = secondary->resolvedColor();
+
+    ThemeManager::instance().apply(AppAppearanceMode::dark);
+    EXPECT_TRUE(ThemeManager::instance().isDark());
+    EXPECT_EQ(switched.count(), 1);
+    EXPECT_NE(pixelAtCentre(card), lightPixel);
+    EXPECT_NE(secondary->resolvedColor(), lightSecondary);
+    EXPECT_EQ(secondary->resolvedColor().alphaF(), withOpacity(Qt::white, 0.6).alphaF());
+    EXPECT_EQ(Palette::blue(), Palette::color(Palette::Color::blue, true));
+
+    ThemeManager::instance().apply(AppAppearanceMode::dark);
+    EXPECT_EQ(switched.count(), 1) << "only a real change is announced";
+}
+
+TEST_F(ComponentsTest, MetricCardClampsProgressAndLeavesOutAbsentParts)
+{
+    MetricCard empty(QStringLiteral("GPU"), QStringLiteral("—"));
+    MetricCard low(QStringLiteral("CPU"), QStringLiteral("0%"), std::nullopt, std::nullopt, Palette::Color::blue, -0.2);
+    MetricCard high(QStringLiteral("CPU"), QStringLiteral("170%"), QStringLiteral("sub"), QStringLiteral("cpu"),
+                    Palette::Color::blue, 1.7);
+    EXPECT_EQ(low.shownProgress(), 0.0);
+    EXPECT_EQ(high.shownProgress(), 1.0);
+    EXPECT_EQ(empty.shownProgress(), std::nullopt);
+    EXPECT_EQ(empty.subtitle(), std::nullopt);
+    EXPECT_EQ(high.subtitle(), QStringLiteral("sub"));
+    // An absent bar takes no space.
+    EXPECT_LT(empty.sizeHint().height(), low.sizeHint().height());
+    low.setProgress(std::nullopt);
+    EXPECT_EQ(low.sizeHint().height(), empty.sizeHint().height());
+}
+
+TEST_F(ComponentsTest, PressedStatusCardDimsAndShrinksThenSpringsBack)
+{
+    ServiceStatusActionCard card(QStringLiteral("Running"), 3, Palette::Color::green, true);
+    card.resize(220, 70);
+    card.show();
+    QSignalSpy clicked(&card, &QAbstractButton::clicked);
+    QTest::mousePress(&card, Qt::LeftButton, {}, QPoint(100, 35));
+    QTest::qWait(ServiceStatusActionCard::pressAnimationMs + 60);
+    EXPECT_DOUBLE_EQ(card.drawnOpacity(), 0.78);
+    EXPECT_DOUBLE_EQ(card.drawnScale(), 0.985);
+    QTest::mouseRelease(&card, Qt::LeftButton, {}, QPoint(100, 35));
+    EXPECT_EQ(clicked.count(), 1);
+    QTest::qWait(ServiceStatusActionCard::pressAnimationMs + 60);
+    EXPECT_DOUBLE_EQ(card.drawnOpacity(), 1.0);
+    EXPECT_DOUBLE_EQ(card.drawnScale(), 1.0);
+    card.setCount(4);
+    EXPECT_EQ(card.count(), 4);
+}
+
+TEST_F(ComponentsTest, SidebarRowFillRuleForegroundAndAccessibleValue)
+{
+    const QColor slate = Palette::slate();
+    EXPECT_EQ(SelectableSidebarRow::fillFor(true, true, true, slate).alphaF(), withOpacity(slate, 0.18).alphaF());
+    EXPECT_EQ(SelectableSidebarRow::fillFor(false, true, true, slate), withOpacity(slate, 0.12));
+    EXPECT_EQ(SelectableSidebarRow::fillFor(false, false, true, slate), withOpacity(slate, 0.06));
+    EXPECT_EQ(SelectableSidebarRow::fillFor(false, false, false, slate).alpha(), 0);
+
+    SelectableSidebarRow row;
+    auto *name = new StyledLabel(QStringLiteral("API"));
+    row.contentLayout()->addWidget(name);
+    row.resize(200, 32);
+    row.show();
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&row);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->text(QAccessible::Value), QString());
+    EXPECT_EQ(name->resolvedColor(), ThemeManager::lightPalette().color(QPalette::WindowText));
+
+    row.setSelected(true);
+    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("Selected"));
+    EXPECT_EQ(name->resolvedColor(), Palette::slate());
+    QTest::mousePress(&row, Qt::LeftButton, {}, QPoint(20, 16));
+    EXPECT_EQ(row.targetFill(), withOpacity(slate, 0.18));
+    EXPECT_DOUBLE_EQ(row.drawnOpacity(), 0.82);
+    QSignalSpy clicked(&row, &QAbstractButton::clicked);
+    QTest::mouseRelease(&row, Qt::LeftButton, {}, QPoint(20, 16));
+    EXPECT_EQ(clicked.count(), 1);
+    EXPECT_EQ(row.targetFill(), withOpacity(slate, 0.12));
+
+    row.setSelected(false);
+    EXPECT_EQ(name->resolvedColor(), ThemeManager::lightPalette().color(QPalette::WindowText));
+}
+
+TEST_F(ComponentsTest, KeychainBannerShowsMarkupLiterallyAndRetries)
+{
+    KeychainAccessBanner banner(QStringLiteral("Keyring error (<b>-25293</b>)"), KeychainAccessBanner::Style::compact);
+    EXPECT_EQ(banner.messageLabel()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(banner.message(), QStringLiteral("Keyring error (<b>-25293</b>)"));
+    EXPECT_EQ(banner.retryButton()->text(), QStringLiteral("Try Again"));
+    QSignalSpy retried(&banner, &KeychainAccessBanner::retryRequested);
+    banner.retryButton()->click();
+    EXPECT_EQ(retried.count(), 1);
+}
+
+TEST_F(ComponentsTest, LockButtonFollowsTheLockManager)
+{
+    ProtectedProfilesLockManager manager(std::make_shared<FakeAuthenticator>(),
+                                         std::make_shared<FakeProtectedKeyProvider>());
+    QWidget host;
+    auto *hidden = new ProtectedDataLockButton(&manager, false, &host);
+    auto *button = new ProtectedDataLockButton(&manager, true, &host);
+    host.show();
+    EXPECT_FALSE(hidden->isVisible());
+    EXPECT_TRUE(button->isVisible());
+    EXPECT_EQ(button->size(), QSize(28, 28));
+    EXPECT_EQ(button->symbolName(), QStringLiteral("lock.fill"));
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_EQ(button->toolTip(), QStringLiteral("Protected environment profiles are locked"));
+    EXPECT_EQ(button->accessibleName(), button->toolTip());
+
+    await(manager.unlock(ProtectedUnlockReason::viewProfile(QStringLiteral("prod"))));
+    EXPECT_FALSE(hidden->isVisible()) << "no protected data: nothing shows, even unlocked";
+    EXPECT_EQ(button->symbolName(), QStringLiteral("lock.open.fill"));
+    EXPECT_TRUE(button->isEnabled());
+    EXPECT_EQ(button->toolTip(), QStringLiteral("Lock all protected environment profiles"));
+
+    button->click();
+    EXPECT_FALSE(manager.isUnlocked());
+    EXPECT_EQ(button->symbolName(), QStringLiteral("lock.fill"));
+    EXPECT_FALSE(button->isEnabled());
+
+    QToolBar toolBar;
+    auto *inToolBar = new ProtectedDataLockButton(&manager, false);
+    QAction *action = toolBar.addWidget(inToolBar);
+    inToolBar->setToolBarAction(action);
+    EXPECT_FALSE(action->isVisible());
+    inToolBar->setHasProtectedData(true);
+    EXPECT_TRUE(action->isVisible());
+}
+
+TEST_F(ComponentsTest, HeaderElidesAndChromeKeepsTheSidebarWidth)
+{
+    DetailPageHeader header(QString(200, QLatin1Char('W')), 8);
+    auto *action = new QPushButton(QStringLiteral("Edit"));
+    header.actionsLayout()->addWidget(action);
+    header.resize(400, 80);
+    header.show();
+    QApplication::processEvents();
+    EXPECT_LE(action->geometry().right(), header.width());
+    EXPECT_GE(action->geometry().left() - header.titleLabel()->geometry().right(), 8);
+
+    MasterDetailChrome chrome(320);
+    auto *wide = new QWidget;
+    wide->setMinimumWidth(2000);
+    chrome.setDetail(wide);
+    chrome.setSidebar(new QWidget);
+    for (int width : {700, 1200, 500}) {
+        chrome.resize(width, 400);
+        chrome.show();
+        QApplication::processEvents();
+        EXPECT_EQ(chrome.sidebarColumn()->width(), 320);
+        EXPECT_EQ(chrome.detailColumn()->width(), width - 320);
+    }
+}
+
+TEST_F(ComponentsTest, SymbolsResolveToThemeIconsOrDrawings)
+{
+    EXPECT_EQ(symbolThemeIconName(QStringLiteral("lock.fill")), QStringLiteral("changes-prevent-symbolic"));
+    EXPECT_TRUE(symbolThemeIconName(QStringLiteral("cpu")).isEmpty());
+    for (const char *name : {"lock.fill", "terminal", "chevron.right", "cpu", "memorychip.fill", "unknown.symbol"}) {
+        const QImage image = symbolPixmap(QString::fromLatin1(name), 16, Qt::red).toImage();
+        bool painted = false;
+        for (int y = 0; y < image.height() && !painted; ++y)
+            for (int x = 0; x < image.width() && !painted; ++x)
+                painted = image.pixelColor(x, y).alpha() > 0;
+        EXPECT_TRUE(painted) << name;
+    }
+}

@@ -1,0 +1,192 @@
+#include "ProfilesFixture.h"
+
+#include "ui/components/MacTextField.h"
+#include "ui/screens/profiles/ProfileEditorDraft.h"
+#include "ui/screens/profiles/ProfileEditorVariableRow.h"
+#include "ui/screens/profiles/ProfileEditorView.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+EnvironmentVariable var(const QString &key, const QString &value = QString(), bool isSecret = false)
+{
+    return {QUuid::createUuid(), key, value, isSecret};
+}
+
+ProfileEditorDraft draftWith(QList<EnvironmentVariable> variables, const QString &name = QStringLiteral("Name"))
+{
+    EnvironmentProfile profile {QUuid::createUuid(), name, std::move(variables), false, {}, {}};
+    return ProfileEditorDraft(ProfileEditorMode::edit(profile));
+}
+
+void clickButton(QMessageBox *box, const QString &text)
+{
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton *button : box->buttons()) {
+        if (button->text() == text) {
+            button->click();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no button " << text.toStdString();
+}
+
+} // namespace
+
+TEST(ProfileEditorDraftRules, KeyRuleOnTrimmedUtf8Bytes)
+{
+    const QStringList valid {QStringLiteral("_PRIVATE"), QStringLiteral("a1"), QStringLiteral(" PATH "),
+                             QString(), QStringLiteral("   ")};
+    const QStringList invalid {QStringLiteral("1PATH"), QStringLiteral("MY-KEY"), QStringLiteral("KEY.NAME"),
+                               QStringLiteral("É"), QStringLiteral(" bad key ")};
+    for (const QString &key : valid)
+        EXPECT_TRUE(draftWith({var(key)}).invalidKeys().isEmpty()) << key.toStdString();
+    for (const QString &key : invalid)
+        EXPECT_EQ(draftWith({var(key)}).invalidKeys(), QStringList {key}) << key.toStdString();
+    EXPECT_EQ(draftWith({var(QStringLiteral("1A")), var(QStringLiteral("OK")), var(QStringLiteral("1A"))}).invalidKeys(),
+              (QStringList {QStringLiteral("1A"), QStringLiteral("1A")}));
+}
+
+TEST(ProfileEditorDraftRules, SaveNeedsANameAndValidKeys)
+{
+    EXPECT_FALSE(ProfileEditorDraft(ProfileEditorMode::create()).canSave());
+    EXPECT_FALSE(draftWith({}, QStringLiteral("  \n")).canSave());
+    EXPECT_TRUE(draftWith({var(QString()), var(QStringLiteral("  "))}, QStringLiteral("x")).canSave());
+    EXPECT_FALSE(draftWith({var(QStringLiteral("MY-KEY"))}).canSave());
+}
+
+TEST(ProfileEditorDraftRules, NormalizedDraftTrimsKeysDropsBlankOnesAndKeepsDuplicates)
+{
+    auto draft = draftWith({var(QStringLiteral(" PATH "), QStringLiteral(" v "), true), var(QStringLiteral("   ")),
+                            var(QStringLiteral("PATH"), QStringLiteral("w"))},
+                           QStringLiteral(" Name "));
+    const EnvironmentProfile saved = draft.normalizedDraft();
+    ASSERT_EQ(saved.variables.size(), 2);
+    EXPECT_EQ(saved.variables[0].key, QStringLiteral("PATH"));
+    EXPECT_EQ(saved.variables[0].value, QStringLiteral(" v "));
+    EXPECT_TRUE(saved.variables[0].isSecret);
+    EXPECT_EQ(saved.variables[0].id, draft.draft.variables[0].id);
+    EXPECT_EQ(saved.variables[1].key, QStringLiteral("PATH"));
+    EXPECT_EQ(saved.name, QStringLiteral(" Name "));
+}
+
+TEST(ProfileEditorDraftRules, DeletionMessagesNameWhatGoes)
+{
+    auto draft = draftWith({var(QStringLiteral("PATH")), var(QString()), var(QStringLiteral("A"))});
+    draft.confirmDeleteVariableID = draft.draft.variables[0].id;
+    EXPECT_EQ(draft.variableDeletionMessage(),
+              QStringLiteral("Remove “PATH” from this profile? Changes apply when you save."));
+    draft.confirmDeleteVariableID = draft.draft.variables[1].id;
+    EXPECT_EQ(draft.variableDeletionTarget(), QStringLiteral("this variable"));
+    draft.confirmDeleteVariableID.reset();
+    draft.confirmDeleteOffsets = QList<int> {2, 1, 9};
+    EXPECT_EQ(draft.variableDeletionTarget(), QStringLiteral("“A”"));
+    draft.confirmDeleteOffsets = QList<int> {1};
+    EXPECT_EQ(draft.variableDeletionTarget(), QStringLiteral("the selected variables"));
+    draft.confirmVariableDeletion();
+    EXPECT_EQ(draft.draft.variables.size(), 2);
+    EXPECT_FALSE(draft.isConfirmingVariableDeletion());
+
+    draft.draft.name.clear();
+    EXPECT_TRUE(draft.profileDeletionMessage().startsWith(QStringLiteral("“This profile” and its variables")));
+}
+
+struct ProfileEditorViewTest : ProfilesFixture {
+    QList<EnvironmentProfile> saved;
+    int deletes = 0;
+
+    std::unique_ptr<ProfileEditorView> open(const ProfileEditorMode &mode)
+    {
+        auto editor = std::make_unique<ProfileEditorView>(
+            mode, lockManager, [this](const EnvironmentProfile &profile) { saved.append(profile); },
+            [this] { ++deletes; });
+        editor->show();
+        return editor;
+    }
+};
+
+TEST_F(ProfileEditorViewTest, ALockClosesOnlyAnEditOfAProfileThatWasProtected)
+{
+    await(lockManager.unlock(ProtectedUnlockReason::viewProfile(QStringLiteral("x"))));
+    EnvironmentProfile wasProtected {QUuid::createUuid(), QStringLiteral("P"), {}, true, {}, {}};
+    EnvironmentProfile plain {QUuid::createUuid(), QStringLiteral("Q"), {}, false, {}, {}};
+    auto protectedEdit = open(ProfileEditorMode::edit(wasProtected));
+    auto plainEdit = open(ProfileEditorMode::edit(plain));
+    auto create = open(ProfileEditorMode::create());
+    // The draft toggles do not count.
+    protectedEdit->findChild<QCheckBox *>(QStringLiteral("protectedToggle"))->setChecked(false);
+    plainEdit->findChild<QCheckBox *>(QStringLiteral("protectedToggle"))->setChecked(true);
+    QSignalSpy closed(protectedEdit.get(), &QDialog::finished);
+
+    lockManager.lock();
+    EXPECT_EQ(closed.size(), 1);
+    EXPECT_FALSE(protectedEdit->isVisible());
+    EXPECT_TRUE(plainEdit->isVisible());
+    EXPECT_TRUE(create->isVisible());
+    EXPECT_TRUE(saved.isEmpty());
+}
+
+TEST_F(ProfileEditorViewTest, CreateModeHasNoDeleteAndSaveFollowsTheName)
+{
+    auto editor = open(ProfileEditorMode::create());
+    EXPECT_EQ(editor->findChild<QPushButton *>(QStringLiteral("deleteButton")), nullptr);
+    auto *save = editor->findChild<QPushButton *>(QStringLiteral("saveButton"));
+    auto *name = editor->findChild<QLineEdit *>(QStringLiteral("nameField"));
+    EXPECT_FALSE(save->isEnabled());
+    QTest::keyClicks(name, QStringLiteral("  "));
+    EXPECT_FALSE(save->isEnabled());
+    QTest::keyClicks(name, QStringLiteral("Dev"));
+    EXPECT_TRUE(save->isEnabled());
+
+    QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("addVariableButton")), Qt::LeftButton);
+    auto *row = editor->findChild<ProfileEditorVariableRow *>();
+    ASSERT_NE(row, nullptr);
+    QTest::keyClicks(row->keyField(), QStringLiteral("MY-KEY"));
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_EQ(editor->findChild<QLabel *>(QStringLiteral("invalidKeys"))->text(), QStringLiteral("Invalid keys: MY-KEY"));
+    row->keyField()->clear();
+    QTest::keyClicks(row->keyField(), QStringLiteral("TOKEN"));
+    QTest::keyClicks(row->valueField(), QStringLiteral("hidden"));
+    QTest::mouseClick(row->secretToggle(), Qt::LeftButton);
+    EXPECT_EQ(row->valueField()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(row->valueField()->text(), QStringLiteral("hidden"));
+    EXPECT_EQ(row->secretToggle()->accessibleName(), QStringLiteral("Secret"));
+    EXPECT_FALSE(row->secretToggle()->toolTip().contains(QStringLiteral("hidden")));
+
+    QTest::mouseClick(save, Qt::LeftButton);
+    ASSERT_EQ(saved.size(), 1);
+    EXPECT_EQ(saved.first().name, QStringLiteral("  Dev"));
+    EXPECT_TRUE(saved.first().variables.first().isSecret);
+    EXPECT_FALSE(editor->isVisible());
+}
+
+TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)
+{
+    EnvironmentProfile profile {QUuid::createUuid(), QStringLiteral("P"), {var(QStringLiteral("PATH"))}, false, {}, {}};
+    auto editor = open(ProfileEditorMode::edit(profile));
+    auto *row = editor->findChild<ProfileEditorVariableRow *>();
+    QTest::mouseClick(row->deleteButton(), Qt::LeftButton);
+    QMessageBox *confirmation = editor->openConfirmation();
+    ASSERT_NE(confirmation, nullptr);
+    EXPECT_EQ(confirmation->text(), QStringLiteral("Remove “PATH” from this profile? Changes apply when you save."));
+    clickButton(confirmation, QStringLiteral("Cancel"));
+    EXPECT_EQ(editor->model().draft.variables.size(), 1);
+    QTest::mouseClick(editor->findChild<ProfileEditorVariableRow *>()->deleteButton(), Qt::LeftButton);
+    clickButton(editor->openConfirmation(), QStringLiteral("Delete"));
+    EXPECT_TRUE(editor->model().draft.variables.isEmpty());
+
+    QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("deleteButton")), Qt::LeftButton);
+    ASSERT_NE(editor->openConfirmation(), nullptr);
+    EXPECT_TRUE(editor->openConfirmation()->text().startsWith(QStringLiteral("“P” and its variables")));
+    clickButton(editor->openConfirmation(), QStringLiteral("Delete"));
+    EXPECT_EQ(deletes, 1);
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_TRUE(saved.isEmpty());
+}

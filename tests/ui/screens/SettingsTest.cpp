@@ -1,0 +1,140 @@
+#include "records/ApplicationSupport.h"
+#include "records/SettingsRepository.h"
+#include "support/Await.h"
+#include "ui/screens/settings/SettingsController.h"
+#include "ui/screens/settings/SettingsView.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct SettingsTest : ::testing::Test {
+    QString folder = applicationSupportDirectory();
+    QString path = folder + QStringLiteral("/settings.json");
+    SettingsRepository repository {path};
+    AppSettings current;
+    int applied = 0;
+    SettingsController controller {repository, [this] { return current; },
+                                   [this](const AppSettings &settings) {
+                                       current = settings;
+                                       ++applied;
+                                   }};
+
+    AppSettings stored() { return await(repository.load()); }
+    bool settled() { return waitUntil([&] { return controller.saveMessage() || controller.errorMessage(); }); }
+};
+
+} // namespace
+
+TEST_F(SettingsTest, AnEmptyShellSavesTheDefaultAndBlanksAreKept)
+{
+    current.defaultShell = QStringLiteral("/bin/bash");
+    controller.reseed();
+    controller.setDraftShell(QString());
+    ASSERT_TRUE(controller.hasUnsavedChanges());
+    controller.saveSettings();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(controller.saveMessage(), QStringLiteral("Settings saved."));
+    EXPECT_EQ(controller.draft().defaultShell, QStringLiteral("/bin/zsh"));
+    EXPECT_EQ(stored().defaultShell, QStringLiteral("/bin/zsh"));
+    EXPECT_FALSE(controller.hasUnsavedChanges());
+
+    controller.clearSaveMessage();
+    controller.setDraftShell(QStringLiteral(" /bin/sh "));
+    controller.saveSettings();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(stored().defaultShell, QStringLiteral(" /bin/sh "));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray json = file.readAll();
+    // Sorted keys; the slashes are written plainly, the same JSON as escaped ones.
+    EXPECT_LT(json.indexOf("\"appearanceMode\""), json.indexOf("\"defaultShell\""));
+    EXPECT_TRUE(json.contains("\" /bin/sh \""));
+}
+
+TEST_F(SettingsTest, DarkModeWritesTheStoredShellAndKeepsTheTypedOne)
+{
+    current.defaultShell = QStringLiteral("/bin/bash");
+    controller.reseed();
+    controller.setDraftShell(QStringLiteral("/usr/bin/fish"));
+    controller.setAppearanceMode(AppAppearanceMode::dark);
+    EXPECT_EQ(controller.draft().appearanceMode, AppAppearanceMode::dark);
+    ASSERT_TRUE(waitUntil([&] { return stored().appearanceMode == AppAppearanceMode::dark; }));
+    EXPECT_EQ(stored().defaultShell, QStringLiteral("/bin/bash"));
+    EXPECT_EQ(current.appearanceMode, AppAppearanceMode::dark);
+    EXPECT_EQ(controller.draft().defaultShell, QStringLiteral("/usr/bin/fish"));
+    EXPECT_TRUE(controller.hasUnsavedChanges());
+    EXPECT_FALSE(controller.saveMessage());
+}
+
+TEST_F(SettingsTest, ResetAvailabilityFollowsTheDraftNotTheStoredSettings)
+{
+    current.defaultShell = QStringLiteral("/bin/bash");
+    controller.reseed();
+    EXPECT_FALSE(controller.isDraftAtDefaults());
+    controller.setDraftShell(QStringLiteral("/bin/zsh"));
+    EXPECT_TRUE(controller.isDraftAtDefaults());
+    controller.setDraftShell(QStringLiteral("/bin/bash"));
+    controller.resetToDefaults();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(controller.saveMessage(), QStringLiteral("Settings reset to defaults."));
+    EXPECT_EQ(current, AppSettings {});
+    EXPECT_EQ(stored(), AppSettings {});
+    EXPECT_TRUE(controller.isDraftAtDefaults());
+}
+
+TEST_F(SettingsTest, AFailedWriteShowsTheErrorAndKeepsTheNewValuesInMemory)
+{
+    // A folder that cannot be written: its path runs through a regular file
+    // (the tests run as root, so permissions would not stop the write).
+    const QString blocker = folder + QStringLiteral("/not-a-folder");
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    SettingsRepository blocked(blocker + QStringLiteral("/settings.json"));
+    SettingsController failing(blocked, [this] { return current; },
+                               [this](const AppSettings &settings) { current = settings; });
+    failing.setDraftShell(QStringLiteral("/bin/bash"));
+    failing.saveSettings();
+    ASSERT_TRUE(waitUntil([&] { return failing.errorMessage().has_value(); }));
+    EXPECT_FALSE(failing.errorMessage()->isEmpty());
+    EXPECT_FALSE(failing.saveMessage());
+    EXPECT_EQ(current.defaultShell, QStringLiteral("/bin/bash"));
+    EXPECT_FALSE(failing.hasUnsavedChanges());
+
+    failing.clearErrorMessage();
+    failing.setAppearanceMode(AppAppearanceMode::dark);
+    ASSERT_TRUE(waitUntil([&] { return failing.errorMessage().has_value(); }));
+    // The in-memory settings keep the new mode, and so does the draft.
+    EXPECT_EQ(current.appearanceMode, AppAppearanceMode::dark);
+    EXPECT_EQ(failing.draft().appearanceMode, AppAppearanceMode::dark);
+}
+
+TEST_F(SettingsTest, ControlsWaitForStartUpAndTheDraftIsReseededWhenShown)
+{
+    current.defaultShell = QStringLiteral("/bin/bash");
+    SettingsView view(&repository, [this] { return current; }, [this](const AppSettings &settings) { current = settings; });
+    auto *shell = view.findChild<QLineEdit *>(QStringLiteral("defaultShellField"));
+    auto *dark = view.findChild<QCheckBox *>(QStringLiteral("darkModeToggle"));
+    auto *reset = view.findChild<QPushButton *>(QStringLiteral("resetSettingsButton"));
+    view.show();
+    EXPECT_FALSE(shell->isEnabled());
+    EXPECT_FALSE(dark->isEnabled());
+    EXPECT_FALSE(reset->isEnabled());
+    view.setApplicationReady(true);
+    EXPECT_TRUE(dark->isEnabled());
+    EXPECT_TRUE(reset->isEnabled());
+    EXPECT_EQ(shell->text(), QStringLiteral("/bin/bash"));
+    EXPECT_FALSE(view.findChild<QPushButton *>(QStringLiteral("saveSettingsButton"))->isEnabled());
+
+    view.controller().setDraftShell(QStringLiteral("/bin/unsaved"));
+    view.hide();
+    view.show();
+    EXPECT_EQ(shell->text(), QStringLiteral("/bin/bash"));
+}

@@ -1,0 +1,193 @@
+#include "execution/ServiceManagerFixture.h"
+
+#include "records/SecurityScopedBookmarkStore.h"
+#include "support/Screenshots.h"
+#include "ui/components/ThemeManager.h"
+#include "ui/services/CommandThreatReviewView.h"
+#include "ui/services/SegmentedPicker.h"
+#include "ui/services/ServiceEditorView.h"
+#include "ui/services/ServicesController.h"
+#include "ui/services/ServicesView.h"
+#include "ui/services/SudoPasswordPromptView.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+
+namespace {
+
+QPushButton *buttonNamed(QWidget &parent, const QString &text)
+{
+    for (QPushButton *button : parent.findChildren<QPushButton *>()) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+struct ServicesViewTest : ServiceManagerTest {
+    SecurityScopedBookmarkStore bookmarks {folder + QStringLiteral("/bookmarks.json")};
+    std::unique_ptr<ServicesView> view;
+
+    void makeView()
+    {
+        view = std::make_unique<ServicesView>(manager, profiles, lockManager, history, &bookmarks);
+        view->resize(1100, 720);
+        view->show();
+    }
+    ServicesController &controller() { return view->controller(); }
+    QListView *list() { return view->findChild<QListView *>(QStringLiteral("serviceList")); }
+    QWidget *currentDetail() { return view->findChild<QStackedWidget *>(QStringLiteral("detailHost"))->currentWidget(); }
+};
+
+TEST_F(ServicesViewTest, SearchClearButtonNavigationResetAndEmptySpaceClick)
+{
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("echo api"));
+    addService(QStringLiteral("web"), QStringLiteral("echo web"));
+    makeView();
+    auto *search = view->findChild<QLineEdit *>(QStringLiteral("searchField"));
+    auto *clear = view->findChild<QAbstractButton *>(QStringLiteral("clearSearchButton"));
+    EXPECT_EQ(list()->model()->rowCount(), 2);
+    EXPECT_FALSE(clear->isVisible());
+
+    QTest::keyClicks(search, QStringLiteral("   "));
+    EXPECT_TRUE(clear->isVisible());
+    EXPECT_EQ(list()->model()->rowCount(), 2);
+    QTest::mouseClick(clear, Qt::LeftButton);
+    EXPECT_TRUE(search->text().isEmpty());
+    EXPECT_FALSE(clear->isVisible());
+
+    QTest::keyClicks(search, QStringLiteral("ap"));
+    auto *filter = view->findChild<SegmentedPicker *>(QStringLiteral("filterPicker"));
+    QTest::mouseClick(filter, Qt::LeftButton, {}, filter->segmentRect(2).center());
+    EXPECT_EQ(controller().filter(), ServiceFilter::stopped);
+    EXPECT_EQ(list()->model()->rowCount(), 1);
+    view->resetNavigation();
+    EXPECT_TRUE(search->text().isEmpty());
+    EXPECT_EQ(controller().filter(), ServiceFilter::all);
+    EXPECT_EQ(filter->currentIndex(), 0);
+
+    view->selectService(api.id);
+    EXPECT_EQ(currentDetail()->objectName(), QStringLiteral("serviceDetailView"));
+    const QPoint below(list()->viewport()->width() / 2, list()->viewport()->height() - 4);
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, below);
+    EXPECT_FALSE(controller().selectedServiceId());
+    EXPECT_EQ(currentDetail()->objectName(), QStringLiteral("emptyState"));
+
+    const QRect firstRow = list()->visualRect(list()->model()->index(0, 0));
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, firstRow.center());
+    EXPECT_EQ(controller().selectedServiceId(), api.id);
+}
+
+TEST_F(ServicesViewTest, CreateOpensTheEditorAndItsSaveSelectsTheNewService)
+{
+    makeView();
+    QTest::mouseClick(view->findChild<QPushButton *>(QStringLiteral("createServiceButton")), Qt::LeftButton);
+    ASSERT_TRUE(controller().editorMode());
+    auto *editor = view->findChild<ServiceEditorView *>();
+    ASSERT_TRUE(editor);
+    QTest::keyClicks(editor->findChild<QLineEdit *>(QStringLiteral("nameField")), QStringLiteral("fresh"));
+    QTest::keyClicks(editor->findChild<QWidget *>(QStringLiteral("commandField")), QStringLiteral("echo fresh"));
+    QTest::mouseClick(buttonNamed(*editor, QStringLiteral("Save")), Qt::LeftButton);
+    EXPECT_FALSE(controller().editorMode());
+    ASSERT_TRUE(waitUntil([&] { return controller().selectedServiceId().has_value(); }));
+    const std::optional<ManagedService> saved = manager.service(*controller().selectedServiceId());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->command, QStringLiteral("echo fresh"));
+    EXPECT_EQ(list()->model()->rowCount(), 1);
+}
+
+TEST_F(ServicesViewTest, ForceTerminateCancelStopsNothing)
+{
+    const ManagedService idle = addService(QStringLiteral("idle"), QStringLiteral("sleep 30"));
+    makeView();
+    await(controller().launchService(idle, SudoLaunchAction::start));
+    ASSERT_TRUE(running(idle.id));
+    controller().requestForceKill(idle);
+    auto *alert = view->findChild<QMessageBox *>();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->windowTitle(), QStringLiteral("Force Terminate?"));
+    QTest::mouseClick(buttonNamed(*alert, QStringLiteral("Cancel")), Qt::LeftButton);
+    EXPECT_FALSE(controller().confirmForceKill());
+    QTest::qWait(50);
+    EXPECT_TRUE(running(idle.id));
+    await(manager.stop(idle.id, true));
+}
+
+TEST_F(ServicesViewTest, ErrorAlertShowsTheMessageAndOkClearsIt)
+{
+    const ManagedService blank = addService(QStringLiteral("blank"), QStringLiteral(" "));
+    makeView();
+    await(controller().launchService(blank, SudoLaunchAction::start));
+    auto *alert = view->findChild<QMessageBox *>();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->windowTitle(), QStringLiteral("Error"));
+    EXPECT_EQ(alert->text(), QStringLiteral("No shell command was provided for this service."));
+    QTest::mouseClick(buttonNamed(*alert, QStringLiteral("OK")), Qt::LeftButton);
+    EXPECT_FALSE(controller().errorMessage());
+}
+
+struct ServicesScreenScreenshots : ServicesViewTest {};
+
+TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
+{
+    if (Screenshots::directory().isEmpty())
+        GTEST_SKIP() << "screenshots are taken by scripts/screenshots.sh";
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const EnvironmentProfile vault {QUuid::createUuid(), QStringLiteral("Production secrets"), {}, true, now, now};
+    await(profiles.saveProfile(vault));
+    lockManager.lock();
+    const ManagedService api = addService(QStringLiteral("API server"),
+                                          QStringLiteral("cd ~/src/api && npm run start -- --port 8080 --watch"));
+    const ManagedService worker = addService(QStringLiteral("Queue worker"), QStringLiteral("sleep 600"));
+    addService(QStringLiteral("Billing sync"), QStringLiteral("python3 billing.py"), vault.id);
+    addService(QStringLiteral("Static docs"), QString());
+    const ManagedService peek =
+        addService(QStringLiteral("Backup keys"), QStringLiteral("tar czf /tmp/k.tgz ~/.ssh && sudo cp /tmp/k.tgz /srv"));
+    addService(QStringLiteral("Local tunnel"), QStringLiteral("ssh -N -L 5432:localhost:5432 db.internal"), {}, true);
+    await(manager.start(worker.id));
+    makeView();
+    view->selectService(worker.id);
+
+    for (const bool dark : {false, true}) {
+        ThemeManager::instance().apply(dark ? AppAppearanceMode::dark : AppAppearanceMode::light);
+        const QString suffix = dark ? QStringLiteral("-dark") : QStringLiteral("-light");
+        controller().setSearchText(QString());
+        Screenshots::save(*view, QStringLiteral("services/list") + suffix);
+        controller().setSearchText(QStringLiteral("se"));
+        Screenshots::save(*view, QStringLiteral("services/list-search") + suffix);
+        controller().setSearchText(QString());
+
+        await(controller().launchService(peek, SudoLaunchAction::start));
+        auto *review = view->findChild<CommandThreatReviewView *>();
+        if (review)
+            Screenshots::save(*review, QStringLiteral("services/review") + suffix);
+        controller().cancelThreatReview();
+        QCoreApplication::processEvents();
+
+        SudoPasswordPromptView sudo({peek.id, peek.name, SudoLaunchAction::start, {}}, nullptr, nullptr, nullptr, view.get());
+        sudo.show();
+        Screenshots::save(sudo, QStringLiteral("services/sudo") + suffix);
+        sudo.hide();
+
+        ServiceEditorView create(ServiceEditorMode::create(), ServicesController::newServiceDraft(), profiles,
+                                 &bookmarks, nullptr, nullptr, view.get());
+        create.resize(620, 640);
+        create.show();
+        Screenshots::save(create, QStringLiteral("services/editor-create") + suffix);
+        create.hide();
+        ServiceEditorView edit(ServiceEditorMode::edit(api), api, profiles, &bookmarks, nullptr, nullptr, view.get());
+        edit.resize(620, 640);
+        edit.show();
+        Screenshots::save(edit, QStringLiteral("services/editor-edit") + suffix);
+        edit.hide();
+        controller().dismissError();
+    }
+    await(manager.stop(worker.id, true));
+}
