@@ -15,6 +15,7 @@
 #include "records/ServiceRunHistoryManager.h"
 #include "records/ServiceRunHistoryRepository.h"
 #include "records/SettingsRepository.h"
+#include "ui/platform/LocalProtectedAuthenticator.h"
 
 #include <QCoroFuture>
 #include <QPointer>
@@ -46,7 +47,10 @@ GPUUtilizationSampler::Probe defaultGpuProbe()
 AppEnvironment::Stores AppEnvironment::buildStores(const PlatformLayers &layers)
 {
     Stores stores;
-    stores.lockManager = std::make_unique<ProtectedProfilesLockManager>(layers.authenticator, layers.keyProvider);
+    // The password prompt lives in the desktop layer; the core only knows its interface.
+    std::shared_ptr<ProtectedAuthenticating> authenticator =
+        layers.authenticator ? layers.authenticator : std::make_shared<LocalProtectedAuthenticator>();
+    stores.lockManager = std::make_unique<ProtectedProfilesLockManager>(authenticator, layers.keyProvider);
     stores.bookmarks = std::make_unique<SecurityScopedBookmarkStore>(dataFile("bookmarks.json"));
     stores.settingsRepository = std::make_unique<SettingsRepository>(dataFile("settings.json"));
     stores.profilesRepository =

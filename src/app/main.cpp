@@ -3,6 +3,7 @@
 #include "app/ApplicationAppearance.h"
 #include "app/ApplicationIcon.h"
 #include "app/MainWindow.h"
+#include "app/MenuBarController.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "execution/TerminalFolderCleanup.h"
@@ -80,6 +81,23 @@ int main(int argc, char **argv)
     delegate.setQuitConfirmation([&window, &app] {
         window.bringToFront();
         return app->presentQuitConfirmation();
+    });
+
+    // The tray panel: its status item appears once start-up is done; from then
+    // on it asks the quit question, in the main window while that is open.
+    MenuBarController &menuBar = MenuBarController::shared();
+    menuBar.setOpenMainWindow([&window] { window.bringToFront(); });
+    QObject::connect(&menuBar, &MenuBarController::openMainWindowRequested, &window, &MainWindow::bringToFront);
+    delegate.setClosePanel([&menuBar] { menuBar.closePanel(); });
+    QObject::connect(&window, &MainWindow::bootstrapFinished, &menuBar, [&menuBar, &window, &app, &delegate] {
+        MenuBarEnvironment environment = MenuBarEnvironment::from(*app);
+        environment.presentQuitConfirmation = [&window, &app] {
+            window.bringToFront();
+            return app->presentQuitConfirmation();
+        };
+        environment.requestQuit = [&delegate] { delegate.quitWithoutConfirmation(); };
+        menuBar.configure(std::move(environment));
+        delegate.setQuitConfirmation([&menuBar] { return menuBar.requestQuitConfirmation(); });
     });
 
     TerminationSignals terminationSignals;
