@@ -6,6 +6,7 @@
 #include "app/MenuBarController.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
+#include "execution/TerminalFolderCleanup.h"
 #include "platform/Logging.h"
 #include "records/DataFolderLock.h"
 
@@ -67,6 +68,10 @@ int main(int argc, char **argv)
         // Start-up never stops on a failure: the stores go on without the lock.
         qCCritical(lcPersistence, "%s", qUtf8Printable(error.message()));
     }
+
+    // The one running instance: script folders an earlier run left behind
+    // (with secret values in clear) are no one's any more.
+    removeStaleTerminalFolders();
 
     std::unique_ptr<AppEnvironment> app = AppEnvironment::live();
     AppDelegate delegate(*app);

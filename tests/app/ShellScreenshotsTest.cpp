@@ -55,13 +55,26 @@ TEST_F(ShellScreenshots, SplashAndReadyWindow)
             EXPECT_TRUE(Screenshots::save(window, QStringLiteral("shell/splash") + suffix));
         }
         {
-            build(true);
+            // Ready after a real start-up, with two services, one of them running.
+            QFile::remove(dataFile(QStringLiteral("services.json")));
+            QFile::remove(dataFile(QStringLiteral("run-history.json")));
+            build();
+            addService(QStringLiteral("api-server"), QStringLiteral("sleep 30"));
+            const QUuid worker = addService(QStringLiteral("worker"), QStringLiteral("sleep 30")).id;
+            await(app->bootstrap());
             app->setSettings({QStringLiteral("/bin/sh"), mode});
+            await(app->serviceManager().start(worker));
             AppDelegate delegate(*app);
             MainWindow window(*app, delegate);
             window.show();
-            waitUntil([] { return false; }, 300);
+            await(app->completeLaunchSplashDelay());
+            waitUntil([] { return false; }, 1200);
+            EXPECT_EQ(window.contentView()->splash(), nullptr);
             EXPECT_TRUE(Screenshots::save(window, QStringLiteral("shell/ready") + suffix));
+            app->showService(worker);
+            waitUntil([] { return false; }, 600);
+            EXPECT_TRUE(Screenshots::save(window, QStringLiteral("shell/services") + suffix));
+            await(app->serviceManager().stopAll(true));
         }
     }
 }
