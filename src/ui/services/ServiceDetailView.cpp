@@ -491,8 +491,11 @@ void ServiceDetailView::setService(const ManagedService &service)
         return;
     m_service = service;
     m_hasService = true;
-    if (anotherService)
+    if (anotherService) {
         resetViewState();
+        refreshAll();
+        return;
+    }
     refreshHeader();
     refreshConfiguration();
     refreshLiveOutput();
@@ -500,6 +503,9 @@ void ServiceDetailView::setService(const ManagedService &service)
 
 void ServiceDetailView::resetViewState()
 {
+    // Nothing of the previous service may show, its output least of all: the
+    // console follows the new service's publications from its next entry on.
+    m_runtime = ServiceRuntimeInfo::fresh(m_service.id);
     m_isConfigurationExpanded = false;
     m_widgets->runHistory->setServiceId(m_service.id);
     m_widgets->console->setText(QString());
@@ -562,9 +568,11 @@ void ServiceDetailView::followOutputOf(ServiceManager *serviceManager)
     disconnect(m_outputConnection);
     if (!serviceManager)
         return;
+    // The console takes every addition, also while hidden for a Terminal
+    // service, so it always holds the last published text.
     m_outputConnection = connect(serviceManager, &ServiceManager::outputAppended, this,
                                  [this](const QUuid &serviceId, const QString &text, qsizetype droppedFromFront) {
-                                     if (serviceId == m_service.id && !m_service.openInTerminal)
+                                     if (m_hasService && serviceId == m_service.id)
                                          m_widgets->console->appendOutput(text, droppedFromFront);
                                  });
 }
@@ -664,7 +672,12 @@ void ServiceDetailView::refreshLiveOutput()
     w.console->setVisible(inApplication);
     if (!inApplication)
         return;
-    w.console->setText(m_runtime.processOutput);
+    // Following the manager, the additions have already brought the console
+    // to the published text; a different length means the entry did not come
+    // from that manager's publications, and the whole text is compared.
+    const bool followed = m_outputConnection && w.console->text().size() == m_runtime.processOutput.size();
+    if (!followed)
+        w.console->setText(m_runtime.processOutput);
     const bool hasOutput = !m_runtime.processOutput.isEmpty();
     w.copyButton->setEnabled(hasOutput);
     const QString copyHelp = hasOutput ? QStringLiteral("Copy output") : QStringLiteral("No output to copy");
