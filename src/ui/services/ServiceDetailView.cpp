@@ -307,8 +307,9 @@ QLayout *ServiceDetailView::buildControlRow()
     Widgets &w = *m_widgets;
     auto *controls = new QHBoxLayout;
     controls->setSpacing(10);
+    // Separate bordered buttons: with no gap their frames would run into each other.
     auto *group = new QHBoxLayout;
-    group->setSpacing(0);
+    group->setSpacing(controls->spacing());
     w.startButton = symbolButton(QStringLiteral("Start"), QStringLiteral("play.fill"), w.normalPage);
     w.startButton->setObjectName(QStringLiteral("startButton"));
     w.stopButton = symbolButton(QStringLiteral("Stop"), QStringLiteral("stop.fill"), w.normalPage, Palette::Color::red);
