@@ -38,6 +38,19 @@ namespace {
 
 const QString emDash = QString(QChar(0x2014));
 
+// Cards keep room for their shadow inside their bounds. The normal page's
+// column is narrower by that room, and everything that is not a card is set
+// in by it, so card edges line up with the header, the rows and the console.
+constexpr int cardShadow = SurfaceCard::shadowMargin;
+
+QLayout *besideCards(QWidget *widget)
+{
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(cardShadow, 0, cardShadow, 0);
+    row->addWidget(widget);
+    return row;
+}
+
 // Puts as many columns of at least `minimumColumnWidth` side by side as fit
 // (at least one), each of equal width, and fills them in reading order. Widths
 // and gaps are those of the cards as drawn; their shadow room may overlap.
@@ -78,7 +91,13 @@ public:
     }
 
     QSize sizeHint() const override { return {4 * minimumColumnWidth + 3 * spacing, heightForWidth(660)}; }
-    QSize minimumSizeHint() const override { return {1, heightForWidth(1)}; }
+    // One row: the real height comes from heightForWidth. Four rows here made
+    // the scroll area take the narrowest layout's height as the page's least
+    // height and scroll a page that fits.
+    QSize minimumSizeHint() const override
+    {
+        return {1, heightForWidth(int(m_cards.size()) * (minimumColumnWidth + spacing) + 2 * horizontalShadow)};
+    }
 
 protected:
     void resizeEvent(QResizeEvent *event) override
@@ -240,7 +259,7 @@ void ServiceDetailView::buildLayouts()
     w.normalPage = new QWidget;
     w.normalPage->setObjectName(QStringLiteral("normalLayout"));
     w.normalColumn = new QVBoxLayout(w.normalPage);
-    w.normalColumn->setContentsMargins(28, 28, 28, 28);
+    w.normalColumn->setContentsMargins(28 - cardShadow, 28, 28 - cardShadow, 28);
     w.normalColumn->setSpacing(22);
     w.scrollArea->setWidget(w.normalPage);
     w.pages->addWidget(w.scrollArea);
@@ -265,7 +284,7 @@ void ServiceDetailView::buildLayouts()
     w.normalColumn->addLayout(configuration);
     w.normalColumn->addWidget(grid);
     w.normalColumn->addWidget(w.liveOutputHeader);
-    w.normalColumn->addWidget(w.console);
+    w.normalColumn->addLayout(besideCards(w.console));
     w.normalColumn->addWidget(w.runHistory);
     w.normalColumn->addStretch(1);
     buildLockedCard();
@@ -276,6 +295,7 @@ void ServiceDetailView::buildHeader()
     Widgets &w = *m_widgets;
     w.header = new DetailPageHeader(QString(), 8);
     w.header->setObjectName(QStringLiteral("header"));
+    w.header->setContentsMargins(cardShadow, 0, cardShadow, 0);
     w.header->titleLabel()->setObjectName(QStringLiteral("title"));
     w.editButton = symbolButton(QStringLiteral("Edit"), QStringLiteral("pencil"), w.header, Palette::Color::steel);
     w.editButton->setObjectName(QStringLiteral("editButton"));
@@ -306,6 +326,7 @@ QLayout *ServiceDetailView::buildControlRow()
 {
     Widgets &w = *m_widgets;
     auto *controls = new QHBoxLayout;
+    controls->setContentsMargins(cardShadow, 0, cardShadow, 0);
     controls->setSpacing(10);
     // Separate bordered buttons: with no gap their frames would run into each other.
     auto *group = new QHBoxLayout;
@@ -345,7 +366,7 @@ QLayout *ServiceDetailView::buildConfiguration()
     w.configurationToggle->addToRow(w.configurationChevron);
     w.configurationToggle->row()->addStretch(1);
     connect(w.configurationToggle, &QPushButton::clicked, this, &ServiceDetailView::toggleConfiguration);
-    configuration->addWidget(w.configurationToggle);
+    configuration->addLayout(besideCards(w.configurationToggle));
 
     w.migrationCard = new SurfaceCard(16, w.normalPage);
     w.migrationCard->setObjectName(QStringLiteral("migrationCard"));
@@ -425,7 +446,7 @@ void ServiceDetailView::buildLiveOutput()
     w.liveOutputHeader = new QWidget(w.normalPage);
     w.liveOutputHeader->setObjectName(QStringLiteral("liveOutputHeader"));
     auto *outputRow = new QHBoxLayout(w.liveOutputHeader);
-    outputRow->setContentsMargins(0, 0, 0, 0);
+    outputRow->setContentsMargins(cardShadow, 0, cardShadow, 0);
     outputRow->setSpacing(10);
     auto *outputTitle = new QHBoxLayout;
     outputTitle->setSpacing(8);
@@ -599,6 +620,8 @@ void ServiceDetailView::refreshLayoutChoice()
     QVBoxLayout *target = m_isLaunchLocked ? w.lockedColumn : w.normalColumn;
     if (w.header->parentWidget() != (m_isLaunchLocked ? w.lockedPage : w.normalPage)) {
         target->insertWidget(0, w.header);
+        const int inset = m_isLaunchLocked ? 0 : cardShadow;
+        w.header->setContentsMargins(inset, 0, inset, 0);
     }
     w.pages->setCurrentWidget(m_isLaunchLocked ? static_cast<QWidget *>(w.lockedPage) : w.scrollArea);
 }
