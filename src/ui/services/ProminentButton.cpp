@@ -1,5 +1,7 @@
 #include "ui/services/ProminentButton.h"
 
+#include "ui/components/SymbolIcon.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOptionButton>
@@ -8,6 +10,8 @@ namespace {
 
 constexpr int horizontalPadding = 12;
 constexpr int verticalPadding = 5;
+constexpr int symbolSize = 14;
+constexpr int symbolGap = 5;
 
 } // namespace
 
@@ -17,10 +21,20 @@ ProminentButton::ProminentButton(const QString &text, Palette::Color tint, QWidg
     setCursor(Qt::PointingHandCursor);
 }
 
+void ProminentButton::setSymbolName(const QString &symbolName)
+{
+    m_symbolName = symbolName;
+    setProperty(symbolNameProperty, symbolName);
+    updateGeometry();
+    update();
+}
+
 QSize ProminentButton::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(text()) + 2 * horizontalPadding, metrics.height() + 2 * verticalPadding};
+    const int symbolWidth = m_symbolName.isEmpty() ? 0 : symbolSize + symbolGap;
+    return {metrics.horizontalAdvance(text()) + symbolWidth + 2 * horizontalPadding,
+            metrics.height() + 2 * verticalPadding};
 }
 
 void ProminentButton::paintEvent(QPaintEvent *)
@@ -41,7 +55,18 @@ void ProminentButton::paintEvent(QPaintEvent *)
         painter.setPen(QPen(ring, 2));
         painter.drawPath(shape);
     }
-    painter.setPen(isEnabled() ? QColor(Qt::white) : QColor(255, 255, 255, 170));
+    const QColor textColor = isEnabled() ? QColor(Qt::white) : QColor(255, 255, 255, 170);
+    painter.setPen(textColor);
     painter.setFont(font());
-    painter.drawText(rect(), Qt::AlignCenter, text());
+    if (m_symbolName.isEmpty()) {
+        painter.drawText(rect(), Qt::AlignCenter, text());
+        return;
+    }
+    // Symbol and text centred together.
+    const int textWidth = QFontMetrics(font()).horizontalAdvance(text());
+    const int left = (width() - (symbolSize + symbolGap + textWidth)) / 2;
+    painter.drawPixmap(left, (height() - symbolSize) / 2,
+                       symbolPixmap(m_symbolName, symbolSize, textColor, devicePixelRatioF()));
+    painter.drawText(QRect(left + symbolSize + symbolGap, 0, textWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft,
+                     text());
 }

@@ -13,6 +13,7 @@
 #include "ui/components/SymbolView.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/services/ProminentButton.h"
 #include "ui/services/ServiceDetailViewStyle.h"
 #include "ui/services/ServiceRunHistorySection.h"
 
@@ -383,8 +384,8 @@ QLayout *ServiceDetailView::buildConfiguration()
     migrationText->addWidget(migrationMessage);
     migrationRow->addLayout(migrationText, 1);
     migrationRow->addSpacing(12);
-    auto *migrateButton =
-        symbolButton(QStringLiteral("Migrate"), QStringLiteral("arrow.triangle.2.circlepath"), w.migrationCard);
+    auto *migrateButton = new ProminentButton(QStringLiteral("Migrate"), Palette::Color::blue, w.migrationCard);
+    migrateButton->setSymbolName(QStringLiteral("arrow.triangle.2.circlepath"));
     migrateButton->setObjectName(QStringLiteral("migrateButton"));
     migrateButton->setDefault(true);
     connect(migrateButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onUnlock); });
@@ -497,7 +498,8 @@ void ServiceDetailView::buildLockedCard()
     messageRow->addStretch(1);
     lockedColumn->addLayout(messageRow);
     lockedColumn->addSpacing(4);
-    auto *unlockButton = symbolButton(QStringLiteral("Unlock"), QStringLiteral("lock.open"), lockedCard);
+    auto *unlockButton = new ProminentButton(QStringLiteral("Unlock"), Palette::Color::blue, lockedCard);
+    unlockButton->setSymbolName(QStringLiteral("lock.open"));
     unlockButton->setObjectName(QStringLiteral("unlockButton"));
     unlockButton->setDefault(true);
     connect(unlockButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onUnlock); });

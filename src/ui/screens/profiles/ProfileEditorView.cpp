@@ -8,6 +8,7 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
+#include "ui/services/ProminentButton.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -167,7 +168,7 @@ QWidget *ProfileEditorView::makeButtonRow()
         layout->addWidget(remove);
     }
     layout->addStretch(1);
-    m_save = new QPushButton(QStringLiteral("Save"), bar);
+    m_save = new ProminentButton(QStringLiteral("Save"), Palette::Color::blue, bar);
     m_save->setObjectName(QStringLiteral("saveButton"));
     m_save->setDefault(true);
     connect(m_save, &QPushButton::clicked, this, &ProfileEditorView::save);
