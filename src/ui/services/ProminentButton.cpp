@@ -6,12 +6,33 @@
 #include <QPainterPath>
 #include <QStyleOptionButton>
 
+#include <cmath>
+
 namespace {
 
 constexpr int horizontalPadding = 12;
 constexpr int verticalPadding = 5;
 constexpr int symbolSize = 14;
 constexpr int symbolGap = 5;
+
+qreal relativeLuminance(const QColor &color)
+{
+    const auto linear = [](qreal channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+// White on the deeper tints of the light theme; the lighter tints of the dark
+// theme would leave white text too faint, so they take a near-black one.
+QColor labelColor(const QColor &fill)
+{
+    const QColor dark(0x1c, 0x1c, 0x1e);
+    const qreal luminance = relativeLuminance(fill);
+    const qreal againstWhite = 1.05 / (luminance + 0.05);
+    const qreal againstDark = (luminance + 0.05) / (relativeLuminance(dark) + 0.05);
+    return againstWhite >= againstDark ? QColor(Qt::white) : dark;
+}
 
 } // namespace
 
@@ -55,7 +76,15 @@ void ProminentButton::paintEvent(QPaintEvent *)
         painter.setPen(QPen(ring, 2));
         painter.drawPath(shape);
     }
-    const QColor textColor = isEnabled() ? QColor(Qt::white) : QColor(255, 255, 255, 170);
+    // A dimmed fill is judged as it shows over the window.
+    const QColor window = palette().color(QPalette::Window);
+    const QColor shown = isEnabled() ? fill
+                                     : QColor::fromRgbF(window.redF() + (fill.redF() - window.redF()) * fill.alphaF(),
+                                                        window.greenF() + (fill.greenF() - window.greenF()) * fill.alphaF(),
+                                                        window.blueF() + (fill.blueF() - window.blueF()) * fill.alphaF());
+    QColor textColor = labelColor(shown);
+    if (!isEnabled())
+        textColor.setAlpha(170);
     painter.setPen(textColor);
     painter.setFont(font());
     if (m_symbolName.isEmpty()) {
