@@ -6,12 +6,13 @@
 #include <QPainterPath>
 #include <QStyleOptionButton>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 constexpr int horizontalPadding = 12;
-constexpr int verticalPadding = 5;
+constexpr int minimumVerticalPadding = 3;
 constexpr int symbolSize = 14;
 constexpr int symbolGap = 5;
 
@@ -54,8 +55,10 @@ QSize ProminentButton::sizeHint() const
 {
     const QFontMetrics metrics(font());
     const int symbolWidth = m_symbolName.isEmpty() ? 0 : symbolSize + symbolGap;
+    // As tall as the style's own buttons, so a row mixing both stays even.
+    const int styleHeight = QPushButton::sizeHint().height();
     return {metrics.horizontalAdvance(text()) + symbolWidth + 2 * horizontalPadding,
-            metrics.height() + 2 * verticalPadding};
+            std::max(styleHeight, metrics.height() + 2 * minimumVerticalPadding)};
 }
 
 void ProminentButton::paintEvent(QPaintEvent *)
