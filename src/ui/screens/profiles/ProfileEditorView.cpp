@@ -128,6 +128,8 @@ QWidget *ProfileEditorView::makeVariablesSection()
     layout->addWidget(m_rows);
     auto *add = new QPushButton(QStringLiteral("Add Variable"), section);
     add->setObjectName(QStringLiteral("addVariableButton"));
+    // Return in a field saves; it must not add a row because this was clicked last.
+    add->setAutoDefault(false);
     setButtonSymbol(add, QStringLiteral("plus"), palette().color(QPalette::ButtonText), 14);
     connect(add, &QPushButton::clicked, this, [this] {
         m_model.addVariable();
