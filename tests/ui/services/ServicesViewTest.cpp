@@ -193,6 +193,24 @@ TEST_F(ServicesViewTest, LiveOutputFollowsTheManagersAdditionsThroughCutsAndARes
     EXPECT_EQ(additionsNotTaken, 0);
 }
 
+TEST_F(ServicesViewTest, SelectingAnotherServiceShowsItsOwnOutputEvenOfTheSameLength)
+{
+    const ManagedService first = addService(QStringLiteral("first"), QStringLiteral("echo aaaa; sleep 30"));
+    const ManagedService second = addService(QStringLiteral("second"), QStringLiteral("echo bbbb; sleep 30"));
+    makeView();
+    await(manager.start(first.id));
+    await(manager.start(second.id));
+    ASSERT_TRUE(waitForOutput(first.id, QStringLiteral("aaaa")));
+    ASSERT_TRUE(waitForOutput(second.id, QStringLiteral("bbbb")));
+    auto *console = view->findChild<ConsoleOutputView *>(QStringLiteral("liveOutput"));
+    view->selectService(first.id);
+    EXPECT_EQ(console->text(), entry(first.id).processOutput);
+    view->selectService(second.id);
+    EXPECT_EQ(console->text(), entry(second.id).processOutput);
+    view->selectService(first.id);
+    EXPECT_EQ(console->text(), entry(first.id).processOutput);
+}
+
 TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
 {
     if (Screenshots::directory().isEmpty())
