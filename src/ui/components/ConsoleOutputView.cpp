@@ -3,7 +3,9 @@
 #include "ui/components/SymbolView.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeColor.h"
+#include "ui/components/ThemeManager.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPropertyAnimation>
@@ -20,6 +22,10 @@
 namespace {
 
 constexpr qreal cornerRadius = 12;
+// The text area sits this far inside the frame: far enough for its square
+// corners to stay inside the rounded ones, so it can paint its own opaque
+// background and never makes the frame repaint beneath it.
+constexpr int frameInset = 4;
 constexpr int textInset = 14;
 constexpr int scrollerWidth = 10;
 // Enough of the new text's start to find where it lies in the old text.
@@ -54,7 +60,11 @@ ConsoleOutputView::ConsoleOutputView(QWidget *parent) : QWidget(parent)
     placeholderLayout->addWidget(m_placeholderSymbol, 0, Qt::AlignCenter);
     m_stack->addWidget(m_placeholder);
 
-    m_textView = new QPlainTextEdit(this);
+    m_textPage = new QWidget(this);
+    auto *textPageLayout = new QVBoxLayout(m_textPage);
+    textPageLayout->setContentsMargins(frameInset, frameInset, frameInset, frameInset);
+    m_textView = new QPlainTextEdit(m_textPage);
+    textPageLayout->addWidget(m_textView);
     m_textView->setReadOnly(true);
     m_textView->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_textView->setFrameShape(QFrame::NoFrame);
@@ -64,11 +74,19 @@ ConsoleOutputView::ConsoleOutputView(QWidget *parent) : QWidget(parent)
     m_textView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_textView->setBackgroundVisible(false);
     m_textView->setAutoFillBackground(false);
-    m_textView->viewport()->setAutoFillBackground(false);
+    // An opaque text area: appending and scrolling repaint only it (scrolls
+    // are moved rather than redrawn), not the rounded frame behind it.
+    m_textView->viewport()->setAutoFillBackground(true);
+    applyTextBackground();
+    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this, [this] {
+        applyTextBackground();
+        m_frameCache = QPixmap();
+        update();
+    });
     m_textView->setFont(monospacedFont(TextStyle::callout));
-    m_textView->document()->setDocumentMargin(textInset);
+    m_textView->document()->setDocumentMargin(textInset - frameInset);
     m_textView->document()->setUndoRedoEnabled(false);
-    m_stack->addWidget(m_textView);
+    m_stack->addWidget(m_textPage);
     m_stack->setCurrentWidget(m_placeholder);
 
     // The text view's own bar stays hidden; this one floats over the text and
@@ -304,7 +322,7 @@ void ConsoleOutputView::showPlaceholder(bool placeholder)
         const ProgrammaticScroll guard(m_isProgrammaticScroll);
         m_textView->clear();
     } else {
-        m_stack->setCurrentWidget(m_textView);
+        m_stack->setCurrentWidget(m_textPage);
     }
     update();
 }
@@ -374,15 +392,38 @@ void ConsoleOutputView::layoutScroller()
     m_scroller->setGeometry(width() - scrollerWidth - 2, 6, scrollerWidth, std::max(0, height() - 12));
 }
 
+void ConsoleOutputView::applyTextBackground()
+{
+    QPalette palette = m_textView->viewport()->palette();
+    palette.setColor(QPalette::Base, ThemeColor::textBackground().resolve(this));
+    m_textView->viewport()->setPalette(palette);
+}
+
 void ConsoleOutputView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     layoutScroller();
 }
 
-void ConsoleOutputView::paintEvent(QPaintEvent *)
+void ConsoleOutputView::paintEvent(QPaintEvent *event)
 {
+    const qreal ratio = devicePixelRatioF();
+    if (m_frameCache.isNull() || m_frameCache.deviceIndependentSize() != QSizeF(size())
+        || m_frameCache.devicePixelRatio() != ratio || m_frameCacheEmpty != m_placeholderShown) {
+        m_frameCache = drawnFrame(ratio);
+        m_frameCacheEmpty = m_placeholderShown;
+    }
     QPainter painter(this);
+    painter.drawPixmap(event->rect(), m_frameCache, QRectF(QRectF(event->rect()).topLeft() * ratio,
+                                                          QSizeF(event->rect().size()) * ratio));
+}
+
+QPixmap ConsoleOutputView::drawnFrame(qreal ratio) const
+{
+    QPixmap pixmap(size() * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     const bool empty = m_placeholderShown;
     const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
@@ -390,4 +431,5 @@ void ConsoleOutputView::paintEvent(QPaintEvent *)
                            : ThemeColor::textBackground().resolve(this));
     painter.setPen(QPen(withOpacity(ThemeColor::separator().resolve(this), empty ? 0.55 : 1.0), 1));
     painter.drawRoundedRect(frame, cornerRadius - 0.5, cornerRadius - 0.5);
+    return pixmap;
 }

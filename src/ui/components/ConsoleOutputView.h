@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QPixmap>
 #include <QString>
 #include <QWidget>
 
@@ -60,6 +61,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void applyTextBackground();
+    // The rounded frame as drawn for the current size, theme and state.
+    QPixmap drawnFrame(qreal ratio) const;
     void applyText(const QString &text);
     void showPlaceholder(bool placeholder);
     void resetDocument(const QString &text, bool keepScrollValue);
@@ -81,10 +85,13 @@ private:
     bool m_placeholderShown = true;
     UpdatePath m_lastPath = UpdatePath::none;
     QElapsedTimer m_lastScroll;
+    QPixmap m_frameCache;
+    bool m_frameCacheEmpty = true;
 
     QStackedLayout *m_stack;
     QWidget *m_placeholder;
     SymbolView *m_placeholderSymbol;
+    QWidget *m_textPage;
     QPlainTextEdit *m_textView;
     QScrollBar *m_scroller;
     QTimer *m_scrollTimer;

@@ -32,12 +32,18 @@ Measures measures(KeychainAccessBanner::Style style)
 // A filled button in the accent colour, as the prominent style of the design.
 void makeProminent(QPushButton *button)
 {
+    // Flat and rounded like the screens' other filled buttons; the style's
+    // own bevelled gradient looked out of place on the banner.
     const auto apply = [button] {
-        QPalette palette = button->palette();
-        const QColor accent = QApplication::palette().color(QPalette::Highlight);
-        palette.setColor(QPalette::Button, accent);
-        palette.setColor(QPalette::ButtonText, QApplication::palette().color(QPalette::HighlightedText));
-        button->setPalette(palette);
+        const QPalette palette = QApplication::palette();
+        const QColor accent = palette.color(QPalette::Highlight);
+        button->setStyleSheet(
+            QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px;"
+                           " padding: 3px 12px; }"
+                           "QPushButton:pressed { background: %3; }"
+                           "QPushButton:disabled { background: %4; }")
+                .arg(accent.name(), palette.color(QPalette::HighlightedText).name(), accent.darker(115).name(),
+                     QStringLiteral("rgba(%1, %2, %3, 40%)").arg(accent.red()).arg(accent.green()).arg(accent.blue())));
     };
     apply();
     QObject::connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, button, apply);

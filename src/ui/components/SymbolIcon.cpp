@@ -41,7 +41,6 @@ const QHash<QString, QString> &themeNames()
         {QStringLiteral("xmark.octagon"), QStringLiteral("process-stop-symbolic")},
         {QStringLiteral("trash"), QStringLiteral("user-trash-symbolic")},
         {QStringLiteral("text.alignleft"), QStringLiteral("format-justify-left-symbolic")},
-        {QStringLiteral("text.rectangle.fill"), QStringLiteral("insert-text-symbolic")},
         {QStringLiteral("text.magnifyingglass"), QStringLiteral("edit-find-symbolic")},
         {QStringLiteral("magnifyingglass"), QStringLiteral("system-search-symbolic")},
         {QStringLiteral("shippingbox.fill"), QStringLiteral("package-x-generic-symbolic")},
@@ -61,6 +60,35 @@ const QHash<QString, QString> &themeNames()
         {QStringLiteral("sparkles"), QStringLiteral("starred-symbolic")},
     };
     return table;
+}
+
+// A graphics card: the board with its two fans, and the contact strip
+// below it.
+void drawGraphicsCard(QPainter &painter, const QPen &pen, const QColor &color)
+{
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(1.5, 3, 13, 8.5), 1.5, 1.5);
+    QPen fanPen = pen;
+    fanPen.setWidthF(1.2);
+    painter.setPen(fanPen);
+    painter.drawEllipse(QPointF(5.2, 7.25), 2.1, 2.1);
+    painter.drawEllipse(QPointF(10.8, 7.25), 2.1, 2.1);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawRoundedRect(QRectF(4, 12.6, 7, 1.7), 0.5, 0.5);
+}
+
+// A filled card with two lines of text cut out of it, so the lines show the
+// background in either theme.
+void drawTextCard(QPainter &painter, const QColor &color)
+{
+    QPainterPath card;
+    card.addRoundedRect(QRectF(1, 2.5, 14, 11), 2.5, 2.5);
+    QPainterPath lines;
+    lines.addRoundedRect(QRectF(3.5, 5.3, 9, 1.6), 0.8, 0.8);
+    lines.addRoundedRect(QRectF(3.5, 9.1, 6, 1.6), 0.8, 0.8);
+    painter.fillPath(card.subtracted(lines), color);
 }
 
 // Symbols without a fitting theme icon, drawn on a 16-unit grid.
@@ -88,6 +116,33 @@ bool drawOwnSymbol(QPainter &painter, const QString &name, const QColor &color)
         painter.drawRoundedRect(body, 1.5, 1.5);
         if (!memory && !filled)
             painter.drawRect(QRectF(6, 6, 4, 4));
+        return true;
+    }
+    if (name == QLatin1String("number")) {
+        // Two slanted uprights and two bars, the bars a little inset so the
+        // sign keeps its shape at 16 pixels.
+        painter.setPen(QPen(color, 1.5, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(6.6, 2.5), QPointF(5.4, 13.5));
+        painter.drawLine(QPointF(11.1, 2.5), QPointF(9.9, 13.5));
+        painter.drawLine(QPointF(3, 6.2), QPointF(13.5, 6.2));
+        painter.drawLine(QPointF(2.5, 9.8), QPointF(13, 9.8));
+        return true;
+    }
+    if (name == QLatin1String("gpu")) {
+        drawGraphicsCard(painter, pen, color);
+        return true;
+    }
+    if (name == QLatin1String("internaldrive")) {
+        painter.setPen(pen);
+        painter.drawRoundedRect(QRectF(1.5, 4.5, 13, 7), 2, 2);
+        painter.drawLine(QPointF(4, 8), QPointF(8, 8));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(11.5, 8), 1.1, 1.1);
+        return true;
+    }
+    if (name == QLatin1String("text.rectangle.fill")) {
+        drawTextCard(painter, color);
         return true;
     }
     if (name.startsWith(QLatin1String("gauge"))) {

@@ -14,6 +14,8 @@ public:
                              QWidget *parent = nullptr);
 
     Palette::Color tint() const { return m_tint; }
+    // A symbol drawn before the text, in the text's colour.
+    void setSymbolName(const QString &symbolName);
     QSize sizeHint() const override;
 
 protected:
@@ -21,4 +23,5 @@ protected:
 
 private:
     Palette::Color m_tint;
+    QString m_symbolName;
 };

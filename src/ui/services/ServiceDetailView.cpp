@@ -13,6 +13,7 @@
 #include "ui/components/SymbolView.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/services/ProminentButton.h"
 #include "ui/services/ServiceDetailViewStyle.h"
 #include "ui/services/ServiceRunHistorySection.h"
 
@@ -37,6 +38,19 @@ using ServiceDetailStyle::RowButton;
 namespace {
 
 const QString emDash = QString(QChar(0x2014));
+
+// Cards keep room for their shadow inside their bounds. The normal page's
+// column is narrower by that room, and everything that is not a card is set
+// in by it, so card edges line up with the header, the rows and the console.
+constexpr int cardShadow = SurfaceCard::shadowMargin;
+
+QLayout *besideCards(QWidget *widget)
+{
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(cardShadow, 0, cardShadow, 0);
+    row->addWidget(widget);
+    return row;
+}
 
 // Puts as many columns of at least `minimumColumnWidth` side by side as fit
 // (at least one), each of equal width, and fills them in reading order. Widths
@@ -78,7 +92,13 @@ public:
     }
 
     QSize sizeHint() const override { return {4 * minimumColumnWidth + 3 * spacing, heightForWidth(660)}; }
-    QSize minimumSizeHint() const override { return {1, heightForWidth(1)}; }
+    // One row: the real height comes from heightForWidth. Four rows here made
+    // the scroll area take the narrowest layout's height as the page's least
+    // height and scroll a page that fits.
+    QSize minimumSizeHint() const override
+    {
+        return {1, heightForWidth(int(m_cards.size()) * (minimumColumnWidth + spacing) + 2 * horizontalShadow)};
+    }
 
 protected:
     void resizeEvent(QResizeEvent *event) override
@@ -240,7 +260,7 @@ void ServiceDetailView::buildLayouts()
     w.normalPage = new QWidget;
     w.normalPage->setObjectName(QStringLiteral("normalLayout"));
     w.normalColumn = new QVBoxLayout(w.normalPage);
-    w.normalColumn->setContentsMargins(28, 28, 28, 28);
+    w.normalColumn->setContentsMargins(28 - cardShadow, 28, 28 - cardShadow, 28);
     w.normalColumn->setSpacing(22);
     w.scrollArea->setWidget(w.normalPage);
     w.pages->addWidget(w.scrollArea);
@@ -265,7 +285,7 @@ void ServiceDetailView::buildLayouts()
     w.normalColumn->addLayout(configuration);
     w.normalColumn->addWidget(grid);
     w.normalColumn->addWidget(w.liveOutputHeader);
-    w.normalColumn->addWidget(w.console);
+    w.normalColumn->addLayout(besideCards(w.console));
     w.normalColumn->addWidget(w.runHistory);
     w.normalColumn->addStretch(1);
     buildLockedCard();
@@ -276,6 +296,7 @@ void ServiceDetailView::buildHeader()
     Widgets &w = *m_widgets;
     w.header = new DetailPageHeader(QString(), 8);
     w.header->setObjectName(QStringLiteral("header"));
+    w.header->setContentsMargins(cardShadow, 0, cardShadow, 0);
     w.header->titleLabel()->setObjectName(QStringLiteral("title"));
     w.editButton = symbolButton(QStringLiteral("Edit"), QStringLiteral("pencil"), w.header, Palette::Color::steel);
     w.editButton->setObjectName(QStringLiteral("editButton"));
@@ -306,9 +327,11 @@ QLayout *ServiceDetailView::buildControlRow()
 {
     Widgets &w = *m_widgets;
     auto *controls = new QHBoxLayout;
+    controls->setContentsMargins(cardShadow, 0, cardShadow, 0);
     controls->setSpacing(10);
+    // Separate bordered buttons: with no gap their frames would run into each other.
     auto *group = new QHBoxLayout;
-    group->setSpacing(0);
+    group->setSpacing(controls->spacing());
     w.startButton = symbolButton(QStringLiteral("Start"), QStringLiteral("play.fill"), w.normalPage);
     w.startButton->setObjectName(QStringLiteral("startButton"));
     w.stopButton = symbolButton(QStringLiteral("Stop"), QStringLiteral("stop.fill"), w.normalPage, Palette::Color::red);
@@ -344,7 +367,7 @@ QLayout *ServiceDetailView::buildConfiguration()
     w.configurationToggle->addToRow(w.configurationChevron);
     w.configurationToggle->row()->addStretch(1);
     connect(w.configurationToggle, &QPushButton::clicked, this, &ServiceDetailView::toggleConfiguration);
-    configuration->addWidget(w.configurationToggle);
+    configuration->addLayout(besideCards(w.configurationToggle));
 
     w.migrationCard = new SurfaceCard(16, w.normalPage);
     w.migrationCard->setObjectName(QStringLiteral("migrationCard"));
@@ -361,8 +384,8 @@ QLayout *ServiceDetailView::buildConfiguration()
     migrationText->addWidget(migrationMessage);
     migrationRow->addLayout(migrationText, 1);
     migrationRow->addSpacing(12);
-    auto *migrateButton =
-        symbolButton(QStringLiteral("Migrate"), QStringLiteral("arrow.triangle.2.circlepath"), w.migrationCard);
+    auto *migrateButton = new ProminentButton(QStringLiteral("Migrate"), Palette::Color::blue, w.migrationCard);
+    migrateButton->setSymbolName(QStringLiteral("arrow.triangle.2.circlepath"));
     migrateButton->setObjectName(QStringLiteral("migrateButton"));
     migrateButton->setDefault(true);
     connect(migrateButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onUnlock); });
@@ -424,7 +447,7 @@ void ServiceDetailView::buildLiveOutput()
     w.liveOutputHeader = new QWidget(w.normalPage);
     w.liveOutputHeader->setObjectName(QStringLiteral("liveOutputHeader"));
     auto *outputRow = new QHBoxLayout(w.liveOutputHeader);
-    outputRow->setContentsMargins(0, 0, 0, 0);
+    outputRow->setContentsMargins(cardShadow, 0, cardShadow, 0);
     outputRow->setSpacing(10);
     auto *outputTitle = new QHBoxLayout;
     outputTitle->setSpacing(8);
@@ -475,7 +498,8 @@ void ServiceDetailView::buildLockedCard()
     messageRow->addStretch(1);
     lockedColumn->addLayout(messageRow);
     lockedColumn->addSpacing(4);
-    auto *unlockButton = symbolButton(QStringLiteral("Unlock"), QStringLiteral("lock.open"), lockedCard);
+    auto *unlockButton = new ProminentButton(QStringLiteral("Unlock"), Palette::Color::blue, lockedCard);
+    unlockButton->setSymbolName(QStringLiteral("lock.open"));
     unlockButton->setObjectName(QStringLiteral("unlockButton"));
     unlockButton->setDefault(true);
     connect(unlockButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onUnlock); });
@@ -491,8 +515,11 @@ void ServiceDetailView::setService(const ManagedService &service)
         return;
     m_service = service;
     m_hasService = true;
-    if (anotherService)
+    if (anotherService) {
         resetViewState();
+        refreshAll();
+        return;
+    }
     refreshHeader();
     refreshConfiguration();
     refreshLiveOutput();
@@ -500,6 +527,9 @@ void ServiceDetailView::setService(const ManagedService &service)
 
 void ServiceDetailView::resetViewState()
 {
+    // Nothing of the previous service may show, its output least of all: the
+    // console follows the new service's publications from its next entry on.
+    m_runtime = ServiceRuntimeInfo::fresh(m_service.id);
     m_isConfigurationExpanded = false;
     m_widgets->runHistory->setServiceId(m_service.id);
     m_widgets->console->setText(QString());
@@ -562,9 +592,11 @@ void ServiceDetailView::followOutputOf(ServiceManager *serviceManager)
     disconnect(m_outputConnection);
     if (!serviceManager)
         return;
+    // The console takes every addition, also while hidden for a Terminal
+    // service, so it always holds the last published text.
     m_outputConnection = connect(serviceManager, &ServiceManager::outputAppended, this,
                                  [this](const QUuid &serviceId, const QString &text, qsizetype droppedFromFront) {
-                                     if (serviceId == m_service.id && !m_service.openInTerminal)
+                                     if (m_hasService && serviceId == m_service.id)
                                          m_widgets->console->appendOutput(text, droppedFromFront);
                                  });
 }
@@ -590,6 +622,8 @@ void ServiceDetailView::refreshLayoutChoice()
     QVBoxLayout *target = m_isLaunchLocked ? w.lockedColumn : w.normalColumn;
     if (w.header->parentWidget() != (m_isLaunchLocked ? w.lockedPage : w.normalPage)) {
         target->insertWidget(0, w.header);
+        const int inset = m_isLaunchLocked ? 0 : cardShadow;
+        w.header->setContentsMargins(inset, 0, inset, 0);
     }
     w.pages->setCurrentWidget(m_isLaunchLocked ? static_cast<QWidget *>(w.lockedPage) : w.scrollArea);
 }
@@ -664,7 +698,12 @@ void ServiceDetailView::refreshLiveOutput()
     w.console->setVisible(inApplication);
     if (!inApplication)
         return;
-    w.console->setText(m_runtime.processOutput);
+    // Following the manager, the additions have already brought the console
+    // to the published text; a different length means the entry did not come
+    // from that manager's publications, and the whole text is compared.
+    const bool followed = m_outputConnection && w.console->text().size() == m_runtime.processOutput.size();
+    if (!followed)
+        w.console->setText(m_runtime.processOutput);
     const bool hasOutput = !m_runtime.processOutput.isEmpty();
     w.copyButton->setEnabled(hasOutput);
     const QString copyHelp = hasOutput ? QStringLiteral("Copy output") : QStringLiteral("No output to copy");

@@ -32,7 +32,10 @@ ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *run
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(12);
 
+    // The rows below are cards with shadow room at their sides; the header
+    // keeps to their visible edges.
     auto *header = new QHBoxLayout;
+    header->setContentsMargins(SurfaceCard::shadowMargin, 0, SurfaceCard::shadowMargin, 0);
     header->setSpacing(10);
     m_toggle = new RowButton(this);
     m_toggle->setObjectName(QStringLiteral("runHistoryToggle"));

@@ -317,6 +317,9 @@ QWidget *ServicesView::makeDetailHost()
     m_detail = new ServiceDetailView(&m_controller->profilesManager(), &m_controller->historyManager(),
                                      m_detailHost);
     m_detail->setObjectName(QStringLiteral("serviceDetailView"));
+    // A printing service then costs the console its additions only, not a
+    // comparison of the whole output on every runtime tick.
+    m_detail->followOutputOf(&m_controller->serviceManager());
     m_detailHost->addWidget(m_detail);
     return m_detailHost;
 }

@@ -241,4 +241,8 @@ TEST_F(ComponentsTest, SymbolsResolveToThemeIconsOrDrawings)
                 painted = image.pixelColor(x, y).alpha() > 0;
         EXPECT_TRUE(painted) << name;
     }
+    // Symbols drawn here have their own drawing, not the dot an unknown name gets.
+    const QImage dot = symbolPixmap(QStringLiteral("unknown.symbol"), 16, Qt::red).toImage();
+    for (const char *name : {"number", "gpu", "internaldrive", "text.rectangle.fill", "cpu", "memorychip"})
+        EXPECT_NE(symbolPixmap(QString::fromLatin1(name), 16, Qt::red).toImage(), dot) << name;
 }

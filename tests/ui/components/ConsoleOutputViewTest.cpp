@@ -1,6 +1,8 @@
 #include "ui/components/ConsoleOutputView.h"
 
 #include "ui/components/SymbolIcon.h"
+#include "ui/components/ThemeColor.h"
+#include "ui/components/ThemeManager.h"
 
 #include "QtPrinters.h"
 
@@ -218,4 +220,21 @@ TEST_F(ConsoleOutputViewTest, DestroyedWithAScrollAndAHidePending)
     view.reset();
     QTest::qWait(ConsoleOutputView::scrollerHideDelayMs + 100);
     SUCCEED();
+}
+
+TEST_F(ConsoleOutputViewTest, TextAreaPaintsItsOwnBackgroundInEitherTheme)
+{
+    view->setText(QStringLiteral("listening on :3000\n"));
+    QWidget *area = view->textView()->viewport();
+    EXPECT_TRUE(area->autoFillBackground());
+    // Inside the rounded corners, so the frame shows around it.
+    const QRect inFrame = QRect(area->mapTo(view.get(), QPoint(0, 0)), area->size());
+    EXPECT_TRUE(QRect(QPoint(0, 0), view->size()).adjusted(3, 3, -3, -3).contains(inFrame));
+    for (const AppAppearanceMode mode : {AppAppearanceMode::dark, AppAppearanceMode::light}) {
+        ThemeManager::instance().apply(mode);
+        EXPECT_EQ(area->palette().color(QPalette::Base), ThemeColor::textBackground().resolve(view.get()));
+        // The frame's corner is redrawn in the new theme's colours too.
+        const QImage image = view->grab().toImage();
+        EXPECT_EQ(image.pixelColor(view->width() / 2, 2), ThemeColor::textBackground().resolve(view.get()));
+    }
 }

@@ -106,6 +106,24 @@ TEST_F(ServiceDetailViewTest, StateTableDrivesBadgeButtonsAndMetrics)
     EXPECT_EQ(metric(*this, "pidCard"), dash);
 }
 
+TEST_F(ServiceDetailViewTest, ControlRowButtonsStandTenApartAtOneHeight)
+{
+    show(makeService(QStringLiteral("API")), runtime(makeService(QStringLiteral("API")), ServiceLifecycleState::stopped));
+    view->resize(900, 700);
+    view->show();
+    QCoreApplication::processEvents();
+    QWidget *previous = nullptr;
+    for (const char *name : {"startButton", "stopButton", "restartButton", "forceKillButton"}) {
+        auto *button = find<QPushButton>(name);
+        if (previous) {
+            EXPECT_EQ(button->geometry().left() - previous->geometry().right() - 1, 10) << name;
+            EXPECT_EQ(button->geometry().top(), previous->geometry().top()) << name;
+            EXPECT_EQ(button->height(), previous->height()) << name;
+        }
+        previous = button;
+    }
+}
+
 TEST_F(ServiceDetailViewTest, ButtonsCallTheHostsCallbacks)
 {
     QStringList calls;

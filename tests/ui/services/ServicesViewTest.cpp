@@ -2,6 +2,7 @@
 
 #include "records/SecurityScopedBookmarkStore.h"
 #include "support/Screenshots.h"
+#include "ui/components/ConsoleOutputView.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/services/CommandThreatReviewView.h"
 #include "ui/services/SegmentedPicker.h"
@@ -134,6 +135,81 @@ TEST_F(ServicesViewTest, ErrorAlertShowsTheMessageAndOkClearsIt)
 }
 
 struct ServicesScreenScreenshots : ServicesViewTest {};
+
+TEST_F(ServicesViewTest, LiveOutputFollowsTheManagersAdditionsThroughCutsAndARestart)
+{
+    // Long enough for several cuts at the front, then a stop that clears the
+    // output and a second run that starts it over.
+    const ManagedService service = addService(
+        QStringLiteral("chatty"),
+        QStringLiteral("for i in $(seq 1 40); do seq 1 3000; sleep 0.02; done; echo end-of-output; sleep 30"));
+    makeView();
+    view->selectService(service.id);
+    auto *console = view->findChild<ConsoleOutputView *>(QStringLiteral("liveOutput"));
+    ASSERT_NE(console, nullptr);
+    int publications = 0;
+    int mismatches = 0;
+    int cutsApplied = 0;
+    int wholeTextResets = 0;
+    QString previous;
+    // Connected after the view, so they see each addition and publication as
+    // the view left it: the console has taken an addition before the entry
+    // that carries it is published.
+    QString mirror;
+    int additionsNotTaken = 0;
+    QObject::connect(&manager, &ServiceManager::outputAppended, &manager,
+                     [&](const QUuid &, const QString &text, qsizetype dropped) {
+                         mirror = mirror.mid(dropped) + text;
+                         additionsNotTaken += console->text() != mirror;
+                     });
+    QObject::connect(&manager, &ServiceManager::runtimeEntryChanged, &manager, [&](const QUuid &id) {
+        ++publications;
+        if (console->text() != entry(id).processOutput)
+            ++mismatches;
+        if (console->text() == previous)
+            return;
+        previous = console->text();
+        cutsApplied += console->lastUpdatePath() == ConsoleOutputView::UpdatePath::cutAndAppend;
+        wholeTextResets += console->lastUpdatePath() == ConsoleOutputView::UpdatePath::reset;
+    });
+
+    await(manager.start(service.id));
+    ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("end-of-output")));
+    EXPECT_EQ(console->text(), entry(service.id).processOutput);
+    EXPECT_GT(publications, 5);
+    EXPECT_GT(cutsApplied, 0);
+    // Only the first output after none is shown whole; every later one is an addition.
+    EXPECT_LE(wholeTextResets, 1);
+    await(manager.stop(service.id, true));
+    EXPECT_TRUE(console->text().isEmpty());
+    EXPECT_TRUE(console->isShowingPlaceholder());
+
+    await(manager.saveService({service.id, service.name, QStringLiteral("echo second run; sleep 30"), false,
+                               std::nullopt, service.createdAt, service.updatedAt}));
+    await(manager.start(service.id));
+    ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("second run")));
+    EXPECT_EQ(console->text(), entry(service.id).processOutput);
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(additionsNotTaken, 0);
+}
+
+TEST_F(ServicesViewTest, SelectingAnotherServiceShowsItsOwnOutputEvenOfTheSameLength)
+{
+    const ManagedService first = addService(QStringLiteral("first"), QStringLiteral("echo aaaa; sleep 30"));
+    const ManagedService second = addService(QStringLiteral("second"), QStringLiteral("echo bbbb; sleep 30"));
+    makeView();
+    await(manager.start(first.id));
+    await(manager.start(second.id));
+    ASSERT_TRUE(waitForOutput(first.id, QStringLiteral("aaaa")));
+    ASSERT_TRUE(waitForOutput(second.id, QStringLiteral("bbbb")));
+    auto *console = view->findChild<ConsoleOutputView *>(QStringLiteral("liveOutput"));
+    view->selectService(first.id);
+    EXPECT_EQ(console->text(), entry(first.id).processOutput);
+    view->selectService(second.id);
+    EXPECT_EQ(console->text(), entry(second.id).processOutput);
+    view->selectService(first.id);
+    EXPECT_EQ(console->text(), entry(first.id).processOutput);
+}
 
 TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
 {

@@ -39,9 +39,13 @@ DashboardView::DashboardView(ServiceManager *serviceManager, MonitoringManager *
 
     auto *content = new QWidget;
     auto *layout = new QVBoxLayout(content);
-    layout->setContentsMargins(28, 28, 28, 28);
+    // The column is narrower by the tiles' shadow room and the rest is set in
+    // by it, so headers, tiles and count cards share one left edge.
+    layout->setContentsMargins(28 - SurfaceCard::shadowMargin, 28, 28 - SurfaceCard::shadowMargin, 28);
     layout->setSpacing(28);
-    layout->addWidget(new SectionHeader(QStringLiteral("System"), QStringLiteral("text.rectangle.fill"), content));
+    auto *systemHeader = new SectionHeader(QStringLiteral("System"), QStringLiteral("text.rectangle.fill"), content);
+    systemHeader->setContentsMargins(SurfaceCard::shadowMargin, 0, SurfaceCard::shadowMargin, 0);
+    layout->addWidget(systemHeader);
     // Tiles are cards with room for their shadow around them: the gap between
     // two drawn cards stays 14, and the count cards line up with their edges.
     auto *tiles = new QHBoxLayout;
@@ -52,7 +56,9 @@ DashboardView::DashboardView(ServiceManager *serviceManager, MonitoringManager *
     for (MetricTile *tile : {m_cpu, m_memory, m_gpu})
         tiles->addWidget(tile, 1, Qt::AlignTop);
     layout->addLayout(tiles);
-    layout->addWidget(new SectionHeader(QStringLiteral("Services"), QStringLiteral("shippingbox.fill"), content));
+    auto *servicesHeader = new SectionHeader(QStringLiteral("Services"), QStringLiteral("shippingbox.fill"), content);
+    servicesHeader->setContentsMargins(SurfaceCard::shadowMargin, 0, SurfaceCard::shadowMargin, 0);
+    layout->addWidget(servicesHeader);
     auto *cards = new QHBoxLayout;
     cards->setContentsMargins(SurfaceCard::shadowMargin, 0, SurfaceCard::shadowMargin, 0);
     cards->setSpacing(10);

@@ -16,6 +16,7 @@
 #include "ui/screens/profiles/ProfilesController.h"
 #include "ui/screens/profiles/ProfilesListModel.h"
 #include "ui/screens/profiles/ProfilesListView.h"
+#include "ui/services/ProminentButton.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -137,10 +138,11 @@ QWidget *EnvironmentProfilesView::makeHeader()
     m_lockButton->setObjectName(QStringLiteral("lockButton"));
     layout->addWidget(m_lockButton);
     layout->addStretch(1);
-    auto *create = new QPushButton(QStringLiteral("Create Profile"), header);
+    // The list's main action, filled like the Services list's own.
+    auto *create = new ProminentButton(QStringLiteral("Create Profile"), Palette::Color::blue, header);
     create->setObjectName(QStringLiteral("createProfileButton"));
     create->setToolTip(QStringLiteral("Add Environment Profile"));
-    create->setDefault(true);
+    create->setAutoDefault(false);
     connect(create, &QPushButton::clicked, m_controller, &ProfilesController::createProfile);
     layout->addWidget(create);
     return header;

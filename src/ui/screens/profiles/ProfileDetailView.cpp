@@ -7,6 +7,7 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/SymbolView.h"
 #include "ui/screens/profiles/ProfileVariableRow.h"
+#include "ui/services/ProminentButton.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -177,10 +178,10 @@ QWidget *ProfileDetailView::makeLockedCard()
     note->setFixedWidth(420);
     note->setMinimumHeight(note->heightForWidth(420));
     layout->addWidget(note, 0, Qt::AlignHCenter);
-    auto *unlock = new QPushButton(QStringLiteral("Unlock"), card);
+    auto *unlock = new ProminentButton(QStringLiteral("Unlock"), Palette::Color::blue, card);
     unlock->setObjectName(QStringLiteral("unlockButton"));
     unlock->setDefault(true);
-    setButtonSymbol(unlock, QStringLiteral("lock.open"), palette().color(QPalette::ButtonText), 14);
+    unlock->setSymbolName(QStringLiteral("lock.open"));
     connect(unlock, &QPushButton::clicked, this, [this] {
         // The task runs to its end on its own; the list screen redraws the detail.
         if (m_onUnlock)

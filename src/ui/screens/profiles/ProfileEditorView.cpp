@@ -8,6 +8,7 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
+#include "ui/services/ProminentButton.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -127,6 +128,8 @@ QWidget *ProfileEditorView::makeVariablesSection()
     layout->addWidget(m_rows);
     auto *add = new QPushButton(QStringLiteral("Add Variable"), section);
     add->setObjectName(QStringLiteral("addVariableButton"));
+    // Return in a field saves; it must not add a row because this was clicked last.
+    add->setAutoDefault(false);
     setButtonSymbol(add, QStringLiteral("plus"), palette().color(QPalette::ButtonText), 14);
     connect(add, &QPushButton::clicked, this, [this] {
         m_model.addVariable();
@@ -167,7 +170,7 @@ QWidget *ProfileEditorView::makeButtonRow()
         layout->addWidget(remove);
     }
     layout->addStretch(1);
-    m_save = new QPushButton(QStringLiteral("Save"), bar);
+    m_save = new ProminentButton(QStringLiteral("Save"), Palette::Color::blue, bar);
     m_save->setObjectName(QStringLiteral("saveButton"));
     m_save->setDefault(true);
     connect(m_save, &QPushButton::clicked, this, &ProfileEditorView::save);

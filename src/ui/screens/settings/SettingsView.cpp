@@ -8,6 +8,7 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/SymbolView.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/services/ProminentButton.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -140,10 +141,11 @@ QWidget *SettingsView::makeButtons()
     auto *row = new QWidget;
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_save = new QPushButton(QStringLiteral("Save Settings"), row);
+    auto *save = new ProminentButton(QStringLiteral("Save Settings"), Palette::Color::blue, row);
+    save->setSymbolName(QStringLiteral("checkmark.circle.fill"));
+    m_save = save;
     m_save->setObjectName(QStringLiteral("saveSettingsButton"));
     m_save->setDefault(true);
-    setButtonSymbol(m_save, QStringLiteral("checkmark.circle.fill"), palette().color(QPalette::ButtonText), 14);
     connect(m_save, &QPushButton::clicked, m_controller, &SettingsController::saveSettings);
     m_reset = new QPushButton(QStringLiteral("Reset to Defaults"), row);
     m_reset->setObjectName(QStringLiteral("resetSettingsButton"));
@@ -176,6 +178,7 @@ void SettingsView::refresh()
     QPalette resetPalette = m_reset->palette();
     resetPalette.setColor(QPalette::ButtonText, Palette::red());
     m_reset->setPalette(resetPalette);
+    setButtonSymbol(m_reset, QStringLiteral("arrow.counterclockwise"), Palette::red(), 14);
     m_shell->setBoundText(draft.defaultShell);
     m_darkMode->setEnabled(m_ready);
     m_shell->setEnabled(m_ready);
