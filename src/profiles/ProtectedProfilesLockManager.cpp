@@ -3,17 +3,31 @@
 #include "platform/SleepNotifier.h"
 #include "platform/UserActivityFilter.h"
 #include "profiles/KeychainProtectedKeyStore.h"
-#include "profiles/LocalProtectedAuthenticator.h"
 #include "records/ProtectedProfilesError.h"
 
 #include <QCoroFuture>
 #include <QPointer>
 
+namespace {
+
+// Stands in when no prompt was handed in, so an unlock fails plainly instead of
+// dereferencing nothing.
+class UnavailableAuthenticator : public ProtectedAuthenticating {
+public:
+    QCoro::Task<> authenticate(QString) override
+    {
+        throw ProtectedProfilesError(ProtectedProfilesError::Case::authenticationUnavailable);
+        co_return;
+    }
+};
+
+} // namespace
+
 ProtectedProfilesLockManager::ProtectedProfilesLockManager(std::shared_ptr<ProtectedAuthenticating> authenticator,
                                                            std::shared_ptr<ProtectedKeyProviding> keyProvider,
                                                            Clock clock, QObject *parent)
     : QObject(parent),
-      m_authenticator(authenticator ? std::move(authenticator) : std::make_shared<LocalProtectedAuthenticator>()),
+      m_authenticator(authenticator ? std::move(authenticator) : std::make_shared<UnavailableAuthenticator>()),
       m_keyProvider(keyProvider ? std::move(keyProvider) : std::make_shared<KeychainProtectedKeyStore>()),
       m_clock(clock ? std::move(clock) : [] { return QDateTime::currentDateTimeUtc(); }),
       m_sleepNotifier(new SleepNotifier(this)),

@@ -26,8 +26,9 @@ public:
     using Clock = std::function<QDateTime()>;
     static constexpr int sessionDurationSeconds = 300;
 
-    // Without arguments: the password prompt with PAM, the keyring's master key
-    // and the wall clock. Tests hand in fakes.
+    // The application hands in its password prompt (the desktop layer owns the
+    // dialog); without one, authentication is unavailable. Without a key provider
+    // or clock: the keyring's master key and the wall clock. Tests hand in fakes.
     explicit ProtectedProfilesLockManager(std::shared_ptr<ProtectedAuthenticating> authenticator = nullptr,
                                           std::shared_ptr<ProtectedKeyProviding> keyProvider = nullptr,
                                           Clock clock = nullptr, QObject *parent = nullptr);

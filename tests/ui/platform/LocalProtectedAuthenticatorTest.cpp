@@ -1,5 +1,5 @@
-#include "platform/PasswordPromptDialog.h"
-#include "profiles/LocalProtectedAuthenticator.h"
+#include "ui/platform/PasswordPromptDialog.h"
+#include "ui/platform/LocalProtectedAuthenticator.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ProtectedProfilesError.h"
 #include "support/Await.h"
@@ -48,18 +48,6 @@ ProtectedProfilesError::Case failureOf(QCoro::Task<> task)
 }
 
 } // namespace
-
-TEST(ProtectedUnlockReason, TextsNameTheProfileFirst)
-{
-    EXPECT_EQ(ProtectedUnlockReason::launchService(QStringLiteral("api"), QStringLiteral("prod")).text(),
-              QStringLiteral("unlock the protected environment profile “prod” to launch “api”"));
-    EXPECT_EQ(ProtectedUnlockReason::profileUsedBy(QStringLiteral("api"), QStringLiteral("prod")).text(),
-              QStringLiteral("unlock the protected environment profile “prod” used by “api”"));
-    EXPECT_EQ(ProtectedUnlockReason::editProfile(QStringLiteral("x")).text(),
-              QStringLiteral("edit the protected profile “x”"));
-    EXPECT_EQ(ProtectedUnlockReason::migrateLegacyServices().text(),
-              QStringLiteral("migrate previously protected services to profile-only protection"));
-}
 
 TEST(LocalProtectedAuthenticator, CancelGivesAuthenticationCanceled)
 {

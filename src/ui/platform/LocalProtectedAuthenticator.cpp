@@ -1,7 +1,7 @@
-#include "profiles/LocalProtectedAuthenticator.h"
+#include "ui/platform/LocalProtectedAuthenticator.h"
 
 #include "platform/PamAuthenticator.h"
-#include "platform/PasswordPromptDialog.h"
+#include "ui/platform/PasswordPromptDialog.h"
 #include "records/ProtectedProfilesError.h"
 
 #include <QCoroFuture>

@@ -1,4 +1,4 @@
-#include "platform/PasswordPromptDialog.h"
+#include "ui/platform/PasswordPromptDialog.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

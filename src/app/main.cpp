@@ -1,0 +1,111 @@
+#include "app/AppDelegate.h"
+#include "app/AppEnvironment.h"
+#include "app/ApplicationAppearance.h"
+#include "app/ApplicationIcon.h"
+#include "app/MainWindow.h"
+#include "app/MenuBarController.h"
+#include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
+#include "execution/TerminalFolderCleanup.h"
+#include "platform/Logging.h"
+#include "records/DataFolderLock.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+
+// On a Wayland session the compositor places every top-level window itself,
+// so the panel could not appear under its tray icon: run on XWayland when it
+// is there and the person has not chosen a platform. Must run before the
+// application object exists.
+void chooseWindowPlatform()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return;
+    const bool waylandSession = qgetenv("XDG_SESSION_TYPE") == "wayland" || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    if (waylandSession && qEnvironmentVariableIsSet("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+// Another Velmora process of this user (another login session, where the
+// session bus is another one) holds the stores: say so, and end when the
+// person closes the message.
+int refuseHeldDataFolder(QApplication &application, const QString &message)
+{
+    QMessageBox refusal(QMessageBox::Critical, QStringLiteral("Velmora"), message);
+    refusal.setWindowIcon(applicationIcon());
+    QObject::connect(&refusal, &QDialog::finished, &application, [] { QCoreApplication::exit(1); });
+    refusal.open();
+    return application.exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    chooseWindowPlatform();
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Velmora"));
+    QApplication::setApplicationVersion(QStringLiteral("0.1"));
+    QApplication::setOrganizationDomain(QStringLiteral("tolvenix.com"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.tolvenix.Velmora"));
+    QApplication::setWindowIcon(applicationIcon());
+    // Velmora keeps running with its status item when its last window closes;
+    // only the quit flow ends it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    applyApplicationAppearance(AppAppearanceMode::system);
+
+    SingleInstance instance;
+    if (instance.claim() == SingleInstance::Claim::anotherInstance)
+        return 0;
+    std::unique_ptr<DataFolderLock> dataFolderLock;
+    try {
+        dataFolderLock = std::make_unique<DataFolderLock>(AppEnvironment::applicationSupportDirectory());
+    } catch (const DataFolderLockedError &error) {
+        return refuseHeldDataFolder(application, error.message());
+    } catch (const FileStoreError &error) {
+        // Start-up never stops on a failure: the stores go on without the lock.
+        qCCritical(lcPersistence, "%s", qUtf8Printable(error.message()));
+    }
+
+    // The one running instance: script folders an earlier run left behind
+    // (with secret values in clear) are no one's any more.
+    removeStaleTerminalFolders();
+
+    std::unique_ptr<AppEnvironment> app = AppEnvironment::live();
+    AppDelegate delegate(*app);
+    MainWindow window(*app, delegate);
+    // Until the status item's controller takes over the question (and the
+    // panel's closing, through setClosePanel), quitting asks in the main window.
+    delegate.setQuitConfirmation([&window, &app] {
+        window.bringToFront();
+        return app->presentQuitConfirmation();
+    });
+
+    // The tray panel: its status item appears once start-up is done; from then
+    // on it asks the quit question, in the main window while that is open.
+    MenuBarController &menuBar = MenuBarController::shared();
+    menuBar.setOpenMainWindow([&window] { window.bringToFront(); });
+    QObject::connect(&menuBar, &MenuBarController::openMainWindowRequested, &window, &MainWindow::bringToFront);
+    delegate.setClosePanel([&menuBar] { menuBar.closePanel(); });
+    QObject::connect(&window, &MainWindow::bootstrapFinished, &menuBar, [&menuBar, &window, &app, &delegate] {
+        MenuBarEnvironment environment = MenuBarEnvironment::from(*app);
+        environment.presentQuitConfirmation = [&window, &app] {
+            window.bringToFront();
+            return app->presentQuitConfirmation();
+        };
+        environment.requestQuit = [&delegate] { delegate.quitWithoutConfirmation(); };
+        menuBar.configure(std::move(environment));
+        delegate.setQuitConfirmation([&menuBar] { return menuBar.requestQuitConfirmation(); });
+    });
+
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,
+                     &AppDelegate::quitWithoutConfirmation);
+    QObject::connect(&instance, &SingleInstance::openMainWindowRequested, &window, &MainWindow::bringToFront);
+    QObject::connect(&delegate, &AppDelegate::quitRequested, &application, [] { QCoreApplication::exit(0); });
+
+    window.show();
+    return application.exec();
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "ui/services/CommandThreatReviewRequest.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QPushButton;
+
+// The panel's threat review: the findings of one command, with "Cancel" and
+// "Run Anyway", or only "Close" when a finding is critical.
+class MenuCommandThreatReviewView : public QWidget {
+    Q_OBJECT
+public:
+    MenuCommandThreatReviewView(const CommandThreatReviewRequest &request, std::function<void()> onRunAnyway,
+                                std::function<void()> onCancel, QWidget *parent = nullptr);
+
+    // One finding gives 76, three 228, four or more 260 (the rows scroll).
+    static int findingsHeight(qsizetype findingCount);
+
+    QPushButton *cancelButton() const { return m_cancel; }
+    QPushButton *runAnywayButton() const { return m_runAnyway; }
+
+private:
+    std::function<void()> m_onRunAnyway;
+    std::function<void()> m_onCancel;
+    QPushButton *m_cancel;
+    QPushButton *m_runAnyway = nullptr;
+};

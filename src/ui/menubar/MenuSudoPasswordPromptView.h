@@ -1,0 +1,38 @@
+#pragma once
+
+#include "ui/services/SudoPasswordRequest.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class MacSecureField;
+class QPushButton;
+class StyledLabel;
+
+// The panel's sudo prompt: the password for one launch, handed on by "Start"
+// (or "Restart") or Return and cleared from the field before it goes, so one
+// Return submits once.
+class MenuSudoPasswordPromptView : public QWidget {
+    Q_OBJECT
+public:
+    MenuSudoPasswordPromptView(const SudoPasswordRequest &request, const std::optional<QString> &errorMessage,
+                               std::function<void(QString)> onSubmit, std::function<void()> onCancel,
+                               QWidget *parent = nullptr);
+
+    void submit();
+
+    MacSecureField *passwordField() const { return m_password; }
+    QPushButton *confirmButton() const { return m_confirm; }
+    QPushButton *cancelButton() const { return m_cancel; }
+    StyledLabel *errorLabel() const { return m_error; }
+
+private:
+    std::function<void(QString)> m_onSubmit;
+    std::function<void()> m_onCancel;
+    MacSecureField *m_password;
+    StyledLabel *m_error = nullptr;
+    QPushButton *m_cancel;
+    QPushButton *m_confirm;
+};

@@ -1,0 +1,83 @@
+#include "AppFixture.h"
+
+#include "app/ContentView.h"
+#include "app/LaunchSplashSpinner.h"
+#include "app/LaunchSplashView.h"
+#include "ui/components/SelectableSidebarRow.h"
+#include "ui/components/SymbolView.h"
+
+#include <QLabel>
+#include <QScrollArea>
+
+using ContentViewTest = AppFixture;
+
+TEST_F(ContentViewTest, SplashStaysUntilStartUpAndItsDelayAreBothDone)
+{
+    build();
+    ContentView view(*app);
+    view.resize(1180, 760);
+    view.show();
+    ASSERT_NE(view.splash(), nullptr);
+    EXPECT_TRUE(present(view.splitView()).isHidden());
+    EXPECT_FALSE(present(view.splitView()).isEnabled());
+
+    // Start-up finishes first: the splash waits for its delay.
+    await(app->bootstrap());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(present(view.splitView()).isHidden());
+    EXPECT_TRUE(waitUntil([&] { return present(view.splash()).isLogoVisible(); }, 2000));
+    EXPECT_EQ(present(view.splash()).logo()->accessibleName(), QStringLiteral("Velmora logo"));
+    EXPECT_EQ(present(view.splash()).spinner()->accessibleName(), QStringLiteral("Starting Velmora"));
+
+    await(app->completeLaunchSplashDelay());
+    EXPECT_TRUE(present(view.splash()).isSpinnerVisible());
+    EXPECT_TRUE(present(view.splash()).spinner()->isAnimating());
+    EXPECT_TRUE(present(view.splitView()).isVisible());
+    EXPECT_TRUE(present(view.splitView()).isEnabled());
+    EXPECT_TRUE(waitUntil([&] { return view.splash() == nullptr; }, 2000));
+    EXPECT_EQ(present(view.splitView()).graphicsEffect(), nullptr);
+
+    // A view made once ready never shows the splash.
+    ContentView later(*app);
+    EXPECT_EQ(later.splash(), nullptr);
+    EXPECT_FALSE(present(later.splitView()).isHidden());
+}
+
+TEST_F(ContentViewTest, SidebarRowsSwitchTheSectionAndRebuildOnlyOnAChange)
+{
+    build(true);
+    ContentView view(*app);
+    view.show();
+
+    const QStringList titles {QStringLiteral("Dashboard"), QStringLiteral("Environment Profiles"),
+                              QStringLiteral("Services")};
+    for (const AppSection section : allAppSections())
+        EXPECT_EQ(present(view.sidebarRow(section)).accessibleName(), titles.at(int(section)));
+    EXPECT_EQ(present(view.findChild<QScrollArea *>()).width(),
+              ContentView::sidebarWidth);
+    EXPECT_TRUE(present(view.sidebarRow(AppSection::dashboard)).isSelected());
+    EXPECT_EQ(present(present(view.sidebarRow(AppSection::services)).findChild<SymbolView *>()).symbolName(),
+              QStringLiteral("shippingbox.fill"));
+
+    QPointer<QWidget> dashboard = view.detailScreen();
+    present(view.sidebarRow(AppSection::dashboard)).click();  // the same section: nothing changes
+    EXPECT_EQ(view.detailScreen(), dashboard.data());
+
+    present(view.sidebarRow(AppSection::environmentProfiles)).click();
+    EXPECT_EQ(app->selectedSection(), AppSection::environmentProfiles);
+    EXPECT_TRUE(dashboard.isNull());
+    EXPECT_TRUE(present(view.sidebarRow(AppSection::environmentProfiles)).isSelected());
+    EXPECT_FALSE(present(view.sidebarRow(AppSection::dashboard)).isSelected());
+
+    app->showService(QUuid::createUuid());
+    EXPECT_TRUE(present(view.sidebarRow(AppSection::services)).isSelected());
+    EXPECT_GE(present(present(view.detailScreen()).parentWidget()).minimumWidth(), ContentView::detailMinimumWidth);
+}
+
+TEST(AppSectionTest, RawValuesRoundTripAndUnknownTextsGiveNothing)
+{
+    for (const AppSection section : allAppSections())
+        EXPECT_EQ(appSectionFromRawValue(rawValue(section)), section);
+    EXPECT_EQ(appSectionFromRawValue(QStringLiteral("Dashboard")), std::nullopt);
+    EXPECT_EQ(appSectionFromRawValue(QString()), std::nullopt);
+}

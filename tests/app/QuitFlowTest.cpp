@@ -1,0 +1,198 @@
+#include "AppFixture.h"
+
+#include "app/AppDelegate.h"
+#include "app/ContentView.h"
+#include "app/MainWindow.h"
+#include "app/QuitConfirmationDialog.h"
+#include "app/TerminationSignals.h"
+#include "records/ServiceRunHistoryRepository.h"
+
+#include <QAbstractButton>
+#include <QSignalSpy>
+
+namespace {
+
+struct QuitFlowTest : AppFixture {
+    std::unique_ptr<AppDelegate> delegate;
+    int quits = 0;
+    std::function<bool()> reply = [] { return true; };
+    int questions = 0;
+
+    void makeDelegate()
+    {
+        delegate = std::make_unique<AppDelegate>(*app);
+        delegate->setQuitConfirmation([this]() -> QCoro::Task<bool> {
+            ++questions;
+            co_return reply();
+        });
+        QObject::connect(delegate.get(), &AppDelegate::quitRequested, [this] { ++quits; });
+    }
+
+    QUuid startService(const QString &name, const QString &command)
+    {
+        const QUuid id = addService(name, command).id;
+        await(app->serviceManager().start(id));
+        EXPECT_TRUE(waitUntil([&] { return app->serviceManager().runtime().value(id).pid.has_value(); }));
+        return id;
+    }
+
+    qint32 pidOf(const QUuid &id) const { return *app->serviceManager().runtime().value(id).pid; }
+
+    ~QuitFlowTest() override { delegate.reset(); }
+};
+
+} // namespace
+
+TEST_F(QuitFlowTest, CancelStopsNothingAndAsksAgainNextTime)
+{
+    buildReady();
+    makeDelegate();
+    const QUuid id = startService(QStringLiteral("sleeper"), QStringLiteral("sleep 30"));
+    reply = [] { return false; };
+
+    EXPECT_FALSE(await(delegate->requestQuit()));
+    EXPECT_EQ(quits, 0);
+    EXPECT_FALSE(delegate->allowTermination());
+    EXPECT_FALSE(delegate->isPreparingTermination());
+    EXPECT_TRUE(isRunning(id));
+
+    await(delegate->requestQuit());
+    EXPECT_EQ(questions, 2);
+}
+
+TEST_F(QuitFlowTest, ConfirmLocksBeforeItForceStopsAndQuitsAfterEveryRunIsRecorded)
+{
+    buildReady();
+    makeDelegate();
+    await(app->protectedProfilesLockManager().unlock(ProtectedUnlockReason::migrateLegacyServices()));
+    // One service whose child leaves a grandchild in its group.
+    const QUuid parent = startService(QStringLiteral("parent"), QStringLiteral("sleep 30 & sleep 30; wait"));
+    const QUuid plain = startService(QStringLiteral("plain"), QStringLiteral("sleep 30"));
+    const QList<qint32> groups {pidOf(parent), pidOf(plain)};
+
+    bool runningWhenLocked = false;
+    QObject::connect(&app->protectedProfilesLockManager(), &ProtectedProfilesLockManager::protectedProfilesDidLock,
+                     [&] { runningWhenLocked = isRunning(parent) && isRunning(plain); });
+    bool stoppedWhenQuitting = false;
+    QObject::connect(delegate.get(), &AppDelegate::quitRequested, [&] {
+        stoppedWhenQuitting = !isRunning(parent) && !isRunning(plain) && !anyProcessInGroups(groups);
+    });
+
+    EXPECT_TRUE(await(delegate->requestQuit()));
+    EXPECT_TRUE(runningWhenLocked);
+    EXPECT_TRUE(stoppedWhenQuitting);
+    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(app->protectedProfilesLockManager().isUnlocked());
+
+    // Both runs are on disk by the time the application may quit.
+    ServiceRunHistoryRepository stored(dataFile(QStringLiteral("run-history.json")));
+    const QList<ServiceRunRecord> runs = await(stored.load());
+    ASSERT_EQ(runs.size(), 2);
+    for (const ServiceRunRecord &run : runs)
+        EXPECT_EQ(run.stopReason, ServiceRunStopReason::forceKilled);
+}
+
+TEST_F(QuitFlowTest, ConcurrentQuitsShareOnePreparationAndQuitOnce)
+{
+    buildReady();
+    makeDelegate();
+    const QUuid id = startService(QStringLiteral("sleeper"), QStringLiteral("sleep 30"));
+
+    std::optional<bool> first;
+    std::optional<bool> second;
+    auto quit = [](AppDelegate &flow, std::optional<bool> &result) -> QCoro::Task<> {
+        result = co_await flow.requestQuit();
+    };
+    auto firstTask = quit(*delegate, first);
+    ASSERT_TRUE(delegate->isPreparingTermination());
+    auto secondTask = quit(*delegate, second);  // no second question: quitting is allowed now
+    EXPECT_FALSE(second.has_value());          // it waits for the same preparation
+
+    ASSERT_TRUE(waitUntil([&] { return first && second; }, 20000));
+    EXPECT_TRUE(*first && *second);
+    EXPECT_EQ(questions, 1);
+    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(isRunning(id));
+}
+
+TEST_F(QuitFlowTest, TerminationSignalQuitsWithoutAskingAndClosesAnOpenQuestion)
+{
+    buildReady();
+    makeDelegate();
+    // The default question: the main window's dialog, left open.
+    delegate->setQuitConfirmation([this] { return app->presentQuitConfirmation(); });
+    const QUuid id = startService(QStringLiteral("sleeper"), QStringLiteral("sleep 30"));
+    delegate->startQuit();
+    ASSERT_TRUE(app->isQuitConfirmationPresented());
+
+    TerminationSignals signalPipe;
+    ASSERT_TRUE(signalPipe.isInstalled());
+    QObject::connect(&signalPipe, &TerminationSignals::terminationRequested, delegate.get(),
+                     &AppDelegate::quitWithoutConfirmation);
+    ::raise(SIGTERM);
+
+    ASSERT_TRUE(waitUntil([&] { return quits > 0; }, 20000));
+    EXPECT_FALSE(app->isQuitConfirmationPresented());
+    EXPECT_FALSE(isRunning(id));
+    EXPECT_EQ(app->runHistoryManager().records(id).size(), 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(QuitFlowTest, QuitDialogNamesTheRunningServicesAndAnswersOnce)
+{
+    buildReady();
+    makeDelegate();
+    delegate->setQuitConfirmation([this] { return app->presentQuitConfirmation(); });
+    ContentView view(*app);
+
+    // Nothing runs: "Quit" and no message.
+    std::optional<bool> answer;
+    auto ask = [](AppEnvironment &environment, std::optional<bool> &result) -> QCoro::Task<> {
+        result = co_await environment.presentQuitConfirmation();
+    };
+    auto question = ask(*app, answer);
+    ASSERT_NE(view.quitDialog(), nullptr);
+    EXPECT_EQ(view.quitDialog()->text(), QStringLiteral("Quit Velmora?"));
+    EXPECT_EQ(view.quitDialog()->quitButton()->text(), QStringLiteral("Quit"));
+    EXPECT_TRUE(view.quitDialog()->informativeText().isEmpty());
+    QPointer<QuitConfirmationDialog> dialog = view.quitDialog();
+    dialog->cancelButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return answer.has_value(); }));
+    EXPECT_FALSE(*answer);
+    EXPECT_FALSE(app->isQuitConfirmationPresented());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(dialog.isNull());
+
+    // One running service: "Quit & Terminate" and the singular warning; a
+    // click and the dialog's own closing answer only once.
+    startService(QStringLiteral("sleeper"), QStringLiteral("sleep 30"));
+    answer.reset();
+    auto again = ask(*app, answer);
+    ASSERT_NE(view.quitDialog(), nullptr);
+    EXPECT_EQ(view.quitDialog()->quitButton()->text(), QStringLiteral("Quit && Terminate"));
+    EXPECT_EQ(view.quitDialog()->informativeText(), QStringLiteral("All 1 running service will be terminated."));
+    view.quitDialog()->quitButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return answer.has_value(); }));
+    EXPECT_TRUE(*answer);
+    EXPECT_FALSE(app->hasPendingQuitConfirmation());
+}
+
+TEST_F(QuitFlowTest, ClosingTheMainWindowOnlyHidesIt)
+{
+    build(true);
+    makeDelegate();
+    MainWindow window(*app, *delegate);
+    window.show();
+    ASSERT_TRUE(window.close());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.isHidden());
+    EXPECT_EQ(questions, 0);
+    EXPECT_EQ(quits, 0);
+    EXPECT_FALSE(delegate->isPreparingTermination());
+
+    // The File menu's Quit goes through the quit flow.
+    window.quitAction()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return quits == 1; }));
+    EXPECT_EQ(questions, 1);
+}

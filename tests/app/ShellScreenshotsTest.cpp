@@ -1,0 +1,80 @@
+#include "AppFixture.h"
+
+#include "app/AppDelegate.h"
+#include "app/ApplicationAppearance.h"
+#include "app/ContentView.h"
+#include "app/LaunchSplashView.h"
+#include "app/MainWindow.h"
+#include "support/Screenshots.h"
+
+#include <QApplication>
+
+namespace {
+
+// The test program has no compiled-in resources: the icon comes from the
+// source tree, which the build folder's cache names.
+void findIconInSources()
+{
+    QFile cache(QCoreApplication::applicationDirPath() + QStringLiteral("/../CMakeCache.txt"));
+    if (!cache.open(QIODevice::ReadOnly))
+        return;
+    const QString prefix = QStringLiteral("CMAKE_HOME_DIRECTORY:INTERNAL=");
+    for (const QString &line : QString::fromUtf8(cache.readAll()).split(QLatin1Char('\n'))) {
+        if (line.startsWith(prefix))
+            QDir::setSearchPaths(QStringLiteral("velmoraicons"),
+                                 {line.mid(prefix.size()).trimmed() + QStringLiteral("/src/app/resources")});
+    }
+}
+
+struct ShellScreenshots : AppFixture {
+    void SetUp() override
+    {
+        if (Screenshots::directory().isEmpty())
+            GTEST_SKIP() << "no screenshot run";
+        findIconInSources();
+    }
+    void TearDown() override { applyApplicationAppearance(AppAppearanceMode::system); }
+};
+
+} // namespace
+
+TEST_F(ShellScreenshots, SplashAndReadyWindow)
+{
+    for (const AppAppearanceMode mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
+        const QString suffix = mode == AppAppearanceMode::dark ? QStringLiteral("-dark") : QStringLiteral("-light");
+        writeFile(dataFile(QStringLiteral("settings.json")),
+                  mode == AppAppearanceMode::dark ? R"({"appearanceMode":"dark"})" : R"({"appearanceMode":"light"})");
+        {
+            build();
+            AppDelegate delegate(*app);
+            MainWindow window(*app, delegate);
+            window.show();
+            // The logo and then the spinner fade in over the first 1.9 seconds.
+            waitUntil([] { return false; }, 2000);
+            EXPECT_NE(window.contentView()->splash(), nullptr);
+            EXPECT_TRUE(Screenshots::save(window, QStringLiteral("shell/splash") + suffix));
+        }
+        {
+            // Ready after a real start-up, with two services, one of them running.
+            QFile::remove(dataFile(QStringLiteral("services.json")));
+            QFile::remove(dataFile(QStringLiteral("run-history.json")));
+            build();
+            addService(QStringLiteral("api-server"), QStringLiteral("sleep 30"));
+            const QUuid worker = addService(QStringLiteral("worker"), QStringLiteral("sleep 30")).id;
+            await(app->bootstrap());
+            app->setSettings({QStringLiteral("/bin/sh"), mode});
+            await(app->serviceManager().start(worker));
+            AppDelegate delegate(*app);
+            MainWindow window(*app, delegate);
+            window.show();
+            await(app->completeLaunchSplashDelay());
+            waitUntil([] { return false; }, 1200);
+            EXPECT_EQ(window.contentView()->splash(), nullptr);
+            EXPECT_TRUE(Screenshots::save(window, QStringLiteral("shell/ready") + suffix));
+            app->showService(worker);
+            waitUntil([] { return false; }, 600);
+            EXPECT_TRUE(Screenshots::save(window, QStringLiteral("shell/services") + suffix));
+            await(app->serviceManager().stopAll(true));
+        }
+    }
+}
