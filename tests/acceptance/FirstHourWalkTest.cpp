@@ -1,0 +1,398 @@
+#include "FirstHourWalk.h"
+
+#include "app/ContentView.h"
+#include "app/QuitConfirmationDialog.h"
+#include "app/SettingsWindow.h"
+#include "execution/ServiceManager.h"
+#include "records/ApplicationSupport.h"
+#include "records/ServiceRunHistoryRepository.h"
+#include "support/Await.h"
+#include "support/Screenshots.h"
+#include "support/TestEnvironment.h"
+#include "ui/components/ConsoleOutputView.h"
+#include "ui/components/MetricCard.h"
+#include "ui/components/SelectableSidebarRow.h"
+#include "ui/components/ServiceStatusActionCard.h"
+#include "ui/components/StatusBadge.h"
+#include "ui/screens/dashboard/DashboardView.h"
+#include "ui/screens/profiles/ProfileEditorView.h"
+#include "ui/services/CommandThreatReviewView.h"
+#include "ui/services/SegmentedPicker.h"
+#include "ui/services/ServiceEditorView.h"
+#include "ui/services/ServiceRunOutputSheet.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextEdit>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString emDash = QStringLiteral("\u2014");
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("cannot write " + path.toStdString());
+    file.write(bytes);
+}
+
+// Whether any live (non-zombie) process still runs in one of these process groups.
+bool anyProcessInGroups(const QList<qint32> &groups)
+{
+    const QStringList names = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        QFile stat(QStringLiteral("/proc/") + name + QStringLiteral("/stat"));
+        if (!name.front().isDigit() || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        // Fields after the command's closing parenthesis: state, ppid, pgrp.
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields[0] != "Z" && groups.contains(fields[2].toInt()))
+            return true;
+    }
+    return false;
+}
+
+QStringList outcomes(QWidget &detail)
+{
+    QStringList texts;
+    for (StatusBadge *badge : detail.findChildren<StatusBadge *>(QStringLiteral("outcomeBadge"))) {
+        if (badge->isVisible())
+            texts.append(badge->text());
+    }
+    return texts;
+}
+
+} // namespace
+
+// --- step helpers ----------------------------------------------------------
+
+void FirstHourWalk::showSection(const QString &title)
+{
+    const QWidget *before = window->contentView()->detailScreen();
+    click(find<SelectableSidebarRow>(title));
+    waitFor(
+        [&] {
+            const QWidget *screen = window->contentView()->detailScreen();
+            return screen && screen != before && screen->isVisible();
+        },
+        "the section's screen");
+}
+
+void FirstHourWalk::createService(const QString &name, const QString &command, const QString &profile)
+{
+    click(QStringLiteral("Create Service"));
+    auto &editor = find<ServiceEditorView>({});
+    type(QStringLiteral("Name"), name, &editor);
+    type(QStringLiteral("Shell Command"), command, &editor);
+    if (!profile.isEmpty()) {
+        auto &picker = find<QComboBox>(QStringLiteral("Profile"), &editor);
+        picker.setFocus();
+        for (int i = 0; i < picker.count() && picker.currentText() != profile; ++i)
+            QTest::keyClick(&picker, Qt::Key_Down);
+        EXPECT_EQ(picker.currentText(), profile);
+    }
+    click(find(QStringLiteral("Save"), &editor));
+    selectService(name);
+}
+
+void FirstHourWalk::selectService(const QString &name)
+{
+    auto &list = find<QListView>(QStringLiteral("serviceList"));
+    QModelIndex row;
+    waitFor(
+        [&] {
+            const QModelIndexList found = list.model()->match(list.model()->index(0, 0), Qt::DisplayRole, name, 1,
+                                                              Qt::MatchExactly);
+            row = found.value(0);
+            return row.isValid();
+        },
+        "the service in the list");
+    list.scrollTo(row);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(row).center());
+    waitFor([&] { return find<QLabel>(QStringLiteral("title")).text() == name; }, "the service's detail");
+}
+
+QString FirstHourWalk::liveOutput() const
+{
+    return find<ConsoleOutputView>(QStringLiteral("liveOutput")).text();
+}
+
+// --- the steps -------------------------------------------------------------
+
+void FirstHourWalk::firstStart()
+{
+    launch();
+    ContentView &content = *window->contentView();
+    waitFor(
+        [&] {
+            const LaunchSplashView *splash = content.splash();
+            return splash && splash->isVisible();
+        },
+        "the splash");
+    picture(QStringLiteral("01-splash"));
+    waitFor([&] { return !content.splash(); }, "the splash to give way", 10000);
+
+    auto *dashboard = qobject_cast<DashboardView *>(content.detailScreen());
+    ASSERT_NE(dashboard, nullptr) << "the first screen is the dashboard";
+    const QList<ServiceStatusActionCard *> cards = dashboard->findChildren<ServiceStatusActionCard *>();
+    ASSERT_EQ(cards.size(), 3);
+    for (const ServiceStatusActionCard *card : cards)
+        EXPECT_EQ(card->count(), 0);
+
+    struct stat folder {};
+    ASSERT_EQ(::stat(QFile::encodeName(applicationSupportDirectory()).constData(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 07777, 0700u);
+    picture(QStringLiteral("01-dashboard"));
+
+    // The person picks their shell in Settings (File ▸ Settings…).
+    for (QAction *action : window->menuBar()->findChildren<QAction *>()) {
+        if (action->text() == QStringLiteral("Settings…"))
+            action->trigger();
+    }
+    ASSERT_NE(window->settingsWindow(), nullptr);
+    SettingsWindow &settings = *window->settingsWindow();
+    auto &shell = find<QLineEdit>(QStringLiteral("Default Shell"), &settings);
+    shell.selectAll();
+    QTest::keyClicks(&shell, QStringLiteral("/bin/bash"));
+    click(find(QStringLiteral("saveSettingsButton"), &settings));
+    waitFor([&] { return app->settings().defaultShell == QStringLiteral("/bin/bash"); }, "the saved shell");
+    if (QWidget *saved = findVisible(QStringLiteral("savedAlert")))
+        click(find(QStringLiteral("OK"), saved));
+    settings.close();
+}
+
+void FirstHourWalk::createServiceInTheEditor()
+{
+    // A script of the person's own, picked in the file dialog.
+    const QString script = TestEnvironment::home() + QStringLiteral("/scripts/ticker.sh");
+    writeFile(script, "i=0\nwhile true; do i=$((i+1)); echo \"tick $i\"; sleep 0.02; done\n");
+
+    showSection(QStringLiteral("Services"));
+    click(QStringLiteral("Create Service"));
+    auto &editor = find<ServiceEditorView>({});
+    type(QStringLiteral("Name"), QStringLiteral("ticker"), &editor);
+    type(QStringLiteral("Shell Command"), QStringLiteral("sh "), &editor);
+    click(find(QStringLiteral("insertPathButton"), &editor));
+    auto &picker = find<QFileDialog>({});
+    auto &fileName = find<QLineEdit>(QStringLiteral("fileNameEdit"), &picker);
+    fileName.setFocus();
+    // Pasted, as a path copied from elsewhere.
+    QGuiApplication::clipboard()->setText(script);
+    QTest::keyClick(&fileName, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(&fileName, Qt::Key_Return);
+    auto &command = find<QTextEdit>(QStringLiteral("Shell Command"), &editor);
+    waitFor([&] { return command.toPlainText() == QStringLiteral("sh ") + script; }, "the picked path in the command");
+    picture(QStringLiteral("02-editor"), &editor);
+    click(find(QStringLiteral("Save"), &editor));
+    selectService(QStringLiteral("ticker"));
+
+    auto &list = find<QListView>(QStringLiteral("serviceList"));
+    auto rows = [&] { return list.model()->rowCount(); };
+    type(QStringLiteral("Search by name"), QStringLiteral("tick"));
+    EXPECT_EQ(rows(), 1);
+    type(QStringLiteral("Search by name"), QStringLiteral("zz"));
+    EXPECT_EQ(rows(), 0);
+    click(QStringLiteral("Clear search"));
+    EXPECT_EQ(rows(), 1);
+
+    auto &filter = find<SegmentedPicker>(QStringLiteral("Filter"));
+    QTest::mouseClick(&filter, Qt::LeftButton, {}, filter.segmentRect(filter.labels().indexOf(QStringLiteral("Running"))).center());
+    EXPECT_EQ(rows(), 0) << "a stopped service is not among the running ones";
+    QTest::mouseClick(&filter, Qt::LeftButton, {}, filter.segmentRect(0).center());
+    EXPECT_EQ(rows(), 1);
+    picture(QStringLiteral("02-list"));
+}
+
+void FirstHourWalk::startWatchAndStop()
+{
+    selectService(QStringLiteral("ticker"));
+    click(QStringLiteral("startButton"));
+    waitFor([&] { return liveOutput().contains(QStringLiteral("tick 5\n")); }, "live output");
+    const qsizetype seen = liveOutput().count(QLatin1Char('\n'));
+    waitFor([&] { return liveOutput().count(QLatin1Char('\n')) > seen + 20; }, "more live output");
+    QScrollBar &scroll = *find<ConsoleOutputView>(QStringLiteral("liveOutput")).textView()->verticalScrollBar();
+    waitFor([&] { return scroll.maximum() > 0 && scroll.value() == scroll.maximum(); }, "the output to follow its end");
+
+    auto figure = [&](const char *card) { return find<MetricCard>(QString::fromLatin1(card)).value(); };
+    waitFor([&] { return figure("cpuCard") != emDash && figure("ramCard") != emDash; }, "CPU and memory figures", 2000);
+    picture(QStringLiteral("03-running"));
+
+    click(QStringLiteral("stopButton"));
+    auto &detail = find(QStringLiteral("serviceDetailView"));
+    click(QStringLiteral("Run History"));
+    waitFor([&] { return outcomes(detail) == QStringList {QStringLiteral("Stopped")}; }, "the stopped run in the history");
+    picture(QStringLiteral("03-history"));
+
+    click(QStringLiteral("outputButton"));
+    auto &sheet = find<ServiceRunOutputSheet>({});
+    EXPECT_TRUE(find<ConsoleOutputView>(QStringLiteral("console"), &sheet).text().contains(QStringLiteral("tick 5\n")));
+    picture(QStringLiteral("03-output-sheet"), &sheet);
+    click(find(QStringLiteral("Copy"), &sheet));
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("tick 1\n")));
+    click(find(QStringLiteral("Close"), &sheet));
+}
+
+void FirstHourWalk::reviewDangerousCommands()
+{
+    // A command that reads a key file: reviewed, then run on the person's word.
+    createService(QStringLiteral("key-check"), QStringLiteral("ls ~/.ssh/id_rsa; echo reviewed"));
+    click(QStringLiteral("startButton"));
+    auto &review = find<CommandThreatReviewView>({});
+    picture(QStringLiteral("04-review"), &review);
+    click(find(QStringLiteral("runAnywayButton"), &review));
+    auto &detail = find(QStringLiteral("serviceDetailView"));
+    click(QStringLiteral("Run History"));
+    waitFor([&] { return outcomes(detail).size() == 1; }, "the reviewed run in the history");
+    EXPECT_NE(outcomes(detail).first(), QStringLiteral("Blocked"));
+
+    // A command that formats a disk: blocked, with no way to run it, and recorded.
+    createService(QStringLiteral("wipe"), QStringLiteral("mkfs.ext4 /tmp/velmora-walk-no-such-device"));
+    click(QStringLiteral("startButton"));
+    auto &blocked = find<CommandThreatReviewView>({});
+    EXPECT_EQ(findVisible(QStringLiteral("runAnywayButton"), &blocked), nullptr);
+    picture(QStringLiteral("04-blocked"), &blocked);
+    click(find(QStringLiteral("cancelButton"), &blocked));
+    click(QStringLiteral("Run History"));
+    waitFor([&] { return outcomes(detail) == QStringList {QStringLiteral("Blocked")}; }, "the blocked run in the history");
+}
+
+void FirstHourWalk::keepASecretInAProfile()
+{
+    // The value the child must see, kept outside the data folder for the check.
+    writeFile(TestEnvironment::home() + QStringLiteral("/expected-token"), secretValue.toUtf8());
+
+    showSection(QStringLiteral("Environment Profiles"));
+    click(QStringLiteral("createProfileButton"));
+    auto &editor = find<ProfileEditorView>({});
+    type(QStringLiteral("Name"), QStringLiteral("Production"), &editor);
+    click(find(QStringLiteral("addVariableButton"), &editor));
+    type(QStringLiteral("Key"), QStringLiteral("API_TOKEN"), &editor);
+    type(QStringLiteral("Value"), secretValue, &editor);
+    click(find(QStringLiteral("secretToggle"), &editor));
+    picture(QStringLiteral("06-profile-editor"), &editor);
+    click(find(QStringLiteral("Save"), &editor));
+    waitFor([&] { return findVisible(QStringLiteral("profileDetail")) != nullptr; }, "the new profile's detail");
+    picture(QStringLiteral("06-profile"));
+
+    showSection(QStringLiteral("Services"));
+    createService(QStringLiteral("token-check"),
+                  QStringLiteral("printf %s \"$API_TOKEN\" | cmp -s - ~/expected-token && echo token-ok; sleep 60"),
+                  QStringLiteral("Production"));
+    click(QStringLiteral("startButton"));
+    waitFor([&] { return liveOutput().contains(QStringLiteral("token-ok")); }, "the child to see the secret");
+    picture(QStringLiteral("06-service-with-profile"));
+
+    EXPECT_EQ(widgetsWithSecret(), QStringList {});
+    EXPECT_EQ(dataFilesWithSecret(), QStringList {});
+    EXPECT_FALSE(logs.contains(secretValue));
+}
+
+void FirstHourWalk::quitWithRunningServices()
+{
+    // Three running services, one of them with children of its own.
+    createService(QStringLiteral("workers"), QStringLiteral("sleep 60 & sleep 60 & wait"));
+    click(QStringLiteral("startButton"));
+    selectService(QStringLiteral("ticker"));
+    click(QStringLiteral("startButton"));
+    waitFor([&] { return app->runningServiceCount() == 3; }, "three running services");
+    for (const ServiceRuntimeInfo &runtime : app->serviceManager().runtime()) {
+        if (runtime.pid)
+            runningGroups.append(*runtime.pid);
+    }
+    ASSERT_EQ(runningGroups.size(), 3);
+
+    window->quitAction()->trigger();  // File ▸ Quit
+    waitFor([&] { return window->contentView()->quitDialog() != nullptr; }, "the quit question");
+    QuitConfirmationDialog &question = *window->contentView()->quitDialog();
+    EXPECT_EQ(question.informativeText(), QStringLiteral("All 3 running services will be terminated."));
+    picture(QStringLiteral("10-quit"), &question);
+    click(find(QStringLiteral("Quit & Terminate"), &question));
+    waitFor([&] { return quits == 1; }, "the application to quit", 20000);
+
+    EXPECT_FALSE(anyProcessInGroups(runningGroups));
+    const QList<ServiceRunRecord> runs =
+        await(ServiceRunHistoryRepository(applicationSupportDirectory() + QStringLiteral("/run-history.json")).load());
+    // ticker twice, key-check, wipe (blocked), token-check, workers.
+    EXPECT_EQ(runs.size(), 6);
+    EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
+                            [](const ServiceRunRecord &run) { return run.stopReason == ServiceRunStopReason::forceKilled; }),
+              3);
+    EXPECT_EQ(dataFilesWithSecret(), QStringList {});
+    EXPECT_FALSE(logs.contains(secretValue));
+}
+
+void FirstHourWalk::startAgainWithEverythingKept()
+{
+    shutDown();
+    launch();
+    waitFor([&] { return !window->contentView()->splash(); }, "the splash to give way", 10000);
+    EXPECT_EQ(app->settings().defaultShell, QStringLiteral("/bin/bash"));
+
+    showSection(QStringLiteral("Services"));
+    EXPECT_EQ(find<QListView>(QStringLiteral("serviceList")).model()->rowCount(), 5);
+    selectService(QStringLiteral("ticker"));
+    auto &detail = find(QStringLiteral("serviceDetailView"));
+    click(QStringLiteral("Run History"));
+    waitFor([&] { return outcomes(detail).size() == 2; }, "both runs of the first service");
+    picture(QStringLiteral("11-services-again"));
+
+    showSection(QStringLiteral("Environment Profiles"));
+    auto &profiles = find<QListView>(QStringLiteral("Environment Profiles"));
+    ASSERT_EQ(profiles.model()->rowCount(), 1);
+    QTest::mouseClick(profiles.viewport(), Qt::LeftButton, {}, profiles.visualRect(profiles.model()->index(0, 0)).center());
+    waitFor([&] { return findVisible(QStringLiteral("profileDetail")) != nullptr; }, "the kept profile");
+    EXPECT_EQ(widgetsWithSecret(), QStringList {});
+    picture(QStringLiteral("11-profile-again"));
+}
+
+// --- the walk --------------------------------------------------------------
+
+void FirstHourWalk::walk()
+{
+    const QList<void (FirstHourWalk::*)()> steps {
+        &FirstHourWalk::firstStart,
+        &FirstHourWalk::createServiceInTheEditor,
+        &FirstHourWalk::startWatchAndStop,
+        &FirstHourWalk::reviewDangerousCommands,
+        &FirstHourWalk::keepASecretInAProfile,
+        &FirstHourWalk::quitWithRunningServices,
+        &FirstHourWalk::startAgainWithEverythingKept,
+    };
+    for (const auto step : steps) {
+        (this->*step)();
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST_F(FirstHourWalk, NewUserFromFirstStartToRestart)
+{
+    walk();
+}
+
+// The same walk on a real X server, for its pictures.
+class FirstHourWalkScreenshots : public FirstHourWalk {
+    void SetUp() override
+    {
+        if (Screenshots::directory().isEmpty())
+            GTEST_SKIP() << "no screenshot run";
+    }
+};
+
+TEST_F(FirstHourWalkScreenshots, EveryStep)
+{
+    walk();
+}
