@@ -1,5 +1,6 @@
 #include "FirstHourWalk.h"
 
+#include "app/MenuBarEnvironment.h"
 #include "execution/ServiceManager.h"
 #include "records/ApplicationSupport.h"
 #include "records/ServiceRunHistoryManager.h"
@@ -38,11 +39,27 @@ void FirstHourWalk::launch()
         return app->presentQuitConfirmation();
     });
     QObject::connect(delegate.get(), &AppDelegate::quitRequested, [this] { ++quits; });
+
+    // The tray panel, wired as main() does: it asks the quit question once start-up is done.
+    menuBar = std::make_unique<MenuBarController>();
+    menuBar->setOpenMainWindow([this] { window->bringToFront(); });
+    delegate->setClosePanel([this] { menuBar->closePanel(); });
+    QObject::connect(window.get(), &MainWindow::bootstrapFinished, menuBar.get(), [this] {
+        MenuBarEnvironment environment = MenuBarEnvironment::from(*app);
+        environment.presentQuitConfirmation = [this] {
+            window->bringToFront();
+            return app->presentQuitConfirmation();
+        };
+        environment.requestQuit = [this] { delegate->quitWithoutConfirmation(); };
+        menuBar->configure(std::move(environment));
+        delegate->setQuitConfirmation([this] { return menuBar->requestQuitConfirmation(); });
+    });
     window->show();
 }
 
 void FirstHourWalk::shutDown()
 {
+    menuBar.reset();
     window.reset();
     delegate.reset();
     if (app)

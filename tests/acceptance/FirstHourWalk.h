@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppEnvironment.h"
 #include "app/MainWindow.h"
+#include "app/MenuBarController.h"
 #include "execution/TerminalFolderCleanup.h"
 #include "support/FakeAuthenticator.h"
 #include "support/FakeProtectedKeyProvider.h"
@@ -43,6 +44,7 @@ protected:
     void startWatchAndStop();
     void reviewDangerousCommands();
     void keepASecretInAProfile();
+    void useTheTrayPanel();
     void quitWithRunningServices();
     void startAgainWithEverythingKept();
 
@@ -97,7 +99,11 @@ protected:
     void showSection(const QString &title);
     void createService(const QString &name, const QString &command, const QString &profile = {});
     void selectService(const QString &name);
+    // The tray panel's start/stop button of a service.
+    QAbstractButton &panelToggle(const QString &service);
     QString liveOutput() const;
+    // The number of recorded runs of a service.
+    int runsOf(const QString &service) const;
     // Every file of the data folder that holds the secret in clear.
     QStringList dataFilesWithSecret() const;
     // Every visible text, tooltip and accessible name that shows the secret in clear.
@@ -113,6 +119,7 @@ protected:
     std::unique_ptr<AppEnvironment> app;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<MainWindow> window;
+    std::unique_ptr<MenuBarController> menuBar;
     int quits = 0;
     // Process groups of the services left running for the quit step.
     QList<qint32> runningGroups;

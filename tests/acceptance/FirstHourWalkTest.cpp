@@ -1,16 +1,19 @@
 #include "FirstHourWalk.h"
 
 #include "app/ContentView.h"
+#include "app/MenuBarPanel.h"
 #include "app/QuitConfirmationDialog.h"
 #include "app/SettingsWindow.h"
 #include "execution/ServiceManager.h"
 #include "records/ApplicationSupport.h"
+#include "records/ServiceRunHistoryManager.h"
 #include "records/ServiceRunHistoryRepository.h"
 #include "support/Await.h"
 #include "support/Screenshots.h"
 #include "support/TestEnvironment.h"
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/MetricCard.h"
+#include "ui/menubar/MenuToggleGlyphButton.h"
 #include "ui/components/SelectableSidebarRow.h"
 #include "ui/components/ServiceStatusActionCard.h"
 #include "ui/components/StatusBadge.h"
@@ -32,10 +35,20 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
 
 #include <sys/stat.h>
 
 namespace {
+
+template <typename T>
+T &present(T *object)
+{
+    if (!object)
+        throw std::runtime_error("an expected widget is missing");
+    return *object;
+}
 
 const QString emDash = QStringLiteral("\u2014");
 
@@ -123,6 +136,25 @@ void FirstHourWalk::selectService(const QString &name)
     list.scrollTo(row);
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(row).center());
     waitFor([&] { return find<QLabel>(QStringLiteral("title")).text() == name; }, "the service's detail");
+}
+
+QAbstractButton &FirstHourWalk::panelToggle(const QString &service)
+{
+    MenuBarPanel &panel = present(menuBar->panel());
+    // The row's open button names the service: "Open <name>" while stopped, the name while running.
+    QWidget *open = findVisible(QStringLiteral("Open ") + service, &panel);
+    if (!open)
+        open = &find(service, &panel);
+    return present(open->parentWidget()->findChild<MenuToggleGlyphButton *>());
+}
+
+int FirstHourWalk::runsOf(const QString &service) const
+{
+    for (const ManagedService &candidate : app->serviceManager().services()) {
+        if (candidate.name == service)
+            return int(app->runHistoryManager().records(candidate.id).size());
+    }
+    return 0;
 }
 
 QString FirstHourWalk::liveOutput() const
@@ -300,12 +332,41 @@ void FirstHourWalk::keepASecretInAProfile()
     EXPECT_FALSE(logs.contains(secretValue));
 }
 
+void FirstHourWalk::useTheTrayPanel()
+{
+    // No tray on this display: the status item is the main window's toolbar button.
+    auto &statusButton = find<QToolButton>({}, &find(QStringLiteral("statusItemToolBar")));
+    click(statusButton);
+    waitFor([&] { return menuBar->isPanelVisible(); }, "the tray panel");
+    MenuBarPanel &panel = present(menuBar->panel());
+
+    // Start from the panel; the review of a key-reading command comes up inside it.
+    click(panelToggle(QStringLiteral("ticker")));
+    waitFor([&] { return panelToggle(QStringLiteral("ticker")).accessibleName() == QStringLiteral("Stop"); },
+            "the panel's service to run");
+    picture(QStringLiteral("09-panel"), &panel);
+    click(panelToggle(QStringLiteral("ticker")));
+    waitFor([&] { return panelToggle(QStringLiteral("ticker")).accessibleName() == QStringLiteral("Start"); },
+            "the panel's service to stop");
+
+    click(panelToggle(QStringLiteral("key-check")));
+    QWidget &runAnyway = find(QStringLiteral("Run Anyway"), &panel);
+    picture(QStringLiteral("09-panel-review"), &panel);
+    click(runAnyway);
+    waitFor([&] { return runsOf(QStringLiteral("key-check")) == 2; }, "the reviewed run from the panel");
+
+    // Leaves the first service running for the quit.
+    click(panelToggle(QStringLiteral("ticker")));
+    waitFor([&] { return panelToggle(QStringLiteral("ticker")).accessibleName() == QStringLiteral("Stop"); },
+            "the panel's service to run again");
+    click(statusButton);
+    waitFor([&] { return !menuBar->isPanelVisible(); }, "the panel to close");
+}
+
 void FirstHourWalk::quitWithRunningServices()
 {
-    // Three running services, one of them with children of its own.
+    // Three running services (one started from the panel), one of them with children of its own.
     createService(QStringLiteral("workers"), QStringLiteral("sleep 60 & sleep 60 & wait"));
-    click(QStringLiteral("startButton"));
-    selectService(QStringLiteral("ticker"));
     click(QStringLiteral("startButton"));
     waitFor([&] { return app->runningServiceCount() == 3; }, "three running services");
     for (const ServiceRuntimeInfo &runtime : app->serviceManager().runtime()) {
@@ -325,8 +386,8 @@ void FirstHourWalk::quitWithRunningServices()
     EXPECT_FALSE(anyProcessInGroups(runningGroups));
     const QList<ServiceRunRecord> runs =
         await(ServiceRunHistoryRepository(applicationSupportDirectory() + QStringLiteral("/run-history.json")).load());
-    // ticker twice, key-check, wipe (blocked), token-check, workers.
-    EXPECT_EQ(runs.size(), 6);
+    // ticker three times, key-check twice, wipe (blocked), token-check, workers.
+    EXPECT_EQ(runs.size(), 8);
     EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
                             [](const ServiceRunRecord &run) { return run.stopReason == ServiceRunStopReason::forceKilled; }),
               3);
@@ -346,7 +407,7 @@ void FirstHourWalk::startAgainWithEverythingKept()
     selectService(QStringLiteral("ticker"));
     auto &detail = find(QStringLiteral("serviceDetailView"));
     click(QStringLiteral("Run History"));
-    waitFor([&] { return outcomes(detail).size() == 2; }, "both runs of the first service");
+    waitFor([&] { return outcomes(detail).size() == 3; }, "every run of the first service");
     picture(QStringLiteral("11-services-again"));
 
     showSection(QStringLiteral("Environment Profiles"));
@@ -368,6 +429,7 @@ void FirstHourWalk::walk()
         &FirstHourWalk::startWatchAndStop,
         &FirstHourWalk::reviewDangerousCommands,
         &FirstHourWalk::keepASecretInAProfile,
+        &FirstHourWalk::useTheTrayPanel,
         &FirstHourWalk::quitWithRunningServices,
         &FirstHourWalk::startAgainWithEverythingKept,
     };
