@@ -70,15 +70,30 @@ struct VelmoraBinaryTest : ::testing::Test {
         return process;
     }
 
-    // Whether the display shows a top-level window titled "Velmora".
+    QByteArray xwininfo(const QStringList &arguments) const
+    {
+        QProcess info;
+        info.start(QStringLiteral("xwininfo"),
+                   QStringList {QStringLiteral("-display"), QString::fromLatin1(display.display())} + arguments);
+        info.waitForFinished(5000);
+        return info.readAllStandardOutput();
+    }
+
+    // The X window of the main window (class "Velmora"), or empty.
+    QString mainWindowId() const
+    {
+        for (const QByteArray &line : xwininfo({QStringLiteral("-root"), QStringLiteral("-tree")}).split('\n')) {
+            if (line.contains("(\"velmora\" \"Velmora\")"))
+                return QString::fromLatin1(line.trimmed().split(' ').first());
+        }
+        return {};
+    }
+
+    // Whether the main window is on the screen.
     bool showsMainWindow() const
     {
-        QProcess tree;
-        tree.start(QStringLiteral("xwininfo"),
-                   {QStringLiteral("-display"), QString::fromLatin1(display.display()), QStringLiteral("-root"),
-                    QStringLiteral("-tree")});
-        tree.waitForFinished(5000);
-        return tree.readAllStandardOutput().contains("\"Velmora\"");
+        const QString id = mainWindowId();
+        return !id.isEmpty() && xwininfo({QStringLiteral("-id"), id}).contains("Map State: IsViewable");
     }
 
     static bool waitForLog(QProcess &process, QByteArray &log, const QByteArray &fragment, int timeoutMs)
@@ -124,10 +139,29 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
 {
     if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty())
         GTEST_SKIP() << "xwininfo is missing";
-    auto first = start();
+    AtSpiClient a11y;
+    const bool accessible = a11y.connect(sessionBusAddress);
+    auto first = start(accessible);
     QByteArray log;
     ASSERT_TRUE(waitForLog(*first, log, "Velmora bootstrap complete — 0 services", 20000)) << log.toStdString();
     EXPECT_TRUE(waitUntil([&] { return showsMainWindow(); }, 10000));
+
+    // File ▸ Close hides the main window and Velmora goes on running. There is
+    // no window manager to make the window active: give it the focus directly.
+    if (accessible && !QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+        QProcess focus;
+        focus.setProcessEnvironment(childEnvironment());
+        focus.start(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), mainWindowId()});
+        ASSERT_TRUE(focus.waitForFinished(5000));
+        std::optional<AtSpiClient::Node> root;
+        ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 10000));
+        ASSERT_TRUE(waitUntil([&] {
+            const auto close = a11y.find(*root, QStringLiteral("menu item"), QStringLiteral("Close"));
+            return close && a11y.press(*close);
+        }, 10000));
+        EXPECT_TRUE(waitUntil([&] { return !showsMainWindow(); }, 10000));
+        EXPECT_EQ(first->state(), QProcess::Running);
+    }
 
     // A second start asks the first for its window and ends at once with 0.
     auto second = start();
@@ -135,6 +169,7 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
     EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second->exitCode(), 0) << second->readAllStandardError().toStdString();
     EXPECT_EQ(first->state(), QProcess::Running);
+    EXPECT_TRUE(waitUntil([&] { return showsMainWindow(); }, 10000));
 
     ::kill(pid_t(first->processId()), SIGTERM);
     EXPECT_TRUE(first->waitForFinished(15000));
