@@ -14,7 +14,6 @@
 #include <QPainter>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QScrollArea>
