@@ -34,7 +34,7 @@ AppSettings AppSettings::fromJson(const json::Value &value)
         auto mode = appAppearanceModeFromText(*modeText);
         if (!mode) {
             throw json::DecodeError(QStringLiteral("Cannot initialize AppAppearanceMode from invalid value “%1”.")
-                                        .arg(*modeText));
+                                        .arg(json::excerpt(*modeText)));
         }
         settings.appearanceMode = *mode;
     }

@@ -78,8 +78,9 @@ void JsonFile::checkRegularFile(const struct stat &info) const
 
 QByteArray JsonFile::readWhole(int fd, qint64 expectedSize) const
 {
-    // One byte more than expected shows a file that grew while being read.
-    QByteArray bytes(static_cast<qsizetype>(expectedSize) + 1, Qt::Uninitialized);
+    // Room past the expected size shows a file that grew while being read, and
+    // leaves the parser's padding in place, so the text never moves again.
+    QByteArray bytes(static_cast<qsizetype>(expectedSize) + 32, Qt::Uninitialized);
     qsizetype size = 0;
     while (true) {
         if (size == bytes.size()) {

@@ -16,7 +16,7 @@ QMap<QString, QByteArray> decodeBookmarks(QByteArray bytes)
     QMap<QString, QByteArray> bookmarks;
     for (auto it = root.MemberBegin(); it != root.MemberEnd(); ++it) {
         const QString path = json::readString(it->name, QStringLiteral("a bookmark path"));
-        bookmarks.insert(path, json::readData(it->value, path));
+        bookmarks.insert(path, json::readData(it->value, json::excerpt(path)));
     }
     return bookmarks;
 }

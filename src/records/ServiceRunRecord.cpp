@@ -41,7 +41,7 @@ ServiceRunRecord ServiceRunRecord::fromJson(const json::Value &value)
     const auto reason = serviceRunStopReasonFromText(reasonText);
     if (!reason)
         throw json::DecodeError(
-            QStringLiteral("Cannot initialize ServiceRunStopReason from invalid value “%1”.").arg(reasonText));
+            QStringLiteral("Cannot initialize ServiceRunStopReason from invalid value “%1”.").arg(json::excerpt(reasonText)));
     record.stopReason = *reason;
     record.exitCode = reader.optionalInt32("exitCode");
     record.output = reader.optionalString("output").value_or(QString());

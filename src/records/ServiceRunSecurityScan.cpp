@@ -27,7 +27,7 @@ ServiceRunSecurityScan ServiceRunSecurityScan::fromJson(const json::Value &value
     const auto outcome = serviceRunSecurityOutcomeFromText(outcomeText);
     if (!outcome)
         throw json::DecodeError(
-            QStringLiteral("Cannot initialize ServiceRunSecurityOutcome from invalid value “%1”.").arg(outcomeText));
+            QStringLiteral("Cannot initialize ServiceRunSecurityOutcome from invalid value “%1”.").arg(json::excerpt(outcomeText)));
     return {*outcome, reader.list("findings", CommandThreatFinding::fromJson)};
 }
 

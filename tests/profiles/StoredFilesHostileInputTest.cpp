@@ -60,25 +60,19 @@ struct Loader {
     bool logs;
 };
 
+template <typename Repository, typename Load>
+std::function<qsizetype(const QString &)> loadThrough(Load load)
+{
+    return [load](const QString &path) {
+        Repository repository(path);
+        return qsizetype(load(repository));
+    };
+}
+
 const Loader loaders[] = {
-    {"settings.json",
-     [](const QString &path) {
-         SettingsRepository repository(path);
-         return await(repository.load()) == AppSettings{} ? qsizetype(0) : qsizetype(1);
-     },
-     true},
-    {"services.json",
-     [](const QString &path) {
-         ServiceRepository repository(path);
-         return await(repository.loadServices()).services.size();
-     },
-     true},
-    {"run-history.json",
-     [](const QString &path) {
-         ServiceRunHistoryRepository repository(path);
-         return await(repository.load()).size();
-     },
-     true},
+    {"settings.json", loadThrough<SettingsRepository>([](auto &r) { return await(r.load()) != AppSettings{}; }), true},
+    {"services.json", loadThrough<ServiceRepository>([](auto &r) { return await(r.loadServices()).services.size(); }), true},
+    {"run-history.json", loadThrough<ServiceRunHistoryRepository>([](auto &r) { return await(r.load()).size(); }), true},
     {"environments.json",
      [](const QString &path) {
          EnvironmentProfilesRepository repository(path, std::make_shared<FakeSecretStore>());
@@ -86,11 +80,7 @@ const Loader loaders[] = {
      },
      true},
     // Nothing reads bookmarks back, so an unreadable file starts afresh without a word.
-    {"bookmarks.json",
-     [](const QString &path) {
-         SecurityScopedBookmarkStore store(path);
-         return await(store.bookmarks()).size();
-     },
+    {"bookmarks.json", loadThrough<SecurityScopedBookmarkStore>([](auto &r) { return await(r.bookmarks()).size(); }),
      false},
 };
 

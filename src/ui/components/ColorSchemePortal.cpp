@@ -32,7 +32,7 @@ ColorSchemePortal::ColorSchemePortal(QObject *parent) : QObject(parent)
     if (!bus.isConnected())
         return;
     bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
-                SLOT(onSettingChanged(QString, QString, QDBusVariant)));
+                SLOT(onSettingChanged(QDBusMessage)));
     QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface,
                                                        QStringLiteral("Read"));
     read << appearanceNamespace << colorSchemeKey;
@@ -56,12 +56,16 @@ std::optional<bool> ColorSchemePortal::preferenceFromValue(uint value)
     return std::nullopt;
 }
 
-void ColorSchemePortal::onSettingChanged(const QString &nameSpace, const QString &key, const QDBusVariant &value)
+void ColorSchemePortal::onSettingChanged(const QDBusMessage &message)
 {
-    if (nameSpace != appearanceNamespace || key != colorSchemeKey)
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() < 3 || arguments[0].toString() != appearanceNamespace
+        || arguments[1].toString() != colorSchemeKey)
         return;
-    if (const auto scheme = unwrapUInt(value.variant()))
+    if (const auto scheme = unwrapUInt(arguments[2]))
         setPreference(preferenceFromValue(*scheme));
+    else
+        setPreference(std::nullopt);
 }
 
 void ColorSchemePortal::setPreference(std::optional<bool> prefersDark)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDBusVariant>
+#include <QDBusMessage>
 #include <QObject>
 
 #include <optional>
@@ -23,7 +23,8 @@ Q_SIGNALS:
     void prefersDarkChanged();
 
 private Q_SLOTS:
-    void onSettingChanged(const QString &nameSpace, const QString &key, const QDBusVariant &value);
+    // Takes the whole message: a slot with a variant parameter does not connect.
+    void onSettingChanged(const QDBusMessage &message);
 
 private:
     void setPreference(std::optional<bool> prefersDark);

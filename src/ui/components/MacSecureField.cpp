@@ -14,7 +14,6 @@ MacSecureField::MacSecureField(const QString &placeholder, bool allowsAutomaticF
     setEchoMode(QLineEdit::Password);
     setAllowsAutomaticFirstResponder(allowsAutomaticFocus || focusOnAppear);
     setFont(monospacedFont(TextStyle::body));
-    setContextMenuPolicy(Qt::NoContextMenu);
 }
 
 void MacSecureField::setBoundText(const QString &text)

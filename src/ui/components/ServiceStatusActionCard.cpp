@@ -24,7 +24,7 @@ QFont countFont()
 
 ServiceStatusActionCard::ServiceStatusActionCard(const QString &title, int count, ThemeColor tint, bool isHighlighted,
                                                  QWidget *parent)
-    : QAbstractButton(parent), m_count(count), m_tint(tint), m_highlighted(isHighlighted)
+    : QAbstractButton(parent), m_count(count), m_tint(tint), m_highlighted(isHighlighted), m_drawnCount(count)
 {
     setText(title);
     setAccessibleName(title);
@@ -37,6 +37,13 @@ ServiceStatusActionCard::ServiceStatusActionCard(const QString &title, int count
     m_animation->setEasingCurve(QEasingCurve::OutCubic);
     connect(m_animation, &QVariantAnimation::valueChanged, this,
             [this](const QVariant &value) { setPressProgress(value.toReal()); });
+    m_countAnimation = new QVariantAnimation(this);
+    m_countAnimation->setDuration(countAnimationMs);
+    m_countAnimation->setEasingCurve(QEasingCurve::OutCubic);
+    connect(m_countAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_drawnCount = value.toInt();
+        update();
+    });
     connect(this, &QAbstractButton::pressed, this, [this] { animatePress(true); });
     connect(this, &QAbstractButton::released, this, [this] { animatePress(false); });
 }
@@ -46,6 +53,14 @@ void ServiceStatusActionCard::setCount(int count)
     if (count == m_count)
         return;
     m_count = count;
+    m_countAnimation->stop();
+    if (isVisible()) {
+        m_countAnimation->setStartValue(m_drawnCount);
+        m_countAnimation->setEndValue(count);
+        m_countAnimation->start();
+    } else {
+        m_drawnCount = count;
+    }
     updateGeometry();
     update();
 }
@@ -137,7 +152,7 @@ void ServiceStatusActionCard::paintEvent(QPaintEvent *)
     painter.setPen(primary);
     painter.drawText(QRect(horizontalPadding, top + titleMetrics.height() + 8, textRight - horizontalPadding,
                            countMetrics.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, QString::number(m_count));
+                     Qt::AlignLeft | Qt::AlignVCenter, QString::number(m_drawnCount));
     const QPixmap chevron =
         symbolPixmap(QStringLiteral("chevron.right"), chevronSize, withOpacity(primary, 0.4), devicePixelRatioF());
     painter.drawPixmap(QPointF(width() - horizontalPadding - chevronSize, (height() - chevronSize) / 2.0), chevron);

@@ -31,11 +31,14 @@ public:
     void setPressProgress(qreal progress);
     qreal drawnOpacity() const { return 1.0 - 0.22 * m_pressProgress; }
     qreal drawnScale() const { return 1.0 - 0.015 * m_pressProgress; }
+    // The count as drawn: it counts to a new value over a short animation.
+    int drawnCount() const { return m_drawnCount; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
     static constexpr int pressAnimationMs = 120;
+    static constexpr int countAnimationMs = 300;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -49,4 +52,6 @@ private:
     bool m_highlighted;
     qreal m_pressProgress = 0;
     QVariantAnimation *m_animation;
+    int m_drawnCount;
+    QVariantAnimation *m_countAnimation;
 };

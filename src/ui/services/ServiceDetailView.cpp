@@ -217,7 +217,7 @@ ServiceDetailView::ServiceDetailView(EnvironmentProfilesManager *environmentProf
     buildLayouts();
     if (m_environmentProfilesManager) {
         connect(m_environmentProfilesManager, &EnvironmentProfilesManager::profilesChanged, this,
-                &ServiceDetailView::refreshConfiguration);
+                [this] { refreshConfiguration(); });
     }
     connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
             [this] { ServiceDetailStyle::retintButtons(this); });
@@ -629,15 +629,15 @@ void ServiceDetailView::refreshControls()
     w.liveOutputProgress->setVisible(running);
 }
 
-void ServiceDetailView::refreshConfiguration()
+void ServiceDetailView::refreshConfiguration(bool animated)
 {
     Widgets &w = *m_widgets;
     w.configurationChevron->setSymbolName(m_isConfigurationExpanded ? QStringLiteral("chevron.down")
                                                                     : QStringLiteral("chevron.right"));
     w.configurationToggle->setToolTip(m_isConfigurationExpanded ? QStringLiteral("Collapse configuration")
                                                                 : QStringLiteral("Expand configuration"));
-    w.migrationCard->setVisible(m_isConfigurationExpanded && m_isLocked);
-    w.configurationCard->setVisible(m_isConfigurationExpanded && !m_isLocked);
+    ServiceDetailStyle::setRevealed(w.migrationCard, m_isConfigurationExpanded && m_isLocked, animated);
+    ServiceDetailStyle::setRevealed(w.configurationCard, m_isConfigurationExpanded && !m_isLocked, animated);
     w.shellCommand->setText(m_service.command.isEmpty() ? emDash : m_service.command);
     std::optional<EnvironmentProfile> profile;
     if (m_environmentProfilesManager)
@@ -667,13 +667,15 @@ void ServiceDetailView::refreshLiveOutput()
     w.console->setText(m_runtime.processOutput);
     const bool hasOutput = !m_runtime.processOutput.isEmpty();
     w.copyButton->setEnabled(hasOutput);
-    w.copyButton->setToolTip(hasOutput ? QStringLiteral("Copy output") : QStringLiteral("No output to copy"));
+    const QString copyHelp = hasOutput ? QStringLiteral("Copy output") : QStringLiteral("No output to copy");
+    if (w.copyButton->toolTip() != copyHelp)
+        w.copyButton->setToolTip(copyHelp);
 }
 
 void ServiceDetailView::toggleConfiguration()
 {
     m_isConfigurationExpanded = !m_isConfigurationExpanded;
-    refreshConfiguration();
+    refreshConfiguration(true);
 }
 
 void ServiceDetailView::copyLiveOutput()

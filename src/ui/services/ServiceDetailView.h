@@ -86,7 +86,7 @@ private:
     void refreshHeader();
     void refreshControls();
     void refreshMetrics();
-    void refreshConfiguration();
+    void refreshConfiguration(bool animated = false);
     void refreshLiveOutput();
     void refreshLayoutChoice();
     void toggleConfiguration();

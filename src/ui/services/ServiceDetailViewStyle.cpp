@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QPropertyAnimation>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 
@@ -144,6 +145,50 @@ void RowButton::paintEvent(QPaintEvent *)
     QStyleOptionFocusRect option;
     option.initFrom(this);
     style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+}
+
+void setRevealed(QWidget *content, bool revealed, bool animated)
+{
+    auto *animation = content->findChild<QPropertyAnimation *>(QStringLiteral("revealAnimation"),
+                                                                 Qt::FindDirectChildrenOnly);
+    const bool running = animation && animation->state() == QAbstractAnimation::Running;
+    const bool target = content->property("revealTarget").isValid() ? content->property("revealTarget").toBool()
+                                                                     : !content->isHidden();
+    if (!animated && running && target == revealed)
+        return;
+    content->setProperty("revealTarget", revealed);
+    if (animation)
+        animation->stop();
+    if (!animated) {
+        content->setMaximumHeight(QWIDGETSIZE_MAX);
+        content->setVisible(revealed);
+        return;
+    }
+    if (!animation) {
+        animation = new QPropertyAnimation(content, "maximumHeight", content);
+        animation->setObjectName(QStringLiteral("revealAnimation"));
+        animation->setDuration(revealDurationMs);
+        animation->setEasingCurve(QEasingCurve::InOutQuad);
+        QObject::connect(animation, &QPropertyAnimation::finished, content, [content] {
+            const bool shown = content->property("revealTarget").toBool();
+            content->setMaximumHeight(QWIDGETSIZE_MAX);
+            content->setVisible(shown);
+        });
+    }
+    const int fullHeight = content->hasHeightForWidth() && content->width() > 0
+        ? content->heightForWidth(content->width())
+        : content->sizeHint().height();
+    if (revealed) {
+        const int from = content->isHidden() ? 0 : content->height();
+        content->setMaximumHeight(from);
+        content->show();
+        animation->setStartValue(from);
+        animation->setEndValue(std::max(1, fullHeight));
+    } else {
+        animation->setStartValue(content->isHidden() ? 0 : content->height());
+        animation->setEndValue(0);
+    }
+    animation->start();
 }
 
 void tintButton(QAbstractButton *button, const QString &symbolName, std::optional<Palette::Color> tint)

@@ -54,6 +54,12 @@ private:
     QHBoxLayout *m_row;
 };
 
+// Shows or hides a section's content. Animated, it unfolds or folds over 0.15
+// seconds with an ease-in-out curve; unanimated, it jumps there, unless an
+// animation towards the same state is already running, which then finishes.
+void setRevealed(QWidget *content, bool revealed, bool animated);
+constexpr int revealDurationMs = 150;
+
 // Gives a button its symbol and, with a tint, its text and symbol colour; the
 // colours follow theme switches through retintButtons().
 void tintButton(QAbstractButton *button, const QString &symbolName, std::optional<Palette::Color> tint = std::nullopt);

@@ -202,12 +202,12 @@ void ServiceRunHistoryRow::setRecord(const ServiceRunRecord &record)
     refreshSummary();
 }
 
-void ServiceRunHistoryRow::setExpanded(bool expanded)
+void ServiceRunHistoryRow::setExpanded(bool expanded, bool animated)
 {
     if (expanded == m_expanded)
         return;
     m_expanded = expanded;
-    refreshSummary();
+    refreshSummary(animated);
 }
 
 void ServiceRunHistoryRow::setNew(bool isNew)
@@ -234,7 +234,7 @@ void ServiceRunHistoryRow::paintEvent(QPaintEvent *event)
     painter.drawRoundedRect(card.adjusted(1, 1, -1, -1), cornerRadius - 1, cornerRadius - 1);
 }
 
-void ServiceRunHistoryRow::refreshSummary()
+void ServiceRunHistoryRow::refreshSummary(bool animated)
 {
     const QString date = formatOptionalDate(m_record.startedAt);
     m_dateLabel->setText(date);
@@ -280,7 +280,7 @@ void ServiceRunHistoryRow::refreshSummary()
     if (m_expanded && (m_detailsStale || !m_details))
         rebuildDetails();
     if (m_details)
-        m_details->setVisible(m_expanded);
+        ServiceDetailStyle::setRevealed(m_details, m_expanded, animated);
 }
 
 QWidget *ServiceRunHistoryRow::buildFiguresLine()
@@ -331,6 +331,7 @@ void ServiceRunHistoryRow::rebuildDetails()
     profileLine->setElideMode(Qt::ElideRight);
     column->addWidget(profileLine);
     column->addWidget(buildVariables());
+    m_details->hide();
     contentLayout()->addWidget(m_details);
     m_detailsStale = false;
 }

@@ -29,7 +29,7 @@ public:
 
     // Redraws only when the record differs from the shown one.
     void setRecord(const ServiceRunRecord &record);
-    void setExpanded(bool expanded);
+    void setExpanded(bool expanded, bool animated = false);
     void setNew(bool isNew);
 
     const ServiceRunRecord &record() const { return m_record; }
@@ -46,7 +46,7 @@ protected:
 
 private:
     void buildTopLine();
-    void refreshSummary();
+    void refreshSummary(bool animated = false);
     void rebuildDetails();
     QWidget *buildFiguresLine();
     QWidget *buildSecurityBlock();

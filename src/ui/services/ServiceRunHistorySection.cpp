@@ -50,7 +50,7 @@ ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *run
     m_chevron = new SymbolView(QStringLiteral("chevron.right"), symbolPixelSize(TextStyle::caption),
                                ThemeColor::tertiary());
     m_toggle->addToRow(m_chevron);
-    connect(m_toggle, &QPushButton::clicked, this, [this] { setExpanded(!m_isExpanded); });
+    connect(m_toggle, &QPushButton::clicked, this, [this] { setExpanded(!m_isExpanded, true); });
     header->addWidget(m_toggle);
     header->addStretch(1);
 
@@ -126,12 +126,12 @@ void ServiceRunHistorySection::resetState()
     m_records.clear();
 }
 
-void ServiceRunHistorySection::setExpanded(bool expanded)
+void ServiceRunHistorySection::setExpanded(bool expanded, bool animated)
 {
     if (expanded == m_isExpanded)
         return;
     m_isExpanded = expanded;
-    syncRows();
+    syncRows(animated);
     refreshHeader();
 }
 
@@ -158,9 +158,9 @@ void ServiceRunHistorySection::refreshRecords()
 
 // Brings the rows in line with the records: rows of runs still listed keep
 // their widgets (and their expanded state); only new runs get new rows.
-void ServiceRunHistorySection::syncRows()
+void ServiceRunHistorySection::syncRows(bool animated)
 {
-    m_body->setVisible(m_isExpanded);
+    ServiceDetailStyle::setRevealed(m_body, m_isExpanded, animated);
     if (!m_isExpanded)
         return;
     m_emptyCard->setVisible(m_records.isEmpty());
@@ -217,7 +217,7 @@ void ServiceRunHistorySection::toggleRun(const QUuid &recordId)
     if (!m_expandedRunIDs.remove(recordId))
         m_expandedRunIDs.insert(recordId);
     if (ServiceRunHistoryRow *row = m_rows.value(recordId))
-        row->setExpanded(m_expandedRunIDs.contains(recordId));
+        row->setExpanded(m_expandedRunIDs.contains(recordId), true);
 }
 
 void ServiceRunHistorySection::deleteRun(const QUuid &recordId)

@@ -49,7 +49,7 @@ public:
     const QUuid &serviceId() const { return m_serviceId; }
 
     bool isExpanded() const { return m_isExpanded; }
-    void setExpanded(bool expanded);
+    void setExpanded(bool expanded, bool animated = false);
     const QSet<QUuid> &expandedRunIDs() const { return m_expandedRunIDs; }
     std::optional<QUuid> newRunHistoryRecordID() const { return m_newRunHistoryRecordID; }
     // The rows in shown order (built only while the section is expanded).
@@ -68,7 +68,7 @@ protected:
 private:
     void resetState();
     void refreshRecords();
-    void syncRows();
+    void syncRows(bool animated = false);
     void refreshHeader();
     void markNewRun();
     void endNewRunMark();

@@ -119,8 +119,9 @@ TEST_F(ComponentsTest, PressedStatusCardDimsAndShrinksThenSpringsBack)
     QTest::qWait(ServiceStatusActionCard::pressAnimationMs + 60);
     EXPECT_DOUBLE_EQ(card.drawnOpacity(), 1.0);
     EXPECT_DOUBLE_EQ(card.drawnScale(), 1.0);
-    card.setCount(4);
-    EXPECT_EQ(card.count(), 4);
+    card.setCount(40);
+    EXPECT_EQ(card.count(), 40);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return card.drawnCount() == 40; }, 1000)) << "counts up to the new value";
 }
 
 TEST_F(ComponentsTest, SidebarRowFillRuleForegroundAndAccessibleValue)

@@ -2,6 +2,7 @@
 
 #include "support/Screenshots.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/services/ServiceDetailViewStyle.h"
 #include "ui/services/ServiceRunHistoryRow.h"
 #include "ui/services/ServiceRunHistorySection.h"
 #include "ui/services/ServiceRunOutputSheet.h"
@@ -30,10 +31,9 @@ struct ServiceDetailViewScreenshots : ServiceDetailViewTest {
 
     void settle()
     {
-        for (int pass = 0; pass < 5; ++pass) {
-            QApplication::processEvents();
-            QTest::qWait(20);
-        }
+        // Long enough for the sections to finish unfolding.
+        QTest::qWait(ServiceDetailStyle::revealDurationMs + 150);
+        QApplication::processEvents();
     }
 
     void takeInBothThemes(QWidget &widget, const QString &name)

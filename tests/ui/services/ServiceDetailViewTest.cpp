@@ -151,6 +151,7 @@ TEST_F(ServiceDetailViewTest, LockFlagsChooseLayoutHeaderAndConfiguration)
     QTest::mouseClick(find<QPushButton>("configurationToggle"), Qt::LeftButton);
     EXPECT_TRUE(find<QWidget>("migrationCard")->isVisible());
     EXPECT_FALSE(find<QWidget>("configurationCard")->isVisible());
+    QTest::qWait(ServiceDetailStyle::revealDurationMs + 100);
     QTest::mouseClick(find<QPushButton>("migrateButton"), Qt::LeftButton);
     EXPECT_EQ(unlocks, 1);
 }
@@ -212,7 +213,7 @@ TEST_F(ServiceDetailViewTest, RuntimeUpdatesKeepViewStateAndAnotherServiceResets
     section->setExpanded(true);
     const QList<ServiceRunHistoryRow *> rows = section->rows();
     section->toggleRun(rows.first()->record().id);
-    QApplication::processEvents();
+    QTest::qWait(ServiceDetailStyle::revealDurationMs + 100);
     QScrollBar *scroll = find<QScrollArea>("detailScrollArea")->verticalScrollBar();
     ASSERT_GT(scroll->maximum(), 200);
     scroll->setValue(200);

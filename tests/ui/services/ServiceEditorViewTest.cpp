@@ -2,6 +2,7 @@
 
 #include "records/SecurityScopedBookmarkStore.h"
 #include "support/TestEnvironment.h"
+#include "ui/services/PathPickerDialog.h"
 #include "ui/services/ServiceEditorView.h"
 #include "ui/services/ServicesController.h"
 
@@ -150,4 +151,25 @@ TEST_F(ServiceEditorViewTest, QuickPicksAllReachTheBookmarkFileOncePerPath)
     EXPECT_EQ(stored, (QStringList {first, second}));
     EXPECT_EQ(view->draft().command, first + QLatin1Char(' ') + second + QLatin1Char(' ') + first + QLatin1Char(' ')
                                          + TestEnvironment::home() + QStringLiteral("/gone"));
+}
+
+TEST(PathPicker, AcceptingWithAFolderSelectedTakesTheFolderAndAFileTakesTheFile)
+{
+    const QString folder = TestEnvironment::home() + QStringLiteral("/picked folder");
+    QDir().mkpath(folder);
+    QFile file(TestEnvironment::home() + QStringLiteral("/picked.txt"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    for (const QString &target : {folder, file.fileName()}) {
+        PathPickerDialog picker;
+        QStringList picked;
+        QObject::connect(&picker, &PathPickerDialog::pathPicked, [&](const QString &path) { picked.append(path); });
+        picker.setDirectory(TestEnvironment::home());
+        picker.open();
+        picker.selectFile(target);
+        picker.accept();
+        EXPECT_EQ(picked, QStringList {target});
+        EXPECT_EQ(picker.result(), QDialog::Accepted);
+    }
 }

@@ -6,9 +6,10 @@
 #include "ui/screens/dashboard/SummaryPopover.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -41,8 +42,10 @@ DashboardView::DashboardView(ServiceManager *serviceManager, MonitoringManager *
     layout->setContentsMargins(28, 28, 28, 28);
     layout->setSpacing(28);
     layout->addWidget(new SectionHeader(QStringLiteral("System"), QStringLiteral("text.rectangle.fill"), content));
+    // Tiles are cards with room for their shadow around them: the gap between
+    // two drawn cards stays 14, and the count cards line up with their edges.
     auto *tiles = new QHBoxLayout;
-    tiles->setSpacing(14);
+    tiles->setSpacing(std::max(0, 14 - 2 * SurfaceCard::shadowMargin));
     m_cpu = new MetricTile(QStringLiteral("CPU"), QStringLiteral("cpu.fill"), Palette::Color::blue, content);
     m_memory = new MetricTile(QStringLiteral("Memory"), QStringLiteral("memorychip.fill"), Palette::Color::green, content);
     m_gpu = new MetricTile(QStringLiteral("GPU"), QStringLiteral("gpu"), Palette::Color::orange, content);
@@ -51,6 +54,7 @@ DashboardView::DashboardView(ServiceManager *serviceManager, MonitoringManager *
     layout->addLayout(tiles);
     layout->addWidget(new SectionHeader(QStringLiteral("Services"), QStringLiteral("shippingbox.fill"), content));
     auto *cards = new QHBoxLayout;
+    cards->setContentsMargins(SurfaceCard::shadowMargin, 0, SurfaceCard::shadowMargin, 0);
     cards->setSpacing(10);
     for (const ServiceSummaryFilter filter :
          {ServiceSummaryFilter::all, ServiceSummaryFilter::running, ServiceSummaryFilter::stopped}) {

@@ -6,6 +6,7 @@
 #include "ui/components/MacTextField.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
+#include "ui/components/ThemeManager.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 
 #include <QCheckBox>
@@ -155,9 +156,13 @@ QWidget *ProfileEditorView::makeButtonRow()
         auto *remove = new QPushButton(QStringLiteral("Delete"), bar);
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
-        QPalette destructive = remove->palette();
-        destructive.setColor(QPalette::ButtonText, Palette::red());
-        remove->setPalette(destructive);
+        const auto paintRed = [remove] {
+            QPalette destructive = remove->palette();
+            destructive.setColor(QPalette::ButtonText, Palette::red());
+            remove->setPalette(destructive);
+        };
+        paintRed();
+        connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, remove, paintRed);
         connect(remove, &QPushButton::clicked, this, &ProfileEditorView::requestProfileDeletion);
         layout->addWidget(remove);
     }

@@ -24,9 +24,8 @@ ProfileVariableRow::ProfileVariableRow(const EnvironmentVariable &variable, QWid
     m_value->setMonospaced(true);
     m_value->setElideMode(Qt::ElideRight);
     m_value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // The mask is no text worth selecting; a plain value is.
-    if (!variable.isSecret)
-        m_value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Selecting a secret's row copies only the mask: the value never reaches the label.
+    m_value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_key, 1);
     layout->addSpacing(12);
     layout->addWidget(m_value, 1);

@@ -30,6 +30,8 @@ QVariant ProfilesListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole: return profile.name;
     case Qt::AccessibleTextRole: return profile.name + QStringLiteral(", ") + captionText(profile, locked);
+    case Qt::AccessibleDescriptionRole:
+        return m_controller.selectedProfileID() == profile.id ? QStringLiteral("Selected") : QString();
     case IdRole: return profile.id;
     case CaptionRole: return captionText(profile, locked);
     case LockSymbolRole:

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace {
@@ -226,7 +227,8 @@ void SettingsView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     m_path->setText(applicationSupportDirectory());
-    if (m_ready)
+    // A window that comes back from being minimised keeps its edits.
+    if (m_ready && !event->spontaneous())
         m_controller->reseed();
     refresh();
 }

@@ -1,0 +1,70 @@
+#include "ProfilesFixture.h"
+
+#include "platform/KeychainError.h"
+#include "ui/components/KeychainAccessBanner.h"
+#include "ui/screens/profiles/EnvironmentProfilesView.h"
+#include "ui/screens/profiles/ProfilesController.h"
+#include "ui/screens/profiles/ProfilesListView.h"
+
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+struct EnvironmentProfilesViewTest : ProfilesFixture {
+    std::unique_ptr<EnvironmentProfilesView> show(std::optional<QUuid> selection = std::nullopt)
+    {
+        auto view = std::make_unique<EnvironmentProfilesView>(&manager, &lockManager, nullptr, selection);
+        view->resize(1000, 640);
+        view->show();
+        QCoreApplication::processEvents();
+        return view;
+    }
+};
+
+} // namespace
+
+TEST_F(EnvironmentProfilesViewTest, ADanglingSelectionShowsTheEmptyStateAndAClickOnEmptySpaceClearsIt)
+{
+    const auto profile = stored(QStringLiteral("Only"));
+    auto view = show(QUuid::createUuid());
+    EXPECT_NE(view->findChild<QWidget *>(QStringLiteral("emptyState")), nullptr);
+    EXPECT_TRUE(view->controller().selectedProfileID());
+
+    auto *list = view->findChild<ProfilesListView *>();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
+    EXPECT_EQ(view->controller().selectedProfileID(), profile.id);
+    ASSERT_TRUE(waitUntil([&] { return view->findChild<QWidget *>(QStringLiteral("profileDetail")) != nullptr; }));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(20, list->viewport()->height() - 10));
+    EXPECT_FALSE(view->controller().selectedProfileID());
+}
+
+TEST_F(EnvironmentProfilesViewTest, ACancelledPromptShowsNoAlertAndAKeyringFailureShowsAlertAndBanner)
+{
+    const auto locked = storedLocked(QStringLiteral("Vault"), {variable(QStringLiteral("TOKEN"), QStringLiteral("x"), true)});
+    authenticator->failure = ProtectedProfilesError::Case::authenticationCanceled;
+    auto view = show(locked.id);
+    ASSERT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->errorAlert(), nullptr);
+    EXPECT_NE(view->findChild<QPushButton *>(QStringLiteral("unlockButton")), nullptr);
+
+    const KeychainError denied(KeychainError::Case::authFailed);
+    authenticator->failure.reset();
+    secrets->failOn(FakeSecretStore::Operation::read, denied);
+    view->findChild<QPushButton *>(QStringLiteral("unlockButton"))->click();
+    ASSERT_TRUE(waitUntil([&] { return view->errorAlert() != nullptr; }));
+    EXPECT_EQ(view->errorAlert()->text(), denied.fullMessage());
+    auto *banner = view->findChild<KeychainAccessBanner *>();
+    ASSERT_NE(banner, nullptr);
+    EXPECT_TRUE(banner->isVisibleTo(view.get()));
+    EXPECT_EQ(banner->message(), denied.fullMessage());
+
+    // The banner's retry loads again; without the failure the banner goes.
+    secrets->clearFailures();
+    view->errorAlert()->close();
+    QTest::mouseClick(banner->findChild<QPushButton *>(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !manager.keychainAccessGuidance(); }));
+    EXPECT_FALSE(banner->isVisibleTo(view.get()));
+    EXPECT_FALSE(view->controller().errorMessage());
+}
