@@ -26,6 +26,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -55,7 +56,15 @@ std::optional<QRect> availableGeometryAt(const QRect &anchor)
 
 } // namespace
 
-MenuBarController::MenuBarController(QObject *parent) : QObject(parent) {}
+MenuBarController::MenuBarController(QObject *parent) : QObject(parent)
+{
+    // The shared instance outlives the event loop; its window goes while the
+    // application still stands.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        closePanel();
+        delete std::exchange(m_panel, nullptr);
+    });
+}
 
 MenuBarController::~MenuBarController()
 {

@@ -63,6 +63,9 @@ ToolButtonStatusItem::ToolButtonStatusItem(const QIcon &icon, QObject *parent)
         created->setChecked(!created->isChecked());
         Q_EMIT activated();
     });
+    // A right click toggles the panel like a left one; there is no menu.
+    created->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(created, &QToolButton::customContextMenuRequested, this, &StatusItem::activated);
 }
 
 ToolButtonStatusItem::~ToolButtonStatusItem()
