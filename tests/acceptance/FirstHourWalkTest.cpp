@@ -13,6 +13,7 @@
 #include "support/TestEnvironment.h"
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/MetricCard.h"
+#include "ui/menubar/MenuServiceRow.h"
 #include "ui/menubar/MenuToggleGlyphButton.h"
 #include "ui/components/SelectableSidebarRow.h"
 #include "ui/components/ServiceStatusActionCard.h"
@@ -43,10 +44,10 @@
 namespace {
 
 template <typename T>
-T &present(T *object)
+T &present(T *object, const char *what)
 {
     if (!object)
-        throw std::runtime_error("an expected widget is missing");
+        throw std::runtime_error(std::string("missing: ") + what);
     return *object;
 }
 
@@ -140,12 +141,18 @@ void FirstHourWalk::selectService(const QString &name)
 
 QAbstractButton &FirstHourWalk::panelToggle(const QString &service)
 {
-    MenuBarPanel &panel = present(menuBar->panel());
-    // The row's open button names the service: "Open <name>" while stopped, the name while running.
-    QWidget *open = findVisible(QStringLiteral("Open ") + service, &panel);
-    if (!open)
-        open = &find(service, &panel);
-    return present(open->parentWidget()->findChild<MenuToggleGlyphButton *>());
+    MenuBarPanel &panel = present(menuBar->panel(), "the tray panel");
+    MenuToggleGlyphButton *toggle = nullptr;
+    waitFor(
+        [&] {
+            for (MenuServiceRow *row : panel.findChildren<MenuServiceRow *>()) {
+                if (row->isVisible() && row->service().name == service)
+                    toggle = row->toggleButton();
+            }
+            return toggle != nullptr;
+        },
+        "the service's row in the panel");
+    return *toggle;
 }
 
 int FirstHourWalk::runsOf(const QString &service) const
@@ -340,7 +347,7 @@ void FirstHourWalk::useTheTrayPanel()
     auto &statusButton = find<QToolButton>({}, &find(QStringLiteral("statusItemToolBar")));
     click(statusButton);
     waitFor([&] { return menuBar->isPanelVisible(); }, "the tray panel");
-    MenuBarPanel &panel = present(menuBar->panel());
+    MenuBarPanel &panel = present(menuBar->panel(), "the tray panel");
 
     // Start from the panel; the review of a key-reading command comes up inside it.
     click(panelToggle(QStringLiteral("ticker")));
