@@ -44,6 +44,7 @@ protected:
     void startWatchAndStop();
     void reviewDangerousCommands();
     void keepASecretInAProfile();
+    void unlockAProtectedProfile();
     void useTheTrayPanel();
     void quitWithRunningServices();
     void startAgainWithEverythingKept();

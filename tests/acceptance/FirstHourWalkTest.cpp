@@ -6,6 +6,7 @@
 #include "app/SettingsWindow.h"
 #include "execution/ServiceManager.h"
 #include "records/ApplicationSupport.h"
+#include "records/ProtectedProfilesError.h"
 #include "records/ServiceRunHistoryManager.h"
 #include "records/ServiceRunHistoryRepository.h"
 #include "support/Await.h"
@@ -32,6 +33,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -341,6 +343,48 @@ void FirstHourWalk::keepASecretInAProfile()
     EXPECT_FALSE(logs.contains(secretValue));
 }
 
+void FirstHourWalk::unlockAProtectedProfile()
+{
+    // The account password is the fake authenticator's: it answers at once,
+    // refusing while it is told to.
+    showSection(QStringLiteral("Environment Profiles"));
+    click(QStringLiteral("createProfileButton"));
+    auto &editor = find<ProfileEditorView>({});
+    type(QStringLiteral("Name"), QStringLiteral("Vault"), &editor);
+    QWidget &protect = find(QStringLiteral("protectedToggle"), &editor);
+    protect.setFocus();
+    QTest::keyClick(&protect, Qt::Key_Space);
+    click(find(QStringLiteral("addVariableButton"), &editor));
+    type(QStringLiteral("Key"), QStringLiteral("DB_NAME"), &editor);
+    type(QStringLiteral("Value"), QStringLiteral("ledger"), &editor);
+    click(find(QStringLiteral("Save"), &editor));
+    waitFor([&] { return findVisible<QLabel>(QStringLiteral("Vault")) != nullptr; }, "the protected profile");
+
+    showSection(QStringLiteral("Services"));
+    createService(QStringLiteral("vault-check"), QStringLiteral("echo \"vault:$DB_NAME\""), QStringLiteral("Vault"));
+    click(QStringLiteral("protectedDataLockButton"));
+    selectService(QStringLiteral("ticker"));
+
+    // Selecting the service asks for the password; a wrong one leaves it locked.
+    const qsizetype promptsBefore = authenticator->prompts.size();
+    authenticator->failure = ProtectedProfilesError::Case::authenticationFailed;
+    selectService(QStringLiteral("vault-check"));
+    waitFor([&] { return authenticator->prompts.size() == promptsBefore + 1; }, "the password prompt");
+    if (QWidget *alert = findVisible<QMessageBox>({}))
+        click(find(QStringLiteral("OK"), alert));
+    QWidget &unlock = find(QStringLiteral("unlockButton"));
+    picture(QStringLiteral("07-locked"));
+
+    authenticator->failure.reset();
+    click(unlock);
+    waitFor([&] { return findVisible(QStringLiteral("unlockButton")) == nullptr; }, "the service to unlock");
+    EXPECT_EQ(authenticator->prompts.size(), promptsBefore + 2);
+    click(QStringLiteral("startButton"));
+    click(QStringLiteral("Run History"));
+    waitFor([&] { return runsOf(QStringLiteral("vault-check")) == 1; }, "the protected run");
+    picture(QStringLiteral("07-unlocked"));
+}
+
 void FirstHourWalk::useTheTrayPanel()
 {
     // No tray on this display: the status item is the main window's toolbar button.
@@ -395,8 +439,8 @@ void FirstHourWalk::quitWithRunningServices()
     EXPECT_FALSE(anyProcessInGroups(runningGroups));
     const QList<ServiceRunRecord> runs =
         await(ServiceRunHistoryRepository(applicationSupportDirectory() + QStringLiteral("/run-history.json")).load());
-    // ticker three times, key-check twice, wipe (blocked), token-check, workers.
-    EXPECT_EQ(runs.size(), 8);
+    // ticker three times, key-check twice, wipe (blocked), token-check, vault-check, workers.
+    EXPECT_EQ(runs.size(), 9);
     EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
                             [](const ServiceRunRecord &run) { return run.stopReason == ServiceRunStopReason::forceKilled; }),
               3);
@@ -412,7 +456,7 @@ void FirstHourWalk::startAgainWithEverythingKept()
     EXPECT_EQ(app->settings().defaultShell, QStringLiteral("/bin/bash"));
 
     showSection(QStringLiteral("Services"));
-    EXPECT_EQ(find<QListView>(QStringLiteral("serviceList")).model()->rowCount(), 5);
+    EXPECT_EQ(find<QListView>(QStringLiteral("serviceList")).model()->rowCount(), 6);
     selectService(QStringLiteral("ticker"));
     auto &detail = find(QStringLiteral("serviceDetailView"));
     click(QStringLiteral("Run History"));
@@ -421,7 +465,7 @@ void FirstHourWalk::startAgainWithEverythingKept()
 
     showSection(QStringLiteral("Environment Profiles"));
     auto &profiles = find<QListView>(QStringLiteral("Environment Profiles"));
-    ASSERT_EQ(profiles.model()->rowCount(), 1);
+    ASSERT_EQ(profiles.model()->rowCount(), 2);
     QTest::mouseClick(profiles.viewport(), Qt::LeftButton, {}, profiles.visualRect(profiles.model()->index(0, 0)).center());
     waitFor([&] { return findVisible(QStringLiteral("profileDetail")) != nullptr; }, "the kept profile");
     EXPECT_EQ(widgetsWithSecret(), QStringList {});
@@ -438,6 +482,7 @@ void FirstHourWalk::walk()
         &FirstHourWalk::startWatchAndStop,
         &FirstHourWalk::reviewDangerousCommands,
         &FirstHourWalk::keepASecretInAProfile,
+        &FirstHourWalk::unlockAProtectedProfile,
         &FirstHourWalk::useTheTrayPanel,
         &FirstHourWalk::quitWithRunningServices,
         &FirstHourWalk::startAgainWithEverythingKept,
