@@ -102,19 +102,19 @@ void FirstHourWalk::picture(const QString &name, QWidget *widget) const
         Screenshots::save(widget ? *widget : *window, QStringLiteral("walk/") + name);
 }
 
-QStringList FirstHourWalk::dataFilesWithSecret() const
+QStringList FirstHourWalk::dataFilesHolding(const QString &text) const
 {
     QStringList found;
     QDirIterator files(applicationSupportDirectory(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (files.hasNext()) {
         QFile file(files.next());
-        if (file.open(QIODevice::ReadOnly) && file.readAll().contains(secretValue.toUtf8()))
+        if (file.open(QIODevice::ReadOnly) && file.readAll().contains(text.toUtf8()))
             found.append(file.fileName());
     }
     return found;
 }
 
-QStringList FirstHourWalk::widgetsWithSecret() const
+QStringList FirstHourWalk::widgetsShowing(const QString &text) const
 {
     QStringList found;
     for (QWidget *root : QApplication::topLevelWidgets()) {
@@ -126,7 +126,7 @@ QStringList FirstHourWalk::widgetsWithSecret() const
                 shown += label->text();
             if (auto *button = qobject_cast<QAbstractButton *>(widget))
                 shown += button->text();
-            if (shown.contains(secretValue))
+            if (shown.contains(text))
                 found.append(QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char(' ') + widget->objectName());
         }
     }

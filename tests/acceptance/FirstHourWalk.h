@@ -32,6 +32,7 @@
 class FirstHourWalk : public ::testing::Test {
 protected:
     static inline const QString secretValue = QStringLiteral("s3cr3t-velmora-token");
+    static inline const QString sudoPassword = QStringLiteral("hunter2-velmora");
 
     ~FirstHourWalk() override;
 
@@ -43,6 +44,7 @@ protected:
     void createServiceInTheEditor();
     void startWatchAndStop();
     void reviewDangerousCommands();
+    void giveASudoPassword();
     void keepASecretInAProfile();
     void unlockAProtectedProfile();
     void useTheTrayPanel();
@@ -105,10 +107,10 @@ protected:
     QString liveOutput() const;
     // The number of recorded runs of a service.
     int runsOf(const QString &service) const;
-    // Every file of the data folder that holds the secret in clear.
-    QStringList dataFilesWithSecret() const;
-    // Every visible text, tooltip and accessible name that shows the secret in clear.
-    QStringList widgetsWithSecret() const;
+    // Every file of the data folder that holds this text.
+    QStringList dataFilesHolding(const QString &text) const;
+    // Every label, button text, tooltip, title and accessible name that shows this text.
+    QStringList widgetsShowing(const QString &text) const;
 
     std::shared_ptr<FakeAuthenticator> authenticator = std::make_shared<FakeAuthenticator>();
     std::shared_ptr<FakeProtectedKeyProvider> keys = std::make_shared<FakeProtectedKeyProvider>();

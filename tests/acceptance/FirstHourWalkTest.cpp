@@ -25,6 +25,7 @@
 #include "ui/services/SegmentedPicker.h"
 #include "ui/services/ServiceEditorView.h"
 #include "ui/services/ServiceRunOutputSheet.h"
+#include "ui/services/SudoPasswordPromptView.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -312,6 +313,28 @@ void FirstHourWalk::reviewDangerousCommands()
     waitFor([&] { return outcomes(detail) == QStringList {QStringLiteral("Blocked")}; }, "the blocked run in the history");
 }
 
+void FirstHourWalk::giveASudoPassword()
+{
+    createService(QStringLiteral("admin"), QStringLiteral("sudo -n true; echo admin-done"));
+    click(QStringLiteral("startButton"));
+    // A privileged command is reviewed first, then asks for the password.
+    click(find(QStringLiteral("runAnywayButton"), &find<CommandThreatReviewView>({})));
+    auto &sheet = find<SudoPasswordPromptView>({});
+    type(QStringLiteral("Password"), sudoPassword, &sheet);
+    picture(QStringLiteral("05-sudo"), &sheet);
+    click(find(QStringLiteral("launchButton"), &sheet));
+    waitFor([&] { return runsOf(QStringLiteral("admin")) == 1; }, "the sudo run to end", 15000);
+    if (QWidget *alert = findVisible<QMessageBox>({}))
+        click(find(QStringLiteral("OK"), alert));
+    click(QStringLiteral("Run History"));
+    picture(QStringLiteral("05-sudo-run"));
+
+    EXPECT_EQ(widgetsShowing(sudoPassword), QStringList {});
+    EXPECT_FALSE(liveOutput().contains(sudoPassword));
+    EXPECT_EQ(dataFilesHolding(sudoPassword), QStringList {});
+    EXPECT_FALSE(logs.contains(sudoPassword));
+}
+
 void FirstHourWalk::keepASecretInAProfile()
 {
     // The value the child must see, kept outside the data folder for the check.
@@ -338,8 +361,8 @@ void FirstHourWalk::keepASecretInAProfile()
     waitFor([&] { return liveOutput().contains(QStringLiteral("token-ok")); }, "the child to see the secret");
     picture(QStringLiteral("06-service-with-profile"));
 
-    EXPECT_EQ(widgetsWithSecret(), QStringList {});
-    EXPECT_EQ(dataFilesWithSecret(), QStringList {});
+    EXPECT_EQ(widgetsShowing(secretValue), QStringList {});
+    EXPECT_EQ(dataFilesHolding(secretValue), QStringList {});
     EXPECT_FALSE(logs.contains(secretValue));
 }
 
@@ -439,12 +462,12 @@ void FirstHourWalk::quitWithRunningServices()
     EXPECT_FALSE(anyProcessInGroups(runningGroups));
     const QList<ServiceRunRecord> runs =
         await(ServiceRunHistoryRepository(applicationSupportDirectory() + QStringLiteral("/run-history.json")).load());
-    // ticker three times, key-check twice, wipe (blocked), token-check, vault-check, workers.
-    EXPECT_EQ(runs.size(), 9);
+    // ticker three times, key-check twice, wipe (blocked), admin, token-check, vault-check, workers.
+    EXPECT_EQ(runs.size(), 10);
     EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
                             [](const ServiceRunRecord &run) { return run.stopReason == ServiceRunStopReason::forceKilled; }),
               3);
-    EXPECT_EQ(dataFilesWithSecret(), QStringList {});
+    EXPECT_EQ(dataFilesHolding(secretValue), QStringList {});
     EXPECT_FALSE(logs.contains(secretValue));
 }
 
@@ -456,7 +479,7 @@ void FirstHourWalk::startAgainWithEverythingKept()
     EXPECT_EQ(app->settings().defaultShell, QStringLiteral("/bin/bash"));
 
     showSection(QStringLiteral("Services"));
-    EXPECT_EQ(find<QListView>(QStringLiteral("serviceList")).model()->rowCount(), 6);
+    EXPECT_EQ(find<QListView>(QStringLiteral("serviceList")).model()->rowCount(), 7);
     selectService(QStringLiteral("ticker"));
     auto &detail = find(QStringLiteral("serviceDetailView"));
     click(QStringLiteral("Run History"));
@@ -468,7 +491,7 @@ void FirstHourWalk::startAgainWithEverythingKept()
     ASSERT_EQ(profiles.model()->rowCount(), 2);
     QTest::mouseClick(profiles.viewport(), Qt::LeftButton, {}, profiles.visualRect(profiles.model()->index(0, 0)).center());
     waitFor([&] { return findVisible(QStringLiteral("profileDetail")) != nullptr; }, "the kept profile");
-    EXPECT_EQ(widgetsWithSecret(), QStringList {});
+    EXPECT_EQ(widgetsShowing(secretValue), QStringList {});
     picture(QStringLiteral("11-profile-again"));
 }
 
@@ -481,6 +504,7 @@ void FirstHourWalk::walk()
         &FirstHourWalk::createServiceInTheEditor,
         &FirstHourWalk::startWatchAndStop,
         &FirstHourWalk::reviewDangerousCommands,
+        &FirstHourWalk::giveASudoPassword,
         &FirstHourWalk::keepASecretInAProfile,
         &FirstHourWalk::unlockAProtectedProfile,
         &FirstHourWalk::useTheTrayPanel,
