@@ -46,6 +46,7 @@ protected:
     void reviewDangerousCommands();
     void giveASudoPassword();
     void keepASecretInAProfile();
+    void openInATerminal();
     void unlockAProtectedProfile();
     void useTheTrayPanel();
     void quitWithRunningServices();
@@ -100,7 +101,8 @@ protected:
 
     // Step helpers.
     void showSection(const QString &title);
-    void createService(const QString &name, const QString &command, const QString &profile = {});
+    void createService(const QString &name, const QString &command, const QString &profile = {},
+                       bool inTerminal = false);
     void selectService(const QString &name);
     // The tray panel's start/stop button of a service.
     QAbstractButton &panelToggle(const QString &service);
@@ -126,4 +128,6 @@ protected:
     int quits = 0;
     // Process groups of the services left running for the quit step.
     QList<qint32> runningGroups;
+    // The private folder of the terminal's script, gone once the application quits.
+    QString terminalFolder;
 };

@@ -35,6 +35,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QProcess>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -108,7 +109,8 @@ void FirstHourWalk::showSection(const QString &title)
         "the section's screen");
 }
 
-void FirstHourWalk::createService(const QString &name, const QString &command, const QString &profile)
+void FirstHourWalk::createService(const QString &name, const QString &command, const QString &profile,
+                                  bool inTerminal)
 {
     click(QStringLiteral("Create Service"));
     auto &editor = find<ServiceEditorView>({});
@@ -120,6 +122,12 @@ void FirstHourWalk::createService(const QString &name, const QString &command, c
         for (int i = 0; i < picker.count() && picker.currentText() != profile; ++i)
             QTest::keyClick(&picker, Qt::Key_Down);
         EXPECT_EQ(picker.currentText(), profile);
+    }
+    if (inTerminal) {
+        auto &launch = find<QComboBox>(QStringLiteral("Launch Option"), &editor);
+        launch.setFocus();
+        QTest::keyClick(&launch, Qt::Key_Down);
+        EXPECT_EQ(launch.currentText(), QStringLiteral("Terminal"));
     }
     click(find(QStringLiteral("Save"), &editor));
     selectService(name);
@@ -366,6 +374,26 @@ void FirstHourWalk::keepASecretInAProfile()
     EXPECT_FALSE(logs.contains(secretValue));
 }
 
+void FirstHourWalk::openInATerminal()
+{
+    // The terminal emulator is the fake one: it runs the script it is handed at once.
+    QString scriptFolder;
+    terminal->onLaunch = [&](const QString &script) {
+        scriptFolder = QFileInfo(script).absolutePath();
+        QProcess::execute(QStringLiteral("/bin/sh"), {script});
+    };
+    const QString seen = TestEnvironment::home() + QStringLiteral("/terminal-saw-token");
+    createService(QStringLiteral("console"),
+                  QStringLiteral("printf %s \"$API_TOKEN\" | cmp -s - ~/expected-token && echo ok > ~/terminal-saw-token"),
+                  QStringLiteral("Production"), true);
+    click(QStringLiteral("startButton"));
+    waitFor([&] { return QFile::exists(seen); }, "the terminal's run to see the profile");
+    terminal->onLaunch = nullptr;
+    EXPECT_EQ(terminal->launched.size(), 1);
+    terminalFolder = scriptFolder;
+    picture(QStringLiteral("08-terminal"));
+}
+
 void FirstHourWalk::unlockAProtectedProfile()
 {
     // The account password is the fake authenticator's: it answers at once,
@@ -460,6 +488,7 @@ void FirstHourWalk::quitWithRunningServices()
     waitFor([&] { return quits == 1; }, "the application to quit", 20000);
 
     EXPECT_FALSE(anyProcessInGroups(runningGroups));
+    EXPECT_FALSE(terminalFolder.isEmpty() || QFileInfo::exists(terminalFolder)) << "the terminal's script folder is gone";
     const QList<ServiceRunRecord> runs =
         await(ServiceRunHistoryRepository(applicationSupportDirectory() + QStringLiteral("/run-history.json")).load());
     // ticker three times, key-check twice, wipe (blocked), admin, token-check, vault-check, workers.
@@ -479,7 +508,7 @@ void FirstHourWalk::startAgainWithEverythingKept()
     EXPECT_EQ(app->settings().defaultShell, QStringLiteral("/bin/bash"));
 
     showSection(QStringLiteral("Services"));
-    EXPECT_EQ(find<QListView>(QStringLiteral("serviceList")).model()->rowCount(), 7);
+    EXPECT_EQ(find<QListView>(QStringLiteral("serviceList")).model()->rowCount(), 8);
     selectService(QStringLiteral("ticker"));
     auto &detail = find(QStringLiteral("serviceDetailView"));
     click(QStringLiteral("Run History"));
@@ -506,6 +535,7 @@ void FirstHourWalk::walk()
         &FirstHourWalk::reviewDangerousCommands,
         &FirstHourWalk::giveASudoPassword,
         &FirstHourWalk::keepASecretInAProfile,
+        &FirstHourWalk::openInATerminal,
         &FirstHourWalk::unlockAProtectedProfile,
         &FirstHourWalk::useTheTrayPanel,
         &FirstHourWalk::quitWithRunningServices,
