@@ -15,6 +15,7 @@
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/MetricCard.h"
 #include "ui/menubar/MenuServiceRow.h"
+#include "ui/menubar/MenuSudoPasswordPromptView.h"
 #include "ui/menubar/MenuToggleGlyphButton.h"
 #include "ui/components/SelectableSidebarRow.h"
 #include "ui/components/ServiceStatusActionCard.h"
@@ -459,6 +460,16 @@ void FirstHourWalk::useTheTrayPanel()
     click(runAnyway);
     waitFor([&] { return runsOf(QStringLiteral("key-check")) == 2; }, "the reviewed run from the panel");
 
+    // A sudo command: reviewed, then its password, both inside the panel.
+    click(panelToggle(QStringLiteral("admin")));
+    click(find(QStringLiteral("Run Anyway"), &panel));
+    auto &prompt = find<MenuSudoPasswordPromptView>({}, &panel);
+    type(QStringLiteral("Sudo Password"), sudoPassword, &prompt);
+    picture(QStringLiteral("09-panel-sudo"), &panel);
+    click(find(QStringLiteral("Start"), &prompt));
+    waitFor([&] { return runsOf(QStringLiteral("admin")) == 2; }, "the sudo run from the panel", 15000);
+    EXPECT_EQ(widgetsShowing(sudoPassword), QStringList {});
+
     // Leaves the first service running for the quit.
     click(panelToggle(QStringLiteral("ticker")));
     waitFor([&] { return panelToggle(QStringLiteral("ticker")).accessibleName() == QStringLiteral("Stop"); },
@@ -491,13 +502,15 @@ void FirstHourWalk::quitWithRunningServices()
     EXPECT_FALSE(terminalFolder.isEmpty() || QFileInfo::exists(terminalFolder)) << "the terminal's script folder is gone";
     const QList<ServiceRunRecord> runs =
         await(ServiceRunHistoryRepository(applicationSupportDirectory() + QStringLiteral("/run-history.json")).load());
-    // ticker three times, key-check twice, wipe (blocked), admin, token-check, vault-check, workers.
-    EXPECT_EQ(runs.size(), 10);
+    // ticker three times, key-check and admin twice, wipe (blocked), token-check, vault-check, workers.
+    EXPECT_EQ(runs.size(), 11);
     EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
                             [](const ServiceRunRecord &run) { return run.stopReason == ServiceRunStopReason::forceKilled; }),
               3);
-    EXPECT_EQ(dataFilesHolding(secretValue), QStringList {});
-    EXPECT_FALSE(logs.contains(secretValue));
+    for (const QString &secret : {secretValue, sudoPassword}) {
+        EXPECT_EQ(dataFilesHolding(secret), QStringList {});
+        EXPECT_FALSE(logs.contains(secret));
+    }
 }
 
 void FirstHourWalk::startAgainWithEverythingKept()
