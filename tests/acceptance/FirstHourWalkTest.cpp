@@ -507,6 +507,9 @@ void FirstHourWalk::quitWithRunningServices()
     EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
                             [](const ServiceRunRecord &run) { return run.stopReason == ServiceRunStopReason::forceKilled; }),
               3);
+    // The profile's secret is recorded with the run, masked.
+    const QList<ServiceRunEnvironmentEntry> masked {{QStringLiteral("API_TOKEN"), ServiceRunEnvironmentEntry::secretMask, true}};
+    EXPECT_TRUE(std::any_of(runs.begin(), runs.end(), [&](const ServiceRunRecord &run) { return run.environment == masked; }));
     for (const QString &secret : {secretValue, sudoPassword}) {
         EXPECT_EQ(dataFilesHolding(secret), QStringList {});
         EXPECT_FALSE(logs.contains(secret));
