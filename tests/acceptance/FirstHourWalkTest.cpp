@@ -16,6 +16,7 @@
 #include "ui/components/MetricCard.h"
 #include "ui/menubar/MenuServiceRow.h"
 #include "ui/menubar/MenuSudoPasswordPromptView.h"
+#include "ui/menubar/MenuUsageLine.h"
 #include "ui/menubar/MenuToggleGlyphButton.h"
 #include "ui/components/SelectableSidebarRow.h"
 #include "ui/components/ServiceStatusActionCard.h"
@@ -444,6 +445,16 @@ void FirstHourWalk::useTheTrayPanel()
     click(statusButton);
     waitFor([&] { return menuBar->isPanelVisible(); }, "the tray panel");
     MenuBarPanel &panel = present(menuBar->panel(), "the tray panel");
+    // The memory a running service's row shows.
+    auto ramShown = [&](const QString &service) {
+        for (MenuServiceRow *row : panel.findChildren<MenuServiceRow *>()) {
+            if (row->service().name == service)
+                return row->usageLine()->pairValue(2);
+        }
+        return QString();
+    };
+    waitFor([&] { return ramShown(QStringLiteral("token-check")) != QStringLiteral("0 bytes"); },
+            "the panel's figures of a running service", 3000);
 
     // Start from the panel; the review of a key-reading command comes up inside it.
     click(panelToggle(QStringLiteral("ticker")));
