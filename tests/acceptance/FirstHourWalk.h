@@ -128,6 +128,4 @@ protected:
     int quits = 0;
     // Process groups of the services left running for the quit step.
     QList<qint32> runningGroups;
-    // The private folder of the terminal's script, gone once the application quits.
-    QString terminalFolder;
 };
