@@ -12,6 +12,7 @@ packages=(
   zsh procps util-linux
   xvfb xauth xterm dbus dbus-x11 gnome-keyring libsecret-tools
   qt6-qpa-plugins fonts-dejavu-core libqt6svg6 adwaita-icon-theme
+  at-spi2-core xdotool x11-utils
 )
 
 missing=()

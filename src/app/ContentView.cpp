@@ -14,7 +14,6 @@
 #include <QPainter>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QScrollArea>
@@ -129,6 +128,8 @@ void ContentView::crossFadeToSplitView()
     m_split->setGraphicsEffect(splitOpacity);
     m_split->setEnabled(true);
     m_split->show();
+    // The fading splash still lies on top: clicks go through it to the split view.
+    m_splash->setAttribute(Qt::WA_TransparentForMouseEvents);
     auto *splashOpacity = new QGraphicsOpacityEffect(m_splash);
     m_splash->setGraphicsEffect(splashOpacity);
 

@@ -6,7 +6,6 @@
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPainter>
-#include <QPointer>
 #include <QPropertyAnimation>
 #include <QTimer>
 #include <QVBoxLayout>

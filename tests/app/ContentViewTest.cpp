@@ -1,6 +1,9 @@
 #include "AppFixture.h"
 
+#include "app/AppDelegate.h"
 #include "app/ContentView.h"
+#include "app/MainWindow.h"
+#include "app/SettingsWindow.h"
 #include "app/LaunchSplashSpinner.h"
 #include "app/LaunchSplashView.h"
 #include "ui/components/SelectableSidebarRow.h"
@@ -80,4 +83,28 @@ TEST(AppSectionTest, RawValuesRoundTripAndUnknownTextsGiveNothing)
         EXPECT_EQ(appSectionFromRawValue(rawValue(section)), section);
     EXPECT_EQ(appSectionFromRawValue(QStringLiteral("Dashboard")), std::nullopt);
     EXPECT_EQ(appSectionFromRawValue(QString()), std::nullopt);
+}
+
+TEST_F(ContentViewTest, MainWindowOpensOneSettingsWindowWithinItsLimits)
+{
+    build(true);
+    AppDelegate delegate(*app);
+    MainWindow window(*app, delegate);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Velmora"));
+    EXPECT_EQ(window.size(), MainWindow::firstSize);
+
+    window.openSettings();
+    QPointer<SettingsWindow> settings = window.settingsWindow();
+    ASSERT_FALSE(settings.isNull());
+    EXPECT_EQ(settings->size(), QSize(560, 640));
+    EXPECT_EQ(settings->minimumSize(), QSize(500, 520));
+    EXPECT_EQ(settings->maximumSize(), QSize(820, 960));
+    window.openSettings();
+    EXPECT_EQ(window.settingsWindow(), settings.data());  // one at a time
+
+    settings->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(settings.isNull());
+    window.openSettings();
+    EXPECT_NE(window.settingsWindow(), nullptr);
 }

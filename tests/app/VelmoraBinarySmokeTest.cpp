@@ -1,5 +1,8 @@
 #include "AppFixture.h"
 
+#include "AtSpiClient.h"
+#include "records/ServiceRepository.h"
+#include "records/ServiceRunHistoryRepository.h"
 #include "support/XvfbServer.h"
 
 #include <QCoreApplication>
@@ -9,25 +12,51 @@
 
 namespace {
 
-// The real application, started from the build folder next to the test programs.
+// The real application, started from the build folder next to the test
+// programs, on an X server and a session bus of the test's own (so tests that
+// run at the same time never meet one another's instance).
 struct VelmoraBinaryTest : ::testing::Test {
     XvfbServer display;
+    QProcess sessionBus;
+    QString sessionBusAddress;
     QString binary = QCoreApplication::applicationDirPath() + QStringLiteral("/../velmora");
 
     void SetUp() override
     {
-        if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-            GTEST_SKIP() << "needs the private session bus of scripts/with-test-session.sh";
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            GTEST_SKIP() << "dbus-daemon is missing";
         ASSERT_TRUE(QFileInfo(binary).isExecutable()) << binary.toStdString();
         ASSERT_TRUE(display.start()) << display.error().toStdString();
+        sessionBus.start(QStringLiteral("dbus-daemon"),
+                         {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        ASSERT_TRUE(sessionBus.waitForStarted(5000));
+        ASSERT_TRUE(waitUntil([&] { return sessionBus.canReadLine(); }, 5000));
+        sessionBusAddress = QString::fromUtf8(sessionBus.readLine().trimmed());
     }
 
-    std::unique_ptr<QProcess> start()
+    void TearDown() override
     {
-        auto process = std::make_unique<QProcess>();
+        if (sessionBus.state() != QProcess::NotRunning) {
+            sessionBus.terminate();
+            sessionBus.waitForFinished(5000);
+        }
+    }
+
+    QProcessEnvironment childEnvironment() const
+    {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display.display()));
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), sessionBusAddress);
+        return environment;
+    }
+
+    std::unique_ptr<QProcess> start(bool accessible = false)
+    {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment environment = childEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        if (accessible)
+            environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
         // In a sanitizer build: the X keyboard library hands strndup a reply
         // buffer that has no terminating zero, which the strict string checks
         // take for an overflow although strndup stops at its length.
@@ -41,15 +70,30 @@ struct VelmoraBinaryTest : ::testing::Test {
         return process;
     }
 
-    // Whether the display shows a top-level window titled "Velmora".
+    QByteArray xwininfo(const QStringList &arguments) const
+    {
+        QProcess info;
+        info.start(QStringLiteral("xwininfo"),
+                   QStringList {QStringLiteral("-display"), QString::fromLatin1(display.display())} + arguments);
+        info.waitForFinished(5000);
+        return info.readAllStandardOutput();
+    }
+
+    // The X window of the main window (class "Velmora"), or empty.
+    QString mainWindowId() const
+    {
+        for (const QByteArray &line : xwininfo({QStringLiteral("-root"), QStringLiteral("-tree")}).split('\n')) {
+            if (line.contains("(\"velmora\" \"Velmora\")"))
+                return QString::fromLatin1(line.trimmed().split(' ').first());
+        }
+        return {};
+    }
+
+    // Whether the main window is on the screen.
     bool showsMainWindow() const
     {
-        QProcess tree;
-        tree.start(QStringLiteral("xwininfo"),
-                   {QStringLiteral("-display"), QString::fromLatin1(display.display()), QStringLiteral("-root"),
-                    QStringLiteral("-tree")});
-        tree.waitForFinished(5000);
-        return tree.readAllStandardOutput().contains("\"Velmora\"");
+        const QString id = mainWindowId();
+        return !id.isEmpty() && xwininfo({QStringLiteral("-id"), id}).contains("Map State: IsViewable");
     }
 
     static bool waitForLog(QProcess &process, QByteArray &log, const QByteArray &fragment, int timeoutMs)
@@ -61,6 +105,23 @@ struct VelmoraBinaryTest : ::testing::Test {
             },
             timeoutMs) &&
                log.contains(fragment);
+    }
+
+    // The processes whose parent is `parent`.
+    static QList<qint32> childrenOf(qint64 parent)
+    {
+        QList<qint32> children;
+        const QStringList names = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QString &name : names) {
+            QFile stat(QStringLiteral("/proc/") + name + QStringLiteral("/stat"));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray text = stat.readAll();
+            const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1 && fields[0] != "Z" && fields[1].toLongLong() == parent)
+                children.append(name.toInt());
+        }
+        return children;
     }
 
     static void endIfRunning(QProcess &process)
@@ -78,10 +139,29 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
 {
     if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty())
         GTEST_SKIP() << "xwininfo is missing";
-    auto first = start();
+    AtSpiClient a11y;
+    const bool accessible = a11y.connect(sessionBusAddress);
+    auto first = start(accessible);
     QByteArray log;
     ASSERT_TRUE(waitForLog(*first, log, "Velmora bootstrap complete — 0 services", 20000)) << log.toStdString();
     EXPECT_TRUE(waitUntil([&] { return showsMainWindow(); }, 10000));
+
+    // File ▸ Close hides the main window and Velmora goes on running. There is
+    // no window manager to make the window active: give it the focus directly.
+    if (accessible && !QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+        QProcess focus;
+        focus.setProcessEnvironment(childEnvironment());
+        focus.start(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), mainWindowId()});
+        ASSERT_TRUE(focus.waitForFinished(5000));
+        std::optional<AtSpiClient::Node> root;
+        ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 10000));
+        ASSERT_TRUE(waitUntil([&] {
+            const auto close = a11y.find(*root, QStringLiteral("menu item"), QStringLiteral("Close"));
+            return close && a11y.press(*close);
+        }, 10000));
+        EXPECT_TRUE(waitUntil([&] { return !showsMainWindow(); }, 10000));
+        EXPECT_EQ(first->state(), QProcess::Running);
+    }
 
     // A second start asks the first for its window and ends at once with 0.
     auto second = start();
@@ -89,6 +169,7 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
     EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second->exitCode(), 0) << second->readAllStandardError().toStdString();
     EXPECT_EQ(first->state(), QProcess::Running);
+    EXPECT_TRUE(waitUntil([&] { return showsMainWindow(); }, 10000));
 
     ::kill(pid_t(first->processId()), SIGTERM);
     EXPECT_TRUE(first->waitForFinished(15000));
@@ -97,4 +178,84 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
     EXPECT_EQ(first->exitCode(), 0) << log.toStdString();
     endIfRunning(*first);
     endIfRunning(*second);
+}
+
+TEST_F(VelmoraBinaryTest, SigtermWithTwoRunningServicesStopsThemRecordsBothRunsAndEndsWithZero)
+{
+    // Two stored services; the second leaves a grandchild in its process group.
+    ServiceRepository services(AppFixture::dataFile(QStringLiteral("services.json")));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const auto &[name, command] : {std::pair {QStringLiteral("api-server"), QStringLiteral("sleep 300")},
+                                        std::pair {QStringLiteral("worker"), QStringLiteral("sleep 300 & sleep 300; wait")}})
+        await(services.saveService({QUuid::createUuid(), name, command, false, std::nullopt, now, now}));
+
+    // The services are started as a person would: the Services row, the
+    // service in the list, "Start" (controls found on the accessibility bus).
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "xdotool is missing";
+    AtSpiClient a11y;
+    if (!a11y.connect(sessionBusAddress))
+        GTEST_SKIP() << "no accessibility bus on this session";
+    auto velmora = start(true);
+    QByteArray log;
+    ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete — 2 services", 20000)) << log.toStdString();
+    std::optional<AtSpiClient::Node> root;
+    ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 10000));
+    const auto pressWhenShown = [&](const QString &role, const QString &name) {
+        // A control has no action while it is disabled (under the launch splash, say).
+        return waitUntil(
+            [&] {
+                const std::optional<AtSpiClient::Node> node = a11y.find(*root, role, name);
+                return node && a11y.press(*node);
+            },
+            10000);
+    };
+    // Clicks where the accessibility bus says the named control is (sidebar
+    // rows and list rows offer no press of their own).
+    const auto clickWhenShown = [&](const QString &name) {
+        return waitUntil(
+            [&] {
+                const std::optional<AtSpiClient::Node> node = a11y.findNamed(*root, name);
+                const QRect box = node ? a11y.extents(*node) : QRect();
+                if (box.isEmpty())
+                    return false;
+                QProcess click;
+                click.setProcessEnvironment(childEnvironment());
+                click.start(QStringLiteral("xdotool"),
+                            {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(box.center().x()),
+                             QString::number(box.center().y()), QStringLiteral("click"), QStringLiteral("1")});
+                return click.waitForFinished(5000) && click.exitCode() == 0;
+            },
+            10000);
+    };
+    const QString button = QStringLiteral("push button");
+    // The controls take presses once the launch splash is gone.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto all = a11y.find(*root, button, QStringLiteral("All"));
+        return all && a11y.canPress(*all);
+    }, 15000));
+    ASSERT_TRUE(clickWhenShown(QStringLiteral("Services")));
+    int expectedChildren = 0;
+    for (const QString &name : {QStringLiteral("api-server"), QStringLiteral("worker")}) {
+        ASSERT_TRUE(clickWhenShown(name)) << name.toStdString();
+        ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Start")));
+        ++expectedChildren;
+        ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == expectedChildren; }, 10000))
+            << name.toStdString();
+    }
+    // Each service leads its own process group.
+    const QList<qint32> groups = childrenOf(velmora->processId());
+    ASSERT_TRUE(waitUntil([&] { return childrenOf(groups.last()).size() + childrenOf(groups.first()).size() >= 2; }));
+
+    ::kill(pid_t(velmora->processId()), SIGTERM);
+    EXPECT_TRUE(velmora->waitForFinished(20000));
+    log += velmora->readAllStandardError();
+    EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit) << log.toStdString();
+    EXPECT_EQ(velmora->exitCode(), 0) << log.toStdString();
+    EXPECT_FALSE(anyProcessInGroups(groups));
+
+    ServiceRunHistoryRepository history(AppFixture::dataFile(QStringLiteral("run-history.json")));
+    const QList<ServiceRunRecord> runs = await(history.load());
+    EXPECT_EQ(runs.size(), 2);
+    endIfRunning(*velmora);
 }

@@ -1,0 +1,156 @@
+#include "AtSpiClient.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QQueue>
+
+namespace {
+
+const QString accessibleInterface = QStringLiteral("org.a11y.atspi.Accessible");
+const QString connectionName = QStringLiteral("velmora-test-a11y");
+
+} // namespace
+
+AtSpiClient::~AtSpiClient()
+{
+    QDBusConnection::disconnectFromBus(connectionName);
+    QDBusConnection::disconnectFromBus(connectionName + QStringLiteral("-session"));
+}
+
+bool AtSpiClient::connect(const QString &sessionBusAddress)
+{
+    const QDBusConnection session = QDBusConnection::connectToBus(sessionBusAddress, connectionName + QStringLiteral("-session"));
+    QDBusMessage request = QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                                          QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress"));
+    const QDBusReply<QString> address = session.call(request, QDBus::Block, 10000);
+    if (!address.isValid())
+        return false;
+    QDBusConnection bus = QDBusConnection::connectToBus(address.value(), connectionName);
+    if (!bus.isConnected())
+        return false;
+    m_bus = bus;
+    return true;
+}
+
+QList<AtSpiClient::Node> AtSpiClient::children(const Node &node)
+{
+    QList<Node> result;
+    const QDBusMessage reply = m_bus->call(
+        QDBusMessage::createMethodCall(node.service, node.path, accessibleInterface, QStringLiteral("GetChildren")));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return result;
+    const QDBusArgument list = reply.arguments().first().value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        QString service;
+        QDBusObjectPath path;
+        list.beginStructure();
+        list >> service >> path;
+        list.endStructure();
+        result.append({service, path.path()});
+    }
+    list.endArray();
+    return result;
+}
+
+QString AtSpiClient::name(const Node &node)
+{
+    QDBusMessage request =
+        QDBusMessage::createMethodCall(node.service, node.path, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                       QStringLiteral("Get"));
+    request << accessibleInterface << QStringLiteral("Name");
+    const QDBusReply<QDBusVariant> reply = m_bus->call(request);
+    return reply.isValid() ? reply.value().variant().toString() : QString();
+}
+
+QString AtSpiClient::roleName(const Node &node)
+{
+    const QDBusReply<QString> reply = m_bus->call(
+        QDBusMessage::createMethodCall(node.service, node.path, accessibleInterface, QStringLiteral("GetRoleName")));
+    return reply.isValid() ? reply.value() : QString();
+}
+
+std::optional<AtSpiClient::Node> AtSpiClient::application(const QString &applicationName)
+{
+    const Node registry {QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("/org/a11y/atspi/accessible/root")};
+    for (const Node &candidate : children(registry)) {
+        if (name(candidate) == applicationName)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+std::optional<AtSpiClient::Node> AtSpiClient::findNamed(const Node &root, const QString &wanted)
+{
+    return find(root, QString(), wanted);
+}
+
+QRect AtSpiClient::extents(const Node &node)
+{
+    QDBusMessage request = QDBusMessage::createMethodCall(node.service, node.path, QStringLiteral("org.a11y.atspi.Component"),
+                                                          QStringLiteral("GetExtents"));
+    request << quint32(0); // screen coordinates
+    const QDBusMessage reply = m_bus->call(request);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    const QDBusArgument box = reply.arguments().first().value<QDBusArgument>();
+    int x = 0, y = 0, width = 0, height = 0;
+    box.beginStructure();
+    box >> x >> y >> width >> height;
+    box.endStructure();
+    return {x, y, width, height};
+}
+
+std::optional<AtSpiClient::Node> AtSpiClient::find(const Node &root, const QString &role, const QString &wanted)
+{
+    QQueue<Node> pending;
+    pending.enqueue(root);
+    while (!pending.isEmpty()) {
+        const Node node = pending.dequeue();
+        if (name(node) == wanted && (role.isEmpty() || roleName(node) == role))
+            return node;
+        for (const Node &child : children(node))
+            pending.enqueue(child);
+    }
+    return std::nullopt;
+}
+
+int AtSpiClient::pressActionIndex(const Node &node)
+{
+    // The press among the node's actions: a disabled control offers none
+    // (only "SetFocus", when it takes the focus).
+    const QString actionInterface = QStringLiteral("org.a11y.atspi.Action");
+    const QDBusMessage actions =
+        m_bus->call(QDBusMessage::createMethodCall(node.service, node.path, actionInterface, QStringLiteral("GetActions")));
+    if (actions.type() != QDBusMessage::ReplyMessage || actions.arguments().isEmpty())
+        return -1;
+    int pressIndex = -1;
+    const QDBusArgument list = actions.arguments().first().value<QDBusArgument>();
+    list.beginArray();
+    for (int index = 0; !list.atEnd(); ++index) {
+        QString actionName, description, keyBinding;
+        list.beginStructure();
+        list >> actionName >> description >> keyBinding;
+        list.endStructure();
+        if (actionName.compare(QStringLiteral("Press"), Qt::CaseInsensitive) == 0 && pressIndex < 0)
+            pressIndex = index;
+    }
+    list.endArray();
+    return pressIndex;
+}
+
+bool AtSpiClient::press(const Node &node)
+{
+    const int pressIndex = pressActionIndex(node);
+    if (pressIndex < 0)
+        return false;
+    const QString actionInterface = QStringLiteral("org.a11y.atspi.Action");
+    QDBusMessage request =
+        QDBusMessage::createMethodCall(node.service, node.path, actionInterface, QStringLiteral("DoAction"));
+    request << pressIndex;
+    const QDBusMessage reply = m_bus->call(request);
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QRect>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// Drives a running application the way a screen reader does: through the
+// accessibility bus (AT-SPI), by the names and roles its widgets expose.
+class AtSpiClient {
+public:
+    struct Node {
+        QString service;
+        QString path;
+    };
+
+    ~AtSpiClient();
+
+    // Connects to the accessibility bus of the session bus at this address
+    // (starting it when needed).
+    bool connect(const QString &sessionBusAddress);
+    // The accessible root of the running application with this name.
+    std::optional<Node> application(const QString &name);
+    // The first node under `root` (breadth first) with this role name and name.
+    std::optional<Node> find(const Node &root, const QString &roleName, const QString &name);
+    // Presses the node (a button); false when it offers no press, as a
+    // disabled control does.
+    bool press(const Node &node);
+    bool canPress(const Node &node) { return pressActionIndex(node) >= 0; }
+
+    // Where the node is on the screen; empty when it is not shown.
+    QRect extents(const Node &node);
+    // The first node under `root` with this name, whatever its role.
+    std::optional<Node> findNamed(const Node &root, const QString &name);
+
+    QString name(const Node &node);
+    QString roleName(const Node &node);
+    QList<Node> children(const Node &node);
+
+private:
+    int pressActionIndex(const Node &node);
+
+    std::optional<QDBusConnection> m_bus;
+};
