@@ -725,7 +725,7 @@ void ServiceManager::setRuntimeEntry(ServiceRuntimeInfo entry)
     if (existing != m_runtime.cend() && *existing == entry)
         return;
     m_output.entryWritten(existing != m_runtime.cend() ? &*existing : nullptr, entry);
-    m_runtime.insert(id, std::move(entry));
+    m_runtime.emplace(id, std::move(entry));
     announceEntryChanged(id);
     Q_EMIT runtimeChanged();
 }
