@@ -37,6 +37,25 @@ bool isRunning(const ServiceRuntimeInfo &entry)
     return entry.state == ServiceLifecycleState::running;
 }
 
+struct Usage {
+    double cpuPercent = 0;
+    quint64 memoryBytes = 0;
+};
+
+// The summed load of every session's processes.
+QHash<qint32, Usage> sumBySession(const QHash<qint32, ProcessSnapshot> &snapshotsByPid)
+{
+    QHash<qint32, Usage> usageBySession;
+    for (const ProcessSnapshot &snapshot : snapshotsByPid) {
+        if (snapshot.session > 0) {
+            Usage &usage = usageBySession[snapshot.session];
+            usage.cpuPercent += snapshot.cpuPercent;
+            usage.memoryBytes += snapshot.memoryBytes;
+        }
+    }
+    return usageBySession;
+}
+
 // Keeps a service marked as being started for as long as the start runs.
 class StartClaim {
 public:
@@ -629,18 +648,7 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
         snapshotsByPid.insert(snapshot.pid, snapshot);
     // An own child's figures are those of every process of its session, which
     // it leads: the launched shell often only waits while its children work.
-    struct Usage {
-        double cpuPercent = 0;
-        quint64 memoryBytes = 0;
-    };
-    QHash<qint32, Usage> usageBySession;
-    for (const ProcessSnapshot &snapshot : std::as_const(snapshotsByPid)) {
-        if (snapshot.session > 0) {
-            Usage &usage = usageBySession[snapshot.session];
-            usage.cpuPercent += snapshot.cpuPercent;
-            usage.memoryBytes += snapshot.memoryBytes;
-        }
-    }
+    const QHash<qint32, Usage> usageBySession = sumBySession(snapshotsByPid);
     const QDateTime now = QDateTime::currentDateTimeUtc();
 
     QList<QUuid> changed;
