@@ -9,7 +9,7 @@
 
 MonitoringManager::MonitoringManager(std::shared_ptr<GPUUtilizationSampler> gpuSampler, ProcFileSystem fileSystem,
                                      QObject *parent)
-    : QObject(parent), m_gpuSampler(std::move(gpuSampler)), m_probes(fileSystem), m_collector(fileSystem)
+    : QObject(parent), m_gpuSampler(std::move(gpuSampler)), m_probes(fileSystem), m_collector(std::move(fileSystem))
 {
     m_timer.setInterval(tickIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &MonitoringManager::tick);

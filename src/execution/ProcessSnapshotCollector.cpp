@@ -49,7 +49,7 @@ QList<ProcessSnapshot> ProcessSnapshotCollector::collect(const QSet<QString> &wa
             continue;
 
         std::optional<QString> command;
-        const auto commandText = [&, &stat = stat]() -> const QString & {
+        const auto commandText = [&, pid = pid, &stat = stat]() -> const QString & {
             if (!command) {
                 const auto line = m_fileSystem.readCommandLine(pid);
                 command = line && !line->isEmpty() ? line->simplified() : QString::fromUtf8(stat.name);

@@ -374,7 +374,7 @@ bool RunningProcessHandle::signalProcessGroup(int signalNumber) const
     return signalProcessGroupById(m_shared->pid, signalNumber);
 }
 
-void RunningProcessHandle::setOutputHandler(OutputHandler handler)
+void RunningProcessHandle::setOutputHandler(const OutputHandler &handler)
 {
     OutputHandler previous;
     QString collected;
@@ -389,7 +389,7 @@ void RunningProcessHandle::setOutputHandler(OutputHandler handler)
         handler(collected, false);
 }
 
-void RunningProcessHandle::setExitHandler(ExitHandler handler)
+void RunningProcessHandle::setExitHandler(const ExitHandler &handler)
 {
     ExitHandler previous;
     std::optional<ProcessExitStatus> alreadyHandedOver;

@@ -82,9 +82,9 @@ public:
     // Installs the output handler (replacing an earlier one) and calls it at
     // once, on the caller's thread, with all the output collected so far when
     // there is any; later hand-overs bring only newer text.
-    void setOutputHandler(OutputHandler handler);
+    void setOutputHandler(const OutputHandler &handler);
     // Installs the exit handler; called at once when the exit was already handed over.
-    void setExitHandler(ExitHandler handler);
+    void setExitHandler(const ExitHandler &handler);
 
     // Blocks until the child has exited and its transport has been read to the
     // end and closed, then returns how it ended. For background threads; the

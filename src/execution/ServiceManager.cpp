@@ -1,55 +1,22 @@
 #include "execution/ServiceManager.h"
 
-#include "execution/CommandThreatScanner.h"
 #include "execution/ProcessLauncher.h"
 #include "execution/ProcessRunnerError.h"
 #include "execution/ServiceManagerError.h"
 #include "execution/SudoPasswordResponder.h"
-#include "execution/SudoWrapper.h"
 #include "execution/TerminalFolderCleanup.h"
 #include "execution/TerminalLaunch.h"
 #include "execution/TerminalLaunchError.h"
 #include "platform/Logging.h"
-#include "platform/ProcessTermination.h"
 #include "platform/TerminalLauncher.h"
-#include "profiles/EnvironmentProfilesManager.h"
-#include "profiles/ProtectedPayloadSealing.h"
-#include "profiles/ProtectedProfilesLockManager.h"
-#include "records/ProtectedProfilesError.h"
-#include "records/ServiceRepository.h"
-#include "records/ServiceRunHistoryManager.h"
-#include "records/UserPerceivedText.h"
 
-#include <QCollator>
-#include <QCoroFuture>
-#include <QCoroTimer>
 #include <QDateTime>
 #include <QDir>
-#include <QLocale>
 #include <QPointer>
 
-#include <algorithm>
-#include <csignal>
 #include <utility>
 
 namespace {
-
-using std::chrono::milliseconds;
-using SteadyClock = std::chrono::steady_clock;
-
-void sortByName(QList<ManagedService> &services)
-{
-    QCollator collator {QLocale()};
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(services.begin(), services.end(), [&collator](const ManagedService &a, const ManagedService &b) {
-        return collator.compare(a.name, b.name) < 0;
-    });
-}
-
-ProtectedProfilesError decryptionFailed()
-{
-    return ProtectedProfilesError(ProtectedProfilesError::Case::decryptionFailed);
-}
 
 ServiceManagerError serviceNoLongerExists()
 {
@@ -70,35 +37,23 @@ bool isRunning(const ServiceRuntimeInfo &entry)
     return entry.state == ServiceLifecycleState::running;
 }
 
-// The coarse timer of QCoro::sleepFor may fire 5% early; the grace period is
-// a promise to the child.
-QCoro::Task<> sleepPrecisely(milliseconds duration)
-{
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    timer.start(duration);
-    co_await timer;
-}
+struct Usage {
+    double cpuPercent = 0;
+    quint64 memoryBytes = 0;
+};
 
-// Waits for the processes to go, and kills what outlives the wait. Touches
-// nothing of the manager, which may go away meanwhile.
-QCoro::Task<> endWhatRemains(ProcessTermination termination, milliseconds timeout)
+// The summed load of every session's processes.
+QHash<qint32, Usage> sumBySession(const QHash<qint32, ProcessSnapshot> &snapshotsByPid)
 {
-    const bool gone = co_await termination.waitUntilGone(timeout);
-    if (gone)
-        co_return;
-    // Recording the stop while processes of the service run on would leave them running untracked.
-    qCCritical(lcProcess, "Processes of %d outlived its stop; killing them", int(termination.id()));
-    termination.signal(SIGKILL);
-    co_await termination.waitUntilGone(ServiceManager::killWaitTimeout);
-}
-
-QCoro::Task<> markWhenDrained(QPointer<ServiceRunHistoryManager> history, std::shared_ptr<bool> drained)
-{
-    if (history)
-        co_await history->waitForPendingWrites();
-    *drained = true;
+    QHash<qint32, Usage> usageBySession;
+    for (const ProcessSnapshot &snapshot : snapshotsByPid) {
+        if (snapshot.session > 0) {
+            Usage &usage = usageBySession[snapshot.session];
+            usage.cpuPercent += snapshot.cpuPercent;
+            usage.memoryBytes += snapshot.memoryBytes;
+        }
+    }
+    return usageBySession;
 }
 
 // Keeps a service marked as being started for as long as the start runs.
@@ -152,17 +107,17 @@ ServiceManager::ServiceManager(ServiceRepository &repository, EnvironmentProfile
                                SettingsProvider settingsProvider, std::shared_ptr<TerminalLauncher> terminalLauncher,
                                TerminalFolderCleanup *terminalFolderCleanup, QObject *parent)
     : QObject(parent),
-      m_repository(repository),
-      m_environmentProfilesManager(environmentProfilesManager),
-      m_runHistoryManager(runHistoryManager),
-      m_settingsProvider(settingsProvider ? std::move(settingsProvider) : SettingsBridge().provider()),
-      m_lockManager(lockManager),
+      m_catalog(repository, environmentProfilesManager, lockManager),
+      m_preparation(environmentProfilesManager, std::move(settingsProvider)),
+      m_bookkeeping(runHistoryManager, environmentProfilesManager),
       m_terminalLauncher(terminalLauncher ? std::move(terminalLauncher) : std::make_shared<TerminalLauncher>()),
       m_terminalFolderCleanup(terminalFolderCleanup ? terminalFolderCleanup : &TerminalFolderCleanup::shared())
 {
-    m_liveOutputTimer.setSingleShot(true);
-    m_liveOutputTimer.setInterval(outputPublishInterval);
-    connect(&m_liveOutputTimer, &QTimer::timeout, this, &ServiceManager::publishLiveOutput);
+    connect(&m_catalog, &ServiceCatalog::servicesChanged, this, &ServiceManager::servicesChanged);
+    connect(&m_catalog, &ServiceCatalog::legacyEncryptedServiceIDsChanged, this,
+            &ServiceManager::legacyEncryptedServiceIDsChanged);
+    connect(&m_output, &ServiceOutputPublisher::outputAppended, this, &ServiceManager::outputAppended);
+    connect(&m_output, &ServiceOutputPublisher::publicationDue, this, &ServiceManager::publishLiveOutput);
 }
 
 ServiceManager::~ServiceManager() = default;
@@ -177,23 +132,10 @@ QHash<QUuid, qint32> ServiceManager::ownedPIDs() const
 
 // ---- Services, storage and protected access
 
-void ServiceManager::publishServices(LoadedServices loaded)
-{
-    sortByName(loaded.services);
-    if (m_services != loaded.services) {
-        m_services = std::move(loaded.services);
-        Q_EMIT servicesChanged();
-    }
-    if (m_legacyEncryptedServiceIDs != loaded.legacyEncryptedServiceIDs) {
-        m_legacyEncryptedServiceIDs = std::move(loaded.legacyEncryptedServiceIDs);
-        Q_EMIT legacyEncryptedServiceIDsChanged();
-    }
-}
-
 void ServiceManager::addFreshRuntimeEntries()
 {
     QList<QUuid> added;
-    for (const ManagedService &service : std::as_const(m_services)) {
+    for (const ManagedService &service : m_catalog.services()) {
         if (!m_runtime.contains(service.id)) {
             m_runtime.insert(service.id, ServiceRuntimeInfo::fresh(service.id));
             added.append(service.id);
@@ -206,87 +148,38 @@ void ServiceManager::addFreshRuntimeEntries()
     Q_EMIT runtimeChanged();
 }
 
-QCoro::Task<bool> ServiceManager::reloadServices()
-{
-    QPointer<ServiceManager> self(this);
-    LoadedServices loaded = co_await m_repository.loadServices();
-    if (!self)
-        co_return false;
-    publishServices(std::move(loaded));
-    co_return true;
-}
-
 QCoro::Task<> ServiceManager::loadServices()
 {
-    const bool reloaded = co_await reloadServices();
-    if (reloaded)
+    QPointer<ServiceManager> self(this);
+    const bool reloaded = co_await m_catalog.reload();
+    if (self && reloaded)
         addFreshRuntimeEntries();
 }
 
 QCoro::Task<> ServiceManager::migrateLegacyEncryptedServices()
 {
-    if (m_legacyEncryptedServiceIDs.isEmpty())
-        co_return;
-    // The repository converts every legacy record with the one key.
-    const QUuid anyId = *m_legacyEncryptedServiceIDs.cbegin();
-    co_await migrateLegacyEncryptedService(anyId, ProtectedUnlockReason::migrateLegacyServices());
+    return m_catalog.migrateLegacyEncryptedServices();
 }
 
 QCoro::Task<ManagedService> ServiceManager::migrateLegacyEncryptedService(QUuid serviceId,
                                                                           ProtectedUnlockReason reason)
 {
-    QPointer<ServiceManager> self(this);
-    const std::optional<ManagedService> found = service(serviceId);
-    if (!found)
-        throw decryptionFailed();
-    if (!m_legacyEncryptedServiceIDs.contains(serviceId))
-        co_return *found;
-
-    const ProtectedPayloadCrypto key = co_await m_lockManager.unlock(reason);
-    if (!self)
-        throw decryptionFailed();
-    co_await m_repository.migrateLegacyEncryptedRecords(
-        [key](const QUuid &id, const ProtectedPayloadEnvelope &envelope) {
-            return openProtectedPayload(envelope, id, ProtectedPayloadKind::service, key);
-        });
-    if (!self)
-        throw decryptionFailed();
-    // GCC 12 mis-builds a co_await inside a short-circuit condition.
-    const bool reloaded = co_await reloadServices();
-    if (!reloaded)
-        throw decryptionFailed();
-
-    const std::optional<ManagedService> migrated = service(serviceId);
-    if (!migrated)
-        throw decryptionFailed();
-    co_return *migrated;
+    return m_catalog.migrateLegacyEncryptedService(serviceId, std::move(reason));
 }
 
 QCoro::Task<ManagedService> ServiceManager::ensureProtectedAccess(QUuid serviceId, ProtectedUnlockReason reason)
 {
-    QPointer<ServiceManager> self(this);
-    ManagedService current = co_await migrateLegacyEncryptedService(serviceId, reason);
-    if (!self)
-        co_return current;
-    if (current.environmentProfileId
-        && m_environmentProfilesManager.lockedProfileIDs().contains(*current.environmentProfileId))
-        co_await m_environmentProfilesManager.unlockProfile(*current.environmentProfileId, reason);
-    co_return current;
+    return m_catalog.ensureProtectedAccess(serviceId, std::move(reason));
 }
 
 std::optional<ManagedService> ServiceManager::service(const QUuid &id) const
 {
-    for (const ManagedService &candidate : m_services) {
-        if (candidate.id == id)
-            return candidate;
-    }
-    return std::nullopt;
+    return m_catalog.service(id);
 }
 
 bool ServiceManager::usesProtectedProfile(const ManagedService &service) const
 {
-    return service.environmentProfileId
-           && m_environmentProfilesManager.lockedProfileIDs().contains(*service.environmentProfileId);
+    return m_catalog.usesProtectedProfile(service);
 }
 
 QSet<qint32> ServiceManager::trackedProcessIDs() const
@@ -312,21 +205,15 @@ QCoro::Task<> ServiceManager::saveService(ManagedService service)
     if (entry != m_runtime.cend() && isRunning(*entry))
         throw ServiceManagerError::editingRunningService();
 
-    ManagedService copy = service;
-    copy.updatedAt = QDateTime::currentDateTimeUtc();
-    const std::optional<ManagedService> previous = this->service(service.id);
-
-    co_await m_repository.saveService(copy);
-    if (!self)
-        co_return;
-    const bool reloaded = co_await reloadServices();
-    if (!reloaded)
+    const std::optional<ManagedService> previous = m_catalog.service(service.id);
+    const bool saved = co_await m_catalog.save(service);
+    if (!self || !saved)
         co_return;
 
-    if (!m_runtime.contains(copy.id))
+    if (!m_runtime.contains(service.id))
         addFreshRuntimeEntries();
-    else if (!previous || previous->openInTerminal != copy.openInTerminal)
-        clearRuntimeOutput(copy.id);
+    else if (!previous || previous->openInTerminal != service.openInTerminal)
+        clearRuntimeOutput(service.id);
 }
 
 void ServiceManager::clearRuntimeOutput(const QUuid &serviceId)
@@ -410,63 +297,26 @@ void ServiceManager::refreshRuntimeState(const QUuid &serviceId)
 
 // ---- Launch preparation, start and restart
 
-ProtectedUnlockReason ServiceManager::launchReason(const ManagedService &service) const
-{
-    const std::optional<EnvironmentProfile> profile = m_environmentProfilesManager.profile(service.environmentProfileId);
-    return ProtectedUnlockReason::launchService(service.name,
-                                                profile ? profile->name : QStringLiteral("Protected Profile"));
-}
-
-void ServiceManager::recordBlockedLaunch(const ManagedService &service, const CommandThreatAssessment &assessment)
-{
-    const std::optional<EnvironmentProfile> profile = m_environmentProfilesManager.profile(service.environmentProfileId);
-    const int epoch = m_runHistoryManager.clearEpoch(service.id);
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-
-    ServiceRunRecord record;
-    record.id = QUuid::createUuid();
-    record.serviceId = service.id;
-    record.startedAt = now;
-    record.endedAt = now;
-    if (profile)
-        record.environmentProfileName = profile->name;
-    record.environmentProfileId = service.environmentProfileId;
-    record.stopReason = ServiceRunStopReason::securityBlocked;
-    record.securityScan = ServiceRunSecurityScan {ServiceRunSecurityOutcome::blocked, assessment.findings};
-
-    m_runHistoryManager.insertRecord(record);
-    ServiceRunHistoryManager *history = &m_runHistoryManager;
-    const QUuid serviceId = service.id;
-    m_runHistoryManager.enqueueWrite(
-        [history, serviceId, epoch, record] { return history->persistBlockedLaunch(serviceId, epoch, record); });
-}
-
 CommandThreatAssessment ServiceManager::prepareLaunch(const QUuid &serviceId,
                                                       const std::optional<CommandThreatApproval> &approval)
 {
-    const std::optional<ManagedService> found = service(serviceId);
+    const std::optional<ManagedService> found = m_catalog.service(serviceId);
     if (!found)
         throw serviceNoLongerExists();
-    if (found->command.trimmed().isEmpty())
-        throw ServiceManagerError::missingCommand();
-
-    CommandThreatAssessment assessment = CommandThreatScanner::assess(found->command);
+    CommandThreatAssessment assessment = ServiceLaunchPreparation::assess(*found);
     if (assessment.hasCriticalFinding()) {
-        recordBlockedLaunch(*found, assessment);
+        m_bookkeeping.recordBlockedLaunch(*found, assessment);
         throw ServiceManagerError::commandThreatBlocked(assessment);
     }
-    if (assessment.findings.isEmpty())
-        return assessment;
-    if (approval && approval->matches(assessment))
-        return assessment;
-    throw ServiceManagerError::commandThreatReviewRequired(assessment);
+    ServiceLaunchPreparation::requireApproval(assessment, approval);
+    return assessment;
 }
 
 QCoro::Task<> ServiceManager::start(QUuid serviceId, std::optional<QString> sudoPassword,
                                     std::optional<CommandThreatApproval> approval)
 {
     QPointer<ServiceManager> self(this);
-    const std::optional<ManagedService> named = service(serviceId);
+    const std::optional<ManagedService> named = m_catalog.service(serviceId);
     if (!named)
         co_return;
     // A second start while this one waits for authentication or the
@@ -475,7 +325,8 @@ QCoro::Task<> ServiceManager::start(QUuid serviceId, std::optional<QString> sudo
         throw ServiceManagerError::alreadyRunning();
     const StartClaim claim(m_startsInProgress, self, serviceId);
 
-    const ManagedService current = co_await ensureProtectedAccess(serviceId, launchReason(*named));
+    const ManagedService current =
+        co_await m_catalog.ensureProtectedAccess(serviceId, m_preparation.launchReason(*named));
     if (!self)
         co_return;
     refreshRuntimeState(serviceId);
@@ -485,13 +336,12 @@ QCoro::Task<> ServiceManager::start(QUuid serviceId, std::optional<QString> sudo
         throw ServiceManagerError::missingCommand();
     const CommandThreatAssessment assessment = prepareLaunch(serviceId, approval);
 
-    const QMap<QString, QString> environment =
-        co_await m_environmentProfilesManager.resolvedEnvironment(current.environmentProfileId, current.name);
+    const QMap<QString, QString> environment = co_await m_preparation.resolvedEnvironment(current);
     if (!self)
         co_return;
-    if (!service(serviceId))
+    if (!m_catalog.service(serviceId))
         throw serviceNoLongerExists();
-    const QString shellPath = m_settingsProvider().defaultShell;
+    const QString shellPath = m_preparation.shellPath();
 
     if (current.openInTerminal)
         launchServiceInTerminal(current, environment, shellPath);
@@ -503,10 +353,10 @@ QCoro::Task<> ServiceManager::restart(QUuid serviceId, std::optional<QString> su
                                       std::optional<CommandThreatApproval> approval)
 {
     QPointer<ServiceManager> self(this);
-    const std::optional<ManagedService> named = service(serviceId);
+    const std::optional<ManagedService> named = m_catalog.service(serviceId);
     if (!named)
         co_return;
-    co_await ensureProtectedAccess(serviceId, launchReason(*named));
+    co_await m_catalog.ensureProtectedAccess(serviceId, m_preparation.launchReason(*named));
     if (!self)
         co_return;
     prepareLaunch(serviceId, approval);
@@ -548,26 +398,13 @@ void ServiceManager::launchInApplication(const ManagedService &service, const QM
                                          const QString &shellPath, const std::optional<QString> &sudoPassword,
                                          const QList<CommandThreatFinding> &findings)
 {
-    const std::optional<QString> prompt = makeSudoPrompt(service.command, sudoPassword);
-    const QString home = QDir::homePath();
-    ProcessLaunchConfiguration configuration;
-    if (prompt && !prompt->isEmpty()) {
-        configuration = makeSudoLaunchConfiguration(shellPath, service.command, *prompt, environment, home);
-    } else {
-        configuration.rawCommand = service.command;
-        configuration.useShell = true;
-        configuration.workingDirectory = home;
-        configuration.environment = environment;
-        configuration.shellPath = shellPath;
-        configuration.usePseudoTerminal = true;
-    }
-    const std::shared_ptr<SudoPasswordResponder> responder = SudoPasswordResponder::make(sudoPassword, prompt);
-    if (responder)
-        responder->scheduleClearPassword();
+    const ServiceLaunchPreparation::InApplicationLaunch launch =
+        ServiceLaunchPreparation::inApplicationLaunch(service, environment, shellPath, sudoPassword);
+    const std::shared_ptr<SudoPasswordResponder> responder = launch.responder;
 
     std::shared_ptr<RunningProcessHandle> handle;
     try {
-        handle = launchProcess(configuration);
+        handle = launchProcess(launch.configuration);
     } catch (const ProcessRunnerError &error) {
         throw ServiceManagerError::launchFailed(error.errorDescription());
     } catch (const std::exception &error) {
@@ -596,7 +433,7 @@ void ServiceManager::launchInApplication(const ManagedService &service, const QM
         if (self)
             self->handleOutput(serviceId, text, skipped, weakHandle, responder);
     });
-    beginRun(service, pid, findings);
+    m_bookkeeping.beginRun(service, pid, findings);
     handle->setExitHandler([self, weakHandle](ProcessExitStatus status) {
         const std::shared_ptr<RunningProcessHandle> exited = weakHandle.lock();
         if (self && exited)
@@ -611,41 +448,6 @@ quint64 ServiceManager::nextLaunchGeneration(const QUuid &serviceId)
     return next;
 }
 
-void ServiceManager::beginRun(const ManagedService &service, qint32 pid, const QList<CommandThreatFinding> &findings)
-{
-    const std::optional<EnvironmentProfile> profile = m_environmentProfilesManager.profile(service.environmentProfileId);
-    const bool protectedProfile = profile && profile->isProtected;
-    QList<ServiceRunEnvironmentEntry> environment;
-    for (ServiceRunEnvironmentEntry entry :
-         m_environmentProfilesManager.runEnvironmentEntries(service.environmentProfileId)) {
-        if (entry.key.isEmpty())
-            continue;
-        if (protectedProfile || entry.isSecret) {
-            entry.value = ServiceRunEnvironmentEntry::secretMask;
-            entry.isSecret = true;
-        }
-        environment.append(entry);
-    }
-
-    if (m_runHistoryManager.activeDraft(service.id))
-        m_runHistoryManager.finishRun(service.id, ServiceRunStopReason::unexpected, std::nullopt, QString());
-
-    ActiveRunDraft draft;
-    draft.id = QUuid::createUuid();
-    draft.serviceId = service.id;
-    draft.startedAt = QDateTime::currentDateTimeUtc();
-    draft.pid = pid;
-    if (profile) {
-        draft.environmentProfileName = profile->name;
-        draft.environmentProfileId = profile->id;
-    }
-    draft.environment = redactSecretEnvironmentEntries(environment);
-    draft.securityScan = findings.isEmpty()
-                             ? ServiceRunSecurityScan {ServiceRunSecurityOutcome::noFindings, {}}
-                             : ServiceRunSecurityScan {ServiceRunSecurityOutcome::approved, findings};
-    m_runHistoryManager.setActiveDraft(std::move(draft));
-}
-
 void ServiceManager::handleOutput(const QUuid &serviceId, const QString &chunk, bool earlierOutputSkipped,
                                   const std::weak_ptr<RunningProcessHandle> &weakHandle,
                                   const std::shared_ptr<SudoPasswordResponder> &responder)
@@ -653,7 +455,7 @@ void ServiceManager::handleOutput(const QUuid &serviceId, const QString &chunk, 
     const std::shared_ptr<RunningProcessHandle> handle = weakHandle.lock();
     if (!handle || m_launchedHandles.value(serviceId) != handle)
         return;
-    appendRuntimeOutput(serviceId, chunk, earlierOutputSkipped);
+    m_output.append(serviceId, chunk, earlierOutputSkipped);
     if (responder)
         responder->respond(chunk, *handle);
 }
@@ -687,16 +489,12 @@ void ServiceManager::handleExit(const QUuid &serviceId, const std::shared_ptr<Ru
     if (const auto owned = m_ownedPIDs.constFind(serviceId); owned != m_ownedPIDs.cend() && owned->pid == pid)
         m_ownedPIDs.remove(serviceId);
 
-    QString output = handle->collectedOutput();
-    if (exitCode != 0)
-        output += QStringLiteral("\n[Exited with code %1]").arg(exitCode);
-
+    const QString output = handle->collectedOutput();
     ServiceRuntimeInfo entry = runtimeEntryOrFresh(serviceId);
     markStopped(entry);
     entry.processOutput.clear();
     setRuntimeEntry(std::move(entry));
-
-    m_runHistoryManager.finishRun(serviceId, ServiceRunStopReason::exited, exitCode, output);
+    m_bookkeeping.recordExit(serviceId, exitCode, output);
 }
 
 // ---- Stopping and deleting
@@ -716,7 +514,7 @@ QCoro::Task<> ServiceManager::stop(QUuid serviceId, bool forced)
 
     const std::shared_ptr<RunningProcessHandle> handle = m_launchedHandles.value(serviceId);
     if (handle && handle->isRunning()) {
-        co_await endOwnChild(handle, forced);
+        co_await ServiceProcessTermination::endSession(handle->processIdentifier(), forced, m_procFileSystem);
         if (!self)
             co_return;
         if (m_launchedHandles.value(serviceId) == handle)
@@ -728,7 +526,7 @@ QCoro::Task<> ServiceManager::stop(QUuid serviceId, bool forced)
     }
 
     if (const std::optional<ProcessIdentity> process = recordedProcess(serviceId)) {
-        co_await endRecordedProcess(*process, forced);
+        co_await ServiceProcessTermination::endRecordedProcess(*process, forced, m_procFileSystem);
         if (!self || m_launchedHandles.contains(serviceId))
             co_return;
         finishStop(serviceId, forced, currentOutput(serviceId));
@@ -739,32 +537,6 @@ QCoro::Task<> ServiceManager::stop(QUuid serviceId, bool forced)
     finishStop(serviceId, forced, currentOutput(serviceId));
 }
 
-QCoro::Task<> ServiceManager::endOwnChild(std::shared_ptr<RunningProcessHandle> handle, bool forced)
-{
-    // The child leads a session of its own: whatever it started, in whichever
-    // group, is in that session unless it left it.
-    ProcessTermination session(ProcessTermination::Scope::session, handle->processIdentifier(), m_procFileSystem);
-    if (forced) {
-        session.signal(SIGTERM);
-    } else {
-        session.signal(SIGINT);
-        co_await sleepPrecisely(interruptGracePeriod);
-        if (session.anyAlive())
-            session.signal(SIGTERM);
-    }
-    co_await endWhatRemains(session, exitWaitTimeout);
-}
-
-QCoro::Task<> ServiceManager::endRecordedProcess(ProcessIdentity process, bool forced)
-{
-    ProcessTermination termination =
-        ProcessTermination::forRecordedProcess(process.pid, process.startTicks, m_procFileSystem);
-    if (!termination.anyAlive())
-        co_return;  // gone, or the id now names another process: nothing to signal
-    termination.signal(forced ? SIGKILL : SIGTERM);
-    co_await endWhatRemains(termination, exitWaitTimeout);
-}
-
 void ServiceManager::finishStop(const QUuid &serviceId, bool forced, const QString &output)
 {
     m_ownedPIDs.remove(serviceId);
@@ -772,17 +544,15 @@ void ServiceManager::finishStop(const QUuid &serviceId, bool forced, const QStri
     markStopped(entry);
     entry.processOutput.clear();
     setRuntimeEntry(std::move(entry));
-    m_runHistoryManager.finishRun(serviceId,
-                                  forced ? ServiceRunStopReason::forceKilled : ServiceRunStopReason::stopped,
-                                  std::nullopt, output);
+    m_bookkeeping.recordStop(serviceId, forced, output);
 }
 
 QString ServiceManager::currentOutput(const QUuid &serviceId) const
 {
     if (const auto handle = m_launchedHandles.value(serviceId))
         return handle->collectedOutput();
-    if (const auto live = m_liveOutput.constFind(serviceId); live != m_liveOutput.cend())
-        return live->buffer.text();
+    if (std::optional<QString> live = m_output.liveText(serviceId))
+        return *std::move(live);
     return m_runtime.value(serviceId).processOutput;
 }
 
@@ -795,15 +565,14 @@ QCoro::Task<> ServiceManager::waitForExit(qint32 pid, std::chrono::milliseconds 
         if (owned.pid == pid)
             process = owned;
     }
-    co_await ProcessTermination::forProcess(process.pid, process.startTicks, m_procFileSystem)
-        .waitUntilGone(timeout);
+    co_await ServiceProcessTermination::waitForExit(process, timeout, m_procFileSystem);
 }
 
 QCoro::Task<> ServiceManager::stopAll(bool forced)
 {
     QPointer<ServiceManager> self(this);
     QList<QUuid> running;
-    for (const ManagedService &service : std::as_const(m_services)) {
+    for (const ManagedService &service : m_catalog.services()) {
         const auto entry = m_runtime.constFind(service.id);
         if (entry != m_runtime.cend() && isRunning(*entry))
             running.append(service.id);
@@ -828,12 +597,8 @@ QCoro::Task<> ServiceManager::prepareForTermination()
         co_return;
     m_terminalFolderCleanup->removePendingNow();
 
-    auto drained = std::make_shared<bool>(false);
-    const QCoro::Task<> drain = markWhenDrained(QPointer<ServiceRunHistoryManager>(&m_runHistoryManager), drained);
-    const auto deadline = SteadyClock::now() + terminationDrainTimeout;
-    while (!*drained && SteadyClock::now() < deadline)
-        co_await QCoro::sleepFor(milliseconds(20));
-    if (!*drained)
+    const bool drained = co_await m_bookkeeping.waitForWrites(terminationDrainTimeout);
+    if (!drained)
         qCCritical(lcPersistence, "Run history writes still pending at quit");
 }
 
@@ -850,36 +615,32 @@ QCoro::Task<> ServiceManager::deleteService(QUuid id)
         if (!self)
             co_return;
     }
-    co_await m_repository.deleteService(id);
-    if (!self)
-        co_return;
-    const bool reloaded = co_await reloadServices();
-    if (!reloaded)
+    const bool removed = co_await m_catalog.remove(id);
+    if (!self || !removed)
         co_return;
 
     m_launchedHandles.remove(id);
     m_ownedPIDs.remove(id);
     m_launchGeneration.remove(id);
-    m_liveOutput.remove(id);
-    m_liveOutputStale.remove(id);
-    m_liveOutputUnannounced.remove(id);
+    m_output.discardLive(id);
+    m_output.markAnnounced(id);
     if (m_runtime.remove(id) > 0) {
         announceEntryChanged(id);
         Q_EMIT runtimeChanged();
     }
-    m_outputAnnouncements.remove(id);
-    co_await m_runHistoryManager.clearHistory(id, true);
+    m_output.forget(id);
+    co_await m_bookkeeping.clearHistory(id);
 }
 
 // ---- Process snapshot reconciliation
 
 void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapshots)
 {
-    if (m_services.isEmpty())
+    if (m_catalog.services().isEmpty())
         return;
     // The before copies must hold the output shown so far: a vanished child's
     // record takes it.
-    syncAllLiveOutput();
+    m_output.syncAll();
     QHash<QUuid, ServiceRuntimeInfo> working = m_runtime;
     QHash<qint32, ProcessSnapshot> snapshotsByPid;
     snapshotsByPid.reserve(snapshots.size());
@@ -887,22 +648,11 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
         snapshotsByPid.insert(snapshot.pid, snapshot);
     // An own child's figures are those of every process of its session, which
     // it leads: the launched shell often only waits while its children work.
-    struct Usage {
-        double cpuPercent = 0;
-        quint64 memoryBytes = 0;
-    };
-    QHash<qint32, Usage> usageBySession;
-    for (const ProcessSnapshot &snapshot : std::as_const(snapshotsByPid)) {
-        if (snapshot.session > 0) {
-            Usage &usage = usageBySession[snapshot.session];
-            usage.cpuPercent += snapshot.cpuPercent;
-            usage.memoryBytes += snapshot.memoryBytes;
-        }
-    }
+    const QHash<qint32, Usage> usageBySession = sumBySession(snapshotsByPid);
     const QDateTime now = QDateTime::currentDateTimeUtc();
 
     QList<QUuid> changed;
-    for (const ManagedService &service : std::as_const(m_services)) {
+    for (const ManagedService &service : m_catalog.services()) {
         const QUuid id = service.id;
         ServiceRuntimeInfo entry = working.value(id, ServiceRuntimeInfo::fresh(id));
         const ServiceRuntimeInfo before = entry;
@@ -938,8 +688,7 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
                 entry.memoryBytes = usage.memoryBytes;
                 if (snapshot->startTime)
                     entry.uptime = double(snapshot->startTime->msecsTo(now)) / 1000.0;
-                m_runHistoryManager.updatePeakUsage(id, usage.cpuPercent, usage.memoryBytes);
-                m_runHistoryManager.updatePid(id, snapshot->pid);
+                m_bookkeeping.recordUsage(id, usage.cpuPercent, usage.memoryBytes, snapshot->pid);
             }
         } else if (isRunning(entry) || entry.pid || m_ownedPIDs.contains(id)) {
             markStopped(entry);
@@ -947,17 +696,7 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
             m_ownedPIDs.remove(id);
             if (handle)
                 m_launchedHandles.remove(id);
-            if (const std::optional<ActiveRunDraft> draft = m_runHistoryManager.takeActiveDraft(id)) {
-                ServiceRunRecord record = draft->record(
-                    now, ServiceRunStopReason::unexpected, std::nullopt,
-                    UserPerceivedText::lastCharacters(before.processOutput, ServiceRunRecord::maximumOutputCharacters));
-                redactSecretEnvironmentEntriesInPlace(record.environment);
-                const int epoch = m_runHistoryManager.clearEpoch(id);
-                m_runHistoryManager.insertRecord(record);
-                ServiceRunHistoryManager *history = &m_runHistoryManager;
-                m_runHistoryManager.enqueueWrite(
-                    [history, id, epoch, record] { return history->persistRun(id, epoch, record); });
-            }
+            m_bookkeeping.recordUnexpectedEnd(id, now, before.processOutput);
         }
 
         if (entry != before) {
@@ -971,8 +710,8 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
     m_runtime = std::move(working);
     for (const QUuid &id : std::as_const(changed)) {
         if (m_runtime.value(id).processOutput.isEmpty())
-            m_liveOutput.remove(id);
-        m_liveOutputUnannounced.remove(id);
+            m_output.discardLive(id);
+        m_output.markAnnounced(id);
         announceEntryChanged(id);
     }
     Q_EMIT runtimeChanged();
@@ -982,86 +721,29 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
 
 ServiceRuntimeInfo ServiceManager::runtimeEntryOrFresh(const QUuid &serviceId)
 {
-    syncLiveOutput(serviceId);
+    m_output.sync(serviceId);
     return m_runtime.value(serviceId, ServiceRuntimeInfo::fresh(serviceId));
 }
 
 void ServiceManager::setRuntimeEntry(ServiceRuntimeInfo entry)
 {
     const QUuid id = entry.serviceId;
-    if (entry.processOutput.isEmpty()) {
-        m_liveOutput.remove(id);
-        m_liveOutputStale.remove(id);
-    } else {
-        syncLiveOutput(id);
-    }
+    m_output.beforeEntryWrite(entry);
     const auto existing = m_runtime.constFind(id);
     if (existing != m_runtime.cend() && *existing == entry)
         return;
-    // Output written whole rather than appended (other than the clear, which
-    // the announcement tells apart by itself) reaches consoles as a new text.
-    if (!entry.processOutput.isEmpty()
-        && (existing == m_runtime.cend() || existing->processOutput.constData() != entry.processOutput.constData()
-            || existing->processOutput.size() != entry.processOutput.size()))
-        m_outputAnnouncements[id].restarted = true;
-    m_runtime.insert(id, std::move(entry));
-    m_liveOutputUnannounced.remove(id);
+    m_output.entryWritten(existing != m_runtime.cend() ? &*existing : nullptr, entry);
+    m_runtime.emplace(id, std::move(entry));
     announceEntryChanged(id);
     Q_EMIT runtimeChanged();
 }
 
-void ServiceManager::appendRuntimeOutput(const QUuid &serviceId, const QString &chunk, bool replace)
-{
-    auto entry = m_runtime.find(serviceId);
-    if (entry == m_runtime.end())
-        entry = m_runtime.insert(serviceId, ServiceRuntimeInfo::fresh(serviceId));
-    auto live = m_liveOutput.find(serviceId);
-    if (live == m_liveOutput.end()) {
-        live = m_liveOutput.insert(serviceId, LiveOutput {});
-        if (!replace && !entry->processOutput.isEmpty())
-            live->buffer.append(entry->processOutput);
-    }
-    if (replace) {
-        live->buffer.clear();
-        live->restarted = true;
-        live->appendedUnits = 0;
-    }
-    live->buffer.append(chunk);
-    live->appendedUnits += chunk.size();
-    m_liveOutputStale.insert(serviceId);
-    if (!m_liveOutputTimer.isActive())
-        m_liveOutputTimer.start();
-}
-
-void ServiceManager::syncLiveOutput(const QUuid &serviceId)
-{
-    if (!m_liveOutputStale.remove(serviceId))
-        return;
-    const auto entry = m_runtime.find(serviceId);
-    const auto live = m_liveOutput.find(serviceId);
-    if (entry == m_runtime.end() || live == m_liveOutput.end())
-        return;
-    entry->processOutput = live->buffer.text();
-    OutputAnnouncement &announcement = m_outputAnnouncements[serviceId];
-    announcement.appendedUnits += std::exchange(live->appendedUnits, 0);
-    if (std::exchange(live->restarted, false))
-        announcement.restarted = true;
-    m_liveOutputUnannounced.insert(serviceId);
-}
-
-void ServiceManager::syncAllLiveOutput()
-{
-    const QSet<QUuid> stale = m_liveOutputStale;
-    for (const QUuid &id : stale)
-        syncLiveOutput(id);
-}
-
 void ServiceManager::publishLiveOutput()
 {
-    syncAllLiveOutput();
-    if (m_liveOutputUnannounced.isEmpty())
+    m_output.syncAll();
+    const QSet<QUuid> changed = m_output.takeUnannounced();
+    if (changed.isEmpty())
         return;
-    const QSet<QUuid> changed = std::exchange(m_liveOutputUnannounced, {});
     for (const QUuid &id : changed)
         announceEntryChanged(id);
     Q_EMIT runtimeChanged();
@@ -1069,26 +751,6 @@ void ServiceManager::publishLiveOutput()
 
 void ServiceManager::announceEntryChanged(const QUuid &serviceId)
 {
-    announceOutput(serviceId);
+    m_output.announce(serviceId);
     Q_EMIT runtimeEntryChanged(serviceId);
-}
-
-void ServiceManager::announceOutput(const QUuid &serviceId)
-{
-    const QString text = m_runtime.value(serviceId).processOutput;
-    const OutputAnnouncement previous = std::exchange(m_outputAnnouncements[serviceId], {text.size(), 0, false});
-    // The appends since the last announcement are the text's tail, and what
-    // the cuts took came off the front of the announced text. When the cuts
-    // reached into the appended part, or the text started over, the whole
-    // text is the addition.
-    qsizetype dropped = previous.announcedUnits;
-    QString added = text;
-    const qsizetype cut = previous.announcedUnits + previous.appendedUnits - text.size();
-    if (!previous.restarted && previous.appendedUnits <= text.size() && cut >= 0
-        && cut <= previous.announcedUnits) {
-        dropped = cut;
-        added = text.right(previous.appendedUnits);
-    }
-    if (dropped > 0 || !added.isEmpty())
-        Q_EMIT outputAppended(serviceId, added, dropped);
 }

@@ -4,13 +4,17 @@
 #include "execution/CommandThreatAssessment.h"
 #include "execution/ProcessSnapshot.h"
 #include "execution/RunningProcessHandle.h"
+#include "execution/ServiceCatalog.h"
+#include "execution/ServiceLaunchPreparation.h"
+#include "execution/ServiceOutputPublisher.h"
+#include "execution/ServiceProcessTermination.h"
+#include "execution/ServiceRunBookkeeping.h"
 #include "execution/SettingsBridge.h"
 #include "platform/ProcFileSystem.h"
 #include "platform/ProcessIdentity.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/CommandThreatFinding.h"
 #include "records/ManagedService.h"
-#include "records/OutputTextBuffer.h"
 #include "records/ServiceRuntimeInfo.h"
 
 #include <QCoroTask>
@@ -20,7 +24,6 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <QTimer>
 #include <QUuid>
 
 #include <chrono>
@@ -34,10 +37,11 @@ class ServiceRunHistoryManager;
 class SudoPasswordResponder;
 class TerminalFolderCleanup;
 class TerminalLauncher;
-struct LoadedServices;
 
 // The main-thread owner of the services, of their runtime table and of the
-// children launched for them. Every start, stop, restart, save and delete goes
+// children launched for them; it runs the starts, stops and reconciliations
+// over its parts (catalog, launch preparation, run bookkeeping, output
+// publication and the stop sequences). Every start, stop, restart, save and delete goes
 // through it; every failure is a ServiceManagerError, or the error of the
 // protected-data, profile or storage layer it came from.
 //
@@ -61,15 +65,15 @@ class ServiceManager final : public QObject {
 public:
     using SettingsProvider = SettingsBridge::Provider;
 
-    static constexpr std::chrono::milliseconds interruptGracePeriod {1500};
-    static constexpr std::chrono::milliseconds exitWaitTimeout {5000};
+    static constexpr std::chrono::milliseconds interruptGracePeriod = ServiceProcessTermination::interruptGracePeriod;
+    static constexpr std::chrono::milliseconds exitWaitTimeout = ServiceProcessTermination::exitWaitTimeout;
     // How long processes that outlived their stop get to vanish after SIGKILL.
-    static constexpr std::chrono::milliseconds killWaitTimeout {1000};
-    static constexpr std::chrono::milliseconds outputPublishInterval {50};
+    static constexpr std::chrono::milliseconds killWaitTimeout = ServiceProcessTermination::killWaitTimeout;
+    static constexpr std::chrono::milliseconds outputPublishInterval = ServiceOutputPublisher::publishInterval;
     // The longest the quit waits for run-history writes to reach the disk.
     static constexpr std::chrono::milliseconds terminationDrainTimeout {4000};
-    static constexpr qsizetype runtimeOutputCutAbove = 200000;
-    static constexpr qsizetype runtimeOutputKeep = 150000;
+    static constexpr qsizetype runtimeOutputCutAbove = ServiceOutputPublisher::outputCutAbove;
+    static constexpr qsizetype runtimeOutputKeep = ServiceOutputPublisher::outputKeep;
 
     // The stores and managers must outlive this manager. Without a terminal
     // launcher the desktop's terminal emulator is used; without a folder
@@ -81,9 +85,9 @@ public:
     ~ServiceManager() override;
 
     // Ordered by name, localized and case-insensitive.
-    const QList<ManagedService> &services() const { return m_services; }
+    const QList<ManagedService> &services() const { return m_catalog.services(); }
     const QHash<QUuid, ServiceRuntimeInfo> &runtime() const { return m_runtime; }
-    const QSet<QUuid> &legacyEncryptedServiceIDs() const { return m_legacyEncryptedServiceIDs; }
+    const QSet<QUuid> &legacyEncryptedServiceIDs() const { return m_catalog.legacyEncryptedServiceIDs(); }
 
     // The bookkeeping per service id: the handle of the child launched last,
     // the process taken as the service's own, and the launch generation.
@@ -150,54 +154,37 @@ private:
         quint64 generation = 0;
     };
 
-    ProtectedUnlockReason launchReason(const ManagedService &service) const;
-    void publishServices(LoadedServices loaded);
-    // Publishes a fresh load of services.json; false when the manager went away meanwhile.
-    QCoro::Task<bool> reloadServices();
     void addFreshRuntimeEntries();
-    void recordBlockedLaunch(const ManagedService &service, const CommandThreatAssessment &assessment);
 
     void launchServiceInTerminal(const ManagedService &service, const QMap<QString, QString> &environment,
                                  const QString &shellPath);
     void launchInApplication(const ManagedService &service, const QMap<QString, QString> &environment,
                              const QString &shellPath, const std::optional<QString> &sudoPassword,
                              const QList<CommandThreatFinding> &findings);
-    void beginRun(const ManagedService &service, qint32 pid, const QList<CommandThreatFinding> &findings);
     void handleOutput(const QUuid &serviceId, const QString &chunk, bool earlierOutputSkipped,
                       const std::weak_ptr<RunningProcessHandle> &weakHandle,
                       const std::shared_ptr<SudoPasswordResponder> &responder);
     void deliverExit(const RunningProcessHandle *handle, ProcessExitStatus status);
     void handleExit(const QUuid &serviceId, const std::shared_ptr<RunningProcessHandle> &handle, qint32 exitCode,
                     quint64 generation);
-
-    QCoro::Task<> endOwnChild(std::shared_ptr<RunningProcessHandle> handle, bool forced);
-    QCoro::Task<> endRecordedProcess(ProcessIdentity process, bool forced);
     void finishStop(const QUuid &serviceId, bool forced, const QString &output);
 
     std::optional<ProcessIdentity> recordedProcess(const QUuid &serviceId) const;
     void recordOwnedProcess(const QUuid &serviceId, qint32 pid);
 
     // The runtime table: entries are read with their latest output and
-    // written whole; output arrives through appendRuntimeOutput.
+    // written whole; output arrives through the output publisher.
     ServiceRuntimeInfo runtimeEntryOrFresh(const QUuid &serviceId);
     void setRuntimeEntry(ServiceRuntimeInfo entry);
-    void appendRuntimeOutput(const QUuid &serviceId, const QString &chunk, bool replace);
-    void syncLiveOutput(const QUuid &serviceId);
-    void syncAllLiveOutput();
     void publishLiveOutput();
-    // Emits outputAppended for the entry's output as it is now; called right
-    // before every runtimeEntryChanged.
-    void announceOutput(const QUuid &serviceId);
+    // outputAppended, then runtimeEntryChanged, for the entry as it is now.
     void announceEntryChanged(const QUuid &serviceId);
 
-    QList<ManagedService> m_services;
+    ServiceCatalog m_catalog;
+    ServiceLaunchPreparation m_preparation;
+    ServiceRunBookkeeping m_bookkeeping;
     QHash<QUuid, ServiceRuntimeInfo> m_runtime;
-    QSet<QUuid> m_legacyEncryptedServiceIDs;
-    ServiceRepository &m_repository;
-    EnvironmentProfilesManager &m_environmentProfilesManager;
-    ServiceRunHistoryManager &m_runHistoryManager;
-    SettingsProvider m_settingsProvider;
-    ProtectedProfilesLockManager &m_lockManager;
+    ServiceOutputPublisher m_output {m_runtime};
     std::shared_ptr<TerminalLauncher> m_terminalLauncher;
     TerminalFolderCleanup *m_terminalFolderCleanup;
     QHash<QUuid, std::shared_ptr<RunningProcessHandle>> m_launchedHandles;
@@ -212,28 +199,6 @@ private:
     bool m_terminating = false;
     // Children whose exit has not reached the main thread yet, by handle.
     QHash<const RunningProcessHandle *, PendingExit> m_pendingExits;
-
-    // Output of running children as it arrives, with what was appended to it
-    // (or whether it started over) since it was last copied into `m_runtime`.
-    struct LiveOutput {
-        OutputTextBuffer buffer {runtimeOutputCutAbove, runtimeOutputKeep};
-        qsizetype appendedUnits = 0;
-        bool restarted = false;
-    };
-    // What the last outputAppended left a console with, and what happened to
-    // the entry's output since: appends (with cuts at the front) or a restart.
-    struct OutputAnnouncement {
-        qsizetype announcedUnits = 0;
-        qsizetype appendedUnits = 0;
-        bool restarted = false;
-    };
-    // `stale` ids have text not yet in `m_runtime`, `unannounced` ones text in
-    // it not yet signalled.
-    QHash<QUuid, LiveOutput> m_liveOutput;
-    QHash<QUuid, OutputAnnouncement> m_outputAnnouncements;
-    QSet<QUuid> m_liveOutputStale;
-    QSet<QUuid> m_liveOutputUnannounced;
-    QTimer m_liveOutputTimer;
 
     ProcFileSystem m_procFileSystem = ProcFileSystem::system();
 };

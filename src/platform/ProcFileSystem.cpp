@@ -331,7 +331,7 @@ std::optional<QString> ProcFileSystem::readExecutablePath(qint32 pid) const
 
 std::optional<QString> ProcFileSystem::readCommandLine(qint32 pid) const
 {
-    const auto bytes = readWholeFile(processFile(procRoot, pid, "cmdline"), 64 * 1024);
+    const auto bytes = readWholeFile(processFile(procRoot, pid, "cmdline"), qsizetype {64} * 1024);
     if (!bytes)
         return std::nullopt;
     QByteArray joined = *bytes;

@@ -154,7 +154,7 @@ void unlockDefaultCollection(SecretService *service)
 
 } // namespace
 
-SecretServiceClient::SecretServiceClient(QString service) : m_service(service.toUtf8()) {}
+SecretServiceClient::SecretServiceClient(const QString &service) : m_service(service.toUtf8()) {}
 
 void SecretServiceClient::store(const QString &account, QByteArrayView secret, Content content,
                                 const QString &label) const

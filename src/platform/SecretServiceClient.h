@@ -21,7 +21,7 @@ class SecretServiceClient {
 public:
     enum class Content { text, binary };
 
-    explicit SecretServiceClient(QString service);
+    explicit SecretServiceClient(const QString &service);
 
     // Writes `secret` under `account`, replacing the item that has the same
     // attributes in the same call, so the old secret stays if the write fails.

@@ -282,7 +282,7 @@ void EnvironmentProfilesRepository::writeRecords(const QList<Record> &records)
     m_recordsStore.save(records);
 }
 
-QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(EnvironmentProfile profile,
+QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const EnvironmentProfile &profile,
                                                                       const std::optional<ProtectedPayloadCrypto> &key)
 {
     EnvironmentProfile::validateKeys({profile});

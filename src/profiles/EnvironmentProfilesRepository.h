@@ -75,7 +75,7 @@ private:
     RecordsLoad readRecords();
     LoadResult readProfiles();
     EnvironmentProfile openProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
-    QList<EnvironmentProfile> writeProfile(EnvironmentProfile profile, const std::optional<ProtectedPayloadCrypto> &key);
+    QList<EnvironmentProfile> writeProfile(const EnvironmentProfile &profile, const std::optional<ProtectedPayloadCrypto> &key);
     QList<EnvironmentProfile> removeProfile(const QUuid &id, const std::optional<ProtectedPayloadCrypto> &key);
 
     QList<EnvironmentVariable> storedVariables(const PersistedEnvironmentProfileRecord &record,

@@ -11,7 +11,7 @@ QString applicationSupportDirectory()
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty())
         base = QDir::homePath() + QStringLiteral("/.local/share");
-    const QString folder = base + QStringLiteral("/com.tolvenix.Velmora");
+    QString folder = base + QStringLiteral("/com.tolvenix.Velmora");
     QDir().mkpath(base);
     // Only the user may look inside: the folder holds run output and profile names.
     ::mkdir(QFile::encodeName(folder).constData(), 0700);

@@ -115,7 +115,7 @@ void ServiceRunHistoryManager::setActiveDraft(ActiveRunDraft draft)
 {
     redactSecretEnvironmentEntriesInPlace(draft.environment);
     const QUuid serviceId = draft.serviceId;
-    m_activeDrafts.insert(serviceId, std::move(draft));
+    m_activeDrafts.emplace(serviceId, std::move(draft));
 }
 
 std::optional<ActiveRunDraft> ServiceRunHistoryManager::takeActiveDraft(const QUuid &serviceId)

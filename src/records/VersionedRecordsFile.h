@@ -25,7 +25,7 @@ namespace versioned_records_detail {
 
 inline QString recordName(const json::Value &element, qsizetype index)
 {
-    const QString position = QStringLiteral("Record %1").arg(index + 1);
+    QString position = QStringLiteral("Record %1").arg(index + 1);
     if (!element.IsObject())
         return position;
     const auto id = element.FindMember("id");
