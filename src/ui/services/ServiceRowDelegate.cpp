@@ -127,7 +127,10 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
                                                         Qt::ElideMiddle, std::max(0, textRight - textLeft));
     painter->setFont(subtitleFont);
     painter->setPen(ThemeColor::secondary().resolve(foreground));
-    painter->drawText(QRect(textLeft, top + nameMetrics.height() + 2, textRight - textLeft, subtitleMetrics.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter, subtitle);
+    // Top-aligned with room below the descent: some fonts draw the underscore
+    // under it, and a box of exactly the font's height clips it away.
+    painter->drawText(QRect(textLeft, top + nameMetrics.height() + 2, textRight - textLeft,
+                            subtitleMetrics.height() + 3),
+                      Qt::AlignLeft | Qt::AlignTop, subtitle);
     painter->restore();
 }
