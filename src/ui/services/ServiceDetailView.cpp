@@ -525,6 +525,12 @@ void ServiceDetailView::setService(const ManagedService &service)
     refreshLiveOutput();
 }
 
+void ServiceDetailView::forgetService()
+{
+    m_hasService = false;
+    m_widgets->runHistory->setServiceId(QUuid());
+}
+
 void ServiceDetailView::resetViewState()
 {
     // Nothing of the previous service may show, its output least of all: the

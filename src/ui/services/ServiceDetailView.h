@@ -47,6 +47,9 @@ public:
     // Another id resets the configuration, the run history section and the scroll
     // position; the same id refreshes the shown values in place.
     void setService(const ManagedService &service);
+    // The host stopped showing the service: whichever service comes next,
+    // the same one included, starts from the initial view state.
+    void forgetService();
     // The service's live state; the host passes ServiceRuntimeInfo::fresh when the
     // service manager has no entry.
     void setRuntime(const ServiceRuntimeInfo &runtime);

@@ -143,7 +143,17 @@ void ServicesController::setSelectedServiceId(const std::optional<QUuid> &id)
     m_selectedServiceId = id;
     ++m_selectionGeneration;
     Q_EMIT selectedServiceIdChanged();
-    unlockSelectedServiceIfNeeded();
+    if (m_selectionPromptsActive)
+        unlockSelectedServiceIfNeeded();
+}
+
+void ServicesController::setSelectionPromptsActive(bool active)
+{
+    if (active == m_selectionPromptsActive)
+        return;
+    m_selectionPromptsActive = active;
+    if (active)
+        unlockSelectedServiceIfNeeded();
 }
 
 std::optional<ManagedService> ServicesController::selectedService() const

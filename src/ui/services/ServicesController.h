@@ -77,6 +77,10 @@ public:
     // service needs it.
     void setSelectedServiceId(const std::optional<QUuid> &id);
     std::optional<ManagedService> selectedService() const;
+    // The screen asks for authentication on selection only while it is shown;
+    // becoming shown asks for the current selection. Active unless a screen
+    // says otherwise.
+    void setSelectionPromptsActive(bool active);
 
     const std::optional<QString> &errorMessage() const { return m_errorMessage; }
     void dismissError();
@@ -163,6 +167,7 @@ private:
     // Raised by every change of the selection, so an unlock asked for an
     // earlier selection does not report into the new one.
     quint64 m_selectionGeneration = 0;
+    bool m_selectionPromptsActive = true;
     std::optional<ServiceEditorMode> m_editorMode;
     std::optional<QString> m_errorMessage;
     std::optional<ManagedService> m_confirmForceKill;

@@ -23,6 +23,7 @@
 #include "ui/services/SudoPasswordPromptView.h"
 
 #include <QEvent>
+#include <QHideEvent>
 #include <QShowEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -71,6 +72,9 @@ ServicesView::ServicesView(ServiceManager &serviceManager, EnvironmentProfilesMa
     setObjectName(QStringLiteral("servicesView"));
     setWindowTitle(QStringLiteral("Services"));
     m_model = new ServiceListModel(*m_controller, this);
+    // A selection made before the screen is first shown (another screen asked
+    // for a service) must not bring up a prompt now and again when shown.
+    m_controller->setSelectionPromptsActive(false);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -128,7 +132,14 @@ void ServicesView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
-        m_controller->unlockSelectedServiceIfNeeded();
+        m_controller->setSelectionPromptsActive(true);
+}
+
+void ServicesView::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous())
+        m_controller->setSelectionPromptsActive(false);
 }
 
 bool ServicesView::eventFilter(QObject *watched, QEvent *event)
@@ -341,6 +352,8 @@ void ServicesView::updateDetail()
     const std::optional<ManagedService> service = m_controller->selectedService();
     if (!service) {
         m_detailHost->setCurrentWidget(m_emptyState);
+        if (m_detailServiceId)
+            m_detail->forgetService();
         m_detailServiceId.reset();
         return;
     }

@@ -134,6 +134,44 @@ TEST_F(ServicesViewTest, ErrorAlertShowsTheMessageAndOkClearsIt)
     EXPECT_FALSE(controller().errorMessage());
 }
 
+TEST_F(ServicesViewTest, ALockedServiceChosenBeforeTheScreenShowsAsksOnceAndReselectionStartsAfresh)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const EnvironmentProfile vault {QUuid::createUuid(), QStringLiteral("vault"),
+                                    {{QUuid::createUuid(), QStringLiteral("TOKEN"), QStringLiteral("t0ken"), true}},
+                                    true, now, now};
+    await(profiles.saveProfile(vault));
+    lockManager.lock();
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("echo api"), vault.id);
+    authenticator->prompts.clear();
+    authenticator->failure = ProtectedProfilesError::Case::authenticationCanceled;
+
+    // The shell selects the service another screen asked for, then shows the screen.
+    view = std::make_unique<ServicesView>(manager, profiles, lockManager, history, &bookmarks);
+    view->selectService(api.id);
+    EXPECT_TRUE(authenticator->prompts.isEmpty());
+    view->show();
+    QTest::qWait(50);
+    EXPECT_EQ(authenticator->prompts.size(), 1);
+    view->hide();
+    view->show();
+    QTest::qWait(50);
+    EXPECT_EQ(authenticator->prompts.size(), 2);
+
+    // Leaving the service and choosing it again shows it from its initial state.
+    authenticator->failure.reset();
+    await(controller().unlockService(api));
+    const ManagedService plain = addService(QStringLiteral("plain"), QStringLiteral("echo plain"));
+    view->selectService(plain.id);
+    auto *toggle = view->findChild<QPushButton *>(QStringLiteral("configurationToggle"));
+    ASSERT_TRUE(toggle);
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_EQ(toggle->toolTip(), QStringLiteral("Collapse configuration"));
+    controller().setSelectedServiceId(std::nullopt);
+    view->selectService(plain.id);
+    EXPECT_EQ(toggle->toolTip(), QStringLiteral("Expand configuration"));
+}
+
 struct ServicesScreenScreenshots : ServicesViewTest {};
 
 TEST_F(ServicesViewTest, LiveOutputFollowsTheManagersAdditionsThroughCutsAndARestart)
