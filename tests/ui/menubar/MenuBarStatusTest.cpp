@@ -155,6 +155,31 @@ TEST_F(MenuBarStatusTest, ReviewThenSudoPromptAndTheQuitQuestionOnTop)
     EXPECT_FALSE(running(sudoService.id));
 }
 
+TEST_F(MenuBarStatusTest, ReviewAnswersEscapeAndReturnWhereverThePanelFocusIs)
+{
+    const ManagedService sudoService = addService(QStringLiteral("root job"), QStringLiteral("sudo true"));
+    auto view = makeView();
+    view->show();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+
+    // The click on the row's toggle leaves the keyboard focus outside the review.
+    ASSERT_NE(row(*view, sudoService.id), nullptr);
+    row(*view, sudoService.id)->toggleButton()->click();
+    ASSERT_TRUE(waitForMode(*view, Mode::threatReview));
+    ASSERT_TRUE(waitUntil([&] { return view->reviewView()->isVisible(); }));
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_Escape);
+    EXPECT_EQ(view->controller()->mode(), Mode::services);
+
+    row(*view, sudoService.id)->toggleButton()->click();
+    ASSERT_TRUE(waitForMode(*view, Mode::threatReview));
+    ASSERT_TRUE(waitUntil([&] { return view->reviewView()->isVisible(); }));
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_Return);
+    EXPECT_TRUE(waitForMode(*view, Mode::sudoPrompt));
+}
+
 TEST_F(MenuBarStatusTest, ToggleStartsStopsAndSendsTerminalSudoStraightToTheTerminal)
 {
     const ManagedService plain = addService(QStringLiteral("plain"), QStringLiteral("sleep 30"));
