@@ -113,8 +113,10 @@ MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatRevi
     connect(m_cancel, &QPushButton::clicked, this, [this] { m_onCancel(); });
     buttons->addWidget(m_cancel);
     buttons->addStretch(1);
+    // The panel's keyboard focus may sit anywhere (the clicked row is gone): the
+    // prompt's keys answer wherever it is, as long as the prompt is shown.
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, [this] { m_cancel->click(); });
-    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    escape->setContext(Qt::WindowShortcut);
     if (!blocked) {
         m_runAnyway = new QPushButton(QStringLiteral("Run Anyway"), this);
         tintProminent(m_runAnyway, Palette::Color::orange);
@@ -122,7 +124,7 @@ MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatRevi
         buttons->addWidget(m_runAnyway);
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
             auto *confirm = new QShortcut(QKeySequence(key), this, [this] { m_runAnyway->click(); });
-            confirm->setContext(Qt::WidgetWithChildrenShortcut);
+            confirm->setContext(Qt::WindowShortcut);
         }
     }
     layout->addLayout(buttons);

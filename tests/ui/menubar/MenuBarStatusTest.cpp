@@ -29,13 +29,13 @@ struct MenuBarStatusTest : ServiceManagerTest {
     int quitCalls = 0;
     int sizeReports = 0;
 
-    std::unique_ptr<MenuBarStatusView> makeView()
+    std::unique_ptr<MenuBarStatusView> makeView(bool applicationReady = true)
     {
         MenuBarStatusController::Callbacks callbacks;
         callbacks.onOpenService = [this](const QUuid &id) { openedServices.append(id); };
         callbacks.onQuit = [this] { ++quitCalls; };
         return std::make_unique<MenuBarStatusView>(&manager, &profiles, &lockManager, nullptr, std::move(callbacks),
-                                                   [this] { ++sizeReports; }, true);
+                                                   [this] { ++sizeReports; }, applicationReady);
     }
 
     MenuServiceRow *row(MenuBarStatusView &view, const QUuid &id)
@@ -90,6 +90,21 @@ TEST_F(MenuBarStatusTest, ListShowsSevenRowsRunningFirstAndCountsTheRest)
     view->rows().first()->openButton()->click();
     EXPECT_EQ(openedServices, QList<QUuid> {zeta.id});
     await(manager.stop(zeta.id, true));
+}
+
+TEST_F(MenuBarStatusTest, ThePanelOpenedDuringStartUpShowsTheListOnceReady)
+{
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("sleep 30"));
+    auto view = makeView(false);
+    EXPECT_NE(view->progressIndicator(), nullptr);
+    EXPECT_TRUE(view->rows().isEmpty());
+
+    const int reportsBefore = sizeReports;
+    view->controller()->setApplicationReady(true);
+    EXPECT_EQ(view->progressIndicator(), nullptr);
+    ASSERT_EQ(view->rows().size(), 1);
+    EXPECT_EQ(view->rows().first()->serviceId(), api.id);
+    EXPECT_TRUE(waitUntil([&] { return sizeReports > reportsBefore; }));
 }
 
 TEST_F(MenuBarStatusTest, QuitConfirmationNamesTheRunningServices)
@@ -153,6 +168,31 @@ TEST_F(MenuBarStatusTest, ReviewThenSudoPromptAndTheQuitQuestionOnTop)
     EXPECT_TRUE(view->sudoView()->passwordField()->text().isEmpty());
     EXPECT_EQ(view->controller()->sudoRequest(), request);
     EXPECT_FALSE(running(sudoService.id));
+}
+
+TEST_F(MenuBarStatusTest, ReviewAnswersEscapeAndReturnWhereverThePanelFocusIs)
+{
+    const ManagedService sudoService = addService(QStringLiteral("root job"), QStringLiteral("sudo true"));
+    auto view = makeView();
+    view->show();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+
+    // The click on the row's toggle leaves the keyboard focus outside the review.
+    ASSERT_NE(row(*view, sudoService.id), nullptr);
+    row(*view, sudoService.id)->toggleButton()->click();
+    ASSERT_TRUE(waitForMode(*view, Mode::threatReview));
+    ASSERT_TRUE(waitUntil([&] { return view->reviewView()->isVisible(); }));
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_Escape);
+    EXPECT_EQ(view->controller()->mode(), Mode::services);
+
+    row(*view, sudoService.id)->toggleButton()->click();
+    ASSERT_TRUE(waitForMode(*view, Mode::threatReview));
+    ASSERT_TRUE(waitUntil([&] { return view->reviewView()->isVisible(); }));
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_Return);
+    EXPECT_TRUE(waitForMode(*view, Mode::sudoPrompt));
 }
 
 TEST_F(MenuBarStatusTest, ToggleStartsStopsAndSendsTerminalSudoStraightToTheTerminal)
