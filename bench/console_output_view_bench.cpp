@@ -211,11 +211,22 @@ void LiveStreamCoreShare(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(ConsoleViewWholeTextUpdates)->Arg(10000)->Arg(25000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(ConsoleViewWholeTextUpdates)
+    ->Arg(10000)
+    ->Arg(25000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 BENCHMARK(ConsoleViewAdditions)->Arg(10000)->Arg(25000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(WholeTextResetBaseline)->Arg(10000)->Arg(25000)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(LiveStreamCoreShare)->Args({10000, 0})->Args({10000, 1})->Args({10000, 2})->Args({25000, 0})->Args({25000, 1})
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(LiveStreamCoreShare)
+    ->Args({10000, 0})
+    ->Args({10000, 1})
+    ->Args({10000, 2})
+    ->Args({25000, 0})
+    ->Args({25000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 int main(int argc, char **argv)
 {

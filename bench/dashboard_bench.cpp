@@ -18,8 +18,13 @@ struct DashboardData {
     DashboardData(int serviceCount, int runningCount)
     {
         for (int index = 0; index < serviceCount; ++index) {
-            ManagedService service {QUuid::createUuid(), QStringLiteral("Service %1").arg(index, 3, 10, QLatin1Char('0')),
-                                    QStringLiteral("run --port %1").arg(3000 + index), false, std::nullopt, {}, {}};
+            ManagedService service {QUuid::createUuid(),
+                                    QStringLiteral("Service %1").arg(index, 3, 10, QLatin1Char('0')),
+                                    QStringLiteral("run --port %1").arg(3000 + index),
+                                    false,
+                                    std::nullopt,
+                                    {},
+                                    {}};
             if (index < runningCount) {
                 ServiceRuntimeInfo info = ServiceRuntimeInfo::fresh(service.id);
                 info.state = ServiceLifecycleState::running;
@@ -54,8 +59,9 @@ void BM_DashboardTick(benchmark::State &state)
         ++round;
         data.tick(round);
         view.controller().presentServices(data.services, data.runtime);
-        view.controller().presentSystemMetrics(SystemMetrics::make(10 + round % 50, 8'000'000'000ULL + quint64(round) * 1'000'000,
-                                                                   16'000'000'000ULL, std::optional<double>(round % 90)));
+        view.controller().presentSystemMetrics(
+            SystemMetrics::make(10 + round % 50, 8'000'000'000ULL + quint64(round) * 1'000'000, 16'000'000'000ULL,
+                                std::optional<double>(round % 90)));
         // The repaint the tick asked for is part of its cost.
         QCoreApplication::processEvents();
     }

@@ -79,8 +79,13 @@ void panelTick(benchmark::State &state)
 
     for (int index = 0; index < serviceCount; ++index) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
-        const ManagedService service {QUuid::createUuid(), QStringLiteral("service %1").arg(index, 2, 10, QLatin1Char('0')),
-                                      QStringLiteral("sleep 600"), false, std::nullopt, now, now};
+        const ManagedService service {QUuid::createUuid(),
+                                      QStringLiteral("service %1").arg(index, 2, 10, QLatin1Char('0')),
+                                      QStringLiteral("sleep 600"),
+                                      false,
+                                      std::nullopt,
+                                      now,
+                                      now};
         bool started = false;
         [](ServiceManager &target, ManagedService added, bool &done) -> QCoro::Task<> {
             co_await target.saveService(added);

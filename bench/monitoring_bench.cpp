@@ -226,8 +226,7 @@ void runPsOnce()
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(pipe[1]);
     char buffer[65536];
-    while (::read(pipe[0], buffer, sizeof buffer) > 0) {
-    }
+    while (::read(pipe[0], buffer, sizeof buffer) > 0) {}
     ::close(pipe[0]);
     if (pid > 0)
         ::waitpid(pid, nullptr, 0);
@@ -239,8 +238,8 @@ void BM_PsRun(benchmark::State &state)
     const double before = cpuSeconds(RUSAGE_CHILDREN);
     for (auto _ : state)
         runPsOnce();
-    state.counters["ps_cpu_us"] = benchmark::Counter((cpuSeconds(RUSAGE_CHILDREN) - before) * 1e6,
-                                                     benchmark::Counter::kAvgIterations);
+    state.counters["ps_cpu_us"] =
+        benchmark::Counter((cpuSeconds(RUSAGE_CHILDREN) - before) * 1e6, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_PsRun)->Unit(benchmark::kMillisecond);
 
@@ -257,10 +256,9 @@ void BM_SupervisorMonitoring(benchmark::State &state)
                                       [probes] { return probes.queryAcceleratorUtilization(); }, 0.2, 1.5),
                                   fileSystem);
         qint64 delivered = 0;
-        manager.configureProcessSampling([&children] { return children.pids(); }, {},
-                                         [&delivered](const QList<ProcessSnapshot> &snapshots) {
-                                             delivered += snapshots.size();
-                                         });
+        manager.configureProcessSampling(
+            [&children] { return children.pids(); }, {},
+            [&delivered](const QList<ProcessSnapshot> &snapshots) { delivered += snapshots.size(); });
         const double residentBefore = residentMiB();
         const double before = cpuSeconds(RUSAGE_SELF);
         const auto started = std::chrono::steady_clock::now();
@@ -293,10 +291,9 @@ void BM_SupervisorMonitoringServiceTrees(benchmark::State &state)
                                       [probes] { return probes.queryAcceleratorUtilization(); }, 0.2, 1.5),
                                   fileSystem);
         qint64 delivered = 0;
-        manager.configureProcessSampling([&trees] { return trees.leaders(); }, {},
-                                         [&delivered](const QList<ProcessSnapshot> &snapshots) {
-                                             delivered += snapshots.size();
-                                         });
+        manager.configureProcessSampling(
+            [&trees] { return trees.leaders(); }, {},
+            [&delivered](const QList<ProcessSnapshot> &snapshots) { delivered += snapshots.size(); });
         const double before = cpuSeconds(RUSAGE_SELF);
         const auto started = std::chrono::steady_clock::now();
         manager.start();

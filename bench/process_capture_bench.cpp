@@ -23,7 +23,7 @@ extern char **environ;
 namespace {
 
 const QString pipeline = QStringLiteral("head -c 200000000 /dev/zero | tr '\\0' a | fold -w 100");
-constexpr int64_t pipelineBytes = 202000000;  // 200 MB of letters and a line feed every 100
+constexpr int64_t pipelineBytes = 202000000; // 200 MB of letters and a line feed every 100
 
 void handleCapture(benchmark::State &state)
 {
@@ -91,7 +91,11 @@ void bareTerminalReadLoop(benchmark::State &state)
 
 BENCHMARK(bareTerminalReadLoop)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(handleCapture)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(bareTerminalReadLoop)->Name("bareTerminalReadLoop/again")->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(bareTerminalReadLoop)
+    ->Name("bareTerminalReadLoop/again")
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(handleCapture)->Name("handleCapture/again")->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)

@@ -22,8 +22,8 @@ constexpr int serviceCount = 20;
 // Build logs with escapes, accents, CJK, emoji and terminal colour codes.
 QString mixedOutput(qsizetype characters, int variant)
 {
-    const QString pattern = QStringLiteral("[%1] step \"compile\" \\ naïve café → 完成 ✓ 🚀\t\x1b[32mok\x1b[0m\r\n")
-                                .arg(variant);
+    const QString pattern =
+        QStringLiteral("[%1] step \"compile\" \\ naïve café → 完成 ✓ 🚀\t\x1b[32mok\x1b[0m\r\n").arg(variant);
     QString text;
     text.reserve(characters * 2);
     while (text.size() < characters * 2)

@@ -27,7 +27,7 @@
 namespace {
 
 const QString pipeline = QStringLiteral("head -c 200000000 /dev/zero | tr '\\0' a | fold -w 100");
-constexpr int64_t pipelineBytes = 202000000;  // 200 MB of letters and a line feed every 100
+constexpr int64_t pipelineBytes = 202000000; // 200 MB of letters and a line feed every 100
 
 // How late a 10 ms timer fires on the main thread while a run goes on.
 class TimerLatency {
@@ -107,7 +107,8 @@ void throughServiceManager(benchmark::State &state)
     ServiceManager manager(repository, profiles, history, lockManager, settings.provider());
 
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const ManagedService service {QUuid::createUuid(), QStringLiteral("flood"), pipeline, false, std::nullopt, now, now};
+    const ManagedService service {
+        QUuid::createUuid(), QStringLiteral("flood"), pipeline, false, std::nullopt, now, now};
     bool saved = false;
     [](ServiceManager &target, ManagedService added, bool &done) -> QCoro::Task<> {
         co_await target.saveService(added);

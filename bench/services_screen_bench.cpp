@@ -47,8 +47,7 @@ void spin(QCoro::Task<> task)
     auto runner = [](QCoro::Task<> inner, bool &finished) -> QCoro::Task<> {
         try {
             co_await std::move(inner);
-        } catch (...) {
-        }
+        } catch (...) {}
         finished = true;
     }(std::move(task), done);
     while (!done)
@@ -82,10 +81,14 @@ struct Screen {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         for (int i = 0; i < serviceCount; ++i) {
             const bool runs = i % (serviceCount / runningCount) == 0;
-            ManagedService service {QUuid::createUuid(),
-                                    QStringLiteral("%1 service %2").arg(i % 2 ? QStringLiteral("worker") : QStringLiteral("api")).arg(i),
-                                    runs ? QStringLiteral("exec sleep 600") : QStringLiteral("echo %1").arg(i),
-                                    false, std::nullopt, now, now};
+            ManagedService service {
+                QUuid::createUuid(),
+                QStringLiteral("%1 service %2").arg(i % 2 ? QStringLiteral("worker") : QStringLiteral("api")).arg(i),
+                runs ? QStringLiteral("exec sleep 600") : QStringLiteral("echo %1").arg(i),
+                false,
+                std::nullopt,
+                now,
+                now};
             spin(manager.saveService(service));
             if (runs)
                 runningIds.append(service.id);

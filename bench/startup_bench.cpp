@@ -60,8 +60,13 @@ void seedLargeFolder()
     QList<ServiceRunRecord> history;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (int s = 0; s < serviceCount; ++s) {
-        ManagedService service {QUuid::createUuid(), QStringLiteral("service %1").arg(s), QStringLiteral("sleep 300"),
-                                false, std::nullopt, now, now};
+        ManagedService service {QUuid::createUuid(),
+                                QStringLiteral("service %1").arg(s),
+                                QStringLiteral("sleep 300"),
+                                false,
+                                std::nullopt,
+                                now,
+                                now};
         services.saveService(service).waitForFinished();
         for (int run = 0; run < runsPerService; ++run) {
             ServiceRunRecord record;
@@ -81,7 +86,9 @@ void seedLargeFolder()
 // Notes the first paint of a widget.
 class FirstPaint final : public QObject {
 public:
-    explicit FirstPaint(QElapsedTimer &clock) : m_clock(clock) {}
+    explicit FirstPaint(QElapsedTimer &clock)
+        : m_clock(clock)
+    {}
     qint64 elapsed = -1;
 
 protected:
@@ -103,9 +110,7 @@ public:
     {
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            worst = std::max(worst, m_since.restart() - 5);
-        });
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { worst = std::max(worst, m_since.restart() - 5); });
         m_since.start();
         m_timer.start();
     }
@@ -168,8 +173,13 @@ void QuitWithTenRunningServices(benchmark::State &state)
         const QDateTime now = QDateTime::currentDateTimeUtc();
         int started = 0;
         for (int s = 0; s < 10; ++s) {
-            ManagedService service {QUuid::createUuid(), QStringLiteral("sleeper %1").arg(s), QStringLiteral("sleep 300"),
-                                    false, std::nullopt, now, now};
+            ManagedService service {QUuid::createUuid(),
+                                    QStringLiteral("sleeper %1").arg(s),
+                                    QStringLiteral("sleep 300"),
+                                    false,
+                                    std::nullopt,
+                                    now,
+                                    now};
             [](AppEnvironment &environment, ManagedService value, int &count) -> QCoro::Task<> {
                 co_await environment.serviceManager().saveService(value);
                 co_await environment.serviceManager().start(value.id);

@@ -43,8 +43,8 @@ BENCHMARK(assessLong)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark
 // The same with non-ASCII text, which takes the grapheme-cluster road.
 void assessLongUnicode(benchmark::State &state)
 {
-    const QString command =
-        repeatedTo(typicalCommand + QStringLiteral("; echo \u00e9t\u00e9 \u2713 \u65e5\u672c \U0001F680\n"), state.range(0));
+    const QString command = repeatedTo(
+        typicalCommand + QStringLiteral("; echo \u00e9t\u00e9 \u2713 \u65e5\u672c \U0001F680\n"), state.range(0));
     for (auto _ : state)
         benchmark::DoNotOptimize(CommandThreatScanner::assess(command));
 }

@@ -11,9 +11,10 @@
 #include <exception>
 
 AppDelegate::AppDelegate(AppEnvironment &app, QObject *parent)
-    : QObject(parent), m_app(app), m_confirmation([&app] { return app.presentQuitConfirmation(); })
-{
-}
+    : QObject(parent),
+      m_app(app),
+      m_confirmation([&app] { return app.presentQuitConfirmation(); })
+{}
 
 AppDelegate::~AppDelegate()
 {

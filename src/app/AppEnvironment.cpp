@@ -85,12 +85,14 @@ QString AppEnvironment::applicationSupportDirectory()
 
 AppEnvironment::AppEnvironment(Stores stores, bool isReady, std::optional<bool> hasCompletedLaunchSplashDelay,
                                QObject *parent)
-    : QObject(parent), m_stores(std::move(stores)),
+    : QObject(parent),
+      m_stores(std::move(stores)),
       m_serviceManager(std::make_unique<ServiceManager>(
           *m_stores.serviceRepository, *m_stores.environmentProfilesManager, *m_stores.runHistoryManager,
           m_stores.environmentProfilesManager->protectedProfilesLockManager(), m_settingsBridge.provider(),
           m_stores.terminalLauncher, m_stores.terminalFolderCleanup)),
-      m_isReady(isReady), m_hasCompletedLaunchSplashDelay(hasCompletedLaunchSplashDelay.value_or(isReady))
+      m_isReady(isReady),
+      m_hasCompletedLaunchSplashDelay(hasCompletedLaunchSplashDelay.value_or(isReady))
 {
     // A coarse timer may end up to 5% early; the splash keeps its full delay.
     m_launchSplashTimer.setTimerType(Qt::PreciseTimer);

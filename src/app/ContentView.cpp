@@ -24,18 +24,21 @@ namespace {
 // The hairline between the sidebar and the detail, in the theme's separator colour.
 class ColumnDivider final : public QWidget {
 public:
-    explicit ColumnDivider(QWidget *parent) : QWidget(parent) { setFixedWidth(1); }
+    explicit ColumnDivider(QWidget *parent)
+        : QWidget(parent)
+    {
+        setFixedWidth(1);
+    }
 
 protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter(this).fillRect(rect(), ThemeColor::separator().resolve());
-    }
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), ThemeColor::separator().resolve()); }
 };
 
 } // namespace
 
-ContentView::ContentView(AppEnvironment &app, QWidget *parent) : QWidget(parent), m_app(app)
+ContentView::ContentView(AppEnvironment &app, QWidget *parent)
+    : QWidget(parent),
+      m_app(app)
 {
     auto *stack = new QStackedLayout(this);
     stack->setStackingMode(QStackedLayout::StackAll);
@@ -92,7 +95,8 @@ QWidget *ContentView::buildSidebar()
     for (const AppSection section : allAppSections()) {
         auto *row = new SelectableSidebarRow(column);
         row->setAccessibleName(title(section));
-        auto *symbol = new SymbolView(symbolName(section), symbolPixelSize(TextStyle::body), ThemeColor::primary(), row);
+        auto *symbol =
+            new SymbolView(symbolName(section), symbolPixelSize(TextStyle::body), ThemeColor::primary(), row);
         row->contentLayout()->addWidget(symbol);
         row->contentLayout()->addWidget(new StyledLabel(title(section), TextStyle::body, row), 1);
         row->setSelected(section == m_app.selectedSection());

@@ -7,7 +7,9 @@
 #include <QPainterPath>
 #include <QVariantAnimation>
 
-LaunchSplashSpinner::LaunchSplashSpinner(QWidget *parent) : QWidget(parent), m_rotation(new QVariantAnimation(this))
+LaunchSplashSpinner::LaunchSplashSpinner(QWidget *parent)
+    : QWidget(parent),
+      m_rotation(new QVariantAnimation(this))
 {
     setFixedSize(size, size);
     m_rotation->setStartValue(0.0);

@@ -11,8 +11,11 @@
 #include <QVBoxLayout>
 
 LaunchSplashView::LaunchSplashView(QWidget *parent)
-    : QWidget(parent), m_logo(new QLabel(this)), m_spinner(new LaunchSplashSpinner(this)),
-      m_logoOpacity(new QGraphicsOpacityEffect(m_logo)), m_spinnerOpacity(new QGraphicsOpacityEffect(m_spinner))
+    : QWidget(parent),
+      m_logo(new QLabel(this)),
+      m_spinner(new LaunchSplashSpinner(this)),
+      m_logoOpacity(new QGraphicsOpacityEffect(m_logo)),
+      m_spinnerOpacity(new QGraphicsOpacityEffect(m_spinner))
 {
     m_logo->setFixedSize(logoSize, logoSize);
     m_logo->setAccessibleName(QStringLiteral("Velmora logo"));

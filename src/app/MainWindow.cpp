@@ -17,7 +17,10 @@
 #include <QUrl>
 
 MainWindow::MainWindow(AppEnvironment &app, AppDelegate &delegate, QWidget *parent)
-    : QMainWindow(parent), m_app(app), m_delegate(delegate), m_content(new ContentView(app, this))
+    : QMainWindow(parent),
+      m_app(app),
+      m_delegate(delegate),
+      m_content(new ContentView(app, this))
 {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Velmora"));

@@ -56,7 +56,8 @@ std::optional<QRect> availableGeometryAt(const QRect &anchor)
 
 } // namespace
 
-MenuBarController::MenuBarController(QObject *parent) : QObject(parent)
+MenuBarController::MenuBarController(QObject *parent)
+    : QObject(parent)
 {
     // The shared instance outlives the event loop; its window goes while the
     // application still stands.

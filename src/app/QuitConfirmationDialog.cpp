@@ -4,7 +4,8 @@
 
 #include <QPushButton>
 
-QuitConfirmationDialog::QuitConfirmationDialog(int runningCount, QWidget *parent) : QMessageBox(parent)
+QuitConfirmationDialog::QuitConfirmationDialog(int runningCount, QWidget *parent)
+    : QMessageBox(parent)
 {
     setWindowTitle(QStringLiteral("Quit Velmora?"));
     setText(QStringLiteral("Quit Velmora?"));

@@ -11,9 +11,9 @@ namespace {
 
 QWidget *makeServicesScreen(AppEnvironment &app, QWidget *parent)
 {
-    auto *view = new ServicesView(app.serviceManager(), app.environmentProfilesManager(),
-                                  app.protectedProfilesLockManager(), app.runHistoryManager(), &app.bookmarks(),
-                                  parent);
+    auto *view =
+        new ServicesView(app.serviceManager(), app.environmentProfilesManager(), app.protectedProfilesLockManager(),
+                         app.runHistoryManager(), &app.bookmarks(), parent);
     if (const auto &id = app.selectedServiceID())
         view->selectService(*id);
     // Another screen asked for a service: the list drops its search and filter

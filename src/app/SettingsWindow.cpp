@@ -6,7 +6,8 @@
 #include <QAction>
 #include <QVBoxLayout>
 
-SettingsWindow::SettingsWindow(AppEnvironment &app, QWidget *parent) : QWidget(parent, Qt::Window)
+SettingsWindow::SettingsWindow(AppEnvironment &app, QWidget *parent)
+    : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("settings"));
     setWindowTitle(QStringLiteral("Settings"));

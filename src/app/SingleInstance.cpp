@@ -17,7 +17,10 @@ class MainWindowOpener final : public QObject {
     Q_CLASSINFO("D-Bus Interface", "com.tolvenix.Velmora")
 
 public:
-    explicit MainWindowOpener(SingleInstance *owner) : QObject(owner), m_owner(owner) {}
+    explicit MainWindowOpener(SingleInstance *owner)
+        : QObject(owner),
+          m_owner(owner)
+    {}
 
 public Q_SLOTS:
     Q_SCRIPTABLE void OpenMainWindow() { Q_EMIT m_owner->openMainWindowRequested(); }
@@ -30,7 +33,9 @@ constexpr int openRequestTimeoutMs = 5000;
 
 } // namespace
 
-SingleInstance::SingleInstance(QObject *parent) : QObject(parent) {}
+SingleInstance::SingleInstance(QObject *parent)
+    : QObject(parent)
+{}
 
 SingleInstance::~SingleInstance()
 {
@@ -54,8 +59,8 @@ SingleInstance::Claim SingleInstance::claim()
         return Claim::primary;
 
     bus.unregisterObject(objectPath);
-    QDBusMessage request = QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName,
-                                                          QStringLiteral("OpenMainWindow"));
+    QDBusMessage request =
+        QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName, QStringLiteral("OpenMainWindow"));
     const QDBusMessage answer = bus.call(request, QDBus::Block, openRequestTimeoutMs);
     if (answer.type() == QDBusMessage::ErrorMessage)
         qCCritical(lcGeneral, "Failed to ask the running Velmora for its window: %s",

@@ -27,7 +27,8 @@ extern "C" void writeSignalNumber(int signalNumber)
 
 } // namespace
 
-TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
+TerminationSignals::TerminationSignals(QObject *parent)
+    : QObject(parent)
 {
     if (pipeEnds[0] >= 0 || ::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
         qCCritical(lcGeneral, "Failed to watch for termination signals: %s", qPrintable(qt_error_string(errno)));

@@ -23,7 +23,8 @@ void chooseWindowPlatform()
 {
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         return;
-    const bool waylandSession = qgetenv("XDG_SESSION_TYPE") == "wayland" || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    const bool waylandSession =
+        qgetenv("XDG_SESSION_TYPE") == "wayland" || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
     if (waylandSession && qEnvironmentVariableIsSet("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
 }

@@ -9,8 +9,8 @@
 // The result of scanning one command line. Lives only in memory (errors and
 // review requests); only its findings are ever stored, inside run records.
 struct CommandThreatAssessment {
-    QString commandFingerprint;              // 64 lowercase hex digits
-    QList<CommandThreatFinding> findings;    // most severe first, then by ruleID
+    QString commandFingerprint;           // 64 lowercase hex digits
+    QList<CommandThreatFinding> findings; // most severe first, then by ruleID
 
     bool hasCriticalFinding() const;
 

@@ -12,7 +12,7 @@ CommandThreatPattern::CommandThreatPattern(std::u16string_view source)
     : m_source(source)
 {
     UErrorCode status = U_ZERO_ERROR;
-    UParseError parseError{};
+    UParseError parseError {};
     const icu::UnicodeString text(false, source.data(), static_cast<int32_t>(source.size()));
     m_compiled.reset(icu::RegexPattern::compile(text, 0, parseError, status));
     // The patterns are constants of the program; one that does not compile is a

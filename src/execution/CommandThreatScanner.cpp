@@ -61,44 +61,42 @@ const std::array<std::u16string_view, 3> CommandThreatScanner::privilegedPattern
 namespace {
 
 struct Rules {
-    CommandThreatFinding destructiveRootDelete{
+    CommandThreatFinding destructiveRootDelete {
         QStringLiteral("destructive-root-delete"), CommandThreatSeverity::critical,
         QStringLiteral("Destructive root deletion"),
         QStringLiteral("Recursively forcing deletion at the filesystem root can destroy system and user data."),
         QStringLiteral("rm with recursive and force options targeting / or /*")};
-    CommandThreatFinding diskDestructive{
+    CommandThreatFinding diskDestructive {
         QStringLiteral("disk-destructive"), CommandThreatSeverity::critical,
         QStringLiteral("Destructive disk operation"),
         QStringLiteral("This command can erase, overwrite, or reformat a disk device."),
         QStringLiteral("disk erase, raw-device write, or filesystem creation command")};
-    CommandThreatFinding remoteScriptPipeShell{
+    CommandThreatFinding remoteScriptPipeShell {
         QStringLiteral("remote-script-pipe-shell"), CommandThreatSeverity::high,
         QStringLiteral("Remote code piped to an interpreter"),
         QStringLiteral("Downloaded content would execute immediately without being reviewed first."),
         QStringLiteral("network download piped directly to a shell or interpreter")};
-    CommandThreatFinding sensitiveFileNetwork{
+    CommandThreatFinding sensitiveFileNetwork {
         QStringLiteral("sensitive-file-network"), CommandThreatSeverity::high,
         QStringLiteral("Possible credential transfer"),
         QStringLiteral("The command references a credential file and also uses a network-transfer tool."),
         QStringLiteral("credential-file reference combined with network transfer")};
-    CommandThreatFinding sensitiveFileAccess{
-        QStringLiteral("sensitive-file-access"), CommandThreatSeverity::medium,
-        QStringLiteral("Sensitive file access"),
+    CommandThreatFinding sensitiveFileAccess {
+        QStringLiteral("sensitive-file-access"), CommandThreatSeverity::medium, QStringLiteral("Sensitive file access"),
         QStringLiteral("The command references a file that commonly contains credentials or private keys."),
         QStringLiteral("SSH, AWS, netrc, or GnuPG credential path")};
-    CommandThreatFinding encodedExecution{
+    CommandThreatFinding encodedExecution {
         QStringLiteral("encoded-execution"), CommandThreatSeverity::high,
         QStringLiteral("Encoded or indirect execution"),
         QStringLiteral("Encoded or dynamically constructed code is harder to inspect before it runs."),
         QStringLiteral("decoded content or dynamically constructed code passed to an interpreter")};
-    CommandThreatFinding persistenceModification{
+    CommandThreatFinding persistenceModification {
         QStringLiteral("persistence-modification"), CommandThreatSeverity::medium,
         QStringLiteral("Persistence configuration change"),
         QStringLiteral("The command may configure software to run again during login, startup, or on a schedule."),
         QStringLiteral("shell startup, launch agent, or scheduled-task modification")};
-    CommandThreatFinding privilegedLaunch{
-        QStringLiteral("privileged-launch"), CommandThreatSeverity::medium,
-        QStringLiteral("Privileged command"),
+    CommandThreatFinding privilegedLaunch {
+        QStringLiteral("privileged-launch"), CommandThreatSeverity::medium, QStringLiteral("Privileged command"),
         QStringLiteral("The command requests elevated access or makes a broad permissions or ownership change."),
         QStringLiteral("sudo, doas, privileged launch, chmod 777, or recursive chown")};
 };
@@ -139,14 +137,14 @@ private:
     template <std::size_t N>
     std::array<const CommandThreatPattern *, N> compileAll(const std::array<std::u16string_view, N> &sources)
     {
-        std::array<const CommandThreatPattern *, N> compiled{};
+        std::array<const CommandThreatPattern *, N> compiled {};
         for (std::size_t i = 0; i < N; ++i)
             compiled[i] = compile(sources[i]);
         return compiled;
     }
 
     std::vector<std::unique_ptr<CommandThreatPattern>> m_owned;
-    CommandThreatScanner::Patterns m_view{};
+    CommandThreatScanner::Patterns m_view {};
 };
 
 // Below U+0300 nothing joins code units into one character except CR LF,
@@ -425,7 +423,8 @@ bool CommandThreatScanner::isRootDeletion(QStringView segment)
 bool CommandThreatScanner::containsRootDeletion(QStringView command)
 {
     const QStringList segments = commandSegments(command);
-    return std::any_of(segments.cbegin(), segments.cend(), [](const QString &segment) { return isRootDeletion(segment); });
+    return std::any_of(segments.cbegin(), segments.cend(),
+                       [](const QString &segment) { return isRootDeletion(segment); });
 }
 
 bool CommandThreatScanner::isPrivilegedInvocation(QStringView segment)
@@ -440,8 +439,7 @@ bool CommandThreatScanner::containsPrivilegedInvocation(QStringView command)
                        [](const QString &segment) { return isPrivilegedInvocation(segment); });
 }
 
-bool CommandThreatScanner::matchesAnyPattern(std::span<const CommandThreatPattern *const> patterns,
-                                             QStringView command)
+bool CommandThreatScanner::matchesAnyPattern(std::span<const CommandThreatPattern *const> patterns, QStringView command)
 {
     return std::any_of(patterns.begin(), patterns.end(),
                        [command](const CommandThreatPattern *pattern) { return pattern->isFoundIn(command); });

@@ -27,7 +27,8 @@ std::chrono::steady_clock::duration seconds(double value)
 } // namespace
 
 GPUUtilizationSampler::GPUUtilizationSampler(Probe probe, double interval, double windowLength)
-    : m_probe(std::move(probe)), m_sampleInterval(std::max(interval, minimumInterval))
+    : m_probe(std::move(probe)),
+      m_sampleInterval(std::max(interval, minimumInterval))
 {
     m_window.capacity = capacityFor(windowLength, m_sampleInterval.load());
     m_thread = std::thread([this] { run(); });

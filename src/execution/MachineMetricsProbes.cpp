@@ -15,7 +15,9 @@ double signedDifference(quint64 now, quint64 before)
 
 } // namespace
 
-MachineMetricsProbes::MachineMetricsProbes(ProcFileSystem fileSystem) : m_fileSystem(std::move(fileSystem)) {}
+MachineMetricsProbes::MachineMetricsProbes(ProcFileSystem fileSystem)
+    : m_fileSystem(std::move(fileSystem))
+{}
 
 MachineMetricsProbes::HostMemory MachineMetricsProbes::sampleHostMemory() const
 {
@@ -34,8 +36,8 @@ double MachineMetricsProbes::sampleHostCPULoad()
     const auto times = m_fileSystem.readCpuTimes();
     if (!times)
         return 0;
-    const CpuSums sums{times->user, times->nice, times->system + times->irq + times->softirq + times->steal,
-                       times->idle + times->iowait};
+    const CpuSums sums {times->user, times->nice, times->system + times->irq + times->softirq + times->steal,
+                        times->idle + times->iowait};
     if (!m_cpuBaseline) {
         m_cpuBaseline = sums;
         return 0;
@@ -43,7 +45,7 @@ double MachineMetricsProbes::sampleHostCPULoad()
     const CpuSums before = *m_cpuBaseline;
     m_cpuBaseline = sums;
     const double busy = signedDifference(sums.user, before.user) + signedDifference(sums.nice, before.nice)
-        + signedDifference(sums.system, before.system);
+                        + signedDifference(sums.system, before.system);
     const double all = busy + signedDifference(sums.idle, before.idle);
     if (!(all > 0) || !(busy > 0))
         return 0;

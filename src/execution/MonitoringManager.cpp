@@ -9,7 +9,10 @@
 
 MonitoringManager::MonitoringManager(std::shared_ptr<GPUUtilizationSampler> gpuSampler, ProcFileSystem fileSystem,
                                      QObject *parent)
-    : QObject(parent), m_gpuSampler(std::move(gpuSampler)), m_probes(fileSystem), m_collector(std::move(fileSystem))
+    : QObject(parent),
+      m_gpuSampler(std::move(gpuSampler)),
+      m_probes(fileSystem),
+      m_collector(std::move(fileSystem))
 {
     m_timer.setInterval(tickIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &MonitoringManager::tick);
@@ -46,11 +49,11 @@ void MonitoringManager::start()
 bool MonitoringManager::differsFromPublished(const SystemMetrics &published, const SystemMetrics &next)
 {
     const bool cpuSteady = std::abs(next.cpuPercent - published.cpuPercent) < republishThreshold;
-    const bool memorySteady = next.memoryUsedBytes == published.memoryUsedBytes
-        && next.memoryTotalBytes == published.memoryTotalBytes;
+    const bool memorySteady =
+        next.memoryUsedBytes == published.memoryUsedBytes && next.memoryTotalBytes == published.memoryTotalBytes;
     const bool gpuSteady = (!next.gpuPercent && !published.gpuPercent)
-        || (next.gpuPercent && published.gpuPercent
-            && std::abs(*next.gpuPercent - *published.gpuPercent) < republishThreshold);
+                           || (next.gpuPercent && published.gpuPercent
+                               && std::abs(*next.gpuPercent - *published.gpuPercent) < republishThreshold);
     return !(cpuSteady && memorySteady && gpuSteady);
 }
 

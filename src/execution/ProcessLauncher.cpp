@@ -57,7 +57,7 @@ QList<QByteArray> childEnvironment(const ProcessLaunchConfiguration &configurati
 struct ChosenProgram {
     QString program;
     QStringList arguments;
-    QString pathText;  // what the launch log shows; never the command itself
+    QString pathText; // what the launch log shows; never the command itself
 };
 
 ChosenProgram chooseProgram(const ProcessLaunchConfiguration &configuration)

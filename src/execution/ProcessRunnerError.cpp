@@ -5,9 +5,12 @@ QString describe(ProcessRunnerError::Case errorCase, const QString &launchMessag
 {
     using Case = ProcessRunnerError::Case;
     switch (errorCase) {
-    case Case::launchFailed: return launchMessage;
-    case Case::missingExecutable: return QStringLiteral("No executable or command was provided to launch.");
-    case Case::ptyFailed: return QStringLiteral("Failed to allocate a pseudo-terminal for the process.");
+    case Case::launchFailed:
+        return launchMessage;
+    case Case::missingExecutable:
+        return QStringLiteral("No executable or command was provided to launch.");
+    case Case::ptyFailed:
+        return QStringLiteral("Failed to allocate a pseudo-terminal for the process.");
     }
     return {};
 }
@@ -15,9 +18,9 @@ QString describe(ProcessRunnerError::Case errorCase, const QString &launchMessag
 
 ProcessRunnerError::ProcessRunnerError(Case errorCase, QString launchMessage)
     : std::runtime_error(describe(errorCase, launchMessage).toStdString()),
-      m_case(errorCase), m_launchMessage(std::move(launchMessage))
-{
-}
+      m_case(errorCase),
+      m_launchMessage(std::move(launchMessage))
+{}
 
 QString ProcessRunnerError::errorDescription() const
 {

@@ -10,7 +10,10 @@ public:
     enum class Case { launchFailed, missingExecutable, ptyFailed };
 
     explicit ProcessRunnerError(Case errorCase, QString launchMessage = QString());
-    static ProcessRunnerError launchFailed(const QString &message) { return ProcessRunnerError(Case::launchFailed, message); }
+    static ProcessRunnerError launchFailed(const QString &message)
+    {
+        return ProcessRunnerError(Case::launchFailed, message);
+    }
 
     Case errorCase() const { return m_case; }
     QString errorDescription() const;

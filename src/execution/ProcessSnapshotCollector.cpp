@@ -6,7 +6,9 @@
 
 #include <algorithm>
 
-ProcessSnapshotCollector::ProcessSnapshotCollector(ProcFileSystem fileSystem) : m_fileSystem(std::move(fileSystem)) {}
+ProcessSnapshotCollector::ProcessSnapshotCollector(ProcFileSystem fileSystem)
+    : m_fileSystem(std::move(fileSystem))
+{}
 
 QList<ProcessSnapshot> ProcessSnapshotCollector::collect(const QSet<QString> &wantedPaths,
                                                          const QSet<qint32> &wantedPIDs)
@@ -64,10 +66,10 @@ QList<ProcessSnapshot> ProcessSnapshotCollector::collect(const QSet<QString> &wa
             const auto executable = m_fileSystem.readExecutablePath(pid);
             path = QDir::cleanPath(executable ? *executable : commandText());
             wanted = paths.contains(*path)
-                || std::any_of(folders.cbegin(), folders.cend(),
-                               [&](const QString &folder) { return path->startsWith(folder); })
-                || std::any_of(paths.cbegin(), paths.cend(),
-                               [&](const QString &wantedPath) { return commandText().contains(wantedPath); });
+                     || std::any_of(folders.cbegin(), folders.cend(),
+                                    [&](const QString &folder) { return path->startsWith(folder); })
+                     || std::any_of(paths.cbegin(), paths.cend(),
+                                    [&](const QString &wantedPath) { return commandText().contains(wantedPath); });
         }
         if (!wanted)
             continue;
@@ -85,7 +87,7 @@ QList<ProcessSnapshot> ProcessSnapshotCollector::collect(const QSet<QString> &wa
         const auto resident = member ? std::nullopt : m_fileSystem.readResidentPages(pid);
         snapshot.memoryBytes = (resident && *resident != 0 ? *resident : stat.residentPages) * pageSize;
 
-        const CpuReading reading{stat.startTicks, stat.cpuTicks, readAt};
+        const CpuReading reading {stat.startTicks, stat.cpuTicks, readAt};
         if (const auto previous = m_previous.constFind(pid);
             previous != m_previous.cend() && previous->startTicks == stat.startTicks) {
             if (readAt > previous->takenAt && stat.cpuTicks >= previous->cpuTicks) {
@@ -107,7 +109,7 @@ QList<ProcessSnapshot> ProcessSnapshotCollector::collect(const QSet<QString> &wa
 }
 
 QList<ProcFileSystem::ProcessStatEntry> ProcessSnapshotCollector::readProcesses(const QSet<qint32> &wantedPIDs,
-                                                                              bool everyProcess)
+                                                                                bool everyProcess)
 {
     const QList<qint32> pids = m_fileSystem.listProcessIds();
     if (++m_collections % sessionRefreshInterval == 0)
@@ -151,8 +153,8 @@ QList<ProcFileSystem::ProcessStatEntry> ProcessSnapshotCollector::readProcesses(
     return read;
 }
 
-double ProcessSnapshotCollector::shareSinceStart(const ProcFileSystem::ProcessStat &stat,
-                                                std::optional<double> &uptime, bool &uptimeRead) const
+double ProcessSnapshotCollector::shareSinceStart(const ProcFileSystem::ProcessStat &stat, std::optional<double> &uptime,
+                                                 bool &uptimeRead) const
 {
     if (!uptimeRead) {
         uptime = m_fileSystem.readUptime();

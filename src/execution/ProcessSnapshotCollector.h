@@ -55,7 +55,7 @@ private:
     std::mutex m_mutex;
     const ProcFileSystem m_fileSystem;
     QHash<qint32, CpuReading> m_previous;
-    QHash<qint32, qint32> m_sessions;  // the session of every process seen, by pid
+    QHash<qint32, qint32> m_sessions; // the session of every process seen, by pid
     quint64 m_collections = 0;
     std::optional<qint64> m_bootTime;
     bool m_bootTimeFailureLogged = false;

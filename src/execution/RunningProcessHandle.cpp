@@ -41,10 +41,11 @@ struct OutputStream {
 
 struct RunningProcessHandle::Shared : std::enable_shared_from_this<Shared> {
     Shared(pid_t childPid, UniqueFd childPidfd, bool isPseudoTerminal)
-        : pid(childPid), pseudoTerminal(isPseudoTerminal), wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+        : pid(childPid),
+          pseudoTerminal(isPseudoTerminal),
+          wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
           pidfd(std::move(childPidfd))
-    {
-    }
+    {}
 
     const pid_t pid;
     const bool pseudoTerminal;
@@ -61,10 +62,10 @@ struct RunningProcessHandle::Shared : std::enable_shared_from_this<Shared> {
     ExitHandler onExit;
     bool handOverQueued = false;
     Clock::time_point lastHandOver {};
-    int masterFd = -1;        // the terminal master while the handle owns it
-    UniqueFd pidfd;           // polled by the watcher; closed under lock once reaped
+    int masterFd = -1; // the terminal master while the handle owns it
+    UniqueFd pidfd;    // polled by the watcher; closed under lock once reaped
     std::optional<ProcessExitStatus> status;
-    bool finished = false;    // reaped and transport closed
+    bool finished = false; // reaped and transport closed
     bool exitHandedOver = false;
     bool released = false;
 
@@ -122,7 +123,7 @@ ProcessExitStatus reap(int pidfd)
         result = ::waitid(P_PIDFD, id_t(pidfd), &info, WEXITED);
     } while (result != 0 && errno == EINTR);
     if (result != 0)
-        return {false, -1};  // reaped behind our back: the status is unknown
+        return {false, -1}; // reaped behind our back: the status is unknown
     if (info.si_code == CLD_EXITED)
         return {false, info.si_status};
     return {true, info.si_status};
@@ -219,8 +220,7 @@ void RunningProcessHandle::Shared::closeTransport()
 void RunningProcessHandle::Shared::waitForChildExit() const
 {
     pollfd exitPoll {pidfd.get(), POLLIN, 0};
-    while (::poll(&exitPoll, 1, -1) < 0 && errno == EINTR) {
-    }
+    while (::poll(&exitPoll, 1, -1) < 0 && errno == EINTR) {}
 }
 
 // Reaps the child under the lock, so a signal sent to its group under the same
@@ -257,7 +257,7 @@ void RunningProcessHandle::Shared::watch()
 
         const int ready = ::poll(polls.data(), nfds_t(polls.size()), timeout);
         if (ready < 0 && errno != EINTR)
-            break;  // cannot watch any more: wait for the exit below
+            break; // cannot watch any more: wait for the exit below
         // Only the handle's release wakes the watcher through the eventfd.
         if (polls[0].revents != 0) {
             if (isReleased()) {
@@ -291,10 +291,12 @@ void RunningProcessHandle::Shared::watch()
     finish();
 }
 
-RunningProcessHandle::RunningProcessHandle(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
+RunningProcessHandle::RunningProcessHandle(std::shared_ptr<Shared> shared)
+    : m_shared(std::move(shared))
+{}
 
 std::shared_ptr<RunningProcessHandle> RunningProcessHandle::start(pid_t pid, UniqueFd pidfd,
-                                                                 std::vector<UniqueFd> outputs, bool pseudoTerminal)
+                                                                  std::vector<UniqueFd> outputs, bool pseudoTerminal)
 {
     auto shared = std::make_shared<Shared>(pid, std::move(pidfd), pseudoTerminal);
     if (!shared->wake.isValid())

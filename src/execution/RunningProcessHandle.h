@@ -18,7 +18,7 @@
 // How a child ended: its exit code, or the signal that killed it.
 struct ProcessExitStatus {
     bool signaled = false;
-    int code = 0;  // the exit code, or the signal number when signaled
+    int code = 0; // the exit code, or the signal number when signaled
 
     // The one number the run history records: exit code or signal number.
     qint32 terminationStatus() const { return code; }

@@ -39,8 +39,7 @@ ServiceCatalog::ServiceCatalog(ServiceRepository &repository, EnvironmentProfile
       m_repository(repository),
       m_environmentProfilesManager(environmentProfilesManager),
       m_lockManager(lockManager)
-{
-}
+{}
 
 std::optional<ManagedService> ServiceCatalog::service(const QUuid &id) const
 {
@@ -110,8 +109,7 @@ QCoro::Task<> ServiceCatalog::migrateLegacyEncryptedServices()
     co_await migrateLegacyEncryptedService(anyId, ProtectedUnlockReason::migrateLegacyServices());
 }
 
-QCoro::Task<ManagedService> ServiceCatalog::migrateLegacyEncryptedService(QUuid serviceId,
-                                                                          ProtectedUnlockReason reason)
+QCoro::Task<ManagedService> ServiceCatalog::migrateLegacyEncryptedService(QUuid serviceId, ProtectedUnlockReason reason)
 {
     QPointer<ServiceCatalog> self(this);
     const std::optional<ManagedService> found = service(serviceId);

@@ -14,12 +14,12 @@ ServiceLaunchPreparation::ServiceLaunchPreparation(EnvironmentProfilesManager &e
                                                    SettingsBridge::Provider settingsProvider)
     : m_environmentProfilesManager(environmentProfilesManager),
       m_settingsProvider(settingsProvider ? std::move(settingsProvider) : SettingsBridge().provider())
-{
-}
+{}
 
 ProtectedUnlockReason ServiceLaunchPreparation::launchReason(const ManagedService &service) const
 {
-    const std::optional<EnvironmentProfile> profile = m_environmentProfilesManager.profile(service.environmentProfileId);
+    const std::optional<EnvironmentProfile> profile =
+        m_environmentProfilesManager.profile(service.environmentProfileId);
     return ProtectedUnlockReason::launchService(service.name,
                                                 profile ? profile->name : QStringLiteral("Protected Profile"));
 }

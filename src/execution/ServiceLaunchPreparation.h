@@ -52,8 +52,7 @@ public:
     // wrapper when the command calls sudo and a password is given. The
     // responder forgets the password after its lifetime.
     static InApplicationLaunch inApplicationLaunch(const ManagedService &service,
-                                                   const QMap<QString, QString> &environment,
-                                                   const QString &shellPath,
+                                                   const QMap<QString, QString> &environment, const QString &shellPath,
                                                    const std::optional<QString> &sudoPassword);
 
 private:

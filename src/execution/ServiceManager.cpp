@@ -60,7 +60,9 @@ QHash<qint32, Usage> sumBySession(const QHash<qint32, ProcessSnapshot> &snapshot
 class StartClaim {
 public:
     StartClaim(QSet<QUuid> &starts, QPointer<ServiceManager> owner, const QUuid &serviceId)
-        : m_starts(starts), m_owner(std::move(owner)), m_serviceId(serviceId)
+        : m_starts(starts),
+          m_owner(std::move(owner)),
+          m_serviceId(serviceId)
     {
         m_starts.insert(m_serviceId);
     }
@@ -82,7 +84,9 @@ private:
 class StopClaim {
 public:
     StopClaim(QHash<QUuid, int> &stops, QPointer<ServiceManager> owner, const QUuid &serviceId)
-        : m_stops(stops), m_owner(std::move(owner)), m_serviceId(serviceId)
+        : m_stops(stops),
+          m_owner(std::move(owner)),
+          m_serviceId(serviceId)
     {
         ++m_stops[m_serviceId];
     }
@@ -161,8 +165,7 @@ QCoro::Task<> ServiceManager::migrateLegacyEncryptedServices()
     return m_catalog.migrateLegacyEncryptedServices();
 }
 
-QCoro::Task<ManagedService> ServiceManager::migrateLegacyEncryptedService(QUuid serviceId,
-                                                                          ProtectedUnlockReason reason)
+QCoro::Task<ManagedService> ServiceManager::migrateLegacyEncryptedService(QUuid serviceId, ProtectedUnlockReason reason)
 {
     return m_catalog.migrateLegacyEncryptedService(serviceId, std::move(reason));
 }
@@ -345,7 +348,7 @@ QCoro::Task<> ServiceManager::start(QUuid serviceId, std::optional<QString> sudo
 
     if (current.openInTerminal)
         launchServiceInTerminal(current, environment, shellPath);
-    else if (!m_terminating)  // after the quit's stop of every service, a child would outlive the application
+    else if (!m_terminating) // after the quit's stop of every service, a child would outlive the application
         launchInApplication(current, environment, shellPath, sudoPassword, assessment.findings);
 }
 
@@ -464,7 +467,7 @@ void ServiceManager::deliverExit(const RunningProcessHandle *handle, ProcessExit
 {
     const auto pending = m_pendingExits.find(handle);
     if (pending == m_pendingExits.end())
-        return;  // booked already
+        return; // booked already
     const PendingExit exit = std::move(*pending);
     m_pendingExits.erase(pending);
     handleExit(exit.serviceId, exit.handle, status.terminationStatus(), exit.generation);
@@ -520,7 +523,7 @@ QCoro::Task<> ServiceManager::stop(QUuid serviceId, bool forced)
         if (m_launchedHandles.value(serviceId) == handle)
             m_launchedHandles.remove(serviceId);
         if (m_launchedHandles.contains(serviceId))
-            co_return;  // a newer launch took over during the waits
+            co_return; // a newer launch took over during the waits
         finishStop(serviceId, forced, handle->collectedOutput());
         co_return;
     }
@@ -667,7 +670,7 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
             livePid = handle->processIdentifier();
             recordOwnedProcess(id, *livePid);
         } else if (handle && m_pendingExits.contains(handle.get())) {
-            continue;  // its exit is on its way and books the run with its exit code
+            continue; // its exit is on its way and books the run with its exit code
         } else if (const std::optional<ProcessIdentity> process = recordedProcess(id);
                    process && process->isAlive(m_procFileSystem)) {
             livePid = process->pid;
@@ -675,7 +678,7 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
         }
 
         if (!livePid && m_stopsInProgress.contains(id))
-            continue;  // ended by a stop still under way, which books the run with its reason
+            continue; // ended by a stop still under way, which books the run with its reason
 
         if (livePid) {
             entry.state = ServiceLifecycleState::running;

@@ -3,7 +3,8 @@
 #include <utility>
 
 ServiceOutputPublisher::ServiceOutputPublisher(QHash<QUuid, ServiceRuntimeInfo> &runtime, QObject *parent)
-    : QObject(parent), m_runtime(runtime)
+    : QObject(parent),
+      m_runtime(runtime)
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(publishInterval);
@@ -103,8 +104,7 @@ void ServiceOutputPublisher::announce(const QUuid &serviceId)
     qsizetype dropped = previous.announcedUnits;
     QString added = text;
     const qsizetype cut = previous.announcedUnits + previous.appendedUnits - text.size();
-    if (!previous.restarted && previous.appendedUnits <= text.size() && cut >= 0
-        && cut <= previous.announcedUnits) {
+    if (!previous.restarted && previous.appendedUnits <= text.size() && cut >= 0 && cut <= previous.announcedUnits) {
         dropped = cut;
         added = text.right(previous.appendedUnits);
     }

@@ -61,7 +61,7 @@ QCoro::Task<> ServiceProcessTermination::endRecordedProcess(ProcessIdentity proc
     ProcessTermination termination =
         ProcessTermination::forRecordedProcess(process.pid, process.startTicks, std::move(fileSystem));
     if (!termination.anyAlive())
-        co_return;  // gone, or the id now names another process: nothing to signal
+        co_return; // gone, or the id now names another process: nothing to signal
     termination.signal(forced ? SIGKILL : SIGTERM);
     co_await endWhatRemains(termination, exitWaitTimeout);
 }

@@ -25,9 +25,9 @@ QCoro::Task<> markWhenDrained(QPointer<ServiceRunHistoryManager> history, std::s
 
 ServiceRunBookkeeping::ServiceRunBookkeeping(ServiceRunHistoryManager &runHistoryManager,
                                              EnvironmentProfilesManager &environmentProfilesManager)
-    : m_runHistoryManager(runHistoryManager), m_environmentProfilesManager(environmentProfilesManager)
-{
-}
+    : m_runHistoryManager(runHistoryManager),
+      m_environmentProfilesManager(environmentProfilesManager)
+{}
 
 void ServiceRunBookkeeping::queueWrite(const ServiceRunRecord &record, Persist persist)
 {
@@ -42,7 +42,8 @@ void ServiceRunBookkeeping::queueWrite(const ServiceRunRecord &record, Persist p
 void ServiceRunBookkeeping::recordBlockedLaunch(const ManagedService &service,
                                                 const CommandThreatAssessment &assessment)
 {
-    const std::optional<EnvironmentProfile> profile = m_environmentProfilesManager.profile(service.environmentProfileId);
+    const std::optional<EnvironmentProfile> profile =
+        m_environmentProfilesManager.profile(service.environmentProfileId);
     const QDateTime now = QDateTime::currentDateTimeUtc();
 
     ServiceRunRecord record;
@@ -61,7 +62,8 @@ void ServiceRunBookkeeping::recordBlockedLaunch(const ManagedService &service,
 void ServiceRunBookkeeping::beginRun(const ManagedService &service, qint32 pid,
                                      const QList<CommandThreatFinding> &findings)
 {
-    const std::optional<EnvironmentProfile> profile = m_environmentProfilesManager.profile(service.environmentProfileId);
+    const std::optional<EnvironmentProfile> profile =
+        m_environmentProfilesManager.profile(service.environmentProfileId);
     const bool protectedProfile = profile && profile->isProtected;
     QList<ServiceRunEnvironmentEntry> environment;
     for (ServiceRunEnvironmentEntry entry :
@@ -88,9 +90,8 @@ void ServiceRunBookkeeping::beginRun(const ManagedService &service, qint32 pid,
         draft.environmentProfileId = profile->id;
     }
     draft.environment = redactSecretEnvironmentEntries(environment);
-    draft.securityScan = findings.isEmpty()
-                             ? ServiceRunSecurityScan {ServiceRunSecurityOutcome::noFindings, {}}
-                             : ServiceRunSecurityScan {ServiceRunSecurityOutcome::approved, findings};
+    draft.securityScan = findings.isEmpty() ? ServiceRunSecurityScan {ServiceRunSecurityOutcome::noFindings, {}}
+                                            : ServiceRunSecurityScan {ServiceRunSecurityOutcome::approved, findings};
     m_runHistoryManager.setActiveDraft(std::move(draft));
 }
 
@@ -107,8 +108,7 @@ void ServiceRunBookkeeping::recordStop(const QUuid &serviceId, bool forced, cons
                                   std::nullopt, output);
 }
 
-void ServiceRunBookkeeping::recordUnexpectedEnd(const QUuid &serviceId, const QDateTime &endedAt,
-                                                const QString &output)
+void ServiceRunBookkeeping::recordUnexpectedEnd(const QUuid &serviceId, const QDateTime &endedAt, const QString &output)
 {
     const std::optional<ActiveRunDraft> draft = m_runHistoryManager.takeActiveDraft(serviceId);
     if (!draft)

@@ -45,7 +45,7 @@ private:
 
     mutable std::mutex m_lock;
     const QString m_expectedPrompt;
-    std::optional<SensitiveBytes> m_passwordLine;  // UTF-8, with its line feed
+    std::optional<SensitiveBytes> m_passwordLine; // UTF-8, with its line feed
     bool m_didSendEOF = false;
     QString m_recentOutput;
 };

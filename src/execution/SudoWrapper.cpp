@@ -58,8 +58,7 @@ QString restoreShellVariable(const QMap<QString, QString> &environment)
 } // namespace
 
 ProcessLaunchConfiguration makeSudoLaunchConfiguration(const QString &shellPath, const QString &command,
-                                                       const QString &prompt,
-                                                       const QMap<QString, QString> &environment,
+                                                       const QString &prompt, const QMap<QString, QString> &environment,
                                                        const QString &workingDirectory, const QString &sudo)
 {
     const QString wrapper = makeSudoWrapperCommand(shellPath, command, prompt, sudo);

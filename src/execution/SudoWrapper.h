@@ -43,7 +43,6 @@ QString makeSudoWrapperCommand(const QString &shellPath, const QString &command,
 // shell whatever the user's SHELL. -e passes the command's exit code on, and
 // -E never keeps the inner terminal from echoing the password into the output.
 ProcessLaunchConfiguration makeSudoLaunchConfiguration(const QString &shellPath, const QString &command,
-                                                       const QString &prompt,
-                                                       const QMap<QString, QString> &environment,
+                                                       const QString &prompt, const QMap<QString, QString> &environment,
                                                        const QString &workingDirectory,
                                                        const QString &sudo = SudoWrapper::sudoPath);

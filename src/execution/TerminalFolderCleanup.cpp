@@ -33,7 +33,9 @@ TerminalFolderCleanup &TerminalFolderCleanup::shared()
     return instance;
 }
 
-TerminalFolderCleanup::TerminalFolderCleanup() : m_pending(std::make_shared<Pending>()) {}
+TerminalFolderCleanup::TerminalFolderCleanup()
+    : m_pending(std::make_shared<Pending>())
+{}
 
 TerminalFolderCleanup::~TerminalFolderCleanup()
 {

@@ -13,8 +13,7 @@
 
 #include <sys/stat.h>
 
-void launchInTerminal(const TerminalLaunchRequest &request, TerminalLauncher &launcher,
-                      TerminalFolderCleanup &cleanup)
+void launchInTerminal(const TerminalLaunchRequest &request, TerminalLauncher &launcher, TerminalFolderCleanup &cleanup)
 {
     const QString folder = terminalScriptBaseFolder() + QStringLiteral("/velmora-")
                            + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();

@@ -13,5 +13,4 @@ class TerminalLauncher;
 // service's runtime entry as not running.
 //
 // Throws TerminalLaunchError; on every failure the folder is gone again.
-void launchInTerminal(const TerminalLaunchRequest &request, TerminalLauncher &launcher,
-                      TerminalFolderCleanup &cleanup);
+void launchInTerminal(const TerminalLaunchRequest &request, TerminalLauncher &launcher, TerminalFolderCleanup &cleanup);

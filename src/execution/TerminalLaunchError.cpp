@@ -6,16 +6,18 @@ QString describe(TerminalLaunchError::Case errorCase, const QString &payload)
     switch (errorCase) {
     case TerminalLaunchError::Case::invalidEnvironmentKey:
         return QStringLiteral("Invalid environment variable key \u201C") + payload + QStringLiteral("\u201D.");
-    case TerminalLaunchError::Case::launchFailed: return QStringLiteral("Failed to launch: ") + payload;
+    case TerminalLaunchError::Case::launchFailed:
+        return QStringLiteral("Failed to launch: ") + payload;
     }
     return {};
 }
 } // namespace
 
 TerminalLaunchError::TerminalLaunchError(Case errorCase, QString payload)
-    : std::runtime_error(describe(errorCase, payload).toStdString()), m_case(errorCase), m_payload(std::move(payload))
-{
-}
+    : std::runtime_error(describe(errorCase, payload).toStdString()),
+      m_case(errorCase),
+      m_payload(std::move(payload))
+{}
 
 TerminalLaunchError TerminalLaunchError::invalidEnvironmentKey(const QString &key)
 {

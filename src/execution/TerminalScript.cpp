@@ -58,8 +58,7 @@ QString terminalScriptBaseFolder()
     return QDir::tempPath();
 }
 
-QString makeTerminalScript(const TerminalLaunchRequest &request, const QString &scriptPath,
-                           const QString &folderPath)
+QString makeTerminalScript(const TerminalLaunchRequest &request, const QString &scriptPath, const QString &folderPath)
 {
     if (!isSafeShellPath(request.shellPath))
         throw TerminalLaunchError::launchFailed(unsafeShellMessage);
@@ -78,8 +77,8 @@ QString makeTerminalScript(const TerminalLaunchRequest &request, const QString &
     lines.append(QStringLiteral("/bin/rm -f ") + shellQuoted(scriptPath));
     lines.append(QStringLiteral("/bin/rmdir ") + shellQuoted(folderPath) + QStringLiteral(" 2>/dev/null || true"));
     if (commandCallsSudo(request.command))
-        lines.append(QStringLiteral(
-            "if [ -t 0 ]; then /usr/bin/perl -MPOSIX -e 'tcflush(STDIN, 0)' 2>/dev/null || true; fi"));
+        lines.append(
+            QStringLiteral("if [ -t 0 ]; then /usr/bin/perl -MPOSIX -e 'tcflush(STDIN, 0)' 2>/dev/null || true; fi"));
     lines.append(request.command);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }

@@ -6,10 +6,10 @@
 // What a terminal launch of one service needs.
 struct TerminalLaunchRequest {
     QString serviceName;
-    QString command;                      // exactly as stored
-    QMap<QString, QString> environment;   // resolved, secret values in clear
-    QString shellPath;                    // the settings' default shell
-    QString homePath;                     // the user's home folder
+    QString command;                    // exactly as stored
+    QMap<QString, QString> environment; // resolved, secret values in clear
+    QString shellPath;                  // the settings' default shell
+    QString homePath;                   // the user's home folder
 };
 
 // The script's file name inside its folder.
@@ -34,8 +34,7 @@ QString terminalScriptBaseFolder();
 //   <command>
 // Throws TerminalLaunchError: launchFailed for an unsafe shell path,
 // invalidEnvironmentKey for a variable name the shell cannot export.
-QString makeTerminalScript(const TerminalLaunchRequest &request, const QString &scriptPath,
-                           const QString &folderPath);
+QString makeTerminalScript(const TerminalLaunchRequest &request, const QString &scriptPath, const QString &folderPath);
 
 // Creates the script file new (never through a symbolic link, never over an
 // existing file) with mode 0700 and writes the text. On any failure after the

@@ -5,7 +5,8 @@ QString describe(KeychainError::Case errorCase, qint32 status)
 {
     using Case = KeychainError::Case;
     switch (errorCase) {
-    case Case::unhandled: return QStringLiteral("Keyring error (") + QString::number(status) + QStringLiteral(").");
+    case Case::unhandled:
+        return QStringLiteral("Keyring error (") + QString::number(status) + QStringLiteral(").");
     case Case::userDenied:
         return QStringLiteral("Keyring access was denied. Velmora needs permission to store and read secret "
                               "environment variables.");
@@ -21,9 +22,10 @@ QString describe(KeychainError::Case errorCase, qint32 status)
 
 KeychainError::KeychainError(Case errorCase, qint32 status, QString systemMessage)
     : std::runtime_error(describe(errorCase, status).toStdString()),
-      m_case(errorCase), m_status(status), m_systemMessage(std::move(systemMessage))
-{
-}
+      m_case(errorCase),
+      m_status(status),
+      m_systemMessage(std::move(systemMessage))
+{}
 
 QString KeychainError::errorDescription() const
 {

@@ -40,8 +40,8 @@ int converse(int count, const struct pam_message **messages, struct pam_response
         return PAM_BUF_ERR;
     for (int i = 0; i < count; ++i) {
         if (messages[i]->msg_style == PAM_PROMPT_ECHO_OFF) {
-            replies[i].resp = strndup(conversation->password->constData(),
-                                      static_cast<size_t>(conversation->password->size()));
+            replies[i].resp =
+                strndup(conversation->password->constData(), static_cast<size_t>(conversation->password->size()));
             if (!replies[i].resp) {
                 discardReplies(replies, i);
                 return PAM_BUF_ERR;
@@ -69,7 +69,7 @@ bool PamAuthenticator::isAvailable()
     const QByteArray user = currentUserName().toLocal8Bit();
     if (user.isEmpty())
         return false;
-    pam_conv conversation{converse, nullptr};
+    pam_conv conversation {converse, nullptr};
     pam_handle_t *handle = nullptr;
     const int started = pam_start(serviceName, user.constData(), &conversation, &handle);
     if (handle)
@@ -79,8 +79,8 @@ bool PamAuthenticator::isAvailable()
 
 PamAuthenticator::Result PamAuthenticator::authenticate(const QString &userName, QByteArray &password)
 {
-    Conversation state{&password};
-    pam_conv conversation{converse, &state};
+    Conversation state {&password};
+    pam_conv conversation {converse, &state};
     pam_handle_t *handle = nullptr;
     const QByteArray user = userName.toLocal8Bit();
     int status = pam_start(serviceName, user.constData(), &conversation, &handle);
@@ -88,12 +88,18 @@ PamAuthenticator::Result PamAuthenticator::authenticate(const QString &userName,
     if (status == PAM_SUCCESS) {
         status = pam_authenticate(handle, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
         switch (status) {
-        case PAM_SUCCESS: result = Result::accepted; break;
+        case PAM_SUCCESS:
+            result = Result::accepted;
+            break;
         case PAM_AUTH_ERR:
         case PAM_USER_UNKNOWN:
         case PAM_MAXTRIES:
-        case PAM_CRED_INSUFFICIENT: result = Result::rejected; break;
-        default: result = Result::unavailable; break;
+        case PAM_CRED_INSUFFICIENT:
+            result = Result::rejected;
+            break;
+        default:
+            result = Result::unavailable;
+            break;
         }
     }
     if (handle)

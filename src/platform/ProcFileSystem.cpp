@@ -65,7 +65,9 @@ bool isBlank(char c)
 // Splits at runs of blanks, dropping empty words.
 class Words {
 public:
-    explicit Words(std::string_view text) : m_rest(text) {}
+    explicit Words(std::string_view text)
+        : m_rest(text)
+    {}
 
     std::optional<std::string_view> next()
     {
@@ -138,14 +140,29 @@ std::optional<ProcFileSystem::ProcessStat> parseProcessStat(std::string_view tex
         if (!word)
             return std::nullopt;
         switch (index) {
-        case 0: stat.state = word->empty() ? '?' : word->front(); break;
-        case 2: stat.processGroup = qint32(parseUnsigned(*word).value_or(0)); break;
-        case 3: stat.session = qint32(parseUnsigned(*word).value_or(0)); break;
-        case 11: utime = parseUnsigned(*word); break;
-        case 12: stime = parseUnsigned(*word); break;
-        case 19: start = parseUnsigned(*word); break;
-        case 21: rss = parseUnsigned(*word); break;
-        default: break;
+        case 0:
+            stat.state = word->empty() ? '?' : word->front();
+            break;
+        case 2:
+            stat.processGroup = qint32(parseUnsigned(*word).value_or(0));
+            break;
+        case 3:
+            stat.session = qint32(parseUnsigned(*word).value_or(0));
+            break;
+        case 11:
+            utime = parseUnsigned(*word);
+            break;
+        case 12:
+            stime = parseUnsigned(*word);
+            break;
+        case 19:
+            start = parseUnsigned(*word);
+            break;
+        case 21:
+            rss = parseUnsigned(*word);
+            break;
+        default:
+            break;
         }
     }
     if (!utime || !stime || !start)
@@ -221,7 +238,7 @@ std::optional<ProcFileSystem::CpuTimes> ProcFileSystem::readCpuTimes() const
     // Very old kernels print only user, nice, system and idle.
     if (count < 4)
         return std::nullopt;
-    return CpuTimes{values[0], values[1], values[2], values[3], values[4], values[5], values[6], values[7]};
+    return CpuTimes {values[0], values[1], values[2], values[3], values[4], values[5], values[6], values[7]};
 }
 
 std::optional<qint64> ProcFileSystem::readBootTime() const

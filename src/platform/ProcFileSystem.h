@@ -47,12 +47,12 @@ struct ProcFileSystem {
 
     // The fields of /proc/<pid>/stat that monitoring needs.
     struct ProcessStat {
-        QByteArray name;          // the kernel's short command name
+        QByteArray name; // the kernel's short command name
         char state = '?';
         qint32 processGroup = 0;
         qint32 session = 0;
-        quint64 cpuTicks = 0;     // user + system time of all threads
-        quint64 startTicks = 0;   // clock ticks after boot
+        quint64 cpuTicks = 0;   // user + system time of all threads
+        quint64 startTicks = 0; // clock ticks after boot
         quint64 residentPages = 0;
     };
     std::optional<ProcessStat> readProcessStat(qint32 pid) const;

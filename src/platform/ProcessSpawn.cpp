@@ -102,8 +102,8 @@ SpawnedProcess spawnProcess(const ProcessSpawnRequest &request)
     std::vector<char *> argv = pointers(request.arguments);
     std::vector<char *> envp = pointers(request.environment);
     pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, request.program.constData(), &setup.actions, &setup.attributes,
-                                    argv.data(), envp.data());
+    const int error =
+        ::posix_spawn(&pid, request.program.constData(), &setup.actions, &setup.attributes, argv.data(), envp.data());
     if (error != 0) {
         result.error = error;
         return result;
@@ -115,8 +115,7 @@ SpawnedProcess spawnProcess(const ProcessSpawnRequest &request)
         // Without a pidfd the child could not be watched safely: end it at once.
         result.error = errno;
         ::kill(pid, SIGKILL);
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
         return result;
     }
     result.pid = pid;

@@ -12,10 +12,10 @@
 // it starts), with an empty signal mask, every signal at its default action,
 // and no descriptor other than 0, 1 and 2.
 struct ProcessSpawnRequest {
-    QByteArray program;              // path of the program, not searched in PATH
-    QList<QByteArray> arguments;     // argv, argv[0] included
-    QList<QByteArray> environment;   // "KEY=VALUE" entries, the whole environment
-    QByteArray workingDirectory;     // empty: the application's current folder
+    QByteArray program;            // path of the program, not searched in PATH
+    QList<QByteArray> arguments;   // argv, argv[0] included
+    QList<QByteArray> environment; // "KEY=VALUE" entries, the whole environment
+    QByteArray workingDirectory;   // empty: the application's current folder
 
     // Standard input, output and error, in this order of preference:
     // - terminalPath: opened by the child as 0, 1 and 2; a terminal opened this
@@ -29,8 +29,8 @@ struct ProcessSpawnRequest {
 
 struct SpawnedProcess {
     pid_t pid = -1;
-    UniqueFd pidfd;   // refers to the child until it is reaped; close-on-exec
-    int error = 0;    // errno of the failure; pid is -1 then
+    UniqueFd pidfd; // refers to the child until it is reaped; close-on-exec
+    int error = 0;  // errno of the failure; pid is -1 then
 
     bool started() const { return pid > 0; }
 };

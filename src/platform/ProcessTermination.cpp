@@ -39,9 +39,9 @@ bool isLive(const ProcFileSystem::ProcessStat &stat)
 class PidfdsExited {
 public:
     PidfdsExited(std::vector<int> pidfds, std::chrono::milliseconds timeout)
-        : m_pidfds(std::move(pidfds)), m_timeout(timeout)
-    {
-    }
+        : m_pidfds(std::move(pidfds)),
+          m_timeout(timeout)
+    {}
 
     bool await_ready() const noexcept { return m_pidfds.empty() || m_timeout.count() <= 0; }
 
@@ -117,18 +117,20 @@ struct ProcessTermination::State {
         if (!isLive(stat))
             return false;
         switch (scope) {
-        case Scope::session: return stat.session == id;
-        case Scope::processGroup: return stat.processGroup == id;
-        case Scope::process: return pid == id && (!startTicks || stat.startTicks == *startTicks);
+        case Scope::session:
+            return stat.session == id;
+        case Scope::processGroup:
+            return stat.processGroup == id;
+        case Scope::process:
+            return pid == id && (!startTicks || stat.startTicks == *startTicks);
         }
         return false;
     }
 
     bool pinned(qint32 pid) const
     {
-        return std::any_of(members.cbegin(), members.cend(), [&](const Member &member) {
-            return member.pid == pid && !hasExited(member.pidfd.get());
-        });
+        return std::any_of(members.cbegin(), members.cend(),
+                           [&](const Member &member) { return member.pid == pid && !hasExited(member.pidfd.get()); });
     }
 
     // Finds the members not pinned yet, pins them and sends them the last
@@ -246,8 +248,7 @@ QCoro::Task<bool> ProcessTermination::waitUntilGone(std::chrono::milliseconds ti
         std::vector<int> pidfds = state->livePidfds();
         if (pidfds.empty())
             co_return true;
-        const auto remaining =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
         if (remaining.count() <= 0)
             co_return false;
         co_await PidfdsExited(std::move(pidfds), remaining);

@@ -6,11 +6,21 @@
 
 namespace {
 
-struct ErrorFree { void operator()(GError *error) const { g_error_free(error); } };
-struct ObjectUnref { void operator()(gpointer object) const { g_object_unref(object); } };
-struct HashTableUnref { void operator()(GHashTable *table) const { g_hash_table_unref(table); } };
-struct ValueUnref { void operator()(SecretValue *value) const { secret_value_unref(value); } };
-struct ObjectListFree { void operator()(GList *list) const { g_list_free_full(list, g_object_unref); } };
+struct ErrorFree {
+    void operator()(GError *error) const { g_error_free(error); }
+};
+struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+struct HashTableUnref {
+    void operator()(GHashTable *table) const { g_hash_table_unref(table); }
+};
+struct ValueUnref {
+    void operator()(SecretValue *value) const { secret_value_unref(value); }
+};
+struct ObjectListFree {
+    void operator()(GList *list) const { g_list_free_full(list, g_object_unref); }
+};
 
 using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
 using ServicePtr = std::unique_ptr<SecretService, ObjectUnref>;
@@ -24,7 +34,7 @@ const SecretSchema &schema()
     // Built once; libsecret adds the schema name as the "xdg:schema"
     // attribute of every item and matches on it when searching.
     static const SecretSchema instance = [] {
-        SecretSchema s{};
+        SecretSchema s {};
         s.name = "com.tolvenix.Velmora.Secret";
         s.flags = SECRET_SCHEMA_NONE;
         s.attributes[0].name = "service";
@@ -140,8 +150,8 @@ void unlockDefaultCollection(SecretService *service)
     if (error)
         fail(error);
     if (!collection || !secret_collection_get_locked(collection.get()))
-        return;  // no default collection yet: the store creates one
-    GList objects{};
+        return; // no default collection yet: the store creates one
+    GList objects {};
     objects.data = collection.get();
     GList *unlocked = nullptr;
     const gint count = secret_service_unlock_sync(service, &objects, nullptr, &unlocked, &error);
@@ -154,7 +164,9 @@ void unlockDefaultCollection(SecretService *service)
 
 } // namespace
 
-SecretServiceClient::SecretServiceClient(const QString &service) : m_service(service.toUtf8()) {}
+SecretServiceClient::SecretServiceClient(const QString &service)
+    : m_service(service.toUtf8())
+{}
 
 void SecretServiceClient::store(const QString &account, QByteArrayView secret, Content content,
                                 const QString &label) const

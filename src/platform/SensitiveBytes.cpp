@@ -2,7 +2,8 @@
 
 #include <openssl/crypto.h>
 
-SensitiveBytes::SensitiveBytes(QByteArrayView bytes) : m_bytes(bytes.size(), Qt::Uninitialized)
+SensitiveBytes::SensitiveBytes(QByteArrayView bytes)
+    : m_bytes(bytes.size(), Qt::Uninitialized)
 {
     if (!bytes.isEmpty())
         std::copy(bytes.begin(), bytes.end(), m_bytes.begin());
@@ -22,7 +23,8 @@ SensitiveBytes::~SensitiveBytes()
     wipe(m_bytes);
 }
 
-SensitiveBytes::SensitiveBytes(SensitiveBytes &&other) noexcept : m_bytes(std::move(other.m_bytes))
+SensitiveBytes::SensitiveBytes(SensitiveBytes &&other) noexcept
+    : m_bytes(std::move(other.m_bytes))
 {
     other.m_bytes = QByteArray();
 }

@@ -11,7 +11,8 @@ const QString login1Path = QStringLiteral("/org/freedesktop/login1");
 const QString login1Manager = QStringLiteral("org.freedesktop.login1.Manager");
 } // namespace
 
-SleepNotifier::SleepNotifier(QObject *parent) : QObject(parent)
+SleepNotifier::SleepNotifier(QObject *parent)
+    : QObject(parent)
 {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected())
@@ -23,8 +24,8 @@ SleepNotifier::SleepNotifier(QObject *parent) : QObject(parent)
 
 void SleepNotifier::takeInhibitor()
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager,
-                                                       QStringLiteral("Inhibit"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(login1Service, login1Path, login1Manager, QStringLiteral("Inhibit"));
     call << QStringLiteral("sleep") << QStringLiteral("Velmora")
          << QStringLiteral("Lock protected profiles before sleeping") << QStringLiteral("delay");
     // Asked without waiting: the main thread never stalls on logind.

@@ -40,15 +40,14 @@ void reapInBackground(SpawnedProcess process)
 {
     std::thread([pidfd = std::move(process.pidfd)] {
         siginfo_t info {};
-        while (::waitid(P_PIDFD, id_t(pidfd.get()), &info, WEXITED) != 0 && errno == EINTR) {
-        }
+        while (::waitid(P_PIDFD, id_t(pidfd.get()), &info, WEXITED) != 0 && errno == EINTR) {}
     }).detach();
 }
 
 } // namespace
 
 QList<TerminalEmulatorCommand> TerminalLauncher::candidates(const QString &terminalVariable,
-                                                           const QStringList &searchPath)
+                                                            const QStringList &searchPath)
 {
     const QList<TerminalEmulatorCommand> wanted = {
         {terminalVariable.trimmed(), {QStringLiteral("-e")}},
@@ -69,8 +68,7 @@ QList<TerminalEmulatorCommand> TerminalLauncher::candidates(const QString &termi
 
 bool TerminalLauncher::launch(const QString &scriptPath)
 {
-    const QStringList searchPath =
-        qEnvironmentVariable("PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    const QStringList searchPath = qEnvironmentVariable("PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts);
     const QList<TerminalEmulatorCommand> commands = candidates(qEnvironmentVariable("TERMINAL"), searchPath);
     if (commands.isEmpty()) {
         qCCritical(lcProcess, "No terminal emulator is installed");

@@ -6,10 +6,14 @@
 class UniqueFd {
 public:
     UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
+    explicit UniqueFd(int fd)
+        : m_fd(fd)
+    {}
     ~UniqueFd() { reset(); }
 
-    UniqueFd(UniqueFd &&other) noexcept : m_fd(other.release()) {}
+    UniqueFd(UniqueFd &&other) noexcept
+        : m_fd(other.release())
+    {}
     UniqueFd &operator=(UniqueFd &&other) noexcept
     {
         if (this != &other)

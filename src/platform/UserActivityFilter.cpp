@@ -4,7 +4,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-UserActivityFilter::UserActivityFilter(QObject *parent) : QObject(parent)
+UserActivityFilter::UserActivityFilter(QObject *parent)
+    : QObject(parent)
 {
     if (QCoreApplication *app = QCoreApplication::instance())
         app->installEventFilter(this);

@@ -21,7 +21,8 @@ EnvironmentProfile EnvironmentProfile::fromJson(const json::Value &value)
     EnvironmentProfile profile;
     profile.id = reader.uuid("id");
     profile.name = reader.string("name");
-    profile.variables = reader.optionalList("variables", EnvironmentVariable::fromJson).value_or(QList<EnvironmentVariable>());
+    profile.variables =
+        reader.optionalList("variables", EnvironmentVariable::fromJson).value_or(QList<EnvironmentVariable>());
     profile.isProtected = reader.optionalBoolean("isProtected").value_or(false);
     // Each missing date reads the clock on its own.
     profile.createdAt = reader.optionalDate("createdAt").value_or(QDateTime::currentDateTimeUtc());
@@ -34,10 +35,9 @@ json::Value EnvironmentProfile::toJson(json::Allocator &allocator) const
     json::ObjectWriter writer(allocator);
     writer.set("id", id)
         .set("name", name)
-        .set("variables", json::makeList(variables, allocator,
-                                         [](const EnvironmentVariable &variable, json::Allocator &a) {
-                                             return variable.toJson(a);
-                                         }))
+        .set("variables",
+             json::makeList(variables, allocator,
+                            [](const EnvironmentVariable &variable, json::Allocator &a) { return variable.toJson(a); }))
         .set("isProtected", isProtected)
         .set("createdAt", createdAt)
         .set("updatedAt", updatedAt);

@@ -9,10 +9,9 @@ EnvironmentProfileClearPayload EnvironmentProfileClearPayload::fromJson(const js
 json::Value EnvironmentProfileClearPayload::toJson(json::Allocator &allocator) const
 {
     return json::ObjectWriter(allocator)
-        .set("variables", json::makeList(variables, allocator,
-                                         [](const EnvironmentVariable &variable, json::Allocator &a) {
-                                             return variable.toJson(a);
-                                         }))
+        .set("variables",
+             json::makeList(variables, allocator,
+                            [](const EnvironmentVariable &variable, json::Allocator &a) { return variable.toJson(a); }))
         .take();
 }
 

@@ -10,9 +10,10 @@ QString describe(const QString &key)
 } // namespace
 
 EnvironmentProfileValidationError::EnvironmentProfileValidationError(Case errorCase, QString key)
-    : std::runtime_error(describe(key).toStdString()), m_case(errorCase), m_key(std::move(key))
-{
-}
+    : std::runtime_error(describe(key).toStdString()),
+      m_case(errorCase),
+      m_key(std::move(key))
+{}
 
 EnvironmentProfileValidationError EnvironmentProfileValidationError::invalidVariableKey(const QString &key)
 {

@@ -32,7 +32,7 @@ EnvironmentProfilesManager::EnvironmentProfilesManager(EnvironmentProfilesReposi
 
 void EnvironmentProfilesManager::sortByName(QList<EnvironmentProfile> &profiles)
 {
-    QCollator collator{QLocale()};
+    QCollator collator {QLocale()};
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::stable_sort(profiles.begin(), profiles.end(),
                      [&collator](const EnvironmentProfile &a, const EnvironmentProfile &b) {

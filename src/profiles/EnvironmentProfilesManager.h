@@ -29,8 +29,7 @@ public:
     // Without a lock manager the manager makes its own; a given one (and the
     // repository) must outlive the manager.
     explicit EnvironmentProfilesManager(EnvironmentProfilesRepository &repository,
-                                        ProtectedProfilesLockManager *lockManager = nullptr,
-                                        QObject *parent = nullptr);
+                                        ProtectedProfilesLockManager *lockManager = nullptr, QObject *parent = nullptr);
 
     const QList<EnvironmentProfile> &profiles() const { return m_profiles; }
     const QSet<QUuid> &lockedProfileIDs() const { return m_lockedProfileIDs; }

@@ -43,8 +43,7 @@ EnvironmentProfilesRepository::EnvironmentProfilesRepository(const QString &path
                                                              std::shared_ptr<SecretStoring> secretStore)
     : m_recordsStore(path),
       m_secretStore(secretStore ? std::move(secretStore) : std::make_shared<KeychainSecretStore>())
-{
-}
+{}
 
 QString EnvironmentProfilesRepository::secretAccount(const QUuid &profileId, const QUuid &variableId)
 {
@@ -91,7 +90,7 @@ EnvironmentProfilesRepository::RecordsLoad EnvironmentProfilesRepository::readRe
         record.updatedAt = profile.updatedAt;
         // The older layout had no protection; whatever it said, the profile is clear.
         record.isProtected = false;
-        record.clearPayload = EnvironmentProfileClearPayload{profile.variables};
+        record.clearPayload = EnvironmentProfileClearPayload {profile.variables};
         return record;
     };
     JsonFile &file = m_recordsStore.file();
@@ -122,12 +121,13 @@ EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::readPro
             continue;
         }
         if (!record.clearPayload) {
-            qCCritical(lcPersistence, "Failed to load environment profile %s: it is not protected and has no clear payload",
+            qCCritical(lcPersistence,
+                       "Failed to load environment profile %s: it is not protected and has no clear payload",
                        qUtf8Printable(json::formatUuid(record.id)));
             continue;
         }
-        EnvironmentProfile profile{record.id,        record.name,      record.clearPayload->variables, false,
-                                   record.createdAt, record.updatedAt};
+        EnvironmentProfile profile {record.id, record.name,      record.clearPayload->variables,
+                                    false,     record.createdAt, record.updatedAt};
         fillSecrets(profile, result.keychainError);
         result.profiles.append(profile);
     }
@@ -142,8 +142,8 @@ EnvironmentProfile EnvironmentProfilesRepository::openProfile(const QUuid &id, c
         throw ProtectedProfilesError(ProtectedProfilesError::Case::decryptionFailed);
     const Record &record = records.at(index);
 
-    EnvironmentProfile profile{record.id,        record.name,      storedVariables(record, key), record.isProtected,
-                               record.createdAt, record.updatedAt};
+    EnvironmentProfile profile {record.id,          record.name,      storedVariables(record, key),
+                                record.isProtected, record.createdAt, record.updatedAt};
     std::optional<KeychainError> failure;
     fillSecrets(profile, failure);
     if (failure)
@@ -151,8 +151,8 @@ EnvironmentProfile EnvironmentProfilesRepository::openProfile(const QUuid &id, c
     return profile;
 }
 
-QList<EnvironmentVariable> EnvironmentProfilesRepository::storedVariables(const Record &record,
-                                                                          const std::optional<ProtectedPayloadCrypto> &key)
+QList<EnvironmentVariable>
+EnvironmentProfilesRepository::storedVariables(const Record &record, const std::optional<ProtectedPayloadCrypto> &key)
 {
     if (record.isProtected) {
         if (!key || !record.encryptedPayload)
@@ -226,8 +226,7 @@ void EnvironmentProfilesRepository::deleteSecretIfPossible(const QString &accoun
     try {
         m_secretStore->deleteSecret(account);
         m_unavailableSecretAccounts.remove(account);
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 // Only a record converted from the older layout can hold a secret value in the
@@ -273,7 +272,7 @@ void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &rec
 bool EnvironmentProfilesRepository::hasSetAsideCopies() const
 {
     const QFileInfo info(m_recordsStore.path());
-    const QStringList filters{info.fileName() + QStringLiteral(".unreadable-*")};
+    const QStringList filters {info.fileName() + QStringLiteral(".unreadable-*")};
     return !info.dir().entryList(filters, QDir::Files | QDir::Hidden | QDir::System).isEmpty();
 }
 
@@ -294,8 +293,8 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
     std::optional<EnvironmentProfile> previous;
     if (existing >= 0) {
         const Record &record = records.at(existing);
-        previous = EnvironmentProfile{record.id,        record.name,      storedVariables(record, key),
-                                      record.isProtected, record.createdAt, record.updatedAt};
+        previous = EnvironmentProfile {record.id,          record.name,      storedVariables(record, key),
+                                       record.isProtected, record.createdAt, record.updatedAt};
     }
 
     storeSecrets(profile);
@@ -308,7 +307,7 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
     record.createdAt = profile.createdAt;
     record.updatedAt = profile.updatedAt;
     record.isProtected = profile.isProtected;
-    const EnvironmentProfileClearPayload payload{withSecretValuesEmptied(profile.variables)};
+    const EnvironmentProfileClearPayload payload {withSecretValuesEmptied(profile.variables)};
     if (profile.isProtected) {
         if (!key)
             throw ProtectedProfilesError(ProtectedProfilesError::Case::locked);

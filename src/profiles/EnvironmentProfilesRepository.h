@@ -28,9 +28,9 @@
 class EnvironmentProfilesRepository {
 public:
     struct LoadResult {
-        QList<EnvironmentProfile> profiles;       // file order; protected ones as locked placeholders
+        QList<EnvironmentProfile> profiles; // file order; protected ones as locked placeholders
         QSet<QUuid> lockedProfileIDs;
-        std::optional<KeychainError> keychainError;  // the first failure to read a secret
+        std::optional<KeychainError> keychainError; // the first failure to read a secret
     };
 
     // Without a secret store the repository uses the desktop keyring.
@@ -42,8 +42,8 @@ public:
     static QString secretAccount(const QUuid &profileId, const QUuid &variableId);
 
     // Never fails: an absent file gives nothing silently, an unreadable one
-    // gives nothing and is logged, and so is each record that cannot be read. A file in the older layout is converted in
-    // memory; it takes the current layout at the next save or delete.
+    // gives nothing and is logged, and so is each record that cannot be read. A file in the older layout is converted
+    // in memory; it takes the current layout at the next save or delete.
     QFuture<QList<PersistedEnvironmentProfileRecord>> loadRecords();
     // Never fails; secret values come from the keyring.
     QFuture<LoadResult> loadProfiles();
@@ -75,7 +75,8 @@ private:
     RecordsLoad readRecords();
     LoadResult readProfiles();
     EnvironmentProfile openProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
-    QList<EnvironmentProfile> writeProfile(const EnvironmentProfile &profile, const std::optional<ProtectedPayloadCrypto> &key);
+    QList<EnvironmentProfile> writeProfile(const EnvironmentProfile &profile,
+                                           const std::optional<ProtectedPayloadCrypto> &key);
     QList<EnvironmentProfile> removeProfile(const QUuid &id, const std::optional<ProtectedPayloadCrypto> &key);
 
     QList<EnvironmentVariable> storedVariables(const PersistedEnvironmentProfileRecord &record,

@@ -10,7 +10,7 @@
 // only in memory and in the keyring; every data file stores it empty.
 struct EnvironmentVariable {
     QUuid id;
-    QString key;    // as typed; the key rule applies to its trimmed form
+    QString key; // as typed; the key rule applies to its trimmed form
     QString value;
     bool isSecret = false;
 

@@ -42,7 +42,7 @@ std::optional<ProtectedPayloadCrypto> readStoredKey(const SecretServiceClient &k
     }
     if (!stored)
         return std::nullopt;
-    return ProtectedPayloadCrypto(stored->view());  // invalidKey unless 32 bytes
+    return ProtectedPayloadCrypto(stored->view()); // invalidKey unless 32 bytes
 }
 
 ProtectedPayloadCrypto loadOrCreate()
@@ -52,7 +52,7 @@ ProtectedPayloadCrypto loadOrCreate()
     if (std::optional<ProtectedPayloadCrypto> existing = readStoredKey(keyring))
         return *existing;
 
-    std::array<unsigned char, ProtectedPayloadCrypto::keySize> fresh{};
+    std::array<unsigned char, ProtectedPayloadCrypto::keySize> fresh {};
     const bool made = RAND_bytes(fresh.data(), static_cast<int>(fresh.size())) == 1;
     try {
         if (!made)

@@ -2,7 +2,9 @@
 
 #include <QStringDecoder>
 
-KeychainSecretStore::KeychainSecretStore() : m_client(serviceName) {}
+KeychainSecretStore::KeychainSecretStore()
+    : m_client(serviceName)
+{}
 
 std::optional<QString> KeychainSecretStore::readSecret(const QString &account)
 {

@@ -24,5 +24,5 @@ public:
     friend bool operator==(const ProtectedPayloadCrypto &a, const ProtectedPayloadCrypto &b);
 
 private:
-    std::array<unsigned char, keySize> m_key{};
+    std::array<unsigned char, keySize> m_key {};
 };

@@ -81,12 +81,10 @@ ProtectedPayloadEnvelope sealProtectedPayload(QByteArrayView plaintext, const QU
     const CipherContext context(EVP_CIPHER_CTX_new());
     int written = 0;
     int finalWritten = 0;
-    if (!context
-        || EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) != 1
+    if (!context || EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) != 1
         || EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, nonceSize, nullptr) != 1
         || EVP_EncryptInit_ex(context.get(), nullptr, nullptr, key.bytes(), nonce) != 1
-        || EVP_EncryptUpdate(context.get(), nullptr, &written, bytes(aadBytes), static_cast<int>(aadBytes.size()))
-               != 1
+        || EVP_EncryptUpdate(context.get(), nullptr, &written, bytes(aadBytes), static_cast<int>(aadBytes.size())) != 1
         || EVP_EncryptUpdate(context.get(), ciphertext, &written, bytes(plaintext), plaintextSize) != 1
         || EVP_EncryptFinal_ex(context.get(), ciphertext + written, &finalWritten) != 1
         || written + finalWritten != plaintextSize
@@ -125,8 +123,7 @@ QByteArray openProtectedPayload(const ProtectedPayloadEnvelope &envelope, const 
         context && EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1
         && EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, nonceSize, nullptr) == 1
         && EVP_DecryptInit_ex(context.get(), nullptr, nullptr, key.bytes(), nonce) == 1
-        && EVP_DecryptUpdate(context.get(), nullptr, &written, bytes(aadBytes), static_cast<int>(aadBytes.size()))
-               == 1
+        && EVP_DecryptUpdate(context.get(), nullptr, &written, bytes(aadBytes), static_cast<int>(aadBytes.size())) == 1
         && EVP_DecryptUpdate(context.get(), bytes(plaintext), &written, ciphertext, ciphertextSize) == 1
         && EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, tagSize, bytes(tag)) == 1
         && EVP_DecryptFinal_ex(context.get(), bytes(plaintext) + written, &finalWritten) == 1

@@ -38,8 +38,8 @@ QByteArray openProtectedPayload(const ProtectedPayloadEnvelope &envelope, const 
 // Payload records go in as compact JSON with sorted keys, the same bytes for
 // the same record every time.
 template <typename Payload>
-ProtectedPayloadEnvelope sealProtectedPayloadRecord(const Payload &payload, const QUuid &id,
-                                                    ProtectedPayloadKind kind, const ProtectedPayloadCrypto &key)
+ProtectedPayloadEnvelope sealProtectedPayloadRecord(const Payload &payload, const QUuid &id, ProtectedPayloadKind kind,
+                                                    const ProtectedPayloadCrypto &key)
 {
     std::optional<SensitiveBytes> plaintext;
     try {
@@ -54,8 +54,8 @@ ProtectedPayloadEnvelope sealProtectedPayloadRecord(const Payload &payload, cons
 }
 
 template <typename Payload>
-Payload openProtectedPayloadRecord(const ProtectedPayloadEnvelope &envelope, const QUuid &id,
-                                   ProtectedPayloadKind kind, const ProtectedPayloadCrypto &key)
+Payload openProtectedPayloadRecord(const ProtectedPayloadEnvelope &envelope, const QUuid &id, ProtectedPayloadKind kind,
+                                   const ProtectedPayloadCrypto &key)
 {
     json::ParsedDocument parsed;
     try {

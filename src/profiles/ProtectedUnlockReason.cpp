@@ -27,9 +27,18 @@ ProtectedUnlockReason ProtectedUnlockReason::launchService(const QString &servic
     return {Case::launchService, serviceName, profileName};
 }
 
-ProtectedUnlockReason ProtectedUnlockReason::migrateLegacyServices() { return {Case::migrateLegacyServices, {}, {}}; }
-ProtectedUnlockReason ProtectedUnlockReason::enableProtection() { return {Case::enableProtection, {}, {}}; }
-ProtectedUnlockReason ProtectedUnlockReason::disableProtection() { return {Case::disableProtection, {}, {}}; }
+ProtectedUnlockReason ProtectedUnlockReason::migrateLegacyServices()
+{
+    return {Case::migrateLegacyServices, {}, {}};
+}
+ProtectedUnlockReason ProtectedUnlockReason::enableProtection()
+{
+    return {Case::enableProtection, {}, {}};
+}
+ProtectedUnlockReason ProtectedUnlockReason::disableProtection()
+{
+    return {Case::disableProtection, {}, {}};
+}
 
 QString ProtectedUnlockReason::text() const
 {
@@ -46,8 +55,10 @@ QString ProtectedUnlockReason::text() const
                + QStringLiteral(" to launch ") + quoted(serviceName);
     case Case::migrateLegacyServices:
         return QStringLiteral("migrate previously protected services to profile-only protection");
-    case Case::enableProtection: return QStringLiteral("enable Protected Profiles");
-    case Case::disableProtection: return QStringLiteral("disable protection");
+    case Case::enableProtection:
+        return QStringLiteral("enable Protected Profiles");
+    case Case::disableProtection:
+        return QStringLiteral("disable protection");
     }
     return {};
 }

@@ -25,8 +25,8 @@ struct ActiveRunDraft {
     std::optional<ServiceRunSecurityScan> securityScan;
 
     // The record of this run as it ends; the output is taken as given (the caller cuts it).
-    ServiceRunRecord record(const QDateTime &endedAt, ServiceRunStopReason stopReason,
-                            std::optional<qint32> exitCode, const QString &output) const;
+    ServiceRunRecord record(const QDateTime &endedAt, ServiceRunStopReason stopReason, std::optional<qint32> exitCode,
+                            const QString &output) const;
 
     friend bool operator==(const ActiveRunDraft &, const ActiveRunDraft &) = default;
 };

@@ -3,9 +3,12 @@
 QString toText(AppAppearanceMode mode)
 {
     switch (mode) {
-    case AppAppearanceMode::system: return QStringLiteral("system");
-    case AppAppearanceMode::light: return QStringLiteral("light");
-    case AppAppearanceMode::dark: return QStringLiteral("dark");
+    case AppAppearanceMode::system:
+        return QStringLiteral("system");
+    case AppAppearanceMode::light:
+        return QStringLiteral("light");
+    case AppAppearanceMode::dark:
+        return QStringLiteral("dark");
     }
     return {};
 }

@@ -3,10 +3,14 @@
 std::optional<CommandThreatSeverity> commandThreatSeverityFromRawValue(qint64 rawValue)
 {
     switch (rawValue) {
-    case 2: return CommandThreatSeverity::medium;
-    case 3: return CommandThreatSeverity::high;
-    case 4: return CommandThreatSeverity::critical;
-    default: return std::nullopt;
+    case 2:
+        return CommandThreatSeverity::medium;
+    case 3:
+        return CommandThreatSeverity::high;
+    case 4:
+        return CommandThreatSeverity::critical;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -18,9 +22,12 @@ QList<CommandThreatSeverity> allCommandThreatSeverities()
 QString label(CommandThreatSeverity severity)
 {
     switch (severity) {
-    case CommandThreatSeverity::medium: return QStringLiteral("Medium");
-    case CommandThreatSeverity::high: return QStringLiteral("High");
-    case CommandThreatSeverity::critical: return QStringLiteral("Critical");
+    case CommandThreatSeverity::medium:
+        return QStringLiteral("Medium");
+    case CommandThreatSeverity::high:
+        return QStringLiteral("High");
+    case CommandThreatSeverity::critical:
+        return QStringLiteral("Critical");
     }
     return {};
 }

@@ -15,7 +15,7 @@ enum class CommandThreatSeverity : int { medium = 2, high = 3, critical = 4 };
 
 std::optional<CommandThreatSeverity> commandThreatSeverityFromRawValue(qint64 rawValue);
 QList<CommandThreatSeverity> allCommandThreatSeverities();
-QString label(CommandThreatSeverity severity);  // "Medium", "High", "Critical"
+QString label(CommandThreatSeverity severity); // "Medium", "High", "Critical"
 
 inline std::strong_ordering operator<=>(CommandThreatSeverity a, CommandThreatSeverity b)
 {

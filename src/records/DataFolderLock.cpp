@@ -17,9 +17,9 @@
 
 const QStringList &DataFolderLock::storeFileNames()
 {
-    static const QStringList names{QStringLiteral("bookmarks.json"), QStringLiteral("settings.json"),
-                                   QStringLiteral("environments.json"), QStringLiteral("run-history.json"),
-                                   QStringLiteral("services.json")};
+    static const QStringList names {QStringLiteral("bookmarks.json"), QStringLiteral("settings.json"),
+                                    QStringLiteral("environments.json"), QStringLiteral("run-history.json"),
+                                    QStringLiteral("services.json")};
     return names;
 }
 
@@ -28,8 +28,8 @@ DataFolderLock::DataFolderLock(const QString &folder)
     const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + QLatin1String(lockFileName));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
     if (fd < 0) {
-        throw FileStoreError(QStringLiteral("The data folder couldn’t be locked: %1")
-                                 .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        throw FileStoreError(
+            QStringLiteral("The data folder couldn’t be locked: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     }
     int result = 0;
     do {
@@ -50,8 +50,8 @@ DataFolderLock::DataFolderLock(const QString &folder)
         throw DataFolderLockedError(QStringLiteral(
             "Velmora is already running for this user in another session. Quit it there, then open Velmora again."));
     }
-    throw FileStoreError(QStringLiteral("The data folder couldn’t be locked: %1")
-                             .arg(QString::fromLocal8Bit(std::strerror(error))));
+    throw FileStoreError(
+        QStringLiteral("The data folder couldn’t be locked: %1").arg(QString::fromLocal8Bit(std::strerror(error))));
 }
 
 DataFolderLock::~DataFolderLock()

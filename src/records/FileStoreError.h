@@ -8,7 +8,9 @@
 class FileStoreError : public std::runtime_error {
 public:
     explicit FileStoreError(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
+        : std::runtime_error(message.toStdString()),
+          m_message(message)
+    {}
     QString message() const { return m_message; }
 
 private:

@@ -12,7 +12,9 @@
 template <typename T>
 class JSONFileStore {
 public:
-    explicit JSONFileStore(QString path) : m_file(std::move(path)) {}
+    explicit JSONFileStore(QString path)
+        : m_file(std::move(path))
+    {}
 
     const QString &path() const { return m_file.path(); }
     JsonFile &file() { return m_file; }
@@ -40,8 +42,7 @@ public:
             }
             m_file.markUnreadable();
         }
-        qCCritical(lcPersistence, "Failed to load %s: %s", qUtf8Printable(m_file.fileName()),
-                   qUtf8Printable(failure));
+        qCCritical(lcPersistence, "Failed to load %s: %s", qUtf8Printable(m_file.fileName()), qUtf8Printable(failure));
         return defaultValue;
     }
 

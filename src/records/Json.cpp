@@ -144,13 +144,19 @@ void writeSorted(const Value &value, Writer &writer)
 QString describe(const Value &value)
 {
     switch (value.GetType()) {
-    case rapidjson::kNullType: return QStringLiteral("null");
+    case rapidjson::kNullType:
+        return QStringLiteral("null");
     case rapidjson::kFalseType:
-    case rapidjson::kTrueType: return QStringLiteral("a boolean");
-    case rapidjson::kObjectType: return QStringLiteral("an object");
-    case rapidjson::kArrayType: return QStringLiteral("an array");
-    case rapidjson::kStringType: return QStringLiteral("text");
-    case rapidjson::kNumberType: return QStringLiteral("a number");
+    case rapidjson::kTrueType:
+        return QStringLiteral("a boolean");
+    case rapidjson::kObjectType:
+        return QStringLiteral("an object");
+    case rapidjson::kArrayType:
+        return QStringLiteral("an array");
+    case rapidjson::kStringType:
+        return QStringLiteral("text");
+    case rapidjson::kNumberType:
+        return QStringLiteral("a number");
     }
     return QStringLiteral("a value");
 }
@@ -183,8 +189,8 @@ const Value *firstDuplicateKey(const Value &object)
 
 [[noreturn]] void typeMismatch(const Value &value, const QString &where, const char *expected)
 {
-    throw DecodeError(QStringLiteral("Expected %1 for %2 but found %3.")
-                          .arg(QString::fromLatin1(expected), where, describe(value)));
+    throw DecodeError(
+        QStringLiteral("Expected %1 for %2 but found %3.").arg(QString::fromLatin1(expected), where, describe(value)));
 }
 
 [[noreturn]] void invalidValue(const QString &where, const QString &detail)
@@ -207,9 +213,9 @@ QString excerpt(const QString &text)
 }
 
 DecodeError::DecodeError(const QString &message)
-    : std::runtime_error(message.toStdString()), m_message(message)
-{
-}
+    : std::runtime_error(message.toStdString()),
+      m_message(message)
+{}
 
 namespace {
 
@@ -224,7 +230,9 @@ constexpr size_t maximumNumberLength = 64;
 // conversion of very long digit runs overflows or gives wrong values.
 class BoundedHandler {
 public:
-    explicit BoundedHandler(Document &document) : m_document(document) {}
+    explicit BoundedHandler(Document &document)
+        : m_document(document)
+    {}
 
     bool Null() { return m_document.Null(); }
     bool Bool(bool flag) { return m_document.Bool(flag); }
@@ -233,12 +241,23 @@ public:
     bool Int64(int64_t number) { return m_document.Int64(number); }
     bool Uint64(uint64_t number) { return m_document.Uint64(number); }
     bool Double(double number) { return m_document.Double(number); }
-    bool String(const char *text, rapidjson::SizeType length, bool copy) { return m_document.String(text, length, copy); }
+    bool String(const char *text, rapidjson::SizeType length, bool copy)
+    {
+        return m_document.String(text, length, copy);
+    }
     bool Key(const char *text, rapidjson::SizeType length, bool copy) { return m_document.Key(text, length, copy); }
     bool StartObject() { return enter() && m_document.StartObject(); }
-    bool EndObject(rapidjson::SizeType count) { --m_depth; return m_document.EndObject(count); }
+    bool EndObject(rapidjson::SizeType count)
+    {
+        --m_depth;
+        return m_document.EndObject(count);
+    }
     bool StartArray() { return enter() && m_document.StartArray(); }
-    bool EndArray(rapidjson::SizeType count) { --m_depth; return m_document.EndArray(count); }
+    bool EndArray(rapidjson::SizeType count)
+    {
+        --m_depth;
+        return m_document.EndArray(count);
+    }
 
     bool RawNumber(const char *text, rapidjson::SizeType length, bool)
     {
@@ -313,13 +332,13 @@ ParsedDocument parse(QByteArray bytes)
         const QString reason = reader.GetParseErrorCode() == rapidjson::kParseErrorTermination
                                    ? handler.refusal()
                                    : QString::fromUtf8(rapidjson::GetParseError_En(reader.GetParseErrorCode()));
-        throw DecodeError(QStringLiteral("The data isn’t valid JSON (%1 at offset %2).")
-                              .arg(reason)
-                              .arg(reader.GetErrorOffset()));
+        throw DecodeError(
+            QStringLiteral("The data isn’t valid JSON (%1 at offset %2).").arg(reason).arg(reader.GetErrorOffset()));
     }
     // The parser stops at a NUL byte; what follows it must not vanish unnoticed.
     if (stream.Tell() != static_cast<size_t>(size)) {
-        throw DecodeError(QStringLiteral("The data isn’t valid JSON (a NUL character at offset %1).").arg(stream.Tell()));
+        throw DecodeError(
+            QStringLiteral("The data isn’t valid JSON (a NUL character at offset %1).").arg(stream.Tell()));
     }
     return parsed;
 }
@@ -372,8 +391,8 @@ QString formatUuid(const QUuid &uuid)
 
 std::optional<QUuid> parseUuid(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        "^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
     if (!pattern.match(text).hasMatch())
         return std::nullopt;
     return QUuid::fromString(text);
@@ -464,7 +483,8 @@ const Value &requireArray(const Value &value, const QString &where)
 }
 
 ObjectReader::ObjectReader(const Value &value, const char *typeName)
-    : m_object(value), m_typeName(typeName)
+    : m_object(value),
+      m_typeName(typeName)
 {
     if (!value.IsObject())
         typeMismatch(value, QString::fromLatin1(typeName), "an object");
@@ -496,15 +516,42 @@ const Value &ObjectReader::require(const char *key) const
     throw DecodeError(QStringLiteral("Missing key %1.").arg(where(key)));
 }
 
-QString ObjectReader::string(const char *key) const { return readString(require(key), where(key)); }
-bool ObjectReader::boolean(const char *key) const { return readBool(require(key), where(key)); }
-qint32 ObjectReader::int32(const char *key) const { return readInt32(require(key), where(key)); }
-qint64 ObjectReader::int64(const char *key) const { return readInt64(require(key), where(key)); }
-quint64 ObjectReader::uint64(const char *key) const { return readUInt64(require(key), where(key)); }
-double ObjectReader::number(const char *key) const { return readDouble(require(key), where(key)); }
-QDateTime ObjectReader::date(const char *key) const { return readDate(require(key), where(key)); }
-QUuid ObjectReader::uuid(const char *key) const { return readUuid(require(key), where(key)); }
-QByteArray ObjectReader::data(const char *key) const { return readData(require(key), where(key)); }
+QString ObjectReader::string(const char *key) const
+{
+    return readString(require(key), where(key));
+}
+bool ObjectReader::boolean(const char *key) const
+{
+    return readBool(require(key), where(key));
+}
+qint32 ObjectReader::int32(const char *key) const
+{
+    return readInt32(require(key), where(key));
+}
+qint64 ObjectReader::int64(const char *key) const
+{
+    return readInt64(require(key), where(key));
+}
+quint64 ObjectReader::uint64(const char *key) const
+{
+    return readUInt64(require(key), where(key));
+}
+double ObjectReader::number(const char *key) const
+{
+    return readDouble(require(key), where(key));
+}
+QDateTime ObjectReader::date(const char *key) const
+{
+    return readDate(require(key), where(key));
+}
+QUuid ObjectReader::uuid(const char *key) const
+{
+    return readUuid(require(key), where(key));
+}
+QByteArray ObjectReader::data(const char *key) const
+{
+    return readData(require(key), where(key));
+}
 
 namespace {
 template <typename T, typename Read>
@@ -516,20 +563,47 @@ std::optional<T> optionalMember(const ObjectReader &reader, const char *key, Rea
 }
 } // namespace
 
-std::optional<QString> ObjectReader::optionalString(const char *key) const { return optionalMember<QString>(*this, key, readString); }
-std::optional<bool> ObjectReader::optionalBoolean(const char *key) const { return optionalMember<bool>(*this, key, readBool); }
-std::optional<qint32> ObjectReader::optionalInt32(const char *key) const { return optionalMember<qint32>(*this, key, readInt32); }
-std::optional<qint64> ObjectReader::optionalInt64(const char *key) const { return optionalMember<qint64>(*this, key, readInt64); }
-std::optional<quint64> ObjectReader::optionalUInt64(const char *key) const { return optionalMember<quint64>(*this, key, readUInt64); }
-std::optional<double> ObjectReader::optionalNumber(const char *key) const { return optionalMember<double>(*this, key, readDouble); }
-std::optional<QDateTime> ObjectReader::optionalDate(const char *key) const { return optionalMember<QDateTime>(*this, key, readDate); }
-std::optional<QUuid> ObjectReader::optionalUuid(const char *key) const { return optionalMember<QUuid>(*this, key, readUuid); }
-std::optional<QByteArray> ObjectReader::optionalData(const char *key) const { return optionalMember<QByteArray>(*this, key, readData); }
+std::optional<QString> ObjectReader::optionalString(const char *key) const
+{
+    return optionalMember<QString>(*this, key, readString);
+}
+std::optional<bool> ObjectReader::optionalBoolean(const char *key) const
+{
+    return optionalMember<bool>(*this, key, readBool);
+}
+std::optional<qint32> ObjectReader::optionalInt32(const char *key) const
+{
+    return optionalMember<qint32>(*this, key, readInt32);
+}
+std::optional<qint64> ObjectReader::optionalInt64(const char *key) const
+{
+    return optionalMember<qint64>(*this, key, readInt64);
+}
+std::optional<quint64> ObjectReader::optionalUInt64(const char *key) const
+{
+    return optionalMember<quint64>(*this, key, readUInt64);
+}
+std::optional<double> ObjectReader::optionalNumber(const char *key) const
+{
+    return optionalMember<double>(*this, key, readDouble);
+}
+std::optional<QDateTime> ObjectReader::optionalDate(const char *key) const
+{
+    return optionalMember<QDateTime>(*this, key, readDate);
+}
+std::optional<QUuid> ObjectReader::optionalUuid(const char *key) const
+{
+    return optionalMember<QUuid>(*this, key, readUuid);
+}
+std::optional<QByteArray> ObjectReader::optionalData(const char *key) const
+{
+    return optionalMember<QByteArray>(*this, key, readData);
+}
 
 ObjectWriter::ObjectWriter(Allocator &allocator)
-    : m_allocator(allocator), m_object(rapidjson::kObjectType)
-{
-}
+    : m_allocator(allocator),
+      m_object(rapidjson::kObjectType)
+{}
 
 ObjectWriter &ObjectWriter::set(const char *key, Value &&value)
 {
@@ -538,15 +612,42 @@ ObjectWriter &ObjectWriter::set(const char *key, Value &&value)
     return *this;
 }
 
-ObjectWriter &ObjectWriter::set(const char *key, const QString &text) { return set(key, makeString(text, m_allocator)); }
-ObjectWriter &ObjectWriter::set(const char *key, bool flag) { return set(key, Value(flag)); }
-ObjectWriter &ObjectWriter::set(const char *key, qint32 number) { return set(key, Value(number)); }
-ObjectWriter &ObjectWriter::set(const char *key, qint64 number) { return set(key, Value(static_cast<int64_t>(number))); }
-ObjectWriter &ObjectWriter::set(const char *key, quint64 number) { return set(key, Value(static_cast<uint64_t>(number))); }
-ObjectWriter &ObjectWriter::set(const char *key, double number) { return set(key, makeDouble(number)); }
-ObjectWriter &ObjectWriter::set(const char *key, const QDateTime &date) { return set(key, formatDate(date)); }
-ObjectWriter &ObjectWriter::set(const char *key, const QUuid &uuid) { return set(key, formatUuid(uuid)); }
-ObjectWriter &ObjectWriter::set(const char *key, const QByteArray &data) { return set(key, QString::fromLatin1(data.toBase64())); }
+ObjectWriter &ObjectWriter::set(const char *key, const QString &text)
+{
+    return set(key, makeString(text, m_allocator));
+}
+ObjectWriter &ObjectWriter::set(const char *key, bool flag)
+{
+    return set(key, Value(flag));
+}
+ObjectWriter &ObjectWriter::set(const char *key, qint32 number)
+{
+    return set(key, Value(number));
+}
+ObjectWriter &ObjectWriter::set(const char *key, qint64 number)
+{
+    return set(key, Value(static_cast<int64_t>(number)));
+}
+ObjectWriter &ObjectWriter::set(const char *key, quint64 number)
+{
+    return set(key, Value(static_cast<uint64_t>(number)));
+}
+ObjectWriter &ObjectWriter::set(const char *key, double number)
+{
+    return set(key, makeDouble(number));
+}
+ObjectWriter &ObjectWriter::set(const char *key, const QDateTime &date)
+{
+    return set(key, formatDate(date));
+}
+ObjectWriter &ObjectWriter::set(const char *key, const QUuid &uuid)
+{
+    return set(key, formatUuid(uuid));
+}
+ObjectWriter &ObjectWriter::set(const char *key, const QByteArray &data)
+{
+    return set(key, QString::fromLatin1(data.toBase64()));
+}
 
 Value makeString(const QString &text, Allocator &allocator)
 {

@@ -52,9 +52,9 @@ QByteArray serializePretty(const Value &value);
 QByteArray serializeCompact(const Value &value);
 
 // Text forms shared by every record.
-QString formatDate(const QDateTime &date);        // yyyy-MM-ddTHH:mm:ssZ, UTC, whole seconds
+QString formatDate(const QDateTime &date); // yyyy-MM-ddTHH:mm:ssZ, UTC, whole seconds
 std::optional<QDateTime> parseDate(const QString &text);
-QString formatUuid(const QUuid &uuid);            // upper case, no braces
+QString formatUuid(const QUuid &uuid); // upper case, no braces
 std::optional<QUuid> parseUuid(const QString &text);
 QDateTime truncatedToSeconds(const QDateTime &date);
 
@@ -142,10 +142,10 @@ public:
     ObjectWriter &set(const char *key, qint32 number);
     ObjectWriter &set(const char *key, qint64 number);
     ObjectWriter &set(const char *key, quint64 number);
-    ObjectWriter &set(const char *key, double number);   // non-finite numbers are written as 0
+    ObjectWriter &set(const char *key, double number); // non-finite numbers are written as 0
     ObjectWriter &set(const char *key, const QDateTime &date);
     ObjectWriter &set(const char *key, const QUuid &uuid);
-    ObjectWriter &set(const char *key, const QByteArray &data);  // Base64
+    ObjectWriter &set(const char *key, const QByteArray &data); // Base64
     ObjectWriter &set(const char *key, Value &&value);
     // Only the exact types above: anything else (a C string, a long) is a mistake.
     template <typename T>

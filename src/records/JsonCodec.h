@@ -23,9 +23,8 @@ struct JsonCodec<QList<T>> {
     }
     static json::Value encode(const QList<T> &values, json::Allocator &allocator)
     {
-        return json::makeList(values, allocator, [](const T &element, json::Allocator &a) {
-            return JsonCodec<T>::encode(element, a);
-        });
+        return json::makeList(values, allocator,
+                              [](const T &element, json::Allocator &a) { return JsonCodec<T>::encode(element, a); });
     }
 };
 

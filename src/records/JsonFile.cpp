@@ -31,7 +31,9 @@ void syncFolder(const QString &folder)
 
 } // namespace
 
-JsonFile::JsonFile(QString path) : m_path(std::move(path)) {}
+JsonFile::JsonFile(QString path)
+    : m_path(std::move(path))
+{}
 
 QString JsonFile::fileName() const
 {
@@ -69,9 +71,11 @@ std::optional<QByteArray> JsonFile::readLocked() const
 void JsonFile::checkRegularFile(const struct stat &info) const
 {
     if (S_ISDIR(info.st_mode))
-        throw FileStoreError(QStringLiteral("The file “%1” couldn’t be opened because it is a folder.").arg(fileName()));
+        throw FileStoreError(
+            QStringLiteral("The file “%1” couldn’t be opened because it is a folder.").arg(fileName()));
     if (!S_ISREG(info.st_mode))
-        throw FileStoreError(QStringLiteral("The file “%1” couldn’t be opened because it isn’t a regular file.").arg(fileName()));
+        throw FileStoreError(
+            QStringLiteral("The file “%1” couldn’t be opened because it isn’t a regular file.").arg(fileName()));
     if (info.st_size > maximumFileSize)
         throw FileStoreError(QStringLiteral("The file “%1” is too large to be read.").arg(fileName()));
 }
@@ -160,7 +164,8 @@ void JsonFile::setAsideUnreadable()
         kept = true;
     if (!kept) {
         // Refuse to overwrite what could not be kept: the caller sees the failure.
-        throw FileStoreError(QStringLiteral("The unreadable file “%1” couldn’t be set aside before saving.").arg(fileName()));
+        throw FileStoreError(
+            QStringLiteral("The unreadable file “%1” couldn’t be set aside before saving.").arg(fileName()));
     }
     syncFolder(QFileInfo(m_path).absolutePath());
     m_unreadable = false;

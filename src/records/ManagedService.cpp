@@ -15,7 +15,7 @@ QString singleQuoted(const QString &word)
 
 QString commandFromExecutable(const QString &executablePath, const QStringList &arguments)
 {
-    QStringList words{singleQuoted(executablePath)};
+    QStringList words {singleQuoted(executablePath)};
     for (const QString &argument : arguments)
         words.append(singleQuoted(argument));
     return words.join(QLatin1Char(' '));
@@ -32,9 +32,12 @@ ManagedService ManagedService::fromJson(const json::Value &value)
 
     QString command = reader.optionalString("command").value_or(QString());
     const QString executablePath = reader.optionalString("executablePath").value_or(QString());
-    const QStringList arguments = reader.optionalList("arguments", [](const json::Value &element) {
-                                            return json::readString(element, QStringLiteral("an argument"));
-                                        }).value_or(QStringList());
+    const QStringList arguments = reader
+                                      .optionalList("arguments",
+                                                    [](const json::Value &element) {
+                                                        return json::readString(element, QStringLiteral("an argument"));
+                                                    })
+                                      .value_or(QStringList());
     // Read only so that a mistyped value fails like any other; their meaning is gone.
     (void)reader.optionalString("launchMode");
     (void)reader.optionalString("workingDirectory");

@@ -14,7 +14,10 @@ constexpr qsizetype seamWindow = 32;
 constexpr qsizetype seamSearchLimit = 1024;
 } // namespace
 
-OutputTextBuffer::OutputTextBuffer(qsizetype cutAbove, qsizetype keep) : m_cutAbove(cutAbove), m_keep(keep) {}
+OutputTextBuffer::OutputTextBuffer(qsizetype cutAbove, qsizetype keep)
+    : m_cutAbove(cutAbove),
+      m_keep(keep)
+{}
 
 bool OutputTextBuffer::append(const QString &chunk)
 {

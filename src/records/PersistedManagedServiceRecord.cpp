@@ -7,7 +7,7 @@ PersistedManagedServiceRecord PersistedManagedServiceRecord::clear(const Managed
     record.name = service.name;
     record.createdAt = service.createdAt;
     record.updatedAt = service.updatedAt;
-    record.clearPayload = ManagedServiceClearPayload{service.command, service.openInTerminal,
-                                                     service.environmentProfileId};
+    record.clearPayload =
+        ManagedServiceClearPayload {service.command, service.openInTerminal, service.environmentProfileId};
     return record;
 }

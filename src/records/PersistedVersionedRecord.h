@@ -17,7 +17,7 @@ template <typename Derived, typename ClearPayload>
 struct PersistedVersionedRecord {
     static constexpr qint64 currentFormatVersion = 1;
 
-    qint64 formatVersion = currentFormatVersion;  // any integer is accepted when read
+    qint64 formatVersion = currentFormatVersion; // any integer is accepted when read
     QUuid id;
     QString name;
     QDateTime createdAt;
@@ -68,12 +68,10 @@ struct PersistedVersionedRecord {
 
     friend size_t qHash(const Derived &record, size_t seed = 0)
     {
-        return qHashMulti(seed, record.formatVersion, record.id, record.name, record.createdAt, record.updatedAt,
-                          record.isProtected, record.protectionVersion.value_or(0),
-                          record.protectionVersion.has_value(),
-                          record.clearPayload ? qHash(*record.clearPayload) : size_t(0),
-                          record.clearPayload.has_value(),
-                          record.encryptedPayload ? qHash(*record.encryptedPayload) : size_t(0),
-                          record.encryptedPayload.has_value());
+        return qHashMulti(
+            seed, record.formatVersion, record.id, record.name, record.createdAt, record.updatedAt, record.isProtected,
+            record.protectionVersion.value_or(0), record.protectionVersion.has_value(),
+            record.clearPayload ? qHash(*record.clearPayload) : size_t(0), record.clearPayload.has_value(),
+            record.encryptedPayload ? qHash(*record.encryptedPayload) : size_t(0), record.encryptedPayload.has_value());
     }
 };

@@ -14,7 +14,7 @@ struct ProtectedPayloadEnvelope {
     QString algorithm;
     QString keyID;
     QString aad;
-    QString combinedSealedBox;  // Base64 of nonce (12 bytes) | ciphertext | tag (16 bytes)
+    QString combinedSealedBox; // Base64 of nonce (12 bytes) | ciphertext | tag (16 bytes)
 
     static ProtectedPayloadEnvelope fromJson(const json::Value &value);
     json::Value toJson(json::Allocator &allocator) const;

@@ -23,7 +23,8 @@ QMap<QString, QByteArray> decodeBookmarks(QByteArray bytes)
 
 } // namespace
 
-SecurityScopedBookmarkStore::SecurityScopedBookmarkStore(const QString &path) : m_file(path)
+SecurityScopedBookmarkStore::SecurityScopedBookmarkStore(const QString &path)
+    : m_file(path)
 {
     // An unreadable bookmarks.json simply starts the map afresh; nothing reads bookmarks back.
     try {

@@ -13,7 +13,11 @@
 // through the returned future, which a coroutine on the main thread awaits.
 class SerialExecutor {
 public:
-    SerialExecutor() { m_pool.setMaxThreadCount(1); m_pool.setExpiryTimeout(-1); }
+    SerialExecutor()
+    {
+        m_pool.setMaxThreadCount(1);
+        m_pool.setExpiryTimeout(-1);
+    }
     ~SerialExecutor() { m_pool.waitForDone(); }
     SerialExecutor(const SerialExecutor &) = delete;
     SerialExecutor &operator=(const SerialExecutor &) = delete;

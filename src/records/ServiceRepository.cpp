@@ -26,7 +26,9 @@ ManagedServiceClearPayload openPayload(const PersistedManagedServiceRecord &reco
 
 } // namespace
 
-ServiceRepository::ServiceRepository(const QString &path) : m_recordsStore(path) {}
+ServiceRepository::ServiceRepository(const QString &path)
+    : m_recordsStore(path)
+{}
 
 QFuture<QList<PersistedManagedServiceRecord>> ServiceRepository::loadRecords()
 {
@@ -42,8 +44,8 @@ QFuture<QList<ManagedService>> ServiceRepository::saveService(const ManagedServi
 {
     return m_executor.run([this, service] {
         QList<PersistedManagedServiceRecord> records = readRecords();
-        const auto existing = std::find_if(records.begin(), records.end(),
-                                           [&](const auto &record) { return record.id == service.id; });
+        const auto existing =
+            std::find_if(records.begin(), records.end(), [&](const auto &record) { return record.id == service.id; });
         if (existing == records.end()) {
             records.append(PersistedManagedServiceRecord::clear(service));
         } else {
@@ -119,10 +121,9 @@ LoadedServices ServiceRepository::readServices()
             loaded.services.append(placeholder);
             loaded.legacyEncryptedServiceIDs.insert(record.id);
         } else if (record.clearPayload) {
-            loaded.services.append(ManagedService{record.id, record.name, record.clearPayload->command,
-                                                  record.clearPayload->openInTerminal,
-                                                  record.clearPayload->environmentProfileId, record.createdAt,
-                                                  record.updatedAt});
+            loaded.services.append(ManagedService {
+                record.id, record.name, record.clearPayload->command, record.clearPayload->openInTerminal,
+                record.clearPayload->environmentProfileId, record.createdAt, record.updatedAt});
         }
     }
     return loaded;

@@ -44,8 +44,7 @@ bool maskEveryEntry(QList<ServiceRunEnvironmentEntry> &entries)
 // One link of the write chain: waits for the link before it, runs its write, and
 // lets the next one go, whatever the write's outcome.
 QCoro::Task<> runChainedWrite(QPointer<ServiceRunHistoryManager> manager, QFuture<void> previous,
-                              ServiceRunHistoryManager::WriteOperation operation,
-                              std::shared_ptr<QPromise<void>> done)
+                              ServiceRunHistoryManager::WriteOperation operation, std::shared_ptr<QPromise<void>> done)
 {
     if (previous.isValid() && !previous.isFinished())
         co_await previous;
@@ -89,9 +88,9 @@ QCoro::Task<> replaceInFile(ServiceRunHistoryRepository &repository, QList<Servi
 } // namespace
 
 ServiceRunHistoryManager::ServiceRunHistoryManager(ServiceRunHistoryRepository &repository, QObject *parent)
-    : QObject(parent), m_repository(repository)
-{
-}
+    : QObject(parent),
+      m_repository(repository)
+{}
 
 QList<ServiceRunRecord> ServiceRunHistoryManager::records(const QUuid &serviceId) const
 {
@@ -297,7 +296,7 @@ QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
 }
 
 QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid> profileIDs,
-                                                                     QSet<QString> profileNames)
+                                                                      QSet<QString> profileNames)
 {
     if (profileIDs.isEmpty() && profileNames.isEmpty())
         co_return;

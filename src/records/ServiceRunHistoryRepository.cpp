@@ -54,14 +54,14 @@ QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> record
 }
 
 ServiceRunHistoryRepository::ServiceRunHistoryRepository(const QString &path)
-    : m_store(path), m_hashSeed(static_cast<size_t>(QRandomGenerator::global()->generate64()))
-{
-}
+    : m_store(path),
+      m_hashSeed(static_cast<size_t>(QRandomGenerator::global()->generate64()))
+{}
 
 QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record)
 {
     return m_executor.run([this, record] {
-        QHash<QUuid, qsizetype> counts{{record.serviceId, 1}};
+        QHash<QUuid, qsizetype> counts {{record.serviceId, 1}};
         const auto withinLimit = [&counts](const QUuid &, const QUuid &serviceId) {
             return ++counts[serviceId] <= maximumRecordsPerService;
         };
@@ -119,7 +119,7 @@ void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)
         maskSecrets(record);
         encoded.append(arrayElementText(record));
         stored.append({record.id, record.serviceId, 0, 0});
-        record.output.clear();  // the text is encoded; free the output early
+        record.output.clear(); // the text is encoded; free the output early
     }
     records.clear();
     QList<QByteArrayView> texts(encoded.cbegin(), encoded.cend());
@@ -195,7 +195,7 @@ void ServiceRunHistoryRepository::writeTexts(const QList<QByteArrayView> &texts,
     std::lock_guard lock(file.mutex());
     m_layout.reset();
     file.writeLocked(output);
-    m_layout = Layout{output.size(), contentHash(output), std::move(layout)};
+    m_layout = Layout {output.size(), contentHash(output), std::move(layout)};
 }
 
 size_t ServiceRunHistoryRepository::contentHash(QByteArrayView bytes) const

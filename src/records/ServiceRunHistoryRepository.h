@@ -53,7 +53,7 @@ private:
     };
     struct Layout {
         qsizetype size = 0;
-        size_t hash = 0;  // of the bytes written, seeded per repository
+        size_t hash = 0; // of the bytes written, seeded per repository
         QList<StoredRecord> records;
     };
     using Keep = std::function<bool(const QUuid &id, const QUuid &serviceId)>;

@@ -3,11 +3,16 @@
 QString toText(ServiceRunStopReason reason)
 {
     switch (reason) {
-    case ServiceRunStopReason::exited: return QStringLiteral("exited");
-    case ServiceRunStopReason::stopped: return QStringLiteral("stopped");
-    case ServiceRunStopReason::forceKilled: return QStringLiteral("forceKilled");
-    case ServiceRunStopReason::unexpected: return QStringLiteral("unexpected");
-    case ServiceRunStopReason::securityBlocked: return QStringLiteral("securityBlocked");
+    case ServiceRunStopReason::exited:
+        return QStringLiteral("exited");
+    case ServiceRunStopReason::stopped:
+        return QStringLiteral("stopped");
+    case ServiceRunStopReason::forceKilled:
+        return QStringLiteral("forceKilled");
+    case ServiceRunStopReason::unexpected:
+        return QStringLiteral("unexpected");
+    case ServiceRunStopReason::securityBlocked:
+        return QStringLiteral("securityBlocked");
     }
     return {};
 }
@@ -40,8 +45,8 @@ ServiceRunRecord ServiceRunRecord::fromJson(const json::Value &value)
     const QString reasonText = reader.string("stopReason");
     const auto reason = serviceRunStopReasonFromText(reasonText);
     if (!reason)
-        throw json::DecodeError(
-            QStringLiteral("Cannot initialize ServiceRunStopReason from invalid value “%1”.").arg(json::excerpt(reasonText)));
+        throw json::DecodeError(QStringLiteral("Cannot initialize ServiceRunStopReason from invalid value “%1”.")
+                                    .arg(json::excerpt(reasonText)));
     record.stopReason = *reason;
     record.exitCode = reader.optionalInt32("exitCode");
     record.output = reader.optionalString("output").value_or(QString());

@@ -3,9 +3,12 @@
 QString toText(ServiceRunSecurityOutcome outcome)
 {
     switch (outcome) {
-    case ServiceRunSecurityOutcome::noFindings: return QStringLiteral("noFindings");
-    case ServiceRunSecurityOutcome::approved: return QStringLiteral("approved");
-    case ServiceRunSecurityOutcome::blocked: return QStringLiteral("blocked");
+    case ServiceRunSecurityOutcome::noFindings:
+        return QStringLiteral("noFindings");
+    case ServiceRunSecurityOutcome::approved:
+        return QStringLiteral("approved");
+    case ServiceRunSecurityOutcome::blocked:
+        return QStringLiteral("blocked");
     }
     return {};
 }
@@ -26,8 +29,8 @@ ServiceRunSecurityScan ServiceRunSecurityScan::fromJson(const json::Value &value
     const QString outcomeText = reader.string("outcome");
     const auto outcome = serviceRunSecurityOutcomeFromText(outcomeText);
     if (!outcome)
-        throw json::DecodeError(
-            QStringLiteral("Cannot initialize ServiceRunSecurityOutcome from invalid value “%1”.").arg(json::excerpt(outcomeText)));
+        throw json::DecodeError(QStringLiteral("Cannot initialize ServiceRunSecurityOutcome from invalid value “%1”.")
+                                    .arg(json::excerpt(outcomeText)));
     return {*outcome, reader.list("findings", CommandThreatFinding::fromJson)};
 }
 
@@ -35,8 +38,9 @@ json::Value ServiceRunSecurityScan::toJson(json::Allocator &allocator) const
 {
     return json::ObjectWriter(allocator)
         .set("outcome", toText(outcome))
-        .set("findings", json::makeList(findings, allocator, [](const CommandThreatFinding &finding,
-                                                                json::Allocator &a) { return finding.toJson(a); }))
+        .set("findings",
+             json::makeList(findings, allocator,
+                            [](const CommandThreatFinding &finding, json::Allocator &a) { return finding.toJson(a); }))
         .take();
 }
 

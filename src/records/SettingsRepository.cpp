@@ -2,7 +2,7 @@
 
 QFuture<AppSettings> SettingsRepository::load()
 {
-    return m_executor.run([this] { return m_store.load(AppSettings{}); });
+    return m_executor.run([this] { return m_store.load(AppSettings {}); });
 }
 
 QFuture<void> SettingsRepository::save(const AppSettings &settings)

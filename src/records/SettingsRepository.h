@@ -9,7 +9,9 @@
 // settings.json, one request at a time.
 class SettingsRepository {
 public:
-    explicit SettingsRepository(const QString &path) : m_store(path) {}
+    explicit SettingsRepository(const QString &path)
+        : m_store(path)
+    {}
 
     // The stored settings, or the defaults when the file is missing or unreadable.
     QFuture<AppSettings> load();

@@ -15,9 +15,9 @@
 // What one read of services.json or environments.json gave.
 template <typename Record>
 struct VersionedRecordsRead {
-    QList<Record> records;        // every record that decoded, in file order (also one without its payload)
-    QStringList failures;         // what could not be read, one line each, for the log
-    bool currentLayout = false;   // the file names the current layout's marker
+    QList<Record> records;      // every record that decoded, in file order (also one without its payload)
+    QStringList failures;       // what could not be read, one line each, for the log
+    bool currentLayout = false; // the file names the current layout's marker
     bool complete() const { return failures.isEmpty(); }
 };
 
@@ -79,9 +79,8 @@ VersionedRecordsRead<Record> readVersionedRecords(JsonFile &file, std::initializ
     }
 
     const auto elements = parsed.root().GetArray();
-    const bool markedFile = std::any_of(elements.begin(), elements.end(), [](const json::Value &element) {
-        return hasMember(element, "formatVersion");
-    });
+    const bool markedFile = std::any_of(elements.begin(), elements.end(),
+                                        [](const json::Value &element) { return hasMember(element, "formatVersion"); });
     for (qsizetype index = 0; index < static_cast<qsizetype>(elements.Size()); ++index) {
         const json::Value &element = elements[static_cast<rapidjson::SizeType>(index)];
         try {
@@ -96,15 +95,18 @@ VersionedRecordsRead<Record> readVersionedRecords(JsonFile &file, std::initializ
             } else {
                 for (const char *key : {"clearPayload", "encryptedPayload", "protectionVersion"}) {
                     if (hasMember(element, key))
-                        throw json::DecodeError(QStringLiteral("It has “%1” but no “formatVersion”.").arg(QString::fromLatin1(key)));
+                        throw json::DecodeError(
+                            QStringLiteral("It has “%1” but no “formatVersion”.").arg(QString::fromLatin1(key)));
                 }
-                if (legacyKeys.size() > 0 && std::none_of(legacyKeys.begin(), legacyKeys.end(),
-                                 [&](const char *key) { return hasMember(element, key); }))
+                if (legacyKeys.size() > 0 && std::none_of(legacyKeys.begin(), legacyKeys.end(), [&](const char *key) {
+                        return hasMember(element, key);
+                    }))
                     throw json::DecodeError(QStringLiteral("It fits neither the current nor the older layout."));
                 read.records.append(convertLegacy(element));
             }
         } catch (const json::DecodeError &error) {
-            read.failures.append(QStringLiteral("%1 couldn’t be read: %2").arg(recordName(element, index), error.message()));
+            read.failures.append(
+                QStringLiteral("%1 couldn’t be read: %2").arg(recordName(element, index), error.message()));
         }
     }
     return read;

@@ -127,7 +127,8 @@ QStringList FirstHourWalk::widgetsShowing(const QString &text) const
             if (auto *button = qobject_cast<QAbstractButton *>(widget))
                 shown += button->text();
             if (shown.contains(text))
-                found.append(QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char(' ') + widget->objectName());
+                found.append(QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char(' ')
+                             + widget->objectName());
         }
     }
     return found;

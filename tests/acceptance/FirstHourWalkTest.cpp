@@ -111,8 +111,7 @@ void FirstHourWalk::showSection(const QString &title)
         "the section's screen");
 }
 
-void FirstHourWalk::createService(const QString &name, const QString &command, const QString &profile,
-                                  bool inTerminal)
+void FirstHourWalk::createService(const QString &name, const QString &command, const QString &profile, bool inTerminal)
 {
     click(QStringLiteral("Create Service"));
     auto &editor = find<ServiceEditorView>({});
@@ -141,8 +140,8 @@ void FirstHourWalk::selectService(const QString &name)
     QModelIndex row;
     waitFor(
         [&] {
-            const QModelIndexList found = list.model()->match(list.model()->index(0, 0), Qt::DisplayRole, name, 1,
-                                                              Qt::MatchExactly);
+            const QModelIndexList found =
+                list.model()->match(list.model()->index(0, 0), Qt::DisplayRole, name, 1, Qt::MatchExactly);
             row = found.value(0);
             return row.isValid();
         },
@@ -261,7 +260,8 @@ void FirstHourWalk::createServiceInTheEditor()
     EXPECT_EQ(rows(), 1);
 
     auto &filter = find<SegmentedPicker>(QStringLiteral("Filter"));
-    QTest::mouseClick(&filter, Qt::LeftButton, {}, filter.segmentRect(filter.labels().indexOf(QStringLiteral("Running"))).center());
+    QTest::mouseClick(&filter, Qt::LeftButton, {},
+                      filter.segmentRect(filter.labels().indexOf(QStringLiteral("Running"))).center());
     EXPECT_EQ(rows(), 0) << "a stopped service is not among the running ones";
     QTest::mouseClick(&filter, Qt::LeftButton, {}, filter.segmentRect(0).center());
     EXPECT_EQ(rows(), 1);
@@ -280,14 +280,19 @@ void FirstHourWalk::startWatchAndStop()
 
     auto figure = [&](const char *card) { return find<MetricCard>(QString::fromLatin1(card)).value(); };
     // A running shell holds memory: "0 bytes" is no figure yet.
-    waitFor([&] { return figure("cpuCard") != emDash && !QStringList {emDash, QStringLiteral("0 bytes")}.contains(figure("ramCard")); },
-            "CPU and memory figures", 2000);
+    waitFor(
+        [&] {
+            return figure("cpuCard") != emDash
+                   && !QStringList {emDash, QStringLiteral("0 bytes")}.contains(figure("ramCard"));
+        },
+        "CPU and memory figures", 2000);
     picture(QStringLiteral("03-running"));
 
     click(QStringLiteral("stopButton"));
     auto &detail = find(QStringLiteral("serviceDetailView"));
     click(QStringLiteral("Run History"));
-    waitFor([&] { return outcomes(detail) == QStringList {QStringLiteral("Stopped")}; }, "the stopped run in the history");
+    waitFor([&] { return outcomes(detail) == QStringList {QStringLiteral("Stopped")}; },
+            "the stopped run in the history");
     picture(QStringLiteral("03-history"));
 
     click(QStringLiteral("outputButton"));
@@ -320,7 +325,8 @@ void FirstHourWalk::reviewDangerousCommands()
     picture(QStringLiteral("04-blocked"), &blocked);
     click(find(QStringLiteral("cancelButton"), &blocked));
     click(QStringLiteral("Run History"));
-    waitFor([&] { return outcomes(detail) == QStringList {QStringLiteral("Blocked")}; }, "the blocked run in the history");
+    waitFor([&] { return outcomes(detail) == QStringList {QStringLiteral("Blocked")}; },
+            "the blocked run in the history");
 }
 
 void FirstHourWalk::giveASudoPassword()
@@ -381,9 +387,10 @@ void FirstHourWalk::openInATerminal()
     // The terminal emulator is the fake one: it runs the script it is handed at once.
     terminal->onLaunch = [](const QString &script) { QProcess::execute(QStringLiteral("/bin/sh"), {script}); };
     const QString seen = TestEnvironment::home() + QStringLiteral("/terminal-saw-token");
-    createService(QStringLiteral("console"),
-                  QStringLiteral("printf %s \"$API_TOKEN\" | cmp -s - ~/expected-token && echo ok > ~/terminal-saw-token"),
-                  QStringLiteral("Production"), true);
+    createService(
+        QStringLiteral("console"),
+        QStringLiteral("printf %s \"$API_TOKEN\" | cmp -s - ~/expected-token && echo ok > ~/terminal-saw-token"),
+        QStringLiteral("Production"), true);
     click(QStringLiteral("startButton"));
     waitFor([&] { return QFile::exists(seen); }, "the terminal's run to see the profile");
     terminal->onLaunch = nullptr;
@@ -496,7 +503,7 @@ void FirstHourWalk::quitWithRunningServices()
     }
     ASSERT_EQ(runningGroups.size(), 3);
 
-    window->quitAction()->trigger();  // File ▸ Quit
+    window->quitAction()->trigger(); // File ▸ Quit
     waitFor([&] { return window->contentView()->quitDialog() != nullptr; }, "the quit question");
     QuitConfirmationDialog &question = *window->contentView()->quitDialog();
     EXPECT_EQ(question.informativeText(), QStringLiteral("All 3 running services will be terminated."));
@@ -511,12 +518,15 @@ void FirstHourWalk::quitWithRunningServices()
         await(ServiceRunHistoryRepository(applicationSupportDirectory() + QStringLiteral("/run-history.json")).load());
     // ticker three times, key-check and admin twice, wipe (blocked), token-check, vault-check, workers.
     EXPECT_EQ(runs.size(), 11);
-    EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
-                            [](const ServiceRunRecord &run) { return run.stopReason == ServiceRunStopReason::forceKilled; }),
-              3);
+    EXPECT_EQ(
+        std::count_if(runs.begin(), runs.end(),
+                      [](const ServiceRunRecord &run) { return run.stopReason == ServiceRunStopReason::forceKilled; }),
+        3);
     // The profile's secret is recorded with the run, masked.
-    const QList<ServiceRunEnvironmentEntry> masked {{QStringLiteral("API_TOKEN"), ServiceRunEnvironmentEntry::secretMask, true}};
-    EXPECT_TRUE(std::any_of(runs.begin(), runs.end(), [&](const ServiceRunRecord &run) { return run.environment == masked; }));
+    const QList<ServiceRunEnvironmentEntry> masked {
+        {QStringLiteral("API_TOKEN"), ServiceRunEnvironmentEntry::secretMask, true}};
+    EXPECT_TRUE(
+        std::any_of(runs.begin(), runs.end(), [&](const ServiceRunRecord &run) { return run.environment == masked; }));
     for (const QString &secret : {secretValue, sudoPassword}) {
         EXPECT_EQ(dataFilesHolding(secret), QStringList {});
         EXPECT_FALSE(logs.contains(secret));
@@ -541,7 +551,8 @@ void FirstHourWalk::startAgainWithEverythingKept()
     showSection(QStringLiteral("Environment Profiles"));
     auto &profiles = find<QListView>(QStringLiteral("Environment Profiles"));
     ASSERT_EQ(profiles.model()->rowCount(), 2);
-    QTest::mouseClick(profiles.viewport(), Qt::LeftButton, {}, profiles.visualRect(profiles.model()->index(0, 0)).center());
+    QTest::mouseClick(profiles.viewport(), Qt::LeftButton, {},
+                      profiles.visualRect(profiles.model()->index(0, 0)).center());
     waitFor([&] { return findVisible(QStringLiteral("profileDetail")) != nullptr; }, "the kept profile");
     EXPECT_EQ(widgetsShowing(secretValue), QStringList {});
     picture(QStringLiteral("11-profile-again"));

@@ -39,8 +39,7 @@ TEST_F(AppEnvironmentTest, FirstLaunchCreatesTheDataFolderAndStartsWithDefaults)
 
 TEST_F(AppEnvironmentTest, StartUpLoadsStoredSettingsServicesAndCountsThem)
 {
-    writeFile(dataFile(QStringLiteral("settings.json")),
-              R"({"appearanceMode":"dark","defaultShell":"/bin/bash"})");
+    writeFile(dataFile(QStringLiteral("settings.json")), R"({"appearanceMode":"dark","defaultShell":"/bin/bash"})");
     build();
     addService(QStringLiteral("one"), QStringLiteral("true"));
     addService(QStringLiteral("two"), QStringLiteral("true"));
@@ -69,7 +68,8 @@ TEST_F(AppEnvironmentTest, CorruptSettingsAreLoggedOnceAndTheDefaultsApplied)
             failures.append(line);
     }
     ASSERT_EQ(failures.size(), 1);
-    EXPECT_TRUE(failures.first().startsWith(QStringLiteral("com.tolvenix.Velmora.persistence: Failed to load settings.json")))
+    EXPECT_TRUE(
+        failures.first().startsWith(QStringLiteral("com.tolvenix.Velmora.persistence: Failed to load settings.json")))
         << failures.first().toStdString();
 }
 
@@ -81,9 +81,9 @@ TEST_F(AppEnvironmentTest, MigrationOfOlderProtectedServicesAsksOnceAndACancelIs
     legacy.name = QStringLiteral("old");
     legacy.createdAt = legacy.updatedAt = QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC);
     legacy.isProtected = true;
-    legacy.encryptedPayload = sealProtectedPayloadRecord(
-        ManagedServiceClearPayload {QStringLiteral("echo migrated"), false, std::nullopt}, id,
-        ProtectedPayloadKind::service, FakeProtectedKeyProvider::sampleKey());
+    legacy.encryptedPayload =
+        sealProtectedPayloadRecord(ManagedServiceClearPayload {QStringLiteral("echo migrated"), false, std::nullopt},
+                                   id, ProtectedPayloadKind::service, FakeProtectedKeyProvider::sampleKey());
     writeFile(dataFile(QStringLiteral("services.json")),
               encodePrettyJson(QList<PersistedManagedServiceRecord> {legacy}));
 
@@ -105,8 +105,8 @@ TEST_F(AppEnvironmentTest, MigrationOfOlderProtectedServicesAsksOnceAndACancelIs
         build();
         await(app->bootstrap());
         EXPECT_TRUE(app->isReady());
-        EXPECT_TRUE(log.contains(QStringLiteral(
-            "com.tolvenix.Velmora.persistence: Failed to migrate legacy protected services: ")));
+        EXPECT_TRUE(log.contains(
+            QStringLiteral("com.tolvenix.Velmora.persistence: Failed to migrate legacy protected services: ")));
     }
     {
         authenticator->failure.reset();
@@ -177,7 +177,7 @@ TEST_F(AppEnvironmentTest, QuitConfirmationAnswersEveryWaiterExactlyOnce)
     EXPECT_TRUE(app->isQuitConfirmationPresented());
     auto secondTask = ask(*app, second);
     ASSERT_TRUE(waitUntil([&] { return first.has_value(); }));
-    EXPECT_FALSE(*first);  // a second question answers the first one "no"
+    EXPECT_FALSE(*first); // a second question answers the first one "no"
     EXPECT_TRUE(app->isQuitConfirmationPresented());
 
     app->resolveQuitConfirmation(true);
@@ -185,7 +185,7 @@ TEST_F(AppEnvironmentTest, QuitConfirmationAnswersEveryWaiterExactlyOnce)
     EXPECT_TRUE(*second);
     EXPECT_FALSE(app->isQuitConfirmationPresented());
     EXPECT_FALSE(app->hasPendingQuitConfirmation());
-    app->resolveQuitConfirmation(false);  // nothing left to answer
+    app->resolveQuitConfirmation(false); // nothing left to answer
     EXPECT_TRUE(*second);
 }
 
@@ -198,7 +198,7 @@ TEST_F(AppEnvironmentTest, SettingsAssignmentsReachTheServiceManagersShell)
     EXPECT_EQ(app->settingsBridge().current(), dark);
     EXPECT_EQ(changed.count(), 1);
     app->setSettings(dark);
-    EXPECT_EQ(changed.count(), 1);  // an equal value publishes nothing
+    EXPECT_EQ(changed.count(), 1); // an equal value publishes nothing
 }
 
 TEST_F(AppEnvironmentTest, StoresAreBuiltInTheDataFolderAndOnlyBookmarksAreRead)
@@ -207,6 +207,6 @@ TEST_F(AppEnvironmentTest, StoresAreBuiltInTheDataFolderAndOnlyBookmarksAreRead)
     build();
     const auto stored = await(app->bookmarks().bookmarks());
     EXPECT_EQ(stored.value(QStringLiteral("/tmp/x")), QByteArray("/tmp/x"));
-    EXPECT_TRUE(app->serviceManager().services().isEmpty());  // not loaded before start-up
+    EXPECT_TRUE(app->serviceManager().services().isEmpty()); // not loaded before start-up
     EXPECT_EQ(app->selectedSection(), AppSection::dashboard);
 }

@@ -22,9 +22,11 @@ AtSpiClient::~AtSpiClient()
 
 bool AtSpiClient::connect(const QString &sessionBusAddress)
 {
-    const QDBusConnection session = QDBusConnection::connectToBus(sessionBusAddress, connectionName + QStringLiteral("-session"));
-    QDBusMessage request = QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                                                          QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress"));
+    const QDBusConnection session =
+        QDBusConnection::connectToBus(sessionBusAddress, connectionName + QStringLiteral("-session"));
+    QDBusMessage request =
+        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                       QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress"));
     const QDBusReply<QString> address = session.call(request, QDBus::Block, 10000);
     if (!address.isValid())
         return false;
@@ -58,9 +60,8 @@ QList<AtSpiClient::Node> AtSpiClient::children(const Node &node)
 
 QString AtSpiClient::name(const Node &node)
 {
-    QDBusMessage request =
-        QDBusMessage::createMethodCall(node.service, node.path, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                       QStringLiteral("Get"));
+    QDBusMessage request = QDBusMessage::createMethodCall(
+        node.service, node.path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     request << accessibleInterface << QStringLiteral("Name");
     const QDBusReply<QDBusVariant> reply = m_bus->call(request);
     return reply.isValid() ? reply.value().variant().toString() : QString();
@@ -90,8 +91,8 @@ std::optional<AtSpiClient::Node> AtSpiClient::findNamed(const Node &root, const 
 
 QRect AtSpiClient::extents(const Node &node)
 {
-    QDBusMessage request = QDBusMessage::createMethodCall(node.service, node.path, QStringLiteral("org.a11y.atspi.Component"),
-                                                          QStringLiteral("GetExtents"));
+    QDBusMessage request = QDBusMessage::createMethodCall(
+        node.service, node.path, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GetExtents"));
     request << quint32(0); // screen coordinates
     const QDBusMessage reply = m_bus->call(request);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
@@ -123,8 +124,8 @@ int AtSpiClient::pressActionIndex(const Node &node)
     // The press among the node's actions: a disabled control offers none
     // (only "SetFocus", when it takes the focus).
     const QString actionInterface = QStringLiteral("org.a11y.atspi.Action");
-    const QDBusMessage actions =
-        m_bus->call(QDBusMessage::createMethodCall(node.service, node.path, actionInterface, QStringLiteral("GetActions")));
+    const QDBusMessage actions = m_bus->call(
+        QDBusMessage::createMethodCall(node.service, node.path, actionInterface, QStringLiteral("GetActions")));
     if (actions.type() != QDBusMessage::ReplyMessage || actions.arguments().isEmpty())
         return -1;
     int pressIndex = -1;

@@ -56,14 +56,13 @@ TEST_F(ContentViewTest, SidebarRowsSwitchTheSectionAndRebuildOnlyOnAChange)
                               QStringLiteral("Services")};
     for (const AppSection section : allAppSections())
         EXPECT_EQ(present(view.sidebarRow(section)).accessibleName(), titles.at(int(section)));
-    EXPECT_EQ(present(view.findChild<QScrollArea *>()).width(),
-              ContentView::sidebarWidth);
+    EXPECT_EQ(present(view.findChild<QScrollArea *>()).width(), ContentView::sidebarWidth);
     EXPECT_TRUE(present(view.sidebarRow(AppSection::dashboard)).isSelected());
     EXPECT_EQ(present(present(view.sidebarRow(AppSection::services)).findChild<SymbolView *>()).symbolName(),
               QStringLiteral("shippingbox.fill"));
 
     QPointer<QWidget> dashboard = view.detailScreen();
-    present(view.sidebarRow(AppSection::dashboard)).click();  // the same section: nothing changes
+    present(view.sidebarRow(AppSection::dashboard)).click(); // the same section: nothing changes
     EXPECT_EQ(view.detailScreen(), dashboard.data());
 
     present(view.sidebarRow(AppSection::environmentProfiles)).click();
@@ -100,7 +99,7 @@ TEST_F(ContentViewTest, MainWindowOpensOneSettingsWindowWithinItsLimits)
     EXPECT_EQ(settings->minimumSize(), QSize(500, 520));
     EXPECT_EQ(settings->maximumSize(), QSize(820, 960));
     window.openSettings();
-    EXPECT_EQ(window.settingsWindow(), settings.data());  // one at a time
+    EXPECT_EQ(window.settingsWindow(), settings.data()); // one at a time
 
     settings->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -30,13 +30,17 @@ struct MenuBarPanelScreenshots : ServiceManagerTest {
 
     void seed()
     {
-        const EnvironmentProfile vault {QUuid::createUuid(), QStringLiteral("vault"), {}, true,
-                                        QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc()};
+        const EnvironmentProfile vault {QUuid::createUuid(),
+                                        QStringLiteral("vault"),
+                                        {},
+                                        true,
+                                        QDateTime::currentDateTimeUtc(),
+                                        QDateTime::currentDateTimeUtc()};
         await(profiles.saveProfile(vault));
         lockManager.lock();
         await(manager.start(addService(QStringLiteral("api-server"), QStringLiteral("sleep 60")).id));
-        await(manager.start(addService(QStringLiteral("web frontend with a rather long name"),
-                                       QStringLiteral("sleep 60")).id));
+        await(manager.start(
+            addService(QStringLiteral("web frontend with a rather long name"), QStringLiteral("sleep 60")).id));
         addService(QStringLiteral("billing-worker"), QStringLiteral("sleep 60"), vault.id);
         addService(QStringLiteral("nightly backup"), QStringLiteral("sudo rsync -a /srv /backup"));
         addService(QStringLiteral("docs"), QStringLiteral("python3 -m http.server"));
@@ -59,10 +63,12 @@ struct MenuBarPanelScreenshots : ServiceManagerTest {
     {
         QCoreApplication::processEvents();
         view.adjustSize();
-        view.resize(MenuBarPanel::panelWidth, std::max(MenuBarPanel::minimumHeight, view.heightForWidth(MenuBarPanel::panelWidth) > 0
-                                                                             ? view.heightForWidth(MenuBarPanel::panelWidth)
-                                                                             : view.sizeHint().height()));
-        Screenshots::save(view, QStringLiteral("panel/") + name
+        view.resize(MenuBarPanel::panelWidth,
+                    std::max(MenuBarPanel::minimumHeight, view.heightForWidth(MenuBarPanel::panelWidth) > 0
+                                                              ? view.heightForWidth(MenuBarPanel::panelWidth)
+                                                              : view.sizeHint().height()));
+        Screenshots::save(view,
+                          QStringLiteral("panel/") + name
                               + (mode == AppAppearanceMode::dark ? QStringLiteral("-dark") : QStringLiteral("-light")));
     }
 
@@ -91,8 +97,9 @@ struct MenuBarPanelScreenshots : ServiceManagerTest {
             painter.drawPixmap(windowArea.topLeft() - area.topLeft(), window.grab());
             painter.drawPixmap(panel->geometry().topLeft() - area.topLeft(), panel->grab());
             painter.end();
-            picture.save(pictures + (mode == AppAppearanceMode::dark ? QStringLiteral("/anchored-dark.png")
-                                                                     : QStringLiteral("/anchored-light.png")));
+            picture.save(pictures
+                         + (mode == AppAppearanceMode::dark ? QStringLiteral("/anchored-dark.png")
+                                                            : QStringLiteral("/anchored-light.png")));
             return;
         }
     }
@@ -106,9 +113,9 @@ TEST_F(MenuBarPanelScreenshots, ListPromptsAndQuitQuestion)
     window.show();
     controller.configure(environment());
     QCoreApplication::processEvents();
-    const ManagedService backup = *std::find_if(
-        manager.services().cbegin(), manager.services().cend(),
-        [](const ManagedService &service) { return service.name == QStringLiteral("nightly backup"); });
+    const ManagedService backup =
+        *std::find_if(manager.services().cbegin(), manager.services().cend(),
+                      [](const ManagedService &service) { return service.name == QStringLiteral("nightly backup"); });
 
     for (AppAppearanceMode mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
         applyApplicationAppearance(mode);

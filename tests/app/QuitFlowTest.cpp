@@ -105,7 +105,7 @@ TEST_F(QuitFlowTest, ConcurrentQuitsShareOnePreparationAndQuitOnce)
     };
     auto firstTask = quit(*delegate, first);
     ASSERT_TRUE(delegate->isPreparingTermination());
-    auto secondTask = quit(*delegate, second);  // no second question: quitting is allowed now
+    auto secondTask = quit(*delegate, second); // no second question: quitting is allowed now
     EXPECT_FALSE(second.has_value());          // it waits for the same preparation
 
     ASSERT_TRUE(waitUntil([&] { return first && second; }, 20000));

@@ -27,8 +27,8 @@ struct VelmoraBinaryTest : ::testing::Test {
             GTEST_SKIP() << "dbus-daemon is missing";
         ASSERT_TRUE(QFileInfo(binary).isExecutable()) << binary.toStdString();
         ASSERT_TRUE(display.start()) << display.error().toStdString();
-        sessionBus.start(QStringLiteral("dbus-daemon"),
-                         {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        sessionBus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                         QStringLiteral("--print-address=1")});
         ASSERT_TRUE(sessionBus.waitForStarted(5000));
         ASSERT_TRUE(waitUntil([&] { return sessionBus.canReadLine(); }, 5000));
         sessionBusAddress = QString::fromUtf8(sessionBus.readLine().trimmed());
@@ -61,8 +61,8 @@ struct VelmoraBinaryTest : ::testing::Test {
         // buffer that has no terminating zero, which the strict string checks
         // take for an overflow although strndup stops at its length.
         if (environment.contains(QStringLiteral("ASAN_OPTIONS")))
-            environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                               environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":strict_string_checks=0"));
+            environment.insert(QStringLiteral("ASAN_OPTIONS"), environment.value(QStringLiteral("ASAN_OPTIONS"))
+                                                                   + QStringLiteral(":strict_string_checks=0"));
         process->setProcessEnvironment(environment);
         process->setProcessChannelMode(QProcess::SeparateChannels);
         process->start(binary, {});
@@ -99,12 +99,12 @@ struct VelmoraBinaryTest : ::testing::Test {
     static bool waitForLog(QProcess &process, QByteArray &log, const QByteArray &fragment, int timeoutMs)
     {
         return waitUntil(
-            [&] {
-                log += process.readAllStandardError();
-                return log.contains(fragment) || process.state() == QProcess::NotRunning;
-            },
-            timeoutMs) &&
-               log.contains(fragment);
+                   [&] {
+                       log += process.readAllStandardError();
+                       return log.contains(fragment) || process.state() == QProcess::NotRunning;
+                   },
+                   timeoutMs)
+               && log.contains(fragment);
     }
 
     // The processes whose parent is `parent`.
@@ -151,14 +151,17 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
     if (accessible && !QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
         QProcess focus;
         focus.setProcessEnvironment(childEnvironment());
-        focus.start(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), mainWindowId()});
+        focus.start(QStringLiteral("xdotool"),
+                    {QStringLiteral("windowfocus"), QStringLiteral("--sync"), mainWindowId()});
         ASSERT_TRUE(focus.waitForFinished(5000));
         std::optional<AtSpiClient::Node> root;
         ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 10000));
-        ASSERT_TRUE(waitUntil([&] {
-            const auto close = a11y.find(*root, QStringLiteral("menu item"), QStringLiteral("Close"));
-            return close && a11y.press(*close);
-        }, 10000));
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const auto close = a11y.find(*root, QStringLiteral("menu item"), QStringLiteral("Close"));
+                return close && a11y.press(*close);
+            },
+            10000));
         EXPECT_TRUE(waitUntil([&] { return !showsMainWindow(); }, 10000));
         EXPECT_EQ(first->state(), QProcess::Running);
     }
@@ -185,8 +188,9 @@ TEST_F(VelmoraBinaryTest, SigtermWithTwoRunningServicesStopsThemRecordsBothRunsA
     // Two stored services; the second leaves a grandchild in its process group.
     ServiceRepository services(AppFixture::dataFile(QStringLiteral("services.json")));
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    for (const auto &[name, command] : {std::pair {QStringLiteral("api-server"), QStringLiteral("sleep 300")},
-                                        std::pair {QStringLiteral("worker"), QStringLiteral("sleep 300 & sleep 300; wait")}})
+    for (const auto &[name, command] :
+         {std::pair {QStringLiteral("api-server"), QStringLiteral("sleep 300")},
+          std::pair {QStringLiteral("worker"), QStringLiteral("sleep 300 & sleep 300; wait")}})
         await(services.saveService({QUuid::createUuid(), name, command, false, std::nullopt, now, now}));
 
     // The services are started as a person would: the Services row, the
@@ -230,10 +234,12 @@ TEST_F(VelmoraBinaryTest, SigtermWithTwoRunningServicesStopsThemRecordsBothRunsA
     };
     const QString button = QStringLiteral("push button");
     // The controls take presses once the launch splash is gone.
-    ASSERT_TRUE(waitUntil([&] {
-        const auto all = a11y.find(*root, button, QStringLiteral("All"));
-        return all && a11y.canPress(*all);
-    }, 15000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto all = a11y.find(*root, button, QStringLiteral("All"));
+            return all && a11y.canPress(*all);
+        },
+        15000));
     ASSERT_TRUE(clickWhenShown(QStringLiteral("Services")));
     int expectedChildren = 0;
     for (const QString &name : {QStringLiteral("api-server"), QStringLiteral("worker")}) {

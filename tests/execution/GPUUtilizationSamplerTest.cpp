@@ -18,7 +18,7 @@ TEST(RollingAverage, KeepsTheLastCapacityValuesAndAveragesThem)
     EXPECT_EQ(window.average(), std::nullopt);
     for (int value = 1; value <= 9; ++value)
         window.add(value);
-    EXPECT_EQ(window.values, (QList<double>{2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(window.values, (QList<double> {2, 3, 4, 5, 6, 7, 8, 9}));
     EXPECT_DOUBLE_EQ(*window.average(), 5.5);
 }
 
@@ -29,9 +29,9 @@ TEST(GPUUtilizationSampler, WindowCapacityFollowsIntervalAndLength)
         qsizetype expectedCapacity;
     };
     const Case cases[] = {
-        {0.2, 1.5, 0.2, 8},   // 7.5 rounds away from zero
+        {0.2, 1.5, 0.2, 8},    // 7.5 rounds away from zero
         {0.01, 1.0, 0.05, 20}, // interval raised to 0.05
-        {1.0, 0.1, 1.0, 1},   // never below one value
+        {1.0, 0.1, 1.0, 1},    // never below one value
     };
     for (const auto &c : cases) {
         GPUUtilizationSampler sampler({}, c.interval, c.windowLength);
@@ -66,13 +66,13 @@ TEST(GPUUtilizationSampler, NewWindowStartsWithTheOldAverageReadFromSysfs)
         tree.writeGpuCard(QStringLiteral("card0"), busy);
         sampler.addReading(*sampler.probe()());
     }
-    EXPECT_EQ(sampler.window().values, (QList<double>{20, 40, 60}));
+    EXPECT_EQ(sampler.window().values, (QList<double> {20, 40, 60}));
 
     sampler.updateWindow(1.0);
     sampler.waitForIdle();
     const RollingAverage window = sampler.window();
     EXPECT_EQ(window.capacity, 8);
-    EXPECT_EQ(window.values, QList<double>{40});
+    EXPECT_EQ(window.values, QList<double> {40});
     EXPECT_EQ(sampler.currentAverage(), 40.0);
 }
 

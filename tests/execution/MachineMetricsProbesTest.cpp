@@ -44,15 +44,15 @@ TEST(MachineMetricsProbes, CpuLoadIsBusyShareOfTicksSincePreviousReadingAndNever
 {
     // Counters are cumulative, as the kernel prints them.
     const CpuLine lines[] = {
-        {100, 0, 100, 800, 50, 0},      // first reading: always 0
-        {100, 0, 100, 800, 50, 0},      // nothing moved
-        {150, 10, 140, 900, 50, 50},    // busy 100 of 200
-        {160, 10, 140, 990, 50, 10},    // busy 10 of 100
-        {170, 10, 140, 1000, 10, 0},    // iowait falls by 40: idle shrinks by 30, all = -20
+        {100, 0, 100, 800, 50, 0},                 // first reading: always 0
+        {100, 0, 100, 800, 50, 0},                 // nothing moved
+        {150, 10, 140, 900, 50, 50},               // busy 100 of 200
+        {160, 10, 140, 990, 50, 10},               // busy 10 of 100
+        {170, 10, 140, 1000, 10, 0},               // iowait falls by 40: idle shrinks by 30, all = -20
         {220, 10, 140, 1100, 0, 100.0 * 50 / 140}, // iowait falls by 10 again
         {220, 10, 140, 1100, 0, 0},
-        {320, 10, 140, 1100, 0, 100},   // all busy
-        {370, 10, 140, 1090, 0, 100},   // busy 50 while idle falls by 10: capped, not 125
+        {320, 10, 140, 1100, 0, 100}, // all busy
+        {370, 10, 140, 1090, 0, 100}, // busy 50 while idle falls by 10: capped, not 125
     };
     FakeProcTree tree;
     MachineMetricsProbes probes(tree.fileSystem());
@@ -95,11 +95,13 @@ TEST(MachineMetricsProbes, GpuIsBusiestAwakeCardClampedOrNothing)
         {"negative", {{QStringLiteral("card0"), "-5", "active"}}, 0},
         {"busiest wins", {{QStringLiteral("card0"), "30", "active"}, {QStringLiteral("card1"), "60", "active"}}, 60},
         {"suspended card skipped",
-         {{QStringLiteral("card0"), "90", "suspended"}, {QStringLiteral("card1"), "20", "active"}}, 20},
+         {{QStringLiteral("card0"), "90", "suspended"}, {QStringLiteral("card1"), "20", "active"}},
+         20},
         {"only a suspended card", {{QStringLiteral("card0"), "90", "suspended"}}, std::nullopt},
         {"connector folders ignored", {{QStringLiteral("card0-DP-1"), "80", "active"}}, std::nullopt},
         {"unreadable figure skipped",
-         {{QStringLiteral("card0"), "busy", "active"}, {QStringLiteral("card2"), "12", "unsupported"}}, 12},
+         {{QStringLiteral("card0"), "busy", "active"}, {QStringLiteral("card2"), "12", "unsupported"}},
+         12},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -51,18 +51,19 @@ TEST(MonitoringManager, RepublishesOnlyOnChangesWorthShowing)
 class FakeMachine : public ::testing::Test {
 protected:
     FakeMachine()
-        : sampler(std::make_shared<GPUUtilizationSampler>([this]() -> std::optional<double> {
-              const double reading = gpuReading;
-              return std::isnan(reading) ? std::nullopt : std::optional(reading);
-          }, 60, 60)),
+        : sampler(std::make_shared<GPUUtilizationSampler>(
+            [this]() -> std::optional<double> {
+                const double reading = gpuReading;
+                return std::isnan(reading) ? std::nullopt : std::optional(reading);
+            },
+            60, 60)),
           manager(sampler, tree.fileSystem())
     {
         tree.writeMemInfo(1000, 250);
         tree.writeCpuTimes(0, 0, 0, 0);
-        manager.configureProcessSampling([this] { return trackedPIDs; }, {},
-                                         [this](const QList<ProcessSnapshot> &snapshots) {
-                                             deliveries.append(snapshots);
-                                         });
+        manager.configureProcessSampling(
+            [this] { return trackedPIDs; }, {},
+            [this](const QList<ProcessSnapshot> &snapshots) { deliveries.append(snapshots); });
     }
 
     // The next tick sees `percent` of CPU time busy since the previous one.
@@ -169,7 +170,7 @@ TEST(MonitoringManager, DeliversSnapshotsOfTrackedProcessesOnTheMainThread)
     MonitoringManager manager(std::make_shared<GPUUtilizationSampler>(GPUUtilizationSampler::Probe(), 0.2, 1.5));
     QList<ProcessSnapshot> received;
     bool onMainThread = false;
-    manager.configureProcessSampling([] { return QSet<qint32>{static_cast<qint32>(::getpid())}; }, {},
+    manager.configureProcessSampling([] { return QSet<qint32> {static_cast<qint32>(::getpid())}; }, {},
                                      [&](const QList<ProcessSnapshot> &snapshots) {
                                          onMainThread = QThread::currentThread() == qApp->thread();
                                          received = snapshots;

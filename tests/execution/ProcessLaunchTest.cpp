@@ -38,8 +38,8 @@ ProcessLaunchConfiguration program(const QString &path, const QStringList &argum
 }
 
 struct Finished {
-    QString text;       // as handed over
-    QString collected;  // as kept by the handle
+    QString text;      // as handed over
+    QString collected; // as kept by the handle
     ProcessExitStatus status;
 };
 
@@ -200,8 +200,8 @@ TEST(ProcessLaunch, WorkingFolderIsTheGivenOneOrOurs)
 
 TEST(ProcessLaunch, TerminalNeitherAddsCarriageReturnsNorEchoesInput)
 {
-    const auto handle = launchProcess(shellCommand(
-        QStringLiteral("printf 'one\\ntwo\\n'; IFS= read -r line; printf 'got:%s\\n' \"$line\"")));
+    const auto handle = launchProcess(
+        shellCommand(QStringLiteral("printf 'one\\ntwo\\n'; IFS= read -r line; printf 'got:%s\\n' \"$line\"")));
     ChildOutputRecorder recorder(handle);
     ASSERT_TRUE(recorder.waitForOutput(QStringLiteral("two\n")));
     EXPECT_TRUE(handle->writeToTerminal("typed secret\n"));
@@ -220,8 +220,8 @@ TEST(ProcessLaunch, DecodesSplitAndInvalidUtf8)
     const Case cases[] = {
         {"character split across reads", "printf '\\342\\202'; sleep 0.3; printf '\\254 euro\\n'",
          QStringLiteral("€ euro\n")},
-        {"four-byte character split twice", "printf '\\360'; sleep 0.2; printf '\\237\\230'; sleep 0.2; printf '\\200!'",
-         QStringLiteral("😀!")},
+        {"four-byte character split twice",
+         "printf '\\360'; sleep 0.2; printf '\\237\\230'; sleep 0.2; printf '\\200!'", QStringLiteral("😀!")},
         {"cut-off character before a newline in the next read", "printf 'x\\303'; sleep 0.3; printf '\\nafter\\n'",
          QStringLiteral("x\uFFFD\nafter\n")},
         {"invalid bytes", "printf 'a\\377b\\300\\200c\\n'", QStringLiteral("a\uFFFDb\uFFFD\uFFFDc\n")},
@@ -240,8 +240,8 @@ TEST(ProcessLaunch, DeliversAllOutputBeforeTheExitStatus)
 {
     for (const bool pseudoTerminal : {true, false}) {
         SCOPED_TRACE(pseudoTerminal ? "terminal" : "pipes");
-        const auto handle = launchProcess(
-            shellCommand(QStringLiteral("seq 1 20000; echo to-stderr >&2; exit 3"), pseudoTerminal));
+        const auto handle =
+            launchProcess(shellCommand(QStringLiteral("seq 1 20000; echo to-stderr >&2; exit 3"), pseudoTerminal));
         ChildOutputRecorder recorder(handle);
         ASSERT_TRUE(recorder.waitForExit());
         QStringList expected;
@@ -305,10 +305,10 @@ TEST(ProcessLaunch, ChildHoldsOnlyItsTerminalAndLeadsItsSession)
         EXPECT_EQ(descriptors.value(fd), QStringLiteral("%1 -> %2").arg(fd).arg(terminal));
 
     const QStringList stat = statFields(pid);
-    EXPECT_EQ(stat.value(2).toInt(), pid);   // process group
-    EXPECT_EQ(stat.value(3).toInt(), pid);   // session
-    EXPECT_NE(stat.value(4).toInt(), 0);     // controlling terminal
-    EXPECT_EQ(stat.value(5).toInt(), pid);   // foreground group of that terminal
+    EXPECT_EQ(stat.value(2).toInt(), pid); // process group
+    EXPECT_EQ(stat.value(3).toInt(), pid); // session
+    EXPECT_NE(stat.value(4).toInt(), 0);   // controlling terminal
+    EXPECT_EQ(stat.value(5).toInt(), pid); // foreground group of that terminal
     EXPECT_EQ(handle->processGroup(), pid);
     EXPECT_EQ(statusValue(pid, QStringLiteral("SigBlk")), QStringLiteral("0000000000000000"));
     EXPECT_EQ(statusValue(pid, QStringLiteral("SigIgn")), QStringLiteral("0000000000000000"));
@@ -328,8 +328,8 @@ TEST(ProcessLaunch, PipeChildHoldsOnlyStandardDescriptors)
     ASSERT_EQ(descriptors.size(), 3) << descriptors.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(descriptors.value(1).contains(QStringLiteral("pipe:")));
     EXPECT_TRUE(descriptors.value(2).contains(QStringLiteral("pipe:")));
-    EXPECT_EQ(statFields(pid).value(3).toInt(), pid);  // session
-    EXPECT_EQ(statFields(pid).value(4).toInt(), 0);    // no controlling terminal
+    EXPECT_EQ(statFields(pid).value(3).toInt(), pid); // session
+    EXPECT_EQ(statFields(pid).value(4).toInt(), 0);   // no controlling terminal
     EXPECT_TRUE(handle->signalProcessGroup(SIGKILL));
     EXPECT_EQ(handle->waitUntilExit(), (ProcessExitStatus {true, SIGKILL}));
 }
@@ -381,8 +381,8 @@ TEST(ProcessLaunch, KeepsTheLastCharactersOnceOutputGrowsPastTheLimit)
     };
     for (const Case &testCase : {Case {200000, 200000, true}, Case {200001, 150000, false}}) {
         SCOPED_TRACE(testCase.length);
-        const Finished finished = runToEnd(shellCommand(
-            QStringLiteral("printf b; head -c %1 /dev/zero | tr '\\0' a").arg(testCase.length - 1)));
+        const Finished finished = runToEnd(
+            shellCommand(QStringLiteral("printf b; head -c %1 /dev/zero | tr '\\0' a").arg(testCase.length - 1)));
         EXPECT_EQ(finished.collected.size(), testCase.kept);
         EXPECT_EQ(finished.collected.startsWith(QLatin1Char('b')), testCase.startsWithMarker);
         EXPECT_TRUE(finished.text.endsWith(finished.collected));
@@ -393,8 +393,8 @@ TEST(ProcessLaunch, HandOversStayFewHoweverFastTheChildWrites)
 {
     QElapsedTimer clock;
     clock.start();
-    const auto handle = launchProcess(
-        shellCommand(QStringLiteral("head -c 30000000 /dev/zero | tr '\\0' a | fold -w 100")));
+    const auto handle =
+        launchProcess(shellCommand(QStringLiteral("head -c 30000000 /dev/zero | tr '\\0' a | fold -w 100")));
     ChildOutputRecorder recorder(handle);
     ASSERT_TRUE(recorder.waitForExit(60000));
     const qint64 elapsedMs = clock.elapsed();

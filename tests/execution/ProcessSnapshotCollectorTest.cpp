@@ -70,7 +70,7 @@ TEST(ProcessSnapshotCollector, BusyProcessShowsRecentCpuShareAndIdleOneAboutZero
     Child busy({"/bin/sh", "-c", "while :; do :; done"});
     Child idle({"/bin/sleep", "60"});
     ProcessSnapshotCollector collector;
-    const QSet<qint32> wanted{busy.pid(), idle.pid()};
+    const QSet<qint32> wanted {busy.pid(), idle.pid()};
 
     const auto first = collector.collect({}, wanted);
     ASSERT_EQ(first.size(), 2);
@@ -195,7 +195,7 @@ TEST_F(FakeProcesses, FieldsComeFromStatStatmAndExeWithFallbacks)
     tree.remove(QStringLiteral("proc/12/statm")); // gone between the two reads
     ProcessSnapshotCollector collector(tree.fileSystem());
     const auto snapshots = collector.collect({}, {10, 12, 13, 14});
-    ASSERT_EQ(pids(snapshots), (QList<qint32>{10, 12, 13, 14}));
+    ASSERT_EQ(pids(snapshots), (QList<qint32> {10, 12, 13, 14}));
 
     EXPECT_EQ(snapshots[0].executablePath, QStringLiteral("/opt/app/bin/server"));
     EXPECT_EQ(snapshots[0].memoryBytes, 10u * 4096);
@@ -227,10 +227,10 @@ TEST(ProcessSnapshotCollector, SessionMembersComeAlongAndFirstSightingsShowTheir
     tree.writeCpuTimes(0, 0, 0, 0);
     tree.write(QStringLiteral("proc/uptime"), "100.00 350.00\n");
     // 20 leads a session with 21 (in a group of its own) and 22; 30 is elsewhere.
-    tree.writeProcess(20, "sh", 0, 9000, 1);                           // 10 s old, idle
-    QByteArray member = FakeProcTree::statLine(21, "server", 400, 100, 9000, 5);  // 5 s of CPU in 10 s
+    tree.writeProcess(20, "sh", 0, 9000, 1);                                     // 10 s old, idle
+    QByteArray member = FakeProcTree::statLine(21, "server", 400, 100, 9000, 5); // 5 s of CPU in 10 s
     tree.write(QStringLiteral("proc/21/stat"), member.replace(" S 1 21 21 ", " S 20 21 20 "));
-    QByteArray young = FakeProcTree::statLine(22, "worker", 10, 0, 9990, 2);     // 0.1 s old
+    QByteArray young = FakeProcTree::statLine(22, "worker", 10, 0, 9990, 2); // 0.1 s old
     tree.write(QStringLiteral("proc/22/stat"), young.replace(" S 1 22 22 ", " S 20 20 20 "));
     tree.writeProcess(30, "other", 100, 9000, 1);
 

@@ -55,8 +55,8 @@ struct ServiceManagerTest : ::testing::Test {
     SettingsBridge settings;
     std::shared_ptr<FakeTerminalLauncher> terminal = std::make_shared<FakeTerminalLauncher>();
     TerminalFolderCleanup terminalCleanup;
-    ServiceManager manager {repository, profiles, history, lockManager, settings.provider(), terminal,
-                            &terminalCleanup};
+    ServiceManager manager {repository,          profiles, history,         lockManager,
+                            settings.provider(), terminal, &terminalCleanup};
 
     ServiceManagerTest() { settings.apply({QStringLiteral("/bin/sh"), AppAppearanceMode::system}); }
 

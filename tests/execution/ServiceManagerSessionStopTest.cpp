@@ -30,7 +30,8 @@ QList<qint32> grownSession(qint32 leader, int count, bool sameGroup = false)
     const bool grown = waitUntil([&] {
         members = sessionMembers(leader);
         return members.size() >= count
-               && (sameGroup || std::any_of(members.cbegin(), members.cend(), [&](qint32 group) { return group != leader; }));
+               && (sameGroup
+                   || std::any_of(members.cbegin(), members.cend(), [&](qint32 group) { return group != leader; }));
     });
     EXPECT_TRUE(grown) << members.size();
     return members.keys();
@@ -78,8 +79,8 @@ TEST_F(ServiceManagerTest, QuitLeavesNothingOfAnyServiceRunning)
         services.append(service.id);
     }
     // One that shrugs off SIGTERM, with descendants in groups of their own that do the same.
-    const ManagedService stubborn = addService(QStringLiteral("stubborn"),
-                                               SignalTestChild::command({{QStringLiteral("TERM")}, 2, true}));
+    const ManagedService stubborn =
+        addService(QStringLiteral("stubborn"), SignalTestChild::command({{QStringLiteral("TERM")}, 2, true}));
     await(manager.start(stubborn.id));
     ASSERT_TRUE(waitUntil([&] {
         return SignalTestChild::printedPids(entry(stubborn.id).processOutput, QStringLiteral("descendant")).size() == 2;
@@ -150,9 +151,9 @@ TEST_F(ServiceManagerTest, FiguresOfAnOwnChildCoverEveryProcessItStarted)
 TEST_F(ServiceManagerTest, StopsWaitEndsWhenTheLastProcessIsGone)
 {
     LogCapture log;
-    const ManagedService service = addService(
-        QStringLiteral("stubborn"),
-        SignalTestChild::command({{QStringLiteral("INT"), QStringLiteral("TERM")}, 2, true}));
+    const ManagedService service =
+        addService(QStringLiteral("stubborn"),
+                   SignalTestChild::command({{QStringLiteral("INT"), QStringLiteral("TERM")}, 2, true}));
     await(manager.start(service.id));
     const auto child = handle(service.id);
     ASSERT_TRUE(waitUntil([&] {
@@ -165,13 +166,13 @@ TEST_F(ServiceManagerTest, StopsWaitEndsWhenTheLastProcessIsGone)
     const auto stopping = std::make_shared<BackgroundTask>();
     const QCoro::Task<> stopTask = runInBackground(manager.stop(service.id, true), stopping);
     waitUntil([] { return false; }, 300);
-    ASSERT_FALSE(stopping->done);  // everything shrugged off SIGTERM
+    ASSERT_FALSE(stopping->done); // everything shrugged off SIGTERM
 
     SignalTestChild::release(processes);
     QElapsedTimer clock;
     clock.start();
     ASSERT_TRUE(waitUntil([&] { return stopping->done; }, 20000));
-    EXPECT_LT(clock.elapsed(), 2000);  // long before the 5-second wait runs out
+    EXPECT_LT(clock.elapsed(), 2000); // long before the 5-second wait runs out
     EXPECT_FALSE(log.contains(QStringLiteral("outlived its stop")));
     ASSERT_TRUE(waitUntil([&] { return child->exitStatus().has_value(); }));
     EXPECT_EQ(child->exitStatus()->code, SIGUSR1);

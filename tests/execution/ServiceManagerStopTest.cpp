@@ -31,8 +31,7 @@ class GroupHolder {
 public:
     explicit GroupHolder(const QString &folder)
         : m_releaseFile(folder + QStringLiteral("/release-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
-    {
-    }
+    {}
     ~GroupHolder() { release(); }
     GroupHolder(const GroupHolder &) = delete;
     GroupHolder &operator=(const GroupHolder &) = delete;
@@ -71,8 +70,9 @@ TEST_F(ServiceManagerTest, StopsEndTheWholeGroupAndBookTheirReason)
          false, 1500, 4000, ServiceRunStopReason::stopped, false},
         {"forced, the group ends on SIGTERM", QStringLiteral("trap '' INT; sleep 300 & echo \"grandchild:$!\"; wait"),
          true, 0, 1400, ServiceRunStopReason::forceKilled, false},
-        {"forced, everything ignores SIGTERM", QStringLiteral("trap '' INT TERM; sleep 300 & echo \"grandchild:$!\"; wait"),
-         true, 5000, 7500, ServiceRunStopReason::forceKilled, true},
+        {"forced, everything ignores SIGTERM",
+         QStringLiteral("trap '' INT TERM; sleep 300 & echo \"grandchild:$!\"; wait"), true, 5000, 7500,
+         ServiceRunStopReason::forceKilled, true},
         {"plain, everything ignores SIGINT and SIGTERM",
          QStringLiteral("trap '' INT TERM; sleep 300 & echo \"grandchild:$!\"; wait"), false, 6500, 9000,
          ServiceRunStopReason::stopped, true},
@@ -137,7 +137,7 @@ TEST_F(ServiceManagerTest, ProcessKnownOnlyByItsIdIsStoppedWithItsGroup)
     QElapsedTimer clock;
     clock.start();
     await(manager.stop(service.id, false));
-    EXPECT_LT(clock.elapsed(), 1500);  // SIGTERM at once, no grace period
+    EXPECT_LT(clock.elapsed(), 1500); // SIGTERM at once, no grace period
     EXPECT_TRUE(processGroupMembers(leader).isEmpty());
     ASSERT_EQ(runs(service.id).size(), 1);
     EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::stopped);
@@ -169,7 +169,7 @@ TEST_F(ServiceManagerTest, StartDuringAStopsWaitKeepsItsNewRun)
     EXPECT_TRUE(running(service.id));
     EXPECT_EQ(entry(service.id).pid, secondPid);
     EXPECT_EQ(handle(service.id)->processIdentifier(), secondPid);
-    EXPECT_TRUE(ChildProcessProbe::isAlive(secondPid));  // the stop's SIGTERM went to the old group only
+    EXPECT_TRUE(ChildProcessProbe::isAlive(secondPid)); // the stop's SIGTERM went to the old group only
     ASSERT_TRUE(history.activeDraft(service.id));
     EXPECT_EQ(history.activeDraft(service.id)->pid, secondPid);
     // The interrupted run was still open when the new one began.

@@ -110,8 +110,12 @@ TEST_F(ServiceManagerTest, ExitBooksTheRunWithItsCodeAndOnlyAFailureGetsTheSuffi
 
 TEST_F(ServiceManagerTest, OverlappingStartsLaunchOneChild)
 {
-    const EnvironmentProfile vault {QUuid::createUuid(), QStringLiteral("vault"), {variable("A", "1")}, true,
-                                    QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc()};
+    const EnvironmentProfile vault {QUuid::createUuid(),
+                                    QStringLiteral("vault"),
+                                    {variable("A", "1")},
+                                    true,
+                                    QDateTime::currentDateTimeUtc(),
+                                    QDateTime::currentDateTimeUtc()};
     await(profiles.saveProfile(vault));
     lockManager.lock();
     const ManagedService service = addService(QStringLiteral("api"), QStringLiteral("sleep 30"), vault.id);
@@ -145,10 +149,9 @@ TEST_F(ServiceManagerTest, ProtectedProfileReachesTheChildWhileTheRunRecordMasks
     await(profiles.saveProfile(vault));
     lockManager.lock();
     ASSERT_TRUE(profiles.lockedProfileIDs().contains(vault.id));
-    const ManagedService service =
-        addService(QStringLiteral("api"),
-                   QStringLiteral("[ \"$TOKEN\" = s3cr3t-token ] && [ \"$REGION\" = eu-north-7 ] && echo env-ok"),
-                   vault.id);
+    const ManagedService service = addService(
+        QStringLiteral("api"),
+        QStringLiteral("[ \"$TOKEN\" = s3cr3t-token ] && [ \"$REGION\" = eu-north-7 ] && echo env-ok"), vault.id);
     EXPECT_TRUE(manager.usesProtectedProfile(service));
 
     authenticator->prompts.clear();
@@ -177,11 +180,14 @@ TEST_F(ServiceManagerTest, ProtectedProfileReachesTheChildWhileTheRunRecordMasks
 
 TEST_F(ServiceManagerTest, TerminalServiceIsHandedOverUntrackedAndItsFolderGoesAtQuit)
 {
-    const EnvironmentProfile plain {QUuid::createUuid(), QStringLiteral("plain"), {variable("GREETING", "hello")},
-                                    false, QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc()};
+    const EnvironmentProfile plain {QUuid::createUuid(),
+                                    QStringLiteral("plain"),
+                                    {variable("GREETING", "hello")},
+                                    false,
+                                    QDateTime::currentDateTimeUtc(),
+                                    QDateTime::currentDateTimeUtc()};
     await(profiles.saveProfile(plain));
-    const ManagedService service =
-        addService(QStringLiteral("term"), QStringLiteral("echo hi"), plain.id, true);
+    const ManagedService service = addService(QStringLiteral("term"), QStringLiteral("echo hi"), plain.id, true);
     QString script;
     terminal->onLaunch = [&](const QString &path) {
         QFile file(path);
@@ -234,7 +240,7 @@ TEST_F(ServiceManagerTest, LiveOutputIsThrottledCutAndNeverRepeated)
     // Every line once, in order: the shown text is an unbroken tail of the sequence.
     QStringList lines = shown.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_GT(lines.size(), 2);
-    lines.removeFirst();  // may have been cut in the middle
+    lines.removeFirst(); // may have been cut in the middle
     ASSERT_EQ(lines.takeLast(), QStringLiteral("end-of-output"));
     for (qsizetype index = 1; index < lines.size(); ++index)
         ASSERT_EQ(lines[index].toInt(), lines[index - 1].toInt() + 1) << index;
@@ -295,7 +301,7 @@ TEST_F(ServiceManagerTest, SnapshotsUpdateARunningChildAndPublishOnlyChanges)
 {
     QSignalSpy tableSignals(&manager, &ServiceManager::runtimeChanged);
     manager.applyProcessSnapshots({});
-    EXPECT_EQ(tableSignals.size(), 0);  // no services
+    EXPECT_EQ(tableSignals.size(), 0); // no services
 
     const ManagedService idle = addService(QStringLiteral("idle"), QStringLiteral("true"));
     const ManagedService service = addService(QStringLiteral("worker"), QStringLiteral("sleep 30"));
@@ -307,14 +313,14 @@ TEST_F(ServiceManagerTest, SnapshotsUpdateARunningChildAndPublishOnlyChanges)
     ProcessSnapshot first {pid, QStringLiteral("/bin/sleep"), 80, 1000, std::nullopt};
     ProcessSnapshot later {pid, QStringLiteral("/bin/sleep"), 12.5, 4096, std::nullopt};
     tableSignals.clear();
-    manager.applyProcessSnapshots({first, other, later});  // the later snapshot of a pid wins
+    manager.applyProcessSnapshots({first, other, later}); // the later snapshot of a pid wins
     EXPECT_EQ(tableSignals.size(), 1);
     EXPECT_EQ(entry(service.id).cpuPercent, 12.5);
     EXPECT_EQ(entry(service.id).memoryBytes, 4096u);
     EXPECT_EQ(entry(idle.id), ServiceRuntimeInfo::fresh(idle.id));
 
     manager.applyProcessSnapshots({first, other, later});
-    manager.applyProcessSnapshots({});  // a missing snapshot keeps the last figures
+    manager.applyProcessSnapshots({}); // a missing snapshot keeps the last figures
     EXPECT_EQ(tableSignals.size(), 1);
     EXPECT_EQ(entry(service.id).memoryBytes, 4096u);
 
@@ -423,7 +429,7 @@ TEST_F(ServiceManagerTest, QuitForceStopsEveryServiceAndItsRunsReachTheFile)
 TEST_F(ServiceManagerTest, LegacyEncryptedServicesAreMigratedOnceWithTheUnlockedKey)
 {
     await(manager.migrateLegacyEncryptedServices());
-    EXPECT_TRUE(authenticator->prompts.isEmpty());  // nothing to migrate, nothing asked
+    EXPECT_TRUE(authenticator->prompts.isEmpty()); // nothing to migrate, nothing asked
 
     const QUuid id = QUuid::createUuid();
     PersistedManagedServiceRecord legacy;
@@ -431,9 +437,9 @@ TEST_F(ServiceManagerTest, LegacyEncryptedServicesAreMigratedOnceWithTheUnlocked
     legacy.name = QStringLiteral("old");
     legacy.createdAt = legacy.updatedAt = QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC);
     legacy.isProtected = true;
-    legacy.encryptedPayload = sealProtectedPayloadRecord(
-        ManagedServiceClearPayload {QStringLiteral("echo migrated"), false, std::nullopt}, id,
-        ProtectedPayloadKind::service, FakeProtectedKeyProvider::sampleKey());
+    legacy.encryptedPayload =
+        sealProtectedPayloadRecord(ManagedServiceClearPayload {QStringLiteral("echo migrated"), false, std::nullopt},
+                                   id, ProtectedPayloadKind::service, FakeProtectedKeyProvider::sampleKey());
     QFile file(repository.path());
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(encodePrettyJson(QList<PersistedManagedServiceRecord> {legacy}));
@@ -466,8 +472,12 @@ TEST(SettingsBridge, StartsWithTheDefaultsAndFollowsEveryApply)
 
 TEST_F(ServiceManagerTest, StartStillWaitingWhenTheQuitBeginsLaunchesNothing)
 {
-    const EnvironmentProfile vault {QUuid::createUuid(), QStringLiteral("vault"), {variable("A", "1")}, true,
-                                    QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc()};
+    const EnvironmentProfile vault {QUuid::createUuid(),
+                                    QStringLiteral("vault"),
+                                    {variable("A", "1")},
+                                    true,
+                                    QDateTime::currentDateTimeUtc(),
+                                    QDateTime::currentDateTimeUtc()};
     await(profiles.saveProfile(vault));
     lockManager.lock();
     const ManagedService running = addService(QStringLiteral("one"), QStringLiteral("sleep 30"));

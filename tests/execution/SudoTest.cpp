@@ -91,8 +91,8 @@ SudoRun runWithFakeSudo(const QString &command, const QString &password, const Q
 
 TEST(Sudo, PatternFindsTheSudoWordOnly)
 {
-    const char *calls[] = {"sudo make install", "cd x && sudo ls", "(sudo ls)", "/usr/bin/sudo -k", "sudo",
-                           "echo a;sudo -v", "true|sudo tee f", "x\tsudo\tls"};
+    const char *calls[] = {"sudo make install", "cd x && sudo ls", "(sudo ls)",  "/usr/bin/sudo -k", "sudo",
+                           "echo a;sudo -v",    "true|sudo tee f", "x\tsudo\tls"};
     for (const char *command : calls)
         EXPECT_TRUE(commandCallsSudo(QString::fromUtf8(command))) << command;
     const char *others[] = {"pseudo ls", "sudoedit f", "echo sudo-rs", "SUDO ls", "/bin/sudo ls", "", "mysudo x"};
@@ -102,8 +102,8 @@ TEST(Sudo, PatternFindsTheSudoWordOnly)
 
 TEST(Sudo, PromptIsNewForEveryLaunchAndOnlyWithAPassword)
 {
-    const QRegularExpression form(QStringLiteral(
-        "^\\[Velmora sudo [0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\] password: $"));
+    const QRegularExpression form(
+        QStringLiteral("^\\[Velmora sudo [0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\] password: $"));
     const auto first = makeSudoPrompt(QStringLiteral("sudo ls"), QStringLiteral("pw"));
     const auto second = makeSudoPrompt(QStringLiteral("sudo ls"), QStringLiteral("pw"));
     ASSERT_TRUE(first && second);
@@ -130,11 +130,13 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
         QStringLiteral("/home/u"));
     EXPECT_EQ(configuration.executableURL, QUrl::fromLocalFile(QStringLiteral("/usr/bin/script")));
     EXPECT_EQ(configuration.arguments,
-              (QStringList {QStringLiteral("-q"), QStringLiteral("-f"), QStringLiteral("-e"), QStringLiteral("-E"),
-                            QStringLiteral("never"), QStringLiteral("-c"),
-                            QStringLiteral("SHELL='/usr/bin/fish' exec '/bin/zsh' -lc '/usr/bin/sudo -S -p '\\''[P] password: '\\'' -v && "
-                                           "exec '\\''/bin/zsh'\\'' -lc '\\''sudo ls'\\'''"),
-                            QStringLiteral("/dev/null")}));
+              (QStringList {
+                  QStringLiteral("-q"), QStringLiteral("-f"), QStringLiteral("-e"), QStringLiteral("-E"),
+                  QStringLiteral("never"), QStringLiteral("-c"),
+                  QStringLiteral(
+                      "SHELL='/usr/bin/fish' exec '/bin/zsh' -lc '/usr/bin/sudo -S -p '\\''[P] password: '\\'' -v && "
+                      "exec '\\''/bin/zsh'\\'' -lc '\\''sudo ls'\\'''"),
+                  QStringLiteral("/dev/null")}));
     EXPECT_EQ(configuration.environment.value(QStringLiteral("SHELL")), QStringLiteral("/bin/sh"));
     EXPECT_EQ(configuration.environment.value(QStringLiteral("A")), QStringLiteral("1"));
     EXPECT_EQ(configuration.workingDirectory, QStringLiteral("/home/u"));
@@ -182,7 +184,7 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
     QElapsedTimer clock;
     clock.start();
     waitUntil([&] { return clock.elapsed() > 100; }, 1000);
-    QCoreApplication::processEvents();  // the clearing is due by now, even if the test stalled since its last look
+    QCoreApplication::processEvents(); // the clearing is due by now, even if the test stalled since its last look
     EXPECT_EQ(reply(timed->response(prompt)), ctrlD);
 
     // A responder gone before its expiry is simply not cleared.
@@ -209,8 +211,8 @@ TEST(Sudo, PasswordReachesSudoOnceAndNeverTheOutput)
 TEST(Sudo, WrongPasswordGetsOneCtrlDAndNoSecondTry)
 {
     const QString password = QStringLiteral("wrong-one");
-    const SudoRun run = runWithFakeSudo(QStringLiteral("sudo true; echo never-runs"), password,
-                                        QStringLiteral("right-one"));
+    const SudoRun run =
+        runWithFakeSudo(QStringLiteral("sudo true; echo never-runs"), password, QStringLiteral("right-one"));
     EXPECT_EQ(run.linesSudoRead, (QStringList {password, QStringLiteral("<EOF>")}));
     EXPECT_FALSE(run.output.contains(password)) << run.output.toStdString();
     EXPECT_FALSE(run.output.contains(QStringLiteral("never-runs")));

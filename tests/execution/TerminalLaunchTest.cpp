@@ -87,8 +87,11 @@ TEST_F(TerminalLaunch, ScriptExportsSortedVariablesAndFlushesInputOnlyBeforeSudo
                              "/bin/rmdir '/r/velmora-X' 2>/dev/null || true\n"
                              "npm start\n"));
 
-    TerminalLaunchRequest sudo {QStringLiteral("Web"), QStringLiteral("cd /srv && sudo apachectl restart"), {},
-                                QStringLiteral("/bin/bash"), QString()};
+    TerminalLaunchRequest sudo {QStringLiteral("Web"),
+                                QStringLiteral("cd /srv && sudo apachectl restart"),
+                                {},
+                                QStringLiteral("/bin/bash"),
+                                QString()};
     EXPECT_EQ(makeTerminalScript(sudo, QStringLiteral("/t/it's/run.command"), QStringLiteral("/t/it's")),
               QStringLiteral("#!/bin/bash\n"
                              "/bin/rm -f '/t/it'\\''s/run.command'\n"
@@ -219,7 +222,8 @@ TEST_F(TerminalLaunch, ScriptRunsTheCommandWithItsEnvironmentAndRemovesItself)
 {
     QTemporaryDir home;
     const QString marker = home.filePath(QStringLiteral("marker"));
-    TerminalLaunchRequest run = request(QStringLiteral("printf '%s|%s|%s\\n' \"$SECRET\" \"$PLAIN\" \"$PWD\" > marker"));
+    TerminalLaunchRequest run =
+        request(QStringLiteral("printf '%s|%s|%s\\n' \"$SECRET\" \"$PLAIN\" \"$PWD\" > marker"));
     run.homePath = home.path();
     run.environment = {{QStringLiteral("SECRET"), QStringLiteral("it's a \"secret\" $HOME")},
                        {QStringLiteral("PLAIN"), QStringLiteral("plain")}};
@@ -231,8 +235,8 @@ TEST_F(TerminalLaunch, ScriptRunsTheCommandWithItsEnvironmentAndRemovesItself)
         EXPECT_EQ(QFileInfo(folderAtLaunch).path(), runtime());
         EXPECT_TRUE(QFileInfo(folderAtLaunch)
                         .fileName()
-                        .contains(QRegularExpression(QStringLiteral(
-                            "^velmora-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))));
+                        .contains(QRegularExpression(
+                            QStringLiteral("^velmora-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))));
         EXPECT_EQ(permissions(folderAtLaunch), mode_t(0700));
         EXPECT_EQ(permissions(script), mode_t(0700));
     };
@@ -292,7 +296,8 @@ TEST_F(TerminalLaunch, StartUpRemovesOnlyOurStaleFolders)
     const QString stale = makeFolder(QStringLiteral("velmora-0F8FAD5B-D9CB-469F-A165-70867728950E"));
     const QString pending = makeFolder(QStringLiteral("velmora-7C9E6679-7425-40DE-944B-E07FC1F90AE7"));
     const QString notOurs = makeFolder(QStringLiteral("velmora-notes"));
-    const QString crowded = makeFolder(QStringLiteral("velmora-16FD2706-8BAF-433B-82EB-8C7FADA847DA"), QStringLiteral("other"));
+    const QString crowded =
+        makeFolder(QStringLiteral("velmora-16FD2706-8BAF-433B-82EB-8C7FADA847DA"), QStringLiteral("other"));
     const QString elsewhere = makeFolder(QStringLiteral("elsewhere"));
     ASSERT_TRUE(QFile::link(elsewhere, runtime() + QStringLiteral("/velmora-886313E1-3B8A-5372-9B90-0C9AEE199E5D")));
     cleanup.schedule(pending, std::chrono::hours(1));

@@ -6,7 +6,8 @@ namespace {
 
 using Case = KeychainError::Case;
 
-const QString accessSentence = QStringLiteral("Services that use secret values won't work until keyring access is enabled.");
+const QString accessSentence =
+    QStringLiteral("Services that use secret values won't work until keyring access is enabled.");
 
 TEST(KeychainError, UnhandledReadsAsDescriptionAndSuggestionOnly)
 {
@@ -22,9 +23,8 @@ TEST(KeychainError, OtherCasesAddTheAccessSentenceBetweenTheirTexts)
 {
     for (Case errorCase : {Case::userDenied, Case::authFailed, Case::interactionNotAllowed}) {
         const KeychainError error(errorCase, 7, QStringLiteral("ignored system text"));
-        EXPECT_EQ(error.fullMessage(),
-                  error.errorDescription() + QLatin1Char(' ') + accessSentence + QLatin1Char(' ')
-                      + error.recoverySuggestion());
+        EXPECT_EQ(error.fullMessage(), error.errorDescription() + QLatin1Char(' ') + accessSentence + QLatin1Char(' ')
+                                           + error.recoverySuggestion());
         EXPECT_FALSE(error.fullMessage().contains(QStringLiteral("ignored system text")));
     }
     EXPECT_EQ(KeychainError(Case::interactionNotAllowed).fullMessage(),

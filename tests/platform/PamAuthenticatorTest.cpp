@@ -17,8 +17,7 @@ bool run(const QString &program, const QStringList &arguments, const QByteArray 
         return false;
     process.write(input);
     process.closeWriteChannel();
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
-           && process.exitCode() == 0;
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 // A user that exists only for the length of one test.

@@ -41,7 +41,7 @@ TEST(SecretServiceClient, AccountsAreThoseOfTheClientsServiceOnly)
     keyring.store(QStringLiteral("mine"), "1", SecretServiceClient::Content::text, QStringLiteral("test"));
     other.store(QStringLiteral("theirs"), "2", SecretServiceClient::Content::text, QStringLiteral("test"));
 
-    EXPECT_EQ(keyring.accounts(), QStringList{QStringLiteral("mine")});
+    EXPECT_EQ(keyring.accounts(), QStringList {QStringLiteral("mine")});
     EXPECT_FALSE(keyring.lookup(QStringLiteral("theirs")).has_value());
     other.clear(QStringLiteral("theirs"));
 }

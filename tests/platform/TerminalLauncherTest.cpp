@@ -46,7 +46,8 @@ TEST(TerminalLauncher, PrefersTheUsersTerminalThenTheKnownEmulatorsThatAreInstal
     const QList<TerminalEmulatorCommand> all = TerminalLauncher::candidates(QString(), path);
     QStringList order;
     for (const TerminalEmulatorCommand &command : all)
-        order.append(QFileInfo(command.program).fileName() + QLatin1Char(' ') + command.arguments.join(QLatin1Char(' ')));
+        order.append(QFileInfo(command.program).fileName() + QLatin1Char(' ')
+                     + command.arguments.join(QLatin1Char(' ')));
     EXPECT_EQ(order, (QStringList {QStringLiteral("x-terminal-emulator -e"), QStringLiteral("gnome-terminal --"),
                                    QStringLiteral("konsole -e"), QStringLiteral("xfce4-terminal -x"),
                                    QStringLiteral("xterm -e")}));

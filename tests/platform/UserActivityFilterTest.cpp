@@ -23,10 +23,10 @@ TEST(UserActivityFilter, CountsPressesDragsKeysAndScrollsOncePerEventButNotMoves
     const QPoint inside(5, 5);
     QTest::mousePress(window, Qt::LeftButton, {}, inside);
     EXPECT_EQ(activity.count(), 1) << "a press reaches window and widget but counts once";
-    QTest::mouseMove(window, QPoint(8, 8));  // still held: a drag
+    QTest::mouseMove(window, QPoint(8, 8)); // still held: a drag
     EXPECT_EQ(activity.count(), 2);
     QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(8, 8));
-    QTest::mouseMove(window, QPoint(9, 9));  // plain move
+    QTest::mouseMove(window, QPoint(9, 9)); // plain move
     EXPECT_EQ(activity.count(), 2);
 
     QTest::mousePress(window, Qt::RightButton, {}, inside);

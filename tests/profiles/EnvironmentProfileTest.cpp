@@ -29,7 +29,7 @@ TEST(EnvironmentVariable, KeyRule)
         {u"PATH", true},
         {u"  PATH  ", true},
         {u"\tPATH\n", true},
-        {u"\u00A0\u3000PATH\u0085\u000B\u000C\r", true},  // Unicode spaces, NEL, VT, FF, CR around it
+        {u"\u00A0\u3000PATH\u0085\u000B\u000C\r", true}, // Unicode spaces, NEL, VT, FF, CR around it
         {u"_1", true},
         {u"a", true},
         {u"_", true},
@@ -55,17 +55,19 @@ TEST(EnvironmentVariable, KeyRule)
 
 TEST(EnvironmentVariable, JsonRequiresAllFourKeys)
 {
-    const QByteArray complete = R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","key":"K","value":"","isSecret":false})";
+    const QByteArray complete =
+        R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","key":"K","value":"","isSecret":false})";
     const auto decoded = decodeJson<EnvironmentVariable>(complete);
     EXPECT_EQ(decoded.key, QStringLiteral("K"));
     EXPECT_TRUE(decoded.value.isEmpty());
     EXPECT_FALSE(decoded.isSecret);
 
-    for (const char *broken : {R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","key":"K","value":""})",
-                               R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","key":"K","isSecret":true})",
-                               R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","value":"","isSecret":true})",
-                               R"({"key":"K","value":"","isSecret":true})",
-                               R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","key":"K","value":"","isSecret":"no"})"}) {
+    for (const char *broken :
+         {R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","key":"K","value":""})",
+          R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","key":"K","isSecret":true})",
+          R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","value":"","isSecret":true})",
+          R"({"key":"K","value":"","isSecret":true})",
+          R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","key":"K","value":"","isSecret":"no"})"}) {
         EXPECT_THROW(decodeJson<EnvironmentVariable>(QByteArray(broken)), json::DecodeError) << broken;
     }
 }
@@ -89,12 +91,14 @@ TEST(EnvironmentProfile, DecodingFillsMissingFieldsLeniently)
 
 TEST(EnvironmentProfile, DecodingFailsWithoutIdOrNameOrOnAWrongType)
 {
-    for (const char *broken : {R"({"name":"prod"})", R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0"})",
-                               R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","name":null})",
-                               R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","name":"p","isProtected":"yes"})",
-                               R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","name":"p","variables":{}})",
-                               R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","name":"p","createdAt":5})",
-                               R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","name":"p","variables":[{"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","key":"K","value":""}]})"}) {
+    for (
+        const char *broken :
+        {R"({"name":"prod"})", R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0"})",
+         R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","name":null})",
+         R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","name":"p","isProtected":"yes"})",
+         R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","name":"p","variables":{}})",
+         R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","name":"p","createdAt":5})",
+         R"({"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","name":"p","variables":[{"id":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","key":"K","value":""}]})"}) {
         EXPECT_THROW(decodeJson<EnvironmentProfile>(QByteArray(broken)), json::DecodeError) << broken;
     }
 }
@@ -109,14 +113,15 @@ TEST(EnvironmentProfile, JsonRoundTripKeepsEveryField)
 
     const QByteArray text = encodePrettyJson(profile);
     EXPECT_EQ(decodeJson<EnvironmentProfile>(text), profile);
-    EXPECT_TRUE(text.contains("\"createdAt\" : \"2023-11-14T22:13:20Z\"") || text.contains("\"createdAt\": \"2023-11-14T22:13:20Z\""))
+    EXPECT_TRUE(text.contains("\"createdAt\" : \"2023-11-14T22:13:20Z\"")
+                || text.contains("\"createdAt\": \"2023-11-14T22:13:20Z\""))
         << text.constData();
 }
 
 TEST(EnvironmentProfile, ValidationReportsTheFirstInvalidKeyUntrimmed)
 {
-    const EnvironmentProfile profile = profileWith({variable(QStringLiteral("GOOD")), variable(QStringLiteral(" 2BAD")),
-                                                    variable(QStringLiteral("ALSO-BAD"))});
+    const EnvironmentProfile profile = profileWith(
+        {variable(QStringLiteral("GOOD")), variable(QStringLiteral(" 2BAD")), variable(QStringLiteral("ALSO-BAD"))});
     try {
         EnvironmentProfile::validateKeys({profile});
         FAIL() << "expected an invalid key";

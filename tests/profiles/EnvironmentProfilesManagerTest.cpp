@@ -44,7 +44,9 @@ QStringList names(const QList<EnvironmentProfile> &profiles)
 // running while the test acts on the main thread.
 class GatedSecretStore final : public SecretStoring {
 public:
-    explicit GatedSecretStore(std::shared_ptr<SecretStoring> inner) : m_inner(std::move(inner)) {}
+    explicit GatedSecretStore(std::shared_ptr<SecretStoring> inner)
+        : m_inner(std::move(inner))
+    {}
 
     std::optional<QString> readSecret(const QString &account) override
     {
@@ -76,13 +78,13 @@ private:
 struct EnvironmentProfilesManagerTest : ::testing::Test {
     std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
     std::shared_ptr<GatedSecretStore> gate = std::make_shared<GatedSecretStore>(secrets);
-    EnvironmentProfilesRepository repository{applicationSupportDirectory() + QStringLiteral("/environments.json"),
-                                             gate};
+    EnvironmentProfilesRepository repository {applicationSupportDirectory() + QStringLiteral("/environments.json"),
+                                              gate};
     std::shared_ptr<FakeAuthenticator> authenticator = std::make_shared<FakeAuthenticator>();
     std::shared_ptr<FakeProtectedKeyProvider> keys = std::make_shared<FakeProtectedKeyProvider>();
     QDateTime clock = stamp;
-    ProtectedProfilesLockManager lockManager{authenticator, keys, [this] { return clock; }};
-    EnvironmentProfilesManager manager{repository, &lockManager};
+    ProtectedProfilesLockManager lockManager {authenticator, keys, [this] { return clock; }};
+    EnvironmentProfilesManager manager {repository, &lockManager};
 
     void save(const EnvironmentProfile &profile) { await(manager.saveProfile(profile)); }
     void reload() { manager.applyLoadResult(await(repository.loadProfiles())); }
@@ -130,7 +132,7 @@ TEST_F(EnvironmentProfilesManagerTest, SavingAProtectedProfileKeepsItReadableAnd
 {
     EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "t0ken", true)}, true);
     save(vault);
-    EXPECT_EQ(authenticator->prompts, QStringList{QStringLiteral("enable Protected Profiles")});
+    EXPECT_EQ(authenticator->prompts, QStringList {QStringLiteral("enable Protected Profiles")});
     ASSERT_EQ(manager.profiles().size(), 1);
     EXPECT_EQ(manager.profiles()[0].variables, vault.variables);
     EXPECT_TRUE(manager.lockedProfileIDs().isEmpty());
@@ -153,7 +155,8 @@ TEST_F(EnvironmentProfilesManagerTest, SavingAProtectedProfileKeepsItReadableAnd
 TEST_F(EnvironmentProfilesManagerTest, ACanceledPromptSavesNothing)
 {
     authenticator->failure = Case::authenticationCanceled;
-    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { save(makeProfile("vault", {}, true)); }), Case::authenticationCanceled);
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { save(makeProfile("vault", {}, true)); }),
+              Case::authenticationCanceled);
     EXPECT_TRUE(manager.profiles().isEmpty());
     EXPECT_TRUE(await(repository.loadProfiles()).profiles.isEmpty());
 }
@@ -176,7 +179,7 @@ TEST_F(EnvironmentProfilesManagerTest, ALockForgetsProtectedVariablesOnly)
     ASSERT_EQ(manager.profiles().size(), 2);
     EXPECT_EQ(manager.profiles()[0].variables, plain.variables);
     EXPECT_TRUE(manager.profiles()[1].variables.isEmpty());
-    EXPECT_EQ(manager.lockedProfileIDs(), QSet<QUuid>{vault.id});
+    EXPECT_EQ(manager.lockedProfileIDs(), QSet<QUuid> {vault.id});
     EXPECT_TRUE(resolve(plain).contains(QStringLiteral("A")));
     EXPECT_TRUE(manager.environmentDictionary(vault.id).isEmpty());
     EXPECT_TRUE(manager.runEnvironmentEntries(vault.id).isEmpty());
@@ -191,16 +194,16 @@ TEST_F(EnvironmentProfilesManagerTest, ResolvingALockedProfileUnlocksItWithTheLa
 
     authenticator->failure = Case::authenticationCanceled;
     EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { resolve(vault); }), Case::authenticationCanceled);
-    EXPECT_EQ(authenticator->prompts.last(), ProtectedUnlockReason::launchService(QStringLiteral("api"),
-                                                                                  QStringLiteral("vault")).text());
+    EXPECT_EQ(authenticator->prompts.last(),
+              ProtectedUnlockReason::launchService(QStringLiteral("api"), QStringLiteral("vault")).text());
     EXPECT_TRUE(manager.lockedProfileIDs().contains(vault.id));
 
     authenticator->failure.reset();
     const QMap<QString, QString> environment = resolve(vault);
-    EXPECT_EQ(environment, (QMap<QString, QString>{{QStringLiteral("TOKEN"), QStringLiteral("t0ken")}}));
+    EXPECT_EQ(environment, (QMap<QString, QString> {{QStringLiteral("TOKEN"), QStringLiteral("t0ken")}}));
     EXPECT_FALSE(manager.lockedProfileIDs().contains(vault.id));
     EXPECT_EQ(manager.runEnvironmentEntries(vault.id),
-              (QList<ServiceRunEnvironmentEntry>{{QStringLiteral("TOKEN"), QString(8, QChar(0x2022)), true}}));
+              (QList<ServiceRunEnvironmentEntry> {{QStringLiteral("TOKEN"), QString(8, QChar(0x2022)), true}}));
 }
 
 TEST_F(EnvironmentProfilesManagerTest, ALockWhileAProfileIsBeingOpenedKeepsItLocked)
@@ -233,11 +236,11 @@ TEST_F(EnvironmentProfilesManagerTest, UnlockingAnUnknownProfileFails)
 
 TEST_F(EnvironmentProfilesManagerTest, EnvironmentTrimsKeysSkipsInvalidOnesAndLetsTheLastDuplicateWin)
 {
-    EnvironmentProfile profile = makeProfile("dev", {variable(" PATH ", "/x"), variable("1BAD", "y"),
-                                                     variable("", "z"), variable("PATH", "/y")});
+    EnvironmentProfile profile = makeProfile(
+        "dev", {variable(" PATH ", "/x"), variable("1BAD", "y"), variable("", "z"), variable("PATH", "/y")});
     // The repository refuses invalid keys, so hand the profile over as a load would.
     manager.applyLoadResult({profile}, {}, std::nullopt);
-    EXPECT_EQ(resolve(profile), (QMap<QString, QString>{{QStringLiteral("PATH"), QStringLiteral("/y")}}));
+    EXPECT_EQ(resolve(profile), (QMap<QString, QString> {{QStringLiteral("PATH"), QStringLiteral("/y")}}));
     // Run history keeps every variable as typed, blank and invalid keys included.
     const QList<ServiceRunEnvironmentEntry> entries = manager.runEnvironmentEntries(profile.id);
     ASSERT_EQ(entries.size(), 4);
@@ -257,12 +260,12 @@ TEST_F(EnvironmentProfilesManagerTest, SecretsAreLeftOutWhileKeyringGuidanceIsSh
     secrets->failOn(Operation::read, failure, tokenAccount);
     reload();
     EXPECT_EQ(manager.keychainAccessGuidance(), failure.fullMessage());
-    EXPECT_EQ(resolve(profile), (QMap<QString, QString>{{QStringLiteral("HOST"), QStringLiteral("db")}}));
+    EXPECT_EQ(resolve(profile), (QMap<QString, QString> {{QStringLiteral("HOST"), QStringLiteral("db")}}));
     // Run history still lists the secret, masked.
     const QList<ServiceRunEnvironmentEntry> entries = manager.runEnvironmentEntries(profile.id);
     ASSERT_EQ(entries.size(), 2);
-    EXPECT_EQ(entries[0], (ServiceRunEnvironmentEntry{QStringLiteral("TOKEN"), QString(8, QChar(0x2022)), true}));
-    EXPECT_EQ(entries[1], (ServiceRunEnvironmentEntry{QStringLiteral("HOST"), QStringLiteral("db"), false}));
+    EXPECT_EQ(entries[0], (ServiceRunEnvironmentEntry {QStringLiteral("TOKEN"), QString(8, QChar(0x2022)), true}));
+    EXPECT_EQ(entries[1], (ServiceRunEnvironmentEntry {QStringLiteral("HOST"), QStringLiteral("db"), false}));
 
     // A save whose reload still cannot read the keyring keeps the warning up,
     // and does not wipe the unread secret.

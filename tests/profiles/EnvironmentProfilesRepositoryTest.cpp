@@ -70,7 +70,7 @@ QString account(const EnvironmentProfile &profile, const EnvironmentVariable &v)
 // A repository over the in-memory secret store, for the failure paths.
 struct EnvironmentProfilesRepositoryTest : ::testing::Test {
     std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
-    EnvironmentProfilesRepository repository{environmentsPath(), secrets};
+    EnvironmentProfilesRepository repository {environmentsPath(), secrets};
     ProtectedPayloadCrypto key = FakeProtectedKeyProvider::sampleKey(1);
 
     EnvironmentProfilesRepository::LoadResult load() { return await(repository.loadProfiles()); }
@@ -79,7 +79,8 @@ struct EnvironmentProfilesRepositoryTest : ::testing::Test {
     {
         return await(repository.saveProfile(profile, withKey));
     }
-    QList<EnvironmentProfile> remove(const QUuid &id, const std::optional<ProtectedPayloadCrypto> &withKey = std::nullopt)
+    QList<EnvironmentProfile> remove(const QUuid &id,
+                                     const std::optional<ProtectedPayloadCrypto> &withKey = std::nullopt)
     {
         return await(repository.deleteProfile(id, withKey));
     }
@@ -96,14 +97,13 @@ TEST(EnvironmentProfilesRepositoryKeyring, SecretLifecycleLeavesNoItemBehind)
     KeychainSecretStore keyring;
     EnvironmentProfilesRepository repository(environmentsPath());
     const QString secretValue = QStringLiteral("s3cr3t-value");
-    const auto expectNoSecretInFile = [&] {
-        EXPECT_FALSE(fileBytes().contains(secretValue.toUtf8()));
-    };
+    const auto expectNoSecretInFile = [&] { EXPECT_FALSE(fileBytes().contains(secretValue.toUtf8())); };
 
-    EnvironmentProfile profile = makeProfile("prod", {variable("TOKEN", secretValue, true), variable("URL", "https://x")});
+    EnvironmentProfile profile =
+        makeProfile("prod", {variable("TOKEN", secretValue, true), variable("URL", "https://x")});
     await(repository.saveProfile(profile, std::nullopt));
     expectNoSecretInFile();
-    EXPECT_EQ(keyring.allAccounts(), QStringList{account(profile, profile.variables[0])});
+    EXPECT_EQ(keyring.allAccounts(), QStringList {account(profile, profile.variables[0])});
     EXPECT_EQ(keyring.readSecret(account(profile, profile.variables[0])), secretValue);
 
     EnvironmentProfilesRepository::LoadResult loaded = await(repository.loadProfiles());
@@ -160,7 +160,8 @@ TEST(EnvironmentProfilesRepositoryKeyring, CorruptFileLeavesEveryKeyringItemUnto
         const char *logged;
     };
     const Row rows[] = {
-        {"marker present", R"([{"formatVersion": 1, "id": "not a uuid"}])", "Failed to load protected environment records"},
+        {"marker present", R"([{"formatVersion": 1, "id": "not a uuid"}])",
+         "Failed to load protected environment records"},
         {"not JSON", "\x01\x02 garbage", "Failed to migrate environments.json"},
     };
     for (const Row &row : rows) {
@@ -168,8 +169,9 @@ TEST(EnvironmentProfilesRepositoryKeyring, CorruptFileLeavesEveryKeyringItemUnto
         KeyringTestLock::removeAllItems();
         for (const QString &name : setAsideCopies())
             QFile::remove(applicationSupportDirectory() + QLatin1Char('/') + name);
-        const QStringList owned = {QStringLiteral("env.0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0.11111111-2222-3333-4444-555555555555"),
-                                   QStringLiteral("env.0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0.22222222-2222-3333-4444-555555555555")};
+        const QStringList owned = {
+            QStringLiteral("env.0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0.11111111-2222-3333-4444-555555555555"),
+            QStringLiteral("env.0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0.22222222-2222-3333-4444-555555555555")};
         for (const QString &name : owned)
             keyring.saveSecret(name, QStringLiteral("value of ") + name);
         writeFile(row.contents);
@@ -216,8 +218,8 @@ TEST_F(EnvironmentProfilesRepositoryTest, AbsentFileAndEmptyArrayGiveNothingAndL
 
 TEST_F(EnvironmentProfilesRepositoryTest, StoredRecordKeepsSecretsOutAndAcceptsAnyFormatVersion)
 {
-    const EnvironmentProfile profile =
-        makeProfile("dev", {variable("TOKEN", QStringLiteral("hunter2"), true), variable("HOST", QStringLiteral("db"))});
+    const EnvironmentProfile profile = makeProfile(
+        "dev", {variable("TOKEN", QStringLiteral("hunter2"), true), variable("HOST", QStringLiteral("db"))});
     save(profile);
 
     const QList<PersistedEnvironmentProfileRecord> records = await(repository.loadRecords());
@@ -234,7 +236,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, StoredRecordKeepsSecretsOutAndAcceptsA
 
     writeFile(fileBytes().replace("\"formatVersion\": 1", "\"formatVersion\": 7"));
     ASSERT_TRUE(fileBytes().contains("\"formatVersion\": 7"));
-    EXPECT_EQ(load().profiles, QList<EnvironmentProfile>{profile});
+    EXPECT_EQ(load().profiles, QList<EnvironmentProfile> {profile});
 }
 
 TEST_F(EnvironmentProfilesRepositoryTest, OlderLayoutIsConvertedInMemoryAndWrittenAtTheNextSave)
@@ -263,8 +265,8 @@ TEST_F(EnvironmentProfilesRepositoryTest, OlderLayoutIsConvertedInMemoryAndWritt
     EXPECT_TRUE(fileBytes().contains("\"formatVersion\": 1"));
     // The older file's clear secret moved into the keyring rather than into the new file.
     EXPECT_FALSE(fileBytes().contains("old-clear-secret"));
-    EXPECT_EQ(secrets->items().value(QStringLiteral(
-                  "env.0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0.11111111-2222-3333-4444-555555555555")),
+    EXPECT_EQ(secrets->items().value(
+                  QStringLiteral("env.0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0.11111111-2222-3333-4444-555555555555")),
               QStringLiteral("old-clear-secret"));
     EXPECT_TRUE(setAsideCopies().isEmpty());
 }
@@ -272,8 +274,8 @@ TEST_F(EnvironmentProfilesRepositoryTest, OlderLayoutIsConvertedInMemoryAndWritt
 TEST_F(EnvironmentProfilesRepositoryTest, ProtectionOnAndOff)
 {
     EnvironmentProfile profile = makeProfile(
-        "vault", {variable("TOKEN", QStringLiteral("hunter2"), true), variable("PLAIN", QStringLiteral("visible-text"))},
-        true);
+        "vault",
+        {variable("TOKEN", QStringLiteral("hunter2"), true), variable("PLAIN", QStringLiteral("visible-text"))}, true);
     save(profile, key);
 
     QList<PersistedEnvironmentProfileRecord> records = await(repository.loadRecords());
@@ -287,12 +289,14 @@ TEST_F(EnvironmentProfilesRepositoryTest, ProtectionOnAndOff)
     const EnvironmentProfilesRepository::LoadResult loaded = load();
     ASSERT_EQ(loaded.profiles.size(), 1);
     EXPECT_TRUE(loaded.profiles[0].variables.isEmpty());
-    EXPECT_EQ(loaded.lockedProfileIDs, QSet<QUuid>{profile.id});
+    EXPECT_EQ(loaded.lockedProfileIDs, QSet<QUuid> {profile.id});
 
     EXPECT_EQ(await(repository.loadProtectedProfile(profile.id, key)), profile);
-    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { await(repository.loadProtectedProfile(profile.id, FakeProtectedKeyProvider::sampleKey(9))); }),
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>(
+                  [&] { await(repository.loadProtectedProfile(profile.id, FakeProtectedKeyProvider::sampleKey(9))); }),
               Case::decryptionFailed);
-    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { await(repository.loadProtectedProfile(QUuid::createUuid(), key)); }),
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>(
+                  [&] { await(repository.loadProtectedProfile(QUuid::createUuid(), key)); }),
               Case::decryptionFailed);
 
     // Stored protected and no key: nothing changes, neither file nor keyring.
@@ -313,7 +317,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, ProtectionOnAndOff)
     EXPECT_FALSE(records[0].encryptedPayload.has_value());
     EXPECT_TRUE(fileBytes().contains("visible-text"));
     EXPECT_FALSE(fileBytes().contains("hunter2"));
-    EXPECT_EQ(load().profiles, QList<EnvironmentProfile>{profile});
+    EXPECT_EQ(load().profiles, QList<EnvironmentProfile> {profile});
     EXPECT_EQ(await(repository.loadProtectedProfile(profile.id, key)), profile);
 }
 
@@ -329,7 +333,8 @@ TEST_F(EnvironmentProfilesRepositoryTest, NewProtectedProfileWithoutKeyStoresSec
 
 TEST_F(EnvironmentProfilesRepositoryTest, OrphanSweepWaitsWhileAnyProfileIsProtectedAndSparesOtherAccounts)
 {
-    const QString orphan = QStringLiteral("env.AAAAAAAA-2222-3333-4444-555555555555.BBBBBBBB-2222-3333-4444-555555555555");
+    const QString orphan =
+        QStringLiteral("env.AAAAAAAA-2222-3333-4444-555555555555.BBBBBBBB-2222-3333-4444-555555555555");
     const QString masterKey = QStringLiteral("protected-profiles.master-key.v1");
     secrets->setItem(orphan, QStringLiteral("x"));
     secrets->setItem(masterKey, QStringLiteral("k"));
@@ -347,9 +352,9 @@ TEST_F(EnvironmentProfilesRepositoryTest, OrphanSweepWaitsWhileAnyProfileIsProte
 
 TEST_F(EnvironmentProfilesRepositoryTest, UnreadableSecretsAreReportedAndNeverClearedByASave)
 {
-    EnvironmentProfile profile = makeProfile("dev", {variable("ONE", QStringLiteral("1"), true),
-                                                     variable("TWO", QStringLiteral("2"), true),
-                                                     variable("THREE", QStringLiteral("3"), true)});
+    EnvironmentProfile profile =
+        makeProfile("dev", {variable("ONE", QStringLiteral("1"), true), variable("TWO", QStringLiteral("2"), true),
+                            variable("THREE", QStringLiteral("3"), true)});
     save(profile);
     const KeychainError first(KeychainError::Case::interactionNotAllowed);
     const KeychainError second(KeychainError::Case::userDenied);
@@ -408,16 +413,16 @@ TEST_F(EnvironmentProfilesRepositoryTest, FailedSecretStoreStopsTheSaveBeforeThe
 
 TEST_F(EnvironmentProfilesRepositoryTest, InvalidKeyChangesNothing)
 {
-    EnvironmentProfile profile = makeProfile("dev", {variable("  GOOD ", QStringLiteral("1")),
-                                                     variable("", QStringLiteral("blank is kept")),
-                                                     variable("1BAD", QStringLiteral("s"), true)});
+    EnvironmentProfile profile =
+        makeProfile("dev", {variable("  GOOD ", QStringLiteral("1")), variable("", QStringLiteral("blank is kept")),
+                            variable("1BAD", QStringLiteral("s"), true)});
     EXPECT_THROW(save(profile), EnvironmentProfileValidationError);
     EXPECT_FALSE(QFile::exists(environmentsPath()));
     EXPECT_TRUE(secrets->items().isEmpty());
 
     profile.variables.removeLast();
     save(profile);
-    EXPECT_EQ(load().profiles, QList<EnvironmentProfile>{profile});
+    EXPECT_EQ(load().profiles, QList<EnvironmentProfile> {profile});
 }
 
 TEST_F(EnvironmentProfilesRepositoryTest, SharedIdsAndDeletes)

@@ -39,8 +39,8 @@ TEST(KeychainProtectedKeyStore, AKeyOfAnotherLengthIsInvalidAndKept)
 {
     REQUIRE_PRIVATE_KEYRING();
     const KeyringTestLock lock;
-    keyring.store(ProtectedPayloadEnvelope::masterKeyAccount, QByteArray(16, 'k'),
-                  SecretServiceClient::Content::binary, QStringLiteral("test"));
+    keyring.store(ProtectedPayloadEnvelope::masterKeyAccount, QByteArray(16, 'k'), SecretServiceClient::Content::binary,
+                  QStringLiteral("test"));
     KeychainProtectedKeyStore store;
     for (auto call : {+[](KeychainProtectedKeyStore &s) { (void)await(s.readMasterKey()); },
                       +[](KeychainProtectedKeyStore &s) { (void)await(s.loadOrCreateMasterKey()); }}) {

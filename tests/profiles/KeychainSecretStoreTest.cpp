@@ -19,7 +19,7 @@ TEST(KeychainSecretStore, SaveReplacesAndReadsBackTheLastValue)
     store.saveSecret(account, QStringLiteral("a"));
     store.saveSecret(account, QStringLiteral("b"));
     EXPECT_EQ(store.readSecret(account), QStringLiteral("b"));
-    EXPECT_EQ(store.allAccounts(), QStringList{account});
+    EXPECT_EQ(store.allAccounts(), QStringList {account});
 }
 
 TEST(KeychainSecretStore, AnyTextRoundTrips)

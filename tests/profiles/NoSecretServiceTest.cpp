@@ -52,13 +52,16 @@ void runChildChecks()
 {
     KeychainSecretStore store;
     const QString account = QStringLiteral("env.account");
-    expectFastFailure("read", [&] { store.readSecret(account); }, checkUnhandledNoService);
-    expectFastFailure("save", [&] { store.saveSecret(account, QStringLiteral("never-logged-secret")); },
-                      [](const std::exception &thrown) {
-                          checkUnhandledNoService(thrown);
-                          EXPECT_FALSE(QString::fromUtf8(thrown.what()).contains(QStringLiteral("never-logged")));
-                      });
-    expectFastFailure("delete", [&] { store.deleteSecret(account); }, checkUnhandledNoService);
+    expectFastFailure(
+        "read", [&] { store.readSecret(account); }, checkUnhandledNoService);
+    expectFastFailure(
+        "save", [&] { store.saveSecret(account, QStringLiteral("never-logged-secret")); },
+        [](const std::exception &thrown) {
+            checkUnhandledNoService(thrown);
+            EXPECT_FALSE(QString::fromUtf8(thrown.what()).contains(QStringLiteral("never-logged")));
+        });
+    expectFastFailure(
+        "delete", [&] { store.deleteSecret(account); }, checkUnhandledNoService);
 
     QElapsedTimer timer;
     timer.start();
@@ -66,15 +69,16 @@ void runChildChecks()
     EXPECT_LT(timer.elapsed(), promptMs);
 
     KeychainProtectedKeyStore keys;
-    expectFastFailure("master key", [&] { (void)await(keys.loadOrCreateMasterKey()); },
-                      [](const std::exception &thrown) {
-                          const auto *error = dynamic_cast<const ProtectedProfilesError *>(&thrown);
-                          ASSERT_NE(error, nullptr) << thrown.what();
-                          EXPECT_EQ(*error, ProtectedProfilesError::keychainAccessDenied(
-                                                KeychainError::noSecretServiceStatus, QString()));
-                          EXPECT_TRUE(error->message().startsWith(QStringLiteral(
-                              "Velmora could not access the encryption key in the keyring (-1): ")));
-                      });
+    expectFastFailure(
+        "master key", [&] { (void)await(keys.loadOrCreateMasterKey()); },
+        [](const std::exception &thrown) {
+            const auto *error = dynamic_cast<const ProtectedProfilesError *>(&thrown);
+            ASSERT_NE(error, nullptr) << thrown.what();
+            EXPECT_EQ(*error,
+                      ProtectedProfilesError::keychainAccessDenied(KeychainError::noSecretServiceStatus, QString()));
+            EXPECT_TRUE(error->message().startsWith(
+                QStringLiteral("Velmora could not access the encryption key in the keyring (-1): ")));
+        });
 }
 
 // A session bus with nothing on it and nothing it could start.
@@ -120,10 +124,12 @@ TEST(NoSecretService, KeyringCallsFailFastWithTheMappedError)
         const char *what;
         QString program;
         QStringList arguments;
-        QString busAddress;  // empty: left to the program
+        QString busAddress; // empty: left to the program
     } worlds[] = {
-        {"a bus without a Secret Service", QStringLiteral("dbus-run-session"),
-         QStringList{QStringLiteral("--config-file=") + config, QStringLiteral("--"), self} + childArguments, {}},
+        {"a bus without a Secret Service",
+         QStringLiteral("dbus-run-session"),
+         QStringList {QStringLiteral("--config-file=") + config, QStringLiteral("--"), self} + childArguments,
+         {}},
         {"no bus at all", self, childArguments,
          QStringLiteral("unix:path=") + folder.filePath(QStringLiteral("no-bus-here"))},
     };

@@ -23,10 +23,9 @@ struct SamplePayload {
     json::Value toJson(json::Allocator &allocator) const
     {
         return json::ObjectWriter(allocator)
-            .set("variables", json::makeList(variables, allocator,
-                                             [](const EnvironmentVariable &v, json::Allocator &a) {
-                                                 return v.toJson(a);
-                                             }))
+            .set("variables",
+                 json::makeList(variables, allocator,
+                                [](const EnvironmentVariable &v, json::Allocator &a) { return v.toJson(a); }))
             .take();
     }
     friend bool operator==(const SamplePayload &, const SamplePayload &) = default;
@@ -73,13 +72,15 @@ std::optional<QByteArray> independentlyDecrypt(const QString &base64, const QByt
     std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
     int n = 0;
     int m = 0;
-    const bool ok = EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, crypto.bytes(), nonce) == 1
-                    && EVP_DecryptUpdate(ctx.get(), nullptr, &n, reinterpret_cast<const unsigned char *>(aad.constData()),
-                                         static_cast<int>(aad.size())) == 1
-                    && EVP_DecryptUpdate(ctx.get(), reinterpret_cast<unsigned char *>(plain.data()), &n,
-                                         nonce + 12, ciphertextSize) == 1
-                    && EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, 16, tag.data()) == 1
-                    && EVP_DecryptFinal_ex(ctx.get(), reinterpret_cast<unsigned char *>(plain.data()) + n, &m) == 1;
+    const bool ok =
+        EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, crypto.bytes(), nonce) == 1
+        && EVP_DecryptUpdate(ctx.get(), nullptr, &n, reinterpret_cast<const unsigned char *>(aad.constData()),
+                             static_cast<int>(aad.size()))
+               == 1
+        && EVP_DecryptUpdate(ctx.get(), reinterpret_cast<unsigned char *>(plain.data()), &n, nonce + 12, ciphertextSize)
+               == 1
+        && EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, 16, tag.data()) == 1
+        && EVP_DecryptFinal_ex(ctx.get(), reinterpret_cast<unsigned char *>(plain.data()) + n, &m) == 1;
     if (!ok)
         return std::nullopt;
     return plain;
@@ -170,9 +171,8 @@ TEST(ProtectedPayload, AnyTamperingFailsAsDecryptionFailed)
         {"empty box", withBox({}), profileA, ProtectedPayloadKind::profile},
         {"not Base64", edited([](auto &e) { e.combinedSealedBox = QStringLiteral("@@@@") + e.combinedSealedBox; }),
          profileA, ProtectedPayloadKind::profile},
-        {"Base64 with a line break",
-         edited([](auto &e) { e.combinedSealedBox.insert(8, QLatin1Char('\n')); }), profileA,
-         ProtectedPayloadKind::profile},
+        {"Base64 with a line break", edited([](auto &e) { e.combinedSealedBox.insert(8, QLatin1Char('\n')); }),
+         profileA, ProtectedPayloadKind::profile},
         {"one bit flipped in the nonce", flipped(3), profileA, ProtectedPayloadKind::profile},
         {"one bit flipped in the ciphertext", flipped(20), profileA, ProtectedPayloadKind::profile},
         {"one bit flipped in the tag", flipped(box.size() - 1), profileA, ProtectedPayloadKind::profile},
@@ -184,9 +184,8 @@ TEST(ProtectedPayload, AnyTamperingFailsAsDecryptionFailed)
     }
 
     SCOPED_TRACE("another key");
-    expectDecryptionFailed([&] {
-        openProtectedProfilePayload<SamplePayload>(sealed, profileA, FakeProtectedKeyProvider::sampleKey(9));
-    });
+    expectDecryptionFailed(
+        [&] { openProtectedProfilePayload<SamplePayload>(sealed, profileA, FakeProtectedKeyProvider::sampleKey(9)); });
 }
 
 TEST(ProtectedPayload, Base64MustKeepItsPadding)
@@ -203,7 +202,8 @@ TEST(ProtectedPayload, Base64MustKeepItsPadding)
 
 TEST(ProtectedPayload, PlaintextThatIsNotThePayloadFailsAsDecryptionFailed)
 {
-    const ProtectedPayloadEnvelope notJson = sealProtectedPayload("not json", profileA, ProtectedPayloadKind::profile, key());
+    const ProtectedPayloadEnvelope notJson =
+        sealProtectedPayload("not json", profileA, ProtectedPayloadKind::profile, key());
     expectDecryptionFailed([&] { openProtectedProfilePayload<SamplePayload>(notJson, profileA, key()); });
     const ProtectedPayloadEnvelope wrongShape =
         sealProtectedPayload(R"({"variables":[{"id":"x"}]})", profileA, ProtectedPayloadKind::profile, key());
@@ -214,7 +214,7 @@ TEST(ProtectedPayload, KeysAreExactly32Bytes)
 {
     for (int size : {0, 16, 31, 33}) {
         try {
-            ProtectedPayloadCrypto crypto{QByteArray(size, 'k')};
+            ProtectedPayloadCrypto crypto {QByteArray(size, 'k')};
             ADD_FAILURE() << size;
         } catch (const ProtectedProfilesError &error) {
             EXPECT_EQ(error.errorCase(), Case::invalidKey);

@@ -18,7 +18,7 @@ struct LockManagerFixture : ::testing::Test {
     std::shared_ptr<FakeAuthenticator> authenticator = std::make_shared<FakeAuthenticator>();
     std::shared_ptr<FakeProtectedKeyProvider> keys = std::make_shared<FakeProtectedKeyProvider>();
     QDateTime clock = QDateTime::fromSecsSinceEpoch(1'700'000'000, QTimeZone::utc());
-    ProtectedProfilesLockManager manager{authenticator, keys, [this] { return clock; }};
+    ProtectedProfilesLockManager manager {authenticator, keys, [this] { return clock; }};
 
     ProtectedPayloadCrypto unlock()
     {
@@ -112,7 +112,7 @@ TEST_F(LockManagerFixture, ExtendingASessionWhoseTimeHasPassedLocksIt)
 {
     unlock();
     QSignalSpy didLock(&manager, &ProtectedProfilesLockManager::protectedProfilesDidLock);
-    clock = clock.addSecs(400);  // as after a suspend whose notice never came
+    clock = clock.addSecs(400); // as after a suspend whose notice never came
     manager.extendSession();
     EXPECT_FALSE(manager.isUnlocked());
     EXPECT_EQ(didLock.count(), 1);

@@ -70,9 +70,11 @@ std::function<qsizetype(const QString &)> loadThrough(Load load)
 }
 
 const Loader loaders[] = {
-    {"settings.json", loadThrough<SettingsRepository>([](auto &r) { return await(r.load()) != AppSettings{}; }), true},
-    {"services.json", loadThrough<ServiceRepository>([](auto &r) { return await(r.loadServices()).services.size(); }), true},
-    {"run-history.json", loadThrough<ServiceRunHistoryRepository>([](auto &r) { return await(r.load()).size(); }), true},
+    {"settings.json", loadThrough<SettingsRepository>([](auto &r) { return await(r.load()) != AppSettings {}; }), true},
+    {"services.json", loadThrough<ServiceRepository>([](auto &r) { return await(r.loadServices()).services.size(); }),
+     true},
+    {"run-history.json", loadThrough<ServiceRunHistoryRepository>([](auto &r) { return await(r.load()).size(); }),
+     true},
     {"environments.json",
      [](const QString &path) {
          EnvironmentProfilesRepository repository(path, std::make_shared<FakeSecretStore>());
@@ -97,8 +99,7 @@ TEST(StoredFilesHostileInput, EveryLoaderComesBackEmptyAndLogsInsteadOfCrashingO
         {"long integer", content("[{\"x\": " + QByteArray(5'000, '7') + "}]")},
         {"number beyond a double", content("[{\"x\": 1e999}]")},
         {"deep nesting", content(deep)},
-        {"valid deep nesting under an unknown key",
-         content("[{\"x\": " + deep + QByteArray(200'000, ']') + "}]")},
+        {"valid deep nesting under an unknown key", content("[{\"x\": " + deep + QByteArray(200'000, ']') + "}]")},
         {"NUL inside", content(QByteArray("[]\0[{\"x\": 1}]", 13))},
         {"FIFO", [](const QString &path) { ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0); }},
         {"link to a FIFO",
@@ -161,13 +162,18 @@ TEST(StoredFilesHostileInput, DamagedServiceRecordsAreLoggedAndTheFileIsKeptBefo
         QByteArray file;
         qsizetype loaded;
     } rows[] = {
-        {"marker renamed in the only record", "[" + QByteArray(first).replace("formatVersion", "formatVersioN") + "]", 0},
+        {"marker renamed in the only record", "[" + QByteArray(first).replace("formatVersion", "formatVersioN") + "]",
+         0},
         {"marker dropped in one record",
          "[" + QByteArray(first).replace("\"formatVersion\": 1,", "") + "," + second + "]", 1},
-        {"payload key flipped", "[" + QByteArray(first).replace("clearPayload", "clearPayloaD") + "," + second + "]", 1},
-        {"payload key twice", "[" + QByteArray(first).replace("\"clearPayload\"", "\"clearPayload\": null, \"clearPayload\"")
-                                  + "," + second + "]", 1},
-        {"nested key twice", "[" + QByteArray(first).replace("\"command\"", "\"command\": \"\", \"command\"") + "," + second + "]", 1},
+        {"payload key flipped", "[" + QByteArray(first).replace("clearPayload", "clearPayloaD") + "," + second + "]",
+         1},
+        {"payload key twice",
+         "[" + QByteArray(first).replace("\"clearPayload\"", "\"clearPayload\": null, \"clearPayload\"") + "," + second
+             + "]",
+         1},
+        {"nested key twice",
+         "[" + QByteArray(first).replace("\"command\"", "\"command\": \"\", \"command\"") + "," + second + "]", 1},
         {"older layout without a command", R"([{"id": "11111111-2222-4333-8444-555555555555", "name": "x"}])", 0},
         {"a 1 MB id", "[" + QByteArray(first).replace(firstId, QByteArray(1'000'000, 'A')) + "," + second + "]", 1},
     };
@@ -182,8 +188,9 @@ TEST(StoredFilesHostileInput, DamagedServiceRecordsAreLoggedAndTheFileIsKeptBefo
         ASSERT_EQ(logs.messages().size(), 1);
         EXPECT_LT(logs.messages().first().size(), 400);
 
-        ManagedService fresh{QUuid::createUuid(), QStringLiteral("fresh"), QStringLiteral("true"), false,
-                             std::nullopt, QDateTime::fromSecsSinceEpoch(0), QDateTime::fromSecsSinceEpoch(0)};
+        ManagedService fresh {
+            QUuid::createUuid(), QStringLiteral("fresh"),          QStringLiteral("true"),          false,
+            std::nullopt,        QDateTime::fromSecsSinceEpoch(0), QDateTime::fromSecsSinceEpoch(0)};
         EXPECT_EQ(await(repository.saveService(fresh)).size(), row.loaded + 1);
         const QStringList copies = setAside(QStringLiteral("services.json"));
         ASSERT_EQ(copies.size(), 1);
@@ -211,10 +218,15 @@ TEST(StoredFilesHostileInput, DamagedProfileRecordsKeepTheirSecretsInTheKeyring)
         LogCapture logs;
         await(repository.loadProfiles());
         EXPECT_FALSE(logs.contains(QStringLiteral("Protected data could not be unlocked")));
-        EXPECT_TRUE(logs.contains(QStringLiteral("couldn’t be read")) || logs.contains(QStringLiteral("no clear payload")));
+        EXPECT_TRUE(logs.contains(QStringLiteral("couldn’t be read"))
+                    || logs.contains(QStringLiteral("no clear payload")));
 
-        EnvironmentProfile other{QUuid::createUuid(), QStringLiteral("other"), {}, false,
-                                 QDateTime::fromSecsSinceEpoch(0), QDateTime::fromSecsSinceEpoch(0)};
+        EnvironmentProfile other {QUuid::createUuid(),
+                                  QStringLiteral("other"),
+                                  {},
+                                  false,
+                                  QDateTime::fromSecsSinceEpoch(0),
+                                  QDateTime::fromSecsSinceEpoch(0)};
         await(repository.saveProfile(other, std::nullopt));
         EXPECT_EQ(secrets->items().value(account), QStringLiteral("s3cret"));
         const QStringList copies = setAside(QStringLiteral("environments.json"));

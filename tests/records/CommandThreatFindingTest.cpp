@@ -20,8 +20,8 @@ QByteArray encode(const CommandThreatFinding &finding)
 
 QByteArray findingWithSeverity(const QByteArray &severity)
 {
-    return R"({"ruleID": "disk-destructive", "severity": )" + severity +
-           R"(, "title": "T", "explanation": "E", "evidence": "V"})";
+    return R"({"ruleID": "disk-destructive", "severity": )" + severity
+           + R"(, "title": "T", "explanation": "E", "evidence": "V"})";
 }
 
 } // namespace
@@ -58,8 +58,8 @@ TEST(CommandThreatFinding, SeverityIsWrittenAsItsRawInteger)
                 {CommandThreatSeverity::high, R"("severity":3)"},
                 {CommandThreatSeverity::medium, R"("severity":2)"}};
     for (const auto &row : rows) {
-        const CommandThreatFinding finding{QStringLiteral("r"), row.severity, QStringLiteral("t"),
-                                           QStringLiteral("e"), QStringLiteral("v")};
+        const CommandThreatFinding finding {QStringLiteral("r"), row.severity, QStringLiteral("t"), QStringLiteral("e"),
+                                            QStringLiteral("v")};
         const QByteArray text = encode(finding);
         EXPECT_TRUE(text.contains(row.expected)) << text.constData();
         EXPECT_EQ(decode(text), finding);
@@ -68,9 +68,9 @@ TEST(CommandThreatFinding, SeverityIsWrittenAsItsRawInteger)
 
 TEST(CommandThreatFinding, EncodesAllFiveKeysAndIgnoresExtraKeysWhenDecoding)
 {
-    const CommandThreatFinding finding{QStringLiteral("privileged-launch"), CommandThreatSeverity::medium,
-                                       QStringLiteral("Privileged command"), QStringLiteral("Why “it” matters"),
-                                       QStringLiteral("sudo")};
+    const CommandThreatFinding finding {QStringLiteral("privileged-launch"), CommandThreatSeverity::medium,
+                                        QStringLiteral("Privileged command"), QStringLiteral("Why “it” matters"),
+                                        QStringLiteral("sudo")};
     EXPECT_EQ(encode(finding),
               QByteArray(R"({"evidence":"sudo","explanation":"Why “it” matters","ruleID":"privileged-launch",)"
                          R"("severity":2,"title":"Privileged command"})"));
@@ -83,9 +83,9 @@ TEST(CommandThreatFinding, EncodesAllFiveKeysAndIgnoresExtraKeysWhenDecoding)
 
 TEST(CommandThreatFinding, DecodingFailsOnAnUnknownOrMistypedSeverity)
 {
-    for (const QByteArray &severity : {QByteArray("1"), QByteArray("5"), QByteArray("0"), QByteArray("-1"),
-                                       QByteArray(R"("high")"), QByteArray("3.5"), QByteArray("null"),
-                                       QByteArray("true")})
+    for (const QByteArray &severity :
+         {QByteArray("1"), QByteArray("5"), QByteArray("0"), QByteArray("-1"), QByteArray(R"("high")"),
+          QByteArray("3.5"), QByteArray("null"), QByteArray("true")})
         EXPECT_THROW(decode(findingWithSeverity(severity)), json::DecodeError) << severity.constData();
     EXPECT_EQ(decode(findingWithSeverity("3")).severity, CommandThreatSeverity::high);
 }

@@ -29,11 +29,11 @@ TEST(DataFolderLock, ASecondHolderIsRefusedUntilTheFirstReleasesIt)
 TEST(DataFolderLock, TakingItRemovesOnlyStaleTemporaryCopiesOfTheStores)
 {
     const QString folder = applicationSupportDirectory();
-    const QStringList stale{QStringLiteral("run-history.json.tYSlvz"), QStringLiteral("services.json.A1b2C3"),
-                            QStringLiteral("bookmarks.json.000000")};
-    const QStringList kept{QStringLiteral("notes.txt.abcdef"), QStringLiteral("run-history.json.abc"),
-                           QStringLiteral("services.json"), QStringLiteral("services.json.unreadable-20240101T000000Z"),
-                           QStringLiteral("settings.json.tYSlvz7")};
+    const QStringList stale {QStringLiteral("run-history.json.tYSlvz"), QStringLiteral("services.json.A1b2C3"),
+                             QStringLiteral("bookmarks.json.000000")};
+    const QStringList kept {
+        QStringLiteral("notes.txt.abcdef"), QStringLiteral("run-history.json.abc"), QStringLiteral("services.json"),
+        QStringLiteral("services.json.unreadable-20240101T000000Z"), QStringLiteral("settings.json.tYSlvz7")};
     for (const QString &name : stale + kept)
         writeFile(dataFile(name), "x");
     const DataFolderLock lock(folder);

@@ -73,14 +73,14 @@ TEST(JSONFileStore, MissingFileYieldsDefaultWithoutLogging)
 
 TEST(JSONFileStore, UnreadableContentYieldsDefaultAndLogsTheFileName)
 {
-    for (const QByteArray &content : {QByteArray(), QByteArray("{\"defaultShell\": "), QByteArray("[1, 2]"),
-                                      QByteArray("{\"defaultShell\": \"\xff\xfe\"}"),
-                                      QByteArray("{\"defaultShell\": 5}")}) {
+    for (const QByteArray &content :
+         {QByteArray(), QByteArray("{\"defaultShell\": "), QByteArray("[1, 2]"),
+          QByteArray("{\"defaultShell\": \"\xff\xfe\"}"), QByteArray("{\"defaultShell\": 5}")}) {
         LogCapture logs;
         const QString path = dataFile(QStringLiteral("settings.json"));
         writeFile(path, content);
         JSONFileStore<AppSettings> store(path);
-        EXPECT_EQ(store.load(AppSettings{}), AppSettings{}) << content.constData();
+        EXPECT_EQ(store.load(AppSettings {}), AppSettings {}) << content.constData();
         ASSERT_EQ(logs.messages().size(), 1);
         EXPECT_TRUE(logs.messages().first().startsWith(
             QStringLiteral("com.tolvenix.Velmora.persistence: Failed to load settings.json: ")));
@@ -93,16 +93,17 @@ TEST(JSONFileStore, AFolderAtThePathCountsAsUnreadable)
     const QString path = dataFile(QStringLiteral("settings.json"));
     QDir().mkpath(path);
     JSONFileStore<AppSettings> store(path);
-    EXPECT_EQ(store.load(AppSettings{}), AppSettings{});
+    EXPECT_EQ(store.load(AppSettings {}), AppSettings {});
     EXPECT_TRUE(logs.contains(QStringLiteral("Failed to load settings.json")));
-    EXPECT_THROW(store.save(AppSettings{}), FileStoreError);
+    EXPECT_THROW(store.save(AppSettings {}), FileStoreError);
 }
 
 TEST(JSONFileStore, RoundTripKeepsWholeSecondsAndWritesSortedIndentedBase64)
 {
     JSONFileStore<QList<Sample>> store(dataFile(QStringLiteral("samples.json")));
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(1'700'000'000'987, QTimeZone::utc());
-    const Sample sample{QStringLiteral("naïve \"quoted\" \\ \n 😀"), when, QByteArray("\x00\x01\xff", 3), std::nullopt, 2.5};
+    const Sample sample {QStringLiteral("naïve \"quoted\" \\ \n 😀"), when, QByteArray("\x00\x01\xff", 3), std::nullopt,
+                         2.5};
     store.save({sample});
 
     const QByteArray written = readFile(store.path());
@@ -113,7 +114,7 @@ TEST(JSONFileStore, RoundTripKeepsWholeSecondsAndWritesSortedIndentedBase64)
 
     Sample expected = sample;
     expected.when = QDateTime::fromSecsSinceEpoch(1'700'000'000, QTimeZone::utc());
-    EXPECT_EQ(store.load({}), QList<Sample>{expected});
+    EXPECT_EQ(store.load({}), QList<Sample> {expected});
 }
 
 TEST(JSONFileStore, ReadsWhatTheEarlierEncoderWrote)
@@ -152,7 +153,8 @@ TEST(JSONFileStore, StrictReadersRefuseOutOfRangeFractionalAndMalformedValues)
 TEST(JSONFileStore, NonFiniteNumbersAreWrittenAsZero)
 {
     JSONFileStore<QList<Sample>> store(dataFile(QStringLiteral("samples.json")));
-    Sample sample{QStringLiteral("x"), QDateTime::currentDateTimeUtc(), {}, 3, std::numeric_limits<double>::quiet_NaN()};
+    Sample sample {
+        QStringLiteral("x"), QDateTime::currentDateTimeUtc(), {}, 3, std::numeric_limits<double>::quiet_NaN()};
     store.save({sample});
     const QList<Sample> loaded = store.load({});
     ASSERT_EQ(loaded.size(), 1);
@@ -167,7 +169,7 @@ TEST(JSONFileStore, FailedSaveIntoReadOnlyFolderKeepsPreviousBytes)
     const QString blocker = dataFile(QStringLiteral("not-a-folder"));
     writeFile(blocker, "x");
     JSONFileStore<AppSettings> store(blocker + QStringLiteral("/settings.json"));
-    EXPECT_THROW(store.save(AppSettings{}), FileStoreError);
+    EXPECT_THROW(store.save(AppSettings {}), FileStoreError);
     EXPECT_EQ(readFile(blocker), QByteArray("x"));
 }
 
@@ -177,17 +179,17 @@ TEST(JSONFileStore, UnreadableFileIsSetAsideBeforeTheFirstWriteReplacesIt)
     const QString path = dataFile(QStringLiteral("settings.json"));
     writeFile(path, "{ not json");
     JSONFileStore<AppSettings> store(path);
-    store.load(AppSettings{});
-    store.save(AppSettings{});
+    store.load(AppSettings {});
+    store.save(AppSettings {});
 
-    const QStringList asides = QDir(applicationSupportDirectory())
-                                   .entryList({QStringLiteral("settings.json.unreadable-*")}, QDir::Files);
+    const QStringList asides =
+        QDir(applicationSupportDirectory()).entryList({QStringLiteral("settings.json.unreadable-*")}, QDir::Files);
     ASSERT_EQ(asides.size(), 1);
     EXPECT_EQ(readFile(applicationSupportDirectory() + QLatin1Char('/') + asides.first()), QByteArray("{ not json"));
     EXPECT_TRUE(logs.contains(QStringLiteral("Set aside unreadable settings.json as settings.json.unreadable-")));
 
     // A second save of a now-readable file sets nothing more aside.
-    store.save(AppSettings{});
+    store.save(AppSettings {});
     EXPECT_EQ(QDir(applicationSupportDirectory()).entryList({QStringLiteral("settings.json.unreadable-*")}).size(), 1);
 }
 

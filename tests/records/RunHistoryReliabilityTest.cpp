@@ -79,14 +79,15 @@ TEST(RunHistoryReliability, SigkillDuringAWriteLeavesTheOldOrTheNewList)
         environment.insert(QStringLiteral("TMPDIR"), TestEnvironment::home());
         writer.setProcessEnvironment(environment);
         writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        writer.start(QCoreApplication::applicationFilePath(),
-                     {QStringLiteral("--gtest_filter=RunHistoryReliability.SigkillDuringAWriteLeavesTheOldOrTheNewList")});
+        writer.start(
+            QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--gtest_filter=RunHistoryReliability.SigkillDuringAWriteLeavesTheOldOrTheNewList")});
         ASSERT_TRUE(writer.waitForStarted());
 
         // Let it write at least once more than before, then kill it at a random moment.
         const QDateTime before = QFileInfo(path).lastModified();
-        ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(path) && QFileInfo(path).lastModified() != before; },
-                              60'000));
+        ASSERT_TRUE(
+            waitUntil([&] { return QFileInfo::exists(path) && QFileInfo(path).lastModified() != before; }, 60'000));
         QThread::msleep(QRandomGenerator::global()->bounded(50, 400));
         writer.kill();
         ASSERT_TRUE(writer.waitForFinished());
@@ -106,18 +107,20 @@ TEST(RunHistoryReliability, ASecretValueNeverReachesTheFile)
     const QByteArray secret = "s3cr3t-V4LUE-never-on-disk";
     const QUuid service = QUuid::createUuid();
     const QList<ServiceRunEnvironmentEntry> clearEnvironment = {
-        {QStringLiteral("TOKEN"), QString::fromLatin1(secret), true}, {QStringLiteral("MODE"), QStringLiteral("dev"), false}};
+        {QStringLiteral("TOKEN"), QString::fromLatin1(secret), true},
+        {QStringLiteral("MODE"), QStringLiteral("dev"), false}};
     const auto expectNoSecretOnDisk = [&](const char *step) {
         const QByteArray bytes = readFile(dataFile(historyFile));
         EXPECT_FALSE(bytes.contains(secret)) << step;
         // The mask: eight U+2022 BULLET, 24 bytes of UTF-8.
         EXPECT_TRUE(bytes.contains("\"value\": \"\xe2\x80\xa2\xe2\x80\xa2\xe2\x80\xa2\xe2\x80\xa2\xe2\x80\xa2"
-                                   "\xe2\x80\xa2\xe2\x80\xa2\xe2\x80\xa2\"")) << step;
+                                   "\xe2\x80\xa2\xe2\x80\xa2\xe2\x80\xa2\""))
+            << step;
     };
     // A hand-edited file with the value in clear.
     ServiceRunRecord edited = makeRun(service, 1'600'000'000);
     edited.environment = clearEnvironment;
-    writeFile(dataFile(historyFile), encodePrettyJson(QList<ServiceRunRecord>{edited}));
+    writeFile(dataFile(historyFile), encodePrettyJson(QList<ServiceRunRecord> {edited}));
     ServiceRunHistoryRepository repository(dataFile(historyFile));
     ServiceRunHistoryManager manager(repository);
     await(manager.loadHistory());

@@ -19,8 +19,8 @@ ManagedService decodeService(const QByteArray &object)
 
 ManagedService makeService(const QString &name, const QString &command)
 {
-    return ManagedService{QUuid::createUuid(), name, command, false, std::nullopt, at(1'700'000'000),
-                          at(1'700'000'100)};
+    return ManagedService {QUuid::createUuid(), name, command, false, std::nullopt, at(1'700'000'000),
+                           at(1'700'000'100)};
 }
 
 QByteArray protectedRecord(const QUuid &id, const QString &name, bool withEnvelope)
@@ -99,9 +99,10 @@ TEST(ManagedService, LenientDecodingRebuildsOlderCommandsAndFillsDefaults)
     EXPECT_GE(undated.createdAt, before);
     EXPECT_GE(undated.updatedAt, before);
 
-    for (const QByteArray &bad : {QByteArray(R"({"name": "x"})"), QByteArray(R"({"id": "6F1A2B3C-4D5E-4F60-8172-839A4B5C6D7E", "name": 5})"),
-                                  head + R"(, "arguments": "one"})", head + R"(, "launchMode": 1})",
-                                  head + R"(, "createdAt": "yesterday"})", head + R"(, "openInTerminal": "yes"})"})
+    for (const QByteArray &bad :
+         {QByteArray(R"({"name": "x"})"), QByteArray(R"({"id": "6F1A2B3C-4D5E-4F60-8172-839A4B5C6D7E", "name": 5})"),
+          head + R"(, "arguments": "one"})", head + R"(, "launchMode": 1})", head + R"(, "createdAt": "yesterday"})",
+          head + R"(, "openInTerminal": "yes"})"})
         EXPECT_THROW(decodeService(bad), json::DecodeError) << bad.constData();
 }
 
@@ -118,7 +119,7 @@ TEST(ServiceRepository, OldestLayoutLoadsAndTheNextSaveRewritesItInTheCurrentLay
     EXPECT_EQ(loaded.services[0].command, QStringLiteral("'/bin/echo' 'hello' 'world'"));
     EXPECT_TRUE(loaded.services[1].openInTerminal);
     EXPECT_TRUE(loaded.legacyEncryptedServiceIDs.isEmpty());
-    EXPECT_FALSE(readFile(path).contains("formatVersion"));  // loading writes nothing
+    EXPECT_FALSE(readFile(path).contains("formatVersion")); // loading writes nothing
 
     const ManagedService added = makeService(QStringLiteral("new"), QStringLiteral("true"));
     const QList<ManagedService> saved = await(repository.saveService(added));
@@ -135,9 +136,9 @@ TEST(ServiceRepository, SaveReplacesInPlaceAppendsNewAndDeleteRemoves)
 {
     LogCapture logs;
     ServiceRepository repository(dataFile(servicesFile));
-    EXPECT_EQ(await(repository.loadServices()), LoadedServices{});  // no file
+    EXPECT_EQ(await(repository.loadServices()), LoadedServices {}); // no file
     writeFile(repository.path(), "[]");
-    EXPECT_EQ(await(repository.loadServices()), LoadedServices{});
+    EXPECT_EQ(await(repository.loadServices()), LoadedServices {});
     EXPECT_TRUE(logs.messages().isEmpty());
     ManagedService first = makeService(QStringLiteral("first"), QStringLiteral("a"));
     const ManagedService second = makeService(QStringLiteral("second"), QStringLiteral("b"));
@@ -145,9 +146,9 @@ TEST(ServiceRepository, SaveReplacesInPlaceAppendsNewAndDeleteRemoves)
     await(repository.saveService(second));
     first.command = QStringLiteral("changed");
     first.environmentProfileId = QUuid::createUuid();
-    EXPECT_EQ(await(repository.saveService(first)), (QList<ManagedService>{first, second}));
+    EXPECT_EQ(await(repository.saveService(first)), (QList<ManagedService> {first, second}));
     await(repository.deleteService(first.id));
-    EXPECT_EQ(await(repository.loadServices()).services, QList<ManagedService>{second});
+    EXPECT_EQ(await(repository.loadServices()).services, QList<ManagedService> {second});
 }
 
 TEST(ServiceRepository, ProtectedRecordsAppearAsPlaceholdersAndRecordsWithoutPayloadAreSkipped)
@@ -162,10 +163,10 @@ TEST(ServiceRepository, ProtectedRecordsAppearAsPlaceholdersAndRecordsWithoutPay
                   + clearRecord(plain) + "]");
     ServiceRepository repository(dataFile(servicesFile));
     const LoadedServices loaded = await(repository.loadServices());
-    const ManagedService placeholder{lockedId, QStringLiteral("secret"), QString(), false, std::nullopt,
-                                     at(1'704'067'200), at(1'704'153'600)};
-    EXPECT_EQ(loaded.services, (QList<ManagedService>{placeholder, plain}));
-    EXPECT_EQ(loaded.legacyEncryptedServiceIDs, QSet<QUuid>{lockedId});
+    const ManagedService placeholder {lockedId,     QStringLiteral("secret"), QString(),        false,
+                                      std::nullopt, at(1'704'067'200),        at(1'704'153'600)};
+    EXPECT_EQ(loaded.services, (QList<ManagedService> {placeholder, plain}));
+    EXPECT_EQ(loaded.legacyEncryptedServiceIDs, QSet<QUuid> {lockedId});
 }
 
 TEST(ServiceRepository, MigrationOpensEveryEncryptedRecordOrWritesNothing)
@@ -174,9 +175,8 @@ TEST(ServiceRepository, MigrationOpensEveryEncryptedRecordOrWritesNothing)
     const ManagedService plain = makeService(QStringLiteral("plain"), QStringLiteral("run"));
     const QUuid firstId = QUuid::createUuid();
     const QUuid secondId = QUuid::createUuid();
-    const QByteArray original = "[" + protectedRecord(firstId, QStringLiteral("one"), true) + ","
-                                + clearRecord(plain) + "," + protectedRecord(secondId, QStringLiteral("two"), true)
-                                + "]";
+    const QByteArray original = "[" + protectedRecord(firstId, QStringLiteral("one"), true) + "," + clearRecord(plain)
+                                + "," + protectedRecord(secondId, QStringLiteral("two"), true) + "]";
 
     struct Row {
         const char *what;
@@ -186,21 +186,23 @@ TEST(ServiceRepository, MigrationOpensEveryEncryptedRecordOrWritesNothing)
         int expectedCalls;
     };
     const Row failures[] = {
-        {"record without envelope", "[" + protectedRecord(firstId, QStringLiteral("one"), false) + "]",
-         "{}", ProtectedProfilesError::Case::locked, 0},
+        {"record without envelope", "[" + protectedRecord(firstId, QStringLiteral("one"), false) + "]", "{}",
+         ProtectedProfilesError::Case::locked, 0},
         {"plaintext that is not a payload", original, R"({"command": 5})",
          ProtectedProfilesError::Case::decryptionFailed, 1},
         {"plaintext that is not JSON", original, "\x01\x02", ProtectedProfilesError::Case::decryptionFailed, 1},
-        {"envelope of another record", QByteArray(original).replace(
-             json::formatUuid(secondId).toLower().toUtf8(), json::formatUuid(firstId).toLower().toUtf8()),
+        {"envelope of another record",
+         QByteArray(original).replace(json::formatUuid(secondId).toLower().toUtf8(),
+                                      json::formatUuid(firstId).toLower().toUtf8()),
          R"({"command": "x", "openInTerminal": false})", ProtectedProfilesError::Case::decryptionFailed, 2},
     };
     for (const Row &row : failures) {
         writeFile(path, row.file);
         ServiceRepository repository(path);
         int calls = 0;
-        EXPECT_EQ(errorCaseOf([&] { await(repository.migrateLegacyEncryptedRecords(fakeOpener(row.plaintext, calls))); }),
-                  row.expected)
+        EXPECT_EQ(
+            errorCaseOf([&] { await(repository.migrateLegacyEncryptedRecords(fakeOpener(row.plaintext, calls))); }),
+            row.expected)
             << row.what;
         EXPECT_EQ(calls, row.expectedCalls) << row.what;
         EXPECT_EQ(readFile(path), row.file) << row.what;
@@ -217,13 +219,13 @@ TEST(ServiceRepository, MigrationOpensEveryEncryptedRecordOrWritesNothing)
     const QList<ManagedService> migrated = await(repository.migrateLegacyEncryptedRecords(
         fakeOpener(R"({"command": "echo opened", "openInTerminal": true})", calls)));
     ASSERT_EQ(migrated.size(), 3);
-    EXPECT_EQ(migrated[0], (ManagedService{firstId, QStringLiteral("one"), QStringLiteral("echo opened"), true,
-                                           std::nullopt, at(1'704'067'200), at(1'704'153'600)}));
+    EXPECT_EQ(migrated[0], (ManagedService {firstId, QStringLiteral("one"), QStringLiteral("echo opened"), true,
+                                            std::nullopt, at(1'704'067'200), at(1'704'153'600)}));
     EXPECT_EQ(migrated[1], plain);
     EXPECT_EQ(migrated[2].id, secondId);
     EXPECT_TRUE(await(repository.loadServices()).legacyEncryptedServiceIDs.isEmpty());
     EXPECT_EQ(readFile(path).count("\"isProtected\": false"), 3);
-    EXPECT_EQ(await(repository.saveService(placeholder)).first().command, QString());  // now the caller's choice
+    EXPECT_EQ(await(repository.saveService(placeholder)).first().command, QString()); // now the caller's choice
 }
 
 TEST(ServiceRepository, UnusableFilesLogLoadNothingAndAreSetAsideBeforeTheNextWrite)
@@ -248,12 +250,12 @@ TEST(ServiceRepository, UnusableFilesLogLoadNothingAndAreSetAsideBeforeTheNextWr
         writeFile(path, row.content);
         ServiceRepository repository(path);
         LogCapture logs;
-        EXPECT_EQ(await(repository.loadServices()), LoadedServices{}) << row.what;
+        EXPECT_EQ(await(repository.loadServices()), LoadedServices {}) << row.what;
         ASSERT_EQ(logs.messages().size(), 1) << row.what;
         EXPECT_TRUE(logs.messages().first().contains(QString::fromUtf8(row.logged))) << row.what;
 
         const ManagedService service = makeService(QStringLiteral("fresh"), QStringLiteral("run"));
-        EXPECT_EQ(await(repository.saveService(service)), QList<ManagedService>{service}) << row.what;
+        EXPECT_EQ(await(repository.saveService(service)), QList<ManagedService> {service}) << row.what;
         const QStringList asides = setAsideFiles(servicesFile);
         ASSERT_EQ(asides.size(), 1) << row.what;
         EXPECT_EQ(readFile(dataFile(asides.first())), row.content) << row.what;
@@ -267,7 +269,7 @@ TEST(ServiceRepository, PathThatCannotBeReadIsLoggedAndNotTakenForAMissingFile)
     ASSERT_TRUE(QDir().mkpath(path));
     ServiceRepository repository(path);
     LogCapture logs;
-    EXPECT_EQ(await(repository.loadServices()), LoadedServices{});
+    EXPECT_EQ(await(repository.loadServices()), LoadedServices {});
     EXPECT_TRUE(logs.contains(QStringLiteral("persistence: Failed to migrate services.json: ")));
     QDir(path).removeRecursively();
 }

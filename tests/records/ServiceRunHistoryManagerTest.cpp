@@ -74,8 +74,8 @@ protected:
         return *manager.latestAddedRecordID();
     }
 
-    ServiceRunHistoryRepository repository{dataFile(historyFile)};
-    ServiceRunHistoryManager manager{repository};
+    ServiceRunHistoryRepository repository {dataFile(historyFile)};
+    ServiceRunHistoryManager manager {repository};
     const QUuid serviceA = QUuid::createUuid();
     const QUuid serviceB = QUuid::createUuid();
 };
@@ -91,8 +91,8 @@ TEST_F(RunHistoryManager, FinishRunRecordsTheDraftWithItsOutputCutToTheLast15000
         QString output;
         QString expected;
     } rows[] = {
-        {QString(50'000, QLatin1Char('h')) + tail, tail},  // 200000 characters, CR LF counted as one
-        {tail, tail},                                       // exactly 150000
+        {QString(50'000, QLatin1Char('h')) + tail, tail}, // 200000 characters, CR LF counted as one
+        {tail, tail},                                     // exactly 150000
         {family + accented.repeated(149'999), family + accented.repeated(149'999)},
         {accented.repeated(150'001), accented.repeated(150'000)},
     };
@@ -144,7 +144,7 @@ TEST_F(RunHistoryManager, InsertKeepsFiftyPerServiceReplacesSameIdsAndSortsStabl
                      [&] { events << QStringLiteral("latest"); });
     for (int index = 0; index < 50; ++index)
         manager.insertRecord(makeRun(serviceA, 1'000 + index));
-    EXPECT_EQ(events.mid(0, 2), (QStringList{QStringLiteral("records"), QStringLiteral("latest")}));
+    EXPECT_EQ(events.mid(0, 2), (QStringList {QStringLiteral("records"), QStringLiteral("latest")}));
 
     // The 51st drops the last in list order even though it started before all of
     // them, then sorts to its place; the same id again replaces it.
@@ -162,7 +162,7 @@ TEST_F(RunHistoryManager, InsertKeepsFiftyPerServiceReplacesSameIdsAndSortsStabl
     const ServiceRunRecord second = makeRun(serviceB, 5'000);
     manager.insertRecord(first);
     manager.insertRecord(second);
-    EXPECT_EQ(manager.records(serviceB), (QList<ServiceRunRecord>{second, first}));
+    EXPECT_EQ(manager.records(serviceB), (QList<ServiceRunRecord> {second, first}));
 }
 
 TEST_F(RunHistoryManager, ClearingSkipsRunsStillWaitingInTheChainAndKeepsOrDiscardsTheOpenRun)
@@ -235,7 +235,7 @@ TEST_F(RunHistoryManager, FailedWritesLogTheirMessageAndKeepMemoryAsTheOperation
     manager.insertRecord(blocked);
     manager.enqueueWrite([this, blocked] { return manager.persistBlockedLaunch(serviceA, 0, blocked); });
     await(manager.waitForPendingWrites());
-    EXPECT_EQ(manager.records().size(), 3);  // failed appends stay listed
+    EXPECT_EQ(manager.records().size(), 3); // failed appends stay listed
 
     // A failed delete or clear reloads the file, so its records come back.
     await(manager.deleteRecord(blocked.id));
@@ -249,11 +249,10 @@ TEST_F(RunHistoryManager, FailedWritesLogTheirMessageAndKeepMemoryAsTheOperation
     await(manager.redactProtectedProfileHistory({}, {QStringLiteral("prod")}));
     EXPECT_EQ(manager.records(serviceB).first().environment.first().value, ServiceRunEnvironmentEntry::secretMask);
 
-    const QStringList expected = {QStringLiteral("Failed to save run history: "),
-                                  QStringLiteral("Failed to save blocked launch history: "),
-                                  QStringLiteral("Failed to delete run history entry: "),
-                                  QStringLiteral("Failed to clear run history: "),
-                                  QStringLiteral("Failed to redact protected profile history: ")};
+    const QStringList expected = {
+        QStringLiteral("Failed to save run history: "), QStringLiteral("Failed to save blocked launch history: "),
+        QStringLiteral("Failed to delete run history entry: "), QStringLiteral("Failed to clear run history: "),
+        QStringLiteral("Failed to redact protected profile history: ")};
     const QStringList messages = logs.messages();
     ASSERT_EQ(messages.size(), expected.size()) << messages.join(QLatin1Char('\n')).toStdString();
     for (qsizetype index = 0; index < expected.size(); ++index)
@@ -300,7 +299,8 @@ TEST_F(RunHistoryManager, RedactionMatchesByIdThenByNameAndWritesOnlyWhenSomethi
         EXPECT_EQ(manager.records().first().environment, expected);
         EXPECT_EQ(storedRuns().first().environment, expected);
         EXPECT_EQ(inodeOf(dataFile(historyFile)) != before, row.redacted);
-        EXPECT_EQ(manager.activeDraft(serviceB)->environment, row.ids.contains(profileA) ? expected : record.environment);
+        EXPECT_EQ(manager.activeDraft(serviceB)->environment,
+                  row.ids.contains(profileA) ? expected : record.environment);
 
         // Once redacted, the same redaction changes nothing and writes nothing.
         const ino_t after = inodeOf(dataFile(historyFile));
@@ -313,7 +313,7 @@ TEST_F(RunHistoryManager, LoadingMasksHandEditedSecretsSortsAndKeepsEveryRecordU
 {
     QList<ServiceRunRecord> stored;
     for (int index = 0; index < 60; ++index)
-        stored.append(makeRun(serviceA, 1'000 + index));  // oldest first in the file
+        stored.append(makeRun(serviceA, 1'000 + index)); // oldest first in the file
     stored[59].environment = {{QStringLiteral("TOKEN"), QStringLiteral("hand-edited"), true}};
     writeFile(dataFile(historyFile), encodePrettyJson(stored));
 
@@ -331,7 +331,7 @@ TEST_F(RunHistoryManager, LoadingMasksHandEditedSecretsSortsAndKeepsEveryRecordU
 TEST_F(RunHistoryManager, RedactionDuringTheStartUpLoadKeepsEveryStoredRun)
 {
     const QUuid profile = QUuid::createUuid();
-    const ServiceRunEnvironmentEntry visible{QStringLiteral("MODE"), QStringLiteral("debug"), false};
+    const ServiceRunEnvironmentEntry visible {QStringLiteral("MODE"), QStringLiteral("debug"), false};
     QList<ServiceRunRecord> stored;
     for (int index = 0; index < 40; ++index) {
         ServiceRunRecord run = makeRun(serviceA, 1'700'000'000 - index);

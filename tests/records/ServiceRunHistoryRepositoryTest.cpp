@@ -32,8 +32,8 @@ TEST(ServiceRunHistoryRepository, AppendToAMissingFileCreatesAOneElementList)
     ServiceRunHistoryRepository repository(dataFile(historyFile));
     const ServiceRunRecord run = makeRun(QUuid::createUuid(), 1'700'000'000, QStringLiteral("hello"));
     await(repository.append(run));
-    EXPECT_EQ(storedRuns(), QList<ServiceRunRecord>{run});
-    EXPECT_EQ(await(repository.load()), QList<ServiceRunRecord>{run});
+    EXPECT_EQ(storedRuns(), QList<ServiceRunRecord> {run});
+    EXPECT_EQ(await(repository.load()), QList<ServiceRunRecord> {run});
 }
 
 // Each write either splices the text of the file this repository wrote last or,
@@ -55,7 +55,7 @@ protected:
         EXPECT_EQ(storedRuns(), expected);
     }
 
-    ServiceRunHistoryRepository repository{dataFile(historyFile)};
+    ServiceRunHistoryRepository repository {dataFile(historyFile)};
     const QUuid a = QUuid::createUuid();
     const QUuid b = QUuid::createUuid();
 };
@@ -71,14 +71,14 @@ TEST_P(EitherWritePath, AppendKeepsTheNewestFiftyOfEveryService)
     store(fifty);
     const ServiceRunRecord newest = makeRun(a, 1'600'000'000);
     await(repository.append(newest));
-    expectStored(QList<ServiceRunRecord>{newest} + fifty.mid(0, 49));
+    expectStored(QList<ServiceRunRecord> {newest} + fifty.mid(0, 49));
 
     // A file with sixty of A (more than any append leaves) is trimmed by B's append too.
     const QList<ServiceRunRecord> sixty = runsOf(a, 60, 1'700'000'000);
     store(sixty);
     const ServiceRunRecord ofB = makeRun(b, 1'700'000'000);
     await(repository.append(ofB));
-    expectStored(QList<ServiceRunRecord>{ofB} + sixty.mid(0, 50));
+    expectStored(QList<ServiceRunRecord> {ofB} + sixty.mid(0, 50));
 }
 
 TEST_P(EitherWritePath, DeleteAndClearRemoveTheirRecordsAndKeepTheOrderOfTheRest)
@@ -107,7 +107,7 @@ TEST_P(EitherWritePath, SecretsAreMaskedAndDuplicateIdsKept)
     EXPECT_FALSE(readFile(dataFile(historyFile)).contains("tok-CLEAR-VALUE-123"));
     ServiceRunRecord masked = run;
     masked.environment = redactSecretEnvironmentEntries(run.environment);
-    EXPECT_EQ(storedRuns().mid(0, 2), (QList<ServiceRunRecord>{masked, masked}));
+    EXPECT_EQ(storedRuns().mid(0, 2), (QList<ServiceRunRecord> {masked, masked}));
 }
 
 TEST(ServiceRunHistoryRepository, AFileChangedSinceTheLastWriteIsReadAgain)
@@ -123,7 +123,7 @@ TEST(ServiceRunHistoryRepository, AFileChangedSinceTheLastWriteIsReadAgain)
     writeFile(path, encodePrettyJson(replaced));
     const ServiceRunRecord run = makeRun(service, 300);
     await(repository.append(run));
-    EXPECT_EQ(storedRuns(), QList<ServiceRunRecord>{run} + replaced);
+    EXPECT_EQ(storedRuns(), QList<ServiceRunRecord> {run} + replaced);
 }
 
 TEST(ServiceRunHistoryRepository, FailedWriteLeavesThePreviousFileAndReachesTheCaller)
@@ -143,16 +143,18 @@ TEST(ServiceRunHistoryRepository, FailedWriteLeavesThePreviousFileAndReachesTheC
     }
     EXPECT_THROW(await(repository.replaceAll({big})), FileStoreError);
     EXPECT_EQ(readFile(path), before);
-    EXPECT_EQ(QDir(applicationSupportDirectory()).entryList(QDir::Files), QStringList{historyFile});
+    EXPECT_EQ(QDir(applicationSupportDirectory()).entryList(QDir::Files), QStringList {historyFile});
 }
 
 TEST(ServiceRunHistoryRepository, CorruptFilesLoadAsEmptyLogAndAreSetAsideByTheNextWrite)
 {
-    const QByteArray valid = encodePrettyJson(QList<ServiceRunRecord>{makeRun(QUuid::createUuid(), 1'700'000'000)});
+    const QByteArray valid = encodePrettyJson(QList<ServiceRunRecord> {makeRun(QUuid::createUuid(), 1'700'000'000)});
     const QByteArray head = R"([{"id": "0B7E4C3A-1F2D-4E5F-8A9B-0C1D2E3F4A5B",
         "serviceId": "1C2D3E4F-5A6B-4C7D-8E9F-0A1B2C3D4E5F", "startedAt": "2025-03-14T09:26:53Z",
         "endedAt": "2025-03-14T09:27:00Z")";
-    const auto exited = [&head](const QByteArray &extra) { return head + R"(, "stopReason": "exited")" + extra + "}]"; };
+    const auto exited = [&head](const QByteArray &extra) {
+        return head + R"(, "stopReason": "exited")" + extra + "}]";
+    };
     const QByteArray finding = R"(, "securityScan": {"outcome": "blocked", "findings": [{"ruleID": "r",
         "title": "t", "explanation": "e", "evidence": "v", "severity": )";
     const struct {
@@ -193,7 +195,7 @@ TEST(ServiceRunHistoryRepository, CorruptFilesLoadAsEmptyLogAndAreSetAsideByTheN
         const QStringList asides = setAsideFiles(historyFile);
         ASSERT_EQ(asides.size(), 1) << row.what;
         EXPECT_EQ(readFile(dataFile(asides.first())), row.content) << row.what;
-        EXPECT_EQ(storedRuns(), QList<ServiceRunRecord>{run}) << row.what;
+        EXPECT_EQ(storedRuns(), QList<ServiceRunRecord> {run}) << row.what;
     }
 }
 
@@ -211,8 +213,8 @@ TEST(ServiceRunHistoryRepository, OnlyTheBytesLastWrittenAreSplicedNeverASameSiz
     };
     const QByteArray mask = ServiceRunEnvironmentEntry::secretMask.toUtf8();
     const QByteArray clear(mask.size(), 'Z');
-    const QList<ServiceRunRecord> written{withSecret(100), makeRun(service, 90)};
-    const QList<ServiceRunRecord> replacement{withSecret(100), makeRun(service, 90)};
+    const QList<ServiceRunRecord> written {withSecret(100), makeRun(service, 90)};
+    const QList<ServiceRunRecord> replacement {withSecret(100), makeRun(service, 90)};
 
     const struct {
         const char *what;
@@ -252,6 +254,6 @@ TEST(ServiceRunHistoryRepository, OnlyTheBytesLastWrittenAreSplicedNeverASameSiz
         await(repository.append(next));
         const QByteArray bytes = readFile(path);
         EXPECT_FALSE(bytes.contains(clear));
-        EXPECT_TRUE(bytes == encodePrettyJson(QList<ServiceRunRecord>{next} + row.expectedRest));
+        EXPECT_TRUE(bytes == encodePrettyJson(QList<ServiceRunRecord> {next} + row.expectedRest));
     }
 }

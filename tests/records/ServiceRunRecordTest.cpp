@@ -31,10 +31,10 @@ TEST(ServiceRunRecord, RoundTripKeepsEveryFieldAndLeavesAbsentOptionalsOut)
     full.environment = {{QStringLiteral("A"), QStringLiteral("1"), false}};
     full.stopReason = ServiceRunStopReason::forceKilled;
     full.exitCode = -9;
-    full.securityScan = ServiceRunSecurityScan{
-        ServiceRunSecurityOutcome::approved,
-        {CommandThreatFinding{QStringLiteral("r"), CommandThreatSeverity::high, QStringLiteral("t"),
-                              QStringLiteral("e"), QStringLiteral("v")}}};
+    full.securityScan =
+        ServiceRunSecurityScan {ServiceRunSecurityOutcome::approved,
+                                {CommandThreatFinding {QStringLiteral("r"), CommandThreatSeverity::high,
+                                                       QStringLiteral("t"), QStringLiteral("e"), QStringLiteral("v")}}};
     ServiceRunRecord expected = full;
     expected.startedAt = json::truncatedToSeconds(full.startedAt);
     EXPECT_EQ(decodeRecord(encodePrettyJson(full)), expected);
@@ -43,16 +43,16 @@ TEST(ServiceRunRecord, RoundTripKeepsEveryFieldAndLeavesAbsentOptionalsOut)
     const QByteArray written = encodePrettyJson(bare);
     for (const char *absent : {"\"pid\"", "\"exitCode\"", "\"securityScan\"", "\"environmentProfile", "null"})
         EXPECT_FALSE(written.contains(absent)) << absent;
-    for (const char *present : {"\"peakCpuPercent\": 0", "\"peakMemoryBytes\": 0", "\"environment\": []",
-                                "\"output\": \"\""})
+    for (const char *present :
+         {"\"peakCpuPercent\": 0", "\"peakMemoryBytes\": 0", "\"environment\": []", "\"output\": \"\""})
         EXPECT_TRUE(written.contains(present)) << present;
     EXPECT_EQ(decodeRecord(written), bare);
 }
 
 TEST(ServiceRunRecord, OnlyTheFiveRequiredKeysGiveDefaultsForTheRest)
 {
-    for (const QByteArray &tail : {QByteArray("}"),
-                                   QByteArray(R"(, "pid": null, "environment": null, "output": null, "extra": 1})")}) {
+    for (const QByteArray &tail :
+         {QByteArray("}"), QByteArray(R"(, "pid": null, "environment": null, "output": null, "extra": 1})")}) {
         const ServiceRunRecord record = decodeRecord(minimalRecord + tail);
         EXPECT_EQ(record.serviceId, QUuid(QStringLiteral("1C2D3E4F-5A6B-4C7D-8E9F-0A1B2C3D4E5F")));
         EXPECT_EQ(record.stopReason, ServiceRunStopReason::stopped);

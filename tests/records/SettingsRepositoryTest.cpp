@@ -41,7 +41,7 @@ AppSettings loadSettings()
 TEST(SettingsRepository, MissingKeysTakeTheirDefaults)
 {
     writeSettings("{}");
-    EXPECT_EQ(loadSettings(), AppSettings{});
+    EXPECT_EQ(loadSettings(), AppSettings {});
 
     writeSettings("{\"appearanceMode\": \"dark\"}");
     const AppSettings dark = loadSettings();
@@ -64,7 +64,7 @@ TEST(SettingsRepository, BadContentGivesDefaultsAndTheLoadFailureMessage)
     for (const QByteArray &content : bad) {
         LogCapture logs;
         writeSettings(content);
-        EXPECT_EQ(loadSettings(), AppSettings{}) << content.constData();
+        EXPECT_EQ(loadSettings(), AppSettings {}) << content.constData();
         EXPECT_TRUE(logs.contains(QStringLiteral("Failed to load settings.json: "))) << content.constData();
     }
 }
@@ -78,8 +78,9 @@ TEST(SettingsRepository, SaveWritesBothKeysSortedAndResetWritesTheDefaults)
     await(repository.save(custom));
     EXPECT_EQ(await(repository.load()), custom);
 
-    await(repository.save(AppSettings{}));
-    EXPECT_EQ(readAll(settingsPath()), QByteArray("{\n  \"appearanceMode\": \"system\",\n  \"defaultShell\": \"/bin/zsh\"\n}"));
+    await(repository.save(AppSettings {}));
+    EXPECT_EQ(readAll(settingsPath()),
+              QByteArray("{\n  \"appearanceMode\": \"system\",\n  \"defaultShell\": \"/bin/zsh\"\n}"));
 }
 
 TEST(SettingsRepository, SaveFailureReachesTheCallerAndKeepsTheFile)
@@ -88,7 +89,7 @@ TEST(SettingsRepository, SaveFailureReachesTheCallerAndKeepsTheFile)
     const QString blocker = applicationSupportDirectory() + QStringLiteral("/blocker");
     QFile(blocker).open(QIODevice::WriteOnly);
     SettingsRepository repository(blocker + QStringLiteral("/settings.json"));
-    EXPECT_THROW(await(repository.save(AppSettings{})), FileStoreError);
+    EXPECT_THROW(await(repository.save(AppSettings {})), FileStoreError);
     EXPECT_TRUE(QFileInfo(blocker).isFile());
 }
 

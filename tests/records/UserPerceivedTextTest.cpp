@@ -33,19 +33,30 @@ QString referenceLast(const QString &text, qsizetype limit)
 }
 
 const QString flagGermany = QStringLiteral("🇩🇪");
-const QString family = QStringLiteral("👨‍👩‍👧");  // joined by ZWJ
-const QString thumbsMedium = QStringLiteral("👍🏽");   // emoji with skin tone
-const QString accented = QStringLiteral("e\u0301");   // e + combining acute
-const QString hangul = QStringLiteral("\u1100\u1161\u11A8");  // one syllable of jamo
+const QString family = QStringLiteral("👨‍👩‍👧"); // joined by ZWJ
+const QString thumbsMedium = QStringLiteral("👍🏽");     // emoji with skin tone
+const QString accented = QStringLiteral("e\u0301");          // e + combining acute
+const QString hangul = QStringLiteral("\u1100\u1161\u11A8"); // one syllable of jamo
 
 // Pieces that each form one character, or several of them, and join in
 // awkward ways with their neighbours.
 QString randomText(QRandomGenerator &random, int pieces)
 {
-    const QString choices[] = {QStringLiteral("a"), QStringLiteral("\r\n"), QStringLiteral("\r"),
-                               QStringLiteral("\n"), accented, QStringLiteral("\u0301"), family,
-                               QStringLiteral("\u200D"), thumbsMedium, flagGermany, QStringLiteral("🇫"),
-                               hangul, QStringLiteral("日本"), QStringLiteral("\t"), QStringLiteral("é")};
+    const QString choices[] = {QStringLiteral("a"),
+                               QStringLiteral("\r\n"),
+                               QStringLiteral("\r"),
+                               QStringLiteral("\n"),
+                               accented,
+                               QStringLiteral("\u0301"),
+                               family,
+                               QStringLiteral("\u200D"),
+                               thumbsMedium,
+                               flagGermany,
+                               QStringLiteral("🇫"),
+                               hangul,
+                               QStringLiteral("日本"),
+                               QStringLiteral("\t"),
+                               QStringLiteral("é")};
     QString text;
     for (int i = 0; i < pieces; ++i)
         text += choices[random.bounded(int(std::size(choices)))];

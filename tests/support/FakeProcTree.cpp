@@ -55,9 +55,10 @@ void FakeProcTree::mkfifo(const QString &relative)
 
 void FakeProcTree::writeMemInfo(quint64 totalKiB, quint64 availableKiB)
 {
-    write(QStringLiteral("proc/meminfo"),
-          "MemTotal:       " + QByteArray::number(totalKiB) + " kB\nMemFree:          1024 kB\n"
-          "MemAvailable:   " + QByteArray::number(availableKiB) + " kB\nBuffers:           64 kB\n");
+    write(QStringLiteral("proc/meminfo"), "MemTotal:       " + QByteArray::number(totalKiB)
+                                              + " kB\nMemFree:          1024 kB\n"
+                                                "MemAvailable:   "
+                                              + QByteArray::number(availableKiB) + " kB\nBuffers:           64 kB\n");
 }
 
 void FakeProcTree::writeCpuTimes(quint64 user, quint64 nice, quint64 system, quint64 idle, quint64 iowait,
@@ -67,19 +68,19 @@ void FakeProcTree::writeCpuTimes(quint64 user, quint64 nice, quint64 system, qui
     for (const quint64 value : {user, nice, system, idle, iowait})
         text += QByteArray::number(value) + ' ';
     text += "0 0 0 0 0\ncpu0 1 2 3 4 5 0 0 0 0 0\nintr 12345 0 0\nctxt 999\nbtime " + QByteArray::number(bootTime)
-        + "\nprocesses 4242\n";
+            + "\nprocesses 4242\n";
     write(QStringLiteral("proc/stat"), text);
 }
 
-QByteArray FakeProcTree::statLine(qint32 pid, const QByteArray &name, quint64 utime, quint64 stime,
-                                  quint64 startTicks, quint64 rssPages)
+QByteArray FakeProcTree::statLine(qint32 pid, const QByteArray &name, quint64 utime, quint64 stime, quint64 startTicks,
+                                  quint64 rssPages)
 {
     // pid (comm) state ppid pgrp session tty tpgid flags minflt cminflt majflt
     // cmajflt utime stime cutime cstime priority nice threads itreal starttime vsize rss ...
-    return QByteArray::number(pid) + " (" + name + ") S 1 " + QByteArray::number(pid) + ' '
-        + QByteArray::number(pid) + " 0 -1 4194304 100 0 0 0 " + QByteArray::number(utime) + ' '
-        + QByteArray::number(stime) + " 0 0 20 0 1 0 " + QByteArray::number(startTicks) + " 123456 "
-        + QByteArray::number(rssPages) + " 18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 3 0 0 0 0 0\n";
+    return QByteArray::number(pid) + " (" + name + ") S 1 " + QByteArray::number(pid) + ' ' + QByteArray::number(pid)
+           + " 0 -1 4194304 100 0 0 0 " + QByteArray::number(utime) + ' ' + QByteArray::number(stime) + " 0 0 20 0 1 0 "
+           + QByteArray::number(startTicks) + " 123456 " + QByteArray::number(rssPages)
+           + " 18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 3 0 0 0 0 0\n";
 }
 
 void FakeProcTree::writeProcess(qint32 pid, const QByteArray &name, quint64 cpuTicks, quint64 startTicks,

@@ -26,10 +26,9 @@ public:
     void writeCpuTimes(quint64 user, quint64 nice, quint64 system, quint64 idle, quint64 iowait = 0,
                        qint64 bootTime = 1700000000);
     // A /proc/<pid>/stat line in the kernel's layout.
-    static QByteArray statLine(qint32 pid, const QByteArray &name, quint64 utime, quint64 stime,
-                               quint64 startTicks, quint64 rssPages);
-    void writeProcess(qint32 pid, const QByteArray &name, quint64 cpuTicks, quint64 startTicks,
-                      quint64 rssPages);
+    static QByteArray statLine(qint32 pid, const QByteArray &name, quint64 utime, quint64 stime, quint64 startTicks,
+                               quint64 rssPages);
+    void writeProcess(qint32 pid, const QByteArray &name, quint64 cpuTicks, quint64 startTicks, quint64 rssPages);
     // A card under /sys/class/drm with its busy figure and runtime power status.
     void writeGpuCard(const QString &card, const QByteArray &busyPercent, const QByteArray &runtimeStatus = "active");
 

@@ -5,13 +5,15 @@
 
 ProtectedPayloadCrypto FakeProtectedKeyProvider::sampleKey(unsigned char firstByte)
 {
-    std::array<char, ProtectedPayloadCrypto::keySize> bytes{};
+    std::array<char, ProtectedPayloadCrypto::keySize> bytes {};
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(firstByte + i);
     return ProtectedPayloadCrypto(QByteArrayView(bytes.data(), ProtectedPayloadCrypto::keySize));
 }
 
-FakeProtectedKeyProvider::FakeProtectedKeyProvider(const ProtectedPayloadCrypto &key) : m_key(key) {}
+FakeProtectedKeyProvider::FakeProtectedKeyProvider(const ProtectedPayloadCrypto &key)
+    : m_key(key)
+{}
 
 QFuture<ProtectedPayloadCrypto> FakeProtectedKeyProvider::loadOrCreateMasterKey()
 {

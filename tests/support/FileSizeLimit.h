@@ -26,6 +26,6 @@ public:
     ScopedFileSizeLimit &operator=(const ScopedFileSizeLimit &) = delete;
 
 private:
-    rlimit m_previous{};
+    rlimit m_previous {};
     void (*m_previousHandler)(int) = nullptr;
 };

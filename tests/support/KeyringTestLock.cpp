@@ -27,8 +27,8 @@ KeyringTestLock::KeyringTestLock()
 {
     if (!available())
         throw std::runtime_error("KeyringTestLock outside the private test keyring");
-    const QByteArray path = QFile::encodeName(qEnvironmentVariable("XDG_RUNTIME_DIR")
-                                              + QStringLiteral("/velmora-keyring-tests.lock"));
+    const QByteArray path =
+        QFile::encodeName(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/velmora-keyring-tests.lock"));
     m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_fd < 0 || ::flock(m_fd, LOCK_EX) != 0)
         throw std::runtime_error("cannot take the keyring test lock");
@@ -42,7 +42,7 @@ KeyringTestLock::~KeyringTestLock()
     } catch (...) {
         // The next holder starts by removing them again.
     }
-    ::close(m_fd);  // releases the lock
+    ::close(m_fd); // releases the lock
 }
 
 void KeyringTestLock::removeAllItems()

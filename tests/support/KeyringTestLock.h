@@ -27,8 +27,8 @@ private:
 };
 
 // Skips the current test unless the private test keyring is there.
-#define REQUIRE_PRIVATE_KEYRING()                                                                                   \
-    do {                                                                                                            \
-        if (!KeyringTestLock::available())                                                                          \
-            GTEST_SKIP() << KeyringTestLock::unavailableReason().toStdString();                                     \
+#define REQUIRE_PRIVATE_KEYRING()                                                                                      \
+    do {                                                                                                               \
+        if (!KeyringTestLock::available())                                                                             \
+            GTEST_SKIP() << KeyringTestLock::unavailableReason().toStdString();                                        \
     } while (false)

@@ -14,7 +14,8 @@ void capture(QtMsgType, const QMessageLogContext &context, const QString &messag
 }
 } // namespace
 
-LogCapture::LogCapture() : m_previous(qInstallMessageHandler(capture))
+LogCapture::LogCapture()
+    : m_previous(qInstallMessageHandler(capture))
 {
     clear();
 }

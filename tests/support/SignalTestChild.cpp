@@ -17,8 +17,8 @@ constexpr char modeVariable[] = "VELMORA_SIGNAL_TEST_CHILD";
 
 int signalNumber(const std::string &name)
 {
-    static const std::pair<const char *, int> known[] = {
-        {"HUP", SIGHUP}, {"INT", SIGINT}, {"QUIT", SIGQUIT}, {"TERM", SIGTERM}, {"USR1", SIGUSR1}, {"USR2", SIGUSR2}};
+    static const std::pair<const char *, int> known[] = {{"HUP", SIGHUP},   {"INT", SIGINT},   {"QUIT", SIGQUIT},
+                                                         {"TERM", SIGTERM}, {"USR1", SIGUSR1}, {"USR2", SIGUSR2}};
     for (const auto &[text, number] : known) {
         if (name == text)
             return number;

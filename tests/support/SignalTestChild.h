@@ -14,7 +14,7 @@
 namespace SignalTestChild {
 
 struct Options {
-    QStringList ignoredSignals;  // names without "SIG": "TERM", "INT", "HUP"
+    QStringList ignoredSignals; // names without "SIG": "TERM", "INT", "HUP"
     int descendants = 0;
     bool descendantsInOwnGroup = false;
 };

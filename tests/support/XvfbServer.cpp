@@ -21,8 +21,7 @@ XvfbServer::~XvfbServer()
         return;
     ::kill(m_pid, SIGTERM);
     siginfo_t info {};
-    while (::waitid(P_PIDFD, id_t(m_pidfd), &info, WEXITED) != 0 && errno == EINTR) {
-    }
+    while (::waitid(P_PIDFD, id_t(m_pidfd), &info, WEXITED) != 0 && errno == EINTR) {}
     ::close(m_pidfd);
 }
 

@@ -68,7 +68,9 @@ ClickOutsideEditingMonitor *ClickOutsideEditingMonitor::installed()
     return monitorSlot();
 }
 
-ClickOutsideEditingMonitor::ClickOutsideEditingMonitor(QObject *parent) : QObject(parent) {}
+ClickOutsideEditingMonitor::ClickOutsideEditingMonitor(QObject *parent)
+    : QObject(parent)
+{}
 
 bool ClickOutsideEditingMonitor::eventFilter(QObject *watched, QEvent *event)
 {

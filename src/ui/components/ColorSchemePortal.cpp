@@ -26,15 +26,16 @@ std::optional<uint> unwrapUInt(QVariant value)
 }
 } // namespace
 
-ColorSchemePortal::ColorSchemePortal(QObject *parent) : QObject(parent)
+ColorSchemePortal::ColorSchemePortal(QObject *parent)
+    : QObject(parent)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
     bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
                 SLOT(onSettingChanged(QDBusMessage)));
-    QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface,
-                                                       QStringLiteral("Read"));
+    QDBusMessage read =
+        QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface, QStringLiteral("Read"));
     read << appearanceNamespace << colorSchemeKey;
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(read, 2000), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {

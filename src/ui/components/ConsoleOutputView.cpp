@@ -35,7 +35,12 @@ constexpr int cutProbeAttempts = 8;
 // Marks the view's own moves, so they do not count as the user scrolling.
 class ProgrammaticScroll {
 public:
-    explicit ProgrammaticScroll(bool &flag) : m_flag(flag), m_previous(flag) { m_flag = true; }
+    explicit ProgrammaticScroll(bool &flag)
+        : m_flag(flag),
+          m_previous(flag)
+    {
+        m_flag = true;
+    }
     ~ProgrammaticScroll() { m_flag = m_previous; }
     ProgrammaticScroll(const ProgrammaticScroll &) = delete;
     ProgrammaticScroll &operator=(const ProgrammaticScroll &) = delete;
@@ -47,7 +52,8 @@ private:
 
 } // namespace
 
-ConsoleOutputView::ConsoleOutputView(QWidget *parent) : QWidget(parent)
+ConsoleOutputView::ConsoleOutputView(QWidget *parent)
+    : QWidget(parent)
 {
     m_stack = new QStackedLayout(this);
     m_stack->setContentsMargins(0, 0, 0, 0);
@@ -92,12 +98,12 @@ ConsoleOutputView::ConsoleOutputView(QWidget *parent) : QWidget(parent)
     // The text view's own bar stays hidden; this one floats over the text and
     // shows only while the user scrolls.
     m_scroller = new QScrollBar(Qt::Vertical, this);
-    m_scroller->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: transparent; width: 10px; margin: 0; }"
-        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 150); border-radius: 3px;"
-        " min-height: 24px; margin: 2px; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
+    m_scroller->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 10px; margin: 0; }"
+                       "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 150); border-radius: 3px;"
+                       " min-height: 24px; margin: 2px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
     m_scroller->hide();
     QScrollBar *textBar = m_textView->verticalScrollBar();
     connect(textBar, &QScrollBar::rangeChanged, m_scroller, [this, textBar](int minimum, int maximum) {
@@ -414,8 +420,8 @@ void ConsoleOutputView::paintEvent(QPaintEvent *event)
         m_frameCacheEmpty = m_placeholderShown;
     }
     QPainter painter(this);
-    painter.drawPixmap(event->rect(), m_frameCache, QRectF(QRectF(event->rect()).topLeft() * ratio,
-                                                          QSizeF(event->rect().size()) * ratio));
+    painter.drawPixmap(event->rect(), m_frameCache,
+                       QRectF(QRectF(event->rect()).topLeft() * ratio, QSizeF(event->rect().size()) * ratio));
 }
 
 QPixmap ConsoleOutputView::drawnFrame(qreal ratio) const

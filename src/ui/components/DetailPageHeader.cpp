@@ -5,7 +5,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-DetailPageHeader::DetailPageHeader(const QString &title, int belowTitleSpacing, QWidget *parent) : QWidget(parent)
+DetailPageHeader::DetailPageHeader(const QString &title, int belowTitleSpacing, QWidget *parent)
+    : QWidget(parent)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -74,8 +74,8 @@ QString formatDuration(std::optional<double> seconds)
 
 QString formatMemoryBytes(quint64 bytes)
 {
-    const qint64 count = bytes > quint64(std::numeric_limits<qint64>::max()) ? std::numeric_limits<qint64>::max()
-                                                                              : qint64(bytes);
+    const qint64 count =
+        bytes > quint64(std::numeric_limits<qint64>::max()) ? std::numeric_limits<qint64>::max() : qint64(bytes);
     // Adaptive precision: whole kilobytes, one decimal of megabytes, two above.
     int precision = 2;
     if (count < 1024LL * 1024)
@@ -90,5 +90,5 @@ std::optional<QString> runningServicesQuitWarning(qint64 runningCount)
     if (runningCount < 1)
         return std::nullopt;
     return QStringLiteral("All ") + QString::number(runningCount) + QStringLiteral(" running service")
-        + (runningCount == 1 ? QString() : QStringLiteral("s")) + QStringLiteral(" will be terminated.");
+           + (runningCount == 1 ? QString() : QStringLiteral("s")) + QStringLiteral(" will be terminated.");
 }

@@ -9,7 +9,8 @@
 #include <QTextEdit>
 #include <QTimer>
 
-InitialFocusSink::InitialFocusSink(QWidget *parent) : QWidget(parent)
+InitialFocusSink::InitialFocusSink(QWidget *parent)
+    : QWidget(parent)
 {
     setFocusPolicy(Qt::NoFocus);
     setFixedSize(0, 0);

@@ -52,7 +52,8 @@ void makeProminent(QPushButton *button)
 } // namespace
 
 KeychainAccessBanner::KeychainAccessBanner(const QString &message, Style style, QWidget *parent)
-    : QWidget(parent), m_style(style)
+    : QWidget(parent),
+      m_style(style)
 {
     const Measures m = measures(style);
     auto *layout = new QVBoxLayout(this);

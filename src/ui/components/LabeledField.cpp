@@ -5,7 +5,8 @@
 #include <QHBoxLayout>
 
 LabeledField::LabeledField(const QString &label, int labelWidth, QWidget *content, QWidget *parent)
-    : QWidget(parent), m_content(content)
+    : QWidget(parent),
+      m_content(content)
 {
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

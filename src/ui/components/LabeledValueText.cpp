@@ -4,7 +4,8 @@
 
 #include <QHBoxLayout>
 
-LabeledValueText::LabeledValueText(const QString &caption, const QString &value, QWidget *parent) : QWidget(parent)
+LabeledValueText::LabeledValueText(const QString &caption, const QString &value, QWidget *parent)
+    : QWidget(parent)
 {
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

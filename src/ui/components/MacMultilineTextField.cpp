@@ -8,7 +8,8 @@
 #include <QTextFrameFormat>
 
 MacMultilineTextField::MacMultilineTextField(int minHeight, bool allowsAutomaticFocus, QWidget *parent)
-    : QTextEdit(parent), m_minHeight(minHeight)
+    : QTextEdit(parent),
+      m_minHeight(minHeight)
 {
     setAllowsAutomaticFirstResponder(allowsAutomaticFocus);
     setAcceptRichText(false);

@@ -8,7 +8,8 @@
 
 MacSecureField::MacSecureField(const QString &placeholder, bool allowsAutomaticFocus, bool focusOnAppear,
                                QWidget *parent)
-    : QLineEdit(parent), m_focusOnAppear(focusOnAppear)
+    : QLineEdit(parent),
+      m_focusOnAppear(focusOnAppear)
 {
     setPlaceholderText(placeholder);
     setEchoMode(QLineEdit::Password);

@@ -32,7 +32,8 @@ void replaceIn(QWidget *column, QPointer<QWidget> &slot, QWidget *widget)
 
 } // namespace
 
-MasterDetailChrome::MasterDetailChrome(int sidebarWidth, QWidget *parent) : QWidget(parent)
+MasterDetailChrome::MasterDetailChrome(int sidebarWidth, QWidget *parent)
+    : QWidget(parent)
 {
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -15,7 +15,12 @@ namespace {
 // The rounded tile behind the header symbol: the tint at 0.14.
 class TintTile : public QWidget {
 public:
-    TintTile(const ThemeColor &tint, QWidget *parent) : QWidget(parent), m_tint(tint) { setFixedSize(28, 28); }
+    TintTile(const ThemeColor &tint, QWidget *parent)
+        : QWidget(parent),
+          m_tint(tint)
+    {
+        setFixedSize(28, 28);
+    }
     void setTint(const ThemeColor &tint)
     {
         m_tint = tint;
@@ -45,7 +50,9 @@ double clampedProgress(double value)
 
 } // namespace
 
-MetricProgressBar::MetricProgressBar(ThemeColor tint, QWidget *parent) : QWidget(parent), m_tint(tint)
+MetricProgressBar::MetricProgressBar(ThemeColor tint, QWidget *parent)
+    : QWidget(parent),
+      m_tint(tint)
 {
     setFixedHeight(6);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -78,14 +85,14 @@ void MetricProgressBar::paintEvent(QPaintEvent *)
     if (m_value <= 0)
         return;
     painter.setBrush(m_tint.resolve(this));
-    painter.drawRoundedRect(QRectF(0, 0, std::max(track.width() * m_value, qreal(height())), height()), radius,
-                            radius);
+    painter.drawRoundedRect(QRectF(0, 0, std::max(track.width() * m_value, qreal(height())), height()), radius, radius);
 }
 
 MetricCard::MetricCard(const QString &title, const QString &value, const std::optional<QString> &subtitle,
                        const std::optional<QString> &systemImage, ThemeColor tint, std::optional<double> progress,
                        QWidget *parent)
-    : SurfaceCard(16, parent), m_tint(tint)
+    : SurfaceCard(16, parent),
+      m_tint(tint)
 {
     contentLayout()->setSpacing(12);
 

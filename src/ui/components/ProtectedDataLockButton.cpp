@@ -10,7 +10,9 @@
 
 ProtectedDataLockButton::ProtectedDataLockButton(ProtectedProfilesLockManager *lockManager, bool hasProtectedData,
                                                  QWidget *parent)
-    : QToolButton(parent), m_lockManager(lockManager), m_hasProtectedData(hasProtectedData)
+    : QToolButton(parent),
+      m_lockManager(lockManager),
+      m_hasProtectedData(hasProtectedData)
 {
     setAutoRaise(true);
     setFixedSize(28, 28);

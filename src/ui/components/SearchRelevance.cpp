@@ -9,8 +9,7 @@ namespace {
 
 bool isPlain(QStringView text)
 {
-    return std::all_of(text.begin(), text.end(),
-                       [](QChar c) { return c.unicode() < 0x300 && c != QLatin1Char('\r'); });
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x300 && c != QLatin1Char('\r'); });
 }
 
 // A text seen as a sequence of user-perceived characters. Plain text (nothing
@@ -18,7 +17,9 @@ bool isPlain(QStringView text)
 // are computed for it.
 class Characters {
 public:
-    explicit Characters(const QString &text) : m_text(text), m_plain(isPlain(text))
+    explicit Characters(const QString &text)
+        : m_text(text),
+          m_plain(isPlain(text))
     {
         if (m_plain)
             return;

@@ -16,7 +16,9 @@ namespace {
 
 class SidebarRowAccessible : public QAccessibleWidget {
 public:
-    explicit SidebarRowAccessible(QWidget *widget) : QAccessibleWidget(widget, QAccessible::Button) {}
+    explicit SidebarRowAccessible(QWidget *widget)
+        : QAccessibleWidget(widget, QAccessible::Button)
+    {}
     QString text(QAccessible::Text t) const override
     {
         auto *row = static_cast<SelectableSidebarRow *>(widget());
@@ -37,7 +39,8 @@ QAccessibleInterface *sidebarRowAccessibleFactory(const QString &className, QObj
 
 } // namespace
 
-SelectableSidebarRow::SelectableSidebarRow(QWidget *parent) : QAbstractButton(parent)
+SelectableSidebarRow::SelectableSidebarRow(QWidget *parent)
+    : QAbstractButton(parent)
 {
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(sidebarRowAccessibleFactory);

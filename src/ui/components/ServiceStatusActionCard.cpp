@@ -24,7 +24,11 @@ QFont countFont()
 
 ServiceStatusActionCard::ServiceStatusActionCard(const QString &title, int count, ThemeColor tint, bool isHighlighted,
                                                  QWidget *parent)
-    : QAbstractButton(parent), m_count(count), m_tint(tint), m_highlighted(isHighlighted), m_drawnCount(count)
+    : QAbstractButton(parent),
+      m_count(count),
+      m_tint(tint),
+      m_highlighted(isHighlighted),
+      m_drawnCount(count)
 {
     setText(title);
     setAccessibleName(title);
@@ -98,9 +102,10 @@ QSize ServiceStatusActionCard::sizeHint() const
     const QFontMetrics title(titleFont());
     const QFontMetrics count(countFont());
     const int contentHeight = title.height() + 8 + count.height();
-    const int width = horizontalPadding * 2 + std::max(8 + 7 + title.horizontalAdvance(text()),
-                                                       count.horizontalAdvance(QString::number(m_count)))
-        + 12 + 12;
+    const int width =
+        horizontalPadding * 2
+        + std::max(8 + 7 + title.horizontalAdvance(text()), count.horizontalAdvance(QString::number(m_count))) + 12
+        + 12;
     return {width, verticalPadding * 2 + contentHeight};
 }
 
@@ -150,9 +155,9 @@ void ServiceStatusActionCard::paintEvent(QPaintEvent *)
                      titleMetrics.elidedText(text(), Qt::ElideRight, titleRect.width()));
     painter.setFont(countFont());
     painter.setPen(primary);
-    painter.drawText(QRect(horizontalPadding, top + titleMetrics.height() + 8, textRight - horizontalPadding,
-                           countMetrics.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, QString::number(m_drawnCount));
+    painter.drawText(
+        QRect(horizontalPadding, top + titleMetrics.height() + 8, textRight - horizontalPadding, countMetrics.height()),
+        Qt::AlignLeft | Qt::AlignVCenter, QString::number(m_drawnCount));
     const QPixmap chevron =
         symbolPixmap(QStringLiteral("chevron.right"), chevronSize, withOpacity(primary, 0.4), devicePixelRatioF());
     painter.drawPixmap(QPointF(width() - horizontalPadding - chevronSize, (height() - chevronSize) / 2.0), chevron);

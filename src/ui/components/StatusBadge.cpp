@@ -17,7 +17,9 @@ QFont badgeFont()
 } // namespace
 
 StatusBadge::StatusBadge(const QString &text, ThemeColor color, QWidget *parent)
-    : QWidget(parent), m_text(text), m_color(color)
+    : QWidget(parent),
+      m_text(text),
+      m_color(color)
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAccessibleName(text);

@@ -8,7 +8,9 @@
 #include <QStyle>
 #include <QStyleOption>
 
-StyledLabel::StyledLabel(const QString &text, TextStyle style, QWidget *parent) : QLabel(parent), m_style(style)
+StyledLabel::StyledLabel(const QString &text, TextStyle style, QWidget *parent)
+    : QLabel(parent),
+      m_style(style)
 {
     setTextFormat(Qt::PlainText);
     setText(text);
@@ -16,8 +18,7 @@ StyledLabel::StyledLabel(const QString &text, TextStyle style, QWidget *parent) 
     connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this, &StyledLabel::applyColor);
 }
 
-StyledLabel::StyledLabel(const QString &text, TextStyle style, QFont::Weight weight, ThemeColor color,
-                         QWidget *parent)
+StyledLabel::StyledLabel(const QString &text, TextStyle style, QFont::Weight weight, ThemeColor color, QWidget *parent)
     : StyledLabel(text, style, parent)
 {
     m_weight = weight;

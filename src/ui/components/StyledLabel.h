@@ -15,8 +15,7 @@
 class StyledLabel : public QLabel {
     Q_OBJECT
 public:
-    explicit StyledLabel(const QString &text = QString(), TextStyle style = TextStyle::body,
-                         QWidget *parent = nullptr);
+    explicit StyledLabel(const QString &text = QString(), TextStyle style = TextStyle::body, QWidget *parent = nullptr);
     StyledLabel(const QString &text, TextStyle style, QFont::Weight weight, ThemeColor color = ThemeColor::primary(),
                 QWidget *parent = nullptr);
 

@@ -6,7 +6,9 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
-SurfaceCard::SurfaceCard(int padding, QWidget *parent) : QWidget(parent), m_padding(padding)
+SurfaceCard::SurfaceCard(int padding, QWidget *parent)
+    : QWidget(parent),
+      m_padding(padding)
 {
     m_layout = new QVBoxLayout(this);
     // The shadow lies outside the card: the layout starts inside the card.
@@ -47,7 +49,7 @@ void paintSurfaceCard(QPainter &painter, const QRectF &rect, qreal radius)
 void SurfaceCard::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const QRectF card = QRectF(rect()).adjusted(shadowMargin, shadowMargin / 2.0, -shadowMargin,
-                                                -(shadowMargin + shadowMargin / 2.0));
+    const QRectF card =
+        QRectF(rect()).adjusted(shadowMargin, shadowMargin / 2.0, -shadowMargin, -(shadowMargin + shadowMargin / 2.0));
     paintSurfaceCard(painter, card, cornerRadius);
 }

@@ -5,7 +5,10 @@
 #include <QPainter>
 
 SymbolView::SymbolView(const QString &symbolName, int symbolSize, ThemeColor color, QWidget *parent)
-    : QWidget(parent), m_symbolName(symbolName), m_symbolSize(symbolSize), m_boxSize(symbolSize, symbolSize),
+    : QWidget(parent),
+      m_symbolName(symbolName),
+      m_symbolSize(symbolSize),
+      m_boxSize(symbolSize, symbolSize),
       m_color(color)
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

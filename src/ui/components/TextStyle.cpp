@@ -11,17 +11,28 @@ namespace {
 qreal sizeFactor(TextStyle style)
 {
     switch (style) {
-    case TextStyle::largeTitle: return 2.0;
-    case TextStyle::title: return 1.6;
-    case TextStyle::title2: return 1.3;
-    case TextStyle::title3: return 1.15;
-    case TextStyle::headline: return 1.0;
-    case TextStyle::body: return 1.0;
-    case TextStyle::callout: return 0.92;
-    case TextStyle::subheadline: return 0.85;
-    case TextStyle::footnote: return 0.8;
-    case TextStyle::caption: return 0.8;
-    case TextStyle::caption2: return 0.75;
+    case TextStyle::largeTitle:
+        return 2.0;
+    case TextStyle::title:
+        return 1.6;
+    case TextStyle::title2:
+        return 1.3;
+    case TextStyle::title3:
+        return 1.15;
+    case TextStyle::headline:
+        return 1.0;
+    case TextStyle::body:
+        return 1.0;
+    case TextStyle::callout:
+        return 0.92;
+    case TextStyle::subheadline:
+        return 0.85;
+    case TextStyle::footnote:
+        return 0.8;
+    case TextStyle::caption:
+        return 0.8;
+    case TextStyle::caption2:
+        return 0.75;
     }
     return 1.0;
 }

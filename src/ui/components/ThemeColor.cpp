@@ -15,7 +15,7 @@ ThemeColor ThemeColor::fixed(const QColor &color)
 bool ThemeColor::isHierarchical() const
 {
     return m_role == Role::primary || m_role == Role::secondary || m_role == Role::tertiary
-        || m_role == Role::quaternary;
+           || m_role == Role::quaternary;
 }
 
 QColor withOpacity(QColor color, qreal opacity)
@@ -28,17 +28,28 @@ QColor ThemeColor::resolve(const QColor &foreground) const
 {
     const bool dark = ThemeManager::instance().isDark();
     switch (m_role) {
-    case Role::accent: return Palette::color(m_accent, dark);
-    case Role::primary: return foreground;
-    case Role::secondary: return withOpacity(foreground, 0.6);
-    case Role::tertiary: return withOpacity(foreground, 0.4);
-    case Role::quaternary: return withOpacity(foreground, 0.25);
-    case Role::separator: return dark ? QColor(255, 255, 255, 36) : QColor(0, 0, 0, 30);
-    case Role::controlBackground: return dark ? QColor(0x2c, 0x2c, 0x30) : QColor(0xfb, 0xfb, 0xfc);
-    case Role::textBackground: return dark ? QColor(0x1b, 0x1b, 0x1e) : QColor(0xff, 0xff, 0xff);
-    case Role::cardBackground: return dark ? QColor(0x2e, 0x2e, 0x32) : QColor(0xf8, 0xf8, 0xfa);
-    case Role::sidebarBackground: return dark ? QColor(0x2a, 0x2a, 0x2d, 235) : QColor(0xe2, 0xe2, 0xe6, 235);
-    case Role::fixed: return m_fixed;
+    case Role::accent:
+        return Palette::color(m_accent, dark);
+    case Role::primary:
+        return foreground;
+    case Role::secondary:
+        return withOpacity(foreground, 0.6);
+    case Role::tertiary:
+        return withOpacity(foreground, 0.4);
+    case Role::quaternary:
+        return withOpacity(foreground, 0.25);
+    case Role::separator:
+        return dark ? QColor(255, 255, 255, 36) : QColor(0, 0, 0, 30);
+    case Role::controlBackground:
+        return dark ? QColor(0x2c, 0x2c, 0x30) : QColor(0xfb, 0xfb, 0xfc);
+    case Role::textBackground:
+        return dark ? QColor(0x1b, 0x1b, 0x1e) : QColor(0xff, 0xff, 0xff);
+    case Role::cardBackground:
+        return dark ? QColor(0x2e, 0x2e, 0x32) : QColor(0xf8, 0xf8, 0xfa);
+    case Role::sidebarBackground:
+        return dark ? QColor(0x2a, 0x2a, 0x2d, 235) : QColor(0xe2, 0xe2, 0xe6, 235);
+    case Role::fixed:
+        return m_fixed;
     }
     return foreground;
 }

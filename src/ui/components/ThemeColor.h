@@ -29,7 +29,10 @@ public:
         fixed,
     };
 
-    ThemeColor(Palette::Color accent) : m_role(Role::accent), m_accent(accent) {} // NOLINT: implicit by design
+    ThemeColor(Palette::Color accent)
+        : m_role(Role::accent),
+          m_accent(accent)
+    {} // NOLINT: implicit by design
     static ThemeColor primary() { return ThemeColor(Role::primary); }
     static ThemeColor secondary() { return ThemeColor(Role::secondary); }
     static ThemeColor tertiary() { return ThemeColor(Role::tertiary); }
@@ -54,7 +57,9 @@ public:
     friend bool operator==(const ThemeColor &, const ThemeColor &) = default;
 
 private:
-    explicit ThemeColor(Role role) : m_role(role) {}
+    explicit ThemeColor(Role role)
+        : m_role(role)
+    {}
 
     Role m_role;
     Palette::Color m_accent = Palette::Color::slate;

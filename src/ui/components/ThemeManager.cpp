@@ -30,7 +30,8 @@ ThemeManager &ThemeManager::instance()
     return *manager;
 }
 
-ThemeManager::ThemeManager(QObject *parent) : QObject(parent)
+ThemeManager::ThemeManager(QObject *parent)
+    : QObject(parent)
 {
     // The palette the platform gave the application, before we replace it.
     m_platformPaletteIsDark = QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
@@ -66,9 +67,15 @@ void ThemeManager::update()
 {
     bool dark = false;
     switch (m_mode) {
-    case AppAppearanceMode::system: dark = systemPrefersDark(); break;
-    case AppAppearanceMode::light: dark = false; break;
-    case AppAppearanceMode::dark: dark = true; break;
+    case AppAppearanceMode::system:
+        dark = systemPrefersDark();
+        break;
+    case AppAppearanceMode::light:
+        dark = false;
+        break;
+    case AppAppearanceMode::dark:
+        dark = true;
+        break;
     }
     if (dark == m_isDark)
         return;

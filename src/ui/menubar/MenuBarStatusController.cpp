@@ -57,8 +57,7 @@ std::optional<CommandThreatAssessment> threatRefusal(const std::exception_ptr &e
         if (failure.errorCase() == ServiceManagerError::Case::commandThreatReviewRequired
             || failure.errorCase() == ServiceManagerError::Case::commandThreatBlocked)
             return failure.assessment();
-    } catch (...) {
-    }
+    } catch (...) {}
     return std::nullopt;
 }
 
@@ -129,8 +128,8 @@ public:
                 co_await manager->stop(service.id, false);
                 co_return;
             }
-            ServiceLaunchFlow::Step step =
-                co_await ServiceLaunchFlow::prepare(*manager, *profiles, service, SudoLaunchAction::start, std::nullopt);
+            ServiceLaunchFlow::Step step = co_await ServiceLaunchFlow::prepare(*manager, *profiles, service,
+                                                                               SudoLaunchAction::start, std::nullopt);
             co_await follow(self, manager, std::move(step), std::nullopt);
         } catch (...) {
             failure = std::current_exception();
@@ -167,15 +166,15 @@ public:
             handleFailure(self, failure, "Menu bar launch after security review failed: %s", reviewTemplate);
     }
 
-    static QCoro::Task<> submitSudo(Controller self, QPointer<ServiceManager> manager,
-                                    std::optional<QString> password, SudoPasswordRequest request)
+    static QCoro::Task<> submitSudo(Controller self, QPointer<ServiceManager> manager, std::optional<QString> password,
+                                    SudoPasswordRequest request)
     {
         std::optional<QString> error;
         try {
             if (!manager)
                 co_return;
-            co_await ServiceLaunchFlow::perform(*manager, request.serviceId, request.action, std::exchange(password, {}),
-                                                request.commandThreatApproval);
+            co_await ServiceLaunchFlow::perform(*manager, request.serviceId, request.action,
+                                                std::exchange(password, {}), request.commandThreatApproval);
         } catch (...) {
             error = errorDescription(std::current_exception());
         }
@@ -309,7 +308,7 @@ QString MenuBarStatusController::statusText() const
     if (total == 0)
         return QStringLiteral("No services");
     return countedServices(runningServiceCount()) + QStringLiteral(" running · ") + countedServices(total)
-        + QStringLiteral(" total");
+           + QStringLiteral(" total");
 }
 
 ServiceRuntimeInfo MenuBarStatusController::runtimeOf(const QUuid &serviceId) const
@@ -335,7 +334,7 @@ QString MenuBarStatusController::markerSymbol(const ManagedService &service) con
     if (!profile || !profile->isProtected)
         return {};
     return profiles->lockedProfileIDs().contains(profile->id) ? QStringLiteral("lock.fill")
-                                                                       : QStringLiteral("lock.open.fill");
+                                                              : QStringLiteral("lock.open.fill");
 }
 
 void MenuBarStatusController::openApp()

@@ -29,7 +29,11 @@ namespace {
 // A hairline between sections, the separator colour at half opacity.
 class Divider : public QWidget {
 public:
-    explicit Divider(QWidget *parent) : QWidget(parent) { setFixedHeight(1); }
+    explicit Divider(QWidget *parent)
+        : QWidget(parent)
+    {
+        setFixedHeight(1);
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -42,7 +46,11 @@ protected:
 // The status dot of the header: green while something runs.
 class StatusDot : public QWidget {
 public:
-    explicit StatusDot(QWidget *parent) : QWidget(parent) { setFixedSize(8, 8); }
+    explicit StatusDot(QWidget *parent)
+        : QWidget(parent)
+    {
+        setFixedSize(8, 8);
+    }
     void setRunning(bool running)
     {
         if (m_running == running && !toolTip().isEmpty())
@@ -70,7 +78,9 @@ private:
 // The quit question's box: pale red with a red line along its top.
 class QuitBox : public QWidget {
 public:
-    explicit QuitBox(QWidget *parent) : QWidget(parent) {}
+    explicit QuitBox(QWidget *parent)
+        : QWidget(parent)
+    {}
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -132,8 +142,7 @@ MenuBarStatusView::MenuBarStatusView(ServiceManager *serviceManager, Environment
     layout->addLayout(m_modeLayout);
     layout->addWidget(buildFooter());
 
-    connect(m_controller, &MenuBarStatusController::promptStateChanged, this,
-            &MenuBarStatusView::rebuildModeSection);
+    connect(m_controller, &MenuBarStatusController::promptStateChanged, this, &MenuBarStatusView::rebuildModeSection);
     connect(m_controller, &MenuBarStatusController::applicationReadyChanged, this,
             &MenuBarStatusView::rebuildModeSection);
     connect(m_controller, &MenuBarStatusController::servicesStateChanged, this, [this] {
@@ -168,7 +177,8 @@ QWidget *MenuBarStatusView::buildHeader()
     titles->addWidget(m_status);
     row->addLayout(titles);
     row->addStretch(1);
-    m_lockButton = new ProtectedDataLockButton(m_controller->lockManager(), m_controller->hasProtectedProfiles(), header);
+    m_lockButton =
+        new ProtectedDataLockButton(m_controller->lockManager(), m_controller->hasProtectedProfiles(), header);
     row->addWidget(m_lockButton, 0, Qt::AlignVCenter);
     m_dot = new StatusDot(header);
     row->addWidget(m_dot, 0, Qt::AlignVCenter);
@@ -249,8 +259,16 @@ void MenuBarStatusView::rebuildModeSection()
         const CommandThreatReviewRequest request = *m_controller->commandThreatRequest();
         section->addWidget(sectionTitle(QStringLiteral("Security Check")));
         m_review = new MenuCommandThreatReviewView(
-            request, [controller, request] { if (controller) controller->runAnywayAfterReview(request); },
-            [controller] { if (controller) controller->cancelReview(); }, m_modeSection);
+            request,
+            [controller, request] {
+                if (controller)
+                    controller->runAnywayAfterReview(request);
+            },
+            [controller] {
+                if (controller)
+                    controller->cancelReview();
+            },
+            m_modeSection);
         section->addWidget(m_review);
         break;
     }
@@ -263,7 +281,11 @@ void MenuBarStatusView::rebuildModeSection()
                 if (controller)
                     controller->submitSudoPassword(std::move(password), request);
             },
-            [controller] { if (controller) controller->cancelSudoPrompt(); }, m_modeSection);
+            [controller] {
+                if (controller)
+                    controller->cancelSudoPrompt();
+            },
+            m_modeSection);
         section->addWidget(m_sudo);
         break;
     }
@@ -302,8 +324,8 @@ QWidget *MenuBarStatusView::buildServicesSection()
         empty->setSpacing(4);
         empty->addWidget(new StyledLabel(QStringLiteral("No services yet"), TextStyle::callout, QFont::Medium,
                                          ThemeColor::primary(), m_empty));
-        empty->addWidget(new StyledLabel(QStringLiteral("Open the app to add one."), TextStyle::caption,
-                                         QFont::Normal, ThemeColor::secondary(), m_empty));
+        empty->addWidget(new StyledLabel(QStringLiteral("Open the app to add one."), TextStyle::caption, QFont::Normal,
+                                         ThemeColor::secondary(), m_empty));
         layout->addWidget(m_empty);
         return box;
     }
@@ -315,8 +337,10 @@ QWidget *MenuBarStatusView::buildServicesSection()
     for (const ManagedService &service : m_controller->menuServices()) {
         auto *row = new MenuServiceRow(service, box);
         connect(row, &MenuServiceRow::openRequested, m_controller, &MenuBarStatusController::openService);
-        connect(row, &MenuServiceRow::toggleRequested, m_controller,
-                [controller](const ManagedService &toggled) { if (controller) controller->toggleService(toggled); });
+        connect(row, &MenuServiceRow::toggleRequested, m_controller, [controller](const ManagedService &toggled) {
+            if (controller)
+                controller->toggleService(toggled);
+        });
         m_rowsLayout->addWidget(row);
         m_rows.append(row);
     }
@@ -363,8 +387,8 @@ QWidget *MenuBarStatusView::buildQuitConfirmation()
     connect(m_cancelQuit, &QPushButton::clicked, m_controller, &MenuBarStatusController::cancelQuitConfirmation);
     buttons->addWidget(m_cancelQuit);
     buttons->addStretch(1);
-    m_confirmQuit = new QPushButton(running >= 1 ? QStringLiteral("Quit && Terminate") : QStringLiteral("Quit"),
-                                    m_quitBox);
+    m_confirmQuit =
+        new QPushButton(running >= 1 ? QStringLiteral("Quit && Terminate") : QStringLiteral("Quit"), m_quitBox);
     tintProminent(m_confirmQuit, Palette::Color::red);
     connect(m_confirmQuit, &QPushButton::clicked, m_controller, &MenuBarStatusController::quit);
     buttons->addWidget(m_confirmQuit);
@@ -394,14 +418,14 @@ void MenuBarStatusView::refreshMetrics()
     const QString cpu = percentText(metrics.cpuPercent);
     m_columns[0]->setReading(cpu, metrics.cpuPercent / 100.0, QStringLiteral("CPU ") + cpu);
     const double memoryPercent = metrics.memoryTotalBytes == 0
-        ? 0.0
-        : double(metrics.memoryUsedBytes) / double(metrics.memoryTotalBytes) * 100.0;
+                                     ? 0.0
+                                     : double(metrics.memoryUsedBytes) / double(metrics.memoryTotalBytes) * 100.0;
     m_columns[1]->setReading(percentText(memoryPercent), memoryPercent / 100.0,
                              formatMemoryBytes(metrics.memoryUsedBytes) + QStringLiteral(" of ")
                                  + formatMemoryBytes(metrics.memoryTotalBytes));
     const QString gpu = metrics.gpuPercent ? percentText(*metrics.gpuPercent) : QStringLiteral("—");
-    m_columns[2]->setReading(gpu, metrics.gpuPercent ? std::optional<double>(*metrics.gpuPercent / 100.0)
-                                                     : std::nullopt,
+    m_columns[2]->setReading(gpu,
+                             metrics.gpuPercent ? std::optional<double>(*metrics.gpuPercent / 100.0) : std::nullopt,
                              QStringLiteral("GPU ") + gpu);
 }
 
@@ -421,7 +445,7 @@ void MenuBarStatusView::refreshServices()
     const QList<ManagedService> services = m_controller->menuServices();
     const int hidden = m_controller->hiddenServiceCount();
     bool sameRows = services.size() == m_rows.size() && (hidden >= 1) == (m_more != nullptr)
-        && (m_empty == nullptr) == !services.isEmpty();
+                    && (m_empty == nullptr) == !services.isEmpty();
     for (qsizetype index = 0; sameRows && index < services.size(); ++index)
         sameRows = services[index].id == m_rows[index]->serviceId();
     if (!sameRows) {

@@ -64,7 +64,9 @@ int MenuCommandThreatReviewView::findingsHeight(qsizetype findingCount)
 MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatReviewRequest &request,
                                                          std::function<void()> onRunAnyway,
                                                          std::function<void()> onCancel, QWidget *parent)
-    : QWidget(parent), m_onRunAnyway(std::move(onRunAnyway)), m_onCancel(std::move(onCancel))
+    : QWidget(parent),
+      m_onRunAnyway(std::move(onRunAnyway)),
+      m_onCancel(std::move(onCancel))
 {
     const bool blocked = request.assessment.hasCriticalFinding();
     auto *layout = new QVBoxLayout(this);
@@ -73,14 +75,15 @@ MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatRevi
 
     auto *header = new QHBoxLayout;
     header->setSpacing(8);
-    auto *symbol = new SymbolView(blocked ? QStringLiteral("hand.raised.fill") : QStringLiteral("exclamationmark.shield.fill"),
-                                  symbolPixelSize(TextStyle::body),
-                                  blocked ? Palette::Color::red : Palette::Color::orange, this);
+    auto *symbol =
+        new SymbolView(blocked ? QStringLiteral("hand.raised.fill") : QStringLiteral("exclamationmark.shield.fill"),
+                       symbolPixelSize(TextStyle::body), blocked ? Palette::Color::red : Palette::Color::orange, this);
     header->addWidget(symbol, 0, Qt::AlignTop);
     auto *titles = new QVBoxLayout;
     titles->setSpacing(3);
-    titles->addWidget(new StyledLabel(blocked ? QStringLiteral("Command Blocked") : QStringLiteral("Risky Command Detected"),
-                                      TextStyle::callout, QFont::DemiBold, ThemeColor::primary(), this));
+    titles->addWidget(
+        new StyledLabel(blocked ? QStringLiteral("Command Blocked") : QStringLiteral("Risky Command Detected"),
+                        TextStyle::callout, QFont::DemiBold, ThemeColor::primary(), this));
     auto *subtitle = new StyledLabel(
         blocked ? request.serviceName + QStringLiteral(" matched a critical destructive pattern.")
                 : QStringLiteral("Review the findings before running ") + request.serviceName + QStringLiteral("."),

@@ -8,7 +8,8 @@
 #include <algorithm>
 
 MenuMetricColumn::MenuMetricColumn(const QString &label, Palette::Color color, QWidget *parent)
-    : QWidget(parent), m_color(color)
+    : QWidget(parent),
+      m_color(color)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, barHeight + 4);

@@ -17,7 +17,8 @@ namespace {
 // The open part of the row: a flat button whose label is the row's content.
 class RowOpenButton : public QAbstractButton {
 public:
-    explicit RowOpenButton(QWidget *parent) : QAbstractButton(parent)
+    explicit RowOpenButton(QWidget *parent)
+        : QAbstractButton(parent)
     {
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
@@ -52,7 +53,11 @@ protected:
 // The 7-point state dot, coloured by the service's state.
 class StateDot : public QWidget {
 public:
-    explicit StateDot(QWidget *parent) : QWidget(parent) { setFixedSize(7, 7); }
+    explicit StateDot(QWidget *parent)
+        : QWidget(parent)
+    {
+        setFixedSize(7, 7);
+    }
     void setState(ServiceLifecycleState state)
     {
         m_state = state;
@@ -85,7 +90,9 @@ private:
 
 } // namespace
 
-MenuServiceRow::MenuServiceRow(const ManagedService &service, QWidget *parent) : QWidget(parent), m_service(service)
+MenuServiceRow::MenuServiceRow(const ManagedService &service, QWidget *parent)
+    : QWidget(parent),
+      m_service(service)
 {
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(12, 6, 12, 6);

@@ -15,7 +15,9 @@ MenuSudoPasswordPromptView::MenuSudoPasswordPromptView(const SudoPasswordRequest
                                                        const std::optional<QString> &errorMessage,
                                                        std::function<void(QString)> onSubmit,
                                                        std::function<void()> onCancel, QWidget *parent)
-    : QWidget(parent), m_onSubmit(std::move(onSubmit)), m_onCancel(std::move(onCancel))
+    : QWidget(parent),
+      m_onSubmit(std::move(onSubmit)),
+      m_onCancel(std::move(onCancel))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 6, 12, 12);
@@ -52,9 +54,8 @@ MenuSudoPasswordPromptView::MenuSudoPasswordPromptView(const SudoPasswordRequest
     m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
     buttons->addWidget(m_cancel);
     buttons->addStretch(1);
-    m_confirm = new QPushButton(request.action == SudoLaunchAction::restart ? QStringLiteral("Restart")
-                                                                            : QStringLiteral("Start"),
-                                this);
+    m_confirm = new QPushButton(
+        request.action == SudoLaunchAction::restart ? QStringLiteral("Restart") : QStringLiteral("Start"), this);
     tintProminent(m_confirm, Palette::Color::slate);
     m_confirm->setEnabled(false);
     buttons->addWidget(m_confirm);

@@ -7,7 +7,8 @@
 
 #include <QPainter>
 
-MenuToggleGlyphButton::MenuToggleGlyphButton(QWidget *parent) : QAbstractButton(parent)
+MenuToggleGlyphButton::MenuToggleGlyphButton(QWidget *parent)
+    : QAbstractButton(parent)
 {
     setFixedSize(22, 22);
     setCursor(Qt::PointingHandCursor);

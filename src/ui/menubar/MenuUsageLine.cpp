@@ -11,7 +11,8 @@ namespace {
 const QString dash = QStringLiteral("—");
 }
 
-MenuUsageLine::MenuUsageLine(QWidget *parent) : QWidget(parent)
+MenuUsageLine::MenuUsageLine(QWidget *parent)
+    : QWidget(parent)
 {
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -45,8 +46,8 @@ QString MenuUsageLine::uptimeText(const ServiceRuntimeInfo &runtime)
 QString MenuUsageLine::details(const ServiceRuntimeInfo &runtime)
 {
     return QStringLiteral("PID ") + pidText(runtime) + QStringLiteral(" · CPU ") + cpuText(runtime.cpuPercent)
-        + QStringLiteral(" · RAM ") + formatMemoryBytes(runtime.memoryBytes) + QStringLiteral(" · ")
-        + uptimeText(runtime);
+           + QStringLiteral(" · RAM ") + formatMemoryBytes(runtime.memoryBytes) + QStringLiteral(" · ")
+           + uptimeText(runtime);
 }
 
 void MenuUsageLine::setRuntime(const ServiceRuntimeInfo &runtime)

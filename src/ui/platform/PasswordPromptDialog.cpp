@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-
 PasswordPromptDialog::PasswordPromptDialog(const QString &reasonText, QWidget *parent)
     : QDialog(parent),
       m_message(new QLabel(QStringLiteral("Velmora is trying to ") + reasonText + QStringLiteral("."), this)),

@@ -18,7 +18,8 @@ bool StatusItem::contains(const QPoint &globalPosition) const
 void StatusItem::setHighlighted(bool) {}
 
 TrayStatusItem::TrayStatusItem(const QIcon &icon, QObject *parent)
-    : StatusItem(parent), m_tray(new QSystemTrayIcon(icon, this))
+    : StatusItem(parent),
+      m_tray(new QSystemTrayIcon(icon, this))
 {
     m_tray->setToolTip(QStringLiteral("Velmora"));
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

@@ -2,8 +2,8 @@
 
 QString CommandThreatReviewRequest::id() const
 {
-    return rawValue(action) + QLatin1Char('-') + serviceId.toString(QUuid::WithoutBraces).toUpper()
-           + QLatin1Char('-') + assessment.commandFingerprint;
+    return rawValue(action) + QLatin1Char('-') + serviceId.toString(QUuid::WithoutBraces).toUpper() + QLatin1Char('-')
+           + assessment.commandFingerprint;
 }
 
 size_t qHash(const CommandThreatReviewRequest &request, size_t seed)

@@ -35,7 +35,11 @@ StyledLabel *wrappingLabel(const QString &text, TextStyle style, QFont::Weight w
 // A hairline in the separator colour of the current theme.
 class Divider final : public QWidget {
 public:
-    explicit Divider(QWidget *parent) : QWidget(parent) { setFixedHeight(1); }
+    explicit Divider(QWidget *parent)
+        : QWidget(parent)
+    {
+        setFixedHeight(1);
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), ThemeColor::separator().resolve(this)); }
@@ -48,10 +52,11 @@ QWidget *divider(QWidget *parent)
 
 } // namespace
 
-CommandThreatReviewView::CommandThreatReviewView(CommandThreatReviewRequest request,
-                                                 std::function<void()> onRunAnyway, std::function<void()> onCancel,
-                                                 QWidget *parent)
-    : QDialog(parent), m_request(std::move(request)), m_onRunAnyway(std::move(onRunAnyway)),
+CommandThreatReviewView::CommandThreatReviewView(CommandThreatReviewRequest request, std::function<void()> onRunAnyway,
+                                                 std::function<void()> onCancel, QWidget *parent)
+    : QDialog(parent),
+      m_request(std::move(request)),
+      m_onRunAnyway(std::move(onRunAnyway)),
       m_onCancel(std::move(onCancel))
 {
     setWindowModality(Qt::WindowModal);
@@ -88,24 +93,25 @@ QWidget *CommandThreatReviewView::makeHeader()
     auto *row = new QHBoxLayout(header);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(12);
-    auto *icon = new SymbolView(blocked ? QStringLiteral("hand.raised.fill")
-                                        : QStringLiteral("exclamationmark.shield.fill"),
-                                symbolPixelSize(TextStyle::title2),
-                                blocked ? Palette::Color::red : Palette::Color::orange, header);
+    auto *icon = new SymbolView(
+        blocked ? QStringLiteral("hand.raised.fill") : QStringLiteral("exclamationmark.shield.fill"),
+        symbolPixelSize(TextStyle::title2), blocked ? Palette::Color::red : Palette::Color::orange, header);
     icon->setObjectName(QStringLiteral("reviewIcon"));
     icon->setBoxSize(QSize(28, symbolPixelSize(TextStyle::title2)));
     row->addWidget(icon, 0, Qt::AlignTop);
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(4);
-    StyledLabel *title = wrappingLabel(windowTitle(), TextStyle::title3, QFont::DemiBold, ThemeColor::primary(), header);
+    StyledLabel *title =
+        wrappingLabel(windowTitle(), TextStyle::title3, QFont::DemiBold, ThemeColor::primary(), header);
     title->setObjectName(QStringLiteral("reviewTitle"));
-    const QString sentence = blocked
-        ? QStringLiteral("Velmora prevented ") + m_request.serviceName
-              + QStringLiteral(" from running because its command matched a critical destructive pattern.")
-        : QStringLiteral("Velmora detected command patterns that could create a security risk. Review them before "
-                         "running ")
-              + m_request.serviceName + QStringLiteral(".");
+    const QString sentence =
+        blocked
+            ? QStringLiteral("Velmora prevented ") + m_request.serviceName
+                  + QStringLiteral(" from running because its command matched a critical destructive pattern.")
+            : QStringLiteral("Velmora detected command patterns that could create a security risk. Review them before "
+                             "running ")
+                  + m_request.serviceName + QStringLiteral(".");
     StyledLabel *message = wrappingLabel(sentence, TextStyle::callout, QFont::Normal, ThemeColor::secondary(), header);
     message->setObjectName(QStringLiteral("reviewMessage"));
     texts->addWidget(title);
@@ -147,8 +153,8 @@ QWidget *CommandThreatReviewView::makeFindingRow(const CommandThreatFinding &fin
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 11, 0, 11);
     layout->setSpacing(10);
-    auto *icon = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 18, severityColor(finding.severity),
-                                row);
+    auto *icon =
+        new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 18, severityColor(finding.severity), row);
     icon->setBoxSize(QSize(26, 26));
     layout->addWidget(icon, 0, Qt::AlignTop);
 
@@ -156,7 +162,8 @@ QWidget *CommandThreatReviewView::makeFindingRow(const CommandThreatFinding &fin
     texts->setSpacing(5);
     auto *titleLine = new QHBoxLayout;
     titleLine->setSpacing(8);
-    titleLine->addWidget(new StyledLabel(finding.title, TextStyle::callout, QFont::DemiBold, ThemeColor::primary(), row));
+    titleLine->addWidget(
+        new StyledLabel(finding.title, TextStyle::callout, QFont::DemiBold, ThemeColor::primary(), row));
     auto *severity = new StatusBadge(label(finding.severity), severityColor(finding.severity), row);
     severity->setObjectName(QStringLiteral("severityBadge"));
     titleLine->addWidget(severity);

@@ -2,7 +2,8 @@
 
 #include <QFileInfo>
 
-PathPickerDialog::PathPickerDialog(QWidget *parent) : QFileDialog(parent)
+PathPickerDialog::PathPickerDialog(QWidget *parent)
+    : QFileDialog(parent)
 {
     // Only Qt's own dialog lets accept() see a folder before it is entered.
     setOption(QFileDialog::DontUseNativeDialog, true);

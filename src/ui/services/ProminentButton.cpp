@@ -38,7 +38,8 @@ QColor labelColor(const QColor &fill)
 } // namespace
 
 ProminentButton::ProminentButton(const QString &text, Palette::Color tint, QWidget *parent)
-    : QPushButton(text, parent), m_tint(tint)
+    : QPushButton(text, parent),
+      m_tint(tint)
 {
     setCursor(Qt::PointingHandCursor);
 }
@@ -81,10 +82,11 @@ void ProminentButton::paintEvent(QPaintEvent *)
     }
     // A dimmed fill is judged as it shows over the window.
     const QColor window = palette().color(QPalette::Window);
-    const QColor shown = isEnabled() ? fill
-                                     : QColor::fromRgbF(window.redF() + (fill.redF() - window.redF()) * fill.alphaF(),
-                                                        window.greenF() + (fill.greenF() - window.greenF()) * fill.alphaF(),
-                                                        window.blueF() + (fill.blueF() - window.blueF()) * fill.alphaF());
+    const QColor shown = isEnabled()
+                             ? fill
+                             : QColor::fromRgbF(window.redF() + (fill.redF() - window.redF()) * fill.alphaF(),
+                                                window.greenF() + (fill.greenF() - window.greenF()) * fill.alphaF(),
+                                                window.blueF() + (fill.blueF() - window.blueF()) * fill.alphaF());
     QColor textColor = labelColor(shown);
     if (!isEnabled())
         textColor.setAlpha(170);

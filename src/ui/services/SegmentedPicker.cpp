@@ -16,7 +16,9 @@ constexpr int inset = 2;
 
 } // namespace
 
-SegmentedPicker::SegmentedPicker(QStringList labels, QWidget *parent) : QWidget(parent), m_labels(std::move(labels))
+SegmentedPicker::SegmentedPicker(QStringList labels, QWidget *parent)
+    : QWidget(parent),
+      m_labels(std::move(labels))
 {
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

@@ -229,10 +229,10 @@ struct ServiceDetailView::Widgets {
 
 ServiceDetailView::ServiceDetailView(EnvironmentProfilesManager *environmentProfilesManager,
                                      ServiceRunHistoryManager *runHistoryManager, QWidget *parent)
-    : QWidget(parent)
-    , m_environmentProfilesManager(environmentProfilesManager)
-    , m_runHistoryManager(runHistoryManager)
-    , m_widgets(std::make_unique<Widgets>())
+    : QWidget(parent),
+      m_environmentProfilesManager(environmentProfilesManager),
+      m_runHistoryManager(runHistoryManager),
+      m_widgets(std::make_unique<Widgets>())
 {
     buildLayouts();
     if (m_environmentProfilesManager) {
@@ -341,8 +341,8 @@ QLayout *ServiceDetailView::buildControlRow()
     for (QPushButton *button : {w.startButton, w.stopButton, w.restartButton})
         group->addWidget(button);
     controls->addLayout(group);
-    w.forceKillButton = symbolButton(QStringLiteral("Force Kill"), QStringLiteral("xmark.octagon"), w.normalPage,
-                                     Palette::Color::red);
+    w.forceKillButton =
+        symbolButton(QStringLiteral("Force Kill"), QStringLiteral("xmark.octagon"), w.normalPage, Palette::Color::red);
     w.forceKillButton->setObjectName(QStringLiteral("forceKillButton"));
     controls->addWidget(w.forceKillButton);
     controls->addStretch(1);
@@ -362,7 +362,8 @@ QLayout *ServiceDetailView::buildConfiguration()
     w.configurationToggle->setObjectName(QStringLiteral("configurationToggle"));
     w.configurationToggle->setAccessibleName(QStringLiteral("Configuration"));
     w.configurationToggle->addToRow(symbolIn(QStringLiteral("gearshape"), TextStyle::title3, ThemeColor::secondary()));
-    w.configurationToggle->addToRow(new StyledLabel(QStringLiteral("Configuration"), TextStyle::title3, QFont::DemiBold));
+    w.configurationToggle->addToRow(
+        new StyledLabel(QStringLiteral("Configuration"), TextStyle::title3, QFont::DemiBold));
     w.configurationChevron = symbolIn(QStringLiteral("chevron.right"), TextStyle::caption, ThemeColor::tertiary());
     w.configurationToggle->addToRow(w.configurationChevron);
     w.configurationToggle->row()->addStretch(1);
@@ -425,13 +426,14 @@ QWidget *ServiceDetailView::buildMetricGrid()
     Widgets &w = *m_widgets;
     auto *grid = new AdaptiveGrid(w.normalPage);
     grid->setObjectName(QStringLiteral("metricGrid"));
-    w.pidCard = new MetricCard(QStringLiteral("PID"), emDash, std::nullopt, QStringLiteral("number"),
-                               Palette::Color::slate);
-    w.cpuCard = new MetricCard(QStringLiteral("CPU"), emDash, std::nullopt, QStringLiteral("cpu"), Palette::Color::blue);
+    w.pidCard =
+        new MetricCard(QStringLiteral("PID"), emDash, std::nullopt, QStringLiteral("number"), Palette::Color::slate);
+    w.cpuCard =
+        new MetricCard(QStringLiteral("CPU"), emDash, std::nullopt, QStringLiteral("cpu"), Palette::Color::blue);
     w.ramCard = new MetricCard(QStringLiteral("RAM"), emDash, std::nullopt, QStringLiteral("memorychip"),
                                Palette::Color::green);
-    w.uptimeCard = new MetricCard(QStringLiteral("Uptime"), emDash, std::nullopt, QStringLiteral("clock"),
-                                  Palette::Color::orange);
+    w.uptimeCard =
+        new MetricCard(QStringLiteral("Uptime"), emDash, std::nullopt, QStringLiteral("clock"), Palette::Color::orange);
     w.pidCard->setObjectName(QStringLiteral("pidCard"));
     w.cpuCard->setObjectName(QStringLiteral("cpuCard"));
     w.ramCard->setObjectName(QStringLiteral("ramCard"));

@@ -31,12 +31,12 @@ public:
     // The host's flows. Each is called straight from its button; the host runs
     // its coroutine and reports failures itself.
     struct Callbacks {
-        std::function<void()> onUnlock;   // authenticate: migrate the service and unlock its profile
+        std::function<void()> onUnlock; // authenticate: migrate the service and unlock its profile
         std::function<void()> onStart;
         std::function<void()> onStop;
         std::function<void()> onRestart;
-        std::function<void()> onKill;     // asks for the force-kill confirmation
-        std::function<void()> onEdit;     // opens the service editor
+        std::function<void()> onKill; // asks for the force-kill confirmation
+        std::function<void()> onEdit; // opens the service editor
     };
 
     // Both managers must outlive the view.

@@ -48,10 +48,10 @@ void applyTint(QAbstractButton *button)
 } // namespace
 
 CapsuleBadge::CapsuleBadge(const QString &text, ThemeColor color, int horizontalPadding, QWidget *parent)
-    : QWidget(parent)
-    , m_text(text)
-    , m_color(color)
-    , m_horizontalPadding(horizontalPadding)
+    : QWidget(parent),
+      m_text(text),
+      m_color(color),
+      m_horizontalPadding(horizontalPadding)
 {
     setFont(textStyleFont(TextStyle::caption, QFont::DemiBold));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -108,8 +108,8 @@ void CapsuleBadge::paintEvent(QPaintEvent *)
 }
 
 RowButton::RowButton(QWidget *parent)
-    : QPushButton(parent)
-    , m_row(new QHBoxLayout(this))
+    : QPushButton(parent),
+      m_row(new QHBoxLayout(this))
 {
     setFlat(true);
     setCursor(Qt::PointingHandCursor);
@@ -149,11 +149,11 @@ void RowButton::paintEvent(QPaintEvent *)
 
 void setRevealed(QWidget *content, bool revealed, bool animated)
 {
-    auto *animation = content->findChild<QPropertyAnimation *>(QStringLiteral("revealAnimation"),
-                                                                 Qt::FindDirectChildrenOnly);
+    auto *animation =
+        content->findChild<QPropertyAnimation *>(QStringLiteral("revealAnimation"), Qt::FindDirectChildrenOnly);
     const bool running = animation && animation->state() == QAbstractAnimation::Running;
-    const bool target = content->property("revealTarget").isValid() ? content->property("revealTarget").toBool()
-                                                                     : !content->isHidden();
+    const bool target =
+        content->property("revealTarget").isValid() ? content->property("revealTarget").toBool() : !content->isHidden();
     if (!animated && running && target == revealed)
         return;
     content->setProperty("revealTarget", revealed);
@@ -176,8 +176,8 @@ void setRevealed(QWidget *content, bool revealed, bool animated)
         });
     }
     const int fullHeight = content->hasHeightForWidth() && content->width() > 0
-        ? content->heightForWidth(content->width())
-        : content->sizeHint().height();
+                               ? content->heightForWidth(content->width())
+                               : content->sizeHint().height();
     if (revealed) {
         const int from = content->isHidden() ? 0 : content->height();
         content->setMaximumHeight(from);

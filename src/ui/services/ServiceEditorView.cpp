@@ -37,8 +37,7 @@ QCoro::Task<> rememberBookmark(SecurityScopedBookmarkStore *store, QString path)
 {
     try {
         co_await store->rememberBookmark(path);
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 StyledLabel *footerLabel(const QString &text, QWidget *parent)
@@ -79,8 +78,13 @@ QWidget *section(const QString &header, QWidget *content, QWidget *footer, QWidg
 ServiceEditorView::ServiceEditorView(ServiceEditorMode mode, ManagedService draft, EnvironmentProfilesManager &profiles,
                                      SecurityScopedBookmarkStore *bookmarks, std::function<void(ManagedService)> onSave,
                                      std::function<void()> onDelete, QWidget *parent)
-    : QDialog(parent), m_mode(std::move(mode)), m_draft(std::move(draft)), m_profiles(profiles),
-      m_bookmarks(bookmarks), m_onSave(std::move(onSave)), m_onDelete(std::move(onDelete))
+    : QDialog(parent),
+      m_mode(std::move(mode)),
+      m_draft(std::move(draft)),
+      m_profiles(profiles),
+      m_bookmarks(bookmarks),
+      m_onSave(std::move(onSave)),
+      m_onDelete(std::move(onDelete))
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(m_mode.isCreate() ? QStringLiteral("Add Service") : QStringLiteral("Edit Service"));
@@ -199,8 +203,8 @@ QWidget *ServiceEditorView::makeLaunchSection()
     m_launchFooter->setObjectName(QStringLiteral("launchFooter"));
     updateLaunchFooter();
     return section(QStringLiteral("Launch Option"),
-                   new LabeledField(QStringLiteral("Launch Option"), labelWidth, m_launchPicker, this),
-                   m_launchFooter, this);
+                   new LabeledField(QStringLiteral("Launch Option"), labelWidth, m_launchPicker, this), m_launchFooter,
+                   this);
 }
 
 QWidget *ServiceEditorView::makeButtons()
@@ -279,10 +283,10 @@ void ServiceEditorView::confirmTerminalLaunch()
 void ServiceEditorView::confirmDelete()
 {
     const QString name = m_draft.name.isEmpty() ? QStringLiteral("This service") : m_draft.name;
-    auto *question = new QMessageBox(
-        QMessageBox::Warning, QStringLiteral("Delete Service?"),
-        QStringLiteral("“") + name + QStringLiteral("” will be removed permanently. This cannot be undone."),
-        QMessageBox::NoButton, this);
+    auto *question = new QMessageBox(QMessageBox::Warning, QStringLiteral("Delete Service?"),
+                                     QStringLiteral("“") + name
+                                         + QStringLiteral("” will be removed permanently. This cannot be undone."),
+                                     QMessageBox::NoButton, this);
     question->setAttribute(Qt::WA_DeleteOnClose);
     question->setTextFormat(Qt::PlainText);
     QPushButton *remove = question->addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);

@@ -40,10 +40,10 @@ namespace ServiceLaunchFlow {
 
 struct Step {
     enum class Kind {
-        none,          // nothing left to do (the manager went away)
-        launch,        // call perform(service.id, action, no password, approval)
-        threatReview,  // show `review`
-        sudoPassword,  // show `sudo`
+        none,         // nothing left to do (the manager went away)
+        launch,       // call perform(service.id, action, no password, approval)
+        threatReview, // show `review`
+        sudoPassword, // show `sudo`
     };
     Kind kind = Kind::none;
     // The record as protected access returned it (migrated, profile unlocked).
@@ -58,8 +58,7 @@ QString protectedProfileDisplayName(const EnvironmentProfilesManager &profiles, 
 // "… to launch “<service>”", for Start and Restart.
 ProtectedUnlockReason launchReason(const EnvironmentProfilesManager &profiles, const ManagedService &service);
 // "… used by “<service>”", for Unlock, Migrate and the selection of a locked service.
-ProtectedUnlockReason serviceUnlockReason(const EnvironmentProfilesManager &profiles,
-                                          const ManagedService &service);
+ProtectedUnlockReason serviceUnlockReason(const EnvironmentProfilesManager &profiles, const ManagedService &service);
 
 // Only in-application launches can feed a password to sudo's prompt.
 bool needsSudoPassword(const ManagedService &service);
@@ -70,8 +69,7 @@ CommandThreatApproval approvalFor(const CommandThreatReviewRequest &request);
 // caller last saw it. A review step carries `service`'s id and name; a sudo
 // step the current record's, with `approval` kept for the launch.
 QCoro::Task<Step> prepare(ServiceManager &manager, const EnvironmentProfilesManager &profiles, ManagedService service,
-                          SudoLaunchAction action,
-                          std::optional<CommandThreatApproval> approval);
+                          SudoLaunchAction action, std::optional<CommandThreatApproval> approval);
 
 // ServiceManager::start or ::restart, by `action`.
 QCoro::Task<> perform(ServiceManager &manager, QUuid serviceId, SudoLaunchAction action,

@@ -5,7 +5,8 @@
 #include "ui/services/ServicesController.h"
 
 ServiceListModel::ServiceListModel(ServicesController &controller, QObject *parent)
-    : QAbstractListModel(parent), m_controller(controller)
+    : QAbstractListModel(parent),
+      m_controller(controller)
 {
     ServiceManager &manager = controller.serviceManager();
     EnvironmentProfilesManager &profiles = controller.profilesManager();

@@ -90,7 +90,8 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     painter->fillPath(badgePath, withOpacity(badgeTint, 0.14));
     painter->setPen(Qt::NoPen);
     painter->setBrush(badgeTint);
-    painter->drawEllipse(QRectF(badgeRect.left() + 8, badgeRect.center().y() - badgeDot / 2.0 + 0.5, badgeDot, badgeDot));
+    painter->drawEllipse(
+        QRectF(badgeRect.left() + 8, badgeRect.center().y() - badgeDot / 2.0 + 0.5, badgeDot, badgeDot));
     painter->setFont(badgeFont);
     painter->setPen(badgeTint);
     painter->drawText(badgeRect.adjusted(8 + badgeDot + 4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, badge);
@@ -123,14 +124,14 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
 
     QString subtitleText = index.data(ServiceListModel::SubtitleRole).toString();
     subtitleText.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    const QString subtitle = subtitleMetrics.elidedText(subtitleText,
-                                                        Qt::ElideMiddle, std::max(0, textRight - textLeft));
+    const QString subtitle =
+        subtitleMetrics.elidedText(subtitleText, Qt::ElideMiddle, std::max(0, textRight - textLeft));
     painter->setFont(subtitleFont);
     painter->setPen(ThemeColor::secondary().resolve(foreground));
     // Top-aligned with room below the descent: some fonts draw the underscore
     // under it, and a box of exactly the font's height clips it away.
-    painter->drawText(QRect(textLeft, top + nameMetrics.height() + 2, textRight - textLeft,
-                            subtitleMetrics.height() + 3),
-                      Qt::AlignLeft | Qt::AlignTop, subtitle);
+    painter->drawText(
+        QRect(textLeft, top + nameMetrics.height() + 2, textRight - textLeft, subtitleMetrics.height() + 3),
+        Qt::AlignLeft | Qt::AlignTop, subtitle);
     painter->restore();
 }

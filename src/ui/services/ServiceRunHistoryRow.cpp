@@ -27,9 +27,9 @@ const QString emDash = QString(QChar(0x2014));
 class SquareSymbolButton : public QAbstractButton {
 public:
     SquareSymbolButton(const QString &symbolName, Palette::Color tint, QWidget *parent)
-        : QAbstractButton(parent)
-        , m_symbolName(symbolName)
-        , m_tint(tint)
+        : QAbstractButton(parent),
+          m_symbolName(symbolName),
+          m_tint(tint)
     {
         setFixedSize(28, 28);
         setCursor(Qt::PointingHandCursor);
@@ -111,17 +111,21 @@ QWidget *divider(qreal opacity)
 Palette::Color outcomePaletteColor(const ServiceRunRecord &record)
 {
     switch (outcomeColor(record)) {
-    case ServiceRunOutcomeColor::green: return Palette::Color::green;
-    case ServiceRunOutcomeColor::red: return Palette::Color::red;
-    case ServiceRunOutcomeColor::slate: return Palette::Color::slate;
-    case ServiceRunOutcomeColor::orange: return Palette::Color::orange;
+    case ServiceRunOutcomeColor::green:
+        return Palette::Color::green;
+    case ServiceRunOutcomeColor::red:
+        return Palette::Color::red;
+    case ServiceRunOutcomeColor::slate:
+        return Palette::Color::slate;
+    case ServiceRunOutcomeColor::orange:
+        return Palette::Color::orange;
     }
     return Palette::Color::slate;
 }
 
 ServiceRunHistoryRow::ServiceRunHistoryRow(const ServiceRunRecord &record, QWidget *parent)
-    : SurfaceCard(16, parent)
-    , m_record(record)
+    : SurfaceCard(16, parent),
+      m_record(record)
 {
     contentLayout()->setSpacing(10);
     buildTopLine();
@@ -152,8 +156,8 @@ void ServiceRunHistoryRow::buildTopLine()
     m_dateLabel->setObjectName(QStringLiteral("runDate"));
     m_outcomeBadge = new StatusBadge;
     m_outcomeBadge->setObjectName(QStringLiteral("outcomeBadge"));
-    m_securityBadge = symbolText(QStringLiteral("hand.raised.fill"), QString(), Palette::Color::red,
-                                 TextStyle::caption, QFont::DemiBold, &m_securityText, &m_securitySymbol);
+    m_securityBadge = symbolText(QStringLiteral("hand.raised.fill"), QString(), Palette::Color::red, TextStyle::caption,
+                                 QFont::DemiBold, &m_securityText, &m_securitySymbol);
     m_securityBadge->setObjectName(QStringLiteral("securityBadge"));
     m_securityText->setObjectName(QStringLiteral("securityText"));
     m_newBadge = new CapsuleBadge(QStringLiteral("New"), Palette::Color::slate, 6);
@@ -161,8 +165,8 @@ void ServiceRunHistoryRow::buildTopLine()
     m_newBadge->setSymbolName(QStringLiteral("sparkles"));
     m_exitLabel = new StyledLabel(QString(), TextStyle::caption, QFont::Normal, ThemeColor::secondary());
     m_exitLabel->setObjectName(QStringLiteral("exitCode"));
-    m_chevron = new SymbolView(QStringLiteral("chevron.right"), symbolPixelSize(TextStyle::caption),
-                               ThemeColor::tertiary());
+    m_chevron =
+        new SymbolView(QStringLiteral("chevron.right"), symbolPixelSize(TextStyle::caption), ThemeColor::tertiary());
     m_chevron->setObjectName(QStringLiteral("chevron"));
     for (QWidget *widget : {static_cast<QWidget *>(m_dateLabel), static_cast<QWidget *>(m_outcomeBadge),
                             m_securityBadge, static_cast<QWidget *>(m_newBadge), static_cast<QWidget *>(m_exitLabel)})
@@ -227,8 +231,8 @@ void ServiceRunHistoryRow::paintEvent(QPaintEvent *event)
     // The new-run outline, inside the card's edge.
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF card = QRectF(rect()).adjusted(shadowMargin, shadowMargin / 2.0, -shadowMargin,
-                                                -(shadowMargin + shadowMargin / 2.0));
+    const QRectF card =
+        QRectF(rect()).adjusted(shadowMargin, shadowMargin / 2.0, -shadowMargin, -(shadowMargin + shadowMargin / 2.0));
     painter.setPen(QPen(withOpacity(Palette::slate(), 0.65), 2));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(card.adjusted(1, 1, -1, -1), cornerRadius - 1, cornerRadius - 1);
@@ -260,9 +264,9 @@ void ServiceRunHistoryRow::refreshSummary(bool animated)
 
     delete m_secondLine;
     if (m_record.stopReason == ServiceRunStopReason::securityBlocked) {
-        m_secondLine = symbolText(QStringLiteral("shield.slash.fill"),
-                                  QStringLiteral("Launch prevented before a process started"),
-                                  ThemeColor::secondary(), TextStyle::caption, QFont::Normal);
+        m_secondLine =
+            symbolText(QStringLiteral("shield.slash.fill"), QStringLiteral("Launch prevented before a process started"),
+                       ThemeColor::secondary(), TextStyle::caption, QFont::Normal);
         m_secondLine->setObjectName(QStringLiteral("launchPrevented"));
     } else {
         m_secondLine = buildFiguresLine();
@@ -323,10 +327,9 @@ void ServiceRunHistoryRow::rebuildDetails()
         column->addWidget(divider(1.0));
         column->addSpacing(3);
     }
-    auto *profileLine =
-        new StyledLabel(QStringLiteral("Environment Profile \u00B7 ")
-                            + m_record.environmentProfileName.value_or(QStringLiteral("None")),
-                        TextStyle::caption, QFont::DemiBold, ThemeColor::secondary());
+    auto *profileLine = new StyledLabel(QStringLiteral("Environment Profile \u00B7 ")
+                                            + m_record.environmentProfileName.value_or(QStringLiteral("None")),
+                                        TextStyle::caption, QFont::DemiBold, ThemeColor::secondary());
     profileLine->setObjectName(QStringLiteral("profileLine"));
     profileLine->setElideMode(Qt::ElideRight);
     column->addWidget(profileLine);
@@ -382,8 +385,8 @@ QWidget *ServiceRunHistoryRow::buildVariables()
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
     if (m_record.environment.isEmpty()) {
-        column->addWidget(new StyledLabel(QStringLiteral("No environment variables"), TextStyle::caption,
-                                          QFont::Normal, ThemeColor::tertiary()));
+        column->addWidget(new StyledLabel(QStringLiteral("No environment variables"), TextStyle::caption, QFont::Normal,
+                                          ThemeColor::tertiary()));
         return box;
     }
     for (const ServiceRunEnvironmentEntry &entry : m_record.environment) {

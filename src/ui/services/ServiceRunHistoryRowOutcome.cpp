@@ -20,11 +20,16 @@ ServiceRunOutcomeColor outcomeColor(const ServiceRunRecord &record)
 QString outcomeLabel(const ServiceRunRecord &record)
 {
     switch (record.stopReason) {
-    case ServiceRunStopReason::exited: return QStringLiteral("Exited");
-    case ServiceRunStopReason::stopped: return QStringLiteral("Stopped");
-    case ServiceRunStopReason::forceKilled: return QStringLiteral("Force killed");
-    case ServiceRunStopReason::unexpected: return QStringLiteral("Ended unexpectedly");
-    case ServiceRunStopReason::securityBlocked: return QStringLiteral("Blocked");
+    case ServiceRunStopReason::exited:
+        return QStringLiteral("Exited");
+    case ServiceRunStopReason::stopped:
+        return QStringLiteral("Stopped");
+    case ServiceRunStopReason::forceKilled:
+        return QStringLiteral("Force killed");
+    case ServiceRunStopReason::unexpected:
+        return QStringLiteral("Ended unexpectedly");
+    case ServiceRunStopReason::securityBlocked:
+        return QStringLiteral("Blocked");
     }
     return {};
 }
@@ -32,5 +37,5 @@ QString outcomeLabel(const ServiceRunRecord &record)
 QString securityWarningCountText(qsizetype findingCount)
 {
     return QString::number(findingCount) + QStringLiteral(" warning")
-        + (findingCount == 1 ? QString() : QStringLiteral("s"));
+           + (findingCount == 1 ? QString() : QStringLiteral("s"));
 }

@@ -21,8 +21,8 @@ using ServiceDetailStyle::CapsuleBadge;
 using ServiceDetailStyle::RowButton;
 
 ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *runHistoryManager, QWidget *parent)
-    : QWidget(parent)
-    , m_runHistoryManager(runHistoryManager)
+    : QWidget(parent),
+      m_runHistoryManager(runHistoryManager)
 {
     m_newRunTimer.setSingleShot(true);
     m_newRunTimer.setInterval(newRunMarkDuration);
@@ -50,8 +50,8 @@ ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *run
     m_newRunBadge->setObjectName(QStringLiteral("newRunBadge"));
     m_newRunBadge->setSymbolName(QStringLiteral("sparkles"));
     m_toggle->addToRow(m_newRunBadge);
-    m_chevron = new SymbolView(QStringLiteral("chevron.right"), symbolPixelSize(TextStyle::caption),
-                               ThemeColor::tertiary());
+    m_chevron =
+        new SymbolView(QStringLiteral("chevron.right"), symbolPixelSize(TextStyle::caption), ThemeColor::tertiary());
     m_toggle->addToRow(m_chevron);
     connect(m_toggle, &QPushButton::clicked, this, [this] { setExpanded(!m_isExpanded, true); });
     header->addWidget(m_toggle);
@@ -73,9 +73,8 @@ ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *run
     bodyColumn->setContentsMargins(0, 0, 0, 0);
     m_emptyCard = new SurfaceCard(16, m_body);
     m_emptyCard->setObjectName(QStringLiteral("emptyCard"));
-    m_emptyCard->contentLayout()->addWidget(new StyledLabel(QStringLiteral("No runs recorded yet"),
-                                                            TextStyle::callout, QFont::Normal,
-                                                            ThemeColor::secondary()));
+    m_emptyCard->contentLayout()->addWidget(new StyledLabel(QStringLiteral("No runs recorded yet"), TextStyle::callout,
+                                                            QFont::Normal, ThemeColor::secondary()));
     bodyColumn->addWidget(m_emptyCard);
     m_rowsBox = new QWidget(m_body);
     m_rowsLayout = new QVBoxLayout(m_rowsBox);
@@ -248,7 +247,8 @@ void ServiceRunHistorySection::confirmClearHistory()
         return;
     auto *confirmation = new QMessageBox(QMessageBox::Warning, QStringLiteral("Clear run history?"),
                                          QStringLiteral("Clear run history?"), QMessageBox::NoButton, this);
-    confirmation->setInformativeText(QStringLiteral("Deletes all recorded runs for this service. This cannot be undone."));
+    confirmation->setInformativeText(
+        QStringLiteral("Deletes all recorded runs for this service. This cannot be undone."));
     QPushButton *clearButton = confirmation->addButton(QStringLiteral("Clear All"), QMessageBox::DestructiveRole);
     confirmation->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     confirmation->setWindowModality(Qt::WindowModal);

@@ -27,7 +27,7 @@ class SymbolView;
 namespace ServiceDetailStyle {
 class CapsuleBadge;
 class RowButton;
-}
+} // namespace ServiceDetailStyle
 
 // The recorded runs of the shown service, newest first, in a collapsible
 // section: a count, a "New run" mark while a run of this service has just been

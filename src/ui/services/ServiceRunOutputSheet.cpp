@@ -16,10 +16,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-
 ServiceRunOutputSheet::ServiceRunOutputSheet(const ServiceRunRecord &record, QWidget *parent)
-    : QDialog(parent)
-    , m_record(record)
+    : QDialog(parent),
+      m_record(record)
 {
     setWindowModality(Qt::WindowModal);
     setFixedSize(sheetWidth, sheetHeight);

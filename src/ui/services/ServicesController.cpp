@@ -26,8 +26,7 @@ QCollator nameCollator()
     return collator;
 }
 
-bool passesFilter(const ManagedService &service, const QHash<QUuid, ServiceRuntimeInfo> &runtime,
-                  ServiceFilter filter)
+bool passesFilter(const ManagedService &service, const QHash<QUuid, ServiceRuntimeInfo> &runtime, ServiceFilter filter)
 {
     const auto entry = runtime.constFind(service.id);
     const bool running = entry != runtime.cend() && entry->state == ServiceLifecycleState::running;
@@ -48,10 +47,13 @@ ServicesController::ServicesController(ServiceManager &serviceManager, Environme
                                        ProtectedProfilesLockManager &lockManager,
                                        ServiceRunHistoryManager &historyManager, SecurityScopedBookmarkStore *bookmarks,
                                        QObject *parent)
-    : QObject(parent), m_serviceManager(serviceManager), m_profilesManager(profilesManager),
-      m_lockManager(lockManager), m_historyManager(historyManager), m_bookmarks(bookmarks)
-{
-}
+    : QObject(parent),
+      m_serviceManager(serviceManager),
+      m_profilesManager(profilesManager),
+      m_lockManager(lockManager),
+      m_historyManager(historyManager),
+      m_bookmarks(bookmarks)
+{}
 
 QList<ManagedService> ServicesController::visibleServices(const QList<ManagedService> &services,
                                                           const QHash<QUuid, ServiceRuntimeInfo> &runtime,
@@ -230,9 +232,8 @@ QCoro::Task<> ServicesController::unlockSelectedServiceIfNeeded()
     const quint64 generation = m_selectionGeneration;
     std::exception_ptr failure;
     try {
-        co_await m_serviceManager.ensureProtectedAccess(service->id,
-                                                        ServiceLaunchFlow::serviceUnlockReason(m_profilesManager,
-                                                                                               *service));
+        co_await m_serviceManager.ensureProtectedAccess(
+            service->id, ServiceLaunchFlow::serviceUnlockReason(m_profilesManager, *service));
     } catch (...) {
         failure = std::current_exception();
     }

@@ -57,9 +57,8 @@ public:
 
     // The list: the filter's services, ordered by name, or by score while searching.
     static QList<ManagedService> visibleServices(const QList<ManagedService> &services,
-                                                 const QHash<QUuid, ServiceRuntimeInfo> &runtime,
-                                                 ServiceFilter filter, const QString &searchText,
-                                                 const SearchScore &score);
+                                                 const QHash<QUuid, ServiceRuntimeInfo> &runtime, ServiceFilter filter,
+                                                 const QString &searchText, const SearchScore &score);
     QList<ManagedService> visibleServices() const;
     bool hasProtectedProfiles() const;
     // The runtime entry, or a stopped one for a service that never ran.

@@ -66,8 +66,8 @@ ServicesView::ServicesView(ServiceManager &serviceManager, EnvironmentProfilesMa
                            ProtectedProfilesLockManager &lockManager, ServiceRunHistoryManager &historyManager,
                            SecurityScopedBookmarkStore *bookmarks, QWidget *parent)
     : QWidget(parent),
-      m_controller(new ServicesController(serviceManager, profilesManager, lockManager, historyManager, bookmarks,
-                                          this))
+      m_controller(
+          new ServicesController(serviceManager, profilesManager, lockManager, historyManager, bookmarks, this))
 {
     setObjectName(QStringLiteral("servicesView"));
     setWindowTitle(QStringLiteral("Services"));
@@ -94,8 +94,7 @@ ServicesView::ServicesView(ServiceManager &serviceManager, EnvironmentProfilesMa
     connect(&controller, &ServicesController::selectedServiceIdChanged, this, &ServicesView::updateDetail);
     connect(&controller, &ServicesController::editorModeChanged, this, &ServicesView::syncEditorSheet);
     connect(&controller, &ServicesController::sudoRequestChanged, this, &ServicesView::syncSudoSheet);
-    connect(&controller, &ServicesController::commandThreatRequestChanged, this,
-            &ServicesView::syncThreatReviewSheet);
+    connect(&controller, &ServicesController::commandThreatRequestChanged, this, &ServicesView::syncThreatReviewSheet);
     connect(&controller, &ServicesController::confirmForceKillChanged, this, &ServicesView::syncForceKillAlert);
     connect(&controller, &ServicesController::errorMessageChanged, this, &ServicesView::syncErrorAlert);
     connect(&serviceManager, &ServiceManager::servicesChanged, this, &ServicesView::updateDetail);
@@ -325,8 +324,7 @@ QWidget *ServicesView::makeDetailHost()
     layout->addStretch(1);
     m_detailHost->addWidget(m_emptyState);
 
-    m_detail = new ServiceDetailView(&m_controller->profilesManager(), &m_controller->historyManager(),
-                                     m_detailHost);
+    m_detail = new ServiceDetailView(&m_controller->profilesManager(), &m_controller->historyManager(), m_detailHost);
     m_detail->setObjectName(QStringLiteral("serviceDetailView"));
     // A printing service then costs the console its additions only, not a
     // comparison of the whole output on every runtime tick.

@@ -15,8 +15,11 @@
 SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, std::function<void(QString)> onSubmit,
                                                std::function<void()> onRunWithoutPassword,
                                                std::function<void()> onCancel, QWidget *parent)
-    : QDialog(parent), m_request(std::move(request)), m_onSubmit(std::move(onSubmit)),
-      m_onRunWithoutPassword(std::move(onRunWithoutPassword)), m_onCancel(std::move(onCancel))
+    : QDialog(parent),
+      m_request(std::move(request)),
+      m_onSubmit(std::move(onSubmit)),
+      m_onRunWithoutPassword(std::move(onRunWithoutPassword)),
+      m_onCancel(std::move(onCancel))
 {
     const bool restart = m_request.action == SudoLaunchAction::restart;
     setWindowModality(Qt::WindowModal);
@@ -36,9 +39,10 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, std:
     header->addStretch(1);
     layout->addLayout(header);
 
-    auto *message = new StyledLabel(QStringLiteral("Velmora will send this password only to sudo's password prompt for ")
-                                        + m_request.serviceName + QStringLiteral(". It is not saved."),
-                                    TextStyle::callout, QFont::Normal, ThemeColor::secondary(), this);
+    auto *message =
+        new StyledLabel(QStringLiteral("Velmora will send this password only to sudo's password prompt for ")
+                            + m_request.serviceName + QStringLiteral(". It is not saved."),
+                        TextStyle::callout, QFont::Normal, ThemeColor::secondary(), this);
     message->setObjectName(QStringLiteral("sudoMessage"));
     message->setWordWrap(true);
     layout->addWidget(message);
@@ -60,8 +64,8 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, std:
     withoutPassword->setObjectName(QStringLiteral("withoutPasswordButton"));
     withoutPassword->setAutoDefault(false);
     buttons->addWidget(withoutPassword);
-    m_launch = new ProminentButton(restart ? QStringLiteral("Restart") : QStringLiteral("Start"), Palette::Color::blue,
-                                   this);
+    m_launch =
+        new ProminentButton(restart ? QStringLiteral("Restart") : QStringLiteral("Start"), Palette::Color::blue, this);
     m_launch->setObjectName(QStringLiteral("launchButton"));
     m_launch->setDefault(true);
     m_launch->setEnabled(false);

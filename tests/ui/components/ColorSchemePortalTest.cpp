@@ -11,9 +11,9 @@ namespace {
 
 void announceColorScheme(QDBusConnection &bus, uint value)
 {
-    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
-                                                     QStringLiteral("org.freedesktop.portal.Settings"),
-                                                     QStringLiteral("SettingChanged"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                   QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("SettingChanged"));
     signal << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
            << QVariant::fromValue(QDBusVariant(QVariant(value)));
     bus.send(signal);

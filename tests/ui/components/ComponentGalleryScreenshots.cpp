@@ -45,8 +45,8 @@ QWidget *metricCards()
                                      QStringLiteral("memorychip.fill"), Palette::Color::green, 1.7));
     layout->addWidget(new MetricCard(QStringLiteral("GPU"), QStringLiteral("—"), std::nullopt,
                                      QStringLiteral("gauge.open.with.lines.needle.33percent"), Palette::Color::orange));
-    layout->addWidget(new MetricCard(QStringLiteral("No symbol"), QStringLiteral("12345678901234567890"),
-                                     std::nullopt, std::nullopt, Palette::Color::slate, -0.2));
+    layout->addWidget(new MetricCard(QStringLiteral("No symbol"), QStringLiteral("12345678901234567890"), std::nullopt,
+                                     std::nullopt, Palette::Color::slate, -0.2));
     return row;
 }
 
@@ -105,7 +105,9 @@ QWidget *sidebarAndDetail(ProtectedProfilesLockManager *unlocked, ProtectedProfi
     auto *console = new ConsoleOutputView;
     QString output;
     for (int i = 0; i < 40; ++i)
-        output += QStringLiteral("2026-01-05 15:04:%1 GET /api/items?page=%2 200 in 12 ms\n").arg(i % 60, 2, 10, QLatin1Char('0')).arg(i);
+        output += QStringLiteral("2026-01-05 15:04:%1 GET /api/items?page=%2 200 in 12 ms\n")
+                      .arg(i % 60, 2, 10, QLatin1Char('0'))
+                      .arg(i);
     console->setContent(output, false);
     detailLayout->addWidget(console, 1);
     auto *empty = new ConsoleOutputView;
@@ -123,8 +125,8 @@ QWidget *formAndBanners()
     auto *name = new MacTextField(QStringLiteral("Name"));
     name->setText(QStringLiteral("API server"));
     form->contentLayout()->addWidget(new LabeledField(QStringLiteral("Name"), 90, name));
-    form->contentLayout()->addWidget(
-        new LabeledField(QStringLiteral("Search"), 90, new MacTextField(QStringLiteral("Search"), MacTextField::Style::plain)));
+    form->contentLayout()->addWidget(new LabeledField(
+        QStringLiteral("Search"), 90, new MacTextField(QStringLiteral("Search"), MacTextField::Style::plain)));
     form->contentLayout()->addWidget(
         new LabeledField(QStringLiteral("Password"), 90, new MacSecureField(QStringLiteral("Password"))));
     auto *command = new MacMultilineTextField(70);
@@ -169,7 +171,8 @@ TEST(ComponentGalleryScreenshots, EveryComponentInBothThemes)
     layout->setColumnStretch(1, 2);
     gallery.resize(1400, 980);
     gallery.show();
-    for (const auto &[mode, suffix] : {std::pair {AppAppearanceMode::light, "light"}, std::pair {AppAppearanceMode::dark, "dark"}}) {
+    for (const auto &[mode, suffix] :
+         {std::pair {AppAppearanceMode::light, "light"}, std::pair {AppAppearanceMode::dark, "dark"}}) {
         ThemeManager::instance().apply(mode);
         const QString s = QString::fromLatin1(suffix);
         EXPECT_TRUE(Screenshots::save(gallery, QStringLiteral("components/gallery-") + s));

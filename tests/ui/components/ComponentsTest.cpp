@@ -68,8 +68,8 @@ TEST_F(ComponentsTest, ThemeSwitchRepaintsTheSameWidgets)
     MetricCard metric(QStringLiteral("CPU"), QStringLiteral("1%"), std::nullopt, QStringLiteral("cpu"),
                       Palette::Color::blue, 0.5);
     card.contentLayout()->addWidget(&metric);
-    auto *secondary = new StyledLabel(QStringLiteral("detail"), TextStyle::caption, QFont::Normal,
-                                      ThemeColor::secondary(), &card);
+    auto *secondary =
+        new StyledLabel(QStringLiteral("detail"), TextStyle::caption, QFont::Normal, ThemeColor::secondary(), &card);
     card.show();
     QSignalSpy switched(&ThemeManager::instance(), &ThemeManager::isDarkChanged);
     const QColor lightPixel = pixelAtCentre(card);

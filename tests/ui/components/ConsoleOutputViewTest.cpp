@@ -23,7 +23,7 @@ QString lines(int from, int count)
     QString text;
     for (int i = from; i < from + count; ++i)
         text += QStringLiteral("line %1 ").arg(i, 5, 10, QLatin1Char('0')) + QString(40, QLatin1Char('x'))
-            + QLatin1Char('\n');
+                + QLatin1Char('\n');
     return text;
 }
 
@@ -215,8 +215,8 @@ TEST_F(ConsoleOutputViewTest, DestroyedWithAScrollAndAHidePending)
 {
     view->setContent(lines(0, 10), true);
     view->setContent(lines(0, 300), true);
-    bar()->setValue(5);  // as a user would: the hide timer runs
-    QTest::qWait(ConsoleOutputView::scrollDelayMs + 20);  // the scroll animation runs
+    bar()->setValue(5);                                  // as a user would: the hide timer runs
+    QTest::qWait(ConsoleOutputView::scrollDelayMs + 20); // the scroll animation runs
     view.reset();
     QTest::qWait(ConsoleOutputView::scrollerHideDelayMs + 100);
     SUCCEED();

@@ -124,5 +124,6 @@ TEST(SearchRelevanceScore, ComparesWholeCharacters)
     EXPECT_NE(searchRelevanceScore(QStringLiteral("\U0001F468"), family), 900);
     // Combining marks fold away like precomposed accents.
     EXPECT_EQ(searchRelevanceScore(QStringLiteral("resume"), QStringLiteral("re\u0301sume\u0301")), 1000);
-    EXPECT_EQ(splitOnWhitespace(QStringLiteral("  a\u00A0b\tc  ")), (QStringList {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+    EXPECT_EQ(splitOnWhitespace(QStringLiteral("  a\u00A0b\tc  ")),
+              (QStringList {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
 }

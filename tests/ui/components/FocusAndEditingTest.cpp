@@ -34,8 +34,8 @@ struct Form {
         third = new MacMultilineTextField(60);
         button = new QPushButton(QStringLiteral("Save"));
         button->setFocusPolicy(Qt::ClickFocus);
-        for (QWidget *w : {static_cast<QWidget *>(first), static_cast<QWidget *>(second),
-                           static_cast<QWidget *>(third), static_cast<QWidget *>(button)})
+        for (QWidget *w : {static_cast<QWidget *>(first), static_cast<QWidget *>(second), static_cast<QWidget *>(third),
+                           static_cast<QWidget *>(button)})
             layout->addWidget(w);
         layout->addStretch(1);
         window.resize(320, 300);
@@ -104,8 +104,8 @@ TEST(TextInputFocus, WithoutASinkOnlyTabAndClicksInsideGiveFocus)
     EXPECT_FALSE(form.first->hasFocus()) << "a click elsewhere in the window";
 
     // A click inside the multi-line field's scroll area, where no text is drawn.
-    QTest::mouseClick(form.third->viewport(), Qt::LeftButton, {}, QPoint(form.third->viewport()->width() - 4,
-                                                                         form.third->viewport()->height() - 4));
+    QTest::mouseClick(form.third->viewport(), Qt::LeftButton, {},
+                      QPoint(form.third->viewport()->width() - 4, form.third->viewport()->height() - 4));
     EXPECT_TRUE(form.third->hasFocus());
     form.button->setFocus(Qt::OtherFocusReason);
     QTest::keyClick(form.button, Qt::Key_Tab, Qt::ShiftModifier);
@@ -226,7 +226,7 @@ TEST(ClickOutsideEditing, ClickElsewhereCommitsAndClickInsideOrIntoAnotherFieldD
 
 TEST(ClickOutsideEditing, EndEditingInKeyWindow)
 {
-    endEditingInKeyWindow();  // no window: nothing happens
+    endEditingInKeyWindow(); // no window: nothing happens
     Form form(true);
     ASSERT_TRUE(form.open());
     QTest::mouseClick(form.first, Qt::LeftButton);

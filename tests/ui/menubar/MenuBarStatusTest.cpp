@@ -34,8 +34,9 @@ struct MenuBarStatusTest : ServiceManagerTest {
         MenuBarStatusController::Callbacks callbacks;
         callbacks.onOpenService = [this](const QUuid &id) { openedServices.append(id); };
         callbacks.onQuit = [this] { ++quitCalls; };
-        return std::make_unique<MenuBarStatusView>(&manager, &profiles, &lockManager, nullptr, std::move(callbacks),
-                                                   [this] { ++sizeReports; }, applicationReady);
+        return std::make_unique<MenuBarStatusView>(
+            &manager, &profiles, &lockManager, nullptr, std::move(callbacks), [this] { ++sizeReports; },
+            applicationReady);
     }
 
     MenuServiceRow *row(MenuBarStatusView &view, const QUuid &id)
@@ -54,8 +55,12 @@ struct MenuBarStatusTest : ServiceManagerTest {
 
     ManagedService lockedProtectedService(const QString &command)
     {
-        const EnvironmentProfile vault {QUuid::createUuid(), QStringLiteral("vault"), {variable("A", "1")}, true,
-                                        QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc()};
+        const EnvironmentProfile vault {QUuid::createUuid(),
+                                        QStringLiteral("vault"),
+                                        {variable("A", "1")},
+                                        true,
+                                        QDateTime::currentDateTimeUtc(),
+                                        QDateTime::currentDateTimeUtc()};
         await(profiles.saveProfile(vault));
         lockManager.lock();
         return addService(QStringLiteral("api"), command, vault.id);
@@ -263,8 +268,9 @@ TEST_F(MenuBarStatusTest, AFlowOutlivesTheClosedPanel)
 TEST(MenuSudoPasswordPromptView, OneReturnSubmitsOnceUntrimmedAndEmptyIsIgnored)
 {
     QStringList submitted;
-    MenuSudoPasswordPromptView prompt({QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::restart, {}},
-                                      std::nullopt, [&](QString password) { submitted.append(password); }, [] {});
+    MenuSudoPasswordPromptView prompt(
+        {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::restart, {}}, std::nullopt,
+        [&](QString password) { submitted.append(password); }, [] {});
     prompt.show();
     EXPECT_EQ(prompt.confirmButton()->text(), QStringLiteral("Restart"));
     EXPECT_FALSE(prompt.confirmButton()->isEnabled());
@@ -282,8 +288,9 @@ TEST(MenuCommandThreatReviewView, ACriticalFindingLeavesOnlyClose)
 {
     int cancels = 0;
     const CommandThreatAssessment assessment = CommandThreatScanner::assess(QStringLiteral("rm -rf /"));
-    MenuCommandThreatReviewView review({QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, assessment},
-                                       [] { ADD_FAILURE() << "a blocked command cannot run"; }, [&] { ++cancels; });
+    MenuCommandThreatReviewView review(
+        {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, assessment},
+        [] { ADD_FAILURE() << "a blocked command cannot run"; }, [&] { ++cancels; });
     review.show();
     review.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&review));

@@ -59,8 +59,7 @@ TEST(LocalProtectedAuthenticator, CancelGivesAuthenticationCanceled)
             QStringLiteral("Velmora is trying to unlock the protected environment profile “prod”")));
         button(dialog, QStringLiteral("Cancel"))->click();
     });
-    EXPECT_EQ(failureOf(authenticator.authenticate(
-                  ProtectedUnlockReason::viewProfile(QStringLiteral("prod")).text())),
+    EXPECT_EQ(failureOf(authenticator.authenticate(ProtectedUnlockReason::viewProfile(QStringLiteral("prod")).text())),
               ProtectedProfilesError::Case::authenticationCanceled);
 }
 

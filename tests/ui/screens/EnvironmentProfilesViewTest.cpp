@@ -41,7 +41,8 @@ TEST_F(EnvironmentProfilesViewTest, ADanglingSelectionShowsTheEmptyStateAndAClic
 
 TEST_F(EnvironmentProfilesViewTest, ACancelledPromptShowsNoAlertAndAKeyringFailureShowsAlertAndBanner)
 {
-    const auto locked = storedLocked(QStringLiteral("Vault"), {variable(QStringLiteral("TOKEN"), QStringLiteral("x"), true)});
+    const auto locked =
+        storedLocked(QStringLiteral("Vault"), {variable(QStringLiteral("TOKEN"), QStringLiteral("x"), true)});
     authenticator->failure = ProtectedProfilesError::Case::authenticationCanceled;
     auto view = show(locked.id);
     ASSERT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 1; }));

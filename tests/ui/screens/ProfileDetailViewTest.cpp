@@ -28,7 +28,8 @@ TEST(ProfileDetail, VariableTextsMaskEverySecretAndMarkEmptyOnes)
         QString value;
     };
     const QList<Case> cases {
-        {var(QStringLiteral("TOKEN"), QStringLiteral("abc"), true), QStringLiteral("TOKEN"), QStringLiteral("••••••••")},
+        {var(QStringLiteral("TOKEN"), QStringLiteral("abc"), true), QStringLiteral("TOKEN"),
+         QStringLiteral("••••••••")},
         {var(QStringLiteral("TOKEN"), QString(), true), QStringLiteral("TOKEN"), QStringLiteral("••••••••")},
         {var(QStringLiteral("PATH"), QString()), QStringLiteral("PATH"), QStringLiteral("—")},
         {var(QString(), QStringLiteral("v")), QStringLiteral("—"), QStringLiteral("v")},
@@ -41,9 +42,10 @@ TEST(ProfileDetail, VariableTextsMaskEverySecretAndMarkEmptyOnes)
 
 TEST(ProfileDetail, LockedAndUnlockedLayouts)
 {
-    const auto secret = profileWith({var(QStringLiteral("A"), QStringLiteral("1")), var(QStringLiteral("B"), QStringLiteral("hidden"), true),
-                                     var(QString(), QString())},
-                                    true);
+    const auto secret =
+        profileWith({var(QStringLiteral("A"), QStringLiteral("1")),
+                     var(QStringLiteral("B"), QStringLiteral("hidden"), true), var(QString(), QString())},
+                    true);
     ProfileDetailView locked(secret, true, nullptr, nullptr);
     EXPECT_EQ(locked.findChild<QPushButton *>(QStringLiteral("editButton")), nullptr);
     EXPECT_NE(locked.findChild<QPushButton *>(QStringLiteral("unlockButton")), nullptr);

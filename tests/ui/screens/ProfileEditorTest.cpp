@@ -42,16 +42,17 @@ void clickButton(QMessageBox *box, const QString &text)
 
 TEST(ProfileEditorDraftRules, KeyRuleOnTrimmedUtf8Bytes)
 {
-    const QStringList valid {QStringLiteral("_PRIVATE"), QStringLiteral("a1"), QStringLiteral(" PATH "),
-                             QString(), QStringLiteral("   ")};
+    const QStringList valid {QStringLiteral("_PRIVATE"), QStringLiteral("a1"), QStringLiteral(" PATH "), QString(),
+                             QStringLiteral("   ")};
     const QStringList invalid {QStringLiteral("1PATH"), QStringLiteral("MY-KEY"), QStringLiteral("KEY.NAME"),
                                QStringLiteral("É"), QStringLiteral(" bad key ")};
     for (const QString &key : valid)
         EXPECT_TRUE(draftWith({var(key)}).invalidKeys().isEmpty()) << key.toStdString();
     for (const QString &key : invalid)
         EXPECT_EQ(draftWith({var(key)}).invalidKeys(), QStringList {key}) << key.toStdString();
-    EXPECT_EQ(draftWith({var(QStringLiteral("1A")), var(QStringLiteral("OK")), var(QStringLiteral("1A"))}).invalidKeys(),
-              (QStringList {QStringLiteral("1A"), QStringLiteral("1A")}));
+    EXPECT_EQ(
+        draftWith({var(QStringLiteral("1A")), var(QStringLiteral("OK")), var(QStringLiteral("1A"))}).invalidKeys(),
+        (QStringList {QStringLiteral("1A"), QStringLiteral("1A")}));
 }
 
 TEST(ProfileEditorDraftRules, SaveNeedsANameAndValidKeys)
@@ -150,7 +151,8 @@ TEST_F(ProfileEditorViewTest, CreateModeHasNoDeleteAndSaveFollowsTheName)
     ASSERT_NE(row, nullptr);
     QTest::keyClicks(row->keyField(), QStringLiteral("MY-KEY"));
     EXPECT_FALSE(save->isEnabled());
-    EXPECT_EQ(editor->findChild<QLabel *>(QStringLiteral("invalidKeys"))->text(), QStringLiteral("Invalid keys: MY-KEY"));
+    EXPECT_EQ(editor->findChild<QLabel *>(QStringLiteral("invalidKeys"))->text(),
+              QStringLiteral("Invalid keys: MY-KEY"));
     row->keyField()->clear();
     QTest::keyClicks(row->keyField(), QStringLiteral("TOKEN"));
     QTest::keyClicks(row->valueField(), QStringLiteral("hidden"));

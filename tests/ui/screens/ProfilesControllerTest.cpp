@@ -45,14 +45,17 @@ TEST(ProfilesControllerOrder, BlankSearchSortsByNameAndEqualScoresByNameThenPubl
     };
     const QList<Case> cases {
         {QString(), {QStringLiteral("alpha"), QStringLiteral("Beta"), QStringLiteral("Same"), QStringLiteral("same")}},
-        {QStringLiteral("   "), {QStringLiteral("alpha"), QStringLiteral("Beta"), QStringLiteral("Same"), QStringLiteral("same")}},
-        {QStringLiteral("a"), {QStringLiteral("alpha"), QStringLiteral("Beta"), QStringLiteral("Same"), QStringLiteral("same")}},
+        {QStringLiteral("   "),
+         {QStringLiteral("alpha"), QStringLiteral("Beta"), QStringLiteral("Same"), QStringLiteral("same")}},
+        {QStringLiteral("a"),
+         {QStringLiteral("alpha"), QStringLiteral("Beta"), QStringLiteral("Same"), QStringLiteral("same")}},
         {QStringLiteral("same"), {QStringLiteral("Same"), QStringLiteral("same")}},
         {QStringLiteral("be"), {QStringLiteral("Beta")}},
         {QStringLiteral("zzz"), {}},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(names(ProfilesController::filteredProfiles(published, c.search)), c.expected) << c.search.toStdString();
+        EXPECT_EQ(names(ProfilesController::filteredProfiles(published, c.search)), c.expected)
+            << c.search.toStdString();
 }
 
 TEST(ProfilesControllerOrder, CaptionCountsVariablesUnlessLocked)
@@ -68,7 +71,8 @@ TEST(ProfilesControllerOrder, CaptionCountsVariablesUnlessLocked)
 
 TEST_F(ProfilesControllerTest, SelectingALockedProfilePromptsAndAReClickPromptsAgainAfterACancel)
 {
-    const auto locked = storedLocked(QStringLiteral("Vault"), {variable(QStringLiteral("TOKEN"), QStringLiteral("s3cret"), true)});
+    const auto locked =
+        storedLocked(QStringLiteral("Vault"), {variable(QStringLiteral("TOKEN"), QStringLiteral("s3cret"), true)});
     authenticator->failure = ProtectedProfilesError::Case::authenticationCanceled;
 
     select(locked.id);
@@ -158,7 +162,8 @@ TEST_F(ProfilesControllerTest, SaveSelectsTheProfileAndDeleteClearsOnlyItsOwnSel
 
 TEST_F(ProfilesControllerTest, EditingUnlocksFirstAndCancellingOpensNothing)
 {
-    const auto locked = storedLocked(QStringLiteral("Vault"), {variable(QStringLiteral("TOKEN"), QStringLiteral("s3cret"), true)});
+    const auto locked =
+        storedLocked(QStringLiteral("Vault"), {variable(QStringLiteral("TOKEN"), QStringLiteral("s3cret"), true)});
     authenticator->failure = ProtectedProfilesError::Case::authenticationCanceled;
     await(controller.handleEdit(locked));
     EXPECT_FALSE(controller.editorMode());

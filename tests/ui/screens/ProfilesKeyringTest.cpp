@@ -53,7 +53,8 @@ TEST(ProfilesKeyring, ProtectedSecretRoundTripThroughTheScreen)
     REQUIRE_PRIVATE_KEYRING();
     const KeyringTestLock keyring;
     auto store = std::make_shared<KeychainSecretStore>();
-    EnvironmentProfilesRepository repository(applicationSupportDirectory() + QStringLiteral("/environments.json"), store);
+    EnvironmentProfilesRepository repository(applicationSupportDirectory() + QStringLiteral("/environments.json"),
+                                             store);
     auto authenticator = std::make_shared<FakeAuthenticator>();
     ProtectedProfilesLockManager lockManager(authenticator);
     EnvironmentProfilesManager manager(repository, &lockManager);

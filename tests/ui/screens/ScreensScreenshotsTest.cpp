@@ -59,7 +59,8 @@ TEST_F(ProfilesScreenScreenshots, ListDetailAndEditor)
            {variable(QStringLiteral("NODE_ENV"), QStringLiteral("development")),
             variable(QStringLiteral("DATABASE_URL"), QStringLiteral("postgres://localhost:5432/app")),
             variable(QStringLiteral("API_TOKEN"), QStringLiteral("not-shown"), true)});
-    stored(QStringLiteral("Production"), {variable(QStringLiteral("STRIPE_KEY"), QStringLiteral("sk_live"), true)}, true);
+    stored(QStringLiteral("Production"), {variable(QStringLiteral("STRIPE_KEY"), QStringLiteral("sk_live"), true)},
+           true);
     const auto staging = stored(QStringLiteral("Staging"),
                                 {variable(QStringLiteral("REGION"), QStringLiteral("eu-west-1")),
                                  variable(QStringLiteral("SESSION_SECRET"), QStringLiteral("hidden"), true)},
@@ -98,10 +99,11 @@ TEST(DashboardScreenshots, RunningServicesWithThePopoverOpen)
 {
     if (Screenshots::directory().isEmpty())
         GTEST_SKIP() << "no screenshot run";
-    const QList<ManagedService> services {service(QStringLiteral("API Server"), QStringLiteral("npm run start")),
-                                          service(QStringLiteral("Worker"), QStringLiteral("python worker.py --queue default")),
-                                          service(QStringLiteral("Database"), QStringLiteral("postgres -D /var/lib/pg")),
-                                          service(QStringLiteral("Docs"), QString())};
+    const QList<ManagedService> services {
+        service(QStringLiteral("API Server"), QStringLiteral("npm run start")),
+        service(QStringLiteral("Worker"), QStringLiteral("python worker.py --queue default")),
+        service(QStringLiteral("Database"), QStringLiteral("postgres -D /var/lib/pg")),
+        service(QStringLiteral("Docs"), QString())};
     DashboardController::Runtime runtime;
     for (int index = 0; index < 2; ++index) {
         ServiceRuntimeInfo info = ServiceRuntimeInfo::fresh(services[index].id);
@@ -139,8 +141,9 @@ TEST(SettingsScreenshots, Window)
     for (const auto &[mode, suffix] : modes) {
         ThemeManager::instance().apply(mode);
         AppSettings current {QStringLiteral("/bin/bash"), mode};
-        SettingsView view(&repository, [&current] { return current; },
-                          [&current](const AppSettings &settings) { current = settings; });
+        SettingsView view(
+            &repository, [&current] { return current; },
+            [&current](const AppSettings &settings) { current = settings; });
         view.setApplicationReady(true);
         view.resize(560, 640);
         view.show();

@@ -27,7 +27,10 @@ struct SettingsTest : ::testing::Test {
                                    }};
 
     AppSettings stored() { return await(repository.load()); }
-    bool settled() { return waitUntil([&] { return controller.saveMessage() || controller.errorMessage(); }); }
+    bool settled()
+    {
+        return waitUntil([&] { return controller.saveMessage() || controller.errorMessage(); });
+    }
 };
 
 } // namespace
@@ -98,8 +101,8 @@ TEST_F(SettingsTest, AFailedWriteShowsTheErrorAndKeepsTheNewValuesInMemory)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
     SettingsRepository blocked(blocker + QStringLiteral("/settings.json"));
-    SettingsController failing(blocked, [this] { return current; },
-                               [this](const AppSettings &settings) { current = settings; });
+    SettingsController failing(
+        blocked, [this] { return current; }, [this](const AppSettings &settings) { current = settings; });
     failing.setDraftShell(QStringLiteral("/bin/bash"));
     failing.saveSettings();
     ASSERT_TRUE(waitUntil([&] { return failing.errorMessage().has_value(); }));
@@ -119,7 +122,8 @@ TEST_F(SettingsTest, AFailedWriteShowsTheErrorAndKeepsTheNewValuesInMemory)
 TEST_F(SettingsTest, ControlsWaitForStartUpAndTheDraftIsReseededWhenShown)
 {
     current.defaultShell = QStringLiteral("/bin/bash");
-    SettingsView view(&repository, [this] { return current; }, [this](const AppSettings &settings) { current = settings; });
+    SettingsView view(
+        &repository, [this] { return current; }, [this](const AppSettings &settings) { current = settings; });
     auto *shell = view.findChild<QLineEdit *>(QStringLiteral("defaultShellField"));
     auto *dark = view.findChild<QCheckBox *>(QStringLiteral("darkModeToggle"));
     auto *reset = view.findChild<QPushButton *>(QStringLiteral("resetSettingsButton"));

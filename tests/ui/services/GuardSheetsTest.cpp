@@ -29,9 +29,9 @@ TEST(SudoPasswordPrompt, SubmitsTheUntrimmedPasswordOnceAndReturnNeverRunsWithou
     QStringList submitted;
     int withoutPassword = 0;
     int cancelled = 0;
-    SudoPasswordPromptView sheet({QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, {}},
-                                 [&](QString password) { submitted.append(password); },
-                                 [&] { ++withoutPassword; }, [&] { ++cancelled; });
+    SudoPasswordPromptView sheet(
+        {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, {}},
+        [&](QString password) { submitted.append(password); }, [&] { ++withoutPassword; }, [&] { ++cancelled; });
     sheet.show();
     auto *field = sheet.findChild<QLineEdit *>(QStringLiteral("passwordField"));
     auto *launch = sheet.findChild<QPushButton *>(QStringLiteral("launchButton"));
@@ -52,8 +52,8 @@ TEST(SudoPasswordPrompt, SubmitsTheUntrimmedPasswordOnceAndReturnNeverRunsWithou
     QTest::keyClick(&sheet, Qt::Key_Escape);
     EXPECT_EQ(cancelled, 1);
 
-    SudoPasswordPromptView restart({QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::restart, {}},
-                                   nullptr, nullptr, nullptr);
+    SudoPasswordPromptView restart({QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::restart, {}}, nullptr,
+                                   nullptr, nullptr);
     EXPECT_EQ(buttonTexts(restart), (QStringList {QStringLiteral("Cancel"), QStringLiteral("Restart Without Password"),
                                                   QStringLiteral("Restart")}));
 }
@@ -63,9 +63,13 @@ TEST(CommandThreatReview, BlockedOffersOnlyCloseAndReviewOffersRunAnyway)
     int runs = 0;
     int cancels = 0;
     const CommandThreatReviewRequest blocked {
-        QUuid::createUuid(), QStringLiteral("wipe"), SudoLaunchAction::start,
-        {QStringLiteral("f"), {finding("disk", CommandThreatSeverity::critical), finding("m", CommandThreatSeverity::medium)}}};
-    CommandThreatReviewView blockedSheet(blocked, [&] { ++runs; }, [&] { ++cancels; });
+        QUuid::createUuid(),
+        QStringLiteral("wipe"),
+        SudoLaunchAction::start,
+        {QStringLiteral("f"),
+         {finding("disk", CommandThreatSeverity::critical), finding("m", CommandThreatSeverity::medium)}}};
+    CommandThreatReviewView blockedSheet(
+        blocked, [&] { ++runs; }, [&] { ++cancels; });
     blockedSheet.show();
     EXPECT_EQ(buttonTexts(blockedSheet), QStringList {QStringLiteral("Close")});
     EXPECT_EQ(blockedSheet.windowTitle(), QStringLiteral("Command Blocked"));
@@ -74,9 +78,12 @@ TEST(CommandThreatReview, BlockedOffersOnlyCloseAndReviewOffersRunAnyway)
     EXPECT_EQ(runs, 0);
     EXPECT_EQ(cancels, 1);
 
-    const CommandThreatReviewRequest risky {QUuid::createUuid(), QStringLiteral("peek"), SudoLaunchAction::start,
+    const CommandThreatReviewRequest risky {QUuid::createUuid(),
+                                            QStringLiteral("peek"),
+                                            SudoLaunchAction::start,
                                             {QStringLiteral("g"), {finding("ssh", CommandThreatSeverity::high)}}};
-    CommandThreatReviewView riskySheet(risky, [&] { ++runs; }, [&] { ++cancels; });
+    CommandThreatReviewView riskySheet(
+        risky, [&] { ++runs; }, [&] { ++cancels; });
     riskySheet.show();
     EXPECT_EQ(buttonTexts(riskySheet), (QStringList {QStringLiteral("Cancel"), QStringLiteral("Run Anyway")}));
     QTest::keyClick(&riskySheet, Qt::Key_Return);

@@ -18,7 +18,8 @@ QString sampleOutput()
 {
     QString output;
     for (int line = 1; line <= 40; ++line)
-        output += QStringLiteral("[web] %1 GET /api/items/%2 200 in %3 ms\n").arg(line, 3).arg(line * 7).arg(line % 9 + 2);
+        output +=
+            QStringLiteral("[web] %1 GET /api/items/%2 200 in %3 ms\n").arg(line, 3).arg(line * 7).arg(line % 9 + 2);
     return output;
 }
 
@@ -41,7 +42,8 @@ struct ServiceDetailViewScreenshots : ServiceDetailViewTest {
         for (const auto mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
             ThemeManager::instance().apply(mode);
             settle();
-            const QString suffix = mode == AppAppearanceMode::light ? QStringLiteral("-light") : QStringLiteral("-dark");
+            const QString suffix =
+                mode == AppAppearanceMode::light ? QStringLiteral("-light") : QStringLiteral("-dark");
             EXPECT_TRUE(Screenshots::save(widget, QStringLiteral("services/") + name + suffix));
         }
     }
@@ -62,7 +64,8 @@ struct ServiceDetailViewScreenshots : ServiceDetailViewTest {
         failed.output = sampleOutput() + QStringLiteral("Error: connection refused (db:5432)\n");
         failed.securityScan = ServiceRunSecurityScan {ServiceRunSecurityOutcome::approved, {download, sudo}};
         failed.environment = {
-            ServiceRunEnvironmentEntry::forVariable(QStringLiteral("DATABASE_URL"), QStringLiteral("postgres://db/app"), false),
+            ServiceRunEnvironmentEntry::forVariable(QStringLiteral("DATABASE_URL"), QStringLiteral("postgres://db/app"),
+                                                    false),
             ServiceRunEnvironmentEntry::forVariable(QStringLiteral("API_TOKEN"), QStringLiteral("not-shown"), true),
         };
         runs << failed;
@@ -72,11 +75,10 @@ struct ServiceDetailViewScreenshots : ServiceDetailViewTest {
         ServiceRunRecord blocked = makeRun(serviceId, ServiceRunStopReason::securityBlocked, std::nullopt, 150);
         blocked.pid.reset();
         blocked.output.clear();
-        blocked.securityScan = ServiceRunSecurityScan {ServiceRunSecurityOutcome::blocked,
-                                                       {CommandThreatFinding {QStringLiteral("wipe"),
-                                                                              CommandThreatSeverity::critical,
-                                                                              QStringLiteral("Deletes the root folder"),
-                                                                              QString(), QString()}}};
+        blocked.securityScan = ServiceRunSecurityScan {
+            ServiceRunSecurityOutcome::blocked,
+            {CommandThreatFinding {QStringLiteral("wipe"), CommandThreatSeverity::critical,
+                                   QStringLiteral("Deletes the root folder"), QString(), QString()}}};
         runs << blocked;
         for (const ServiceRunRecord &run : runs)
             history.insertRecord(run);

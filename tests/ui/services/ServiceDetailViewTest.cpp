@@ -22,7 +22,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-
 namespace {
 
 QString metric(const ServiceDetailViewTest &test, const char *card)
@@ -76,7 +75,8 @@ TEST_F(ServiceDetailViewTest, StateTableDrivesBadgeButtonsAndMetrics)
     const Case cases[] = {
         {ServiceLifecycleState::running, "Running", ThemeColor(Palette::Color::green), false, true, true, false},
         {ServiceLifecycleState::stopped, "Stopped", ThemeColor::secondary(), true, false, false, true},
-        {ServiceLifecycleState::notResponding, "Not Responding", ThemeColor(Palette::Color::orange), true, false, false, true},
+        {ServiceLifecycleState::notResponding, "Not Responding", ThemeColor(Palette::Color::orange), true, false, false,
+         true},
     };
     for (const Case &c : cases) {
         ServiceRuntimeInfo info = runtime(service, c.state, 321);
@@ -108,7 +108,8 @@ TEST_F(ServiceDetailViewTest, StateTableDrivesBadgeButtonsAndMetrics)
 
 TEST_F(ServiceDetailViewTest, ControlRowButtonsStandTenApartAtOneHeight)
 {
-    show(makeService(QStringLiteral("API")), runtime(makeService(QStringLiteral("API")), ServiceLifecycleState::stopped));
+    show(makeService(QStringLiteral("API")),
+         runtime(makeService(QStringLiteral("API")), ServiceLifecycleState::stopped));
     view->resize(900, 700);
     view->show();
     QCoreApplication::processEvents();
@@ -128,8 +129,8 @@ TEST_F(ServiceDetailViewTest, ButtonsCallTheHostsCallbacks)
 {
     QStringList calls;
     auto record = [&calls](const char *name) { return [&calls, name] { calls << QString::fromLatin1(name); }; };
-    view->setCallbacks({record("unlock"), record("start"), record("stop"), record("restart"), record("kill"),
-                        record("edit")});
+    view->setCallbacks(
+        {record("unlock"), record("start"), record("stop"), record("restart"), record("kill"), record("edit")});
     const ManagedService service = makeService(QStringLiteral("API"));
     show(service, runtime(service, ServiceLifecycleState::running, 10));
     for (const char *name : {"stopButton", "restartButton", "forceKillButton"})
@@ -242,7 +243,8 @@ TEST_F(ServiceDetailViewTest, RuntimeUpdatesKeepViewStateAndAnotherServiceResets
     text->setTextCursor(selection);
     text->setFocus();
 
-    ServiceRuntimeInfo tick = runtime(service, ServiceLifecycleState::running, 10, QStringLiteral("first\nsecond\nthird\n"));
+    ServiceRuntimeInfo tick =
+        runtime(service, ServiceLifecycleState::running, 10, QStringLiteral("first\nsecond\nthird\n"));
     tick.cpuPercent = 3;
     tick.uptime = 61;
     view->setRuntime(tick);
@@ -349,11 +351,12 @@ TEST_F(ServiceDetailViewTest, RunRowShowsOutcomeSecurityFiguresAndMaskedVariable
     ServiceRunRecord approved = makeRun(QUuid::createUuid(), ServiceRunStopReason::exited, 3);
     approved.pid.reset();
     approved.endedAt = approved.startedAt.addSecs(-5);
-    const CommandThreatFinding finding {QStringLiteral("rule"), CommandThreatSeverity::high, QStringLiteral("Pipes a download into a shell"),
-                                        QString(), QString()};
+    const CommandThreatFinding finding {QStringLiteral("rule"), CommandThreatSeverity::high,
+                                        QStringLiteral("Pipes a download into a shell"), QString(), QString()};
     approved.securityScan = ServiceRunSecurityScan {ServiceRunSecurityOutcome::approved, {finding}};
-    approved.environment = {ServiceRunEnvironmentEntry::forVariable(QStringLiteral("API_TOKEN"), QStringLiteral("hunter2"), true),
-                            ServiceRunEnvironmentEntry::forVariable(QStringLiteral("PORT"), QStringLiteral("3000"), false)};
+    approved.environment = {
+        ServiceRunEnvironmentEntry::forVariable(QStringLiteral("API_TOKEN"), QStringLiteral("hunter2"), true),
+        ServiceRunEnvironmentEntry::forVariable(QStringLiteral("PORT"), QStringLiteral("3000"), false)};
     ServiceRunHistoryRow row(approved);
     EXPECT_TRUE(find<StatusBadge>("outcomeBadge", &row)->color() == ThemeColor(Palette::Color::red));
     EXPECT_EQ(find<QLabel>("exitCode", &row)->text(), QStringLiteral("exit 3"));

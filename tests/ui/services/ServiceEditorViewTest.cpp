@@ -35,8 +35,8 @@ struct ServiceEditorViewTest : ServiceManagerTest {
     std::unique_ptr<ServiceEditorView> editor(ServiceEditorMode mode, ManagedService draft)
     {
         auto view = std::make_unique<ServiceEditorView>(
-            std::move(mode), std::move(draft), profiles, &bookmarks, [this](ManagedService service) { saved = service; },
-            [this] { ++deletes; });
+            std::move(mode), std::move(draft), profiles, &bookmarks,
+            [this](ManagedService service) { saved = service; }, [this] { ++deletes; });
         view->show();
         return view;
     }
@@ -102,7 +102,7 @@ TEST_F(ServiceEditorViewTest, DeleteAsksFirstAndAMissingProfileSurvivesAnUntouch
     QTest::mouseClick(buttonNamed(*view, QStringLiteral("Delete")), Qt::LeftButton);
     ASSERT_TRUE(view->openQuestion());
     EXPECT_EQ(view->openQuestion()->text(), QStringLiteral("“This service” will be removed permanently. This cannot "
-                                                            "be undone."));
+                                                           "be undone."));
     QTest::mouseClick(buttonNamed(*view->openQuestion(), QStringLiteral("Cancel")), Qt::LeftButton);
     EXPECT_EQ(deletes, 0);
 

@@ -5,7 +5,6 @@
 
 #include <QTest>
 
-
 namespace {
 
 EnvironmentVariable variable(const char *key, const char *value, bool isSecret = false)
@@ -24,8 +23,8 @@ struct ServicesControllerTest : ServiceManagerTest {
     EnvironmentProfile lockedVault()
     {
         const QDateTime now = QDateTime::currentDateTimeUtc();
-        const EnvironmentProfile vault {QUuid::createUuid(), QStringLiteral("vault"),
-                                        {variable("TOKEN", "t0ken", true)}, true, now, now};
+        const EnvironmentProfile vault {
+            QUuid::createUuid(), QStringLiteral("vault"), {variable("TOKEN", "t0ken", true)}, true, now, now};
         await(profiles.saveProfile(vault));
         lockManager.lock();
         return vault;
@@ -222,7 +221,8 @@ TEST_F(ServicesControllerTest, AFlowWhoseScreenWentAwayWritesNothing)
     ASSERT_TRUE(waitUntil([&] { return keys->pendingCount() >= 1; }));
     doomed.reset();
     keys->releasePending();
-    ASSERT_TRUE(waitUntil([&] { return keys->pendingCount() == 0 && !profiles.lockedProfileIDs().contains(vault.id); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return keys->pendingCount() == 0 && !profiles.lockedProfileIDs().contains(vault.id); }));
     QTest::qWait(20);
     EXPECT_FALSE(running(api.id));
 }

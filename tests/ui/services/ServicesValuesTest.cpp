@@ -15,8 +15,8 @@ namespace {
 
 ManagedService service(const char *name, const char *command = "true")
 {
-    return ManagedService {QUuid::createUuid(), QString::fromUtf8(name), QString::fromUtf8(command), false,
-                           std::nullopt, {}, {}};
+    return ManagedService {
+        QUuid::createUuid(), QString::fromUtf8(name), QString::fromUtf8(command), false, std::nullopt, {}, {}};
 }
 
 QStringList names(const QList<ManagedService> &services)
@@ -30,8 +30,10 @@ QStringList names(const QList<ManagedService> &services)
 // Scores by a table, so that the order rule can be seen apart from the ranking.
 std::optional<int> tableScore(const QString &, const QString &name)
 {
-    static const QHash<QString, int> scores {{QStringLiteral("Alpha"), 800}, {QStringLiteral("beta"), 900},
-                                             {QStringLiteral("gamma"), 800}, {QStringLiteral("ALPHA"), 800}};
+    static const QHash<QString, int> scores {{QStringLiteral("Alpha"), 800},
+                                             {QStringLiteral("beta"), 900},
+                                             {QStringLiteral("gamma"), 800},
+                                             {QStringLiteral("ALPHA"), 800}};
     if (!scores.contains(name))
         return std::nullopt;
     return scores.value(name);
@@ -120,8 +122,8 @@ TEST(LaunchGuardRequests, IdentityEqualityAndHash)
 
     const CommandThreatFinding finding {QStringLiteral("rule"), CommandThreatSeverity::high, QStringLiteral("t"),
                                         QStringLiteral("e"), QStringLiteral("evidence")};
-    const CommandThreatReviewRequest review {id, QStringLiteral("api"), SudoLaunchAction::start,
-                                             {QStringLiteral("f1"), {finding}}};
+    const CommandThreatReviewRequest review {
+        id, QStringLiteral("api"), SudoLaunchAction::start, {QStringLiteral("f1"), {finding}}};
     CommandThreatReviewRequest otherEvidence = review;
     otherEvidence.assessment.findings[0].evidence = QStringLiteral("other");
     EXPECT_EQ(review.id(), QStringLiteral("start-") + upper + QStringLiteral("-f1"));
@@ -162,8 +164,9 @@ TEST(ShellPathInsertion, EscapesOutsideTheSafeSetAndJoinsToTheCommand)
 
 TEST(ShellPathInsertion, TheShellReadsEveryEscapedPathBackUnchanged)
 {
-    for (const QString &path : {QStringLiteral("/tmp/line\nfeed"), QStringLiteral("/tmp/it's a (test) $HOME & *"),
-                                QStringLiteral("/tmp/\u00e9t\u00e9 \U0001F600"), QStringLiteral("/tmp/tab\there\\back")}) {
+    for (const QString &path :
+         {QStringLiteral("/tmp/line\nfeed"), QStringLiteral("/tmp/it's a (test) $HOME & *"),
+          QStringLiteral("/tmp/\u00e9t\u00e9 \U0001F600"), QStringLiteral("/tmp/tab\there\\back")}) {
         QProcess shell;
         shell.start(QStringLiteral("/bin/sh"),
                     {QStringLiteral("-c"), QStringLiteral("printf %s ") + ShellPathInsertion::shellEscapedPath(path)});

@@ -44,7 +44,10 @@ struct ServicesViewTest : ServiceManagerTest {
     }
     ServicesController &controller() { return view->controller(); }
     QListView *list() { return view->findChild<QListView *>(QStringLiteral("serviceList")); }
-    QWidget *currentDetail() { return view->findChild<QStackedWidget *>(QStringLiteral("detailHost"))->currentWidget(); }
+    QWidget *currentDetail()
+    {
+        return view->findChild<QStackedWidget *>(QStringLiteral("detailHost"))->currentWidget();
+    }
 };
 
 TEST_F(ServicesViewTest, SearchClearButtonNavigationResetAndEmptySpaceClick)
@@ -137,9 +140,12 @@ TEST_F(ServicesViewTest, ErrorAlertShowsTheMessageAndOkClearsIt)
 TEST_F(ServicesViewTest, ALockedServiceChosenBeforeTheScreenShowsAsksOnceAndReselectionStartsAfresh)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const EnvironmentProfile vault {QUuid::createUuid(), QStringLiteral("vault"),
+    const EnvironmentProfile vault {QUuid::createUuid(),
+                                    QStringLiteral("vault"),
                                     {{QUuid::createUuid(), QStringLiteral("TOKEN"), QStringLiteral("t0ken"), true}},
-                                    true, now, now};
+                                    true,
+                                    now,
+                                    now};
     await(profiles.saveProfile(vault));
     lockManager.lock();
     const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("echo api"), vault.id);
@@ -262,8 +268,8 @@ TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
     const ManagedService worker = addService(QStringLiteral("Queue worker"), QStringLiteral("sleep 600"));
     addService(QStringLiteral("Billing sync"), QStringLiteral("python3 billing.py"), vault.id);
     addService(QStringLiteral("Static docs"), QString());
-    const ManagedService peek =
-        addService(QStringLiteral("Backup keys"), QStringLiteral("tar czf /tmp/k.tgz ~/.ssh && sudo cp /tmp/k.tgz /srv"));
+    const ManagedService peek = addService(QStringLiteral("Backup keys"),
+                                           QStringLiteral("tar czf /tmp/k.tgz ~/.ssh && sudo cp /tmp/k.tgz /srv"));
     addService(QStringLiteral("Local tunnel"), QStringLiteral("ssh -N -L 5432:localhost:5432 db.internal"), {}, true);
     await(manager.start(worker.id));
     makeView();
@@ -285,7 +291,8 @@ TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
         controller().cancelThreatReview();
         QCoreApplication::processEvents();
 
-        SudoPasswordPromptView sudo({peek.id, peek.name, SudoLaunchAction::start, {}}, nullptr, nullptr, nullptr, view.get());
+        SudoPasswordPromptView sudo({peek.id, peek.name, SudoLaunchAction::start, {}}, nullptr, nullptr, nullptr,
+                                    view.get());
         sudo.show();
         Screenshots::save(sudo, QStringLiteral("services/sudo") + suffix);
         sudo.hide();

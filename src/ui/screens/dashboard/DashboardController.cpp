@@ -12,7 +12,9 @@
 
 DashboardController::DashboardController(ServiceManager *serviceManager, MonitoringManager *monitoringManager,
                                          ShowService showService, QObject *parent)
-    : QObject(parent), m_serviceManager(serviceManager), m_showService(std::move(showService))
+    : QObject(parent),
+      m_serviceManager(serviceManager),
+      m_showService(std::move(showService))
 {
     if (serviceManager) {
         m_services = serviceManager->services();
@@ -47,8 +49,9 @@ void DashboardController::presentSystemMetrics(const SystemMetrics &metrics)
 
 int DashboardController::runningServiceCount(const Runtime &runtime)
 {
-    return int(std::count_if(runtime.cbegin(), runtime.cend(),
-                             [](const ServiceRuntimeInfo &info) { return info.state == ServiceLifecycleState::running; }));
+    return int(std::count_if(runtime.cbegin(), runtime.cend(), [](const ServiceRuntimeInfo &info) {
+        return info.state == ServiceLifecycleState::running;
+    }));
 }
 
 int DashboardController::stoppedServiceCount(const QList<ManagedService> &services, const Runtime &runtime)
@@ -59,9 +62,12 @@ int DashboardController::stoppedServiceCount(const QList<ManagedService> &servic
 int DashboardController::count(ServiceSummaryFilter filter) const
 {
     switch (filter) {
-    case ServiceSummaryFilter::all: return int(m_services.size());
-    case ServiceSummaryFilter::running: return runningServiceCount(m_runtime);
-    case ServiceSummaryFilter::stopped: return stoppedServiceCount(m_services, m_runtime);
+    case ServiceSummaryFilter::all:
+        return int(m_services.size());
+    case ServiceSummaryFilter::running:
+        return runningServiceCount(m_runtime);
+    case ServiceSummaryFilter::stopped:
+        return stoppedServiceCount(m_services, m_runtime);
     }
     return 0;
 }
@@ -71,7 +77,7 @@ QList<ManagedService> DashboardController::filteredServices(ServiceSummaryFilter
                                                             const Runtime &runtime)
 {
     QList<ManagedService> sorted = services;
-    QCollator collator{QLocale()};
+    QCollator collator {QLocale()};
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::stable_sort(sorted.begin(), sorted.end(),
                      [&collator](const auto &a, const auto &b) { return collator.compare(a.name, b.name) < 0; });
@@ -103,9 +109,12 @@ QList<ServiceSummaryRow> DashboardController::makeSummaryRows(ServiceSummaryFilt
 QString DashboardController::cardTitle(ServiceSummaryFilter filter)
 {
     switch (filter) {
-    case ServiceSummaryFilter::all: return QStringLiteral("All");
-    case ServiceSummaryFilter::running: return QStringLiteral("Running");
-    case ServiceSummaryFilter::stopped: return QStringLiteral("Stopped");
+    case ServiceSummaryFilter::all:
+        return QStringLiteral("All");
+    case ServiceSummaryFilter::running:
+        return QStringLiteral("Running");
+    case ServiceSummaryFilter::stopped:
+        return QStringLiteral("Stopped");
     }
     return {};
 }
@@ -118,9 +127,12 @@ QString DashboardController::popoverTitle(ServiceSummaryFilter filter)
 QString DashboardController::emptyText(ServiceSummaryFilter filter)
 {
     switch (filter) {
-    case ServiceSummaryFilter::all: return QStringLiteral("No services yet.");
-    case ServiceSummaryFilter::running: return QStringLiteral("No services are running.");
-    case ServiceSummaryFilter::stopped: return QStringLiteral("No stopped services.");
+    case ServiceSummaryFilter::all:
+        return QStringLiteral("No services yet.");
+    case ServiceSummaryFilter::running:
+        return QStringLiteral("No services are running.");
+    case ServiceSummaryFilter::stopped:
+        return QStringLiteral("No stopped services.");
     }
     return {};
 }
@@ -128,9 +140,12 @@ QString DashboardController::emptyText(ServiceSummaryFilter filter)
 QString DashboardController::badgeText(ServiceLifecycleState state)
 {
     switch (state) {
-    case ServiceLifecycleState::running: return QStringLiteral("Running");
-    case ServiceLifecycleState::stopped: return QStringLiteral("Stopped");
-    case ServiceLifecycleState::notResponding: return QStringLiteral("Not Responding");
+    case ServiceLifecycleState::running:
+        return QStringLiteral("Running");
+    case ServiceLifecycleState::stopped:
+        return QStringLiteral("Stopped");
+    case ServiceLifecycleState::notResponding:
+        return QStringLiteral("Not Responding");
     }
     return {};
 }
@@ -149,7 +164,8 @@ double DashboardController::memoryPercent(const SystemMetrics &metrics)
 
 QString DashboardController::memorySubtitle(const SystemMetrics &metrics)
 {
-    return formatMemoryBytes(metrics.memoryUsedBytes) + QStringLiteral(" of ") + formatMemoryBytes(metrics.memoryTotalBytes);
+    return formatMemoryBytes(metrics.memoryUsedBytes) + QStringLiteral(" of ")
+           + formatMemoryBytes(metrics.memoryTotalBytes);
 }
 
 double DashboardController::gaugeValue(double percent)

@@ -16,9 +16,12 @@ namespace {
 ThemeColor cardTint(ServiceSummaryFilter filter)
 {
     switch (filter) {
-    case ServiceSummaryFilter::all: return Palette::Color::slate;
-    case ServiceSummaryFilter::running: return Palette::Color::green;
-    case ServiceSummaryFilter::stopped: return ThemeColor::secondary();
+    case ServiceSummaryFilter::all:
+        return Palette::Color::slate;
+    case ServiceSummaryFilter::running:
+        return Palette::Color::green;
+    case ServiceSummaryFilter::stopped:
+        return ThemeColor::secondary();
     }
     return ThemeColor::secondary();
 }
@@ -27,7 +30,8 @@ ThemeColor cardTint(ServiceSummaryFilter filter)
 
 DashboardView::DashboardView(ServiceManager *serviceManager, MonitoringManager *monitoringManager,
                              DashboardController::ShowService showService, QWidget *parent)
-    : QWidget(parent), m_controller(new DashboardController(serviceManager, monitoringManager, std::move(showService), this))
+    : QWidget(parent),
+      m_controller(new DashboardController(serviceManager, monitoringManager, std::move(showService), this))
 {
     setWindowTitle(QStringLiteral("Dashboard"));
     auto *outer = new QVBoxLayout(this);
@@ -51,7 +55,8 @@ DashboardView::DashboardView(ServiceManager *serviceManager, MonitoringManager *
     auto *tiles = new QHBoxLayout;
     tiles->setSpacing(std::max(0, 14 - 2 * SurfaceCard::shadowMargin));
     m_cpu = new MetricTile(QStringLiteral("CPU"), QStringLiteral("cpu.fill"), Palette::Color::blue, content);
-    m_memory = new MetricTile(QStringLiteral("Memory"), QStringLiteral("memorychip.fill"), Palette::Color::green, content);
+    m_memory =
+        new MetricTile(QStringLiteral("Memory"), QStringLiteral("memorychip.fill"), Palette::Color::green, content);
     m_gpu = new MetricTile(QStringLiteral("GPU"), QStringLiteral("gpu"), Palette::Color::orange, content);
     for (MetricTile *tile : {m_cpu, m_memory, m_gpu})
         tiles->addWidget(tile, 1, Qt::AlignTop);
@@ -64,7 +69,8 @@ DashboardView::DashboardView(ServiceManager *serviceManager, MonitoringManager *
     cards->setSpacing(10);
     for (const ServiceSummaryFilter filter :
          {ServiceSummaryFilter::all, ServiceSummaryFilter::running, ServiceSummaryFilter::stopped}) {
-        auto *card = new ServiceStatusActionCard(DashboardController::cardTitle(filter), 0, cardTint(filter), false, content);
+        auto *card =
+            new ServiceStatusActionCard(DashboardController::cardTitle(filter), 0, cardTint(filter), false, content);
         card->setToolTip(QStringLiteral("Show ") + DashboardController::popoverTitle(filter).toLower());
         connect(card, &QAbstractButton::clicked, m_controller, [this, filter] { m_controller->toggleSummary(filter); });
         m_cards.insert(filter, card);

@@ -10,7 +10,6 @@
 class MetricTile;
 class ServiceStatusActionCard;
 
-
 // The Dashboard: the machine's load as gauges and the services as three
 // count cards, each opening a popover of the services it counts.
 class DashboardView final : public QWidget {

@@ -12,7 +12,9 @@
 class MetricTile::Gauge final : public QWidget {
 public:
     Gauge(const QString &symbolName, ThemeColor tint, QWidget *parent)
-        : QWidget(parent), m_symbolName(symbolName), m_tint(tint)
+        : QWidget(parent),
+          m_symbolName(symbolName),
+          m_tint(tint)
     {
         setFixedSize(64, 64);
         setProperty(symbolNameProperty, symbolName);
@@ -58,7 +60,8 @@ private:
 };
 
 MetricTile::MetricTile(const QString &title, const QString &symbolName, ThemeColor tint, QWidget *parent)
-    : SurfaceCard(16, parent), m_gauge(new Gauge(symbolName, tint, this))
+    : SurfaceCard(16, parent),
+      m_gauge(new Gauge(symbolName, tint, this))
 {
     setAccessibleName(title);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);

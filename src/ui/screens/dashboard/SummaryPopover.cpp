@@ -45,9 +45,12 @@ protected:
 ThemeColor badgeColor(ServiceLifecycleState state)
 {
     switch (state) {
-    case ServiceLifecycleState::running: return Palette::Color::green;
-    case ServiceLifecycleState::stopped: return ThemeColor::secondary();
-    case ServiceLifecycleState::notResponding: return Palette::Color::orange;
+    case ServiceLifecycleState::running:
+        return Palette::Color::green;
+    case ServiceLifecycleState::stopped:
+        return ThemeColor::secondary();
+    case ServiceLifecycleState::notResponding:
+        return Palette::Color::orange;
     }
     return ThemeColor::secondary();
 }
@@ -55,7 +58,12 @@ ThemeColor badgeColor(ServiceLifecycleState state)
 // A hairline in the separator colour, `indent` in from the leading edge.
 class Divider final : public QWidget {
 public:
-    Divider(int indent, QWidget *parent) : QWidget(parent), m_indent(indent) { setFixedHeight(1); }
+    Divider(int indent, QWidget *parent)
+        : QWidget(parent),
+          m_indent(indent)
+    {
+        setFixedHeight(1);
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -71,7 +79,8 @@ private:
 // The row's symbol on a rounded slate square.
 class RowSymbol final : public SymbolView {
 public:
-    explicit RowSymbol(QWidget *parent) : SymbolView(QStringLiteral("terminal.fill"), 14, Palette::Color::slate, parent)
+    explicit RowSymbol(QWidget *parent)
+        : SymbolView(QStringLiteral("terminal.fill"), 14, Palette::Color::slate, parent)
     {
         setBoxSize(QSize(28, 28));
     }
@@ -96,7 +105,9 @@ protected:
 
 SummaryPopover::SummaryPopover(ServiceSummaryFilter filter, const QList<ServiceSummaryRow> &rows, QWidget *anchor,
                                QWidget *parent)
-    : QFrame(parent, Qt::Popup), m_filter(filter), m_anchor(anchor)
+    : QFrame(parent, Qt::Popup),
+      m_filter(filter),
+      m_anchor(anchor)
 {
     setObjectName(QStringLiteral("summaryPopover"));
     setFrameShape(QFrame::StyledPanel);
@@ -212,7 +223,8 @@ void SummaryPopover::present()
         const QRect available = screen->availableGeometry();
         if (position.y() + height() > available.bottom() && card.top() - 6 - height() >= available.top())
             position.setY(card.top() - 6 - height());
-        position.setX(std::clamp(position.x(), available.left(), std::max(available.left(), available.right() - width())));
+        position.setX(
+            std::clamp(position.x(), available.left(), std::max(available.left(), available.right() - width())));
     }
     move(position);
     show();

@@ -250,8 +250,7 @@ void EnvironmentProfilesView::refreshDetail()
         const EnvironmentProfile shown = next->first;
         QPointer<ProfilesController> controller = m_controller;
         m_detail = new ProfileDetailView(
-            shown, next->second,
-            [controller, shown] { return unlockShownProfile(controller, shown); },
+            shown, next->second, [controller, shown] { return unlockShownProfile(controller, shown); },
             [controller, shown] {
                 if (controller)
                     controller->editProfile(shown);

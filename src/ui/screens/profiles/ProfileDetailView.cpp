@@ -50,7 +50,12 @@ protected:
 // A hairline in the separator colour, `indent` in from the leading edge.
 class Divider final : public QWidget {
 public:
-    Divider(int indent, QWidget *parent) : QWidget(parent), m_indent(indent) { setFixedHeight(1); }
+    Divider(int indent, QWidget *parent)
+        : QWidget(parent),
+          m_indent(indent)
+    {
+        setFixedHeight(1);
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -93,7 +98,9 @@ protected:
 
 ProfileDetailView::ProfileDetailView(const EnvironmentProfile &profile, bool isLocked, UnlockAction onUnlock,
                                      EditAction onEdit, QWidget *parent)
-    : QWidget(parent), m_onUnlock(std::move(onUnlock)), m_onEdit(std::move(onEdit))
+    : QWidget(parent),
+      m_onUnlock(std::move(onUnlock)),
+      m_onEdit(std::move(onEdit))
 {
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -167,12 +174,14 @@ QWidget *ProfileDetailView::makeLockedCard()
     layout->setContentsMargins(0, 0, 0, 48);
     layout->setSpacing(14);
     layout->addStretch(1);
-    layout->addWidget(new SymbolView(QStringLiteral("lock.fill"), 38, Palette::Color::orange, card), 0, Qt::AlignHCenter);
+    layout->addWidget(new SymbolView(QStringLiteral("lock.fill"), 38, Palette::Color::orange, card), 0,
+                      Qt::AlignHCenter);
     layout->addWidget(new StyledLabel(QStringLiteral("Profile is locked"), TextStyle::title2, QFont::DemiBold,
                                       ThemeColor::primary(), card),
                       0, Qt::AlignHCenter);
-    auto *note = new StyledLabel(QStringLiteral("Authenticate with your account password to view or edit this profile."),
-                                 TextStyle::callout, QFont::Normal, ThemeColor::secondary(), card);
+    auto *note =
+        new StyledLabel(QStringLiteral("Authenticate with your account password to view or edit this profile."),
+                        TextStyle::callout, QFont::Normal, ThemeColor::secondary(), card);
     note->setWordWrap(true);
     note->setAlignment(Qt::AlignCenter);
     note->setFixedWidth(420);

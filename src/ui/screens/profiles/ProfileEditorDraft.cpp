@@ -21,8 +21,7 @@ EnvironmentProfile newProfile()
 
 ProfileEditorDraft::ProfileEditorDraft(const ProfileEditorMode &mode)
     : draft(mode.isEdit() ? mode.profile : newProfile())
-{
-}
+{}
 
 QStringList ProfileEditorDraft::invalidKeys(const EnvironmentProfile &profile)
 {
@@ -62,8 +61,9 @@ QString ProfileEditorDraft::variableDeletionTarget() const
 {
     if (confirmDeleteVariableID) {
         const auto &variables = draft.variables;
-        const auto found = std::find_if(variables.begin(), variables.end(),
-                                        [this](const auto &variable) { return variable.id == *confirmDeleteVariableID; });
+        const auto found = std::find_if(variables.begin(), variables.end(), [this](const auto &variable) {
+            return variable.id == *confirmDeleteVariableID;
+        });
         if (found != variables.end())
             return found->key.isEmpty() ? QStringLiteral("this variable") : quoted(found->key);
     }

@@ -71,9 +71,10 @@ void ProfileEditorVariableRow::showSecretState()
     m_value->setEchoMode(secret ? QLineEdit::Password : QLineEdit::Normal);
     setButtonSymbol(m_secret, secret ? QStringLiteral("lock.fill") : QStringLiteral("lock.open"),
                     secret ? Palette::orange() : secondaryTextColor(), 18);
-    m_secret->setToolTip(secret ? QStringLiteral("Secret — stored in the keyring, not in profile files. Click to store "
-                                                 "as plain text in the profile instead.")
-                                : QStringLiteral("Click to make this value a secret. Secrets are stored in the keyring, "
-                                                 "not in profile files."));
+    m_secret->setToolTip(secret
+                             ? QStringLiteral("Secret — stored in the keyring, not in profile files. Click to store "
+                                              "as plain text in the profile instead.")
+                             : QStringLiteral("Click to make this value a secret. Secrets are stored in the keyring, "
+                                              "not in profile files."));
     m_secret->setAccessibleName(secret ? QStringLiteral("Secret") : QStringLiteral("Plain"));
 }

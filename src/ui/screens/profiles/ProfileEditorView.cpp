@@ -21,7 +21,11 @@
 
 ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProtectedProfilesLockManager &lockManager,
                                      SaveAction onSave, DeleteAction onDelete, QWidget *parent)
-    : QDialog(parent), m_mode(mode), m_model(mode), m_onSave(std::move(onSave)), m_onDelete(std::move(onDelete))
+    : QDialog(parent),
+      m_mode(mode),
+      m_model(mode),
+      m_onSave(std::move(onSave)),
+      m_onDelete(std::move(onDelete))
 {
     setWindowTitle(mode.isEdit() ? QStringLiteral("Edit Profile") : QStringLiteral("Add Profile"));
     setWindowModality(Qt::WindowModal);

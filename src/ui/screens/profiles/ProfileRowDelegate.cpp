@@ -46,8 +46,8 @@ void ProfileRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
 
     const QString lockSymbol = index.data(ProfilesListModel::LockSymbolRole).toString();
     const int lockSpace = lockSymbol.isEmpty() ? 0 : 5 + 12;
-    const QString name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
-                                                qMax(0, textWidth - lockSpace));
+    const QString name =
+        nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, qMax(0, textWidth - lockSpace));
     painter->setFont(nameFont);
     painter->setPen(option.palette.color(QPalette::WindowText));
     painter->drawText(QRect(textLeft, top, textWidth, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter, name);

@@ -14,7 +14,7 @@ namespace {
 
 QCollator nameCollator()
 {
-    QCollator collator{QLocale()};
+    QCollator collator {QLocale()};
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     return collator;
 }
@@ -29,9 +29,10 @@ void startTask(QCoro::Task<> &&task)
 
 ProfilesController::ProfilesController(EnvironmentProfilesManager &manager, std::optional<QUuid> initialSelection,
                                        QObject *parent)
-    : QObject(parent), m_manager(manager), m_selectedProfileID(initialSelection)
-{
-}
+    : QObject(parent),
+      m_manager(manager),
+      m_selectedProfileID(initialSelection)
+{}
 
 void ProfilesController::setSearchText(const QString &text)
 {

@@ -4,9 +4,10 @@
 #include "ui/screens/profiles/ProfilesController.h"
 
 ProfilesListModel::ProfilesListModel(ProfilesController &controller, QObject *parent)
-    : QAbstractListModel(parent), m_controller(controller), m_profiles(controller.filteredProfiles())
-{
-}
+    : QAbstractListModel(parent),
+      m_controller(controller),
+      m_profiles(controller.filteredProfiles())
+{}
 
 int ProfilesListModel::rowCount(const QModelIndex &parent) const
 {
@@ -28,18 +29,24 @@ QVariant ProfilesListModel::data(const QModelIndex &index, int role) const
     const EnvironmentProfile &profile = m_profiles.at(index.row());
     const bool locked = m_controller.isLocked(profile.id);
     switch (role) {
-    case Qt::DisplayRole: return profile.name;
-    case Qt::AccessibleTextRole: return profile.name + QStringLiteral(", ") + captionText(profile, locked);
+    case Qt::DisplayRole:
+        return profile.name;
+    case Qt::AccessibleTextRole:
+        return profile.name + QStringLiteral(", ") + captionText(profile, locked);
     case Qt::AccessibleDescriptionRole:
         return m_controller.selectedProfileID() == profile.id ? QStringLiteral("Selected") : QString();
-    case IdRole: return profile.id;
-    case CaptionRole: return captionText(profile, locked);
+    case IdRole:
+        return profile.id;
+    case CaptionRole:
+        return captionText(profile, locked);
     case LockSymbolRole:
         if (!profile.isProtected)
             return QString();
         return locked ? QStringLiteral("lock.fill") : QStringLiteral("lock.open.fill");
-    case SelectedRole: return m_controller.selectedProfileID() == profile.id;
-    default: return {};
+    case SelectedRole:
+        return m_controller.selectedProfileID() == profile.id;
+    default:
+        return {};
     }
 }
 

@@ -7,7 +7,8 @@
 #include <QMouseEvent>
 
 ProfilesListView::ProfilesListView(ProfilesController &controller, QWidget *parent)
-    : QListView(parent), m_controller(controller)
+    : QListView(parent),
+      m_controller(controller)
 {
     setSelectionMode(QAbstractItemView::NoSelection);
     setMouseTracking(true);
@@ -40,8 +41,9 @@ void ProfilesListView::mousePressEvent(QMouseEvent *event)
 void ProfilesListView::keyPressEvent(QKeyEvent *event)
 {
     const int rows = model() ? model()->rowCount() : 0;
-    if (rows == 0 || (event->key() != Qt::Key_Up && event->key() != Qt::Key_Down && event->key() != Qt::Key_Return
-                      && event->key() != Qt::Key_Enter && event->key() != Qt::Key_Space)) {
+    if (rows == 0
+        || (event->key() != Qt::Key_Up && event->key() != Qt::Key_Down && event->key() != Qt::Key_Return
+            && event->key() != Qt::Key_Enter && event->key() != Qt::Key_Space)) {
         QListView::keyPressEvent(event);
         return;
     }

@@ -21,8 +21,7 @@ SettingsController::SettingsController(SettingsRepository &repository, SettingsS
       m_repository(repository),
       m_currentSettings(std::move(currentSettings)),
       m_applySettings(std::move(applySettings))
-{
-}
+{}
 
 void SettingsController::setDraftShell(const QString &shell)
 {
@@ -44,9 +43,12 @@ bool SettingsController::hasUnsavedChanges() const
 bool SettingsController::isDarkModeEnabled(bool colorSchemeIsDark) const
 {
     switch (m_draft.appearanceMode) {
-    case AppAppearanceMode::dark: return true;
-    case AppAppearanceMode::light: return false;
-    case AppAppearanceMode::system: return colorSchemeIsDark;
+    case AppAppearanceMode::dark:
+        return true;
+    case AppAppearanceMode::light:
+        return false;
+    case AppAppearanceMode::system:
+        return colorSchemeIsDark;
     }
     return false;
 }
@@ -104,14 +106,14 @@ QCoro::Task<> SettingsController::runSave()
 QCoro::Task<> SettingsController::runReset()
 {
     QPointer self(this);
-    const auto failure = co_await commit(AppSettings{});
+    const auto failure = co_await commit(AppSettings {});
     if (!self)
         co_return;
     if (failure) {
         setErrorMessage(failure);
         co_return;
     }
-    setDraft(AppSettings{});
+    setDraft(AppSettings {});
     setSaveMessage(QStringLiteral("Settings reset to defaults."));
 }
 

@@ -31,7 +31,7 @@ public:
 
     AppSettings currentSettings() const { return m_currentSettings(); }
     bool hasUnsavedChanges() const;
-    bool isDraftAtDefaults() const { return m_draft == AppSettings{}; }
+    bool isDraftAtDefaults() const { return m_draft == AppSettings {}; }
     bool isDarkModeEnabled(bool colorSchemeIsDark) const;
 
     const std::optional<QString> &saveMessage() const { return m_saveMessage; }

@@ -53,8 +53,8 @@ SettingsView::SettingsView(SettingsRepository *repository, SettingsController::S
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(18);
     layout->addWidget(new InitialFocusSink(this));
-    layout->addWidget(makeSection(QStringLiteral("Appearance"), QStringLiteral("circle.lefthalf.filled"),
-                                  makeAppearanceContent()));
+    layout->addWidget(
+        makeSection(QStringLiteral("Appearance"), QStringLiteral("circle.lefthalf.filled"), makeAppearanceContent()));
     layout->addWidget(makeSection(QStringLiteral("Process Execution"), QStringLiteral("terminal"), makeShellContent()));
     layout->addWidget(makeSection(QStringLiteral("Storage"), QStringLiteral("internaldrive"), makeStorageContent()));
     layout->addWidget(makeSection(QString(), QString(), makeButtons()));
@@ -235,4 +235,3 @@ void SettingsView::showEvent(QShowEvent *event)
         m_controller->reseed();
     refresh();
 }
-
