@@ -5,7 +5,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ "${1:-}" != "--no-build" ]; then
+build=1 update_docs=0
+for argument in "$@"; do
+  case $argument in
+    --no-build) build=0 ;;
+    --update-docs) update_docs=1 ;;  # also refresh the README's pictures in docs/
+  esac
+done
+
+if [ "$build" = 1 ]; then
   bash scripts/install-deps.sh
   cmake -S . -B build-plain -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build-plain --parallel "$(nproc)"
@@ -19,4 +27,8 @@ export VELMORA_SCREENSHOT_DIR="$out"
 xvfb-run -a -s "-screen 0 1600x1200x24" \
   bash scripts/with-test-session.sh \
   ctest --test-dir build-plain --output-on-failure -R 'Screenshots\.' --parallel "$(nproc)"
+if [ "$update_docs" = 1 ]; then
+  cp "$out/walk/03-running.png" docs/main-window.png
+  cp "$out/walk/09-panel.png" docs/tray-panel.png
+fi
 echo "Screenshots in $out"
