@@ -155,7 +155,10 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
                     {QStringLiteral("windowfocus"), QStringLiteral("--sync"), mainWindowId()});
         ASSERT_TRUE(focus.waitForFinished(5000));
         std::optional<AtSpiClient::Node> root;
-        ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 10000));
+        // The accessibility registry can take long to list a new application
+        // while many tests run at once.
+        ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000))
+            << "Velmora " << (first->state() == QProcess::Running ? "runs" : "ended") << "; log: " << log.toStdString();
         ASSERT_TRUE(waitUntil(
             [&] {
                 const auto close = a11y.find(*root, QStringLiteral("menu item"), QStringLiteral("Close"));
@@ -204,7 +207,7 @@ TEST_F(VelmoraBinaryTest, SigtermWithTwoRunningServicesStopsThemRecordsBothRunsA
     QByteArray log;
     ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete — 2 services", 20000)) << log.toStdString();
     std::optional<AtSpiClient::Node> root;
-    ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
     const auto pressWhenShown = [&](const QString &role, const QString &name) {
         // A control has no action while it is disabled (under the launch splash, say).
         return waitUntil(
