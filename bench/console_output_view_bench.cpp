@@ -163,7 +163,7 @@ double threadCpuMs()
 {
     timespec ts {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+    return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
 // Real time: a 50 ms timer publishes the runtime's text, the view follows with

@@ -100,7 +100,7 @@ qint64 statusKilobytes(const char *field)
         return 0;
     for (const QByteArray &line : status.readAll().split('\n')) {
         if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
+            return line.mid(static_cast<qsizetype>(qstrlen(field))).trimmed().split(' ').first().toLongLong();
     }
     return 0;
 }
@@ -121,6 +121,7 @@ void runOnEventLoop(Task task)
         co_await std::move(inner);
         flag = true;
     }(std::move(task), done);
+    // NOLINTNEXTLINE(bugprone-infinite-loop): the coroutine sets done from the event loop
     while (!done)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
 }

@@ -50,6 +50,7 @@ void spin(QCoro::Task<> task)
         } catch (...) {}
         finished = true;
     }(std::move(task), done);
+    // NOLINTNEXTLINE(bugprone-infinite-loop): the coroutine sets done from the event loop
     while (!done)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }

@@ -53,7 +53,7 @@ BENCHMARK(assessLongUnicode)->Arg(100'000)->Unit(benchmark::kMillisecond);
 // Crafted 100 KB inputs that make individual patterns work hardest: the
 // recursive-chown pattern backtracks quadratically and is stopped by the step
 // budget; base64 and curl repeat their bounded windows at every occurrence.
-void assessCrafted(benchmark::State &state, QString command)
+void assessCrafted(benchmark::State &state, const QString &command)
 {
     for (auto _ : state)
         benchmark::DoNotOptimize(CommandThreatScanner::assess(command));

@@ -19,7 +19,7 @@
 #include <memory>
 #include <optional>
 
-class EnvironmentProfile;
+struct EnvironmentProfile;
 class EnvironmentProfilesManager;
 class EnvironmentProfilesRepository;
 class MonitoringManager;

@@ -85,7 +85,7 @@ QIcon MenuBarController::statusImage()
     const QIcon applicationIcon = QApplication::windowIcon();
     if (!applicationIcon.isNull())
         return QIcon(applicationIcon.pixmap(statusImageSize, statusImageSize));
-    const QIcon symbol = symbolIcon(QStringLiteral("gauge.open.with.lines.needle.33percent"));
+    QIcon symbol = symbolIcon(QStringLiteral("gauge.open.with.lines.needle.33percent"));
     if (!symbol.isNull())
         return symbol;
     QPixmap empty(statusImageSize, statusImageSize);
@@ -342,7 +342,7 @@ void MenuBarController::bringToFront(QWidget *window)
     });
 }
 
-void MenuBarController::showMainWindow(std::function<void()> openWindow)
+void MenuBarController::showMainWindow(const std::function<void()> &openWindow)
 {
     refreshMainWindowReference();
     if (QWidget *window = m_mainWindow.data()) {

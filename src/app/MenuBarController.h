@@ -54,7 +54,7 @@ public:
 
     void refreshMainWindowReference();
     QWidget *mainWindow() const { return m_mainWindow; }
-    void showMainWindow(std::function<void()> openWindow = {});
+    void showMainWindow(const std::function<void()> &openWindow = {});
     void openService(std::optional<QUuid> serviceId);
 
     QCoro::Task<bool> requestQuitConfirmation();

@@ -15,11 +15,12 @@ struct MemoryCase {
 TEST(MachineMetricsProbes, MemoryInUseIsTotalLessAvailableAndNeverAboveTotal)
 {
     const MemoryCase cases[] = {
-        {"ordinary", "MemTotal: 1000 kB\nMemFree: 100 kB\nMemAvailable: 250 kB\n", 750 * 1024, 1000 * 1024},
-        {"available above total", "MemTotal: 1000 kB\nMemAvailable: 1200 kB\n", 0, 1000 * 1024},
-        {"nothing available", "MemTotal: 1000 kB\nMemAvailable: 0 kB\n", 1000 * 1024, 1000 * 1024},
-        {"no MemAvailable line", "MemTotal: 1000 kB\nMemFree: 100 kB\n", 0, 1000 * 1024},
-        {"key that only starts alike", "MemTotalX: 5 kB\nMemTotal: 8 kB\nMemAvailable: 2 kB\n", 6 * 1024, 8 * 1024},
+        {"ordinary", "MemTotal: 1000 kB\nMemFree: 100 kB\nMemAvailable: 250 kB\n", 750 * 1024ULL, 1000 * 1024ULL},
+        {"available above total", "MemTotal: 1000 kB\nMemAvailable: 1200 kB\n", 0, 1000 * 1024ULL},
+        {"nothing available", "MemTotal: 1000 kB\nMemAvailable: 0 kB\n", 1000 * 1024ULL, 1000 * 1024ULL},
+        {"no MemAvailable line", "MemTotal: 1000 kB\nMemFree: 100 kB\n", 0, 1000 * 1024ULL},
+        {"key that only starts alike", "MemTotalX: 5 kB\nMemTotal: 8 kB\nMemAvailable: 2 kB\n", 6 * 1024ULL,
+         8 * 1024ULL},
         {"garbage", "not a meminfo file", 0, std::nullopt},
         {"missing file", "", 0, std::nullopt},
     };

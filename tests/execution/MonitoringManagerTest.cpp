@@ -69,8 +69,8 @@ protected:
     // The next tick sees `percent` of CPU time busy since the previous one.
     void setCpuLoad(double percent)
     {
-        busy += static_cast<quint64>(percent * 10 + 0.5);
-        idle += 1000 - static_cast<quint64>(percent * 10 + 0.5);
+        busy += static_cast<quint64>(std::lround(percent * 10));
+        idle += 1000 - static_cast<quint64>(std::lround(percent * 10));
         tree.writeCpuTimes(busy, 0, 0, idle);
     }
 
@@ -91,7 +91,7 @@ TEST_F(FakeMachine, FirstTickPublishesZeroCpuAndMemoryThenSmallMovesAddUp)
 
     manager.start();
     ASSERT_EQ(changes.size(), 1);
-    EXPECT_EQ(manager.systemMetrics(), metrics(0, 750 * 1024, 1000 * 1024));
+    EXPECT_EQ(manager.systemMetrics(), metrics(0, 750 * 1024ULL, 1000 * 1024ULL));
     EXPECT_EQ(changes[0][0].value<SystemMetrics>(), manager.systemMetrics());
 
     setCpuLoad(0.1);

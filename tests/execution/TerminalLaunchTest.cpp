@@ -288,7 +288,7 @@ TEST_F(TerminalLaunch, PendingFoldersGoAfterTheirDelayOrAtQuit)
 TEST_F(TerminalLaunch, StartUpRemovesOnlyOurStaleFolders)
 {
     const auto makeFolder = [&](const QString &name, const QString &file = QStringLiteral("run.command")) {
-        const QString folder = runtime() + QLatin1Char('/') + name;
+        QString folder = runtime() + QLatin1Char('/') + name;
         EXPECT_TRUE(QDir().mkdir(folder));
         writeTerminalScript(QStringLiteral("#!/bin/sh\nexport TOKEN=secret\n"), folder + QLatin1Char('/') + file);
         return folder;

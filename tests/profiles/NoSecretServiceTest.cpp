@@ -84,7 +84,7 @@ void runChildChecks()
 // A session bus with nothing on it and nothing it could start.
 QString writeEmptyBusConfig(const QTemporaryDir &folder)
 {
-    const QString path = folder.filePath(QStringLiteral("empty-bus.conf"));
+    QString path = folder.filePath(QStringLiteral("empty-bus.conf"));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return {};

@@ -48,7 +48,7 @@ QStringList setAside(const QString &name)
 // Puts the hostile thing at the path.
 using Place = std::function<void(const QString &path)>;
 
-Place content(QByteArray bytes)
+Place content(const QByteArray &bytes)
 {
     return [bytes](const QString &path) { writeBytes(path, bytes); };
 }

@@ -65,7 +65,15 @@ ino_t inodeOf(const QString &path)
 
 class RunHistoryManager : public ::testing::Test {
 protected:
-    ~RunHistoryManager() override { await(manager.waitForPendingWrites()); }
+    ~RunHistoryManager() override
+    {
+        // A throw here would end the whole program instead of failing this test.
+        try {
+            await(manager.waitForPendingWrites());
+        } catch (const std::exception &error) {
+            ADD_FAILURE() << "pending writes did not finish: " << error.what();
+        }
+    }
 
     QUuid finish(const QUuid &serviceId, const QString &output = QString())
     {

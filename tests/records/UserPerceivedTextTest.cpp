@@ -192,7 +192,7 @@ TEST(OutputTextBuffer, RunsOfFlagsKeepTheirPairsAcrossChunks)
     buffer.append(QStringLiteral("x"));
     // One regional indicator per chunk: pairs form across every seam.
     for (int i = 0; i < 80; ++i) {
-        const QString indicator = flagGermany.mid((i % 2) * 2, 2);
+        const QString indicator = flagGermany.mid(qsizetype(i % 2) * 2, 2);
         buffer.append(indicator);
         ASSERT_EQ(buffer.characterCount(), referenceCount(buffer.text())) << i;
     }

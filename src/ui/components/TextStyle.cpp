@@ -20,7 +20,6 @@ qreal sizeFactor(TextStyle style)
     case TextStyle::title3:
         return 1.15;
     case TextStyle::headline:
-        return 1.0;
     case TextStyle::body:
         return 1.0;
     case TextStyle::callout:
@@ -28,7 +27,6 @@ qreal sizeFactor(TextStyle style)
     case TextStyle::subheadline:
         return 0.85;
     case TextStyle::footnote:
-        return 0.8;
     case TextStyle::caption:
         return 0.8;
     case TextStyle::caption2:

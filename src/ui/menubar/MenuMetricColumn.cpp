@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 MenuMetricColumn::MenuMetricColumn(const QString &label, Palette::Color color, QWidget *parent)
     : QWidget(parent),
@@ -45,7 +46,7 @@ int MenuMetricColumn::fillWidth(std::optional<double> fraction, int barWidth)
     if (!fraction || !(*fraction > 0))
         return 0;
     const double clamped = std::min(*fraction, 1.0);
-    return std::max(barHeight, int(clamped * barWidth + 0.5));
+    return std::max(barHeight, int(std::lround(clamped * barWidth)));
 }
 
 void MenuMetricColumn::paintEvent(QPaintEvent *)

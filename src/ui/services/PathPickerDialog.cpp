@@ -17,8 +17,10 @@ void PathPickerDialog::accept()
 {
     const QStringList selected = selectedFiles();
     if (selected.size() == 1 && QFileInfo(selected.first()).isDir()) {
-        const QString folder = selected.first();
-        QDialog::accept();
+        const QString &folder = selected.first();
+        // QFileDialog::accept() would enter the folder instead of closing on it.
+        QDialog::accept(); // NOLINT(bugprone-parent-virtual-call): skipping it is the point
+
         Q_EMIT pathPicked(folder);
         return;
     }

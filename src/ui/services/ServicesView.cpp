@@ -361,7 +361,7 @@ void ServicesView::updateDetail()
     m_detail->setRuntime(controller.runtimeEntry(service->id));
     m_detail->setFlags(controller.isLocked(*service), controller.isLaunchLocked(*service),
                        controller.isEffectivelyProtected(*service));
-    const ManagedService captured = *service;
+    const ManagedService &captured = *service;
     QPointer<ServicesController> guarded(m_controller);
     m_detail->setCallbacks(ServiceDetailView::Callbacks {
         [guarded, captured] {

@@ -31,7 +31,7 @@ bool isShellSafe(char32_t scalar)
 
 QString shellEscapedScalar(char32_t scalar)
 {
-    const QString text = QString::fromUcs4(&scalar, 1);
+    QString text = QString::fromUcs4(&scalar, 1);
     if (isShellSafe(scalar))
         return text;
     if (scalar == U'\n')
@@ -50,7 +50,7 @@ QString shellEscapedPath(const QString &path)
 
 QString insertPathIntoCommand(const QString &path, const QString &command)
 {
-    const QString escaped = shellEscapedPath(path);
+    QString escaped = shellEscapedPath(path);
     if (command.trimmed().isEmpty())
         return escaped;
     if (command.endsWith(QLatin1Char(' ')) || command.endsWith(QLatin1Char('\n')))

@@ -56,7 +56,7 @@ TEST(FormatMemoryBytes, BinaryUnitsWithAdaptivePrecision)
 {
     EXPECT_EQ(formatMemoryBytes(0), QStringLiteral("0 bytes"));
     EXPECT_EQ(formatMemoryBytes(512), QStringLiteral("512 bytes"));
-    EXPECT_EQ(formatMemoryBytes(12 * 1024), QStringLiteral("12 kB"));
+    EXPECT_EQ(formatMemoryBytes(12 * 1024ULL), QStringLiteral("12 kB"));
     EXPECT_EQ(formatMemoryBytes(quint64(12.3 * 1024 * 1024)), QStringLiteral("12.3 MB"));
     EXPECT_EQ(formatMemoryBytes(quint64(1.25 * 1024 * 1024 * 1024)), QStringLiteral("1.25 GB"));
     EXPECT_FALSE(formatMemoryBytes(std::numeric_limits<quint64>::max()).isEmpty());

@@ -270,7 +270,7 @@ TEST(MenuSudoPasswordPromptView, OneReturnSubmitsOnceUntrimmedAndEmptyIsIgnored)
     QStringList submitted;
     MenuSudoPasswordPromptView prompt(
         {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::restart, {}}, std::nullopt,
-        [&](QString password) { submitted.append(password); }, [] {});
+        [&](const QString &password) { submitted.append(password); }, [] {});
     prompt.show();
     EXPECT_EQ(prompt.confirmButton()->text(), QStringLiteral("Restart"));
     EXPECT_FALSE(prompt.confirmButton()->isEnabled());

@@ -31,7 +31,7 @@ TEST(SudoPasswordPrompt, SubmitsTheUntrimmedPasswordOnceAndReturnNeverRunsWithou
     int cancelled = 0;
     SudoPasswordPromptView sheet(
         {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, {}},
-        [&](QString password) { submitted.append(password); }, [&] { ++withoutPassword; }, [&] { ++cancelled; });
+        [&](const QString &password) { submitted.append(password); }, [&] { ++withoutPassword; }, [&] { ++cancelled; });
     sheet.show();
     auto *field = sheet.findChild<QLineEdit *>(QStringLiteral("passwordField"));
     auto *launch = sheet.findChild<QPushButton *>(QStringLiteral("launchButton"));

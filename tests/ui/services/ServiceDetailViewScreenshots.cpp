@@ -98,7 +98,7 @@ TEST_F(ServiceDetailViewScreenshots, DetailLayouts)
     view->setFlags(false, false, true);
     ServiceRuntimeInfo info = runtime(service, ServiceLifecycleState::running, 48213, sampleOutput());
     info.cpuPercent = 12.34;
-    info.memoryBytes = 182 * 1024 * 1024;
+    info.memoryBytes = 182ULL * 1024 * 1024;
     info.uptime = 3725;
     show(service, info);
     view->show();

@@ -81,7 +81,7 @@ TEST_F(ServiceDetailViewTest, StateTableDrivesBadgeButtonsAndMetrics)
     for (const Case &c : cases) {
         ServiceRuntimeInfo info = runtime(service, c.state, 321);
         info.cpuPercent = 12.34;
-        info.memoryBytes = 3 * 1024 * 1024;
+        info.memoryBytes = 3ULL * 1024 * 1024;
         show(service, info);
         SCOPED_TRACE(c.badge);
         auto *badge = find<StatusBadge>("statusBadge");

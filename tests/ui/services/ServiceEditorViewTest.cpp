@@ -36,7 +36,7 @@ struct ServiceEditorViewTest : ServiceManagerTest {
     {
         auto view = std::make_unique<ServiceEditorView>(
             std::move(mode), std::move(draft), profiles, &bookmarks,
-            [this](ManagedService service) { saved = service; }, [this] { ++deletes; });
+            [this](const ManagedService &service) { saved = service; }, [this] { ++deletes; });
         view->show();
         return view;
     }
@@ -51,7 +51,7 @@ struct ServiceEditorViewTest : ServiceManagerTest {
 
     QString makeFile(const QString &name) const
     {
-        const QString path = TestEnvironment::home() + QLatin1Char('/') + name;
+        QString path = TestEnvironment::home() + QLatin1Char('/') + name;
         QFile file(path);
         file.open(QIODevice::WriteOnly);
         return path;

@@ -23,7 +23,7 @@ struct ServicesControllerTest : ServiceManagerTest {
     EnvironmentProfile lockedVault()
     {
         const QDateTime now = QDateTime::currentDateTimeUtc();
-        const EnvironmentProfile vault {
+        EnvironmentProfile vault {
             QUuid::createUuid(), QStringLiteral("vault"), {variable("TOKEN", "t0ken", true)}, true, now, now};
         await(profiles.saveProfile(vault));
         lockManager.lock();
