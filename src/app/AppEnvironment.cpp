@@ -50,7 +50,8 @@ AppEnvironment::Stores AppEnvironment::buildStores(const PlatformLayers &layers)
     // The password prompt lives in the desktop layer; the core only knows its interface.
     std::shared_ptr<ProtectedAuthenticating> authenticator =
         layers.authenticator ? layers.authenticator : std::make_shared<LocalProtectedAuthenticator>();
-    stores.lockManager = std::make_unique<ProtectedProfilesLockManager>(authenticator, layers.keyProvider);
+    stores.lockManager =
+        std::make_unique<ProtectedProfilesLockManager>(authenticator, layers.keyProvider, layers.lockClock);
     stores.bookmarks = std::make_unique<SecurityScopedBookmarkStore>(dataFile("bookmarks.json"));
     stores.settingsRepository = std::make_unique<SettingsRepository>(dataFile("settings.json"));
     stores.profilesRepository =

@@ -6,6 +6,7 @@
 #include "records/AppSettings.h"
 
 #include <QCoroTask>
+#include <QDateTime>
 #include <QObject>
 #include <QPromise>
 #include <QSet>
@@ -15,6 +16,7 @@
 
 #include <chrono>
 #include <coroutine>
+#include <functional>
 #include <vector>
 #include <memory>
 #include <optional>
@@ -59,6 +61,8 @@ public:
         std::shared_ptr<TerminalLauncher> terminalLauncher;
         TerminalFolderCleanup *terminalFolderCleanup = nullptr;
         std::optional<GPUUtilizationSampler::Probe> gpuProbe;
+        // The time the protected-data session is measured against.
+        std::function<QDateTime()> lockClock;
     };
 
     // Everything the container owns besides the service manager, which it

@@ -53,13 +53,15 @@ QString ServiceLaunchPreparation::shellPath() const
 
 ServiceLaunchPreparation::InApplicationLaunch
 ServiceLaunchPreparation::inApplicationLaunch(const ManagedService &service, const QMap<QString, QString> &environment,
-                                              const QString &shellPath, const std::optional<QString> &sudoPassword)
+                                              const QString &shellPath, const std::optional<QString> &sudoPassword,
+                                              const QString &sudoPath)
 {
     const std::optional<QString> prompt = makeSudoPrompt(service.command, sudoPassword);
     const QString home = QDir::homePath();
     InApplicationLaunch launch;
     if (prompt && !prompt->isEmpty()) {
-        launch.configuration = makeSudoLaunchConfiguration(shellPath, service.command, *prompt, environment, home);
+        launch.configuration =
+            makeSudoLaunchConfiguration(shellPath, service.command, *prompt, environment, home, sudoPath);
     } else {
         launch.configuration.rawCommand = service.command;
         launch.configuration.useShell = true;

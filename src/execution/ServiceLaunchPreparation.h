@@ -4,6 +4,7 @@
 #include "execution/CommandThreatAssessment.h"
 #include "execution/ProcessLaunchConfiguration.h"
 #include "execution/SettingsBridge.h"
+#include "execution/SudoWrapper.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ManagedService.h"
 
@@ -53,7 +54,8 @@ public:
     // responder forgets the password after its lifetime.
     static InApplicationLaunch inApplicationLaunch(const ManagedService &service,
                                                    const QMap<QString, QString> &environment, const QString &shellPath,
-                                                   const std::optional<QString> &sudoPassword);
+                                                   const std::optional<QString> &sudoPassword,
+                                                   const QString &sudoPath = SudoWrapper::sudoPath);
 
 private:
     EnvironmentProfilesManager &m_environmentProfilesManager;

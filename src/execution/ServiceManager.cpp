@@ -402,7 +402,7 @@ void ServiceManager::launchInApplication(const ManagedService &service, const QM
                                          const QList<CommandThreatFinding> &findings)
 {
     const ServiceLaunchPreparation::InApplicationLaunch launch =
-        ServiceLaunchPreparation::inApplicationLaunch(service, environment, shellPath, sudoPassword);
+        ServiceLaunchPreparation::inApplicationLaunch(service, environment, shellPath, sudoPassword, m_sudoPath);
     const std::shared_ptr<SudoPasswordResponder> responder = launch.responder;
 
     std::shared_ptr<RunningProcessHandle> handle;

@@ -128,6 +128,9 @@ public:
 
     quint64 nextLaunchGeneration(const QUuid &serviceId);
 
+    // The sudo that validates a password given for a launch; tests point it at a stand-in.
+    void setSudoPath(const QString &path) { m_sudoPath = path; }
+
     // Brings the runtime table in line with one collection of process
     // snapshots; publishes at most once, and only when an entry changed.
     void applyProcessSnapshots(const QList<ProcessSnapshot> &snapshots);
@@ -187,6 +190,7 @@ private:
     ServiceOutputPublisher m_output {m_runtime};
     std::shared_ptr<TerminalLauncher> m_terminalLauncher;
     TerminalFolderCleanup *m_terminalFolderCleanup;
+    QString m_sudoPath = SudoWrapper::sudoPath;
     QHash<QUuid, std::shared_ptr<RunningProcessHandle>> m_launchedHandles;
     QHash<QUuid, ProcessIdentity> m_ownedPIDs;
     QHash<QUuid, quint64> m_launchGeneration;

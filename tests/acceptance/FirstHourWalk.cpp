@@ -31,7 +31,9 @@ void FirstHourWalk::launch()
     layers.terminalLauncher = terminal;
     layers.terminalFolderCleanup = &terminalCleanup;
     layers.gpuProbe = [] { return std::optional<double>(); };
+    layers.lockClock = [this] { return lockNow; };
     app = std::make_unique<AppEnvironment>(AppEnvironment::buildStores(layers), false);
+    app->serviceManager().setSudoPath(installFakeSudo());
     delegate = std::make_unique<AppDelegate>(*app);
     window = std::make_unique<MainWindow>(*app, *delegate);
     delegate->setQuitConfirmation([this] {
@@ -65,6 +67,22 @@ void FirstHourWalk::shutDown()
     if (app)
         await(app->runHistoryManager().waitForPendingWrites());
     app.reset();
+}
+
+QString FirstHourWalk::installFakeSudo() const
+{
+    // Like sudo -S -p PROMPT -v: shows the prompt, reads one line from its terminal, accepts it.
+    const QString path = sudoFolder.filePath(QStringLiteral("sudo"));
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("cannot write the fake sudo");
+    script.write("#!/bin/sh\nprompt=\nwhile [ $# -gt 0 ]; do\n"
+                 "  case \"$1\" in -p) prompt=$2; shift 2 ;; *) shift ;; esac\ndone\n"
+                 "printf '%s' \"$prompt\" >&2\nIFS= read -r line || exit 1\n"
+                 "printf '%s\\n' \"$line\" >> '"
+                 + sudoLog().toUtf8() + "'\n");
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
 }
 
 bool FirstHourWalk::matches(QWidget &widget, const QString &key, Match match)

@@ -15,7 +15,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QDateTime>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -56,6 +58,8 @@ protected:
     void launch();
     // Ends the application the way the process ending would: window, flow, container.
     void shutDown();
+    // Writes the stand-in for sudo; returns its path.
+    QString installFakeSudo() const;
 
     // The one visible widget of type T, in any window, whose object name,
     // accessible name or text is `key`, once it shows; fails the test when
@@ -120,6 +124,11 @@ protected:
     std::shared_ptr<FakeTerminalLauncher> terminal = std::make_shared<FakeTerminalLauncher>();
     TerminalFolderCleanup terminalCleanup;
     LogCapture logs;
+    // The stand-in for sudo, which notes every line it reads in its log.
+    QTemporaryDir sudoFolder;
+    QString sudoLog() const { return sudoFolder.filePath(QStringLiteral("sudo.log")); }
+    // The protected-data session's clock, moved on by hand.
+    QDateTime lockNow = QDateTime::currentDateTimeUtc();
 
     std::unique_ptr<AppEnvironment> app;
     std::unique_ptr<AppDelegate> delegate;

@@ -5,6 +5,7 @@
 #include "app/QuitConfirmationDialog.h"
 #include "app/SettingsWindow.h"
 #include "execution/ServiceManager.h"
+#include "profiles/ProtectedProfilesLockManager.h"
 #include "records/ApplicationSupport.h"
 #include "records/ProtectedProfilesError.h"
 #include "records/ServiceRunHistoryManager.h"
@@ -345,6 +346,15 @@ void FirstHourWalk::giveASudoPassword()
     click(QStringLiteral("Run History"));
     picture(QStringLiteral("05-sudo-run"));
 
+    QFile sudoRead(sudoLog());
+    ASSERT_TRUE(sudoRead.open(QIODevice::ReadOnly));
+    EXPECT_EQ(sudoRead.readAll(), sudoPassword.toUtf8() + '\n') << "the password reaches sudo once";
+    for (const ManagedService &service : app->serviceManager().services()) {
+        if (service.name == QStringLiteral("admin")) {
+            EXPECT_TRUE(
+                app->runHistoryManager().records(service.id).value(0).output.contains(QStringLiteral("admin-done")));
+        }
+    }
     EXPECT_EQ(widgetsShowing(sudoPassword), QStringList {});
     EXPECT_FALSE(liveOutput().contains(sudoPassword));
     EXPECT_EQ(dataFilesHolding(sudoPassword), QStringList {});
@@ -438,6 +448,29 @@ void FirstHourWalk::unlockAProtectedProfile()
     click(QStringLiteral("Run History"));
     waitFor([&] { return runsOf(QStringLiteral("vault-check")) == 1; }, "the protected run");
     picture(QStringLiteral("07-unlocked"));
+
+    // Once the session has run out, the next start asks again.
+    lockNow = lockNow.addSecs(ProtectedProfilesLockManager::sessionDurationSeconds + 1);
+    // Through the window, as real input comes: the press on an expired session
+    // locks it, so the service may show locked before the click lands.
+    QWidget &start = find(QStringLiteral("startButton"));
+    QWidget &top = *start.window();
+    QTest::mouseClick(top.windowHandle(), Qt::LeftButton, {}, start.mapTo(&top, start.rect().center()));
+    waitFor(
+        [&] {
+            return authenticator->prompts.size() > promptsBefore + 2
+                   || findVisible(QStringLiteral("unlockButton")) != nullptr;
+        },
+        "the service to lock after expiry");
+    picture(QStringLiteral("07-expired"));
+    if (authenticator->prompts.size() == promptsBefore + 2)
+        click(QStringLiteral("unlockButton"));
+    waitFor([&] { return authenticator->prompts.size() == promptsBefore + 3; }, "the password prompt after expiry");
+    waitFor([&] { return findVisible(QStringLiteral("startButton")) != nullptr; }, "the service to unlock again");
+    if (runsOf(QStringLiteral("vault-check")) == 1)
+        click(QStringLiteral("startButton"));
+    waitFor([&] { return runsOf(QStringLiteral("vault-check")) == 2; }, "the protected run after expiry");
+    EXPECT_EQ(authenticator->prompts.size(), promptsBefore + 3);
 }
 
 void FirstHourWalk::useTheTrayPanel()
@@ -516,8 +549,8 @@ void FirstHourWalk::quitWithRunningServices()
     EXPECT_FALSE(terminal->launched.isEmpty() || QFileInfo(terminal->launched.constFirst()).dir().exists());
     const QList<ServiceRunRecord> runs =
         await(ServiceRunHistoryRepository(applicationSupportDirectory() + QStringLiteral("/run-history.json")).load());
-    // ticker three times, key-check and admin twice, wipe (blocked), token-check, vault-check, workers.
-    EXPECT_EQ(runs.size(), 11);
+    // ticker three times, key-check, admin and vault-check twice, wipe (blocked), token-check, workers.
+    EXPECT_EQ(runs.size(), 12);
     EXPECT_EQ(
         std::count_if(runs.begin(), runs.end(),
                       [](const ServiceRunRecord &run) { return run.stopReason == ServiceRunStopReason::forceKilled; }),

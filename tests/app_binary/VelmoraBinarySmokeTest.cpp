@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
+#include <QTest>
 
 namespace {
 
@@ -105,6 +106,49 @@ struct VelmoraBinaryTest : ::testing::Test {
                    },
                    timeoutMs)
                && log.contains(fragment);
+    }
+
+    bool pressWhenShown(AtSpiClient &a11y, const AtSpiClient::Node &root, const QString &role,
+                        const QString &name) const
+    {
+        // A control has no action while it is disabled (under the launch splash, say).
+        return waitUntil(
+            [&] {
+                const std::optional<AtSpiClient::Node> node = a11y.find(root, role, name);
+                return node && a11y.press(*node);
+            },
+            10000);
+    }
+
+    // Clicks where the accessibility bus says the named control is (sidebar
+    // rows and list rows offer no press of their own).
+    bool clickWhenShown(AtSpiClient &a11y, const AtSpiClient::Node &root, const QString &name) const
+    {
+        return waitUntil(
+            [&] {
+                const std::optional<AtSpiClient::Node> node = a11y.findNamed(root, name);
+                const QRect box = node ? a11y.extents(*node) : QRect();
+                if (box.isEmpty())
+                    return false;
+                QProcess click;
+                click.setProcessEnvironment(childEnvironment());
+                click.start(QStringLiteral("xdotool"),
+                            {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(box.center().x()),
+                             QString::number(box.center().y()), QStringLiteral("click"), QStringLiteral("1")});
+                return click.waitForFinished(5000) && click.exitCode() == 0;
+            },
+            10000);
+    }
+
+    // The controls take presses once the launch splash is gone.
+    static bool waitForControls(AtSpiClient &a11y, const AtSpiClient::Node &root)
+    {
+        return waitUntil(
+            [&] {
+                const auto all = a11y.find(root, QStringLiteral("push button"), QStringLiteral("All"));
+                return all && a11y.canPress(*all);
+            },
+            15000);
     }
 
     // The processes whose parent is `parent`.
@@ -208,46 +252,13 @@ TEST_F(VelmoraBinaryTest, SigtermWithTwoRunningServicesStopsThemRecordsBothRunsA
     ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete — 2 services", 20000)) << log.toStdString();
     std::optional<AtSpiClient::Node> root;
     ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
-    const auto pressWhenShown = [&](const QString &role, const QString &name) {
-        // A control has no action while it is disabled (under the launch splash, say).
-        return waitUntil(
-            [&] {
-                const std::optional<AtSpiClient::Node> node = a11y.find(*root, role, name);
-                return node && a11y.press(*node);
-            },
-            10000);
-    };
-    // Clicks where the accessibility bus says the named control is (sidebar
-    // rows and list rows offer no press of their own).
-    const auto clickWhenShown = [&](const QString &name) {
-        return waitUntil(
-            [&] {
-                const std::optional<AtSpiClient::Node> node = a11y.findNamed(*root, name);
-                const QRect box = node ? a11y.extents(*node) : QRect();
-                if (box.isEmpty())
-                    return false;
-                QProcess click;
-                click.setProcessEnvironment(childEnvironment());
-                click.start(QStringLiteral("xdotool"),
-                            {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(box.center().x()),
-                             QString::number(box.center().y()), QStringLiteral("click"), QStringLiteral("1")});
-                return click.waitForFinished(5000) && click.exitCode() == 0;
-            },
-            10000);
-    };
     const QString button = QStringLiteral("push button");
-    // The controls take presses once the launch splash is gone.
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const auto all = a11y.find(*root, button, QStringLiteral("All"));
-            return all && a11y.canPress(*all);
-        },
-        15000));
-    ASSERT_TRUE(clickWhenShown(QStringLiteral("Services")));
+    ASSERT_TRUE(waitForControls(a11y, *root));
+    ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("Services")));
     int expectedChildren = 0;
     for (const QString &name : {QStringLiteral("api-server"), QStringLiteral("worker")}) {
-        ASSERT_TRUE(clickWhenShown(name)) << name.toStdString();
-        ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Start")));
+        ASSERT_TRUE(clickWhenShown(a11y, *root, name)) << name.toStdString();
+        ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Start")));
         ++expectedChildren;
         ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == expectedChildren; }, 10000))
             << name.toStdString();
@@ -267,4 +278,70 @@ TEST_F(VelmoraBinaryTest, SigtermWithTwoRunningServicesStopsThemRecordsBothRunsA
     const QList<ServiceRunRecord> runs = await(history.load());
     EXPECT_EQ(runs.size(), 2);
     endIfRunning(*velmora);
+}
+
+TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
+{
+    // A service that writes without end (some 100 MB a second here).
+    ServiceRepository services(AppFixture::dataFile(QStringLiteral("services.json")));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    await(
+        services.saveService({QUuid::createUuid(), QStringLiteral("flood"),
+                              QStringLiteral("yes 'velmora flood line of output, sixty-four bytes long, more or less'"),
+                              false, std::nullopt, now, now}));
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "xdotool is missing";
+    AtSpiClient a11y;
+    if (!a11y.connect(sessionBusAddress))
+        GTEST_SKIP() << "no accessibility bus on this session";
+
+    ServiceRunHistoryRepository history(AppFixture::dataFile(QStringLiteral("run-history.json")));
+    const qsizetype runsBefore = await(history.load()).size();
+
+    auto velmora = start(true);
+    QByteArray log;
+    ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete", 20000)) << log.toStdString();
+    std::optional<AtSpiClient::Node> root;
+    ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
+    ASSERT_TRUE(waitForControls(a11y, *root));
+    ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("Services")));
+    ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("flood")));
+    ASSERT_TRUE(pressWhenShown(a11y, *root, QStringLiteral("push button"), QStringLiteral("Start")));
+    ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 10000));
+    const QList<qint32> groups = childrenOf(velmora->processId());
+    // Mid-flood: the writer runs in the service's group.
+    const auto floodRuns = [&] {
+        for (const QString &name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile stat(QStringLiteral("/proc/") + name + QStringLiteral("/stat"));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray text = stat.readAll();
+            const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (text.contains("(yes)") && fields.size() > 2 && fields[2].toInt() == groups.first())
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitUntil(floodRuns, 5000));
+    QTest::qWait(1000);
+    ASSERT_TRUE(floodRuns());
+
+    ::kill(pid_t(velmora->processId()), SIGKILL);
+    ASSERT_TRUE(velmora->waitForFinished(10000));
+    // With the terminal's other end gone the service's processes are hung up on.
+    const bool serviceOutlived = !waitUntil([&] { return !anyProcessInGroups(groups); }, 5000);
+    RecordProperty("serviceOutlivedTheKill", serviceOutlived ? "yes" : "no");
+    if (serviceOutlived)
+        ::kill(-pid_t(groups.first()), SIGKILL);
+
+    auto again = start(true);
+    QByteArray logAgain;
+    EXPECT_TRUE(waitForLog(*again, logAgain, "Velmora bootstrap complete", 20000)) << logAgain.toStdString();
+    // The open run was never booked: only an ended run is written.
+    EXPECT_EQ(await(history.load()).size(), runsBefore);
+    ::kill(pid_t(again->processId()), SIGTERM);
+    EXPECT_TRUE(again->waitForFinished(15000));
+    EXPECT_EQ(again->exitCode(), 0) << logAgain.toStdString();
+    endIfRunning(*velmora);
+    endIfRunning(*again);
 }
