@@ -262,7 +262,7 @@ void FirstHourWalk::createServiceInTheEditor()
 
     auto &filter = find<SegmentedPicker>(QStringLiteral("Filter"));
     QTest::mouseClick(&filter, Qt::LeftButton, {},
-                      filter.segmentRect(filter.labels().indexOf(QStringLiteral("Running"))).center());
+                      filter.segmentRect(int(filter.labels().indexOf(QStringLiteral("Running")))).center());
     EXPECT_EQ(rows(), 0) << "a stopped service is not among the running ones";
     QTest::mouseClick(&filter, Qt::LeftButton, {}, filter.segmentRect(0).center());
     EXPECT_EQ(rows(), 1);
