@@ -18,6 +18,8 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+
+#include <algorithm>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -152,6 +154,10 @@ QWidget *SettingsView::makeButtons()
     m_reset->setAutoDefault(false);
     setButtonSymbol(m_reset, QStringLiteral("arrow.counterclockwise"), Palette::red(), 14);
     connect(m_reset, &QPushButton::clicked, this, &SettingsView::confirmReset);
+    // The filled button and the style's button share one row height.
+    const int height = std::max(m_save->sizeHint().height(), m_reset->sizeHint().height());
+    m_save->setFixedHeight(height);
+    m_reset->setFixedHeight(height);
     layout->addWidget(m_save);
     layout->addWidget(m_reset);
     layout->addStretch(1);
