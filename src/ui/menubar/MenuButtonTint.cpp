@@ -18,11 +18,12 @@ void applyAndFollow(QPushButton *button, Apply apply)
 void tintProminent(QPushButton *button, Palette::Color color)
 {
     applyAndFollow(button, [button, color] {
-        const QColor fill = Palette::color(color);
+        // The deep variant with white text in both themes: the dark theme's
+        // light variant would make a pale slab that outweighs the rest of the panel.
+        const QColor fill = Palette::color(color, false);
         QPalette palette = button->palette();
         palette.setColor(QPalette::Button, fill);
-        // The dark variants are light colours: dark text keeps them readable.
-        palette.setColor(QPalette::ButtonText, fill.lightness() > 150 ? QColor(20, 20, 20) : QColor(Qt::white));
+        palette.setColor(QPalette::ButtonText, Qt::white);
         button->setPalette(palette);
     });
 }
