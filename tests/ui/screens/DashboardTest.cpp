@@ -1,3 +1,4 @@
+#include "ui/components/MultilineElidedLabel.h"
 #include "ui/components/ServiceStatusActionCard.h"
 #include "ui/screens/dashboard/DashboardController.h"
 #include "ui/screens/dashboard/DashboardView.h"
@@ -156,4 +157,69 @@ TEST_F(DashboardTest, ViewShowsGpuOnlyWithAReadingAndRowsOpenTheService)
     EXPECT_EQ(shown, QList<QUuid> {web.id});
     EXPECT_FALSE(view.controller().openServiceSummary());
     EXPECT_FALSE(running->isHighlighted());
+}
+
+TEST(SummaryPopoverPlacement, UnderItsCardInsideTheWindowAndTheScreen)
+{
+    const QSize popover(360, 200);
+    const QRect screen(0, 0, 1600, 1000);
+    struct Case {
+        const char *what;
+        QRect card;
+        QRect window;
+        std::optional<QRect> available;
+        QPoint expected;
+    };
+    const QList<Case> cases {
+        {"centred under a card in the middle", {400, 100, 200, 60}, {0, 0, 1200, 800}, screen, {320, 166}},
+        {"flush with a card at the window's left", {528, 100, 200, 60}, {500, 0, 700, 800}, screen, {528, 166}},
+        {"flush with a card at the window's right", {1000, 100, 200, 60}, {500, 0, 710, 800}, screen, {840, 166}},
+        {"on the screen when the window leaves it", {1420, 100, 150, 60}, {1400, 0, 400, 800}, screen, {1240, 166}},
+        {"a window narrower than the popover", {110, 100, 250, 60}, {100, 0, 300, 800}, screen, {110, 166}},
+        {"kept on the screen", {0, 100, 100, 60}, {-200, 0, 300, 800}, screen, {0, 166}},
+        {"above the card when the screen has no room below",
+         {400, 900, 200, 60},
+         {0, 0, 1200, 1000},
+         screen,
+         {320, 694}},
+        {"no screen", {400, 100, 200, 60}, {0, 0, 1200, 800}, std::nullopt, {320, 166}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(SummaryPopover::placement(c.card, popover, c.window, c.available), c.expected);
+    }
+}
+
+TEST(SummaryPopoverDetail, WrapsOntoTwoLinesAndCutsTheMiddleBeyond)
+{
+    QFont font;
+    font.setPixelSize(12);
+    const QString shortText = QStringLiteral("npm start");
+    const QString twoLines = QStringLiteral("python worker.py --queue default");
+    const int width = QFontMetrics(font).horizontalAdvance(twoLines) * 3 / 4;
+    const QString long_ = QStringLiteral("rsync -a /srv/data/first/ archive:/volumes/nightly/first/ --exclude tmp");
+    const QString unbroken = QString(200, QLatin1Char('x')) + QStringLiteral("END");
+    EXPECT_EQ(MultilineElidedLabel::fittedText(shortText, font, width, 2), shortText);
+    EXPECT_EQ(MultilineElidedLabel::lineCount(twoLines, font, width), 2);
+    EXPECT_EQ(MultilineElidedLabel::fittedText(twoLines, font, width, 2), twoLines);
+    for (const QString &text : {long_, unbroken}) {
+        SCOPED_TRACE(text.toStdString());
+        const QString fitted = MultilineElidedLabel::fittedText(text, font, width, 2);
+        EXPECT_EQ(MultilineElidedLabel::lineCount(fitted, font, width), 2);
+        EXPECT_EQ(fitted.count(QStringLiteral("\u2026")), 1);
+        EXPECT_EQ(fitted.front(), text.front());
+        EXPECT_EQ(fitted.back(), text.back());
+        EXPECT_GT(fitted.size(), twoLines.size());
+    }
+
+    // The row grows to show both lines.
+    SummaryPopover popover(
+        ServiceSummaryFilter::all,
+        {{QUuid::createUuid(), QStringLiteral("backup"), long_ + long_, ServiceLifecycleState::stopped, std::nullopt}},
+        nullptr);
+    popover.show();
+    QCoreApplication::processEvents();
+    const auto *detail = popover.findChild<QLabel *>(QStringLiteral("rowDetail"));
+    ASSERT_NE(detail, nullptr);
+    EXPECT_GE(detail->height(), 2 * detail->fontMetrics().lineSpacing());
 }

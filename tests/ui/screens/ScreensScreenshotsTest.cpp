@@ -24,16 +24,24 @@ void settle(int ms = 250)
     waitUntil([] { return false; }, ms);
 }
 
-// A window with its popup drawn over it where it stands on the screen.
+// A window with its popup drawn over it where it stands on the screen, on a
+// canvas grown to show the whole popup.
 bool saveWithPopup(QWidget &window, QWidget &popup, const QString &name)
 {
-    QPixmap picture = window.grab();
+    const QPoint origin = window.mapToGlobal(QPoint(0, 0));
+    const QRect popupRect(popup.mapToGlobal(QPoint(0, 0)) - origin, popup.size());
+    const QRect canvas = QRect(QPoint(0, 0), window.size()).united(popupRect);
+    const qreal ratio = window.devicePixelRatioF();
+    QPixmap picture(canvas.size() * ratio);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(window.palette().color(QPalette::Window).darker(110));
     QPainter painter(&picture);
-    painter.drawPixmap(popup.mapToGlobal(QPoint(0, 0)) - window.mapToGlobal(QPoint(0, 0)), popup.grab());
+    painter.drawPixmap(-canvas.topLeft(), window.grab());
+    painter.drawPixmap(popupRect.topLeft() - canvas.topLeft(), popup.grab());
     painter.end();
     QLabel label;
     label.setPixmap(picture);
-    label.resize(picture.size() / picture.devicePixelRatio());
+    label.resize(canvas.size());
     return Screenshots::save(label, name);
 }
 
@@ -103,7 +111,10 @@ TEST(DashboardScreenshots, RunningServicesWithThePopoverOpen)
         service(QStringLiteral("API Server"), QStringLiteral("npm run start")),
         service(QStringLiteral("Worker"), QStringLiteral("python worker.py --queue default")),
         service(QStringLiteral("Database"), QStringLiteral("postgres -D /var/lib/pg")),
-        service(QStringLiteral("Docs"), QString())};
+        service(QStringLiteral("Docs"), QString()),
+        service(QStringLiteral("Backup"),
+                QStringLiteral("rsync -a --delete /srv/data/projects/current/ backup@archive.internal:/volumes/"
+                               "nightly/projects/current/ --exclude node_modules"))};
     DashboardController::Runtime runtime;
     for (int index = 0; index < 2; ++index) {
         ServiceRuntimeInfo info = ServiceRuntimeInfo::fresh(services[index].id);

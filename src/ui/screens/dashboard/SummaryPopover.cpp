@@ -1,5 +1,7 @@
 #include "ui/screens/dashboard/SummaryPopover.h"
 
+#include "ui/components/DividedList.h"
+#include "ui/components/MultilineElidedLabel.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
@@ -55,27 +57,6 @@ ThemeColor badgeColor(ServiceLifecycleState state)
     return ThemeColor::secondary();
 }
 
-// A hairline in the separator colour, `indent` in from the leading edge.
-class Divider final : public QWidget {
-public:
-    Divider(int indent, QWidget *parent)
-        : QWidget(parent),
-          m_indent(indent)
-    {
-        setFixedHeight(1);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect().adjusted(m_indent, 0, 0, 0), ThemeColor::separator().resolve(this));
-    }
-
-private:
-    int m_indent;
-};
-
 // The row's symbol on a rounded slate square.
 class RowSymbol final : public SymbolView {
 public:
@@ -115,38 +96,30 @@ SummaryPopover::SummaryPopover(ServiceSummaryFilter filter, const QList<ServiceS
     setAccessibleName(DashboardController::popoverTitle(filter));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    auto *title = new StyledLabel(DashboardController::popoverTitle(filter), TextStyle::headline, this);
+    auto *sections = new DividedList(0, QString(), this);
+    layout->addWidget(sections);
+    auto *title = new StyledLabel(DashboardController::popoverTitle(filter), TextStyle::headline, sections);
     title->setContentsMargins(14, 12, 14, 8);
-    layout->addWidget(title);
-    layout->addWidget(new Divider(0, this));
+    sections->addRow(title);
     if (rows.isEmpty()) {
         auto *empty = new StyledLabel(DashboardController::emptyText(filter), TextStyle::callout, QFont::Normal,
-                                      ThemeColor::secondary(), this);
+                                      ThemeColor::secondary(), sections);
         empty->setObjectName(QStringLiteral("emptyText"));
         empty->setContentsMargins(14, 14, 14, 14);
-        layout->addWidget(empty);
+        sections->addRow(empty);
         return;
     }
-    m_list = new QWidget;
-    auto *listLayout = new QVBoxLayout(m_list);
-    listLayout->setContentsMargins(0, 0, 0, 0);
-    listLayout->setSpacing(0);
-    for (qsizetype index = 0; index < rows.size(); ++index) {
-        listLayout->addWidget(makeRow(rows.at(index), m_list));
-        if (index + 1 < rows.size()) {
-            auto *divider = new Divider(54, m_list);
-            divider->setObjectName(QStringLiteral("rowDivider"));
-            listLayout->addWidget(divider);
-        }
-    }
+    auto *list = new DividedList(54, QStringLiteral("rowDivider"));
+    for (const ServiceSummaryRow &row : rows)
+        list->addRow(makeRow(row, list));
+    m_list = list;
     m_list->installEventFilter(this);
-    m_scroll = new QScrollArea(this);
+    m_scroll = new QScrollArea(sections);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setWidget(m_list);
-    layout->addWidget(m_scroll);
+    sections->addRow(m_scroll);
     setListHeight(double(rows.size()) * DashboardController::summaryRowEstimate);
 }
 
@@ -155,7 +128,8 @@ QWidget *SummaryPopover::makeRow(const ServiceSummaryRow &row, QWidget *parent)
     auto *button = new SummaryRowButton(parent);
     button->setObjectName(QStringLiteral("summaryRow"));
     button->setAccessibleName(row.name);
-    button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // Not fixed: a detail on two lines makes the row taller than its size hint.
+    button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     auto *layout = new QHBoxLayout(button);
     layout->setContentsMargins(14, 10, 14, 10);
     layout->setSpacing(12);
@@ -174,9 +148,9 @@ QWidget *SummaryPopover::makeRow(const ServiceSummaryRow &row, QWidget *parent)
     badge->setObjectName(QStringLiteral("stateBadge"));
     top->addWidget(badge);
     texts->addLayout(top);
-    auto *detail = new StyledLabel(row.detail, TextStyle::caption, QFont::Normal, ThemeColor::secondary(), button);
+    auto *detail =
+        new MultilineElidedLabel(row.detail, 2, TextStyle::caption, QFont::Normal, ThemeColor::secondary(), button);
     detail->setObjectName(QStringLiteral("rowDetail"));
-    detail->setElideMode(Qt::ElideMiddle);
     texts->addWidget(detail);
     if (row.pid) {
         auto *pid = new StyledLabel(QStringLiteral("PID ") + QString::number(*row.pid), TextStyle::caption2,
@@ -205,7 +179,9 @@ void SummaryPopover::setListHeight(double height)
 bool SummaryPopover::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_list && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest))
-        Q_EMIT listHeightReported(m_list->sizeHint().height());
+        // Details that wrap make the list's height depend on its width.
+        Q_EMIT listHeightReported(m_list->hasHeightForWidth() ? m_list->heightForWidth(m_list->width())
+                                                              : m_list->sizeHint().height());
     return QFrame::eventFilter(watched, event);
 }
 
@@ -218,16 +194,36 @@ void SummaryPopover::present()
         return;
     }
     const QRect card(anchor->mapToGlobal(QPoint(0, 0)), anchor->size());
-    QPoint position(card.center().x() - width() / 2, card.bottom() + 6);
-    if (const QScreen *screen = anchor->screen()) {
-        const QRect available = screen->availableGeometry();
-        if (position.y() + height() > available.bottom() && card.top() - 6 - height() >= available.top())
-            position.setY(card.top() - 6 - height());
-        position.setX(
-            std::clamp(position.x(), available.left(), std::max(available.left(), available.right() - width())));
-    }
-    move(position);
+    const QWidget *window = anchor->window();
+    const QRect windowRect(window->mapToGlobal(QPoint(0, 0)), window->size());
+    std::optional<QRect> available;
+    if (const QScreen *screen = anchor->screen())
+        available = screen->availableGeometry();
+    move(placement(card, size(), windowRect, available));
     show();
+}
+
+QPoint SummaryPopover::placement(const QRect &card, const QSize &size, const QRect &window,
+                                 const std::optional<QRect> &available)
+{
+    constexpr int gap = 6;
+    const int windowRight = window.x() + window.width();
+    int x = card.x() + (card.width() - size.width()) / 2;
+    // A card near the window's edge keeps the popover flush with its own edge.
+    if (x < window.x())
+        x = card.x();
+    else if (x + size.width() > windowRight)
+        x = card.x() + card.width() - size.width();
+    if (window.width() >= size.width())
+        x = std::clamp(x, window.x(), windowRight - size.width());
+    int y = card.y() + card.height() + gap;
+    if (!available)
+        return {x, y};
+    const int above = card.y() - gap - size.height();
+    if (y + size.height() > available->y() + available->height() && above >= available->y())
+        y = above;
+    const int rightmost = std::max(available->x(), available->x() + available->width() - size.width());
+    return {std::clamp(x, available->x(), rightmost), y};
 }
 
 void SummaryPopover::mousePressEvent(QMouseEvent *event)

@@ -5,6 +5,8 @@
 #include <QFrame>
 #include <QPointer>
 
+#include <optional>
+
 class QScrollArea;
 
 // The popover of one count card: the services it counted when it opened.
@@ -19,8 +21,16 @@ public:
 
     ServiceSummaryFilter filter() const { return m_filter; }
     void setListHeight(double height);
-    // Shows the popover under its anchor, inside the anchor's screen.
+    // Shows the popover under its anchor (see placement).
     void present();
+
+    // Where a popover of `size` opened by `card` goes (all in global
+    // coordinates): centred under the card, moved sideways to stay inside the
+    // card's window (flush with the card's edge near the window's edge) when
+    // the window is wide enough, above the card when the screen
+    // has no room below, and kept on the `available` screen area.
+    static QPoint placement(const QRect &card, const QSize &size, const QRect &window,
+                            const std::optional<QRect> &available);
 
 Q_SIGNALS:
     void rowActivated(const ServiceSummaryRow &row);

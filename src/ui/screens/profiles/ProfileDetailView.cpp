@@ -2,6 +2,7 @@
 
 #include "ui/components/DetailPageHeader.h"
 #include "ui/components/DisplayFormatting.h"
+#include "ui/components/DividedList.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SurfaceCard.h"
 #include "ui/components/SymbolIcon.h"
@@ -45,27 +46,6 @@ protected:
         fill.setAlphaF(0.06f);
         painter.fillPath(path, fill);
     }
-};
-
-// A hairline in the separator colour, `indent` in from the leading edge.
-class Divider final : public QWidget {
-public:
-    Divider(int indent, QWidget *parent)
-        : QWidget(parent),
-          m_indent(indent)
-    {
-        setFixedHeight(1);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect().adjusted(m_indent, 0, 0, 0), ThemeColor::separator().resolve(this));
-    }
-
-private:
-    int m_indent;
 };
 
 // The count beside "Variables", on a capsule.
@@ -236,15 +216,10 @@ QWidget *ProfileDetailView::makeVariablesBlock(const EnvironmentProfile &profile
     list->setObjectName(QStringLiteral("variablesList"));
     auto *listLayout = new QVBoxLayout(list);
     listLayout->setContentsMargins(0, 0, 0, 0);
-    listLayout->setSpacing(0);
-    for (qsizetype index = 0; index < profile.variables.size(); ++index) {
-        if (index > 0) {
-            auto *line = new Divider(12, list);
-            line->setObjectName(QStringLiteral("variableDivider"));
-            listLayout->addWidget(line);
-        }
-        listLayout->addWidget(new ProfileVariableRow(profile.variables.at(index), list));
-    }
+    auto *rows = new DividedList(12, QStringLiteral("variableDivider"), list);
+    for (const EnvironmentVariable &variable : profile.variables)
+        rows->addRow(new ProfileVariableRow(variable));
+    listLayout->addWidget(rows);
     layout->addWidget(list);
     return block;
 }
