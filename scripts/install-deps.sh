@@ -10,7 +10,7 @@ packages=(
   rapidjson-dev libssl-dev libicu-dev libsecret-1-dev libpam0g-dev libglib2.0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-tidy clang-format
-  zsh procps util-linux
+  zsh procps util-linux passwd
   xvfb xauth xterm dbus dbus-x11 gnome-keyring libsecret-tools
   qt6-qpa-plugins fonts-dejavu-core libqt6svg6 adwaita-icon-theme
   at-spi2-core xdotool x11-utils

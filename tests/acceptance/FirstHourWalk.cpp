@@ -6,11 +6,30 @@
 #include "records/ServiceRunHistoryManager.h"
 #include "support/Await.h"
 #include "support/Screenshots.h"
+#include "support/ThrowawayAccount.h"
+#include "ui/platform/PasswordPromptDialog.h"
 
+#include <QDBusConnection>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QUuid>
+#include <QStandardPaths>
+#include <QToolButton>
+
+#include <cstdio>
+
+#include <unistd.h>
+
+FirstHourWalk::FirstHourWalk()
+    : accountPassword(qEnvironmentVariable("VELMORA_WALK_ACCOUNT_PASSWORD"))
+{
+    // Known to this walk only: the services it starts must not inherit it.
+    qunsetenv("VELMORA_WALK_ACCOUNT_PASSWORD");
+}
 
 FirstHourWalk::~FirstHourWalk()
 {
@@ -30,9 +49,14 @@ FirstHourWalk::~FirstHourWalk()
 void FirstHourWalk::launch()
 {
     AppEnvironment::PlatformLayers layers;
-    layers.authenticator = authenticator;
-    layers.keyProvider = keys;
-    layers.secretStore = secrets;
+    // Without a given layer the container builds the real one: the password
+    // prompt checked by PAM, the keyring's master key and secret values.
+    if (!checksTheAccountPassword())
+        layers.authenticator = authenticator;
+    if (!keyring) {
+        layers.keyProvider = keys;
+        layers.secretStore = secrets;
+    }
     layers.terminalLauncher = terminal;
     layers.terminalFolderCleanup = &terminalCleanup;
     layers.gpuProbe = [] { return std::optional<double>(); };
@@ -62,6 +86,35 @@ void FirstHourWalk::launch()
         delegate->setQuitConfirmation([this] { return menuBar->requestQuitConfirmation(); });
     });
     window->show();
+}
+
+void FirstHourWalk::prepareRealParts()
+{
+    if (KeyringTestLock::available())
+        keyring.emplace();
+    if (!QStandardPaths::findExecutable(QStringLiteral("xterm")).isEmpty()) {
+        // Offscreen walks have no display of their own: xterm gets a private one.
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            terminalDisplay = std::make_unique<XvfbServer>();
+            if (terminalDisplay->start())
+                qputenv("DISPLAY", terminalDisplay->display());
+        }
+        opensXterm = !qEnvironmentVariableIsEmpty("DISPLAY");
+    }
+    if (opensXterm)
+        qputenv("TERMINAL", "xterm");
+    terminal->onLaunch = [this](const QString &script) {
+        if (opensXterm)
+            terminal->succeeds = TerminalLauncher().launch(script);
+        else
+            QProcess::startDetached(QStringLiteral("/bin/sh"), {script});
+    };
+    // Only X has a tray; the offscreen walk reaches the panel through the toolbar button.
+    if (QGuiApplication::platformName() == QStringLiteral("xcb") && QDBusConnection::sessionBus().isConnected()) {
+        trayHost = std::make_unique<StatusNotifierHost>();
+        if (!trayHost->isRegistered())
+            trayHost.reset();
+    }
 }
 
 void FirstHourWalk::shutDown()
@@ -99,6 +152,39 @@ bool FirstHourWalk::matches(QWidget &widget, const QString &key, Match match)
     if (auto *label = qobject_cast<QLabel *>(&widget))
         return label->text() == key;
     return false;
+}
+
+void FirstHourWalk::openPanel()
+{
+    if (menuBar->usesTray()) {
+        ASSERT_TRUE(trayHost);
+        waitFor([&] { return !trayHost->registeredItems().isEmpty(); }, "the tray icon to register");
+        trayHost->activate(trayHost->registeredItems().constLast());
+    } else {
+        click(find<QToolButton>({}, &find(QStringLiteral("statusItemToolBar"))));
+    }
+    waitFor([&] { return menuBar->isPanelVisible(); }, "the tray panel");
+}
+
+void FirstHourWalk::closePanel()
+{
+    // A click on the status item while the panel shows closes it.
+    if (menuBar->usesTray())
+        trayHost->activate(trayHost->registeredItems().constLast());
+    else
+        click(find<QToolButton>({}, &find(QStringLiteral("statusItemToolBar"))));
+    waitFor([&] { return !menuBar->isPanelVisible(); }, "the panel to close");
+}
+
+void FirstHourWalk::answerPasswordPrompt(const QString &password)
+{
+    auto &prompt = find<PasswordPromptDialog>({});
+    auto &field = find<QLineEdit>({}, &prompt);
+    // Disabled while the previous answer is checked.
+    waitFor([&] { return field.isEnabled(); }, "the password field", 15000);
+    field.setFocus();
+    QTest::keyClicks(&field, password);
+    click(find(QStringLiteral("Unlock"), &prompt));
 }
 
 void FirstHourWalk::click(QWidget &widget) const
@@ -155,4 +241,96 @@ QStringList FirstHourWalk::widgetsShowing(const QString &text) const
         }
     }
     return found;
+}
+
+namespace {
+
+// What the walk as a throwaway account keeps of this process's environment.
+const char *const keptVariables[] = {"PATH", "LANG", "ASAN_OPTIONS", "UBSAN_OPTIONS", "VELMORA_TEST_QPA", "DISPLAY"};
+
+bool copyForAccount(const QString &from, const QString &to, const ThrowawayAccount &account)
+{
+    QFile::remove(to);
+    return QFile::copy(from, to) && account.giveOwnership(to);
+}
+
+} // namespace
+
+void FirstHourWalk::walkAsThrowawayAccount()
+{
+    // The account's home sits in a folder only root may list, but the account may pass.
+    QTemporaryDir base;
+    ASSERT_TRUE(base.isValid());
+    QFile::setPermissions(base.path(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    const QString password = QStringLiteral("walk-") + QUuid::createUuid().toString(QUuid::Id128).left(16);
+    const QString home = base.filePath(QStringLiteral("home"));
+    const ThrowawayAccount account(password.toUtf8(), home);
+    if (!account.created()) {
+        std::printf("[ walk     ] no throwaway account here: the stand-in authenticator answers\n");
+        walkEveryStep();
+        return;
+    }
+
+    // This very program, and the private test session, from the account's own home.
+    const QString program = home + QStringLiteral("/walk-tests");
+    const QString session = home + QStringLiteral("/with-test-session.sh");
+    ASSERT_TRUE(copyForAccount(QStringLiteral("/proc/self/exe"), program, account));
+    ASSERT_TRUE(copyForAccount(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/with-test-session.sh"), session, account));
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
+
+    QStringList environment {QStringLiteral("HOME=") + home, QStringLiteral("TMPDIR=/tmp"),
+                             QStringLiteral("VELMORA_WALK_ACCOUNT_PASSWORD=") + password};
+    for (const char *name : keptVariables) {
+        if (qEnvironmentVariableIsSet(name))
+            environment.append(QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name));
+    }
+    // The X cookie and the leak suppressions, where the account can read them.
+    if (const QString cookie = qEnvironmentVariable("XAUTHORITY"); !cookie.isEmpty()) {
+        ASSERT_TRUE(copyForAccount(cookie, home + QStringLiteral("/.Xauthority"), account));
+        environment.append(QStringLiteral("XAUTHORITY=") + home + QStringLiteral("/.Xauthority"));
+    }
+    if (QString leaks = qEnvironmentVariable("LSAN_OPTIONS"); !leaks.isEmpty()) {
+        const QRegularExpression suppressions(QStringLiteral("suppressions=([^:]+)"));
+        if (const QRegularExpressionMatch found = suppressions.match(leaks); found.hasMatch()) {
+            ASSERT_TRUE(copyForAccount(found.captured(1), home + QStringLiteral("/lsan.supp"), account));
+            leaks.replace(found.capturedStart(1), found.capturedLength(1), home + QStringLiteral("/lsan.supp"));
+        }
+        environment.append(QStringLiteral("LSAN_OPTIONS=") + leaks);
+    }
+    const QString pictures = home + QStringLiteral("/pictures");
+    if (!Screenshots::directory().isEmpty()) {
+        ASSERT_TRUE(QDir().mkpath(pictures) && account.giveOwnership(pictures));
+        environment.append(QStringLiteral("VELMORA_SCREENSHOT_DIR=") + pictures);
+    }
+
+    const ::testing::TestInfo &test = *::testing::UnitTest::GetInstance()->current_test_info();
+    QProcess walker;
+    walker.setWorkingDirectory(home);
+    walker.setProcessChannelMode(QProcess::MergedChannels);
+    walker.start(
+        QStringLiteral("setpriv"),
+        QStringList {QStringLiteral("--reuid=%1").arg(account.uid()), QStringLiteral("--regid=%1").arg(account.gid()),
+                     QStringLiteral("--init-groups"), QStringLiteral("--"), QStringLiteral("env"), QStringLiteral("-i")}
+            + environment
+            + QStringList {QStringLiteral("/bin/bash"), session, program,
+                           QStringLiteral("--gtest_filter=%1.%2")
+                               .arg(QString::fromUtf8(test.test_suite_name()), QString::fromUtf8(test.name()))});
+    const bool ended = walker.waitForFinished(240000);
+    const QByteArray output = walker.readAll();
+    std::printf("%s\n", output.constData());
+    ASSERT_TRUE(ended) << "the walk as a throwaway account did not end";
+    EXPECT_EQ(walker.exitCode(), 0);
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << "the walk as a throwaway account did not run";
+
+    if (!Screenshots::directory().isEmpty()) {
+        QDirIterator shots(pictures, {QStringLiteral("*.png")}, QDir::Files, QDirIterator::Subdirectories);
+        while (shots.hasNext()) {
+            const QString shot = shots.next();
+            const QString target = Screenshots::directory() + shot.mid(pictures.size());
+            QDir().mkpath(QFileInfo(target).absolutePath());
+            QFile::remove(target);
+            QFile::copy(shot, target);
+        }
+    }
 }

@@ -10,7 +10,10 @@
 #include "support/FakeSecretStore.h"
 #include "support/FakeTerminalLauncher.h"
 #include "support/Await.h"
+#include "support/KeyringTestLock.h"
 #include "support/LogCapture.h"
+#include "support/StatusNotifierHost.h"
+#include "support/XvfbServer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -24,22 +27,34 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 // A new user's first hour with Velmora: the whole application (container,
 // every manager, the real main window) in this process, driven only through
-// its widgets. Where a person would type a password or the desktop would
-// answer (password prompt, keyring, terminal), the fakes of tests/support
-// stand in. Every step leaves a picture in walk/ when pictures are asked for.
+// its widgets, on the real parts wherever the machine has them: the keyring
+// of the private test session, xterm (on its own Xvfb when the walk draws
+// offscreen), a tray host on the session bus when the walk draws on X, and
+// the account password checked by PAM. For that last one a walk started as
+// root creates a throwaway account and walks again as that account, in a
+// session of its own; elsewhere a stand-in authenticator answers. Every step
+// leaves a picture in walk/ when pictures are asked for.
 class FirstHourWalk : public ::testing::Test {
 protected:
     static inline const QString secretValue = QStringLiteral("s3cr3t-velmora-token");
     static inline const QString sudoPassword = QStringLiteral("hunter2-velmora");
 
+    FirstHourWalk();
     ~FirstHourWalk() override;
 
-    // Every step in turn, stopping at the first that fails.
+    // As root: the walk, as a throwaway account; otherwise every step in
+    // turn, stopping at the first that fails.
     void walk();
+    void walkEveryStep();
+    void walkAsThrowawayAccount();
+    // The real parts this machine offers, set up before the application starts.
+    void prepareRealParts();
+    bool checksTheAccountPassword() const { return !accountPassword.isEmpty(); }
 
     // The steps, in the order a person takes them; each one checks what it did.
     void firstStart();
@@ -50,6 +65,8 @@ protected:
     void keepASecretInAProfile();
     void openInATerminal();
     void unlockAProtectedProfile();
+    void unlockWithTheAccountPassword();
+    void unlockWithTheStandInAuthenticator();
     void useTheTrayPanel();
     void quitWithRunningServices();
     void startAgainWithEverythingKept();
@@ -108,8 +125,14 @@ protected:
     void createService(const QString &name, const QString &command, const QString &profile = {},
                        bool inTerminal = false);
     void selectService(const QString &name);
+    // Opens the tray panel the way this desktop offers it: the tray icon, or
+    // the main window's toolbar button where there is no tray.
+    void openPanel();
+    void closePanel();
     // The tray panel's start/stop button of a service.
     QAbstractButton &panelToggle(const QString &service);
+    // Types into the account's password prompt and presses Unlock.
+    void answerPasswordPrompt(const QString &password);
     QString liveOutput() const;
     // The number of recorded runs of a service.
     int runsOf(const QString &service) const;
@@ -118,10 +141,18 @@ protected:
     // Every label, button text, tooltip, title and accessible name that shows this text.
     QStringList widgetsShowing(const QString &text) const;
 
+    // Set only in the walk as a throwaway account: its password, for PAM.
+    QString accountPassword;
     std::shared_ptr<FakeAuthenticator> authenticator = std::make_shared<FakeAuthenticator>();
+    // The private session's keyring when there is one (then these two stay unused).
+    std::optional<KeyringTestLock> keyring;
     std::shared_ptr<FakeProtectedKeyProvider> keys = std::make_shared<FakeProtectedKeyProvider>();
     std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
+    // Notes each script and opens it in xterm, or runs it at once where no xterm can show.
     std::shared_ptr<FakeTerminalLauncher> terminal = std::make_shared<FakeTerminalLauncher>();
+    bool opensXterm = false;
+    std::unique_ptr<XvfbServer> terminalDisplay;
+    std::unique_ptr<StatusNotifierHost> trayHost;
     TerminalFolderCleanup terminalCleanup;
     LogCapture logs;
     // The stand-in for sudo, which notes every line it reads in its log.

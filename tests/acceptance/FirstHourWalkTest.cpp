@@ -2,7 +2,6 @@
 
 #include "app/ContentView.h"
 #include "app/MenuBarPanel.h"
-#include "app/QuitConfirmationDialog.h"
 #include "app/SettingsWindow.h"
 #include "execution/ServiceManager.h"
 #include "profiles/ProtectedProfilesLockManager.h"
@@ -19,6 +18,7 @@
 #include "ui/menubar/MenuSudoPasswordPromptView.h"
 #include "ui/menubar/MenuUsageLine.h"
 #include "ui/menubar/MenuToggleGlyphButton.h"
+#include "ui/platform/PasswordPromptDialog.h"
 #include "ui/components/SelectableSidebarRow.h"
 #include "ui/components/ServiceStatusActionCard.h"
 #include "ui/components/StatusBadge.h"
@@ -45,6 +45,8 @@
 #include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <cstdio>
 
 #include <sys/stat.h>
 
@@ -394,24 +396,26 @@ void FirstHourWalk::keepASecretInAProfile()
 
 void FirstHourWalk::openInATerminal()
 {
-    // The terminal emulator is the fake one: it runs the script it is handed at once.
-    terminal->onLaunch = [](const QString &script) { QProcess::execute(QStringLiteral("/bin/sh"), {script}); };
     const QString seen = TestEnvironment::home() + QStringLiteral("/terminal-saw-token");
-    createService(
-        QStringLiteral("console"),
-        QStringLiteral("printf %s \"$API_TOKEN\" | cmp -s - ~/expected-token && echo ok > ~/terminal-saw-token"),
-        QStringLiteral("Production"), true);
+    // The pause keeps xterm's window up for the picture.
+    createService(QStringLiteral("console"),
+                  QStringLiteral("printf %s \"$API_TOKEN\" | cmp -s - ~/expected-token && echo ok > "
+                                 "~/terminal-saw-token && echo 'The profile reached the terminal.'; sleep 2"),
+                  QStringLiteral("Production"), true);
     click(QStringLiteral("startButton"));
-    waitFor([&] { return QFile::exists(seen); }, "the terminal's run to see the profile");
-    terminal->onLaunch = nullptr;
-    EXPECT_EQ(terminal->launched.size(), 1);
-    picture(QStringLiteral("08-terminal"));
+    waitFor([&] { return QFile::exists(seen); }, "the terminal's run to see the profile", 20000);
+    ASSERT_EQ(terminal->launched.size(), 1);
+    EXPECT_TRUE(terminal->succeeds);
+    // The script, with the secret in clear, removes itself and its folder first thing.
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(terminal->launched.constFirst()).absolutePath()));
+    if (opensXterm && !Screenshots::directory().isEmpty() && QGuiApplication::platformName() == QStringLiteral("xcb"))
+        Screenshots::saveScreen(QStringLiteral("walk/08-terminal"));
+    else
+        picture(QStringLiteral("08-terminal"));
 }
 
 void FirstHourWalk::unlockAProtectedProfile()
 {
-    // The account password is the fake authenticator's: it answers at once,
-    // refusing while it is told to.
     showSection(QStringLiteral("Environment Profiles"));
     click(QStringLiteral("createProfileButton"));
     auto &editor = find<ProfileEditorView>({});
@@ -423,14 +427,68 @@ void FirstHourWalk::unlockAProtectedProfile()
     type(QStringLiteral("Key"), QStringLiteral("DB_NAME"), &editor);
     type(QStringLiteral("Value"), QStringLiteral("ledger"), &editor);
     click(find(QStringLiteral("Save"), &editor));
+    // Sealing the first protected profile needs the session: the account password, asked once.
+    if (checksTheAccountPassword()) {
+        waitFor([&] { return findVisible<PasswordPromptDialog>({}) != nullptr; }, "the password to seal the profile");
+        answerPasswordPrompt(accountPassword);
+    }
     waitFor([&] { return findVisible<QLabel>(QStringLiteral("Vault")) != nullptr; }, "the protected profile");
 
     showSection(QStringLiteral("Services"));
     createService(QStringLiteral("vault-check"), QStringLiteral("echo \"vault:$DB_NAME\""), QStringLiteral("Vault"));
     click(QStringLiteral("protectedDataLockButton"));
     selectService(QStringLiteral("ticker"));
+    if (checksTheAccountPassword())
+        unlockWithTheAccountPassword();
+    else
+        unlockWithTheStandInAuthenticator();
+}
 
-    // Selecting the service asks for the password; a wrong one leaves it locked.
+void FirstHourWalk::unlockWithTheAccountPassword()
+{
+    // Selecting the service asks for the password; a wrong one is refused in the prompt.
+    selectService(QStringLiteral("vault-check"));
+    auto promptGone = [&] { return findVisible<PasswordPromptDialog>({}) == nullptr; };
+    picture(QStringLiteral("07-prompt"), &find<PasswordPromptDialog>({}));
+    answerPasswordPrompt(accountPassword + QStringLiteral("-wrong"));
+    waitFor([&] { return findVisible<QLabel>(QStringLiteral("That password is incorrect. Try again.")) != nullptr; },
+            "the wrong password to be refused", 15000);
+    picture(QStringLiteral("07-refused"), &find<PasswordPromptDialog>({}));
+    answerPasswordPrompt(accountPassword);
+    waitFor(promptGone, "the right password to be accepted", 15000);
+    waitFor([&] { return findVisible(QStringLiteral("startButton")) != nullptr; }, "the service to unlock");
+    click(QStringLiteral("startButton"));
+    click(QStringLiteral("Run History"));
+    waitFor([&] { return runsOf(QStringLiteral("vault-check")) == 1; }, "the protected run");
+    picture(QStringLiteral("07-unlocked"));
+
+    // Once the session has run out, the next start asks again.
+    lockNow = lockNow.addSecs(ProtectedProfilesLockManager::sessionDurationSeconds + 1);
+    QWidget &start = find(QStringLiteral("startButton"));
+    QWidget &top = *start.window();
+    QTest::mouseClick(top.windowHandle(), Qt::LeftButton, {}, start.mapTo(&top, start.rect().center()));
+    waitFor(
+        [&] {
+            return findVisible<PasswordPromptDialog>({}) != nullptr
+                   || findVisible(QStringLiteral("unlockButton")) != nullptr;
+        },
+        "the service to lock after expiry");
+    picture(QStringLiteral("07-expired"));
+    if (!findVisible<PasswordPromptDialog>({}))
+        click(QStringLiteral("unlockButton"));
+    answerPasswordPrompt(accountPassword);
+    waitFor(promptGone, "the password after expiry", 15000);
+    waitFor([&] { return findVisible(QStringLiteral("startButton")) != nullptr; }, "the service to unlock again");
+    if (runsOf(QStringLiteral("vault-check")) == 1)
+        click(QStringLiteral("startButton"));
+    waitFor([&] { return runsOf(QStringLiteral("vault-check")) == 2; }, "the protected run after expiry");
+    EXPECT_EQ(dataFilesHolding(accountPassword), QStringList {});
+    EXPECT_FALSE(logs.contains(accountPassword));
+}
+
+void FirstHourWalk::unlockWithTheStandInAuthenticator()
+{
+    // It answers at once, refusing while it is told to.
     const qsizetype promptsBefore = authenticator->prompts.size();
     authenticator->failure = ProtectedProfilesError::Case::authenticationFailed;
     selectService(QStringLiteral("vault-check"));
@@ -475,10 +533,7 @@ void FirstHourWalk::unlockAProtectedProfile()
 
 void FirstHourWalk::useTheTrayPanel()
 {
-    // No tray on this display: the status item is the main window's toolbar button.
-    auto &statusButton = find<QToolButton>({}, &find(QStringLiteral("statusItemToolBar")));
-    click(statusButton);
-    waitFor([&] { return menuBar->isPanelVisible(); }, "the tray panel");
+    openPanel();
     MenuBarPanel &panel = present(menuBar->panel(), "the tray panel");
     // The memory a running service's row shows.
     auto ramShown = [&](const QString &service) {
@@ -520,8 +575,7 @@ void FirstHourWalk::useTheTrayPanel()
     click(panelToggle(QStringLiteral("ticker")));
     waitFor([&] { return panelToggle(QStringLiteral("ticker")).accessibleName() == QStringLiteral("Stop"); },
             "the panel's service to run again");
-    click(statusButton);
-    waitFor([&] { return !menuBar->isPanelVisible(); }, "the panel to close");
+    closePanel();
 }
 
 void FirstHourWalk::quitWithRunningServices()
@@ -536,12 +590,17 @@ void FirstHourWalk::quitWithRunningServices()
     }
     ASSERT_EQ(runningGroups.size(), 3);
 
-    window->quitAction()->trigger(); // File ▸ Quit
-    waitFor([&] { return window->contentView()->quitDialog() != nullptr; }, "the quit question");
-    QuitConfirmationDialog &question = *window->contentView()->quitDialog();
-    EXPECT_EQ(question.informativeText(), QStringLiteral("All 3 running services will be terminated."));
-    picture(QStringLiteral("10-quit"), &question);
-    click(find(QStringLiteral("Quit & Terminate"), &question));
+    // Quit from the tray panel, with the main window closed as a person leaves
+    // it (without a tray, the panel's button lives in that window).
+    if (menuBar->usesTray())
+        window->close();
+    openPanel();
+    MenuBarPanel &panel = present(menuBar->panel(), "the tray panel");
+    click(find(QStringLiteral("Quit"), &panel));
+    QWidget &terminate = find(QStringLiteral("Quit & Terminate"), &panel);
+    EXPECT_NE(findVisible<QLabel>(QStringLiteral("All 3 running services will be terminated."), &panel), nullptr);
+    picture(QStringLiteral("10-quit"), &panel);
+    click(terminate);
     waitFor([&] { return quits == 1; }, "the application to quit", 20000);
 
     EXPECT_FALSE(anyProcessInGroups(runningGroups));
@@ -595,6 +654,21 @@ void FirstHourWalk::startAgainWithEverythingKept()
 
 void FirstHourWalk::walk()
 {
+    // Velmora checks the password of the account it runs as: only a throwaway
+    // account lets the walk know that password.
+    if (!checksTheAccountPassword() && ::geteuid() == 0)
+        walkAsThrowawayAccount();
+    else
+        walkEveryStep();
+}
+
+void FirstHourWalk::walkEveryStep()
+{
+    prepareRealParts();
+    std::printf("[ walk     ] password: %s; keyring: %s; terminal: %s; tray: %s\n",
+                checksTheAccountPassword() ? "PAM, as a throwaway account" : "stand-in authenticator",
+                keyring ? "the private session's" : "stand-in", opensXterm ? "xterm" : "stand-in",
+                trayHost ? "StatusNotifierItem host" : "none (toolbar button)");
     const QList<void (FirstHourWalk::*)()> steps {
         &FirstHourWalk::firstStart,
         &FirstHourWalk::createServiceInTheEditor,

@@ -13,5 +13,7 @@ QString directory();
 // Writes `widget` as `<directory>/<name>.png`, creating sub-folders named in
 // `name`. Returns false when the picture could not be written.
 bool save(QWidget &widget, const QString &name);
+// The whole screen, other programs' windows included.
+bool saveScreen(const QString &name);
 
 } // namespace Screenshots

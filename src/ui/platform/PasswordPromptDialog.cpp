@@ -6,6 +6,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace {
+constexpr int messageWidth = 360;
+} // namespace
+
 PasswordPromptDialog::PasswordPromptDialog(const QString &reasonText, QWidget *parent)
     : QDialog(parent),
       m_message(new QLabel(QStringLiteral("Velmora is trying to ") + reasonText + QStringLiteral("."), this)),
@@ -23,7 +27,11 @@ PasswordPromptDialog::PasswordPromptDialog(const QString &reasonText, QWidget *p
     QPushButton *unlock = m_buttons->addButton(QStringLiteral("Unlock"), QDialogButtonBox::AcceptRole);
     unlock->setDefault(true);
 
+    // A wrapped message only gets its full height from a layout that sizes
+    // the dialog by it; with a free size the reason text was cut off.
+    m_message->setMinimumWidth(messageWidth);
     auto *layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(m_message);
     layout->addWidget(m_password);
     layout->addWidget(m_error);
