@@ -53,10 +53,6 @@ QVariant ServiceListModel::data(const QModelIndex &index, int role) const
         return m_controller.rowIndicator(*row).symbol;
     case IndicatorTooltipRole:
         return m_controller.rowIndicator(*row).tooltip;
-    case Qt::ToolTipRole: {
-        const QString tooltip = m_controller.rowIndicator(*row).tooltip;
-        return tooltip.isEmpty() ? QVariant() : QVariant(tooltip);
-    }
     case StateRole:
         return static_cast<int>(m_controller.runtimeEntry(row->id).state);
     case SelectedRole:

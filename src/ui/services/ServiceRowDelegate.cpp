@@ -8,14 +8,61 @@
 #include "ui/components/ThemeColor.h"
 #include "ui/services/ServiceListModel.h"
 
+#include <QAbstractItemView>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QToolTip>
 
 namespace {
 
 constexpr int rowSpacing = 4;
 constexpr int horizontalPadding = 10;
 constexpr int badgeDot = 6;
+
+// Where the parts of a row go; painting and the indicator's tooltip share it.
+struct RowGeometry {
+    QRect row;
+    QRect content;
+    QRect icon;
+    QRect badge;
+    int textLeft = 0;
+    int textRight = 0;
+    int top = 0;
+    QString name;
+    QRect indicator;
+};
+
+RowGeometry rowGeometry(const QRect &rect, const QModelIndex &index)
+{
+    RowGeometry g;
+    g.row = rect.adjusted(0, 0, 0, -rowSpacing);
+    g.content = g.row.adjusted(horizontalPadding, 0, -horizontalPadding, 0);
+    g.icon = QRect(g.content.left(), g.content.center().y() - 9, 24, 18);
+
+    const QString badge = ServiceRowDelegate::badgeText(index.data(ServiceListModel::StateRole).toInt());
+    const QFontMetrics badgeMetrics(textStyleFont(TextStyle::caption2, QFont::DemiBold));
+    const int badgeWidth = 8 + badgeDot + 4 + badgeMetrics.horizontalAdvance(badge) + 8;
+    const int badgeHeight = badgeMetrics.height() + 6;
+    g.badge =
+        QRect(g.content.right() - badgeWidth + 1, g.content.center().y() - badgeHeight / 2, badgeWidth, badgeHeight);
+
+    g.textLeft = g.icon.right() + 10;
+    g.textRight = g.badge.left() - 10;
+    const QFontMetrics nameMetrics(textStyleFont(TextStyle::body, QFont::Medium));
+    const QFontMetrics subtitleMetrics(textStyleFont(TextStyle::caption));
+    g.top = g.content.center().y() - (nameMetrics.height() + 2 + subtitleMetrics.height()) / 2;
+
+    const bool hasIndicator = !index.data(ServiceListModel::IndicatorSymbolRole).toString().isEmpty();
+    const int indicatorSize = symbolPixelSize(TextStyle::caption2);
+    const int indicatorWidth = hasIndicator ? 5 + indicatorSize : 0;
+    const int nameSpace = std::max(0, g.textRight - g.textLeft - indicatorWidth);
+    g.name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, nameSpace);
+    if (hasIndicator)
+        g.indicator = QRect(g.textLeft + nameMetrics.horizontalAdvance(g.name) + 5,
+                            g.top + (nameMetrics.height() - indicatorSize) / 2, indicatorSize, indicatorSize);
+    return g;
+}
 
 } // namespace
 
@@ -55,71 +102,54 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     const QPalette &palette = option.palette;
-    const QRect row = option.rect.adjusted(0, 0, 0, -rowSpacing);
+    const RowGeometry g = rowGeometry(option.rect, index);
     const bool selected = index.data(ServiceListModel::SelectedRole).toBool();
     const bool hovered = option.state & QStyle::State_MouseOver;
     const bool pressed = hovered && (option.state & QStyle::State_Sunken);
     const QColor fill = SelectableSidebarRow::fillFor(pressed, selected, hovered, Palette::slate());
     if (fill.alpha() > 0) {
         QPainterPath background;
-        background.addRoundedRect(QRectF(row), 8, 8);
+        background.addRoundedRect(QRectF(g.row), 8, 8);
         painter->fillPath(background, fill);
     }
     // A selected row takes the slate foreground, as the sidebar rows do.
     const QColor foreground = selected ? Palette::slate() : palette.color(QPalette::WindowText);
 
-    const QRect content = row.adjusted(horizontalPadding, 0, -horizontalPadding, 0);
-    // Icon, 24 wide.
-    const QRect iconRect(content.left(), content.center().y() - 9, 24, 18);
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
     const QPixmap icon = symbolPixmap(QStringLiteral("terminal.fill"), 18, Palette::slate(), ratio);
-    painter->drawPixmap(QRect(iconRect.left() + 3, iconRect.top(), 18, 18), icon);
+    painter->drawPixmap(QRect(g.icon.left() + 3, g.icon.top(), 18, 18), icon);
 
     // Badge at the right edge.
     const int state = index.data(ServiceListModel::StateRole).toInt();
-    const QString badge = badgeText(state);
     const QColor badgeTint = badgeColor(state).resolve(foreground);
-    const QFont badgeFont = textStyleFont(TextStyle::caption2, QFont::DemiBold);
-    const QFontMetrics badgeMetrics(badgeFont);
-    const int badgeWidth = 8 + badgeDot + 4 + badgeMetrics.horizontalAdvance(badge) + 8;
-    const int badgeHeight = badgeMetrics.height() + 6;
-    const QRect badgeRect(content.right() - badgeWidth + 1, content.center().y() - badgeHeight / 2, badgeWidth,
-                          badgeHeight);
+    const QRect &badgeRect = g.badge;
     QPainterPath badgePath;
-    badgePath.addRoundedRect(QRectF(badgeRect), badgeHeight / 2.0, badgeHeight / 2.0);
+    badgePath.addRoundedRect(QRectF(badgeRect), badgeRect.height() / 2.0, badgeRect.height() / 2.0);
     painter->fillPath(badgePath, withOpacity(badgeTint, 0.14));
     painter->setPen(Qt::NoPen);
     painter->setBrush(badgeTint);
     painter->drawEllipse(
         QRectF(badgeRect.left() + 8, badgeRect.center().y() - badgeDot / 2.0 + 0.5, badgeDot, badgeDot));
-    painter->setFont(badgeFont);
+    painter->setFont(textStyleFont(TextStyle::caption2, QFont::DemiBold));
     painter->setPen(badgeTint);
-    painter->drawText(badgeRect.adjusted(8 + badgeDot + 4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, badge);
+    painter->drawText(badgeRect.adjusted(8 + badgeDot + 4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                      badgeText(state));
 
     // Name, indicator and subtitle between them.
-    const int textLeft = iconRect.right() + 10;
-    const int textRight = badgeRect.left() - 10;
+    const int textLeft = g.textLeft;
+    const int textRight = g.textRight;
+    const int top = g.top;
     const QFont nameFont = textStyleFont(TextStyle::body, QFont::Medium);
     const QFont subtitleFont = textStyleFont(TextStyle::caption);
     const QFontMetrics nameMetrics(nameFont);
     const QFontMetrics subtitleMetrics(subtitleFont);
-    const int textHeight = nameMetrics.height() + 2 + subtitleMetrics.height();
-    const int top = content.center().y() - textHeight / 2;
-
-    const QString symbol = index.data(ServiceListModel::IndicatorSymbolRole).toString();
-    const int indicatorSize = symbolPixelSize(TextStyle::caption2);
-    const int indicatorWidth = symbol.isEmpty() ? 0 : 5 + indicatorSize;
-    const int nameSpace = std::max(0, textRight - textLeft - indicatorWidth);
-    const QString name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, nameSpace);
     painter->setFont(nameFont);
     painter->setPen(foreground);
-    painter->drawText(QRect(textLeft, top, nameSpace, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter, name);
-    if (!symbol.isEmpty()) {
-        const int nameWidth = nameMetrics.horizontalAdvance(name);
-        const QPixmap indicator = symbolPixmap(symbol, indicatorSize, Palette::orange(), ratio);
-        painter->drawPixmap(QRect(textLeft + nameWidth + 5, top + (nameMetrics.height() - indicatorSize) / 2,
-                                  indicatorSize, indicatorSize),
-                            indicator);
+    painter->drawText(QRect(textLeft, top, std::max(0, textRight - textLeft), nameMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter, g.name);
+    if (g.indicator.isValid()) {
+        const QString symbol = index.data(ServiceListModel::IndicatorSymbolRole).toString();
+        painter->drawPixmap(g.indicator, symbolPixmap(symbol, g.indicator.width(), Palette::orange(), ratio));
     }
 
     QString subtitleText = index.data(ServiceListModel::SubtitleRole).toString();
@@ -134,4 +164,25 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
         QRect(textLeft, top + nameMetrics.height() + 2, textRight - textLeft, subtitleMetrics.height() + 3),
         Qt::AlignLeft | Qt::AlignTop, subtitle);
     painter->restore();
+}
+
+QRect ServiceRowDelegate::indicatorRect(const QRect &rowRect, const QModelIndex &index)
+{
+    return rowGeometry(rowRect, index).indicator;
+}
+
+bool ServiceRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                                   const QModelIndex &index)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    // The help explains the indicator, so only the indicator shows it.
+    const QString help = index.data(ServiceListModel::IndicatorTooltipRole).toString();
+    const QRect indicator = indicatorRect(option.rect, index);
+    if (help.isEmpty() || !indicator.contains(event->pos())) {
+        QToolTip::hideText();
+        return false;
+    }
+    QToolTip::showText(event->globalPos(), help, view->viewport(), indicator);
+    return true;
 }

@@ -15,6 +15,11 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override;
+
+    // Where the row in `rowRect` draws its title's indicator; empty without one.
+    static QRect indicatorRect(const QRect &rowRect, const QModelIndex &index);
 
     // "Running", "Stopped", "Not Responding" and their colours.
     static QString badgeText(int state);
