@@ -185,19 +185,15 @@ TEST_F(MenuBarStatusTest, ReviewAnswersEscapeAndReturnWhereverThePanelFocusIs)
 
     // The click on the row's toggle leaves the keyboard focus outside the review.
     ASSERT_NE(row(*view, sudoService.id), nullptr);
-    row(*view, sudoService.id)->toggleButton()->click();
-    ASSERT_TRUE(waitForMode(*view, Mode::threatReview));
-    ASSERT_TRUE(waitUntil([&] { return view->reviewView()->isVisible(); }));
-    view->setFocus();
-    QTest::keyClick(view.get(), Qt::Key_Escape);
-    EXPECT_EQ(view->controller()->mode(), Mode::services);
-
-    row(*view, sudoService.id)->toggleButton()->click();
-    ASSERT_TRUE(waitForMode(*view, Mode::threatReview));
-    ASSERT_TRUE(waitUntil([&] { return view->reviewView()->isVisible(); }));
-    view->setFocus();
-    QTest::keyClick(view.get(), Qt::Key_Return);
-    EXPECT_TRUE(waitForMode(*view, Mode::sudoPrompt));
+    for (const auto &[key, next] :
+         {std::pair(Qt::Key_Escape, Mode::services), std::pair(Qt::Key_Return, Mode::sudoPrompt)}) {
+        row(*view, sudoService.id)->toggleButton()->click();
+        ASSERT_TRUE(waitForMode(*view, Mode::threatReview));
+        ASSERT_TRUE(waitUntil([&] { return view->reviewView()->isVisible(); }));
+        view->setFocus();
+        QTest::keyClick(view.get(), key);
+        EXPECT_TRUE(waitForMode(*view, next)) << key;
+    }
 }
 
 TEST_F(MenuBarStatusTest, ToggleStartsStopsAndSendsTerminalSudoStraightToTheTerminal)
