@@ -42,33 +42,32 @@ TEST(ProfileDetail, VariableTextsMaskEverySecretAndMarkEmptyOnes)
 
 TEST(ProfileDetail, LockedAndUnlockedLayouts)
 {
-    const auto secret =
+    const auto three =
         profileWith({var(QStringLiteral("A"), QStringLiteral("1")),
                      var(QStringLiteral("B"), QStringLiteral("hidden"), true), var(QString(), QString())},
                     true);
-    ProfileDetailView locked(secret, true, nullptr, nullptr);
-    EXPECT_EQ(locked.findChild<QPushButton *>(QStringLiteral("editButton")), nullptr);
-    EXPECT_NE(locked.findChild<QPushButton *>(QStringLiteral("unlockButton")), nullptr);
-    EXPECT_EQ(locked.findChild<QLabel *>(QStringLiteral("summaryText"))->text(), QStringLiteral("Protected profile"));
-    EXPECT_EQ(locked.findChild<QWidget *>(QStringLiteral("summarySymbol"))->property("symbolName"),
-              QStringLiteral("lock.fill"));
-
-    int edits = 0;
-    ProfileDetailView unlocked(secret, false, nullptr, [&edits] { ++edits; });
-    EXPECT_EQ(unlocked.findChild<QLabel *>(QStringLiteral("summaryText"))->text(), QStringLiteral("3 variables"));
-    EXPECT_EQ(unlocked.findChild<QWidget *>(QStringLiteral("summarySymbol"))->property("symbolName"),
-              QStringLiteral("lock.open.fill"));
-    EXPECT_EQ(unlocked.findChild<QLabel *>(QStringLiteral("variableCount"))->text(), QStringLiteral("3"));
-    EXPECT_EQ(unlocked.findChildren<QWidget *>(QStringLiteral("variableDivider")).size(), 2);
-    for (const QLabel *label : unlocked.findChildren<QLabel *>())
-        EXPECT_FALSE(label->text().contains(QStringLiteral("hidden")));
-    unlocked.findChild<QPushButton *>(QStringLiteral("editButton"))->click();
-    EXPECT_EQ(edits, 1);
-
-    ProfileDetailView empty(profileWith({}), false, nullptr, nullptr);
-    EXPECT_EQ(empty.findChild<QLabel *>(QStringLiteral("summaryText"))->text(), QStringLiteral("0 variables"));
-    EXPECT_EQ(empty.findChild<QWidget *>(QStringLiteral("summarySymbol"))->property("symbolName"),
-              QStringLiteral("list.bullet.rectangle"));
-    EXPECT_EQ(empty.findChild<QLabel *>(QStringLiteral("variableCount")), nullptr);
-    EXPECT_NE(empty.findChild<QWidget *>(QStringLiteral("noVariablesCard")), nullptr);
+    // Profile, locked, summary, its symbol, the count capsule ("" for none), dividers.
+    const QList<std::tuple<EnvironmentProfile, bool, QString, QString, QString, int>> cases {
+        {three, true, QStringLiteral("Protected profile"), QStringLiteral("lock.fill"), QString(), 0},
+        {three, false, QStringLiteral("3 variables"), QStringLiteral("lock.open.fill"), QStringLiteral("3"), 2},
+        {profileWith({}), false, QStringLiteral("0 variables"), QStringLiteral("list.bullet.rectangle"), QString(), 0},
+    };
+    for (const auto &[profile, locked, summary, symbol, count, dividers] : cases) {
+        SCOPED_TRACE(summary.toStdString());
+        int edits = 0;
+        ProfileDetailView view(profile, locked, nullptr, [&edits] { ++edits; });
+        EXPECT_EQ(view.findChild<QLabel *>(QStringLiteral("summaryText"))->text(), summary);
+        EXPECT_EQ(view.findChild<QWidget *>(QStringLiteral("summarySymbol"))->property("symbolName"), symbol);
+        const auto *capsule = view.findChild<QLabel *>(QStringLiteral("variableCount"));
+        EXPECT_EQ(capsule ? capsule->text() : QString(), count);
+        EXPECT_EQ(view.findChildren<QWidget *>(QStringLiteral("variableDivider")).size(), dividers);
+        EXPECT_EQ(view.findChild<QWidget *>(QStringLiteral("noVariablesCard")) != nullptr,
+                  !locked && profile.variables.isEmpty());
+        EXPECT_EQ(view.findChild<QPushButton *>(QStringLiteral("unlockButton")) != nullptr, locked);
+        for (const QLabel *label : view.findChildren<QLabel *>())
+            EXPECT_FALSE(label->text().contains(QStringLiteral("hidden")));
+        if (auto *edit = view.findChild<QPushButton *>(QStringLiteral("editButton")))
+            edit->click();
+        EXPECT_EQ(edits, locked ? 0 : 1);
+    }
 }
