@@ -7,6 +7,9 @@
 namespace {
 
 const QString ellipsis = QStringLiteral("\u2026");
+// Some fonts draw the underscore below their descent; a box of exactly the
+// lines' height would cut it off.
+constexpr int underscoreRoom = 2;
 
 QTextOption wrapping()
 {
@@ -69,21 +72,21 @@ int MultilineElidedLabel::heightForWidth(int width) const
     const QMargins margins = contentsMargins();
     const int textWidth = width - margins.left() - margins.right();
     const int lines = std::min(m_maximumLines, lineCount(text(), font(), textWidth));
-    return lines * fontMetrics().lineSpacing() + margins.top() + margins.bottom();
+    return lines * fontMetrics().lineSpacing() + underscoreRoom + margins.top() + margins.bottom();
 }
 
 QSize MultilineElidedLabel::sizeHint() const
 {
     const QMargins margins = contentsMargins();
     const int width = fontMetrics().horizontalAdvance(text()) + margins.left() + margins.right() + 1;
-    return {width, fontMetrics().lineSpacing() + margins.top() + margins.bottom()};
+    return {width, fontMetrics().lineSpacing() + underscoreRoom + margins.top() + margins.bottom()};
 }
 
 QSize MultilineElidedLabel::minimumSizeHint() const
 {
     const QMargins margins = contentsMargins();
     return {fontMetrics().horizontalAdvance(ellipsis) * 3 + margins.left() + margins.right(),
-            fontMetrics().lineSpacing() + margins.top() + margins.bottom()};
+            fontMetrics().lineSpacing() + underscoreRoom + margins.top() + margins.bottom()};
 }
 
 void MultilineElidedLabel::paintEvent(QPaintEvent *)

@@ -140,6 +140,14 @@ TEST(DashboardScreenshots, RunningServicesWithThePopoverOpen)
         ASSERT_NE(view.popover(), nullptr);
         EXPECT_TRUE(saveWithPopup(view, *view.popover(), QStringLiteral("dashboard/popover") + suffix));
         view.controller().closeSummary();
+        // A narrow window: the last card's popover stays inside it.
+        view.resize(620, 560);
+        settle();
+        view.controller().toggleSummary(ServiceSummaryFilter::stopped);
+        settle();
+        ASSERT_NE(view.popover(), nullptr);
+        EXPECT_TRUE(saveWithPopup(view, *view.popover(), QStringLiteral("dashboard/popover-narrow") + suffix));
+        view.controller().closeSummary();
     }
     ThemeManager::instance().apply(AppAppearanceMode::system);
 }
