@@ -345,10 +345,15 @@ void ServicesController::cancelSudoPrompt()
 
 QCoro::Task<> ServicesController::stopService(ManagedService service)
 {
+    co_await performStop(service.id, false);
+}
+
+QCoro::Task<> ServicesController::performStop(QUuid serviceId, bool forced)
+{
     QPointer<ServicesController> self(this);
     std::exception_ptr failure;
     try {
-        co_await m_serviceManager.stop(service.id, false);
+        co_await m_serviceManager.stop(serviceId, forced);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -372,19 +377,11 @@ QCoro::Task<> ServicesController::forceKillService()
 {
     if (!m_confirmForceKill)
         co_return;
-    const ManagedService service = *m_confirmForceKill;
+    const QUuid serviceId = m_confirmForceKill->id;
     QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await m_serviceManager.stop(service.id, true);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
-    setConfirmForceKill(std::nullopt);
+    co_await performStop(serviceId, true);
+    if (self)
+        setConfirmForceKill(std::nullopt);
 }
 
 void ServicesController::cancelForceKill()
