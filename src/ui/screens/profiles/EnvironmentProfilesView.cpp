@@ -5,6 +5,7 @@
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/MasterDetailChrome.h"
+#include "ui/components/ProminentButton.h"
 #include "ui/components/ProtectedDataLockButton.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
@@ -16,7 +17,6 @@
 #include "ui/screens/profiles/ProfilesController.h"
 #include "ui/screens/profiles/ProfilesListModel.h"
 #include "ui/screens/profiles/ProfilesListView.h"
-#include "ui/services/ProminentButton.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
