@@ -8,6 +8,7 @@
 #include "ui/components/MasterDetailChrome.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/ProtectedDataLockButton.h"
+#include "ui/components/SearchField.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/SymbolView.h"
@@ -39,28 +40,6 @@
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-namespace {
-
-// The search field's rounded text background with its separator border,
-// in the colours of the current theme.
-class SearchFieldFrame final : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        painter.setPen(QPen(ThemeColor::separator().resolve(this), 1));
-        painter.setBrush(ThemeColor::textBackground().resolve(this));
-        painter.drawRoundedRect(box, 8, 8);
-    }
-};
-
-} // namespace
 
 ServicesView::ServicesView(ServiceManager &serviceManager, EnvironmentProfilesManager &profilesManager,
                            ProtectedProfilesLockManager &lockManager, ServiceRunHistoryManager &historyManager,
@@ -220,39 +199,15 @@ QWidget *ServicesView::makeSidebar()
 
 QWidget *ServicesView::makeSearchField()
 {
-    auto *field = new SearchFieldFrame(this);
+    auto *field = new SearchField(QStringLiteral("Search by name"), this);
     field->setObjectName(QStringLiteral("searchFieldFrame"));
-    auto *row = new QHBoxLayout(field);
-    row->setContentsMargins(8, 6, 8, 6);
-    row->setSpacing(6);
-    row->addWidget(new SymbolView(QStringLiteral("magnifyingglass"), 14, ThemeColor::secondary(), field));
-    m_search = new MacTextField(QStringLiteral("Search by name"), MacTextField::Style::plain, false, true, field);
-    m_search->setObjectName(QStringLiteral("searchField"));
-    m_search->setAccessibleName(QStringLiteral("Search by name"));
-    m_search->setFixedHeight(20);
-    row->addWidget(m_search, 1);
-    m_clearSearch = new QToolButton(field);
-    m_clearSearch->setObjectName(QStringLiteral("clearSearchButton"));
-    m_clearSearch->setAccessibleName(QStringLiteral("Clear search"));
-    const auto tintClearButton = [this] {
-        setButtonSymbol(m_clearSearch, QStringLiteral("xmark.circle.fill"), ThemeColor::tertiary().resolve(), 14);
-    };
-    tintClearButton();
-    // A button icon is a picture, not painted per frame: tint it again on a theme switch.
-    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, m_clearSearch, tintClearButton);
-    m_clearSearch->setAutoRaise(true);
+    m_search = field->textField();
+    m_clearSearch = field->clearButton();
     m_clearSearch->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; }"));
-    m_clearSearch->setVisible(false);
-    row->addWidget(m_clearSearch);
-
     connect(m_search, &QLineEdit::textEdited, m_controller, &ServicesController::setSearchText);
     connect(m_clearSearch, &QToolButton::clicked, this, [this] { m_controller->setSearchText(QString()); });
-    connect(m_controller, &ServicesController::searchTextChanged, this, [this] {
-        const QString &text = m_controller->searchText();
-        if (m_search->text() != text)
-            m_search->setText(text);
-        m_clearSearch->setVisible(!text.isEmpty());
-    });
+    connect(m_controller, &ServicesController::searchTextChanged, field,
+            [this, field] { field->showText(m_controller->searchText()); });
     return field;
 }
 
