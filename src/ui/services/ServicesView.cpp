@@ -41,6 +41,22 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+namespace {
+
+// Closes the sheet when the request it shows is gone or another one came;
+// tells whether a sheet for the current request must be opened.
+template <typename Sheet, typename Request>
+bool needsNewSheet(const QPointer<Sheet> &sheet, const std::optional<Request> &request)
+{
+    if (sheet && (!request || sheet->request() != *request)) {
+        sheet->hide();
+        sheet->deleteLater();
+    }
+    return request && !(sheet && sheet->request() == *request);
+}
+
+} // namespace
+
 ServicesView::ServicesView(ServiceManager &serviceManager, EnvironmentProfilesManager &profilesManager,
                            ProtectedProfilesLockManager &lockManager, ServiceRunHistoryManager &historyManager,
                            SecurityScopedBookmarkStore *bookmarks, QWidget *parent)
@@ -385,13 +401,7 @@ void ServicesView::syncEditorSheet()
 void ServicesView::syncSudoSheet()
 {
     const std::optional<SudoPasswordRequest> &request = m_controller->sudoRequest();
-    if (m_sudoSheet && (!request || m_sudoSheet->request() != *request)) {
-        m_sudoSheet->hide();
-        m_sudoSheet->deleteLater();
-    }
-    if (!request)
-        return;
-    if (m_sudoSheet && m_sudoSheet->request() == *request)
+    if (!needsNewSheet(m_sudoSheet, request))
         return;
     const SudoPasswordRequest shown = *request;
     QPointer<ServicesController> controller(m_controller);
@@ -416,13 +426,7 @@ void ServicesView::syncSudoSheet()
 void ServicesView::syncThreatReviewSheet()
 {
     const std::optional<CommandThreatReviewRequest> &request = m_controller->commandThreatRequest();
-    if (m_reviewSheet && (!request || m_reviewSheet->request() != *request)) {
-        m_reviewSheet->hide();
-        m_reviewSheet->deleteLater();
-    }
-    if (!request)
-        return;
-    if (m_reviewSheet && m_reviewSheet->request() == *request)
+    if (!needsNewSheet(m_reviewSheet, request))
         return;
     const CommandThreatReviewRequest shown = *request;
     QPointer<ServicesController> controller(m_controller);
