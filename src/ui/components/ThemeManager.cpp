@@ -20,50 +20,43 @@ void useFallbackIconTheme()
         QIcon::setThemeName(QStringLiteral("Adwaita"));
 }
 
-// The colours that differ between the light and the dark palette.
-struct PaletteColors {
-    QColor window;
-    QColor text;
-    QColor base;
-    QColor alternateBase;
-    QColor button;
-    QColor highlight;
-    QColor link;
-    QColor toolTipBase;
-    QColor placeholderText;
-    QColor light;
-    QColor midlight;
-    QColor mid;
-    QColor dark;
-    QColor shadow;
-    QColor disabledText;
-};
-
-QPalette paletteOf(const PaletteColors &colors)
+// The application palette, light or dark: each role's colour in both.
+QPalette paletteOf(bool dark)
 {
-    QPalette p;
-    p.setColor(QPalette::Window, colors.window);
-    p.setColor(QPalette::WindowText, colors.text);
-    p.setColor(QPalette::Base, colors.base);
-    p.setColor(QPalette::AlternateBase, colors.alternateBase);
-    p.setColor(QPalette::Text, colors.text);
-    p.setColor(QPalette::Button, colors.button);
-    p.setColor(QPalette::ButtonText, colors.text);
-    p.setColor(QPalette::BrightText, Qt::white);
-    p.setColor(QPalette::Highlight, colors.highlight);
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Link, colors.link);
-    p.setColor(QPalette::ToolTipBase, colors.toolTipBase);
-    p.setColor(QPalette::ToolTipText, colors.text);
-    p.setColor(QPalette::PlaceholderText, colors.placeholderText);
-    p.setColor(QPalette::Light, colors.light);
-    p.setColor(QPalette::Midlight, colors.midlight);
-    p.setColor(QPalette::Mid, colors.mid);
-    p.setColor(QPalette::Dark, colors.dark);
-    p.setColor(QPalette::Shadow, colors.shadow);
+    const QColor lightText(0x1d, 0x1d, 0x1f);
+    const QColor darkText(0xf2, 0xf2, 0xf4);
+    const struct {
+        QPalette::ColorRole role;
+        QColor light;
+        QColor dark;
+    } table[] = {
+        {QPalette::Window, QColor(0xec, 0xec, 0xee), QColor(0x24, 0x24, 0x27)},
+        {QPalette::WindowText, lightText, darkText},
+        {QPalette::Base, QColor(0xff, 0xff, 0xff), QColor(0x1b, 0x1b, 0x1e)},
+        {QPalette::AlternateBase, QColor(0xf4, 0xf4, 0xf6), QColor(0x2a, 0x2a, 0x2e)},
+        {QPalette::Text, lightText, darkText},
+        {QPalette::Button, QColor(0xf7, 0xf7, 0xf9), QColor(0x3a, 0x3a, 0x3e)},
+        {QPalette::ButtonText, lightText, darkText},
+        {QPalette::BrightText, Qt::white, Qt::white},
+        {QPalette::Highlight, QColor(0x1f, 0x73, 0xb8), QColor(0x3d, 0x84, 0xd6)},
+        {QPalette::HighlightedText, Qt::white, Qt::white},
+        {QPalette::Link, QColor(0x1f, 0x73, 0xb8), QColor(0x61, 0xab, 0xeb)},
+        {QPalette::ToolTipBase, QColor(0xff, 0xff, 0xf4), QColor(0x32, 0x32, 0x36)},
+        {QPalette::ToolTipText, lightText, darkText},
+        {QPalette::PlaceholderText, QColor(0x1d, 0x1d, 0x1f, 0x66), QColor(0xf2, 0xf2, 0xf4, 0x66)},
+        {QPalette::Light, Qt::white, QColor(0x4a, 0x4a, 0x4f)},
+        {QPalette::Midlight, QColor(0xe3, 0xe3, 0xe6), QColor(0x3f, 0x3f, 0x44)},
+        {QPalette::Mid, QColor(0xb8, 0xb8, 0xbd), QColor(0x30, 0x30, 0x34)},
+        {QPalette::Dark, QColor(0x9a, 0x9a, 0xa0), QColor(0x18, 0x18, 0x1a)},
+        {QPalette::Shadow, QColor(0x40, 0x40, 0x44), QColor(0x05, 0x05, 0x06)},
+    };
+    QPalette palette;
+    for (const auto &entry : table)
+        palette.setColor(entry.role, dark ? entry.dark : entry.light);
+    const QColor disabledText = dark ? QColor(0xf2, 0xf2, 0xf4, 0x60) : QColor(0x1d, 0x1d, 0x1f, 0x60);
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        p.setColor(QPalette::Disabled, role, colors.disabledText);
-    return p;
+        palette.setColor(QPalette::Disabled, role, disabledText);
+    return palette;
 }
 
 } // namespace
@@ -132,38 +125,10 @@ void ThemeManager::update()
 
 QPalette ThemeManager::lightPalette()
 {
-    return paletteOf({.window = QColor(0xec, 0xec, 0xee),
-                      .text = QColor(0x1d, 0x1d, 0x1f),
-                      .base = QColor(0xff, 0xff, 0xff),
-                      .alternateBase = QColor(0xf4, 0xf4, 0xf6),
-                      .button = QColor(0xf7, 0xf7, 0xf9),
-                      .highlight = QColor(0x1f, 0x73, 0xb8),
-                      .link = QColor(0x1f, 0x73, 0xb8),
-                      .toolTipBase = QColor(0xff, 0xff, 0xf4),
-                      .placeholderText = QColor(0x1d, 0x1d, 0x1f, 0x66),
-                      .light = Qt::white,
-                      .midlight = QColor(0xe3, 0xe3, 0xe6),
-                      .mid = QColor(0xb8, 0xb8, 0xbd),
-                      .dark = QColor(0x9a, 0x9a, 0xa0),
-                      .shadow = QColor(0x40, 0x40, 0x44),
-                      .disabledText = QColor(0x1d, 0x1d, 0x1f, 0x60)});
+    return paletteOf(false);
 }
 
 QPalette ThemeManager::darkPalette()
 {
-    return paletteOf({.window = QColor(0x24, 0x24, 0x27),
-                      .text = QColor(0xf2, 0xf2, 0xf4),
-                      .base = QColor(0x1b, 0x1b, 0x1e),
-                      .alternateBase = QColor(0x2a, 0x2a, 0x2e),
-                      .button = QColor(0x3a, 0x3a, 0x3e),
-                      .highlight = QColor(0x3d, 0x84, 0xd6),
-                      .link = QColor(0x61, 0xab, 0xeb),
-                      .toolTipBase = QColor(0x32, 0x32, 0x36),
-                      .placeholderText = QColor(0xf2, 0xf2, 0xf4, 0x66),
-                      .light = QColor(0x4a, 0x4a, 0x4f),
-                      .midlight = QColor(0x3f, 0x3f, 0x44),
-                      .mid = QColor(0x30, 0x30, 0x34),
-                      .dark = QColor(0x18, 0x18, 0x1a),
-                      .shadow = QColor(0x05, 0x05, 0x06),
-                      .disabledText = QColor(0xf2, 0xf2, 0xf4, 0x60)});
+    return paletteOf(true);
 }
