@@ -1,5 +1,6 @@
 // Saving and loading a ~150 MB list through JSONFileStore, beside a plain
 // QSaveFile write and QFile read of the same bytes.
+#include "BenchSupport.h"
 #include "records/JSONFileStore.h"
 
 #include <QDir>
@@ -29,12 +30,7 @@ struct BenchRecord {
 QString mixedText(qsizetype characters)
 {
     const QString pattern = QStringLiteral("build step 42: \"ok\" \\ naïve café → 完成 ✓\tdone\n");
-    QString text;
-    text.reserve(characters + pattern.size());
-    while (text.size() < characters)
-        text += pattern;
-    text.truncate(characters);
-    return text;
+    return repeatedTo(pattern, characters);
 }
 
 const QList<BenchRecord> &records()
@@ -49,39 +45,28 @@ const QList<BenchRecord> &records()
     return list;
 }
 
-QTemporaryDir &scratch()
-{
-    static QTemporaryDir folder;
-    return folder;
-}
-
-QString path(const char *name)
-{
-    return scratch().path() + QLatin1Char('/') + QLatin1String(name);
-}
-
 void StoreSave(benchmark::State &state)
 {
-    JSONFileStore<QList<BenchRecord>> store(path("store.json"));
+    JSONFileStore<QList<BenchRecord>> store(scratchPath("store.json"));
     for (auto _ : state)
         store.save(records());
-    state.SetBytesProcessed(state.iterations() * QFileInfo(path("store.json")).size());
+    state.SetBytesProcessed(state.iterations() * QFileInfo(scratchPath("store.json")).size());
 }
 
 void StoreLoad(benchmark::State &state)
 {
-    JSONFileStore<QList<BenchRecord>> store(path("store.json"));
+    JSONFileStore<QList<BenchRecord>> store(scratchPath("store.json"));
     store.save(records());
     for (auto _ : state)
         benchmark::DoNotOptimize(store.load({}).size());
-    state.SetBytesProcessed(state.iterations() * QFileInfo(path("store.json")).size());
+    state.SetBytesProcessed(state.iterations() * QFileInfo(scratchPath("store.json")).size());
 }
 
 void PlainSave(benchmark::State &state)
 {
     const QByteArray bytes = encodePrettyJson(records());
     for (auto _ : state) {
-        QSaveFile file(path("plain.json"));
+        QSaveFile file(scratchPath("plain.json"));
         file.open(QIODevice::WriteOnly);
         file.write(bytes);
         file.commit();
@@ -91,14 +76,14 @@ void PlainSave(benchmark::State &state)
 
 void PlainLoad(benchmark::State &state)
 {
-    JSONFileStore<QList<BenchRecord>> store(path("plain-source.json"));
+    JSONFileStore<QList<BenchRecord>> store(scratchPath("plain-source.json"));
     store.save(records());
     for (auto _ : state) {
-        QFile file(path("plain-source.json"));
+        QFile file(scratchPath("plain-source.json"));
         file.open(QIODevice::ReadOnly);
         benchmark::DoNotOptimize(file.readAll().size());
     }
-    state.SetBytesProcessed(state.iterations() * QFileInfo(path("plain-source.json")).size());
+    state.SetBytesProcessed(state.iterations() * QFileInfo(scratchPath("plain-source.json")).size());
 }
 
 } // namespace

@@ -2,44 +2,17 @@
 // every tick: main-thread time per tick (the service manager applying one
 // round of process snapshots, the panel updating its rows and header, and the
 // paints that follow), and how many service rows repaint per tick.
-#include "execution/ServiceManager.h"
-#include "profiles/EnvironmentProfilesManager.h"
-#include "profiles/EnvironmentProfilesRepository.h"
-#include "profiles/ProtectedProfilesLockManager.h"
-#include "profiles/SecretStoring.h"
-#include "records/ApplicationSupport.h"
-#include "records/ServiceRepository.h"
-#include "records/ServiceRunHistoryManager.h"
-#include "records/ServiceRunHistoryRepository.h"
+#include "BenchSupport.h"
 #include "ui/menubar/MenuBarStatusView.h"
 #include "ui/menubar/MenuServiceRow.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
-
-#include <csignal>
 
 namespace {
 
 constexpr int serviceCount = 50;
-
-class NoSecrets final : public SecretStoring {
-public:
-    std::optional<QString> readSecret(const QString &) override { return std::nullopt; }
-    void saveSecret(const QString &, const QString &) override {}
-    void deleteSecret(const QString &) override {}
-    QStringList allAccounts() override { return {}; }
-};
-
-void spinUntil(const std::function<bool()> &done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-}
 
 // Counts paints of the service rows (and everything inside them).
 class RowPaintCounter : public QObject {
@@ -65,37 +38,15 @@ protected:
 
 void panelTick(benchmark::State &state)
 {
-    const QString folder = applicationSupportDirectory();
-    EnvironmentProfilesRepository profilesRepository(folder + QStringLiteral("/environments.json"),
-                                                     std::make_shared<NoSecrets>());
-    ProtectedProfilesLockManager lockManager;
-    EnvironmentProfilesManager profiles(profilesRepository, &lockManager);
-    ServiceRunHistoryRepository historyRepository(folder + QStringLiteral("/run-history.json"));
-    ServiceRunHistoryManager history(historyRepository);
-    ServiceRepository repository(folder + QStringLiteral("/services.json"));
-    SettingsBridge settings;
-    settings.apply({QStringLiteral("/bin/sh"), AppAppearanceMode::system});
-    ServiceManager manager(repository, profiles, history, lockManager, settings.provider());
-
+    Supervisor supervisor;
+    ServiceManager &manager = *supervisor.manager;
     for (int index = 0; index < serviceCount; ++index) {
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        const ManagedService service {QUuid::createUuid(),
-                                      QStringLiteral("service %1").arg(index, 2, 10, QLatin1Char('0')),
-                                      QStringLiteral("sleep 600"),
-                                      false,
-                                      std::nullopt,
-                                      now,
-                                      now};
-        bool started = false;
-        [](ServiceManager &target, ManagedService added, bool &done) -> QCoro::Task<> {
-            co_await target.saveService(added);
-            co_await target.start(added.id);
-            done = true;
-        }(manager, service, started);
-        spinUntil([&] { return started; });
+        const ManagedService service = supervisor.add(QStringLiteral("service %1").arg(index, 2, 10, QLatin1Char('0')),
+                                                      QStringLiteral("sleep 600"));
+        run(manager.start(service.id));
     }
 
-    MenuBarStatusView view(&manager, &profiles, &lockManager, nullptr, {}, {}, true);
+    MenuBarStatusView view(&manager, &supervisor.profiles, &supervisor.lockManager, nullptr, {}, {}, true);
     view.show();
     RowPaintCounter counter;
     for (MenuServiceRow *row : view.rows()) {
@@ -130,15 +81,7 @@ void panelTick(benchmark::State &state)
     }
     state.counters["rowsShown"] = double(view.rows().size());
     state.counters["rowsRepaintedPerTick"] = double(rowsRepainted) / double(state.iterations());
-
-    for (const auto &handle : manager.launchedHandles())
-        handle->signalProcessGroup(SIGKILL);
-    bool stopped = false;
-    [](ServiceManager &target, bool &done) -> QCoro::Task<> {
-        co_await target.stopAll(true);
-        done = true;
-    }(manager, stopped);
-    spinUntil([&] { return stopped; });
+    supervisor.killAll();
 }
 
 } // namespace
@@ -148,10 +91,7 @@ BENCHMARK(panelTick)->Iterations(200)->Unit(benchmark::kMillisecond)->UseManualT
 int main(int argc, char **argv)
 {
     // The data folder goes to a scratch home, never the real one.
-    QTemporaryDir home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/data")));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path()));
+    const ScratchHome home;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     benchmark::Initialize(&argc, argv);
     QApplication application(argc, argv);

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <csignal>
 #include <thread>
@@ -157,9 +158,8 @@ int comparisonSeconds()
 
 // What the tick does on the main thread plus the collection it hands to its
 // background thread, run here on one thread so its CPU time is measured.
-void BM_MonitoringTick(benchmark::State &state)
+void monitoringTicks(benchmark::State &state, const QSet<qint32> &tracked, qsizetype expected, const char *missing)
 {
-    const IdleChildren children(static_cast<int>(state.range(0)));
     const ProcFileSystem fileSystem = ProcFileSystem::system();
     MachineMetricsProbes probes(fileSystem);
     const GPUUtilizationSampler sampler([probes] { return probes.queryAcceleratorUtilization(); }, 0.2, 1.5);
@@ -169,11 +169,17 @@ void BM_MonitoringTick(benchmark::State &state)
         const auto memory = probes.sampleHostMemory();
         const double cpu = probes.sampleHostCPULoad();
         benchmark::DoNotOptimize(SystemMetrics::make(cpu, memory.usedBytes, memory.totalBytes, gpu));
-        const auto snapshots = collector.collect({}, children.pids());
-        if (snapshots.size() != children.pids().size())
-            state.SkipWithError("a tracked process was not found");
+        const auto snapshots = collector.collect({}, tracked);
+        if (snapshots.size() != expected)
+            state.SkipWithError(missing);
         benchmark::DoNotOptimize(snapshots);
     }
+}
+
+void BM_MonitoringTick(benchmark::State &state)
+{
+    const IdleChildren children(static_cast<int>(state.range(0)));
+    monitoringTicks(state, children.pids(), children.pids().size(), "a tracked process was not found");
 }
 BENCHMARK(BM_MonitoringTick)->Arg(20)->Unit(benchmark::kMicrosecond);
 
@@ -182,21 +188,8 @@ void BM_MonitoringTickServiceTrees(benchmark::State &state)
 {
     const ServiceTrees trees(20);
     const auto filler = topUpTo(500);
-    const ProcFileSystem fileSystem = ProcFileSystem::system();
-    MachineMetricsProbes probes(fileSystem);
-    const GPUUtilizationSampler sampler([probes] { return probes.queryAcceleratorUtilization(); }, 0.2, 1.5);
-    ProcessSnapshotCollector collector(fileSystem);
-    for (auto _ : state) {
-        const auto gpu = sampler.currentAverage();
-        const auto memory = probes.sampleHostMemory();
-        const double cpu = probes.sampleHostCPULoad();
-        benchmark::DoNotOptimize(SystemMetrics::make(cpu, memory.usedBytes, memory.totalBytes, gpu));
-        const auto snapshots = collector.collect({}, trees.leaders());
-        if (snapshots.size() != 3 * trees.leaders().size())
-            state.SkipWithError("a process of a tree was not found");
-        benchmark::DoNotOptimize(snapshots);
-    }
-    state.counters["processes"] = double(fileSystem.listProcessIds().size());
+    monitoringTicks(state, trees.leaders(), 3 * trees.leaders().size(), "a process of a tree was not found");
+    state.counters["processes"] = double(ProcFileSystem::system().listProcessIds().size());
 }
 BENCHMARK(BM_MonitoringTickServiceTrees)->Unit(benchmark::kMicrosecond);
 
@@ -243,70 +236,61 @@ void BM_PsRun(benchmark::State &state)
 }
 BENCHMARK(BM_PsRun)->Unit(benchmark::kMillisecond);
 
-// The real manager with its timer, GPU sampler and collection thread,
-// monitoring 20 idle services for the whole duration.
+// The real manager with its timer, GPU sampler and collection thread, tracking
+// `tracked` for `duration` seconds; the figures go to the state's counters,
+// the resident memory (while the manager still runs) where asked.
+void monitorFor(benchmark::State &state, int duration, const std::function<QSet<qint32>()> &tracked,
+                bool reportResident)
+{
+    const ProcFileSystem fileSystem = ProcFileSystem::system();
+    const MachineMetricsProbes probes(fileSystem);
+    MonitoringManager manager(
+        std::make_shared<GPUUtilizationSampler>([probes] { return probes.queryAcceleratorUtilization(); }, 0.2, 1.5),
+        fileSystem);
+    qint64 delivered = 0;
+    manager.configureProcessSampling(
+        tracked, {}, [&delivered](const QList<ProcessSnapshot> &snapshots) { delivered += snapshots.size(); });
+    const double residentBefore = reportResident ? residentMiB() : 0;
+    const double before = cpuSeconds(RUSAGE_SELF);
+    const auto started = std::chrono::steady_clock::now();
+    manager.start();
+    QEventLoop loop;
+    QTimer::singleShot(duration * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double used = cpuSeconds(RUSAGE_SELF) - before;
+    state.SetIterationTime(elapsed);
+    state.counters["cpu_percent_of_core"] = used / elapsed * 100;
+    state.counters["cpu_ms_per_second"] = used / elapsed * 1000;
+    if (reportResident) {
+        state.counters["rss_MiB"] = residentMiB();
+        state.counters["rss_growth_MiB"] = residentMiB() - residentBefore;
+    }
+    state.counters["snapshots_per_second"] = static_cast<double>(delivered) / elapsed;
+}
+
+// Monitoring 20 idle services for the whole duration.
 void BM_SupervisorMonitoring(benchmark::State &state)
 {
     const int duration = comparisonSeconds();
     for (auto _ : state) {
         const IdleChildren children(20);
-        const ProcFileSystem fileSystem = ProcFileSystem::system();
-        const MachineMetricsProbes probes(fileSystem);
-        MonitoringManager manager(std::make_shared<GPUUtilizationSampler>(
-                                      [probes] { return probes.queryAcceleratorUtilization(); }, 0.2, 1.5),
-                                  fileSystem);
-        qint64 delivered = 0;
-        manager.configureProcessSampling(
-            [&children] { return children.pids(); }, {},
-            [&delivered](const QList<ProcessSnapshot> &snapshots) { delivered += snapshots.size(); });
-        const double residentBefore = residentMiB();
-        const double before = cpuSeconds(RUSAGE_SELF);
-        const auto started = std::chrono::steady_clock::now();
-        manager.start();
-        QEventLoop loop;
-        QTimer::singleShot(duration * 1000, &loop, &QEventLoop::quit);
-        loop.exec();
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        const double used = cpuSeconds(RUSAGE_SELF) - before;
-        state.SetIterationTime(elapsed);
-        state.counters["cpu_percent_of_core"] = used / elapsed * 100;
-        state.counters["cpu_ms_per_second"] = used / elapsed * 1000;
-        state.counters["rss_MiB"] = residentMiB();
-        state.counters["rss_growth_MiB"] = residentMiB() - residentBefore;
-        state.counters["snapshots_per_second"] = static_cast<double>(delivered) / elapsed;
+        monitorFor(
+            state, duration, [&children] { return children.pids(); }, true);
     }
 }
 BENCHMARK(BM_SupervisorMonitoring)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
-// The real manager monitoring 20 services of 3 processes each among about 500.
+// Monitoring 20 services of 3 processes each among about 500.
 void BM_SupervisorMonitoringServiceTrees(benchmark::State &state)
 {
     const int duration = comparisonSeconds();
     for (auto _ : state) {
         const ServiceTrees trees(20);
         const auto filler = topUpTo(500);
-        const ProcFileSystem fileSystem = ProcFileSystem::system();
-        const MachineMetricsProbes probes(fileSystem);
-        MonitoringManager manager(std::make_shared<GPUUtilizationSampler>(
-                                      [probes] { return probes.queryAcceleratorUtilization(); }, 0.2, 1.5),
-                                  fileSystem);
-        qint64 delivered = 0;
-        manager.configureProcessSampling(
-            [&trees] { return trees.leaders(); }, {},
-            [&delivered](const QList<ProcessSnapshot> &snapshots) { delivered += snapshots.size(); });
-        const double before = cpuSeconds(RUSAGE_SELF);
-        const auto started = std::chrono::steady_clock::now();
-        manager.start();
-        QEventLoop loop;
-        QTimer::singleShot(duration * 1000, &loop, &QEventLoop::quit);
-        loop.exec();
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        const double used = cpuSeconds(RUSAGE_SELF) - before;
-        state.SetIterationTime(elapsed);
-        state.counters["cpu_percent_of_core"] = used / elapsed * 100;
-        state.counters["cpu_ms_per_second"] = used / elapsed * 1000;
-        state.counters["snapshots_per_second"] = static_cast<double>(delivered) / elapsed;
-        state.counters["processes"] = double(fileSystem.listProcessIds().size());
+        monitorFor(
+            state, duration, [&trees] { return trees.leaders(); }, false);
+        state.counters["processes"] = double(ProcFileSystem::system().listProcessIds().size());
     }
 }
 BENCHMARK(BM_SupervisorMonitoringServiceTrees)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

@@ -1,6 +1,7 @@
 // The cost of the output text cut: lastCharacters should cost in proportion to
 // the characters kept, not to the length of the text, and appending to an
 // OutputTextBuffer should cost in proportion to the chunk.
+#include "BenchSupport.h"
 #include "records/OutputTextBuffer.h"
 #include "records/UserPerceivedText.h"
 
@@ -10,12 +11,7 @@ namespace {
 
 QString plainLines(qsizetype units)
 {
-    QString line = QString(99, QLatin1Char('a')) + QLatin1Char('\n');
-    QString text;
-    text.reserve(units);
-    while (text.size() < units)
-        text += line;
-    return text.left(units);
+    return repeatedTo(QString(99, QLatin1Char('a')) + QLatin1Char('\n'), units);
 }
 
 QString mixedLines(qsizetype units)

@@ -3,7 +3,7 @@
 // hand-over to the main thread), and through a bare pseudo-terminal read loop
 // that reads into a buffer and discards it. Both run the same shell pipeline
 // on a pseudo-terminal set up the same way.
-#include "execution/ProcessLauncher.h"
+#include "BenchSupport.h"
 #include "platform/ProcessSpawn.h"
 #include "platform/PseudoTerminal.h"
 
@@ -30,20 +30,14 @@ void handleCapture(benchmark::State &state)
     int64_t handOvers = 0;
     int64_t characters = 0;
     for (auto _ : state) {
-        ProcessLaunchConfiguration configuration;
-        configuration.rawCommand = pipeline;
-        configuration.useShell = true;
-        configuration.shellPath = QStringLiteral("/bin/sh");
-        configuration.usePseudoTerminal = true;
-        const auto handle = launchProcess(configuration);
+        const auto handle = launchProcess(shellOnTerminal(pipeline));
         bool exited = false;
         handle->setOutputHandler([&](const QString &text, bool) {
             ++handOvers;
             characters += text.size();
         });
         handle->setExitHandler([&](ProcessExitStatus) { exited = true; });
-        while (!exited)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        spinUntil([&] { return exited; });
         benchmark::DoNotOptimize(handle->collectedOutput().size());
     }
     state.SetBytesProcessed(state.iterations() * pipelineBytes);

@@ -2,6 +2,7 @@
 // mixed output. Appending a run and loading the history, beside a plain atomic
 // write and read of the same bytes, with the peak memory of an append; and
 // closing a run whose output is 10 MB.
+#include "BenchSupport.h"
 #include "records/ServiceRunHistoryManager.h"
 #include "records/UserPerceivedText.h"
 
@@ -29,17 +30,6 @@ QString mixedOutput(qsizetype characters, int variant)
     while (text.size() < characters * 2)
         text += pattern;
     return UserPerceivedText::lastCharacters(text, characters);
-}
-
-QTemporaryDir &scratch()
-{
-    static QTemporaryDir folder;
-    return folder;
-}
-
-QString path(const char *name)
-{
-    return scratch().path() + QLatin1Char('/') + QLatin1String(name);
 }
 
 const QList<QUuid> &services()
@@ -113,17 +103,10 @@ void resetPeakMemory()
         clearRefs.write("5");
 }
 
-template <typename Task>
-void runOnEventLoop(Task task)
+// Waits in 5 ms slices rather than sleeping until the next event.
+void runOnEventLoop(QCoro::Task<> task)
 {
-    bool done = false;
-    auto runner = [](Task inner, bool &flag) -> QCoro::Task<> {
-        co_await std::move(inner);
-        flag = true;
-    }(std::move(task), done);
-    // NOLINTNEXTLINE(bugprone-infinite-loop): the coroutine sets done from the event loop
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    run(std::move(task), QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
 }
 
 // `cold`: the first write after start, when the file must be decoded and encoded
@@ -131,7 +114,7 @@ void runOnEventLoop(Task task)
 void HistoryAppend(benchmark::State &state)
 {
     const bool cold = state.range(0) == 1;
-    const QString file = path("append.json");
+    const QString file = scratchPath("append.json");
     writeFullHistory(file);
     const qint64 fileSize = QFileInfo(file).size();
     auto repository = std::make_unique<ServiceRunHistoryRepository>(file);
@@ -159,13 +142,13 @@ void HistoryAppend(benchmark::State &state)
 
 void PlainAtomicWrite(benchmark::State &state)
 {
-    const QString source = path("plain-source.json");
+    const QString source = scratchPath("plain-source.json");
     writeFullHistory(source);
     QFile input(source);
     input.open(QIODevice::ReadOnly);
     const QByteArray bytes = input.readAll();
     for (auto _ : state) {
-        QSaveFile file(path("plain.json"));
+        QSaveFile file(scratchPath("plain.json"));
         file.open(QIODevice::WriteOnly);
         file.write(bytes);
         file.commit();
@@ -175,7 +158,7 @@ void PlainAtomicWrite(benchmark::State &state)
 
 void HistoryLoad(benchmark::State &state)
 {
-    const QString file = path("load.json");
+    const QString file = scratchPath("load.json");
     writeFullHistory(file);
     ServiceRunHistoryRepository repository(file);
     ServiceRunHistoryManager manager(repository);
@@ -186,7 +169,7 @@ void HistoryLoad(benchmark::State &state)
 
 void PlainRead(benchmark::State &state)
 {
-    const QString file = path("read.json");
+    const QString file = scratchPath("read.json");
     writeFullHistory(file);
     for (auto _ : state) {
         QFile input(file);
@@ -207,7 +190,7 @@ void FinishRunWith10MBOutput(benchmark::State &state)
     while (output.size() < 10'000'000)
         output += pattern;
 
-    ServiceRunHistoryRepository repository(path("finish.json"));
+    ServiceRunHistoryRepository repository(scratchPath("finish.json"));
     ServiceRunHistoryManager manager(repository);
     for (const ServiceRunRecord &record : fullHistory())
         manager.insertRecord(record);

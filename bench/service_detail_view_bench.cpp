@@ -4,82 +4,28 @@
 // main thread's share of one core, the worst lateness of a 10 ms timer on the
 // main thread, and how many history rows survived the run (all but the one
 // that the finished run pushes out: output and runtime ticks rebuild none).
-#include "execution/ServiceManager.h"
-#include "profiles/EnvironmentProfilesManager.h"
-#include "profiles/EnvironmentProfilesRepository.h"
-#include "profiles/ProtectedProfilesLockManager.h"
-#include "profiles/SecretStoring.h"
-#include "records/ApplicationSupport.h"
-#include "records/ServiceRepository.h"
-#include "records/ServiceRunHistoryManager.h"
-#include "records/ServiceRunHistoryRepository.h"
+#include "BenchSupport.h"
 #include "ui/services/ServiceDetailView.h"
 #include "ui/services/ServiceRunHistoryRow.h"
 #include "ui/services/ServiceRunHistorySection.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QSet>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <ctime>
-#include <memory>
 
 namespace {
 
 const QString pipeline = QStringLiteral("head -c 50000000 /dev/zero | tr '\\0' a | fold -w 100");
 constexpr int64_t pipelineBytes = 50500000; // 50 MB of letters and a line feed every 100
 
-// How late a 10 ms timer fires on the main thread while a run goes on.
-class TimerLatency {
-public:
-    TimerLatency()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_worstDelayNs = std::max(m_worstDelayNs, now - m_last - 10'000'000);
-            m_last = now;
-        });
-        m_clock.start();
-        m_last = m_clock.nsecsElapsed();
-        m_timer.start();
-    }
-    double worstDelayMs() const { return double(m_worstDelayNs) / 1e6; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_worstDelayNs = 0;
-};
-
-// No secrets are read here; the keyring stays untouched.
-class NoSecrets final : public SecretStoring {
-public:
-    std::optional<QString> readSecret(const QString &) override { return std::nullopt; }
-    void saveSecret(const QString &, const QString &) override {}
-    void deleteSecret(const QString &) override {}
-    QStringList allAccounts() override { return {}; }
-};
-
 double threadCpuSeconds()
 {
     timespec now {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
-void spinUntil(const std::function<bool()> &done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 ServiceRunRecord pastRun(const QUuid &serviceId, int index)
@@ -98,27 +44,10 @@ ServiceRunRecord pastRun(const QUuid &serviceId, int index)
 
 void detailViewWhileServicePrints(benchmark::State &state)
 {
-    const QString folder = applicationSupportDirectory();
-    EnvironmentProfilesRepository profilesRepository(folder + QStringLiteral("/environments.json"),
-                                                     std::make_shared<NoSecrets>());
-    ProtectedProfilesLockManager lockManager;
-    EnvironmentProfilesManager profiles(profilesRepository, &lockManager);
-    ServiceRunHistoryRepository historyRepository(folder + QStringLiteral("/run-history.json"));
-    ServiceRunHistoryManager history(historyRepository);
-    ServiceRepository repository(folder + QStringLiteral("/services.json"));
-    SettingsBridge settings;
-    settings.apply({QStringLiteral("/bin/sh"), AppAppearanceMode::system});
-    ServiceManager manager(repository, profiles, history, lockManager, settings.provider());
-
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const ManagedService service {
-        QUuid::createUuid(), QStringLiteral("flood"), pipeline, false, std::nullopt, now, now};
-    bool saved = false;
-    [](ServiceManager &target, ManagedService added, bool &done) -> QCoro::Task<> {
-        co_await target.saveService(added);
-        done = true;
-    }(manager, service, saved);
-    spinUntil([&] { return saved; });
+    Supervisor supervisor;
+    ServiceManager &manager = *supervisor.manager;
+    ServiceRunHistoryManager &history = supervisor.history;
+    const ManagedService service = supervisor.add(QStringLiteral("flood"), pipeline);
     for (int index = 0; index < 50; ++index)
         history.insertRecord(pastRun(service.id, index));
 
@@ -126,7 +55,7 @@ void detailViewWhileServicePrints(benchmark::State &state)
     // output additions. Without the view (argument 0) the run shows what the
     // service manager alone costs the main thread.
     const bool withView = state.range(0) != 0;
-    ServiceDetailView view(&profiles, &history);
+    ServiceDetailView view(&supervisor.profiles, &history);
     view.setService(service);
     view.setRuntime(manager.runtime().value(service.id, ServiceRuntimeInfo::fresh(service.id)));
     if (withView) {
@@ -151,12 +80,7 @@ void detailViewWhileServicePrints(benchmark::State &state)
         QElapsedTimer wall;
         wall.start();
         const double cpuAtStart = threadCpuSeconds();
-        bool started = false;
-        [](ServiceManager &target, QUuid id, bool &done) -> QCoro::Task<> {
-            co_await target.start(id);
-            done = true;
-        }(manager, service.id, started);
-        spinUntil([&] { return started && manager.launchedHandles().isEmpty() && !history.activeDraft(service.id); });
+        supervisor.runToEnd(service.id);
         cpuSeconds += threadCpuSeconds() - cpuAtStart;
         wallSeconds += double(wall.nsecsElapsed()) / 1e9;
         worstDelayMs = std::max(worstDelayMs, latency.worstDelayMs());
@@ -164,12 +88,7 @@ void detailViewWhileServicePrints(benchmark::State &state)
         const QSet<ServiceRunHistoryRow *> kept(before.cbegin(), before.cend());
         rowsKept = double(std::count_if(after.cbegin(), after.cend(), [&](auto *row) { return kept.contains(row); }));
     }
-    bool drained = false;
-    [](ServiceRunHistoryManager &target, bool &done) -> QCoro::Task<> {
-        co_await target.waitForPendingWrites();
-        done = true;
-    }(history, drained);
-    spinUntil([&] { return drained; });
+    run(history.waitForPendingWrites());
 
     state.SetBytesProcessed(state.iterations() * pipelineBytes);
     state.counters["mainThreadCoreShare"] = wallSeconds > 0 ? cpuSeconds / wallSeconds : 0;
@@ -190,10 +109,7 @@ BENCHMARK(detailViewWhileServicePrints)
 int main(int argc, char **argv)
 {
     // The data folder goes to a scratch home, never the real one; drawing goes offscreen.
-    QTemporaryDir home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/data")));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path()));
+    const ScratchHome home;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     benchmark::Initialize(&argc, argv);
     QApplication application(argc, argv);

@@ -3,57 +3,23 @@
 // (a process collection that changes every running entry, then the repaint)
 // and of one search keystroke (filter, score, sort and repaint), and reports
 // whether the list kept its scroll value and selection across the ticks.
-#include "execution/ServiceManager.h"
-#include "profiles/EnvironmentProfilesManager.h"
-#include "profiles/EnvironmentProfilesRepository.h"
-#include "profiles/ProtectedProfilesLockManager.h"
-#include "profiles/SecretStoring.h"
-#include "records/ApplicationSupport.h"
-#include "records/ServiceRepository.h"
-#include "records/ServiceRunHistoryManager.h"
-#include "records/ServiceRunHistoryRepository.h"
-#include "execution/SettingsBridge.h"
+#include "BenchSupport.h"
 #include "ui/services/ServicesController.h"
 #include "ui/services/ServicesView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QListView>
 #include <QScrollBar>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
-#include <csignal>
 #include <memory>
 
 namespace {
 
 constexpr int serviceCount = 500;
 constexpr int runningCount = 100;
-
-class NoSecrets final : public SecretStoring {
-public:
-    std::optional<QString> readSecret(const QString &) override { return std::nullopt; }
-    void saveSecret(const QString &, const QString &) override {}
-    void deleteSecret(const QString &) override {}
-    QStringList allAccounts() override { return {}; }
-};
-
-void spin(QCoro::Task<> task)
-{
-    bool done = false;
-    auto runner = [](QCoro::Task<> inner, bool &finished) -> QCoro::Task<> {
-        try {
-            co_await std::move(inner);
-        } catch (...) {}
-        finished = true;
-    }(std::move(task), done);
-    // NOLINTNEXTLINE(bugprone-infinite-loop): the coroutine sets done from the event loop
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
 
 void settle()
 {
@@ -62,41 +28,23 @@ void settle()
 }
 
 // The whole screen over real managers in a scratch data folder.
-struct Screen {
-    QString folder = applicationSupportDirectory();
-    EnvironmentProfilesRepository profilesRepository {folder + QStringLiteral("/environments.json"),
-                                                      std::make_shared<NoSecrets>()};
-    ProtectedProfilesLockManager lockManager;
-    EnvironmentProfilesManager profiles {profilesRepository, &lockManager};
-    ServiceRunHistoryRepository historyRepository {folder + QStringLiteral("/run-history.json")};
-    ServiceRunHistoryManager history {historyRepository};
-    ServiceRepository repository {folder + QStringLiteral("/services.json")};
-    SettingsBridge settings;
-    ServiceManager manager {repository, profiles, history, lockManager, settings.provider()};
+struct Screen : Supervisor {
     std::unique_ptr<ServicesView> view;
     QList<QUuid> runningIds;
 
     Screen()
     {
-        settings.apply({QStringLiteral("/bin/sh"), AppAppearanceMode::system});
-        const QDateTime now = QDateTime::currentDateTimeUtc();
         for (int i = 0; i < serviceCount; ++i) {
             const bool runs = i % (serviceCount / runningCount) == 0;
-            ManagedService service {
-                QUuid::createUuid(),
+            const ManagedService service = add(
                 QStringLiteral("%1 service %2").arg(i % 2 ? QStringLiteral("worker") : QStringLiteral("api")).arg(i),
-                runs ? QStringLiteral("exec sleep 600") : QStringLiteral("echo %1").arg(i),
-                false,
-                std::nullopt,
-                now,
-                now};
-            spin(manager.saveService(service));
+                runs ? QStringLiteral("exec sleep 600") : QStringLiteral("echo %1").arg(i));
             if (runs)
                 runningIds.append(service.id);
         }
         for (const QUuid &id : std::as_const(runningIds))
-            spin(manager.start(id));
-        view = std::make_unique<ServicesView>(manager, profiles, lockManager, history);
+            run(manager->start(id));
+        view = std::make_unique<ServicesView>(*manager, profiles, lockManager, history);
         view->resize(1180, 760);
         view->show();
         view->selectService(runningIds.at(runningIds.size() / 2));
@@ -106,9 +54,7 @@ struct Screen {
     ~Screen()
     {
         view.reset();
-        for (const auto &handle : manager.launchedHandles())
-            handle->signalProcessGroup(SIGKILL);
-        spin(manager.stopAll(true));
+        killAll();
     }
 
     QListView *list() const { return view->findChild<QListView *>(QStringLiteral("serviceList")); }
@@ -118,7 +64,7 @@ struct Screen {
     {
         QList<ProcessSnapshot> result;
         for (const QUuid &id : runningIds) {
-            const ServiceRuntimeInfo entry = manager.runtime().value(id);
+            const ServiceRuntimeInfo entry = manager->runtime().value(id);
             if (!entry.pid)
                 continue;
             ProcessSnapshot snapshot;
@@ -148,7 +94,7 @@ void runtimeTick(benchmark::State &state)
         QElapsedTimer timer;
         timer.start();
         // The manager's own bookkeeping, with the screen's reactions to its signals...
-        screen->manager.applyProcessSnapshots(collection);
+        screen->manager->applyProcessSnapshots(collection);
         managerNs += timer.nsecsElapsed();
         // ...then the repaint of what changed.
         QCoreApplication::processEvents();
@@ -183,10 +129,7 @@ BENCHMARK(searchKeystroke)->Iterations(80)->Unit(benchmark::kMillisecond)->UseMa
 int main(int argc, char **argv)
 {
     // The data folder goes to a scratch home, never the real one.
-    QTemporaryDir home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/data")));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path()));
+    const ScratchHome home;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     benchmark::Initialize(&argc, argv);
     QApplication application(argc, argv);

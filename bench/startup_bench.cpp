@@ -5,6 +5,7 @@
 // (~230 MB run-history.json); the worst stall of the main thread meanwhile.
 // And the quit: from the confirmation to the moment the application may quit
 // with 10 services running that end on SIGTERM.
+#include "BenchSupport.h"
 #include "app/AppDelegate.h"
 #include "app/AppEnvironment.h"
 #include "app/MainWindow.h"
@@ -28,16 +29,10 @@ namespace {
 constexpr int serviceCount = 20;
 constexpr int runsPerService = 50;
 
-QTemporaryDir &scratch()
-{
-    static QTemporaryDir folder;
-    return folder;
-}
-
 // Points the data folder at a scratch folder of its own for each fixture.
 void useDataHome(const QString &name)
 {
-    const QString home = scratch().path() + QLatin1Char('/') + name;
+    const QString home = scratchFolder().path() + QLatin1Char('/') + name;
     QDir().mkpath(home);
     qputenv("XDG_DATA_HOME", QFile::encodeName(home));
 }
@@ -45,12 +40,7 @@ void useDataHome(const QString &name)
 QString outputOf(int characters, int variant)
 {
     const QString line = QStringLiteral("[%1] compiling module → ok ✓ \x1b[32mdone\x1b[0m\n").arg(variant);
-    QString text;
-    text.reserve(characters + line.size());
-    while (text.size() < characters)
-        text += line;
-    text.truncate(characters);
-    return text;
+    return repeatedTo(line, characters);
 }
 
 void seedLargeFolder()
@@ -121,10 +111,10 @@ private:
     QElapsedTimer m_since;
 };
 
-void spinUntil(const std::function<bool()> &done)
+// Waits in 5 ms slices, so that the probes see the main thread as it goes.
+void spinInSlices(const std::function<bool()> &done)
 {
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    spinUntil(done, QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
 }
 
 void StartUp(benchmark::State &state, bool large)
@@ -143,7 +133,7 @@ void StartUp(benchmark::State &state, bool large)
         FirstPaint paint(clock);
         window.installEventFilter(&paint);
         window.show();
-        spinUntil([&] { return paint.elapsed >= 0 && app->isReady(); });
+        spinInSlices([&] { return paint.elapsed >= 0 && app->isReady(); });
         const qint64 ready = clock.elapsed();
         state.SetIterationTime(double(ready) / 1000.0);
         paintTotal += double(paint.elapsed);
@@ -168,7 +158,7 @@ void QuitWithTenRunningServices(benchmark::State &state)
             co_await environment.bootstrap();
             flag = true;
         }(*app, ready);
-        spinUntil([&] { return ready; });
+        spinInSlices([&] { return ready; });
         app->setSettings({QStringLiteral("/bin/sh"), AppAppearanceMode::system});
         const QDateTime now = QDateTime::currentDateTimeUtc();
         int started = 0;
@@ -186,7 +176,7 @@ void QuitWithTenRunningServices(benchmark::State &state)
                 ++count;
             }(*app, service, started);
         }
-        spinUntil([&] { return started == 10; });
+        spinInSlices([&] { return started == 10; });
         AppDelegate delegate(*app);
         delegate.setAllowTermination();
         bool quit = false;
@@ -194,7 +184,7 @@ void QuitWithTenRunningServices(benchmark::State &state)
         state.ResumeTiming();
 
         delegate.startQuit();
-        spinUntil([&] { return quit; });
+        spinInSlices([&] { return quit; });
     }
 }
 

@@ -1,3 +1,4 @@
+#include "BenchSupport.h"
 #include "execution/CommandThreatScanner.h"
 
 #include <QLoggingCategory>
@@ -10,16 +11,6 @@ namespace {
 // An ordinary service command line of 80 characters.
 const QString typicalCommand =
     QStringLiteral("cd ~/projects/api && PORT=3000 npm run dev -- --host 0.0.0.0 | tee -a ~/api.log ");
-
-QString repeatedTo(const QString &piece, qsizetype length)
-{
-    QString text;
-    text.reserve(length + piece.size());
-    while (text.size() < length)
-        text += piece;
-    text.truncate(length);
-    return text;
-}
 
 void assessTypical(benchmark::State &state)
 {

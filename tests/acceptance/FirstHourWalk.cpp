@@ -207,8 +207,12 @@ void FirstHourWalk::waitFor(const std::function<bool()> &condition, const char *
 
 void FirstHourWalk::picture(const QString &name, QWidget *widget) const
 {
-    if (!Screenshots::directory().isEmpty())
-        Screenshots::save(widget ? *widget : *window, QStringLiteral("walk/") + name);
+    if (Screenshots::directory().isEmpty())
+        return;
+    // Selection and hover fills fade in and out: a picture right after a click
+    // would show two rows half selected.
+    QTest::qWait(400);
+    Screenshots::save(widget ? *widget : *window, QStringLiteral("walk/") + name);
 }
 
 QStringList FirstHourWalk::dataFilesHolding(const QString &text) const

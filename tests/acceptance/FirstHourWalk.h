@@ -30,6 +30,8 @@
 #include <optional>
 #include <stdexcept>
 
+class SettingsWindow;
+
 // A new user's first hour with Velmora: the whole application (container,
 // every manager, the real main window) in this process, driven only through
 // its widgets, on the real parts wherever the machine has them: the keyring
@@ -121,6 +123,7 @@ protected:
     void picture(const QString &name, QWidget *widget = nullptr) const;
 
     // Step helpers.
+    SettingsWindow &openSettings();
     void showSection(const QString &title);
     void createService(const QString &name, const QString &command, const QString &profile = {},
                        bool inTerminal = false);

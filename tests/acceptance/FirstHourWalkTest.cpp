@@ -14,6 +14,7 @@
 #include "support/TestEnvironment.h"
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/MetricCard.h"
+#include "ui/components/ThemeManager.h"
 #include "ui/menubar/MenuServiceRow.h"
 #include "ui/menubar/MenuSudoPasswordPromptView.h"
 #include "ui/menubar/MenuUsageLine.h"
@@ -184,6 +185,16 @@ QString FirstHourWalk::liveOutput() const
     return find<ConsoleOutputView>(QStringLiteral("liveOutput")).text();
 }
 
+SettingsWindow &FirstHourWalk::openSettings()
+{
+    // File ▸ Settings…
+    for (QAction *action : window->menuBar()->findChildren<QAction *>()) {
+        if (action->text() == QStringLiteral("Settings…"))
+            action->trigger();
+    }
+    return present(window->settingsWindow(), "the Settings window");
+}
+
 // --- the steps -------------------------------------------------------------
 
 void FirstHourWalk::firstStart()
@@ -211,13 +222,8 @@ void FirstHourWalk::firstStart()
     EXPECT_EQ(folder.st_mode & 07777, 0700u);
     picture(QStringLiteral("01-dashboard"));
 
-    // The person picks their shell in Settings (File ▸ Settings…).
-    for (QAction *action : window->menuBar()->findChildren<QAction *>()) {
-        if (action->text() == QStringLiteral("Settings…"))
-            action->trigger();
-    }
-    ASSERT_NE(window->settingsWindow(), nullptr);
-    SettingsWindow &settings = *window->settingsWindow();
+    // The person picks their shell in Settings.
+    SettingsWindow &settings = openSettings();
     auto &shell = find<QLineEdit>(QStringLiteral("Default Shell"), &settings);
     shell.selectAll();
     QTest::keyClicks(&shell, QStringLiteral("/bin/bash"));
@@ -590,6 +596,14 @@ void FirstHourWalk::quitWithRunningServices()
     }
     ASSERT_EQ(runningGroups.size(), 3);
 
+    // Evening comes: the person turns on the dark appearance, which a restart keeps.
+    SettingsWindow &settings = openSettings();
+    QWidget &darkMode = find(QStringLiteral("darkModeToggle"), &settings);
+    darkMode.setFocus();
+    QTest::keyClick(&darkMode, Qt::Key_Space);
+    waitFor([&] { return ThemeManager::instance().isDark(); }, "the dark appearance");
+    settings.close();
+
     // Quit from the tray panel, with the main window closed as a person leaves
     // it (without a tray, the panel's button lives in that window).
     if (menuBar->usesTray())
@@ -628,9 +642,13 @@ void FirstHourWalk::quitWithRunningServices()
 void FirstHourWalk::startAgainWithEverythingKept()
 {
     shutDown();
+    // The look comes back from the settings, not from what this process last showed.
+    ThemeManager::instance().apply(AppAppearanceMode::light);
     launch();
     waitFor([&] { return !window->contentView()->splash(); }, "the splash to give way", 10000);
     EXPECT_EQ(app->settings().defaultShell, QStringLiteral("/bin/bash"));
+    EXPECT_EQ(app->settings().appearanceMode, AppAppearanceMode::dark);
+    EXPECT_TRUE(ThemeManager::instance().isDark());
 
     showSection(QStringLiteral("Services"));
     EXPECT_EQ(find<QListView>(QStringLiteral("serviceList")).model()->rowCount(), 8);

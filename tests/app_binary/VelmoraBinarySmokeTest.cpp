@@ -323,7 +323,8 @@ TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
         return false;
     };
     ASSERT_TRUE(waitUntil(floodRuns, 5000));
-    QTest::qWait(1000);
+    // Some 200 MB through the terminal before the kill.
+    QTest::qWait(2000);
     ASSERT_TRUE(floodRuns());
 
     ::kill(pid_t(velmora->processId()), SIGKILL);

@@ -22,7 +22,7 @@ QString preparedPath(const QString &name)
     const QString folder = directory();
     if (folder.isEmpty())
         return {};
-    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
+    QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
     QDir().mkpath(QFileInfo(path).absolutePath());
     // Let pending layouts and paints settle before the grab.
     for (int i = 0; i < 3; ++i)

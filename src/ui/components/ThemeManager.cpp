@@ -20,6 +20,45 @@ void useFallbackIconTheme()
         QIcon::setThemeName(QStringLiteral("Adwaita"));
 }
 
+// The application palette, light or dark: each role's colour in both.
+QPalette paletteOf(bool dark)
+{
+    const QColor lightText(0x1d, 0x1d, 0x1f);
+    const QColor darkText(0xf2, 0xf2, 0xf4);
+    const struct {
+        QPalette::ColorRole role;
+        QColor light;
+        QColor dark;
+    } table[] = {
+        {QPalette::Window, QColor(0xec, 0xec, 0xee), QColor(0x24, 0x24, 0x27)},
+        {QPalette::WindowText, lightText, darkText},
+        {QPalette::Base, QColor(0xff, 0xff, 0xff), QColor(0x1b, 0x1b, 0x1e)},
+        {QPalette::AlternateBase, QColor(0xf4, 0xf4, 0xf6), QColor(0x2a, 0x2a, 0x2e)},
+        {QPalette::Text, lightText, darkText},
+        {QPalette::Button, QColor(0xf7, 0xf7, 0xf9), QColor(0x3a, 0x3a, 0x3e)},
+        {QPalette::ButtonText, lightText, darkText},
+        {QPalette::BrightText, Qt::white, Qt::white},
+        {QPalette::Highlight, QColor(0x1f, 0x73, 0xb8), QColor(0x3d, 0x84, 0xd6)},
+        {QPalette::HighlightedText, Qt::white, Qt::white},
+        {QPalette::Link, QColor(0x1f, 0x73, 0xb8), QColor(0x61, 0xab, 0xeb)},
+        {QPalette::ToolTipBase, QColor(0xff, 0xff, 0xf4), QColor(0x32, 0x32, 0x36)},
+        {QPalette::ToolTipText, lightText, darkText},
+        {QPalette::PlaceholderText, QColor(0x1d, 0x1d, 0x1f, 0x66), QColor(0xf2, 0xf2, 0xf4, 0x66)},
+        {QPalette::Light, Qt::white, QColor(0x4a, 0x4a, 0x4f)},
+        {QPalette::Midlight, QColor(0xe3, 0xe3, 0xe6), QColor(0x3f, 0x3f, 0x44)},
+        {QPalette::Mid, QColor(0xb8, 0xb8, 0xbd), QColor(0x30, 0x30, 0x34)},
+        {QPalette::Dark, QColor(0x9a, 0x9a, 0xa0), QColor(0x18, 0x18, 0x1a)},
+        {QPalette::Shadow, QColor(0x40, 0x40, 0x44), QColor(0x05, 0x05, 0x06)},
+    };
+    QPalette palette;
+    for (const auto &entry : table)
+        palette.setColor(entry.role, dark ? entry.dark : entry.light);
+    const QColor disabledText = dark ? QColor(0xf2, 0xf2, 0xf4, 0x60) : QColor(0x1d, 0x1d, 0x1f, 0x60);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, disabledText);
+    return palette;
+}
+
 } // namespace
 
 ThemeManager &ThemeManager::instance()
@@ -86,56 +125,10 @@ void ThemeManager::update()
 
 QPalette ThemeManager::lightPalette()
 {
-    QPalette p;
-    const QColor text(0x1d, 0x1d, 0x1f);
-    p.setColor(QPalette::Window, QColor(0xec, 0xec, 0xee));
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, QColor(0xff, 0xff, 0xff));
-    p.setColor(QPalette::AlternateBase, QColor(0xf4, 0xf4, 0xf6));
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, QColor(0xf7, 0xf7, 0xf9));
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::BrightText, Qt::white);
-    p.setColor(QPalette::Highlight, QColor(0x1f, 0x73, 0xb8));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Link, QColor(0x1f, 0x73, 0xb8));
-    p.setColor(QPalette::ToolTipBase, QColor(0xff, 0xff, 0xf4));
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::PlaceholderText, QColor(0x1d, 0x1d, 0x1f, 0x66));
-    p.setColor(QPalette::Light, Qt::white);
-    p.setColor(QPalette::Midlight, QColor(0xe3, 0xe3, 0xe6));
-    p.setColor(QPalette::Mid, QColor(0xb8, 0xb8, 0xbd));
-    p.setColor(QPalette::Dark, QColor(0x9a, 0x9a, 0xa0));
-    p.setColor(QPalette::Shadow, QColor(0x40, 0x40, 0x44));
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        p.setColor(QPalette::Disabled, role, QColor(0x1d, 0x1d, 0x1f, 0x60));
-    return p;
+    return paletteOf(false);
 }
 
 QPalette ThemeManager::darkPalette()
 {
-    QPalette p;
-    const QColor text(0xf2, 0xf2, 0xf4);
-    p.setColor(QPalette::Window, QColor(0x24, 0x24, 0x27));
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, QColor(0x1b, 0x1b, 0x1e));
-    p.setColor(QPalette::AlternateBase, QColor(0x2a, 0x2a, 0x2e));
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::BrightText, Qt::white);
-    p.setColor(QPalette::Highlight, QColor(0x3d, 0x84, 0xd6));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Link, QColor(0x61, 0xab, 0xeb));
-    p.setColor(QPalette::ToolTipBase, QColor(0x32, 0x32, 0x36));
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::PlaceholderText, QColor(0xf2, 0xf2, 0xf4, 0x66));
-    p.setColor(QPalette::Light, QColor(0x4a, 0x4a, 0x4f));
-    p.setColor(QPalette::Midlight, QColor(0x3f, 0x3f, 0x44));
-    p.setColor(QPalette::Mid, QColor(0x30, 0x30, 0x34));
-    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1a));
-    p.setColor(QPalette::Shadow, QColor(0x05, 0x05, 0x06));
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        p.setColor(QPalette::Disabled, role, QColor(0xf2, 0xf2, 0xf4, 0x60));
-    return p;
+    return paletteOf(true);
 }

@@ -1,11 +1,11 @@
 #include "ui/services/CommandThreatReviewView.h"
 
 #include "ui/components/Palette.h"
+#include "ui/components/ProminentButton.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
 #include "ui/components/ThemeColor.h"
-#include "ui/services/ProminentButton.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

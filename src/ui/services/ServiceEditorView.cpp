@@ -7,13 +7,13 @@
 #include "ui/components/MacMultilineTextField.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/Palette.h"
+#include "ui/components/ProminentButton.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SurfaceCard.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeColor.h"
 #include "ui/services/PathPickerDialog.h"
-#include "ui/services/ProminentButton.h"
 #include "ui/services/ShellPathInsertion.h"
 
 #include <QComboBox>

@@ -19,6 +19,16 @@
 
 namespace {
 
+// Stores the value and tells whether it differed from the one held before.
+template <typename T>
+bool assignChanged(T &held, const T &value)
+{
+    if (held == value)
+        return false;
+    held = value;
+    return true;
+}
+
 QCollator nameCollator()
 {
     QCollator collator {QLocale()};
@@ -118,18 +128,14 @@ ServiceRuntimeInfo ServicesController::runtimeEntry(const QUuid &serviceId) cons
 
 void ServicesController::setSearchText(const QString &text)
 {
-    if (text == m_searchText)
-        return;
-    m_searchText = text;
-    Q_EMIT searchTextChanged();
+    if (assignChanged(m_searchText, text))
+        Q_EMIT searchTextChanged();
 }
 
 void ServicesController::setFilter(ServiceFilter filter)
 {
-    if (filter == m_filter)
-        return;
-    m_filter = filter;
-    Q_EMIT filterChanged();
+    if (assignChanged(m_filter, filter))
+        Q_EMIT filterChanged();
 }
 
 void ServicesController::resetNavigation()
@@ -345,10 +351,15 @@ void ServicesController::cancelSudoPrompt()
 
 QCoro::Task<> ServicesController::stopService(ManagedService service)
 {
+    co_await performStop(service.id, false);
+}
+
+QCoro::Task<> ServicesController::performStop(QUuid serviceId, bool forced)
+{
     QPointer<ServicesController> self(this);
     std::exception_ptr failure;
     try {
-        co_await m_serviceManager.stop(service.id, false);
+        co_await m_serviceManager.stop(serviceId, forced);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -372,19 +383,11 @@ QCoro::Task<> ServicesController::forceKillService()
 {
     if (!m_confirmForceKill)
         co_return;
-    const ManagedService service = *m_confirmForceKill;
+    const QUuid serviceId = m_confirmForceKill->id;
     QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await m_serviceManager.stop(service.id, true);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
-    setConfirmForceKill(std::nullopt);
+    co_await performStop(serviceId, true);
+    if (self)
+        setConfirmForceKill(std::nullopt);
 }
 
 void ServicesController::cancelForceKill()
@@ -493,40 +496,30 @@ void ServicesController::showFailure(const std::exception_ptr &failure, Keychain
 
 void ServicesController::setErrorMessage(const std::optional<QString> &message)
 {
-    if (message == m_errorMessage)
-        return;
-    m_errorMessage = message;
-    Q_EMIT errorMessageChanged();
+    if (assignChanged(m_errorMessage, message))
+        Q_EMIT errorMessageChanged();
 }
 
 void ServicesController::setEditorMode(const std::optional<ServiceEditorMode> &mode)
 {
-    if (mode == m_editorMode)
-        return;
-    m_editorMode = mode;
-    Q_EMIT editorModeChanged();
+    if (assignChanged(m_editorMode, mode))
+        Q_EMIT editorModeChanged();
 }
 
 void ServicesController::setConfirmForceKill(const std::optional<ManagedService> &service)
 {
-    if (service == m_confirmForceKill)
-        return;
-    m_confirmForceKill = service;
-    Q_EMIT confirmForceKillChanged();
+    if (assignChanged(m_confirmForceKill, service))
+        Q_EMIT confirmForceKillChanged();
 }
 
 void ServicesController::setSudoRequest(const std::optional<SudoPasswordRequest> &request)
 {
-    if (request == m_sudoRequest)
-        return;
-    m_sudoRequest = request;
-    Q_EMIT sudoRequestChanged();
+    if (assignChanged(m_sudoRequest, request))
+        Q_EMIT sudoRequestChanged();
 }
 
 void ServicesController::setCommandThreatRequest(const std::optional<CommandThreatReviewRequest> &request)
 {
-    if (request == m_commandThreatRequest)
-        return;
-    m_commandThreatRequest = request;
-    Q_EMIT commandThreatRequestChanged();
+    if (assignChanged(m_commandThreatRequest, request))
+        Q_EMIT commandThreatRequestChanged();
 }

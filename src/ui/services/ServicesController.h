@@ -146,6 +146,8 @@ private:
     QCoro::Task<> performLaunch(QUuid serviceId, SudoLaunchAction action, std::optional<QString> password,
                                 std::optional<CommandThreatApproval> approval);
     QCoro::Task<> removeService(ManagedService service);
+    // Stops the service, showing what went wrong on the screen.
+    QCoro::Task<> performStop(QUuid serviceId, bool forced);
     bool needsUnlockOnSelection(const ManagedService &service) const;
     void showFailure(const std::exception_ptr &failure, KeychainErrorText keychainText);
     void setErrorMessage(const std::optional<QString> &message);

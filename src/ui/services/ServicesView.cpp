@@ -6,14 +6,15 @@
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/MasterDetailChrome.h"
+#include "ui/components/ProminentButton.h"
 #include "ui/components/ProtectedDataLockButton.h"
+#include "ui/components/SearchField.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/SymbolView.h"
 #include "ui/components/ThemeColor.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/services/CommandThreatReviewView.h"
-#include "ui/services/ProminentButton.h"
 #include "ui/services/ServiceDetailView.h"
 #include "ui/services/ServiceEditorView.h"
 #include "ui/services/ServiceListModel.h"
@@ -42,23 +43,17 @@
 
 namespace {
 
-// The search field's rounded text background with its separator border,
-// in the colours of the current theme.
-class SearchFieldFrame final : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        painter.setPen(QPen(ThemeColor::separator().resolve(this), 1));
-        painter.setBrush(ThemeColor::textBackground().resolve(this));
-        painter.drawRoundedRect(box, 8, 8);
+// Closes the sheet when the request it shows is gone or another one came;
+// tells whether a sheet for the current request must be opened.
+template <typename Sheet, typename Request>
+bool needsNewSheet(const QPointer<Sheet> &sheet, const std::optional<Request> &request)
+{
+    if (sheet && (!request || sheet->request() != *request)) {
+        sheet->hide();
+        sheet->deleteLater();
     }
-};
+    return request && !(sheet && sheet->request() == *request);
+}
 
 } // namespace
 
@@ -220,39 +215,15 @@ QWidget *ServicesView::makeSidebar()
 
 QWidget *ServicesView::makeSearchField()
 {
-    auto *field = new SearchFieldFrame(this);
+    auto *field = new SearchField(QStringLiteral("Search by name"), this);
     field->setObjectName(QStringLiteral("searchFieldFrame"));
-    auto *row = new QHBoxLayout(field);
-    row->setContentsMargins(8, 6, 8, 6);
-    row->setSpacing(6);
-    row->addWidget(new SymbolView(QStringLiteral("magnifyingglass"), 14, ThemeColor::secondary(), field));
-    m_search = new MacTextField(QStringLiteral("Search by name"), MacTextField::Style::plain, false, true, field);
-    m_search->setObjectName(QStringLiteral("searchField"));
-    m_search->setAccessibleName(QStringLiteral("Search by name"));
-    m_search->setFixedHeight(20);
-    row->addWidget(m_search, 1);
-    m_clearSearch = new QToolButton(field);
-    m_clearSearch->setObjectName(QStringLiteral("clearSearchButton"));
-    m_clearSearch->setAccessibleName(QStringLiteral("Clear search"));
-    const auto tintClearButton = [this] {
-        setButtonSymbol(m_clearSearch, QStringLiteral("xmark.circle.fill"), ThemeColor::tertiary().resolve(), 14);
-    };
-    tintClearButton();
-    // A button icon is a picture, not painted per frame: tint it again on a theme switch.
-    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, m_clearSearch, tintClearButton);
-    m_clearSearch->setAutoRaise(true);
+    m_search = field->textField();
+    m_clearSearch = field->clearButton();
     m_clearSearch->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; }"));
-    m_clearSearch->setVisible(false);
-    row->addWidget(m_clearSearch);
-
     connect(m_search, &QLineEdit::textEdited, m_controller, &ServicesController::setSearchText);
     connect(m_clearSearch, &QToolButton::clicked, this, [this] { m_controller->setSearchText(QString()); });
-    connect(m_controller, &ServicesController::searchTextChanged, this, [this] {
-        const QString &text = m_controller->searchText();
-        if (m_search->text() != text)
-            m_search->setText(text);
-        m_clearSearch->setVisible(!text.isEmpty());
-    });
+    connect(m_controller, &ServicesController::searchTextChanged, field,
+            [this, field] { field->showText(m_controller->searchText()); });
     return field;
 }
 
@@ -430,13 +401,7 @@ void ServicesView::syncEditorSheet()
 void ServicesView::syncSudoSheet()
 {
     const std::optional<SudoPasswordRequest> &request = m_controller->sudoRequest();
-    if (m_sudoSheet && (!request || m_sudoSheet->request() != *request)) {
-        m_sudoSheet->hide();
-        m_sudoSheet->deleteLater();
-    }
-    if (!request)
-        return;
-    if (m_sudoSheet && m_sudoSheet->request() == *request)
+    if (!needsNewSheet(m_sudoSheet, request))
         return;
     const SudoPasswordRequest shown = *request;
     QPointer<ServicesController> controller(m_controller);
@@ -461,13 +426,7 @@ void ServicesView::syncSudoSheet()
 void ServicesView::syncThreatReviewSheet()
 {
     const std::optional<CommandThreatReviewRequest> &request = m_controller->commandThreatRequest();
-    if (m_reviewSheet && (!request || m_reviewSheet->request() != *request)) {
-        m_reviewSheet->hide();
-        m_reviewSheet->deleteLater();
-    }
-    if (!request)
-        return;
-    if (m_reviewSheet && m_reviewSheet->request() == *request)
+    if (!needsNewSheet(m_reviewSheet, request))
         return;
     const CommandThreatReviewRequest shown = *request;
     QPointer<ServicesController> controller(m_controller);

@@ -2,9 +2,9 @@
 
 #include "ui/components/MacSecureField.h"
 #include "ui/components/Palette.h"
+#include "ui/components/ProminentButton.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
-#include "ui/services/ProminentButton.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -2,7 +2,9 @@
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/MasterDetailChrome.h"
 #include "ui/components/MetricCard.h"
+#include "ui/components/MacTextField.h"
 #include "ui/components/ProtectedDataLockButton.h"
+#include "ui/components/SearchField.h"
 #include "ui/components/SelectableSidebarRow.h"
 #include "ui/components/ServiceStatusActionCard.h"
 #include "ui/components/StyledLabel.h"
@@ -24,6 +26,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -85,6 +88,29 @@ TEST_F(ComponentsTest, ThemeSwitchRepaintsTheSameWidgets)
 
     ThemeManager::instance().apply(AppAppearanceMode::dark);
     EXPECT_EQ(switched.count(), 1) << "only a real change is announced";
+}
+
+TEST_F(ComponentsTest, SearchFieldShowsTheTextItIsGivenAndRetintsItsClearButton)
+{
+    SearchField field(QStringLiteral("Search by name"));
+    field.show();
+    MacTextField *text = field.textField();
+    EXPECT_EQ(text->accessibleName(), QStringLiteral("Search by name"));
+    EXPECT_FALSE(field.clearButton()->isVisibleTo(&field));
+
+    QTest::keyClicks(text, QStringLiteral("api"));
+    text->setCursorPosition(1);
+    field.showText(QStringLiteral("api"));
+    EXPECT_EQ(text->cursorPosition(), 1) << "the text already there is left alone";
+    EXPECT_TRUE(field.clearButton()->isVisibleTo(&field));
+
+    field.showText(QString());
+    EXPECT_TRUE(text->text().isEmpty());
+    EXPECT_FALSE(field.clearButton()->isVisibleTo(&field));
+
+    const qint64 lightIcon = field.clearButton()->icon().cacheKey();
+    ThemeManager::instance().apply(AppAppearanceMode::dark);
+    EXPECT_NE(field.clearButton()->icon().cacheKey(), lightIcon);
 }
 
 TEST_F(ComponentsTest, MetricCardClampsProgressAndLeavesOutAbsentParts)

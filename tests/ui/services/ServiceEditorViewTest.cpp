@@ -1,3 +1,4 @@
+#include "ButtonLookup.h"
 #include "execution/ServiceManagerFixture.h"
 
 #include "records/SecurityScopedBookmarkStore.h"
@@ -13,19 +14,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-
-namespace {
-
-QPushButton *buttonNamed(QWidget &parent, const QString &text)
-{
-    for (QPushButton *button : parent.findChildren<QPushButton *>()) {
-        if (button->text() == text)
-            return button;
-    }
-    return nullptr;
-}
-
-} // namespace
 
 struct ServiceEditorViewTest : ServiceManagerTest {
     SecurityScopedBookmarkStore bookmarks {folder + QStringLiteral("/bookmarks.json")};

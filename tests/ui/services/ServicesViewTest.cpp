@@ -1,3 +1,4 @@
+#include "ButtonLookup.h"
 #include "execution/ServiceManagerFixture.h"
 
 #include "records/SecurityScopedBookmarkStore.h"
@@ -18,19 +19,6 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
-
-namespace {
-
-QPushButton *buttonNamed(QWidget &parent, const QString &text)
-{
-    for (QPushButton *button : parent.findChildren<QPushButton *>()) {
-        if (button->text() == text)
-            return button;
-    }
-    return nullptr;
-}
-
-} // namespace
 
 struct ServicesViewTest : ServiceManagerTest {
     SecurityScopedBookmarkStore bookmarks {folder + QStringLiteral("/bookmarks.json")};

@@ -5,7 +5,9 @@
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/MasterDetailChrome.h"
+#include "ui/components/ProminentButton.h"
 #include "ui/components/ProtectedDataLockButton.h"
+#include "ui/components/SearchField.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/SymbolView.h"
@@ -16,7 +18,6 @@
 #include "ui/screens/profiles/ProfilesController.h"
 #include "ui/screens/profiles/ProfilesListModel.h"
 #include "ui/screens/profiles/ProfilesListView.h"
-#include "ui/services/ProminentButton.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -29,24 +30,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-// The search field's rounded box on the text background, outlined in the
-// separator colour; both follow the theme while painting.
-class SearchBox final : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        painter.setPen(ThemeColor::separator().resolve(this));
-        painter.setBrush(ThemeColor::textBackground().resolve(this));
-        painter.drawRoundedRect(box, 8, 8);
-    }
-};
 
 void startTask(QCoro::Task<> &&task)
 {
@@ -167,25 +150,11 @@ QWidget *EnvironmentProfilesView::makeSearchBox()
     auto *outer = new QWidget(this);
     auto *outerLayout = new QVBoxLayout(outer);
     outerLayout->setContentsMargins(12, 0, 12, 10);
-    auto *box = new SearchBox(outer);
-    auto *layout = new QHBoxLayout(box);
-    layout->setContentsMargins(8, 6, 8, 6);
-    layout->setSpacing(6);
-    layout->addWidget(new SymbolView(QStringLiteral("magnifyingglass"), 14, ThemeColor::secondary(), box));
-    m_search = new MacTextField(QStringLiteral("Search by name"), MacTextField::Style::plain, false, true, box);
-    m_search->setObjectName(QStringLiteral("searchField"));
-    m_search->setAccessibleName(QStringLiteral("Search by name"));
-    m_search->setFixedHeight(20);
+    auto *box = new SearchField(QStringLiteral("Search by name"), outer);
+    m_search = box->textField();
+    m_clearSearch = box->clearButton();
     connect(m_search, &QLineEdit::textChanged, m_controller, &ProfilesController::setSearchText);
-    layout->addWidget(m_search, 1);
-    m_clearSearch = new QToolButton(box);
-    m_clearSearch->setObjectName(QStringLiteral("clearSearchButton"));
-    m_clearSearch->setAutoRaise(true);
-    m_clearSearch->setAccessibleName(QStringLiteral("Clear search"));
-    setButtonSymbol(m_clearSearch, QStringLiteral("xmark.circle.fill"), tertiaryTextColor(), 14);
-    m_clearSearch->setVisible(false);
     connect(m_clearSearch, &QToolButton::clicked, this, [this] { m_controller->setSearchText(QString()); });
-    layout->addWidget(m_clearSearch);
     outerLayout->addWidget(box);
     return outer;
 }

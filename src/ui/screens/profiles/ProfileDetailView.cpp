@@ -8,7 +8,7 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/SymbolView.h"
 #include "ui/screens/profiles/ProfileVariableRow.h"
-#include "ui/services/ProminentButton.h"
+#include "ui/components/ProminentButton.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

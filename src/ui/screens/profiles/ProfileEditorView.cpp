@@ -4,11 +4,11 @@
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/MacTextField.h"
+#include "ui/components/ProminentButton.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
-#include "ui/services/ProminentButton.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

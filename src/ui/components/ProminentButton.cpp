@@ -1,4 +1,4 @@
-#include "ui/services/ProminentButton.h"
+#include "ui/components/ProminentButton.h"
 
 #include "ui/components/SymbolIcon.h"
 

@@ -1,0 +1,190 @@
+// What the benchmark programs share: a scratch home, a service manager over
+// stores in its data folder, ways to wait on the event loop, and text fill.
+// Header-only: every bench/*.cpp is a program of its own.
+#pragma once
+
+#include "execution/ProcessLauncher.h"
+#include "execution/ServiceManager.h"
+#include "execution/SettingsBridge.h"
+#include "profiles/EnvironmentProfilesManager.h"
+#include "profiles/EnvironmentProfilesRepository.h"
+#include "profiles/ProtectedProfilesLockManager.h"
+#include "profiles/SecretStoring.h"
+#include "records/ApplicationSupport.h"
+#include "records/ServiceRepository.h"
+#include "records/ServiceRunHistoryManager.h"
+#include "records/ServiceRunHistoryRepository.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <csignal>
+#include <functional>
+#include <memory>
+
+// Points HOME, the data folder and the runtime folder at a scratch folder for
+// as long as it lives, so that nothing touches the real home.
+class ScratchHome {
+public:
+    ScratchHome()
+    {
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path() + QStringLiteral("/data")));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.path()));
+    }
+
+private:
+    QTemporaryDir m_home;
+};
+
+// A scratch folder for the whole program, and a file in it.
+inline QTemporaryDir &scratchFolder()
+{
+    static QTemporaryDir folder;
+    return folder;
+}
+
+inline QString scratchPath(const char *name)
+{
+    return scratchFolder().path() + QLatin1Char('/') + QLatin1String(name);
+}
+
+// Runs the event loop until `done` holds. A slice (in ms) processes events in
+// slices of that length rather than sleeping until the next one comes.
+inline void spinUntil(const std::function<bool()> &done,
+                      QEventLoop::ProcessEventsFlags flags = QEventLoop::WaitForMoreEvents, int slice = -1)
+{
+    while (!done()) {
+        if (slice < 0)
+            QCoreApplication::processEvents(flags);
+        else
+            QCoreApplication::processEvents(flags, slice);
+    }
+}
+
+// Runs a task to its end on the event loop; a failure ends the wait as well.
+inline void run(QCoro::Task<> task, QEventLoop::ProcessEventsFlags flags = QEventLoop::WaitForMoreEvents,
+                int slice = -1)
+{
+    bool done = false;
+    [](QCoro::Task<> inner, bool &finished) -> QCoro::Task<> {
+        try {
+            co_await std::move(inner);
+        } catch (...) {}
+        finished = true;
+    }(std::move(task), done);
+    spinUntil([&] { return done; }, flags, slice);
+}
+
+// The text `piece` repeated to exactly `length` units.
+inline QString repeatedTo(const QString &piece, qsizetype length)
+{
+    QString text;
+    text.reserve(length + piece.size());
+    while (text.size() < length)
+        text += piece;
+    text.truncate(length);
+    return text;
+}
+
+// A shell command run on a pseudo-terminal, as the service manager runs one.
+inline ProcessLaunchConfiguration shellOnTerminal(const QString &command)
+{
+    ProcessLaunchConfiguration configuration;
+    configuration.rawCommand = command;
+    configuration.useShell = true;
+    configuration.shellPath = QStringLiteral("/bin/sh");
+    configuration.usePseudoTerminal = true;
+    return configuration;
+}
+
+// How late a 10 ms timer fires on the main thread while a run goes on.
+class TimerLatency {
+public:
+    TimerLatency()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_worstDelayNs = std::max(m_worstDelayNs, now - m_last - 10'000'000);
+            m_last = now;
+        });
+        m_clock.start();
+        m_last = m_clock.nsecsElapsed();
+        m_timer.start();
+    }
+    double worstDelayMs() const { return double(m_worstDelayNs) / 1e6; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_worstDelayNs = 0;
+};
+
+// No secrets are read here; the keyring stays untouched.
+class NoSecrets final : public SecretStoring {
+public:
+    std::optional<QString> readSecret(const QString &) override { return std::nullopt; }
+    void saveSecret(const QString &, const QString &) override {}
+    void deleteSecret(const QString &) override {}
+    QStringList allAccounts() override { return {}; }
+};
+
+// A service manager over stores in the scratch data folder, with /bin/sh as
+// its shell. On the way out the manager goes first, then the history's
+// pending writes are waited for.
+struct Supervisor {
+    const QString folder = applicationSupportDirectory();
+    EnvironmentProfilesRepository profilesRepository {folder + QStringLiteral("/environments.json"),
+                                                      std::make_shared<NoSecrets>()};
+    ProtectedProfilesLockManager lockManager;
+    EnvironmentProfilesManager profiles {profilesRepository, &lockManager};
+    ServiceRunHistoryRepository historyRepository {folder + QStringLiteral("/run-history.json")};
+    ServiceRunHistoryManager history {historyRepository};
+    ServiceRepository repository {folder + QStringLiteral("/services.json")};
+    SettingsBridge settings;
+    std::unique_ptr<ServiceManager> manager;
+
+    Supervisor()
+    {
+        settings.apply({QStringLiteral("/bin/sh"), AppAppearanceMode::system});
+        manager = std::make_unique<ServiceManager>(repository, profiles, history, lockManager, settings.provider());
+    }
+    ~Supervisor()
+    {
+        manager.reset();
+        run(history.waitForPendingWrites());
+    }
+    Supervisor(const Supervisor &) = delete;
+    Supervisor &operator=(const Supervisor &) = delete;
+
+    ManagedService add(const QString &name, const QString &command)
+    {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const ManagedService service {QUuid::createUuid(), name, command, false, std::nullopt, now, now};
+        run(manager->saveService(service));
+        return service;
+    }
+
+    // Starts the service and waits until its run has ended and is booked.
+    void runToEnd(const QUuid &id)
+    {
+        run(manager->start(id));
+        spinUntil([&] { return manager->launchedHandles().isEmpty() && !history.activeDraft(id); });
+    }
+
+    // Kills every child outright, then lets the manager book the stops.
+    void killAll()
+    {
+        for (const auto &handle : manager->launchedHandles())
+            handle->signalProcessGroup(SIGKILL);
+        run(manager->stopAll(true));
+    }
+};
