@@ -37,25 +37,6 @@ bool isRunning(const ServiceRuntimeInfo &entry)
     return entry.state == ServiceLifecycleState::running;
 }
 
-struct Usage {
-    double cpuPercent = 0;
-    quint64 memoryBytes = 0;
-};
-
-// The summed load of every session's processes.
-QHash<qint32, Usage> sumBySession(const QHash<qint32, ProcessSnapshot> &snapshotsByPid)
-{
-    QHash<qint32, Usage> usageBySession;
-    for (const ProcessSnapshot &snapshot : snapshotsByPid) {
-        if (snapshot.session > 0) {
-            Usage &usage = usageBySession[snapshot.session];
-            usage.cpuPercent += snapshot.cpuPercent;
-            usage.memoryBytes += snapshot.memoryBytes;
-        }
-    }
-    return usageBySession;
-}
-
 // Keeps a service marked as being started for as long as the start runs.
 class StartClaim {
 public:
@@ -641,83 +622,59 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
 {
     if (m_catalog.services().isEmpty())
         return;
-    // The before copies must hold the output shown so far: a vanished child's
+    // The entries must hold the output shown so far: a vanished child's
     // record takes it.
     m_output.syncAll();
-    QHash<QUuid, ServiceRuntimeInfo> working = m_runtime;
-    QHash<qint32, ProcessSnapshot> snapshotsByPid;
-    snapshotsByPid.reserve(snapshots.size());
-    for (const ProcessSnapshot &snapshot : snapshots)
-        snapshotsByPid.insert(snapshot.pid, snapshot);
-    // An own child's figures are those of every process of its session, which
-    // it leads: the launched shell often only waits while its children work.
-    const QHash<qint32, Usage> usageBySession = sumBySession(snapshotsByPid);
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QList<ProcessSnapshotReconciliation::Observation> observations;
+    observations.reserve(m_catalog.services().size());
+    for (const ManagedService &service : m_catalog.services())
+        observations.append(observeProcess(service.id));
 
-    QList<QUuid> changed;
-    for (const ManagedService &service : m_catalog.services()) {
-        const QUuid id = service.id;
-        ServiceRuntimeInfo entry = working.value(id, ServiceRuntimeInfo::fresh(id));
-        const ServiceRuntimeInfo before = entry;
-        const std::shared_ptr<RunningProcessHandle> handle = m_launchedHandles.value(id);
-
-        std::optional<qint32> livePid;
-        bool ownChild = false;
-        if (handle && handle->isRunning()) {
-            ownChild = true;
-            // The live output stays as the hand-overs built it: taking the
-            // handle's text here would show its not yet handed-over tail twice.
-            livePid = handle->processIdentifier();
-            recordOwnedProcess(id, *livePid);
-        } else if (handle && m_pendingExits.contains(handle.get())) {
-            continue; // its exit is on its way and books the run with its exit code
-        } else if (const std::optional<ProcessIdentity> process = recordedProcess(id);
-                   process && process->isAlive(m_procFileSystem)) {
-            livePid = process->pid;
-            m_ownedPIDs.insert(id, *process);
-        }
-
-        if (!livePid && m_stopsInProgress.contains(id))
-            continue; // ended by a stop still under way, which books the run with its reason
-
-        if (livePid) {
-            entry.state = ServiceLifecycleState::running;
-            entry.pid = *livePid;
-            if (const auto snapshot = snapshotsByPid.constFind(*livePid); snapshot != snapshotsByPid.cend()) {
-                const Usage usage = ownChild && snapshot->session == *livePid
-                                        ? usageBySession.value(*livePid)
-                                        : Usage {snapshot->cpuPercent, snapshot->memoryBytes};
-                entry.cpuPercent = usage.cpuPercent;
-                entry.memoryBytes = usage.memoryBytes;
-                if (snapshot->startTime)
-                    entry.uptime = double(snapshot->startTime->msecsTo(now)) / 1000.0;
-                m_bookkeeping.recordUsage(id, usage.cpuPercent, usage.memoryBytes, snapshot->pid);
-            }
-        } else if (isRunning(entry) || entry.pid || m_ownedPIDs.contains(id)) {
-            markStopped(entry);
-            entry.processOutput.clear();
-            m_ownedPIDs.remove(id);
-            if (handle)
-                m_launchedHandles.remove(id);
-            m_bookkeeping.recordUnexpectedEnd(id, now, before.processOutput);
-        }
-
-        if (entry != before) {
-            working.insert(id, entry);
-            changed.append(id);
-        }
+    const ProcessSnapshotReconciliation reconciliation(snapshots, QDateTime::currentDateTimeUtc());
+    ProcessSnapshotReconciliation::Result result = reconciliation.reconcile(m_runtime, observations);
+    for (const ProcessSnapshotReconciliation::Usage &usage : std::as_const(result.usages))
+        m_bookkeeping.recordUsage(usage.serviceId, usage.cpuPercent, usage.memoryBytes, usage.pid);
+    for (const ProcessSnapshotReconciliation::Ending &ending : std::as_const(result.endings)) {
+        m_ownedPIDs.remove(ending.serviceId);
+        m_launchedHandles.remove(ending.serviceId);
+        m_bookkeeping.recordUnexpectedEnd(ending.serviceId, reconciliation.now(), ending.output);
     }
-    if (changed.isEmpty())
+    if (result.changed.isEmpty())
         return;
 
-    m_runtime = std::move(working);
-    for (const QUuid &id : std::as_const(changed)) {
+    m_runtime = std::move(result.runtime);
+    for (const QUuid &id : std::as_const(result.changed)) {
         if (m_runtime.value(id).processOutput.isEmpty())
             m_output.discardLive(id);
         m_output.markAnnounced(id);
         announceEntryChanged(id);
     }
     Q_EMIT runtimeChanged();
+}
+
+ProcessSnapshotReconciliation::Observation ServiceManager::observeProcess(const QUuid &serviceId)
+{
+    using Observation = ProcessSnapshotReconciliation::Observation;
+    const std::shared_ptr<RunningProcessHandle> handle = m_launchedHandles.value(serviceId);
+    if (handle && handle->isRunning()) {
+        // The live output stays as the hand-overs built it: taking the
+        // handle's text here would show its not yet handed-over tail twice.
+        const qint32 pid = handle->processIdentifier();
+        recordOwnedProcess(serviceId, pid);
+        return Observation {.serviceId = serviceId, .kind = Observation::Kind::live, .pid = pid, .ownChild = true};
+    }
+    // Its exit is on its way and books the run with its exit code.
+    if (handle && m_pendingExits.contains(handle.get()))
+        return Observation {.serviceId = serviceId, .kind = Observation::Kind::undecided};
+    if (const std::optional<ProcessIdentity> process = recordedProcess(serviceId);
+        process && process->isAlive(m_procFileSystem)) {
+        m_ownedPIDs.insert(serviceId, *process);
+        return Observation {.serviceId = serviceId, .kind = Observation::Kind::live, .pid = process->pid};
+    }
+    // Ended by a stop still under way, which books the run with its reason.
+    if (m_stopsInProgress.contains(serviceId))
+        return Observation {.serviceId = serviceId, .kind = Observation::Kind::undecided};
+    return Observation {.serviceId = serviceId, .tracked = m_ownedPIDs.contains(serviceId)};
 }
 
 // ---- The runtime table and live output

@@ -3,6 +3,7 @@
 #include "execution/CommandThreatApproval.h"
 #include "execution/CommandThreatAssessment.h"
 #include "execution/ProcessSnapshot.h"
+#include "execution/ProcessSnapshotReconciliation.h"
 #include "execution/RunningProcessHandle.h"
 #include "execution/ServiceCatalog.h"
 #include "execution/ServiceLaunchPreparation.h"
@@ -158,6 +159,9 @@ private:
     };
 
     void addFreshRuntimeEntries();
+    // What is known of the service's process now; the recorded process is
+    // brought up to date on the way.
+    ProcessSnapshotReconciliation::Observation observeProcess(const QUuid &serviceId);
 
     void launchServiceInTerminal(const ManagedService &service, const QMap<QString, QString> &environment,
                                  const QString &shellPath);
