@@ -69,6 +69,10 @@ protected:
     void unlockAProtectedProfile();
     void unlockWithTheAccountPassword();
     void unlockWithTheStandInAuthenticator();
+    // Once the session has run out, the next start asks again: `prompted` says
+    // whether the password prompt came, `answerPrompt` answers it rightly.
+    void startAgainAfterTheSessionExpired(const std::function<bool()> &prompted,
+                                          const std::function<void()> &answerPrompt);
     void useTheTrayPanel();
     void quitWithRunningServices();
     void startAgainWithEverythingKept();

@@ -450,6 +450,27 @@ void FirstHourWalk::unlockAProtectedProfile()
         unlockWithTheStandInAuthenticator();
 }
 
+void FirstHourWalk::startAgainAfterTheSessionExpired(const std::function<bool()> &prompted,
+                                                     const std::function<void()> &answerPrompt)
+{
+    lockNow = lockNow.addSecs(ProtectedProfilesLockManager::sessionDurationSeconds + 1);
+    // Through the window, as real input comes: the press on an expired session
+    // locks it, so the service may show locked before the click lands.
+    QWidget &start = find(QStringLiteral("startButton"));
+    QWidget &top = *start.window();
+    QTest::mouseClick(top.windowHandle(), Qt::LeftButton, {}, start.mapTo(&top, start.rect().center()));
+    waitFor([&] { return prompted() || findVisible(QStringLiteral("unlockButton")) != nullptr; },
+            "the service to lock after expiry");
+    picture(QStringLiteral("07-expired"));
+    if (!prompted())
+        click(QStringLiteral("unlockButton"));
+    answerPrompt();
+    waitFor([&] { return findVisible(QStringLiteral("startButton")) != nullptr; }, "the service to unlock again");
+    if (runsOf(QStringLiteral("vault-check")) == 1)
+        click(QStringLiteral("startButton"));
+    waitFor([&] { return runsOf(QStringLiteral("vault-check")) == 2; }, "the protected run after expiry");
+}
+
 void FirstHourWalk::unlockWithTheAccountPassword()
 {
     // Selecting the service asks for the password; a wrong one is refused in the prompt.
@@ -468,26 +489,11 @@ void FirstHourWalk::unlockWithTheAccountPassword()
     waitFor([&] { return runsOf(QStringLiteral("vault-check")) == 1; }, "the protected run");
     picture(QStringLiteral("07-unlocked"));
 
-    // Once the session has run out, the next start asks again.
-    lockNow = lockNow.addSecs(ProtectedProfilesLockManager::sessionDurationSeconds + 1);
-    QWidget &start = find(QStringLiteral("startButton"));
-    QWidget &top = *start.window();
-    QTest::mouseClick(top.windowHandle(), Qt::LeftButton, {}, start.mapTo(&top, start.rect().center()));
-    waitFor(
-        [&] {
-            return findVisible<PasswordPromptDialog>({}) != nullptr
-                   || findVisible(QStringLiteral("unlockButton")) != nullptr;
-        },
-        "the service to lock after expiry");
-    picture(QStringLiteral("07-expired"));
-    if (!findVisible<PasswordPromptDialog>({}))
-        click(QStringLiteral("unlockButton"));
-    answerPasswordPrompt(accountPassword);
-    waitFor(promptGone, "the password after expiry", 15000);
-    waitFor([&] { return findVisible(QStringLiteral("startButton")) != nullptr; }, "the service to unlock again");
-    if (runsOf(QStringLiteral("vault-check")) == 1)
-        click(QStringLiteral("startButton"));
-    waitFor([&] { return runsOf(QStringLiteral("vault-check")) == 2; }, "the protected run after expiry");
+    startAgainAfterTheSessionExpired([&] { return findVisible<PasswordPromptDialog>({}) != nullptr; },
+                                     [&] {
+                                         answerPasswordPrompt(accountPassword);
+                                         waitFor(promptGone, "the password after expiry", 15000);
+                                     });
     EXPECT_EQ(dataFilesHolding(accountPassword), QStringList {});
     EXPECT_FALSE(logs.contains(accountPassword));
 }
@@ -513,27 +519,11 @@ void FirstHourWalk::unlockWithTheStandInAuthenticator()
     waitFor([&] { return runsOf(QStringLiteral("vault-check")) == 1; }, "the protected run");
     picture(QStringLiteral("07-unlocked"));
 
-    // Once the session has run out, the next start asks again.
-    lockNow = lockNow.addSecs(ProtectedProfilesLockManager::sessionDurationSeconds + 1);
-    // Through the window, as real input comes: the press on an expired session
-    // locks it, so the service may show locked before the click lands.
-    QWidget &start = find(QStringLiteral("startButton"));
-    QWidget &top = *start.window();
-    QTest::mouseClick(top.windowHandle(), Qt::LeftButton, {}, start.mapTo(&top, start.rect().center()));
-    waitFor(
-        [&] {
-            return authenticator->prompts.size() > promptsBefore + 2
-                   || findVisible(QStringLiteral("unlockButton")) != nullptr;
-        },
-        "the service to lock after expiry");
-    picture(QStringLiteral("07-expired"));
-    if (authenticator->prompts.size() == promptsBefore + 2)
-        click(QStringLiteral("unlockButton"));
-    waitFor([&] { return authenticator->prompts.size() == promptsBefore + 3; }, "the password prompt after expiry");
-    waitFor([&] { return findVisible(QStringLiteral("startButton")) != nullptr; }, "the service to unlock again");
-    if (runsOf(QStringLiteral("vault-check")) == 1)
-        click(QStringLiteral("startButton"));
-    waitFor([&] { return runsOf(QStringLiteral("vault-check")) == 2; }, "the protected run after expiry");
+    startAgainAfterTheSessionExpired([&] { return authenticator->prompts.size() > promptsBefore + 2; },
+                                     [&] {
+                                         waitFor([&] { return authenticator->prompts.size() == promptsBefore + 3; },
+                                                 "the password prompt after expiry");
+                                     });
     EXPECT_EQ(authenticator->prompts.size(), promptsBefore + 3);
 }
 
