@@ -2,20 +2,6 @@
 
 #include <utility>
 
-namespace {
-
-void markStopped(ServiceRuntimeInfo &entry)
-{
-    entry.state = ServiceLifecycleState::stopped;
-    entry.pid.reset();
-    entry.cpuPercent = 0;
-    entry.memoryBytes = 0;
-    entry.uptime.reset();
-    entry.processOutput.clear();
-}
-
-} // namespace
-
 ProcessSnapshotReconciliation::ProcessSnapshotReconciliation(const QList<ProcessSnapshot> &snapshots, QDateTime now)
     : m_now(std::move(now))
 {
@@ -56,7 +42,9 @@ ProcessSnapshotReconciliation::reconcile(QHash<QUuid, ServiceRuntimeInfo> runtim
                 result.usages.append(usage);
             }
         } else if (entry.state == ServiceLifecycleState::running || entry.pid || observation.tracked) {
-            markStopped(entry);
+            // The output goes to the history with the ending.
+            entry.markStopped();
+            entry.processOutput.clear();
             result.endings.append(Ending {id, before.processOutput});
         }
 

@@ -23,15 +23,6 @@ ServiceManagerError serviceNoLongerExists()
     return ServiceManagerError::launchFailed(QStringLiteral("Service no longer exists."));
 }
 
-void markStopped(ServiceRuntimeInfo &entry)
-{
-    entry.state = ServiceLifecycleState::stopped;
-    entry.pid.reset();
-    entry.cpuPercent = 0;
-    entry.memoryBytes = 0;
-    entry.uptime.reset();
-}
-
 bool isRunning(const ServiceRuntimeInfo &entry)
 {
     return entry.state == ServiceLifecycleState::running;
@@ -274,7 +265,7 @@ void ServiceManager::refreshRuntimeState(const QUuid &serviceId)
     const auto existing = m_runtime.constFind(serviceId);
     if (existing != m_runtime.cend() && (isRunning(*existing) || existing->pid)) {
         ServiceRuntimeInfo entry = runtimeEntryOrFresh(serviceId);
-        markStopped(entry);
+        entry.markStopped();
         setRuntimeEntry(std::move(entry));
     }
 }
@@ -475,7 +466,7 @@ void ServiceManager::handleExit(const QUuid &serviceId, const std::shared_ptr<Ru
 
     const QString output = handle->collectedOutput();
     ServiceRuntimeInfo entry = runtimeEntryOrFresh(serviceId);
-    markStopped(entry);
+    entry.markStopped();
     entry.processOutput.clear();
     setRuntimeEntry(std::move(entry));
     m_bookkeeping.recordExit(serviceId, exitCode, output);
@@ -525,7 +516,7 @@ void ServiceManager::finishStop(const QUuid &serviceId, bool forced, const QStri
 {
     m_ownedPIDs.remove(serviceId);
     ServiceRuntimeInfo entry = runtimeEntryOrFresh(serviceId);
-    markStopped(entry);
+    entry.markStopped();
     entry.processOutput.clear();
     setRuntimeEntry(std::move(entry));
     m_bookkeeping.recordStop(serviceId, forced, output);

@@ -30,6 +30,15 @@ ServiceRuntimeInfo ServiceRuntimeInfo::fresh(const QUuid &serviceId)
     return info;
 }
 
+void ServiceRuntimeInfo::markStopped()
+{
+    state = ServiceLifecycleState::stopped;
+    pid.reset();
+    cpuPercent = 0;
+    memoryBytes = 0;
+    uptime.reset();
+}
+
 size_t qHash(const ServiceRuntimeInfo &info, size_t seed)
 {
     return qHashMulti(seed, info.serviceId, static_cast<int>(info.state), info.pid.value_or(-1), info.pid.has_value(),

@@ -25,6 +25,8 @@ struct ServiceRuntimeInfo {
 
     // A service that is not running: no pid, no load, no uptime, no output.
     static ServiceRuntimeInfo fresh(const QUuid &serviceId);
+    // Drops the live figures of a run that is over; the output is the caller's to keep or clear.
+    void markStopped();
 
     friend bool operator==(const ServiceRuntimeInfo &, const ServiceRuntimeInfo &) = default;
 };
