@@ -122,11 +122,13 @@ struct VelmoraBinaryTest : ::testing::Test {
 
     // Clicks where the accessibility bus says the named control is (sidebar
     // rows and list rows offer no press of their own).
-    bool clickWhenShown(AtSpiClient &a11y, const AtSpiClient::Node &root, const QString &name) const
+    bool clickWhenShown(AtSpiClient &a11y, const AtSpiClient::Node &root, const QString &name,
+                        const QString &role = {}) const
     {
         return waitUntil(
             [&] {
-                const std::optional<AtSpiClient::Node> node = a11y.findNamed(root, name);
+                const std::optional<AtSpiClient::Node> node =
+                    role.isEmpty() ? a11y.findNamed(root, name) : a11y.find(root, role, name);
                 const QRect box = node ? a11y.extents(*node) : QRect();
                 if (box.isEmpty())
                     return false;
@@ -230,54 +232,86 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
     endIfRunning(*second);
 }
 
-TEST_F(VelmoraBinaryTest, SigtermWithTwoRunningServicesStopsThemRecordsBothRunsAndEndsWithZero)
-{
-    // Two stored services; the second leaves a grandchild in its process group.
-    ServiceRepository services(AppFixture::dataFile(QStringLiteral("services.json")));
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    for (const auto &[name, command] :
-         {std::pair {QStringLiteral("api-server"), QStringLiteral("sleep 300")},
-          std::pair {QStringLiteral("worker"), QStringLiteral("sleep 300 & sleep 300; wait")}})
-        await(services.saveService({QUuid::createUuid(), name, command, false, std::nullopt, now, now}));
-
-    // The services are started as a person would: the Services row, the
-    // service in the list, "Start" (controls found on the accessibility bus).
-    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-        GTEST_SKIP() << "xdotool is missing";
+// Two stored services started as a person would (the Services row, the service
+// in the list, "Start", controls found on the accessibility bus), the second
+// with a grandchild in its process group.
+struct VelmoraWithTwoRunningServices : VelmoraBinaryTest {
     AtSpiClient a11y;
-    if (!a11y.connect(sessionBusAddress))
-        GTEST_SKIP() << "no accessibility bus on this session";
-    auto velmora = start(true);
+    std::unique_ptr<QProcess> velmora;
     QByteArray log;
-    ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete — 2 services", 20000)) << log.toStdString();
     std::optional<AtSpiClient::Node> root;
-    ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
-    const QString button = QStringLiteral("push button");
-    ASSERT_TRUE(waitForControls(a11y, *root));
-    ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("Services")));
-    int expectedChildren = 0;
-    for (const QString &name : {QStringLiteral("api-server"), QStringLiteral("worker")}) {
-        ASSERT_TRUE(clickWhenShown(a11y, *root, name)) << name.toStdString();
-        ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Start")));
-        ++expectedChildren;
-        ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == expectedChildren; }, 10000))
-            << name.toStdString();
+    QList<qint32> groups;
+
+    void SetUp() override
+    {
+        VelmoraBinaryTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        ServiceRepository services(AppFixture::dataFile(QStringLiteral("services.json")));
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        for (const auto &[name, command] :
+             {std::pair {QStringLiteral("api-server"), QStringLiteral("sleep 300")},
+              std::pair {QStringLiteral("worker"), QStringLiteral("sleep 300 & sleep 300; wait")}})
+            await(services.saveService({QUuid::createUuid(), name, command, false, std::nullopt, now, now}));
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            GTEST_SKIP() << "xdotool is missing";
+        if (!a11y.connect(sessionBusAddress))
+            GTEST_SKIP() << "no accessibility bus on this session";
+        velmora = start(true);
+        ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete — 2 services", 20000)) << log.toStdString();
+        ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
+        ASSERT_TRUE(waitForControls(a11y, *root));
+        ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("Services")));
+        int expectedChildren = 0;
+        for (const QString &name : {QStringLiteral("api-server"), QStringLiteral("worker")}) {
+            ASSERT_TRUE(clickWhenShown(a11y, *root, name)) << name.toStdString();
+            ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Start")));
+            ++expectedChildren;
+            ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == expectedChildren; }, 10000))
+                << name.toStdString();
+        }
+        // Each service leads its own process group.
+        groups = childrenOf(velmora->processId());
+        ASSERT_TRUE(
+            waitUntil([&] { return childrenOf(groups.last()).size() + childrenOf(groups.first()).size() >= 2; }));
     }
-    // Each service leads its own process group.
-    const QList<qint32> groups = childrenOf(velmora->processId());
-    ASSERT_TRUE(waitUntil([&] { return childrenOf(groups.last()).size() + childrenOf(groups.first()).size() >= 2; }));
 
+    void TearDown() override
+    {
+        if (velmora)
+            endIfRunning(*velmora);
+        VelmoraBinaryTest::TearDown();
+    }
+
+    // Velmora ended with 0, with no process of its services left and both runs recorded.
+    void expectACleanEnd()
+    {
+        EXPECT_TRUE(velmora->waitForFinished(20000));
+        log += velmora->readAllStandardError();
+        EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit) << log.toStdString();
+        EXPECT_EQ(velmora->exitCode(), 0) << log.toStdString();
+        EXPECT_FALSE(anyProcessInGroups(groups));
+        ServiceRunHistoryRepository history(AppFixture::dataFile(QStringLiteral("run-history.json")));
+        EXPECT_EQ(await(history.load()).size(), 2);
+    }
+
+    const QString button = QStringLiteral("push button");
+};
+
+TEST_F(VelmoraWithTwoRunningServices, SigtermStopsThemRecordsBothRunsAndEndsWithZero)
+{
     ::kill(pid_t(velmora->processId()), SIGTERM);
-    EXPECT_TRUE(velmora->waitForFinished(20000));
-    log += velmora->readAllStandardError();
-    EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit) << log.toStdString();
-    EXPECT_EQ(velmora->exitCode(), 0) << log.toStdString();
-    EXPECT_FALSE(anyProcessInGroups(groups));
+    expectACleanEnd();
+}
 
-    ServiceRunHistoryRepository history(AppFixture::dataFile(QStringLiteral("run-history.json")));
-    const QList<ServiceRunRecord> runs = await(history.load());
-    EXPECT_EQ(runs.size(), 2);
-    endIfRunning(*velmora);
+TEST_F(VelmoraWithTwoRunningServices, QuitAndTerminateFromThePanelStopsThemRecordsBothRunsAndEndsWithZero)
+{
+    // No tray on this display: the panel opens from the main window's toolbar
+    // button, which stays checked while the panel shows.
+    ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("Velmora"), QStringLiteral("check box")));
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Quit")));
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Quit & Terminate")));
+    expectACleanEnd();
 }
 
 TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
