@@ -2,6 +2,7 @@
 # Writes a PNG of every screen, light and dark, into build-plain/screenshots/.
 # Screenshot tests are the test cases whose suite name ends in "Screenshots";
 # they run on a real X server (Xvfb) and skip themselves in ordinary test runs.
+# The tray test, which needs a real X display too, runs with them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,7 +27,7 @@ export VELMORA_TEST_QPA=xcb
 export VELMORA_SCREENSHOT_DIR="$out"
 xvfb-run -a -s "-screen 0 1600x1200x24" \
   bash scripts/with-test-session.sh \
-  ctest --test-dir build-plain --output-on-failure -R 'Screenshots\.' --parallel "$(nproc)"
+  ctest --test-dir build-plain --output-on-failure -R 'Screenshots\.|MenuBarTrayTest\.' --parallel "$(nproc)"
 if [ "$update_docs" = 1 ]; then
   cp "$out/walk/03-running.png" docs/main-window.png
   cp "$out/walk/09-panel.png" docs/tray-panel.png
