@@ -8,13 +8,13 @@
 #include <QObject>
 #include <QPointer>
 #include <QUuid>
+#include <QWidget>
 
 #include <functional>
 #include <optional>
 
 class MenuBarPanel;
 class MenuBarStatusView;
-class QWidget;
 class StatusItem;
 
 // Owns the status item, the panel that drops down from it and the reference

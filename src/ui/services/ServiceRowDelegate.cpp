@@ -14,6 +14,8 @@
 #include <QPainterPath>
 #include <QToolTip>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int rowSpacing = 4;

@@ -199,9 +199,13 @@ TEST(SummaryPopoverDetail, WrapsOntoTwoLinesAndCutsTheMiddleBeyond)
     const int width = QFontMetrics(font).horizontalAdvance(twoLines) * 3 / 4;
     const QString long_ = QStringLiteral("rsync -a /srv/data/first/ archive:/volumes/nightly/first/ --exclude tmp");
     const QString unbroken = QString(200, QLatin1Char('x')) + QStringLiteral("END");
+    // A script's newlines break its lines when drawn, however wide the row.
+    const QString script = QStringLiteral("cd /srv/app\nnpm ci\nnpm start");
     EXPECT_EQ(MultilineElidedLabel::fittedText(shortText, font, width, 2), shortText);
     EXPECT_EQ(MultilineElidedLabel::lineCount(twoLines, font, width), 2);
     EXPECT_EQ(MultilineElidedLabel::fittedText(twoLines, font, width, 2), twoLines);
+    EXPECT_EQ(MultilineElidedLabel::lineCount(script, font, 10 * width), 3);
+    EXPECT_EQ(MultilineElidedLabel::fittedText(script, font, 10 * width, 2).count(QStringLiteral("\u2026")), 1);
     for (const QString &text : {long_, unbroken}) {
         SCOPED_TRACE(text.toStdString());
         const QString fitted = MultilineElidedLabel::fittedText(text, font, width, 2);

@@ -15,6 +15,9 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 // A whole-row button whose labels are its children.
