@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
+#include <QProcess>
 #include <QScreen>
 #include <QWidget>
 
@@ -38,11 +39,22 @@ bool save(QWidget &widget, const QString &name)
     return !path.isEmpty() && widget.grab().save(path);
 }
 
-bool saveScreen(const QString &name)
+bool saveWindowOfClass(const QString &windowClass, const QString &name)
 {
-    const QString path = preparedPath(name);
+    // Other programs' windows are known to X only: ask it for the window's id.
+    QProcess tree;
+    tree.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+    if (!tree.waitForFinished(5000))
+        return false;
+    const QByteArray marker = " \"" + windowClass.toUtf8() + "\")";
+    WId window = 0;
+    for (const QByteArray &line : tree.readAllStandardOutput().split('\n')) {
+        if (line.contains(marker))
+            window = line.trimmed().split(' ').constFirst().toULongLong(nullptr, 16);
+    }
+    const QString path = window ? preparedPath(name) : QString();
     QScreen *screen = QGuiApplication::primaryScreen();
-    return !path.isEmpty() && screen && screen->grabWindow(0).save(path);
+    return !path.isEmpty() && screen && screen->grabWindow(window).save(path);
 }
 
 } // namespace Screenshots

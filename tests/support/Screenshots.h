@@ -13,7 +13,8 @@ QString directory();
 // Writes `widget` as `<directory>/<name>.png`, creating sub-folders named in
 // `name`. Returns false when the picture could not be written.
 bool save(QWidget &widget, const QString &name);
-// The whole screen, other programs' windows included.
-bool saveScreen(const QString &name);
+// The last mapped top-level window of another program on this X display, by
+// its window class (e.g. "XTerm").
+bool saveWindowOfClass(const QString &windowClass, const QString &name);
 
 } // namespace Screenshots
