@@ -10,6 +10,7 @@
 #include "records/ServiceRunHistoryManager.h"
 #include "records/ServiceRunHistoryRepository.h"
 #include "support/Await.h"
+#include "support/ProcessGroups.h"
 #include "support/Screenshots.h"
 #include "support/TestEnvironment.h"
 #include "ui/components/ConsoleOutputView.h"
@@ -70,23 +71,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw std::runtime_error("cannot write " + path.toStdString());
     file.write(bytes);
-}
-
-// Whether any live (non-zombie) process still runs in one of these process groups.
-bool anyProcessInGroups(const QList<qint32> &groups)
-{
-    const QStringList names = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &name : names) {
-        QFile stat(QStringLiteral("/proc/") + name + QStringLiteral("/stat"));
-        if (!name.front().isDigit() || !stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        // Fields after the command's closing parenthesis: state, ppid, pgrp.
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 2 && fields[0] != "Z" && groups.contains(fields[2].toInt()))
-            return true;
-    }
-    return false;
 }
 
 QStringList outcomes(QWidget &detail)

@@ -8,6 +8,7 @@
 #include "records/ApplicationSupport.h"
 #include "records/ServiceRunHistoryManager.h"
 #include "support/Await.h"
+#include "support/ProcessGroups.h"
 #include "support/FakeAuthenticator.h"
 #include "support/FakeProtectedKeyProvider.h"
 #include "support/FakeSecretStore.h"
@@ -99,6 +100,3 @@ T &present(T *object)
         throw std::runtime_error("an expected object is missing");
     return *object;
 }
-
-// Whether any live (non-zombie) process still runs in one of these process groups.
-bool anyProcessInGroups(const QList<qint32> &groups);

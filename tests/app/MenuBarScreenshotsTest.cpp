@@ -30,13 +30,7 @@ struct MenuBarPanelScreenshots : ServiceManagerTest {
 
     void seed()
     {
-        const EnvironmentProfile vault {QUuid::createUuid(),
-                                        QStringLiteral("vault"),
-                                        {},
-                                        true,
-                                        QDateTime::currentDateTimeUtc(),
-                                        QDateTime::currentDateTimeUtc()};
-        await(profiles.saveProfile(vault));
+        const EnvironmentProfile vault = saveProfile(QStringLiteral("vault"), {}, true);
         lockManager.lock();
         await(manager.start(addService(QStringLiteral("api-server"), QStringLiteral("sleep 60")).id));
         await(manager.start(

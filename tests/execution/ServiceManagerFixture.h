@@ -77,6 +77,19 @@ struct ServiceManagerTest : ::testing::Test {
         return *manager.service(service.id);
     }
 
+    static EnvironmentVariable variable(const char *key, const char *value, bool isSecret = false)
+    {
+        return {QUuid::createUuid(), QString::fromUtf8(key), QString::fromUtf8(value), isSecret};
+    }
+    // A profile saved as the profiles screen saves it.
+    EnvironmentProfile saveProfile(const QString &name, QList<EnvironmentVariable> variables, bool isProtected)
+    {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const EnvironmentProfile profile {QUuid::createUuid(), name, std::move(variables), isProtected, now, now};
+        await(profiles.saveProfile(profile));
+        return profile;
+    }
+
     ServiceRuntimeInfo entry(const QUuid &id) const { return manager.runtime().value(id); }
     bool running(const QUuid &id) const { return entry(id).state == ServiceLifecycleState::running; }
     std::shared_ptr<RunningProcessHandle> handle(const QUuid &id) const { return manager.launchedHandles().value(id); }

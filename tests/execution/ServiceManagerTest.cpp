@@ -15,11 +15,6 @@ using Case = ServiceManagerError::Case;
 
 namespace {
 
-EnvironmentVariable variable(const char *key, const char *value, bool isSecret = false)
-{
-    return {QUuid::createUuid(), QString::fromUtf8(key), QString::fromUtf8(value), isSecret};
-}
-
 QByteArray storedHistory(const QString &folder)
 {
     QFile file(folder + QStringLiteral("/run-history.json"));
@@ -110,13 +105,7 @@ TEST_F(ServiceManagerTest, ExitBooksTheRunWithItsCodeAndOnlyAFailureGetsTheSuffi
 
 TEST_F(ServiceManagerTest, OverlappingStartsLaunchOneChild)
 {
-    const EnvironmentProfile vault {QUuid::createUuid(),
-                                    QStringLiteral("vault"),
-                                    {variable("A", "1")},
-                                    true,
-                                    QDateTime::currentDateTimeUtc(),
-                                    QDateTime::currentDateTimeUtc()};
-    await(profiles.saveProfile(vault));
+    const EnvironmentProfile vault = saveProfile(QStringLiteral("vault"), {variable("A", "1")}, true);
     lockManager.lock();
     const ManagedService service = addService(QStringLiteral("api"), QStringLiteral("sleep 30"), vault.id);
 
@@ -140,13 +129,8 @@ TEST_F(ServiceManagerTest, OverlappingStartsLaunchOneChild)
 
 TEST_F(ServiceManagerTest, ProtectedProfileReachesTheChildWhileTheRunRecordMasksEveryValue)
 {
-    const EnvironmentProfile vault {QUuid::createUuid(),
-                                    QStringLiteral("vault"),
-                                    {variable("TOKEN", "s3cr3t-token", true), variable("REGION", "eu-north-7")},
-                                    true,
-                                    QDateTime::currentDateTimeUtc(),
-                                    QDateTime::currentDateTimeUtc()};
-    await(profiles.saveProfile(vault));
+    const EnvironmentProfile vault = saveProfile(
+        QStringLiteral("vault"), {variable("TOKEN", "s3cr3t-token", true), variable("REGION", "eu-north-7")}, true);
     lockManager.lock();
     ASSERT_TRUE(profiles.lockedProfileIDs().contains(vault.id));
     const ManagedService service = addService(
@@ -180,13 +164,7 @@ TEST_F(ServiceManagerTest, ProtectedProfileReachesTheChildWhileTheRunRecordMasks
 
 TEST_F(ServiceManagerTest, TerminalServiceIsHandedOverUntrackedAndItsFolderGoesAtQuit)
 {
-    const EnvironmentProfile plain {QUuid::createUuid(),
-                                    QStringLiteral("plain"),
-                                    {variable("GREETING", "hello")},
-                                    false,
-                                    QDateTime::currentDateTimeUtc(),
-                                    QDateTime::currentDateTimeUtc()};
-    await(profiles.saveProfile(plain));
+    const EnvironmentProfile plain = saveProfile(QStringLiteral("plain"), {variable("GREETING", "hello")}, false);
     const ManagedService service = addService(QStringLiteral("term"), QStringLiteral("echo hi"), plain.id, true);
     QString script;
     terminal->onLaunch = [&](const QString &path) {
@@ -472,13 +450,7 @@ TEST(SettingsBridge, StartsWithTheDefaultsAndFollowsEveryApply)
 
 TEST_F(ServiceManagerTest, StartStillWaitingWhenTheQuitBeginsLaunchesNothing)
 {
-    const EnvironmentProfile vault {QUuid::createUuid(),
-                                    QStringLiteral("vault"),
-                                    {variable("A", "1")},
-                                    true,
-                                    QDateTime::currentDateTimeUtc(),
-                                    QDateTime::currentDateTimeUtc()};
-    await(profiles.saveProfile(vault));
+    const EnvironmentProfile vault = saveProfile(QStringLiteral("vault"), {variable("A", "1")}, true);
     lockManager.lock();
     const ManagedService running = addService(QStringLiteral("one"), QStringLiteral("sleep 30"));
     const ManagedService waiting = addService(QStringLiteral("two"), QStringLiteral("sleep 30"), vault.id);

@@ -14,15 +14,6 @@
 
 using Mode = MenuBarStatusController::Mode;
 
-namespace {
-
-EnvironmentVariable variable(const char *key, const char *value)
-{
-    return EnvironmentVariable {QUuid::createUuid(), QString::fromLatin1(key), QString::fromLatin1(value), false};
-}
-
-} // namespace
-
 // The panel's content over a real service manager on fake platform layers.
 struct MenuBarStatusTest : ServiceManagerTest {
     QList<QUuid> openedServices;
@@ -55,13 +46,7 @@ struct MenuBarStatusTest : ServiceManagerTest {
 
     ManagedService lockedProtectedService(const QString &command)
     {
-        const EnvironmentProfile vault {QUuid::createUuid(),
-                                        QStringLiteral("vault"),
-                                        {variable("A", "1")},
-                                        true,
-                                        QDateTime::currentDateTimeUtc(),
-                                        QDateTime::currentDateTimeUtc()};
-        await(profiles.saveProfile(vault));
+        const EnvironmentProfile vault = saveProfile(QStringLiteral("vault"), {variable("A", "1")}, true);
         lockManager.lock();
         return addService(QStringLiteral("api"), command, vault.id);
     }

@@ -5,14 +5,6 @@
 
 #include <QTest>
 
-namespace {
-
-EnvironmentVariable variable(const char *key, const char *value, bool isSecret = false)
-{
-    return {QUuid::createUuid(), QString::fromUtf8(key), QString::fromUtf8(value), isSecret};
-}
-
-} // namespace
 
 // The controller over a real service manager on fake authentication, keys,
 // keyring and terminal, with children run by /bin/sh.

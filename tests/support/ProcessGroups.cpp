@@ -1,4 +1,7 @@
-#include "AppFixture.h"
+#include "support/ProcessGroups.h"
+
+#include <QDir>
+#include <QFile>
 
 bool anyProcessInGroups(const QList<qint32> &groups)
 {
