@@ -5,7 +5,6 @@
 
 #include <QTest>
 
-
 // The controller over a real service manager on fake authentication, keys,
 // keyring and terminal, with children run by /bin/sh.
 struct ServicesControllerTest : ServiceManagerTest {
