@@ -9,6 +9,7 @@
 #include "execution/TerminalFolderCleanup.h"
 #include "platform/Logging.h"
 #include "records/DataFolderLock.h"
+#include "ui/platform/AtSpiAdaptorGuard.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -56,6 +57,7 @@ int main(int argc, char **argv)
     // only the quit flow ends it.
     QApplication::setQuitOnLastWindowClosed(false);
     applyApplicationAppearance(AppAppearanceMode::system);
+    AtSpiAdaptorGuard::install();
 
     SingleInstance instance;
     if (instance.claim() == SingleInstance::Claim::anotherInstance)

@@ -6,6 +6,8 @@
 #include "support/XvfbServer.h"
 
 #include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusObjectPath>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -230,6 +232,73 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
     EXPECT_EQ(first->exitCode(), 0) << log.toStdString();
     endIfRunning(*first);
     endIfRunning(*second);
+}
+
+// What `gdbus introspect` and accessibility inspectors send: every property of
+// an interface at once, and calls a careless client makes with arguments missing.
+TEST_F(VelmoraBinaryTest, EveryPropertyAtOnceAndCallsWithMissingArgumentsAreAnsweredAndItRunsOn)
+{
+    AtSpiClient a11y;
+    if (!a11y.connect(sessionBusAddress))
+        GTEST_SKIP() << "no accessibility bus on this session";
+    auto velmora = start(true);
+    QByteArray log;
+    ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete", 20000)) << log.toStdString();
+    std::optional<AtSpiClient::Node> root;
+    ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
+    const QList<AtSpiClient::Node> windows = a11y.children(*root);
+    ASSERT_FALSE(windows.isEmpty());
+    const AtSpiClient::Node window = windows.first();
+    const QString accessible = QStringLiteral("org.a11y.atspi.Accessible");
+
+    const QVariantMap rootProperties = a11y.allProperties(*root, accessible);
+    EXPECT_EQ(rootProperties.value(QStringLiteral("Name")).toString(), QStringLiteral("Velmora"));
+    EXPECT_EQ(rootProperties.value(QStringLiteral("ChildCount")).toInt(), windows.size());
+    const QVariantMap windowProperties = a11y.allProperties(window, accessible);
+    EXPECT_EQ(windowProperties.value(QStringLiteral("Name")).toString(), a11y.name(window));
+    EXPECT_EQ(windowProperties.value(QStringLiteral("ChildCount")).toInt(), a11y.children(window).size());
+    EXPECT_TRUE(windowProperties.contains(QStringLiteral("Description")));
+    QString parentService;
+    QDBusObjectPath parentPath;
+    const QDBusArgument parent = windowProperties.value(QStringLiteral("Parent")).value<QDBusArgument>();
+    parent.beginStructure();
+    parent >> parentService >> parentPath;
+    parent.endStructure();
+    EXPECT_EQ(parentService, root->service);
+    EXPECT_EQ(parentPath.path(), root->path);
+    EXPECT_EQ(a11y.allProperties(*root, QStringLiteral("org.a11y.atspi.Application"))
+                  .value(QStringLiteral("ToolkitName"))
+                  .toString(),
+              QStringLiteral("Qt"));
+
+    const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+    const struct {
+        AtSpiClient::Node node;
+        QString interface;
+        QString member;
+        QVariantList arguments;
+    } missingArguments[] = {
+        {*root, properties, QStringLiteral("GetAll"), {}},
+        {window, properties, QStringLiteral("Get"), {accessible}},
+        {window, properties, QStringLiteral("Set"), {accessible, QStringLiteral("Name")}},
+        {window, accessible, QStringLiteral("GetChildAtIndex"), {}},
+        {window, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GetExtents"), {}},
+    };
+    for (const auto &call : missingArguments) {
+        const QDBusMessage reply = a11y.call(call.node, call.interface, call.member, call.arguments);
+        EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage) << call.member.toStdString();
+        EXPECT_EQ(reply.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"))
+            << call.member.toStdString() << ": " << reply.errorMessage().toStdString();
+    }
+
+    EXPECT_EQ(velmora->state(), QProcess::Running) << log.toStdString();
+    EXPECT_EQ(a11y.name(window), windowProperties.value(QStringLiteral("Name")).toString());
+    ::kill(pid_t(velmora->processId()), SIGTERM);
+    EXPECT_TRUE(velmora->waitForFinished(15000));
+    log += velmora->readAllStandardError();
+    EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit) << log.toStdString();
+    EXPECT_EQ(velmora->exitCode(), 0) << log.toStdString();
+    endIfRunning(*velmora);
 }
 
 // Two stored services started as a person would (the Services row, the service
