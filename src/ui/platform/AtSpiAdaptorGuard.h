@@ -12,8 +12,8 @@
 // there: org.freedesktop.DBus.Properties.GetAll (one argument where it reads
 // two), sent by `gdbus introspect` and accessibility inspectors, or any call
 // with too few arguments, ends the application with SIGSEGV. The guard
-// answers GetAll itself, refuses calls whose arguments do not match what the
-// adaptor declares with InvalidArgs, and hands everything else on.
+// answers GetAll itself, refuses with InvalidArgs the calls that do not start
+// with the arguments the adaptor declares, and hands everything else on.
 class AtSpiAdaptorGuard final : public QDBusVirtualObject, public QAccessible::ActivationObserver {
     Q_OBJECT
 public:
