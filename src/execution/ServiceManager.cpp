@@ -373,8 +373,8 @@ void ServiceManager::launchInApplication(const ManagedService &service, const QM
                                          const QString &shellPath, const std::optional<QString> &sudoPassword,
                                          const QList<CommandThreatFinding> &findings)
 {
-    const ServiceLaunchPreparation::InApplicationLaunch launch =
-        ServiceLaunchPreparation::inApplicationLaunch(service, environment, shellPath, sudoPassword, m_sudoPath);
+    const ServiceLaunchPreparation::InApplicationLaunch launch = ServiceLaunchPreparation::inApplicationLaunch(
+        service, environment, shellPath, sudoPassword, m_sudoPath, m_isSetUidSudo);
     const std::shared_ptr<SudoPasswordResponder> responder = launch.responder;
 
     std::shared_ptr<RunningProcessHandle> handle;

@@ -129,8 +129,13 @@ public:
 
     quint64 nextLaunchGeneration(const QUuid &serviceId);
 
-    // The sudo that validates a password given for a launch; tests point it at a stand-in.
-    void setSudoPath(const QString &path) { m_sudoPath = path; }
+    // The sudo that validates a password given for a launch, and how to tell
+    // it from a program of the user's own; tests put a stand-in in both places.
+    void setSudo(const QString &path, ForegroundSudo::SetUidCheck isSetUidSudo)
+    {
+        m_sudoPath = path;
+        m_isSetUidSudo = std::move(isSetUidSudo);
+    }
 
     // Brings the runtime table in line with one collection of process
     // snapshots; publishes at most once, and only when an entry changed.
@@ -195,6 +200,7 @@ private:
     std::shared_ptr<TerminalLauncher> m_terminalLauncher;
     TerminalFolderCleanup *m_terminalFolderCleanup;
     QString m_sudoPath = SudoWrapper::sudoPath;
+    ForegroundSudo::SetUidCheck m_isSetUidSudo = ForegroundSudo::systemSetUidCheck();
     QHash<QUuid, std::shared_ptr<RunningProcessHandle>> m_launchedHandles;
     QHash<QUuid, ProcessIdentity> m_ownedPIDs;
     QHash<QUuid, quint64> m_launchGeneration;
