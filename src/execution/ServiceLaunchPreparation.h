@@ -6,6 +6,7 @@
 #include "execution/SettingsBridge.h"
 #include "execution/SudoWrapper.h"
 #include "platform/ForegroundSudo.h"
+#include "platform/SensitiveBytes.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ManagedService.h"
 
@@ -55,7 +56,7 @@ public:
     // responder forgets the password after its lifetime.
     static InApplicationLaunch
     inApplicationLaunch(const ManagedService &service, const QMap<QString, QString> &environment,
-                        const QString &shellPath, const std::optional<QString> &sudoPassword,
+                        const QString &shellPath, const SensitiveBytes *sudoPassword,
                         const QString &sudoPath = SudoWrapper::sudoPath,
                         ForegroundSudo::SetUidCheck isSetUidSudo = ForegroundSudo::systemSetUidCheck());
 

@@ -13,6 +13,7 @@
 #include "execution/SettingsBridge.h"
 #include "platform/ProcFileSystem.h"
 #include "platform/ProcessIdentity.h"
+#include "platform/SensitiveBytes.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/CommandThreatFinding.h"
 #include "records/ManagedService.h"
@@ -111,9 +112,9 @@ public:
     // Launch preparation, start and restart.
     CommandThreatAssessment prepareLaunch(const QUuid &serviceId, const std::optional<CommandThreatApproval> &approval);
     // While one start of a service is in progress, another fails with alreadyRunning.
-    QCoro::Task<> start(QUuid serviceId, std::optional<QString> sudoPassword = std::nullopt,
+    QCoro::Task<> start(QUuid serviceId, SharedSensitiveBytes sudoPassword = nullptr,
                         std::optional<CommandThreatApproval> approval = std::nullopt);
-    QCoro::Task<> restart(QUuid serviceId, std::optional<QString> sudoPassword = std::nullopt,
+    QCoro::Task<> restart(QUuid serviceId, SharedSensitiveBytes sudoPassword = nullptr,
                           std::optional<CommandThreatApproval> approval = std::nullopt);
 
     // Stopping and deleting.
@@ -171,7 +172,7 @@ private:
     void launchServiceInTerminal(const ManagedService &service, const QMap<QString, QString> &environment,
                                  const QString &shellPath);
     void launchInApplication(const ManagedService &service, const QMap<QString, QString> &environment,
-                             const QString &shellPath, const std::optional<QString> &sudoPassword,
+                             const QString &shellPath, const SharedSensitiveBytes &sudoPassword,
                              const QList<CommandThreatFinding> &findings);
     void handleOutput(const QUuid &serviceId, const QString &chunk, bool earlierOutputSkipped,
                       const std::weak_ptr<RunningProcessHandle> &weakHandle,

@@ -7,30 +7,22 @@
 
 #include <algorithm>
 
-std::shared_ptr<SudoPasswordResponder> SudoPasswordResponder::make(const std::optional<QString> &password,
+std::shared_ptr<SudoPasswordResponder> SudoPasswordResponder::make(QByteArrayView password,
                                                                    const std::optional<QString> &expectedPrompt,
                                                                    ForegroundSudo::SetUidCheck isSetUidSudo)
 {
-    if (!password || password->isEmpty() || !expectedPrompt || expectedPrompt->isEmpty())
+    if (password.isEmpty() || !expectedPrompt || expectedPrompt->isEmpty())
         return nullptr;
     return std::shared_ptr<SudoPasswordResponder>(
-        new SudoPasswordResponder(*password, *expectedPrompt, std::move(isSetUidSudo)));
+        new SudoPasswordResponder(password, *expectedPrompt, std::move(isSetUidSudo)));
 }
 
-SudoPasswordResponder::SudoPasswordResponder(const QString &password, const QString &expectedPrompt,
+SudoPasswordResponder::SudoPasswordResponder(QByteArrayView password, const QString &expectedPrompt,
                                              ForegroundSudo::SetUidCheck isSetUidSudo)
     : m_expectedPrompt(expectedPrompt),
+      m_passwordLine(SensitiveBytes::joined({password, QByteArrayView("\n", 1)})),
       m_isSetUidSudo(std::move(isSetUidSudo))
-{
-    // Sized once, so no grown-out-of buffer keeps a copy behind.
-    QByteArray utf8 = password.toUtf8();
-    QByteArray line;
-    line.reserve(utf8.size() + 1);
-    line.append(utf8);
-    line.append('\n');
-    SensitiveBytes::wipe(utf8);
-    m_passwordLine.emplace(std::move(line));
-}
+{}
 
 SudoPasswordResponder::~SudoPasswordResponder() = default;
 

@@ -26,9 +26,9 @@ public:
     // How long after the launch the password may still be sent.
     static constexpr std::chrono::seconds passwordLifetime {15};
 
-    // None unless both the password and the prompt are present and not empty.
+    // None unless both the password (UTF-8) and the prompt are present and not empty.
     static std::shared_ptr<SudoPasswordResponder>
-    make(const std::optional<QString> &password, const std::optional<QString> &expectedPrompt,
+    make(QByteArrayView password, const std::optional<QString> &expectedPrompt,
          ForegroundSudo::SetUidCheck isSetUidSudo = ForegroundSudo::systemSetUidCheck());
     ~SudoPasswordResponder();
     SudoPasswordResponder(const SudoPasswordResponder &) = delete;
@@ -55,7 +55,7 @@ public:
     void respond(const QString &chunk, const RunningProcessHandle &handle);
 
 private:
-    SudoPasswordResponder(const QString &password, const QString &expectedPrompt,
+    SudoPasswordResponder(QByteArrayView password, const QString &expectedPrompt,
                           ForegroundSudo::SetUidCheck isSetUidSudo);
     void closeLocked();
 

@@ -105,7 +105,7 @@ SudoRun runWithFakeSudo(const QString &command, const QString &password, const Q
         EXPECT_TRUE(profile.open(QIODevice::WriteOnly) && profile.write(scene.startupFile) > 0);
     }
 
-    const std::optional<QString> prompt = makeSudoPrompt(command, password);
+    const std::optional<QString> prompt = makeSudoPrompt(command, !password.isEmpty());
     EXPECT_TRUE(prompt.has_value());
     const QMap<QString, QString> environment {
         {QStringLiteral("FAKE_SUDO_LOG"), log},
@@ -118,7 +118,7 @@ SudoRun runWithFakeSudo(const QString &command, const QString &password, const Q
     const ProcessLaunchConfiguration configuration =
         makeSudoLaunchConfiguration(scene.shell, command, prompt.value_or(QString()), environment, folder.path(), sudo);
     const auto handle = launchProcess(configuration);
-    const auto responder = SudoPasswordResponder::make(password, prompt, fakeSudoCheck(sudo));
+    const auto responder = SudoPasswordResponder::make(password.toUtf8(), prompt, fakeSudoCheck(sudo));
     EXPECT_TRUE(responder);
 
     SudoRun run;
@@ -163,15 +163,14 @@ TEST(Sudo, PromptIsNewForEveryLaunchAndOnlyWithAPassword)
 {
     const QRegularExpression form(
         QStringLiteral("^\\[Velmora sudo [0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\] password: $"));
-    const auto first = makeSudoPrompt(QStringLiteral("sudo ls"), QStringLiteral("pw"));
-    const auto second = makeSudoPrompt(QStringLiteral("sudo ls"), QStringLiteral("pw"));
+    const auto first = makeSudoPrompt(QStringLiteral("sudo ls"), true);
+    const auto second = makeSudoPrompt(QStringLiteral("sudo ls"), true);
     ASSERT_TRUE(first && second);
     EXPECT_TRUE(form.match(*first).hasMatch()) << first->toStdString();
     EXPECT_NE(*first, *second);
 
-    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("ls"), QStringLiteral("pw")));
-    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("sudo ls"), QString()));
-    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("sudo ls"), std::nullopt));
+    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("ls"), true));
+    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("sudo ls"), false));
 }
 
 TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
@@ -207,12 +206,12 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
 TEST(Sudo, ResponderAnswersOncePerStageAndIgnoresOtherOutput)
 {
     const QString prompt = QStringLiteral("[Velmora sudo X] password: ");
-    EXPECT_FALSE(SudoPasswordResponder::make(std::nullopt, prompt));
-    EXPECT_FALSE(SudoPasswordResponder::make(QString(), prompt));
-    EXPECT_FALSE(SudoPasswordResponder::make(QStringLiteral("pw"), QString()));
-    EXPECT_FALSE(SudoPasswordResponder::make(QStringLiteral("pw"), std::nullopt));
+    EXPECT_FALSE(SudoPasswordResponder::make(QByteArrayView(), prompt));
+    EXPECT_FALSE(SudoPasswordResponder::make("", prompt));
+    EXPECT_FALSE(SudoPasswordResponder::make("pw", QString()));
+    EXPECT_FALSE(SudoPasswordResponder::make("pw", std::nullopt));
 
-    const auto responder = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    const auto responder = SudoPasswordResponder::make("pw", prompt);
     ASSERT_TRUE(responder);
     EXPECT_FALSE(answer(*responder, QStringLiteral("starting\n")));
     // Split in the middle, with an empty chunk in between that changes nothing.
@@ -225,7 +224,7 @@ TEST(Sudo, ResponderAnswersOncePerStageAndIgnoresOtherOutput)
 
     // A prompt that scrolled far back in one big chunk is still seen; one that
     // is only partly in the window is not mistaken for a whole one.
-    const auto another = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    const auto another = SudoPasswordResponder::make("pw", prompt);
     EXPECT_FALSE(answer(*another, prompt.left(10) + QString(600, QLatin1Char('x'))));
     EXPECT_EQ(reply(answer(*another, prompt + QString(300, QLatin1Char('y')))), QByteArrayLiteral("pw\n"));
 }
@@ -233,12 +232,12 @@ TEST(Sudo, ResponderAnswersOncePerStageAndIgnoresOtherOutput)
 TEST(Sudo, ClearedPasswordIsNeverSent)
 {
     const QString prompt = QStringLiteral("[Velmora sudo Y] password: ");
-    const auto responder = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    const auto responder = SudoPasswordResponder::make("pw", prompt);
     responder->clearPassword();
     EXPECT_EQ(reply(answer(*responder, prompt)), ctrlD);
     EXPECT_FALSE(answer(*responder, prompt));
 
-    const auto timed = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    const auto timed = SudoPasswordResponder::make("pw", prompt);
     timed->scheduleClearPassword(std::chrono::milliseconds(20));
     QElapsedTimer clock;
     clock.start();
@@ -247,7 +246,7 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
     EXPECT_EQ(reply(answer(*timed, prompt)), ctrlD);
 
     // A responder gone before its expiry is simply not cleared.
-    auto gone = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    auto gone = SudoPasswordResponder::make("pw", prompt);
     gone->scheduleClearPassword(std::chrono::milliseconds(1));
     gone.reset();
     waitUntil([] { return false; }, 30);
@@ -282,7 +281,7 @@ TEST(Sudo, WrongPasswordGetsOneCtrlDAndNoSecondTry)
 TEST(Sudo, PromptCountsOnlyWhileTheSudoItWasMadeForAsks)
 {
     const QString prompt = QStringLiteral("[Velmora sudo Z] password: ");
-    const auto responder = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    const auto responder = SudoPasswordResponder::make("pw", prompt);
     // Nobody asks: the password stays for the sudo to come.
     EXPECT_FALSE(answer(*responder, prompt, std::nullopt));
     EXPECT_EQ(reply(answer(*responder, prompt)), QByteArrayLiteral("pw\n"));
@@ -291,7 +290,7 @@ TEST(Sudo, PromptCountsOnlyWhileTheSudoItWasMadeForAsks)
     EXPECT_EQ(reply(answer(*responder, prompt)), ctrlD);
 
     // Once the answered sudo has ended, not even Ctrl-D goes out.
-    const auto ended = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    const auto ended = SudoPasswordResponder::make("pw", prompt);
     EXPECT_EQ(reply(answer(*ended, prompt)), QByteArrayLiteral("pw\n"));
     EXPECT_FALSE(answer(*ended, QStringLiteral("sudo: done\n"), askingSudo, false));
     EXPECT_FALSE(answer(*ended, prompt));

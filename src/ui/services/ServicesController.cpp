@@ -297,11 +297,10 @@ QCoro::Task<> ServicesController::launchService(ManagedService service, SudoLaun
     case ServiceLaunchFlow::Step::Kind::launch:
         break;
     }
-    co_await performLaunch(service.id, action, std::nullopt, approval);
+    co_await performLaunch(service.id, action, nullptr, approval);
 }
 
-QCoro::Task<> ServicesController::performLaunch(QUuid serviceId, SudoLaunchAction action,
-                                                std::optional<QString> password,
+QCoro::Task<> ServicesController::performLaunch(QUuid serviceId, SudoLaunchAction action, SharedSensitiveBytes password,
                                                 std::optional<CommandThreatApproval> approval)
 {
     QPointer<ServicesController> self(this);
@@ -332,7 +331,7 @@ void ServicesController::cancelThreatReview()
     setCommandThreatRequest(std::nullopt);
 }
 
-QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request, QString password)
+QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request, SharedSensitiveBytes password)
 {
     setSudoRequest(std::nullopt);
     co_await performLaunch(request.serviceId, request.action, std::move(password), request.commandThreatApproval);
@@ -341,7 +340,7 @@ QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request
 QCoro::Task<> ServicesController::launchWithoutPassword(SudoPasswordRequest request)
 {
     setSudoRequest(std::nullopt);
-    co_await performLaunch(request.serviceId, request.action, std::nullopt, request.commandThreatApproval);
+    co_await performLaunch(request.serviceId, request.action, nullptr, request.commandThreatApproval);
 }
 
 void ServicesController::cancelSudoPrompt()
