@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/SensitiveBytes.h"
-#include "ui/services/SudoPasswordRequest.h"
+#include "ui/launch/SudoPasswordRequest.h"
 
 #include <QWidget>
 
