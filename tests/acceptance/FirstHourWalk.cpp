@@ -63,7 +63,8 @@ void FirstHourWalk::launch()
     layers.lockClock = [this] { return lockNow; };
     app = std::make_unique<AppEnvironment>(AppEnvironment::buildStores(layers), false);
     app->serviceManager().setSudoPath(installFakeSudo());
-    delegate = std::make_unique<AppDelegate>(*app);
+    menuBar = std::make_unique<MenuBarController>();
+    delegate = std::make_unique<AppDelegate>(*app, *menuBar);
     window = std::make_unique<MainWindow>(*app, *delegate);
     delegate->setQuitConfirmation([this] {
         window->bringToFront();
@@ -72,9 +73,7 @@ void FirstHourWalk::launch()
     QObject::connect(delegate.get(), &AppDelegate::quitRequested, [this] { ++quits; });
 
     // The tray panel, wired as main() does: it asks the quit question once start-up is done.
-    menuBar = std::make_unique<MenuBarController>();
     menuBar->setOpenMainWindow([this] { window->bringToFront(); });
-    delegate->setClosePanel([this] { menuBar->closePanel(); });
     QObject::connect(window.get(), &MainWindow::bootstrapFinished, menuBar.get(), [this] {
         MenuBarEnvironment environment = MenuBarEnvironment::from(*app);
         environment.presentQuitConfirmation = [this] {
@@ -119,9 +118,9 @@ void FirstHourWalk::prepareRealParts()
 
 void FirstHourWalk::shutDown()
 {
-    menuBar.reset();
     window.reset();
     delegate.reset();
+    menuBar.reset();
     if (app)
         await(app->runHistoryManager().waitForPendingWrites());
     app.reset();
