@@ -2,6 +2,7 @@
 
 #include "ui/screens/profiles/ProfileEditorDraft.h"
 #include "ui/screens/profiles/ProfileEditorMode.h"
+#include "ui/components/TitledMessageBox.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -12,7 +13,6 @@ class ProtectedProfilesLockManager;
 class QCheckBox;
 class QLabel;
 class MacTextField;
-#include <QMessageBox>
 class QPushButton;
 class QVBoxLayout;
 
@@ -38,7 +38,7 @@ public:
     void save();
 
     // The confirmation shown right now, if any.
-    QMessageBox *openConfirmation() const { return m_confirmation; }
+    TitledMessageBox *openConfirmation() const { return m_confirmation; }
 
 protected:
     void done(int result) override;
@@ -54,7 +54,7 @@ private:
     void refreshValidation();
     void updateVariable(const EnvironmentVariable &variable);
     void showVariableDeletionConfirmation();
-    QMessageBox *makeConfirmation(const QString &title, const QString &message);
+    TitledMessageBox *makeConfirmation(const QString &title, const QString &message);
 
     ProfileEditorMode m_mode;
     ProfileEditorDraft m_model;
@@ -67,5 +67,5 @@ private:
     QVBoxLayout *m_rowsLayout = nullptr;
     QLabel *m_invalidKeys = nullptr;
     QPushButton *m_save = nullptr;
-    QPointer<QMessageBox> m_confirmation;
+    QPointer<TitledMessageBox> m_confirmation;
 };
