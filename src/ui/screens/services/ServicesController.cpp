@@ -68,7 +68,7 @@ QCoro::Task<> launchWithoutScreen(QPointer<ServiceManager> manager, QUuid servic
 {
     std::exception_ptr failure;
     try {
-        co_await ServiceLaunchFlow::perform(*manager, serviceId, action, std::nullopt, std::move(approval));
+        co_await ServiceLaunchFlow::perform(*manager, serviceId, action, nullptr, std::move(approval));
     } catch (...) {
         failure = std::current_exception();
     }
