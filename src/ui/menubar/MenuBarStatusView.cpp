@@ -457,7 +457,7 @@ void MenuBarStatusView::refreshServices()
         m_more->setText(QString::number(hidden) + QStringLiteral(" more in app…"));
     for (qsizetype index = 0; index < services.size(); ++index) {
         const ManagedService &service = services[index];
-        m_rows[index]->update(service, m_controller->runtimeOf(service.id), m_controller->markerSymbol(service));
+        m_rows[index]->showService(service, m_controller->runtimeOf(service.id), m_controller->markerSymbol(service));
     }
 }
 

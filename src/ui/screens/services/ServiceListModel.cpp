@@ -18,8 +18,8 @@ ServiceListModel::ServiceListModel(ServicesController &controller, QObject *pare
     connect(&profiles, &EnvironmentProfilesManager::lockedProfileIDsChanged, this, &ServiceListModel::repaintAll);
     connect(&controller, &ServicesController::searchTextChanged, this, &ServiceListModel::refresh);
     connect(&controller, &ServicesController::filterChanged, this, &ServiceListModel::refresh);
-    connect(&controller, &ServicesController::selectedServiceIdChanged, this, &ServiceListModel::selectionChanged);
-    m_paintedSelection = controller.selectedServiceId();
+    connect(&controller, &ServicesController::selectedServiceIDChanged, this, &ServiceListModel::selectionChanged);
+    m_paintedSelection = controller.selectedServiceID();
     refreshServices();
 }
 
@@ -56,7 +56,7 @@ QVariant ServiceListModel::data(const QModelIndex &index, int role) const
     case StateRole:
         return static_cast<int>(m_controller.runtimeEntry(row->id).state);
     case SelectedRole:
-        return m_controller.selectedServiceId() == row->id;
+        return m_controller.selectedServiceID() == row->id;
     default:
         return {};
     }
@@ -137,7 +137,7 @@ void ServiceListModel::selectionChanged()
 {
     if (m_paintedSelection)
         repaintRow(*m_paintedSelection);
-    m_paintedSelection = m_controller.selectedServiceId();
+    m_paintedSelection = m_controller.selectedServiceID();
     if (m_paintedSelection)
         repaintRow(*m_paintedSelection);
 }

@@ -144,13 +144,13 @@ void ServicesController::resetNavigation()
     setFilter(ServiceFilter::all);
 }
 
-void ServicesController::setSelectedServiceId(const std::optional<QUuid> &id)
+void ServicesController::setSelectedServiceID(const std::optional<QUuid> &id)
 {
-    if (id == m_selectedServiceId)
+    if (id == m_selectedServiceID)
         return;
-    m_selectedServiceId = id;
+    m_selectedServiceID = id;
     ++m_selectionGeneration;
-    Q_EMIT selectedServiceIdChanged();
+    Q_EMIT selectedServiceIDChanged();
     if (m_selectionPromptsActive)
         unlockSelectedServiceIfNeeded();
 }
@@ -166,9 +166,9 @@ void ServicesController::setSelectionPromptsActive(bool active)
 
 std::optional<ManagedService> ServicesController::selectedService() const
 {
-    if (!m_selectedServiceId)
+    if (!m_selectedServiceID)
         return std::nullopt;
-    return m_serviceManager.service(*m_selectedServiceId);
+    return m_serviceManager.service(*m_selectedServiceID);
 }
 
 void ServicesController::dismissError()
@@ -214,11 +214,11 @@ QString ServicesController::rowSubtitle(const ManagedService &service) const
 
 void ServicesController::selectService(const ManagedService &service)
 {
-    if (m_selectedServiceId == service.id) {
+    if (m_selectedServiceID == service.id) {
         unlockSelectedServiceIfNeeded();
         return;
     }
-    setSelectedServiceId(service.id);
+    setSelectedServiceID(service.id);
 }
 
 bool ServicesController::needsUnlockOnSelection(const ManagedService &service) const
@@ -228,9 +228,9 @@ bool ServicesController::needsUnlockOnSelection(const ManagedService &service) c
 
 QCoro::Task<> ServicesController::unlockSelectedServiceIfNeeded()
 {
-    if (!m_selectedServiceId)
+    if (!m_selectedServiceID)
         co_return;
-    const std::optional<ManagedService> service = m_serviceManager.service(*m_selectedServiceId);
+    const std::optional<ManagedService> service = m_serviceManager.service(*m_selectedServiceID);
     if (!service || !needsUnlockOnSelection(*service))
         co_return;
 
@@ -454,7 +454,7 @@ QCoro::Task<> ServicesController::saveEditedService(ManagedService service)
         co_return;
     if (failure)
         showFailure(failure, KeychainErrorText::fullMessage);
-    setSelectedServiceId(service.id);
+    setSelectedServiceID(service.id);
 }
 
 QCoro::Task<> ServicesController::deleteEditedService(ServiceEditorMode mode)
@@ -476,8 +476,8 @@ QCoro::Task<> ServicesController::removeService(ManagedService service)
 {
     QPointer<ServicesController> self(this);
     co_await m_serviceManager.deleteService(service.id);
-    if (self && m_selectedServiceId == service.id)
-        setSelectedServiceId(std::nullopt);
+    if (self && m_selectedServiceID == service.id)
+        setSelectedServiceID(std::nullopt);
 }
 
 QCoro::Task<> ServicesController::retryKeychainAccess()

@@ -71,10 +71,10 @@ public:
     // Drops the search and the filter when another screen asks for a service.
     void resetNavigation();
 
-    const std::optional<QUuid> &selectedServiceId() const { return m_selectedServiceId; }
+    const std::optional<QUuid> &selectedServiceID() const { return m_selectedServiceID; }
     // Sets the selection; a new selection asks for authentication when its
     // service needs it.
-    void setSelectedServiceId(const std::optional<QUuid> &id);
+    void setSelectedServiceID(const std::optional<QUuid> &id);
     std::optional<ManagedService> selectedService() const;
     // The screen asks for authentication on selection only while it is shown;
     // becoming shown asks for the current selection. Active unless a screen
@@ -134,7 +134,7 @@ public:
 Q_SIGNALS:
     void searchTextChanged();
     void filterChanged();
-    void selectedServiceIdChanged();
+    void selectedServiceIDChanged();
     void errorMessageChanged();
     void editorModeChanged();
     void confirmForceKillChanged();
@@ -164,7 +164,7 @@ private:
 
     QString m_searchText;
     ServiceFilter m_filter = ServiceFilter::all;
-    std::optional<QUuid> m_selectedServiceId;
+    std::optional<QUuid> m_selectedServiceID;
     // Raised by every change of the selection, so an unlock asked for an
     // earlier selection does not report into the new one.
     quint64 m_selectionGeneration = 0;

@@ -86,7 +86,7 @@ ServicesView::ServicesView(ServiceManager &serviceManager, EnvironmentProfilesMa
     layout->addWidget(chrome);
 
     ServicesController &controller = *m_controller;
-    connect(&controller, &ServicesController::selectedServiceIdChanged, this, &ServicesView::updateDetail);
+    connect(&controller, &ServicesController::selectedServiceIDChanged, this, &ServicesView::updateDetail);
     connect(&controller, &ServicesController::editorModeChanged, this, &ServicesView::syncEditorSheet);
     connect(&controller, &ServicesController::sudoRequestChanged, this, &ServicesView::syncSudoSheet);
     connect(&controller, &ServicesController::commandThreatRequestChanged, this, &ServicesView::syncThreatReviewSheet);
@@ -114,7 +114,7 @@ ServicesView::~ServicesView() = default;
 
 void ServicesView::selectService(const QUuid &serviceId)
 {
-    m_controller->setSelectedServiceId(serviceId);
+    m_controller->setSelectedServiceID(serviceId);
 }
 
 void ServicesView::resetNavigation()
@@ -142,7 +142,7 @@ bool ServicesView::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonPress) {
         const auto *press = static_cast<QMouseEvent *>(event);
         if (!m_list->indexAt(press->position().toPoint()).isValid())
-            m_controller->setSelectedServiceId(std::nullopt);
+            m_controller->setSelectedServiceID(std::nullopt);
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -200,7 +200,7 @@ QWidget *ServicesView::makeSidebar()
                 if (QGuiApplication::mouseButtons() != Qt::NoButton || !m_list->hasFocus())
                     return;
                 if (const std::optional<ManagedService> service = m_model->service(current.row()))
-                    m_controller->setSelectedServiceId(service->id);
+                    m_controller->setSelectedServiceID(service->id);
             });
     connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
             [this] { m_savedScrollValue = m_list->verticalScrollBar()->value(); });
