@@ -10,6 +10,7 @@
 #include <QUuid>
 
 #include <exception>
+#include <functional>
 #include <optional>
 
 class EnvironmentProfilesManager;
@@ -82,6 +83,8 @@ private:
     void setEditorMode(std::optional<ProfileEditorMode> mode);
     void setErrorMessage(std::optional<QString> message);
     void applyErrorRule(const std::exception_ptr &failure);
+    // applyErrorRule, for a flow's guarded block.
+    std::function<void(const std::exception_ptr &)> errorRule();
 
     EnvironmentProfilesManager &m_manager;
     QString m_searchText;

@@ -6,6 +6,7 @@
 #include "profiles/ProtectedProfilesLockManager.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ServiceRunHistoryManager.h"
+#include "ui/components/Attempt.h"
 #include "ui/components/SearchRelevance.h"
 #include "ui/launch/ServiceLaunchFlow.h"
 
@@ -234,20 +235,16 @@ QCoro::Task<> ServicesController::unlockSelectedServiceIfNeeded()
     if (!service || !needsUnlockOnSelection(*service))
         co_return;
 
-    QPointer<ServicesController> self(this);
     const quint64 generation = m_selectionGeneration;
-    std::exception_ptr failure;
-    try {
-        co_await m_serviceManager.ensureProtectedAccess(
-            service->id, ServiceLaunchFlow::serviceUnlockReason(m_profilesManager, *service));
-    } catch (...) {
-        failure = std::current_exception();
-    }
     // A selection that moved on meanwhile stands for a task that was replaced.
-    if (!self || generation != m_selectionGeneration)
-        co_return;
-    if (failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
+    co_await attempt(
+        this,
+        [&] {
+            return m_serviceManager.ensureProtectedAccess(
+                service->id, ServiceLaunchFlow::serviceUnlockReason(m_profilesManager, *service));
+        },
+        failureShower(KeychainErrorText::fullMessage),
+        [this, generation] { return generation == m_selectionGeneration; });
 }
 
 QCoro::Task<> ServicesController::unlockService(ManagedService service)
@@ -257,34 +254,21 @@ QCoro::Task<> ServicesController::unlockService(ManagedService service)
 
 QCoro::Task<> ServicesController::requestProtectedAccess(ManagedService service, ProtectedUnlockReason reason)
 {
-    QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await m_serviceManager.ensureProtectedAccess(service.id, std::move(reason));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self && failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
+    co_await attempt(
+        this, [&] { return m_serviceManager.ensureProtectedAccess(service.id, std::move(reason)); },
+        failureShower(KeychainErrorText::fullMessage));
 }
 
 QCoro::Task<> ServicesController::launchService(ManagedService service, SudoLaunchAction action,
                                                 std::optional<CommandThreatApproval> approval)
 {
-    QPointer<ServicesController> self(this);
-    ServiceLaunchFlow::Step step;
-    std::exception_ptr failure;
-    try {
-        step = co_await ServiceLaunchFlow::prepare(m_serviceManager, m_profilesManager, service, action, approval);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
+    auto prepared = co_await attempt(
+        this,
+        [&] { return ServiceLaunchFlow::prepare(m_serviceManager, m_profilesManager, service, action, approval); },
+        failureShower(KeychainErrorText::description));
+    if (!prepared)
         co_return;
-    if (failure) {
-        showFailure(failure, KeychainErrorText::description);
-        co_return;
-    }
+    const ServiceLaunchFlow::Step &step = *prepared;
     switch (step.kind) {
     case ServiceLaunchFlow::Step::Kind::none:
         co_return;
@@ -304,16 +288,13 @@ QCoro::Task<> ServicesController::performLaunch(QUuid serviceId, SudoLaunchActio
                                                 std::optional<QString> password,
                                                 std::optional<CommandThreatApproval> approval)
 {
-    QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await ServiceLaunchFlow::perform(m_serviceManager, serviceId, action, std::move(password),
-                                            std::move(approval));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self && failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
+    co_await attempt(
+        this,
+        [&] {
+            return ServiceLaunchFlow::perform(m_serviceManager, serviceId, action, std::move(password),
+                                              std::move(approval));
+        },
+        failureShower(KeychainErrorText::fullMessage));
 }
 
 QCoro::Task<> ServicesController::runAnyway(CommandThreatReviewRequest request)
@@ -356,15 +337,8 @@ QCoro::Task<> ServicesController::stopService(ManagedService service)
 
 QCoro::Task<> ServicesController::performStop(QUuid serviceId, bool forced)
 {
-    QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await m_serviceManager.stop(serviceId, forced);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self && failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
+    co_await attempt(
+        this, [&] { return m_serviceManager.stop(serviceId, forced); }, failureShower(KeychainErrorText::fullMessage));
 }
 
 void ServicesController::requestForceKill(const ManagedService &service)
@@ -407,22 +381,15 @@ void ServicesController::editService(const ManagedService &service)
 
 QCoro::Task<> ServicesController::openEditor(ManagedService service)
 {
-    QPointer<ServicesController> self(this);
-    std::optional<ManagedService> current;
-    std::exception_ptr failure;
-    try {
-        current = co_await m_serviceManager.migrateLegacyEncryptedService(
-            service.id, ProtectedUnlockReason::migrateLegacyServices());
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        showFailure(failure, KeychainErrorText::description);
-        co_return;
-    }
-    setEditorMode(ServiceEditorMode::edit(*current));
+    auto current = co_await attempt(
+        this,
+        [&] {
+            return m_serviceManager.migrateLegacyEncryptedService(service.id,
+                                                                  ProtectedUnlockReason::migrateLegacyServices());
+        },
+        failureShower(KeychainErrorText::description));
+    if (current)
+        setEditorMode(ServiceEditorMode::edit(*current));
 }
 
 void ServicesController::openCreateEditor()
@@ -443,33 +410,18 @@ ManagedService ServicesController::newServiceDraft()
 
 QCoro::Task<> ServicesController::saveEditedService(ManagedService service)
 {
-    QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await m_serviceManager.saveService(service);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
-    setSelectedServiceID(service.id);
+    const auto saved = co_await attempt(
+        this, [&] { return m_serviceManager.saveService(service); }, failureShower(KeychainErrorText::fullMessage));
+    if (!saved.abandoned)
+        setSelectedServiceID(service.id);
 }
 
 QCoro::Task<> ServicesController::deleteEditedService(ServiceEditorMode mode)
 {
     if (!mode.service)
         co_return;
-    QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await removeService(*mode.service);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self && failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
+    co_await attempt(
+        this, [&] { return removeService(*mode.service); }, failureShower(KeychainErrorText::fullMessage));
 }
 
 QCoro::Task<> ServicesController::removeService(ManagedService service)
@@ -486,6 +438,11 @@ QCoro::Task<> ServicesController::retryKeychainAccess()
     const EnvironmentProfilesRepository::LoadResult result = co_await m_profilesManager.repository().loadProfiles();
     if (profiles)
         profiles->applyLoadResult(result);
+}
+
+std::function<void(const std::exception_ptr &)> ServicesController::failureShower(KeychainErrorText keychainText)
+{
+    return [this, keychainText](const std::exception_ptr &failure) { showFailure(failure, keychainText); };
 }
 
 void ServicesController::showFailure(const std::exception_ptr &failure, KeychainErrorText keychainText)

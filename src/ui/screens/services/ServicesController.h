@@ -150,6 +150,8 @@ private:
     QCoro::Task<> performStop(QUuid serviceId, bool forced);
     bool needsUnlockOnSelection(const ManagedService &service) const;
     void showFailure(const std::exception_ptr &failure, KeychainErrorText keychainText);
+    // showFailure with the given keychain text, for a flow's guarded block.
+    std::function<void(const std::exception_ptr &)> failureShower(KeychainErrorText keychainText);
     void setErrorMessage(const std::optional<QString> &message);
     void setEditorMode(const std::optional<ServiceEditorMode> &mode);
     void setConfirmForceKill(const std::optional<ManagedService> &service);
