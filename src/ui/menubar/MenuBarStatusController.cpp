@@ -7,6 +7,7 @@
 #include "platform/Logging.h"
 #include "profiles/EnvironmentProfileValidationError.h"
 #include "profiles/EnvironmentProfilesManager.h"
+#include "profiles/ProtectedProfilesLockManager.h"
 #include "records/ProtectedProfilesError.h"
 #include "ui/launch/ServiceLaunchFlow.h"
 
@@ -224,8 +225,23 @@ MenuBarStatusController::MenuBarStatusController(ServiceManager *serviceManager,
     if (m_monitoringManager)
         connect(m_monitoringManager, &MonitoringManager::systemMetricsChanged, this,
                 &MenuBarStatusController::systemMetricsChanged);
+    if (m_lockManager)
+        connect(m_lockManager, &ProtectedProfilesLockManager::isUnlockedChanged, this,
+                &MenuBarStatusController::isUnlockedChanged);
     m_lastRunningCount = runningServiceCount();
     m_lastListShape = listShapeSignature();
+}
+
+bool MenuBarStatusController::isUnlocked() const
+{
+    const ProtectedProfilesLockManager *manager = m_lockManager.data();
+    return manager != nullptr && manager->isUnlocked();
+}
+
+void MenuBarStatusController::lockProtectedProfiles()
+{
+    if (ProtectedProfilesLockManager *manager = m_lockManager.data())
+        manager->lock();
 }
 
 void MenuBarStatusController::setApplicationReady(bool ready)

@@ -45,7 +45,9 @@ public:
 
     ServiceManager *serviceManager() const { return m_serviceManager; }
     EnvironmentProfilesManager *environmentProfilesManager() const { return m_profilesManager; }
-    ProtectedProfilesLockManager *lockManager() const { return m_lockManager; }
+    // Whether protected profiles are unlocked now; the lock button locks them all.
+    bool isUnlocked() const;
+    void lockProtectedProfiles();
     MonitoringManager *monitoringManager() const { return m_monitoringManager; }
 
     void setApplicationReady(bool ready);
@@ -98,6 +100,7 @@ Q_SIGNALS:
     void systemMetricsChanged();
     void keychainAccessGuidanceChanged();
     void applicationReadyChanged(bool ready);
+    void isUnlockedChanged(bool isUnlocked);
     // After the change is shown (one turn of the event loop later): the panel
     // measures its content again.
     void contentSizeMayHaveChanged();

@@ -178,7 +178,11 @@ QWidget *MenuBarStatusView::buildHeader()
     row->addLayout(titles);
     row->addStretch(1);
     m_lockButton =
-        new ProtectedDataLockButton(m_controller->lockManager(), m_controller->hasProtectedProfiles(), header);
+        new ProtectedDataLockButton(m_controller->hasProtectedProfiles(), m_controller->isUnlocked(), header);
+    connect(m_controller, &MenuBarStatusController::isUnlockedChanged, m_lockButton,
+            &ProtectedDataLockButton::setUnlocked);
+    connect(m_lockButton, &ProtectedDataLockButton::lockRequested, m_controller,
+            &MenuBarStatusController::lockProtectedProfiles);
     row->addWidget(m_lockButton, 0, Qt::AlignVCenter);
     m_dot = new StatusDot(header);
     row->addWidget(m_dot, 0, Qt::AlignVCenter);

@@ -117,7 +117,11 @@ QWidget *EnvironmentProfilesView::makeHeader()
     auto *header = new QWidget(this);
     auto *layout = new QHBoxLayout(header);
     layout->setContentsMargins(14, 14, 14, 10);
-    m_lockButton = new ProtectedDataLockButton(&m_lockManager, m_controller->hasProtectedProfiles(), header);
+    m_lockButton =
+        new ProtectedDataLockButton(m_controller->hasProtectedProfiles(), m_lockManager.isUnlocked(), header);
+    connect(&m_lockManager, &ProtectedProfilesLockManager::isUnlockedChanged, m_lockButton,
+            &ProtectedDataLockButton::setUnlocked);
+    connect(m_lockButton, &ProtectedDataLockButton::lockRequested, &m_lockManager, &ProtectedProfilesLockManager::lock);
     m_lockButton->setObjectName(QStringLiteral("lockButton"));
     layout->addWidget(m_lockButton);
     layout->addStretch(1);

@@ -1,21 +1,16 @@
 #include "ui/screens/services/ServiceListModel.h"
 
-#include "execution/ServiceManager.h"
-#include "profiles/EnvironmentProfilesManager.h"
 #include "ui/screens/services/ServicesController.h"
 
 ServiceListModel::ServiceListModel(ServicesController &controller, QObject *parent)
     : QAbstractListModel(parent),
       m_controller(controller)
 {
-    ServiceManager &manager = controller.serviceManager();
-    EnvironmentProfilesManager &profiles = controller.profilesManager();
-    connect(&manager, &ServiceManager::servicesChanged, this, &ServiceListModel::refreshServices);
-    connect(&manager, &ServiceManager::legacyEncryptedServiceIDsChanged, this, &ServiceListModel::repaintAll);
-    connect(&manager, &ServiceManager::runtimeEntryChanged, this, &ServiceListModel::noteRuntimeEntry);
-    connect(&manager, &ServiceManager::runtimeChanged, this, &ServiceListModel::applyRuntimeChanges);
-    connect(&profiles, &EnvironmentProfilesManager::profilesChanged, this, &ServiceListModel::repaintAll);
-    connect(&profiles, &EnvironmentProfilesManager::lockedProfileIDsChanged, this, &ServiceListModel::repaintAll);
+    connect(&controller, &ServicesController::servicesChanged, this, &ServiceListModel::refreshServices);
+    connect(&controller, &ServicesController::runtimeEntryChanged, this, &ServiceListModel::noteRuntimeEntry);
+    connect(&controller, &ServicesController::runtimeChanged, this, &ServiceListModel::applyRuntimeChanges);
+    connect(&controller, &ServicesController::profilesChanged, this, &ServiceListModel::repaintAll);
+    connect(&controller, &ServicesController::locksChanged, this, &ServiceListModel::repaintAll);
     connect(&controller, &ServicesController::searchTextChanged, this, &ServiceListModel::refresh);
     connect(&controller, &ServicesController::filterChanged, this, &ServiceListModel::refresh);
     connect(&controller, &ServicesController::selectedServiceIDChanged, this, &ServiceListModel::selectionChanged);
@@ -65,7 +60,7 @@ QVariant ServiceListModel::data(const QModelIndex &index, int role) const
 void ServiceListModel::refreshServices()
 {
     m_services.clear();
-    for (const ManagedService &service : m_controller.serviceManager().services())
+    for (const ManagedService &service : m_controller.services())
         m_services.insert(service.id, service);
     refresh();
     repaintAll();

@@ -64,7 +64,81 @@ ServicesController::ServicesController(ServiceManager &serviceManager, Environme
       m_lockManager(lockManager),
       m_historyManager(historyManager),
       m_bookmarks(bookmarks)
-{}
+{
+    relayManagerSignals();
+}
+
+void ServicesController::relayManagerSignals()
+{
+    ServiceManager *services = &m_serviceManager;
+    connect(services, &ServiceManager::servicesChanged, this, &ServicesController::servicesChanged);
+    connect(services, &ServiceManager::runtimeChanged, this, &ServicesController::runtimeChanged);
+    connect(services, &ServiceManager::runtimeEntryChanged, this, &ServicesController::runtimeEntryChanged);
+    connect(services, &ServiceManager::outputAppended, this, &ServicesController::outputAppended);
+    connect(services, &ServiceManager::legacyEncryptedServiceIDsChanged, this, &ServicesController::locksChanged);
+    EnvironmentProfilesManager *profiles = &m_profilesManager;
+    connect(profiles, &EnvironmentProfilesManager::profilesChanged, this, &ServicesController::profilesChanged);
+    connect(profiles, &EnvironmentProfilesManager::lockedProfileIDsChanged, this, &ServicesController::locksChanged);
+    connect(profiles, &EnvironmentProfilesManager::keychainAccessGuidanceChanged, this,
+            &ServicesController::keychainAccessGuidanceChanged);
+    connect(&m_lockManager, &ProtectedProfilesLockManager::isUnlockedChanged, this,
+            &ServicesController::isUnlockedChanged);
+    ServiceRunHistoryManager *history = &m_historyManager;
+    connect(history, &ServiceRunHistoryManager::recordsChanged, this, &ServicesController::runRecordsChanged);
+    connect(history, &ServiceRunHistoryManager::latestAddedRecordIDChanged, this,
+            &ServicesController::latestAddedRunRecordIDChanged);
+}
+
+const QList<ManagedService> &ServicesController::services() const
+{
+    return m_serviceManager.services();
+}
+
+const QList<EnvironmentProfile> &ServicesController::profiles() const
+{
+    return m_profilesManager.profiles();
+}
+
+std::optional<QString> ServicesController::profileName(const ManagedService &service) const
+{
+    const std::optional<EnvironmentProfile> profile = m_profilesManager.profile(service.environmentProfileId);
+    return profile ? std::optional<QString>(profile->name) : std::nullopt;
+}
+
+const std::optional<QString> &ServicesController::keychainAccessGuidance() const
+{
+    return m_profilesManager.keychainAccessGuidance();
+}
+
+bool ServicesController::isUnlocked() const
+{
+    return m_lockManager.isUnlocked();
+}
+
+QList<ServiceRunRecord> ServicesController::runRecords(const QUuid &serviceId) const
+{
+    return m_historyManager.records(serviceId);
+}
+
+std::optional<QUuid> ServicesController::latestAddedRunRecordID() const
+{
+    return m_historyManager.latestAddedRecordID();
+}
+
+void ServicesController::lockProtectedProfiles()
+{
+    m_lockManager.lock();
+}
+
+QCoro::Task<> ServicesController::deleteRunRecord(QUuid recordId)
+{
+    co_await m_historyManager.deleteRecord(recordId);
+}
+
+QCoro::Task<> ServicesController::clearRunHistory(QUuid serviceId)
+{
+    co_await m_historyManager.clearHistory(serviceId, false);
+}
 
 QList<ManagedService> ServicesController::visibleServices(const QList<ManagedService> &services,
                                                           const QHash<QUuid, ServiceRuntimeInfo> &runtime,

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "execution/CommandThreatApproval.h"
+#include "profiles/EnvironmentProfile.h"
 #include "records/ManagedService.h"
+#include "records/ServiceRunRecord.h"
 #include "records/ServiceRuntimeInfo.h"
 #include "ui/launch/CommandThreatReviewRequest.h"
 #include "ui/screens/services/ScreenErrorMessage.h"
@@ -49,11 +51,22 @@ public:
                        ProtectedProfilesLockManager &lockManager, ServiceRunHistoryManager &historyManager,
                        SecurityScopedBookmarkStore *bookmarks = nullptr, QObject *parent = nullptr);
 
-    ServiceManager &serviceManager() const { return m_serviceManager; }
-    EnvironmentProfilesManager &profilesManager() const { return m_profilesManager; }
-    ProtectedProfilesLockManager &lockManager() const { return m_lockManager; }
-    ServiceRunHistoryManager &historyManager() const { return m_historyManager; }
+    // Where the editor remembers picked paths; none when they are not remembered.
     SecurityScopedBookmarkStore *bookmarks() const { return m_bookmarks; }
+
+    // What the screen's widgets show, as the managers publish it; each has a
+    // signal below that tells when it changed.
+    const QList<ManagedService> &services() const;
+    const QList<EnvironmentProfile> &profiles() const;
+    // The name of the service's environment profile, or none when it has none
+    // or the profile is gone.
+    std::optional<QString> profileName(const ManagedService &service) const;
+    const std::optional<QString> &keychainAccessGuidance() const;
+    // Whether protected profiles are unlocked now.
+    bool isUnlocked() const;
+    // The service's recorded runs, newest first, and the run recorded last.
+    QList<ServiceRunRecord> runRecords(const QUuid &serviceId) const;
+    std::optional<QUuid> latestAddedRunRecordID() const;
 
     // The list: the filter's services, ordered by name, or by score while searching.
     static QList<ManagedService> visibleServices(const QList<ManagedService> &services,
@@ -130,6 +143,11 @@ public:
 
     // The keyring banner's "Try Again": reloads the profiles.
     QCoro::Task<> retryKeychainAccess();
+    // The lock button: locks every protected profile.
+    void lockProtectedProfiles();
+    // The run history's buttons.
+    QCoro::Task<> deleteRunRecord(QUuid recordId);
+    QCoro::Task<> clearRunHistory(QUuid serviceId);
 
 Q_SIGNALS:
     void searchTextChanged();
@@ -141,7 +159,22 @@ Q_SIGNALS:
     void sudoRequestChanged();
     void commandThreatRequestChanged();
 
+    // Relayed from the managers.
+    void servicesChanged();
+    void runtimeChanged();
+    void runtimeEntryChanged(const QUuid &serviceId);
+    // Text added to a service's live output (see ServiceManager::outputAppended).
+    void outputAppended(const QUuid &serviceId, const QString &text, qsizetype charactersDroppedFromFront);
+    void profilesChanged();
+    // A service's or a profile's lock changed: the lock flags and row indicators may differ.
+    void locksChanged();
+    void keychainAccessGuidanceChanged();
+    void isUnlockedChanged();
+    void runRecordsChanged();
+    void latestAddedRunRecordIDChanged();
+
 private:
+    void relayManagerSignals();
     QCoro::Task<> requestProtectedAccess(ManagedService service, ProtectedUnlockReason reason);
     QCoro::Task<> performLaunch(QUuid serviceId, SudoLaunchAction action, std::optional<QString> password,
                                 std::optional<CommandThreatApproval> approval);

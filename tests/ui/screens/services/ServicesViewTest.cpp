@@ -285,13 +285,13 @@ TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
         Screenshots::save(sudo, QStringLiteral("services/sudo") + suffix);
         sudo.hide();
 
-        ServiceEditorView create(ServiceEditorMode::create(), ServicesController::newServiceDraft(), profiles,
-                                 &bookmarks, nullptr, nullptr, view.get());
+        ServiceEditorView create(ServiceEditorMode::create(), ServicesController::newServiceDraft(), controller(),
+                                 view.get());
         create.resize(620, 640);
         create.show();
         Screenshots::save(create, QStringLiteral("services/editor-create") + suffix);
         create.hide();
-        ServiceEditorView edit(ServiceEditorMode::edit(api), api, profiles, &bookmarks, nullptr, nullptr, view.get());
+        ServiceEditorView edit(ServiceEditorMode::edit(api), api, controller(), view.get());
         edit.resize(620, 640);
         edit.show();
         Screenshots::save(edit, QStringLiteral("services/editor-edit") + suffix);
