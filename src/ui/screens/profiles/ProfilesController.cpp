@@ -1,6 +1,7 @@
 #include "ui/screens/profiles/ProfilesController.h"
 
 #include "profiles/EnvironmentProfilesManager.h"
+#include "profiles/ProtectedProfilesLockManager.h"
 #include "ui/components/Attempt.h"
 #include "ui/components/SearchRelevance.h"
 #include "ui/screens/profiles/ProfilesErrorRule.h"
@@ -28,12 +29,38 @@ void startTask(QCoro::Task<> &&task)
 
 } // namespace
 
-ProfilesController::ProfilesController(EnvironmentProfilesManager &manager, std::optional<QUuid> initialSelection,
-                                       QObject *parent)
+ProfilesController::ProfilesController(EnvironmentProfilesManager &manager, ProtectedProfilesLockManager &lockManager,
+                                       std::optional<QUuid> initialSelection, QObject *parent)
     : QObject(parent),
       m_manager(manager),
+      m_lockManager(lockManager),
       m_selectedProfileID(initialSelection)
-{}
+{
+    connect(&manager, &EnvironmentProfilesManager::profilesChanged, this, &ProfilesController::profilesChanged);
+    connect(&manager, &EnvironmentProfilesManager::lockedProfileIDsChanged, this,
+            &ProfilesController::lockedProfileIDsChanged);
+    connect(&manager, &EnvironmentProfilesManager::keychainAccessGuidanceChanged, this,
+            &ProfilesController::keychainAccessGuidanceChanged);
+    connect(&lockManager, &ProtectedProfilesLockManager::isUnlockedChanged, this,
+            &ProfilesController::isUnlockedChanged);
+    connect(&lockManager, &ProtectedProfilesLockManager::protectedProfilesDidLock, this,
+            &ProfilesController::protectedProfilesDidLock);
+}
+
+const std::optional<QString> &ProfilesController::keychainAccessGuidance() const
+{
+    return m_manager.keychainAccessGuidance();
+}
+
+bool ProfilesController::isUnlocked() const
+{
+    return m_lockManager.isUnlocked();
+}
+
+void ProfilesController::lockProtectedProfiles()
+{
+    m_lockManager.lock();
+}
 
 void ProfilesController::setSearchText(const QString &text)
 {
