@@ -232,6 +232,24 @@ MenuBarStatusController::MenuBarStatusController(ServiceManager *serviceManager,
     m_lastListShape = listShapeSignature();
 }
 
+bool MenuBarStatusController::hasServices() const
+{
+    const ServiceManager *manager = m_serviceManager.data();
+    return manager != nullptr && !manager->services().isEmpty();
+}
+
+SystemMetrics MenuBarStatusController::systemMetrics() const
+{
+    const MonitoringManager *monitoring = m_monitoringManager.data();
+    return monitoring != nullptr ? monitoring->systemMetrics() : SystemMetrics();
+}
+
+std::optional<QString> MenuBarStatusController::keychainAccessGuidance() const
+{
+    const EnvironmentProfilesManager *profiles = m_profilesManager.data();
+    return profiles != nullptr ? profiles->keychainAccessGuidance() : std::nullopt;
+}
+
 bool MenuBarStatusController::isUnlocked() const
 {
     const ProtectedProfilesLockManager *manager = m_lockManager.data();

@@ -1,8 +1,5 @@
 #include "ui/menubar/MenuBarStatusView.h"
 
-#include "execution/MonitoringManager.h"
-#include "execution/ServiceManager.h"
-#include "profiles/EnvironmentProfilesManager.h"
 #include "ui/components/DisplayFormatting.h"
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/Palette.h"
@@ -320,8 +317,7 @@ QWidget *MenuBarStatusView::buildServicesSection()
         m_progress = bar;
         return box;
     }
-    const ServiceManager *manager = m_controller->serviceManager();
-    if (!manager || manager->services().isEmpty()) {
+    if (!m_controller->hasServices()) {
         m_empty = new QWidget(box);
         auto *empty = new QVBoxLayout(m_empty);
         empty->setContentsMargins(14, 16, 14, 16);
@@ -416,9 +412,7 @@ void MenuBarStatusView::refreshHeader()
 
 void MenuBarStatusView::refreshMetrics()
 {
-    SystemMetrics metrics;
-    if (MonitoringManager *monitoring = m_controller->monitoringManager())
-        metrics = monitoring->systemMetrics();
+    const SystemMetrics metrics = m_controller->systemMetrics();
     const QString cpu = percentText(metrics.cpuPercent);
     m_columns[0]->setReading(cpu, metrics.cpuPercent / 100.0, QStringLiteral("CPU ") + cpu);
     const double memoryPercent = metrics.memoryTotalBytes == 0
@@ -435,8 +429,7 @@ void MenuBarStatusView::refreshMetrics()
 
 void MenuBarStatusView::refreshBanner()
 {
-    const EnvironmentProfilesManager *profiles = m_controller->environmentProfilesManager();
-    const std::optional<QString> guidance = profiles ? profiles->keychainAccessGuidance() : std::nullopt;
+    const std::optional<QString> guidance = m_controller->keychainAccessGuidance();
     if (guidance && m_banner->message() != *guidance)
         m_banner->setMessage(*guidance);
     m_bannerBox->setVisible(guidance.has_value());
