@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qcoro-qt6-dev
   rapidjson-dev libssl-dev libicu-dev libsecret-1-dev libpam0g-dev libglib2.0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang-tidy clang-format
+  clang-tidy clang-format python3
   zsh procps util-linux passwd
   xvfb xauth xterm dbus dbus-x11 gnome-keyring libsecret-tools
   qt6-qpa-plugins fonts-dejavu-core libqt6svg6 adwaita-icon-theme

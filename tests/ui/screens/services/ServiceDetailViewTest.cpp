@@ -125,12 +125,18 @@ TEST_F(ServiceDetailViewTest, ControlRowButtonsStandTenApartAtOneHeight)
     }
 }
 
-TEST_F(ServiceDetailViewTest, ButtonsCallTheHostsCallbacks)
+TEST_F(ServiceDetailViewTest, ButtonsAskTheHostThroughSignals)
 {
     QStringList calls;
-    auto record = [&calls](const char *name) { return [&calls, name] { calls << QString::fromLatin1(name); }; };
-    view->setCallbacks(
-        {record("unlock"), record("start"), record("stop"), record("restart"), record("kill"), record("edit")});
+    const auto record = [&](void (ServiceDetailView::*request)(), const char *name) {
+        QObject::connect(view.get(), request, [&calls, name] { calls << QString::fromLatin1(name); });
+    };
+    record(&ServiceDetailView::unlockRequested, "unlock");
+    record(&ServiceDetailView::startRequested, "start");
+    record(&ServiceDetailView::stopRequested, "stop");
+    record(&ServiceDetailView::restartRequested, "restart");
+    record(&ServiceDetailView::forceKillRequested, "kill");
+    record(&ServiceDetailView::editRequested, "edit");
     const ManagedService service = makeService(QStringLiteral("API"));
     show(service, runtime(service, ServiceLifecycleState::running, 10));
     for (const char *name : {"stopButton", "restartButton", "forceKillButton"})
@@ -163,7 +169,7 @@ TEST_F(ServiceDetailViewTest, LockFlagsChooseLayoutHeaderAndConfiguration)
 
     // Migration: only once the configuration is expanded, in place of its rows.
     int unlocks = 0;
-    view->setCallbacks({[&] { ++unlocks; }, {}, {}, {}, {}, {}});
+    QObject::connect(view.get(), &ServiceDetailView::unlockRequested, [&] { ++unlocks; });
     view->setFlags(true, false, false);
     EXPECT_FALSE(find<QWidget>("protectedLabel")->isVisible());
     EXPECT_FALSE(find<QWidget>("migrationCard")->isVisible());
