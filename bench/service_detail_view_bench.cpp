@@ -96,6 +96,50 @@ void detailViewWhileServicePrints(benchmark::State &state)
     state.counters["historyRowsKept"] = rowsKept;
 }
 
+// The view showing a running service for five seconds: the main thread's
+// share of one core. A quiet service (argument 0) leaves the running
+// indicator at rest; the baseline (argument 1) prints a short line twice a
+// second, which keeps the indicator turning all along, as it used to whenever
+// a service ran.
+void detailViewWhileServiceRuns(benchmark::State &state)
+{
+    Supervisor supervisor;
+    ServiceManager &manager = *supervisor.manager;
+    const bool printing = state.range(0) != 0;
+    const ManagedService service =
+        supervisor.add(QStringLiteral("server"), printing ? QStringLiteral("while :; do echo tick; sleep 0.5; done")
+                                                          : QStringLiteral("exec sleep 600"));
+    ServiceDetailView view(&supervisor.profiles, &supervisor.history);
+    view.setService(service);
+    view.followOutputOf(&manager);
+    QObject::connect(&manager, &ServiceManager::runtimeEntryChanged, &view, [&](const QUuid &id) {
+        if (id == service.id)
+            view.setRuntime(manager.runtime().value(id, ServiceRuntimeInfo::fresh(id)));
+    });
+    view.resize(980, 1000);
+    view.show();
+    run(manager.start(service.id));
+    view.setRuntime(manager.runtime().value(service.id));
+    const auto idleFor = [](int milliseconds) {
+        QEventLoop loop;
+        QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    idleFor(1000); // past the start's own drawing
+
+    double share = 0;
+    for (auto _ : state) {
+        QElapsedTimer wall;
+        wall.start();
+        const double cpuAtStart = threadCpuSeconds();
+        idleFor(5000);
+        share = (threadCpuSeconds() - cpuAtStart) / (double(wall.nsecsElapsed()) / 1e9);
+        state.SetIterationTime(double(wall.nsecsElapsed()) / 1e9);
+    }
+    supervisor.killAll();
+    state.counters["mainThreadCorePercent"] = share * 100;
+}
+
 } // namespace
 
 BENCHMARK(detailViewWhileServicePrints)
@@ -105,6 +149,13 @@ BENCHMARK(detailViewWhileServicePrints)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK(detailViewWhileServiceRuns)
+    ->ArgName("printingBaseline")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseManualTime();
 
 int main(int argc, char **argv)
 {
