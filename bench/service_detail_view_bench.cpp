@@ -1,5 +1,6 @@
 // The service detail view on screen (offscreen platform) while its service
-// prints 100-character lines as fast as the pseudo-terminal takes them, through
+// prints 100-character lines (from a pipeline of a few tools, or at full rate
+// from `seq`, as fast as the pseudo-terminal takes them), through
 // the real service manager, with 50 runs in its expanded history. Reports the
 // main thread's share of one core, the worst lateness of a 10 ms timer on the
 // main thread, and how many history rows survived the run (all but the one
@@ -20,6 +21,9 @@ namespace {
 
 const QString pipeline = QStringLiteral("head -c 50000000 /dev/zero | tr '\\0' a | fold -w 100");
 constexpr int64_t pipelineBytes = 50500000; // 50 MB of letters and a line feed every 100
+// As fast as the pseudo-terminal takes it: 200 MB of numbered 100-character lines.
+const QString flood = QStringLiteral("seq -f '%099.0f' 1 2000000");
+constexpr int64_t floodBytes = 200000000;
 
 double threadCpuSeconds()
 {
@@ -47,7 +51,8 @@ void detailViewWhileServicePrints(benchmark::State &state)
     Supervisor supervisor;
     ServiceManager &manager = *supervisor.manager;
     ServiceRunHistoryManager &history = supervisor.history;
-    const ManagedService service = supervisor.add(QStringLiteral("flood"), pipeline);
+    const bool fullRate = state.range(1) != 0;
+    const ManagedService service = supervisor.add(QStringLiteral("flood"), fullRate ? flood : pipeline);
     for (int index = 0; index < 50; ++index)
         history.insertRecord(pastRun(service.id, index));
 
@@ -90,7 +95,7 @@ void detailViewWhileServicePrints(benchmark::State &state)
     }
     run(history.waitForPendingWrites());
 
-    state.SetBytesProcessed(state.iterations() * pipelineBytes);
+    state.SetBytesProcessed(state.iterations() * (fullRate ? floodBytes : pipelineBytes));
     state.counters["mainThreadCoreShare"] = wallSeconds > 0 ? cpuSeconds / wallSeconds : 0;
     state.counters["worstTimerDelayMs"] = worstDelayMs;
     state.counters["historyRowsKept"] = rowsKept;
@@ -143,9 +148,11 @@ void detailViewWhileServiceRuns(benchmark::State &state)
 } // namespace
 
 BENCHMARK(detailViewWhileServicePrints)
-    ->ArgName("withView")
-    ->Arg(1)
-    ->Arg(0)
+    ->ArgNames({"withView", "fullRate"})
+    ->Args({1, 0})
+    ->Args({0, 0})
+    ->Args({1, 1})
+    ->Args({0, 1})
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
