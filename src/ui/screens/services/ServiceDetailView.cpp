@@ -129,8 +129,9 @@ private:
     QList<QWidget *> m_cards;
 };
 
-// A small indeterminate progress indicator: a turning arc. It redraws ten
-// times a second and only while shown, so a running service costs little.
+// A small indeterminate progress indicator: an arc that turns while output
+// arrives and rests while the service is quiet, so that a running service
+// that prints nothing costs no redraws at all.
 class BusyIndicator : public QWidget {
 public:
     explicit BusyIndicator(QWidget *parent)
@@ -141,11 +142,20 @@ public:
         connect(&m_timer, &QTimer::timeout, this, [this] {
             m_angle = (m_angle + 30) % 360;
             update();
+            if (--m_turnsLeft <= 0)
+                m_timer.stop();
         });
     }
 
+    // Output arrived: turn for another second.
+    void turn()
+    {
+        m_turnsLeft = 10;
+        if (isVisible())
+            m_timer.start();
+    }
+
 protected:
-    void showEvent(QShowEvent *) override { m_timer.start(); }
     void hideEvent(QHideEvent *) override { m_timer.stop(); }
 
     void paintEvent(QPaintEvent *) override
@@ -162,6 +172,7 @@ protected:
 private:
     QTimer m_timer;
     int m_angle = 0;
+    int m_turnsLeft = 0;
 };
 
 QPushButton *symbolButton(const QString &text, const QString &symbolName, QWidget *parent,
@@ -218,7 +229,7 @@ struct ServiceDetailView::Widgets {
 
     // Live output
     QWidget *liveOutputHeader = nullptr;
-    QWidget *liveOutputProgress = nullptr;
+    BusyIndicator *liveOutputProgress = nullptr;
     QPushButton *copyButton = nullptr;
     ConsoleOutputView *console = nullptr;
 
@@ -238,8 +249,10 @@ ServiceDetailView::ServiceDetailView(ServicesController &controller, QWidget *pa
     // on every runtime tick.
     connect(&controller, &ServicesController::outputAppended, this,
             [this](const QUuid &serviceId, const QString &text, qsizetype droppedFromFront) {
-                if (m_hasService && serviceId == m_service.id)
+                if (m_hasService && serviceId == m_service.id) {
                     m_widgets->console->appendOutput(text, droppedFromFront);
+                    m_widgets->liveOutputProgress->turn();
+                }
             });
     connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
             [this] { ServiceDetailStyle::retintButtons(this); });
