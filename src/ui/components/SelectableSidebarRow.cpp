@@ -1,3 +1,4 @@
+#include "ui/components/FocusMark.h"
 #include "ui/components/SelectableSidebarRow.h"
 
 #include "ui/components/Palette.h"
@@ -182,9 +183,6 @@ void SelectableSidebarRow::paintEvent(QPaintEvent *)
         painter.setBrush(m_fill);
         painter.drawRoundedRect(QRectF(rect()), 8, 8);
     }
-    if (hasFocus()) {
-        painter.setPen(QPen(withOpacity(Palette::slate(), 0.5), 1.5));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
-    }
+    if (hasFocus())
+        paintFocusMark(painter, QRectF(rect()), 8, this);
 }

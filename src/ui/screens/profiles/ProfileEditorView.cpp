@@ -1,6 +1,8 @@
 #include "ui/screens/profiles/ProfileEditorView.h"
 
 #include "profiles/ProtectedProfilesLockManager.h"
+#include "ui/components/ButtonTextTint.h"
+#include "ui/components/EnabledColor.h"
 #include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
@@ -165,9 +167,7 @@ QWidget *ProfileEditorView::makeButtonRow()
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
         const auto paintRed = [remove] {
-            QPalette destructive = remove->palette();
-            destructive.setColor(QPalette::ButtonText, Palette::red());
-            remove->setPalette(destructive);
+            setEnabledColor(remove, QPalette::ButtonText, legibleButtonText(remove, Palette::red()));
         };
         paintRed();
         connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, remove, paintRed);

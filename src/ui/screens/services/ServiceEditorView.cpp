@@ -2,6 +2,8 @@
 
 #include "profiles/EnvironmentProfilesManager.h"
 #include "records/SecurityScopedBookmarkStore.h"
+#include "ui/components/ButtonTextTint.h"
+#include "ui/components/EnabledColor.h"
 #include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
@@ -223,9 +225,7 @@ QWidget *ServiceEditorView::makeButtons()
         auto *remove = new QPushButton(QStringLiteral("Delete"), row);
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
-        QPalette destructive = remove->palette();
-        destructive.setColor(QPalette::ButtonText, Palette::red());
-        remove->setPalette(destructive);
+        setEnabledColor(remove, QPalette::ButtonText, legibleButtonText(remove, Palette::red()));
         connect(remove, &QPushButton::clicked, this, &ServiceEditorView::confirmDelete);
         layout->addWidget(remove);
     }

@@ -1,6 +1,8 @@
 #include "ui/screens/settings/SettingsView.h"
 
 #include "records/ApplicationSupport.h"
+#include "ui/components/ButtonTextTint.h"
+#include "ui/components/EnabledColor.h"
 #include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
@@ -182,10 +184,9 @@ void SettingsView::refresh()
     m_darkMode->setChecked(dark);
     setButtonSymbol(m_darkMode, dark ? QStringLiteral("moon.fill") : QStringLiteral("sun.max.fill"),
                     secondaryTextColor(), 16);
-    QPalette resetPalette = m_reset->palette();
-    resetPalette.setColor(QPalette::ButtonText, Palette::red());
-    m_reset->setPalette(resetPalette);
-    setButtonSymbol(m_reset, QStringLiteral("arrow.counterclockwise"), Palette::red(), 14);
+    const QColor resetTint = legibleButtonText(m_reset, Palette::red());
+    setEnabledColor(m_reset, QPalette::ButtonText, resetTint);
+    setButtonSymbol(m_reset, QStringLiteral("arrow.counterclockwise"), resetTint, 14);
     m_shell->setBoundText(draft.defaultShell);
     m_darkMode->setEnabled(m_ready);
     m_shell->setEnabled(m_ready);
