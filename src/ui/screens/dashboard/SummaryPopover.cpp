@@ -1,7 +1,7 @@
 #include "ui/screens/dashboard/SummaryPopover.h"
 
-#include "ui/components/FocusMark.h"
 #include "ui/components/DividedList.h"
+#include "ui/components/FocusMark.h"
 #include "ui/components/MultilineElidedLabel.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"

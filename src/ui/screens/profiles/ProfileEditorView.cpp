@@ -3,7 +3,6 @@
 #include "profiles/ProtectedProfilesLockManager.h"
 #include "ui/components/ButtonTextTint.h"
 #include "ui/components/EnabledColor.h"
-#include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/MacTextField.h"
@@ -11,6 +10,7 @@
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 
 #include <QCheckBox>
@@ -21,6 +21,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProtectedProfilesLockManager &lockManager,
                                      SaveAction onSave, DeleteAction onDelete, QWidget *parent)
@@ -194,6 +196,13 @@ void ProfileEditorView::rebuildVariableRows()
         connect(row, &ProfileEditorVariableRow::variableEdited, this, &ProfileEditorView::updateVariable);
         connect(row, &ProfileEditorVariableRow::deleteRequested, this,
                 qOverload<const QUuid &>(&ProfileEditorView::requestVariableDeletion));
+        connect(row, &ProfileEditorVariableRow::deleteGestureMade, this, [this, id = variable.id] {
+            const auto &variables = m_model.draft.variables;
+            const auto found = std::find_if(variables.cbegin(), variables.cend(),
+                                            [&](const EnvironmentVariable &candidate) { return candidate.id == id; });
+            if (found != variables.cend())
+                requestVariableDeletion(QList<int> {int(found - variables.cbegin())});
+        });
         m_rowsLayout->addWidget(row);
     }
     m_noVariables->setVisible(m_model.draft.variables.isEmpty());

@@ -1,11 +1,12 @@
 #include "ui/screens/services/ServiceDetailView.h"
 
+#include "execution/ServiceManager.h"
 #include "profiles/EnvironmentProfilesManager.h"
 #include "records/ServiceRunHistoryManager.h"
-#include "execution/ServiceManager.h"
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/DetailPageHeader.h"
 #include "ui/components/DisplayFormatting.h"
+#include "ui/components/LayoutTabOrder.h"
 #include "ui/components/MetricCard.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StatusBadge.h"
@@ -25,12 +26,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTimer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using ServiceDetailStyle::RowButton;
@@ -288,6 +289,8 @@ void ServiceDetailView::buildLayouts()
     w.normalColumn->addLayout(besideCards(w.console));
     w.normalColumn->addWidget(w.runHistory);
     w.normalColumn->addStretch(1);
+    // The sections were built apart and joined above: Tab follows the page.
+    setTabOrderFollowingLayout(w.normalColumn);
     buildLockedCard();
 }
 

@@ -4,7 +4,6 @@
 #include "records/SecurityScopedBookmarkStore.h"
 #include "ui/components/ButtonTextTint.h"
 #include "ui/components/EnabledColor.h"
-#include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/MacMultilineTextField.h"
@@ -16,6 +15,7 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeColor.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/screens/services/PathPickerDialog.h"
 #include "ui/screens/services/ShellPathInsertion.h"
 

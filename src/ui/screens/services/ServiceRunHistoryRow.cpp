@@ -1,7 +1,7 @@
 #include "ui/screens/services/ServiceRunHistoryRow.h"
 
-#include "ui/components/FocusMark.h"
 #include "ui/components/DisplayFormatting.h"
+#include "ui/components/FocusMark.h"
 #include "ui/components/LabeledValueText.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"

@@ -1,12 +1,12 @@
 #include "ui/screens/services/ServiceRunHistorySection.h"
 
 #include "records/ServiceRunHistoryManager.h"
-#include "ui/components/TitledMessageBox.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SurfaceCard.h"
 #include "ui/components/SymbolView.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 #include "ui/screens/services/ServiceRunHistoryRow.h"
 #include "ui/screens/services/ServiceRunOutputSheet.h"

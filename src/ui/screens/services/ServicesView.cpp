@@ -15,20 +15,19 @@
 #include "ui/components/ThemeColor.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/screens/services/CommandThreatReviewView.h"
+#include "ui/screens/services/SegmentedPicker.h"
 #include "ui/screens/services/ServiceDetailView.h"
 #include "ui/screens/services/ServiceEditorView.h"
 #include "ui/screens/services/ServiceListModel.h"
 #include "ui/screens/services/ServiceRowDelegate.h"
-#include "ui/screens/services/SegmentedPicker.h"
 #include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/SudoPasswordPromptView.h"
 
 #include <QEvent>
-#include <QHideEvent>
-#include <QShowEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -37,6 +36,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>

@@ -2,8 +2,8 @@
 
 #include "records/ApplicationSupport.h"
 #include "ui/components/ButtonTextTint.h"
+#include "ui/components/ClickOutsideEditingMonitor.h"
 #include "ui/components/EnabledColor.h"
-#include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/MacTextField.h"
@@ -12,6 +12,7 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/SymbolView.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/components/TitledMessageBox.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -24,6 +25,7 @@
 
 #include <algorithm>
 #include <QShowEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -206,10 +208,10 @@ void SettingsView::confirmReset()
     connect(box, &QMessageBox::finished, this, [this, box, reset] {
         if (box->clickedButton() != reset)
             return;
-        // A pending edit of the shell field ends before the defaults come in.
-        if (QWidget *focused = focusWidget())
-            focused->clearFocus();
-        m_controller->resetToDefaults();
+        // A pending edit of the shell field ends (on the next turn of the event
+        // loop) before the defaults come in: a field being edited takes no update.
+        endEditingInKeyWindow();
+        QTimer::singleShot(0, m_controller, &SettingsController::resetToDefaults);
     });
     m_alert = box;
     box->open();
