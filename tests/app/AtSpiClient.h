@@ -35,6 +35,14 @@ public:
     // The first node under `root` with this name, whatever its role.
     std::optional<Node> findNamed(const Node &root, const QString &name);
 
+    // Replaces the text of an editable node, as a screen reader's text entry does.
+    bool setText(const Node &node, const QString &text);
+    // The node's AT-SPI states, one bit each.
+    enum class State { selected = 23, showing = 25, visible = 30 };
+    bool has(const Node &node, State state);
+    // Every node under `root` (breadth first), `root` included.
+    QList<Node> tree(const Node &root);
+
     QString name(const Node &node);
     QString roleName(const Node &node);
     QList<Node> children(const Node &node);

@@ -29,6 +29,21 @@ public:
             return row->text();
         return QAccessibleWidget::text(t);
     }
+    // A button a screen reader can press, as it can any other.
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (widget()->isEnabled())
+            names.prepend(pressAction());
+        return names;
+    }
+    void doAction(const QString &actionName) override
+    {
+        if (actionName == pressAction() && widget()->isEnabled())
+            static_cast<SelectableSidebarRow *>(widget())->click();
+        else
+            QAccessibleWidget::doAction(actionName);
+    }
 };
 
 QAccessibleInterface *sidebarRowAccessibleFactory(const QString &className, QObject *object)
