@@ -156,10 +156,30 @@ TEST_F(ProfileEditorViewTest, CreateModeHasNoDeleteAndSaveFollowsTheName)
     EXPECT_EQ(row->secretToggle()->accessibleName(), QStringLiteral("Secret"));
     EXPECT_FALSE(row->secretToggle()->toolTip().contains(QStringLiteral("hidden")));
 
+    // A control character in the name: a message under the field, no save.
+    auto *nameMessage = editor->findChild<QLabel *>(QStringLiteral("nameMessage"));
+    ASSERT_NE(nameMessage, nullptr);
+    EXPECT_FALSE(nameMessage->isVisible());
+    name->insert(QStringLiteral("\t"));
+    EXPECT_TRUE(nameMessage->isVisible());
+    EXPECT_FALSE(save->isEnabled());
+    name->backspace();
+    EXPECT_FALSE(nameMessage->isVisible());
+    EXPECT_TRUE(save->isEnabled());
+
+    // The sheet waits for the screen's answer; a save that did not happen keeps it open.
     QTest::mouseClick(save, Qt::LeftButton);
     ASSERT_EQ(saved.size(), 1);
     EXPECT_EQ(saved.first().name, QStringLiteral("  Dev"));
     EXPECT_TRUE(saved.first().variables.first().isSecret);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_FALSE(save->isEnabled());
+    editor->saveFinished(false);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_TRUE(save->isEnabled());
+    EXPECT_EQ(row->valueField()->text(), QStringLiteral("hidden"));
+    QTest::mouseClick(save, Qt::LeftButton);
+    editor->saveFinished(true);
     EXPECT_FALSE(editor->isVisible());
 }
 

@@ -252,6 +252,7 @@ void EnvironmentProfilesView::showEditor()
         this);
     editor->setAttribute(Qt::WA_DeleteOnClose);
     connect(editor, &QDialog::finished, m_controller, &ProfilesController::editorClosed);
+    connect(m_controller, &ProfilesController::saveFinished, editor, &ProfileEditorView::saveFinished);
     m_editor = editor;
     editor->open();
 }

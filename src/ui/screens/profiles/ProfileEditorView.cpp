@@ -5,6 +5,7 @@
 #include "ui/components/EnabledColor.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StyledLabel.h"
@@ -100,6 +101,12 @@ QWidget *ProfileEditorView::makeProfileSection()
         refreshValidation();
     });
     layout->addWidget(new LabeledField(QStringLiteral("Name"), 130, m_name, section));
+    m_nameMessage = new StyledLabel(NameRule::controlCharacterMessage(), TextStyle::footnote, QFont::Normal,
+                                    Palette::Color::red, section);
+    m_nameMessage->setObjectName(QStringLiteral("nameMessage"));
+    m_nameMessage->setWordWrap(true);
+    m_nameMessage->setContentsMargins(130 + 12, 0, 0, 0);
+    layout->addWidget(m_nameMessage);
     return section;
 }
 
@@ -222,16 +229,31 @@ void ProfileEditorView::refreshValidation()
     const QStringList invalid = m_model.invalidKeys();
     m_invalidKeys->setText(QStringLiteral("Invalid keys: ") + invalid.join(QStringLiteral(", ")));
     m_invalidKeys->setVisible(!invalid.isEmpty());
-    m_save->setEnabled(m_model.canSave());
+    m_nameMessage->setVisible(NameRule::hasControlCharacters(m_model.draft.name));
+    m_save->setEnabled(m_model.canSave() && !m_isSaving);
 }
 
 void ProfileEditorView::save()
 {
-    if (!m_model.canSave())
+    if (!m_model.canSave() || m_isSaving)
         return;
+    // The sheet stays open with the draft until the save has an answer: a
+    // cancelled password prompt or a failed write must not lose what was typed.
+    m_isSaving = true;
+    refreshValidation();
     if (m_onSave)
         m_onSave(m_model.normalizedDraft());
-    accept();
+}
+
+void ProfileEditorView::saveFinished(bool saved)
+{
+    if (!m_isSaving)
+        return;
+    m_isSaving = false;
+    if (saved)
+        accept();
+    else
+        refreshValidation();
 }
 
 TitledMessageBox *ProfileEditorView::makeConfirmation(const QString &title, const QString &message)

@@ -17,8 +17,9 @@ class QPushButton;
 class QVBoxLayout;
 
 // The sheet that creates or edits a profile on a private draft and hands the
-// result to the screen that opened it. An edit of a protected profile closes
-// itself, unsaved, when protected data locks.
+// result to the screen that opened it, staying open until the screen answers
+// through saveFinished. An edit of a protected profile closes itself, unsaved,
+// when protected data locks.
 class ProfileEditorView final : public QDialog {
     Q_OBJECT
 public:
@@ -36,6 +37,10 @@ public:
     void requestVariableDeletion(const QList<int> &offsets);
     void requestProfileDeletion();
     void save();
+    // The screen's answer to the save handed on: closes when saved, else keeps
+    // the draft and allows another try.
+    void saveFinished(bool saved);
+    bool isSaving() const { return m_isSaving; }
 
     // The confirmation shown right now, if any.
     TitledMessageBox *openConfirmation() const { return m_confirmation; }
@@ -66,6 +71,8 @@ private:
     QWidget *m_rows = nullptr;
     QVBoxLayout *m_rowsLayout = nullptr;
     QLabel *m_invalidKeys = nullptr;
+    QLabel *m_nameMessage = nullptr;
     QPushButton *m_save = nullptr;
     QPointer<TitledMessageBox> m_confirmation;
+    bool m_isSaving = false;
 };

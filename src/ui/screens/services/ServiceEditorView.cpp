@@ -6,6 +6,7 @@
 #include "ui/components/EnabledColor.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/MacMultilineTextField.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/Palette.h"
@@ -114,7 +115,8 @@ ServiceEditorView::ServiceEditorView(ServiceEditorMode mode, ManagedService draf
 
 bool ServiceEditorView::canSave() const
 {
-    return !m_draft.name.trimmed().isEmpty() && !m_draft.command.trimmed().isEmpty();
+    return !m_draft.name.trimmed().isEmpty() && !NameRule::hasControlCharacters(m_draft.name)
+           && !m_draft.command.trimmed().isEmpty();
 }
 
 QWidget *ServiceEditorView::makeServiceSection()
@@ -124,12 +126,24 @@ QWidget *ServiceEditorView::makeServiceSection()
     m_name->setAccessibleName(QStringLiteral("Name"));
     m_name->setText(m_draft.name);
     m_name->setFixedHeight(24);
+    auto *content = new QWidget(this);
+    auto *layout = new QVBoxLayout(content);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    layout->addWidget(new LabeledField(QStringLiteral("Name"), labelWidth, m_name, content));
+    m_nameMessage = new StyledLabel(NameRule::controlCharacterMessage(), TextStyle::footnote, QFont::Normal,
+                                    Palette::Color::red, content);
+    m_nameMessage->setObjectName(QStringLiteral("nameMessage"));
+    m_nameMessage->setWordWrap(true);
+    m_nameMessage->setContentsMargins(labelWidth + 12, 0, 0, 0);
+    m_nameMessage->setVisible(NameRule::hasControlCharacters(m_draft.name));
+    layout->addWidget(m_nameMessage);
     connect(m_name, &QLineEdit::textChanged, this, [this](const QString &name) {
         m_draft.name = name;
+        m_nameMessage->setVisible(NameRule::hasControlCharacters(name));
         updateSaveEnabled();
     });
-    return section(QStringLiteral("Service"), new LabeledField(QStringLiteral("Name"), labelWidth, m_name, this),
-                   nullptr, this);
+    return section(QStringLiteral("Service"), content, nullptr, this);
 }
 
 QWidget *ServiceEditorView::makeCommandSection()

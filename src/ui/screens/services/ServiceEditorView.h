@@ -69,6 +69,7 @@ private:
     bool m_isConfirmingTerminalLaunch = false;
 
     MacTextField *m_name = nullptr;
+    StyledLabel *m_nameMessage = nullptr;
     MacMultilineTextField *m_command = nullptr;
     QComboBox *m_profilePicker = nullptr;
     QComboBox *m_launchPicker = nullptr;

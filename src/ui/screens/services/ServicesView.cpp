@@ -428,7 +428,7 @@ void ServicesView::syncSudoSheet()
     QPointer<ServicesController> controller(m_controller);
     m_sudoSheet = new SudoPasswordPromptView(
         shown,
-        [controller, shown](QString password) {
+        [controller, shown](SharedSensitiveBytes password) {
             if (controller)
                 controller->submitSudoPassword(shown, std::move(password));
         },

@@ -70,6 +70,15 @@ TEST_F(ServiceEditorViewTest, CreateModeHasNoDeleteAndSaveNeedsATrimmedNameAndCo
     EXPECT_TRUE(view->isVisible());
     EXPECT_TRUE(view->draft().command.endsWith(QLatin1Char('\n')));
     view->insertPickedPath(TestEnvironment::home());
+    // A line break pasted into the name is refused under the field.
+    auto *nameMessage = view->findChild<QWidget *>(QStringLiteral("nameMessage"));
+    ASSERT_TRUE(nameMessage);
+    EXPECT_FALSE(nameMessage->isVisible());
+    name->insert(QStringLiteral("\n"));
+    EXPECT_TRUE(nameMessage->isVisible());
+    EXPECT_FALSE(save->isEnabled());
+    name->backspace();
+    EXPECT_FALSE(nameMessage->isVisible());
     QTest::mouseClick(save, Qt::LeftButton);
     ASSERT_TRUE(saved);
     // Handed over exactly as typed.
