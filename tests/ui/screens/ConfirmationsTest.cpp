@@ -17,8 +17,8 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <QToolButton>
 #include <QTest>
+#include <QToolButton>
 
 #include <functional>
 

@@ -3,6 +3,7 @@
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/DetailPageHeader.h"
 #include "ui/components/DisplayFormatting.h"
+#include "ui/components/LayoutTabOrder.h"
 #include "ui/components/MetricCard.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StatusBadge.h"
@@ -23,12 +24,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTimer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using ServiceDetailStyle::RowButton;
@@ -303,6 +304,8 @@ void ServiceDetailView::buildLayouts()
     w.normalColumn->addLayout(besideCards(w.console));
     w.normalColumn->addWidget(w.runHistory);
     w.normalColumn->addStretch(1);
+    // The sections were built apart and joined above: Tab follows the page.
+    setTabOrderFollowingLayout(w.normalColumn);
     buildLockedCard();
 }
 

@@ -106,6 +106,34 @@ TEST_F(ServiceDetailViewTest, StateTableDrivesBadgeButtonsAndMetrics)
     EXPECT_EQ(metric(*this, "pidCard"), dash);
 }
 
+TEST_F(ServiceDetailViewTest, TabFollowsThePageFromTheTitleRowToTheHistory)
+{
+    const ManagedService service = makeService(QStringLiteral("API"));
+    history.insertRecord(makeRun(service.id, ServiceRunStopReason::exited, 0, 1));
+    show(service, runtime(service, ServiceLifecycleState::running));
+    view->resize(900, 1400);
+    view->show();
+    view->runHistorySection()->setExpanded(true);
+    QCoreApplication::processEvents();
+    QStringList visited;
+    QWidget *window = view->window();
+    for (QWidget *widget = window->nextInFocusChain(); widget != window; widget = widget->nextInFocusChain()) {
+        if ((widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && !widget->objectName().isEmpty()
+            && !visited.contains(widget->objectName()))
+            visited << widget->objectName();
+    }
+    const QStringList visualOrder {QStringLiteral("editButton"),      QStringLiteral("stopButton"),
+                                   QStringLiteral("forceKillButton"), QStringLiteral("configurationToggle"),
+                                   QStringLiteral("copyButton"),      QStringLiteral("runHistoryToggle"),
+                                   QStringLiteral("clearAllButton")};
+    qsizetype last = -1;
+    for (const QString &name : visualOrder) {
+        const qsizetype at = visited.indexOf(name);
+        EXPECT_GT(at, last) << name.toStdString() << " in " << visited.join(QLatin1Char(' ')).toStdString();
+        last = at;
+    }
+}
+
 TEST_F(ServiceDetailViewTest, ControlRowButtonsStandTenApartAtOneHeight)
 {
     show(makeService(QStringLiteral("API")),
