@@ -216,18 +216,21 @@ TEST_F(ServiceDetailViewTest, UnbreakableTokensWrapAndNeverWidenTheView)
     };
     view->resize(760, 900);
     view->show();
-    QTest::mouseClick(find<QPushButton>("configurationToggle"), Qt::LeftButton);
     for (const auto &[what, name, command, profileName] : cases) {
         SCOPED_TRACE(what);
         EnvironmentProfile profile {QUuid::createUuid(), profileName, {}, false, start, start};
         profiles.applyLoadResult({profile}, {}, std::nullopt);
         const ManagedService service = makeService(name, command, false, profile.id);
         show(service, runtime(service, ServiceLifecycleState::stopped));
-        QCoreApplication::processEvents();
+        QTest::mouseClick(find<QPushButton>("configurationToggle"), Qt::LeftButton);
+        ASSERT_TRUE(view->isConfigurationExpanded());
+        QTest::qWait(400); // the card's reveal
+        view->layout()->activate();
         EXPECT_LE(view->minimumSizeHint().width(), 740);
+        EXPECT_EQ(view->width(), 760);
         EXPECT_EQ(find<WrappingText>("shellCommand")->text(), command); // shown and copied as it is
         const QWidget *card = find<QWidget>("configurationCard");
-        EXPECT_LE(card->mapTo(view.get(), QPoint(card->width(), 0)).x(), view->width());
+        EXPECT_LE(card->mapTo(view.get(), QPoint(card->width(), 0)).x(), 760);
     }
 }
 
