@@ -59,6 +59,10 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // The scroll bar also shows while the pointer is over the console, as
+    // overlay scroll bars do on Linux desktops.
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
 
 private:
     void applyTextBackground();
@@ -82,6 +86,7 @@ private:
     QString m_text;
     bool m_autoScroll = false;
     bool m_isProgrammaticScroll = false;
+    bool m_pointerInside = false;
     bool m_placeholderShown = true;
     UpdatePath m_lastPath = UpdatePath::none;
     QElapsedTimer m_lastScroll;
