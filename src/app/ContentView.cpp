@@ -34,6 +34,17 @@ protected:
     void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), ThemeColor::separator().resolve()); }
 };
 
+// The detail column's content. The screens' own lists and pages scroll
+// inside them; this column scrolls only below a screen's minimum height. A
+// screen with wrapping text answers heightForWidth with its preferred height,
+// which the scroll area would take as the height to scroll to, so it is not
+// asked.
+class DetailColumn final : public QWidget {
+public:
+    using QWidget::QWidget;
+    bool hasHeightForWidth() const override { return false; }
+};
+
 } // namespace
 
 ContentView::ContentView(AppEnvironment &app, QWidget *parent)
@@ -57,7 +68,7 @@ ContentView::ContentView(AppEnvironment &app, QWidget *parent)
     detailScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     detailScroll->setWidgetResizable(true);
     detailScroll->setMinimumSize(detailMinimumWidth, detailMinimumHeight);
-    auto *detail = new QWidget(detailScroll);
+    auto *detail = new DetailColumn(detailScroll);
     detail->setMinimumWidth(detailMinimumWidth);
     m_detailLayout = new QVBoxLayout(detail);
     m_detailLayout->setContentsMargins(0, 0, 0, 0);
