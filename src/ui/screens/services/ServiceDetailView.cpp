@@ -12,6 +12,7 @@
 #include "ui/components/SymbolView.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/components/WrappingText.h"
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 #include "ui/screens/services/ServiceRunHistorySection.h"
 #include "ui/screens/services/ServicesController.h"
@@ -218,8 +219,8 @@ struct ServiceDetailView::Widgets {
     SymbolView *configurationChevron = nullptr;
     SurfaceCard *migrationCard = nullptr;
     SurfaceCard *configurationCard = nullptr;
-    StyledLabel *shellCommand = nullptr;
-    StyledLabel *environmentProfile = nullptr;
+    WrappingText *shellCommand = nullptr;
+    WrappingText *environmentProfile = nullptr;
     StyledLabel *launchOption = nullptr;
 
     // Metrics
@@ -427,9 +428,13 @@ QLayout *ServiceDetailView::buildConfiguration()
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         return label;
     };
-    w.shellCommand = valueLabel("shellCommand");
-    w.shellCommand->setMonospaced(true);
-    w.environmentProfile = valueLabel("environmentProfile");
+    auto wrappingValue = [](const char *name, bool monospaced) {
+        auto *text = new WrappingText(TextStyle::body, monospaced);
+        text->setObjectName(QString::fromLatin1(name));
+        return text;
+    };
+    w.shellCommand = wrappingValue("shellCommand", true);
+    w.environmentProfile = wrappingValue("environmentProfile", false);
     w.launchOption = valueLabel("launchOption");
     form->addRow(new StyledLabel(QStringLiteral("Shell Command"), TextStyle::body), w.shellCommand);
     form->addRow(new StyledLabel(QStringLiteral("Environment Profile"), TextStyle::body), w.environmentProfile);
