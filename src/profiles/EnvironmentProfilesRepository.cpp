@@ -95,24 +95,42 @@ EnvironmentProfilesRepository::RecordsLoad EnvironmentProfilesRepository::readRe
     };
     JsonFile &file = m_recordsStore.file();
     VersionedRecordsRead<Record> read = readVersionedRecords<Record>(file, {}, convertLegacy);
-    for (const QString &failure : std::as_const(read.failures)) {
+    QStringList failures = read.failures;
+    if (read.readError)
+        failures.append(read.readError->message());
+    for (const QString &failure : std::as_const(failures)) {
         if (read.currentLayout)
             qCCritical(lcPersistence, "Failed to load protected environment records: %s", qUtf8Printable(failure));
         else
             qCCritical(lcPersistence, "Failed to migrate environments.json: %s", qUtf8Printable(failure));
     }
     const bool complete = read.complete();
-    const std::lock_guard lock(file.mutex());
-    if (complete)
-        file.markReadable();
-    else
-        file.markUnreadable();
-    return {std::move(read.records), complete};
+    // A file that could not be read at all is not known to be damaged.
+    if (!read.readError) {
+        const std::lock_guard lock(file.mutex());
+        if (complete)
+            file.markReadable();
+        else
+            file.markUnreadable();
+    }
+    return {std::move(read.records), complete, std::move(read.readError)};
+}
+
+EnvironmentProfilesRepository::RecordsLoad EnvironmentProfilesRepository::readRecordsForUpdate()
+{
+    RecordsLoad load = readRecords();
+    if (load.readError)
+        throw *load.readError;
+    return load;
 }
 
 EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::readProfiles()
 {
-    const QList<Record> records = readRecords().records;
+    return profilesOf(readRecords().records);
+}
+
+EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::profilesOf(const QList<Record> &records)
+{
     LoadResult result;
     for (const Record &record : records) {
         if (record.isProtected) {
@@ -286,7 +304,7 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
 {
     EnvironmentProfile::validateKeys({profile});
 
-    RecordsLoad load = readRecords();
+    RecordsLoad load = readRecordsForUpdate();
     QList<Record> &records = load.records;
     const qsizetype existing = indexOfRecord(records, profile.id);
 
@@ -333,13 +351,13 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
     if (!anyProtected && load.complete && !hasSetAsideCopies())
         deleteOrphanSecrets(records);
 
-    return readProfiles().profiles;
+    return profilesOf(records).profiles;
 }
 
 QList<EnvironmentProfile> EnvironmentProfilesRepository::removeProfile(const QUuid &id,
                                                                        const std::optional<ProtectedPayloadCrypto> &key)
 {
-    QList<Record> records = readRecords().records;
+    QList<Record> records = readRecordsForUpdate().records;
     const qsizetype existing = indexOfRecord(records, id);
     if (existing >= 0) {
         const Record &record = records.at(existing);
@@ -354,5 +372,5 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::removeProfile(const QUu
 
     moveClearSecretValuesToKeyring(records);
     writeRecords(records);
-    return readProfiles().profiles;
+    return profilesOf(records).profiles;
 }

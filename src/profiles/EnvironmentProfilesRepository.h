@@ -5,6 +5,7 @@
 #include "profiles/PersistedEnvironmentProfileRecord.h"
 #include "profiles/ProtectedPayloadCrypto.h"
 #include "profiles/SecretStoring.h"
+#include "records/FileStoreError.h"
 #include "records/JSONFileStore.h"
 #include "records/SerialExecutor.h"
 
@@ -51,12 +52,13 @@ public:
     // Throws ProtectedProfilesError or KeychainError (after every read was tried).
     QFuture<EnvironmentProfile> loadProtectedProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
     // Stores the profile (matched by id) and its secrets; returns the profiles
-    // of a fresh load. Throws EnvironmentProfileValidationError,
-    // ProtectedProfilesError, KeychainError or FileStoreError.
+    // as written. Throws EnvironmentProfileValidationError,
+    // ProtectedProfilesError, KeychainError or FileStoreError (also when the
+    // file cannot be read: it is then left untouched).
     QFuture<QList<EnvironmentProfile>> saveProfile(const EnvironmentProfile &profile,
                                                    const std::optional<ProtectedPayloadCrypto> &key);
     // Removes every record with the id and the keyring items of the first one's
-    // secrets; returns the profiles of a fresh load. Throws
+    // secrets; returns the profiles as written. Throws
     // ProtectedProfilesError or FileStoreError.
     QFuture<QList<EnvironmentProfile>> deleteProfile(const QUuid &id, const std::optional<ProtectedPayloadCrypto> &key);
 
@@ -69,11 +71,16 @@ private:
         // False when a file was there but could not be read or decoded, whole
         // or in part: the records then do not tell which keyring items are owned.
         bool complete = true;
+        // Set when the file could not be read at all; the records are then unknown.
+        std::optional<FileStoreError> readError;
     };
 
     // Each runs on the executor's thread only.
     RecordsLoad readRecords();
+    // Throws FileStoreError when the file could not be read at all.
+    RecordsLoad readRecordsForUpdate();
     LoadResult readProfiles();
+    LoadResult profilesOf(const QList<PersistedEnvironmentProfileRecord> &records);
     EnvironmentProfile openProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
     QList<EnvironmentProfile> writeProfile(const EnvironmentProfile &profile,
                                            const std::optional<ProtectedPayloadCrypto> &key);

@@ -67,7 +67,7 @@ QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record
         };
         if (rewriteStored(record, withinLimit))
             return;
-        QList<ServiceRunRecord> records = m_store.load({});
+        QList<ServiceRunRecord> records = m_store.loadForUpdate({});
         records.prepend(record);
         writeRecords(limitRunHistoryPerService(std::move(records)));
     });
@@ -84,7 +84,7 @@ QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId)
         const auto keep = [&recordId](const QUuid &id, const QUuid &) { return id != recordId; };
         if (rewriteStored(std::nullopt, keep))
             return;
-        QList<ServiceRunRecord> records = m_store.load({});
+        QList<ServiceRunRecord> records = m_store.loadForUpdate({});
         records.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
         writeRecords(std::move(records));
     });
@@ -96,7 +96,7 @@ QFuture<void> ServiceRunHistoryRepository::clear(const QUuid &serviceId)
         const auto keep = [&serviceId](const QUuid &, const QUuid &service) { return service != serviceId; };
         if (rewriteStored(std::nullopt, keep))
             return;
-        QList<ServiceRunRecord> records = m_store.load({});
+        QList<ServiceRunRecord> records = m_store.loadForUpdate({});
         records.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
         writeRecords(std::move(records));
     });
@@ -137,7 +137,8 @@ bool ServiceRunHistoryRepository::rewriteStored(const std::optional<ServiceRunRe
         try {
             bytes = file.readLocked();
         } catch (const FileStoreError &) {
-            bytes.reset();
+            m_layout.reset();
+            throw;
         }
         // Offsets fit only the very bytes written: neither a path check nor the
         // timestamps (coarse on many file systems) can tell an edit of the same
@@ -194,6 +195,7 @@ void ServiceRunHistoryRepository::writeTexts(const QList<QByteArrayView> &texts,
     JsonFile &file = m_store.file();
     std::lock_guard lock(file.mutex());
     m_layout.reset();
+    m_store.confirmReadableLocked();
     file.writeLocked(output);
     m_layout = Layout {output.size(), contentHash(output), std::move(layout)};
 }

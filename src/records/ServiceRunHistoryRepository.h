@@ -17,8 +17,9 @@ QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> record
 // run-history.json, one request at a time. Every write replaces the whole file
 // atomically with every secret value masked; appends keep at most 50 runs per
 // service. Write failures (FileStoreError) reach the caller through the future
-// and leave the previous file untouched; an unreadable file is set aside, not
-// overwritten.
+// and leave the previous file untouched; so does a file that an append, delete
+// or clear cannot read. A file whose content does not decode is set aside,
+// not overwritten.
 //
 // The file can hold 150–200 MB. While its bytes are still exactly what this
 // repository last wrote (same size and content hash), an append, delete or

@@ -1,0 +1,317 @@
+#include "profiles/EnvironmentProfilesRepository.h"
+#include "records/ApplicationSupport.h"
+#include "records/FileSystemCalls.h"
+#include "records/SecurityScopedBookmarkStore.h"
+#include "records/ServiceRepository.h"
+#include "records/ServiceRunHistoryRepository.h"
+#include "records/SettingsRepository.h"
+#include "support/Await.h"
+#include "support/FakeSecretStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+namespace {
+
+enum class Call { open, read, write, fdatasync, fsync, close, rename, stat, fstat, count };
+
+const char *nameOf(Call call)
+{
+    static const char *names[] = {"open", "read", "write", "fdatasync", "fsync", "close", "rename", "stat", "fstat"};
+    return names[static_cast<int>(call)];
+}
+
+// Fails the n-th call of one kind (every one with n = -1) with one errno, and
+// counts the calls of each kind, the way a full disk or a failing device would
+// meet a save at one point.
+class FaultyCalls final : public FileSystemCalls {
+public:
+    FaultyCalls(Call target, int failAt, int error)
+        : m_target(target),
+          m_failAt(failAt),
+          m_error(error)
+    {
+        FileSystemCalls::replaceForTesting(this);
+    }
+    ~FaultyCalls() override { FileSystemCalls::replaceForTesting(nullptr); }
+
+    int calls(Call call) const { return m_counts[static_cast<int>(call)]; }
+    // Whether the fault came once the new file was in place (the folder sync).
+    bool failedAfterRename() const { return m_failedAfterRename; }
+
+    int open(const char *path, int flags, mode_t mode) override
+    {
+        return fails(Call::open) ? -1 : FileSystemCalls::open(path, flags, mode);
+    }
+    ssize_t read(int fd, void *buffer, size_t size) override
+    {
+        return fails(Call::read) ? -1 : FileSystemCalls::read(fd, buffer, size);
+    }
+    ssize_t write(int fd, const void *buffer, size_t size) override
+    {
+        return fails(Call::write) ? -1 : FileSystemCalls::write(fd, buffer, size);
+    }
+    int fdatasync(int fd) override { return fails(Call::fdatasync) ? -1 : FileSystemCalls::fdatasync(fd); }
+    int fsync(int fd) override { return fails(Call::fsync) ? -1 : FileSystemCalls::fsync(fd); }
+    int close(int fd) override
+    {
+        // A failing close has released the descriptor all the same.
+        const bool failing = fails(Call::close);
+        const int result = FileSystemCalls::close(fd);
+        return failing ? (errno = m_error, -1) : result;
+    }
+    int rename(const char *from, const char *to) override
+    {
+        if (fails(Call::rename))
+            return -1;
+        const int result = FileSystemCalls::rename(from, to);
+        m_renamed = m_renamed || result == 0;
+        return result;
+    }
+    int stat(const char *path, struct stat *info) override
+    {
+        return fails(Call::stat) ? -1 : FileSystemCalls::stat(path, info);
+    }
+    int lstat(const char *path, struct stat *info) override
+    {
+        return fails(Call::stat) ? -1 : FileSystemCalls::lstat(path, info);
+    }
+    int fstat(int fd, struct stat *info) override { return fails(Call::fstat) ? -1 : FileSystemCalls::fstat(fd, info); }
+
+private:
+    bool fails(Call call)
+    {
+        const int n = ++m_counts[static_cast<int>(call)];
+        if (call != m_target || (m_failAt != -1 && n != m_failAt))
+            return false;
+        errno = m_error;
+        m_failedAfterRename = m_renamed.load();
+        return true;
+    }
+
+    Call m_target;
+    int m_failAt;
+    int m_error;
+    std::array<std::atomic<int>, static_cast<int>(Call::count)> m_counts {};
+    std::atomic<bool> m_renamed = false;
+    std::atomic<bool> m_failedAfterRename = false;
+};
+
+const QDateTime stamp = QDateTime::fromSecsSinceEpoch(1'700'000'000, QTimeZone::utc());
+
+QString dataFile(const char *name)
+{
+    return applicationSupportDirectory() + QLatin1Char('/') + QLatin1String(name);
+}
+
+ManagedService service(const char *name)
+{
+    return {QUuid::createUuid(), QString::fromLatin1(name), QStringLiteral("true"), false, std::nullopt, stamp, stamp};
+}
+
+EnvironmentProfile profile(const char *name)
+{
+    return {QUuid::createUuid(),
+            QString::fromLatin1(name),
+            {{QUuid::createUuid(), QStringLiteral("TOKEN"), QStringLiteral("secret"), true}},
+            false,
+            stamp,
+            stamp};
+}
+
+ServiceRunRecord run(int started)
+{
+    ServiceRunRecord record;
+    record.id = QUuid::createUuid();
+    record.serviceId = QUuid::createUuid();
+    record.startedAt = stamp.addSecs(started);
+    record.endedAt = stamp.addSecs(started + 1);
+    record.stopReason = ServiceRunStopReason::exited;
+    return record;
+}
+
+// One store driven through its own repository: `seed` writes a good file,
+// `load` is the start-up load, `save` one change that re-reads and writes,
+// and `stored` what the file holds, as comparable text.
+struct Store {
+    const char *file;
+    std::function<void()> seed;
+    std::function<void()> load;
+    std::function<void()> save;
+    std::function<QStringList()> stored;
+};
+
+QStringList namesOf(const auto &items)
+{
+    QStringList names;
+    for (const auto &item : items)
+        names.append(item.name);
+    return names;
+}
+
+// Each store built afresh on an empty data folder.
+Store makeStore(const char *file)
+{
+    const QString path = dataFile(file);
+    if (qstrcmp(file, "services.json") == 0) {
+        auto repository = std::make_shared<ServiceRepository>(path);
+        return {file, [repository] { await(repository->saveService(service("kept"))); },
+                [repository] { await(repository->loadServices()); },
+                [repository] { await(repository->saveService(service("added"))); },
+                [path] { return namesOf(await(ServiceRepository(path).loadServices()).services); }};
+    }
+    if (qstrcmp(file, "environments.json") == 0) {
+        auto secrets = std::make_shared<FakeSecretStore>();
+        auto repository = std::make_shared<EnvironmentProfilesRepository>(path, secrets);
+        return {file, [repository] { await(repository->saveProfile(profile("kept"), std::nullopt)); },
+                [repository] { await(repository->loadProfiles()); },
+                [repository] { await(repository->saveProfile(profile("added"), std::nullopt)); },
+                [path, secrets] {
+                    return namesOf(await(EnvironmentProfilesRepository(path, secrets).loadProfiles()).profiles);
+                }};
+    }
+    if (qstrcmp(file, "run-history.json") == 0) {
+        auto repository = std::make_shared<ServiceRunHistoryRepository>(path);
+        return {file, [repository] { await(repository->append(run(0))); }, [repository] { await(repository->load()); },
+                [repository] { await(repository->append(run(10))); },
+                [path] {
+                    QStringList starts;
+                    for (const ServiceRunRecord &record : await(ServiceRunHistoryRepository(path).load()))
+                        starts.append(record.startedAt.toString(Qt::ISODate));
+                    return starts;
+                }};
+    }
+    if (qstrcmp(file, "settings.json") == 0) {
+        auto repository = std::make_shared<SettingsRepository>(path);
+        const auto withShell = [](const char *shell) {
+            AppSettings settings;
+            settings.defaultShell = QString::fromLatin1(shell);
+            return settings;
+        };
+        return {file, [repository, withShell] { await(repository->save(withShell("/bin/kept"))); },
+                [repository] { await(repository->load()); },
+                [repository, withShell] { await(repository->save(withShell("/bin/added"))); },
+                [path] { return QStringList {await(SettingsRepository(path).load()).defaultShell}; }};
+    }
+    // bookmarks.json, whose store reads the file once, when it is made.
+    auto store = std::make_shared<std::unique_ptr<SecurityScopedBookmarkStore>>();
+    const QString kept = applicationSupportDirectory();
+    const QString added = QDir::tempPath();
+    return {file, [store, path, kept] { await(SecurityScopedBookmarkStore(path).rememberBookmark(kept)); },
+            [store, path] { *store = std::make_unique<SecurityScopedBookmarkStore>(path); },
+            [store, added] { await((*store)->rememberBookmark(added)); },
+            [path] {
+                QFile bytes(path);
+                bytes.open(QIODevice::ReadOnly);
+                QStringList keys = QJsonDocument::fromJson(bytes.readAll()).object().keys();
+                keys.sort();
+                return keys;
+            }};
+}
+
+QStringList leftovers()
+{
+    // Temporary files of a write, and copies set aside as damaged: after a fault
+    // that damaged nothing, there must be neither.
+    QStringList found = QDir(applicationSupportDirectory())
+                            .entryList({QStringLiteral(".*.velmora-save-*"), QStringLiteral("*.unreadable-*")},
+                                       QDir::Files | QDir::Hidden);
+    return found;
+}
+
+const char *const storeFiles[] = {"services.json", "environments.json", "run-history.json", "settings.json",
+                                  "bookmarks.json"};
+const int errors[] = {ENOSPC, EIO, EMFILE, ENOMEM};
+
+} // namespace
+
+// Every store, every single failing call of a save, at every point it is made:
+// the old file stays whole and loadable, the caller hears of the failure, no
+// temporary file stays, and a save reported done is on disk.
+TEST(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOne)
+{
+    for (const char *file : storeFiles) {
+        for (int call = 0; call < static_cast<int>(Call::count); ++call) {
+            for (const int error : errors) {
+                // Counted once without a fault, then failed at each of its calls in turn.
+                int points = 0;
+                QStringList before, after;
+                {
+                    QDir(applicationSupportDirectory()).removeRecursively();
+                    Store store = makeStore(file);
+                    store.seed();
+                    before = store.stored();
+                    store.load();
+                    FaultyCalls counter(static_cast<Call>(call), 0, error);
+                    store.save();
+                    points = counter.calls(static_cast<Call>(call));
+                    FileSystemCalls::replaceForTesting(nullptr);
+                    after = store.stored();
+                }
+                for (int point = 1; point <= points; ++point) {
+                    const std::string where = std::string(file) + " " + nameOf(static_cast<Call>(call)) + " #"
+                                              + std::to_string(point) + " " + std::strerror(error);
+                    QDir(applicationSupportDirectory()).removeRecursively();
+                    Store store = makeStore(file);
+                    store.seed();
+                    store.load();
+                    std::optional<QString> failure;
+                    bool failedAfterRename = false;
+                    {
+                        const FaultyCalls fault(static_cast<Call>(call), point, error);
+                        try {
+                            store.save();
+                        } catch (const FileStoreError &thrown) {
+                            failure = thrown.message();
+                        }
+                        failedAfterRename = fault.failedAfterRename();
+                    }
+                    const QStringList stored = store.stored();
+                    if (!failure) {
+                        EXPECT_EQ(stored, after) << where << ": reported saved, not on disk";
+                    } else {
+                        EXPECT_TRUE(failure->contains(QString::fromLatin1(file))) << where;
+                        // Only a failing folder sync after the rename leaves the new file.
+                        EXPECT_TRUE(stored == before || (failedAfterRename && stored == after))
+                            << where << ": " << stored.join(u',').toStdString();
+                    }
+                    EXPECT_EQ(leftovers(), QStringList()) << where;
+                }
+            }
+        }
+    }
+}
+
+// A start-up load that could not read the file gives the defaults; a save
+// after it must not put them over the file while it still cannot be read.
+TEST(StorageFaults, ASaveAfterALoadThatCouldNotReadFailsWhileTheFileStaysUnreadable)
+{
+    for (const char *file : storeFiles) {
+        for (const int error : errors) {
+            const std::string where = std::string(file) + " " + std::strerror(error);
+            QDir(applicationSupportDirectory()).removeRecursively();
+            Store store = makeStore(file);
+            store.seed();
+            const QStringList before = store.stored();
+            {
+                const FaultyCalls fault(Call::read, -1, error);
+                store.load();
+                EXPECT_THROW(store.save(), FileStoreError) << where;
+            }
+            EXPECT_EQ(store.stored(), before) << where;
+            EXPECT_EQ(leftovers(), QStringList()) << where;
+        }
+    }
+}
