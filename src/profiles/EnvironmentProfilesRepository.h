@@ -16,6 +16,7 @@
 #include <QUuid>
 
 #include <memory>
+#include <utility>
 #include <optional>
 
 // The one owner of environments.json and of the keyring items that hold the
@@ -75,6 +76,15 @@ private:
         std::optional<FileStoreError> readError;
     };
 
+    // What a save or delete does to the keyring: values it replaced (none when
+    // there was no item), to put back when the file write fails, and items it
+    // removes only once the file is written.
+    struct KeyringChanges {
+        QList<std::pair<QString, std::optional<QString>>> overwritten;
+        QStringList clearedAccounts; // secret values the person emptied
+        QStringList staleAccounts;   // removed or now plain variables, a deleted profile's
+    };
+
     // Each runs on the executor's thread only.
     RecordsLoad readRecords();
     // Throws FileStoreError when the file could not be read at all.
@@ -89,10 +99,20 @@ private:
     QList<EnvironmentVariable> storedVariables(const PersistedEnvironmentProfileRecord &record,
                                                const std::optional<ProtectedPayloadCrypto> &key);
     void fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure);
-    void storeSecrets(const EnvironmentProfile &profile);
+    void writeProfileRecords(const EnvironmentProfile &profile, const std::optional<ProtectedPayloadCrypto> &key,
+                             QList<PersistedEnvironmentProfileRecord> &records, qsizetype existing,
+                             KeyringChanges &changes);
+    void storeSecrets(const EnvironmentProfile &profile, KeyringChanges &changes);
+    void saveSecretRemembering(const QString &account, const QString &value, KeyringChanges &changes);
+    void restoreOverwritten(const KeyringChanges &changes);
+    // Stale items go silently (a later sweep takes what stays); a cleared value
+    // that cannot be removed is thrown, after every removal was tried.
+    void deleteAfterWrite(const KeyringChanges &changes);
+    void finishAfterUnsyncedWrite(const KeyringChanges &changes);
     void deleteSecretIfPossible(const QString &account);
-    void deleteStaleSecrets(const EnvironmentProfile &previous, const EnvironmentProfile &profile);
-    void moveClearSecretValuesToKeyring(QList<PersistedEnvironmentProfileRecord> &records);
+    void collectStaleSecrets(const EnvironmentProfile &previous, const EnvironmentProfile &profile,
+                             KeyringChanges &changes);
+    void moveClearSecretValuesToKeyring(QList<PersistedEnvironmentProfileRecord> &records, KeyringChanges &changes);
     void deleteOrphanSecrets(const QList<PersistedEnvironmentProfileRecord> &records);
     bool hasSetAsideCopies() const;
     void writeRecords(const QList<PersistedEnvironmentProfileRecord> &records);

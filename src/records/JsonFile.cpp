@@ -209,8 +209,10 @@ void JsonFile::writeLocked(const QByteArray &bytes)
     removeTemporary.dismiss();
 
     // Until the folder is synced the rename itself may not survive a crash.
-    if (const int error = syncFolder(QFileInfo(m_path).absolutePath()))
-        throwSaveError(error);
+    if (const int error = syncFolder(QFileInfo(m_path).absolutePath())) {
+        throw FileNotDurableError(
+            QStringLiteral("The file “%1” couldn’t be saved safely: %2").arg(fileName(), reasonOf(error)));
+    }
 }
 
 void JsonFile::setAsideUnreadable()

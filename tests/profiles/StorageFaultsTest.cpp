@@ -125,7 +125,8 @@ EnvironmentProfile profile(const char *name)
 {
     return {QUuid::createUuid(),
             QString::fromLatin1(name),
-            {{QUuid::createUuid(), QStringLiteral("TOKEN"), QStringLiteral("secret"), true}},
+            {{QUuid::createUuid(), QStringLiteral("TOKEN"), QStringLiteral("token"), true},
+             {QUuid::createUuid(), QStringLiteral("GONE"), QStringLiteral("gone"), true}},
             false,
             stamp,
             stamp};
@@ -162,8 +163,9 @@ QStringList namesOf(const auto &items)
 }
 
 // Each store built afresh on an empty data folder.
-Store makeStore(const char *file)
+Store makeStore(const char *label)
 {
+    const char *file = label;
     const QString path = dataFile(file);
     if (qstrcmp(file, "services.json") == 0) {
         auto repository = std::make_shared<ServiceRepository>(path);
@@ -172,14 +174,31 @@ Store makeStore(const char *file)
                 [repository] { await(repository->saveService(service("added"))); },
                 [path] { return namesOf(await(ServiceRepository(path).loadServices()).services); }};
     }
-    if (qstrcmp(file, "environments.json") == 0) {
+    if (QByteArray(label).startsWith("environments.json")) {
+        // One secret changed and one removed by the save, or all gone with the
+        // profile: the keyring must keep the old values while the file does.
         auto secrets = std::make_shared<FakeSecretStore>();
-        auto repository = std::make_shared<EnvironmentProfilesRepository>(path, secrets);
-        return {file, [repository] { await(repository->saveProfile(profile("kept"), std::nullopt)); },
+        auto repository = std::make_shared<EnvironmentProfilesRepository>(dataFile("environments.json"), secrets);
+        const EnvironmentProfile kept = profile("kept");
+        EnvironmentProfile changed = kept;
+        changed.variables[0].value = QStringLiteral("changed");
+        changed.variables.removeLast();
+        changed.name = QStringLiteral("changed");
+        const bool deleting = QByteArray(label).endsWith("delete");
+        return {"environments.json", [repository, kept] { await(repository->saveProfile(kept, std::nullopt)); },
                 [repository] { await(repository->loadProfiles()); },
-                [repository] { await(repository->saveProfile(profile("added"), std::nullopt)); },
-                [path, secrets] {
-                    return namesOf(await(EnvironmentProfilesRepository(path, secrets).loadProfiles()).profiles);
+                [repository, changed, deleting] {
+                    if (deleting)
+                        await(repository->deleteProfile(changed.id, std::nullopt));
+                    else
+                        await(repository->saveProfile(changed, std::nullopt));
+                },
+                [path = dataFile("environments.json"), secrets] {
+                    QStringList state =
+                        namesOf(await(EnvironmentProfilesRepository(path, secrets).loadProfiles()).profiles);
+                    QStringList values = secrets->items().values();
+                    values.sort();
+                    return state + values;
                 }};
     }
     if (qstrcmp(file, "run-history.json") == 0) {
@@ -231,8 +250,8 @@ QStringList leftovers()
     return found;
 }
 
-const char *const storeFiles[] = {"services.json", "environments.json", "run-history.json", "settings.json",
-                                  "bookmarks.json"};
+const char *const storeFiles[] = {"services.json",    "environments.json", "environments.json delete",
+                                  "run-history.json", "settings.json",     "bookmarks.json"};
 const int errors[] = {ENOSPC, EIO, EMFILE, ENOMEM};
 
 } // namespace
@@ -242,7 +261,7 @@ const int errors[] = {ENOSPC, EIO, EMFILE, ENOMEM};
 // temporary file stays, and a save reported done is on disk.
 TEST(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOne)
 {
-    for (const char *file : storeFiles) {
+    for (const char *label : storeFiles) {
         for (int call = 0; call < static_cast<int>(Call::count); ++call) {
             for (const int error : errors) {
                 // Counted once without a fault, then failed at each of its calls in turn.
@@ -250,7 +269,7 @@ TEST(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOne)
                 QStringList before, after;
                 {
                     QDir(applicationSupportDirectory()).removeRecursively();
-                    Store store = makeStore(file);
+                    Store store = makeStore(label);
                     store.seed();
                     before = store.stored();
                     store.load();
@@ -261,10 +280,10 @@ TEST(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOne)
                     after = store.stored();
                 }
                 for (int point = 1; point <= points; ++point) {
-                    const std::string where = std::string(file) + " " + nameOf(static_cast<Call>(call)) + " #"
+                    const std::string where = std::string(label) + " " + nameOf(static_cast<Call>(call)) + " #"
                                               + std::to_string(point) + " " + std::strerror(error);
                     QDir(applicationSupportDirectory()).removeRecursively();
-                    Store store = makeStore(file);
+                    Store store = makeStore(label);
                     store.seed();
                     store.load();
                     std::optional<QString> failure;
@@ -282,7 +301,7 @@ TEST(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOne)
                     if (!failure) {
                         EXPECT_EQ(stored, after) << where << ": reported saved, not on disk";
                     } else {
-                        EXPECT_TRUE(failure->contains(QString::fromLatin1(file))) << where;
+                        EXPECT_TRUE(failure->contains(QString::fromLatin1(store.file))) << where;
                         // Only a failing folder sync after the rename leaves the new file.
                         EXPECT_TRUE(stored == before || (failedAfterRename && stored == after))
                             << where << ": " << stored.join(u',').toStdString();
@@ -298,11 +317,11 @@ TEST(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOne)
 // after it must not put them over the file while it still cannot be read.
 TEST(StorageFaults, ASaveAfterALoadThatCouldNotReadFailsWhileTheFileStaysUnreadable)
 {
-    for (const char *file : storeFiles) {
+    for (const char *label : storeFiles) {
         for (const int error : errors) {
-            const std::string where = std::string(file) + " " + std::strerror(error);
+            const std::string where = std::string(label) + " " + std::strerror(error);
             QDir(applicationSupportDirectory()).removeRecursively();
-            Store store = makeStore(file);
+            Store store = makeStore(label);
             store.seed();
             const QStringList before = store.stored();
             {
