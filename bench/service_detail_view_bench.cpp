@@ -5,9 +5,9 @@
 // main thread, and how many history rows survived the run (all but the one
 // that the finished run pushes out: output and runtime ticks rebuild none).
 #include "BenchSupport.h"
-#include "ui/services/ServiceDetailView.h"
-#include "ui/services/ServiceRunHistoryRow.h"
-#include "ui/services/ServiceRunHistorySection.h"
+#include "ui/screens/services/ServiceDetailView.h"
+#include "ui/screens/services/ServiceRunHistoryRow.h"
+#include "ui/screens/services/ServiceRunHistorySection.h"
 
 #include <QApplication>
 #include <QSet>

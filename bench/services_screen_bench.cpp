@@ -4,8 +4,8 @@
 // and of one search keystroke (filter, score, sort and repaint), and reports
 // whether the list kept its scroll value and selection across the ticks.
 #include "BenchSupport.h"
-#include "ui/services/ServicesController.h"
-#include "ui/services/ServicesView.h"
+#include "ui/screens/services/ServicesController.h"
+#include "ui/screens/services/ServicesView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

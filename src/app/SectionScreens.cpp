@@ -4,8 +4,8 @@
 #include "ui/screens/dashboard/DashboardView.h"
 #include "ui/screens/profiles/EnvironmentProfilesView.h"
 #include "ui/screens/settings/SettingsView.h"
-#include "ui/services/ServicesController.h"
-#include "ui/services/ServicesView.h"
+#include "ui/screens/services/ServicesController.h"
+#include "ui/screens/services/ServicesView.h"
 
 namespace {
 

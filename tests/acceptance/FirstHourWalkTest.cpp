@@ -26,11 +26,11 @@
 #include "ui/components/StatusBadge.h"
 #include "ui/screens/dashboard/DashboardView.h"
 #include "ui/screens/profiles/ProfileEditorView.h"
-#include "ui/services/CommandThreatReviewView.h"
-#include "ui/services/SegmentedPicker.h"
-#include "ui/services/ServiceEditorView.h"
-#include "ui/services/ServiceRunOutputSheet.h"
-#include "ui/services/SudoPasswordPromptView.h"
+#include "ui/screens/services/CommandThreatReviewView.h"
+#include "ui/screens/services/SegmentedPicker.h"
+#include "ui/screens/services/ServiceEditorView.h"
+#include "ui/screens/services/ServiceRunOutputSheet.h"
+#include "ui/screens/services/SudoPasswordPromptView.h"
 
 #include <QClipboard>
 #include <QComboBox>

@@ -8,7 +8,7 @@
 #include "profiles/EnvironmentProfileValidationError.h"
 #include "profiles/EnvironmentProfilesManager.h"
 #include "records/ProtectedProfilesError.h"
-#include "ui/services/ServiceLaunchFlow.h"
+#include "ui/launch/ServiceLaunchFlow.h"
 
 #include <QCollator>
 #include <QCoroFuture>

@@ -6,8 +6,8 @@
 #include "profiles/ProtectedProfilesLockManager.h"
 #include "records/ManagedService.h"
 #include "records/ServiceRuntimeInfo.h"
-#include "ui/services/CommandThreatReviewRequest.h"
-#include "ui/services/SudoPasswordRequest.h"
+#include "ui/launch/CommandThreatReviewRequest.h"
+#include "ui/launch/SudoPasswordRequest.h"
 
 #include <QCoroTask>
 #include <QList>

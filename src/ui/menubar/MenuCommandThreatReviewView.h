@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/services/CommandThreatReviewRequest.h"
+#include "ui/launch/CommandThreatReviewRequest.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/services/SudoPasswordRequest.h"
+#include "ui/launch/SudoPasswordRequest.h"
 
 #include <QWidget>
 

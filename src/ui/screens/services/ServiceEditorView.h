@@ -1,0 +1,76 @@
+#pragma once
+
+#include "records/ManagedService.h"
+#include "ui/screens/services/ServiceEditorMode.h"
+
+#include <QDialog>
+#include <QMessageBox>
+#include <QPointer>
+
+#include <functional>
+
+class EnvironmentProfilesManager;
+class MacMultilineTextField;
+class MacTextField;
+class StyledLabel;
+class QComboBox;
+class QPushButton;
+class SecurityScopedBookmarkStore;
+
+// The sheet that creates or edits one service. It works on a copy (`draft`):
+// "Save" hands the copy to `onSave`, a confirmed "Delete" calls `onDelete`,
+// "Cancel" drops it; each closes the sheet. Only a picked path's bookmark is
+// written at once.
+class ServiceEditorView final : public QDialog {
+    Q_OBJECT
+public:
+    // How long the launch option must stay on "Terminal" before it is questioned.
+    static constexpr int terminalConfirmationDelayMs = 200;
+
+    // The profile manager must outlive the sheet; without a bookmark store
+    // picked paths are only inserted.
+    ServiceEditorView(ServiceEditorMode mode, ManagedService draft, EnvironmentProfilesManager &profiles,
+                      SecurityScopedBookmarkStore *bookmarks, std::function<void(ManagedService)> onSave,
+                      std::function<void()> onDelete, QWidget *parent = nullptr);
+
+    const ServiceEditorMode &mode() const { return m_mode; }
+    const ManagedService &draft() const { return m_draft; }
+    bool canSave() const;
+    // Puts `path` into the command as "Insert Path…" does with a picked one.
+    void insertPickedPath(const QString &path);
+
+    // The open "Delete Service?" or "Use Terminal?" question, if any.
+    QMessageBox *openQuestion() const { return m_question; }
+
+private:
+    QWidget *makeServiceSection();
+    QWidget *makeCommandSection();
+    QWidget *makeEnvironmentSection();
+    QWidget *makeLaunchSection();
+    QWidget *makeButtons();
+    void fillProfilePicker();
+    void setOpenInTerminal(bool openInTerminal);
+    void scheduleTerminalConfirmation();
+    void confirmTerminalLaunch();
+    void confirmDelete();
+    void insertPath();
+    void save();
+    void updateSaveEnabled();
+    void updateLaunchFooter();
+
+    ServiceEditorMode m_mode;
+    ManagedService m_draft;
+    EnvironmentProfilesManager &m_profiles;
+    SecurityScopedBookmarkStore *m_bookmarks;
+    std::function<void(ManagedService)> m_onSave;
+    std::function<void()> m_onDelete;
+    bool m_isConfirmingTerminalLaunch = false;
+
+    MacTextField *m_name = nullptr;
+    MacMultilineTextField *m_command = nullptr;
+    QComboBox *m_profilePicker = nullptr;
+    QComboBox *m_launchPicker = nullptr;
+    StyledLabel *m_launchFooter = nullptr;
+    QPushButton *m_save = nullptr;
+    QPointer<QMessageBox> m_question;
+};

@@ -1,0 +1,190 @@
+#include "ui/screens/services/ServiceRowDelegate.h"
+
+#include "records/ServiceRuntimeInfo.h"
+#include "ui/components/Palette.h"
+#include "ui/components/SelectableSidebarRow.h"
+#include "ui/components/SymbolIcon.h"
+#include "ui/components/TextStyle.h"
+#include "ui/components/ThemeColor.h"
+#include "ui/screens/services/ServiceListModel.h"
+
+#include <QAbstractItemView>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolTip>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int rowSpacing = 4;
+constexpr int horizontalPadding = 10;
+constexpr int badgeDot = 6;
+
+// Where the parts of a row go; painting and the indicator's tooltip share it.
+struct RowGeometry {
+    QRect row;
+    QRect content;
+    QRect icon;
+    QRect badge;
+    int textLeft = 0;
+    int textRight = 0;
+    int top = 0;
+    QString name;
+    QRect indicator;
+};
+
+RowGeometry rowGeometry(const QRect &rect, const QModelIndex &index)
+{
+    RowGeometry g;
+    g.row = rect.adjusted(0, 0, 0, -rowSpacing);
+    g.content = g.row.adjusted(horizontalPadding, 0, -horizontalPadding, 0);
+    g.icon = QRect(g.content.left(), g.content.center().y() - 9, 24, 18);
+
+    const QString badge = ServiceRowDelegate::badgeText(index.data(ServiceListModel::StateRole).toInt());
+    const QFontMetrics badgeMetrics(textStyleFont(TextStyle::caption2, QFont::DemiBold));
+    const int badgeWidth = 8 + badgeDot + 4 + badgeMetrics.horizontalAdvance(badge) + 8;
+    const int badgeHeight = badgeMetrics.height() + 6;
+    g.badge =
+        QRect(g.content.right() - badgeWidth + 1, g.content.center().y() - badgeHeight / 2, badgeWidth, badgeHeight);
+
+    g.textLeft = g.icon.right() + 10;
+    g.textRight = g.badge.left() - 10;
+    const QFontMetrics nameMetrics(textStyleFont(TextStyle::body, QFont::Medium));
+    const QFontMetrics subtitleMetrics(textStyleFont(TextStyle::caption));
+    g.top = g.content.center().y() - (nameMetrics.height() + 2 + subtitleMetrics.height()) / 2;
+
+    const bool hasIndicator = !index.data(ServiceListModel::IndicatorSymbolRole).toString().isEmpty();
+    const int indicatorSize = symbolPixelSize(TextStyle::caption2);
+    const int indicatorWidth = hasIndicator ? 5 + indicatorSize : 0;
+    const int nameSpace = std::max(0, g.textRight - g.textLeft - indicatorWidth);
+    g.name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, nameSpace);
+    if (hasIndicator)
+        g.indicator = QRect(g.textLeft + nameMetrics.horizontalAdvance(g.name) + 5,
+                            g.top + (nameMetrics.height() - indicatorSize) / 2, indicatorSize, indicatorSize);
+    return g;
+}
+
+} // namespace
+
+QString ServiceRowDelegate::badgeText(int state)
+{
+    switch (static_cast<ServiceLifecycleState>(state)) {
+    case ServiceLifecycleState::running:
+        return QStringLiteral("Running");
+    case ServiceLifecycleState::notResponding:
+        return QStringLiteral("Not Responding");
+    case ServiceLifecycleState::stopped:
+        break;
+    }
+    return QStringLiteral("Stopped");
+}
+
+ThemeColor ServiceRowDelegate::badgeColor(int state)
+{
+    switch (static_cast<ServiceLifecycleState>(state)) {
+    case ServiceLifecycleState::running:
+        return Palette::Color::green;
+    case ServiceLifecycleState::notResponding:
+        return Palette::Color::orange;
+    case ServiceLifecycleState::stopped:
+        break;
+    }
+    return ThemeColor::secondary();
+}
+
+QSize ServiceRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
+{
+    return QSize(option.rect.width(), rowHeight + rowSpacing);
+}
+
+void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    const QPalette &palette = option.palette;
+    const RowGeometry g = rowGeometry(option.rect, index);
+    const bool selected = index.data(ServiceListModel::SelectedRole).toBool();
+    const bool hovered = option.state & QStyle::State_MouseOver;
+    const bool pressed = hovered && (option.state & QStyle::State_Sunken);
+    const QColor fill = SelectableSidebarRow::fillFor(pressed, selected, hovered, Palette::slate());
+    if (fill.alpha() > 0) {
+        QPainterPath background;
+        background.addRoundedRect(QRectF(g.row), 8, 8);
+        painter->fillPath(background, fill);
+    }
+    // A selected row takes the slate foreground, as the sidebar rows do.
+    const QColor foreground = selected ? Palette::slate() : palette.color(QPalette::WindowText);
+
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    const QPixmap icon = symbolPixmap(QStringLiteral("terminal.fill"), 18, Palette::slate(), ratio);
+    painter->drawPixmap(QRect(g.icon.left() + 3, g.icon.top(), 18, 18), icon);
+
+    // Badge at the right edge.
+    const int state = index.data(ServiceListModel::StateRole).toInt();
+    const QColor badgeTint = badgeColor(state).resolve(foreground);
+    const QRect &badgeRect = g.badge;
+    QPainterPath badgePath;
+    badgePath.addRoundedRect(QRectF(badgeRect), badgeRect.height() / 2.0, badgeRect.height() / 2.0);
+    painter->fillPath(badgePath, withOpacity(badgeTint, 0.14));
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(badgeTint);
+    painter->drawEllipse(
+        QRectF(badgeRect.left() + 8, badgeRect.center().y() - badgeDot / 2.0 + 0.5, badgeDot, badgeDot));
+    painter->setFont(textStyleFont(TextStyle::caption2, QFont::DemiBold));
+    painter->setPen(badgeTint);
+    painter->drawText(badgeRect.adjusted(8 + badgeDot + 4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                      badgeText(state));
+
+    // Name, indicator and subtitle between them.
+    const int textLeft = g.textLeft;
+    const int textRight = g.textRight;
+    const int top = g.top;
+    const QFont nameFont = textStyleFont(TextStyle::body, QFont::Medium);
+    const QFont subtitleFont = textStyleFont(TextStyle::caption);
+    const QFontMetrics nameMetrics(nameFont);
+    const QFontMetrics subtitleMetrics(subtitleFont);
+    painter->setFont(nameFont);
+    painter->setPen(foreground);
+    painter->drawText(QRect(textLeft, top, std::max(0, textRight - textLeft), nameMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter, g.name);
+    if (g.indicator.isValid()) {
+        const QString symbol = index.data(ServiceListModel::IndicatorSymbolRole).toString();
+        painter->drawPixmap(g.indicator, symbolPixmap(symbol, g.indicator.width(), Palette::orange(), ratio));
+    }
+
+    QString subtitleText = index.data(ServiceListModel::SubtitleRole).toString();
+    subtitleText.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QString subtitle =
+        subtitleMetrics.elidedText(subtitleText, Qt::ElideMiddle, std::max(0, textRight - textLeft));
+    painter->setFont(subtitleFont);
+    painter->setPen(ThemeColor::secondary().resolve(foreground));
+    // Top-aligned with room below the descent: some fonts draw the underscore
+    // under it, and a box of exactly the font's height clips it away.
+    painter->drawText(
+        QRect(textLeft, top + nameMetrics.height() + 2, textRight - textLeft, subtitleMetrics.height() + 3),
+        Qt::AlignLeft | Qt::AlignTop, subtitle);
+    painter->restore();
+}
+
+QRect ServiceRowDelegate::indicatorRect(const QRect &rowRect, const QModelIndex &index)
+{
+    return rowGeometry(rowRect, index).indicator;
+}
+
+bool ServiceRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                                   const QModelIndex &index)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    // The help explains the indicator, so only the indicator shows it.
+    const QString help = index.data(ServiceListModel::IndicatorTooltipRole).toString();
+    const QRect indicator = indicatorRect(option.rect, index);
+    if (help.isEmpty() || !indicator.contains(event->pos())) {
+        QToolTip::hideText();
+        return false;
+    }
+    QToolTip::showText(event->globalPos(), help, view->viewport(), indicator);
+    return true;
+}

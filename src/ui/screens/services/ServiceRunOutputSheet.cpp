@@ -1,0 +1,77 @@
+#include "ui/screens/services/ServiceRunOutputSheet.h"
+
+#include "ui/components/ConsoleOutputView.h"
+#include "ui/components/DisplayFormatting.h"
+#include "ui/components/StatusBadge.h"
+#include "ui/components/ThemeManager.h"
+#include "ui/screens/services/ServiceDetailViewStyle.h"
+#include "ui/screens/services/ServiceRunHistoryRow.h"
+#include "ui/screens/services/ServiceRunHistoryRowOutcome.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+ServiceRunOutputSheet::ServiceRunOutputSheet(const ServiceRunRecord &record, QWidget *parent)
+    : QDialog(parent),
+      m_record(record)
+{
+    setWindowModality(Qt::WindowModal);
+    setFixedSize(sheetWidth, sheetHeight);
+    setWindowTitle(QStringLiteral("Run Output \u2014 ") + formatOptionalDate(record.startedAt));
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(16, 12, 16, 16);
+    column->setSpacing(12);
+
+    auto *toolbar = new QHBoxLayout;
+    toolbar->setSpacing(10);
+    auto *badge = new StatusBadge(outcomeLabel(record), outcomePaletteColor(record), this);
+    badge->setObjectName(QStringLiteral("outcomeBadge"));
+    toolbar->addWidget(badge);
+    toolbar->addStretch(1);
+
+    m_autoScroll = new QCheckBox(QStringLiteral("Auto-scroll"), this);
+    m_autoScroll->setChecked(true);
+    toolbar->addWidget(m_autoScroll);
+
+    m_copyButton = new QPushButton(QStringLiteral("Copy"), this);
+    ServiceDetailStyle::tintButton(m_copyButton, QStringLiteral("doc.on.doc"));
+    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
+            [this] { ServiceDetailStyle::retintButtons(this); });
+    m_copyButton->setEnabled(!record.output.isEmpty());
+    m_copyButton->setAutoDefault(false);
+    connect(m_copyButton, &QPushButton::clicked, this, &ServiceRunOutputSheet::copyOutput);
+    toolbar->addWidget(m_copyButton);
+
+    auto *closeButton = new QPushButton(QStringLiteral("Close"), this);
+    closeButton->setObjectName(QStringLiteral("closeButton"));
+    closeButton->setAutoDefault(false);
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
+    toolbar->addWidget(closeButton);
+    column->addLayout(toolbar);
+
+    m_console = new ConsoleOutputView(this);
+    m_console->setObjectName(QStringLiteral("console"));
+    m_console->setContent(record.output, true);
+    column->addWidget(m_console, 1);
+    connect(m_autoScroll, &QCheckBox::toggled, this, [this](bool on) { m_console->setAutoScroll(on); });
+}
+
+bool ServiceRunOutputSheet::autoScroll() const
+{
+    return m_autoScroll->isChecked();
+}
+
+void ServiceRunOutputSheet::copyOutput()
+{
+    if (m_record.output.isEmpty())
+        return;
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(m_record.output);
+}

@@ -1,0 +1,163 @@
+#include "ButtonLookup.h"
+#include "execution/ServiceManagerFixture.h"
+
+#include "records/SecurityScopedBookmarkStore.h"
+#include "support/TestEnvironment.h"
+#include "ui/screens/services/PathPickerDialog.h"
+#include "ui/screens/services/ServiceEditorView.h"
+#include "ui/screens/services/ServicesController.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+struct ServiceEditorViewTest : ServiceManagerTest {
+    SecurityScopedBookmarkStore bookmarks {folder + QStringLiteral("/bookmarks.json")};
+    std::optional<ManagedService> saved;
+    int deletes = 0;
+
+    std::unique_ptr<ServiceEditorView> editor(ServiceEditorMode mode, ManagedService draft)
+    {
+        auto view = std::make_unique<ServiceEditorView>(
+            std::move(mode), std::move(draft), profiles, &bookmarks,
+            [this](const ManagedService &service) { saved = service; }, [this] { ++deletes; });
+        view->show();
+        return view;
+    }
+
+    QStringList storedBookmarkPaths() const
+    {
+        QFile file(folder + QStringLiteral("/bookmarks.json"));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(file.readAll()).object().keys();
+    }
+
+    QString makeFile(const QString &name) const
+    {
+        QString path = TestEnvironment::home() + QLatin1Char('/') + name;
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        return path;
+    }
+};
+
+TEST_F(ServiceEditorViewTest, CreateModeHasNoDeleteAndSaveNeedsATrimmedNameAndCommand)
+{
+    auto view = editor(ServiceEditorMode::create(), ServicesController::newServiceDraft());
+    EXPECT_EQ(view->windowTitle(), QStringLiteral("Add Service"));
+    EXPECT_FALSE(buttonNamed(*view, QStringLiteral("Delete")));
+    QPushButton *save = buttonNamed(*view, QStringLiteral("Save"));
+    ASSERT_TRUE(save);
+    EXPECT_FALSE(save->isEnabled());
+
+    auto *name = view->findChild<QLineEdit *>(QStringLiteral("nameField"));
+    QTest::keyClicks(name, QStringLiteral("   "));
+    view->insertPickedPath(makeFile(QStringLiteral("run me.sh")));
+    EXPECT_FALSE(save->isEnabled());
+    QTest::keyClicks(name, QStringLiteral("api "));
+    ASSERT_TRUE(save->isEnabled());
+    // Return in the command is a line break, never a button.
+    QWidget *command = view->findChild<QWidget *>(QStringLiteral("commandField"));
+    command->setFocus();
+    QTest::keyClick(command, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClick(command, Qt::Key_Return);
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_TRUE(view->draft().command.endsWith(QLatin1Char('\n')));
+    view->insertPickedPath(TestEnvironment::home());
+    QTest::mouseClick(save, Qt::LeftButton);
+    ASSERT_TRUE(saved);
+    // Handed over exactly as typed.
+    EXPECT_EQ(saved->name, QStringLiteral("   api "));
+    EXPECT_EQ(saved->command, TestEnvironment::home() + QStringLiteral("/run\\ me.sh\n") + TestEnvironment::home());
+    EXPECT_FALSE(view->isVisible());
+}
+
+TEST_F(ServiceEditorViewTest, DeleteAsksFirstAndAMissingProfileSurvivesAnUntouchedSave)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QUuid gone = QUuid::createUuid();
+    const ManagedService service {QUuid::createUuid(), QString(), QStringLiteral("echo"), false, gone, now, now};
+    auto view = editor(ServiceEditorMode::edit(service), service);
+    EXPECT_EQ(view->windowTitle(), QStringLiteral("Edit Service"));
+    EXPECT_EQ(view->findChild<QComboBox *>(QStringLiteral("profilePicker"))->currentIndex(), -1);
+
+    QTest::mouseClick(buttonNamed(*view, QStringLiteral("Delete")), Qt::LeftButton);
+    ASSERT_TRUE(view->openQuestion());
+    EXPECT_EQ(view->openQuestion()->text(), QStringLiteral("“This service” will be removed permanently. This cannot "
+                                                           "be undone."));
+    QTest::mouseClick(buttonNamed(*view->openQuestion(), QStringLiteral("Cancel")), Qt::LeftButton);
+    EXPECT_EQ(deletes, 0);
+
+    QTest::keyClicks(view->findChild<QLineEdit *>(QStringLiteral("nameField")), QStringLiteral("kept"));
+    QTest::mouseClick(buttonNamed(*view, QStringLiteral("Save")), Qt::LeftButton);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->environmentProfileId, gone);
+    EXPECT_EQ(saved->createdAt, now);
+}
+
+TEST_F(ServiceEditorViewTest, TerminalIsQuestionedOnlyWhenItStaysChosen)
+{
+    auto view = editor(ServiceEditorMode::create(), ServicesController::newServiceDraft());
+    auto *launch = view->findChild<QComboBox *>(QStringLiteral("launchOptionPicker"));
+    launch->setCurrentIndex(1);
+    launch->setCurrentIndex(0);
+    QTest::qWait(ServiceEditorView::terminalConfirmationDelayMs * 2);
+    EXPECT_FALSE(view->openQuestion());
+
+    launch->setCurrentIndex(1);
+    ASSERT_TRUE(waitUntil([&] { return view->openQuestion() != nullptr; }));
+    EXPECT_EQ(view->openQuestion()->windowTitle(), QStringLiteral("Use Terminal?"));
+    QTest::mouseClick(buttonNamed(*view->openQuestion(), QStringLiteral("Cancel")), Qt::LeftButton);
+    EXPECT_EQ(launch->currentIndex(), 0);
+    EXPECT_FALSE(view->draft().openInTerminal);
+
+    launch->setCurrentIndex(1);
+    ASSERT_TRUE(waitUntil([&] { return view->openQuestion() != nullptr; }));
+    QTest::mouseClick(buttonNamed(*view->openQuestion(), QStringLiteral("Use Terminal")), Qt::LeftButton);
+    EXPECT_TRUE(view->draft().openInTerminal);
+}
+
+TEST_F(ServiceEditorViewTest, QuickPicksAllReachTheBookmarkFileOncePerPath)
+{
+    auto view = editor(ServiceEditorMode::create(), ServicesController::newServiceDraft());
+    const QString first = makeFile(QStringLiteral("one"));
+    const QString second = makeFile(QStringLiteral("two"));
+    view->insertPickedPath(first);
+    view->insertPickedPath(second);
+    view->insertPickedPath(first);
+    // A path that vanished is still inserted; its bookmark is dropped quietly.
+    view->insertPickedPath(TestEnvironment::home() + QStringLiteral("/gone"));
+    await(bookmarks.bookmarks());
+    QStringList stored = storedBookmarkPaths();
+    stored.sort();
+    EXPECT_EQ(stored, (QStringList {first, second}));
+    EXPECT_EQ(view->draft().command, first + QLatin1Char(' ') + second + QLatin1Char(' ') + first + QLatin1Char(' ')
+                                         + TestEnvironment::home() + QStringLiteral("/gone"));
+}
+
+TEST(PathPicker, AcceptingWithAFolderSelectedTakesTheFolderAndAFileTakesTheFile)
+{
+    const QString folder = TestEnvironment::home() + QStringLiteral("/picked folder");
+    QDir().mkpath(folder);
+    QFile file(TestEnvironment::home() + QStringLiteral("/picked.txt"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    for (const QString &target : {folder, file.fileName()}) {
+        PathPickerDialog picker;
+        QStringList picked;
+        QObject::connect(&picker, &PathPickerDialog::pathPicked, [&](const QString &path) { picked.append(path); });
+        picker.setDirectory(TestEnvironment::home());
+        picker.open();
+        picker.selectFile(target);
+        picker.accept();
+        EXPECT_EQ(picked, QStringList {target});
+        EXPECT_EQ(picker.result(), QDialog::Accepted);
+    }
+}

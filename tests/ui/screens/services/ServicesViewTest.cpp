@@ -1,0 +1,302 @@
+#include "ButtonLookup.h"
+#include "execution/ServiceManagerFixture.h"
+
+#include "records/SecurityScopedBookmarkStore.h"
+#include "support/Screenshots.h"
+#include "ui/components/ConsoleOutputView.h"
+#include "ui/components/ThemeManager.h"
+#include "ui/screens/services/CommandThreatReviewView.h"
+#include "ui/screens/services/SegmentedPicker.h"
+#include "ui/screens/services/ServiceEditorView.h"
+#include "ui/screens/services/ServicesController.h"
+#include "ui/screens/services/ServicesView.h"
+#include "ui/screens/services/SudoPasswordPromptView.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+
+struct ServicesViewTest : ServiceManagerTest {
+    SecurityScopedBookmarkStore bookmarks {folder + QStringLiteral("/bookmarks.json")};
+    std::unique_ptr<ServicesView> view;
+
+    void makeView()
+    {
+        view = std::make_unique<ServicesView>(manager, profiles, lockManager, history, &bookmarks);
+        view->resize(1100, 720);
+        view->show();
+    }
+    ServicesController &controller() { return view->controller(); }
+    QListView *list() { return view->findChild<QListView *>(QStringLiteral("serviceList")); }
+    QWidget *currentDetail()
+    {
+        return view->findChild<QStackedWidget *>(QStringLiteral("detailHost"))->currentWidget();
+    }
+};
+
+TEST_F(ServicesViewTest, SearchClearButtonNavigationResetAndEmptySpaceClick)
+{
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("echo api"));
+    addService(QStringLiteral("web"), QStringLiteral("echo web"));
+    makeView();
+    auto *search = view->findChild<QLineEdit *>(QStringLiteral("searchField"));
+    auto *clear = view->findChild<QAbstractButton *>(QStringLiteral("clearSearchButton"));
+    EXPECT_EQ(list()->model()->rowCount(), 2);
+    EXPECT_FALSE(clear->isVisible());
+
+    QTest::keyClicks(search, QStringLiteral("   "));
+    EXPECT_TRUE(clear->isVisible());
+    EXPECT_EQ(list()->model()->rowCount(), 2);
+    QTest::mouseClick(clear, Qt::LeftButton);
+    EXPECT_TRUE(search->text().isEmpty());
+    EXPECT_FALSE(clear->isVisible());
+
+    QTest::keyClicks(search, QStringLiteral("ap"));
+    auto *filter = view->findChild<SegmentedPicker *>(QStringLiteral("filterPicker"));
+    QTest::mouseClick(filter, Qt::LeftButton, {}, filter->segmentRect(2).center());
+    EXPECT_EQ(controller().filter(), ServiceFilter::stopped);
+    EXPECT_EQ(list()->model()->rowCount(), 1);
+    view->resetNavigation();
+    EXPECT_TRUE(search->text().isEmpty());
+    EXPECT_EQ(controller().filter(), ServiceFilter::all);
+    EXPECT_EQ(filter->currentIndex(), 0);
+
+    view->selectService(api.id);
+    EXPECT_EQ(currentDetail()->objectName(), QStringLiteral("serviceDetailView"));
+    const QPoint below(list()->viewport()->width() / 2, list()->viewport()->height() - 4);
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, below);
+    EXPECT_FALSE(controller().selectedServiceId());
+    EXPECT_EQ(currentDetail()->objectName(), QStringLiteral("emptyState"));
+
+    const QRect firstRow = list()->visualRect(list()->model()->index(0, 0));
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, firstRow.center());
+    EXPECT_EQ(controller().selectedServiceId(), api.id);
+}
+
+TEST_F(ServicesViewTest, CreateOpensTheEditorAndItsSaveSelectsTheNewService)
+{
+    makeView();
+    QTest::mouseClick(view->findChild<QPushButton *>(QStringLiteral("createServiceButton")), Qt::LeftButton);
+    ASSERT_TRUE(controller().editorMode());
+    auto *editor = view->findChild<ServiceEditorView *>();
+    ASSERT_TRUE(editor);
+    QTest::keyClicks(editor->findChild<QLineEdit *>(QStringLiteral("nameField")), QStringLiteral("fresh"));
+    QTest::keyClicks(editor->findChild<QWidget *>(QStringLiteral("commandField")), QStringLiteral("echo fresh"));
+    QTest::mouseClick(buttonNamed(*editor, QStringLiteral("Save")), Qt::LeftButton);
+    EXPECT_FALSE(controller().editorMode());
+    ASSERT_TRUE(waitUntil([&] { return controller().selectedServiceId().has_value(); }));
+    const std::optional<ManagedService> saved = manager.service(*controller().selectedServiceId());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->command, QStringLiteral("echo fresh"));
+    EXPECT_EQ(list()->model()->rowCount(), 1);
+}
+
+TEST_F(ServicesViewTest, ForceTerminateCancelStopsNothing)
+{
+    const ManagedService idle = addService(QStringLiteral("idle"), QStringLiteral("sleep 30"));
+    makeView();
+    await(controller().launchService(idle, SudoLaunchAction::start));
+    ASSERT_TRUE(running(idle.id));
+    controller().requestForceKill(idle);
+    auto *alert = view->findChild<QMessageBox *>();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->windowTitle(), QStringLiteral("Force Terminate?"));
+    QTest::mouseClick(buttonNamed(*alert, QStringLiteral("Cancel")), Qt::LeftButton);
+    EXPECT_FALSE(controller().confirmForceKill());
+    QTest::qWait(50);
+    EXPECT_TRUE(running(idle.id));
+    await(manager.stop(idle.id, true));
+}
+
+TEST_F(ServicesViewTest, ErrorAlertShowsTheMessageAndOkClearsIt)
+{
+    const ManagedService blank = addService(QStringLiteral("blank"), QStringLiteral(" "));
+    makeView();
+    await(controller().launchService(blank, SudoLaunchAction::start));
+    auto *alert = view->findChild<QMessageBox *>();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->windowTitle(), QStringLiteral("Error"));
+    EXPECT_EQ(alert->text(), QStringLiteral("No shell command was provided for this service."));
+    QTest::mouseClick(buttonNamed(*alert, QStringLiteral("OK")), Qt::LeftButton);
+    EXPECT_FALSE(controller().errorMessage());
+}
+
+TEST_F(ServicesViewTest, ALockedServiceChosenBeforeTheScreenShowsAsksOnceAndReselectionStartsAfresh)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const EnvironmentProfile vault {QUuid::createUuid(),
+                                    QStringLiteral("vault"),
+                                    {{QUuid::createUuid(), QStringLiteral("TOKEN"), QStringLiteral("t0ken"), true}},
+                                    true,
+                                    now,
+                                    now};
+    await(profiles.saveProfile(vault));
+    lockManager.lock();
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("echo api"), vault.id);
+    authenticator->prompts.clear();
+    authenticator->failure = ProtectedProfilesError::Case::authenticationCanceled;
+
+    // The shell selects the service another screen asked for, then shows the screen.
+    view = std::make_unique<ServicesView>(manager, profiles, lockManager, history, &bookmarks);
+    view->selectService(api.id);
+    EXPECT_TRUE(authenticator->prompts.isEmpty());
+    view->show();
+    QTest::qWait(50);
+    EXPECT_EQ(authenticator->prompts.size(), 1);
+    view->hide();
+    view->show();
+    QTest::qWait(50);
+    EXPECT_EQ(authenticator->prompts.size(), 2);
+
+    // Leaving the service and choosing it again shows it from its initial state.
+    authenticator->failure.reset();
+    await(controller().unlockService(api));
+    const ManagedService plain = addService(QStringLiteral("plain"), QStringLiteral("echo plain"));
+    view->selectService(plain.id);
+    auto *toggle = view->findChild<QPushButton *>(QStringLiteral("configurationToggle"));
+    ASSERT_TRUE(toggle);
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_EQ(toggle->toolTip(), QStringLiteral("Collapse configuration"));
+    controller().setSelectedServiceId(std::nullopt);
+    view->selectService(plain.id);
+    EXPECT_EQ(toggle->toolTip(), QStringLiteral("Expand configuration"));
+}
+
+struct ServicesScreenScreenshots : ServicesViewTest {};
+
+TEST_F(ServicesViewTest, LiveOutputFollowsTheManagersAdditionsThroughCutsAndARestart)
+{
+    // Long enough for several cuts at the front, then a stop that clears the
+    // output and a second run that starts it over.
+    const ManagedService service = addService(
+        QStringLiteral("chatty"),
+        QStringLiteral("for i in $(seq 1 40); do seq 1 3000; sleep 0.02; done; echo end-of-output; sleep 30"));
+    makeView();
+    view->selectService(service.id);
+    auto *console = view->findChild<ConsoleOutputView *>(QStringLiteral("liveOutput"));
+    ASSERT_NE(console, nullptr);
+    int publications = 0;
+    int mismatches = 0;
+    int cutsApplied = 0;
+    int wholeTextResets = 0;
+    QString previous;
+    // Connected after the view, so they see each addition and publication as
+    // the view left it: the console has taken an addition before the entry
+    // that carries it is published.
+    QString mirror;
+    int additionsNotTaken = 0;
+    QObject::connect(&manager, &ServiceManager::outputAppended, &manager,
+                     [&](const QUuid &, const QString &text, qsizetype dropped) {
+                         mirror = mirror.mid(dropped) + text;
+                         additionsNotTaken += console->text() != mirror;
+                     });
+    QObject::connect(&manager, &ServiceManager::runtimeEntryChanged, &manager, [&](const QUuid &id) {
+        ++publications;
+        if (console->text() != entry(id).processOutput)
+            ++mismatches;
+        if (console->text() == previous)
+            return;
+        previous = console->text();
+        cutsApplied += console->lastUpdatePath() == ConsoleOutputView::UpdatePath::cutAndAppend;
+        wholeTextResets += console->lastUpdatePath() == ConsoleOutputView::UpdatePath::reset;
+    });
+
+    await(manager.start(service.id));
+    ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("end-of-output")));
+    EXPECT_EQ(console->text(), entry(service.id).processOutput);
+    EXPECT_GT(publications, 5);
+    EXPECT_GT(cutsApplied, 0);
+    // Only the first output after none is shown whole; every later one is an addition.
+    EXPECT_LE(wholeTextResets, 1);
+    await(manager.stop(service.id, true));
+    EXPECT_TRUE(console->text().isEmpty());
+    EXPECT_TRUE(console->isShowingPlaceholder());
+
+    await(manager.saveService({service.id, service.name, QStringLiteral("echo second run; sleep 30"), false,
+                               std::nullopt, service.createdAt, service.updatedAt}));
+    await(manager.start(service.id));
+    ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("second run")));
+    EXPECT_EQ(console->text(), entry(service.id).processOutput);
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(additionsNotTaken, 0);
+}
+
+TEST_F(ServicesViewTest, SelectingAnotherServiceShowsItsOwnOutputEvenOfTheSameLength)
+{
+    const ManagedService first = addService(QStringLiteral("first"), QStringLiteral("echo aaaa; sleep 30"));
+    const ManagedService second = addService(QStringLiteral("second"), QStringLiteral("echo bbbb; sleep 30"));
+    makeView();
+    await(manager.start(first.id));
+    await(manager.start(second.id));
+    ASSERT_TRUE(waitForOutput(first.id, QStringLiteral("aaaa")));
+    ASSERT_TRUE(waitForOutput(second.id, QStringLiteral("bbbb")));
+    auto *console = view->findChild<ConsoleOutputView *>(QStringLiteral("liveOutput"));
+    view->selectService(first.id);
+    EXPECT_EQ(console->text(), entry(first.id).processOutput);
+    view->selectService(second.id);
+    EXPECT_EQ(console->text(), entry(second.id).processOutput);
+    view->selectService(first.id);
+    EXPECT_EQ(console->text(), entry(first.id).processOutput);
+}
+
+TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
+{
+    if (Screenshots::directory().isEmpty())
+        GTEST_SKIP() << "screenshots are taken by scripts/screenshots.sh";
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const EnvironmentProfile vault {QUuid::createUuid(), QStringLiteral("Production secrets"), {}, true, now, now};
+    await(profiles.saveProfile(vault));
+    lockManager.lock();
+    const ManagedService api = addService(QStringLiteral("API server"),
+                                          QStringLiteral("cd ~/src/api && npm run start -- --port 8080 --watch"));
+    const ManagedService worker = addService(QStringLiteral("Queue worker"), QStringLiteral("sleep 600"));
+    addService(QStringLiteral("Billing sync"), QStringLiteral("python3 billing.py"), vault.id);
+    addService(QStringLiteral("Static docs"), QString());
+    const ManagedService peek = addService(QStringLiteral("Backup keys"),
+                                           QStringLiteral("tar czf /tmp/k.tgz ~/.ssh && sudo cp /tmp/k.tgz /srv"));
+    addService(QStringLiteral("Local tunnel"), QStringLiteral("ssh -N -L 5432:localhost:5432 db.internal"), {}, true);
+    await(manager.start(worker.id));
+    makeView();
+    view->selectService(worker.id);
+
+    for (const bool dark : {false, true}) {
+        ThemeManager::instance().apply(dark ? AppAppearanceMode::dark : AppAppearanceMode::light);
+        const QString suffix = dark ? QStringLiteral("-dark") : QStringLiteral("-light");
+        controller().setSearchText(QString());
+        Screenshots::save(*view, QStringLiteral("services/list") + suffix);
+        controller().setSearchText(QStringLiteral("se"));
+        Screenshots::save(*view, QStringLiteral("services/list-search") + suffix);
+        controller().setSearchText(QString());
+
+        await(controller().launchService(peek, SudoLaunchAction::start));
+        auto *review = view->findChild<CommandThreatReviewView *>();
+        if (review)
+            Screenshots::save(*review, QStringLiteral("services/review") + suffix);
+        controller().cancelThreatReview();
+        QCoreApplication::processEvents();
+
+        SudoPasswordPromptView sudo({peek.id, peek.name, SudoLaunchAction::start, {}}, nullptr, nullptr, nullptr,
+                                    view.get());
+        sudo.show();
+        Screenshots::save(sudo, QStringLiteral("services/sudo") + suffix);
+        sudo.hide();
+
+        ServiceEditorView create(ServiceEditorMode::create(), ServicesController::newServiceDraft(), profiles,
+                                 &bookmarks, nullptr, nullptr, view.get());
+        create.resize(620, 640);
+        create.show();
+        Screenshots::save(create, QStringLiteral("services/editor-create") + suffix);
+        create.hide();
+        ServiceEditorView edit(ServiceEditorMode::edit(api), api, profiles, &bookmarks, nullptr, nullptr, view.get());
+        edit.resize(620, 640);
+        edit.show();
+        Screenshots::save(edit, QStringLiteral("services/editor-edit") + suffix);
+        edit.hide();
+        controller().dismissError();
+    }
+    await(manager.stop(worker.id, true));
+}
