@@ -1,6 +1,8 @@
 #include "records/ServiceRunHistoryManager.h"
 
 #include "platform/Logging.h"
+#include "records/FileStoreError.h"
+#include "records/Json.h"
 #include "records/UserPerceivedText.h"
 
 #include <QCoroFuture>
@@ -56,33 +58,6 @@ QCoro::Task<> runChainedWrite(QPointer<ServiceRunHistoryManager> manager, QFutur
         }
     }
     done->finish();
-}
-
-QCoro::Task<> clearInFile(ServiceRunHistoryRepository &repository, QUuid serviceId)
-{
-    try {
-        co_await repository.clear(serviceId);
-    } catch (const std::exception &error) {
-        qCCritical(lcGeneral, "Failed to clear run history: %s", error.what());
-    }
-}
-
-QCoro::Task<> deleteInFile(ServiceRunHistoryRepository &repository, QUuid recordId)
-{
-    try {
-        co_await repository.deleteRecord(recordId);
-    } catch (const std::exception &error) {
-        qCCritical(lcGeneral, "Failed to delete run history entry: %s", error.what());
-    }
-}
-
-QCoro::Task<> replaceInFile(ServiceRunHistoryRepository &repository, QList<ServiceRunRecord> records)
-{
-    try {
-        co_await repository.replaceAll(records);
-    } catch (const std::exception &error) {
-        qCCritical(lcGeneral, "Failed to redact protected profile history: %s", error.what());
-    }
 }
 
 } // namespace
@@ -185,6 +160,7 @@ void ServiceRunHistoryManager::enqueueWrite(WriteOperation operation)
     done->start();
     QFuture<void> previous = m_writeQueue;
     m_writeQueue = done->future();
+    m_writeQueue.then(this, [this] { ++m_finishedWrites; });
     ++m_historyChanges;
     runChainedWrite(QPointer(this), std::move(previous), std::move(operation), std::move(done));
 }
@@ -204,13 +180,103 @@ QCoro::Task<> ServiceRunHistoryManager::persist(QUuid serviceId, int epoch, Serv
     // The history was cleared after this record was made: it must not come back.
     if (clearEpoch(serviceId) != epoch)
         co_return;
+    QPointer self(this);
+    const QList<ServiceRunRecord> unwritten = m_unwritten;
     try {
-        co_await m_repository.append(record);
+        co_await m_repository.append(record, unwritten);
+        if (self)
+            noteWriteSucceeded(unwritten + QList<ServiceRunRecord> {record});
     } catch (const std::exception &error) {
-        if (kind == PersistKind::finishedRun)
-            qCCritical(lcGeneral, "Failed to save run history: %s", error.what());
-        else
-            qCCritical(lcGeneral, "Failed to save blocked launch history: %s", error.what());
+        if (!self)
+            co_return;
+        keepUnwritten(record);
+        noteWriteFailed(kind == PersistKind::finishedRun ? "Failed to save run history: %s"
+                                                         : "Failed to save blocked launch history: %s",
+                        error);
+    }
+}
+
+QCoro::Task<> ServiceRunHistoryManager::clearInFile(QUuid serviceId)
+{
+    QPointer self(this);
+    const QList<ServiceRunRecord> unwritten = m_unwritten;
+    try {
+        co_await m_repository.clear(serviceId, unwritten);
+        if (self)
+            noteWriteSucceeded(unwritten);
+    } catch (const std::exception &error) {
+        if (self)
+            noteWriteFailed("Failed to clear run history: %s", error);
+    }
+}
+
+QCoro::Task<> ServiceRunHistoryManager::deleteInFile(QUuid recordId)
+{
+    QPointer self(this);
+    const QList<ServiceRunRecord> unwritten = m_unwritten;
+    try {
+        co_await m_repository.deleteRecord(recordId, unwritten);
+        if (self)
+            noteWriteSucceeded(unwritten);
+    } catch (const std::exception &error) {
+        if (self)
+            noteWriteFailed("Failed to delete run history entry: %s", error);
+    }
+}
+
+QCoro::Task<> ServiceRunHistoryManager::replaceInFile(QList<ServiceRunRecord> records)
+{
+    QPointer self(this);
+    try {
+        co_await m_repository.replaceAll(records);
+        if (self)
+            noteWriteSucceeded(records);
+    } catch (const std::exception &error) {
+        if (self)
+            noteWriteFailed("Failed to redact protected profile history: %s", error);
+    }
+}
+
+void ServiceRunHistoryManager::keepUnwritten(const ServiceRunRecord &record)
+{
+    m_unwritten.removeIf([&record](const ServiceRunRecord &kept) { return kept.id == record.id; });
+    m_unwritten.prepend(record);
+}
+
+void ServiceRunHistoryManager::forgetWritten(const QList<ServiceRunRecord> &records)
+{
+    QSet<QUuid> written;
+    for (const ServiceRunRecord &record : records)
+        written.insert(record.id);
+    m_unwritten.removeIf([&written](const ServiceRunRecord &kept) { return written.contains(kept.id); });
+}
+
+void ServiceRunHistoryManager::noteWriteSucceeded(const QList<ServiceRunRecord> &written)
+{
+    forgetWritten(written);
+    m_writesFailing = false;
+}
+
+void ServiceRunHistoryManager::noteWriteFailed(const char *logFormat, const std::exception &error)
+{
+    qCCritical(lcGeneral, logFormat, error.what());
+    if (m_writesFailing)
+        return;
+    m_writesFailing = true;
+    const auto *fileError = dynamic_cast<const FileStoreError *>(&error);
+    const QString reason = fileError ? fileError->message() : QString::fromLocal8Bit(error.what());
+    Q_EMIT writeFailed(QStringLiteral("The run history couldn’t be saved. Finished runs stay listed and are saved "
+                                      "with the next write that succeeds.\n\n%1")
+                           .arg(reason));
+}
+
+void ServiceRunHistoryManager::logUnwrittenRuns() const
+{
+    for (const ServiceRunRecord &record : m_unwritten) {
+        qCCritical(lcGeneral, "Run history entry not saved at quit: run %s of service %s, started %s, ended %s",
+                   qUtf8Printable(json::formatUuid(record.id)), qUtf8Printable(json::formatUuid(record.serviceId)),
+                   qUtf8Printable(json::formatDate(record.startedAt)),
+                   qUtf8Printable(json::formatDate(record.endedAt)));
     }
 }
 
@@ -240,7 +306,8 @@ QCoro::Task<> ServiceRunHistoryManager::clearHistory(QUuid serviceId, bool disca
     QList<ServiceRunRecord> remaining = m_records;
     remaining.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
     publishRecords(std::move(remaining));
-    enqueueWrite([this, serviceId] { return clearInFile(m_repository, serviceId); });
+    m_unwritten.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
+    enqueueWrite([this, serviceId] { return clearInFile(serviceId); });
     co_await reloadAfterPendingWrites();
 }
 
@@ -249,7 +316,8 @@ QCoro::Task<> ServiceRunHistoryManager::deleteRecord(QUuid recordId)
     QList<ServiceRunRecord> remaining = m_records;
     remaining.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
     publishRecords(std::move(remaining));
-    enqueueWrite([this, recordId] { return deleteInFile(m_repository, recordId); });
+    m_unwritten.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
+    enqueueWrite([this, recordId] { return deleteInFile(recordId); });
     co_await reloadAfterPendingWrites();
 }
 
@@ -289,6 +357,14 @@ QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
         if (m_historyChanges == changesBefore)
             break;
     }
+    // Runs still waiting for a write that succeeds are not in the file yet.
+    QSet<QUuid> loadedIds;
+    for (const ServiceRunRecord &record : std::as_const(loaded))
+        loadedIds.insert(record.id);
+    for (const ServiceRunRecord &record : std::as_const(m_unwritten)) {
+        if (!loadedIds.contains(record.id))
+            loaded.append(record);
+    }
     for (ServiceRunRecord &record : loaded)
         redactSecretEnvironmentEntriesInPlace(record.environment);
     sortRunRecordsNewestFirst(loaded);
@@ -310,6 +386,10 @@ QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid
     for (ActiveRunDraft &draft : m_activeDrafts) {
         if (usesProfile(draft.environmentProfileId, draft.environmentProfileName, profileIDs, profileNames))
             maskEveryEntry(draft.environment);
+    }
+    for (ServiceRunRecord &record : m_unwritten) {
+        if (usesProfile(record.environmentProfileId, record.environmentProfileName, profileIDs, profileNames))
+            maskEveryEntry(record.environment);
     }
 
     // Whether anything changed is known while building, so unchanged 150 KB
@@ -334,7 +414,7 @@ QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid
     Q_EMIT recordsChanged();
     // In the write chain, after the appends of every record it holds and before
     // those of records finished later, so none is lost or written twice.
-    enqueueWrite([this, records = m_records] { return replaceInFile(m_repository, records); });
+    enqueueWrite([this, records = m_records] { return replaceInFile(records); });
     co_await waitForCurrentWrite();
 }
 

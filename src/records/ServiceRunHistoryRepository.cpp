@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHash>
 #include <QRandomGenerator>
+#include <QSet>
 
 namespace {
 
@@ -24,6 +25,14 @@ QByteArray arrayElementText(const ServiceRunRecord &record)
     }
     text.append(QByteArrayView(object).sliced(start));
     return text;
+}
+
+QSet<QUuid> idsOf(const QList<ServiceRunRecord> &records)
+{
+    QSet<QUuid> ids;
+    for (const ServiceRunRecord &record : records)
+        ids.insert(record.id);
+    return ids;
 }
 
 void maskSecrets(ServiceRunRecord &record)
@@ -58,18 +67,21 @@ ServiceRunHistoryRepository::ServiceRunHistoryRepository(const QString &path)
       m_hashSeed(static_cast<size_t>(QRandomGenerator::global()->generate64()))
 {}
 
-QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record)
+QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten)
 {
-    return m_executor.run([this, record] {
-        QHash<QUuid, qsizetype> counts {{record.serviceId, 1}};
-        const auto withinLimit = [&counts](const QUuid &, const QUuid &serviceId) {
-            return ++counts[serviceId] <= maximumRecordsPerService;
+    return m_executor.run([this, record, unwritten = std::move(unwritten)] {
+        QList<ServiceRunRecord> front = unwritten;
+        front.prepend(record);
+        QHash<QUuid, qsizetype> counts;
+        for (const ServiceRunRecord &run : std::as_const(front))
+            ++counts[run.serviceId];
+        const QSet<QUuid> replaced = idsOf(unwritten);
+        const auto withinLimit = [&counts, &replaced](const QUuid &id, const QUuid &serviceId) {
+            return !replaced.contains(id) && ++counts[serviceId] <= maximumRecordsPerService;
         };
-        if (rewriteStored(record, withinLimit))
+        if (rewriteStored(front, withinLimit))
             return;
-        QList<ServiceRunRecord> records = m_store.loadForUpdate({});
-        records.prepend(record);
-        writeRecords(limitRunHistoryPerService(std::move(records)));
+        writeRecords(limitRunHistoryPerService(loadWithFront(std::move(front), unwritten)));
     });
 }
 
@@ -78,28 +90,42 @@ QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::load()
     return m_executor.run([this] { return m_store.load({}); });
 }
 
-QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId)
+QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId, QList<ServiceRunRecord> unwritten)
 {
-    return m_executor.run([this, recordId] {
-        const auto keep = [&recordId](const QUuid &id, const QUuid &) { return id != recordId; };
-        if (rewriteStored(std::nullopt, keep))
+    return m_executor.run([this, recordId, unwritten = std::move(unwritten)] {
+        const QSet<QUuid> replaced = idsOf(unwritten);
+        const auto keep = [&](const QUuid &id, const QUuid &) { return id != recordId && !replaced.contains(id); };
+        if (rewriteStored(unwritten, keep))
             return;
-        QList<ServiceRunRecord> records = m_store.loadForUpdate({});
+        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
         records.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
         writeRecords(std::move(records));
     });
 }
 
-QFuture<void> ServiceRunHistoryRepository::clear(const QUuid &serviceId)
+QFuture<void> ServiceRunHistoryRepository::clear(const QUuid &serviceId, QList<ServiceRunRecord> unwritten)
 {
-    return m_executor.run([this, serviceId] {
-        const auto keep = [&serviceId](const QUuid &, const QUuid &service) { return service != serviceId; };
-        if (rewriteStored(std::nullopt, keep))
+    return m_executor.run([this, serviceId, unwritten = std::move(unwritten)] {
+        const QSet<QUuid> replaced = idsOf(unwritten);
+        const auto keep = [&](const QUuid &id, const QUuid &service) {
+            return service != serviceId && !replaced.contains(id);
+        };
+        if (rewriteStored(unwritten, keep))
             return;
-        QList<ServiceRunRecord> records = m_store.loadForUpdate({});
+        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
         records.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
         writeRecords(std::move(records));
     });
+}
+
+QList<ServiceRunRecord> ServiceRunHistoryRepository::loadWithFront(QList<ServiceRunRecord> front,
+                                                                   const QList<ServiceRunRecord> &unwritten)
+{
+    const QSet<QUuid> replaced = idsOf(unwritten);
+    QList<ServiceRunRecord> stored = m_store.loadForUpdate({});
+    stored.removeIf([&replaced](const ServiceRunRecord &record) { return replaced.contains(record.id); });
+    front.append(std::move(stored));
+    return front;
 }
 
 QFuture<void> ServiceRunHistoryRepository::replaceAll(const QList<ServiceRunRecord> &records)
@@ -126,7 +152,7 @@ void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)
     writeTexts(texts, stored);
 }
 
-bool ServiceRunHistoryRepository::rewriteStored(const std::optional<ServiceRunRecord> &first, const Keep &keep)
+bool ServiceRunHistoryRepository::rewriteStored(const QList<ServiceRunRecord> &front, const Keep &keep)
 {
     std::optional<QByteArray> bytes;
     {
@@ -149,14 +175,14 @@ bool ServiceRunHistoryRepository::rewriteStored(const std::optional<ServiceRunRe
         }
     }
 
-    QByteArray firstText;
+    QList<QByteArray> frontTexts;
+    frontTexts.reserve(front.size());
     QList<QByteArrayView> texts;
     QList<StoredRecord> stored;
-    if (first) {
-        ServiceRunRecord masked = *first;
+    for (ServiceRunRecord masked : front) {
         maskSecrets(masked);
-        firstText = arrayElementText(masked);
-        texts.append(firstText);
+        frontTexts.append(arrayElementText(masked));
+        texts.append(frontTexts.constLast());
         stored.append({masked.id, masked.serviceId, 0, 0});
     }
     for (const StoredRecord &record : std::as_const(m_layout->records)) {

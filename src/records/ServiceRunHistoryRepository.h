@@ -33,14 +33,19 @@ public:
 
     const QString &path() const { return m_store.path(); }
 
+    // `unwritten`, in each write below: runs whose earlier write failed. They go
+    // right after the operation's own record (first when it has none), each in
+    // place of a stored record with its id, so a run that reached the file
+    // after all is never there twice.
+
     // Inserts the record first (its secrets masked), trims every service and writes.
-    QFuture<void> append(const ServiceRunRecord &record);
+    QFuture<void> append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten = {});
     // The stored list as it is: no masking, sorting or limit. Never fails.
     QFuture<QList<ServiceRunRecord>> load();
     // Removes every record with this id (the file is rewritten even when none matched).
-    QFuture<void> deleteRecord(const QUuid &recordId);
+    QFuture<void> deleteRecord(const QUuid &recordId, QList<ServiceRunRecord> unwritten = {});
     // Removes every record of this service.
-    QFuture<void> clear(const QUuid &serviceId);
+    QFuture<void> clear(const QUuid &serviceId, QList<ServiceRunRecord> unwritten = {});
     // Writes the list in its order, unlimited.
     QFuture<void> replaceAll(const QList<ServiceRunRecord> &records);
 
@@ -62,8 +67,10 @@ private:
     void writeRecords(QList<ServiceRunRecord> records);
     void writeTexts(const QList<QByteArrayView> &texts, const QList<StoredRecord> &records);
     // Rewrites the file from its own text, keeping the records `keep` accepts after
-    // `first`; false when the file is no longer what this repository wrote.
-    bool rewriteStored(const std::optional<ServiceRunRecord> &first, const Keep &keep);
+    // `front`; false when the file is no longer what this repository wrote.
+    bool rewriteStored(const QList<ServiceRunRecord> &front, const Keep &keep);
+    // The stored list with `front` first, none of the stored ones of an `unwritten` id.
+    QList<ServiceRunRecord> loadWithFront(QList<ServiceRunRecord> front, const QList<ServiceRunRecord> &unwritten);
     size_t contentHash(QByteArrayView bytes) const;
 
     JSONFileStore<QList<ServiceRunRecord>> m_store;

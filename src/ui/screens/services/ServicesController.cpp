@@ -63,7 +63,10 @@ ServicesController::ServicesController(ServiceManager &serviceManager, Environme
       m_lockManager(lockManager),
       m_historyManager(historyManager),
       m_bookmarks(bookmarks)
-{}
+{
+    connect(&m_historyManager, &ServiceRunHistoryManager::writeFailed, this,
+            [this](const QString &message) { setErrorMessage(message); });
+}
 
 QList<ManagedService> ServicesController::visibleServices(const QList<ManagedService> &services,
                                                           const QHash<QUuid, ServiceRuntimeInfo> &runtime,
