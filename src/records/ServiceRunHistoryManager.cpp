@@ -6,6 +6,7 @@
 #include "records/UserPerceivedText.h"
 
 #include <QCoroFuture>
+#include <QFileInfo>
 #include <QPointer>
 #include <QPromise>
 
@@ -18,29 +19,6 @@ void sortRunRecordsNewestFirst(QList<ServiceRunRecord> &records)
 {
     std::stable_sort(records.begin(), records.end(),
                      [](const ServiceRunRecord &a, const ServiceRunRecord &b) { return a.startedAt > b.startedAt; });
-}
-
-bool usesProfile(const std::optional<QUuid> &profileId, const std::optional<QString> &profileName,
-                 const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames)
-{
-    if (profileId && profileIDs.contains(*profileId))
-        return true;
-    return profileName && profileNames.contains(*profileName);
-}
-
-// Masks every value and marks every entry secret; returns whether anything changed.
-bool maskEveryEntry(QList<ServiceRunEnvironmentEntry> &entries)
-{
-    bool changed = false;
-    for (qsizetype index = 0; index < entries.size(); ++index) {
-        const ServiceRunEnvironmentEntry &entry = std::as_const(entries)[index];
-        if (entry.isSecret && entry.value == ServiceRunEnvironmentEntry::secretMask)
-            continue;
-        entries[index].value = ServiceRunEnvironmentEntry::secretMask;
-        entries[index].isSecret = true;
-        changed = true;
-    }
-    return changed;
 }
 
 // One link of the write chain: waits for the link before it, runs its write, and
@@ -184,8 +162,10 @@ QCoro::Task<> ServiceRunHistoryManager::persist(QUuid serviceId, int epoch, Serv
     const QList<ServiceRunRecord> unwritten = m_unwritten;
     try {
         co_await m_repository.append(record, unwritten);
-        if (self)
-            noteWriteSucceeded(unwritten + QList<ServiceRunRecord> {record});
+        if (!self)
+            co_return;
+        noteWriteSucceeded(unwritten + QList<ServiceRunRecord> {record});
+        retryPendingRedaction();
     } catch (const std::exception &error) {
         if (!self)
             co_return;
@@ -224,17 +204,41 @@ QCoro::Task<> ServiceRunHistoryManager::deleteInFile(QUuid recordId)
     }
 }
 
-QCoro::Task<> ServiceRunHistoryManager::replaceInFile(QList<ServiceRunRecord> records)
+QCoro::Task<> ServiceRunHistoryManager::redactInFile(QSet<QUuid> profileIDs, QSet<QString> profileNames)
 {
     QPointer self(this);
+    const QList<ServiceRunRecord> unwritten = m_unwritten;
     try {
-        co_await m_repository.replaceAll(records);
-        if (self)
-            noteWriteSucceeded(records);
+        co_await m_repository.redactProfiles(profileIDs, profileNames, unwritten);
+        if (!self)
+            co_return;
+        noteWriteSucceeded(unwritten);
+        m_pendingRedaction.reset();
     } catch (const std::exception &error) {
-        if (self)
-            noteWriteFailed("Failed to redact protected profile history: %s", error);
+        if (!self)
+            co_return;
+        // The file may still hold the values in clear: the next write that
+        // succeeds is followed by another try.
+        rememberPendingRedaction(profileIDs, profileNames);
+        noteWriteFailed("Failed to redact protected profile history: %s", error);
     }
+}
+
+void ServiceRunHistoryManager::rememberPendingRedaction(const QSet<QUuid> &profileIDs,
+                                                        const QSet<QString> &profileNames)
+{
+    if (!m_pendingRedaction)
+        m_pendingRedaction.emplace();
+    m_pendingRedaction->profileIDs.unite(profileIDs);
+    m_pendingRedaction->profileNames.unite(profileNames);
+}
+
+void ServiceRunHistoryManager::retryPendingRedaction()
+{
+    if (!m_pendingRedaction)
+        return;
+    const PendingRedaction pending = *std::exchange(m_pendingRedaction, std::nullopt);
+    enqueueWrite([this, pending] { return redactInFile(pending.profileIDs, pending.profileNames); });
 }
 
 void ServiceRunHistoryManager::keepUnwritten(const ServiceRunRecord &record)
@@ -351,12 +355,20 @@ QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
         if (!self)
             co_return;
         const quint64 changesBefore = m_historyChanges;
-        loaded = co_await m_repository.load();
+        try {
+            loaded = co_await m_repository.loadChecked();
+        } catch (const FileStoreError &error) {
+            // What is listed stays; the file is not known to be empty.
+            qCCritical(lcPersistence, "Failed to load %s: %s",
+                       qUtf8Printable(QFileInfo(m_repository.path()).fileName()), qUtf8Printable(error.message()));
+            co_return;
+        }
         if (!self)
             co_return;
         if (m_historyChanges == changesBefore)
             break;
     }
+    m_historyComplete = true;
     // Runs still waiting for a write that succeeds are not in the file yet.
     QSet<QUuid> loadedIds;
     for (const ServiceRunRecord &record : std::as_const(loaded))
@@ -367,8 +379,11 @@ QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
     }
     for (ServiceRunRecord &record : loaded)
         redactSecretEnvironmentEntriesInPlace(record.environment);
+    if (m_pendingRedaction)
+        maskProfiles(loaded, m_pendingRedaction->profileIDs, m_pendingRedaction->profileNames);
     sortRunRecordsNewestFirst(loaded);
     publishRecords(std::move(loaded));
+    retryPendingRedaction();
 }
 
 QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid> profileIDs,
@@ -383,39 +398,38 @@ QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid
     if (!self)
         co_return;
 
-    for (ActiveRunDraft &draft : m_activeDrafts) {
-        if (usesProfile(draft.environmentProfileId, draft.environmentProfileName, profileIDs, profileNames))
-            maskEveryEntry(draft.environment);
-    }
-    for (ServiceRunRecord &record : m_unwritten) {
-        if (usesProfile(record.environmentProfileId, record.environmentProfileName, profileIDs, profileNames))
-            maskEveryEntry(record.environment);
-    }
-
     // Whether anything changed is known while building, so unchanged 150 KB
     // outputs are never compared.
     QList<ServiceRunRecord> redacted = m_records;
-    bool changed = false;
-    for (qsizetype index = 0; index < redacted.size(); ++index) {
-        const ServiceRunRecord &record = std::as_const(redacted)[index];
-        if (!usesProfile(record.environmentProfileId, record.environmentProfileName, profileIDs, profileNames))
-            continue;
-        QList<ServiceRunEnvironmentEntry> environment = record.environment;
-        if (maskEveryEntry(environment)) {
-            redacted[index].environment = std::move(environment);
-            changed = true;
-        }
-    }
-    if (!changed)
+    const bool changed = maskProfiles(redacted, profileIDs, profileNames);
+    // After a load that could not read the file, memory tells nothing of the
+    // runs in it: the file is redacted all the same.
+    if (!changed && m_historyComplete)
         co_return;
-
-    sortRunRecordsNewestFirst(redacted);
-    m_records = std::move(redacted);
-    Q_EMIT recordsChanged();
+    if (changed) {
+        sortRunRecordsNewestFirst(redacted);
+        m_records = std::move(redacted);
+        Q_EMIT recordsChanged();
+    }
     // In the write chain, after the appends of every record it holds and before
-    // those of records finished later, so none is lost or written twice.
-    enqueueWrite([this, records = m_records] { return replaceInFile(records); });
+    // those of records finished later. The file's own runs are masked, not
+    // replaced by the list in memory, so none is lost or written twice.
+    enqueueWrite([this, profileIDs, profileNames] { return redactInFile(profileIDs, profileNames); });
     co_await waitForCurrentWrite();
+}
+
+bool ServiceRunHistoryManager::maskProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &profileIDs,
+                                            const QSet<QString> &profileNames)
+{
+    for (ActiveRunDraft &draft : m_activeDrafts) {
+        if (runUsesProfile(draft.environmentProfileId, draft.environmentProfileName, profileIDs, profileNames))
+            maskEveryEntry(draft.environment);
+    }
+    for (ServiceRunRecord &record : m_unwritten) {
+        if (runUsesProfile(record.environmentProfileId, record.environmentProfileName, profileIDs, profileNames))
+            maskEveryEntry(record.environment);
+    }
+    return maskRunsOfProfiles(records, profileIDs, profileNames);
 }
 
 void ServiceRunHistoryManager::publishRecords(QList<ServiceRunRecord> records)

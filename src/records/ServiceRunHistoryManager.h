@@ -100,7 +100,12 @@ private:
     QCoro::Task<> persist(QUuid serviceId, int epoch, ServiceRunRecord record, PersistKind kind);
     QCoro::Task<> clearInFile(QUuid serviceId);
     QCoro::Task<> deleteInFile(QUuid recordId);
-    QCoro::Task<> replaceInFile(QList<ServiceRunRecord> records);
+    QCoro::Task<> redactInFile(QSet<QUuid> profileIDs, QSet<QString> profileNames);
+    // Masks the matching records and open runs; true when a record changed.
+    bool maskProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &profileIDs,
+                      const QSet<QString> &profileNames);
+    void rememberPendingRedaction(const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames);
+    void retryPendingRedaction();
     void keepUnwritten(const ServiceRunRecord &record);
     void forgetWritten(const QList<ServiceRunRecord> &records);
     void noteWriteSucceeded(const QList<ServiceRunRecord> &written);
@@ -122,6 +127,14 @@ private:
     // Counts every change that a reload running at the same time could miss.
     quint64 m_historyChanges = 0;
     QList<ServiceRunRecord> m_unwritten;
+    // The last load read the file, so the list holds every stored run.
+    bool m_historyComplete = false;
+    // Profiles whose runs are masked in memory but perhaps not yet in the file.
+    struct PendingRedaction {
+        QSet<QUuid> profileIDs;
+        QSet<QString> profileNames;
+    };
+    std::optional<PendingRedaction> m_pendingRedaction;
     bool m_writesFailing = false;
     quint64 m_finishedWrites = 0;
 };

@@ -62,6 +62,45 @@ QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> record
     return kept;
 }
 
+bool runUsesProfile(const std::optional<QUuid> &profileId, const std::optional<QString> &profileName,
+                    const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames)
+{
+    if (profileId && profileIDs.contains(*profileId))
+        return true;
+    return profileName && profileNames.contains(*profileName);
+}
+
+bool maskEveryEntry(QList<ServiceRunEnvironmentEntry> &entries)
+{
+    bool changed = false;
+    for (qsizetype index = 0; index < entries.size(); ++index) {
+        const ServiceRunEnvironmentEntry &entry = std::as_const(entries)[index];
+        if (entry.isSecret && entry.value == ServiceRunEnvironmentEntry::secretMask)
+            continue;
+        entries[index].value = ServiceRunEnvironmentEntry::secretMask;
+        entries[index].isSecret = true;
+        changed = true;
+    }
+    return changed;
+}
+
+bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &profileIDs,
+                        const QSet<QString> &profileNames)
+{
+    bool changed = false;
+    for (qsizetype index = 0; index < records.size(); ++index) {
+        const ServiceRunRecord &record = std::as_const(records)[index];
+        if (!runUsesProfile(record.environmentProfileId, record.environmentProfileName, profileIDs, profileNames))
+            continue;
+        QList<ServiceRunEnvironmentEntry> environment = record.environment;
+        if (maskEveryEntry(environment)) {
+            records[index].environment = std::move(environment);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
 ServiceRunHistoryRepository::ServiceRunHistoryRepository(const QString &path)
     : m_store(path),
       m_hashSeed(static_cast<size_t>(QRandomGenerator::global()->generate64()))
@@ -88,6 +127,11 @@ QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record
 QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::load()
 {
     return m_executor.run([this] { return m_store.load({}); });
+}
+
+QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::loadChecked()
+{
+    return m_executor.run([this] { return m_store.loadForUpdate({}); });
 }
 
 QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId, QList<ServiceRunRecord> unwritten)
@@ -131,6 +175,17 @@ QList<ServiceRunRecord> ServiceRunHistoryRepository::loadWithFront(QList<Service
 QFuture<void> ServiceRunHistoryRepository::replaceAll(const QList<ServiceRunRecord> &records)
 {
     return m_executor.run([this, records] { writeRecords(records); });
+}
+
+QFuture<void> ServiceRunHistoryRepository::redactProfiles(const QSet<QUuid> &profileIDs,
+                                                          const QSet<QString> &profileNames,
+                                                          QList<ServiceRunRecord> unwritten)
+{
+    return m_executor.run([this, profileIDs, profileNames, unwritten = std::move(unwritten)] {
+        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
+        if (maskRunsOfProfiles(records, profileIDs, profileNames) || !unwritten.isEmpty())
+            writeRecords(std::move(records));
+    });
 }
 
 void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)

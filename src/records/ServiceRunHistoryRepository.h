@@ -7,12 +7,23 @@
 #include <QByteArray>
 #include <QFuture>
 #include <QList>
+#include <QSet>
+#include <QString>
 #include <QUuid>
 
 #include <optional>
 
 // Keeps the first `maximumRecordsPerService` records of every service, in order.
 QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> records);
+
+// Whether a run used one of these profiles: by id, else by name.
+bool runUsesProfile(const std::optional<QUuid> &profileId, const std::optional<QString> &profileName,
+                    const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames);
+// Masks every value and marks every entry secret; returns whether anything changed.
+bool maskEveryEntry(QList<ServiceRunEnvironmentEntry> &entries);
+// Masks every entry of the runs that used one of these profiles; returns whether any changed.
+bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &profileIDs,
+                        const QSet<QString> &profileNames);
 
 // run-history.json, one request at a time. Every write replaces the whole file
 // atomically with every secret value masked; appends keep at most 50 runs per
@@ -42,12 +53,19 @@ public:
     QFuture<void> append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten = {});
     // The stored list as it is: no masking, sorting or limit. Never fails.
     QFuture<QList<ServiceRunRecord>> load();
+    // As load, but a file that cannot be read at all throws FileStoreError
+    // instead of reading as the empty list.
+    QFuture<QList<ServiceRunRecord>> loadChecked();
     // Removes every record with this id (the file is rewritten even when none matched).
     QFuture<void> deleteRecord(const QUuid &recordId, QList<ServiceRunRecord> unwritten = {});
     // Removes every record of this service.
     QFuture<void> clear(const QUuid &serviceId, QList<ServiceRunRecord> unwritten = {});
     // Writes the list in its order, unlimited.
     QFuture<void> replaceAll(const QList<ServiceRunRecord> &records);
+    // Masks every entry of the stored runs that used one of these profiles and
+    // writes the file when that changed anything (or `unwritten` has runs).
+    QFuture<void> redactProfiles(const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames,
+                                 QList<ServiceRunRecord> unwritten = {});
 
 private:
     // Where one record's text lies in the file this repository last wrote.

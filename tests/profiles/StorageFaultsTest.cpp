@@ -159,8 +159,9 @@ struct Store {
 };
 
 // Finished runs go through the manager, which keeps a run whose write failed
-// and writes it with the next one; `save` throws what the window was told.
-Store historyManagerStore(const QString &path)
+// and writes it with the next one; `save` (a finished run, or the masking of
+// a profile made protected) throws what the window was told.
+Store historyManagerStore(const QString &path, bool redacting)
 {
     auto repository = std::make_shared<ServiceRunHistoryRepository>(path);
     auto manager = std::make_shared<ServiceRunHistoryManager>(*repository);
@@ -168,11 +169,14 @@ Store historyManagerStore(const QString &path)
     QObject::connect(manager.get(), &ServiceRunHistoryManager::writeFailed,
                      [alerts](const QString &message) { alerts->append(message); });
     auto started = std::make_shared<int>(0);
-    const auto finishRun = [repository, manager, started] {
+    const auto finishRun = [repository, manager, started](bool withProfile = true) {
         ActiveRunDraft draft;
         draft.id = QUuid::createUuid();
         draft.serviceId = QUuid::createUuid();
         draft.startedAt = stamp.addSecs(10 * ++*started);
+        if (withProfile)
+            draft.environmentProfileName = QStringLiteral("prod");
+        draft.environment = {{QStringLiteral("HOST"), QStringLiteral("db"), false}};
         manager->setActiveDraft(draft);
         manager->finishRun(draft.serviceId, ServiceRunStopReason::exited, 0, QString());
         await(manager->waitForPendingWrites());
@@ -180,20 +184,23 @@ Store historyManagerStore(const QString &path)
     return {"run-history.json",
             finishRun,
             [manager] { await(manager->loadHistory()); },
-            [finishRun, manager, alerts] {
-                finishRun();
-                if (!manager->unwrittenRuns().isEmpty()) {
+            [finishRun, manager, alerts, redacting] {
+                if (redacting)
+                    await(manager->redactProtectedProfileHistory({}, {QStringLiteral("prod")}));
+                else
+                    finishRun();
+                if (!alerts->isEmpty()) {
                     EXPECT_EQ(alerts->size(), 1);
                     throw FileStoreError(alerts->value(0));
                 }
             },
             [path] {
-                QStringList starts;
+                QStringList runs;
                 for (const ServiceRunRecord &record : await(ServiceRunHistoryRepository(path).load()))
-                    starts.append(record.startedAt.toString(Qt::ISODate));
-                return starts;
+                    runs.append(record.startedAt.toString(Qt::ISODate) + record.environment.value(0).value);
+                return runs;
             },
-            finishRun};
+            [finishRun] { finishRun(false); }};
 }
 
 QStringList namesOf(const auto &items)
@@ -243,8 +250,8 @@ Store makeStore(const char *label)
                     return state + values;
                 }};
     }
-    if (qstrcmp(label, "run-history.json manager") == 0)
-        return historyManagerStore(dataFile("run-history.json"));
+    if (QByteArray(label).startsWith("run-history.json "))
+        return historyManagerStore(dataFile("run-history.json"), QByteArray(label).endsWith("redaction"));
     if (qstrcmp(file, "run-history.json") == 0) {
         auto repository = std::make_shared<ServiceRunHistoryRepository>(path);
         return {file, [repository] { await(repository->append(run(0))); }, [repository] { await(repository->load()); },
@@ -294,8 +301,9 @@ QStringList leftovers()
     return found;
 }
 
-const char *const storeFiles[] = {"services.json", "environments.json", "environments.json delete", "run-history.json",
-                                  "settings.json", "bookmarks.json",    "run-history.json manager"};
+const char *const storeFiles[] = {
+    "services.json", "environments.json", "environments.json delete", "run-history.json",
+    "settings.json", "bookmarks.json",    "run-history.json manager", "run-history.json redaction"};
 const int errors[] = {ENOSPC, EIO, EMFILE, ENOMEM};
 
 } // namespace
