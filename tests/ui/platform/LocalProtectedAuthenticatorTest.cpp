@@ -3,15 +3,12 @@
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ProtectedProfilesError.h"
 #include "support/Await.h"
-#include "support/ProcessMemory.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTest>
 #include <QTimer>
-#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -112,35 +109,4 @@ TEST(LocalProtectedAuthenticator, DismissingThePromptDuringTheCheckGivesAuthenti
         outcome = error.errorCase();
     }
     EXPECT_EQ(outcome, ProtectedProfilesError::Case::authenticationCanceled);
-}
-
-TEST(LocalProtectedAuthenticator, TypedPasswordIsGoneFromMemoryOnceChecked)
-{
-    // The canary exists in plain form only while it is typed.
-    constexpr char mask = 0x5A;
-    QByteArray maskedUtf8;
-    QByteArray maskedUtf16;
-    LocalProtectedAuthenticator authenticator;
-    QTimer::singleShot(0, [&] {
-        PasswordPromptDialog *dialog = openPrompt();
-        ASSERT_NE(dialog, nullptr);
-        QString canary = QStringLiteral("canary-") + QUuid::createUuid().toString(QUuid::Id128);
-        for (QChar c : canary) {
-            maskedUtf8.append(char(c.toLatin1() ^ mask));
-            maskedUtf16.append(char(c.toLatin1() ^ mask)).append(char(0 ^ mask));
-        }
-        QTest::keyClicks(dialog->findChild<QLineEdit *>(), canary);
-        SensitiveBytes::wipe(canary);
-        button(dialog, QStringLiteral("Unlock"))->click();
-        // Dismissed once the wrong password has been checked.
-        QTimer::singleShot(0, [dialog] {
-            waitUntil([dialog] { return dialog->findChild<QLineEdit *>()->isEnabled(); }, 20000);
-            button(dialog, QStringLiteral("Cancel"))->click();
-        });
-    });
-    EXPECT_EQ(failureOf(authenticator.authenticate(QStringLiteral("enable Protected Profiles"))),
-              ProtectedProfilesError::Case::authenticationCanceled);
-    ASSERT_FALSE(maskedUtf8.isEmpty());
-    EXPECT_FALSE(processMemoryContains(maskedUtf8, mask));
-    EXPECT_FALSE(processMemoryContains(maskedUtf16, mask));
 }
