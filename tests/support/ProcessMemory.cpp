@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <cstring>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -35,6 +37,27 @@ QList<Region> mappings(const char *file)
     return regions;
 }
 
+// Compared byte by byte through the mask: XOR-ing the buffer in place would put
+// a plain copy of the masked needle where a later read could find it.
+bool containsMasked(QByteArrayView haystack, const QByteArray &maskedNeedle, char mask)
+{
+    const char first = char(maskedNeedle.front() ^ mask);
+    const char *at = haystack.data();
+    const char *const end = haystack.data() + haystack.size();
+    while (end - at >= maskedNeedle.size()) {
+        at = static_cast<const char *>(std::memchr(at, first, size_t(end - at - maskedNeedle.size() + 1)));
+        if (!at)
+            return false;
+        qsizetype matched = 1;
+        while (matched < maskedNeedle.size() && char(at[matched] ^ mask) == maskedNeedle[matched])
+            ++matched;
+        if (matched == maskedNeedle.size())
+            return true;
+        ++at;
+    }
+    return false;
+}
+
 } // namespace
 
 bool processMemoryContains(const QByteArray &maskedNeedle, char mask)
@@ -57,10 +80,7 @@ bool processMemoryContains(const QByteArray &maskedNeedle, char mask)
                 memory, buffer.data(), size_t(std::min<quintptr>(region.end - at, quintptr(buffer.size()))), off_t(at));
             if (got <= 0)
                 break;
-            // Compared masked, so no plain copy of the needle is ever made.
-            for (qsizetype i = 0; i < qsizetype(got); ++i)
-                buffer[i] = char(buffer[i] ^ mask);
-            found = QByteArrayView(buffer.constData(), got).contains(maskedNeedle);
+            found = containsMasked(QByteArrayView(buffer.constData(), qsizetype(got)), maskedNeedle, mask);
         }
     }
     buffer.fill('\0');
