@@ -84,10 +84,11 @@ int main(int argc, char **argv)
     removeStaleTerminalFolders();
 
     std::unique_ptr<AppEnvironment> app = AppEnvironment::live();
-    AppDelegate delegate(*app);
+    MenuBarController &menuBar = MenuBarController::shared();
+    AppDelegate delegate(*app, menuBar);
     MainWindow window(*app, delegate);
-    // Until the status item's controller takes over the question (and the
-    // panel's closing, through setClosePanel), quitting asks in the main window.
+    // Until the status item's controller takes over the question, quitting
+    // asks in the main window.
     delegate.setQuitConfirmation([&window, &app] {
         window.bringToFront();
         return app->presentQuitConfirmation();
@@ -95,10 +96,8 @@ int main(int argc, char **argv)
 
     // The tray panel: its status item appears once start-up is done; from then
     // on it asks the quit question, in the main window while that is open.
-    MenuBarController &menuBar = MenuBarController::shared();
     menuBar.setOpenMainWindow([&window] { window.bringToFront(); });
     QObject::connect(&menuBar, &MenuBarController::openMainWindowRequested, &window, &MainWindow::bringToFront);
-    delegate.setClosePanel([&menuBar] { menuBar.closePanel(); });
     QObject::connect(&window, &MainWindow::bootstrapFinished, &menuBar, [&menuBar, &window, &app, &delegate] {
         MenuBarEnvironment environment = MenuBarEnvironment::from(*app);
         environment.presentQuitConfirmation = [&window, &app] {

@@ -65,7 +65,8 @@ void FirstHourWalk::launch()
     app = std::make_unique<AppEnvironment>(AppEnvironment::buildStores(layers), false);
     const QString fakeSudo = installFakeSudo();
     app->serviceManager().setSudo(fakeSudo, fakeSudoCheck(fakeSudo));
-    delegate = std::make_unique<AppDelegate>(*app);
+    menuBar = std::make_unique<MenuBarController>();
+    delegate = std::make_unique<AppDelegate>(*app, *menuBar);
     window = std::make_unique<MainWindow>(*app, *delegate);
     delegate->setQuitConfirmation([this] {
         window->bringToFront();
@@ -74,9 +75,7 @@ void FirstHourWalk::launch()
     QObject::connect(delegate.get(), &AppDelegate::quitRequested, [this] { ++quits; });
 
     // The tray panel, wired as main() does: it asks the quit question once start-up is done.
-    menuBar = std::make_unique<MenuBarController>();
     menuBar->setOpenMainWindow([this] { window->bringToFront(); });
-    delegate->setClosePanel([this] { menuBar->closePanel(); });
     QObject::connect(window.get(), &MainWindow::bootstrapFinished, menuBar.get(), [this] {
         MenuBarEnvironment environment = MenuBarEnvironment::from(*app);
         environment.presentQuitConfirmation = [this] {
@@ -121,9 +120,9 @@ void FirstHourWalk::prepareRealParts()
 
 void FirstHourWalk::shutDown()
 {
-    menuBar.reset();
     window.reset();
     delegate.reset();
+    menuBar.reset();
     if (app)
         await(app->runHistoryManager().waitForPendingWrites());
     app.reset();
