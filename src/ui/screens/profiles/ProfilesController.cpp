@@ -225,9 +225,16 @@ QCoro::Task<> ProfilesController::handleEdit(EnvironmentProfile profile)
 QCoro::Task<> ProfilesController::handleSave(EnvironmentProfile profile)
 {
     const QUuid id = profile.id;
-    if (co_await attempt(
-            this, [&] { return m_manager.saveProfile(std::move(profile)); }, errorRule()))
-        setSelectedProfileID(id);
+    const auto saved = co_await attempt(
+        this, [&] { return m_manager.saveProfile(std::move(profile)); },
+        [this](const std::exception_ptr &failure) {
+            Q_EMIT saveFinished(false);
+            applyErrorRule(failure);
+        });
+    if (!saved)
+        co_return;
+    Q_EMIT saveFinished(true);
+    setSelectedProfileID(id);
 }
 
 QCoro::Task<> ProfilesController::handleDelete(EnvironmentProfile profile)

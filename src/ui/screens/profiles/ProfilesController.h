@@ -79,6 +79,8 @@ Q_SIGNALS:
     void selectedProfileIDChanged();
     void editorModeChanged();
     void errorMessageChanged();
+    // A save has its answer (false: cancelled or failed, the editor keeps its draft).
+    void saveFinished(bool saved);
 
     // Relayed from the managers.
     void profilesChanged();

@@ -2,6 +2,7 @@
 
 #include "execution/ServiceManager.h"
 #include "execution/ServiceManagerError.h"
+#include "platform/Logging.h"
 #include "profiles/EnvironmentProfilesManager.h"
 #include "profiles/ProtectedProfilesLockManager.h"
 #include "profiles/ProtectedUnlockReason.h"
@@ -50,6 +51,31 @@ bool passesFilter(const ManagedService &service, const QHash<QUuid, ServiceRunti
         return !running;
     }
     return true;
+}
+
+QString failureText(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &failure) {
+        return QString::fromUtf8(failure.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+QCoro::Task<> launchWithoutScreen(QPointer<ServiceManager> manager, QUuid serviceId, SudoLaunchAction action,
+                                  std::optional<CommandThreatApproval> approval)
+{
+    std::exception_ptr failure;
+    try {
+        co_await ServiceLaunchFlow::perform(*manager, serviceId, action, nullptr, std::move(approval));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure)
+        qCWarning(lcProcess, "Launch after the Services screen closed failed: %s",
+                  qUtf8Printable(failureText(failure)));
 }
 
 } // namespace
@@ -336,10 +362,19 @@ QCoro::Task<> ServicesController::requestProtectedAccess(ManagedService service,
 QCoro::Task<> ServicesController::launchService(ManagedService service, SudoLaunchAction action,
                                                 std::optional<CommandThreatApproval> approval)
 {
+    QPointer<ServiceManager> manager(&m_serviceManager);
     auto prepared = co_await attempt(
         this,
         [&] { return ServiceLaunchFlow::prepare(m_serviceManager, m_profilesManager, service, action, approval); },
         failureShower(KeychainErrorText::description));
+    if (prepared.abandoned) {
+        // The person answered the unlock prompt after leaving the screen: the
+        // launch they asked for still happens. A review or a sudo prompt has
+        // no screen left to ask in, so nothing runs unreviewed.
+        if (prepared.value && prepared->kind == ServiceLaunchFlow::Step::Kind::launch && manager)
+            co_await launchWithoutScreen(manager, service.id, action, approval);
+        co_return;
+    }
     if (!prepared)
         co_return;
     const ServiceLaunchFlow::Step &step = *prepared;
@@ -355,11 +390,10 @@ QCoro::Task<> ServicesController::launchService(ManagedService service, SudoLaun
     case ServiceLaunchFlow::Step::Kind::launch:
         break;
     }
-    co_await performLaunch(service.id, action, std::nullopt, approval);
+    co_await performLaunch(service.id, action, nullptr, approval);
 }
 
-QCoro::Task<> ServicesController::performLaunch(QUuid serviceId, SudoLaunchAction action,
-                                                std::optional<QString> password,
+QCoro::Task<> ServicesController::performLaunch(QUuid serviceId, SudoLaunchAction action, SharedSensitiveBytes password,
                                                 std::optional<CommandThreatApproval> approval)
 {
     co_await attempt(
@@ -387,7 +421,7 @@ void ServicesController::cancelThreatReview()
     setCommandThreatRequest(std::nullopt);
 }
 
-QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request, QString password)
+QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request, SharedSensitiveBytes password)
 {
     setSudoRequest(std::nullopt);
     co_await performLaunch(request.serviceId, request.action, std::move(password), request.commandThreatApproval);
@@ -396,7 +430,7 @@ QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request
 QCoro::Task<> ServicesController::launchWithoutPassword(SudoPasswordRequest request)
 {
     setSudoRequest(std::nullopt);
-    co_await performLaunch(request.serviceId, request.action, std::nullopt, request.commandThreatApproval);
+    co_await performLaunch(request.serviceId, request.action, nullptr, request.commandThreatApproval);
 }
 
 void ServicesController::cancelSudoPrompt()

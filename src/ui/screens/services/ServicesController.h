@@ -1,6 +1,7 @@
 #pragma once
 
 #include "execution/CommandThreatApproval.h"
+#include "platform/SensitiveBytes.h"
 #include "profiles/EnvironmentProfile.h"
 #include "records/ManagedService.h"
 #include "records/ServiceRunRecord.h"
@@ -124,7 +125,7 @@ public:
     // The sheets' buttons.
     QCoro::Task<> runAnyway(CommandThreatReviewRequest request);
     void cancelThreatReview();
-    QCoro::Task<> submitSudoPassword(SudoPasswordRequest request, QString password);
+    QCoro::Task<> submitSudoPassword(SudoPasswordRequest request, SharedSensitiveBytes password);
     QCoro::Task<> launchWithoutPassword(SudoPasswordRequest request);
     void cancelSudoPrompt();
     QCoro::Task<> forceKillService();
@@ -176,7 +177,7 @@ Q_SIGNALS:
 private:
     void relayManagerSignals();
     QCoro::Task<> requestProtectedAccess(ManagedService service, ProtectedUnlockReason reason);
-    QCoro::Task<> performLaunch(QUuid serviceId, SudoLaunchAction action, std::optional<QString> password,
+    QCoro::Task<> performLaunch(QUuid serviceId, SudoLaunchAction action, SharedSensitiveBytes password,
                                 std::optional<CommandThreatApproval> approval);
     QCoro::Task<> removeService(ManagedService service);
     // Stops the service, showing what went wrong on the screen.
