@@ -1,5 +1,7 @@
 #include "execution/CommandThreatScanner.h"
 
+#include "execution/CaseFoldedText.h"
+
 #include <QCryptographicHash>
 #include <QTextBoundaryFinder>
 
@@ -60,6 +62,38 @@ const std::array<std::u16string_view, 3> CommandThreatScanner::privilegedPattern
 
 namespace {
 
+using Keywords = CommandThreatPattern::Keywords;
+
+// What a match of each pattern above holds, source by source: the command
+// word it starts with (after one separator and an optional folder) and the
+// further words it cannot do without. Most commands hold none of them, so most
+// patterns search nothing at all.
+const std::array<Keywords, 3> diskDestructiveKeywords = {{
+    {u"diskutil", 11, {u"erase"}},
+    {u"dd", 10, {u"of", u"=", u"/dev/"}},
+    {u"mkfs newfs", 7, {}},
+}};
+const Keywords remoteScriptPipeKeywords = {u"curl wget fetch", 10, {u"|", u"sh python ruby perl"}};
+const Keywords credentialPathKeywords = {u".ssh id_rsa id_ed25519 .aws/credentials .netrc .gnupg", 1, {}};
+const Keywords networkToolKeywords = {u"curl wget fetch scp rsync nc netcat openssl", 10, {}};
+const std::array<Keywords, 3> encodedExecutionKeywords = {{
+    {u"base64", 10, {u"-d", u"|", u"sh python ruby perl"}},
+    {u"eval", 1, {u"$("}},
+    {u"python", 10, {u"-c", u"exec", u"("}},
+}};
+const std::array<Keywords, 4> persistenceKeywords = {{
+    // Starts with a redirection or tee and may hold any amount of white space: searched whole.
+    {u"", 0, {u"> tee", u".zshrc .bashrc .bash_profile .profile"}},
+    {u"cp mv install tee", 1, {u"launchagents launchdaemons"}},
+    {u"launchctl", 6, {u"bootstrap"}},
+    {u"crontab", 10, {}},
+}};
+const std::array<Keywords, 3> privilegedKeywords = {{
+    {u"launchctl", 6, {u"bootstrap"}},
+    {u"chmod", 6, {u"777"}},
+    {u"chown", 11, {u"-"}},
+}};
+
 struct Rules {
     CommandThreatFinding destructiveRootDelete {
         QStringLiteral("destructive-root-delete"), CommandThreatSeverity::critical,
@@ -112,34 +146,36 @@ class CompiledPatterns {
 public:
     CompiledPatterns()
     {
-        m_view.diskDestructive = compileAll(CommandThreatScanner::diskDestructivePatternSources);
-        m_view.remoteScriptPipe = compile(CommandThreatScanner::remoteScriptPipePatternSource);
-        m_view.credentialPath = compile(CommandThreatScanner::credentialPathPatternSource);
-        m_view.networkTool = compile(CommandThreatScanner::networkToolPatternSource);
-        m_view.encodedExecution = compileAll(CommandThreatScanner::encodedExecutionPatternSources);
-        m_view.persistence = compileAll(CommandThreatScanner::persistencePatternSources);
-        m_view.privileged = compileAll(CommandThreatScanner::privilegedPatternSources);
+        using S = CommandThreatScanner;
+        m_view.diskDestructive = compileAll(S::diskDestructivePatternSources, diskDestructiveKeywords);
+        m_view.remoteScriptPipe = compile(S::remoteScriptPipePatternSource, remoteScriptPipeKeywords);
+        m_view.credentialPath = compile(S::credentialPathPatternSource, credentialPathKeywords);
+        m_view.networkTool = compile(S::networkToolPatternSource, networkToolKeywords);
+        m_view.encodedExecution = compileAll(S::encodedExecutionPatternSources, encodedExecutionKeywords);
+        m_view.persistence = compileAll(S::persistencePatternSources, persistenceKeywords);
+        m_view.privileged = compileAll(S::privilegedPatternSources, privilegedKeywords);
     }
 
     const CommandThreatScanner::Patterns &view() const { return m_view; }
 
 private:
-    const CommandThreatPattern *compile(std::u16string_view source)
+    const CommandThreatPattern *compile(std::u16string_view source, const Keywords &keywords)
     {
         for (const auto &pattern : m_owned) {
             if (pattern->source() == source)
                 return pattern.get();
         }
-        m_owned.push_back(std::make_unique<CommandThreatPattern>(source));
+        m_owned.push_back(std::make_unique<CommandThreatPattern>(source, keywords));
         return m_owned.back().get();
     }
 
     template <std::size_t N>
-    std::array<const CommandThreatPattern *, N> compileAll(const std::array<std::u16string_view, N> &sources)
+    std::array<const CommandThreatPattern *, N> compileAll(const std::array<std::u16string_view, N> &sources,
+                                                           const std::array<Keywords, N> &keywords)
     {
         std::array<const CommandThreatPattern *, N> compiled {};
         for (std::size_t i = 0; i < N; ++i)
-            compiled[i] = compile(sources[i]);
+            compiled[i] = compile(sources[i], keywords[i]);
         return compiled;
     }
 
@@ -236,7 +272,10 @@ bool isSegmentSeparator(QStringView character)
 // A character is white space when its first code point is.
 bool isWhiteSpaceCharacter(QStringView character)
 {
-    char32_t first = character.front().unicode();
+    const char16_t unit = character.front().unicode();
+    if (unit < 0x80)
+        return unit == u' ' || (unit >= u'\t' && unit <= u'\r');
+    char32_t first = unit;
     if (character.size() > 1 && character[0].isHighSurrogate() && character[1].isLowSurrogate())
         first = QChar::surrogateToUcs4(character[0], character[1]);
     return u_isUWhiteSpace(static_cast<UChar32>(first));
@@ -304,25 +343,31 @@ CommandThreatAssessment CommandThreatScanner::assess(const QString &command)
 {
     const Rules &rule = rules();
     const Patterns &pattern = patterns();
+    const CaseFoldedText folded(command);
     QList<CommandThreatFinding> findings;
 
-    if (containsRootDeletion(command))
+    // Only ASCII letters lowercase to the letters of rm, sudo and doas, so a
+    // token of one of those names leaves it in the folded command; a command
+    // without them skips the split into segments and tokens.
+    if (folded.containsAnyOf(u"rm") && containsRootDeletion(command))
         findings.append(rule.destructiveRootDelete);
-    if (matchesAnyPattern(pattern.diskDestructive, command))
+    if (matchesAnyPattern(pattern.diskDestructive, command, folded))
         findings.append(rule.diskDestructive);
-    if (pattern.remoteScriptPipe->isFoundIn(command))
+    if (pattern.remoteScriptPipe->isFoundIn(command, folded))
         findings.append(rule.remoteScriptPipeShell);
 
-    const bool credentialPath = pattern.credentialPath->isFoundIn(command);
-    const bool networkTool = pattern.networkTool->isFoundIn(command);
+    const bool credentialPath = pattern.credentialPath->isFoundIn(command, folded);
+    // The network tool only matters beside a credential path.
+    const bool networkTool = credentialPath && pattern.networkTool->isFoundIn(command, folded);
     if (credentialPath)
         findings.append(networkTool ? rule.sensitiveFileNetwork : rule.sensitiveFileAccess);
 
-    if (matchesAnyPattern(pattern.encodedExecution, command))
+    if (matchesAnyPattern(pattern.encodedExecution, command, folded))
         findings.append(rule.encodedExecution);
-    if (matchesAnyPattern(pattern.persistence, command))
+    if (matchesAnyPattern(pattern.persistence, command, folded))
         findings.append(rule.persistenceModification);
-    if (containsPrivilegedInvocation(command) || matchesAnyPattern(pattern.privileged, command))
+    if ((folded.containsAnyOf(u"sudo doas") && containsPrivilegedInvocation(command))
+        || matchesAnyPattern(pattern.privileged, command, folded))
         findings.append(rule.privilegedLaunch);
 
     sortFindings(findings);
@@ -439,10 +484,12 @@ bool CommandThreatScanner::containsPrivilegedInvocation(QStringView command)
                        [](const QString &segment) { return isPrivilegedInvocation(segment); });
 }
 
-bool CommandThreatScanner::matchesAnyPattern(std::span<const CommandThreatPattern *const> patterns, QStringView command)
+bool CommandThreatScanner::matchesAnyPattern(std::span<const CommandThreatPattern *const> patterns, QStringView command,
+                                             const CaseFoldedText &folded)
 {
-    return std::any_of(patterns.begin(), patterns.end(),
-                       [command](const CommandThreatPattern *pattern) { return pattern->isFoundIn(command); });
+    return std::any_of(patterns.begin(), patterns.end(), [command, &folded](const CommandThreatPattern *pattern) {
+        return pattern->isFoundIn(command, folded);
+    });
 }
 
 void CommandThreatScanner::sortFindings(QList<CommandThreatFinding> &findings)

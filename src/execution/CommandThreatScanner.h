@@ -13,6 +13,8 @@
 #include <span>
 #include <string_view>
 
+class CaseFoldedText;
+
 // Reads a service's command line for dangerous patterns: seven fixed rules,
 // applied with light shell awareness (segments between separators, white-space
 // tokens with quotes and brackets trimmed from their ends) plus regular
@@ -48,7 +50,9 @@ public:
     static bool containsRootDeletion(QStringView command);
     static bool isPrivilegedInvocation(QStringView segment);
     static bool containsPrivilegedInvocation(QStringView command);
-    static bool matchesAnyPattern(std::span<const CommandThreatPattern *const> patterns, QStringView command);
+    // `folded` is the case fold of `command` (CaseFoldedText).
+    static bool matchesAnyPattern(std::span<const CommandThreatPattern *const> patterns, QStringView command,
+                                  const CaseFoldedText &folded);
     // Critical first, then high, then medium; equal severities by ruleID.
     static void sortFindings(QList<CommandThreatFinding> &findings);
 

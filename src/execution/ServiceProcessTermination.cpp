@@ -3,27 +3,12 @@
 #include "platform/Logging.h"
 #include "platform/ProcessTermination.h"
 
-#include <QTimer>
-
-#include <QCoroTimer>
-
 #include <csignal>
 #include <utility>
 
 namespace {
 
 using std::chrono::milliseconds;
-
-// The coarse timer of QCoro::sleepFor may fire 5% early; the grace period is
-// a promise to the child.
-QCoro::Task<> sleepPrecisely(milliseconds duration)
-{
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    timer.start(duration);
-    co_await timer;
-}
 
 // Waits for the processes to go, and kills what outlives the wait.
 QCoro::Task<> endWhatRemains(ProcessTermination termination, milliseconds timeout)
@@ -48,8 +33,9 @@ QCoro::Task<> ServiceProcessTermination::endSession(qint32 sessionLeader, bool f
         session.signal(SIGTERM);
     } else {
         session.signal(SIGINT);
-        co_await sleepPrecisely(interruptGracePeriod);
-        if (session.anyAlive())
+        // The grace period is a promise to the child, not a delay for the
+        // user: the stop goes on as soon as nothing of the session is left.
+        if (!co_await session.waitUntilGone(interruptGracePeriod))
             session.signal(SIGTERM);
     }
     co_await endWhatRemains(session, exitWaitTimeout);

@@ -13,7 +13,7 @@
 // the processes, so its caller may go away while it runs. Main thread.
 class ServiceProcessTermination {
 public:
-    // How long an interrupted child gets before it is terminated.
+    // How long an interrupted session gets to end before it is terminated.
     static constexpr std::chrono::milliseconds interruptGracePeriod {1500};
     static constexpr std::chrono::milliseconds exitWaitTimeout {5000};
     // How long processes that outlived their stop get to vanish after SIGKILL.
@@ -21,7 +21,8 @@ public:
 
     // Ends every process of the session that `sessionLeader` leads (an own
     // child): a forced stop terminates at once, a plain one interrupts first
-    // and terminates after the grace period.
+    // and terminates what is still alive after the grace period; a session
+    // that ends sooner ends the wait at once.
     static QCoro::Task<> endSession(qint32 sessionLeader, bool forced, ProcFileSystem fileSystem);
 
     // Ends a process known only by its id and start time, with its session or

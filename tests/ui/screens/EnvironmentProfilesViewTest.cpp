@@ -58,7 +58,7 @@ TEST_F(EnvironmentProfilesViewTest, ACancelledPromptShowsNoAlertAndAKeyringFailu
     secrets->failOn(FakeSecretStore::Operation::read, denied);
     view->findChild<QPushButton *>(QStringLiteral("unlockButton"))->click();
     ASSERT_TRUE(waitUntil([&] { return view->errorAlert() != nullptr; }));
-    EXPECT_EQ(view->errorAlert()->text(), denied.fullMessage());
+    EXPECT_EQ(view->errorAlert()->message(), denied.fullMessage());
     auto *banner = view->findChild<KeychainAccessBanner *>();
     ASSERT_NE(banner, nullptr);
     EXPECT_TRUE(banner->isVisibleTo(view.get()));

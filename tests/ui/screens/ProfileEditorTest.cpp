@@ -189,9 +189,9 @@ TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)
     auto editor = open(ProfileEditorMode::edit(profile));
     auto *row = editor->findChild<ProfileEditorVariableRow *>();
     QTest::mouseClick(row->deleteButton(), Qt::LeftButton);
-    QMessageBox *confirmation = editor->openConfirmation();
+    TitledMessageBox *confirmation = editor->openConfirmation();
     ASSERT_NE(confirmation, nullptr);
-    EXPECT_EQ(confirmation->text(), QStringLiteral("Remove “PATH” from this profile? Changes apply when you save."));
+    EXPECT_EQ(confirmation->message(), QStringLiteral("Remove “PATH” from this profile? Changes apply when you save."));
     clickButton(confirmation, QStringLiteral("Cancel"));
     EXPECT_EQ(editor->model().draft.variables.size(), 1);
     QTest::mouseClick(editor->findChild<ProfileEditorVariableRow *>()->deleteButton(), Qt::LeftButton);
@@ -200,7 +200,7 @@ TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)
 
     QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("deleteButton")), Qt::LeftButton);
     ASSERT_NE(editor->openConfirmation(), nullptr);
-    EXPECT_TRUE(editor->openConfirmation()->text().startsWith(QStringLiteral("“P” and its variables")));
+    EXPECT_TRUE(editor->openConfirmation()->message().startsWith(QStringLiteral("“P” and its variables")));
     clickButton(editor->openConfirmation(), QStringLiteral("Delete"));
     EXPECT_EQ(deletes, 1);
     EXPECT_FALSE(editor->isVisible());

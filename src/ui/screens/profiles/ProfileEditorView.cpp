@@ -1,6 +1,7 @@
 #include "ui/screens/profiles/ProfileEditorView.h"
 
 #include "profiles/ProtectedProfilesLockManager.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/NameRule.h"
@@ -246,13 +247,11 @@ void ProfileEditorView::saveFinished(bool saved)
         refreshValidation();
 }
 
-QMessageBox *ProfileEditorView::makeConfirmation(const QString &title, const QString &message)
+TitledMessageBox *ProfileEditorView::makeConfirmation(const QString &title, const QString &message)
 {
     if (m_confirmation)
         m_confirmation->deleteLater();
-    auto *box = new QMessageBox(QMessageBox::Warning, title, message, QMessageBox::NoButton, this);
-    box->setTextFormat(Qt::PlainText);
-    box->setWindowModality(Qt::WindowModal);
+    auto *box = new TitledMessageBox(QMessageBox::Warning, title, message, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     m_confirmation = box;
     return box;
@@ -274,9 +273,9 @@ void ProfileEditorView::requestVariableDeletion(const QList<int> &offsets)
 
 void ProfileEditorView::showVariableDeletionConfirmation()
 {
-    QMessageBox *box = makeConfirmation(QStringLiteral("Delete Variable?"), m_model.variableDeletionMessage());
-    QPushButton *remove = box->addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
-    box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    TitledMessageBox *box = makeConfirmation(QStringLiteral("Delete Variable?"), m_model.variableDeletionMessage());
+    QPushButton *remove = box->addDestructiveButton(QStringLiteral("Delete"));
+    box->addCancelButton();
     connect(box, &QMessageBox::finished, this, [this, box, remove] {
         if (box->clickedButton() == remove) {
             m_model.confirmVariableDeletion();
@@ -293,9 +292,9 @@ void ProfileEditorView::requestProfileDeletion()
 {
     if (!m_mode.isEdit())
         return;
-    QMessageBox *box = makeConfirmation(QStringLiteral("Delete Profile?"), m_model.profileDeletionMessage());
-    QPushButton *remove = box->addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
-    box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    TitledMessageBox *box = makeConfirmation(QStringLiteral("Delete Profile?"), m_model.profileDeletionMessage());
+    QPushButton *remove = box->addDestructiveButton(QStringLiteral("Delete"));
+    box->addCancelButton();
     connect(box, &QMessageBox::finished, this, [this, box, remove] {
         if (box->clickedButton() != remove)
             return;

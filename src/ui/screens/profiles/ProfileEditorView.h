@@ -2,6 +2,7 @@
 
 #include "ui/screens/profiles/ProfileEditorDraft.h"
 #include "ui/screens/profiles/ProfileEditorMode.h"
+#include "ui/components/TitledMessageBox.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -12,7 +13,6 @@ class ProtectedProfilesLockManager;
 class QCheckBox;
 class QLabel;
 class MacTextField;
-#include <QMessageBox>
 class QPushButton;
 class QVBoxLayout;
 
@@ -43,7 +43,7 @@ public:
     bool isSaving() const { return m_isSaving; }
 
     // The confirmation shown right now, if any.
-    QMessageBox *openConfirmation() const { return m_confirmation; }
+    TitledMessageBox *openConfirmation() const { return m_confirmation; }
 
 protected:
     void done(int result) override;
@@ -59,7 +59,7 @@ private:
     void refreshValidation();
     void updateVariable(const EnvironmentVariable &variable);
     void showVariableDeletionConfirmation();
-    QMessageBox *makeConfirmation(const QString &title, const QString &message);
+    TitledMessageBox *makeConfirmation(const QString &title, const QString &message);
 
     ProfileEditorMode m_mode;
     ProfileEditorDraft m_model;
@@ -73,6 +73,6 @@ private:
     QLabel *m_invalidKeys = nullptr;
     QLabel *m_nameMessage = nullptr;
     QPushButton *m_save = nullptr;
-    QPointer<QMessageBox> m_confirmation;
+    QPointer<TitledMessageBox> m_confirmation;
     bool m_isSaving = false;
 };

@@ -2,6 +2,7 @@
 
 #include "profiles/EnvironmentProfilesManager.h"
 #include "records/SecurityScopedBookmarkStore.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/NameRule.h"
@@ -276,15 +277,14 @@ void ServiceEditorView::scheduleTerminalConfirmation()
 void ServiceEditorView::confirmTerminalLaunch()
 {
     m_isConfirmingTerminalLaunch = true;
-    auto *question = new QMessageBox(QMessageBox::Warning, QStringLiteral("Use Terminal?"),
-                                     QStringLiteral("Terminal launches are not tracked in run history, do not report "
-                                                    "CPU/RAM/uptime metrics, and do not stream output in Velmora. Your "
-                                                    "environment profile is still applied at launch."),
-                                     QMessageBox::NoButton, this);
+    auto *question = new TitledMessageBox(
+        QMessageBox::Warning, QStringLiteral("Use Terminal?"),
+        QStringLiteral("Terminal launches are not tracked in run history, do not report CPU/RAM/uptime metrics, and do "
+                       "not stream output in Velmora. Your environment profile is still applied at launch."),
+        this);
     question->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton *useTerminal = question->addButton(QStringLiteral("Use Terminal"), QMessageBox::AcceptRole);
+    QPushButton *useTerminal = question->addDefaultButton(QStringLiteral("Use Terminal"), QMessageBox::AcceptRole);
     question->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    question->setDefaultButton(useTerminal);
     connect(question, &QMessageBox::finished, this, [this, question, useTerminal] {
         m_isConfirmingTerminalLaunch = false;
         if (question->clickedButton() != useTerminal)
@@ -297,15 +297,12 @@ void ServiceEditorView::confirmTerminalLaunch()
 void ServiceEditorView::confirmDelete()
 {
     const QString name = m_draft.name.isEmpty() ? QStringLiteral("This service") : m_draft.name;
-    auto *question = new QMessageBox(QMessageBox::Warning, QStringLiteral("Delete Service?"),
-                                     QStringLiteral("“") + name
-                                         + QStringLiteral("” will be removed permanently. This cannot be undone."),
-                                     QMessageBox::NoButton, this);
+    auto *question = new TitledMessageBox(
+        QMessageBox::Warning, QStringLiteral("Delete Service?"),
+        QStringLiteral("“") + name + QStringLiteral("” will be removed permanently. This cannot be undone."), this);
     question->setAttribute(Qt::WA_DeleteOnClose);
-    question->setTextFormat(Qt::PlainText);
-    QPushButton *remove = question->addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
-    QPushButton *cancel = question->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    question->setDefaultButton(cancel);
+    QPushButton *remove = question->addDestructiveButton(QStringLiteral("Delete"));
+    question->addCancelButton();
     connect(question, &QMessageBox::finished, this, [this, question, remove] {
         if (question->clickedButton() != remove)
             return;

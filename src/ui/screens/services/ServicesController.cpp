@@ -68,7 +68,7 @@ QCoro::Task<> launchWithoutScreen(QPointer<ServiceManager> manager, QUuid servic
 {
     std::exception_ptr failure;
     try {
-        co_await ServiceLaunchFlow::perform(*manager, serviceId, action, std::nullopt, std::move(approval));
+        co_await ServiceLaunchFlow::perform(*manager, serviceId, action, nullptr, std::move(approval));
     } catch (...) {
         failure = std::current_exception();
     }
@@ -330,11 +330,10 @@ QCoro::Task<> ServicesController::launchService(ManagedService service, SudoLaun
     case ServiceLaunchFlow::Step::Kind::launch:
         break;
     }
-    co_await performLaunch(service.id, action, std::nullopt, approval);
+    co_await performLaunch(service.id, action, nullptr, approval);
 }
 
-QCoro::Task<> ServicesController::performLaunch(QUuid serviceId, SudoLaunchAction action,
-                                                std::optional<QString> password,
+QCoro::Task<> ServicesController::performLaunch(QUuid serviceId, SudoLaunchAction action, SharedSensitiveBytes password,
                                                 std::optional<CommandThreatApproval> approval)
 {
     QPointer<ServicesController> self(this);
@@ -365,7 +364,7 @@ void ServicesController::cancelThreatReview()
     setCommandThreatRequest(std::nullopt);
 }
 
-QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request, QString password)
+QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request, SharedSensitiveBytes password)
 {
     setSudoRequest(std::nullopt);
     co_await performLaunch(request.serviceId, request.action, std::move(password), request.commandThreatApproval);
@@ -374,7 +373,7 @@ QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request
 QCoro::Task<> ServicesController::launchWithoutPassword(SudoPasswordRequest request)
 {
     setSudoRequest(std::nullopt);
-    co_await performLaunch(request.serviceId, request.action, std::nullopt, request.commandThreatApproval);
+    co_await performLaunch(request.serviceId, request.action, nullptr, request.commandThreatApproval);
 }
 
 void ServicesController::cancelSudoPrompt()

@@ -98,8 +98,8 @@ TEST_F(ServiceEditorViewTest, DeleteAsksFirstAndAMissingProfileSurvivesAnUntouch
 
     QTest::mouseClick(buttonNamed(*view, QStringLiteral("Delete")), Qt::LeftButton);
     ASSERT_TRUE(view->openQuestion());
-    EXPECT_EQ(view->openQuestion()->text(), QStringLiteral("“This service” will be removed permanently. This cannot "
-                                                           "be undone."));
+    EXPECT_EQ(view->openQuestion()->message(), QStringLiteral("“This service” will be removed permanently. This cannot "
+                                                              "be undone."));
     QTest::mouseClick(buttonNamed(*view->openQuestion(), QStringLiteral("Cancel")), Qt::LeftButton);
     EXPECT_EQ(deletes, 0);
 
