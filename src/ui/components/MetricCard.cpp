@@ -110,6 +110,7 @@ MetricCard::MetricCard(const QString &title, const QString &value, const std::op
     contentLayout()->addLayout(header);
 
     m_value = new StyledLabel(value, TextStyle::title, QFont::DemiBold, ThemeColor::primary(), this);
+    m_value->setTabularDigits(true);
     m_value->setElideMode(Qt::ElideRight);
     contentLayout()->addWidget(m_value);
 

@@ -50,10 +50,18 @@ void StyledLabel::setMonospaced(bool monospaced)
     applyFont();
 }
 
+void StyledLabel::setTabularDigits(bool tabular)
+{
+    m_tabularDigits = tabular;
+    applyFont();
+}
+
 void StyledLabel::applyFont()
 {
     if (m_monospaced)
         setFont(monospacedFont(m_style, m_weight.value_or(QFont::Normal)));
+    else if (m_tabularDigits)
+        setFont(tabularDigitsFont(m_weight ? textStyleFont(m_style, *m_weight) : textStyleFont(m_style)));
     else
         setFont(m_weight ? textStyleFont(m_style, *m_weight) : textStyleFont(m_style));
     applyLineLimit();

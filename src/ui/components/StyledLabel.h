@@ -26,6 +26,8 @@ public:
     void setTextStyle(TextStyle style, QFont::Weight weight);
     void setTextStyle(TextStyle style);
     void setMonospaced(bool monospaced);
+    // Digits of equal width, so changing figures keep their place.
+    void setTabularDigits(bool tabular);
     TextStyle textStyle() const { return m_style; }
 
     void setColor(ThemeColor color);
@@ -58,6 +60,7 @@ private:
     TextStyle m_style = TextStyle::body;
     std::optional<QFont::Weight> m_weight;
     bool m_monospaced = false;
+    bool m_tabularDigits = false;
     ThemeColor m_color = ThemeColor::primary();
     Qt::TextElideMode m_elideMode = Qt::ElideNone;
     int m_maximumLines = 0;

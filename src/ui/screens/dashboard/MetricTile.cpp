@@ -72,6 +72,7 @@ MetricTile::MetricTile(const QString &title, const QString &symbolName, ThemeCol
     texts->setSpacing(4);
     texts->addWidget(new StyledLabel(title, TextStyle::subheadline, QFont::Medium, ThemeColor::secondary(), this));
     m_value = new StyledLabel(QString(), TextStyle::title2, QFont::DemiBold, ThemeColor::primary(), this);
+    m_value->setTabularDigits(true);
     m_value->setObjectName(QStringLiteral("metricValue"));
     m_subtitle = new StyledLabel(QString(), TextStyle::caption, QFont::Normal, ThemeColor::tertiary(), this);
     m_subtitle->setObjectName(QStringLiteral("metricSubtitle"));
