@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qcoro-qt6-dev
   rapidjson-dev libssl-dev libicu-dev libsecret-1-dev libpam0g-dev libglib2.0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang-tidy clang-format
+  clang-tidy clang-format python3
   # Running: services' shells and tools, the X11 and Wayland platform plugins, icons
   zsh procps util-linux passwd
   qt6-qpa-plugins qt6-wayland fonts-dejavu-core libqt6svg6 adwaita-icon-theme

@@ -43,6 +43,13 @@ public:
     // Every property of one of the node's interfaces, asked for at once (as
     // `gdbus introspect` and inspectors ask); empty when refused.
     QVariantMap allProperties(const Node &node, const QString &interface);
+    // Replaces the text of an editable node, as a screen reader's text entry does.
+    bool setText(const Node &node, const QString &text);
+    // The node's AT-SPI states, one bit each.
+    enum class State { selected = 23, showing = 25, visible = 30 };
+    bool has(const Node &node, State state);
+    // Every node under `root` (breadth first), `root` included.
+    QList<Node> tree(const Node &root);
 
     QString name(const Node &node);
     QString roleName(const Node &node);

@@ -154,6 +154,12 @@ struct VelmoraBinaryTest : ::testing::Test {
             10000);
     }
 
+    // A stopped service's row in the Services list, named by what it shows.
+    static QString stoppedRow(const QString &name, const QString &command)
+    {
+        return name + QStringLiteral(", ") + command + QStringLiteral(", Stopped");
+    }
+
     // The controls take presses once the launch splash is gone.
     static bool waitForControls(AtSpiClient &a11y, const AtSpiClient::Node &root)
     {
@@ -404,7 +410,9 @@ struct VelmoraWithTwoRunningServices : VelmoraBinaryTest {
         ASSERT_TRUE(waitForControls(a11y, *root));
         ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("Services")));
         int expectedChildren = 0;
-        for (const QString &name : {QStringLiteral("api-server"), QStringLiteral("worker")}) {
+        for (const QString &name :
+             {stoppedRow(QStringLiteral("api-server"), QStringLiteral("sleep 300")),
+              stoppedRow(QStringLiteral("worker"), QStringLiteral("sleep 300 & sleep 300; wait"))}) {
             ASSERT_TRUE(clickWhenShown(a11y, *root, name)) << name.toStdString();
             ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Start")));
             ++expectedChildren;
@@ -480,7 +488,10 @@ TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
     ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
     ASSERT_TRUE(waitForControls(a11y, *root));
     ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("Services")));
-    ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("flood")));
+    ASSERT_TRUE(clickWhenShown(
+        a11y, *root,
+        stoppedRow(QStringLiteral("flood"),
+                   QStringLiteral("yes 'velmora flood line of output, sixty-four bytes long, more or less'"))));
     ASSERT_TRUE(pressWhenShown(a11y, *root, QStringLiteral("push button"), QStringLiteral("Start")));
     ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 10000));
     const QList<qint32> groups = childrenOf(velmora->processId());
@@ -520,6 +531,76 @@ TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
     EXPECT_EQ(again->exitCode(), 0) << logAgain.toStdString();
     endIfRunning(*velmora);
     endIfRunning(*again);
+}
+
+// Everything through the accessibility bus, as a screen reader user works:
+// names, roles, presses, text entry and the selected state; no pointer.
+TEST_F(VelmoraBinaryTest, AScreenReaderCreatesStartsAndStopsAServiceWithoutThePointer)
+{
+    AtSpiClient a11y;
+    if (!a11y.connect(sessionBusAddress))
+        GTEST_SKIP() << "no accessibility bus on this session";
+    auto velmora = start(true);
+    QByteArray log;
+    ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete", 20000)) << log.toStdString();
+    std::optional<AtSpiClient::Node> root;
+    ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
+    ASSERT_TRUE(waitForControls(a11y, *root));
+    const QString button = QStringLiteral("push button");
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Services")));
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Create Service")));
+    for (const auto &[field, text] : {std::pair {QStringLiteral("Name"), QStringLiteral("Web server")},
+                                      std::pair {QStringLiteral("Shell Command"), QStringLiteral("sleep 300")}}) {
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const std::optional<AtSpiClient::Node> node = a11y.find(*root, QStringLiteral("text"), field);
+                return node && a11y.setText(*node, text);
+            },
+            10000))
+            << field.toStdString();
+    }
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Save")));
+
+    // The new service is the selected row, named by what the row shows.
+    const auto selectedRow = [&](const QString &name) {
+        std::optional<AtSpiClient::Node> row;
+        return waitUntil(
+            [&] {
+                row = a11y.findNamed(*root, name);
+                return row && a11y.has(*row, AtSpiClient::State::selected);
+            },
+            10000);
+    };
+    EXPECT_TRUE(selectedRow(QStringLiteral("Web server, sleep 300, Stopped")));
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Start")));
+    ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 10000));
+    EXPECT_TRUE(selectedRow(QStringLiteral("Web server, sleep 300, Running")));
+
+    // What a screen reader finds on the window: every button named, one
+    // selected row, nothing announced that is not shown.
+    int selectedRows = 0;
+    for (const AtSpiClient::Node &node : a11y.tree(*root)) {
+        if (!a11y.has(node, AtSpiClient::State::showing))
+            continue;
+        const QString role = a11y.roleName(node);
+        const QString name = a11y.name(node);
+        if (role == button) {
+            EXPECT_FALSE(name.isEmpty()) << "a button without a name at " << node.path.toStdString();
+        }
+        if (role == QStringLiteral("list item") && a11y.has(node, AtSpiClient::State::selected))
+            ++selectedRows;
+        EXPECT_NE(name, QStringLiteral("Starting Velmora")) << "the splash spinner is gone";
+    }
+    EXPECT_EQ(selectedRows, 1);
+
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Stop")));
+    EXPECT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).isEmpty(); }, 10000));
+    EXPECT_TRUE(selectedRow(QStringLiteral("Web server, sleep 300, Stopped")));
+
+    ::kill(pid_t(velmora->processId()), SIGTERM);
+    EXPECT_TRUE(velmora->waitForFinished(15000));
+    EXPECT_EQ(velmora->exitCode(), 0) << log.toStdString();
+    endIfRunning(*velmora);
 }
 
 TEST_F(VelmoraBinaryTest, WithoutASessionBusAHeldDataFolderIsReportedAndNothingElseStarts)

@@ -1,6 +1,7 @@
 #include "records/ApplicationSupport.h"
 #include "records/SettingsRepository.h"
 #include "support/Await.h"
+#include "ui/components/MacTextField.h"
 #include "ui/screens/settings/SettingsController.h"
 #include "ui/screens/settings/SettingsView.h"
 
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -146,4 +148,34 @@ TEST_F(SettingsTest, ControlsWaitForStartUpAndTheDraftIsReseededWhenShown)
     view.hide();
     view.show();
     EXPECT_EQ(shell->text(), chosenShell);
+}
+
+TEST_F(SettingsTest, ResetEndsTheShellEditInProgressBeforeTheDefaultsComeIn)
+{
+    current.defaultShell = QStringLiteral("/bin/bash");
+    SettingsView view(
+        &repository, [this] { return current; }, [this](const AppSettings &settings) { current = settings; });
+    view.show();
+    view.setApplicationReady(true);
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    auto *shell = view.findChild<MacTextField *>(QStringLiteral("defaultShellField"));
+    shell->setFocus(Qt::TabFocusReason);
+    shell->selectAll();
+    QTest::keyClicks(shell, QStringLiteral("/bin/typed"));
+    ASSERT_TRUE(shell->isBeingEdited());
+
+    view.findChild<QPushButton *>(QStringLiteral("resetSettingsButton"))->click();
+    QPushButton *reset = nullptr;
+    for (QAbstractButton *button : view.openAlert()->buttons()) {
+        if (button->text() == QStringLiteral("Reset to Defaults"))
+            reset = qobject_cast<QPushButton *>(button);
+    }
+    ASSERT_NE(reset, nullptr);
+    reset->click();
+    ASSERT_TRUE(waitUntil([&] { return view.controller().saveMessage().has_value(); }));
+    EXPECT_EQ(shell->text(), AppSettings::defaultShellPath());
+    EXPECT_EQ(view.controller().draft().defaultShell, AppSettings::defaultShellPath());
+    EXPECT_FALSE(view.controller().hasUnsavedChanges());
+    EXPECT_EQ(stored().defaultShell, AppSettings::defaultShellPath());
 }

@@ -1,6 +1,8 @@
 #include "execution/ServiceManagerFixture.h"
 
 #include "execution/CommandThreatScanner.h"
+#include "support/FileSizeLimit.h"
+#include "support/LogCapture.h"
 #include "ui/screens/services/ServicesController.h"
 
 #include <QCoroSignal>
@@ -123,7 +125,7 @@ TEST_F(ServicesControllerTest, SelectingALockedServiceAsksAtOnceAndAgainOnItsRow
               ProtectedUnlockReason::profileUsedBy(QStringLiteral("api"), QStringLiteral("vault")).text());
     controller.selectService(api);
     ASSERT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 2; }));
-    EXPECT_EQ(controller.selectedServiceId(), api.id);
+    EXPECT_EQ(controller.selectedServiceID(), api.id);
     EXPECT_FALSE(controller.errorMessage());
 }
 
@@ -178,7 +180,7 @@ TEST_F(ServicesControllerTest, RunningServiceStartsStreamsStopsAndLandsInHistory
 {
     const ManagedService ticker =
         addService(QStringLiteral("ticker"), QStringLiteral("echo ready; while true; do sleep 0.1; done"));
-    controller.setSelectedServiceId(ticker.id);
+    controller.setSelectedServiceID(ticker.id);
     await(controller.launchService(ticker, SudoLaunchAction::start));
     ASSERT_TRUE(waitForOutput(ticker.id, QStringLiteral("ready")));
     EXPECT_EQ(controller.runtimeEntry(ticker.id).state, ServiceLifecycleState::running);
@@ -206,7 +208,7 @@ TEST_F(ServicesControllerTest, SaveSelectsTheServiceAndDeleteClearsOnlyItsOwnSel
     draft.name = QStringLiteral("fresh");
     draft.command = QStringLiteral("echo fresh");
     await(controller.saveEditedService(draft));
-    EXPECT_EQ(controller.selectedServiceId(), draft.id);
+    EXPECT_EQ(controller.selectedServiceID(), draft.id);
     ASSERT_TRUE(manager.service(draft.id));
 
     controller.editService(*manager.service(draft.id));
@@ -215,10 +217,10 @@ TEST_F(ServicesControllerTest, SaveSelectsTheServiceAndDeleteClearsOnlyItsOwnSel
 
     const ManagedService other = addService(QStringLiteral("other"), QStringLiteral("echo other"));
     await(controller.deleteEditedService(ServiceEditorMode::edit(other)));
-    EXPECT_EQ(controller.selectedServiceId(), draft.id);
+    EXPECT_EQ(controller.selectedServiceID(), draft.id);
     await(controller.deleteEditedService(ServiceEditorMode::create()));
     await(controller.deleteEditedService(ServiceEditorMode::edit(draft)));
-    EXPECT_FALSE(controller.selectedServiceId());
+    EXPECT_FALSE(controller.selectedServiceID());
     EXPECT_FALSE(manager.service(draft.id));
     EXPECT_FALSE(controller.errorMessage());
 }
@@ -238,4 +240,35 @@ TEST_F(ServicesControllerTest, AFlowWhoseScreenWentAwayWritesNothing)
         waitUntil([&] { return keys->pendingCount() == 0 && !profiles.lockedProfileIDs().contains(vault.id); }));
     QTest::qWait(20);
     EXPECT_FALSE(running(api.id));
+}
+
+TEST_F(ServicesControllerTest, AHistoryThatCannotBeSavedIsShownOnceAndItsRunsReachTheFileLater)
+{
+    const ManagedService ticker = addService(QStringLiteral("ticker"), QStringLiteral("sleep 30"));
+    const auto runOnce = [&] {
+        await(controller.launchService(ticker, SudoLaunchAction::start));
+        await(controller.stopService(ticker));
+        ASSERT_TRUE(waitForStopped(ticker.id));
+        await(history.waitForPendingWrites());
+    };
+    {
+        const ScopedFileSizeLimit diskFull(1);
+        runOnce();
+        ASSERT_TRUE(controller.errorMessage());
+        EXPECT_TRUE(controller.errorMessage()->startsWith(QStringLiteral("The run history couldn’t be saved.")));
+        EXPECT_TRUE(controller.errorMessage()->contains(QStringLiteral("run-history.json")));
+        controller.dismissError();
+        runOnce(); // the same run of failures: not said again
+        EXPECT_FALSE(controller.errorMessage());
+    }
+    runOnce();
+    EXPECT_EQ(await(historyRepository.load()).size(), 3);
+    EXPECT_TRUE(history.unwrittenRuns().isEmpty());
+
+    // A run whose write fails at quit is named in the log.
+    await(controller.launchService(ticker, SudoLaunchAction::start));
+    LogCapture logs;
+    const ScopedFileSizeLimit diskFull(1);
+    await(manager.prepareForTermination());
+    EXPECT_TRUE(logs.contains(QStringLiteral("Run history entry not saved at quit: run ")));
 }
