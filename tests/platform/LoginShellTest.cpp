@@ -52,3 +52,9 @@ TEST(LoginShell, ServicesRunThroughTheLoginShellOnlyWhenItReadsShSyntax)
     for (const auto &entry : cases)
         EXPECT_EQ(defaultServiceShellFor(entry.loginShell), entry.expected) << entry.loginShell.toStdString();
 }
+
+TEST(LoginShell, AnAccountWithoutAnEntryHasNoLoginShell)
+{
+    EXPECT_EQ(loginShellOf(uid_t(4000000123U)), QString());
+    EXPECT_FALSE(loginShellOf(0).isEmpty());
+}
