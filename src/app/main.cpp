@@ -11,6 +11,7 @@
 #include "platform/Logging.h"
 #include "records/DataFolderLock.h"
 #include "records/DataFolderOwnership.h"
+#include "ui/platform/AtSpiAdaptorGuard.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -65,6 +66,7 @@ int main(int argc, char **argv)
     // only the quit flow ends it.
     QApplication::setQuitOnLastWindowClosed(false);
     applyApplicationAppearance(AppAppearanceMode::system);
+    AtSpiAdaptorGuard::install();
 
     if (!descriptorLimitRaised)
         qCCritical(lcGeneral, "The limit on open files couldn’t be raised; going on with the current one");

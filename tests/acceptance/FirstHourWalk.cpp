@@ -11,6 +11,7 @@
 #include "ui/platform/PasswordPromptDialog.h"
 
 #include <QDBusConnection>
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
@@ -49,6 +50,9 @@ FirstHourWalk::~FirstHourWalk()
 
 void FirstHourWalk::launch()
 {
+    // The test program has no compiled-in resources: the splash's logo comes
+    // from the source tree.
+    QDir::setSearchPaths(QStringLiteral("velmoraicons"), {QStringLiteral(VELMORA_SOURCE_DIR "/src/app/resources")});
     AppEnvironment::PlatformLayers layers;
     // Without a given layer the container builds the real one: the password
     // prompt checked by PAM, the keyring's master key and secret values.
@@ -268,9 +272,9 @@ void FirstHourWalk::walkAsThrowawayAccount()
     ASSERT_TRUE(base.isValid());
     QFile::setPermissions(base.path(),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
-    const QString password = QStringLiteral("walk-") + QUuid::createUuid().toString(QUuid::Id128).left(16);
     const QString home = base.filePath(QStringLiteral("home"));
-    const ThrowawayAccount account(password.toUtf8(), home);
+    const ThrowawayAccount account(ThrowawayAccount::Login::shell, home);
+    const QString password = QString::fromUtf8(account.password());
     if (!account.created()) {
         std::printf("[ walk     ] no throwaway account here: the stand-in authenticator answers\n");
         walkEveryStep();

@@ -1,5 +1,7 @@
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 
+#include "ui/components/ButtonTextTint.h"
+#include "ui/components/FocusMark.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
 
@@ -7,6 +9,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QVariantAnimation>
 #include <QPropertyAnimation>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
@@ -23,7 +26,7 @@ void applyTint(QAbstractButton *button)
     const QVariant tint = button->property(tintProperty);
     const QString symbolName = button->property(tintSymbolProperty).toString();
     const QPalette base = QApplication::palette(button);
-    const QColor textColor = tint.isValid() ? Palette::color(Palette::Color(tint.toInt()))
+    const QColor textColor = tint.isValid() ? legibleButtonText(button, Palette::color(Palette::Color(tint.toInt())))
                                             : base.color(QPalette::Active, QPalette::ButtonText);
     const QColor disabledColor = base.color(QPalette::Disabled, QPalette::ButtonText);
     if (tint.isValid()) {
@@ -58,6 +61,45 @@ CapsuleBadge::CapsuleBadge(const QString &text, ThemeColor color, int horizontal
     setAccessibleName(text);
 }
 
+void CapsuleBadge::setShown(bool shown)
+{
+    const bool animating = m_appearing && m_appearing->state() == QAbstractAnimation::Running;
+    if (shown == m_shown && !animating && isHidden() != shown)
+        return;
+    m_shown = shown;
+    // Off screen there is nothing to see move: it simply changes.
+    if (!parentWidget() || !parentWidget()->isVisible()) {
+        if (m_appearing)
+            m_appearing->stop();
+        m_appearance = shown ? 1 : 0;
+        setVisible(shown);
+        return;
+    }
+    if (!m_appearing) {
+        m_appearing = new QVariantAnimation(this);
+        connect(m_appearing, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+            m_appearance = value.toReal();
+            update();
+        });
+        connect(m_appearing, &QVariantAnimation::finished, this, [this] {
+            if (!m_shown)
+                hide();
+        });
+    }
+    m_appearing->stop();
+    m_appearing->setStartValue(m_appearance);
+    m_appearing->setEndValue(shown ? 1.0 : 0.0);
+    m_appearing->setDuration(shown ? appearMs : disappearMs);
+    m_appearing->setEasingCurve(shown ? QEasingCurve::InOutQuad : QEasingCurve::OutQuad);
+    if (shown) {
+        if (isHidden())
+            m_appearance = 0;
+        m_appearing->setStartValue(m_appearance);
+        show();
+    }
+    m_appearing->start();
+}
+
 void CapsuleBadge::setText(const QString &text)
 {
     if (text == m_text)
@@ -89,6 +131,13 @@ void CapsuleBadge::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    if (m_appearance < 1) {
+        const qreal scale = 0.94 + 0.06 * m_appearance;
+        painter.setOpacity(m_appearance);
+        painter.translate(rect().center());
+        painter.scale(scale, scale);
+        painter.translate(-rect().center());
+    }
     const QColor color = m_color.resolve(this);
     const QRectF box = rect();
     painter.setPen(Qt::NoPen);
@@ -142,9 +191,7 @@ void RowButton::paintEvent(QPaintEvent *)
     if (!hasFocus())
         return;
     QPainter painter(this);
-    QStyleOptionFocusRect option;
-    option.initFrom(this);
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    paintFocusMark(painter, QRectF(rect()), 4, this);
 }
 
 void setRevealed(QWidget *content, bool revealed, bool animated)
