@@ -58,6 +58,23 @@ QList<AtSpiClient::Node> AtSpiClient::children(const Node &node)
     return result;
 }
 
+QDBusMessage AtSpiClient::call(const Node &node, const QString &interface, const QString &member,
+                               const QVariantList &arguments)
+{
+    QDBusMessage request = QDBusMessage::createMethodCall(node.service, node.path, interface, member);
+    request.setArguments(arguments);
+    return m_bus->call(request, QDBus::Block, 10000);
+}
+
+QVariantMap AtSpiClient::allProperties(const Node &node, const QString &interface)
+{
+    const QDBusMessage reply =
+        call(node, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"), {interface});
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    return qdbus_cast<QVariantMap>(reply.arguments().first());
+}
+
 QString AtSpiClient::name(const Node &node)
 {
     QDBusMessage request = QDBusMessage::createMethodCall(

@@ -109,6 +109,11 @@ TEST_F(ContentViewTest, MainWindowOpensOneSettingsWindowWithinItsLimits)
     for (const auto &[section, title] : titles) {
         app->setSelectedSection(section);
         EXPECT_EQ(window.windowTitle(), title);
+        // Every screen fits a 1366×768 laptop: the width of sidebar and detail
+        // column, a height that leaves room for a title bar and a top panel.
+        window.layout()->activate();
+        EXPECT_GE(window.minimumSizeHint().width(), ContentView::sidebarWidth + 1 + ContentView::detailMinimumWidth);
+        EXPECT_LE(window.minimumSizeHint().height(), 640) << title.toStdString();
     }
 
     window.openSettings();

@@ -5,9 +5,13 @@
 #include "records/DataFolderLock.h"
 #include "records/ServiceRepository.h"
 #include "records/ServiceRunHistoryRepository.h"
+#include "support/WestonServer.h"
 #include "support/XvfbServer.h"
 
 #include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusObjectPath>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -56,11 +60,16 @@ struct VelmoraBinaryTest : ::testing::Test {
 
     std::unique_ptr<QProcess> start(bool accessible = false)
     {
-        auto process = std::make_unique<QProcess>();
         QProcessEnvironment environment = childEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         if (accessible)
             environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        return launch(environment);
+    }
+
+    std::unique_ptr<QProcess> launch(QProcessEnvironment environment)
+    {
+        auto process = std::make_unique<QProcess>();
         // In a sanitizer build: the X keyboard library hands strndup a reply
         // buffer that has no terminating zero, which the strict string checks
         // take for an overflow although strndup stops at its length.
@@ -239,6 +248,129 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
     EXPECT_EQ(first->exitCode(), 0) << log.toStdString();
     endIfRunning(*first);
     endIfRunning(*second);
+}
+
+// Which Qt platform plugins the process has loaded.
+bool loaded(const QProcess &process, const QByteArray &library)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(process.processId()));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(library);
+}
+
+// On a Wayland session without XWayland Velmora runs on Wayland itself; with
+// XWayland (an X display next to the compositor) it prefers X, where the panel
+// can sit under its icon. No X tool is needed to see its window.
+TEST_F(VelmoraBinaryTest, OnAWaylandSessionItRunsOnWaylandOrOnXWaylandWhenThereAndEndsWithZero)
+{
+    WestonServer compositor;
+    if (!compositor.start())
+        GTEST_SKIP() << "no Wayland compositor to run on: " << compositor.error().toStdString();
+    AtSpiClient a11y;
+    if (!a11y.connect(sessionBusAddress))
+        GTEST_SKIP() << "no accessibility bus on this session";
+
+    const struct {
+        const char *name;
+        bool withXWayland;
+        QByteArray platformPlugin;
+    } sessions[] = {
+        {"Wayland alone", false, "libqwayland"},
+        {"Wayland with XWayland", true, "libqxcb"},
+    };
+    for (const auto &session : sessions) {
+        SCOPED_TRACE(session.name);
+        QProcessEnvironment environment = childEnvironment();
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (!session.withXWayland)
+            environment.remove(QStringLiteral("DISPLAY"));
+        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), compositor.waylandDisplay());
+        environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+        environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        auto velmora = launch(environment);
+        QByteArray log;
+        ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete — 0 services", 20000)) << log.toStdString();
+        EXPECT_TRUE(loaded(*velmora, session.platformPlugin));
+
+        std::optional<AtSpiClient::Node> root;
+        ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000))
+            << log.toStdString();
+        EXPECT_TRUE(waitUntil(
+            [&] { return a11y.find(*root, QStringLiteral("frame"), QStringLiteral("Velmora")).has_value(); }, 10000));
+
+        ::kill(pid_t(velmora->processId()), SIGTERM);
+        EXPECT_TRUE(velmora->waitForFinished(15000));
+        log += velmora->readAllStandardError();
+        EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit) << log.toStdString();
+        EXPECT_EQ(velmora->exitCode(), 0) << log.toStdString();
+        endIfRunning(*velmora);
+    }
+}
+
+// What `gdbus introspect` and accessibility inspectors send: every property of
+// an interface at once, and calls a careless client makes with arguments missing.
+TEST_F(VelmoraBinaryTest, EveryPropertyAtOnceAndCallsWithMissingArgumentsAreAnsweredAndItRunsOn)
+{
+    AtSpiClient a11y;
+    if (!a11y.connect(sessionBusAddress))
+        GTEST_SKIP() << "no accessibility bus on this session";
+    auto velmora = start(true);
+    QByteArray log;
+    ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete", 20000)) << log.toStdString();
+    std::optional<AtSpiClient::Node> root;
+    ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
+    const QList<AtSpiClient::Node> windows = a11y.children(*root);
+    ASSERT_FALSE(windows.isEmpty());
+    const AtSpiClient::Node window = windows.first();
+    const QString accessible = QStringLiteral("org.a11y.atspi.Accessible");
+
+    const QVariantMap rootProperties = a11y.allProperties(*root, accessible);
+    EXPECT_EQ(rootProperties.value(QStringLiteral("Name")).toString(), QStringLiteral("Velmora"));
+    EXPECT_EQ(rootProperties.value(QStringLiteral("ChildCount")).toInt(), windows.size());
+    const QVariantMap windowProperties = a11y.allProperties(window, accessible);
+    EXPECT_EQ(windowProperties.value(QStringLiteral("Name")).toString(), a11y.name(window));
+    EXPECT_EQ(windowProperties.value(QStringLiteral("ChildCount")).toInt(), a11y.children(window).size());
+    EXPECT_TRUE(windowProperties.contains(QStringLiteral("Description")));
+    QString parentService;
+    QDBusObjectPath parentPath;
+    const QDBusArgument parent = windowProperties.value(QStringLiteral("Parent")).value<QDBusArgument>();
+    parent.beginStructure();
+    parent >> parentService >> parentPath;
+    parent.endStructure();
+    EXPECT_EQ(parentService, root->service);
+    EXPECT_EQ(parentPath.path(), root->path);
+    EXPECT_EQ(a11y.allProperties(*root, QStringLiteral("org.a11y.atspi.Application"))
+                  .value(QStringLiteral("ToolkitName"))
+                  .toString(),
+              QStringLiteral("Qt"));
+
+    const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+    const struct {
+        AtSpiClient::Node node;
+        QString interface;
+        QString member;
+        QVariantList arguments;
+    } missingArguments[] = {
+        {*root, properties, QStringLiteral("GetAll"), {}},
+        {window, properties, QStringLiteral("Get"), {accessible}},
+        {window, properties, QStringLiteral("Set"), {accessible, QStringLiteral("Name")}},
+        {window, accessible, QStringLiteral("GetChildAtIndex"), {}},
+        {window, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GetExtents"), {}},
+    };
+    for (const auto &call : missingArguments) {
+        const QDBusMessage reply = a11y.call(call.node, call.interface, call.member, call.arguments);
+        EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage) << call.member.toStdString();
+        EXPECT_EQ(reply.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"))
+            << call.member.toStdString() << ": " << reply.errorMessage().toStdString();
+    }
+
+    EXPECT_EQ(velmora->state(), QProcess::Running) << log.toStdString();
+    EXPECT_EQ(a11y.name(window), windowProperties.value(QStringLiteral("Name")).toString());
+    ::kill(pid_t(velmora->processId()), SIGTERM);
+    EXPECT_TRUE(velmora->waitForFinished(15000));
+    log += velmora->readAllStandardError();
+    EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit) << log.toStdString();
+    EXPECT_EQ(velmora->exitCode(), 0) << log.toStdString();
+    endIfRunning(*velmora);
 }
 
 // Two stored services started as a person would (the Services row, the service

@@ -154,8 +154,8 @@ QString MenuServiceRow::markerSymbol() const
     return m_marker->isHidden() ? QString() : m_marker->symbolName();
 }
 
-bool MenuServiceRow::update(const ManagedService &service, const ServiceRuntimeInfo &runtime,
-                            const QString &markerSymbol)
+bool MenuServiceRow::showService(const ManagedService &service, const ServiceRuntimeInfo &runtime,
+                                 const QString &markerSymbol)
 {
     m_service = service;
     if (m_name->text() != service.name)

@@ -4,6 +4,7 @@
 #include "ui/screens/profiles/ProfileEditorDraft.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 #include "ui/screens/profiles/ProfileEditorView.h"
+#include "ui/screens/profiles/ProfilesController.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -94,14 +95,16 @@ TEST(ProfileEditorDraftRules, DeletionMessagesNameWhatGoes)
 }
 
 struct ProfileEditorViewTest : ProfilesFixture {
+    ProfilesController controller {manager, lockManager};
     QList<EnvironmentProfile> saved;
     int deletes = 0;
 
     std::unique_ptr<ProfileEditorView> open(const ProfileEditorMode &mode)
     {
-        auto editor = std::make_unique<ProfileEditorView>(
-            mode, lockManager, [this](const EnvironmentProfile &profile) { saved.append(profile); },
-            [this] { ++deletes; });
+        auto editor = std::make_unique<ProfileEditorView>(mode, controller);
+        QObject::connect(editor.get(), &ProfileEditorView::saveRequested,
+                         [this](const EnvironmentProfile &profile) { saved.append(profile); });
+        QObject::connect(editor.get(), &ProfileEditorView::deleteRequested, [this] { ++deletes; });
         editor->show();
         return editor;
     }

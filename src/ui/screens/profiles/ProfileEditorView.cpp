@@ -1,8 +1,8 @@
 #include "ui/screens/profiles/ProfileEditorView.h"
 
-#include "profiles/ProtectedProfilesLockManager.h"
 #include "ui/components/ButtonTextTint.h"
 #include "ui/components/EnabledColor.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/NameRule.h"
@@ -11,7 +11,7 @@
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/ThemeManager.h"
-#include "ui/components/TitledMessageBox.h"
+#include "ui/screens/profiles/ProfilesController.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 
 #include <QCheckBox>
@@ -25,13 +25,10 @@
 
 #include <algorithm>
 
-ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProtectedProfilesLockManager &lockManager,
-                                     SaveAction onSave, DeleteAction onDelete, QWidget *parent)
+ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProfilesController &controller, QWidget *parent)
     : QDialog(parent),
       m_mode(mode),
-      m_model(mode),
-      m_onSave(std::move(onSave)),
-      m_onDelete(std::move(onDelete))
+      m_model(mode)
 {
     setWindowTitle(mode.isEdit() ? QStringLiteral("Edit Profile") : QStringLiteral("Add Profile"));
     setWindowModality(Qt::WindowModal);
@@ -68,7 +65,7 @@ ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProtectedPro
     // The lock ends an edit of a profile that was protected when the sheet
     // opened; the draft's own toggle does not count.
     if (mode.isEdit() && mode.profile.isProtected) {
-        connect(&lockManager, &ProtectedProfilesLockManager::protectedProfilesDidLock, this, [this] { reject(); });
+        connect(&controller, &ProfilesController::protectedProfilesDidLock, this, [this] { reject(); });
     }
 }
 
@@ -241,8 +238,7 @@ void ProfileEditorView::save()
     // cancelled password prompt or a failed write must not lose what was typed.
     m_isSaving = true;
     refreshValidation();
-    if (m_onSave)
-        m_onSave(m_model.normalizedDraft());
+    Q_EMIT saveRequested(m_model.normalizedDraft());
 }
 
 void ProfileEditorView::saveFinished(bool saved)
@@ -307,8 +303,7 @@ void ProfileEditorView::requestProfileDeletion()
     connect(box, &QMessageBox::finished, this, [this, box, remove] {
         if (box->clickedButton() != remove)
             return;
-        if (m_onDelete)
-            m_onDelete();
+        Q_EMIT deleteRequested();
         accept();
     });
     box->open();

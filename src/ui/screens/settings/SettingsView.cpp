@@ -118,7 +118,7 @@ QWidget *SettingsView::makeAppearanceContent()
 
 QWidget *SettingsView::makeShellContent()
 {
-    m_shell = new MacTextField(QStringLiteral("/bin/zsh"), MacTextField::Style::rounded, false, false);
+    m_shell = new MacTextField(AppSettings::defaultShellPath(), MacTextField::Style::rounded, false, false);
     m_shell->setObjectName(QStringLiteral("defaultShellField"));
     m_shell->setAccessibleName(QStringLiteral("Default Shell"));
     m_shell->setFixedHeight(24);

@@ -71,12 +71,12 @@ TEST_F(ServicesViewTest, SearchClearButtonNavigationResetAndEmptySpaceClick)
     EXPECT_EQ(currentDetail()->objectName(), QStringLiteral("serviceDetailView"));
     const QPoint below(list()->viewport()->width() / 2, list()->viewport()->height() - 4);
     QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, below);
-    EXPECT_FALSE(controller().selectedServiceId());
+    EXPECT_FALSE(controller().selectedServiceID());
     EXPECT_EQ(currentDetail()->objectName(), QStringLiteral("emptyState"));
 
     const QRect firstRow = list()->visualRect(list()->model()->index(0, 0));
     QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, firstRow.center());
-    EXPECT_EQ(controller().selectedServiceId(), api.id);
+    EXPECT_EQ(controller().selectedServiceID(), api.id);
 }
 
 TEST_F(ServicesViewTest, CreateOpensTheEditorAndItsSaveSelectsTheNewService)
@@ -90,8 +90,8 @@ TEST_F(ServicesViewTest, CreateOpensTheEditorAndItsSaveSelectsTheNewService)
     QTest::keyClicks(editor->findChild<QWidget *>(QStringLiteral("commandField")), QStringLiteral("echo fresh"));
     QTest::mouseClick(buttonNamed(*editor, QStringLiteral("Save")), Qt::LeftButton);
     EXPECT_FALSE(controller().editorMode());
-    ASSERT_TRUE(waitUntil([&] { return controller().selectedServiceId().has_value(); }));
-    const std::optional<ManagedService> saved = manager.service(*controller().selectedServiceId());
+    ASSERT_TRUE(waitUntil([&] { return controller().selectedServiceID().has_value(); }));
+    const std::optional<ManagedService> saved = manager.service(*controller().selectedServiceID());
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->command, QStringLiteral("echo fresh"));
     EXPECT_EQ(list()->model()->rowCount(), 1);
@@ -163,7 +163,7 @@ TEST_F(ServicesViewTest, ALockedServiceChosenBeforeTheScreenShowsAsksOnceAndRese
     ASSERT_TRUE(toggle);
     QTest::mouseClick(toggle, Qt::LeftButton);
     EXPECT_EQ(toggle->toolTip(), QStringLiteral("Collapse configuration"));
-    controller().setSelectedServiceId(std::nullopt);
+    controller().setSelectedServiceID(std::nullopt);
     view->selectService(plain.id);
     EXPECT_EQ(toggle->toolTip(), QStringLiteral("Expand configuration"));
 }
@@ -287,13 +287,13 @@ TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
         Screenshots::save(sudo, QStringLiteral("services/sudo") + suffix);
         sudo.hide();
 
-        ServiceEditorView create(ServiceEditorMode::create(), ServicesController::newServiceDraft(), profiles,
-                                 &bookmarks, nullptr, nullptr, view.get());
+        ServiceEditorView create(ServiceEditorMode::create(), ServicesController::newServiceDraft(), controller(),
+                                 view.get());
         create.resize(620, 640);
         create.show();
         Screenshots::save(create, QStringLiteral("services/editor-create") + suffix);
         create.hide();
-        ServiceEditorView edit(ServiceEditorMode::edit(api), api, profiles, &bookmarks, nullptr, nullptr, view.get());
+        ServiceEditorView edit(ServiceEditorMode::edit(api), api, controller(), view.get());
         edit.resize(620, 640);
         edit.show();
         Screenshots::save(edit, QStringLiteral("services/editor-edit") + suffix);
