@@ -121,12 +121,12 @@ void detailViewWhileServiceRuns(benchmark::State &state)
     const ManagedService service =
         supervisor.add(QStringLiteral("server"), printing ? QStringLiteral("while :; do echo tick; sleep 0.5; done")
                                                           : QStringLiteral("exec sleep 600"));
-    ServiceDetailView view(&supervisor.profiles, &supervisor.history);
+    ServicesController controller(manager, supervisor.profiles, supervisor.lockManager, supervisor.history);
+    ServiceDetailView view(controller);
     view.setService(service);
-    view.followOutputOf(&manager);
-    QObject::connect(&manager, &ServiceManager::runtimeEntryChanged, &view, [&](const QUuid &id) {
+    QObject::connect(&controller, &ServicesController::runtimeEntryChanged, &view, [&](const QUuid &id) {
         if (id == service.id)
-            view.setRuntime(manager.runtime().value(id, ServiceRuntimeInfo::fresh(id)));
+            view.setRuntime(controller.runtimeEntry(id));
     });
     view.resize(980, 1000);
     view.show();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/SensitiveBytes.h"
 #include "records/ManagedService.h"
 #include "records/ServiceRuntimeInfo.h"
 #include "records/SystemMetrics.h"

@@ -8,6 +8,7 @@
 #include "ui/components/TitledMessageBox.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 #include "ui/screens/profiles/ProfileEditorView.h"
+#include "ui/screens/profiles/ProfilesController.h"
 #include "ui/screens/services/ServiceEditorView.h"
 #include "ui/screens/services/ServiceRunHistorySection.h"
 #include "ui/screens/services/ServicesController.h"
@@ -37,6 +38,15 @@ struct ConfirmationsTest : ServiceManagerTest {
     std::unique_ptr<ServiceEditorView> serviceEditor;
     std::unique_ptr<ProfileEditorView> profileEditor;
     std::unique_ptr<SettingsView> settingsView;
+    ServicesController servicesController {manager, profiles, lockManager, history, &bookmarks};
+    ProfilesController profilesController {profiles, lockManager};
+
+    std::unique_ptr<ServiceEditorView> serviceEditorFor(ServiceEditorMode mode, ManagedService draft)
+    {
+        auto editor = std::make_unique<ServiceEditorView>(std::move(mode), std::move(draft), servicesController);
+        QObject::connect(editor.get(), &ServiceEditorView::deleteRequested, [this] { ++serviceDeletes; });
+        return editor;
+    }
 
     ServicesView &servicesView()
     {
@@ -52,9 +62,8 @@ struct ConfirmationsTest : ServiceManagerTest {
     {
         const EnvironmentProfile profile {
             QUuid::createUuid(), QStringLiteral("P"), {variable("PATH", "/bin")}, false, {}, {}};
-        profileEditor = std::make_unique<ProfileEditorView>(
-            ProfileEditorMode::edit(profile), lockManager, [](const EnvironmentProfile &) {},
-            [this] { ++profileDeletes; });
+        profileEditor = std::make_unique<ProfileEditorView>(ProfileEditorMode::edit(profile), profilesController);
+        QObject::connect(profileEditor.get(), &ProfileEditorView::deleteRequested, [this] { ++profileDeletes; });
         profileEditor->show();
         return *profileEditor;
     }
@@ -66,7 +75,10 @@ struct ConfirmationsTest : ServiceManagerTest {
         const ManagedService finished = addService(QStringLiteral("finished"), QStringLiteral("echo done"));
         await(manager.start(finished.id));
         waitForStopped(finished.id);
-        currentSettings.defaultShell = QStringLiteral("/bin/bash");
+        // Any shell but the default one, so that there is something to reset.
+        currentSettings.defaultShell = AppSettings::defaultShellPath() == QStringLiteral("/bin/bash")
+                                           ? QStringLiteral("/bin/sh")
+                                           : QStringLiteral("/bin/bash");
         return {idle, finished};
     }
 
@@ -130,9 +142,7 @@ std::vector<Confirmation> destructiveConfirmations(const ManagedService &idle, c
          [=](ConfirmationsTest &t) { return t.history.records(finished.id).isEmpty(); }},
         {QStringLiteral("Delete Service?"), QStringLiteral("Delete"),
          [=](ConfirmationsTest &t) -> QMessageBox * {
-             t.serviceEditor = std::make_unique<ServiceEditorView>(
-                 ServiceEditorMode::edit(idle), idle, t.profiles, &t.bookmarks, [](const ManagedService &) {},
-                 [&t] { ++t.serviceDeletes; });
+             t.serviceEditor = t.serviceEditorFor(ServiceEditorMode::edit(idle), idle);
              t.serviceEditor->show();
              buttonNamed(*t.serviceEditor, QStringLiteral("Delete"))->click();
              return t.serviceEditor->openQuestion();
@@ -162,7 +172,7 @@ std::vector<Confirmation> destructiveConfirmations(const ManagedService &idle, c
              t.settingsView->findChild<QPushButton *>(QStringLiteral("resetSettingsButton"))->click();
              return t.settingsView->openAlert();
          },
-         [=](ConfirmationsTest &t) { return t.currentSettings.defaultShell == AppSettings().defaultShell; }},
+         [=](ConfirmationsTest &t) { return t.currentSettings.defaultShell == AppSettings::defaultShellPath(); }},
     };
 }
 
@@ -180,8 +190,7 @@ std::vector<Confirmation> alerts(const ManagedService &blank)
         {QStringLiteral("Use Terminal?"),
          QString(),
          [=](ConfirmationsTest &t) -> QMessageBox * {
-             t.serviceEditor = std::make_unique<ServiceEditorView>(
-                 ServiceEditorMode::create(), blank, t.profiles, &t.bookmarks, [](const ManagedService &) {}, [] {});
+             t.serviceEditor = t.serviceEditorFor(ServiceEditorMode::create(), blank);
              t.serviceEditor->show();
              t.serviceEditor->findChild<QComboBox *>(QStringLiteral("launchOptionPicker"))->setCurrentIndex(1);
              waitUntil([&] { return t.serviceEditor->openQuestion() != nullptr; });

@@ -174,8 +174,8 @@ TEST_F(SettingsTest, ResetEndsTheShellEditInProgressBeforeTheDefaultsComeIn)
     ASSERT_NE(reset, nullptr);
     reset->click();
     ASSERT_TRUE(waitUntil([&] { return view.controller().saveMessage().has_value(); }));
-    EXPECT_EQ(shell->text(), AppSettings::defaultShellPath);
-    EXPECT_EQ(view.controller().draft().defaultShell, AppSettings::defaultShellPath);
+    EXPECT_EQ(shell->text(), AppSettings::defaultShellPath());
+    EXPECT_EQ(view.controller().draft().defaultShell, AppSettings::defaultShellPath());
     EXPECT_FALSE(view.controller().hasUnsavedChanges());
-    EXPECT_EQ(stored().defaultShell, AppSettings::defaultShellPath);
+    EXPECT_EQ(stored().defaultShell, AppSettings::defaultShellPath());
 }

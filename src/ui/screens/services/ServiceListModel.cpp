@@ -43,7 +43,7 @@ QVariant ServiceListModel::data(const QModelIndex &index, int role) const
     case Qt::AccessibleTextRole:
         return accessibleName(*row);
     case Qt::AccessibleDescriptionRole:
-        return m_controller.selectedServiceId() == row->id ? QStringLiteral("Selected") : QString();
+        return m_controller.selectedServiceID() == row->id ? QStringLiteral("Selected") : QString();
     case ServiceIdRole:
         return row->id;
     case SubtitleRole:

@@ -206,7 +206,7 @@ QWidget *ServicesView::makeSidebar()
         syncListSelection();
     });
     connect(m_model, &QAbstractItemModel::modelReset, this, &ServicesView::syncListSelection);
-    connect(m_controller, &ServicesController::selectedServiceIdChanged, this, &ServicesView::syncListSelection);
+    connect(m_controller, &ServicesController::selectedServiceIDChanged, this, &ServicesView::syncListSelection);
     auto *rows = new QVBoxLayout;
     rows->setContentsMargins(8, 0, 8, 8);
     rows->addWidget(m_list);
@@ -355,7 +355,7 @@ void ServicesView::updateDetail()
 
 void ServicesView::syncListSelection()
 {
-    const std::optional<QUuid> selected = m_controller->selectedServiceId();
+    const std::optional<QUuid> selected = m_controller->selectedServiceID();
     const int row = selected ? m_model->rowOf(*selected) : -1;
     QItemSelectionModel *selection = m_list->selectionModel();
     if (row < 0) {
