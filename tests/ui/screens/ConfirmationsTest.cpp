@@ -34,12 +34,12 @@ struct ConfirmationsTest : ServiceManagerTest {
     AppSettings currentSettings;
     int serviceDeletes = 0;
     int profileDeletes = 0;
+    ServicesController servicesController {manager, profiles, lockManager, history, &bookmarks};
+    ProfilesController profilesController {profiles, lockManager};
     std::unique_ptr<ServicesView> services;
     std::unique_ptr<ServiceEditorView> serviceEditor;
     std::unique_ptr<ProfileEditorView> profileEditor;
     std::unique_ptr<SettingsView> settingsView;
-    ServicesController servicesController {manager, profiles, lockManager, history, &bookmarks};
-    ProfilesController profilesController {profiles, lockManager};
 
     std::unique_ptr<ServiceEditorView> serviceEditorFor(ServiceEditorMode mode, ManagedService draft)
     {
