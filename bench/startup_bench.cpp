@@ -9,6 +9,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppEnvironment.h"
 #include "app/MainWindow.h"
+#include "app/MenuBarController.h"
 #include "execution/ServiceManager.h"
 #include "records/ServiceRepository.h"
 #include "records/ServiceRunHistoryRepository.h"
@@ -128,7 +129,8 @@ void StartUp(benchmark::State &state, bool large)
         clock.start();
         StallProbe stall;
         auto app = AppEnvironment::live();
-        AppDelegate delegate(*app);
+        MenuBarController menuBar;
+        AppDelegate delegate(*app, menuBar);
         MainWindow window(*app, delegate);
         FirstPaint paint(clock);
         window.installEventFilter(&paint);
@@ -177,8 +179,9 @@ void QuitWithTenRunningServices(benchmark::State &state)
             }(*app, service, started);
         }
         spinInSlices([&] { return started == 10; });
-        AppDelegate delegate(*app);
-        delegate.setAllowTermination();
+        MenuBarController menuBar;
+        AppDelegate delegate(*app, menuBar);
+        menuBar.setAllowTermination();
         bool quit = false;
         QObject::connect(&delegate, &AppDelegate::quitRequested, [&] { quit = true; });
         state.ResumeTiming();

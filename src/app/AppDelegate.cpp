@@ -1,25 +1,19 @@
 #include "app/AppDelegate.h"
 
 #include "app/AppEnvironment.h"
-#include "execution/ServiceManager.h"
-#include "platform/Logging.h"
-#include "profiles/ProtectedProfilesLockManager.h"
+#include "app/MenuBarController.h"
+#include "app/MenuBarEnvironment.h"
 
-#include <QCoroFuture>
 #include <QPointer>
 
-#include <exception>
-
-AppDelegate::AppDelegate(AppEnvironment &app, QObject *parent)
+AppDelegate::AppDelegate(AppEnvironment &app, MenuBarController &menuBar, QObject *parent)
     : QObject(parent),
       m_app(app),
+      m_menuBar(menuBar),
       m_confirmation([&app] { return app.presentQuitConfirmation(); })
-{}
-
-AppDelegate::~AppDelegate()
 {
-    if (m_preparation.isValid() && !m_preparation.isFinished())
-        m_preparationDone.finish();
+    if (!menuBar.hasEnvironment())
+        menuBar.setEnvironment(MenuBarEnvironment::from(app));
 }
 
 void AppDelegate::setQuitConfirmation(QuitConfirmation confirmation)
@@ -27,24 +21,29 @@ void AppDelegate::setQuitConfirmation(QuitConfirmation confirmation)
     m_confirmation = std::move(confirmation);
 }
 
-void AppDelegate::setClosePanel(std::function<void()> closePanel)
+bool AppDelegate::allowTermination() const
 {
-    m_closePanel = std::move(closePanel);
+    return m_menuBar.allowTermination();
+}
+
+bool AppDelegate::isPreparingTermination() const
+{
+    return m_menuBar.isPreparingTermination();
 }
 
 QCoro::Task<bool> AppDelegate::requestQuit()
 {
     QPointer<AppDelegate> self(this);
-    if (!m_allowTermination) {
+    if (!allowTermination()) {
         const bool confirmed = co_await m_confirmation();
         if (!self)
             co_return false;
         // A termination signal during the question allows quitting on its own.
-        if (!confirmed && !m_allowTermination)
+        if (!confirmed && !allowTermination())
             co_return false;
-        m_allowTermination = true;
+        m_menuBar.setAllowTermination();
     }
-    co_await prepareForTermination();
+    co_await m_menuBar.prepareForTermination();
     if (!self)
         co_return false;
     if (!m_quitRequested) {
@@ -65,36 +64,8 @@ void AppDelegate::startQuit()
 
 void AppDelegate::quitWithoutConfirmation()
 {
-    m_allowTermination = true;
+    m_menuBar.setAllowTermination();
     if (m_app.isQuitConfirmationPresented() || m_app.hasPendingQuitConfirmation())
         m_app.resolveQuitConfirmation(false);
     startQuit();
-}
-
-QCoro::Task<> AppDelegate::prepareForTermination()
-{
-    if (!m_preparation.isValid()) {
-        m_preparationDone.start();
-        m_preparation = m_preparationDone.future();
-        runPreparation(&m_preparationDone);
-    }
-    const QFuture<void> preparation = m_preparation;
-    co_await preparation;
-}
-
-QCoro::Task<> AppDelegate::runPreparation(QPromise<void> *done)
-{
-    QPointer<AppDelegate> self(this);
-    if (m_closePanel)
-        m_closePanel();
-    m_app.protectedProfilesLockManager().lock();
-    try {
-        co_await m_app.serviceManager().prepareForTermination();
-    } catch (const std::exception &error) {
-        // Quitting goes on: a service that could not be stopped must not keep
-        // the application from ending.
-        qCCritical(lcProcess, "Failed to prepare for termination: %s", error.what());
-    }
-    if (self)
-        done->finish();
 }

@@ -280,8 +280,13 @@ QCoro::Task<> AppEnvironment::completeLaunchSplashDelay()
 
 void AppEnvironment::showService(const QUuid &id)
 {
-    setSelectedSection(AppSection::services);
     setSelectedServiceID(id);
+    showServicesSection();
+}
+
+void AppEnvironment::showServicesSection()
+{
+    setSelectedSection(AppSection::services);
     ++m_serviceNavigationTick;
     Q_EMIT serviceNavigationTickChanged(m_serviceNavigationTick);
 }

@@ -129,6 +129,9 @@ public:
     QCoro::Task<> completeLaunchSplashDelay();
     // Asks the main window for the Services section with this service selected.
     void showService(const QUuid &id);
+    // Asks the main window for the Services section, keeping the selection;
+    // like showService, it clears the list's search and filter.
+    void showServicesSection();
     // Raises the main window's quit dialog and yields its answer (true: quit).
     // A question still pending is answered "no" first.
     QCoro::Task<bool> presentQuitConfirmation();

@@ -23,10 +23,24 @@ MainWindow::MainWindow(AppEnvironment &app, AppDelegate &delegate, QWidget *pare
       m_content(new ContentView(app, this))
 {
     setObjectName(QStringLiteral("main"));
-    setWindowTitle(QStringLiteral("Velmora"));
     setCentralWidget(m_content);
     buildMenus();
     resize(firstSize);
+    updateWindowTitle();
+    connect(&app, &AppEnvironment::selectedSectionChanged, this, &MainWindow::updateWindowTitle);
+    connect(&app, &AppEnvironment::readyChanged, this, &MainWindow::updateWindowTitle);
+    connect(&app, &AppEnvironment::launchSplashDelayCompletedChanged, this, &MainWindow::updateWindowTitle);
+}
+
+void MainWindow::updateWindowTitle()
+{
+    // The screen's own title, once the splash has given way to the screens.
+    const QWidget *screen = m_content->detailScreen();
+    const QString screenTitle = screen ? screen->windowTitle() : QString();
+    if (!m_app.isLaunchComplete() || screenTitle.isEmpty())
+        setWindowTitle(QStringLiteral("Velmora"));
+    else
+        setWindowTitle(screenTitle + QStringLiteral(" \u2014 Velmora"));
 }
 
 MainWindow::~MainWindow()

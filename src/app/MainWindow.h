@@ -45,6 +45,8 @@ protected:
 
 private:
     void buildMenus();
+    // "Services — Velmora": the shown screen's title.
+    void updateWindowTitle();
     void runLaunchTask();
     void toggleFullScreen();
 

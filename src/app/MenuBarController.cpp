@@ -4,6 +4,7 @@
 #include "app/MenuBarPanelPlacement.h"
 #include "execution/MonitoringManager.h"
 #include "execution/ServiceManager.h"
+#include "platform/Logging.h"
 #include "profiles/EnvironmentProfilesManager.h"
 #include "profiles/ProtectedProfilesLockManager.h"
 #include "ui/components/DisplayFormatting.h"
@@ -102,6 +103,11 @@ void MenuBarController::configure(MenuBarEnvironment environment)
     }
     if (!m_statusItem)
         createStatusItem();
+}
+
+void MenuBarController::setEnvironment(MenuBarEnvironment environment)
+{
+    m_environment = std::move(environment);
 }
 
 void MenuBarController::setOpenMainWindow(std::function<void()> openMainWindow)
@@ -448,8 +454,14 @@ QCoro::Task<> MenuBarController::prepareForTermination()
         ServiceManager *serviceManager = m_environment->serviceManager;
         if (m_environment->lockManager)
             m_environment->lockManager->lock();
-        if (serviceManager)
-            co_await serviceManager->prepareForTermination();
+        try {
+            if (serviceManager)
+                co_await serviceManager->prepareForTermination();
+        } catch (const std::exception &error) {
+            // Quitting goes on: a service that could not be stopped must not
+            // keep the application from ending.
+            qCCritical(lcProcess, "Failed to prepare for termination: %s", error.what());
+        }
     }
     if (!self.data())
         co_return;

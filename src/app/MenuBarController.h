@@ -35,6 +35,10 @@ public:
     // tray icon, or the main window's button while no tray is available).
     void configure(MenuBarEnvironment environment);
     bool isConfigured() const { return m_configured; }
+    // Before configure: the container alone, without a status item, so that
+    // the termination preparation reaches the managers from the first moment.
+    void setEnvironment(MenuBarEnvironment environment);
+    bool hasEnvironment() const { return m_environment.has_value(); }
     // Installed by the shell: opens the main window when there is none.
     void setOpenMainWindow(std::function<void()> openMainWindow);
 
@@ -59,10 +63,14 @@ public:
 
     QCoro::Task<bool> requestQuitConfirmation();
     // Closes the panel, locks protected data and stops every service. A second
-    // call waits for the first to finish.
+    // call waits for the first to finish. A failure is logged and the
+    // preparation still counts as done: it must not keep the process alive.
     QCoro::Task<> prepareForTermination();
     bool isPreparingTermination() const { return m_isPreparingTermination; }
     bool allowTermination() const { return m_allowTermination; }
+    // Once allowed (confirmed, the panel's Quit, a termination signal), never
+    // asked again.
+    void setAllowTermination() { m_allowTermination = true; }
 
     // The status item's picture: the application icon at 18, else the gauge symbol.
     static QIcon statusImage();

@@ -12,6 +12,6 @@ MenuBarEnvironment MenuBarEnvironment::from(AppEnvironment &app)
     environment.isReady = [&app] { return app.isReady(); };
     environment.bootstrap = [&app] { return app.bootstrap(); };
     environment.showService = [&app](const QUuid &id) { app.showService(id); };
-    environment.showServicesSection = [&app] { app.setSelectedSection(AppSection::services); };
+    environment.showServicesSection = [&app] { app.showServicesSection(); };
     return environment;
 }

@@ -5,9 +5,6 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDir>
-#include <QLockFile>
-#include <QStandardPaths>
 
 namespace {
 
@@ -40,7 +37,7 @@ SingleInstance::SingleInstance(QObject *parent)
 SingleInstance::~SingleInstance()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected() && !m_lockFile) {
+    if (bus.isConnected() && m_ownsBusName) {
         bus.unregisterObject(objectPath);
         bus.unregisterService(serviceName);
     }
@@ -50,13 +47,15 @@ SingleInstance::Claim SingleInstance::claim()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        return claimLockFile();
+        return Claim::primary;
 
     bus.registerObject(objectPath, new MainWindowOpener(this), QDBusConnection::ExportScriptableSlots);
     const auto reply = bus.interface()->registerService(serviceName, QDBusConnectionInterface::DontQueueService,
                                                         QDBusConnectionInterface::DontAllowReplacement);
-    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
+    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
+        m_ownsBusName = true;
         return Claim::primary;
+    }
 
     bus.unregisterObject(objectPath);
     QDBusMessage request =
@@ -65,19 +64,6 @@ SingleInstance::Claim SingleInstance::claim()
     if (answer.type() == QDBusMessage::ErrorMessage)
         qCCritical(lcGeneral, "Failed to ask the running Velmora for its window: %s",
                    qUtf8Printable(answer.errorMessage()));
-    return Claim::anotherInstance;
-}
-
-SingleInstance::Claim SingleInstance::claimLockFile()
-{
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    m_lockFile = std::make_unique<QLockFile>(folder + QStringLiteral("/com.tolvenix.Velmora.lock"));
-    // A lock left by a process that died is taken over; a live holder never goes stale.
-    m_lockFile->setStaleLockTime(0);
-    if (m_lockFile->tryLock(0))
-        return Claim::primary;
     return Claim::anotherInstance;
 }
 

@@ -3,14 +3,11 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
-class QLockFile;
-
 // Keeps Velmora to one running process per session. The first process owns
 // the session-bus name com.tolvenix.Velmora and answers OpenMainWindow; a
 // later start asks it to show its main window and then ends. Without a
-// session bus a lock file in the runtime folder keeps a second process out.
+// session bus every start counts as the first here; the lock on the data
+// folder then keeps a second process out.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -34,7 +31,5 @@ Q_SIGNALS:
     void openMainWindowRequested();
 
 private:
-    Claim claimLockFile();
-
-    std::unique_ptr<QLockFile> m_lockFile;
+    bool m_ownsBusName = false;
 };

@@ -9,9 +9,12 @@
 #include "execution/TerminalFolderCleanup.h"
 #include "platform/Logging.h"
 #include "records/DataFolderLock.h"
+#include "records/DataFolderOwnership.h"
 
 #include <QApplication>
 #include <QMessageBox>
+
+#include <cstdio>
 
 namespace {
 
@@ -29,11 +32,13 @@ void chooseWindowPlatform()
         qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
-// Another Velmora process of this user (another login session, where the
-// session bus is another one) holds the stores: say so, and end when the
-// person closes the message.
-int refuseHeldDataFolder(QApplication &application, const QString &message)
+// The data folder cannot be used: another Velmora process of this user holds
+// it (another login session, or no session bus to hand over through), or it
+// is not the user's own. Say so, on the terminal too, and end with status 1
+// when the person closes the message.
+int refuseDataFolder(QApplication &application, const QString &message)
 {
+    std::fprintf(stderr, "velmora: %s\n", qUtf8Printable(message));
     QMessageBox refusal(QMessageBox::Critical, QStringLiteral("Velmora"), message);
     refusal.setWindowIcon(applicationIcon());
     QObject::connect(&refusal, &QDialog::finished, &application, [] { QCoreApplication::exit(1); });
@@ -62,9 +67,13 @@ int main(int argc, char **argv)
         return 0;
     std::unique_ptr<DataFolderLock> dataFolderLock;
     try {
-        dataFolderLock = std::make_unique<DataFolderLock>(AppEnvironment::applicationSupportDirectory());
+        const QString dataFolder = AppEnvironment::applicationSupportDirectory();
+        DataFolderOwnership::ensureOwnFolder(dataFolder);
+        dataFolderLock = std::make_unique<DataFolderLock>(dataFolder);
+    } catch (const DataFolderRefusedError &error) {
+        return refuseDataFolder(application, error.message());
     } catch (const DataFolderLockedError &error) {
-        return refuseHeldDataFolder(application, error.message());
+        return refuseDataFolder(application, error.message());
     } catch (const FileStoreError &error) {
         // Start-up never stops on a failure: the stores go on without the lock.
         qCCritical(lcPersistence, "%s", qUtf8Printable(error.message()));
@@ -75,10 +84,11 @@ int main(int argc, char **argv)
     removeStaleTerminalFolders();
 
     std::unique_ptr<AppEnvironment> app = AppEnvironment::live();
-    AppDelegate delegate(*app);
+    MenuBarController &menuBar = MenuBarController::shared();
+    AppDelegate delegate(*app, menuBar);
     MainWindow window(*app, delegate);
-    // Until the status item's controller takes over the question (and the
-    // panel's closing, through setClosePanel), quitting asks in the main window.
+    // Until the status item's controller takes over the question, quitting
+    // asks in the main window.
     delegate.setQuitConfirmation([&window, &app] {
         window.bringToFront();
         return app->presentQuitConfirmation();
@@ -86,10 +96,8 @@ int main(int argc, char **argv)
 
     // The tray panel: its status item appears once start-up is done; from then
     // on it asks the quit question, in the main window while that is open.
-    MenuBarController &menuBar = MenuBarController::shared();
     menuBar.setOpenMainWindow([&window] { window.bringToFront(); });
     QObject::connect(&menuBar, &MenuBarController::openMainWindowRequested, &window, &MainWindow::bringToFront);
-    delegate.setClosePanel([&menuBar] { menuBar.closePanel(); });
     QObject::connect(&window, &MainWindow::bootstrapFinished, &menuBar, [&menuBar, &window, &app, &delegate] {
         MenuBarEnvironment environment = MenuBarEnvironment::from(*app);
         environment.presentQuitConfirmation = [&window, &app] {

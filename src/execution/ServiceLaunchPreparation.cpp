@@ -53,10 +53,10 @@ QString ServiceLaunchPreparation::shellPath() const
 
 ServiceLaunchPreparation::InApplicationLaunch
 ServiceLaunchPreparation::inApplicationLaunch(const ManagedService &service, const QMap<QString, QString> &environment,
-                                              const QString &shellPath, const std::optional<QString> &sudoPassword,
-                                              const QString &sudoPath)
+                                              const QString &shellPath, const SensitiveBytes *sudoPassword,
+                                              const QString &sudoPath, ForegroundSudo::SetUidCheck isSetUidSudo)
 {
-    const std::optional<QString> prompt = makeSudoPrompt(service.command, sudoPassword);
+    const std::optional<QString> prompt = makeSudoPrompt(service.command, sudoPassword && !sudoPassword->isEmpty());
     const QString home = QDir::homePath();
     InApplicationLaunch launch;
     if (prompt && !prompt->isEmpty()) {
@@ -70,7 +70,8 @@ ServiceLaunchPreparation::inApplicationLaunch(const ManagedService &service, con
         launch.configuration.shellPath = shellPath;
         launch.configuration.usePseudoTerminal = true;
     }
-    launch.responder = SudoPasswordResponder::make(sudoPassword, prompt);
+    launch.responder = SudoPasswordResponder::make(sudoPassword ? sudoPassword->view() : QByteArrayView(), prompt,
+                                                   std::move(isSetUidSudo));
     if (launch.responder)
         launch.responder->scheduleClearPassword();
     return launch;

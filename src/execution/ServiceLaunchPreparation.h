@@ -5,6 +5,8 @@
 #include "execution/ProcessLaunchConfiguration.h"
 #include "execution/SettingsBridge.h"
 #include "execution/SudoWrapper.h"
+#include "platform/ForegroundSudo.h"
+#include "platform/SensitiveBytes.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ManagedService.h"
 
@@ -52,10 +54,11 @@ public:
     // A login shell in a pseudo-terminal in the home folder, or the sudo
     // wrapper when the command calls sudo and a password is given. The
     // responder forgets the password after its lifetime.
-    static InApplicationLaunch inApplicationLaunch(const ManagedService &service,
-                                                   const QMap<QString, QString> &environment, const QString &shellPath,
-                                                   const std::optional<QString> &sudoPassword,
-                                                   const QString &sudoPath = SudoWrapper::sudoPath);
+    static InApplicationLaunch
+    inApplicationLaunch(const ManagedService &service, const QMap<QString, QString> &environment,
+                        const QString &shellPath, const SensitiveBytes *sudoPassword,
+                        const QString &sudoPath = SudoWrapper::sudoPath,
+                        ForegroundSudo::SetUidCheck isSetUidSudo = ForegroundSudo::systemSetUidCheck());
 
 private:
     EnvironmentProfilesManager &m_environmentProfilesManager;

@@ -287,7 +287,7 @@ CommandThreatAssessment ServiceManager::prepareLaunch(const QUuid &serviceId,
     return assessment;
 }
 
-QCoro::Task<> ServiceManager::start(QUuid serviceId, std::optional<QString> sudoPassword,
+QCoro::Task<> ServiceManager::start(QUuid serviceId, SharedSensitiveBytes sudoPassword,
                                     std::optional<CommandThreatApproval> approval)
 {
     QPointer<ServiceManager> self(this);
@@ -324,7 +324,7 @@ QCoro::Task<> ServiceManager::start(QUuid serviceId, std::optional<QString> sudo
         launchInApplication(current, environment, shellPath, sudoPassword, assessment.findings);
 }
 
-QCoro::Task<> ServiceManager::restart(QUuid serviceId, std::optional<QString> sudoPassword,
+QCoro::Task<> ServiceManager::restart(QUuid serviceId, SharedSensitiveBytes sudoPassword,
                                       std::optional<CommandThreatApproval> approval)
 {
     QPointer<ServiceManager> self(this);
@@ -346,7 +346,7 @@ QCoro::Task<> ServiceManager::restart(QUuid serviceId, std::optional<QString> su
         if (!self)
             co_return;
     }
-    co_await start(serviceId, sudoPassword, approval);
+    co_await start(serviceId, std::move(sudoPassword), approval);
 }
 
 // ---- Terminal and in-application launches
@@ -370,11 +370,11 @@ void ServiceManager::launchServiceInTerminal(const ManagedService &service, cons
 }
 
 void ServiceManager::launchInApplication(const ManagedService &service, const QMap<QString, QString> &environment,
-                                         const QString &shellPath, const std::optional<QString> &sudoPassword,
+                                         const QString &shellPath, const SharedSensitiveBytes &sudoPassword,
                                          const QList<CommandThreatFinding> &findings)
 {
-    const ServiceLaunchPreparation::InApplicationLaunch launch =
-        ServiceLaunchPreparation::inApplicationLaunch(service, environment, shellPath, sudoPassword, m_sudoPath);
+    const ServiceLaunchPreparation::InApplicationLaunch launch = ServiceLaunchPreparation::inApplicationLaunch(
+        service, environment, shellPath, sudoPassword.get(), m_sudoPath, m_isSetUidSudo);
     const std::shared_ptr<SudoPasswordResponder> responder = launch.responder;
 
     std::shared_ptr<RunningProcessHandle> handle;

@@ -13,6 +13,7 @@
 #include "execution/SettingsBridge.h"
 #include "platform/ProcFileSystem.h"
 #include "platform/ProcessIdentity.h"
+#include "platform/SensitiveBytes.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/CommandThreatFinding.h"
 #include "records/ManagedService.h"
@@ -111,9 +112,9 @@ public:
     // Launch preparation, start and restart.
     CommandThreatAssessment prepareLaunch(const QUuid &serviceId, const std::optional<CommandThreatApproval> &approval);
     // While one start of a service is in progress, another fails with alreadyRunning.
-    QCoro::Task<> start(QUuid serviceId, std::optional<QString> sudoPassword = std::nullopt,
+    QCoro::Task<> start(QUuid serviceId, SharedSensitiveBytes sudoPassword = nullptr,
                         std::optional<CommandThreatApproval> approval = std::nullopt);
-    QCoro::Task<> restart(QUuid serviceId, std::optional<QString> sudoPassword = std::nullopt,
+    QCoro::Task<> restart(QUuid serviceId, SharedSensitiveBytes sudoPassword = nullptr,
                           std::optional<CommandThreatApproval> approval = std::nullopt);
 
     // Stopping and deleting.
@@ -129,8 +130,13 @@ public:
 
     quint64 nextLaunchGeneration(const QUuid &serviceId);
 
-    // The sudo that validates a password given for a launch; tests point it at a stand-in.
-    void setSudoPath(const QString &path) { m_sudoPath = path; }
+    // The sudo that validates a password given for a launch, and how to tell
+    // it from a program of the user's own; tests put a stand-in in both places.
+    void setSudo(const QString &path, ForegroundSudo::SetUidCheck isSetUidSudo)
+    {
+        m_sudoPath = path;
+        m_isSetUidSudo = std::move(isSetUidSudo);
+    }
 
     // Brings the runtime table in line with one collection of process
     // snapshots; publishes at most once, and only when an entry changed.
@@ -166,7 +172,7 @@ private:
     void launchServiceInTerminal(const ManagedService &service, const QMap<QString, QString> &environment,
                                  const QString &shellPath);
     void launchInApplication(const ManagedService &service, const QMap<QString, QString> &environment,
-                             const QString &shellPath, const std::optional<QString> &sudoPassword,
+                             const QString &shellPath, const SharedSensitiveBytes &sudoPassword,
                              const QList<CommandThreatFinding> &findings);
     void handleOutput(const QUuid &serviceId, const QString &chunk, bool earlierOutputSkipped,
                       const std::weak_ptr<RunningProcessHandle> &weakHandle,
@@ -195,6 +201,7 @@ private:
     std::shared_ptr<TerminalLauncher> m_terminalLauncher;
     TerminalFolderCleanup *m_terminalFolderCleanup;
     QString m_sudoPath = SudoWrapper::sudoPath;
+    ForegroundSudo::SetUidCheck m_isSetUidSudo = ForegroundSudo::systemSetUidCheck();
     QHash<QUuid, std::shared_ptr<RunningProcessHandle>> m_launchedHandles;
     QHash<QUuid, ProcessIdentity> m_ownedPIDs;
     QHash<QUuid, quint64> m_launchGeneration;

@@ -7,34 +7,33 @@
 
 #include <algorithm>
 
-std::shared_ptr<SudoPasswordResponder> SudoPasswordResponder::make(const std::optional<QString> &password,
-                                                                   const std::optional<QString> &expectedPrompt)
+std::shared_ptr<SudoPasswordResponder> SudoPasswordResponder::make(QByteArrayView password,
+                                                                   const std::optional<QString> &expectedPrompt,
+                                                                   ForegroundSudo::SetUidCheck isSetUidSudo)
 {
-    if (!password || password->isEmpty() || !expectedPrompt || expectedPrompt->isEmpty())
+    if (password.isEmpty() || !expectedPrompt || expectedPrompt->isEmpty())
         return nullptr;
-    return std::shared_ptr<SudoPasswordResponder>(new SudoPasswordResponder(*password, *expectedPrompt));
+    return std::shared_ptr<SudoPasswordResponder>(
+        new SudoPasswordResponder(password, *expectedPrompt, std::move(isSetUidSudo)));
 }
 
-SudoPasswordResponder::SudoPasswordResponder(const QString &password, const QString &expectedPrompt)
-    : m_expectedPrompt(expectedPrompt)
-{
-    // Sized once, so no grown-out-of buffer keeps a copy behind.
-    QByteArray utf8 = password.toUtf8();
-    QByteArray line;
-    line.reserve(utf8.size() + 1);
-    line.append(utf8);
-    line.append('\n');
-    SensitiveBytes::wipe(utf8);
-    m_passwordLine.emplace(std::move(line));
-}
+SudoPasswordResponder::SudoPasswordResponder(QByteArrayView password, const QString &expectedPrompt,
+                                             ForegroundSudo::SetUidCheck isSetUidSudo)
+    : m_expectedPrompt(expectedPrompt),
+      m_passwordLine(SensitiveBytes::joined({password, QByteArrayView("\n", 1)})),
+      m_isSetUidSudo(std::move(isSetUidSudo))
+{}
 
 SudoPasswordResponder::~SudoPasswordResponder() = default;
 
-std::optional<SensitiveBytes> SudoPasswordResponder::response(const QString &chunk)
+std::optional<SensitiveBytes> SudoPasswordResponder::response(const QString &chunk, const AskingSudo &askingSudo,
+                                                              const StillRunning &stillRunning)
 {
     if (chunk.isEmpty())
         return std::nullopt;
     std::lock_guard lock(m_lock);
+    if (m_answeredSudo && !m_didSendEOF && !stillRunning(*m_answeredSudo))
+        closeLocked();
     m_recentOutput.append(chunk);
     // A prompt split across chunks is still found, while the window stays small.
     const qsizetype keep = std::max<qsizetype>(512, 2 * m_expectedPrompt.size());
@@ -43,16 +42,27 @@ std::optional<SensitiveBytes> SudoPasswordResponder::response(const QString &chu
     if (!m_recentOutput.contains(m_expectedPrompt))
         return std::nullopt;
     m_recentOutput.clear();
+    if (m_didSendEOF)
+        return std::nullopt;
+    const std::optional<ProcessIdentity> sudo = askingSudo();
+    if (!sudo || (m_answeredSudo && *sudo != *m_answeredSudo))
+        return std::nullopt;
+    m_answeredSudo = sudo;
     if (m_passwordLine) {
         std::optional<SensitiveBytes> reply = std::move(m_passwordLine);
         m_passwordLine.reset();
         return reply;
     }
-    if (!m_didSendEOF) {
-        m_didSendEOF = true;
-        return SensitiveBytes(QByteArrayView("\x04", 1));
-    }
-    return std::nullopt;
+    m_didSendEOF = true;
+    return SensitiveBytes(QByteArrayView("\x04", 1));
+}
+
+// The sudo that was answered has ended: a later prompt is not its, so it gets
+// neither the password nor Ctrl-D.
+void SudoPasswordResponder::closeLocked()
+{
+    m_passwordLine.reset();
+    m_didSendEOF = true;
 }
 
 void SudoPasswordResponder::clearPassword()
@@ -72,7 +82,11 @@ void SudoPasswordResponder::scheduleClearPassword(std::chrono::milliseconds afte
 
 void SudoPasswordResponder::respond(const QString &chunk, const RunningProcessHandle &handle)
 {
-    const std::optional<SensitiveBytes> reply = response(chunk);
+    const ProcFileSystem fileSystem = ProcFileSystem::system();
+    const std::optional<SensitiveBytes> reply = response(
+        chunk,
+        [&] { return ForegroundSudo::find(handle.processIdentifier(), m_expectedPrompt, m_isSetUidSudo, fileSystem); },
+        [&](const ProcessIdentity &sudo) { return sudo.isAlive(fileSystem); });
     if (reply && !reply->isEmpty())
         handle.writeToTerminal(reply->view());
 }

@@ -17,9 +17,9 @@ bool commandCallsSudo(const QString &command)
     return pattern.match(command).hasMatch();
 }
 
-std::optional<QString> makeSudoPrompt(const QString &command, const std::optional<QString> &password)
+std::optional<QString> makeSudoPrompt(const QString &command, bool passwordGiven)
 {
-    if (!commandCallsSudo(command) || !password || password->isEmpty())
+    if (!commandCallsSudo(command) || !passwordGiven)
         return std::nullopt;
     return QStringLiteral("[Velmora sudo ") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
            + QStringLiteral("] password: ");

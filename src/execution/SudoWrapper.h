@@ -25,9 +25,8 @@ QString shellQuoted(const QString &text);
 bool commandCallsSudo(const QString &command);
 
 // "[Velmora sudo <new upper-case UUID>] password: ", different for every
-// launch; none when the command does not call sudo or the password is absent
-// or empty.
-std::optional<QString> makeSudoPrompt(const QString &command, const std::optional<QString> &password);
+// launch; none when the command does not call sudo or no password was given.
+std::optional<QString> makeSudoPrompt(const QString &command, bool passwordGiven);
 
 // /usr/bin/sudo -S -p '<prompt>' -v && exec '<shell>' -lc '<command>': sudo
 // validates the password read from its terminal, and only then the shell

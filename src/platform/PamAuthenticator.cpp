@@ -13,7 +13,7 @@ namespace {
 constexpr const char *serviceName = "velmora";
 
 struct Conversation {
-    const QByteArray *password = nullptr;
+    QByteArrayView password;
 };
 
 // Wipes and frees the replies made so far, which may hold copies of the password.
@@ -41,7 +41,7 @@ int converse(int count, const struct pam_message **messages, struct pam_response
     for (int i = 0; i < count; ++i) {
         if (messages[i]->msg_style == PAM_PROMPT_ECHO_OFF) {
             replies[i].resp =
-                strndup(conversation->password->constData(), static_cast<size_t>(conversation->password->size()));
+                strndup(conversation->password.data(), static_cast<size_t>(conversation->password.size()));
             if (!replies[i].resp) {
                 discardReplies(replies, i);
                 return PAM_BUF_ERR;
@@ -77,9 +77,9 @@ bool PamAuthenticator::isAvailable()
     return started == PAM_SUCCESS;
 }
 
-PamAuthenticator::Result PamAuthenticator::authenticate(const QString &userName, QByteArray &password)
+PamAuthenticator::Result PamAuthenticator::authenticate(const QString &userName, const SensitiveBytes &password)
 {
-    Conversation state {&password};
+    Conversation state {password.view()};
     pam_conv conversation {converse, &state};
     pam_handle_t *handle = nullptr;
     const QByteArray user = userName.toLocal8Bit();
@@ -104,7 +104,5 @@ PamAuthenticator::Result PamAuthenticator::authenticate(const QString &userName,
     }
     if (handle)
         pam_end(handle, status);
-    explicit_bzero(password.data(), static_cast<size_t>(password.size()));
-    password.clear();
     return result;
 }

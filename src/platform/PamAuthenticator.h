@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SensitiveBytes.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -13,6 +15,6 @@ public:
     static QString currentUserName();
     // Whether PAM can be started for the current user at all.
     static bool isAvailable();
-    // `password` is wiped before this returns, whatever the outcome.
-    static Result authenticate(const QString &userName, QByteArray &password);
+    // The copies PAM is handed are wiped before this returns; `password` is the caller's.
+    static Result authenticate(const QString &userName, const SensitiveBytes &password);
 };

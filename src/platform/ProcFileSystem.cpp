@@ -143,11 +143,18 @@ std::optional<ProcFileSystem::ProcessStat> parseProcessStat(std::string_view tex
         case 0:
             stat.state = word->empty() ? '?' : word->front();
             break;
+        case 1:
+            stat.parent = qint32(parseUnsigned(*word).value_or(0));
+            break;
         case 2:
             stat.processGroup = qint32(parseUnsigned(*word).value_or(0));
             break;
         case 3:
             stat.session = qint32(parseUnsigned(*word).value_or(0));
+            break;
+        case 5:
+            // -1 when the process has no controlling terminal.
+            stat.terminalForegroundGroup = qint32(parseUnsigned(*word).value_or(0));
             break;
         case 11:
             utime = parseUnsigned(*word);
@@ -356,6 +363,26 @@ std::optional<QString> ProcFileSystem::readCommandLine(qint32 pid) const
         joined.chop(1);
     joined.replace('\0', ' ');
     return QString::fromUtf8(joined);
+}
+
+std::optional<quint32> ProcFileSystem::readEffectiveUserId(qint32 pid) const
+{
+    const auto bytes = readWholeFile(processFile(procRoot, pid, "status"), qsizetype {16} * 1024);
+    if (!bytes)
+        return std::nullopt;
+    const std::string_view text = view(*bytes);
+    const size_t line = text.find("\nUid:");
+    if (line == std::string_view::npos)
+        return std::nullopt;
+    const size_t end = text.find('\n', line + 1);
+    // Real, effective, saved and file-system ids, in that order.
+    Words words(text.substr(line + 5, end == std::string_view::npos ? std::string_view::npos : end - line - 5));
+    words.next();
+    const auto effective = words.next();
+    const auto value = effective ? parseUnsigned(*effective) : std::nullopt;
+    if (!value || *value > std::numeric_limits<quint32>::max())
+        return std::nullopt;
+    return static_cast<quint32>(*value);
 }
 
 QList<qint32> ProcFileSystem::listProcessIds() const

@@ -49,8 +49,11 @@ struct ProcFileSystem {
     struct ProcessStat {
         QByteArray name; // the kernel's short command name
         char state = '?';
+        qint32 parent = 0;
         qint32 processGroup = 0;
         qint32 session = 0;
+        // The foreground group of the process's controlling terminal; 0 without one.
+        qint32 terminalForegroundGroup = 0;
         quint64 cpuTicks = 0;   // user + system time of all threads
         quint64 startTicks = 0; // clock ticks after boot
         quint64 residentPages = 0;
@@ -78,6 +81,9 @@ struct ProcFileSystem {
     // The arguments of /proc/<pid>/cmdline joined by single spaces; empty for
     // kernel threads and zombies, nothing when unreadable.
     std::optional<QString> readCommandLine(qint32 pid) const;
+
+    // The effective user id from the "Uid:" line of /proc/<pid>/status.
+    std::optional<quint32> readEffectiveUserId(qint32 pid) const;
 
     // Every process id listed under the proc root, ascending.
     QList<qint32> listProcessIds() const;

@@ -47,8 +47,8 @@ DataFolderLock::DataFolderLock(const QString &folder)
         return;
     }
     if (error == EWOULDBLOCK) {
-        throw DataFolderLockedError(QStringLiteral(
-            "Velmora is already running for this user in another session. Quit it there, then open Velmora again."));
+        throw DataFolderLockedError(QStringLiteral("Velmora is already running for this user, in this or another "
+                                                   "session. Quit it there, then open Velmora again."));
     }
     throw FileStoreError(
         QStringLiteral("The data folder couldn’t be locked: %1").arg(QString::fromLocal8Bit(std::strerror(error))));

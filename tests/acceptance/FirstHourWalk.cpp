@@ -5,6 +5,7 @@
 #include "records/ApplicationSupport.h"
 #include "records/ServiceRunHistoryManager.h"
 #include "support/Await.h"
+#include "support/FakeSudo.h"
 #include "support/Screenshots.h"
 #include "support/ThrowawayAccount.h"
 #include "ui/platform/PasswordPromptDialog.h"
@@ -62,8 +63,10 @@ void FirstHourWalk::launch()
     layers.gpuProbe = [] { return std::optional<double>(); };
     layers.lockClock = [this] { return lockNow; };
     app = std::make_unique<AppEnvironment>(AppEnvironment::buildStores(layers), false);
-    app->serviceManager().setSudoPath(installFakeSudo());
-    delegate = std::make_unique<AppDelegate>(*app);
+    const QString fakeSudo = installFakeSudo();
+    app->serviceManager().setSudo(fakeSudo, fakeSudoCheck(fakeSudo));
+    menuBar = std::make_unique<MenuBarController>();
+    delegate = std::make_unique<AppDelegate>(*app, *menuBar);
     window = std::make_unique<MainWindow>(*app, *delegate);
     delegate->setQuitConfirmation([this] {
         window->bringToFront();
@@ -72,9 +75,7 @@ void FirstHourWalk::launch()
     QObject::connect(delegate.get(), &AppDelegate::quitRequested, [this] { ++quits; });
 
     // The tray panel, wired as main() does: it asks the quit question once start-up is done.
-    menuBar = std::make_unique<MenuBarController>();
     menuBar->setOpenMainWindow([this] { window->bringToFront(); });
-    delegate->setClosePanel([this] { menuBar->closePanel(); });
     QObject::connect(window.get(), &MainWindow::bootstrapFinished, menuBar.get(), [this] {
         MenuBarEnvironment environment = MenuBarEnvironment::from(*app);
         environment.presentQuitConfirmation = [this] {
@@ -119,9 +120,9 @@ void FirstHourWalk::prepareRealParts()
 
 void FirstHourWalk::shutDown()
 {
-    menuBar.reset();
     window.reset();
     delegate.reset();
+    menuBar.reset();
     if (app)
         await(app->runHistoryManager().waitForPendingWrites());
     app.reset();

@@ -1,5 +1,7 @@
 #include "AppFixture.h"
 
+#include "app/MenuBarEnvironment.h"
+
 #include "profiles/ProtectedPayloadSealing.h"
 #include "records/JsonCodec.h"
 #include "records/PersistedManagedServiceRecord.h"
@@ -159,6 +161,13 @@ TEST_F(AppEnvironmentTest, ShowServiceSelectsTheServicesSectionAndTicksEveryTime
     EXPECT_EQ(app->serviceNavigationTick(), 1u);
     app->showService(id);
     EXPECT_EQ(app->serviceNavigationTick(), 2u);
+
+    // The panel's "more in app": the section, the same selection, a tick.
+    app->setSelectedSection(AppSection::dashboard);
+    MenuBarEnvironment::from(*app).showServicesSection();
+    EXPECT_EQ(app->selectedSection(), AppSection::services);
+    EXPECT_EQ(app->selectedServiceID(), id);
+    EXPECT_EQ(app->serviceNavigationTick(), 3u);
 }
 
 TEST_F(AppEnvironmentTest, QuitConfirmationAnswersEveryWaiterExactlyOnce)

@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/ContentView.h"
 #include "app/MainWindow.h"
+#include "app/MenuBarController.h"
 #include "app/SettingsWindow.h"
 #include "app/LaunchSplashSpinner.h"
 #include "app/LaunchSplashView.h"
@@ -87,10 +88,20 @@ TEST(AppSectionTest, RawValuesRoundTripAndUnknownTextsGiveNothing)
 TEST_F(ContentViewTest, MainWindowOpensOneSettingsWindowWithinItsLimits)
 {
     build(true);
-    AppDelegate delegate(*app);
+    MenuBarController menuBar;
+    AppDelegate delegate(*app, menuBar);
     MainWindow window(*app, delegate);
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Velmora"));
     EXPECT_EQ(window.size(), MainWindow::firstSize);
+    // The title names the shown screen.
+    const std::pair<AppSection, QString> titles[] = {
+        {AppSection::dashboard, QStringLiteral("Dashboard \u2014 Velmora")},
+        {AppSection::services, QStringLiteral("Services \u2014 Velmora")},
+        {AppSection::environmentProfiles, QStringLiteral("Environment Profiles \u2014 Velmora")},
+    };
+    for (const auto &[section, title] : titles) {
+        app->setSelectedSection(section);
+        EXPECT_EQ(window.windowTitle(), title);
+    }
 
     window.openSettings();
     QPointer<SettingsWindow> settings = window.settingsWindow();

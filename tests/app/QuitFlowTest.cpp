@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/ContentView.h"
 #include "app/MainWindow.h"
+#include "app/MenuBarController.h"
 #include "app/QuitConfirmationDialog.h"
 #include "app/TerminationSignals.h"
 #include "records/ServiceRunHistoryRepository.h"
@@ -13,6 +14,7 @@
 namespace {
 
 struct QuitFlowTest : AppFixture {
+    std::unique_ptr<MenuBarController> menuBar;
     std::unique_ptr<AppDelegate> delegate;
     int quits = 0;
     std::function<bool()> reply = [] { return true; };
@@ -20,7 +22,8 @@ struct QuitFlowTest : AppFixture {
 
     void makeDelegate()
     {
-        delegate = std::make_unique<AppDelegate>(*app);
+        menuBar = std::make_unique<MenuBarController>();
+        delegate = std::make_unique<AppDelegate>(*app, *menuBar);
         delegate->setQuitConfirmation([this]() -> QCoro::Task<bool> {
             ++questions;
             co_return reply();
@@ -38,7 +41,11 @@ struct QuitFlowTest : AppFixture {
 
     qint32 pidOf(const QUuid &id) const { return *app->serviceManager().runtime().value(id).pid; }
 
-    ~QuitFlowTest() override { delegate.reset(); }
+    ~QuitFlowTest() override
+    {
+        delegate.reset();
+        menuBar.reset();
+    }
 };
 
 } // namespace
@@ -79,6 +86,9 @@ TEST_F(QuitFlowTest, ConfirmLocksBeforeItForceStopsAndQuitsAfterEveryRunIsRecord
     });
 
     EXPECT_TRUE(await(delegate->requestQuit()));
+    // One quit path: the panel's controller ran the preparation and holds the permission.
+    EXPECT_TRUE(menuBar->isPreparingTermination());
+    EXPECT_TRUE(menuBar->allowTermination());
     EXPECT_TRUE(runningWhenLocked);
     EXPECT_TRUE(stoppedWhenQuitting);
     EXPECT_EQ(quits, 1);

@@ -5,6 +5,7 @@
 #include "app/ContentView.h"
 #include "app/LaunchSplashView.h"
 #include "app/MainWindow.h"
+#include "app/MenuBarController.h"
 #include "support/Screenshots.h"
 
 #include <QApplication>
@@ -46,7 +47,8 @@ TEST_F(ShellScreenshots, SplashAndReadyWindow)
                   mode == AppAppearanceMode::dark ? R"({"appearanceMode":"dark"})" : R"({"appearanceMode":"light"})");
         {
             build();
-            AppDelegate delegate(*app);
+            MenuBarController menuBar;
+            AppDelegate delegate(*app, menuBar);
             MainWindow window(*app, delegate);
             window.show();
             // The logo and then the spinner fade in over the first 1.9 seconds.
@@ -64,7 +66,8 @@ TEST_F(ShellScreenshots, SplashAndReadyWindow)
             await(app->bootstrap());
             app->setSettings({QStringLiteral("/bin/sh"), mode});
             await(app->serviceManager().start(worker));
-            AppDelegate delegate(*app);
+            MenuBarController menuBar;
+            AppDelegate delegate(*app, menuBar);
             MainWindow window(*app, delegate);
             window.show();
             await(app->completeLaunchSplashDelay());

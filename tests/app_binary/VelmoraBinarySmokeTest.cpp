@@ -1,6 +1,8 @@
 #include "AppFixture.h"
 
 #include "AtSpiClient.h"
+#include "records/ApplicationSupport.h"
+#include "records/DataFolderLock.h"
 #include "records/ServiceRepository.h"
 #include "records/ServiceRunHistoryRepository.h"
 #include "support/XvfbServer.h"
@@ -9,6 +11,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -379,4 +382,30 @@ TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
     EXPECT_EQ(again->exitCode(), 0) << logAgain.toStdString();
     endIfRunning(*velmora);
     endIfRunning(*again);
+}
+
+TEST_F(VelmoraBinaryTest, WithoutASessionBusAHeldDataFolderIsReportedAndNothingElseStarts)
+{
+    const DataFolderLock held(applicationSupportDirectory());
+    ASSERT_TRUE(held.isHeld());
+    QTemporaryDir runtime;
+    QProcessEnvironment environment = childEnvironment();
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path()); // no bus socket there either
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.start(binary, {});
+    ASSERT_TRUE(second.waitForStarted(10000));
+    QByteArray errors;
+    const bool reported = waitUntil(
+        [&] {
+            errors += second.readAllStandardError();
+            return errors.contains("velmora: Velmora is already running for this user");
+        },
+        20000);
+    EXPECT_TRUE(reported) << errors.toStdString();
+    EXPECT_FALSE(errors.contains("bootstrap complete"));
+    second.kill();
+    second.waitForFinished(5000);
 }

@@ -43,7 +43,7 @@ TEST_F(ServiceManagerTest, StartRoadRefusesInItsOrderAndRecordsEachBlockedLaunch
 
     // No approval lets a critical finding through; every attempt leaves a record.
     const CommandThreatApproval criticalApproval {CommandThreatScanner::fingerprint(critical.command)};
-    EXPECT_EQ(serviceErrorCase([&] { await(manager.start(critical.id, std::nullopt, criticalApproval)); }, &message),
+    EXPECT_EQ(serviceErrorCase([&] { await(manager.start(critical.id, nullptr, criticalApproval)); }, &message),
               Case::commandThreatBlocked);
     EXPECT_EQ(message, QStringLiteral("Velmora blocked a command that matched a critical destructive pattern."));
     EXPECT_EQ(serviceErrorCase([&] { manager.prepareLaunch(critical.id, std::nullopt); }), Case::commandThreatBlocked);
@@ -62,12 +62,12 @@ TEST_F(ServiceManagerTest, StartRoadRefusesInItsOrderAndRecordsEachBlockedLaunch
     ManagedService edited = risky;
     edited.command = QStringLiteral("echo .ssh; echo again");
     await(manager.saveService(edited));
-    EXPECT_EQ(serviceErrorCase([&] { await(manager.start(risky.id, std::nullopt, olderApproval)); }),
+    EXPECT_EQ(serviceErrorCase([&] { await(manager.start(risky.id, nullptr, olderApproval)); }),
               Case::commandThreatReviewRequired);
     EXPECT_TRUE(runs(risky.id).isEmpty());
 
     const CommandThreatApproval approval {CommandThreatScanner::fingerprint(edited.command)};
-    await(manager.start(risky.id, std::nullopt, approval));
+    await(manager.start(risky.id, nullptr, approval));
     ASSERT_TRUE(waitForStopped(risky.id));
     ASSERT_EQ(runs(risky.id).size(), 1);
     const ServiceRunRecord approved = runs(risky.id).first();
@@ -173,7 +173,7 @@ TEST_F(ServiceManagerTest, TerminalServiceIsHandedOverUntrackedAndItsFolderGoesA
             script = QString::fromUtf8(file.readAll());
     };
 
-    await(manager.start(service.id, QStringLiteral("password")));
+    await(manager.start(service.id, std::make_shared<const SensitiveBytes>(QByteArrayView("password"))));
     ASSERT_EQ(terminal->launched.size(), 1);
     EXPECT_TRUE(script.contains(QStringLiteral("export GREETING='hello'")));
     EXPECT_TRUE(script.endsWith(QStringLiteral("\necho hi\n")));

@@ -3,10 +3,14 @@
 #include "execution/SudoWrapper.h"
 #include "support/Await.h"
 #include "support/ChildOutputRecorder.h"
+#include "support/FakeSudo.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -23,7 +27,10 @@ QByteArray reply(const std::optional<SensitiveBytes> &bytes)
 // A stand-in for sudo -S -p PROMPT -v: shows the prompt, reads a line from its
 // terminal and notes each line it read (or <EOF>) in $FAKE_SUDO_LOG; accepts
 // the line that equals $FAKE_SUDO_PASSWORD, if any, and asks up to three times.
+// With $FAKE_SUDO_ASKS=no it passes without asking, as sudo does within its
+// timeout or under a rule that needs no password.
 const QByteArray fakeSudo = R"(#!/bin/sh
+[ "$FAKE_SUDO_ASKS" = no ] && exit 0
 prompt=
 while [ $# -gt 0 ]; do
   case "$1" in -p) prompt=$2; shift 2 ;; *) shift ;; esac
@@ -47,28 +54,71 @@ done
 exit 1
 )";
 
+// Programs of the user's own that show the prompt they find in $SPOOF_PROMPT
+// and note in $SPOOF_LOG whatever line they then get within a second.
+const QByteArray spoofingStartupFile = R"(if [ -z "$SPOOFED" ]; then
+  export SPOOFED=1
+  printf '%s' "$SPOOF_PROMPT"
+  if read -t 1 -r got; then printf '%s\n' "$got" >> "$SPOOF_LOG"; fi
+fi
+)";
+const QByteArray spoofingCommand =
+    R"(printf '%s' "$SPOOF_PROMPT"; if read -t 1 -r got; then printf '%s\n' "$got" >> "$SPOOF_LOG"; fi)";
+const QByteArray sameUserSudo = R"(#!/bin/bash
+printf '%s' "$3" >&2
+if read -t 1 -r got; then printf '%s\n' "$got" >> "$SPOOF_LOG"; fi
+)";
+
 struct SudoRun {
     QString output;
     QStringList linesSudoRead;
+    QStringList linesSpooferRead;
     std::optional<ProcessExitStatus> status;
 };
 
-SudoRun runWithFakeSudo(const QString &command, const QString &password, const QString &acceptedPassword)
+QStringList linesOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+struct SudoScene {
+    QString shell = QStringLiteral("/bin/sh");
+    QByteArray startupFile;
+    bool sudoAsks = true;
+};
+
+SudoRun runWithFakeSudo(const QString &command, const QString &password, const QString &acceptedPassword,
+                        const SudoScene &scene = {})
 {
     QTemporaryDir folder;
     const QString sudo = folder.filePath(QStringLiteral("sudo"));
     const QString log = folder.filePath(QStringLiteral("sudo.log"));
+    const QString spoofLog = folder.filePath(QStringLiteral("spoof.log"));
     ChildProcessProbe::writeExecutable(sudo, fakeSudo);
+    QDir(folder.path()).mkdir(QStringLiteral("other"));
+    ChildProcessProbe::writeExecutable(folder.filePath(QStringLiteral("other/sudo")), sameUserSudo);
+    if (!scene.startupFile.isEmpty()) {
+        QFile profile(folder.filePath(QStringLiteral(".profile")));
+        EXPECT_TRUE(profile.open(QIODevice::WriteOnly) && profile.write(scene.startupFile) > 0);
+    }
 
-    const std::optional<QString> prompt = makeSudoPrompt(command, password);
+    const std::optional<QString> prompt = makeSudoPrompt(command, !password.isEmpty());
     EXPECT_TRUE(prompt.has_value());
-    const QMap<QString, QString> environment {{QStringLiteral("FAKE_SUDO_LOG"), log},
-                                              {QStringLiteral("FAKE_SUDO_PASSWORD"), acceptedPassword},
-                                              {QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")}};
-    const ProcessLaunchConfiguration configuration = makeSudoLaunchConfiguration(
-        QStringLiteral("/bin/sh"), command, prompt.value_or(QString()), environment, folder.path(), sudo);
+    const QMap<QString, QString> environment {
+        {QStringLiteral("FAKE_SUDO_LOG"), log},
+        {QStringLiteral("FAKE_SUDO_PASSWORD"), acceptedPassword},
+        {QStringLiteral("FAKE_SUDO_ASKS"), scene.sudoAsks ? QStringLiteral("yes") : QStringLiteral("no")},
+        {QStringLiteral("SPOOF_PROMPT"), prompt.value_or(QString())},
+        {QStringLiteral("SPOOF_LOG"), spoofLog},
+        {QStringLiteral("HOME"), folder.path()},
+        {QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")}};
+    const ProcessLaunchConfiguration configuration =
+        makeSudoLaunchConfiguration(scene.shell, command, prompt.value_or(QString()), environment, folder.path(), sudo);
     const auto handle = launchProcess(configuration);
-    const auto responder = SudoPasswordResponder::make(password, prompt);
+    const auto responder = SudoPasswordResponder::make(password.toUtf8(), prompt, fakeSudoCheck(sudo));
     EXPECT_TRUE(responder);
 
     SudoRun run;
@@ -81,10 +131,19 @@ SudoRun runWithFakeSudo(const QString &command, const QString &password, const Q
     handle->setExitHandler([&](ProcessExitStatus status) { run.status = status; });
     EXPECT_TRUE(waitUntil([&] { return run.status.has_value(); }, 20000)) << run.output.toStdString();
 
-    QFile file(log);
-    if (file.open(QIODevice::ReadOnly))
-        run.linesSudoRead = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.linesSudoRead = linesOf(log);
+    run.linesSpooferRead = linesOf(spoofLog);
     return run;
+}
+
+// The stand-in for the one sudo that asks on the child's terminal.
+const ProcessIdentity askingSudo {4242, 77};
+
+std::optional<SensitiveBytes> answer(SudoPasswordResponder &responder, const QString &chunk,
+                                     std::optional<ProcessIdentity> asking = askingSudo, bool stillRunning = true)
+{
+    return responder.response(
+        chunk, [asking] { return asking; }, [stillRunning](const ProcessIdentity &) { return stillRunning; });
 }
 
 } // namespace
@@ -104,15 +163,14 @@ TEST(Sudo, PromptIsNewForEveryLaunchAndOnlyWithAPassword)
 {
     const QRegularExpression form(
         QStringLiteral("^\\[Velmora sudo [0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\] password: $"));
-    const auto first = makeSudoPrompt(QStringLiteral("sudo ls"), QStringLiteral("pw"));
-    const auto second = makeSudoPrompt(QStringLiteral("sudo ls"), QStringLiteral("pw"));
+    const auto first = makeSudoPrompt(QStringLiteral("sudo ls"), true);
+    const auto second = makeSudoPrompt(QStringLiteral("sudo ls"), true);
     ASSERT_TRUE(first && second);
     EXPECT_TRUE(form.match(*first).hasMatch()) << first->toStdString();
     EXPECT_NE(*first, *second);
 
-    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("ls"), QStringLiteral("pw")));
-    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("sudo ls"), QString()));
-    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("sudo ls"), std::nullopt));
+    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("ls"), true));
+    EXPECT_FALSE(makeSudoPrompt(QStringLiteral("sudo ls"), false));
 }
 
 TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
@@ -148,47 +206,47 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
 TEST(Sudo, ResponderAnswersOncePerStageAndIgnoresOtherOutput)
 {
     const QString prompt = QStringLiteral("[Velmora sudo X] password: ");
-    EXPECT_FALSE(SudoPasswordResponder::make(std::nullopt, prompt));
-    EXPECT_FALSE(SudoPasswordResponder::make(QString(), prompt));
-    EXPECT_FALSE(SudoPasswordResponder::make(QStringLiteral("pw"), QString()));
-    EXPECT_FALSE(SudoPasswordResponder::make(QStringLiteral("pw"), std::nullopt));
+    EXPECT_FALSE(SudoPasswordResponder::make(QByteArrayView(), prompt));
+    EXPECT_FALSE(SudoPasswordResponder::make("", prompt));
+    EXPECT_FALSE(SudoPasswordResponder::make("pw", QString()));
+    EXPECT_FALSE(SudoPasswordResponder::make("pw", std::nullopt));
 
-    const auto responder = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    const auto responder = SudoPasswordResponder::make("pw", prompt);
     ASSERT_TRUE(responder);
-    EXPECT_FALSE(responder->response(QStringLiteral("starting\n")));
+    EXPECT_FALSE(answer(*responder, QStringLiteral("starting\n")));
     // Split in the middle, with an empty chunk in between that changes nothing.
-    EXPECT_FALSE(responder->response(QStringLiteral("noise [Velmora su")));
-    EXPECT_FALSE(responder->response(QString()));
-    EXPECT_EQ(reply(responder->response(QStringLiteral("do X] password: "))), QByteArrayLiteral("pw\n"));
-    EXPECT_FALSE(responder->response(QStringLiteral("Sorry, try again.\n")));
-    EXPECT_EQ(reply(responder->response(prompt)), ctrlD);
-    EXPECT_FALSE(responder->response(prompt));
+    EXPECT_FALSE(answer(*responder, QStringLiteral("noise [Velmora su")));
+    EXPECT_FALSE(answer(*responder, QString()));
+    EXPECT_EQ(reply(answer(*responder, QStringLiteral("do X] password: "))), QByteArrayLiteral("pw\n"));
+    EXPECT_FALSE(answer(*responder, QStringLiteral("Sorry, try again.\n")));
+    EXPECT_EQ(reply(answer(*responder, prompt)), ctrlD);
+    EXPECT_FALSE(answer(*responder, prompt));
 
     // A prompt that scrolled far back in one big chunk is still seen; one that
     // is only partly in the window is not mistaken for a whole one.
-    const auto another = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
-    EXPECT_FALSE(another->response(prompt.left(10) + QString(600, QLatin1Char('x'))));
-    EXPECT_EQ(reply(another->response(prompt + QString(300, QLatin1Char('y')))), QByteArrayLiteral("pw\n"));
+    const auto another = SudoPasswordResponder::make("pw", prompt);
+    EXPECT_FALSE(answer(*another, prompt.left(10) + QString(600, QLatin1Char('x'))));
+    EXPECT_EQ(reply(answer(*another, prompt + QString(300, QLatin1Char('y')))), QByteArrayLiteral("pw\n"));
 }
 
 TEST(Sudo, ClearedPasswordIsNeverSent)
 {
     const QString prompt = QStringLiteral("[Velmora sudo Y] password: ");
-    const auto responder = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    const auto responder = SudoPasswordResponder::make("pw", prompt);
     responder->clearPassword();
-    EXPECT_EQ(reply(responder->response(prompt)), ctrlD);
-    EXPECT_FALSE(responder->response(prompt));
+    EXPECT_EQ(reply(answer(*responder, prompt)), ctrlD);
+    EXPECT_FALSE(answer(*responder, prompt));
 
-    const auto timed = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    const auto timed = SudoPasswordResponder::make("pw", prompt);
     timed->scheduleClearPassword(std::chrono::milliseconds(20));
     QElapsedTimer clock;
     clock.start();
     waitUntil([&] { return clock.elapsed() > 100; }, 1000);
     QCoreApplication::processEvents(); // the clearing is due by now, even if the test stalled since its last look
-    EXPECT_EQ(reply(timed->response(prompt)), ctrlD);
+    EXPECT_EQ(reply(answer(*timed, prompt)), ctrlD);
 
     // A responder gone before its expiry is simply not cleared.
-    auto gone = SudoPasswordResponder::make(QStringLiteral("pw"), prompt);
+    auto gone = SudoPasswordResponder::make("pw", prompt);
     gone->scheduleClearPassword(std::chrono::milliseconds(1));
     gone.reset();
     waitUntil([] { return false; }, 30);
@@ -218,4 +276,73 @@ TEST(Sudo, WrongPasswordGetsOneCtrlDAndNoSecondTry)
     EXPECT_FALSE(run.output.contains(QStringLiteral("never-runs")));
     EXPECT_TRUE(run.output.contains(QStringLiteral("fake-sudo: no password")));
     EXPECT_EQ(run.status, (ProcessExitStatus {false, 1}));
+}
+
+TEST(Sudo, PromptCountsOnlyWhileTheSudoItWasMadeForAsks)
+{
+    const QString prompt = QStringLiteral("[Velmora sudo Z] password: ");
+    const auto responder = SudoPasswordResponder::make("pw", prompt);
+    // Nobody asks: the password stays for the sudo to come.
+    EXPECT_FALSE(answer(*responder, prompt, std::nullopt));
+    EXPECT_EQ(reply(answer(*responder, prompt)), QByteArrayLiteral("pw\n"));
+    // Another sudo showing the same prompt later is not the one answered.
+    EXPECT_FALSE(answer(*responder, prompt, ProcessIdentity {4243, 78}));
+    EXPECT_EQ(reply(answer(*responder, prompt)), ctrlD);
+
+    // Once the answered sudo has ended, not even Ctrl-D goes out.
+    const auto ended = SudoPasswordResponder::make("pw", prompt);
+    EXPECT_EQ(reply(answer(*ended, prompt)), QByteArrayLiteral("pw\n"));
+    EXPECT_FALSE(answer(*ended, QStringLiteral("sudo: done\n"), askingSudo, false));
+    EXPECT_FALSE(answer(*ended, prompt));
+}
+
+TEST(Sudo, SpoofedPromptsGetNothingAndTheRealSudoGetsThePasswordOnce)
+{
+    const QString password = QStringLiteral("pass-for-sudo-only");
+    struct Case {
+        const char *what;
+        QString command;
+        SudoScene scene;
+        QStringList linesSudoRead;
+    };
+    const Case cases[] = {
+        {"a login start-up file that shows the prompt before sudo runs",
+         QStringLiteral("sudo true; echo ran"),
+         {QStringLiteral("/bin/bash"), spoofingStartupFile, true},
+         {password}},
+        {"the command after a sudo that did not ask",
+         QStringLiteral("sudo true; ") + QString::fromUtf8(spoofingCommand),
+         {QStringLiteral("/bin/bash"), {}, false},
+         {}},
+        {"a program of the user's own named sudo",
+         QStringLiteral("sudo true; \"$HOME/other/sudo\" -p \"$SPOOF_PROMPT\""),
+         {QStringLiteral("/bin/bash"), {}, false},
+         {}},
+    };
+    for (const Case &test : cases) {
+        const SudoRun run = runWithFakeSudo(test.command, password, password, test.scene);
+        EXPECT_EQ(run.linesSpooferRead, QStringList()) << test.what;
+        EXPECT_EQ(run.linesSudoRead, test.linesSudoRead) << test.what;
+        EXPECT_FALSE(run.output.contains(password)) << test.what;
+    }
+}
+
+TEST(Sudo, OnlyAProcessRunningAsAnotherUserPassesForTheSetUidSudo)
+{
+    const ProcFileSystem fileSystem = ProcFileSystem::system();
+    EXPECT_FALSE(ForegroundSudo::runsAsAnotherUser(qint32(::getpid()), fileSystem));
+    EXPECT_FALSE(ForegroundSudo::runsAsAnotherUser(0, fileSystem));
+    if (::getuid() != 0) {
+        EXPECT_TRUE(ForegroundSudo::runsAsAnotherUser(1, fileSystem)); // init runs as root
+        return;
+    }
+    QProcess other;
+    other.start(QStringLiteral("/usr/bin/setpriv"),
+                {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                 QStringLiteral("sleep"), QStringLiteral("10")});
+    ASSERT_TRUE(other.waitForStarted());
+    EXPECT_TRUE(
+        waitUntil([&] { return ForegroundSudo::runsAsAnotherUser(qint32(other.processId()), fileSystem); }, 5000));
+    other.kill();
+    other.waitForFinished();
 }

@@ -94,7 +94,7 @@ QCoro::Task<Step> prepare(ServiceManager &manager, const EnvironmentProfilesMana
 }
 
 QCoro::Task<> perform(ServiceManager &manager, QUuid serviceId, SudoLaunchAction action,
-                      std::optional<QString> sudoPassword, std::optional<CommandThreatApproval> approval)
+                      SharedSensitiveBytes sudoPassword, std::optional<CommandThreatApproval> approval)
 {
     if (action == SudoLaunchAction::restart)
         co_await manager.restart(serviceId, std::move(sudoPassword), std::move(approval));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "execution/CommandThreatApproval.h"
+#include "platform/SensitiveBytes.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ManagedService.h"
 #include "ui/launch/CommandThreatReviewRequest.h"
@@ -73,6 +74,6 @@ QCoro::Task<Step> prepare(ServiceManager &manager, const EnvironmentProfilesMana
 
 // ServiceManager::start or ::restart, by `action`.
 QCoro::Task<> perform(ServiceManager &manager, QUuid serviceId, SudoLaunchAction action,
-                      std::optional<QString> sudoPassword, std::optional<CommandThreatApproval> approval);
+                      SharedSensitiveBytes sudoPassword, std::optional<CommandThreatApproval> approval);
 
 } // namespace ServiceLaunchFlow

@@ -110,7 +110,7 @@ public:
             co_return;
         case ServiceLaunchFlow::Step::Kind::launch:
             if (manager)
-                co_await manager->start(step.service->id, std::nullopt, approval);
+                co_await manager->start(step.service->id, nullptr, approval);
             co_return;
         }
     }
@@ -166,7 +166,7 @@ public:
             handleFailure(self, failure, "Menu bar launch after security review failed: %s", reviewTemplate);
     }
 
-    static QCoro::Task<> submitSudo(Controller self, QPointer<ServiceManager> manager, std::optional<QString> password,
+    static QCoro::Task<> submitSudo(Controller self, QPointer<ServiceManager> manager, SharedSensitiveBytes password,
                                     SudoPasswordRequest request)
     {
         std::optional<QString> error;
@@ -411,10 +411,9 @@ QCoro::Task<> MenuBarStatusController::launchAfterReview(CommandThreatReviewRequ
     return MenuBarLaunchFlows::afterReview(this, m_serviceManager, m_profilesManager, std::move(request));
 }
 
-QCoro::Task<> MenuBarStatusController::submitSudoPassword(QString password, SudoPasswordRequest request)
+QCoro::Task<> MenuBarStatusController::submitSudoPassword(SharedSensitiveBytes password, SudoPasswordRequest request)
 {
-    std::optional<QString> handed(std::move(password));
-    return MenuBarLaunchFlows::submitSudo(this, m_serviceManager, std::move(handed), std::move(request));
+    return MenuBarLaunchFlows::submitSudo(this, m_serviceManager, std::move(password), std::move(request));
 }
 
 void MenuBarStatusController::setConfirmingQuit(bool confirming)

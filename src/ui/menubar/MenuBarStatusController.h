@@ -88,7 +88,7 @@ public:
     QCoro::Task<> toggleService(ManagedService service);
     QCoro::Task<> launchAfterReview(CommandThreatReviewRequest request);
     // The password is handed on and kept nowhere here.
-    QCoro::Task<> submitSudoPassword(QString password, SudoPasswordRequest request);
+    QCoro::Task<> submitSudoPassword(SharedSensitiveBytes password, SudoPasswordRequest request);
 
 Q_SIGNALS:
     // One of the four prompt fields changed: the mode section is rebuilt.

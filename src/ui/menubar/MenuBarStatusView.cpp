@@ -148,6 +148,7 @@ MenuBarStatusView::MenuBarStatusView(ServiceManager *serviceManager, Environment
     connect(m_controller, &MenuBarStatusController::servicesStateChanged, this, [this] {
         refreshHeader();
         refreshServices();
+        refreshQuitConfirmation();
     });
     connect(m_controller, &MenuBarStatusController::systemMetricsChanged, this, &MenuBarStatusView::refreshMetrics);
     connect(m_controller, &MenuBarStatusController::keychainAccessGuidanceChanged, this,
@@ -277,7 +278,7 @@ void MenuBarStatusView::rebuildModeSection()
         section->addWidget(sectionTitle(QStringLiteral("Services")));
         m_sudo = new MenuSudoPasswordPromptView(
             request, m_controller->sudoErrorMessage(),
-            [controller, request](QString password) {
+            [controller, request](SharedSensitiveBytes password) {
                 if (controller)
                     controller->submitSudoPassword(std::move(password), request);
             },
@@ -362,7 +363,6 @@ QWidget *MenuBarStatusView::buildServicesSection()
 
 QWidget *MenuBarStatusView::buildQuitConfirmation()
 {
-    const int running = m_controller->runningServiceCount();
     m_quitBox = new QuitBox(m_modeSection);
     auto *box = new QVBoxLayout(m_quitBox);
     box->setContentsMargins(14, 14, 14, 14);
@@ -375,20 +375,17 @@ QWidget *MenuBarStatusView::buildQuitConfirmation()
                                      Palette::Color::red, m_quitBox));
     title->addStretch(1);
     box->addLayout(title);
-    if (const std::optional<QString> warning = runningServicesQuitWarning(running)) {
-        m_quitWarning = new StyledLabel(*warning, TextStyle::caption, QFont::Normal,
-                                        ThemeColor::fixed(withOpacity(primaryTextColor(), 0.85)), m_quitBox);
-        m_quitWarning->setWordWrap(true);
-        box->addWidget(m_quitWarning);
-    }
+    m_quitWarning = new StyledLabel(QString(), TextStyle::caption, QFont::Normal,
+                                    ThemeColor::fixed(withOpacity(primaryTextColor(), 0.85)), m_quitBox);
+    m_quitWarning->setWordWrap(true);
+    box->addWidget(m_quitWarning);
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(8);
     m_cancelQuit = new QPushButton(QStringLiteral("Cancel"), m_quitBox);
     connect(m_cancelQuit, &QPushButton::clicked, m_controller, &MenuBarStatusController::cancelQuitConfirmation);
     buttons->addWidget(m_cancelQuit);
     buttons->addStretch(1);
-    m_confirmQuit =
-        new QPushButton(running >= 1 ? QStringLiteral("Quit && Terminate") : QStringLiteral("Quit"), m_quitBox);
+    m_confirmQuit = new QPushButton(m_quitBox);
     tintProminent(m_confirmQuit, Palette::Color::red);
     connect(m_confirmQuit, &QPushButton::clicked, m_controller, &MenuBarStatusController::quit);
     buttons->addWidget(m_confirmQuit);
@@ -398,7 +395,24 @@ QWidget *MenuBarStatusView::buildQuitConfirmation()
             m_cancelQuit->click();
     });
     escape->setContext(Qt::WindowShortcut);
+    refreshQuitConfirmation();
     return m_quitBox;
+}
+
+void MenuBarStatusView::refreshQuitConfirmation()
+{
+    // A service that starts or stops while the question is up changes what
+    // quitting will terminate.
+    if (!m_quitBox)
+        return;
+    const int running = m_controller->runningServiceCount();
+    const std::optional<QString> warning = runningServicesQuitWarning(running);
+    const bool resized = m_quitWarning->isHidden() == warning.has_value();
+    m_quitWarning->setText(warning.value_or(QString()));
+    m_quitWarning->setVisible(warning.has_value());
+    m_confirmQuit->setText(running >= 1 ? QStringLiteral("Quit && Terminate") : QStringLiteral("Quit"));
+    if (resized && m_onContentSizeMayHaveChanged)
+        m_onContentSizeMayHaveChanged();
 }
 
 void MenuBarStatusView::refreshHeader()

@@ -61,6 +61,7 @@ private:
     void rebuildModeSection();
     QWidget *buildServicesSection();
     QWidget *buildQuitConfirmation();
+    void refreshQuitConfirmation();
     void refreshHeader();
     void refreshMetrics();
     void refreshBanner();

@@ -1,5 +1,7 @@
 #include "ui/menubar/MenuSudoPasswordPromptView.h"
 
+#include "ui/platform/SecretFieldText.h"
+
 #include "ui/components/MacSecureField.h"
 #include "ui/components/Palette.h"
 #include "ui/components/StyledLabel.h"
@@ -13,7 +15,7 @@
 
 MenuSudoPasswordPromptView::MenuSudoPasswordPromptView(const SudoPasswordRequest &request,
                                                        const std::optional<QString> &errorMessage,
-                                                       std::function<void(QString)> onSubmit,
+                                                       std::function<void(SharedSensitiveBytes)> onSubmit,
                                                        std::function<void()> onCancel, QWidget *parent)
     : QWidget(parent),
       m_onSubmit(std::move(onSubmit)),
@@ -76,11 +78,8 @@ MenuSudoPasswordPromptView::MenuSudoPasswordPromptView(const SudoPasswordRequest
 
 void MenuSudoPasswordPromptView::submit()
 {
-    QString password = m_password->text();
-    if (password.isEmpty())
+    if (m_password->text().isEmpty())
         return;
-    // Emptied before it is handed on: a second trigger of the same Return finds
-    // nothing. setText, unlike clear(), also drops the field's undo history.
-    m_password->setText(QString());
-    m_onSubmit(std::move(password));
+    // Emptied before it is handed on: a second trigger of the same Return finds nothing.
+    m_onSubmit(std::make_shared<const SensitiveBytes>(SecretFieldText::take(*m_password)));
 }

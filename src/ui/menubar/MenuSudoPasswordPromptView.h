@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/SensitiveBytes.h"
 #include "ui/launch/SudoPasswordRequest.h"
 
 #include <QWidget>
@@ -18,7 +19,7 @@ class MenuSudoPasswordPromptView : public QWidget {
     Q_OBJECT
 public:
     MenuSudoPasswordPromptView(const SudoPasswordRequest &request, const std::optional<QString> &errorMessage,
-                               std::function<void(QString)> onSubmit, std::function<void()> onCancel,
+                               std::function<void(SharedSensitiveBytes)> onSubmit, std::function<void()> onCancel,
                                QWidget *parent = nullptr);
 
     void submit();
@@ -29,7 +30,7 @@ public:
     StyledLabel *errorLabel() const { return m_error; }
 
 private:
-    std::function<void(QString)> m_onSubmit;
+    std::function<void(SharedSensitiveBytes)> m_onSubmit;
     std::function<void()> m_onCancel;
     MacSecureField *m_password;
     StyledLabel *m_error = nullptr;

@@ -40,9 +40,10 @@ QCoro::Task<> LocalProtectedAuthenticator::authenticate(QString reasonText)
         if (!submitted || !guard)
             throw ProtectedProfilesError(Case::authenticationCanceled);
 
-        // One shared buffer, wiped by the check itself. (An init-capture that moves
-        // a local inside a coroutine is miscompiled by GCC 12, so none is used.)
-        auto password = std::make_shared<QByteArray>(dialog->takePassword());
+        // One shared buffer, wiped when both the check and this loop let it go.
+        // (An init-capture that moves a local inside a coroutine is miscompiled
+        // by GCC 12, so none is used.)
+        auto password = std::make_shared<const SensitiveBytes>(dialog->takePassword());
         dialog->setChecking(true);
         auto check = [user, password] { return PamAuthenticator::authenticate(user, *password); };
         const PamAuthenticator::Result result = co_await QtConcurrent::run(&pamPool(), check);

@@ -1,5 +1,7 @@
 #include "ui/platform/PasswordPromptDialog.h"
 
+#include "ui/platform/SecretFieldText.h"
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -48,11 +50,9 @@ void PasswordPromptDialog::reject()
     Q_EMIT answered(false);
 }
 
-QByteArray PasswordPromptDialog::takePassword()
+SensitiveBytes PasswordPromptDialog::takePassword()
 {
-    QByteArray password = m_password->text().toUtf8();
-    m_password->clear();
-    return password;
+    return SecretFieldText::take(*m_password);
 }
 
 void PasswordPromptDialog::setChecking(bool checking)

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QByteArray>
+#include "platform/SensitiveBytes.h"
+
 #include <QDialog>
 
 class QDialogButtonBox;
@@ -16,7 +17,7 @@ public:
     explicit PasswordPromptDialog(const QString &reasonText, QWidget *parent = nullptr);
 
     // The typed password, removed from the field.
-    QByteArray takePassword();
+    SensitiveBytes takePassword();
     void setChecking(bool checking);
     void showRejected();
     void reject() override;

@@ -1,4 +1,5 @@
 #include "ui/components/DisplayFormatting.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/SearchRelevance.h"
 
 #include "QtPrinters.h"
@@ -9,6 +10,32 @@
 
 #include <cmath>
 #include <limits>
+
+TEST(NameRule, ControlCharactersAreRefusedAndEveryPrintableTextKept)
+{
+    const struct {
+        QString name;
+        bool refused;
+    } cases[] = {
+        {QStringLiteral("api\tserver"), true},
+        {QStringLiteral("api\nserver"), true},
+        {QStringLiteral("api\r"), true},
+        {QStringLiteral("\u001b[31mred"), true},
+        {QString(QChar(0)) + QStringLiteral("x"), true},
+        {QStringLiteral("del\u007f"), true},
+        {QStringLiteral("next\u0085line"), true},
+        {QStringLiteral("🚀 api server"), false},
+        {QStringLiteral("👩‍💻 dev"), false}, // joined by a zero-width joiner (a format character)
+        {QStringLiteral("naïve café 名前"), false},
+        {QStringLiteral("  spaced  "), false},
+        {QStringLiteral("line\u2028separator"), false},
+        {QString(), false},
+    };
+    for (const auto &[name, refused] : cases) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(NameRule::hasControlCharacters(name), refused);
+    }
+}
 
 TEST(FormatDuration, UnitBoundaries)
 {

@@ -97,7 +97,7 @@ TEST_F(MenuBarStatusTest, ThePanelOpenedDuringStartUpShowsTheListOnceReady)
     EXPECT_TRUE(waitUntil([&] { return sizeReports > reportsBefore; }));
 }
 
-TEST_F(MenuBarStatusTest, QuitConfirmationNamesTheRunningServices)
+TEST_F(MenuBarStatusTest, QuitConfirmationNamesTheRunningServicesWhileItIsShown)
 {
     auto view = makeView();
     EXPECT_EQ(view->statusLabel()->text(), QStringLiteral("No services"));
@@ -105,17 +105,35 @@ TEST_F(MenuBarStatusTest, QuitConfirmationNamesTheRunningServices)
     view->footerQuitButton()->click();
     ASSERT_NE(view->confirmQuitButton(), nullptr);
     EXPECT_EQ(view->confirmQuitButton()->text(), QStringLiteral("Quit"));
-    EXPECT_EQ(view->quitWarningLabel(), nullptr);
+    ASSERT_NE(view->quitWarningLabel(), nullptr);
+    EXPECT_FALSE(view->quitWarningLabel()->isVisibleTo(view.get()));
     EXPECT_FALSE(view->footerQuitButton()->isVisibleTo(view.get()));
     view->cancelQuitButton()->click();
     EXPECT_EQ(view->controller()->mode(), Mode::services);
 
-    for (const char *name : {"a", "b", "c"})
-        await(manager.start(addService(QString::fromLatin1(name), QStringLiteral("sleep 30")).id));
+    QList<QUuid> ids;
+    for (const char *name : {"a", "b", "c"}) {
+        ids.append(addService(QString::fromLatin1(name), QStringLiteral("sleep 30")).id);
+        await(manager.start(ids.last()));
+    }
     view->footerQuitButton()->click();
     EXPECT_EQ(view->confirmQuitButton()->text(), QStringLiteral("Quit && Terminate"));
-    ASSERT_NE(view->quitWarningLabel(), nullptr);
+    EXPECT_TRUE(view->quitWarningLabel()->isVisibleTo(view.get()));
     EXPECT_EQ(view->quitWarningLabel()->text(), QStringLiteral("All 3 running services will be terminated."));
+
+    // Services stopping while the question is up: its warning and button follow.
+    await(manager.stop(ids[0], true));
+    ASSERT_TRUE(waitUntil([&] {
+        return view->quitWarningLabel()->text() == QStringLiteral("All 2 running services will be terminated.");
+    }));
+    await(manager.stop(ids[1], true));
+    await(manager.stop(ids[2], true));
+    ASSERT_TRUE(waitUntil([&] { return view->confirmQuitButton()->text() == QStringLiteral("Quit"); }));
+    EXPECT_FALSE(view->quitWarningLabel()->isVisibleTo(view.get()));
+    await(manager.start(ids[0]));
+    ASSERT_TRUE(waitUntil([&] { return view->confirmQuitButton()->text() == QStringLiteral("Quit && Terminate"); }));
+    EXPECT_EQ(view->quitWarningLabel()->text(), QStringLiteral("All 1 running service will be terminated."));
+
     view->confirmQuitButton()->click();
     EXPECT_EQ(quitCalls, 1);
     await(manager.stopAll(true));
@@ -251,7 +269,7 @@ TEST(MenuSudoPasswordPromptView, OneReturnSubmitsOnceUntrimmedAndEmptyIsIgnored)
     QStringList submitted;
     MenuSudoPasswordPromptView prompt(
         {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::restart, {}}, std::nullopt,
-        [&](const QString &password) { submitted.append(password); }, [] {});
+        [&](const SharedSensitiveBytes &password) { submitted.append(QString::fromUtf8(password->view())); }, [] {});
     prompt.show();
     EXPECT_EQ(prompt.confirmButton()->text(), QStringLiteral("Restart"));
     EXPECT_FALSE(prompt.confirmButton()->isEnabled());

@@ -3,9 +3,12 @@
 #include "platform/KeychainError.h"
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/screens/profiles/EnvironmentProfilesView.h"
+#include "ui/screens/profiles/ProfileEditorView.h"
 #include "ui/screens/profiles/ProfilesController.h"
 #include "ui/screens/profiles/ProfilesListView.h"
 
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -55,7 +58,7 @@ TEST_F(EnvironmentProfilesViewTest, ACancelledPromptShowsNoAlertAndAKeyringFailu
     secrets->failOn(FakeSecretStore::Operation::read, denied);
     view->findChild<QPushButton *>(QStringLiteral("unlockButton"))->click();
     ASSERT_TRUE(waitUntil([&] { return view->errorAlert() != nullptr; }));
-    EXPECT_EQ(view->errorAlert()->text(), denied.fullMessage());
+    EXPECT_EQ(view->errorAlert()->message(), denied.fullMessage());
     auto *banner = view->findChild<KeychainAccessBanner *>();
     ASSERT_NE(banner, nullptr);
     EXPECT_TRUE(banner->isVisibleTo(view.get()));
@@ -68,4 +71,42 @@ TEST_F(EnvironmentProfilesViewTest, ACancelledPromptShowsNoAlertAndAKeyringFailu
     ASSERT_TRUE(waitUntil([&] { return !manager.keychainAccessGuidance(); }));
     EXPECT_FALSE(banner->isVisibleTo(view.get()));
     EXPECT_FALSE(view->controller().errorMessage());
+}
+
+TEST_F(EnvironmentProfilesViewTest, ACancelledPromptWhileSavingANewProtectedProfileKeepsTheEditorAndItsDraft)
+{
+    // A protected profile exists and protected data is locked: a new
+    // protected profile asks for the password when it is saved.
+    storedLocked(QStringLiteral("Vault"), {variable(QStringLiteral("TOKEN"), QStringLiteral("x"), true)});
+    auto view = show();
+    view->controller().createProfile();
+    ASSERT_TRUE(waitUntil([&] { return view->editor() != nullptr; }));
+    ASSERT_NE(view->editor(), nullptr);
+    ProfileEditorView &editor = *view->editor();
+    QPointer<ProfileEditorView> open = &editor;
+    auto *name = editor.findChild<QLineEdit *>(QStringLiteral("nameField"));
+    name->insert(QStringLiteral("Staging 🚀"));
+    editor.findChild<QCheckBox *>(QStringLiteral("protectedToggle"))->setChecked(true);
+
+    authenticator->failure = ProtectedProfilesError::Case::authenticationCanceled;
+    editor.save();
+    ASSERT_TRUE(waitUntil([&] { return !authenticator->prompts.isEmpty() && !editor.isSaving(); }));
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(open.isNull());
+    EXPECT_TRUE(editor.isVisible());
+    EXPECT_EQ(name->text(), QStringLiteral("Staging 🚀"));
+    EXPECT_EQ(view->errorAlert(), nullptr);
+    EXPECT_EQ(manager.profiles().size(), 1);
+
+    // Saved once the prompt is answered: the sheet closes, the profile is stored as typed.
+    authenticator->failure.reset();
+    editor.save();
+    ASSERT_TRUE(waitUntil([&] {
+        const QWidget *sheet = open.data();
+        return !sheet || sheet->isHidden();
+    }));
+    ASSERT_EQ(manager.profiles().size(), 2);
+    EXPECT_TRUE(std::any_of(manager.profiles().cbegin(), manager.profiles().cend(), [](const EnvironmentProfile &p) {
+        return p.name == QStringLiteral("Staging 🚀") && p.isProtected;
+    }));
 }

@@ -156,10 +156,30 @@ TEST_F(ProfileEditorViewTest, CreateModeHasNoDeleteAndSaveFollowsTheName)
     EXPECT_EQ(row->secretToggle()->accessibleName(), QStringLiteral("Secret"));
     EXPECT_FALSE(row->secretToggle()->toolTip().contains(QStringLiteral("hidden")));
 
+    // A control character in the name: a message under the field, no save.
+    auto *nameMessage = editor->findChild<QLabel *>(QStringLiteral("nameMessage"));
+    ASSERT_NE(nameMessage, nullptr);
+    EXPECT_FALSE(nameMessage->isVisible());
+    name->insert(QStringLiteral("\t"));
+    EXPECT_TRUE(nameMessage->isVisible());
+    EXPECT_FALSE(save->isEnabled());
+    name->backspace();
+    EXPECT_FALSE(nameMessage->isVisible());
+    EXPECT_TRUE(save->isEnabled());
+
+    // The sheet waits for the screen's answer; a save that did not happen keeps it open.
     QTest::mouseClick(save, Qt::LeftButton);
     ASSERT_EQ(saved.size(), 1);
     EXPECT_EQ(saved.first().name, QStringLiteral("  Dev"));
     EXPECT_TRUE(saved.first().variables.first().isSecret);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_FALSE(save->isEnabled());
+    editor->saveFinished(false);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_TRUE(save->isEnabled());
+    EXPECT_EQ(row->valueField()->text(), QStringLiteral("hidden"));
+    QTest::mouseClick(save, Qt::LeftButton);
+    editor->saveFinished(true);
     EXPECT_FALSE(editor->isVisible());
 }
 
@@ -169,9 +189,9 @@ TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)
     auto editor = open(ProfileEditorMode::edit(profile));
     auto *row = editor->findChild<ProfileEditorVariableRow *>();
     QTest::mouseClick(row->deleteButton(), Qt::LeftButton);
-    QMessageBox *confirmation = editor->openConfirmation();
+    TitledMessageBox *confirmation = editor->openConfirmation();
     ASSERT_NE(confirmation, nullptr);
-    EXPECT_EQ(confirmation->text(), QStringLiteral("Remove “PATH” from this profile? Changes apply when you save."));
+    EXPECT_EQ(confirmation->message(), QStringLiteral("Remove “PATH” from this profile? Changes apply when you save."));
     clickButton(confirmation, QStringLiteral("Cancel"));
     EXPECT_EQ(editor->model().draft.variables.size(), 1);
     QTest::mouseClick(editor->findChild<ProfileEditorVariableRow *>()->deleteButton(), Qt::LeftButton);
@@ -180,7 +200,7 @@ TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)
 
     QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("deleteButton")), Qt::LeftButton);
     ASSERT_NE(editor->openConfirmation(), nullptr);
-    EXPECT_TRUE(editor->openConfirmation()->text().startsWith(QStringLiteral("“P” and its variables")));
+    EXPECT_TRUE(editor->openConfirmation()->message().startsWith(QStringLiteral("“P” and its variables")));
     clickButton(editor->openConfirmation(), QStringLiteral("Delete"));
     EXPECT_EQ(deletes, 1);
     EXPECT_FALSE(editor->isVisible());

@@ -252,6 +252,7 @@ void EnvironmentProfilesView::showEditor()
         this);
     editor->setAttribute(Qt::WA_DeleteOnClose);
     connect(editor, &QDialog::finished, m_controller, &ProfilesController::editorClosed);
+    connect(m_controller, &ProfilesController::saveFinished, editor, &ProfileEditorView::saveFinished);
     m_editor = editor;
     editor->open();
 }
@@ -265,13 +266,12 @@ void EnvironmentProfilesView::showErrorAlert()
         return;
     }
     if (m_errorAlert) {
-        m_errorAlert->setText(*message);
+        m_errorAlert->setMessage(*message);
         return;
     }
-    auto *alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Error"), *message, QMessageBox::NoButton, this);
+    auto *alert = new TitledMessageBox(QMessageBox::Warning, QStringLiteral("Error"), *message, this);
     alert->setObjectName(QStringLiteral("errorAlert"));
-    alert->setTextFormat(Qt::PlainText);
-    alert->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
+    alert->addCancelButton(QStringLiteral("OK"));
     alert->setAttribute(Qt::WA_DeleteOnClose);
     connect(alert, &QMessageBox::finished, m_controller, &ProfilesController::clearErrorMessage);
     m_errorAlert = alert;

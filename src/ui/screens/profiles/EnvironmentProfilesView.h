@@ -18,6 +18,8 @@ class ProfilesListView;
 class KeychainAccessBanner;
 class MacTextField;
 class ProtectedDataLockButton;
+#include "ui/components/TitledMessageBox.h"
+
 #include <QMessageBox>
 class QToolButton;
 class QVBoxLayout;
@@ -35,7 +37,7 @@ public:
 
     ProfilesController &controller() const { return *m_controller; }
     ProfileEditorView *editor() const { return m_editor; }
-    QMessageBox *errorAlert() const { return m_errorAlert; }
+    TitledMessageBox *errorAlert() const { return m_errorAlert; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -70,5 +72,5 @@ private:
     bool m_detailShown = false;
     bool m_started = false;
     QPointer<ProfileEditorView> m_editor;
-    QPointer<QMessageBox> m_errorAlert;
+    QPointer<TitledMessageBox> m_errorAlert;
 };

@@ -1,5 +1,7 @@
 #include "ui/screens/profiles/ProfileEditorDraft.h"
 
+#include "ui/components/NameRule.h"
+
 #include <QDateTime>
 
 #include <algorithm>
@@ -37,7 +39,7 @@ QStringList ProfileEditorDraft::invalidKeys(const EnvironmentProfile &profile)
 
 bool ProfileEditorDraft::canSave() const
 {
-    return !draft.name.trimmed().isEmpty() && invalidKeys().isEmpty();
+    return !draft.name.trimmed().isEmpty() && !NameRule::hasControlCharacters(draft.name) && invalidKeys().isEmpty();
 }
 
 EnvironmentProfile ProfileEditorDraft::normalizedDraft() const

@@ -1,8 +1,10 @@
 #include "ui/screens/profiles/ProfileEditorView.h"
 
 #include "profiles/ProtectedProfilesLockManager.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StyledLabel.h"
@@ -95,6 +97,12 @@ QWidget *ProfileEditorView::makeProfileSection()
         refreshValidation();
     });
     layout->addWidget(new LabeledField(QStringLiteral("Name"), 130, m_name, section));
+    m_nameMessage = new StyledLabel(NameRule::controlCharacterMessage(), TextStyle::footnote, QFont::Normal,
+                                    Palette::Color::red, section);
+    m_nameMessage->setObjectName(QStringLiteral("nameMessage"));
+    m_nameMessage->setWordWrap(true);
+    m_nameMessage->setContentsMargins(130 + 12, 0, 0, 0);
+    layout->addWidget(m_nameMessage);
     return section;
 }
 
@@ -212,25 +220,38 @@ void ProfileEditorView::refreshValidation()
     const QStringList invalid = m_model.invalidKeys();
     m_invalidKeys->setText(QStringLiteral("Invalid keys: ") + invalid.join(QStringLiteral(", ")));
     m_invalidKeys->setVisible(!invalid.isEmpty());
-    m_save->setEnabled(m_model.canSave());
+    m_nameMessage->setVisible(NameRule::hasControlCharacters(m_model.draft.name));
+    m_save->setEnabled(m_model.canSave() && !m_isSaving);
 }
 
 void ProfileEditorView::save()
 {
-    if (!m_model.canSave())
+    if (!m_model.canSave() || m_isSaving)
         return;
+    // The sheet stays open with the draft until the save has an answer: a
+    // cancelled password prompt or a failed write must not lose what was typed.
+    m_isSaving = true;
+    refreshValidation();
     if (m_onSave)
         m_onSave(m_model.normalizedDraft());
-    accept();
 }
 
-QMessageBox *ProfileEditorView::makeConfirmation(const QString &title, const QString &message)
+void ProfileEditorView::saveFinished(bool saved)
+{
+    if (!m_isSaving)
+        return;
+    m_isSaving = false;
+    if (saved)
+        accept();
+    else
+        refreshValidation();
+}
+
+TitledMessageBox *ProfileEditorView::makeConfirmation(const QString &title, const QString &message)
 {
     if (m_confirmation)
         m_confirmation->deleteLater();
-    auto *box = new QMessageBox(QMessageBox::Warning, title, message, QMessageBox::NoButton, this);
-    box->setTextFormat(Qt::PlainText);
-    box->setWindowModality(Qt::WindowModal);
+    auto *box = new TitledMessageBox(QMessageBox::Warning, title, message, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     m_confirmation = box;
     return box;
@@ -252,9 +273,9 @@ void ProfileEditorView::requestVariableDeletion(const QList<int> &offsets)
 
 void ProfileEditorView::showVariableDeletionConfirmation()
 {
-    QMessageBox *box = makeConfirmation(QStringLiteral("Delete Variable?"), m_model.variableDeletionMessage());
-    QPushButton *remove = box->addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
-    box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    TitledMessageBox *box = makeConfirmation(QStringLiteral("Delete Variable?"), m_model.variableDeletionMessage());
+    QPushButton *remove = box->addDestructiveButton(QStringLiteral("Delete"));
+    box->addCancelButton();
     connect(box, &QMessageBox::finished, this, [this, box, remove] {
         if (box->clickedButton() == remove) {
             m_model.confirmVariableDeletion();
@@ -271,9 +292,9 @@ void ProfileEditorView::requestProfileDeletion()
 {
     if (!m_mode.isEdit())
         return;
-    QMessageBox *box = makeConfirmation(QStringLiteral("Delete Profile?"), m_model.profileDeletionMessage());
-    QPushButton *remove = box->addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
-    box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    TitledMessageBox *box = makeConfirmation(QStringLiteral("Delete Profile?"), m_model.profileDeletionMessage());
+    QPushButton *remove = box->addDestructiveButton(QStringLiteral("Delete"));
+    box->addCancelButton();
     connect(box, &QMessageBox::finished, this, [this, box, remove] {
         if (box->clickedButton() != remove)
             return;

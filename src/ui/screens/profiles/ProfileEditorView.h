@@ -2,6 +2,7 @@
 
 #include "ui/screens/profiles/ProfileEditorDraft.h"
 #include "ui/screens/profiles/ProfileEditorMode.h"
+#include "ui/components/TitledMessageBox.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -12,13 +13,13 @@ class ProtectedProfilesLockManager;
 class QCheckBox;
 class QLabel;
 class MacTextField;
-#include <QMessageBox>
 class QPushButton;
 class QVBoxLayout;
 
 // The sheet that creates or edits a profile on a private draft and hands the
-// result to the screen that opened it. An edit of a protected profile closes
-// itself, unsaved, when protected data locks.
+// result to the screen that opened it, staying open until the screen answers
+// through saveFinished. An edit of a protected profile closes itself, unsaved,
+// when protected data locks.
 class ProfileEditorView final : public QDialog {
     Q_OBJECT
 public:
@@ -36,9 +37,13 @@ public:
     void requestVariableDeletion(const QList<int> &offsets);
     void requestProfileDeletion();
     void save();
+    // The screen's answer to the save handed on: closes when saved, else keeps
+    // the draft and allows another try.
+    void saveFinished(bool saved);
+    bool isSaving() const { return m_isSaving; }
 
     // The confirmation shown right now, if any.
-    QMessageBox *openConfirmation() const { return m_confirmation; }
+    TitledMessageBox *openConfirmation() const { return m_confirmation; }
 
 protected:
     void done(int result) override;
@@ -54,7 +59,7 @@ private:
     void refreshValidation();
     void updateVariable(const EnvironmentVariable &variable);
     void showVariableDeletionConfirmation();
-    QMessageBox *makeConfirmation(const QString &title, const QString &message);
+    TitledMessageBox *makeConfirmation(const QString &title, const QString &message);
 
     ProfileEditorMode m_mode;
     ProfileEditorDraft m_model;
@@ -66,6 +71,8 @@ private:
     QWidget *m_rows = nullptr;
     QVBoxLayout *m_rowsLayout = nullptr;
     QLabel *m_invalidKeys = nullptr;
+    QLabel *m_nameMessage = nullptr;
     QPushButton *m_save = nullptr;
-    QPointer<QMessageBox> m_confirmation;
+    QPointer<TitledMessageBox> m_confirmation;
+    bool m_isSaving = false;
 };

@@ -225,6 +225,7 @@ QCoro::Task<> ProfilesController::handleSave(EnvironmentProfile profile)
     }
     if (!self)
         co_return;
+    Q_EMIT saveFinished(!failure);
     if (failure) {
         applyErrorRule(failure);
         co_return;

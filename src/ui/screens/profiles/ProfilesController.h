@@ -73,6 +73,8 @@ Q_SIGNALS:
     void selectedProfileIDChanged();
     void editorModeChanged();
     void errorMessageChanged();
+    // A save has its answer (false: cancelled or failed, the editor keeps its draft).
+    void saveFinished(bool saved);
 
 private:
     // Runs the unlock of the selection as it stands; a result that arrives

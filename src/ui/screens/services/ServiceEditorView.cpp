@@ -2,8 +2,10 @@
 
 #include "profiles/EnvironmentProfilesManager.h"
 #include "records/SecurityScopedBookmarkStore.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/MacMultilineTextField.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/Palette.h"
@@ -111,7 +113,8 @@ ServiceEditorView::ServiceEditorView(ServiceEditorMode mode, ManagedService draf
 
 bool ServiceEditorView::canSave() const
 {
-    return !m_draft.name.trimmed().isEmpty() && !m_draft.command.trimmed().isEmpty();
+    return !m_draft.name.trimmed().isEmpty() && !NameRule::hasControlCharacters(m_draft.name)
+           && !m_draft.command.trimmed().isEmpty();
 }
 
 QWidget *ServiceEditorView::makeServiceSection()
@@ -121,12 +124,24 @@ QWidget *ServiceEditorView::makeServiceSection()
     m_name->setAccessibleName(QStringLiteral("Name"));
     m_name->setText(m_draft.name);
     m_name->setFixedHeight(24);
+    auto *content = new QWidget(this);
+    auto *layout = new QVBoxLayout(content);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    layout->addWidget(new LabeledField(QStringLiteral("Name"), labelWidth, m_name, content));
+    m_nameMessage = new StyledLabel(NameRule::controlCharacterMessage(), TextStyle::footnote, QFont::Normal,
+                                    Palette::Color::red, content);
+    m_nameMessage->setObjectName(QStringLiteral("nameMessage"));
+    m_nameMessage->setWordWrap(true);
+    m_nameMessage->setContentsMargins(labelWidth + 12, 0, 0, 0);
+    m_nameMessage->setVisible(NameRule::hasControlCharacters(m_draft.name));
+    layout->addWidget(m_nameMessage);
     connect(m_name, &QLineEdit::textChanged, this, [this](const QString &name) {
         m_draft.name = name;
+        m_nameMessage->setVisible(NameRule::hasControlCharacters(name));
         updateSaveEnabled();
     });
-    return section(QStringLiteral("Service"), new LabeledField(QStringLiteral("Name"), labelWidth, m_name, this),
-                   nullptr, this);
+    return section(QStringLiteral("Service"), content, nullptr, this);
 }
 
 QWidget *ServiceEditorView::makeCommandSection()
@@ -262,15 +277,14 @@ void ServiceEditorView::scheduleTerminalConfirmation()
 void ServiceEditorView::confirmTerminalLaunch()
 {
     m_isConfirmingTerminalLaunch = true;
-    auto *question = new QMessageBox(QMessageBox::Warning, QStringLiteral("Use Terminal?"),
-                                     QStringLiteral("Terminal launches are not tracked in run history, do not report "
-                                                    "CPU/RAM/uptime metrics, and do not stream output in Velmora. Your "
-                                                    "environment profile is still applied at launch."),
-                                     QMessageBox::NoButton, this);
+    auto *question = new TitledMessageBox(
+        QMessageBox::Warning, QStringLiteral("Use Terminal?"),
+        QStringLiteral("Terminal launches are not tracked in run history, do not report CPU/RAM/uptime metrics, and do "
+                       "not stream output in Velmora. Your environment profile is still applied at launch."),
+        this);
     question->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton *useTerminal = question->addButton(QStringLiteral("Use Terminal"), QMessageBox::AcceptRole);
+    QPushButton *useTerminal = question->addDefaultButton(QStringLiteral("Use Terminal"), QMessageBox::AcceptRole);
     question->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    question->setDefaultButton(useTerminal);
     connect(question, &QMessageBox::finished, this, [this, question, useTerminal] {
         m_isConfirmingTerminalLaunch = false;
         if (question->clickedButton() != useTerminal)
@@ -283,15 +297,12 @@ void ServiceEditorView::confirmTerminalLaunch()
 void ServiceEditorView::confirmDelete()
 {
     const QString name = m_draft.name.isEmpty() ? QStringLiteral("This service") : m_draft.name;
-    auto *question = new QMessageBox(QMessageBox::Warning, QStringLiteral("Delete Service?"),
-                                     QStringLiteral("“") + name
-                                         + QStringLiteral("” will be removed permanently. This cannot be undone."),
-                                     QMessageBox::NoButton, this);
+    auto *question = new TitledMessageBox(
+        QMessageBox::Warning, QStringLiteral("Delete Service?"),
+        QStringLiteral("“") + name + QStringLiteral("” will be removed permanently. This cannot be undone."), this);
     question->setAttribute(Qt::WA_DeleteOnClose);
-    question->setTextFormat(Qt::PlainText);
-    QPushButton *remove = question->addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
-    QPushButton *cancel = question->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    question->setDefaultButton(cancel);
+    QPushButton *remove = question->addDestructiveButton(QStringLiteral("Delete"));
+    question->addCancelButton();
     connect(question, &QMessageBox::finished, this, [this, question, remove] {
         if (question->clickedButton() != remove)
             return;

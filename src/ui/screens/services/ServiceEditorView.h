@@ -4,6 +4,8 @@
 #include "ui/screens/services/ServiceEditorMode.h"
 
 #include <QDialog>
+#include "ui/components/TitledMessageBox.h"
+
 #include <QMessageBox>
 #include <QPointer>
 
@@ -40,7 +42,7 @@ public:
     void insertPickedPath(const QString &path);
 
     // The open "Delete Service?" or "Use Terminal?" question, if any.
-    QMessageBox *openQuestion() const { return m_question; }
+    TitledMessageBox *openQuestion() const { return m_question; }
 
 private:
     QWidget *makeServiceSection();
@@ -67,10 +69,11 @@ private:
     bool m_isConfirmingTerminalLaunch = false;
 
     MacTextField *m_name = nullptr;
+    StyledLabel *m_nameMessage = nullptr;
     MacMultilineTextField *m_command = nullptr;
     QComboBox *m_profilePicker = nullptr;
     QComboBox *m_launchPicker = nullptr;
     StyledLabel *m_launchFooter = nullptr;
     QPushButton *m_save = nullptr;
-    QPointer<QMessageBox> m_question;
+    QPointer<TitledMessageBox> m_question;
 };

@@ -1,6 +1,7 @@
 #include "ui/screens/services/ServiceRunHistorySection.h"
 
 #include "records/ServiceRunHistoryManager.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SurfaceCard.h"
 #include "ui/components/SymbolView.h"
@@ -245,13 +246,11 @@ void ServiceRunHistorySection::confirmClearHistory()
 {
     if (m_clearConfirmation)
         return;
-    auto *confirmation = new QMessageBox(QMessageBox::Warning, QStringLiteral("Clear run history?"),
-                                         QStringLiteral("Clear run history?"), QMessageBox::NoButton, this);
-    confirmation->setInformativeText(
-        QStringLiteral("Deletes all recorded runs for this service. This cannot be undone."));
-    QPushButton *clearButton = confirmation->addButton(QStringLiteral("Clear All"), QMessageBox::DestructiveRole);
-    confirmation->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    confirmation->setWindowModality(Qt::WindowModal);
+    auto *confirmation = new TitledMessageBox(
+        QMessageBox::Warning, QStringLiteral("Clear run history?"),
+        QStringLiteral("Deletes all recorded runs for this service. This cannot be undone."), this);
+    QPushButton *clearButton = confirmation->addDestructiveButton(QStringLiteral("Clear All"));
+    confirmation->addCancelButton();
     confirmation->setAttribute(Qt::WA_DeleteOnClose);
     const QUuid serviceId = m_serviceId;
     connect(confirmation, &QMessageBox::buttonClicked, this, [this, clearButton, serviceId](QAbstractButton *button) {

@@ -5,6 +5,8 @@
 
 #include <QHash>
 #include <QList>
+#include "ui/components/TitledMessageBox.h"
+
 #include <QMessageBox>
 #include <QPointer>
 #include <QSet>
@@ -55,7 +57,7 @@ public:
     // The rows in shown order (built only while the section is expanded).
     QList<ServiceRunHistoryRow *> rows() const;
     ServiceRunOutputSheet *outputSheet() const { return m_outputSheet; }
-    QMessageBox *clearConfirmation() const { return m_clearConfirmation; }
+    TitledMessageBox *clearConfirmation() const { return m_clearConfirmation; }
 
     void toggleRun(const QUuid &recordId);
     void deleteRun(const QUuid &recordId);
@@ -82,7 +84,7 @@ private:
     QTimer m_newRunTimer;
 
     QPointer<ServiceRunOutputSheet> m_outputSheet;
-    QPointer<QMessageBox> m_clearConfirmation;
+    QPointer<TitledMessageBox> m_clearConfirmation;
 
     ServiceDetailStyle::RowButton *m_toggle = nullptr;
     ServiceDetailStyle::CapsuleBadge *m_countBadge = nullptr;

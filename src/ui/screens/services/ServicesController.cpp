@@ -2,6 +2,7 @@
 
 #include "execution/ServiceManager.h"
 #include "execution/ServiceManagerError.h"
+#include "platform/Logging.h"
 #include "profiles/EnvironmentProfilesManager.h"
 #include "profiles/ProtectedProfilesLockManager.h"
 #include "profiles/ProtectedUnlockReason.h"
@@ -49,6 +50,31 @@ bool passesFilter(const ManagedService &service, const QHash<QUuid, ServiceRunti
         return !running;
     }
     return true;
+}
+
+QString failureText(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &failure) {
+        return QString::fromUtf8(failure.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+QCoro::Task<> launchWithoutScreen(QPointer<ServiceManager> manager, QUuid serviceId, SudoLaunchAction action,
+                                  std::optional<CommandThreatApproval> approval)
+{
+    std::exception_ptr failure;
+    try {
+        co_await ServiceLaunchFlow::perform(*manager, serviceId, action, nullptr, std::move(approval));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure)
+        qCWarning(lcProcess, "Launch after the Services screen closed failed: %s",
+                  qUtf8Printable(failureText(failure)));
 }
 
 } // namespace
@@ -272,6 +298,7 @@ QCoro::Task<> ServicesController::launchService(ManagedService service, SudoLaun
                                                 std::optional<CommandThreatApproval> approval)
 {
     QPointer<ServicesController> self(this);
+    QPointer<ServiceManager> manager(&m_serviceManager);
     ServiceLaunchFlow::Step step;
     std::exception_ptr failure;
     try {
@@ -279,8 +306,14 @@ QCoro::Task<> ServicesController::launchService(ManagedService service, SudoLaun
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self)
+    if (!self) {
+        // The person answered the unlock prompt after leaving the screen: the
+        // launch they asked for still happens. A review or a sudo prompt has
+        // no screen left to ask in, so nothing runs unreviewed.
+        if (!failure && step.kind == ServiceLaunchFlow::Step::Kind::launch && manager)
+            co_await launchWithoutScreen(manager, service.id, action, approval);
         co_return;
+    }
     if (failure) {
         showFailure(failure, KeychainErrorText::description);
         co_return;
@@ -297,11 +330,10 @@ QCoro::Task<> ServicesController::launchService(ManagedService service, SudoLaun
     case ServiceLaunchFlow::Step::Kind::launch:
         break;
     }
-    co_await performLaunch(service.id, action, std::nullopt, approval);
+    co_await performLaunch(service.id, action, nullptr, approval);
 }
 
-QCoro::Task<> ServicesController::performLaunch(QUuid serviceId, SudoLaunchAction action,
-                                                std::optional<QString> password,
+QCoro::Task<> ServicesController::performLaunch(QUuid serviceId, SudoLaunchAction action, SharedSensitiveBytes password,
                                                 std::optional<CommandThreatApproval> approval)
 {
     QPointer<ServicesController> self(this);
@@ -332,7 +364,7 @@ void ServicesController::cancelThreatReview()
     setCommandThreatRequest(std::nullopt);
 }
 
-QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request, QString password)
+QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request, SharedSensitiveBytes password)
 {
     setSudoRequest(std::nullopt);
     co_await performLaunch(request.serviceId, request.action, std::move(password), request.commandThreatApproval);
@@ -341,7 +373,7 @@ QCoro::Task<> ServicesController::submitSudoPassword(SudoPasswordRequest request
 QCoro::Task<> ServicesController::launchWithoutPassword(SudoPasswordRequest request)
 {
     setSudoRequest(std::nullopt);
-    co_await performLaunch(request.serviceId, request.action, std::nullopt, request.commandThreatApproval);
+    co_await performLaunch(request.serviceId, request.action, nullptr, request.commandThreatApproval);
 }
 
 void ServicesController::cancelSudoPrompt()

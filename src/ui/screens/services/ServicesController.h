@@ -1,6 +1,7 @@
 #pragma once
 
 #include "execution/CommandThreatApproval.h"
+#include "platform/SensitiveBytes.h"
 #include "records/ManagedService.h"
 #include "records/ServiceRuntimeInfo.h"
 #include "ui/launch/CommandThreatReviewRequest.h"
@@ -111,7 +112,7 @@ public:
     // The sheets' buttons.
     QCoro::Task<> runAnyway(CommandThreatReviewRequest request);
     void cancelThreatReview();
-    QCoro::Task<> submitSudoPassword(SudoPasswordRequest request, QString password);
+    QCoro::Task<> submitSudoPassword(SudoPasswordRequest request, SharedSensitiveBytes password);
     QCoro::Task<> launchWithoutPassword(SudoPasswordRequest request);
     void cancelSudoPrompt();
     QCoro::Task<> forceKillService();
@@ -143,7 +144,7 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<> requestProtectedAccess(ManagedService service, ProtectedUnlockReason reason);
-    QCoro::Task<> performLaunch(QUuid serviceId, SudoLaunchAction action, std::optional<QString> password,
+    QCoro::Task<> performLaunch(QUuid serviceId, SudoLaunchAction action, SharedSensitiveBytes password,
                                 std::optional<CommandThreatApproval> approval);
     QCoro::Task<> removeService(ManagedService service);
     // Stops the service, showing what went wrong on the screen.

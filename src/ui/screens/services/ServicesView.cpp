@@ -407,7 +407,7 @@ void ServicesView::syncSudoSheet()
     QPointer<ServicesController> controller(m_controller);
     m_sudoSheet = new SudoPasswordPromptView(
         shown,
-        [controller, shown](QString password) {
+        [controller, shown](SharedSensitiveBytes password) {
             if (controller)
                 controller->submitSudoPassword(shown, std::move(password));
         },
@@ -455,15 +455,13 @@ void ServicesView::syncForceKillAlert()
         return;
     }
     if (m_forceKillAlert) {
-        m_forceKillAlert->setText(m_controller->forceTerminateMessage());
+        m_forceKillAlert->setMessage(m_controller->forceTerminateMessage());
         return;
     }
-    auto *alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Force Terminate?"),
-                                  m_controller->forceTerminateMessage(), QMessageBox::NoButton, this);
-    alert->setTextFormat(Qt::PlainText);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    QPushButton *terminate = alert->addButton(QStringLiteral("Force Terminate"), QMessageBox::DestructiveRole);
+    auto *alert = new TitledMessageBox(QMessageBox::Warning, QStringLiteral("Force Terminate?"),
+                                       m_controller->forceTerminateMessage(), this);
+    alert->addCancelButton();
+    QPushButton *terminate = alert->addDestructiveButton(QStringLiteral("Force Terminate"));
     connect(alert, &QMessageBox::finished, m_controller, [this, alert, terminate] {
         if (alert != m_forceKillAlert)
             return;
@@ -489,13 +487,11 @@ void ServicesView::syncErrorAlert()
         return;
     }
     if (m_errorAlert) {
-        m_errorAlert->setText(*message);
+        m_errorAlert->setMessage(*message);
         return;
     }
-    auto *alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Error"), *message, QMessageBox::NoButton, this);
-    alert->setTextFormat(Qt::PlainText);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
+    auto *alert = new TitledMessageBox(QMessageBox::Warning, QStringLiteral("Error"), *message, this);
+    alert->addCancelButton(QStringLiteral("OK"));
     connect(alert, &QMessageBox::finished, m_controller, [this, alert] {
         if (alert != m_errorAlert)
             return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/components/TitledMessageBox.h"
+
 #include <QMessageBox>
 #include <QPointer>
 #include <QUuid>
@@ -87,6 +89,6 @@ private:
     QPointer<ServiceEditorView> m_editor;
     QPointer<SudoPasswordPromptView> m_sudoSheet;
     QPointer<CommandThreatReviewView> m_reviewSheet;
-    QPointer<QMessageBox> m_forceKillAlert;
-    QPointer<QMessageBox> m_errorAlert;
+    QPointer<TitledMessageBox> m_forceKillAlert;
+    QPointer<TitledMessageBox> m_errorAlert;
 };

@@ -1,5 +1,7 @@
 #include "ui/screens/services/SudoPasswordPromptView.h"
 
+#include "ui/platform/SecretFieldText.h"
+
 #include "ui/components/MacSecureField.h"
 #include "ui/components/Palette.h"
 #include "ui/components/ProminentButton.h"
@@ -12,7 +14,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, std::function<void(QString)> onSubmit,
+SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request,
+                                               std::function<void(SharedSensitiveBytes)> onSubmit,
                                                std::function<void()> onRunWithoutPassword,
                                                std::function<void()> onCancel, QWidget *parent)
     : QDialog(parent),
@@ -79,7 +82,7 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, std:
     connect(m_password, &MacSecureField::committed, this, &SudoPasswordPromptView::submit);
     connect(m_launch, &QPushButton::clicked, this, &SudoPasswordPromptView::submit);
     connect(withoutPassword, &QPushButton::clicked, this, [this] {
-        m_password->clear();
+        SecretFieldText::take(*m_password);
         if (m_onRunWithoutPassword)
             m_onRunWithoutPassword();
     });
@@ -88,7 +91,7 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, std:
 
 void SudoPasswordPromptView::reject()
 {
-    m_password->clear();
+    SecretFieldText::take(*m_password);
     if (m_onCancel)
         m_onCancel();
 }
@@ -97,8 +100,7 @@ void SudoPasswordPromptView::submit()
 {
     if (m_password->text().isEmpty())
         return;
-    const QString password = m_password->text();
-    m_password->clear();
+    SharedSensitiveBytes password = std::make_shared<const SensitiveBytes>(SecretFieldText::take(*m_password));
     if (m_onSubmit)
-        m_onSubmit(password);
+        m_onSubmit(std::move(password));
 }

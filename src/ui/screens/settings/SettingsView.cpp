@@ -1,6 +1,7 @@
 #include "ui/screens/settings/SettingsView.h"
 
 #include "records/ApplicationSupport.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/MacTextField.h"
@@ -194,15 +195,13 @@ void SettingsView::refresh()
 
 void SettingsView::confirmReset()
 {
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Reset settings to defaults?"),
-                                QStringLiteral("This restores all settings to their default values and saves "
-                                               "immediately."),
-                                QMessageBox::NoButton, this);
+    auto *box = new TitledMessageBox(
+        QMessageBox::Warning, QStringLiteral("Reset settings to defaults?"),
+        QStringLiteral("This restores all settings to their default values and saves immediately."), this);
     box->setObjectName(QStringLiteral("resetConfirmation"));
-    box->setWindowModality(Qt::WindowModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton *reset = box->addButton(QStringLiteral("Reset to Defaults"), QMessageBox::DestructiveRole);
-    box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QPushButton *reset = box->addDestructiveButton(QStringLiteral("Reset to Defaults"));
+    box->addCancelButton();
     connect(box, &QMessageBox::finished, this, [this, box, reset] {
         if (box->clickedButton() != reset)
             return;
@@ -220,13 +219,11 @@ void SettingsView::showAlert(const QString &title, const std::optional<QString> 
 {
     if (!message)
         return;
-    auto *box = new QMessageBox(title == QStringLiteral("Error") ? QMessageBox::Warning : QMessageBox::Information,
-                                title, *message, QMessageBox::NoButton, this);
+    auto *box = new TitledMessageBox(title == QStringLiteral("Error") ? QMessageBox::Warning : QMessageBox::Information,
+                                     title, *message, this);
     box->setObjectName(title == QStringLiteral("Error") ? QStringLiteral("errorAlert") : QStringLiteral("savedAlert"));
-    box->setTextFormat(Qt::PlainText);
-    box->setWindowModality(Qt::WindowModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
+    box->addCancelButton(QStringLiteral("OK"));
     connect(box, &QMessageBox::finished, m_controller, clear);
     m_alert = box;
     box->open();

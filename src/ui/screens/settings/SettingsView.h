@@ -2,6 +2,8 @@
 
 #include "ui/screens/settings/SettingsController.h"
 
+#include "ui/components/TitledMessageBox.h"
+
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -28,7 +30,7 @@ public:
     // enablement and the toggle follow.
     void applicationSettingsChanged() { refresh(); }
 
-    QMessageBox *openAlert() const { return m_alert; }
+    TitledMessageBox *openAlert() const { return m_alert; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -50,5 +52,5 @@ private:
     StyledLabel *m_path = nullptr;
     QPushButton *m_save = nullptr;
     QPushButton *m_reset = nullptr;
-    QPointer<QMessageBox> m_alert;
+    QPointer<TitledMessageBox> m_alert;
 };

@@ -1,9 +1,13 @@
+#include "execution/SudoPasswordResponder.h"
+#include "support/Await.h"
+#include "support/ProcessMemory.h"
 #include "ui/screens/services/CommandThreatReviewView.h"
 #include "ui/screens/services/SudoPasswordPromptView.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -31,7 +35,8 @@ TEST(SudoPasswordPrompt, SubmitsTheUntrimmedPasswordOnceAndReturnNeverRunsWithou
     int cancelled = 0;
     SudoPasswordPromptView sheet(
         {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, {}},
-        [&](const QString &password) { submitted.append(password); }, [&] { ++withoutPassword; }, [&] { ++cancelled; });
+        [&](const SharedSensitiveBytes &password) { submitted.append(QString::fromUtf8(password->view())); },
+        [&] { ++withoutPassword; }, [&] { ++cancelled; });
     sheet.show();
     auto *field = sheet.findChild<QLineEdit *>(QStringLiteral("passwordField"));
     auto *launch = sheet.findChild<QPushButton *>(QStringLiteral("launchButton"));
@@ -102,4 +107,43 @@ TEST(CommandThreatReview, BlockedOffersOnlyCloseAndReviewOffersRunAnyway)
     EXPECT_EQ(height(1, 0), 300);
     EXPECT_EQ(height(1, 4), 600);
     EXPECT_EQ(height(0, 8), 620);
+}
+
+TEST(SudoPasswordPrompt, PasswordIsGoneFromMemoryAfterItsLifetime)
+{
+    // The canary exists in plain form only while it is typed.
+    constexpr char mask = 0x5A;
+    QByteArray maskedUtf8;
+    QByteArray maskedUtf16;
+    {
+        QString canary = QStringLiteral("canary-") + QUuid::createUuid().toString(QUuid::Id128);
+        for (QChar c : canary) {
+            maskedUtf8.append(char(c.toLatin1() ^ mask));
+            maskedUtf16.append(char(c.toLatin1() ^ mask)).append(char(0 ^ mask));
+        }
+        SharedSensitiveBytes taken;
+        SudoPasswordPromptView sheet(
+            {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, {}},
+            [&](const SharedSensitiveBytes &password) { taken = password; }, nullptr, nullptr);
+        sheet.show();
+        auto *field = sheet.findChild<QLineEdit *>(QStringLiteral("passwordField"));
+        QTest::keyClicks(field, canary);
+        SensitiveBytes::wipe(canary);
+        QTest::keyClick(field, Qt::Key_Return);
+        ASSERT_TRUE(taken);
+        EXPECT_TRUE(isLeftOutOfCoreDumps(taken->view().data()));
+
+        const auto responder =
+            SudoPasswordResponder::make(taken->view(), QStringLiteral("[Velmora sudo Q] password: "));
+        taken.reset();
+        // The search does find the password while it is still needed.
+        EXPECT_TRUE(processMemoryContains(maskedUtf8, mask));
+        responder->scheduleClearPassword(std::chrono::milliseconds(10));
+        QElapsedTimer clock;
+        clock.start();
+        waitUntil([&] { return clock.elapsed() > 50; }, 1000);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_FALSE(processMemoryContains(maskedUtf8, mask));
+    EXPECT_FALSE(processMemoryContains(maskedUtf16, mask));
 }

@@ -70,6 +70,15 @@ TEST_F(ServiceEditorViewTest, CreateModeHasNoDeleteAndSaveNeedsATrimmedNameAndCo
     EXPECT_TRUE(view->isVisible());
     EXPECT_TRUE(view->draft().command.endsWith(QLatin1Char('\n')));
     view->insertPickedPath(TestEnvironment::home());
+    // A line break pasted into the name is refused under the field.
+    auto *nameMessage = view->findChild<QWidget *>(QStringLiteral("nameMessage"));
+    ASSERT_TRUE(nameMessage);
+    EXPECT_FALSE(nameMessage->isVisible());
+    name->insert(QStringLiteral("\n"));
+    EXPECT_TRUE(nameMessage->isVisible());
+    EXPECT_FALSE(save->isEnabled());
+    name->backspace();
+    EXPECT_FALSE(nameMessage->isVisible());
     QTest::mouseClick(save, Qt::LeftButton);
     ASSERT_TRUE(saved);
     // Handed over exactly as typed.
@@ -89,8 +98,8 @@ TEST_F(ServiceEditorViewTest, DeleteAsksFirstAndAMissingProfileSurvivesAnUntouch
 
     QTest::mouseClick(buttonNamed(*view, QStringLiteral("Delete")), Qt::LeftButton);
     ASSERT_TRUE(view->openQuestion());
-    EXPECT_EQ(view->openQuestion()->text(), QStringLiteral("“This service” will be removed permanently. This cannot "
-                                                           "be undone."));
+    EXPECT_EQ(view->openQuestion()->message(), QStringLiteral("“This service” will be removed permanently. This cannot "
+                                                              "be undone."));
     QTest::mouseClick(buttonNamed(*view->openQuestion(), QStringLiteral("Cancel")), Qt::LeftButton);
     EXPECT_EQ(deletes, 0);
 

@@ -3,7 +3,9 @@
 #include "execution/CommandThreatScanner.h"
 #include "ui/screens/services/ServicesController.h"
 
+#include <QCoroSignal>
 #include <QTest>
+#include <QTimer>
 
 // The controller over a real service manager on fake authentication, keys,
 // keyring and terminal, with children run by /bin/sh.
@@ -123,6 +125,26 @@ TEST_F(ServicesControllerTest, SelectingALockedServiceAsksAtOnceAndAgainOnItsRow
     ASSERT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 2; }));
     EXPECT_EQ(controller.selectedServiceId(), api.id);
     EXPECT_FALSE(controller.errorMessage());
+}
+
+TEST_F(ServicesControllerTest, AnUnlockAnsweredAfterTheScreenClosedStillLaunches)
+{
+    const EnvironmentProfile vault = lockedVault();
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("sleep 30"), vault.id);
+    QTimer answer;
+    answer.setSingleShot(true);
+    authenticator->answerAfter = [&answer]() -> QCoro::Task<> { co_await qCoro(&answer, &QTimer::timeout); };
+
+    authenticator->prompts.clear();
+    auto screen = std::make_unique<ServicesController>(manager, profiles, lockManager, history);
+    auto launch = screen->launchService(api, SudoLaunchAction::start);
+    ASSERT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 1; }));
+    screen.reset();
+    answer.start(0);
+
+    ASSERT_TRUE(waitUntil([&] { return running(api.id); }));
+    EXPECT_TRUE(lockManager.isUnlocked());
+    await(manager.stop(api.id, true));
 }
 
 TEST_F(ServicesControllerTest, ForceKillAsksFirstAndClearsTheRequestEvenWhenTheStopFails)

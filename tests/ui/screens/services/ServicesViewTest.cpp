@@ -120,7 +120,7 @@ TEST_F(ServicesViewTest, ErrorAlertShowsTheMessageAndOkClearsIt)
     auto *alert = view->findChild<QMessageBox *>();
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->windowTitle(), QStringLiteral("Error"));
-    EXPECT_EQ(alert->text(), QStringLiteral("No shell command was provided for this service."));
+    EXPECT_EQ(alert->informativeText(), QStringLiteral("No shell command was provided for this service."));
     QTest::mouseClick(buttonNamed(*alert, QStringLiteral("OK")), Qt::LeftButton);
     EXPECT_FALSE(controller().errorMessage());
 }

@@ -1,0 +1,52 @@
+#include "ui/components/TitledMessageBox.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+TitledMessageBox::TitledMessageBox(QMessageBox::Icon icon, const QString &title, const QString &message,
+                                   QWidget *parent)
+    : QMessageBox(icon, title, title, QMessageBox::NoButton, parent)
+{
+    setTextFormat(Qt::PlainText);
+    setWindowModality(Qt::WindowModal);
+    if (auto *titleLabel = findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
+        QFont bold = titleLabel->font();
+        bold.setBold(true);
+        titleLabel->setFont(bold);
+    }
+    setMessage(message);
+}
+
+void TitledMessageBox::setMessage(const QString &message)
+{
+    setInformativeText(message);
+    // Messages quote service and profile names: never read them as markup.
+    if (auto *messageLabel = findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        messageLabel->setTextFormat(Qt::PlainText);
+}
+
+QPushButton *TitledMessageBox::addCancelButton(const QString &label)
+{
+    QPushButton *cancel = addDefaultButton(label, QMessageBox::RejectRole);
+    setEscapeButton(cancel);
+    return cancel;
+}
+
+QPushButton *TitledMessageBox::addDestructiveButton(const QString &label)
+{
+    return addButton(label, QMessageBox::DestructiveRole);
+}
+
+QPushButton *TitledMessageBox::addDefaultButton(const QString &label, QMessageBox::ButtonRole role)
+{
+    QPushButton *button = addButton(label, role);
+    setDefaultButton(button);
+    return button;
+}
+
+void TitledMessageBox::showEvent(QShowEvent *event)
+{
+    QMessageBox::showEvent(event);
+    if (QPushButton *initial = defaultButton())
+        initial->setFocus(Qt::OtherFocusReason);
+}

@@ -1,0 +1,201 @@
+#include "execution/ServiceManagerFixture.h"
+#include "services/ButtonLookup.h"
+
+#include "records/SecurityScopedBookmarkStore.h"
+#include "records/SettingsRepository.h"
+#include "ui/components/TitledMessageBox.h"
+#include "ui/screens/profiles/ProfileEditorVariableRow.h"
+#include "ui/screens/profiles/ProfileEditorView.h"
+#include "ui/screens/services/ServiceEditorView.h"
+#include "ui/screens/services/ServiceRunHistorySection.h"
+#include "ui/screens/services/ServicesController.h"
+#include "ui/screens/services/ServicesView.h"
+#include "ui/screens/settings/SettingsView.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTest>
+
+#include <functional>
+
+namespace {
+
+struct ConfirmationsTest : ServiceManagerTest {
+    SecurityScopedBookmarkStore bookmarks {folder + QStringLiteral("/bookmarks.json")};
+    SettingsRepository settingsRepository {folder + QStringLiteral("/settings.json")};
+    AppSettings currentSettings;
+    int serviceDeletes = 0;
+    int profileDeletes = 0;
+    std::unique_ptr<ServicesView> services;
+    std::unique_ptr<ServiceEditorView> serviceEditor;
+    std::unique_ptr<ProfileEditorView> profileEditor;
+    std::unique_ptr<SettingsView> settingsView;
+
+    ServicesView &servicesView()
+    {
+        if (!services) {
+            services = std::make_unique<ServicesView>(manager, profiles, lockManager, history, &bookmarks);
+            services->resize(1100, 720);
+            services->show();
+        }
+        return *services;
+    }
+
+    ProfileEditorView &editorOfProfileWithOneVariable()
+    {
+        const EnvironmentProfile profile {
+            QUuid::createUuid(), QStringLiteral("P"), {variable("PATH", "/bin")}, false, {}, {}};
+        profileEditor = std::make_unique<ProfileEditorView>(
+            ProfileEditorMode::edit(profile), lockManager, [](const EnvironmentProfile &) {},
+            [this] { ++profileDeletes; });
+        profileEditor->show();
+        return *profileEditor;
+    }
+
+    static QPushButton *button(QMessageBox &box, const QString &text)
+    {
+        for (QAbstractButton *candidate : box.buttons()) {
+            if (candidate->text() == text)
+                return qobject_cast<QPushButton *>(candidate);
+        }
+        return nullptr;
+    }
+
+    static QMessageBox *openBox(QWidget &parent)
+    {
+        for (QMessageBox *box : parent.findChildren<QMessageBox *>()) {
+            if (box->isVisible())
+                return box;
+        }
+        return nullptr;
+    }
+
+    static bool showsTitleInItsBody(QMessageBox &box, const QString &title)
+    {
+        const QList<QLabel *> labels = box.findChildren<QLabel *>();
+        return std::count_if(labels.cbegin(), labels.cend(),
+                             [&](const QLabel *label) {
+                                 return label->isVisible() && label->text() == title && label->font().bold();
+                             })
+               == 1;
+    }
+};
+
+struct Confirmation {
+    QString title;
+    QString destructiveButton;
+    std::function<QMessageBox *(ConfirmationsTest &)> open;
+    std::function<bool(ConfirmationsTest &)> destroyed;
+};
+
+} // namespace
+
+// Return and Escape never destroy anything; only the destructive button does.
+TEST_F(ConfirmationsTest, ReturnCancelsEveryDestructiveConfirmationAndItsButtonActs)
+{
+    const ManagedService idle = addService(QStringLiteral("idle"), QStringLiteral("sleep 300"));
+    const ManagedService finished = addService(QStringLiteral("finished"), QStringLiteral("echo done"));
+    await(manager.start(finished.id));
+    ASSERT_TRUE(waitForStopped(finished.id));
+    ASSERT_FALSE(history.records(finished.id).isEmpty());
+    currentSettings.defaultShell = QStringLiteral("/bin/bash");
+
+    const Confirmation confirmations[] = {
+        {QStringLiteral("Force Terminate?"), QStringLiteral("Force Terminate"),
+         [&](ConfirmationsTest &t) -> QMessageBox * {
+             if (!t.running(idle.id))
+                 await(t.manager.start(idle.id));
+             t.servicesView().controller().requestForceKill(idle);
+             return openBox(*t.services);
+         },
+         [&](ConfirmationsTest &t) { return !t.running(idle.id); }},
+        {QStringLiteral("Clear run history?"), QStringLiteral("Clear All"),
+         [&](ConfirmationsTest &t) -> QMessageBox * {
+             t.servicesView().selectService(finished.id);
+             auto *section = t.services->findChild<ServiceRunHistorySection *>();
+             section->setExpanded(true);
+             t.services->findChild<QPushButton *>(QStringLiteral("clearAllButton"))->click();
+             return section->clearConfirmation();
+         },
+         [&](ConfirmationsTest &t) { return t.history.records(finished.id).isEmpty(); }},
+        {QStringLiteral("Delete Service?"), QStringLiteral("Delete"),
+         [&](ConfirmationsTest &t) -> QMessageBox * {
+             t.serviceEditor = std::make_unique<ServiceEditorView>(
+                 ServiceEditorMode::edit(idle), idle, t.profiles, &t.bookmarks, [](const ManagedService &) {},
+                 [&t] { ++t.serviceDeletes; });
+             t.serviceEditor->show();
+             buttonNamed(*t.serviceEditor, QStringLiteral("Delete"))->click();
+             return t.serviceEditor->openQuestion();
+         },
+         [&](ConfirmationsTest &t) { return t.serviceDeletes == 1; }},
+        {QStringLiteral("Delete Variable?"), QStringLiteral("Delete"),
+         [&](ConfirmationsTest &t) -> QMessageBox * {
+             ProfileEditorView &editor = t.editorOfProfileWithOneVariable();
+             editor.findChild<ProfileEditorVariableRow *>()->deleteButton()->click();
+             return editor.openConfirmation();
+         },
+         [&](ConfirmationsTest &t) { return t.profileEditor->model().draft.variables.isEmpty(); }},
+        {QStringLiteral("Delete Profile?"), QStringLiteral("Delete"),
+         [&](ConfirmationsTest &t) -> QMessageBox * {
+             ProfileEditorView &editor = t.editorOfProfileWithOneVariable();
+             editor.findChild<QPushButton *>(QStringLiteral("deleteButton"))->click();
+             return editor.openConfirmation();
+         },
+         [&](ConfirmationsTest &t) { return t.profileDeletes == 1; }},
+        {QStringLiteral("Reset settings to defaults?"), QStringLiteral("Reset to Defaults"),
+         [&](ConfirmationsTest &t) -> QMessageBox * {
+             t.settingsView = std::make_unique<SettingsView>(
+                 &t.settingsRepository, [&t] { return t.currentSettings; },
+                 [&t](const AppSettings &applied) { t.currentSettings = applied; });
+             t.settingsView->show();
+             t.settingsView->setApplicationReady(true);
+             t.settingsView->findChild<QPushButton *>(QStringLiteral("resetSettingsButton"))->click();
+             return t.settingsView->openAlert();
+         },
+         [&](ConfirmationsTest &t) { return t.currentSettings.defaultShell == AppSettings().defaultShell; }},
+    };
+
+    for (const Confirmation &confirmation : confirmations) {
+        SCOPED_TRACE(confirmation.title.toStdString());
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+            QPointer<QMessageBox> box = confirmation.open(*this);
+            ASSERT_NE(box, nullptr);
+            EXPECT_TRUE(showsTitleInItsBody(*box, confirmation.title));
+            QPushButton *cancel = button(*box, QStringLiteral("Cancel"));
+            ASSERT_NE(cancel, nullptr);
+            EXPECT_EQ(box->defaultButton(), cancel);
+            EXPECT_EQ(box->focusWidget(), cancel);
+            QTest::keyClick(box->focusWidget(), key);
+            QTest::qWait(200);
+            EXPECT_TRUE(box.isNull() || box->isHidden());
+            EXPECT_FALSE(confirmation.destroyed(*this)) << "after key " << key;
+        }
+        QMessageBox *box = confirmation.open(*this);
+        ASSERT_NE(box, nullptr);
+        QPushButton *destructive = button(*box, confirmation.destructiveButton);
+        ASSERT_NE(destructive, nullptr);
+        destructive->click();
+        EXPECT_TRUE(waitUntil([&] { return confirmation.destroyed(*this); }));
+    }
+}
+
+// Alerts and questions that destroy nothing still state their title in the body.
+TEST_F(ConfirmationsTest, AlertsStateTheirTitleInTheirBody)
+{
+    const ManagedService blank = addService(QStringLiteral("blank"), QStringLiteral(" "));
+    await(servicesView().controller().launchService(blank, SudoLaunchAction::start));
+    QMessageBox *error = openBox(*services);
+    ASSERT_NE(error, nullptr);
+    EXPECT_TRUE(showsTitleInItsBody(*error, QStringLiteral("Error")));
+
+    serviceEditor = std::make_unique<ServiceEditorView>(
+        ServiceEditorMode::create(), blank, profiles, &bookmarks, [](const ManagedService &) {}, [] {});
+    serviceEditor->show();
+    serviceEditor->findChild<QComboBox *>(QStringLiteral("launchOptionPicker"))->setCurrentIndex(1);
+    ASSERT_TRUE(waitUntil([&] { return serviceEditor->openQuestion() != nullptr; }));
+    EXPECT_TRUE(showsTitleInItsBody(*serviceEditor->openQuestion(), QStringLiteral("Use Terminal?")));
+}
