@@ -9,6 +9,7 @@
 #include "ui/screens/services/ServiceDetailView.h"
 #include "ui/screens/services/ServiceRunHistoryRow.h"
 #include "ui/screens/services/ServiceRunHistorySection.h"
+#include "ui/screens/services/ServicesController.h"
 
 #include <QApplication>
 #include <QSet>
@@ -16,6 +17,7 @@
 #include <benchmark/benchmark.h>
 
 #include <ctime>
+#include <memory>
 
 namespace {
 
@@ -56,23 +58,28 @@ void detailViewWhileServicePrints(benchmark::State &state)
     for (int index = 0; index < 50; ++index)
         history.insertRecord(pastRun(service.id, index));
 
-    // The host's part: the service, its runtime entry on every change, and the
-    // output additions. Without the view (argument 0) the run shows what the
-    // service manager alone costs the main thread.
+    // The host's part: the service and its runtime entry on every change; the
+    // view takes the output additions from the controller. Without the view
+    // (argument 0) the run shows what the service manager alone costs the main
+    // thread.
     const bool withView = state.range(0) != 0;
-    ServiceDetailView view(&supervisor.profiles, &history);
-    view.setService(service);
-    view.setRuntime(manager.runtime().value(service.id, ServiceRuntimeInfo::fresh(service.id)));
+    ServicesController controller(manager, supervisor.profiles, supervisor.lockManager, history);
+    std::unique_ptr<ServiceDetailView> view;
     if (withView) {
-        view.followOutputOf(&manager);
-        QObject::connect(&manager, &ServiceManager::runtimeEntryChanged, &view, [&](const QUuid &id) {
+        view = std::make_unique<ServiceDetailView>(controller);
+        view->setService(service);
+        view->setRuntime(controller.runtimeEntry(service.id));
+        QObject::connect(&controller, &ServicesController::runtimeEntryChanged, view.get(), [&](const QUuid &id) {
             if (id == service.id)
-                view.setRuntime(manager.runtime().value(id, ServiceRuntimeInfo::fresh(id)));
+                view->setRuntime(controller.runtimeEntry(id));
         });
-        view.runHistorySection()->setExpanded(true);
-        view.resize(980, 1000);
-        view.show();
+        view->runHistorySection()->setExpanded(true);
+        view->resize(980, 1000);
+        view->show();
     }
+    const auto historyRows = [&view] {
+        return view ? view->runHistorySection()->rows() : QList<ServiceRunHistoryRow *>();
+    };
     QCoreApplication::processEvents();
 
     double worstDelayMs = 0;
@@ -80,7 +87,7 @@ void detailViewWhileServicePrints(benchmark::State &state)
     double wallSeconds = 0;
     double rowsKept = 0;
     for (auto _ : state) {
-        const QList<ServiceRunHistoryRow *> before = view.runHistorySection()->rows();
+        const QList<ServiceRunHistoryRow *> before = historyRows();
         TimerLatency latency;
         QElapsedTimer wall;
         wall.start();
@@ -89,7 +96,7 @@ void detailViewWhileServicePrints(benchmark::State &state)
         cpuSeconds += threadCpuSeconds() - cpuAtStart;
         wallSeconds += double(wall.nsecsElapsed()) / 1e9;
         worstDelayMs = std::max(worstDelayMs, latency.worstDelayMs());
-        const QList<ServiceRunHistoryRow *> after = view.runHistorySection()->rows();
+        const QList<ServiceRunHistoryRow *> after = historyRows();
         const QSet<ServiceRunHistoryRow *> kept(before.cbegin(), before.cend());
         rowsKept = double(std::count_if(after.cbegin(), after.cend(), [&](auto *row) { return kept.contains(row); }));
     }
@@ -114,12 +121,12 @@ void detailViewWhileServiceRuns(benchmark::State &state)
     const ManagedService service =
         supervisor.add(QStringLiteral("server"), printing ? QStringLiteral("while :; do echo tick; sleep 0.5; done")
                                                           : QStringLiteral("exec sleep 600"));
-    ServiceDetailView view(&supervisor.profiles, &supervisor.history);
+    ServicesController controller(manager, supervisor.profiles, supervisor.lockManager, supervisor.history);
+    ServiceDetailView view(controller);
     view.setService(service);
-    view.followOutputOf(&manager);
-    QObject::connect(&manager, &ServiceManager::runtimeEntryChanged, &view, [&](const QUuid &id) {
+    QObject::connect(&controller, &ServicesController::runtimeEntryChanged, &view, [&](const QUuid &id) {
         if (id == service.id)
-            view.setRuntime(manager.runtime().value(id, ServiceRuntimeInfo::fresh(id)));
+            view.setRuntime(controller.runtimeEntry(id));
     });
     view.resize(980, 1000);
     view.show();

@@ -466,6 +466,7 @@ void ConsoleOutputView::scrollToBottom()
 
 void ConsoleOutputView::setScrollerVisible(bool visible)
 {
+    visible = visible || (m_pointerInside && !m_placeholderShown && m_scroller->maximum() > m_scroller->minimum());
     if (visible) {
         layoutScroller();
         m_scroller->raise();
@@ -473,6 +474,21 @@ void ConsoleOutputView::setScrollerVisible(bool visible)
         m_hideScrollerTimer->stop();
     }
     m_scroller->setVisible(visible);
+}
+
+void ConsoleOutputView::enterEvent(QEnterEvent *event)
+{
+    QWidget::enterEvent(event);
+    m_pointerInside = true;
+    setScrollerVisible(m_scroller->isVisible());
+}
+
+void ConsoleOutputView::leaveEvent(QEvent *event)
+{
+    QWidget::leaveEvent(event);
+    m_pointerInside = false;
+    if (m_scroller->isVisible())
+        scheduleHideScroller();
 }
 
 void ConsoleOutputView::scheduleHideScroller()

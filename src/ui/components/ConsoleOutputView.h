@@ -75,6 +75,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // The scroll bar also shows while the pointer is over the console, as
+    // overlay scroll bars do on Linux desktops.
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
 
 private:
     void applyTextBackground();
@@ -103,6 +107,7 @@ private:
     QString m_text;
     bool m_autoScroll = false;
     bool m_isProgrammaticScroll = false;
+    bool m_pointerInside = false;
     bool m_placeholderShown = true;
     UpdatePath m_lastPath = UpdatePath::none;
     // Units at the front of m_text that the document leaves out.

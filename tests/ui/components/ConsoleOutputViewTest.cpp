@@ -6,6 +6,7 @@
 
 #include "QtPrinters.h"
 
+#include <QApplication>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTest>
@@ -52,6 +53,9 @@ struct ConsoleOutputViewTest : ::testing::Test {
         view->resize(480, 240);
         view->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+        // The pointer starts elsewhere: over the console it keeps the scroll bar.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(view.get(), &leave);
     }
     QScrollBar *bar() const { return view->textView()->verticalScrollBar(); }
     bool settlesAtEnd()
@@ -270,6 +274,27 @@ TEST_F(ConsoleOutputViewTest, UserScrollShowsTheScrollBarUntilItRests)
     EXPECT_GT(bar()->value(), 0);
     EXPECT_TRUE(view->isScrollerVisible());
     QTest::qWait(ConsoleOutputView::scrollerHideDelayMs / 2);
+    EXPECT_TRUE(view->isScrollerVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view->isScrollerVisible(); }, 2000));
+}
+
+TEST_F(ConsoleOutputViewTest, ThePointerOverTheConsoleShowsTheScrollBarUntilItLeaves)
+{
+    view->setContent(lines(0, 3), false);
+    QEnterEvent enter(QPointF(50, 50), QPointF(50, 50), view->mapToGlobal(QPointF(50, 50)));
+    QApplication::sendEvent(view.get(), &enter);
+    EXPECT_FALSE(view->isScrollerVisible()) << "nothing to scroll";
+
+    view->setContent(lines(0, 300), false);
+    QApplication::sendEvent(view.get(), &enter);
+    EXPECT_TRUE(view->isScrollerVisible());
+    QTest::qWait(ConsoleOutputView::scrollerHideDelayMs + 100);
+    EXPECT_TRUE(view->isScrollerVisible());
+    view->appendOutput(QStringLiteral("more\n"), 0); // output keeps it, too
+    EXPECT_TRUE(view->isScrollerVisible());
+
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(view.get(), &leave);
     EXPECT_TRUE(view->isScrollerVisible());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !view->isScrollerVisible(); }, 2000));
 }

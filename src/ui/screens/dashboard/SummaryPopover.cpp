@@ -1,6 +1,7 @@
 #include "ui/screens/dashboard/SummaryPopover.h"
 
 #include "ui/components/DividedList.h"
+#include "ui/components/FocusMark.h"
 #include "ui/components/MultilineElidedLabel.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
@@ -31,9 +32,13 @@ protected:
         if (!underMouse() && !hasFocus())
             return;
         QPainter painter(this);
-        QColor fill = palette().color(QPalette::Highlight);
-        fill.setAlphaF(isDown() ? 0.18f : 0.08f);
-        painter.fillRect(rect(), fill);
+        if (underMouse() || isDown()) {
+            QColor fill = palette().color(QPalette::Highlight);
+            fill.setAlphaF(isDown() ? 0.18f : 0.08f);
+            painter.fillRect(rect(), fill);
+        }
+        if (hasFocus())
+            paintFocusMark(painter, QRectF(rect()), 4, this);
     }
     void enterEvent(QEnterEvent *event) override
     {
@@ -202,6 +207,11 @@ void SummaryPopover::present()
     std::optional<QRect> available;
     if (const QScreen *screen = anchor->screen())
         available = screen->availableGeometry();
+    // A list taller than the screen scrolls inside a shorter popover.
+    if (available && m_scroll && height() > available->height()) {
+        m_scroll->setFixedHeight(std::max(0, m_scroll->minimumHeight() - (height() - available->height())));
+        adjustSize();
+    }
     move(placement(card, size(), windowRect, available));
     show();
 }
@@ -222,9 +232,14 @@ QPoint SummaryPopover::placement(const QRect &card, const QSize &size, const QRe
     int y = card.y() + card.height() + gap;
     if (!available)
         return {x, y};
+    const int bottom = available->y() + available->height();
     const int above = card.y() - gap - size.height();
-    if (y + size.height() > available->y() + available->height() && above >= available->y())
+    if (y + size.height() > bottom && above >= available->y())
         y = above;
+    // Room neither below nor above the card: as low as the screen allows,
+    // over the card rather than cut off.
+    if (y + size.height() > bottom)
+        y = std::max(available->y(), bottom - size.height());
     const int rightmost = std::max(available->x(), available->x() + available->width() - size.width());
     return {std::clamp(x, available->x(), rightmost), y};
 }
