@@ -111,7 +111,10 @@ TEST_F(ConfirmationsTest, ReturnCancelsEveryDestructiveConfirmationAndItsButtonA
     await(manager.start(finished.id));
     ASSERT_TRUE(waitForStopped(finished.id));
     ASSERT_FALSE(history.records(finished.id).isEmpty());
-    currentSettings.defaultShell = QStringLiteral("/bin/bash");
+    // Any shell but the default one, so that there is something to reset.
+    currentSettings.defaultShell = AppSettings::defaultShellPath() == QStringLiteral("/bin/bash")
+                                       ? QStringLiteral("/bin/sh")
+                                       : QStringLiteral("/bin/bash");
 
     const Confirmation confirmations[] = {
         {QStringLiteral("Force Terminate?"), QStringLiteral("Force Terminate"),
