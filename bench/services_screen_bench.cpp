@@ -86,7 +86,7 @@ void runtimeTick(benchmark::State &state)
     list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum() / 2);
     settle();
     const int scrollBefore = list->verticalScrollBar()->value();
-    const std::optional<QUuid> selectedBefore = screen->view->controller().selectedServiceId();
+    const std::optional<QUuid> selectedBefore = screen->view->controller().selectedServiceID();
     int tick = 0;
     qint64 managerNs = 0;
     for (auto _ : state) {
@@ -102,7 +102,7 @@ void runtimeTick(benchmark::State &state)
     }
     state.counters["signalsAndModelMs"] = double(managerNs) / 1e6 / double(state.iterations());
     state.counters["scrollKept"] = list->verticalScrollBar()->value() == scrollBefore ? 1 : 0;
-    state.counters["selectionKept"] = screen->view->controller().selectedServiceId() == selectedBefore ? 1 : 0;
+    state.counters["selectionKept"] = screen->view->controller().selectedServiceID() == selectedBefore ? 1 : 0;
 }
 
 void searchKeystroke(benchmark::State &state)

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Velmora twice (plain, and with AddressSanitizer
-# and UndefinedBehaviorSanitizer) and runs every test in both builds.
+# Installs what is missing, checks format and include order, builds Velmora twice
+# (plain, and with AddressSanitizer and UndefinedBehaviorSanitizer), lints the
+# changed sources and runs every test in both builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 bash scripts/check-format.sh
+bash scripts/check-includes.sh
 jobs=$(nproc)
 
 # ccache, when installed, makes a rebuild of unchanged files nearly free; it
@@ -28,6 +30,8 @@ export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 build build-plain -DVELMORA_SANITIZE=OFF
+echo "== clang-tidy on changed sources, or a sample of them"
+LINT_JOBS=$jobs bash scripts/lint.sh --ci
 build build-sanitize -DVELMORA_SANITIZE=ON -DVELMORA_BENCHMARKS=OFF
 
 echo "== Tests, plain build"

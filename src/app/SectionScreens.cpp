@@ -23,8 +23,8 @@ QWidget *makeServicesScreen(AppEnvironment &app, QWidget *parent)
         if (const auto &id = app.selectedServiceID())
             view->selectService(*id);
     });
-    QObject::connect(&view->controller(), &ServicesController::selectedServiceIdChanged, &app,
-                     [view, &app] { app.setSelectedServiceID(view->controller().selectedServiceId()); });
+    QObject::connect(&view->controller(), &ServicesController::selectedServiceIDChanged, &app,
+                     [view, &app] { app.setSelectedServiceID(view->controller().selectedServiceID()); });
     return view;
 }
 

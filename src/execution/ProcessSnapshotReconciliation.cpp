@@ -49,7 +49,7 @@ ProcessSnapshotReconciliation::reconcile(QHash<QUuid, ServiceRuntimeInfo> runtim
         }
 
         if (entry != before) {
-            runtime.insert(id, std::move(entry));
+            runtime.emplace(id, std::move(entry));
             result.changed.append(id);
         }
     }

@@ -1,6 +1,5 @@
 #include "ui/components/ProtectedDataLockButton.h"
 
-#include "profiles/ProtectedProfilesLockManager.h"
 #include "ui/components/Palette.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/ThemeColor.h"
@@ -8,22 +7,16 @@
 #include <QAction>
 #include <QEvent>
 
-ProtectedDataLockButton::ProtectedDataLockButton(ProtectedProfilesLockManager *lockManager, bool hasProtectedData,
-                                                 QWidget *parent)
+ProtectedDataLockButton::ProtectedDataLockButton(bool hasProtectedData, bool isUnlocked, QWidget *parent)
     : QToolButton(parent),
-      m_lockManager(lockManager),
-      m_hasProtectedData(hasProtectedData)
+      m_hasProtectedData(hasProtectedData),
+      m_isUnlocked(isUnlocked)
 {
     setAutoRaise(true);
     setFixedSize(28, 28);
     setIconSize(QSize(16, 16));
     setToolButtonStyle(Qt::ToolButtonIconOnly);
-    if (lockManager)
-        connect(lockManager, &ProtectedProfilesLockManager::isUnlockedChanged, this, &ProtectedDataLockButton::refresh);
-    connect(this, &QToolButton::clicked, this, [this] {
-        if (ProtectedProfilesLockManager *manager = m_lockManager.data())
-            manager->lock();
-    });
+    connect(this, &QToolButton::clicked, this, &ProtectedDataLockButton::lockRequested);
     refresh();
 }
 
@@ -32,6 +25,14 @@ void ProtectedDataLockButton::setHasProtectedData(bool hasProtectedData)
     if (hasProtectedData == m_hasProtectedData)
         return;
     m_hasProtectedData = hasProtectedData;
+    refresh();
+}
+
+void ProtectedDataLockButton::setUnlocked(bool isUnlocked)
+{
+    if (isUnlocked == m_isUnlocked)
+        return;
+    m_isUnlocked = isUnlocked;
     refresh();
 }
 
@@ -48,8 +49,7 @@ QString ProtectedDataLockButton::symbolName() const
 
 void ProtectedDataLockButton::refresh()
 {
-    const ProtectedProfilesLockManager *manager = m_lockManager.data();
-    const bool unlocked = manager != nullptr && manager->isUnlocked();
+    const bool unlocked = m_isUnlocked;
     const QString text = unlocked ? unlockedText() : lockedText();
     const QColor color = unlocked ? Palette::orange() : ThemeColor::secondary().resolve(this);
     setButtonSymbol(this, unlocked ? QStringLiteral("lock.open.fill") : QStringLiteral("lock.fill"), color, 16);

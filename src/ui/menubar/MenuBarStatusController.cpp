@@ -7,6 +7,7 @@
 #include "platform/Logging.h"
 #include "profiles/EnvironmentProfileValidationError.h"
 #include "profiles/EnvironmentProfilesManager.h"
+#include "profiles/ProtectedProfilesLockManager.h"
 #include "records/ProtectedProfilesError.h"
 #include "ui/launch/ServiceLaunchFlow.h"
 
@@ -224,8 +225,41 @@ MenuBarStatusController::MenuBarStatusController(ServiceManager *serviceManager,
     if (m_monitoringManager)
         connect(m_monitoringManager, &MonitoringManager::systemMetricsChanged, this,
                 &MenuBarStatusController::systemMetricsChanged);
+    if (m_lockManager)
+        connect(m_lockManager, &ProtectedProfilesLockManager::isUnlockedChanged, this,
+                &MenuBarStatusController::isUnlockedChanged);
     m_lastRunningCount = runningServiceCount();
     m_lastListShape = listShapeSignature();
+}
+
+bool MenuBarStatusController::hasServices() const
+{
+    const ServiceManager *manager = m_serviceManager.data();
+    return manager != nullptr && !manager->services().isEmpty();
+}
+
+SystemMetrics MenuBarStatusController::systemMetrics() const
+{
+    const MonitoringManager *monitoring = m_monitoringManager.data();
+    return monitoring != nullptr ? monitoring->systemMetrics() : SystemMetrics();
+}
+
+std::optional<QString> MenuBarStatusController::keychainAccessGuidance() const
+{
+    const EnvironmentProfilesManager *profiles = m_profilesManager.data();
+    return profiles != nullptr ? profiles->keychainAccessGuidance() : std::nullopt;
+}
+
+bool MenuBarStatusController::isUnlocked() const
+{
+    const ProtectedProfilesLockManager *manager = m_lockManager.data();
+    return manager != nullptr && manager->isUnlocked();
+}
+
+void MenuBarStatusController::lockProtectedProfiles()
+{
+    if (ProtectedProfilesLockManager *manager = m_lockManager.data())
+        manager->lock();
 }
 
 void MenuBarStatusController::setApplicationReady(bool ready)

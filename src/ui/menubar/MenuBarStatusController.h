@@ -1,11 +1,9 @@
 #pragma once
 
-#include "execution/MonitoringManager.h"
-#include "execution/ServiceManager.h"
-#include "profiles/EnvironmentProfilesManager.h"
-#include "profiles/ProtectedProfilesLockManager.h"
+#include "platform/SensitiveBytes.h"
 #include "records/ManagedService.h"
 #include "records/ServiceRuntimeInfo.h"
+#include "records/SystemMetrics.h"
 #include "ui/launch/CommandThreatReviewRequest.h"
 #include "ui/launch/SudoPasswordRequest.h"
 
@@ -18,6 +16,11 @@
 
 #include <functional>
 #include <optional>
+
+class EnvironmentProfilesManager;
+class MonitoringManager;
+class ProtectedProfilesLockManager;
+class ServiceManager;
 
 // The state and flows of the tray panel's content: which section it shows
 // (the list, a threat review, a sudo prompt or the quit question), the values
@@ -43,10 +46,13 @@ public:
                             ProtectedProfilesLockManager *lockManager, MonitoringManager *monitoringManager,
                             Callbacks callbacks, QObject *parent = nullptr);
 
-    ServiceManager *serviceManager() const { return m_serviceManager; }
-    EnvironmentProfilesManager *environmentProfilesManager() const { return m_profilesManager; }
-    ProtectedProfilesLockManager *lockManager() const { return m_lockManager; }
-    MonitoringManager *monitoringManager() const { return m_monitoringManager; }
+    // Whether protected profiles are unlocked now; the lock button locks them all.
+    bool isUnlocked() const;
+    void lockProtectedProfiles();
+    // What the panel shows besides the rows, as the managers publish it.
+    bool hasServices() const;
+    SystemMetrics systemMetrics() const;
+    std::optional<QString> keychainAccessGuidance() const;
 
     void setApplicationReady(bool ready);
     bool isApplicationReady() const { return m_applicationReady; }
@@ -98,6 +104,7 @@ Q_SIGNALS:
     void systemMetricsChanged();
     void keychainAccessGuidanceChanged();
     void applicationReadyChanged(bool ready);
+    void isUnlockedChanged(bool isUnlocked);
     // After the change is shown (one turn of the event loop later): the panel
     // measures its content again.
     void contentSizeMayHaveChanged();

@@ -1,8 +1,5 @@
 #include "ui/menubar/MenuBarStatusView.h"
 
-#include "execution/MonitoringManager.h"
-#include "execution/ServiceManager.h"
-#include "profiles/EnvironmentProfilesManager.h"
 #include "ui/components/DisplayFormatting.h"
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/Palette.h"
@@ -179,7 +176,11 @@ QWidget *MenuBarStatusView::buildHeader()
     row->addLayout(titles);
     row->addStretch(1);
     m_lockButton =
-        new ProtectedDataLockButton(m_controller->lockManager(), m_controller->hasProtectedProfiles(), header);
+        new ProtectedDataLockButton(m_controller->hasProtectedProfiles(), m_controller->isUnlocked(), header);
+    connect(m_controller, &MenuBarStatusController::isUnlockedChanged, m_lockButton,
+            &ProtectedDataLockButton::setUnlocked);
+    connect(m_lockButton, &ProtectedDataLockButton::lockRequested, m_controller,
+            &MenuBarStatusController::lockProtectedProfiles);
     row->addWidget(m_lockButton, 0, Qt::AlignVCenter);
     m_dot = new StatusDot(header);
     row->addWidget(m_dot, 0, Qt::AlignVCenter);
@@ -317,8 +318,7 @@ QWidget *MenuBarStatusView::buildServicesSection()
         m_progress = bar;
         return box;
     }
-    const ServiceManager *manager = m_controller->serviceManager();
-    if (!manager || manager->services().isEmpty()) {
+    if (!m_controller->hasServices()) {
         m_empty = new QWidget(box);
         auto *empty = new QVBoxLayout(m_empty);
         empty->setContentsMargins(14, 16, 14, 16);
@@ -426,9 +426,7 @@ void MenuBarStatusView::refreshHeader()
 
 void MenuBarStatusView::refreshMetrics()
 {
-    SystemMetrics metrics;
-    if (MonitoringManager *monitoring = m_controller->monitoringManager())
-        metrics = monitoring->systemMetrics();
+    const SystemMetrics metrics = m_controller->systemMetrics();
     const QString cpu = percentText(metrics.cpuPercent);
     m_columns[0]->setReading(cpu, metrics.cpuPercent / 100.0, QStringLiteral("CPU ") + cpu);
     const double memoryPercent = metrics.memoryTotalBytes == 0
@@ -445,8 +443,7 @@ void MenuBarStatusView::refreshMetrics()
 
 void MenuBarStatusView::refreshBanner()
 {
-    const EnvironmentProfilesManager *profiles = m_controller->environmentProfilesManager();
-    const std::optional<QString> guidance = profiles ? profiles->keychainAccessGuidance() : std::nullopt;
+    const std::optional<QString> guidance = m_controller->keychainAccessGuidance();
     if (guidance && m_banner->message() != *guidance)
         m_banner->setMessage(*guidance);
     m_bannerBox->setVisible(guidance.has_value());
@@ -471,7 +468,7 @@ void MenuBarStatusView::refreshServices()
         m_more->setText(QString::number(hidden) + QStringLiteral(" more in app…"));
     for (qsizetype index = 0; index < services.size(); ++index) {
         const ManagedService &service = services[index];
-        m_rows[index]->update(service, m_controller->runtimeOf(service.id), m_controller->markerSymbol(service));
+        m_rows[index]->showService(service, m_controller->runtimeOf(service.id), m_controller->markerSymbol(service));
     }
 }
 

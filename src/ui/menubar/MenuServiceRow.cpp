@@ -1,5 +1,6 @@
 #include "ui/menubar/MenuServiceRow.h"
 
+#include "ui/components/FocusMark.h"
 #include "ui/components/Palette.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
@@ -35,8 +36,13 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(withOpacity(palette().text().color(), isDown() ? 0.1 : 0.05));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(-4, -2, 4, 2), 5, 5);
+        const QRectF outline = QRectF(rect()).adjusted(-4, -2, 4, 2);
+        if (underMouse() || isDown()) {
+            painter.setBrush(withOpacity(palette().text().color(), isDown() ? 0.1 : 0.05));
+            painter.drawRoundedRect(outline, 5, 5);
+        }
+        if (hasFocus())
+            paintFocusMark(painter, outline, 5, this);
     }
     void enterEvent(QEnterEvent *event) override
     {
@@ -148,8 +154,8 @@ QString MenuServiceRow::markerSymbol() const
     return m_marker->isHidden() ? QString() : m_marker->symbolName();
 }
 
-bool MenuServiceRow::update(const ManagedService &service, const ServiceRuntimeInfo &runtime,
-                            const QString &markerSymbol)
+bool MenuServiceRow::showService(const ManagedService &service, const ServiceRuntimeInfo &runtime,
+                                 const QString &markerSymbol)
 {
     m_service = service;
     if (m_name->text() != service.name)

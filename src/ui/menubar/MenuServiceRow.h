@@ -23,7 +23,7 @@ public:
     const QUuid &serviceId() const { return m_service.id; }
     const ManagedService &service() const { return m_service; }
     // Returns true when the row's height may have changed.
-    bool update(const ManagedService &service, const ServiceRuntimeInfo &runtime, const QString &markerSymbol);
+    bool showService(const ManagedService &service, const ServiceRuntimeInfo &runtime, const QString &markerSymbol);
 
     QAbstractButton *openButton() const { return m_open; }
     MenuToggleGlyphButton *toggleButton() const { return m_toggle; }

@@ -18,10 +18,6 @@
 #include "ui/components/SymbolView.h"
 #include "ui/components/ThemeManager.h"
 
-#include "profiles/ProtectedProfilesLockManager.h"
-#include "support/Await.h"
-#include "support/FakeAuthenticator.h"
-#include "support/FakeProtectedKeyProvider.h"
 #include "support/Screenshots.h"
 
 #include <QGridLayout>
@@ -63,7 +59,7 @@ QWidget *statusRow()
     return row;
 }
 
-QWidget *sidebarAndDetail(ProtectedProfilesLockManager *unlocked, ProtectedProfilesLockManager *locked)
+QWidget *sidebarAndDetail()
 {
     auto *chrome = new MasterDetailChrome(240);
     auto *sidebar = new QWidget;
@@ -90,8 +86,8 @@ QWidget *sidebarAndDetail(ProtectedProfilesLockManager *unlocked, ProtectedProfi
     auto *header = new DetailPageHeader(QStringLiteral("API server with a rather long title that will not fit"), 8);
     auto *edit = new QPushButton(QStringLiteral("Edit"));
     header->actionsLayout()->addWidget(edit);
-    header->actionsLayout()->addWidget(new ProtectedDataLockButton(locked, true));
-    header->actionsLayout()->addWidget(new ProtectedDataLockButton(unlocked, true));
+    header->actionsLayout()->addWidget(new ProtectedDataLockButton(true, false));
+    header->actionsLayout()->addWidget(new ProtectedDataLockButton(true, true));
     auto *below = new QHBoxLayout;
     below->setSpacing(8);
     below->addWidget(new StatusBadge(QStringLiteral("Running"), Palette::Color::green));
@@ -149,11 +145,6 @@ TEST(ComponentGalleryScreenshots, EveryComponentInBothThemes)
 {
     if (Screenshots::directory().isEmpty())
         GTEST_SKIP() << "screenshots are taken by scripts/screenshots.sh";
-    ProtectedProfilesLockManager unlocked(std::make_shared<FakeAuthenticator>(),
-                                          std::make_shared<FakeProtectedKeyProvider>());
-    await(unlocked.unlock(ProtectedUnlockReason::viewProfile(QStringLiteral("gallery"))));
-    ProtectedProfilesLockManager locked(std::make_shared<FakeAuthenticator>(),
-                                        std::make_shared<FakeProtectedKeyProvider>());
     QWidget gallery;
     gallery.setWindowTitle(QStringLiteral("Components"));
     auto *layout = new QGridLayout(&gallery);
@@ -161,7 +152,7 @@ TEST(ComponentGalleryScreenshots, EveryComponentInBothThemes)
     layout->setSpacing(12);
     QWidget *metrics = metricCards();
     QWidget *status = statusRow();
-    QWidget *chrome = sidebarAndDetail(&unlocked, &locked);
+    QWidget *chrome = sidebarAndDetail();
     QWidget *form = formAndBanners();
     layout->addWidget(metrics, 0, 0, 1, 2);
     layout->addWidget(status, 1, 0, 1, 2);

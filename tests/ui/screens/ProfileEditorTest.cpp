@@ -4,6 +4,7 @@
 #include "ui/screens/profiles/ProfileEditorDraft.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 #include "ui/screens/profiles/ProfileEditorView.h"
+#include "ui/screens/profiles/ProfilesController.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -94,14 +95,16 @@ TEST(ProfileEditorDraftRules, DeletionMessagesNameWhatGoes)
 }
 
 struct ProfileEditorViewTest : ProfilesFixture {
+    ProfilesController controller {manager, lockManager};
     QList<EnvironmentProfile> saved;
     int deletes = 0;
 
     std::unique_ptr<ProfileEditorView> open(const ProfileEditorMode &mode)
     {
-        auto editor = std::make_unique<ProfileEditorView>(
-            mode, lockManager, [this](const EnvironmentProfile &profile) { saved.append(profile); },
-            [this] { ++deletes; });
+        auto editor = std::make_unique<ProfileEditorView>(mode, controller);
+        QObject::connect(editor.get(), &ProfileEditorView::saveRequested,
+                         [this](const EnvironmentProfile &profile) { saved.append(profile); });
+        QObject::connect(editor.get(), &ProfileEditorView::deleteRequested, [this] { ++deletes; });
         editor->show();
         return editor;
     }
@@ -205,4 +208,29 @@ TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)
     EXPECT_EQ(deletes, 1);
     EXPECT_FALSE(editor->isVisible());
     EXPECT_TRUE(saved.isEmpty());
+}
+
+TEST_F(ProfileEditorViewTest, CtrlDeleteInAVariableRowAsksToDeleteThatRow)
+{
+    EnvironmentProfile profile {QUuid::createUuid(),
+                                QStringLiteral("P"),
+                                {var(QStringLiteral("FIRST")), var(QStringLiteral("SECOND"))},
+                                false,
+                                {},
+                                {}};
+    auto editor = open(ProfileEditorMode::edit(profile));
+    editor->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(editor.get()));
+    const QList<ProfileEditorVariableRow *> rows = editor->findChildren<ProfileEditorVariableRow *>();
+    ASSERT_EQ(rows.size(), 2);
+    rows.at(1)->valueField()->setFocus();
+    QTest::keyClick(rows.at(1)->valueField(), Qt::Key_Delete, Qt::ControlModifier);
+    TitledMessageBox *confirmation = editor->openConfirmation();
+    ASSERT_NE(confirmation, nullptr);
+    EXPECT_EQ(confirmation->title(), QStringLiteral("Delete Variable?"));
+    EXPECT_EQ(confirmation->message(),
+              QStringLiteral("Remove “SECOND” from this profile? Changes apply when you save."));
+    clickButton(confirmation, QStringLiteral("Delete"));
+    ASSERT_EQ(editor->model().draft.variables.size(), 1);
+    EXPECT_EQ(editor->model().draft.variables.first().key, QStringLiteral("FIRST"));
 }

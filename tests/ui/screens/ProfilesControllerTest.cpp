@@ -20,7 +20,7 @@ QStringList names(const QList<EnvironmentProfile> &profiles)
 }
 
 struct ProfilesControllerTest : ProfilesFixture {
-    ProfilesController controller {manager};
+    ProfilesController controller {manager, lockManager};
 
     void select(const QUuid &id)
     {

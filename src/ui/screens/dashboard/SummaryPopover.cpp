@@ -1,6 +1,7 @@
 #include "ui/screens/dashboard/SummaryPopover.h"
 
 #include "ui/components/DividedList.h"
+#include "ui/components/FocusMark.h"
 #include "ui/components/MultilineElidedLabel.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
@@ -31,9 +32,13 @@ protected:
         if (!underMouse() && !hasFocus())
             return;
         QPainter painter(this);
-        QColor fill = palette().color(QPalette::Highlight);
-        fill.setAlphaF(isDown() ? 0.18f : 0.08f);
-        painter.fillRect(rect(), fill);
+        if (underMouse() || isDown()) {
+            QColor fill = palette().color(QPalette::Highlight);
+            fill.setAlphaF(isDown() ? 0.18f : 0.08f);
+            painter.fillRect(rect(), fill);
+        }
+        if (hasFocus())
+            paintFocusMark(painter, QRectF(rect()), 4, this);
     }
     void enterEvent(QEnterEvent *event) override
     {

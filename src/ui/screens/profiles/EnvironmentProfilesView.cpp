@@ -1,7 +1,5 @@
 #include "ui/screens/profiles/EnvironmentProfilesView.h"
 
-#include "profiles/EnvironmentProfilesManager.h"
-#include "profiles/ProtectedProfilesLockManager.h"
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/MasterDetailChrome.h"
@@ -49,9 +47,7 @@ EnvironmentProfilesView::EnvironmentProfilesView(EnvironmentProfilesManager *pro
                                                  ProtectedProfilesLockManager *lockManager, QWidget *parent,
                                                  std::optional<QUuid> initialSelection)
     : QWidget(parent),
-      m_manager(*profilesManager),
-      m_lockManager(*lockManager),
-      m_controller(new ProfilesController(*profilesManager, initialSelection, this))
+      m_controller(new ProfilesController(*profilesManager, *lockManager, initialSelection, this))
 {
     setWindowTitle(QStringLiteral("Environment Profiles"));
     auto *layout = new QHBoxLayout(this);
@@ -64,16 +60,16 @@ EnvironmentProfilesView::EnvironmentProfilesView(EnvironmentProfilesManager *pro
     chrome->setDetail(detailColumn);
     layout->addWidget(chrome);
 
-    connect(&m_manager, &EnvironmentProfilesManager::profilesChanged, this, [this] {
+    connect(m_controller, &ProfilesController::profilesChanged, this, [this] {
         refreshList();
         refreshLockButton();
         refreshDetail();
     });
-    connect(&m_manager, &EnvironmentProfilesManager::lockedProfileIDsChanged, this, [this] {
+    connect(m_controller, &ProfilesController::lockedProfileIDsChanged, this, [this] {
         refreshList();
         refreshDetail();
     });
-    connect(&m_manager, &EnvironmentProfilesManager::keychainAccessGuidanceChanged, this,
+    connect(m_controller, &ProfilesController::keychainAccessGuidanceChanged, this,
             &EnvironmentProfilesView::refreshBanner);
     connect(m_controller, &ProfilesController::searchTextChanged, this, [this] {
         if (m_search->text() != m_controller->searchText())
@@ -117,7 +113,11 @@ QWidget *EnvironmentProfilesView::makeHeader()
     auto *header = new QWidget(this);
     auto *layout = new QHBoxLayout(header);
     layout->setContentsMargins(14, 14, 14, 10);
-    m_lockButton = new ProtectedDataLockButton(&m_lockManager, m_controller->hasProtectedProfiles(), header);
+    m_lockButton =
+        new ProtectedDataLockButton(m_controller->hasProtectedProfiles(), m_controller->isUnlocked(), header);
+    connect(m_controller, &ProfilesController::isUnlockedChanged, m_lockButton, &ProtectedDataLockButton::setUnlocked);
+    connect(m_lockButton, &ProtectedDataLockButton::lockRequested, m_controller,
+            &ProfilesController::lockProtectedProfiles);
     m_lockButton->setObjectName(QStringLiteral("lockButton"));
     layout->addWidget(m_lockButton);
     layout->addStretch(1);
@@ -190,7 +190,7 @@ void EnvironmentProfilesView::refreshList()
 
 void EnvironmentProfilesView::refreshBanner()
 {
-    const auto &guidance = m_manager.keychainAccessGuidance();
+    const auto &guidance = m_controller->keychainAccessGuidance();
     m_bannerRow->setVisible(guidance.has_value());
     m_banner->setMessage(guidance.value_or(QString()));
 }
@@ -236,20 +236,14 @@ void EnvironmentProfilesView::showEditor()
     const auto &mode = m_controller->editorMode();
     if (!mode || m_editor)
         return;
-    QPointer<ProfilesController> controller = m_controller;
     const ProfileEditorMode editorMode = *mode;
-    auto *editor = new ProfileEditorView(
-        editorMode, m_lockManager,
-        [controller](const EnvironmentProfile &profile) {
-            if (controller)
-                controller->saveProfile(profile);
-        },
-        [controller, editorMode] {
-            // An editor that creates has nothing stored to delete.
-            if (controller && editorMode.isEdit())
-                controller->deleteProfile(editorMode.profile);
-        },
-        this);
+    auto *editor = new ProfileEditorView(editorMode, *m_controller, this);
+    connect(editor, &ProfileEditorView::saveRequested, m_controller, &ProfilesController::saveProfile);
+    // An editor that creates has nothing stored to delete.
+    if (editorMode.isEdit()) {
+        connect(editor, &ProfileEditorView::deleteRequested, m_controller,
+                [controller = m_controller, profile = editorMode.profile] { controller->deleteProfile(profile); });
+    }
     editor->setAttribute(Qt::WA_DeleteOnClose);
     connect(editor, &QDialog::finished, m_controller, &ProfilesController::editorClosed);
     connect(m_controller, &ProfilesController::saveFinished, editor, &ProfileEditorView::saveFinished);

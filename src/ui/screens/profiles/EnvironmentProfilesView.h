@@ -55,8 +55,6 @@ private:
     void showEditor();
     void showErrorAlert();
 
-    EnvironmentProfilesManager &m_manager;
-    ProtectedProfilesLockManager &m_lockManager;
     ProfilesController *m_controller;
     ProfilesListModel *m_model = nullptr;
     ProfilesListView *m_list = nullptr;

@@ -1,6 +1,7 @@
 #include "ui/screens/profiles/ProfileEditorView.h"
 
-#include "profiles/ProtectedProfilesLockManager.h"
+#include "ui/components/ButtonTextTint.h"
+#include "ui/components/EnabledColor.h"
 #include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
@@ -10,6 +11,7 @@
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/screens/profiles/ProfilesController.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 
 #include <QCheckBox>
@@ -21,13 +23,12 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProtectedProfilesLockManager &lockManager,
-                                     SaveAction onSave, DeleteAction onDelete, QWidget *parent)
+#include <algorithm>
+
+ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProfilesController &controller, QWidget *parent)
     : QDialog(parent),
       m_mode(mode),
-      m_model(mode),
-      m_onSave(std::move(onSave)),
-      m_onDelete(std::move(onDelete))
+      m_model(mode)
 {
     setWindowTitle(mode.isEdit() ? QStringLiteral("Edit Profile") : QStringLiteral("Add Profile"));
     setWindowModality(Qt::WindowModal);
@@ -64,7 +65,7 @@ ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProtectedPro
     // The lock ends an edit of a profile that was protected when the sheet
     // opened; the draft's own toggle does not count.
     if (mode.isEdit() && mode.profile.isProtected) {
-        connect(&lockManager, &ProtectedProfilesLockManager::protectedProfilesDidLock, this, [this] { reject(); });
+        connect(&controller, &ProfilesController::protectedProfilesDidLock, this, [this] { reject(); });
     }
 }
 
@@ -172,9 +173,7 @@ QWidget *ProfileEditorView::makeButtonRow()
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
         const auto paintRed = [remove] {
-            QPalette destructive = remove->palette();
-            destructive.setColor(QPalette::ButtonText, Palette::red());
-            remove->setPalette(destructive);
+            setEnabledColor(remove, QPalette::ButtonText, legibleButtonText(remove, Palette::red()));
         };
         paintRed();
         connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, remove, paintRed);
@@ -201,6 +200,13 @@ void ProfileEditorView::rebuildVariableRows()
         connect(row, &ProfileEditorVariableRow::variableEdited, this, &ProfileEditorView::updateVariable);
         connect(row, &ProfileEditorVariableRow::deleteRequested, this,
                 qOverload<const QUuid &>(&ProfileEditorView::requestVariableDeletion));
+        connect(row, &ProfileEditorVariableRow::deleteGestureMade, this, [this, id = variable.id] {
+            const auto &variables = m_model.draft.variables;
+            const auto found = std::find_if(variables.cbegin(), variables.cend(),
+                                            [&](const EnvironmentVariable &candidate) { return candidate.id == id; });
+            if (found != variables.cend())
+                requestVariableDeletion(QList<int> {int(found - variables.cbegin())});
+        });
         m_rowsLayout->addWidget(row);
     }
     m_noVariables->setVisible(m_model.draft.variables.isEmpty());
@@ -232,8 +238,7 @@ void ProfileEditorView::save()
     // cancelled password prompt or a failed write must not lose what was typed.
     m_isSaving = true;
     refreshValidation();
-    if (m_onSave)
-        m_onSave(m_model.normalizedDraft());
+    Q_EMIT saveRequested(m_model.normalizedDraft());
 }
 
 void ProfileEditorView::saveFinished(bool saved)
@@ -298,8 +303,7 @@ void ProfileEditorView::requestProfileDeletion()
     connect(box, &QMessageBox::finished, this, [this, box, remove] {
         if (box->clickedButton() != remove)
             return;
-        if (m_onDelete)
-            m_onDelete();
+        Q_EMIT deleteRequested();
         accept();
     });
     box->open();

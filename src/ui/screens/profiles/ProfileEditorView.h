@@ -1,15 +1,13 @@
 #pragma once
 
+#include "ui/components/TitledMessageBox.h"
 #include "ui/screens/profiles/ProfileEditorDraft.h"
 #include "ui/screens/profiles/ProfileEditorMode.h"
-#include "ui/components/TitledMessageBox.h"
 
 #include <QDialog>
 #include <QPointer>
 
-#include <functional>
-
-class ProtectedProfilesLockManager;
+class ProfilesController;
 class QCheckBox;
 class QLabel;
 class MacTextField;
@@ -23,11 +21,8 @@ class QVBoxLayout;
 class ProfileEditorView final : public QDialog {
     Q_OBJECT
 public:
-    using SaveAction = std::function<void(const EnvironmentProfile &)>;
-    using DeleteAction = std::function<void()>;
-
-    ProfileEditorView(const ProfileEditorMode &mode, ProtectedProfilesLockManager &lockManager, SaveAction onSave,
-                      DeleteAction onDelete, QWidget *parent = nullptr);
+    // The controller must outlive the sheet.
+    ProfileEditorView(const ProfileEditorMode &mode, ProfilesController &controller, QWidget *parent = nullptr);
 
     const ProfileEditorDraft &model() const { return m_model; }
 
@@ -44,6 +39,11 @@ public:
 
     // The confirmation shown right now, if any.
     TitledMessageBox *openConfirmation() const { return m_confirmation; }
+
+Q_SIGNALS:
+    // "Save" with a valid draft (normalized), and a confirmed "Delete"; the sheet then closes.
+    void saveRequested(const EnvironmentProfile &profile);
+    void deleteRequested();
 
 protected:
     void done(int result) override;
@@ -63,8 +63,6 @@ private:
 
     ProfileEditorMode m_mode;
     ProfileEditorDraft m_model;
-    SaveAction m_onSave;
-    DeleteAction m_onDelete;
     MacTextField *m_name = nullptr;
     QCheckBox *m_protected = nullptr;
     QLabel *m_noVariables = nullptr;

@@ -1,6 +1,8 @@
 #include "ui/screens/profiles/ProfilesController.h"
 
 #include "profiles/EnvironmentProfilesManager.h"
+#include "profiles/ProtectedProfilesLockManager.h"
+#include "ui/components/Attempt.h"
 #include "ui/components/SearchRelevance.h"
 #include "ui/screens/profiles/ProfilesErrorRule.h"
 
@@ -27,12 +29,38 @@ void startTask(QCoro::Task<> &&task)
 
 } // namespace
 
-ProfilesController::ProfilesController(EnvironmentProfilesManager &manager, std::optional<QUuid> initialSelection,
-                                       QObject *parent)
+ProfilesController::ProfilesController(EnvironmentProfilesManager &manager, ProtectedProfilesLockManager &lockManager,
+                                       std::optional<QUuid> initialSelection, QObject *parent)
     : QObject(parent),
       m_manager(manager),
+      m_lockManager(lockManager),
       m_selectedProfileID(initialSelection)
-{}
+{
+    connect(&manager, &EnvironmentProfilesManager::profilesChanged, this, &ProfilesController::profilesChanged);
+    connect(&manager, &EnvironmentProfilesManager::lockedProfileIDsChanged, this,
+            &ProfilesController::lockedProfileIDsChanged);
+    connect(&manager, &EnvironmentProfilesManager::keychainAccessGuidanceChanged, this,
+            &ProfilesController::keychainAccessGuidanceChanged);
+    connect(&lockManager, &ProtectedProfilesLockManager::isUnlockedChanged, this,
+            &ProfilesController::isUnlockedChanged);
+    connect(&lockManager, &ProtectedProfilesLockManager::protectedProfilesDidLock, this,
+            &ProfilesController::protectedProfilesDidLock);
+}
+
+const std::optional<QString> &ProfilesController::keychainAccessGuidance() const
+{
+    return m_manager.keychainAccessGuidance();
+}
+
+bool ProfilesController::isUnlocked() const
+{
+    return m_lockManager.isUnlocked();
+}
+
+void ProfilesController::lockProtectedProfiles()
+{
+    m_lockManager.lock();
+}
 
 void ProfilesController::setSearchText(const QString &text)
 {
@@ -129,6 +157,11 @@ void ProfilesController::setErrorMessage(std::optional<QString> message)
     Q_EMIT errorMessageChanged();
 }
 
+std::function<void(const std::exception_ptr &)> ProfilesController::errorRule()
+{
+    return [this](const std::exception_ptr &failure) { applyErrorRule(failure); };
+}
+
 void ProfilesController::applyErrorRule(const std::exception_ptr &failure)
 {
     if (auto message = profilesErrorMessage(failure))
@@ -137,19 +170,12 @@ void ProfilesController::applyErrorRule(const std::exception_ptr &failure)
 
 QCoro::Task<> ProfilesController::runSelectionTask(quint64 generation)
 {
-    QPointer self(this);
     const auto profile = m_manager.profile(m_selectedProfileID);
     if (!profile || !isLocked(profile->id))
         co_return;
-    std::exception_ptr failure;
-    try {
-        co_await m_manager.unlockProfile(profile->id, ProtectedUnlockReason::viewProfile(profile->name));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self || generation != m_selectionGeneration || !failure)
-        co_return;
-    applyErrorRule(failure);
+    co_await attempt(
+        this, [&] { return m_manager.unlockProfile(profile->id, ProtectedUnlockReason::viewProfile(profile->name)); },
+        errorRule(), [this, generation] { return generation == m_selectionGeneration; });
 }
 
 QCoro::Task<> ProfilesController::unlockSelectedProfileIfNeeded()
@@ -162,15 +188,8 @@ QCoro::Task<> ProfilesController::unlockSelectedProfileIfNeeded()
 
 QCoro::Task<> ProfilesController::handleUnlock(EnvironmentProfile profile, ProtectedUnlockReason reason)
 {
-    QPointer self(this);
-    std::exception_ptr failure;
-    try {
-        co_await m_manager.unlockProfile(profile.id, std::move(reason));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self && failure)
-        applyErrorRule(failure);
+    co_await attempt(
+        this, [&] { return m_manager.unlockProfile(profile.id, std::move(reason)); }, errorRule());
 }
 
 QCoro::Task<> ProfilesController::unlockProfile(EnvironmentProfile profile)
@@ -196,59 +215,30 @@ void ProfilesController::deleteProfile(const EnvironmentProfile &profile)
 
 QCoro::Task<> ProfilesController::handleEdit(EnvironmentProfile profile)
 {
-    QPointer self(this);
-    std::optional<EnvironmentProfile> unlocked;
-    std::exception_ptr failure;
-    try {
-        unlocked = co_await m_manager.unlockProfile(profile.id, ProtectedUnlockReason::editProfile(profile.name));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        applyErrorRule(failure);
-        co_return;
-    }
-    setEditorMode(ProfileEditorMode::edit(std::move(*unlocked)));
+    auto unlocked = co_await attempt(
+        this, [&] { return m_manager.unlockProfile(profile.id, ProtectedUnlockReason::editProfile(profile.name)); },
+        errorRule());
+    if (unlocked)
+        setEditorMode(ProfileEditorMode::edit(std::move(*unlocked)));
 }
 
 QCoro::Task<> ProfilesController::handleSave(EnvironmentProfile profile)
 {
-    QPointer self(this);
     const QUuid id = profile.id;
-    std::exception_ptr failure;
-    try {
-        co_await m_manager.saveProfile(std::move(profile));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
+    const auto saved = co_await attempt(
+        this, [&] { return m_manager.saveProfile(std::move(profile)); }, errorRule());
+    if (saved.abandoned)
         co_return;
-    Q_EMIT saveFinished(!failure);
-    if (failure) {
-        applyErrorRule(failure);
-        co_return;
-    }
-    setSelectedProfileID(id);
+    Q_EMIT saveFinished(bool(saved));
+    if (saved)
+        setSelectedProfileID(id);
 }
 
 QCoro::Task<> ProfilesController::handleDelete(EnvironmentProfile profile)
 {
-    QPointer self(this);
-    std::exception_ptr failure;
-    try {
-        co_await m_manager.deleteProfile(profile.id);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        applyErrorRule(failure);
-        co_return;
-    }
-    if (m_selectedProfileID == profile.id)
+    const auto deleted = co_await attempt(
+        this, [&] { return m_manager.deleteProfile(profile.id); }, errorRule());
+    if (deleted && m_selectedProfileID == profile.id)
         setSelectedProfileID(std::nullopt);
 }
 

@@ -10,9 +10,11 @@
 #include <QUuid>
 
 #include <exception>
+#include <functional>
 #include <optional>
 
 class EnvironmentProfilesManager;
+class ProtectedProfilesLockManager;
 
 // The state and the flows of the Environment Profiles screen: search,
 // selection, the open editor sheet and the error alert; unlock, edit, save and
@@ -20,11 +22,13 @@ class EnvironmentProfilesManager;
 class ProfilesController final : public QObject {
     Q_OBJECT
 public:
-    // The manager must outlive the controller.
-    explicit ProfilesController(EnvironmentProfilesManager &manager,
-                                std::optional<QUuid> initialSelection = std::nullopt, QObject *parent = nullptr);
+    // The managers must outlive the controller.
+    ProfilesController(EnvironmentProfilesManager &manager, ProtectedProfilesLockManager &lockManager,
+                       std::optional<QUuid> initialSelection = std::nullopt, QObject *parent = nullptr);
 
-    EnvironmentProfilesManager &manager() const { return m_manager; }
+    // What the screen's widgets show besides the list, as the managers publish it.
+    const std::optional<QString> &keychainAccessGuidance() const;
+    bool isUnlocked() const;
 
     const QString &searchText() const { return m_searchText; }
     void setSearchText(const QString &text);
@@ -67,6 +71,8 @@ public:
     QCoro::Task<> handleDelete(EnvironmentProfile profile);
     // The keyring banner's retry: loads again and republishes.
     QCoro::Task<> reloadProfiles();
+    // The lock button: locks every protected profile.
+    void lockProtectedProfiles();
 
 Q_SIGNALS:
     void searchTextChanged();
@@ -76,6 +82,14 @@ Q_SIGNALS:
     // A save has its answer (false: cancelled or failed, the editor keeps its draft).
     void saveFinished(bool saved);
 
+    // Relayed from the managers.
+    void profilesChanged();
+    void lockedProfileIDsChanged();
+    void keychainAccessGuidanceChanged();
+    void isUnlockedChanged(bool isUnlocked);
+    // Protected data locked: an open edit of a protected profile ends.
+    void protectedProfilesDidLock();
+
 private:
     // Runs the unlock of the selection as it stands; a result that arrives
     // after the selection changed again is dropped.
@@ -84,8 +98,11 @@ private:
     void setEditorMode(std::optional<ProfileEditorMode> mode);
     void setErrorMessage(std::optional<QString> message);
     void applyErrorRule(const std::exception_ptr &failure);
+    // applyErrorRule, for a flow's guarded block.
+    std::function<void(const std::exception_ptr &)> errorRule();
 
     EnvironmentProfilesManager &m_manager;
+    ProtectedProfilesLockManager &m_lockManager;
     QString m_searchText;
     std::optional<QUuid> m_selectedProfileID;
     std::optional<ProfileEditorMode> m_editorMode;

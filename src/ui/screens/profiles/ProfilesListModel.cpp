@@ -1,6 +1,5 @@
 #include "ui/screens/profiles/ProfilesListModel.h"
 
-#include "profiles/EnvironmentProfilesManager.h"
 #include "ui/screens/profiles/ProfilesController.h"
 
 ProfilesListModel::ProfilesListModel(ProfilesController &controller, QObject *parent)

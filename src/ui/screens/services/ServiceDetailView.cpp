@@ -1,11 +1,9 @@
 #include "ui/screens/services/ServiceDetailView.h"
 
-#include "profiles/EnvironmentProfilesManager.h"
-#include "records/ServiceRunHistoryManager.h"
-#include "execution/ServiceManager.h"
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/DetailPageHeader.h"
 #include "ui/components/DisplayFormatting.h"
+#include "ui/components/LayoutTabOrder.h"
 #include "ui/components/MetricCard.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StatusBadge.h"
@@ -17,6 +15,7 @@
 #include "ui/components/WrappingText.h"
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 #include "ui/screens/services/ServiceRunHistorySection.h"
+#include "ui/screens/services/ServicesController.h"
 
 #include <QClipboard>
 #include <QEvent>
@@ -26,12 +25,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTimer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using ServiceDetailStyle::RowButton;
@@ -132,8 +131,9 @@ private:
     QList<QWidget *> m_cards;
 };
 
-// A small indeterminate progress indicator: a turning arc. It redraws ten
-// times a second and only while shown, so a running service costs little.
+// A small indeterminate progress indicator: an arc that turns while output
+// arrives and rests while the service is quiet, so that a running service
+// that prints nothing costs no redraws at all.
 class BusyIndicator : public QWidget {
 public:
     explicit BusyIndicator(QWidget *parent)
@@ -144,11 +144,20 @@ public:
         connect(&m_timer, &QTimer::timeout, this, [this] {
             m_angle = (m_angle + 30) % 360;
             update();
+            if (--m_turnsLeft <= 0)
+                m_timer.stop();
         });
     }
 
+    // Output arrived: turn for another second.
+    void turn()
+    {
+        m_turnsLeft = 10;
+        if (isVisible())
+            m_timer.start();
+    }
+
 protected:
-    void showEvent(QShowEvent *) override { m_timer.start(); }
     void hideEvent(QHideEvent *) override { m_timer.stop(); }
 
     void paintEvent(QPaintEvent *) override
@@ -165,6 +174,7 @@ protected:
 private:
     QTimer m_timer;
     int m_angle = 0;
+    int m_turnsLeft = 0;
 };
 
 QPushButton *symbolButton(const QString &text, const QString &symbolName, QWidget *parent,
@@ -221,25 +231,31 @@ struct ServiceDetailView::Widgets {
 
     // Live output
     QWidget *liveOutputHeader = nullptr;
-    QWidget *liveOutputProgress = nullptr;
+    BusyIndicator *liveOutputProgress = nullptr;
     QPushButton *copyButton = nullptr;
     ConsoleOutputView *console = nullptr;
 
     ServiceRunHistorySection *runHistory = nullptr;
 };
 
-ServiceDetailView::ServiceDetailView(EnvironmentProfilesManager *environmentProfilesManager,
-                                     ServiceRunHistoryManager *runHistoryManager, QWidget *parent)
+ServiceDetailView::ServiceDetailView(ServicesController &controller, QWidget *parent)
     : QWidget(parent),
-      m_environmentProfilesManager(environmentProfilesManager),
-      m_runHistoryManager(runHistoryManager),
+      m_controller(controller),
       m_widgets(std::make_unique<Widgets>())
 {
     buildLayouts();
-    if (m_environmentProfilesManager) {
-        connect(m_environmentProfilesManager, &EnvironmentProfilesManager::profilesChanged, this,
-                [this] { refreshConfiguration(); });
-    }
+    connect(&controller, &ServicesController::profilesChanged, this, [this] { refreshConfiguration(); });
+    // The console takes every addition, also while hidden for a Terminal
+    // service, so it always holds the last published text: a printing service
+    // then costs it the additions only, not a comparison of the whole output
+    // on every runtime tick.
+    connect(&controller, &ServicesController::outputAppended, this,
+            [this](const QUuid &serviceId, const QString &text, qsizetype droppedFromFront) {
+                if (m_hasService && serviceId == m_service.id) {
+                    m_widgets->console->appendOutput(text, droppedFromFront);
+                    m_widgets->liveOutputProgress->turn();
+                }
+            });
     connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
             [this] { ServiceDetailStyle::retintButtons(this); });
     refreshAll();
@@ -278,7 +294,7 @@ void ServiceDetailView::buildLayouts()
     QLayout *configuration = buildConfiguration();
     QWidget *grid = buildMetricGrid();
     buildLiveOutput();
-    w.runHistory = new ServiceRunHistorySection(m_runHistoryManager, w.normalPage);
+    w.runHistory = new ServiceRunHistorySection(m_controller, w.normalPage);
     w.runHistory->setObjectName(QStringLiteral("runHistory"));
 
     w.normalColumn->addWidget(w.header);
@@ -289,6 +305,8 @@ void ServiceDetailView::buildLayouts()
     w.normalColumn->addLayout(besideCards(w.console));
     w.normalColumn->addWidget(w.runHistory);
     w.normalColumn->addStretch(1);
+    // The sections were built apart and joined above: Tab follows the page.
+    setTabOrderFollowingLayout(w.normalColumn);
     buildLockedCard();
 }
 
@@ -301,7 +319,7 @@ void ServiceDetailView::buildHeader()
     w.header->titleLabel()->setObjectName(QStringLiteral("title"));
     w.editButton = symbolButton(QStringLiteral("Edit"), QStringLiteral("pencil"), w.header, Palette::Color::steel);
     w.editButton->setObjectName(QStringLiteral("editButton"));
-    connect(w.editButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onEdit); });
+    connect(w.editButton, &QPushButton::clicked, this, &ServiceDetailView::editRequested);
     w.header->actionsLayout()->addWidget(w.editButton);
 
     auto *belowTitle = new QHBoxLayout;
@@ -347,10 +365,10 @@ QLayout *ServiceDetailView::buildControlRow()
     w.forceKillButton->setObjectName(QStringLiteral("forceKillButton"));
     controls->addWidget(w.forceKillButton);
     controls->addStretch(1);
-    connect(w.startButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onStart); });
-    connect(w.stopButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onStop); });
-    connect(w.restartButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onRestart); });
-    connect(w.forceKillButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onKill); });
+    connect(w.startButton, &QPushButton::clicked, this, &ServiceDetailView::startRequested);
+    connect(w.stopButton, &QPushButton::clicked, this, &ServiceDetailView::stopRequested);
+    connect(w.restartButton, &QPushButton::clicked, this, &ServiceDetailView::restartRequested);
+    connect(w.forceKillButton, &QPushButton::clicked, this, &ServiceDetailView::forceKillRequested);
     return controls;
 }
 
@@ -390,7 +408,7 @@ QLayout *ServiceDetailView::buildConfiguration()
     migrateButton->setSymbolName(QStringLiteral("arrow.triangle.2.circlepath"));
     migrateButton->setObjectName(QStringLiteral("migrateButton"));
     migrateButton->setDefault(true);
-    connect(migrateButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onUnlock); });
+    connect(migrateButton, &QPushButton::clicked, this, &ServiceDetailView::unlockRequested);
     migrationRow->addWidget(migrateButton);
     w.migrationCard->contentLayout()->addLayout(migrationRow);
     configuration->addWidget(w.migrationCard);
@@ -509,7 +527,7 @@ void ServiceDetailView::buildLockedCard()
     unlockButton->setSymbolName(QStringLiteral("lock.open"));
     unlockButton->setObjectName(QStringLiteral("unlockButton"));
     unlockButton->setDefault(true);
-    connect(unlockButton, &QPushButton::clicked, this, [this] { call(m_callbacks.onUnlock); });
+    connect(unlockButton, &QPushButton::clicked, this, &ServiceDetailView::unlockRequested);
     lockedColumn->addWidget(unlockButton, 0, Qt::AlignHCenter);
     lockedColumn->addStretch(1);
     w.lockedColumn->addWidget(lockedCard, 1);
@@ -595,25 +613,6 @@ void ServiceDetailView::setFlags(bool isLocked, bool isLaunchLocked, bool isEffe
     setIsEffectivelyProtected(isEffectivelyProtected);
 }
 
-void ServiceDetailView::setCallbacks(Callbacks callbacks)
-{
-    m_callbacks = std::move(callbacks);
-}
-
-void ServiceDetailView::followOutputOf(ServiceManager *serviceManager)
-{
-    disconnect(m_outputConnection);
-    if (!serviceManager)
-        return;
-    // The console takes every addition, also while hidden for a Terminal
-    // service, so it always holds the last published text.
-    m_outputConnection = connect(serviceManager, &ServiceManager::outputAppended, this,
-                                 [this](const QUuid &serviceId, const QString &text, qsizetype droppedFromFront) {
-                                     if (m_hasService && serviceId == m_service.id)
-                                         m_widgets->console->appendOutput(text, droppedFromFront);
-                                 });
-}
-
 ServiceRunHistorySection *ServiceDetailView::runHistorySection() const
 {
     return m_widgets->runHistory;
@@ -686,10 +685,7 @@ void ServiceDetailView::refreshConfiguration(bool animated)
     ServiceDetailStyle::setRevealed(w.migrationCard, m_isConfigurationExpanded && m_isLocked, animated);
     ServiceDetailStyle::setRevealed(w.configurationCard, m_isConfigurationExpanded && !m_isLocked, animated);
     w.shellCommand->setText(m_service.command.isEmpty() ? emDash : m_service.command);
-    std::optional<EnvironmentProfile> profile;
-    if (m_environmentProfilesManager)
-        profile = m_environmentProfilesManager->profile(m_service.environmentProfileId);
-    w.environmentProfile->setText(profile ? profile->name : QStringLiteral("None"));
+    w.environmentProfile->setText(m_controller.profileName(m_service).value_or(QStringLiteral("None")));
     w.launchOption->setText(m_service.openInTerminal ? QStringLiteral("Terminal") : QStringLiteral("Velmora"));
 }
 
@@ -711,10 +707,10 @@ void ServiceDetailView::refreshLiveOutput()
     w.console->setVisible(inApplication);
     if (!inApplication)
         return;
-    // Following the manager, the additions have already brought the console
-    // to the published text; a different length means the entry did not come
-    // from that manager's publications, and the whole text is compared.
-    const bool followed = m_outputConnection && w.console->text().size() == m_runtime.processOutput.size();
+    // The published additions have already brought the console to the
+    // published text; a different length means the entry did not come from
+    // those publications, and the whole text is compared.
+    const bool followed = w.console->text().size() == m_runtime.processOutput.size();
     if (!followed)
         w.console->setText(m_runtime.processOutput);
     const bool hasOutput = !m_runtime.processOutput.isEmpty();
@@ -737,10 +733,4 @@ void ServiceDetailView::copyLiveOutput()
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(m_runtime.processOutput);
-}
-
-void ServiceDetailView::call(const std::function<void()> &callback) const
-{
-    if (callback)
-        callback();
 }

@@ -6,19 +6,18 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
-class EnvironmentProfilesManager;
-class ServiceManager;
 class QLayout;
-class ServiceRunHistoryManager;
 class ServiceRunHistorySection;
+class ServicesController;
 
 // The right-hand column of the Services screen: one service's header, controls,
 // metrics, configuration, live output and run history. It performs no service
-// operation itself; every action goes to a callback of its host, whose flows
-// report back only through new inputs (runtime entry, lock flags).
+// operation itself: its buttons emit the signals below, and its host's flows
+// report back only through new inputs (runtime entry, lock flags). It reads the
+// profile names, the live output's additions and the run history from the
+// screen's controller.
 //
 // The view updates in place: a new runtime entry or new output changes only the
 // texts and states that differ, so an expanded section, the scroll position, a
@@ -28,20 +27,8 @@ class ServiceDetailView : public QWidget {
     Q_OBJECT
 
 public:
-    // The host's flows. Each is called straight from its button; the host runs
-    // its coroutine and reports failures itself.
-    struct Callbacks {
-        std::function<void()> onUnlock; // authenticate: migrate the service and unlock its profile
-        std::function<void()> onStart;
-        std::function<void()> onStop;
-        std::function<void()> onRestart;
-        std::function<void()> onKill; // asks for the force-kill confirmation
-        std::function<void()> onEdit; // opens the service editor
-    };
-
-    // Both managers must outlive the view.
-    ServiceDetailView(EnvironmentProfilesManager *environmentProfilesManager,
-                      ServiceRunHistoryManager *runHistoryManager, QWidget *parent = nullptr);
+    // The controller must outlive the view.
+    explicit ServiceDetailView(ServicesController &controller, QWidget *parent = nullptr);
     ~ServiceDetailView() override;
 
     // Another id resets the configuration, the run history section and the scroll
@@ -60,11 +47,6 @@ public:
     // The service's environment profile exists and is protected.
     void setIsEffectivelyProtected(bool isEffectivelyProtected);
     void setFlags(bool isLocked, bool isLaunchLocked, bool isEffectivelyProtected);
-    void setCallbacks(Callbacks callbacks);
-    // Applies the manager's output additions for the shown service as they are
-    // published, so the live output appends them instead of comparing the whole
-    // text on the next runtime entry. Optional; the manager must outlive the view.
-    void followOutputOf(ServiceManager *serviceManager);
 
     const ManagedService &service() const { return m_service; }
     const ServiceRuntimeInfo &runtime() const { return m_runtime; }
@@ -73,6 +55,16 @@ public:
     bool isEffectivelyProtected() const { return m_isEffectivelyProtected; }
     bool isConfigurationExpanded() const { return m_isConfigurationExpanded; }
     ServiceRunHistorySection *runHistorySection() const;
+
+Q_SIGNALS:
+    // The buttons, for the shown service; the host runs the flows and reports
+    // failures itself.
+    void unlockRequested(); // authenticate: migrate the service and unlock its profile
+    void startRequested();
+    void stopRequested();
+    void restartRequested();
+    void forceKillRequested(); // asks for the force-kill confirmation
+    void editRequested();
 
 private:
     struct Widgets;
@@ -94,10 +86,8 @@ private:
     void refreshLayoutChoice();
     void toggleConfiguration();
     void copyLiveOutput();
-    void call(const std::function<void()> &callback) const;
 
-    QPointer<EnvironmentProfilesManager> m_environmentProfilesManager;
-    QPointer<ServiceRunHistoryManager> m_runHistoryManager;
+    ServicesController &m_controller;
     ManagedService m_service;
     ServiceRuntimeInfo m_runtime;
     bool m_isLocked = false;
@@ -105,7 +95,5 @@ private:
     bool m_isEffectivelyProtected = false;
     bool m_isConfigurationExpanded = false;
     bool m_hasService = false;
-    Callbacks m_callbacks;
-    QMetaObject::Connection m_outputConnection;
     std::unique_ptr<Widgets> m_widgets;
 };

@@ -1,8 +1,8 @@
 #include "ui/screens/services/ServiceEditorView.h"
 
-#include "profiles/EnvironmentProfilesManager.h"
 #include "records/SecurityScopedBookmarkStore.h"
-#include "ui/components/TitledMessageBox.h"
+#include "ui/components/ButtonTextTint.h"
+#include "ui/components/EnabledColor.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/NameRule.h"
@@ -15,7 +15,9 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeColor.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/screens/services/PathPickerDialog.h"
+#include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/ShellPathInsertion.h"
 
 #include <QComboBox>
@@ -77,16 +79,12 @@ QWidget *section(const QString &header, QWidget *content, QWidget *footer, QWidg
 
 } // namespace
 
-ServiceEditorView::ServiceEditorView(ServiceEditorMode mode, ManagedService draft, EnvironmentProfilesManager &profiles,
-                                     SecurityScopedBookmarkStore *bookmarks, std::function<void(ManagedService)> onSave,
-                                     std::function<void()> onDelete, QWidget *parent)
+ServiceEditorView::ServiceEditorView(ServiceEditorMode mode, ManagedService draft, ServicesController &controller,
+                                     QWidget *parent)
     : QDialog(parent),
       m_mode(std::move(mode)),
       m_draft(std::move(draft)),
-      m_profiles(profiles),
-      m_bookmarks(bookmarks),
-      m_onSave(std::move(onSave)),
-      m_onDelete(std::move(onDelete))
+      m_controller(controller)
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(m_mode.isCreate() ? QStringLiteral("Add Service") : QStringLiteral("Edit Service"));
@@ -107,7 +105,7 @@ ServiceEditorView::ServiceEditorView(ServiceEditorMode mode, ManagedService draf
     layout->addWidget(makeLaunchSection());
     layout->addWidget(makeButtons());
 
-    connect(&m_profiles, &EnvironmentProfilesManager::profilesChanged, this, &ServiceEditorView::fillProfilePicker);
+    connect(&controller, &ServicesController::profilesChanged, this, &ServiceEditorView::fillProfilePicker);
     updateSaveEnabled();
 }
 
@@ -197,7 +195,7 @@ void ServiceEditorView::fillProfilePicker()
     const QSignalBlocker blocker(m_profilePicker);
     m_profilePicker->clear();
     m_profilePicker->addItem(QStringLiteral("None"));
-    for (const EnvironmentProfile &profile : m_profiles.profiles())
+    for (const EnvironmentProfile &profile : m_controller.profiles())
         m_profilePicker->addItem(profile.name, profile.id);
     // A profile that no longer exists shows no choice and stays in the draft.
     m_profilePicker->setCurrentIndex(
@@ -237,9 +235,7 @@ QWidget *ServiceEditorView::makeButtons()
         auto *remove = new QPushButton(QStringLiteral("Delete"), row);
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
-        QPalette destructive = remove->palette();
-        destructive.setColor(QPalette::ButtonText, Palette::red());
-        remove->setPalette(destructive);
+        setEnabledColor(remove, QPalette::ButtonText, legibleButtonText(remove, Palette::red()));
         connect(remove, &QPushButton::clicked, this, &ServiceEditorView::confirmDelete);
         layout->addWidget(remove);
     }
@@ -306,8 +302,7 @@ void ServiceEditorView::confirmDelete()
     connect(question, &QMessageBox::finished, this, [this, question, remove] {
         if (question->clickedButton() != remove)
             return;
-        if (m_onDelete)
-            m_onDelete();
+        Q_EMIT deleteRequested();
         accept();
     });
     m_question = question;
@@ -329,16 +324,15 @@ void ServiceEditorView::insertPickedPath(const QString &path)
     m_command->setPlainText(ShellPathInsertion::insertPathIntoCommand(path, m_draft.command));
     m_command->moveCursor(QTextCursor::End);
     m_draft.command = m_command->toPlainText();
-    if (m_bookmarks)
-        rememberBookmark(m_bookmarks, path);
+    if (SecurityScopedBookmarkStore *bookmarks = m_controller.bookmarks())
+        rememberBookmark(bookmarks, path);
 }
 
 void ServiceEditorView::save()
 {
     if (!canSave())
         return;
-    if (m_onSave)
-        m_onSave(m_draft);
+    Q_EMIT saveRequested(m_draft);
     accept();
 }
 

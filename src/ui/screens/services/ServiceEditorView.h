@@ -3,25 +3,22 @@
 #include "records/ManagedService.h"
 #include "ui/screens/services/ServiceEditorMode.h"
 
-#include <QDialog>
 #include "ui/components/TitledMessageBox.h"
+#include <QDialog>
 
 #include <QMessageBox>
 #include <QPointer>
 
-#include <functional>
-
-class EnvironmentProfilesManager;
 class MacMultilineTextField;
 class MacTextField;
 class StyledLabel;
 class QComboBox;
 class QPushButton;
-class SecurityScopedBookmarkStore;
+class ServicesController;
 
 // The sheet that creates or edits one service. It works on a copy (`draft`):
-// "Save" hands the copy to `onSave`, a confirmed "Delete" calls `onDelete`,
-// "Cancel" drops it; each closes the sheet. Only a picked path's bookmark is
+// "Save" hands the copy on with saveRequested, a confirmed "Delete" emits
+// deleteRequested, "Cancel" drops it; each closes the sheet. Only a picked path's bookmark is
 // written at once.
 class ServiceEditorView final : public QDialog {
     Q_OBJECT
@@ -29,11 +26,10 @@ public:
     // How long the launch option must stay on "Terminal" before it is questioned.
     static constexpr int terminalConfirmationDelayMs = 200;
 
-    // The profile manager must outlive the sheet; without a bookmark store
-    // picked paths are only inserted.
-    ServiceEditorView(ServiceEditorMode mode, ManagedService draft, EnvironmentProfilesManager &profiles,
-                      SecurityScopedBookmarkStore *bookmarks, std::function<void(ManagedService)> onSave,
-                      std::function<void()> onDelete, QWidget *parent = nullptr);
+    // The controller must outlive the sheet: it lists the profiles and keeps
+    // the picked paths (when it has a bookmark store).
+    ServiceEditorView(ServiceEditorMode mode, ManagedService draft, ServicesController &controller,
+                      QWidget *parent = nullptr);
 
     const ServiceEditorMode &mode() const { return m_mode; }
     const ManagedService &draft() const { return m_draft; }
@@ -43,6 +39,11 @@ public:
 
     // The open "Delete Service?" or "Use Terminal?" question, if any.
     TitledMessageBox *openQuestion() const { return m_question; }
+
+Q_SIGNALS:
+    // "Save" with a valid draft, and a confirmed "Delete"; the sheet then closes.
+    void saveRequested(const ManagedService &service);
+    void deleteRequested();
 
 private:
     QWidget *makeServiceSection();
@@ -62,10 +63,7 @@ private:
 
     ServiceEditorMode m_mode;
     ManagedService m_draft;
-    EnvironmentProfilesManager &m_profiles;
-    SecurityScopedBookmarkStore *m_bookmarks;
-    std::function<void(ManagedService)> m_onSave;
-    std::function<void()> m_onDelete;
+    ServicesController &m_controller;
     bool m_isConfirmingTerminalLaunch = false;
 
     MacTextField *m_name = nullptr;

@@ -1,25 +1,21 @@
 #include "ui/screens/services/ServiceListModel.h"
 
-#include "execution/ServiceManager.h"
-#include "profiles/EnvironmentProfilesManager.h"
+#include "ui/screens/services/ServiceRowDelegate.h"
 #include "ui/screens/services/ServicesController.h"
 
 ServiceListModel::ServiceListModel(ServicesController &controller, QObject *parent)
     : QAbstractListModel(parent),
       m_controller(controller)
 {
-    ServiceManager &manager = controller.serviceManager();
-    EnvironmentProfilesManager &profiles = controller.profilesManager();
-    connect(&manager, &ServiceManager::servicesChanged, this, &ServiceListModel::refreshServices);
-    connect(&manager, &ServiceManager::legacyEncryptedServiceIDsChanged, this, &ServiceListModel::repaintAll);
-    connect(&manager, &ServiceManager::runtimeEntryChanged, this, &ServiceListModel::noteRuntimeEntry);
-    connect(&manager, &ServiceManager::runtimeChanged, this, &ServiceListModel::applyRuntimeChanges);
-    connect(&profiles, &EnvironmentProfilesManager::profilesChanged, this, &ServiceListModel::repaintAll);
-    connect(&profiles, &EnvironmentProfilesManager::lockedProfileIDsChanged, this, &ServiceListModel::repaintAll);
+    connect(&controller, &ServicesController::servicesChanged, this, &ServiceListModel::refreshServices);
+    connect(&controller, &ServicesController::runtimeEntryChanged, this, &ServiceListModel::noteRuntimeEntry);
+    connect(&controller, &ServicesController::runtimeChanged, this, &ServiceListModel::applyRuntimeChanges);
+    connect(&controller, &ServicesController::profilesChanged, this, &ServiceListModel::repaintAll);
+    connect(&controller, &ServicesController::locksChanged, this, &ServiceListModel::repaintAll);
     connect(&controller, &ServicesController::searchTextChanged, this, &ServiceListModel::refresh);
     connect(&controller, &ServicesController::filterChanged, this, &ServiceListModel::refresh);
-    connect(&controller, &ServicesController::selectedServiceIdChanged, this, &ServiceListModel::selectionChanged);
-    m_paintedSelection = controller.selectedServiceId();
+    connect(&controller, &ServicesController::selectedServiceIDChanged, this, &ServiceListModel::selectionChanged);
+    m_paintedSelection = controller.selectedServiceID();
     refreshServices();
 }
 
@@ -43,8 +39,11 @@ QVariant ServiceListModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::AccessibleTextRole:
         return row->name;
+    case Qt::AccessibleTextRole:
+        return accessibleName(*row);
+    case Qt::AccessibleDescriptionRole:
+        return m_controller.selectedServiceID() == row->id ? QStringLiteral("Selected") : QString();
     case ServiceIdRole:
         return row->id;
     case SubtitleRole:
@@ -56,16 +55,27 @@ QVariant ServiceListModel::data(const QModelIndex &index, int role) const
     case StateRole:
         return static_cast<int>(m_controller.runtimeEntry(row->id).state);
     case SelectedRole:
-        return m_controller.selectedServiceId() == row->id;
+        return m_controller.selectedServiceID() == row->id;
     default:
         return {};
     }
 }
 
+// What the row shows, in its order: name, subtitle, badge.
+QString ServiceListModel::accessibleName(const ManagedService &service) const
+{
+    QStringList parts {service.name};
+    const QString subtitle = m_controller.rowSubtitle(service);
+    if (!subtitle.isEmpty())
+        parts << subtitle;
+    parts << ServiceRowDelegate::badgeText(static_cast<int>(m_controller.runtimeEntry(service.id).state));
+    return parts.join(QStringLiteral(", "));
+}
+
 void ServiceListModel::refreshServices()
 {
     m_services.clear();
-    for (const ManagedService &service : m_controller.serviceManager().services())
+    for (const ManagedService &service : m_controller.services())
         m_services.insert(service.id, service);
     refresh();
     repaintAll();
@@ -137,7 +147,7 @@ void ServiceListModel::selectionChanged()
 {
     if (m_paintedSelection)
         repaintRow(*m_paintedSelection);
-    m_paintedSelection = m_controller.selectedServiceId();
+    m_paintedSelection = m_controller.selectedServiceID();
     if (m_paintedSelection)
         repaintRow(*m_paintedSelection);
 }

@@ -1,12 +1,12 @@
 #include "ui/screens/services/ServiceRunHistorySection.h"
 
-#include "records/ServiceRunHistoryManager.h"
 #include "ui/components/TitledMessageBox.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SurfaceCard.h"
 #include "ui/components/SymbolView.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 #include "ui/screens/services/ServiceRunHistoryRow.h"
 #include "ui/screens/services/ServiceRunOutputSheet.h"
@@ -21,9 +21,9 @@
 using ServiceDetailStyle::CapsuleBadge;
 using ServiceDetailStyle::RowButton;
 
-ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *runHistoryManager, QWidget *parent)
+ServiceRunHistorySection::ServiceRunHistorySection(ServicesController &controller, QWidget *parent)
     : QWidget(parent),
-      m_runHistoryManager(runHistoryManager)
+      m_controller(controller)
 {
     m_newRunTimer.setSingleShot(true);
     m_newRunTimer.setInterval(newRunMarkDuration);
@@ -84,12 +84,9 @@ ServiceRunHistorySection::ServiceRunHistorySection(ServiceRunHistoryManager *run
     bodyColumn->addWidget(m_rowsBox);
     column->addWidget(m_body);
 
-    if (m_runHistoryManager) {
-        connect(m_runHistoryManager, &ServiceRunHistoryManager::recordsChanged, this,
-                &ServiceRunHistorySection::refreshRecords);
-        connect(m_runHistoryManager, &ServiceRunHistoryManager::latestAddedRecordIDChanged, this,
-                &ServiceRunHistorySection::markNewRun);
-    }
+    connect(&controller, &ServicesController::runRecordsChanged, this, &ServiceRunHistorySection::refreshRecords);
+    connect(&controller, &ServicesController::latestAddedRunRecordIDChanged, this,
+            &ServiceRunHistorySection::markNewRun);
     refreshRecords();
     syncRows();
     refreshHeader();
@@ -148,10 +145,9 @@ QList<ServiceRunHistoryRow *> ServiceRunHistorySection::rows() const
 
 void ServiceRunHistorySection::refreshRecords()
 {
-    ServiceRunHistoryManager *manager = m_runHistoryManager.data();
     QList<ServiceRunRecord> records;
-    if (manager && !m_serviceId.isNull())
-        records = manager->records(m_serviceId);
+    if (!m_serviceId.isNull())
+        records = m_controller.runRecords(m_serviceId);
     if (records == m_records)
         return;
     m_records = std::move(records);
@@ -225,8 +221,7 @@ void ServiceRunHistorySection::toggleRun(const QUuid &recordId)
 
 void ServiceRunHistorySection::deleteRun(const QUuid &recordId)
 {
-    if (ServiceRunHistoryManager *manager = m_runHistoryManager.data())
-        manager->deleteRecord(recordId);
+    m_controller.deleteRunRecord(recordId);
 }
 
 void ServiceRunHistorySection::viewOutput(const QUuid &recordId)
@@ -254,9 +249,8 @@ void ServiceRunHistorySection::confirmClearHistory()
     confirmation->setAttribute(Qt::WA_DeleteOnClose);
     const QUuid serviceId = m_serviceId;
     connect(confirmation, &QMessageBox::buttonClicked, this, [this, clearButton, serviceId](QAbstractButton *button) {
-        ServiceRunHistoryManager *manager = m_runHistoryManager.data();
-        if (button == clearButton && manager)
-            manager->clearHistory(serviceId, false);
+        if (button == clearButton)
+            m_controller.clearRunHistory(serviceId);
     });
     m_clearConfirmation = confirmation;
     confirmation->open();
@@ -266,8 +260,7 @@ void ServiceRunHistorySection::confirmClearHistory()
 // service leaves the mark alone, and a newer run of this one takes it over.
 void ServiceRunHistorySection::markNewRun()
 {
-    ServiceRunHistoryManager *manager = m_runHistoryManager.data();
-    const std::optional<QUuid> latest = manager ? manager->latestAddedRecordID() : std::nullopt;
+    const std::optional<QUuid> latest = m_controller.latestAddedRunRecordID();
     if (!latest || m_serviceId.isNull())
         return;
     refreshRecords();

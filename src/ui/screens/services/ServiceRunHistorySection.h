@@ -3,9 +3,9 @@
 #include "records/ServiceRunRecord.h"
 #include "ui/screens/services/ServiceRunOutputSheet.h"
 
+#include "ui/components/TitledMessageBox.h"
 #include <QHash>
 #include <QList>
-#include "ui/components/TitledMessageBox.h"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -20,7 +20,7 @@
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
-class ServiceRunHistoryManager;
+class ServicesController;
 class ServiceRunHistoryRow;
 
 class SurfaceCard;
@@ -42,8 +42,8 @@ class ServiceRunHistorySection : public QWidget {
 public:
     static constexpr std::chrono::milliseconds newRunMarkDuration {4000};
 
-    // The manager must outlive the section.
-    ServiceRunHistorySection(ServiceRunHistoryManager *runHistoryManager, QWidget *parent = nullptr);
+    // The controller must outlive the section.
+    explicit ServiceRunHistorySection(ServicesController &controller, QWidget *parent = nullptr);
     ~ServiceRunHistorySection() override;
 
     // Another id starts afresh: collapsed, no expanded runs, no mark, sheet and confirmation closed.
@@ -75,7 +75,7 @@ private:
     void markNewRun();
     void endNewRunMark();
 
-    QPointer<ServiceRunHistoryManager> m_runHistoryManager;
+    ServicesController &m_controller;
     QUuid m_serviceId;
     QList<ServiceRunRecord> m_records;
     bool m_isExpanded = false;

@@ -7,6 +7,7 @@
 #include "profiles/ProtectedProfilesLockManager.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ServiceRunHistoryManager.h"
+#include "ui/components/Attempt.h"
 #include "ui/components/SearchRelevance.h"
 #include "ui/launch/ServiceLaunchFlow.h"
 
@@ -89,7 +90,81 @@ ServicesController::ServicesController(ServiceManager &serviceManager, Environme
       m_lockManager(lockManager),
       m_historyManager(historyManager),
       m_bookmarks(bookmarks)
-{}
+{
+    relayManagerSignals();
+}
+
+void ServicesController::relayManagerSignals()
+{
+    ServiceManager *services = &m_serviceManager;
+    connect(services, &ServiceManager::servicesChanged, this, &ServicesController::servicesChanged);
+    connect(services, &ServiceManager::runtimeChanged, this, &ServicesController::runtimeChanged);
+    connect(services, &ServiceManager::runtimeEntryChanged, this, &ServicesController::runtimeEntryChanged);
+    connect(services, &ServiceManager::outputAppended, this, &ServicesController::outputAppended);
+    connect(services, &ServiceManager::legacyEncryptedServiceIDsChanged, this, &ServicesController::locksChanged);
+    EnvironmentProfilesManager *profiles = &m_profilesManager;
+    connect(profiles, &EnvironmentProfilesManager::profilesChanged, this, &ServicesController::profilesChanged);
+    connect(profiles, &EnvironmentProfilesManager::lockedProfileIDsChanged, this, &ServicesController::locksChanged);
+    connect(profiles, &EnvironmentProfilesManager::keychainAccessGuidanceChanged, this,
+            &ServicesController::keychainAccessGuidanceChanged);
+    connect(&m_lockManager, &ProtectedProfilesLockManager::isUnlockedChanged, this,
+            &ServicesController::isUnlockedChanged);
+    ServiceRunHistoryManager *history = &m_historyManager;
+    connect(history, &ServiceRunHistoryManager::recordsChanged, this, &ServicesController::runRecordsChanged);
+    connect(history, &ServiceRunHistoryManager::latestAddedRecordIDChanged, this,
+            &ServicesController::latestAddedRunRecordIDChanged);
+}
+
+const QList<ManagedService> &ServicesController::services() const
+{
+    return m_serviceManager.services();
+}
+
+const QList<EnvironmentProfile> &ServicesController::profiles() const
+{
+    return m_profilesManager.profiles();
+}
+
+std::optional<QString> ServicesController::profileName(const ManagedService &service) const
+{
+    const std::optional<EnvironmentProfile> profile = m_profilesManager.profile(service.environmentProfileId);
+    return profile ? std::optional<QString>(profile->name) : std::nullopt;
+}
+
+const std::optional<QString> &ServicesController::keychainAccessGuidance() const
+{
+    return m_profilesManager.keychainAccessGuidance();
+}
+
+bool ServicesController::isUnlocked() const
+{
+    return m_lockManager.isUnlocked();
+}
+
+QList<ServiceRunRecord> ServicesController::runRecords(const QUuid &serviceId) const
+{
+    return m_historyManager.records(serviceId);
+}
+
+std::optional<QUuid> ServicesController::latestAddedRunRecordID() const
+{
+    return m_historyManager.latestAddedRecordID();
+}
+
+void ServicesController::lockProtectedProfiles()
+{
+    m_lockManager.lock();
+}
+
+QCoro::Task<> ServicesController::deleteRunRecord(QUuid recordId)
+{
+    co_await m_historyManager.deleteRecord(recordId);
+}
+
+QCoro::Task<> ServicesController::clearRunHistory(QUuid serviceId)
+{
+    co_await m_historyManager.clearHistory(serviceId, false);
+}
 
 QList<ManagedService> ServicesController::visibleServices(const QList<ManagedService> &services,
                                                           const QHash<QUuid, ServiceRuntimeInfo> &runtime,
@@ -170,13 +245,13 @@ void ServicesController::resetNavigation()
     setFilter(ServiceFilter::all);
 }
 
-void ServicesController::setSelectedServiceId(const std::optional<QUuid> &id)
+void ServicesController::setSelectedServiceID(const std::optional<QUuid> &id)
 {
-    if (id == m_selectedServiceId)
+    if (id == m_selectedServiceID)
         return;
-    m_selectedServiceId = id;
+    m_selectedServiceID = id;
     ++m_selectionGeneration;
-    Q_EMIT selectedServiceIdChanged();
+    Q_EMIT selectedServiceIDChanged();
     if (m_selectionPromptsActive)
         unlockSelectedServiceIfNeeded();
 }
@@ -192,9 +267,9 @@ void ServicesController::setSelectionPromptsActive(bool active)
 
 std::optional<ManagedService> ServicesController::selectedService() const
 {
-    if (!m_selectedServiceId)
+    if (!m_selectedServiceID)
         return std::nullopt;
-    return m_serviceManager.service(*m_selectedServiceId);
+    return m_serviceManager.service(*m_selectedServiceID);
 }
 
 void ServicesController::dismissError()
@@ -240,11 +315,11 @@ QString ServicesController::rowSubtitle(const ManagedService &service) const
 
 void ServicesController::selectService(const ManagedService &service)
 {
-    if (m_selectedServiceId == service.id) {
+    if (m_selectedServiceID == service.id) {
         unlockSelectedServiceIfNeeded();
         return;
     }
-    setSelectedServiceId(service.id);
+    setSelectedServiceID(service.id);
 }
 
 bool ServicesController::needsUnlockOnSelection(const ManagedService &service) const
@@ -254,26 +329,22 @@ bool ServicesController::needsUnlockOnSelection(const ManagedService &service) c
 
 QCoro::Task<> ServicesController::unlockSelectedServiceIfNeeded()
 {
-    if (!m_selectedServiceId)
+    if (!m_selectedServiceID)
         co_return;
-    const std::optional<ManagedService> service = m_serviceManager.service(*m_selectedServiceId);
+    const std::optional<ManagedService> service = m_serviceManager.service(*m_selectedServiceID);
     if (!service || !needsUnlockOnSelection(*service))
         co_return;
 
-    QPointer<ServicesController> self(this);
     const quint64 generation = m_selectionGeneration;
-    std::exception_ptr failure;
-    try {
-        co_await m_serviceManager.ensureProtectedAccess(
-            service->id, ServiceLaunchFlow::serviceUnlockReason(m_profilesManager, *service));
-    } catch (...) {
-        failure = std::current_exception();
-    }
     // A selection that moved on meanwhile stands for a task that was replaced.
-    if (!self || generation != m_selectionGeneration)
-        co_return;
-    if (failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
+    co_await attempt(
+        this,
+        [&] {
+            return m_serviceManager.ensureProtectedAccess(
+                service->id, ServiceLaunchFlow::serviceUnlockReason(m_profilesManager, *service));
+        },
+        failureShower(KeychainErrorText::fullMessage),
+        [this, generation] { return generation == m_selectionGeneration; });
 }
 
 QCoro::Task<> ServicesController::unlockService(ManagedService service)
@@ -283,15 +354,9 @@ QCoro::Task<> ServicesController::unlockService(ManagedService service)
 
 QCoro::Task<> ServicesController::requestProtectedAccess(ManagedService service, ProtectedUnlockReason reason)
 {
-    QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await m_serviceManager.ensureProtectedAccess(service.id, std::move(reason));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self && failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
+    co_await attempt(
+        this, [&] { return m_serviceManager.ensureProtectedAccess(service.id, std::move(reason)); },
+        failureShower(KeychainErrorText::fullMessage));
 }
 
 QCoro::Task<> ServicesController::launchService(ManagedService service, SudoLaunchAction action,
@@ -336,16 +401,13 @@ QCoro::Task<> ServicesController::launchService(ManagedService service, SudoLaun
 QCoro::Task<> ServicesController::performLaunch(QUuid serviceId, SudoLaunchAction action, SharedSensitiveBytes password,
                                                 std::optional<CommandThreatApproval> approval)
 {
-    QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await ServiceLaunchFlow::perform(m_serviceManager, serviceId, action, std::move(password),
-                                            std::move(approval));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self && failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
+    co_await attempt(
+        this,
+        [&] {
+            return ServiceLaunchFlow::perform(m_serviceManager, serviceId, action, std::move(password),
+                                              std::move(approval));
+        },
+        failureShower(KeychainErrorText::fullMessage));
 }
 
 QCoro::Task<> ServicesController::runAnyway(CommandThreatReviewRequest request)
@@ -388,15 +450,8 @@ QCoro::Task<> ServicesController::stopService(ManagedService service)
 
 QCoro::Task<> ServicesController::performStop(QUuid serviceId, bool forced)
 {
-    QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await m_serviceManager.stop(serviceId, forced);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self && failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
+    co_await attempt(
+        this, [&] { return m_serviceManager.stop(serviceId, forced); }, failureShower(KeychainErrorText::fullMessage));
 }
 
 void ServicesController::requestForceKill(const ManagedService &service)
@@ -439,22 +494,15 @@ void ServicesController::editService(const ManagedService &service)
 
 QCoro::Task<> ServicesController::openEditor(ManagedService service)
 {
-    QPointer<ServicesController> self(this);
-    std::optional<ManagedService> current;
-    std::exception_ptr failure;
-    try {
-        current = co_await m_serviceManager.migrateLegacyEncryptedService(
-            service.id, ProtectedUnlockReason::migrateLegacyServices());
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        showFailure(failure, KeychainErrorText::description);
-        co_return;
-    }
-    setEditorMode(ServiceEditorMode::edit(*current));
+    auto current = co_await attempt(
+        this,
+        [&] {
+            return m_serviceManager.migrateLegacyEncryptedService(service.id,
+                                                                  ProtectedUnlockReason::migrateLegacyServices());
+        },
+        failureShower(KeychainErrorText::description));
+    if (current)
+        setEditorMode(ServiceEditorMode::edit(*current));
 }
 
 void ServicesController::openCreateEditor()
@@ -475,41 +523,26 @@ ManagedService ServicesController::newServiceDraft()
 
 QCoro::Task<> ServicesController::saveEditedService(ManagedService service)
 {
-    QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await m_serviceManager.saveService(service);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
-    setSelectedServiceId(service.id);
+    const auto saved = co_await attempt(
+        this, [&] { return m_serviceManager.saveService(service); }, failureShower(KeychainErrorText::fullMessage));
+    if (!saved.abandoned)
+        setSelectedServiceID(service.id);
 }
 
 QCoro::Task<> ServicesController::deleteEditedService(ServiceEditorMode mode)
 {
     if (!mode.service)
         co_return;
-    QPointer<ServicesController> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await removeService(*mode.service);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (self && failure)
-        showFailure(failure, KeychainErrorText::fullMessage);
+    co_await attempt(
+        this, [&] { return removeService(*mode.service); }, failureShower(KeychainErrorText::fullMessage));
 }
 
 QCoro::Task<> ServicesController::removeService(ManagedService service)
 {
     QPointer<ServicesController> self(this);
     co_await m_serviceManager.deleteService(service.id);
-    if (self && m_selectedServiceId == service.id)
-        setSelectedServiceId(std::nullopt);
+    if (self && m_selectedServiceID == service.id)
+        setSelectedServiceID(std::nullopt);
 }
 
 QCoro::Task<> ServicesController::retryKeychainAccess()
@@ -518,6 +551,11 @@ QCoro::Task<> ServicesController::retryKeychainAccess()
     const EnvironmentProfilesRepository::LoadResult result = co_await m_profilesManager.repository().loadProfiles();
     if (profiles)
         profiles->applyLoadResult(result);
+}
+
+std::function<void(const std::exception_ptr &)> ServicesController::failureShower(KeychainErrorText keychainText)
+{
+    return [this, keychainText](const std::exception_ptr &failure) { showFailure(failure, keychainText); };
 }
 
 void ServicesController::showFailure(const std::exception_ptr &failure, KeychainErrorText keychainText)

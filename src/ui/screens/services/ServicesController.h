@@ -2,7 +2,9 @@
 
 #include "execution/CommandThreatApproval.h"
 #include "platform/SensitiveBytes.h"
+#include "profiles/EnvironmentProfile.h"
 #include "records/ManagedService.h"
+#include "records/ServiceRunRecord.h"
 #include "records/ServiceRuntimeInfo.h"
 #include "ui/launch/CommandThreatReviewRequest.h"
 #include "ui/screens/services/ScreenErrorMessage.h"
@@ -50,11 +52,22 @@ public:
                        ProtectedProfilesLockManager &lockManager, ServiceRunHistoryManager &historyManager,
                        SecurityScopedBookmarkStore *bookmarks = nullptr, QObject *parent = nullptr);
 
-    ServiceManager &serviceManager() const { return m_serviceManager; }
-    EnvironmentProfilesManager &profilesManager() const { return m_profilesManager; }
-    ProtectedProfilesLockManager &lockManager() const { return m_lockManager; }
-    ServiceRunHistoryManager &historyManager() const { return m_historyManager; }
+    // Where the editor remembers picked paths; none when they are not remembered.
     SecurityScopedBookmarkStore *bookmarks() const { return m_bookmarks; }
+
+    // What the screen's widgets show, as the managers publish it; each has a
+    // signal below that tells when it changed.
+    const QList<ManagedService> &services() const;
+    const QList<EnvironmentProfile> &profiles() const;
+    // The name of the service's environment profile, or none when it has none
+    // or the profile is gone.
+    std::optional<QString> profileName(const ManagedService &service) const;
+    const std::optional<QString> &keychainAccessGuidance() const;
+    // Whether protected profiles are unlocked now.
+    bool isUnlocked() const;
+    // The service's recorded runs, newest first, and the run recorded last.
+    QList<ServiceRunRecord> runRecords(const QUuid &serviceId) const;
+    std::optional<QUuid> latestAddedRunRecordID() const;
 
     // The list: the filter's services, ordered by name, or by score while searching.
     static QList<ManagedService> visibleServices(const QList<ManagedService> &services,
@@ -72,10 +85,10 @@ public:
     // Drops the search and the filter when another screen asks for a service.
     void resetNavigation();
 
-    const std::optional<QUuid> &selectedServiceId() const { return m_selectedServiceId; }
+    const std::optional<QUuid> &selectedServiceID() const { return m_selectedServiceID; }
     // Sets the selection; a new selection asks for authentication when its
     // service needs it.
-    void setSelectedServiceId(const std::optional<QUuid> &id);
+    void setSelectedServiceID(const std::optional<QUuid> &id);
     std::optional<ManagedService> selectedService() const;
     // The screen asks for authentication on selection only while it is shown;
     // becoming shown asks for the current selection. Active unless a screen
@@ -131,18 +144,38 @@ public:
 
     // The keyring banner's "Try Again": reloads the profiles.
     QCoro::Task<> retryKeychainAccess();
+    // The lock button: locks every protected profile.
+    void lockProtectedProfiles();
+    // The run history's buttons.
+    QCoro::Task<> deleteRunRecord(QUuid recordId);
+    QCoro::Task<> clearRunHistory(QUuid serviceId);
 
 Q_SIGNALS:
     void searchTextChanged();
     void filterChanged();
-    void selectedServiceIdChanged();
+    void selectedServiceIDChanged();
     void errorMessageChanged();
     void editorModeChanged();
     void confirmForceKillChanged();
     void sudoRequestChanged();
     void commandThreatRequestChanged();
 
+    // Relayed from the managers.
+    void servicesChanged();
+    void runtimeChanged();
+    void runtimeEntryChanged(const QUuid &serviceId);
+    // Text added to a service's live output (see ServiceManager::outputAppended).
+    void outputAppended(const QUuid &serviceId, const QString &text, qsizetype charactersDroppedFromFront);
+    void profilesChanged();
+    // A service's or a profile's lock changed: the lock flags and row indicators may differ.
+    void locksChanged();
+    void keychainAccessGuidanceChanged();
+    void isUnlockedChanged();
+    void runRecordsChanged();
+    void latestAddedRunRecordIDChanged();
+
 private:
+    void relayManagerSignals();
     QCoro::Task<> requestProtectedAccess(ManagedService service, ProtectedUnlockReason reason);
     QCoro::Task<> performLaunch(QUuid serviceId, SudoLaunchAction action, SharedSensitiveBytes password,
                                 std::optional<CommandThreatApproval> approval);
@@ -151,6 +184,8 @@ private:
     QCoro::Task<> performStop(QUuid serviceId, bool forced);
     bool needsUnlockOnSelection(const ManagedService &service) const;
     void showFailure(const std::exception_ptr &failure, KeychainErrorText keychainText);
+    // showFailure with the given keychain text, for a flow's guarded block.
+    std::function<void(const std::exception_ptr &)> failureShower(KeychainErrorText keychainText);
     void setErrorMessage(const std::optional<QString> &message);
     void setEditorMode(const std::optional<ServiceEditorMode> &mode);
     void setConfirmForceKill(const std::optional<ManagedService> &service);
@@ -165,7 +200,7 @@ private:
 
     QString m_searchText;
     ServiceFilter m_filter = ServiceFilter::all;
-    std::optional<QUuid> m_selectedServiceId;
+    std::optional<QUuid> m_selectedServiceID;
     // Raised by every change of the selection, so an unlock asked for an
     // earlier selection does not report into the new one.
     quint64 m_selectionGeneration = 0;

@@ -1,8 +1,5 @@
 #include "ui/screens/services/ServicesView.h"
 
-#include "execution/ServiceManager.h"
-#include "profiles/EnvironmentProfilesManager.h"
-#include "profiles/ProtectedProfilesLockManager.h"
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/MasterDetailChrome.h"
@@ -15,20 +12,19 @@
 #include "ui/components/ThemeColor.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/screens/services/CommandThreatReviewView.h"
+#include "ui/screens/services/SegmentedPicker.h"
 #include "ui/screens/services/ServiceDetailView.h"
 #include "ui/screens/services/ServiceEditorView.h"
 #include "ui/screens/services/ServiceListModel.h"
 #include "ui/screens/services/ServiceRowDelegate.h"
-#include "ui/screens/services/SegmentedPicker.h"
 #include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/SudoPasswordPromptView.h"
 
 #include <QEvent>
-#include <QHideEvent>
-#include <QShowEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -37,6 +33,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -86,25 +83,23 @@ ServicesView::ServicesView(ServiceManager &serviceManager, EnvironmentProfilesMa
     layout->addWidget(chrome);
 
     ServicesController &controller = *m_controller;
-    connect(&controller, &ServicesController::selectedServiceIdChanged, this, &ServicesView::updateDetail);
+    connect(&controller, &ServicesController::selectedServiceIDChanged, this, &ServicesView::updateDetail);
     connect(&controller, &ServicesController::editorModeChanged, this, &ServicesView::syncEditorSheet);
     connect(&controller, &ServicesController::sudoRequestChanged, this, &ServicesView::syncSudoSheet);
     connect(&controller, &ServicesController::commandThreatRequestChanged, this, &ServicesView::syncThreatReviewSheet);
     connect(&controller, &ServicesController::confirmForceKillChanged, this, &ServicesView::syncForceKillAlert);
     connect(&controller, &ServicesController::errorMessageChanged, this, &ServicesView::syncErrorAlert);
-    connect(&serviceManager, &ServiceManager::servicesChanged, this, &ServicesView::updateDetail);
-    connect(&serviceManager, &ServiceManager::legacyEncryptedServiceIDsChanged, this, &ServicesView::updateDetail);
-    connect(&serviceManager, &ServiceManager::runtimeEntryChanged, this, [this](const QUuid &id) {
+    connect(&controller, &ServicesController::servicesChanged, this, &ServicesView::updateDetail);
+    connect(&controller, &ServicesController::locksChanged, this, &ServicesView::updateDetail);
+    connect(&controller, &ServicesController::runtimeEntryChanged, this, [this](const QUuid &id) {
         if (id == m_detailServiceId)
             updateDetail();
     });
-    connect(&profilesManager, &EnvironmentProfilesManager::lockedProfileIDsChanged, this, &ServicesView::updateDetail);
-    connect(&profilesManager, &EnvironmentProfilesManager::profilesChanged, this, [this] {
+    connect(&controller, &ServicesController::profilesChanged, this, [this] {
         updateDetail();
         updateLockButton();
     });
-    connect(&profilesManager, &EnvironmentProfilesManager::keychainAccessGuidanceChanged, this,
-            &ServicesView::updateKeychainBanner);
+    connect(&controller, &ServicesController::keychainAccessGuidanceChanged, this, &ServicesView::updateKeychainBanner);
     updateKeychainBanner();
     updateLockButton();
     updateDetail();
@@ -114,7 +109,7 @@ ServicesView::~ServicesView() = default;
 
 void ServicesView::selectService(const QUuid &serviceId)
 {
-    m_controller->setSelectedServiceId(serviceId);
+    m_controller->setSelectedServiceID(serviceId);
 }
 
 void ServicesView::resetNavigation()
@@ -142,7 +137,7 @@ bool ServicesView::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonPress) {
         const auto *press = static_cast<QMouseEvent *>(event);
         if (!m_list->indexAt(press->position().toPoint()).isValid())
-            m_controller->setSelectedServiceId(std::nullopt);
+            m_controller->setSelectedServiceID(std::nullopt);
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -181,7 +176,9 @@ QWidget *ServicesView::makeSidebar()
     m_list->setAccessibleName(QStringLiteral("Services"));
     m_list->setModel(m_model);
     m_list->setItemDelegate(new ServiceRowDelegate(m_list));
-    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    // The selection model mirrors the controller's selection, so assistive
+    // technologies see the selected row as selected.
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setUniformItemSizes(true);
     m_list->setMouseTracking(true);
@@ -200,12 +197,16 @@ QWidget *ServicesView::makeSidebar()
                 if (QGuiApplication::mouseButtons() != Qt::NoButton || !m_list->hasFocus())
                     return;
                 if (const std::optional<ManagedService> service = m_model->service(current.row()))
-                    m_controller->setSelectedServiceId(service->id);
+                    m_controller->setSelectedServiceID(service->id);
             });
     connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
             [this] { m_savedScrollValue = m_list->verticalScrollBar()->value(); });
-    connect(m_model, &ServiceListModel::orderChanged, this,
-            [this] { m_list->verticalScrollBar()->setValue(m_savedScrollValue); });
+    connect(m_model, &ServiceListModel::orderChanged, this, [this] {
+        m_list->verticalScrollBar()->setValue(m_savedScrollValue);
+        syncListSelection();
+    });
+    connect(m_model, &QAbstractItemModel::modelReset, this, &ServicesView::syncListSelection);
+    connect(m_controller, &ServicesController::selectedServiceIDChanged, this, &ServicesView::syncListSelection);
     auto *rows = new QVBoxLayout;
     rows->setContentsMargins(8, 0, 8, 8);
     rows->addWidget(m_list);
@@ -265,7 +266,11 @@ QWidget *ServicesView::makeToolbar()
     auto *row = new QHBoxLayout(bar);
     row->setContentsMargins(12, 8, 12, 0);
     row->addStretch(1);
-    m_lockButton = new ProtectedDataLockButton(&m_controller->lockManager(), m_controller->hasProtectedProfiles(), bar);
+    m_lockButton = new ProtectedDataLockButton(m_controller->hasProtectedProfiles(), m_controller->isUnlocked(), bar);
+    connect(m_controller, &ServicesController::isUnlockedChanged, m_lockButton,
+            [this] { m_lockButton->setUnlocked(m_controller->isUnlocked()); });
+    connect(m_lockButton, &ProtectedDataLockButton::lockRequested, m_controller,
+            &ServicesController::lockProtectedProfiles);
     m_lockButton->setObjectName(QStringLiteral("protectedDataLockButton"));
     row->addWidget(m_lockButton);
     return bar;
@@ -295,18 +300,30 @@ QWidget *ServicesView::makeDetailHost()
     layout->addStretch(1);
     m_detailHost->addWidget(m_emptyState);
 
-    m_detail = new ServiceDetailView(&m_controller->profilesManager(), &m_controller->historyManager(), m_detailHost);
+    m_detail = new ServiceDetailView(*m_controller, m_detailHost);
     m_detail->setObjectName(QStringLiteral("serviceDetailView"));
-    // A printing service then costs the console its additions only, not a
-    // comparison of the whole output on every runtime tick.
-    m_detail->followOutputOf(&m_controller->serviceManager());
+    // The buttons act on the service the detail view shows, whichever it is then.
+    ServicesController *controller = m_controller;
+    ServiceDetailView *detail = m_detail;
+    connect(detail, &ServiceDetailView::unlockRequested, controller,
+            [controller, detail] { controller->unlockService(detail->service()); });
+    connect(detail, &ServiceDetailView::startRequested, controller,
+            [controller, detail] { controller->launchService(detail->service(), SudoLaunchAction::start); });
+    connect(detail, &ServiceDetailView::stopRequested, controller,
+            [controller, detail] { controller->stopService(detail->service()); });
+    connect(detail, &ServiceDetailView::restartRequested, controller,
+            [controller, detail] { controller->launchService(detail->service(), SudoLaunchAction::restart); });
+    connect(detail, &ServiceDetailView::forceKillRequested, controller,
+            [controller, detail] { controller->requestForceKill(detail->service()); });
+    connect(detail, &ServiceDetailView::editRequested, controller,
+            [controller, detail] { controller->editService(detail->service()); });
     m_detailHost->addWidget(m_detail);
     return m_detailHost;
 }
 
 void ServicesView::updateKeychainBanner()
 {
-    const std::optional<QString> &guidance = m_controller->profilesManager().keychainAccessGuidance();
+    const std::optional<QString> &guidance = m_controller->keychainAccessGuidance();
     m_keychainBanner->setMessage(guidance.value_or(QString()));
     m_keychainBanner->parentWidget()->setVisible(guidance.has_value());
 }
@@ -332,36 +349,23 @@ void ServicesView::updateDetail()
     m_detail->setRuntime(controller.runtimeEntry(service->id));
     m_detail->setFlags(controller.isLocked(*service), controller.isLaunchLocked(*service),
                        controller.isEffectivelyProtected(*service));
-    const ManagedService &captured = *service;
-    QPointer<ServicesController> guarded(m_controller);
-    m_detail->setCallbacks(ServiceDetailView::Callbacks {
-        [guarded, captured] {
-            if (guarded)
-                guarded->unlockService(captured);
-        },
-        [guarded, captured] {
-            if (guarded)
-                guarded->launchService(captured, SudoLaunchAction::start);
-        },
-        [guarded, captured] {
-            if (guarded)
-                guarded->stopService(captured);
-        },
-        [guarded, captured] {
-            if (guarded)
-                guarded->launchService(captured, SudoLaunchAction::restart);
-        },
-        [guarded, captured] {
-            if (guarded)
-                guarded->requestForceKill(captured);
-        },
-        [guarded, captured] {
-            if (guarded)
-                guarded->editService(captured);
-        },
-    });
     m_detailServiceId = service->id;
     m_detailHost->setCurrentWidget(m_detail);
+}
+
+void ServicesView::syncListSelection()
+{
+    const std::optional<QUuid> selected = m_controller->selectedServiceID();
+    const int row = selected ? m_model->rowOf(*selected) : -1;
+    QItemSelectionModel *selection = m_list->selectionModel();
+    if (row < 0) {
+        selection->clearSelection();
+        return;
+    }
+    const QModelIndex index = m_model->index(row);
+    selection->select(index, QItemSelectionModel::ClearAndSelect);
+    if (selection->currentIndex() != index)
+        selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
 }
 
 void ServicesView::syncEditorSheet()
@@ -378,18 +382,10 @@ void ServicesView::syncEditorSheet()
         m_editor->deleteLater();
     const ServiceEditorMode presented = *mode;
     const ManagedService draft = presented.service.value_or(ServicesController::newServiceDraft());
-    QPointer<ServicesController> controller(m_controller);
-    m_editor = new ServiceEditorView(
-        presented, draft, m_controller->profilesManager(), m_controller->bookmarks(),
-        [controller](ManagedService service) {
-            if (controller)
-                controller->saveEditedService(std::move(service));
-        },
-        [controller, presented] {
-            if (controller)
-                controller->deleteEditedService(presented);
-        },
-        this);
+    m_editor = new ServiceEditorView(presented, draft, *m_controller, this);
+    connect(m_editor, &ServiceEditorView::saveRequested, m_controller, &ServicesController::saveEditedService);
+    connect(m_editor, &ServiceEditorView::deleteRequested, m_controller,
+            [controller = m_controller, presented] { controller->deleteEditedService(presented); });
     m_editor->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_editor, &QDialog::finished, m_controller, [this, editor = m_editor.data()] {
         if (editor == m_editor)

@@ -1,16 +1,8 @@
 #pragma once
 
-#include "profiles/EnvironmentProfilesManager.h"
-#include "profiles/EnvironmentProfilesRepository.h"
-#include "profiles/ProtectedProfilesLockManager.h"
-#include "records/ApplicationSupport.h"
-#include "records/ServiceRunHistoryManager.h"
-#include "records/ServiceRunHistoryRepository.h"
-#include "support/Await.h"
-#include "support/FakeAuthenticator.h"
-#include "support/FakeProtectedKeyProvider.h"
-#include "support/FakeSecretStore.h"
+#include "execution/ServiceManagerFixture.h"
 #include "ui/screens/services/ServiceDetailView.h"
+#include "ui/screens/services/ServicesController.h"
 
 #include <gtest/gtest.h>
 
@@ -18,28 +10,16 @@
 #include <stdexcept>
 #include <string>
 
-// A detail view over real profile and run-history managers in the test's data
-// folder, with fake authentication and keyring.
-struct ServiceDetailViewTest : ::testing::Test {
-    const QString folder = applicationSupportDirectory();
-    std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
-    EnvironmentProfilesRepository profilesRepository {folder + QStringLiteral("/environments.json"), secrets};
-    std::shared_ptr<FakeAuthenticator> authenticator = std::make_shared<FakeAuthenticator>();
-    std::shared_ptr<FakeProtectedKeyProvider> keys = std::make_shared<FakeProtectedKeyProvider>();
-    ProtectedProfilesLockManager lockManager {authenticator, keys};
-    EnvironmentProfilesManager profiles {profilesRepository, &lockManager};
-    ServiceRunHistoryRepository historyRepository {folder + QStringLiteral("/run-history.json")};
-    ServiceRunHistoryManager history {historyRepository};
+// A detail view over the Services controller and real managers in the test's
+// data folder, with fake authentication and keyring.
+struct ServiceDetailViewTest : ServiceManagerTest {
+    ServicesController controller {manager, profiles, lockManager, history};
     std::unique_ptr<ServiceDetailView> view;
     const QDateTime start = QDateTime(QDate(2026, 3, 14), QTime(9, 30), Qt::UTC);
 
-    ServiceDetailViewTest() { view = std::make_unique<ServiceDetailView>(&profiles, &history); }
+    ServiceDetailViewTest() { view = std::make_unique<ServiceDetailView>(controller); }
 
-    ~ServiceDetailViewTest() override
-    {
-        view.reset();
-        await(history.waitForPendingWrites());
-    }
+    ~ServiceDetailViewTest() override { view.reset(); }
 
     ManagedService makeService(const QString &name, const QString &command = QStringLiteral("npm run dev"),
                                bool openInTerminal = false, std::optional<QUuid> profileId = std::nullopt) const

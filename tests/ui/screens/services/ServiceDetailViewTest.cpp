@@ -107,6 +107,34 @@ TEST_F(ServiceDetailViewTest, StateTableDrivesBadgeButtonsAndMetrics)
     EXPECT_EQ(metric(*this, "pidCard"), dash);
 }
 
+TEST_F(ServiceDetailViewTest, TabFollowsThePageFromTheTitleRowToTheHistory)
+{
+    const ManagedService service = makeService(QStringLiteral("API"));
+    history.insertRecord(makeRun(service.id, ServiceRunStopReason::exited, 0, 1));
+    show(service, runtime(service, ServiceLifecycleState::running));
+    view->resize(900, 1400);
+    view->show();
+    view->runHistorySection()->setExpanded(true);
+    QCoreApplication::processEvents();
+    QStringList visited;
+    QWidget *window = view->window();
+    for (QWidget *widget = window->nextInFocusChain(); widget != window; widget = widget->nextInFocusChain()) {
+        if ((widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && !widget->objectName().isEmpty()
+            && !visited.contains(widget->objectName()))
+            visited << widget->objectName();
+    }
+    const QStringList visualOrder {QStringLiteral("editButton"),      QStringLiteral("stopButton"),
+                                   QStringLiteral("forceKillButton"), QStringLiteral("configurationToggle"),
+                                   QStringLiteral("copyButton"),      QStringLiteral("runHistoryToggle"),
+                                   QStringLiteral("clearAllButton")};
+    qsizetype last = -1;
+    for (const QString &name : visualOrder) {
+        const qsizetype at = visited.indexOf(name);
+        EXPECT_GT(at, last) << name.toStdString() << " in " << visited.join(QLatin1Char(' ')).toStdString();
+        last = at;
+    }
+}
+
 TEST_F(ServiceDetailViewTest, ControlRowButtonsStandTenApartAtOneHeight)
 {
     show(makeService(QStringLiteral("API")),
@@ -126,12 +154,18 @@ TEST_F(ServiceDetailViewTest, ControlRowButtonsStandTenApartAtOneHeight)
     }
 }
 
-TEST_F(ServiceDetailViewTest, ButtonsCallTheHostsCallbacks)
+TEST_F(ServiceDetailViewTest, ButtonsAskTheHostThroughSignals)
 {
     QStringList calls;
-    auto record = [&calls](const char *name) { return [&calls, name] { calls << QString::fromLatin1(name); }; };
-    view->setCallbacks(
-        {record("unlock"), record("start"), record("stop"), record("restart"), record("kill"), record("edit")});
+    const auto record = [&](void (ServiceDetailView::*request)(), const char *name) {
+        QObject::connect(view.get(), request, [&calls, name] { calls << QString::fromLatin1(name); });
+    };
+    record(&ServiceDetailView::unlockRequested, "unlock");
+    record(&ServiceDetailView::startRequested, "start");
+    record(&ServiceDetailView::stopRequested, "stop");
+    record(&ServiceDetailView::restartRequested, "restart");
+    record(&ServiceDetailView::forceKillRequested, "kill");
+    record(&ServiceDetailView::editRequested, "edit");
     const ManagedService service = makeService(QStringLiteral("API"));
     show(service, runtime(service, ServiceLifecycleState::running, 10));
     for (const char *name : {"stopButton", "restartButton", "forceKillButton"})
@@ -164,7 +198,7 @@ TEST_F(ServiceDetailViewTest, LockFlagsChooseLayoutHeaderAndConfiguration)
 
     // Migration: only once the configuration is expanded, in place of its rows.
     int unlocks = 0;
-    view->setCallbacks({[&] { ++unlocks; }, {}, {}, {}, {}, {}});
+    QObject::connect(view.get(), &ServiceDetailView::unlockRequested, [&] { ++unlocks; });
     view->setFlags(true, false, false);
     EXPECT_FALSE(find<QWidget>("protectedLabel")->isVisible());
     EXPECT_FALSE(find<QWidget>("migrationCard")->isVisible());

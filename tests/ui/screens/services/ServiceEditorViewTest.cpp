@@ -17,14 +17,16 @@
 
 struct ServiceEditorViewTest : ServiceManagerTest {
     SecurityScopedBookmarkStore bookmarks {folder + QStringLiteral("/bookmarks.json")};
+    ServicesController controller {manager, profiles, lockManager, history, &bookmarks};
     std::optional<ManagedService> saved;
     int deletes = 0;
 
     std::unique_ptr<ServiceEditorView> editor(ServiceEditorMode mode, ManagedService draft)
     {
-        auto view = std::make_unique<ServiceEditorView>(
-            std::move(mode), std::move(draft), profiles, &bookmarks,
-            [this](const ManagedService &service) { saved = service; }, [this] { ++deletes; });
+        auto view = std::make_unique<ServiceEditorView>(std::move(mode), std::move(draft), controller);
+        QObject::connect(view.get(), &ServiceEditorView::saveRequested,
+                         [this](const ManagedService &service) { saved = service; });
+        QObject::connect(view.get(), &ServiceEditorView::deleteRequested, [this] { ++deletes; });
         view->show();
         return view;
     }

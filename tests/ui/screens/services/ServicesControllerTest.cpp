@@ -123,7 +123,7 @@ TEST_F(ServicesControllerTest, SelectingALockedServiceAsksAtOnceAndAgainOnItsRow
               ProtectedUnlockReason::profileUsedBy(QStringLiteral("api"), QStringLiteral("vault")).text());
     controller.selectService(api);
     ASSERT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 2; }));
-    EXPECT_EQ(controller.selectedServiceId(), api.id);
+    EXPECT_EQ(controller.selectedServiceID(), api.id);
     EXPECT_FALSE(controller.errorMessage());
 }
 
@@ -178,7 +178,7 @@ TEST_F(ServicesControllerTest, RunningServiceStartsStreamsStopsAndLandsInHistory
 {
     const ManagedService ticker =
         addService(QStringLiteral("ticker"), QStringLiteral("echo ready; while true; do sleep 0.1; done"));
-    controller.setSelectedServiceId(ticker.id);
+    controller.setSelectedServiceID(ticker.id);
     await(controller.launchService(ticker, SudoLaunchAction::start));
     ASSERT_TRUE(waitForOutput(ticker.id, QStringLiteral("ready")));
     EXPECT_EQ(controller.runtimeEntry(ticker.id).state, ServiceLifecycleState::running);
@@ -206,7 +206,7 @@ TEST_F(ServicesControllerTest, SaveSelectsTheServiceAndDeleteClearsOnlyItsOwnSel
     draft.name = QStringLiteral("fresh");
     draft.command = QStringLiteral("echo fresh");
     await(controller.saveEditedService(draft));
-    EXPECT_EQ(controller.selectedServiceId(), draft.id);
+    EXPECT_EQ(controller.selectedServiceID(), draft.id);
     ASSERT_TRUE(manager.service(draft.id));
 
     controller.editService(*manager.service(draft.id));
@@ -215,10 +215,10 @@ TEST_F(ServicesControllerTest, SaveSelectsTheServiceAndDeleteClearsOnlyItsOwnSel
 
     const ManagedService other = addService(QStringLiteral("other"), QStringLiteral("echo other"));
     await(controller.deleteEditedService(ServiceEditorMode::edit(other)));
-    EXPECT_EQ(controller.selectedServiceId(), draft.id);
+    EXPECT_EQ(controller.selectedServiceID(), draft.id);
     await(controller.deleteEditedService(ServiceEditorMode::create()));
     await(controller.deleteEditedService(ServiceEditorMode::edit(draft)));
-    EXPECT_FALSE(controller.selectedServiceId());
+    EXPECT_FALSE(controller.selectedServiceID());
     EXPECT_FALSE(manager.service(draft.id));
     EXPECT_FALSE(controller.errorMessage());
 }

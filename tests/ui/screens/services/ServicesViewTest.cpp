@@ -7,12 +7,14 @@
 #include "ui/components/ThemeManager.h"
 #include "ui/screens/services/CommandThreatReviewView.h"
 #include "ui/screens/services/SegmentedPicker.h"
+#include "ui/screens/services/ServiceListModel.h"
 #include "ui/screens/services/ServiceEditorView.h"
 #include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/ServicesView.h"
 #include "ui/screens/services/SudoPasswordPromptView.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
@@ -69,12 +71,12 @@ TEST_F(ServicesViewTest, SearchClearButtonNavigationResetAndEmptySpaceClick)
     EXPECT_EQ(currentDetail()->objectName(), QStringLiteral("serviceDetailView"));
     const QPoint below(list()->viewport()->width() / 2, list()->viewport()->height() - 4);
     QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, below);
-    EXPECT_FALSE(controller().selectedServiceId());
+    EXPECT_FALSE(controller().selectedServiceID());
     EXPECT_EQ(currentDetail()->objectName(), QStringLiteral("emptyState"));
 
     const QRect firstRow = list()->visualRect(list()->model()->index(0, 0));
     QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, firstRow.center());
-    EXPECT_EQ(controller().selectedServiceId(), api.id);
+    EXPECT_EQ(controller().selectedServiceID(), api.id);
 }
 
 TEST_F(ServicesViewTest, CreateOpensTheEditorAndItsSaveSelectsTheNewService)
@@ -88,8 +90,8 @@ TEST_F(ServicesViewTest, CreateOpensTheEditorAndItsSaveSelectsTheNewService)
     QTest::keyClicks(editor->findChild<QWidget *>(QStringLiteral("commandField")), QStringLiteral("echo fresh"));
     QTest::mouseClick(buttonNamed(*editor, QStringLiteral("Save")), Qt::LeftButton);
     EXPECT_FALSE(controller().editorMode());
-    ASSERT_TRUE(waitUntil([&] { return controller().selectedServiceId().has_value(); }));
-    const std::optional<ManagedService> saved = manager.service(*controller().selectedServiceId());
+    ASSERT_TRUE(waitUntil([&] { return controller().selectedServiceID().has_value(); }));
+    const std::optional<ManagedService> saved = manager.service(*controller().selectedServiceID());
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->command, QStringLiteral("echo fresh"));
     EXPECT_EQ(list()->model()->rowCount(), 1);
@@ -161,7 +163,7 @@ TEST_F(ServicesViewTest, ALockedServiceChosenBeforeTheScreenShowsAsksOnceAndRese
     ASSERT_TRUE(toggle);
     QTest::mouseClick(toggle, Qt::LeftButton);
     EXPECT_EQ(toggle->toolTip(), QStringLiteral("Collapse configuration"));
-    controller().setSelectedServiceId(std::nullopt);
+    controller().setSelectedServiceID(std::nullopt);
     view->selectService(plain.id);
     EXPECT_EQ(toggle->toolTip(), QStringLiteral("Expand configuration"));
 }
@@ -285,13 +287,13 @@ TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
         Screenshots::save(sudo, QStringLiteral("services/sudo") + suffix);
         sudo.hide();
 
-        ServiceEditorView create(ServiceEditorMode::create(), ServicesController::newServiceDraft(), profiles,
-                                 &bookmarks, nullptr, nullptr, view.get());
+        ServiceEditorView create(ServiceEditorMode::create(), ServicesController::newServiceDraft(), controller(),
+                                 view.get());
         create.resize(620, 640);
         create.show();
         Screenshots::save(create, QStringLiteral("services/editor-create") + suffix);
         create.hide();
-        ServiceEditorView edit(ServiceEditorMode::edit(api), api, profiles, &bookmarks, nullptr, nullptr, view.get());
+        ServiceEditorView edit(ServiceEditorMode::edit(api), api, controller(), view.get());
         edit.resize(620, 640);
         edit.show();
         Screenshots::save(edit, QStringLiteral("services/editor-edit") + suffix);
@@ -299,4 +301,41 @@ TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
         controller().dismissError();
     }
     await(manager.stop(worker.id, true));
+}
+
+TEST_F(ServicesViewTest, TheSelectedRowIsSelectedForAssistiveTechnologyAndRowsSayWhatTheyShow)
+{
+    const ManagedService web = addService(QStringLiteral("Web server"), QStringLiteral("sleep 300"));
+    const ManagedService job = addService(QStringLiteral("Nightly job"), QStringLiteral("echo done"));
+    makeView();
+    await(manager.start(web.id));
+    ASSERT_TRUE(running(web.id));
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(this->list());
+    ASSERT_NE(list, nullptr);
+    QAccessibleTableInterface *table = list->tableInterface();
+    ASSERT_NE(table, nullptr);
+    const auto cell = [&](const ManagedService &service) {
+        const QAbstractItemModel *model = this->list()->model();
+        for (int i = 0; i < model->rowCount(); ++i) {
+            if (model->index(i, 0).data(ServiceListModel::ServiceIdRole).toUuid() == service.id)
+                return table->cellAt(i, 0);
+        }
+        return static_cast<QAccessibleInterface *>(nullptr);
+    };
+
+    view->selectService(web.id);
+    for (const ManagedService &service : {web, job}) {
+        QAccessibleInterface *row = cell(service);
+        ASSERT_NE(row, nullptr);
+        const bool selected = service.id == web.id;
+        EXPECT_EQ(bool(row->state().selected), selected) << service.name.toStdString();
+        EXPECT_EQ(row->text(QAccessible::Description), selected ? QStringLiteral("Selected") : QString());
+    }
+    EXPECT_EQ(cell(web)->text(QAccessible::Name), QStringLiteral("Web server, sleep 300, Running"));
+    EXPECT_EQ(cell(job)->text(QAccessible::Name), QStringLiteral("Nightly job, echo done, Stopped"));
+
+    view->selectService(job.id);
+    EXPECT_TRUE(cell(job)->state().selected);
+    EXPECT_FALSE(cell(web)->state().selected);
+    await(manager.stop(web.id, true));
 }
