@@ -3,9 +3,8 @@
 #include "execution/CommandThreatScanner.h"
 #include "ui/screens/services/ServicesController.h"
 
-#include <QCoroSignal>
+#include <QCoroTimer>
 #include <QTest>
-#include <QTimer>
 
 // The controller over a real service manager on fake authentication, keys,
 // keyring and terminal, with children run by /bin/sh.
@@ -131,20 +130,23 @@ TEST_F(ServicesControllerTest, AnUnlockAnsweredAfterTheScreenClosedStillLaunches
 {
     const EnvironmentProfile vault = lockedVault();
     const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("sleep 30"), vault.id);
-    QTimer answer;
-    answer.setSingleShot(true);
-    authenticator->answerAfter = [&answer]() -> QCoro::Task<> { co_await qCoro(&answer, &QTimer::timeout); };
+    bool answered = false;
+    authenticator->answerAfter = [&answered]() -> QCoro::Task<> {
+        while (!answered)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(5));
+    };
 
     authenticator->prompts.clear();
     auto screen = std::make_unique<ServicesController>(manager, profiles, lockManager, history);
     auto launch = screen->launchService(api, SudoLaunchAction::start);
     ASSERT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 1; }));
     screen.reset();
-    answer.start(0);
+    answered = true;
 
     ASSERT_TRUE(waitUntil([&] { return running(api.id); }));
     EXPECT_TRUE(lockManager.isUnlocked());
     await(manager.stop(api.id, true));
+    authenticator->answerAfter = nullptr;
 }
 
 TEST_F(ServicesControllerTest, ForceKillAsksFirstAndClearsTheRequestEvenWhenTheStopFails)
