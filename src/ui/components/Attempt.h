@@ -10,9 +10,9 @@
 #include <variant>
 
 // What became of work a screen's flow awaited: the work's value when it
-// succeeded and its owner still wants it; otherwise whether it failed, or was
-// abandoned because the owner went away (or stopped wanting the result)
-// meanwhile. Converts to true only for a value the flow may go on with.
+// succeeded; whether it failed; whether it was abandoned because the owner went
+// away (or stopped wanting the result) meanwhile. Converts to true only for a
+// value the flow may go on with: one that is there and not abandoned.
 template <typename T>
 struct Attempt {
     using Value = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
@@ -21,7 +21,7 @@ struct Attempt {
     bool failed = false;
     bool abandoned = false;
 
-    explicit operator bool() const { return value.has_value(); }
+    explicit operator bool() const { return value.has_value() && !abandoned; }
     Value &operator*() { return *value; }
     Value *operator->() { return &*value; }
 };
@@ -55,14 +55,12 @@ auto attempt(Owner *owner, Work work, OnFailure onFailure, StillWanted stillWant
     } catch (...) {
         failure = std::current_exception();
     }
+    outcome.failed = failure != nullptr;
     if (!guard || !stillWanted()) {
-        outcome.value.reset();
         outcome.abandoned = true;
         co_return outcome;
     }
-    if (failure) {
-        outcome.failed = true;
+    if (failure)
         onFailure(failure);
-    }
     co_return outcome;
 }

@@ -226,12 +226,15 @@ QCoro::Task<> ProfilesController::handleSave(EnvironmentProfile profile)
 {
     const QUuid id = profile.id;
     const auto saved = co_await attempt(
-        this, [&] { return m_manager.saveProfile(std::move(profile)); }, errorRule());
-    if (saved.abandoned)
+        this, [&] { return m_manager.saveProfile(std::move(profile)); },
+        [this](const std::exception_ptr &failure) {
+            Q_EMIT saveFinished(false);
+            applyErrorRule(failure);
+        });
+    if (!saved)
         co_return;
-    Q_EMIT saveFinished(bool(saved));
-    if (saved)
-        setSelectedProfileID(id);
+    Q_EMIT saveFinished(true);
+    setSelectedProfileID(id);
 }
 
 QCoro::Task<> ProfilesController::handleDelete(EnvironmentProfile profile)

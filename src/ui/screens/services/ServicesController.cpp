@@ -113,6 +113,8 @@ void ServicesController::relayManagerSignals()
     connect(history, &ServiceRunHistoryManager::recordsChanged, this, &ServicesController::runRecordsChanged);
     connect(history, &ServiceRunHistoryManager::latestAddedRecordIDChanged, this,
             &ServicesController::latestAddedRunRecordIDChanged);
+    connect(history, &ServiceRunHistoryManager::writeFailed, this,
+            [this](const QString &message) { setErrorMessage(message); });
 }
 
 const QList<ManagedService> &ServicesController::services() const
@@ -362,27 +364,22 @@ QCoro::Task<> ServicesController::requestProtectedAccess(ManagedService service,
 QCoro::Task<> ServicesController::launchService(ManagedService service, SudoLaunchAction action,
                                                 std::optional<CommandThreatApproval> approval)
 {
-    QPointer<ServicesController> self(this);
     QPointer<ServiceManager> manager(&m_serviceManager);
-    ServiceLaunchFlow::Step step;
-    std::exception_ptr failure;
-    try {
-        step = co_await ServiceLaunchFlow::prepare(m_serviceManager, m_profilesManager, service, action, approval);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self) {
+    auto prepared = co_await attempt(
+        this,
+        [&] { return ServiceLaunchFlow::prepare(m_serviceManager, m_profilesManager, service, action, approval); },
+        failureShower(KeychainErrorText::description));
+    if (prepared.abandoned) {
         // The person answered the unlock prompt after leaving the screen: the
         // launch they asked for still happens. A review or a sudo prompt has
         // no screen left to ask in, so nothing runs unreviewed.
-        if (!failure && step.kind == ServiceLaunchFlow::Step::Kind::launch && manager)
+        if (prepared.value && prepared->kind == ServiceLaunchFlow::Step::Kind::launch && manager)
             co_await launchWithoutScreen(manager, service.id, action, approval);
         co_return;
     }
-    if (failure) {
-        showFailure(failure, KeychainErrorText::description);
+    if (!prepared)
         co_return;
-    }
+    const ServiceLaunchFlow::Step &step = *prepared;
     switch (step.kind) {
     case ServiceLaunchFlow::Step::Kind::none:
         co_return;

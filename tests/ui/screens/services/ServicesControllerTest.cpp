@@ -1,9 +1,12 @@
 #include "execution/ServiceManagerFixture.h"
 
 #include "execution/CommandThreatScanner.h"
+#include "support/FileSizeLimit.h"
+#include "support/LogCapture.h"
 #include "ui/screens/services/ServicesController.h"
 
-#include <QCoroTimer>
+#include <QCoroFuture>
+#include <QPromise>
 #include <QTest>
 
 // The controller over a real service manager on fake authentication, keys,
@@ -130,18 +133,17 @@ TEST_F(ServicesControllerTest, AnUnlockAnsweredAfterTheScreenClosedStillLaunches
 {
     const EnvironmentProfile vault = lockedVault();
     const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("sleep 30"), vault.id);
-    bool answered = false;
-    authenticator->answerAfter = [&answered]() -> QCoro::Task<> {
-        while (!answered)
-            co_await QCoro::sleepFor(std::chrono::milliseconds(5));
-    };
+    // The person answers only when the test says so.
+    QPromise<void> answer;
+    answer.start();
+    authenticator->answerAfter = [future = answer.future()]() -> QCoro::Task<> { co_await future; };
 
     authenticator->prompts.clear();
     auto screen = std::make_unique<ServicesController>(manager, profiles, lockManager, history);
     auto launch = screen->launchService(api, SudoLaunchAction::start);
     ASSERT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 1; }));
     screen.reset();
-    answered = true;
+    answer.finish();
 
     ASSERT_TRUE(waitUntil([&] { return running(api.id); }));
     EXPECT_TRUE(lockManager.isUnlocked());
@@ -240,4 +242,35 @@ TEST_F(ServicesControllerTest, AFlowWhoseScreenWentAwayWritesNothing)
         waitUntil([&] { return keys->pendingCount() == 0 && !profiles.lockedProfileIDs().contains(vault.id); }));
     QTest::qWait(20);
     EXPECT_FALSE(running(api.id));
+}
+
+TEST_F(ServicesControllerTest, AHistoryThatCannotBeSavedIsShownOnceAndItsRunsReachTheFileLater)
+{
+    const ManagedService ticker = addService(QStringLiteral("ticker"), QStringLiteral("sleep 30"));
+    const auto runOnce = [&] {
+        await(controller.launchService(ticker, SudoLaunchAction::start));
+        await(controller.stopService(ticker));
+        ASSERT_TRUE(waitForStopped(ticker.id));
+        await(history.waitForPendingWrites());
+    };
+    {
+        const ScopedFileSizeLimit diskFull(1);
+        runOnce();
+        ASSERT_TRUE(controller.errorMessage());
+        EXPECT_TRUE(controller.errorMessage()->startsWith(QStringLiteral("The run history couldn’t be saved.")));
+        EXPECT_TRUE(controller.errorMessage()->contains(QStringLiteral("run-history.json")));
+        controller.dismissError();
+        runOnce(); // the same run of failures: not said again
+        EXPECT_FALSE(controller.errorMessage());
+    }
+    runOnce();
+    EXPECT_EQ(await(historyRepository.load()).size(), 3);
+    EXPECT_TRUE(history.unwrittenRuns().isEmpty());
+
+    // A run whose write fails at quit is named in the log.
+    await(controller.launchService(ticker, SudoLaunchAction::start));
+    LogCapture logs;
+    const ScopedFileSizeLimit diskFull(1);
+    await(manager.prepareForTermination());
+    EXPECT_TRUE(logs.contains(QStringLiteral("Run history entry not saved at quit: run ")));
 }
