@@ -37,5 +37,6 @@ protected:
 
 private:
     QAbstractItemView *m_view;
+    QWidget *m_viewport;
     QPersistentModelIndex m_pressed;
 };
