@@ -37,8 +37,6 @@ protected:
 
 private:
     QAbstractItemView *m_view;
-    // Kept apart from the view: the viewport still sends events while the
-    // view around it is being destroyed, when the view's own members are gone.
     QWidget *m_viewport;
     QPersistentModelIndex m_pressed;
 };
