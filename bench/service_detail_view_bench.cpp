@@ -47,7 +47,7 @@ ServiceRunRecord pastRun(const QUuid &serviceId, int index)
 void detailViewWhileServicePrints(benchmark::State &state)
 {
     Supervisor supervisor;
-    ServiceManager &manager = *supervisor.manager;
+    ServiceManager &manager = supervisor.manager;
     ServiceRunHistoryManager &history = supervisor.history;
     const ManagedService service = supervisor.add(QStringLiteral("flood"), pipeline);
     for (int index = 0; index < 50; ++index)
