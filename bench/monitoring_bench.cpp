@@ -19,6 +19,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -201,6 +202,46 @@ void BM_GpuProbe(benchmark::State &state)
         benchmark::DoNotOptimize(probes.queryAcceleratorUtilization());
 }
 BENCHMARK(BM_GpuProbe)->Unit(benchmark::kMicrosecond);
+
+// The sampler left running for four seconds at the monitoring manager's
+// reading interval: the probes it took after the one at its start, and the
+// process's CPU time meanwhile (only the sampler's thread is awake), both per
+// minute. On a machine without a GPU source the sampler looks again once a
+// minute; the baseline keeps looking at every reading interval.
+void gpuSamplerIdle(benchmark::State &state, std::chrono::milliseconds recheck)
+{
+    const MachineMetricsProbes probes;
+    constexpr int seconds = 4;
+    std::atomic<int> readings = 0;
+    double cpu = 0;
+    for (auto _ : state) {
+        GPUUtilizationSampler sampler(
+            [&] {
+                ++readings;
+                return probes.queryAcceleratorUtilization();
+            },
+            0.2, 1.5, recheck);
+        sampler.updateWindow(1.0); // the manager's one-second tick: a reading every 0.125 s
+        sampler.start();
+        sampler.waitForIdle();
+        readings = 0;
+        const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+        state.SetIterationTime(seconds);
+    }
+    state.counters["probes_per_minute"] = readings * 60.0 / seconds;
+    state.counters["cpu_ms_per_minute"] = cpu * 1000 * 60 / seconds;
+    state.counters["source_exists"] = probes.queryAcceleratorUtilization().has_value() ? 1 : 0;
+}
+BENCHMARK_CAPTURE(gpuSamplerIdle, rechecksOnceAMinute, GPUUtilizationSampler::defaultSourceRecheckInterval)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(gpuSamplerIdle, baselineEveryReading, std::chrono::milliseconds(125))
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 // One run of ps over all processes, read to its end; its own CPU time is
 // reported as ps_cpu_us (the benchmark's CPU column is only ours).

@@ -56,8 +56,27 @@ void appendMixedChunks(benchmark::State &state)
     appendChunks(state, mixedLines(4096));
 }
 
+// What the main thread does with each hand-over of a child's output at full
+// rate: text that overran the reader's own cut starts the buffer over
+// (argument 0), text that continues it is appended and cut (argument 1).
+void handOverAtFullRate(benchmark::State &state)
+{
+    const bool continues = state.range(0) != 0;
+    const QString chunk = plainLines(continues ? 100000 : 190000);
+    OutputTextBuffer buffer(200000, 150000);
+    buffer.append(plainLines(150000));
+    for (auto _ : state) {
+        if (!continues)
+            buffer.clear();
+        buffer.append(chunk);
+        benchmark::DoNotOptimize(buffer.text());
+    }
+    state.SetBytesProcessed(state.iterations() * chunk.size() * qsizetype(sizeof(QChar)));
+}
+
 } // namespace
 
+BENCHMARK(handOverAtFullRate)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(lastCharactersOfPlainText)->Arg(200000)->Arg(2000000)->Arg(20000000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(lastCharactersOfMixedText)->Arg(200000)->Arg(2000000)->Arg(20000000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(appendPlainChunks);

@@ -1,5 +1,6 @@
 // The service detail view on screen (offscreen platform) while its service
-// prints 100-character lines as fast as the pseudo-terminal takes them, through
+// prints 100-character lines (from a pipeline of a few tools, or at full rate
+// from `seq`, as fast as the pseudo-terminal takes them), through
 // the real service manager, with 50 runs in its expanded history. Reports the
 // main thread's share of one core, the worst lateness of a 10 ms timer on the
 // main thread, and how many history rows survived the run (all but the one
@@ -22,6 +23,9 @@ namespace {
 
 const QString pipeline = QStringLiteral("head -c 50000000 /dev/zero | tr '\\0' a | fold -w 100");
 constexpr int64_t pipelineBytes = 50500000; // 50 MB of letters and a line feed every 100
+// As fast as the pseudo-terminal takes it: 200 MB of numbered 100-character lines.
+const QString flood = QStringLiteral("seq -f '%099.0f' 1 2000000");
+constexpr int64_t floodBytes = 200000000;
 
 double threadCpuSeconds()
 {
@@ -49,7 +53,8 @@ void detailViewWhileServicePrints(benchmark::State &state)
     Supervisor supervisor;
     ServiceManager &manager = supervisor.manager;
     ServiceRunHistoryManager &history = supervisor.history;
-    const ManagedService service = supervisor.add(QStringLiteral("flood"), pipeline);
+    const bool fullRate = state.range(1) != 0;
+    const ManagedService service = supervisor.add(QStringLiteral("flood"), fullRate ? flood : pipeline);
     for (int index = 0; index < 50; ++index)
         history.insertRecord(pastRun(service.id, index));
 
@@ -97,21 +102,74 @@ void detailViewWhileServicePrints(benchmark::State &state)
     }
     run(history.waitForPendingWrites());
 
-    state.SetBytesProcessed(state.iterations() * pipelineBytes);
+    state.SetBytesProcessed(state.iterations() * (fullRate ? floodBytes : pipelineBytes));
     state.counters["mainThreadCoreShare"] = wallSeconds > 0 ? cpuSeconds / wallSeconds : 0;
     state.counters["worstTimerDelayMs"] = worstDelayMs;
     state.counters["historyRowsKept"] = rowsKept;
 }
 
+// The view showing a running service for five seconds: the main thread's
+// share of one core. A quiet service (argument 0) leaves the running
+// indicator at rest; the baseline (argument 1) prints a short line twice a
+// second, which keeps the indicator turning all along, as it used to whenever
+// a service ran.
+void detailViewWhileServiceRuns(benchmark::State &state)
+{
+    Supervisor supervisor;
+    ServiceManager &manager = supervisor.manager;
+    const bool printing = state.range(0) != 0;
+    const ManagedService service =
+        supervisor.add(QStringLiteral("server"), printing ? QStringLiteral("while :; do echo tick; sleep 0.5; done")
+                                                          : QStringLiteral("exec sleep 600"));
+    ServicesController controller(manager, supervisor.profiles, supervisor.lockManager, supervisor.history);
+    ServiceDetailView view(controller);
+    view.setService(service);
+    QObject::connect(&controller, &ServicesController::runtimeEntryChanged, &view, [&](const QUuid &id) {
+        if (id == service.id)
+            view.setRuntime(controller.runtimeEntry(id));
+    });
+    view.resize(980, 1000);
+    view.show();
+    run(manager.start(service.id));
+    view.setRuntime(manager.runtime().value(service.id));
+    const auto idleFor = [](int milliseconds) {
+        QEventLoop loop;
+        QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    idleFor(1000); // past the start's own drawing
+
+    double share = 0;
+    for (auto _ : state) {
+        QElapsedTimer wall;
+        wall.start();
+        const double cpuAtStart = threadCpuSeconds();
+        idleFor(5000);
+        share = (threadCpuSeconds() - cpuAtStart) / (double(wall.nsecsElapsed()) / 1e9);
+        state.SetIterationTime(double(wall.nsecsElapsed()) / 1e9);
+    }
+    supervisor.killAll();
+    state.counters["mainThreadCorePercent"] = share * 100;
+}
+
 } // namespace
 
 BENCHMARK(detailViewWhileServicePrints)
-    ->ArgName("withView")
-    ->Arg(1)
-    ->Arg(0)
+    ->ArgNames({"withView", "fullRate"})
+    ->Args({1, 0})
+    ->Args({0, 0})
+    ->Args({1, 1})
+    ->Args({0, 1})
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK(detailViewWhileServiceRuns)
+    ->ArgName("printingBaseline")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseManualTime();
 
 int main(int argc, char **argv)
 {

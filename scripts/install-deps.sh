@@ -5,15 +5,19 @@
 set -euo pipefail
 
 packages=(
+  # Building
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qcoro-qt6-dev
   rapidjson-dev libssl-dev libicu-dev libsecret-1-dev libpam0g-dev libglib2.0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-tidy clang-format python3
+  # Running: services' shells and tools, the X11 and Wayland platform plugins, icons
   zsh procps util-linux passwd
-  xvfb xauth xterm dbus dbus-x11 gnome-keyring libsecret-tools
-  qt6-qpa-plugins fonts-dejavu-core libqt6svg6 adwaita-icon-theme
-  at-spi2-core xdotool x11-utils
+  qt6-qpa-plugins qt6-wayland fonts-dejavu-core libqt6svg6 adwaita-icon-theme
+  # Testing: private X server and Wayland compositor, session bus and keyring,
+  # accessibility bus, the desktop entry's validator
+  xvfb xauth xterm weston dbus dbus-x11 gnome-keyring libsecret-tools
+  at-spi2-core xdotool x11-utils desktop-file-utils
 )
 
 missing=()

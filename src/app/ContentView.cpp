@@ -34,6 +34,17 @@ protected:
     void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), ThemeColor::separator().resolve()); }
 };
 
+// The detail column's content. The screens' own lists and pages scroll
+// inside them; this column scrolls only below a screen's minimum height. A
+// screen with wrapping text answers heightForWidth with its preferred height,
+// which the scroll area would take as the height to scroll to, so it is not
+// asked.
+class DetailColumn final : public QWidget {
+public:
+    using QWidget::QWidget;
+    bool hasHeightForWidth() const override { return false; }
+};
+
 } // namespace
 
 ContentView::ContentView(AppEnvironment &app, QWidget *parent)
@@ -49,11 +60,20 @@ ContentView::ContentView(AppEnvironment &app, QWidget *parent)
     splitLayout->setSpacing(0);
     splitLayout->addWidget(buildSidebar());
     splitLayout->addWidget(new ColumnDivider(m_split));
-    auto *detail = new QWidget(m_split);
-    detail->setMinimumSize(detailMinimumWidth, detailMinimumHeight);
+    // The column scrolls when a screen needs more height than a laptop's
+    // window has; its width never scrolls.
+    auto *detailScroll = new QScrollArea(m_split);
+    detailScroll->setObjectName(QStringLiteral("detailColumn"));
+    detailScroll->setFrameShape(QFrame::NoFrame);
+    detailScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    detailScroll->setWidgetResizable(true);
+    detailScroll->setMinimumSize(detailMinimumWidth, detailMinimumHeight);
+    auto *detail = new DetailColumn(detailScroll);
+    detail->setMinimumWidth(detailMinimumWidth);
     m_detailLayout = new QVBoxLayout(detail);
     m_detailLayout->setContentsMargins(0, 0, 0, 0);
-    splitLayout->addWidget(detail, 1);
+    detailScroll->setWidget(detail);
+    splitLayout->addWidget(detailScroll, 1);
     stack->addWidget(m_split);
 
     showSection(m_app.selectedSection());

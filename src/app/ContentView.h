@@ -22,7 +22,9 @@ class ContentView final : public QWidget {
 public:
     static constexpr int sidebarWidth = 210;
     static constexpr int detailMinimumWidth = 740;
-    static constexpr int detailMinimumHeight = 680;
+    // Low enough for a 768-pixel laptop screen with a title bar and a top
+    // panel; taller screens scroll inside the detail column.
+    static constexpr int detailMinimumHeight = 500;
     static constexpr int crossFadeMs = 300;
 
     explicit ContentView(AppEnvironment &app, QWidget *parent = nullptr);

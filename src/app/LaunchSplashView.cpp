@@ -29,6 +29,12 @@ LaunchSplashView::LaunchSplashView(QWidget *parent)
     m_spinner->setAccessibleName(QStringLiteral("Starting Velmora"));
     m_spinnerOpacity->setOpacity(0);
     m_spinner->setGraphicsEffect(m_spinnerOpacity);
+    // Out of the accessibility tree until it fades in: a screen reader would
+    // otherwise announce a spinner nobody can see. It keeps its place meanwhile.
+    QSizePolicy keepsPlace = m_spinner->sizePolicy();
+    keepsPlace.setRetainSizeWhenHidden(true);
+    m_spinner->setSizePolicy(keepsPlace);
+    m_spinner->hide();
 
     auto *layout = new QVBoxLayout(this);
     layout->setSpacing(spacing);
@@ -57,6 +63,7 @@ void LaunchSplashView::revealLogo()
 void LaunchSplashView::revealSpinner()
 {
     m_isSpinnerVisible = true;
+    m_spinner->show();
     fade(m_spinnerOpacity, spinnerFadeMs, true);
 }
 

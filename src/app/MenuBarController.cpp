@@ -311,7 +311,11 @@ void MenuBarController::layoutPanel()
     m_panel->content()->setGeometry(0, 0, MenuBarPanel::panelWidth, height);
     const QRect anchor = panelAnchor();
     m_panel->setFixedSize(MenuBarPanel::panelWidth, height);
-    m_panel->move(MenuBarPanelPlacement::geometry(anchor, m_panel->size(), availableGeometryAt(anchor)).topLeft());
+    QRect placed = MenuBarPanelPlacement::geometry(anchor, m_panel->size(), availableGeometryAt(anchor));
+    const QWidget *window = m_mainWindow.data();
+    if (!m_usesTray && window && window->isVisible())
+        placed = MenuBarPanelPlacement::insideWindow(placed, window->frameGeometry());
+    m_panel->move(placed.topLeft());
 }
 
 void MenuBarController::refreshMainWindowReference()

@@ -23,3 +23,18 @@ QRect MenuBarPanelPlacement::geometry(const QRect &anchor, const QSize &panelSiz
     }
     return {x, y, width, height};
 }
+
+QRect MenuBarPanelPlacement::insideWindow(const QRect &placed, const QRect &windowFrame)
+{
+    const QRect bounds = windowFrame.adjusted(screenMargin, screenMargin, -screenMargin, -screenMargin);
+    QRect inside = placed;
+    if (inside.right() > bounds.right())
+        inside.moveRight(bounds.right());
+    if (inside.left() < bounds.left())
+        inside.moveLeft(bounds.left());
+    if (inside.bottom() > bounds.bottom())
+        inside.moveBottom(bounds.bottom());
+    if (inside.top() < bounds.top())
+        inside.moveTop(bounds.top());
+    return inside;
+}

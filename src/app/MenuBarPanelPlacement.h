@@ -14,4 +14,8 @@ struct MenuBarPanelPlacement {
     static constexpr int screenMargin = 6;
 
     static QRect geometry(const QRect &anchor, const QSize &panelSize, const std::optional<QRect> &availableGeometry);
+    // Without a tray the panel drops from a button of the main window: it stays
+    // 6 inside that window's frame, moving left, right or up as it must (up
+    // no further than the frame's top margin).
+    static QRect insideWindow(const QRect &placed, const QRect &windowFrame);
 };

@@ -10,6 +10,7 @@
 #include "platform/Logging.h"
 #include "records/DataFolderLock.h"
 #include "records/DataFolderOwnership.h"
+#include "ui/platform/AtSpiAdaptorGuard.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -61,6 +62,7 @@ int main(int argc, char **argv)
     // only the quit flow ends it.
     QApplication::setQuitOnLastWindowClosed(false);
     applyApplicationAppearance(AppAppearanceMode::system);
+    AtSpiAdaptorGuard::install();
 
     SingleInstance instance;
     if (instance.claim() == SingleInstance::Claim::anotherInstance)

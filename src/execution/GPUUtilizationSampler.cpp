@@ -26,8 +26,10 @@ std::chrono::steady_clock::duration seconds(double value)
 
 } // namespace
 
-GPUUtilizationSampler::GPUUtilizationSampler(Probe probe, double interval, double windowLength)
+GPUUtilizationSampler::GPUUtilizationSampler(Probe probe, double interval, double windowLength,
+                                             std::chrono::milliseconds sourceRecheckInterval)
     : m_probe(std::move(probe)),
+      m_sourceRecheckInterval(sourceRecheckInterval),
       m_sampleInterval(std::max(interval, minimumInterval))
 {
     m_window.capacity = capacityFor(windowLength, m_sampleInterval.load());
@@ -114,18 +116,20 @@ void GPUUtilizationSampler::post(std::function<void()> job)
     m_wake.notify_one();
 }
 
-void GPUUtilizationSampler::takeReading()
+bool GPUUtilizationSampler::takeReading()
 {
     // The probe runs outside the lock: a slow device never holds up the tick.
-    if (const auto value = m_probe ? m_probe() : std::nullopt)
+    const auto value = m_probe ? m_probe() : std::nullopt;
+    if (value)
         addReading(*value);
+    return value.has_value();
 }
 
 void GPUUtilizationSampler::beginSampling()
 {
-    takeReading();
+    const bool found = takeReading();
     m_sampling = true;
-    m_nextReading = Clock::now() + seconds(m_sampleInterval.load());
+    m_nextReading = Clock::now() + (found ? seconds(m_sampleInterval.load()) : m_sourceRecheckInterval);
 }
 
 void GPUUtilizationSampler::run()
@@ -152,13 +156,16 @@ void GPUUtilizationSampler::run()
             continue;
         }
         lock.unlock();
-        takeReading();
-        // Keep the cadence; after a stall (suspend, overload) skip the missed
-        // readings instead of firing them in a burst.
-        const auto interval = seconds(m_sampleInterval.load());
-        m_nextReading += interval;
-        if (const auto now = Clock::now(); m_nextReading <= now)
-            m_nextReading = now + interval;
+        if (takeReading()) {
+            // Keep the cadence; after a stall (suspend, overload) skip the
+            // missed readings instead of firing them in a burst.
+            const auto interval = seconds(m_sampleInterval.load());
+            m_nextReading += interval;
+            if (const auto now = Clock::now(); m_nextReading <= now)
+                m_nextReading = now + interval;
+        } else {
+            m_nextReading = Clock::now() + m_sourceRecheckInterval;
+        }
         lock.lock();
     }
 }

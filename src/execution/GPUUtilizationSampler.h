@@ -13,19 +13,26 @@
 
 // Reads the GPU probe several times a second on a thread of its own and keeps
 // a rolling average that the monitoring tick reads without ever waiting for a
-// probe. start, stop and updateWindow only queue their work and return.
+// probe. A probe that finds no source is asked again only after
+// `sourceRecheckInterval`: most machines have none, and looking for it
+// several times a second would cost more than all the rest of the idle
+// application. start, stop and updateWindow only queue their work and return.
 class GPUUtilizationSampler {
 public:
     using Probe = std::function<std::optional<double>()>;
 
+    static constexpr std::chrono::milliseconds defaultSourceRecheckInterval = std::chrono::minutes(1);
+
     // The interval is raised to at least 0.05 s; the window holds
     // round(windowLength / interval) readings, at least 1.
-    GPUUtilizationSampler(Probe probe, double interval, double windowLength);
+    GPUUtilizationSampler(Probe probe, double interval, double windowLength,
+                          std::chrono::milliseconds sourceRecheckInterval = defaultSourceRecheckInterval);
     ~GPUUtilizationSampler();
     GPUUtilizationSampler(const GPUUtilizationSampler &) = delete;
     GPUUtilizationSampler &operator=(const GPUUtilizationSampler &) = delete;
 
-    // Takes a reading at once, then one every interval. Does nothing while sampling.
+    // Takes a reading at once, then one every interval (or, while there is no
+    // source, one every recheck interval). Does nothing while sampling.
     void start();
     void stop();
     // Resizes the window for averaging over `duration` seconds: a reading every
@@ -49,10 +56,12 @@ private:
 
     void post(std::function<void()> job);
     void run();
-    void takeReading();
+    // False when the probe found no source.
+    bool takeReading();
     void beginSampling();
 
     const Probe m_probe;
+    const std::chrono::milliseconds m_sourceRecheckInterval;
 
     mutable std::mutex m_lock; // guards m_window and m_hasReported
     RollingAverage m_window;

@@ -7,7 +7,7 @@
 
 // The application's current settings as the service manager reads them at each
 // start: the value last applied from settings.json or the Settings window, the
-// defaults ("/bin/zsh", system appearance) until then. Main thread only.
+// defaults (the login shell, system appearance) until then. Main thread only.
 class SettingsBridge {
 public:
     using Provider = std::function<AppSettings()>;

@@ -1,5 +1,7 @@
 #include "records/AppSettings.h"
 
+#include "platform/LoginShell.h"
+
 QString toText(AppAppearanceMode mode)
 {
     switch (mode) {
@@ -25,6 +27,11 @@ std::optional<AppAppearanceMode> appAppearanceModeFromText(const QString &text)
             return mode;
     }
     return std::nullopt;
+}
+
+QString AppSettings::defaultShellPath()
+{
+    return defaultServiceShell();
 }
 
 AppSettings AppSettings::fromJson(const json::Value &value)

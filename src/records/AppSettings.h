@@ -15,9 +15,11 @@ std::optional<AppAppearanceMode> appAppearanceModeFromText(const QString &text);
 QList<AppAppearanceMode> allAppAppearanceModes();
 
 struct AppSettings {
-    static inline const QString defaultShellPath = QStringLiteral("/bin/zsh");
+    // The account's login shell, or /bin/sh (see defaultServiceShell). A stored
+    // shell, "/bin/zsh" included, stays the person's choice.
+    static QString defaultShellPath();
 
-    QString defaultShell = defaultShellPath;
+    QString defaultShell = defaultShellPath();
     AppAppearanceMode appearanceMode = AppAppearanceMode::system;
 
     // Lenient: a missing key takes its default; a wrong type or an unknown mode fails.

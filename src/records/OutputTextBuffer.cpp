@@ -33,6 +33,8 @@ bool OutputTextBuffer::append(const QString &chunk)
 
 qsizetype OutputTextBuffer::addedCharacters(const QString &chunk) const
 {
+    if (m_text.isEmpty())
+        return UserPerceivedText::count(chunk);
     // Plain text meeting plain text: every unit is a character, except that
     // each CR LF, the one across the seam included, counts once.
     if (!m_text.isEmpty() && m_text.back().unicode() < 0x300 && UserPerceivedText::isSimple(chunk)) {

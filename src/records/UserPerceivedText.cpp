@@ -68,8 +68,9 @@ bool isIndependentBoundary(char16_t before, char16_t after)
 qsizetype count(const QString &text)
 {
     if (isSimple(text)) {
-        const qsizetype pairs = text.count(QStringLiteral("\r\n"));
-        return text.size() - pairs;
+        if (!text.contains(QLatin1Char('\r')))
+            return text.size();
+        return text.size() - text.count(QStringLiteral("\r\n"));
     }
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype characters = 0;

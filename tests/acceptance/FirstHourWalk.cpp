@@ -11,6 +11,7 @@
 #include "ui/platform/PasswordPromptDialog.h"
 
 #include <QDBusConnection>
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
@@ -49,6 +50,9 @@ FirstHourWalk::~FirstHourWalk()
 
 void FirstHourWalk::launch()
 {
+    // The test program has no compiled-in resources: the splash's logo comes
+    // from the source tree.
+    QDir::setSearchPaths(QStringLiteral("velmoraicons"), {QStringLiteral(VELMORA_SOURCE_DIR "/src/app/resources")});
     AppEnvironment::PlatformLayers layers;
     // Without a given layer the container builds the real one: the password
     // prompt checked by PAM, the keyring's master key and secret values.

@@ -29,6 +29,7 @@
 #include "ui/screens/services/CommandThreatReviewView.h"
 #include "ui/screens/services/SegmentedPicker.h"
 #include "ui/screens/services/ServiceEditorView.h"
+#include "ui/screens/services/ServiceRunHistoryRow.h"
 #include "ui/screens/services/ServiceRunOutputSheet.h"
 #include "ui/screens/services/SudoPasswordPromptView.h"
 
@@ -40,6 +41,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QScrollArea>
 #include <QProcess>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -185,12 +187,14 @@ void FirstHourWalk::firstStart()
 {
     launch();
     ContentView &content = *window->contentView();
+    // The logo fades in first, the spinner after it: the picture shows both.
     waitFor(
         [&] {
             const LaunchSplashView *splash = content.splash();
-            return splash && splash->isVisible();
+            return splash && splash->isVisible() && splash->isLogoVisible() && splash->isSpinnerVisible();
         },
-        "the splash");
+        "the splash's logo and spinner");
+    QTest::qWait(400);
     picture(QStringLiteral("01-splash"));
     waitFor([&] { return !content.splash(); }, "the splash to give way", 10000);
 
@@ -286,6 +290,17 @@ void FirstHourWalk::startWatchAndStop()
     click(QStringLiteral("Run History"));
     waitFor([&] { return outcomes(detail) == QStringList {QStringLiteral("Stopped")}; },
             "the stopped run in the history");
+    // The person scrolls down to the run.
+    QWidget *run = detail.findChild<StatusBadge *>(QStringLiteral("outcomeBadge"));
+    while (run && !qobject_cast<ServiceRunHistoryRow *>(run))
+        run = run->parentWidget();
+    ASSERT_NE(run, nullptr);
+    QTest::qWait(400); // the section's reveal
+    for (QWidget *ancestor = run; ancestor; ancestor = ancestor->parentWidget()) {
+        if (auto *area = qobject_cast<QScrollArea *>(ancestor))
+            area->ensureWidgetVisible(run, 0, 24);
+    }
+    waitFor([&] { return run->visibleRegion().boundingRect().height() == run->height(); }, "the whole run on screen");
     picture(QStringLiteral("03-history"));
 
     click(QStringLiteral("outputButton"));

@@ -58,6 +58,23 @@ QList<AtSpiClient::Node> AtSpiClient::children(const Node &node)
     return result;
 }
 
+QDBusMessage AtSpiClient::call(const Node &node, const QString &interface, const QString &member,
+                               const QVariantList &arguments)
+{
+    QDBusMessage request = QDBusMessage::createMethodCall(node.service, node.path, interface, member);
+    request.setArguments(arguments);
+    return m_bus->call(request, QDBus::Block, 10000);
+}
+
+QVariantMap AtSpiClient::allProperties(const Node &node, const QString &interface)
+{
+    const QDBusMessage reply =
+        call(node, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"), {interface});
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    return qdbus_cast<QVariantMap>(reply.arguments().first());
+}
+
 QString AtSpiClient::name(const Node &node)
 {
     QDBusMessage request = QDBusMessage::createMethodCall(
@@ -154,4 +171,33 @@ bool AtSpiClient::press(const Node &node)
     request << pressIndex;
     const QDBusMessage reply = m_bus->call(request);
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+}
+
+bool AtSpiClient::setText(const Node &node, const QString &text)
+{
+    QDBusMessage request = QDBusMessage::createMethodCall(
+        node.service, node.path, QStringLiteral("org.a11y.atspi.EditableText"), QStringLiteral("SetTextContents"));
+    request << text;
+    const QDBusMessage reply = m_bus->call(request);
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+}
+
+bool AtSpiClient::has(const Node &node, State state)
+{
+    const QDBusMessage reply = m_bus->call(
+        QDBusMessage::createMethodCall(node.service, node.path, accessibleInterface, QStringLiteral("GetState")));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
+    QList<uint> words;
+    reply.arguments().first().value<QDBusArgument>() >> words;
+    const int bit = static_cast<int>(state);
+    return words.size() > bit / 32 && (words.at(bit / 32) & (1u << (bit % 32))) != 0;
+}
+
+QList<AtSpiClient::Node> AtSpiClient::tree(const Node &root)
+{
+    QList<Node> nodes {root};
+    for (qsizetype next = 0; next < nodes.size(); ++next)
+        nodes.append(children(nodes.at(next)));
+    return nodes;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QRect>
 #include <QString>
+#include <QVariantMap>
 
 #include <functional>
 #include <optional>
@@ -34,6 +36,20 @@ public:
     QRect extents(const Node &node);
     // The first node under `root` with this name, whatever its role.
     std::optional<Node> findNamed(const Node &root, const QString &name);
+
+    // Any call, with whatever arguments, as a client that sends what it likes.
+    QDBusMessage call(const Node &node, const QString &interface, const QString &member,
+                      const QVariantList &arguments = {});
+    // Every property of one of the node's interfaces, asked for at once (as
+    // `gdbus introspect` and inspectors ask); empty when refused.
+    QVariantMap allProperties(const Node &node, const QString &interface);
+    // Replaces the text of an editable node, as a screen reader's text entry does.
+    bool setText(const Node &node, const QString &text);
+    // The node's AT-SPI states, one bit each.
+    enum class State { selected = 23, showing = 25, visible = 30 };
+    bool has(const Node &node, State state);
+    // Every node under `root` (breadth first), `root` included.
+    QList<Node> tree(const Node &root);
 
     QString name(const Node &node);
     QString roleName(const Node &node);

@@ -10,6 +10,7 @@
 #include "ui/components/SelectableSidebarRow.h"
 #include "ui/components/SymbolView.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QScrollArea>
 
@@ -32,10 +33,17 @@ TEST_F(ContentViewTest, SplashStaysUntilStartUpAndItsDelayAreBothDone)
     EXPECT_TRUE(waitUntil([&] { return present(view.splash()).isLogoVisible(); }, 2000));
     EXPECT_EQ(present(view.splash()).logo()->accessibleName(), QStringLiteral("Velmora logo"));
     EXPECT_EQ(present(view.splash()).spinner()->accessibleName(), QStringLiteral("Starting Velmora"));
+    const auto shownToAssistiveTechnology = [](QWidget *widget) {
+        return !QAccessible::queryAccessibleInterface(widget)->state().invisible;
+    };
+    EXPECT_TRUE(shownToAssistiveTechnology(present(view.splash()).logo()));
+    EXPECT_FALSE(shownToAssistiveTechnology(present(view.splash()).spinner()));
+    EXPECT_FALSE(shownToAssistiveTechnology(&present(view.splitView())));
 
     await(app->completeLaunchSplashDelay());
     EXPECT_TRUE(present(view.splash()).isSpinnerVisible());
     EXPECT_TRUE(present(view.splash()).spinner()->isAnimating());
+    EXPECT_TRUE(shownToAssistiveTechnology(present(view.splash()).spinner()));
     EXPECT_TRUE(present(view.splitView()).isVisible());
     EXPECT_TRUE(present(view.splitView()).isEnabled());
     EXPECT_TRUE(waitUntil([&] { return view.splash() == nullptr; }, 2000));
@@ -101,6 +109,11 @@ TEST_F(ContentViewTest, MainWindowOpensOneSettingsWindowWithinItsLimits)
     for (const auto &[section, title] : titles) {
         app->setSelectedSection(section);
         EXPECT_EQ(window.windowTitle(), title);
+        // Every screen fits a 1366×768 laptop: the width of sidebar and detail
+        // column, a height that leaves room for a title bar and a top panel.
+        window.layout()->activate();
+        EXPECT_GE(window.minimumSizeHint().width(), ContentView::sidebarWidth + 1 + ContentView::detailMinimumWidth);
+        EXPECT_LE(window.minimumSizeHint().height(), 640) << title.toStdString();
     }
 
     window.openSettings();

@@ -77,8 +77,17 @@ TEST_F(MenuBarControllerTest, WithoutATrayTheMainWindowButtonTogglesThePanelUnde
     EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     const QRect anchor(statusButton()->mapToGlobal(QPoint(0, 0)), statusButton()->size());
     // Under the button, or above it on a screen too short for the panel below.
-    EXPECT_TRUE(panel->y() == anchor.y() + anchor.height() + 2 || panel->y() + panel->height() + 2 == anchor.y())
-        << panel->y() << " " << anchor.y();
+    EXPECT_EQ(panel->y(), anchor.y() + anchor.height() + 2);
+    // Inside the main window's frame, 6 from its edges, even in a short window.
+    const QRect inside = window.frameGeometry().adjusted(6, 6, -6, -6);
+    EXPECT_TRUE(inside.contains(panel->frameGeometry())) << panel->y();
+    statusButton()->click();
+    window.resize(1180, 300);
+    QCoreApplication::processEvents();
+    statusButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return controller.isPanelVisible(); }));
+    EXPECT_LE(panel->frameGeometry().right(), window.frameGeometry().right() - 6);
+    EXPECT_LE(panel->frameGeometry().bottom(), window.frameGeometry().bottom() - 6);
     EXPECT_TRUE(statusButton()->isChecked());
 
     // A press on the button itself is left to the button, which closes the panel.

@@ -26,3 +26,21 @@ TEST(MenuBarPanelPlacement, UnderTheAnchorKeptInsideTheScreen)
     for (const Row &row : rows)
         EXPECT_EQ(MenuBarPanelPlacement::geometry(row.anchor, row.size, row.available), row.expected) << row.what;
 }
+
+TEST(MenuBarPanelPlacement, WithoutATrayKeptInsideTheMainWindowsFrame)
+{
+    const QRect window(100, 50, 951, 560);
+    struct Row {
+        const char *what;
+        QRect placed;
+        QRect expected;
+    } rows[] = {
+        {"already inside", {400, 100, 320, 400}, {400, 100, 320, 400}},
+        {"past the right edge", {800, 100, 320, 400}, {725, 100, 320, 400}},
+        {"past the left edge", {50, 100, 320, 400}, {106, 100, 320, 400}},
+        {"past the bottom: moved up", {400, 300, 320, 400}, {400, 204, 320, 400}},
+        {"taller than the window: from the top margin", {400, 100, 320, 700}, {400, 56, 320, 700}},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(MenuBarPanelPlacement::insideWindow(row.placed, window), row.expected) << row.what;
+}

@@ -6,9 +6,14 @@
 #include "app/LaunchSplashView.h"
 #include "app/MainWindow.h"
 #include "app/MenuBarController.h"
+#include "execution/ServiceManager.h"
+#include "profiles/EnvironmentProfilesManager.h"
 #include "support/Screenshots.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QTest>
 
 namespace {
 
@@ -78,6 +83,64 @@ TEST_F(ShellScreenshots, SplashAndReadyWindow)
             waitUntil([] { return false; }, 600);
             EXPECT_TRUE(Screenshots::save(window, QStringLiteral("shell/services") + suffix));
             await(app->serviceManager().stopAll(true));
+        }
+    }
+}
+
+TEST_F(ShellScreenshots, LongTextsAtTheSmallestAndALargeWindow)
+{
+    const QString token = QStringLiteral("curl -H Authorization:Bearer_") + QString(110, QLatin1Char('x'))
+                          + QStringLiteral(" https://example.com/api");
+    for (const AppAppearanceMode mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
+        const QString suffix = mode == AppAppearanceMode::dark ? QStringLiteral("-dark") : QStringLiteral("-light");
+        QFile::remove(dataFile(QStringLiteral("services.json")));
+        QFile::remove(dataFile(QStringLiteral("environments.json")));
+        build();
+        const QUuid tokenService = addService(QStringLiteral("bearer"), token).id;
+        const QUuid longService = addService(QString(90, QLatin1Char('N')), QString(10000, QLatin1Char('a'))).id;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        await(app->environmentProfilesManager().saveProfile(
+            {QUuid::createUuid(),
+             QString(80, QLatin1Char('P')),
+             {{QUuid::createUuid(), QStringLiteral("TOKEN"), QString(300, QLatin1Char('t')), false}},
+             false,
+             now,
+             now}));
+        await(app->bootstrap());
+        app->setSettings({QStringLiteral("/bin/sh"), mode});
+        MenuBarController menuBar;
+        AppDelegate delegate(*app, menuBar);
+        MainWindow window(*app, delegate);
+        window.show();
+        await(app->completeLaunchSplashDelay());
+        waitUntil([] { return false; }, 600);
+
+        for (const QSize size : {window.minimumSizeHint(), QSize(1600, 1000)}) {
+            const QString where = size.width() == 1600 ? QStringLiteral("large") : QStringLiteral("minimum");
+            window.resize(size);
+            app->showService(tokenService);
+            waitUntil([] { return false; }, 400);
+            if (auto *toggle = window.findChild<QAbstractButton *>(QStringLiteral("configurationToggle")))
+                toggle->click();
+            waitUntil([] { return false; }, 600);
+            EXPECT_LE(window.width(), size.width());
+            EXPECT_TRUE(Screenshots::save(window, QStringLiteral("shell/%1-services").arg(where) + suffix));
+            app->showService(longService);
+            waitUntil([] { return false; }, 600);
+            EXPECT_LE(window.width(), size.width());
+            EXPECT_TRUE(Screenshots::save(window, QStringLiteral("shell/%1-services-long").arg(where) + suffix));
+            app->setSelectedSection(AppSection::environmentProfiles);
+            waitUntil([] { return false; }, 400);
+            if (auto *list = window.findChild<QAbstractItemView *>()) {
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                                  list->visualRect(list->model()->index(0, 0)).center());
+            }
+            waitUntil([] { return false; }, 600);
+            EXPECT_LE(window.width(), size.width());
+            EXPECT_TRUE(Screenshots::save(window, QStringLiteral("shell/%1-profiles").arg(where) + suffix));
+            app->setSelectedSection(AppSection::dashboard);
+            waitUntil([] { return false; }, 600);
+            EXPECT_TRUE(Screenshots::save(window, QStringLiteral("shell/%1-dashboard").arg(where) + suffix));
         }
     }
 }

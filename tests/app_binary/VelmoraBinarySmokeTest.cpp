@@ -5,9 +5,13 @@
 #include "records/DataFolderLock.h"
 #include "records/ServiceRepository.h"
 #include "records/ServiceRunHistoryRepository.h"
+#include "support/WestonServer.h"
 #include "support/XvfbServer.h"
 
 #include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusObjectPath>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -56,11 +60,16 @@ struct VelmoraBinaryTest : ::testing::Test {
 
     std::unique_ptr<QProcess> start(bool accessible = false)
     {
-        auto process = std::make_unique<QProcess>();
         QProcessEnvironment environment = childEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         if (accessible)
             environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        return launch(environment);
+    }
+
+    std::unique_ptr<QProcess> launch(QProcessEnvironment environment)
+    {
+        auto process = std::make_unique<QProcess>();
         // In a sanitizer build: the X keyboard library hands strndup a reply
         // buffer that has no terminating zero, which the strict string checks
         // take for an overflow although strndup stops at its length.
@@ -143,6 +152,12 @@ struct VelmoraBinaryTest : ::testing::Test {
                 return click.waitForFinished(5000) && click.exitCode() == 0;
             },
             10000);
+    }
+
+    // A stopped service's row in the Services list, named by what it shows.
+    static QString stoppedRow(const QString &name, const QString &command)
+    {
+        return name + QStringLiteral(", ") + command + QStringLiteral(", Stopped");
     }
 
     // The controls take presses once the launch splash is gone.
@@ -235,6 +250,129 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
     endIfRunning(*second);
 }
 
+// Which Qt platform plugins the process has loaded.
+bool loaded(const QProcess &process, const QByteArray &library)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(process.processId()));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(library);
+}
+
+// On a Wayland session without XWayland Velmora runs on Wayland itself; with
+// XWayland (an X display next to the compositor) it prefers X, where the panel
+// can sit under its icon. No X tool is needed to see its window.
+TEST_F(VelmoraBinaryTest, OnAWaylandSessionItRunsOnWaylandOrOnXWaylandWhenThereAndEndsWithZero)
+{
+    WestonServer compositor;
+    if (!compositor.start())
+        GTEST_SKIP() << "no Wayland compositor to run on: " << compositor.error().toStdString();
+    AtSpiClient a11y;
+    if (!a11y.connect(sessionBusAddress))
+        GTEST_SKIP() << "no accessibility bus on this session";
+
+    const struct {
+        const char *name;
+        bool withXWayland;
+        QByteArray platformPlugin;
+    } sessions[] = {
+        {"Wayland alone", false, "libqwayland"},
+        {"Wayland with XWayland", true, "libqxcb"},
+    };
+    for (const auto &session : sessions) {
+        SCOPED_TRACE(session.name);
+        QProcessEnvironment environment = childEnvironment();
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (!session.withXWayland)
+            environment.remove(QStringLiteral("DISPLAY"));
+        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), compositor.waylandDisplay());
+        environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+        environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        auto velmora = launch(environment);
+        QByteArray log;
+        ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete — 0 services", 20000)) << log.toStdString();
+        EXPECT_TRUE(loaded(*velmora, session.platformPlugin));
+
+        std::optional<AtSpiClient::Node> root;
+        ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000))
+            << log.toStdString();
+        EXPECT_TRUE(waitUntil(
+            [&] { return a11y.find(*root, QStringLiteral("frame"), QStringLiteral("Velmora")).has_value(); }, 10000));
+
+        ::kill(pid_t(velmora->processId()), SIGTERM);
+        EXPECT_TRUE(velmora->waitForFinished(15000));
+        log += velmora->readAllStandardError();
+        EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit) << log.toStdString();
+        EXPECT_EQ(velmora->exitCode(), 0) << log.toStdString();
+        endIfRunning(*velmora);
+    }
+}
+
+// What `gdbus introspect` and accessibility inspectors send: every property of
+// an interface at once, and calls a careless client makes with arguments missing.
+TEST_F(VelmoraBinaryTest, EveryPropertyAtOnceAndCallsWithMissingArgumentsAreAnsweredAndItRunsOn)
+{
+    AtSpiClient a11y;
+    if (!a11y.connect(sessionBusAddress))
+        GTEST_SKIP() << "no accessibility bus on this session";
+    auto velmora = start(true);
+    QByteArray log;
+    ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete", 20000)) << log.toStdString();
+    std::optional<AtSpiClient::Node> root;
+    ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
+    const QList<AtSpiClient::Node> windows = a11y.children(*root);
+    ASSERT_FALSE(windows.isEmpty());
+    const AtSpiClient::Node window = windows.first();
+    const QString accessible = QStringLiteral("org.a11y.atspi.Accessible");
+
+    const QVariantMap rootProperties = a11y.allProperties(*root, accessible);
+    EXPECT_EQ(rootProperties.value(QStringLiteral("Name")).toString(), QStringLiteral("Velmora"));
+    EXPECT_EQ(rootProperties.value(QStringLiteral("ChildCount")).toInt(), windows.size());
+    const QVariantMap windowProperties = a11y.allProperties(window, accessible);
+    EXPECT_EQ(windowProperties.value(QStringLiteral("Name")).toString(), a11y.name(window));
+    EXPECT_EQ(windowProperties.value(QStringLiteral("ChildCount")).toInt(), a11y.children(window).size());
+    EXPECT_TRUE(windowProperties.contains(QStringLiteral("Description")));
+    QString parentService;
+    QDBusObjectPath parentPath;
+    const QDBusArgument parent = windowProperties.value(QStringLiteral("Parent")).value<QDBusArgument>();
+    parent.beginStructure();
+    parent >> parentService >> parentPath;
+    parent.endStructure();
+    EXPECT_EQ(parentService, root->service);
+    EXPECT_EQ(parentPath.path(), root->path);
+    EXPECT_EQ(a11y.allProperties(*root, QStringLiteral("org.a11y.atspi.Application"))
+                  .value(QStringLiteral("ToolkitName"))
+                  .toString(),
+              QStringLiteral("Qt"));
+
+    const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+    const struct {
+        AtSpiClient::Node node;
+        QString interface;
+        QString member;
+        QVariantList arguments;
+    } missingArguments[] = {
+        {*root, properties, QStringLiteral("GetAll"), {}},
+        {window, properties, QStringLiteral("Get"), {accessible}},
+        {window, properties, QStringLiteral("Set"), {accessible, QStringLiteral("Name")}},
+        {window, accessible, QStringLiteral("GetChildAtIndex"), {}},
+        {window, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GetExtents"), {}},
+    };
+    for (const auto &call : missingArguments) {
+        const QDBusMessage reply = a11y.call(call.node, call.interface, call.member, call.arguments);
+        EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage) << call.member.toStdString();
+        EXPECT_EQ(reply.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"))
+            << call.member.toStdString() << ": " << reply.errorMessage().toStdString();
+    }
+
+    EXPECT_EQ(velmora->state(), QProcess::Running) << log.toStdString();
+    EXPECT_EQ(a11y.name(window), windowProperties.value(QStringLiteral("Name")).toString());
+    ::kill(pid_t(velmora->processId()), SIGTERM);
+    EXPECT_TRUE(velmora->waitForFinished(15000));
+    log += velmora->readAllStandardError();
+    EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit) << log.toStdString();
+    EXPECT_EQ(velmora->exitCode(), 0) << log.toStdString();
+    endIfRunning(*velmora);
+}
+
 // Two stored services started as a person would (the Services row, the service
 // in the list, "Start", controls found on the accessibility bus), the second
 // with a grandchild in its process group.
@@ -266,7 +404,9 @@ struct VelmoraWithTwoRunningServices : VelmoraBinaryTest {
         ASSERT_TRUE(waitForControls(a11y, *root));
         ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("Services")));
         int expectedChildren = 0;
-        for (const QString &name : {QStringLiteral("api-server"), QStringLiteral("worker")}) {
+        for (const QString &name :
+             {stoppedRow(QStringLiteral("api-server"), QStringLiteral("sleep 300")),
+              stoppedRow(QStringLiteral("worker"), QStringLiteral("sleep 300 & sleep 300; wait"))}) {
             ASSERT_TRUE(clickWhenShown(a11y, *root, name)) << name.toStdString();
             ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Start")));
             ++expectedChildren;
@@ -342,7 +482,10 @@ TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
     ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
     ASSERT_TRUE(waitForControls(a11y, *root));
     ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("Services")));
-    ASSERT_TRUE(clickWhenShown(a11y, *root, QStringLiteral("flood")));
+    ASSERT_TRUE(clickWhenShown(
+        a11y, *root,
+        stoppedRow(QStringLiteral("flood"),
+                   QStringLiteral("yes 'velmora flood line of output, sixty-four bytes long, more or less'"))));
     ASSERT_TRUE(pressWhenShown(a11y, *root, QStringLiteral("push button"), QStringLiteral("Start")));
     ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 10000));
     const QList<qint32> groups = childrenOf(velmora->processId());
@@ -382,6 +525,76 @@ TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
     EXPECT_EQ(again->exitCode(), 0) << logAgain.toStdString();
     endIfRunning(*velmora);
     endIfRunning(*again);
+}
+
+// Everything through the accessibility bus, as a screen reader user works:
+// names, roles, presses, text entry and the selected state; no pointer.
+TEST_F(VelmoraBinaryTest, AScreenReaderCreatesStartsAndStopsAServiceWithoutThePointer)
+{
+    AtSpiClient a11y;
+    if (!a11y.connect(sessionBusAddress))
+        GTEST_SKIP() << "no accessibility bus on this session";
+    auto velmora = start(true);
+    QByteArray log;
+    ASSERT_TRUE(waitForLog(*velmora, log, "Velmora bootstrap complete", 20000)) << log.toStdString();
+    std::optional<AtSpiClient::Node> root;
+    ASSERT_TRUE(waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000));
+    ASSERT_TRUE(waitForControls(a11y, *root));
+    const QString button = QStringLiteral("push button");
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Services")));
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Create Service")));
+    for (const auto &[field, text] : {std::pair {QStringLiteral("Name"), QStringLiteral("Web server")},
+                                      std::pair {QStringLiteral("Shell Command"), QStringLiteral("sleep 300")}}) {
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const std::optional<AtSpiClient::Node> node = a11y.find(*root, QStringLiteral("text"), field);
+                return node && a11y.setText(*node, text);
+            },
+            10000))
+            << field.toStdString();
+    }
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Save")));
+
+    // The new service is the selected row, named by what the row shows.
+    const auto selectedRow = [&](const QString &name) {
+        std::optional<AtSpiClient::Node> row;
+        return waitUntil(
+            [&] {
+                row = a11y.findNamed(*root, name);
+                return row && a11y.has(*row, AtSpiClient::State::selected);
+            },
+            10000);
+    };
+    EXPECT_TRUE(selectedRow(QStringLiteral("Web server, sleep 300, Stopped")));
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Start")));
+    ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 10000));
+    EXPECT_TRUE(selectedRow(QStringLiteral("Web server, sleep 300, Running")));
+
+    // What a screen reader finds on the window: every button named, one
+    // selected row, nothing announced that is not shown.
+    int selectedRows = 0;
+    for (const AtSpiClient::Node &node : a11y.tree(*root)) {
+        if (!a11y.has(node, AtSpiClient::State::showing))
+            continue;
+        const QString role = a11y.roleName(node);
+        const QString name = a11y.name(node);
+        if (role == button) {
+            EXPECT_FALSE(name.isEmpty()) << "a button without a name at " << node.path.toStdString();
+        }
+        if (role == QStringLiteral("list item") && a11y.has(node, AtSpiClient::State::selected))
+            ++selectedRows;
+        EXPECT_NE(name, QStringLiteral("Starting Velmora")) << "the splash spinner is gone";
+    }
+    EXPECT_EQ(selectedRows, 1);
+
+    ASSERT_TRUE(pressWhenShown(a11y, *root, button, QStringLiteral("Stop")));
+    EXPECT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).isEmpty(); }, 10000));
+    EXPECT_TRUE(selectedRow(QStringLiteral("Web server, sleep 300, Stopped")));
+
+    ::kill(pid_t(velmora->processId()), SIGTERM);
+    EXPECT_TRUE(velmora->waitForFinished(15000));
+    EXPECT_EQ(velmora->exitCode(), 0) << log.toStdString();
+    endIfRunning(*velmora);
 }
 
 TEST_F(VelmoraBinaryTest, WithoutASessionBusAHeldDataFolderIsReportedAndNothingElseStarts)

@@ -110,21 +110,55 @@ TEST(GPUUtilizationSampler, StartWhileSamplingAndStopWhenIdleDoNothing)
     EXPECT_EQ(readings, 1); // one reading at start, the next not due for a minute
 }
 
-TEST(GPUUtilizationSampler, ProbeWithoutFigureNeverReports)
+TEST(GPUUtilizationSampler, ProbeWithoutFigureNeverReportsAndIsAskedAgainOnlyAfterTheRecheckInterval)
 {
+    struct Case {
+        const char *name;
+        std::chrono::milliseconds recheck;
+        bool looksAgain; // within half a second, at a reading interval of 0.05 s
+    };
+    const Case cases[] = {
+        {"rechecked once a minute", std::chrono::minutes(1), false},
+        {"rechecked every 50 ms", std::chrono::milliseconds(50), true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<int> readings = 0;
+        GPUUtilizationSampler sampler(
+            [&]() -> std::optional<double> {
+                ++readings;
+                return std::nullopt;
+            },
+            0.05, 1.0, c.recheck);
+        sampler.start();
+        waitUntil([&] { return readings >= 3; }, 500);
+        if (c.looksAgain)
+            EXPECT_GE(readings, 3);
+        else
+            EXPECT_EQ(readings, 1);
+        sampler.updateWindow(1.0);
+        sampler.waitForIdle();
+        EXPECT_EQ(sampler.currentAverage(), std::nullopt);
+        EXPECT_TRUE(sampler.window().values.isEmpty());
+    }
+}
+
+TEST(GPUUtilizationSampler, SourceThatAppearsIsSampledAtTheIntervalAgain)
+{
+    std::atomic<bool> present = false;
     std::atomic<int> readings = 0;
     GPUUtilizationSampler sampler(
         [&]() -> std::optional<double> {
             ++readings;
-            return std::nullopt;
+            return present ? std::optional<double>(50) : std::nullopt;
         },
-        0.05, 1.0);
+        0.05, 1.0, std::chrono::milliseconds(100));
     sampler.start();
-    EXPECT_TRUE(waitUntil([&] { return readings >= 3; }));
-    sampler.updateWindow(1.0);
-    sampler.waitForIdle();
-    EXPECT_EQ(sampler.currentAverage(), std::nullopt);
-    EXPECT_TRUE(sampler.window().values.isEmpty());
+    present = true;
+    ASSERT_TRUE(waitUntil([&] { return sampler.currentAverage().has_value(); }));
+    const int found = readings;
+    EXPECT_TRUE(waitUntil([&] { return readings >= found + 4; }));
+    EXPECT_EQ(sampler.currentAverage(), 50.0);
 }
 
 } // namespace

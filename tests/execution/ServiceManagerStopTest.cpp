@@ -38,7 +38,8 @@ public:
 
     QString command() const
     {
-        return QStringLiteral("(trap '' HUP TERM; while [ ! -e '%1' ]; do sleep 0.05; done) & exec sleep 300")
+        return QStringLiteral(
+                   "(trap '' HUP TERM; echo holding; while [ ! -e '%1' ]; do sleep 0.05; done) & exec sleep 300")
             .arg(m_releaseFile);
     }
     void release() const
@@ -151,6 +152,8 @@ TEST_F(ServiceManagerTest, StartDuringAStopsWaitKeepsItsNewRun)
     await(manager.start(service.id));
     const auto firstChild = handle(service.id);
     const qint32 firstPid = firstChild->processIdentifier();
+    // Once it speaks, the holder ignores SIGINT as a background command does.
+    ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("holding")));
     ASSERT_TRUE(waitUntil([&] { return processGroupMembers(firstPid).size() >= 2; }));
 
     const auto stopping = std::make_shared<BackgroundTask>();
@@ -184,6 +187,7 @@ TEST_F(ServiceManagerTest, MonitoringTickDuringAStopLeavesTheRunToTheStop)
     const ManagedService service = addService(QStringLiteral("api"), holder.command());
     await(manager.start(service.id));
     const auto child = handle(service.id);
+    ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("holding")));
     ASSERT_TRUE(waitUntil([&] { return processGroupMembers(child->processIdentifier()).size() >= 2; }));
 
     const auto stopping = std::make_shared<BackgroundTask>();

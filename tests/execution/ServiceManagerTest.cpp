@@ -442,7 +442,7 @@ TEST(SettingsBridge, StartsWithTheDefaultsAndFollowsEveryApply)
     SettingsBridge bridge;
     const SettingsBridge::Provider provider = bridge.provider();
     EXPECT_EQ(provider(), AppSettings());
-    EXPECT_EQ(provider().defaultShell, QStringLiteral("/bin/zsh"));
+    EXPECT_EQ(provider().defaultShell, AppSettings::defaultShellPath());
     bridge.apply({QStringLiteral("/bin/bash"), AppAppearanceMode::dark});
     EXPECT_EQ(provider().defaultShell, QStringLiteral("/bin/bash"));
     EXPECT_EQ(provider().appearanceMode, AppAppearanceMode::dark);

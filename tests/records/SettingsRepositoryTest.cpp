@@ -45,7 +45,7 @@ TEST(SettingsRepository, MissingKeysTakeTheirDefaults)
 
     writeSettings("{\"appearanceMode\": \"dark\"}");
     const AppSettings dark = loadSettings();
-    EXPECT_EQ(dark.defaultShell, QStringLiteral("/bin/zsh"));
+    EXPECT_EQ(dark.defaultShell, AppSettings::defaultShellPath());
     EXPECT_EQ(dark.appearanceMode, AppAppearanceMode::dark);
 
     writeSettings("{\"defaultShell\": \"\", \"appearanceMode\": \"light\"}");
@@ -79,8 +79,8 @@ TEST(SettingsRepository, SaveWritesBothKeysSortedAndResetWritesTheDefaults)
     EXPECT_EQ(await(repository.load()), custom);
 
     await(repository.save(AppSettings {}));
-    EXPECT_EQ(readAll(settingsPath()),
-              QByteArray("{\n  \"appearanceMode\": \"system\",\n  \"defaultShell\": \"/bin/zsh\"\n}"));
+    EXPECT_EQ(readAll(settingsPath()), QByteArray("{\n  \"appearanceMode\": \"system\",\n  \"defaultShell\": \"")
+                                           + AppSettings::defaultShellPath().toUtf8() + QByteArray("\"\n}"));
 }
 
 TEST(SettingsRepository, SaveFailureReachesTheCallerAndKeepsTheFile)

@@ -67,3 +67,9 @@ bool ThrowawayAccount::giveOwnership(const QString &path) const
 {
     return m_created && ::chown(QFile::encodeName(path).constData(), m_uid, m_gid) == 0;
 }
+
+bool ThrowawayAccount::setLoginShell(const QString &shell) const
+{
+    return m_created
+           && runWhileAccountFilesAreBusy(QStringLiteral("usermod"), {QStringLiteral("--shell"), shell, m_name});
+}

@@ -22,6 +22,8 @@ public:
     gid_t gid() const { return m_gid; }
     // Hands a file or folder (not recursively) to the account.
     bool giveOwnership(const QString &path) const;
+    // Makes `shell` the account's login shell (it starts with /bin/sh).
+    bool setLoginShell(const QString &shell) const;
 
 private:
     QString m_name;

@@ -12,12 +12,16 @@ BusyIndicator::BusyIndicator(int diameter, QWidget *parent)
     connect(&m_timer, &QTimer::timeout, this, [this] {
         m_angle = (m_angle + 30) % 360;
         update();
+        if (--m_turnsLeft <= 0)
+            m_timer.stop();
     });
 }
 
-void BusyIndicator::showEvent(QShowEvent *)
+void BusyIndicator::turn()
 {
-    m_timer.start();
+    m_turnsLeft = 10;
+    if (isVisible())
+        m_timer.start();
 }
 
 void BusyIndicator::hideEvent(QHideEvent *)

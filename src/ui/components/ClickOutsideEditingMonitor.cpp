@@ -53,6 +53,10 @@ void installClickOutsideEditingMonitor()
 void endEditingInKeyWindow()
 {
     QWidget *window = QApplication::activeWindow();
+    // A dialog that was just answered stays the active window until the window
+    // system says otherwise; the window it belonged to is the one being edited.
+    while (window && window->isHidden() && window->parentWidget())
+        window = window->parentWidget()->window();
     if (!window)
         return;
     QTimer::singleShot(0, window, [target = QPointer<QWidget>(window)] {

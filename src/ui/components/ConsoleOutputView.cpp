@@ -131,6 +131,15 @@ ConsoleOutputView::ConsoleOutputView(QWidget *parent)
     m_hideScrollerTimer->setInterval(scrollerHideDelayMs);
     connect(m_hideScrollerTimer, &QTimer::timeout, this, [this] { setScrollerVisible(false); });
 
+    m_wholeTextTimer = new QTimer(this);
+    m_wholeTextTimer->setSingleShot(true);
+    m_wholeTextTimer->setInterval(wholeTextDelayMs);
+    connect(m_wholeTextTimer, &QTimer::timeout, this, &ConsoleOutputView::showWholeText);
+    // Whatever the user does with the text (scroll, select, copy, search)
+    // needs all of it.
+    m_textView->installEventFilter(this);
+    m_textView->viewport()->installEventFilter(this);
+
     m_scrollAnimation = new QPropertyAnimation(textBar, "value", this);
     m_scrollAnimation->setDuration(scrollAnimationMs);
     m_scrollAnimation->setEasingCurve(QEasingCurve::InOutQuad);
@@ -151,6 +160,7 @@ ConsoleOutputView::~ConsoleOutputView()
     m_scrollAnimation->stop();
     m_scrollTimer->stop();
     m_hideScrollerTimer->stop();
+    m_wholeTextTimer->stop();
 }
 
 bool ConsoleOutputView::isShowingPlaceholder() const
@@ -167,6 +177,8 @@ void ConsoleOutputView::setContent(const QString &text, bool autoScroll)
 {
     const bool previousAutoScroll = m_autoScroll;
     m_autoScroll = autoScroll;
+    if (!autoScroll)
+        showWholeText();
     if (text == m_text) {
         m_lastPath = UpdatePath::none;
         if (!previousAutoScroll && autoScroll && !m_placeholderShown)
@@ -192,8 +204,7 @@ void ConsoleOutputView::appendOutput(const QString &added, qsizetype droppedFrom
         return;
     }
     if (droppedFromFront > 0 && !removeFromDocumentFront(droppedFromFront)) {
-        resetDocument(newText, true);
-        m_lastPath = UpdatePath::reset;
+        replaceDocument(newText);
     } else {
         appendToDocument(added);
         m_lastPath = droppedFromFront > 0 ? UpdatePath::cutAndAppend : UpdatePath::append;
@@ -227,8 +238,7 @@ void ConsoleOutputView::applyText(const QString &text)
         appendToDocument(text.mid(m_text.size() - cut));
         m_lastPath = UpdatePath::cutAndAppend;
     } else {
-        resetDocument(text, true);
-        m_lastPath = UpdatePath::reset;
+        replaceDocument(text);
     }
     m_text = text;
     if (m_autoScroll)
@@ -262,8 +272,83 @@ void ConsoleOutputView::resetDocument(const QString &text, bool keepScrollValue)
     QScrollBar *bar = m_textView->verticalScrollBar();
     const int value = bar->value();
     m_textView->setPlainText(text);
+    m_documentStart = 0;
+    m_wholeTextTimer->stop();
     // setPlainText jumps to the top; a view that is not following stays put.
     bar->setValue(keepScrollValue ? value : 0);
+}
+
+void ConsoleOutputView::replaceDocument(const QString &text)
+{
+    const qsizetype start = m_autoScroll ? tailStart(text) : 0;
+    if (start == 0) {
+        resetDocument(text, true);
+        m_lastPath = UpdatePath::reset;
+        return;
+    }
+    {
+        const ProgrammaticScroll guard(m_isProgrammaticScroll);
+        m_textView->setPlainText(text.mid(start));
+        QScrollBar *bar = m_textView->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    }
+    m_documentStart = start;
+    m_wholeTextTimer->start();
+    m_lastPath = UpdatePath::tailReset;
+}
+
+qsizetype ConsoleOutputView::tailStart(const QString &text) const
+{
+    if (text.size() <= tailOnlyAbove)
+        return 0;
+    // Two views' height of lines, so that the end fills the view whether or
+    // not the lines wrap; never reaching back further than the limit.
+    const int lineHeight = std::max(1, m_textView->fontMetrics().lineSpacing());
+    const qsizetype wanted = 2 * (m_textView->viewport()->height() / lineHeight + 1) + 8;
+    const qsizetype earliest = text.size() - tailOnlyAbove;
+    qsizetype start = 0;
+    qsizetype from = text.size() - 1;
+    for (qsizetype lines = 0; lines < wanted && from >= 0; ++lines) {
+        const qsizetype lineEnd = text.lastIndexOf(QLatin1Char('\n'), from);
+        if (lineEnd < earliest)
+            break;
+        start = lineEnd + 1;
+        from = lineEnd - 1;
+    }
+    // Without a line end in reach (one endless line) there is no end to show alone.
+    return start < text.size() ? start : 0;
+}
+
+void ConsoleOutputView::showWholeText()
+{
+    if (m_documentStart == 0)
+        return;
+    // The end was shown and followed; it stays in view.
+    m_scrollAnimation->stop();
+    resetDocument(m_text, false);
+    {
+        const ProgrammaticScroll guard(m_isProgrammaticScroll);
+        QScrollBar *bar = m_textView->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    }
+    m_isProgrammaticScroll = false;
+}
+
+bool ConsoleOutputView::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Wheel:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::ContextMenu:
+    case QEvent::KeyPress:
+    case QEvent::ShortcutOverride:
+        showWholeText();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ConsoleOutputView::appendToDocument(const QString &suffix)
@@ -290,7 +375,15 @@ bool ConsoleOutputView::removeFromDocumentFront(qsizetype units)
     // A cut between CR and LF would split the one line break the document has.
     if (m_text[units - 1] == QLatin1Char('\r') && m_text[units] == QLatin1Char('\n'))
         return false;
-    const qsizetype documentUnits = units - QStringView(m_text).left(units).count(u"\r\n");
+    // What the document leaves out goes without touching it.
+    if (units <= m_documentStart) {
+        m_documentStart -= units;
+        return true;
+    }
+    const qsizetype fromDocument = units - m_documentStart;
+    const qsizetype documentUnits =
+        fromDocument - QStringView(m_text).mid(m_documentStart, fromDocument).count(u"\r\n");
+    m_documentStart = 0;
 
     const ProgrammaticScroll guard(m_isProgrammaticScroll);
     QScrollBar *bar = m_textView->verticalScrollBar();
@@ -322,6 +415,8 @@ void ConsoleOutputView::showPlaceholder(bool placeholder)
     if (placeholder) {
         m_scrollTimer->stop();
         m_scrollAnimation->stop();
+        m_wholeTextTimer->stop();
+        m_documentStart = 0;
         m_isProgrammaticScroll = false;
         setScrollerVisible(false);
         m_stack->setCurrentWidget(m_placeholder);
@@ -371,6 +466,7 @@ void ConsoleOutputView::scrollToBottom()
 
 void ConsoleOutputView::setScrollerVisible(bool visible)
 {
+    visible = visible || (m_pointerInside && !m_placeholderShown && m_scroller->maximum() > m_scroller->minimum());
     if (visible) {
         layoutScroller();
         m_scroller->raise();
@@ -378,6 +474,21 @@ void ConsoleOutputView::setScrollerVisible(bool visible)
         m_hideScrollerTimer->stop();
     }
     m_scroller->setVisible(visible);
+}
+
+void ConsoleOutputView::enterEvent(QEnterEvent *event)
+{
+    QWidget::enterEvent(event);
+    m_pointerInside = true;
+    setScrollerVisible(m_scroller->isVisible());
+}
+
+void ConsoleOutputView::leaveEvent(QEvent *event)
+{
+    QWidget::leaveEvent(event);
+    m_pointerInside = false;
+    if (m_scroller->isVisible())
+        scheduleHideScroller();
 }
 
 void ConsoleOutputView::scheduleHideScroller()

@@ -27,6 +27,14 @@ class SymbolView;
 //     view->appendOutput(text, charactersDroppedFromFront);
 // Either way text() equals the caller's text; setting the same text again
 // costs one comparison.
+//
+// A long text that replaces the whole output while auto-scroll is on (output
+// arriving faster than the runtime keeps it, so every update is new from its
+// first character) goes into the document only from the last few hundred
+// lines on: that is all that can be seen at the end, and building the whole
+// document many times a second would cost the main thread a good share of a
+// core. The rest follows once output rests for a moment, or at once when the
+// user scrolls, clicks or types into the view, or auto-scroll is switched off.
 class ConsoleOutputView : public QWidget {
     Q_OBJECT
 public:
@@ -52,13 +60,25 @@ public:
     static constexpr int scrollAnimationMs = 320;
     static constexpr int scrollerHideDelayMs = 900;
 
+    static constexpr int wholeTextDelayMs = 250;
+    // Texts up to this many UTF-16 units always go into the document whole.
+    static constexpr qsizetype tailOnlyAbove = 32768;
+
     // How the last update reached the document (for tests and benchmarks).
-    enum class UpdatePath { none, append, cutAndAppend, reset };
+    enum class UpdatePath { none, append, cutAndAppend, reset, tailReset };
     UpdatePath lastUpdatePath() const { return m_lastPath; }
 
+    // Whether the document holds all of text(), not only its end.
+    bool isShowingWholeText() const { return m_documentStart == 0; }
+
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // The scroll bar also shows while the pointer is over the console, as
+    // overlay scroll bars do on Linux desktops.
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
 
 private:
     void applyTextBackground();
@@ -67,6 +87,11 @@ private:
     void applyText(const QString &text);
     void showPlaceholder(bool placeholder);
     void resetDocument(const QString &text, bool keepScrollValue);
+    // A whole new text: only its end while following the output, else all of it.
+    void replaceDocument(const QString &text);
+    // Where the end worth laying out starts: a line start, or 0 for the whole text.
+    qsizetype tailStart(const QString &text) const;
+    void showWholeText();
     void appendToDocument(const QString &suffix);
     bool removeFromDocumentFront(qsizetype units);
     // Where the old text continues in the new one: new = old.mid(k) + added.
@@ -82,8 +107,11 @@ private:
     QString m_text;
     bool m_autoScroll = false;
     bool m_isProgrammaticScroll = false;
+    bool m_pointerInside = false;
     bool m_placeholderShown = true;
     UpdatePath m_lastPath = UpdatePath::none;
+    // Units at the front of m_text that the document leaves out.
+    qsizetype m_documentStart = 0;
     QElapsedTimer m_lastScroll;
     QPixmap m_frameCache;
     bool m_frameCacheEmpty = true;
@@ -96,5 +124,6 @@ private:
     QScrollBar *m_scroller;
     QTimer *m_scrollTimer;
     QTimer *m_hideScrollerTimer;
+    QTimer *m_wholeTextTimer;
     QPropertyAnimation *m_scrollAnimation;
 };

@@ -1,5 +1,6 @@
 #include "ui/components/HoverButton.h"
 
+#include "ui/components/FocusMark.h"
 #include "ui/components/ThemeColor.h"
 
 #include <QPainter>
@@ -11,20 +12,25 @@ HoverButton::HoverButton(Tint tint, QWidget *parent)
 
 void HoverButton::paintEvent(QPaintEvent *)
 {
-    if (!underMouse() && !hasFocus() && !isDown())
+    const bool tinted = underMouse() || isDown();
+    if (!tinted && !hasFocus())
         return;
     QPainter painter(this);
-    const QColor fill =
-        withOpacity(palette().color(m_tint.role), isDown() ? m_tint.pressedOpacity : m_tint.hoverOpacity);
-    const QRect area = rect().marginsAdded(m_tint.outset);
-    if (m_tint.radius <= 0) {
-        painter.fillRect(area, fill);
-        return;
+    const QRectF area = QRectF(rect()).marginsAdded(QMarginsF(m_tint.outset));
+    if (tinted) {
+        const QColor fill =
+            withOpacity(palette().color(m_tint.role), isDown() ? m_tint.pressedOpacity : m_tint.hoverOpacity);
+        if (m_tint.radius <= 0) {
+            painter.fillRect(area, fill);
+        } else {
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(fill);
+            painter.drawRoundedRect(area, m_tint.radius, m_tint.radius);
+        }
     }
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fill);
-    painter.drawRoundedRect(QRectF(area), m_tint.radius, m_tint.radius);
+    if (hasFocus())
+        paintFocusMark(painter, area, m_tint.focusRadius, this);
 }
 
 void HoverButton::enterEvent(QEnterEvent *event)

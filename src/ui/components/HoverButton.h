@@ -5,9 +5,10 @@
 #include <QPalette>
 
 // A flat button whose content is the widgets in its layout (a whole list row,
-// say). It draws nothing but a tint while hovered, focused or pressed: the
-// palette colour `role` at one opacity, a stronger one while pressed, over its
-// rectangle grown by `outset` and rounded by `radius`.
+// say). It draws nothing but a tint while hovered or pressed (the palette
+// colour `role` at one opacity, a stronger one while pressed, over its
+// rectangle grown by `outset` and rounded by `radius`) and the focus mark,
+// rounded by `focusRadius`, while it has the keyboard focus.
 class HoverButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -17,6 +18,7 @@ public:
         qreal pressedOpacity = 0.18;
         QMargins outset;
         qreal radius = 0;
+        qreal focusRadius = 4;
     };
 
     explicit HoverButton(Tint tint, QWidget *parent = nullptr);

@@ -1,5 +1,6 @@
 #include "ui/components/ProminentButton.h"
 
+#include "ui/components/ColorContrast.h"
 #include "ui/components/SymbolIcon.h"
 
 #include <QPainter>
@@ -7,7 +8,6 @@
 #include <QStyleOptionButton>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -15,25 +15,6 @@ constexpr int horizontalPadding = 12;
 constexpr int minimumVerticalPadding = 3;
 constexpr int symbolSize = 14;
 constexpr int symbolGap = 5;
-
-qreal relativeLuminance(const QColor &color)
-{
-    const auto linear = [](qreal channel) {
-        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
-}
-
-// White on the deeper tints of the light theme; the lighter tints of the dark
-// theme would leave white text too faint, so they take a near-black one.
-QColor labelColor(const QColor &fill)
-{
-    const QColor dark(0x1c, 0x1c, 0x1e);
-    const qreal luminance = relativeLuminance(fill);
-    const qreal againstWhite = 1.05 / (luminance + 0.05);
-    const qreal againstDark = (luminance + 0.05) / (relativeLuminance(dark) + 0.05);
-    return againstWhite >= againstDark ? QColor(Qt::white) : dark;
-}
 
 } // namespace
 
@@ -74,22 +55,19 @@ void ProminentButton::paintEvent(QPaintEvent *)
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
     painter.fillPath(shape, fill);
-    if (hasFocus()) {
-        QColor ring = Palette::color(m_tint);
-        ring.setAlphaF(0.5);
-        painter.setPen(QPen(ring, 2));
-        painter.drawPath(shape);
-    }
     // A dimmed fill is judged as it shows over the window.
     const QColor window = palette().color(QPalette::Window);
-    const QColor shown = isEnabled()
-                             ? fill
-                             : QColor::fromRgbF(window.redF() + (fill.redF() - window.redF()) * fill.alphaF(),
-                                                window.greenF() + (fill.greenF() - window.greenF()) * fill.alphaF(),
-                                                window.blueF() + (fill.blueF() - window.blueF()) * fill.alphaF());
-    QColor textColor = labelColor(shown);
+    QColor textColor = ColorContrast::legibleTextOn(ColorContrast::compositedOver(fill, window));
     if (!isEnabled())
         textColor.setAlpha(170);
+    if (hasFocus()) {
+        // Inside the fill, in the text's colour: a ring in the tint itself
+        // would not set a focused button apart from the others.
+        QPainterPath ring;
+        ring.addRoundedRect(QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5), 4, 4);
+        painter.setPen(QPen(textColor, 1.5));
+        painter.drawPath(ring);
+    }
     painter.setPen(textColor);
     painter.setFont(font());
     if (m_symbolName.isEmpty()) {

@@ -1,3 +1,4 @@
+#include "ui/components/FocusMark.h"
 #include "ui/components/SelectableSidebarRow.h"
 
 #include "ui/components/Palette.h"
@@ -27,6 +28,21 @@ public:
         if (t == QAccessible::Name && row->accessibleName().isEmpty())
             return row->text();
         return QAccessibleWidget::text(t);
+    }
+    // A button a screen reader can press, as it can any other.
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (widget()->isEnabled())
+            names.prepend(pressAction());
+        return names;
+    }
+    void doAction(const QString &actionName) override
+    {
+        if (actionName == pressAction() && widget()->isEnabled())
+            static_cast<SelectableSidebarRow *>(widget())->click();
+        else
+            QAccessibleWidget::doAction(actionName);
     }
 };
 
@@ -182,9 +198,6 @@ void SelectableSidebarRow::paintEvent(QPaintEvent *)
         painter.setBrush(m_fill);
         painter.drawRoundedRect(QRectF(rect()), 8, 8);
     }
-    if (hasFocus()) {
-        painter.setPen(QPen(withOpacity(Palette::slate(), 0.5), 1.5));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
-    }
+    if (hasFocus())
+        paintFocusMark(painter, QRectF(rect()), 8, this);
 }

@@ -149,7 +149,7 @@ void ServiceStatusActionCard::paintEvent(QPaintEvent *)
     painter.setBrush(tint);
     painter.drawEllipse(QRectF(horizontalPadding, top + (titleMetrics.height() - 8) / 2.0, 8, 8));
     painter.setFont(titleFont());
-    painter.setPen(withOpacity(primary, 0.6));
+    painter.setPen(ThemeColor::secondary().resolve(primary));
     const QRect titleRect(horizontalPadding + 8 + 7, top, textRight - horizontalPadding - 15, titleMetrics.height());
     painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
                      titleMetrics.elidedText(text(), Qt::ElideRight, titleRect.width()));
@@ -158,7 +158,7 @@ void ServiceStatusActionCard::paintEvent(QPaintEvent *)
     painter.drawText(
         QRect(horizontalPadding, top + titleMetrics.height() + 8, textRight - horizontalPadding, countMetrics.height()),
         Qt::AlignLeft | Qt::AlignVCenter, QString::number(m_drawnCount));
-    const QPixmap chevron =
-        symbolPixmap(QStringLiteral("chevron.right"), chevronSize, withOpacity(primary, 0.4), devicePixelRatioF());
+    const QPixmap chevron = symbolPixmap(QStringLiteral("chevron.right"), chevronSize,
+                                         ThemeColor::tertiary().resolve(primary), devicePixelRatioF());
     painter.drawPixmap(QPointF(width() - horizontalPadding - chevronSize, (height() - chevronSize) / 2.0), chevron);
 }

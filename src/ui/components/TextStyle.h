@@ -27,7 +27,8 @@ QFont monospacedFont(TextStyle style = TextStyle::body, QFont::Weight weight = Q
 // A symbol drawn "in the style's font": its pixel size.
 int symbolPixelSize(TextStyle style);
 
-// The text colour of the application palette at full, 0.6 and 0.4 opacity.
+// The text colour of the application palette as primary, secondary and
+// tertiary text (see ThemeColor).
 QColor primaryTextColor();
 QColor secondaryTextColor();
 QColor tertiaryTextColor();

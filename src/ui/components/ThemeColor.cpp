@@ -32,10 +32,12 @@ QColor ThemeColor::resolve(const QColor &foreground) const
         return Palette::color(m_accent, dark);
     case Role::primary:
         return foreground;
+    // Both keep 4.5:1 against every surface of their theme, the dark one's
+    // buttons included.
     case Role::secondary:
-        return withOpacity(foreground, 0.6);
+        return withOpacity(foreground, dark ? 0.66 : 0.72);
     case Role::tertiary:
-        return withOpacity(foreground, 0.4);
+        return withOpacity(foreground, dark ? 0.6 : 0.66);
     case Role::quaternary:
         return withOpacity(foreground, 0.25);
     case Role::separator:

@@ -8,8 +8,9 @@ class QWidget;
 
 // A colour a component draws with, kept as a role and resolved while painting,
 // so a theme switch repaints it. Accent colours come from Palette; primary,
-// secondary, tertiary and quaternary are the surrounding text colour at full,
-// 0.6, 0.4 and 0.25 opacity; the surfaces are the neutral platform colours.
+// secondary and tertiary are the surrounding text colour at opacities that keep
+// text legible on every surface, quaternary at 0.25 for marks that carry no
+// meaning; the surfaces are the neutral platform colours.
 // Screens pass one wherever a component takes a tint:
 //     new StatusBadge(QStringLiteral("Running"), Palette::Color::green);
 //     new StatusBadge(QStringLiteral("Stopped"), ThemeColor::secondary());

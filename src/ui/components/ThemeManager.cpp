@@ -1,6 +1,7 @@
 #include "ui/components/ThemeManager.h"
 
 #include "ui/components/ColorSchemePortal.h"
+#include "ui/components/ContrastStyle.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -86,8 +87,8 @@ ThemeManager::ThemeManager(QObject *parent)
 void ThemeManager::apply(AppAppearanceMode mode)
 {
     if (!m_applied) {
-        if (QApplication::style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) != 0)
-            QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        if (!qobject_cast<ContrastStyle *>(QApplication::style()))
+            QApplication::setStyle(new ContrastStyle);
     }
     const bool first = !m_applied;
     m_applied = true;

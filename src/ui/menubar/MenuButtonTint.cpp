@@ -1,5 +1,8 @@
 #include "ui/menubar/MenuButtonTint.h"
 
+#include "ui/components/ButtonTextTint.h"
+#include "ui/components/ColorContrast.h"
+#include "ui/components/EnabledColor.h"
 #include "ui/components/ThemeManager.h"
 
 #include <QPushButton>
@@ -18,21 +21,18 @@ void applyAndFollow(QPushButton *button, Apply apply)
 void tintProminent(QPushButton *button, Palette::Color color)
 {
     applyAndFollow(button, [button, color] {
-        // The deep variant with white text in both themes: the dark theme's
-        // light variant would make a pale slab that outweighs the rest of the panel.
+        // The deep variant in both themes: the dark theme's light variant would
+        // make a pale slab that outweighs the rest of the panel. Its text is
+        // whichever of white and near-black reads on it.
         const QColor fill = Palette::color(color, false);
-        QPalette palette = button->palette();
-        palette.setColor(QPalette::Button, fill);
-        palette.setColor(QPalette::ButtonText, Qt::white);
-        button->setPalette(palette);
+        setEnabledColor(button, QPalette::Button, fill);
+        setEnabledColor(button, QPalette::ButtonText, ColorContrast::legibleTextOn(fill));
     });
 }
 
 void tintText(QPushButton *button, Palette::Color color)
 {
     applyAndFollow(button, [button, color] {
-        QPalette palette = button->palette();
-        palette.setColor(QPalette::ButtonText, Palette::color(color));
-        button->setPalette(palette);
+        setEnabledColor(button, QPalette::ButtonText, legibleButtonText(button, Palette::color(color)));
     });
 }

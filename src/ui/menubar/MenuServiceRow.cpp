@@ -21,7 +21,7 @@ namespace {
 class RowOpenButton : public HoverButton {
 public:
     explicit RowOpenButton(QWidget *parent)
-        : HoverButton({QPalette::Text, 0.05, 0.1, QMargins(4, 2, 4, 2), 5}, parent)
+        : HoverButton({QPalette::Text, 0.05, 0.1, QMargins(4, 2, 4, 2), 5, 5}, parent)
     {
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);

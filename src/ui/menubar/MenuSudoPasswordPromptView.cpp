@@ -69,10 +69,10 @@ MenuSudoPasswordPromptView::MenuSudoPasswordPromptView(const SudoPasswordRequest
     connect(m_confirm, &QPushButton::clicked, this, &MenuSudoPasswordPromptView::submit);
     connect(m_cancel, &QPushButton::clicked, this, [this] { m_onCancel(); });
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, [this] { m_cancel->click(); });
-    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    escape->setContext(Qt::WindowShortcut);
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
         auto *confirm = new QShortcut(QKeySequence(key), this, [this] { submit(); });
-        confirm->setContext(Qt::WidgetWithChildrenShortcut);
+        confirm->setContext(Qt::WindowShortcut);
     }
 }
 

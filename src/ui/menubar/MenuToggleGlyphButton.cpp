@@ -1,5 +1,6 @@
 #include "ui/menubar/MenuToggleGlyphButton.h"
 
+#include "ui/components/FocusMark.h"
 #include "ui/components/Palette.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
@@ -44,9 +45,6 @@ void MenuToggleGlyphButton::paintEvent(QPaintEvent *)
     const int size = symbolPixelSize(TextStyle::caption2);
     const QPixmap glyph = symbolPixmap(symbolName(), size, color, devicePixelRatioF());
     painter.drawPixmap(QPointF((width() - size) / 2.0, (height() - size) / 2.0), glyph);
-    if (hasFocus()) {
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(palette().highlight().color(), 1.5));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 6, 6);
-    }
+    if (hasFocus())
+        paintFocusMark(painter, QRectF(rect()), 6, this);
 }

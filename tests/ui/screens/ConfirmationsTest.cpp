@@ -18,8 +18,8 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <QToolButton>
 #include <QTest>
+#include <QToolButton>
 
 #include <functional>
 
@@ -31,12 +31,19 @@ struct ConfirmationsTest : ServiceManagerTest {
     AppSettings currentSettings;
     int serviceDeletes = 0;
     int profileDeletes = 0;
-    ServicesController servicesController {manager, profiles, lockManager, history, &bookmarks};
-    ProfilesController profilesController {profiles, lockManager};
     std::unique_ptr<ServicesView> services;
     std::unique_ptr<ServiceEditorView> serviceEditor;
     std::unique_ptr<ProfileEditorView> profileEditor;
     std::unique_ptr<SettingsView> settingsView;
+    ServicesController servicesController {manager, profiles, lockManager, history, &bookmarks};
+    ProfilesController profilesController {profiles, lockManager};
+
+    std::unique_ptr<ServiceEditorView> serviceEditorFor(ServiceEditorMode mode, ManagedService draft)
+    {
+        auto editor = std::make_unique<ServiceEditorView>(std::move(mode), std::move(draft), servicesController);
+        QObject::connect(editor.get(), &ServiceEditorView::deleteRequested, [this] { ++serviceDeletes; });
+        return editor;
+    }
 
     ServicesView &servicesView()
     {
@@ -104,7 +111,10 @@ TEST_F(ConfirmationsTest, ReturnCancelsEveryDestructiveConfirmationAndItsButtonA
     await(manager.start(finished.id));
     ASSERT_TRUE(waitForStopped(finished.id));
     ASSERT_FALSE(history.records(finished.id).isEmpty());
-    currentSettings.defaultShell = QStringLiteral("/bin/bash");
+    // Any shell but the default one, so that there is something to reset.
+    currentSettings.defaultShell = AppSettings::defaultShellPath() == QStringLiteral("/bin/bash")
+                                       ? QStringLiteral("/bin/sh")
+                                       : QStringLiteral("/bin/bash");
 
     const Confirmation confirmations[] = {
         {QStringLiteral("Force Terminate?"), QStringLiteral("Force Terminate"),
@@ -126,9 +136,7 @@ TEST_F(ConfirmationsTest, ReturnCancelsEveryDestructiveConfirmationAndItsButtonA
          [&](ConfirmationsTest &t) { return t.history.records(finished.id).isEmpty(); }},
         {QStringLiteral("Delete Service?"), QStringLiteral("Delete"),
          [&](ConfirmationsTest &t) -> QMessageBox * {
-             t.serviceEditor =
-                 std::make_unique<ServiceEditorView>(ServiceEditorMode::edit(idle), idle, t.servicesController);
-             QObject::connect(t.serviceEditor.get(), &ServiceEditorView::deleteRequested, [&t] { ++t.serviceDeletes; });
+             t.serviceEditor = t.serviceEditorFor(ServiceEditorMode::edit(idle), idle);
              t.serviceEditor->show();
              buttonNamed(*t.serviceEditor, QStringLiteral("Delete"))->click();
              return t.serviceEditor->openQuestion();
@@ -194,7 +202,7 @@ TEST_F(ConfirmationsTest, AlertsStateTheirTitleInTheirBody)
     ASSERT_NE(error, nullptr);
     EXPECT_TRUE(showsTitleInItsBody(*error, QStringLiteral("Error")));
 
-    serviceEditor = std::make_unique<ServiceEditorView>(ServiceEditorMode::create(), blank, servicesController);
+    serviceEditor = serviceEditorFor(ServiceEditorMode::create(), blank);
     serviceEditor->show();
     serviceEditor->findChild<QComboBox *>(QStringLiteral("launchOptionPicker"))->setCurrentIndex(1);
     ASSERT_TRUE(waitUntil([&] { return serviceEditor->openQuestion() != nullptr; }));

@@ -182,6 +182,11 @@ TEST(SummaryPopoverPlacement, UnderItsCardInsideTheWindowAndTheScreen)
          {0, 0, 1200, 1000},
          screen,
          {320, 694}},
+        {"no room below or above: as low as the screen allows",
+         {400, 150, 200, 60},
+         {0, 0, 1200, 300},
+         QRect(0, 0, 1600, 300),
+         {320, 100}},
         {"no screen", {400, 100, 200, 60}, {0, 0, 1200, 800}, std::nullopt, {320, 166}},
     };
     for (const Case &c : cases) {

@@ -209,3 +209,28 @@ TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)
     EXPECT_FALSE(editor->isVisible());
     EXPECT_TRUE(saved.isEmpty());
 }
+
+TEST_F(ProfileEditorViewTest, CtrlDeleteInAVariableRowAsksToDeleteThatRow)
+{
+    EnvironmentProfile profile {QUuid::createUuid(),
+                                QStringLiteral("P"),
+                                {var(QStringLiteral("FIRST")), var(QStringLiteral("SECOND"))},
+                                false,
+                                {},
+                                {}};
+    auto editor = open(ProfileEditorMode::edit(profile));
+    editor->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(editor.get()));
+    const QList<ProfileEditorVariableRow *> rows = editor->findChildren<ProfileEditorVariableRow *>();
+    ASSERT_EQ(rows.size(), 2);
+    rows.at(1)->valueField()->setFocus();
+    QTest::keyClick(rows.at(1)->valueField(), Qt::Key_Delete, Qt::ControlModifier);
+    TitledMessageBox *confirmation = editor->openConfirmation();
+    ASSERT_NE(confirmation, nullptr);
+    EXPECT_EQ(confirmation->title(), QStringLiteral("Delete Variable?"));
+    EXPECT_EQ(confirmation->message(),
+              QStringLiteral("Remove “SECOND” from this profile? Changes apply when you save."));
+    clickButton(confirmation, QStringLiteral("Delete"));
+    ASSERT_EQ(editor->model().draft.variables.size(), 1);
+    EXPECT_EQ(editor->model().draft.variables.first().key, QStringLiteral("FIRST"));
+}

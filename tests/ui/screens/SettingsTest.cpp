@@ -1,6 +1,7 @@
 #include "records/ApplicationSupport.h"
 #include "records/SettingsRepository.h"
 #include "support/Await.h"
+#include "ui/components/MacTextField.h"
 #include "ui/screens/settings/SettingsController.h"
 #include "ui/screens/settings/SettingsView.h"
 
@@ -9,10 +10,15 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 namespace {
+
+// A shell the person typed; no account has it as its login shell, so it is
+// never the default.
+const QString chosenShell = QStringLiteral("/usr/local/bin/chosen-shell");
 
 struct SettingsTest : ::testing::Test {
     QString folder = applicationSupportDirectory();
@@ -37,15 +43,15 @@ struct SettingsTest : ::testing::Test {
 
 TEST_F(SettingsTest, AnEmptyShellSavesTheDefaultAndBlanksAreKept)
 {
-    current.defaultShell = QStringLiteral("/bin/bash");
+    current.defaultShell = chosenShell;
     controller.reseed();
     controller.setDraftShell(QString());
     ASSERT_TRUE(controller.hasUnsavedChanges());
     controller.saveSettings();
     ASSERT_TRUE(settled());
     EXPECT_EQ(controller.saveMessage(), QStringLiteral("Settings saved."));
-    EXPECT_EQ(controller.draft().defaultShell, QStringLiteral("/bin/zsh"));
-    EXPECT_EQ(stored().defaultShell, QStringLiteral("/bin/zsh"));
+    EXPECT_EQ(controller.draft().defaultShell, AppSettings::defaultShellPath());
+    EXPECT_EQ(stored().defaultShell, AppSettings::defaultShellPath());
     EXPECT_FALSE(controller.hasUnsavedChanges());
 
     controller.clearSaveMessage();
@@ -63,13 +69,13 @@ TEST_F(SettingsTest, AnEmptyShellSavesTheDefaultAndBlanksAreKept)
 
 TEST_F(SettingsTest, DarkModeWritesTheStoredShellAndKeepsTheTypedOne)
 {
-    current.defaultShell = QStringLiteral("/bin/bash");
+    current.defaultShell = chosenShell;
     controller.reseed();
     controller.setDraftShell(QStringLiteral("/usr/bin/fish"));
     controller.setAppearanceMode(AppAppearanceMode::dark);
     EXPECT_EQ(controller.draft().appearanceMode, AppAppearanceMode::dark);
     ASSERT_TRUE(waitUntil([&] { return stored().appearanceMode == AppAppearanceMode::dark; }));
-    EXPECT_EQ(stored().defaultShell, QStringLiteral("/bin/bash"));
+    EXPECT_EQ(stored().defaultShell, chosenShell);
     EXPECT_EQ(current.appearanceMode, AppAppearanceMode::dark);
     EXPECT_EQ(controller.draft().defaultShell, QStringLiteral("/usr/bin/fish"));
     EXPECT_TRUE(controller.hasUnsavedChanges());
@@ -78,12 +84,12 @@ TEST_F(SettingsTest, DarkModeWritesTheStoredShellAndKeepsTheTypedOne)
 
 TEST_F(SettingsTest, ResetAvailabilityFollowsTheDraftNotTheStoredSettings)
 {
-    current.defaultShell = QStringLiteral("/bin/bash");
+    current.defaultShell = chosenShell;
     controller.reseed();
     EXPECT_FALSE(controller.isDraftAtDefaults());
-    controller.setDraftShell(QStringLiteral("/bin/zsh"));
+    controller.setDraftShell(AppSettings::defaultShellPath());
     EXPECT_TRUE(controller.isDraftAtDefaults());
-    controller.setDraftShell(QStringLiteral("/bin/bash"));
+    controller.setDraftShell(chosenShell);
     controller.resetToDefaults();
     ASSERT_TRUE(settled());
     EXPECT_EQ(controller.saveMessage(), QStringLiteral("Settings reset to defaults."));
@@ -103,12 +109,12 @@ TEST_F(SettingsTest, AFailedWriteShowsTheErrorAndKeepsTheNewValuesInMemory)
     SettingsRepository blocked(blocker + QStringLiteral("/settings.json"));
     SettingsController failing(
         blocked, [this] { return current; }, [this](const AppSettings &settings) { current = settings; });
-    failing.setDraftShell(QStringLiteral("/bin/bash"));
+    failing.setDraftShell(chosenShell);
     failing.saveSettings();
     ASSERT_TRUE(waitUntil([&] { return failing.errorMessage().has_value(); }));
     EXPECT_FALSE(failing.errorMessage()->isEmpty());
     EXPECT_FALSE(failing.saveMessage());
-    EXPECT_EQ(current.defaultShell, QStringLiteral("/bin/bash"));
+    EXPECT_EQ(current.defaultShell, chosenShell);
     EXPECT_FALSE(failing.hasUnsavedChanges());
 
     failing.clearErrorMessage();
@@ -121,7 +127,7 @@ TEST_F(SettingsTest, AFailedWriteShowsTheErrorAndKeepsTheNewValuesInMemory)
 
 TEST_F(SettingsTest, ControlsWaitForStartUpAndTheDraftIsReseededWhenShown)
 {
-    current.defaultShell = QStringLiteral("/bin/bash");
+    current.defaultShell = chosenShell;
     SettingsView view(
         &repository, [this] { return current; }, [this](const AppSettings &settings) { current = settings; });
     auto *shell = view.findChild<QLineEdit *>(QStringLiteral("defaultShellField"));
@@ -134,11 +140,42 @@ TEST_F(SettingsTest, ControlsWaitForStartUpAndTheDraftIsReseededWhenShown)
     view.setApplicationReady(true);
     EXPECT_TRUE(dark->isEnabled());
     EXPECT_TRUE(reset->isEnabled());
-    EXPECT_EQ(shell->text(), QStringLiteral("/bin/bash"));
+    EXPECT_EQ(shell->text(), chosenShell);
+    EXPECT_EQ(shell->placeholderText(), AppSettings::defaultShellPath());
     EXPECT_FALSE(view.findChild<QPushButton *>(QStringLiteral("saveSettingsButton"))->isEnabled());
 
     view.controller().setDraftShell(QStringLiteral("/bin/unsaved"));
     view.hide();
     view.show();
-    EXPECT_EQ(shell->text(), QStringLiteral("/bin/bash"));
+    EXPECT_EQ(shell->text(), chosenShell);
+}
+
+TEST_F(SettingsTest, ResetEndsTheShellEditInProgressBeforeTheDefaultsComeIn)
+{
+    current.defaultShell = QStringLiteral("/bin/bash");
+    SettingsView view(
+        &repository, [this] { return current; }, [this](const AppSettings &settings) { current = settings; });
+    view.show();
+    view.setApplicationReady(true);
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    auto *shell = view.findChild<MacTextField *>(QStringLiteral("defaultShellField"));
+    shell->setFocus(Qt::TabFocusReason);
+    shell->selectAll();
+    QTest::keyClicks(shell, QStringLiteral("/bin/typed"));
+    ASSERT_TRUE(shell->isBeingEdited());
+
+    view.findChild<QPushButton *>(QStringLiteral("resetSettingsButton"))->click();
+    QPushButton *reset = nullptr;
+    for (QAbstractButton *button : view.openAlert()->buttons()) {
+        if (button->text() == QStringLiteral("Reset to Defaults"))
+            reset = qobject_cast<QPushButton *>(button);
+    }
+    ASSERT_NE(reset, nullptr);
+    reset->click();
+    ASSERT_TRUE(waitUntil([&] { return view.controller().saveMessage().has_value(); }));
+    EXPECT_EQ(shell->text(), AppSettings::defaultShellPath());
+    EXPECT_EQ(view.controller().draft().defaultShell, AppSettings::defaultShellPath());
+    EXPECT_FALSE(view.controller().hasUnsavedChanges());
+    EXPECT_EQ(stored().defaultShell, AppSettings::defaultShellPath());
 }

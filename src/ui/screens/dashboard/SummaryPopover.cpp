@@ -177,6 +177,11 @@ void SummaryPopover::present()
     std::optional<QRect> available;
     if (const QScreen *screen = anchor->screen())
         available = screen->availableGeometry();
+    // A list taller than the screen scrolls inside a shorter popover.
+    if (available && m_scroll && height() > available->height()) {
+        m_scroll->setFixedHeight(std::max(0, m_scroll->minimumHeight() - (height() - available->height())));
+        adjustSize();
+    }
     move(placement(card, size(), windowRect, available));
     show();
 }
@@ -197,9 +202,14 @@ QPoint SummaryPopover::placement(const QRect &card, const QSize &size, const QRe
     int y = card.y() + card.height() + gap;
     if (!available)
         return {x, y};
+    const int bottom = available->y() + available->height();
     const int above = card.y() - gap - size.height();
-    if (y + size.height() > available->y() + available->height() && above >= available->y())
+    if (y + size.height() > bottom && above >= available->y())
         y = above;
+    // Room neither below nor above the card: as low as the screen allows,
+    // over the card rather than cut off.
+    if (y + size.height() > bottom)
+        y = std::max(available->y(), bottom - size.height());
     const int rightmost = std::max(available->x(), available->x() + available->width() - size.width());
     return {std::clamp(x, available->x(), rightmost), y};
 }

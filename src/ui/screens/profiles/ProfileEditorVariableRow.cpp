@@ -6,6 +6,7 @@
 #include "ui/components/TextStyle.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QToolButton>
 
 ProfileEditorVariableRow::ProfileEditorVariableRow(const EnvironmentVariable &variable, QWidget *parent)
@@ -62,7 +63,22 @@ ProfileEditorVariableRow::ProfileEditorVariableRow(const EnvironmentVariable &va
     layout->addWidget(m_value, 1);
     layout->addWidget(m_secret);
     layout->addWidget(m_delete);
+    for (QWidget *part : std::initializer_list<QWidget *> {m_key, m_value, m_secret, m_delete})
+        part->installEventFilter(this);
     showSecretState();
+}
+
+bool ProfileEditorVariableRow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Before the text fields, which would take Ctrl+Delete as "delete the next word".
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::ControlModifier) {
+            Q_EMIT deleteGestureMade();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ProfileEditorVariableRow::showSecretState()

@@ -25,6 +25,12 @@ public:
 Q_SIGNALS:
     void variableEdited(const EnvironmentVariable &variable);
     void deleteRequested(const QUuid &variableId);
+    // The desktop's delete gesture for a list row, Ctrl+Delete, pressed
+    // anywhere in the row (a plain Delete belongs to its text fields).
+    void deleteGestureMade();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showSecretState();

@@ -1,5 +1,7 @@
 #include "ui/screens/profiles/ProfileEditorView.h"
 
+#include "ui/components/ButtonTextTint.h"
+#include "ui/components/EnabledColor.h"
 #include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
@@ -20,6 +22,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProfilesController &controller, QWidget *parent)
     : QDialog(parent),
@@ -169,9 +173,7 @@ QWidget *ProfileEditorView::makeButtonRow()
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
         const auto paintRed = [remove] {
-            QPalette destructive = remove->palette();
-            destructive.setColor(QPalette::ButtonText, Palette::red());
-            remove->setPalette(destructive);
+            setEnabledColor(remove, QPalette::ButtonText, legibleButtonText(remove, Palette::red()));
         };
         paintRed();
         connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, remove, paintRed);
@@ -198,6 +200,13 @@ void ProfileEditorView::rebuildVariableRows()
         connect(row, &ProfileEditorVariableRow::variableEdited, this, &ProfileEditorView::updateVariable);
         connect(row, &ProfileEditorVariableRow::deleteRequested, this,
                 qOverload<const QUuid &>(&ProfileEditorView::requestVariableDeletion));
+        connect(row, &ProfileEditorVariableRow::deleteGestureMade, this, [this, id = variable.id] {
+            const auto &variables = m_model.draft.variables;
+            const auto found = std::find_if(variables.cbegin(), variables.cend(),
+                                            [&](const EnvironmentVariable &candidate) { return candidate.id == id; });
+            if (found != variables.cend())
+                requestVariableDeletion(QList<int> {int(found - variables.cbegin())});
+        });
         m_rowsLayout->addWidget(row);
     }
     m_noVariables->setVisible(m_model.draft.variables.isEmpty());

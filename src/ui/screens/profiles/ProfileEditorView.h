@@ -1,8 +1,8 @@
 #pragma once
 
+#include "ui/components/TitledMessageBox.h"
 #include "ui/screens/profiles/ProfileEditorDraft.h"
 #include "ui/screens/profiles/ProfileEditorMode.h"
-#include "ui/components/TitledMessageBox.h"
 
 #include <QDialog>
 #include <QPointer>

@@ -1,5 +1,6 @@
 #include "ui/screens/profiles/ProfileRowDelegate.h"
 
+#include "ui/components/FocusMark.h"
 #include "ui/components/Palette.h"
 #include "ui/components/SelectableSidebarRow.h"
 #include "ui/components/SymbolIcon.h"
@@ -23,12 +24,8 @@ void ProfileRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
         path.addRoundedRect(QRectF(rect), 8, 8);
         painter->fillPath(path, fill);
     }
-    if (option.state & QStyle::State_HasFocus && selected) {
-        QColor outline = option.palette.color(QPalette::Highlight);
-        outline.setAlphaF(0.5f);
-        painter->setPen(outline);
-        painter->drawRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-    }
+    if (option.state & QStyle::State_HasFocus && selected)
+        paintFocusMark(*painter, QRectF(rect), 8, option.widget);
 
     const int left = rect.left() + 10;
     const QRect avatar(left, rect.center().y() - 12, 24, 24);

@@ -1,5 +1,6 @@
 #include "ui/screens/services/SegmentedPicker.h"
 
+#include "ui/components/FocusMark.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeColor.h"
 #include "ui/components/ThemeManager.h"
@@ -67,10 +68,8 @@ void SegmentedPicker::paintEvent(QPaintEvent *)
     painter.fillPath(thumb, dark ? QColor(0x63, 0x63, 0x68) : QColor(Qt::white));
     painter.setPen(QPen(ThemeColor::separator().resolve(this), 1));
     painter.drawPath(thumb);
-    if (hasFocus()) {
-        painter.setPen(QPen(withOpacity(palette().color(QPalette::Highlight), 0.7), 2));
-        painter.drawPath(track);
-    }
+    if (hasFocus())
+        paintFocusMark(painter, track.boundingRect(), 7, this);
 
     painter.setFont(textStyleFont(TextStyle::callout));
     for (int i = 0; i < m_labels.size(); ++i) {

@@ -5,6 +5,7 @@
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/DetailPageHeader.h"
 #include "ui/components/DisplayFormatting.h"
+#include "ui/components/LayoutTabOrder.h"
 #include "ui/components/MetricCard.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StatusBadge.h"
@@ -13,6 +14,7 @@
 #include "ui/components/SymbolView.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/components/WrappingText.h"
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 #include "ui/screens/services/ServiceRunHistorySection.h"
 #include "ui/screens/services/ServicesController.h"
@@ -25,12 +27,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTimer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using ServiceDetailStyle::RowButton;
@@ -94,8 +96,8 @@ struct ServiceDetailView::Widgets {
     SymbolView *configurationChevron = nullptr;
     SurfaceCard *migrationCard = nullptr;
     SurfaceCard *configurationCard = nullptr;
-    StyledLabel *shellCommand = nullptr;
-    StyledLabel *environmentProfile = nullptr;
+    WrappingText *shellCommand = nullptr;
+    WrappingText *environmentProfile = nullptr;
     StyledLabel *launchOption = nullptr;
 
     // Metrics
@@ -106,7 +108,7 @@ struct ServiceDetailView::Widgets {
 
     // Live output
     QWidget *liveOutputHeader = nullptr;
-    QWidget *liveOutputProgress = nullptr;
+    BusyIndicator *liveOutputProgress = nullptr;
     QPushButton *copyButton = nullptr;
     ConsoleOutputView *console = nullptr;
 
@@ -126,8 +128,10 @@ ServiceDetailView::ServiceDetailView(ServicesController &controller, QWidget *pa
     // on every runtime tick.
     connect(&controller, &ServicesController::outputAppended, this,
             [this](const QUuid &serviceId, const QString &text, qsizetype droppedFromFront) {
-                if (m_hasService && serviceId == m_service.id)
+                if (m_hasService && serviceId == m_service.id) {
                     m_widgets->console->appendOutput(text, droppedFromFront);
+                    m_widgets->liveOutputProgress->turn();
+                }
             });
     connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
             [this] { ServiceDetailStyle::retintButtons(this); });
@@ -178,6 +182,8 @@ void ServiceDetailView::buildLayouts()
     w.normalColumn->addLayout(besideCards(w.console));
     w.normalColumn->addWidget(w.runHistory);
     w.normalColumn->addStretch(1);
+    // The sections were built apart and joined above: Tab follows the page.
+    setTabOrderFollowingLayout(w.normalColumn);
     buildLockedCard();
 }
 
@@ -299,9 +305,13 @@ QLayout *ServiceDetailView::buildConfiguration()
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         return label;
     };
-    w.shellCommand = valueLabel("shellCommand");
-    w.shellCommand->setMonospaced(true);
-    w.environmentProfile = valueLabel("environmentProfile");
+    auto wrappingValue = [](const char *name, bool monospaced) {
+        auto *text = new WrappingText(TextStyle::body, monospaced);
+        text->setObjectName(QString::fromLatin1(name));
+        return text;
+    };
+    w.shellCommand = wrappingValue("shellCommand", true);
+    w.environmentProfile = wrappingValue("environmentProfile", false);
     w.launchOption = valueLabel("launchOption");
     form->addRow(new StyledLabel(QStringLiteral("Shell Command"), TextStyle::body), w.shellCommand);
     form->addRow(new StyledLabel(QStringLiteral("Environment Profile"), TextStyle::body), w.environmentProfile);

@@ -1,5 +1,7 @@
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 
+#include "ui/components/ButtonTextTint.h"
+#include "ui/components/FocusMark.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
 
@@ -23,7 +25,7 @@ void applyTint(QAbstractButton *button)
     const QVariant tint = button->property(tintProperty);
     const QString symbolName = button->property(tintSymbolProperty).toString();
     const QPalette base = QApplication::palette(button);
-    const QColor textColor = tint.isValid() ? Palette::color(Palette::Color(tint.toInt()))
+    const QColor textColor = tint.isValid() ? legibleButtonText(button, Palette::color(Palette::Color(tint.toInt())))
                                             : base.color(QPalette::Active, QPalette::ButtonText);
     const QColor disabledColor = base.color(QPalette::Disabled, QPalette::ButtonText);
     if (tint.isValid()) {
@@ -142,9 +144,7 @@ void RowButton::paintEvent(QPaintEvent *)
     if (!hasFocus())
         return;
     QPainter painter(this);
-    QStyleOptionFocusRect option;
-    option.initFrom(this);
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    paintFocusMark(painter, QRectF(rect()), 4, this);
 }
 
 void setRevealed(QWidget *content, bool revealed, bool animated)

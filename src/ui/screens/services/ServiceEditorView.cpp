@@ -1,7 +1,8 @@
 #include "ui/screens/services/ServiceEditorView.h"
 
 #include "records/SecurityScopedBookmarkStore.h"
-#include "ui/components/TitledMessageBox.h"
+#include "ui/components/ButtonTextTint.h"
+#include "ui/components/EnabledColor.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/NameRule.h"
@@ -14,6 +15,7 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeColor.h"
+#include "ui/components/TitledMessageBox.h"
 #include "ui/screens/services/PathPickerDialog.h"
 #include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/ShellPathInsertion.h"
@@ -233,9 +235,7 @@ QWidget *ServiceEditorView::makeButtons()
         auto *remove = new QPushButton(QStringLiteral("Delete"), row);
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
-        QPalette destructive = remove->palette();
-        destructive.setColor(QPalette::ButtonText, Palette::red());
-        remove->setPalette(destructive);
+        setEnabledColor(remove, QPalette::ButtonText, legibleButtonText(remove, Palette::red()));
         connect(remove, &QPushButton::clicked, this, &ServiceEditorView::confirmDelete);
         layout->addWidget(remove);
     }

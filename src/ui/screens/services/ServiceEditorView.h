@@ -3,8 +3,8 @@
 #include "records/ManagedService.h"
 #include "ui/screens/services/ServiceEditorMode.h"
 
-#include <QDialog>
 #include "ui/components/TitledMessageBox.h"
+#include <QDialog>
 
 #include <QMessageBox>
 #include <QPointer>

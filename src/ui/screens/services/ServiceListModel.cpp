@@ -1,5 +1,6 @@
 #include "ui/screens/services/ServiceListModel.h"
 
+#include "ui/screens/services/ServiceRowDelegate.h"
 #include "ui/screens/services/ServicesController.h"
 
 ServiceListModel::ServiceListModel(ServicesController &controller, QObject *parent)
@@ -38,8 +39,11 @@ QVariant ServiceListModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::AccessibleTextRole:
         return row->name;
+    case Qt::AccessibleTextRole:
+        return accessibleName(*row);
+    case Qt::AccessibleDescriptionRole:
+        return m_controller.selectedServiceID() == row->id ? QStringLiteral("Selected") : QString();
     case ServiceIdRole:
         return row->id;
     case SubtitleRole:
@@ -55,6 +59,17 @@ QVariant ServiceListModel::data(const QModelIndex &index, int role) const
     default:
         return {};
     }
+}
+
+// What the row shows, in its order: name, subtitle, badge.
+QString ServiceListModel::accessibleName(const ManagedService &service) const
+{
+    QStringList parts {service.name};
+    const QString subtitle = m_controller.rowSubtitle(service);
+    if (!subtitle.isEmpty())
+        parts << subtitle;
+    parts << ServiceRowDelegate::badgeText(static_cast<int>(m_controller.runtimeEntry(service.id).state));
+    return parts.join(QStringLiteral(", "));
 }
 
 void ServiceListModel::refreshServices()

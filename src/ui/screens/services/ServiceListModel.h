@@ -32,6 +32,7 @@ public:
 
     const QList<QUuid> &serviceIds() const { return m_ids; }
     std::optional<ManagedService> service(int row) const;
+    QString accessibleName(const ManagedService &service) const;
     int rowOf(const QUuid &id) const { return m_rows.value(id, -1); }
 
 Q_SIGNALS:

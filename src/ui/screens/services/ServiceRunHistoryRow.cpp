@@ -1,6 +1,7 @@
 #include "ui/screens/services/ServiceRunHistoryRow.h"
 
 #include "ui/components/DisplayFormatting.h"
+#include "ui/components/FocusMark.h"
 #include "ui/components/LabeledValueText.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
@@ -47,10 +48,8 @@ protected:
         QPainterPath path;
         path.addRoundedRect(QRectF(rect()), 6, 6);
         painter.fillPath(path, withOpacity(tint, isDown() ? 0.24 : 0.12));
-        if (hasFocus()) {
-            painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
-            painter.drawPath(path);
-        }
+        if (hasFocus())
+            paintFocusMark(painter, QRectF(rect()), 6, this);
         const int size = symbolPixelSize(TextStyle::caption);
         painter.drawPixmap((width() - size) / 2, (height() - size) / 2,
                            symbolPixmap(m_symbolName, size, symbolColor, devicePixelRatioF()));

@@ -3,9 +3,9 @@
 #include "records/ServiceRunRecord.h"
 #include "ui/screens/services/ServiceRunOutputSheet.h"
 
+#include "ui/components/TitledMessageBox.h"
 #include <QHash>
 #include <QList>
-#include "ui/components/TitledMessageBox.h"
 
 #include <QMessageBox>
 #include <QPointer>

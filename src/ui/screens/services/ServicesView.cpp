@@ -12,20 +12,19 @@
 #include "ui/components/ThemeColor.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/screens/services/CommandThreatReviewView.h"
+#include "ui/screens/services/SegmentedPicker.h"
 #include "ui/screens/services/ServiceDetailView.h"
 #include "ui/screens/services/ServiceEditorView.h"
 #include "ui/screens/services/ServiceListModel.h"
 #include "ui/screens/services/ServiceRowDelegate.h"
-#include "ui/screens/services/SegmentedPicker.h"
 #include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/SudoPasswordPromptView.h"
 
 #include <QEvent>
-#include <QHideEvent>
-#include <QShowEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -34,6 +33,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -176,7 +176,9 @@ QWidget *ServicesView::makeSidebar()
     m_list->setAccessibleName(QStringLiteral("Services"));
     m_list->setModel(m_model);
     m_list->setItemDelegate(new ServiceRowDelegate(m_list));
-    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    // The selection model mirrors the controller's selection, so assistive
+    // technologies see the selected row as selected.
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setUniformItemSizes(true);
     m_list->setMouseTracking(true);
@@ -199,8 +201,12 @@ QWidget *ServicesView::makeSidebar()
             });
     connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
             [this] { m_savedScrollValue = m_list->verticalScrollBar()->value(); });
-    connect(m_model, &ServiceListModel::orderChanged, this,
-            [this] { m_list->verticalScrollBar()->setValue(m_savedScrollValue); });
+    connect(m_model, &ServiceListModel::orderChanged, this, [this] {
+        m_list->verticalScrollBar()->setValue(m_savedScrollValue);
+        syncListSelection();
+    });
+    connect(m_model, &QAbstractItemModel::modelReset, this, &ServicesView::syncListSelection);
+    connect(m_controller, &ServicesController::selectedServiceIDChanged, this, &ServicesView::syncListSelection);
     auto *rows = new QVBoxLayout;
     rows->setContentsMargins(8, 0, 8, 8);
     rows->addWidget(m_list);
@@ -345,6 +351,21 @@ void ServicesView::updateDetail()
                        controller.isEffectivelyProtected(*service));
     m_detailServiceId = service->id;
     m_detailHost->setCurrentWidget(m_detail);
+}
+
+void ServicesView::syncListSelection()
+{
+    const std::optional<QUuid> selected = m_controller->selectedServiceID();
+    const int row = selected ? m_model->rowOf(*selected) : -1;
+    QItemSelectionModel *selection = m_list->selectionModel();
+    if (row < 0) {
+        selection->clearSelection();
+        return;
+    }
+    const QModelIndex index = m_model->index(row);
+    selection->select(index, QItemSelectionModel::ClearAndSelect);
+    if (selection->currentIndex() != index)
+        selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
 }
 
 void ServicesView::syncEditorSheet()

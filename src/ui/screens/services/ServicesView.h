@@ -66,6 +66,7 @@ private:
     void updateKeychainBanner();
     void updateLockButton();
     void updateDetail();
+    void syncListSelection();
     void syncEditorSheet();
     void syncSudoSheet();
     void syncThreatReviewSheet();

@@ -91,7 +91,7 @@ QCoro::Task<> SettingsController::runSave()
     QPointer self(this);
     AppSettings settings = m_draft;
     if (settings.defaultShell.isEmpty())
-        settings.defaultShell = AppSettings::defaultShellPath;
+        settings.defaultShell = AppSettings::defaultShellPath();
     const auto failure = co_await commit(settings);
     if (!self)
         co_return;
@@ -106,14 +106,17 @@ QCoro::Task<> SettingsController::runSave()
 QCoro::Task<> SettingsController::runReset()
 {
     QPointer self(this);
-    const auto failure = co_await commit(AppSettings {});
+    // A named value, not a temporary: GCC 12 destroys a temporary argument of
+    // a coroutine call inside co_await twice.
+    const AppSettings defaults;
+    const auto failure = co_await commit(defaults);
     if (!self)
         co_return;
     if (failure) {
         setErrorMessage(failure);
         co_return;
     }
-    setDraft(AppSettings {});
+    setDraft(defaults);
     setSaveMessage(QStringLiteral("Settings reset to defaults."));
 }
 

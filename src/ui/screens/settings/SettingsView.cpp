@@ -1,7 +1,9 @@
 #include "ui/screens/settings/SettingsView.h"
 
 #include "records/ApplicationSupport.h"
-#include "ui/components/TitledMessageBox.h"
+#include "ui/components/ButtonTextTint.h"
+#include "ui/components/ClickOutsideEditingMonitor.h"
+#include "ui/components/EnabledColor.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/MacTextField.h"
@@ -10,6 +12,7 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/SymbolView.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/components/TitledMessageBox.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -22,6 +25,7 @@
 
 #include <algorithm>
 #include <QShowEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -114,7 +118,7 @@ QWidget *SettingsView::makeAppearanceContent()
 
 QWidget *SettingsView::makeShellContent()
 {
-    m_shell = new MacTextField(QStringLiteral("/bin/zsh"), MacTextField::Style::rounded, false, false);
+    m_shell = new MacTextField(AppSettings::defaultShellPath(), MacTextField::Style::rounded, false, false);
     m_shell->setObjectName(QStringLiteral("defaultShellField"));
     m_shell->setAccessibleName(QStringLiteral("Default Shell"));
     m_shell->setFixedHeight(24);
@@ -182,10 +186,9 @@ void SettingsView::refresh()
     m_darkMode->setChecked(dark);
     setButtonSymbol(m_darkMode, dark ? QStringLiteral("moon.fill") : QStringLiteral("sun.max.fill"),
                     secondaryTextColor(), 16);
-    QPalette resetPalette = m_reset->palette();
-    resetPalette.setColor(QPalette::ButtonText, Palette::red());
-    m_reset->setPalette(resetPalette);
-    setButtonSymbol(m_reset, QStringLiteral("arrow.counterclockwise"), Palette::red(), 14);
+    const QColor resetTint = legibleButtonText(m_reset, Palette::red());
+    setEnabledColor(m_reset, QPalette::ButtonText, resetTint);
+    setButtonSymbol(m_reset, QStringLiteral("arrow.counterclockwise"), resetTint, 14);
     m_shell->setBoundText(draft.defaultShell);
     m_darkMode->setEnabled(m_ready);
     m_shell->setEnabled(m_ready);
@@ -205,10 +208,10 @@ void SettingsView::confirmReset()
     connect(box, &QMessageBox::finished, this, [this, box, reset] {
         if (box->clickedButton() != reset)
             return;
-        // A pending edit of the shell field ends before the defaults come in.
-        if (QWidget *focused = focusWidget())
-            focused->clearFocus();
-        m_controller->resetToDefaults();
+        // A pending edit of the shell field ends (on the next turn of the event
+        // loop) before the defaults come in: a field being edited takes no update.
+        endEditingInKeyWindow();
+        QTimer::singleShot(0, m_controller, &SettingsController::resetToDefaults);
     });
     m_alert = box;
     box->open();

@@ -5,6 +5,7 @@
 #include "ui/components/MetricCard.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/SymbolView.h"
+#include "ui/components/WrappingText.h"
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 #include "ui/screens/services/ServiceRunHistoryRow.h"
 #include "ui/screens/services/ServiceRunHistoryRowOutcome.h"
@@ -106,6 +107,34 @@ TEST_F(ServiceDetailViewTest, StateTableDrivesBadgeButtonsAndMetrics)
     EXPECT_EQ(metric(*this, "pidCard"), dash);
 }
 
+TEST_F(ServiceDetailViewTest, TabFollowsThePageFromTheTitleRowToTheHistory)
+{
+    const ManagedService service = makeService(QStringLiteral("API"));
+    history.insertRecord(makeRun(service.id, ServiceRunStopReason::exited, 0, 1));
+    show(service, runtime(service, ServiceLifecycleState::running));
+    view->resize(900, 1400);
+    view->show();
+    view->runHistorySection()->setExpanded(true);
+    QCoreApplication::processEvents();
+    QStringList visited;
+    QWidget *window = view->window();
+    for (QWidget *widget = window->nextInFocusChain(); widget != window; widget = widget->nextInFocusChain()) {
+        if ((widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && !widget->objectName().isEmpty()
+            && !visited.contains(widget->objectName()))
+            visited << widget->objectName();
+    }
+    const QStringList visualOrder {QStringLiteral("editButton"),      QStringLiteral("stopButton"),
+                                   QStringLiteral("forceKillButton"), QStringLiteral("configurationToggle"),
+                                   QStringLiteral("copyButton"),      QStringLiteral("runHistoryToggle"),
+                                   QStringLiteral("clearAllButton")};
+    qsizetype last = -1;
+    for (const QString &name : visualOrder) {
+        const qsizetype at = visited.indexOf(name);
+        EXPECT_GT(at, last) << name.toStdString() << " in " << visited.join(QLatin1Char(' ')).toStdString();
+        last = at;
+    }
+}
+
 TEST_F(ServiceDetailViewTest, ControlRowButtonsStandTenApartAtOneHeight)
 {
     show(makeService(QStringLiteral("API")),
@@ -189,8 +218,8 @@ TEST_F(ServiceDetailViewTest, ConfigurationRowsAndTerminalServiceWithoutConsole)
     show(service, runtime(service, ServiceLifecycleState::stopped));
     view->show();
     QTest::mouseClick(find<QPushButton>("configurationToggle"), Qt::LeftButton);
-    EXPECT_EQ(find<QLabel>("shellCommand")->text(), dash);
-    EXPECT_EQ(find<QLabel>("environmentProfile")->text(), QStringLiteral("Staging"));
+    EXPECT_EQ(find<WrappingText>("shellCommand")->text(), dash);
+    EXPECT_EQ(find<WrappingText>("environmentProfile")->text(), QStringLiteral("Staging"));
     EXPECT_EQ(find<QLabel>("launchOption")->text(), QStringLiteral("Terminal"));
     EXPECT_FALSE(find<QWidget>("liveOutput")->isVisible());
     EXPECT_FALSE(find<QWidget>("liveOutputHeader")->isVisible());
@@ -201,9 +230,42 @@ TEST_F(ServiceDetailViewTest, ConfigurationRowsAndTerminalServiceWithoutConsole)
     service.environmentProfileId = QUuid::createUuid();
     service.openInTerminal = false;
     view->setService(service);
-    EXPECT_EQ(find<QLabel>("environmentProfile")->text(), QStringLiteral("None"));
+    EXPECT_EQ(find<WrappingText>("environmentProfile")->text(), QStringLiteral("None"));
     EXPECT_EQ(find<QLabel>("launchOption")->text(), QStringLiteral("Velmora"));
     EXPECT_TRUE(find<QWidget>("liveOutput")->isVisible());
+}
+
+TEST_F(ServiceDetailViewTest, UnbreakableTokensWrapAndNeverWidenTheView)
+{
+    const QString token = QStringLiteral("Authorization:Bearer_") + QString(110, QLatin1Char('x'));
+    const struct {
+        const char *what;
+        QString name;
+        QString command;
+        QString profileName;
+    } cases[] = {
+        {"bearer token", QStringLiteral("api"), QStringLiteral("curl -H ") + token, QStringLiteral("Staging")},
+        {"10,000 characters", QStringLiteral("api"), QString(10000, QLatin1Char('a')), QStringLiteral("Staging")},
+        {"long names", QString(200, QLatin1Char('N')), QStringLiteral("npm run dev"), QString(200, QLatin1Char('P'))},
+    };
+    view->resize(760, 900);
+    view->show();
+    for (const auto &[what, name, command, profileName] : cases) {
+        SCOPED_TRACE(what);
+        EnvironmentProfile profile {QUuid::createUuid(), profileName, {}, false, start, start};
+        profiles.applyLoadResult({profile}, {}, std::nullopt);
+        const ManagedService service = makeService(name, command, false, profile.id);
+        show(service, runtime(service, ServiceLifecycleState::stopped));
+        QTest::mouseClick(find<QPushButton>("configurationToggle"), Qt::LeftButton);
+        ASSERT_TRUE(view->isConfigurationExpanded());
+        QTest::qWait(400); // the card's reveal
+        view->layout()->activate();
+        EXPECT_LE(view->minimumSizeHint().width(), 740);
+        EXPECT_EQ(view->width(), 760);
+        EXPECT_EQ(find<WrappingText>("shellCommand")->text(), command); // shown and copied as it is
+        const QWidget *card = find<QWidget>("configurationCard");
+        EXPECT_LE(card->mapTo(view.get(), QPoint(card->width(), 0)).x(), 760);
+    }
 }
 
 TEST_F(ServiceDetailViewTest, CopyIsDisabledWithoutOutputAndCopiesTheWholeOutput)

@@ -7,12 +7,14 @@
 #include "ui/components/ThemeManager.h"
 #include "ui/screens/services/CommandThreatReviewView.h"
 #include "ui/screens/services/SegmentedPicker.h"
+#include "ui/screens/services/ServiceListModel.h"
 #include "ui/screens/services/ServiceEditorView.h"
 #include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/ServicesView.h"
 #include "ui/screens/services/SudoPasswordPromptView.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
@@ -299,4 +301,41 @@ TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
         controller().dismissError();
     }
     await(manager.stop(worker.id, true));
+}
+
+TEST_F(ServicesViewTest, TheSelectedRowIsSelectedForAssistiveTechnologyAndRowsSayWhatTheyShow)
+{
+    const ManagedService web = addService(QStringLiteral("Web server"), QStringLiteral("sleep 300"));
+    const ManagedService job = addService(QStringLiteral("Nightly job"), QStringLiteral("echo done"));
+    makeView();
+    await(manager.start(web.id));
+    ASSERT_TRUE(running(web.id));
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(this->list());
+    ASSERT_NE(list, nullptr);
+    QAccessibleTableInterface *table = list->tableInterface();
+    ASSERT_NE(table, nullptr);
+    const auto cell = [&](const ManagedService &service) {
+        const QAbstractItemModel *model = this->list()->model();
+        for (int i = 0; i < model->rowCount(); ++i) {
+            if (model->index(i, 0).data(ServiceListModel::ServiceIdRole).toUuid() == service.id)
+                return table->cellAt(i, 0);
+        }
+        return static_cast<QAccessibleInterface *>(nullptr);
+    };
+
+    view->selectService(web.id);
+    for (const ManagedService &service : {web, job}) {
+        QAccessibleInterface *row = cell(service);
+        ASSERT_NE(row, nullptr);
+        const bool selected = service.id == web.id;
+        EXPECT_EQ(bool(row->state().selected), selected) << service.name.toStdString();
+        EXPECT_EQ(row->text(QAccessible::Description), selected ? QStringLiteral("Selected") : QString());
+    }
+    EXPECT_EQ(cell(web)->text(QAccessible::Name), QStringLiteral("Web server, sleep 300, Running"));
+    EXPECT_EQ(cell(job)->text(QAccessible::Name), QStringLiteral("Nightly job, echo done, Stopped"));
+
+    view->selectService(job.id);
+    EXPECT_TRUE(cell(job)->state().selected);
+    EXPECT_FALSE(cell(web)->state().selected);
+    await(manager.stop(web.id, true));
 }

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QProxyStyle>
+
+// Fusion with the marks a keyboard or low-vision user depends on made strong
+// enough to see: the border of an unticked check box (Fusion draws it a shade
+// off the window colour, lost on a dark card) and the focus frame.
+class ContrastStyle final : public QProxyStyle {
+    Q_OBJECT
+
+public:
+    ContrastStyle();
+
+    // The check box border as it is drawn for `palette`.
+    static QColor checkBoxBorderColor(const QPalette &palette);
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget = nullptr) const override;
+};

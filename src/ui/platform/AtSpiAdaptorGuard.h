@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QAccessible>
+#include <QDBusVirtualObject>
+#include <QHash>
+#include <QPointer>
+
+#include <optional>
+
+// Stands in front of Qt's accessibility adaptor on the AT-SPI bus. Qt 6.4's
+// adaptor reads the arguments of every call without checking that they are
+// there: org.freedesktop.DBus.Properties.GetAll (one argument where it reads
+// two), sent by `gdbus introspect` and accessibility inspectors, or any call
+// with too few arguments, ends the application with SIGSEGV. The guard
+// answers GetAll itself, refuses calls whose arguments do not match what the
+// adaptor declares with InvalidArgs, and hands everything else on.
+class AtSpiAdaptorGuard final : public QDBusVirtualObject, public QAccessible::ActivationObserver {
+    Q_OBJECT
+public:
+    // Once per process, after the application object exists: takes the
+    // adaptor's place now or as soon as accessibility comes on.
+    static void install();
+
+    QString introspect(const QString &path) const override;
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
+    void accessibilityActiveChanged(bool active) override;
+
+private:
+    AtSpiAdaptorGuard();
+    ~AtSpiAdaptorGuard() override;
+
+    void takeAdaptorsPlace();
+    // The argument types the adaptor declares for a method; none when it
+    // declares no such method.
+    std::optional<QString> declaredSignature(const QString &path, const QString &interface, const QString &member);
+    void answerGetAll(const QDBusMessage &message, const QDBusConnection &connection);
+
+    QPointer<QDBusVirtualObject> m_adaptor;
+    QHash<QString, QString> m_signatures; // "interface.member" → argument types
+    QHash<QString, bool> m_introspectedInterfaces;
+};
