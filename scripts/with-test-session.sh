@@ -5,8 +5,22 @@
 # user's real home, keyring or session.
 set -euo pipefail
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-session-XXXXXX")
+# The folder names this script's process, so a run that was killed before it
+# could clean up has its folder removed by the next run.
+tmp=${TMPDIR:-/tmp}
+for old in "$tmp"/velmora-session-*-*; do
+  [ -d "$old" ] && [ -O "$old" ] || continue
+  pid=${old#"$tmp"/velmora-session-}
+  pid=${pid%%-*}
+  case "$pid" in '' | *[!0-9]*) continue ;; esac
+  [ -e "/proc/$pid" ] || rm -rf -- "$old"
+done
+scratch=$(mktemp -d "$tmp/velmora-session-$$-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
+# A signal ends the script through its EXIT trap, once the command has ended.
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 mkdir -p "$scratch/home/.local/share" "$scratch/home/.config" "$scratch/home/.cache" "$scratch/runtime"
 chmod 700 "$scratch/runtime"
 
@@ -25,7 +39,9 @@ if [ "${VELMORA_TEST_QPA:-}" != "xcb" ]; then unset DISPLAY; fi
 # its bus name a moment after it forks; a client that came earlier would
 # D-Bus-activate a second daemon and race it for the login keyring, so wait
 # for the name and check that the default collection really is unlocked.
-exec dbus-run-session -- bash -c '
+# Not exec: the EXIT trap above must still run.
+status=0
+dbus-run-session -- bash -c '
   printf "velmora-test-password" | gnome-keyring-daemon --daemonize --unlock --components=secrets >/dev/null
   for _ in $(seq 100); do
     if dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
@@ -43,4 +59,5 @@ exec dbus-run-session -- bash -c '
   # Tests that use the keyring run only when they see this mark, so a plain
   # ctest outside this script never writes into the real keyring.
   export VELMORA_PRIVATE_TEST_KEYRING=1
-  exec "$@"' velmora-session "$@"
+  exec "$@"' velmora-session "$@" || status=$?
+exit "$status"

@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppEnvironment.h"
+#include "app/AppSection.h"
 #include "app/ApplicationIcon.h"
 #include "app/ContentView.h"
 #include "app/SettingsWindow.h"
@@ -36,8 +37,10 @@ void MainWindow::updateWindowTitle()
 {
     // The screen's own title, once the splash has given way to the screens.
     const QWidget *screen = m_content->detailScreen();
-    const QString screenTitle = screen ? screen->windowTitle() : QString();
-    if (!m_app.isLaunchComplete() || screenTitle.isEmpty())
+    QString screenTitle = screen ? screen->windowTitle() : QString();
+    if (screenTitle.isEmpty())
+        screenTitle = title(m_app.selectedSection());
+    if (!m_app.isLaunchComplete())
         setWindowTitle(QStringLiteral("Velmora"));
     else
         setWindowTitle(screenTitle + QStringLiteral(" \u2014 Velmora"));

@@ -7,6 +7,7 @@
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "execution/TerminalFolderCleanup.h"
+#include "platform/DescriptorLimit.h"
 #include "platform/Logging.h"
 #include "records/DataFolderLock.h"
 #include "records/DataFolderOwnership.h"
@@ -51,6 +52,9 @@ int refuseDataFolder(QApplication &application, const QString &message)
 
 int main(int argc, char **argv)
 {
+    // Before anything opens descriptors: every running service costs a few,
+    // and running out would end the process inside a library that cannot cope.
+    const bool descriptorLimitRaised = DescriptorLimit::raiseForThisProcess();
     chooseWindowPlatform();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
@@ -63,6 +67,9 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
     applyApplicationAppearance(AppAppearanceMode::system);
     AtSpiAdaptorGuard::install();
+
+    if (!descriptorLimitRaised)
+        qCCritical(lcGeneral, "The limit on open files couldn’t be raised; going on with the current one");
 
     SingleInstance instance;
     if (instance.claim() == SingleInstance::Claim::anotherInstance)
@@ -81,9 +88,11 @@ int main(int argc, char **argv)
         qCCritical(lcPersistence, "%s", qUtf8Printable(error.message()));
     }
 
-    // The one running instance: script folders an earlier run left behind
-    // (with secret values in clear) are no one's any more.
-    removeStaleTerminalFolders();
+    // Holding the data folder, this is the one running instance: script
+    // folders an earlier run left behind (with secret values in clear) are no
+    // one's any more. Without the lock another instance may still own them.
+    if (dataFolderLock && dataFolderLock->isHeld())
+        removeStaleTerminalFolders();
 
     std::unique_ptr<AppEnvironment> app = AppEnvironment::live();
     MenuBarController &menuBar = MenuBarController::shared();

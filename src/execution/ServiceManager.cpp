@@ -573,8 +573,11 @@ QCoro::Task<> ServiceManager::prepareForTermination()
     m_terminalFolderCleanup->removePendingNow();
 
     const bool drained = co_await m_bookkeeping.waitForWrites(terminationDrainTimeout);
+    if (!self)
+        co_return;
     if (!drained)
         qCCritical(lcPersistence, "Run history writes still pending at quit");
+    m_bookkeeping.logUnwrittenRuns();
 }
 
 QCoro::Task<> ServiceManager::deleteService(QUuid id)

@@ -124,8 +124,10 @@ public:
     QString currentOutput(const QUuid &serviceId) const;
     QCoro::Task<> deleteService(QUuid id);
     // The quit: force-stops every running service, removes terminal script
-    // folders still waiting for their clean-up, and waits (at most
-    // `terminationDrainTimeout`) for the run history to reach the disk.
+    // folders still waiting for their clean-up, and waits for the run history
+    // to reach the disk while its writes progress (giving up after
+    // `terminationDrainTimeout` without one finishing), logging the runs a
+    // failed write left out.
     QCoro::Task<> prepareForTermination();
 
     quint64 nextLaunchGeneration(const QUuid &serviceId);

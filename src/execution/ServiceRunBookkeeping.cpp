@@ -135,8 +135,25 @@ QCoro::Task<bool> ServiceRunBookkeeping::waitForWrites(std::chrono::milliseconds
 {
     auto drained = std::make_shared<bool>(false);
     const QCoro::Task<> drain = markWhenDrained(QPointer<ServiceRunHistoryManager>(&m_runHistoryManager), drained);
-    const auto deadline = SteadyClock::now() + timeout;
-    while (!*drained && SteadyClock::now() < deadline)
+    // A large history takes a while per write: wait as long as writes keep
+    // finishing, and give up only when none has for `timeout`.
+    QPointer<ServiceRunHistoryManager> history(&m_runHistoryManager);
+    quint64 finished = m_runHistoryManager.finishedWriteCount();
+    auto deadline = SteadyClock::now() + timeout;
+    while (!*drained && SteadyClock::now() < deadline) {
         co_await QCoro::sleepFor(std::chrono::milliseconds(20));
+        const ServiceRunHistoryManager *manager = history.data();
+        if (!manager)
+            break;
+        if (manager->finishedWriteCount() != finished) {
+            finished = manager->finishedWriteCount();
+            deadline = SteadyClock::now() + timeout;
+        }
+    }
     co_return *drained;
+}
+
+void ServiceRunBookkeeping::logUnwrittenRuns() const
+{
+    m_runHistoryManager.logUnwrittenRuns();
 }

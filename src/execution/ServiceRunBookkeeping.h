@@ -44,9 +44,12 @@ public:
     void recordUsage(const QUuid &serviceId, double cpuPercent, quint64 memoryBytes, qint32 pid);
 
     QCoro::Task<> clearHistory(QUuid serviceId);
-    // Waits at most `timeout` for every queued write; false when some are
-    // still pending then. Touches nothing of the bookkeeping while it waits.
+    // Waits for every queued write as long as writes keep finishing, giving up
+    // only when none has for `timeout`; false when some are still pending then.
+    // Touches nothing of the bookkeeping while it waits.
     QCoro::Task<bool> waitForWrites(std::chrono::milliseconds timeout);
+    // For the end of the quit: logs the finished runs that never reached the file.
+    void logUnwrittenRuns() const;
 
 private:
     using Persist = QCoro::Task<> (ServiceRunHistoryManager::*)(QUuid, int, ServiceRunRecord);

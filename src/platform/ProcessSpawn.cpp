@@ -1,5 +1,6 @@
 #include "platform/ProcessSpawn.h"
 
+#include "platform/DescriptorLimit.h"
 #include "platform/Pidfd.h"
 
 #include <cerrno>
@@ -118,6 +119,11 @@ SpawnedProcess spawnProcess(const ProcessSpawnRequest &request)
         while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
         return result;
     }
+    // The child runs with the descriptor limit Velmora itself was started
+    // with, not the raised one. posix_spawn cannot set a limit before the
+    // exec, so it is set right after: a program that reads its limit in its
+    // very first instant may still see the raised one.
+    DescriptorLimit::restoreOriginalFor(pid);
     result.pid = pid;
     result.pidfd = std::move(pidfd);
     return result;

@@ -95,24 +95,42 @@ EnvironmentProfilesRepository::RecordsLoad EnvironmentProfilesRepository::readRe
     };
     JsonFile &file = m_recordsStore.file();
     VersionedRecordsRead<Record> read = readVersionedRecords<Record>(file, {}, convertLegacy);
-    for (const QString &failure : std::as_const(read.failures)) {
+    QStringList failures = read.failures;
+    if (read.readError)
+        failures.append(read.readError->message());
+    for (const QString &failure : std::as_const(failures)) {
         if (read.currentLayout)
             qCCritical(lcPersistence, "Failed to load protected environment records: %s", qUtf8Printable(failure));
         else
             qCCritical(lcPersistence, "Failed to migrate environments.json: %s", qUtf8Printable(failure));
     }
     const bool complete = read.complete();
-    const std::lock_guard lock(file.mutex());
-    if (complete)
-        file.markReadable();
-    else
-        file.markUnreadable();
-    return {std::move(read.records), complete};
+    // A file that could not be read at all is not known to be damaged.
+    if (!read.readError) {
+        const std::lock_guard lock(file.mutex());
+        if (complete)
+            file.markReadable();
+        else
+            file.markUnreadable();
+    }
+    return {std::move(read.records), complete, std::move(read.readError)};
+}
+
+EnvironmentProfilesRepository::RecordsLoad EnvironmentProfilesRepository::readRecordsForUpdate()
+{
+    RecordsLoad load = readRecords();
+    if (load.readError)
+        throw *load.readError;
+    return load;
 }
 
 EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::readProfiles()
 {
-    const QList<Record> records = readRecords().records;
+    return profilesOf(readRecords().records);
+}
+
+EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::profilesOf(const QList<Record> &records)
+{
     LoadResult result;
     for (const Record &record : records) {
         if (record.isProtected) {
@@ -188,25 +206,87 @@ void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std
     }
 }
 
-void EnvironmentProfilesRepository::storeSecrets(const EnvironmentProfile &profile)
+void EnvironmentProfilesRepository::storeSecrets(const EnvironmentProfile &profile, KeyringChanges &changes)
 {
     for (const EnvironmentVariable &variable : profile.variables) {
         if (!variable.isSecret)
             continue;
         const QString account = secretAccount(profile.id, variable.id);
         if (!variable.value.isEmpty()) {
-            m_secretStore->saveSecret(account, variable.value);
+            saveSecretRemembering(account, variable.value, changes);
             m_unavailableSecretAccounts.remove(account);
         } else if (!m_unavailableSecretAccounts.contains(account)) {
-            m_secretStore->deleteSecret(account);
+            changes.clearedAccounts.append(account);
         }
         // An empty value that was never read is not the person clearing it:
         // the item keeps what the keyring holds.
     }
 }
 
-void EnvironmentProfilesRepository::deleteStaleSecrets(const EnvironmentProfile &previous,
-                                                       const EnvironmentProfile &profile)
+void EnvironmentProfilesRepository::saveSecretRemembering(const QString &account, const QString &value,
+                                                          KeyringChanges &changes)
+{
+    const bool known = std::any_of(changes.overwritten.cbegin(), changes.overwritten.cend(),
+                                   [&account](const auto &item) { return item.first == account; });
+    if (!known) {
+        // A value the keyring will not give back cannot be put back either; it
+        // was never shown, so the one typed anew replaces it all the same.
+        try {
+            changes.overwritten.append({account, m_secretStore->readSecret(account)});
+        } catch (const KeychainError &) {
+            // Nothing known to put back.
+        }
+    }
+    m_secretStore->saveSecret(account, value);
+}
+
+void EnvironmentProfilesRepository::restoreOverwritten(const KeyringChanges &changes)
+{
+    for (const auto &[account, value] : changes.overwritten) {
+        try {
+            if (value)
+                m_secretStore->saveSecret(account, *value);
+            else
+                m_secretStore->deleteSecret(account);
+        } catch (const std::exception &error) {
+            qCCritical(lcPersistence, "Failed to restore the keyring item %s: %s", qUtf8Printable(account),
+                       error.what());
+        }
+    }
+}
+
+// The new file is in place: the keyring follows it, and the caller still
+// hears of the save's failure.
+void EnvironmentProfilesRepository::finishAfterUnsyncedWrite(const KeyringChanges &changes)
+{
+    try {
+        deleteAfterWrite(changes);
+    } catch (...) {
+        // The file's failure is the one reported.
+    }
+}
+
+void EnvironmentProfilesRepository::deleteAfterWrite(const KeyringChanges &changes)
+{
+    for (const QString &account : changes.staleAccounts)
+        deleteSecretIfPossible(account);
+    // A cleared value that stays in the keyring would come back at the next
+    // load: the person must hear that clearing it failed.
+    std::exception_ptr firstFailure;
+    for (const QString &account : changes.clearedAccounts) {
+        try {
+            m_secretStore->deleteSecret(account);
+        } catch (...) {
+            if (!firstFailure)
+                firstFailure = std::current_exception();
+        }
+    }
+    if (firstFailure)
+        std::rethrow_exception(firstFailure);
+}
+
+void EnvironmentProfilesRepository::collectStaleSecrets(const EnvironmentProfile &previous,
+                                                        const EnvironmentProfile &profile, KeyringChanges &changes)
 {
     QSet<QUuid> secretIDs;
     for (const EnvironmentVariable &variable : profile.variables) {
@@ -216,7 +296,7 @@ void EnvironmentProfilesRepository::deleteStaleSecrets(const EnvironmentProfile 
     for (const EnvironmentVariable &variable : previous.variables) {
         if (!variable.isSecret || secretIDs.contains(variable.id))
             continue;
-        deleteSecretIfPossible(secretAccount(previous.id, variable.id));
+        changes.staleAccounts.append(secretAccount(previous.id, variable.id));
     }
 }
 
@@ -233,7 +313,7 @@ void EnvironmentProfilesRepository::deleteSecretIfPossible(const QString &accoun
 // clear. The value moves into the keyring unless an item is there already (that
 // one is what every load has shown), so the conversion loses nothing and the
 // file keeps no secret.
-void EnvironmentProfilesRepository::moveClearSecretValuesToKeyring(QList<Record> &records)
+void EnvironmentProfilesRepository::moveClearSecretValuesToKeyring(QList<Record> &records, KeyringChanges &changes)
 {
     for (Record &record : records) {
         if (!record.clearPayload)
@@ -243,7 +323,7 @@ void EnvironmentProfilesRepository::moveClearSecretValuesToKeyring(QList<Record>
                 continue;
             const QString account = secretAccount(record.id, variable.id);
             if (!m_secretStore->readSecret(account))
-                m_secretStore->saveSecret(account, variable.value);
+                saveSecretRemembering(account, variable.value, changes);
             variable.value.clear();
         }
     }
@@ -286,7 +366,7 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
 {
     EnvironmentProfile::validateKeys({profile});
 
-    RecordsLoad load = readRecords();
+    RecordsLoad load = readRecordsForUpdate();
     QList<Record> &records = load.records;
     const qsizetype existing = indexOfRecord(records, profile.id);
 
@@ -297,9 +377,40 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
                                        record.isProtected, record.createdAt, record.updatedAt};
     }
 
-    storeSecrets(profile);
+    // New values go into the keyring before the file, remembering what they
+    // replace; items are removed only once the file no longer needs them, so
+    // a refused write can put the keyring back as it was.
+    KeyringChanges changes;
     if (previous)
-        deleteStaleSecrets(*previous, profile);
+        collectStaleSecrets(*previous, profile, changes);
+    try {
+        writeProfileRecords(profile, key, records, existing, changes);
+    } catch (const FileNotDurableError &) {
+        finishAfterUnsyncedWrite(changes);
+        throw;
+    } catch (...) {
+        restoreOverwritten(changes);
+        throw;
+    }
+    deleteAfterWrite(changes);
+
+    const bool anyProtected =
+        std::any_of(records.cbegin(), records.cend(), [](const Record &r) { return r.isProtected; });
+    // After a load that could not read the file, the records written know
+    // nothing of the profiles in the unreadable copy: sweeping now would delete
+    // their secrets for good.
+    if (!anyProtected && load.complete && !hasSetAsideCopies())
+        deleteOrphanSecrets(records);
+
+    return profilesOf(records).profiles;
+}
+
+void EnvironmentProfilesRepository::writeProfileRecords(const EnvironmentProfile &profile,
+                                                        const std::optional<ProtectedPayloadCrypto> &key,
+                                                        QList<Record> &records, qsizetype existing,
+                                                        KeyringChanges &changes)
+{
+    storeSecrets(profile, changes);
 
     Record record;
     record.id = profile.id;
@@ -322,37 +433,37 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
     else
         records.append(record);
 
-    moveClearSecretValuesToKeyring(records);
+    moveClearSecretValuesToKeyring(records, changes);
     writeRecords(records);
-
-    const bool anyProtected =
-        std::any_of(records.cbegin(), records.cend(), [](const Record &r) { return r.isProtected; });
-    // After a load that could not read the file, the records written know
-    // nothing of the profiles in the unreadable copy: sweeping now would delete
-    // their secrets for good.
-    if (!anyProtected && load.complete && !hasSetAsideCopies())
-        deleteOrphanSecrets(records);
-
-    return readProfiles().profiles;
 }
 
 QList<EnvironmentProfile> EnvironmentProfilesRepository::removeProfile(const QUuid &id,
                                                                        const std::optional<ProtectedPayloadCrypto> &key)
 {
-    QList<Record> records = readRecords().records;
+    QList<Record> records = readRecordsForUpdate().records;
     const qsizetype existing = indexOfRecord(records, id);
+    KeyringChanges changes;
     if (existing >= 0) {
         const Record &record = records.at(existing);
         const QList<EnvironmentVariable> variables = storedVariables(record, key);
         for (const EnvironmentVariable &variable : variables) {
-            if (!variable.isSecret)
-                continue;
-            deleteSecretIfPossible(secretAccount(record.id, variable.id));
+            if (variable.isSecret)
+                changes.staleAccounts.append(secretAccount(record.id, variable.id));
         }
     }
     records.removeIf([&id](const Record &record) { return record.id == id; });
 
-    moveClearSecretValuesToKeyring(records);
-    writeRecords(records);
-    return readProfiles().profiles;
+    try {
+        moveClearSecretValuesToKeyring(records, changes);
+        writeRecords(records);
+    } catch (const FileNotDurableError &) {
+        finishAfterUnsyncedWrite(changes);
+        throw;
+    } catch (...) {
+        restoreOverwritten(changes);
+        throw;
+    }
+    // Only now: while the file still names the profile, its secrets stay.
+    deleteAfterWrite(changes);
+    return profilesOf(records).profiles;
 }

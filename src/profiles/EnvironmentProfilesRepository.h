@@ -5,6 +5,7 @@
 #include "profiles/PersistedEnvironmentProfileRecord.h"
 #include "profiles/ProtectedPayloadCrypto.h"
 #include "profiles/SecretStoring.h"
+#include "records/FileStoreError.h"
 #include "records/JSONFileStore.h"
 #include "records/SerialExecutor.h"
 
@@ -15,6 +16,7 @@
 #include <QUuid>
 
 #include <memory>
+#include <utility>
 #include <optional>
 
 // The one owner of environments.json and of the keyring items that hold the
@@ -51,12 +53,13 @@ public:
     // Throws ProtectedProfilesError or KeychainError (after every read was tried).
     QFuture<EnvironmentProfile> loadProtectedProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
     // Stores the profile (matched by id) and its secrets; returns the profiles
-    // of a fresh load. Throws EnvironmentProfileValidationError,
-    // ProtectedProfilesError, KeychainError or FileStoreError.
+    // as written. Throws EnvironmentProfileValidationError,
+    // ProtectedProfilesError, KeychainError or FileStoreError (also when the
+    // file cannot be read: it is then left untouched).
     QFuture<QList<EnvironmentProfile>> saveProfile(const EnvironmentProfile &profile,
                                                    const std::optional<ProtectedPayloadCrypto> &key);
     // Removes every record with the id and the keyring items of the first one's
-    // secrets; returns the profiles of a fresh load. Throws
+    // secrets; returns the profiles as written. Throws
     // ProtectedProfilesError or FileStoreError.
     QFuture<QList<EnvironmentProfile>> deleteProfile(const QUuid &id, const std::optional<ProtectedPayloadCrypto> &key);
 
@@ -69,11 +72,25 @@ private:
         // False when a file was there but could not be read or decoded, whole
         // or in part: the records then do not tell which keyring items are owned.
         bool complete = true;
+        // Set when the file could not be read at all; the records are then unknown.
+        std::optional<FileStoreError> readError;
+    };
+
+    // What a save or delete does to the keyring: values it replaced (none when
+    // there was no item), to put back when the file write fails, and items it
+    // removes only once the file is written.
+    struct KeyringChanges {
+        QList<std::pair<QString, std::optional<QString>>> overwritten;
+        QStringList clearedAccounts; // secret values the person emptied
+        QStringList staleAccounts;   // removed or now plain variables, a deleted profile's
     };
 
     // Each runs on the executor's thread only.
     RecordsLoad readRecords();
+    // Throws FileStoreError when the file could not be read at all.
+    RecordsLoad readRecordsForUpdate();
     LoadResult readProfiles();
+    LoadResult profilesOf(const QList<PersistedEnvironmentProfileRecord> &records);
     EnvironmentProfile openProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
     QList<EnvironmentProfile> writeProfile(const EnvironmentProfile &profile,
                                            const std::optional<ProtectedPayloadCrypto> &key);
@@ -82,10 +99,20 @@ private:
     QList<EnvironmentVariable> storedVariables(const PersistedEnvironmentProfileRecord &record,
                                                const std::optional<ProtectedPayloadCrypto> &key);
     void fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure);
-    void storeSecrets(const EnvironmentProfile &profile);
+    void writeProfileRecords(const EnvironmentProfile &profile, const std::optional<ProtectedPayloadCrypto> &key,
+                             QList<PersistedEnvironmentProfileRecord> &records, qsizetype existing,
+                             KeyringChanges &changes);
+    void storeSecrets(const EnvironmentProfile &profile, KeyringChanges &changes);
+    void saveSecretRemembering(const QString &account, const QString &value, KeyringChanges &changes);
+    void restoreOverwritten(const KeyringChanges &changes);
+    // Stale items go silently (a later sweep takes what stays); a cleared value
+    // that cannot be removed is thrown, after every removal was tried.
+    void deleteAfterWrite(const KeyringChanges &changes);
+    void finishAfterUnsyncedWrite(const KeyringChanges &changes);
     void deleteSecretIfPossible(const QString &account);
-    void deleteStaleSecrets(const EnvironmentProfile &previous, const EnvironmentProfile &profile);
-    void moveClearSecretValuesToKeyring(QList<PersistedEnvironmentProfileRecord> &records);
+    void collectStaleSecrets(const EnvironmentProfile &previous, const EnvironmentProfile &profile,
+                             KeyringChanges &changes);
+    void moveClearSecretValuesToKeyring(QList<PersistedEnvironmentProfileRecord> &records, KeyringChanges &changes);
     void deleteOrphanSecrets(const QList<PersistedEnvironmentProfileRecord> &records);
     bool hasSetAsideCopies() const;
     void writeRecords(const QList<PersistedEnvironmentProfileRecord> &records);

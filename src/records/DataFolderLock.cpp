@@ -1,10 +1,10 @@
 #include "records/DataFolderLock.h"
 
 #include "platform/Logging.h"
+#include "records/JsonFile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <cerrno>
@@ -62,13 +62,11 @@ DataFolderLock::~DataFolderLock()
 
 void DataFolderLock::removeStaleTemporaryFiles(const QString &folder)
 {
-    static const QRegularExpression suffix(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
     const QDir dir(folder);
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
     for (const QString &entry : entries) {
         for (const QString &store : storeFileNames()) {
-            if (entry.size() != store.size() + 7 || !entry.startsWith(store)
-                || !suffix.match(QStringView(entry).mid(store.size())).hasMatch())
+            if (!JsonFile::isTemporaryFileName(entry, store))
                 continue;
             const QByteArray path = QFile::encodeName(dir.filePath(entry));
             struct stat info {};

@@ -33,7 +33,8 @@ public:
 
     bool isHeld() const { return m_fd >= 0; }
 
-    // Removes "<store file>.XXXXXX" files (six letters or digits) from the folder.
+    // Removes the temporary files that writes of the store files leave behind
+    // when interrupted; only names the store's writer makes, never a person's copy.
     static void removeStaleTemporaryFiles(const QString &folder);
 
 private:

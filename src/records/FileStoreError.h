@@ -16,3 +16,12 @@ public:
 private:
     QString m_message;
 };
+
+// The new file is in place, but its folder could not be synced, so a crash may
+// still bring the previous one back. Reported as a failed save all the same;
+// callers that keep something else in step with the file (keyring items) keep
+// it in step with the new file.
+class FileNotDurableError : public FileStoreError {
+public:
+    using FileStoreError::FileStoreError;
+};

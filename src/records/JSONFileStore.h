@@ -20,39 +20,79 @@ public:
     JsonFile &file() { return m_file; }
 
     // The stored value, or `defaultValue` when the file is missing (silently)
-    // or unreadable (logged).
+    // or cannot be read or decoded (logged).
     T load(const T &defaultValue)
     {
-        QString failure;
+        try {
+            return loadForUpdate(defaultValue);
+        } catch (const FileStoreError &error) {
+            logLoadFailure(error.message());
+            return defaultValue;
+        }
+    }
+
+    // For an operation that writes back what it read: the stored value, or
+    // `defaultValue` when the file is missing or its content does not decode
+    // (logged; the file is then set aside by the next write). Throws
+    // FileStoreError when the file could not be read at all, so that no write
+    // replaces a file whose content is unknown.
+    T loadForUpdate(const T &defaultValue)
+    {
+        QString damage;
         {
             std::lock_guard lock(m_file.mutex());
+            std::optional<QByteArray> bytes = m_file.readLocked();
+            if (!bytes)
+                return defaultValue;
             try {
-                std::optional<QByteArray> bytes = m_file.readLocked();
-                if (!bytes)
-                    return defaultValue;
                 T value = decodeJson<T>(std::move(*bytes));
                 m_file.markReadable();
                 return value;
             } catch (const json::DecodeError &error) {
-                failure = error.message();
-            } catch (const FileStoreError &error) {
-                failure = error.message();
+                damage = error.message();
             } catch (const std::bad_alloc &) {
-                failure = QStringLiteral("There isn’t enough memory to read it.");
+                m_file.setLastReadFailed();
+                throw FileStoreError(QStringLiteral("The file “%1” couldn’t be read: there isn’t enough memory.")
+                                         .arg(m_file.fileName()));
             }
             m_file.markUnreadable();
         }
-        qCCritical(lcPersistence, "Failed to load %s: %s", qUtf8Printable(m_file.fileName()), qUtf8Printable(failure));
+        logLoadFailure(damage);
         return defaultValue;
     }
 
-    // Replaces the file with `value`; throws FileStoreError, leaving the file as it was.
+    // Replaces the file with `value`; throws FileStoreError, leaving the file as
+    // it was. After a load that could not read the file, the value was built
+    // without knowing what the file holds: the file is read again first, and
+    // when that read fails too, nothing is written.
     void save(const T &value)
     {
         std::lock_guard lock(m_file.mutex());
+        confirmReadableLocked();
         m_file.writeLocked(encodePrettyJson(value));
     }
 
+    // The check of `save` for a writer that bypasses it; the lock must be held.
+    void confirmReadableLocked()
+    {
+        if (!m_file.lastReadFailed())
+            return;
+        std::optional<QByteArray> bytes = m_file.readLocked();
+        if (!bytes)
+            return;
+        try {
+            decodeJson<T>(std::move(*bytes));
+            m_file.markReadable();
+        } catch (const json::DecodeError &) {
+            m_file.markUnreadable();
+        }
+    }
+
 private:
+    void logLoadFailure(const QString &failure) const
+    {
+        qCCritical(lcPersistence, "Failed to load %s: %s", qUtf8Printable(m_file.fileName()), qUtf8Printable(failure));
+    }
+
     JsonFile m_file;
 };

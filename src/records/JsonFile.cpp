@@ -2,12 +2,13 @@
 
 #include "platform/Logging.h"
 #include "records/FileStoreError.h"
+#include "records/FileSystemCalls.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -20,13 +21,49 @@
 
 namespace {
 
-void syncFolder(const QString &folder)
+const QString temporaryMarker = QStringLiteral(".velmora-save-");
+
+QString reasonOf(int error)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString temporaryPathFor(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString suffix = QStringLiteral("%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + temporaryMarker + suffix;
+}
+
+// 0 on success, else the errno of the failing call.
+int syncFolder(const QString &folder)
+{
+    FileSystemCalls &calls = FileSystemCalls::current();
+    const int fd = calls.open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
+        return errno;
+    const int result = calls.fsync(fd);
+    const int error = errno;
+    calls.close(fd);
+    return result == 0 ? 0 : error;
+}
+
+int writeAll(int fd, const QByteArray &bytes)
+{
+    FileSystemCalls &calls = FileSystemCalls::current();
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count = calls.write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return errno;
+        // A regular file that takes nothing has no room left.
+        if (count == 0)
+            return ENOSPC;
+        written += count;
+    }
+    return 0;
 }
 
 } // namespace
@@ -40,32 +77,52 @@ QString JsonFile::fileName() const
     return QFileInfo(m_path).fileName();
 }
 
-std::optional<QByteArray> JsonFile::readLocked() const
+bool JsonFile::isTemporaryFileName(const QString &entry, const QString &storeName)
 {
+    static const QRegularExpression suffix(QStringLiteral("^[0-9a-f]{16}$"));
+    const QString prefix = QLatin1Char('.') + storeName + temporaryMarker;
+    return entry.startsWith(prefix) && suffix.match(QStringView(entry).mid(prefix.size())).hasMatch();
+}
+
+std::optional<QByteArray> JsonFile::readLocked()
+{
+    m_lastReadFailed = true;
+    FileSystemCalls &calls = FileSystemCalls::current();
     const QByteArray path = QFile::encodeName(m_path);
     struct stat info {};
-    if (::stat(path.constData(), &info) != 0) {
+    if (calls.stat(path.constData(), &info) != 0) {
         const int error = errno;
         struct stat linkInfo {};
-        if (error == ENOENT && ::lstat(path.constData(), &linkInfo) != 0)
+        if (error == ENOENT && calls.lstat(path.constData(), &linkInfo) != 0 && errno == ENOENT) {
+            m_lastReadFailed = false;
             return std::nullopt;
-        throw FileStoreError(QStringLiteral("The file “%1” couldn’t be opened: %2")
-                                 .arg(fileName(), QString::fromLocal8Bit(std::strerror(error))));
+        }
+        throwReadError(error);
     }
     // Only a regular file is read: a FIFO blocks its reader until a writer comes,
     // and a device may never end.
     checkRegularFile(info);
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        throw FileStoreError(QStringLiteral("The file “%1” couldn’t be opened: %2")
-                                 .arg(fileName(), QString::fromLocal8Bit(std::strerror(errno))));
-    }
-    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    const int fd = calls.open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        throwReadError(errno);
+    const auto closeFile = qScopeGuard([&calls, fd] { calls.close(fd); });
     // The path may have been replaced since the check above.
-    if (::fstat(fd, &info) != 0)
-        throw FileStoreError(QStringLiteral("The file “%1” couldn’t be read.").arg(fileName()));
+    if (calls.fstat(fd, &info) != 0)
+        throwReadError(errno);
     checkRegularFile(info);
-    return readWhole(fd, info.st_size);
+    QByteArray bytes = readWhole(fd, info.st_size);
+    m_lastReadFailed = false;
+    return bytes;
+}
+
+void JsonFile::throwReadError(int error) const
+{
+    throw FileStoreError(QStringLiteral("The file “%1” couldn’t be read: %2").arg(fileName(), reasonOf(error)));
+}
+
+void JsonFile::throwSaveError(int error) const
+{
+    throw FileStoreError(QStringLiteral("The file “%1” couldn’t be saved: %2").arg(fileName(), reasonOf(error)));
 }
 
 void JsonFile::checkRegularFile(const struct stat &info) const
@@ -82,9 +139,15 @@ void JsonFile::checkRegularFile(const struct stat &info) const
 
 QByteArray JsonFile::readWhole(int fd, qint64 expectedSize) const
 {
+    FileSystemCalls &calls = FileSystemCalls::current();
     // Room past the expected size shows a file that grew while being read, and
     // leaves the parser's padding in place, so the text never moves again.
-    QByteArray bytes(static_cast<qsizetype>(expectedSize) + 32, Qt::Uninitialized);
+    QByteArray bytes;
+    try {
+        bytes.resize(static_cast<qsizetype>(expectedSize) + 32);
+    } catch (const std::bad_alloc &) {
+        throwReadError(ENOMEM);
+    }
     qsizetype size = 0;
     while (true) {
         if (size == bytes.size()) {
@@ -92,14 +155,13 @@ QByteArray JsonFile::readWhole(int fd, qint64 expectedSize) const
                 throw FileStoreError(QStringLiteral("The file “%1” is too large to be read.").arg(fileName()));
             bytes.resize(std::min<qsizetype>(size * 2, maximumFileSize + 1));
         }
-        const ssize_t count = ::read(fd, bytes.data() + size, static_cast<size_t>(bytes.size() - size));
+        const ssize_t count = calls.read(fd, bytes.data() + size, static_cast<size_t>(bytes.size() - size));
         if (count == 0)
             break;
         if (count < 0) {
             if (errno == EINTR)
                 continue;
-            throw FileStoreError(QStringLiteral("The file “%1” couldn’t be read: %2")
-                                     .arg(fileName(), QString::fromLocal8Bit(std::strerror(errno))));
+            throwReadError(errno);
         }
         size += count;
     }
@@ -112,35 +174,59 @@ void JsonFile::writeLocked(const QByteArray &bytes)
     if (m_unreadable)
         setAsideUnreadable();
 
-    QSaveFile file(m_path);
-    file.setDirectWriteFallback(false);
-    // Unbuffered, with short writes retried: a failing write (disk full, size
-    // limit) is then reported by write() itself, with the system's reason. A
-    // buffered write could fail only in the flush, which commit() overlooks,
-    // putting a truncated file in place.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw FileStoreError(QStringLiteral("The file “%1” couldn’t be saved: %2").arg(fileName(), file.errorString()));
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    qint64 written = 0;
-    while (written < bytes.size()) {
-        const qint64 count = file.write(bytes.constData() + written, bytes.size() - written);
-        if (count <= 0)
-            break;
-        written += count;
+    FileSystemCalls &calls = FileSystemCalls::current();
+    QString temporary;
+    int fd = -1;
+    // The random name is new nearly always; O_EXCL never reuses or follows one that exists.
+    for (int attempt = 0; fd < 0 && attempt < 8; ++attempt) {
+        temporary = temporaryPathFor(m_path);
+        fd = calls.open(QFile::encodeName(temporary).constData(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+        if (fd < 0 && errno != EEXIST)
+            throwSaveError(errno);
     }
-    if (written != bytes.size() || !file.flush() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        throw FileStoreError(QStringLiteral("The file “%1” couldn’t be saved: %2").arg(fileName(), reason));
+    if (fd < 0)
+        throwSaveError(EEXIST);
+    const QByteArray temporaryPath = QFile::encodeName(temporary);
+    auto removeTemporary = qScopeGuard([&calls, &fd, &temporaryPath] {
+        if (fd >= 0)
+            calls.close(fd);
+        calls.unlink(temporaryPath.constData());
+    });
+
+    // Written and synced before the rename: after a crash the path holds the
+    // old bytes or the new ones, never a file whose data never reached the disk.
+    if (const int error = writeAll(fd, bytes))
+        throwSaveError(error);
+    if (calls.fdatasync(fd) != 0)
+        throwSaveError(errno);
+    const int closed = calls.close(fd);
+    fd = -1;
+    if (closed != 0)
+        throwSaveError(errno);
+    if (calls.rename(temporaryPath.constData(), QFile::encodeName(m_path).constData()) != 0)
+        throwSaveError(errno);
+    removeTemporary.dismiss();
+
+    // Until the folder is synced the rename itself may not survive a crash.
+    if (const int error = syncFolder(QFileInfo(m_path).absolutePath())) {
+        throw FileNotDurableError(
+            QStringLiteral("The file “%1” couldn’t be saved safely: %2").arg(fileName(), reasonOf(error)));
     }
-    syncFolder(QFileInfo(m_path).absolutePath());
 }
 
 void JsonFile::setAsideUnreadable()
 {
+    FileSystemCalls &calls = FileSystemCalls::current();
     const QByteArray path = QFile::encodeName(m_path);
     struct stat info {};
-    if (::lstat(path.constData(), &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (calls.lstat(path.constData(), &info) != 0) {
+        if (errno != ENOENT)
+            throwSaveError(errno);
+        m_unreadable = false;
+        return;
+    }
+    if (S_ISDIR(info.st_mode)) {
         m_unreadable = false;
         return;
     }
@@ -151,7 +237,7 @@ void JsonFile::setAsideUnreadable()
     // A second name for the same bytes: the path itself is replaced only by the
     // atomic write that follows, so it never goes missing in between.
     for (int suffix = 2; suffix < 1000; ++suffix) {
-        if (::link(path.constData(), QFile::encodeName(target).constData()) == 0) {
+        if (calls.link(path.constData(), QFile::encodeName(target).constData()) == 0) {
             kept = true;
             break;
         }
@@ -160,14 +246,16 @@ void JsonFile::setAsideUnreadable()
         target = base + QLatin1Char('-') + QString::number(suffix);
     }
     // A file system without hard links: move the file aside instead.
-    if (!kept && !QFileInfo::exists(target) && QFile::rename(m_path, target))
+    struct stat targetInfo {};
+    if (!kept && calls.lstat(QFile::encodeName(target).constData(), &targetInfo) != 0 && errno == ENOENT
+        && calls.rename(path.constData(), QFile::encodeName(target).constData()) == 0)
         kept = true;
-    if (!kept) {
-        // Refuse to overwrite what could not be kept: the caller sees the failure.
+    // Refuse to overwrite what could not be kept, or kept only for as long as
+    // the folder's entries are not lost in a crash: the caller sees the failure.
+    if (!kept || syncFolder(QFileInfo(m_path).absolutePath()) != 0) {
         throw FileStoreError(
             QStringLiteral("The unreadable file “%1” couldn’t be set aside before saving.").arg(fileName()));
     }
-    syncFolder(QFileInfo(m_path).absolutePath());
     m_unreadable = false;
     qCCritical(lcPersistence, "Set aside unreadable %s as %s", qUtf8Printable(fileName()),
                qUtf8Printable(QFileInfo(target).fileName()));

@@ -9,9 +9,12 @@
 struct stat;
 
 // One data file, read and written whole. The owner holds `mutex()` around
-// each read or write sequence. A file found unreadable (or damaged in part) is
-// kept byte for byte under "<name>.unreadable-<UTC>" by the first write after
-// that finding, so nothing the user had is destroyed silently.
+// each read or write sequence. A file whose content does not decode (or
+// decodes only in part) is kept byte for byte under "<name>.unreadable-<UTC>"
+// by the first write after that finding, so nothing the user had is destroyed
+// silently. A file that could not be read at all (an I/O error, no memory, no
+// descriptor left) is not damage: it is never set aside, and a write that
+// depends on its content must fail instead.
 class JsonFile {
 public:
     explicit JsonFile(QString path);
@@ -23,15 +26,27 @@ public:
     // Far above any file the stores write; a larger one is not read at all.
     static constexpr qint64 maximumFileSize = qint64(1) << 30;
 
-    // nullopt when nothing exists at the path; throws FileStoreError when the
-    // path exists but cannot be read (a folder, a FIFO or a device, a file above
-    // the size bound, no permission).
-    std::optional<QByteArray> readLocked() const;
-    // Replaces the file atomically and syncs it and its folder; throws
-    // FileStoreError and leaves the previous file untouched on failure.
+    // Whether `entry`, a name in the file's folder, is a temporary file that a
+    // write of the store file `storeName` made. Only this class makes such
+    // names, so a start-up sweep matching them never takes a person's file.
+    static bool isTemporaryFileName(const QString &entry, const QString &storeName);
+
+    // nullopt when nothing exists at the path; throws FileStoreError, naming the
+    // file and the cause, when the path exists but cannot be read (an I/O error,
+    // a folder, a FIFO or a device, a file above the size bound, no permission).
+    std::optional<QByteArray> readLocked();
+    // Whether the last read through this object failed (not merely found nothing).
+    bool lastReadFailed() const { return m_lastReadFailed; }
+    void setLastReadFailed() { m_lastReadFailed = true; }
+
+    // Replaces the file atomically: a temporary file in the same folder is
+    // written and synced, renamed over the file, and the folder is synced.
+    // Throws FileStoreError on any failure; a failure before the rename leaves
+    // the previous file and no temporary file, one after it (the folder sync)
+    // leaves the new file whose durability is unknown, reported all the same.
     void writeLocked(const QByteArray &bytes);
 
-    // The file exists but could not be read or decoded: keep it aside at the next write.
+    // The file exists but its content could not be decoded: keep it aside at the next write.
     void markUnreadable() { m_unreadable = true; }
     void markReadable() { m_unreadable = false; }
 
@@ -39,8 +54,11 @@ private:
     void checkRegularFile(const struct stat &info) const;
     QByteArray readWhole(int fd, qint64 expectedSize) const;
     void setAsideUnreadable();
+    [[noreturn]] void throwReadError(int error) const;
+    [[noreturn]] void throwSaveError(int error) const;
 
     QString m_path;
     std::mutex m_mutex;
     bool m_unreadable = false;
+    bool m_lastReadFailed = false;
 };

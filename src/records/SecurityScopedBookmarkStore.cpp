@@ -26,14 +26,27 @@ QMap<QString, QByteArray> decodeBookmarks(QByteArray bytes)
 SecurityScopedBookmarkStore::SecurityScopedBookmarkStore(const QString &path)
     : m_file(path)
 {
-    // An unreadable bookmarks.json simply starts the map afresh; nothing reads bookmarks back.
+    // A bookmarks.json that does not decode starts the map afresh (nothing reads
+    // bookmarks back).
+    std::lock_guard lock(m_file.mutex());
     try {
-        std::lock_guard lock(m_file.mutex());
-        if (std::optional<QByteArray> bytes = m_file.readLocked())
-            m_bookmarks = decodeBookmarks(std::move(*bytes));
-    } catch (const json::DecodeError &) {
-        m_file.markUnreadable();
+        readStoredLocked();
     } catch (const FileStoreError &) {
+        // Not read at all: it is read again before the first write.
+    }
+}
+
+void SecurityScopedBookmarkStore::readStoredLocked()
+{
+    std::optional<QByteArray> bytes = m_file.readLocked();
+    if (!bytes)
+        return;
+    try {
+        QMap<QString, QByteArray> stored = decodeBookmarks(std::move(*bytes));
+        stored.insert(m_bookmarks);
+        m_bookmarks = std::move(stored);
+        m_file.markReadable();
+    } catch (const json::DecodeError &) {
         m_file.markUnreadable();
     }
 }
@@ -56,6 +69,11 @@ void SecurityScopedBookmarkStore::rememberNow(const QString &path)
     const QString key = info.absoluteFilePath();
     m_bookmarks.insert(key, key.toUtf8());
 
+    std::lock_guard lock(m_file.mutex());
+    // The file's own entries were never read: writing now would drop them.
+    if (m_file.lastReadFailed())
+        readStoredLocked();
+
     json::Document document;
     json::Value object(rapidjson::kObjectType);
     for (auto it = m_bookmarks.cbegin(); it != m_bookmarks.cend(); ++it) {
@@ -63,6 +81,5 @@ void SecurityScopedBookmarkStore::rememberNow(const QString &path)
                          json::makeString(QString::fromLatin1(it.value().toBase64()), document.GetAllocator()),
                          document.GetAllocator());
     }
-    std::lock_guard lock(m_file.mutex());
     m_file.writeLocked(json::serializeCompact(object));
 }

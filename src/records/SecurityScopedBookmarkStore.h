@@ -16,7 +16,8 @@ public:
     explicit SecurityScopedBookmarkStore(const QString &path);
 
     // Throws FileStoreError through the future when the item does not exist or
-    // the file cannot be written; a failed write keeps the entry in memory.
+    // the file cannot be written, or read again after a start that could not
+    // read it; a failed write keeps the entry in memory.
     QFuture<void> rememberBookmark(const QString &path);
 
     // For tests and diagnostics: a snapshot taken on the store's executor.
@@ -24,6 +25,8 @@ public:
 
 private:
     void rememberNow(const QString &path);
+    // Adds the file's entries to those in memory; the file's lock must be held.
+    void readStoredLocked();
 
     JsonFile m_file;
     QMap<QString, QByteArray> m_bookmarks;

@@ -43,7 +43,7 @@ QFuture<LoadedServices> ServiceRepository::loadServices()
 QFuture<QList<ManagedService>> ServiceRepository::saveService(const ManagedService &service)
 {
     return m_executor.run([this, service] {
-        QList<PersistedManagedServiceRecord> records = readRecords();
+        QList<PersistedManagedServiceRecord> records = readRecordsForUpdate();
         const auto existing =
             std::find_if(records.begin(), records.end(), [&](const auto &record) { return record.id == service.id; });
         if (existing == records.end()) {
@@ -56,14 +56,14 @@ QFuture<QList<ManagedService>> ServiceRepository::saveService(const ManagedServi
             *existing = PersistedManagedServiceRecord::clear(service);
         }
         m_recordsStore.save(records);
-        return readServices().services;
+        return servicesOf(records).services;
     });
 }
 
 QFuture<void> ServiceRepository::deleteService(const QUuid &serviceId)
 {
     return m_executor.run([this, serviceId] {
-        QList<PersistedManagedServiceRecord> records = readRecords();
+        QList<PersistedManagedServiceRecord> records = readRecordsForUpdate();
         records.removeIf([&](const auto &record) { return record.id == serviceId; });
         m_recordsStore.save(records);
     });
@@ -72,7 +72,7 @@ QFuture<void> ServiceRepository::deleteService(const QUuid &serviceId)
 QFuture<QList<ManagedService>> ServiceRepository::migrateLegacyEncryptedRecords(ProtectedServicePayloadOpener opener)
 {
     return m_executor.run([this, opener = std::move(opener)] {
-        QList<PersistedManagedServiceRecord> records = readRecords();
+        QList<PersistedManagedServiceRecord> records = readRecordsForUpdate();
         for (PersistedManagedServiceRecord &record : records) {
             if (!record.isProtected)
                 continue;
@@ -85,33 +85,54 @@ QFuture<QList<ManagedService>> ServiceRepository::migrateLegacyEncryptedRecords(
             record = std::move(migrated);
         }
         m_recordsStore.save(records);
-        return readServices().services;
+        return servicesOf(records).services;
     });
 }
 
 QList<PersistedManagedServiceRecord> ServiceRepository::readRecords()
 {
+    return readRecordsFile().records;
+}
+
+QList<PersistedManagedServiceRecord> ServiceRepository::readRecordsForUpdate()
+{
+    VersionedRecordsRead<PersistedManagedServiceRecord> read = readRecordsFile();
+    read.requireRead();
+    return std::move(read.records);
+}
+
+VersionedRecordsRead<PersistedManagedServiceRecord> ServiceRepository::readRecordsFile()
+{
     const auto convertLegacy = [](const json::Value &element) {
         return PersistedManagedServiceRecord::clear(ManagedService::fromJson(element));
     };
-    const VersionedRecordsRead<PersistedManagedServiceRecord> read =
-        readVersionedRecords<PersistedManagedServiceRecord>(m_recordsStore.file(), {"command", "executablePath"},
-                                                            convertLegacy);
+    VersionedRecordsRead<PersistedManagedServiceRecord> read = readVersionedRecords<PersistedManagedServiceRecord>(
+        m_recordsStore.file(), {"command", "executablePath"}, convertLegacy);
     // The older layout converts without loss; the next write replaces it.
-    for (const QString &failure : read.failures) {
+    QStringList failures = read.failures;
+    if (read.readError)
+        failures.append(read.readError->message());
+    for (const QString &failure : std::as_const(failures)) {
         if (read.currentLayout)
             qCCritical(lcPersistence, "Failed to load protected service records: %s", qUtf8Printable(failure));
         else
             qCCritical(lcPersistence, "Failed to migrate services.json: %s", qUtf8Printable(failure));
     }
-    setRecordsFileReadable(read.complete());
-    return read.records;
+    // A file that could not be read at all is not known to be damaged.
+    if (!read.readError)
+        setRecordsFileReadable(read.complete());
+    return read;
 }
 
 LoadedServices ServiceRepository::readServices()
 {
+    return servicesOf(readRecords());
+}
+
+LoadedServices ServiceRepository::servicesOf(const QList<PersistedManagedServiceRecord> &records)
+{
     LoadedServices loaded;
-    for (const PersistedManagedServiceRecord &record : readRecords()) {
+    for (const PersistedManagedServiceRecord &record : records) {
         if (record.isProtected) {
             ManagedService placeholder;
             placeholder.id = record.id;

@@ -5,6 +5,7 @@
 #include "records/PersistedManagedServiceRecord.h"
 #include "records/ProtectedPayloadEnvelope.h"
 #include "records/SerialExecutor.h"
+#include "records/VersionedRecordsFile.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -46,23 +47,28 @@ public:
     QFuture<LoadedServices> loadServices();
 
     // Inserts or replaces the service (fields stored exactly as given) and returns
-    // the reloaded services. Throws FileStoreError on a failed write, and
+    // the services as written. Throws FileStoreError when the file cannot be
+    // read (it is left untouched) or written, and
     // ProtectedProfilesError locked when the stored record of that id is still
     // encrypted: it must be migrated first, or its command would be lost.
     QFuture<QList<ManagedService>> saveService(const ManagedService &service);
 
-    // Removes every record with that id; throws FileStoreError on a failed write.
+    // Removes every record with that id; throws FileStoreError on a failed read or write.
     QFuture<void> deleteService(const QUuid &serviceId);
 
-    // Rewrites every encrypted record as a clear one and returns the reloaded
-    // services. Throws ProtectedProfilesError (locked for a record without its
+    // Rewrites every encrypted record as a clear one and returns the services
+    // as written. Throws ProtectedProfilesError (locked for a record without its
     // envelope, decryptionFailed for one that cannot be opened) or FileStoreError;
     // on any failure nothing is written.
     QFuture<QList<ManagedService>> migrateLegacyEncryptedRecords(ProtectedServicePayloadOpener opener);
 
 private:
     QList<PersistedManagedServiceRecord> readRecords();
+    // Throws FileStoreError when the file could not be read at all.
+    QList<PersistedManagedServiceRecord> readRecordsForUpdate();
+    VersionedRecordsRead<PersistedManagedServiceRecord> readRecordsFile();
     LoadedServices readServices();
+    static LoadedServices servicesOf(const QList<PersistedManagedServiceRecord> &records);
     void setRecordsFileReadable(bool readable);
 
     JSONFileStore<QList<PersistedManagedServiceRecord>> m_recordsStore;

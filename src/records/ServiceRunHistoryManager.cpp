@@ -1,9 +1,12 @@
 #include "records/ServiceRunHistoryManager.h"
 
 #include "platform/Logging.h"
+#include "records/FileStoreError.h"
+#include "records/Json.h"
 #include "records/UserPerceivedText.h"
 
 #include <QCoroFuture>
+#include <QFileInfo>
 #include <QPointer>
 #include <QPromise>
 
@@ -16,29 +19,6 @@ void sortRunRecordsNewestFirst(QList<ServiceRunRecord> &records)
 {
     std::stable_sort(records.begin(), records.end(),
                      [](const ServiceRunRecord &a, const ServiceRunRecord &b) { return a.startedAt > b.startedAt; });
-}
-
-bool usesProfile(const std::optional<QUuid> &profileId, const std::optional<QString> &profileName,
-                 const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames)
-{
-    if (profileId && profileIDs.contains(*profileId))
-        return true;
-    return profileName && profileNames.contains(*profileName);
-}
-
-// Masks every value and marks every entry secret; returns whether anything changed.
-bool maskEveryEntry(QList<ServiceRunEnvironmentEntry> &entries)
-{
-    bool changed = false;
-    for (qsizetype index = 0; index < entries.size(); ++index) {
-        const ServiceRunEnvironmentEntry &entry = std::as_const(entries)[index];
-        if (entry.isSecret && entry.value == ServiceRunEnvironmentEntry::secretMask)
-            continue;
-        entries[index].value = ServiceRunEnvironmentEntry::secretMask;
-        entries[index].isSecret = true;
-        changed = true;
-    }
-    return changed;
 }
 
 // One link of the write chain: waits for the link before it, runs its write, and
@@ -56,33 +36,6 @@ QCoro::Task<> runChainedWrite(QPointer<ServiceRunHistoryManager> manager, QFutur
         }
     }
     done->finish();
-}
-
-QCoro::Task<> clearInFile(ServiceRunHistoryRepository &repository, QUuid serviceId)
-{
-    try {
-        co_await repository.clear(serviceId);
-    } catch (const std::exception &error) {
-        qCCritical(lcGeneral, "Failed to clear run history: %s", error.what());
-    }
-}
-
-QCoro::Task<> deleteInFile(ServiceRunHistoryRepository &repository, QUuid recordId)
-{
-    try {
-        co_await repository.deleteRecord(recordId);
-    } catch (const std::exception &error) {
-        qCCritical(lcGeneral, "Failed to delete run history entry: %s", error.what());
-    }
-}
-
-QCoro::Task<> replaceInFile(ServiceRunHistoryRepository &repository, QList<ServiceRunRecord> records)
-{
-    try {
-        co_await repository.replaceAll(records);
-    } catch (const std::exception &error) {
-        qCCritical(lcGeneral, "Failed to redact protected profile history: %s", error.what());
-    }
 }
 
 } // namespace
@@ -185,6 +138,7 @@ void ServiceRunHistoryManager::enqueueWrite(WriteOperation operation)
     done->start();
     QFuture<void> previous = m_writeQueue;
     m_writeQueue = done->future();
+    m_writeQueue.then(this, [this] { ++m_finishedWrites; });
     ++m_historyChanges;
     runChainedWrite(QPointer(this), std::move(previous), std::move(operation), std::move(done));
 }
@@ -204,13 +158,129 @@ QCoro::Task<> ServiceRunHistoryManager::persist(QUuid serviceId, int epoch, Serv
     // The history was cleared after this record was made: it must not come back.
     if (clearEpoch(serviceId) != epoch)
         co_return;
+    QPointer self(this);
+    const QList<ServiceRunRecord> unwritten = m_unwritten;
     try {
-        co_await m_repository.append(record);
+        co_await m_repository.append(record, unwritten);
+        if (!self)
+            co_return;
+        noteWriteSucceeded(unwritten + QList<ServiceRunRecord> {record});
+        retryPendingRedaction();
     } catch (const std::exception &error) {
-        if (kind == PersistKind::finishedRun)
-            qCCritical(lcGeneral, "Failed to save run history: %s", error.what());
-        else
-            qCCritical(lcGeneral, "Failed to save blocked launch history: %s", error.what());
+        if (!self)
+            co_return;
+        keepUnwritten(record);
+        noteWriteFailed(kind == PersistKind::finishedRun ? "Failed to save run history: %s"
+                                                         : "Failed to save blocked launch history: %s",
+                        error);
+    }
+}
+
+QCoro::Task<> ServiceRunHistoryManager::clearInFile(QUuid serviceId)
+{
+    QPointer self(this);
+    const QList<ServiceRunRecord> unwritten = m_unwritten;
+    try {
+        co_await m_repository.clear(serviceId, unwritten);
+        if (self)
+            noteWriteSucceeded(unwritten);
+    } catch (const std::exception &error) {
+        if (self)
+            noteWriteFailed("Failed to clear run history: %s", error);
+    }
+}
+
+QCoro::Task<> ServiceRunHistoryManager::deleteInFile(QUuid recordId)
+{
+    QPointer self(this);
+    const QList<ServiceRunRecord> unwritten = m_unwritten;
+    try {
+        co_await m_repository.deleteRecord(recordId, unwritten);
+        if (self)
+            noteWriteSucceeded(unwritten);
+    } catch (const std::exception &error) {
+        if (self)
+            noteWriteFailed("Failed to delete run history entry: %s", error);
+    }
+}
+
+QCoro::Task<> ServiceRunHistoryManager::redactInFile(QSet<QUuid> profileIDs, QSet<QString> profileNames)
+{
+    QPointer self(this);
+    const QList<ServiceRunRecord> unwritten = m_unwritten;
+    try {
+        co_await m_repository.redactProfiles(profileIDs, profileNames, unwritten);
+        if (!self)
+            co_return;
+        noteWriteSucceeded(unwritten);
+        m_pendingRedaction.reset();
+    } catch (const std::exception &error) {
+        if (!self)
+            co_return;
+        // The file may still hold the values in clear: the next write that
+        // succeeds is followed by another try.
+        rememberPendingRedaction(profileIDs, profileNames);
+        noteWriteFailed("Failed to redact protected profile history: %s", error);
+    }
+}
+
+void ServiceRunHistoryManager::rememberPendingRedaction(const QSet<QUuid> &profileIDs,
+                                                        const QSet<QString> &profileNames)
+{
+    if (!m_pendingRedaction)
+        m_pendingRedaction.emplace();
+    m_pendingRedaction->profileIDs.unite(profileIDs);
+    m_pendingRedaction->profileNames.unite(profileNames);
+}
+
+void ServiceRunHistoryManager::retryPendingRedaction()
+{
+    if (!m_pendingRedaction)
+        return;
+    const PendingRedaction pending = *std::exchange(m_pendingRedaction, std::nullopt);
+    enqueueWrite([this, pending] { return redactInFile(pending.profileIDs, pending.profileNames); });
+}
+
+void ServiceRunHistoryManager::keepUnwritten(const ServiceRunRecord &record)
+{
+    m_unwritten.removeIf([&record](const ServiceRunRecord &kept) { return kept.id == record.id; });
+    m_unwritten.prepend(record);
+}
+
+void ServiceRunHistoryManager::forgetWritten(const QList<ServiceRunRecord> &records)
+{
+    QSet<QUuid> written;
+    for (const ServiceRunRecord &record : records)
+        written.insert(record.id);
+    m_unwritten.removeIf([&written](const ServiceRunRecord &kept) { return written.contains(kept.id); });
+}
+
+void ServiceRunHistoryManager::noteWriteSucceeded(const QList<ServiceRunRecord> &written)
+{
+    forgetWritten(written);
+    m_writesFailing = false;
+}
+
+void ServiceRunHistoryManager::noteWriteFailed(const char *logFormat, const std::exception &error)
+{
+    qCCritical(lcGeneral, logFormat, error.what());
+    if (m_writesFailing)
+        return;
+    m_writesFailing = true;
+    const auto *fileError = dynamic_cast<const FileStoreError *>(&error);
+    const QString reason = fileError ? fileError->message() : QString::fromLocal8Bit(error.what());
+    Q_EMIT writeFailed(QStringLiteral("The run history couldn’t be saved. Finished runs stay listed and are saved "
+                                      "with the next write that succeeds.\n\n%1")
+                           .arg(reason));
+}
+
+void ServiceRunHistoryManager::logUnwrittenRuns() const
+{
+    for (const ServiceRunRecord &record : m_unwritten) {
+        qCCritical(lcGeneral, "Run history entry not saved at quit: run %s of service %s, started %s, ended %s",
+                   qUtf8Printable(json::formatUuid(record.id)), qUtf8Printable(json::formatUuid(record.serviceId)),
+                   qUtf8Printable(json::formatDate(record.startedAt)),
+                   qUtf8Printable(json::formatDate(record.endedAt)));
     }
 }
 
@@ -240,7 +310,8 @@ QCoro::Task<> ServiceRunHistoryManager::clearHistory(QUuid serviceId, bool disca
     QList<ServiceRunRecord> remaining = m_records;
     remaining.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
     publishRecords(std::move(remaining));
-    enqueueWrite([this, serviceId] { return clearInFile(m_repository, serviceId); });
+    m_unwritten.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
+    enqueueWrite([this, serviceId] { return clearInFile(serviceId); });
     co_await reloadAfterPendingWrites();
 }
 
@@ -249,7 +320,8 @@ QCoro::Task<> ServiceRunHistoryManager::deleteRecord(QUuid recordId)
     QList<ServiceRunRecord> remaining = m_records;
     remaining.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
     publishRecords(std::move(remaining));
-    enqueueWrite([this, recordId] { return deleteInFile(m_repository, recordId); });
+    m_unwritten.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
+    enqueueWrite([this, recordId] { return deleteInFile(recordId); });
     co_await reloadAfterPendingWrites();
 }
 
@@ -283,16 +355,35 @@ QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
         if (!self)
             co_return;
         const quint64 changesBefore = m_historyChanges;
-        loaded = co_await m_repository.load();
+        try {
+            loaded = co_await m_repository.loadChecked();
+        } catch (const FileStoreError &error) {
+            // What is listed stays; the file is not known to be empty.
+            qCCritical(lcPersistence, "Failed to load %s: %s",
+                       qUtf8Printable(QFileInfo(m_repository.path()).fileName()), qUtf8Printable(error.message()));
+            co_return;
+        }
         if (!self)
             co_return;
         if (m_historyChanges == changesBefore)
             break;
     }
+    m_historyComplete = true;
+    // Runs still waiting for a write that succeeds are not in the file yet.
+    QSet<QUuid> loadedIds;
+    for (const ServiceRunRecord &record : std::as_const(loaded))
+        loadedIds.insert(record.id);
+    for (const ServiceRunRecord &record : std::as_const(m_unwritten)) {
+        if (!loadedIds.contains(record.id))
+            loaded.append(record);
+    }
     for (ServiceRunRecord &record : loaded)
         redactSecretEnvironmentEntriesInPlace(record.environment);
+    if (m_pendingRedaction)
+        maskProfiles(loaded, m_pendingRedaction->profileIDs, m_pendingRedaction->profileNames);
     sortRunRecordsNewestFirst(loaded);
     publishRecords(std::move(loaded));
+    retryPendingRedaction();
 }
 
 QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid> profileIDs,
@@ -307,35 +398,38 @@ QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid
     if (!self)
         co_return;
 
-    for (ActiveRunDraft &draft : m_activeDrafts) {
-        if (usesProfile(draft.environmentProfileId, draft.environmentProfileName, profileIDs, profileNames))
-            maskEveryEntry(draft.environment);
-    }
-
     // Whether anything changed is known while building, so unchanged 150 KB
     // outputs are never compared.
     QList<ServiceRunRecord> redacted = m_records;
-    bool changed = false;
-    for (qsizetype index = 0; index < redacted.size(); ++index) {
-        const ServiceRunRecord &record = std::as_const(redacted)[index];
-        if (!usesProfile(record.environmentProfileId, record.environmentProfileName, profileIDs, profileNames))
-            continue;
-        QList<ServiceRunEnvironmentEntry> environment = record.environment;
-        if (maskEveryEntry(environment)) {
-            redacted[index].environment = std::move(environment);
-            changed = true;
-        }
-    }
-    if (!changed)
+    const bool changed = maskProfiles(redacted, profileIDs, profileNames);
+    // After a load that could not read the file, memory tells nothing of the
+    // runs in it: the file is redacted all the same.
+    if (!changed && m_historyComplete)
         co_return;
-
-    sortRunRecordsNewestFirst(redacted);
-    m_records = std::move(redacted);
-    Q_EMIT recordsChanged();
+    if (changed) {
+        sortRunRecordsNewestFirst(redacted);
+        m_records = std::move(redacted);
+        Q_EMIT recordsChanged();
+    }
     // In the write chain, after the appends of every record it holds and before
-    // those of records finished later, so none is lost or written twice.
-    enqueueWrite([this, records = m_records] { return replaceInFile(m_repository, records); });
+    // those of records finished later. The file's own runs are masked, not
+    // replaced by the list in memory, so none is lost or written twice.
+    enqueueWrite([this, profileIDs, profileNames] { return redactInFile(profileIDs, profileNames); });
     co_await waitForCurrentWrite();
+}
+
+bool ServiceRunHistoryManager::maskProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &profileIDs,
+                                            const QSet<QString> &profileNames)
+{
+    for (ActiveRunDraft &draft : m_activeDrafts) {
+        if (runUsesProfile(draft.environmentProfileId, draft.environmentProfileName, profileIDs, profileNames))
+            maskEveryEntry(draft.environment);
+    }
+    for (ServiceRunRecord &record : m_unwritten) {
+        if (runUsesProfile(record.environmentProfileId, record.environmentProfileName, profileIDs, profileNames))
+            maskEveryEntry(record.environment);
+    }
+    return maskRunsOfProfiles(records, profileIDs, profileNames);
 }
 
 void ServiceRunHistoryManager::publishRecords(QList<ServiceRunRecord> records)

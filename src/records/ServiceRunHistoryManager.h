@@ -68,6 +68,14 @@ public:
     // Completes when every write queued so far, and any queued meanwhile, has
     // finished. Quitting awaits it so the last runs reach the disk.
     QCoro::Task<> waitForPendingWrites();
+    // How many queued writes have finished, for a waiter to tell progress.
+    quint64 finishedWriteCount() const { return m_finishedWrites; }
+
+    // Finished runs whose write failed, newest first. Each goes into the file
+    // with the next write that succeeds, unless cleared or deleted first.
+    const QList<ServiceRunRecord> &unwrittenRuns() const { return m_unwritten; }
+    // Logs every run that is still not in the file; for the end of the quit.
+    void logUnwrittenRuns() const;
 
     // Forgets the service's runs (and its open run when `discardActiveRun`), clears
     // them from the file, then reloads.
@@ -82,11 +90,26 @@ public:
 Q_SIGNALS:
     void recordsChanged();
     void latestAddedRecordIDChanged();
+    // A write of the history failed after the ones before it had succeeded;
+    // said once for each run of failures. `message` is for a person.
+    void writeFailed(const QString &message);
 
 private:
     enum class PersistKind { finishedRun, blockedLaunch };
 
     QCoro::Task<> persist(QUuid serviceId, int epoch, ServiceRunRecord record, PersistKind kind);
+    QCoro::Task<> clearInFile(QUuid serviceId);
+    QCoro::Task<> deleteInFile(QUuid recordId);
+    QCoro::Task<> redactInFile(QSet<QUuid> profileIDs, QSet<QString> profileNames);
+    // Masks the matching records and open runs; true when a record changed.
+    bool maskProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &profileIDs,
+                      const QSet<QString> &profileNames);
+    void rememberPendingRedaction(const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames);
+    void retryPendingRedaction();
+    void keepUnwritten(const ServiceRunRecord &record);
+    void forgetWritten(const QList<ServiceRunRecord> &records);
+    void noteWriteSucceeded(const QList<ServiceRunRecord> &written);
+    void noteWriteFailed(const char *logFormat, const std::exception &error);
     QCoro::Task<> reloadAfterPendingWrites();
     QCoro::Task<> waitForCurrentWrite();
     QCoro::Task<> waitForLoad();
@@ -103,4 +126,15 @@ private:
     QFuture<void> m_loading;
     // Counts every change that a reload running at the same time could miss.
     quint64 m_historyChanges = 0;
+    QList<ServiceRunRecord> m_unwritten;
+    // The last load read the file, so the list holds every stored run.
+    bool m_historyComplete = false;
+    // Profiles whose runs are masked in memory but perhaps not yet in the file.
+    struct PendingRedaction {
+        QSet<QUuid> profileIDs;
+        QSet<QString> profileNames;
+    };
+    std::optional<PendingRedaction> m_pendingRedaction;
+    bool m_writesFailing = false;
+    quint64 m_finishedWrites = 0;
 };

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHash>
 #include <QRandomGenerator>
+#include <QSet>
 
 namespace {
 
@@ -24,6 +25,14 @@ QByteArray arrayElementText(const ServiceRunRecord &record)
     }
     text.append(QByteArrayView(object).sliced(start));
     return text;
+}
+
+QSet<QUuid> idsOf(const QList<ServiceRunRecord> &records)
+{
+    QSet<QUuid> ids;
+    for (const ServiceRunRecord &record : records)
+        ids.insert(record.id);
+    return ids;
 }
 
 void maskSecrets(ServiceRunRecord &record)
@@ -53,23 +62,65 @@ QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> record
     return kept;
 }
 
+bool runUsesProfile(const std::optional<QUuid> &profileId, const std::optional<QString> &profileName,
+                    const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames)
+{
+    if (profileId && profileIDs.contains(*profileId))
+        return true;
+    return profileName && profileNames.contains(*profileName);
+}
+
+bool maskEveryEntry(QList<ServiceRunEnvironmentEntry> &entries)
+{
+    bool changed = false;
+    for (qsizetype index = 0; index < entries.size(); ++index) {
+        const ServiceRunEnvironmentEntry &entry = std::as_const(entries)[index];
+        if (entry.isSecret && entry.value == ServiceRunEnvironmentEntry::secretMask)
+            continue;
+        entries[index].value = ServiceRunEnvironmentEntry::secretMask;
+        entries[index].isSecret = true;
+        changed = true;
+    }
+    return changed;
+}
+
+bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &profileIDs,
+                        const QSet<QString> &profileNames)
+{
+    bool changed = false;
+    for (qsizetype index = 0; index < records.size(); ++index) {
+        const ServiceRunRecord &record = std::as_const(records)[index];
+        if (!runUsesProfile(record.environmentProfileId, record.environmentProfileName, profileIDs, profileNames))
+            continue;
+        QList<ServiceRunEnvironmentEntry> environment = record.environment;
+        if (maskEveryEntry(environment)) {
+            records[index].environment = std::move(environment);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
 ServiceRunHistoryRepository::ServiceRunHistoryRepository(const QString &path)
     : m_store(path),
       m_hashSeed(static_cast<size_t>(QRandomGenerator::global()->generate64()))
 {}
 
-QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record)
+QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten)
 {
-    return m_executor.run([this, record] {
-        QHash<QUuid, qsizetype> counts {{record.serviceId, 1}};
-        const auto withinLimit = [&counts](const QUuid &, const QUuid &serviceId) {
-            return ++counts[serviceId] <= maximumRecordsPerService;
+    return m_executor.run([this, record, unwritten = std::move(unwritten)] {
+        QList<ServiceRunRecord> front = unwritten;
+        front.prepend(record);
+        QHash<QUuid, qsizetype> counts;
+        for (const ServiceRunRecord &run : std::as_const(front))
+            ++counts[run.serviceId];
+        const QSet<QUuid> replaced = idsOf(unwritten);
+        const auto withinLimit = [&counts, &replaced](const QUuid &id, const QUuid &serviceId) {
+            return !replaced.contains(id) && ++counts[serviceId] <= maximumRecordsPerService;
         };
-        if (rewriteStored(record, withinLimit))
+        if (rewriteStored(front, withinLimit))
             return;
-        QList<ServiceRunRecord> records = m_store.load({});
-        records.prepend(record);
-        writeRecords(limitRunHistoryPerService(std::move(records)));
+        writeRecords(limitRunHistoryPerService(loadWithFront(std::move(front), unwritten)));
     });
 }
 
@@ -78,33 +129,63 @@ QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::load()
     return m_executor.run([this] { return m_store.load({}); });
 }
 
-QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId)
+QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::loadChecked()
 {
-    return m_executor.run([this, recordId] {
-        const auto keep = [&recordId](const QUuid &id, const QUuid &) { return id != recordId; };
-        if (rewriteStored(std::nullopt, keep))
+    return m_executor.run([this] { return m_store.loadForUpdate({}); });
+}
+
+QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId, QList<ServiceRunRecord> unwritten)
+{
+    return m_executor.run([this, recordId, unwritten = std::move(unwritten)] {
+        const QSet<QUuid> replaced = idsOf(unwritten);
+        const auto keep = [&](const QUuid &id, const QUuid &) { return id != recordId && !replaced.contains(id); };
+        if (rewriteStored(unwritten, keep))
             return;
-        QList<ServiceRunRecord> records = m_store.load({});
+        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
         records.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
         writeRecords(std::move(records));
     });
 }
 
-QFuture<void> ServiceRunHistoryRepository::clear(const QUuid &serviceId)
+QFuture<void> ServiceRunHistoryRepository::clear(const QUuid &serviceId, QList<ServiceRunRecord> unwritten)
 {
-    return m_executor.run([this, serviceId] {
-        const auto keep = [&serviceId](const QUuid &, const QUuid &service) { return service != serviceId; };
-        if (rewriteStored(std::nullopt, keep))
+    return m_executor.run([this, serviceId, unwritten = std::move(unwritten)] {
+        const QSet<QUuid> replaced = idsOf(unwritten);
+        const auto keep = [&](const QUuid &id, const QUuid &service) {
+            return service != serviceId && !replaced.contains(id);
+        };
+        if (rewriteStored(unwritten, keep))
             return;
-        QList<ServiceRunRecord> records = m_store.load({});
+        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
         records.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
         writeRecords(std::move(records));
     });
 }
 
+QList<ServiceRunRecord> ServiceRunHistoryRepository::loadWithFront(QList<ServiceRunRecord> front,
+                                                                   const QList<ServiceRunRecord> &unwritten)
+{
+    const QSet<QUuid> replaced = idsOf(unwritten);
+    QList<ServiceRunRecord> stored = m_store.loadForUpdate({});
+    stored.removeIf([&replaced](const ServiceRunRecord &record) { return replaced.contains(record.id); });
+    front.append(std::move(stored));
+    return front;
+}
+
 QFuture<void> ServiceRunHistoryRepository::replaceAll(const QList<ServiceRunRecord> &records)
 {
     return m_executor.run([this, records] { writeRecords(records); });
+}
+
+QFuture<void> ServiceRunHistoryRepository::redactProfiles(const QSet<QUuid> &profileIDs,
+                                                          const QSet<QString> &profileNames,
+                                                          QList<ServiceRunRecord> unwritten)
+{
+    return m_executor.run([this, profileIDs, profileNames, unwritten = std::move(unwritten)] {
+        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
+        if (maskRunsOfProfiles(records, profileIDs, profileNames) || !unwritten.isEmpty())
+            writeRecords(std::move(records));
+    });
 }
 
 void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)
@@ -126,7 +207,7 @@ void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)
     writeTexts(texts, stored);
 }
 
-bool ServiceRunHistoryRepository::rewriteStored(const std::optional<ServiceRunRecord> &first, const Keep &keep)
+bool ServiceRunHistoryRepository::rewriteStored(const QList<ServiceRunRecord> &front, const Keep &keep)
 {
     std::optional<QByteArray> bytes;
     {
@@ -137,7 +218,8 @@ bool ServiceRunHistoryRepository::rewriteStored(const std::optional<ServiceRunRe
         try {
             bytes = file.readLocked();
         } catch (const FileStoreError &) {
-            bytes.reset();
+            m_layout.reset();
+            throw;
         }
         // Offsets fit only the very bytes written: neither a path check nor the
         // timestamps (coarse on many file systems) can tell an edit of the same
@@ -148,14 +230,14 @@ bool ServiceRunHistoryRepository::rewriteStored(const std::optional<ServiceRunRe
         }
     }
 
-    QByteArray firstText;
+    QList<QByteArray> frontTexts;
+    frontTexts.reserve(front.size());
     QList<QByteArrayView> texts;
     QList<StoredRecord> stored;
-    if (first) {
-        ServiceRunRecord masked = *first;
+    for (ServiceRunRecord masked : front) {
         maskSecrets(masked);
-        firstText = arrayElementText(masked);
-        texts.append(firstText);
+        frontTexts.append(arrayElementText(masked));
+        texts.append(frontTexts.constLast());
         stored.append({masked.id, masked.serviceId, 0, 0});
     }
     for (const StoredRecord &record : std::as_const(m_layout->records)) {
@@ -194,6 +276,7 @@ void ServiceRunHistoryRepository::writeTexts(const QList<QByteArrayView> &texts,
     JsonFile &file = m_store.file();
     std::lock_guard lock(file.mutex());
     m_layout.reset();
+    m_store.confirmReadableLocked();
     file.writeLocked(output);
     m_layout = Layout {output.size(), contentHash(output), std::move(layout)};
 }

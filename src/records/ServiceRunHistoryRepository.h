@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QFuture>
 #include <QList>
+#include <QSet>
+#include <QString>
 #include <QUuid>
 
 #include <optional>
@@ -14,11 +16,21 @@
 // Keeps the first `maximumRecordsPerService` records of every service, in order.
 QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> records);
 
+// Whether a run used one of these profiles: by id, else by name.
+bool runUsesProfile(const std::optional<QUuid> &profileId, const std::optional<QString> &profileName,
+                    const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames);
+// Masks every value and marks every entry secret; returns whether anything changed.
+bool maskEveryEntry(QList<ServiceRunEnvironmentEntry> &entries);
+// Masks every entry of the runs that used one of these profiles; returns whether any changed.
+bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &profileIDs,
+                        const QSet<QString> &profileNames);
+
 // run-history.json, one request at a time. Every write replaces the whole file
 // atomically with every secret value masked; appends keep at most 50 runs per
 // service. Write failures (FileStoreError) reach the caller through the future
-// and leave the previous file untouched; an unreadable file is set aside, not
-// overwritten.
+// and leave the previous file untouched; so does a file that an append, delete
+// or clear cannot read. A file whose content does not decode is set aside,
+// not overwritten.
 //
 // The file can hold 150–200 MB. While its bytes are still exactly what this
 // repository last wrote (same size and content hash), an append, delete or
@@ -32,16 +44,28 @@ public:
 
     const QString &path() const { return m_store.path(); }
 
+    // `unwritten`, in each write below: runs whose earlier write failed. They go
+    // right after the operation's own record (first when it has none), each in
+    // place of a stored record with its id, so a run that reached the file
+    // after all is never there twice.
+
     // Inserts the record first (its secrets masked), trims every service and writes.
-    QFuture<void> append(const ServiceRunRecord &record);
+    QFuture<void> append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten = {});
     // The stored list as it is: no masking, sorting or limit. Never fails.
     QFuture<QList<ServiceRunRecord>> load();
+    // As load, but a file that cannot be read at all throws FileStoreError
+    // instead of reading as the empty list.
+    QFuture<QList<ServiceRunRecord>> loadChecked();
     // Removes every record with this id (the file is rewritten even when none matched).
-    QFuture<void> deleteRecord(const QUuid &recordId);
+    QFuture<void> deleteRecord(const QUuid &recordId, QList<ServiceRunRecord> unwritten = {});
     // Removes every record of this service.
-    QFuture<void> clear(const QUuid &serviceId);
+    QFuture<void> clear(const QUuid &serviceId, QList<ServiceRunRecord> unwritten = {});
     // Writes the list in its order, unlimited.
     QFuture<void> replaceAll(const QList<ServiceRunRecord> &records);
+    // Masks every entry of the stored runs that used one of these profiles and
+    // writes the file when that changed anything (or `unwritten` has runs).
+    QFuture<void> redactProfiles(const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames,
+                                 QList<ServiceRunRecord> unwritten = {});
 
 private:
     // Where one record's text lies in the file this repository last wrote.
@@ -61,8 +85,10 @@ private:
     void writeRecords(QList<ServiceRunRecord> records);
     void writeTexts(const QList<QByteArrayView> &texts, const QList<StoredRecord> &records);
     // Rewrites the file from its own text, keeping the records `keep` accepts after
-    // `first`; false when the file is no longer what this repository wrote.
-    bool rewriteStored(const std::optional<ServiceRunRecord> &first, const Keep &keep);
+    // `front`; false when the file is no longer what this repository wrote.
+    bool rewriteStored(const QList<ServiceRunRecord> &front, const Keep &keep);
+    // The stored list with `front` first, none of the stored ones of an `unwritten` id.
+    QList<ServiceRunRecord> loadWithFront(QList<ServiceRunRecord> front, const QList<ServiceRunRecord> &unwritten);
     size_t contentHash(QByteArrayView bytes) const;
 
     JSONFileStore<QList<ServiceRunRecord>> m_store;

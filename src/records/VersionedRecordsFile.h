@@ -11,14 +11,24 @@
 #include <initializer_list>
 #include <mutex>
 #include <new>
+#include <optional>
 
 // What one read of services.json or environments.json gave.
 template <typename Record>
 struct VersionedRecordsRead {
     QList<Record> records;      // every record that decoded, in file order (also one without its payload)
-    QStringList failures;       // what could not be read, one line each, for the log
+    QStringList failures;       // what did not decode, one line each, for the log
     bool currentLayout = false; // the file names the current layout's marker
-    bool complete() const { return failures.isEmpty(); }
+    // Set when the file could not be read at all (an I/O error, no memory):
+    // the records are then unknown, which is no damage to the file.
+    std::optional<FileStoreError> readError;
+    bool complete() const { return failures.isEmpty() && !readError; }
+    // For an operation that writes back what it read.
+    void requireRead() const
+    {
+        if (readError)
+            throw *readError;
+    }
 };
 
 namespace versioned_records_detail {
@@ -48,6 +58,7 @@ inline bool hasMember(const json::Value &element, const char *key)
 // appears twice, an unprotected record without its clear payload, or a record
 // without the marker in a file that has it is damage: the other records load,
 // the damage is listed, and the caller keeps the file aside before its next write.
+// A file that cannot be read at all gives no records and `readError`.
 template <typename Record, typename ConvertLegacy>
 VersionedRecordsRead<Record> readVersionedRecords(JsonFile &file, std::initializer_list<const char *> legacyKeys,
                                                   ConvertLegacy convertLegacy)
@@ -59,7 +70,7 @@ VersionedRecordsRead<Record> readVersionedRecords(JsonFile &file, std::initializ
     try {
         bytes = file.readLocked();
     } catch (const FileStoreError &error) {
-        read.failures.append(error.message());
+        read.readError = error;
         return read;
     }
     if (!bytes)
@@ -74,7 +85,9 @@ VersionedRecordsRead<Record> readVersionedRecords(JsonFile &file, std::initializ
         read.failures.append(error.message());
         return read;
     } catch (const std::bad_alloc &) {
-        read.failures.append(QStringLiteral("There isn’t enough memory to read it."));
+        file.setLastReadFailed();
+        read.readError = FileStoreError(
+            QStringLiteral("The file “%1” couldn’t be read: there isn’t enough memory.").arg(file.fileName()));
         return read;
     }
 

@@ -272,9 +272,9 @@ void FirstHourWalk::walkAsThrowawayAccount()
     ASSERT_TRUE(base.isValid());
     QFile::setPermissions(base.path(),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
-    const QString password = QStringLiteral("walk-") + QUuid::createUuid().toString(QUuid::Id128).left(16);
     const QString home = base.filePath(QStringLiteral("home"));
-    const ThrowawayAccount account(password.toUtf8(), home);
+    const ThrowawayAccount account(ThrowawayAccount::Login::shell, home);
+    const QString password = QString::fromUtf8(account.password());
     if (!account.created()) {
         std::printf("[ walk     ] no throwaway account here: the stand-in authenticator answers\n");
         walkEveryStep();

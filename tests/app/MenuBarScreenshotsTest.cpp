@@ -36,7 +36,8 @@ struct MenuBarPanelScreenshots : ServiceManagerTest {
         await(manager.start(
             addService(QStringLiteral("web frontend with a rather long name"), QStringLiteral("sleep 60")).id));
         addService(QStringLiteral("billing-worker"), QStringLiteral("sleep 60"), vault.id);
-        addService(QStringLiteral("nightly backup"), QStringLiteral("sudo rsync -a /srv /backup"));
+        addService(QStringLiteral("nightly_backup_of_the_whole_srv_tree_to_the_archive_volume_with_checksums"),
+                   QStringLiteral("sudo rsync -a /srv /backup"));
         addService(QStringLiteral("docs"), QStringLiteral("python3 -m http.server"));
         ASSERT_TRUE(waitUntil([&] { return entry(manager.services().first().id).pid.has_value(); }));
     }
@@ -108,8 +109,10 @@ TEST_F(MenuBarPanelScreenshots, ListPromptsAndQuitQuestion)
     controller.configure(environment());
     QCoreApplication::processEvents();
     const ManagedService backup =
-        *std::find_if(manager.services().cbegin(), manager.services().cend(),
-                      [](const ManagedService &service) { return service.name == QStringLiteral("nightly backup"); });
+        *std::find_if(manager.services().cbegin(), manager.services().cend(), [](const ManagedService &service) {
+            return service.name
+                   == QStringLiteral("nightly_backup_of_the_whole_srv_tree_to_the_archive_volume_with_checksums");
+        });
 
     for (AppAppearanceMode mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
         applyApplicationAppearance(mode);

@@ -70,7 +70,7 @@ TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
     QFile::setPermissions(base.path(),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     const QString home = base.filePath(QStringLiteral("home"));
-    const ThrowawayAccount account(QUuid::createUuid().toByteArray(QUuid::Id128), home);
+    const ThrowawayAccount account(ThrowawayAccount::Login::shell, home);
     ASSERT_TRUE(account.created()) << "useradd/chpasswd failed";
     ASSERT_TRUE(account.setLoginShell(QStringLiteral("/bin/bash")));
     ASSERT_EQ(loginShellOf(account.uid()), QStringLiteral("/bin/bash"));

@@ -18,8 +18,8 @@ TEST(PamAuthenticator, AcceptsTheRightPasswordOfARealAccount)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "creating a throwaway account needs root";
-    const QByteArray secret("Corr3ct horse ü 'battery'");
-    const ThrowawayAccount user(secret);
+    const ThrowawayAccount user(ThrowawayAccount::Login::none);
+    const QByteArray secret = user.password();
     if (!user.created())
         GTEST_SKIP() << "useradd/chpasswd are not usable here";
     const SensitiveBytes right {QByteArrayView(secret)};

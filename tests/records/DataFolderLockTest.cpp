@@ -29,16 +29,25 @@ TEST(DataFolderLock, ASecondHolderIsRefusedUntilTheFirstReleasesIt)
 TEST(DataFolderLock, TakingItRemovesOnlyStaleTemporaryCopiesOfTheStores)
 {
     const QString folder = applicationSupportDirectory();
-    const QStringList stale {QStringLiteral("run-history.json.tYSlvz"), QStringLiteral("services.json.A1b2C3"),
-                             QStringLiteral("bookmarks.json.000000")};
-    const QStringList kept {
-        QStringLiteral("notes.txt.abcdef"), QStringLiteral("run-history.json.abc"), QStringLiteral("services.json"),
-        QStringLiteral("services.json.unreadable-20240101T000000Z"), QStringLiteral("settings.json.tYSlvz7")};
+    const QStringList stale {QStringLiteral(".run-history.json.velmora-save-0123456789abcdef"),
+                             QStringLiteral(".services.json.velmora-save-fedcba9876543210"),
+                             QStringLiteral(".bookmarks.json.velmora-save-0000000000000000")};
+    // A person's copies made while repairing a file look like anything but the writer's names.
+    const QStringList kept {QStringLiteral("notes.txt.abcdef"),
+                            QStringLiteral("run-history.json.abc"),
+                            QStringLiteral("services.json"),
+                            QStringLiteral("services.json.backup"),
+                            QStringLiteral("settings.json.before"),
+                            QStringLiteral("run-history.json.tYSlvz"),
+                            QStringLiteral("services.json.unreadable-20240101T000000Z"),
+                            QStringLiteral(".services.json.velmora-save-0123456789ABCDEF"),
+                            QStringLiteral(".notes.json.velmora-save-0123456789abcdef"),
+                            QStringLiteral(".settings.json.velmora-save-0123456789abcdef.bak")};
     for (const QString &name : stale + kept)
         writeFile(dataFile(name), "x");
     const DataFolderLock lock(folder);
     QStringList expected = kept;
     expected.append(QString::fromLatin1(DataFolderLock::lockFileName));
     expected.sort();
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files, QDir::Name), expected);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
 }

@@ -1,4 +1,5 @@
 #include "support/TestEnvironment.h"
+#include "support/ThrowawayAccount.h"
 
 #include <QApplication>
 
@@ -7,6 +8,8 @@
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    // Accounts a killed earlier run could not remove (as root only).
+    ThrowawayAccount::removeAbandonedAccounts();
     // Every test process gets its own HOME and data folder before Qt reads them.
     TestEnvironment::isolateHome();
     // Screenshot runs ask for a real X display (scripts/screenshots.sh); every

@@ -5,19 +5,29 @@
 
 #include <sys/types.h>
 
-// A user account that exists only for the length of one test, with the given
-// password and, when asked, a home folder of its own. Creating accounts needs
-// root; `created()` says whether it worked. Every process of the account is
-// killed and the account removed when the object goes.
+// A user account that exists only for the length of one test, with a password
+// made afresh for it and, when asked, a home folder of its own (mode 0700; its
+// parent must be a folder only root can write). Creating accounts needs root;
+// `created()` says whether it worked. Every process of the account is killed
+// and the account removed when the object goes, and also when the test
+// program is ended by SIGINT, SIGTERM or SIGHUP. Each account names the
+// process that made it in its comment field, so the next account made (by any
+// test program) first removes those whose maker is gone without cleaning up.
 class ThrowawayAccount {
 public:
-    ThrowawayAccount(const QByteArray &password, const QString &homeFolder = {});
+    enum class Login {
+        none,  // /usr/sbin/nologin: enough for a password check
+        shell, // /bin/sh: the account runs commands in its own shell
+    };
+
+    explicit ThrowawayAccount(Login login, const QString &homeFolder = {});
     ~ThrowawayAccount();
     ThrowawayAccount(const ThrowawayAccount &) = delete;
     ThrowawayAccount &operator=(const ThrowawayAccount &) = delete;
 
     bool created() const { return m_created; }
     const QString &name() const { return m_name; }
+    const QByteArray &password() const { return m_password; }
     uid_t uid() const { return m_uid; }
     gid_t gid() const { return m_gid; }
     // Hands a file or folder (not recursively) to the account.
@@ -25,8 +35,14 @@ public:
     // Makes `shell` the account's login shell (it starts with /bin/sh).
     bool setLoginShell(const QString &shell) const;
 
+    // Removes every leftover test account whose maker no longer runs.
+    static void removeAbandonedAccounts();
+    // The comment field that marks an account as made by this process.
+    static QString makerMark();
+
 private:
     QString m_name;
+    QByteArray m_password;
     uid_t m_uid = 0;
     gid_t m_gid = 0;
     bool m_added = false;

@@ -1,5 +1,7 @@
 #include "ui/components/MetricCard.h"
 
+#include "ui/components/NumericTextTransition.h"
+
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
 
@@ -110,6 +112,9 @@ MetricCard::MetricCard(const QString &title, const QString &value, const std::op
     contentLayout()->addLayout(header);
 
     m_value = new StyledLabel(value, TextStyle::title, QFont::DemiBold, ThemeColor::primary(), this);
+    m_value->setTabularDigits(true);
+    m_value->setObjectName(QStringLiteral("metricValue"));
+    m_valueTransition = new NumericTextTransition(m_value);
     m_value->setElideMode(Qt::ElideRight);
     contentLayout()->addWidget(m_value);
 
@@ -135,8 +140,7 @@ void MetricCard::setTitle(const QString &title)
 
 void MetricCard::setValue(const QString &value)
 {
-    if (m_value->text() != value)
-        m_value->setText(value);
+    m_valueTransition->setText(value);
 }
 
 void MetricCard::setSubtitle(const std::optional<QString> &subtitle)
@@ -175,7 +179,7 @@ QString MetricCard::title() const
 
 QString MetricCard::value() const
 {
-    return m_value->text();
+    return m_valueTransition->text();
 }
 
 std::optional<QString> MetricCard::subtitle() const

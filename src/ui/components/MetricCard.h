@@ -6,6 +6,7 @@
 #include <optional>
 
 class QLabel;
+class NumericTextTransition;
 class StyledLabel;
 class SymbolView;
 class MetricProgressBar;
@@ -46,6 +47,7 @@ private:
     SymbolView *m_icon;
     StyledLabel *m_title;
     StyledLabel *m_value;
+    NumericTextTransition *m_valueTransition = nullptr;
     MetricProgressBar *m_bar;
     StyledLabel *m_subtitle;
 };

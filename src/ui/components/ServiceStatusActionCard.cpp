@@ -18,7 +18,7 @@ QFont titleFont()
 }
 QFont countFont()
 {
-    return textStyleFont(TextStyle::title, QFont::DemiBold);
+    return tabularDigitsFont(textStyleFont(TextStyle::title, QFont::DemiBold));
 }
 } // namespace
 

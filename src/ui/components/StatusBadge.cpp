@@ -40,25 +40,36 @@ void StatusBadge::setState(const QString &text, ThemeColor color)
 
 QSize StatusBadge::sizeHint() const
 {
+    return capsuleSize(m_text);
+}
+
+QSize StatusBadge::capsuleSize(const QString &text)
+{
     const QFontMetrics metrics(badgeFont());
-    return {horizontalPadding * 2 + dotSize + dotSpacing + metrics.horizontalAdvance(m_text),
+    return {horizontalPadding * 2 + dotSize + dotSpacing + metrics.horizontalAdvance(text),
             verticalPadding * 2 + metrics.height()};
+}
+
+void StatusBadge::paintCapsule(QPainter &painter, const QRectF &capsule, const QString &text, const QColor &color)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(withOpacity(color, 0.14));
+    painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
+    painter.setBrush(color);
+    painter.drawEllipse(
+        QRectF(capsule.left() + horizontalPadding, capsule.center().y() - dotSize / 2.0, dotSize, dotSize));
+    painter.setPen(color);
+    painter.setFont(badgeFont());
+    const QRectF textArea(capsule.left() + horizontalPadding + dotSize + dotSpacing, capsule.top(),
+                          capsule.width() - horizontalPadding * 2 - dotSize - dotSpacing, capsule.height());
+    painter.drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft, text);
+    painter.restore();
 }
 
 void StatusBadge::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor color = m_color.resolve(this);
-    const QRectF capsule = QRectF(rect());
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(withOpacity(color, 0.14));
-    painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
-    painter.setBrush(color);
-    painter.drawEllipse(QRectF(horizontalPadding, (height() - dotSize) / 2.0, dotSize, dotSize));
-    painter.setPen(color);
-    painter.setFont(badgeFont());
-    const QRect textArea(horizontalPadding + dotSize + dotSpacing, 0,
-                         width() - horizontalPadding * 2 - dotSize - dotSpacing, height());
-    painter.drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft, m_text);
+    paintCapsule(painter, QRectF(rect()), m_text, m_color.resolve(this));
 }

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+class QPainter;
+
 // A capsule with a dot and a short state text, all in one colour:
 //     auto *badge = new StatusBadge(QStringLiteral("Running"), Palette::Color::green);
 //     badge->setState(QStringLiteral("Stopped"), ThemeColor::secondary());   // on a tick
@@ -19,6 +21,10 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+
+    // The same capsule for views that draw their rows themselves (list delegates).
+    static QSize capsuleSize(const QString &text);
+    static void paintCapsule(QPainter &painter, const QRectF &capsule, const QString &text, const QColor &color);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -7,6 +7,10 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
 
 StyledLabel::StyledLabel(const QString &text, TextStyle style, QWidget *parent)
     : QLabel(parent),
@@ -46,10 +50,18 @@ void StyledLabel::setMonospaced(bool monospaced)
     applyFont();
 }
 
+void StyledLabel::setTabularDigits(bool tabular)
+{
+    m_tabularDigits = tabular;
+    applyFont();
+}
+
 void StyledLabel::applyFont()
 {
     if (m_monospaced)
         setFont(monospacedFont(m_style, m_weight.value_or(QFont::Normal)));
+    else if (m_tabularDigits)
+        setFont(tabularDigitsFont(m_weight ? textStyleFont(m_style, *m_weight) : textStyleFont(m_style)));
     else
         setFont(m_weight ? textStyleFont(m_style, *m_weight) : textStyleFont(m_style));
     applyLineLimit();
@@ -131,8 +143,57 @@ void StyledLabel::applyLineLimit()
     setMaximumHeight(metrics.lineSpacing() * m_maximumLines + margins.top() + margins.bottom() + 1);
 }
 
+bool StyledLabel::wrapsAnywhere() const
+{
+    return wordWrap() && m_elideMode == Qt::ElideNone && textFormat() == Qt::PlainText && !buddy()
+           && !(textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard));
+}
+
+void StyledLabel::layOutAnywhere(QTextLayout &layout, int width) const
+{
+    QString shown = text();
+    shown.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    layout.setText(shown);
+    layout.setFont(font());
+    QTextOption option(alignment() & Qt::AlignHorizontal_Mask);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    qreal height = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(std::max(1, width));
+        line.setPosition(QPointF(0, height));
+        height += line.height();
+    }
+    layout.endLayout();
+}
+
+int StyledLabel::heightForWidth(int width) const
+{
+    if (!wrapsAnywhere())
+        return QLabel::heightForWidth(width);
+    if (width != m_measuredWidth || text() != m_measuredText) {
+        const QMargins margins = contentsMargins();
+        QTextLayout layout;
+        layOutAnywhere(layout, width - margins.left() - margins.right());
+        const int lines = int(std::ceil(layout.boundingRect().height()));
+        m_measuredHeight = std::max(lines, fontMetrics().height()) + margins.top() + margins.bottom();
+        m_measuredWidth = width;
+        m_measuredText = text();
+    }
+    return m_measuredHeight;
+}
+
 QSize StyledLabel::minimumSizeHint() const
 {
+    if (wrapsAnywhere()) {
+        // A few characters wide at the least; the rest wraps.
+        const QSize hint = QLabel::minimumSizeHint();
+        const QMargins margins = contentsMargins();
+        const int narrow = fontMetrics().averageCharWidth() * 8 + margins.left() + margins.right();
+        const int width = std::min(hint.width(), narrow);
+        return {width, std::min(hint.height(), heightForWidth(width))};
+    }
     if (m_elideMode == Qt::ElideNone)
         return QLabel::minimumSizeHint();
     const QSize hint = QLabel::minimumSizeHint();
@@ -147,6 +208,21 @@ QSize StyledLabel::sizeHint() const
 
 void StyledLabel::paintEvent(QPaintEvent *event)
 {
+    if (wrapsAnywhere()) {
+        const QRect area = contentsRect();
+        QTextLayout layout;
+        layOutAnywhere(layout, area.width());
+        const qreal height = layout.boundingRect().height();
+        qreal top = area.top();
+        if (alignment() & Qt::AlignVCenter)
+            top += std::max(0.0, (area.height() - height) / 2);
+        else if (alignment() & Qt::AlignBottom)
+            top += std::max(0.0, area.height() - height);
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        layout.draw(&painter, QPointF(area.left(), top));
+        return;
+    }
     if (m_elideMode == Qt::ElideNone) {
         QLabel::paintEvent(event);
         return;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QFontInfo>
 
 namespace {
@@ -65,6 +66,30 @@ QFont monospacedFont(TextStyle style, QFont::Weight weight)
     QFont font = scaled(QFontDatabase::systemFont(QFontDatabase::FixedFont), QApplication::font(), style);
     font.setWeight(weight);
     return font;
+}
+
+bool hasTabularDigits(const QFont &font)
+{
+    const QFontMetricsF metrics(font);
+    const qreal zero = metrics.horizontalAdvance(QLatin1Char('0'));
+    for (char digit = '1'; digit <= '9'; ++digit) {
+        if (!qFuzzyCompare(metrics.horizontalAdvance(QLatin1Char(digit)), zero))
+            return false;
+    }
+    return true;
+}
+
+QFont tabularDigitsFont(const QFont &font)
+{
+    if (hasTabularDigits(font))
+        return font;
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (font.pixelSize() > 0)
+        fixed.setPixelSize(font.pixelSize());
+    else
+        fixed.setPointSizeF(font.pointSizeF());
+    fixed.setWeight(font.weight());
+    return fixed;
 }
 
 int symbolPixelSize(TextStyle style)

@@ -140,7 +140,7 @@ QWidget *MenuBarStatusView::buildHeader()
     titles->setSpacing(2);
     titles->addWidget(new StyledLabel(QStringLiteral("Velmora"), TextStyle::headline, header));
     m_status = new StyledLabel(QString(), TextStyle::caption, QFont::Normal, ThemeColor::secondary(), header);
-    m_status->setMonospaced(false);
+    m_status->setTabularDigits(true);
     titles->addWidget(m_status);
     row->addLayout(titles);
     row->addStretch(1);

@@ -24,9 +24,13 @@ void tintProminent(QPushButton *button, Palette::Color color)
         // The deep variant in both themes: the dark theme's light variant would
         // make a pale slab that outweighs the rest of the panel. Its text is
         // whichever of white and near-black reads on it.
-        const QColor fill = Palette::color(color, false);
-        setEnabledColor(button, QPalette::Button, fill);
-        setEnabledColor(button, QPalette::ButtonText, ColorContrast::legibleTextOn(fill));
+        setEnabledColor(button, QPalette::Button, Palette::color(color, false));
+        // Judged on the face as the style paints it, which is lighter than the fill.
+        const QList<QColor> faces = buttonFaceColors(button);
+        QColor text = ColorContrast::legibleTextOn(faces.at(faces.size() / 2));
+        for (const QColor &face : faces)
+            text = ColorContrast::legibleVariant(text, face);
+        setEnabledColor(button, QPalette::ButtonText, text);
     });
 }
 

@@ -17,7 +17,7 @@ MenuMetricColumn::MenuMetricColumn(const QString &label, Palette::Color color, Q
     layout->setSpacing(4);
     layout->addWidget(new StyledLabel(label, TextStyle::caption2, QFont::DemiBold, ThemeColor::secondary(), this));
     m_value = new StyledLabel(QStringLiteral("—"), TextStyle::callout, QFont::DemiBold, ThemeColor::primary(), this);
-    m_value->setMonospaced(true);
+    m_value->setTabularDigits(true);
     m_value->setFixedHeight(18);
     layout->addWidget(m_value);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

@@ -2,6 +2,7 @@
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/MasterDetailChrome.h"
 #include "ui/components/MetricCard.h"
+#include "ui/components/NumericTextTransition.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/ProtectedDataLockButton.h"
 #include "ui/components/SearchField.h"
@@ -125,6 +126,58 @@ TEST_F(ComponentsTest, MetricCardClampsProgressAndLeavesOutAbsentParts)
     EXPECT_LT(empty.sizeHint().height(), low.sizeHint().height());
     low.setProgress(std::nullopt);
     EXPECT_EQ(low.sizeHint().height(), empty.sizeHint().height());
+}
+
+TEST(NumericTextTransition, ReadsOneFigureBetweenItsWords)
+{
+    using Figure = NumericTextTransition::Figure;
+    const struct {
+        QString text;
+        std::optional<Figure> figure;
+    } cases[] = {
+        {QStringLiteral("23.4%"), Figure {QString(), 23.4, 1, QStringLiteral("%")}},
+        {QStringLiteral("48.0 MB"), Figure {QString(), 48.0, 1, QStringLiteral(" MB")}},
+        {QStringLiteral("20590"), Figure {QString(), 20590, 0, QString()}},
+        {QStringLiteral("-3 °C"), Figure {QString(), -3, 0, QStringLiteral(" °C")}},
+        {QStringLiteral("PID 42"), Figure {QStringLiteral("PID "), 42, 0, QString()}},
+        {QStringLiteral("—"), std::nullopt},
+        {QStringLiteral("1m 5s"), std::nullopt},
+        {QString(), std::nullopt},
+    };
+    for (const auto &[text, figure] : cases) {
+        SCOPED_TRACE(text.toStdString());
+        const std::optional<Figure> read = NumericTextTransition::parse(text);
+        ASSERT_EQ(read.has_value(), figure.has_value());
+        if (!read)
+            continue;
+        EXPECT_EQ(read->prefix, figure->prefix);
+        EXPECT_DOUBLE_EQ(read->value, figure->value);
+        EXPECT_EQ(read->decimals, figure->decimals);
+        EXPECT_EQ(read->suffix, figure->suffix);
+        EXPECT_EQ(NumericTextTransition::format(*read, read->value), text);
+    }
+}
+
+TEST_F(ComponentsTest, MetricCardCountsToANewFigureAndJumpsToAnyOtherText)
+{
+    MetricCard card(QStringLiteral("CPU"), QStringLiteral("10.0%"));
+    card.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&card));
+    auto *shown = card.findChild<QLabel *>(QStringLiteral("metricValue"));
+    ASSERT_NE(shown, nullptr);
+    card.setValue(QStringLiteral("20.0%"));
+    EXPECT_EQ(card.value(), QStringLiteral("20.0%"));
+    QTest::qWait(NumericTextTransition::durationMs / 3);
+    const double between = NumericTextTransition::parse(shown->text()).value_or(NumericTextTransition::Figure {}).value;
+    EXPECT_GT(between, 10.0);
+    EXPECT_LT(between, 20.0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown->text() == QStringLiteral("20.0%"); }, 1000));
+
+    card.setValue(QStringLiteral("—"));
+    EXPECT_EQ(shown->text(), QStringLiteral("—"));
+    card.hide();
+    card.setValue(QStringLiteral("40.0%"));
+    EXPECT_EQ(shown->text(), QStringLiteral("40.0%")) << "off screen: at once";
 }
 
 TEST_F(ComponentsTest, PressedStatusCardDimsAndShrinksThenSpringsBack)

@@ -1,9 +1,11 @@
 #include "ui/components/DisplayFormatting.h"
 #include "ui/components/NameRule.h"
+#include "ui/components/TextStyle.h"
 #include "ui/components/SearchRelevance.h"
 
 #include "QtPrinters.h"
 
+#include <QFontInfo>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -34,6 +36,16 @@ TEST(NameRule, ControlCharactersAreRefusedAndEveryPrintableTextKept)
     for (const auto &[name, refused] : cases) {
         SCOPED_TRACE(name.toStdString());
         EXPECT_EQ(NameRule::hasControlCharacters(name), refused);
+    }
+}
+
+TEST(TabularDigits, FiguresKeepTheirWidthInEveryStyle)
+{
+    for (const TextStyle style : {TextStyle::title, TextStyle::title2, TextStyle::callout, TextStyle::caption}) {
+        const QFont font = tabularDigitsFont(textStyleFont(style, QFont::DemiBold));
+        EXPECT_TRUE(hasTabularDigits(font)) << font.family().toStdString();
+        EXPECT_EQ(font.weight(), QFont::DemiBold);
+        EXPECT_NEAR(QFontInfo(font).pixelSize(), QFontInfo(textStyleFont(style)).pixelSize(), 1);
     }
 }
 

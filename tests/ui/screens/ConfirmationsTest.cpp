@@ -3,6 +3,8 @@
 
 #include "records/SecurityScopedBookmarkStore.h"
 #include "records/SettingsRepository.h"
+#include "support/Screenshots.h"
+#include "ui/components/ThemeManager.h"
 #include "ui/components/TitledMessageBox.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 #include "ui/screens/profiles/ProfileEditorView.h"
@@ -18,6 +20,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QToolButton>
 
@@ -31,12 +34,12 @@ struct ConfirmationsTest : ServiceManagerTest {
     AppSettings currentSettings;
     int serviceDeletes = 0;
     int profileDeletes = 0;
+    ServicesController servicesController {manager, profiles, lockManager, history, &bookmarks};
+    ProfilesController profilesController {profiles, lockManager};
     std::unique_ptr<ServicesView> services;
     std::unique_ptr<ServiceEditorView> serviceEditor;
     std::unique_ptr<ProfileEditorView> profileEditor;
     std::unique_ptr<SettingsView> settingsView;
-    ServicesController servicesController {manager, profiles, lockManager, history, &bookmarks};
-    ProfilesController profilesController {profiles, lockManager};
 
     std::unique_ptr<ServiceEditorView> serviceEditorFor(ServiceEditorMode mode, ManagedService draft)
     {
@@ -63,6 +66,20 @@ struct ConfirmationsTest : ServiceManagerTest {
         QObject::connect(profileEditor.get(), &ProfileEditorView::deleteRequested, [this] { ++profileDeletes; });
         profileEditor->show();
         return *profileEditor;
+    }
+
+    // One service to force-terminate and one with a run to clear.
+    std::pair<ManagedService, ManagedService> prepare()
+    {
+        const ManagedService idle = addService(QStringLiteral("idle"), QStringLiteral("sleep 300"));
+        const ManagedService finished = addService(QStringLiteral("finished"), QStringLiteral("echo done"));
+        await(manager.start(finished.id));
+        waitForStopped(finished.id);
+        // Any shell but the default one, so that there is something to reset.
+        currentSettings.defaultShell = AppSettings::defaultShellPath() == QStringLiteral("/bin/bash")
+                                           ? QStringLiteral("/bin/sh")
+                                           : QStringLiteral("/bin/bash");
+        return {idle, finished};
     }
 
     static QPushButton *button(QMessageBox &box, const QString &text)
@@ -101,63 +118,52 @@ struct Confirmation {
     std::function<bool(ConfirmationsTest &)> destroyed;
 };
 
-} // namespace
-
-// Return and Escape never destroy anything; only the destructive button does.
-TEST_F(ConfirmationsTest, ReturnCancelsEveryDestructiveConfirmationAndItsButtonActs)
+// Every destructive confirmation: how it opens and what it destroys. The
+// services are one running (or ready to run) and one with a recorded run.
+std::vector<Confirmation> destructiveConfirmations(const ManagedService &idle, const ManagedService &finished)
 {
-    const ManagedService idle = addService(QStringLiteral("idle"), QStringLiteral("sleep 300"));
-    const ManagedService finished = addService(QStringLiteral("finished"), QStringLiteral("echo done"));
-    await(manager.start(finished.id));
-    ASSERT_TRUE(waitForStopped(finished.id));
-    ASSERT_FALSE(history.records(finished.id).isEmpty());
-    // Any shell but the default one, so that there is something to reset.
-    currentSettings.defaultShell = AppSettings::defaultShellPath() == QStringLiteral("/bin/bash")
-                                       ? QStringLiteral("/bin/sh")
-                                       : QStringLiteral("/bin/bash");
-
-    const Confirmation confirmations[] = {
+    return {
         {QStringLiteral("Force Terminate?"), QStringLiteral("Force Terminate"),
-         [&](ConfirmationsTest &t) -> QMessageBox * {
+         [=](ConfirmationsTest &t) -> QMessageBox * {
              if (!t.running(idle.id))
                  await(t.manager.start(idle.id));
              t.servicesView().controller().requestForceKill(idle);
-             return openBox(*t.services);
+             return ConfirmationsTest::openBox(*t.services);
          },
-         [&](ConfirmationsTest &t) { return !t.running(idle.id); }},
+         [=](ConfirmationsTest &t) { return !t.running(idle.id); }},
         {QStringLiteral("Clear run history?"), QStringLiteral("Clear All"),
-         [&](ConfirmationsTest &t) -> QMessageBox * {
+         [=](ConfirmationsTest &t) -> QMessageBox * {
              t.servicesView().selectService(finished.id);
              auto *section = t.services->findChild<ServiceRunHistorySection *>();
              section->setExpanded(true);
              t.services->findChild<QPushButton *>(QStringLiteral("clearAllButton"))->click();
              return section->clearConfirmation();
          },
-         [&](ConfirmationsTest &t) { return t.history.records(finished.id).isEmpty(); }},
+         [=](ConfirmationsTest &t) { return t.history.records(finished.id).isEmpty(); }},
         {QStringLiteral("Delete Service?"), QStringLiteral("Delete"),
-         [&](ConfirmationsTest &t) -> QMessageBox * {
+         [=](ConfirmationsTest &t) -> QMessageBox * {
              t.serviceEditor = t.serviceEditorFor(ServiceEditorMode::edit(idle), idle);
              t.serviceEditor->show();
              buttonNamed(*t.serviceEditor, QStringLiteral("Delete"))->click();
              return t.serviceEditor->openQuestion();
          },
-         [&](ConfirmationsTest &t) { return t.serviceDeletes == 1; }},
+         [=](ConfirmationsTest &t) { return t.serviceDeletes == 1; }},
         {QStringLiteral("Delete Variable?"), QStringLiteral("Delete"),
-         [&](ConfirmationsTest &t) -> QMessageBox * {
+         [=](ConfirmationsTest &t) -> QMessageBox * {
              ProfileEditorView &editor = t.editorOfProfileWithOneVariable();
              editor.findChild<ProfileEditorVariableRow *>()->deleteButton()->click();
              return editor.openConfirmation();
          },
-         [&](ConfirmationsTest &t) { return t.profileEditor->model().draft.variables.isEmpty(); }},
+         [=](ConfirmationsTest &t) { return t.profileEditor->model().draft.variables.isEmpty(); }},
         {QStringLiteral("Delete Profile?"), QStringLiteral("Delete"),
-         [&](ConfirmationsTest &t) -> QMessageBox * {
+         [=](ConfirmationsTest &t) -> QMessageBox * {
              ProfileEditorView &editor = t.editorOfProfileWithOneVariable();
              editor.findChild<QPushButton *>(QStringLiteral("deleteButton"))->click();
              return editor.openConfirmation();
          },
-         [&](ConfirmationsTest &t) { return t.profileDeletes == 1; }},
+         [=](ConfirmationsTest &t) { return t.profileDeletes == 1; }},
         {QStringLiteral("Reset settings to defaults?"), QStringLiteral("Reset to Defaults"),
-         [&](ConfirmationsTest &t) -> QMessageBox * {
+         [=](ConfirmationsTest &t) -> QMessageBox * {
              t.settingsView = std::make_unique<SettingsView>(
                  &t.settingsRepository, [&t] { return t.currentSettings; },
                  [&t](const AppSettings &applied) { t.currentSettings = applied; });
@@ -166,10 +172,42 @@ TEST_F(ConfirmationsTest, ReturnCancelsEveryDestructiveConfirmationAndItsButtonA
              t.settingsView->findChild<QPushButton *>(QStringLiteral("resetSettingsButton"))->click();
              return t.settingsView->openAlert();
          },
-         [&](ConfirmationsTest &t) { return t.currentSettings.defaultShell == AppSettings().defaultShell; }},
+         [=](ConfirmationsTest &t) { return t.currentSettings.defaultShell == AppSettings().defaultShell; }},
     };
+}
 
-    for (const Confirmation &confirmation : confirmations) {
+struct ConfirmationScreenshots : ConfirmationsTest {
+    void SetUp() override
+    {
+        if (Screenshots::directory().isEmpty())
+            GTEST_SKIP() << "no screenshot run";
+        ConfirmationsTest::SetUp();
+    }
+    void TearDown() override
+    {
+        ThemeManager::instance().apply(AppAppearanceMode::system);
+        ConfirmationsTest::TearDown();
+    }
+
+    static QString fileName(const QString &title, AppAppearanceMode mode)
+    {
+        QString slug = title.toLower();
+        slug.replace(QRegularExpression(QStringLiteral("[^a-z]+")), QStringLiteral("-"));
+        while (slug.endsWith(QLatin1Char('-')))
+            slug.chop(1);
+        return QStringLiteral("confirmations/") + slug
+               + (mode == AppAppearanceMode::dark ? QStringLiteral("-dark") : QStringLiteral("-light"));
+    }
+};
+
+} // namespace
+
+// Return and Escape never destroy anything; only the destructive button does.
+TEST_F(ConfirmationsTest, ReturnCancelsEveryDestructiveConfirmationAndItsButtonActs)
+{
+    const auto [idle, finished] = prepare();
+    ASSERT_FALSE(history.records(finished.id).isEmpty());
+    for (const Confirmation &confirmation : destructiveConfirmations(idle, finished)) {
         SCOPED_TRACE(confirmation.title.toStdString());
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
             QPointer<QMessageBox> box = confirmation.open(*this);
@@ -181,7 +219,11 @@ TEST_F(ConfirmationsTest, ReturnCancelsEveryDestructiveConfirmationAndItsButtonA
             EXPECT_EQ(box->focusWidget(), cancel);
             QTest::keyClick(box->focusWidget(), key);
             QTest::qWait(200);
-            EXPECT_TRUE(box.isNull() || box->isHidden());
+            const auto closed = [&] {
+                const QWidget *shown = box.data();
+                return shown == nullptr || !shown->isVisibleTo(shown->parentWidget());
+            };
+            EXPECT_TRUE(waitUntil(closed, 1000));
             EXPECT_FALSE(confirmation.destroyed(*this)) << "after key " << key;
         }
         QMessageBox *box = confirmation.open(*this);
@@ -207,4 +249,35 @@ TEST_F(ConfirmationsTest, AlertsStateTheirTitleInTheirBody)
     serviceEditor->findChild<QComboBox *>(QStringLiteral("launchOptionPicker"))->setCurrentIndex(1);
     ASSERT_TRUE(waitUntil([&] { return serviceEditor->openQuestion() != nullptr; }));
     EXPECT_TRUE(showsTitleInItsBody(*serviceEditor->openQuestion(), QStringLiteral("Use Terminal?")));
+}
+
+TEST_F(ConfirmationScreenshots, EveryConfirmationAndAlert)
+{
+    const auto [idle, finished] = prepare();
+    const ManagedService blank = addService(QStringLiteral("blank"), QStringLiteral(" "));
+    for (const AppAppearanceMode mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
+        ThemeManager::instance().apply(mode);
+        for (const Confirmation &confirmation : destructiveConfirmations(idle, finished)) {
+            QMessageBox *box = confirmation.open(*this);
+            ASSERT_NE(box, nullptr) << confirmation.title.toStdString();
+            waitUntil([] { return false; }, 150);
+            EXPECT_TRUE(Screenshots::save(*box, fileName(confirmation.title, mode)));
+            button(*box, QStringLiteral("Cancel"))->click();
+            waitUntil([] { return false; }, 100);
+        }
+        await(servicesView().controller().launchService(blank, SudoLaunchAction::start));
+        QMessageBox *error = openBox(*services);
+        ASSERT_NE(error, nullptr);
+        waitUntil([] { return false; }, 150);
+        EXPECT_TRUE(Screenshots::save(*error, fileName(QStringLiteral("Error"), mode)));
+        button(*error, QStringLiteral("OK"))->click();
+
+        serviceEditor = serviceEditorFor(ServiceEditorMode::create(), blank);
+        serviceEditor->show();
+        serviceEditor->findChild<QComboBox *>(QStringLiteral("launchOptionPicker"))->setCurrentIndex(1);
+        ASSERT_TRUE(waitUntil([&] { return serviceEditor->openQuestion() != nullptr; }));
+        waitUntil([] { return false; }, 150);
+        EXPECT_TRUE(Screenshots::save(*serviceEditor->openQuestion(), fileName(QStringLiteral("Use Terminal?"), mode)));
+        serviceEditor.reset();
+    }
 }

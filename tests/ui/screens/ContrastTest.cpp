@@ -2,6 +2,7 @@
 
 #include "records/SecurityScopedBookmarkStore.h"
 #include "records/SettingsRepository.h"
+#include "ui/components/ButtonTextTint.h"
 #include "ui/components/ColorContrast.h"
 #include "ui/components/FocusMark.h"
 #include "ui/components/ProminentButton.h"
@@ -247,9 +248,9 @@ TEST_F(ContrastTest, TintsAndFocusMarksStandOutFromEverySurfaceInBothThemes)
         for (const Palette::Color tint : {Palette::Color::orange, Palette::Color::red, Palette::Color::slate}) {
             QPushButton button(QStringLiteral("Run Anyway"));
             tintProminent(&button, tint);
-            const QPalette tinted = button.palette();
-            expectAtLeast(ColorContrast::textMinimum, tinted.color(QPalette::ButtonText),
-                          tinted.color(QPalette::Button), QStringLiteral("panel button"));
+            for (const QColor &face : buttonFaceColors(&button))
+                expectAtLeast(ColorContrast::textMinimum, button.palette().color(QPalette::ButtonText), face,
+                              QStringLiteral("panel button"));
             expectLooksDisabled(button, QPalette::ButtonText, QStringLiteral("panel button"));
         }
         EXPECT_TRUE(failures.isEmpty()) << failures.join(QLatin1Char('\n')).toStdString();

@@ -1,5 +1,7 @@
 #include "ui/screens/dashboard/MetricTile.h"
 
+#include "ui/components/NumericTextTransition.h"
+
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
@@ -72,6 +74,8 @@ MetricTile::MetricTile(const QString &title, const QString &symbolName, ThemeCol
     texts->setSpacing(4);
     texts->addWidget(new StyledLabel(title, TextStyle::subheadline, QFont::Medium, ThemeColor::secondary(), this));
     m_value = new StyledLabel(QString(), TextStyle::title2, QFont::DemiBold, ThemeColor::primary(), this);
+    m_value->setTabularDigits(true);
+    m_valueTransition = new NumericTextTransition(m_value);
     m_value->setObjectName(QStringLiteral("metricValue"));
     m_subtitle = new StyledLabel(QString(), TextStyle::caption, QFont::Normal, ThemeColor::tertiary(), this);
     m_subtitle->setObjectName(QStringLiteral("metricSubtitle"));
@@ -88,8 +92,7 @@ void MetricTile::setValue(const QString &valueText, double progress, const QStri
 {
     m_progress = progress;
     m_gauge->setValue(progress, valueText);
-    if (m_value->text() != valueText)
-        m_value->setText(valueText);
+    m_valueTransition->setText(valueText);
     if (m_subtitle->text() != subtitle) {
         m_subtitle->setText(subtitle);
         m_subtitle->setVisible(!subtitle.isEmpty());
@@ -98,7 +101,7 @@ void MetricTile::setValue(const QString &valueText, double progress, const QStri
 
 QString MetricTile::valueText() const
 {
-    return m_value->text();
+    return m_valueTransition->text();
 }
 
 QString MetricTile::subtitle() const

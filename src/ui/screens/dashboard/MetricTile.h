@@ -3,6 +3,7 @@
 #include "ui/components/SurfaceCard.h"
 #include "ui/components/ThemeColor.h"
 
+class NumericTextTransition;
 class StyledLabel;
 
 // One machine figure on a card: a circular gauge beside its title, value and
@@ -24,5 +25,6 @@ private:
     double m_progress = 0;
     Gauge *m_gauge;
     StyledLabel *m_value;
+    NumericTextTransition *m_valueTransition = nullptr;
     StyledLabel *m_subtitle;
 };

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QVariantAnimation>
 #include <QPropertyAnimation>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
@@ -60,6 +61,45 @@ CapsuleBadge::CapsuleBadge(const QString &text, ThemeColor color, int horizontal
     setAccessibleName(text);
 }
 
+void CapsuleBadge::setShown(bool shown)
+{
+    const bool animating = m_appearing && m_appearing->state() == QAbstractAnimation::Running;
+    if (shown == m_shown && !animating && isHidden() != shown)
+        return;
+    m_shown = shown;
+    // Off screen there is nothing to see move: it simply changes.
+    if (!parentWidget() || !parentWidget()->isVisible()) {
+        if (m_appearing)
+            m_appearing->stop();
+        m_appearance = shown ? 1 : 0;
+        setVisible(shown);
+        return;
+    }
+    if (!m_appearing) {
+        m_appearing = new QVariantAnimation(this);
+        connect(m_appearing, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+            m_appearance = value.toReal();
+            update();
+        });
+        connect(m_appearing, &QVariantAnimation::finished, this, [this] {
+            if (!m_shown)
+                hide();
+        });
+    }
+    m_appearing->stop();
+    m_appearing->setStartValue(m_appearance);
+    m_appearing->setEndValue(shown ? 1.0 : 0.0);
+    m_appearing->setDuration(shown ? appearMs : disappearMs);
+    m_appearing->setEasingCurve(shown ? QEasingCurve::InOutQuad : QEasingCurve::OutQuad);
+    if (shown) {
+        if (isHidden())
+            m_appearance = 0;
+        m_appearing->setStartValue(m_appearance);
+        show();
+    }
+    m_appearing->start();
+}
+
 void CapsuleBadge::setText(const QString &text)
 {
     if (text == m_text)
@@ -91,6 +131,13 @@ void CapsuleBadge::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    if (m_appearance < 1) {
+        const qreal scale = 0.94 + 0.06 * m_appearance;
+        painter.setOpacity(m_appearance);
+        painter.translate(rect().center());
+        painter.scale(scale, scale);
+        painter.translate(-rect().center());
+    }
     const QColor color = m_color.resolve(this);
     const QRectF box = rect();
     painter.setPen(Qt::NoPen);

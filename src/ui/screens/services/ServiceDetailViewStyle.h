@@ -11,6 +11,7 @@
 
 class QAbstractButton;
 class QHBoxLayout;
+class QVariantAnimation;
 
 // Small pieces shared by the service detail view, its run history and the run
 // output sheet that the shared components do not offer.
@@ -24,6 +25,12 @@ public:
     void setText(const QString &text);
     void setSymbolName(const QString &symbolName);
     QString text() const { return m_text; }
+    // Shows or hides the badge; on screen, it fades in growing from 0.94 of its
+    // size (0.18 seconds) and fades out shrinking back (0.2 seconds).
+    void setShown(bool shown);
+    bool isShown() const { return m_shown; }
+    static constexpr int appearMs = 180;
+    static constexpr int disappearMs = 200;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -35,6 +42,10 @@ private:
     ThemeColor m_color;
     int m_horizontalPadding;
     QString m_symbolName;
+    bool m_shown = true;
+    // 0 (gone) … 1 (fully there), drawn as opacity and scale.
+    qreal m_appearance = 1;
+    QVariantAnimation *m_appearing = nullptr;
 };
 
 // A flat button whose whole rectangle takes clicks, holding a row of widgets

@@ -3,6 +3,7 @@
 #include "records/ServiceRuntimeInfo.h"
 #include "ui/components/Palette.h"
 #include "ui/components/SelectableSidebarRow.h"
+#include "ui/components/StatusBadge.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeColor.h"
@@ -10,6 +11,7 @@
 
 #include <QAbstractItemView>
 #include <QHelpEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolTip>
@@ -20,7 +22,6 @@ namespace {
 
 constexpr int rowSpacing = 4;
 constexpr int horizontalPadding = 10;
-constexpr int badgeDot = 6;
 
 // Where the parts of a row go; painting and the indicator's tooltip share it.
 struct RowGeometry {
@@ -43,11 +44,9 @@ RowGeometry rowGeometry(const QRect &rect, const QModelIndex &index)
     g.icon = QRect(g.content.left(), g.content.center().y() - 9, 24, 18);
 
     const QString badge = ServiceRowDelegate::badgeText(index.data(ServiceListModel::StateRole).toInt());
-    const QFontMetrics badgeMetrics(textStyleFont(TextStyle::caption2, QFont::DemiBold));
-    const int badgeWidth = 8 + badgeDot + 4 + badgeMetrics.horizontalAdvance(badge) + 8;
-    const int badgeHeight = badgeMetrics.height() + 6;
-    g.badge =
-        QRect(g.content.right() - badgeWidth + 1, g.content.center().y() - badgeHeight / 2, badgeWidth, badgeHeight);
+    const QSize badgeSize = StatusBadge::capsuleSize(badge);
+    g.badge = QRect(g.content.right() - badgeSize.width() + 1, g.content.center().y() - badgeSize.height() / 2,
+                    badgeSize.width(), badgeSize.height());
 
     g.textLeft = g.icon.right() + 10;
     g.textRight = g.badge.left() - 10;
@@ -94,6 +93,46 @@ ThemeColor ServiceRowDelegate::badgeColor(int state)
     return ThemeColor::secondary();
 }
 
+ServiceRowDelegate::ServiceRowDelegate(QAbstractItemView *view)
+    : QStyledItemDelegate(view),
+      m_view(view)
+{
+    view->viewport()->installEventFilter(this);
+}
+
+bool ServiceRowDelegate::isPressed(const QModelIndex &index) const
+{
+    return m_pressed.isValid() && m_pressed == index;
+}
+
+bool ServiceRowDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    QWidget *viewport = m_view->viewport();
+    if (watched != viewport)
+        return QStyledItemDelegate::eventFilter(watched, event);
+    const QPersistentModelIndex before = m_pressed;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+            m_pressed = m_view->indexAt(static_cast<QMouseEvent *>(event)->position().toPoint());
+        break;
+    case QEvent::MouseButtonRelease:
+    case QEvent::Leave:
+    case QEvent::Hide:
+        m_pressed = QPersistentModelIndex();
+        break;
+    default:
+        break;
+    }
+    if (before != m_pressed) {
+        if (before.isValid())
+            viewport->update(m_view->visualRect(before));
+        if (m_pressed.isValid())
+            viewport->update(m_view->visualRect(m_pressed));
+    }
+    return QStyledItemDelegate::eventFilter(watched, event);
+}
+
 QSize ServiceRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
 {
     return QSize(option.rect.width(), rowHeight + rowSpacing);
@@ -107,8 +146,11 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     const RowGeometry g = rowGeometry(option.rect, index);
     const bool selected = index.data(ServiceListModel::SelectedRole).toBool();
     const bool hovered = option.state & QStyle::State_MouseOver;
-    const bool pressed = hovered && (option.state & QStyle::State_Sunken);
+    const bool pressed = isPressed(index);
     const QColor fill = SelectableSidebarRow::fillFor(pressed, selected, hovered, Palette::slate());
+    // A row held down dims, as the sidebar's rows do.
+    if (pressed)
+        painter->setOpacity(pressedOpacity);
     if (fill.alpha() > 0) {
         QPainterPath background;
         background.addRoundedRect(QRectF(g.row), 8, 8);
@@ -123,19 +165,7 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
 
     // Badge at the right edge.
     const int state = index.data(ServiceListModel::StateRole).toInt();
-    const QColor badgeTint = badgeColor(state).resolve(foreground);
-    const QRect &badgeRect = g.badge;
-    QPainterPath badgePath;
-    badgePath.addRoundedRect(QRectF(badgeRect), badgeRect.height() / 2.0, badgeRect.height() / 2.0);
-    painter->fillPath(badgePath, withOpacity(badgeTint, 0.14));
-    painter->setPen(Qt::NoPen);
-    painter->setBrush(badgeTint);
-    painter->drawEllipse(
-        QRectF(badgeRect.left() + 8, badgeRect.center().y() - badgeDot / 2.0 + 0.5, badgeDot, badgeDot));
-    painter->setFont(textStyleFont(TextStyle::caption2, QFont::DemiBold));
-    painter->setPen(badgeTint);
-    painter->drawText(badgeRect.adjusted(8 + badgeDot + 4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                      badgeText(state));
+    StatusBadge::paintCapsule(*painter, QRectF(g.badge), badgeText(state), badgeColor(state).resolve(foreground));
 
     // Name, indicator and subtitle between them.
     const int textLeft = g.textLeft;

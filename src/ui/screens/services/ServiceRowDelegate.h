@@ -2,7 +2,10 @@
 
 #include "ui/components/ThemeColor.h"
 
+#include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
+
+class QAbstractItemView;
 
 // Paints one row of the Services list: icon, name with its protection
 // indicator, subtitle and state badge, on the selectable row background.
@@ -10,8 +13,12 @@ class ServiceRowDelegate final : public QStyledItemDelegate {
     Q_OBJECT
 public:
     static constexpr int rowHeight = 52;
+    static constexpr double pressedOpacity = 0.82;
 
-    using QStyledItemDelegate::QStyledItemDelegate;
+    // Watches `view`'s rows being held down, to dim the one under the pointer.
+    explicit ServiceRowDelegate(QAbstractItemView *view);
+
+    bool isPressed(const QModelIndex &index) const;
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
@@ -24,4 +31,11 @@ public:
     // "Running", "Stopped", "Not Responding" and their colours.
     static QString badgeText(int state);
     static ThemeColor badgeColor(int state);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QAbstractItemView *m_view;
+    QPersistentModelIndex m_pressed;
 };

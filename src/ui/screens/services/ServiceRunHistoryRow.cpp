@@ -218,7 +218,7 @@ void ServiceRunHistoryRow::setNew(bool isNew)
     if (isNew == m_isNew)
         return;
     m_isNew = isNew;
-    m_newBadge->setVisible(isNew);
+    m_newBadge->setShown(isNew);
     update();
 }
 
@@ -255,7 +255,7 @@ void ServiceRunHistoryRow::refreshSummary(bool animated)
                                                  : QStringLiteral("hand.raised.fill"));
         m_securitySymbol->setColor(tint);
     }
-    m_newBadge->setVisible(m_isNew);
+    m_newBadge->setShown(m_isNew);
     m_exitLabel->setVisible(m_record.exitCode.has_value());
     if (m_record.exitCode)
         m_exitLabel->setText(QStringLiteral("exit ") + QString::number(*m_record.exitCode));

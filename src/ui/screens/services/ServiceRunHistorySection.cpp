@@ -205,7 +205,7 @@ void ServiceRunHistorySection::refreshHeader()
     const qsizetype count = m_records.size();
     m_countBadge->setVisible(count > 0);
     m_countBadge->setText(QString::number(count));
-    m_newRunBadge->setVisible(m_newRunHistoryRecordID.has_value());
+    m_newRunBadge->setShown(m_newRunHistoryRecordID.has_value());
     m_chevron->setSymbolName(m_isExpanded ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right"));
     m_toggle->setToolTip(m_isExpanded ? QStringLiteral("Collapse run history") : QStringLiteral("Expand run history"));
     m_clearAllButton->setVisible(m_isExpanded && count > 0);

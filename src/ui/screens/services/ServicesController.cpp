@@ -113,6 +113,8 @@ void ServicesController::relayManagerSignals()
     connect(history, &ServiceRunHistoryManager::recordsChanged, this, &ServicesController::runRecordsChanged);
     connect(history, &ServiceRunHistoryManager::latestAddedRecordIDChanged, this,
             &ServicesController::latestAddedRunRecordIDChanged);
+    connect(history, &ServiceRunHistoryManager::writeFailed, this,
+            [this](const QString &message) { setErrorMessage(message); });
 }
 
 const QList<ManagedService> &ServicesController::services() const

@@ -493,3 +493,26 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     QTest::mouseClick(find<QPushButton>("closeButton", sheet), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return section->outputSheet() == nullptr; }, 2000));
 }
+
+TEST(CapsuleBadgeTransition, OnScreenItFadesInAndOutAndOffScreenItJumps)
+{
+    QWidget host;
+    auto *badge = new ServiceDetailStyle::CapsuleBadge(QStringLiteral("New run"), ThemeColor::secondary(), 7, &host);
+    badge->setShown(false);
+    EXPECT_TRUE(badge->isHidden()) << "off screen: at once";
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+
+    badge->setShown(true);
+    EXPECT_TRUE(badge->isVisible());
+    badge->setShown(false);
+    EXPECT_TRUE(badge->isVisible()) << "still fading out";
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return badge->isHidden(); }, ServiceDetailStyle::CapsuleBadge::disappearMs + 500));
+    // Shown again before a fade-out ends: it stays.
+    badge->setShown(true);
+    badge->setShown(false);
+    badge->setShown(true);
+    QTest::qWait(ServiceDetailStyle::CapsuleBadge::disappearMs + 100);
+    EXPECT_TRUE(badge->isVisible());
+}

@@ -19,8 +19,7 @@ TEST(ServiceRowIndicatorHelp, OnlyTheIndicatorShowsItsHelp)
     item->setData(QStringLiteral("Unlock to migrate this service"), Qt::ToolTipRole);
     model.appendRow(item);
     QListView list;
-    ServiceRowDelegate delegate;
-    list.setItemDelegate(&delegate);
+    list.setItemDelegate(new ServiceRowDelegate(&list));
     list.setModel(&model);
     list.resize(320, 200);
     list.show();
@@ -39,4 +38,37 @@ TEST(ServiceRowIndicatorHelp, OnlyTheIndicatorShowsItsHelp)
     EXPECT_EQ(helpAt(list.visualRect(index).bottomRight() - QPoint(20, 10)), QString());
     EXPECT_EQ(helpAt(indicator.center()), QStringLiteral("Unlock to migrate this service"));
     QToolTip::hideText();
+}
+
+TEST(ServiceRowPress, ARowHeldDownDimsUntilReleasedOrLeft)
+{
+    QStandardItemModel model;
+    model.appendRow(new QStandardItem(QStringLiteral("api")));
+    model.appendRow(new QStandardItem(QStringLiteral("web")));
+    QListView list;
+    auto *delegate = new ServiceRowDelegate(&list);
+    list.setItemDelegate(delegate);
+    list.setModel(&model);
+    list.resize(320, 200);
+    list.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+    const QModelIndex api = model.index(0, 0);
+    const QModelIndex web = model.index(1, 0);
+    const QPoint onApi = list.visualRect(api).center();
+
+    QTest::mousePress(list.viewport(), Qt::LeftButton, {}, onApi);
+    EXPECT_TRUE(delegate->isPressed(api));
+    EXPECT_FALSE(delegate->isPressed(web));
+    QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, onApi);
+    EXPECT_FALSE(delegate->isPressed(api));
+
+    QTest::mousePress(list.viewport(), Qt::LeftButton, {}, onApi);
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(list.viewport(), &leave);
+    EXPECT_FALSE(delegate->isPressed(api));
+    QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, onApi);
+
+    // A press on empty space presses no row.
+    QTest::mousePress(list.viewport(), Qt::LeftButton, {}, QPoint(20, list.viewport()->height() - 5));
+    EXPECT_FALSE(delegate->isPressed(api) || delegate->isPressed(web));
 }

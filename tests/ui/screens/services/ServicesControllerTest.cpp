@@ -1,6 +1,8 @@
 #include "execution/ServiceManagerFixture.h"
 
 #include "execution/CommandThreatScanner.h"
+#include "support/FileSizeLimit.h"
+#include "support/LogCapture.h"
 #include "ui/screens/services/ServicesController.h"
 
 #include <QCoroSignal>
@@ -238,4 +240,35 @@ TEST_F(ServicesControllerTest, AFlowWhoseScreenWentAwayWritesNothing)
         waitUntil([&] { return keys->pendingCount() == 0 && !profiles.lockedProfileIDs().contains(vault.id); }));
     QTest::qWait(20);
     EXPECT_FALSE(running(api.id));
+}
+
+TEST_F(ServicesControllerTest, AHistoryThatCannotBeSavedIsShownOnceAndItsRunsReachTheFileLater)
+{
+    const ManagedService ticker = addService(QStringLiteral("ticker"), QStringLiteral("sleep 30"));
+    const auto runOnce = [&] {
+        await(controller.launchService(ticker, SudoLaunchAction::start));
+        await(controller.stopService(ticker));
+        ASSERT_TRUE(waitForStopped(ticker.id));
+        await(history.waitForPendingWrites());
+    };
+    {
+        const ScopedFileSizeLimit diskFull(1);
+        runOnce();
+        ASSERT_TRUE(controller.errorMessage());
+        EXPECT_TRUE(controller.errorMessage()->startsWith(QStringLiteral("The run history couldn’t be saved.")));
+        EXPECT_TRUE(controller.errorMessage()->contains(QStringLiteral("run-history.json")));
+        controller.dismissError();
+        runOnce(); // the same run of failures: not said again
+        EXPECT_FALSE(controller.errorMessage());
+    }
+    runOnce();
+    EXPECT_EQ(await(historyRepository.load()).size(), 3);
+    EXPECT_TRUE(history.unwrittenRuns().isEmpty());
+
+    // A run whose write fails at quit is named in the log.
+    await(controller.launchService(ticker, SudoLaunchAction::start));
+    LogCapture logs;
+    const ScopedFileSizeLimit diskFull(1);
+    await(manager.prepareForTermination());
+    EXPECT_TRUE(logs.contains(QStringLiteral("Run history entry not saved at quit: run ")));
 }
