@@ -95,9 +95,10 @@ ThemeColor ServiceRowDelegate::badgeColor(int state)
 
 ServiceRowDelegate::ServiceRowDelegate(QAbstractItemView *view)
     : QStyledItemDelegate(view),
-      m_view(view)
+      m_view(view),
+      m_viewport(view->viewport())
 {
-    view->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
 }
 
 bool ServiceRowDelegate::isPressed(const QModelIndex &index) const
@@ -107,7 +108,7 @@ bool ServiceRowDelegate::isPressed(const QModelIndex &index) const
 
 bool ServiceRowDelegate::eventFilter(QObject *watched, QEvent *event)
 {
-    QWidget *viewport = m_view->viewport();
+    QWidget *viewport = m_viewport;
     if (watched != viewport)
         return QStyledItemDelegate::eventFilter(watched, event);
     const QPersistentModelIndex before = m_pressed;
