@@ -5,7 +5,7 @@
 #include "support/LogCapture.h"
 #include "ui/screens/services/ServicesController.h"
 
-#include <QCoroSignal>
+#include <QCoroTimer>
 #include <QTest>
 #include <QTimer>
 
@@ -135,7 +135,7 @@ TEST_F(ServicesControllerTest, AnUnlockAnsweredAfterTheScreenClosedStillLaunches
     const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("sleep 30"), vault.id);
     QTimer answer;
     answer.setSingleShot(true);
-    authenticator->answerAfter = [&answer]() -> QCoro::Task<> { co_await qCoro(&answer, &QTimer::timeout); };
+    authenticator->answerAfter = [&answer]() -> QCoro::Task<> { co_await qCoro(answer).waitForTimeout(); };
 
     authenticator->prompts.clear();
     auto screen = std::make_unique<ServicesController>(manager, profiles, lockManager, history);
