@@ -73,8 +73,8 @@ int CommandThreatPattern::stepBudget(qsizetype length)
     // units per pattern for 100 KB searched whole, far fewer where keywords
     // narrow the search), while a quadratic blow-up, or a crafted command that
     // repeats a pattern's long window at every position, on 100 KB stops
-    // after about 10 ms. Such a command then counts as a match.
-    constexpr qsizetype base = 50;
+    // after 8 to 13 ms. Such a command then counts as a match.
+    constexpr qsizetype base = 32;
     constexpr qsizetype perUnitsOfText = 2048;
     const qsizetype budget = base + length / perUnitsOfText;
     return static_cast<int>(std::min<qsizetype>(budget, std::numeric_limits<int32_t>::max()));

@@ -358,9 +358,12 @@ QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
         try {
             loaded = co_await m_repository.loadChecked();
         } catch (const FileStoreError &error) {
+            if (!self)
+                co_return;
             // What is listed stays; the file is not known to be empty.
             qCCritical(lcPersistence, "Failed to load %s: %s",
                        qUtf8Printable(QFileInfo(m_repository.path()).fileName()), qUtf8Printable(error.message()));
+            m_lastLoadFailed = true;
             co_return;
         }
         if (!self)
@@ -368,7 +371,7 @@ QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
         if (m_historyChanges == changesBefore)
             break;
     }
-    m_historyComplete = true;
+    m_lastLoadFailed = false;
     // Runs still waiting for a write that succeeds are not in the file yet.
     QSet<QUuid> loadedIds;
     for (const ServiceRunRecord &record : std::as_const(loaded))
@@ -404,7 +407,7 @@ QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid
     const bool changed = maskProfiles(redacted, profileIDs, profileNames);
     // After a load that could not read the file, memory tells nothing of the
     // runs in it: the file is redacted all the same.
-    if (!changed && m_historyComplete)
+    if (!changed && !m_lastLoadFailed)
         co_return;
     if (changed) {
         sortRunRecordsNewestFirst(redacted);

@@ -127,8 +127,8 @@ private:
     // Counts every change that a reload running at the same time could miss.
     quint64 m_historyChanges = 0;
     QList<ServiceRunRecord> m_unwritten;
-    // The last load read the file, so the list holds every stored run.
-    bool m_historyComplete = false;
+    // The last load could not read the file: the list may lack stored runs.
+    bool m_lastLoadFailed = false;
     // Profiles whose runs are masked in memory but perhaps not yet in the file.
     struct PendingRedaction {
         QSet<QUuid> profileIDs;

@@ -11,12 +11,17 @@
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusObjectPath>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
+
+#include <unistd.h>
 
 namespace {
 
@@ -597,28 +602,46 @@ TEST_F(VelmoraBinaryTest, AScreenReaderCreatesStartsAndStopsAServiceWithoutThePo
     endIfRunning(*velmora);
 }
 
-TEST_F(VelmoraBinaryTest, WithoutASessionBusAHeldDataFolderIsReportedAndNothingElseStarts)
+TEST_F(VelmoraBinaryTest, AHeldOrForeignDataFolderIsReportedAndNothingElseStarts)
 {
-    const DataFolderLock held(applicationSupportDirectory());
-    ASSERT_TRUE(held.isHeld());
+    // Held by another process, with no session bus to hand over through.
     QTemporaryDir runtime;
     QProcessEnvironment environment = childEnvironment();
     environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path()); // no bus socket there either
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    QProcess second;
-    second.setProcessEnvironment(environment);
-    second.start(binary, {});
-    ASSERT_TRUE(second.waitForStarted(10000));
-    QByteArray errors;
-    const bool reported = waitUntil(
-        [&] {
-            errors += second.readAllStandardError();
-            return errors.contains("velmora: Velmora is already running for this user");
-        },
-        20000);
-    EXPECT_TRUE(reported) << errors.toStdString();
-    EXPECT_FALSE(errors.contains("bootstrap complete"));
-    second.kill();
-    second.waitForFinished(5000);
+    std::optional<DataFolderLock> held(std::in_place, applicationSupportDirectory());
+    ASSERT_TRUE(held->isHeld());
+    QList<std::pair<QProcessEnvironment, QByteArray>> cases {
+        {environment, "velmora: Velmora is already running for this user"}};
+    // Another user's, with a services file planted in it.
+    QTemporaryDir foreignData;
+    if (::geteuid() == 0) {
+        const QString folder = foreignData.filePath(QStringLiteral("com.tolvenix.Velmora"));
+        ASSERT_TRUE(QDir().mkdir(folder));
+        QFile planted(folder + QStringLiteral("/services.json"));
+        ASSERT_TRUE(planted.open(QIODevice::WriteOnly) && planted.write("[]") == 2);
+        planted.close();
+        ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        QProcessEnvironment foreign = environment;
+        foreign.insert(QStringLiteral("XDG_DATA_HOME"), foreignData.path());
+        cases.append({foreign, "velmora: Velmora's data folder “" + folder.toUtf8() + "” belongs to another user"});
+    }
+    for (const auto &[startEnvironment, report] : cases) {
+        QProcess velmora;
+        velmora.setProcessEnvironment(startEnvironment);
+        velmora.start(binary, {});
+        ASSERT_TRUE(velmora.waitForStarted(10000));
+        QByteArray errors;
+        const bool reported = waitUntil(
+            [&] {
+                errors += velmora.readAllStandardError();
+                return errors.contains(report);
+            },
+            20000);
+        EXPECT_TRUE(reported) << errors.toStdString();
+        EXPECT_FALSE(errors.contains("bootstrap complete"));
+        velmora.kill();
+        velmora.waitForFinished(5000);
+    }
 }

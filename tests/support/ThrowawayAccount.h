@@ -32,7 +32,7 @@ public:
     gid_t gid() const { return m_gid; }
     // Hands a file or folder (not recursively) to the account.
     bool giveOwnership(const QString &path) const;
-    // Makes `shell` the account's login shell (it starts with /bin/sh).
+    // Makes `shell` the account's login shell in place of the one `Login` chose.
     bool setLoginShell(const QString &shell) const;
 
     // Removes every leftover test account whose maker no longer runs.

@@ -172,7 +172,31 @@ std::vector<Confirmation> destructiveConfirmations(const ManagedService &idle, c
              t.settingsView->findChild<QPushButton *>(QStringLiteral("resetSettingsButton"))->click();
              return t.settingsView->openAlert();
          },
-         [=](ConfirmationsTest &t) { return t.currentSettings.defaultShell == AppSettings().defaultShell; }},
+         [=](ConfirmationsTest &t) { return t.currentSettings.defaultShell == AppSettings::defaultShellPath(); }},
+    };
+}
+
+// The alerts and questions that destroy nothing; `blank` has no command.
+std::vector<Confirmation> alerts(const ManagedService &blank)
+{
+    return {
+        {QStringLiteral("Error"),
+         QString(),
+         [=](ConfirmationsTest &t) {
+             await(t.servicesView().controller().launchService(blank, SudoLaunchAction::start));
+             return ConfirmationsTest::openBox(*t.services);
+         },
+         {}},
+        {QStringLiteral("Use Terminal?"),
+         QString(),
+         [=](ConfirmationsTest &t) -> QMessageBox * {
+             t.serviceEditor = t.serviceEditorFor(ServiceEditorMode::create(), blank);
+             t.serviceEditor->show();
+             t.serviceEditor->findChild<QComboBox *>(QStringLiteral("launchOptionPicker"))->setCurrentIndex(1);
+             waitUntil([&] { return t.serviceEditor->openQuestion() != nullptr; });
+             return t.serviceEditor->openQuestion();
+         },
+         {}},
     };
 }
 
@@ -239,45 +263,29 @@ TEST_F(ConfirmationsTest, ReturnCancelsEveryDestructiveConfirmationAndItsButtonA
 TEST_F(ConfirmationsTest, AlertsStateTheirTitleInTheirBody)
 {
     const ManagedService blank = addService(QStringLiteral("blank"), QStringLiteral(" "));
-    await(servicesView().controller().launchService(blank, SudoLaunchAction::start));
-    QMessageBox *error = openBox(*services);
-    ASSERT_NE(error, nullptr);
-    EXPECT_TRUE(showsTitleInItsBody(*error, QStringLiteral("Error")));
-
-    serviceEditor = serviceEditorFor(ServiceEditorMode::create(), blank);
-    serviceEditor->show();
-    serviceEditor->findChild<QComboBox *>(QStringLiteral("launchOptionPicker"))->setCurrentIndex(1);
-    ASSERT_TRUE(waitUntil([&] { return serviceEditor->openQuestion() != nullptr; }));
-    EXPECT_TRUE(showsTitleInItsBody(*serviceEditor->openQuestion(), QStringLiteral("Use Terminal?")));
+    for (const Confirmation &alert : alerts(blank)) {
+        QMessageBox *box = alert.open(*this);
+        ASSERT_NE(box, nullptr) << alert.title.toStdString();
+        EXPECT_TRUE(showsTitleInItsBody(*box, alert.title));
+    }
 }
 
 TEST_F(ConfirmationScreenshots, EveryConfirmationAndAlert)
 {
     const auto [idle, finished] = prepare();
     const ManagedService blank = addService(QStringLiteral("blank"), QStringLiteral(" "));
+    std::vector<Confirmation> all = destructiveConfirmations(idle, finished);
+    for (Confirmation &alert : alerts(blank))
+        all.push_back(std::move(alert));
     for (const AppAppearanceMode mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
         ThemeManager::instance().apply(mode);
-        for (const Confirmation &confirmation : destructiveConfirmations(idle, finished)) {
+        for (const Confirmation &confirmation : all) {
             QMessageBox *box = confirmation.open(*this);
             ASSERT_NE(box, nullptr) << confirmation.title.toStdString();
             waitUntil([] { return false; }, 150);
             EXPECT_TRUE(Screenshots::save(*box, fileName(confirmation.title, mode)));
-            button(*box, QStringLiteral("Cancel"))->click();
+            QTest::keyClick(box, Qt::Key_Escape);
             waitUntil([] { return false; }, 100);
         }
-        await(servicesView().controller().launchService(blank, SudoLaunchAction::start));
-        QMessageBox *error = openBox(*services);
-        ASSERT_NE(error, nullptr);
-        waitUntil([] { return false; }, 150);
-        EXPECT_TRUE(Screenshots::save(*error, fileName(QStringLiteral("Error"), mode)));
-        button(*error, QStringLiteral("OK"))->click();
-
-        serviceEditor = serviceEditorFor(ServiceEditorMode::create(), blank);
-        serviceEditor->show();
-        serviceEditor->findChild<QComboBox *>(QStringLiteral("launchOptionPicker"))->setCurrentIndex(1);
-        ASSERT_TRUE(waitUntil([&] { return serviceEditor->openQuestion() != nullptr; }));
-        waitUntil([] { return false; }, 150);
-        EXPECT_TRUE(Screenshots::save(*serviceEditor->openQuestion(), fileName(QStringLiteral("Use Terminal?"), mode)));
-        serviceEditor.reset();
     }
 }

@@ -5,9 +5,9 @@
 #include "support/LogCapture.h"
 #include "ui/screens/services/ServicesController.h"
 
-#include <QCoroTimer>
+#include <QCoroFuture>
+#include <QPromise>
 #include <QTest>
-#include <QTimer>
 
 // The controller over a real service manager on fake authentication, keys,
 // keyring and terminal, with children run by /bin/sh.
@@ -133,16 +133,17 @@ TEST_F(ServicesControllerTest, AnUnlockAnsweredAfterTheScreenClosedStillLaunches
 {
     const EnvironmentProfile vault = lockedVault();
     const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("sleep 30"), vault.id);
-    QTimer answer;
-    answer.setSingleShot(true);
-    authenticator->answerAfter = [&answer]() -> QCoro::Task<> { co_await qCoro(answer).waitForTimeout(); };
+    // The person answers only when the test says so.
+    QPromise<void> answer;
+    answer.start();
+    authenticator->answerAfter = [future = answer.future()]() -> QCoro::Task<> { co_await future; };
 
     authenticator->prompts.clear();
     auto screen = std::make_unique<ServicesController>(manager, profiles, lockManager, history);
     auto launch = screen->launchService(api, SudoLaunchAction::start);
     ASSERT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 1; }));
     screen.reset();
-    answer.start(0);
+    answer.finish();
 
     ASSERT_TRUE(waitUntil([&] { return running(api.id); }));
     EXPECT_TRUE(lockManager.isUnlocked());
