@@ -108,28 +108,27 @@ bool ServiceRowDelegate::isPressed(const QModelIndex &index) const
 
 bool ServiceRowDelegate::eventFilter(QObject *watched, QEvent *event)
 {
-    QWidget *viewport = m_viewport;
-    if (watched != viewport)
+    if (watched != m_viewport)
         return QStyledItemDelegate::eventFilter(watched, event);
-    const QPersistentModelIndex before = m_pressed;
     switch (event->type()) {
     case QEvent::MouseButtonPress:
-        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
             m_pressed = m_view->indexAt(static_cast<QMouseEvent *>(event)->position().toPoint());
+            m_viewport->update();
+        }
         break;
     case QEvent::MouseButtonRelease:
     case QEvent::Leave:
     case QEvent::Hide:
-        m_pressed = QPersistentModelIndex();
+        // Also sent while the view is being destroyed: only the viewport,
+        // which outlives the view's own destructor, is touched.
+        if (m_pressed.isValid()) {
+            m_pressed = QPersistentModelIndex();
+            m_viewport->update();
+        }
         break;
     default:
         break;
-    }
-    if (before != m_pressed) {
-        if (before.isValid())
-            viewport->update(m_view->visualRect(before));
-        if (m_pressed.isValid())
-            viewport->update(m_view->visualRect(m_pressed));
     }
     return QStyledItemDelegate::eventFilter(watched, event);
 }

@@ -37,8 +37,6 @@ protected:
 
 private:
     QAbstractItemView *m_view;
-    // Kept apart from the view: the viewport still sends events while the
-    // view is being destroyed, when the view may no longer be asked for it.
     QWidget *m_viewport;
     QPersistentModelIndex m_pressed;
 };

@@ -148,6 +148,7 @@ TEST_F(ServicesControllerTest, AnUnlockAnsweredAfterTheScreenClosedStillLaunches
     ASSERT_TRUE(waitUntil([&] { return running(api.id); }));
     EXPECT_TRUE(lockManager.isUnlocked());
     await(manager.stop(api.id, true));
+    authenticator->answerAfter = nullptr;
 }
 
 TEST_F(ServicesControllerTest, ForceKillAsksFirstAndClearsTheRequestEvenWhenTheStopFails)
