@@ -4,16 +4,8 @@
 #pragma once
 
 #include "execution/ProcessLauncher.h"
-#include "execution/ServiceManager.h"
-#include "execution/SettingsBridge.h"
-#include "profiles/EnvironmentProfilesManager.h"
-#include "profiles/EnvironmentProfilesRepository.h"
-#include "profiles/ProtectedProfilesLockManager.h"
 #include "profiles/SecretStoring.h"
-#include "records/ApplicationSupport.h"
-#include "records/ServiceRepository.h"
-#include "records/ServiceRunHistoryManager.h"
-#include "records/ServiceRunHistoryRepository.h"
+#include "support/ManagerStack.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -138,53 +130,32 @@ public:
 };
 
 // A service manager over stores in the scratch data folder, with /bin/sh as
-// its shell. On the way out the manager goes first, then the history's
-// pending writes are waited for.
-struct Supervisor {
-    const QString folder = applicationSupportDirectory();
-    EnvironmentProfilesRepository profilesRepository {folder + QStringLiteral("/environments.json"),
-                                                      std::make_shared<NoSecrets>()};
-    ProtectedProfilesLockManager lockManager;
-    EnvironmentProfilesManager profiles {profilesRepository, &lockManager};
-    ServiceRunHistoryRepository historyRepository {folder + QStringLiteral("/run-history.json")};
-    ServiceRunHistoryManager history {historyRepository};
-    ServiceRepository repository {folder + QStringLiteral("/services.json")};
-    SettingsBridge settings;
-    std::unique_ptr<ServiceManager> manager;
-
+// its shell, that never reads the keyring.
+struct Supervisor : ManagerStack {
     Supervisor()
-    {
-        settings.apply({QStringLiteral("/bin/sh"), AppAppearanceMode::system});
-        manager = std::make_unique<ServiceManager>(repository, profiles, history, lockManager, settings.provider());
-    }
-    ~Supervisor()
-    {
-        manager.reset();
-        run(history.waitForPendingWrites());
-    }
-    Supervisor(const Supervisor &) = delete;
-    Supervisor &operator=(const Supervisor &) = delete;
+        : ManagerStack({std::make_shared<NoSecrets>(), nullptr, nullptr, nullptr})
+    {}
 
     ManagedService add(const QString &name, const QString &command)
     {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         const ManagedService service {QUuid::createUuid(), name, command, false, std::nullopt, now, now};
-        run(manager->saveService(service));
+        run(manager.saveService(service));
         return service;
     }
 
     // Starts the service and waits until its run has ended and is booked.
     void runToEnd(const QUuid &id)
     {
-        run(manager->start(id));
-        spinUntil([&] { return manager->launchedHandles().isEmpty() && !history.activeDraft(id); });
+        run(manager.start(id));
+        spinUntil([&] { return manager.launchedHandles().isEmpty() && !history.activeDraft(id); });
     }
 
     // Kills every child outright, then lets the manager book the stops.
     void killAll()
     {
-        for (const auto &handle : manager->launchedHandles())
+        for (const auto &handle : manager.launchedHandles())
             handle->signalProcessGroup(SIGKILL);
-        run(manager->stopAll(true));
+        run(manager.stopAll(true));
     }
 };

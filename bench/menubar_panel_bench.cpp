@@ -39,7 +39,7 @@ protected:
 void panelTick(benchmark::State &state)
 {
     Supervisor supervisor;
-    ServiceManager &manager = *supervisor.manager;
+    ServiceManager &manager = supervisor.manager;
     for (int index = 0; index < serviceCount; ++index) {
         const ManagedService service = supervisor.add(QStringLiteral("service %1").arg(index, 2, 10, QLatin1Char('0')),
                                                       QStringLiteral("sleep 600"));

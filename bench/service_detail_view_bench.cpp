@@ -51,7 +51,7 @@ ServiceRunRecord pastRun(const QUuid &serviceId, int index)
 void detailViewWhileServicePrints(benchmark::State &state)
 {
     Supervisor supervisor;
-    ServiceManager &manager = *supervisor.manager;
+    ServiceManager &manager = supervisor.manager;
     ServiceRunHistoryManager &history = supervisor.history;
     const bool fullRate = state.range(1) != 0;
     const ManagedService service = supervisor.add(QStringLiteral("flood"), fullRate ? flood : pipeline);
@@ -116,7 +116,7 @@ void detailViewWhileServicePrints(benchmark::State &state)
 void detailViewWhileServiceRuns(benchmark::State &state)
 {
     Supervisor supervisor;
-    ServiceManager &manager = *supervisor.manager;
+    ServiceManager &manager = supervisor.manager;
     const bool printing = state.range(0) != 0;
     const ManagedService service =
         supervisor.add(QStringLiteral("server"), printing ? QStringLiteral("while :; do echo tick; sleep 0.5; done")

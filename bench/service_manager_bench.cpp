@@ -40,7 +40,7 @@ void throughServiceManager(benchmark::State &state)
     const ManagedService service = supervisor.add(QStringLiteral("flood"), pipeline);
 
     int entrySignals = 0;
-    QObject::connect(supervisor.manager.get(), &ServiceManager::runtimeEntryChanged, [&] { ++entrySignals; });
+    QObject::connect(&supervisor.manager, &ServiceManager::runtimeEntryChanged, [&] { ++entrySignals; });
     double worstDelayMs = 0;
     for (auto _ : state) {
         TimerLatency latency;

@@ -43,8 +43,8 @@ struct Screen : Supervisor {
                 runningIds.append(service.id);
         }
         for (const QUuid &id : std::as_const(runningIds))
-            run(manager->start(id));
-        view = std::make_unique<ServicesView>(*manager, profiles, lockManager, history);
+            run(manager.start(id));
+        view = std::make_unique<ServicesView>(manager, profiles, lockManager, history);
         view->resize(1180, 760);
         view->show();
         view->selectService(runningIds.at(runningIds.size() / 2));
@@ -64,7 +64,7 @@ struct Screen : Supervisor {
     {
         QList<ProcessSnapshot> result;
         for (const QUuid &id : runningIds) {
-            const ServiceRuntimeInfo entry = manager->runtime().value(id);
+            const ServiceRuntimeInfo entry = manager.runtime().value(id);
             if (!entry.pid)
                 continue;
             ProcessSnapshot snapshot;
@@ -94,7 +94,7 @@ void runtimeTick(benchmark::State &state)
         QElapsedTimer timer;
         timer.start();
         // The manager's own bookkeeping, with the screen's reactions to its signals...
-        screen->manager->applyProcessSnapshots(collection);
+        screen->manager.applyProcessSnapshots(collection);
         managerNs += timer.nsecsElapsed();
         // ...then the repaint of what changed.
         QCoreApplication::processEvents();

@@ -29,15 +29,15 @@ void runPromptly(QCoro::Task<> task)
 
 // Services whose children end on the first signal of either kind of stop.
 struct Sleepers : Supervisor {
-    Sleepers() { run(manager->loadServices()); }
+    Sleepers() { run(manager.loadServices()); }
 
     QUuid add(const QString &name) { return Supervisor::add(name, command).id; }
 
     // Starts the service and waits until its shell has become the sleeping command.
     void start(const QUuid &id)
     {
-        run(manager->start(id));
-        const qint32 pid = manager->launchedHandles().value(id)->processIdentifier();
+        run(manager.start(id));
+        const qint32 pid = manager.launchedHandles().value(id)->processIdentifier();
         const ProcFileSystem fileSystem = ProcFileSystem::system();
         spinUntil(
             [&] {
@@ -91,8 +91,8 @@ void stopOne(benchmark::State &state, bool forced)
         supervisor.start(id);
         QElapsedTimer clock;
         clock.start();
-        const ExitWatch child(supervisor.manager->launchedHandles().value(id)->processIdentifier(), clock);
-        runPromptly(supervisor.manager->stop(id, forced));
+        const ExitWatch child(supervisor.manager.launchedHandles().value(id)->processIdentifier(), clock);
+        runPromptly(supervisor.manager.stop(id, forced));
         const double elapsed = milliseconds(clock);
         if (supervisor.history.activeDraft(id))
             state.SkipWithError("the run was not booked");
@@ -125,14 +125,14 @@ void BM_InterruptedChildEndsBaseline(benchmark::State &state)
         supervisor.start(id);
         QElapsedTimer clock;
         clock.start();
-        const qint32 pid = supervisor.manager->launchedHandles().value(id)->processIdentifier();
+        const qint32 pid = supervisor.manager.launchedHandles().value(id)->processIdentifier();
         const ExitWatch child(pid, clock);
         ::kill(pid, SIGINT);
         spinUntil([&] { return child.exitedAtMs().has_value(); }, QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
                   1);
         state.SetIterationTime(*child.exitedAtMs() / 1000);
         state.PauseTiming();
-        runPromptly(supervisor.manager->stop(id, true));
+        runPromptly(supervisor.manager.stop(id, true));
         state.ResumeTiming();
     }
 }
@@ -150,7 +150,7 @@ void BM_QuitWithTenServices(benchmark::State &state)
             supervisor.start(id);
         QElapsedTimer clock;
         clock.start();
-        runPromptly(supervisor.manager->prepareForTermination());
+        runPromptly(supervisor.manager.prepareForTermination());
         const double elapsed = milliseconds(clock);
         for (const QUuid &id : std::as_const(ids)) {
             if (supervisor.history.activeDraft(id))

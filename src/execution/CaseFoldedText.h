@@ -37,5 +37,5 @@ private:
     // The ASCII units, and the pairs of them next to each other, that occur in
     // the folded text: they rule out most absent words without a search.
     std::bitset<128> m_asciiUnits;
-    std::bitset<128 * 128> m_asciiPairs;
+    std::bitset<std::size_t {128} * 128> m_asciiPairs;
 };

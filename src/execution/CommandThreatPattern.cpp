@@ -46,7 +46,7 @@ struct TriedStarts {
 
 UBool U_CALLCONV isWithinStarts(const void *context, int64_t nextStart)
 {
-    return nextStart <= static_cast<const TriedStarts *>(context)->last;
+    return static_cast<UBool>(nextStart <= static_cast<const TriedStarts *>(context)->last);
 }
 
 } // namespace

@@ -1,22 +1,13 @@
 #pragma once
 
-#include "execution/ServiceManager.h"
 #include "execution/ServiceManagerError.h"
-#include "execution/SettingsBridge.h"
-#include "execution/TerminalFolderCleanup.h"
-#include "profiles/EnvironmentProfilesManager.h"
-#include "profiles/EnvironmentProfilesRepository.h"
-#include "profiles/ProtectedProfilesLockManager.h"
-#include "records/ApplicationSupport.h"
-#include "records/ServiceRepository.h"
-#include "records/ServiceRunHistoryManager.h"
-#include "records/ServiceRunHistoryRepository.h"
 #include "support/Await.h"
 #include "support/ChildOutputRecorder.h"
 #include "support/FakeAuthenticator.h"
 #include "support/FakeProtectedKeyProvider.h"
 #include "support/FakeSecretStore.h"
 #include "support/FakeTerminalLauncher.h"
+#include "support/ManagerStack.h"
 
 #include <QDir>
 
@@ -39,33 +30,27 @@ public:
     }
 };
 
-// A manager over real stores in the test's data folder, real children run by
-// /bin/sh, fake authentication and keys, and a fake terminal launcher.
-struct ServiceManagerTest : ::testing::Test {
-    const QString folder = applicationSupportDirectory();
+// The fakes a test gives the managers: keyring, password prompt, master
+// key and terminal emulator.
+struct FakePlatformLayers {
     std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
-    EnvironmentProfilesRepository profilesRepository {folder + QStringLiteral("/environments.json"), secrets};
     std::shared_ptr<FakeAuthenticator> authenticator = std::make_shared<FakeAuthenticator>();
     std::shared_ptr<FakeProtectedKeyProvider> keys = std::make_shared<FakeProtectedKeyProvider>();
-    ProtectedProfilesLockManager lockManager {authenticator, keys};
-    EnvironmentProfilesManager profiles {profilesRepository, &lockManager};
-    ServiceRunHistoryRepository historyRepository {folder + QStringLiteral("/run-history.json")};
-    ServiceRunHistoryManager history {historyRepository};
-    ServiceRepository repository {folder + QStringLiteral("/services.json")};
-    SettingsBridge settings;
     std::shared_ptr<FakeTerminalLauncher> terminal = std::make_shared<FakeTerminalLauncher>();
-    TerminalFolderCleanup terminalCleanup;
-    ServiceManager manager {repository,          profiles, history,         lockManager,
-                            settings.provider(), terminal, &terminalCleanup};
+};
 
-    ServiceManagerTest() { settings.apply({QStringLiteral("/bin/sh"), AppAppearanceMode::system}); }
+// A manager over real stores in the test's data folder, real children run by
+// /bin/sh, fake authentication and keys, and a fake terminal launcher.
+struct ServiceManagerTest : ::testing::Test, FakePlatformLayers, ManagerStack {
+    ServiceManagerTest()
+        : ManagerStack({secrets, authenticator, keys, terminal})
+    {}
 
     ~ServiceManagerTest() override
     {
         // No child of a test outlives it.
         for (const auto &handle : manager.launchedHandles())
             handle->signalProcessGroup(SIGKILL);
-        await(history.waitForPendingWrites());
     }
 
     ManagedService addService(const QString &name, const QString &command,

@@ -4,6 +4,7 @@
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/Palette.h"
 #include "ui/components/ProtectedDataLockButton.h"
+#include "ui/components/StatusDot.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
 #include "ui/menubar/MenuButtonTint.h"
@@ -38,38 +39,6 @@ protected:
         QPainter painter(this);
         painter.fillRect(rect(), withOpacity(ThemeColor::separator().resolve(this), 0.5));
     }
-};
-
-// The status dot of the header: green while something runs.
-class StatusDot : public QWidget {
-public:
-    explicit StatusDot(QWidget *parent)
-        : QWidget(parent)
-    {
-        setFixedSize(8, 8);
-    }
-    void setRunning(bool running)
-    {
-        if (m_running == running && !toolTip().isEmpty())
-            return;
-        m_running = running;
-        setToolTip(running ? QStringLiteral("Services running") : QStringLiteral("All stopped"));
-        setAccessibleName(toolTip());
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(m_running ? Palette::green() : withOpacity(ThemeColor::secondary().resolve(this), 0.35));
-        painter.drawEllipse(rect());
-    }
-
-private:
-    bool m_running = false;
 };
 
 // The quit question's box: pale red with a red line along its top.
@@ -182,7 +151,8 @@ QWidget *MenuBarStatusView::buildHeader()
     connect(m_lockButton, &ProtectedDataLockButton::lockRequested, m_controller,
             &MenuBarStatusController::lockProtectedProfiles);
     row->addWidget(m_lockButton, 0, Qt::AlignVCenter);
-    m_dot = new StatusDot(header);
+    m_dot = new StatusDot(8, ThemeColor::secondary(), header);
+    showRunning(false);
     row->addWidget(m_dot, 0, Qt::AlignVCenter);
     return header;
 }
@@ -420,8 +390,24 @@ void MenuBarStatusView::refreshHeader()
     const QString status = m_controller->statusText();
     if (m_status->text() != status)
         m_status->setText(status);
-    static_cast<StatusDot *>(m_dot)->setRunning(m_controller->runningServiceCount() >= 1);
+    showRunning(m_controller->runningServiceCount() >= 1);
     m_lockButton->setHasProtectedData(m_controller->hasProtectedProfiles());
+}
+
+QWidget *MenuBarStatusView::statusDot() const
+{
+    return m_dot;
+}
+
+// The header's dot: green while something runs.
+void MenuBarStatusView::showRunning(bool running)
+{
+    const QString text = running ? QStringLiteral("Services running") : QStringLiteral("All stopped");
+    if (m_dot->toolTip() == text)
+        return;
+    m_dot->setColor(running ? ThemeColor(Palette::Color::green) : ThemeColor::secondary(), running ? 1.0 : 0.35);
+    m_dot->setToolTip(text);
+    m_dot->setAccessibleName(text);
 }
 
 void MenuBarStatusView::refreshMetrics()

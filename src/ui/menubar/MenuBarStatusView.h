@@ -14,6 +14,7 @@ class MenuSudoPasswordPromptView;
 class ProtectedDataLockButton;
 class QPushButton;
 class QVBoxLayout;
+class StatusDot;
 class StyledLabel;
 
 // The content of the tray panel: header, machine load, keyring notice, the
@@ -34,7 +35,7 @@ public:
 
     // The parts tests and the panel look at.
     StyledLabel *statusLabel() const { return m_status; }
-    QWidget *statusDot() const { return m_dot; }
+    QWidget *statusDot() const;
     MenuMetricColumn *metricColumn(int index) const { return m_columns[index]; }
     const QList<MenuServiceRow *> &rows() const { return m_rows; }
     QPushButton *moreServicesButton() const { return m_more; }
@@ -63,6 +64,7 @@ private:
     QWidget *buildQuitConfirmation();
     void refreshQuitConfirmation();
     void refreshHeader();
+    void showRunning(bool running);
     void refreshMetrics();
     void refreshBanner();
     void refreshServices();
@@ -71,7 +73,7 @@ private:
     std::function<void()> m_onContentSizeMayHaveChanged;
 
     StyledLabel *m_status = nullptr;
-    QWidget *m_dot = nullptr;
+    StatusDot *m_dot = nullptr;
     ProtectedDataLockButton *m_lockButton = nullptr;
     MenuMetricColumn *m_columns[3] = {};
     QWidget *m_bannerBox = nullptr;

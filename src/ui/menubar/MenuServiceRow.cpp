@@ -1,7 +1,8 @@
 #include "ui/menubar/MenuServiceRow.h"
 
-#include "ui/components/FocusMark.h"
+#include "ui/components/HoverButton.h"
 #include "ui/components/Palette.h"
+#include "ui/components/StatusDot.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
 #include "ui/menubar/MenuToggleGlyphButton.h"
@@ -15,11 +16,12 @@
 
 namespace {
 
-// The open part of the row: a flat button whose label is the row's content.
-class RowOpenButton : public QAbstractButton {
+// The open part of the row: a flat button whose content is the row's
+// content, faintly tinted under the pointer.
+class RowOpenButton : public HoverButton {
 public:
     explicit RowOpenButton(QWidget *parent)
-        : QAbstractButton(parent)
+        : HoverButton({QPalette::Text, 0.05, 0.1, QMargins(4, 2, 4, 2), 5, 5}, parent)
     {
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
@@ -27,72 +29,20 @@ public:
     }
     QSize sizeHint() const override { return layout() ? layout()->sizeHint() : QSize(); }
     QSize minimumSizeHint() const override { return layout() ? layout()->minimumSize() : QSize(); }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        if (!underMouse() && !hasFocus() && !isDown())
-            return;
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        const QRectF outline = QRectF(rect()).adjusted(-4, -2, 4, 2);
-        if (underMouse() || isDown()) {
-            painter.setBrush(withOpacity(palette().text().color(), isDown() ? 0.1 : 0.05));
-            painter.drawRoundedRect(outline, 5, 5);
-        }
-        if (hasFocus())
-            paintFocusMark(painter, outline, 5, this);
-    }
-    void enterEvent(QEnterEvent *event) override
-    {
-        QAbstractButton::enterEvent(event);
-        update();
-    }
-    void leaveEvent(QEvent *event) override
-    {
-        QAbstractButton::leaveEvent(event);
-        update();
-    }
 };
 
-// The 7-point state dot, coloured by the service's state.
-class StateDot : public QWidget {
-public:
-    explicit StateDot(QWidget *parent)
-        : QWidget(parent)
-    {
-        setFixedSize(7, 7);
+ThemeColor stateColor(ServiceLifecycleState state)
+{
+    switch (state) {
+    case ServiceLifecycleState::running:
+        return Palette::Color::green;
+    case ServiceLifecycleState::notResponding:
+        return Palette::Color::orange;
+    case ServiceLifecycleState::stopped:
+        return ThemeColor::secondary();
     }
-    void setState(ServiceLifecycleState state)
-    {
-        m_state = state;
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        switch (m_state) {
-        case ServiceLifecycleState::running:
-            painter.setBrush(Palette::green());
-            break;
-        case ServiceLifecycleState::notResponding:
-            painter.setBrush(Palette::orange());
-            break;
-        case ServiceLifecycleState::stopped:
-            painter.setBrush(ThemeColor::secondary().resolve(this));
-            break;
-        }
-        painter.drawEllipse(rect());
-    }
-
-private:
-    ServiceLifecycleState m_state = ServiceLifecycleState::stopped;
-};
+    return ThemeColor::secondary();
+}
 
 } // namespace
 
@@ -108,7 +58,8 @@ MenuServiceRow::MenuServiceRow(const ManagedService &service, QWidget *parent)
     m_contentLayout = new QHBoxLayout(m_open);
     m_contentLayout->setContentsMargins(0, 0, 0, 0);
     m_contentLayout->setSpacing(10);
-    m_dot = new StateDot(m_open);
+    // The 7-point state dot, coloured by the service's state.
+    m_dot = new StatusDot(7, stateColor(ServiceLifecycleState::stopped), m_open);
     // The dot stays beside the name line, also above a running row's usage line.
     auto *dotColumn = new QVBoxLayout;
     dotColumn->setSpacing(0);
@@ -178,7 +129,7 @@ bool MenuServiceRow::showService(const ManagedService &service, const ServiceRun
     const bool stateChanged = m_state != runtime.state;
     if (stateChanged) {
         m_state = runtime.state;
-        static_cast<StateDot *>(m_dot)->setState(runtime.state);
+        m_dot->setColor(stateColor(runtime.state));
         m_usage->setVisible(running);
         // Centred beside a lone name line; beside the name, not the usage line, when running.
         m_dotAbove->changeSize(0, running ? m_dotTopPadding : 0, QSizePolicy::Fixed,

@@ -9,6 +9,7 @@ class MenuToggleGlyphButton;
 class MenuUsageLine;
 class QBoxLayout;
 class QSpacerItem;
+class StatusDot;
 class StyledLabel;
 class SymbolView;
 
@@ -38,7 +39,7 @@ private:
     ManagedService m_service;
     QAbstractButton *m_open;
     QBoxLayout *m_contentLayout;
-    QWidget *m_dot;
+    StatusDot *m_dot;
     QBoxLayout *m_dotColumn = nullptr;
     QSpacerItem *m_dotAbove = nullptr;
     QSpacerItem *m_dotBelow = nullptr;

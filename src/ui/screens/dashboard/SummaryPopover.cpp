@@ -1,7 +1,7 @@
 #include "ui/screens/dashboard/SummaryPopover.h"
 
 #include "ui/components/DividedList.h"
-#include "ui/components/FocusMark.h"
+#include "ui/components/HoverButton.h"
 #include "ui/components/MultilineElidedLabel.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
@@ -20,37 +20,6 @@
 #include <cmath>
 
 namespace {
-
-// A whole-row button whose labels are its children.
-class SummaryRowButton final : public QAbstractButton {
-public:
-    using QAbstractButton::QAbstractButton;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        if (!underMouse() && !hasFocus())
-            return;
-        QPainter painter(this);
-        if (underMouse() || isDown()) {
-            QColor fill = palette().color(QPalette::Highlight);
-            fill.setAlphaF(isDown() ? 0.18f : 0.08f);
-            painter.fillRect(rect(), fill);
-        }
-        if (hasFocus())
-            paintFocusMark(painter, QRectF(rect()), 4, this);
-    }
-    void enterEvent(QEnterEvent *event) override
-    {
-        QAbstractButton::enterEvent(event);
-        update();
-    }
-    void leaveEvent(QEvent *event) override
-    {
-        QAbstractButton::leaveEvent(event);
-        update();
-    }
-};
 
 ThemeColor badgeColor(ServiceLifecycleState state)
 {
@@ -133,7 +102,8 @@ SummaryPopover::SummaryPopover(ServiceSummaryFilter filter, const QList<ServiceS
 
 QWidget *SummaryPopover::makeRow(const ServiceSummaryRow &row, QWidget *parent)
 {
-    auto *button = new SummaryRowButton(parent);
+    // A whole-row button whose labels are its children.
+    auto *button = new HoverButton(HoverButton::Tint {}, parent);
     button->setObjectName(QStringLiteral("summaryRow"));
     button->setAccessibleName(row.name);
     // Not fixed: a detail on two lines makes the row taller than its size hint.

@@ -1,5 +1,7 @@
 #include "ui/screens/services/ServiceDetailView.h"
 
+#include "ui/components/AdaptiveGrid.h"
+#include "ui/components/BusyIndicator.h"
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/DetailPageHeader.h"
 #include "ui/components/DisplayFormatting.h"
@@ -51,131 +53,6 @@ QLayout *besideCards(QWidget *widget)
     row->addWidget(widget);
     return row;
 }
-
-// Puts as many columns of at least `minimumColumnWidth` side by side as fit
-// (at least one), each of equal width, and fills them in reading order. Widths
-// and gaps are those of the cards as drawn; their shadow room may overlap.
-class AdaptiveGrid : public QWidget {
-public:
-    static constexpr int minimumColumnWidth = 140;
-    static constexpr int spacing = 12;
-    static constexpr int horizontalShadow = SurfaceCard::shadowMargin;
-    static constexpr int verticalShadow = SurfaceCard::shadowMargin * 2;
-
-    explicit AdaptiveGrid(QWidget *parent)
-        : QWidget(parent)
-    {
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    }
-
-    void addCard(QWidget *card)
-    {
-        card->setParent(this);
-        m_cards.append(card);
-    }
-
-    static int columnCount(int visibleWidth)
-    {
-        return std::max(1, (visibleWidth + spacing) / (minimumColumnWidth + spacing));
-    }
-
-    bool hasHeightForWidth() const override { return true; }
-
-    int heightForWidth(int width) const override
-    {
-        if (m_cards.isEmpty())
-            return 0;
-        const int columns = columnCount(width - 2 * horizontalShadow);
-        const int rows = int((m_cards.size() + columns - 1) / columns);
-        const int visibleHeight = cardHeight() - verticalShadow;
-        return rows * visibleHeight + (rows - 1) * spacing + verticalShadow;
-    }
-
-    QSize sizeHint() const override { return {4 * minimumColumnWidth + 3 * spacing, heightForWidth(660)}; }
-    // One row: the real height comes from heightForWidth. Four rows here made
-    // the scroll area take the narrowest layout's height as the page's least
-    // height and scroll a page that fits.
-    QSize minimumSizeHint() const override
-    {
-        return {1, heightForWidth(int(m_cards.size()) * (minimumColumnWidth + spacing) + 2 * horizontalShadow)};
-    }
-
-protected:
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QWidget::resizeEvent(event);
-        const int visibleWidth = std::max(1, event->size().width() - 2 * horizontalShadow);
-        const int columns = columnCount(visibleWidth);
-        const int columnWidth = std::max(1, (visibleWidth - (columns - 1) * spacing) / columns);
-        const int visibleHeight = cardHeight() - verticalShadow;
-        for (int index = 0; index < m_cards.size(); ++index) {
-            const int column = index % columns;
-            const int row = index / columns;
-            m_cards[index]->setGeometry(column * (columnWidth + spacing), row * (visibleHeight + spacing),
-                                        columnWidth + 2 * horizontalShadow, cardHeight());
-        }
-        const int wanted = heightForWidth(event->size().width());
-        if (height() != wanted)
-            setFixedHeight(wanted);
-    }
-
-private:
-    int cardHeight() const
-    {
-        int height = 0;
-        for (QWidget *card : m_cards)
-            height = std::max(height, card->sizeHint().height());
-        return height;
-    }
-
-    QList<QWidget *> m_cards;
-};
-
-// A small indeterminate progress indicator: an arc that turns while output
-// arrives and rests while the service is quiet, so that a running service
-// that prints nothing costs no redraws at all.
-class BusyIndicator : public QWidget {
-public:
-    explicit BusyIndicator(QWidget *parent)
-        : QWidget(parent)
-    {
-        setFixedSize(14, 14);
-        m_timer.setInterval(100);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            m_angle = (m_angle + 30) % 360;
-            update();
-            if (--m_turnsLeft <= 0)
-                m_timer.stop();
-        });
-    }
-
-    // Output arrived: turn for another second.
-    void turn()
-    {
-        m_turnsLeft = 10;
-        if (isVisible())
-            m_timer.start();
-    }
-
-protected:
-    void hideEvent(QHideEvent *) override { m_timer.stop(); }
-
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF box = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
-        painter.setPen(QPen(withOpacity(ThemeColor::secondary().resolve(this), 0.25), 2));
-        painter.drawEllipse(box);
-        painter.setPen(QPen(ThemeColor::secondary().resolve(this), 2, Qt::SolidLine, Qt::RoundCap));
-        painter.drawArc(box, -m_angle * 16, 100 * 16);
-    }
-
-private:
-    QTimer m_timer;
-    int m_angle = 0;
-    int m_turnsLeft = 0;
-};
 
 QPushButton *symbolButton(const QString &text, const QString &symbolName, QWidget *parent,
                           std::optional<Palette::Color> tint = std::nullopt)
@@ -447,7 +324,7 @@ QLayout *ServiceDetailView::buildConfiguration()
 QWidget *ServiceDetailView::buildMetricGrid()
 {
     Widgets &w = *m_widgets;
-    auto *grid = new AdaptiveGrid(w.normalPage);
+    auto *grid = new AdaptiveGrid(140, 12, w.normalPage);
     grid->setObjectName(QStringLiteral("metricGrid"));
     w.pidCard =
         new MetricCard(QStringLiteral("PID"), emDash, std::nullopt, QStringLiteral("number"), Palette::Color::slate);
@@ -478,7 +355,7 @@ void ServiceDetailView::buildLiveOutput()
     outputTitle->setSpacing(8);
     outputTitle->addWidget(symbolIn(QStringLiteral("text.alignleft"), TextStyle::title3, ThemeColor::secondary()));
     outputTitle->addWidget(new StyledLabel(QStringLiteral("Live Output"), TextStyle::title3, QFont::DemiBold));
-    w.liveOutputProgress = new BusyIndicator(w.liveOutputHeader);
+    w.liveOutputProgress = new BusyIndicator(14, w.liveOutputHeader);
     w.liveOutputProgress->setObjectName(QStringLiteral("liveOutputProgress"));
     w.liveOutputProgress->setAccessibleName(QStringLiteral("Running"));
     outputTitle->addWidget(w.liveOutputProgress);
