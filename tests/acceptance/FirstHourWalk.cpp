@@ -17,7 +17,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QUuid>
 #include <QStandardPaths>
 #include <QToolButton>
@@ -257,12 +256,6 @@ namespace {
 // What the walk as a throwaway account keeps of this process's environment.
 const char *const keptVariables[] = {"PATH", "LANG", "ASAN_OPTIONS", "UBSAN_OPTIONS", "VELMORA_TEST_QPA", "DISPLAY"};
 
-bool copyForAccount(const QString &from, const QString &to, const ThrowawayAccount &account)
-{
-    QFile::remove(to);
-    return QFile::copy(from, to) && account.giveOwnership(to);
-}
-
 } // namespace
 
 void FirstHourWalk::walkAsThrowawayAccount()
@@ -284,8 +277,8 @@ void FirstHourWalk::walkAsThrowawayAccount()
     // This very program, and the private test session, from the account's own home.
     const QString program = home + QStringLiteral("/walk-tests");
     const QString session = home + QStringLiteral("/with-test-session.sh");
-    ASSERT_TRUE(copyForAccount(QStringLiteral("/proc/self/exe"), program, account));
-    ASSERT_TRUE(copyForAccount(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/with-test-session.sh"), session, account));
+    ASSERT_TRUE(account.copyIn(QStringLiteral("/proc/self/exe"), program));
+    ASSERT_TRUE(account.copyIn(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/with-test-session.sh"), session));
     QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
 
     QStringList environment {QStringLiteral("HOME=") + home, QStringLiteral("TMPDIR=/tmp"),
@@ -296,17 +289,13 @@ void FirstHourWalk::walkAsThrowawayAccount()
     }
     // The X cookie and the leak suppressions, where the account can read them.
     if (const QString cookie = qEnvironmentVariable("XAUTHORITY"); !cookie.isEmpty()) {
-        ASSERT_TRUE(copyForAccount(cookie, home + QStringLiteral("/.Xauthority"), account));
+        ASSERT_TRUE(account.copyIn(cookie, home + QStringLiteral("/.Xauthority")));
         environment.append(QStringLiteral("XAUTHORITY=") + home + QStringLiteral("/.Xauthority"));
     }
-    if (QString leaks = qEnvironmentVariable("LSAN_OPTIONS"); !leaks.isEmpty()) {
-        const QRegularExpression suppressions(QStringLiteral("suppressions=([^:]+)"));
-        if (const QRegularExpressionMatch found = suppressions.match(leaks); found.hasMatch()) {
-            ASSERT_TRUE(copyForAccount(found.captured(1), home + QStringLiteral("/lsan.supp"), account));
-            leaks.replace(found.capturedStart(1), found.capturedLength(1), home + QStringLiteral("/lsan.supp"));
-        }
-        environment.append(QStringLiteral("LSAN_OPTIONS=") + leaks);
-    }
+    const std::optional<QString> leaks = account.leakOptionsIn(home);
+    ASSERT_TRUE(leaks.has_value());
+    if (!leaks->isEmpty())
+        environment.append(*leaks);
     const QString pictures = home + QStringLiteral("/pictures");
     if (!Screenshots::directory().isEmpty()) {
         ASSERT_TRUE(QDir().mkpath(pictures) && account.giveOwnership(pictures));

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -25,12 +24,6 @@ bool writeFile(const QString &path, const QByteArray &text, QFile::Permissions p
         return false;
     file.close();
     return file.setPermissions(permissions);
-}
-
-bool copyForAccount(const QString &from, const QString &to, const ThrowawayAccount &account)
-{
-    QFile::remove(to);
-    return QFile::copy(from, to) && account.giveOwnership(to);
 }
 
 } // namespace
@@ -78,7 +71,7 @@ TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
     // This very program, run as the account, with nothing of this process's
     // environment but what a sanitizer build needs.
     const QString program = home + QStringLiteral("/execution-tests");
-    ASSERT_TRUE(copyForAccount(QStringLiteral("/proc/self/exe"), program, account));
+    ASSERT_TRUE(account.copyIn(QStringLiteral("/proc/self/exe"), program));
     QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
     QStringList environment {QStringLiteral("HOME=") + home, QStringLiteral("TMPDIR=/tmp"),
                              QStringLiteral("PATH=/usr/local/bin:/usr/bin:/bin"),
@@ -87,14 +80,10 @@ TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
         if (qEnvironmentVariableIsSet(name))
             environment.append(QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name));
     }
-    if (QString leaks = qEnvironmentVariable("LSAN_OPTIONS"); !leaks.isEmpty()) {
-        const QRegularExpression suppressions(QStringLiteral("suppressions=([^:]+)"));
-        if (const QRegularExpressionMatch found = suppressions.match(leaks); found.hasMatch()) {
-            ASSERT_TRUE(copyForAccount(found.captured(1), home + QStringLiteral("/lsan.supp"), account));
-            leaks.replace(found.capturedStart(1), found.capturedLength(1), home + QStringLiteral("/lsan.supp"));
-        }
-        environment.append(QStringLiteral("LSAN_OPTIONS=") + leaks);
-    }
+    const std::optional<QString> leaks = account.leakOptionsIn(home);
+    ASSERT_TRUE(leaks.has_value());
+    if (!leaks->isEmpty())
+        environment.append(*leaks);
     const ::testing::TestInfo &test = *::testing::UnitTest::GetInstance()->current_test_info();
     QProcess run;
     run.setWorkingDirectory(home);

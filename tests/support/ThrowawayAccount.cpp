@@ -226,3 +226,24 @@ bool ThrowawayAccount::setLoginShell(const QString &shell) const
     return m_created
            && runWhileAccountFilesAreBusy(QStringLiteral("usermod"), {QStringLiteral("--shell"), shell, m_name});
 }
+
+bool ThrowawayAccount::copyIn(const QString &from, const QString &to) const
+{
+    QFile::remove(to);
+    return QFile::copy(from, to) && giveOwnership(to);
+}
+
+std::optional<QString> ThrowawayAccount::leakOptionsIn(const QString &home) const
+{
+    QString leaks = qEnvironmentVariable("LSAN_OPTIONS");
+    if (leaks.isEmpty())
+        return QString();
+    const QRegularExpression suppressions(QStringLiteral("suppressions=([^:]+)"));
+    if (const QRegularExpressionMatch found = suppressions.match(leaks); found.hasMatch()) {
+        const QString copy = home + QStringLiteral("/lsan.supp");
+        if (!copyIn(found.captured(1), copy))
+            return std::nullopt;
+        leaks.replace(found.capturedStart(1), found.capturedLength(1), copy);
+    }
+    return QStringLiteral("LSAN_OPTIONS=") + leaks;
+}

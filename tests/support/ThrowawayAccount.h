@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 #include <sys/types.h>
 
 // A user account that exists only for the length of one test, with a password
@@ -34,6 +36,12 @@ public:
     bool giveOwnership(const QString &path) const;
     // Makes `shell` the account's login shell in place of the one `Login` chose.
     bool setLoginShell(const QString &shell) const;
+    // Copies a file (replacing `to`) and hands the copy to the account.
+    bool copyIn(const QString &from, const QString &to) const;
+    // This process's LSAN_OPTIONS for a program run as the account, its
+    // suppressions file copied into `home`: empty without LSAN_OPTIONS, none
+    // when the copy failed.
+    std::optional<QString> leakOptionsIn(const QString &home) const;
 
     // Removes every leftover test account whose maker no longer runs.
     static void removeAbandonedAccounts();
