@@ -29,14 +29,11 @@ ServiceRunBookkeeping::ServiceRunBookkeeping(ServiceRunHistoryManager &runHistor
       m_environmentProfilesManager(environmentProfilesManager)
 {}
 
-void ServiceRunBookkeeping::queueWrite(const ServiceRunRecord &record, Persist persist)
+void ServiceRunBookkeeping::queueWrite(const ServiceRunRecord &record, ServiceRunHistoryManager::RunKind kind)
 {
-    const QUuid serviceId = record.serviceId;
-    const int epoch = m_runHistoryManager.clearEpoch(serviceId);
+    const int epoch = m_runHistoryManager.clearEpoch(record.serviceId);
     m_runHistoryManager.insertRecord(record);
-    ServiceRunHistoryManager *history = &m_runHistoryManager;
-    m_runHistoryManager.enqueueWrite(
-        [history, persist, serviceId, epoch, record] { return (history->*persist)(serviceId, epoch, record); });
+    m_runHistoryManager.enqueueAppend(record.serviceId, epoch, record, kind);
 }
 
 void ServiceRunBookkeeping::recordBlockedLaunch(const ManagedService &service,
@@ -56,7 +53,7 @@ void ServiceRunBookkeeping::recordBlockedLaunch(const ManagedService &service,
     record.environmentProfileId = service.environmentProfileId;
     record.stopReason = ServiceRunStopReason::securityBlocked;
     record.securityScan = ServiceRunSecurityScan {ServiceRunSecurityOutcome::blocked, assessment.findings};
-    queueWrite(record, &ServiceRunHistoryManager::persistBlockedLaunch);
+    queueWrite(record, ServiceRunHistoryManager::RunKind::blockedLaunch);
 }
 
 void ServiceRunBookkeeping::beginRun(const ManagedService &service, qint32 pid,
@@ -117,7 +114,7 @@ void ServiceRunBookkeeping::recordUnexpectedEnd(const QUuid &serviceId, const QD
         draft->record(endedAt, ServiceRunStopReason::unexpected, std::nullopt,
                       UserPerceivedText::lastCharacters(output, ServiceRunRecord::maximumOutputCharacters));
     redactSecretEnvironmentEntriesInPlace(record.environment);
-    queueWrite(record, &ServiceRunHistoryManager::persistRun);
+    queueWrite(record, ServiceRunHistoryManager::RunKind::finishedRun);
 }
 
 void ServiceRunBookkeeping::recordUsage(const QUuid &serviceId, double cpuPercent, quint64 memoryBytes, qint32 pid)

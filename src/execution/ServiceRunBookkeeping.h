@@ -3,6 +3,7 @@
 #include "execution/CommandThreatAssessment.h"
 #include "records/CommandThreatFinding.h"
 #include "records/ManagedService.h"
+#include "records/ServiceRunHistoryManager.h"
 #include "records/ServiceRunRecord.h"
 
 #include <QCoroTask>
@@ -15,7 +16,6 @@
 #include <optional>
 
 class EnvironmentProfilesManager;
-class ServiceRunHistoryManager;
 
 // The run history as the manager's launches and stops write it: the record of
 // a refused launch, the open run of a launched child, and its close when the
@@ -52,9 +52,7 @@ public:
     void logUnwrittenRuns() const;
 
 private:
-    using Persist = QCoro::Task<> (ServiceRunHistoryManager::*)(QUuid, int, ServiceRunRecord);
-
-    void queueWrite(const ServiceRunRecord &record, Persist persist);
+    void queueWrite(const ServiceRunRecord &record, ServiceRunHistoryManager::RunKind kind);
 
     ServiceRunHistoryManager &m_runHistoryManager;
     EnvironmentProfilesManager &m_environmentProfilesManager;

@@ -92,7 +92,7 @@ void ServiceRunHistoryManager::finishRun(const QUuid &serviceId, ServiceRunStopR
                       UserPerceivedText::lastCharacters(output, ServiceRunRecord::maximumOutputCharacters));
     redactSecretEnvironmentEntriesInPlace(record.environment);
     insertRecord(record);
-    enqueueWrite([this, serviceId, epoch, record] { return persistRun(serviceId, epoch, record); });
+    enqueueAppend(serviceId, epoch, std::move(record), RunKind::finishedRun);
 }
 
 void ServiceRunHistoryManager::updatePeakUsage(const QUuid &serviceId, double cpuPercent, quint64 memoryBytes)
@@ -134,6 +134,8 @@ void ServiceRunHistoryManager::insertRecord(const ServiceRunRecord &record)
 
 void ServiceRunHistoryManager::enqueueWrite(WriteOperation operation)
 {
+    // Appends queued after this write must not go to the file before it.
+    m_openBatch.reset();
     auto done = std::make_shared<QPromise<void>>();
     done->start();
     QFuture<void> previous = m_writeQueue;
@@ -143,35 +145,67 @@ void ServiceRunHistoryManager::enqueueWrite(WriteOperation operation)
     runChainedWrite(QPointer(this), std::move(previous), std::move(operation), std::move(done));
 }
 
+void ServiceRunHistoryManager::enqueueAppend(QUuid serviceId, int epoch, ServiceRunRecord record, RunKind kind)
+{
+    if (m_openBatch) {
+        m_openBatch->appends.append({serviceId, epoch, kind, std::move(record)});
+        ++m_historyChanges;
+        return;
+    }
+    auto batch = std::make_shared<AppendBatch>();
+    batch->appends.append({serviceId, epoch, kind, std::move(record)});
+    enqueueWrite([this, batch] { return persistBatch(batch); });
+    // With no write in progress, the batch has gone to the file already.
+    if (!batch->started)
+        m_openBatch = std::move(batch);
+}
+
+QCoro::Task<> ServiceRunHistoryManager::persistBatch(std::shared_ptr<AppendBatch> batch)
+{
+    batch->started = true;
+    if (m_openBatch == batch)
+        m_openBatch.reset();
+    return persist(std::exchange(batch->appends, {}));
+}
+
 QCoro::Task<> ServiceRunHistoryManager::persistRun(QUuid serviceId, int epoch, ServiceRunRecord record)
 {
-    return persist(serviceId, epoch, std::move(record), PersistKind::finishedRun);
+    return persist({{serviceId, epoch, RunKind::finishedRun, std::move(record)}});
 }
 
 QCoro::Task<> ServiceRunHistoryManager::persistBlockedLaunch(QUuid serviceId, int epoch, ServiceRunRecord record)
 {
-    return persist(serviceId, epoch, std::move(record), PersistKind::blockedLaunch);
+    return persist({{serviceId, epoch, RunKind::blockedLaunch, std::move(record)}});
 }
 
-QCoro::Task<> ServiceRunHistoryManager::persist(QUuid serviceId, int epoch, ServiceRunRecord record, PersistKind kind)
+QCoro::Task<> ServiceRunHistoryManager::persist(QList<QueuedAppend> appends)
 {
-    // The history was cleared after this record was made: it must not come back.
-    if (clearEpoch(serviceId) != epoch)
+    // A run made before its service's history was cleared must not come back.
+    appends.removeIf([this](const QueuedAppend &append) { return clearEpoch(append.serviceId) != append.epoch; });
+    if (appends.isEmpty())
         co_return;
+    QList<ServiceRunRecord> newestFirst;
+    newestFirst.reserve(appends.size());
+    for (auto append = appends.crbegin(); append != appends.crend(); ++append)
+        newestFirst.append(append->record);
+    const bool onlyBlockedLaunches = std::all_of(appends.cbegin(), appends.cend(), [](const QueuedAppend &append) {
+        return append.kind == RunKind::blockedLaunch;
+    });
     QPointer self(this);
     const QList<ServiceRunRecord> unwritten = m_unwritten;
     try {
-        co_await m_repository.append(record, unwritten);
+        co_await m_repository.appendAll(newestFirst, unwritten);
         if (!self)
             co_return;
-        noteWriteSucceeded(unwritten + QList<ServiceRunRecord> {record});
+        noteWriteSucceeded(unwritten + newestFirst);
         retryPendingRedaction();
     } catch (const std::exception &error) {
         if (!self)
             co_return;
-        keepUnwritten(record);
-        noteWriteFailed(kind == PersistKind::finishedRun ? "Failed to save run history: %s"
-                                                         : "Failed to save blocked launch history: %s",
+        for (const QueuedAppend &append : std::as_const(appends))
+            keepUnwritten(append.record);
+        noteWriteFailed(onlyBlockedLaunches ? "Failed to save blocked launch history: %s"
+                                            : "Failed to save run history: %s",
                         error);
     }
 }

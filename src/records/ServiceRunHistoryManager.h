@@ -14,6 +14,7 @@
 #include <QUuid>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The main-thread owner of the run history: the published records of every
@@ -60,8 +61,13 @@ public:
     void insertRecord(const ServiceRunRecord &record);
 
     void enqueueWrite(WriteOperation operation);
-    // The writes the chain runs for a finished run and for a refused launch: both
-    // append the record unless the service's history was cleared since `epoch`.
+    enum class RunKind { finishedRun, blockedLaunch };
+    // Queues the append of a run made when the service's clear epoch was `epoch`.
+    // Appends queued while an earlier write is in progress go to the file
+    // together, in one write, in the order they were queued.
+    void enqueueAppend(QUuid serviceId, int epoch, ServiceRunRecord record, RunKind kind);
+    // Single appends for a finished run and for a refused launch: both append
+    // the record unless the service's history was cleared since `epoch`.
     QCoro::Task<> persistRun(QUuid serviceId, int epoch, ServiceRunRecord record);
     QCoro::Task<> persistBlockedLaunch(QUuid serviceId, int epoch, ServiceRunRecord record);
 
@@ -95,9 +101,19 @@ Q_SIGNALS:
     void writeFailed(const QString &message);
 
 private:
-    enum class PersistKind { finishedRun, blockedLaunch };
+    struct QueuedAppend {
+        QUuid serviceId;
+        int epoch = 0;
+        RunKind kind = RunKind::finishedRun;
+        ServiceRunRecord record;
+    };
+    struct AppendBatch {
+        QList<QueuedAppend> appends;
+        bool started = false;
+    };
 
-    QCoro::Task<> persist(QUuid serviceId, int epoch, ServiceRunRecord record, PersistKind kind);
+    QCoro::Task<> persistBatch(std::shared_ptr<AppendBatch> batch);
+    QCoro::Task<> persist(QList<QueuedAppend> appends);
     QCoro::Task<> clearInFile(QUuid serviceId);
     QCoro::Task<> deleteInFile(QUuid recordId);
     QCoro::Task<> redactInFile(QSet<QUuid> profileIDs, QSet<QString> profileNames);
@@ -137,4 +153,7 @@ private:
     std::optional<PendingRedaction> m_pendingRedaction;
     bool m_writesFailing = false;
     quint64 m_finishedWrites = 0;
+    // The appends of the chain's last link while it has not started; null
+    // when that link is some other write.
+    std::shared_ptr<AppendBatch> m_openBatch;
 };

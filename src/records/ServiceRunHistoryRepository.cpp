@@ -108,11 +108,17 @@ ServiceRunHistoryRepository::ServiceRunHistoryRepository(const QString &path)
 
 QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten)
 {
-    return m_executor.run([this, record, unwritten = std::move(unwritten)] {
-        QList<ServiceRunRecord> front = unwritten;
-        front.prepend(record);
+    return appendAll({record}, std::move(unwritten));
+}
+
+QFuture<void> ServiceRunHistoryRepository::appendAll(QList<ServiceRunRecord> newestFirst,
+                                                     QList<ServiceRunRecord> unwritten)
+{
+    return m_executor.run([this, newestFirst = std::move(newestFirst), unwritten = std::move(unwritten)] {
+        // Many runs of one service finished at once may exceed its limit by themselves.
+        const QList<ServiceRunRecord> front = limitRunHistoryPerService(newestFirst + unwritten);
         QHash<QUuid, qsizetype> counts;
-        for (const ServiceRunRecord &run : std::as_const(front))
+        for (const ServiceRunRecord &run : front)
             ++counts[run.serviceId];
         const QSet<QUuid> replaced = idsOf(unwritten);
         const auto withinLimit = [&counts, &replaced](const QUuid &id, const QUuid &serviceId) {
@@ -120,7 +126,7 @@ QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record
         };
         if (rewriteStored(front, withinLimit))
             return;
-        writeRecords(limitRunHistoryPerService(loadWithFront(std::move(front), unwritten)));
+        writeRecords(limitRunHistoryPerService(loadWithFront(front, unwritten)));
     });
 }
 

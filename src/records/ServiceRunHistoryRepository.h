@@ -51,6 +51,8 @@ public:
 
     // Inserts the record first (its secrets masked), trims every service and writes.
     QFuture<void> append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten = {});
+    // As append, for several records at once (newest first) in one write.
+    QFuture<void> appendAll(QList<ServiceRunRecord> newestFirst, QList<ServiceRunRecord> unwritten = {});
     // The stored list as it is: no masking, sorting or limit. Never fails.
     QFuture<QList<ServiceRunRecord>> load();
     // As load, but a file that cannot be read at all throws FileStoreError

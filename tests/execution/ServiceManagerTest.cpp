@@ -2,13 +2,16 @@
 
 #include "execution/CommandThreatScanner.h"
 #include "profiles/ProtectedPayloadSealing.h"
+#include "records/FileSystemCalls.h"
 #include "records/JsonCodec.h"
 #include "records/PersistedManagedServiceRecord.h"
 #include "records/UserPerceivedText.h"
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QTimeZone>
 
+#include <atomic>
 #include <thread>
 
 using Case = ServiceManagerError::Case;
@@ -402,6 +405,62 @@ TEST_F(ServiceManagerTest, QuitForceStopsEveryServiceAndItsRunsReachTheFile)
     ASSERT_EQ(stored.size(), 2);
     for (const ServiceRunRecord &run : stored)
         EXPECT_EQ(run.stopReason, ServiceRunStopReason::forceKilled);
+}
+
+// Counts the renames that put a new run history in place: one per write.
+class HistoryWriteCounter final : public FileSystemCalls {
+public:
+    HistoryWriteCounter() { FileSystemCalls::replaceForTesting(this); }
+    ~HistoryWriteCounter() override { FileSystemCalls::replaceForTesting(nullptr); }
+    HistoryWriteCounter(const HistoryWriteCounter &) = delete;
+    HistoryWriteCounter &operator=(const HistoryWriteCounter &) = delete;
+
+    int rename(const char *from, const char *to) override
+    {
+        if (QByteArrayView(to).endsWith("/run-history.json"))
+            ++writes;
+        return FileSystemCalls::rename(from, to);
+    }
+
+    std::atomic<int> writes = 0;
+};
+
+TEST_F(ServiceManagerTest, QuitWithALargeHistoryRecordsEveryRunInFewWrites)
+{
+    // About 16 MB of stored runs, so that each write of the file takes a while.
+    QList<ServiceRunRecord> stored;
+    for (int service = 0; service < 8; ++service) {
+        const QUuid serviceId = QUuid::createUuid();
+        for (int run = 0; run < ServiceRunHistoryRepository::maximumRecordsPerService; ++run) {
+            ServiceRunRecord record;
+            record.id = QUuid::createUuid();
+            record.serviceId = serviceId;
+            record.startedAt = QDateTime::fromSecsSinceEpoch(1'700'000'000 - run * 60, QTimeZone::utc());
+            record.endedAt = record.startedAt.addSecs(30);
+            record.stopReason = ServiceRunStopReason::exited;
+            record.output = QString(40'000, QChar(u'a' + run % 26));
+            stored.append(record);
+        }
+    }
+    await(historyRepository.replaceAll(stored));
+    await(history.loadHistory());
+    QList<ManagedService> services;
+    for (int index = 0; index < 8; ++index) {
+        services.append(addService(QStringLiteral("svc%1").arg(index), QStringLiteral("sleep 30")));
+        await(manager.start(services.constLast().id));
+    }
+
+    const HistoryWriteCounter counter;
+    await(manager.prepareForTermination());
+    // The runs finished while the first write was in progress go to the file together.
+    EXPECT_LE(counter.writes, 3);
+    const QList<ServiceRunRecord> after = await(historyRepository.load());
+    EXPECT_EQ(after.size(), stored.size() + services.size());
+    for (const ManagedService &service : services) {
+        const auto runsOfService = std::count_if(
+            after.cbegin(), after.cend(), [&](const ServiceRunRecord &run) { return run.serviceId == service.id; });
+        EXPECT_EQ(runsOfService, 1) << qPrintable(service.name);
+    }
 }
 
 TEST_F(ServiceManagerTest, LegacyEncryptedServicesAreMigratedOnceWithTheUnlockedKey)
