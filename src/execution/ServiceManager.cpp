@@ -567,7 +567,11 @@ QCoro::Task<> ServiceManager::prepareForTermination()
 {
     QPointer<ServiceManager> self(this);
     m_terminating = true;
-    co_await stopAll(true);
+    {
+        // One write of the history for every run the stops close, not one each.
+        const std::shared_ptr<void> heldWrites = m_bookkeeping.holdWrites();
+        co_await stopAll(true);
+    }
     if (!self)
         co_return;
     m_terminalFolderCleanup->removePendingNow();

@@ -13,6 +13,7 @@
 #include <QUuid>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class EnvironmentProfilesManager;
@@ -44,6 +45,9 @@ public:
     void recordUsage(const QUuid &serviceId, double cpuPercent, quint64 memoryBytes, qint32 pid);
 
     QCoro::Task<> clearHistory(QUuid serviceId);
+    // Holds the run history's writes while the returned object lives, so the
+    // runs closed meanwhile reach the file together.
+    std::shared_ptr<void> holdWrites() { return m_runHistoryManager.holdWrites(); }
     // Waits for every queued write as long as writes keep finishing, giving up
     // only when none has for `timeout`; false when some are still pending then.
     // Touches nothing of the bookkeeping while it waits.

@@ -38,6 +38,11 @@ QCoro::Task<> runChainedWrite(QPointer<ServiceRunHistoryManager> manager, QFutur
     done->finish();
 }
 
+QCoro::Task<> waitUntilReleased(QFuture<void> released)
+{
+    co_await released;
+}
+
 } // namespace
 
 ServiceRunHistoryManager::ServiceRunHistoryManager(ServiceRunHistoryRepository &repository, QObject *parent)
@@ -166,6 +171,14 @@ QCoro::Task<> ServiceRunHistoryManager::persistBatch(std::shared_ptr<AppendBatch
     if (m_openBatch == batch)
         m_openBatch.reset();
     return persist(std::exchange(batch->appends, {}));
+}
+
+std::shared_ptr<void> ServiceRunHistoryManager::holdWrites()
+{
+    auto gate = std::make_shared<QPromise<void>>();
+    gate->start();
+    enqueueWrite([released = gate->future()] { return waitUntilReleased(released); });
+    return std::shared_ptr<void>(nullptr, [gate](void *) { gate->finish(); });
 }
 
 QCoro::Task<> ServiceRunHistoryManager::persistRun(QUuid serviceId, int epoch, ServiceRunRecord record)

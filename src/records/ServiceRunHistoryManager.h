@@ -71,6 +71,11 @@ public:
     QCoro::Task<> persistRun(QUuid serviceId, int epoch, ServiceRunRecord record);
     QCoro::Task<> persistBlockedLaunch(QUuid serviceId, int epoch, ServiceRunRecord record);
 
+    // Until the returned object is gone, the writes queued from now on wait
+    // (one in progress finishes): the appends queued meanwhile then go to the
+    // file in one write. For the quit, which stops every running service at once.
+    std::shared_ptr<void> holdWrites();
+
     // Completes when every write queued so far, and any queued meanwhile, has
     // finished. Quitting awaits it so the last runs reach the disk.
     QCoro::Task<> waitForPendingWrites();
