@@ -275,6 +275,38 @@ TEST_F(RunHistoryManager, FailedWritesLogTheirMessageAndKeepMemoryAsTheOperation
     EXPECT_EQ(readFile(dataFile(historyFile)), before);
 }
 
+TEST_F(RunHistoryManager, AppendsQueuedTogetherFailTogetherAndAreWrittenOnceWithTheNextWrite)
+{
+    finish(serviceA);
+    await(manager.waitForPendingWrites());
+    const QByteArray before = readFile(dataFile(historyFile));
+    QList<QUuid> queued;
+    {
+        LogCapture logs;
+        const ScopedFileSizeLimit limit(1);
+        ChainGate gate(manager);
+        queued = {finish(serviceA), finish(serviceB), finish(serviceA)};
+        const QUuid cleared = finish(serviceB);
+        bool clearDone = false;
+        auto clearing = track(manager.clearHistory(serviceB, false), clearDone);
+        gate.open();
+        EXPECT_TRUE(waitUntil([&] { return clearDone; }));
+        // The run of the cleared service was dropped, not kept for later.
+        EXPECT_FALSE(listed(manager.unwrittenRuns(), cleared));
+        EXPECT_EQ(logs.messages().size(), 2); // the appends' one write, then the clear
+    }
+    EXPECT_EQ(readFile(dataFile(historyFile)), before);
+    queued.removeAt(1); // serviceB's, cleared meanwhile
+    EXPECT_EQ(idsOf(manager.unwrittenRuns()), (QList<QUuid> {queued[1], queued[0]}));
+
+    const QUuid last = finish(serviceA);
+    await(manager.waitForPendingWrites());
+    EXPECT_TRUE(manager.unwrittenRuns().isEmpty());
+    const QList<QUuid> stored = idsOf(storedRuns());
+    EXPECT_EQ(stored.mid(0, 3), (QList<QUuid> {last, queued[1], queued[0]}));
+    EXPECT_EQ(stored.size(), 4);
+}
+
 TEST_F(RunHistoryManager, RedactionMatchesByIdThenByNameAndWritesOnlyWhenSomethingChanged)
 {
     {
