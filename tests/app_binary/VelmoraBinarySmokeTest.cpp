@@ -634,20 +634,17 @@ TEST_F(VelmoraBinaryTest, AHeldOrForeignDataFolderIsReportedAndNothingElseStarts
         cases.append({foreign, "velmora: Velmora's data folder “" + folder.toUtf8() + "” belongs to another user"});
     }
     for (const auto &[startEnvironment, report] : cases) {
-        QProcess velmora;
-        velmora.setProcessEnvironment(startEnvironment);
-        velmora.start(binary, {});
-        ASSERT_TRUE(velmora.waitForStarted(10000));
+        const auto velmora = launch(startEnvironment);
         QByteArray errors;
         const bool reported = waitUntil(
             [&] {
-                errors += velmora.readAllStandardError();
+                errors += velmora->readAllStandardError();
                 return errors.contains(report);
             },
             20000);
         EXPECT_TRUE(reported) << errors.toStdString();
         EXPECT_FALSE(errors.contains("bootstrap complete"));
-        velmora.kill();
-        velmora.waitForFinished(5000);
+        velmora->kill();
+        velmora->waitForFinished(5000);
     }
 }
