@@ -5,6 +5,7 @@
 
 #include "execution/ProcessLauncher.h"
 #include "profiles/SecretStoring.h"
+#include "records/ServiceRunRecord.h"
 #include "support/ManagerStack.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QTimer>
 
 #include <algorithm>
@@ -74,6 +76,25 @@ inline void run(QCoro::Task<> task, QEventLoop::ProcessEventsFlags flags = QEven
 }
 
 // The text `piece` repeated to exactly `length` units.
+// A finished run as stored: 30 s long, with a plain and a secret variable.
+inline ServiceRunRecord benchRunRecord(const QUuid &serviceId, qint64 started, const QString &output)
+{
+    ServiceRunRecord record;
+    record.id = QUuid::createUuid();
+    record.serviceId = serviceId;
+    record.startedAt = QDateTime::fromSecsSinceEpoch(started, QTimeZone::utc());
+    record.endedAt = record.startedAt.addSecs(30);
+    record.pid = 40000;
+    record.peakCpuPercent = 12.5;
+    record.peakMemoryBytes = 1 << 30;
+    record.environment = {{QStringLiteral("MODE"), QStringLiteral("release"), false},
+                          ServiceRunEnvironmentEntry::forVariable(QStringLiteral("TOKEN"), QString(), true)};
+    record.stopReason = ServiceRunStopReason::exited;
+    record.exitCode = 0;
+    record.output = output;
+    return record;
+}
+
 inline QString repeatedTo(const QString &piece, qsizetype length)
 {
     QString text;

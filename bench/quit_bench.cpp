@@ -33,20 +33,6 @@ QString mixedOutput(int variant)
     return repeatedTo(pattern, outputCharacters);
 }
 
-ServiceRunRecord storedRun(const QUuid &serviceId, qint64 started, int variant)
-{
-    ServiceRunRecord record;
-    record.id = QUuid::createUuid();
-    record.serviceId = serviceId;
-    record.startedAt = QDateTime::fromSecsSinceEpoch(started, QTimeZone::utc());
-    record.endedAt = record.startedAt.addSecs(30);
-    record.pid = 40000;
-    record.stopReason = ServiceRunStopReason::exited;
-    record.exitCode = 0;
-    record.output = mixedOutput(variant);
-    return record;
-}
-
 // The history file, made once per program and copied into each quit's data folder.
 const QString &historyTemplate(bool large)
 {
@@ -61,7 +47,8 @@ const QString &historyTemplate(bool large)
         for (int service = 0; service < historyServices; ++service) {
             const QUuid id = QUuid::createUuid();
             for (int runIndex = 0; runIndex < ServiceRunHistoryRepository::maximumRecordsPerService; ++runIndex)
-                records.append(storedRun(id, 1'700'000'000 - runIndex * 60, service * 100 + runIndex));
+                records.append(
+                    benchRunRecord(id, 1'700'000'000 - runIndex * 60, mixedOutput(service * 100 + runIndex)));
         }
         ServiceRunHistoryRepository(path).replaceAll(records).waitForFinished();
         return path;

@@ -43,24 +43,6 @@ const QList<QUuid> &services()
     return ids;
 }
 
-ServiceRunRecord makeRecord(const QUuid &serviceId, qint64 started, const QString &output)
-{
-    ServiceRunRecord record;
-    record.id = QUuid::createUuid();
-    record.serviceId = serviceId;
-    record.startedAt = QDateTime::fromSecsSinceEpoch(started, QTimeZone::utc());
-    record.endedAt = record.startedAt.addSecs(30);
-    record.pid = 40000;
-    record.peakCpuPercent = 12.5;
-    record.peakMemoryBytes = 1 << 30;
-    record.environment = {{QStringLiteral("MODE"), QStringLiteral("release"), false},
-                          ServiceRunEnvironmentEntry::forVariable(QStringLiteral("TOKEN"), QString(), true)};
-    record.stopReason = ServiceRunStopReason::exited;
-    record.exitCode = 0;
-    record.output = output;
-    return record;
-}
-
 // A full history file; every record holds its own copy of its output, as after a load.
 const QList<ServiceRunRecord> &fullHistory()
 {
@@ -69,7 +51,7 @@ const QList<ServiceRunRecord> &fullHistory()
         for (int run = 0; run < ServiceRunHistoryRepository::maximumRecordsPerService; ++run) {
             for (int service = 0; service < serviceCount; ++service) {
                 QString output = mixedOutput(ServiceRunRecord::maximumOutputCharacters, run * serviceCount + service);
-                result.append(makeRecord(services()[service], 1'700'000'000 - run * 60 - service, output));
+                result.append(benchRunRecord(services()[service], 1'700'000'000 - run * 60 - service, output));
             }
         }
         return result;
@@ -119,7 +101,7 @@ void HistoryAppend(benchmark::State &state)
     const qint64 fileSize = QFileInfo(file).size();
     auto repository = std::make_unique<ServiceRunHistoryRepository>(file);
     const ServiceRunRecord record =
-        makeRecord(services().first(), 1'800'000'000, mixedOutput(ServiceRunRecord::maximumOutputCharacters, -1));
+        benchRunRecord(services().first(), 1'800'000'000, mixedOutput(ServiceRunRecord::maximumOutputCharacters, -1));
     if (!cold)
         repository->append(record).waitForFinished();
     double peakRatio = 0;
