@@ -257,6 +257,21 @@ void EnvironmentProfilesRepository::restoreOverwritten(const KeyringChanges &cha
 
 // The new file is in place: the keyring follows it, and the caller still
 // hears of the save's failure.
+void EnvironmentProfilesRepository::writeSettlingKeyring(KeyringChanges &changes, const std::function<void()> &write)
+{
+    try {
+        write();
+    } catch (const FileNotDurableError &) {
+        // The new file is in place: the keyring follows it.
+        finishAfterUnsyncedWrite(changes);
+        throw;
+    } catch (...) {
+        restoreOverwritten(changes);
+        throw;
+    }
+    deleteAfterWrite(changes);
+}
+
 void EnvironmentProfilesRepository::finishAfterUnsyncedWrite(const KeyringChanges &changes)
 {
     try {
@@ -383,16 +398,7 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
     KeyringChanges changes;
     if (previous)
         collectStaleSecrets(*previous, profile, changes);
-    try {
-        writeProfileRecords(profile, key, records, existing, changes);
-    } catch (const FileNotDurableError &) {
-        finishAfterUnsyncedWrite(changes);
-        throw;
-    } catch (...) {
-        restoreOverwritten(changes);
-        throw;
-    }
-    deleteAfterWrite(changes);
+    writeSettlingKeyring(changes, [&] { writeProfileRecords(profile, key, records, existing, changes); });
 
     const bool anyProtected =
         std::any_of(records.cbegin(), records.cend(), [](const Record &r) { return r.isProtected; });
@@ -453,17 +459,10 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::removeProfile(const QUu
     }
     records.removeIf([&id](const Record &record) { return record.id == id; });
 
-    try {
+    // Its secrets go only once the file no longer names the profile.
+    writeSettlingKeyring(changes, [&] {
         moveClearSecretValuesToKeyring(records, changes);
         writeRecords(records);
-    } catch (const FileNotDurableError &) {
-        finishAfterUnsyncedWrite(changes);
-        throw;
-    } catch (...) {
-        restoreOverwritten(changes);
-        throw;
-    }
-    // Only now: while the file still names the profile, its secrets stay.
-    deleteAfterWrite(changes);
+    });
     return profilesOf(records).profiles;
 }

@@ -17,6 +17,7 @@
 
 #include <memory>
 #include <utility>
+#include <functional>
 #include <optional>
 
 // The one owner of environments.json and of the keyring items that hold the
@@ -109,6 +110,9 @@ private:
     // that cannot be removed is thrown, after every removal was tried.
     void deleteAfterWrite(const KeyringChanges &changes);
     void finishAfterUnsyncedWrite(const KeyringChanges &changes);
+    // Runs the file write of a keyring change: a refused write puts back what
+    // it overwrote, a written one lets the stale items go.
+    void writeSettlingKeyring(KeyringChanges &changes, const std::function<void()> &write);
     void deleteSecretIfPossible(const QString &account);
     void collectStaleSecrets(const EnvironmentProfile &previous, const EnvironmentProfile &profile,
                              KeyringChanges &changes);
