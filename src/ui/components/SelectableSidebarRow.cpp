@@ -10,6 +10,7 @@
 #include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QVariantAnimation>
 
@@ -200,4 +201,15 @@ void SelectableSidebarRow::paintEvent(QPaintEvent *)
     }
     if (hasFocus())
         paintFocusMark(painter, QRectF(rect()), 8, this);
+}
+
+// A row is navigation, not an action: Return opens its section as Space does,
+// as list rows in a sidebar do elsewhere on the desktop.
+void SelectableSidebarRow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }

@@ -229,6 +229,8 @@ TEST_F(ComponentsTest, SidebarRowFillRuleForegroundAndAccessibleValue)
     QTest::mouseRelease(&row, Qt::LeftButton, {}, QPoint(20, 16));
     EXPECT_EQ(clicked.count(), 1);
     EXPECT_EQ(row.targetFill(), withOpacity(slate, 0.12));
+    QTest::keyClick(&row, Qt::Key_Return);
+    EXPECT_EQ(clicked.count(), 2) << "Return opens the row's section as a click does";
 
     row.setSelected(false);
     EXPECT_EQ(name->resolvedColor(), ThemeManager::lightPalette().color(QPalette::WindowText));
