@@ -18,13 +18,6 @@ bool accountExists(const QString &name)
     return ::getpwnam(QFile::encodeName(name).constData()) != nullptr;
 }
 
-bool runQuietly(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitCode() == 0;
-}
-
 } // namespace
 
 // Run on its own by the test below: makes an account, says its name, waits to be ended.
@@ -64,16 +57,17 @@ TEST(ThrowawayAccount, NoAccountOutlivesItsMakerEndedBySignalOrKilled)
     }
 
     // Killed outright: the next account made anywhere removes it, going by the
-    // maker named in its comment field.
-    // Our own pid with a start time it never had: a maker that is gone.
+    // maker named in its comment field; our own pid with a start time it never
+    // had stands for a maker that is gone.
     const QString name = QStringLiteral("vtest") + QUuid::createUuid().toString(QUuid::Id128).left(10);
-    ASSERT_TRUE(
-        runQuietly(QStringLiteral("useradd"),
-                   {QStringLiteral("--no-create-home"), QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"),
-                    QStringLiteral("--comment"), QStringLiteral("velmora-test maker=%1/1").arg(::getpid()), name}));
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("useradd"), {QStringLiteral("--no-create-home"), QStringLiteral("--shell"),
+                                                      QStringLiteral("/usr/sbin/nologin"), QStringLiteral("--comment"),
+                                                      QStringLiteral("velmora-test maker=%1/1").arg(::getpid()), name}),
+        0);
     ASSERT_TRUE(accountExists(name));
     const ThrowawayAccount next(ThrowawayAccount::Login::none);
     EXPECT_FALSE(accountExists(name));
     if (accountExists(name))
-        runQuietly(QStringLiteral("userdel"), {name});
+        QProcess::execute(QStringLiteral("userdel"), {name});
 }

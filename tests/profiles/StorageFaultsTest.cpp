@@ -19,7 +19,6 @@
 
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -28,42 +27,37 @@
 namespace {
 
 enum class Call { open, read, write, fdatasync, fsync, close, rename, stat, fstat, count };
-
-const char *nameOf(Call call)
-{
-    static const char *names[] = {"open", "read", "write", "fdatasync", "fsync", "close", "rename", "stat", "fstat"};
-    return names[static_cast<int>(call)];
-}
+const char *const callNames[] = {"open", "read", "write", "fdatasync", "fsync", "close", "rename", "stat", "fstat"};
 
 // Fails the n-th call of one kind (every one with n = -1) with one errno, and
 // counts the calls of each kind, the way a full disk or a failing device would
 // meet a save at one point.
 class FaultyCalls final : public FileSystemCalls {
 public:
-    FaultyCalls(Call target, int failAt, int error)
-        : m_target(target),
-          m_failAt(failAt),
-          m_error(error)
+    struct Fault {
+        Call call;
+        int at;
+        int error;
+    };
+    explicit FaultyCalls(Fault fault)
+        : m_fault(fault)
     {
         FileSystemCalls::replaceForTesting(this);
     }
     ~FaultyCalls() override { FileSystemCalls::replaceForTesting(nullptr); }
 
     int calls(Call call) const { return m_counts[static_cast<int>(call)]; }
-    // Whether the fault came once the new file was in place (the folder sync).
+    // Only a fault after the new file is in place (the folder sync) may leave it there.
     bool failedAfterRename() const { return m_failedAfterRename; }
 
-    int open(const char *path, int flags, mode_t mode) override
+    int open(const char *p, int f, mode_t m) override
     {
-        return fails(Call::open) ? -1 : FileSystemCalls::open(path, flags, mode);
+        return fails(Call::open) ? -1 : FileSystemCalls::open(p, f, m);
     }
-    ssize_t read(int fd, void *buffer, size_t size) override
+    ssize_t read(int d, void *b, size_t n) override { return fails(Call::read) ? -1 : FileSystemCalls::read(d, b, n); }
+    ssize_t write(int d, const void *b, size_t n) override
     {
-        return fails(Call::read) ? -1 : FileSystemCalls::read(fd, buffer, size);
-    }
-    ssize_t write(int fd, const void *buffer, size_t size) override
-    {
-        return fails(Call::write) ? -1 : FileSystemCalls::write(fd, buffer, size);
+        return fails(Call::write) ? -1 : FileSystemCalls::write(d, b, n);
     }
     int fdatasync(int fd) override { return fails(Call::fdatasync) ? -1 : FileSystemCalls::fdatasync(fd); }
     int fsync(int fd) override { return fails(Call::fsync) ? -1 : FileSystemCalls::fsync(fd); }
@@ -72,7 +66,7 @@ public:
         // A failing close has released the descriptor all the same.
         const bool failing = fails(Call::close);
         const int result = FileSystemCalls::close(fd);
-        return failing ? (errno = m_error, -1) : result;
+        return failing ? (errno = m_fault.error, -1) : result;
     }
     int rename(const char *from, const char *to) override
     {
@@ -82,30 +76,22 @@ public:
         m_renamed = m_renamed || result == 0;
         return result;
     }
-    int stat(const char *path, struct stat *info) override
-    {
-        return fails(Call::stat) ? -1 : FileSystemCalls::stat(path, info);
-    }
-    int lstat(const char *path, struct stat *info) override
-    {
-        return fails(Call::stat) ? -1 : FileSystemCalls::lstat(path, info);
-    }
+    int stat(const char *p, struct stat *s) override { return fails(Call::stat) ? -1 : FileSystemCalls::stat(p, s); }
+    int lstat(const char *p, struct stat *s) override { return fails(Call::stat) ? -1 : FileSystemCalls::lstat(p, s); }
     int fstat(int fd, struct stat *info) override { return fails(Call::fstat) ? -1 : FileSystemCalls::fstat(fd, info); }
 
 private:
     bool fails(Call call)
     {
         const int n = ++m_counts[static_cast<int>(call)];
-        if (call != m_target || (m_failAt != -1 && n != m_failAt))
+        if (call != m_fault.call || (m_fault.at != -1 && n != m_fault.at))
             return false;
-        errno = m_error;
+        errno = m_fault.error;
         m_failedAfterRename = m_renamed.load();
         return true;
     }
 
-    Call m_target;
-    int m_failAt;
-    int m_error;
+    const Fault m_fault;
     std::array<std::atomic<int>, static_cast<int>(Call::count)> m_counts {};
     std::atomic<bool> m_renamed = false;
     std::atomic<bool> m_failedAfterRename = false;
@@ -113,54 +99,88 @@ private:
 
 const QDateTime stamp = QDateTime::fromSecsSinceEpoch(1'700'000'000, QTimeZone::utc());
 
-QString dataFile(const char *name)
-{
-    return applicationSupportDirectory() + QLatin1Char('/') + QLatin1String(name);
-}
-
-ManagedService service(const char *name)
-{
-    return {QUuid::createUuid(), QString::fromLatin1(name), QStringLiteral("true"), false, std::nullopt, stamp, stamp};
-}
-
-EnvironmentProfile profile(const char *name)
-{
-    return {QUuid::createUuid(),
-            QString::fromLatin1(name),
-            {{QUuid::createUuid(), QStringLiteral("TOKEN"), QStringLiteral("token"), true},
-             {QUuid::createUuid(), QStringLiteral("GONE"), QStringLiteral("gone"), true}},
-            false,
-            stamp,
-            stamp};
-}
-
-ServiceRunRecord run(int started)
-{
-    ServiceRunRecord record;
-    record.id = QUuid::createUuid();
-    record.serviceId = QUuid::createUuid();
-    record.startedAt = stamp.addSecs(started);
-    record.endedAt = stamp.addSecs(started + 1);
-    record.stopReason = ServiceRunStopReason::exited;
-    return record;
-}
-
 // One store driven through its own repository: `seed` writes a good file,
-// `load` is the start-up load, `save` one change that re-reads and writes,
-// and `stored` what the file holds, as comparable text.
+// `load` is the start-up load, `save` one change that re-reads and writes
+// (throwing what the caller was told), and `stored` the file as comparable text.
 struct Store {
-    const char *file;
-    std::function<void()> seed;
-    std::function<void()> load;
-    std::function<void()> save;
+    std::function<void()> seed, load, save;
     std::function<QStringList()> stored;
     // The run history manager's next finished run, written without a fault.
     std::function<void()> nextWrite = {};
 };
 
+QStringList namesOf(const auto &items)
+{
+    QStringList names;
+    for (const auto &item : items)
+        names.append(item.name);
+    return names;
+}
+
+QStringList runsIn(const QString &path)
+{
+    QStringList runs;
+    for (const ServiceRunRecord &record : await(ServiceRunHistoryRepository(path).load()))
+        runs.append(record.startedAt.toString(Qt::ISODate) + record.environment.value(0).value);
+    return runs;
+}
+
+Store servicesStore(const QString &path)
+{
+    auto repository = std::make_shared<ServiceRepository>(path);
+    const auto service = [](const char *name) {
+        return ManagedService {
+            QUuid::createUuid(), QString::fromLatin1(name), QStringLiteral("true"), false, std::nullopt, stamp, stamp};
+    };
+    return {[=] { await(repository->saveService(service("kept"))); }, [=] { await(repository->loadServices()); },
+            [=] { await(repository->saveService(service("added"))); },
+            [=] { return namesOf(await(ServiceRepository(path).loadServices()).services); }};
+}
+
+// One secret changed and one removed by the save, or all gone with the
+// profile: the keyring must keep the old values while the file does.
+Store profilesStore(const QString &path, bool deleting)
+{
+    auto secrets = std::make_shared<FakeSecretStore>();
+    auto repository = std::make_shared<EnvironmentProfilesRepository>(path, secrets);
+    EnvironmentProfile kept {QUuid::createUuid(), QStringLiteral("kept"), {}, false, stamp, stamp};
+    kept.variables = {{QUuid::createUuid(), QStringLiteral("TOKEN"), QStringLiteral("token"), true},
+                      {QUuid::createUuid(), QStringLiteral("GONE"), QStringLiteral("gone"), true}};
+    EnvironmentProfile changed = kept;
+    changed.variables[0].value = QStringLiteral("changed");
+    changed.variables.removeLast();
+    changed.name = QStringLiteral("changed");
+    return {[=] { await(repository->saveProfile(kept, std::nullopt)); }, [=] { await(repository->loadProfiles()); },
+            [=] {
+                if (deleting)
+                    await(repository->deleteProfile(changed.id, std::nullopt));
+                else
+                    await(repository->saveProfile(changed, std::nullopt));
+            },
+            [=] {
+                QStringList values = secrets->items().values();
+                values.sort();
+                return namesOf(await(EnvironmentProfilesRepository(path, secrets).loadProfiles()).profiles) + values;
+            }};
+}
+
+Store historyStore(const QString &path)
+{
+    auto repository = std::make_shared<ServiceRunHistoryRepository>(path);
+    const auto append = [repository](int started) {
+        ServiceRunRecord record;
+        record.id = QUuid::createUuid();
+        record.serviceId = QUuid::createUuid();
+        record.startedAt = stamp.addSecs(started);
+        record.endedAt = stamp.addSecs(started + 1);
+        await(repository->append(record));
+    };
+    return {[=] { append(0); }, [=] { await(repository->load()); }, [=] { append(10); }, [=] { return runsIn(path); }};
+}
+
 // Finished runs go through the manager, which keeps a run whose write failed
-// and writes it with the next one; `save` (a finished run, or the masking of
-// a profile made protected) throws what the window was told.
+// and writes it with the next one; the save is a finished run, or the masking
+// of a profile made protected.
 Store historyManagerStore(const QString &path, bool redacting)
 {
     auto repository = std::make_shared<ServiceRunHistoryRepository>(path);
@@ -181,10 +201,8 @@ Store historyManagerStore(const QString &path, bool redacting)
         manager->finishRun(draft.serviceId, ServiceRunStopReason::exited, 0, QString());
         await(manager->waitForPendingWrites());
     };
-    return {"run-history.json",
-            finishRun,
-            [manager] { await(manager->loadHistory()); },
-            [finishRun, manager, alerts, redacting] {
+    return {finishRun, [manager] { await(manager->loadHistory()); },
+            [=] {
                 if (redacting)
                     await(manager->redactProtectedProfileHistory({}, {QStringLiteral("prod")}));
                 else
@@ -194,117 +212,65 @@ Store historyManagerStore(const QString &path, bool redacting)
                     throw FileStoreError(alerts->value(0));
                 }
             },
-            [path] {
-                QStringList runs;
-                for (const ServiceRunRecord &record : await(ServiceRunHistoryRepository(path).load()))
-                    runs.append(record.startedAt.toString(Qt::ISODate) + record.environment.value(0).value);
-                return runs;
-            },
-            [finishRun] { finishRun(false); }};
+            [path] { return runsIn(path); }, [finishRun] { finishRun(false); }};
 }
 
-QStringList namesOf(const auto &items)
+Store settingsStore(const QString &path)
 {
-    QStringList names;
-    for (const auto &item : items)
-        names.append(item.name);
-    return names;
+    auto repository = std::make_shared<SettingsRepository>(path);
+    const auto save = [repository](const char *shell) {
+        AppSettings settings;
+        settings.defaultShell = QString::fromLatin1(shell);
+        await(repository->save(settings));
+    };
+    return {[=] { save("/bin/kept"); }, [=] { await(repository->load()); }, [=] { save("/bin/added"); },
+            [=] { return QStringList {await(SettingsRepository(path).load()).defaultShell}; }};
 }
 
-// Each store built afresh on an empty data folder.
-Store makeStore(const char *label)
+// The bookmark store reads its file once, when it is made.
+Store bookmarksStore(const QString &path)
 {
-    const char *file = label;
-    const QString path = dataFile(file);
-    if (qstrcmp(file, "services.json") == 0) {
-        auto repository = std::make_shared<ServiceRepository>(path);
-        return {file, [repository] { await(repository->saveService(service("kept"))); },
-                [repository] { await(repository->loadServices()); },
-                [repository] { await(repository->saveService(service("added"))); },
-                [path] { return namesOf(await(ServiceRepository(path).loadServices()).services); }};
-    }
-    if (QByteArray(label).startsWith("environments.json")) {
-        // One secret changed and one removed by the save, or all gone with the
-        // profile: the keyring must keep the old values while the file does.
-        auto secrets = std::make_shared<FakeSecretStore>();
-        auto repository = std::make_shared<EnvironmentProfilesRepository>(dataFile("environments.json"), secrets);
-        const EnvironmentProfile kept = profile("kept");
-        EnvironmentProfile changed = kept;
-        changed.variables[0].value = QStringLiteral("changed");
-        changed.variables.removeLast();
-        changed.name = QStringLiteral("changed");
-        const bool deleting = QByteArray(label).endsWith("delete");
-        return {"environments.json", [repository, kept] { await(repository->saveProfile(kept, std::nullopt)); },
-                [repository] { await(repository->loadProfiles()); },
-                [repository, changed, deleting] {
-                    if (deleting)
-                        await(repository->deleteProfile(changed.id, std::nullopt));
-                    else
-                        await(repository->saveProfile(changed, std::nullopt));
-                },
-                [path = dataFile("environments.json"), secrets] {
-                    QStringList state =
-                        namesOf(await(EnvironmentProfilesRepository(path, secrets).loadProfiles()).profiles);
-                    QStringList values = secrets->items().values();
-                    values.sort();
-                    return state + values;
-                }};
-    }
-    if (QByteArray(label).startsWith("run-history.json "))
-        return historyManagerStore(dataFile("run-history.json"), QByteArray(label).endsWith("redaction"));
-    if (qstrcmp(file, "run-history.json") == 0) {
-        auto repository = std::make_shared<ServiceRunHistoryRepository>(path);
-        return {file, [repository] { await(repository->append(run(0))); }, [repository] { await(repository->load()); },
-                [repository] { await(repository->append(run(10))); },
-                [path] {
-                    QStringList starts;
-                    for (const ServiceRunRecord &record : await(ServiceRunHistoryRepository(path).load()))
-                        starts.append(record.startedAt.toString(Qt::ISODate));
-                    return starts;
-                }};
-    }
-    if (qstrcmp(file, "settings.json") == 0) {
-        auto repository = std::make_shared<SettingsRepository>(path);
-        const auto withShell = [](const char *shell) {
-            AppSettings settings;
-            settings.defaultShell = QString::fromLatin1(shell);
-            return settings;
-        };
-        return {file, [repository, withShell] { await(repository->save(withShell("/bin/kept"))); },
-                [repository] { await(repository->load()); },
-                [repository, withShell] { await(repository->save(withShell("/bin/added"))); },
-                [path] { return QStringList {await(SettingsRepository(path).load()).defaultShell}; }};
-    }
-    // bookmarks.json, whose store reads the file once, when it is made.
     auto store = std::make_shared<std::unique_ptr<SecurityScopedBookmarkStore>>();
-    const QString kept = applicationSupportDirectory();
-    const QString added = QDir::tempPath();
-    return {file, [store, path, kept] { await(SecurityScopedBookmarkStore(path).rememberBookmark(kept)); },
-            [store, path] { *store = std::make_unique<SecurityScopedBookmarkStore>(path); },
-            [store, added] { await((*store)->rememberBookmark(added)); },
-            [path] {
+    return {[=] { await(SecurityScopedBookmarkStore(path).rememberBookmark(applicationSupportDirectory())); },
+            [=] { *store = std::make_unique<SecurityScopedBookmarkStore>(path); },
+            [=] { await((*store)->rememberBookmark(QDir::tempPath())); },
+            [=] {
                 QFile bytes(path);
                 bytes.open(QIODevice::ReadOnly);
-                QStringList keys = QJsonDocument::fromJson(bytes.readAll()).object().keys();
-                keys.sort();
-                return keys;
+                return QJsonDocument::fromJson(bytes.readAll()).object().keys();
             }};
 }
 
-QStringList leftovers()
+struct Row {
+    const char *name;
+    const char *file;
+    Store (*make)(const QString &path);
+};
+
+const Row rows[] = {
+    {"services", "services.json", servicesStore},
+    {"environments", "environments.json", [](const QString &path) { return profilesStore(path, false); }},
+    {"environmentsDelete", "environments.json", [](const QString &path) { return profilesStore(path, true); }},
+    {"history", "run-history.json", historyStore},
+    {"settings", "settings.json", settingsStore},
+    {"bookmarks", "bookmarks.json", bookmarksStore},
+    {"historyManager", "run-history.json", [](const QString &path) { return historyManagerStore(path, false); }},
+    {"historyRedaction", "run-history.json", [](const QString &path) { return historyManagerStore(path, true); }},
+};
+
+void PrintTo(const Row &row, std::ostream *out)
 {
-    // Temporary files of a write, and copies set aside as damaged: after a fault
-    // that damaged nothing, there must be neither.
-    QStringList found = QDir(applicationSupportDirectory())
-                            .entryList({QStringLiteral(".*.velmora-save-*"), QStringLiteral("*.unreadable-*")},
-                                       QDir::Files | QDir::Hidden);
-    return found;
+    *out << row.name;
 }
 
-const char *const storeFiles[] = {
-    "services.json", "environments.json", "environments.json delete", "run-history.json",
-    "settings.json", "bookmarks.json",    "run-history.json manager", "run-history.json redaction"};
-const int errors[] = {ENOSPC, EIO, EMFILE, ENOMEM};
+// Each store built afresh on a data folder holding only its good file.
+Store seededStore(const Row &row)
+{
+    QDir(applicationSupportDirectory()).removeRecursively();
+    Store store = row.make(applicationSupportDirectory() + QLatin1Char('/') + QLatin1String(row.file));
+    store.seed();
+    return store;
+}
 
 } // namespace
 
@@ -313,87 +279,78 @@ const int errors[] = {ENOSPC, EIO, EMFILE, ENOMEM};
 // loadable, the caller hears of the failure, no temporary file stays, a save
 // reported done is on disk, and the run history has every run on disk after
 // the next write that succeeds.
-class StorageFaults : public ::testing::TestWithParam<const char *> {};
+class StorageFaults : public ::testing::TestWithParam<Row> {};
 
 TEST_P(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOne)
 {
-    {
-        const char *label = GetParam();
-        for (int call = 0; call < static_cast<int>(Call::count); ++call) {
-            for (const int error : errors) {
-                // Counted once without a fault, then failed at each of its calls in turn.
-                int points = 0;
-                QStringList before, after, afterNextWrite;
+    const Row &row = GetParam();
+    for (int kind = 0; kind < static_cast<int>(Call::count); ++kind) {
+        const Call call = static_cast<Call>(kind);
+        for (const int error : {ENOSPC, EIO, EMFILE, ENOMEM}) {
+            // Counted once without a fault, then failed at each of its calls in turn.
+            QStringList before, after, afterNextWrite;
+            QList<int> points;
+            {
+                Store store = seededStore(row);
+                before = store.stored();
+                store.load();
                 {
-                    QDir(applicationSupportDirectory()).removeRecursively();
-                    Store store = makeStore(label);
-                    store.seed();
-                    before = store.stored();
-                    store.load();
-                    FaultyCalls counter(static_cast<Call>(call), 0, error);
+                    const FaultyCalls counter({call, 0, error});
                     store.save();
-                    points = counter.calls(static_cast<Call>(call));
-                    FileSystemCalls::replaceForTesting(nullptr);
-                    after = store.stored();
-                    if (store.nextWrite)
-                        store.nextWrite();
-                    afterNextWrite = store.stored();
+                    for (int point = 1; point <= counter.calls(call); ++point)
+                        points.append(point);
                 }
-                // -1: every read fails, from the start-up load on.
-                QList<int> faultPoints {};
-                for (int point = 1; point <= points; ++point)
-                    faultPoints.append(point);
-                if (call == static_cast<int>(Call::read))
-                    faultPoints.append(-1);
-                for (const int point : std::as_const(faultPoints)) {
-                    const std::string where = std::string(label) + " " + nameOf(static_cast<Call>(call)) + " #"
-                                              + std::to_string(point) + " " + std::strerror(error);
-                    QDir(applicationSupportDirectory()).removeRecursively();
-                    Store store = makeStore(label);
-                    store.seed();
-                    std::optional<QString> failure;
-                    bool failedAfterRename = false;
-                    {
-                        std::optional<FaultyCalls> fromLoad;
-                        if (point == -1)
-                            fromLoad.emplace(static_cast<Call>(call), -1, error);
-                        store.load();
-                        fromLoad.reset();
-                        const FaultyCalls fault(static_cast<Call>(call), point, error);
-                        try {
-                            store.save();
-                        } catch (const FileStoreError &thrown) {
-                            failure = thrown.message();
-                        }
-                        failedAfterRename = fault.failedAfterRename();
+                after = store.stored();
+                if (store.nextWrite)
+                    store.nextWrite();
+                afterNextWrite = store.stored();
+            }
+            // -1: every read fails, from the start-up load on.
+            if (call == Call::read)
+                points.append(-1);
+            for (const int point : std::as_const(points)) {
+                const std::string where = std::string(row.name) + " " + callNames[kind] + " #" + std::to_string(point)
+                                          + " " + std::strerror(error);
+                Store store = seededStore(row);
+                std::optional<QString> failure;
+                bool failedAfterRename = false;
+                {
+                    std::optional<FaultyCalls> fromLoad;
+                    if (point == -1)
+                        fromLoad.emplace(FaultyCalls::Fault {call, -1, error});
+                    store.load();
+                    fromLoad.reset();
+                    const FaultyCalls fault({call, point, error});
+                    try {
+                        store.save();
+                    } catch (const FileStoreError &thrown) {
+                        failure = thrown.message();
                     }
-                    const QStringList stored = store.stored();
-                    if (!failure) {
-                        EXPECT_NE(point, -1) << where << ": saved over a file it could not read";
-                        EXPECT_EQ(stored, after) << where << ": reported saved, not on disk";
-                    } else {
-                        EXPECT_TRUE(failure->contains(QString::fromLatin1(store.file))) << where;
-                        // Only a failing folder sync after the rename leaves the new file.
-                        EXPECT_TRUE(stored == before || (failedAfterRename && stored == after))
-                            << where << ": " << stored.join(u',').toStdString();
-                    }
-                    EXPECT_EQ(leftovers(), QStringList()) << where;
-                    if (store.nextWrite) {
-                        store.nextWrite();
-                        EXPECT_EQ(store.stored(), afterNextWrite) << where << ": a run is missing or twice";
-                    }
+                    failedAfterRename = fault.failedAfterRename();
+                }
+                const QStringList stored = store.stored();
+                if (!failure) {
+                    EXPECT_NE(point, -1) << where << ": saved over a file it could not read";
+                    EXPECT_EQ(stored, after) << where << ": reported saved, not on disk";
+                } else {
+                    EXPECT_TRUE(failure->contains(QString::fromLatin1(row.file))) << where;
+                    EXPECT_TRUE(stored == before || (failedAfterRename && stored == after))
+                        << where << ": " << stored.join(u',').toStdString();
+                }
+                // Temporary files of a write, and copies set aside as damaged: no fault here damages anything.
+                EXPECT_EQ(QDir(applicationSupportDirectory())
+                              .entryList({QStringLiteral(".*.velmora-save-*"), QStringLiteral("*.unreadable-*")},
+                                         QDir::Files | QDir::Hidden),
+                          QStringList())
+                    << where;
+                if (store.nextWrite) {
+                    store.nextWrite();
+                    EXPECT_EQ(store.stored(), afterNextWrite) << where << ": a run is missing or twice";
                 }
             }
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryStore, StorageFaults, ::testing::ValuesIn(storeFiles),
-                         [](const ::testing::TestParamInfo<const char *> &row) {
-                             std::string name = row.param;
-                             for (char &c : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryStore, StorageFaults, ::testing::ValuesIn(rows),
+                         [](const ::testing::TestParamInfo<Row> &row) { return std::string(row.param.name); });
