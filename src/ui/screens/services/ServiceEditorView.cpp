@@ -20,6 +20,8 @@
 #include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/ShellPathInsertion.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QCoroFuture>
 #include <QCoroTask>
@@ -104,6 +106,9 @@ ServiceEditorView::ServiceEditorView(ServiceEditorMode mode, ManagedService draf
     layout->addWidget(makeEnvironmentSection());
     layout->addWidget(makeLaunchSection());
     layout->addWidget(makeButtons());
+    // Never shorter than the form: a sheet squeezed to 500 on a small screen
+    // would fold the command field to nothing.
+    setMinimumHeight(std::max(minimumHeight(), layout->minimumSize().height()));
 
     connect(&controller, &ServicesController::profilesChanged, this, &ServiceEditorView::fillProfilePicker);
     updateSaveEnabled();
