@@ -20,38 +20,67 @@
 #include <QImage>
 #include <QPushButton>
 #include <QStyleOptionButton>
-
-#include <functional>
+#include <QTest>
 
 namespace {
 
-// What one widget shows, measured on a picture of its window.
-struct Shown {
-    QImage picture;
-    qreal ratio = 1;
+qreal textMinimumFor(const QFont &font)
+{
+    const qreal points = QFontInfo(font).pointSizeF();
+    const bool large = points >= 18 || (points >= 14 && font.weight() >= QFont::Bold);
+    return large ? ColorContrast::largeTextMinimum : ColorContrast::textMinimum;
+}
 
-    QRect pixels(const QWidget &widget, const QWidget &window, QRect area = {}) const
+struct ContrastTest : ServiceManagerTest {
+    SecurityScopedBookmarkStore bookmarks {folder + QStringLiteral("/bookmarks.json")};
+    SettingsRepository settingsRepository {folder + QStringLiteral("/settings.json")};
+    QStringList failures;
+    // The window being checked and a picture of it: what is painted is only known from the picture.
+    const QWidget *checked = nullptr;
+    QImage picture;
+    qreal pixelRatio = 1;
+    void TearDown() override
+    {
+        ThemeManager::instance().apply(AppAppearanceMode::system);
+        ServiceManagerTest::TearDown();
+    }
+    void expectAtLeast(qreal minimum, const QColor &shown, const QColor &background, const QString &what)
+    {
+        const qreal ratio = ColorContrast::ratio(shown, background);
+        if (ratio + 0.005 < minimum)
+            failures << QStringLiteral("%1: %2 on %3 is %4:1, below %5:1")
+                            .arg(what, shown.name(), background.name(), QString::number(ratio, 'f', 2),
+                                 QString::number(minimum));
+    }
+    void expectLooksDisabled(const QWidget &widget, QPalette::ColorRole role, const QString &what)
+    {
+        const QPalette &palette = widget.palette();
+        if (palette.color(QPalette::Disabled, role) == palette.color(QPalette::Active, role))
+            failures << what + QStringLiteral(": disabled, but painted as when enabled");
+    }
+    void reportFailures(const char *where)
+    {
+        EXPECT_TRUE(failures.isEmpty()) << where << '\n' << failures.join(u'\n').toStdString();
+        failures.clear();
+    }
+    QRect pixels(const QWidget &widget, QRect area = {}) const
     {
         if (area.isNull())
             area = widget.rect();
-        const QRect inWindow(widget.mapTo(&window, area.topLeft()), area.size());
-        return QRect((QPointF(inWindow.topLeft()) * ratio).toPoint(), (QSizeF(inWindow.size()) * ratio).toSize())
+        const QRect inWindow(widget.mapTo(checked, area.topLeft()), area.size());
+        return QRect((QPointF(inWindow.topLeft()) * pixelRatio).toPoint(),
+                     (QSizeF(inWindow.size()) * pixelRatio).toSize())
             .intersected(picture.rect());
     }
     // The colour that covers most of an area: a control's or a label's surface.
     QColor surface(const QRect &area) const
     {
         QHash<QRgb, int> counts;
-        for (int y = area.top(); y <= area.bottom(); ++y) {
-            for (int x = area.left(); x <= area.right(); ++x)
-                ++counts[picture.pixel(x, y)];
-        }
         QRgb most = 0;
-        int mostCount = -1;
-        for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-            if (it.value() > mostCount) {
-                most = it.key();
-                mostCount = it.value();
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                if (++counts[picture.pixel(x, y)] > counts.value(most))
+                    most = picture.pixel(x, y);
             }
         }
         return QColor::fromRgb(most);
@@ -69,120 +98,56 @@ struct Shown {
         }
         return best;
     }
-};
-
-bool isLargeText(const QFont &font)
-{
-    const qreal points = QFontInfo(font).pointSizeF();
-    return points >= 18 || (points >= 14 && font.weight() >= QFont::Bold);
-}
-
-QString describe(const QWidget &widget, const QString &text)
-{
-    return QStringLiteral("%1 \"%2\" (%3)")
-        .arg(QString::fromUtf8(widget.metaObject()->className()), text, widget.objectName());
-}
-
-struct ContrastTest : ServiceManagerTest {
-    SecurityScopedBookmarkStore bookmarks {folder + QStringLiteral("/bookmarks.json")};
-    SettingsRepository settingsRepository {folder + QStringLiteral("/settings.json")};
-    QStringList failures;
-
-    void TearDown() override
+    void checkText(const QWidget &widget, const QString &text)
     {
-        ThemeManager::instance().apply(AppAppearanceMode::system);
-        ServiceManagerTest::TearDown();
-    }
-
-    void expectAtLeast(qreal minimum, const QColor &shown, const QColor &background, const QString &what)
-    {
-        const qreal ratio = ColorContrast::ratio(shown, background);
-        if (ratio + 0.005 < minimum)
-            failures << QStringLiteral("%1: %2 on %3 is %4:1, below %5:1")
-                            .arg(what, shown.name(), background.name(), QString::number(ratio, 'f', 2),
-                                 QString::number(minimum));
-    }
-
-    void expectLooksDisabled(const QWidget &widget, QPalette::ColorRole role, const QString &what)
-    {
-        const QPalette &palette = widget.palette();
-        if (palette.color(QPalette::Disabled, role) == palette.color(QPalette::Active, role))
-            failures << what + QStringLiteral(": disabled, but painted as when enabled");
-    }
-
-    void checkLabel(const QLabel &label, const QWidget &window, const Shown &shown)
-    {
-        if (label.text().isEmpty() || label.textFormat() == Qt::RichText)
-            return;
-        const QString what = describe(label, label.text());
-        if (!label.isEnabled()) {
-            expectLooksDisabled(label, label.foregroundRole(), what);
-            return;
+        const QString what = QStringLiteral("%1 \"%2\" (%3)")
+                                 .arg(QString::fromUtf8(widget.metaObject()->className()), text, widget.objectName());
+        if (!widget.isEnabled())
+            return expectLooksDisabled(widget, widget.foregroundRole(), what);
+        const QRect area = pixels(widget);
+        QColor background = surface(area);
+        QColor colour = widget.palette().color(QPalette::Active, widget.foregroundRole());
+        if (const auto *styled = qobject_cast<const StyledLabel *>(&widget))
+            colour = styled->resolvedColor();
+        if (const auto *box = qobject_cast<const QCheckBox *>(&widget)) {
+            QStyleOptionButton option;
+            option.initFrom(box);
+            const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+            const QRect outside = pixels(*box, indicator.adjusted(-3, 0, -indicator.width() - 1, 0));
+            if (!outside.isEmpty())
+                background = surface(outside);
+            const QPoint leftEdge = pixels(*box, QRect(indicator.left(), indicator.center().y(), 1, 1)).topLeft();
+            expectAtLeast(ColorContrast::markMinimum, QColor::fromRgb(picture.pixel(leftEdge)), background,
+                          what + QStringLiteral(" border"));
+        } else if (qobject_cast<const QAbstractButton *>(&widget)) {
+            background = surface(area.adjusted(2, 2, -2, -2));
+            // A custom-painted button's text colour is only in its picture.
+            colour = qobject_cast<const ProminentButton *>(&widget)
+                         ? strongest(area.adjusted(3, 3, -3, -3), background)
+                         : widget.palette().color(QPalette::Active, QPalette::ButtonText);
         }
-        const auto *styled = qobject_cast<const StyledLabel *>(&label);
-        const QColor colour =
-            styled ? styled->resolvedColor() : label.palette().color(QPalette::Active, label.foregroundRole());
-        const QColor background = shown.surface(shown.pixels(label, window));
-        expectAtLeast(isLargeText(label.font()) ? ColorContrast::largeTextMinimum : ColorContrast::textMinimum,
-                      ColorContrast::compositedOver(colour, background), background, what);
-    }
-
-    void checkButton(const QAbstractButton &button, const QWidget &window, const Shown &shown)
-    {
-        if (button.text().isEmpty())
-            return;
-        const QString what = describe(button, button.text());
-        if (!button.isEnabled()) {
-            expectLooksDisabled(button, button.foregroundRole(), what);
-            return;
-        }
-        if (const auto *box = qobject_cast<const QCheckBox *>(&button)) {
-            checkCheckBox(*box, window, shown, what);
-            return;
-        }
-        const QRect area = shown.pixels(button, window);
-        const QColor fill = shown.surface(area.adjusted(2, 2, -2, -2));
-        // A custom-painted button's text colour is only in its picture.
-        const QColor text = qobject_cast<const ProminentButton *>(&button)
-                                ? shown.strongest(area.adjusted(3, 3, -3, -3), fill)
-                                : button.palette().color(QPalette::Active, QPalette::ButtonText);
-        expectAtLeast(isLargeText(button.font()) ? ColorContrast::largeTextMinimum : ColorContrast::textMinimum,
-                      ColorContrast::compositedOver(text, fill), fill, what);
-    }
-
-    void checkCheckBox(const QCheckBox &box, const QWidget &window, const Shown &shown, const QString &what)
-    {
-        QStyleOptionButton option;
-        option.initFrom(&box);
-        const QRect indicator = box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
-        const QRect outside = shown.pixels(box, window, indicator.adjusted(-3, 0, -indicator.width() - 1, 0));
-        const QColor surroundings =
-            outside.isEmpty() ? shown.surface(shown.pixels(box, window)) : shown.surface(outside);
-        const QRect leftEdge = shown.pixels(box, window, QRect(indicator.left(), indicator.center().y(), 1, 1));
-        const QColor border = QColor::fromRgb(shown.picture.pixel(leftEdge.topLeft()));
-        expectAtLeast(ColorContrast::markMinimum, border, surroundings, what + QStringLiteral(" border"));
-        const QColor text = box.palette().color(QPalette::Active, QPalette::WindowText);
-        expectAtLeast(ColorContrast::textMinimum, ColorContrast::compositedOver(text, surroundings), surroundings,
+        expectAtLeast(textMinimumFor(widget.font()), ColorContrast::compositedOver(colour, background), background,
                       what);
     }
-
-    void checkWindow(QWidget &window, const QString &name)
+    void checkWindow(QWidget &shown, const char *where)
     {
-        window.show();
-        waitUntil([] { return false; }, 150);
-        const QPixmap grab = window.grab();
-        const Shown shown {grab.toImage().convertToFormat(QImage::Format_RGB32), grab.devicePixelRatio()};
-        for (const QLabel *label : window.findChildren<QLabel *>()) {
-            if (label->isVisibleTo(&window) && !label->visibleRegion().isEmpty())
-                checkLabel(*label, window, shown);
+        shown.show();
+        QTest::qWait(150);
+        const QPixmap grab = shown.grab();
+        checked = &shown;
+        picture = grab.toImage().convertToFormat(QImage::Format_RGB32);
+        pixelRatio = grab.devicePixelRatio();
+        for (const QWidget *widget : shown.findChildren<QWidget *>()) {
+            if (!widget->isVisibleTo(&shown) || widget->visibleRegion().isEmpty())
+                continue;
+            if (const auto *label = qobject_cast<const QLabel *>(widget)) {
+                if (!label->text().isEmpty() && label->textFormat() != Qt::RichText)
+                    checkText(*label, label->text());
+            } else if (const auto *button = qobject_cast<const QAbstractButton *>(widget);
+                       button && !button->text().isEmpty())
+                checkText(*button, button->text());
         }
-        for (const QAbstractButton *button : window.findChildren<QAbstractButton *>()) {
-            if (button->isVisibleTo(&window) && !button->visibleRegion().isEmpty())
-                checkButton(*button, window, shown);
-        }
-        SCOPED_TRACE(name.toStdString());
-        EXPECT_TRUE(failures.isEmpty()) << failures.join(QLatin1Char('\n')).toStdString();
-        failures.clear();
+        reportFailures(where);
     }
 };
 
@@ -199,28 +164,25 @@ TEST_F(ContrastTest, EveryEnabledTextAndMarkOfTheScreensIsLegibleInBothThemes)
 
     for (const AppAppearanceMode mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
         ThemeManager::instance().apply(mode);
-        const QString theme = mode == AppAppearanceMode::dark ? QStringLiteral("dark") : QStringLiteral("light");
-
+        SCOPED_TRACE(mode == AppAppearanceMode::dark ? "dark theme" : "light theme");
         ServicesView services(manager, profiles, lockManager, history, &bookmarks);
         services.resize(1100, 760);
         services.selectService(job.id);
         services.findChild<ServiceRunHistorySection *>()->setExpanded(true);
-        checkWindow(services, QStringLiteral("services, stopped service, ") + theme);
+        checkWindow(services, "services, stopped service");
         services.selectService(web.id);
-        checkWindow(services, QStringLiteral("services, running service, ") + theme);
-
+        checkWindow(services, "services, running service");
         AppSettings current;
         current.defaultShell = QStringLiteral("/bin/bash");
         SettingsView settingsView(
             &settingsRepository, [&] { return current; }, [&](const AppSettings &applied) { current = applied; });
         settingsView.resize(520, 360);
-        checkWindow(settingsView, QStringLiteral("settings before start-up, ") + theme);
+        checkWindow(settingsView, "settings before start-up");
         settingsView.setApplicationReady(true);
-        checkWindow(settingsView, QStringLiteral("settings, ") + theme);
-
+        checkWindow(settingsView, "settings");
         EnvironmentProfilesView profilesView(&profiles, &lockManager, nullptr, std::nullopt);
         profilesView.resize(1000, 640);
-        checkWindow(profilesView, QStringLiteral("profiles, ") + theme);
+        checkWindow(profilesView, "profiles");
     }
 }
 
@@ -253,7 +215,6 @@ TEST_F(ContrastTest, TintsAndFocusMarksStandOutFromEverySurfaceInBothThemes)
                               QStringLiteral("panel button"));
             expectLooksDisabled(button, QPalette::ButtonText, QStringLiteral("panel button"));
         }
-        EXPECT_TRUE(failures.isEmpty()) << failures.join(QLatin1Char('\n')).toStdString();
-        failures.clear();
+        reportFailures("tints");
     }
 }
