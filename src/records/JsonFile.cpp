@@ -48,12 +48,12 @@ int syncFolder(const QString &folder)
     return result == 0 ? 0 : error;
 }
 
-int writeAll(int fd, const QByteArray &bytes)
+int writeAll(int fd, QByteArrayView bytes)
 {
     FileSystemCalls &calls = FileSystemCalls::current();
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t count = calls.write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        const ssize_t count = calls.write(fd, bytes.data() + written, static_cast<size_t>(bytes.size() - written));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
@@ -171,6 +171,11 @@ QByteArray JsonFile::readWhole(int fd, qint64 expectedSize) const
 
 void JsonFile::writeLocked(const QByteArray &bytes)
 {
+    writeLocked(QList<QByteArrayView> {bytes});
+}
+
+void JsonFile::writeLocked(const QList<QByteArrayView> &parts)
+{
     if (m_unreadable)
         setAsideUnreadable();
 
@@ -196,8 +201,10 @@ void JsonFile::writeLocked(const QByteArray &bytes)
 
     // Written and synced before the rename: after a crash the path holds the
     // old bytes or the new ones, never a file whose data never reached the disk.
-    if (const int error = writeAll(fd, bytes))
-        throwSaveError(error);
+    for (const QByteArrayView part : parts) {
+        if (const int error = writeAll(fd, part))
+            throwSaveError(error);
+    }
     if (calls.fdatasync(fd) != 0)
         throwSaveError(errno);
     const int closed = calls.close(fd);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
 #include <QString>
 
 #include <mutex>
@@ -45,6 +47,9 @@ public:
     // the previous file and no temporary file, one after it (the folder sync)
     // leaves the new file whose durability is unknown, reported all the same.
     void writeLocked(const QByteArray &bytes);
+    // As above, for the bytes of `parts` one after the other: a large file
+    // spliced from pieces is never copied into one buffer first.
+    void writeLocked(const QList<QByteArrayView> &parts);
 
     // The file exists but its content could not be decoded: keep it aside at the next write.
     void markUnreadable() { m_unreadable = true; }
