@@ -1,6 +1,7 @@
 #include "records/Json.h"
 
 #include <QRegularExpression>
+#include <QStringEncoder>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -11,7 +12,8 @@
 #include <vector>
 
 #include <rapidjson/error/en.h>
-#include <rapidjson/prettywriter.h>
+#include <rapidjson/internal/dtoa.h>
+#include <rapidjson/internal/itoa.h>
 #include <rapidjson/writer.h>
 
 #ifdef __SSE2__
@@ -43,6 +45,7 @@ public:
         m_size += count;
     }
     void Flush() {}
+    qsizetype size() const { return m_size; }
 
     QByteArray take()
     {
@@ -70,16 +73,9 @@ bool needsEscape(char c)
     return byte < 0x20 || byte == '"' || byte == '\\';
 }
 
-} // namespace
-
-// Copies the run of a string that needs no escape in one go, stopping at the
-// next character that does; the writer escapes that one and asks again. Much
-// faster than the writer's character-by-character default on long outputs.
-template <>
-inline bool rapidjson::Writer<ByteArrayOutput>::ScanWriteUnescapedString(StringStream &is, size_t length)
+// The first byte from `p` on that a JSON string must escape, or `end`.
+const char *nextEscape(const char *p, const char *end)
 {
-    const char *end = is.head_ + length;
-    const char *p = is.src_;
 #ifdef __SSE2__
     // Sixteen bytes at a time: quote, backslash, or below 0x20 (max(byte, 0x1F) == 0x1F).
     const __m128i quote = _mm_set1_epi8('"');
@@ -90,15 +86,197 @@ inline bool rapidjson::Writer<ByteArrayOutput>::ScanWriteUnescapedString(StringS
         const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
                                           _mm_cmpeq_epi8(_mm_max_epu8(bytes, control), control));
         const int mask = _mm_movemask_epi8(hits);
-        if (mask != 0) {
-            p += __builtin_ctz(static_cast<unsigned>(mask));
-            break;
-        }
+        if (mask != 0)
+            return p + __builtin_ctz(static_cast<unsigned>(mask));
         p += 16;
     }
 #endif
     while (p != end && !needsEscape(*p))
         ++p;
+    return p;
+}
+
+// Writes values the way rapidjson's PrettyWriter does with a two-space indent
+// (the layout every data file has always had), keys sorted, starting at any
+// depth: an element of a list comes out already indented, never re-indented
+// in a copy. Runs of text that need no escape are copied in one go.
+class PrettyOutput {
+public:
+    explicit PrettyOutput(ByteArrayOutput &output)
+        : m_output(output)
+    {}
+
+    void indent(int level)
+    {
+        static constexpr char spaces[] = "                                                                ";
+        for (qsizetype count = 2 * qsizetype(level); count > 0;) {
+            const qsizetype chunk = std::min<qsizetype>(count, sizeof(spaces) - 1);
+            m_output.append(spaces, chunk);
+            count -= chunk;
+        }
+    }
+
+    void write(const json::Value &value, int level)
+    {
+        switch (value.GetType()) {
+        case rapidjson::kObjectType:
+            writeObject(value, level);
+            break;
+        case rapidjson::kArrayType:
+            writeArray(value, level);
+            break;
+        case rapidjson::kStringType:
+            writeString(value.GetString(), value.GetStringLength());
+            break;
+        case rapidjson::kNumberType:
+            writeNumber(value);
+            break;
+        case rapidjson::kNullType:
+            m_output.append("null", 4);
+            break;
+        case rapidjson::kFalseType:
+            m_output.append("false", 5);
+            break;
+        case rapidjson::kTrueType:
+            m_output.append("true", 4);
+            break;
+        }
+    }
+
+private:
+    static bool nameLess(const json::Value::Member *a, const json::Value::Member *b)
+    {
+        const auto lengthA = a->name.GetStringLength();
+        const auto lengthB = b->name.GetStringLength();
+        const int order = std::memcmp(a->name.GetString(), b->name.GetString(), std::min(lengthA, lengthB));
+        return order != 0 ? order < 0 : lengthA < lengthB;
+    }
+
+    void separate(bool first)
+    {
+        if (!first)
+            m_output.Put(',');
+        m_output.Put('\n');
+    }
+
+    void writeObject(const json::Value &object, int level)
+    {
+        if (object.MemberCount() == 0) {
+            m_output.append("{}", 2);
+            return;
+        }
+        std::vector<const json::Value::Member *> members;
+        members.reserve(object.MemberCount());
+        for (auto it = object.MemberBegin(); it != object.MemberEnd(); ++it)
+            members.push_back(&*it);
+        std::sort(members.begin(), members.end(), nameLess);
+        m_output.Put('{');
+        for (size_t index = 0; index < members.size(); ++index) {
+            separate(index == 0);
+            indent(level + 1);
+            writeString(members[index]->name.GetString(), members[index]->name.GetStringLength());
+            m_output.append(": ", 2);
+            write(members[index]->value, level + 1);
+        }
+        m_output.Put('\n');
+        indent(level);
+        m_output.Put('}');
+    }
+
+    void writeArray(const json::Value &array, int level)
+    {
+        if (array.Empty()) {
+            m_output.append("[]", 2);
+            return;
+        }
+        m_output.Put('[');
+        bool first = true;
+        for (const json::Value &element : array.GetArray()) {
+            separate(first);
+            first = false;
+            indent(level + 1);
+            write(element, level + 1);
+        }
+        m_output.Put('\n');
+        indent(level);
+        m_output.Put(']');
+    }
+
+    void writeString(const char *text, rapidjson::SizeType length)
+    {
+        static constexpr char hexDigits[] = "0123456789ABCDEF";
+        m_output.Put('"');
+        const char *end = text + length;
+        for (const char *p = text; p != end;) {
+            const char *stop = nextEscape(p, end);
+            m_output.append(p, stop - p);
+            if (stop == end)
+                break;
+            const auto byte = static_cast<unsigned char>(*stop);
+            char escaped[6] = {'\\', static_cast<char>(byte), 0, 0, 0, 0};
+            qsizetype size = 2;
+            switch (byte) {
+            case '\b':
+                escaped[1] = 'b';
+                break;
+            case '\t':
+                escaped[1] = 't';
+                break;
+            case '\n':
+                escaped[1] = 'n';
+                break;
+            case '\f':
+                escaped[1] = 'f';
+                break;
+            case '\r':
+                escaped[1] = 'r';
+                break;
+            case '"':
+            case '\\':
+                break;
+            default:
+                escaped[1] = 'u';
+                escaped[2] = '0';
+                escaped[3] = '0';
+                escaped[4] = hexDigits[byte >> 4];
+                escaped[5] = hexDigits[byte & 0xF];
+                size = 6;
+                break;
+            }
+            m_output.append(escaped, size);
+            p = stop + 1;
+        }
+        m_output.Put('"');
+    }
+
+    void writeNumber(const json::Value &number)
+    {
+        char buffer[32];
+        char *end = buffer;
+        if (number.IsDouble()) {
+            // A stored double is always finite; a stray one is written as 0, never as invalid JSON.
+            const double value = number.GetDouble();
+            end = rapidjson::internal::dtoa(std::isfinite(value) ? value : 0.0, buffer);
+        } else if (number.IsInt64()) {
+            end = rapidjson::internal::i64toa(number.GetInt64(), buffer);
+        } else {
+            end = rapidjson::internal::u64toa(number.GetUint64(), buffer);
+        }
+        m_output.append(buffer, end - buffer);
+    }
+
+    ByteArrayOutput &m_output;
+};
+
+} // namespace
+
+// rapidjson's own writer (for the compact form) copies character by character
+// unless told how to find the next escape.
+template <>
+inline bool rapidjson::Writer<ByteArrayOutput>::ScanWriteUnescapedString(StringStream &is, size_t length)
+{
+    const char *end = is.head_ + length;
+    const char *p = nextEscape(is.src_, end);
     os_->append(is.src_, p - is.src_);
     is.src_ = p;
     return p != end;
@@ -343,13 +521,42 @@ ParsedDocument parse(QByteArray bytes)
     return parsed;
 }
 
-QByteArray serializePretty(const Value &value)
+QByteArray serializePretty(const Value &value, int level)
 {
     ByteArrayOutput output;
-    rapidjson::PrettyWriter<ByteArrayOutput> writer(output);
-    writer.SetIndent(' ', 2);
-    writeSorted(value, writer);
+    PrettyOutput pretty(output);
+    pretty.indent(level);
+    pretty.write(value, level);
     return output.take();
+}
+
+struct PrettyListWriter::Output : ByteArrayOutput {};
+
+PrettyListWriter::PrettyListWriter()
+    : m_output(std::make_unique<Output>())
+{}
+
+PrettyListWriter::~PrettyListWriter() = default;
+
+TextSpan PrettyListWriter::append(const Value &element)
+{
+    m_output->append(m_count == 0 ? "[\n" : ",\n", 2);
+    ++m_count;
+    const qsizetype start = m_output->size();
+    PrettyOutput pretty(*m_output);
+    pretty.indent(1);
+    pretty.write(element, 1);
+    return {start, m_output->size() - start};
+}
+
+QByteArray PrettyListWriter::take()
+{
+    if (m_count == 0)
+        m_output->append("[]", 2);
+    else
+        m_output->append("\n]", 2);
+    m_count = 0;
+    return m_output->take();
 }
 
 QByteArray serializeCompact(const Value &value)
@@ -651,8 +858,20 @@ ObjectWriter &ObjectWriter::set(const char *key, const QByteArray &data)
 
 Value makeString(const QString &text, Allocator &allocator)
 {
-    const QByteArray utf8 = text.toUtf8();
-    return Value(utf8.constData(), static_cast<rapidjson::SizeType>(utf8.size()), allocator);
+    // Encoded straight into the document's memory rather than through a copy.
+    QStringEncoder encoder(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    char *buffer = static_cast<char *>(allocator.Malloc(static_cast<size_t>(encoder.requiredSpace(text.size())) + 1));
+    char *end = encoder.appendToBuffer(buffer, text);
+    if (encoder.hasError()) {
+        // A lone surrogate: toUtf8() writes "?" for it where the encoder has U+FFFD,
+        // and the stored bytes must not change.
+        const QByteArray utf8 = text.toUtf8();
+        return Value(utf8.constData(), static_cast<rapidjson::SizeType>(utf8.size()), allocator);
+    }
+    *end = '\0';
+    Value value;
+    value.SetString(rapidjson::StringRef(buffer, static_cast<rapidjson::SizeType>(end - buffer)));
+    return value;
 }
 
 Value makeDouble(double number)

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -47,7 +48,37 @@ QString excerpt(const QString &text);
 ParsedDocument parse(QByteArray bytes);
 
 // Two-space indented, keys sorted at every level, ending without a newline.
-QByteArray serializePretty(const Value &value);
+// At a `level` above 0, the lines the value takes at that depth inside a
+// larger text, the first one indented as well.
+QByteArray serializePretty(const Value &value, int level = 0);
+
+// Where a piece of text lies inside a larger one.
+struct TextSpan {
+    qsizetype offset = 0;
+    qsizetype length = 0;
+    friend bool operator==(const TextSpan &, const TextSpan &) = default;
+};
+
+// Writes the same bytes as serializePretty of a whole array, element by
+// element, so that a long list never needs one document for all of it. The
+// elements are one level deep, separated by ",\n", between "[\n" and "\n]"
+// ("[]" when there are none).
+class PrettyListWriter {
+public:
+    PrettyListWriter();
+    ~PrettyListWriter();
+    PrettyListWriter(const PrettyListWriter &) = delete;
+    PrettyListWriter &operator=(const PrettyListWriter &) = delete;
+
+    // Returns where the element's text, its indentation included, lies in the result.
+    TextSpan append(const Value &element);
+    QByteArray take();
+
+private:
+    struct Output;
+    std::unique_ptr<Output> m_output;
+    qsizetype m_count = 0;
+};
 // No white space, keys sorted at every level.
 QByteArray serializeCompact(const Value &value);
 

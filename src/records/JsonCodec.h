@@ -37,6 +37,27 @@ QByteArray encodePrettyJson(const T &value)
     return json::serializePretty(encoded);
 }
 
+// The same bytes for a list, built one element at a time.
+template <typename T>
+QByteArray encodePrettyJson(const QList<T> &values)
+{
+    json::PrettyListWriter writer;
+    for (const T &value : values) {
+        json::Document document;
+        writer.append(JsonCodec<T>::encode(value, document.GetAllocator()));
+    }
+    return writer.take();
+}
+
+// One element of a list as encodePrettyJson writes it, its indentation included:
+// what lies between the list's separators.
+template <typename T>
+QByteArray encodePrettyJsonElement(const T &value)
+{
+    json::Document document;
+    return json::serializePretty(JsonCodec<T>::encode(value, document.GetAllocator()), 1);
+}
+
 template <typename T>
 T decodeJson(QByteArray bytes)
 {
