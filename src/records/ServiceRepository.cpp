@@ -1,8 +1,11 @@
 #include "records/ServiceRepository.h"
 
 #include "platform/Logging.h"
+#include "records/ContentHash.h"
 #include "records/VersionedRecordsFile.h"
 #include "records/ProtectedProfilesError.h"
+
+#include <QRandomGenerator>
 
 #include <optional>
 
@@ -27,7 +30,8 @@ ManagedServiceClearPayload openPayload(const PersistedManagedServiceRecord &reco
 } // namespace
 
 ServiceRepository::ServiceRepository(const QString &path)
-    : m_recordsStore(path)
+    : m_recordsStore(path),
+      m_hashSeed(static_cast<size_t>(QRandomGenerator::global()->generate64()))
 {}
 
 QFuture<QList<PersistedManagedServiceRecord>> ServiceRepository::loadRecords()
@@ -43,49 +47,50 @@ QFuture<LoadedServices> ServiceRepository::loadServices()
 QFuture<QList<ManagedService>> ServiceRepository::saveService(const ManagedService &service)
 {
     return m_executor.run([this, service] {
-        QList<PersistedManagedServiceRecord> records = readRecordsForUpdate();
-        const auto existing =
-            std::find_if(records.begin(), records.end(), [&](const auto &record) { return record.id == service.id; });
-        if (existing == records.end()) {
-            records.append(PersistedManagedServiceRecord::clear(service));
-        } else {
+        const auto edit = [&service](QList<Entry> &entries) {
+            const auto existing = std::find_if(entries.begin(), entries.end(),
+                                               [&](const Entry &entry) { return entry.record.id == service.id; });
+            if (existing == entries.end()) {
+                entries.append({PersistedManagedServiceRecord::clear(service), std::nullopt});
+                return;
+            }
             // The placeholder of an encrypted record has an empty command; saving it
             // would replace the real command for good.
-            if (existing->isProtected)
+            if (existing->record.isProtected)
                 throw ProtectedProfilesError(ProtectedProfilesError::Case::locked);
-            *existing = PersistedManagedServiceRecord::clear(service);
-        }
-        m_recordsStore.save(records);
-        return servicesOf(records).services;
+            *existing = {PersistedManagedServiceRecord::clear(service), std::nullopt};
+        };
+        return servicesOf(update(edit)).services;
     });
 }
 
 QFuture<void> ServiceRepository::deleteService(const QUuid &serviceId)
 {
     return m_executor.run([this, serviceId] {
-        QList<PersistedManagedServiceRecord> records = readRecordsForUpdate();
-        records.removeIf([&](const auto &record) { return record.id == serviceId; });
-        m_recordsStore.save(records);
+        update([&serviceId](QList<Entry> &entries) {
+            entries.removeIf([&](const Entry &entry) { return entry.record.id == serviceId; });
+        });
     });
 }
 
 QFuture<QList<ManagedService>> ServiceRepository::migrateLegacyEncryptedRecords(ProtectedServicePayloadOpener opener)
 {
     return m_executor.run([this, opener = std::move(opener)] {
-        QList<PersistedManagedServiceRecord> records = readRecordsForUpdate();
-        for (PersistedManagedServiceRecord &record : records) {
-            if (!record.isProtected)
-                continue;
-            PersistedManagedServiceRecord migrated;
-            migrated.id = record.id;
-            migrated.name = record.name;
-            migrated.createdAt = record.createdAt;
-            migrated.updatedAt = record.updatedAt;
-            migrated.clearPayload = openPayload(record, opener);
-            record = std::move(migrated);
-        }
-        m_recordsStore.save(records);
-        return servicesOf(records).services;
+        const auto edit = [&opener](QList<Entry> &entries) {
+            for (Entry &entry : entries) {
+                const PersistedManagedServiceRecord &record = entry.record;
+                if (!record.isProtected)
+                    continue;
+                PersistedManagedServiceRecord migrated;
+                migrated.id = record.id;
+                migrated.name = record.name;
+                migrated.createdAt = record.createdAt;
+                migrated.updatedAt = record.updatedAt;
+                migrated.clearPayload = openPayload(record, opener);
+                entry = {std::move(migrated), std::nullopt};
+            }
+        };
+        return servicesOf(update(edit)).services;
     });
 }
 
@@ -94,11 +99,138 @@ QList<PersistedManagedServiceRecord> ServiceRepository::readRecords()
     return readRecordsFile().records;
 }
 
-QList<PersistedManagedServiceRecord> ServiceRepository::readRecordsForUpdate()
+QList<PersistedManagedServiceRecord> ServiceRepository::update(const Edit &edit)
 {
-    VersionedRecordsRead<PersistedManagedServiceRecord> read = readRecordsFile();
-    read.requireRead();
-    return std::move(read.records);
+    QList<Entry> entries;
+    std::optional<QByteArray> stored;
+    {
+        std::lock_guard lock(m_recordsStore.file().mutex());
+        stored = readSnapshotBytesLocked();
+    }
+    if (stored) {
+        entries.reserve(m_snapshot->records.size());
+        for (qsizetype index = 0; index < m_snapshot->records.size(); ++index) {
+            std::optional<json::TextSpan> span;
+            if (!m_snapshot->spans.isEmpty())
+                span = m_snapshot->spans.at(index);
+            entries.append({m_snapshot->records.at(index), span});
+        }
+    } else {
+        VersionedRecordsRead<PersistedManagedServiceRecord> read = readRecordsFile();
+        read.requireRead();
+        entries.reserve(read.records.size());
+        for (PersistedManagedServiceRecord &record : read.records)
+            entries.append({std::move(record), std::nullopt});
+    }
+    edit(entries);
+    write(entries, stored);
+    return m_snapshot->records;
+}
+
+std::optional<QByteArray> ServiceRepository::readSnapshotBytesLocked()
+{
+    if (!m_snapshot)
+        return std::nullopt;
+    std::optional<QByteArray> bytes;
+    try {
+        bytes = m_recordsStore.file().readLocked();
+    } catch (const FileStoreError &) {
+        m_snapshot.reset();
+        throw;
+    }
+    if (!bytes || !matchesSnapshot(*bytes, ContentHash::of(*bytes, m_hashSeed))) {
+        m_snapshot.reset();
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+bool ServiceRepository::matchesSnapshot(QByteArrayView bytes, size_t hash) const
+{
+    return m_snapshot && m_snapshot->size == bytes.size() && m_snapshot->hash == hash;
+}
+
+void ServiceRepository::write(const QList<Entry> &entries, const std::optional<QByteArray> &stored)
+{
+    // A run of text to write: from the stored bytes, or from those encoded now.
+    struct Piece {
+        bool fromStored = false;
+        qsizetype offset = 0;
+        qsizetype length = 0;
+    };
+    QByteArray fresh;
+    QList<Piece> pieces;
+    Snapshot written;
+    written.records.reserve(entries.size());
+    written.spans.reserve(entries.size());
+    for (const Entry &entry : entries)
+        written.records.append(entry.record);
+
+    const bool splice =
+        stored && std::any_of(entries.cbegin(), entries.cend(), [](const Entry &entry) { return entry.stored; });
+    if (!splice) {
+        json::PrettyListWriter writer;
+        for (const Entry &entry : entries) {
+            json::Document document;
+            written.spans.append(writer.append(entry.record.toJson(document.GetAllocator())));
+        }
+        fresh = writer.take();
+        pieces.append({false, 0, fresh.size()});
+        written.size = fresh.size();
+    } else {
+        // The same layout as the writer above: "[\n", the elements separated by
+        // ",\n", "\n]". Stored neighbours, and the separator between them, go
+        // in as one piece.
+        qsizetype size = 0;
+        const auto add = [&](bool fromStored, qsizetype offset, qsizetype length) {
+            size += length;
+            Piece *last = pieces.isEmpty() ? nullptr : &pieces.last();
+            if (last && last->fromStored == fromStored && last->offset + last->length == offset)
+                last->length += length;
+            else
+                pieces.append({fromStored, offset, length});
+        };
+        const auto addFresh = [&](QByteArrayView text) {
+            add(false, fresh.size(), text.size());
+            fresh.append(text);
+        };
+        constexpr qsizetype separatorLength = 2;
+        for (qsizetype index = 0; index < entries.size(); ++index) {
+            const std::optional<json::TextSpan> &span = entries.at(index).stored;
+            const Piece *last = pieces.isEmpty() ? nullptr : &pieces.constLast();
+            if (span && index > 0 && last->fromStored
+                && last->offset + last->length + separatorLength == span->offset) {
+                add(true, span->offset - separatorLength, separatorLength + span->length);
+                written.spans.append({size - span->length, span->length});
+                continue;
+            }
+            addFresh(index == 0 ? "[\n" : ",\n");
+            const qsizetype start = size;
+            if (span)
+                add(true, span->offset, span->length);
+            else
+                addFresh(encodePrettyJsonElement(entries.at(index).record));
+            written.spans.append({start, size - start});
+        }
+        addFresh(entries.isEmpty() ? "[]" : "\n]");
+        written.size = size;
+    }
+
+    QList<QByteArrayView> parts;
+    parts.reserve(pieces.size());
+    ContentHash hash(m_hashSeed);
+    for (const Piece &piece : std::as_const(pieces)) {
+        parts.append(QByteArrayView(piece.fromStored ? *stored : fresh).sliced(piece.offset, piece.length));
+        hash.add(parts.constLast());
+    }
+    written.hash = hash.result();
+
+    JsonFile &file = m_recordsStore.file();
+    std::lock_guard lock(file.mutex());
+    m_snapshot.reset();
+    m_recordsStore.confirmReadableLocked();
+    file.writeLocked(parts);
+    m_snapshot = std::move(written);
 }
 
 VersionedRecordsRead<PersistedManagedServiceRecord> ServiceRepository::readRecordsFile()
@@ -106,8 +238,35 @@ VersionedRecordsRead<PersistedManagedServiceRecord> ServiceRepository::readRecor
     const auto convertLegacy = [](const json::Value &element) {
         return PersistedManagedServiceRecord::clear(ManagedService::fromJson(element));
     };
-    VersionedRecordsRead<PersistedManagedServiceRecord> read = readVersionedRecords<PersistedManagedServiceRecord>(
-        m_recordsStore.file(), {"command", "executablePath"}, convertLegacy);
+    VersionedRecordsRead<PersistedManagedServiceRecord> read;
+    {
+        JsonFile &file = m_recordsStore.file();
+        std::lock_guard lock(file.mutex());
+        std::optional<QByteArray> bytes;
+        try {
+            bytes = file.readLocked();
+        } catch (const FileStoreError &error) {
+            read.readError = error;
+        }
+        if (!bytes) {
+            m_snapshot.reset();
+        } else {
+            const size_t hash = ContentHash::of(*bytes, m_hashSeed);
+            if (matchesSnapshot(*bytes, hash)) {
+                read.records = m_snapshot->records;
+                read.currentLayout = true;
+            } else {
+                const qsizetype size = bytes->size();
+                read = decodeVersionedRecords<PersistedManagedServiceRecord>(
+                    file, std::move(*bytes), {"command", "executablePath"}, convertLegacy);
+                // Only what decoded whole is worth keeping; its layout is not known.
+                if (read.complete())
+                    m_snapshot = Snapshot {size, hash, read.records, {}};
+                else
+                    m_snapshot.reset();
+            }
+        }
+    }
     // The older layout converts without loss; the next write replaces it.
     QStringList failures = read.failures;
     if (read.readError)

@@ -14,6 +14,7 @@
 #include <QUuid>
 
 #include <functional>
+#include <optional>
 
 // What loadServices yields: the services in file order, and the ids of those
 // still stored in the older encrypted form (their entries are placeholders
@@ -35,6 +36,12 @@ using ProtectedServicePayloadOpener =
 // layout with older encrypted records, and the oldest plain list of services;
 // every write is in the current layout. A damaged record is logged and left
 // out, and the file is kept aside byte for byte before the next write.
+//
+// The file can hold a hundred megabytes and more. While its bytes are still
+// exactly what this repository last read or wrote (same size and content
+// hash), a load reuses the records decoded then, and an edit splices the
+// stored text of the records it keeps around the ones it encodes; the bytes
+// written are the same either way.
 class ServiceRepository {
 public:
     explicit ServiceRepository(const QString &path);
@@ -63,14 +70,40 @@ public:
     QFuture<QList<ManagedService>> migrateLegacyEncryptedRecords(ProtectedServicePayloadOpener opener);
 
 private:
+    // One record of an edit, and where its text lies in the bytes last read
+    // (unset for a record to encode).
+    struct Entry {
+        PersistedManagedServiceRecord record;
+        std::optional<json::TextSpan> stored;
+    };
+    // The file's bytes as this repository last read or wrote them, and their records.
+    struct Snapshot {
+        qsizetype size = 0;
+        size_t hash = 0;
+        QList<PersistedManagedServiceRecord> records;
+        // Where each record's text lies, when this repository wrote the bytes:
+        // only then are they known to be laid out as the encoder lays them out.
+        QList<json::TextSpan> spans;
+    };
+    using Edit = std::function<void(QList<Entry> &)>;
+
     QList<PersistedManagedServiceRecord> readRecords();
-    // Throws FileStoreError when the file could not be read at all.
-    QList<PersistedManagedServiceRecord> readRecordsForUpdate();
     VersionedRecordsRead<PersistedManagedServiceRecord> readRecordsFile();
     LoadedServices readServices();
     static LoadedServices servicesOf(const QList<PersistedManagedServiceRecord> &records);
     void setRecordsFileReadable(bool readable);
 
+    // Reads the records, applies `edit` and writes the result, which it returns.
+    // Throws FileStoreError when the file could not be read (nothing is written)
+    // or written, and whatever `edit` throws (nothing is written).
+    QList<PersistedManagedServiceRecord> update(const Edit &edit);
+    // The file's bytes when they are still the snapshot's, else nullopt (and no snapshot).
+    std::optional<QByteArray> readSnapshotBytesLocked();
+    void write(const QList<Entry> &entries, const std::optional<QByteArray> &stored);
+    bool matchesSnapshot(QByteArrayView bytes, size_t hash) const;
+
     JSONFileStore<QList<PersistedManagedServiceRecord>> m_recordsStore;
+    std::optional<Snapshot> m_snapshot;
+    size_t m_hashSeed = 0;
     SerialExecutor m_executor;
 };

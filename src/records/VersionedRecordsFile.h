@@ -51,35 +51,20 @@ inline bool hasMember(const json::Value &element, const char *key)
 
 } // namespace versioned_records_detail
 
-// Reads the file record by record, under its lock. A record of the current
-// layout names "formatVersion"; a file in which no record does is of the older
-// layout, whose records `convertLegacy` turns into current ones and which carry
-// one of `legacyKeys` (when any are named). A record that fits neither layout, a key that
-// appears twice, an unprotected record without its clear payload, or a record
-// without the marker in a file that has it is damage: the other records load,
-// the damage is listed, and the caller keeps the file aside before its next write.
-// A file that cannot be read at all gives no records and `readError`.
+// The part of readVersionedRecords after the read: decodes `bytes`, read from
+// `file` under its lock, which the caller still holds.
 template <typename Record, typename ConvertLegacy>
-VersionedRecordsRead<Record> readVersionedRecords(JsonFile &file, std::initializer_list<const char *> legacyKeys,
-                                                  ConvertLegacy convertLegacy)
+VersionedRecordsRead<Record> decodeVersionedRecords(JsonFile &file, QByteArray bytes,
+                                                    std::initializer_list<const char *> legacyKeys,
+                                                    ConvertLegacy convertLegacy)
 {
     using namespace versioned_records_detail;
     VersionedRecordsRead<Record> read;
-    std::lock_guard lock(file.mutex());
-    std::optional<QByteArray> bytes;
-    try {
-        bytes = file.readLocked();
-    } catch (const FileStoreError &error) {
-        read.readError = error;
-        return read;
-    }
-    if (!bytes)
-        return read;
-    read.currentLayout = holdsCurrentLayoutMarker(*bytes);
+    read.currentLayout = holdsCurrentLayoutMarker(bytes);
 
     json::ParsedDocument parsed;
     try {
-        parsed = json::parse(std::move(*bytes));
+        parsed = json::parse(std::move(bytes));
         json::requireArray(parsed.root(), QStringLiteral("the list"));
     } catch (const json::DecodeError &error) {
         read.failures.append(error.message());
@@ -123,4 +108,30 @@ VersionedRecordsRead<Record> readVersionedRecords(JsonFile &file, std::initializ
         }
     }
     return read;
+}
+
+// Reads the file record by record, under its lock. A record of the current
+// layout names "formatVersion"; a file in which no record does is of the older
+// layout, whose records `convertLegacy` turns into current ones and which carry
+// one of `legacyKeys` (when any are named). A record that fits neither layout, a key that
+// appears twice, an unprotected record without its clear payload, or a record
+// without the marker in a file that has it is damage: the other records load,
+// the damage is listed, and the caller keeps the file aside before its next write.
+// A file that cannot be read at all gives no records and `readError`.
+template <typename Record, typename ConvertLegacy>
+VersionedRecordsRead<Record> readVersionedRecords(JsonFile &file, std::initializer_list<const char *> legacyKeys,
+                                                  ConvertLegacy convertLegacy)
+{
+    std::lock_guard lock(file.mutex());
+    std::optional<QByteArray> bytes;
+    try {
+        bytes = file.readLocked();
+    } catch (const FileStoreError &error) {
+        VersionedRecordsRead<Record> read;
+        read.readError = error;
+        return read;
+    }
+    if (!bytes)
+        return {};
+    return decodeVersionedRecords<Record>(file, std::move(*bytes), legacyKeys, convertLegacy);
 }

@@ -273,3 +273,67 @@ TEST(ServiceRepository, PathThatCannotBeReadIsLoggedAndNotTakenForAMissingFile)
     EXPECT_TRUE(logs.contains(QStringLiteral("persistence: Failed to migrate services.json: ")));
     QDir(path).removeRecursively();
 }
+
+TEST(ServiceRepository, AnEditWritesTheBytesOfAFullEncodeAndNeverSplicesOverAnOutsideEdit)
+{
+    QDir(applicationSupportDirectory()).removeRecursively();
+    const QString path = dataFile(servicesFile);
+    const auto fullEncode = [](const QList<ManagedService> &services) {
+        QList<PersistedManagedServiceRecord> records;
+        for (const ManagedService &service : services)
+            records.append(PersistedManagedServiceRecord::clear(service));
+        return encodePrettyJson(records);
+    };
+    QList<ManagedService> services;
+    for (const char *name : {"alpha", "bravo", "charlie", "delta"})
+        services.append(makeService(QString::fromLatin1(name), QStringLiteral("run \"it\"\n\t")));
+    writeFile(path, fullEncode(services));
+    ServiceRepository repository(path);
+    await(repository.loadServices());
+
+    // Each edit in turn, in every position, on the file the previous one wrote.
+    const struct {
+        const char *what;
+        std::function<void()> edit;
+    } steps[] = {
+        {"first replaced", [&] { services[0].command = QStringLiteral("longer than it was before"); }},
+        {"middle replaced", [&] { services[2].name = QStringLiteral("charlie-2"); }},
+        {"last replaced", [&] { services[3].openInTerminal = true; }},
+        {"added", [&] { services.append(makeService(QStringLiteral("echo"), QStringLiteral("echo ✓"))); }},
+        {"middle deleted", [&] { services.removeAt(1); }},
+        {"first deleted", [&] { services.removeFirst(); }},
+        {"last deleted", [&] { services.removeLast(); }},
+    };
+    for (const auto &step : steps) {
+        const QList<ManagedService> before = services;
+        step.edit();
+        if (services.size() < before.size()) {
+            const auto gone = std::find_if(before.begin(), before.end(),
+                                           [&](const ManagedService &s) { return !services.contains(s); });
+            await(repository.deleteService(gone->id));
+        } else {
+            for (const ManagedService &service : std::as_const(services)) {
+                if (!before.contains(service))
+                    await(repository.saveService(service));
+            }
+        }
+        EXPECT_EQ(readFile(path), fullEncode(services)) << step.what;
+        EXPECT_EQ(await(repository.loadServices()).services, services) << step.what;
+    }
+
+    // The same size and the same length of every record, after a write and after a load.
+    for (const bool loadedFirst : {false, true}) {
+        if (loadedFirst)
+            await(repository.loadServices());
+        ManagedService &renamed = services[loadedFirst ? 1 : 0];
+        QByteArray outside = readFile(path);
+        outside.replace(renamed.name.toUtf8(), renamed.name.toUpper().toUtf8());
+        writeFile(path, outside);
+        renamed.name = renamed.name.toUpper();
+        EXPECT_EQ(await(repository.loadServices()).services, services) << loadedFirst;
+        writeFile(path, outside);
+        services.last().command = QStringLiteral("edited after %1").arg(loadedFirst);
+        EXPECT_EQ(await(repository.saveService(services.last())), services) << loadedFirst;
+        EXPECT_EQ(readFile(path), fullEncode(services)) << loadedFirst;
+    }
+}
