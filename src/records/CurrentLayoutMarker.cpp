@@ -1,7 +1,15 @@
 #include "records/CurrentLayoutMarker.h"
 
+namespace {
+constexpr QByteArrayView marker = "\"formatVersion\"";
+}
+
 bool holdsCurrentLayoutMarker(QByteArrayView bytes)
 {
-    static constexpr QByteArrayView marker = "\"formatVersion\"";
     return bytes.isValidUtf8() && bytes.contains(marker);
+}
+
+bool holdsCurrentLayoutMarkerInUtf8(QByteArrayView bytes)
+{
+    return bytes.contains(marker);
 }

@@ -7,3 +7,5 @@
 // "formatVersion" (with its quotes, fifteen characters) and the older never
 // did. False when the bytes are not UTF-8.
 bool holdsCurrentLayoutMarker(QByteArrayView bytes);
+// The same for bytes already known to be UTF-8.
+bool holdsCurrentLayoutMarkerInUtf8(QByteArrayView bytes);

@@ -1,5 +1,7 @@
 #include "records/Json.h"
 
+#include "records/LargeBufferAdvice.h"
+
 #include <QRegularExpression>
 #include <QStringEncoder>
 #include <QTimeZone>
@@ -47,6 +49,16 @@ public:
     void Flush() {}
     qsizetype size() const { return m_size; }
 
+    // Room for `count` more bytes, written through the pointer returned and
+    // then committed with the end of what was written.
+    char *reserve(qsizetype count)
+    {
+        if (m_capacity - m_size < count)
+            grow(count);
+        return m_data + m_size;
+    }
+    void commit(const char *end) { m_size = end - m_data; }
+
     QByteArray take()
     {
         m_bytes.truncate(m_size);
@@ -59,6 +71,7 @@ private:
         m_capacity = std::max({qsizetype(4096), m_capacity + m_capacity / 2, m_size + needed});
         m_bytes.resize(m_capacity);
         m_data = m_bytes.data();
+        adviseLargeBuffer(m_data, m_capacity);
     }
 
     QByteArray m_bytes;
@@ -94,6 +107,71 @@ const char *nextEscape(const char *p, const char *end)
     while (p != end && !needsEscape(*p))
         ++p;
     return p;
+}
+
+// Copies bytes from `p` to `out` up to the first that a JSON string must escape,
+// or `end`. Whole blocks are stored before they are checked, so `out` needs
+// sixteen bytes of room beyond what is copied.
+void copyUntilEscape(const char *&p, const char *end, char *&out)
+{
+#ifdef __SSE2__
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i control = _mm_set1_epi8(0x1F);
+    while (end - p >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), bytes);
+        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
+                                          _mm_cmpeq_epi8(_mm_max_epu8(bytes, control), control));
+        const int mask = _mm_movemask_epi8(hits);
+        if (mask != 0) {
+            const int clean = __builtin_ctz(static_cast<unsigned>(mask));
+            p += clean;
+            out += clean;
+            return;
+        }
+        p += 16;
+        out += 16;
+    }
+#endif
+    while (p != end && !needsEscape(*p))
+        *out++ = *p++;
+}
+
+// Writes the escape of one byte as rapidjson's writer does; returns the new end.
+char *writeEscape(char *out, unsigned char byte)
+{
+    static constexpr char hexDigits[] = "0123456789ABCDEF";
+    *out++ = '\\';
+    switch (byte) {
+    case '\b':
+        *out++ = 'b';
+        break;
+    case '\t':
+        *out++ = 't';
+        break;
+    case '\n':
+        *out++ = 'n';
+        break;
+    case '\f':
+        *out++ = 'f';
+        break;
+    case '\r':
+        *out++ = 'r';
+        break;
+    case '"':
+    case '\\':
+        *out++ = static_cast<char>(byte);
+        break;
+    default:
+        *out++ = 'u';
+        *out++ = '0';
+        *out++ = '0';
+        *out++ = hexDigits[byte >> 4];
+        *out++ = hexDigits[byte & 0xF];
+        break;
+    }
+    return out;
 }
 
 // Writes values the way rapidjson's PrettyWriter does with a two-space indent
@@ -204,49 +282,18 @@ private:
 
     void writeString(const char *text, rapidjson::SizeType length)
     {
-        static constexpr char hexDigits[] = "0123456789ABCDEF";
-        m_output.Put('"');
+        // Six bytes at most for each one (\u001F), the quotes, and the slack of a whole-block store.
+        char *out = m_output.reserve(6 * qsizetype(length) + 2 + 16);
+        *out++ = '"';
         const char *end = text + length;
-        for (const char *p = text; p != end;) {
-            const char *stop = nextEscape(p, end);
-            m_output.append(p, stop - p);
-            if (stop == end)
+        for (const char *p = text;;) {
+            copyUntilEscape(p, end, out);
+            if (p == end)
                 break;
-            const auto byte = static_cast<unsigned char>(*stop);
-            char escaped[6] = {'\\', static_cast<char>(byte), 0, 0, 0, 0};
-            qsizetype size = 2;
-            switch (byte) {
-            case '\b':
-                escaped[1] = 'b';
-                break;
-            case '\t':
-                escaped[1] = 't';
-                break;
-            case '\n':
-                escaped[1] = 'n';
-                break;
-            case '\f':
-                escaped[1] = 'f';
-                break;
-            case '\r':
-                escaped[1] = 'r';
-                break;
-            case '"':
-            case '\\':
-                break;
-            default:
-                escaped[1] = 'u';
-                escaped[2] = '0';
-                escaped[3] = '0';
-                escaped[4] = hexDigits[byte >> 4];
-                escaped[5] = hexDigits[byte & 0xF];
-                size = 6;
-                break;
-            }
-            m_output.append(escaped, size);
-            p = stop + 1;
+            out = writeEscape(out, static_cast<unsigned char>(*p++));
         }
-        m_output.Put('"');
+        *out++ = '"';
+        m_output.commit(out);
     }
 
     void writeNumber(const json::Value &number)
@@ -485,12 +532,17 @@ private:
 
 ParsedDocument parse(QByteArray bytes)
 {
-    ParsedDocument parsed;
-    parsed.buffer = std::move(bytes);
     // One vectorised UTF-8 check of the whole text is far cheaper than the
     // parser's per-character validation.
-    if (!QByteArrayView(parsed.buffer).isValidUtf8())
+    if (!QByteArrayView(bytes).isValidUtf8())
         throw DecodeError(QStringLiteral("The data isn’t valid UTF-8 text."));
+    return parseUtf8(std::move(bytes));
+}
+
+ParsedDocument parseUtf8(QByteArray bytes)
+{
+    ParsedDocument parsed;
+    parsed.buffer = std::move(bytes);
     // Detached and padded: rapidjson's vectorised scanning loads whole 16-byte
     // blocks, up to 15 bytes past the terminating NUL, which must lie inside the
     // allocation.

@@ -46,6 +46,8 @@ QString excerpt(const QString &text);
 // so does nesting deeper than 64 levels, a number longer than 64 characters or
 // beyond the range of a double, and a NUL character.
 ParsedDocument parse(QByteArray bytes);
+// The same for text the caller has already found to be valid UTF-8.
+ParsedDocument parseUtf8(QByteArray bytes);
 
 // Two-space indented, keys sorted at every level, ending without a newline.
 // At a `level` above 0, the lines the value takes at that depth inside a

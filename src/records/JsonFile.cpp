@@ -3,6 +3,7 @@
 #include "platform/Logging.h"
 #include "records/FileStoreError.h"
 #include "records/FileSystemCalls.h"
+#include "records/LargeBufferAdvice.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -148,6 +149,7 @@ QByteArray JsonFile::readWhole(int fd, qint64 expectedSize) const
     } catch (const std::bad_alloc &) {
         throwReadError(ENOMEM);
     }
+    adviseLargeBuffer(bytes.data(), bytes.size());
     qsizetype size = 0;
     while (true) {
         if (size == bytes.size()) {

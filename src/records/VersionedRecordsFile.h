@@ -60,11 +60,13 @@ VersionedRecordsRead<Record> decodeVersionedRecords(JsonFile &file, QByteArray b
 {
     using namespace versioned_records_detail;
     VersionedRecordsRead<Record> read;
-    read.currentLayout = holdsCurrentLayoutMarker(bytes);
+    // One check of the whole text for UTF-8 serves the marker and the parser.
+    const bool validText = QByteArrayView(bytes).isValidUtf8();
+    read.currentLayout = validText && holdsCurrentLayoutMarkerInUtf8(bytes);
 
     json::ParsedDocument parsed;
     try {
-        parsed = json::parse(std::move(bytes));
+        parsed = validText ? json::parseUtf8(std::move(bytes)) : json::parse(std::move(bytes));
         json::requireArray(parsed.root(), QStringLiteral("the list"));
     } catch (const json::DecodeError &error) {
         read.failures.append(error.message());
