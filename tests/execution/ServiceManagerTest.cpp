@@ -77,7 +77,7 @@ TEST_F(ServiceManagerTest, StartRoadRefusesInItsOrderAndRecordsEachBlockedLaunch
     EXPECT_EQ(approved.stopReason, ServiceRunStopReason::exited);
     ASSERT_TRUE(approved.securityScan);
     EXPECT_EQ(approved.securityScan->outcome, ServiceRunSecurityOutcome::approved);
-    EXPECT_TRUE(approved.output.contains(QStringLiteral("again")));
+    EXPECT_TRUE(outputOf(approved).contains(QStringLiteral("again")));
 }
 
 TEST_F(ServiceManagerTest, ExitBooksTheRunWithItsCodeAndOnlyAFailureGetsTheSuffix)
@@ -232,8 +232,9 @@ TEST_F(ServiceManagerTest, LiveOutputIsThrottledCutAndNeverRepeated)
     await(manager.stop(service.id, true));
     const ServiceRunRecord run = runs(service.id).first();
     EXPECT_EQ(run.stopReason, ServiceRunStopReason::forceKilled);
-    EXPECT_TRUE(run.output.endsWith(QStringLiteral("end-of-output\n")));
-    EXPECT_LE(UserPerceivedText::count(run.output), ServiceRunRecord::maximumOutputCharacters);
+    const QString output = outputOf(run);
+    EXPECT_TRUE(output.endsWith(QStringLiteral("end-of-output\n")));
+    EXPECT_LE(UserPerceivedText::count(output), ServiceRunRecord::maximumOutputCharacters);
 }
 
 TEST_F(ServiceManagerTest, OutputAdditionsRebuildEveryPublishedOutput)
@@ -336,8 +337,9 @@ TEST_F(ServiceManagerTest, VanishedChildIsBookedAsUnexpectedWithTheLastOutput)
     const ServiceRunRecord run = runs(service.id).first();
     EXPECT_EQ(run.stopReason, ServiceRunStopReason::unexpected);
     EXPECT_FALSE(run.exitCode);
-    EXPECT_EQ(UserPerceivedText::count(run.output), ServiceRunRecord::maximumOutputCharacters);
-    EXPECT_TRUE(run.output.endsWith(QStringLiteral("last-line\n")));
+    const QString output = outputOf(run);
+    EXPECT_EQ(UserPerceivedText::count(output), ServiceRunRecord::maximumOutputCharacters);
+    EXPECT_TRUE(output.endsWith(QStringLiteral("last-line\n")));
     await(history.waitForPendingWrites());
     EXPECT_EQ(await(historyRepository.load()).size(), 1);
 }
