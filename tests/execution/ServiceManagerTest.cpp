@@ -100,7 +100,7 @@ TEST_F(ServiceManagerTest, ExitBooksTheRunWithItsCodeAndOnlyAFailureGetsTheSuffi
         const ServiceRunRecord run = runs(service.id).first();
         EXPECT_EQ(run.stopReason, ServiceRunStopReason::exited);
         EXPECT_EQ(run.exitCode, row.exitCode);
-        EXPECT_EQ(run.output, row.expectedOutput);
+        EXPECT_EQ(outputOf(run), row.expectedOutput);
         ASSERT_TRUE(run.securityScan);
         EXPECT_EQ(run.securityScan->outcome, ServiceRunSecurityOutcome::noFindings);
     }
@@ -150,7 +150,7 @@ TEST_F(ServiceManagerTest, ProtectedProfileReachesTheChildWhileTheRunRecordMasks
     ASSERT_TRUE(waitForStopped(service.id));
 
     const ServiceRunRecord run = runs(service.id).first();
-    EXPECT_EQ(run.output, QStringLiteral("env-ok\n"));
+    EXPECT_EQ(outputOf(run), QStringLiteral("env-ok\n"));
     EXPECT_EQ(run.environmentProfileName, QStringLiteral("vault"));
     EXPECT_EQ(run.environmentProfileId, vault.id);
     ASSERT_EQ(run.environment.size(), 2);
@@ -377,7 +377,7 @@ TEST_F(ServiceManagerTest, RestartReplacesTheChildAndDeleteStopsAndForgetsTheSer
     EXPECT_TRUE(processGroupMembers(firstPid).isEmpty());
     ASSERT_EQ(runs(service.id).size(), 1);
     EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::stopped);
-    EXPECT_EQ(runs(service.id).first().output, QStringLiteral("up\n"));
+    EXPECT_EQ(outputOf(runs(service.id).first()), QStringLiteral("up\n"));
     EXPECT_EQ(history.activeDraft(service.id)->pid, secondPid);
 
     await(manager.deleteService(service.id));
@@ -495,7 +495,7 @@ TEST_F(ServiceManagerTest, LegacyEncryptedServicesAreMigratedOnceWithTheUnlocked
     EXPECT_TRUE(manager.legacyEncryptedServiceIDs().isEmpty());
     EXPECT_EQ(manager.service(id)->command, QStringLiteral("echo migrated"));
     ASSERT_TRUE(waitForStopped(id));
-    EXPECT_EQ(runs(id).first().output, QStringLiteral("migrated\n"));
+    EXPECT_EQ(outputOf(runs(id).first()), QStringLiteral("migrated\n"));
 }
 
 TEST(SettingsBridge, StartsWithTheDefaultsAndFollowsEveryApply)
