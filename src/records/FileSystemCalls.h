@@ -19,6 +19,7 @@ public:
 
     virtual int open(const char *path, int flags, mode_t mode = 0);
     virtual ssize_t read(int fd, void *buffer, size_t size);
+    virtual ssize_t pread(int fd, void *buffer, size_t size, off_t offset);
     virtual ssize_t write(int fd, const void *buffer, size_t size);
     virtual int fdatasync(int fd);
     virtual int fsync(int fd);

@@ -88,16 +88,52 @@ bool JsonFile::isTemporaryFileName(const QString &entry, const QString &storeNam
 std::optional<QByteArray> JsonFile::readLocked()
 {
     m_lastReadFailed = true;
+    struct stat info {};
+    const int fd = openRegularFile(info);
+    if (fd < 0) {
+        m_lastReadFailed = false;
+        return std::nullopt;
+    }
+    const auto closeFile = qScopeGuard([fd] { FileSystemCalls::current().close(fd); });
+    QByteArray bytes = readWhole(fd, info.st_size);
+    m_lastReadFailed = false;
+    return bytes;
+}
+
+std::optional<QByteArray> JsonFile::readRangeLocked(qint64 offset, qsizetype length)
+{
+    struct stat info {};
+    const int fd = openRegularFile(info);
+    if (fd < 0)
+        return std::nullopt;
+    FileSystemCalls &calls = FileSystemCalls::current();
+    const auto closeFile = qScopeGuard([&calls, fd] { calls.close(fd); });
+    QByteArray bytes(length, Qt::Uninitialized);
+    qsizetype size = 0;
+    while (size < length) {
+        const ssize_t count = calls.pread(fd, bytes.data() + size, static_cast<size_t>(length - size), offset + size);
+        if (count == 0)
+            break;
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            throwReadError(errno);
+        }
+        size += count;
+    }
+    bytes.truncate(size);
+    return bytes;
+}
+
+int JsonFile::openRegularFile(struct stat &info)
+{
     FileSystemCalls &calls = FileSystemCalls::current();
     const QByteArray path = QFile::encodeName(m_path);
-    struct stat info {};
     if (calls.stat(path.constData(), &info) != 0) {
         const int error = errno;
         struct stat linkInfo {};
-        if (error == ENOENT && calls.lstat(path.constData(), &linkInfo) != 0 && errno == ENOENT) {
-            m_lastReadFailed = false;
-            return std::nullopt;
-        }
+        if (error == ENOENT && calls.lstat(path.constData(), &linkInfo) != 0 && errno == ENOENT)
+            return -1;
         throwReadError(error);
     }
     // Only a regular file is read: a FIFO blocks its reader until a writer comes,
@@ -106,14 +142,13 @@ std::optional<QByteArray> JsonFile::readLocked()
     const int fd = calls.open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         throwReadError(errno);
-    const auto closeFile = qScopeGuard([&calls, fd] { calls.close(fd); });
+    auto closeFile = qScopeGuard([&calls, fd] { calls.close(fd); });
     // The path may have been replaced since the check above.
     if (calls.fstat(fd, &info) != 0)
         throwReadError(errno);
     checkRegularFile(info);
-    QByteArray bytes = readWhole(fd, info.st_size);
-    m_lastReadFailed = false;
-    return bytes;
+    closeFile.dismiss();
+    return fd;
 }
 
 void JsonFile::throwReadError(int error) const

@@ -37,6 +37,10 @@ public:
     // file and the cause, when the path exists but cannot be read (an I/O error,
     // a folder, a FIFO or a device, a file above the size bound, no permission).
     std::optional<QByteArray> readLocked();
+    // Up to `length` bytes from `offset` (fewer where the file ends first);
+    // nullopt when nothing exists at the path. Throws as readLocked does. For
+    // a piece whose bytes the caller can check: the file may have changed.
+    std::optional<QByteArray> readRangeLocked(qint64 offset, qsizetype length);
     // Whether the last read through this object failed (not merely found nothing).
     bool lastReadFailed() const { return m_lastReadFailed; }
     void setLastReadFailed() { m_lastReadFailed = true; }
@@ -56,6 +60,8 @@ public:
     void markReadable() { m_unreadable = false; }
 
 private:
+    // The open descriptor of the regular file at the path; -1 when nothing is there.
+    int openRegularFile(struct stat &info);
     void checkRegularFile(const struct stat &info) const;
     QByteArray readWhole(int fd, qint64 expectedSize) const;
     void setAsideUnreadable();

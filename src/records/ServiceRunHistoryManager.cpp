@@ -60,6 +60,17 @@ QList<ServiceRunRecord> ServiceRunHistoryManager::records(const QUuid &serviceId
     return result;
 }
 
+QCoro::Task<QString> ServiceRunHistoryManager::runOutput(QUuid recordId)
+{
+    for (const QList<ServiceRunRecord> *records : {&m_records, &m_unwritten}) {
+        for (const ServiceRunRecord &record : *records) {
+            if (record.id == recordId && record.output.isHeld())
+                co_return record.output.text();
+        }
+    }
+    co_return co_await m_repository.readOutput(recordId);
+}
+
 std::optional<ActiveRunDraft> ServiceRunHistoryManager::activeDraft(const QUuid &serviceId) const
 {
     const auto found = m_activeDrafts.constFind(serviceId);
@@ -305,7 +316,25 @@ void ServiceRunHistoryManager::forgetWritten(const QList<ServiceRunRecord> &reco
 void ServiceRunHistoryManager::noteWriteSucceeded(const QList<ServiceRunRecord> &written)
 {
     forgetWritten(written);
+    releaseWrittenOutputs(written);
     m_writesFailing = false;
+}
+
+void ServiceRunHistoryManager::releaseWrittenOutputs(const QList<ServiceRunRecord> &written)
+{
+    QSet<QUuid> ids;
+    for (const ServiceRunRecord &record : written) {
+        if (!record.output.isEmpty())
+            ids.insert(record.id);
+    }
+    if (ids.isEmpty())
+        return;
+    QList<ServiceRunRecord> released = m_records;
+    for (ServiceRunRecord &record : released) {
+        if (ids.contains(record.id) && record.output.isHeld())
+            record.output = ServiceRunOutput::inFile(false);
+    }
+    publishRecords(std::move(released));
 }
 
 void ServiceRunHistoryManager::noteWriteFailed(const char *logFormat, const std::exception &error)

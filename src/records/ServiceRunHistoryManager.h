@@ -33,6 +33,9 @@ public:
     const QList<ServiceRunRecord> &records() const { return m_records; }
     // The records of one service, latest first.
     QList<ServiceRunRecord> records(const QUuid &serviceId) const;
+    // The output of one recorded run: from memory while the run is not yet in
+    // the file, else read back from it. Throws FileStoreError when it cannot be read.
+    QCoro::Task<QString> runOutput(QUuid recordId);
     // The record most recently inserted; never cleared.
     std::optional<QUuid> latestAddedRecordID() const { return m_latestAddedRecordID; }
 
@@ -130,6 +133,8 @@ private:
     void keepUnwritten(const ServiceRunRecord &record);
     void forgetWritten(const QList<ServiceRunRecord> &records);
     void noteWriteSucceeded(const QList<ServiceRunRecord> &written);
+    // The outputs of these runs are in the file now: the records stop holding them.
+    void releaseWrittenOutputs(const QList<ServiceRunRecord> &written);
     void noteWriteFailed(const char *logFormat, const std::exception &error);
     QCoro::Task<> reloadAfterPendingWrites();
     QCoro::Task<> waitForCurrentWrite();

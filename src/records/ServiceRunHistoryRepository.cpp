@@ -1,22 +1,27 @@
 #include "records/ServiceRunHistoryRepository.h"
 
+#include "records/FileStoreError.h"
+
 #include <QFile>
 #include <QHash>
 #include <QRandomGenerator>
 #include <QSet>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
-// The record as it stands inside the file's array: the pretty-printed object
-// with every line indented one level. JSON strings hold no raw line break, so
-// every line break in the text is structural.
+// The record as it stands inside the file's array, from its opening brace on:
+// the pretty-printed object with every further line indented one level (the
+// first line's indent is the separator's). JSON strings hold no raw line
+// break, so every line break in the text is structural.
 QByteArray arrayElementText(const ServiceRunRecord &record)
 {
     const QByteArray object = encodePrettyJson(record);
     const qsizetype lines = object.count('\n');
     QByteArray text;
-    text.reserve(object.size() + 2 * (lines + 1));
-    text.append("  ");
+    text.reserve(object.size() + 2 * lines);
     qsizetype start = 0;
     for (qsizetype end = object.indexOf('\n'); end >= 0; end = object.indexOf('\n', start)) {
         text.append(QByteArrayView(object).sliced(start, end + 1 - start));
@@ -35,13 +40,132 @@ QSet<QUuid> idsOf(const QList<ServiceRunRecord> &records)
     return ids;
 }
 
+bool holdsClearSecret(const QList<ServiceRunEnvironmentEntry> &environment)
+{
+    return std::any_of(environment.cbegin(), environment.cend(), [](const ServiceRunEnvironmentEntry &entry) {
+        return entry.isSecret && entry.value != ServiceRunEnvironmentEntry::secretMask;
+    });
+}
+
 void maskSecrets(ServiceRunRecord &record)
 {
-    if (std::none_of(record.environment.cbegin(), record.environment.cend(), [](const auto &entry) {
-            return entry.isSecret && entry.value != ServiceRunEnvironmentEntry::secretMask;
-        }))
-        return;
-    redactSecretEnvironmentEntriesInPlace(record.environment);
+    if (holdsClearSecret(record.environment))
+        redactSecretEnvironmentEntriesInPlace(record.environment);
+}
+
+bool isJsonSpace(char character)
+{
+    return character == ' ' || character == '\n' || character == '\r' || character == '\t';
+}
+
+qsizetype skipSpace(QByteArrayView text, qsizetype at)
+{
+    while (at < text.size() && isJsonSpace(text[at]))
+        ++at;
+    return at;
+}
+
+// The quote that closes the string opened at `quote`, or -1. A quote is
+// escaped exactly when an odd run of backslashes stands before it; the long
+// outputs are crossed by memchr, not byte by byte.
+qsizetype stringEnd(QByteArrayView text, qsizetype quote)
+{
+    qsizetype at = quote + 1;
+    while (at < text.size()) {
+        const void *found = std::memchr(text.data() + at, '"', static_cast<size_t>(text.size() - at));
+        if (!found)
+            return -1;
+        const qsizetype end = static_cast<const char *>(found) - text.data();
+        qsizetype backslashes = 0;
+        while (end - backslashes - 1 > quote && text[end - backslashes - 1] == '\\')
+            ++backslashes;
+        if (backslashes % 2 == 0)
+            return end;
+        at = end + 1;
+    }
+    return -1;
+}
+
+// One past the brace that closes the object opened at `start`, or -1. Only
+// nesting and strings are followed: what lies between is the parser's to judge.
+qsizetype objectEnd(QByteArrayView text, qsizetype start)
+{
+    qsizetype depth = 0;
+    for (qsizetype at = start; at < text.size(); ++at) {
+        switch (text[at]) {
+        case '{':
+        case '[':
+            ++depth;
+            break;
+        case '}':
+        case ']':
+            if (--depth == 0)
+                return text[at] == '}' ? at + 1 : -1;
+            break;
+        case '"':
+            at = stringEnd(text, at);
+            if (at < 0)
+                return -1;
+            break;
+        default:
+            break;
+        }
+    }
+    return -1;
+}
+
+struct ElementSpan {
+    qsizetype offset = 0;
+    qsizetype length = 0;
+};
+
+// Where each object of a top-level JSON array lies, or nullopt when the text
+// is not an array of objects (the full decode then says what is wrong).
+std::optional<QList<ElementSpan>> arrayElementSpans(QByteArrayView text)
+{
+    QList<ElementSpan> spans;
+    qsizetype at = skipSpace(text, 0);
+    if (at == text.size() || text[at] != '[')
+        return std::nullopt;
+    at = skipSpace(text, at + 1);
+    const auto closesHere = [&text](qsizetype bracket) { return skipSpace(text, bracket + 1) == text.size(); };
+    if (at < text.size() && text[at] == ']')
+        return closesHere(at) ? std::optional(spans) : std::nullopt;
+    while (at < text.size() && text[at] == '{') {
+        const qsizetype end = objectEnd(text, at);
+        if (end < 0)
+            return std::nullopt;
+        spans.append({at, end - at});
+        at = skipSpace(text, end);
+        if (at < text.size() && text[at] == ']')
+            return closesHere(at) ? std::optional(spans) : std::nullopt;
+        if (at == text.size() || text[at] != ',')
+            return std::nullopt;
+        at = skipSpace(text, at + 1);
+    }
+    return std::nullopt;
+}
+
+// Whether the bytes between two records are white space around exactly `marks`.
+bool gapHolds(QByteArrayView gap, QByteArrayView marks)
+{
+    qsizetype next = 0;
+    for (const char character : gap) {
+        if (isJsonSpace(character))
+            continue;
+        if (next == marks.size() || character != marks[next])
+            return false;
+        ++next;
+    }
+    return next == marks.size();
+}
+
+json::ParsedDocument parseElement(QByteArrayView text)
+{
+    QByteArray copy;
+    copy.reserve(text.size() + 16);
+    copy.append(text);
+    return json::parse(std::move(copy));
 }
 
 } // namespace
@@ -137,7 +261,81 @@ QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::load()
 
 QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::loadChecked()
 {
-    return m_executor.run([this] { return m_store.loadForUpdate({}); });
+    return m_executor.run([this] { return loadIndexed(); });
+}
+
+QFuture<QString> ServiceRunHistoryRepository::readOutput(const QUuid &recordId)
+{
+    return m_executor.run([this, recordId] {
+        if (std::optional<QString> output = readIndexedOutput(recordId))
+            return *output;
+        // The file changed since this repository last read or wrote it.
+        const QList<ServiceRunRecord> records = loadIndexed();
+        if (std::optional<QString> output = readIndexedOutput(recordId))
+            return *output;
+        for (const ServiceRunRecord &record : records) {
+            if (record.id == recordId && record.output.isHeld())
+                return record.output.text();
+        }
+        throw FileStoreError(
+            QStringLiteral("The output of this run is no longer in the file “%1”.").arg(m_store.file().fileName()));
+    });
+}
+
+QList<ServiceRunRecord> ServiceRunHistoryRepository::loadIndexed()
+{
+    {
+        JsonFile &file = m_store.file();
+        std::lock_guard lock(file.mutex());
+        m_layout.reset();
+        std::optional<QByteArray> bytes = file.readLocked();
+        if (!bytes)
+            return {};
+        try {
+            if (const std::optional<QList<ElementSpan>> spans = arrayElementSpans(*bytes)) {
+                QList<ServiceRunRecord> records;
+                records.reserve(spans->size());
+                Layout layout {bytes->size(), {}};
+                layout.records.reserve(spans->size());
+                for (const ElementSpan &span : *spans) {
+                    const QByteArrayView text = QByteArrayView(*bytes).sliced(span.offset, span.length);
+                    records.append(ServiceRunRecord::fromJson(parseElement(text).root(),
+                                                              ServiceRunRecord::OutputReading::leaveInFile));
+                    const ServiceRunRecord &record = records.constLast();
+                    layout.records.append({record.id, record.serviceId, span.offset, span.length, contentHash(text),
+                                           holdsClearSecret(record.environment)});
+                }
+                file.markReadable();
+                m_layout = std::move(layout);
+                return records;
+            }
+        } catch (const json::DecodeError &) {
+        } catch (const std::bad_alloc &) {}
+    }
+    // Not a list of records: the full decode tells what is wrong and has the file set aside.
+    return m_store.loadForUpdate({});
+}
+
+std::optional<QString> ServiceRunHistoryRepository::readIndexedOutput(const QUuid &recordId)
+{
+    JsonFile &file = m_store.file();
+    std::lock_guard lock(file.mutex());
+    if (!m_layout)
+        return std::nullopt;
+    const auto found = std::find_if(m_layout->records.cbegin(), m_layout->records.cend(),
+                                    [&recordId](const StoredRecord &record) { return record.id == recordId; });
+    if (found == m_layout->records.cend())
+        return std::nullopt;
+    const std::optional<QByteArray> text = file.readRangeLocked(found->offset, found->length);
+    // The record's own bytes, unchanged, decode to the output they held.
+    if (!text || text->size() != found->length || contentHash(*text) != found->hash)
+        return std::nullopt;
+    try {
+        const json::ParsedDocument parsed = parseElement(*text);
+        return json::ObjectReader(parsed.root(), "ServiceRunRecord").optionalString("output").value_or(QString());
+    } catch (const json::DecodeError &) {
+        return std::nullopt;
+    }
 }
 
 QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId, QList<ServiceRunRecord> unwritten)
@@ -200,17 +398,16 @@ void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)
     // hand-edited file must not be written back.
     QList<QByteArray> encoded;
     encoded.reserve(records.size());
-    QList<StoredRecord> stored;
-    stored.reserve(records.size());
+    QList<Piece> pieces;
+    pieces.reserve(records.size());
     for (ServiceRunRecord &record : records) {
         maskSecrets(record);
         encoded.append(arrayElementText(record));
-        stored.append({record.id, record.serviceId, 0, 0});
+        pieces.append({encoded.constLast(), {record.id, record.serviceId, 0, 0, contentHash(encoded.constLast())}});
         record.output.clear(); // the text is encoded; free the output early
     }
     records.clear();
-    QList<QByteArrayView> texts(encoded.cbegin(), encoded.cend());
-    writeTexts(texts, stored);
+    writePieces(pieces);
 }
 
 bool ServiceRunHistoryRepository::rewriteStored(const QList<ServiceRunRecord> &front, const Keep &keep)
@@ -227,64 +424,89 @@ bool ServiceRunHistoryRepository::rewriteStored(const QList<ServiceRunRecord> &f
             m_layout.reset();
             throw;
         }
-        // Offsets fit only the very bytes written: neither a path check nor the
-        // timestamps (coarse on many file systems) can tell an edit of the same
-        // size apart, the contents can.
-        if (!bytes || bytes->size() != m_layout->size || contentHash(*bytes) != m_layout->hash) {
+        // Offsets fit only the very bytes read or written: neither a path check
+        // nor the timestamps (coarse on many file systems) can tell an edit of
+        // the same size apart, the contents can.
+        if (!bytes || !matchesLayout(*bytes)) {
             m_layout.reset();
             return false;
         }
     }
 
-    QList<QByteArray> frontTexts;
-    frontTexts.reserve(front.size());
-    QList<QByteArrayView> texts;
-    QList<StoredRecord> stored;
-    for (ServiceRunRecord masked : front) {
-        maskSecrets(masked);
-        frontTexts.append(arrayElementText(masked));
-        texts.append(frontTexts.constLast());
-        stored.append({masked.id, masked.serviceId, 0, 0});
-    }
+    QList<QByteArray> encoded;
+    encoded.reserve(front.size());
+    QList<Piece> pieces;
+    const auto appendEncoded = [&](ServiceRunRecord record) {
+        maskSecrets(record);
+        encoded.append(arrayElementText(record));
+        pieces.append({encoded.constLast(), {record.id, record.serviceId, 0, 0, contentHash(encoded.constLast())}});
+    };
+    for (const ServiceRunRecord &record : front)
+        appendEncoded(record);
     for (const StoredRecord &record : std::as_const(m_layout->records)) {
         if (!keep(record.id, record.serviceId))
             continue;
-        texts.append(QByteArrayView(*bytes).sliced(record.offset, record.length));
-        stored.append(record);
+        const QByteArrayView text = QByteArrayView(*bytes).sliced(record.offset, record.length);
+        if (record.clearSecrets)
+            appendEncoded(ServiceRunRecord::fromJson(parseElement(text).root()));
+        else
+            pieces.append({text, record});
     }
-    writeTexts(texts, stored);
+    writePieces(pieces);
     return true;
 }
 
-void ServiceRunHistoryRepository::writeTexts(const QList<QByteArrayView> &texts, const QList<StoredRecord> &records)
+bool ServiceRunHistoryRepository::matchesLayout(QByteArrayView bytes) const
+{
+    if (bytes.size() != m_layout->size)
+        return false;
+    if (m_layout->records.isEmpty())
+        return gapHolds(bytes, "[]");
+    qsizetype at = 0;
+    QByteArrayView mark = "[";
+    for (const StoredRecord &record : m_layout->records) {
+        if (!gapHolds(bytes.sliced(at, record.offset - at), mark)
+            || contentHash(bytes.sliced(record.offset, record.length)) != record.hash)
+            return false;
+        at = record.offset + record.length;
+        mark = ",";
+    }
+    return gapHolds(bytes.sliced(at), "]");
+}
+
+void ServiceRunHistoryRepository::writePieces(const QList<Piece> &pieces)
 {
     // The same bytes the file store's pretty encoder writes for the whole list.
-    QByteArray output;
-    QList<StoredRecord> layout = records;
-    if (texts.isEmpty()) {
-        output = "[]";
+    QList<QByteArrayView> parts;
+    Layout layout;
+    if (pieces.isEmpty()) {
+        parts.append("[]");
+        layout.size = 2;
     } else {
-        qsizetype size = 4;
-        for (const QByteArrayView &text : texts)
-            size += text.size() + 2;
-        output.reserve(size);
-        output.append("[\n");
-        for (qsizetype index = 0; index < texts.size(); ++index) {
-            if (index > 0)
-                output.append(",\n");
-            layout[index].offset = output.size();
-            layout[index].length = texts[index].size();
-            output.append(texts[index]);
+        parts.reserve(2 * pieces.size() + 1);
+        layout.records.reserve(pieces.size());
+        for (const Piece &piece : pieces) {
+            const QByteArrayView separator = layout.records.isEmpty() ? "[\n  " : ",\n  ";
+            parts.append(separator);
+            layout.size += separator.size();
+            StoredRecord record = piece.record;
+            record.offset = layout.size;
+            record.length = piece.text.size();
+            record.clearSecrets = false;
+            layout.records.append(record);
+            parts.append(piece.text);
+            layout.size += piece.text.size();
         }
-        output.append("\n]");
+        parts.append("\n]");
+        layout.size += 2;
     }
 
     JsonFile &file = m_store.file();
     std::lock_guard lock(file.mutex());
     m_layout.reset();
     m_store.confirmReadableLocked();
-    file.writeLocked(output);
-    m_layout = Layout {output.size(), contentHash(output), std::move(layout)};
+    file.writeLocked(parts);
+    m_layout = std::move(layout);
 }
 
 size_t ServiceRunHistoryRepository::contentHash(QByteArrayView bytes) const

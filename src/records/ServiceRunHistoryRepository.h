@@ -32,10 +32,11 @@ bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &pro
 // or clear cannot read. A file whose content does not decode is set aside,
 // not overwritten.
 //
-// The file can hold 150–200 MB. While its bytes are still exactly what this
-// repository last wrote (same size and content hash), an append, delete or
-// clear splices the stored text of the records it keeps instead of decoding
-// and re-encoding all of them; the bytes written are the same either way.
+// The file can hold 150–200 MB. The repository remembers where each record's
+// text lies in the bytes it last read or wrote, with a hash of that text; while
+// the file still holds exactly those bytes, an append, delete or clear splices
+// the stored text of the records it keeps instead of decoding and re-encoding
+// all of them, and an output is read back from its record alone.
 class ServiceRunHistoryRepository {
 public:
     static constexpr qsizetype maximumRecordsPerService = 50;
@@ -53,11 +54,15 @@ public:
     QFuture<void> append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten = {});
     // As append, for several records at once (newest first) in one write.
     QFuture<void> appendAll(QList<ServiceRunRecord> newestFirst, QList<ServiceRunRecord> unwritten = {});
-    // The stored list as it is: no masking, sorting or limit. Never fails.
+    // The stored list as it is, outputs and all: no masking, sorting or limit. Never fails.
     QFuture<QList<ServiceRunRecord>> load();
-    // As load, but a file that cannot be read at all throws FileStoreError
-    // instead of reading as the empty list.
+    // As load, but every output is left in the file (see readOutput), and a
+    // file that cannot be read at all throws FileStoreError instead of reading
+    // as the empty list.
     QFuture<QList<ServiceRunRecord>> loadChecked();
+    // The output of the stored run with this id. Throws FileStoreError when the
+    // file cannot be read or no longer holds the run.
+    QFuture<QString> readOutput(const QUuid &recordId);
     // Removes every record with this id (the file is rewritten even when none matched).
     QFuture<void> deleteRecord(const QUuid &recordId, QList<ServiceRunRecord> unwritten = {});
     // Removes every record of this service.
@@ -70,25 +75,36 @@ public:
                                  QList<ServiceRunRecord> unwritten = {});
 
 private:
-    // Where one record's text lies in the file this repository last wrote.
+    // Where one record's text lies in the file as this repository last read or wrote it.
     struct StoredRecord {
         QUuid id;
         QUuid serviceId;
         qsizetype offset = 0;
         qsizetype length = 0;
+        size_t hash = 0; // of the text, seeded per repository
+        // The text holds a secret value in clear (a hand-edited file): it is
+        // encoded again, masked, before it is written back.
+        bool clearSecrets = false;
     };
     struct Layout {
         qsizetype size = 0;
-        size_t hash = 0; // of the bytes written, seeded per repository
         QList<StoredRecord> records;
+    };
+    // One record's text as a write puts it in the file.
+    struct Piece {
+        QByteArrayView text;
+        StoredRecord record;
     };
     using Keep = std::function<bool(const QUuid &id, const QUuid &serviceId)>;
 
+    QList<ServiceRunRecord> loadIndexed();
+    std::optional<QString> readIndexedOutput(const QUuid &recordId);
     void writeRecords(QList<ServiceRunRecord> records);
-    void writeTexts(const QList<QByteArrayView> &texts, const QList<StoredRecord> &records);
+    void writePieces(const QList<Piece> &pieces);
     // Rewrites the file from its own text, keeping the records `keep` accepts after
-    // `front`; false when the file is no longer what this repository wrote.
+    // `front`; false when the file is no longer what this repository read or wrote.
     bool rewriteStored(const QList<ServiceRunRecord> &front, const Keep &keep);
+    bool matchesLayout(QByteArrayView bytes) const;
     // The stored list with `front` first, none of the stored ones of an `unwritten` id.
     QList<ServiceRunRecord> loadWithFront(QList<ServiceRunRecord> front, const QList<ServiceRunRecord> &unwritten);
     size_t contentHash(QByteArrayView bytes) const;

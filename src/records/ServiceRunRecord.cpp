@@ -1,5 +1,7 @@
 #include "records/ServiceRunRecord.h"
 
+#include <stdexcept>
+
 QString toText(ServiceRunStopReason reason)
 {
     switch (reason) {
@@ -27,7 +29,7 @@ std::optional<ServiceRunStopReason> serviceRunStopReasonFromText(const QString &
     return std::nullopt;
 }
 
-ServiceRunRecord ServiceRunRecord::fromJson(const json::Value &value)
+ServiceRunRecord ServiceRunRecord::fromJson(const json::Value &value, OutputReading reading)
 {
     const json::ObjectReader reader(value, "ServiceRunRecord");
     ServiceRunRecord record;
@@ -49,7 +51,13 @@ ServiceRunRecord ServiceRunRecord::fromJson(const json::Value &value)
                                     .arg(json::excerpt(reasonText)));
     record.stopReason = *reason;
     record.exitCode = reader.optionalInt32("exitCode");
-    record.output = reader.optionalString("output").value_or(QString());
+    if (reading == OutputReading::decode) {
+        record.output = reader.optionalString("output").value_or(QString());
+    } else if (const json::Value *output = reader.find("output")) {
+        if (!output->IsString())
+            json::readString(*output, reader.where("output"));
+        record.output = ServiceRunOutput::inFile(output->GetStringLength() == 0);
+    }
     if (const json::Value *scan = reader.find("securityScan"))
         record.securityScan = ServiceRunSecurityScan::fromJson(*scan);
     return record;
@@ -57,6 +65,8 @@ ServiceRunRecord ServiceRunRecord::fromJson(const json::Value &value)
 
 json::Value ServiceRunRecord::toJson(json::Allocator &allocator) const
 {
+    if (!output.isHeld())
+        throw std::logic_error("A run record whose output lies in the history file cannot be encoded.");
     json::ObjectWriter writer(allocator);
     writer.set("id", id)
         .set("serviceId", serviceId)
@@ -73,7 +83,7 @@ json::Value ServiceRunRecord::toJson(json::Allocator &allocator) const
                                            }))
         .set("stopReason", toText(stopReason))
         .setOptional("exitCode", exitCode)
-        .set("output", output);
+        .set("output", output.text());
     if (securityScan)
         writer.set("securityScan", securityScan->toJson(allocator));
     return writer.take();

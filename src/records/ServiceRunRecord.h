@@ -2,6 +2,7 @@
 
 #include "records/Json.h"
 #include "records/ServiceRunEnvironmentEntry.h"
+#include "records/ServiceRunOutput.h"
 #include "records/ServiceRunSecurityScan.h"
 
 #include <QDateTime>
@@ -35,12 +36,16 @@ struct ServiceRunRecord {
     QList<ServiceRunEnvironmentEntry> environment;
     ServiceRunStopReason stopReason = ServiceRunStopReason::exited;
     std::optional<qint32> exitCode;
-    QString output;
+    ServiceRunOutput output;
     std::optional<ServiceRunSecurityScan> securityScan;
 
+    enum class OutputReading { decode, leaveInFile };
     // "id", "serviceId", "startedAt", "endedAt" and "stopReason" are required;
-    // missing peaks, environment and output take 0, empty and empty.
-    static ServiceRunRecord fromJson(const json::Value &value);
+    // missing peaks, environment and output take 0, empty and empty. With
+    // `leaveInFile` the output is checked to be a string but not decoded.
+    static ServiceRunRecord fromJson(const json::Value &value, OutputReading reading = OutputReading::decode);
+    // Throws std::logic_error for a record whose output lies in the file only:
+    // writing it would replace the output with nothing.
     json::Value toJson(json::Allocator &allocator) const;
 
     friend bool operator==(const ServiceRunRecord &, const ServiceRunRecord &) = default;

@@ -305,7 +305,14 @@ void FirstHourWalk::startWatchAndStop()
 
     click(QStringLiteral("outputButton"));
     auto &sheet = find<ServiceRunOutputSheet>({});
-    EXPECT_TRUE(find<ConsoleOutputView>(QStringLiteral("console"), &sheet).text().contains(QStringLiteral("tick 5\n")));
+    // The output is read back from the history file.
+    waitFor(
+        [&] {
+            return find<ConsoleOutputView>(QStringLiteral("console"), &sheet)
+                .text()
+                .contains(QStringLiteral("tick 5\n"));
+        },
+        "the run's output in the sheet");
     picture(QStringLiteral("03-output-sheet"), &sheet);
     click(find(QStringLiteral("Copy"), &sheet));
     EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("tick 1\n")));
@@ -358,8 +365,8 @@ void FirstHourWalk::giveASudoPassword()
     EXPECT_EQ(sudoRead.readAll(), sudoPassword.toUtf8() + '\n') << "the password reaches sudo once";
     for (const ManagedService &service : app->serviceManager().services()) {
         if (service.name == QStringLiteral("admin")) {
-            EXPECT_TRUE(
-                app->runHistoryManager().records(service.id).value(0).output.contains(QStringLiteral("admin-done")));
+            const QUuid run = app->runHistoryManager().records(service.id).value(0).id;
+            EXPECT_TRUE(await(app->runHistoryManager().runOutput(run)).contains(QStringLiteral("admin-done")));
         }
     }
     EXPECT_EQ(widgetsShowing(sudoPassword), QStringList {});

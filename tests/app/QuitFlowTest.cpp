@@ -9,6 +9,8 @@
 #include "records/ServiceRunHistoryRepository.h"
 
 #include <QAbstractButton>
+#include <QDir>
+#include <QTimeZone>
 #include <QSignalSpy>
 
 namespace {
@@ -100,6 +102,39 @@ TEST_F(QuitFlowTest, ConfirmLocksBeforeItForceStopsAndQuitsAfterEveryRunIsRecord
     ASSERT_EQ(runs.size(), 2);
     for (const ServiceRunRecord &run : runs)
         EXPECT_EQ(run.stopReason, ServiceRunStopReason::forceKilled);
+}
+
+TEST_F(QuitFlowTest, AQuitOverALargeHistoryRecordsEveryRunAndKeepsTheStoredOnes)
+{
+    // 500 stored runs of 40000 characters each: a file of about 20 MB.
+    QList<ServiceRunRecord> stored;
+    for (int index = 0; index < 500; ++index) {
+        ServiceRunRecord run;
+        run.id = QUuid::createUuid();
+        run.serviceId = QUuid::createUuid();
+        run.startedAt = QDateTime::fromSecsSinceEpoch(1'700'000'000 - index, QTimeZone::utc());
+        run.endedAt = run.startedAt.addSecs(30);
+        run.output = QStringLiteral("line %1 of a long build log\n").arg(index).repeated(1400);
+        stored.append(run);
+    }
+    QDir().mkpath(applicationSupportDirectory());
+    await(ServiceRunHistoryRepository(dataFile(QStringLiteral("run-history.json"))).replaceAll(stored));
+    buildReady();
+    makeDelegate();
+    QList<QUuid> running;
+    for (int index = 0; index < 10; ++index)
+        running.append(startService(QStringLiteral("sleeper %1").arg(index), QStringLiteral("sleep 30")));
+
+    EXPECT_TRUE(await(delegate->requestQuit()));
+    EXPECT_EQ(quits, 1);
+    const QList<ServiceRunRecord> runs =
+        await(ServiceRunHistoryRepository(dataFile(QStringLiteral("run-history.json"))).load());
+    ASSERT_EQ(runs.size(), 510);
+    for (const QUuid &service : running) {
+        EXPECT_EQ(std::count_if(runs.cbegin(), runs.cend(), [&](const auto &run) { return run.serviceId == service; }),
+                  1);
+    }
+    EXPECT_EQ(runs.mid(10), stored);
 }
 
 TEST_F(QuitFlowTest, ConcurrentQuitsShareOnePreparationAndQuitOnce)

@@ -48,10 +48,10 @@ TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
         ASSERT_TRUE(waitForStopped(probe.id));
         ASSERT_EQ(runs(probe.id).size(), 1);
         const ServiceRunRecord run = runs(probe.id).first();
-        std::printf("[ service  ] %s\n", qUtf8Printable(run.output.trimmed()));
+        const QString output = outputOf(run);
+        std::printf("[ service  ] %s\n", qUtf8Printable(output.trimmed()));
         EXPECT_EQ(run.exitCode, 0);
-        EXPECT_TRUE(run.output.contains(QStringLiteral("probe found on the profile PATH as ")))
-            << run.output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("probe found on the profile PATH as "))) << output.toStdString();
         return;
     }
     if (::geteuid() != 0)

@@ -79,6 +79,8 @@ struct ServiceManagerTest : ::testing::Test, FakePlatformLayers, ManagerStack {
     bool running(const QUuid &id) const { return entry(id).state == ServiceLifecycleState::running; }
     std::shared_ptr<RunningProcessHandle> handle(const QUuid &id) const { return manager.launchedHandles().value(id); }
     QList<ServiceRunRecord> runs(const QUuid &id) const { return history.records(id); }
+    // A recorded run's output, wherever it is kept by now.
+    QString outputOf(const ServiceRunRecord &run) { return await(history.runOutput(run.id)); }
 
     // Waits for the exit of the service's child to be booked.
     bool waitForStopped(const QUuid &id, int timeoutMs = 20000)

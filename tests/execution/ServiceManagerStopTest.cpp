@@ -110,7 +110,7 @@ TEST_F(ServiceManagerTest, StopsEndTheWholeGroupAndBookTheirReason)
         ASSERT_EQ(runs(service.id).size(), 1);
         EXPECT_EQ(runs(service.id).first().stopReason, row.reason);
         EXPECT_FALSE(runs(service.id).first().exitCode);
-        EXPECT_TRUE(runs(service.id).first().output.contains(QStringLiteral("grandchild:")));
+        EXPECT_TRUE(outputOf(runs(service.id).first()).contains(QStringLiteral("grandchild:")));
 
         // The stopped child's own exit report changes nothing afterwards.
         waitUntil([] { return false; }, 100);
@@ -142,7 +142,7 @@ TEST_F(ServiceManagerTest, ProcessKnownOnlyByItsIdIsStoppedWithItsGroup)
     EXPECT_TRUE(processGroupMembers(leader).isEmpty());
     ASSERT_EQ(runs(service.id).size(), 1);
     EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::stopped);
-    EXPECT_TRUE(runs(service.id).first().output.contains(QStringLiteral("grandchild:")));
+    EXPECT_TRUE(outputOf(runs(service.id).first()).contains(QStringLiteral("grandchild:")));
 }
 
 TEST_F(ServiceManagerTest, StartDuringAStopsWaitKeepsItsNewRun)

@@ -77,7 +77,7 @@ TEST_F(ServiceManagerTest, StartRoadRefusesInItsOrderAndRecordsEachBlockedLaunch
     EXPECT_EQ(approved.stopReason, ServiceRunStopReason::exited);
     ASSERT_TRUE(approved.securityScan);
     EXPECT_EQ(approved.securityScan->outcome, ServiceRunSecurityOutcome::approved);
-    EXPECT_TRUE(approved.output.contains(QStringLiteral("again")));
+    EXPECT_TRUE(outputOf(approved).contains(QStringLiteral("again")));
 }
 
 TEST_F(ServiceManagerTest, ExitBooksTheRunWithItsCodeAndOnlyAFailureGetsTheSuffix)
@@ -100,7 +100,7 @@ TEST_F(ServiceManagerTest, ExitBooksTheRunWithItsCodeAndOnlyAFailureGetsTheSuffi
         const ServiceRunRecord run = runs(service.id).first();
         EXPECT_EQ(run.stopReason, ServiceRunStopReason::exited);
         EXPECT_EQ(run.exitCode, row.exitCode);
-        EXPECT_EQ(run.output, row.expectedOutput);
+        EXPECT_EQ(outputOf(run), row.expectedOutput);
         ASSERT_TRUE(run.securityScan);
         EXPECT_EQ(run.securityScan->outcome, ServiceRunSecurityOutcome::noFindings);
     }
@@ -150,7 +150,7 @@ TEST_F(ServiceManagerTest, ProtectedProfileReachesTheChildWhileTheRunRecordMasks
     ASSERT_TRUE(waitForStopped(service.id));
 
     const ServiceRunRecord run = runs(service.id).first();
-    EXPECT_EQ(run.output, QStringLiteral("env-ok\n"));
+    EXPECT_EQ(outputOf(run), QStringLiteral("env-ok\n"));
     EXPECT_EQ(run.environmentProfileName, QStringLiteral("vault"));
     EXPECT_EQ(run.environmentProfileId, vault.id);
     ASSERT_EQ(run.environment.size(), 2);
@@ -232,8 +232,9 @@ TEST_F(ServiceManagerTest, LiveOutputIsThrottledCutAndNeverRepeated)
     await(manager.stop(service.id, true));
     const ServiceRunRecord run = runs(service.id).first();
     EXPECT_EQ(run.stopReason, ServiceRunStopReason::forceKilled);
-    EXPECT_TRUE(run.output.endsWith(QStringLiteral("end-of-output\n")));
-    EXPECT_LE(UserPerceivedText::count(run.output), ServiceRunRecord::maximumOutputCharacters);
+    const QString output = outputOf(run);
+    EXPECT_TRUE(output.endsWith(QStringLiteral("end-of-output\n")));
+    EXPECT_LE(UserPerceivedText::count(output), ServiceRunRecord::maximumOutputCharacters);
 }
 
 TEST_F(ServiceManagerTest, OutputAdditionsRebuildEveryPublishedOutput)
@@ -336,8 +337,9 @@ TEST_F(ServiceManagerTest, VanishedChildIsBookedAsUnexpectedWithTheLastOutput)
     const ServiceRunRecord run = runs(service.id).first();
     EXPECT_EQ(run.stopReason, ServiceRunStopReason::unexpected);
     EXPECT_FALSE(run.exitCode);
-    EXPECT_EQ(UserPerceivedText::count(run.output), ServiceRunRecord::maximumOutputCharacters);
-    EXPECT_TRUE(run.output.endsWith(QStringLiteral("last-line\n")));
+    const QString output = outputOf(run);
+    EXPECT_EQ(UserPerceivedText::count(output), ServiceRunRecord::maximumOutputCharacters);
+    EXPECT_TRUE(output.endsWith(QStringLiteral("last-line\n")));
     await(history.waitForPendingWrites());
     EXPECT_EQ(await(historyRepository.load()).size(), 1);
 }
@@ -375,7 +377,7 @@ TEST_F(ServiceManagerTest, RestartReplacesTheChildAndDeleteStopsAndForgetsTheSer
     EXPECT_TRUE(processGroupMembers(firstPid).isEmpty());
     ASSERT_EQ(runs(service.id).size(), 1);
     EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::stopped);
-    EXPECT_EQ(runs(service.id).first().output, QStringLiteral("up\n"));
+    EXPECT_EQ(outputOf(runs(service.id).first()), QStringLiteral("up\n"));
     EXPECT_EQ(history.activeDraft(service.id)->pid, secondPid);
 
     await(manager.deleteService(service.id));
@@ -493,7 +495,7 @@ TEST_F(ServiceManagerTest, LegacyEncryptedServicesAreMigratedOnceWithTheUnlocked
     EXPECT_TRUE(manager.legacyEncryptedServiceIDs().isEmpty());
     EXPECT_EQ(manager.service(id)->command, QStringLiteral("echo migrated"));
     ASSERT_TRUE(waitForStopped(id));
-    EXPECT_EQ(runs(id).first().output, QStringLiteral("migrated\n"));
+    EXPECT_EQ(outputOf(runs(id).first()), QStringLiteral("migrated\n"));
 }
 
 TEST(SettingsBridge, StartsWithTheDefaultsAndFollowsEveryApply)

@@ -121,6 +121,9 @@ TEST_F(RunHistoryManager, FinishRunRecordsTheDraftWithItsOutputCutToTheLast15000
     }
     await(manager.waitForPendingWrites());
     EXPECT_EQ(idsOf(storedRuns()), idsOf(manager.records()));
+    // Written, the records let go of their outputs, which are read back on demand.
+    EXPECT_FALSE(manager.records().first().output.isHeld());
+    EXPECT_EQ(await(manager.runOutput(manager.records().first().id)), std::data(rows)[3].expected);
 }
 
 TEST_F(RunHistoryManager, WithoutAnOpenRunNothingIsRecordedAndPeaksOnlyRise)

@@ -36,18 +36,22 @@ TEST(ServiceRunHistoryRepository, AppendToAMissingFileCreatesAOneElementList)
     EXPECT_EQ(await(repository.load()), QList<ServiceRunRecord> {run});
 }
 
-// Each write either splices the text of the file this repository wrote last or,
-// for a file someone else wrote, decodes and encodes it whole: both must write
-// exactly what the file store's encoder writes for the resulting list.
-class EitherWritePath : public ::testing::TestWithParam<bool> {
+enum class StoredBy { thisRepository, anotherWriter, anotherWriterThenLoaded };
+
+// Each write splices the text of the file this repository wrote or loaded last
+// or, for a file someone else wrote since, decodes and encodes it whole: every
+// path must write exactly what the file store's encoder writes for the list.
+class EitherWritePath : public ::testing::TestWithParam<StoredBy> {
 protected:
-    // Puts `list` in the file; with the parameter set, through another writer.
     void store(const QList<ServiceRunRecord> &list)
     {
-        if (GetParam())
-            writeFile(dataFile(historyFile), encodePrettyJson(list));
-        else
+        if (GetParam() == StoredBy::thisRepository) {
             await(repository.replaceAll(list));
+            return;
+        }
+        writeFile(dataFile(historyFile), encodePrettyJson(list));
+        if (GetParam() == StoredBy::anotherWriterThenLoaded)
+            await(repository.loadChecked());
     }
     void expectStored(const QList<ServiceRunRecord> &expected)
     {
@@ -60,8 +64,20 @@ protected:
     const QUuid b = QUuid::createUuid();
 };
 
-INSTANTIATE_TEST_SUITE_P(ServiceRunHistoryRepository, EitherWritePath, ::testing::Bool(),
-                         [](const auto &param) { return param.param ? "FileWrittenElsewhere" : "FileWrittenHere"; });
+INSTANTIATE_TEST_SUITE_P(ServiceRunHistoryRepository, EitherWritePath,
+                         ::testing::Values(StoredBy::thisRepository, StoredBy::anotherWriter,
+                                           StoredBy::anotherWriterThenLoaded),
+                         [](const auto &param) {
+                             switch (param.param) {
+                             case StoredBy::thisRepository:
+                                 return "FileWrittenHere";
+                             case StoredBy::anotherWriter:
+                                 return "FileWrittenElsewhere";
+                             case StoredBy::anotherWriterThenLoaded:
+                                 break;
+                             }
+                             return "FileWrittenElsewhereThenLoaded";
+                         });
 
 TEST_P(EitherWritePath, AppendKeepsTheNewestFiftyOfEveryService)
 {
@@ -101,13 +117,17 @@ TEST_P(EitherWritePath, SecretsAreMaskedAndDuplicateIdsKept)
     ServiceRunRecord run = makeRun(b, 20);
     run.environment = {{QStringLiteral("API_TOKEN"), QStringLiteral("tok-CLEAR-VALUE-123"), true},
                        {QStringLiteral("MODE"), QStringLiteral("debug"), false}};
-    store({makeRun(a, 10)});
+    ServiceRunRecord handEdited = makeRun(a, 10);
+    handEdited.environment = {{QStringLiteral("KEY"), QStringLiteral("key-CLEAR-VALUE-456"), true}};
+    store({handEdited});
     await(repository.append(run));
     await(repository.append(run));
     EXPECT_FALSE(readFile(dataFile(historyFile)).contains("tok-CLEAR-VALUE-123"));
+    EXPECT_FALSE(readFile(dataFile(historyFile)).contains("key-CLEAR-VALUE-456"));
     ServiceRunRecord masked = run;
     masked.environment = redactSecretEnvironmentEntries(run.environment);
-    EXPECT_EQ(storedRuns().mid(0, 2), (QList<ServiceRunRecord> {masked, masked}));
+    handEdited.environment = redactSecretEnvironmentEntries(handEdited.environment);
+    EXPECT_EQ(storedRuns(), (QList<ServiceRunRecord> {masked, masked, handEdited}));
 }
 
 TEST(ServiceRunHistoryRepository, AFileChangedSinceTheLastWriteIsReadAgain)
@@ -124,6 +144,44 @@ TEST(ServiceRunHistoryRepository, AFileChangedSinceTheLastWriteIsReadAgain)
     const ServiceRunRecord run = makeRun(service, 300);
     await(repository.append(run));
     EXPECT_EQ(storedRuns(), QList<ServiceRunRecord> {run} + replaced);
+}
+
+// A loaded history keeps its outputs in the file; each is read back from its
+// own record's bytes, and from the file afresh once those are not what they were.
+TEST(ServiceRunHistoryRepository, OutputsLeftInTheFileReadBackExactlyAndNeverStale)
+{
+    const QString path = dataFile(historyFile);
+    const QUuid service = QUuid::createUuid();
+    QList<ServiceRunRecord> runs {
+        makeRun(service, 300, QStringLiteral("quote \" backslash \\ tab\t nul-free 完成 🚀\r\n")),
+        makeRun(service, 200),
+        makeRun(service, 100, QStringLiteral("\\\"").repeated(1000) + QStringLiteral("]}\"{[")),
+    };
+    // Another program's layout: no indentation at all.
+    json::Document document;
+    writeFile(path, json::serializeCompact(JsonCodec<QList<ServiceRunRecord>>::encode(runs, document.GetAllocator())));
+    ServiceRunHistoryRepository repository(path);
+    const QList<ServiceRunRecord> loaded = await(repository.loadChecked());
+    ASSERT_EQ(idsOf(loaded), idsOf(runs));
+    for (qsizetype index = 0; index < runs.size(); ++index) {
+        EXPECT_EQ(loaded[index].output.isHeld(), runs[index].output.isEmpty());
+        EXPECT_EQ(loaded[index].output.isEmpty(), runs[index].output.isEmpty());
+        EXPECT_EQ(await(repository.readOutput(runs[index].id)), runs[index].output.text());
+    }
+
+    // Spliced: the records moved, their outputs did not change.
+    const ServiceRunRecord next = makeRun(service, 400, QStringLiteral("next"));
+    await(repository.append(next));
+    EXPECT_EQ(storedRuns(), QList<ServiceRunRecord> {next} + runs);
+    EXPECT_EQ(await(repository.readOutput(runs[2].id)), runs[2].output.text());
+
+    // Changed by someone else, at the same size: the new text, never the old one.
+    runs[0].output = QString(runs[0].output.text()).replace(QStringLiteral("tab"), QStringLiteral("TAB"));
+    writeFile(path, encodePrettyJson(QList<ServiceRunRecord> {next} + runs));
+    EXPECT_EQ(await(repository.readOutput(runs[0].id)), runs[0].output.text());
+
+    await(repository.deleteRecord(runs[0].id));
+    EXPECT_THROW(await(repository.readOutput(runs[0].id)), FileStoreError);
 }
 
 TEST(ServiceRunHistoryRepository, FailedWriteLeavesThePreviousFileAndReachesTheCaller)

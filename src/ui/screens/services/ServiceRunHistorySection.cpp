@@ -1,5 +1,6 @@
 #include "ui/screens/services/ServiceRunHistorySection.h"
 
+#include "records/FileStoreError.h"
 #include "ui/components/TitledMessageBox.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SurfaceCard.h"
@@ -235,6 +236,20 @@ void ServiceRunHistorySection::viewOutput(const QUuid &recordId)
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     m_outputSheet = sheet;
     sheet->open();
+    if (!found->output.isHeld())
+        loadOutput(sheet, recordId);
+}
+
+QCoro::Task<> ServiceRunHistorySection::loadOutput(QPointer<ServiceRunOutputSheet> sheet, QUuid recordId)
+{
+    try {
+        const QString output = co_await m_controller.runOutput(recordId);
+        if (sheet)
+            sheet->setOutput(output);
+    } catch (const FileStoreError &error) {
+        if (sheet)
+            sheet->showReadFailure(error.message());
+    }
 }
 
 void ServiceRunHistorySection::confirmClearHistory()

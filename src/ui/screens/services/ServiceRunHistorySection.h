@@ -4,6 +4,7 @@
 #include "ui/screens/services/ServiceRunOutputSheet.h"
 
 #include "ui/components/TitledMessageBox.h"
+#include <QCoroTask>
 #include <QHash>
 #include <QList>
 
@@ -73,6 +74,7 @@ private:
     void syncRows(bool animated = false);
     void refreshHeader();
     void markNewRun();
+    QCoro::Task<> loadOutput(QPointer<ServiceRunOutputSheet> sheet, QUuid recordId);
     void endNewRunMark();
 
     ServicesController &m_controller;

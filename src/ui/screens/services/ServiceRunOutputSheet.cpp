@@ -13,6 +13,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -43,7 +44,7 @@ ServiceRunOutputSheet::ServiceRunOutputSheet(const ServiceRunRecord &record, QWi
     ServiceDetailStyle::tintButton(m_copyButton, QStringLiteral("doc.on.doc"));
     connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
             [this] { ServiceDetailStyle::retintButtons(this); });
-    m_copyButton->setEnabled(!record.output.isEmpty());
+    m_copyButton->setEnabled(false);
     m_copyButton->setAutoDefault(false);
     connect(m_copyButton, &QPushButton::clicked, this, &ServiceRunOutputSheet::copyOutput);
     toolbar->addWidget(m_copyButton);
@@ -57,8 +58,15 @@ ServiceRunOutputSheet::ServiceRunOutputSheet(const ServiceRunRecord &record, QWi
 
     m_console = new ConsoleOutputView(this);
     m_console->setObjectName(QStringLiteral("console"));
-    m_console->setContent(record.output, true);
     column->addWidget(m_console, 1);
+    m_failure = new QLabel(this);
+    m_failure->setObjectName(QStringLiteral("readFailure"));
+    m_failure->setWordWrap(true);
+    m_failure->setAlignment(Qt::AlignCenter);
+    m_failure->hide();
+    column->addWidget(m_failure, 1);
+    if (record.output.isHeld())
+        setOutput(record.output.text());
     connect(m_autoScroll, &QCheckBox::toggled, this, [this](bool on) { m_console->setAutoScroll(on); });
 }
 
@@ -67,11 +75,25 @@ bool ServiceRunOutputSheet::autoScroll() const
     return m_autoScroll->isChecked();
 }
 
+void ServiceRunOutputSheet::setOutput(const QString &output)
+{
+    m_output = output;
+    m_console->setContent(m_output, true);
+    m_copyButton->setEnabled(!m_output.isEmpty());
+}
+
+void ServiceRunOutputSheet::showReadFailure(const QString &message)
+{
+    m_console->hide();
+    m_failure->setText(QStringLiteral("The output couldn’t be read.\n\n%1").arg(message));
+    m_failure->show();
+}
+
 void ServiceRunOutputSheet::copyOutput()
 {
-    if (m_record.output.isEmpty())
+    if (m_output.isEmpty())
         return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(m_record.output);
+    clipboard->setText(m_output);
 }

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QLabel;
 class QPushButton;
 
 class ConsoleOutputView;
@@ -21,12 +22,20 @@ public:
     explicit ServiceRunOutputSheet(const ServiceRunRecord &record, QWidget *parent = nullptr);
 
     const ServiceRunRecord &record() const { return m_record; }
+    // The run's output, for a record that no longer holds it; until then the
+    // console is empty and "Copy" disabled.
+    void setOutput(const QString &output);
+    // Shown in place of the console when the output cannot be read.
+    void showReadFailure(const QString &message);
+    const QString &output() const { return m_output; }
     bool autoScroll() const;
 
 private:
     void copyOutput();
 
     ServiceRunRecord m_record;
+    QString m_output;
+    QLabel *m_failure = nullptr;
     ConsoleOutputView *m_console = nullptr;
     QCheckBox *m_autoScroll = nullptr;
     QPushButton *m_copyButton = nullptr;

@@ -163,6 +163,11 @@ QCoro::Task<> ServicesController::deleteRunRecord(QUuid recordId)
     co_await m_historyManager.deleteRecord(recordId);
 }
 
+QCoro::Task<QString> ServicesController::runOutput(QUuid recordId)
+{
+    return m_historyManager.runOutput(recordId);
+}
+
 QCoro::Task<> ServicesController::clearRunHistory(QUuid serviceId)
 {
     co_await m_historyManager.clearHistory(serviceId, false);

@@ -149,6 +149,9 @@ public:
     // The run history's buttons.
     QCoro::Task<> deleteRunRecord(QUuid recordId);
     QCoro::Task<> clearRunHistory(QUuid serviceId);
+    // A recorded run's output, read from the history file when it is no
+    // longer held; throws FileStoreError when it cannot be read.
+    QCoro::Task<QString> runOutput(QUuid recordId);
 
 Q_SIGNALS:
     void searchTextChanged();

@@ -53,7 +53,7 @@ TEST_F(ServicesControllerTest, ReviewThenRunAnywayAsksForTheSudoPasswordWithTheA
     EXPECT_FALSE(controller.errorMessage()) << qPrintable(controller.errorMessage().value_or(QString()));
     ASSERT_TRUE(waitForStopped(service.id));
     ASSERT_EQ(runs(service.id).size(), 1);
-    EXPECT_EQ(runs(service.id).first().output, QStringLiteral(".ssh\nsudo\n"));
+    EXPECT_EQ(outputOf(runs(service.id).first()), QStringLiteral(".ssh\nsudo\n"));
 }
 
 TEST_F(ServicesControllerTest, BlockedCommandOnlyClosesAndDeletedServiceCannotRunAnyway)
