@@ -1,7 +1,5 @@
 #include "records/Json.h"
 
-#include "records/LargeBufferAdvice.h"
-
 #include <QRegularExpression>
 #include <QStringEncoder>
 #include <QTimeZone>
@@ -71,7 +69,6 @@ private:
         m_capacity = std::max({qsizetype(4096), m_capacity + m_capacity / 2, m_size + needed});
         m_bytes.resize(m_capacity);
         m_data = m_bytes.data();
-        adviseLargeBuffer(m_data, m_capacity);
     }
 
     QByteArray m_bytes;

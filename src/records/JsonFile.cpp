@@ -3,7 +3,6 @@
 #include "platform/Logging.h"
 #include "records/FileStoreError.h"
 #include "records/FileSystemCalls.h"
-#include "records/LargeBufferAdvice.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -125,6 +124,38 @@ std::optional<QByteArray> JsonFile::readRangeLocked(qint64 offset, qsizetype len
     return bytes;
 }
 
+bool JsonFile::readPiecesLocked(const std::function<void(QByteArrayView)> &consume)
+{
+    m_lastReadFailed = true;
+    struct stat info {};
+    const int fd = openRegularFile(info);
+    if (fd < 0) {
+        m_lastReadFailed = false;
+        return false;
+    }
+    FileSystemCalls &calls = FileSystemCalls::current();
+    const auto closeFile = qScopeGuard([&calls, fd] { calls.close(fd); });
+    // Small enough to stay in the processor's cache, large enough for few calls.
+    QByteArray buffer(qsizetype(1) << 20, Qt::Uninitialized);
+    qint64 total = 0;
+    while (true) {
+        const ssize_t count = calls.read(fd, buffer.data(), static_cast<size_t>(buffer.size()));
+        if (count == 0)
+            break;
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            throwReadError(errno);
+        }
+        total += count;
+        if (total > maximumFileSize)
+            throw FileStoreError(QStringLiteral("The file “%1” is too large to be read.").arg(fileName()));
+        consume(QByteArrayView(buffer).first(count));
+    }
+    m_lastReadFailed = false;
+    return true;
+}
+
 int JsonFile::openRegularFile(struct stat &info)
 {
     FileSystemCalls &calls = FileSystemCalls::current();
@@ -184,7 +215,6 @@ QByteArray JsonFile::readWhole(int fd, qint64 expectedSize) const
     } catch (const std::bad_alloc &) {
         throwReadError(ENOMEM);
     }
-    adviseLargeBuffer(bytes.data(), bytes.size());
     qsizetype size = 0;
     while (true) {
         if (size == bytes.size()) {

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -41,6 +42,10 @@ public:
     // nullopt when nothing exists at the path. Throws as readLocked does. For
     // a piece whose bytes the caller can check: the file may have changed.
     std::optional<QByteArray> readRangeLocked(qint64 offset, qsizetype length);
+    // Reads the whole file through one small buffer, handing `consume` each
+    // piece in order: for a check of the content that keeps none of it. False
+    // when nothing exists at the path; throws as readLocked does.
+    bool readPiecesLocked(const std::function<void(QByteArrayView)> &consume);
     // Whether the last read through this object failed (not merely found nothing).
     bool lastReadFailed() const { return m_lastReadFailed; }
     void setLastReadFailed() { m_lastReadFailed = true; }

@@ -103,11 +103,12 @@ QList<PersistedManagedServiceRecord> ServiceRepository::update(const Edit &edit)
 {
     QList<Entry> entries;
     std::optional<QByteArray> stored;
+    bool confirmed = false;
     {
         std::lock_guard lock(m_recordsStore.file().mutex());
-        stored = readSnapshotBytesLocked();
+        confirmed = confirmSnapshotLocked(&stored);
     }
-    if (stored) {
+    if (confirmed) {
         entries.reserve(m_snapshot->records.size());
         for (qsizetype index = 0; index < m_snapshot->records.size(); ++index) {
             std::optional<json::TextSpan> span;
@@ -127,22 +128,36 @@ QList<PersistedManagedServiceRecord> ServiceRepository::update(const Edit &edit)
     return m_snapshot->records;
 }
 
-std::optional<QByteArray> ServiceRepository::readSnapshotBytesLocked()
+bool ServiceRepository::confirmSnapshotLocked(std::optional<QByteArray> *bytes)
 {
     if (!m_snapshot)
-        return std::nullopt;
-    std::optional<QByteArray> bytes;
+        return false;
+    JsonFile &file = m_recordsStore.file();
+    bool matches = false;
     try {
-        bytes = m_recordsStore.file().readLocked();
+        if (bytes && !m_snapshot->spans.isEmpty()) {
+            *bytes = file.readLocked();
+            matches = *bytes && matchesSnapshot(**bytes, ContentHash::of(**bytes, m_hashSeed));
+        } else {
+            // Only a check: the content streams through a small buffer, never held whole.
+            ContentHash hash(m_hashSeed);
+            qsizetype size = 0;
+            const bool exists = file.readPiecesLocked([&](QByteArrayView piece) {
+                hash.add(piece);
+                size += piece.size();
+            });
+            matches = exists && m_snapshot->size == size && m_snapshot->hash == hash.result();
+        }
     } catch (const FileStoreError &) {
         m_snapshot.reset();
         throw;
     }
-    if (!bytes || !matchesSnapshot(*bytes, ContentHash::of(*bytes, m_hashSeed))) {
+    if (!matches) {
         m_snapshot.reset();
-        return std::nullopt;
+        if (bytes)
+            bytes->reset();
     }
-    return bytes;
+    return matches;
 }
 
 bool ServiceRepository::matchesSnapshot(QByteArrayView bytes, size_t hash) const
@@ -244,27 +259,23 @@ VersionedRecordsRead<PersistedManagedServiceRecord> ServiceRepository::readRecor
         std::lock_guard lock(file.mutex());
         std::optional<QByteArray> bytes;
         try {
+            if (confirmSnapshotLocked(nullptr)) {
+                read.records = m_snapshot->records;
+                file.markReadable();
+                return read;
+            }
             bytes = file.readLocked();
         } catch (const FileStoreError &error) {
             read.readError = error;
         }
-        if (!bytes) {
-            m_snapshot.reset();
-        } else {
+        if (bytes) {
+            const qsizetype size = bytes->size();
             const size_t hash = ContentHash::of(*bytes, m_hashSeed);
-            if (matchesSnapshot(*bytes, hash)) {
-                read.records = m_snapshot->records;
-                read.currentLayout = true;
-            } else {
-                const qsizetype size = bytes->size();
-                read = decodeVersionedRecords<PersistedManagedServiceRecord>(
-                    file, std::move(*bytes), {"command", "executablePath"}, convertLegacy);
-                // Only what decoded whole is worth keeping; its layout is not known.
-                if (read.complete())
-                    m_snapshot = Snapshot {size, hash, read.records, {}};
-                else
-                    m_snapshot.reset();
-            }
+            read = decodeVersionedRecords<PersistedManagedServiceRecord>(file, std::move(*bytes),
+                                                                         {"command", "executablePath"}, convertLegacy);
+            // Only what decoded whole is worth keeping; its layout is not known.
+            if (read.complete())
+                m_snapshot = Snapshot {size, hash, read.records, {}};
         }
     }
     // The older layout converts without loss; the next write replaces it.

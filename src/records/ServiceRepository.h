@@ -97,8 +97,11 @@ private:
     // Throws FileStoreError when the file could not be read (nothing is written)
     // or written, and whatever `edit` throws (nothing is written).
     QList<PersistedManagedServiceRecord> update(const Edit &edit);
-    // The file's bytes when they are still the snapshot's, else nullopt (and no snapshot).
-    std::optional<QByteArray> readSnapshotBytesLocked();
+    // Whether the file still holds the snapshot's bytes (else the snapshot is
+    // dropped); they are read into `bytes` when the snapshot knows where its
+    // records lie, for an edit to splice. Throws FileStoreError when the file
+    // cannot be read.
+    bool confirmSnapshotLocked(std::optional<QByteArray> *bytes);
     void write(const QList<Entry> &entries, const std::optional<QByteArray> &stored);
     bool matchesSnapshot(QByteArrayView bytes, size_t hash) const;
 
