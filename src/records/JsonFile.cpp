@@ -243,6 +243,14 @@ void JsonFile::writeLocked(const QByteArray &bytes)
 
 void JsonFile::writeLocked(const QList<QByteArrayView> &parts)
 {
+    writeLocked([&parts](const WriteSink &put) {
+        for (const QByteArrayView part : parts)
+            put(part);
+    });
+}
+
+void JsonFile::writeLocked(const std::function<void(const WriteSink &)> &produce)
+{
     if (m_unreadable)
         setAsideUnreadable();
 
@@ -268,10 +276,30 @@ void JsonFile::writeLocked(const QList<QByteArrayView> &parts)
 
     // Written and synced before the rename: after a crash the path holds the
     // old bytes or the new ones, never a file whose data never reached the disk.
-    for (const QByteArrayView part : parts) {
-        if (const int error = writeAll(fd, part))
+    // Small pieces are gathered, so that a file made of many is not written in as many calls.
+    constexpr qsizetype gathered = qsizetype(1) << 20;
+    QByteArray pending;
+    const auto flush = [&] {
+        if (const int error = writeAll(fd, pending))
             throwSaveError(error);
-    }
+        pending.truncate(0);
+    };
+    produce([&](QByteArrayView bytes) {
+        if (pending.size() + bytes.size() <= gathered) {
+            if (pending.isEmpty())
+                pending.reserve(gathered);
+            pending.append(bytes);
+            return;
+        }
+        flush();
+        if (bytes.size() >= gathered) {
+            if (const int error = writeAll(fd, bytes))
+                throwSaveError(error);
+        } else {
+            pending.append(bytes);
+        }
+    });
+    flush();
     if (calls.fdatasync(fd) != 0)
         throwSaveError(errno);
     const int closed = calls.close(fd);

@@ -59,6 +59,11 @@ public:
     // As above, for the bytes of `parts` one after the other: a large file
     // spliced from pieces is never copied into one buffer first.
     void writeLocked(const QList<QByteArrayView> &parts);
+    // As above, for the bytes `produce` hands the sink, in order: a large file
+    // is written as it is made, never held whole. Whatever `produce` throws
+    // ends the write, leaving the previous file and no temporary file.
+    using WriteSink = std::function<void(QByteArrayView)>;
+    void writeLocked(const std::function<void(const WriteSink &)> &produce);
 
     // The file exists but its content could not be decoded: keep it aside at the next write.
     void markUnreadable() { m_unreadable = true; }

@@ -11,6 +11,15 @@
 
 namespace {
 
+// The layout of the list, as the file store's pretty encoder writes it.
+constexpr QByteArrayView listOpening = "[\n";
+constexpr QByteArrayView listSeparator = ",\n";
+constexpr QByteArrayView listClosing = "\n]";
+constexpr QByteArrayView emptyList = "[]";
+
+// Thrown by a spliced write that found the file no longer holds the snapshot's bytes.
+struct StoredTextChanged {};
+
 ManagedServiceClearPayload openPayload(const PersistedManagedServiceRecord &record,
                                        const ProtectedServicePayloadOpener &opener)
 {
@@ -101,21 +110,30 @@ QList<PersistedManagedServiceRecord> ServiceRepository::readRecords()
 
 QList<PersistedManagedServiceRecord> ServiceRepository::update(const Edit &edit)
 {
-    QList<Entry> entries;
-    std::optional<QByteArray> stored;
+    if (m_snapshot && !m_snapshot->spans.isEmpty()) {
+        QList<Entry> entries;
+        entries.reserve(m_snapshot->records.size());
+        for (qsizetype index = 0; index < m_snapshot->records.size(); ++index)
+            entries.append({m_snapshot->records.at(index), m_snapshot->spans.at(index)});
+        edit(entries);
+        try {
+            writeSpliced(entries);
+            return m_snapshot->records;
+        } catch (const StoredTextChanged &) {
+            // Someone else wrote the file: start over from what it holds now.
+        }
+    }
+
     bool confirmed = false;
     {
         std::lock_guard lock(m_recordsStore.file().mutex());
-        confirmed = confirmSnapshotLocked(&stored);
+        confirmed = confirmSnapshotLocked();
     }
+    QList<Entry> entries;
     if (confirmed) {
         entries.reserve(m_snapshot->records.size());
-        for (qsizetype index = 0; index < m_snapshot->records.size(); ++index) {
-            std::optional<json::TextSpan> span;
-            if (!m_snapshot->spans.isEmpty())
-                span = m_snapshot->spans.at(index);
-            entries.append({m_snapshot->records.at(index), span});
-        }
+        for (const PersistedManagedServiceRecord &record : std::as_const(m_snapshot->records))
+            entries.append({record, std::nullopt});
     } else {
         VersionedRecordsRead<PersistedManagedServiceRecord> read = readRecordsFile();
         read.requireRead();
@@ -124,50 +142,67 @@ QList<PersistedManagedServiceRecord> ServiceRepository::update(const Edit &edit)
             entries.append({std::move(record), std::nullopt});
     }
     edit(entries);
-    write(entries, stored);
+    writeWhole(entries);
     return m_snapshot->records;
 }
 
-bool ServiceRepository::confirmSnapshotLocked(std::optional<QByteArray> *bytes)
+bool ServiceRepository::confirmSnapshotLocked()
 {
     if (!m_snapshot)
         return false;
-    JsonFile &file = m_recordsStore.file();
-    bool matches = false;
+    // Only a check: the content streams through a small buffer, never held whole.
+    ContentHash hash(m_hashSeed);
+    qsizetype size = 0;
+    bool exists = false;
     try {
-        if (bytes && !m_snapshot->spans.isEmpty()) {
-            *bytes = file.readLocked();
-            matches = *bytes && matchesSnapshot(**bytes, ContentHash::of(**bytes, m_hashSeed));
-        } else {
-            // Only a check: the content streams through a small buffer, never held whole.
-            ContentHash hash(m_hashSeed);
-            qsizetype size = 0;
-            const bool exists = file.readPiecesLocked([&](QByteArrayView piece) {
-                hash.add(piece);
-                size += piece.size();
-            });
-            matches = exists && m_snapshot->size == size && m_snapshot->hash == hash.result();
-        }
+        exists = m_recordsStore.file().readPiecesLocked([&](QByteArrayView piece) {
+            hash.add(piece);
+            size += piece.size();
+        });
     } catch (const FileStoreError &) {
         m_snapshot.reset();
         throw;
     }
-    if (!matches) {
-        m_snapshot.reset();
-        if (bytes)
-            bytes->reset();
-    }
-    return matches;
+    if (exists && m_snapshot->size == size && m_snapshot->hash == hash.result())
+        return true;
+    m_snapshot.reset();
+    return false;
 }
 
-bool ServiceRepository::matchesSnapshot(QByteArrayView bytes, size_t hash) const
+void ServiceRepository::writeWhole(const QList<Entry> &entries)
 {
-    return m_snapshot && m_snapshot->size == bytes.size() && m_snapshot->hash == hash;
+    Snapshot written;
+    written.records.reserve(entries.size());
+    written.spans.reserve(entries.size());
+    ContentHash hash(m_hashSeed);
+    JsonFile &file = m_recordsStore.file();
+    std::lock_guard lock(file.mutex());
+    m_snapshot.reset();
+    m_recordsStore.confirmReadableLocked();
+    // The list as the file store's pretty encoder writes it, one record at a time.
+    file.writeLocked([&](const JsonFile::WriteSink &put) {
+        const auto emit = [&](QByteArrayView bytes) {
+            hash.add(bytes);
+            put(bytes);
+            written.size += bytes.size();
+        };
+        for (qsizetype index = 0; index < entries.size(); ++index) {
+            emit(index == 0 ? listOpening : listSeparator);
+            const QByteArray text = encodePrettyJsonElement(entries.at(index).record);
+            written.spans.append({written.size, text.size()});
+            written.records.append(entries.at(index).record);
+            emit(text);
+        }
+        emit(entries.isEmpty() ? emptyList : listClosing);
+    });
+    written.hash = hash.result();
+    m_snapshot = std::move(written);
 }
 
-void ServiceRepository::write(const QList<Entry> &entries, const std::optional<QByteArray> &stored)
+void ServiceRepository::writeSpliced(const QList<Entry> &entries)
 {
-    // A run of text to write: from the stored bytes, or from those encoded now.
+    // What to write, in order: text encoded now, or a range of the stored
+    // bytes. Stored neighbours, and the separator between them, make one range.
     struct Piece {
         bool fromStored = false;
         qsizetype offset = 0;
@@ -178,73 +213,92 @@ void ServiceRepository::write(const QList<Entry> &entries, const std::optional<Q
     Snapshot written;
     written.records.reserve(entries.size());
     written.spans.reserve(entries.size());
-    for (const Entry &entry : entries)
+    const auto add = [&](bool fromStored, qsizetype offset, qsizetype length) {
+        written.size += length;
+        Piece *last = pieces.isEmpty() ? nullptr : &pieces.last();
+        if (last && last->fromStored == fromStored && last->offset + last->length == offset)
+            last->length += length;
+        else
+            pieces.append({fromStored, offset, length});
+    };
+    const auto addFresh = [&](QByteArrayView text) {
+        add(false, fresh.size(), text.size());
+        fresh.append(text);
+    };
+    qsizetype storedEnd = 0;
+    for (qsizetype index = 0; index < entries.size(); ++index) {
+        const Entry &entry = entries.at(index);
         written.records.append(entry.record);
-
-    const bool splice =
-        stored && std::any_of(entries.cbegin(), entries.cend(), [](const Entry &entry) { return entry.stored; });
-    if (!splice) {
-        json::PrettyListWriter writer;
-        for (const Entry &entry : entries) {
-            json::Document document;
-            written.spans.append(writer.append(entry.record.toJson(document.GetAllocator())));
-        }
-        fresh = writer.take();
-        pieces.append({false, 0, fresh.size()});
-        written.size = fresh.size();
-    } else {
-        // The same layout as the writer above: "[\n", the elements separated by
-        // ",\n", "\n]". Stored neighbours, and the separator between them, go
-        // in as one piece.
-        qsizetype size = 0;
-        const auto add = [&](bool fromStored, qsizetype offset, qsizetype length) {
-            size += length;
-            Piece *last = pieces.isEmpty() ? nullptr : &pieces.last();
-            if (last && last->fromStored == fromStored && last->offset + last->length == offset)
-                last->length += length;
-            else
-                pieces.append({fromStored, offset, length});
-        };
-        const auto addFresh = [&](QByteArrayView text) {
-            add(false, fresh.size(), text.size());
-            fresh.append(text);
-        };
-        constexpr qsizetype separatorLength = 2;
-        for (qsizetype index = 0; index < entries.size(); ++index) {
-            const std::optional<json::TextSpan> &span = entries.at(index).stored;
-            const Piece *last = pieces.isEmpty() ? nullptr : &pieces.constLast();
-            if (span && index > 0 && last->fromStored
-                && last->offset + last->length + separatorLength == span->offset) {
-                add(true, span->offset - separatorLength, separatorLength + span->length);
-                written.spans.append({size - span->length, span->length});
-                continue;
-            }
-            addFresh(index == 0 ? "[\n" : ",\n");
-            const qsizetype start = size;
+        const std::optional<json::TextSpan> &span = entry.stored;
+        // The stored bytes are read once, front to back; an edit never reorders them.
+        if (span && span->offset < storedEnd)
+            throw StoredTextChanged();
+        const Piece *last = pieces.isEmpty() ? nullptr : &pieces.constLast();
+        if (span && index > 0 && last->fromStored
+            && last->offset + last->length + listSeparator.size() == span->offset) {
+            add(true, span->offset - listSeparator.size(), listSeparator.size() + span->length);
+            written.spans.append({written.size - span->length, span->length});
+        } else {
+            addFresh(index == 0 ? listOpening : listSeparator);
+            const qsizetype start = written.size;
             if (span)
                 add(true, span->offset, span->length);
             else
-                addFresh(encodePrettyJsonElement(entries.at(index).record));
-            written.spans.append({start, size - start});
+                addFresh(encodePrettyJsonElement(entry.record));
+            written.spans.append({start, written.size - start});
         }
-        addFresh(entries.isEmpty() ? "[]" : "\n]");
-        written.size = size;
+        if (span)
+            storedEnd = span->offset + span->length;
     }
-
-    QList<QByteArrayView> parts;
-    parts.reserve(pieces.size());
-    ContentHash hash(m_hashSeed);
-    for (const Piece &piece : std::as_const(pieces)) {
-        parts.append(QByteArrayView(piece.fromStored ? *stored : fresh).sliced(piece.offset, piece.length));
-        hash.add(parts.constLast());
-    }
-    written.hash = hash.result();
+    addFresh(entries.isEmpty() ? emptyList : listClosing);
 
     JsonFile &file = m_recordsStore.file();
     std::lock_guard lock(file.mutex());
+    const qsizetype expectedSize = m_snapshot->size;
+    const size_t expectedHash = m_snapshot->hash;
     m_snapshot.reset();
     m_recordsStore.confirmReadableLocked();
-    file.writeLocked(parts);
+    ContentHash writtenHash(m_hashSeed);
+    // The stored ranges are copied from the file as it is read through, and
+    // the whole of it is checked against the snapshot before the new file
+    // replaces it: bytes that changed meanwhile are never kept.
+    file.writeLocked([&](const JsonFile::WriteSink &put) {
+        const auto emit = [&](QByteArrayView bytes) {
+            writtenHash.add(bytes);
+            put(bytes);
+        };
+        qsizetype next = 0;
+        qsizetype copied = 0; // of the stored range pieces[next]
+        const auto emitFresh = [&] {
+            for (; next < pieces.size() && !pieces.at(next).fromStored; ++next)
+                emit(QByteArrayView(fresh).sliced(pieces.at(next).offset, pieces.at(next).length));
+        };
+        emitFresh();
+        ContentHash storedHash(m_hashSeed);
+        qsizetype position = 0;
+        const bool exists = file.readPiecesLocked([&](QByteArrayView chunk) {
+            storedHash.add(chunk);
+            const qsizetype chunkStart = position;
+            position += chunk.size();
+            while (next < pieces.size()) {
+                const Piece &piece = pieces.at(next);
+                const qsizetype from = std::max(piece.offset + copied, chunkStart);
+                const qsizetype to = std::min(piece.offset + piece.length, position);
+                if (from < to) {
+                    emit(chunk.sliced(from - chunkStart, to - from));
+                    copied += to - from;
+                }
+                if (copied < piece.length)
+                    return;
+                ++next;
+                copied = 0;
+                emitFresh();
+            }
+        });
+        if (!exists || next < pieces.size() || position != expectedSize || storedHash.result() != expectedHash)
+            throw StoredTextChanged();
+    });
+    written.hash = writtenHash.result();
     m_snapshot = std::move(written);
 }
 
@@ -259,7 +313,7 @@ VersionedRecordsRead<PersistedManagedServiceRecord> ServiceRepository::readRecor
         std::lock_guard lock(file.mutex());
         std::optional<QByteArray> bytes;
         try {
-            if (confirmSnapshotLocked(nullptr)) {
+            if (confirmSnapshotLocked()) {
                 read.records = m_snapshot->records;
                 file.markReadable();
                 return read;

@@ -97,13 +97,15 @@ private:
     // Throws FileStoreError when the file could not be read (nothing is written)
     // or written, and whatever `edit` throws (nothing is written).
     QList<PersistedManagedServiceRecord> update(const Edit &edit);
-    // Whether the file still holds the snapshot's bytes (else the snapshot is
-    // dropped); they are read into `bytes` when the snapshot knows where its
-    // records lie, for an edit to splice. Throws FileStoreError when the file
-    // cannot be read.
-    bool confirmSnapshotLocked(std::optional<QByteArray> *bytes);
-    void write(const QList<Entry> &entries, const std::optional<QByteArray> &stored);
-    bool matchesSnapshot(QByteArrayView bytes, size_t hash) const;
+    // Whether the file still holds the snapshot's bytes; else the snapshot is
+    // dropped. Throws FileStoreError when the file cannot be read.
+    bool confirmSnapshotLocked();
+    // Writes the entries, encoding every record.
+    void writeWhole(const QList<Entry> &entries);
+    // Writes the entries, copying the text of stored ones from the file as it
+    // reads it through; throws StoredTextChanged, writing nothing, when the
+    // file no longer holds the snapshot's bytes.
+    void writeSpliced(const QList<Entry> &entries);
 
     JSONFileStore<QList<PersistedManagedServiceRecord>> m_recordsStore;
     std::optional<Snapshot> m_snapshot;
