@@ -69,7 +69,7 @@ public:
     {
         std::lock_guard lock(m_file.mutex());
         confirmReadableLocked();
-        m_file.writeLocked(encodePrettyJson(value));
+        writeLocked(value);
     }
 
     // The check of `save` for a writer that bypasses it; the lock must be held.
@@ -89,6 +89,18 @@ public:
     }
 
 private:
+    template <typename Element>
+    void writeLocked(const QList<Element> &list)
+    {
+        // A long list is written as it is encoded, never held whole.
+        m_file.writeLocked([&list](const JsonFile::WriteSink &put) { encodePrettyJsonPieces(list, put); });
+    }
+    template <typename Value>
+    void writeLocked(const Value &value)
+    {
+        m_file.writeLocked(encodePrettyJson(value));
+    }
+
     void logLoadFailure(const QString &failure) const
     {
         qCCritical(lcPersistence, "Failed to load %s: %s", qUtf8Printable(m_file.fileName()), qUtf8Printable(failure));

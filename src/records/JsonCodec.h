@@ -64,3 +64,19 @@ T decodeJson(QByteArray bytes)
     const json::ParsedDocument parsed = json::parse(std::move(bytes));
     return JsonCodec<T>::decode(parsed.root());
 }
+
+// Hands `put` the text encodePrettyJson makes of a list, one element at a
+// time, so that a long list can be written as it is encoded.
+template <typename T, typename Put>
+void encodePrettyJsonPieces(const QList<T> &values, Put &&put)
+{
+    if (values.isEmpty()) {
+        put(QByteArrayView("[]"));
+        return;
+    }
+    for (qsizetype index = 0; index < values.size(); ++index) {
+        put(QByteArrayView(index == 0 ? "[\n" : ",\n"));
+        put(QByteArrayView(encodePrettyJsonElement(values.at(index))));
+    }
+    put(QByteArrayView("\n]"));
+}
