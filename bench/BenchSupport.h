@@ -75,6 +75,27 @@ inline void run(QCoro::Task<> task, QEventLoop::ProcessEventsFlags flags = QEven
     spinUntil([&] { return done; }, flags, slice);
 }
 
+// A size field of /proc/self/status ("VmRSS:", "VmHWM:"), in KiB.
+inline qint64 statusKilobytes(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(static_cast<qsizetype>(qstrlen(field))).trimmed().split(' ').first().toLongLong();
+    }
+    return 0;
+}
+
+// Resets the peak resident size to the current one (Linux 4.0 and later).
+inline void resetPeakMemory()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    if (clearRefs.open(QIODevice::WriteOnly))
+        clearRefs.write("5");
+}
+
 // The text `piece` repeated to exactly `length` units.
 // A finished run as stored: 30 s long, with a plain and a secret variable.
 inline ServiceRunRecord benchRunRecord(const QUuid &serviceId, qint64 started, const QString &output)

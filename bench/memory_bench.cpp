@@ -17,7 +17,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -54,21 +53,7 @@ void seedFolder(int argc, char **argv)
 
 double statusMiB(const char *field)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(static_cast<qsizetype>(qstrlen(field))).trimmed().split(' ').first().toDouble() / 1024;
-    }
-    return 0;
-}
-
-void resetPeak()
-{
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    if (clearRefs.open(QIODevice::WriteOnly))
-        clearRefs.write("5");
+    return double(statusKilobytes(field)) / 1024;
 }
 
 void spinFor(int milliseconds)
@@ -119,7 +104,7 @@ void LargeHistory(benchmark::State &state)
         // One service stopped: its run goes into the large file.
         const QList<ManagedService> sleepers = startSleepers(*app, 11);
         const double beforeStop = statusMiB("VmRSS:");
-        resetPeak();
+        resetPeakMemory();
         run(app->serviceManager().stop(sleepers.first().id, true));
         run(app->runHistoryManager().waitForPendingWrites());
         const double stopPeak = statusMiB("VmHWM:");
@@ -130,7 +115,7 @@ void LargeHistory(benchmark::State &state)
         menuBar.setAllowTermination();
         bool quit = false;
         QObject::connect(&delegate, &AppDelegate::quitRequested, [&] { quit = true; });
-        resetPeak();
+        resetPeakMemory();
         const double beforeQuit = statusMiB("VmRSS:");
         delegate.startQuit();
         spinInSlices([&] { return quit; });
@@ -151,11 +136,7 @@ BENCHMARK(LargeHistory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTi
 
 int main(int argc, char **argv)
 {
-    // Everything goes to a scratch home, never the real one.
-    QTemporaryDir home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path()));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/data")));
+    const ScratchHome home; // never the real one
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const pid_t seeder = ::fork();

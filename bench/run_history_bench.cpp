@@ -65,26 +65,6 @@ void writeFullHistory(const QString &file)
     repository.replaceAll(fullHistory()).waitForFinished();
 }
 
-qint64 statusKilobytes(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(static_cast<qsizetype>(qstrlen(field))).trimmed().split(' ').first().toLongLong();
-    }
-    return 0;
-}
-
-// Resets the peak resident size to the current one (Linux 4.0 and later).
-void resetPeakMemory()
-{
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    if (clearRefs.open(QIODevice::WriteOnly))
-        clearRefs.write("5");
-}
-
 // Waits in 5 ms slices rather than sleeping until the next event.
 void runOnEventLoop(QCoro::Task<> task)
 {

@@ -105,19 +105,13 @@ std::optional<QByteArray> JsonFile::readRangeLocked(qint64 offset, qsizetype len
     const int fd = openRegularFile(info);
     if (fd < 0)
         return std::nullopt;
-    FileSystemCalls &calls = FileSystemCalls::current();
-    const auto closeFile = qScopeGuard([&calls, fd] { calls.close(fd); });
+    const auto closeFile = qScopeGuard([fd] { FileSystemCalls::current().close(fd); });
     QByteArray bytes(length, Qt::Uninitialized);
     qsizetype size = 0;
     while (size < length) {
-        const ssize_t count = calls.pread(fd, bytes.data() + size, static_cast<size_t>(length - size), offset + size);
+        const qsizetype count = readChunk(fd, bytes.data() + size, length - size, offset + size);
         if (count == 0)
             break;
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            throwReadError(errno);
-        }
         size += count;
     }
     bytes.truncate(size);
@@ -133,20 +127,11 @@ bool JsonFile::readPiecesLocked(const std::function<void(QByteArrayView)> &consu
         m_lastReadFailed = false;
         return false;
     }
-    FileSystemCalls &calls = FileSystemCalls::current();
-    const auto closeFile = qScopeGuard([&calls, fd] { calls.close(fd); });
+    const auto closeFile = qScopeGuard([fd] { FileSystemCalls::current().close(fd); });
     // Small enough to stay in the processor's cache, large enough for few calls.
     QByteArray buffer(qsizetype(1) << 20, Qt::Uninitialized);
     qint64 total = 0;
-    while (true) {
-        const ssize_t count = calls.read(fd, buffer.data(), static_cast<size_t>(buffer.size()));
-        if (count == 0)
-            break;
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            throwReadError(errno);
-        }
+    while (const qsizetype count = readChunk(fd, buffer.data(), buffer.size(), -1)) {
         total += count;
         if (total > maximumFileSize)
             throw FileStoreError(QStringLiteral("The file “%1” is too large to be read.").arg(fileName()));
@@ -154,6 +139,19 @@ bool JsonFile::readPiecesLocked(const std::function<void(QByteArrayView)> &consu
     }
     m_lastReadFailed = false;
     return true;
+}
+
+qsizetype JsonFile::readChunk(int fd, char *buffer, qsizetype size, qint64 offset) const
+{
+    FileSystemCalls &calls = FileSystemCalls::current();
+    while (true) {
+        const ssize_t count = offset < 0 ? calls.read(fd, buffer, static_cast<size_t>(size))
+                                         : calls.pread(fd, buffer, static_cast<size_t>(size), offset);
+        if (count >= 0)
+            return count;
+        if (errno != EINTR)
+            throwReadError(errno);
+    }
 }
 
 int JsonFile::openRegularFile(struct stat &info)
@@ -206,7 +204,6 @@ void JsonFile::checkRegularFile(const struct stat &info) const
 
 QByteArray JsonFile::readWhole(int fd, qint64 expectedSize) const
 {
-    FileSystemCalls &calls = FileSystemCalls::current();
     // Room past the expected size shows a file that grew while being read, and
     // leaves the parser's padding in place, so the text never moves again.
     QByteArray bytes;
@@ -222,14 +219,9 @@ QByteArray JsonFile::readWhole(int fd, qint64 expectedSize) const
                 throw FileStoreError(QStringLiteral("The file “%1” is too large to be read.").arg(fileName()));
             bytes.resize(std::min<qsizetype>(size * 2, maximumFileSize + 1));
         }
-        const ssize_t count = calls.read(fd, bytes.data() + size, static_cast<size_t>(bytes.size() - size));
+        const qsizetype count = readChunk(fd, bytes.data() + size, bytes.size() - size, -1);
         if (count == 0)
             break;
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            throwReadError(errno);
-        }
         size += count;
     }
     bytes.truncate(size);

@@ -73,6 +73,9 @@ private:
     // The open descriptor of the regular file at the path; -1 when nothing is there.
     int openRegularFile(struct stat &info);
     void checkRegularFile(const struct stat &info) const;
+    // One read into `buffer` (at `offset`, or on from the file position when
+    // it is negative); 0 at the end of the file. Throws on an error.
+    qsizetype readChunk(int fd, char *buffer, qsizetype size, qint64 offset) const;
     QByteArray readWhole(int fd, qint64 expectedSize) const;
     void setAsideUnreadable();
     [[noreturn]] void throwReadError(int error) const;

@@ -176,7 +176,7 @@ void ServiceRunHistoryManager::enqueueAppend(QUuid serviceId, int epoch, Service
         m_openBatch = std::move(batch);
 }
 
-QCoro::Task<> ServiceRunHistoryManager::persistBatch(std::shared_ptr<AppendBatch> batch)
+QCoro::Task<> ServiceRunHistoryManager::persistBatch(const std::shared_ptr<AppendBatch> &batch)
 {
     batch->started = true;
     if (m_openBatch == batch)

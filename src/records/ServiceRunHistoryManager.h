@@ -120,7 +120,7 @@ private:
         bool started = false;
     };
 
-    QCoro::Task<> persistBatch(std::shared_ptr<AppendBatch> batch);
+    QCoro::Task<> persistBatch(const std::shared_ptr<AppendBatch> &batch);
     QCoro::Task<> persist(QList<QueuedAppend> appends);
     QCoro::Task<> clearInFile(QUuid serviceId);
     QCoro::Task<> deleteInFile(QUuid recordId);
