@@ -6,11 +6,13 @@
 #include "records/JsonFile.h"
 
 #include <QList>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QStringList>
 
 #include <initializer_list>
 #include <mutex>
 #include <new>
+#include <numeric>
 #include <optional>
 
 // What one read of services.json or environments.json gave.
@@ -43,6 +45,9 @@ inline QString recordName(const json::Value &element, qsizetype index)
         return position;
     return position + QStringLiteral(" (“%1”)").arg(json::excerpt(json::readString(id->value, QString())));
 }
+
+// From this size of file on, records are decoded in parallel.
+constexpr qsizetype parallelDecodeSize = qsizetype(8) << 20;
 
 inline bool hasMember(const json::Value &element, const char *key)
 {
@@ -81,14 +86,20 @@ VersionedRecordsRead<Record> decodeVersionedRecords(JsonFile &file, QByteArray b
     const auto elements = parsed.root().GetArray();
     const bool markedFile = std::any_of(elements.begin(), elements.end(),
                                         [](const json::Value &element) { return hasMember(element, "formatVersion"); });
-    for (qsizetype index = 0; index < static_cast<qsizetype>(elements.Size()); ++index) {
+    // What one element gave: a record, a failure, or (a record the file must not have) both.
+    struct Decoded {
+        std::optional<Record> record;
+        QString failure;
+    };
+    const auto decode = [&](qsizetype index) {
         const json::Value &element = elements[static_cast<rapidjson::SizeType>(index)];
+        Decoded decoded;
         try {
             if (hasMember(element, "formatVersion")) {
-                read.records.append(Record::fromJson(element));
+                decoded.record = Record::fromJson(element);
                 // Kept in the list, where the repository refuses to use it, but
                 // the file is damage all the same.
-                if (!read.records.constLast().isProtected && !read.records.constLast().clearPayload)
+                if (!decoded.record->isProtected && !decoded.record->clearPayload)
                     throw json::DecodeError(QStringLiteral("It is not protected and has no clear payload."));
             } else if (markedFile) {
                 throw json::DecodeError(QStringLiteral("It lacks the “formatVersion” the other records have."));
@@ -102,12 +113,32 @@ VersionedRecordsRead<Record> decodeVersionedRecords(JsonFile &file, QByteArray b
                         return hasMember(element, key);
                     }))
                     throw json::DecodeError(QStringLiteral("It fits neither the current nor the older layout."));
-                read.records.append(convertLegacy(element));
+                decoded.record = convertLegacy(element);
             }
         } catch (const json::DecodeError &error) {
-            read.failures.append(
-                QStringLiteral("%1 couldn’t be read: %2").arg(recordName(element, index), error.message()));
+            decoded.failure =
+                QStringLiteral("%1 couldn’t be read: %2").arg(recordName(element, index), error.message());
         }
+        return decoded;
+    };
+    QList<qsizetype> indices(static_cast<qsizetype>(elements.Size()));
+    std::iota(indices.begin(), indices.end(), qsizetype(0));
+    QList<Decoded> decoded;
+    if (parsed.buffer.size() >= parallelDecodeSize && indices.size() > 1) {
+        // A large file's records decode on several cores: most of the time goes
+        // into the fresh memory their text takes, which one core fills only so fast.
+        decoded = QtConcurrent::blockingMapped<QList<Decoded>>(indices, decode);
+    } else {
+        decoded.reserve(indices.size());
+        for (const qsizetype index : std::as_const(indices))
+            decoded.append(decode(index));
+    }
+    read.records.reserve(decoded.size());
+    for (Decoded &element : decoded) {
+        if (element.record)
+            read.records.append(std::move(*element.record));
+        if (!element.failure.isEmpty())
+            read.failures.append(element.failure);
     }
     return read;
 }

@@ -337,3 +337,23 @@ TEST(ServiceRepository, AnEditWritesTheBytesOfAFullEncodeAndNeverSplicesOverAnOu
         EXPECT_EQ(readFile(path), fullEncode(services)) << loadedFirst;
     }
 }
+
+TEST(ServiceRepository, ALargeFileLoadsItsRecordsInOrderAndListsItsDamage)
+{
+    QDir(applicationSupportDirectory()).removeRecursively();
+    const QString path = dataFile(servicesFile);
+    QList<ManagedService> services;
+    QByteArray file = "[";
+    for (int index = 0; index < 4; ++index) {
+        services.append(makeService(QStringLiteral("large %1").arg(index),
+                                    QString(3 << 20, QLatin1Char('a' + index)) + QStringLiteral(" ✓")));
+        file += clearRecord(services.last()) + ",";
+    }
+    file += R"({"formatVersion": 1, "id": "8f1a2b3c-4d5e-4f60-8172-839a4b5c6d7e", "name": "hollow"}])";
+    writeFile(path, file);
+    LogCapture logs;
+    EXPECT_EQ(await(ServiceRepository(path).loadServices()).services, services);
+    ASSERT_EQ(logs.messages().size(), 1);
+    EXPECT_TRUE(logs.messages().first().contains(QStringLiteral("Record 5 (“8f1a2b3c")))
+        << logs.messages().first().toStdString();
+}
