@@ -5,6 +5,7 @@
 // main thread's share of one core, the worst lateness of a 10 ms timer on the
 // main thread, and how many history rows survived the run (all but the one
 // that the finished run pushes out: output and runtime ticks rebuild none).
+// With VELMORA_FLOOD_SECONDS set, also a flood of that many seconds.
 #include "BenchSupport.h"
 #include "ui/screens/services/ServiceDetailView.h"
 #include "ui/screens/services/ServiceRunHistoryRow.h"
@@ -152,6 +153,44 @@ void detailViewWhileServiceRuns(benchmark::State &state)
     state.counters["mainThreadCorePercent"] = share * 100;
 }
 
+// The view following a service that floods it for `seconds` (VELMORA_FLOOD_SECONDS;
+// 600 for the ten-minute run, which only runs when asked for): the main
+// thread's share of one core and its worst stall over the whole flood.
+void detailViewUnderLongFlood(benchmark::State &state, int seconds)
+{
+    Supervisor supervisor;
+    const ManagedService service =
+        supervisor.add(QStringLiteral("flood"), QStringLiteral("seq -f '%099.0f' 1 1000000000"));
+    ServicesController controller(supervisor.manager, supervisor.profiles, supervisor.lockManager, supervisor.history);
+    ServiceDetailView view(controller);
+    view.setService(service);
+    QObject::connect(&controller, &ServicesController::runtimeEntryChanged, &view, [&](const QUuid &id) {
+        if (id == service.id)
+            view.setRuntime(controller.runtimeEntry(id));
+    });
+    view.resize(980, 1000);
+    view.show();
+    double share = 0;
+    double worstDelayMs = 0;
+    for (auto _ : state) {
+        run(supervisor.manager.start(service.id));
+        TimerLatency latency;
+        QElapsedTimer wall;
+        wall.start();
+        const double cpuAtStart = threadCpuSeconds();
+        QEventLoop loop;
+        QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        share = (threadCpuSeconds() - cpuAtStart) / (double(wall.nsecsElapsed()) / 1e9);
+        worstDelayMs = latency.worstDelayMs();
+        state.SetIterationTime(double(wall.nsecsElapsed()) / 1e9);
+        supervisor.killAll();
+    }
+    state.counters["mainThreadCorePercent"] = share * 100;
+    state.counters["worstTimerDelayMs"] = worstDelayMs;
+    state.SetLabel("goals: <= 10 % of a core, no stall > 50 ms");
+}
+
 } // namespace
 
 BENCHMARK(detailViewWhileServicePrints)
@@ -178,6 +217,12 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     benchmark::Initialize(&argc, argv);
     QApplication application(argc, argv);
+    if (const int seconds = qEnvironmentVariableIntValue("VELMORA_FLOOD_SECONDS"); seconds > 0) {
+        benchmark::RegisterBenchmark("detailViewUnderLongFlood", detailViewUnderLongFlood, seconds)
+            ->Iterations(1)
+            ->Unit(benchmark::kSecond)
+            ->UseManualTime();
+    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -55,6 +55,10 @@ public:
         return fails(Call::open) ? -1 : FileSystemCalls::open(p, f, m);
     }
     ssize_t read(int d, void *b, size_t n) override { return fails(Call::read) ? -1 : FileSystemCalls::read(d, b, n); }
+    ssize_t pread(int d, void *b, size_t n, off_t at) override
+    {
+        return fails(Call::read) ? -1 : FileSystemCalls::pread(d, b, n, at);
+    }
     ssize_t write(int d, const void *b, size_t n) override
     {
         return fails(Call::write) ? -1 : FileSystemCalls::write(d, b, n);

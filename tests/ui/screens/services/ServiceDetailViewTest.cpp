@@ -492,6 +492,17 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     EXPECT_EQ(QApplication::clipboard()->text(), run.output);
     QTest::mouseClick(find<QPushButton>("closeButton", sheet), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return section->outputSheet() == nullptr; }, 2000));
+
+    // An output that lies in a file which no longer holds it says so instead.
+    ServiceRunRecord gone = makeRun(service.id, ServiceRunStopReason::exited, 0);
+    gone.output = ServiceRunOutput::inFile(false);
+    history.insertRecord(gone);
+    section->viewOutput(gone.id);
+    ASSERT_NE(section->outputSheet(), nullptr);
+    auto *failure = find<QLabel>("readFailure", section->outputSheet());
+    ASSERT_TRUE(waitUntil([&] { return failure->isVisible(); }, 5000));
+    EXPECT_TRUE(failure->text().startsWith(QStringLiteral("The output couldn’t be read.")));
+    EXPECT_FALSE(find<ConsoleOutputView>("console", section->outputSheet())->isVisible());
 }
 
 TEST(CapsuleBadgeTransition, OnScreenItFadesInAndOutAndOffScreenItJumps)
