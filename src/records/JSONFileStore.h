@@ -93,7 +93,7 @@ private:
     void writeLocked(const QList<Element> &list)
     {
         // A long list is written as it is encoded, never held whole.
-        m_file.writeLocked([&list](const JsonFile::WriteSink &put) { encodePrettyJsonPieces(list, put); });
+        m_file.writeLocked([&list](const JsonFile::WriteSink &put) { encodePrettyJsonPieces(list, put, put); });
     }
     template <typename Value>
     void writeLocked(const Value &value)

@@ -65,18 +65,20 @@ T decodeJson(QByteArray bytes)
     return JsonCodec<T>::decode(parsed.root());
 }
 
-// Hands `put` the text encodePrettyJson makes of a list, one element at a
-// time, so that a long list can be written as it is encoded.
-template <typename T, typename Put>
-void encodePrettyJsonPieces(const QList<T> &values, Put &&put)
+// Hands the text encodePrettyJson makes of a list to `putSeparator` ("[\n",
+// ",\n", "\n]" or "[]") and `putElement` (each element's text, its
+// indentation included), in order, so that a long list can be written as it is
+// encoded, never held whole.
+template <typename T, typename PutSeparator, typename PutElement>
+void encodePrettyJsonPieces(const QList<T> &values, PutSeparator &&putSeparator, PutElement &&putElement)
 {
     if (values.isEmpty()) {
-        put(QByteArrayView("[]"));
+        putSeparator(QByteArrayView("[]"));
         return;
     }
     for (qsizetype index = 0; index < values.size(); ++index) {
-        put(QByteArrayView(index == 0 ? "[\n" : ",\n"));
-        put(QByteArrayView(encodePrettyJsonElement(values.at(index))));
+        putSeparator(QByteArrayView(index == 0 ? "[\n" : ",\n"));
+        putElement(QByteArrayView(encodePrettyJsonElement(values.at(index))));
     }
-    put(QByteArrayView("\n]"));
+    putSeparator(QByteArrayView("\n]"));
 }

@@ -179,21 +179,18 @@ void ServiceRepository::writeWhole(const QList<Entry> &entries)
     std::lock_guard lock(file.mutex());
     m_snapshot.reset();
     m_recordsStore.confirmReadableLocked();
-    // The list as the file store's pretty encoder writes it, one record at a time.
+    for (const Entry &entry : entries)
+        written.records.append(entry.record);
     file.writeLocked([&](const JsonFile::WriteSink &put) {
         const auto emit = [&](QByteArrayView bytes) {
             hash.add(bytes);
             put(bytes);
             written.size += bytes.size();
         };
-        for (qsizetype index = 0; index < entries.size(); ++index) {
-            emit(index == 0 ? listOpening : listSeparator);
-            const QByteArray text = encodePrettyJsonElement(entries.at(index).record);
-            written.spans.append({written.size, text.size()});
-            written.records.append(entries.at(index).record);
-            emit(text);
-        }
-        emit(entries.isEmpty() ? emptyList : listClosing);
+        encodePrettyJsonPieces(written.records, emit, [&](QByteArrayView element) {
+            written.spans.append({written.size, element.size()});
+            emit(element);
+        });
     });
     written.hash = hash.result();
     m_snapshot = std::move(written);
