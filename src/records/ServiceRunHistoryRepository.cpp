@@ -1,5 +1,6 @@
 #include "records/ServiceRunHistoryRepository.h"
 
+#include "records/ContentHash.h"
 #include "records/FileStoreError.h"
 
 #include <QFile>
@@ -12,23 +13,12 @@
 
 namespace {
 
-// The record as it stands inside the file's array, from its opening brace on:
-// the pretty-printed object with every further line indented one level (the
-// first line's indent is the separator's). JSON strings hold no raw line
-// break, so every line break in the text is structural.
+// The record as it stands inside the file's array, from its opening brace on
+// (the first line's indent belongs to the separator before it).
 QByteArray arrayElementText(const ServiceRunRecord &record)
 {
-    const QByteArray object = encodePrettyJson(record);
-    const qsizetype lines = object.count('\n');
-    QByteArray text;
-    text.reserve(object.size() + 2 * lines);
-    qsizetype start = 0;
-    for (qsizetype end = object.indexOf('\n'); end >= 0; end = object.indexOf('\n', start)) {
-        text.append(QByteArrayView(object).sliced(start, end + 1 - start));
-        text.append("  ");
-        start = end + 1;
-    }
-    text.append(QByteArrayView(object).sliced(start));
+    QByteArray text = encodePrettyJsonElement(record);
+    text.remove(0, 2); // erasing at the front moves no bytes
     return text;
 }
 
@@ -146,19 +136,8 @@ std::optional<QList<ElementSpan>> arrayElementSpans(QByteArrayView text)
     return std::nullopt;
 }
 
-// Whether the bytes between two records are white space around exactly `marks`.
-bool gapHolds(QByteArrayView gap, QByteArrayView marks)
-{
-    qsizetype next = 0;
-    for (const char character : gap) {
-        if (isJsonSpace(character))
-            continue;
-        if (next == marks.size() || character != marks[next])
-            return false;
-        ++next;
-    }
-    return next == marks.size();
-}
+// Thrown inside a spliced write when the file no longer holds what its layout says.
+struct StoredTextChanged {};
 
 json::ParsedDocument parseElement(QByteArrayView text)
 {
@@ -392,124 +371,208 @@ QFuture<void> ServiceRunHistoryRepository::redactProfiles(const QSet<QUuid> &pro
     });
 }
 
+// Puts a list out through a write, record by record, noting where each lands.
+class ServiceRunHistoryRepository::LayoutBuilder {
+public:
+    LayoutBuilder(const JsonFile::WriteSink &put, Layout &layout)
+        : m_put(put),
+          m_layout(layout)
+    {}
+
+    // The separator before the record, which then starts at the layout's size.
+    void startRecord(StoredRecord record)
+    {
+        write(m_layout.records.isEmpty() ? "[\n  " : ",\n  ");
+        record.offset = m_layout.size;
+        record.length = 0;
+        record.clearSecrets = false;
+        m_layout.records.append(record);
+    }
+    void recordBytes(QByteArrayView bytes)
+    {
+        write(bytes);
+        m_layout.records.last().length += bytes.size();
+    }
+    void record(const StoredRecord &record, QByteArrayView text)
+    {
+        startRecord(record);
+        recordBytes(text);
+    }
+    // The same bytes the file store's pretty encoder writes for the whole list.
+    void finish() { write(m_layout.records.isEmpty() ? "[]" : "\n]"); }
+
+private:
+    void write(QByteArrayView bytes)
+    {
+        m_put(bytes);
+        m_layout.size += bytes.size();
+    }
+
+    const JsonFile::WriteSink &m_put;
+    Layout &m_layout;
+};
+
+// Follows the file as it is read through, front to back, against the layout
+// it should have: only white space and the list's marks between records, and
+// each record's hash. The text of the records `keep` accepts goes on to the
+// builder. Throws StoredTextChanged at the first byte that differs.
+class ServiceRunHistoryRepository::StoredCopy {
+public:
+    StoredCopy(const ServiceRunHistoryRepository &repository, const Layout &stored, const Keep &keep,
+               LayoutBuilder &out)
+        : m_seed(repository.m_hashSeed),
+          m_stored(stored),
+          m_keep(keep),
+          m_out(out),
+          m_hash(m_seed)
+    {}
+
+    void consume(QByteArrayView piece)
+    {
+        while (true) {
+            const qsizetype end = m_inRecord ? record().offset + record().length : gapEnd();
+            if (m_position == end && !m_done) {
+                m_inRecord ? endRecord() : endGap();
+                continue;
+            }
+            if (piece.isEmpty())
+                return;
+            if (m_done)
+                throw StoredTextChanged(); // the file goes on
+            const QByteArrayView chunk = piece.first(std::min(piece.size(), end - m_position));
+            m_inRecord ? recordBytes(chunk) : gapBytes(chunk);
+            m_position += chunk.size();
+            piece = piece.sliced(chunk.size());
+        }
+    }
+    void finish() const
+    {
+        if (!m_done)
+            throw StoredTextChanged(); // the file ends early
+    }
+
+private:
+    const StoredRecord &record() const { return m_stored.records.at(m_next); }
+    bool atLastGap() const { return m_next == m_stored.records.size(); }
+    qsizetype gapEnd() const { return atLastGap() ? m_stored.size : record().offset; }
+
+    void gapBytes(QByteArrayView bytes)
+    {
+        for (const char character : bytes) {
+            if (character == ' ' || character == '\n' || character == '\r' || character == '\t')
+                continue;
+            m_marks.append(character);
+            if (m_marks.size() > 2)
+                throw StoredTextChanged();
+        }
+    }
+    void endGap()
+    {
+        const QByteArrayView expected =
+            atLastGap() ? (m_stored.records.isEmpty() ? "[]" : "]") : (m_next == 0 ? "[" : ",");
+        if (m_marks != expected)
+            throw StoredTextChanged();
+        m_marks.clear();
+        if (atLastGap()) {
+            m_done = true;
+            return;
+        }
+        m_inRecord = true;
+        m_kept = m_keep(record().id, record().serviceId);
+        m_hash = ContentHash(m_seed);
+        if (m_kept)
+            m_out.startRecord(record());
+    }
+    void recordBytes(QByteArrayView bytes)
+    {
+        m_hash.add(bytes);
+        if (m_kept)
+            m_out.recordBytes(bytes);
+    }
+    void endRecord()
+    {
+        if (m_hash.result() != record().hash)
+            throw StoredTextChanged();
+        m_inRecord = false;
+        ++m_next;
+    }
+
+    const size_t m_seed;
+    const Layout &m_stored;
+    const Keep &m_keep;
+    LayoutBuilder &m_out;
+    ContentHash m_hash;
+    qsizetype m_position = 0;
+    qsizetype m_next = 0; // the record at or after the position
+    bool m_inRecord = false;
+    bool m_kept = false;
+    bool m_done = false;
+    QByteArray m_marks;
+};
+
 void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)
 {
-    // Every record's secrets, not only a new one's: a clear value in a
-    // hand-edited file must not be written back.
-    QList<QByteArray> encoded;
-    encoded.reserve(records.size());
-    QList<Piece> pieces;
-    pieces.reserve(records.size());
-    for (ServiceRunRecord &record : records) {
-        maskSecrets(record);
-        encoded.append(arrayElementText(record));
-        pieces.append({encoded.constLast(), {record.id, record.serviceId, 0, 0, contentHash(encoded.constLast())}});
-        record.output.clear(); // the text is encoded; free the output early
-    }
-    records.clear();
-    writePieces(pieces);
-}
-
-bool ServiceRunHistoryRepository::rewriteStored(const QList<ServiceRunRecord> &front, const Keep &keep)
-{
-    std::optional<QByteArray> bytes;
-    {
-        JsonFile &file = m_store.file();
-        std::lock_guard lock(file.mutex());
-        if (!m_layout)
-            return false;
-        try {
-            bytes = file.readLocked();
-        } catch (const FileStoreError &) {
-            m_layout.reset();
-            throw;
-        }
-        // Offsets fit only the very bytes read or written: neither a path check
-        // nor the timestamps (coarse on many file systems) can tell an edit of
-        // the same size apart, the contents can.
-        if (!bytes || !matchesLayout(*bytes)) {
-            m_layout.reset();
-            return false;
-        }
-    }
-
-    QList<QByteArray> encoded;
-    encoded.reserve(front.size());
-    QList<Piece> pieces;
-    const auto appendEncoded = [&](ServiceRunRecord record) {
-        maskSecrets(record);
-        encoded.append(arrayElementText(record));
-        pieces.append({encoded.constLast(), {record.id, record.serviceId, 0, 0, contentHash(encoded.constLast())}});
-    };
-    for (const ServiceRunRecord &record : front)
-        appendEncoded(record);
-    for (const StoredRecord &record : std::as_const(m_layout->records)) {
-        if (!keep(record.id, record.serviceId))
-            continue;
-        const QByteArrayView text = QByteArrayView(*bytes).sliced(record.offset, record.length);
-        if (record.clearSecrets)
-            appendEncoded(ServiceRunRecord::fromJson(parseElement(text).root()));
-        else
-            pieces.append({text, record});
-    }
-    writePieces(pieces);
-    return true;
-}
-
-bool ServiceRunHistoryRepository::matchesLayout(QByteArrayView bytes) const
-{
-    if (bytes.size() != m_layout->size)
-        return false;
-    if (m_layout->records.isEmpty())
-        return gapHolds(bytes, "[]");
-    qsizetype at = 0;
-    QByteArrayView mark = "[";
-    for (const StoredRecord &record : m_layout->records) {
-        if (!gapHolds(bytes.sliced(at, record.offset - at), mark)
-            || contentHash(bytes.sliced(record.offset, record.length)) != record.hash)
-            return false;
-        at = record.offset + record.length;
-        mark = ",";
-    }
-    return gapHolds(bytes.sliced(at), "]");
-}
-
-void ServiceRunHistoryRepository::writePieces(const QList<Piece> &pieces)
-{
-    // The same bytes the file store's pretty encoder writes for the whole list.
-    QList<QByteArrayView> parts;
-    Layout layout;
-    if (pieces.isEmpty()) {
-        parts.append("[]");
-        layout.size = 2;
-    } else {
-        parts.reserve(2 * pieces.size() + 1);
-        layout.records.reserve(pieces.size());
-        for (const Piece &piece : pieces) {
-            const QByteArrayView separator = layout.records.isEmpty() ? "[\n  " : ",\n  ";
-            parts.append(separator);
-            layout.size += separator.size();
-            StoredRecord record = piece.record;
-            record.offset = layout.size;
-            record.length = piece.text.size();
-            record.clearSecrets = false;
-            layout.records.append(record);
-            parts.append(piece.text);
-            layout.size += piece.text.size();
-        }
-        parts.append("\n]");
-        layout.size += 2;
-    }
-
     JsonFile &file = m_store.file();
     std::lock_guard lock(file.mutex());
     m_layout.reset();
     m_store.confirmReadableLocked();
-    file.writeLocked(parts);
-    m_layout = std::move(layout);
+    Layout written;
+    file.writeLocked([&](const JsonFile::WriteSink &put) {
+        LayoutBuilder out(put, written);
+        for (ServiceRunRecord &record : records) {
+            // Every record's secrets, not only a new one's: a clear value in a
+            // hand-edited file must not be written back.
+            maskSecrets(record);
+            const QByteArray text = arrayElementText(record);
+            out.record({record.id, record.serviceId, 0, 0, contentHash(text)}, text);
+            record.output.clear(); // written; free it early
+        }
+        out.finish();
+    });
+    m_layout = std::move(written);
+}
+
+bool ServiceRunHistoryRepository::rewriteStored(const QList<ServiceRunRecord> &front, const Keep &keep)
+{
+    JsonFile &file = m_store.file();
+    std::lock_guard lock(file.mutex());
+    if (!m_layout)
+        return false;
+    // Until this write succeeds, what the file holds is not known.
+    const Layout stored = *std::exchange(m_layout, std::nullopt);
+    // A kept record with a secret in clear has to be decoded to be masked.
+    if (std::any_of(stored.records.cbegin(), stored.records.cend(), [&keep](const StoredRecord &record) {
+            return record.clearSecrets && keep(record.id, record.serviceId);
+        }))
+        return false;
+    m_store.confirmReadableLocked();
+    Layout written;
+    try {
+        file.writeLocked([&](const JsonFile::WriteSink &put) {
+            LayoutBuilder out(put, written);
+            for (ServiceRunRecord record : front) {
+                maskSecrets(record);
+                const QByteArray text = arrayElementText(record);
+                out.record({record.id, record.serviceId, 0, 0, contentHash(text)}, text);
+            }
+            // The file is read through once, never held whole. Offsets fit only
+            // the very bytes read or written: neither a path check nor the
+            // timestamps (coarse on many file systems) can tell an edit of the
+            // same size apart, the contents can.
+            StoredCopy copy(*this, stored, keep, out);
+            if (!file.readPiecesLocked([&copy](QByteArrayView piece) { copy.consume(piece); }))
+                throw StoredTextChanged();
+            copy.finish();
+            out.finish();
+        });
+    } catch (const StoredTextChanged &) {
+        return false;
+    }
+    m_layout = std::move(written);
+    return true;
 }
 
 size_t ServiceRunHistoryRepository::contentHash(QByteArrayView bytes) const
 {
-    return qHash(bytes, m_hashSeed);
+    return ContentHash::of(bytes, m_hashSeed);
 }

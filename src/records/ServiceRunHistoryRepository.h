@@ -34,9 +34,10 @@ bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &pro
 //
 // The file can hold 150–200 MB. The repository remembers where each record's
 // text lies in the bytes it last read or wrote, with a hash of that text; while
-// the file still holds exactly those bytes, an append, delete or clear splices
-// the stored text of the records it keeps instead of decoding and re-encoding
-// all of them, and an output is read back from its record alone.
+// the file still holds exactly those bytes, an append, delete or clear copies
+// the stored text of the records it keeps as it reads the file through once,
+// checking every byte, instead of decoding and re-encoding all of them; and an
+// output is read back from its record alone.
 class ServiceRunHistoryRepository {
 public:
     static constexpr qsizetype maximumRecordsPerService = 50;
@@ -82,29 +83,24 @@ private:
         qsizetype offset = 0;
         qsizetype length = 0;
         size_t hash = 0; // of the text, seeded per repository
-        // The text holds a secret value in clear (a hand-edited file): it is
-        // encoded again, masked, before it is written back.
+        // The text holds a secret value in clear (a hand-edited file): the
+        // file is decoded and encoded whole, masked, before it is written back.
         bool clearSecrets = false;
     };
     struct Layout {
         qsizetype size = 0;
         QList<StoredRecord> records;
     };
-    // One record's text as a write puts it in the file.
-    struct Piece {
-        QByteArrayView text;
-        StoredRecord record;
-    };
+    class LayoutBuilder;
+    class StoredCopy;
     using Keep = std::function<bool(const QUuid &id, const QUuid &serviceId)>;
 
     QList<ServiceRunRecord> loadIndexed();
     std::optional<QString> readIndexedOutput(const QUuid &recordId);
     void writeRecords(QList<ServiceRunRecord> records);
-    void writePieces(const QList<Piece> &pieces);
     // Rewrites the file from its own text, keeping the records `keep` accepts after
     // `front`; false when the file is no longer what this repository read or wrote.
     bool rewriteStored(const QList<ServiceRunRecord> &front, const Keep &keep);
-    bool matchesLayout(QByteArrayView bytes) const;
     // The stored list with `front` first, none of the stored ones of an `unwritten` id.
     QList<ServiceRunRecord> loadWithFront(QList<ServiceRunRecord> front, const QList<ServiceRunRecord> &unwritten);
     size_t contentHash(QByteArrayView bytes) const;

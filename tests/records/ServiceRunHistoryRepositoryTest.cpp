@@ -273,6 +273,7 @@ TEST(ServiceRunHistoryRepository, OnlyTheBytesLastWrittenAreSplicedNeverASameSiz
     const QByteArray clear(mask.size(), 'Z');
     const QList<ServiceRunRecord> written {withSecret(100), makeRun(service, 90)};
     const QList<ServiceRunRecord> replacement {withSecret(100), makeRun(service, 90)};
+    const ServiceRunRecord added = makeRun(service, 80);
 
     const struct {
         const char *what;
@@ -302,6 +303,10 @@ TEST(ServiceRunHistoryRepository, OnlyTheBytesLastWrittenAreSplicedNeverASameSiz
              ASSERT_TRUE(QFile::rename(path + QStringLiteral(".new"), path));
          },
          replacement},
+        {"grown by a record another writer added at its end",
+         [&] { writeFile(path, encodePrettyJson(written + QList<ServiceRunRecord> {added})); },
+         written + QList<ServiceRunRecord> {added}},
+        {"cut short", [&] { writeFile(path, readFile(path).chopped(1)); }, {}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
