@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QRandomGenerator>
 #include <QSet>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <cstring>
@@ -103,6 +104,9 @@ qsizetype objectEnd(QByteArrayView text, qsizetype start)
     }
     return -1;
 }
+
+// From this size of file on, records are indexed on several cores.
+constexpr qsizetype parallelIndexSize = qsizetype(8) << 20;
 
 struct ElementSpan {
     qsizetype offset = 0;
@@ -270,29 +274,59 @@ QList<ServiceRunRecord> ServiceRunHistoryRepository::loadIndexed()
         std::optional<QByteArray> bytes = file.readLocked();
         if (!bytes)
             return {};
-        try {
-            if (const std::optional<QList<ElementSpan>> spans = arrayElementSpans(*bytes)) {
-                QList<ServiceRunRecord> records;
-                records.reserve(spans->size());
-                Layout layout {bytes->size(), {}};
-                layout.records.reserve(spans->size());
-                for (const ElementSpan &span : *spans) {
-                    const QByteArrayView text = QByteArrayView(*bytes).sliced(span.offset, span.length);
-                    records.append(ServiceRunRecord::fromJson(parseElement(text).root(),
-                                                              ServiceRunRecord::OutputReading::leaveInFile));
-                    const ServiceRunRecord &record = records.constLast();
-                    layout.records.append({record.id, record.serviceId, span.offset, span.length, contentHash(text),
-                                           holdsClearSecret(record.environment)});
-                }
-                file.markReadable();
-                m_layout = std::move(layout);
-                return records;
-            }
-        } catch (const json::DecodeError &) {
-        } catch (const std::bad_alloc &) {}
+        if (std::optional<Indexed> indexed = index(*bytes)) {
+            file.markReadable();
+            m_layout = std::move(indexed->layout);
+            return std::move(indexed->records);
+        }
     }
     // Not a list of records: the full decode tells what is wrong and has the file set aside.
     return m_store.loadForUpdate({});
+}
+
+std::optional<ServiceRunHistoryRepository::Indexed> ServiceRunHistoryRepository::index(QByteArrayView bytes) const
+{
+    const std::optional<QList<ElementSpan>> spans = arrayElementSpans(bytes);
+    if (!spans)
+        return std::nullopt;
+    struct Element {
+        std::optional<ServiceRunRecord> record; // nullopt when it does not decode
+        size_t hash = 0;
+    };
+    const auto decode = [this, bytes](const ElementSpan &span) {
+        const QByteArrayView text = bytes.sliced(span.offset, span.length);
+        Element element;
+        try {
+            element.record =
+                ServiceRunRecord::fromJson(parseElement(text).root(), ServiceRunRecord::OutputReading::leaveInFile);
+            element.hash = contentHash(text);
+        } catch (const json::DecodeError &) {
+        } catch (const std::bad_alloc &) {}
+        return element;
+    };
+    // Each record decodes on its own, so a large file's go on several cores.
+    QList<Element> elements;
+    if (bytes.size() >= parallelIndexSize) {
+        elements = QtConcurrent::blockingMapped<QList<Element>>(*spans, decode);
+    } else {
+        elements.reserve(spans->size());
+        for (const ElementSpan &span : *spans)
+            elements.append(decode(span));
+    }
+
+    Indexed indexed {{}, {bytes.size(), {}}};
+    indexed.records.reserve(elements.size());
+    indexed.layout.records.reserve(elements.size());
+    for (qsizetype position = 0; position < elements.size(); ++position) {
+        Element &element = elements[position];
+        if (!element.record)
+            return std::nullopt;
+        const ElementSpan &span = spans->at(position);
+        indexed.layout.records.append({element.record->id, element.record->serviceId, span.offset, span.length,
+                                       element.hash, holdsClearSecret(element.record->environment)});
+        indexed.records.append(std::move(*element.record));
+    }
+    return indexed;
 }
 
 std::optional<QString> ServiceRunHistoryRepository::readIndexedOutput(const QUuid &recordId)

@@ -95,7 +95,13 @@ private:
     class StoredCopy;
     using Keep = std::function<bool(const QUuid &id, const QUuid &serviceId)>;
 
+    // The records of a file and where each lies; nullopt unless it is a list of records.
+    struct Indexed {
+        QList<ServiceRunRecord> records;
+        Layout layout;
+    };
     QList<ServiceRunRecord> loadIndexed();
+    std::optional<Indexed> index(QByteArrayView bytes) const;
     std::optional<QString> readIndexedOutput(const QUuid &recordId);
     void writeRecords(QList<ServiceRunRecord> records);
     // Rewrites the file from its own text, keeping the records `keep` accepts after
