@@ -78,7 +78,7 @@ VersionedRecordsRead<Record> decodeVersionedRecords(JsonFile &file, QByteArray b
         return read;
     } catch (const std::bad_alloc &) {
         file.setLastReadFailed();
-        read.readError = FileStoreError(
+        read.readError.emplace(
             QStringLiteral("The file “%1” couldn’t be read: there isn’t enough memory.").arg(file.fileName()));
         return read;
     }

@@ -60,10 +60,9 @@ void NumericTextTransition::setText(const QString &text)
         m_label->setText(text);
         return;
     }
-    const Figure target = *to;
     m_count->setStartValue(m_shownValue);
-    m_count->setEndValue(target.value);
-    connect(m_count, &QVariantAnimation::valueChanged, this, [this, target](const QVariant &value) {
+    m_count->setEndValue(to->value);
+    connect(m_count, &QVariantAnimation::valueChanged, this, [this, target = *to](const QVariant &value) {
         m_shownValue = value.toDouble();
         m_label->setText(format(target, m_shownValue));
     });
