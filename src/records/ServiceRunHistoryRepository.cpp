@@ -228,8 +228,10 @@ QFuture<void> ServiceRunHistoryRepository::appendAll(QList<ServiceRunRecord> new
         for (const ServiceRunRecord &run : front)
             ++counts[run.serviceId];
         const QSet<QUuid> replaced = idsOf(unwritten);
-        const auto withinLimit = [&counts, &replaced](const QUuid &id, const QUuid &serviceId) {
-            return !replaced.contains(id) && ++counts[serviceId] <= maximumRecordsPerService;
+        const auto withinLimit = [&counts, &replaced](const StoredRecord &record) {
+            return !replaced.contains(record.id) && ++counts[record.serviceId] <= maximumRecordsPerService
+                       ? StoredAction::keep
+                       : StoredAction::drop;
         };
         if (rewriteStored(front, withinLimit))
             return;
@@ -322,8 +324,15 @@ std::optional<ServiceRunHistoryRepository::Indexed> ServiceRunHistoryRepository:
         if (!element.record)
             return std::nullopt;
         const ElementSpan &span = spans->at(position);
-        indexed.layout.records.append({element.record->id, element.record->serviceId, span.offset, span.length,
-                                       element.hash, holdsClearSecret(element.record->environment)});
+        StoredRecord stored {element.record->id,
+                             element.record->serviceId,
+                             span.offset,
+                             span.length,
+                             element.hash,
+                             element.record->environmentProfileId,
+                             element.record->environmentProfileName,
+                             holdsClearSecret(element.record->environment)};
+        indexed.layout.records.append(std::move(stored));
         indexed.records.append(std::move(*element.record));
     }
     return indexed;
@@ -355,7 +364,9 @@ QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId, Q
 {
     return m_executor.run([this, recordId, unwritten = std::move(unwritten)] {
         const QSet<QUuid> replaced = idsOf(unwritten);
-        const auto keep = [&](const QUuid &id, const QUuid &) { return id != recordId && !replaced.contains(id); };
+        const auto keep = [&](const StoredRecord &record) {
+            return record.id != recordId && !replaced.contains(record.id) ? StoredAction::keep : StoredAction::drop;
+        };
         if (rewriteStored(unwritten, keep))
             return;
         QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
@@ -368,8 +379,9 @@ QFuture<void> ServiceRunHistoryRepository::clear(const QUuid &serviceId, QList<S
 {
     return m_executor.run([this, serviceId, unwritten = std::move(unwritten)] {
         const QSet<QUuid> replaced = idsOf(unwritten);
-        const auto keep = [&](const QUuid &id, const QUuid &service) {
-            return service != serviceId && !replaced.contains(id);
+        const auto keep = [&](const StoredRecord &record) {
+            return record.serviceId != serviceId && !replaced.contains(record.id) ? StoredAction::keep
+                                                                                  : StoredAction::drop;
         };
         if (rewriteStored(unwritten, keep))
             return;
@@ -399,6 +411,17 @@ QFuture<void> ServiceRunHistoryRepository::redactProfiles(const QSet<QUuid> &pro
                                                           QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, profileIDs, profileNames, unwritten = std::move(unwritten)] {
+        QList<ServiceRunRecord> front = unwritten;
+        maskRunsOfProfiles(front, profileIDs, profileNames);
+        const QSet<QUuid> replaced = idsOf(unwritten);
+        const auto plan = [&](const StoredRecord &record) {
+            if (replaced.contains(record.id))
+                return StoredAction::drop;
+            return runUsesProfile(record.profileId, record.profileName, profileIDs, profileNames) ? StoredAction::mask
+                                                                                                  : StoredAction::keep;
+        };
+        if (rewriteStored(front, plan, unwritten.isEmpty()))
+            return;
         QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
         if (maskRunsOfProfiles(records, profileIDs, profileNames) || !unwritten.isEmpty())
             writeRecords(std::move(records));
@@ -448,17 +471,19 @@ private:
 
 // Follows the file as it is read through, front to back, against the layout
 // it should have: only white space and the list's marks between records, and
-// each record's hash. The text of the records `keep` accepts goes on to the
-// builder. Throws StoredTextChanged at the first byte that differs.
+// each record's hash. Each record goes on to the builder as the plan says: its
+// text as it is, or (to be masked, or holding a secret in clear) decoded,
+// masked and encoded again. Throws StoredTextChanged at the first byte that
+// differs.
 class ServiceRunHistoryRepository::StoredCopy {
 public:
-    StoredCopy(const ServiceRunHistoryRepository &repository, const Layout &stored, const Keep &keep,
+    StoredCopy(const ServiceRunHistoryRepository &repository, const Layout &stored, const Plan &plan,
                LayoutBuilder &out)
-        : m_seed(repository.m_hashSeed),
+        : m_repository(repository),
           m_stored(stored),
-          m_keep(keep),
+          m_plan(plan),
           m_out(out),
-          m_hash(m_seed)
+          m_hash(repository.m_hashSeed)
     {}
 
     void consume(QByteArrayView piece)
@@ -484,6 +509,8 @@ public:
         if (!m_done)
             throw StoredTextChanged(); // the file ends early
     }
+    // Whether a record written again came out differently.
+    bool masked() const { return m_masked; }
 
 private:
     const StoredRecord &record() const { return m_stored.records.at(m_next); }
@@ -512,36 +539,65 @@ private:
             return;
         }
         m_inRecord = true;
-        m_kept = m_keep(record().id, record().serviceId);
-        m_hash = ContentHash(m_seed);
-        if (m_kept)
+        // Asked once per record: a plan may count what it keeps.
+        m_planned = m_plan(record());
+        m_action = m_planned == StoredAction::keep && record().clearSecrets ? StoredAction::mask : m_planned;
+        m_hash = ContentHash(m_repository.m_hashSeed);
+        m_text.clear();
+        if (m_action == StoredAction::keep)
             m_out.startRecord(record());
     }
     void recordBytes(QByteArrayView bytes)
     {
         m_hash.add(bytes);
-        if (m_kept)
+        if (m_action == StoredAction::keep)
             m_out.recordBytes(bytes);
+        else if (m_action == StoredAction::mask)
+            m_text.append(bytes);
     }
     void endRecord()
     {
         if (m_hash.result() != record().hash)
             throw StoredTextChanged();
+        if (m_action == StoredAction::mask)
+            writeMasked();
         m_inRecord = false;
         ++m_next;
     }
+    void writeMasked()
+    {
+        ServiceRunRecord run;
+        try {
+            run = ServiceRunRecord::fromJson(parseElement(m_text).root());
+        } catch (const json::DecodeError &) {
+            throw StoredTextChanged(); // it decoded when it was read
+        }
+        const bool secretsMasked = holdsClearSecret(run.environment);
+        maskSecrets(run);
+        const bool profileMasked = m_planned == StoredAction::mask && maskEveryEntry(run.environment);
+        if (!secretsMasked && !profileMasked) {
+            m_out.record(record(), m_text);
+            return;
+        }
+        m_masked = true;
+        const QByteArray text = arrayElementText(run);
+        m_out.record(m_repository.storedRecord(run, text), text);
+    }
 
-    const size_t m_seed;
+    const ServiceRunHistoryRepository &m_repository;
     const Layout &m_stored;
-    const Keep &m_keep;
+    const Plan &m_plan;
     LayoutBuilder &m_out;
     ContentHash m_hash;
     qsizetype m_position = 0;
     qsizetype m_next = 0; // the record at or after the position
     bool m_inRecord = false;
-    bool m_kept = false;
     bool m_done = false;
+    bool m_masked = false;
+    StoredAction m_planned = StoredAction::keep;
+    StoredAction m_action = StoredAction::keep; // what is done: a clear secret is masked even where kept
     QByteArray m_marks;
+    QByteArray m_text; // of a record to write again
 };
 
 void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)
@@ -558,7 +614,7 @@ void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)
             // hand-edited file must not be written back.
             maskSecrets(record);
             const QByteArray text = arrayElementText(record);
-            out.record({record.id, record.serviceId, 0, 0, contentHash(text)}, text);
+            out.record(storedRecord(record, text), text);
             record.output.clear(); // written; free it early
         }
         out.finish();
@@ -566,19 +622,18 @@ void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)
     m_layout = std::move(written);
 }
 
-bool ServiceRunHistoryRepository::rewriteStored(const QList<ServiceRunRecord> &front, const Keep &keep)
+bool ServiceRunHistoryRepository::rewriteStored(const QList<ServiceRunRecord> &front, const Plan &plan,
+                                                bool onlyIfMasked)
 {
+    // Nothing to write: the rewrite stops, leaving the file as it is.
+    struct Unchanged {};
+
     JsonFile &file = m_store.file();
     std::lock_guard lock(file.mutex());
     if (!m_layout)
         return false;
     // Until this write succeeds, what the file holds is not known.
     const Layout stored = *std::exchange(m_layout, std::nullopt);
-    // A kept record with a secret in clear has to be decoded to be masked.
-    if (std::any_of(stored.records.cbegin(), stored.records.cend(), [&keep](const StoredRecord &record) {
-            return record.clearSecrets && keep(record.id, record.serviceId);
-        }))
-        return false;
     m_store.confirmReadableLocked();
     Layout written;
     try {
@@ -587,23 +642,41 @@ bool ServiceRunHistoryRepository::rewriteStored(const QList<ServiceRunRecord> &f
             for (ServiceRunRecord record : front) {
                 maskSecrets(record);
                 const QByteArray text = arrayElementText(record);
-                out.record({record.id, record.serviceId, 0, 0, contentHash(text)}, text);
+                out.record(storedRecord(record, text), text);
             }
             // The file is read through once, never held whole. Offsets fit only
             // the very bytes read or written: neither a path check nor the
             // timestamps (coarse on many file systems) can tell an edit of the
             // same size apart, the contents can.
-            StoredCopy copy(*this, stored, keep, out);
+            StoredCopy copy(*this, stored, plan, out);
             if (!file.readPiecesLocked([&copy](QByteArrayView piece) { copy.consume(piece); }))
                 throw StoredTextChanged();
             copy.finish();
+            if (onlyIfMasked && !copy.masked())
+                throw Unchanged();
             out.finish();
         });
     } catch (const StoredTextChanged &) {
         return false;
+    } catch (const Unchanged &) {
+        m_layout = stored;
+        return true;
     }
     m_layout = std::move(written);
     return true;
+}
+
+ServiceRunHistoryRepository::StoredRecord ServiceRunHistoryRepository::storedRecord(const ServiceRunRecord &record,
+                                                                                    QByteArrayView text) const
+{
+    return {record.id,
+            record.serviceId,
+            0,
+            0,
+            contentHash(text),
+            record.environmentProfileId,
+            record.environmentProfileName,
+            holdsClearSecret(record.environment)};
 }
 
 size_t ServiceRunHistoryRepository::contentHash(QByteArrayView bytes) const

@@ -83,8 +83,10 @@ private:
         qsizetype offset = 0;
         qsizetype length = 0;
         size_t hash = 0; // of the text, seeded per repository
-        // The text holds a secret value in clear (a hand-edited file): the
-        // file is decoded and encoded whole, masked, before it is written back.
+        std::optional<QUuid> profileId;
+        std::optional<QString> profileName;
+        // The text holds a secret value in clear (a hand-edited file): it is
+        // decoded and encoded again, masked, before it is written back.
         bool clearSecrets = false;
     };
     struct Layout {
@@ -93,7 +95,10 @@ private:
     };
     class LayoutBuilder;
     class StoredCopy;
-    using Keep = std::function<bool(const QUuid &id, const QUuid &serviceId)>;
+    // What a rewrite does with one stored record: leave it out, copy its text,
+    // or write it again with every environment value masked.
+    enum class StoredAction { drop, keep, mask };
+    using Plan = std::function<StoredAction(const StoredRecord &)>;
 
     // The records of a file and where each lies; nullopt unless it is a list of records.
     struct Indexed {
@@ -104,9 +109,12 @@ private:
     std::optional<Indexed> index(QByteArrayView bytes) const;
     std::optional<QString> readIndexedOutput(const QUuid &recordId);
     void writeRecords(QList<ServiceRunRecord> records);
-    // Rewrites the file from its own text, keeping the records `keep` accepts after
-    // `front`; false when the file is no longer what this repository read or wrote.
-    bool rewriteStored(const QList<ServiceRunRecord> &front, const Keep &keep);
+    // Rewrites the file from its own text after `front`, each stored record as
+    // `plan` says; false when the file is no longer what this repository read
+    // or wrote. With `onlyIfMasked`, nothing is written unless masking changed
+    // a record.
+    bool rewriteStored(const QList<ServiceRunRecord> &front, const Plan &plan, bool onlyIfMasked = false);
+    StoredRecord storedRecord(const ServiceRunRecord &record, QByteArrayView text) const;
     // The stored list with `front` first, none of the stored ones of an `unwritten` id.
     QList<ServiceRunRecord> loadWithFront(QList<ServiceRunRecord> front, const QList<ServiceRunRecord> &unwritten);
     size_t contentHash(QByteArrayView bytes) const;

@@ -13,6 +13,8 @@
 
 #include <ostream>
 
+#include <sys/stat.h>
+
 // Shared by the records tests: data-folder files and run records to work with.
 namespace records_test {
 
@@ -55,6 +57,12 @@ inline QStringList setAsideFiles(const QString &name)
 {
     return QDir(applicationSupportDirectory())
         .entryList({name + QStringLiteral(".unreadable-*")}, QDir::Files, QDir::Name);
+}
+
+inline ino_t inodeOf(const QString &path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
 }
 
 inline QDateTime at(qint64 secondsSinceEpoch)

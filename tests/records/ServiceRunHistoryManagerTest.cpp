@@ -57,12 +57,6 @@ bool listed(const QList<ServiceRunRecord> &records, const QUuid &id)
     return std::any_of(records.begin(), records.end(), [&](const auto &record) { return record.id == id; });
 }
 
-ino_t inodeOf(const QString &path)
-{
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
-}
-
 class RunHistoryManager : public ::testing::Test {
 protected:
     ~RunHistoryManager() override

@@ -130,6 +130,26 @@ TEST_P(EitherWritePath, SecretsAreMaskedAndDuplicateIdsKept)
     EXPECT_EQ(storedRuns(), (QList<ServiceRunRecord> {masked, masked, handEdited}));
 }
 
+TEST_P(EitherWritePath, RedactionMasksTheRunsOfTheProfilesAndWritesOnlyWhenThatChangesThem)
+{
+    const QUuid profile = QUuid::createUuid();
+    ServiceRunRecord used = makeRun(a, 30, QStringLiteral("output stays"));
+    used.environmentProfileId = profile;
+    used.environment = {{QStringLiteral("HOST"), QStringLiteral("db.internal"), false}};
+    const ServiceRunRecord other = makeRun(b, 20);
+    store({used, other});
+    const ino_t before = inodeOf(dataFile(historyFile));
+    await(repository.redactProfiles({QUuid::createUuid()}, {}));
+    EXPECT_EQ(inodeOf(dataFile(historyFile)), before);
+
+    await(repository.redactProfiles({profile}, {}));
+    used.environment = {{QStringLiteral("HOST"), ServiceRunEnvironmentEntry::secretMask, true}};
+    expectStored({used, other});
+    const ino_t redacted = inodeOf(dataFile(historyFile));
+    await(repository.redactProfiles({profile}, {}));
+    EXPECT_EQ(inodeOf(dataFile(historyFile)), redacted);
+}
+
 TEST(ServiceRunHistoryRepository, AFileChangedSinceTheLastWriteIsReadAgain)
 {
     const QString path = dataFile(historyFile);
