@@ -49,6 +49,19 @@ ServiceRunRecord pastRun(const QUuid &serviceId, int index)
     return record;
 }
 
+// Shows the service in the view, its runtime following the controller's.
+void showFollowing(ServiceDetailView &view, ServicesController &controller, const ManagedService &service)
+{
+    view.setService(service);
+    QObject::connect(&controller, &ServicesController::runtimeEntryChanged, &view,
+                     [&view, &controller, id = service.id](const QUuid &changed) {
+                         if (changed == id)
+                             view.setRuntime(controller.runtimeEntry(changed));
+                     });
+    view.resize(980, 1000);
+    view.show();
+}
+
 void detailViewWhileServicePrints(benchmark::State &state)
 {
     Supervisor supervisor;
@@ -124,13 +137,7 @@ void detailViewWhileServiceRuns(benchmark::State &state)
                                                           : QStringLiteral("exec sleep 600"));
     ServicesController controller(manager, supervisor.profiles, supervisor.lockManager, supervisor.history);
     ServiceDetailView view(controller);
-    view.setService(service);
-    QObject::connect(&controller, &ServicesController::runtimeEntryChanged, &view, [&](const QUuid &id) {
-        if (id == service.id)
-            view.setRuntime(controller.runtimeEntry(id));
-    });
-    view.resize(980, 1000);
-    view.show();
+    showFollowing(view, controller, service);
     run(manager.start(service.id));
     view.setRuntime(manager.runtime().value(service.id));
     const auto idleFor = [](int milliseconds) {
@@ -163,13 +170,7 @@ void detailViewUnderLongFlood(benchmark::State &state, int seconds)
         supervisor.add(QStringLiteral("flood"), QStringLiteral("seq -f '%099.0f' 1 1000000000"));
     ServicesController controller(supervisor.manager, supervisor.profiles, supervisor.lockManager, supervisor.history);
     ServiceDetailView view(controller);
-    view.setService(service);
-    QObject::connect(&controller, &ServicesController::runtimeEntryChanged, &view, [&](const QUuid &id) {
-        if (id == service.id)
-            view.setRuntime(controller.runtimeEntry(id));
-    });
-    view.resize(980, 1000);
-    view.show();
+    showFollowing(view, controller, service);
     double share = 0;
     double worstDelayMs = 0;
     for (auto _ : state) {

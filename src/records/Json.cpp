@@ -83,19 +83,26 @@ bool needsEscape(char c)
     return byte < 0x20 || byte == '"' || byte == '\\';
 }
 
+#ifdef __SSE2__
+// Which of sixteen bytes a JSON string must escape, one bit each: quote,
+// backslash, or below 0x20 (max(byte, 0x1F) == 0x1F).
+int escapeMask(__m128i bytes)
+{
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i control = _mm_set1_epi8(0x1F);
+    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
+                                      _mm_cmpeq_epi8(_mm_max_epu8(bytes, control), control));
+    return _mm_movemask_epi8(hits);
+}
+#endif
+
 // The first byte from `p` on that a JSON string must escape, or `end`.
 const char *nextEscape(const char *p, const char *end)
 {
 #ifdef __SSE2__
-    // Sixteen bytes at a time: quote, backslash, or below 0x20 (max(byte, 0x1F) == 0x1F).
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i control = _mm_set1_epi8(0x1F);
     while (end - p >= 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
-                                          _mm_cmpeq_epi8(_mm_max_epu8(bytes, control), control));
-        const int mask = _mm_movemask_epi8(hits);
+        const int mask = escapeMask(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
         if (mask != 0)
             return p + __builtin_ctz(static_cast<unsigned>(mask));
         p += 16;
@@ -112,15 +119,10 @@ const char *nextEscape(const char *p, const char *end)
 void copyUntilEscape(const char *&p, const char *end, char *&out)
 {
 #ifdef __SSE2__
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i control = _mm_set1_epi8(0x1F);
     while (end - p >= 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out), bytes);
-        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
-                                          _mm_cmpeq_epi8(_mm_max_epu8(bytes, control), control));
-        const int mask = _mm_movemask_epi8(hits);
+        const int mask = escapeMask(bytes);
         if (mask != 0) {
             const int clean = __builtin_ctz(static_cast<unsigned>(mask));
             p += clean;
