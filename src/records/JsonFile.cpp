@@ -230,15 +230,7 @@ QByteArray JsonFile::readWhole(int fd, qint64 expectedSize) const
 
 void JsonFile::writeLocked(const QByteArray &bytes)
 {
-    writeLocked(QList<QByteArrayView> {bytes});
-}
-
-void JsonFile::writeLocked(const QList<QByteArrayView> &parts)
-{
-    writeLocked([&parts](const WriteSink &put) {
-        for (const QByteArrayView part : parts)
-            put(part);
-    });
+    writeLocked([&bytes](const WriteSink &put) { put(bytes); });
 }
 
 void JsonFile::writeLocked(const std::function<void(const WriteSink &)> &produce)

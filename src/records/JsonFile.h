@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QList>
 #include <QString>
 
 #include <functional>
@@ -56,9 +55,6 @@ public:
     // the previous file and no temporary file, one after it (the folder sync)
     // leaves the new file whose durability is unknown, reported all the same.
     void writeLocked(const QByteArray &bytes);
-    // As above, for the bytes of `parts` one after the other: a large file
-    // spliced from pieces is never copied into one buffer first.
-    void writeLocked(const QList<QByteArrayView> &parts);
     // As above, for the bytes `produce` hands the sink, in order: a large file
     // is written as it is made, never held whole. Whatever `produce` throws
     // ends the write, leaving the previous file and no temporary file.
