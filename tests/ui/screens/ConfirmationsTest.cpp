@@ -28,10 +28,10 @@ namespace {
 
 QMessageBox *openBox(QWidget &parent)
 {
-    const QList<QMessageBox *> boxes = parent.findChildren<QMessageBox *>();
-    const auto shown =
-        std::find_if(boxes.cbegin(), boxes.cend(), [](const QMessageBox *box) { return box->isVisible(); });
-    return shown == boxes.cend() ? nullptr : *shown;
+    for (QMessageBox *box : parent.findChildren<QMessageBox *>())
+        if (box->isVisible())
+            return box;
+    return nullptr;
 }
 
 bool showsTitleInItsBody(QMessageBox &box, const QString &title)
@@ -62,6 +62,12 @@ struct ConfirmationsTest : ServiceManagerTest {
     std::unique_ptr<ProfileEditorView> profileEditor;
     SettingsView settingsView {&settingsRepository, [this] { return currentSettings; },
                                [this](const AppSettings &applied) { currentSettings = applied; }};
+
+    void TearDown() override
+    {
+        ThemeManager::instance().apply(AppAppearanceMode::system);
+        ServiceManagerTest::TearDown();
+    }
 
     ServiceEditorView &showServiceEditor(ServiceEditorMode mode, ManagedService draft)
     {
@@ -192,24 +198,15 @@ TEST_F(ConfirmationsTest, ReturnAndEscapeDestroyNothingAndOnlyTheDestructiveButt
     }
 }
 
-struct ConfirmationScreenshots : ConfirmationsTest {
-    void SetUp() override
-    {
-        if (Screenshots::directory().isEmpty())
-            GTEST_SKIP() << "no screenshot run";
-        ConfirmationsTest::SetUp();
-    }
-    void TearDown() override
-    {
-        ThemeManager::instance().apply(AppAppearanceMode::system);
-        ConfirmationsTest::TearDown();
-    }
-};
+using ConfirmationScreenshots = ConfirmationsTest;
 
 TEST_F(ConfirmationScreenshots, EveryConfirmationAndAlert)
 {
+    if (Screenshots::directory().isEmpty())
+        GTEST_SKIP() << "no screenshot run";
     const std::vector<Confirmation> all = confirmations();
-    for (const AppAppearanceMode mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
+    for (const auto &[mode, theme] :
+         {std::pair {AppAppearanceMode::light, "light"}, std::pair {AppAppearanceMode::dark, "dark"}}) {
         ThemeManager::instance().apply(mode);
         for (const Confirmation &confirmation : all) {
             QMessageBox *box = confirmation.open();
@@ -218,10 +215,7 @@ TEST_F(ConfirmationScreenshots, EveryConfirmationAndAlert)
             const QString slug = confirmation.title.toLower()
                                      .remove(QRegularExpression(QStringLiteral("[^a-z]+$")))
                                      .replace(QRegularExpression(QStringLiteral("[^a-z]+")), QStringLiteral("-"));
-            EXPECT_TRUE(Screenshots::save(
-                *box,
-                QStringLiteral("confirmations/%1-%2")
-                    .arg(slug, mode == AppAppearanceMode::dark ? QStringLiteral("dark") : QStringLiteral("light"))));
+            EXPECT_TRUE(Screenshots::save(*box, QStringLiteral("confirmations/%1-%2").arg(slug, QLatin1String(theme))));
             QTest::keyClick(box, Qt::Key_Escape);
             QTest::qWait(100);
         }

@@ -24,13 +24,6 @@
 
 namespace {
 
-qreal textMinimumFor(const QFont &font)
-{
-    const qreal points = QFontInfo(font).pointSizeF();
-    const bool large = points >= 18 || (points >= 14 && font.weight() >= QFont::Bold);
-    return large ? ColorContrast::largeTextMinimum : ColorContrast::textMinimum;
-}
-
 struct ContrastTest : ServiceManagerTest {
     SecurityScopedBookmarkStore bookmarks {folder + QStringLiteral("/bookmarks.json")};
     SettingsRepository settingsRepository {folder + QStringLiteral("/settings.json")};
@@ -126,8 +119,10 @@ struct ContrastTest : ServiceManagerTest {
                          ? strongest(area.adjusted(3, 3, -3, -3), background)
                          : widget.palette().color(QPalette::Active, QPalette::ButtonText);
         }
-        expectAtLeast(textMinimumFor(widget.font()), ColorContrast::compositedOver(colour, background), background,
-                      what);
+        const qreal points = QFontInfo(widget.font()).pointSizeF();
+        const bool large = points >= 18 || (points >= 14 && widget.font().weight() >= QFont::Bold);
+        expectAtLeast(large ? ColorContrast::largeTextMinimum : ColorContrast::textMinimum,
+                      ColorContrast::compositedOver(colour, background), background, what);
     }
     void checkWindow(QWidget &shown, const char *where)
     {
@@ -175,7 +170,7 @@ TEST_F(ContrastTest, EveryEnabledTextAndMarkOfTheScreensIsLegibleInBothThemes)
         AppSettings current;
         current.defaultShell = QStringLiteral("/bin/bash");
         SettingsView settingsView(
-            &settingsRepository, [&] { return current; }, [&](const AppSettings &applied) { current = applied; });
+            &settingsRepository, [&] { return current; }, [&](auto &applied) { current = applied; });
         settingsView.resize(520, 360);
         checkWindow(settingsView, "settings before start-up");
         settingsView.setApplicationReady(true);
@@ -186,7 +181,6 @@ TEST_F(ContrastTest, EveryEnabledTextAndMarkOfTheScreensIsLegibleInBothThemes)
     }
 }
 
-// Panel tints, focus marks and secondary text against every surface.
 TEST_F(ContrastTest, TintsAndFocusMarksStandOutFromEverySurfaceInBothThemes)
 {
     const ThemeColor surfaces[] = {ThemeColor::controlBackground(), ThemeColor::textBackground(),

@@ -1,4 +1,5 @@
 #include "ProfilesFixture.h"
+#include "services/ButtonLookup.h"
 
 #include "ui/components/MacTextField.h"
 #include "ui/screens/profiles/ProfileEditorDraft.h"
@@ -21,22 +22,23 @@ EnvironmentVariable var(const QString &key, const QString &value = QString(), bo
     return {QUuid::createUuid(), key, value, isSecret};
 }
 
+EnvironmentProfile profileWith(QList<EnvironmentVariable> variables, const QString &name = QStringLiteral("P"),
+                               bool isProtected = false)
+{
+    return {QUuid::createUuid(), name, std::move(variables), isProtected, {}, {}};
+}
+
 ProfileEditorDraft draftWith(QList<EnvironmentVariable> variables, const QString &name = QStringLiteral("Name"))
 {
-    EnvironmentProfile profile {QUuid::createUuid(), name, std::move(variables), false, {}, {}};
-    return ProfileEditorDraft(ProfileEditorMode::edit(profile));
+    return ProfileEditorDraft(ProfileEditorMode::edit(profileWith(std::move(variables), name)));
 }
 
 void clickButton(QMessageBox *box, const QString &text)
 {
     ASSERT_NE(box, nullptr);
-    for (QAbstractButton *button : box->buttons()) {
-        if (button->text() == text) {
-            button->click();
-            return;
-        }
-    }
-    ADD_FAILURE() << "no button " << text.toStdString();
+    QPushButton *button = buttonNamed(*box, text);
+    ASSERT_NE(button, nullptr) << text.toStdString();
+    button->click();
 }
 
 } // namespace
@@ -68,10 +70,8 @@ TEST(ProfileEditorDraftRules, NormalizedDraftTrimsKeysDropsBlankOnesAndKeepsDupl
                            QStringLiteral(" Name "));
     const EnvironmentProfile saved = draft.normalizedDraft();
     ASSERT_EQ(saved.variables.size(), 2);
-    EXPECT_EQ(saved.variables[0].key, QStringLiteral("PATH"));
-    EXPECT_EQ(saved.variables[0].value, QStringLiteral(" v "));
-    EXPECT_TRUE(saved.variables[0].isSecret);
-    EXPECT_EQ(saved.variables[0].id, draft.draft.variables[0].id);
+    EXPECT_EQ(saved.variables[0],
+              (EnvironmentVariable {draft.draft.variables[0].id, QStringLiteral("PATH"), QStringLiteral(" v "), true}));
     EXPECT_EQ(saved.variables[1].key, QStringLiteral("PATH"));
     EXPECT_EQ(saved.name, QStringLiteral(" Name "));
 }
@@ -113,12 +113,9 @@ struct ProfileEditorViewTest : ProfilesFixture {
 TEST_F(ProfileEditorViewTest, ALockClosesOnlyAnEditOfAProfileThatWasProtected)
 {
     await(lockManager.unlock(ProtectedUnlockReason::viewProfile(QStringLiteral("x"))));
-    EnvironmentProfile wasProtected {QUuid::createUuid(), QStringLiteral("P"), {}, true, {}, {}};
-    EnvironmentProfile plain {QUuid::createUuid(), QStringLiteral("Q"), {}, false, {}, {}};
-    auto protectedEdit = open(ProfileEditorMode::edit(wasProtected));
-    auto plainEdit = open(ProfileEditorMode::edit(plain));
+    auto protectedEdit = open(ProfileEditorMode::edit(profileWith({}, QStringLiteral("P"), true)));
+    auto plainEdit = open(ProfileEditorMode::edit(profileWith({})));
     auto create = open(ProfileEditorMode::create());
-    // The draft toggles do not count.
     protectedEdit->findChild<QCheckBox *>(QStringLiteral("protectedToggle"))->setChecked(false);
     plainEdit->findChild<QCheckBox *>(QStringLiteral("protectedToggle"))->setChecked(true);
     QSignalSpy closed(protectedEdit.get(), &QDialog::finished);
@@ -188,8 +185,7 @@ TEST_F(ProfileEditorViewTest, CreateModeHasNoDeleteAndSaveFollowsTheName)
 
 TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)
 {
-    EnvironmentProfile profile {QUuid::createUuid(), QStringLiteral("P"), {var(QStringLiteral("PATH"))}, false, {}, {}};
-    auto editor = open(ProfileEditorMode::edit(profile));
+    auto editor = open(ProfileEditorMode::edit(profileWith({var(QStringLiteral("PATH"))})));
     auto *row = editor->findChild<ProfileEditorVariableRow *>();
     QTest::mouseClick(row->deleteButton(), Qt::LeftButton);
     TitledMessageBox *confirmation = editor->openConfirmation();
@@ -212,13 +208,8 @@ TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)
 
 TEST_F(ProfileEditorViewTest, CtrlDeleteInAVariableRowAsksToDeleteThatRow)
 {
-    EnvironmentProfile profile {QUuid::createUuid(),
-                                QStringLiteral("P"),
-                                {var(QStringLiteral("FIRST")), var(QStringLiteral("SECOND"))},
-                                false,
-                                {},
-                                {}};
-    auto editor = open(ProfileEditorMode::edit(profile));
+    auto editor =
+        open(ProfileEditorMode::edit(profileWith({var(QStringLiteral("FIRST")), var(QStringLiteral("SECOND"))})));
     editor->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(editor.get()));
     const QList<ProfileEditorVariableRow *> rows = editor->findChildren<ProfileEditorVariableRow *>();

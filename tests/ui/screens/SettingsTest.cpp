@@ -1,3 +1,5 @@
+#include "services/ButtonLookup.h"
+
 #include "records/ApplicationSupport.h"
 #include "records/SettingsRepository.h"
 #include "support/Await.h"
@@ -25,17 +27,24 @@ struct SettingsTest : ::testing::Test {
     QString path = folder + QStringLiteral("/settings.json");
     SettingsRepository repository {path};
     AppSettings current;
-    int applied = 0;
-    SettingsController controller {repository, [this] { return current; },
-                                   [this](const AppSettings &settings) {
-                                       current = settings;
-                                       ++applied;
-                                   }};
+    std::function<AppSettings()> currentSettings = [this] { return current; };
+    std::function<void(const AppSettings &)> apply = [this](const AppSettings &settings) { current = settings; };
+    SettingsController controller {repository, currentSettings, apply};
 
     AppSettings stored() { return await(repository.load()); }
     bool settled()
     {
         return waitUntil([&] { return controller.saveMessage() || controller.errorMessage(); });
+    }
+    void seedShell(const QString &shell)
+    {
+        current.defaultShell = shell;
+        controller.reseed();
+    }
+    template <typename Widget>
+    Widget *child(SettingsView &view, const char *name)
+    {
+        return view.findChild<Widget *>(QLatin1String(name));
     }
 };
 
@@ -43,8 +52,7 @@ struct SettingsTest : ::testing::Test {
 
 TEST_F(SettingsTest, AnEmptyShellSavesTheDefaultAndBlanksAreKept)
 {
-    current.defaultShell = chosenShell;
-    controller.reseed();
+    seedShell(chosenShell);
     controller.setDraftShell(QString());
     ASSERT_TRUE(controller.hasUnsavedChanges());
     controller.saveSettings();
@@ -69,8 +77,7 @@ TEST_F(SettingsTest, AnEmptyShellSavesTheDefaultAndBlanksAreKept)
 
 TEST_F(SettingsTest, DarkModeWritesTheStoredShellAndKeepsTheTypedOne)
 {
-    current.defaultShell = chosenShell;
-    controller.reseed();
+    seedShell(chosenShell);
     controller.setDraftShell(QStringLiteral("/usr/bin/fish"));
     controller.setAppearanceMode(AppAppearanceMode::dark);
     EXPECT_EQ(controller.draft().appearanceMode, AppAppearanceMode::dark);
@@ -84,8 +91,7 @@ TEST_F(SettingsTest, DarkModeWritesTheStoredShellAndKeepsTheTypedOne)
 
 TEST_F(SettingsTest, ResetAvailabilityFollowsTheDraftNotTheStoredSettings)
 {
-    current.defaultShell = chosenShell;
-    controller.reseed();
+    seedShell(chosenShell);
     EXPECT_FALSE(controller.isDraftAtDefaults());
     controller.setDraftShell(AppSettings::defaultShellPath());
     EXPECT_TRUE(controller.isDraftAtDefaults());
@@ -107,8 +113,7 @@ TEST_F(SettingsTest, AFailedWriteShowsTheErrorAndKeepsTheNewValuesInMemory)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
     SettingsRepository blocked(blocker + QStringLiteral("/settings.json"));
-    SettingsController failing(
-        blocked, [this] { return current; }, [this](const AppSettings &settings) { current = settings; });
+    SettingsController failing(blocked, currentSettings, apply);
     failing.setDraftShell(chosenShell);
     failing.saveSettings();
     ASSERT_TRUE(waitUntil([&] { return failing.errorMessage().has_value(); }));
@@ -120,7 +125,6 @@ TEST_F(SettingsTest, AFailedWriteShowsTheErrorAndKeepsTheNewValuesInMemory)
     failing.clearErrorMessage();
     failing.setAppearanceMode(AppAppearanceMode::dark);
     ASSERT_TRUE(waitUntil([&] { return failing.errorMessage().has_value(); }));
-    // The in-memory settings keep the new mode, and so does the draft.
     EXPECT_EQ(current.appearanceMode, AppAppearanceMode::dark);
     EXPECT_EQ(failing.draft().appearanceMode, AppAppearanceMode::dark);
 }
@@ -128,21 +132,19 @@ TEST_F(SettingsTest, AFailedWriteShowsTheErrorAndKeepsTheNewValuesInMemory)
 TEST_F(SettingsTest, ControlsWaitForStartUpAndTheDraftIsReseededWhenShown)
 {
     current.defaultShell = chosenShell;
-    SettingsView view(
-        &repository, [this] { return current; }, [this](const AppSettings &settings) { current = settings; });
-    auto *shell = view.findChild<QLineEdit *>(QStringLiteral("defaultShellField"));
-    auto *dark = view.findChild<QCheckBox *>(QStringLiteral("darkModeToggle"));
-    auto *reset = view.findChild<QPushButton *>(QStringLiteral("resetSettingsButton"));
+    SettingsView view(&repository, currentSettings, apply);
+    auto *shell = child<QLineEdit>(view, "defaultShellField");
+    QWidget *const startUpControls[] = {shell, child<QCheckBox>(view, "darkModeToggle"),
+                                        child<QPushButton>(view, "resetSettingsButton")};
     view.show();
-    EXPECT_FALSE(shell->isEnabled());
-    EXPECT_FALSE(dark->isEnabled());
-    EXPECT_FALSE(reset->isEnabled());
+    for (QWidget *control : startUpControls)
+        EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
     view.setApplicationReady(true);
-    EXPECT_TRUE(dark->isEnabled());
-    EXPECT_TRUE(reset->isEnabled());
+    for (QWidget *control : startUpControls)
+        EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
     EXPECT_EQ(shell->text(), chosenShell);
     EXPECT_EQ(shell->placeholderText(), AppSettings::defaultShellPath());
-    EXPECT_FALSE(view.findChild<QPushButton *>(QStringLiteral("saveSettingsButton"))->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(view, "saveSettingsButton")->isEnabled());
 
     view.controller().setDraftShell(QStringLiteral("/bin/unsaved"));
     view.hide();
@@ -153,24 +155,20 @@ TEST_F(SettingsTest, ControlsWaitForStartUpAndTheDraftIsReseededWhenShown)
 TEST_F(SettingsTest, ResetEndsTheShellEditInProgressBeforeTheDefaultsComeIn)
 {
     current.defaultShell = QStringLiteral("/bin/bash");
-    SettingsView view(
-        &repository, [this] { return current; }, [this](const AppSettings &settings) { current = settings; });
+    SettingsView view(&repository, currentSettings, apply);
     view.show();
     view.setApplicationReady(true);
     view.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
-    auto *shell = view.findChild<MacTextField *>(QStringLiteral("defaultShellField"));
+    auto *shell = child<MacTextField>(view, "defaultShellField");
     shell->setFocus(Qt::TabFocusReason);
     shell->selectAll();
     QTest::keyClicks(shell, QStringLiteral("/bin/typed"));
     ASSERT_TRUE(shell->isBeingEdited());
 
-    view.findChild<QPushButton *>(QStringLiteral("resetSettingsButton"))->click();
-    QPushButton *reset = nullptr;
-    for (QAbstractButton *button : view.openAlert()->buttons()) {
-        if (button->text() == QStringLiteral("Reset to Defaults"))
-            reset = qobject_cast<QPushButton *>(button);
-    }
+    child<QPushButton>(view, "resetSettingsButton")->click();
+    ASSERT_NE(view.openAlert(), nullptr);
+    QPushButton *reset = buttonNamed(*view.openAlert(), QStringLiteral("Reset to Defaults"));
     ASSERT_NE(reset, nullptr);
     reset->click();
     ASSERT_TRUE(waitUntil([&] { return view.controller().saveMessage().has_value(); }));
