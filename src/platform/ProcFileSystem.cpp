@@ -291,7 +291,7 @@ QList<ProcFileSystem::ProcessStatEntry> ProcFileSystem::readAllProcessStats() co
         ::close(root);
         return entries;
     }
-    char path[32];
+    char path[sizeof(dirent::d_name) + sizeof "/stat"];
     char buffer[1024];
     while (const dirent *entry = ::readdir(folder)) {
         const std::string_view name(entry->d_name);
