@@ -27,11 +27,10 @@ TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
     const ::testing::TestInfo &test = *::testing::UnitTest::GetInstance()->current_test_info();
     if (qEnvironmentVariableIsSet(asAccountMark)) {
         ASSERT_EQ(AppSettings().defaultShell, QStringLiteral("/bin/bash"));
-        QDir(QDir::homePath()).mkpath(QStringLiteral("profile-bin"));
-        ChildProcessProbe::writeExecutable(QDir::homePath() + QStringLiteral("/profile-bin/velmora-profile-probe"),
+        ChildProcessProbe::writeExecutable(QDir::homePath() + QStringLiteral("/velmora-profile-probe"),
                                            "#!/bin/sh\necho \"" + probeSays + "$(id -un)\"\n");
         ChildProcessProbe::writeExecutable(QDir::homePath() + QStringLiteral("/.profile"),
-                                           "PATH=\"$HOME/profile-bin:$PATH\"\nexport PATH\n");
+                                           "export PATH=\"$HOME:$PATH\"\n");
         settings.apply(AppSettings());
         const ManagedService probe = addService(QStringLiteral("probe"), QStringLiteral("velmora-profile-probe"));
         await(manager.start(probe.id));
@@ -62,21 +61,19 @@ TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
     ASSERT_TRUE(leaks.has_value());
 
     // This very test as the account, with nothing of our environment but what a sanitizer build needs.
-    QStringList arguments = QStringLiteral("--reuid=%1 --regid=%2 --init-groups -- env -i TMPDIR=/tmp %3=1")
-                                .arg(account.uid())
-                                .arg(account.gid())
-                                .arg(QString::fromLatin1(asAccountMark))
-                                .split(QLatin1Char(' '));
-    arguments << QStringLiteral("HOME=") + home << QStringLiteral("PATH=/usr/local/bin:/usr/bin:/bin");
+    QStringList arguments =
+        QStringLiteral("--reuid=%1 --regid=%2 --init-groups -- env -i TMPDIR=/tmp PATH=/usr/local/bin:/usr/bin:/bin")
+            .arg(account.uid())
+            .arg(account.gid())
+            .split(QLatin1Char(' '));
+    arguments << QStringLiteral("HOME=") + home << QString::fromLatin1(asAccountMark) + QStringLiteral("=1");
     for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
         if (qEnvironmentVariableIsSet(name))
             arguments << QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name);
     }
     if (!leaks->isEmpty())
         arguments << *leaks;
-    arguments << program
-              << QStringLiteral("--gtest_filter=%1.%2")
-                     .arg(QString::fromUtf8(test.test_suite_name()), QString::fromUtf8(test.name()));
+    arguments << program << QStringLiteral("--gtest_filter=*.") + QString::fromUtf8(test.name());
     QProcess run;
     run.setWorkingDirectory(home);
     run.setProcessChannelMode(QProcess::MergedChannels);

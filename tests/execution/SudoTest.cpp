@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <unistd.h>
 
@@ -18,32 +19,27 @@ namespace {
 
 const QByteArray ctrlD("\x04");
 
-// The reply as plain bytes, or "(none)".
 QByteArray reply(const std::optional<SensitiveBytes> &bytes)
 {
     return bytes ? bytes->view().toByteArray() : QByteArrayLiteral("(none)");
 }
 
-// A stand-in for sudo -S -p PROMPT -v: notes each line it reads from its
-// terminal (or <EOF>) in $FAKE_SUDO_LOG, accepts $FAKE_SUDO_PASSWORD, asks up to
-// three times; with $FAKE_SUDO_ASKS=no it passes without asking, as sudo does
-// within its timeout.
+// sudo -S -p PROMPT -v that logs each line it reads (or <EOF>) and accepts $FAKE_SUDO_PASSWORD within three tries.
 const QByteArray fakeSudo = R"(#!/bin/sh
-[ "$FAKE_SUDO_ASKS" = no ] && exit 0
 while [ $# -gt 0 ]; do case "$1" in -p) prompt=$2; shift 2 ;; *) shift ;; esac; done
 for try in 1 2 3; do
   printf '%s' "$prompt" >&2
-  IFS= read -r line || { echo '<EOF>' >> "$FAKE_SUDO_LOG"; exit 1; }
-  printf '%s\n' "$line" >> "$FAKE_SUDO_LOG"
-  [ -n "$FAKE_SUDO_PASSWORD" ] && [ "$line" = "$FAKE_SUDO_PASSWORD" ] && exit 0
+  IFS= read -r line || { echo '<EOF>' >> "$HOME/sudo.log"; exit 1; }
+  printf '%s\n' "$line" >> "$HOME/sudo.log"
+  [ "$line" = "$FAKE_SUDO_PASSWORD" ] && exit 0
 done
 exit 1
 )";
 
 // Programs of the user's own that show the prompt they find in $SPOOF_PROMPT
-// and note in $SPOOF_LOG whatever line they then get within a second.
+// and note in ~/spoof.log whatever line they then get within a second.
 const QByteArray spoofingCommand =
-    R"(printf '%s' "$SPOOF_PROMPT"; if read -t 1 -r got; then printf '%s\n' "$got" >> "$SPOOF_LOG"; fi)";
+    R"(printf '%s' "$SPOOF_PROMPT"; if read -t 1 -r got; then printf '%s\n' "$got" >> "$HOME/spoof.log"; fi)";
 const QByteArray spoofingStartupFile = "if [ -z \"$SPOOFED\" ]; then export SPOOFED=1; " + spoofingCommand + "; fi\n";
 const QByteArray sameUserSudo = "#!/bin/bash\n" + spoofingCommand + "\n";
 
@@ -54,45 +50,34 @@ QStringList linesOf(const QString &path)
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-struct SudoScene {
-    QString shell = QStringLiteral("/bin/sh");
-    QByteArray startupFile;
-    bool sudoAsks = true;
-};
-
 const QString sudoPassword = QStringLiteral("s3cret pa$$ 'word'");
 
-// Runs `command` through the wrapper with the password given, against the fake
-// sudo that accepts `accepted`; no spoofer may get a line, nor the output the password.
-void expectRun(const char *what, const QString &command, const QString &accepted, const SudoScene &scene,
+// Runs `command` through the wrapper with the password given, against the fake sudo that accepts
+// `accepted` (or, with none, passes without asking, as within its timeout); no spoofer may get a
+// line, nor the output the password.
+void expectRun(const char *what, const QString &shell, const QString &command, const QString &accepted,
                const QStringList &linesSudoRead, std::optional<ProcessExitStatus> status = {},
-               const QString &shown = {})
+               const QString &shown = {}, const QByteArray &startupFile = {})
 {
     SCOPED_TRACE(what);
     QTemporaryDir folder;
     const QString sudo = folder.filePath(QStringLiteral("sudo"));
-    const QString log = folder.filePath(QStringLiteral("sudo.log"));
-    const QString spoofLog = folder.filePath(QStringLiteral("spoof.log"));
-    ChildProcessProbe::writeExecutable(sudo, fakeSudo);
+    ChildProcessProbe::writeExecutable(sudo, accepted.isEmpty() ? QByteArrayLiteral("#!/bin/sh\n") : fakeSudo);
     QDir(folder.path()).mkdir(QStringLiteral("other"));
     ChildProcessProbe::writeExecutable(folder.filePath(QStringLiteral("other/sudo")), sameUserSudo);
-    if (!scene.startupFile.isEmpty())
-        ChildProcessProbe::writeExecutable(folder.filePath(QStringLiteral(".profile")), scene.startupFile);
+    if (!startupFile.isEmpty())
+        ChildProcessProbe::writeExecutable(folder.filePath(QStringLiteral(".profile")), startupFile);
 
     const std::optional<QString> prompt = makeSudoPrompt(command, true);
     ASSERT_TRUE(prompt.has_value());
-    const QMap<QString, QString> environment {
-        {QStringLiteral("FAKE_SUDO_LOG"), log},
-        {QStringLiteral("FAKE_SUDO_PASSWORD"), accepted},
-        {QStringLiteral("FAKE_SUDO_ASKS"), scene.sudoAsks ? QStringLiteral("yes") : QStringLiteral("no")},
-        {QStringLiteral("SPOOF_PROMPT"), *prompt},
-        {QStringLiteral("SPOOF_LOG"), spoofLog},
-        {QStringLiteral("HOME"), folder.path()},
-        {QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")}};
+    const QMap<QString, QString> environment {{QStringLiteral("FAKE_SUDO_PASSWORD"), accepted},
+                                              {QStringLiteral("SPOOF_PROMPT"), *prompt},
+                                              {QStringLiteral("HOME"), folder.path()},
+                                              {QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")}};
     const auto responder = SudoPasswordResponder::make(sudoPassword.toUtf8(), prompt, fakeSudoCheck(sudo));
     ASSERT_TRUE(responder);
     const auto handle =
-        launchProcess(makeSudoLaunchConfiguration(scene.shell, command, *prompt, environment, folder.path(), sudo));
+        launchProcess(makeSudoLaunchConfiguration(shell, command, *prompt, environment, folder.path(), sudo));
 
     QString output;
     std::optional<ProcessExitStatus> exit;
@@ -103,8 +88,8 @@ void expectRun(const char *what, const QString &command, const QString &accepted
     });
     handle->setExitHandler([&](ProcessExitStatus exitStatus) { exit = exitStatus; });
     EXPECT_TRUE(waitUntil([&] { return exit.has_value(); }, 20000)) << output.toStdString();
-    EXPECT_EQ(linesOf(spoofLog), QStringList());
-    EXPECT_EQ(linesOf(log), linesSudoRead);
+    EXPECT_EQ(linesOf(folder.filePath(QStringLiteral("spoof.log"))), QStringList());
+    EXPECT_EQ(linesOf(folder.filePath(QStringLiteral("sudo.log"))), linesSudoRead);
     EXPECT_FALSE(output.contains(sudoPassword)) << output.toStdString();
     EXPECT_TRUE(!status || exit == status) << output.toStdString();
     EXPECT_TRUE(output.contains(shown)) << output.toStdString();
@@ -116,8 +101,7 @@ const ProcessIdentity askingSudo {4242, 77};
 const QByteArray none = reply(std::nullopt);
 const QByteArray pw = QByteArrayLiteral("pw\n");
 
-// One piece of output, what the responder should send for it, and which sudo
-// asks on the terminal by then.
+// A piece of output, what the responder should send for it, and which sudo asks on the terminal by then.
 struct Step {
     QStringView chunk;
     QByteArray sent;
@@ -235,9 +219,7 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
 
     const auto timed = SudoPasswordResponder::make("pw", prompt);
     timed->scheduleClearPassword(std::chrono::milliseconds(20));
-    QElapsedTimer clock;
-    clock.start();
-    waitUntil([&] { return clock.elapsed() > 100; }, 1000);
+    QTest::qWait(100);
     QCoreApplication::processEvents(); // the clearing is due by now, even if the test stalled since its last look
     expectSteps(*timed, {{prompt, ctrlD}});
 
@@ -245,26 +227,25 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
     auto gone = SudoPasswordResponder::make("pw", prompt);
     gone->scheduleClearPassword(std::chrono::milliseconds(1));
     gone.reset();
-    waitUntil([] { return false; }, 30);
+    QTest::qWait(30);
 }
 
 TEST(Sudo, OnlyTheRealSudoGetsThePasswordOnceAndNeverTheOutput)
 {
+    const QString sh = QStringLiteral("/bin/sh"), bash = QStringLiteral("/bin/bash");
     // script needs /bin/sh as its SHELL; the command still sees the user's own.
-    expectRun("the right password", QStringLiteral("sudo true; printf '%s\\n' \"it's done, shell=$SHELL\"; exit 7"),
-              sudoPassword, {}, {sudoPassword}, ProcessExitStatus {false, 7},
+    expectRun("the right password", sh, QStringLiteral("sudo true; printf '%s\\n' \"it's done, shell=$SHELL\"; exit 7"),
+              sudoPassword, {sudoPassword}, ProcessExitStatus {false, 7},
               QStringLiteral("it's done, shell=/opt/users/shell\n"));
     // Not 0 from the command after it: the wrapper stopped at sudo.
-    expectRun("a wrong password gets one Ctrl-D, no second try", QStringLiteral("sudo true; echo never-runs"),
-              QStringLiteral("right-one"), {}, {sudoPassword, QStringLiteral("<EOF>")}, ProcessExitStatus {false, 1});
-
-    const SudoScene bash {QStringLiteral("/bin/bash"), {}, false};
-    expectRun("a login start-up file that shows the prompt before sudo runs", QStringLiteral("sudo true; echo ran"),
-              sudoPassword, {QStringLiteral("/bin/bash"), spoofingStartupFile, true}, {sudoPassword});
-    expectRun("the command after a sudo that did not ask",
-              QStringLiteral("sudo true; ") + QString::fromUtf8(spoofingCommand), sudoPassword, bash, {});
-    expectRun("a program of the user's own named sudo",
-              QStringLiteral("sudo true; \"$HOME/other/sudo\" -p \"$SPOOF_PROMPT\""), sudoPassword, bash, {});
+    expectRun("a wrong password gets one Ctrl-D, no second try", sh, QStringLiteral("sudo true; echo never-runs"),
+              QStringLiteral("right-one"), {sudoPassword, QStringLiteral("<EOF>")}, ProcessExitStatus {false, 1});
+    expectRun("a login start-up file that shows the prompt before sudo runs", bash,
+              QStringLiteral("sudo true; echo ran"), sudoPassword, {sudoPassword}, {}, {}, spoofingStartupFile);
+    expectRun("the command after a sudo that did not ask", bash,
+              QStringLiteral("sudo true; ") + QString::fromUtf8(spoofingCommand), {}, {});
+    expectRun("a program of the user's own named sudo", bash,
+              QStringLiteral("sudo true; \"$HOME/other/sudo\" -p \"$SPOOF_PROMPT\""), {}, {});
 }
 
 TEST(Sudo, OnlyAProcessRunningAsAnotherUserPassesForTheSetUidSudo)
@@ -278,8 +259,7 @@ TEST(Sudo, OnlyAProcessRunningAsAnotherUserPassesForTheSetUidSudo)
     }
     QProcess other;
     other.start(QStringLiteral("/usr/bin/setpriv"),
-                {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                 QStringLiteral("sleep"), QStringLiteral("10")});
+                QStringLiteral("--reuid=65534 --regid=65534 --clear-groups sleep 10").split(QLatin1Char(' ')));
     ASSERT_TRUE(other.waitForStarted());
     EXPECT_TRUE(
         waitUntil([&] { return ForegroundSudo::runsAsAnotherUser(qint32(other.processId()), fileSystem); }, 5000));
