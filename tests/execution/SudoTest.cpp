@@ -124,12 +124,10 @@ void expectSteps(SudoPasswordResponder &responder, const std::vector<Step> &step
 
 TEST(Sudo, PatternFindsTheSudoWordOnly)
 {
-    const char *calls[] = {"sudo make install", "cd x && sudo ls", "(sudo ls)",  "/usr/bin/sudo -k", "sudo",
-                           "echo a;sudo -v",    "true|sudo tee f", "x\tsudo\tls"};
-    for (const char *command : calls)
+    for (const char *command : {"sudo make install", "cd x && sudo ls", "(sudo ls)", "/usr/bin/sudo -k", "sudo",
+                                "echo a;sudo -v", "true|sudo tee f", "x\tsudo\tls"})
         EXPECT_TRUE(commandCallsSudo(QString::fromUtf8(command))) << command;
-    const char *others[] = {"pseudo ls", "sudoedit f", "echo sudo-rs", "SUDO ls", "/bin/sudo ls", "", "mysudo x"};
-    for (const char *command : others)
+    for (const char *command : {"pseudo ls", "sudoedit f", "echo sudo-rs", "SUDO ls", "/bin/sudo ls", "", "mysudo x"})
         EXPECT_FALSE(commandCallsSudo(QString::fromUtf8(command))) << command;
 }
 
@@ -168,9 +166,7 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
     EXPECT_EQ(configuration.environment.value(QStringLiteral("SHELL")), QStringLiteral("/bin/sh"));
     EXPECT_EQ(configuration.environment.value(QStringLiteral("A")), QStringLiteral("1"));
     EXPECT_EQ(configuration.workingDirectory, QStringLiteral("/home/u"));
-    EXPECT_FALSE(configuration.useShell);
-    EXPECT_FALSE(configuration.rawCommand);
-    EXPECT_TRUE(configuration.usePseudoTerminal);
+    EXPECT_TRUE(!configuration.useShell && !configuration.rawCommand && configuration.usePseudoTerminal);
 }
 
 TEST(Sudo, ResponderAnswersOnlyTheSudoThatAsksOncePerStageAndIgnoresOtherOutput)

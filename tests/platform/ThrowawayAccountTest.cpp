@@ -53,9 +53,8 @@ TEST(ThrowawayAccount, NoAccountOutlivesItsMakerEndedBySignalOrKilled)
         EXPECT_FALSE(accountExists(name)) << signalNumber;
     }
 
-    // Killed outright: the next account made anywhere removes it, going by the
-    // maker named in its comment field; our own pid with a start time it never
-    // had stands for a maker that is gone.
+    // Killed outright: the next account made removes it, going by the maker named in its comment
+    // field; our own pid with a start time it never had stands for a maker that is gone.
     const QString name = QStringLiteral("vtest") + QUuid::createUuid().toString(QUuid::Id128).left(10);
     ASSERT_EQ(
         QProcess::execute(QStringLiteral("useradd"),
