@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QUuid>
 
 #include <cstdio>
 
@@ -16,15 +15,7 @@ namespace {
 
 // Set in the copy of this program that runs as the throwaway account.
 constexpr char asAccountMark[] = "VELMORA_RUN_AS_LOGIN_SHELL_ACCOUNT";
-
-bool writeFile(const QString &path, const QByteArray &text, QFile::Permissions permissions)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
-        return false;
-    file.close();
-    return file.setPermissions(permissions);
-}
+const QByteArray probeSays = "probe found on the profile PATH as ";
 
 } // namespace
 
@@ -33,25 +24,22 @@ bool writeFile(const QString &path, const QByteArray &text, QFile::Permissions p
 // that PATH, with no shell chosen in Settings.
 TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
 {
+    const ::testing::TestInfo &test = *::testing::UnitTest::GetInstance()->current_test_info();
     if (qEnvironmentVariableIsSet(asAccountMark)) {
         ASSERT_EQ(AppSettings().defaultShell, QStringLiteral("/bin/bash"));
-        const QString home = QDir::homePath();
-        ASSERT_TRUE(QDir(home).mkpath(QStringLiteral("profile-bin")));
-        ASSERT_TRUE(writeFile(home + QStringLiteral("/profile-bin/velmora-profile-probe"),
-                              "#!/bin/sh\necho \"probe found on the profile PATH as $(id -un)\"\n",
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        ASSERT_TRUE(writeFile(home + QStringLiteral("/.profile"), "PATH=\"$HOME/profile-bin:$PATH\"\nexport PATH\n",
-                              QFile::ReadOwner | QFile::WriteOwner));
+        ChildProcessProbe::writeExecutable(QDir::homePath() + QStringLiteral("/velmora-profile-probe"),
+                                           "#!/bin/sh\necho \"" + probeSays + "$(id -un)\"\n");
+        ChildProcessProbe::writeExecutable(QDir::homePath() + QStringLiteral("/.profile"),
+                                           "export PATH=\"$HOME:$PATH\"\n");
         settings.apply(AppSettings());
         const ManagedService probe = addService(QStringLiteral("probe"), QStringLiteral("velmora-profile-probe"));
         await(manager.start(probe.id));
         ASSERT_TRUE(waitForStopped(probe.id));
-        ASSERT_EQ(runs(probe.id).size(), 1);
-        const ServiceRunRecord run = runs(probe.id).first();
-        const QString output = outputOf(run);
-        std::printf("[ service  ] %s\n", qUtf8Printable(output.trimmed()));
-        EXPECT_EQ(run.exitCode, 0);
-        EXPECT_TRUE(output.contains(QStringLiteral("probe found on the profile PATH as "))) << output.toStdString();
+        const QList<ServiceRunRecord> done = runs(probe.id);
+        ASSERT_EQ(done.size(), 1);
+        EXPECT_EQ(done.first().exitCode, 0);
+        // Checked, with the account's name, by the run below.
+        std::printf("[ service  ] %s\n", qUtf8Printable(outputOf(done.first()).trimmed()));
         return;
     }
     if (::geteuid() != 0)
@@ -59,7 +47,6 @@ TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
 
     // The account's home sits in a folder only root may list, but the account may pass.
     QTemporaryDir base;
-    ASSERT_TRUE(base.isValid());
     QFile::setPermissions(base.path(),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     const QString home = base.filePath(QStringLiteral("home"));
@@ -67,40 +54,33 @@ TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
     ASSERT_TRUE(account.created()) << "useradd/chpasswd failed";
     ASSERT_TRUE(account.setLoginShell(QStringLiteral("/bin/bash")));
     ASSERT_EQ(loginShellOf(account.uid()), QStringLiteral("/bin/bash"));
-
-    // This very program, run as the account, with nothing of this process's
-    // environment but what a sanitizer build needs.
     const QString program = home + QStringLiteral("/execution-tests");
     ASSERT_TRUE(account.copyIn(QStringLiteral("/proc/self/exe"), program));
-    QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
-    QStringList environment {QStringLiteral("HOME=") + home, QStringLiteral("TMPDIR=/tmp"),
-                             QStringLiteral("PATH=/usr/local/bin:/usr/bin:/bin"),
-                             QString::fromLatin1(asAccountMark) + QStringLiteral("=1")};
-    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
-        if (qEnvironmentVariableIsSet(name))
-            environment.append(QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name));
-    }
     const std::optional<QString> leaks = account.leakOptionsIn(home);
     ASSERT_TRUE(leaks.has_value());
+
+    // This very test as the account, with nothing of our environment but what a sanitizer build needs.
+    QStringList arguments =
+        QStringLiteral("--reuid=%1 --regid=%2 --init-groups -- env -i TMPDIR=/tmp PATH=/usr/local/bin:/usr/bin:/bin")
+            .arg(account.uid())
+            .arg(account.gid())
+            .split(QLatin1Char(' '));
+    arguments << QStringLiteral("HOME=") + home << QString::fromLatin1(asAccountMark) + QStringLiteral("=1");
+    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        if (qEnvironmentVariableIsSet(name))
+            arguments << QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name);
+    }
     if (!leaks->isEmpty())
-        environment.append(*leaks);
-    const ::testing::TestInfo &test = *::testing::UnitTest::GetInstance()->current_test_info();
+        arguments << *leaks;
+    arguments << program << QStringLiteral("--gtest_filter=*.") + QString::fromUtf8(test.name());
     QProcess run;
     run.setWorkingDirectory(home);
     run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(QStringLiteral("setpriv"),
-              QStringList {QStringLiteral("--reuid=%1").arg(account.uid()),
-                           QStringLiteral("--regid=%1").arg(account.gid()), QStringLiteral("--init-groups"),
-                           QStringLiteral("--"), QStringLiteral("env"), QStringLiteral("-i")}
-                  + environment
-                  + QStringList {program,
-                                 QStringLiteral("--gtest_filter=%1.%2")
-                                     .arg(QString::fromUtf8(test.test_suite_name()), QString::fromUtf8(test.name()))});
+    run.start(QStringLiteral("setpriv"), arguments);
     const bool ended = run.waitForFinished(60000);
     const QByteArray output = run.readAll();
     ASSERT_TRUE(ended) << "the run as the account did not end: " << output.toStdString();
     EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
-    EXPECT_TRUE(output.contains("probe found on the profile PATH as " + account.name().toUtf8()))
-        << output.toStdString();
+    EXPECT_TRUE(output.contains(probeSays + account.name().toUtf8())) << output.toStdString();
 }

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <unistd.h>
 
@@ -18,114 +19,80 @@ namespace {
 
 const QByteArray ctrlD("\x04");
 
-// The reply as plain bytes, or "(none)".
 QByteArray reply(const std::optional<SensitiveBytes> &bytes)
 {
     return bytes ? bytes->view().toByteArray() : QByteArrayLiteral("(none)");
 }
 
-// A stand-in for sudo -S -p PROMPT -v: shows the prompt, reads a line from its
-// terminal and notes each line it read (or <EOF>) in $FAKE_SUDO_LOG; accepts
-// the line that equals $FAKE_SUDO_PASSWORD, if any, and asks up to three times.
-// With $FAKE_SUDO_ASKS=no it passes without asking, as sudo does within its
-// timeout or under a rule that needs no password.
+// sudo -S -p PROMPT -v that logs each line it reads (or <EOF>) and accepts $FAKE_SUDO_PASSWORD within three tries.
 const QByteArray fakeSudo = R"(#!/bin/sh
-[ "$FAKE_SUDO_ASKS" = no ] && exit 0
-prompt=
-while [ $# -gt 0 ]; do
-  case "$1" in -p) prompt=$2; shift 2 ;; *) shift ;; esac
-done
-tries=0
-while [ $tries -lt 3 ]; do
+while [ $# -gt 0 ]; do case "$1" in -p) prompt=$2; shift 2 ;; *) shift ;; esac; done
+for try in 1 2 3; do
   printf '%s' "$prompt" >&2
-  if ! IFS= read -r line; then
-    echo '<EOF>' >> "$FAKE_SUDO_LOG"
-    echo 'fake-sudo: no password' >&2
-    exit 1
-  fi
-  printf '%s\n' "$line" >> "$FAKE_SUDO_LOG"
-  if [ -n "$FAKE_SUDO_PASSWORD" ] && [ "$line" = "$FAKE_SUDO_PASSWORD" ]; then
-    echo 'fake-sudo: accepted' >&2
-    exit 0
-  fi
-  echo 'fake-sudo: wrong password' >&2
-  tries=$((tries + 1))
+  IFS= read -r line || { echo '<EOF>' >> "$HOME/sudo.log"; exit 1; }
+  printf '%s\n' "$line" >> "$HOME/sudo.log"
+  [ "$line" = "$FAKE_SUDO_PASSWORD" ] && exit 0
 done
 exit 1
 )";
 
 // Programs of the user's own that show the prompt they find in $SPOOF_PROMPT
-// and note in $SPOOF_LOG whatever line they then get within a second.
+// and note in ~/spoof.log whatever line they then get within a second.
 const QByteArray spoofingCommand =
-    R"(printf '%s' "$SPOOF_PROMPT"; if read -t 1 -r got; then printf '%s\n' "$got" >> "$SPOOF_LOG"; fi)";
+    R"(printf '%s' "$SPOOF_PROMPT"; if read -t 1 -r got; then printf '%s\n' "$got" >> "$HOME/spoof.log"; fi)";
 const QByteArray spoofingStartupFile = "if [ -z \"$SPOOFED\" ]; then export SPOOFED=1; " + spoofingCommand + "; fi\n";
 const QByteArray sameUserSudo = "#!/bin/bash\n" + spoofingCommand + "\n";
-
-struct SudoRun {
-    QString output;
-    QStringList linesSudoRead;
-    QStringList linesSpooferRead;
-    std::optional<ProcessExitStatus> status;
-};
 
 QStringList linesOf(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
+    file.open(QIODevice::ReadOnly);
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-struct SudoScene {
-    QString shell = QStringLiteral("/bin/sh");
-    QByteArray startupFile;
-    bool sudoAsks = true;
-};
+const QString sudoPassword = QStringLiteral("s3cret pa$$ 'word'");
 
-SudoRun runWithFakeSudo(const QString &command, const QString &password, const QString &acceptedPassword,
-                        const SudoScene &scene = {})
+// Runs `command` through the wrapper with the password given, against the fake sudo that accepts
+// `accepted` (or, with none, passes without asking, as within its timeout); no spoofer may get a
+// line, nor the output the password.
+void expectRun(const char *what, const QString &shell, const QString &command, const QString &accepted,
+               const QStringList &linesSudoRead, std::optional<ProcessExitStatus> status = {},
+               const QString &shown = {}, const QByteArray &startupFile = {})
 {
+    SCOPED_TRACE(what);
     QTemporaryDir folder;
     const QString sudo = folder.filePath(QStringLiteral("sudo"));
-    const QString log = folder.filePath(QStringLiteral("sudo.log"));
-    const QString spoofLog = folder.filePath(QStringLiteral("spoof.log"));
-    ChildProcessProbe::writeExecutable(sudo, fakeSudo);
+    ChildProcessProbe::writeExecutable(sudo, accepted.isEmpty() ? QByteArrayLiteral("#!/bin/sh\n") : fakeSudo);
     QDir(folder.path()).mkdir(QStringLiteral("other"));
     ChildProcessProbe::writeExecutable(folder.filePath(QStringLiteral("other/sudo")), sameUserSudo);
-    if (!scene.startupFile.isEmpty()) {
-        QFile profile(folder.filePath(QStringLiteral(".profile")));
-        EXPECT_TRUE(profile.open(QIODevice::WriteOnly) && profile.write(scene.startupFile) > 0);
-    }
+    if (!startupFile.isEmpty())
+        ChildProcessProbe::writeExecutable(folder.filePath(QStringLiteral(".profile")), startupFile);
 
-    const std::optional<QString> prompt = makeSudoPrompt(command, !password.isEmpty());
-    EXPECT_TRUE(prompt.has_value());
-    const QMap<QString, QString> environment {
-        {QStringLiteral("FAKE_SUDO_LOG"), log},
-        {QStringLiteral("FAKE_SUDO_PASSWORD"), acceptedPassword},
-        {QStringLiteral("FAKE_SUDO_ASKS"), scene.sudoAsks ? QStringLiteral("yes") : QStringLiteral("no")},
-        {QStringLiteral("SPOOF_PROMPT"), prompt.value_or(QString())},
-        {QStringLiteral("SPOOF_LOG"), spoofLog},
-        {QStringLiteral("HOME"), folder.path()},
-        {QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")}};
-    const ProcessLaunchConfiguration configuration =
-        makeSudoLaunchConfiguration(scene.shell, command, prompt.value_or(QString()), environment, folder.path(), sudo);
-    const auto handle = launchProcess(configuration);
-    const auto responder = SudoPasswordResponder::make(password.toUtf8(), prompt, fakeSudoCheck(sudo));
-    EXPECT_TRUE(responder);
+    const std::optional<QString> prompt = makeSudoPrompt(command, true);
+    ASSERT_TRUE(prompt.has_value());
+    const QMap<QString, QString> environment {{QStringLiteral("FAKE_SUDO_PASSWORD"), accepted},
+                                              {QStringLiteral("SPOOF_PROMPT"), *prompt},
+                                              {QStringLiteral("HOME"), folder.path()},
+                                              {QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")}};
+    const auto responder = SudoPasswordResponder::make(sudoPassword.toUtf8(), prompt, fakeSudoCheck(sudo));
+    ASSERT_TRUE(responder);
+    const auto handle =
+        launchProcess(makeSudoLaunchConfiguration(shell, command, *prompt, environment, folder.path(), sudo));
 
-    SudoRun run;
-    std::weak_ptr<RunningProcessHandle> weakHandle = handle;
-    handle->setOutputHandler([&, weakHandle](const QString &text, bool) {
-        run.output += text;
+    QString output;
+    std::optional<ProcessExitStatus> exit;
+    handle->setOutputHandler([&, weakHandle = std::weak_ptr(handle)](const QString &text, bool) {
+        output += text;
         if (const auto current = weakHandle.lock())
             responder->respond(text, *current);
     });
-    handle->setExitHandler([&](ProcessExitStatus status) { run.status = status; });
-    EXPECT_TRUE(waitUntil([&] { return run.status.has_value(); }, 20000)) << run.output.toStdString();
-
-    run.linesSudoRead = linesOf(log);
-    run.linesSpooferRead = linesOf(spoofLog);
-    return run;
+    handle->setExitHandler([&](ProcessExitStatus exitStatus) { exit = exitStatus; });
+    EXPECT_TRUE(waitUntil([&] { return exit.has_value(); }, 20000)) << output.toStdString();
+    EXPECT_EQ(linesOf(folder.filePath(QStringLiteral("spoof.log"))), QStringList());
+    EXPECT_EQ(linesOf(folder.filePath(QStringLiteral("sudo.log"))), linesSudoRead);
+    EXPECT_FALSE(output.contains(sudoPassword)) << output.toStdString();
+    EXPECT_TRUE(!status || exit == status) << output.toStdString();
+    EXPECT_TRUE(output.contains(shown)) << output.toStdString();
 }
 
 // The stand-in for the one sudo that asks on the child's terminal.
@@ -134,8 +101,7 @@ const ProcessIdentity askingSudo {4242, 77};
 const QByteArray none = reply(std::nullopt);
 const QByteArray pw = QByteArrayLiteral("pw\n");
 
-// One piece of output, what the responder should send for it, and which sudo
-// asks on the terminal by then.
+// A piece of output, what the responder should send for it, and which sudo asks on the terminal by then.
 struct Step {
     QStringView chunk;
     QByteArray sent;
@@ -158,12 +124,10 @@ void expectSteps(SudoPasswordResponder &responder, const std::vector<Step> &step
 
 TEST(Sudo, PatternFindsTheSudoWordOnly)
 {
-    const char *calls[] = {"sudo make install", "cd x && sudo ls", "(sudo ls)",  "/usr/bin/sudo -k", "sudo",
-                           "echo a;sudo -v",    "true|sudo tee f", "x\tsudo\tls"};
-    for (const char *command : calls)
+    for (const char *command : {"sudo make install", "cd x && sudo ls", "(sudo ls)", "/usr/bin/sudo -k", "sudo",
+                                "echo a;sudo -v", "true|sudo tee f", "x\tsudo\tls"})
         EXPECT_TRUE(commandCallsSudo(QString::fromUtf8(command))) << command;
-    const char *others[] = {"pseudo ls", "sudoedit f", "echo sudo-rs", "SUDO ls", "/bin/sudo ls", "", "mysudo x"};
-    for (const char *command : others)
+    for (const char *command : {"pseudo ls", "sudoedit f", "echo sudo-rs", "SUDO ls", "/bin/sudo ls", "", "mysudo x"})
         EXPECT_FALSE(commandCallsSudo(QString::fromUtf8(command))) << command;
 }
 
@@ -195,20 +159,14 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
         {{QStringLiteral("SHELL"), QStringLiteral("/usr/bin/fish")}, {QStringLiteral("A"), QStringLiteral("1")}},
         QStringLiteral("/home/u"));
     EXPECT_EQ(configuration.executableURL, QUrl::fromLocalFile(QStringLiteral("/usr/bin/script")));
-    EXPECT_EQ(configuration.arguments,
-              (QStringList {
-                  QStringLiteral("-q"), QStringLiteral("-f"), QStringLiteral("-e"), QStringLiteral("-E"),
-                  QStringLiteral("never"), QStringLiteral("-c"),
-                  QStringLiteral(
-                      "SHELL='/usr/bin/fish' exec '/bin/zsh' -lc '/usr/bin/sudo -S -p '\\''[P] password: '\\'' -v && "
-                      "exec '\\''/bin/zsh'\\'' -lc '\\''sudo ls'\\'''"),
-                  QStringLiteral("/dev/null")}));
+    EXPECT_EQ(
+        configuration.arguments.join(QLatin1Char('|')),
+        QStringLiteral("-q|-f|-e|-E|never|-c|SHELL='/usr/bin/fish' exec '/bin/zsh' -lc '/usr/bin/sudo -S -p "
+                       "'\\''[P] password: '\\'' -v && exec '\\''/bin/zsh'\\'' -lc '\\''sudo ls'\\'''|/dev/null"));
     EXPECT_EQ(configuration.environment.value(QStringLiteral("SHELL")), QStringLiteral("/bin/sh"));
     EXPECT_EQ(configuration.environment.value(QStringLiteral("A")), QStringLiteral("1"));
     EXPECT_EQ(configuration.workingDirectory, QStringLiteral("/home/u"));
-    EXPECT_FALSE(configuration.useShell);
-    EXPECT_FALSE(configuration.rawCommand);
-    EXPECT_TRUE(configuration.usePseudoTerminal);
+    EXPECT_TRUE(!configuration.useShell && !configuration.rawCommand && configuration.usePseudoTerminal);
 }
 
 TEST(Sudo, ResponderAnswersOnlyTheSudoThatAsksOncePerStageAndIgnoresOtherOutput)
@@ -257,9 +215,7 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
 
     const auto timed = SudoPasswordResponder::make("pw", prompt);
     timed->scheduleClearPassword(std::chrono::milliseconds(20));
-    QElapsedTimer clock;
-    clock.start();
-    waitUntil([&] { return clock.elapsed() > 100; }, 1000);
+    QTest::qWait(100);
     QCoreApplication::processEvents(); // the clearing is due by now, even if the test stalled since its last look
     expectSteps(*timed, {{prompt, ctrlD}});
 
@@ -267,62 +223,25 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
     auto gone = SudoPasswordResponder::make("pw", prompt);
     gone->scheduleClearPassword(std::chrono::milliseconds(1));
     gone.reset();
-    waitUntil([] { return false; }, 30);
+    QTest::qWait(30);
 }
 
-TEST(Sudo, PasswordReachesSudoOnceAndNeverTheOutput)
+TEST(Sudo, OnlyTheRealSudoGetsThePasswordOnceAndNeverTheOutput)
 {
-    const QString password = QStringLiteral("s3cret pa$$ 'word'");
-    const SudoRun run = runWithFakeSudo(
-        QStringLiteral("sudo true; printf '%s\\n' \"it's done\" \"shell=$SHELL\"; exit 7"), password, password);
-    EXPECT_EQ(run.linesSudoRead, QStringList {password});
-    EXPECT_FALSE(run.output.contains(QStringLiteral("s3cret"))) << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains(QStringLiteral("it's done\n"))) << run.output.toStdString();
+    const QString sh = QStringLiteral("/bin/sh"), bash = QStringLiteral("/bin/bash");
     // script needs /bin/sh as its SHELL; the command still sees the user's own.
-    EXPECT_TRUE(run.output.contains(QStringLiteral("shell=/opt/users/shell\n"))) << run.output.toStdString();
-    EXPECT_EQ(run.status, (ProcessExitStatus {false, 7}));
-}
-
-TEST(Sudo, WrongPasswordGetsOneCtrlDAndNoSecondTry)
-{
-    const QString password = QStringLiteral("wrong-one");
-    const SudoRun run =
-        runWithFakeSudo(QStringLiteral("sudo true; echo never-runs"), password, QStringLiteral("right-one"));
-    EXPECT_EQ(run.linesSudoRead, (QStringList {password, QStringLiteral("<EOF>")}));
-    EXPECT_FALSE(run.output.contains(password)) << run.output.toStdString();
+    expectRun("the right password", sh, QStringLiteral("sudo true; printf '%s\\n' \"it's done, shell=$SHELL\"; exit 7"),
+              sudoPassword, {sudoPassword}, ProcessExitStatus {false, 7},
+              QStringLiteral("it's done, shell=/opt/users/shell\n"));
     // Not 0 from the command after it: the wrapper stopped at sudo.
-    EXPECT_EQ(run.status, (ProcessExitStatus {false, 1}));
-}
-
-TEST(Sudo, SpoofedPromptsGetNothingAndTheRealSudoGetsThePasswordOnce)
-{
-    const QString password = QStringLiteral("pass-for-sudo-only");
-    struct Case {
-        const char *what;
-        QString command;
-        SudoScene scene;
-        QStringList linesSudoRead;
-    };
-    const Case cases[] = {
-        {"a login start-up file that shows the prompt before sudo runs",
-         QStringLiteral("sudo true; echo ran"),
-         {QStringLiteral("/bin/bash"), spoofingStartupFile, true},
-         {password}},
-        {"the command after a sudo that did not ask",
-         QStringLiteral("sudo true; ") + QString::fromUtf8(spoofingCommand),
-         {QStringLiteral("/bin/bash"), {}, false},
-         {}},
-        {"a program of the user's own named sudo",
-         QStringLiteral("sudo true; \"$HOME/other/sudo\" -p \"$SPOOF_PROMPT\""),
-         {QStringLiteral("/bin/bash"), {}, false},
-         {}},
-    };
-    for (const Case &test : cases) {
-        const SudoRun run = runWithFakeSudo(test.command, password, password, test.scene);
-        EXPECT_EQ(run.linesSpooferRead, QStringList()) << test.what;
-        EXPECT_EQ(run.linesSudoRead, test.linesSudoRead) << test.what;
-        EXPECT_FALSE(run.output.contains(password)) << test.what;
-    }
+    expectRun("a wrong password gets one Ctrl-D, no second try", sh, QStringLiteral("sudo true; echo never-runs"),
+              QStringLiteral("right-one"), {sudoPassword, QStringLiteral("<EOF>")}, ProcessExitStatus {false, 1});
+    expectRun("a login start-up file that shows the prompt before sudo runs", bash,
+              QStringLiteral("sudo true; echo ran"), sudoPassword, {sudoPassword}, {}, {}, spoofingStartupFile);
+    expectRun("the command after a sudo that did not ask", bash,
+              QStringLiteral("sudo true; ") + QString::fromUtf8(spoofingCommand), {}, {});
+    expectRun("a program of the user's own named sudo", bash,
+              QStringLiteral("sudo true; \"$HOME/other/sudo\" -p \"$SPOOF_PROMPT\""), {}, {});
 }
 
 TEST(Sudo, OnlyAProcessRunningAsAnotherUserPassesForTheSetUidSudo)
@@ -336,8 +255,7 @@ TEST(Sudo, OnlyAProcessRunningAsAnotherUserPassesForTheSetUidSudo)
     }
     QProcess other;
     other.start(QStringLiteral("/usr/bin/setpriv"),
-                {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                 QStringLiteral("sleep"), QStringLiteral("10")});
+                QStringLiteral("--reuid=65534 --regid=65534 --clear-groups sleep 10").split(QLatin1Char(' ')));
     ASSERT_TRUE(other.waitForStarted());
     EXPECT_TRUE(
         waitUntil([&] { return ForegroundSudo::runsAsAnotherUser(qint32(other.processId()), fileSystem); }, 5000));

@@ -1,51 +1,32 @@
 #include "platform/LoginShell.h"
+#include "support/ChildOutputRecorder.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-namespace {
-
-QString makeFile(const QTemporaryDir &folder, const QString &name, bool executable)
-{
-    const QString path = folder.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return {};
-    file.write("#!/bin/sh\nexec /bin/sh \"$@\"\n");
-    file.close();
-    QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
-    if (executable)
-        permissions |= QFile::ExeOwner;
-    file.setPermissions(permissions);
-    return path;
-}
-
-} // namespace
-
 TEST(LoginShell, ServicesRunThroughTheLoginShellOnlyWhenItReadsShSyntax)
 {
     QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const QString ownBash = makeFile(folder, QStringLiteral("bash"), true);
-    const QString ownTcsh = makeFile(folder, QStringLiteral("tcsh"), true);
-    const QString ownFish = makeFile(folder, QStringLiteral("fish"), true);
-    const QString unrunnableZsh = makeFile(folder, QStringLiteral("zsh"), false);
+    const auto shellIn = [&](const char *name) { return folder.filePath(QString::fromLatin1(name)); };
+    for (const char *name : {"bash", "tcsh", "fish", "zsh"})
+        ChildProcessProbe::writeExecutable(shellIn(name), "#!/bin/sh\nexec /bin/sh \"$@\"\n");
+    QFile::setPermissions(shellIn("zsh"), QFile::ReadOwner | QFile::WriteOwner);
     const QString sh = QStringLiteral("/bin/sh");
 
     const struct {
         QString loginShell;
         QString expected;
     } cases[] = {
-        {QStringLiteral("/bin/sh"), sh},
+        {sh, sh},
         {QStringLiteral("/bin/bash"), QStringLiteral("/bin/bash")},
-        {ownBash, ownBash}, // taken as the account names it, wherever it lies
-        {ownTcsh, sh},
-        {ownFish, sh},
+        {shellIn("bash"), shellIn("bash")}, // taken as the account names it, wherever it lies
+        {shellIn("tcsh"), sh},
+        {shellIn("fish"), sh},
         {QStringLiteral("/usr/sbin/nologin"), sh},
-        {unrunnableZsh, sh},
-        {folder.filePath(QStringLiteral("missing/bash")), sh},
+        {shellIn("zsh"), sh}, // not runnable
+        {shellIn("missing/bash"), sh},
         {QStringLiteral("bash"), sh},
         {QString(), sh},
     };

@@ -38,17 +38,14 @@ TEST(ThrowawayAccount, NoAccountOutlivesItsMakerEndedBySignalOrKilled)
     // Ended by SIGTERM or SIGINT: the maker removes its account on the way out.
     for (const int signalNumber : {SIGTERM, SIGINT}) {
         QProcess maker;
-        maker.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--gtest_also_run_disabled_tests"),
-                     QStringLiteral("--gtest_filter=ThrowawayAccount.DISABLED_HoldsAnAccountUntilEnded")});
+        maker.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_also_run_disabled_tests"),
+                                                              QStringLiteral("--gtest_filter=*.DISABLED_Holds*")});
         QByteArray output;
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                output += maker.readAllStandardOutput();
-                return output.contains('\n') && output.contains("account=");
-            },
-            30000))
-            << output.toStdString();
+        const auto saidName = [&] {
+            output += maker.readAllStandardOutput();
+            return output.contains("account=");
+        };
+        ASSERT_TRUE(waitUntil(saidName, 30000)) << output.toStdString();
         const QString name = QString::fromUtf8(output.mid(output.indexOf("account=") + 8).split('\n').first());
         ASSERT_TRUE(accountExists(name));
         ::kill(pid_t(maker.processId()), signalNumber);
@@ -56,14 +53,13 @@ TEST(ThrowawayAccount, NoAccountOutlivesItsMakerEndedBySignalOrKilled)
         EXPECT_FALSE(accountExists(name)) << signalNumber;
     }
 
-    // Killed outright: the next account made anywhere removes it, going by the
-    // maker named in its comment field; our own pid with a start time it never
-    // had stands for a maker that is gone.
+    // Killed outright: the next account made removes it, going by the maker named in its comment
+    // field; our own pid with a start time it never had stands for a maker that is gone.
     const QString name = QStringLiteral("vtest") + QUuid::createUuid().toString(QUuid::Id128).left(10);
     ASSERT_EQ(
-        QProcess::execute(QStringLiteral("useradd"), {QStringLiteral("--no-create-home"), QStringLiteral("--shell"),
-                                                      QStringLiteral("/usr/sbin/nologin"), QStringLiteral("--comment"),
-                                                      QStringLiteral("velmora-test maker=%1/1").arg(::getpid()), name}),
+        QProcess::execute(QStringLiteral("useradd"),
+                          QStringLiteral("--no-create-home --shell /usr/sbin/nologin --comment").split(QLatin1Char(' '))
+                              << QStringLiteral("velmora-test maker=%1/1").arg(::getpid()) << name),
         0);
     ASSERT_TRUE(accountExists(name));
     const ThrowawayAccount next(ThrowawayAccount::Login::none);
