@@ -37,10 +37,12 @@ struct VelmoraBinaryTest : ::testing::Test {
     std::optional<AtSpiClient::Node> root;
     const QString button = QStringLiteral("push button");
     QString binary = QCoreApplication::applicationDirPath() + QStringLiteral("/../velmora");
+    std::unique_ptr<QProcess> velmora;
+    QByteArray log;
 
     void SetUp() override
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+        if (!has("dbus-daemon"))
             GTEST_SKIP() << "dbus-daemon is missing";
         ASSERT_TRUE(QFileInfo(binary).isExecutable()) << binary.toStdString();
         ASSERT_TRUE(display.start()) << display.error().toStdString();
@@ -54,11 +56,13 @@ struct VelmoraBinaryTest : ::testing::Test {
 
     void TearDown() override
     {
+        velmora.reset(); // kills it if still running
         if (sessionBus.state() != QProcess::NotRunning) {
             sessionBus.terminate();
             sessionBus.waitForFinished(5000);
         }
     }
+    static bool has(const char *tool) { return !QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(); }
 
     QProcessEnvironment childEnvironment() const
     {
@@ -93,49 +97,78 @@ struct VelmoraBinaryTest : ::testing::Test {
         return process;
     }
 
-    static ::testing::AssertionResult bootstrapped(QProcess &process, QByteArray &log,
-                                                   const QByteArray &fragment = "Velmora bootstrap complete")
+    // Skips when this session cannot drive Velmora; callers then return.
+    void startOnTheBus(bool clicks = false, const QByteArray &bootstrap = "Velmora bootstrap complete")
     {
-        if (waitForLog(process, log, fragment, 20000))
+        if (clicks && !has("xdotool"))
+            GTEST_SKIP() << "xdotool is missing";
+        if (!onA11yBus)
+            GTEST_SKIP() << "no accessibility bus on this session";
+        velmora = start(true);
+        ASSERT_TRUE(logged(*velmora, log, bootstrap));
+        ASSERT_TRUE(onTheBus());
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const auto all = a11y.find(*root, button, QStringLiteral("All"));
+                return all && a11y.canPress(*all);
+            },
+            15000));
+    }
+
+    static ::testing::AssertionResult logged(QProcess &process, QByteArray &errors,
+                                             const QByteArray &fragment = "Velmora bootstrap complete")
+    {
+        waitUntil(
+            [&] {
+                errors += process.readAllStandardError();
+                return errors.contains(fragment) || process.state() == QProcess::NotRunning;
+            },
+            20000);
+        if (errors.contains(fragment))
             return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "no \"" << fragment.toStdString() << "\"; log: " << log.toStdString();
+        return ::testing::AssertionFailure()
+               << "no \"" << fragment.toStdString() << "\"; log: " << errors.toStdString();
     }
 
     // The accessibility registry can take long to list a new application
     // while many tests run at once.
-    ::testing::AssertionResult onTheBus(const QProcess &process, const QByteArray &log)
+    ::testing::AssertionResult onTheBus()
     {
         if (waitUntil([&] { return (root = a11y.application(QStringLiteral("Velmora"))).has_value(); }, 30000))
             return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "Velmora " << (process.state() == QProcess::Running ? "runs" : "ended")
+        return ::testing::AssertionFailure() << "Velmora " << (velmora->state() == QProcess::Running ? "runs" : "ended")
                                              << " but is not on the accessibility bus; log: " << log.toStdString();
     }
 
-    static void expectEndedWithZero(QProcess &process, QByteArray &log, int timeoutMs = 15000)
+    static void expectEndedWithZero(QProcess &process, QByteArray &errors, int timeoutMs = 15000)
     {
         EXPECT_TRUE(process.waitForFinished(timeoutMs));
-        log += process.readAllStandardError();
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << log.toStdString();
-        EXPECT_EQ(process.exitCode(), 0) << log.toStdString();
-        endIfRunning(process);
+        errors += process.readAllStandardError();
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << errors.toStdString();
+        EXPECT_EQ(process.exitCode(), 0) << errors.toStdString();
     }
 
-    static void terminateExpectingZero(QProcess &process, QByteArray &log)
+    void terminateExpectingZero()
     {
-        ::kill(pid_t(process.processId()), SIGTERM);
-        expectEndedWithZero(process, log);
+        ::kill(pid_t(velmora->processId()), SIGTERM);
+        expectEndedWithZero(*velmora, log);
     }
 
+    // What an X tool run on the test's display printed, or nothing when it failed.
+    std::optional<QByteArray> x(const QString &tool, const QStringList &arguments) const
+    {
+        QProcess process;
+        process.setProcessEnvironment(childEnvironment());
+        process.start(tool, arguments);
+        if (!process.waitForFinished(5000) || process.exitCode() != 0)
+            return std::nullopt;
+        return process.readAllStandardOutput();
+    }
     QByteArray xwininfo(const QStringList &arguments) const
     {
-        QProcess info;
-        info.start(QStringLiteral("xwininfo"),
-                   QStringList {QStringLiteral("-display"), QString::fromLatin1(display.display())} + arguments);
-        info.waitForFinished(5000);
-        return info.readAllStandardOutput();
+        return x(QStringLiteral("xwininfo"), arguments).value_or(QByteArray());
     }
 
-    // The X window of the main window (class "Velmora"), or empty.
     QString mainWindowId() const
     {
         for (const QByteArray &line : xwininfo({QStringLiteral("-root"), QStringLiteral("-tree")}).split('\n')) {
@@ -145,22 +178,10 @@ struct VelmoraBinaryTest : ::testing::Test {
         return {};
     }
 
-    // Whether the main window is on the screen.
     bool showsMainWindow() const
     {
         const QString id = mainWindowId();
         return !id.isEmpty() && xwininfo({QStringLiteral("-id"), id}).contains("Map State: IsViewable");
-    }
-
-    static bool waitForLog(QProcess &process, QByteArray &log, const QByteArray &fragment, int timeoutMs)
-    {
-        return waitUntil(
-                   [&] {
-                       log += process.readAllStandardError();
-                       return log.contains(fragment) || process.state() == QProcess::NotRunning;
-                   },
-                   timeoutMs)
-               && log.contains(fragment);
     }
 
     bool pressWhenShown(const QString &role, const QString &name)
@@ -174,8 +195,8 @@ struct VelmoraBinaryTest : ::testing::Test {
             10000);
     }
 
-    // Clicks where the accessibility bus says the named control is (sidebar
-    // rows and list rows offer no press of their own).
+    // Sidebar rows and list rows offer no press of their own: click where the
+    // accessibility bus says they are.
     bool clickWhenShown(const QString &name, const QString &role = {})
     {
         return waitUntil(
@@ -183,33 +204,30 @@ struct VelmoraBinaryTest : ::testing::Test {
                 const std::optional<AtSpiClient::Node> node =
                     role.isEmpty() ? a11y.findNamed(*root, name) : a11y.find(*root, role, name);
                 const QRect box = node ? a11y.extents(*node) : QRect();
-                if (box.isEmpty())
-                    return false;
-                QProcess click;
-                click.setProcessEnvironment(childEnvironment());
-                click.start(QStringLiteral("xdotool"),
+                return !box.isEmpty()
+                       && x(QStringLiteral("xdotool"),
                             {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(box.center().x()),
-                             QString::number(box.center().y()), QStringLiteral("click"), QStringLiteral("1")});
-                return click.waitForFinished(5000) && click.exitCode() == 0;
+                             QString::number(box.center().y()), QStringLiteral("click"), QStringLiteral("1")})
+                              .has_value();
             },
             10000);
     }
 
-    // A stopped service's row in the Services list, named by what it shows.
-    static QString stoppedRow(const QString &name, const QString &command)
+    static void storeServices(std::initializer_list<std::pair<QString, QString>> stored)
     {
-        return name + QStringLiteral(", ") + command + QStringLiteral(", Stopped");
+        ServiceRepository services(AppFixture::dataFile(QStringLiteral("services.json")));
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        for (const auto &[name, command] : stored)
+            await(services.saveService({QUuid::createUuid(), name, command, false, std::nullopt, now, now}));
     }
 
-    // The controls take presses once the launch splash is gone.
-    bool waitForControls()
+    void startService(const QString &name, const QString &command, qsizetype runningAfter)
     {
-        return waitUntil(
-            [&] {
-                const auto all = a11y.find(*root, button, QStringLiteral("All"));
-                return all && a11y.canPress(*all);
-            },
-            15000);
+        ASSERT_TRUE(clickWhenShown(name + QStringLiteral(", ") + command + QStringLiteral(", Stopped")))
+            << name.toStdString();
+        ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Start")));
+        ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == runningAfter; }, 10000))
+            << name.toStdString();
     }
 
     // The processes whose /proc stat line (and its fields after the name: state, parent, group) passes `test`.
@@ -235,57 +253,42 @@ struct VelmoraBinaryTest : ::testing::Test {
             return fields[0] != "Z" && fields[1].toLongLong() == parent;
         });
     }
-
-    static void endIfRunning(QProcess &process)
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
 };
+
+bool loaded(const QProcess &process, const QByteArray &library)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(process.processId()));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(library);
+}
 
 } // namespace
 
 TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsCleanly)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty())
+    if (!has("xwininfo"))
         GTEST_SKIP() << "xwininfo is missing";
-    auto first = start(onA11yBus);
-    QByteArray log;
-    ASSERT_TRUE(bootstrapped(*first, log, "Velmora bootstrap complete — 0 services"));
+    velmora = start(onA11yBus);
+    ASSERT_TRUE(logged(*velmora, log, "Velmora bootstrap complete — 0 services"));
     EXPECT_TRUE(waitUntil([&] { return showsMainWindow(); }, 10000));
 
     // File ▸ Close hides the main window and Velmora goes on running. There is
     // no window manager to make the window active: give it the focus directly.
-    if (onA11yBus && !QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
-        QProcess focus;
-        focus.setProcessEnvironment(childEnvironment());
-        focus.start(QStringLiteral("xdotool"),
-                    {QStringLiteral("windowfocus"), QStringLiteral("--sync"), mainWindowId()});
-        ASSERT_TRUE(focus.waitForFinished(5000));
-        ASSERT_TRUE(onTheBus(*first, log));
+    if (onA11yBus && has("xdotool")) {
+        ASSERT_TRUE(
+            x(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), mainWindowId()})
+                .has_value());
+        ASSERT_TRUE(onTheBus());
         ASSERT_TRUE(pressWhenShown(QStringLiteral("menu item"), QStringLiteral("Close")));
         EXPECT_TRUE(waitUntil([&] { return !showsMainWindow(); }, 10000));
-        EXPECT_EQ(first->state(), QProcess::Running);
+        EXPECT_EQ(velmora->state(), QProcess::Running);
     }
 
     // A second start asks the first for its window and ends at once with 0.
     auto second = start();
-    EXPECT_TRUE(second->waitForFinished(15000));
-    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second->exitCode(), 0) << second->readAllStandardError().toStdString();
+    QByteArray secondLog;
+    expectEndedWithZero(*second, secondLog);
     EXPECT_TRUE(waitUntil([&] { return showsMainWindow(); }, 10000));
-
-    terminateExpectingZero(*first, log);
-    endIfRunning(*second);
-}
-
-// Which Qt platform plugins the process has loaded.
-bool loaded(const QProcess &process, const QByteArray &library)
-{
-    QFile maps(QStringLiteral("/proc/%1/maps").arg(process.processId()));
-    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(library);
+    terminateExpectingZero();
 }
 
 // On a Wayland session without XWayland Velmora runs on Wayland itself; with
@@ -298,20 +301,12 @@ TEST_F(VelmoraBinaryTest, OnAWaylandSessionItRunsOnWaylandOrOnXWaylandWhenThereA
         GTEST_SKIP() << "no Wayland compositor to run on: " << compositor.error().toStdString();
     if (!onA11yBus)
         GTEST_SKIP() << "no accessibility bus on this session";
-
-    const struct {
-        const char *name;
-        bool withXWayland;
-        QByteArray platformPlugin;
-    } sessions[] = {
-        {"Wayland alone", false, "libqwayland"},
-        {"Wayland with XWayland", true, "libqxcb"},
-    };
-    for (const auto &session : sessions) {
-        SCOPED_TRACE(session.name);
+    for (const auto &[name, withXWayland, platformPlugin] :
+         {std::tuple {"Wayland alone", false, "libqwayland"}, std::tuple {"Wayland with XWayland", true, "libqxcb"}}) {
+        SCOPED_TRACE(name);
         QProcessEnvironment environment = childEnvironment();
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        if (!session.withXWayland)
+        if (!withXWayland)
             environment.remove(QStringLiteral("DISPLAY"));
         environment.insert(QStringLiteral("WAYLAND_DISPLAY"), compositor.waylandDisplay());
         environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
@@ -322,14 +317,14 @@ TEST_F(VelmoraBinaryTest, OnAWaylandSessionItRunsOnWaylandOrOnXWaylandWhenThereA
         if (environment.contains(QStringLiteral("ASAN_OPTIONS")))
             environment.insert(QStringLiteral("ASAN_OPTIONS"), environment.value(QStringLiteral("ASAN_OPTIONS"))
                                                                    + QStringLiteral(":fast_unwind_on_malloc=0"));
-        auto velmora = launch(environment);
-        QByteArray log;
-        ASSERT_TRUE(bootstrapped(*velmora, log, "Velmora bootstrap complete — 0 services"));
-        EXPECT_TRUE(loaded(*velmora, session.platformPlugin));
-        ASSERT_TRUE(onTheBus(*velmora, log));
+        velmora = launch(environment);
+        log.clear();
+        ASSERT_TRUE(logged(*velmora, log, "Velmora bootstrap complete — 0 services"));
+        EXPECT_TRUE(loaded(*velmora, platformPlugin));
+        ASSERT_TRUE(onTheBus());
         EXPECT_TRUE(waitUntil(
             [&] { return a11y.find(*root, QStringLiteral("frame"), QStringLiteral("Velmora")).has_value(); }, 10000));
-        terminateExpectingZero(*velmora, log);
+        terminateExpectingZero();
     }
 }
 
@@ -337,12 +332,9 @@ TEST_F(VelmoraBinaryTest, OnAWaylandSessionItRunsOnWaylandOrOnXWaylandWhenThereA
 // an interface at once, and calls a careless client makes with arguments missing.
 TEST_F(VelmoraBinaryTest, EveryPropertyAtOnceAndCallsWithMissingArgumentsAreAnsweredAndItRunsOn)
 {
-    if (!onA11yBus)
-        GTEST_SKIP() << "no accessibility bus on this session";
-    auto velmora = start(true);
-    QByteArray log;
-    ASSERT_TRUE(bootstrapped(*velmora, log));
-    ASSERT_TRUE(onTheBus(*velmora, log));
+    startOnTheBus();
+    if (IsSkipped() || HasFatalFailure())
+        return;
     const QList<AtSpiClient::Node> windows = a11y.children(*root);
     ASSERT_FALSE(windows.isEmpty());
     const AtSpiClient::Node window = windows.first();
@@ -368,36 +360,27 @@ TEST_F(VelmoraBinaryTest, EveryPropertyAtOnceAndCallsWithMissingArgumentsAreAnsw
               QStringLiteral("Qt"));
 
     const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
-    const struct {
-        AtSpiClient::Node node;
-        QString interface;
-        QString member;
-        QVariantList arguments;
-    } missingArguments[] = {
+    const std::tuple<AtSpiClient::Node, QString, QString, QVariantList> missingArguments[] = {
         {*root, properties, QStringLiteral("GetAll"), {}},
         {window, properties, QStringLiteral("Get"), {accessible}},
         {window, properties, QStringLiteral("Set"), {accessible, QStringLiteral("Name")}},
         {window, accessible, QStringLiteral("GetChildAtIndex"), {}},
         {window, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GetExtents"), {}},
     };
-    for (const auto &call : missingArguments) {
-        const QDBusMessage reply = a11y.call(call.node, call.interface, call.member, call.arguments);
-        EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage) << call.member.toStdString();
+    for (const auto &[node, interface, member, arguments] : missingArguments) {
+        const QDBusMessage reply = a11y.call(node, interface, member, arguments);
+        EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage) << member.toStdString();
         EXPECT_EQ(reply.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"))
-            << call.member.toStdString() << ": " << reply.errorMessage().toStdString();
+            << member.toStdString() << ": " << reply.errorMessage().toStdString();
     }
 
-    // Still answering after them.
     EXPECT_EQ(a11y.name(window), windowProperties.value(QStringLiteral("Name")).toString());
-    terminateExpectingZero(*velmora, log);
+    terminateExpectingZero();
 }
 
-// Two stored services started as a person would (the Services row, the service
-// in the list, "Start", controls found on the accessibility bus), the second
-// with a grandchild in its process group.
+// Two stored services started as a person would, the second with a grandchild
+// in its process group.
 struct VelmoraWithTwoRunningServices : VelmoraBinaryTest {
-    std::unique_ptr<QProcess> velmora;
-    QByteArray log;
     QList<qint32> groups;
 
     void SetUp() override
@@ -405,44 +388,21 @@ struct VelmoraWithTwoRunningServices : VelmoraBinaryTest {
         VelmoraBinaryTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        ServiceRepository services(AppFixture::dataFile(QStringLiteral("services.json")));
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        const std::pair<QString, QString> stored[] = {
-            {QStringLiteral("api-server"), QStringLiteral("sleep 300")},
-            {QStringLiteral("worker"), QStringLiteral("sleep 300 & sleep 300; wait")}};
-        for (const auto &[name, command] : stored)
-            await(services.saveService({QUuid::createUuid(), name, command, false, std::nullopt, now, now}));
-        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-            GTEST_SKIP() << "xdotool is missing";
-        if (!onA11yBus)
-            GTEST_SKIP() << "no accessibility bus on this session";
-        velmora = start(true);
-        ASSERT_TRUE(bootstrapped(*velmora, log, "Velmora bootstrap complete — 2 services"));
-        ASSERT_TRUE(onTheBus(*velmora, log));
-        ASSERT_TRUE(waitForControls());
+        const QString worker = QStringLiteral("sleep 300 & sleep 300; wait");
+        storeServices(
+            {{QStringLiteral("api-server"), QStringLiteral("sleep 300")}, {QStringLiteral("worker"), worker}});
+        startOnTheBus(true, "Velmora bootstrap complete — 2 services");
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ASSERT_TRUE(clickWhenShown(QStringLiteral("Services")));
-        int expectedChildren = 0;
-        for (const auto &[name, command] : stored) {
-            ASSERT_TRUE(clickWhenShown(stoppedRow(name, command))) << name.toStdString();
-            ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Start")));
-            ++expectedChildren;
-            ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == expectedChildren; }, 10000))
-                << name.toStdString();
-        }
+        ASSERT_NO_FATAL_FAILURE(startService(QStringLiteral("api-server"), QStringLiteral("sleep 300"), 1));
+        ASSERT_NO_FATAL_FAILURE(startService(QStringLiteral("worker"), worker, 2));
         // Each service leads its own process group.
         groups = childrenOf(velmora->processId());
         ASSERT_TRUE(
             waitUntil([&] { return childrenOf(groups.last()).size() + childrenOf(groups.first()).size() >= 2; }));
     }
 
-    void TearDown() override
-    {
-        if (velmora)
-            endIfRunning(*velmora);
-        VelmoraBinaryTest::TearDown();
-    }
-
-    // Velmora ended with 0, with no process of its services left and both runs recorded.
     void expectACleanEnd()
     {
         expectEndedWithZero(*velmora, log, 20000);
@@ -470,30 +430,16 @@ TEST_F(VelmoraWithTwoRunningServices, QuitAndTerminateFromThePanelStopsThemRecor
 
 TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
 {
-    // A service that writes without end (some 100 MB a second here).
-    ServiceRepository services(AppFixture::dataFile(QStringLiteral("services.json")));
-    const QDateTime now = QDateTime::currentDateTimeUtc();
     const QString flood = QStringLiteral("yes 'velmora flood line of output, sixty-four bytes long, more or less'");
-    await(services.saveService({QUuid::createUuid(), QStringLiteral("flood"), flood, false, std::nullopt, now, now}));
-    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-        GTEST_SKIP() << "xdotool is missing";
-    if (!onA11yBus)
-        GTEST_SKIP() << "no accessibility bus on this session";
-
+    storeServices({{QStringLiteral("flood"), flood}});
     ServiceRunHistoryRepository history(AppFixture::dataFile(QStringLiteral("run-history.json")));
     const qsizetype runsBefore = await(history.load()).size();
-
-    auto velmora = start(true);
-    QByteArray log;
-    ASSERT_TRUE(bootstrapped(*velmora, log));
-    ASSERT_TRUE(onTheBus(*velmora, log));
-    ASSERT_TRUE(waitForControls());
+    startOnTheBus(true);
+    if (IsSkipped() || HasFatalFailure())
+        return;
     ASSERT_TRUE(clickWhenShown(QStringLiteral("Services")));
-    ASSERT_TRUE(clickWhenShown(stoppedRow(QStringLiteral("flood"), flood)));
-    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Start")));
-    ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(startService(QStringLiteral("flood"), flood, 1));
     const QList<qint32> groups = childrenOf(velmora->processId());
-    // Mid-flood: the writer runs in the service's group.
     const auto floodRuns = [&] {
         return !processesWhere([&](const QByteArray &text, const QList<QByteArray> &fields) {
                     return text.contains("(yes)") && fields[2].toInt() == groups.first();
@@ -512,25 +458,21 @@ TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
     if (serviceOutlived)
         ::kill(-pid_t(groups.first()), SIGKILL);
 
-    auto again = start(true);
-    QByteArray logAgain;
-    EXPECT_TRUE(bootstrapped(*again, logAgain));
+    velmora = start(true);
+    log.clear();
+    EXPECT_TRUE(logged(*velmora, log));
     // The open run was never booked: only an ended run is written.
     EXPECT_EQ(await(history.load()).size(), runsBefore);
-    terminateExpectingZero(*again, logAgain);
+    terminateExpectingZero();
 }
 
 // Everything through the accessibility bus, as a screen reader user works:
 // names, roles, presses, text entry and the selected state; no pointer.
 TEST_F(VelmoraBinaryTest, AScreenReaderCreatesStartsAndStopsAServiceWithoutThePointer)
 {
-    if (!onA11yBus)
-        GTEST_SKIP() << "no accessibility bus on this session";
-    auto velmora = start(true);
-    QByteArray log;
-    ASSERT_TRUE(bootstrapped(*velmora, log));
-    ASSERT_TRUE(onTheBus(*velmora, log));
-    ASSERT_TRUE(waitForControls());
+    startOnTheBus();
+    if (IsSkipped() || HasFatalFailure())
+        return;
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Services")));
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Create Service")));
     for (const auto &[field, text] : {std::pair {QStringLiteral("Name"), QStringLiteral("Web server")},
@@ -545,20 +487,19 @@ TEST_F(VelmoraBinaryTest, AScreenReaderCreatesStartsAndStopsAServiceWithoutThePo
     }
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Save")));
 
-    // The new service is the selected row, named by what the row shows.
-    const auto selectedRow = [&](const QString &name) {
-        std::optional<AtSpiClient::Node> row;
+    const auto selectedRow = [&](const char *state) {
         return waitUntil(
             [&] {
-                row = a11y.findNamed(*root, name);
+                const auto row =
+                    a11y.findNamed(*root, QStringLiteral("Web server, sleep 300, ") + QLatin1String(state));
                 return row && a11y.has(*row, AtSpiClient::State::selected);
             },
             10000);
     };
-    EXPECT_TRUE(selectedRow(QStringLiteral("Web server, sleep 300, Stopped")));
+    EXPECT_TRUE(selectedRow("Stopped"));
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Start")));
     ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 10000));
-    EXPECT_TRUE(selectedRow(QStringLiteral("Web server, sleep 300, Running")));
+    EXPECT_TRUE(selectedRow("Running"));
 
     // What a screen reader finds on the window: every button named, one
     // selected row, nothing announced that is not shown.
@@ -566,22 +507,18 @@ TEST_F(VelmoraBinaryTest, AScreenReaderCreatesStartsAndStopsAServiceWithoutThePo
     for (const AtSpiClient::Node &node : a11y.tree(*root)) {
         if (!a11y.has(node, AtSpiClient::State::showing))
             continue;
-        const QString role = a11y.roleName(node);
         const QString name = a11y.name(node);
-        if (role == button) {
-            EXPECT_FALSE(name.isEmpty()) << "a button without a name at " << node.path.toStdString();
-        }
-        if (role == QStringLiteral("list item") && a11y.has(node, AtSpiClient::State::selected))
-            ++selectedRows;
+        const QString role = a11y.roleName(node);
+        EXPECT_FALSE(role == button && name.isEmpty()) << "a button without a name at " << node.path.toStdString();
+        selectedRows += role == QStringLiteral("list item") && a11y.has(node, AtSpiClient::State::selected);
         EXPECT_NE(name, QStringLiteral("Starting Velmora")) << "the splash spinner is gone";
     }
     EXPECT_EQ(selectedRows, 1);
 
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Stop")));
     EXPECT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).isEmpty(); }, 10000));
-    EXPECT_TRUE(selectedRow(QStringLiteral("Web server, sleep 300, Stopped")));
-
-    terminateExpectingZero(*velmora, log);
+    EXPECT_TRUE(selectedRow("Stopped"));
+    terminateExpectingZero();
 }
 
 TEST_F(VelmoraBinaryTest, AHeldOrForeignDataFolderIsReportedAndNothingElseStarts)
@@ -592,8 +529,8 @@ TEST_F(VelmoraBinaryTest, AHeldOrForeignDataFolderIsReportedAndNothingElseStarts
     environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path()); // no bus socket there either
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    std::optional<DataFolderLock> held(std::in_place, applicationSupportDirectory());
-    ASSERT_TRUE(held->isHeld());
+    const DataFolderLock held(applicationSupportDirectory());
+    ASSERT_TRUE(held.isHeld());
     QList<std::pair<QProcessEnvironment, QByteArray>> cases {
         {environment, "velmora: Velmora is already running for this user"}};
     // Another user's, with a services file planted in it.
@@ -601,19 +538,17 @@ TEST_F(VelmoraBinaryTest, AHeldOrForeignDataFolderIsReportedAndNothingElseStarts
     if (::geteuid() == 0) {
         const QString folder = foreignData.filePath(QStringLiteral("com.tolvenix.Velmora"));
         ASSERT_TRUE(QDir().mkdir(folder));
-        QFile planted(folder + QStringLiteral("/services.json"));
-        ASSERT_TRUE(planted.open(QIODevice::WriteOnly) && planted.write("[]") == 2);
-        planted.close();
+        ASSERT_NO_FATAL_FAILURE(AppFixture::writeFile(folder + QStringLiteral("/services.json"), "[]"));
         ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
         QProcessEnvironment foreign = environment;
         foreign.insert(QStringLiteral("XDG_DATA_HOME"), foreignData.path());
         cases.append({foreign, "velmora: Velmora's data folder “" + folder.toUtf8() + "” belongs to another user"});
     }
     for (const auto &[startEnvironment, report] : cases) {
-        const auto velmora = launch(startEnvironment);
+        velmora = launch(startEnvironment);
         QByteArray errors;
-        EXPECT_TRUE(waitForLog(*velmora, errors, report, 20000)) << errors.toStdString();
+        EXPECT_TRUE(logged(*velmora, errors, report));
         EXPECT_FALSE(errors.contains("bootstrap complete"));
-        endIfRunning(*velmora);
+        velmora.reset();
     }
 }
