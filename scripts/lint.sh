@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs clang-tidy, with the checks in .clang-tidy, over Velmora's sources.
 #
-#   scripts/lint.sh [PATH…]   every source under the paths (default: src)
+#   scripts/lint.sh [PATH…]   every source under the paths (default: src); a
+#                             path that does not exist or holds no .cpp fails
 #   scripts/lint.sh --ci      the sources changed since the newest tag (all of
-#                             them when there is no tag), at most LINT_CI_FILES
+#                             them when there is no tag; none, and a pass, when
+#                             nothing changed), at most LINT_CI_FILES
 #                             (default 40) of them: beyond that an evenly spread,
 #                             fixed sample, so the cost in CI stays bounded
 #
@@ -16,12 +18,6 @@ cd "$(dirname "$0")/.."
 jobs=${LINT_JOBS:-4}
 build=build-plain
 
-# The sources include headers that moc generates, so the build must have run.
-if [ ! -f "$build/compile_commands.json" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" --parallel "$jobs" >/dev/null
-fi
-
 ci=0
 if [ "${1:-}" = "--ci" ]; then
   ci=1
@@ -29,14 +25,47 @@ if [ "${1:-}" = "--ci" ]; then
 fi
 paths=("$@")
 [ ${#paths[@]} -eq 0 ] && paths=(src)
-mapfile -t files < <(find "${paths[@]}" -name '*.cpp' -print | sort)
+# A path that is misspelt, or holds nothing clang-tidy reads on its own (a
+# header is linted through the source that includes it), is an error: linting
+# nothing must not pass for a clean result.
+files=()
+for path in "${paths[@]}"; do
+  if [ ! -e "$path" ]; then
+    echo "clang-tidy: $path: no such file or folder" >&2
+    exit 1
+  fi
+  mapfile -t found < <(find "$path" -name '*.cpp' -type f -print | sed 's|^\./||' | sort)
+  if [ ${#found[@]} -eq 0 ]; then
+    if [ -d "$path" ]; then
+      echo "clang-tidy: $path: holds no .cpp source" >&2
+    else
+      echo "clang-tidy: $path: not a .cpp source (a header is linted through a source that includes it)" >&2
+    fi
+    exit 1
+  fi
+  files+=("${found[@]}")
+done
 
 if [ "$ci" -eq 1 ]; then
-  if tag=$(git describe --tags --abbrev=0 2>/dev/null); then
-    # A changed header is linted through the source of the same name.
-    mapfile -t changed < <(git diff --name-only "$tag" -- src | sed 's/\.h$/.cpp/' | sort -u)
+  # A fresh clone has the tags of the commits it fetched; a shallow one may
+  # lack them, so ask the remote once before falling back to a sample.
+  if ! git describe --tags --abbrev=0 >/dev/null 2>&1 && git remote get-url origin >/dev/null 2>&1; then
+    git fetch --quiet --tags origin 2>/dev/null || true
+  fi
+  if tag=$(git describe --tags --abbrev=0 2>/dev/null) &&
+    changes=$(git diff --name-only "$tag" -- src 2>/dev/null); then
+    # A changed header is linted through the source of the same name; a new
+    # source not yet added to git counts as changed.
+    mapfile -t changed < <({ printf '%s\n' "$changes"; git ls-files --others --exclude-standard -- src; } |
+      sed 's/\.h$/.cpp/' | sort -u)
     mapfile -t files < <(comm -12 <(printf '%s\n' "${files[@]}") <(printf '%s\n' "${changed[@]}"))
+    if [ ${#files[@]} -eq 0 ]; then
+      echo "clang-tidy: no source changed since $tag"
+      exit 0
+    fi
     echo "clang-tidy: sources changed since $tag"
+  else
+    echo "clang-tidy: no tag to compare with, so every source counts as changed"
   fi
   limit=${LINT_CI_FILES:-40}
   if [ ${#files[@]} -gt "$limit" ]; then
@@ -45,9 +74,11 @@ if [ "$ci" -eq 1 ]; then
     echo "clang-tidy: a sample of one source in $step"
   fi
 fi
-if [ ${#files[@]} -eq 0 ]; then
-  echo "clang-tidy: no sources to lint"
-  exit 0
+
+# The sources include headers that moc generates, so the build must have run.
+if [ ! -f "$build/compile_commands.json" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" --parallel "$jobs" >/dev/null
 fi
 
 work=$build/lint

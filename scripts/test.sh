@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks format and include order, builds Velmora twice
-# (plain, and with AddressSanitizer and UndefinedBehaviorSanitizer), lints the
-# changed sources and runs every test in both builds.
+# Installs what is missing, checks format and include order (and that those two
+# checks and lint catch planted faults), builds Velmora twice (plain, and with
+# AddressSanitizer and UndefinedBehaviorSanitizer), lints the changed sources
+# and runs every test in both builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 bash scripts/check-format.sh
 bash scripts/check-includes.sh
+bash scripts/test-checks.sh
 jobs=$(nproc)
 
 # ccache, when installed, makes a rebuild of unchanged files nearly free; it

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Plants faults where check-includes.sh and lint.sh must see them, in a scratch
+# copy of the two scripts over a small tree of stub sources, and fails when a
+# check passes a fault or fails a clean tree. Needs no build; takes a second.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir -p "$scratch/scripts"
+cp scripts/check-includes.sh scripts/lint.sh "$scratch/scripts/"
+cd "$scratch"
+for stub in platform/Base.h platform/Base.cpp records/Store.h app/AppEnvironment.h ui/launch/Flow.h \
+  ui/screens/services/ServicesController.h ui/screens/profiles/ProfilesController.h; do
+  mkdir -p "src/$(dirname "$stub")"
+  echo '#pragma once' >"src/$stub"
+done
+
+failures=0
+# expect NAME PASS|FAIL MESSAGE COMMAND…: runs the command and checks both its
+# outcome and that it says why (a check that fails for another reason, such as
+# a missing tool, does not count as catching the fault).
+expect() {
+  local name=$1 want=$2 message=$3 got=PASS
+  shift 3
+  local output
+  output=$("$@" 2>&1) || got=FAIL
+  if [ "$got" != "$want" ] || ! grep -qF -- "$message" <<<"$output"; then
+    echo "FAILED: $name: expected $want saying \"$message\", got $got:"
+    sed 's/^/  /' <<<"$output"
+    failures=$((failures + 1))
+  else
+    echo "ok: $name"
+  fi
+}
+
+# Each fault alone in the clean tree, found both in a walk of src and given its
+# file alone.
+include_faults=(
+  "records/Planted.cpp|#include <ui/screens/services/ServicesController.h>|a layer above it"
+  "platform/Planted.cpp|#include \"../app/AppEnvironment.h\"|a layer above it"
+  "records/Planted.h|#include \"app/AppEnvironment.h\"|a layer above it"
+  "ui/launch/Planted.cpp|  #  include \"../screens/profiles/ProfilesController.h\"|a layer above it"
+  "ui/screens/profiles/Planted.cpp|#include \"../services/ServicesController.h\"|from another screen"
+  "ui/screens/profiles/Planted.cpp|#include <ui/screens/services/ServicesController.h>|from another screen"
+)
+clean_includes='#include "Base.h"
+#include "platform/Base.h"
+#include "../records/Store.h"
+#include <ui/launch/Flow.h>
+#include <QWidget>
+#include "Planted.moc"'
+
+expect "include check, clean tree" PASS "layer order kept" bash scripts/check-includes.sh
+for fault in "${include_faults[@]}"; do
+  IFS='|' read -r file line message <<<"$fault"
+  printf '%s\n' "$line" >"src/$file"
+  expect "include check, $line in $file" FAIL "$message" bash scripts/check-includes.sh
+  expect "include check on $file alone, $line" FAIL "$message" bash scripts/check-includes.sh "src/$file"
+  rm "src/$file"
+done
+printf '%s\n' "$clean_includes" >src/app/Clean.cpp
+expect "include check on a clean file alone" PASS "layer order kept in 1 file" \
+  bash scripts/check-includes.sh src/app/Clean.cpp
+rm src/app/Clean.cpp
+expect "include check, a wrong path" FAIL "no such file" bash scripts/check-includes.sh src/platfrom
+expect "include check, a path outside src" FAIL "not under src/" bash scripts/check-includes.sh scripts
+
+# Lint refuses what it cannot lint before it looks for a build or clang-tidy.
+expect "lint, a wrong path" FAIL "no such file or folder" bash scripts/lint.sh src/platform/Bsae.cpp
+expect "lint, a header path" FAIL "not a .cpp source" bash scripts/lint.sh src/platform/Base.h
+expect "lint, a folder without sources" FAIL "holds no .cpp source" bash scripts/lint.sh src/app
+expect "lint --ci, a wrong path" FAIL "no such file or folder" bash scripts/lint.sh --ci src/nowhere
+git init --quiet .
+git add src
+git -c user.name=check -c user.email=check@localhost commit --quiet -m sources
+git -c user.name=check -c user.email=check@localhost tag -a v0.0.1 -m v0.0.1
+expect "lint --ci, nothing changed since the tag" PASS "no source changed since v0.0.1" bash scripts/lint.sh --ci
+
+if [ "$failures" -ne 0 ]; then
+  echo "check tests: $failures failed"
+  exit 1
+fi
+echo "check tests: every planted fault caught"
