@@ -46,7 +46,7 @@ void panelTick(benchmark::State &state)
         run(manager.start(service.id));
     }
 
-    MenuBarStatusView view(&manager, &supervisor.profiles, &supervisor.lockManager, nullptr, {}, {}, true);
+    MenuBarStatusView view(&manager, &supervisor.profiles, &supervisor.lockManager, nullptr, true);
     view.show();
     RowPaintCounter counter;
     for (MenuServiceRow *row : view.rows()) {

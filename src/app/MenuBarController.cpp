@@ -194,33 +194,19 @@ void MenuBarController::showPanel()
     if (!m_environment || !m_statusItem)
         return;
     const MenuBarEnvironment &environment = *m_environment;
-    QPointer<MenuBarController> self(this);
-    MenuBarStatusController::Callbacks callbacks;
-    callbacks.onOpenApp = [self] {
-        if (MenuBarController *controller = self.data())
-            controller->openService(std::nullopt);
-    };
-    callbacks.onOpenServices = [self] {
-        if (MenuBarController *controller = self.data())
-            controller->openServicesSection();
-    };
-    callbacks.onOpenService = [self](const QUuid &serviceId) {
-        if (MenuBarController *controller = self.data())
-            controller->openService(serviceId);
-    };
-    callbacks.onQuit = [self] {
-        if (MenuBarController *controller = self.data())
-            controller->quitFromPanel();
-    };
-    auto *view = new MenuBarStatusView(
-        environment.serviceManager, environment.environmentProfilesManager, environment.lockManager,
-        environment.monitoringManager, std::move(callbacks),
-        [self] {
-            MenuBarController *controller = self.data();
-            if (controller && controller->isPanelVisible())
-                controller->layoutPanel();
-        },
-        environment.isReady ? environment.isReady() : true);
+    auto *view = new MenuBarStatusView(environment.serviceManager, environment.environmentProfilesManager,
+                                       environment.lockManager, environment.monitoringManager,
+                                       environment.isReady ? environment.isReady() : true);
+    MenuBarStatusController *content = view->controller();
+    connect(content, &MenuBarStatusController::openAppRequested, this, [this] { openService(std::nullopt); });
+    connect(content, &MenuBarStatusController::openServicesRequested, this, &MenuBarController::openServicesSection);
+    connect(content, &MenuBarStatusController::openServiceRequested, this,
+            [this](const QUuid &serviceId) { openService(serviceId); });
+    connect(content, &MenuBarStatusController::quitRequested, this, &MenuBarController::quitFromPanel);
+    connect(view, &MenuBarStatusView::contentSizeMayHaveChanged, this, [this] {
+        if (isPanelVisible())
+            layoutPanel();
+    });
 
     if (!m_panel) {
         m_panel = new MenuBarPanel;

@@ -119,7 +119,7 @@ TEST_F(MenuBarPanelScreenshots, ListPromptsAndQuitQuestion)
         snapAnchored(mode);
         controller.closePanel();
 
-        MenuBarStatusView view(&manager, &profiles, &lockManager, nullptr, {}, {}, true);
+        MenuBarStatusView view(&manager, &profiles, &lockManager, nullptr, true);
         view.show();
         snap(view, QStringLiteral("list"), mode);
 

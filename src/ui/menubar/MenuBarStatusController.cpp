@@ -195,14 +195,12 @@ public:
 MenuBarStatusController::MenuBarStatusController(ServiceManager *serviceManager,
                                                  EnvironmentProfilesManager *profilesManager,
                                                  ProtectedProfilesLockManager *lockManager,
-                                                 MonitoringManager *monitoringManager, Callbacks callbacks,
-                                                 QObject *parent)
+                                                 MonitoringManager *monitoringManager, QObject *parent)
     : QObject(parent),
       m_serviceManager(serviceManager),
       m_profilesManager(profilesManager),
       m_lockManager(lockManager),
-      m_monitoringManager(monitoringManager),
-      m_callbacks(std::move(callbacks))
+      m_monitoringManager(monitoringManager)
 {
     if (m_serviceManager) {
         connect(m_serviceManager, &ServiceManager::servicesChanged, this,
@@ -373,20 +371,17 @@ QString MenuBarStatusController::markerSymbol(const ManagedService &service) con
 
 void MenuBarStatusController::openApp()
 {
-    if (m_callbacks.onOpenApp)
-        m_callbacks.onOpenApp();
+    Q_EMIT openAppRequested();
 }
 
 void MenuBarStatusController::openServices()
 {
-    if (m_callbacks.onOpenServices)
-        m_callbacks.onOpenServices();
+    Q_EMIT openServicesRequested();
 }
 
 void MenuBarStatusController::openService(const QUuid &serviceId)
 {
-    if (m_callbacks.onOpenService)
-        m_callbacks.onOpenService(serviceId);
+    Q_EMIT openServiceRequested(serviceId);
 }
 
 void MenuBarStatusController::beginQuitConfirmation()
@@ -401,8 +396,7 @@ void MenuBarStatusController::cancelQuitConfirmation()
 
 void MenuBarStatusController::quit()
 {
-    if (m_callbacks.onQuit)
-        m_callbacks.onQuit();
+    Q_EMIT quitRequested();
 }
 
 void MenuBarStatusController::cancelReview()

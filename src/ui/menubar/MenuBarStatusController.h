@@ -14,7 +14,6 @@
 #include <QString>
 #include <QUuid>
 
-#include <functional>
 #include <optional>
 
 class EnvironmentProfilesManager;
@@ -33,18 +32,11 @@ class MenuBarStatusController : public QObject {
 public:
     enum class Mode { services, sudoPrompt, threatReview, quitConfirmation };
 
-    struct Callbacks {
-        std::function<void()> onOpenApp;
-        std::function<void()> onOpenServices;
-        std::function<void(const QUuid &)> onOpenService;
-        std::function<void()> onQuit;
-    };
-
     static constexpr int maximumListedServices = 7;
 
     MenuBarStatusController(ServiceManager *serviceManager, EnvironmentProfilesManager *profilesManager,
                             ProtectedProfilesLockManager *lockManager, MonitoringManager *monitoringManager,
-                            Callbacks callbacks, QObject *parent = nullptr);
+                            QObject *parent = nullptr);
 
     // Whether protected profiles are unlocked now; the lock button locks them all.
     bool isUnlocked() const;
@@ -76,7 +68,8 @@ public:
     // "arrow.triangle.2.circlepath", "lock.fill", "lock.open.fill" or empty.
     QString markerSymbol(const ManagedService &service) const;
 
-    // The footer and the quit question.
+    // The footer and the quit question: what leaves the panel is asked of its
+    // owner through the …Requested signals.
     void openApp();
     void openServices();
     void openService(const QUuid &serviceId);
@@ -108,6 +101,10 @@ Q_SIGNALS:
     // After the change is shown (one turn of the event loop later): the panel
     // measures its content again.
     void contentSizeMayHaveChanged();
+    void openAppRequested();
+    void openServicesRequested();
+    void openServiceRequested(const QUuid &serviceId);
+    void quitRequested();
 
 private:
     friend class MenuBarLaunchFlows;
@@ -126,7 +123,6 @@ private:
     QPointer<EnvironmentProfilesManager> m_profilesManager;
     QPointer<ProtectedProfilesLockManager> m_lockManager;
     QPointer<MonitoringManager> m_monitoringManager;
-    Callbacks m_callbacks;
 
     bool m_applicationReady = false;
     bool m_isConfirmingQuit = false;

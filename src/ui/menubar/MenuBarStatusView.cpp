@@ -67,13 +67,9 @@ QString percentText(double percent)
 
 MenuBarStatusView::MenuBarStatusView(ServiceManager *serviceManager, EnvironmentProfilesManager *profilesManager,
                                      ProtectedProfilesLockManager *lockManager, MonitoringManager *monitoringManager,
-                                     MenuBarStatusController::Callbacks callbacks,
-                                     std::function<void()> onContentSizeMayHaveChanged, bool applicationReady,
-                                     QWidget *parent)
+                                     bool applicationReady, QWidget *parent)
     : QWidget(parent),
-      m_controller(new MenuBarStatusController(serviceManager, profilesManager, lockManager, monitoringManager,
-                                               std::move(callbacks), this)),
-      m_onContentSizeMayHaveChanged(std::move(onContentSizeMayHaveChanged))
+      m_controller(new MenuBarStatusController(serviceManager, profilesManager, lockManager, monitoringManager, this))
 {
     m_controller->setApplicationReady(applicationReady);
     setFixedWidth(panelWidth);
@@ -119,10 +115,8 @@ MenuBarStatusView::MenuBarStatusView(ServiceManager *serviceManager, Environment
     connect(m_controller, &MenuBarStatusController::systemMetricsChanged, this, &MenuBarStatusView::refreshMetrics);
     connect(m_controller, &MenuBarStatusController::keychainAccessGuidanceChanged, this,
             &MenuBarStatusView::refreshBanner);
-    connect(m_controller, &MenuBarStatusController::contentSizeMayHaveChanged, this, [this] {
-        if (m_onContentSizeMayHaveChanged)
-            m_onContentSizeMayHaveChanged();
-    });
+    connect(m_controller, &MenuBarStatusController::contentSizeMayHaveChanged, this,
+            &MenuBarStatusView::contentSizeMayHaveChanged);
 
     refreshHeader();
     refreshMetrics();
@@ -222,7 +216,6 @@ void MenuBarStatusView::rebuildModeSection()
     section->setContentsMargins(0, 0, 0, 0);
     section->setSpacing(0);
 
-    QPointer<MenuBarStatusController> controller = m_controller;
     switch (m_controller->mode()) {
     case MenuBarStatusController::Mode::quitConfirmation:
         section->addWidget(buildQuitConfirmation());
@@ -230,34 +223,24 @@ void MenuBarStatusView::rebuildModeSection()
     case MenuBarStatusController::Mode::threatReview: {
         const CommandThreatReviewRequest request = *m_controller->commandThreatRequest();
         section->addWidget(sectionTitle(QStringLiteral("Security Check")));
-        m_review = new MenuCommandThreatReviewView(
-            request,
-            [controller, request] {
-                if (controller)
-                    controller->runAnywayAfterReview(request);
-            },
-            [controller] {
-                if (controller)
-                    controller->cancelReview();
-            },
-            m_modeSection);
+        m_review = new MenuCommandThreatReviewView(request, m_modeSection);
+        connect(m_review, &MenuCommandThreatReviewView::runAnywayRequested, m_controller,
+                [controller = m_controller, request] { controller->runAnywayAfterReview(request); });
+        connect(m_review, &MenuCommandThreatReviewView::cancelRequested, m_controller,
+                &MenuBarStatusController::cancelReview);
         section->addWidget(m_review);
         break;
     }
     case MenuBarStatusController::Mode::sudoPrompt: {
         const SudoPasswordRequest request = *m_controller->sudoRequest();
         section->addWidget(sectionTitle(QStringLiteral("Services")));
-        m_sudo = new MenuSudoPasswordPromptView(
-            request, m_controller->sudoErrorMessage(),
-            [controller, request](SharedSensitiveBytes password) {
-                if (controller)
+        m_sudo = new MenuSudoPasswordPromptView(request, m_controller->sudoErrorMessage(), m_modeSection);
+        connect(m_sudo, &MenuSudoPasswordPromptView::passwordSubmitted, m_controller,
+                [controller = m_controller, request](SharedSensitiveBytes password) {
                     controller->submitSudoPassword(std::move(password), request);
-            },
-            [controller] {
-                if (controller)
-                    controller->cancelSudoPrompt();
-            },
-            m_modeSection);
+                });
+        connect(m_sudo, &MenuSudoPasswordPromptView::cancelRequested, m_controller,
+                &MenuBarStatusController::cancelSudoPrompt);
         section->addWidget(m_sudo);
         break;
     }
@@ -381,8 +364,8 @@ void MenuBarStatusView::refreshQuitConfirmation()
     m_quitWarning->setText(warning.value_or(QString()));
     m_quitWarning->setVisible(warning.has_value());
     m_confirmQuit->setText(running >= 1 ? QStringLiteral("Quit && Terminate") : QStringLiteral("Quit"));
-    if (resized && m_onContentSizeMayHaveChanged)
-        m_onContentSizeMayHaveChanged();
+    if (resized)
+        Q_EMIT contentSizeMayHaveChanged();
 }
 
 void MenuBarStatusView::refreshHeader()

@@ -4,8 +4,6 @@
 
 #include <QWidget>
 
-#include <functional>
-
 class KeychainAccessBanner;
 class MenuCommandThreatReviewView;
 class MenuMetricColumn;
@@ -20,7 +18,8 @@ class StyledLabel;
 // The content of the tray panel: header, machine load, keyring notice, the
 // services list or one of its prompts, and the footer. Built afresh on every
 // opening of the panel; renders its controller's state and reports, through
-// onContentSizeMayHaveChanged, when its height may have changed.
+// contentSizeMayHaveChanged, when its height may have changed. What leaves the
+// panel (opening the app or a service, quitting) is a signal of controller().
 class MenuBarStatusView : public QWidget {
     Q_OBJECT
 public:
@@ -28,7 +27,6 @@ public:
 
     MenuBarStatusView(ServiceManager *serviceManager, EnvironmentProfilesManager *profilesManager,
                       ProtectedProfilesLockManager *lockManager, MonitoringManager *monitoringManager,
-                      MenuBarStatusController::Callbacks callbacks, std::function<void()> onContentSizeMayHaveChanged,
                       bool applicationReady, QWidget *parent = nullptr);
 
     MenuBarStatusController *controller() const { return m_controller; }
@@ -51,6 +49,9 @@ public:
     MenuSudoPasswordPromptView *sudoView() const { return m_sudo; }
     KeychainAccessBanner *keychainBanner() const { return m_banner; }
 
+Q_SIGNALS:
+    void contentSizeMayHaveChanged();
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 
@@ -70,7 +71,6 @@ private:
     void refreshServices();
 
     MenuBarStatusController *m_controller;
-    std::function<void()> m_onContentSizeMayHaveChanged;
 
     StyledLabel *m_status = nullptr;
     StatusDot *m_dot = nullptr;

@@ -61,12 +61,8 @@ int MenuCommandThreatReviewView::findingsHeight(qsizetype findingCount)
     return int(std::clamp<qsizetype>(findingCount * 76, 76, 260));
 }
 
-MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatReviewRequest &request,
-                                                         std::function<void()> onRunAnyway,
-                                                         std::function<void()> onCancel, QWidget *parent)
-    : QWidget(parent),
-      m_onRunAnyway(std::move(onRunAnyway)),
-      m_onCancel(std::move(onCancel))
+MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatReviewRequest &request, QWidget *parent)
+    : QWidget(parent)
 {
     const bool blocked = request.assessment.hasCriticalFinding();
     auto *layout = new QVBoxLayout(this);
@@ -113,7 +109,7 @@ MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatRevi
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(8);
     m_cancel = new QPushButton(blocked ? QStringLiteral("Close") : QStringLiteral("Cancel"), this);
-    connect(m_cancel, &QPushButton::clicked, this, [this] { m_onCancel(); });
+    connect(m_cancel, &QPushButton::clicked, this, &MenuCommandThreatReviewView::cancelRequested);
     buttons->addWidget(m_cancel);
     buttons->addStretch(1);
     // The panel's keyboard focus may sit anywhere (the clicked row is gone): the
@@ -123,7 +119,7 @@ MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatRevi
     if (!blocked) {
         m_runAnyway = new QPushButton(QStringLiteral("Run Anyway"), this);
         tintProminent(m_runAnyway, Palette::Color::orange);
-        connect(m_runAnyway, &QPushButton::clicked, this, [this] { m_onRunAnyway(); });
+        connect(m_runAnyway, &QPushButton::clicked, this, &MenuCommandThreatReviewView::runAnywayRequested);
         buttons->addWidget(m_runAnyway);
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
             auto *confirm = new QShortcut(QKeySequence(key), this, [this] { m_runAnyway->click(); });

@@ -4,8 +4,6 @@
 
 #include <QWidget>
 
-#include <functional>
-
 class QPushButton;
 
 // The panel's threat review: the findings of one command, with "Cancel" and
@@ -13,8 +11,7 @@ class QPushButton;
 class MenuCommandThreatReviewView : public QWidget {
     Q_OBJECT
 public:
-    MenuCommandThreatReviewView(const CommandThreatReviewRequest &request, std::function<void()> onRunAnyway,
-                                std::function<void()> onCancel, QWidget *parent = nullptr);
+    explicit MenuCommandThreatReviewView(const CommandThreatReviewRequest &request, QWidget *parent = nullptr);
 
     // One finding gives 76, three 228, four or more 260 (the rows scroll).
     static int findingsHeight(qsizetype findingCount);
@@ -22,9 +19,12 @@ public:
     QPushButton *cancelButton() const { return m_cancel; }
     QPushButton *runAnywayButton() const { return m_runAnyway; }
 
+Q_SIGNALS:
+    void runAnywayRequested();
+    // Also on Escape.
+    void cancelRequested();
+
 private:
-    std::function<void()> m_onRunAnyway;
-    std::function<void()> m_onCancel;
     QPushButton *m_cancel;
     QPushButton *m_runAnyway = nullptr;
 };

@@ -14,12 +14,8 @@
 #include <QVBoxLayout>
 
 MenuSudoPasswordPromptView::MenuSudoPasswordPromptView(const SudoPasswordRequest &request,
-                                                       const std::optional<QString> &errorMessage,
-                                                       std::function<void(SharedSensitiveBytes)> onSubmit,
-                                                       std::function<void()> onCancel, QWidget *parent)
-    : QWidget(parent),
-      m_onSubmit(std::move(onSubmit)),
-      m_onCancel(std::move(onCancel))
+                                                       const std::optional<QString> &errorMessage, QWidget *parent)
+    : QWidget(parent)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 6, 12, 12);
@@ -67,7 +63,7 @@ MenuSudoPasswordPromptView::MenuSudoPasswordPromptView(const SudoPasswordRequest
             [this](const QString &text) { m_confirm->setEnabled(!text.isEmpty()); });
     connect(m_password, &MacSecureField::committed, this, &MenuSudoPasswordPromptView::submit);
     connect(m_confirm, &QPushButton::clicked, this, &MenuSudoPasswordPromptView::submit);
-    connect(m_cancel, &QPushButton::clicked, this, [this] { m_onCancel(); });
+    connect(m_cancel, &QPushButton::clicked, this, &MenuSudoPasswordPromptView::cancelRequested);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, [this] { m_cancel->click(); });
     escape->setContext(Qt::WindowShortcut);
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
@@ -81,5 +77,5 @@ void MenuSudoPasswordPromptView::submit()
     if (m_password->text().isEmpty())
         return;
     // Emptied before it is handed on: a second trigger of the same Return finds nothing.
-    m_onSubmit(std::make_shared<const SensitiveBytes>(SecretFieldText::take(*m_password)));
+    Q_EMIT passwordSubmitted(std::make_shared<const SensitiveBytes>(SecretFieldText::take(*m_password)));
 }

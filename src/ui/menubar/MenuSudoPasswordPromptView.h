@@ -5,7 +5,6 @@
 
 #include <QWidget>
 
-#include <functional>
 #include <optional>
 
 class MacSecureField;
@@ -19,7 +18,6 @@ class MenuSudoPasswordPromptView : public QWidget {
     Q_OBJECT
 public:
     MenuSudoPasswordPromptView(const SudoPasswordRequest &request, const std::optional<QString> &errorMessage,
-                               std::function<void(SharedSensitiveBytes)> onSubmit, std::function<void()> onCancel,
                                QWidget *parent = nullptr);
 
     void submit();
@@ -29,9 +27,12 @@ public:
     QPushButton *cancelButton() const { return m_cancel; }
     StyledLabel *errorLabel() const { return m_error; }
 
+Q_SIGNALS:
+    void passwordSubmitted(SharedSensitiveBytes password);
+    // Also on Escape.
+    void cancelRequested();
+
 private:
-    std::function<void(SharedSensitiveBytes)> m_onSubmit;
-    std::function<void()> m_onCancel;
     MacSecureField *m_password;
     StyledLabel *m_error = nullptr;
     QPushButton *m_cancel;

@@ -22,12 +22,12 @@ struct MenuBarStatusTest : ServiceManagerTest {
 
     std::unique_ptr<MenuBarStatusView> makeView(bool applicationReady = true)
     {
-        MenuBarStatusController::Callbacks callbacks;
-        callbacks.onOpenService = [this](const QUuid &id) { openedServices.append(id); };
-        callbacks.onQuit = [this] { ++quitCalls; };
-        return std::make_unique<MenuBarStatusView>(
-            &manager, &profiles, &lockManager, nullptr, std::move(callbacks), [this] { ++sizeReports; },
-            applicationReady);
+        auto view = std::make_unique<MenuBarStatusView>(&manager, &profiles, &lockManager, nullptr, applicationReady);
+        QObject::connect(view->controller(), &MenuBarStatusController::openServiceRequested,
+                         [this](const QUuid &id) { openedServices.append(id); });
+        QObject::connect(view->controller(), &MenuBarStatusController::quitRequested, [this] { ++quitCalls; });
+        QObject::connect(view.get(), &MenuBarStatusView::contentSizeMayHaveChanged, [this] { ++sizeReports; });
+        return view;
     }
 
     MenuServiceRow *row(MenuBarStatusView &view, const QUuid &id)
@@ -273,9 +273,11 @@ TEST_F(MenuBarStatusTest, AFlowOutlivesTheClosedPanel)
 TEST(MenuSudoPasswordPromptView, OneReturnSubmitsOnceUntrimmedAndEmptyIsIgnored)
 {
     QStringList submitted;
-    MenuSudoPasswordPromptView prompt(
-        {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::restart, {}}, std::nullopt,
-        [&](const SharedSensitiveBytes &password) { submitted.append(QString::fromUtf8(password->view())); }, [] {});
+    MenuSudoPasswordPromptView prompt({QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::restart, {}},
+                                      std::nullopt);
+    QObject::connect(
+        &prompt, &MenuSudoPasswordPromptView::passwordSubmitted,
+        [&](const SharedSensitiveBytes &password) { submitted.append(QString::fromUtf8(password->view())); });
     prompt.show();
     EXPECT_EQ(prompt.confirmButton()->text(), QStringLiteral("Restart"));
     EXPECT_FALSE(prompt.confirmButton()->isEnabled());
@@ -294,8 +296,10 @@ TEST(MenuCommandThreatReviewView, ACriticalFindingLeavesOnlyClose)
     int cancels = 0;
     const CommandThreatAssessment assessment = CommandThreatScanner::assess(QStringLiteral("rm -rf /"));
     MenuCommandThreatReviewView review(
-        {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, assessment},
-        [] { ADD_FAILURE() << "a blocked command cannot run"; }, [&] { ++cancels; });
+        {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, assessment});
+    QObject::connect(&review, &MenuCommandThreatReviewView::runAnywayRequested,
+                     [] { ADD_FAILURE() << "a blocked command cannot run"; });
+    QObject::connect(&review, &MenuCommandThreatReviewView::cancelRequested, [&] { ++cancels; });
     review.show();
     review.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&review));

@@ -55,7 +55,8 @@ TEST(ProfileDetail, LockedAndUnlockedLayouts)
     for (const auto &[profile, locked, summary, symbol, count, dividers] : cases) {
         SCOPED_TRACE(summary.toStdString());
         int edits = 0;
-        ProfileDetailView view(profile, locked, nullptr, [&edits] { ++edits; });
+        ProfileDetailView view(profile, locked);
+        QObject::connect(&view, &ProfileDetailView::editRequested, [&edits] { ++edits; });
         EXPECT_EQ(view.findChild<QLabel *>(QStringLiteral("summaryText"))->text(), summary);
         EXPECT_EQ(view.findChild<QWidget *>(QStringLiteral("summarySymbol"))->property("symbolName"), symbol);
         const auto *capsule = view.findChild<QLabel *>(QStringLiteral("variableCount"));

@@ -217,13 +217,13 @@ void EnvironmentProfilesView::refreshDetail()
     }
     if (next) {
         const EnvironmentProfile shown = next->first;
-        QPointer<ProfilesController> controller = m_controller;
-        m_detail = new ProfileDetailView(
-            shown, next->second, [controller, shown] { return unlockShownProfile(controller, shown); },
-            [controller, shown] {
-                if (controller)
-                    controller->editProfile(shown);
-            });
+        auto *detail = new ProfileDetailView(shown, next->second);
+        // The task runs to its end on its own; the list redraws the detail.
+        connect(detail, &ProfileDetailView::unlockRequested, m_controller,
+                [controller = m_controller, shown] { startTask(unlockShownProfile(controller, shown)); });
+        connect(detail, &ProfileDetailView::editRequested, m_controller,
+                [controller = m_controller, shown] { controller->editProfile(shown); });
+        m_detail = detail;
         m_detail->setObjectName(QStringLiteral("profileDetail"));
     } else {
         m_detail = makeEmptyState();

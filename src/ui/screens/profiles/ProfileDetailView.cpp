@@ -25,11 +25,6 @@ QString variableCountText(qsizetype count)
     return count == 1 ? QStringLiteral("1 variable") : QString::number(count) + QStringLiteral(" variables");
 }
 
-void startTask(QCoro::Task<> &&task)
-{
-    (void)std::move(task);
-}
-
 // The variables' rounded background, in the secondary fill of the theme.
 class VariablesBackground final : public QWidget {
 public:
@@ -76,11 +71,8 @@ protected:
 
 } // namespace
 
-ProfileDetailView::ProfileDetailView(const EnvironmentProfile &profile, bool isLocked, UnlockAction onUnlock,
-                                     EditAction onEdit, QWidget *parent)
-    : QWidget(parent),
-      m_onUnlock(std::move(onUnlock)),
-      m_onEdit(std::move(onEdit))
+ProfileDetailView::ProfileDetailView(const EnvironmentProfile &profile, bool isLocked, QWidget *parent)
+    : QWidget(parent)
 {
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -126,10 +118,7 @@ QWidget *ProfileDetailView::makeHeader(const EnvironmentProfile &profile, bool i
         auto *edit = new QPushButton(QStringLiteral("Edit"), header);
         edit->setObjectName(QStringLiteral("editButton"));
         setButtonSymbol(edit, QStringLiteral("pencil"), Palette::steel(), 14);
-        connect(edit, &QPushButton::clicked, this, [this] {
-            if (m_onEdit)
-                m_onEdit();
-        });
+        connect(edit, &QPushButton::clicked, this, &ProfileDetailView::editRequested);
         header->actionsLayout()->addWidget(edit);
     }
     auto *summaryRow = new QHBoxLayout;
@@ -171,11 +160,7 @@ QWidget *ProfileDetailView::makeLockedCard()
     unlock->setObjectName(QStringLiteral("unlockButton"));
     unlock->setDefault(true);
     unlock->setSymbolName(QStringLiteral("lock.open"));
-    connect(unlock, &QPushButton::clicked, this, [this] {
-        // The task runs to its end on its own; the list screen redraws the detail.
-        if (m_onUnlock)
-            startTask(m_onUnlock());
-    });
+    connect(unlock, &QPushButton::clicked, this, &ProfileDetailView::unlockRequested);
     layout->addSpacing(4);
     layout->addWidget(unlock, 0, Qt::AlignHCenter);
     layout->addStretch(1);

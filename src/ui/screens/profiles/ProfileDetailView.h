@@ -2,10 +2,7 @@
 
 #include "profiles/EnvironmentProfile.h"
 
-#include <QCoroTask>
 #include <QWidget>
-
-#include <functional>
 
 class QPushButton;
 
@@ -14,21 +11,18 @@ class QPushButton;
 class ProfileDetailView final : public QWidget {
     Q_OBJECT
 public:
-    using UnlockAction = std::function<QCoro::Task<>()>;
-    using EditAction = std::function<void()>;
-
-    ProfileDetailView(const EnvironmentProfile &profile, bool isLocked, UnlockAction onUnlock, EditAction onEdit,
-                      QWidget *parent = nullptr);
+    ProfileDetailView(const EnvironmentProfile &profile, bool isLocked, QWidget *parent = nullptr);
 
     // The line under the title: "Protected profile" while locked, else the count.
     static QString summaryText(const EnvironmentProfile &profile, bool isLocked);
     static QString summarySymbol(const EnvironmentProfile &profile, bool isLocked);
 
+Q_SIGNALS:
+    void unlockRequested();
+    void editRequested();
+
 private:
     QWidget *makeHeader(const EnvironmentProfile &profile, bool isLocked);
     QWidget *makeLockedCard();
     QWidget *makeVariablesBlock(const EnvironmentProfile &profile);
-
-    UnlockAction m_onUnlock;
-    EditAction m_onEdit;
 };

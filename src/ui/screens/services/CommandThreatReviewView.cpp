@@ -52,12 +52,9 @@ QWidget *divider(QWidget *parent)
 
 } // namespace
 
-CommandThreatReviewView::CommandThreatReviewView(CommandThreatReviewRequest request, std::function<void()> onRunAnyway,
-                                                 std::function<void()> onCancel, QWidget *parent)
+CommandThreatReviewView::CommandThreatReviewView(CommandThreatReviewRequest request, QWidget *parent)
     : QDialog(parent),
-      m_request(std::move(request)),
-      m_onRunAnyway(std::move(onRunAnyway)),
-      m_onCancel(std::move(onCancel))
+      m_request(std::move(request))
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(m_request.isBlocked() ? QStringLiteral("Command Blocked")
@@ -82,8 +79,7 @@ int CommandThreatReviewView::preferredHeight(const CommandThreatAssessment &asse
 void CommandThreatReviewView::reject()
 {
     // Escape and the window's close button answer as "Cancel" or "Close".
-    if (m_onCancel)
-        m_onCancel();
+    Q_EMIT cancelRequested();
 }
 
 QWidget *CommandThreatReviewView::makeHeader()
@@ -195,19 +191,13 @@ QWidget *CommandThreatReviewView::makeFooter()
     auto *cancel = new QPushButton(blocked ? QStringLiteral("Close") : QStringLiteral("Cancel"), footer);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setAutoDefault(false);
-    connect(cancel, &QPushButton::clicked, this, [this] {
-        if (m_onCancel)
-            m_onCancel();
-    });
+    connect(cancel, &QPushButton::clicked, this, &CommandThreatReviewView::cancelRequested);
     row->addWidget(cancel);
     if (!blocked) {
         auto *runAnyway = new ProminentButton(QStringLiteral("Run Anyway"), Palette::Color::orange, footer);
         runAnyway->setObjectName(QStringLiteral("runAnywayButton"));
         runAnyway->setDefault(true);
-        connect(runAnyway, &QPushButton::clicked, this, [this] {
-            if (m_onRunAnyway)
-                m_onRunAnyway();
-        });
+        connect(runAnyway, &QPushButton::clicked, this, &CommandThreatReviewView::runAnywayRequested);
         row->addWidget(runAnyway);
     }
     return footer;

@@ -4,20 +4,22 @@
 
 #include <QDialog>
 
-#include <functional>
-
 // The command threat review sheet. It only shows the request and reports the
 // user's answer; the presenting screen decides what the answer leads to and
 // closes the sheet by clearing its request.
 class CommandThreatReviewView final : public QDialog {
     Q_OBJECT
 public:
-    CommandThreatReviewView(CommandThreatReviewRequest request, std::function<void()> onRunAnyway,
-                            std::function<void()> onCancel, QWidget *parent = nullptr);
+    explicit CommandThreatReviewView(CommandThreatReviewRequest request, QWidget *parent = nullptr);
 
     const CommandThreatReviewRequest &request() const { return m_request; }
     // The sheet's height for its findings, between 300 and 620.
     static int preferredHeight(const CommandThreatAssessment &assessment);
+
+Q_SIGNALS:
+    void runAnywayRequested();
+    // Also on Escape and the window's close button.
+    void cancelRequested();
 
 protected:
     void reject() override;
@@ -29,6 +31,4 @@ private:
     QWidget *makeFooter();
 
     CommandThreatReviewRequest m_request;
-    std::function<void()> m_onRunAnyway;
-    std::function<void()> m_onCancel;
 };

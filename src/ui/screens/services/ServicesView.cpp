@@ -400,22 +400,14 @@ void ServicesView::syncSudoSheet()
     if (!needsNewSheet(m_sudoSheet, request))
         return;
     const SudoPasswordRequest shown = *request;
-    QPointer<ServicesController> controller(m_controller);
-    m_sudoSheet = new SudoPasswordPromptView(
-        shown,
-        [controller, shown](SharedSensitiveBytes password) {
-            if (controller)
+    m_sudoSheet = new SudoPasswordPromptView(shown, this);
+    connect(m_sudoSheet, &SudoPasswordPromptView::passwordSubmitted, m_controller,
+            [controller = m_controller, shown](SharedSensitiveBytes password) {
                 controller->submitSudoPassword(shown, std::move(password));
-        },
-        [controller, shown] {
-            if (controller)
-                controller->launchWithoutPassword(shown);
-        },
-        [controller] {
-            if (controller)
-                controller->cancelSudoPrompt();
-        },
-        this);
+            });
+    connect(m_sudoSheet, &SudoPasswordPromptView::runWithoutPasswordRequested, m_controller,
+            [controller = m_controller, shown] { controller->launchWithoutPassword(shown); });
+    connect(m_sudoSheet, &SudoPasswordPromptView::cancelRequested, m_controller, &ServicesController::cancelSudoPrompt);
     m_sudoSheet->open();
 }
 
@@ -425,18 +417,11 @@ void ServicesView::syncThreatReviewSheet()
     if (!needsNewSheet(m_reviewSheet, request))
         return;
     const CommandThreatReviewRequest shown = *request;
-    QPointer<ServicesController> controller(m_controller);
-    m_reviewSheet = new CommandThreatReviewView(
-        shown,
-        [controller, shown] {
-            if (controller)
-                controller->runAnyway(shown);
-        },
-        [controller] {
-            if (controller)
-                controller->cancelThreatReview();
-        },
-        this);
+    m_reviewSheet = new CommandThreatReviewView(shown, this);
+    connect(m_reviewSheet, &CommandThreatReviewView::runAnywayRequested, m_controller,
+            [controller = m_controller, shown] { controller->runAnyway(shown); });
+    connect(m_reviewSheet, &CommandThreatReviewView::cancelRequested, m_controller,
+            &ServicesController::cancelThreatReview);
     m_reviewSheet->open();
 }
 

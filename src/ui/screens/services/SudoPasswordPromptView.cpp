@@ -14,15 +14,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request,
-                                               std::function<void(SharedSensitiveBytes)> onSubmit,
-                                               std::function<void()> onRunWithoutPassword,
-                                               std::function<void()> onCancel, QWidget *parent)
+SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, QWidget *parent)
     : QDialog(parent),
-      m_request(std::move(request)),
-      m_onSubmit(std::move(onSubmit)),
-      m_onRunWithoutPassword(std::move(onRunWithoutPassword)),
-      m_onCancel(std::move(onCancel))
+      m_request(std::move(request))
 {
     const bool restart = m_request.action == SudoLaunchAction::restart;
     setWindowModality(Qt::WindowModal);
@@ -83,8 +77,7 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request,
     connect(m_launch, &QPushButton::clicked, this, &SudoPasswordPromptView::submit);
     connect(withoutPassword, &QPushButton::clicked, this, [this] {
         SecretFieldText::take(*m_password);
-        if (m_onRunWithoutPassword)
-            m_onRunWithoutPassword();
+        Q_EMIT runWithoutPasswordRequested();
     });
     connect(cancel, &QPushButton::clicked, this, &SudoPasswordPromptView::reject);
 }
@@ -92,15 +85,12 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request,
 void SudoPasswordPromptView::reject()
 {
     SecretFieldText::take(*m_password);
-    if (m_onCancel)
-        m_onCancel();
+    Q_EMIT cancelRequested();
 }
 
 void SudoPasswordPromptView::submit()
 {
     if (m_password->text().isEmpty())
         return;
-    SharedSensitiveBytes password = std::make_shared<const SensitiveBytes>(SecretFieldText::take(*m_password));
-    if (m_onSubmit)
-        m_onSubmit(std::move(password));
+    Q_EMIT passwordSubmitted(std::make_shared<const SensitiveBytes>(SecretFieldText::take(*m_password)));
 }

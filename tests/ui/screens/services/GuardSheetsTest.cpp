@@ -33,10 +33,12 @@ TEST(SudoPasswordPrompt, SubmitsTheUntrimmedPasswordOnceAndReturnNeverRunsWithou
     QStringList submitted;
     int withoutPassword = 0;
     int cancelled = 0;
-    SudoPasswordPromptView sheet(
-        {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, {}},
-        [&](const SharedSensitiveBytes &password) { submitted.append(QString::fromUtf8(password->view())); },
-        [&] { ++withoutPassword; }, [&] { ++cancelled; });
+    SudoPasswordPromptView sheet({QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, {}});
+    QObject::connect(&sheet, &SudoPasswordPromptView::passwordSubmitted, [&](const SharedSensitiveBytes &password) {
+        submitted.append(QString::fromUtf8(password->view()));
+    });
+    QObject::connect(&sheet, &SudoPasswordPromptView::runWithoutPasswordRequested, [&] { ++withoutPassword; });
+    QObject::connect(&sheet, &SudoPasswordPromptView::cancelRequested, [&] { ++cancelled; });
     sheet.show();
     auto *field = sheet.findChild<QLineEdit *>(QStringLiteral("passwordField"));
     auto *launch = sheet.findChild<QPushButton *>(QStringLiteral("launchButton"));
@@ -57,8 +59,7 @@ TEST(SudoPasswordPrompt, SubmitsTheUntrimmedPasswordOnceAndReturnNeverRunsWithou
     QTest::keyClick(&sheet, Qt::Key_Escape);
     EXPECT_EQ(cancelled, 1);
 
-    SudoPasswordPromptView restart({QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::restart, {}}, nullptr,
-                                   nullptr, nullptr);
+    SudoPasswordPromptView restart({QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::restart, {}});
     EXPECT_EQ(buttonTexts(restart), (QStringList {QStringLiteral("Cancel"), QStringLiteral("Restart Without Password"),
                                                   QStringLiteral("Restart")}));
 }
@@ -73,8 +74,9 @@ TEST(CommandThreatReview, BlockedOffersOnlyCloseAndReviewOffersRunAnyway)
         SudoLaunchAction::start,
         {QStringLiteral("f"),
          {finding("disk", CommandThreatSeverity::critical), finding("m", CommandThreatSeverity::medium)}}};
-    CommandThreatReviewView blockedSheet(
-        blocked, [&] { ++runs; }, [&] { ++cancels; });
+    CommandThreatReviewView blockedSheet(blocked);
+    QObject::connect(&blockedSheet, &CommandThreatReviewView::runAnywayRequested, [&] { ++runs; });
+    QObject::connect(&blockedSheet, &CommandThreatReviewView::cancelRequested, [&] { ++cancels; });
     blockedSheet.show();
     EXPECT_EQ(buttonTexts(blockedSheet), QStringList {QStringLiteral("Close")});
     EXPECT_EQ(blockedSheet.windowTitle(), QStringLiteral("Command Blocked"));
@@ -87,8 +89,9 @@ TEST(CommandThreatReview, BlockedOffersOnlyCloseAndReviewOffersRunAnyway)
                                             QStringLiteral("peek"),
                                             SudoLaunchAction::start,
                                             {QStringLiteral("g"), {finding("ssh", CommandThreatSeverity::high)}}};
-    CommandThreatReviewView riskySheet(
-        risky, [&] { ++runs; }, [&] { ++cancels; });
+    CommandThreatReviewView riskySheet(risky);
+    QObject::connect(&riskySheet, &CommandThreatReviewView::runAnywayRequested, [&] { ++runs; });
+    QObject::connect(&riskySheet, &CommandThreatReviewView::cancelRequested, [&] { ++cancels; });
     riskySheet.show();
     EXPECT_EQ(buttonTexts(riskySheet), (QStringList {QStringLiteral("Cancel"), QStringLiteral("Run Anyway")}));
     QTest::keyClick(&riskySheet, Qt::Key_Return);
@@ -122,9 +125,9 @@ TEST(SudoPasswordPrompt, PasswordIsGoneFromMemoryAfterItsLifetime)
             maskedUtf16.append(char(c.toLatin1() ^ mask)).append(char(0 ^ mask));
         }
         SharedSensitiveBytes taken;
-        SudoPasswordPromptView sheet(
-            {QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, {}},
-            [&](const SharedSensitiveBytes &password) { taken = password; }, nullptr, nullptr);
+        SudoPasswordPromptView sheet({QUuid::createUuid(), QStringLiteral("api"), SudoLaunchAction::start, {}});
+        QObject::connect(&sheet, &SudoPasswordPromptView::passwordSubmitted,
+                         [&](const SharedSensitiveBytes &password) { taken = password; });
         sheet.show();
         auto *field = sheet.findChild<QLineEdit *>(QStringLiteral("passwordField"));
         QTest::keyClicks(field, canary);

@@ -281,8 +281,7 @@ TEST_F(ServicesScreenScreenshots, ListSheetsAndEditor)
         controller().cancelThreatReview();
         QCoreApplication::processEvents();
 
-        SudoPasswordPromptView sudo({peek.id, peek.name, SudoLaunchAction::start, {}}, nullptr, nullptr, nullptr,
-                                    view.get());
+        SudoPasswordPromptView sudo({peek.id, peek.name, SudoLaunchAction::start, {}}, view.get());
         sudo.show();
         Screenshots::save(sudo, QStringLiteral("services/sudo") + suffix);
         sudo.hide();
