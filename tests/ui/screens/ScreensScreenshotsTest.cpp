@@ -1,4 +1,4 @@
-#include "ProfilesFixture.h"
+#include "profiles/ProfilesFixture.h"
 
 #include "records/SettingsRepository.h"
 #include "support/Screenshots.h"

@@ -1,5 +1,5 @@
 #include "ProfilesFixture.h"
-#include "services/ButtonLookup.h"
+#include "../services/ButtonLookup.h"
 
 #include "ui/components/MacTextField.h"
 #include "ui/screens/profiles/ProfileEditorDraft.h"

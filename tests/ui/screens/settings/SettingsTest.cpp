@@ -1,4 +1,4 @@
-#include "services/ButtonLookup.h"
+#include "../services/ButtonLookup.h"
 
 #include "records/ApplicationSupport.h"
 #include "records/SettingsRepository.h"
