@@ -71,10 +71,11 @@ expect "lint, a wrong path" FAIL "no such file or folder" bash scripts/lint.sh s
 expect "lint, a header path" FAIL "not a .cpp source" bash scripts/lint.sh src/platform/Base.h
 expect "lint, a folder without sources" FAIL "holds no .cpp source" bash scripts/lint.sh src/app
 expect "lint --ci, a wrong path" FAIL "no such file or folder" bash scripts/lint.sh --ci src/nowhere
-git init --quiet .
-git add src
-git -c user.name=check -c user.email=check@localhost commit --quiet -m sources
-git -c user.name=check -c user.email=check@localhost tag -a v0.0.1 -m v0.0.1
+scratch_git() { git -c user.name=check -c user.email=check@localhost -c commit.gpgsign=false -c tag.gpgsign=false "$@"; }
+scratch_git init --quiet .
+scratch_git add src
+scratch_git commit --quiet -m sources
+scratch_git tag -a v0.0.1 -m v0.0.1
 expect "lint --ci, nothing changed since the tag" PASS "no source changed since v0.0.1" bash scripts/lint.sh --ci
 
 if [ "$failures" -ne 0 ]; then
