@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QStyleFactory>
 #include <QStyleOption>
+#include <QTextEdit>
 
 ContrastStyle::ContrastStyle()
     : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
@@ -71,6 +72,15 @@ void ContrastStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *
         painter->setPen(QPen(controlEdgeColor(option->palette), 1));
         painter->translate(0.5, 0.5);
         painter->drawRoundedRect(QRectF(option->rect).adjusted(0, 0, -1, -1), 2, 2);
+        painter->restore();
+    }
+    const auto *area = qobject_cast<const QTextEdit *>(widget);
+    if (element == PE_Frame && enabled && area && !area->isReadOnly()) {
+        // A multi-line text field: Fusion's square frame, in the edge colour.
+        painter->save();
+        painter->setPen(QPen(controlEdgeColor(option->palette), 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
         painter->restore();
     }
     if (element == PE_IndicatorCheckBox && enabled) {

@@ -4,8 +4,9 @@
 
 // Fusion with the marks a keyboard or low-vision user depends on made strong
 // enough to see: the border of an unticked check box (Fusion draws it a shade
-// off the window colour, lost on a dark card), the edges of text fields and
-// combo boxes (3:1 on the surfaces around and inside them) and the focus frame.
+// off the window colour, lost on a dark card), the edges of text fields (also
+// multi-line ones) and combo boxes (3:1 on the surfaces around and inside them)
+// and the focus frame.
 class ContrastStyle final : public QProxyStyle {
     Q_OBJECT
 

@@ -37,6 +37,7 @@
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QTest>
+#include <QTextEdit>
 
 namespace {
 
@@ -211,7 +212,9 @@ struct ContrastTest : ServiceManagerTest {
                         ColorContrast::textMinimum,
                         ColorContrast::compositedOver(field->palette().color(QPalette::PlaceholderText), base), base,
                         name + QStringLiteral(" placeholder"));
-            } else if (qobject_cast<const QComboBox *>(widget) && widget->isEnabled()) {
+            } else if (const auto *area = qobject_cast<const QTextEdit *>(widget);
+                       widget->isEnabled()
+                       && (qobject_cast<const QComboBox *>(widget) || (area && !area->isReadOnly()))) {
                 checkEdge(*widget, name);
             } else if (qobject_cast<const StatusBadge *>(widget)) {
                 checkPainted(pixels(*widget).adjusted(3, 2, -3, -2), name);
