@@ -150,9 +150,10 @@ struct ContrastTest : ServiceManagerTest {
     // A field's or combo box's left edge against the surfaces outside and inside it.
     void checkEdge(const QWidget &field, const QString &what)
     {
-        const QRect edge = pixels(field, QRect(0, field.height() / 2 - 2, 2, 5));
+        const int middle = field.height() / 2;
+        const QRect edge = pixels(field, QRect(0, middle - 2, 2, 5));
         for (const QColor &side :
-             {surface(pixels(field, QRect(-4, edge.top() - 1, 3, 3))), surface(pixels(field, QRect(3, 4, 4, 3)))})
+             {surface(pixels(field, QRect(-4, middle - 1, 3, 3))), surface(pixels(field, QRect(3, 4, 4, 3)))})
             expectAtLeast(ColorContrast::markMinimum, strongest(edge, side), side, what + QStringLiteral(" edge"));
     }
     // The rows are painted: the name over the caption, the badge at the right end.
