@@ -6,6 +6,7 @@
 #include "ui/components/ColorContrast.h"
 #include "ui/components/FocusMark.h"
 #include "ui/components/ProminentButton.h"
+#include "ui/components/SearchField.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
@@ -215,7 +216,8 @@ struct ContrastTest : ServiceManagerTest {
                         name + QStringLiteral(" placeholder"));
             } else if (const auto *area = qobject_cast<const QTextEdit *>(widget);
                        widget->isEnabled()
-                       && (qobject_cast<const QComboBox *>(widget) || (area && !area->isReadOnly()))) {
+                       && (qobject_cast<const QComboBox *>(widget) || qobject_cast<const SearchField *>(widget)
+                           || (area && !area->isReadOnly()))) {
                 checkEdge(*widget, name);
             } else if (qobject_cast<const StatusBadge *>(widget)) {
                 checkPainted(pixels(*widget).adjusted(3, 2, -3, -2), name);
