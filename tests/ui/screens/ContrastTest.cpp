@@ -9,7 +9,6 @@
 #include "ui/components/SearchField.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
-#include "ui/components/SymbolView.h"
 #include "ui/components/ThemeColor.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/components/WrappingText.h"
