@@ -38,12 +38,23 @@ QColor legibleTextOn(const QColor &fill)
 QColor legibleVariant(const QColor &tint, const QColor &background, qreal minimum)
 {
     const bool lighten = relativeLuminance(background) < 0.18;
+    // A little above the minimum: painted colours are rounded to 8 bits a channel.
+    const qreal wanted = minimum + 0.05;
     QColor shade = tint.toHsl();
-    for (int step = 0; step < 100 && ratio(shade, background) < minimum; ++step) {
+    for (int step = 0; step < 100 && ratio(shade, background) < wanted; ++step) {
         const float next = std::clamp(shade.lightnessF() + (lighten ? 0.01f : -0.01f), 0.0f, 1.0f);
         shade.setHslF(shade.hslHueF(), shade.hslSaturationF(), next, shade.alphaF());
     }
     return shade.toRgb();
+}
+
+QColor legibleVariant(const QColor &tint, const QList<QColor> &backgrounds, qreal minimum)
+{
+    // Each step moves the shade further from every background of the same kind.
+    QColor legible = tint;
+    for (const QColor &background : backgrounds)
+        legible = legibleVariant(legible, background, minimum);
+    return legible;
 }
 
 } // namespace ColorContrast

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QList>
 
 // WCAG 2.1 contrast: what a colour painted with some transparency shows as
 // over its background, and how far apart two shown colours are.
@@ -21,5 +22,7 @@ QColor legibleTextOn(const QColor &fill);
 // `tint` as it is if it reaches `minimum` on `background`, else the nearest
 // lighter (on a dark background) or darker shade of its hue that does.
 QColor legibleVariant(const QColor &tint, const QColor &background, qreal minimum = textMinimum);
+// The same on every one of `backgrounds`, which must all be light or all dark.
+QColor legibleVariant(const QColor &tint, const QList<QColor> &backgrounds, qreal minimum = textMinimum);
 
 } // namespace ColorContrast

@@ -1,11 +1,15 @@
 #include "ui/components/ContrastStyle.h"
 
+#include "ui/components/ColorContrast.h"
 #include "ui/components/FocusMark.h"
 #include "ui/components/ThemeColor.h"
 
+#include <QApplication>
+#include <QImage>
 #include <QPainter>
 #include <QStyleFactory>
 #include <QStyleOption>
+#include <QTextEdit>
 
 ContrastStyle::ContrastStyle()
     : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
@@ -14,6 +18,41 @@ ContrastStyle::ContrastStyle()
 QColor ContrastStyle::checkBoxBorderColor(const QPalette &palette)
 {
     return ThemeColor::tertiary().resolve(palette.color(QPalette::Active, QPalette::WindowText));
+}
+
+QColor ContrastStyle::controlEdgeColor(const QPalette &palette)
+{
+    // Fusion's button face (a combo box's inside) is lighter than the palette's button colour.
+    QStyleOptionButton face;
+    face.palette = palette;
+    face.state = State_Enabled | State_Raised | State_Active;
+    face.rect = QRect(0, 0, 40, 24);
+    QImage picture(face.rect.size(), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(palette.color(QPalette::Window));
+    QPainter painter(&picture);
+    QApplication::style()->drawPrimitive(PE_PanelButtonCommand, &face, &painter);
+    painter.end();
+    QList<QColor> surfaces = ThemeColor::opaqueSurfaces();
+    surfaces << palette.color(QPalette::Window) << palette.color(QPalette::Base) << picture.pixelColor(20, 3)
+             << picture.pixelColor(20, 20);
+    return ColorContrast::legibleVariant(palette.color(QPalette::Mid), surfaces, ColorContrast::markMinimum);
+}
+
+void ContrastStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
+                                       const QWidget *widget) const
+{
+    QProxyStyle::drawComplexControl(control, option, painter, widget);
+    const auto *combo = qstyleoption_cast<const QStyleOptionComboBox *>(option);
+    if (control != CC_ComboBox || !combo || combo->editable || !(option->state & State_Enabled)
+        || (option->state & State_HasFocus))
+        return;
+    // Over Fusion's faint outline, on the same rounded rectangle.
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setBrush(Qt::NoBrush);
+    painter->setPen(QPen(controlEdgeColor(option->palette), 1));
+    painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+    painter->restore();
 }
 
 void ContrastStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
@@ -25,6 +64,25 @@ void ContrastStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *
         return;
     }
     QProxyStyle::drawPrimitive(element, option, painter, widget);
+    if (element == PE_FrameLineEdit && enabled && !(option->state & State_HasFocus)) {
+        // A focused field keeps Fusion's highlight; an idle one gets an edge that shows.
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        painter->setBrush(Qt::NoBrush);
+        painter->setPen(QPen(controlEdgeColor(option->palette), 1));
+        painter->translate(0.5, 0.5);
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(0, 0, -1, -1), 2, 2);
+        painter->restore();
+    }
+    const auto *area = qobject_cast<const QTextEdit *>(widget);
+    if (element == PE_Frame && enabled && area && !area->isReadOnly()) {
+        // A multi-line text field: Fusion's square frame, in the edge colour.
+        painter->save();
+        painter->setPen(QPen(controlEdgeColor(option->palette), 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
+        painter->restore();
+    }
     if (element == PE_IndicatorCheckBox && enabled) {
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing, false);

@@ -4,7 +4,9 @@
 
 // Fusion with the marks a keyboard or low-vision user depends on made strong
 // enough to see: the border of an unticked check box (Fusion draws it a shade
-// off the window colour, lost on a dark card) and the focus frame.
+// off the window colour, lost on a dark card), the edges of text fields (also
+// multi-line ones) and combo boxes (3:1 on the surfaces around and inside them)
+// and the focus frame.
 class ContrastStyle final : public QProxyStyle {
     Q_OBJECT
 
@@ -13,7 +15,11 @@ public:
 
     // The check box border as it is drawn for `palette`.
     static QColor checkBoxBorderColor(const QPalette &palette);
+    // The edge of a text field or combo box as it is drawn for `palette`.
+    static QColor controlEdgeColor(const QPalette &palette);
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
                        const QWidget *widget = nullptr) const override;
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
+                            const QWidget *widget = nullptr) const override;
 };

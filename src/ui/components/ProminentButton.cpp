@@ -2,6 +2,7 @@
 
 #include "ui/components/ColorContrast.h"
 #include "ui/components/SymbolIcon.h"
+#include "ui/components/ThemeColor.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -50,16 +51,20 @@ void ProminentButton::paintEvent(QPaintEvent *)
     QColor fill = Palette::color(m_tint);
     if (isDown())
         fill = fill.darker(115);
-    if (!isEnabled())
-        fill.setAlphaF(0.4);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
-    painter.fillPath(shape, fill);
-    // A dimmed fill is judged as it shows over the window.
-    const QColor window = palette().color(QPalette::Window);
-    QColor textColor = ColorContrast::legibleTextOn(ColorContrast::compositedOver(fill, window));
-    if (!isEnabled())
-        textColor.setAlpha(170);
+    QColor textColor;
+    if (isEnabled()) {
+        painter.fillPath(shape, fill);
+        textColor = ColorContrast::legibleTextOn(fill);
+    } else {
+        // Disabled, it gives up its tint for the neutral face and dimmed text
+        // of the other disabled buttons: a paler tint still looked pressable.
+        painter.fillPath(shape, palette().color(QPalette::Disabled, QPalette::Button));
+        painter.setPen(QPen(ThemeColor::separator().resolve(this), 1));
+        painter.drawPath(shape);
+        textColor = palette().color(QPalette::Disabled, QPalette::ButtonText);
+    }
     if (hasFocus()) {
         // Inside the fill, in the text's colour: a ring in the tint itself
         // would not set a focused button apart from the others.

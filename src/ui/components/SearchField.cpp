@@ -1,5 +1,6 @@
 #include "ui/components/SearchField.h"
 
+#include "ui/components/ContrastStyle.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/SymbolView.h"
@@ -48,7 +49,8 @@ void SearchField::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setPen(QPen(ThemeColor::separator().resolve(this), 1));
+    // The edge of a text field: the box is hardly lighter or darker than the sidebar.
+    painter.setPen(QPen(ContrastStyle::controlEdgeColor(palette()), 1));
     painter.setBrush(ThemeColor::textBackground().resolve(this));
     painter.drawRoundedRect(box, 8, 8);
 }

@@ -1,5 +1,6 @@
 #include "ui/components/StatusBadge.h"
 
+#include "ui/components/ColorContrast.h"
 #include "ui/components/TextStyle.h"
 
 #include <QPainter>
@@ -50,17 +51,23 @@ QSize StatusBadge::capsuleSize(const QString &text)
             verticalPadding * 2 + metrics.height()};
 }
 
-void StatusBadge::paintCapsule(QPainter &painter, const QRectF &capsule, const QString &text, const QColor &color)
+void StatusBadge::paintCapsule(QPainter &painter, const QRectF &capsule, const QString &text, const QColor &color,
+                               const QList<QColor> &backdrops)
 {
+    const QColor fill = withOpacity(color, 0.14);
+    QList<QColor> fills;
+    for (const QColor &backdrop : backdrops.isEmpty() ? ThemeColor::opaqueSurfaces() : backdrops)
+        fills << ColorContrast::compositedOver(fill, backdrop);
+    const QColor shown = ColorContrast::legibleVariant(ColorContrast::compositedOver(color, fills.first()), fills);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(withOpacity(color, 0.14));
+    painter.setBrush(fill);
     painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
-    painter.setBrush(color);
+    painter.setBrush(shown);
     painter.drawEllipse(
         QRectF(capsule.left() + horizontalPadding, capsule.center().y() - dotSize / 2.0, dotSize, dotSize));
-    painter.setPen(color);
+    painter.setPen(shown);
     painter.setFont(badgeFont());
     const QRectF textArea(capsule.left() + horizontalPadding + dotSize + dotSpacing, capsule.top(),
                           capsule.width() - horizontalPadding * 2 - dotSize - dotSpacing, capsule.height());

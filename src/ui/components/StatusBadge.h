@@ -24,7 +24,10 @@ public:
 
     // The same capsule for views that draw their rows themselves (list delegates).
     static QSize capsuleSize(const QString &text);
-    static void paintCapsule(QPainter &painter, const QRectF &capsule, const QString &text, const QColor &color);
+    // The text and dot take the shade of `color` that reads on the capsule over
+    // each of `backdrops` (by default every surface of the theme).
+    static void paintCapsule(QPainter &painter, const QRectF &capsule, const QString &text, const QColor &color,
+                             const QList<QColor> &backdrops = {});
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -1,5 +1,6 @@
 #include "ui/components/StyledLabel.h"
 
+#include "ui/components/ColorContrast.h"
 #include "ui/components/ThemeManager.h"
 
 #include <QApplication>
@@ -101,7 +102,10 @@ void StyledLabel::applyColor()
             setPalette(QPalette());
     } else {
         const QColor foreground = inheritedForeground();
-        const QColor wanted = m_color.resolve(foreground);
+        QColor wanted = m_color.resolve(foreground);
+        // An accent (green "No findings", red warnings) in the shade that reads on every surface.
+        if (m_color.role() == ThemeColor::Role::accent)
+            wanted = ColorContrast::legibleVariant(wanted, ThemeColor::opaqueSurfaces());
         if (!testAttribute(Qt::WA_SetPalette) || palette().color(QPalette::WindowText) != wanted) {
             QPalette own;
             own.setColor(QPalette::WindowText, wanted);

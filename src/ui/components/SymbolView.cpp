@@ -1,5 +1,6 @@
 #include "ui/components/SymbolView.h"
 
+#include "ui/components/ColorContrast.h"
 #include "ui/components/SymbolIcon.h"
 
 #include <QPainter>
@@ -29,6 +30,12 @@ void SymbolView::setColor(ThemeColor color)
     update();
 }
 
+void SymbolView::setMinimumContrast(qreal ratio)
+{
+    m_minimumContrast = ratio;
+    update();
+}
+
 void SymbolView::setSymbolSize(int size)
 {
     m_symbolSize = size;
@@ -54,7 +61,9 @@ void SymbolView::paintEvent(QPaintEvent *)
     if (m_symbolName.isEmpty())
         return;
     QPainter painter(this);
-    const QColor color = m_color.resolve(this);
+    QColor color = m_color.resolve(this);
+    if (m_minimumContrast > 1)
+        color = ColorContrast::legibleVariant(color, ThemeColor::opaqueSurfaces(), m_minimumContrast);
     const QPixmap pixmap = symbolPixmap(m_symbolName, m_symbolSize, color, devicePixelRatioF());
     const QPoint origin((width() - m_symbolSize) / 2, (height() - m_symbolSize) / 2);
     if (!isEnabled())

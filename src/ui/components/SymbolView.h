@@ -18,6 +18,9 @@ public:
     void setSymbolName(const QString &name);
     void setColor(ThemeColor color);
     ThemeColor color() const { return m_color; }
+    // For a symbol that alone tells a state (a secret's lock): its colour in the
+    // shade that keeps `ratio` on every surface of the theme.
+    void setMinimumContrast(qreal ratio);
     // The box may be larger than the symbol (e.g. a 16 symbol in a 28 frame).
     void setSymbolSize(int size);
     void setBoxSize(QSize size);
@@ -33,4 +36,5 @@ private:
     int m_symbolSize;
     QSize m_boxSize;
     ThemeColor m_color;
+    qreal m_minimumContrast = 1;
 };

@@ -1,5 +1,6 @@
 #include "ui/components/ThemeColor.h"
 
+#include "ui/components/ColorContrast.h"
 #include "ui/components/ThemeManager.h"
 
 #include <QApplication>
@@ -10,6 +11,18 @@ ThemeColor ThemeColor::fixed(const QColor &color)
     ThemeColor result(Role::fixed);
     result.m_fixed = color;
     return result;
+}
+
+QList<QColor> ThemeColor::opaqueSurfaces()
+{
+    const QPalette palette = QApplication::palette();
+    const QColor window = palette.color(QPalette::Window);
+    QList<QColor> surfaces {window, palette.color(QPalette::Base), palette.color(QPalette::Button)};
+    for (const ThemeColor &surface : {controlBackground(), textBackground(), cardBackground(), sidebarBackground()})
+        surfaces << ColorContrast::compositedOver(surface.resolve(), window);
+    // The faint wash of the text colour that grouped forms and hovered rows lay on the window.
+    surfaces << ColorContrast::compositedOver(withOpacity(palette.color(QPalette::WindowText), 0.06), window);
+    return surfaces;
 }
 
 bool ThemeColor::isHierarchical() const

@@ -3,6 +3,7 @@
 #include "ui/components/Palette.h"
 
 #include <QColor>
+#include <QList>
 
 class QWidget;
 
@@ -44,6 +45,11 @@ public:
     static ThemeColor cardBackground() { return ThemeColor(Role::cardBackground); }
     static ThemeColor sidebarBackground() { return ThemeColor(Role::sidebarBackground); }
     static ThemeColor fixed(const QColor &color);
+    // The surfaces the screens draw on in the current theme, each as it shows
+    // over the window: window, text and button background, card, control and
+    // sidebar, and the window under a faint wash of text colour (grouped forms,
+    // hovered rows). A colour legible on all of them is legible anywhere.
+    static QList<QColor> opaqueSurfaces();
 
     Role role() const { return m_role; }
     bool isHierarchical() const;

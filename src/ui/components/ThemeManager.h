@@ -13,7 +13,9 @@ class ColorSchemePortal;
 // the stored setting at start-up and whenever the setting changes; widgets read
 // isDark() (through Palette and ThemeColor) while they paint, so a switch
 // repaints every widget without rebuilding any. Connect to isDarkChanged only
-// for state that is not drawn at paint time.
+// for state that is not drawn at paint time and not derived from a widget's
+// palette: widgets take the new palette after the signal, so a colour judged
+// on a widget's palette is computed with followPalette (PaletteFollower.h).
 class ThemeManager : public QObject {
     Q_OBJECT
 public:

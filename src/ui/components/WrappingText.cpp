@@ -27,10 +27,10 @@ WrappingText::WrappingText(TextStyle style, bool monospaced, QWidget *parent)
     setContextMenuPolicy(Qt::DefaultContextMenu);
     setFocusPolicy(Qt::NoFocus);
     document()->setDocumentMargin(0);
-    // Drawn on whatever surface it sits on, like a label.
+    // Drawn on whatever surface it sits on, like a label, in the palette's
+    // text colour: no style sheet, whose colours a theme switch would not reach.
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
-    setStyleSheet(QStringLiteral("QTextEdit { background: transparent; }"));
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);

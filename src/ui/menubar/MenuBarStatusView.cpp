@@ -1,8 +1,10 @@
 #include "ui/menubar/MenuBarStatusView.h"
 
+#include "ui/components/ColorContrast.h"
 #include "ui/components/DisplayFormatting.h"
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/Palette.h"
+#include "ui/components/PaletteFollower.h"
 #include "ui/components/ProtectedDataLockButton.h"
 #include "ui/components/StatusDot.h"
 #include "ui/components/StyledLabel.h"
@@ -48,13 +50,14 @@ public:
         : QWidget(parent)
     {}
 
+    static QColor fill() { return withOpacity(Palette::red(), 0.12); }
+
 protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
-        const QColor red = Palette::red();
-        painter.fillRect(rect(), withOpacity(red, 0.12));
-        painter.fillRect(QRect(0, 0, width(), 2), red);
+        painter.fillRect(rect(), fill());
+        painter.fillRect(QRect(0, 0, width(), 2), Palette::red());
     }
 };
 
@@ -324,12 +327,21 @@ QWidget *MenuBarStatusView::buildQuitConfirmation()
     title->setSpacing(8);
     title->addWidget(new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), symbolPixelSize(TextStyle::title3),
                                     Palette::Color::red, m_quitBox));
-    title->addWidget(new StyledLabel(QStringLiteral("Quit Velmora?"), TextStyle::callout, QFont::DemiBold,
-                                     Palette::Color::red, m_quitBox));
+    auto *question = new StyledLabel(QStringLiteral("Quit Velmora?"), TextStyle::callout, QFont::DemiBold,
+                                     Palette::Color::red, m_quitBox);
+    // Red on the box's pale red: the red deepened (or, in the dark, lightened) as far as reading needs.
+    followPalette(question, [question] {
+        const QColor surface =
+            ColorContrast::compositedOver(QuitBox::fill(), question->palette().color(QPalette::Window));
+        question->setColor(ThemeColor::fixed(ColorContrast::legibleVariant(Palette::red(), surface)));
+    });
+    title->addWidget(question);
     title->addStretch(1);
     box->addLayout(title);
-    m_quitWarning = new StyledLabel(QString(), TextStyle::caption, QFont::Normal,
-                                    ThemeColor::fixed(withOpacity(primaryTextColor(), 0.85)), m_quitBox);
+    m_quitWarning = new StyledLabel(QString(), TextStyle::caption, QFont::Normal, ThemeColor::primary(), m_quitBox);
+    followPalette(m_quitWarning, [warning = m_quitWarning] {
+        warning->setColor(ThemeColor::fixed(withOpacity(primaryTextColor(), 0.85)));
+    });
     m_quitWarning->setWordWrap(true);
     box->addWidget(m_quitWarning);
     auto *buttons = new QHBoxLayout;

@@ -3,17 +3,17 @@
 #include "ui/components/ButtonTextTint.h"
 #include "ui/components/ColorContrast.h"
 #include "ui/components/EnabledColor.h"
-#include "ui/components/ThemeManager.h"
+#include "ui/components/PaletteFollower.h"
 
 #include <QPushButton>
 
 namespace {
 
+// Judged on the button's own palette, so only once it has taken a new one.
 template <typename Apply>
 void applyAndFollow(QPushButton *button, Apply apply)
 {
-    apply();
-    QObject::connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, button, apply);
+    followPalette(button, apply);
 }
 
 } // namespace

@@ -6,21 +6,38 @@
 #include "ui/components/ColorContrast.h"
 #include "ui/components/FocusMark.h"
 #include "ui/components/ProminentButton.h"
+#include "ui/components/SearchField.h"
+#include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/ThemeColor.h"
 #include "ui/components/ThemeManager.h"
+#include "ui/components/WrappingText.h"
+#include "ui/menubar/MenuBarStatusController.h"
+#include "ui/menubar/MenuBarStatusView.h"
 #include "ui/menubar/MenuButtonTint.h"
+#include "ui/screens/dashboard/DashboardView.h"
 #include "ui/screens/profiles/EnvironmentProfilesView.h"
+#include "ui/screens/profiles/ProfilesController.h"
+#include "ui/screens/services/ServiceEditorMode.h"
+#include "ui/screens/services/ServiceEditorView.h"
+#include "ui/screens/services/ServiceListModel.h"
+#include "ui/screens/services/ServiceRowDelegate.h"
+#include "ui/screens/services/ServiceRunHistoryRow.h"
 #include "ui/screens/services/ServiceRunHistorySection.h"
+#include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/ServicesView.h"
 #include "ui/screens/settings/SettingsView.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHash>
 #include <QImage>
+#include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QTest>
+#include <QTextEdit>
 
 namespace {
 
@@ -124,10 +141,46 @@ struct ContrastTest : ServiceManagerTest {
         expectAtLeast(large ? ColorContrast::largeTextMinimum : ColorContrast::textMinimum,
                       ColorContrast::compositedOver(colour, background), background, what);
     }
+    // A text or mark known only from the picture: its strongest pixel on the surface it covers most.
+    void checkPainted(const QRect &area, const QString &what, qreal minimum = ColorContrast::textMinimum)
+    {
+        const QColor background = surface(area);
+        expectAtLeast(minimum, strongest(area, background), background, what);
+    }
+    // A field's or combo box's left edge against the surfaces outside and inside it.
+    void checkEdge(const QWidget &field, const QString &what)
+    {
+        const int middle = field.height() / 2;
+        const QRect edge = pixels(field, QRect(0, middle - 2, 2, 5));
+        for (const QColor &side :
+             {surface(pixels(field, QRect(-4, middle - 1, 3, 3))), surface(pixels(field, QRect(3, 4, 4, 3)))})
+            expectAtLeast(ColorContrast::markMinimum, strongest(edge, side), side, what + QStringLiteral(" edge"));
+    }
+    // The rows are painted: the name over the caption, the badge at the right end.
+    void checkServiceRows(const QListView &list)
+    {
+        const QPoint origin = list.viewport()->mapTo(checked, QPoint());
+        for (int row = 0; row < list.model()->rowCount(); ++row) {
+            const QModelIndex index = list.model()->index(row, 0);
+            const QRect rect = list.visualRect(index).adjusted(10, 0, -10, -4).translated(origin);
+            const QString what = QStringLiteral("row \"%1\"%2")
+                                     .arg(index.data().toString(), index.data(ServiceListModel::SelectedRole).toBool()
+                                                                       ? QStringLiteral(" (selected)")
+                                                                       : QString());
+            const QSize badge = StatusBadge::capsuleSize(
+                ServiceRowDelegate::badgeText(index.data(ServiceListModel::StateRole).toInt()));
+            const QRect text(rect.left() + 34, rect.top(), rect.width() - badge.width() - 44, rect.height() / 2);
+            checkPainted(pixels(*checked, text), what + QStringLiteral(" name"));
+            checkPainted(pixels(*checked, text.translated(0, text.height() + 1)), what + QStringLiteral(" caption"));
+            checkPainted(
+                pixels(*checked, QRect(rect.right() - badge.width() + 4, rect.center().y() - 4, badge.width() - 6, 8)),
+                what + QStringLiteral(" badge"));
+        }
+    }
     void checkWindow(QWidget &shown, const char *where)
     {
         shown.show();
-        QTest::qWait(150);
+        QTest::qWait(250);
         const QPixmap grab = shown.grab();
         checked = &shown;
         picture = grab.toImage().convertToFormat(QImage::Format_RGB32);
@@ -135,12 +188,44 @@ struct ContrastTest : ServiceManagerTest {
         for (const QWidget *widget : shown.findChildren<QWidget *>()) {
             if (!widget->isVisibleTo(&shown) || widget->visibleRegion().isEmpty())
                 continue;
+            const QString name = QStringLiteral("%1 (%2)").arg(QString::fromUtf8(widget->metaObject()->className()),
+                                                               widget->objectName());
             if (const auto *label = qobject_cast<const QLabel *>(widget)) {
                 if (!label->text().isEmpty() && label->textFormat() != Qt::RichText)
                     checkText(*label, label->text());
+            } else if (const auto *prominent = qobject_cast<const ProminentButton *>(widget);
+                       prominent && !prominent->isEnabled()) {
+                // Dimmed to the neutral face of a disabled button, not a paler tint.
+                const QColor face = surface(pixels(*prominent).adjusted(3, 3, -3, -3));
+                if (face.hsvSaturation() > 40)
+                    failures << name + QStringLiteral(": disabled, but painted in its tint ") + face.name();
             } else if (const auto *button = qobject_cast<const QAbstractButton *>(widget);
-                       button && !button->text().isEmpty())
+                       button && !button->text().isEmpty()) {
                 checkText(*button, button->text());
+            } else if (const auto *text = qobject_cast<const WrappingText *>(widget); text && !text->text().isEmpty()) {
+                checkPainted(pixels(*text), name + QStringLiteral(" \"") + text->text() + u'"');
+            } else if (const auto *field = qobject_cast<const QLineEdit *>(widget)) {
+                if (field->hasFrame() && field->isEnabled())
+                    checkEdge(*field, name);
+                const QColor base = surface(pixels(*field).adjusted(3, 3, -3, -3));
+                if (field->text().isEmpty() && !field->placeholderText().isEmpty())
+                    expectAtLeast(
+                        ColorContrast::textMinimum,
+                        ColorContrast::compositedOver(field->palette().color(QPalette::PlaceholderText), base), base,
+                        name + QStringLiteral(" placeholder"));
+            } else if (const auto *area = qobject_cast<const QTextEdit *>(widget);
+                       widget->isEnabled()
+                       && (qobject_cast<const QComboBox *>(widget) || qobject_cast<const SearchField *>(widget)
+                           || (area && !area->isReadOnly()))) {
+                checkEdge(*widget, name);
+            } else if (qobject_cast<const StatusBadge *>(widget)) {
+                checkPainted(pixels(*widget).adjusted(3, 2, -3, -2), name);
+            } else if (widget->objectName() == QLatin1String("secretLock")) {
+                checkPainted(pixels(*widget), name, ColorContrast::markMinimum);
+            } else if (const auto *list = qobject_cast<const QListView *>(widget);
+                       list && qobject_cast<ServiceRowDelegate *>(list->itemDelegate())) {
+                checkServiceRows(*list);
+            }
         }
         reportFailures(where);
     }
@@ -148,51 +233,77 @@ struct ContrastTest : ServiceManagerTest {
 
 } // namespace
 
-TEST_F(ContrastTest, EveryEnabledTextAndMarkOfTheScreensIsLegibleInBothThemes)
+TEST_F(ContrastTest, EveryTextAndMarkOfTheScreensIsLegibleInBothThemesAtStartAndAfterASwitch)
 {
+    const EnvironmentProfile staging =
+        saveProfile(QStringLiteral("Staging"),
+                    {variable("API_URL", "https://staging"), variable("API_TOKEN", "s3cret", true)}, false);
     const ManagedService web = addService(QStringLiteral("Web server"), QStringLiteral("sleep 300"));
-    const ManagedService job = addService(QStringLiteral("Nightly job"), QStringLiteral("echo done"));
+    const ManagedService job = addService(QStringLiteral("Nightly job"), QStringLiteral("echo done"), staging.id);
     await(manager.start(job.id));
     ASSERT_TRUE(waitForStopped(job.id));
     await(manager.start(web.id));
-    saveProfile(QStringLiteral("Staging"), {variable("API_URL", "https://staging")}, false);
 
-    for (const AppAppearanceMode mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
-        ThemeManager::instance().apply(mode);
-        SCOPED_TRACE(mode == AppAppearanceMode::dark ? "dark theme" : "light theme");
+    for (const AppAppearanceMode start : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
+        ThemeManager::instance().apply(start);
+        const bool startsDark = start == AppAppearanceMode::dark;
         ServicesView services(manager, profiles, lockManager, history, &bookmarks);
-        services.resize(1100, 760);
-        services.selectService(job.id);
-        services.findChild<ServiceRunHistorySection *>()->setExpanded(true);
-        checkWindow(services, "services, stopped service");
-        services.selectService(web.id);
-        checkWindow(services, "services, running service");
+        services.resize(1100, 1400);
         AppSettings current;
-        current.defaultShell = QStringLiteral("/bin/bash");
+        current.defaultShell = QStringLiteral("/usr/local/bin/custom-shell");
         SettingsView settingsView(
             &settingsRepository, [&] { return current; }, [&](auto &applied) { current = applied; });
-        settingsView.resize(520, 360);
-        checkWindow(settingsView, "settings before start-up");
-        settingsView.setApplicationReady(true);
-        checkWindow(settingsView, "settings");
+        settingsView.resize(520, 480);
         EnvironmentProfilesView profilesView(&profiles, &lockManager, nullptr, std::nullopt);
         profilesView.resize(1000, 640);
-        checkWindow(profilesView, "profiles");
+        profilesView.controller().tapRow(staging.id);
+        MenuBarStatusView panel(
+            &manager, &profiles, &lockManager, nullptr, {}, [] {}, true);
+        panel.controller()->beginQuitConfirmation();
+        DashboardView dashboard(&manager, nullptr, [](const QUuid &) {});
+        dashboard.resize(900, 560);
+        ServicesController editing(manager, profiles, lockManager, history, &bookmarks);
+        ServiceEditorView editor(ServiceEditorMode::edit(job), job, editing);
+        editor.resize(640, 640);
+
+        // Built in one theme, then switched at run time: every widget must follow.
+        for (const bool switched : {false, true}) {
+            if (switched)
+                ThemeManager::instance().apply(startsDark ? AppAppearanceMode::light : AppAppearanceMode::dark);
+            SCOPED_TRACE(std::string(startsDark ? "started dark" : "started light")
+                         + (switched ? ", switched at run time" : ""));
+            // The running service stays shown across the switch, its configuration open.
+            const QList<ManagedService> shown = switched ? QList {web, job} : QList {job, web};
+            for (const ManagedService &service : shown) {
+                if (!switched || service.id != web.id) {
+                    services.selectService(service.id);
+                    services.findChild<ServiceRunHistorySection *>()->setExpanded(true);
+                    for (auto *run : services.findChildren<ServiceRunHistoryRow *>())
+                        run->setExpanded(true);
+                    services.findChild<QPushButton *>(QStringLiteral("configurationToggle"))->click();
+                }
+                checkWindow(services, service.id == job.id ? "services, stopped service" : "services, running service");
+            }
+            if (!switched) {
+                checkWindow(settingsView, "settings before start-up");
+                settingsView.setApplicationReady(true);
+            }
+            checkWindow(settingsView, "settings");
+            checkWindow(profilesView, "profiles");
+            panel.adjustSize();
+            checkWindow(panel, "panel, quit question");
+            checkWindow(dashboard, "dashboard");
+            checkWindow(editor, "service editor");
+        }
     }
 }
 
 TEST_F(ContrastTest, TintsAndFocusMarksStandOutFromEverySurfaceInBothThemes)
 {
-    const ThemeColor surfaces[] = {ThemeColor::controlBackground(), ThemeColor::textBackground(),
-                                   ThemeColor::cardBackground(), ThemeColor::sidebarBackground()};
     for (const AppAppearanceMode mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
         ThemeManager::instance().apply(mode);
         const QPalette palette = QApplication::palette();
-        const QColor window = palette.color(QPalette::Window);
-        QList<QColor> backgrounds {window, palette.color(QPalette::Base), palette.color(QPalette::Button)};
-        for (const ThemeColor &surface : surfaces)
-            backgrounds << ColorContrast::compositedOver(surface.resolve(), window);
-        for (const QColor &background : backgrounds) {
+        for (const QColor &background : ThemeColor::opaqueSurfaces()) {
             // Custom controls draw their focus mark on the window and its cards, never on a button face.
             if (background != palette.color(QPalette::Button))
                 expectAtLeast(ColorContrast::markMinimum, focusMarkColor(nullptr), background,

@@ -1,9 +1,11 @@
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 
+#include "ui/components/ColorContrast.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/Palette.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
+#include "ui/components/ThemeColor.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -86,7 +88,10 @@ void ProfileEditorVariableRow::showSecretState()
     const bool secret = m_variable.isSecret;
     m_value->setEchoMode(secret ? QLineEdit::Password : QLineEdit::Normal);
     setButtonSymbol(m_secret, secret ? QStringLiteral("lock.fill") : QStringLiteral("lock.open"),
-                    secret ? Palette::orange() : secondaryTextColor(), 18);
+                    secret ? ColorContrast::legibleVariant(Palette::orange(), ThemeColor::opaqueSurfaces(),
+                                                           ColorContrast::markMinimum)
+                           : secondaryTextColor(),
+                    18);
     m_secret->setToolTip(secret
                              ? QStringLiteral("Secret — stored in the keyring, not in profile files. Click to store "
                                               "as plain text in the profile instead.")

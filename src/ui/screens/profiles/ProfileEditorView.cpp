@@ -2,6 +2,7 @@
 
 #include "ui/components/ButtonTextTint.h"
 #include "ui/components/EnabledColor.h"
+#include "ui/components/PaletteFollower.h"
 #include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
@@ -10,7 +11,6 @@
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
-#include "ui/components/ThemeManager.h"
 #include "ui/screens/profiles/ProfilesController.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 
@@ -172,11 +172,9 @@ QWidget *ProfileEditorView::makeButtonRow()
         auto *remove = new QPushButton(QStringLiteral("Delete"), bar);
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
-        const auto paintRed = [remove] {
+        followPalette(remove, [remove] {
             setEnabledColor(remove, QPalette::ButtonText, legibleButtonText(remove, Palette::red()));
-        };
-        paintRed();
-        connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, remove, paintRed);
+        });
         connect(remove, &QPushButton::clicked, this, &ProfileEditorView::requestProfileDeletion);
         layout->addWidget(remove);
     }

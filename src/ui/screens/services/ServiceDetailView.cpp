@@ -13,7 +13,6 @@
 #include "ui/components/SurfaceCard.h"
 #include "ui/components/SymbolView.h"
 #include "ui/components/TextStyle.h"
-#include "ui/components/ThemeManager.h"
 #include "ui/components/WrappingText.h"
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 #include "ui/screens/services/ServiceRunHistorySection.h"
@@ -133,8 +132,6 @@ ServiceDetailView::ServiceDetailView(ServicesController &controller, QWidget *pa
                     m_widgets->liveOutputProgress->turn();
                 }
             });
-    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
-            [this] { ServiceDetailStyle::retintButtons(this); });
     refreshAll();
 }
 

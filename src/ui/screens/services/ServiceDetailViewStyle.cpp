@@ -1,7 +1,9 @@
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 
 #include "ui/components/ButtonTextTint.h"
+#include "ui/components/EnabledColor.h"
 #include "ui/components/FocusMark.h"
+#include "ui/components/PaletteFollower.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
 
@@ -30,12 +32,8 @@ void applyTint(QAbstractButton *button)
                                             : base.color(QPalette::Active, QPalette::ButtonText);
     const QColor disabledColor = base.color(QPalette::Disabled, QPalette::ButtonText);
     if (tint.isValid()) {
-        QPalette palette = button->palette();
-        for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-            palette.setColor(group, QPalette::ButtonText, textColor);
-            palette.setColor(group, QPalette::WindowText, textColor);
-        }
-        button->setPalette(palette);
+        setEnabledColor(button, QPalette::ButtonText, textColor);
+        setEnabledColor(button, QPalette::WindowText, textColor);
     }
     if (symbolName.isEmpty())
         return;
@@ -240,18 +238,14 @@ void setRevealed(QWidget *content, bool revealed, bool animated)
 
 void tintButton(QAbstractButton *button, const QString &symbolName, std::optional<Palette::Color> tint)
 {
+    const bool followed = button->property(tintSymbolProperty).isValid();
     button->setProperty(tintSymbolProperty, symbolName);
     if (tint)
         button->setProperty(tintProperty, int(*tint));
-    applyTint(button);
-}
-
-void retintButtons(QWidget *root)
-{
-    for (QAbstractButton *button : root->findChildren<QAbstractButton *>()) {
-        if (button->property(tintSymbolProperty).isValid())
-            applyTint(button);
-    }
+    if (followed)
+        applyTint(button);
+    else
+        followPalette(button, [button] { applyTint(button); });
 }
 
 } // namespace ServiceDetailStyle

@@ -72,8 +72,7 @@ void setRevealed(QWidget *content, bool revealed, bool animated);
 constexpr int revealDurationMs = 150;
 
 // Gives a button its symbol and, with a tint, its text and symbol colour; the
-// colours follow theme switches through retintButtons().
+// colours follow the button's palette, so theme switches too.
 void tintButton(QAbstractButton *button, const QString &symbolName, std::optional<Palette::Color> tint = std::nullopt);
-void retintButtons(QWidget *root);
 
 } // namespace ServiceDetailStyle

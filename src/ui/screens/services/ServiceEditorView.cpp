@@ -3,6 +3,7 @@
 #include "records/SecurityScopedBookmarkStore.h"
 #include "ui/components/ButtonTextTint.h"
 #include "ui/components/EnabledColor.h"
+#include "ui/components/PaletteFollower.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/NameRule.h"
@@ -240,7 +241,9 @@ QWidget *ServiceEditorView::makeButtons()
         auto *remove = new QPushButton(QStringLiteral("Delete"), row);
         remove->setObjectName(QStringLiteral("deleteButton"));
         remove->setAutoDefault(false);
-        setEnabledColor(remove, QPalette::ButtonText, legibleButtonText(remove, Palette::red()));
+        followPalette(remove, [remove] {
+            setEnabledColor(remove, QPalette::ButtonText, legibleButtonText(remove, Palette::red()));
+        });
         connect(remove, &QPushButton::clicked, this, &ServiceEditorView::confirmDelete);
         layout->addWidget(remove);
     }

@@ -1,6 +1,7 @@
 #include "ui/screens/services/ServiceRowDelegate.h"
 
 #include "records/ServiceRuntimeInfo.h"
+#include "ui/components/ColorContrast.h"
 #include "ui/components/Palette.h"
 #include "ui/components/SelectableSidebarRow.h"
 #include "ui/components/StatusBadge.h"
@@ -156,8 +157,14 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
         background.addRoundedRect(QRectF(g.row), 8, 8);
         painter->fillPath(background, fill);
     }
-    // A selected row takes the slate foreground, as the sidebar rows do.
-    const QColor foreground = selected ? Palette::slate() : palette.color(QPalette::WindowText);
+    // What the row's texts sit on: its fill over the sidebar.
+    const QColor sidebar =
+        ColorContrast::compositedOver(ThemeColor::sidebarBackground().resolve(), palette.color(QPalette::Window));
+    const QColor surface = ColorContrast::compositedOver(fill, sidebar);
+    // A selected row takes the slate foreground, as the sidebar rows do, in the
+    // shade that reads on the slate fill; its caption and badge derive from it.
+    const QColor foreground =
+        selected ? ColorContrast::legibleVariant(Palette::slate(), surface) : palette.color(QPalette::WindowText);
 
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
     const QPixmap icon = symbolPixmap(QStringLiteral("terminal.fill"), 18, Palette::slate(), ratio);
@@ -165,7 +172,8 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
 
     // Badge at the right edge.
     const int state = index.data(ServiceListModel::StateRole).toInt();
-    StatusBadge::paintCapsule(*painter, QRectF(g.badge), badgeText(state), badgeColor(state).resolve(foreground));
+    StatusBadge::paintCapsule(*painter, QRectF(g.badge), badgeText(state), badgeColor(state).resolve(foreground),
+                              {surface});
 
     // Name, indicator and subtitle between them.
     const int textLeft = g.textLeft;
@@ -189,7 +197,11 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     const QString subtitle =
         subtitleMetrics.elidedText(subtitleText, Qt::ElideMiddle, std::max(0, textRight - textLeft));
     painter->setFont(subtitleFont);
-    painter->setPen(ThemeColor::secondary().resolve(foreground));
+    // Caption-sized glyphs seldom reach their full colour at their edges: aim
+    // above the minimum so that what shows still reads at 4.5:1.
+    painter->setPen(ColorContrast::legibleVariant(
+        ColorContrast::compositedOver(ThemeColor::secondary().resolve(foreground), surface), surface,
+        ColorContrast::textMinimum + 0.7));
     // Top-aligned with room below the descent: some fonts draw the underscore
     // under it, and a box of exactly the font's height clips it away.
     painter->drawText(

@@ -1,5 +1,6 @@
 #include "ui/screens/services/ServiceRunHistoryRow.h"
 
+#include "ui/components/ColorContrast.h"
 #include "ui/components/DisplayFormatting.h"
 #include "ui/components/FocusMark.h"
 #include "ui/components/LabeledValueText.h"
@@ -408,6 +409,7 @@ QWidget *ServiceRunHistoryRow::buildVariables()
             auto *lock = new SymbolView(QStringLiteral("lock.fill"), symbolPixelSize(TextStyle::caption2),
                                         Palette::Color::orange);
             lock->setObjectName(QStringLiteral("secretLock"));
+            lock->setMinimumContrast(ColorContrast::markMinimum);
             line->addWidget(lock, 0, Qt::AlignTop);
         }
         column->addLayout(line);

@@ -6,7 +6,6 @@
 #include "ui/components/SurfaceCard.h"
 #include "ui/components/SymbolView.h"
 #include "ui/components/TextStyle.h"
-#include "ui/components/ThemeManager.h"
 #include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 #include "ui/screens/services/ServiceRunHistoryRow.h"
@@ -64,8 +63,6 @@ ServiceRunHistorySection::ServiceRunHistorySection(ServicesController &controlle
     m_clearAllButton->setFlat(true);
     m_clearAllButton->setFont(textStyleFont(TextStyle::callout));
     ServiceDetailStyle::tintButton(m_clearAllButton, QString(), Palette::Color::red);
-    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
-            [this] { ServiceDetailStyle::retintButtons(this); });
     connect(m_clearAllButton, &QPushButton::clicked, this, &ServiceRunHistorySection::confirmClearHistory);
     header->addWidget(m_clearAllButton);
     column->addLayout(header);

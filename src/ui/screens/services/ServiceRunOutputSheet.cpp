@@ -3,7 +3,6 @@
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/DisplayFormatting.h"
 #include "ui/components/StatusBadge.h"
-#include "ui/components/ThemeManager.h"
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 #include "ui/screens/services/ServiceRunHistoryRow.h"
 #include "ui/screens/services/ServiceRunHistoryRowOutcome.h"
@@ -42,8 +41,6 @@ ServiceRunOutputSheet::ServiceRunOutputSheet(const ServiceRunRecord &record, QWi
 
     m_copyButton = new QPushButton(QStringLiteral("Copy"), this);
     ServiceDetailStyle::tintButton(m_copyButton, QStringLiteral("doc.on.doc"));
-    connect(&ThemeManager::instance(), &ThemeManager::isDarkChanged, this,
-            [this] { ServiceDetailStyle::retintButtons(this); });
     m_copyButton->setEnabled(false);
     m_copyButton->setAutoDefault(false);
     connect(m_copyButton, &QPushButton::clicked, this, &ServiceRunOutputSheet::copyOutput);

@@ -7,6 +7,7 @@
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
 #include "ui/components/MacTextField.h"
+#include "ui/components/PaletteFollower.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
@@ -157,7 +158,11 @@ QWidget *SettingsView::makeButtons()
     m_reset = new QPushButton(QStringLiteral("Reset to Defaults"), row);
     m_reset->setObjectName(QStringLiteral("resetSettingsButton"));
     m_reset->setAutoDefault(false);
-    setButtonSymbol(m_reset, QStringLiteral("arrow.counterclockwise"), Palette::red(), 14);
+    followPalette(m_reset, [reset = m_reset] {
+        const QColor tint = legibleButtonText(reset, Palette::red());
+        setEnabledColor(reset, QPalette::ButtonText, tint);
+        setButtonSymbol(reset, QStringLiteral("arrow.counterclockwise"), tint, 14);
+    });
     connect(m_reset, &QPushButton::clicked, this, &SettingsView::confirmReset);
     // The filled button and the style's button share one row height.
     const int height = std::max(m_save->sizeHint().height(), m_reset->sizeHint().height());
@@ -186,9 +191,6 @@ void SettingsView::refresh()
     m_darkMode->setChecked(dark);
     setButtonSymbol(m_darkMode, dark ? QStringLiteral("moon.fill") : QStringLiteral("sun.max.fill"),
                     secondaryTextColor(), 16);
-    const QColor resetTint = legibleButtonText(m_reset, Palette::red());
-    setEnabledColor(m_reset, QPalette::ButtonText, resetTint);
-    setButtonSymbol(m_reset, QStringLiteral("arrow.counterclockwise"), resetTint, 14);
     m_shell->setBoundText(draft.defaultShell);
     m_darkMode->setEnabled(m_ready);
     m_shell->setEnabled(m_ready);
