@@ -47,14 +47,20 @@ EnvironmentVariable secret(int id, const char *key, const char *value)
 EnvironmentProfile oldProfile()
 {
     return profile(1, "prod",
-                   {secret(11, "A", "a1"), secret(12, "B", "b1"), secret(13, "C", "c1"), secret(14, "D", "d1"),
+                   {secret(11, "A", "a1"),
+                    secret(12, "B", "b1"),
+                    secret(13, "C", "c1"),
+                    secret(14, "D", "d1"),
                     {fixedId(15), QStringLiteral("X"), QStringLiteral("x1"), false}});
 }
 
 EnvironmentProfile newProfile()
 {
     return profile(1, "prod",
-                   {secret(11, "A", "a2"), secret(12, "B", "b1"), secret(13, "C", ""), secret(16, "E", "e2"),
+                   {secret(11, "A", "a2"),
+                    secret(12, "B", "b1"),
+                    secret(13, "C", ""),
+                    secret(16, "E", "e2"),
                     {fixedId(15), QStringLiteral("X"), QStringLiteral("x2"), false}});
 }
 
@@ -96,10 +102,7 @@ class SteppedCalls final : public FileSystemCalls {
 public:
     int open(const char *p, int f, mode_t m) override { return step(), FileSystemCalls::open(p, f, m); }
     ssize_t read(int d, void *b, size_t n) override { return step(), FileSystemCalls::read(d, b, n); }
-    ssize_t pread(int d, void *b, size_t n, off_t at) override
-    {
-        return step(), FileSystemCalls::pread(d, b, n, at);
-    }
+    ssize_t pread(int d, void *b, size_t n, off_t at) override { return step(), FileSystemCalls::pread(d, b, n, at); }
     ssize_t write(int d, const void *b, size_t n) override { return step(), FileSystemCalls::write(d, b, n); }
     int fdatasync(int fd) override { return step(), FileSystemCalls::fdatasync(fd); }
     int fsync(int fd) override { return step(), FileSystemCalls::fsync(fd); }
@@ -187,8 +190,9 @@ TEST(ProfileSaveCrash, AKillAtEveryStepLeavesTheOldOrTheNewProfileWhole)
         environment.insert(QString::fromLatin1(pathVariable), path);
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--gtest_filter=ProfileSaveCrash.AKillAtEveryStepLeavesTheOldOrTheNewProfileWhole")});
+        child.start(
+            QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--gtest_filter=ProfileSaveCrash.AKillAtEveryStepLeavesTheOldOrTheNewProfileWhole")});
         ASSERT_TRUE(child.waitForFinished(60'000));
         if (child.exitStatus() == QProcess::NormalExit) {
             ASSERT_EQ(child.exitCode(), 0);
