@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -200,5 +201,56 @@ TEST(ApplicationSupport, CreatesAPrivateFolderAndReturnsTheSamePathEachTime)
     EXPECT_EQ(applicationSupportDirectory(), first);
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(first).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+// A save or the start meets a folder that is not there: the message names the
+// folder and why it is not there, not only the file's "No such file".
+TEST(ApplicationSupport, FolderErrorsNameTheFolderAndTheCauseBehindIt)
+{
+    const QString root = dataFile(QStringLiteral("cases"));
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/read-only")));
+    writeFile(root + QStringLiteral("/a-file"), "x");
+    ASSERT_EQ(::chmod(QFile::encodeName(root + QStringLiteral("/read-only")).constData(), 0500), 0);
+    const struct {
+        const char *folder;
+        const char *reason;
+        bool needsPermissions; // root passes every permission check
+    } rows[] = {
+        {"missing", "No such file or directory", false},
+        {"read-only/missing", "Permission denied", true},
+        {"a-file/missing/deeper", "Not a directory", false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.folder);
+        if (row.needsPermissions && ::geteuid() == 0)
+            continue;
+        const QString folder = root + QLatin1Char('/') + QString::fromLatin1(row.folder);
+        const QString reason = QString::fromLatin1(row.reason);
+        JSONFileStore<AppSettings> store(folder + QStringLiteral("/settings.json"));
+        try {
+            store.save(AppSettings {});
+            ADD_FAILURE() << "saved";
+        } catch (const FileStoreError &error) {
+            EXPECT_EQ(error.message(),
+                      QStringLiteral("The file “settings.json” couldn’t be saved in the folder “%1”: %2")
+                          .arg(folder, reason));
+        }
+        if (QString::fromLatin1(row.folder) == QStringLiteral("missing"))
+            continue; // the start makes this one
+        try {
+            makeApplicationSupportDirectory(folder);
+            ADD_FAILURE() << "made";
+        } catch (const FileStoreError &error) {
+            EXPECT_EQ(error.message(),
+                      QStringLiteral("Velmora's data folder “%1” couldn’t be made: %2").arg(folder, reason));
+        }
+    }
+
+    const QString made = root + QStringLiteral("/new/com.tolvenix.Velmora");
+    makeApplicationSupportDirectory(made);
+    makeApplicationSupportDirectory(made); // there already: no error
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(made).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
