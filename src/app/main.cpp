@@ -9,8 +9,8 @@
 #include "execution/TerminalFolderCleanup.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/Logging.h"
-#include "records/DataFolderLock.h"
 #include "records/ApplicationSupport.h"
+#include "records/DataFolderLock.h"
 #include "records/DataFolderOwnership.h"
 #include "ui/platform/AtSpiAdaptorGuard.h"
 
