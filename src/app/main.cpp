@@ -9,6 +9,7 @@
 #include "execution/TerminalFolderCleanup.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/Logging.h"
+#include "records/ApplicationSupport.h"
 #include "records/DataFolderLock.h"
 #include "records/DataFolderOwnership.h"
 #include "ui/platform/AtSpiAdaptorGuard.h"
@@ -34,10 +35,26 @@ void chooseWindowPlatform()
         qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
-// The data folder cannot be used: another Velmora process of this user holds
-// it (another login session, or no session bus to hand over through), or it
-// is not the user's own. Say so, on the terminal too, and end with status 1
-// when the person closes the message.
+// Without a display Qt would end in an abort whose message blames the
+// installation. Only when the person chose no platform: "offscreen" and the
+// like need none.
+bool lacksGraphicalSession(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView argument(argv[i]);
+        if (argument == "-platform" || argument == "--platform")
+            return false;
+    }
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// The data folder cannot be used: it cannot be made, opened or locked,
+// another Velmora process of this user holds it (another login session, or
+// no session bus to hand over through), or it is not the user's own. Say so,
+// on the terminal too, and end with status 1 when the person closes the
+// message.
 int refuseDataFolder(QApplication &application, const QString &message)
 {
     std::fprintf(stderr, "velmora: %s\n", qUtf8Printable(message));
@@ -55,6 +72,11 @@ int main(int argc, char **argv)
     // Before anything opens descriptors: every running service costs a few,
     // and running out would end the process inside a library that cannot cope.
     const bool descriptorLimitRaised = DescriptorLimit::raiseForThisProcess();
+    if (lacksGraphicalSession(argc, argv)) {
+        std::fprintf(stderr, "velmora: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is "
+                             "set.\n");
+        return 1;
+    }
     chooseWindowPlatform();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
@@ -77,15 +99,13 @@ int main(int argc, char **argv)
     std::unique_ptr<DataFolderLock> dataFolderLock;
     try {
         const QString dataFolder = AppEnvironment::applicationSupportDirectory();
+        makeApplicationSupportDirectory(dataFolder);
         DataFolderOwnership::ensureOwnFolder(dataFolder);
         dataFolderLock = std::make_unique<DataFolderLock>(dataFolder);
-    } catch (const DataFolderRefusedError &error) {
-        return refuseDataFolder(application, error.message());
-    } catch (const DataFolderLockedError &error) {
-        return refuseDataFolder(application, error.message());
     } catch (const FileStoreError &error) {
-        // Start-up never stops on a failure: the stores go on without the lock.
-        qCCritical(lcPersistence, "%s", qUtf8Printable(error.message()));
+        // A window whose every save fails, or a second instance writing the
+        // same files, would lose what the person does in it.
+        return refuseDataFolder(application, error.message());
     }
 
     // Holding the data folder, this is the one running instance: script

@@ -6,6 +6,9 @@ QString describe(KeychainError::Case errorCase, qint32 status)
     using Case = KeychainError::Case;
     switch (errorCase) {
     case Case::unhandled:
+        // A status number tells nothing when there is no keyring to ask at all.
+        if (status == KeychainError::noSecretServiceStatus)
+            return QStringLiteral("No keyring answers on the session bus.");
         return QStringLiteral("Keyring error (") + QString::number(status) + QStringLiteral(").");
     case Case::userDenied:
         return QStringLiteral("Keyring access was denied. Velmora needs permission to store and read secret "
@@ -36,6 +39,9 @@ QString KeychainError::recoverySuggestion() const
 {
     switch (m_case) {
     case Case::unhandled:
+        if (m_status == noSecretServiceStatus)
+            return QStringLiteral("Velmora needs a running keyring that offers the Secret Service (for example GNOME "
+                                  "Keyring, or KWallet with its Secret Service support). Start one, then try again.");
         return QStringLiteral("Try again. If it keeps failing, open your keyring manager and check items for Velmora.");
     case Case::userDenied:
     case Case::authFailed:

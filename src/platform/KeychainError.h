@@ -17,7 +17,8 @@ public:
 
     // The code `unhandled` carries when no Secret Service can be reached at all
     // (no session bus, or nothing on it that provides org.freedesktop.secrets).
-    // GLib error codes are never negative, so it cannot collide with one.
+    // GLib error codes are never negative, so it cannot collide with one. Its
+    // texts say what to start instead of showing the code.
     static constexpr qint32 noSecretServiceStatus = -1;
 
     // `status` is the GLib/libsecret error code behind the failure (0 when

@@ -12,21 +12,13 @@
 
 #include <algorithm>
 #include <mutex>
+#include <utility>
 
 namespace {
 
 using Record = PersistedEnvironmentProfileRecord;
 
 const QString secretAccountPrefix = QStringLiteral("env.");
-
-QList<EnvironmentVariable> withSecretValuesEmptied(QList<EnvironmentVariable> variables)
-{
-    for (EnvironmentVariable &variable : variables) {
-        if (variable.isSecret)
-            variable.value.clear();
-    }
-    return variables;
-}
 
 qsizetype indexOfRecord(const QList<Record> &records, const QUuid &id)
 {
@@ -45,9 +37,14 @@ EnvironmentProfilesRepository::EnvironmentProfilesRepository(const QString &path
       m_secretStore(secretStore ? std::move(secretStore) : std::make_shared<KeychainSecretStore>())
 {}
 
-QString EnvironmentProfilesRepository::secretAccount(const QUuid &profileId, const QUuid &variableId)
+QString EnvironmentProfilesRepository::secretAccount(const QUuid &profileId, const QUuid &variableId,
+                                                     std::optional<qint64> generation)
 {
-    return secretAccountPrefix + json::formatUuid(profileId) + QLatin1Char('.') + json::formatUuid(variableId);
+    QString account =
+        secretAccountPrefix + json::formatUuid(profileId) + QLatin1Char('.') + json::formatUuid(variableId);
+    if (generation)
+        account += QLatin1Char('.') + QString::number(*generation);
+    return account;
 }
 
 QFuture<QList<PersistedEnvironmentProfileRecord>> EnvironmentProfilesRepository::loadRecords()
@@ -147,7 +144,7 @@ EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::profile
         EnvironmentProfile profile {record.id, record.name,      record.clearPayload->variables,
                                     false,     record.createdAt, record.updatedAt};
         fillSecrets(profile, result.keychainError);
-        result.profiles.append(profile);
+        result.profiles.append(std::move(profile));
     }
     return result;
 }
@@ -186,9 +183,10 @@ EnvironmentProfilesRepository::storedVariables(const Record &record, const std::
 void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure)
 {
     for (EnvironmentVariable &variable : profile.variables) {
+        const std::optional<qint64> generation = std::exchange(variable.secretGeneration, std::nullopt);
         if (!variable.isSecret)
             continue;
-        const QString account = secretAccount(profile.id, variable.id);
+        const QString account = secretAccount(profile.id, variable.id, generation);
         std::optional<KeychainError> readFailure;
         try {
             variable.value = m_secretStore->readSecret(account).value_or(QString());
@@ -206,113 +204,77 @@ void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std
     }
 }
 
-void EnvironmentProfilesRepository::storeSecrets(const EnvironmentProfile &profile, KeyringChanges &changes)
+QList<EnvironmentVariable>
+EnvironmentProfilesRepository::storeSecrets(const EnvironmentProfile &profile,
+                                            const std::optional<EnvironmentProfile> &previous, KeyringChanges &changes)
 {
-    for (const EnvironmentVariable &variable : profile.variables) {
-        if (!variable.isSecret)
+    QHash<QUuid, EnvironmentVariable> storedSecrets;
+    if (previous) {
+        for (const EnvironmentVariable &variable : previous->variables) {
+            if (variable.isSecret)
+                storedSecrets.insert(variable.id, variable);
+        }
+    }
+    QList<EnvironmentVariable> variables = profile.variables;
+    for (EnvironmentVariable &variable : variables) {
+        variable.secretGeneration.reset();
+        const bool wasSecret = storedSecrets.contains(variable.id);
+        const std::optional<qint64> storedGeneration = storedSecrets.take(variable.id).secretGeneration;
+        const QString storedAccount = secretAccount(profile.id, variable.id, storedGeneration);
+        if (!variable.isSecret) {
+            if (wasSecret)
+                changes.replaced.append(storedAccount);
             continue;
-        const QString account = secretAccount(profile.id, variable.id);
-        if (!variable.value.isEmpty()) {
-            saveSecretRemembering(account, variable.value, changes);
-            m_unavailableSecretAccounts.remove(account);
-        } else if (!m_unavailableSecretAccounts.contains(account)) {
-            changes.clearedAccounts.append(account);
         }
-        // An empty value that was never read is not the person clearing it:
-        // the item keeps what the keyring holds.
+        const QString value = std::exchange(variable.value, QString());
+        if (wasSecret) {
+            // An empty value that was never read is not the person clearing
+            // it: the item keeps what the keyring holds.
+            if (value.isEmpty() && m_unavailableSecretAccounts.contains(storedAccount)) {
+                variable.secretGeneration = storedGeneration;
+                continue;
+            }
+            try {
+                if (m_secretStore->readSecret(storedAccount).value_or(QString()) == value) {
+                    variable.secretGeneration = storedGeneration;
+                    continue;
+                }
+            } catch (const KeychainError &) {
+                // A value the keyring will not give back is replaced by the one given now.
+            }
+            changes.replaced.append(storedAccount);
+        }
+        variable.secretGeneration = storedGeneration.value_or(0) + 1;
+        const QString account = secretAccount(profile.id, variable.id, variable.secretGeneration);
+        // An item under the new account can only be one an interrupted save
+        // left; no file names it.
+        changes.written.append(account);
+        if (value.isEmpty())
+            m_secretStore->deleteSecret(account);
+        else
+            m_secretStore->saveSecret(account, value);
+        m_unavailableSecretAccounts.remove(account);
     }
+    // Secrets the profile no longer has.
+    for (const EnvironmentVariable &variable : std::as_const(storedSecrets))
+        changes.replaced.append(secretAccount(profile.id, variable.id, variable.secretGeneration));
+    return variables;
 }
 
-void EnvironmentProfilesRepository::saveSecretRemembering(const QString &account, const QString &value,
-                                                          KeyringChanges &changes)
-{
-    const bool known = std::any_of(changes.overwritten.cbegin(), changes.overwritten.cend(),
-                                   [&account](const auto &item) { return item.first == account; });
-    if (!known) {
-        // A value the keyring will not give back cannot be put back either; it
-        // was never shown, so the one typed anew replaces it all the same.
-        try {
-            changes.overwritten.append({account, m_secretStore->readSecret(account)});
-        } catch (const KeychainError &) {
-            // Nothing known to put back.
-        }
-    }
-    m_secretStore->saveSecret(account, value);
-}
-
-void EnvironmentProfilesRepository::restoreOverwritten(const KeyringChanges &changes)
-{
-    for (const auto &[account, value] : changes.overwritten) {
-        try {
-            if (value)
-                m_secretStore->saveSecret(account, *value);
-            else
-                m_secretStore->deleteSecret(account);
-        } catch (const std::exception &error) {
-            qCCritical(lcPersistence, "Failed to restore the keyring item %s: %s", qUtf8Printable(account),
-                       error.what());
-        }
-    }
-}
-
-// The new file is in place: the keyring follows it, and the caller still
-// hears of the save's failure.
 void EnvironmentProfilesRepository::writeSettlingKeyring(KeyringChanges &changes, const std::function<void()> &write)
 {
     try {
         write();
     } catch (const FileNotDurableError &) {
-        // The new file is in place: the keyring follows it.
-        finishAfterUnsyncedWrite(changes);
+        // The new file is in place but may still give way to the old one.
         throw;
     } catch (...) {
-        restoreOverwritten(changes);
+        for (const QString &account : std::as_const(changes.written))
+            deleteSecretIfPossible(account);
         throw;
     }
-    deleteAfterWrite(changes);
-}
-
-void EnvironmentProfilesRepository::finishAfterUnsyncedWrite(const KeyringChanges &changes)
-{
-    try {
-        deleteAfterWrite(changes);
-    } catch (...) {
-        // The file's failure is the one reported.
-    }
-}
-
-void EnvironmentProfilesRepository::deleteAfterWrite(const KeyringChanges &changes)
-{
-    for (const QString &account : changes.staleAccounts)
+    for (const QString &account : std::as_const(changes.replaced))
         deleteSecretIfPossible(account);
-    // A cleared value that stays in the keyring would come back at the next
-    // load: the person must hear that clearing it failed.
-    std::exception_ptr firstFailure;
-    for (const QString &account : changes.clearedAccounts) {
-        try {
-            m_secretStore->deleteSecret(account);
-        } catch (...) {
-            if (!firstFailure)
-                firstFailure = std::current_exception();
-        }
-    }
-    if (firstFailure)
-        std::rethrow_exception(firstFailure);
-}
-
-void EnvironmentProfilesRepository::collectStaleSecrets(const EnvironmentProfile &previous,
-                                                        const EnvironmentProfile &profile, KeyringChanges &changes)
-{
-    QSet<QUuid> secretIDs;
-    for (const EnvironmentVariable &variable : profile.variables) {
-        if (variable.isSecret)
-            secretIDs.insert(variable.id);
-    }
-    for (const EnvironmentVariable &variable : previous.variables) {
-        if (!variable.isSecret || secretIDs.contains(variable.id))
-            continue;
-        changes.staleAccounts.append(secretAccount(previous.id, variable.id));
-    }
 }
 
 // Clean-up is best effort: an item left behind is an orphan that a later sweep takes.
@@ -336,9 +298,11 @@ void EnvironmentProfilesRepository::moveClearSecretValuesToKeyring(QList<Record>
         for (EnvironmentVariable &variable : record.clearPayload->variables) {
             if (!variable.isSecret || variable.value.isEmpty())
                 continue;
-            const QString account = secretAccount(record.id, variable.id);
-            if (!m_secretStore->readSecret(account))
-                saveSecretRemembering(account, variable.value, changes);
+            const QString account = secretAccount(record.id, variable.id, variable.secretGeneration);
+            if (!m_secretStore->readSecret(account)) {
+                changes.written.append(account);
+                m_secretStore->saveSecret(account, variable.value);
+            }
             variable.value.clear();
         }
     }
@@ -352,12 +316,36 @@ void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &rec
             continue;
         for (const EnvironmentVariable &variable : record.clearPayload->variables) {
             if (variable.isSecret)
-                owned.insert(secretAccount(record.id, variable.id));
+                owned.insert(secretAccount(record.id, variable.id, variable.secretGeneration));
         }
     }
     const QStringList accounts = m_secretStore->allAccounts();
     for (const QString &account : accounts) {
         if (account.startsWith(secretAccountPrefix) && !owned.contains(account))
+            deleteSecretIfPossible(account);
+    }
+}
+
+void EnvironmentProfilesRepository::deleteLeftoverSecrets(const QList<Record> &records, const QUuid &profileId,
+                                                          const std::optional<ProtectedPayloadCrypto> &key)
+{
+    QSet<QString> owned;
+    for (const Record &record : records) {
+        if (record.id != profileId)
+            continue;
+        try {
+            for (const EnvironmentVariable &variable : storedVariables(record, key)) {
+                if (variable.isSecret)
+                    owned.insert(secretAccount(record.id, variable.id, variable.secretGeneration));
+            }
+        } catch (const ProtectedProfilesError &) {
+            return; // a record that cannot be opened does not tell what it owns
+        }
+    }
+    const QString prefix = secretAccountPrefix + json::formatUuid(profileId) + QLatin1Char('.');
+    const QStringList accounts = m_secretStore->allAccounts();
+    for (const QString &account : accounts) {
+        if (account.startsWith(prefix) && !owned.contains(account))
             deleteSecretIfPossible(account);
     }
 }
@@ -380,6 +368,8 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
                                                                       const std::optional<ProtectedPayloadCrypto> &key)
 {
     EnvironmentProfile::validateKeys({profile});
+    if (profile.isProtected && !key)
+        throw ProtectedProfilesError(ProtectedProfilesError::Case::locked);
 
     RecordsLoad load = readRecordsForUpdate();
     QList<Record> &records = load.records;
@@ -392,42 +382,37 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
                                        record.isProtected, record.createdAt, record.updatedAt};
     }
 
-    // New values go into the keyring before the file, remembering what they
-    // replace; items are removed only once the file no longer needs them, so
-    // a refused write can put the keyring back as it was.
     KeyringChanges changes;
-    if (previous)
-        collectStaleSecrets(*previous, profile, changes);
-    writeSettlingKeyring(changes, [&] { writeProfileRecords(profile, key, records, existing, changes); });
+    writeSettlingKeyring(changes, [&] { writeProfileRecords(profile, previous, key, records, existing, changes); });
 
-    const bool anyProtected =
-        std::any_of(records.cbegin(), records.cend(), [](const Record &r) { return r.isProtected; });
     // After a load that could not read the file, the records written know
     // nothing of the profiles in the unreadable copy: sweeping now would delete
     // their secrets for good.
-    if (!anyProtected && load.complete && !hasSetAsideCopies())
-        deleteOrphanSecrets(records);
+    if (load.complete && !hasSetAsideCopies()) {
+        deleteLeftoverSecrets(records, profile.id, key);
+        const bool anyProtected =
+            std::any_of(records.cbegin(), records.cend(), [](const Record &r) { return r.isProtected; });
+        if (!anyProtected)
+            deleteOrphanSecrets(records);
+    }
 
     return profilesOf(records).profiles;
 }
 
 void EnvironmentProfilesRepository::writeProfileRecords(const EnvironmentProfile &profile,
+                                                        const std::optional<EnvironmentProfile> &previous,
                                                         const std::optional<ProtectedPayloadCrypto> &key,
                                                         QList<Record> &records, qsizetype existing,
                                                         KeyringChanges &changes)
 {
-    storeSecrets(profile, changes);
-
     Record record;
     record.id = profile.id;
     record.name = profile.name;
     record.createdAt = profile.createdAt;
     record.updatedAt = profile.updatedAt;
     record.isProtected = profile.isProtected;
-    const EnvironmentProfileClearPayload payload {withSecretValuesEmptied(profile.variables)};
+    const EnvironmentProfileClearPayload payload {storeSecrets(profile, previous, changes)};
     if (profile.isProtected) {
-        if (!key)
-            throw ProtectedProfilesError(ProtectedProfilesError::Case::locked);
         record.encryptedPayload = sealProtectedProfilePayload(payload, profile.id, *key);
         record.protectionVersion = Record::currentProtectionVersion;
     } else {
@@ -446,7 +431,8 @@ void EnvironmentProfilesRepository::writeProfileRecords(const EnvironmentProfile
 QList<EnvironmentProfile> EnvironmentProfilesRepository::removeProfile(const QUuid &id,
                                                                        const std::optional<ProtectedPayloadCrypto> &key)
 {
-    QList<Record> records = readRecordsForUpdate().records;
+    RecordsLoad load = readRecordsForUpdate();
+    QList<Record> &records = load.records;
     const qsizetype existing = indexOfRecord(records, id);
     KeyringChanges changes;
     if (existing >= 0) {
@@ -454,7 +440,7 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::removeProfile(const QUu
         const QList<EnvironmentVariable> variables = storedVariables(record, key);
         for (const EnvironmentVariable &variable : variables) {
             if (variable.isSecret)
-                changes.staleAccounts.append(secretAccount(record.id, variable.id));
+                changes.replaced.append(secretAccount(record.id, variable.id, variable.secretGeneration));
         }
     }
     records.removeIf([&id](const Record &record) { return record.id == id; });
@@ -464,5 +450,7 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::removeProfile(const QUu
         moveClearSecretValuesToKeyring(records, changes);
         writeRecords(records);
     });
+    if (existing >= 0 && load.complete && !hasSetAsideCopies())
+        deleteLeftoverSecrets(records, id, key);
     return profilesOf(records).profiles;
 }

@@ -21,7 +21,7 @@
 #include <optional>
 
 // The one owner of environments.json and of the keyring items that hold the
-// values of secret variables ("env.<profile id>.<variable id>"). No secret
+// values of secret variables (see secretAccount). No secret
 // value is ever written into the file: a clear profile stores its secrets
 // empty, a protected one stores its variables only inside an envelope, with
 // the secrets empty there too.
@@ -41,8 +41,10 @@ public:
 
     const QString &fileURL() const { return m_recordsStore.path(); }
 
-    // The account of a secret variable's keyring item.
-    static QString secretAccount(const QUuid &profileId, const QUuid &variableId);
+    // The account of a secret variable's keyring item: "env.<profile id>.<variable
+    // id>", followed by ".<generation>" for an item written under a generation.
+    static QString secretAccount(const QUuid &profileId, const QUuid &variableId,
+                                 std::optional<qint64> generation = std::nullopt);
 
     // Never fails: an absent file gives nothing silently, an unreadable one
     // gives nothing and is logged, and so is each record that cannot be read. A file in the older layout is converted
@@ -77,13 +79,13 @@ private:
         std::optional<FileStoreError> readError;
     };
 
-    // What a save or delete does to the keyring: values it replaced (none when
-    // there was no item), to put back when the file write fails, and items it
-    // removes only once the file is written.
+    // What a save or delete does to the keyring. New values go to accounts
+    // that no file names yet, so a crash at any point leaves the old file with
+    // its old items or the new file with its new ones; the items the new file
+    // no longer names go only once it is durable.
     struct KeyringChanges {
-        QList<std::pair<QString, std::optional<QString>>> overwritten;
-        QStringList clearedAccounts; // secret values the person emptied
-        QStringList staleAccounts;   // removed or now plain variables, a deleted profile's
+        QStringList written;  // taken back when the file is not written
+        QStringList replaced; // removed once the file is durable
     };
 
     // Each runs on the executor's thread only.
@@ -100,23 +102,23 @@ private:
     QList<EnvironmentVariable> storedVariables(const PersistedEnvironmentProfileRecord &record,
                                                const std::optional<ProtectedPayloadCrypto> &key);
     void fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure);
-    void writeProfileRecords(const EnvironmentProfile &profile, const std::optional<ProtectedPayloadCrypto> &key,
+    // The variables to store, secrets emptied and each naming its item; new
+    // and changed values are written to new items on the way.
+    QList<EnvironmentVariable> storeSecrets(const EnvironmentProfile &profile,
+                                            const std::optional<EnvironmentProfile> &previous, KeyringChanges &changes);
+    void writeProfileRecords(const EnvironmentProfile &profile, const std::optional<EnvironmentProfile> &previous,
+                             const std::optional<ProtectedPayloadCrypto> &key,
                              QList<PersistedEnvironmentProfileRecord> &records, qsizetype existing,
                              KeyringChanges &changes);
-    void storeSecrets(const EnvironmentProfile &profile, KeyringChanges &changes);
-    void saveSecretRemembering(const QString &account, const QString &value, KeyringChanges &changes);
-    void restoreOverwritten(const KeyringChanges &changes);
-    // Stale items go silently (a later sweep takes what stays); a cleared value
-    // that cannot be removed is thrown, after every removal was tried.
-    void deleteAfterWrite(const KeyringChanges &changes);
-    void finishAfterUnsyncedWrite(const KeyringChanges &changes);
-    // Runs the file write of a keyring change: a refused write puts back what
-    // it overwrote, a written one lets the stale items go.
+    // Runs the file write of a keyring change: a refused write takes back the
+    // new items, a durable one lets the replaced ones go. A write that is in
+    // place but not durable keeps both for the profile's next save to settle.
     void writeSettlingKeyring(KeyringChanges &changes, const std::function<void()> &write);
     void deleteSecretIfPossible(const QString &account);
-    void collectStaleSecrets(const EnvironmentProfile &previous, const EnvironmentProfile &profile,
-                             KeyringChanges &changes);
     void moveClearSecretValuesToKeyring(QList<PersistedEnvironmentProfileRecord> &records, KeyringChanges &changes);
+    // Items of one profile that no record names: left by an interrupted save.
+    void deleteLeftoverSecrets(const QList<PersistedEnvironmentProfileRecord> &records, const QUuid &profileId,
+                               const std::optional<ProtectedPayloadCrypto> &key);
     void deleteOrphanSecrets(const QList<PersistedEnvironmentProfileRecord> &records);
     bool hasSetAsideCopies() const;
     void writeRecords(const QList<PersistedEnvironmentProfileRecord> &records);

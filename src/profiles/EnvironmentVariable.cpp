@@ -54,7 +54,8 @@ bool EnvironmentVariable::isValidKey(const QString &key)
 EnvironmentVariable EnvironmentVariable::fromJson(const json::Value &value)
 {
     const json::ObjectReader reader(value, "EnvironmentVariable");
-    return {reader.uuid("id"), reader.string("key"), reader.string("value"), reader.boolean("isSecret")};
+    return {reader.uuid("id"), reader.string("key"), reader.string("value"), reader.boolean("isSecret"),
+            reader.optionalInt64("secretGeneration")};
 }
 
 json::Value EnvironmentVariable::toJson(json::Allocator &allocator) const
@@ -64,6 +65,7 @@ json::Value EnvironmentVariable::toJson(json::Allocator &allocator) const
         .set("key", key)
         .set("value", value)
         .set("isSecret", isSecret)
+        .setOptional("secretGeneration", secretGeneration)
         .take();
 }
 

@@ -6,13 +6,30 @@
 #include <QString>
 #include <QUuid>
 
+#include <optional>
+#include <utility>
+
 // One variable of an environment profile. A secret variable's value lives
 // only in memory and in the keyring; every data file stores it empty.
 struct EnvironmentVariable {
+    EnvironmentVariable() = default;
+    EnvironmentVariable(QUuid variableId, QString variableKey, QString variableValue, bool secret,
+                        std::optional<qint64> generation = std::nullopt)
+        : id(variableId),
+          key(std::move(variableKey)),
+          value(std::move(variableValue)),
+          isSecret(secret),
+          secretGeneration(generation)
+    {}
+
     QUuid id;
     QString key; // as typed; the key rule applies to its trimmed form
     QString value;
     bool isSecret = false;
+    // Stored only, for a secret: which keyring item holds the value (see
+    // EnvironmentProfilesRepository::secretAccount). Profiles handed out of
+    // the repository never carry it.
+    std::optional<qint64> secretGeneration;
 
     // The key without the white space and line breaks around it (Unicode
     // separators, tab, LF, VT, FF, CR, NEL); characters inside stay.
@@ -21,7 +38,7 @@ struct EnvironmentVariable {
     // goes on with ASCII letters, digits and "_" only.
     static bool isValidKey(const QString &key);
 
-    // Strict: all four keys are required.
+    // Strict: all four keys are required; "secretGeneration" is optional.
     static EnvironmentVariable fromJson(const json::Value &value);
     json::Value toJson(json::Allocator &allocator) const;
 

@@ -1,6 +1,7 @@
 #include "records/DataFolderLock.h"
 
 #include "platform/Logging.h"
+#include "records/FileSystemCalls.h"
 #include "records/JsonFile.h"
 
 #include <QDir>
@@ -23,17 +24,26 @@ const QStringList &DataFolderLock::storeFileNames()
     return names;
 }
 
+namespace {
+
+[[noreturn]] void throwNotLocked(const QString &folder, int error)
+{
+    throw FileStoreError(QStringLiteral("Velmora's data folder “%1” couldn’t be locked: %2")
+                             .arg(folder, QString::fromLocal8Bit(std::strerror(error))));
+}
+
+} // namespace
+
 DataFolderLock::DataFolderLock(const QString &folder)
 {
+    FileSystemCalls &calls = FileSystemCalls::current();
     const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + QLatin1String(lockFileName));
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-    if (fd < 0) {
-        throw FileStoreError(
-            QStringLiteral("The data folder couldn’t be locked: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-    }
+    const int fd = calls.open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0)
+        throwNotLocked(folder, errno);
     int result = 0;
     do {
-        result = ::flock(fd, LOCK_EX | LOCK_NB);
+        result = calls.flock(fd, LOCK_EX | LOCK_NB);
     } while (result != 0 && errno == EINTR);
     if (result == 0) {
         m_fd = fd;
@@ -41,7 +51,7 @@ DataFolderLock::DataFolderLock(const QString &folder)
         return;
     }
     const int error = errno;
-    ::close(fd);
+    calls.close(fd);
     if (error == ENOLCK || error == EOPNOTSUPP) {
         qCCritical(lcPersistence, "The data folder can’t be locked on this file system; going on without the lock");
         return;
@@ -50,8 +60,7 @@ DataFolderLock::DataFolderLock(const QString &folder)
         throw DataFolderLockedError(QStringLiteral("Velmora is already running for this user, in this or another "
                                                    "session. Quit it there, then open Velmora again."));
     }
-    throw FileStoreError(
-        QStringLiteral("The data folder couldn’t be locked: %1").arg(QString::fromLocal8Bit(std::strerror(error))));
+    throwNotLocked(folder, error);
 }
 
 DataFolderLock::~DataFolderLock()

@@ -23,9 +23,10 @@ public:
     // Takes the lock without waiting, then removes temporary copies that a
     // write interrupted by a crash left behind (only while the lock is held,
     // so no other process is writing one). Throws DataFolderLockedError when
-    // another process holds the lock, and FileStoreError when the lock file
-    // cannot be opened. On a file system without locks it holds nothing
-    // (`isHeld()` false) and start-up goes on.
+    // another process holds the lock, and FileStoreError naming the folder
+    // and the system's reason when the lock file cannot be opened or locked.
+    // On a file system without locks it holds nothing (`isHeld()` false) and
+    // start-up goes on.
     explicit DataFolderLock(const QString &folder);
     ~DataFolderLock();
     DataFolderLock(const DataFolderLock &) = delete;

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,4 +88,9 @@ int FileSystemCalls::lstat(const char *path, struct stat *info)
 int FileSystemCalls::fstat(int fd, struct stat *info)
 {
     return ::fstat(fd, info);
+}
+
+int FileSystemCalls::flock(int fd, int operation)
+{
+    return ::flock(fd, operation);
 }

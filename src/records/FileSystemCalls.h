@@ -30,4 +30,5 @@ public:
     virtual int stat(const char *path, struct stat *info);
     virtual int lstat(const char *path, struct stat *info);
     virtual int fstat(int fd, struct stat *info);
+    virtual int flock(int fd, int operation);
 };

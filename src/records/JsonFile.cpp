@@ -35,6 +35,24 @@ QString temporaryPathFor(const QString &path)
     return info.absolutePath() + QStringLiteral("/.") + info.fileName() + temporaryMarker + suffix;
 }
 
+// A folder that is not there is seldom the cause a person can act on: the
+// nearest folder above it that is there tells why it could not be made.
+int missingFolderCause(const QString &folder, int error)
+{
+    if (error != ENOENT)
+        return error;
+    QFileInfo missing(folder);
+    while (!missing.exists() && !missing.isRoot())
+        missing = QFileInfo(missing.absolutePath());
+    if (missing.absoluteFilePath() == QFileInfo(folder).absoluteFilePath())
+        return error;
+    if (!missing.isDir())
+        return ENOTDIR;
+    if (::access(QFile::encodeName(missing.absoluteFilePath()).constData(), W_OK | X_OK) != 0)
+        return errno;
+    return error;
+}
+
 // 0 on success, else the errno of the failing call.
 int syncFolder(const QString &folder)
 {
@@ -187,7 +205,9 @@ void JsonFile::throwReadError(int error) const
 
 void JsonFile::throwSaveError(int error) const
 {
-    throw FileStoreError(QStringLiteral("The file “%1” couldn’t be saved: %2").arg(fileName(), reasonOf(error)));
+    const QString folder = QFileInfo(m_path).absolutePath();
+    throw FileStoreError(QStringLiteral("The file “%1” couldn’t be saved in the folder “%2”: %3")
+                             .arg(fileName(), folder, reasonOf(missingFolderCause(folder, error))));
 }
 
 void JsonFile::checkRegularFile(const struct stat &info) const

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -63,4 +64,50 @@ TEST(DesktopEntryTest, InstalledEntryPassesTheValidatorAndStartsTheGivenBinary)
     EXPECT_TRUE(
         QFileInfo::exists(TestEnvironment::home()
                           + QStringLiteral("/.local/share/icons/hicolor/scalable/apps/com.tolvenix.Velmora.svg")));
+}
+
+// scripts/run.sh stops before it installs or builds anything when the data
+// home cannot be written or there is no display. A copy runs, whose install
+// step and cmake only leave a mark.
+TEST(RunScript, StopsBeforeBuildingWithoutAWritableDataHomeOrADisplay)
+{
+    const QTemporaryDir tree;
+    const QString mark = tree.filePath(QStringLiteral("began"));
+    ASSERT_TRUE(QDir(tree.path()).mkpath(QStringLiteral("scripts")) && QDir(tree.path()).mkpath(QStringLiteral("bin")));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/run.sh"),
+                            tree.filePath(QStringLiteral("scripts/run.sh"))));
+    for (const char *name : {"scripts/install-deps.sh", "bin/cmake", "a-file"}) {
+        QFile file(tree.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\ntouch '" + mark.toUtf8() + "'; exit 3\n");
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const QString unwritable = tree.filePath(QStringLiteral("a-file/share"));
+    const struct {
+        QString dataHome;
+        const char *display;
+        QByteArray report; // none: the copy goes on to its build
+    } rows[] = {
+        {unwritable, ":0",
+         "run.sh: " + unwritable.toUtf8()
+             + " can't be written, and Velmora keeps its data and its desktop entry there.\n"},
+        {tree.path(), "", "run.sh: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n"},
+        {tree.path(), ":0", {}},
+    };
+    for (const auto &row : rows) {
+        QFile::remove(mark);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), row.dataHome);
+        environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(row.display));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("PATH"),
+                           tree.filePath(QStringLiteral("bin:")) + qEnvironmentVariable("PATH"));
+        QProcess script;
+        script.setProcessEnvironment(environment);
+        script.start(QStringLiteral("bash"), {tree.filePath(QStringLiteral("scripts/run.sh"))});
+        ASSERT_TRUE(script.waitForFinished(30000));
+        EXPECT_NE(script.exitCode(), 0);
+        EXPECT_EQ(script.readAllStandardError(), row.report);
+        EXPECT_EQ(QFile::exists(mark), row.report.isEmpty()) << row.report.toStdString();
+    }
 }

@@ -552,3 +552,39 @@ TEST_F(VelmoraBinaryTest, AHeldOrForeignDataFolderIsReportedAndNothingElseStarts
         velmora.reset();
     }
 }
+
+// A data folder that cannot be made or whose lock file cannot be opened, and
+// no display: one line each, naming the folder and the reason or asking for a
+// graphical session. An offscreen start needs no display.
+TEST_F(VelmoraBinaryTest, AnUnusableDataFolderOrNoDisplayIsReportedAndNothingElseStarts)
+{
+    QTemporaryDir homes;
+    ASSERT_NO_FATAL_FAILURE(AppFixture::writeFile(homes.filePath(QStringLiteral("a-file")), "x"));
+    ASSERT_TRUE(QDir().mkpath(homes.filePath(QStringLiteral("share/com.tolvenix.Velmora/velmora.lock"))));
+    for (const auto &[home, reason] : {std::pair {QStringLiteral("a-file/share"), "made: Not a directory"},
+                                       std::pair {QStringLiteral("share"), "locked: Is a directory"}}) {
+        QProcessEnvironment environment = childEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), homes.filePath(home));
+        velmora = launch(environment);
+        QByteArray errors;
+        EXPECT_TRUE(logged(*velmora, errors,
+                           "velmora: Velmora's data folder “" + homes.filePath(home).toUtf8()
+                               + "/com.tolvenix.Velmora” couldn’t be " + reason + "\n"));
+        EXPECT_FALSE(errors.contains("bootstrap complete"));
+    }
+
+    QProcessEnvironment environment = childEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    velmora = launch(environment);
+    ASSERT_TRUE(velmora->waitForFinished(15000));
+    EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(velmora->exitCode(), 1);
+    EXPECT_EQ(velmora->readAllStandardError(),
+              "velmora: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n");
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    velmora = launch(environment);
+    ASSERT_TRUE(logged(*velmora, log));
+    terminateExpectingZero();
+}

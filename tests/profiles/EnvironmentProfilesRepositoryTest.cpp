@@ -62,9 +62,10 @@ EnvironmentProfile makeProfile(const char *name, QList<EnvironmentVariable> vari
     return {QUuid::createUuid(), QString::fromUtf8(name), std::move(variables), isProtected, stamp, stamp};
 }
 
-QString account(const EnvironmentProfile &profile, const EnvironmentVariable &v)
+// A value's first save stores it under generation 1, each change under the next.
+QString account(const EnvironmentProfile &profile, const EnvironmentVariable &v, qint64 generation = 1)
 {
-    return EnvironmentProfilesRepository::secretAccount(profile.id, v.id);
+    return EnvironmentProfilesRepository::secretAccount(profile.id, v.id, generation);
 }
 
 // A repository over the in-memory secret store, for the failure paths.
@@ -379,12 +380,12 @@ TEST_F(EnvironmentProfilesRepositoryTest, UnreadableSecretsAreReportedAndNeverCl
     EnvironmentProfile retyped = loaded.profiles[0];
     retyped.variables[1].value = QStringLiteral("two again");
     save(retyped);
-    EXPECT_EQ(secrets->items().value(account(profile, profile.variables[1])), QStringLiteral("two again"));
+    EXPECT_EQ(secrets->items().value(account(profile, profile.variables[1], 2)), QStringLiteral("two again"));
     try {
         await(repository.loadProtectedProfile(profile.id, key));
         ADD_FAILURE() << "opened despite a failed read";
     } catch (const KeychainError &error) {
-        EXPECT_EQ(error, first);
+        EXPECT_EQ(error, second);
     }
 
     // Once the keyring answers again, an emptied value is a real clearing.

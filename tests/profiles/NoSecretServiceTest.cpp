@@ -44,8 +44,9 @@ void checkUnhandledNoService(const std::exception &thrown)
     ASSERT_NE(error, nullptr) << thrown.what();
     EXPECT_EQ(*error, KeychainError::unhandled(KeychainError::noSecretServiceStatus));
     EXPECT_EQ(error->fullMessage(),
-              QStringLiteral("Keyring error (-1). Try again. If it keeps failing, open your keyring manager and "
-                             "check items for Velmora."));
+              QStringLiteral("No keyring answers on the session bus. Velmora needs a running keyring that offers "
+                             "the Secret Service (for example GNOME Keyring, or KWallet with its Secret Service "
+                             "support). Start one, then try again."));
 }
 
 void runChildChecks()

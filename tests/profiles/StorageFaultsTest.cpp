@@ -142,7 +142,9 @@ Store servicesStore(const QString &path)
 }
 
 // One secret changed and one removed by the save, or all gone with the
-// profile: the keyring must keep the old values while the file does.
+// profile: the keyring must keep the old values while the file does. What is
+// compared is what a load shows; items a write that is in place but not durable
+// leaves behind go at the profile's next save.
 Store profilesStore(const QString &path, bool deleting)
 {
     auto secrets = std::make_shared<FakeSecretStore>();
@@ -162,9 +164,14 @@ Store profilesStore(const QString &path, bool deleting)
                     await(repository->saveProfile(changed, std::nullopt));
             },
             [=] {
-                QStringList values = secrets->items().values();
-                values.sort();
-                return namesOf(await(EnvironmentProfilesRepository(path, secrets).loadProfiles()).profiles) + values;
+                const QList<EnvironmentProfile> profiles =
+                    await(EnvironmentProfilesRepository(path, secrets).loadProfiles()).profiles;
+                QStringList values;
+                for (const EnvironmentProfile &profile : profiles) {
+                    for (const EnvironmentVariable &variable : profile.variables)
+                        values.append(variable.value);
+                }
+                return namesOf(profiles) + values;
             }};
 }
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -201,4 +202,30 @@ TEST(ApplicationSupport, CreatesAPrivateFolderAndReturnsTheSamePathEachTime)
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(first).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+// A save into a folder that is not there names the folder and the cause
+// behind it, not only the file's "No such file".
+TEST(JSONFileStore, SaveErrorsNameTheFolderAndWhyItIsMissing)
+{
+    const QString root = dataFile(QStringLiteral("cases"));
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/read-only")));
+    ASSERT_EQ(::chmod(QFile::encodeName(root + QStringLiteral("/read-only")).constData(), 0500), 0);
+    writeFile(root + QStringLiteral("/a-file"), "x");
+    const char *const rows[][2] = {{"missing", "No such file or directory"},
+                                   {"read-only/missing", "Permission denied"}, // root may write anywhere
+                                   {"a-file/missing/deeper", "Not a directory"}};
+    for (const auto &[name, reason] : rows) {
+        if (::geteuid() == 0 && QByteArrayView(name).startsWith("read-only"))
+            continue;
+        const QString folder = root + QLatin1Char('/') + QString::fromLatin1(name);
+        try {
+            JSONFileStore<AppSettings>(folder + QStringLiteral("/settings.json")).save(AppSettings {});
+            ADD_FAILURE() << name;
+        } catch (const FileStoreError &error) {
+            EXPECT_EQ(error.message(),
+                      QStringLiteral("The file “settings.json” couldn’t be saved in the folder “%1”: %2")
+                          .arg(folder, QString::fromLatin1(reason)));
+        }
+    }
 }

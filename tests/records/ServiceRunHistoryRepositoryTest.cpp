@@ -217,7 +217,9 @@ TEST(ServiceRunHistoryRepository, FailedWriteLeavesThePreviousFileAndReachesTheC
         await(repository.append(big));
         ADD_FAILURE() << "the append should have failed";
     } catch (const FileStoreError &error) {
-        EXPECT_EQ(error.message().toStdString(), "The file “run-history.json” couldn’t be saved: File too large");
+        EXPECT_EQ(error.message(), QStringLiteral("The file “run-history.json” couldn’t be saved in the folder “%1”: "
+                                                  "File too large")
+                                       .arg(applicationSupportDirectory()));
     }
     EXPECT_THROW(await(repository.replaceAll({big})), FileStoreError);
     EXPECT_EQ(readFile(path), before);
