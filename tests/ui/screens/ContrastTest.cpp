@@ -257,8 +257,7 @@ TEST_F(ContrastTest, EveryTextAndMarkOfTheScreensIsLegibleInBothThemesAtStartAnd
         EnvironmentProfilesView profilesView(&profiles, &lockManager, nullptr, std::nullopt);
         profilesView.resize(1000, 640);
         profilesView.controller().tapRow(staging.id);
-        MenuBarStatusView panel(
-            &manager, &profiles, &lockManager, nullptr, {}, [] {}, true);
+        MenuBarStatusView panel(&manager, &profiles, &lockManager, nullptr, true);
         panel.controller()->beginQuitConfirmation();
         DashboardView dashboard(&manager, nullptr, [](const QUuid &) {});
         dashboard.resize(900, 560);
