@@ -339,3 +339,73 @@ TEST_F(ServicesViewTest, TheSelectedRowIsSelectedForAssistiveTechnologyAndRowsSa
     EXPECT_FALSE(cell(web)->state().selected);
     await(manager.stop(web.id, true));
 }
+
+TEST_F(ServicesViewTest, EveryWayOfSelectingARowSelectsItsServiceAndTheListShowsOneSelection)
+{
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("sleep 300"));
+    const ManagedService web = addService(QStringLiteral("web"), QStringLiteral("echo web"));
+    makeView();
+    const auto rowOf = [&](const ManagedService &service) {
+        return static_cast<ServiceListModel *>(list()->model())->rowOf(service.id);
+    };
+    const auto selectedRows = [&] { return list()->selectionModel()->selectedRows(); };
+    QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(list())->tableInterface();
+    ASSERT_NE(table, nullptr);
+
+    // The call the AT-SPI bridge makes for a row's action: the detail and Start follow.
+    QAccessibleInterface *apiCell = table->cellAt(rowOf(api), 0);
+    ASSERT_TRUE(apiCell->actionInterface());
+    ASSERT_TRUE(apiCell->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    apiCell->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(controller().selectedServiceID(), api.id);
+    EXPECT_EQ(currentDetail()->objectName(), QStringLiteral("serviceDetailView"));
+    QTest::mouseClick(buttonNamed(*currentDetail(), QStringLiteral("Start")), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return running(api.id); }));
+    EXPECT_FALSE(running(web.id));
+
+    // Arrow keys and clicks.
+    list()->setFocus();
+    QTest::keyClick(list(), rowOf(web) > rowOf(api) ? Qt::Key_Down : Qt::Key_Up);
+    EXPECT_EQ(controller().selectedServiceID(), web.id);
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {},
+                      list()->visualRect(list()->model()->index(rowOf(api), 0)).center());
+    EXPECT_EQ(controller().selectedServiceID(), api.id);
+
+    // The controller's own changes and a reordering search show in the list
+    // without feeding back; a service the search hides stays selected.
+    controller().setSelectedServiceID(web.id);
+    ASSERT_EQ(selectedRows().size(), 1);
+    EXPECT_EQ(selectedRows().constFirst().row(), rowOf(web));
+    controller().setSearchText(QStringLiteral("api"));
+    EXPECT_TRUE(selectedRows().isEmpty());
+    EXPECT_EQ(controller().selectedServiceID(), web.id);
+    controller().setSearchText(QString());
+    ASSERT_EQ(selectedRows().size(), 1);
+    EXPECT_EQ(selectedRows().constFirst().row(), rowOf(web));
+    await(manager.stop(api.id, true));
+}
+
+TEST_F(ServicesViewTest, AClickOnTheSelectedRowAsksForAuthenticationAgainAndANewRowOnlyOnce)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const EnvironmentProfile vault {QUuid::createUuid(),
+                                    QStringLiteral("vault"),
+                                    {{QUuid::createUuid(), QStringLiteral("TOKEN"), QStringLiteral("t0ken"), true}},
+                                    true,
+                                    now,
+                                    now};
+    await(profiles.saveProfile(vault));
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("echo api"), vault.id);
+    lockManager.lock();
+    authenticator->prompts.clear();
+    authenticator->failure = ProtectedProfilesError::Case::authenticationCanceled;
+    makeView();
+    const QPoint row = list()->visualRect(list()->model()->index(0, 0)).center();
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row);
+    ASSERT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 1; }));
+    QTest::qWait(20);
+    EXPECT_EQ(authenticator->prompts.size(), 1);
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row);
+    EXPECT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 2; }));
+    EXPECT_EQ(controller().selectedServiceID(), api.id);
+}
