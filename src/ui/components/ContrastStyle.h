@@ -4,7 +4,8 @@
 
 // Fusion with the marks a keyboard or low-vision user depends on made strong
 // enough to see: the border of an unticked check box (Fusion draws it a shade
-// off the window colour, lost on a dark card) and the focus frame.
+// off the window colour, lost on a dark card), the focus frame, and the
+// keyboard focus of a push button (Fusion only shades its border).
 class ContrastStyle final : public QProxyStyle {
     Q_OBJECT
 
@@ -16,4 +17,6 @@ public:
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
                        const QWidget *widget = nullptr) const override;
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget = nullptr) const override;
 };

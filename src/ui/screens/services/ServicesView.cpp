@@ -398,6 +398,7 @@ void ServicesView::syncEditorSheet()
     const ManagedService draft = presented.service.value_or(ServicesController::newServiceDraft());
     m_editor = new ServiceEditorView(presented, draft, *m_controller, this);
     connect(m_editor, &ServiceEditorView::saveRequested, m_controller, &ServicesController::saveEditedService);
+    connect(m_controller, &ServicesController::saveFinished, m_editor, &ServiceEditorView::saveFinished);
     connect(m_editor, &ServiceEditorView::deleteRequested, m_controller,
             [controller = m_controller, presented] { controller->deleteEditedService(presented); });
     m_editor->setAttribute(Qt::WA_DeleteOnClose);

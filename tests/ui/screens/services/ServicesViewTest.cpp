@@ -15,6 +15,7 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QApplication>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
@@ -89,8 +90,8 @@ TEST_F(ServicesViewTest, CreateOpensTheEditorAndItsSaveSelectsTheNewService)
     QTest::keyClicks(editor->findChild<QLineEdit *>(QStringLiteral("nameField")), QStringLiteral("fresh"));
     QTest::keyClicks(editor->findChild<QWidget *>(QStringLiteral("commandField")), QStringLiteral("echo fresh"));
     QTest::mouseClick(buttonNamed(*editor, QStringLiteral("Save")), Qt::LeftButton);
-    EXPECT_FALSE(controller().editorMode());
     ASSERT_TRUE(waitUntil([&] { return controller().selectedServiceID().has_value(); }));
+    EXPECT_FALSE(controller().editorMode());
     const std::optional<ManagedService> saved = manager.service(*controller().selectedServiceID());
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->command, QStringLiteral("echo fresh"));
@@ -408,4 +409,38 @@ TEST_F(ServicesViewTest, AClickOnTheSelectedRowAsksForAuthenticationAgainAndANew
     QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row);
     EXPECT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 2; }));
     EXPECT_EQ(controller().selectedServiceID(), api.id);
+}
+
+TEST_F(ServicesViewTest, AFailedSaveKeepsTheEditorWithItsDraftAndADeleteGivesTheWindowBack)
+{
+    const ManagedService worker = addService(QStringLiteral("worker"), QStringLiteral("sleep 30"));
+    makeView();
+    view->activateWindow();
+    controller().editService(worker);
+    ASSERT_TRUE(waitUntil([&] { return view->findChild<ServiceEditorView *>() != nullptr; }));
+    ServiceEditorView *editor = view->findChild<ServiceEditorView *>();
+    ASSERT_NE(editor, nullptr);
+    auto *name = editor->findChild<QLineEdit *>(QStringLiteral("nameField"));
+    name->end(false);
+    QTest::keyClicks(name, QStringLiteral(" 2"));
+    // Started meanwhile (from the panel, say): the save is refused.
+    await(manager.start(worker.id));
+    ASSERT_TRUE(running(worker.id));
+    QTest::keyClick(name, Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return controller().errorMessage().has_value(); }));
+    ASSERT_EQ(view->findChild<ServiceEditorView *>(), editor);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->draft().name, QStringLiteral("worker 2"));
+    EXPECT_TRUE(controller().editorMode());
+    EXPECT_EQ(manager.service(worker.id)->name, QStringLiteral("worker"));
+    controller().dismissError();
+    await(manager.stop(worker.id, true));
+
+    QTest::mouseClick(buttonNamed(*editor, QStringLiteral("Delete")), Qt::LeftButton);
+    TitledMessageBox *question = editor->openQuestion();
+    ASSERT_NE(question, nullptr);
+    QTest::mouseClick(buttonNamed(*question, QStringLiteral("Delete")), Qt::LeftButton);
+    EXPECT_FALSE(controller().editorMode());
+    EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == view.get(); }));
+    EXPECT_TRUE(waitUntil([&] { return !manager.service(worker.id); }));
 }
