@@ -485,6 +485,20 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     EXPECT_TRUE(sheet->windowTitle().startsWith(QStringLiteral("Run Output \u2014 ")));
     EXPECT_TRUE(find<StatusBadge>("outcomeBadge", sheet)->color() == ThemeColor(Palette::Color::orange));
     EXPECT_TRUE(sheet->autoScroll());
+    // Auto-scroll opens at the end, whether the output came with the sheet or
+    // was read from the history file after it opened.
+    const auto showsTheEnd = [this](ServiceRunOutputSheet &shown) {
+        QScrollBar *bar = find<ConsoleOutputView>("console", &shown)->textView()->verticalScrollBar();
+        return waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, 2000);
+    };
+    EXPECT_TRUE(showsTheEnd(*sheet));
+    ServiceRunRecord late = run;
+    late.output = ServiceRunOutput::inFile(false);
+    ServiceRunOutputSheet lateSheet(late, view.get());
+    lateSheet.open();
+    lateSheet.setOutput(QStringLiteral("line of a long output\n").repeated(2700));
+    EXPECT_TRUE(showsTheEnd(lateSheet));
+    lateSheet.close();
     for (QPushButton *button : sheet->findChildren<QPushButton *>()) {
         if (button->text() == QStringLiteral("Copy"))
             button->click();
