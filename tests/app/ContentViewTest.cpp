@@ -70,6 +70,17 @@ TEST_F(ContentViewTest, SidebarRowsSwitchTheSectionAndRebuildOnlyOnAChange)
     EXPECT_EQ(present(present(view.sidebarRow(AppSection::services)).findChild<SymbolView *>()).symbolName(),
               QStringLiteral("shippingbox.fill"));
 
+    // The current section is a state too: AT-SPI carries no value for a button.
+    for (const AppSection section : allAppSections()) {
+        QAccessibleInterface *row = QAccessible::queryAccessibleInterface(view.sidebarRow(section));
+        EXPECT_EQ(bool(row->state().selected), section == AppSection::dashboard);
+        EXPECT_EQ(row->text(QAccessible::Value),
+                  section == AppSection::dashboard ? QStringLiteral("Selected") : QString());
+    }
+    // Neither column's scroll area is a Tab stop of its own.
+    for (const QScrollArea *scroll : view.findChildren<QScrollArea *>())
+        EXPECT_EQ(scroll->focusPolicy(), Qt::NoFocus);
+
     QPointer<QWidget> dashboard = view.detailScreen();
     present(view.sidebarRow(AppSection::dashboard)).click(); // the same section: nothing changes
     EXPECT_EQ(view.detailScreen(), dashboard.data());
@@ -79,6 +90,9 @@ TEST_F(ContentViewTest, SidebarRowsSwitchTheSectionAndRebuildOnlyOnAChange)
     EXPECT_TRUE(dashboard.isNull());
     EXPECT_TRUE(present(view.sidebarRow(AppSection::environmentProfiles)).isSelected());
     EXPECT_FALSE(present(view.sidebarRow(AppSection::dashboard)).isSelected());
+    EXPECT_TRUE(
+        QAccessible::queryAccessibleInterface(view.sidebarRow(AppSection::environmentProfiles))->state().selected);
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(view.sidebarRow(AppSection::dashboard))->state().selected);
 
     app->showService(QUuid::createUuid());
     EXPECT_TRUE(present(view.sidebarRow(AppSection::services)).isSelected());
@@ -119,6 +133,7 @@ TEST_F(ContentViewTest, MainWindowOpensOneSettingsWindowWithinItsLimits)
     window.openSettings();
     QPointer<SettingsWindow> settings = window.settingsWindow();
     ASSERT_FALSE(settings.isNull());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(settings.data())->role(), QAccessible::Window);
     EXPECT_EQ(settings->size(), QSize(560, 640));
     EXPECT_EQ(settings->minimumSize(), QSize(500, 520));
     EXPECT_EQ(settings->maximumSize(), QSize(820, 960));

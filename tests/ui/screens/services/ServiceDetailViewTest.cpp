@@ -12,6 +12,7 @@
 #include "ui/screens/services/ServiceRunHistorySection.h"
 #include "ui/screens/services/ServiceRunOutputSheet.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
@@ -217,7 +218,19 @@ TEST_F(ServiceDetailViewTest, ConfigurationRowsAndTerminalServiceWithoutConsole)
     ManagedService service = makeService(QStringLiteral("Tunnel"), QString(), true, profile.id);
     show(service, runtime(service, ServiceLifecycleState::stopped));
     view->show();
+    // Both sections say whether they are open as a state, not only in words.
+    const auto expanded = [this](const char *toggle) {
+        const QAccessible::State state = QAccessible::queryAccessibleInterface(find<QPushButton>(toggle))->state();
+        EXPECT_TRUE(state.expandable);
+        EXPECT_NE(bool(state.expanded), bool(state.collapsed));
+        return bool(state.expanded);
+    };
+    EXPECT_FALSE(expanded("configurationToggle"));
+    EXPECT_FALSE(expanded("runHistoryToggle"));
     QTest::mouseClick(find<QPushButton>("configurationToggle"), Qt::LeftButton);
+    QTest::mouseClick(find<QPushButton>("runHistoryToggle"), Qt::LeftButton);
+    EXPECT_TRUE(expanded("configurationToggle"));
+    EXPECT_TRUE(expanded("runHistoryToggle"));
     EXPECT_EQ(find<WrappingText>("shellCommand")->text(), dash);
     EXPECT_EQ(find<WrappingText>("environmentProfile")->text(), QStringLiteral("Staging"));
     EXPECT_EQ(find<QLabel>("launchOption")->text(), QStringLiteral("Terminal"));
