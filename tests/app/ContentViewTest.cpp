@@ -12,6 +12,7 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
 
 using ContentViewTest = AppFixture;
@@ -113,7 +114,18 @@ TEST_F(ContentViewTest, MainWindowOpensOneSettingsWindowWithinItsLimits)
     MenuBarController menuBar;
     AppDelegate delegate(*app, menuBar);
     MainWindow window(*app, delegate);
-    EXPECT_EQ(window.size(), MainWindow::firstSize);
+    EXPECT_EQ(window.size(),
+              MainWindow::firstSizeWithin(window.screen()->availableGeometry(), window.minimumSizeHint()));
+    // 1180×760 where it fits with a frame; the screen's room where it does not;
+    // never below the content's minimum.
+    const QSize minimum(900, 600);
+    const std::pair<QRect, QSize> firstSizes[] = {
+        {QRect(0, 0, 1920, 1050), MainWindow::firstSize},
+        {QRect(0, 27, 1366, 741), QSize(1180, 693)},
+        {QRect(0, 0, 800, 600), minimum},
+    };
+    for (const auto &[available, expected] : firstSizes)
+        EXPECT_EQ(MainWindow::firstSizeWithin(available, minimum), expected);
     // The title names the shown screen.
     const std::pair<AppSection, QString> titles[] = {
         {AppSection::dashboard, QStringLiteral("Dashboard \u2014 Velmora")},

@@ -3,6 +3,7 @@
 
 #include "records/SecurityScopedBookmarkStore.h"
 #include "support/Screenshots.h"
+#include "ui/components/DetailPageHeader.h"
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/screens/services/CommandThreatReviewView.h"
@@ -338,6 +339,13 @@ TEST_F(ServicesViewTest, TheSelectedRowIsSelectedForAssistiveTechnologyAndRowsSa
     view->selectService(job.id);
     EXPECT_TRUE(cell(job)->state().selected);
     EXPECT_FALSE(cell(web)->state().selected);
+
+    // A name stored with a line separator shows on one line in its row and title.
+    const ManagedService split = addService(QStringLiteral("web\u2028api"), QStringLiteral("echo"));
+    view->selectService(split.id);
+    ASSERT_TRUE(cell(split));
+    EXPECT_EQ(cell(split)->text(QAccessible::Name), QStringLiteral("web api, echo, Stopped"));
+    EXPECT_EQ(view->findChild<DetailPageHeader *>()->title(), QStringLiteral("web api"));
     await(manager.stop(web.id, true));
 }
 
