@@ -8,6 +8,7 @@
 #include "ui/components/NameRule.h"
 #include "ui/components/MacMultilineTextField.h"
 #include "ui/components/MacTextField.h"
+#include "ui/components/NamedComboBox.h"
 #include "ui/components/Palette.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StyledLabel.h"
@@ -212,7 +213,7 @@ QWidget *ServiceEditorView::makeCommandSection()
 
 QWidget *ServiceEditorView::makeEnvironmentSection()
 {
-    m_profilePicker = new QComboBox(this);
+    m_profilePicker = new NamedComboBox(this);
     m_profilePicker->setObjectName(QStringLiteral("profilePicker"));
     m_profilePicker->setAccessibleName(QStringLiteral("Profile"));
     fillProfilePicker();
@@ -238,7 +239,7 @@ void ServiceEditorView::fillProfilePicker()
 
 QWidget *ServiceEditorView::makeLaunchSection()
 {
-    m_launchPicker = new QComboBox(this);
+    m_launchPicker = new NamedComboBox(this);
     m_launchPicker->setObjectName(QStringLiteral("launchOptionPicker"));
     m_launchPicker->setAccessibleName(QStringLiteral("Launch Option"));
     m_launchPicker->addItem(QStringLiteral("Velmora"), false);

@@ -7,6 +7,7 @@
 #include "ui/screens/services/ServiceEditorView.h"
 #include "ui/screens/services/ServicesController.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QScreen>
@@ -56,6 +57,21 @@ TEST_F(ServiceEditorViewTest, CreateModeHasNoDeleteAndSaveNeedsATrimmedNameAndCo
     auto view = editor(ServiceEditorMode::create(), ServicesController::newServiceDraft());
     EXPECT_EQ(view->windowTitle(), QStringLiteral("Add Service"));
     EXPECT_FALSE(buttonNamed(*view, QStringLiteral("Delete")));
+    // Screen readers hear each picker's label as its name and its choice as its value.
+    const struct {
+        const char *picker;
+        QString name;
+        QString value;
+    } pickers[] = {{"profilePicker", QStringLiteral("Profile"), QStringLiteral("None")},
+                   {"launchOptionPicker", QStringLiteral("Launch Option"), QStringLiteral("Velmora")}};
+    for (const auto &[picker, name, value] : pickers) {
+        QAccessibleInterface *accessible =
+            QAccessible::queryAccessibleInterface(view->findChild<QComboBox *>(QLatin1String(picker)));
+        EXPECT_EQ(accessible->role(), QAccessible::ComboBox);
+        EXPECT_EQ(accessible->text(QAccessible::Name), name);
+        EXPECT_EQ(accessible->text(QAccessible::Value), value);
+        EXPECT_EQ(accessible->childCount(), 1);
+    }
     QPushButton *save = buttonNamed(*view, QStringLiteral("Save"));
     ASSERT_TRUE(save);
     EXPECT_FALSE(save->isEnabled());
