@@ -120,11 +120,7 @@ TEST_F(EnvironmentProfilesViewTest, AnAssistiveTechnologySelectsAProfileAndTheSe
     auto view = show();
     auto *list = view->findChild<ProfilesListView *>();
     const auto rowOf = [&](const EnvironmentProfile &profile) {
-        for (int row = 0; row < list->model()->rowCount(); ++row) {
-            if (list->model()->index(row, 0).data(ProfilesListModel::IdRole).toUuid() == profile.id)
-                return row;
-        }
-        return -1;
+        return static_cast<ProfilesListModel *>(list->model())->indexOf(profile.id).row();
     };
     const auto selectedRows = [&] { return list->selectionModel()->selectedRows(); };
     QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(list)->tableInterface();
