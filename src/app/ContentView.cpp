@@ -64,6 +64,8 @@ ContentView::ContentView(AppEnvironment &app, QWidget *parent)
     // window has; its width never scrolls.
     auto *detailScroll = new QScrollArea(m_split);
     detailScroll->setObjectName(QStringLiteral("detailColumn"));
+    // The screens' controls take the focus; the scroll area itself shows none.
+    detailScroll->setFocusPolicy(Qt::NoFocus);
     detailScroll->setFrameShape(QFrame::NoFrame);
     detailScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     detailScroll->setWidgetResizable(true);
@@ -98,6 +100,7 @@ QWidget *ContentView::buildSidebar()
 {
     auto *scroll = new QScrollArea(m_split);
     scroll->setFixedWidth(sidebarWidth);
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidgetResizable(true);

@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 #include <QShowEvent>
 #include <QUrl>
 
@@ -26,11 +27,17 @@ MainWindow::MainWindow(AppEnvironment &app, AppDelegate &delegate, QWidget *pare
     setObjectName(QStringLiteral("main"));
     setCentralWidget(m_content);
     buildMenus();
-    resize(firstSize);
+    const QScreen *screen = this->screen();
+    resize(screen ? firstSizeWithin(screen->availableGeometry(), minimumSizeHint()) : firstSize);
     updateWindowTitle();
     connect(&app, &AppEnvironment::selectedSectionChanged, this, &MainWindow::updateWindowTitle);
     connect(&app, &AppEnvironment::readyChanged, this, &MainWindow::updateWindowTitle);
     connect(&app, &AppEnvironment::launchSplashDelayCompletedChanged, this, &MainWindow::updateWindowTitle);
+}
+
+QSize MainWindow::firstSizeWithin(const QRect &available, const QSize &minimum)
+{
+    return firstSize.boundedTo(available.size() - frameAllowance).expandedTo(minimum);
 }
 
 void MainWindow::updateWindowTitle()

@@ -18,6 +18,13 @@ class MainWindow final : public QMainWindow {
 
 public:
     static constexpr QSize firstSize {1180, 760};
+    // Room left around the window for its frame and title bar, which the
+    // screen's available area still has to hold.
+    static constexpr QSize frameAllowance {16, 48};
+    // The size the window opens at on a screen whose available area is
+    // `available`: firstSize where it fits, else as large as the area allows
+    // with the frame, never below the content's `minimum`.
+    static QSize firstSizeWithin(const QRect &available, const QSize &minimum);
     static inline const QString privacyPolicyAddress = QStringLiteral("https://tolvenix.com/velmora/privacy");
 
     MainWindow(AppEnvironment &app, AppDelegate &delegate, QWidget *parent = nullptr);

@@ -1,5 +1,7 @@
 #include "app/MenuBarPanel.h"
 
+#include "ui/components/AccessibleRole.h"
+
 #include <QEvent>
 #include <QLayout>
 
@@ -8,6 +10,7 @@
 MenuBarPanel::MenuBarPanel(QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
+    setAccessibleRole(this, QAccessible::Dialog);
     setAttribute(Qt::WA_ShowWithoutActivating, false);
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(QStringLiteral("Velmora"));

@@ -1,6 +1,7 @@
 #include "app/SettingsWindow.h"
 
 #include "app/SectionScreens.h"
+#include "ui/components/AccessibleRole.h"
 #include "ui/components/ClickOutsideEditingMonitor.h"
 
 #include <QAction>
@@ -9,6 +10,7 @@
 SettingsWindow::SettingsWindow(AppEnvironment &app, QWidget *parent)
     : QWidget(parent, Qt::Window)
 {
+    setAccessibleRole(this, QAccessible::Window);
     setObjectName(QStringLiteral("settings"));
     setWindowTitle(QStringLiteral("Settings"));
     setAttribute(Qt::WA_DeleteOnClose);

@@ -550,11 +550,11 @@ void FirstHourWalk::useTheTrayPanel()
 
     // Start from the panel; the review of a key-reading command comes up inside it.
     click(panelToggle(QStringLiteral("ticker")));
-    waitFor([&] { return panelToggle(QStringLiteral("ticker")).accessibleName() == QStringLiteral("Stop"); },
+    waitFor([&] { return panelToggle(QStringLiteral("ticker")).accessibleName() == QStringLiteral("Stop ticker"); },
             "the panel's service to run");
     picture(QStringLiteral("09-panel"), &panel);
     click(panelToggle(QStringLiteral("ticker")));
-    waitFor([&] { return panelToggle(QStringLiteral("ticker")).accessibleName() == QStringLiteral("Start"); },
+    waitFor([&] { return panelToggle(QStringLiteral("ticker")).accessibleName() == QStringLiteral("Start ticker"); },
             "the panel's service to stop");
 
     click(panelToggle(QStringLiteral("key-check")));
@@ -575,7 +575,7 @@ void FirstHourWalk::useTheTrayPanel()
 
     // Leaves the first service running for the quit.
     click(panelToggle(QStringLiteral("ticker")));
-    waitFor([&] { return panelToggle(QStringLiteral("ticker")).accessibleName() == QStringLiteral("Stop"); },
+    waitFor([&] { return panelToggle(QStringLiteral("ticker")).accessibleName() == QStringLiteral("Stop ticker"); },
             "the panel's service to run again");
     closePanel();
 }

@@ -136,39 +136,39 @@ std::optional<AtSpiClient::Node> AtSpiClient::find(const Node &root, const QStri
     return std::nullopt;
 }
 
-int AtSpiClient::pressActionIndex(const Node &node)
+int AtSpiClient::actionIndex(const Node &node, const QString &actionName)
 {
-    // The press among the node's actions: a disabled control offers none
+    // The named action among the node's: a disabled control offers no press
     // (only "SetFocus", when it takes the focus).
     const QString actionInterface = QStringLiteral("org.a11y.atspi.Action");
     const QDBusMessage actions = m_bus->call(
         QDBusMessage::createMethodCall(node.service, node.path, actionInterface, QStringLiteral("GetActions")));
     if (actions.type() != QDBusMessage::ReplyMessage || actions.arguments().isEmpty())
         return -1;
-    int pressIndex = -1;
+    int found = -1;
     const QDBusArgument list = actions.arguments().first().value<QDBusArgument>();
     list.beginArray();
     for (int index = 0; !list.atEnd(); ++index) {
-        QString actionName, description, keyBinding;
+        QString name, description, keyBinding;
         list.beginStructure();
-        list >> actionName >> description >> keyBinding;
+        list >> name >> description >> keyBinding;
         list.endStructure();
-        if (actionName.compare(QStringLiteral("Press"), Qt::CaseInsensitive) == 0 && pressIndex < 0)
-            pressIndex = index;
+        if (name.compare(actionName, Qt::CaseInsensitive) == 0 && found < 0)
+            found = index;
     }
     list.endArray();
-    return pressIndex;
+    return found;
 }
 
-bool AtSpiClient::press(const Node &node)
+bool AtSpiClient::doAction(const Node &node, const QString &actionName)
 {
-    const int pressIndex = pressActionIndex(node);
-    if (pressIndex < 0)
+    const int index = actionIndex(node, actionName);
+    if (index < 0)
         return false;
     const QString actionInterface = QStringLiteral("org.a11y.atspi.Action");
     QDBusMessage request =
         QDBusMessage::createMethodCall(node.service, node.path, actionInterface, QStringLiteral("DoAction"));
-    request << pressIndex;
+    request << index;
     const QDBusMessage reply = m_bus->call(request);
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
 }

@@ -29,8 +29,11 @@ public:
     std::optional<Node> find(const Node &root, const QString &roleName, const QString &name);
     // Presses the node (a button); false when it offers no press, as a
     // disabled control does.
-    bool press(const Node &node);
-    bool canPress(const Node &node) { return pressActionIndex(node) >= 0; }
+    bool press(const Node &node) { return doAction(node, QStringLiteral("Press")); }
+    bool canPress(const Node &node) { return actionIndex(node, QStringLiteral("Press")) >= 0; }
+    // Runs the node's action of this name ("Press", "Toggle"…); false when it
+    // offers none.
+    bool doAction(const Node &node, const QString &actionName);
 
     // Where the node is on the screen; empty when it is not shown.
     QRect extents(const Node &node);
@@ -56,7 +59,7 @@ public:
     QList<Node> children(const Node &node);
 
 private:
-    int pressActionIndex(const Node &node);
+    int actionIndex(const Node &node, const QString &actionName);
 
     std::optional<QDBusConnection> m_bus;
 };

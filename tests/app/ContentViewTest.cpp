@@ -12,6 +12,7 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
 
 using ContentViewTest = AppFixture;
@@ -70,6 +71,17 @@ TEST_F(ContentViewTest, SidebarRowsSwitchTheSectionAndRebuildOnlyOnAChange)
     EXPECT_EQ(present(present(view.sidebarRow(AppSection::services)).findChild<SymbolView *>()).symbolName(),
               QStringLiteral("shippingbox.fill"));
 
+    // The current section is a state too: AT-SPI carries no value for a button.
+    for (const AppSection section : allAppSections()) {
+        QAccessibleInterface *row = QAccessible::queryAccessibleInterface(view.sidebarRow(section));
+        EXPECT_EQ(bool(row->state().selected), section == AppSection::dashboard);
+        EXPECT_EQ(row->text(QAccessible::Value),
+                  section == AppSection::dashboard ? QStringLiteral("Selected") : QString());
+    }
+    // Neither column's scroll area is a Tab stop of its own.
+    for (const QScrollArea *scroll : view.findChildren<QScrollArea *>())
+        EXPECT_EQ(scroll->focusPolicy(), Qt::NoFocus);
+
     QPointer<QWidget> dashboard = view.detailScreen();
     present(view.sidebarRow(AppSection::dashboard)).click(); // the same section: nothing changes
     EXPECT_EQ(view.detailScreen(), dashboard.data());
@@ -79,6 +91,9 @@ TEST_F(ContentViewTest, SidebarRowsSwitchTheSectionAndRebuildOnlyOnAChange)
     EXPECT_TRUE(dashboard.isNull());
     EXPECT_TRUE(present(view.sidebarRow(AppSection::environmentProfiles)).isSelected());
     EXPECT_FALSE(present(view.sidebarRow(AppSection::dashboard)).isSelected());
+    EXPECT_TRUE(
+        QAccessible::queryAccessibleInterface(view.sidebarRow(AppSection::environmentProfiles))->state().selected);
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(view.sidebarRow(AppSection::dashboard))->state().selected);
 
     app->showService(QUuid::createUuid());
     EXPECT_TRUE(present(view.sidebarRow(AppSection::services)).isSelected());
@@ -99,7 +114,18 @@ TEST_F(ContentViewTest, MainWindowOpensOneSettingsWindowWithinItsLimits)
     MenuBarController menuBar;
     AppDelegate delegate(*app, menuBar);
     MainWindow window(*app, delegate);
-    EXPECT_EQ(window.size(), MainWindow::firstSize);
+    EXPECT_EQ(window.size(),
+              MainWindow::firstSizeWithin(window.screen()->availableGeometry(), window.minimumSizeHint()));
+    // 1180×760 where it fits with a frame; the screen's room where it does not;
+    // never below the content's minimum.
+    const QSize minimum(900, 600);
+    const std::pair<QRect, QSize> firstSizes[] = {
+        {QRect(0, 0, 1920, 1050), MainWindow::firstSize},
+        {QRect(0, 27, 1366, 741), QSize(1180, 693)},
+        {QRect(0, 0, 800, 600), minimum},
+    };
+    for (const auto &[available, expected] : firstSizes)
+        EXPECT_EQ(MainWindow::firstSizeWithin(available, minimum), expected);
     // The title names the shown screen.
     const std::pair<AppSection, QString> titles[] = {
         {AppSection::dashboard, QStringLiteral("Dashboard \u2014 Velmora")},
@@ -119,6 +145,7 @@ TEST_F(ContentViewTest, MainWindowOpensOneSettingsWindowWithinItsLimits)
     window.openSettings();
     QPointer<SettingsWindow> settings = window.settingsWindow();
     ASSERT_FALSE(settings.isNull());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(settings.data())->role(), QAccessible::Window);
     EXPECT_EQ(settings->size(), QSize(560, 640));
     EXPECT_EQ(settings->minimumSize(), QSize(500, 520));
     EXPECT_EQ(settings->maximumSize(), QSize(820, 960));

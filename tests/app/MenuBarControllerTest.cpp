@@ -4,6 +4,7 @@
 #include "ui/menubar/MenuBarStatusView.h"
 #include "ui/platform/StatusItem.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
@@ -95,6 +96,27 @@ TEST_F(MenuBarControllerTest, WithoutATrayTheMainWindowButtonTogglesThePanelUnde
     EXPECT_TRUE(controller.isPanelVisible());
     QTest::mouseRelease(statusButton(), Qt::LeftButton);
     EXPECT_FALSE(controller.isPanelVisible());
+    EXPECT_FALSE(statusButton()->isChecked());
+}
+
+TEST_F(MenuBarControllerTest, AnAssistiveTechnologysToggleOpensAndClosesThePanelADialog)
+{
+    QMainWindow window;
+    window.setCentralWidget(new QWidget);
+    window.resize(1180, 760);
+    window.show();
+    controller.configure(environment());
+    ASSERT_NE(statusButton(), nullptr);
+    QCoreApplication::processEvents();
+    QAccessibleInterface *button = QAccessible::queryAccessibleInterface(statusButton());
+    ASSERT_TRUE(button->actionInterface());
+    // The call the AT-SPI bridge makes for the button's Toggle action.
+    button->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    ASSERT_TRUE(waitUntil([&] { return controller.isPanelVisible(); }));
+    EXPECT_TRUE(statusButton()->isChecked());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(controller.panel())->role(), QAccessible::Dialog);
+    button->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(waitUntil([&] { return !controller.isPanelVisible(); }));
     EXPECT_FALSE(statusButton()->isChecked());
 }
 

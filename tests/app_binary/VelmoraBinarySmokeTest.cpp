@@ -467,9 +467,11 @@ TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
 }
 
 // Everything through the accessibility bus, as a screen reader user works:
-// names, roles, presses, text entry and the selected state; no pointer.
-TEST_F(VelmoraBinaryTest, AScreenReaderCreatesStartsAndStopsAServiceWithoutThePointer)
+// names, roles, presses, a row's select action, text entry and the selected
+// state; no pointer.
+TEST_F(VelmoraBinaryTest, AScreenReaderCreatesSelectsStartsAndStopsAServiceWithoutThePointer)
 {
+    storeServices({{QStringLiteral("Nightly job"), QStringLiteral("sleep 200")}});
     startOnTheBus();
     if (IsSkipped() || HasFatalFailure())
         return;
@@ -487,15 +489,38 @@ TEST_F(VelmoraBinaryTest, AScreenReaderCreatesStartsAndStopsAServiceWithoutThePo
     }
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Save")));
 
-    const auto selectedRow = [&](const char *state) {
+    const auto selectedRow = [&](const char *state, const QString &row = QStringLiteral("Web server, sleep 300, ")) {
         return waitUntil(
             [&] {
-                const auto row =
-                    a11y.findNamed(*root, QStringLiteral("Web server, sleep 300, ") + QLatin1String(state));
-                return row && a11y.has(*row, AtSpiClient::State::selected);
+                const auto node = a11y.findNamed(*root, row + QLatin1String(state));
+                return node && a11y.has(*node, AtSpiClient::State::selected);
             },
             10000);
     };
+    EXPECT_TRUE(selectedRow("Stopped"));
+
+    // The other service, chosen through its row's action: Start starts it, not the one shown before.
+    const QString nightly = QStringLiteral("Nightly job, sleep 200, ");
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto row = a11y.findNamed(*root, nightly + QStringLiteral("Stopped"));
+            return row && a11y.doAction(*row, QStringLiteral("Toggle"));
+        },
+        10000));
+    EXPECT_TRUE(selectedRow("Stopped", nightly));
+    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Start")));
+    ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 10000));
+    EXPECT_TRUE(selectedRow("Running", nightly));
+    EXPECT_TRUE(a11y.findNamed(*root, QStringLiteral("Web server, sleep 300, Stopped")).has_value());
+    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Stop")));
+    ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).isEmpty(); }, 10000));
+
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto row = a11y.findNamed(*root, QStringLiteral("Web server, sleep 300, Stopped"));
+            return row && a11y.doAction(*row, QStringLiteral("Toggle"));
+        },
+        10000));
     EXPECT_TRUE(selectedRow("Stopped"));
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Start")));
     ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 10000));

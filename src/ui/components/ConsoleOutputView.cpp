@@ -428,6 +428,14 @@ void ConsoleOutputView::showPlaceholder(bool placeholder)
     update();
 }
 
+void ConsoleOutputView::scrollToEnd()
+{
+    m_scrollAnimation->stop();
+    const ProgrammaticScroll guard(m_isProgrammaticScroll);
+    QScrollBar *bar = m_textView->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
 void ConsoleOutputView::scheduleScrollToBottom()
 {
     setScrollerVisible(false);

@@ -49,6 +49,9 @@ public:
     // UTF-16 units.
     void appendOutput(const QString &added, qsizetype droppedFromFront = 0);
 
+    // Shows the end of the document at once, as it is laid out now.
+    void scrollToEnd();
+
     const QString &text() const { return m_text; }
     bool autoScroll() const { return m_autoScroll; }
     bool isShowingPlaceholder() const;

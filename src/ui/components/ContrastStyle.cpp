@@ -92,3 +92,13 @@ void ContrastStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *
         painter->restore();
     }
 }
+
+void ContrastStyle::drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                                const QWidget *widget) const
+{
+    QProxyStyle::drawControl(element, option, painter, widget);
+    // Focus that came by keyboard, as Fusion marks it; a click leaves no ring.
+    const State focused = State_HasFocus | State_KeyboardFocusChange | State_Enabled;
+    if (element == CE_PushButton && (option->state & focused) == focused)
+        paintFocusMark(*painter, QRectF(option->rect), 3, widget);
+}

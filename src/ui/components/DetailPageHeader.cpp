@@ -1,5 +1,6 @@
 #include "ui/components/DetailPageHeader.h"
 
+#include "ui/components/NameRule.h"
 #include "ui/components/StyledLabel.h"
 
 #include <QHBoxLayout>
@@ -14,10 +15,10 @@ DetailPageHeader::DetailPageHeader(const QString &title, int belowTitleSpacing, 
 
     auto *titleRow = new QHBoxLayout;
     titleRow->setSpacing(8);
-    m_title = new StyledLabel(title, TextStyle::largeTitle, QFont::Bold, ThemeColor::primary(), this);
+    m_title = new StyledLabel(QString(), TextStyle::largeTitle, QFont::Bold, ThemeColor::primary(), this);
     m_title->setElideMode(Qt::ElideRight);
     m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_title->setAccessibleName(title);
+    setTitle(title);
     titleRow->addWidget(m_title, 1);
     titleRow->addSpacing(8);
     m_actions = new QHBoxLayout;
@@ -33,8 +34,10 @@ DetailPageHeader::DetailPageHeader(const QString &title, int belowTitleSpacing, 
 
 void DetailPageHeader::setTitle(const QString &title)
 {
-    m_title->setText(title);
-    m_title->setAccessibleName(title);
+    // A title is a name: one line, however it was stored.
+    const QString shown = NameRule::oneLine(title);
+    m_title->setText(shown);
+    m_title->setAccessibleName(shown);
 }
 
 QString DetailPageHeader::title() const

@@ -69,8 +69,8 @@ void ProminentButton::paintEvent(QPaintEvent *)
         // Inside the fill, in the text's colour: a ring in the tint itself
         // would not set a focused button apart from the others.
         QPainterPath ring;
-        ring.addRoundedRect(QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5), 4, 4);
-        painter.setPen(QPen(textColor, 1.5));
+        ring.addRoundedRect(QRectF(rect()).adjusted(3, 3, -3, -3), 4, 4);
+        painter.setPen(QPen(textColor, 2));
         painter.drawPath(ring);
     }
     painter.setPen(textColor);

@@ -30,6 +30,15 @@ public:
             return row->text();
         return QAccessibleWidget::text(t);
     }
+    // The value is what the section's design reads; AT-SPI carries no value
+    // for a button, so the current row also says it is selected as a state.
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.selectable = true;
+        state.selected = static_cast<SelectableSidebarRow *>(widget())->isSelected();
+        return state;
+    }
     // A button a screen reader can press, as it can any other.
     QStringList actionNames() const override
     {
@@ -116,6 +125,10 @@ void SelectableSidebarRow::setSelected(bool selected)
     refresh(120);
     QAccessibleValueChangeEvent change(this, accessibleValue());
     QAccessible::updateAccessibility(&change);
+    QAccessible::State changed;
+    changed.selected = true;
+    QAccessibleStateChangeEvent stateChange(this, changed);
+    QAccessible::updateAccessibility(&stateChange);
 }
 
 void SelectableSidebarRow::refresh(int animationMs)

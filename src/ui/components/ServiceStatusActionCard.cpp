@@ -3,6 +3,8 @@
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVariantAnimation>
@@ -20,6 +22,49 @@ QFont countFont()
 {
     return tabularDigitsFont(textStyleFont(TextStyle::title, QFont::DemiBold));
 }
+// A button, as any other, whose shown popup is its last child.
+class CardAccessible final : public QAccessibleWidget {
+public:
+    explicit CardAccessible(QWidget *card)
+        : QAccessibleWidget(card, QAccessible::Button)
+    {}
+    QWidget *popup() const { return static_cast<ServiceStatusActionCard *>(widget())->accessiblePopup(); }
+    int childCount() const override { return QAccessibleWidget::childCount() + (popup() ? 1 : 0); }
+    QAccessibleInterface *child(int index) const override
+    {
+        if (popup() && index == QAccessibleWidget::childCount())
+            return QAccessible::queryAccessibleInterface(popup());
+        return QAccessibleWidget::child(index);
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        if (child && popup() && child->object() == popup())
+            return QAccessibleWidget::childCount();
+        return QAccessibleWidget::indexOfChild(child);
+    }
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (widget()->isEnabled())
+            names.prepend(pressAction());
+        return names;
+    }
+    void doAction(const QString &actionName) override
+    {
+        if (actionName == pressAction() && widget()->isEnabled())
+            static_cast<ServiceStatusActionCard *>(widget())->click();
+        else
+            QAccessibleWidget::doAction(actionName);
+    }
+};
+
+QAccessibleInterface *cardAccessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("ServiceStatusActionCard") && object && object->isWidgetType())
+        return new CardAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
 } // namespace
 
 ServiceStatusActionCard::ServiceStatusActionCard(const QString &title, int count, ThemeColor tint, bool isHighlighted,
@@ -30,6 +75,11 @@ ServiceStatusActionCard::ServiceStatusActionCard(const QString &title, int count
       m_highlighted(isHighlighted),
       m_drawnCount(count)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(cardAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setText(title);
     setAccessibleName(title);
     setCursor(Qt::PointingHandCursor);
@@ -50,6 +100,17 @@ ServiceStatusActionCard::ServiceStatusActionCard(const QString &title, int count
     });
     connect(this, &QAbstractButton::pressed, this, [this] { animatePress(true); });
     connect(this, &QAbstractButton::released, this, [this] { animatePress(false); });
+}
+
+void ServiceStatusActionCard::setAccessiblePopup(QWidget *popup)
+{
+    m_accessiblePopup = popup;
+}
+
+QWidget *ServiceStatusActionCard::accessiblePopup() const
+{
+    QWidget *popup = m_accessiblePopup.data();
+    return popup && popup->isVisible() ? popup : nullptr;
 }
 
 void ServiceStatusActionCard::setCount(int count)

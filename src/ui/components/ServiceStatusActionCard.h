@@ -3,6 +3,7 @@
 #include "ui/components/ThemeColor.h"
 
 #include <QAbstractButton>
+#include <QPointer>
 
 class QVariantAnimation;
 
@@ -25,6 +26,10 @@ public:
     void setCount(int count);
     void setTint(ThemeColor tint);
     void setHighlighted(bool highlighted);
+    // The popup window the card opened: it has no accessible window of its
+    // own, so while shown it is the card's last accessible child.
+    void setAccessiblePopup(QWidget *popup);
+    QWidget *accessiblePopup() const;
 
     // 0 at rest, 1 fully pressed; the drawn opacity and scale follow it.
     qreal pressProgress() const { return m_pressProgress; }
@@ -54,4 +59,5 @@ private:
     QVariantAnimation *m_animation;
     int m_drawnCount;
     QVariantAnimation *m_countAnimation;
+    QPointer<QWidget> m_accessiblePopup;
 };

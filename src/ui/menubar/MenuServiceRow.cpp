@@ -1,6 +1,7 @@
 #include "ui/menubar/MenuServiceRow.h"
 
 #include "ui/components/HoverButton.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/Palette.h"
 #include "ui/components/StatusDot.h"
 #include "ui/components/StyledLabel.h"
@@ -69,7 +70,7 @@ MenuServiceRow::MenuServiceRow(const ManagedService &service, QWidget *parent)
     texts->setSpacing(2);
     auto *nameLine = new QHBoxLayout;
     nameLine->setSpacing(5);
-    m_name = new StyledLabel(service.name, TextStyle::callout, m_open);
+    m_name = new StyledLabel(NameRule::oneLine(service.name), TextStyle::callout, m_open);
     m_name->setElideMode(Qt::ElideRight);
     m_dotTopPadding = std::max(0, (m_name->sizeHint().height() - 7) / 2);
     m_dotAbove = new QSpacerItem(0, 0, QSizePolicy::Fixed, QSizePolicy::Expanding);
@@ -109,20 +110,22 @@ bool MenuServiceRow::showService(const ManagedService &service, const ServiceRun
                                  const QString &markerSymbol)
 {
     m_service = service;
-    if (m_name->text() != service.name)
-        m_name->setText(service.name);
+    const QString name = NameRule::oneLine(service.name);
+    if (m_name->text() != name)
+        m_name->setText(name);
     if (markerSymbol != this->markerSymbol()) {
         m_marker->setSymbolName(markerSymbol);
         m_marker->setVisible(!markerSymbol.isEmpty());
     }
     const bool running = runtime.state == ServiceLifecycleState::running;
-    const QString help = running ? service.name + QStringLiteral(" — ") + MenuUsageLine::details(runtime)
-                                 : QStringLiteral("Open ") + service.name;
+    const QString help =
+        running ? name + QStringLiteral(" — ") + MenuUsageLine::details(runtime) : QStringLiteral("Open ") + name;
     if (m_open->toolTip() != help) {
         m_open->setToolTip(help);
-        m_open->setAccessibleName(running ? service.name : help);
+        m_open->setAccessibleName(running ? name : help);
     }
     m_toggle->setRunning(running);
+    m_toggle->setServiceName(name);
     if (running)
         m_usage->setRuntime(runtime);
 

@@ -24,9 +24,26 @@ void MenuToggleGlyphButton::setRunning(bool running)
     m_running = running;
     const QString text = running ? QStringLiteral("Stop") : QStringLiteral("Start");
     setToolTip(text);
-    setAccessibleName(text);
+    updateAccessibleName();
     setProperty(symbolNameProperty, symbolName());
     update();
+}
+
+void MenuToggleGlyphButton::setServiceName(const QString &name)
+{
+    if (m_serviceName == name)
+        return;
+    m_serviceName = name;
+    updateAccessibleName();
+}
+
+void MenuToggleGlyphButton::updateAccessibleName()
+{
+    // A screen reader lists the panel's buttons apart from their rows: each
+    // says whose it is.
+    const QString name = m_serviceName.isEmpty() ? toolTip() : toolTip() + QLatin1Char(' ') + m_serviceName;
+    if (accessibleName() != name)
+        setAccessibleName(name);
 }
 
 QString MenuToggleGlyphButton::symbolName() const

@@ -24,6 +24,7 @@ PasswordPromptDialog::PasswordPromptDialog(const QString &reasonText, QWidget *p
     m_message->setWordWrap(true);
     m_password->setEchoMode(QLineEdit::Password);
     m_password->setPlaceholderText(QStringLiteral("Password"));
+    m_password->setAccessibleName(QStringLiteral("Password"));
     m_error->setVisible(false);
     m_buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
     QPushButton *unlock = m_buttons->addButton(QStringLiteral("Unlock"), QDialogButtonBox::AcceptRole);

@@ -1,6 +1,7 @@
 #include "ui/platform/StatusItem.h"
 
 #include <QCursor>
+#include <QSignalBlocker>
 #include <QSystemTrayIcon>
 #include <QToolButton>
 
@@ -59,9 +60,13 @@ ToolButtonStatusItem::ToolButtonStatusItem(const QIcon &icon, QObject *parent)
     created->setCheckable(true);
     created->setToolTip(QStringLiteral("Velmora"));
     created->setAccessibleName(QStringLiteral("Velmora"));
-    // The panel decides the checked state; a click only asks for a toggle.
-    connect(created, &QToolButton::clicked, this, [this, created] {
-        created->setChecked(!created->isChecked());
+    // The panel decides the checked state; a click or an assistive
+    // technology's toggle only asks for the panel to toggle.
+    connect(created, &QToolButton::toggled, this, [this, created](bool checked) {
+        {
+            const QSignalBlocker blocker(created);
+            created->setChecked(!checked);
+        }
         Q_EMIT activated();
     });
     // A right click toggles the panel like a left one; there is no menu.
@@ -87,6 +92,8 @@ QRect ToolButtonStatusItem::anchorRect() const
 
 void ToolButtonStatusItem::setHighlighted(bool highlighted)
 {
-    if (QToolButton *button = m_button.data())
+    if (QToolButton *button = m_button.data()) {
+        const QSignalBlocker blocker(button);
         button->setChecked(highlighted);
+    }
 }

@@ -1,4 +1,5 @@
 #include "ui/components/DetailPageHeader.h"
+#include "ui/components/FocusMark.h"
 #include "ui/components/KeychainAccessBanner.h"
 #include "ui/components/MasterDetailChrome.h"
 #include "ui/components/MetricCard.h"
@@ -234,6 +235,25 @@ TEST_F(ComponentsTest, SidebarRowFillRuleForegroundAndAccessibleValue)
 
     row.setSelected(false);
     EXPECT_EQ(name->resolvedColor(), ThemeManager::lightPalette().color(QPalette::WindowText));
+}
+
+TEST_F(ComponentsTest, APushButtonFocusedByKeyboardShowsATwoPixelRing)
+{
+    QWidget window;
+    auto *layout = new QHBoxLayout(&window);
+    auto *button = new QPushButton(QStringLiteral("Cancel"));
+    layout->addWidget(button);
+    window.show();
+    window.activateWindow();
+    button->setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(button->hasFocus());
+    const auto edge = [&](int inset) { return button->grab().toImage().pixelColor(inset, button->height() / 2); };
+    const QColor ring = focusMarkColor(button);
+    EXPECT_NE(edge(1), ring) << "a click leaves no ring";
+    window.setAttribute(Qt::WA_KeyboardFocusChange);
+    for (const int inset : {0, 1})
+        EXPECT_EQ(edge(inset), ring) << inset;
 }
 
 TEST_F(ComponentsTest, KeychainBannerShowsMarkupLiterallyAndRetries)

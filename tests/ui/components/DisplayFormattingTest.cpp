@@ -30,13 +30,17 @@ TEST(NameRule, ControlCharactersAreRefusedAndEveryPrintableTextKept)
         {QStringLiteral("👩‍💻 dev"), false}, // joined by a zero-width joiner (a format character)
         {QStringLiteral("naïve café 名前"), false},
         {QStringLiteral("  spaced  "), false},
-        {QStringLiteral("line\u2028separator"), false},
+        {QStringLiteral("line\u2028separator"), true},
+        {QStringLiteral("paragraph\u2029separator"), true},
         {QString(), false},
     };
     for (const auto &[name, refused] : cases) {
         SCOPED_TRACE(name.toStdString());
         EXPECT_EQ(NameRule::hasControlCharacters(name), refused);
     }
+    // A name stored before separators were refused still shows on one line.
+    EXPECT_EQ(NameRule::oneLine(QStringLiteral("web\u2028api\u2029db")), QStringLiteral("web api db"));
+    EXPECT_EQ(NameRule::oneLine(QStringLiteral("👩‍💻 dev")), QStringLiteral("👩‍💻 dev"));
 }
 
 TEST(TabularDigits, FiguresKeepTheirWidthInEveryStyle)

@@ -70,6 +70,10 @@ TEST_F(MenuBarStatusTest, ListShowsSevenRowsRunningFirstAndCountsTheRest)
     ASSERT_NE(zetaRow, nullptr);
     EXPECT_TRUE(zetaRow->toggleButton()->isRunning());
     EXPECT_EQ(zetaRow->toggleButton()->symbolName(), QStringLiteral("stop.fill"));
+    // Listed apart from their rows, the buttons say whose they are; the tooltip stays short.
+    EXPECT_EQ(zetaRow->toggleButton()->accessibleName(), QStringLiteral("Stop zeta"));
+    EXPECT_EQ(zetaRow->toggleButton()->toolTip(), QStringLiteral("Stop"));
+    EXPECT_EQ(view->rows()[1]->toggleButton()->accessibleName(), QStringLiteral("Start alpha"));
 
     // Three services fewer: seven left, all shown, no more-services button.
     for (int index = 0; index < 3; ++index)

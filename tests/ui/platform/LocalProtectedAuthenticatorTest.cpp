@@ -57,6 +57,8 @@ TEST(LocalProtectedAuthenticator, CancelGivesAuthenticationCanceled)
         ASSERT_NE(dialog, nullptr);
         EXPECT_TRUE(dialog->findChild<QLabel *>()->text().startsWith(
             QStringLiteral("Velmora is trying to unlock the protected environment profile “prod”")));
+        // A screen reader names the field, not only its placeholder.
+        EXPECT_EQ(dialog->findChild<QLineEdit *>()->accessibleName(), QStringLiteral("Password"));
         button(dialog, QStringLiteral("Cancel"))->click();
     });
     EXPECT_EQ(failureOf(authenticator.authenticate(ProtectedUnlockReason::viewProfile(QStringLiteral("prod")).text())),

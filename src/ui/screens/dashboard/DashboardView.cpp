@@ -37,6 +37,8 @@ DashboardView::DashboardView(ServiceManager *serviceManager, MonitoringManager *
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *scroll = new QScrollArea(this);
+    // The cards take the focus; the scroll area itself shows none.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     outer->addWidget(scroll);

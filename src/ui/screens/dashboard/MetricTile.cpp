@@ -49,7 +49,7 @@ protected:
         painter.drawPixmap(QRect(24, 14, 16, 16),
                            symbolPixmap(m_symbolName, 16, secondaryTextColor(), devicePixelRatioF()));
         painter.setPen(palette().color(QPalette::WindowText));
-        QFont valueFont = monospacedFont(TextStyle::caption2, QFont::DemiBold);
+        QFont valueFont = monospacedFont(TextStyle::caption, QFont::DemiBold);
         painter.setFont(valueFont);
         painter.drawText(QRect(0, 32, width(), 16), Qt::AlignCenter, m_text);
     }

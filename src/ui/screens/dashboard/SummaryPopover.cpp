@@ -3,12 +3,17 @@
 #include "ui/components/DividedList.h"
 #include "ui/components/HoverButton.h"
 #include "ui/components/MultilineElidedLabel.h"
+#include "ui/components/NameRule.h"
+#include "ui/components/ServiceStatusActionCard.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -59,6 +64,29 @@ protected:
     }
 };
 
+// A popup window is no child of any accessible window; the popover hangs in
+// the tree under the card it opened from (a popup cannot be placed at its card
+// on every display server as a window of its own).
+class PopoverAccessible final : public QAccessibleWidget {
+public:
+    explicit PopoverAccessible(QWidget *popover)
+        : QAccessibleWidget(popover, QAccessible::Pane)
+    {}
+    QAccessibleInterface *parent() const override
+    {
+        if (QWidget *anchor = static_cast<SummaryPopover *>(widget())->anchor())
+            return QAccessible::queryAccessibleInterface(anchor);
+        return QAccessibleWidget::parent();
+    }
+};
+
+QAccessibleInterface *popoverAccessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("SummaryPopover") && object && object->isWidgetType())
+        return new PopoverAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
 } // namespace
 
 SummaryPopover::SummaryPopover(ServiceSummaryFilter filter, const QList<ServiceSummaryRow> &rows, QWidget *anchor,
@@ -67,7 +95,14 @@ SummaryPopover::SummaryPopover(ServiceSummaryFilter filter, const QList<ServiceS
       m_filter(filter),
       m_anchor(anchor)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(popoverAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setObjectName(QStringLiteral("summaryPopover"));
+    if (auto *card = qobject_cast<ServiceStatusActionCard *>(anchor))
+        card->setAccessiblePopup(this);
     setFrameShape(QFrame::StyledPanel);
     setFixedWidth(popoverWidth);
     setAccessibleName(DashboardController::popoverTitle(filter));
@@ -105,7 +140,8 @@ QWidget *SummaryPopover::makeRow(const ServiceSummaryRow &row, QWidget *parent)
     // A whole-row button whose labels are its children.
     auto *button = new HoverButton(HoverButton::Tint {}, parent);
     button->setObjectName(QStringLiteral("summaryRow"));
-    button->setAccessibleName(row.name);
+    const QString shownName = NameRule::oneLine(row.name);
+    button->setAccessibleName(shownName);
     // Not fixed: a detail on two lines makes the row taller than its size hint.
     button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     auto *layout = new QHBoxLayout(button);
@@ -118,7 +154,7 @@ QWidget *SummaryPopover::makeRow(const ServiceSummaryRow &row, QWidget *parent)
     texts->setSpacing(4);
     auto *top = new QHBoxLayout;
     top->setSpacing(8);
-    auto *name = new StyledLabel(row.name, TextStyle::body, QFont::DemiBold, ThemeColor::primary(), button);
+    auto *name = new StyledLabel(shownName, TextStyle::body, QFont::DemiBold, ThemeColor::primary(), button);
     name->setObjectName(QStringLiteral("rowName"));
     name->setElideMode(Qt::ElideRight);
     top->addWidget(name, 1);
@@ -224,6 +260,18 @@ void SummaryPopover::mousePressEvent(QMouseEvent *event)
         && QRect(anchor->mapToGlobal(QPoint(0, 0)), anchor->size()).contains(global))
         setAttribute(Qt::WA_NoMouseReplay);
     QFrame::mousePressEvent(event);
+}
+
+void SummaryPopover::keyPressEvent(QKeyEvent *event)
+{
+    // Return opens the focused row as Space does.
+    auto *row = qobject_cast<QAbstractButton *>(focusWidget());
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && row
+        && row->objectName() == QLatin1String("summaryRow")) {
+        row->click();
+        return;
+    }
+    QFrame::keyPressEvent(event);
 }
 
 void SummaryPopover::hideEvent(QHideEvent *event)

@@ -20,6 +20,7 @@ public:
                    QWidget *parent = nullptr);
 
     ServiceSummaryFilter filter() const { return m_filter; }
+    QWidget *anchor() const { return m_anchor.data(); }
     void setListHeight(double height);
     // Shows the popover under its anchor (see placement).
     void present();
@@ -39,6 +40,7 @@ Q_SIGNALS:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void hideEvent(QHideEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 

@@ -181,11 +181,8 @@ QWidget *EnvironmentProfilesView::makeEmptyState()
 void EnvironmentProfilesView::refreshList()
 {
     m_model->refresh();
-    if (const auto id = m_controller->selectedProfileID()) {
-        const QModelIndex index = m_model->indexOf(*id);
-        if (index.isValid())
-            m_list->setCurrentIndex(index);
-    }
+    const std::optional<QUuid> selected = m_controller->selectedProfileID();
+    m_list->showSelection(selected ? m_model->indexOf(*selected) : QModelIndex());
 }
 
 void EnvironmentProfilesView::refreshBanner()

@@ -6,6 +6,7 @@
 #include "ui/components/TitledMessageBox.h"
 #include "ui/components/InitialFocusSink.h"
 #include "ui/components/LabeledField.h"
+#include "ui/components/LayoutTabOrder.h"
 #include "ui/components/NameRule.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/ProminentButton.h"
@@ -53,6 +54,7 @@ ProfileEditorView::ProfileEditorView(const ProfileEditorMode &mode, ProfilesCont
     formLayout->addWidget(makeVariablesSection());
     formLayout->addStretch(1);
     auto *scroll = new QScrollArea(this);
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidget(form);
@@ -148,6 +150,10 @@ QWidget *ProfileEditorView::makeVariablesSection()
         m_model.addVariable();
         rebuildVariableRows();
         refreshValidation();
+        // Typing goes on in the new row.
+        if (auto *row =
+                qobject_cast<ProfileEditorVariableRow *>(m_rowsLayout->itemAt(m_rowsLayout->count() - 1)->widget()))
+            row->keyField()->setFocus(Qt::TabFocusReason);
     });
     layout->addWidget(add, 0, Qt::AlignLeft);
     layout->addWidget(footerText(QStringLiteral("Secrets are stored in the keyring, not in profile files on disk.")));
@@ -208,6 +214,9 @@ void ProfileEditorView::rebuildVariableRows()
         m_rowsLayout->addWidget(row);
     }
     m_noVariables->setVisible(m_model.draft.variables.isEmpty());
+    // New rows would otherwise come after the buttons in Tab order.
+    if (layout())
+        setTabOrderFollowingLayout(layout());
 }
 
 void ProfileEditorView::updateVariable(const EnvironmentVariable &variable)
@@ -303,6 +312,9 @@ void ProfileEditorView::requestProfileDeletion()
             return;
         Q_EMIT deleteRequested();
         accept();
+        // The profile is gone; a window manager may leave no window active.
+        if (QWidget *owner = parentWidget())
+            owner->window()->activateWindow();
     });
     box->open();
 }

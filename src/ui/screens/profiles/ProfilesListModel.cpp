@@ -1,5 +1,6 @@
 #include "ui/screens/profiles/ProfilesListModel.h"
 
+#include "ui/components/NameRule.h"
 #include "ui/screens/profiles/ProfilesController.h"
 
 ProfilesListModel::ProfilesListModel(ProfilesController &controller, QObject *parent)
@@ -29,9 +30,9 @@ QVariant ProfilesListModel::data(const QModelIndex &index, int role) const
     const bool locked = m_controller.isLocked(profile.id);
     switch (role) {
     case Qt::DisplayRole:
-        return profile.name;
+        return NameRule::oneLine(profile.name);
     case Qt::AccessibleTextRole:
-        return profile.name + QStringLiteral(", ") + captionText(profile, locked);
+        return NameRule::oneLine(profile.name) + QStringLiteral(", ") + captionText(profile, locked);
     case Qt::AccessibleDescriptionRole:
         return m_controller.selectedProfileID() == profile.id ? QStringLiteral("Selected") : QString();
     case IdRole:

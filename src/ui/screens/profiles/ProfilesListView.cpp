@@ -10,7 +10,7 @@ ProfilesListView::ProfilesListView(ProfilesController &controller, QWidget *pare
     : QListView(parent),
       m_controller(controller)
 {
-    setSelectionMode(QAbstractItemView::NoSelection);
+    setSelectionMode(QAbstractItemView::SingleSelection);
     setMouseTracking(true);
     setUniformItemSizes(true);
     setSpacing(0);
@@ -20,6 +20,51 @@ ProfilesListView::ProfilesListView(ProfilesController &controller, QWidget *pare
     viewport()->setAutoFillBackground(false);
     setViewportMargins(8, 0, 8, 8);
     setAccessibleName(QStringLiteral("Environment Profiles"));
+}
+
+void ProfilesListView::setModel(QAbstractItemModel *model)
+{
+    if (this->model())
+        disconnect(this->model(), nullptr, this, nullptr);
+    QListView::setModel(model);
+    if (!model)
+        return;
+    // A reset (search, reload) drops the list's selection, not the profile's.
+    connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_writingSelection = true; });
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { m_writingSelection = false; });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &ProfilesListView::takeUserSelection);
+}
+
+void ProfilesListView::showSelection(const QModelIndex &index)
+{
+    m_writingSelection = true;
+    if (index.isValid()) {
+        selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    } else {
+        selectionModel()->clearSelection();
+    }
+    m_writingSelection = false;
+}
+
+void ProfilesListView::takeUserSelection()
+{
+    if (m_writingSelection)
+        return;
+    const QModelIndexList rows = selectionModel()->selectedIndexes();
+    if (rows.isEmpty())
+        m_controller.clearSelection();
+    else
+        m_controller.tapRow(rows.constFirst().data(ProfilesListModel::IdRole).toUuid());
+}
+
+void ProfilesListView::selectRow(const QModelIndex &index)
+{
+    // The selected row asks for authentication again, as a tap on it does.
+    const bool wasSelected = selectionModel()->isSelected(index);
+    setCurrentIndex(index);
+    if (wasSelected)
+        m_controller.tapRow(index.data(ProfilesListModel::IdRole).toUuid());
 }
 
 void ProfilesListView::mousePressEvent(QMouseEvent *event)
@@ -34,8 +79,7 @@ void ProfilesListView::mousePressEvent(QMouseEvent *event)
         m_controller.clearSelection();
         return;
     }
-    setCurrentIndex(index);
-    m_controller.tapRow(index.data(ProfilesListModel::IdRole).toUuid());
+    selectRow(index);
 }
 
 void ProfilesListView::keyPressEvent(QKeyEvent *event)
@@ -54,7 +98,5 @@ void ProfilesListView::keyPressEvent(QKeyEvent *event)
         row = qMin(rows - 1, row + 1);
     else
         row = qMax(0, row);
-    const QModelIndex index = model()->index(row, 0);
-    setCurrentIndex(index);
-    m_controller.tapRow(index.data(ProfilesListModel::IdRole).toUuid());
+    selectRow(model()->index(row, 0));
 }

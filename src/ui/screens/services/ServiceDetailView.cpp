@@ -556,6 +556,7 @@ void ServiceDetailView::refreshConfiguration(bool animated)
                                                                     : QStringLiteral("chevron.right"));
     w.configurationToggle->setToolTip(m_isConfigurationExpanded ? QStringLiteral("Collapse configuration")
                                                                 : QStringLiteral("Expand configuration"));
+    w.configurationToggle->setExpanded(m_isConfigurationExpanded);
     ServiceDetailStyle::setRevealed(w.migrationCard, m_isConfigurationExpanded && m_isLocked, animated);
     ServiceDetailStyle::setRevealed(w.configurationCard, m_isConfigurationExpanded && !m_isLocked, animated);
     w.shellCommand->setText(m_service.command.isEmpty() ? emDash : m_service.command);

@@ -8,6 +8,8 @@
 #include "ui/components/TextStyle.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -154,14 +156,74 @@ void CapsuleBadge::paintEvent(QPaintEvent *)
     painter.drawText(QRectF(x, 0, box.width() - x, box.height()), Qt::AlignVCenter | Qt::AlignLeft, m_text);
 }
 
+namespace {
+
+// A button, as any other, that also says whether its section is open.
+class RowButtonAccessible final : public QAccessibleWidget {
+public:
+    explicit RowButtonAccessible(QWidget *button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    {}
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        if (const std::optional<bool> expanded = static_cast<RowButton *>(widget())->isExpanded()) {
+            state.expandable = true;
+            state.expanded = *expanded;
+            state.collapsed = !*expanded;
+        }
+        return state;
+    }
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (widget()->isEnabled())
+            names.prepend(pressAction());
+        return names;
+    }
+    void doAction(const QString &actionName) override
+    {
+        if (actionName == pressAction() && widget()->isEnabled())
+            static_cast<RowButton *>(widget())->click();
+        else
+            QAccessibleWidget::doAction(actionName);
+    }
+};
+
+QAccessibleInterface *rowButtonAccessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(RowButton::staticMetaObject.className()) && object && object->isWidgetType())
+        return new RowButtonAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
+} // namespace
+
 RowButton::RowButton(QWidget *parent)
     : QPushButton(parent),
       m_row(new QHBoxLayout(this))
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(rowButtonAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setFlat(true);
     setCursor(Qt::PointingHandCursor);
     m_row->setContentsMargins(0, 0, 0, 0);
     m_row->setSpacing(8);
+}
+
+void RowButton::setExpanded(bool expanded)
+{
+    if (m_expanded == expanded)
+        return;
+    m_expanded = expanded;
+    QAccessible::State changed;
+    changed.expanded = true;
+    changed.collapsed = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 void RowButton::addToRow(QWidget *widget, int stretch)

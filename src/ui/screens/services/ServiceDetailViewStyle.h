@@ -51,10 +51,15 @@ private:
 // A flat button whose whole rectangle takes clicks, holding a row of widgets
 // (the disclosure toggles and the run row's summary).
 class RowButton : public QPushButton {
+    Q_OBJECT
 public:
     explicit RowButton(QWidget *parent = nullptr);
     QHBoxLayout *row() const { return m_row; }
     void addToRow(QWidget *widget, int stretch = 0);
+    // For a row that opens and closes a section: assistive technologies read
+    // it as expanded or collapsed. A row never set is neither.
+    void setExpanded(bool expanded);
+    std::optional<bool> isExpanded() const { return m_expanded; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -63,6 +68,7 @@ protected:
 
 private:
     QHBoxLayout *m_row;
+    std::optional<bool> m_expanded;
 };
 
 // Shows or hides a section's content. Animated, it unfolds or folds over 0.15

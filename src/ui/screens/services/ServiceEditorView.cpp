@@ -9,6 +9,7 @@
 #include "ui/components/NameRule.h"
 #include "ui/components/MacMultilineTextField.h"
 #include "ui/components/MacTextField.h"
+#include "ui/components/NamedComboBox.h"
 #include "ui/components/Palette.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StyledLabel.h"
@@ -27,11 +28,15 @@
 #include <QCoroFuture>
 #include <QCoroTask>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -91,25 +96,50 @@ ServiceEditorView::ServiceEditorView(ServiceEditorMode mode, ManagedService draf
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(m_mode.isCreate() ? QStringLiteral("Add Service") : QStringLiteral("Edit Service"));
-    setMinimumSize(580, 500);
 
-    auto *layout = new QVBoxLayout(this);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 16);
+    outer->setSpacing(12);
+    // The form scrolls on a screen shorter than it, so the buttons below stay reachable.
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("editorScroll"));
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidgetResizable(true);
+    auto *form = new QWidget(scroll);
+    form->setAutoFillBackground(false);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto *layout = new QVBoxLayout(form);
     // The cards keep room for their shadow; everything else lines up with their edge.
-    layout->setContentsMargins(20 - SurfaceCard::shadowMargin, 16, 20 - SurfaceCard::shadowMargin, 16);
+    layout->setContentsMargins(20 - SurfaceCard::shadowMargin, 16, 20 - SurfaceCard::shadowMargin, 0);
     layout->setSpacing(12);
     // Takes the first focus so that no field starts editing on its own.
-    layout->addWidget(new InitialFocusSink(this));
-    auto *title = new StyledLabel(windowTitle(), TextStyle::title3, QFont::DemiBold, ThemeColor::primary(), this);
+    layout->addWidget(new InitialFocusSink(form));
+    auto *title = new StyledLabel(windowTitle(), TextStyle::title3, QFont::DemiBold, ThemeColor::primary(), form);
     title->setContentsMargins(SurfaceCard::shadowMargin, 0, 0, 0);
     layout->addWidget(title);
     layout->addWidget(makeServiceSection());
     layout->addWidget(makeCommandSection(), 1);
     layout->addWidget(makeEnvironmentSection());
     layout->addWidget(makeLaunchSection());
-    layout->addWidget(makeButtons());
-    // Never shorter than the form: a sheet squeezed to 500 on a small screen
-    // would fold the command field to nothing.
-    setMinimumHeight(std::max(minimumHeight(), layout->minimumSize().height()));
+    scroll->setWidget(form);
+    outer->addWidget(scroll, 1);
+    QWidget *buttons = makeButtons();
+    buttons->setContentsMargins(20 - SurfaceCard::shadowMargin, 0, 20 - SurfaceCard::shadowMargin, 0);
+    outer->addWidget(buttons);
+
+    // The whole form where the screen has room (never less than 500 high, so
+    // the command field does not fold to nothing); a shorter screen scrolls it.
+    const int belowForm = outer->spacing() + buttons->sizeHint().height() + outer->contentsMargins().bottom();
+    const int formHeight = std::max(500, form->minimumSizeHint().height() + belowForm);
+    QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    // Less the window's title bar, which the available geometry still includes.
+    const int room = std::max(200, screen ? screen->availableGeometry().height() - 40 : formHeight);
+    setMinimumSize(std::max(580, form->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width()),
+                   std::min(formHeight, room));
+    resize(std::max(sizeHint().width(), minimumWidth()),
+           std::min(std::max(formHeight, form->sizeHint().height() + belowForm), room));
 
     connect(&controller, &ServicesController::profilesChanged, this, &ServiceEditorView::fillProfilePicker);
     updateSaveEnabled();
@@ -184,7 +214,7 @@ QWidget *ServiceEditorView::makeCommandSection()
 
 QWidget *ServiceEditorView::makeEnvironmentSection()
 {
-    m_profilePicker = new QComboBox(this);
+    m_profilePicker = new NamedComboBox(this);
     m_profilePicker->setObjectName(QStringLiteral("profilePicker"));
     m_profilePicker->setAccessibleName(QStringLiteral("Profile"));
     fillProfilePicker();
@@ -210,7 +240,7 @@ void ServiceEditorView::fillProfilePicker()
 
 QWidget *ServiceEditorView::makeLaunchSection()
 {
-    m_launchPicker = new QComboBox(this);
+    m_launchPicker = new NamedComboBox(this);
     m_launchPicker->setObjectName(QStringLiteral("launchOptionPicker"));
     m_launchPicker->setAccessibleName(QStringLiteral("Launch Option"));
     m_launchPicker->addItem(QStringLiteral("Velmora"), false);
@@ -250,7 +280,8 @@ QWidget *ServiceEditorView::makeButtons()
     layout->addStretch(1);
     m_save = new ProminentButton(QStringLiteral("Save"), Palette::Color::blue, row);
     m_save->setObjectName(QStringLiteral("saveButton"));
-    m_save->setAutoDefault(false);
+    // Return in a one-line field or on a picker saves; the command field takes it as a new line.
+    m_save->setDefault(true);
     connect(m_save, &QPushButton::clicked, this, &ServiceEditorView::save);
     layout->addWidget(m_save);
     return row;
@@ -300,7 +331,11 @@ void ServiceEditorView::confirmTerminalLaunch()
 
 void ServiceEditorView::confirmDelete()
 {
-    const QString name = m_draft.name.isEmpty() ? QStringLiteral("This service") : m_draft.name;
+    // A name that cannot wrap (a long run without spaces) is shortened in the
+    // middle rather than cut off at the alert's edge.
+    const QString name = m_draft.name.isEmpty()
+                             ? QStringLiteral("This service")
+                             : fontMetrics().elidedText(NameRule::oneLine(m_draft.name), Qt::ElideMiddle, 400);
     auto *question = new TitledMessageBox(
         QMessageBox::Warning, QStringLiteral("Delete Service?"),
         QStringLiteral("“") + name + QStringLiteral("” will be removed permanently. This cannot be undone."), this);
@@ -312,6 +347,9 @@ void ServiceEditorView::confirmDelete()
             return;
         Q_EMIT deleteRequested();
         accept();
+        // The service is gone; a window manager may leave no window active.
+        if (QWidget *owner = parentWidget())
+            owner->window()->activateWindow();
     });
     m_question = question;
     question->open();
@@ -338,16 +376,30 @@ void ServiceEditorView::insertPickedPath(const QString &path)
 
 void ServiceEditorView::save()
 {
-    if (!canSave())
+    if (!canSave() || m_isSaving)
         return;
+    // The sheet stays open with the draft until the save has an answer: a
+    // failed write must not lose what was typed.
+    m_isSaving = true;
+    updateSaveEnabled();
     Q_EMIT saveRequested(m_draft);
-    accept();
+}
+
+void ServiceEditorView::saveFinished(bool saved)
+{
+    if (!m_isSaving)
+        return;
+    m_isSaving = false;
+    if (saved)
+        accept();
+    else
+        updateSaveEnabled();
 }
 
 void ServiceEditorView::updateSaveEnabled()
 {
     if (m_save)
-        m_save->setEnabled(canSave());
+        m_save->setEnabled(canSave() && !m_isSaving);
 }
 
 void ServiceEditorView::updateLaunchFooter()

@@ -17,9 +17,10 @@ class QPushButton;
 class ServicesController;
 
 // The sheet that creates or edits one service. It works on a copy (`draft`):
-// "Save" hands the copy on with saveRequested, a confirmed "Delete" emits
-// deleteRequested, "Cancel" drops it; each closes the sheet. Only a picked path's bookmark is
-// written at once.
+// "Save" hands the copy on with saveRequested and closes the sheet once
+// saveFinished says it was saved; a confirmed "Delete" emits deleteRequested
+// and "Cancel" drops the copy, each closing the sheet. Only a picked path's
+// bookmark is written at once.
 class ServiceEditorView final : public QDialog {
     Q_OBJECT
 public:
@@ -40,8 +41,12 @@ public:
     // The open "Delete Service?" or "Use Terminal?" question, if any.
     TitledMessageBox *openQuestion() const { return m_question; }
 
+    // The answer to saveRequested: a saved draft closes the sheet, a failed
+    // save leaves it open with the draft.
+    void saveFinished(bool saved);
+
 Q_SIGNALS:
-    // "Save" with a valid draft, and a confirmed "Delete"; the sheet then closes.
+    // "Save" with a valid draft, and a confirmed "Delete" (the sheet then closes).
     void saveRequested(const ManagedService &service);
     void deleteRequested();
 
@@ -65,6 +70,7 @@ private:
     ManagedService m_draft;
     ServicesController &m_controller;
     bool m_isConfirmingTerminalLaunch = false;
+    bool m_isSaving = false;
 
     MacTextField *m_name = nullptr;
     StyledLabel *m_nameMessage = nullptr;

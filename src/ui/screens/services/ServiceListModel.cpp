@@ -1,5 +1,6 @@
 #include "ui/screens/services/ServiceListModel.h"
 
+#include "ui/components/NameRule.h"
 #include "ui/screens/services/ServiceRowDelegate.h"
 #include "ui/screens/services/ServicesController.h"
 
@@ -39,7 +40,7 @@ QVariant ServiceListModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return row->name;
+        return NameRule::oneLine(row->name);
     case Qt::AccessibleTextRole:
         return accessibleName(*row);
     case Qt::AccessibleDescriptionRole:
@@ -64,7 +65,7 @@ QVariant ServiceListModel::data(const QModelIndex &index, int role) const
 // What the row shows, in its order: name, subtitle, badge.
 QString ServiceListModel::accessibleName(const ManagedService &service) const
 {
-    QStringList parts {service.name};
+    QStringList parts {NameRule::oneLine(service.name)};
     const QString subtitle = m_controller.rowSubtitle(service);
     if (!subtitle.isEmpty())
         parts << subtitle;

@@ -279,6 +279,8 @@ void ServiceRunHistoryRow::refreshSummary(bool animated)
     m_outputButton->setToolTip(outputHelp);
     m_outputButton->setAccessibleName(outputHelp);
     m_summaryButton->setAccessibleName(date + QStringLiteral(", ") + outcomeLabel(m_record));
+    if (auto *summary = qobject_cast<RowButton *>(m_summaryButton))
+        summary->setExpanded(m_expanded);
 
     m_divider->setVisible(m_expanded);
     if (m_expanded && (m_detailsStale || !m_details))

@@ -206,6 +206,7 @@ void ServiceRunHistorySection::refreshHeader()
     m_newRunBadge->setShown(m_newRunHistoryRecordID.has_value());
     m_chevron->setSymbolName(m_isExpanded ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right"));
     m_toggle->setToolTip(m_isExpanded ? QStringLiteral("Collapse run history") : QStringLiteral("Expand run history"));
+    m_toggle->setExpanded(m_isExpanded);
     m_clearAllButton->setVisible(m_isExpanded && count > 0);
 }
 

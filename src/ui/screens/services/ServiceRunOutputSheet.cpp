@@ -75,8 +75,16 @@ bool ServiceRunOutputSheet::autoScroll() const
 void ServiceRunOutputSheet::setOutput(const QString &output)
 {
     m_output = output;
-    m_console->setContent(m_output, true);
+    m_console->setContent(m_output, m_autoScroll->isChecked());
     m_copyButton->setEnabled(!m_output.isEmpty());
+    // The scroll range of a long text is final only once the sheet has laid it out.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_autoScroll->isChecked())
+                m_console->scrollToEnd();
+        },
+        Qt::QueuedConnection);
 }
 
 void ServiceRunOutputSheet::showReadFailure(const QString &message)

@@ -526,9 +526,16 @@ ManagedService ServicesController::newServiceDraft()
 QCoro::Task<> ServicesController::saveEditedService(ManagedService service)
 {
     const auto saved = co_await attempt(
-        this, [&] { return m_serviceManager.saveService(service); }, failureShower(KeychainErrorText::fullMessage));
-    if (!saved.abandoned)
-        setSelectedServiceID(service.id);
+        this, [&] { return m_serviceManager.saveService(service); },
+        [this](const std::exception_ptr &failure) {
+            Q_EMIT saveFinished(false);
+            showFailure(failure, KeychainErrorText::fullMessage);
+        });
+    if (saved.abandoned)
+        co_return;
+    if (saved)
+        Q_EMIT saveFinished(true);
+    setSelectedServiceID(service.id);
 }
 
 QCoro::Task<> ServicesController::deleteEditedService(ServiceEditorMode mode)

@@ -159,6 +159,8 @@ Q_SIGNALS:
     void selectedServiceIDChanged();
     void errorMessageChanged();
     void editorModeChanged();
+    // The answer to saveEditedService: whether the service was saved.
+    void saveFinished(bool saved);
     void confirmForceKillChanged();
     void sudoRequestChanged();
     void commandThreatRequestChanged();

@@ -22,7 +22,6 @@
 
 #include <QEvent>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
@@ -136,7 +135,10 @@ bool ServicesView::eventFilter(QObject *watched, QEvent *event)
     // A click on empty space below or between the rows clears the selection.
     if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonPress) {
         const auto *press = static_cast<QMouseEvent *>(event);
-        if (!m_list->indexAt(press->position().toPoint()).isValid())
+        const QModelIndex index = m_list->indexAt(press->position().toPoint());
+        m_pressedSelectedRow =
+            m_list->selectionModel()->isSelected(index) ? QPersistentModelIndex(index) : QPersistentModelIndex();
+        if (!index.isValid())
             m_controller->setSelectedServiceID(std::nullopt);
     }
     return QWidget::eventFilter(watched, event);
@@ -187,20 +189,30 @@ QWidget *ServicesView::makeSidebar()
     m_list->setAutoFillBackground(false);
     m_list->viewport()->setAutoFillBackground(false);
     m_list->viewport()->installEventFilter(this);
+    // Whatever selects a row (a click, the arrow keys, an assistive
+    // technology's select action) selects its service; the list writing the
+    // controller's selection back does not feed back.
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (m_writingListSelection)
+            return;
+        const QModelIndexList rows = m_list->selectionModel()->selectedIndexes();
+        const std::optional<ManagedService> service =
+            rows.isEmpty() ? std::nullopt : m_model->service(rows.constFirst().row());
+        m_controller->setSelectedServiceID(service ? std::optional<QUuid>(service->id) : std::nullopt);
+    });
+    // A click on the row that is already selected changes no selection, yet
+    // asks for authentication again.
     connect(m_list, &QListView::clicked, this, [this](const QModelIndex &index) {
+        if (index != m_pressedSelectedRow)
+            return;
         if (const std::optional<ManagedService> service = m_model->service(index.row()))
             m_controller->selectService(*service);
     });
-    connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex &current) {
-                // Arrow keys move the selection; clicks go through `clicked`.
-                if (QGuiApplication::mouseButtons() != Qt::NoButton || !m_list->hasFocus())
-                    return;
-                if (const std::optional<ManagedService> service = m_model->service(current.row()))
-                    m_controller->setSelectedServiceID(service->id);
-            });
-    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
-            [this] { m_savedScrollValue = m_list->verticalScrollBar()->value(); });
+    // A reset (reorder, search, reload) drops the list's selection, not the service's.
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_savedScrollValue = m_list->verticalScrollBar()->value();
+        m_writingListSelection = true;
+    });
     connect(m_model, &ServiceListModel::orderChanged, this, [this] {
         m_list->verticalScrollBar()->setValue(m_savedScrollValue);
         syncListSelection();
@@ -358,14 +370,16 @@ void ServicesView::syncListSelection()
     const std::optional<QUuid> selected = m_controller->selectedServiceID();
     const int row = selected ? m_model->rowOf(*selected) : -1;
     QItemSelectionModel *selection = m_list->selectionModel();
+    m_writingListSelection = true;
     if (row < 0) {
         selection->clearSelection();
-        return;
+    } else {
+        const QModelIndex index = m_model->index(row);
+        selection->select(index, QItemSelectionModel::ClearAndSelect);
+        if (selection->currentIndex() != index)
+            selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     }
-    const QModelIndex index = m_model->index(row);
-    selection->select(index, QItemSelectionModel::ClearAndSelect);
-    if (selection->currentIndex() != index)
-        selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    m_writingListSelection = false;
 }
 
 void ServicesView::syncEditorSheet()
@@ -384,6 +398,7 @@ void ServicesView::syncEditorSheet()
     const ManagedService draft = presented.service.value_or(ServicesController::newServiceDraft());
     m_editor = new ServiceEditorView(presented, draft, *m_controller, this);
     connect(m_editor, &ServiceEditorView::saveRequested, m_controller, &ServicesController::saveEditedService);
+    connect(m_controller, &ServicesController::saveFinished, m_editor, &ServiceEditorView::saveFinished);
     connect(m_editor, &ServiceEditorView::deleteRequested, m_controller,
             [controller = m_controller, presented] { controller->deleteEditedService(presented); });
     m_editor->setAttribute(Qt::WA_DeleteOnClose);

@@ -3,6 +3,7 @@
 #include "ui/components/TitledMessageBox.h"
 
 #include <QMessageBox>
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QUuid>
 #include <QWidget>
@@ -86,6 +87,10 @@ private:
     ServiceDetailView *m_detail = nullptr;
     std::optional<QUuid> m_detailServiceId;
     int m_savedScrollValue = 0;
+    // Set while the list shows the controller's selection or is being reset.
+    bool m_writingListSelection = false;
+    // The row a mouse press landed on when it was selected already.
+    QPersistentModelIndex m_pressedSelectedRow;
 
     QPointer<ServiceEditorView> m_editor;
     QPointer<SudoPasswordPromptView> m_sudoSheet;

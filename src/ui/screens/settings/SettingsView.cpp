@@ -20,6 +20,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
@@ -111,7 +112,9 @@ QWidget *SettingsView::makeAppearanceContent()
     m_darkMode = new QCheckBox(QStringLiteral("Dark Mode"));
     m_darkMode->setObjectName(QStringLiteral("darkModeToggle"));
     m_darkMode->setIconSize(QSize(16, 16));
-    connect(m_darkMode, &QCheckBox::clicked, this, [this](bool on) {
+    // Any toggle (a click, Space, an assistive technology's toggle) commits the
+    // mode; refresh() shows it without one.
+    connect(m_darkMode, &QCheckBox::toggled, this, [this](bool on) {
         m_controller->setAppearanceMode(on ? AppAppearanceMode::dark : AppAppearanceMode::light);
     });
     return m_darkMode;
@@ -188,7 +191,10 @@ void SettingsView::refresh()
 {
     const AppSettings &draft = m_controller->draft();
     const bool dark = m_controller->isDarkModeEnabled(ThemeManager::instance().isDark());
-    m_darkMode->setChecked(dark);
+    {
+        const QSignalBlocker blocker(m_darkMode);
+        m_darkMode->setChecked(dark);
+    }
     setButtonSymbol(m_darkMode, dark ? QStringLiteral("moon.fill") : QStringLiteral("sun.max.fill"),
                     secondaryTextColor(), 16);
     m_shell->setBoundText(draft.defaultShell);

@@ -6,6 +6,7 @@
 #include "ui/screens/dashboard/SummaryPopover.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -157,6 +158,37 @@ TEST_F(DashboardTest, ViewShowsGpuOnlyWithAReadingAndRowsOpenTheService)
     EXPECT_EQ(shown, QList<QUuid> {web.id});
     EXPECT_FALSE(view.controller().openServiceSummary());
     EXPECT_FALSE(running->isHighlighted());
+}
+
+TEST_F(DashboardTest, ThePopoverHangsUnderItsCardForAssistiveTechnologiesAndReturnOpensARow)
+{
+    DashboardView view(nullptr, nullptr, [this](const QUuid &id) { shown.append(id); });
+    view.resize(900, 600);
+    view.show();
+    DashboardController::Runtime runtime;
+    runtime.insert(web.id, entry(web, ServiceLifecycleState::running, 42));
+    ManagedService split = service(QStringLiteral("web\u2028api"));
+    runtime.insert(split.id, entry(split, ServiceLifecycleState::running, 43));
+    view.controller().presentServices({web, split}, runtime);
+    ServiceStatusActionCard *running = view.card(ServiceSummaryFilter::running);
+    QAccessibleInterface *card = QAccessible::queryAccessibleInterface(running);
+    // The card's press action, as the AT-SPI bridge calls it, opens the popover.
+    card->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_NE(view.popover(), nullptr);
+    QAccessibleInterface *popover = QAccessible::queryAccessibleInterface(view.popover());
+    ASSERT_EQ(popover->parent(), card);
+    EXPECT_EQ(card->child(card->indexOfChild(popover)), popover);
+
+    // Rows read and show a name on one line.
+    const auto rows = view.popover()->findChildren<QAbstractButton *>(QStringLiteral("summaryRow"));
+    ASSERT_EQ(rows.size(), 2);
+    QStringList names;
+    for (QAbstractButton *row : rows)
+        names << row->accessibleName();
+    EXPECT_TRUE(names.contains(QStringLiteral("web api")));
+    rows.first()->setFocus();
+    QTest::keyClick(rows.first(), Qt::Key_Return);
+    EXPECT_EQ(shown.size(), 1);
 }
 
 TEST(SummaryPopoverPlacement, UnderItsCardInsideTheWindowAndTheScreen)

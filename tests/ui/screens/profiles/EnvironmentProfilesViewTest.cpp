@@ -5,8 +5,10 @@
 #include "ui/screens/profiles/EnvironmentProfilesView.h"
 #include "ui/screens/profiles/ProfileEditorView.h"
 #include "ui/screens/profiles/ProfilesController.h"
+#include "ui/screens/profiles/ProfilesListModel.h"
 #include "ui/screens/profiles/ProfilesListView.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -109,4 +111,37 @@ TEST_F(EnvironmentProfilesViewTest, ACancelledPromptWhileSavingANewProtectedProf
     EXPECT_TRUE(std::any_of(manager.profiles().cbegin(), manager.profiles().cend(), [](const EnvironmentProfile &p) {
         return p.name == QStringLiteral("Staging 🚀") && p.isProtected;
     }));
+}
+
+TEST_F(EnvironmentProfilesViewTest, AnAssistiveTechnologySelectsAProfileAndTheSearchNeverChangesTheSelection)
+{
+    const auto alpha = stored(QStringLiteral("Alpha"));
+    const auto beta = stored(QStringLiteral("Beta"));
+    auto view = show();
+    auto *list = view->findChild<ProfilesListView *>();
+    const auto rowOf = [&](const EnvironmentProfile &profile) {
+        return static_cast<ProfilesListModel *>(list->model())->indexOf(profile.id).row();
+    };
+    const auto selectedRows = [&] { return list->selectionModel()->selectedRows(); };
+    QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(list)->tableInterface();
+    ASSERT_NE(table, nullptr);
+
+    QAccessibleInterface *betaCell = table->cellAt(rowOf(beta), 0);
+    betaCell->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(view->controller().selectedProfileID(), beta.id);
+    EXPECT_TRUE(table->cellAt(rowOf(beta), 0)->state().selected);
+    EXPECT_FALSE(table->cellAt(rowOf(alpha), 0)->state().selected);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Up);
+    EXPECT_EQ(view->controller().selectedProfileID(), alpha.id);
+
+    // A search that hides the selected profile leaves it selected, and it
+    // shows selected again when the search lets it back in.
+    view->controller().setSearchText(QStringLiteral("Beta"));
+    EXPECT_TRUE(selectedRows().isEmpty());
+    EXPECT_EQ(view->controller().selectedProfileID(), alpha.id);
+    view->controller().setSearchText(QString());
+    ASSERT_EQ(selectedRows().size(), 1);
+    EXPECT_EQ(selectedRows().constFirst().row(), rowOf(alpha));
+    EXPECT_EQ(view->controller().selectedProfileID(), alpha.id);
 }

@@ -143,6 +143,12 @@ TEST_F(ProfileEditorViewTest, CreateModeHasNoDeleteAndSaveFollowsTheName)
     QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("addVariableButton")), Qt::LeftButton);
     auto *row = editor->findChild<ProfileEditorVariableRow *>();
     ASSERT_NE(row, nullptr);
+    // Typing goes on in the new row, and Tab reaches its value before the buttons.
+    EXPECT_EQ(editor->focusWidget(), row->keyField());
+    QWidget *next = row->keyField()->nextInFocusChain();
+    while (next != row->valueField() && next != save && next != row->keyField())
+        next = next->nextInFocusChain();
+    EXPECT_EQ(next, row->valueField());
     QTest::keyClicks(row->keyField(), QStringLiteral("MY-KEY"));
     EXPECT_FALSE(save->isEnabled());
     EXPECT_EQ(editor->findChild<QLabel *>(QStringLiteral("invalidKeys"))->text(),

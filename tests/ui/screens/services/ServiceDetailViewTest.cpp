@@ -12,6 +12,7 @@
 #include "ui/screens/services/ServiceRunHistorySection.h"
 #include "ui/screens/services/ServiceRunOutputSheet.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
@@ -217,7 +218,19 @@ TEST_F(ServiceDetailViewTest, ConfigurationRowsAndTerminalServiceWithoutConsole)
     ManagedService service = makeService(QStringLiteral("Tunnel"), QString(), true, profile.id);
     show(service, runtime(service, ServiceLifecycleState::stopped));
     view->show();
+    // Both sections say whether they are open as a state, not only in words.
+    const auto expanded = [this](const char *toggle) {
+        const QAccessible::State state = QAccessible::queryAccessibleInterface(find<QPushButton>(toggle))->state();
+        EXPECT_TRUE(state.expandable);
+        EXPECT_NE(bool(state.expanded), bool(state.collapsed));
+        return bool(state.expanded);
+    };
+    EXPECT_FALSE(expanded("configurationToggle"));
+    EXPECT_FALSE(expanded("runHistoryToggle"));
     QTest::mouseClick(find<QPushButton>("configurationToggle"), Qt::LeftButton);
+    QTest::mouseClick(find<QPushButton>("runHistoryToggle"), Qt::LeftButton);
+    EXPECT_TRUE(expanded("configurationToggle"));
+    EXPECT_TRUE(expanded("runHistoryToggle"));
     EXPECT_EQ(find<WrappingText>("shellCommand")->text(), dash);
     EXPECT_EQ(find<WrappingText>("environmentProfile")->text(), QStringLiteral("Staging"));
     EXPECT_EQ(find<QLabel>("launchOption")->text(), QStringLiteral("Terminal"));
@@ -485,6 +498,20 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     EXPECT_TRUE(sheet->windowTitle().startsWith(QStringLiteral("Run Output \u2014 ")));
     EXPECT_TRUE(find<StatusBadge>("outcomeBadge", sheet)->color() == ThemeColor(Palette::Color::orange));
     EXPECT_TRUE(sheet->autoScroll());
+    // Auto-scroll opens at the end, whether the output came with the sheet or
+    // was read from the history file after it opened.
+    const auto showsTheEnd = [this](ServiceRunOutputSheet &shown) {
+        QScrollBar *bar = find<ConsoleOutputView>("console", &shown)->textView()->verticalScrollBar();
+        return waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, 2000);
+    };
+    EXPECT_TRUE(showsTheEnd(*sheet));
+    ServiceRunRecord late = run;
+    late.output = ServiceRunOutput::inFile(false);
+    ServiceRunOutputSheet lateSheet(late, view.get());
+    lateSheet.open();
+    lateSheet.setOutput(QStringLiteral("line of a long output\n").repeated(2700));
+    EXPECT_TRUE(showsTheEnd(lateSheet));
+    lateSheet.close();
     for (QPushButton *button : sheet->findChildren<QPushButton *>()) {
         if (button->text() == QStringLiteral("Copy"))
             button->click();

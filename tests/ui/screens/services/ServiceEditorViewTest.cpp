@@ -7,7 +7,11 @@
 #include "ui/screens/services/ServiceEditorView.h"
 #include "ui/screens/services/ServicesController.h"
 
+#include <QAccessible>
 #include <QComboBox>
+#include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -53,6 +57,21 @@ TEST_F(ServiceEditorViewTest, CreateModeHasNoDeleteAndSaveNeedsATrimmedNameAndCo
     auto view = editor(ServiceEditorMode::create(), ServicesController::newServiceDraft());
     EXPECT_EQ(view->windowTitle(), QStringLiteral("Add Service"));
     EXPECT_FALSE(buttonNamed(*view, QStringLiteral("Delete")));
+    // Screen readers hear each picker's label as its name and its choice as its value.
+    const struct {
+        const char *picker;
+        QString name;
+        QString value;
+    } pickers[] = {{"profilePicker", QStringLiteral("Profile"), QStringLiteral("None")},
+                   {"launchOptionPicker", QStringLiteral("Launch Option"), QStringLiteral("Velmora")}};
+    for (const auto &[picker, name, value] : pickers) {
+        QAccessibleInterface *accessible =
+            QAccessible::queryAccessibleInterface(view->findChild<QComboBox *>(QLatin1String(picker)));
+        EXPECT_EQ(accessible->role(), QAccessible::ComboBox);
+        EXPECT_EQ(accessible->text(QAccessible::Name), name);
+        EXPECT_EQ(accessible->text(QAccessible::Value), value);
+        EXPECT_EQ(accessible->childCount(), 1);
+    }
     QPushButton *save = buttonNamed(*view, QStringLiteral("Save"));
     ASSERT_TRUE(save);
     EXPECT_FALSE(save->isEnabled());
@@ -72,20 +91,33 @@ TEST_F(ServiceEditorViewTest, CreateModeHasNoDeleteAndSaveNeedsATrimmedNameAndCo
     EXPECT_TRUE(view->isVisible());
     EXPECT_TRUE(view->draft().command.endsWith(QLatin1Char('\n')));
     view->insertPickedPath(TestEnvironment::home());
-    // A line break pasted into the name is refused under the field.
+    // A line break, or a line or paragraph separator, pasted into the name is refused under the field.
     auto *nameMessage = view->findChild<QWidget *>(QStringLiteral("nameMessage"));
     ASSERT_TRUE(nameMessage);
     EXPECT_FALSE(nameMessage->isVisible());
-    name->insert(QStringLiteral("\n"));
-    EXPECT_TRUE(nameMessage->isVisible());
-    EXPECT_FALSE(save->isEnabled());
-    name->backspace();
-    EXPECT_FALSE(nameMessage->isVisible());
-    QTest::mouseClick(save, Qt::LeftButton);
+    for (const QChar breaking : {QChar(u'\n'), QChar(QChar::LineSeparator), QChar(QChar::ParagraphSeparator)}) {
+        name->insert(breaking);
+        EXPECT_TRUE(nameMessage->isVisible()) << int(breaking.unicode());
+        EXPECT_FALSE(save->isEnabled());
+        name->backspace();
+        EXPECT_FALSE(nameMessage->isVisible());
+    }
+    // Return in the name saves; the sheet waits for the answer with its draft.
+    QTest::keyClick(name, Qt::Key_Return);
     ASSERT_TRUE(saved);
     // Handed over exactly as typed.
     EXPECT_EQ(saved->name, QStringLiteral("   api "));
     EXPECT_EQ(saved->command, TestEnvironment::home() + QStringLiteral("/run\\ me.sh\n") + TestEnvironment::home());
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_FALSE(save->isEnabled());
+    view->saveFinished(false);
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_TRUE(save->isEnabled());
+    EXPECT_EQ(view->draft().name, QStringLiteral("   api "));
+    saved.reset();
+    QTest::mouseClick(save, Qt::LeftButton);
+    ASSERT_TRUE(saved);
+    view->saveFinished(true);
     EXPECT_FALSE(view->isVisible());
 }
 
@@ -171,4 +203,27 @@ TEST(PathPicker, AcceptingWithAFolderSelectedTakesTheFolderAndAFileTakesTheFile)
         EXPECT_EQ(picked, QStringList {target});
         EXPECT_EQ(picker.result(), QDialog::Accepted);
     }
+}
+
+TEST_F(ServiceEditorViewTest, TheSaveRowStaysOnScreenAndALongNameStaysInsideTheDeleteAlert)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const ManagedService service {
+        QUuid::createUuid(), QString(200, QLatin1Char('n')), QStringLiteral("echo"), false, std::nullopt, now, now};
+    auto view = editor(ServiceEditorMode::edit(service), service);
+    // However short the screen, the sheet fits it with its title bar, and the
+    // form scrolls above the buttons.
+    EXPECT_LE(view->minimumHeight(), view->screen()->availableGeometry().height() - 40);
+    EXPECT_LE(view->height(), view->screen()->availableGeometry().height() - 40);
+    ASSERT_TRUE(view->findChild<QScrollArea *>(QStringLiteral("editorScroll")));
+    QPushButton *save = buttonNamed(*view, QStringLiteral("Save"));
+    EXPECT_TRUE(view->rect().contains(QRect(save->mapTo(view.get(), QPoint()), save->size())));
+
+    QTest::mouseClick(buttonNamed(*view, QStringLiteral("Delete")), Qt::LeftButton);
+    ASSERT_TRUE(view->openQuestion());
+    QCoreApplication::processEvents();
+    const auto *message = view->openQuestion()->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+    ASSERT_TRUE(message);
+    EXPECT_LE(message->sizeHint().width(), message->width());
+    EXPECT_TRUE(message->text().contains(QStringLiteral("nnn…nnn")));
 }

@@ -3,6 +3,7 @@
 
 #include "records/SecurityScopedBookmarkStore.h"
 #include "support/Screenshots.h"
+#include "ui/components/DetailPageHeader.h"
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/screens/services/CommandThreatReviewView.h"
@@ -89,8 +90,8 @@ TEST_F(ServicesViewTest, CreateOpensTheEditorAndItsSaveSelectsTheNewService)
     QTest::keyClicks(editor->findChild<QLineEdit *>(QStringLiteral("nameField")), QStringLiteral("fresh"));
     QTest::keyClicks(editor->findChild<QWidget *>(QStringLiteral("commandField")), QStringLiteral("echo fresh"));
     QTest::mouseClick(buttonNamed(*editor, QStringLiteral("Save")), Qt::LeftButton);
-    EXPECT_FALSE(controller().editorMode());
     ASSERT_TRUE(waitUntil([&] { return controller().selectedServiceID().has_value(); }));
+    EXPECT_FALSE(controller().editorMode());
     const std::optional<ManagedService> saved = manager.service(*controller().selectedServiceID());
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->command, QStringLiteral("echo fresh"));
@@ -336,5 +337,96 @@ TEST_F(ServicesViewTest, TheSelectedRowIsSelectedForAssistiveTechnologyAndRowsSa
     view->selectService(job.id);
     EXPECT_TRUE(cell(job)->state().selected);
     EXPECT_FALSE(cell(web)->state().selected);
+
+    // A name stored with a line separator shows on one line in its row and title.
+    const ManagedService split = addService(QStringLiteral("web\u2028api"), QStringLiteral("echo"));
+    view->selectService(split.id);
+    ASSERT_TRUE(cell(split));
+    EXPECT_EQ(cell(split)->text(QAccessible::Name), QStringLiteral("web api, echo, Stopped"));
+    EXPECT_EQ(view->findChild<DetailPageHeader *>()->title(), QStringLiteral("web api"));
     await(manager.stop(web.id, true));
+}
+
+TEST_F(ServicesViewTest, EveryWayOfSelectingARowSelectsItsServiceAndTheListShowsOneSelection)
+{
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("sleep 300"));
+    const ManagedService web = addService(QStringLiteral("web"), QStringLiteral("echo web"));
+    makeView();
+    const auto rowOf = [&](const ManagedService &service) {
+        return static_cast<ServiceListModel *>(list()->model())->rowOf(service.id);
+    };
+    const auto selectedRows = [&] { return list()->selectionModel()->selectedRows(); };
+    QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(list())->tableInterface();
+    ASSERT_NE(table, nullptr);
+
+    // The call the AT-SPI bridge makes for a row's action: the detail and Start follow.
+    table->cellAt(rowOf(api), 0)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(controller().selectedServiceID(), api.id);
+    QTest::mouseClick(buttonNamed(*currentDetail(), QStringLiteral("Start")), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return running(api.id); }));
+    list()->setFocus();
+    QTest::keyClick(list(), rowOf(web) > rowOf(api) ? Qt::Key_Down : Qt::Key_Up);
+    EXPECT_EQ(controller().selectedServiceID(), web.id);
+
+    // The controller's own changes and a reordering search show in the list
+    // without feeding back; a service the search hides stays selected.
+    controller().setSelectedServiceID(web.id);
+    ASSERT_EQ(selectedRows().size(), 1);
+    EXPECT_EQ(selectedRows().constFirst().row(), rowOf(web));
+    controller().setSearchText(QStringLiteral("api"));
+    EXPECT_TRUE(selectedRows().isEmpty());
+    EXPECT_EQ(controller().selectedServiceID(), web.id);
+    controller().setSearchText(QString());
+    ASSERT_EQ(selectedRows().size(), 1);
+    EXPECT_EQ(selectedRows().constFirst().row(), rowOf(web));
+    await(manager.stop(api.id, true));
+}
+
+TEST_F(ServicesViewTest, AClickOnTheSelectedRowAsksForAuthenticationAgainAndANewRowOnlyOnce)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const EnvironmentProfile vault {QUuid::createUuid(),
+                                    QStringLiteral("vault"),
+                                    {{QUuid::createUuid(), QStringLiteral("TOKEN"), QStringLiteral("t0ken"), true}},
+                                    true,
+                                    now,
+                                    now};
+    await(profiles.saveProfile(vault));
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("echo api"), vault.id);
+    lockManager.lock();
+    authenticator->prompts.clear();
+    authenticator->failure = ProtectedProfilesError::Case::authenticationCanceled;
+    makeView();
+    const QPoint row = list()->visualRect(list()->model()->index(0, 0)).center();
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row);
+    ASSERT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 1; }));
+    QTest::qWait(20);
+    EXPECT_EQ(authenticator->prompts.size(), 1);
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row);
+    EXPECT_TRUE(waitUntil([&] { return authenticator->prompts.size() == 2; }));
+    EXPECT_EQ(controller().selectedServiceID(), api.id);
+}
+
+TEST_F(ServicesViewTest, AFailedSaveKeepsTheEditorWithItsDraft)
+{
+    const ManagedService worker = addService(QStringLiteral("worker"), QStringLiteral("sleep 30"));
+    makeView();
+    controller().editService(worker);
+    ASSERT_TRUE(waitUntil([&] { return view->findChild<ServiceEditorView *>() != nullptr; }));
+    ServiceEditorView *editor = view->findChild<ServiceEditorView *>();
+    ASSERT_NE(editor, nullptr);
+    auto *name = editor->findChild<QLineEdit *>(QStringLiteral("nameField"));
+    name->end(false);
+    QTest::keyClicks(name, QStringLiteral(" 2"));
+    // Started meanwhile (from the panel, say): the save is refused.
+    await(manager.start(worker.id));
+    ASSERT_TRUE(running(worker.id));
+    QTest::keyClick(name, Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return controller().errorMessage().has_value(); }));
+    ASSERT_EQ(view->findChild<ServiceEditorView *>(), editor);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->draft().name, QStringLiteral("worker 2"));
+    EXPECT_TRUE(controller().editorMode());
+    EXPECT_EQ(manager.service(worker.id)->name, QStringLiteral("worker"));
+    await(manager.stop(worker.id, true));
 }

@@ -7,6 +7,7 @@
 #include "ui/screens/settings/SettingsController.h"
 #include "ui/screens/settings/SettingsView.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -87,6 +88,27 @@ TEST_F(SettingsTest, DarkModeWritesTheStoredShellAndKeepsTheTypedOne)
     EXPECT_EQ(controller.draft().defaultShell, QStringLiteral("/usr/bin/fish"));
     EXPECT_TRUE(controller.hasUnsavedChanges());
     EXPECT_FALSE(controller.saveMessage());
+}
+
+TEST_F(SettingsTest, DarkModesToggleActionCommitsTheModeAndARefreshWritesNothing)
+{
+    SettingsView view(&repository, currentSettings, apply);
+    view.show();
+    view.setApplicationReady(true);
+    auto *dark = child<QCheckBox>(view, "darkModeToggle");
+    // The call the AT-SPI bridge makes for the check box's Toggle action.
+    QAccessible::queryAccessibleInterface(dark)->actionInterface()->doAction(
+        QAccessibleActionInterface::toggleAction());
+    ASSERT_TRUE(waitUntil([&] { return stored().appearanceMode == AppAppearanceMode::dark; }));
+    EXPECT_TRUE(dark->isChecked());
+
+    // Showing the mode again (a new draft, a theme change) is no new choice.
+    ASSERT_TRUE(QFile::remove(path));
+    view.controller().setDraftShell(QStringLiteral("/bin/unsaved"));
+    view.controller().reseed();
+    QTest::qWait(50);
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_TRUE(dark->isChecked());
 }
 
 TEST_F(SettingsTest, ResetAvailabilityFollowsTheDraftNotTheStoredSettings)
