@@ -8,18 +8,21 @@
 
 namespace {
 
-// Commands whose processes leave the child's process group but stay in its
-// session: timeout moves itself and its command into a group of their own,
-// and a job of a shell with job control gets one too.
+// Commands whose processes leave the child's process group or its tree but
+// stay in its session: timeout moves itself and its command into a group of
+// their own, a job of a shell with job control gets one too, and a
+// double-forked process is handed to the system's reaper.
 struct Tree {
     const char *name;
     QString command;
     int processes;
+    bool sameGroup = false;
 };
 
 const Tree trees[] = {
     {"timeout", QStringLiteral("timeout 600 sleep 600; true"), 3},
     {"job control", QStringLiteral("set -m; sleep 600 & wait"), 2},
+    {"double fork", QStringLiteral("(sleep 600 &); sleep 600"), 3, true},
 };
 
 // Waits until the service's session has `count` processes, some outside the
@@ -52,11 +55,12 @@ TEST_F(ServiceManagerTest, StopsReachProcessesThatLeftTheChildsGroup)
             const ManagedService service = addService(QString::fromUtf8(tree.name), tree.command);
             await(manager.start(service.id));
             const qint32 leader = *entry(service.id).pid;
-            const QList<qint32> processes = grownSession(leader, tree.processes);
+            const QList<qint32> processes = grownSession(leader, tree.processes, tree.sameGroup);
 
             QElapsedTimer clock;
             clock.start();
             await(manager.stop(service.id, forced));
+            await(manager.waitForStopSequences());
             // Every process ends on the first signal: no wait runs out.
             EXPECT_LT(clock.elapsed(), forced ? 1000 : 2500);
             EXPECT_TRUE(allGone(processes));
@@ -75,7 +79,7 @@ TEST_F(ServiceManagerTest, QuitLeavesNothingOfAnyServiceRunning)
     for (const Tree &tree : trees) {
         const ManagedService service = addService(QString::fromUtf8(tree.name), tree.command);
         await(manager.start(service.id));
-        processes += grownSession(*entry(service.id).pid, tree.processes);
+        processes += grownSession(*entry(service.id).pid, tree.processes, tree.sameGroup);
         services.append(service.id);
     }
     // One that shrugs off SIGTERM, with descendants in groups of their own that do the same.
