@@ -87,6 +87,8 @@ QCoro::Task<> endSessionInSteps(ProcessTermination session, bool forced, std::un
         session.signal(SIGINT);
         // The grace period is a promise to the child, not a delay for the
         // user: the stop goes on as soon as nothing of the session is left.
+        // Awaited into a name: GCC 12 resumes a detached coroutine from a
+        // garbage frame when the co_await sits in the condition.
         const bool ended = co_await session.waitUntilGone(ServiceProcessTermination::interruptGracePeriod);
         if (!ended)
             session.signal(SIGTERM);
