@@ -1,7 +1,8 @@
 // A quit (every service force-stopped, then the wait for the run history's
 // writes, as the application quits) with N running services over a history
 // loaded at start. Beside it, in the same run, a plain copy of the same file
-// with fdatasync: the cost of writing those bytes once.
+// with fdatasync: the cost of writing those bytes once. Each quit runs as the
+// machine is and again with 1,000 extra idle processes on it.
 //
 // The large history is 20 services × 50 runs of about 55000 characters of
 // mixed output (≈ 80 MB here, to keep the run short); the goal scales with the
@@ -81,11 +82,13 @@ int recordedRuns(const QString &historyPath, const QList<ManagedService> &servic
     return found;
 }
 
-// range(0): running services; range(1): 1 for the large history, 0 for an empty one.
+// range(0): running services; range(1): 1 for the large history, 0 for an
+// empty one; range(2): extra idle processes on the machine.
 void Quit(benchmark::State &state)
 {
     const int running = int(state.range(0));
     const bool large = state.range(1) == 1;
+    const IdleProcesses busy(int(state.range(2)));
     double copyMs = 0;
     int recorded = 0;
     qint64 fileSize = 0;
@@ -127,12 +130,20 @@ void Quit(benchmark::State &state)
     // What a quit may take: 1.5 times the copy plus 100 ms, or 200 ms without a history.
     state.counters["goal_ms"] = large ? 1.5 * meanCopyMs + 100 : 200;
     state.counters["runs_recorded"] = recorded;
+    state.counters["extra_processes"] = busy.count();
     state.SetLabel(large ? "large history" : "empty history");
 }
 
 } // namespace
 
-BENCHMARK(Quit)->Args({20, 1})->Args({10, 0})->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Quit)
+    ->Args({20, 1, 0})
+    ->Args({20, 1, 1000})
+    ->Args({10, 0, 0})
+    ->Args({10, 0, 1000})
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 int main(int argc, char **argv)
 {

@@ -10,6 +10,7 @@
 #include "platform/Logging.h"
 #include "platform/TerminalLauncher.h"
 
+#include <QCoroFuture>
 #include <QDateTime>
 #include <QDir>
 #include <QPointer>
@@ -489,7 +490,10 @@ QCoro::Task<> ServiceManager::stop(QUuid serviceId, bool forced)
 
     const std::shared_ptr<RunningProcessHandle> handle = m_launchedHandles.value(serviceId);
     if (handle && handle->isRunning()) {
-        co_await ServiceProcessTermination::endSession(handle->processIdentifier(), forced, m_procFileSystem);
+        const ServiceProcessTermination::Stopping stopping =
+            ServiceProcessTermination::endSession(handle->processIdentifier(), forced, m_procFileSystem);
+        keepStopSequence(stopping);
+        co_await stopping.leaderGone;
         if (!self)
             co_return;
         if (m_launchedHandles.value(serviceId) == handle)
@@ -501,7 +505,10 @@ QCoro::Task<> ServiceManager::stop(QUuid serviceId, bool forced)
     }
 
     if (const std::optional<ProcessIdentity> process = recordedProcess(serviceId)) {
-        co_await ServiceProcessTermination::endRecordedProcess(*process, forced, m_procFileSystem);
+        const ServiceProcessTermination::Stopping stopping =
+            ServiceProcessTermination::endRecordedProcess(*process, forced, m_procFileSystem);
+        keepStopSequence(stopping);
+        co_await stopping.leaderGone;
         if (!self || m_launchedHandles.contains(serviceId))
             co_return;
         finishStop(serviceId, forced, currentOutput(serviceId));
@@ -510,6 +517,21 @@ QCoro::Task<> ServiceManager::stop(QUuid serviceId, bool forced)
     if (m_launchedHandles.contains(serviceId))
         co_return;
     finishStop(serviceId, forced, currentOutput(serviceId));
+}
+
+void ServiceManager::keepStopSequence(const ServiceProcessTermination::Stopping &stopping)
+{
+    m_stopSequences.removeIf([](const QFuture<void> &sequence) { return sequence.isFinished(); });
+    m_stopSequences.append(stopping.finished);
+}
+
+QCoro::Task<> ServiceManager::waitForStopSequences()
+{
+    QPointer<ServiceManager> self(this);
+    while (self && !m_stopSequences.isEmpty()) {
+        const QFuture<void> sequence = m_stopSequences.takeFirst();
+        co_await sequence;
+    }
 }
 
 void ServiceManager::finishStop(const QUuid &serviceId, bool forced, const QString &output)
@@ -576,7 +598,12 @@ QCoro::Task<> ServiceManager::prepareForTermination()
         co_return;
     m_terminalFolderCleanup->removePendingNow();
 
-    const bool drained = co_await m_bookkeeping.waitForWrites(terminationDrainTimeout);
+    // The write runs while what the services started is still being ended.
+    QCoro::Task<bool> writes = m_bookkeeping.waitForWrites(terminationDrainTimeout);
+    co_await waitForStopSequences();
+    if (!self)
+        co_return;
+    const bool drained = co_await std::move(writes);
     if (!self)
         co_return;
     if (!drained)

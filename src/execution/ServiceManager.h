@@ -20,6 +20,7 @@
 #include "records/ServiceRuntimeInfo.h"
 
 #include <QCoroTask>
+#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QMap>
@@ -51,6 +52,8 @@ class TerminalLauncher;
 // of the child's session, so nothing a service started outlives its stop
 // unless it left the session. A forced stop terminates (SIGTERM) and kills
 // what is left after the wait; waits end as soon as the processes are gone.
+// A stop books its run once the child itself has gone; the rest of its
+// session is ended in the background, and the quit waits for that too.
 // A child's liveness comes from its pidfd; a process known only by its id
 // counts as alive only while its start time is the one recorded for it.
 //
@@ -121,6 +124,10 @@ public:
     QCoro::Task<> stop(QUuid serviceId, bool forced);
     QCoro::Task<> stopAll(bool forced);
     QCoro::Task<> waitForExit(qint32 pid, std::chrono::milliseconds timeout);
+    // A stop books its run once the service's own process has gone; what that
+    // process started is ended afterwards. Waits until every stop so far has
+    // ended all it reached (or given up on it).
+    QCoro::Task<> waitForStopSequences();
     QString currentOutput(const QUuid &serviceId) const;
     QCoro::Task<> deleteService(QUuid id);
     // The quit: force-stops every running service, removes terminal script
@@ -182,6 +189,8 @@ private:
     void deliverExit(const RunningProcessHandle *handle, ProcessExitStatus status);
     void handleExit(const QUuid &serviceId, const std::shared_ptr<RunningProcessHandle> &handle, qint32 exitCode,
                     quint64 generation);
+    // Keeps the sequence for the quit to wait on.
+    void keepStopSequence(const ServiceProcessTermination::Stopping &stopping);
     void finishStop(const QUuid &serviceId, bool forced, const QString &output);
 
     std::optional<ProcessIdentity> recordedProcess(const QUuid &serviceId) const;
@@ -212,6 +221,8 @@ private:
     QSet<QUuid> m_startsInProgress;
     // Services with a stop under way, counted: the stop books their run.
     QHash<QUuid, int> m_stopsInProgress;
+    // Stop sequences that may still be ending what a stopped service started.
+    QList<QFuture<void>> m_stopSequences;
     // Set once the quit has begun: no child is launched after that.
     bool m_terminating = false;
     // Children whose exit has not reached the main thread yet, by handle.

@@ -404,6 +404,24 @@ QList<qint32> ProcFileSystem::listProcessIds() const
     return pids;
 }
 
+QList<ProcFileSystem::ProcessFolder> ProcFileSystem::listProcessFolders() const
+{
+    QList<ProcessFolder> folders;
+    DIR *folder = ::opendir(QFile::encodeName(procRoot).constData());
+    if (!folder)
+        return folders;
+    while (const dirent *entry = ::readdir(folder)) {
+        const std::string_view name(entry->d_name);
+        if (!isDigits(name) || name.size() > 10)
+            continue;
+        const auto value = parseUnsigned(name);
+        if (value && *value <= static_cast<quint64>(std::numeric_limits<qint32>::max()))
+            folders.append({static_cast<qint32>(*value), static_cast<quint64>(entry->d_ino)});
+    }
+    ::closedir(folder);
+    return folders;
+}
+
 QList<double> ProcFileSystem::readGpuBusyPercents() const
 {
     QList<double> readings;

@@ -88,6 +88,15 @@ struct ProcFileSystem {
     // Every process id listed under the proc root, ascending.
     QList<qint32> listProcessIds() const;
 
+    struct ProcessFolder {
+        qint32 pid = 0;
+        // The inode number of the process's folder: it stays while the process
+        // lives and differs for a later process that takes over the id.
+        quint64 inode = 0;
+    };
+    // Every process folder under the proc root, without reading any file in it.
+    QList<ProcessFolder> listProcessFolders() const;
+
     // gpu_busy_percent of every /sys/class/drm/cardN whose device is not
     // runtime-suspended (reading a suspended card would wake it).
     QList<double> readGpuBusyPercents() const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ProcFileSystem.h"
+#include "platform/UniqueFd.h"
 
 #include <QCoroTask>
 
@@ -12,8 +13,14 @@
 // group, or one process alone. Each member is pinned with a pidfd and its
 // membership checked through it before anything is sent, so a signal never
 // reaches a process that merely took over the id of a member that ended.
-// Members are found by scanning /proc again whenever it matters, so processes
-// started after the first signal are reached too.
+//
+// The process the id names (the leader) is pinned when the termination is
+// made, and a signal reaches it at once. The other members of a session or
+// group are found by a sweep over /proc, which runs on a thread of its own:
+// one after each signal, and one each time every member found so far has
+// gone, so processes started late are reached too. A sweep pins and signals
+// what it finds on that thread; the main thread only takes its members over.
+// Sweeps asked for while one runs share the next pass over /proc.
 //
 // Copies share their state; a wait keeps it alive for as long as it runs.
 // Main thread: the waits need its event loop.
@@ -36,15 +43,21 @@ public:
     Scope scope() const;
     qint32 id() const;
 
-    // Sends the signal to every member still alive, those found by a fresh
-    // scan included. Members found later get it when they are found.
+    // Sends the signal to every member pinned so far, then asks for a sweep
+    // that sends it to the members not found yet. Members found later get the
+    // last signal sent when they are found.
     void signal(int signalNumber);
 
-    // Whether any member is still alive (a fresh scan); zombies do not count.
-    bool anyAlive();
+    // Whether a member pinned so far is still alive; zombies do not count.
+    // Reads nothing of /proc.
+    bool anyAlive() const;
 
-    // Waits until every member has exited and a fresh scan finds no other, or
-    // until the timeout. True when nothing is left.
+    // A descriptor of its own that turns readable once the leader has exited;
+    // invalid when the leader was not found.
+    UniqueFd leaderExitDescriptor() const;
+
+    // Waits until every member has exited and a sweep made after that finds no
+    // other, or until the timeout. True when nothing is left.
     QCoro::Task<bool> waitUntilGone(std::chrono::milliseconds timeout);
 
 private:

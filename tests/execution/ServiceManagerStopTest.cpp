@@ -95,6 +95,7 @@ TEST_F(ServiceManagerTest, StopsEndTheWholeGroupAndBookTheirReason)
         await(manager.stop(service.id, row.forced));
         EXPECT_GE(clock.elapsed(), row.minimumMs);
         EXPECT_LE(clock.elapsed(), row.maximumMs);
+        await(manager.waitForStopSequences());
         EXPECT_TRUE(processGroupMembers(leader).isEmpty());
         EXPECT_FALSE(ChildProcessProbe::isAlive(grandchild));
         EXPECT_EQ(log.contains(QStringLiteral("outlived its stop")), row.outlivesTheWait);
@@ -139,69 +140,61 @@ TEST_F(ServiceManagerTest, ProcessKnownOnlyByItsIdIsStoppedWithItsGroup)
     clock.start();
     await(manager.stop(service.id, false));
     EXPECT_LT(clock.elapsed(), 1500); // SIGTERM at once, no grace period
+    await(manager.waitForStopSequences());
     EXPECT_TRUE(processGroupMembers(leader).isEmpty());
     ASSERT_EQ(runs(service.id).size(), 1);
     EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::stopped);
     EXPECT_TRUE(outputOf(runs(service.id).first()).contains(QStringLiteral("grandchild:")));
 }
 
-TEST_F(ServiceManagerTest, StartDuringAStopsWaitKeepsItsNewRun)
+TEST_F(ServiceManagerTest, StopBooksOnceTheChildIsGoneAndWhatItLeftEndsBesideTheNextRun)
 {
     const GroupHolder holder(folder);
     const ManagedService service = addService(QStringLiteral("api"), holder.command());
     await(manager.start(service.id));
-    const auto firstChild = handle(service.id);
-    const qint32 firstPid = firstChild->processIdentifier();
+    const qint32 firstPid = handle(service.id)->processIdentifier();
     // Once it speaks, the holder ignores SIGINT as a background command does.
     ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("holding")));
     ASSERT_TRUE(waitUntil([&] { return processGroupMembers(firstPid).size() >= 2; }));
 
-    const auto stopping = std::make_shared<BackgroundTask>();
-    const QCoro::Task<> stopTask = runInBackground(manager.stop(service.id, false), stopping);
-    // The interrupt ends the child; the member it left holds the stop in its wait.
-    ASSERT_TRUE(waitUntil([&] { return !firstChild->isRunning(); }, 20000));
-    ASSERT_FALSE(stopping->done);
+    // The interrupt ends the child: its run is booked while the member it
+    // left is still being ended.
+    QElapsedTimer clock;
+    clock.start();
+    await(manager.stop(service.id, false));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_FALSE(processGroupMembers(firstPid).isEmpty());
+    ASSERT_EQ(runs(service.id).size(), 1);
+    EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::stopped);
+
     await(manager.start(service.id));
     const qint32 secondPid = *entry(service.id).pid;
     EXPECT_NE(secondPid, firstPid);
-    ASSERT_FALSE(stopping->done);
-
     holder.release();
-    ASSERT_TRUE(waitUntil([&] { return stopping->done; }, 20000));
-    EXPECT_FALSE(stopping->error);
+    await(manager.waitForStopSequences());
+    EXPECT_TRUE(processGroupMembers(firstPid).isEmpty());
     EXPECT_TRUE(running(service.id));
-    EXPECT_EQ(entry(service.id).pid, secondPid);
     EXPECT_EQ(handle(service.id)->processIdentifier(), secondPid);
-    EXPECT_TRUE(ChildProcessProbe::isAlive(secondPid)); // the stop's SIGTERM went to the old group only
+    EXPECT_TRUE(ChildProcessProbe::isAlive(secondPid)); // the old session's signals never reach the new one
     ASSERT_TRUE(history.activeDraft(service.id));
     EXPECT_EQ(history.activeDraft(service.id)->pid, secondPid);
-    // The interrupted run was still open when the new one began.
-    ASSERT_EQ(runs(service.id).size(), 1);
-    EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::unexpected);
+    EXPECT_EQ(runs(service.id).size(), 1);
     await(manager.stop(service.id, true));
 }
 
 TEST_F(ServiceManagerTest, MonitoringTickDuringAStopLeavesTheRunToTheStop)
 {
-    const GroupHolder holder(folder);
-    const ManagedService service = addService(QStringLiteral("api"), holder.command());
+    const ManagedService service = addService(QStringLiteral("api"), QStringLiteral("exec sleep 300"));
     await(manager.start(service.id));
-    const auto child = handle(service.id);
-    ASSERT_TRUE(waitForOutput(service.id, QStringLiteral("holding")));
-    ASSERT_TRUE(waitUntil([&] { return processGroupMembers(child->processIdentifier()).size() >= 2; }));
 
     const auto stopping = std::make_shared<BackgroundTask>();
     const QCoro::Task<> stopTask = runInBackground(manager.stop(service.id, false), stopping);
-    // The interrupt ends the child and its exit report reaches the manager
-    // while the member it left holds the stop in its wait; then a monitoring
-    // tick comes.
-    ASSERT_TRUE(waitUntil([&] { return ServiceManagerTestAccess::exitReportDelivered(manager, *child); }, 20000));
-    ASSERT_FALSE(stopping->done);
-    manager.applyProcessSnapshots({});
-    EXPECT_TRUE(history.activeDraft(service.id));
-
-    holder.release();
-    ASSERT_TRUE(waitUntil([&] { return stopping->done; }, 20000));
+    // A tick on every turn of the event loop, so one comes between the
+    // child's exit report and the stop's booking.
+    while (!stopping->done) {
+        manager.applyProcessSnapshots({});
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
     EXPECT_FALSE(stopping->error);
     EXPECT_FALSE(running(service.id));
     ASSERT_EQ(runs(service.id).size(), 1);

@@ -1,4 +1,5 @@
 #include "ui/components/DisplayFormatting.h"
+#include "ui/components/ElidedLineCache.h"
 #include "ui/components/NameRule.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/SearchRelevance.h"
@@ -169,4 +170,62 @@ TEST(SearchRelevanceScore, ComparesWholeCharacters)
     EXPECT_EQ(searchRelevanceScore(QStringLiteral("resume"), QStringLiteral("re\u0301sume\u0301")), 1000);
     EXPECT_EQ(splitOnWhitespace(QStringLiteral("  a\u00A0b\tc  ")),
               (QStringList {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+}
+
+TEST(ElidedLineCache, AHugeTextShowsAsItsWholeLineElidedFromABoundedHeadAndTail)
+{
+    const QFont font = textStyleFont(TextStyle::caption);
+    const QFontMetrics metrics(font);
+    const auto repeated = [](const QString &piece, qsizetype length) {
+        QString text;
+        while (text.size() < length)
+            text += piece;
+        return text.left(length);
+    };
+    const struct {
+        const char *name;
+        QString text;
+    } cases[] = {
+        {"short, with a line break", QStringLiteral("echo hi\nthere")},
+        {"100 KB with line breaks",
+         QStringLiteral("exec sleep 600 # ") + repeated(QStringLiteral("--flag=value\npath/to/file "), 100'000)},
+        // A pair starts at every odd index: a head or tail of an even length
+        // would end inside one.
+        {"surrogate pairs cut at the head", QStringLiteral("a") + repeated(QStringLiteral("🚀"), 100'000)},
+        {"surrogate pairs cut at both ends",
+         QStringLiteral("a") + repeated(QStringLiteral("🚀"), 100'000) + QStringLiteral("a")},
+    };
+    for (const auto &[name, text] : cases) {
+        for (const int width : {40, 150, 600}) {
+            SCOPED_TRACE(std::string(name) + " at " + std::to_string(width));
+            QString oneLine = text;
+            oneLine.replace(QLatin1Char('\n'), QLatin1Char(' '));
+            ElidedLineCache cache;
+            const QString shown = cache.elided(text, font, width);
+            EXPECT_EQ(shown, metrics.elidedText(oneLine, Qt::ElideMiddle, width));
+            const QString part = ElidedLineCache::showablePart(text, metrics, width);
+            EXPECT_LE(part.size(), 2 * std::max(64, width));
+            for (const QString &cut : {shown, part}) {
+                for (qsizetype at = 0; at < cut.size(); ++at) {
+                    const bool pairedAfter = at + 1 < cut.size() && cut.at(at + 1).isLowSurrogate();
+                    const bool pairedBefore = at > 0 && cut.at(at - 1).isHighSurrogate();
+                    EXPECT_TRUE(!cut.at(at).isHighSurrogate() || pairedAfter) << at;
+                    EXPECT_TRUE(!cut.at(at).isLowSurrogate() || pairedBefore) << at;
+                }
+            }
+        }
+    }
+}
+
+TEST(ElidedLineCache, AnotherFontOrWidthLaysTheLineOutAgain)
+{
+    const QString text = QStringLiteral("exec server --port 8080 --config /etc/server/config.yaml --verbose");
+    QFont small = textStyleFont(TextStyle::caption);
+    QFont large = small;
+    large.setPixelSize(small.pixelSize() > 0 ? small.pixelSize() * 2 : 24);
+    ElidedLineCache cache;
+    EXPECT_EQ(cache.elided(text, small, 120), QFontMetrics(small).elidedText(text, Qt::ElideMiddle, 120));
+    EXPECT_EQ(cache.elided(text, large, 120), QFontMetrics(large).elidedText(text, Qt::ElideMiddle, 120));
+    EXPECT_EQ(cache.elided(text, large, 200), QFontMetrics(large).elidedText(text, Qt::ElideMiddle, 200));
+    EXPECT_EQ(cache.elided(text, small, 120), QFontMetrics(small).elidedText(text, Qt::ElideMiddle, 120));
 }

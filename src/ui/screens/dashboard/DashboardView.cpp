@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -89,8 +90,17 @@ DashboardView::DashboardView(ServiceManager *serviceManager, MonitoringManager *
         if (m_popover)
             m_popover->setListHeight(m_controller->summaryListHeight());
     });
-    refreshMetrics();
-    refreshCounts();
+    showMetrics();
+    showCounts();
+}
+
+void DashboardView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (std::exchange(m_metricsStale, false))
+        showMetrics();
+    if (std::exchange(m_countsStale, false))
+        showCounts();
 }
 
 MetricTile *DashboardView::tile(const QString &title) const
@@ -103,6 +113,20 @@ MetricTile *DashboardView::tile(const QString &title) const
 }
 
 void DashboardView::refreshMetrics()
+{
+    m_metricsStale = !isVisible();
+    if (!m_metricsStale)
+        showMetrics();
+}
+
+void DashboardView::refreshCounts()
+{
+    m_countsStale = !isVisible();
+    if (!m_countsStale)
+        showCounts();
+}
+
+void DashboardView::showMetrics()
 {
     const SystemMetrics &metrics = m_controller->systemMetrics();
     m_cpu->setValue(DashboardController::percentText(metrics.cpuPercent),
@@ -117,7 +141,7 @@ void DashboardView::refreshMetrics()
         m_gpu->setVisible(metrics.gpuPercent.has_value());
 }
 
-void DashboardView::refreshCounts()
+void DashboardView::showCounts()
 {
     for (auto it = m_cards.cbegin(); it != m_cards.cend(); ++it)
         it.value()->setCount(m_controller->count(it.key()));

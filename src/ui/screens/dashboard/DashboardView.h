@@ -25,10 +25,16 @@ public:
     ServiceStatusActionCard *card(ServiceSummaryFilter filter) const { return m_cards.value(filter); }
     SummaryPopover *popover() const { return m_popover; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    // A hidden view only notes that its figures are stale; it catches up when shown.
     void refreshMetrics();
     void refreshCounts();
     void refreshSummary();
+    void showMetrics();
+    void showCounts();
 
     DashboardController *m_controller;
     MetricTile *m_cpu = nullptr;
@@ -36,4 +42,6 @@ private:
     MetricTile *m_gpu = nullptr;
     QMap<ServiceSummaryFilter, ServiceStatusActionCard *> m_cards;
     QPointer<SummaryPopover> m_popover;
+    bool m_metricsStale = false;
+    bool m_countsStale = false;
 };

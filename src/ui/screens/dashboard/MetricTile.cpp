@@ -22,11 +22,14 @@ public:
         setProperty(symbolNameProperty, symbolName);
     }
 
+    // Repaints only when the ring or the text drawn would change: a figure
+    // that moved by less than the ring can show costs nothing.
     void setValue(double progress, const QString &text)
     {
-        if (progress == m_progress && text == m_text)
-            return;
+        const bool sameRing = arcSpan(progress) == arcSpan(m_progress) && (progress > 0) == (m_progress > 0);
         m_progress = progress;
+        if (sameRing && text == m_text)
+            return;
         m_text = text;
         update();
     }
@@ -44,7 +47,7 @@ protected:
         painter.drawEllipse(ring);
         if (m_progress > 0) {
             painter.setPen(QPen(tint, 6, Qt::SolidLine, Qt::RoundCap));
-            painter.drawArc(ring, 90 * 16, -int(m_progress * 360 * 16));
+            painter.drawArc(ring, 90 * 16, arcSpan(m_progress));
         }
         painter.drawPixmap(QRect(24, 14, 16, 16),
                            symbolPixmap(m_symbolName, 16, secondaryTextColor(), devicePixelRatioF()));
@@ -55,6 +58,9 @@ protected:
     }
 
 private:
+    // The ring's arc in sixteenths of a degree, clockwise from the top.
+    static int arcSpan(double progress) { return -int(progress * 360 * 16); }
+
     QString m_symbolName;
     ThemeColor m_tint;
     double m_progress = 0;

@@ -192,10 +192,9 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
         painter->drawPixmap(g.indicator, symbolPixmap(symbol, g.indicator.width(), Palette::orange(), ratio));
     }
 
-    QString subtitleText = index.data(ServiceListModel::SubtitleRole).toString();
-    subtitleText.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    const QString subtitle =
-        subtitleMetrics.elidedText(subtitleText, Qt::ElideMiddle, std::max(0, textRight - textLeft));
+    // A command may be huge: only what the row can show is laid out.
+    const QString subtitle = m_subtitles.elided(index.data(ServiceListModel::SubtitleRole).toString(), subtitleFont,
+                                                std::max(0, textRight - textLeft));
     painter->setFont(subtitleFont);
     // Caption-sized glyphs seldom reach their full colour at their edges: aim
     // above the minimum so that what shows still reads at 4.5:1.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/components/ElidedLineCache.h"
 #include "ui/components/ThemeColor.h"
 
 #include <QPersistentModelIndex>
@@ -39,4 +40,6 @@ private:
     QAbstractItemView *m_view;
     QWidget *m_viewport;
     QPersistentModelIndex m_pressed;
+    // Painting is const to Qt; the subtitles laid out so far are not the delegate's state.
+    mutable ElidedLineCache m_subtitles;
 };

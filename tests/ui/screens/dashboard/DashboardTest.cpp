@@ -264,3 +264,52 @@ TEST(SummaryPopoverDetail, WrapsOntoTwoLinesAndCutsTheMiddleBeyond)
     ASSERT_NE(detail, nullptr);
     EXPECT_GE(detail->height(), 2 * detail->fontMetrics().lineSpacing());
 }
+
+TEST_F(DashboardTest, AGaugeRepaintsOnlyForWhatItDrawsAndAHiddenViewCatchesUpWhenShown)
+{
+    DashboardView view(nullptr, nullptr, [](const QUuid &) {});
+    view.resize(900, 600);
+    view.show();
+    view.controller().presentSystemMetrics(SystemMetrics::make(12.34, 0, 0, std::nullopt));
+    MetricTile *cpu = view.tile(QStringLiteral("CPU"));
+    QWidget *gauge = nullptr;
+    for (QWidget *child : cpu->findChildren<QWidget *>()) {
+        if (child->minimumSize() == QSize(64, 64) && child->maximumSize() == QSize(64, 64))
+            gauge = child;
+    }
+    ASSERT_NE(gauge, nullptr);
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    gauge->installEventFilter(&counter);
+    QTest::qWait(50);
+
+    const struct {
+        double cpuPercent;
+        bool repaints;
+    } steps[] = {{12.3400001, false}, {12.341, false}, {50.0, true}};
+    for (const auto &[cpuPercent, repaints] : steps) {
+        SCOPED_TRACE(cpuPercent);
+        counter.paints = 0;
+        view.controller().presentSystemMetrics(SystemMetrics::make(cpuPercent, 0, 0, std::nullopt));
+        QTest::qWait(50);
+        EXPECT_EQ(counter.paints > 0, repaints);
+    }
+
+    view.hide();
+    view.controller().presentSystemMetrics(SystemMetrics::make(77.7, 0, 0, std::nullopt));
+    DashboardController::Runtime runtime;
+    runtime.insert(web.id, entry(web, ServiceLifecycleState::running, 42));
+    view.controller().presentServices({web, idle}, runtime);
+    EXPECT_EQ(cpu->valueText(), QStringLiteral("50.0%"));
+    EXPECT_EQ(view.card(ServiceSummaryFilter::all)->count(), 0);
+    view.show();
+    EXPECT_EQ(cpu->valueText(), QStringLiteral("77.7%"));
+    EXPECT_EQ(view.card(ServiceSummaryFilter::all)->count(), 2);
+    EXPECT_EQ(view.card(ServiceSummaryFilter::running)->count(), 1);
+}
