@@ -488,6 +488,7 @@ TEST_F(VelmoraWithTwoRunningServices, OutOfRangeAccessibilityCallsAreRefusedInRa
         {*field, "Text", "GetCharacterAtOffset", {3}, false},
         {*oneChild, "Accessible", "GetChildAtIndex", {0}, false},
         {*list, "Table", "GetAccessibleAt", {0, 0}, false},
+        {*root, "org.freedesktop.DBus.Properties", "Get", {atspi("Application"), QStringLiteral("ToolkitName")}, false},
     };
     for (const auto &call : calls) {
         const QDBusMessage reply =
