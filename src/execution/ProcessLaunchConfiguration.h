@@ -20,6 +20,8 @@ struct ProcessLaunchConfiguration {
     std::optional<QString> workingDirectory;
     // Laid over the application's own environment.
     QMap<QString, QString> environment;
+    // Left out of the child's environment, whether the application's or laid over.
+    QStringList removedEnvironment;
     // Run through the login shell at shellPath with -lc.
     bool useShell = false;
     QString shellPath;

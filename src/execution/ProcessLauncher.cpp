@@ -41,6 +41,11 @@ QList<QByteArray> childEnvironment(const ProcessLaunchConfiguration &configurati
             continue;
         set(key, key + '=' + it.value().toUtf8());
     }
+    for (const QString &name : configuration.removedEnvironment) {
+        const QByteArray key = name.toUtf8();
+        if (entries.remove(key) > 0)
+            keys.removeOne(key);
+    }
     if (configuration.usePseudoTerminal) {
         if (!entries.contains("PYTHONUNBUFFERED"))
             set("PYTHONUNBUFFERED", "PYTHONUNBUFFERED=1");

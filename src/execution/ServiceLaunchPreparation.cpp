@@ -54,14 +54,16 @@ QString ServiceLaunchPreparation::shellPath() const
 ServiceLaunchPreparation::InApplicationLaunch
 ServiceLaunchPreparation::inApplicationLaunch(const ManagedService &service, const QMap<QString, QString> &environment,
                                               const QString &shellPath, const SensitiveBytes *sudoPassword,
-                                              const QString &sudoPath, ForegroundSudo::SetUidCheck isSetUidSudo)
+                                              const QString &sudoPath, WrapperSudo::SetUidCheck isSetUidSudo)
 {
     const std::optional<QString> prompt = makeSudoPrompt(service.command, sudoPassword && !sudoPassword->isEmpty());
     const QString home = QDir::homePath();
     InApplicationLaunch launch;
+    QString wrapperCommandLine;
     if (prompt && !prompt->isEmpty()) {
-        launch.configuration =
-            makeSudoLaunchConfiguration(shellPath, service.command, *prompt, environment, home, sudoPath);
+        SudoLaunch sudo = makeSudoLaunchConfiguration(shellPath, service.command, *prompt, environment, home, sudoPath);
+        launch.configuration = std::move(sudo.configuration);
+        wrapperCommandLine = sudo.wrapperCommandLine;
     } else {
         launch.configuration.rawCommand = service.command;
         launch.configuration.useShell = true;
@@ -71,7 +73,7 @@ ServiceLaunchPreparation::inApplicationLaunch(const ManagedService &service, con
         launch.configuration.usePseudoTerminal = true;
     }
     launch.responder = SudoPasswordResponder::make(sudoPassword ? sudoPassword->view() : QByteArrayView(), prompt,
-                                                   std::move(isSetUidSudo));
+                                                   wrapperCommandLine, std::move(isSetUidSudo));
     if (launch.responder)
         launch.responder->scheduleClearPassword();
     return launch;

@@ -5,7 +5,7 @@
 #include "execution/ProcessLaunchConfiguration.h"
 #include "execution/SettingsBridge.h"
 #include "execution/SudoWrapper.h"
-#include "platform/ForegroundSudo.h"
+#include "platform/WrapperSudo.h"
 #include "platform/SensitiveBytes.h"
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ManagedService.h"
@@ -58,7 +58,7 @@ public:
     inApplicationLaunch(const ManagedService &service, const QMap<QString, QString> &environment,
                         const QString &shellPath, const SensitiveBytes *sudoPassword,
                         const QString &sudoPath = SudoWrapper::sudoPath,
-                        ForegroundSudo::SetUidCheck isSetUidSudo = ForegroundSudo::systemSetUidCheck());
+                        WrapperSudo::SetUidCheck isSetUidSudo = WrapperSudo::systemSetUidCheck());
 
 private:
     EnvironmentProfilesManager &m_environmentProfilesManager;

@@ -141,7 +141,7 @@ public:
 
     // The sudo that validates a password given for a launch, and how to tell
     // it from a program of the user's own; tests put a stand-in in both places.
-    void setSudo(const QString &path, ForegroundSudo::SetUidCheck isSetUidSudo)
+    void setSudo(const QString &path, WrapperSudo::SetUidCheck isSetUidSudo)
     {
         m_sudoPath = path;
         m_isSetUidSudo = std::move(isSetUidSudo);
@@ -212,7 +212,7 @@ private:
     std::shared_ptr<TerminalLauncher> m_terminalLauncher;
     TerminalFolderCleanup *m_terminalFolderCleanup;
     QString m_sudoPath = SudoWrapper::sudoPath;
-    ForegroundSudo::SetUidCheck m_isSetUidSudo = ForegroundSudo::systemSetUidCheck();
+    WrapperSudo::SetUidCheck m_isSetUidSudo = WrapperSudo::systemSetUidCheck();
     QHash<QUuid, std::shared_ptr<RunningProcessHandle>> m_launchedHandles;
     QHash<QUuid, ProcessIdentity> m_ownedPIDs;
     QHash<QUuid, quint64> m_launchGeneration;

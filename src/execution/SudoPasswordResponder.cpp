@@ -9,31 +9,39 @@
 
 std::shared_ptr<SudoPasswordResponder> SudoPasswordResponder::make(QByteArrayView password,
                                                                    const std::optional<QString> &expectedPrompt,
-                                                                   ForegroundSudo::SetUidCheck isSetUidSudo)
+                                                                   const QString &wrapperCommandLine,
+                                                                   WrapperSudo::SetUidCheck isSetUidSudo)
 {
     if (password.isEmpty() || !expectedPrompt || expectedPrompt->isEmpty())
         return nullptr;
     return std::shared_ptr<SudoPasswordResponder>(
-        new SudoPasswordResponder(password, *expectedPrompt, std::move(isSetUidSudo)));
+        new SudoPasswordResponder(password, *expectedPrompt, wrapperCommandLine, std::move(isSetUidSudo)));
 }
 
 SudoPasswordResponder::SudoPasswordResponder(QByteArrayView password, const QString &expectedPrompt,
-                                             ForegroundSudo::SetUidCheck isSetUidSudo)
+                                             const QString &wrapperCommandLine, WrapperSudo::SetUidCheck isSetUidSudo)
     : m_expectedPrompt(expectedPrompt),
       m_passwordLine(SensitiveBytes::joined({password, QByteArrayView("\n", 1)})),
+      m_wrapperCommandLine(wrapperCommandLine),
       m_isSetUidSudo(std::move(isSetUidSudo))
 {}
 
 SudoPasswordResponder::~SudoPasswordResponder() = default;
 
-std::optional<SensitiveBytes> SudoPasswordResponder::response(const QString &chunk, const AskingSudo &askingSudo,
-                                                              const StillRunning &stillRunning)
+std::optional<SensitiveBytes> SudoPasswordResponder::response(const QString &chunk, const LookUp &lookUp)
 {
     if (chunk.isEmpty())
         return std::nullopt;
     std::lock_guard lock(m_lock);
-    if (m_answeredSudo && !m_didSendEOF && !stillRunning(*m_answeredSudo))
+    if (m_didSendEOF)
+        return std::nullopt;
+    // Looked at before the chunk counts: output the login shell made may
+    // already show the prompt, and is none of the wrapper's sudo.
+    const WrapperSudo::Lookup wrapper = lookUp();
+    if (!wrapper.wrapperRunning) {
         closeLocked();
+        return std::nullopt;
+    }
     m_recentOutput.append(chunk);
     // A prompt split across chunks is still found, while the window stays small.
     const qsizetype keep = std::max<qsizetype>(512, 2 * m_expectedPrompt.size());
@@ -42,12 +50,9 @@ std::optional<SensitiveBytes> SudoPasswordResponder::response(const QString &chu
     if (!m_recentOutput.contains(m_expectedPrompt))
         return std::nullopt;
     m_recentOutput.clear();
-    if (m_didSendEOF)
+    if (!wrapper.sudo || (m_answeredSudo && *wrapper.sudo != *m_answeredSudo))
         return std::nullopt;
-    const std::optional<ProcessIdentity> sudo = askingSudo();
-    if (!sudo || (m_answeredSudo && *sudo != *m_answeredSudo))
-        return std::nullopt;
-    m_answeredSudo = sudo;
+    m_answeredSudo = wrapper.sudo;
     if (m_passwordLine) {
         std::optional<SensitiveBytes> reply = std::move(m_passwordLine);
         m_passwordLine.reset();
@@ -57,11 +62,12 @@ std::optional<SensitiveBytes> SudoPasswordResponder::response(const QString &chu
     return SensitiveBytes(QByteArrayView("\x04", 1));
 }
 
-// The sudo that was answered has ended: a later prompt is not its, so it gets
+// The wrapper has moved on: a later prompt is not its sudo's, so it gets
 // neither the password nor Ctrl-D.
 void SudoPasswordResponder::closeLocked()
 {
     m_passwordLine.reset();
+    m_recentOutput.clear();
     m_didSendEOF = true;
 }
 
@@ -82,11 +88,10 @@ void SudoPasswordResponder::scheduleClearPassword(std::chrono::milliseconds afte
 
 void SudoPasswordResponder::respond(const QString &chunk, const RunningProcessHandle &handle)
 {
-    const ProcFileSystem fileSystem = ProcFileSystem::system();
-    const std::optional<SensitiveBytes> reply = response(
-        chunk,
-        [&] { return ForegroundSudo::find(handle.processIdentifier(), m_expectedPrompt, m_isSetUidSudo, fileSystem); },
-        [&](const ProcessIdentity &sudo) { return sudo.isAlive(fileSystem); });
+    const std::optional<SensitiveBytes> reply = response(chunk, [&] {
+        return WrapperSudo::find(handle.processIdentifier(), m_wrapperCommandLine, m_isSetUidSudo,
+                                 ProcFileSystem::system());
+    });
     if (reply && !reply->isEmpty())
         handle.writeToTerminal(reply->view());
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ForegroundSudo.h"
+#include "platform/WrapperSudo.h"
 #include "platform/SensitiveBytes.h"
 
 #include <QString>
@@ -15,35 +15,34 @@ class RunningProcessHandle;
 
 // Watches a child's output for its sudo prompt and gives the one reply: the
 // password the first time, a single Ctrl-D the next time (after a wrong
-// password, say), nothing after that. A prompt counts only while the set-uid
-// sudo that was launched with it asks on the child's terminal: the same text
-// from anything else (a start-up file, the command after a sudo that did not
-// ask, another program named sudo) gets nothing. The password is forgotten,
-// and its memory overwritten, once sent, once cleared, once the sudo it was
-// meant for has ended, or when the responder goes.
+// password, say), nothing after that. A prompt counts only while the sudo the
+// wrapper started asks: the same text from anything else (a start-up file, the
+// command, another program named sudo) gets nothing. Once the wrapper has made
+// way for the command's login shell, or ended, nothing is sent any more,
+// whether or not its sudo ever asked. The password is forgotten, and its
+// memory overwritten, once sent, once cleared, once the wrapper has moved on,
+// or when the responder goes.
 class SudoPasswordResponder : public std::enable_shared_from_this<SudoPasswordResponder> {
 public:
     // How long after the launch the password may still be sent.
     static constexpr std::chrono::seconds passwordLifetime {15};
 
     // None unless both the password (UTF-8) and the prompt are present and not empty.
+    // `wrapperCommandLine` is the wrapper shell's, as the launch made it.
     static std::shared_ptr<SudoPasswordResponder>
-    make(QByteArrayView password, const std::optional<QString> &expectedPrompt,
-         ForegroundSudo::SetUidCheck isSetUidSudo = ForegroundSudo::systemSetUidCheck());
+    make(QByteArrayView password, const std::optional<QString> &expectedPrompt, const QString &wrapperCommandLine = {},
+         WrapperSudo::SetUidCheck isSetUidSudo = WrapperSudo::systemSetUidCheck());
     ~SudoPasswordResponder();
     SudoPasswordResponder(const SudoPasswordResponder &) = delete;
     SudoPasswordResponder &operator=(const SudoPasswordResponder &) = delete;
 
-    // The sudo asking on the child's terminal right now, if any.
-    using AskingSudo = std::function<std::optional<ProcessIdentity>()>;
-    // Whether a process seen earlier still runs.
-    using StillRunning = std::function<bool(const ProcessIdentity &)>;
+    // Where the wrapper stands right now.
+    using LookUp = std::function<WrapperSudo::Lookup()>;
 
     // The reply to write to the child's terminal for one chunk of its output,
     // or none: the password line or Ctrl-D, as bytes wiped when dropped.
-    // `askingSudo` is asked only when the chunk completes the prompt.
-    std::optional<SensitiveBytes> response(const QString &chunk, const AskingSudo &askingSudo,
-                                           const StillRunning &stillRunning);
+    // `lookUp` is asked for every chunk until the responder is closed.
+    std::optional<SensitiveBytes> response(const QString &chunk, const LookUp &lookUp);
     // Forgets the password; a later prompt gets Ctrl-D.
     void clearPassword();
     // Clears the password `after` from now, on the main thread's event loop,
@@ -55,8 +54,8 @@ public:
     void respond(const QString &chunk, const RunningProcessHandle &handle);
 
 private:
-    SudoPasswordResponder(QByteArrayView password, const QString &expectedPrompt,
-                          ForegroundSudo::SetUidCheck isSetUidSudo);
+    SudoPasswordResponder(QByteArrayView password, const QString &expectedPrompt, const QString &wrapperCommandLine,
+                          WrapperSudo::SetUidCheck isSetUidSudo);
     void closeLocked();
 
     mutable std::mutex m_lock;
@@ -64,7 +63,8 @@ private:
     std::optional<SensitiveBytes> m_passwordLine; // UTF-8, with its line feed
     bool m_didSendEOF = false;
     QString m_recentOutput;
-    const ForegroundSudo::SetUidCheck m_isSetUidSudo;
-    // The sudo that was answered; once it ends nothing more is sent.
+    const QString m_wrapperCommandLine;
+    const WrapperSudo::SetUidCheck m_isSetUidSudo;
+    // The sudo that was answered; no other gets Ctrl-D.
     std::optional<ProcessIdentity> m_answeredSudo;
 };

@@ -26,43 +26,54 @@ std::optional<QString> makeSudoPrompt(const QString &command, bool passwordGiven
 }
 
 QString makeSudoWrapperCommand(const QString &shellPath, const QString &command, const QString &prompt,
-                               const QString &sudo)
+                               const QString &sudo, const QString &beforeExec)
 {
-    return QStringList {sudo,
-                        QStringLiteral("-S"),
-                        QStringLiteral("-p"),
-                        shellQuoted(prompt),
-                        QStringLiteral("-v"),
-                        QStringLiteral("&&"),
-                        QStringLiteral("exec"),
-                        shellQuoted(shellPath),
-                        QStringLiteral("-lc"),
-                        shellQuoted(command)}
-        .join(QLatin1Char(' '));
+    QStringList words {sudo,
+                       QStringLiteral("-S"),
+                       QStringLiteral("-p"),
+                       shellQuoted(prompt),
+                       QStringLiteral("-v"),
+                       QStringLiteral("&&")};
+    if (!beforeExec.isEmpty())
+        words.append(beforeExec);
+    words.append({QStringLiteral("exec"), shellQuoted(shellPath), QStringLiteral("-lc"), shellQuoted(command)});
+    return words.join(QLatin1Char(' '));
 }
 
 namespace {
 
-// script runs its -c text with $SHELL, so script itself gets /bin/sh; the
-// command gets back the SHELL it would have had without the sudo form.
-QString restoreShellVariable(const QMap<QString, QString> &environment)
+const QString wrapperShell = QStringLiteral("/bin/sh");
+
+// The variables the wrapper shell runs without and the command's login shell
+// gets back as the user has them: the launch's environment, else the
+// application's own. SHELL, which script needs to be /bin/sh, is unset again
+// when the user has none.
+QString restoredVariables(const QMap<QString, QString> &environment)
 {
-    const QString key = QStringLiteral("SHELL");
-    if (environment.contains(key))
-        return key + QLatin1Char('=') + shellQuoted(environment.value(key)) + QLatin1Char(' ');
-    if (qEnvironmentVariableIsSet("SHELL"))
-        return key + QLatin1Char('=') + shellQuoted(qEnvironmentVariable("SHELL")) + QLatin1Char(' ');
-    return QStringLiteral("unset SHELL; ");
+    QStringList words;
+    for (const QString &key : {QStringLiteral("SHELL"), QStringLiteral("ENV"), QStringLiteral("BASH_ENV")}) {
+        std::optional<QString> value;
+        if (environment.contains(key))
+            value = environment.value(key);
+        else if (qEnvironmentVariableIsSet(key.toUtf8().constData()))
+            value = qEnvironmentVariable(key.toUtf8().constData());
+        if (value)
+            words.append(key + QLatin1Char('=') + shellQuoted(*value));
+        else if (key == QLatin1String("SHELL"))
+            words.prepend(QStringLiteral("unset SHELL &&"));
+    }
+    return words.join(QLatin1Char(' '));
 }
 
 } // namespace
 
-ProcessLaunchConfiguration makeSudoLaunchConfiguration(const QString &shellPath, const QString &command,
-                                                       const QString &prompt, const QMap<QString, QString> &environment,
-                                                       const QString &workingDirectory, const QString &sudo)
+SudoLaunch makeSudoLaunchConfiguration(const QString &shellPath, const QString &command, const QString &prompt,
+                                       const QMap<QString, QString> &environment, const QString &workingDirectory,
+                                       const QString &sudo)
 {
-    const QString wrapper = makeSudoWrapperCommand(shellPath, command, prompt, sudo);
-    ProcessLaunchConfiguration configuration;
+    const QString wrapper = makeSudoWrapperCommand(shellPath, command, prompt, sudo, restoredVariables(environment));
+    SudoLaunch launch;
+    ProcessLaunchConfiguration &configuration = launch.configuration;
     configuration.executableURL = QUrl::fromLocalFile(SudoWrapper::scriptPath);
     configuration.arguments = {QStringLiteral("-q"),
                                QStringLiteral("-f"),
@@ -70,14 +81,17 @@ ProcessLaunchConfiguration makeSudoLaunchConfiguration(const QString &shellPath,
                                QStringLiteral("-E"),
                                QStringLiteral("never"),
                                QStringLiteral("-c"),
-                               restoreShellVariable(environment) + QStringLiteral("exec ") + shellQuoted(shellPath)
-                                   + QStringLiteral(" -lc ") + shellQuoted(wrapper),
+                               QStringLiteral("exec ") + wrapperShell + QStringLiteral(" -c ") + shellQuoted(wrapper),
                                QStringLiteral("/dev/null")};
     configuration.workingDirectory = workingDirectory;
     configuration.environment = environment;
-    configuration.environment.insert(QStringLiteral("SHELL"), QStringLiteral("/bin/sh"));
+    configuration.environment.insert(QStringLiteral("SHELL"), wrapperShell);
+    configuration.removedEnvironment = {QStringLiteral("ENV"), QStringLiteral("BASH_ENV")};
+    for (const QString &key : std::as_const(configuration.removedEnvironment))
+        configuration.environment.remove(key);
     configuration.useShell = false;
     configuration.shellPath = shellPath;
     configuration.usePseudoTerminal = true;
-    return configuration;
+    launch.wrapperCommandLine = wrapperShell + QStringLiteral(" -c ") + wrapper;
+    return launch;
 }

@@ -31,17 +31,26 @@ std::optional<QString> makeSudoPrompt(const QString &command, bool passwordGiven
 // /usr/bin/sudo -S -p '<prompt>' -v && exec '<shell>' -lc '<command>': sudo
 // validates the password read from its terminal, and only then the shell
 // replaces the wrapper and runs the command as a login shell. `sudo` is the
-// program named first (tests put a stand-in there).
+// program named first (tests put a stand-in there); `beforeExec`, when given,
+// stands between && and exec.
 QString makeSudoWrapperCommand(const QString &shellPath, const QString &command, const QString &prompt,
-                               const QString &sudo = SudoWrapper::sudoPath);
+                               const QString &sudo = SudoWrapper::sudoPath, const QString &beforeExec = {});
 
 // The launch of a command that calls sudo, given a password: util-linux script
 // gives the wrapper a terminal of its own,
-//   /usr/bin/script -q -f -e -E never -c "exec '<shell>' -lc '<wrapper>'" /dev/null
-// with SHELL=/bin/sh in script's environment so its -c text is read by a POSIX
-// shell whatever the user's SHELL. -e passes the command's exit code on, and
-// -E never keeps the inner terminal from echoing the password into the output.
-ProcessLaunchConfiguration makeSudoLaunchConfiguration(const QString &shellPath, const QString &command,
-                                                       const QString &prompt, const QMap<QString, QString> &environment,
-                                                       const QString &workingDirectory,
-                                                       const QString &sudo = SudoWrapper::sudoPath);
+//   /usr/bin/script -q -f -e -E never -c "exec /bin/sh -c '<wrapper>'" /dev/null
+// with SHELL=/bin/sh and neither ENV nor BASH_ENV in script's environment, so
+// that nothing of the user's runs before the wrapper's sudo has validated: a
+// start-up file could otherwise show the prompt and read the reply itself.
+// The wrapper gives the command's login shell back the user's SHELL, ENV and
+// BASH_ENV. -e passes the command's exit code on, and -E never keeps the inner
+// terminal from echoing the password into the output.
+struct SudoLaunch {
+    ProcessLaunchConfiguration configuration;
+    // The command line of the wrapper shell, script's child, until it execs
+    // the login shell.
+    QString wrapperCommandLine;
+};
+SudoLaunch makeSudoLaunchConfiguration(const QString &shellPath, const QString &command, const QString &prompt,
+                                       const QMap<QString, QString> &environment, const QString &workingDirectory,
+                                       const QString &sudo = SudoWrapper::sudoPath);

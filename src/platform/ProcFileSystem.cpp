@@ -385,6 +385,25 @@ std::optional<quint32> ProcFileSystem::readEffectiveUserId(qint32 pid) const
     return static_cast<quint32>(*value);
 }
 
+QList<qint32> ProcFileSystem::readChildren(qint32 pid) const
+{
+    QList<qint32> children;
+    const QByteArray task = "task/" + QByteArray::number(pid) + "/children";
+    if (const auto bytes = readWholeFile(processFile(procRoot, pid, task.constData()))) {
+        Words words(view(*bytes));
+        while (const auto word = words.next()) {
+            if (const auto child = parseUnsigned(*word); child && *child <= quint64(std::numeric_limits<qint32>::max()))
+                children.append(qint32(*child));
+        }
+        return children;
+    }
+    for (const ProcessStatEntry &entry : readAllProcessStats()) {
+        if (entry.stat.parent == pid)
+            children.append(entry.pid);
+    }
+    return children;
+}
+
 QList<qint32> ProcFileSystem::listProcessIds() const
 {
     QList<qint32> pids;

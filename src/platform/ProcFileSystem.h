@@ -85,6 +85,10 @@ struct ProcFileSystem {
     // The effective user id from the "Uid:" line of /proc/<pid>/status.
     std::optional<quint32> readEffectiveUserId(qint32 pid) const;
 
+    // The children of the process's main thread, from its task's children
+    // list; where the kernel keeps no such list, from every process's parent.
+    QList<qint32> readChildren(qint32 pid) const;
+
     // Every process id listed under the proc root, ascending.
     QList<qint32> listProcessIds() const;
 

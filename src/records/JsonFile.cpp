@@ -194,6 +194,15 @@ int JsonFile::openRegularFile(struct stat &info)
     if (calls.fstat(fd, &info) != 0)
         throwReadError(errno);
     checkRegularFile(info);
+    // Another user could change a file of theirs, or one a link here leads to,
+    // whenever they like: its content is never taken, and the next write keeps
+    // it aside and puts a file of our own in its place.
+    if (info.st_uid != ::getuid()) {
+        m_foreign = true;
+        qCCritical(lcPersistence, "Failed to load %s: it belongs to another user (uid %u)", qUtf8Printable(fileName()),
+                   unsigned(info.st_uid));
+        return -1;
+    }
     closeFile.dismiss();
     return fd;
 }
@@ -255,7 +264,7 @@ void JsonFile::writeLocked(const QByteArray &bytes)
 
 void JsonFile::writeLocked(const std::function<void(const WriteSink &)> &produce)
 {
-    if (m_unreadable)
+    if (m_unreadable || m_foreign)
         setAsideUnreadable();
 
     FileSystemCalls &calls = FileSystemCalls::current();
@@ -329,11 +338,11 @@ void JsonFile::setAsideUnreadable()
     if (calls.lstat(path.constData(), &info) != 0) {
         if (errno != ENOENT)
             throwSaveError(errno);
-        m_unreadable = false;
+        m_unreadable = m_foreign = false;
         return;
     }
     if (S_ISDIR(info.st_mode)) {
-        m_unreadable = false;
+        m_unreadable = m_foreign = false;
         return;
     }
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmssZ"));
@@ -362,7 +371,7 @@ void JsonFile::setAsideUnreadable()
         throw FileStoreError(
             QStringLiteral("The unreadable file “%1” couldn’t be set aside before saving.").arg(fileName()));
     }
-    m_unreadable = false;
+    m_unreadable = m_foreign = false;
     qCCritical(lcPersistence, "Set aside unreadable %s as %s", qUtf8Printable(fileName()),
                qUtf8Printable(QFileInfo(target).fileName()));
 }

@@ -16,7 +16,8 @@ struct stat;
 // by the first write after that finding, so nothing the user had is destroyed
 // silently. A file that could not be read at all (an I/O error, no memory, no
 // descriptor left) is not damage: it is never set aside, and a write that
-// depends on its content must fail instead.
+// depends on its content must fail instead. A file of another user's, there
+// or behind a link, is read as if nothing were there and set aside likewise.
 class JsonFile {
 public:
     explicit JsonFile(QString path);
@@ -80,5 +81,6 @@ private:
     QString m_path;
     std::mutex m_mutex;
     bool m_unreadable = false;
+    bool m_foreign = false; // another user's file was found at the path
     bool m_lastReadFailed = false;
 };

@@ -17,6 +17,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QUuid>
 #include <QStandardPaths>
 #include <QToolButton>
@@ -30,10 +31,12 @@ FirstHourWalk::FirstHourWalk()
 {
     // Known to this walk only: the services it starts must not inherit it.
     qunsetenv("VELMORA_WALK_ACCOUNT_PASSWORD");
+    ThrowawayAccount::removeOnSignal(sudoFolder.path());
 }
 
 FirstHourWalk::~FirstHourWalk()
 {
+    ThrowawayAccount::removeOnSignal(sudoFolder.path(), false);
     // A failed step may leave services running: none outlives the test.
     if (app) {
         for (const auto &handle : app->serviceManager().launchedHandles())
@@ -263,6 +266,8 @@ void FirstHourWalk::walkAsThrowawayAccount()
     // The account's home sits in a folder only root may list, but the account may pass.
     QTemporaryDir base;
     ASSERT_TRUE(base.isValid());
+    ThrowawayAccount::removeOnSignal(base.path());
+    const auto forget = qScopeGuard([&] { ThrowawayAccount::removeOnSignal(base.path(), false); });
     QFile::setPermissions(base.path(),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     const QString home = base.filePath(QStringLiteral("home"));

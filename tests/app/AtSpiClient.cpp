@@ -59,11 +59,11 @@ QList<AtSpiClient::Node> AtSpiClient::children(const Node &node)
 }
 
 QDBusMessage AtSpiClient::call(const Node &node, const QString &interface, const QString &member,
-                               const QVariantList &arguments)
+                               const QVariantList &arguments, int timeoutMs)
 {
     QDBusMessage request = QDBusMessage::createMethodCall(node.service, node.path, interface, member);
     request.setArguments(arguments);
-    return m_bus->call(request, QDBus::Block, 10000);
+    return m_bus->call(request, QDBus::Block, timeoutMs);
 }
 
 QVariantMap AtSpiClient::allProperties(const Node &node, const QString &interface)

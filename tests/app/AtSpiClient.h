@@ -42,7 +42,7 @@ public:
 
     // Any call, with whatever arguments, as a client that sends what it likes.
     QDBusMessage call(const Node &node, const QString &interface, const QString &member,
-                      const QVariantList &arguments = {});
+                      const QVariantList &arguments = {}, int timeoutMs = 10000);
     // Every property of one of the node's interfaces, asked for at once (as
     // `gdbus introspect` and inspectors ask); empty when refused.
     QVariantMap allProperties(const Node &node, const QString &interface);

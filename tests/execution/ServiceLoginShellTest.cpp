@@ -3,6 +3,7 @@
 #include "platform/LoginShell.h"
 #include "support/ThrowawayAccount.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -58,6 +59,11 @@ TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
     ASSERT_TRUE(account.copyIn(QStringLiteral("/proc/self/exe"), program));
     const std::optional<QString> leaks = account.leakOptionsIn(home);
     ASSERT_TRUE(leaks.has_value());
+    // A runtime folder of its own, inside its home, so that Qt makes none in the temporary folder.
+    const QString runtime = home + QStringLiteral("/runtime");
+    ASSERT_TRUE(QDir().mkdir(runtime)
+                && QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+                && account.giveOwnership(runtime));
 
     // This very test as the account, with nothing of our environment but what a sanitizer build needs.
     QStringList arguments =
@@ -65,7 +71,8 @@ TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
             .arg(account.uid())
             .arg(account.gid())
             .split(QLatin1Char(' '));
-    arguments << QStringLiteral("HOME=") + home << QString::fromLatin1(asAccountMark) + QStringLiteral("=1");
+    arguments << QStringLiteral("HOME=") + home << QStringLiteral("XDG_RUNTIME_DIR=") + runtime
+              << QString::fromLatin1(asAccountMark) + QStringLiteral("=1");
     for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
         if (qEnvironmentVariableIsSet(name))
             arguments << QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name);

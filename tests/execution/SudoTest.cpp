@@ -1,4 +1,5 @@
 #include "execution/ProcessLauncher.h"
+#include "execution/ServiceLaunchPreparation.h"
 #include "execution/SudoPasswordResponder.h"
 #include "execution/SudoWrapper.h"
 #include "support/Await.h"
@@ -36,12 +37,16 @@ done
 exit 1
 )";
 
-// Programs of the user's own that show the prompt they find in $SPOOF_PROMPT
-// and note in ~/spoof.log whatever line they then get within a second.
-const QByteArray spoofingCommand =
-    R"(printf '%s' "$SPOOF_PROMPT"; if read -t 1 -r got; then printf '%s\n' "$got" >> "$HOME/spoof.log"; fi)";
-const QByteArray spoofingStartupFile = "if [ -z \"$SPOOFED\" ]; then export SPOOFED=1; " + spoofingCommand + "; fi\n";
-const QByteArray sameUserSudo = "#!/bin/bash\n" + spoofingCommand + "\n";
+// What a program of the user's own does to get the password: it starts a sudo that carries the prompt
+// ($DECOY_SUDO, the set-uid one or a link to it, reading from a pipe), shows the prompt itself in
+// $DECOY_WRITES pieces, and notes in ~/spoof.log whatever line it then gets from the terminal within two seconds.
+const QByteArray decoy = R"(
+( sleep 3 | HOME="$HOME/other" "$DECOY_SUDO" -S -p "$SPOOF_PROMPT" -v ) &
+rest=$SPOOF_PROMPT; n=$DECOY_WRITES
+while [ "$n" -gt 1 ]; do piece=$(printf '%s' "$rest" | cut -c1-8); rest=${rest#"$piece"}; printf '%s' "$piece"; sleep 0.2; n=$((n-1)); done
+printf '%s' "$rest"
+if read -t 2 -r got; then printf '%s\n' "$got" >> "$HOME/spoof.log"; fi
+)";
 
 QStringList linesOf(const QString &path)
 {
@@ -52,70 +57,91 @@ QStringList linesOf(const QString &path)
 
 const QString sudoPassword = QStringLiteral("s3cret pa$$ 'word'");
 
-// Runs `command` through the wrapper with the password given, against the fake sudo that accepts
-// `accepted` (or, with none, passes without asking, as within its timeout); no spoofer may get a
-// line, nor the output the password.
-void expectRun(const char *what, const QString &shell, const QString &command, const QString &accepted,
-               const QStringList &linesSudoRead, std::optional<ProcessExitStatus> status = {},
-               const QString &shown = {}, const QByteArray &startupFile = {})
+struct Run {
+    const char *what;
+    QString shell;
+    QString command;
+    // What the wrapper's sudo accepts; with none it passes without asking, as under a NOPASSWD rule.
+    QString accepted;
+    QStringList linesSudoRead;
+    std::optional<ProcessExitStatus> status = {};
+    QString shown = {};
+    QByteArray startupFile = {};
+    int decoyWrites = 1;
+    bool decoyThroughLink = false;
+    QMap<QString, QString> userEnvironment = {{QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")}};
+};
+
+// Runs the service's command through the launch the service manager makes, with the password given
+// and the fake sudo standing in for the set-uid one: no decoy may get a line, nor the output the password.
+void expectRun(const Run &run)
 {
-    SCOPED_TRACE(what);
+    SCOPED_TRACE(run.what);
     QTemporaryDir folder;
     const QString sudo = folder.filePath(QStringLiteral("sudo"));
-    ChildProcessProbe::writeExecutable(sudo, accepted.isEmpty() ? QByteArrayLiteral("#!/bin/sh\n") : fakeSudo);
+    ChildProcessProbe::writeExecutable(sudo, run.accepted.isEmpty() ? QByteArrayLiteral("#!/bin/sh\n") : fakeSudo);
     QDir(folder.path()).mkdir(QStringLiteral("other"));
-    ChildProcessProbe::writeExecutable(folder.filePath(QStringLiteral("other/sudo")), sameUserSudo);
-    if (!startupFile.isEmpty())
-        ChildProcessProbe::writeExecutable(folder.filePath(QStringLiteral(".profile")), startupFile);
+    QFile::link(sudo, folder.filePath(QStringLiteral("other/sudo")));
+    if (!run.startupFile.isEmpty())
+        ChildProcessProbe::writeExecutable(folder.filePath(QStringLiteral(".profile")), run.startupFile);
 
-    const std::optional<QString> prompt = makeSudoPrompt(command, true);
-    ASSERT_TRUE(prompt.has_value());
-    const QMap<QString, QString> environment {{QStringLiteral("FAKE_SUDO_PASSWORD"), accepted},
-                                              {QStringLiteral("SPOOF_PROMPT"), *prompt},
-                                              {QStringLiteral("HOME"), folder.path()},
-                                              {QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")}};
-    const auto responder = SudoPasswordResponder::make(sudoPassword.toUtf8(), prompt, fakeSudoCheck(sudo));
-    ASSERT_TRUE(responder);
-    const auto handle =
-        launchProcess(makeSudoLaunchConfiguration(shell, command, *prompt, environment, folder.path(), sudo));
+    ManagedService service;
+    service.command = run.command;
+    QMap<QString, QString> environment = run.userEnvironment;
+    environment.insert(
+        {{QStringLiteral("FAKE_SUDO_PASSWORD"), run.accepted},
+         {QStringLiteral("DECOY_SUDO"), run.decoyThroughLink ? folder.filePath(QStringLiteral("other/sudo")) : sudo},
+         {QStringLiteral("DECOY_WRITES"), QString::number(run.decoyWrites)},
+         {QStringLiteral("HOME"), folder.path()}});
+    const SensitiveBytes password(sudoPassword.toUtf8());
+    const auto launch = ServiceLaunchPreparation::inApplicationLaunch(service, environment, run.shell, &password, sudo,
+                                                                      fakeSudoCheck(sudo));
+    ASSERT_TRUE(launch.responder);
+    const QRegularExpression promptForm(QStringLiteral("\\[Velmora sudo [-0-9A-F]{36}\\] password: "));
+    const QString prompt = promptForm.match(launch.configuration.arguments.value(6)).captured();
+    ASSERT_FALSE(prompt.isEmpty());
+    // What a decoy knows, as it could read it from the running sudo's command line.
+    ProcessLaunchConfiguration configuration = launch.configuration;
+    configuration.environment.insert(QStringLiteral("SPOOF_PROMPT"), prompt);
+    const auto handle = launchProcess(configuration);
 
     QString output;
     std::optional<ProcessExitStatus> exit;
     handle->setOutputHandler([&, weakHandle = std::weak_ptr(handle)](const QString &text, bool) {
         output += text;
         if (const auto current = weakHandle.lock())
-            responder->respond(text, *current);
+            launch.responder->respond(text, *current);
     });
     handle->setExitHandler([&](ProcessExitStatus exitStatus) { exit = exitStatus; });
     EXPECT_TRUE(waitUntil([&] { return exit.has_value(); }, 20000)) << output.toStdString();
     EXPECT_EQ(linesOf(folder.filePath(QStringLiteral("spoof.log"))), QStringList());
-    EXPECT_EQ(linesOf(folder.filePath(QStringLiteral("sudo.log"))), linesSudoRead);
+    EXPECT_EQ(linesOf(folder.filePath(QStringLiteral("sudo.log"))), run.linesSudoRead);
     EXPECT_FALSE(output.contains(sudoPassword)) << output.toStdString();
-    EXPECT_TRUE(!status || exit == status) << output.toStdString();
-    EXPECT_TRUE(output.contains(shown)) << output.toStdString();
+    EXPECT_TRUE(!run.status || exit == run.status) << output.toStdString();
+    EXPECT_TRUE(output.contains(run.shown)) << output.toStdString();
 }
 
-// The stand-in for the one sudo that asks on the child's terminal.
+// The stand-in for the wrapper's own sudo.
 const ProcessIdentity askingSudo {4242, 77};
 
 const QByteArray none = reply(std::nullopt);
 const QByteArray pw = QByteArrayLiteral("pw\n");
 
-// A piece of output, what the responder should send for it, and which sudo asks on the terminal by then.
+// A piece of output, what the responder should send for it, and where the wrapper stands by then.
 struct Step {
     QStringView chunk;
     QByteArray sent;
     std::optional<ProcessIdentity> asking = askingSudo;
-    bool askingStillRuns = true;
+    bool wrapperRunning = true;
 };
 
 void expectSteps(SudoPasswordResponder &responder, const std::vector<Step> &steps)
 {
     int index = 0;
     for (const Step &step : steps) {
-        const auto sent = responder.response(
-            step.chunk.toString(), [&] { return step.asking; },
-            [&](const ProcessIdentity &) { return step.askingStillRuns; });
+        const auto sent = responder.response(step.chunk.toString(), [&] {
+            return WrapperSudo::Lookup {step.wrapperRunning, step.asking};
+        });
         EXPECT_EQ(reply(sent), step.sent) << "step " << index++;
     }
 }
@@ -154,16 +180,24 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
               QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v && exec '/bin/my'\\''sh' -lc "
                              "'sudo echo '\\''hi'\\'''"));
 
-    const ProcessLaunchConfiguration configuration = makeSudoLaunchConfiguration(
-        QStringLiteral("/bin/zsh"), QStringLiteral("sudo ls"), QStringLiteral("[P] password: "),
-        {{QStringLiteral("SHELL"), QStringLiteral("/usr/bin/fish")}, {QStringLiteral("A"), QStringLiteral("1")}},
-        QStringLiteral("/home/u"));
+    const SudoLaunch launch = makeSudoLaunchConfiguration(QStringLiteral("/bin/zsh"), QStringLiteral("sudo ls"),
+                                                          QStringLiteral("[P] password: "),
+                                                          {{QStringLiteral("SHELL"), QStringLiteral("/usr/bin/fish")},
+                                                           {QStringLiteral("BASH_ENV"), QStringLiteral("/b")},
+                                                           {QStringLiteral("A"), QStringLiteral("1")}},
+                                                          QStringLiteral("/home/u"));
+    const ProcessLaunchConfiguration &configuration = launch.configuration;
+    const QString wrapper = QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v && SHELL='/usr/bin/fish' "
+                                           "BASH_ENV='/b' exec '/bin/zsh' -lc 'sudo ls'");
+    EXPECT_EQ(launch.wrapperCommandLine, QStringLiteral("/bin/sh -c ") + wrapper);
     EXPECT_EQ(configuration.executableURL, QUrl::fromLocalFile(QStringLiteral("/usr/bin/script")));
-    EXPECT_EQ(
-        configuration.arguments.join(QLatin1Char('|')),
-        QStringLiteral("-q|-f|-e|-E|never|-c|SHELL='/usr/bin/fish' exec '/bin/zsh' -lc '/usr/bin/sudo -S -p "
-                       "'\\''[P] password: '\\'' -v && exec '\\''/bin/zsh'\\'' -lc '\\''sudo ls'\\'''|/dev/null"));
+    EXPECT_EQ(configuration.arguments.join(QLatin1Char('|')), QStringLiteral("-q|-f|-e|-E|never|-c|exec /bin/sh -c ")
+                                                                  + shellQuoted(wrapper)
+                                                                  + QStringLiteral("|/dev/null"));
+    // Nothing of the user's for the shell that runs the wrapper.
     EXPECT_EQ(configuration.environment.value(QStringLiteral("SHELL")), QStringLiteral("/bin/sh"));
+    EXPECT_FALSE(configuration.environment.contains(QStringLiteral("BASH_ENV")));
+    EXPECT_EQ(configuration.removedEnvironment, QStringList({QStringLiteral("ENV"), QStringLiteral("BASH_ENV")}));
     EXPECT_EQ(configuration.environment.value(QStringLiteral("A")), QStringLiteral("1"));
     EXPECT_EQ(configuration.workingDirectory, QStringLiteral("/home/u"));
     EXPECT_TRUE(!configuration.useShell && !configuration.rawCommand && configuration.usePseudoTerminal);
@@ -195,8 +229,10 @@ TEST(Sudo, ResponderAnswersOnlyTheSudoThatAsksOncePerStageAndIgnoresOtherOutput)
          {{partly, none}, {farBack, pw}}},
         {"nobody asks yet, then another sudo shows the same prompt later",
          {{prompt, none, std::nullopt}, {prompt, pw}, {prompt, none, ProcessIdentity {4243, 78}}, {prompt, ctrlD}}},
-        {"the answered sudo has ended: not even Ctrl-D",
-         {{prompt, pw}, {u"sudo: done\n", none, askingSudo, false}, {prompt, none}}},
+        {"the wrapper made way for the login shell after its sudo was answered: not even Ctrl-D",
+         {{prompt, pw}, {u"motd\n", none, std::nullopt, false}, {prompt, none}}},
+        {"the wrapper's sudo never asked (no password needed): nothing for whatever asks later",
+         {{prompt, none, askingSudo, false}, {prompt, none}}},
     };
     for (const auto &test : cases) {
         SCOPED_TRACE(test.what);
@@ -226,39 +262,61 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
     QTest::qWait(30);
 }
 
-TEST(Sudo, OnlyTheRealSudoGetsThePasswordOnceAndNeverTheOutput)
+TEST(Sudo, OnlyTheWrappersOwnSudoGetsThePasswordOnceAndNeverTheOutput)
 {
     const QString sh = QStringLiteral("/bin/sh"), bash = QStringLiteral("/bin/bash");
-    // script needs /bin/sh as its SHELL; the command still sees the user's own.
-    expectRun("the right password", sh, QStringLiteral("sudo true; printf '%s\\n' \"it's done, shell=$SHELL\"; exit 7"),
-              sudoPassword, {sudoPassword}, ProcessExitStatus {false, 7},
-              QStringLiteral("it's done, shell=/opt/users/shell\n"));
+    const QString inFile = QStringLiteral("sudo true; echo ran");
+    // The command sees the user's own SHELL and ENV again.
+    expectRun({"the right password",
+               sh,
+               QStringLiteral("sudo true; printf '%s\\n' \"it's done, shell=$SHELL env=$ENV\"; exit 7"),
+               sudoPassword,
+               {sudoPassword},
+               ProcessExitStatus {false, 7},
+               QStringLiteral("it's done, shell=/opt/users/shell env=/opt/users/env\n"),
+               {},
+               1,
+               false,
+               {{QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")},
+                {QStringLiteral("ENV"), QStringLiteral("/opt/users/env")}}});
     // Not 0 from the command after it: the wrapper stopped at sudo.
-    expectRun("a wrong password gets one Ctrl-D, no second try", sh, QStringLiteral("sudo true; echo never-runs"),
-              QStringLiteral("right-one"), {sudoPassword, QStringLiteral("<EOF>")}, ProcessExitStatus {false, 1});
-    expectRun("a login start-up file that shows the prompt before sudo runs", bash,
-              QStringLiteral("sudo true; echo ran"), sudoPassword, {sudoPassword}, {}, {}, spoofingStartupFile);
-    expectRun("the command after a sudo that did not ask", bash,
-              QStringLiteral("sudo true; ") + QString::fromUtf8(spoofingCommand), {}, {});
-    expectRun("a program of the user's own named sudo", bash,
-              QStringLiteral("sudo true; \"$HOME/other/sudo\" -p \"$SPOOF_PROMPT\""), {}, {});
+    expectRun({"a wrong password gets one Ctrl-D, no second try",
+               sh,
+               QStringLiteral("sudo true; echo never-runs"),
+               QStringLiteral("right-one"),
+               {sudoPassword, QStringLiteral("<EOF>")},
+               ProcessExitStatus {false, 1}});
+    expectRun({"a start-up file decoy", bash, inFile, sudoPassword, {sudoPassword}, {}, {}, decoy});
+    expectRun({"a start-up file decoy that shows the prompt over three writes",
+               sh,
+               inFile,
+               sudoPassword,
+               {sudoPassword},
+               {},
+               {},
+               decoy,
+               3});
+    expectRun({"a decoy whose set-uid program is behind a symlink named sudo",
+               bash,
+               inFile,
+               sudoPassword,
+               {sudoPassword},
+               {},
+               {},
+               decoy,
+               1,
+               true});
+    expectRun({"the service's own decoy after a sudo that did not ask",
+               bash,
+               QStringLiteral("sudo true; ") + QString::fromUtf8(decoy),
+               {},
+               {}});
 }
 
-TEST(Sudo, OnlyAProcessRunningAsAnotherUserPassesForTheSetUidSudo)
+TEST(Sudo, OnlyARootProcessStartedAsSudoPassesForTheSetUidSudo)
 {
     const ProcFileSystem fileSystem = ProcFileSystem::system();
-    EXPECT_FALSE(ForegroundSudo::runsAsAnotherUser(qint32(::getpid()), fileSystem));
-    EXPECT_FALSE(ForegroundSudo::runsAsAnotherUser(0, fileSystem));
-    if (::getuid() != 0) {
-        EXPECT_TRUE(ForegroundSudo::runsAsAnotherUser(1, fileSystem)); // init runs as root
-        return;
-    }
-    QProcess other;
-    other.start(QStringLiteral("/usr/bin/setpriv"),
-                QStringLiteral("--reuid=65534 --regid=65534 --clear-groups sleep 10").split(QLatin1Char(' ')));
-    ASSERT_TRUE(other.waitForStarted());
-    EXPECT_TRUE(
-        waitUntil([&] { return ForegroundSudo::runsAsAnotherUser(qint32(other.processId()), fileSystem); }, 5000));
-    other.kill();
-    other.waitForFinished();
+    EXPECT_FALSE(WrapperSudo::isSystemSudo(0, fileSystem));
+    EXPECT_FALSE(WrapperSudo::isSystemSudo(1, fileSystem)); // root, but not sudo
+    EXPECT_FALSE(WrapperSudo::isSystemSudo(qint32(::getpid()), fileSystem));
 }

@@ -1,9 +1,12 @@
 #include "support/Await.h"
+#include "support/TestEnvironment.h"
 #include "support/ThrowawayAccount.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -18,39 +21,65 @@ bool accountExists(const QString &name)
     return ::getpwnam(QFile::encodeName(name).constData()) != nullptr;
 }
 
+// Whether any account still names the process with this id as its maker.
+bool accountMadeBy(qint64 pid)
+{
+    const QByteArray mark = "velmora-test maker=" + QByteArray::number(pid) + '/';
+    bool found = false;
+    ::setpwent();
+    while (const passwd *entry = ::getpwent())
+        found = found || QByteArray(entry->pw_gecos).startsWith(mark);
+    ::endpwent();
+    return found;
+}
+
 } // namespace
 
-// Run on its own by the test below: makes an account, says its name, waits to be ended.
+// Run on its own by the test below: makes an account with a home in a temporary folder, as the walk
+// does, starts a process of the account's own, says what it made, waits to be ended.
 TEST(ThrowawayAccount, DISABLED_HoldsAnAccountUntilEnded)
 {
-    const ThrowawayAccount account(ThrowawayAccount::Login::none);
+    QTemporaryDir base;
+    ThrowawayAccount::removeOnSignal(base.path());
+    const ThrowawayAccount account(ThrowawayAccount::Login::shell, base.filePath(QStringLiteral("home")));
     ASSERT_TRUE(account.created());
-    std::printf("account=%s\n", qPrintable(account.name()));
+    ASSERT_TRUE(QProcess::startDetached(QStringLiteral("setpriv"), {QStringLiteral("--reuid=%1").arg(account.uid()),
+                                                                    QStringLiteral("--regid=%1").arg(account.gid()),
+                                                                    QStringLiteral("--clear-groups"),
+                                                                    QStringLiteral("sleep"), QStringLiteral("60")}));
+    std::printf("account=%s %s %s\n", qPrintable(account.name()), qPrintable(base.path()),
+                qPrintable(TestEnvironment::home()));
     std::fflush(stdout);
     ::sleep(60);
 }
 
-TEST(ThrowawayAccount, NoAccountOutlivesItsMakerEndedBySignalOrKilled)
+TEST(ThrowawayAccount, NoAccountOrFolderOutlivesItsMakerEndedBySignalOrKilled)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "test accounts are made as root only";
 
-    // Ended by SIGTERM or SIGINT: the maker removes its account on the way out.
-    for (const int signalNumber : {SIGTERM, SIGINT}) {
+    // Ended by a signal: the maker removes its account and its folders on the way out; the home
+    // of its own test environment, which a program ended so keeps, is its parent's to remove.
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
         QProcess maker;
         maker.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_also_run_disabled_tests"),
                                                               QStringLiteral("--gtest_filter=*.DISABLED_Holds*")});
         QByteArray output;
         const auto saidName = [&] {
             output += maker.readAllStandardOutput();
-            return output.contains("account=");
+            return output.contains("account=") && output.indexOf('\n', output.indexOf("account=")) > 0;
         };
         ASSERT_TRUE(waitUntil(saidName, 30000)) << output.toStdString();
-        const QString name = QString::fromUtf8(output.mid(output.indexOf("account=") + 8).split('\n').first());
-        ASSERT_TRUE(accountExists(name));
+        const QStringList made =
+            QString::fromUtf8(output.mid(output.indexOf("account=") + 8).split('\n').first()).split(QLatin1Char(' '));
+        ASSERT_EQ(made.size(), 3);
+        ASSERT_TRUE(accountExists(made[0]));
         ::kill(pid_t(maker.processId()), signalNumber);
         ASSERT_TRUE(maker.waitForFinished(30000));
-        EXPECT_FALSE(accountExists(name)) << signalNumber;
+        EXPECT_TRUE(QDir(made[2]).removeRecursively());
+        EXPECT_FALSE(accountExists(made[0]) || accountMadeBy(maker.processId())) << signalNumber;
+        EXPECT_FALSE(QFileInfo::exists(made[1])) << signalNumber;
+        EXPECT_FALSE(QFileInfo::exists(QDir::tempPath() + QStringLiteral("/runtime-") + made[0])) << signalNumber;
     }
 
     // Killed outright: the next account made removes it, going by the maker named in its comment

@@ -4,7 +4,11 @@
 #include "support/Await.h"
 #include "support/LogCapture.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using namespace records_test;
 
@@ -130,6 +134,54 @@ TEST(ServiceRepository, OldestLayoutLoadsAndTheNextSaveRewritesItInTheCurrentLay
     EXPECT_EQ(written.count("\"formatVersion\": 1"), 3);
     EXPECT_FALSE(written.contains("executablePath"));
     EXPECT_TRUE(setAsideFiles(servicesFile).isEmpty());
+}
+
+// A services.json of another user's, there or behind a link, is never loaded: it is set aside at the first
+// save, which writes a file of our own. Links to our own file, and a file with several names, load as ever.
+TEST(ServiceRepository, OnlyAFileOfTheUsersOwnLoadsAnotherUsersIsSetAsideAtTheFirstSave)
+{
+    const QByteArray stored = R"([{"id": "6f1a2b3c-4d5e-4f60-8172-839a4b5c6d7e", "name": "planted", "command": "x"}])";
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("services.json"));
+    const struct {
+        const char *what;
+        bool foreign;
+        bool throughLink;
+        bool hardLink = false;
+    } cases[] = {{"another user's file", true, false},
+                 {"a link to another user's file", true, true},
+                 {"a link to our own file", false, true},
+                 {"our own file with a second name", false, false, true}};
+    for (const auto &test : cases) {
+        SCOPED_TRACE(test.what);
+        if (test.foreign && ::geteuid() != 0)
+            continue; // handing a file to another user needs root
+        const QString path = dataFile(servicesFile);
+        QFile::remove(path);
+        // A link set aside dangles once its target goes; System lists it still.
+        for (const QString &aside :
+             QDir(applicationSupportDirectory())
+                 .entryList({servicesFile + QStringLiteral(".unreadable-*")}, QDir::Files | QDir::System))
+            QFile::remove(dataFile(aside));
+        const QString file = test.throughLink ? target : path;
+        writeFile(file, stored);
+        const QByteArray second = QFile::encodeName(target + QLatin1Char('2'));
+        ASSERT_TRUE(!test.throughLink || QFile::link(target, path));
+        ASSERT_TRUE(!test.hardLink || ::link(QFile::encodeName(path).constData(), second.constData()) == 0);
+        ASSERT_TRUE(!test.foreign || ::chown(QFile::encodeName(file).constData(), 65534, 65534) == 0);
+
+        LogCapture logs;
+        ServiceRepository repository(path);
+        EXPECT_EQ(await(repository.loadServices()).services.size(), test.foreign ? 0 : 1);
+        EXPECT_EQ(logs.contains(QStringLiteral("Failed to load services.json: it belongs to another user")),
+                  test.foreign);
+        await(repository.saveService(makeService(QStringLiteral("mine"), QStringLiteral("true"))));
+        EXPECT_EQ(await(repository.loadServices()).services.size(), test.foreign ? 1 : 2);
+        EXPECT_EQ(setAsideFiles(servicesFile).size(), test.foreign ? 1 : 0);
+        EXPECT_TRUE(readFile(target).isEmpty() || readFile(target) == stored); // never written through
+        QFile::remove(target);
+        QFile::remove(target + QLatin1Char('2'));
+    }
 }
 
 TEST(ServiceRepository, SaveReplacesInPlaceAppendsNewAndDeleteRemoves)

@@ -1,9 +1,14 @@
 #include "support/FakeSudo.h"
 
-ForegroundSudo::SetUidCheck fakeSudoCheck(const QString &path)
+#include <QFileInfo>
+
+WrapperSudo::SetUidCheck fakeSudoCheck(const QString &path)
 {
-    return [path](qint32 pid) {
+    return [wanted = QFileInfo(path).canonicalFilePath()](qint32 pid) {
         const std::optional<QString> commandLine = ProcFileSystem::system().readCommandLine(pid);
-        return commandLine && commandLine->startsWith(QStringLiteral("/bin/sh ") + path + QLatin1Char(' '));
+        if (!commandLine || !commandLine->startsWith(QStringLiteral("/bin/sh ")))
+            return false;
+        const QString script = commandLine->section(QLatin1Char(' '), 1, 1);
+        return !wanted.isEmpty() && QFileInfo(script).canonicalFilePath() == wanted;
     };
 }

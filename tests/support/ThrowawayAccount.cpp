@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include <pwd.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,23 +73,30 @@ QByteArray freshPassword()
     return password + " 'q'";
 }
 
-// What the signal handler removes: the accounts this process holds right now.
-// Plain character arrays, since a handler may not allocate or lock.
+// What the signal handler removes: the accounts this process holds right now,
+// and the folders registered for it. Plain character arrays, since a handler
+// may not allocate or lock.
 constexpr int maxLiveAccounts = 8;
 std::array<std::array<char, 64>, maxLiveAccounts> liveAccounts {};
+std::array<std::array<char, 512>, maxLiveAccounts> signalFolders {};
 std::mutex liveAccountsLock;
 
-void runFromHandler(const char *program, const char *const *arguments)
+// The program's exit status, or -1 when it did not run to its end.
+int runFromHandler(const char *program, const char *const *arguments)
 {
     const pid_t child = ::fork();
     if (child == 0) {
         ::execv(program, const_cast<char *const *>(arguments));
         ::_exit(127);
     }
-    if (child > 0) {
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    int status = 0;
+    if (child < 0)
+        return -1;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
     }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 extern "C" void removeLiveAccountsAndEnd(int signalNumber)
@@ -96,10 +104,24 @@ extern "C" void removeLiveAccountsAndEnd(int signalNumber)
     for (const auto &name : liveAccounts) {
         if (name[0] == '\0')
             continue;
-        const char *const pkill[] = {"/usr/bin/pkill", "-KILL", "-u", name.data(), nullptr};
-        runFromHandler(pkill[0], pkill);
-        const char *const userdel[] = {"/usr/sbin/userdel", "--remove", name.data(), nullptr};
-        runFromHandler(userdel[0], userdel);
+        // As on the normal path: userdel refuses while a process of the account
+        // has not yet ended, or while another test holds the account files.
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            const char *const pkill[] = {"/usr/bin/pkill", "-KILL", "-u", name.data(), nullptr};
+            runFromHandler(pkill[0], pkill);
+            const char *const userdel[] = {"/usr/sbin/userdel", "--remove", name.data(), nullptr};
+            // Gone, gone already, or gone without a home to remove.
+            if (const int status = runFromHandler(userdel[0], userdel); status == 0 || status == 6 || status == 12)
+                break;
+            const timespec pause {0, 100'000'000};
+            ::nanosleep(&pause, nullptr);
+        }
+    }
+    for (const auto &folder : signalFolders) {
+        if (folder[0] == '\0')
+            continue;
+        const char *const remove[] = {"/bin/rm", "-rf", "--", folder.data(), nullptr};
+        runFromHandler(remove[0], remove);
     }
     ::signal(signalNumber, SIG_DFL);
     ::raise(signalNumber);
@@ -118,11 +140,12 @@ void installSignalHandlersOnce()
     });
 }
 
-void rememberLiveAccount(const QString &name, bool live)
+template <size_t Size>
+void remember(std::array<std::array<char, Size>, maxLiveAccounts> &slots, const QString &text, bool live)
 {
-    const QByteArray bytes = name.toUtf8();
+    const QByteArray bytes = QFile::encodeName(text);
     std::lock_guard lock(liveAccountsLock);
-    for (auto &slot : liveAccounts) {
+    for (auto &slot : slots) {
         if (live && slot[0] == '\0' && bytes.size() < qsizetype(slot.size())) {
             std::memcpy(slot.data(), bytes.constData(), size_t(bytes.size()) + 1);
             return;
@@ -132,6 +155,11 @@ void rememberLiveAccount(const QString &name, bool live)
             return;
         }
     }
+}
+
+void rememberLiveAccount(const QString &name, bool live)
+{
+    remember(liveAccounts, name, live);
 }
 
 } // namespace
@@ -169,6 +197,12 @@ void ThrowawayAccount::removeAbandonedAccounts()
     ::endpwent();
     for (const Abandoned &account : abandoned)
         removeAccount(account.name, account.uid);
+}
+
+void ThrowawayAccount::removeOnSignal(const QString &folder, bool remove)
+{
+    installSignalHandlersOnce();
+    remember(signalFolders, folder, remove);
 }
 
 ThrowawayAccount::ThrowawayAccount(Login login, const QString &homeFolder)

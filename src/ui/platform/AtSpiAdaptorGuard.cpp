@@ -1,6 +1,7 @@
 #include "ui/platform/AtSpiAdaptorGuard.h"
 
 #include <QAccessibleInterface>
+#include <QDBusVariant>
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -21,6 +22,8 @@ const QString nullPath = QStringLiteral("/org/a11y/atspi/null");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString accessibleInterface = QStringLiteral("org.a11y.atspi.Accessible");
 const QString applicationInterface = QStringLiteral("org.a11y.atspi.Application");
+const QString valueInterfaceName = QStringLiteral("org.a11y.atspi.Value");
+const QString atspiInterfacePrefix = QStringLiteral("org.a11y.atspi.");
 
 // The object a path names, as the adaptor finds it.
 QAccessibleInterface *interfaceAt(const QString &path)
@@ -58,6 +61,131 @@ void refuse(const QDBusMessage &message, const QDBusConnection &connection, QDBu
 {
     if (message.isReplyRequired())
         connection.send(message.createErrorReply(type, text));
+}
+
+bool isIndex(qint64 value, qint64 count)
+{
+    return value >= 0 && value < count;
+}
+
+bool isOffset(qint64 value, qint64 length)
+{
+    return value >= 0 && value <= length;
+}
+
+// -1 stands for the end of the text.
+bool isEndOffset(qint64 value, qint64 length)
+{
+    return value == -1 || isOffset(value, length);
+}
+
+qint64 integerAt(const QVariantList &arguments, int index)
+{
+    return arguments.value(index).toLongLong();
+}
+
+// A value for a Value object: inside its range, and a number at all.
+bool valueInRange(QAccessibleInterface &object, const QVariant &value)
+{
+    QAccessibleValueInterface *range = object.valueInterface();
+    if (!range || !range->minimumValue().isValid() || !range->maximumValue().isValid())
+        return false;
+    bool isNumber = false;
+    const double wanted = value.toDouble(&isNumber);
+    const double minimum = range->minimumValue().toDouble();
+    const double maximum = range->maximumValue().toDouble();
+    // Written so that NaN, which compares false with everything, is refused.
+    if (!isNumber || !(minimum <= wanted && wanted <= maximum))
+        return false;
+    return true;
+}
+
+// Whether each index, offset or value among the arguments lies inside what
+// the object has now. The adaptor hands them to the widgets unchecked, and a
+// child, row or cell beyond the end is read through a null pointer. The
+// argument types have been checked already.
+bool argumentsInRange(QAccessibleInterface &object, const QString &interface, const QString &member,
+                      const QVariantList &arguments)
+{
+    const auto at = [&](int index) { return integerAt(arguments, index); };
+    if (interface == accessibleInterface) {
+        if (member == QLatin1String("GetChildAtIndex"))
+            return isIndex(at(0), object.childCount());
+        return true;
+    }
+    if (interface == QLatin1String("org.a11y.atspi.Table")) {
+        QAccessibleTableInterface *table = object.tableInterface();
+        if (!table)
+            return false;
+        const qint64 rows = table->rowCount();
+        const qint64 columns = table->columnCount();
+        static const QStringList cellMembers {QStringLiteral("GetAccessibleAt"), QStringLiteral("GetIndexAt"),
+                                              QStringLiteral("GetRowExtentAt"), QStringLiteral("GetColumnExtentAt"),
+                                              QStringLiteral("IsSelected")};
+        static const QStringList rowMembers {QStringLiteral("GetRowDescription"), QStringLiteral("GetRowHeader"),
+                                             QStringLiteral("IsRowSelected"), QStringLiteral("AddRowSelection"),
+                                             QStringLiteral("RemoveRowSelection")};
+        static const QStringList columnMembers {QStringLiteral("GetColumnDescription"),
+                                                QStringLiteral("GetColumnHeader"), QStringLiteral("IsColumnSelected"),
+                                                QStringLiteral("AddColumnSelection"),
+                                                QStringLiteral("RemoveColumnSelection")};
+        static const QStringList indexMembers {QStringLiteral("GetRowAtIndex"), QStringLiteral("GetColumnAtIndex"),
+                                               QStringLiteral("GetRowColumnExtentsAtIndex")};
+        if (cellMembers.contains(member))
+            return isIndex(at(0), rows) && isIndex(at(1), columns);
+        if (rowMembers.contains(member))
+            return isIndex(at(0), rows);
+        if (columnMembers.contains(member))
+            return isIndex(at(0), columns);
+        if (indexMembers.contains(member))
+            return isIndex(at(0), rows * columns);
+        return true;
+    }
+    if (interface == QLatin1String("org.a11y.atspi.Text")
+        || interface == QLatin1String("org.a11y.atspi.EditableText")) {
+        QAccessibleTextInterface *text = object.textInterface();
+        if (!text)
+            return false;
+        const qint64 length = text->characterCount();
+        static const QStringList offsetMembers {QStringLiteral("GetTextAfterOffset"),
+                                                QStringLiteral("GetTextAtOffset"),
+                                                QStringLiteral("GetTextBeforeOffset"),
+                                                QStringLiteral("GetCharacterAtOffset"),
+                                                QStringLiteral("GetCharacterExtents"),
+                                                QStringLiteral("GetAttributes"),
+                                                QStringLiteral("GetAttributeRun"),
+                                                QStringLiteral("GetAttributeValue"),
+                                                QStringLiteral("GetStringAtOffset"),
+                                                QStringLiteral("SetCaretOffset"),
+                                                QStringLiteral("PasteText")};
+        static const QStringList rangeMembers {QStringLiteral("GetText"),
+                                               QStringLiteral("GetRangeExtents"),
+                                               QStringLiteral("AddSelection"),
+                                               QStringLiteral("ScrollSubstringTo"),
+                                               QStringLiteral("ScrollSubstringToPoint"),
+                                               QStringLiteral("CopyText"),
+                                               QStringLiteral("CutText"),
+                                               QStringLiteral("DeleteText")};
+        static const QStringList selectionMembers {QStringLiteral("GetSelection"), QStringLiteral("RemoveSelection")};
+        if (offsetMembers.contains(member))
+            return isOffset(at(0), length);
+        if (rangeMembers.contains(member))
+            return isOffset(at(0), length) && isEndOffset(at(1), length);
+        if (selectionMembers.contains(member))
+            return isIndex(at(0), text->selectionCount());
+        if (member == QLatin1String("SetSelection"))
+            return isIndex(at(0), text->selectionCount()) && isOffset(at(1), length) && isEndOffset(at(2), length);
+        // The position, then the text and how much of it to insert.
+        if (member == QLatin1String("InsertText"))
+            return isOffset(at(0), length) && isOffset(at(2), arguments.value(1).toString().size());
+        return true;
+    }
+    if (interface == valueInterfaceName) {
+        if (member == QLatin1String("SetCurrentValue"))
+            return valueInRange(object, arguments.value(0));
+        return true;
+    }
+    return true;
 }
 
 } // namespace
@@ -182,7 +310,45 @@ bool AtSpiAdaptorGuard::handleMessage(const QDBusMessage &message, const QDBusCo
         answerGetAll(message, connection);
         return true;
     }
+    if (const std::optional<std::pair<QDBusError::ErrorType, QString>> refusal = refusalOf(message)) {
+        refuse(message, connection, refusal->first, refusal->second);
+        return true;
+    }
     return adaptor->handleMessage(message, connection);
+}
+
+std::optional<std::pair<QDBusError::ErrorType, QString>> AtSpiAdaptorGuard::refusalOf(const QDBusMessage &message) const
+{
+    const QString interface = message.interface();
+    const QString member = message.member();
+    const bool isProperties = interface == propertiesInterface;
+    if (!isProperties && !interface.startsWith(atspiInterfacePrefix))
+        return std::nullopt;
+    QAccessibleInterface *object = interfaceAt(message.path());
+    if (!object || !object->isValid())
+        return std::pair {QDBusError::UnknownObject, QStringLiteral("No accessible object at %1").arg(message.path())};
+    const QVariantList arguments = message.arguments();
+    const QString target = isProperties ? arguments.value(0).toString() : interface;
+    if (!hasInterface(message.path(), target))
+        return std::pair {QDBusError::InvalidArgs,
+                          QStringLiteral("The object at %1 has no interface %2").arg(message.path(), target)};
+    bool inRange = true;
+    if (!isProperties)
+        inRange = argumentsInRange(*object, interface, member, arguments);
+    else if (member == QLatin1String("Set") && target == valueInterfaceName
+             && arguments.value(1).toString() == QLatin1String("CurrentValue"))
+        inRange = valueInRange(*object, arguments.value(2).value<QDBusVariant>().variant());
+    if (!inRange)
+        return std::pair {QDBusError::InvalidArgs,
+                          QStringLiteral("%1.%2: an argument lies outside what the object at %3 has")
+                              .arg(target, member, message.path())};
+    return std::nullopt;
+}
+
+bool AtSpiAdaptorGuard::hasInterface(const QString &path, const QString &interface) const
+{
+    // The adaptor describes each object with the interfaces that object has.
+    return introspect(path).contains(QStringLiteral("<interface name=\"") + interface + QLatin1Char('"'));
 }
 
 void AtSpiAdaptorGuard::answerGetAll(const QDBusMessage &message, const QDBusConnection &connection)

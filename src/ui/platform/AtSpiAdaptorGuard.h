@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QAccessible>
+#include <QDBusError>
 #include <QDBusVirtualObject>
 #include <QHash>
 #include <QPointer>
 
 #include <optional>
+#include <utility>
 
 // Stands in front of Qt's accessibility adaptor on the AT-SPI bus. Qt 6.4's
 // adaptor reads the arguments of every call without checking that they are
@@ -14,6 +16,12 @@
 // with too few arguments, ends the application with SIGSEGV. The guard
 // answers GetAll itself, refuses with InvalidArgs the calls that do not start
 // with the arguments the adaptor declares, and hands everything else on.
+// Nor does the adaptor check what the arguments name: a child, row, column or
+// cell past the end, or an interface the object lacks, is read through a null
+// pointer. The guard answers UnknownObject for a path that names no live
+// object, and InvalidArgs for an interface the object lacks (through
+// Properties too) and for an index, text offset or value outside what the
+// object has now.
 class AtSpiAdaptorGuard final : public QDBusVirtualObject, public QAccessible::ActivationObserver {
     Q_OBJECT
 public:
@@ -34,6 +42,9 @@ private:
     // declares no such method.
     std::optional<QString> declaredSignature(const QString &path, const QString &interface, const QString &member);
     void answerGetAll(const QDBusMessage &message, const QDBusConnection &connection);
+    // The error to answer instead of handing the call on, if any.
+    std::optional<std::pair<QDBusError::ErrorType, QString>> refusalOf(const QDBusMessage &message) const;
+    bool hasInterface(const QString &path, const QString &interface) const;
 
     QPointer<QDBusVirtualObject> m_adaptor;
     QHash<QString, QString> m_signatures; // "interface.member" → argument types
