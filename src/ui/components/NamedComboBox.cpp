@@ -1,5 +1,7 @@
 #include "ui/components/NamedComboBox.h"
 
+#include "ui/components/AccessibleInterfaces.h"
+
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -55,21 +57,10 @@ public:
     }
 };
 
-QAccessibleInterface *namedComboBoxAccessibleFactory(const QString &className, QObject *object)
-{
-    if (className == QLatin1String("NamedComboBox") && object && object->isWidgetType())
-        return new NamedComboBoxAccessible(static_cast<QWidget *>(object));
-    return nullptr;
-}
-
 } // namespace
 
 NamedComboBox::NamedComboBox(QWidget *parent)
     : QComboBox(parent)
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(namedComboBoxAccessibleFactory);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    useAccessibleInterface<NamedComboBox, NamedComboBoxAccessible>();
 }

@@ -1,12 +1,11 @@
 #include "ui/components/FocusMark.h"
 #include "ui/components/SelectableSidebarRow.h"
 
+#include "ui/components/AccessibleInterfaces.h"
 #include "ui/components/Palette.h"
 #include "ui/components/ThemeColor.h"
 #include "ui/components/ThemeManager.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -16,11 +15,9 @@
 
 namespace {
 
-class SidebarRowAccessible : public QAccessibleWidget {
+class SidebarRowAccessible final : public PressableAccessible {
 public:
-    explicit SidebarRowAccessible(QWidget *widget)
-        : QAccessibleWidget(widget, QAccessible::Button)
-    {}
+    using PressableAccessible::PressableAccessible;
     QString text(QAccessible::Text t) const override
     {
         auto *row = static_cast<SelectableSidebarRow *>(widget());
@@ -28,51 +25,25 @@ public:
             return row->accessibleValue();
         if (t == QAccessible::Name && row->accessibleName().isEmpty())
             return row->text();
-        return QAccessibleWidget::text(t);
+        return PressableAccessible::text(t);
     }
     // The value is what the section's design reads; AT-SPI carries no value
     // for a button, so the current row also says it is selected as a state.
     QAccessible::State state() const override
     {
-        QAccessible::State state = QAccessibleWidget::state();
+        QAccessible::State state = PressableAccessible::state();
         state.selectable = true;
         state.selected = static_cast<SelectableSidebarRow *>(widget())->isSelected();
         return state;
     }
-    // A button a screen reader can press, as it can any other.
-    QStringList actionNames() const override
-    {
-        QStringList names = QAccessibleWidget::actionNames();
-        if (widget()->isEnabled())
-            names.prepend(pressAction());
-        return names;
-    }
-    void doAction(const QString &actionName) override
-    {
-        if (actionName == pressAction() && widget()->isEnabled())
-            static_cast<SelectableSidebarRow *>(widget())->click();
-        else
-            QAccessibleWidget::doAction(actionName);
-    }
 };
-
-QAccessibleInterface *sidebarRowAccessibleFactory(const QString &className, QObject *object)
-{
-    if (className == QLatin1String("SelectableSidebarRow") && object && object->isWidgetType())
-        return new SidebarRowAccessible(static_cast<QWidget *>(object));
-    return nullptr;
-}
 
 } // namespace
 
 SelectableSidebarRow::SelectableSidebarRow(QWidget *parent)
     : QAbstractButton(parent)
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(sidebarRowAccessibleFactory);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    useAccessibleInterface<SelectableSidebarRow, SidebarRowAccessible>();
     setAttribute(Qt::WA_Hover);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

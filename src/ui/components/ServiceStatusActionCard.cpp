@@ -1,10 +1,9 @@
 #include "ui/components/ServiceStatusActionCard.h"
 
+#include "ui/components/AccessibleInterfaces.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVariantAnimation>
@@ -23,11 +22,9 @@ QFont countFont()
     return tabularDigitsFont(textStyleFont(TextStyle::title, QFont::DemiBold));
 }
 // A button, as any other, whose shown popup is its last child.
-class CardAccessible final : public QAccessibleWidget {
+class CardAccessible final : public PressableAccessible {
 public:
-    explicit CardAccessible(QWidget *card)
-        : QAccessibleWidget(card, QAccessible::Button)
-    {}
+    using PressableAccessible::PressableAccessible;
     QWidget *popup() const { return static_cast<ServiceStatusActionCard *>(widget())->accessiblePopup(); }
     int childCount() const override { return QAccessibleWidget::childCount() + (popup() ? 1 : 0); }
     QAccessibleInterface *child(int index) const override
@@ -42,28 +39,7 @@ public:
             return QAccessibleWidget::childCount();
         return QAccessibleWidget::indexOfChild(child);
     }
-    QStringList actionNames() const override
-    {
-        QStringList names = QAccessibleWidget::actionNames();
-        if (widget()->isEnabled())
-            names.prepend(pressAction());
-        return names;
-    }
-    void doAction(const QString &actionName) override
-    {
-        if (actionName == pressAction() && widget()->isEnabled())
-            static_cast<ServiceStatusActionCard *>(widget())->click();
-        else
-            QAccessibleWidget::doAction(actionName);
-    }
 };
-
-QAccessibleInterface *cardAccessibleFactory(const QString &className, QObject *object)
-{
-    if (className == QLatin1String("ServiceStatusActionCard") && object && object->isWidgetType())
-        return new CardAccessible(static_cast<QWidget *>(object));
-    return nullptr;
-}
 
 } // namespace
 
@@ -75,11 +51,7 @@ ServiceStatusActionCard::ServiceStatusActionCard(const QString &title, int count
       m_highlighted(isHighlighted),
       m_drawnCount(count)
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(cardAccessibleFactory);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    useAccessibleInterface<ServiceStatusActionCard, CardAccessible>();
     setText(title);
     setAccessibleName(title);
     setCursor(Qt::PointingHandCursor);

@@ -1,5 +1,6 @@
 #include "ui/screens/dashboard/SummaryPopover.h"
 
+#include "ui/components/AccessibleInterfaces.h"
 #include "ui/components/DividedList.h"
 #include "ui/components/HoverButton.h"
 #include "ui/components/MultilineElidedLabel.h"
@@ -80,13 +81,6 @@ public:
     }
 };
 
-QAccessibleInterface *popoverAccessibleFactory(const QString &className, QObject *object)
-{
-    if (className == QLatin1String("SummaryPopover") && object && object->isWidgetType())
-        return new PopoverAccessible(static_cast<QWidget *>(object));
-    return nullptr;
-}
-
 } // namespace
 
 SummaryPopover::SummaryPopover(ServiceSummaryFilter filter, const QList<ServiceSummaryRow> &rows, QWidget *anchor,
@@ -95,11 +89,7 @@ SummaryPopover::SummaryPopover(ServiceSummaryFilter filter, const QList<ServiceS
       m_filter(filter),
       m_anchor(anchor)
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(popoverAccessibleFactory);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    useAccessibleInterface<SummaryPopover, PopoverAccessible>();
     setObjectName(QStringLiteral("summaryPopover"));
     if (auto *card = qobject_cast<ServiceStatusActionCard *>(anchor))
         card->setAccessiblePopup(this);

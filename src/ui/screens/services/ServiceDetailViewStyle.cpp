@@ -1,5 +1,6 @@
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 
+#include "ui/components/AccessibleInterfaces.h"
 #include "ui/components/ButtonTextTint.h"
 #include "ui/components/EnabledColor.h"
 #include "ui/components/FocusMark.h"
@@ -159,14 +160,12 @@ void CapsuleBadge::paintEvent(QPaintEvent *)
 namespace {
 
 // A button, as any other, that also says whether its section is open.
-class RowButtonAccessible final : public QAccessibleWidget {
+class RowButtonAccessible final : public PressableAccessible {
 public:
-    explicit RowButtonAccessible(QWidget *button)
-        : QAccessibleWidget(button, QAccessible::Button)
-    {}
+    using PressableAccessible::PressableAccessible;
     QAccessible::State state() const override
     {
-        QAccessible::State state = QAccessibleWidget::state();
+        QAccessible::State state = PressableAccessible::state();
         if (const std::optional<bool> expanded = static_cast<RowButton *>(widget())->isExpanded()) {
             state.expandable = true;
             state.expanded = *expanded;
@@ -174,28 +173,7 @@ public:
         }
         return state;
     }
-    QStringList actionNames() const override
-    {
-        QStringList names = QAccessibleWidget::actionNames();
-        if (widget()->isEnabled())
-            names.prepend(pressAction());
-        return names;
-    }
-    void doAction(const QString &actionName) override
-    {
-        if (actionName == pressAction() && widget()->isEnabled())
-            static_cast<RowButton *>(widget())->click();
-        else
-            QAccessibleWidget::doAction(actionName);
-    }
 };
-
-QAccessibleInterface *rowButtonAccessibleFactory(const QString &className, QObject *object)
-{
-    if (className == QLatin1String(RowButton::staticMetaObject.className()) && object && object->isWidgetType())
-        return new RowButtonAccessible(static_cast<QWidget *>(object));
-    return nullptr;
-}
 
 } // namespace
 
@@ -203,11 +181,7 @@ RowButton::RowButton(QWidget *parent)
     : QPushButton(parent),
       m_row(new QHBoxLayout(this))
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(rowButtonAccessibleFactory);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    useAccessibleInterface<RowButton, RowButtonAccessible>();
     setFlat(true);
     setCursor(Qt::PointingHandCursor);
     m_row->setContentsMargins(0, 0, 0, 0);
