@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/JSONFileStore.h"
+#include "records/RecordListFile.h"
 #include "records/SerialExecutor.h"
 #include "records/ServiceRunRecord.h"
 
@@ -11,6 +12,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <functional>
 #include <optional>
 
 // Keeps the first `maximumRecordsPerService` records of every service, in order.
@@ -76,37 +78,22 @@ public:
                                  QList<ServiceRunRecord> unwritten = {});
 
 private:
-    // Where one record's text lies in the file as this repository last read or wrote it.
-    struct StoredRecord {
+    // What the repository knows of each stored record, element by element of the file's layout.
+    struct StoredRun {
         QUuid id;
         QUuid serviceId;
-        qsizetype offset = 0;
-        qsizetype length = 0;
-        size_t hash = 0; // of the text, seeded per repository
         std::optional<QUuid> profileId;
         std::optional<QString> profileName;
         // The text holds a secret value in clear (a hand-edited file): it is
         // decoded and encoded again, masked, before it is written back.
         bool clearSecrets = false;
     };
-    struct Layout {
-        qsizetype size = 0;
-        QList<StoredRecord> records;
-    };
-    class LayoutBuilder;
-    class StoredCopy;
     // What a rewrite does with one stored record: leave it out, copy its text,
     // or write it again with every environment value masked.
     enum class StoredAction { drop, keep, mask };
-    using Plan = std::function<StoredAction(const StoredRecord &)>;
+    using Plan = std::function<StoredAction(const StoredRun &)>;
 
-    // The records of a file and where each lies; nullopt unless it is a list of records.
-    struct Indexed {
-        QList<ServiceRunRecord> records;
-        Layout layout;
-    };
     QList<ServiceRunRecord> loadIndexed();
-    std::optional<Indexed> index(QByteArrayView bytes) const;
     std::optional<QString> readIndexedOutput(const QUuid &recordId);
     void writeRecords(QList<ServiceRunRecord> records);
     // Rewrites the file from its own text after `front`, each stored record as
@@ -114,13 +101,15 @@ private:
     // or wrote. With `onlyIfMasked`, nothing is written unless masking changed
     // a record.
     bool rewriteStored(const QList<ServiceRunRecord> &front, const Plan &plan, bool onlyIfMasked = false);
-    StoredRecord storedRecord(const ServiceRunRecord &record, QByteArrayView text) const;
+    // The text of a stored record with its clear secrets masked (and, with
+    // `everyEntry`, every entry); nullopt when that changes nothing.
+    static std::function<std::optional<QByteArray>(QByteArrayView)> maskedText(bool everyEntry);
+    static StoredRun storedRun(const ServiceRunRecord &record);
     // The stored list with `front` first, none of the stored ones of an `unwritten` id.
     QList<ServiceRunRecord> loadWithFront(QList<ServiceRunRecord> front, const QList<ServiceRunRecord> &unwritten);
-    size_t contentHash(QByteArrayView bytes) const;
 
     JSONFileStore<QList<ServiceRunRecord>> m_store;
-    std::optional<Layout> m_layout;
-    size_t m_hashSeed = 0;
+    RecordListFile m_list;
+    QList<StoredRun> m_runs; // while m_list has a layout
     SerialExecutor m_executor;
 };
