@@ -1,5 +1,6 @@
 #include "records/ServiceRunHistoryRepository.h"
 
+#include "platform/Logging.h"
 #include "records/FileStoreError.h"
 
 #include <QFile>
@@ -98,7 +99,8 @@ bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &pro
 
 ServiceRunHistoryRepository::ServiceRunHistoryRepository(const QString &path)
     : m_store(path),
-      m_list(m_store.file())
+      m_list(m_store.file()),
+      m_keptAside(path)
 {}
 
 QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten)
@@ -110,21 +112,33 @@ QFuture<void> ServiceRunHistoryRepository::appendAll(QList<ServiceRunRecord> new
                                                      QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, newestFirst = std::move(newestFirst), unwritten = std::move(unwritten)] {
-        // Many runs of one service finished at once may exceed its limit by themselves.
-        const QList<ServiceRunRecord> front = limitRunHistoryPerService(newestFirst + unwritten);
-        QHash<QUuid, qsizetype> counts;
-        for (const ServiceRunRecord &run : front)
-            ++counts[run.serviceId];
-        const QSet<QUuid> replaced = idsOf(unwritten);
-        const auto withinLimit = [&counts, &replaced](const StoredRun &record) {
-            return !replaced.contains(record.id) && ++counts[record.serviceId] <= maximumRecordsPerService
-                       ? StoredAction::keep
-                       : StoredAction::drop;
-        };
-        if (rewriteStored(front, withinLimit))
-            return;
-        writeRecords(limitRunHistoryPerService(loadWithFront(front, unwritten)));
+        try {
+            writeFoldingKeptAside(unwritten,
+                                  [&](const QList<ServiceRunRecord> &pending) { appendInFile(newestFirst, pending); });
+        } catch (const FileStoreError &) {
+            keepAside(newestFirst);
+            throw;
+        }
     });
+}
+
+void ServiceRunHistoryRepository::appendInFile(const QList<ServiceRunRecord> &newestFirst,
+                                               const QList<ServiceRunRecord> &unwritten)
+{
+    // Many runs of one service finished at once may exceed its limit by themselves.
+    const QList<ServiceRunRecord> front = limitRunHistoryPerService(newestFirst + unwritten);
+    QHash<QUuid, qsizetype> counts;
+    for (const ServiceRunRecord &run : front)
+        ++counts[run.serviceId];
+    const QSet<QUuid> replaced = idsOf(unwritten);
+    const auto withinLimit = [&counts, &replaced](const StoredRun &record) {
+        return !replaced.contains(record.id) && ++counts[record.serviceId] <= maximumRecordsPerService
+                   ? StoredAction::keep
+                   : StoredAction::drop;
+    };
+    if (rewriteStored(front, withinLimit))
+        return;
+    writeRecords(limitRunHistoryPerService(loadWithFront(front, unwritten)));
 }
 
 QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::load()
@@ -134,7 +148,7 @@ QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::load()
 
 QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::loadChecked()
 {
-    return m_executor.run([this] { return loadIndexed(); });
+    return m_executor.run([this] { return loadFoldingKeptAside(); });
 }
 
 QFuture<QString> ServiceRunHistoryRepository::readOutput(const QUuid &recordId)
@@ -207,31 +221,41 @@ std::optional<QString> ServiceRunHistoryRepository::readIndexedOutput(const QUui
 QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId, QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, recordId, unwritten = std::move(unwritten)] {
-        const QSet<QUuid> replaced = idsOf(unwritten);
-        const auto keep = [&](const StoredRun &record) {
-            return record.id != recordId && !replaced.contains(record.id) ? StoredAction::keep : StoredAction::drop;
-        };
-        if (rewriteStored(unwritten, keep))
-            return;
-        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
-        records.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
-        writeRecords(std::move(records));
+        editKeptAside([&recordId](QList<ServiceRunRecord> &runs) {
+            return runs.removeIf([&](const ServiceRunRecord &run) { return run.id == recordId; }) > 0;
+        });
+        writeFoldingKeptAside(unwritten, [&](const QList<ServiceRunRecord> &pending) {
+            const QSet<QUuid> replaced = idsOf(pending);
+            const auto keep = [&](const StoredRun &record) {
+                return record.id != recordId && !replaced.contains(record.id) ? StoredAction::keep : StoredAction::drop;
+            };
+            if (rewriteStored(pending, keep))
+                return;
+            QList<ServiceRunRecord> records = loadWithFront(pending, pending);
+            records.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
+            writeRecords(std::move(records));
+        });
     });
 }
 
 QFuture<void> ServiceRunHistoryRepository::clear(const QUuid &serviceId, QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, serviceId, unwritten = std::move(unwritten)] {
-        const QSet<QUuid> replaced = idsOf(unwritten);
-        const auto keep = [&](const StoredRun &record) {
-            return record.serviceId != serviceId && !replaced.contains(record.id) ? StoredAction::keep
-                                                                                  : StoredAction::drop;
-        };
-        if (rewriteStored(unwritten, keep))
-            return;
-        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
-        records.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
-        writeRecords(std::move(records));
+        editKeptAside([&serviceId](QList<ServiceRunRecord> &runs) {
+            return runs.removeIf([&](const ServiceRunRecord &run) { return run.serviceId == serviceId; }) > 0;
+        });
+        writeFoldingKeptAside(unwritten, [&](const QList<ServiceRunRecord> &pending) {
+            const QSet<QUuid> replaced = idsOf(pending);
+            const auto keep = [&](const StoredRun &record) {
+                return record.serviceId != serviceId && !replaced.contains(record.id) ? StoredAction::keep
+                                                                                      : StoredAction::drop;
+            };
+            if (rewriteStored(pending, keep))
+                return;
+            QList<ServiceRunRecord> records = loadWithFront(pending, pending);
+            records.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
+            writeRecords(std::move(records));
+        });
     });
 }
 
@@ -255,20 +279,25 @@ QFuture<void> ServiceRunHistoryRepository::redactProfiles(const QSet<QUuid> &pro
                                                           QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, profileIDs, profileNames, unwritten = std::move(unwritten)] {
-        QList<ServiceRunRecord> front = unwritten;
-        maskRunsOfProfiles(front, profileIDs, profileNames);
-        const QSet<QUuid> replaced = idsOf(unwritten);
-        const auto plan = [&](const StoredRun &record) {
-            if (replaced.contains(record.id))
-                return StoredAction::drop;
-            return runUsesProfile(record.profileId, record.profileName, profileIDs, profileNames) ? StoredAction::mask
-                                                                                                  : StoredAction::keep;
-        };
-        if (rewriteStored(front, plan, unwritten.isEmpty()))
-            return;
-        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
-        if (maskRunsOfProfiles(records, profileIDs, profileNames) || !unwritten.isEmpty())
-            writeRecords(std::move(records));
+        editKeptAside(
+            [&](QList<ServiceRunRecord> &runs) { return maskRunsOfProfiles(runs, profileIDs, profileNames); });
+        writeFoldingKeptAside(unwritten, [&](const QList<ServiceRunRecord> &pending) {
+            QList<ServiceRunRecord> front = pending;
+            maskRunsOfProfiles(front, profileIDs, profileNames);
+            const QSet<QUuid> replaced = idsOf(pending);
+            const auto plan = [&](const StoredRun &record) {
+                if (replaced.contains(record.id))
+                    return StoredAction::drop;
+                return runUsesProfile(record.profileId, record.profileName, profileIDs, profileNames)
+                           ? StoredAction::mask
+                           : StoredAction::keep;
+            };
+            if (rewriteStored(front, plan, pending.isEmpty()))
+                return;
+            QList<ServiceRunRecord> records = loadWithFront(pending, pending);
+            if (maskRunsOfProfiles(records, profileIDs, profileNames) || !pending.isEmpty())
+                writeRecords(std::move(records));
+        });
     });
 }
 
@@ -356,4 +385,70 @@ ServiceRunHistoryRepository::StoredRun ServiceRunHistoryRepository::storedRun(co
 {
     return {record.id, record.serviceId, record.environmentProfileId, record.environmentProfileName,
             holdsClearSecret(record.environment)};
+}
+
+QList<ServiceRunRecord> ServiceRunHistoryRepository::keptAsideRuns()
+{
+    try {
+        return m_keptAside.runs();
+    } catch (const FileStoreError &error) {
+        qCCritical(lcPersistence, "Failed to read the runs kept aside: %s", qUtf8Printable(error.message()));
+        return {};
+    }
+}
+
+void ServiceRunHistoryRepository::keepAside(const QList<ServiceRunRecord> &runs)
+{
+    try {
+        m_keptAside.append(runs);
+    } catch (const FileStoreError &error) {
+        qCCritical(lcPersistence, "Failed to keep unsaved runs aside: %s", qUtf8Printable(error.message()));
+    }
+}
+
+void ServiceRunHistoryRepository::editKeptAside(const std::function<bool(QList<ServiceRunRecord> &)> &edit)
+{
+    // Done first, on its own: when the history write fails, a run cleared or
+    // masked here must not come back from the side file.
+    try {
+        m_keptAside.edit(edit);
+    } catch (const FileStoreError &error) {
+        qCCritical(lcPersistence, "Failed to update the runs kept aside: %s", qUtf8Printable(error.message()));
+    }
+}
+
+void ServiceRunHistoryRepository::writeFoldingKeptAside(
+    const QList<ServiceRunRecord> &unwritten, const std::function<void(const QList<ServiceRunRecord> &)> &write)
+{
+    const QList<ServiceRunRecord> keptAside = keptAsideRuns();
+    QList<ServiceRunRecord> pending = unwritten;
+    const QSet<QUuid> ids = idsOf(unwritten);
+    for (const ServiceRunRecord &run : keptAside) {
+        if (!ids.contains(run.id))
+            pending.append(run);
+    }
+    write(pending);
+    if (!keptAside.isEmpty())
+        m_keptAside.remove();
+}
+
+QList<ServiceRunRecord> ServiceRunHistoryRepository::loadFoldingKeptAside()
+{
+    QList<ServiceRunRecord> stored = loadIndexed();
+    QList<ServiceRunRecord> keptAside = keptAsideRuns();
+    if (keptAside.isEmpty())
+        return stored;
+    const QSet<QUuid> ids = idsOf(keptAside);
+    stored.removeIf([&ids](const ServiceRunRecord &run) { return ids.contains(run.id); });
+    try {
+        appendInFile({}, keptAside);
+        m_keptAside.remove();
+        for (ServiceRunRecord &run : keptAside)
+            run.output = ServiceRunOutput::inFile(run.output.isEmpty());
+        return limitRunHistoryPerService(keptAside + stored);
+    } catch (const FileStoreError &error) {
+        // Listed all the same; every later write tries again.
+        qCCritical(lcPersistence, "Failed to save the runs kept aside: %s", qUtf8Printable(error.message()));
+        return keptAside + stored;
+    }
 }

@@ -4,6 +4,7 @@
 #include "records/RecordListFile.h"
 #include "records/SerialExecutor.h"
 #include "records/ServiceRunRecord.h"
+#include "records/UnwrittenRunsFile.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -33,6 +34,13 @@ bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &pro
 // and leave the previous file untouched; so does a file that an append, delete
 // or clear cannot read. A file whose content does not decode is set aside,
 // not overwritten.
+//
+// A run whose append fails goes at once into a small side file beside it
+// (UnwrittenRunsFile), which has room where a copy of a large history does
+// not. Every later write, and every load, folds those runs into the file by
+// id (the limit applied) and then removes the side file; a clear, delete or
+// redaction applies to the side file first, so a run cleared meanwhile never
+// comes back.
 //
 // The file can hold 150–200 MB. The repository remembers where each record's
 // text lies in the bytes it last read or wrote, with a hash of that text; while
@@ -105,11 +113,25 @@ private:
     // `everyEntry`, every entry); nullopt when that changes nothing.
     static std::function<std::optional<QByteArray>(QByteArrayView)> maskedText(bool everyEntry);
     static StoredRun storedRun(const ServiceRunRecord &record);
+    void appendInFile(const QList<ServiceRunRecord> &newestFirst, const QList<ServiceRunRecord> &unwritten);
+    // The stored list, with the runs kept aside folded into the file first
+    // (listed all the same when that write fails).
+    QList<ServiceRunRecord> loadFoldingKeptAside();
+    // Runs `write` with the runs kept aside added to `unwritten`; once it
+    // succeeds they are in the file and the side file goes.
+    void writeFoldingKeptAside(const QList<ServiceRunRecord> &unwritten,
+                               const std::function<void(const QList<ServiceRunRecord> &)> &write);
+    // The runs kept aside; none (logged) when they cannot be read.
+    QList<ServiceRunRecord> keptAsideRuns();
+    // Puts runs whose write failed into the side file; logs when that fails too.
+    void keepAside(const QList<ServiceRunRecord> &runs);
+    void editKeptAside(const std::function<bool(QList<ServiceRunRecord> &)> &edit);
     // The stored list with `front` first, none of the stored ones of an `unwritten` id.
     QList<ServiceRunRecord> loadWithFront(QList<ServiceRunRecord> front, const QList<ServiceRunRecord> &unwritten);
 
     JSONFileStore<QList<ServiceRunRecord>> m_store;
     RecordListFile m_list;
     QList<StoredRun> m_runs; // while m_list has a layout
+    UnwrittenRunsFile m_keptAside;
     SerialExecutor m_executor;
 };

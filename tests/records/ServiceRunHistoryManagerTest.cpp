@@ -1,4 +1,6 @@
 #include "records/ServiceRunHistoryManager.h"
+#include "records/FileSystemCalls.h"
+#include "records/UnwrittenRunsFile.h"
 #include "records/RecordsTestSupport.h"
 #include "support/Await.h"
 #include "support/FileSizeLimit.h"
@@ -7,6 +9,8 @@
 #include <QPromise>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 #include <sys/stat.h>
 
@@ -56,6 +60,30 @@ bool listed(const QList<ServiceRunRecord> &records, const QUuid &id)
 {
     return std::any_of(records.begin(), records.end(), [&](const auto &record) { return record.id == id; });
 }
+
+// A nearly full disk: every write of more than `limit` bytes fails with ENOSPC.
+class NearlyFullDisk : public FileSystemCalls {
+public:
+    explicit NearlyFullDisk(size_t limit)
+        : m_limit(limit)
+    {
+        replaceForTesting(this);
+    }
+    ~NearlyFullDisk() override { replaceForTesting(nullptr); }
+    NearlyFullDisk(const NearlyFullDisk &) = delete;
+    NearlyFullDisk &operator=(const NearlyFullDisk &) = delete;
+
+    ssize_t write(int fd, const void *buffer, size_t size) override
+    {
+        if (size <= m_limit)
+            return FileSystemCalls::write(fd, buffer, size);
+        errno = ENOSPC;
+        return -1;
+    }
+
+private:
+    size_t m_limit;
+};
 
 class RunHistoryManager : public ::testing::Test {
 protected:
@@ -264,7 +292,9 @@ TEST_F(RunHistoryManager, FailedWritesLogTheirMessageAndKeepMemoryAsTheOperation
         QStringLiteral("Failed to save run history: "), QStringLiteral("Failed to save blocked launch history: "),
         QStringLiteral("Failed to delete run history entry: "), QStringLiteral("Failed to clear run history: "),
         QStringLiteral("Failed to redact protected profile history: ")};
-    const QStringList messages = logs.messages();
+    // The history's own messages: the side file cannot take the runs either.
+    QStringList messages = logs.messages();
+    messages.removeIf([](const QString &message) { return message.contains(QStringLiteral("unwritten.jsonl")); });
     ASSERT_EQ(messages.size(), expected.size()) << messages.join(QLatin1Char('\n')).toStdString();
     for (qsizetype index = 0; index < expected.size(); ++index)
         EXPECT_TRUE(messages[index].startsWith(QStringLiteral("com.tolvenix.Velmora.general: ") + expected[index]))
@@ -290,7 +320,8 @@ TEST_F(RunHistoryManager, AppendsQueuedTogetherFailTogetherAndAreWrittenOnceWith
         EXPECT_TRUE(waitUntil([&] { return clearDone; }));
         // The run of the cleared service was dropped, not kept for later.
         EXPECT_FALSE(listed(manager.unwrittenRuns(), cleared));
-        EXPECT_EQ(logs.messages().size(), 2); // the appends' one write, then the clear
+        // The appends' one write (kept aside nowhere either), then the clear.
+        EXPECT_EQ(logs.messages().size(), 3) << logs.messages().join(QLatin1Char('\n')).toStdString();
     }
     EXPECT_EQ(readFile(dataFile(historyFile)), before);
     queued.removeAt(1); // serviceB's, cleared meanwhile
@@ -401,4 +432,47 @@ TEST_F(RunHistoryManager, RedactionDuringTheStartUpLoadKeepsEveryStoredRun)
         return run.environment.first().value == ServiceRunEnvironmentEntry::secretMask;
     }));
     EXPECT_EQ(manager.records().size(), 41);
+}
+
+TEST_F(RunHistoryManager, RunsWithoutRoomWaitBesideTheHistoryUntilAStartWithRoomFoldsThemIn)
+{
+    for (int run = 0; run < 20; ++run)
+        finish(serviceA, QString(10'000, QLatin1Char('x')));
+    await(manager.waitForPendingWrites());
+    const QByteArray before = readFile(dataFile(historyFile));
+    const QString sideFile = dataFile(QStringLiteral("run-history-unwritten.jsonl"));
+    QList<QUuid> quitRuns;
+    {
+        const NearlyFullDisk disk(static_cast<size_t>(before.size() / 2));
+        LogCapture logs;
+        {
+            // As at quit: every service stops at once, their runs go in one write.
+            const std::shared_ptr<void> held = manager.holdWrites();
+            quitRuns = {finish(serviceA), finish(serviceB), finish(serviceB)};
+        }
+        await(manager.waitForPendingWrites());
+        EXPECT_EQ(readFile(dataFile(historyFile)), before);
+        EXPECT_EQ(idsOf(UnwrittenRunsFile(dataFile(historyFile)).runs()).size(), 3);
+        // Cleared before the next start: it must not come back.
+        await(manager.clearHistory(serviceB, false));
+        EXPECT_TRUE(listed(manager.records(), quitRuns[0]));
+        EXPECT_EQ(readFile(dataFile(historyFile)), before);
+    }
+    // A last append cut short.
+    QFile torn(sideFile);
+    ASSERT_TRUE(torn.open(QIODevice::Append));
+    torn.write(R"({"id": "0B7E4C3A-1F2D)");
+    torn.close();
+
+    LogCapture logs;
+    ServiceRunHistoryRepository restartedRepository(dataFile(historyFile));
+    ServiceRunHistoryManager restarted(restartedRepository);
+    await(restarted.loadHistory());
+    EXPECT_TRUE(logs.contains(QStringLiteral("Skipped 21 bytes of run-history-unwritten.jsonl")));
+    EXPECT_FALSE(QFile::exists(sideFile));
+    const QList<ServiceRunRecord> stored = storedRuns();
+    EXPECT_EQ(stored.size(), 21);
+    EXPECT_EQ(stored.first().id, quitRuns[0]);
+    EXPECT_TRUE(listed(restarted.records(), quitRuns[0]));
+    EXPECT_FALSE(listed(restarted.records(), quitRuns[1]) || listed(restarted.records(), quitRuns[2]));
 }
