@@ -291,6 +291,32 @@ std::optional<QList<json::TextSpan>> RecordListFile::elementSpans(QByteArrayView
     return std::nullopt;
 }
 
+QList<json::TextSpan> RecordListFile::wholeElementSpans(QByteArrayView text, qsizetype &leftOver)
+{
+    QList<json::TextSpan> spans;
+    leftOver = 0;
+    qsizetype at = skipSpace(text, 0);
+    if (at < text.size() && text[at] == '[')
+        ++at;
+    while (at < text.size()) {
+        const char character = text[at];
+        if (character != '{') {
+            if (!isJsonSpace(character) && character != ',' && character != ']')
+                ++leftOver;
+            ++at;
+            continue;
+        }
+        const qsizetype end = objectEnd(text, at);
+        if (end < 0) {
+            leftOver += text.size() - at;
+            break;
+        }
+        spans.append({at, end - at});
+        at = end;
+    }
+    return spans;
+}
+
 bool RecordListFile::indexLocked(QByteArrayView bytes)
 {
     return indexLocked<bool>(bytes, [](QByteArrayView) { return std::optional(true); }).has_value();

@@ -71,6 +71,11 @@ public:
     // when the text is not one (the full decode then says what is wrong).
     static std::optional<QList<json::TextSpan>> elementSpans(QByteArrayView text);
 
+    // The objects that still stand whole in a damaged list (their braces and
+    // strings closed), in order; `leftOver` counts the bytes that are neither
+    // inside them nor white space or the list's marks.
+    static QList<json::TextSpan> wholeElementSpans(QByteArrayView text, qsizetype &leftOver);
+
     // Whether the file still holds the layout's bytes, read through once; else
     // the layout is forgotten. Throws FileStoreError when the file cannot be read.
     bool holdsLayoutLocked();

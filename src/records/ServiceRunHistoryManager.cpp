@@ -447,7 +447,8 @@ QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
         if (m_historyChanges == changesBefore)
             break;
     }
-    m_lastLoadFailed = false;
+    // A damaged file lists none of its runs: memory tells nothing of them either.
+    m_lastLoadFailed = m_repository.lastLoadFoundDamage();
     // Runs still waiting for a write that succeeds are not in the file yet.
     QSet<QUuid> loadedIds;
     for (const ServiceRunRecord &record : std::as_const(loaded))

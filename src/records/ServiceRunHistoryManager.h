@@ -153,7 +153,8 @@ private:
     // Counts every change that a reload running at the same time could miss.
     quint64 m_historyChanges = 0;
     QList<ServiceRunRecord> m_unwritten;
-    // The last load could not read the file: the list may lack stored runs.
+    // The last load could not read the file, or found it damaged: the list
+    // may lack stored runs.
     bool m_lastLoadFailed = false;
     // Profiles whose runs are masked in memory but perhaps not yet in the file.
     struct PendingRedaction {

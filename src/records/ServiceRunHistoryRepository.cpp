@@ -40,6 +40,64 @@ json::ParsedDocument parseElement(QByteArrayView text)
     return json::parse(std::move(copy));
 }
 
+// Masks every environment value of a stored run, read only as JSON, that
+// used one of the profiles: it need not decode as a run.
+void maskElementOfProfiles(json::Document &element, const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames)
+{
+    if (!element.IsObject())
+        return;
+    const auto text = [&element](const char *key) -> std::optional<QString> {
+        const auto member = element.FindMember(key);
+        if (member == element.MemberEnd() || !member->value.IsString())
+            return std::nullopt;
+        return QString::fromUtf8(member->value.GetString(), member->value.GetStringLength());
+    };
+    std::optional<QUuid> profileId;
+    if (const std::optional<QString> id = text("environmentProfileId"))
+        profileId = json::parseUuid(*id);
+    if (!runUsesProfile(profileId, text("environmentProfileName"), profileIDs, profileNames))
+        return;
+    const auto environment = element.FindMember("environment");
+    if (environment == element.MemberEnd() || !environment->value.IsArray())
+        return;
+    const QByteArray mask = ServiceRunEnvironmentEntry::secretMask.toUtf8();
+    json::Allocator &allocator = element.GetAllocator();
+    for (json::Value &entry : environment->value.GetArray()) {
+        if (!entry.IsObject())
+            continue;
+        entry.RemoveMember("value");
+        entry.RemoveMember("isSecret");
+        entry.AddMember("value",
+                        json::Value(mask.constData(), static_cast<rapidjson::SizeType>(mask.size()), allocator),
+                        allocator);
+        entry.AddMember("isSecret", true, allocator);
+    }
+}
+
+// The copy of a damaged history that is kept aside: every element that parses
+// as JSON, the runs of the profiles masked; the rest left out (and logged).
+QByteArray maskedAsideCopy(const QByteArray &bytes, const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames,
+                           const QString &fileName)
+{
+    qsizetype leftOut = 0;
+    QByteArray copy;
+    for (const json::TextSpan &span : RecordListFile::wholeElementSpans(bytes, leftOut)) {
+        try {
+            json::ParsedDocument parsed = parseElement(QByteArrayView(bytes).sliced(span.offset, span.length));
+            maskElementOfProfiles(parsed.document, profileIDs, profileNames);
+            copy.append(copy.isEmpty() ? json::prettyList::opening : json::prettyList::separator);
+            copy.append(json::serializePrettyElement(parsed.document));
+        } catch (const json::DecodeError &) {
+            leftOut += span.length;
+        }
+    }
+    copy.append(copy.isEmpty() ? json::prettyList::empty : json::prettyList::closing);
+    if (leftOut > 0)
+        qCCritical(lcPersistence, "Left %lld bytes that are no JSON out of the copy of %s kept aside",
+                   static_cast<long long>(leftOut), qUtf8Printable(fileName));
+    return copy;
+}
+
 } // namespace
 
 QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> records)
@@ -177,8 +235,10 @@ QList<ServiceRunRecord> ServiceRunHistoryRepository::loadIndexed()
         m_list.forgetLayout();
         m_runs.clear();
         std::optional<QByteArray> bytes = file.readLocked();
-        if (!bytes)
+        if (!bytes) {
+            m_foundDamage = false;
             return {};
+        }
         const auto decode = [](QByteArrayView text) -> std::optional<ServiceRunRecord> {
             try {
                 return ServiceRunRecord::fromJson(parseElement(text).root(),
@@ -189,6 +249,7 @@ QList<ServiceRunRecord> ServiceRunHistoryRepository::loadIndexed()
         };
         if (std::optional<QList<ServiceRunRecord>> records = m_list.indexLocked<ServiceRunRecord>(*bytes, decode)) {
             file.markReadable();
+            m_foundDamage = false;
             m_runs.reserve(records->size());
             for (const ServiceRunRecord &record : std::as_const(*records))
                 m_runs.append(storedRun(record));
@@ -196,7 +257,9 @@ QList<ServiceRunRecord> ServiceRunHistoryRepository::loadIndexed()
         }
     }
     // Not a list of records: the full decode tells what is wrong and has the file set aside.
-    return m_store.loadForUpdate({});
+    QList<ServiceRunRecord> records = m_store.loadForUpdate({});
+    m_foundDamage = m_list.file().isMarkedUnreadable();
+    return records;
 }
 
 std::optional<QString> ServiceRunHistoryRepository::readIndexedOutput(const QUuid &recordId)
@@ -295,6 +358,19 @@ QFuture<void> ServiceRunHistoryRepository::redactProfiles(const QSet<QUuid> &pro
             if (rewriteStored(front, plan, pending.isEmpty()))
                 return;
             QList<ServiceRunRecord> records = loadWithFront(pending, pending);
+            if (m_list.file().isMarkedUnreadable()) {
+                // The damaged file is kept aside by the next write: masked, never in clear.
+                m_maskedAside.profileIDs.unite(profileIDs);
+                m_maskedAside.profileNames.unite(profileNames);
+                m_list.file().setAsideCopyFilter(
+                    [masked = m_maskedAside, name = m_list.file().fileName()](const QByteArray &bytes) {
+                        return maskedAsideCopy(bytes, masked.profileIDs, masked.profileNames, name);
+                    });
+                if (pending.isEmpty())
+                    throw FileStoreError(
+                        QStringLiteral("The file “%1” couldn’t be redacted because its content is damaged.")
+                            .arg(m_list.file().fileName()));
+            }
             if (maskRunsOfProfiles(records, profileIDs, profileNames) || !pending.isEmpty())
                 writeRecords(std::move(records));
         });

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -71,6 +72,9 @@ public:
     // file that cannot be read at all throws FileStoreError instead of reading
     // as the empty list.
     QFuture<QList<ServiceRunRecord>> loadChecked();
+    // Whether the last of those loads found the file damaged (its content set
+    // aside by the next write); read once the load has finished.
+    bool lastLoadFoundDamage() const { return m_foundDamage; }
     // The output of the stored run with this id. Throws FileStoreError when the
     // file cannot be read or no longer holds the run.
     QFuture<QString> readOutput(const QUuid &recordId);
@@ -133,5 +137,12 @@ private:
     RecordListFile m_list;
     QList<StoredRun> m_runs; // while m_list has a layout
     UnwrittenRunsFile m_keptAside;
+    // Profiles whose runs a damaged file's aside copy has masked.
+    struct Profiles {
+        QSet<QUuid> profileIDs;
+        QSet<QString> profileNames;
+    };
+    Profiles m_maskedAside;
+    std::atomic<bool> m_foundDamage = false;
     SerialExecutor m_executor;
 };

@@ -476,3 +476,58 @@ TEST_F(RunHistoryManager, RunsWithoutRoomWaitBesideTheHistoryUntilAStartWithRoom
     EXPECT_TRUE(listed(restarted.records(), quitRuns[0]));
     EXPECT_FALSE(listed(restarted.records(), quitRuns[1]) || listed(restarted.records(), quitRuns[2]));
 }
+
+TEST(RunHistoryRedaction, ADamagedHistoryFailsTheRedactionAndIsKeptAsideMasked)
+{
+    const QByteArray clearValue = "hunter2-in-clear";
+    const QUuid service = QUuid::createUuid();
+    QList<ServiceRunRecord> runs;
+    for (const qint64 started : {1'700'000'003, 1'700'000'002, 1'700'000'001}) {
+        ServiceRunRecord run = makeRun(service, started);
+        run.exitCode = 0;
+        if (started != 1'700'000'002) {
+            run.environmentProfileName = QStringLiteral("prod");
+            run.environment = {{QStringLiteral("TOKEN"), QString::fromUtf8(clearValue), false}};
+        }
+        runs.append(run);
+    }
+    const QByteArray whole = encodePrettyJson(runs);
+    QByteArray invalidExitCode = whole;
+    invalidExitCode.replace(invalidExitCode.indexOf("\"exitCode\": 0"), 13, "\"exitCode\": 0x0");
+    const struct {
+        const char *what;
+        QByteArray damaged;
+    } cases[] = {
+        {"cut mid-record", whole.left(whole.lastIndexOf(clearValue) + clearValue.size() + 3)},
+        {"exit code no JSON literal", invalidExitCode},
+    };
+    for (const auto &damage : cases) {
+        QDir(applicationSupportDirectory()).removeRecursively();
+        writeFile(dataFile(historyFile), damage.damaged);
+        ServiceRunHistoryRepository repository(dataFile(historyFile));
+        ServiceRunHistoryManager manager(repository);
+        LogCapture logs;
+        await(manager.loadHistory());
+        await(manager.redactProtectedProfileHistory({}, {QStringLiteral("prod")}));
+        EXPECT_TRUE(logs.contains(QStringLiteral("Failed to redact protected profile history"))) << damage.what;
+
+        // The next write sets the file aside; the redaction then succeeds on the new one.
+        manager.setActiveDraft(makeDraft(service));
+        manager.finishRun(service, ServiceRunStopReason::exited, 0, QString());
+        await(manager.waitForPendingWrites());
+        const QStringList files = QDir(applicationSupportDirectory()).entryList(QDir::Files);
+        EXPECT_EQ(files.size(), 2) << damage.what;
+        for (const QString &file : files)
+            EXPECT_FALSE(readFile(dataFile(file)).contains(clearValue)) << damage.what << file.toStdString();
+        const auto aside = std::find_if(files.begin(), files.end(), [](const QString &file) {
+            return file.startsWith(QStringLiteral("run-history.json.unreadable-"));
+        });
+        ASSERT_NE(aside, files.end()) << damage.what;
+        // What parses is kept, the other profile's run as it was.
+        const QByteArray kept = readFile(dataFile(*aside));
+        EXPECT_TRUE(kept.contains(json::formatUuid(runs[1].id).toUtf8())) << damage.what;
+        EXPECT_EQ(decodeJson<QList<ServiceRunRecord>>(kept).size(), 2) << damage.what;
+        EXPECT_TRUE(logs.contains(QStringLiteral("bytes that are no JSON out of the copy of run-history.json")))
+            << damage.what;
+    }
+}
