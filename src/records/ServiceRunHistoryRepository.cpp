@@ -174,7 +174,11 @@ QFuture<void> ServiceRunHistoryRepository::appendAll(QList<ServiceRunRecord> new
             writeFoldingKeptAside(unwritten,
                                   [&](const QList<ServiceRunRecord> &pending) { appendInFile(newestFirst, pending); });
         } catch (const FileStoreError &) {
-            keepAside(newestFirst);
+            // Earlier runs too, when they found no room in the side file before.
+            const QSet<QUuid> kept = idsOf(keptAsideRuns());
+            QList<ServiceRunRecord> runs = newestFirst + unwritten;
+            runs.removeIf([&kept](const ServiceRunRecord &run) { return kept.contains(run.id); });
+            keepAside(runs);
             throw;
         }
     });
@@ -197,6 +201,11 @@ void ServiceRunHistoryRepository::appendInFile(const QList<ServiceRunRecord> &ne
     if (rewriteStored(front, withinLimit))
         return;
     writeRecords(limitRunHistoryPerService(loadWithFront(front, unwritten)));
+}
+
+QFuture<QSet<QUuid>> ServiceRunHistoryRepository::keptAsideIds()
+{
+    return m_executor.run([this] { return idsOf(keptAsideRuns()); });
 }
 
 QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::load()

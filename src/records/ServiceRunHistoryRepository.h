@@ -66,6 +66,8 @@ public:
     QFuture<void> append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten = {});
     // As append, for several records at once (newest first) in one write.
     QFuture<void> appendAll(QList<ServiceRunRecord> newestFirst, QList<ServiceRunRecord> unwritten = {});
+    // The ids of the runs kept aside after their write failed (none when they cannot be read).
+    QFuture<QSet<QUuid>> keptAsideIds();
     // The stored list as it is, outputs and all: no masking, sorting or limit. Never fails.
     QFuture<QList<ServiceRunRecord>> load();
     // As load, but every output is left in the file (see readOutput), and a

@@ -1,16 +1,14 @@
 #include "records/ServiceRunHistoryManager.h"
-#include "records/FileSystemCalls.h"
 #include "records/UnwrittenRunsFile.h"
 #include "records/RecordsTestSupport.h"
 #include "support/Await.h"
 #include "support/FileSizeLimit.h"
 #include "support/LogCapture.h"
+#include "support/NearlyFullDisk.h"
 
 #include <QPromise>
 
 #include <gtest/gtest.h>
-
-#include <cerrno>
 
 #include <sys/stat.h>
 
@@ -60,30 +58,6 @@ bool listed(const QList<ServiceRunRecord> &records, const QUuid &id)
 {
     return std::any_of(records.begin(), records.end(), [&](const auto &record) { return record.id == id; });
 }
-
-// A nearly full disk: every write of more than `limit` bytes fails with ENOSPC.
-class NearlyFullDisk : public FileSystemCalls {
-public:
-    explicit NearlyFullDisk(size_t limit)
-        : m_limit(limit)
-    {
-        replaceForTesting(this);
-    }
-    ~NearlyFullDisk() override { replaceForTesting(nullptr); }
-    NearlyFullDisk(const NearlyFullDisk &) = delete;
-    NearlyFullDisk &operator=(const NearlyFullDisk &) = delete;
-
-    ssize_t write(int fd, const void *buffer, size_t size) override
-    {
-        if (size <= m_limit)
-            return FileSystemCalls::write(fd, buffer, size);
-        errno = ENOSPC;
-        return -1;
-    }
-
-private:
-    size_t m_limit;
-};
 
 class RunHistoryManager : public ::testing::Test {
 protected:
