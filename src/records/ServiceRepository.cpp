@@ -4,6 +4,10 @@
 #include "records/VersionedRecordsFile.h"
 #include "records/ProtectedProfilesError.h"
 
+#include <QScopeGuard>
+
+#include <thread>
+
 namespace {
 
 ManagedServiceClearPayload openPayload(const PersistedManagedServiceRecord &record,
@@ -183,9 +187,20 @@ VersionedRecordsRead<PersistedManagedServiceRecord> ServiceRepository::readRecor
             read.readError = error;
         }
         if (bytes) {
-            const bool indexed = m_list.indexLocked(*bytes);
-            read = decodeVersionedRecords<PersistedManagedServiceRecord>(file, std::move(*bytes),
-                                                                         {"command", "executablePath"}, convertLegacy);
+            // The layout is taken while the text is checked for UTF-8, on
+            // another core, and must be done before the parser decodes the
+            // text in place.
+            bool indexed = false;
+            std::thread indexer(
+                [this, &indexed, text = QByteArrayView(*bytes)] { indexed = m_list.indexLocked(text); });
+            const auto joinIndexer = qScopeGuard([&indexer] {
+                if (indexer.joinable())
+                    indexer.join();
+            });
+            read = decodeVersionedRecords<PersistedManagedServiceRecord>(
+                file, std::move(*bytes), {"command", "executablePath"}, convertLegacy, [&indexer] { indexer.join(); });
+            if (indexer.joinable())
+                indexer.join();
             // Only what decoded whole is worth keeping. Its records' text may
             // be laid out otherwise than the encoder would (another writer, an
             // older layout), so it is encoded again at the next write.
