@@ -3,14 +3,22 @@
 #include "app/AppEnvironment.h"
 #include "app/MenuBarController.h"
 #include "app/MenuBarEnvironment.h"
+#include "execution/ServiceManager.h"
+#include "records/ServiceRunHistoryManager.h"
+#include "ui/components/TitledMessageBox.h"
 
+#include <QApplication>
+#include <QCoroSignal>
+#include <QLocale>
 #include <QPointer>
+#include <QPushButton>
 
 AppDelegate::AppDelegate(AppEnvironment &app, MenuBarController &menuBar, QObject *parent)
     : QObject(parent),
       m_app(app),
       m_menuBar(menuBar),
-      m_confirmation([&app] { return app.presentQuitConfirmation(); })
+      m_confirmation([&app] { return app.presentQuitConfirmation(); }),
+      m_unsavedRunsQuestion([this](QList<ServiceRunRecord> runs) { return askAboutUnsavedRuns(std::move(runs)); })
 {
     if (!menuBar.hasEnvironment())
         menuBar.setEnvironment(MenuBarEnvironment::from(app));
@@ -19,6 +27,11 @@ AppDelegate::AppDelegate(AppEnvironment &app, MenuBarController &menuBar, QObjec
 void AppDelegate::setQuitConfirmation(QuitConfirmation confirmation)
 {
     m_confirmation = std::move(confirmation);
+}
+
+void AppDelegate::setUnsavedRunsQuestion(UnsavedRunsQuestion question)
+{
+    m_unsavedRunsQuestion = std::move(question);
 }
 
 bool AppDelegate::allowTermination() const
@@ -46,6 +59,9 @@ QCoro::Task<bool> AppDelegate::requestQuit()
     co_await m_menuBar.prepareForTermination();
     if (!self)
         co_return false;
+    co_await offerToSaveLostRuns();
+    if (!self)
+        co_return false;
     if (!m_quitRequested) {
         m_quitRequested = true;
         Q_EMIT quitRequested();
@@ -68,4 +84,56 @@ void AppDelegate::quitWithoutConfirmation()
     if (m_app.isQuitConfirmationPresented() || m_app.hasPendingQuitConfirmation())
         m_app.resolveQuitConfirmation(false);
     startQuit();
+}
+
+void AppDelegate::quitForEndingSession()
+{
+    m_sessionEnding = true;
+    quitWithoutConfirmation();
+}
+
+QCoro::Task<> AppDelegate::offerToSaveLostRuns()
+{
+    QPointer<AppDelegate> self(this);
+    ServiceRunHistoryManager &history = m_app.runHistoryManager();
+    while (!m_sessionEnding) {
+        QList<ServiceRunRecord> lost = co_await history.runsSavedNowhere();
+        if (!self || lost.isEmpty() || m_sessionEnding)
+            co_return;
+        const bool tryAgain = co_await m_unsavedRunsQuestion(std::move(lost));
+        if (!self || !tryAgain)
+            co_return;
+        co_await history.retryUnwrittenRuns();
+        if (!self)
+            co_return;
+    }
+}
+
+QCoro::Task<bool> AppDelegate::askAboutUnsavedRuns(QList<ServiceRunRecord> runs)
+{
+    QStringList lines;
+    for (const ServiceRunRecord &run : std::as_const(runs)) {
+        const auto service =
+            std::find_if(m_app.serviceManager().services().cbegin(), m_app.serviceManager().services().cend(),
+                         [&run](const ManagedService &candidate) { return candidate.id == run.serviceId; });
+        const QString name =
+            service != m_app.serviceManager().services().cend() ? service->name : QStringLiteral("A removed service");
+        lines.append(QStringLiteral("• %1, started %2")
+                         .arg(name, QLocale().toString(run.startedAt.toLocalTime(), QLocale::ShortFormat)));
+    }
+    auto *box = new TitledMessageBox(
+        QMessageBox::Warning, QStringLiteral("Some runs couldn’t be saved"),
+        QStringLiteral("Neither the run history nor the file kept beside it could take these runs, usually because "
+                       "the disk is full. They are lost if you quit now.\n\n%1")
+            .arg(lines.join(QLatin1Char('\n'))),
+        QApplication::activeWindow());
+    QPushButton *tryAgain = box->addDefaultButton(QStringLiteral("Try Again"), QMessageBox::AcceptRole);
+    box->addDestructiveButton(QStringLiteral("Quit Anyway"));
+    QPointer<QMessageBox> guard(box);
+    box->open();
+    co_await qCoro(box, &QMessageBox::finished);
+    const bool answer = guard && guard->clickedButton() == tryAgain;
+    if (guard)
+        guard->deleteLater();
+    co_return answer;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "records/ServiceRunRecord.h"
+
 #include <QCoroTask>
+#include <QList>
 #include <QObject>
 
 #include <functional>
@@ -14,14 +17,18 @@ class MenuBarController;
 // preparation runs once (panel closed, protected data locked, every service
 // force-stopped, pending terminal folders removed, run history written), and
 // only then does the application quit. Whether quitting is allowed is the
-// controller's flag too, so the panel's Quit and this flow agree. Main thread
-// only.
+// controller's flag too, so the panel's Quit and this flow agree. Runs that
+// could be saved neither in the history nor beside it are named before the
+// application quits, with a chance to try again, unless the session itself
+// is ending. Main thread only.
 class AppDelegate final : public QObject {
     Q_OBJECT
 
 public:
     // Asks whether to quit; true quits.
     using QuitConfirmation = std::function<QCoro::Task<bool>()>;
+    // Names the runs that would be lost; true tries to save them again.
+    using UnsavedRunsQuestion = std::function<QCoro::Task<bool>(QList<ServiceRunRecord>)>;
 
     // Hands `menuBar` the container's managers when it has none yet, so that a
     // quit during start-up, before the status item exists, still stops everything.
@@ -33,6 +40,8 @@ public:
     // Once true (confirmed, or allowed by the panel's own Quit or by a
     // termination signal), no further confirmation is asked.
     bool allowTermination() const;
+    // The default shows a dialog with "Try Again" and "Quit Anyway".
+    void setUnsavedRunsQuestion(UnsavedRunsQuestion question);
     bool isPreparingTermination() const;
 
     // The quit task. Yields false when the person cancelled; otherwise quits
@@ -43,14 +52,23 @@ public:
     // Quits without asking: a termination signal or the panel's own Quit.
     // A question still open is answered "no" and closed.
     void quitWithoutConfirmation();
+    // As above, for a termination signal: the session is ending, so nobody is
+    // left to answer a question about unsaved runs.
+    void quitForEndingSession();
 
 Q_SIGNALS:
     // Emitted once, after the preparation: the application may quit now.
     void quitRequested();
 
 private:
+    // Until every run is saved somewhere, or the person quits anyway.
+    QCoro::Task<> offerToSaveLostRuns();
+    QCoro::Task<bool> askAboutUnsavedRuns(QList<ServiceRunRecord> runs);
+
     AppEnvironment &m_app;
     MenuBarController &m_menuBar;
     QuitConfirmation m_confirmation;
+    UnsavedRunsQuestion m_unsavedRunsQuestion;
     bool m_quitRequested = false;
+    bool m_sessionEnding = false;
 };

@@ -142,7 +142,7 @@ int main(int argc, char **argv)
 
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,
-                     &AppDelegate::quitWithoutConfirmation);
+                     &AppDelegate::quitForEndingSession);
     QObject::connect(&instance, &SingleInstance::openMainWindowRequested, &window, &MainWindow::bringToFront);
     QObject::connect(&delegate, &AppDelegate::quitRequested, &application, [] { QCoreApplication::exit(0); });
 

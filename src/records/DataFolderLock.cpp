@@ -18,9 +18,9 @@
 
 const QStringList &DataFolderLock::storeFileNames()
 {
-    static const QStringList names {QStringLiteral("bookmarks.json"), QStringLiteral("settings.json"),
+    static const QStringList names {QStringLiteral("bookmarks.json"),    QStringLiteral("settings.json"),
                                     QStringLiteral("environments.json"), QStringLiteral("run-history.json"),
-                                    QStringLiteral("services.json")};
+                                    QStringLiteral("services.json"),     QStringLiteral("run-history-unwritten.jsonl")};
     return names;
 }
 

@@ -581,6 +581,13 @@ QByteArray serializePretty(const Value &value, int level)
     return output.take();
 }
 
+QByteArray serializePrettyElement(const Value &value)
+{
+    ByteArrayOutput output;
+    PrettyOutput(output).write(value, 1);
+    return output.take();
+}
+
 struct PrettyListWriter::Output : ByteArrayOutput {};
 
 PrettyListWriter::PrettyListWriter()
@@ -591,21 +598,18 @@ PrettyListWriter::~PrettyListWriter() = default;
 
 TextSpan PrettyListWriter::append(const Value &element)
 {
-    m_output->append(m_count == 0 ? "[\n" : ",\n", 2);
+    const QByteArrayView mark = m_count == 0 ? prettyList::opening : prettyList::separator;
+    m_output->append(mark.data(), mark.size());
     ++m_count;
     const qsizetype start = m_output->size();
-    PrettyOutput pretty(*m_output);
-    pretty.indent(1);
-    pretty.write(element, 1);
+    PrettyOutput(*m_output).write(element, 1);
     return {start, m_output->size() - start};
 }
 
 QByteArray PrettyListWriter::take()
 {
-    if (m_count == 0)
-        m_output->append("[]", 2);
-    else
-        m_output->append("\n]", 2);
+    const QByteArrayView mark = m_count == 0 ? prettyList::empty : prettyList::closing;
+    m_output->append(mark.data(), mark.size());
     m_count = 0;
     return m_output->take();
 }

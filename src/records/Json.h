@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -54,6 +55,22 @@ ParsedDocument parseUtf8(QByteArray bytes);
 // larger text, the first one indented as well.
 QByteArray serializePretty(const Value &value, int level = 0);
 
+// The punctuation of every stored list, as serializePretty lays out an
+// array: the mark before each element carries that element's indentation,
+// so an element's own text starts at its first character. Every writer of a
+// list takes its marks from here.
+namespace prettyList {
+inline constexpr QByteArrayView empty = "[]";
+inline constexpr QByteArrayView opening = "[\n  ";
+inline constexpr QByteArrayView separator = ",\n  ";
+inline constexpr QByteArrayView closing = "\n]";
+} // namespace prettyList
+
+// One element of a list as serializePretty lays it out inside the whole
+// array's text, from its first character (the indentation before it is the
+// list's punctuation).
+QByteArray serializePrettyElement(const Value &value);
+
 // Where a piece of text lies inside a larger one.
 struct TextSpan {
     qsizetype offset = 0;
@@ -62,9 +79,8 @@ struct TextSpan {
 };
 
 // Writes the same bytes as serializePretty of a whole array, element by
-// element, so that a long list never needs one document for all of it. The
-// elements are one level deep, separated by ",\n", between "[\n" and "\n]"
-// ("[]" when there are none).
+// element, so that a long list never needs one document for all of it, with
+// the marks of prettyList.
 class PrettyListWriter {
 public:
     PrettyListWriter();
@@ -72,7 +88,7 @@ public:
     PrettyListWriter(const PrettyListWriter &) = delete;
     PrettyListWriter &operator=(const PrettyListWriter &) = delete;
 
-    // Returns where the element's text, its indentation included, lies in the result.
+    // Returns where the element's text (as serializePrettyElement) lies in the result.
     TextSpan append(const Value &element);
     QByteArray take();
 

@@ -49,13 +49,13 @@ QByteArray encodePrettyJson(const QList<T> &values)
     return writer.take();
 }
 
-// One element of a list as encodePrettyJson writes it, its indentation included:
-// what lies between the list's separators.
+// One element of a list as encodePrettyJson writes it, from its first
+// character: what lies between the list's marks (json::prettyList).
 template <typename T>
 QByteArray encodePrettyJsonElement(const T &value)
 {
     json::Document document;
-    return json::serializePretty(JsonCodec<T>::encode(value, document.GetAllocator()), 1);
+    return json::serializePrettyElement(JsonCodec<T>::encode(value, document.GetAllocator()));
 }
 
 template <typename T>
@@ -65,20 +65,19 @@ T decodeJson(QByteArray bytes)
     return JsonCodec<T>::decode(parsed.root());
 }
 
-// Hands the text encodePrettyJson makes of a list to `putSeparator` ("[\n",
-// ",\n", "\n]" or "[]") and `putElement` (each element's text, its
-// indentation included), in order, so that a long list can be written as it is
-// encoded, never held whole.
+// Hands the text encodePrettyJson makes of a list to `putSeparator` (the
+// marks of json::prettyList) and `putElement` (each element's text), in order, so that a long list can be written as it
+// is encoded, never held whole.
 template <typename T, typename PutSeparator, typename PutElement>
 void encodePrettyJsonPieces(const QList<T> &values, PutSeparator &&putSeparator, PutElement &&putElement)
 {
     if (values.isEmpty()) {
-        putSeparator(QByteArrayView("[]"));
+        putSeparator(json::prettyList::empty);
         return;
     }
     for (qsizetype index = 0; index < values.size(); ++index) {
-        putSeparator(QByteArrayView(index == 0 ? "[\n" : ",\n"));
+        putSeparator(index == 0 ? json::prettyList::opening : json::prettyList::separator);
         putElement(QByteArrayView(encodePrettyJsonElement(values.at(index))));
     }
-    putSeparator(QByteArrayView("\n]"));
+    putSeparator(json::prettyList::closing);
 }

@@ -352,18 +352,22 @@ void JsonFile::setAsideUnreadable()
     // A second name for the same bytes: the path itself is replaced only by the
     // atomic write that follows, so it never goes missing in between.
     for (int suffix = 2; suffix < 1000; ++suffix) {
-        if (calls.link(path.constData(), QFile::encodeName(target).constData()) == 0) {
+        const QByteArray targetPath = QFile::encodeName(target);
+        const int error = m_asideCopyFilter                                           ? writeFilteredCopy(targetPath)
+                          : calls.link(path.constData(), targetPath.constData()) == 0 ? 0
+                                                                                      : errno;
+        if (error == 0) {
             kept = true;
             break;
         }
-        if (errno != EEXIST)
+        if (error != EEXIST)
             break;
         target = base + QLatin1Char('-') + QString::number(suffix);
     }
     // A file system without hard links: move the file aside instead.
     struct stat targetInfo {};
-    if (!kept && calls.lstat(QFile::encodeName(target).constData(), &targetInfo) != 0 && errno == ENOENT
-        && calls.rename(path.constData(), QFile::encodeName(target).constData()) == 0)
+    if (!kept && !m_asideCopyFilter && calls.lstat(QFile::encodeName(target).constData(), &targetInfo) != 0
+        && errno == ENOENT && calls.rename(path.constData(), QFile::encodeName(target).constData()) == 0)
         kept = true;
     // Refuse to overwrite what could not be kept, or kept only for as long as
     // the folder's entries are not lost in a crash: the caller sees the failure.
@@ -374,4 +378,29 @@ void JsonFile::setAsideUnreadable()
     m_unreadable = m_foreign = false;
     qCCritical(lcPersistence, "Set aside unreadable %s as %s", qUtf8Printable(fileName()),
                qUtf8Printable(QFileInfo(target).fileName()));
+}
+
+int JsonFile::writeFilteredCopy(const QByteArray &target)
+{
+    FileSystemCalls &calls = FileSystemCalls::current();
+    QByteArray copy;
+    try {
+        const std::optional<QByteArray> bytes = readLocked();
+        copy = m_asideCopyFilter(bytes.value_or(QByteArray()));
+    } catch (const FileStoreError &) {
+        return EIO;
+    }
+    const int fd =
+        calls.open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0)
+        return errno;
+    int error = writeAll(fd, copy);
+    if (error == 0 && calls.fdatasync(fd) != 0)
+        error = errno;
+    if (calls.close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0)
+        calls.unlink(target.constData());
+    // EEXIST means "try another name" to the caller.
+    return error == EEXIST ? EIO : error;
 }

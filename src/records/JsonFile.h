@@ -65,6 +65,12 @@ public:
     // The file exists but its content could not be decoded: keep it aside at the next write.
     void markUnreadable() { m_unreadable = true; }
     void markReadable() { m_unreadable = false; }
+    bool isMarkedUnreadable() const { return m_unreadable; }
+    // What an unreadable file's aside copy keeps: by default its very bytes;
+    // with a filter, what it makes of them (say, the file with values that
+    // must not stay in clear masked), written as a new file.
+    using AsideCopyFilter = std::function<QByteArray(const QByteArray &)>;
+    void setAsideCopyFilter(AsideCopyFilter filter) { m_asideCopyFilter = std::move(filter); }
 
 private:
     // The open descriptor of the regular file at the path; -1 when nothing is there.
@@ -75,6 +81,8 @@ private:
     qsizetype readChunk(int fd, char *buffer, qsizetype size, qint64 offset) const;
     QByteArray readWhole(int fd, qint64 expectedSize) const;
     void setAsideUnreadable();
+    // Writes the filtered aside copy as `target`, a new name; 0 or the errno.
+    int writeFilteredCopy(const QByteArray &target);
     [[noreturn]] void throwReadError(int error) const;
     [[noreturn]] void throwSaveError(int error) const;
 
@@ -83,4 +91,5 @@ private:
     bool m_unreadable = false;
     bool m_foreign = false; // another user's file was found at the path
     bool m_lastReadFailed = false;
+    AsideCopyFilter m_asideCopyFilter;
 };

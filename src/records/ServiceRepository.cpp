@@ -1,24 +1,14 @@
 #include "records/ServiceRepository.h"
 
 #include "platform/Logging.h"
-#include "records/ContentHash.h"
 #include "records/VersionedRecordsFile.h"
 #include "records/ProtectedProfilesError.h"
 
-#include <QRandomGenerator>
+#include <QScopeGuard>
 
-#include <optional>
+#include <thread>
 
 namespace {
-
-// The layout of the list, as the file store's pretty encoder writes it.
-constexpr QByteArrayView listOpening = "[\n";
-constexpr QByteArrayView listSeparator = ",\n";
-constexpr QByteArrayView listClosing = "\n]";
-constexpr QByteArrayView emptyList = "[]";
-
-// Thrown by a spliced write that found the file no longer holds the snapshot's bytes.
-struct StoredTextChanged {};
 
 ManagedServiceClearPayload openPayload(const PersistedManagedServiceRecord &record,
                                        const ProtectedServicePayloadOpener &opener)
@@ -40,7 +30,7 @@ ManagedServiceClearPayload openPayload(const PersistedManagedServiceRecord &reco
 
 ServiceRepository::ServiceRepository(const QString &path)
     : m_recordsStore(path),
-      m_hashSeed(static_cast<size_t>(QRandomGenerator::global()->generate64()))
+      m_list(m_recordsStore.file())
 {}
 
 QFuture<QList<PersistedManagedServiceRecord>> ServiceRepository::loadRecords()
@@ -60,14 +50,14 @@ QFuture<QList<ManagedService>> ServiceRepository::saveService(const ManagedServi
             const auto existing = std::find_if(entries.begin(), entries.end(),
                                                [&](const Entry &entry) { return entry.record.id == service.id; });
             if (existing == entries.end()) {
-                entries.append({PersistedManagedServiceRecord::clear(service), std::nullopt});
+                entries.append({PersistedManagedServiceRecord::clear(service)});
                 return;
             }
             // The placeholder of an encrypted record has an empty command; saving it
             // would replace the real command for good.
             if (existing->record.isProtected)
                 throw ProtectedProfilesError(ProtectedProfilesError::Case::locked);
-            *existing = {PersistedManagedServiceRecord::clear(service), std::nullopt};
+            *existing = {PersistedManagedServiceRecord::clear(service)};
         };
         return servicesOf(update(edit)).services;
     });
@@ -96,7 +86,7 @@ QFuture<QList<ManagedService>> ServiceRepository::migrateLegacyEncryptedRecords(
                 migrated.createdAt = record.createdAt;
                 migrated.updatedAt = record.updatedAt;
                 migrated.clearPayload = openPayload(record, opener);
-                entry = {std::move(migrated), std::nullopt};
+                entry = {std::move(migrated)};
             }
         };
         return servicesOf(update(edit)).services;
@@ -110,193 +100,68 @@ QList<PersistedManagedServiceRecord> ServiceRepository::readRecords()
 
 QList<PersistedManagedServiceRecord> ServiceRepository::update(const Edit &edit)
 {
-    if (m_snapshot && !m_snapshot->spans.isEmpty()) {
+    if (m_records && m_list.layout()) {
         QList<Entry> entries;
-        entries.reserve(m_snapshot->records.size());
-        for (qsizetype index = 0; index < m_snapshot->records.size(); ++index)
-            entries.append({m_snapshot->records.at(index), m_snapshot->spans.at(index)});
+        entries.reserve(m_records->size());
+        for (qsizetype index = 0; index < m_records->size(); ++index)
+            entries.append({m_records->at(index), m_layoutWrittenHere ? index : -1});
         edit(entries);
-        try {
-            writeSpliced(entries);
-            return m_snapshot->records;
-        } catch (const StoredTextChanged &) {
-            // Someone else wrote the file: start over from what it holds now.
-        }
+        if (writePlan(entries))
+            return *m_records;
+        // Someone else wrote the file: start over from what it holds now.
     }
-
-    bool confirmed = false;
-    {
-        std::lock_guard lock(m_recordsStore.file().mutex());
-        confirmed = confirmSnapshotLocked();
-    }
+    VersionedRecordsRead<PersistedManagedServiceRecord> read = readRecordsFile();
+    read.requireRead();
     QList<Entry> entries;
-    if (confirmed) {
-        entries.reserve(m_snapshot->records.size());
-        for (const PersistedManagedServiceRecord &record : std::as_const(m_snapshot->records))
-            entries.append({record, std::nullopt});
-    } else {
-        VersionedRecordsRead<PersistedManagedServiceRecord> read = readRecordsFile();
-        read.requireRead();
-        entries.reserve(read.records.size());
-        for (PersistedManagedServiceRecord &record : read.records)
-            entries.append({std::move(record), std::nullopt});
-    }
+    entries.reserve(read.records.size());
+    for (PersistedManagedServiceRecord &record : read.records)
+        entries.append({std::move(record)});
     edit(entries);
     writeWhole(entries);
-    return m_snapshot->records;
+    return *m_records;
 }
 
-bool ServiceRepository::confirmSnapshotLocked()
+bool ServiceRepository::writePlan(const QList<Entry> &entries)
 {
-    if (!m_snapshot)
-        return false;
-    // Only a check: the content streams through a small buffer, never held whole.
-    ContentHash hash(m_hashSeed);
-    qsizetype size = 0;
-    bool exists = false;
-    try {
-        exists = m_recordsStore.file().readPiecesLocked([&](QByteArrayView piece) {
-            hash.add(piece);
-            size += piece.size();
-        });
-    } catch (const FileStoreError &) {
-        m_snapshot.reset();
-        throw;
+    QList<PersistedManagedServiceRecord> records;
+    QList<RecordListFile::Piece> plan;
+    records.reserve(entries.size());
+    plan.reserve(entries.size());
+    for (const Entry &entry : entries) {
+        records.append(entry.record);
+        if (entry.stored >= 0)
+            plan.append(RecordListFile::Piece::keep(entry.stored));
+        else
+            plan.append(RecordListFile::Piece::record([&entry] { return encodePrettyJsonElement(entry.record); }));
     }
-    if (exists && m_snapshot->size == size && m_snapshot->hash == hash.result())
-        return true;
-    m_snapshot.reset();
-    return false;
+    JsonFile &file = m_list.file();
+    std::lock_guard lock(file.mutex());
+    m_records.reset();
+    m_recordsStore.confirmReadableLocked();
+    if (m_list.writePlanLocked(plan) != RecordListFile::PlanResult::written)
+        return false;
+    m_records = std::move(records);
+    m_layoutWrittenHere = true;
+    return true;
 }
 
 void ServiceRepository::writeWhole(const QList<Entry> &entries)
 {
-    Snapshot written;
-    written.records.reserve(entries.size());
-    written.spans.reserve(entries.size());
-    ContentHash hash(m_hashSeed);
-    JsonFile &file = m_recordsStore.file();
-    std::lock_guard lock(file.mutex());
-    m_snapshot.reset();
-    m_recordsStore.confirmReadableLocked();
+    QList<PersistedManagedServiceRecord> records;
+    records.reserve(entries.size());
     for (const Entry &entry : entries)
-        written.records.append(entry.record);
-    file.writeLocked([&](const JsonFile::WriteSink &put) {
-        const auto emit = [&](QByteArrayView bytes) {
-            hash.add(bytes);
-            put(bytes);
-            written.size += bytes.size();
-        };
-        encodePrettyJsonPieces(written.records, emit, [&](QByteArrayView element) {
-            written.spans.append({written.size, element.size()});
-            emit(element);
-        });
-    });
-    written.hash = hash.result();
-    m_snapshot = std::move(written);
-}
-
-void ServiceRepository::writeSpliced(const QList<Entry> &entries)
-{
-    // What to write, in order: text encoded now, or a range of the stored
-    // bytes. Stored neighbours, and the separator between them, make one range.
-    struct Piece {
-        bool fromStored = false;
-        qsizetype offset = 0;
-        qsizetype length = 0;
-    };
-    QByteArray fresh;
-    QList<Piece> pieces;
-    Snapshot written;
-    written.records.reserve(entries.size());
-    written.spans.reserve(entries.size());
-    const auto add = [&](bool fromStored, qsizetype offset, qsizetype length) {
-        written.size += length;
-        Piece *last = pieces.isEmpty() ? nullptr : &pieces.last();
-        if (last && last->fromStored == fromStored && last->offset + last->length == offset)
-            last->length += length;
-        else
-            pieces.append({fromStored, offset, length});
-    };
-    const auto addFresh = [&](QByteArrayView text) {
-        add(false, fresh.size(), text.size());
-        fresh.append(text);
-    };
-    qsizetype storedEnd = 0;
-    for (qsizetype index = 0; index < entries.size(); ++index) {
-        const Entry &entry = entries.at(index);
-        written.records.append(entry.record);
-        const std::optional<json::TextSpan> &span = entry.stored;
-        // The stored bytes are read once, front to back; an edit never reorders them.
-        if (span && span->offset < storedEnd)
-            throw StoredTextChanged();
-        const Piece *last = pieces.isEmpty() ? nullptr : &pieces.constLast();
-        if (span && index > 0 && last->fromStored
-            && last->offset + last->length + listSeparator.size() == span->offset) {
-            add(true, span->offset - listSeparator.size(), listSeparator.size() + span->length);
-            written.spans.append({written.size - span->length, span->length});
-        } else {
-            addFresh(index == 0 ? listOpening : listSeparator);
-            const qsizetype start = written.size;
-            if (span)
-                add(true, span->offset, span->length);
-            else
-                addFresh(encodePrettyJsonElement(entry.record));
-            written.spans.append({start, written.size - start});
-        }
-        if (span)
-            storedEnd = span->offset + span->length;
-    }
-    addFresh(entries.isEmpty() ? emptyList : listClosing);
-
-    JsonFile &file = m_recordsStore.file();
+        records.append(entry.record);
+    JsonFile &file = m_list.file();
     std::lock_guard lock(file.mutex());
-    const qsizetype expectedSize = m_snapshot->size;
-    const size_t expectedHash = m_snapshot->hash;
-    m_snapshot.reset();
+    m_records.reset();
+    m_list.forgetLayout();
     m_recordsStore.confirmReadableLocked();
-    ContentHash writtenHash(m_hashSeed);
-    // The stored ranges are copied from the file as it is read through, and
-    // the whole of it is checked against the snapshot before the new file
-    // replaces it: bytes that changed meanwhile are never kept.
-    file.writeLocked([&](const JsonFile::WriteSink &put) {
-        const auto emit = [&](QByteArrayView bytes) {
-            writtenHash.add(bytes);
-            put(bytes);
-        };
-        qsizetype next = 0;
-        qsizetype copied = 0; // of the stored range pieces[next]
-        const auto emitFresh = [&] {
-            for (; next < pieces.size() && !pieces.at(next).fromStored; ++next)
-                emit(QByteArrayView(fresh).sliced(pieces.at(next).offset, pieces.at(next).length));
-        };
-        emitFresh();
-        ContentHash storedHash(m_hashSeed);
-        qsizetype position = 0;
-        const bool exists = file.readPiecesLocked([&](QByteArrayView chunk) {
-            storedHash.add(chunk);
-            const qsizetype chunkStart = position;
-            position += chunk.size();
-            while (next < pieces.size()) {
-                const Piece &piece = pieces.at(next);
-                const qsizetype from = std::max(piece.offset + copied, chunkStart);
-                const qsizetype to = std::min(piece.offset + piece.length, position);
-                if (from < to) {
-                    emit(chunk.sliced(from - chunkStart, to - from));
-                    copied += to - from;
-                }
-                if (copied < piece.length)
-                    return;
-                ++next;
-                copied = 0;
-                emitFresh();
-            }
-        });
-        if (!exists || next < pieces.size() || position != expectedSize || storedHash.result() != expectedHash)
-            throw StoredTextChanged();
+    m_list.writeWholeLocked([&records](const RecordListFile::ElementSink &put) {
+        for (const PersistedManagedServiceRecord &record : records)
+            put(encodePrettyJsonElement(record));
     });
-    written.hash = writtenHash.result();
-    m_snapshot = std::move(written);
+    m_records = std::move(records);
+    m_layoutWrittenHere = true;
 }
 
 VersionedRecordsRead<PersistedManagedServiceRecord> ServiceRepository::readRecordsFile()
@@ -310,23 +175,41 @@ VersionedRecordsRead<PersistedManagedServiceRecord> ServiceRepository::readRecor
         std::lock_guard lock(file.mutex());
         std::optional<QByteArray> bytes;
         try {
-            if (confirmSnapshotLocked()) {
-                read.records = m_snapshot->records;
+            if (m_records && m_list.holdsLayoutLocked()) {
+                read.records = *m_records;
                 file.markReadable();
                 return read;
             }
+            m_records.reset();
             bytes = file.readLocked();
         } catch (const FileStoreError &error) {
+            m_records.reset();
             read.readError = error;
         }
         if (bytes) {
-            const qsizetype size = bytes->size();
-            const size_t hash = ContentHash::of(*bytes, m_hashSeed);
-            read = decodeVersionedRecords<PersistedManagedServiceRecord>(file, std::move(*bytes),
-                                                                         {"command", "executablePath"}, convertLegacy);
-            // Only what decoded whole is worth keeping; its layout is not known.
-            if (read.complete())
-                m_snapshot = Snapshot {size, hash, read.records, {}};
+            // The layout is taken while the text is checked for UTF-8, on
+            // another core, and must be done before the parser decodes the
+            // text in place.
+            bool indexed = false;
+            std::thread indexer(
+                [this, &indexed, text = QByteArrayView(*bytes)] { indexed = m_list.indexLocked(text); });
+            const auto joinIndexer = qScopeGuard([&indexer] {
+                if (indexer.joinable())
+                    indexer.join();
+            });
+            read = decodeVersionedRecords<PersistedManagedServiceRecord>(
+                file, std::move(*bytes), {"command", "executablePath"}, convertLegacy, [&indexer] { indexer.join(); });
+            if (indexer.joinable())
+                indexer.join();
+            // Only what decoded whole is worth keeping. Its records' text may
+            // be laid out otherwise than the encoder would (another writer, an
+            // older layout), so it is encoded again at the next write.
+            if (indexed && read.complete()) {
+                m_records = read.records;
+                m_layoutWrittenHere = false;
+            } else {
+                m_list.forgetLayout();
+            }
         }
     }
     // The older layout converts without loss; the next write replaces it.

@@ -3,6 +3,7 @@
 #include "records/JSONFileStore.h"
 #include "records/ManagedService.h"
 #include "records/PersistedManagedServiceRecord.h"
+#include "records/RecordListFile.h"
 #include "records/ProtectedPayloadEnvelope.h"
 #include "records/SerialExecutor.h"
 #include "records/VersionedRecordsFile.h"
@@ -38,10 +39,10 @@ using ProtectedServicePayloadOpener =
 // out, and the file is kept aside byte for byte before the next write.
 //
 // The file can hold a hundred megabytes and more. While its bytes are still
-// exactly what this repository last read or wrote (same size and content
-// hash), a load reuses the records decoded then, and an edit splices the
-// stored text of the records it keeps around the ones it encodes; the bytes
-// written are the same either way.
+// exactly what this repository last read or wrote (see RecordListFile), a
+// load reuses the records decoded then, and an edit after a write of its own
+// copies the stored text of the records it keeps around the ones it encodes;
+// the bytes written are the same either way.
 class ServiceRepository {
 public:
     explicit ServiceRepository(const QString &path);
@@ -70,20 +71,11 @@ public:
     QFuture<QList<ManagedService>> migrateLegacyEncryptedRecords(ProtectedServicePayloadOpener opener);
 
 private:
-    // One record of an edit, and where its text lies in the bytes last read
-    // (unset for a record to encode).
+    // One record of an edit, and its index in the file's layout while its
+    // stored text can be copied (-1 for a record to encode).
     struct Entry {
         PersistedManagedServiceRecord record;
-        std::optional<json::TextSpan> stored;
-    };
-    // The file's bytes as this repository last read or wrote them, and their records.
-    struct Snapshot {
-        qsizetype size = 0;
-        size_t hash = 0;
-        QList<PersistedManagedServiceRecord> records;
-        // Where each record's text lies, when this repository wrote the bytes:
-        // only then are they known to be laid out as the encoder lays them out.
-        QList<json::TextSpan> spans;
+        qsizetype stored = -1;
     };
     using Edit = std::function<void(QList<Entry> &)>;
 
@@ -97,18 +89,18 @@ private:
     // Throws FileStoreError when the file could not be read (nothing is written)
     // or written, and whatever `edit` throws (nothing is written).
     QList<PersistedManagedServiceRecord> update(const Edit &edit);
-    // Whether the file still holds the snapshot's bytes; else the snapshot is
-    // dropped. Throws FileStoreError when the file cannot be read.
-    bool confirmSnapshotLocked();
+    // Writes the entries over the bytes last read or written; false, writing
+    // nothing, when the file no longer holds them.
+    bool writePlan(const QList<Entry> &entries);
     // Writes the entries, encoding every record.
     void writeWhole(const QList<Entry> &entries);
-    // Writes the entries, copying the text of stored ones from the file as it
-    // reads it through; throws StoredTextChanged, writing nothing, when the
-    // file no longer holds the snapshot's bytes.
-    void writeSpliced(const QList<Entry> &entries);
 
     JSONFileStore<QList<PersistedManagedServiceRecord>> m_recordsStore;
-    std::optional<Snapshot> m_snapshot;
-    size_t m_hashSeed = 0;
+    RecordListFile m_list;
+    // The records of the list's layout, when it has one.
+    std::optional<QList<PersistedManagedServiceRecord>> m_records;
+    // Whether this repository wrote the layout's bytes: only then are they
+    // known to be laid out as the encoder lays them out.
+    bool m_layoutWrittenHere = false;
     SerialExecutor m_executor;
 };

@@ -234,6 +234,39 @@ QCoro::Task<> ServiceRunHistoryManager::persist(QList<QueuedAppend> appends)
     }
 }
 
+QCoro::Task<QList<ServiceRunRecord>> ServiceRunHistoryManager::runsSavedNowhere()
+{
+    QPointer self(this);
+    const QSet<QUuid> keptAside = co_await m_repository.keptAsideIds();
+    if (!self)
+        co_return {};
+    QList<ServiceRunRecord> lost = m_unwritten;
+    lost.removeIf([&keptAside](const ServiceRunRecord &run) { return keptAside.contains(run.id); });
+    co_return lost;
+}
+
+QCoro::Task<> ServiceRunHistoryManager::retryUnwrittenRuns()
+{
+    enqueueWrite([this] { return writeUnwritten(); });
+    co_await waitForPendingWrites();
+}
+
+QCoro::Task<> ServiceRunHistoryManager::writeUnwritten()
+{
+    QPointer self(this);
+    const QList<ServiceRunRecord> unwritten = m_unwritten;
+    if (unwritten.isEmpty())
+        co_return;
+    try {
+        co_await m_repository.appendAll({}, unwritten);
+        if (self)
+            noteWriteSucceeded(unwritten);
+    } catch (const std::exception &error) {
+        if (self)
+            noteWriteFailed("Failed to save run history: %s", error);
+    }
+}
+
 QCoro::Task<> ServiceRunHistoryManager::clearInFile(QUuid serviceId)
 {
     QPointer self(this);
@@ -447,7 +480,8 @@ QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
         if (m_historyChanges == changesBefore)
             break;
     }
-    m_lastLoadFailed = false;
+    // A damaged file lists none of its runs: memory tells nothing of them either.
+    m_lastLoadFailed = m_repository.lastLoadFoundDamage();
     // Runs still waiting for a write that succeeds are not in the file yet.
     QSet<QUuid> loadedIds;
     for (const ServiceRunRecord &record : std::as_const(loaded))

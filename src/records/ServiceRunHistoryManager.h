@@ -88,6 +88,10 @@ public:
     // Finished runs whose write failed, newest first. Each goes into the file
     // with the next write that succeeds, unless cleared or deleted first.
     const QList<ServiceRunRecord> &unwrittenRuns() const { return m_unwritten; }
+    // The unwritten runs that are not in the side file either: lost at quit.
+    QCoro::Task<QList<ServiceRunRecord>> runsSavedNowhere();
+    // Writes the unwritten runs once more, after the writes already queued.
+    QCoro::Task<> retryUnwrittenRuns();
     // Logs every run that is still not in the file; for the end of the quit.
     void logUnwrittenRuns() const;
 
@@ -122,6 +126,7 @@ private:
 
     QCoro::Task<> persistBatch(const std::shared_ptr<AppendBatch> &batch);
     QCoro::Task<> persist(QList<QueuedAppend> appends);
+    QCoro::Task<> writeUnwritten();
     QCoro::Task<> clearInFile(QUuid serviceId);
     QCoro::Task<> deleteInFile(QUuid recordId);
     QCoro::Task<> redactInFile(QSet<QUuid> profileIDs, QSet<QString> profileNames);
@@ -153,7 +158,8 @@ private:
     // Counts every change that a reload running at the same time could miss.
     quint64 m_historyChanges = 0;
     QList<ServiceRunRecord> m_unwritten;
-    // The last load could not read the file: the list may lack stored runs.
+    // The last load could not read the file, or found it damaged: the list
+    // may lack stored runs.
     bool m_lastLoadFailed = false;
     // Profiles whose runs are masked in memory but perhaps not yet in the file.
     struct PendingRedaction {

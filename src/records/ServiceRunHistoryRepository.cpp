@@ -1,27 +1,15 @@
 #include "records/ServiceRunHistoryRepository.h"
 
-#include "records/ContentHash.h"
+#include "platform/Logging.h"
 #include "records/FileStoreError.h"
 
 #include <QFile>
 #include <QHash>
-#include <QRandomGenerator>
 #include <QSet>
-#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
-
-// The record as it stands inside the file's array, from its opening brace on
-// (the first line's indent belongs to the separator before it).
-QByteArray arrayElementText(const ServiceRunRecord &record)
-{
-    QByteArray text = encodePrettyJsonElement(record);
-    text.remove(0, 2); // erasing at the front moves no bytes
-    return text;
-}
 
 QSet<QUuid> idsOf(const QList<ServiceRunRecord> &records)
 {
@@ -44,111 +32,70 @@ void maskSecrets(ServiceRunRecord &record)
         redactSecretEnvironmentEntriesInPlace(record.environment);
 }
 
-bool isJsonSpace(char character)
-{
-    return character == ' ' || character == '\n' || character == '\r' || character == '\t';
-}
-
-qsizetype skipSpace(QByteArrayView text, qsizetype at)
-{
-    while (at < text.size() && isJsonSpace(text[at]))
-        ++at;
-    return at;
-}
-
-// The quote that closes the string opened at `quote`, or -1. A quote is
-// escaped exactly when an odd run of backslashes stands before it; the long
-// outputs are crossed by memchr, not byte by byte.
-qsizetype stringEnd(QByteArrayView text, qsizetype quote)
-{
-    qsizetype at = quote + 1;
-    while (at < text.size()) {
-        const void *found = std::memchr(text.data() + at, '"', static_cast<size_t>(text.size() - at));
-        if (!found)
-            return -1;
-        const qsizetype end = static_cast<const char *>(found) - text.data();
-        qsizetype backslashes = 0;
-        while (end - backslashes - 1 > quote && text[end - backslashes - 1] == '\\')
-            ++backslashes;
-        if (backslashes % 2 == 0)
-            return end;
-        at = end + 1;
-    }
-    return -1;
-}
-
-// One past the brace that closes the object opened at `start`, or -1. Only
-// nesting and strings are followed: what lies between is the parser's to judge.
-qsizetype objectEnd(QByteArrayView text, qsizetype start)
-{
-    qsizetype depth = 0;
-    for (qsizetype at = start; at < text.size(); ++at) {
-        switch (text[at]) {
-        case '{':
-        case '[':
-            ++depth;
-            break;
-        case '}':
-        case ']':
-            if (--depth == 0)
-                return text[at] == '}' ? at + 1 : -1;
-            break;
-        case '"':
-            at = stringEnd(text, at);
-            if (at < 0)
-                return -1;
-            break;
-        default:
-            break;
-        }
-    }
-    return -1;
-}
-
-// From this size of file on, records are indexed on several cores.
-constexpr qsizetype parallelIndexSize = qsizetype(8) << 20;
-
-struct ElementSpan {
-    qsizetype offset = 0;
-    qsizetype length = 0;
-};
-
-// Where each object of a top-level JSON array lies, or nullopt when the text
-// is not an array of objects (the full decode then says what is wrong).
-std::optional<QList<ElementSpan>> arrayElementSpans(QByteArrayView text)
-{
-    QList<ElementSpan> spans;
-    qsizetype at = skipSpace(text, 0);
-    if (at == text.size() || text[at] != '[')
-        return std::nullopt;
-    at = skipSpace(text, at + 1);
-    const auto closesHere = [&text](qsizetype bracket) { return skipSpace(text, bracket + 1) == text.size(); };
-    if (at < text.size() && text[at] == ']')
-        return closesHere(at) ? std::optional(spans) : std::nullopt;
-    while (at < text.size() && text[at] == '{') {
-        const qsizetype end = objectEnd(text, at);
-        if (end < 0)
-            return std::nullopt;
-        spans.append({at, end - at});
-        at = skipSpace(text, end);
-        if (at < text.size() && text[at] == ']')
-            return closesHere(at) ? std::optional(spans) : std::nullopt;
-        if (at == text.size() || text[at] != ',')
-            return std::nullopt;
-        at = skipSpace(text, at + 1);
-    }
-    return std::nullopt;
-}
-
-// Thrown inside a spliced write when the file no longer holds what its layout says.
-struct StoredTextChanged {};
-
 json::ParsedDocument parseElement(QByteArrayView text)
 {
     QByteArray copy;
     copy.reserve(text.size() + 16);
     copy.append(text);
     return json::parse(std::move(copy));
+}
+
+// Masks every environment value of a stored run, read only as JSON, that
+// used one of the profiles: it need not decode as a run.
+void maskElementOfProfiles(json::Document &element, const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames)
+{
+    if (!element.IsObject())
+        return;
+    const auto text = [&element](const char *key) -> std::optional<QString> {
+        const auto member = element.FindMember(key);
+        if (member == element.MemberEnd() || !member->value.IsString())
+            return std::nullopt;
+        return QString::fromUtf8(member->value.GetString(), member->value.GetStringLength());
+    };
+    std::optional<QUuid> profileId;
+    if (const std::optional<QString> id = text("environmentProfileId"))
+        profileId = json::parseUuid(*id);
+    if (!runUsesProfile(profileId, text("environmentProfileName"), profileIDs, profileNames))
+        return;
+    const auto environment = element.FindMember("environment");
+    if (environment == element.MemberEnd() || !environment->value.IsArray())
+        return;
+    const QByteArray mask = ServiceRunEnvironmentEntry::secretMask.toUtf8();
+    json::Allocator &allocator = element.GetAllocator();
+    for (json::Value &entry : environment->value.GetArray()) {
+        if (!entry.IsObject())
+            continue;
+        entry.RemoveMember("value");
+        entry.RemoveMember("isSecret");
+        entry.AddMember("value",
+                        json::Value(mask.constData(), static_cast<rapidjson::SizeType>(mask.size()), allocator),
+                        allocator);
+        entry.AddMember("isSecret", true, allocator);
+    }
+}
+
+// The copy of a damaged history that is kept aside: every element that parses
+// as JSON, the runs of the profiles masked; the rest left out (and logged).
+QByteArray maskedAsideCopy(const QByteArray &bytes, const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames,
+                           const QString &fileName)
+{
+    qsizetype leftOut = 0;
+    QByteArray copy;
+    for (const json::TextSpan &span : RecordListFile::wholeElementSpans(bytes, leftOut)) {
+        try {
+            json::ParsedDocument parsed = parseElement(QByteArrayView(bytes).sliced(span.offset, span.length));
+            maskElementOfProfiles(parsed.document, profileIDs, profileNames);
+            copy.append(copy.isEmpty() ? json::prettyList::opening : json::prettyList::separator);
+            copy.append(json::serializePrettyElement(parsed.document));
+        } catch (const json::DecodeError &) {
+            leftOut += span.length;
+        }
+    }
+    copy.append(copy.isEmpty() ? json::prettyList::empty : json::prettyList::closing);
+    if (leftOut > 0)
+        qCCritical(lcPersistence, "Left %lld bytes that are no JSON out of the copy of %s kept aside",
+                   static_cast<long long>(leftOut), qUtf8Printable(fileName));
+    return copy;
 }
 
 } // namespace
@@ -210,7 +157,8 @@ bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &pro
 
 ServiceRunHistoryRepository::ServiceRunHistoryRepository(const QString &path)
     : m_store(path),
-      m_hashSeed(static_cast<size_t>(QRandomGenerator::global()->generate64()))
+      m_list(m_store.file()),
+      m_keptAside(path)
 {}
 
 QFuture<void> ServiceRunHistoryRepository::append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten)
@@ -222,21 +170,42 @@ QFuture<void> ServiceRunHistoryRepository::appendAll(QList<ServiceRunRecord> new
                                                      QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, newestFirst = std::move(newestFirst), unwritten = std::move(unwritten)] {
-        // Many runs of one service finished at once may exceed its limit by themselves.
-        const QList<ServiceRunRecord> front = limitRunHistoryPerService(newestFirst + unwritten);
-        QHash<QUuid, qsizetype> counts;
-        for (const ServiceRunRecord &run : front)
-            ++counts[run.serviceId];
-        const QSet<QUuid> replaced = idsOf(unwritten);
-        const auto withinLimit = [&counts, &replaced](const StoredRecord &record) {
-            return !replaced.contains(record.id) && ++counts[record.serviceId] <= maximumRecordsPerService
-                       ? StoredAction::keep
-                       : StoredAction::drop;
-        };
-        if (rewriteStored(front, withinLimit))
-            return;
-        writeRecords(limitRunHistoryPerService(loadWithFront(front, unwritten)));
+        try {
+            writeFoldingKeptAside(unwritten,
+                                  [&](const QList<ServiceRunRecord> &pending) { appendInFile(newestFirst, pending); });
+        } catch (const FileStoreError &) {
+            // Earlier runs too, when they found no room in the side file before.
+            const QSet<QUuid> kept = idsOf(keptAsideRuns());
+            QList<ServiceRunRecord> runs = newestFirst + unwritten;
+            runs.removeIf([&kept](const ServiceRunRecord &run) { return kept.contains(run.id); });
+            keepAside(runs);
+            throw;
+        }
     });
+}
+
+void ServiceRunHistoryRepository::appendInFile(const QList<ServiceRunRecord> &newestFirst,
+                                               const QList<ServiceRunRecord> &unwritten)
+{
+    // Many runs of one service finished at once may exceed its limit by themselves.
+    const QList<ServiceRunRecord> front = limitRunHistoryPerService(newestFirst + unwritten);
+    QHash<QUuid, qsizetype> counts;
+    for (const ServiceRunRecord &run : front)
+        ++counts[run.serviceId];
+    const QSet<QUuid> replaced = idsOf(unwritten);
+    const auto withinLimit = [&counts, &replaced](const StoredRun &record) {
+        return !replaced.contains(record.id) && ++counts[record.serviceId] <= maximumRecordsPerService
+                   ? StoredAction::keep
+                   : StoredAction::drop;
+    };
+    if (rewriteStored(front, withinLimit))
+        return;
+    writeRecords(limitRunHistoryPerService(loadWithFront(front, unwritten)));
+}
+
+QFuture<QSet<QUuid>> ServiceRunHistoryRepository::keptAsideIds()
+{
+    return m_executor.run([this] { return idsOf(keptAsideRuns()); });
 }
 
 QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::load()
@@ -246,7 +215,7 @@ QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::load()
 
 QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::loadChecked()
 {
-    return m_executor.run([this] { return loadIndexed(); });
+    return m_executor.run([this] { return loadFoldingKeptAside(); });
 }
 
 QFuture<QString> ServiceRunHistoryRepository::readOutput(const QUuid &recordId)
@@ -263,94 +232,55 @@ QFuture<QString> ServiceRunHistoryRepository::readOutput(const QUuid &recordId)
                 return record.output.text();
         }
         throw FileStoreError(
-            QStringLiteral("The output of this run is no longer in the file “%1”.").arg(m_store.file().fileName()));
+            QStringLiteral("The output of this run is no longer in the file “%1”.").arg(m_list.file().fileName()));
     });
 }
 
 QList<ServiceRunRecord> ServiceRunHistoryRepository::loadIndexed()
 {
     {
-        JsonFile &file = m_store.file();
+        JsonFile &file = m_list.file();
         std::lock_guard lock(file.mutex());
-        m_layout.reset();
+        m_list.forgetLayout();
+        m_runs.clear();
         std::optional<QByteArray> bytes = file.readLocked();
-        if (!bytes)
+        if (!bytes) {
+            m_foundDamage = false;
             return {};
-        if (std::optional<Indexed> indexed = index(*bytes)) {
+        }
+        const auto decode = [](QByteArrayView text) -> std::optional<ServiceRunRecord> {
+            try {
+                return ServiceRunRecord::fromJson(parseElement(text).root(),
+                                                  ServiceRunRecord::OutputReading::leaveInFile);
+            } catch (const json::DecodeError &) {
+            } catch (const std::bad_alloc &) {}
+            return std::nullopt;
+        };
+        if (std::optional<QList<ServiceRunRecord>> records = m_list.indexLocked<ServiceRunRecord>(*bytes, decode)) {
             file.markReadable();
-            m_layout = std::move(indexed->layout);
-            return std::move(indexed->records);
+            m_foundDamage = false;
+            m_runs.reserve(records->size());
+            for (const ServiceRunRecord &record : std::as_const(*records))
+                m_runs.append(storedRun(record));
+            return std::move(*records);
         }
     }
     // Not a list of records: the full decode tells what is wrong and has the file set aside.
-    return m_store.loadForUpdate({});
-}
-
-std::optional<ServiceRunHistoryRepository::Indexed> ServiceRunHistoryRepository::index(QByteArrayView bytes) const
-{
-    const std::optional<QList<ElementSpan>> spans = arrayElementSpans(bytes);
-    if (!spans)
-        return std::nullopt;
-    struct Element {
-        std::optional<ServiceRunRecord> record; // nullopt when it does not decode
-        size_t hash = 0;
-    };
-    const auto decode = [this, bytes](const ElementSpan &span) {
-        const QByteArrayView text = bytes.sliced(span.offset, span.length);
-        Element element;
-        try {
-            element.record =
-                ServiceRunRecord::fromJson(parseElement(text).root(), ServiceRunRecord::OutputReading::leaveInFile);
-            element.hash = contentHash(text);
-        } catch (const json::DecodeError &) {
-        } catch (const std::bad_alloc &) {}
-        return element;
-    };
-    // Each record decodes on its own, so a large file's go on several cores.
-    QList<Element> elements;
-    if (bytes.size() >= parallelIndexSize) {
-        elements = QtConcurrent::blockingMapped<QList<Element>>(*spans, decode);
-    } else {
-        elements.reserve(spans->size());
-        for (const ElementSpan &span : *spans)
-            elements.append(decode(span));
-    }
-
-    Indexed indexed {{}, {bytes.size(), {}}};
-    indexed.records.reserve(elements.size());
-    indexed.layout.records.reserve(elements.size());
-    for (qsizetype position = 0; position < elements.size(); ++position) {
-        Element &element = elements[position];
-        if (!element.record)
-            return std::nullopt;
-        const ElementSpan &span = spans->at(position);
-        StoredRecord stored {element.record->id,
-                             element.record->serviceId,
-                             span.offset,
-                             span.length,
-                             element.hash,
-                             element.record->environmentProfileId,
-                             element.record->environmentProfileName,
-                             holdsClearSecret(element.record->environment)};
-        indexed.layout.records.append(std::move(stored));
-        indexed.records.append(std::move(*element.record));
-    }
-    return indexed;
+    QList<ServiceRunRecord> records = m_store.loadForUpdate({});
+    m_foundDamage = m_list.file().isMarkedUnreadable();
+    return records;
 }
 
 std::optional<QString> ServiceRunHistoryRepository::readIndexedOutput(const QUuid &recordId)
 {
-    JsonFile &file = m_store.file();
+    JsonFile &file = m_list.file();
     std::lock_guard lock(file.mutex());
-    if (!m_layout)
+    const auto found =
+        std::find_if(m_runs.cbegin(), m_runs.cend(), [&recordId](const StoredRun &run) { return run.id == recordId; });
+    if (found == m_runs.cend())
         return std::nullopt;
-    const auto found = std::find_if(m_layout->records.cbegin(), m_layout->records.cend(),
-                                    [&recordId](const StoredRecord &record) { return record.id == recordId; });
-    if (found == m_layout->records.cend())
-        return std::nullopt;
-    const std::optional<QByteArray> text = file.readRangeLocked(found->offset, found->length);
-    // The record's own bytes, unchanged, decode to the output they held.
-    if (!text || text->size() != found->length || contentHash(*text) != found->hash)
+    const std::optional<QByteArray> text = m_list.readElementLocked(found - m_runs.cbegin());
+    if (!text)
         return std::nullopt;
     try {
         const json::ParsedDocument parsed = parseElement(*text);
@@ -363,31 +293,41 @@ std::optional<QString> ServiceRunHistoryRepository::readIndexedOutput(const QUui
 QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId, QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, recordId, unwritten = std::move(unwritten)] {
-        const QSet<QUuid> replaced = idsOf(unwritten);
-        const auto keep = [&](const StoredRecord &record) {
-            return record.id != recordId && !replaced.contains(record.id) ? StoredAction::keep : StoredAction::drop;
-        };
-        if (rewriteStored(unwritten, keep))
-            return;
-        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
-        records.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
-        writeRecords(std::move(records));
+        editKeptAside([&recordId](QList<ServiceRunRecord> &runs) {
+            return runs.removeIf([&](const ServiceRunRecord &run) { return run.id == recordId; }) > 0;
+        });
+        writeFoldingKeptAside(unwritten, [&](const QList<ServiceRunRecord> &pending) {
+            const QSet<QUuid> replaced = idsOf(pending);
+            const auto keep = [&](const StoredRun &record) {
+                return record.id != recordId && !replaced.contains(record.id) ? StoredAction::keep : StoredAction::drop;
+            };
+            if (rewriteStored(pending, keep))
+                return;
+            QList<ServiceRunRecord> records = loadWithFront(pending, pending);
+            records.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
+            writeRecords(std::move(records));
+        });
     });
 }
 
 QFuture<void> ServiceRunHistoryRepository::clear(const QUuid &serviceId, QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, serviceId, unwritten = std::move(unwritten)] {
-        const QSet<QUuid> replaced = idsOf(unwritten);
-        const auto keep = [&](const StoredRecord &record) {
-            return record.serviceId != serviceId && !replaced.contains(record.id) ? StoredAction::keep
-                                                                                  : StoredAction::drop;
-        };
-        if (rewriteStored(unwritten, keep))
-            return;
-        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
-        records.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
-        writeRecords(std::move(records));
+        editKeptAside([&serviceId](QList<ServiceRunRecord> &runs) {
+            return runs.removeIf([&](const ServiceRunRecord &run) { return run.serviceId == serviceId; }) > 0;
+        });
+        writeFoldingKeptAside(unwritten, [&](const QList<ServiceRunRecord> &pending) {
+            const QSet<QUuid> replaced = idsOf(pending);
+            const auto keep = [&](const StoredRun &record) {
+                return record.serviceId != serviceId && !replaced.contains(record.id) ? StoredAction::keep
+                                                                                      : StoredAction::drop;
+            };
+            if (rewriteStored(pending, keep))
+                return;
+            QList<ServiceRunRecord> records = loadWithFront(pending, pending);
+            records.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
+            writeRecords(std::move(records));
+        });
     });
 }
 
@@ -411,275 +351,189 @@ QFuture<void> ServiceRunHistoryRepository::redactProfiles(const QSet<QUuid> &pro
                                                           QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, profileIDs, profileNames, unwritten = std::move(unwritten)] {
-        QList<ServiceRunRecord> front = unwritten;
-        maskRunsOfProfiles(front, profileIDs, profileNames);
-        const QSet<QUuid> replaced = idsOf(unwritten);
-        const auto plan = [&](const StoredRecord &record) {
-            if (replaced.contains(record.id))
-                return StoredAction::drop;
-            return runUsesProfile(record.profileId, record.profileName, profileIDs, profileNames) ? StoredAction::mask
-                                                                                                  : StoredAction::keep;
-        };
-        if (rewriteStored(front, plan, unwritten.isEmpty()))
-            return;
-        QList<ServiceRunRecord> records = loadWithFront(unwritten, unwritten);
-        if (maskRunsOfProfiles(records, profileIDs, profileNames) || !unwritten.isEmpty())
-            writeRecords(std::move(records));
+        editKeptAside(
+            [&](QList<ServiceRunRecord> &runs) { return maskRunsOfProfiles(runs, profileIDs, profileNames); });
+        writeFoldingKeptAside(unwritten, [&](const QList<ServiceRunRecord> &pending) {
+            QList<ServiceRunRecord> front = pending;
+            maskRunsOfProfiles(front, profileIDs, profileNames);
+            const QSet<QUuid> replaced = idsOf(pending);
+            const auto plan = [&](const StoredRun &record) {
+                if (replaced.contains(record.id))
+                    return StoredAction::drop;
+                return runUsesProfile(record.profileId, record.profileName, profileIDs, profileNames)
+                           ? StoredAction::mask
+                           : StoredAction::keep;
+            };
+            if (rewriteStored(front, plan, pending.isEmpty()))
+                return;
+            QList<ServiceRunRecord> records = loadWithFront(pending, pending);
+            if (m_list.file().isMarkedUnreadable()) {
+                // The damaged file is kept aside by the next write: masked, never in clear.
+                m_maskedAside.profileIDs.unite(profileIDs);
+                m_maskedAside.profileNames.unite(profileNames);
+                m_list.file().setAsideCopyFilter(
+                    [masked = m_maskedAside, name = m_list.file().fileName()](const QByteArray &bytes) {
+                        return maskedAsideCopy(bytes, masked.profileIDs, masked.profileNames, name);
+                    });
+                if (pending.isEmpty())
+                    throw FileStoreError(
+                        QStringLiteral("The file “%1” couldn’t be redacted because its content is damaged.")
+                            .arg(m_list.file().fileName()));
+            }
+            if (maskRunsOfProfiles(records, profileIDs, profileNames) || !pending.isEmpty())
+                writeRecords(std::move(records));
+        });
     });
 }
 
-// Puts a list out through a write, record by record, noting where each lands.
-class ServiceRunHistoryRepository::LayoutBuilder {
-public:
-    LayoutBuilder(const JsonFile::WriteSink &put, Layout &layout)
-        : m_put(put),
-          m_layout(layout)
-    {}
-
-    // The separator before the record, which then starts at the layout's size.
-    void startRecord(StoredRecord record)
-    {
-        write(m_layout.records.isEmpty() ? "[\n  " : ",\n  ");
-        record.offset = m_layout.size;
-        record.length = 0;
-        record.clearSecrets = false;
-        m_layout.records.append(record);
-    }
-    void recordBytes(QByteArrayView bytes)
-    {
-        write(bytes);
-        m_layout.records.last().length += bytes.size();
-    }
-    void record(const StoredRecord &record, QByteArrayView text)
-    {
-        startRecord(record);
-        recordBytes(text);
-    }
-    // The same bytes the file store's pretty encoder writes for the whole list.
-    void finish() { write(m_layout.records.isEmpty() ? "[]" : "\n]"); }
-
-private:
-    void write(QByteArrayView bytes)
-    {
-        m_put(bytes);
-        m_layout.size += bytes.size();
-    }
-
-    const JsonFile::WriteSink &m_put;
-    Layout &m_layout;
-};
-
-// Follows the file as it is read through, front to back, against the layout
-// it should have: only white space and the list's marks between records, and
-// each record's hash. Each record goes on to the builder as the plan says: its
-// text as it is, or (to be masked, or holding a secret in clear) decoded,
-// masked and encoded again. Throws StoredTextChanged at the first byte that
-// differs.
-class ServiceRunHistoryRepository::StoredCopy {
-public:
-    StoredCopy(const ServiceRunHistoryRepository &repository, const Layout &stored, const Plan &plan,
-               LayoutBuilder &out)
-        : m_repository(repository),
-          m_stored(stored),
-          m_plan(plan),
-          m_out(out),
-          m_hash(repository.m_hashSeed)
-    {}
-
-    void consume(QByteArrayView piece)
-    {
-        while (true) {
-            const qsizetype end = m_inRecord ? record().offset + record().length : gapEnd();
-            if (m_position == end && !m_done) {
-                m_inRecord ? endRecord() : endGap();
-                continue;
-            }
-            if (piece.isEmpty())
-                return;
-            if (m_done)
-                throw StoredTextChanged(); // the file goes on
-            const QByteArrayView chunk = piece.first(std::min(piece.size(), end - m_position));
-            m_inRecord ? recordBytes(chunk) : gapBytes(chunk);
-            m_position += chunk.size();
-            piece = piece.sliced(chunk.size());
-        }
-    }
-    void finish() const
-    {
-        if (!m_done)
-            throw StoredTextChanged(); // the file ends early
-    }
-    // Whether a record written again came out differently.
-    bool masked() const { return m_masked; }
-
-private:
-    const StoredRecord &record() const { return m_stored.records.at(m_next); }
-    bool atLastGap() const { return m_next == m_stored.records.size(); }
-    qsizetype gapEnd() const { return atLastGap() ? m_stored.size : record().offset; }
-
-    void gapBytes(QByteArrayView bytes)
-    {
-        for (const char character : bytes) {
-            if (character == ' ' || character == '\n' || character == '\r' || character == '\t')
-                continue;
-            m_marks.append(character);
-            if (m_marks.size() > 2)
-                throw StoredTextChanged();
-        }
-    }
-    void endGap()
-    {
-        const QByteArrayView expected =
-            atLastGap() ? (m_stored.records.isEmpty() ? "[]" : "]") : (m_next == 0 ? "[" : ",");
-        if (m_marks != expected)
-            throw StoredTextChanged();
-        m_marks.clear();
-        if (atLastGap()) {
-            m_done = true;
-            return;
-        }
-        m_inRecord = true;
-        // Asked once per record: a plan may count what it keeps.
-        m_planned = m_plan(record());
-        m_action = m_planned == StoredAction::keep && record().clearSecrets ? StoredAction::mask : m_planned;
-        m_hash = ContentHash(m_repository.m_hashSeed);
-        m_text.clear();
-        if (m_action == StoredAction::keep)
-            m_out.startRecord(record());
-    }
-    void recordBytes(QByteArrayView bytes)
-    {
-        m_hash.add(bytes);
-        if (m_action == StoredAction::keep)
-            m_out.recordBytes(bytes);
-        else if (m_action == StoredAction::mask)
-            m_text.append(bytes);
-    }
-    void endRecord()
-    {
-        if (m_hash.result() != record().hash)
-            throw StoredTextChanged();
-        if (m_action == StoredAction::mask)
-            writeMasked();
-        m_inRecord = false;
-        ++m_next;
-    }
-    void writeMasked()
-    {
-        ServiceRunRecord run;
-        try {
-            run = ServiceRunRecord::fromJson(parseElement(m_text).root());
-        } catch (const json::DecodeError &) {
-            throw StoredTextChanged(); // it decoded when it was read
-        }
-        const bool secretsMasked = holdsClearSecret(run.environment);
-        maskSecrets(run);
-        const bool profileMasked = m_planned == StoredAction::mask && maskEveryEntry(run.environment);
-        if (!secretsMasked && !profileMasked) {
-            m_out.record(record(), m_text);
-            return;
-        }
-        m_masked = true;
-        const QByteArray text = arrayElementText(run);
-        m_out.record(m_repository.storedRecord(run, text), text);
-    }
-
-    const ServiceRunHistoryRepository &m_repository;
-    const Layout &m_stored;
-    const Plan &m_plan;
-    LayoutBuilder &m_out;
-    ContentHash m_hash;
-    qsizetype m_position = 0;
-    qsizetype m_next = 0; // the record at or after the position
-    bool m_inRecord = false;
-    bool m_done = false;
-    bool m_masked = false;
-    StoredAction m_planned = StoredAction::keep;
-    StoredAction m_action = StoredAction::keep; // what is done: a clear secret is masked even where kept
-    QByteArray m_marks;
-    QByteArray m_text; // of a record to write again
-};
-
 void ServiceRunHistoryRepository::writeRecords(QList<ServiceRunRecord> records)
 {
-    JsonFile &file = m_store.file();
+    JsonFile &file = m_list.file();
     std::lock_guard lock(file.mutex());
-    m_layout.reset();
+    m_list.forgetLayout();
+    m_runs.clear();
     m_store.confirmReadableLocked();
-    Layout written;
-    file.writeLocked([&](const JsonFile::WriteSink &put) {
-        LayoutBuilder out(put, written);
+    QList<StoredRun> runs;
+    runs.reserve(records.size());
+    m_list.writeWholeLocked([&](const RecordListFile::ElementSink &put) {
         for (ServiceRunRecord &record : records) {
             // Every record's secrets, not only a new one's: a clear value in a
             // hand-edited file must not be written back.
             maskSecrets(record);
-            const QByteArray text = arrayElementText(record);
-            out.record(storedRecord(record, text), text);
+            put(encodePrettyJsonElement(record));
+            runs.append(storedRun(record));
             record.output.clear(); // written; free it early
         }
-        out.finish();
     });
-    m_layout = std::move(written);
+    m_runs = std::move(runs);
 }
 
 bool ServiceRunHistoryRepository::rewriteStored(const QList<ServiceRunRecord> &front, const Plan &plan,
                                                 bool onlyIfMasked)
 {
-    // Nothing to write: the rewrite stops, leaving the file as it is.
-    struct Unchanged {};
-
-    JsonFile &file = m_store.file();
+    using Piece = RecordListFile::Piece;
+    JsonFile &file = m_list.file();
     std::lock_guard lock(file.mutex());
-    if (!m_layout)
+    if (!m_list.layout())
         return false;
-    // Until this write succeeds, what the file holds is not known.
-    const Layout stored = *std::exchange(m_layout, std::nullopt);
     m_store.confirmReadableLocked();
-    Layout written;
-    try {
-        file.writeLocked([&](const JsonFile::WriteSink &put) {
-            LayoutBuilder out(put, written);
-            for (ServiceRunRecord record : front) {
-                maskSecrets(record);
-                const QByteArray text = arrayElementText(record);
-                out.record(storedRecord(record, text), text);
-            }
-            // The file is read through once, never held whole. Offsets fit only
-            // the very bytes read or written: neither a path check nor the
-            // timestamps (coarse on many file systems) can tell an edit of the
-            // same size apart, the contents can.
-            StoredCopy copy(*this, stored, plan, out);
-            if (!file.readPiecesLocked([&copy](QByteArrayView piece) { copy.consume(piece); }))
-                throw StoredTextChanged();
-            copy.finish();
-            if (onlyIfMasked && !copy.masked())
-                throw Unchanged();
-            out.finish();
-        });
-    } catch (const StoredTextChanged &) {
-        return false;
-    } catch (const Unchanged &) {
-        m_layout = stored;
-        return true;
+    QList<Piece> pieces;
+    QList<StoredRun> runs;
+    for (const ServiceRunRecord &record : front) {
+        pieces.append(Piece::record([&record] {
+            ServiceRunRecord masked = record;
+            maskSecrets(masked);
+            return encodePrettyJsonElement(masked);
+        }));
+        runs.append(storedRun(record));
     }
-    m_layout = std::move(written);
+    for (qsizetype index = 0; index < m_runs.size(); ++index) {
+        // Asked once per record, in order: a plan may count what it keeps.
+        const StoredAction action = plan(m_runs.at(index));
+        if (action == StoredAction::drop)
+            continue;
+        // A clear secret in a hand-edited file is masked even where the record is kept.
+        if (action == StoredAction::mask || m_runs.at(index).clearSecrets)
+            pieces.append({index, maskedText(action == StoredAction::mask), {}});
+        else
+            pieces.append(Piece::keep(index));
+        runs.append(m_runs.at(index));
+        runs.last().clearSecrets = false;
+    }
+    switch (m_list.writePlanLocked(pieces, onlyIfMasked)) {
+    case RecordListFile::PlanResult::storedChanged:
+        m_runs.clear();
+        return false;
+    case RecordListFile::PlanResult::unchanged:
+        return true;
+    case RecordListFile::PlanResult::written:
+        break;
+    }
+    m_runs = std::move(runs);
     return true;
 }
 
-ServiceRunHistoryRepository::StoredRecord ServiceRunHistoryRepository::storedRecord(const ServiceRunRecord &record,
-                                                                                    QByteArrayView text) const
+std::function<std::optional<QByteArray>(QByteArrayView)> ServiceRunHistoryRepository::maskedText(bool everyEntry)
 {
-    return {record.id,
-            record.serviceId,
-            0,
-            0,
-            contentHash(text),
-            record.environmentProfileId,
-            record.environmentProfileName,
+    return [everyEntry](QByteArrayView stored) -> std::optional<QByteArray> {
+        ServiceRunRecord run = ServiceRunRecord::fromJson(parseElement(stored).root());
+        const bool secretsMasked = holdsClearSecret(run.environment);
+        maskSecrets(run);
+        const bool profileMasked = everyEntry && maskEveryEntry(run.environment);
+        if (!secretsMasked && !profileMasked)
+            return std::nullopt;
+        return encodePrettyJsonElement(run);
+    };
+}
+
+ServiceRunHistoryRepository::StoredRun ServiceRunHistoryRepository::storedRun(const ServiceRunRecord &record)
+{
+    return {record.id, record.serviceId, record.environmentProfileId, record.environmentProfileName,
             holdsClearSecret(record.environment)};
 }
 
-size_t ServiceRunHistoryRepository::contentHash(QByteArrayView bytes) const
+QList<ServiceRunRecord> ServiceRunHistoryRepository::keptAsideRuns()
 {
-    return ContentHash::of(bytes, m_hashSeed);
+    try {
+        return m_keptAside.runs();
+    } catch (const FileStoreError &error) {
+        qCCritical(lcPersistence, "Failed to read the runs kept aside: %s", qUtf8Printable(error.message()));
+        return {};
+    }
+}
+
+void ServiceRunHistoryRepository::keepAside(const QList<ServiceRunRecord> &runs)
+{
+    try {
+        m_keptAside.append(runs);
+    } catch (const FileStoreError &error) {
+        qCCritical(lcPersistence, "Failed to keep unsaved runs aside: %s", qUtf8Printable(error.message()));
+    }
+}
+
+void ServiceRunHistoryRepository::editKeptAside(const std::function<bool(QList<ServiceRunRecord> &)> &edit)
+{
+    // Done first, on its own: when the history write fails, a run cleared or
+    // masked here must not come back from the side file.
+    try {
+        m_keptAside.edit(edit);
+    } catch (const FileStoreError &error) {
+        qCCritical(lcPersistence, "Failed to update the runs kept aside: %s", qUtf8Printable(error.message()));
+    }
+}
+
+void ServiceRunHistoryRepository::writeFoldingKeptAside(
+    const QList<ServiceRunRecord> &unwritten, const std::function<void(const QList<ServiceRunRecord> &)> &write)
+{
+    const QList<ServiceRunRecord> keptAside = keptAsideRuns();
+    QList<ServiceRunRecord> pending = unwritten;
+    const QSet<QUuid> ids = idsOf(unwritten);
+    for (const ServiceRunRecord &run : keptAside) {
+        if (!ids.contains(run.id))
+            pending.append(run);
+    }
+    write(pending);
+    if (!keptAside.isEmpty())
+        m_keptAside.remove();
+}
+
+QList<ServiceRunRecord> ServiceRunHistoryRepository::loadFoldingKeptAside()
+{
+    QList<ServiceRunRecord> stored = loadIndexed();
+    QList<ServiceRunRecord> keptAside = keptAsideRuns();
+    if (keptAside.isEmpty())
+        return stored;
+    const QSet<QUuid> ids = idsOf(keptAside);
+    stored.removeIf([&ids](const ServiceRunRecord &run) { return ids.contains(run.id); });
+    try {
+        appendInFile({}, keptAside);
+        m_keptAside.remove();
+        for (ServiceRunRecord &run : keptAside)
+            run.output = ServiceRunOutput::inFile(run.output.isEmpty());
+        return limitRunHistoryPerService(keptAside + stored);
+    } catch (const FileStoreError &error) {
+        // Listed all the same; every later write tries again.
+        qCCritical(lcPersistence, "Failed to save the runs kept aside: %s", qUtf8Printable(error.message()));
+        return keptAside + stored;
+    }
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "records/JSONFileStore.h"
+#include "records/RecordListFile.h"
 #include "records/SerialExecutor.h"
 #include "records/ServiceRunRecord.h"
+#include "records/UnwrittenRunsFile.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -11,6 +13,8 @@
 #include <QString>
 #include <QUuid>
 
+#include <atomic>
+#include <functional>
 #include <optional>
 
 // Keeps the first `maximumRecordsPerService` records of every service, in order.
@@ -31,6 +35,13 @@ bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &pro
 // and leave the previous file untouched; so does a file that an append, delete
 // or clear cannot read. A file whose content does not decode is set aside,
 // not overwritten.
+//
+// A run whose append fails goes at once into a small side file beside it
+// (UnwrittenRunsFile), which has room where a copy of a large history does
+// not. Every later write, and every load, folds those runs into the file by
+// id (the limit applied) and then removes the side file; a clear, delete or
+// redaction applies to the side file first, so a run cleared meanwhile never
+// comes back.
 //
 // The file can hold 150–200 MB. The repository remembers where each record's
 // text lies in the bytes it last read or wrote, with a hash of that text; while
@@ -55,12 +66,17 @@ public:
     QFuture<void> append(const ServiceRunRecord &record, QList<ServiceRunRecord> unwritten = {});
     // As append, for several records at once (newest first) in one write.
     QFuture<void> appendAll(QList<ServiceRunRecord> newestFirst, QList<ServiceRunRecord> unwritten = {});
+    // The ids of the runs kept aside after their write failed (none when they cannot be read).
+    QFuture<QSet<QUuid>> keptAsideIds();
     // The stored list as it is, outputs and all: no masking, sorting or limit. Never fails.
     QFuture<QList<ServiceRunRecord>> load();
     // As load, but every output is left in the file (see readOutput), and a
     // file that cannot be read at all throws FileStoreError instead of reading
     // as the empty list.
     QFuture<QList<ServiceRunRecord>> loadChecked();
+    // Whether the last of those loads found the file damaged (its content set
+    // aside by the next write); read once the load has finished.
+    bool lastLoadFoundDamage() const { return m_foundDamage; }
     // The output of the stored run with this id. Throws FileStoreError when the
     // file cannot be read or no longer holds the run.
     QFuture<QString> readOutput(const QUuid &recordId);
@@ -76,37 +92,22 @@ public:
                                  QList<ServiceRunRecord> unwritten = {});
 
 private:
-    // Where one record's text lies in the file as this repository last read or wrote it.
-    struct StoredRecord {
+    // What the repository knows of each stored record, element by element of the file's layout.
+    struct StoredRun {
         QUuid id;
         QUuid serviceId;
-        qsizetype offset = 0;
-        qsizetype length = 0;
-        size_t hash = 0; // of the text, seeded per repository
         std::optional<QUuid> profileId;
         std::optional<QString> profileName;
         // The text holds a secret value in clear (a hand-edited file): it is
         // decoded and encoded again, masked, before it is written back.
         bool clearSecrets = false;
     };
-    struct Layout {
-        qsizetype size = 0;
-        QList<StoredRecord> records;
-    };
-    class LayoutBuilder;
-    class StoredCopy;
     // What a rewrite does with one stored record: leave it out, copy its text,
     // or write it again with every environment value masked.
     enum class StoredAction { drop, keep, mask };
-    using Plan = std::function<StoredAction(const StoredRecord &)>;
+    using Plan = std::function<StoredAction(const StoredRun &)>;
 
-    // The records of a file and where each lies; nullopt unless it is a list of records.
-    struct Indexed {
-        QList<ServiceRunRecord> records;
-        Layout layout;
-    };
     QList<ServiceRunRecord> loadIndexed();
-    std::optional<Indexed> index(QByteArrayView bytes) const;
     std::optional<QString> readIndexedOutput(const QUuid &recordId);
     void writeRecords(QList<ServiceRunRecord> records);
     // Rewrites the file from its own text after `front`, each stored record as
@@ -114,13 +115,36 @@ private:
     // or wrote. With `onlyIfMasked`, nothing is written unless masking changed
     // a record.
     bool rewriteStored(const QList<ServiceRunRecord> &front, const Plan &plan, bool onlyIfMasked = false);
-    StoredRecord storedRecord(const ServiceRunRecord &record, QByteArrayView text) const;
+    // The text of a stored record with its clear secrets masked (and, with
+    // `everyEntry`, every entry); nullopt when that changes nothing.
+    static std::function<std::optional<QByteArray>(QByteArrayView)> maskedText(bool everyEntry);
+    static StoredRun storedRun(const ServiceRunRecord &record);
+    void appendInFile(const QList<ServiceRunRecord> &newestFirst, const QList<ServiceRunRecord> &unwritten);
+    // The stored list, with the runs kept aside folded into the file first
+    // (listed all the same when that write fails).
+    QList<ServiceRunRecord> loadFoldingKeptAside();
+    // Runs `write` with the runs kept aside added to `unwritten`; once it
+    // succeeds they are in the file and the side file goes.
+    void writeFoldingKeptAside(const QList<ServiceRunRecord> &unwritten,
+                               const std::function<void(const QList<ServiceRunRecord> &)> &write);
+    // The runs kept aside; none (logged) when they cannot be read.
+    QList<ServiceRunRecord> keptAsideRuns();
+    // Puts runs whose write failed into the side file; logs when that fails too.
+    void keepAside(const QList<ServiceRunRecord> &runs);
+    void editKeptAside(const std::function<bool(QList<ServiceRunRecord> &)> &edit);
     // The stored list with `front` first, none of the stored ones of an `unwritten` id.
     QList<ServiceRunRecord> loadWithFront(QList<ServiceRunRecord> front, const QList<ServiceRunRecord> &unwritten);
-    size_t contentHash(QByteArrayView bytes) const;
 
     JSONFileStore<QList<ServiceRunRecord>> m_store;
-    std::optional<Layout> m_layout;
-    size_t m_hashSeed = 0;
+    RecordListFile m_list;
+    QList<StoredRun> m_runs; // while m_list has a layout
+    UnwrittenRunsFile m_keptAside;
+    // Profiles whose runs a damaged file's aside copy has masked.
+    struct Profiles {
+        QSet<QUuid> profileIDs;
+        QSet<QString> profileNames;
+    };
+    Profiles m_maskedAside;
+    std::atomic<bool> m_foundDamage = false;
     SerialExecutor m_executor;
 };

@@ -9,6 +9,7 @@
 #include <QtConcurrent/QtConcurrentMap>
 #include <QStringList>
 
+#include <functional>
 #include <initializer_list>
 #include <mutex>
 #include <new>
@@ -57,11 +58,13 @@ inline bool hasMember(const json::Value &element, const char *key)
 } // namespace versioned_records_detail
 
 // The part of readVersionedRecords after the read: decodes `bytes`, read from
-// `file` under its lock, which the caller still holds.
+// `file` under its lock, which the caller still holds. `beforeParse` runs
+// right before the parser starts to decode the bytes in place: until then
+// another thread may still read them.
 template <typename Record, typename ConvertLegacy>
-VersionedRecordsRead<Record> decodeVersionedRecords(JsonFile &file, QByteArray bytes,
-                                                    std::initializer_list<const char *> legacyKeys,
-                                                    ConvertLegacy convertLegacy)
+VersionedRecordsRead<Record>
+decodeVersionedRecords(JsonFile &file, QByteArray bytes, std::initializer_list<const char *> legacyKeys,
+                       ConvertLegacy convertLegacy, const std::function<void()> &beforeParse = {})
 {
     using namespace versioned_records_detail;
     VersionedRecordsRead<Record> read;
@@ -69,6 +72,8 @@ VersionedRecordsRead<Record> decodeVersionedRecords(JsonFile &file, QByteArray b
     const bool validText = QByteArrayView(bytes).isValidUtf8();
     read.currentLayout = validText && holdsCurrentLayoutMarkerInUtf8(bytes);
 
+    if (beforeParse)
+        beforeParse();
     json::ParsedDocument parsed;
     try {
         parsed = validText ? json::parseUtf8(std::move(bytes)) : json::parse(std::move(bytes));

@@ -7,6 +7,7 @@
 #include "app/QuitConfirmationDialog.h"
 #include "app/TerminationSignals.h"
 #include "records/ServiceRunHistoryRepository.h"
+#include "support/NearlyFullDisk.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -240,4 +241,43 @@ TEST_F(QuitFlowTest, ClosingTheMainWindowOnlyHidesIt)
     window.quitAction()->trigger();
     ASSERT_TRUE(waitUntil([&] { return quits == 1; }));
     EXPECT_EQ(questions, 1);
+}
+
+TEST_F(QuitFlowTest, RunsSavedNowhereAreNamedWithTryAgainUnlessTheSessionEnds)
+{
+    buildReady();
+    makeDelegate();
+    QList<QList<ServiceRunRecord>> asked;
+    bool tryAgain = true;
+    delegate->setUnsavedRunsQuestion([&](QList<ServiceRunRecord> runs) -> QCoro::Task<bool> {
+        asked.append(runs);
+        co_return std::exchange(tryAgain, false);
+    });
+    const QUuid id = startService(QStringLiteral("sleeper"), QStringLiteral("sleep 30"));
+    {
+        // No room for the history nor for the file beside it.
+        const NearlyFullDisk disk(16);
+        EXPECT_TRUE(await(delegate->requestQuit()));
+    }
+    // Asked, tried again without room, asked again, quit anyway.
+    ASSERT_EQ(asked.size(), 2);
+    ASSERT_EQ(asked.first().size(), 1);
+    EXPECT_EQ(asked.first().first().serviceId, id);
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(QuitFlowTest, AnEndingSessionQuitsWithoutAskingAboutUnsavedRuns)
+{
+    buildReady();
+    makeDelegate();
+    int asked = 0;
+    delegate->setUnsavedRunsQuestion([&](QList<ServiceRunRecord>) -> QCoro::Task<bool> {
+        ++asked;
+        co_return true;
+    });
+    startService(QStringLiteral("sleeper"), QStringLiteral("sleep 30"));
+    const NearlyFullDisk disk(16);
+    delegate->quitForEndingSession();
+    ASSERT_TRUE(waitUntil([&] { return quits > 0; }, 20000));
+    EXPECT_EQ(asked, 0);
 }

@@ -1,8 +1,10 @@
 #include "records/ServiceRunHistoryManager.h"
+#include "records/UnwrittenRunsFile.h"
 #include "records/RecordsTestSupport.h"
 #include "support/Await.h"
 #include "support/FileSizeLimit.h"
 #include "support/LogCapture.h"
+#include "support/NearlyFullDisk.h"
 
 #include <QPromise>
 
@@ -264,7 +266,9 @@ TEST_F(RunHistoryManager, FailedWritesLogTheirMessageAndKeepMemoryAsTheOperation
         QStringLiteral("Failed to save run history: "), QStringLiteral("Failed to save blocked launch history: "),
         QStringLiteral("Failed to delete run history entry: "), QStringLiteral("Failed to clear run history: "),
         QStringLiteral("Failed to redact protected profile history: ")};
-    const QStringList messages = logs.messages();
+    // The history's own messages: the side file cannot take the runs either.
+    QStringList messages = logs.messages();
+    messages.removeIf([](const QString &message) { return message.contains(QStringLiteral("unwritten.jsonl")); });
     ASSERT_EQ(messages.size(), expected.size()) << messages.join(QLatin1Char('\n')).toStdString();
     for (qsizetype index = 0; index < expected.size(); ++index)
         EXPECT_TRUE(messages[index].startsWith(QStringLiteral("com.tolvenix.Velmora.general: ") + expected[index]))
@@ -290,7 +294,8 @@ TEST_F(RunHistoryManager, AppendsQueuedTogetherFailTogetherAndAreWrittenOnceWith
         EXPECT_TRUE(waitUntil([&] { return clearDone; }));
         // The run of the cleared service was dropped, not kept for later.
         EXPECT_FALSE(listed(manager.unwrittenRuns(), cleared));
-        EXPECT_EQ(logs.messages().size(), 2); // the appends' one write, then the clear
+        // The appends' one write (kept aside nowhere either), then the clear.
+        EXPECT_EQ(logs.messages().size(), 3) << logs.messages().join(QLatin1Char('\n')).toStdString();
     }
     EXPECT_EQ(readFile(dataFile(historyFile)), before);
     queued.removeAt(1); // serviceB's, cleared meanwhile
@@ -401,4 +406,102 @@ TEST_F(RunHistoryManager, RedactionDuringTheStartUpLoadKeepsEveryStoredRun)
         return run.environment.first().value == ServiceRunEnvironmentEntry::secretMask;
     }));
     EXPECT_EQ(manager.records().size(), 41);
+}
+
+TEST_F(RunHistoryManager, RunsWithoutRoomWaitBesideTheHistoryUntilAStartWithRoomFoldsThemIn)
+{
+    for (int run = 0; run < 20; ++run)
+        finish(serviceA, QString(10'000, QLatin1Char('x')));
+    await(manager.waitForPendingWrites());
+    const QByteArray before = readFile(dataFile(historyFile));
+    const QString sideFile = dataFile(QStringLiteral("run-history-unwritten.jsonl"));
+    QList<QUuid> quitRuns;
+    {
+        const NearlyFullDisk disk(static_cast<size_t>(before.size() / 2));
+        LogCapture logs;
+        {
+            // As at quit: every service stops at once, their runs go in one write.
+            const std::shared_ptr<void> held = manager.holdWrites();
+            quitRuns = {finish(serviceA), finish(serviceB), finish(serviceB)};
+        }
+        await(manager.waitForPendingWrites());
+        EXPECT_EQ(readFile(dataFile(historyFile)), before);
+        EXPECT_EQ(idsOf(UnwrittenRunsFile(dataFile(historyFile)).runs()).size(), 3);
+        // Cleared before the next start: it must not come back.
+        await(manager.clearHistory(serviceB, false));
+        EXPECT_TRUE(listed(manager.records(), quitRuns[0]));
+        EXPECT_EQ(readFile(dataFile(historyFile)), before);
+    }
+    // A last append cut short.
+    QFile torn(sideFile);
+    ASSERT_TRUE(torn.open(QIODevice::Append));
+    torn.write(R"({"id": "0B7E4C3A-1F2D)");
+    torn.close();
+
+    LogCapture logs;
+    ServiceRunHistoryRepository restartedRepository(dataFile(historyFile));
+    ServiceRunHistoryManager restarted(restartedRepository);
+    await(restarted.loadHistory());
+    EXPECT_TRUE(logs.contains(QStringLiteral("Skipped 21 bytes of run-history-unwritten.jsonl")));
+    EXPECT_FALSE(QFile::exists(sideFile));
+    const QList<ServiceRunRecord> stored = storedRuns();
+    EXPECT_EQ(stored.size(), 21);
+    EXPECT_EQ(stored.first().id, quitRuns[0]);
+    EXPECT_TRUE(listed(restarted.records(), quitRuns[0]));
+    EXPECT_FALSE(listed(restarted.records(), quitRuns[1]) || listed(restarted.records(), quitRuns[2]));
+}
+
+TEST(RunHistoryRedaction, ADamagedHistoryFailsTheRedactionAndIsKeptAsideMasked)
+{
+    const QByteArray clearValue = "hunter2-in-clear";
+    const QUuid service = QUuid::createUuid();
+    QList<ServiceRunRecord> runs;
+    for (const qint64 started : {1'700'000'003, 1'700'000'002, 1'700'000'001}) {
+        ServiceRunRecord run = makeRun(service, started);
+        run.exitCode = 0;
+        if (started != 1'700'000'002) {
+            run.environmentProfileName = QStringLiteral("prod");
+            run.environment = {{QStringLiteral("TOKEN"), QString::fromUtf8(clearValue), false}};
+        }
+        runs.append(run);
+    }
+    const QByteArray whole = encodePrettyJson(runs);
+    QByteArray invalidExitCode = whole;
+    invalidExitCode.replace(invalidExitCode.indexOf("\"exitCode\": 0"), 13, "\"exitCode\": 0x0");
+    const struct {
+        const char *what;
+        QByteArray damaged;
+    } cases[] = {
+        {"cut mid-record", whole.left(whole.lastIndexOf(clearValue) + clearValue.size() + 3)},
+        {"exit code no JSON literal", invalidExitCode},
+    };
+    for (const auto &damage : cases) {
+        QDir(applicationSupportDirectory()).removeRecursively();
+        writeFile(dataFile(historyFile), damage.damaged);
+        ServiceRunHistoryRepository repository(dataFile(historyFile));
+        ServiceRunHistoryManager manager(repository);
+        LogCapture logs;
+        await(manager.loadHistory());
+        await(manager.redactProtectedProfileHistory({}, {QStringLiteral("prod")}));
+        EXPECT_TRUE(logs.contains(QStringLiteral("Failed to redact protected profile history"))) << damage.what;
+
+        // The next write sets the file aside; the redaction then succeeds on the new one.
+        manager.setActiveDraft(makeDraft(service));
+        manager.finishRun(service, ServiceRunStopReason::exited, 0, QString());
+        await(manager.waitForPendingWrites());
+        const QStringList files = QDir(applicationSupportDirectory()).entryList(QDir::Files);
+        EXPECT_EQ(files.size(), 2) << damage.what;
+        for (const QString &file : files)
+            EXPECT_FALSE(readFile(dataFile(file)).contains(clearValue)) << damage.what << file.toStdString();
+        const auto aside = std::find_if(files.begin(), files.end(), [](const QString &file) {
+            return file.startsWith(QStringLiteral("run-history.json.unreadable-"));
+        });
+        ASSERT_NE(aside, files.end()) << damage.what;
+        // What parses is kept, the other profile's run as it was.
+        const QByteArray kept = readFile(dataFile(*aside));
+        EXPECT_TRUE(kept.contains(json::formatUuid(runs[1].id).toUtf8())) << damage.what;
+        EXPECT_EQ(decodeJson<QList<ServiceRunRecord>>(kept).size(), 2) << damage.what;
+        EXPECT_TRUE(logs.contains(QStringLiteral("bytes that are no JSON out of the copy of run-history.json")))
+            << damage.what;
+    }
 }
