@@ -549,10 +549,7 @@ QCoro::Task<> ServicesController::removeService(ManagedService service)
 
 QCoro::Task<> ServicesController::retryKeychainAccess()
 {
-    QPointer<EnvironmentProfilesManager> profiles(&m_profilesManager);
-    const EnvironmentProfilesRepository::LoadResult result = co_await m_profilesManager.repository().loadProfiles();
-    if (profiles)
-        profiles->applyLoadResult(result);
+    co_await m_profilesManager.reload();
 }
 
 std::function<void(const std::exception_ptr &)> ServicesController::failureShower(KeychainErrorText keychainText)
