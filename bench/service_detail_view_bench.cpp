@@ -162,7 +162,10 @@ void detailViewWhileServiceRuns(benchmark::State &state)
 
 // The view following a service that floods it for `seconds` (VELMORA_FLOOD_SECONDS;
 // 600 for the ten-minute run, which only runs when asked for): the main
-// thread's share of one core and its worst stall over the whole flood.
+// thread's share of one core and its worst stall over the whole flood, and
+// what the flood's live output costs in resident memory: the growth of the
+// resident size from before the start to the flood's end, per MB (UTF-16) of
+// the live output the service holds then.
 void detailViewUnderLongFlood(benchmark::State &state, int seconds)
 {
     Supervisor supervisor;
@@ -173,7 +176,10 @@ void detailViewUnderLongFlood(benchmark::State &state, int seconds)
     showFollowing(view, controller, service);
     double share = 0;
     double worstDelayMs = 0;
+    double residentPerOutputMB = 0;
     for (auto _ : state) {
+        QCoreApplication::processEvents();
+        const qint64 residentBeforeKiB = statusKilobytes("VmRSS:");
         run(supervisor.manager.start(service.id));
         TimerLatency latency;
         QElapsedTimer wall;
@@ -185,10 +191,14 @@ void detailViewUnderLongFlood(benchmark::State &state, int seconds)
         share = (threadCpuSeconds() - cpuAtStart) / (double(wall.nsecsElapsed()) / 1e9);
         worstDelayMs = latency.worstDelayMs();
         state.SetIterationTime(double(wall.nsecsElapsed()) / 1e9);
+        const double growthBytes = double(statusKilobytes("VmRSS:") - residentBeforeKiB) * 1024;
+        const double outputMB = double(supervisor.manager.currentOutput(service.id).size()) * 2 / 1e6;
+        residentPerOutputMB = outputMB > 0 ? growthBytes / outputMB : 0;
         supervisor.killAll();
     }
     state.counters["mainThreadCorePercent"] = share * 100;
     state.counters["worstTimerDelayMs"] = worstDelayMs;
+    state.counters["residentBytesPerLiveOutputMB"] = residentPerOutputMB;
     state.SetLabel("goals: <= 10 % of a core, no stall > 50 ms");
 }
 
