@@ -127,7 +127,7 @@ ServiceDetailView::ServiceDetailView(ServicesController &controller, QWidget *pa
     // then costs it the additions only, not a comparison of the whole output.
     connect(&controller, &ServicesController::outputChanged, this, [this](const QUuid &serviceId) {
         if (m_hasService && serviceId == m_service.id) {
-            followLiveOutput();
+            refreshLiveOutput();
             m_widgets->liveOutputProgress->turn();
         }
     });
