@@ -164,8 +164,9 @@ void detailViewWhileServiceRuns(benchmark::State &state)
 // 600 for the ten-minute run, which only runs when asked for): the main
 // thread's share of one core and its worst stall over the whole flood, and
 // what the flood's live output costs in resident memory: the growth of the
-// resident size from before the start to the flood's end, per MB (UTF-16) of
-// the live output the service holds then.
+// resident size since before the start, per MB (UTF-16) of the live output the
+// service holds, both averaged over samples every half second through the
+// flood's second half.
 void detailViewUnderLongFlood(benchmark::State &state, int seconds)
 {
     Supervisor supervisor;
@@ -185,14 +186,23 @@ void detailViewUnderLongFlood(benchmark::State &state, int seconds)
         QElapsedTimer wall;
         wall.start();
         const double cpuAtStart = threadCpuSeconds();
+        double growthBytes = 0;
+        double outputMB = 0;
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            if (wall.elapsed() < seconds * 500)
+                return;
+            growthBytes += double(statusKilobytes("VmRSS:") - residentBeforeKiB) * 1024;
+            outputMB += double(supervisor.manager.currentOutput(service.id).size()) * 2 / 1e6;
+        });
+        sampler.start(500);
         QEventLoop loop;
         QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
         loop.exec();
+        sampler.stop();
         share = (threadCpuSeconds() - cpuAtStart) / (double(wall.nsecsElapsed()) / 1e9);
         worstDelayMs = latency.worstDelayMs();
         state.SetIterationTime(double(wall.nsecsElapsed()) / 1e9);
-        const double growthBytes = double(statusKilobytes("VmRSS:") - residentBeforeKiB) * 1024;
-        const double outputMB = double(supervisor.manager.currentOutput(service.id).size()) * 2 / 1e6;
         residentPerOutputMB = outputMB > 0 ? growthBytes / outputMB : 0;
         supervisor.killAll();
     }
