@@ -20,9 +20,10 @@
 // waits beside it, so the text exists once until the next publication
 // replaces it.
 //
-// Every published append and every reset gives a service's output a new
-// generation, so a reader can tell whether it is in step even when a new run
-// has grown to the length of the text it shows. Main thread.
+// Every published append, and every reset that empties a published text,
+// gives the service's output a new generation, so a reader can tell whether it
+// is in step even when a new run has grown to the length of the text it
+// shows. Main thread.
 class ServiceOutputPublisher final : public QObject {
     Q_OBJECT
 
