@@ -162,7 +162,11 @@ void detailViewWhileServiceRuns(benchmark::State &state)
 
 // The view following a service that floods it for `seconds` (VELMORA_FLOOD_SECONDS;
 // 600 for the ten-minute run, which only runs when asked for): the main
-// thread's share of one core and its worst stall over the whole flood.
+// thread's share of one core and its worst stall over the whole flood, and
+// what the flood's live output costs in resident memory: the growth of the
+// resident size since before the start, per MB (UTF-16) of the live output the
+// service holds, both averaged over samples every half second through the
+// flood's second half.
 void detailViewUnderLongFlood(benchmark::State &state, int seconds)
 {
     Supervisor supervisor;
@@ -173,22 +177,38 @@ void detailViewUnderLongFlood(benchmark::State &state, int seconds)
     showFollowing(view, controller, service);
     double share = 0;
     double worstDelayMs = 0;
+    double residentPerOutputMB = 0;
     for (auto _ : state) {
+        QCoreApplication::processEvents();
+        const qint64 residentBeforeKiB = statusKilobytes("VmRSS:");
         run(supervisor.manager.start(service.id));
         TimerLatency latency;
         QElapsedTimer wall;
         wall.start();
         const double cpuAtStart = threadCpuSeconds();
+        double growthBytes = 0;
+        double outputMB = 0;
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            if (wall.elapsed() < seconds * 500)
+                return;
+            growthBytes += double(statusKilobytes("VmRSS:") - residentBeforeKiB) * 1024;
+            outputMB += double(supervisor.manager.currentOutput(service.id).size()) * 2 / 1e6;
+        });
+        sampler.start(500);
         QEventLoop loop;
         QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
         loop.exec();
+        sampler.stop();
         share = (threadCpuSeconds() - cpuAtStart) / (double(wall.nsecsElapsed()) / 1e9);
         worstDelayMs = latency.worstDelayMs();
         state.SetIterationTime(double(wall.nsecsElapsed()) / 1e9);
+        residentPerOutputMB = outputMB > 0 ? growthBytes / outputMB : 0;
         supervisor.killAll();
     }
     state.counters["mainThreadCorePercent"] = share * 100;
     state.counters["worstTimerDelayMs"] = worstDelayMs;
+    state.counters["residentBytesPerLiveOutputMB"] = residentPerOutputMB;
     state.SetLabel("goals: <= 10 % of a core, no stall > 50 ms");
 }
 

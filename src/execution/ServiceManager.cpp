@@ -93,8 +93,7 @@ ServiceManager::ServiceManager(ServiceRepository &repository, EnvironmentProfile
     connect(&m_catalog, &ServiceCatalog::servicesChanged, this, &ServiceManager::servicesChanged);
     connect(&m_catalog, &ServiceCatalog::legacyEncryptedServiceIDsChanged, this,
             &ServiceManager::legacyEncryptedServiceIDsChanged);
-    connect(&m_output, &ServiceOutputPublisher::outputAppended, this, &ServiceManager::outputAppended);
-    connect(&m_output, &ServiceOutputPublisher::publicationDue, this, &ServiceManager::publishLiveOutput);
+    connect(&m_output, &ServiceOutputPublisher::published, this, &ServiceManager::publishOutput);
 }
 
 ServiceManager::~ServiceManager() = default;
@@ -121,7 +120,7 @@ void ServiceManager::addFreshRuntimeEntries()
     if (added.isEmpty())
         return;
     for (const QUuid &id : std::as_const(added))
-        announceEntryChanged(id);
+        Q_EMIT runtimeEntryChanged(id);
     Q_EMIT runtimeChanged();
 }
 
@@ -194,13 +193,8 @@ QCoro::Task<> ServiceManager::saveService(ManagedService service)
 
 void ServiceManager::clearRuntimeOutput(const QUuid &serviceId)
 {
-    if (!m_runtime.contains(serviceId))
-        return;
-    ServiceRuntimeInfo entry = runtimeEntryOrFresh(serviceId);
-    if (entry.processOutput.isEmpty())
-        return;
-    entry.processOutput.clear();
-    setRuntimeEntry(std::move(entry));
+    if (m_runtime.contains(serviceId))
+        clearOutputAndSetEntry(runtimeEntryOrFresh(serviceId));
 }
 
 std::optional<ProcessIdentity> ServiceManager::recordedProcess(const QUuid &serviceId) const
@@ -366,8 +360,7 @@ void ServiceManager::launchServiceInTerminal(const ManagedService &service, cons
     ServiceRuntimeInfo entry = runtimeEntryOrFresh(service.id);
     entry.state = ServiceLifecycleState::stopped;
     entry.pid.reset();
-    entry.processOutput.clear();
-    setRuntimeEntry(std::move(entry));
+    clearOutputAndSetEntry(std::move(entry));
 }
 
 void ServiceManager::launchInApplication(const ManagedService &service, const QMap<QString, QString> &environment,
@@ -400,8 +393,7 @@ void ServiceManager::launchInApplication(const ManagedService &service, const QM
     entry.state = ServiceLifecycleState::running;
     entry.pid = pid;
     entry.uptime = 0;
-    entry.processOutput.clear();
-    setRuntimeEntry(std::move(entry));
+    clearOutputAndSetEntry(std::move(entry));
 
     const QPointer<ServiceManager> self(this);
     const std::weak_ptr<RunningProcessHandle> weakHandle = handle;
@@ -468,8 +460,7 @@ void ServiceManager::handleExit(const QUuid &serviceId, const std::shared_ptr<Ru
     const QString output = handle->collectedOutput();
     ServiceRuntimeInfo entry = runtimeEntryOrFresh(serviceId);
     entry.markStopped();
-    entry.processOutput.clear();
-    setRuntimeEntry(std::move(entry));
+    clearOutputAndSetEntry(std::move(entry));
     m_bookkeeping.recordExit(serviceId, exitCode, output);
 }
 
@@ -539,8 +530,7 @@ void ServiceManager::finishStop(const QUuid &serviceId, bool forced, const QStri
     m_ownedPIDs.remove(serviceId);
     ServiceRuntimeInfo entry = runtimeEntryOrFresh(serviceId);
     entry.markStopped();
-    entry.processOutput.clear();
-    setRuntimeEntry(std::move(entry));
+    clearOutputAndSetEntry(std::move(entry));
     m_bookkeeping.recordStop(serviceId, forced, output);
 }
 
@@ -548,9 +538,7 @@ QString ServiceManager::currentOutput(const QUuid &serviceId) const
 {
     if (const auto handle = m_launchedHandles.value(serviceId))
         return handle->collectedOutput();
-    if (std::optional<QString> live = m_output.liveText(serviceId))
-        return *std::move(live);
-    return m_runtime.value(serviceId).processOutput;
+    return m_output.currentText(serviceId);
 }
 
 QCoro::Task<> ServiceManager::waitForExit(qint32 pid, std::chrono::milliseconds timeout)
@@ -631,13 +619,12 @@ QCoro::Task<> ServiceManager::deleteService(QUuid id)
     m_launchedHandles.remove(id);
     m_ownedPIDs.remove(id);
     m_launchGeneration.remove(id);
-    m_output.discardLive(id);
-    m_output.markAnnounced(id);
+    m_output.forget(id);
     if (m_runtime.remove(id) > 0) {
-        announceEntryChanged(id);
+        Q_EMIT outputChanged(id);
+        Q_EMIT runtimeEntryChanged(id);
         Q_EMIT runtimeChanged();
     }
-    m_output.forget(id);
     co_await m_bookkeeping.clearHistory(id);
 }
 
@@ -647,9 +634,6 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
 {
     if (m_catalog.services().isEmpty())
         return;
-    // The entries must hold the output shown so far: a vanished child's
-    // record takes it.
-    m_output.syncAll();
     QList<ProcessSnapshotReconciliation::Observation> observations;
     observations.reserve(m_catalog.services().size());
     for (const ManagedService &service : m_catalog.services())
@@ -659,20 +643,25 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
     ProcessSnapshotReconciliation::Result result = reconciliation.reconcile(m_runtime, observations);
     for (const ProcessSnapshotReconciliation::Usage &usage : std::as_const(result.usages))
         m_bookkeeping.recordUsage(usage.serviceId, usage.cpuPercent, usage.memoryBytes, usage.pid);
+    QSet<QUuid> cleared;
     for (const ProcessSnapshotReconciliation::Ending &ending : std::as_const(result.endings)) {
         m_ownedPIDs.remove(ending.serviceId);
         m_launchedHandles.remove(ending.serviceId);
-        m_bookkeeping.recordUnexpectedEnd(ending.serviceId, reconciliation.now(), ending.output);
+        // A vanished child's record takes all its output, also what is not published yet.
+        m_bookkeeping.recordUnexpectedEnd(ending.serviceId, reconciliation.now(),
+                                          m_output.currentText(ending.serviceId));
+        if (m_output.reset(ending.serviceId))
+            cleared.insert(ending.serviceId);
     }
     if (result.changed.isEmpty())
         return;
 
     m_runtime = std::move(result.runtime);
     for (const QUuid &id : std::as_const(result.changed)) {
-        if (m_runtime.value(id).processOutput.isEmpty())
-            m_output.discardLive(id);
-        m_output.markAnnounced(id);
-        announceEntryChanged(id);
+        m_runtime[id].processOutput = m_output.output(id).text;
+        if (cleared.contains(id))
+            Q_EMIT outputChanged(id);
+        Q_EMIT runtimeEntryChanged(id);
     }
     Q_EMIT runtimeChanged();
 }
@@ -704,38 +693,43 @@ ProcessSnapshotReconciliation::Observation ServiceManager::observeProcess(const 
 
 // ---- The runtime table and live output
 
-ServiceRuntimeInfo ServiceManager::runtimeEntryOrFresh(const QUuid &serviceId)
+ServiceRuntimeInfo ServiceManager::runtimeEntryOrFresh(const QUuid &serviceId) const
 {
-    m_output.sync(serviceId);
     return m_runtime.value(serviceId, ServiceRuntimeInfo::fresh(serviceId));
 }
 
 void ServiceManager::setRuntimeEntry(ServiceRuntimeInfo entry)
 {
     const QUuid id = entry.serviceId;
-    m_output.beforeEntryWrite(entry);
+    entry.processOutput = m_output.output(id).text;
     const auto existing = m_runtime.constFind(id);
     if (existing != m_runtime.cend() && *existing == entry)
         return;
-    m_output.entryWritten(existing != m_runtime.cend() ? &*existing : nullptr, entry);
+    const QString previous = existing != m_runtime.cend() ? existing->processOutput : QString();
+    const bool textChanged =
+        !(previous.isEmpty() && entry.processOutput.isEmpty()) && !previous.isSharedWith(entry.processOutput);
     m_runtime.emplace(id, std::move(entry));
-    announceEntryChanged(id);
+    if (textChanged)
+        Q_EMIT outputChanged(id);
+    Q_EMIT runtimeEntryChanged(id);
     Q_EMIT runtimeChanged();
 }
 
-void ServiceManager::publishLiveOutput()
+void ServiceManager::clearOutputAndSetEntry(ServiceRuntimeInfo entry)
 {
-    m_output.syncAll();
-    const QSet<QUuid> changed = m_output.takeUnannounced();
-    if (changed.isEmpty())
-        return;
-    for (const QUuid &id : changed)
-        announceEntryChanged(id);
-    Q_EMIT runtimeChanged();
+    m_output.reset(entry.serviceId);
+    setRuntimeEntry(std::move(entry));
 }
 
-void ServiceManager::announceEntryChanged(const QUuid &serviceId)
+void ServiceManager::publishOutput(const QList<QUuid> &serviceIds)
 {
-    m_output.announce(serviceId);
-    Q_EMIT runtimeEntryChanged(serviceId);
+    for (const QUuid &id : serviceIds) {
+        auto entry = m_runtime.find(id);
+        if (entry == m_runtime.end())
+            entry = m_runtime.insert(id, ServiceRuntimeInfo::fresh(id));
+        entry->processOutput = m_output.output(id).text;
+        Q_EMIT outputChanged(id);
+        Q_EMIT runtimeEntryChanged(id);
+    }
+    Q_EMIT runtimeChanged();
 }

@@ -57,13 +57,13 @@ class TerminalLauncher;
 // A child's liveness comes from its pidfd; a process known only by its id
 // counts as alive only while its start time is the one recorded for it.
 //
-// A child's output is handed over in batches by its handle; the runtime entry
-// that shows it is republished at most every `outputPublishInterval`, so a
-// child that writes megabytes a second does not flood the screens. Until then
-// `runtime()` may lag behind `currentOutput()` by that much. Every publication
-// that changes an entry's output is preceded by `outputAppended`, which tells
-// how to bring the previously published text up to date, so a console can
-// follow without comparing the whole text each time.
+// A child's output is handed over in batches by its handle and published by
+// the output publisher at most every `outputPublishInterval`, so a child that
+// writes megabytes a second does not flood the screens. Until then
+// `runtime()` and `liveOutput()` may lag behind `currentOutput()` by that
+// much. Each publication that changes a service's output emits
+// `outputChanged`, then `runtimeEntryChanged` for the entry that shares the
+// published text.
 class ServiceManager final : public QObject {
     Q_OBJECT
 
@@ -128,7 +128,13 @@ public:
     // process started is ended afterwards. Waits until every stop so far has
     // ended all it reached (or given up on it).
     QCoro::Task<> waitForStopSequences();
+    // Everything kept of the service's output, also what is not published yet.
     QString currentOutput(const QUuid &serviceId) const;
+    // The published output; the runtime entry's processOutput shares its text.
+    const ServiceOutputPublisher::Output &liveOutput(const QUuid &serviceId) const
+    {
+        return m_output.output(serviceId);
+    }
     QCoro::Task<> deleteService(QUuid id);
     // The quit: force-stops every running service, removes terminal script
     // folders still waiting for their clean-up, and waits for the run history
@@ -158,11 +164,10 @@ Q_SIGNALS:
     // names it through runtimeEntryChanged.
     void runtimeChanged();
     void runtimeEntryChanged(const QUuid &serviceId);
-    // What changed in the entry's published `processOutput` since its previous
-    // publication: remove `charactersDroppedFromFront` UTF-16 units from the
-    // front of the previous text, then append `text`. Emitted just before the
-    // entry's runtimeEntryChanged (or its removal), and only on a change.
-    void outputAppended(const QUuid &serviceId, const QString &text, qsizetype charactersDroppedFromFront);
+    // The service's live output changed (a new generation of liveOutput);
+    // emitted just before the runtimeEntryChanged of the entry that shows it
+    // (or of its removal).
+    void outputChanged(const QUuid &serviceId);
 
 private:
     friend class ServiceManagerTestAccess;
@@ -196,19 +201,18 @@ private:
     std::optional<ProcessIdentity> recordedProcess(const QUuid &serviceId) const;
     void recordOwnedProcess(const QUuid &serviceId, qint32 pid);
 
-    // The runtime table: entries are read with their latest output and
-    // written whole; output arrives through the output publisher.
-    ServiceRuntimeInfo runtimeEntryOrFresh(const QUuid &serviceId);
+    // The runtime table: entries are written whole, their output always the
+    // output publisher's text; a reset of the publisher is what clears it.
+    ServiceRuntimeInfo runtimeEntryOrFresh(const QUuid &serviceId) const;
     void setRuntimeEntry(ServiceRuntimeInfo entry);
-    void publishLiveOutput();
-    // outputAppended, then runtimeEntryChanged, for the entry as it is now.
-    void announceEntryChanged(const QUuid &serviceId);
+    void clearOutputAndSetEntry(ServiceRuntimeInfo entry);
+    void publishOutput(const QList<QUuid> &serviceIds);
 
     ServiceCatalog m_catalog;
     ServiceLaunchPreparation m_preparation;
     ServiceRunBookkeeping m_bookkeeping;
     QHash<QUuid, ServiceRuntimeInfo> m_runtime;
-    ServiceOutputPublisher m_output {m_runtime};
+    ServiceOutputPublisher m_output;
     std::shared_ptr<TerminalLauncher> m_terminalLauncher;
     TerminalFolderCleanup *m_terminalFolderCleanup;
     QString m_sudoPath = SudoWrapper::sudoPath;

@@ -2,125 +2,104 @@
 
 #include <utility>
 
-ServiceOutputPublisher::ServiceOutputPublisher(QHash<QUuid, ServiceRuntimeInfo> &runtime, QObject *parent)
-    : QObject(parent),
-      m_runtime(runtime)
+std::optional<qsizetype> ServiceOutputPublisher::Output::droppedSince(const Mark &seen) const
+{
+    if (seen.generation < runGeneration || seen.generation > generation)
+        return std::nullopt;
+    if (seen.endUnits < droppedUnits || seen.endUnits > droppedUnits + text.size())
+        return std::nullopt;
+    return droppedUnits - seen.startUnits;
+}
+
+ServiceOutputPublisher::ServiceOutputPublisher(QObject *parent)
+    : QObject(parent)
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(publishInterval);
-    connect(&m_timer, &QTimer::timeout, this, &ServiceOutputPublisher::publicationDue);
+    connect(&m_timer, &QTimer::timeout, this, &ServiceOutputPublisher::publish);
 }
 
 void ServiceOutputPublisher::append(const QUuid &serviceId, const QString &chunk, bool replace)
 {
-    auto entry = m_runtime.find(serviceId);
-    if (entry == m_runtime.end())
-        entry = m_runtime.insert(serviceId, ServiceRuntimeInfo::fresh(serviceId));
-    auto live = m_liveOutput.find(serviceId);
-    if (live == m_liveOutput.end()) {
-        live = m_liveOutput.insert(serviceId, LiveOutput {});
-        if (!replace && !entry->processOutput.isEmpty())
-            live->buffer.append(entry->processOutput);
-    }
+    Live &live = m_live[serviceId];
     if (replace) {
-        live->buffer.clear();
-        live->restarted = true;
-        live->appendedUnits = 0;
+        live.pending.clear();
+        live.restart = true;
     }
-    live->buffer.append(chunk);
-    live->appendedUnits += chunk.size();
-    m_stale.insert(serviceId);
+    // Output on its way that alone exceeds the limit replaces what was published.
+    if (live.pending.append(chunk))
+        live.restart = true;
+    if (!m_pendingIds.contains(serviceId))
+        m_pendingIds.append(serviceId);
     if (!m_timer.isActive())
         m_timer.start();
 }
 
-void ServiceOutputPublisher::sync(const QUuid &serviceId)
+bool ServiceOutputPublisher::reset(const QUuid &serviceId)
 {
-    if (!m_stale.remove(serviceId))
-        return;
-    const auto entry = m_runtime.find(serviceId);
-    const auto live = m_liveOutput.find(serviceId);
-    if (entry == m_runtime.end() || live == m_liveOutput.end())
-        return;
-    entry->processOutput = live->buffer.text();
-    OutputAnnouncement &announcement = m_announcements[serviceId];
-    announcement.appendedUnits += std::exchange(live->appendedUnits, 0);
-    if (std::exchange(live->restarted, false))
-        announcement.restarted = true;
-    m_unannounced.insert(serviceId);
-}
-
-void ServiceOutputPublisher::syncAll()
-{
-    const QSet<QUuid> stale = m_stale;
-    for (const QUuid &id : stale)
-        sync(id);
-}
-
-std::optional<QString> ServiceOutputPublisher::liveText(const QUuid &serviceId) const
-{
-    if (const auto live = m_liveOutput.constFind(serviceId); live != m_liveOutput.cend())
-        return live->buffer.text();
-    return std::nullopt;
-}
-
-void ServiceOutputPublisher::beforeEntryWrite(const ServiceRuntimeInfo &entry)
-{
-    if (entry.processOutput.isEmpty())
-        discardLive(entry.serviceId);
-    else
-        sync(entry.serviceId);
-}
-
-void ServiceOutputPublisher::entryWritten(const ServiceRuntimeInfo *previous, const ServiceRuntimeInfo &entry)
-{
-    // Output written whole rather than appended (other than the clear, which
-    // the announcement tells apart by itself) reaches consoles as a new text.
-    if (!entry.processOutput.isEmpty()
-        && (!previous || previous->processOutput.constData() != entry.processOutput.constData()
-            || previous->processOutput.size() != entry.processOutput.size()))
-        m_announcements[entry.serviceId].restarted = true;
-    m_unannounced.remove(entry.serviceId);
-}
-
-QSet<QUuid> ServiceOutputPublisher::takeUnannounced()
-{
-    return std::exchange(m_unannounced, {});
-}
-
-void ServiceOutputPublisher::markAnnounced(const QUuid &serviceId)
-{
-    m_unannounced.remove(serviceId);
-}
-
-void ServiceOutputPublisher::announce(const QUuid &serviceId)
-{
-    const QString text = m_runtime.value(serviceId).processOutput;
-    const OutputAnnouncement previous = std::exchange(m_announcements[serviceId], {text.size(), 0, false});
-    // The appends since the last announcement are the text's tail, and what
-    // the cuts took came off the front of the announced text. When the cuts
-    // reached into the appended part, or the text started over, the whole
-    // text is the addition.
-    qsizetype dropped = previous.announcedUnits;
-    QString added = text;
-    const qsizetype cut = previous.announcedUnits + previous.appendedUnits - text.size();
-    if (!previous.restarted && previous.appendedUnits <= text.size() && cut >= 0 && cut <= previous.announcedUnits) {
-        dropped = cut;
-        added = text.right(previous.appendedUnits);
-    }
-    if (dropped > 0 || !added.isEmpty())
-        Q_EMIT outputAppended(serviceId, added, dropped);
-}
-
-void ServiceOutputPublisher::discardLive(const QUuid &serviceId)
-{
-    m_liveOutput.remove(serviceId);
-    m_stale.remove(serviceId);
+    const auto live = m_live.find(serviceId);
+    if (live == m_live.end())
+        return false;
+    m_pendingIds.removeOne(serviceId);
+    const bool hadOutput = !live->published.text.isEmpty() || !live->pending.text().isEmpty() || live->restart;
+    live->pending.clear();
+    live->restart = false;
+    if (live->published.text.isEmpty())
+        return hadOutput;
+    live->text.clear();
+    live->published = Output {};
+    live->published.generation = live->published.runGeneration = ++m_lastGeneration;
+    return true;
 }
 
 void ServiceOutputPublisher::forget(const QUuid &serviceId)
 {
-    discardLive(serviceId);
-    m_unannounced.remove(serviceId);
-    m_announcements.remove(serviceId);
+    m_live.remove(serviceId);
+    m_pendingIds.removeOne(serviceId);
+}
+
+const ServiceOutputPublisher::Output &ServiceOutputPublisher::output(const QUuid &serviceId) const
+{
+    static const Output none;
+    const auto live = m_live.constFind(serviceId);
+    return live != m_live.cend() ? live->published : none;
+}
+
+QString ServiceOutputPublisher::currentText(const QUuid &serviceId) const
+{
+    const auto live = m_live.constFind(serviceId);
+    if (live == m_live.cend())
+        return {};
+    if (live->restart)
+        return live->pending.text();
+    OutputTextBuffer current = live->text;
+    current.append(live->pending.text());
+    return current.text();
+}
+
+void ServiceOutputPublisher::publish()
+{
+    QList<QUuid> changed;
+    for (const QUuid &id : std::as_const(m_pendingIds)) {
+        Live &live = m_live[id];
+        Output &output = live.published;
+        if (std::exchange(live.restart, false)) {
+            live.text = std::exchange(live.pending, OutputTextBuffer {outputCutAbove, outputKeep});
+            output.runGeneration = m_lastGeneration + 1;
+            output.droppedUnits = 0;
+        } else if (!live.pending.text().isEmpty()) {
+            const qsizetype units = live.text.text().size() + live.pending.text().size();
+            live.text.append(live.pending.text());
+            live.pending.clear();
+            output.droppedUnits += units - live.text.text().size();
+        } else {
+            continue;
+        }
+        output.text = live.text.text();
+        output.generation = ++m_lastGeneration;
+        changed.append(id);
+    }
+    m_pendingIds.clear();
+    if (!changed.isEmpty())
+        Q_EMIT published(changed);
 }

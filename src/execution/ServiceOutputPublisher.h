@@ -1,11 +1,10 @@
 #pragma once
 
 #include "records/OutputTextBuffer.h"
-#include "records/ServiceRuntimeInfo.h"
 
 #include <QHash>
+#include <QList>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QUuid>
@@ -13,79 +12,84 @@
 #include <chrono>
 #include <optional>
 
-// The live output of running children on its way into the runtime table.
-// Output is gathered as it arrives and copied into the entries'
-// `processOutput` at most once per publication interval, when
-// `publicationDue` asks the owner to publish. Each publication of an entry is
-// announced by `outputAppended` with what changed since the previous one.
+// The one owner of the live output of services. A child's output gathers
+// here and is published at most once per `publishInterval`; `published` then
+// names the services whose output changed, and readers pull it with
+// `output`. The published text is shared with its readers (runtime entries,
+// consoles), never copied for them: output arriving between publications
+// waits beside it, so the text exists once until the next publication
+// replaces it.
 //
-// The table belongs to the owner; the publisher writes only the output of its
-// entries (creating a fresh entry when output arrives for an unknown id).
-// Main thread.
+// Every published append, and every reset that empties a published text,
+// gives the service's output a new generation, so a reader can tell whether it
+// is in step even when a new run has grown to the length of the text it
+// shows. Main thread.
 class ServiceOutputPublisher final : public QObject {
     Q_OBJECT
 
 public:
     static constexpr std::chrono::milliseconds publishInterval {50};
-    // Output above `outputCutAbove` UTF-16 units is cut to its last `outputKeep`.
+    // Output above `outputCutAbove` characters is cut to its last `outputKeep`.
     static constexpr qsizetype outputCutAbove = 200000;
     static constexpr qsizetype outputKeep = 150000;
 
-    explicit ServiceOutputPublisher(QHash<QUuid, ServiceRuntimeInfo> &runtime, QObject *parent = nullptr);
+    // What a reader holds of a service's output: its generation, and where
+    // the text lies in everything the run has written (UTF-16 units).
+    struct Mark {
+        quint64 generation = 0;
+        qsizetype startUnits = 0;
+        qsizetype endUnits = 0;
+    };
 
-    // Output of a child, or with `replace` the text that takes the place of
+    struct Output {
+        QString text;
+        quint64 generation = 0;
+        // The generation at which the output last started over.
+        quint64 runGeneration = 0;
+        // Units the cuts took from the front of the run's output.
+        qsizetype droppedUnits = 0;
+
+        Mark mark() const { return {generation, droppedUnits, droppedUnits + text.size()}; }
+        // How a reader holding `seen` comes up to date: the units to drop from
+        // the front of what it holds, after which the rest of `text` is new.
+        // None when it must take the whole text: the output started over, or
+        // was cut past everything the reader holds.
+        std::optional<qsizetype> droppedSince(const Mark &seen) const;
+    };
+
+    explicit ServiceOutputPublisher(QObject *parent = nullptr);
+
+    // A child's output, or with `replace` the text that takes the place of
     // all output so far.
     void append(const QUuid &serviceId, const QString &chunk, bool replace);
-    // Copies the gathered output into the entry, when anything is pending.
-    void sync(const QUuid &serviceId);
-    void syncAll();
-    // The gathered output, when the service has any.
-    std::optional<QString> liveText(const QUuid &serviceId) const;
-
-    // Around every whole write of an entry: before it, live output the entry
-    // empties is dropped and other pending output copied in; then, with the
-    // entry the write replaces (null for a new one), a text that is not the
-    // entry's own continuation is noted to reach consoles as a new text.
-    void beforeEntryWrite(const ServiceRuntimeInfo &entry);
-    void entryWritten(const ServiceRuntimeInfo *previous, const ServiceRuntimeInfo &entry);
-
-    // Entries whose output was copied in but not announced yet; announcing
-    // them is the owner's (through `announce`).
-    QSet<QUuid> takeUnannounced();
-    void markAnnounced(const QUuid &serviceId);
-    // Emits outputAppended for the entry's output as the table holds it now.
-    void announce(const QUuid &serviceId);
-
-    // Forgets the live output of a service, or also what was announced for it.
-    void discardLive(const QUuid &serviceId);
+    // Empties the output at once, output on its way included (a stop, a new
+    // run). False when there was none.
+    bool reset(const QUuid &serviceId);
     void forget(const QUuid &serviceId);
 
+    // The published output; an empty one for a service without output.
+    const Output &output(const QUuid &serviceId) const;
+    // The published text followed by the output on its way.
+    QString currentText(const QUuid &serviceId) const;
+    // Publishes the output on its way now rather than at the end of the interval.
+    void publish();
+
 Q_SIGNALS:
-    void outputAppended(const QUuid &serviceId, const QString &text, qsizetype charactersDroppedFromFront);
-    void publicationDue();
+    // The services whose published output changed, after a publication.
+    void published(const QList<QUuid> &serviceIds);
 
 private:
-    // Output of running children as it arrives, with what was appended to it
-    // (or whether it started over) since it was last copied into the table.
-    struct LiveOutput {
-        OutputTextBuffer buffer {outputCutAbove, outputKeep};
-        qsizetype appendedUnits = 0;
-        bool restarted = false;
-    };
-    // What the last outputAppended left a console with, and what happened to
-    // the entry's output since: appends (with cuts at the front) or a restart.
-    struct OutputAnnouncement {
-        qsizetype announcedUnits = 0;
-        qsizetype appendedUnits = 0;
-        bool restarted = false;
+    struct Live {
+        OutputTextBuffer text {outputCutAbove, outputKeep};
+        Output published;
+        // Output since the last publication; with `restart`, it replaces the
+        // published text instead of following it.
+        OutputTextBuffer pending {outputCutAbove, outputKeep};
+        bool restart = false;
     };
 
-    QHash<QUuid, ServiceRuntimeInfo> &m_runtime;
-    QHash<QUuid, LiveOutput> m_liveOutput;
-    QHash<QUuid, OutputAnnouncement> m_announcements;
-    // `stale` ids have text not yet in the table, `unannounced` ones text in
-    // it not yet signalled.
-    QSet<QUuid> m_stale;
-    QSet<QUuid> m_unannounced;
+    QHash<QUuid, Live> m_live;
+    QList<QUuid> m_pendingIds;
+    quint64 m_lastGeneration = 0;
     QTimer m_timer;
 };

@@ -54,6 +54,14 @@ void EnvironmentProfilesManager::applyLoadResult(const EnvironmentProfilesReposi
     applyLoadResult(result.profiles, result.lockedProfileIDs, result.keychainError);
 }
 
+QCoro::Task<> EnvironmentProfilesManager::reload()
+{
+    QPointer<EnvironmentProfilesManager> self = this;
+    const EnvironmentProfilesRepository::LoadResult result = co_await m_repository.loadProfiles();
+    if (self)
+        applyLoadResult(result);
+}
+
 std::optional<EnvironmentProfile> EnvironmentProfilesManager::profile(const std::optional<QUuid> &id) const
 {
     if (!id)

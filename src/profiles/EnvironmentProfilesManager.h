@@ -35,7 +35,6 @@ public:
     const QSet<QUuid> &lockedProfileIDs() const { return m_lockedProfileIDs; }
     const std::optional<QString> &keychainAccessGuidance() const { return m_keychainAccessGuidance; }
     ProtectedProfilesLockManager &protectedProfilesLockManager() const { return *m_lockManager; }
-    EnvironmentProfilesRepository &repository() const { return m_repository; }
 
     // Stable sort by name, localized and case-insensitive (current locale).
     static void sortByName(QList<EnvironmentProfile> &profiles);
@@ -45,6 +44,9 @@ public:
     void applyLoadResult(QList<EnvironmentProfile> profiles, QSet<QUuid> lockedIDs,
                          const std::optional<KeychainError> &keychainError);
     void applyLoadResult(const EnvironmentProfilesRepository::LoadResult &result);
+    // Loads the repository afresh and publishes the result (as applyLoadResult),
+    // unless the manager went away meanwhile; e.g. a retry after a keyring failure.
+    QCoro::Task<> reload();
 
     std::optional<EnvironmentProfile> profile(const std::optional<QUuid> &id) const;
 

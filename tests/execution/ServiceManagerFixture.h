@@ -23,6 +23,16 @@ public:
         const auto handle = manager.m_launchedHandles.take(serviceId);
         manager.m_pendingExits.remove(handle.get());
     }
+    // Publishes `text` as the service's live output, as a child writing it
+    // would: a continuation of the published text is appended, any other
+    // text replaces it.
+    static void publishOutput(ServiceManager &manager, const QUuid &serviceId, const QString &text)
+    {
+        const QString published = manager.liveOutput(serviceId).text;
+        const bool continues = text.startsWith(published);
+        manager.m_output.append(serviceId, continues ? text.mid(published.size()) : text, !continues);
+        manager.m_output.publish();
+    }
     // Whether the child's exit report has reached the manager.
     static bool exitReportDelivered(const ServiceManager &manager, const RunningProcessHandle &handle)
     {

@@ -237,26 +237,36 @@ TEST_F(ServiceManagerTest, LiveOutputIsThrottledCutAndNeverRepeated)
     EXPECT_LE(UserPerceivedText::count(output), ServiceRunRecord::maximumOutputCharacters);
 }
 
-TEST_F(ServiceManagerTest, OutputAdditionsRebuildEveryPublishedOutput)
+TEST_F(ServiceManagerTest, OutputChangesRebuildEveryPublishedOutput)
 {
     // Long enough for several cuts at the front, then a stop that clears the
     // output and a second run that starts it over.
     const ManagedService service = addService(
         QStringLiteral("chatty"),
         QStringLiteral("for i in $(seq 1 40); do seq 1 3000; sleep 0.02; done; echo end-of-output; sleep 30"));
+    // A reader that takes only what each change added, and the whole text
+    // only when the output started over empty.
     QString console;
+    ServiceOutputPublisher::Mark seen;
     int publications = 0;
     int mismatches = 0;
     int partialCuts = 0;
-    QObject::connect(&manager, &ServiceManager::outputAppended, &manager,
-                     [&](const QUuid &id, const QString &text, qsizetype dropped) {
-                         ASSERT_EQ(id, service.id);
-                         ASSERT_LE(dropped, console.size());
-                         if (dropped > 0 && dropped < console.size())
-                             ++partialCuts;
-                         console.remove(0, dropped);
-                         console.append(text);
-                     });
+    QObject::connect(&manager, &ServiceManager::outputChanged, &manager, [&](const QUuid &id) {
+        ASSERT_EQ(id, service.id);
+        const ServiceOutputPublisher::Output &output = manager.liveOutput(id);
+        const std::optional<qsizetype> dropped = output.droppedSince(seen);
+        seen = output.mark();
+        if (!dropped) {
+            ASSERT_TRUE(output.text.isEmpty());
+            console.clear();
+            return;
+        }
+        ASSERT_LE(*dropped, console.size());
+        if (*dropped > 0 && *dropped < console.size())
+            ++partialCuts;
+        console.remove(0, *dropped);
+        console.append(QStringView(output.text).mid(console.size()));
+    });
     QObject::connect(&manager, &ServiceManager::runtimeEntryChanged, &manager, [&](const QUuid &id) {
         ++publications;
         if (console != entry(id).processOutput)

@@ -87,7 +87,7 @@ struct EnvironmentProfilesManagerTest : ::testing::Test {
     EnvironmentProfilesManager manager {repository, &lockManager};
 
     void save(const EnvironmentProfile &profile) { await(manager.saveProfile(profile)); }
-    void reload() { manager.applyLoadResult(await(repository.loadProfiles())); }
+    void reload() { await(manager.reload()); }
     QMap<QString, QString> resolve(const EnvironmentProfile &profile)
     {
         return await(manager.resolvedEnvironment(profile.id, QStringLiteral("api")));

@@ -193,23 +193,43 @@ void ConsoleOutputView::appendOutput(const QString &added, qsizetype droppedFrom
     droppedFromFront = std::max<qsizetype>(0, droppedFromFront);
     if (added.isEmpty() && droppedFromFront == 0)
         return;
-    if (m_placeholderShown || droppedFromFront >= m_text.size()) {
-        const qsizetype fromAdded = droppedFromFront - m_text.size();
-        applyText(fromAdded >= 0 ? added.mid(fromAdded) : m_text.mid(droppedFromFront) + added);
+    if (droppedFromFront >= m_text.size()) {
+        applyText(added.mid(droppedFromFront - m_text.size()));
         return;
     }
-    QString newText = m_text.mid(droppedFromFront) + added;
-    if (newText.isEmpty()) {
-        applyText(newText);
+    takeFollowingText(m_text.mid(droppedFromFront) + added, droppedFromFront, m_text.size() - droppedFromFront);
+}
+
+void ConsoleOutputView::followOutput(const QString &text, qsizetype droppedFromFront)
+{
+    droppedFromFront = std::clamp<qsizetype>(droppedFromFront, 0, m_text.size());
+    const qsizetype kept = m_text.size() - droppedFromFront;
+    if (kept > text.size()) {
+        setText(text);
         return;
     }
-    if (droppedFromFront > 0 && !removeFromDocumentFront(droppedFromFront)) {
-        replaceDocument(newText);
+    if (droppedFromFront == 0 && kept == text.size())
+        return;
+    if (kept == 0) {
+        applyText(text);
+        return;
+    }
+    takeFollowingText(text, droppedFromFront, kept);
+}
+
+void ConsoleOutputView::takeFollowingText(const QString &text, qsizetype dropped, qsizetype kept)
+{
+    if (m_placeholderShown || text.isEmpty()) {
+        applyText(text);
+        return;
+    }
+    if (dropped > 0 && !removeFromDocumentFront(dropped)) {
+        replaceDocument(text);
     } else {
-        appendToDocument(added);
-        m_lastPath = droppedFromFront > 0 ? UpdatePath::cutAndAppend : UpdatePath::append;
+        appendToDocument(QStringView(text).mid(kept));
+        m_lastPath = dropped > 0 ? UpdatePath::cutAndAppend : UpdatePath::append;
     }
-    m_text = std::move(newText);
+    m_text = text;
     if (m_autoScroll)
         scheduleScrollToBottom();
 }
@@ -351,9 +371,9 @@ bool ConsoleOutputView::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-void ConsoleOutputView::appendToDocument(const QString &suffix)
+void ConsoleOutputView::appendToDocument(QStringView suffix)
 {
-    QStringView added(suffix);
+    QStringView added = suffix;
     // The document turns CR LF into one line break; a pair split across two
     // updates must not become two.
     if (!m_text.isEmpty() && m_text.back() == QLatin1Char('\r') && added.startsWith(QLatin1Char('\n')))

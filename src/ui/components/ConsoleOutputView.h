@@ -20,13 +20,11 @@ class SymbolView;
 // Screens hand in the whole output on every change (setContent / setText): the
 // view works out whether the text only grew or was also cut at the front and
 // then appends the new end and removes the dropped start, instead of setting
-// the whole text again. A caller that knows the additions can use
-// appendOutput() and skip the comparison: start with setText(published text),
-// then hand each addition in as it is announced, e.g. from the service
-// manager's outputAppended(id, text, charactersDroppedFromFront):
-//     view->appendOutput(text, charactersDroppedFromFront);
-// Either way text() equals the caller's text; setting the same text again
-// costs one comparison.
+// the whole text again. A caller that knows how the text moved on skips the
+// comparison: followOutput() takes the new text with the units cut from the
+// front of the old one (and keeps the caller's string, sharing it rather than
+// copying it); appendOutput() takes only the addition. Either way text()
+// equals the caller's text; setting the same text again costs one comparison.
 //
 // A long text that replaces the whole output while auto-scroll is on (output
 // arriving faster than the runtime keeps it, so every update is new from its
@@ -48,6 +46,9 @@ public:
     // The new text is (text() + added) without its first `droppedFromFront`
     // UTF-16 units.
     void appendOutput(const QString &added, qsizetype droppedFromFront = 0);
+    // `text` is text() without its first `droppedFromFront` UTF-16 units,
+    // followed by new output.
+    void followOutput(const QString &text, qsizetype droppedFromFront);
 
     // Shows the end of the document at once, as it is laid out now.
     void scrollToEnd();
@@ -88,6 +89,8 @@ private:
     // The rounded frame as drawn for the current size, theme and state.
     QPixmap drawnFrame(qreal ratio) const;
     void applyText(const QString &text);
+    // `text` keeps the first `kept` units after the `dropped` ones of text().
+    void takeFollowingText(const QString &text, qsizetype dropped, qsizetype kept);
     void showPlaceholder(bool placeholder);
     void resetDocument(const QString &text, bool keepScrollValue);
     // A whole new text: only its end while following the output, else all of it.
@@ -95,7 +98,7 @@ private:
     // Where the end worth laying out starts: a line start, or 0 for the whole text.
     qsizetype tailStart(const QString &text) const;
     void showWholeText();
-    void appendToDocument(const QString &suffix);
+    void appendToDocument(QStringView suffix);
     bool removeFromDocumentFront(qsizetype units);
     // Where the old text continues in the new one: new = old.mid(k) + added.
     qsizetype findCutOffset(const QString &oldText, const QString &newText) const;

@@ -418,15 +418,8 @@ void MenuBarStatusController::runAnywayAfterReview(const CommandThreatReviewRequ
 
 void MenuBarStatusController::retryKeychainAccess()
 {
-    auto reload = [](QPointer<EnvironmentProfilesManager> profiles) -> QCoro::Task<> {
-        EnvironmentProfilesManager *manager = profiles.data();
-        if (!manager)
-            co_return;
-        const auto result = co_await manager->repository().loadProfiles();
-        if (EnvironmentProfilesManager *current = profiles.data())
-            current->applyLoadResult(result);
-    };
-    reload(m_profilesManager);
+    if (m_profilesManager)
+        m_profilesManager->reload();
 }
 
 QCoro::Task<> MenuBarStatusController::toggleService(ManagedService service)

@@ -8,7 +8,6 @@
 
 #include <QCollator>
 #include <QCoroFuture>
-#include <QPointer>
 
 #include <algorithm>
 
@@ -247,8 +246,5 @@ QCoro::Task<> ProfilesController::handleDelete(EnvironmentProfile profile)
 
 QCoro::Task<> ProfilesController::reloadProfiles()
 {
-    QPointer self(this);
-    auto result = co_await m_manager.repository().loadProfiles();
-    if (self)
-        m_manager.applyLoadResult(result);
+    co_await m_manager.reload();
 }

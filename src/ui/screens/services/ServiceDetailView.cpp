@@ -121,17 +121,15 @@ ServiceDetailView::ServiceDetailView(ServicesController &controller, QWidget *pa
 {
     buildLayouts();
     connect(&controller, &ServicesController::profilesChanged, this, [this] { refreshConfiguration(); });
-    // The console takes every addition, also while hidden for a Terminal
+    // The console follows every change, also while hidden for a Terminal
     // service, so it always holds the last published text: a printing service
-    // then costs it the additions only, not a comparison of the whole output
-    // on every runtime tick.
-    connect(&controller, &ServicesController::outputAppended, this,
-            [this](const QUuid &serviceId, const QString &text, qsizetype droppedFromFront) {
-                if (m_hasService && serviceId == m_service.id) {
-                    m_widgets->console->appendOutput(text, droppedFromFront);
-                    m_widgets->liveOutputProgress->turn();
-                }
-            });
+    // then costs it the additions only, not a comparison of the whole output.
+    connect(&controller, &ServicesController::outputChanged, this, [this](const QUuid &serviceId) {
+        if (m_hasService && serviceId == m_service.id) {
+            refreshLiveOutput();
+            m_widgets->liveOutputProgress->turn();
+        }
+    });
     refreshAll();
 }
 
@@ -433,11 +431,12 @@ void ServiceDetailView::forgetService()
 void ServiceDetailView::resetViewState()
 {
     // Nothing of the previous service may show, its output least of all: the
-    // console follows the new service's publications from its next entry on.
+    // console takes the new service's output whole.
     m_runtime = ServiceRuntimeInfo::fresh(m_service.id);
     m_isConfigurationExpanded = false;
     m_widgets->runHistory->setServiceId(m_service.id);
     m_widgets->console->setText(QString());
+    m_shownOutput = {};
     m_widgets->scrollArea->verticalScrollBar()->setValue(0);
 }
 
@@ -580,19 +579,28 @@ void ServiceDetailView::refreshLiveOutput()
     const bool inApplication = !m_service.openInTerminal;
     w.liveOutputHeader->setVisible(inApplication);
     w.console->setVisible(inApplication);
+    followLiveOutput();
     if (!inApplication)
         return;
-    // The published additions have already brought the console to the
-    // published text; a different length means the entry did not come from
-    // those publications, and the whole text is compared.
-    const bool followed = w.console->text().size() == m_runtime.processOutput.size();
-    if (!followed)
-        w.console->setText(m_runtime.processOutput);
-    const bool hasOutput = !m_runtime.processOutput.isEmpty();
+    const bool hasOutput = !w.console->text().isEmpty();
     w.copyButton->setEnabled(hasOutput);
     const QString copyHelp = hasOutput ? QStringLiteral("Copy output") : QStringLiteral("No output to copy");
     if (w.copyButton->toolTip() != copyHelp)
         w.copyButton->setToolTip(copyHelp);
+}
+
+void ServiceDetailView::followLiveOutput()
+{
+    if (!m_hasService)
+        return;
+    const ServiceOutputPublisher::Output &output = m_controller.liveOutput(m_service.id);
+    if (output.generation == m_shownOutput.generation)
+        return;
+    if (const std::optional<qsizetype> dropped = output.droppedSince(m_shownOutput))
+        m_widgets->console->followOutput(output.text, *dropped);
+    else
+        m_widgets->console->setText(output.text);
+    m_shownOutput = output.mark();
 }
 
 void ServiceDetailView::toggleConfiguration()
@@ -603,9 +611,10 @@ void ServiceDetailView::toggleConfiguration()
 
 void ServiceDetailView::copyLiveOutput()
 {
-    if (m_runtime.processOutput.isEmpty())
+    const QString &output = m_widgets->console->text();
+    if (output.isEmpty())
         return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(m_runtime.processOutput);
+    clipboard->setText(output);
 }

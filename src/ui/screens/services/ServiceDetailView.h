@@ -1,5 +1,6 @@
 #pragma once
 
+#include "execution/ServiceOutputPublisher.h"
 #include "records/ManagedService.h"
 #include "records/ServiceRuntimeInfo.h"
 
@@ -16,8 +17,8 @@ class ServicesController;
 // metrics, configuration, live output and run history. It performs no service
 // operation itself: its buttons emit the signals below, and its host's flows
 // report back only through new inputs (runtime entry, lock flags). It reads the
-// profile names, the live output's additions and the run history from the
-// screen's controller.
+// profile names, the live output and the run history from the screen's
+// controller; the live output whenever the controller says it changed.
 //
 // The view updates in place: a new runtime entry or new output changes only the
 // texts and states that differ, so an expanded section, the scroll position, a
@@ -83,6 +84,9 @@ private:
     void refreshMetrics();
     void refreshConfiguration(bool animated = false);
     void refreshLiveOutput();
+    // Brings the console to the service's published output, unless it shows
+    // that generation already.
+    void followLiveOutput();
     void refreshLayoutChoice();
     void toggleConfiguration();
     void copyLiveOutput();
@@ -95,5 +99,7 @@ private:
     bool m_isEffectivelyProtected = false;
     bool m_isConfigurationExpanded = false;
     bool m_hasService = false;
+    // What the console shows of the service's live output.
+    ServiceOutputPublisher::Mark m_shownOutput;
     std::unique_ptr<Widgets> m_widgets;
 };

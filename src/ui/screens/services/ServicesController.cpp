@@ -100,7 +100,7 @@ void ServicesController::relayManagerSignals()
     connect(services, &ServiceManager::servicesChanged, this, &ServicesController::servicesChanged);
     connect(services, &ServiceManager::runtimeChanged, this, &ServicesController::runtimeChanged);
     connect(services, &ServiceManager::runtimeEntryChanged, this, &ServicesController::runtimeEntryChanged);
-    connect(services, &ServiceManager::outputAppended, this, &ServicesController::outputAppended);
+    connect(services, &ServiceManager::outputChanged, this, &ServicesController::outputChanged);
     connect(services, &ServiceManager::legacyEncryptedServiceIDsChanged, this, &ServicesController::locksChanged);
     EnvironmentProfilesManager *profiles = &m_profilesManager;
     connect(profiles, &EnvironmentProfilesManager::profilesChanged, this, &ServicesController::profilesChanged);
@@ -232,6 +232,11 @@ ServiceRuntimeInfo ServicesController::runtimeEntry(const QUuid &serviceId) cons
 {
     const auto entry = m_serviceManager.runtime().constFind(serviceId);
     return entry != m_serviceManager.runtime().cend() ? *entry : ServiceRuntimeInfo::fresh(serviceId);
+}
+
+const ServiceOutputPublisher::Output &ServicesController::liveOutput(const QUuid &serviceId) const
+{
+    return m_serviceManager.liveOutput(serviceId);
 }
 
 void ServicesController::setSearchText(const QString &text)
@@ -556,10 +561,7 @@ QCoro::Task<> ServicesController::removeService(ManagedService service)
 
 QCoro::Task<> ServicesController::retryKeychainAccess()
 {
-    QPointer<EnvironmentProfilesManager> profiles(&m_profilesManager);
-    const EnvironmentProfilesRepository::LoadResult result = co_await m_profilesManager.repository().loadProfiles();
-    if (profiles)
-        profiles->applyLoadResult(result);
+    co_await m_profilesManager.reload();
 }
 
 std::function<void(const std::exception_ptr &)> ServicesController::failureShower(KeychainErrorText keychainText)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "execution/CommandThreatApproval.h"
+#include "execution/ServiceOutputPublisher.h"
 #include "platform/SensitiveBytes.h"
 #include "profiles/EnvironmentProfile.h"
 #include "records/ManagedService.h"
@@ -77,6 +78,8 @@ public:
     bool hasProtectedProfiles() const;
     // The runtime entry, or a stopped one for a service that never ran.
     ServiceRuntimeInfo runtimeEntry(const QUuid &serviceId) const;
+    // The service's published live output (see ServiceManager::liveOutput).
+    const ServiceOutputPublisher::Output &liveOutput(const QUuid &serviceId) const;
 
     const QString &searchText() const { return m_searchText; }
     void setSearchText(const QString &text);
@@ -169,8 +172,8 @@ Q_SIGNALS:
     void servicesChanged();
     void runtimeChanged();
     void runtimeEntryChanged(const QUuid &serviceId);
-    // Text added to a service's live output (see ServiceManager::outputAppended).
-    void outputAppended(const QUuid &serviceId, const QString &text, qsizetype charactersDroppedFromFront);
+    // A service's live output changed: a new generation of liveOutput.
+    void outputChanged(const QUuid &serviceId);
     void profilesChanged();
     // A service's or a profile's lock changed: the lock flags and row indicators may differ.
     void locksChanged();

@@ -27,13 +27,15 @@ struct ServiceDetailViewTest : ServiceManagerTest {
         return {QUuid::createUuid(), name, command, openInTerminal, profileId, start, start};
     }
 
-    static ServiceRuntimeInfo runtime(const ManagedService &service, ServiceLifecycleState state,
-                                      std::optional<qint32> pid = std::nullopt, const QString &output = {})
+    // The output is published as the service's live output as well.
+    ServiceRuntimeInfo runtime(const ManagedService &service, ServiceLifecycleState state,
+                               std::optional<qint32> pid = std::nullopt, const QString &output = {})
     {
         ServiceRuntimeInfo info = ServiceRuntimeInfo::fresh(service.id);
         info.state = state;
         info.pid = pid;
         info.processOutput = output;
+        ServiceManagerTestAccess::publishOutput(manager, service.id, output);
         return info;
     }
 

@@ -300,6 +300,21 @@ TEST_F(ServiceDetailViewTest, CopyIsDisabledWithoutOutputAndCopiesTheWholeOutput
     EXPECT_EQ(QApplication::clipboard()->text(), output);
 }
 
+TEST_F(ServiceDetailViewTest, TheConsoleFollowsTheOutputsGenerationNotItsLength)
+{
+    const ManagedService service = makeService(QStringLiteral("API"));
+    show(service, runtime(service, ServiceLifecycleState::running, 10, QStringLiteral("first run\n")));
+    auto *console = find<ConsoleOutputView>("liveOutput");
+    EXPECT_EQ(console->text(), QStringLiteral("first run\n"));
+    view->setRuntime(runtime(service, ServiceLifecycleState::stopped));
+    EXPECT_TRUE(console->isShowingPlaceholder());
+    // Each text as long as the one before it.
+    for (const QString &text : {QStringLiteral("other run\n"), QStringLiteral("third run\n")}) {
+        view->setRuntime(runtime(service, ServiceLifecycleState::running, 11, text));
+        EXPECT_EQ(console->text(), text);
+    }
+}
+
 TEST_F(ServiceDetailViewTest, RuntimeUpdatesKeepViewStateAndAnotherServiceResetsIt)
 {
     const ManagedService service = makeService(QStringLiteral("API"));
