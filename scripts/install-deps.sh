@@ -15,9 +15,10 @@ packages=(
   zsh procps util-linux passwd
   qt6-qpa-plugins qt6-wayland fonts-dejavu-core libqt6svg6 adwaita-icon-theme
   # Testing: private X server and Wayland compositor, session bus and keyring,
-  # accessibility bus, the desktop entry's validator
+  # accessibility bus, the desktop entry's validator, and a real sudo for the
+  # root run's password tests
   xvfb xauth xterm weston dbus dbus-x11 gnome-keyring libsecret-tools
-  at-spi2-core xdotool x11-utils desktop-file-utils
+  at-spi2-core xdotool x11-utils desktop-file-utils sudo
 )
 
 missing=()

@@ -1,11 +1,15 @@
 #include "ServiceManagerFixture.h"
 
+#include "execution/CommandThreatApproval.h"
+#include "execution/CommandThreatScanner.h"
 #include "platform/LoginShell.h"
 #include "support/ThrowawayAccount.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -18,6 +22,55 @@ namespace {
 constexpr char asAccountMark[] = "VELMORA_RUN_AS_LOGIN_SHELL_ACCOUNT";
 const QByteArray probeSays = "probe found on the profile PATH as ";
 
+// Runs the current test in a copy of this program as the account, whose home
+// is `home` in `base`, with nothing of our environment but what a sanitizer
+// build needs and `variables`; `input` goes to its standard input. Fails the
+// test unless the copy passes.
+QByteArray runThisTestAs(const ThrowawayAccount &account, const QTemporaryDir &base, const QStringList &variables,
+                         const QByteArray &input = {})
+{
+    // The account's home sits in a folder only root may list, but the account may pass.
+    QFile::setPermissions(base.path(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    const QString home = base.filePath(QStringLiteral("home"));
+    const QString program = home + QStringLiteral("/execution-tests");
+    const std::optional<QString> leaks = account.leakOptionsIn(home);
+    // A runtime folder of its own, inside its home, so that Qt makes none in the temporary folder.
+    const QString runtime = home + QStringLiteral("/runtime");
+    if (!account.copyIn(QStringLiteral("/proc/self/exe"), program) || !leaks || !QDir().mkdir(runtime)
+        || !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+        || !account.giveOwnership(runtime)) {
+        ADD_FAILURE() << "could not set up the account's home";
+        return {};
+    }
+    QStringList arguments =
+        QStringLiteral("--reuid=%1 --regid=%2 --init-groups -- env -i TMPDIR=/tmp PATH=/usr/local/bin:/usr/bin:/bin")
+            .arg(account.uid())
+            .arg(account.gid())
+            .split(QLatin1Char(' '));
+    arguments << QStringLiteral("HOME=") + home << QStringLiteral("XDG_RUNTIME_DIR=") + runtime << variables;
+    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        if (qEnvironmentVariableIsSet(name))
+            arguments << QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name);
+    }
+    if (!leaks->isEmpty())
+        arguments << *leaks;
+    const ::testing::TestInfo &test = *::testing::UnitTest::GetInstance()->current_test_info();
+    arguments << program << QStringLiteral("--gtest_filter=*.") + QString::fromUtf8(test.name());
+    QProcess run;
+    run.setWorkingDirectory(home);
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(QStringLiteral("setpriv"), arguments);
+    run.write(input);
+    run.closeWriteChannel();
+    const bool ended = run.waitForFinished(60000);
+    const QByteArray output = run.readAll();
+    EXPECT_TRUE(ended) << "the run as the account did not end: " << output.toStdString();
+    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
+    return output;
+}
+
 } // namespace
 
 // A person whose login shell is bash keeps PATH additions in ~/.profile, as
@@ -25,7 +78,6 @@ const QByteArray probeSays = "probe found on the profile PATH as ";
 // that PATH, with no shell chosen in Settings.
 TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
 {
-    const ::testing::TestInfo &test = *::testing::UnitTest::GetInstance()->current_test_info();
     if (qEnvironmentVariableIsSet(asAccountMark)) {
         ASSERT_EQ(AppSettings().defaultShell, QStringLiteral("/bin/bash"));
         ChildProcessProbe::writeExecutable(QDir::homePath() + QStringLiteral("/velmora-profile-probe"),
@@ -46,48 +98,109 @@ TEST_F(ServiceManagerTest, ServiceOfABashAccountFindsAProgramOnItsProfilePath)
     if (::geteuid() != 0)
         GTEST_SKIP() << "making an account whose login shell is bash needs root";
 
-    // The account's home sits in a folder only root may list, but the account may pass.
     QTemporaryDir base;
-    QFile::setPermissions(base.path(),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     const QString home = base.filePath(QStringLiteral("home"));
     const ThrowawayAccount account(ThrowawayAccount::Login::shell, home);
     ASSERT_TRUE(account.created()) << "useradd/chpasswd failed";
     ASSERT_TRUE(account.setLoginShell(QStringLiteral("/bin/bash")));
     ASSERT_EQ(loginShellOf(account.uid()), QStringLiteral("/bin/bash"));
-    const QString program = home + QStringLiteral("/execution-tests");
-    ASSERT_TRUE(account.copyIn(QStringLiteral("/proc/self/exe"), program));
-    const std::optional<QString> leaks = account.leakOptionsIn(home);
-    ASSERT_TRUE(leaks.has_value());
-    // A runtime folder of its own, inside its home, so that Qt makes none in the temporary folder.
-    const QString runtime = home + QStringLiteral("/runtime");
-    ASSERT_TRUE(QDir().mkdir(runtime)
-                && QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
-                && account.giveOwnership(runtime));
-
-    // This very test as the account, with nothing of our environment but what a sanitizer build needs.
-    QStringList arguments =
-        QStringLiteral("--reuid=%1 --regid=%2 --init-groups -- env -i TMPDIR=/tmp PATH=/usr/local/bin:/usr/bin:/bin")
-            .arg(account.uid())
-            .arg(account.gid())
-            .split(QLatin1Char(' '));
-    arguments << QStringLiteral("HOME=") + home << QStringLiteral("XDG_RUNTIME_DIR=") + runtime
-              << QString::fromLatin1(asAccountMark) + QStringLiteral("=1");
-    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
-        if (qEnvironmentVariableIsSet(name))
-            arguments << QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name);
-    }
-    if (!leaks->isEmpty())
-        arguments << *leaks;
-    arguments << program << QStringLiteral("--gtest_filter=*.") + QString::fromUtf8(test.name());
-    QProcess run;
-    run.setWorkingDirectory(home);
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(QStringLiteral("setpriv"), arguments);
-    const bool ended = run.waitForFinished(60000);
-    const QByteArray output = run.readAll();
-    ASSERT_TRUE(ended) << "the run as the account did not end: " << output.toStdString();
-    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
+    const QByteArray output = runThisTestAs(account, base, {QString::fromLatin1(asAccountMark) + QStringLiteral("=1")});
     EXPECT_TRUE(output.contains(probeSays + account.name().toUtf8())) << output.toStdString();
+}
+
+namespace {
+
+constexpr char realSudoMark[] = "VELMORA_RUN_AS_SUDO_ACCOUNT";
+constexpr char decoyInProfileMark[] = "VELMORA_DECOY_IN_PROFILE";
+
+// What a program of the user's own does to get the password: it reads the
+// prompt off a command line of the user's, keeps a set-uid sudo carrying that
+// prompt alive for a while, shows the prompt itself once that sudo is up, and notes in ~/spoof.log
+// whatever line it then gets from the terminal.
+const QByteArray realDecoy = R"sh(
+prompt=$(ps -ww -u "$(id -u)" -o args= | grep -o '\[Velmora sudo [-0-9A-F]*\] password: ' | head -n 1)
+( sleep 3 | /usr/bin/sudo -S -p "$prompt" sleep 3 ) >/dev/null 2>&1 &
+sleep 0.5
+printf '%s' "$prompt"
+if read -t 2 -r got; then printf '%s\n' "$got" >> "$HOME/spoof.log"; fi
+)sh";
+
+} // namespace
+
+// With the system's sudo and a sudoers rule for the account: the service's
+// sudo runs as root with the account's password, and neither a start-up file
+// nor the service's own code that shows the prompt later is answered.
+TEST_F(ServiceManagerTest, RealSudoRunsAsRootAndNoDecoyGetsThePassword)
+{
+    if (qEnvironmentVariableIsSet(realSudoMark)) {
+        QFile in;
+        ASSERT_TRUE(in.open(stdin, QIODevice::ReadOnly));
+        const auto password = std::make_shared<const SensitiveBytes>(QByteArrayView(in.readLine()).chopped(1));
+        const QString spoofLog = QDir::homePath() + QStringLiteral("/spoof.log");
+        if (qEnvironmentVariableIsSet(decoyInProfileMark))
+            ChildProcessProbe::writeExecutable(QDir::homePath() + QStringLiteral("/.profile"), realDecoy);
+        settings.apply(AppSettings());
+        const ManagedService service = addService(QStringLiteral("root"), qEnvironmentVariable("VELMORA_SUDO_COMMAND"));
+        // As the person does who has read the warning about sudo.
+        await(manager.start(service.id, password,
+                            CommandThreatApproval {CommandThreatScanner::fingerprint(service.command)}));
+        const bool stopped = waitForStopped(service.id);
+        // A decoy that got the password leaves the wrapper's sudo waiting for it.
+        EXPECT_FALSE(QFile::exists(spoofLog));
+        ASSERT_TRUE(stopped);
+        const QList<ServiceRunRecord> done = runs(service.id);
+        ASSERT_EQ(done.size(), 1);
+        const QString output = outputOf(done.first());
+        // What id printed, on a line of its own or after a decoy's prompt.
+        static const QRegularExpression root(QStringLiteral("(^| )0\r?$"), QRegularExpression::MultilineOption);
+        EXPECT_TRUE(root.match(output).hasMatch()) << output.toStdString();
+        EXPECT_FALSE(output.contains(QString::fromUtf8(password->view().toByteArray()))) << output.toStdString();
+        return;
+    }
+    if (::geteuid() != 0 || !QFile::exists(QStringLiteral("/usr/bin/sudo")))
+        GTEST_SKIP() << "needs root and the system's sudo";
+
+    const QString decoyCommand = QStringLiteral("sudo id -u; ") + QString::fromUtf8(realDecoy);
+    const struct {
+        const char *what;
+        const char *rule;
+        QString command;
+        bool decoyInProfile;
+    } cases[] = {
+        {"the password opens sudo", "ALL", QStringLiteral("sudo id -u"), false},
+        {"a start-up file decoy", "ALL", QStringLiteral("sudo id -u"), true},
+        {"the service's own decoy after a sudo that did not ask", "NOPASSWD: ALL", decoyCommand, false},
+    };
+    for (const auto &test : cases) {
+        SCOPED_TRACE(test.what);
+        QTemporaryDir base;
+        // sudo keeps its ticket per user, and would ignore a rule file whose mode is not 0440. Both
+        // go once the account has gone, since a decoy's sudo may still renew the ticket till then.
+        QStringList leftBehind;
+        const auto removeLeftBehind = qScopeGuard([&] {
+            for (const QString &path : std::as_const(leftBehind)) {
+                QFile::remove(path);
+                ThrowawayAccount::removeOnSignal(path, false);
+            }
+        });
+        const ThrowawayAccount account(ThrowawayAccount::Login::shell, base.filePath(QStringLiteral("home")));
+        ASSERT_TRUE(account.created()) << "useradd/chpasswd failed";
+        ASSERT_TRUE(account.setLoginShell(QStringLiteral("/bin/bash")));
+        leftBehind = {QStringLiteral("/etc/sudoers.d/") + account.name(),
+                      QStringLiteral("/run/sudo/ts/") + account.name()};
+        for (const QString &path : std::as_const(leftBehind))
+            ThrowawayAccount::removeOnSignal(path);
+        QFile rule(leftBehind.first());
+        ASSERT_TRUE(rule.open(QIODevice::WriteOnly));
+        rule.write(QStringLiteral("Defaults:%1 lecture=never\n%1 ALL=(ALL) %2\n")
+                       .arg(account.name(), QString::fromLatin1(test.rule))
+                       .toUtf8());
+        rule.close();
+        ASSERT_TRUE(rule.setPermissions(QFile::ReadOwner | QFile::ReadGroup));
+        QStringList variables {QString::fromLatin1(realSudoMark) + QStringLiteral("=1"),
+                               QStringLiteral("VELMORA_SUDO_COMMAND=") + test.command};
+        if (test.decoyInProfile)
+            variables << QString::fromLatin1(decoyInProfileMark) + QStringLiteral("=1");
+        runThisTestAs(account, base, variables, account.password() + '\n');
+    }
 }

@@ -43,9 +43,9 @@ public:
     // when the copy failed.
     std::optional<QString> leakOptionsIn(const QString &home) const;
 
-    // Has the folder removed (with everything in it) also when the test
-    // program is ended by one of those signals, after its accounts; `remove`
-    // false takes that back. At most eight folders at once.
+    // Has the file or folder removed (with everything in it) also when the
+    // test program is ended by one of those signals, after its accounts;
+    // `remove` false takes that back. At most eight at once.
     static void removeOnSignal(const QString &folder, bool remove = true);
     // Removes every leftover test account whose maker no longer runs.
     static void removeAbandonedAccounts();
