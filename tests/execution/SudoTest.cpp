@@ -45,7 +45,8 @@ const QByteArray decoy = R"(
 rest=$SPOOF_PROMPT; n=$DECOY_WRITES
 while [ "$n" -gt 1 ]; do piece=$(printf '%s' "$rest" | cut -c1-8); rest=${rest#"$piece"}; printf '%s' "$piece"; sleep 0.2; n=$((n-1)); done
 printf '%s' "$rest"
-if read -t 2 -r got; then printf '%s\n' "$got" >> "$HOME/spoof.log"; fi
+got=$(timeout --foreground 2 sh -c 'IFS= read -r line && printf "%s" "$line"')
+if [ -n "$got" ]; then printf '%s\n' "$got" >> "$HOME/spoof.log"; fi
 )";
 
 QStringList linesOf(const QString &path)

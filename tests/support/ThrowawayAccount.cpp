@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QUuid>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstring>
@@ -60,6 +61,8 @@ void removeAccount(const QString &name, uid_t uid)
     const bool hasHome = entry && entry->pw_dir && QFileInfo(QFile::decodeName(entry->pw_dir)).isDir();
     runWhileAccountFilesAreBusy(QStringLiteral("userdel"),
                                 hasHome ? QStringList {QStringLiteral("--remove"), name} : QStringList {name});
+    // A test that reached the real sudo leaves the account's ticket behind.
+    QFile::remove(QStringLiteral("/run/sudo/ts/") + name);
 }
 
 QByteArray freshPassword()
@@ -116,6 +119,9 @@ extern "C" void removeLiveAccountsAndEnd(int signalNumber)
             const timespec pause {0, 100'000'000};
             ::nanosleep(&pause, nullptr);
         }
+        std::array<char, 96> ticket {"/run/sudo/ts/"};
+        std::copy(name.begin(), name.end(), ticket.begin() + 13);
+        ::unlink(ticket.data());
     }
     for (const auto &folder : signalFolders) {
         if (folder[0] == '\0')
