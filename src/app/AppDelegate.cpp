@@ -129,6 +129,8 @@ QCoro::Task<bool> AppDelegate::askAboutUnsavedRuns(QList<ServiceRunRecord> runs)
         QApplication::activeWindow());
     QPushButton *tryAgain = box->addDefaultButton(QStringLiteral("Try Again"), QMessageBox::AcceptRole);
     box->addDestructiveButton(QStringLiteral("Quit Anyway"));
+    // Losing the runs takes a deliberate click: Return and Escape both try again.
+    box->setEscapeButton(tryAgain);
     QPointer<QMessageBox> guard(box);
     box->open();
     co_await qCoro(box, &QMessageBox::finished);
