@@ -596,7 +596,7 @@ QCoro::Task<> ServiceManager::prepareForTermination()
         co_return;
     if (!drained)
         qCCritical(lcPersistence, "Run history writes still pending at quit");
-    m_bookkeeping.logUnwrittenRuns();
+    co_await m_bookkeeping.logUnwrittenRuns();
 }
 
 QCoro::Task<> ServiceManager::deleteService(QUuid id)

@@ -150,7 +150,7 @@ QCoro::Task<bool> ServiceRunBookkeeping::waitForWrites(std::chrono::milliseconds
     co_return *drained;
 }
 
-void ServiceRunBookkeeping::logUnwrittenRuns() const
+QCoro::Task<> ServiceRunBookkeeping::logUnwrittenRuns()
 {
-    m_runHistoryManager.logUnwrittenRuns();
+    co_await m_runHistoryManager.logUnwrittenRuns();
 }

@@ -52,8 +52,8 @@ public:
     // only when none has for `timeout`; false when some are still pending then.
     // Touches nothing of the bookkeeping while it waits.
     QCoro::Task<bool> waitForWrites(std::chrono::milliseconds timeout);
-    // For the end of the quit: logs the finished runs that never reached the file.
-    void logUnwrittenRuns() const;
+    // For the end of the quit: logs the finished runs saved nowhere.
+    QCoro::Task<> logUnwrittenRuns();
 
 private:
     void queueWrite(const ServiceRunRecord &record, ServiceRunHistoryManager::RunKind kind);

@@ -383,9 +383,12 @@ void ServiceRunHistoryManager::noteWriteFailed(const char *logFormat, const std:
                            .arg(reason));
 }
 
-void ServiceRunHistoryManager::logUnwrittenRuns() const
+QCoro::Task<> ServiceRunHistoryManager::logUnwrittenRuns()
 {
-    for (const ServiceRunRecord &record : m_unwritten) {
+    // Runs kept in the side file are safe until the next start folds them in;
+    // saying they were not saved would be false.
+    const QList<ServiceRunRecord> lost = co_await runsSavedNowhere();
+    for (const ServiceRunRecord &record : lost) {
         qCCritical(lcGeneral, "Run history entry not saved at quit: run %s of service %s, started %s, ended %s",
                    qUtf8Printable(json::formatUuid(record.id)), qUtf8Printable(json::formatUuid(record.serviceId)),
                    qUtf8Printable(json::formatDate(record.startedAt)),

@@ -92,8 +92,9 @@ public:
     QCoro::Task<QList<ServiceRunRecord>> runsSavedNowhere();
     // Writes the unwritten runs once more, after the writes already queued.
     QCoro::Task<> retryUnwrittenRuns();
-    // Logs every run that is still not in the file; for the end of the quit.
-    void logUnwrittenRuns() const;
+    // Logs every run that is in neither the file nor the side file; for the end
+    // of the quit.
+    QCoro::Task<> logUnwrittenRuns();
 
     // Forgets the service's runs (and its open run when `discardActiveRun`), clears
     // them from the file, then reloads.
