@@ -11,9 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <memory>
-
 namespace {
 
 ManagedService service(const QString &name, const QString &command = QStringLiteral("run"))
@@ -46,24 +43,10 @@ struct DashboardTest : ::testing::Test {
     ManagedService worker = service(QStringLiteral("worker"), QStringLiteral("   "));
     ManagedService idle = service(QStringLiteral("idle"));
 
-    DashboardController::Runtime webRunning() const
+    void present()
     {
         DashboardController::Runtime runtime;
         runtime.insert(web.id, entry(web, ServiceLifecycleState::running, 42));
-        return runtime;
-    }
-    // A shown view whose rows open into `shown`.
-    std::unique_ptr<DashboardView> shownView()
-    {
-        auto view = std::make_unique<DashboardView>(nullptr, nullptr, [this](const QUuid &id) { shown.append(id); });
-        view->resize(900, 600);
-        view->show();
-        return view;
-    }
-
-    void present()
-    {
-        DashboardController::Runtime runtime = webRunning();
         runtime.insert(Api.id, entry(Api, ServiceLifecycleState::stopped));
         runtime.insert(worker.id, entry(worker, ServiceLifecycleState::notResponding, 7));
         // idle and api have no runtime entry.
@@ -148,53 +131,61 @@ TEST_F(DashboardTest, PopoverOpensTogglesMovesAndIgnoresALateDismissal)
 
 TEST_F(DashboardTest, ViewShowsGpuOnlyWithAReadingAndRowsOpenTheService)
 {
-    const auto view = shownView();
-    view->controller().presentSystemMetrics(SystemMetrics::make(12.34, 0, 0, std::nullopt));
-    EXPECT_FALSE(view->tile(QStringLiteral("GPU"))->isVisible());
-    EXPECT_EQ(view->tile(QStringLiteral("Memory"))->valueText(), QStringLiteral("0.0%"));
-    EXPECT_EQ(view->tile(QStringLiteral("CPU"))->valueText(), QStringLiteral("12.3%"));
-    view->controller().presentSystemMetrics(SystemMetrics::make(12.34, 0, 0, 55.0));
-    EXPECT_TRUE(view->tile(QStringLiteral("GPU"))->isVisible());
+    DashboardView view(nullptr, nullptr, [this](const QUuid &id) { shown.append(id); });
+    view.resize(900, 600);
+    view.show();
+    view.controller().presentSystemMetrics(SystemMetrics::make(12.34, 0, 0, std::nullopt));
+    EXPECT_FALSE(view.tile(QStringLiteral("GPU"))->isVisible());
+    EXPECT_EQ(view.tile(QStringLiteral("Memory"))->valueText(), QStringLiteral("0.0%"));
+    EXPECT_EQ(view.tile(QStringLiteral("CPU"))->valueText(), QStringLiteral("12.3%"));
+    view.controller().presentSystemMetrics(SystemMetrics::make(12.34, 0, 0, 55.0));
+    EXPECT_TRUE(view.tile(QStringLiteral("GPU"))->isVisible());
 
-    view->controller().presentServices({web, idle}, webRunning());
-    ServiceStatusActionCard *running = view->card(ServiceSummaryFilter::running);
-    ServiceStatusActionCard *stopped = view->card(ServiceSummaryFilter::stopped);
+    DashboardController::Runtime runtime;
+    runtime.insert(web.id, entry(web, ServiceLifecycleState::running, 42));
+    view.controller().presentServices({web, idle}, runtime);
+    ServiceStatusActionCard *running = view.card(ServiceSummaryFilter::running);
+    ServiceStatusActionCard *stopped = view.card(ServiceSummaryFilter::stopped);
     ASSERT_TRUE(running && stopped);
     EXPECT_EQ(running->count(), 1);
     EXPECT_EQ(stopped->count(), 1);
     QTest::mouseClick(running, Qt::LeftButton);
-    ASSERT_NE(view->popover(), nullptr);
+    ASSERT_NE(view.popover(), nullptr);
     EXPECT_TRUE(running->isHighlighted());
-    const auto rows = view->popover()->findChildren<QAbstractButton *>(QStringLiteral("summaryRow"));
+    const auto rows = view.popover()->findChildren<QAbstractButton *>(QStringLiteral("summaryRow"));
     ASSERT_EQ(rows.size(), 1);
     rows.first()->click();
     EXPECT_EQ(shown, QList<QUuid> {web.id});
-    EXPECT_FALSE(view->controller().openServiceSummary());
+    EXPECT_FALSE(view.controller().openServiceSummary());
     EXPECT_FALSE(running->isHighlighted());
 }
 
 TEST_F(DashboardTest, ThePopoverHangsUnderItsCardForAssistiveTechnologiesAndReturnOpensARow)
 {
-    const auto view = shownView();
-    DashboardController::Runtime runtime = webRunning();
+    DashboardView view(nullptr, nullptr, [this](const QUuid &id) { shown.append(id); });
+    view.resize(900, 600);
+    view.show();
+    DashboardController::Runtime runtime;
+    runtime.insert(web.id, entry(web, ServiceLifecycleState::running, 42));
     ManagedService split = service(QStringLiteral("web\u2028api"));
     runtime.insert(split.id, entry(split, ServiceLifecycleState::running, 43));
-    view->controller().presentServices({web, split}, runtime);
-    ServiceStatusActionCard *running = view->card(ServiceSummaryFilter::running);
+    view.controller().presentServices({web, split}, runtime);
+    ServiceStatusActionCard *running = view.card(ServiceSummaryFilter::running);
     QAccessibleInterface *card = QAccessible::queryAccessibleInterface(running);
     // The card's press action, as the AT-SPI bridge calls it, opens the popover.
     card->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    ASSERT_NE(view->popover(), nullptr);
-    QAccessibleInterface *popover = QAccessible::queryAccessibleInterface(view->popover());
+    ASSERT_NE(view.popover(), nullptr);
+    QAccessibleInterface *popover = QAccessible::queryAccessibleInterface(view.popover());
     ASSERT_EQ(popover->parent(), card);
     EXPECT_EQ(card->child(card->indexOfChild(popover)), popover);
 
     // Rows read and show a name on one line.
-    const auto rows = view->popover()->findChildren<QAbstractButton *>(QStringLiteral("summaryRow"));
+    const auto rows = view.popover()->findChildren<QAbstractButton *>(QStringLiteral("summaryRow"));
     ASSERT_EQ(rows.size(), 2);
-    EXPECT_TRUE(std::any_of(rows.cbegin(), rows.cend(), [](const QAbstractButton *row) {
-        return row->accessibleName() == QStringLiteral("web api");
-    }));
+    QStringList names;
+    for (QAbstractButton *row : rows)
+        names << row->accessibleName();
+    EXPECT_TRUE(names.contains(QStringLiteral("web api")));
     rows.first()->setFocus();
     QTest::keyClick(rows.first(), Qt::Key_Return);
     EXPECT_EQ(shown.size(), 1);
@@ -276,9 +267,11 @@ TEST(SummaryPopoverDetail, WrapsOntoTwoLinesAndCutsTheMiddleBeyond)
 
 TEST_F(DashboardTest, AGaugeRepaintsOnlyForWhatItDrawsAndAHiddenViewCatchesUpWhenShown)
 {
-    const auto view = shownView();
-    view->controller().presentSystemMetrics(SystemMetrics::make(12.34, 0, 0, std::nullopt));
-    MetricTile *cpu = view->tile(QStringLiteral("CPU"));
+    DashboardView view(nullptr, nullptr, [](const QUuid &) {});
+    view.resize(900, 600);
+    view.show();
+    view.controller().presentSystemMetrics(SystemMetrics::make(12.34, 0, 0, std::nullopt));
+    MetricTile *cpu = view.tile(QStringLiteral("CPU"));
     QWidget *gauge = nullptr;
     for (QWidget *child : cpu->findChildren<QWidget *>()) {
         if (child->minimumSize() == QSize(64, 64) && child->maximumSize() == QSize(64, 64))
@@ -303,18 +296,20 @@ TEST_F(DashboardTest, AGaugeRepaintsOnlyForWhatItDrawsAndAHiddenViewCatchesUpWhe
     for (const auto &[cpuPercent, repaints] : steps) {
         SCOPED_TRACE(cpuPercent);
         counter.paints = 0;
-        view->controller().presentSystemMetrics(SystemMetrics::make(cpuPercent, 0, 0, std::nullopt));
+        view.controller().presentSystemMetrics(SystemMetrics::make(cpuPercent, 0, 0, std::nullopt));
         QTest::qWait(50);
         EXPECT_EQ(counter.paints > 0, repaints);
     }
 
-    view->hide();
-    view->controller().presentSystemMetrics(SystemMetrics::make(77.7, 0, 0, std::nullopt));
-    view->controller().presentServices({web, idle}, webRunning());
+    view.hide();
+    view.controller().presentSystemMetrics(SystemMetrics::make(77.7, 0, 0, std::nullopt));
+    DashboardController::Runtime runtime;
+    runtime.insert(web.id, entry(web, ServiceLifecycleState::running, 42));
+    view.controller().presentServices({web, idle}, runtime);
     EXPECT_EQ(cpu->valueText(), QStringLiteral("50.0%"));
-    EXPECT_EQ(view->card(ServiceSummaryFilter::all)->count(), 0);
-    view->show();
+    EXPECT_EQ(view.card(ServiceSummaryFilter::all)->count(), 0);
+    view.show();
     EXPECT_EQ(cpu->valueText(), QStringLiteral("77.7%"));
-    EXPECT_EQ(view->card(ServiceSummaryFilter::all)->count(), 2);
-    EXPECT_EQ(view->card(ServiceSummaryFilter::running)->count(), 1);
+    EXPECT_EQ(view.card(ServiceSummaryFilter::all)->count(), 2);
+    EXPECT_EQ(view.card(ServiceSummaryFilter::running)->count(), 1);
 }
