@@ -636,13 +636,16 @@ TEST_F(VelmoraBinaryTest, AScreenReaderCreatesSelectsStartsAndStopsAServiceWitho
     EXPECT_TRUE(selectedRow("Stopped"));
 
     // The other service, chosen through its row's action: Start starts it, not the one shown before.
+    const auto toggleStopped = [&](const QString &row) {
+        return waitUntil(
+            [&] {
+                const auto node = a11y.findNamed(*root, row + QStringLiteral("Stopped"));
+                return node && a11y.doAction(*node, QStringLiteral("Toggle"));
+            },
+            10000);
+    };
     const QString nightly = QStringLiteral("Nightly job, sleep 200, ");
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const auto row = a11y.findNamed(*root, nightly + QStringLiteral("Stopped"));
-            return row && a11y.doAction(*row, QStringLiteral("Toggle"));
-        },
-        10000));
+    ASSERT_TRUE(toggleStopped(nightly));
     EXPECT_TRUE(selectedRow("Stopped", nightly));
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Start")));
     ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 10000));
@@ -651,12 +654,7 @@ TEST_F(VelmoraBinaryTest, AScreenReaderCreatesSelectsStartsAndStopsAServiceWitho
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Stop")));
     ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).isEmpty(); }, 10000));
 
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const auto row = a11y.findNamed(*root, QStringLiteral("Web server, sleep 300, Stopped"));
-            return row && a11y.doAction(*row, QStringLiteral("Toggle"));
-        },
-        10000));
+    ASSERT_TRUE(toggleStopped(QStringLiteral("Web server, sleep 300, ")));
     EXPECT_TRUE(selectedRow("Stopped"));
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Start")));
     ASSERT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 10000));

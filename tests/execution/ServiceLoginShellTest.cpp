@@ -22,9 +22,8 @@ namespace {
 constexpr char asAccountMark[] = "VELMORA_RUN_AS_LOGIN_SHELL_ACCOUNT";
 const QByteArray probeSays = "probe found on the profile PATH as ";
 
-// Runs the current test in a copy of this program as the account, whose home
-// is `home` in `base`, with nothing of our environment but what a sanitizer
-// build needs and `variables`; `input` goes to its standard input. Fails the
+// Runs the current test in a copy of this program as the account, whose home is `home` in `base`, with nothing
+// of our environment but what a sanitizer build needs and `variables`, `input` on its standard input; fails the
 // test unless the copy passes.
 QByteArray runThisTestAs(const ThrowawayAccount &account, const QTemporaryDir &base, const QStringList &variables,
                          const QByteArray &input = {})
@@ -113,10 +112,8 @@ namespace {
 constexpr char realSudoMark[] = "VELMORA_RUN_AS_SUDO_ACCOUNT";
 constexpr char decoyInProfileMark[] = "VELMORA_DECOY_IN_PROFILE";
 
-// What a program of the user's own does to get the password: it reads the
-// prompt off a command line of the user's, keeps a set-uid sudo carrying that
-// prompt alive for a while, shows the prompt itself once that sudo is up, and notes in ~/spoof.log
-// whatever line it then gets from the terminal.
+// A program of the user's own after the password: it reads the prompt off a command line of the user's, keeps
+// a set-uid sudo carrying it alive, then shows it itself and notes in ~/spoof.log the line the terminal gives.
 const QByteArray realDecoy = R"sh(
 prompt=$(ps -ww -u "$(id -u)" -o args= | grep -o '\[Velmora sudo [-0-9A-F]*\] password: ' | head -n 1)
 ( sleep 3 | /usr/bin/sudo -S -p "$prompt" sleep 3 ) >/dev/null 2>&1 &

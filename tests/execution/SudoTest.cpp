@@ -287,26 +287,12 @@ TEST(Sudo, OnlyTheWrappersOwnSudoGetsThePasswordOnceAndNeverTheOutput)
                QStringLiteral("right-one"),
                {sudoPassword, QStringLiteral("<EOF>")},
                ProcessExitStatus {false, 1}});
-    expectRun({"a start-up file decoy", bash, inFile, sudoPassword, {sudoPassword}, {}, {}, decoy});
-    expectRun({"a start-up file decoy that shows the prompt over three writes",
-               sh,
-               inFile,
-               sudoPassword,
-               {sudoPassword},
-               {},
-               {},
-               decoy,
-               3});
-    expectRun({"a decoy whose set-uid program is behind a symlink named sudo",
-               bash,
-               inFile,
-               sudoPassword,
-               {sudoPassword},
-               {},
-               {},
-               decoy,
-               1,
-               true});
+    const auto decoyInStartUpFile = [&](const char *what, const QString &shell, int writes, bool throughLink) {
+        expectRun({what, shell, inFile, sudoPassword, {sudoPassword}, {}, {}, decoy, writes, throughLink});
+    };
+    decoyInStartUpFile("a start-up file decoy", bash, 1, false);
+    decoyInStartUpFile("a start-up file decoy that shows the prompt over three writes", sh, 3, false);
+    decoyInStartUpFile("a decoy whose set-uid program is behind a symlink named sudo", bash, 1, true);
     expectRun({"the service's own decoy after a sudo that did not ask",
                bash,
                QStringLiteral("sudo true; ") + QString::fromUtf8(decoy),

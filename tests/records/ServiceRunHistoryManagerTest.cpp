@@ -476,6 +476,7 @@ TEST(RunHistoryRedaction, ADamagedHistoryFailsTheRedactionAndIsKeptAsideMasked)
         {"exit code no JSON literal", invalidExitCode},
     };
     for (const auto &damage : cases) {
+        SCOPED_TRACE(damage.what);
         QDir(applicationSupportDirectory()).removeRecursively();
         writeFile(dataFile(historyFile), damage.damaged);
         ServiceRunHistoryRepository repository(dataFile(historyFile));
@@ -483,25 +484,24 @@ TEST(RunHistoryRedaction, ADamagedHistoryFailsTheRedactionAndIsKeptAsideMasked)
         LogCapture logs;
         await(manager.loadHistory());
         await(manager.redactProtectedProfileHistory({}, {QStringLiteral("prod")}));
-        EXPECT_TRUE(logs.contains(QStringLiteral("Failed to redact protected profile history"))) << damage.what;
+        EXPECT_TRUE(logs.contains(QStringLiteral("Failed to redact protected profile history")));
 
         // The next write sets the file aside; the redaction then succeeds on the new one.
         manager.setActiveDraft(makeDraft(service));
         manager.finishRun(service, ServiceRunStopReason::exited, 0, QString());
         await(manager.waitForPendingWrites());
         const QStringList files = QDir(applicationSupportDirectory()).entryList(QDir::Files);
-        EXPECT_EQ(files.size(), 2) << damage.what;
+        EXPECT_EQ(files.size(), 2);
         for (const QString &file : files)
-            EXPECT_FALSE(readFile(dataFile(file)).contains(clearValue)) << damage.what << file.toStdString();
+            EXPECT_FALSE(readFile(dataFile(file)).contains(clearValue)) << file.toStdString();
         const auto aside = std::find_if(files.begin(), files.end(), [](const QString &file) {
             return file.startsWith(QStringLiteral("run-history.json.unreadable-"));
         });
-        ASSERT_NE(aside, files.end()) << damage.what;
+        ASSERT_NE(aside, files.end());
         // What parses is kept, the other profile's run as it was.
         const QByteArray kept = readFile(dataFile(*aside));
-        EXPECT_TRUE(kept.contains(json::formatUuid(runs[1].id).toUtf8())) << damage.what;
-        EXPECT_EQ(decodeJson<QList<ServiceRunRecord>>(kept).size(), 2) << damage.what;
-        EXPECT_TRUE(logs.contains(QStringLiteral("bytes that are no JSON out of the copy of run-history.json")))
-            << damage.what;
+        EXPECT_TRUE(kept.contains(json::formatUuid(runs[1].id).toUtf8()));
+        EXPECT_EQ(decodeJson<QList<ServiceRunRecord>>(kept).size(), 2);
+        EXPECT_TRUE(logs.contains(QStringLiteral("bytes that are no JSON out of the copy of run-history.json")));
     }
 }

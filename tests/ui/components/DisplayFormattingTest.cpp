@@ -224,8 +224,6 @@ TEST(ElidedLineCache, AnotherFontOrWidthLaysTheLineOutAgain)
     QFont large = small;
     large.setPixelSize(small.pixelSize() > 0 ? small.pixelSize() * 2 : 24);
     ElidedLineCache cache;
-    EXPECT_EQ(cache.elided(text, small, 120), QFontMetrics(small).elidedText(text, Qt::ElideMiddle, 120));
-    EXPECT_EQ(cache.elided(text, large, 120), QFontMetrics(large).elidedText(text, Qt::ElideMiddle, 120));
-    EXPECT_EQ(cache.elided(text, large, 200), QFontMetrics(large).elidedText(text, Qt::ElideMiddle, 200));
-    EXPECT_EQ(cache.elided(text, small, 120), QFontMetrics(small).elidedText(text, Qt::ElideMiddle, 120));
+    for (const auto &[font, width] : {std::pair {small, 120}, {large, 120}, {large, 200}, {small, 120}})
+        EXPECT_EQ(cache.elided(text, font, width), QFontMetrics(font).elidedText(text, Qt::ElideMiddle, width));
 }
