@@ -165,6 +165,7 @@ private:
             }
             // Looked at before the pass: what ends during it may have started others.
             std::vector<bool> afterAllGone;
+            afterAllGone.reserve(batch.size());
             for (const Queued &queued : batch)
                 afterAllGone.push_back(allGone(queued.request.pinned));
             bool sessionsRead = false;

@@ -46,9 +46,10 @@ void maskElementOfProfiles(json::Document &element, const QSet<QUuid> &profileID
 {
     if (!element.IsObject())
         return;
-    const auto text = [&element](const char *key) -> std::optional<QString> {
-        const auto member = element.FindMember(key);
-        if (member == element.MemberEnd() || !member->value.IsString())
+    const json::Document &stored = element;
+    const auto text = [&stored](const char *key) -> std::optional<QString> {
+        const auto member = stored.FindMember(key);
+        if (member == stored.MemberEnd() || !member->value.IsString())
             return std::nullopt;
         return QString::fromUtf8(member->value.GetString(), member->value.GetStringLength());
     };
@@ -57,12 +58,11 @@ void maskElementOfProfiles(json::Document &element, const QSet<QUuid> &profileID
         profileId = json::parseUuid(*id);
     if (!runUsesProfile(profileId, text("environmentProfileName"), profileIDs, profileNames))
         return;
-    const auto environment = element.FindMember("environment");
-    if (environment == element.MemberEnd() || !environment->value.IsArray())
+    if (!stored.HasMember("environment") || !stored["environment"].IsArray())
         return;
     const QByteArray mask = ServiceRunEnvironmentEntry::secretMask.toUtf8();
     json::Allocator &allocator = element.GetAllocator();
-    for (json::Value &entry : environment->value.GetArray()) {
+    for (json::Value &entry : element["environment"].GetArray()) {
         if (!entry.IsObject())
             continue;
         entry.RemoveMember("value");

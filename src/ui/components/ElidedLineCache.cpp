@@ -48,7 +48,7 @@ QString ElidedLineCache::elided(const QString &text, const QFont &font, int widt
     if (m_lines.size() >= maximumLines)
         m_lines.clear();
     const QFontMetrics metrics(font);
-    const QString line = metrics.elidedText(onOneLine(showablePart(text, metrics, width)), Qt::ElideMiddle, width);
+    QString line = metrics.elidedText(onOneLine(showablePart(text, metrics, width)), Qt::ElideMiddle, width);
     m_lines.insert(key, line);
     return line;
 }
