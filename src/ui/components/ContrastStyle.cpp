@@ -43,8 +43,14 @@ void ContrastStyle::drawComplexControl(ComplexControl control, const QStyleOptio
 {
     QProxyStyle::drawComplexControl(control, option, painter, widget);
     const auto *combo = qstyleoption_cast<const QStyleOptionComboBox *>(option);
-    if (control != CC_ComboBox || !combo || combo->editable || !(option->state & State_Enabled)
-        || (option->state & State_HasFocus))
+    if (control != CC_ComboBox || !combo || !(option->state & State_Enabled))
+        return;
+    if (option->state & State_HasFocus) {
+        // Fusion's focus is a 1 px tint of the edge, too faint to find.
+        paintFocusMark(*painter, QRectF(option->rect), 3, widget);
+        return;
+    }
+    if (combo->editable)
         return;
     // Over Fusion's faint outline, on the same rounded rectangle.
     painter->save();
@@ -64,8 +70,16 @@ void ContrastStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *
         return;
     }
     QProxyStyle::drawPrimitive(element, option, painter, widget);
-    if (element == PE_FrameLineEdit && enabled && !(option->state & State_HasFocus)) {
-        // A focused field keeps Fusion's highlight; an idle one gets an edge that shows.
+    const bool focused = enabled && (option->state & State_HasFocus);
+    const auto *area = qobject_cast<const QTextEdit *>(widget);
+    const bool textArea = element == PE_Frame && area && !area->isReadOnly();
+    if (focused && (element == PE_FrameLineEdit || textArea)) {
+        // Fusion marks a focused field with a 1 px tint of its edge only.
+        paintFocusMark(*painter, QRectF(option->rect), element == PE_FrameLineEdit ? 3 : 0, widget);
+        return;
+    }
+    if (element == PE_FrameLineEdit && enabled) {
+        // An idle field gets an edge that shows.
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing, true);
         painter->setBrush(Qt::NoBrush);
@@ -74,12 +88,11 @@ void ContrastStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *
         painter->drawRoundedRect(QRectF(option->rect).adjusted(0, 0, -1, -1), 2, 2);
         painter->restore();
     }
-    const auto *area = qobject_cast<const QTextEdit *>(widget);
-    if (element == PE_Frame && enabled && area && !area->isReadOnly()) {
+    if (textArea && enabled) {
         // A multi-line text field: Fusion's square frame, in the edge colour.
         painter->save();
         painter->setPen(QPen(controlEdgeColor(option->palette), 1));
-        painter->setBrush(Qt::NoBrush);
+        painter->setBrush(option->palette.color(QPalette::Base)); // under the viewport's margin
         painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
         painter->restore();
     }

@@ -30,7 +30,8 @@ void HoverButton::paintEvent(QPaintEvent *)
         }
     }
     if (hasFocus())
-        paintFocusMark(painter, area, m_tint.focusRadius, this);
+        // The tint may reach past the button, where nothing of it is painted.
+        paintFocusMark(painter, area.intersected(QRectF(rect())), m_tint.focusRadius, this);
 }
 
 void HoverButton::enterEvent(QEnterEvent *event)

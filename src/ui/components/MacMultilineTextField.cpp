@@ -19,6 +19,8 @@ MacMultilineTextField::MacMultilineTextField(int minHeight, bool allowsAutomatic
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setTabChangesFocus(true);
+    // Room inside the 1 px frame for the second pixel of the focus mark.
+    setViewportMargins(1, 1, 1, 1);
     QTextFrameFormat frame = document()->rootFrame()->frameFormat();
     frame.setLeftMargin(4);
     frame.setRightMargin(4);
@@ -58,10 +60,12 @@ void MacMultilineTextField::focusInEvent(QFocusEvent *event)
     if (!admitFocus(this, event))
         return;
     QTextEdit::focusInEvent(event);
+    update(); // the frame carries the focus mark
 }
 
 void MacMultilineTextField::focusOutEvent(QFocusEvent *event)
 {
     noteFocusOut(event);
     QTextEdit::focusOutEvent(event);
+    update();
 }

@@ -1,6 +1,7 @@
 #include "ui/components/SearchField.h"
 
 #include "ui/components/ContrastStyle.h"
+#include "ui/components/FocusMark.h"
 #include "ui/components/MacTextField.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/SymbolView.h"
@@ -22,6 +23,8 @@ SearchField::SearchField(const QString &placeholder, QWidget *parent)
     m_text->setObjectName(QStringLiteral("searchField"));
     m_text->setAccessibleName(placeholder);
     m_text->setFixedHeight(20);
+    // The box around the field is the field's face, so it carries the focus mark.
+    m_text->installEventFilter(this);
     row->addWidget(m_text, 1);
     m_clear = new QToolButton(this);
     m_clear->setObjectName(QStringLiteral("clearSearchButton"));
@@ -53,4 +56,13 @@ void SearchField::paintEvent(QPaintEvent *)
     painter.setPen(QPen(ContrastStyle::controlEdgeColor(palette()), 1));
     painter.setBrush(ThemeColor::textBackground().resolve(this));
     painter.drawRoundedRect(box, 8, 8);
+    if (m_text->hasFocus())
+        paintFocusMark(painter, QRectF(rect()), 8, this);
+}
+
+bool SearchField::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_text && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+        update();
+    return QWidget::eventFilter(watched, event);
 }

@@ -1,6 +1,7 @@
 #include "ui/components/ServiceStatusActionCard.h"
 
 #include "ui/components/AccessibleInterfaces.h"
+#include "ui/components/FocusMark.h"
 #include "ui/components/SymbolIcon.h"
 #include "ui/components/TextStyle.h"
 
@@ -194,4 +195,6 @@ void ServiceStatusActionCard::paintEvent(QPaintEvent *)
     const QPixmap chevron = symbolPixmap(QStringLiteral("chevron.right"), chevronSize,
                                          ThemeColor::tertiary().resolve(primary), devicePixelRatioF());
     painter.drawPixmap(QPointF(width() - horizontalPadding - chevronSize, (height() - chevronSize) / 2.0), chevron);
+    if (hasFocus())
+        paintFocusMark(painter, QRectF(rect()), radius, this);
 }

@@ -5,8 +5,10 @@
 #include "ui/components/ButtonTextTint.h"
 #include "ui/components/ColorContrast.h"
 #include "ui/components/FocusMark.h"
+#include "ui/components/MacTextField.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/SearchField.h"
+#include "ui/components/ServiceStatusActionCard.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/ThemeColor.h"
@@ -15,7 +17,9 @@
 #include "ui/menubar/MenuBarStatusController.h"
 #include "ui/menubar/MenuBarStatusView.h"
 #include "ui/menubar/MenuButtonTint.h"
+#include "ui/menubar/MenuServiceRow.h"
 #include "ui/screens/dashboard/DashboardView.h"
+#include "ui/screens/dashboard/SummaryPopover.h"
 #include "ui/screens/profiles/EnvironmentProfilesView.h"
 #include "ui/screens/profiles/ProfilesController.h"
 #include "ui/screens/services/ServiceEditorMode.h"
@@ -35,6 +39,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTextEdit>
@@ -320,5 +325,72 @@ TEST_F(ContrastTest, TintsAndFocusMarksStandOutFromEverySurfaceInBothThemes)
             expectLooksDisabled(button, QPalette::ButtonText, QStringLiteral("panel button"));
         }
         reportFailures("tints");
+    }
+}
+
+TEST_F(ContrastTest, EveryTabStopShowsAFocusMarkAndNoScrollAreaTakesTheFocus)
+{
+    const ManagedService web = addService(QStringLiteral("Web server"), QStringLiteral("sleep 300"));
+    const EnvironmentProfile staging = saveProfile(QStringLiteral("Staging"), {variable("A", "1")}, false);
+    for (const AppAppearanceMode mode : {AppAppearanceMode::light, AppAppearanceMode::dark}) {
+        ThemeManager::instance().apply(mode);
+        ServicesView services(manager, profiles, lockManager, history, &bookmarks);
+        services.resize(1000, 700);
+        services.selectService(web.id);
+        EnvironmentProfilesView profilesView(&profiles, &lockManager, nullptr, std::nullopt);
+        profilesView.controller().tapRow(staging.id);
+        DashboardView dashboard(&manager, nullptr, [](const QUuid &) {});
+        SummaryPopover popover(ServiceSummaryFilter::all,
+                               {{web.id, web.name, {}, ServiceLifecycleState::stopped, std::nullopt}}, nullptr);
+        MenuBarStatusView panel(&manager, &profiles, &lockManager, nullptr, true);
+        ServicesController editing(manager, profiles, lockManager, history, &bookmarks);
+        ServiceEditorView editor(ServiceEditorMode::edit(web), web, editing);
+        for (QWidget *window : QList<QWidget *> {&services, &profilesView, &popover})
+            for (const QScrollArea *area : window->findChildren<QScrollArea *>())
+                EXPECT_EQ(area->focusPolicy(), Qt::NoFocus) << area->parent()->metaObject()->className();
+
+        services.show(); // lays the list's rows out
+        auto *list = services.findChild<QListView *>(QStringLiteral("serviceList"));
+        auto *search = services.findChild<SearchField *>();
+        // What takes the focus, and where its mark shows if not on it.
+        struct Stop {
+            const char *what;
+            QWidget *focused, *marked = nullptr;
+            QRect area = {};
+        };
+        const Stop stops[] = {
+            {"status card", dashboard.card(ServiceSummaryFilter::all)},
+            {"services list", list, list->viewport(), list->visualRect(list->currentIndex())},
+            {"search field", search->textField(), search},
+            {"name field", editor.findChild<QWidget *>(QStringLiteral("nameField"))},
+            {"command field", editor.findChild<QWidget *>(QStringLiteral("commandField"))},
+            {"profile picker", editor.findChild<QWidget *>(QStringLiteral("profilePicker"))},
+            {"Open Velmora", panel.openAppButton()},
+            {"panel row", panel.findChild<MenuServiceRow *>()->openButton()},
+        };
+        for (const auto &stop : stops) {
+            SCOPED_TRACE(stop.what);
+            QWidget *marked = stop.marked ? stop.marked : stop.focused;
+            const QRect area = stop.area.isNull() ? marked->rect() : stop.area;
+            QWidget *window = stop.focused->window();
+            window->show();
+            window->activateWindow(); // one window at a time holds the focus
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+            QCoreApplication::processEvents();
+            stop.focused->clearFocus();
+            const QImage before = marked->grab(area).toImage();
+            for (int tabs = 0; tabs < 60 && !stop.focused->hasFocus(); ++tabs)
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window, Qt::Key_Tab);
+            QCoreApplication::processEvents();
+            ASSERT_TRUE(stop.focused->hasFocus());
+            const QImage after = marked->grab(area).toImage();
+            const QColor mark = focusMarkColor(marked);
+            int ring = 0;
+            for (int y = 0; y < after.height(); ++y)
+                for (int x = 0; x < after.width(); ++x)
+                    ring += after.pixel(x, y) != before.pixel(x, y)
+                            && ColorContrast::ratio(after.pixelColor(x, y), mark) < 1.1;
+            EXPECT_GE(ring, area.width() + area.height());
+        }
     }
 }

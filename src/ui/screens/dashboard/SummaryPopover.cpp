@@ -117,6 +117,7 @@ SummaryPopover::SummaryPopover(ServiceSummaryFilter filter, const QList<ServiceS
     m_list = list;
     m_list->installEventFilter(this);
     m_scroll = new QScrollArea(sections);
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -89,6 +89,7 @@ ProfileDetailView::ProfileDetailView(const EnvironmentProfile &profile, bool isL
     layout->addWidget(makeVariablesBlock(profile));
     layout->addStretch(1);
     auto *scroll = new QScrollArea(this);
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -179,6 +179,9 @@ void ServiceDetailView::buildLayouts()
     w.normalColumn->addStretch(1);
     // The sections were built apart and joined above: Tab follows the page.
     setTabOrderFollowingLayout(w.normalColumn);
+    // Only its contents take the focus. Set after the order above: made
+    // focus-less before it, the title row's buttons came after the controls.
+    w.scrollArea->setFocusPolicy(Qt::NoFocus);
     buildLockedCard();
 }
 

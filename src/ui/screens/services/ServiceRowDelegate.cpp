@@ -2,6 +2,7 @@
 
 #include "records/ServiceRuntimeInfo.h"
 #include "ui/components/ColorContrast.h"
+#include "ui/components/FocusMark.h"
 #include "ui/components/Palette.h"
 #include "ui/components/SelectableSidebarRow.h"
 #include "ui/components/StatusBadge.h"
@@ -157,6 +158,9 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
         background.addRoundedRect(QRectF(g.row), 8, 8);
         painter->fillPath(background, fill);
     }
+    // The list's current row while the list holds the focus.
+    if (option.state & QStyle::State_HasFocus)
+        paintFocusMark(*painter, QRectF(g.row), 8, option.widget);
     // What the row's texts sit on: its fill over the sidebar.
     const QColor sidebar =
         ColorContrast::compositedOver(ThemeColor::sidebarBackground().resolve(), palette.color(QPalette::Window));

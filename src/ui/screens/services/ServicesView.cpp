@@ -161,6 +161,7 @@ QWidget *ServicesView::makeSidebar()
     create->setAccessibleName(QStringLiteral("Create Service"));
     create->setAutoDefault(false);
     connect(create, &QPushButton::clicked, m_controller, &ServicesController::openCreateEditor);
+    m_createButton = create;
     header->addWidget(create);
     column->addLayout(header);
 
@@ -349,7 +350,13 @@ void ServicesView::updateDetail()
 {
     const std::optional<ManagedService> service = m_controller->selectedService();
     if (!service) {
+        // Focus left inside the detail (Delete in its editor, say) would
+        // fall to the placeholder, which says nothing to a keyboard user.
+        const QWidget *held = window()->focusWidget();
+        const bool strands = !held || held == m_detailHost || m_detailHost->isAncestorOf(held);
         m_detailHost->setCurrentWidget(m_emptyState);
+        if (strands && isVisible())
+            (m_model->rowCount() > 0 ? static_cast<QWidget *>(m_list) : m_createButton)->setFocus(Qt::OtherFocusReason);
         if (m_detailServiceId)
             m_detail->forgetService();
         m_detailServiceId.reset();

@@ -80,6 +80,7 @@ private:
     QToolButton *m_clearSearch = nullptr;
     SegmentedPicker *m_filterPicker = nullptr;
     QListView *m_list = nullptr;
+    QWidget *m_createButton = nullptr;
     KeychainAccessBanner *m_keychainBanner = nullptr;
     ProtectedDataLockButton *m_lockButton = nullptr;
     QStackedWidget *m_detailHost = nullptr;

@@ -417,3 +417,23 @@ TEST_F(ServicesViewTest, AFailedSaveKeepsTheEditorWithItsDraft)
     EXPECT_EQ(manager.service(worker.id)->name, QStringLiteral("worker"));
     await(manager.stop(worker.id, true));
 }
+
+TEST_F(ServicesViewTest, DeletingTheEditedServiceLeavesTheFocusOnTheListOrElseOnCreate)
+{
+    for (const bool another : {false, true}) {
+        SCOPED_TRACE(another ? "another service left" : "none left");
+        const ManagedService gone = addService(QStringLiteral("gone"), QStringLiteral("sleep 30"));
+        makeView();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+        view->selectService(gone.id);
+        view->findChild<QWidget *>(QStringLiteral("editButton"))->setFocus();
+        controller().editService(gone);
+        // As the editor's confirmed Delete does.
+        ServiceEditorView *editor = view->findChild<ServiceEditorView *>();
+        Q_EMIT editor->deleteRequested();
+        editor->accept();
+        ASSERT_TRUE(waitUntil([&] { return !controller().selectedServiceID(); }));
+        EXPECT_EQ(view->focusWidget()->objectName(), another ? u"serviceList" : u"createServiceButton");
+        addService(QStringLiteral("kept"), QStringLiteral("sleep 30"));
+    }
+}
