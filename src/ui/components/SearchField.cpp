@@ -8,6 +8,7 @@
 #include "ui/components/ThemeColor.h"
 #include "ui/components/ThemeManager.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QToolButton>
