@@ -389,8 +389,8 @@ void ServiceRunHistoryManager::noteRemovalFailed(const char *logFormat, const st
                                                  const QString &consequence)
 {
     // Said every time: the person asked for it and sees the runs come back.
+    // It says nothing of finished runs, so an append failing next still speaks.
     qCCritical(lcGeneral, logFormat, error.what());
-    m_writesFailing = true;
     Q_EMIT writeFailed(consequence + QStringLiteral("\n\n") + reasonOf(error));
 }
 

@@ -488,14 +488,19 @@ ServiceRunHistoryRepository::StoredRun ServiceRunHistoryRepository::storedRun(co
             holdsClearSecret(record.environment)};
 }
 
-QList<ServiceRunRecord> ServiceRunHistoryRepository::keptAsideRuns()
+std::optional<QList<ServiceRunRecord>> ServiceRunHistoryRepository::readKeptAside()
 {
     try {
         return m_keptAside.runs();
     } catch (const FileStoreError &error) {
         qCCritical(lcPersistence, "Failed to read the runs kept aside: %s", qUtf8Printable(error.message()));
-        return {};
+        return std::nullopt;
     }
+}
+
+QList<ServiceRunRecord> ServiceRunHistoryRepository::keptAsideRuns()
+{
+    return readKeptAside().value_or(QList<ServiceRunRecord>());
 }
 
 void ServiceRunHistoryRepository::keepAside(const QList<ServiceRunRecord> &runs)
@@ -525,12 +530,7 @@ bool ServiceRunHistoryRepository::writeFoldingKeptAside(
     const QList<ServiceRunRecord> &unwritten, const std::function<void(const QList<ServiceRunRecord> &)> &write,
     const RunFilter &removed)
 {
-    std::optional<QList<ServiceRunRecord>> keptAside;
-    try {
-        keptAside = m_keptAside.runs();
-    } catch (const FileStoreError &error) {
-        qCCritical(lcPersistence, "Failed to read the runs kept aside: %s", qUtf8Printable(error.message()));
-    }
+    const std::optional<QList<ServiceRunRecord>> keptAside = readKeptAside();
     QList<ServiceRunRecord> pending = unwritten;
     const QSet<QUuid> ids = idsOf(unwritten);
     for (const ServiceRunRecord &run : keptAside.value_or(QList<ServiceRunRecord>())) {

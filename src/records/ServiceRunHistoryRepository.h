@@ -138,7 +138,9 @@ private:
     // them among the stored ones. Throws FileStoreError unless none is left.
     void removeRuns(const RunFilter &removed, const std::function<bool(const StoredRun &)> &dropStored,
                     const QList<ServiceRunRecord> &unwritten);
-    // The runs kept aside; none (logged) when they cannot be read.
+    // The runs kept aside; nullopt (logged) when they cannot be read.
+    std::optional<QList<ServiceRunRecord>> readKeptAside();
+    // As above, none when they cannot be read.
     QList<ServiceRunRecord> keptAsideRuns();
     // Puts runs whose write failed into the side file; logs when that fails too.
     void keepAside(const QList<ServiceRunRecord> &runs);
