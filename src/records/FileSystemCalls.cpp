@@ -55,6 +55,11 @@ int FileSystemCalls::fsync(int fd)
     return ::fsync(fd);
 }
 
+int FileSystemCalls::ftruncate(int fd, off_t length)
+{
+    return ::ftruncate(fd, length);
+}
+
 int FileSystemCalls::close(int fd)
 {
     return ::close(fd);

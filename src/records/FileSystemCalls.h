@@ -23,6 +23,7 @@ public:
     virtual ssize_t write(int fd, const void *buffer, size_t size);
     virtual int fdatasync(int fd);
     virtual int fsync(int fd);
+    virtual int ftruncate(int fd, off_t length);
     virtual int close(int fd);
     virtual int rename(const char *from, const char *to);
     virtual int link(const char *from, const char *to);

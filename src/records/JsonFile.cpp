@@ -53,19 +53,6 @@ int missingFolderCause(const QString &folder, int error)
     return error;
 }
 
-// 0 on success, else the errno of the failing call.
-int syncFolder(const QString &folder)
-{
-    FileSystemCalls &calls = FileSystemCalls::current();
-    const int fd = calls.open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int result = calls.fsync(fd);
-    const int error = errno;
-    calls.close(fd);
-    return result == 0 ? 0 : error;
-}
-
 int writeAll(int fd, QByteArrayView bytes)
 {
     FileSystemCalls &calls = FileSystemCalls::current();
@@ -86,9 +73,22 @@ int writeAll(int fd, QByteArrayView bytes)
 
 } // namespace
 
-JsonFile::JsonFile(QString path)
-    : m_path(std::move(path))
+JsonFile::JsonFile(QString path, Writing writing)
+    : m_path(std::move(path)),
+      m_writing(writing)
 {}
+
+int JsonFile::syncFolder(const QString &folder)
+{
+    FileSystemCalls &calls = FileSystemCalls::current();
+    const int fd = calls.open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int result = calls.fsync(fd);
+    const int error = errno;
+    calls.close(fd);
+    return result == 0 ? 0 : error;
+}
 
 QString JsonFile::fileName() const
 {
@@ -176,35 +176,57 @@ int JsonFile::openRegularFile(struct stat &info)
 {
     FileSystemCalls &calls = FileSystemCalls::current();
     const QByteArray path = QFile::encodeName(m_path);
-    if (calls.stat(path.constData(), &info) != 0) {
+    const bool inPlace = m_writing == Writing::alsoInPlace;
+    if ((inPlace ? calls.lstat(path.constData(), &info) : calls.stat(path.constData(), &info)) != 0) {
         const int error = errno;
         struct stat linkInfo {};
         if (error == ENOENT && calls.lstat(path.constData(), &linkInfo) != 0 && errno == ENOENT)
             return -1;
         throwReadError(error);
     }
+    if (inPlace && !acceptLocked(info))
+        return -1;
     // Only a regular file is read: a FIFO blocks its reader until a writer comes,
     // and a device may never end.
     checkRegularFile(info);
-    const int fd = calls.open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd =
+        calls.open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (inPlace ? O_NOFOLLOW : 0));
     if (fd < 0)
         throwReadError(errno);
     auto closeFile = qScopeGuard([&calls, fd] { calls.close(fd); });
     // The path may have been replaced since the check above.
     if (calls.fstat(fd, &info) != 0)
         throwReadError(errno);
-    checkRegularFile(info);
-    // Another user could change a file of theirs, or one a link here leads to,
-    // whenever they like: its content is never taken, and the next write keeps
-    // it aside and puts a file of our own in its place.
-    if (info.st_uid != ::getuid()) {
-        m_foreign = true;
-        qCCritical(lcPersistence, "Failed to load %s: it belongs to another user (uid %u)", qUtf8Printable(fileName()),
-                   unsigned(info.st_uid));
+    if (!acceptLocked(info))
         return -1;
-    }
+    checkRegularFile(info);
     closeFile.dismiss();
     return fd;
+}
+
+bool JsonFile::acceptLocked(const struct stat &info)
+{
+    const bool inPlace = m_writing == Writing::alsoInPlace;
+    // Another user could change a file of theirs, or one a link here leads to,
+    // whenever they like: its content is never taken.
+    if (info.st_uid != ::getuid()) {
+        qCCritical(lcPersistence, "Failed to load %s: it belongs to another user (uid %u)", qUtf8Printable(fileName()),
+                   unsigned(info.st_uid));
+    } else if (inPlace && !S_ISREG(info.st_mode)) {
+        qCCritical(lcPersistence, "Failed to load %s: it isn’t a regular file", qUtf8Printable(fileName()));
+    } else if (inPlace && info.st_nlink != 1) {
+        qCCritical(lcPersistence, "Failed to load %s: it has another name (a hard link)", qUtf8Printable(fileName()));
+    } else {
+        return true;
+    }
+    m_refused = true;
+    return false;
+}
+
+void JsonFile::setAsideRefusedLocked()
+{
+    if (m_refused)
+        setAsideUnreadable();
 }
 
 void JsonFile::throwReadError(int error) const
@@ -264,7 +286,7 @@ void JsonFile::writeLocked(const QByteArray &bytes)
 
 void JsonFile::writeLocked(const std::function<void(const WriteSink &)> &produce)
 {
-    if (m_unreadable || m_foreign)
+    if (m_unreadable || m_refused)
         setAsideUnreadable();
 
     FileSystemCalls &calls = FileSystemCalls::current();
@@ -338,46 +360,67 @@ void JsonFile::setAsideUnreadable()
     if (calls.lstat(path.constData(), &info) != 0) {
         if (errno != ENOENT)
             throwSaveError(errno);
-        m_unreadable = m_foreign = false;
+        m_unreadable = m_refused = false;
         return;
     }
     if (S_ISDIR(info.st_mode)) {
-        m_unreadable = m_foreign = false;
+        m_unreadable = m_refused = false;
         return;
     }
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmssZ"));
     const QString base = m_path + QStringLiteral(".unreadable-") + stamp;
-    QString target = base;
-    bool kept = false;
-    // A second name for the same bytes: the path itself is replaced only by the
-    // atomic write that follows, so it never goes missing in between.
-    for (int suffix = 2; suffix < 1000; ++suffix) {
-        const QByteArray targetPath = QFile::encodeName(target);
-        const int error = m_asideCopyFilter                                           ? writeFilteredCopy(targetPath)
-                          : calls.link(path.constData(), targetPath.constData()) == 0 ? 0
-                                                                                      : errno;
-        if (error == 0) {
-            kept = true;
-            break;
-        }
-        if (error != EEXIST)
-            break;
-        target = base + QLatin1Char('-') + QString::number(suffix);
-    }
-    // A file system without hard links: move the file aside instead.
-    struct stat targetInfo {};
-    if (!kept && !m_asideCopyFilter && calls.lstat(QFile::encodeName(target).constData(), &targetInfo) != 0
-        && errno == ENOENT && calls.rename(path.constData(), QFile::encodeName(target).constData()) == 0)
-        kept = true;
+    QString target;
+    // A file appended to in place must leave the path at once. Any other keeps
+    // its path until the atomic write that follows replaces it, so it never
+    // goes missing in between. Only a file of our own is ours to filter;
+    // another user's is kept as it is.
+    const bool ours = info.st_uid == ::getuid();
+    const Keeping keeping = m_writing == Writing::alsoInPlace ? Keeping::move
+                            : m_asideCopyFilter && ours       ? Keeping::filteredCopy
+                                                              : Keeping::link;
+    int error = keepAside(keeping, base, target);
+    // A file system without hard links, or one that refuses to link another user's file.
+    if (error != 0 && keeping == Keeping::link)
+        error = keepAside(Keeping::move, base, target);
     // Refuse to overwrite what could not be kept, or kept only for as long as
     // the folder's entries are not lost in a crash: the caller sees the failure.
-    if (!kept || syncFolder(QFileInfo(m_path).absolutePath()) != 0) {
+    if (error != 0 || syncFolder(QFileInfo(m_path).absolutePath()) != 0) {
         throw FileStoreError(
             QStringLiteral("The unreadable file “%1” couldn’t be set aside before saving.").arg(fileName()));
     }
-    m_unreadable = m_foreign = false;
+    m_unreadable = m_refused = false;
     qCCritical(lcPersistence, "Set aside unreadable %s as %s", qUtf8Printable(fileName()),
                qUtf8Printable(QFileInfo(target).fileName()));
+}
+
+int JsonFile::keepAside(Keeping keeping, const QString &base, QString &target)
+{
+    FileSystemCalls &calls = FileSystemCalls::current();
+    const QByteArray path = QFile::encodeName(m_path);
+    int error = EEXIST;
+    for (int suffix = 1; error == EEXIST && suffix < 1000; ++suffix) {
+        target = suffix == 1 ? base : base + QLatin1Char('-') + QString::number(suffix);
+        const QByteArray targetPath = QFile::encodeName(target);
+        struct stat existing {};
+        switch (keeping) {
+        case Keeping::filteredCopy:
+            error = writeFilteredCopy(targetPath);
+            break;
+        case Keeping::link:
+            error = calls.link(path.constData(), targetPath.constData()) == 0 ? 0 : errno;
+            break;
+        case Keeping::move:
+            // rename would replace a file of that name.
+            if (calls.lstat(targetPath.constData(), &existing) == 0)
+                error = EEXIST;
+            else
+                error = errno != ENOENT                                               ? errno
+                        : calls.rename(path.constData(), targetPath.constData()) == 0 ? 0
+                                                                                      : errno;
+            break;
+        }
+    }
+    return error;
 }
 
 int JsonFile::writeFilteredCopy(const QByteArray &target)
@@ -385,8 +428,11 @@ int JsonFile::writeFilteredCopy(const QByteArray &target)
     FileSystemCalls &calls = FileSystemCalls::current();
     QByteArray copy;
     try {
+        // Nothing read (the file went, or is not ours) is no copy of it.
         const std::optional<QByteArray> bytes = readLocked();
-        copy = m_asideCopyFilter(bytes.value_or(QByteArray()));
+        if (!bytes)
+            return EIO;
+        copy = m_asideCopyFilter(*bytes);
     } catch (const FileStoreError &) {
         return EIO;
     }

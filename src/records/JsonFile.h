@@ -17,10 +17,14 @@ struct stat;
 // silently. A file that could not be read at all (an I/O error, no memory, no
 // descriptor left) is not damage: it is never set aside, and a write that
 // depends on its content must fail instead. A file of another user's, there
-// or behind a link, is read as if nothing were there and set aside likewise.
+// or behind a link, is read as if nothing were there and set aside as it is.
 class JsonFile {
 public:
-    explicit JsonFile(QString path);
+    // A file also appended to in place must be the only name of a regular
+    // file of the user's own, never behind a link: otherwise the writes would
+    // land in someone else's file, or block on a FIFO.
+    enum class Writing { replacedWhole, alsoInPlace };
+    explicit JsonFile(QString path, Writing writing = Writing::replacedWhole);
 
     const QString &path() const { return m_path; }
     QString fileName() const;
@@ -46,6 +50,17 @@ public:
     // piece in order: for a check of the content that keeps none of it. False
     // when nothing exists at the path; throws as readLocked does.
     bool readPiecesLocked(const std::function<void(QByteArrayView)> &consume);
+    // Whether the file open as `info` may be read and written. When not, logs
+    // why; the file is then left unread and unwritten, and the next write (or
+    // setAsideRefusedLocked) moves it aside as it is.
+    bool acceptLocked(const struct stat &info);
+    // Moves a file refused above aside, leaving the path free; throws
+    // FileStoreError when it cannot.
+    void setAsideRefusedLocked();
+
+    // Syncs the folder so that a new, renamed or removed name survives a crash; 0 or the errno.
+    static int syncFolder(const QString &folder);
+
     // Whether the last read through this object failed (not merely found nothing).
     bool lastReadFailed() const { return m_lastReadFailed; }
     void setLastReadFailed() { m_lastReadFailed = true; }
@@ -81,15 +96,19 @@ private:
     qsizetype readChunk(int fd, char *buffer, qsizetype size, qint64 offset) const;
     QByteArray readWhole(int fd, qint64 expectedSize) const;
     void setAsideUnreadable();
+    enum class Keeping { link, move, filteredCopy };
+    // Keeps the file under a new aside name (`target` is the last one tried); 0 or the errno.
+    int keepAside(Keeping keeping, const QString &base, QString &target);
     // Writes the filtered aside copy as `target`, a new name; 0 or the errno.
     int writeFilteredCopy(const QByteArray &target);
     [[noreturn]] void throwReadError(int error) const;
     [[noreturn]] void throwSaveError(int error) const;
 
     QString m_path;
+    Writing m_writing;
     std::mutex m_mutex;
     bool m_unreadable = false;
-    bool m_foreign = false; // another user's file was found at the path
+    bool m_refused = false; // a file not ours to use was found at the path
     bool m_lastReadFailed = false;
     AsideCopyFilter m_asideCopyFilter;
 };

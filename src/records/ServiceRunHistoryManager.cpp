@@ -15,10 +15,10 @@
 
 namespace {
 
-void sortRunRecordsNewestFirst(QList<ServiceRunRecord> &records)
+QString reasonOf(const std::exception &error)
 {
-    std::stable_sort(records.begin(), records.end(),
-                     [](const ServiceRunRecord &a, const ServiceRunRecord &b) { return a.startedAt > b.startedAt; });
+    const auto *fileError = dynamic_cast<const FileStoreError *>(&error);
+    return fileError ? fileError->message() : QString::fromLocal8Bit(error.what());
 }
 
 // One link of the write chain: waits for the link before it, runs its write, and
@@ -277,7 +277,9 @@ QCoro::Task<> ServiceRunHistoryManager::clearInFile(QUuid serviceId)
             noteWriteSucceeded(unwritten);
     } catch (const std::exception &error) {
         if (self)
-            noteWriteFailed("Failed to clear run history: %s", error);
+            noteRemovalFailed("Failed to clear run history: %s", error,
+                              QStringLiteral("The run history couldn’t be cleared. The runs still saved are "
+                                             "listed again."));
     }
 }
 
@@ -291,7 +293,9 @@ QCoro::Task<> ServiceRunHistoryManager::deleteInFile(QUuid recordId)
             noteWriteSucceeded(unwritten);
     } catch (const std::exception &error) {
         if (self)
-            noteWriteFailed("Failed to delete run history entry: %s", error);
+            noteRemovalFailed("Failed to delete run history entry: %s", error,
+                              QStringLiteral("The run couldn’t be deleted from the run history. It is listed "
+                                             "again while it is still saved."));
     }
 }
 
@@ -376,11 +380,18 @@ void ServiceRunHistoryManager::noteWriteFailed(const char *logFormat, const std:
     if (m_writesFailing)
         return;
     m_writesFailing = true;
-    const auto *fileError = dynamic_cast<const FileStoreError *>(&error);
-    const QString reason = fileError ? fileError->message() : QString::fromLocal8Bit(error.what());
     Q_EMIT writeFailed(QStringLiteral("The run history couldn’t be saved. Finished runs stay listed and are saved "
                                       "with the next write that succeeds.\n\n%1")
-                           .arg(reason));
+                           .arg(reasonOf(error)));
+}
+
+void ServiceRunHistoryManager::noteRemovalFailed(const char *logFormat, const std::exception &error,
+                                                 const QString &consequence)
+{
+    // Said every time: the person asked for it and sees the runs come back.
+    // It says nothing of finished runs, so an append failing next still speaks.
+    qCCritical(lcGeneral, logFormat, error.what());
+    Q_EMIT writeFailed(consequence + QStringLiteral("\n\n") + reasonOf(error));
 }
 
 QCoro::Task<> ServiceRunHistoryManager::logUnwrittenRuns()

@@ -109,8 +109,9 @@ public:
 Q_SIGNALS:
     void recordsChanged();
     void latestAddedRecordIDChanged();
-    // A write of the history failed after the ones before it had succeeded;
-    // said once for each run of failures. `message` is for a person.
+    // A write of the history failed after the ones before it had succeeded
+    // (said once for each run of failures), or a clear or delete failed (said
+    // each time). `message` is for a person.
     void writeFailed(const QString &message);
 
 private:
@@ -142,6 +143,8 @@ private:
     // The outputs of these runs are in the file now: the records stop holding them.
     void releaseWrittenOutputs(const QList<ServiceRunRecord> &written);
     void noteWriteFailed(const char *logFormat, const std::exception &error);
+    // A clear or delete that left a run it removes saved; the reload lists it again.
+    void noteRemovalFailed(const char *logFormat, const std::exception &error, const QString &consequence);
     QCoro::Task<> reloadAfterPendingWrites();
     QCoro::Task<> waitForCurrentWrite();
     QCoro::Task<> waitForLoad();

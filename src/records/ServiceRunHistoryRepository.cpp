@@ -116,6 +116,12 @@ QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> record
     return kept;
 }
 
+void sortRunRecordsNewestFirst(QList<ServiceRunRecord> &records)
+{
+    std::stable_sort(records.begin(), records.end(),
+                     [](const ServiceRunRecord &a, const ServiceRunRecord &b) { return a.startedAt > b.startedAt; });
+}
+
 bool runUsesProfile(const std::optional<QUuid> &profileId, const std::optional<QString> &profileName,
                     const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames)
 {
@@ -187,8 +193,11 @@ QFuture<void> ServiceRunHistoryRepository::appendAll(QList<ServiceRunRecord> new
 void ServiceRunHistoryRepository::appendInFile(const QList<ServiceRunRecord> &newestFirst,
                                                const QList<ServiceRunRecord> &unwritten)
 {
-    // Many runs of one service finished at once may exceed its limit by themselves.
-    const QList<ServiceRunRecord> front = limitRunHistoryPerService(newestFirst + unwritten);
+    // Many runs of one service finished at once, or kept aside, may exceed its
+    // limit by themselves: the newest are kept, as in the history.
+    QList<ServiceRunRecord> pending = newestFirst + unwritten;
+    sortRunRecordsNewestFirst(pending);
+    const QList<ServiceRunRecord> front = limitRunHistoryPerService(std::move(pending));
     QHash<QUuid, qsizetype> counts;
     for (const ServiceRunRecord &run : front)
         ++counts[run.serviceId];
@@ -293,42 +302,49 @@ std::optional<QString> ServiceRunHistoryRepository::readIndexedOutput(const QUui
 QFuture<void> ServiceRunHistoryRepository::deleteRecord(const QUuid &recordId, QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, recordId, unwritten = std::move(unwritten)] {
-        editKeptAside([&recordId](QList<ServiceRunRecord> &runs) {
-            return runs.removeIf([&](const ServiceRunRecord &run) { return run.id == recordId; }) > 0;
-        });
-        writeFoldingKeptAside(unwritten, [&](const QList<ServiceRunRecord> &pending) {
-            const QSet<QUuid> replaced = idsOf(pending);
-            const auto keep = [&](const StoredRun &record) {
-                return record.id != recordId && !replaced.contains(record.id) ? StoredAction::keep : StoredAction::drop;
-            };
-            if (rewriteStored(pending, keep))
-                return;
-            QList<ServiceRunRecord> records = loadWithFront(pending, pending);
-            records.removeIf([&](const ServiceRunRecord &record) { return record.id == recordId; });
-            writeRecords(std::move(records));
-        });
+        removeRuns([&recordId](const ServiceRunRecord &run) { return run.id == recordId; },
+                   [&recordId](const StoredRun &run) { return run.id == recordId; }, unwritten);
     });
 }
 
 QFuture<void> ServiceRunHistoryRepository::clear(const QUuid &serviceId, QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, serviceId, unwritten = std::move(unwritten)] {
-        editKeptAside([&serviceId](QList<ServiceRunRecord> &runs) {
-            return runs.removeIf([&](const ServiceRunRecord &run) { return run.serviceId == serviceId; }) > 0;
-        });
-        writeFoldingKeptAside(unwritten, [&](const QList<ServiceRunRecord> &pending) {
+        removeRuns([&serviceId](const ServiceRunRecord &run) { return run.serviceId == serviceId; },
+                   [&serviceId](const StoredRun &run) { return run.serviceId == serviceId; }, unwritten);
+    });
+}
+
+void ServiceRunHistoryRepository::removeRuns(const RunFilter &removed,
+                                             const std::function<bool(const StoredRun &)> &dropStored,
+                                             const QList<ServiceRunRecord> &unwritten)
+{
+    const std::optional<FileStoreError> editFailed =
+        editKeptAside([&removed](QList<ServiceRunRecord> &runs) { return runs.removeIf(removed) > 0; });
+    const bool keptAsideGone = writeFoldingKeptAside(
+        unwritten,
+        [&](const QList<ServiceRunRecord> &pending) {
             const QSet<QUuid> replaced = idsOf(pending);
             const auto keep = [&](const StoredRun &record) {
-                return record.serviceId != serviceId && !replaced.contains(record.id) ? StoredAction::keep
-                                                                                      : StoredAction::drop;
+                return dropStored(record) || replaced.contains(record.id) ? StoredAction::drop : StoredAction::keep;
             };
             if (rewriteStored(pending, keep))
                 return;
             QList<ServiceRunRecord> records = loadWithFront(pending, pending);
-            records.removeIf([&](const ServiceRunRecord &record) { return record.serviceId == serviceId; });
+            records.removeIf(removed);
             writeRecords(std::move(records));
-        });
-    });
+        },
+        removed);
+    if (!editFailed || keptAsideGone)
+        return;
+    // The side file kept what it held: success only when that is none of the
+    // removed runs, since the next write would bring them back.
+    try {
+        const QList<ServiceRunRecord> keptAside = m_keptAside.runs();
+        if (std::none_of(keptAside.cbegin(), keptAside.cend(), removed))
+            return;
+    } catch (const FileStoreError &) {}
+    throw *editFailed;
 }
 
 QList<ServiceRunRecord> ServiceRunHistoryRepository::loadWithFront(QList<ServiceRunRecord> front,
@@ -472,14 +488,19 @@ ServiceRunHistoryRepository::StoredRun ServiceRunHistoryRepository::storedRun(co
             holdsClearSecret(record.environment)};
 }
 
-QList<ServiceRunRecord> ServiceRunHistoryRepository::keptAsideRuns()
+std::optional<QList<ServiceRunRecord>> ServiceRunHistoryRepository::readKeptAside()
 {
     try {
         return m_keptAside.runs();
     } catch (const FileStoreError &error) {
         qCCritical(lcPersistence, "Failed to read the runs kept aside: %s", qUtf8Printable(error.message()));
-        return {};
+        return std::nullopt;
     }
+}
+
+QList<ServiceRunRecord> ServiceRunHistoryRepository::keptAsideRuns()
+{
+    return readKeptAside().value_or(QList<ServiceRunRecord>());
 }
 
 void ServiceRunHistoryRepository::keepAside(const QList<ServiceRunRecord> &runs)
@@ -491,7 +512,8 @@ void ServiceRunHistoryRepository::keepAside(const QList<ServiceRunRecord> &runs)
     }
 }
 
-void ServiceRunHistoryRepository::editKeptAside(const std::function<bool(QList<ServiceRunRecord> &)> &edit)
+std::optional<FileStoreError>
+ServiceRunHistoryRepository::editKeptAside(const std::function<bool(QList<ServiceRunRecord> &)> &edit)
 {
     // Done first, on its own: when the history write fails, a run cleared or
     // masked here must not come back from the side file.
@@ -499,22 +521,28 @@ void ServiceRunHistoryRepository::editKeptAside(const std::function<bool(QList<S
         m_keptAside.edit(edit);
     } catch (const FileStoreError &error) {
         qCCritical(lcPersistence, "Failed to update the runs kept aside: %s", qUtf8Printable(error.message()));
+        return error;
     }
+    return std::nullopt;
 }
 
-void ServiceRunHistoryRepository::writeFoldingKeptAside(
-    const QList<ServiceRunRecord> &unwritten, const std::function<void(const QList<ServiceRunRecord> &)> &write)
+bool ServiceRunHistoryRepository::writeFoldingKeptAside(
+    const QList<ServiceRunRecord> &unwritten, const std::function<void(const QList<ServiceRunRecord> &)> &write,
+    const RunFilter &removed)
 {
-    const QList<ServiceRunRecord> keptAside = keptAsideRuns();
+    const std::optional<QList<ServiceRunRecord>> keptAside = readKeptAside();
     QList<ServiceRunRecord> pending = unwritten;
     const QSet<QUuid> ids = idsOf(unwritten);
-    for (const ServiceRunRecord &run : keptAside) {
+    for (const ServiceRunRecord &run : keptAside.value_or(QList<ServiceRunRecord>())) {
         if (!ids.contains(run.id))
             pending.append(run);
     }
+    if (removed)
+        pending.removeIf(removed);
     write(pending);
-    if (!keptAside.isEmpty())
-        m_keptAside.remove();
+    if (!keptAside)
+        return false;
+    return keptAside->isEmpty() || m_keptAside.remove();
 }
 
 QList<ServiceRunRecord> ServiceRunHistoryRepository::loadFoldingKeptAside()
@@ -525,6 +553,7 @@ QList<ServiceRunRecord> ServiceRunHistoryRepository::loadFoldingKeptAside()
         return stored;
     const QSet<QUuid> ids = idsOf(keptAside);
     stored.removeIf([&ids](const ServiceRunRecord &run) { return ids.contains(run.id); });
+    sortRunRecordsNewestFirst(keptAside);
     try {
         appendInFile({}, keptAside);
         m_keptAside.remove();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/FileStoreError.h"
 #include "records/JSONFileStore.h"
 #include "records/RecordListFile.h"
 #include "records/SerialExecutor.h"
@@ -19,6 +20,8 @@
 
 // Keeps the first `maximumRecordsPerService` records of every service, in order.
 QList<ServiceRunRecord> limitRunHistoryPerService(QList<ServiceRunRecord> records);
+// Latest start first; equal starts keep their order.
+void sortRunRecordsNewestFirst(QList<ServiceRunRecord> &records);
 
 // Whether a run used one of these profiles: by id, else by name.
 bool runUsesProfile(const std::optional<QUuid> &profileId, const std::optional<QString> &profileName,
@@ -39,9 +42,10 @@ bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &pro
 // A run whose append fails goes at once into a small side file beside it
 // (UnwrittenRunsFile), which has room where a copy of a large history does
 // not. Every later write, and every load, folds those runs into the file by
-// id (the limit applied) and then removes the side file; a clear, delete or
-// redaction applies to the side file first, so a run cleared meanwhile never
-// comes back.
+// id (the newest by start kept within the limit) and then removes the side
+// file. A clear, delete or redaction applies to the side file first, and
+// to the runs it folds; a clear or delete succeeds only once no run it
+// removes is left in either file.
 //
 // The file can hold 150–200 MB. The repository remembers where each record's
 // text lies in the bytes it last read or wrote, with a hash of that text; while
@@ -123,15 +127,25 @@ private:
     // The stored list, with the runs kept aside folded into the file first
     // (listed all the same when that write fails).
     QList<ServiceRunRecord> loadFoldingKeptAside();
-    // Runs `write` with the runs kept aside added to `unwritten`; once it
-    // succeeds they are in the file and the side file goes.
-    void writeFoldingKeptAside(const QList<ServiceRunRecord> &unwritten,
-                               const std::function<void(const QList<ServiceRunRecord> &)> &write);
-    // The runs kept aside; none (logged) when they cannot be read.
+    using RunFilter = std::function<bool(const ServiceRunRecord &)>;
+    // Runs `write` with the runs kept aside added to `unwritten`, but for those
+    // `removed` matches; once it succeeds they are in the file and the side
+    // file goes. Returns whether the side file holds none of its runs now.
+    bool writeFoldingKeptAside(const QList<ServiceRunRecord> &unwritten,
+                               const std::function<void(const QList<ServiceRunRecord> &)> &write,
+                               const RunFilter &removed = {});
+    // Removes the runs `removed` matches from both files, `dropStored` telling
+    // them among the stored ones. Throws FileStoreError unless none is left.
+    void removeRuns(const RunFilter &removed, const std::function<bool(const StoredRun &)> &dropStored,
+                    const QList<ServiceRunRecord> &unwritten);
+    // The runs kept aside; nullopt (logged) when they cannot be read.
+    std::optional<QList<ServiceRunRecord>> readKeptAside();
+    // As above, none when they cannot be read.
     QList<ServiceRunRecord> keptAsideRuns();
     // Puts runs whose write failed into the side file; logs when that fails too.
     void keepAside(const QList<ServiceRunRecord> &runs);
-    void editKeptAside(const std::function<bool(QList<ServiceRunRecord> &)> &edit);
+    // Applies `edit` to the side file; the error (logged) when that failed.
+    std::optional<FileStoreError> editKeptAside(const std::function<bool(QList<ServiceRunRecord> &)> &edit);
     // The stored list with `front` first, none of the stored ones of an `unwritten` id.
     QList<ServiceRunRecord> loadWithFront(QList<ServiceRunRecord> front, const QList<ServiceRunRecord> &unwritten);
 

@@ -33,7 +33,8 @@ QByteArray lineOf(ServiceRunRecord record)
 
 UnwrittenRunsFile::UnwrittenRunsFile(const QString &historyPath)
     : m_file(QFileInfo(historyPath).absolutePath() + QLatin1Char('/') + QFileInfo(historyPath).completeBaseName()
-             + QStringLiteral("-unwritten.jsonl"))
+                 + QStringLiteral("-unwritten.jsonl"),
+             JsonFile::Writing::alsoInPlace)
 {}
 
 QList<ServiceRunRecord> UnwrittenRunsFile::runs()
@@ -76,57 +77,101 @@ void UnwrittenRunsFile::append(const QList<ServiceRunRecord> &runs)
     QByteArray lines;
     for (const ServiceRunRecord &run : runs)
         lines += lineOf(run);
-    const auto fail = [this](int error) {
-        throw FileStoreError(QStringLiteral("The file “%1” couldn’t be saved: %2")
-                                 .arg(m_file.fileName(), QString::fromLocal8Bit(std::strerror(error))));
-    };
     FileSystemCalls &calls = FileSystemCalls::current();
     std::lock_guard lock(m_file.mutex());
     const QByteArray path = QFile::encodeName(m_file.path());
-    const int fd = calls.open(path.constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-    if (fd < 0)
-        fail(errno);
-    const auto closeFile = qScopeGuard([&calls, fd] { calls.close(fd); });
     struct stat info {};
-    if (calls.fstat(fd, &info) != 0)
-        fail(errno);
+    const int fd = openOwnFile(info);
+    const auto closeFile = qScopeGuard([&calls, fd] { calls.close(fd); });
     // A failed append takes back what it wrote; should that fail too (or the
     // process die), the next one starts on a line of its own, so only the
     // torn line is lost.
     auto takeBack = qScopeGuard([&] {
-        if (info.st_size == 0)
-            calls.unlink(path.constData());
-        else if (::ftruncate(fd, info.st_size) != 0)
+        struct stat named {};
+        if (calls.ftruncate(fd, info.st_size) != 0)
             qCWarning(lcPersistence, "Couldn’t take back a failed append to %s", qUtf8Printable(m_file.fileName()));
+        else if (info.st_size == 0 && calls.lstat(path.constData(), &named) == 0 && named.st_dev == info.st_dev
+                 && named.st_ino == info.st_ino)
+            calls.unlink(path.constData());
     });
     char last = '\n';
     if (info.st_size > 0 && calls.pread(fd, &last, 1, info.st_size - 1) != 1)
-        fail(errno);
-    if (last != '\n')
+        throwSaveError(errno);
+    const qsizetype start = last == '\n' ? 0 : 1;
+    if (start > 0)
         lines.prepend('\n');
-    for (qsizetype written = 0; written < lines.size();) {
+    qsizetype written = 0;
+    int error = 0;
+    while (written < lines.size()) {
         const ssize_t count = calls.write(fd, lines.constData() + written, static_cast<size_t>(lines.size() - written));
         if (count < 0 && errno == EINTR)
             continue;
-        if (count <= 0)
-            fail(count == 0 ? ENOSPC : errno);
+        if (count <= 0) {
+            error = count == 0 ? ENOSPC : errno;
+            break;
+        }
         written += count;
     }
+    // The runs that fit are kept: a short write is cut back to its last whole line.
+    const qsizetype whole = error == 0 ? written : QByteArrayView(lines).first(written).lastIndexOf('\n') + 1;
+    if (whole <= start)
+        throwSaveError(error);
+    if (whole < written && calls.ftruncate(fd, info.st_size + whole) != 0)
+        throwSaveError(errno);
     if (calls.fsync(fd) != 0)
-        fail(errno);
+        throwSaveError(errno);
     takeBack.dismiss();
     // A new file's name must survive a crash as well.
     if (info.st_size == 0) {
-        const int folder = calls.open(QFile::encodeName(QFileInfo(m_file.path()).absolutePath()).constData(),
-                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder < 0)
-            fail(errno);
-        const int synced = calls.fsync(folder);
-        const int error = errno;
-        calls.close(folder);
-        if (synced != 0)
-            fail(error);
+        if (const int synced = JsonFile::syncFolder(QFileInfo(m_file.path()).absolutePath()))
+            throwSaveError(synced);
     }
+    if (error != 0)
+        throwSaveError(error);
+}
+
+int UnwrittenRunsFile::openOwnFile(struct stat &info)
+{
+    FileSystemCalls &calls = FileSystemCalls::current();
+    const QByteArray path = QFile::encodeName(m_file.path());
+    // Never a FIFO's blocking open, never through a link.
+    const int flags = O_RDWR | O_APPEND | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+    m_file.setAsideRefusedLocked();
+    // A file that is not ours is moved aside and a new one made, which a
+    // second round opens; a third allows for one made meanwhile.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        int fd = calls.open(path.constData(), flags);
+        if (fd < 0 && errno == ENOENT)
+            fd = calls.open(path.constData(), flags | O_CREAT | O_EXCL, 0600);
+        if (fd < 0) {
+            const int error = errno;
+            if (error == EEXIST)
+                continue;
+            // A link, a socket or another user's file may refuse the open by itself.
+            struct stat found {};
+            if (calls.lstat(path.constData(), &found) != 0 || m_file.acceptLocked(found))
+                throwSaveError(error);
+            m_file.setAsideRefusedLocked();
+            continue;
+        }
+        auto closeFile = qScopeGuard([&calls, fd] { calls.close(fd); });
+        if (calls.fstat(fd, &info) != 0)
+            throwSaveError(errno);
+        if (m_file.acceptLocked(info)) {
+            closeFile.dismiss();
+            return fd;
+        }
+        closeFile.dismiss();
+        calls.close(fd);
+        m_file.setAsideRefusedLocked();
+    }
+    throwSaveError(EEXIST);
+}
+
+void UnwrittenRunsFile::throwSaveError(int error) const
+{
+    throw FileStoreError(QStringLiteral("The file “%1” couldn’t be saved: %2")
+                             .arg(m_file.fileName(), QString::fromLocal8Bit(std::strerror(error))));
 }
 
 void UnwrittenRunsFile::edit(const std::function<bool(QList<ServiceRunRecord> &)> &edit)
@@ -145,10 +190,24 @@ void UnwrittenRunsFile::edit(const std::function<bool(QList<ServiceRunRecord> &)
     m_file.writeLocked(lines);
 }
 
-void UnwrittenRunsFile::remove()
+bool UnwrittenRunsFile::remove()
 {
+    FileSystemCalls &calls = FileSystemCalls::current();
     std::lock_guard lock(m_file.mutex());
     const QByteArray path = QFile::encodeName(m_file.path());
-    if (FileSystemCalls::current().unlink(path.constData()) != 0 && errno != ENOENT)
-        qCWarning(lcPersistence, "Couldn’t remove %s: %s", qUtf8Printable(m_file.fileName()), std::strerror(errno));
+    struct stat info {};
+    int error = 0;
+    if (calls.lstat(path.constData(), &info) != 0) {
+        error = errno == ENOENT ? 0 : errno;
+    } else if (m_file.acceptLocked(info)) {
+        // Were the name to come back after a crash, so would its runs.
+        if (calls.unlink(path.constData()) != 0)
+            error = errno;
+        else
+            error = JsonFile::syncFolder(QFileInfo(m_file.path()).absolutePath());
+    }
+    // Anything else there now is not the file the runs came from: it is left alone.
+    if (error != 0)
+        qCWarning(lcPersistence, "Couldn’t remove %s: %s", qUtf8Printable(m_file.fileName()), std::strerror(error));
+    return error == 0;
 }

@@ -1,11 +1,13 @@
 #include "profiles/EnvironmentProfilesRepository.h"
 #include "records/ApplicationSupport.h"
 #include "records/FileSystemCalls.h"
+#include "records/RecordsTestSupport.h"
 #include "records/SecurityScopedBookmarkStore.h"
 #include "records/ServiceRepository.h"
 #include "records/ServiceRunHistoryManager.h"
 #include "records/ServiceRunHistoryRepository.h"
 #include "records/SettingsRepository.h"
+#include "records/UnwrittenRunsFile.h"
 #include "support/Await.h"
 #include "support/FakeSecretStore.h"
 
@@ -26,8 +28,9 @@
 
 namespace {
 
-enum class Call { open, read, write, fdatasync, fsync, close, rename, stat, fstat, count };
-const char *const callNames[] = {"open", "read", "write", "fdatasync", "fsync", "close", "rename", "stat", "fstat"};
+enum class Call { open, read, write, fdatasync, fsync, close, rename, stat, fstat, unlink, link, ftruncate, count };
+const char *const callNames[] = {"open",   "read", "write", "fdatasync", "fsync", "close",
+                                 "rename", "stat", "fstat", "unlink",    "link",  "ftruncate"};
 
 // Fails the n-th call of one kind (every one with n = -1) with one errno, and
 // counts the calls of each kind, the way a full disk or a failing device would
@@ -65,6 +68,12 @@ public:
     }
     int fdatasync(int fd) override { return fails(Call::fdatasync) ? -1 : FileSystemCalls::fdatasync(fd); }
     int fsync(int fd) override { return fails(Call::fsync) ? -1 : FileSystemCalls::fsync(fd); }
+    int ftruncate(int fd, off_t n) override { return fails(Call::ftruncate) ? -1 : FileSystemCalls::ftruncate(fd, n); }
+    int link(const char *from, const char *to) override
+    {
+        return fails(Call::link) ? -1 : FileSystemCalls::link(from, to);
+    }
+    int unlink(const char *p) override { return fails(Call::unlink) ? -1 : FileSystemCalls::unlink(p); }
     int close(int fd) override
     {
         // A failing close has released the descriptor all the same.
@@ -295,7 +304,8 @@ class StorageFaults : public ::testing::TestWithParam<Row> {};
 TEST_P(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOne)
 {
     const Row &row = GetParam();
-    for (int kind = 0; kind < static_cast<int>(Call::count); ++kind) {
+    // The calls a save makes; a clean-up after a failure failing too is no save's.
+    for (int kind = 0; kind <= static_cast<int>(Call::fstat); ++kind) {
         const Call call = static_cast<Call>(kind);
         for (const int error : {ENOSPC, EIO, EMFILE, ENOMEM}) {
             // Counted once without a fault, then failed at each of its calls in turn.
@@ -365,3 +375,58 @@ TEST_P(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOn
 
 INSTANTIATE_TEST_SUITE_P(EveryStore, StorageFaults, ::testing::ValuesIn(rows),
                          [](const ::testing::TestParamInfo<Row> &row) { return std::string(row.param.name); });
+
+// Clear and delete while runs wait in the side file, each call failing at each
+// point: one reported done leaves none of its runs on disk, then or after the
+// next write; one that failed says so in words of its own; no other run is lost.
+TEST(RunHistoryRemoval, ARemovalReportedDoneLeavesNoneOfItsRunsOnDiskForGood)
+{
+    using records_test::makeRun;
+    const auto onDisk = [](const QString &path) {
+        QSet<QUuid> ids;
+        for (const ServiceRunRecord &run :
+             await(ServiceRunHistoryRepository(path).load()) + UnwrittenRunsFile(path).runs())
+            ids.insert(run.id);
+        return ids;
+    };
+    const QUuid cleared = QUuid::createUuid();
+    const QUuid other = QUuid::createUuid();
+    const QList<ServiceRunRecord> stored = {makeRun(cleared, 1'700'000'000), makeRun(other, 1'700'000'001)};
+    const QList<ServiceRunRecord> aside = {makeRun(cleared, 1'700'000'002), makeRun(other, 1'700'000'003),
+                                           makeRun(cleared, 1'700'000'004)};
+    for (const bool deleting : {false, true}) {
+        QSet<QUuid> removed, kept;
+        for (const ServiceRunRecord &run : stored + aside)
+            ((deleting ? run.id == aside[2].id : run.serviceId == cleared) ? removed : kept).insert(run.id);
+        const QString ownWords = deleting ? QStringLiteral("The run couldn’t be deleted")
+                                          : QStringLiteral("The run history couldn’t be cleared");
+        for (int kind = 0; kind < static_cast<int>(Call::count); ++kind) {
+            // Point 0 fails nothing and counts the calls.
+            for (int point = 0, count = 0; point <= count; ++point) {
+                const std::string where =
+                    ownWords.toStdString() + ", " + callNames[kind] + " #" + std::to_string(point);
+                QDir(applicationSupportDirectory()).removeRecursively();
+                const QString path = applicationSupportDirectory() + QStringLiteral("/run-history.json");
+                ServiceRunHistoryRepository repository(path);
+                await(repository.replaceAll(stored));
+                ServiceRunHistoryManager manager(repository);
+                await(manager.loadHistory());
+                UnwrittenRunsFile(path).append(aside);
+                QStringList told;
+                QObject::connect(&manager, &ServiceRunHistoryManager::writeFailed,
+                                 [&told](const QString &message) { told.append(message); });
+                {
+                    const FaultyCalls fault({static_cast<Call>(kind), point, EIO});
+                    await(deleting ? manager.deleteRecord(aside[2].id) : manager.clearHistory(cleared, false));
+                    count = point == 0 ? fault.calls(static_cast<Call>(kind)) : count;
+                }
+                EXPECT_TRUE(told.isEmpty() ? !onDisk(path).intersects(removed)
+                                           : told.size() == 1 && told.first().startsWith(ownWords))
+                    << where << ": " << told.join(u'|').toStdString();
+                await(repository.append(makeRun(other, 1'700'000'005)));
+                EXPECT_TRUE(onDisk(path).contains(kept)) << where;
+                EXPECT_TRUE(!told.isEmpty() || !onDisk(path).intersects(removed)) << where << ": came back";
+            }
+        }
+    }
+}
