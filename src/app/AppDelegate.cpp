@@ -5,11 +5,11 @@
 #include "app/MenuBarEnvironment.h"
 #include "execution/ServiceManager.h"
 #include "records/ServiceRunHistoryManager.h"
+#include "ui/components/DisplayFormatting.h"
 #include "ui/components/TitledMessageBox.h"
 
 #include <QApplication>
 #include <QCoroSignal>
-#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 
@@ -109,24 +109,31 @@ QCoro::Task<> AppDelegate::offerToSaveLostRuns()
     }
 }
 
+QString AppDelegate::unsavedRunsMessage(const QList<ServiceRunRecord> &runs) const
+{
+    // A full disk can leave many runs behind; the alert must still fit the screen.
+    constexpr qsizetype shownRuns = 10;
+    const QList<ManagedService> &services = m_app.serviceManager().services();
+    QStringList lines;
+    for (const ServiceRunRecord &run : runs.first(std::min(runs.size(), shownRuns))) {
+        const auto service = std::find_if(services.cbegin(), services.cend(), [&run](const ManagedService &candidate) {
+            return candidate.id == run.serviceId;
+        });
+        const QString name =
+            service != services.cend() ? fitForAlert(service->name) : QStringLiteral("A removed service");
+        lines.append(QStringLiteral("• %1, started %2").arg(name, formatOptionalDate(run.startedAt)));
+    }
+    if (runs.size() > shownRuns)
+        lines.append(QStringLiteral("and %1 more").arg(runs.size() - shownRuns));
+    return QStringLiteral("Neither the run history nor the file kept beside it could take these runs, usually because "
+                          "the disk is full. They are lost if you quit now.\n\n%1")
+        .arg(lines.join(QLatin1Char('\n')));
+}
+
 QCoro::Task<bool> AppDelegate::askAboutUnsavedRuns(QList<ServiceRunRecord> runs)
 {
-    QStringList lines;
-    for (const ServiceRunRecord &run : std::as_const(runs)) {
-        const auto service =
-            std::find_if(m_app.serviceManager().services().cbegin(), m_app.serviceManager().services().cend(),
-                         [&run](const ManagedService &candidate) { return candidate.id == run.serviceId; });
-        const QString name =
-            service != m_app.serviceManager().services().cend() ? service->name : QStringLiteral("A removed service");
-        lines.append(QStringLiteral("• %1, started %2")
-                         .arg(name, QLocale().toString(run.startedAt.toLocalTime(), QLocale::ShortFormat)));
-    }
-    auto *box = new TitledMessageBox(
-        QMessageBox::Warning, QStringLiteral("Some runs couldn’t be saved"),
-        QStringLiteral("Neither the run history nor the file kept beside it could take these runs, usually because "
-                       "the disk is full. They are lost if you quit now.\n\n%1")
-            .arg(lines.join(QLatin1Char('\n'))),
-        QApplication::activeWindow());
+    auto *box = new TitledMessageBox(QMessageBox::Warning, QStringLiteral("Some runs couldn’t be saved"),
+                                     unsavedRunsMessage(runs), QApplication::activeWindow());
     QPushButton *tryAgain = box->addDefaultButton(QStringLiteral("Try Again"), QMessageBox::AcceptRole);
     box->addDestructiveButton(QStringLiteral("Quit Anyway"));
     // Losing the runs takes a deliberate click: Return and Escape both try again.

@@ -43,6 +43,9 @@ public:
     // The default shows a dialog with "Try Again" and "Quit Anyway".
     void setUnsavedRunsQuestion(UnsavedRunsQuestion question);
     bool isPreparingTermination() const;
+    // The default question's text: the first ten runs with their service and
+    // start, then how many more.
+    QString unsavedRunsMessage(const QList<ServiceRunRecord> &runs) const;
 
     // The quit task. Yields false when the person cancelled; otherwise quits
     // (quitRequested) after the preparation and yields true.

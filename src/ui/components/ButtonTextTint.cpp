@@ -32,6 +32,6 @@ QColor legibleButtonText(const QAbstractButton *button, const QColor &tint)
 {
     QColor legible = tint;
     for (const QColor &face : buttonFaceColors(button))
-        legible = ColorContrast::legibleVariant(legible, face);
+        legible = ColorContrast::legibleVariant(legible, face, ColorContrast::textTarget);
     return legible;
 }

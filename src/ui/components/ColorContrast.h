@@ -11,6 +11,9 @@ namespace ColorContrast {
 inline constexpr qreal textMinimum = 4.5;
 inline constexpr qreal largeTextMinimum = 3.0;
 inline constexpr qreal markMinimum = 3.0;
+// What a text colour picked by contrast aims at: antialiased glyphs seldom
+// reach their full colour, so what shows lands a little under the pick.
+inline constexpr qreal textTarget = textMinimum + 0.3;
 
 qreal relativeLuminance(const QColor &color);
 // From 1 (same luminance) to 21 (black on white); the order does not matter.

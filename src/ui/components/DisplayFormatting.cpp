@@ -1,5 +1,9 @@
 #include "ui/components/DisplayFormatting.h"
 
+#include "ui/components/NameRule.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLocale>
 
 #include <unicode/udat.h>
@@ -52,6 +56,11 @@ QString formatOptionalDate(const std::optional<QDateTime> &date)
             return QString(reinterpret_cast<const QChar *>(buffer), length);
     }
     return QLocale().toString(date->toLocalTime(), QLocale::ShortFormat);
+}
+
+QString fitForAlert(const QString &userText)
+{
+    return QFontMetrics(QGuiApplication::font()).elidedText(NameRule::oneLine(userText), Qt::ElideMiddle, 400);
 }
 
 QString formatDuration(std::optional<double> seconds)

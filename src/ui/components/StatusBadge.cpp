@@ -58,7 +58,8 @@ void StatusBadge::paintCapsule(QPainter &painter, const QRectF &capsule, const Q
     QList<QColor> fills;
     for (const QColor &backdrop : backdrops.isEmpty() ? ThemeColor::opaqueSurfaces() : backdrops)
         fills << ColorContrast::compositedOver(fill, backdrop);
-    const QColor shown = ColorContrast::legibleVariant(ColorContrast::compositedOver(color, fills.first()), fills);
+    const QColor shown = ColorContrast::legibleVariant(ColorContrast::compositedOver(color, fills.first()), fills,
+                                                       ColorContrast::textTarget);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);

@@ -1,5 +1,6 @@
 #include "ui/menubar/MenuCommandThreatReviewView.h"
 
+#include "ui/components/NameRule.h"
 #include "ui/components/Palette.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
@@ -80,10 +81,11 @@ MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatRevi
     titles->addWidget(
         new StyledLabel(blocked ? QStringLiteral("Command Blocked") : QStringLiteral("Risky Command Detected"),
                         TextStyle::callout, QFont::DemiBold, ThemeColor::primary(), this));
-    auto *subtitle = new StyledLabel(
-        blocked ? request.serviceName + QStringLiteral(" matched a critical destructive pattern.")
-                : QStringLiteral("Review the findings before running ") + request.serviceName + QStringLiteral("."),
-        TextStyle::caption, QFont::Normal, ThemeColor::secondary(), this);
+    const QString name = NameRule::oneLine(request.serviceName);
+    auto *subtitle =
+        new StyledLabel(blocked ? name + QStringLiteral(" matched a critical destructive pattern.")
+                                : QStringLiteral("Review the findings before running ") + name + QStringLiteral("."),
+                        TextStyle::caption, QFont::Normal, ThemeColor::secondary(), this);
     subtitle->setWordWrap(true);
     titles->addWidget(subtitle);
     header->addLayout(titles, 1);

@@ -3,6 +3,7 @@
 #include "ui/platform/SecretFieldText.h"
 
 #include "ui/components/MacSecureField.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/Palette.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
@@ -30,9 +31,10 @@ MenuSudoPasswordPromptView::MenuSudoPasswordPromptView(const SudoPasswordRequest
     header->addStretch(1);
     layout->addLayout(header);
 
-    auto *description = new StyledLabel(QStringLiteral("Enter the password for ") + request.serviceName
-                                            + QStringLiteral(". Velmora sends it only to sudo and does not save it."),
-                                        TextStyle::caption, QFont::Normal, ThemeColor::secondary(), this);
+    auto *description =
+        new StyledLabel(QStringLiteral("Enter the password for ") + NameRule::oneLine(request.serviceName)
+                            + QStringLiteral(". Velmora sends it only to sudo and does not save it."),
+                        TextStyle::caption, QFont::Normal, ThemeColor::secondary(), this);
     description->setWordWrap(true);
     layout->addWidget(description);
 

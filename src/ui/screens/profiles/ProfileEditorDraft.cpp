@@ -1,5 +1,6 @@
 #include "ui/screens/profiles/ProfileEditorDraft.h"
 
+#include "ui/components/DisplayFormatting.h"
 #include "ui/components/NameRule.h"
 
 #include <QDateTime>
@@ -67,7 +68,7 @@ QString ProfileEditorDraft::variableDeletionTarget() const
             return variable.id == *confirmDeleteVariableID;
         });
         if (found != variables.end())
-            return found->key.isEmpty() ? QStringLiteral("this variable") : quoted(found->key);
+            return found->key.isEmpty() ? QStringLiteral("this variable") : quoted(fitForAlert(found->key));
     }
     if (!confirmDeleteOffsets)
         return QStringLiteral("this variable");
@@ -79,7 +80,7 @@ QString ProfileEditorDraft::variableDeletionTarget() const
             continue;
         const QString &key = draft.variables.at(offset).key;
         if (!key.isEmpty())
-            keys.append(quoted(key));
+            keys.append(quoted(fitForAlert(key)));
     }
     return keys.isEmpty() ? QStringLiteral("the selected variables") : keys.join(QStringLiteral(", "));
 }
@@ -115,7 +116,7 @@ void ProfileEditorDraft::cancelVariableDeletion()
 
 QString ProfileEditorDraft::profileDeletionMessage() const
 {
-    const QString name = draft.name.isEmpty() ? QStringLiteral("This profile") : draft.name;
+    const QString name = draft.name.isEmpty() ? QStringLiteral("This profile") : fitForAlert(draft.name);
     return QChar(0x201C) + name
            + QStringLiteral("” and its variables will be removed permanently. Secret values stored in the keyring "
                             "for this profile will also be deleted.");

@@ -1,5 +1,6 @@
 #include "ui/screens/services/CommandThreatReviewView.h"
 
+#include "ui/components/NameRule.h"
 #include "ui/components/Palette.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StatusBadge.h"
@@ -101,13 +102,14 @@ QWidget *CommandThreatReviewView::makeHeader()
     StyledLabel *title =
         wrappingLabel(windowTitle(), TextStyle::title3, QFont::DemiBold, ThemeColor::primary(), header);
     title->setObjectName(QStringLiteral("reviewTitle"));
+    const QString name = NameRule::oneLine(m_request.serviceName);
     const QString sentence =
         blocked
-            ? QStringLiteral("Velmora prevented ") + m_request.serviceName
+            ? QStringLiteral("Velmora prevented ") + name
                   + QStringLiteral(" from running because its command matched a critical destructive pattern.")
             : QStringLiteral("Velmora detected command patterns that could create a security risk. Review them before "
                              "running ")
-                  + m_request.serviceName + QStringLiteral(".");
+                  + name + QStringLiteral(".");
     StyledLabel *message = wrappingLabel(sentence, TextStyle::callout, QFont::Normal, ThemeColor::secondary(), header);
     message->setObjectName(QStringLiteral("reviewMessage"));
     texts->addWidget(title);

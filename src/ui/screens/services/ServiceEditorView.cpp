@@ -2,6 +2,7 @@
 
 #include "records/SecurityScopedBookmarkStore.h"
 #include "ui/components/ButtonTextTint.h"
+#include "ui/components/DisplayFormatting.h"
 #include "ui/components/EnabledColor.h"
 #include "ui/components/PaletteFollower.h"
 #include "ui/components/InitialFocusSink.h"
@@ -232,7 +233,7 @@ void ServiceEditorView::fillProfilePicker()
     m_profilePicker->clear();
     m_profilePicker->addItem(QStringLiteral("None"));
     for (const EnvironmentProfile &profile : m_controller.profiles())
-        m_profilePicker->addItem(profile.name, profile.id);
+        m_profilePicker->addItem(NameRule::oneLine(profile.name), profile.id);
     // A profile that no longer exists shows no choice and stays in the draft.
     m_profilePicker->setCurrentIndex(
         m_draft.environmentProfileId ? m_profilePicker->findData(*m_draft.environmentProfileId) : 0);
@@ -331,11 +332,7 @@ void ServiceEditorView::confirmTerminalLaunch()
 
 void ServiceEditorView::confirmDelete()
 {
-    // A name that cannot wrap (a long run without spaces) is shortened in the
-    // middle rather than cut off at the alert's edge.
-    const QString name = m_draft.name.isEmpty()
-                             ? QStringLiteral("This service")
-                             : fontMetrics().elidedText(NameRule::oneLine(m_draft.name), Qt::ElideMiddle, 400);
+    const QString name = m_draft.name.isEmpty() ? QStringLiteral("This service") : fitForAlert(m_draft.name);
     auto *question = new TitledMessageBox(
         QMessageBox::Warning, QStringLiteral("Delete Service?"),
         QStringLiteral("“") + name + QStringLiteral("” will be removed permanently. This cannot be undone."), this);

@@ -24,6 +24,9 @@ namespace {
 
 constexpr int rowSpacing = 4;
 constexpr int horizontalPadding = 10;
+// The row's small texts seldom reach their full colour at their glyphs'
+// edges: their colours aim well above the minimum so that what shows reads.
+constexpr qreal rowTextTarget = ColorContrast::textMinimum + 0.7;
 
 // Where the parts of a row go; painting and the indicator's tooltip share it.
 struct RowGeometry {
@@ -167,8 +170,8 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     const QColor surface = ColorContrast::compositedOver(fill, sidebar);
     // A selected row takes the slate foreground, as the sidebar rows do, in the
     // shade that reads on the slate fill; its caption and badge derive from it.
-    const QColor foreground =
-        selected ? ColorContrast::legibleVariant(Palette::slate(), surface) : palette.color(QPalette::WindowText);
+    const QColor foreground = selected ? ColorContrast::legibleVariant(Palette::slate(), surface, rowTextTarget)
+                                       : palette.color(QPalette::WindowText);
 
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
     const QPixmap icon = symbolPixmap(QStringLiteral("terminal.fill"), 18, Palette::slate(), ratio);
@@ -200,11 +203,8 @@ void ServiceRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     const QString subtitle = m_subtitles.elided(index.data(ServiceListModel::SubtitleRole).toString(), subtitleFont,
                                                 std::max(0, textRight - textLeft));
     painter->setFont(subtitleFont);
-    // Caption-sized glyphs seldom reach their full colour at their edges: aim
-    // above the minimum so that what shows still reads at 4.5:1.
     painter->setPen(ColorContrast::legibleVariant(
-        ColorContrast::compositedOver(ThemeColor::secondary().resolve(foreground), surface), surface,
-        ColorContrast::textMinimum + 0.7));
+        ColorContrast::compositedOver(ThemeColor::secondary().resolve(foreground), surface), surface, rowTextTarget));
     // Top-aligned with room below the descent: some fonts draw the underscore
     // under it, and a box of exactly the font's height clips it away.
     painter->drawText(

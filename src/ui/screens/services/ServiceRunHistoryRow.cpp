@@ -4,6 +4,7 @@
 #include "ui/components/DisplayFormatting.h"
 #include "ui/components/FocusMark.h"
 #include "ui/components/LabeledValueText.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/StatusBadge.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolIcon.h"
@@ -329,9 +330,10 @@ void ServiceRunHistoryRow::rebuildDetails()
         column->addWidget(divider(1.0));
         column->addSpacing(3);
     }
-    auto *profileLine = new StyledLabel(QStringLiteral("Environment Profile \u00B7 ")
-                                            + m_record.environmentProfileName.value_or(QStringLiteral("None")),
-                                        TextStyle::caption, QFont::DemiBold, ThemeColor::secondary());
+    auto *profileLine =
+        new StyledLabel(QStringLiteral("Environment Profile \u00B7 ")
+                            + NameRule::oneLine(m_record.environmentProfileName.value_or(QStringLiteral("None"))),
+                        TextStyle::caption, QFont::DemiBold, ThemeColor::secondary());
     profileLine->setObjectName(QStringLiteral("profileLine"));
     profileLine->setElideMode(Qt::ElideRight);
     column->addWidget(profileLine);

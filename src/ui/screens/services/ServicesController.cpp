@@ -8,6 +8,8 @@
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ServiceRunHistoryManager.h"
 #include "ui/components/Attempt.h"
+#include "ui/components/DisplayFormatting.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/SearchRelevance.h"
 #include "ui/launch/ServiceLaunchFlow.h"
 
@@ -130,7 +132,7 @@ const QList<EnvironmentProfile> &ServicesController::profiles() const
 std::optional<QString> ServicesController::profileName(const ManagedService &service) const
 {
     const std::optional<EnvironmentProfile> profile = m_profilesManager.profile(service.environmentProfileId);
-    return profile ? std::optional<QString>(profile->name) : std::nullopt;
+    return profile ? std::optional<QString>(NameRule::oneLine(profile->name)) : std::nullopt;
 }
 
 const std::optional<QString> &ServicesController::keychainAccessGuidance() const
@@ -468,7 +470,7 @@ void ServicesController::requestForceKill(const ManagedService &service)
 
 QString ServicesController::forceTerminateMessage() const
 {
-    const QString name = m_confirmForceKill ? m_confirmForceKill->name : QStringLiteral("the service");
+    const QString name = m_confirmForceKill ? fitForAlert(m_confirmForceKill->name) : QStringLiteral("the service");
     return QStringLiteral("This will immediately kill ") + name
            + QStringLiteral(". This action requires explicit confirmation.");
 }

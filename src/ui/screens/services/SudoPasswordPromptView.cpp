@@ -3,6 +3,7 @@
 #include "ui/platform/SecretFieldText.h"
 
 #include "ui/components/MacSecureField.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/Palette.h"
 #include "ui/components/ProminentButton.h"
 #include "ui/components/StyledLabel.h"
@@ -38,7 +39,7 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, QWid
 
     auto *message =
         new StyledLabel(QStringLiteral("Velmora will send this password only to sudo's password prompt for ")
-                            + m_request.serviceName + QStringLiteral(". It is not saved."),
+                            + NameRule::oneLine(m_request.serviceName) + QStringLiteral(". It is not saved."),
                         TextStyle::callout, QFont::Normal, ThemeColor::secondary(), this);
     message->setObjectName(QStringLiteral("sudoMessage"));
     message->setWordWrap(true);
