@@ -18,18 +18,11 @@
 
 namespace {
 
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Set in the copy of this program that runs as the throwaway account.
 constexpr char asAccountMark[] = "VELMORA_RUN_AS_LOGIN_SHELL_ACCOUNT";
 const QByteArray probeSays = "probe found on the profile PATH as ";
 
-// Mounts a /proc of its own that shows no other user's process, in a mount namespace of its own, then runs
-// the command that follows.
+// In a mount namespace of its own, a /proc that hides other users' processes; then the command that follows.
 const QStringList hidingOtherUsers {
     QStringLiteral("--mount"), QStringLiteral("--propagation"),
     QStringLiteral("private"), QStringLiteral("sh"),
@@ -183,7 +176,8 @@ TEST_F(ServiceManagerTest, RealSudoRunsAsRootAndNoDecoyGetsThePassword)
             EXPECT_EQ(done.first().exitCode, 1) << output.toStdString();
             return;
         }
-        EXPECT_FALSE(contentOf(readLog).contains(password->view().toByteArray()));
+        QFile read(readLog);
+        EXPECT_FALSE(read.open(QIODevice::ReadOnly) && read.readAll().contains(password->view().toByteArray()));
         EXPECT_EQ(QFile::exists(readLog), qEnvironmentVariableIsSet(preloadMark));
         // What id printed, on a line of its own or after a decoy's prompt.
         static const QRegularExpression root(QStringLiteral("(^| )0\r?$"), QRegularExpression::MultilineOption);
