@@ -22,6 +22,12 @@ struct ProcessLaunchConfiguration {
     QMap<QString, QString> environment;
     // Left out of the child's environment, whether the application's or laid over.
     QStringList removedEnvironment;
+    // The child's environment is `environment` alone: nothing of the
+    // application's, nothing added.
+    bool environmentOnly = false;
+    // Bytes the child reads from its descriptor 3: a sealed file in memory,
+    // never on disk, that the application closes once the child has started.
+    std::optional<QByteArray> descriptor3Content;
     // Run through the login shell at shellPath with -lc.
     bool useShell = false;
     QString shellPath;

@@ -6,6 +6,7 @@
 #include "platform/ProcessSpawn.h"
 #include "platform/ProcessTermination.h"
 #include "platform/PseudoTerminal.h"
+#include "platform/SealedMemoryFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -16,11 +17,8 @@
 
 extern char **environ;
 
-namespace {
-
-// The application's own environment, byte for byte, with the configuration's
-// entries laid over it. Entries keep their bytes even when they are not UTF-8.
-QList<QByteArray> childEnvironment(const ProcessLaunchConfiguration &configuration)
+// Entries keep their bytes even when they are not UTF-8.
+QList<QByteArray> launchEnvironment(const ProcessLaunchConfiguration &configuration)
 {
     QList<QByteArray> keys;
     QHash<QByteArray, QByteArray> entries;
@@ -29,7 +27,7 @@ QList<QByteArray> childEnvironment(const ProcessLaunchConfiguration &configurati
             keys.append(key);
         entries.insert(key, entry);
     };
-    for (char **entry = environ; entry && *entry; ++entry) {
+    for (char **entry = configuration.environmentOnly ? nullptr : environ; entry && *entry; ++entry) {
         const QByteArray text(*entry);
         const qsizetype equals = text.indexOf('=');
         if (equals > 0)
@@ -46,7 +44,7 @@ QList<QByteArray> childEnvironment(const ProcessLaunchConfiguration &configurati
         if (entries.remove(key) > 0)
             keys.removeOne(key);
     }
-    if (configuration.usePseudoTerminal) {
+    if (configuration.usePseudoTerminal && !configuration.environmentOnly) {
         if (!entries.contains("PYTHONUNBUFFERED"))
             set("PYTHONUNBUFFERED", "PYTHONUNBUFFERED=1");
         if (!entries.contains("TERM"))
@@ -58,6 +56,8 @@ QList<QByteArray> childEnvironment(const ProcessLaunchConfiguration &configurati
         result.append(entries.value(key));
     return result;
 }
+
+namespace {
 
 struct ChosenProgram {
     QString program;
@@ -117,7 +117,7 @@ std::shared_ptr<RunningProcessHandle> launchProcess(const ProcessLaunchConfigura
     request.arguments.append(request.program);
     for (const QString &argument : chosen.arguments)
         request.arguments.append(argument.toUtf8());
-    request.environment = childEnvironment(configuration);
+    request.environment = launchEnvironment(configuration);
     if (configuration.workingDirectory)
         request.workingDirectory = QFile::encodeName(*configuration.workingDirectory);
 
@@ -137,7 +137,17 @@ std::shared_ptr<RunningProcessHandle> launchProcess(const ProcessLaunchConfigura
         request.standardError = errorWriteEnd.get();
     }
 
+    UniqueFd descriptor3;
+    if (configuration.descriptor3Content) {
+        descriptor3 = makeSealedMemoryFile("velmora-launch", *configuration.descriptor3Content);
+        if (!descriptor3.isValid())
+            throw ProcessRunnerError::launchFailed(
+                QStringLiteral("Could not prepare the command's environment: %1").arg(qt_error_string(errno)));
+        request.descriptor3 = descriptor3.get();
+    }
+
     SpawnedProcess child = spawnProcess(request);
+    descriptor3.reset();
     if (!child.started())
         throw ProcessRunnerError::launchFailed(spawnFailure(chosen.program, request.workingDirectory, child.error));
     // The child holds its own ends now; ours would keep the transport from

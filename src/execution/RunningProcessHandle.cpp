@@ -74,10 +74,10 @@ struct RunningProcessHandle::Shared : std::enable_shared_from_this<Shared> {
 
     void watch();
     static void deliver(const std::weak_ptr<Shared> &weak);
+    int appendOutput(const QString &text);
 
 private:
     void queueHandOver();
-    int appendOutput(const QString &text);
     bool isReleased() const;
     void closeTransport();
     void waitForChildExit() const;
@@ -258,7 +258,7 @@ void RunningProcessHandle::Shared::watch()
         const int ready = ::poll(polls.data(), nfds_t(polls.size()), timeout);
         if (ready < 0 && errno != EINTR)
             break; // cannot watch any more: wait for the exit below
-        // Only the handle's release wakes the watcher through the eventfd.
+        // The handle's release, or a note held back, wakes the watcher.
         if (polls[0].revents != 0) {
             if (isReleased()) {
                 closeTransport();
@@ -412,6 +412,12 @@ ProcessExitStatus RunningProcessHandle::waitUntilExit() const
     std::unique_lock lock(m_shared->lock);
     m_shared->finishedChanged.wait(lock, [this] { return m_shared->finished; });
     return *m_shared->status;
+}
+
+void RunningProcessHandle::appendNote(const QString &text) const
+{
+    if (m_shared->appendOutput(text) >= 0)
+        ::eventfd_write(m_shared->wake.get(), 1);
 }
 
 QString RunningProcessHandle::collectedOutput() const

@@ -95,6 +95,10 @@ public:
     // it grew past 200000.
     QString collectedOutput() const;
 
+    // Adds text of the application's own to the output, as if the child had
+    // written it.
+    void appendNote(const QString &text) const;
+
     // Writes to the child's terminal while the handle still owns the master;
     // a write interrupted by a signal is retried, any other failure ends the
     // attempt. True when every byte was written.

@@ -28,19 +28,27 @@ SudoPasswordResponder::SudoPasswordResponder(QByteArrayView password, const QStr
 
 SudoPasswordResponder::~SudoPasswordResponder() = default;
 
-std::optional<SensitiveBytes> SudoPasswordResponder::response(const QString &chunk, const LookUp &lookUp)
+namespace {
+
+const QString hiddenSudoNote =
+    QStringLiteral("\r\n[Velmora did not give the sudo password: the system hides sudo's process from Velmora (as "
+                   "/proc's hidepid option does), so it cannot tell sudo from another program asking.]\r\n");
+
+} // namespace
+
+SudoPasswordResponder::Reply SudoPasswordResponder::response(const QString &chunk, const LookUp &lookUp)
 {
     if (chunk.isEmpty())
-        return std::nullopt;
+        return {};
     std::lock_guard lock(m_lock);
     if (m_didSendEOF)
-        return std::nullopt;
+        return {};
     // Looked at before the chunk counts: output the login shell made may
     // already show the prompt, and is none of the wrapper's sudo.
     const WrapperSudo::Lookup wrapper = lookUp();
     if (!wrapper.wrapperRunning) {
         closeLocked();
-        return std::nullopt;
+        return {};
     }
     m_recentOutput.append(chunk);
     // A prompt split across chunks is still found, while the window stays small.
@@ -48,18 +56,22 @@ std::optional<SensitiveBytes> SudoPasswordResponder::response(const QString &chu
     if (m_recentOutput.size() > keep)
         m_recentOutput = m_recentOutput.right(keep);
     if (!m_recentOutput.contains(m_expectedPrompt))
-        return std::nullopt;
+        return {};
     m_recentOutput.clear();
+    if (!wrapper.sudo && wrapper.sudoHidden && !m_answeredSudo) {
+        closeLocked();
+        return {SensitiveBytes(QByteArrayView("\x04", 1)), hiddenSudoNote};
+    }
     if (!wrapper.sudo || (m_answeredSudo && *wrapper.sudo != *m_answeredSudo))
-        return std::nullopt;
+        return {};
     m_answeredSudo = wrapper.sudo;
     if (m_passwordLine) {
         std::optional<SensitiveBytes> reply = std::move(m_passwordLine);
         m_passwordLine.reset();
-        return reply;
+        return {std::move(reply), {}};
     }
     m_didSendEOF = true;
-    return SensitiveBytes(QByteArrayView("\x04", 1));
+    return {SensitiveBytes(QByteArrayView("\x04", 1)), {}};
 }
 
 // The wrapper has moved on: a later prompt is not its sudo's, so it gets
@@ -88,10 +100,12 @@ void SudoPasswordResponder::scheduleClearPassword(std::chrono::milliseconds afte
 
 void SudoPasswordResponder::respond(const QString &chunk, const RunningProcessHandle &handle)
 {
-    const std::optional<SensitiveBytes> reply = response(chunk, [&] {
+    const Reply reply = response(chunk, [&] {
         return WrapperSudo::find(handle.processIdentifier(), m_wrapperCommandLine, m_isSetUidSudo,
                                  ProcFileSystem::system());
     });
-    if (reply && !reply->isEmpty())
-        handle.writeToTerminal(reply->view());
+    if (!reply.note.isEmpty())
+        handle.appendNote(reply.note);
+    if (reply.input && !reply.input->isEmpty())
+        handle.writeToTerminal(reply.input->view());
 }

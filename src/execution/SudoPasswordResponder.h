@@ -19,7 +19,9 @@ class RunningProcessHandle;
 // wrapper started asks: the same text from anything else (a start-up file, the
 // command, another program named sudo) gets nothing. Once the wrapper has made
 // way for the command's login shell, or ended, nothing is sent any more,
-// whether or not its sudo ever asked. The password is forgotten, and its
+// whether or not its sudo ever asked. Where the system hides the wrapper's
+// sudo from the responder, its prompt gets Ctrl-D and the run's output a line
+// that says why. The password is forgotten, and its
 // memory overwritten, once sent, once cleared, once the wrapper has moved on,
 // or when the responder goes.
 class SudoPasswordResponder : public std::enable_shared_from_this<SudoPasswordResponder> {
@@ -39,10 +41,16 @@ public:
     // Where the wrapper stands right now.
     using LookUp = std::function<WrapperSudo::Lookup()>;
 
-    // The reply to write to the child's terminal for one chunk of its output,
-    // or none: the password line or Ctrl-D, as bytes wiped when dropped.
-    // `lookUp` is asked for every chunk until the responder is closed.
-    std::optional<SensitiveBytes> response(const QString &chunk, const LookUp &lookUp);
+    struct Reply {
+        // What to write to the child's terminal, if anything: the password
+        // line or Ctrl-D, as bytes wiped when dropped.
+        std::optional<SensitiveBytes> input;
+        // A line for the run's output, if any: why the password was not given.
+        QString note;
+    };
+    // The reply to one chunk of the child's output. `lookUp` is asked for
+    // every chunk until the responder is closed.
+    Reply response(const QString &chunk, const LookUp &lookUp);
     // Forgets the password; a later prompt gets Ctrl-D.
     void clearPassword();
     // Clears the password `after` from now, on the main thread's event loop,
@@ -50,7 +58,7 @@ public:
     void scheduleClearPassword(std::chrono::milliseconds after = passwordLifetime);
 
     // Feeds one chunk of the handle's output and writes the reply, if any, into
-    // its terminal; a reply that cannot be written is dropped.
+    // its terminal and its output; a reply that cannot be written is dropped.
     void respond(const QString &chunk, const RunningProcessHandle &handle);
 
 private:

@@ -1,13 +1,26 @@
 #include "execution/SudoWrapper.h"
 
+#include "execution/ProcessLauncher.h"
+#include "platform/UserAccount.h"
+
+#include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QSet>
 #include <QUuid>
+
+#include <paths.h>
+#include <unistd.h>
+
+QByteArray shellQuotedBytes(QByteArrayView text)
+{
+    QByteArray quoted = text.toByteArray();
+    quoted.replace('\'', "'\\''");
+    return '\'' + quoted + '\'';
+}
 
 QString shellQuoted(const QString &text)
 {
-    QString quoted = text;
-    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+    return QString::fromUtf8(shellQuotedBytes(text.toUtf8()));
 }
 
 bool commandCallsSudo(const QString &command)
@@ -26,43 +39,77 @@ std::optional<QString> makeSudoPrompt(const QString &command, bool passwordGiven
 }
 
 QString makeSudoWrapperCommand(const QString &shellPath, const QString &command, const QString &prompt,
-                               const QString &sudo, const QString &beforeExec)
+                               const QString &sudo)
 {
-    QStringList words {sudo,
-                       QStringLiteral("-S"),
-                       QStringLiteral("-p"),
-                       shellQuoted(prompt),
-                       QStringLiteral("-v"),
-                       QStringLiteral("&&")};
-    if (!beforeExec.isEmpty())
-        words.append(beforeExec);
-    words.append({QStringLiteral("exec"), shellQuoted(shellPath), QStringLiteral("-lc"), shellQuoted(command)});
-    return words.join(QLatin1Char(' '));
+    return QStringList {sudo,
+                        QStringLiteral("-S"),
+                        QStringLiteral("-p"),
+                        shellQuoted(prompt),
+                        QStringLiteral("-v"),
+                        QStringLiteral("3<&-"),
+                        QStringLiteral("&&"),
+                        QStringLiteral("."),
+                        QStringLiteral("/proc/self/fd/3"),
+                        QStringLiteral("&&"),
+                        QStringLiteral("exec"),
+                        shellQuoted(shellPath),
+                        QStringLiteral("-lc"),
+                        shellQuoted(command),
+                        QStringLiteral("3<&-")}
+        .join(QLatin1Char(' '));
 }
 
 namespace {
 
 const QString wrapperShell = QStringLiteral("/bin/sh");
 
-// The variables the wrapper shell runs without and the command's login shell
-// gets back as the user has them: the launch's environment, else the
-// application's own. SHELL, which script needs to be /bin/sh, is unset again
-// when the user has none.
-QString restoredVariables(const QMap<QString, QString> &environment)
+QMap<QString, QString> environmentUntilValidated()
 {
-    QStringList words;
-    for (const QString &key : {QStringLiteral("SHELL"), QStringLiteral("ENV"), QStringLiteral("BASH_ENV")}) {
-        std::optional<QString> value;
-        if (environment.contains(key))
-            value = environment.value(key);
-        else if (qEnvironmentVariableIsSet(key.toUtf8().constData()))
-            value = qEnvironmentVariable(key.toUtf8().constData());
-        if (value)
-            words.append(key + QLatin1Char('=') + shellQuoted(*value));
-        else if (key == QLatin1String("SHELL"))
-            words.prepend(QStringLiteral("unset SHELL &&"));
+    QMap<QString, QString> environment {{QStringLiteral("SHELL"), wrapperShell},
+                                        {QStringLiteral("PATH"), QStringLiteral(_PATH_STDPATH)}};
+    if (const std::optional<UserAccount> account = UserAccount::of(::getuid())) {
+        environment.insert(QStringLiteral("HOME"), account->home);
+        environment.insert(QStringLiteral("USER"), account->name);
+        environment.insert(QStringLiteral("LOGNAME"), account->name);
     }
-    return words.join(QLatin1Char(' '));
+    const QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : own.keys()) {
+        if (name == QLatin1String("TERM") || name == QLatin1String("LANG") || name.startsWith(QLatin1String("LC_")))
+            environment.insert(name, own.value(name));
+    }
+    return environment;
+}
+
+bool isShellName(QByteArrayView name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    return pattern.match(QString::fromLatin1(name)).hasMatch();
+}
+
+// Shell lines that give the wrapper the command's environment. `command`
+// keeps a name the shell holds read-only from ending the wrapper, and the
+// last line keeps the chain going whatever the lines before returned.
+QByteArray environmentAssignments(const QList<QByteArray> &entries, const QStringList &namesUntilValidated)
+{
+    QByteArray script;
+    QSet<QByteArray> assigned;
+    for (const QByteArray &entry : entries) {
+        // Up to a NUL, as the child's environment would have it.
+        const QByteArray whole(entry.constData());
+        const qsizetype equals = whole.indexOf('=');
+        const QByteArray name = whole.left(equals);
+        if (!isShellName(name))
+            continue;
+        assigned.insert(name);
+        script += "command export " + name + '=' + shellQuotedBytes(QByteArrayView(whole).sliced(equals + 1))
+                  + " 2>/dev/null\n";
+    }
+    for (const QString &name : namesUntilValidated) {
+        if (!assigned.contains(name.toUtf8()))
+            script += "command unset " + name.toUtf8() + " 2>/dev/null\n";
+    }
+    script += ":\n";
+    return script;
 }
 
 } // namespace
@@ -71,7 +118,11 @@ SudoLaunch makeSudoLaunchConfiguration(const QString &shellPath, const QString &
                                        const QMap<QString, QString> &environment, const QString &workingDirectory,
                                        const QString &sudo)
 {
-    const QString wrapper = makeSudoWrapperCommand(shellPath, command, prompt, sudo, restoredVariables(environment));
+    ProcessLaunchConfiguration plain;
+    plain.environment = environment;
+    plain.usePseudoTerminal = true;
+
+    const QString wrapper = makeSudoWrapperCommand(shellPath, command, prompt, sudo);
     SudoLaunch launch;
     ProcessLaunchConfiguration &configuration = launch.configuration;
     configuration.executableURL = QUrl::fromLocalFile(SudoWrapper::scriptPath);
@@ -84,11 +135,10 @@ SudoLaunch makeSudoLaunchConfiguration(const QString &shellPath, const QString &
                                QStringLiteral("exec ") + wrapperShell + QStringLiteral(" -c ") + shellQuoted(wrapper),
                                QStringLiteral("/dev/null")};
     configuration.workingDirectory = workingDirectory;
-    configuration.environment = environment;
-    configuration.environment.insert(QStringLiteral("SHELL"), wrapperShell);
-    configuration.removedEnvironment = {QStringLiteral("ENV"), QStringLiteral("BASH_ENV")};
-    for (const QString &key : std::as_const(configuration.removedEnvironment))
-        configuration.environment.remove(key);
+    configuration.environment = environmentUntilValidated();
+    configuration.environmentOnly = true;
+    configuration.descriptor3Content =
+        environmentAssignments(launchEnvironment(plain), configuration.environment.keys());
     configuration.useShell = false;
     configuration.shellPath = shellPath;
     configuration.usePseudoTerminal = true;

@@ -2,6 +2,7 @@
 
 #include "execution/ProcessLaunchConfiguration.h"
 
+#include <QByteArray>
 #include <QMap>
 #include <QString>
 
@@ -19,6 +20,7 @@ inline const QString scriptPath = QStringLiteral("/usr/bin/script");
 
 // A single-quoted shell word: the text between ', each ' written as '\''.
 QString shellQuoted(const QString &text);
+QByteArray shellQuotedBytes(QByteArrayView text);
 
 // Whether the command calls sudo: the word sudo or /usr/bin/sudo at the start
 // or after whitespace or one of ; & | ( ), followed by whitespace or the end.
@@ -28,23 +30,27 @@ bool commandCallsSudo(const QString &command);
 // launch; none when the command does not call sudo or no password was given.
 std::optional<QString> makeSudoPrompt(const QString &command, bool passwordGiven);
 
-// /usr/bin/sudo -S -p '<prompt>' -v && exec '<shell>' -lc '<command>': sudo
-// validates the password read from its terminal, and only then the shell
-// replaces the wrapper and runs the command as a login shell. `sudo` is the
-// program named first (tests put a stand-in there); `beforeExec`, when given,
-// stands between && and exec.
+// /usr/bin/sudo -S -p '<prompt>' -v 3<&- && . /proc/self/fd/3 &&
+// exec '<shell>' -lc '<command>' 3<&-: sudo validates the password read from
+// its terminal, and only then the wrapper takes the command's environment
+// from its descriptor 3 (which sudo never gets) and the shell replaces the
+// wrapper and runs the command as a login shell. `sudo` is the program named
+// first (tests put a stand-in there).
 QString makeSudoWrapperCommand(const QString &shellPath, const QString &command, const QString &prompt,
-                               const QString &sudo = SudoWrapper::sudoPath, const QString &beforeExec = {});
+                               const QString &sudo = SudoWrapper::sudoPath);
 
 // The launch of a command that calls sudo, given a password: util-linux script
 // gives the wrapper a terminal of its own,
 //   /usr/bin/script -q -f -e -E never -c "exec /bin/sh -c '<wrapper>'" /dev/null
-// with SHELL=/bin/sh and neither ENV nor BASH_ENV in script's environment, so
-// that nothing of the user's runs before the wrapper's sudo has validated: a
-// start-up file could otherwise show the prompt and read the reply itself.
-// The wrapper gives the command's login shell back the user's SHELL, ENV and
-// BASH_ENV. -e passes the command's exit code on, and -E never keeps the inner
-// terminal from echoing the password into the output.
+// Until sudo has validated, script and the wrapper shell run with a fixed
+// environment: SHELL=/bin/sh, the system folders as PATH, HOME, USER and
+// LOGNAME of the account, and TERM, LANG and LC_* of the application's own.
+// Nothing of the user's runs before then: a start-up file, a profile's
+// LD_PRELOAD or ENV could otherwise show the prompt or read the reply. The
+// environment the command gets, the profile's and the user's as a plain launch
+// has it, reaches the wrapper through its descriptor 3 as shell assignments,
+// never on a command line. -e passes the command's exit code on, and -E never
+// keeps the inner terminal from echoing the password into the output.
 struct SudoLaunch {
     ProcessLaunchConfiguration configuration;
     // The command line of the wrapper shell, script's child, until it execs

@@ -1,13 +1,11 @@
 #include "platform/LoginShell.h"
 
+#include "platform/UserAccount.h"
+
 #include <QFile>
 #include <QFileInfo>
 
-#include <pwd.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <vector>
 
 namespace {
 
@@ -28,17 +26,8 @@ bool isShFamily(const QString &shellName)
 
 QString loginShellOf(uid_t uid)
 {
-    long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(suggested > 0 ? size_t(suggested) : 1024);
-    passwd entry {};
-    passwd *found = nullptr;
-    int error = 0;
-    while ((error = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found)) == ERANGE
-           && buffer.size() < (1U << 20))
-        buffer.resize(buffer.size() * 2);
-    if (error != 0 || !found || !found->pw_shell)
-        return {};
-    return QFile::decodeName(found->pw_shell);
+    const std::optional<UserAccount> account = UserAccount::of(uid);
+    return account ? account->shell : QString();
 }
 
 QString defaultServiceShellFor(const QString &loginShell)

@@ -91,10 +91,17 @@ SpawnedProcess spawnProcess(const ProcessSpawnRequest &request)
         if (request.standardError >= 0)
             setup.note(::posix_spawn_file_actions_adddup2(&setup.actions, request.standardError, 2));
     }
+    // Moved above 3 first: a dup2 onto itself would leave it close-on-exec.
+    UniqueFd descriptor3;
+    if (request.descriptor3 >= 0) {
+        descriptor3.reset(::fcntl(request.descriptor3, F_DUPFD_CLOEXEC, 4));
+        setup.note(descriptor3.isValid() ? 0 : errno);
+        setup.note(::posix_spawn_file_actions_adddup2(&setup.actions, descriptor3.get(), 3));
+    }
     if (!request.workingDirectory.isEmpty())
         setup.note(::posix_spawn_file_actions_addchdir_np(&setup.actions, request.workingDirectory.constData()));
     // Whatever another library left without close-on-exec stays out of the child.
-    setup.note(::posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3));
+    setup.note(::posix_spawn_file_actions_addclosefrom_np(&setup.actions, descriptor3.isValid() ? 4 : 3));
     if (setup.error != 0) {
         result.error = setup.error;
         return result;

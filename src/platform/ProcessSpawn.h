@@ -10,7 +10,7 @@
 // What one posix_spawn of a child needs. The child always starts in a session
 // of its own (so it leads its process group and a stop can reach every process
 // it starts), with an empty signal mask, every signal at its default action,
-// and no descriptor other than 0, 1 and 2.
+// and no descriptor other than 0, 1 and 2 (and 3 when asked for).
 struct ProcessSpawnRequest {
     QByteArray program;            // path of the program, not searched in PATH
     QList<QByteArray> arguments;   // argv, argv[0] included
@@ -25,6 +25,8 @@ struct ProcessSpawnRequest {
     QByteArray terminalPath;
     int standardOutput = -1;
     int standardError = -1;
+    // When 0 or more, the child gets this descriptor as 3.
+    int descriptor3 = -1;
 };
 
 struct SpawnedProcess {

@@ -36,19 +36,30 @@ Lookup find(qint32 scriptPid, const QString &wrapperCommandLine, const SetUidChe
     for (const qint32 shell : fileSystem.readChildren(scriptPid)) {
         if (fileSystem.readCommandLine(shell) != wrapperCommandLine || !liveStat(shell, fileSystem))
             continue;
+        QList<qint32> unreadable;
         for (const qint32 child : fileSystem.readChildren(shell)) {
-            const std::optional<ProcFileSystem::ProcessStat> stat = liveStat(child, fileSystem);
-            if (stat && isSetUidSudo(child)) {
+            const std::optional<ProcFileSystem::ProcessStat> stat = fileSystem.readProcessStat(child);
+            if (!stat)
+                unreadable.append(child);
+            else if (stat->state != 'Z' && stat->state != 'X' && isSetUidSudo(child)) {
                 lookup.sudo = ProcessIdentity {child, stat->startTicks};
                 break;
             }
         }
+        // A child that ended and was reaped meanwhile is no longer listed.
+        if (!lookup.sudo && !unreadable.isEmpty()) {
+            for (const qint32 child : fileSystem.readChildren(shell))
+                lookup.sudoHidden =
+                    lookup.sudoHidden || (unreadable.contains(child) && !fileSystem.readProcessStat(child));
+        }
         // The shell may have made way for the login shell meanwhile, whose
         // children are none of the wrapper's.
-        if (fileSystem.readCommandLine(shell) == wrapperCommandLine)
+        if (fileSystem.readCommandLine(shell) == wrapperCommandLine) {
             lookup.wrapperRunning = true;
-        else
+        } else {
             lookup.sudo.reset();
+            lookup.sudoHidden = false;
+        }
         break;
     }
     return lookup;

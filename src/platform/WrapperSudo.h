@@ -30,6 +30,10 @@ struct Lookup {
     bool wrapperRunning = false;
     // Its child that passes the set-uid check.
     std::optional<ProcessIdentity> sudo;
+    // No such child, but one is listed whose process entry cannot be read,
+    // before and after: the system hides it (as /proc's hidepid does with
+    // other users' processes), so whether it is the set-uid sudo is unknown.
+    bool sudoHidden = false;
 };
 
 // The wrapper shell among the children of script (`scriptPid`) whose command

@@ -22,11 +22,18 @@ namespace {
 constexpr char asAccountMark[] = "VELMORA_RUN_AS_LOGIN_SHELL_ACCOUNT";
 const QByteArray probeSays = "probe found on the profile PATH as ";
 
+// In a mount namespace of its own, a /proc that hides other users' processes; then the command that follows.
+const QStringList hidingOtherUsers {
+    QStringLiteral("--mount"), QStringLiteral("--propagation"),
+    QStringLiteral("private"), QStringLiteral("sh"),
+    QStringLiteral("-c"),      QStringLiteral("mount -t proc -o hidepid=2 proc /proc && exec \"$@\""),
+    QStringLiteral("sh")};
+
 // Runs the current test in a copy of this program as the account, whose home is `home` in `base`, with nothing
-// of our environment but what a sanitizer build needs and `variables`, `input` on its standard input; fails the
-// test unless the copy passes.
+// of our environment but what a sanitizer build needs and `variables`, `input` on its standard input, and
+// with other users' processes hidden when asked; fails the test unless the copy passes.
 QByteArray runThisTestAs(const ThrowawayAccount &account, const QTemporaryDir &base, const QStringList &variables,
-                         const QByteArray &input = {})
+                         const QByteArray &input = {}, bool hidePids = false)
 {
     // The account's home sits in a folder only root may list, but the account may pass.
     QFile::setPermissions(base.path(),
@@ -59,7 +66,10 @@ QByteArray runThisTestAs(const ThrowawayAccount &account, const QTemporaryDir &b
     QProcess run;
     run.setWorkingDirectory(home);
     run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(QStringLiteral("setpriv"), arguments);
+    if (hidePids)
+        run.start(QStringLiteral("unshare"), hidingOtherUsers + QStringList {QStringLiteral("setpriv")} + arguments);
+    else
+        run.start(QStringLiteral("setpriv"), arguments);
     run.write(input);
     run.closeWriteChannel();
     const bool ended = run.waitForFinished(60000);
@@ -111,6 +121,8 @@ namespace {
 
 constexpr char realSudoMark[] = "VELMORA_RUN_AS_SUDO_ACCOUNT";
 constexpr char decoyInProfileMark[] = "VELMORA_DECOY_IN_PROFILE";
+constexpr char preloadMark[] = "VELMORA_PRELOAD_DECOY";
+constexpr char hiddenSudoMark[] = "VELMORA_SUDO_HIDDEN";
 
 // A program of the user's own after the password: it reads the prompt off a command line of the user's, keeps
 // a set-uid sudo carrying it alive, then shows it itself and notes in ~/spoof.log the line the terminal gives.
@@ -126,7 +138,8 @@ if read -t 2 -r got; then printf '%s\n' "$got" >> "$HOME/spoof.log"; fi
 
 // With the system's sudo and a sudoers rule for the account: the service's
 // sudo runs as root with the account's password, and neither a start-up file
-// nor the service's own code that shows the prompt later is answered.
+// nor the service's own code that shows the prompt later is answered, nor a
+// profile's LD_PRELOAD. Where /proc hides sudo from the account, the wait ends.
 TEST_F(ServiceManagerTest, RealSudoRunsAsRootAndNoDecoyGetsThePassword)
 {
     if (qEnvironmentVariableIsSet(realSudoMark)) {
@@ -136,8 +149,18 @@ TEST_F(ServiceManagerTest, RealSudoRunsAsRootAndNoDecoyGetsThePassword)
         const QString spoofLog = QDir::homePath() + QStringLiteral("/spoof.log");
         if (qEnvironmentVariableIsSet(decoyInProfileMark))
             ChildProcessProbe::writeExecutable(QDir::homePath() + QStringLiteral("/.profile"), realDecoy);
+        const QString readLog = QDir::homePath() + QStringLiteral("/read.log");
+        std::optional<QUuid> profile;
+        if (qEnvironmentVariableIsSet(preloadMark))
+            profile = saveProfile(QStringLiteral("decoy"),
+                                  {{QUuid::createUuid(), QStringLiteral("LD_PRELOAD"),
+                                    qEnvironmentVariable(preloadMark), false},
+                                   {QUuid::createUuid(), QStringLiteral("VELMORA_READ_LOG"), readLog, false}},
+                                  false)
+                          .id;
         settings.apply(AppSettings());
-        const ManagedService service = addService(QStringLiteral("root"), qEnvironmentVariable("VELMORA_SUDO_COMMAND"));
+        const ManagedService service =
+            addService(QStringLiteral("root"), qEnvironmentVariable("VELMORA_SUDO_COMMAND"), profile);
         // As the person does who has read the warning about sudo.
         await(manager.start(service.id, password,
                             CommandThreatApproval {CommandThreatScanner::fingerprint(service.command)}));
@@ -148,6 +171,14 @@ TEST_F(ServiceManagerTest, RealSudoRunsAsRootAndNoDecoyGetsThePassword)
         const QList<ServiceRunRecord> done = runs(service.id);
         ASSERT_EQ(done.size(), 1);
         const QString output = outputOf(done.first());
+        if (qEnvironmentVariableIsSet(hiddenSudoMark)) {
+            EXPECT_TRUE(output.contains(QStringLiteral("hides sudo's process"))) << output.toStdString();
+            EXPECT_EQ(done.first().exitCode, 1) << output.toStdString();
+            return;
+        }
+        QFile read(readLog);
+        EXPECT_FALSE(read.open(QIODevice::ReadOnly) && read.readAll().contains(password->view().toByteArray()));
+        EXPECT_EQ(QFile::exists(readLog), qEnvironmentVariableIsSet(preloadMark));
         // What id printed, on a line of its own or after a decoy's prompt.
         static const QRegularExpression root(QStringLiteral("(^| )0\r?$"), QRegularExpression::MultilineOption);
         EXPECT_TRUE(root.match(output).hasMatch()) << output.toStdString();
@@ -158,18 +189,25 @@ TEST_F(ServiceManagerTest, RealSudoRunsAsRootAndNoDecoyGetsThePassword)
         GTEST_SKIP() << "needs root and the system's sudo";
 
     const QString decoyCommand = QStringLiteral("sudo id -u; ") + QString::fromUtf8(realDecoy);
+    const bool canHidePids =
+        QProcess::execute(QStringLiteral("unshare"), hidingOtherUsers + QStringList {QStringLiteral("true")}) == 0;
     const struct {
         const char *what;
         const char *rule;
         QString command;
-        bool decoyInProfile;
+        const char *mark = nullptr;
     } cases[] = {
-        {"the password opens sudo", "ALL", QStringLiteral("sudo id -u"), false},
-        {"a start-up file decoy", "ALL", QStringLiteral("sudo id -u"), true},
-        {"the service's own decoy after a sudo that did not ask", "NOPASSWD: ALL", decoyCommand, false},
+        {"the password opens sudo", "ALL", QStringLiteral("sudo id -u")},
+        {"a start-up file decoy", "ALL", QStringLiteral("sudo id -u"), decoyInProfileMark},
+        {"the service's own decoy after a sudo that did not ask", "NOPASSWD: ALL", decoyCommand},
+        {"a profile's LD_PRELOAD decoy", "ALL", QStringLiteral("sudo id -u"), preloadMark},
+        {"sudo hidden by /proc's hidepid", "ALL", QStringLiteral("sudo id -u"), hiddenSudoMark},
     };
     for (const auto &test : cases) {
         SCOPED_TRACE(test.what);
+        const bool hidePids = test.mark == hiddenSudoMark;
+        if (hidePids && !canHidePids)
+            continue;
         QTemporaryDir base;
         // sudo keeps its ticket per user, and would ignore a rule file whose mode is not 0440. Both
         // go once the account has gone, since a decoy's sudo may still renew the ticket till then.
@@ -196,8 +234,15 @@ TEST_F(ServiceManagerTest, RealSudoRunsAsRootAndNoDecoyGetsThePassword)
         ASSERT_TRUE(rule.setPermissions(QFile::ReadOwner | QFile::ReadGroup));
         QStringList variables {QString::fromLatin1(realSudoMark) + QStringLiteral("=1"),
                                QStringLiteral("VELMORA_SUDO_COMMAND=") + test.command};
-        if (test.decoyInProfile)
-            variables << QString::fromLatin1(decoyInProfileMark) + QStringLiteral("=1");
-        runThisTestAs(account, base, variables, account.password() + '\n');
+        QString markValue = QStringLiteral("1");
+        if (test.mark == preloadMark) {
+            markValue = base.filePath(QStringLiteral("home/read-logger.so"));
+            ASSERT_TRUE(account.copyIn(QStringLiteral(VELMORA_READ_LOGGER), markValue));
+        }
+        if (test.mark)
+            variables << QString::fromLatin1(test.mark) + QLatin1Char('=') + markValue;
+        runThisTestAs(account, base, variables, account.password() + '\n', hidePids);
     }
+    if (!canHidePids)
+        GTEST_SKIP() << "the case of sudo hidden by /proc's hidepid needs a mount namespace of its own (unshare)";
 }

@@ -4,14 +4,17 @@
 #include "execution/SudoWrapper.h"
 #include "support/Await.h"
 #include "support/ChildOutputRecorder.h"
+#include "support/FakeProcTree.h"
 #include "support/FakeSudo.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -25,14 +28,21 @@ QByteArray reply(const std::optional<SensitiveBytes> &bytes)
     return bytes ? bytes->view().toByteArray() : QByteArrayLiteral("(none)");
 }
 
-// sudo -S -p PROMPT -v that logs each line it reads (or <EOF>) and accepts $FAKE_SUDO_PASSWORD within three tries.
+// sudo -S -p PROMPT -v that notes the environment of its wrapper shell and of script, logs each line it reads
+// (or <EOF>) and accepts ./accepted, if any, within three tries; in its folder, or ./other for a decoy's.
 const QByteArray fakeSudo = R"(#!/bin/sh
+folder=${0%/sudo}
+[ "$HOME" = "$folder/other" ] && folder=$HOME
+cat /proc/$PPID/environ > "$folder/wrapper.env"
+read -r _ _ _ script _ < /proc/$PPID/stat
+cat /proc/$script/environ > "$folder/script.env"
+accepted=$(cat "$folder/accepted" 2>/dev/null) || exit 0
 while [ $# -gt 0 ]; do case "$1" in -p) prompt=$2; shift 2 ;; *) shift ;; esac; done
 for try in 1 2 3; do
   printf '%s' "$prompt" >&2
-  IFS= read -r line || { echo '<EOF>' >> "$HOME/sudo.log"; exit 1; }
-  printf '%s\n' "$line" >> "$HOME/sudo.log"
-  [ "$line" = "$FAKE_SUDO_PASSWORD" ] && exit 0
+  IFS= read -r line || { echo '<EOF>' >> "$folder/sudo.log"; exit 1; }
+  printf '%s\n' "$line" >> "$folder/sudo.log"
+  [ "$line" = "$accepted" ] && exit 0
 done
 exit 1
 )";
@@ -41,8 +51,9 @@ exit 1
 // ($DECOY_SUDO, the set-uid one or a link to it, reading from a pipe), shows the prompt itself in
 // $DECOY_WRITES pieces, and notes in ~/spoof.log whatever line it then gets from the terminal within two seconds.
 const QByteArray decoy = R"(
-( sleep 3 | HOME="$HOME/other" "$DECOY_SUDO" -S -p "$SPOOF_PROMPT" -v ) &
-rest=$SPOOF_PROMPT; n=$DECOY_WRITES
+prompt=$(ps -ww -o args= -p $PPID | grep -o '\[Velmora sudo [-0-9A-F]*\] password: ')
+( sleep 3 | HOME="$HOME/other" "$DECOY_SUDO" -S -p "$prompt" -v ) &
+rest=$prompt; n=$DECOY_WRITES
 while [ "$n" -gt 1 ]; do piece=$(printf '%s' "$rest" | cut -c1-8); rest=${rest#"$piece"}; printf '%s' "$piece"; sleep 0.2; n=$((n-1)); done
 printf '%s' "$rest"
 got=$(timeout --foreground 2 sh -c 'IFS= read -r line && printf "%s" "$line"')
@@ -54,6 +65,40 @@ QStringList linesOf(const QString &path)
     QFile file(path);
     file.open(QIODevice::ReadOnly);
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A process's environment as /proc/<pid>/environ lists it.
+QMap<QString, QString> environmentIn(const QString &path)
+{
+    QMap<QString, QString> environment;
+    for (const QByteArray &entry : contentOf(path).split('\0')) {
+        if (const qsizetype equals = entry.indexOf('='); equals > 0)
+            environment.insert(QString::fromUtf8(entry.left(equals)), QString::fromUtf8(entry.mid(equals + 1)));
+    }
+    return environment;
+}
+
+// All that script and the wrapper shell may have until sudo has validated.
+QMap<QString, QString> environmentUntilValidated()
+{
+    const passwd *account = ::getpwuid(::getuid());
+    QMap<QString, QString> environment {{QStringLiteral("SHELL"), QStringLiteral("/bin/sh")},
+                                        {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin:/usr/sbin:/sbin")},
+                                        {QStringLiteral("HOME"), QFile::decodeName(account->pw_dir)},
+                                        {QStringLiteral("USER"), QFile::decodeName(account->pw_name)},
+                                        {QStringLiteral("LOGNAME"), QFile::decodeName(account->pw_name)}};
+    const QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : own.keys()) {
+        if (name == QLatin1String("TERM") || name == QLatin1String("LANG") || name.startsWith(QLatin1String("LC_")))
+            environment.insert(name, own.value(name));
+    }
+    return environment;
 }
 
 const QString sudoPassword = QStringLiteral("s3cret pa$$ 'word'");
@@ -73,14 +118,18 @@ struct Run {
     QMap<QString, QString> userEnvironment = {{QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")}};
 };
 
-// Runs the service's command through the launch the service manager makes, with the password given
-// and the fake sudo standing in for the set-uid one: no decoy may get a line, nor the output the password.
-void expectRun(const Run &run)
+// Runs the service's command through the launch the service manager makes, with the password given, the
+// fake sudo standing in for the set-uid one and a read logger in the profile's LD_PRELOAD: no decoy may get
+// a line, nor the output the password, and script and the wrapper shell nothing of the profile. The
+// environment the command noted in ~/command.env, if it did, goes to `command`.
+void expectRun(const Run &run, QMap<QString, QString> *command = nullptr)
 {
     SCOPED_TRACE(run.what);
     QTemporaryDir folder;
     const QString sudo = folder.filePath(QStringLiteral("sudo"));
-    ChildProcessProbe::writeExecutable(sudo, run.accepted.isEmpty() ? QByteArrayLiteral("#!/bin/sh\n") : fakeSudo);
+    ChildProcessProbe::writeExecutable(sudo, fakeSudo);
+    if (!run.accepted.isEmpty())
+        ChildProcessProbe::writeExecutable(folder.filePath(QStringLiteral("accepted")), run.accepted.toUtf8());
     QDir(folder.path()).mkdir(QStringLiteral("other"));
     QFile::link(sudo, folder.filePath(QStringLiteral("other/sudo")));
     if (!run.startupFile.isEmpty())
@@ -90,21 +139,16 @@ void expectRun(const Run &run)
     service.command = run.command;
     QMap<QString, QString> environment = run.userEnvironment;
     environment.insert(
-        {{QStringLiteral("FAKE_SUDO_PASSWORD"), run.accepted},
-         {QStringLiteral("DECOY_SUDO"), run.decoyThroughLink ? folder.filePath(QStringLiteral("other/sudo")) : sudo},
+        {{QStringLiteral("DECOY_SUDO"), run.decoyThroughLink ? folder.filePath(QStringLiteral("other/sudo")) : sudo},
          {QStringLiteral("DECOY_WRITES"), QString::number(run.decoyWrites)},
-         {QStringLiteral("HOME"), folder.path()}});
+         {QStringLiteral("HOME"), folder.path()},
+         {QStringLiteral("LD_PRELOAD"), QStringLiteral(VELMORA_READ_LOGGER)},
+         {QStringLiteral("VELMORA_READ_LOG"), folder.filePath(QStringLiteral("read.log"))}});
     const SensitiveBytes password(sudoPassword.toUtf8());
     const auto launch = ServiceLaunchPreparation::inApplicationLaunch(service, environment, run.shell, &password, sudo,
                                                                       fakeSudoCheck(sudo));
     ASSERT_TRUE(launch.responder);
-    const QRegularExpression promptForm(QStringLiteral("\\[Velmora sudo [-0-9A-F]{36}\\] password: "));
-    const QString prompt = promptForm.match(launch.configuration.arguments.value(6)).captured();
-    ASSERT_FALSE(prompt.isEmpty());
-    // What a decoy knows, as it could read it from the running sudo's command line.
-    ProcessLaunchConfiguration configuration = launch.configuration;
-    configuration.environment.insert(QStringLiteral("SPOOF_PROMPT"), prompt);
-    const auto handle = launchProcess(configuration);
+    const auto handle = launchProcess(launch.configuration);
 
     QString output;
     std::optional<ProcessExitStatus> exit;
@@ -120,6 +164,19 @@ void expectRun(const Run &run)
     EXPECT_FALSE(output.contains(sudoPassword)) << output.toStdString();
     EXPECT_TRUE(!run.status || exit == run.status) << output.toStdString();
     EXPECT_TRUE(output.contains(run.shown)) << output.toStdString();
+
+    EXPECT_EQ(environmentIn(folder.filePath(QStringLiteral("script.env"))), environmentUntilValidated());
+    // The shell that script starts adds its working folder.
+    QMap<QString, QString> wrapper = environmentIn(folder.filePath(QStringLiteral("wrapper.env")));
+    EXPECT_EQ(wrapper.take(QStringLiteral("PWD")), QDir::homePath());
+    EXPECT_EQ(wrapper, environmentUntilValidated());
+    const QByteArray read = contentOf(folder.filePath(QStringLiteral("read.log")));
+    EXPECT_FALSE(read.contains(sudoPassword.toUtf8()));
+    if (command) {
+        *command = environmentIn(folder.filePath(QStringLiteral("command.env")));
+        // The command's login shell does load the logger, and reads its start-up files through it.
+        EXPECT_FALSE(read.isEmpty());
+    }
 }
 
 // The stand-in for the wrapper's own sudo.
@@ -134,6 +191,7 @@ struct Step {
     QByteArray sent;
     std::optional<ProcessIdentity> asking = askingSudo;
     bool wrapperRunning = true;
+    bool sudoHidden = false;
 };
 
 void expectSteps(SudoPasswordResponder &responder, const std::vector<Step> &steps)
@@ -141,9 +199,13 @@ void expectSteps(SudoPasswordResponder &responder, const std::vector<Step> &step
     int index = 0;
     for (const Step &step : steps) {
         const auto sent = responder.response(step.chunk.toString(), [&] {
-            return WrapperSudo::Lookup {step.wrapperRunning, step.asking};
+            return WrapperSudo::Lookup {step.wrapperRunning, step.asking, step.sudoHidden};
         });
-        EXPECT_EQ(reply(sent), step.sent) << "step " << index++;
+        EXPECT_EQ(reply(sent.input), step.sent) << "step " << index;
+        // Only a hidden sudo's Ctrl-D comes with a word to the user.
+        EXPECT_EQ(sent.note.contains(QStringLiteral("hides sudo's process")), step.sudoHidden && step.sent == ctrlD)
+            << "step " << index;
+        ++index;
     }
 }
 
@@ -178,8 +240,8 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
     EXPECT_EQ(shellQuoted(QString()), QStringLiteral("''"));
     EXPECT_EQ(makeSudoWrapperCommand(QStringLiteral("/bin/my'sh"), QStringLiteral("sudo echo 'hi'"),
                                      QStringLiteral("[P] password: ")),
-              QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v && exec '/bin/my'\\''sh' -lc "
-                             "'sudo echo '\\''hi'\\'''"));
+              QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v 3<&- && . /proc/self/fd/3 && exec "
+                             "'/bin/my'\\''sh' -lc 'sudo echo '\\''hi'\\''' 3<&-"));
 
     const SudoLaunch launch = makeSudoLaunchConfiguration(QStringLiteral("/bin/zsh"), QStringLiteral("sudo ls"),
                                                           QStringLiteral("[P] password: "),
@@ -188,20 +250,36 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
                                                            {QStringLiteral("A"), QStringLiteral("1")}},
                                                           QStringLiteral("/home/u"));
     const ProcessLaunchConfiguration &configuration = launch.configuration;
-    const QString wrapper = QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v && SHELL='/usr/bin/fish' "
-                                           "BASH_ENV='/b' exec '/bin/zsh' -lc 'sudo ls'");
+    const QString wrapper = QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v 3<&- && . /proc/self/fd/3 && "
+                                           "exec '/bin/zsh' -lc 'sudo ls' 3<&-");
     EXPECT_EQ(launch.wrapperCommandLine, QStringLiteral("/bin/sh -c ") + wrapper);
     EXPECT_EQ(configuration.executableURL, QUrl::fromLocalFile(QStringLiteral("/usr/bin/script")));
     EXPECT_EQ(configuration.arguments.join(QLatin1Char('|')), QStringLiteral("-q|-f|-e|-E|never|-c|exec /bin/sh -c ")
                                                                   + shellQuoted(wrapper)
                                                                   + QStringLiteral("|/dev/null"));
-    // Nothing of the user's for the shell that runs the wrapper.
-    EXPECT_EQ(configuration.environment.value(QStringLiteral("SHELL")), QStringLiteral("/bin/sh"));
-    EXPECT_FALSE(configuration.environment.contains(QStringLiteral("BASH_ENV")));
-    EXPECT_EQ(configuration.removedEnvironment, QStringList({QStringLiteral("ENV"), QStringLiteral("BASH_ENV")}));
-    EXPECT_EQ(configuration.environment.value(QStringLiteral("A")), QStringLiteral("1"));
+    // Nothing of the user's for script and the shell that runs the wrapper.
+    EXPECT_TRUE(configuration.environmentOnly && configuration.environment == environmentUntilValidated());
     EXPECT_EQ(configuration.workingDirectory, QStringLiteral("/home/u"));
     EXPECT_TRUE(!configuration.useShell && !configuration.rawCommand && configuration.usePseudoTerminal);
+}
+
+// The lines the wrapper sources after sudo -v hold the command's environment, whatever the shell holds
+// read-only (bash: UID), and no name a shell could take for code.
+TEST(Sudo, CommandEnvironmentSurvivesReadOnlyNamesAndLeavesOutWhatNoShellCanName)
+{
+    ::setenv("A;touch x;B", "1", 1);
+    const QByteArray lines = makeSudoLaunchConfiguration({}, {}, {}, {{QStringLiteral("UID"), QStringLiteral("7")}}, {})
+                                 .configuration.descriptor3Content.value_or(QByteArray());
+    ::unsetenv("A;touch x;B");
+    EXPECT_FALSE(lines.contains("touch"));
+    QProcess bash;
+    bash.setProcessEnvironment(QProcessEnvironment());
+    bash.start(QStringLiteral("/bin/bash"),
+               {QStringLiteral("--posix"), QStringLiteral("-c"), QStringLiteral(". /dev/stdin && env")});
+    bash.write(lines);
+    bash.closeWriteChannel();
+    ASSERT_TRUE(bash.waitForFinished(10000));
+    EXPECT_TRUE(bash.readAllStandardOutput().contains("\nHOME=" + qgetenv("HOME") + '\n'));
 }
 
 TEST(Sudo, ResponderAnswersOnlyTheSudoThatAsksOncePerStageAndIgnoresOtherOutput)
@@ -232,6 +310,12 @@ TEST(Sudo, ResponderAnswersOnlyTheSudoThatAsksOncePerStageAndIgnoresOtherOutput)
          {{prompt, none, std::nullopt}, {prompt, pw}, {prompt, none, ProcessIdentity {4243, 78}}, {prompt, ctrlD}}},
         {"the wrapper made way for the login shell after its sudo was answered: not even Ctrl-D",
          {{prompt, pw}, {u"motd\n", none, std::nullopt, false}, {prompt, none}}},
+        {"the system hides the wrapper's sudo: Ctrl-D with a word to the user, then nothing",
+         {{u"starting\n", none, std::nullopt, true, true},
+          {prompt, ctrlD, std::nullopt, true, true},
+          {prompt, none, askingSudo}}},
+        {"a child hidden after the wrapper's own sudo was answered gets nothing",
+         {{prompt, pw}, {prompt, none, std::nullopt, true, true}}},
         {"the wrapper's sudo never asked (no password needed): nothing for whatever asks later",
          {{prompt, none, askingSudo, false}, {prompt, none}}},
     };
@@ -266,11 +350,17 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
 TEST(Sudo, OnlyTheWrappersOwnSudoGetsThePasswordOnceAndNeverTheOutput)
 {
     const QString sh = QStringLiteral("/bin/sh"), bash = QStringLiteral("/bin/bash");
-    const QString inFile = QStringLiteral("sudo true; echo ran");
-    // The command sees the user's own SHELL and ENV again.
+    // The command's own sudo, once its wrapper's has passed: never the system's, which would ask an ordinary
+    // user for a password of its own.
+    const QString sudoTrue = QStringLiteral("sudo() { :; }; sudo true; ");
+    const QString inFile = sudoTrue + QStringLiteral("echo ran");
+    // The command sees the user's own SHELL and ENV again, and every other variable of the profile.
+    QMap<QString, QString> seen;
     expectRun({"the right password",
                sh,
-               QStringLiteral("sudo true; printf '%s\\n' \"it's done, shell=$SHELL env=$ENV\"; exit 7"),
+               sudoTrue
+                   + QStringLiteral("cat /proc/$$/environ > ~/command.env; printf '%s\\n' \"it's done, "
+                                    "shell=$SHELL env=$ENV\"; exit 7"),
                sudoPassword,
                {sudoPassword},
                ProcessExitStatus {false, 7},
@@ -279,11 +369,15 @@ TEST(Sudo, OnlyTheWrappersOwnSudoGetsThePasswordOnceAndNeverTheOutput)
                1,
                false,
                {{QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")},
-                {QStringLiteral("ENV"), QStringLiteral("/opt/users/env")}}});
+                {QStringLiteral("ENV"), QStringLiteral("/opt/users/env")},
+                {QStringLiteral("QUOTED"), QStringLiteral("it's \"$HOME\"\n`x`")}}},
+              &seen);
+    EXPECT_EQ(seen.value(QStringLiteral("QUOTED")), QStringLiteral("it's \"$HOME\"\n`x`"));
+    EXPECT_EQ(seen.value(QStringLiteral("LD_PRELOAD")), QStringLiteral(VELMORA_READ_LOGGER));
     // Not 0 from the command after it: the wrapper stopped at sudo.
     expectRun({"a wrong password gets one Ctrl-D, no second try",
                sh,
-               QStringLiteral("sudo true; echo never-runs"),
+               sudoTrue + QStringLiteral("echo never-runs"),
                QStringLiteral("right-one"),
                {sudoPassword, QStringLiteral("<EOF>")},
                ProcessExitStatus {false, 1}});
@@ -293,11 +387,8 @@ TEST(Sudo, OnlyTheWrappersOwnSudoGetsThePasswordOnceAndNeverTheOutput)
     decoyInStartUpFile("a start-up file decoy", bash, 1, false);
     decoyInStartUpFile("a start-up file decoy that shows the prompt over three writes", sh, 3, false);
     decoyInStartUpFile("a decoy whose set-uid program is behind a symlink named sudo", bash, 1, true);
-    expectRun({"the service's own decoy after a sudo that did not ask",
-               bash,
-               QStringLiteral("sudo true; ") + QString::fromUtf8(decoy),
-               {},
-               {}});
+    expectRun(
+        {"the service's own decoy after a sudo that did not ask", bash, sudoTrue + QString::fromUtf8(decoy), {}, {}});
 }
 
 TEST(Sudo, OnlyARootProcessStartedAsSudoPassesForTheSetUidSudo)
@@ -306,4 +397,22 @@ TEST(Sudo, OnlyARootProcessStartedAsSudoPassesForTheSetUidSudo)
     EXPECT_FALSE(WrapperSudo::isSystemSudo(0, fileSystem));
     EXPECT_FALSE(WrapperSudo::isSystemSudo(1, fileSystem)); // root, but not sudo
     EXPECT_FALSE(WrapperSudo::isSystemSudo(qint32(::getpid()), fileSystem));
+}
+
+// Under /proc's hidepid a root sudo is listed among the wrapper's children, but cannot be read; one that ended
+// can, as a zombie.
+TEST(Sudo, LookupTellsAHiddenSudoFromOneThatEnded)
+{
+    FakeProcTree tree;
+    tree.writeProcess(10, "script", 0, 1, 1);
+    tree.write(QStringLiteral("proc/10/task/10/children"), "11");
+    tree.writeProcess(11, "sh", 0, 2, 1);
+    tree.write(QStringLiteral("proc/11/cmdline"), QByteArray("sh\0w", 4));
+    tree.write(QStringLiteral("proc/11/task/11/children"), "12");
+    const auto find = [&] {
+        return WrapperSudo::find(10, QStringLiteral("sh w"), fakeSudoCheck({}), tree.fileSystem());
+    };
+    EXPECT_TRUE(find().wrapperRunning && find().sudoHidden);
+    tree.write(QStringLiteral("proc/12/stat"), FakeProcTree::statLine(12, "sudo", 0, 0, 3, 1).replace(" S ", " Z "));
+    EXPECT_TRUE(find().wrapperRunning && !find().sudoHidden && !find().sudo);
 }
