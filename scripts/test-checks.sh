@@ -59,6 +59,19 @@ for fault in "${include_faults[@]}"; do
   expect "include check on $file alone, $line" FAIL "$message" bash scripts/check-includes.sh "src/$file"
   rm "src/$file"
 done
+# A file outside every layer's folder fails as a source, and an include of it
+# fails even from a file the check is given alone.
+for loose in ui/screens/Loose.h extra/Helper.h; do
+  mkdir -p "src/$(dirname "$loose")"
+  echo '#pragma once' >"src/$loose"
+  expect "include check, $loose in the tree" FAIL "lies in no layer's folder" bash scripts/check-includes.sh
+  expect "include check on $loose alone" FAIL "lies in no layer's folder" bash scripts/check-includes.sh "src/$loose"
+  printf '#include "%s"\n' "$loose" >src/records/Planted.cpp
+  expect "include check, records/Planted.cpp includes $loose" FAIL "which lies in no layer's folder" \
+    bash scripts/check-includes.sh src/records/Planted.cpp
+  rm "src/$loose" src/records/Planted.cpp
+done
+rmdir src/extra
 printf '%s\n' "$clean_includes" >src/app/Clean.cpp
 expect "include check on a clean file alone" PASS "layer order kept in 1 file" \
   bash scripts/check-includes.sh src/app/Clean.cpp
