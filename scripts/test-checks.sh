@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/scripts"
-cp scripts/check-includes.sh scripts/lint.sh "$scratch/scripts/"
+cp scripts/check-includes.sh scripts/lint.sh scripts/remove-ended-test-folders.sh "$scratch/scripts/"
 cd "$scratch"
 for stub in platform/Base.h platform/Base.cpp records/Store.h app/AppEnvironment.h ui/launch/Flow.h \
   ui/screens/services/ServicesController.h ui/screens/profiles/ProfilesController.h; do
@@ -90,6 +90,35 @@ scratch_git add src
 scratch_git commit --quiet -m sources
 scratch_git tag -a v0.0.1 -m v0.0.1
 expect "lint --ci, nothing changed since the tag" PASS "no source changed since v0.0.1" bash scripts/lint.sh --ci
+
+# The folders a killed test run left go, those of a run still going on (this
+# shell's) stay; as root, whoever owns them.
+leftovers="$scratch/tmp"
+ended=$(sh -c 'echo $$')
+gone=() kept=("$leftovers/velmora-test-Ab3dE9" "$leftovers/other-$ended-Ab3dE9")
+for prefix in velmora-session velmora-test tests_acceptance; do
+  gone+=("$leftovers/$prefix-$ended-Ab3dE9")
+  kept+=("$leftovers/$prefix-$$-Ab3dE9")
+done
+mkdir -p "${kept[@]}" "${gone[@]/%//inside}"
+if [ "$(id -u)" -eq 0 ]; then
+  chown -R 65534:65534 "${gone[0]}" "${kept[2]}"
+fi
+before=$failures
+bash scripts/remove-ended-test-folders.sh "$leftovers"
+for folder in "${gone[@]}"; do
+  if [ -e "$folder" ]; then
+    echo "FAILED: leftover test folders: ${folder##*/} of an ended run is still there"
+    failures=$((failures + 1))
+  fi
+done
+for folder in "${kept[@]}"; do
+  if [ ! -d "$folder" ]; then
+    echo "FAILED: leftover test folders: ${folder##*/} was removed"
+    failures=$((failures + 1))
+  fi
+done
+[ "$failures" -eq "$before" ] && echo "ok: leftover test folders"
 
 if [ "$failures" -ne 0 ]; then
   echo "check tests: $failures failed"

@@ -5,8 +5,12 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <memory>
+
+#include <unistd.h>
 
 namespace TestEnvironment {
 
@@ -16,12 +20,17 @@ std::unique_ptr<QTemporaryDir> &temporaryHome()
     static std::unique_ptr<QTemporaryDir> folder;
     return folder;
 }
+
+class FreshHomePerTest : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo &) override { isolateHome(); }
+};
 } // namespace
 
 void isolateHome()
 {
     auto &folder = temporaryHome();
-    folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velmora-test-XXXXXX"));
+    folder.reset();
+    folder = std::make_unique<QTemporaryDir>(temporaryFolderTemplate(QStringLiteral("velmora-test")));
     const QByteArray root = folder->path().toUtf8();
     QDir(folder->path()).mkpath(QStringLiteral(".local/share"));
     QDir(folder->path()).mkpath(QStringLiteral(".config"));
@@ -32,6 +41,11 @@ void isolateHome()
     ::setenv("XDG_CACHE_HOME", (root + "/.cache").constData(), 1);
 }
 
+void isolateHomePerTest()
+{
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshHomePerTest);
+}
+
 QString home()
 {
     return temporaryHome()->path();
@@ -40,6 +54,12 @@ QString home()
 QString dataFolder()
 {
     return applicationSupportDirectory();
+}
+
+QString temporaryFolderTemplate(const QString &prefix)
+{
+    return QDir::tempPath() + QLatin1Char('/') + prefix + QLatin1Char('-') + QString::number(::getpid())
+           + QStringLiteral("-XXXXXX");
 }
 
 } // namespace TestEnvironment
