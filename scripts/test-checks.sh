@@ -101,24 +101,16 @@ for prefix in velmora-session velmora-test tests_acceptance; do
   kept+=("$leftovers/$prefix-$$-Ab3dE9")
 done
 mkdir -p "${kept[@]}" "${gone[@]/%//inside}"
-if [ "$(id -u)" -eq 0 ]; then
-  chown -R 65534:65534 "${gone[0]}" "${kept[2]}"
-fi
-before=$failures
+[ "$(id -u)" -ne 0 ] || chown -R 65534:65534 "${gone[0]}" "${kept[2]}"
 bash scripts/remove-ended-test-folders.sh "$leftovers"
-for folder in "${gone[@]}"; do
-  if [ -e "$folder" ]; then
-    echo "FAILED: leftover test folders: ${folder##*/} of an ended run is still there"
-    failures=$((failures + 1))
-  fi
-done
-for folder in "${kept[@]}"; do
-  if [ ! -d "$folder" ]; then
-    echo "FAILED: leftover test folders: ${folder##*/} was removed"
-    failures=$((failures + 1))
-  fi
-done
-[ "$failures" -eq "$before" ] && echo "ok: leftover test folders"
+wrong=$(for folder in "${gone[@]}"; do [ ! -e "$folder" ] || echo " ${folder##*/} stayed"; done
+  for folder in "${kept[@]}"; do [ -d "$folder" ] || echo " ${folder##*/} went"; done)
+if [ -n "$wrong" ]; then
+  echo "FAILED: leftover test folders:$wrong"
+  failures=$((failures + 1))
+else
+  echo "ok: leftover test folders"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "check tests: $failures failed"
