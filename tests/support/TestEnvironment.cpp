@@ -3,6 +3,7 @@
 #include "records/ApplicationSupport.h"
 
 #include <QDir>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -21,8 +22,28 @@ std::unique_ptr<QTemporaryDir> &temporaryHome()
     return folder;
 }
 
+// Each case starts from the environment the program started its cases with
+// (a case may change PATH, say), in a home of its own.
 class FreshHomePerTest : public ::testing::EmptyTestEventListener {
-    void OnTestStart(const ::testing::TestInfo &) override { isolateHome(); }
+    void OnTestProgramStart(const ::testing::UnitTest &) override
+    {
+        m_start = QProcessEnvironment::systemEnvironment();
+    }
+    void OnTestStart(const ::testing::TestInfo &) override
+    {
+        const QProcessEnvironment now = QProcessEnvironment::systemEnvironment();
+        for (const QString &name : now.keys()) {
+            if (!m_start.contains(name))
+                qunsetenv(qPrintable(name));
+        }
+        for (const QString &name : m_start.keys()) {
+            if (now.value(name) != m_start.value(name) || !now.contains(name))
+                qputenv(qPrintable(name), m_start.value(name).toLocal8Bit());
+        }
+        isolateHome();
+    }
+
+    QProcessEnvironment m_start;
 };
 } // namespace
 
