@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Fails when a source under src/ includes a header from a layer above its own, or
-# when one screen includes another. The order, lowest first (docs/ARCHITECTURE.md):
+# Fails when a source under src/ includes a header from a layer above its own,
+# when one screen includes another, or when a source, or a file an include
+# reaches, lies under src/ outside every layer's folder (a header directly in
+# ui/screens, a new top-level folder): such a file would escape the order. The order, lowest first (docs/ARCHITECTURE.md):
 #   platform, records, profiles, execution, ui/platform, ui/components, ui/launch,
 #   the screens (each folder of ui/screens, and ui/menubar), app.
 #
@@ -83,9 +85,11 @@ bad = 0
 for file in files:
     own = os.path.relpath(file, src)
     source_layer = layer(own)
-    if source_layer is None:
-        continue
     shown = os.path.relpath(file)
+    if source_layer is None:
+        print(f"{shown}: {own} lies in no layer's folder")
+        bad += 1
+        continue
     with open(file, encoding="utf-8", errors="replace") as text:
         for number, line in enumerate(text, 1):
             match = include.match(line)
@@ -97,10 +101,11 @@ for file in files:
                 continue
             included = os.path.relpath(target, src)
             target_layer = layer(included)
-            if target_layer is None:
-                continue
             spelt = f"{form}{written}{'>' if form == '<' else form}"
-            if target_layer[0] > source_layer[0]:
+            if target_layer is None:
+                print(f"{shown}:{number}: {own} ({source_layer[1]}) includes {spelt} ({included}), which lies in no layer's folder")
+                bad += 1
+            elif target_layer[0] > source_layer[0]:
                 print(f"{shown}:{number}: {own} ({source_layer[1]}) includes {spelt} ({included}), a layer above it")
                 bad += 1
             elif target_layer[0] == source_layer[0] and target_layer[1] != source_layer[1]:
@@ -110,7 +115,7 @@ for file in files:
 for error in errors:
     print(f"include check: {error}")
 if bad:
-    print(f"include check: {bad} include(s) against the layer order")
+    print(f"include check: {bad} include(s) or file(s) against the layer order")
 if bad or errors:
     sys.exit(1)
 print(f"include check: layer order kept in {len(files)} file(s)")

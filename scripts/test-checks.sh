@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/scripts"
-cp scripts/check-includes.sh scripts/lint.sh "$scratch/scripts/"
+cp scripts/check-includes.sh scripts/lint.sh scripts/remove-ended-test-folders.sh "$scratch/scripts/"
 cd "$scratch"
 for stub in platform/Base.h platform/Base.cpp records/Store.h app/AppEnvironment.h ui/launch/Flow.h \
   ui/screens/services/ServicesController.h ui/screens/profiles/ProfilesController.h; do
@@ -59,6 +59,19 @@ for fault in "${include_faults[@]}"; do
   expect "include check on $file alone, $line" FAIL "$message" bash scripts/check-includes.sh "src/$file"
   rm "src/$file"
 done
+# A file outside every layer's folder fails as a source, and an include of it
+# fails even from a file the check is given alone.
+for loose in ui/screens/Loose.h extra/Helper.h; do
+  mkdir -p "src/$(dirname "$loose")"
+  echo '#pragma once' >"src/$loose"
+  expect "include check, $loose in the tree" FAIL "lies in no layer's folder" bash scripts/check-includes.sh
+  expect "include check on $loose alone" FAIL "lies in no layer's folder" bash scripts/check-includes.sh "src/$loose"
+  printf '#include "%s"\n' "$loose" >src/records/Planted.cpp
+  expect "include check, records/Planted.cpp includes $loose" FAIL "which lies in no layer's folder" \
+    bash scripts/check-includes.sh src/records/Planted.cpp
+  rm "src/$loose" src/records/Planted.cpp
+done
+rmdir src/extra
 printf '%s\n' "$clean_includes" >src/app/Clean.cpp
 expect "include check on a clean file alone" PASS "layer order kept in 1 file" \
   bash scripts/check-includes.sh src/app/Clean.cpp
@@ -77,6 +90,27 @@ scratch_git add src
 scratch_git commit --quiet -m sources
 scratch_git tag -a v0.0.1 -m v0.0.1
 expect "lint --ci, nothing changed since the tag" PASS "no source changed since v0.0.1" bash scripts/lint.sh --ci
+
+# The folders a killed test run left go, those of a run still going on (this
+# shell's) stay; as root, whoever owns them.
+leftovers="$scratch/tmp"
+ended=$(sh -c 'echo $$')
+gone=() kept=("$leftovers/velmora-test-Ab3dE9" "$leftovers/other-$ended-Ab3dE9")
+for prefix in velmora-session velmora-test tests_acceptance; do
+  gone+=("$leftovers/$prefix-$ended-Ab3dE9")
+  kept+=("$leftovers/$prefix-$$-Ab3dE9")
+done
+mkdir -p "${kept[@]}" "${gone[@]/%//inside}"
+[ "$(id -u)" -ne 0 ] || chown -R 65534:65534 "${gone[0]}" "${kept[2]}"
+bash scripts/remove-ended-test-folders.sh "$leftovers"
+wrong=$(for folder in "${gone[@]}"; do [ ! -e "$folder" ] || echo " ${folder##*/} stayed"; done
+  for folder in "${kept[@]}"; do [ -d "$folder" ] || echo " ${folder##*/} went"; done)
+if [ -n "$wrong" ]; then
+  echo "FAILED: leftover test folders:$wrong"
+  failures=$((failures + 1))
+else
+  echo "ok: leftover test folders"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "check tests: $failures failed"

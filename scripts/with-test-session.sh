@@ -8,13 +8,7 @@ set -euo pipefail
 # The folder names this script's process, so a run that was killed before it
 # could clean up has its folder removed by the next run.
 tmp=${TMPDIR:-/tmp}
-for old in "$tmp"/velmora-session-*-*; do
-  [ -d "$old" ] && [ -O "$old" ] || continue
-  pid=${old#"$tmp"/velmora-session-}
-  pid=${pid%%-*}
-  case "$pid" in '' | *[!0-9]*) continue ;; esac
-  [ -e "/proc/$pid" ] || rm -rf -- "$old"
-done
+bash "$(dirname "$0")/remove-ended-test-folders.sh" "$tmp"
 scratch=$(mktemp -d "$tmp/velmora-session-$$-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 # A signal ends the script through its EXIT trap, once the command has ended.

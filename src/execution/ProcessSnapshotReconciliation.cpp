@@ -42,10 +42,9 @@ ProcessSnapshotReconciliation::reconcile(QHash<QUuid, ServiceRuntimeInfo> runtim
                 result.usages.append(usage);
             }
         } else if (entry.state == ServiceLifecycleState::running || entry.pid || observation.tracked) {
-            // The output goes to the history with the ending.
             entry.markStopped();
             entry.processOutput.clear();
-            result.endings.append(Ending {id, before.processOutput});
+            result.endings.append(id);
         }
 
         if (entry != before) {

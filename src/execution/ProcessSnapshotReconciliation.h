@@ -39,18 +39,13 @@ public:
         qint32 pid = 0;
     };
 
-    struct Ending {
-        QUuid serviceId;
-        // The output shown until the process went.
-        QString output;
-    };
-
     struct Result {
         QHash<QUuid, ServiceRuntimeInfo> runtime;
         // The entries that differ from before, in the order observed.
         QList<QUuid> changed;
         QList<Usage> usages;
-        QList<Ending> endings;
+        // The services whose process went.
+        QList<QUuid> endings;
     };
 
     ProcessSnapshotReconciliation(const QList<ProcessSnapshot> &snapshots, QDateTime now);

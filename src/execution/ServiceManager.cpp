@@ -644,14 +644,13 @@ void ServiceManager::applyProcessSnapshots(const QList<ProcessSnapshot> &snapsho
     for (const ProcessSnapshotReconciliation::Usage &usage : std::as_const(result.usages))
         m_bookkeeping.recordUsage(usage.serviceId, usage.cpuPercent, usage.memoryBytes, usage.pid);
     QSet<QUuid> cleared;
-    for (const ProcessSnapshotReconciliation::Ending &ending : std::as_const(result.endings)) {
-        m_ownedPIDs.remove(ending.serviceId);
-        m_launchedHandles.remove(ending.serviceId);
+    for (const QUuid &ended : std::as_const(result.endings)) {
+        m_ownedPIDs.remove(ended);
+        m_launchedHandles.remove(ended);
         // A vanished child's record takes all its output, also what is not published yet.
-        m_bookkeeping.recordUnexpectedEnd(ending.serviceId, reconciliation.now(),
-                                          m_output.currentText(ending.serviceId));
-        if (m_output.reset(ending.serviceId))
-            cleared.insert(ending.serviceId);
+        m_bookkeeping.recordUnexpectedEnd(ended, reconciliation.now(), m_output.currentText(ended));
+        if (m_output.reset(ended))
+            cleared.insert(ended);
     }
     if (result.changed.isEmpty())
         return;

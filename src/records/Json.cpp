@@ -588,32 +588,6 @@ QByteArray serializePrettyElement(const Value &value)
     return output.take();
 }
 
-struct PrettyListWriter::Output : ByteArrayOutput {};
-
-PrettyListWriter::PrettyListWriter()
-    : m_output(std::make_unique<Output>())
-{}
-
-PrettyListWriter::~PrettyListWriter() = default;
-
-TextSpan PrettyListWriter::append(const Value &element)
-{
-    const QByteArrayView mark = m_count == 0 ? prettyList::opening : prettyList::separator;
-    m_output->append(mark.data(), mark.size());
-    ++m_count;
-    const qsizetype start = m_output->size();
-    PrettyOutput(*m_output).write(element, 1);
-    return {start, m_output->size() - start};
-}
-
-QByteArray PrettyListWriter::take()
-{
-    const QByteArrayView mark = m_count == 0 ? prettyList::empty : prettyList::closing;
-    m_output->append(mark.data(), mark.size());
-    m_count = 0;
-    return m_output->take();
-}
-
 QByteArray serializeCompact(const Value &value)
 {
     ByteArrayOutput output;

@@ -58,12 +58,22 @@ QByteArray serializePretty(const Value &value, int level = 0);
 // The punctuation of every stored list, as serializePretty lays out an
 // array: the mark before each element carries that element's indentation,
 // so an element's own text starts at its first character. Every writer of a
-// list takes its marks from here.
+// list, and the check of a stored one, takes its marks from here.
 namespace prettyList {
 inline constexpr QByteArrayView empty = "[]";
 inline constexpr QByteArrayView opening = "[\n  ";
 inline constexpr QByteArrayView separator = ",\n  ";
 inline constexpr QByteArrayView closing = "\n]";
+// The mark before element `index`.
+constexpr QByteArrayView before(qsizetype index)
+{
+    return index == 0 ? opening : separator;
+}
+// The mark after the last of `count` elements: the whole list when there is none.
+constexpr QByteArrayView after(qsizetype count)
+{
+    return count == 0 ? empty : closing;
+}
 } // namespace prettyList
 
 // One element of a list as serializePretty lays it out inside the whole
@@ -78,25 +88,6 @@ struct TextSpan {
     friend bool operator==(const TextSpan &, const TextSpan &) = default;
 };
 
-// Writes the same bytes as serializePretty of a whole array, element by
-// element, so that a long list never needs one document for all of it, with
-// the marks of prettyList.
-class PrettyListWriter {
-public:
-    PrettyListWriter();
-    ~PrettyListWriter();
-    PrettyListWriter(const PrettyListWriter &) = delete;
-    PrettyListWriter &operator=(const PrettyListWriter &) = delete;
-
-    // Returns where the element's text (as serializePrettyElement) lies in the result.
-    TextSpan append(const Value &element);
-    QByteArray take();
-
-private:
-    struct Output;
-    std::unique_ptr<Output> m_output;
-    qsizetype m_count = 0;
-};
 // No white space, keys sorted at every level.
 QByteArray serializeCompact(const Value &value);
 

@@ -37,18 +37,6 @@ QByteArray encodePrettyJson(const T &value)
     return json::serializePretty(encoded);
 }
 
-// The same bytes for a list, built one element at a time.
-template <typename T>
-QByteArray encodePrettyJson(const QList<T> &values)
-{
-    json::PrettyListWriter writer;
-    for (const T &value : values) {
-        json::Document document;
-        writer.append(JsonCodec<T>::encode(value, document.GetAllocator()));
-    }
-    return writer.take();
-}
-
 // One element of a list as encodePrettyJson writes it, from its first
 // character: what lies between the list's marks (json::prettyList).
 template <typename T>
@@ -66,18 +54,14 @@ T decodeJson(QByteArray bytes)
 }
 
 // Hands the text encodePrettyJson makes of a list to `putSeparator` (the
-// marks of json::prettyList) and `putElement` (each element's text), in order, so that a long list can be written as it
-// is encoded, never held whole.
+// marks of json::prettyList) and `putElement` (each element's text), in
+// order, so that a long list can be written as it is encoded, never held whole.
 template <typename T, typename PutSeparator, typename PutElement>
 void encodePrettyJsonPieces(const QList<T> &values, PutSeparator &&putSeparator, PutElement &&putElement)
 {
-    if (values.isEmpty()) {
-        putSeparator(json::prettyList::empty);
-        return;
-    }
     for (qsizetype index = 0; index < values.size(); ++index) {
-        putSeparator(index == 0 ? json::prettyList::opening : json::prettyList::separator);
+        putSeparator(json::prettyList::before(index));
         putElement(QByteArrayView(encodePrettyJsonElement(values.at(index))));
     }
-    putSeparator(json::prettyList::closing);
+    putSeparator(json::prettyList::after(values.size()));
 }

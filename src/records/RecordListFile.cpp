@@ -67,15 +67,16 @@ qsizetype objectEnd(QByteArrayView text, qsizetype start)
     return -1;
 }
 
-// The one mark, besides white space, that stands in a gap of a list: before
-// the first element, between two, after the last, or in an empty list.
-char markOf(QByteArrayView punctuation)
+// The marks, besides white space, that stand in a gap of a list: before the
+// first element, between two, after the last, or in an empty list.
+QByteArray marksOf(QByteArrayView punctuation)
 {
+    QByteArray marks;
     for (const char character : punctuation) {
         if (!isJsonSpace(character))
-            return character;
+            marks.append(character);
     }
-    return 0;
+    return marks;
 }
 
 // Thrown inside a write from a plan to end it, writing nothing.
@@ -93,7 +94,7 @@ public:
     // The mark before an element, which then starts at the layout's size.
     void startElement(size_t hash)
     {
-        write(m_layout.elements.isEmpty() ? json::prettyList::opening : json::prettyList::separator);
+        write(json::prettyList::before(m_layout.elements.size()));
         m_layout.elements.append({m_layout.size, 0, hash});
     }
     void elementBytes(QByteArrayView bytes)
@@ -106,7 +107,7 @@ public:
         startElement(hash);
         elementBytes(text);
     }
-    void finish() { write(m_layout.elements.isEmpty() ? json::prettyList::empty : json::prettyList::closing); }
+    void finish() { write(json::prettyList::after(m_layout.elements.size())); }
 
 private:
     void write(QByteArrayView bytes)
@@ -188,10 +189,8 @@ private:
     }
     void endGap()
     {
-        using namespace json::prettyList;
         const QByteArray expected =
-            atLastGap() ? (m_stored.elements.isEmpty() ? empty.toByteArray() : QByteArray(1, markOf(closing)))
-                        : QByteArray(1, markOf(m_next == 0 ? opening : separator));
+            marksOf(atLastGap() ? json::prettyList::after(m_stored.elements.size()) : json::prettyList::before(m_next));
         if (m_marks != expected)
             throw PlanStop::storedChanged;
         m_marks.clear();

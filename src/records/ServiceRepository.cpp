@@ -6,8 +6,6 @@
 
 #include <QScopeGuard>
 
-#include <thread>
-
 namespace {
 
 ManagedServiceClearPayload openPayload(const PersistedManagedServiceRecord &record,
@@ -190,17 +188,13 @@ VersionedRecordsRead<PersistedManagedServiceRecord> ServiceRepository::readRecor
             // The layout is taken while the text is checked for UTF-8, on
             // another core, and must be done before the parser decodes the
             // text in place.
-            bool indexed = false;
-            std::thread indexer(
-                [this, &indexed, text = QByteArrayView(*bytes)] { indexed = m_list.indexLocked(text); });
-            const auto joinIndexer = qScopeGuard([&indexer] {
-                if (indexer.joinable())
-                    indexer.join();
-            });
-            read = decodeVersionedRecords<PersistedManagedServiceRecord>(
-                file, std::move(*bytes), {"command", "executablePath"}, convertLegacy, [&indexer] { indexer.join(); });
-            if (indexer.joinable())
-                indexer.join();
+            QFuture<bool> indexing =
+                m_layoutIndexer.run([this, text = QByteArrayView(*bytes)] { return m_list.indexLocked(text); });
+            const auto waitForIndexer = qScopeGuard([&indexing] { indexing.waitForFinished(); });
+            read = decodeVersionedRecords<PersistedManagedServiceRecord>(file, std::move(*bytes),
+                                                                         {"command", "executablePath"}, convertLegacy,
+                                                                         [&indexing] { indexing.waitForFinished(); });
+            const bool indexed = indexing.result();
             // Only what decoded whole is worth keeping. Its records' text may
             // be laid out otherwise than the encoder would (another writer, an
             // older layout), so it is encoded again at the next write.

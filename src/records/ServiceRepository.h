@@ -102,5 +102,8 @@ private:
     // Whether this repository wrote the layout's bytes: only then are they
     // known to be laid out as the encoder lays them out.
     bool m_layoutWrittenHere = false;
+    // Takes a loaded file's layout while the executor's request decodes it;
+    // only ever waited for by that request, so it outlives every wait.
+    SerialExecutor m_layoutIndexer;
     SerialExecutor m_executor;
 };

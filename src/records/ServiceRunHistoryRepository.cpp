@@ -80,18 +80,19 @@ QByteArray maskedAsideCopy(const QByteArray &bytes, const QSet<QUuid> &profileID
                            const QString &fileName)
 {
     qsizetype leftOut = 0;
+    qsizetype kept = 0;
     QByteArray copy;
     for (const json::TextSpan &span : RecordListFile::wholeElementSpans(bytes, leftOut)) {
         try {
             json::ParsedDocument parsed = parseElement(QByteArrayView(bytes).sliced(span.offset, span.length));
             maskElementOfProfiles(parsed.document, profileIDs, profileNames);
-            copy.append(copy.isEmpty() ? json::prettyList::opening : json::prettyList::separator);
+            copy.append(json::prettyList::before(kept++));
             copy.append(json::serializePrettyElement(parsed.document));
         } catch (const json::DecodeError &) {
             leftOut += span.length;
         }
     }
-    copy.append(copy.isEmpty() ? json::prettyList::empty : json::prettyList::closing);
+    copy.append(json::prettyList::after(kept));
     if (leftOut > 0)
         qCCritical(lcPersistence, "Left %lld bytes that are no JSON out of the copy of %s kept aside",
                    static_cast<long long>(leftOut), qUtf8Printable(fileName));

@@ -264,7 +264,7 @@ const char *const keptVariables[] = {"PATH", "LANG", "ASAN_OPTIONS", "UBSAN_OPTI
 void FirstHourWalk::walkAsThrowawayAccount()
 {
     // The account's home sits in a folder only root may list, but the account may pass.
-    QTemporaryDir base;
+    QTemporaryDir base(TestEnvironment::temporaryFolderTemplate(QStringLiteral("tests_acceptance")));
     ASSERT_TRUE(base.isValid());
     ThrowawayAccount::removeOnSignal(base.path());
     const auto forget = qScopeGuard([&] { ThrowawayAccount::removeOnSignal(base.path(), false); });
@@ -284,6 +284,8 @@ void FirstHourWalk::walkAsThrowawayAccount()
     const QString session = home + QStringLiteral("/with-test-session.sh");
     ASSERT_TRUE(account.copyIn(QStringLiteral("/proc/self/exe"), program));
     ASSERT_TRUE(account.copyIn(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/with-test-session.sh"), session));
+    ASSERT_TRUE(account.copyIn(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/remove-ended-test-folders.sh"),
+                               home + QStringLiteral("/remove-ended-test-folders.sh")));
     QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
 
     QStringList environment {QStringLiteral("HOME=") + home, QStringLiteral("TMPDIR=/tmp"),

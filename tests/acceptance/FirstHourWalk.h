@@ -13,6 +13,7 @@
 #include "support/KeyringTestLock.h"
 #include "support/LogCapture.h"
 #include "support/StatusNotifierHost.h"
+#include "support/TestEnvironment.h"
 #include "support/XvfbServer.h"
 
 #include <QAbstractButton>
@@ -163,7 +164,7 @@ protected:
     TerminalFolderCleanup terminalCleanup;
     LogCapture logs;
     // The stand-in for sudo, which notes every line it reads in its log.
-    QTemporaryDir sudoFolder;
+    QTemporaryDir sudoFolder {TestEnvironment::temporaryFolderTemplate(QStringLiteral("tests_acceptance"))};
     QString sudoLog() const { return sudoFolder.filePath(QStringLiteral("sudo.log")); }
     // The protected-data session's clock, moved on by hand.
     QDateTime lockNow = QDateTime::currentDateTimeUtc();

@@ -3,10 +3,15 @@
 #include "records/ApplicationSupport.h"
 
 #include <QDir>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <memory>
+
+#include <unistd.h>
 
 namespace TestEnvironment {
 
@@ -16,12 +21,37 @@ std::unique_ptr<QTemporaryDir> &temporaryHome()
     static std::unique_ptr<QTemporaryDir> folder;
     return folder;
 }
+
+// Each case starts from the environment the program started its cases with
+// (a case may change PATH, say), in a home of its own.
+class FreshHomePerTest : public ::testing::EmptyTestEventListener {
+    void OnTestProgramStart(const ::testing::UnitTest &) override
+    {
+        m_start = QProcessEnvironment::systemEnvironment();
+    }
+    void OnTestStart(const ::testing::TestInfo &) override
+    {
+        const QProcessEnvironment now = QProcessEnvironment::systemEnvironment();
+        for (const QString &name : now.keys()) {
+            if (!m_start.contains(name))
+                qunsetenv(qPrintable(name));
+        }
+        for (const QString &name : m_start.keys()) {
+            if (now.value(name) != m_start.value(name) || !now.contains(name))
+                qputenv(qPrintable(name), m_start.value(name).toLocal8Bit());
+        }
+        isolateHome();
+    }
+
+    QProcessEnvironment m_start;
+};
 } // namespace
 
 void isolateHome()
 {
     auto &folder = temporaryHome();
-    folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velmora-test-XXXXXX"));
+    folder.reset();
+    folder = std::make_unique<QTemporaryDir>(temporaryFolderTemplate(QStringLiteral("velmora-test")));
     const QByteArray root = folder->path().toUtf8();
     QDir(folder->path()).mkpath(QStringLiteral(".local/share"));
     QDir(folder->path()).mkpath(QStringLiteral(".config"));
@@ -32,6 +62,11 @@ void isolateHome()
     ::setenv("XDG_CACHE_HOME", (root + "/.cache").constData(), 1);
 }
 
+void isolateHomePerTest()
+{
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshHomePerTest);
+}
+
 QString home()
 {
     return temporaryHome()->path();
@@ -40,6 +75,12 @@ QString home()
 QString dataFolder()
 {
     return applicationSupportDirectory();
+}
+
+QString temporaryFolderTemplate(const QString &prefix)
+{
+    return QDir::tempPath() + QLatin1Char('/') + prefix + QLatin1Char('-') + QString::number(::getpid())
+           + QStringLiteral("-XXXXXX");
 }
 
 } // namespace TestEnvironment

@@ -188,18 +188,6 @@ void ConsoleOutputView::setContent(const QString &text, bool autoScroll)
     applyText(text);
 }
 
-void ConsoleOutputView::appendOutput(const QString &added, qsizetype droppedFromFront)
-{
-    droppedFromFront = std::max<qsizetype>(0, droppedFromFront);
-    if (added.isEmpty() && droppedFromFront == 0)
-        return;
-    if (droppedFromFront >= m_text.size()) {
-        applyText(added.mid(droppedFromFront - m_text.size()));
-        return;
-    }
-    takeFollowingText(m_text.mid(droppedFromFront) + added, droppedFromFront, m_text.size() - droppedFromFront);
-}
-
 void ConsoleOutputView::followOutput(const QString &text, qsizetype droppedFromFront)
 {
     droppedFromFront = std::clamp<qsizetype>(droppedFromFront, 0, m_text.size());

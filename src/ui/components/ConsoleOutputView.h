@@ -23,8 +23,8 @@ class SymbolView;
 // the whole text again. A caller that knows how the text moved on skips the
 // comparison: followOutput() takes the new text with the units cut from the
 // front of the old one (and keeps the caller's string, sharing it rather than
-// copying it); appendOutput() takes only the addition. Either way text()
-// equals the caller's text; setting the same text again costs one comparison.
+// copying it). Either way text() equals the caller's text; setting the same
+// text again costs one comparison.
 //
 // A long text that replaces the whole output while auto-scroll is on (output
 // arriving faster than the runtime keeps it, so every update is new from its
@@ -43,9 +43,6 @@ public:
     void setContent(const QString &text, bool autoScroll);
     void setText(const QString &text) { setContent(text, m_autoScroll); }
     void setAutoScroll(bool autoScroll) { setContent(m_text, autoScroll); }
-    // The new text is (text() + added) without its first `droppedFromFront`
-    // UTF-16 units.
-    void appendOutput(const QString &added, qsizetype droppedFromFront = 0);
     // `text` is text() without its first `droppedFromFront` UTF-16 units,
     // followed by new output.
     void followOutput(const QString &text, qsizetype droppedFromFront);

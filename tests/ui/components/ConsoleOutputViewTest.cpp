@@ -172,28 +172,28 @@ TEST_F(ConsoleOutputViewTest, LineBreaksSplitAcrossUpdatesStayOneBreak)
     EXPECT_EQ(shown(*view), asShown(text));
 
     // Dropping "alpha\r" alone would split the CR LF pair: the view resets.
-    view->appendOutput(QStringLiteral("tail\r\n"), 6);
+    view->followOutput(view->text().mid(6) + QStringLiteral("tail\r\n"), 6);
     EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::reset);
     EXPECT_EQ(view->text(), text.mid(6) + QStringLiteral("tail\r\n"));
     EXPECT_EQ(shown(*view), asShown(view->text()));
 
     // Dropping the whole first line (CR LF counted as one break) cuts in place.
-    view->appendOutput(QStringLiteral("more\r\n"), 6);
+    view->followOutput(view->text().mid(6) + QStringLiteral("more\r\n"), 6);
     EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::cutAndAppend);
     EXPECT_EQ(shown(*view), asShown(view->text()));
 }
 
-TEST_F(ConsoleOutputViewTest, AppendOutputTakesAdditions)
+TEST_F(ConsoleOutputViewTest, FollowOutputTakesTheNewTextWithWhatWasCutFromTheFront)
 {
-    view->appendOutput(QStringLiteral("one\n"));
+    view->followOutput(QStringLiteral("one\n"), 0);
     EXPECT_FALSE(view->isShowingPlaceholder());
-    view->appendOutput(QStringLiteral("two\n"));
+    view->followOutput(QStringLiteral("one\ntwo\n"), 0);
     EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::append);
-    view->appendOutput(QStringLiteral("three\n"), 4);
+    view->followOutput(QStringLiteral("two\nthree\n"), 4);
     EXPECT_EQ(view->lastUpdatePath(), ConsoleOutputView::UpdatePath::cutAndAppend);
-    EXPECT_EQ(view->text(), QStringLiteral("two\nthree\n"));
-    // A cut reaching into the additions keeps only their end.
-    view->appendOutput(QStringLiteral("four\nfive\n"), 15);
+    EXPECT_EQ(shown(*view), QStringLiteral("two\nthree\n"));
+    // A cut past everything shown leaves only the new text.
+    view->followOutput(QStringLiteral("five\n"), 15);
     EXPECT_EQ(view->text(), QStringLiteral("five\n"));
     EXPECT_EQ(shown(*view), QStringLiteral("five\n"));
     // The same text again changes nothing.
@@ -220,7 +220,7 @@ TEST_F(ConsoleOutputViewTest, WholeNewTextsWhileFollowingLayOutOnlyTheEndUntilOu
 
     // Cuts and appends keep working on the end alone.
     const QString third = second.mid(51 * 10) + lines(7000, 10);
-    view->appendOutput(lines(7000, 10), 51 * 10);
+    view->followOutput(third, 51 * 10);
     EXPECT_EQ(view->text(), third);
     EXPECT_TRUE(third.endsWith(shown(*view)));
 
@@ -290,7 +290,7 @@ TEST_F(ConsoleOutputViewTest, ThePointerOverTheConsoleShowsTheScrollBarUntilItLe
     EXPECT_TRUE(view->isScrollerVisible());
     QTest::qWait(ConsoleOutputView::scrollerHideDelayMs + 100);
     EXPECT_TRUE(view->isScrollerVisible());
-    view->appendOutput(QStringLiteral("more\n"), 0); // output keeps it, too
+    view->followOutput(view->text() + QStringLiteral("more\n"), 0); // output keeps it, too
     EXPECT_TRUE(view->isScrollerVisible());
 
     QEvent leave(QEvent::Leave);
