@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDir>
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
+#include <cmath>
 #include <optional>
 
 #include <unistd.h>
@@ -197,6 +199,62 @@ struct VelmoraBinaryTest : ::testing::Test {
                 return node && a11y.press(*node);
             },
             10000);
+    }
+
+    // An unlocked keyring on the test's own bus, in a folder of its own; it
+    // ends with the bus.
+    void startKeyring()
+    {
+        if (!has("gnome-keyring-daemon") || !qEnvironmentVariableIsSet("VELMORA_PRIVATE_TEST_KEYRING"))
+            GTEST_SKIP() << "no private test keyring";
+        QProcessEnvironment environment = childEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), keyringFolder.path());
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), keyringFolder.path());
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment);
+        daemon.start(QStringLiteral("gnome-keyring-daemon"), {QStringLiteral("--daemonize"), QStringLiteral("--unlock"),
+                                                              QStringLiteral("--components=secrets")});
+        daemon.write("velmora-test-password");
+        daemon.closeWriteChannel();
+        ASSERT_TRUE(daemon.waitForFinished(10000));
+        ASSERT_EQ(daemon.exitCode(), 0) << daemon.readAllStandardError().toStdString();
+        const QString connection = QStringLiteral("velmora-test-keyring");
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return QDBusConnection::connectToBus(sessionBusAddress, connection)
+                    .interface()
+                    ->isServiceRegistered(QStringLiteral("org.freedesktop.secrets"));
+            },
+            10000));
+        QDBusConnection::disconnectFromBus(connection);
+    }
+    QTemporaryDir keyringFolder;
+
+    // The first node with this role and name that is on screen; screens
+    // that are not shown keep fields of the same names.
+    std::optional<AtSpiClient::Node> shown(const QString &role, const QString &name)
+    {
+        for (const AtSpiClient::Node &node : a11y.tree(*root)) {
+            if (a11y.roleName(node) == role && a11y.name(node) == name && a11y.has(node, AtSpiClient::State::showing))
+                return node;
+        }
+        return std::nullopt;
+    }
+
+    bool setTextWhenShown(const QString &field, const QString &text)
+    {
+        return waitUntil(
+            [&] {
+                const std::optional<AtSpiClient::Node> node = shown(QStringLiteral("text"), field);
+                return node && a11y.setText(*node, text);
+            },
+            10000);
+    }
+
+    static QByteArray stored(const char *file)
+    {
+        QFile data(AppFixture::dataFile(QString::fromLatin1(file)));
+        return data.open(QIODevice::ReadOnly) ? data.readAll() : QByteArray();
     }
 
     // Sidebar rows and list rows offer no press of their own: click where the
@@ -564,6 +622,59 @@ TEST_F(VelmoraWithTwoRunningServices, OutOfRangeAccessibilityCallsAreRefusedInRa
     expectACleanEnd();
 }
 
+// Value.SetCurrentValue sent as a method, which the toolkit's adaptor would
+// read as a Properties.Set, on the scroll bars of the list, the detail and
+// the editor.
+TEST_F(VelmoraWithTwoRunningServices, SetCurrentValueOnEveryValueObjectIsAnsweredInRangeAndRefusedOutside)
+{
+    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Create Service")));
+    ASSERT_TRUE(waitUntil([&] { return shown(button, QStringLiteral("Save")).has_value(); }, 10000));
+    const QString value = QStringLiteral("org.a11y.atspi.Value");
+    const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+    int objects = 0;
+    for (const AtSpiClient::Node &node : a11y.tree(*root)) {
+        const QStringList interfaces =
+            a11y.call(node, QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("GetInterfaces"))
+                .arguments()
+                .value(0)
+                .toStringList();
+        if (!interfaces.contains(value))
+            continue;
+        ++objects;
+        const auto property = [&](const char *name) {
+            return a11y.call(node, properties, QStringLiteral("Get"), {value, QString::fromLatin1(name)})
+                .arguments()
+                .value(0)
+                .value<QDBusVariant>()
+                .variant()
+                .toDouble();
+        };
+        const double minimum = property("MinimumValue");
+        const double maximum = property("MaximumValue");
+        for (const double wanted : {minimum, std::floor((minimum + maximum) / 2), maximum}) {
+            const QDBusMessage reply = a11y.call(node, value, QStringLiteral("SetCurrentValue"), {wanted});
+            ASSERT_EQ(velmora->state(), QProcess::Running) << node.path.toStdString() << " " << wanted;
+            EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+            EXPECT_EQ(property("CurrentValue"), wanted) << node.path.toStdString();
+        }
+        for (const double wanted : {minimum - 1, maximum + 1, qQNaN(), qInf()}) {
+            EXPECT_EQ(a11y.call(node, value, QStringLiteral("SetCurrentValue"), {wanted}).errorName(),
+                      QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"))
+                << node.path.toStdString() << " " << wanted;
+        }
+        const QDBusMessage set =
+            a11y.call(node, properties, QStringLiteral("Set"),
+                      {value, QStringLiteral("CurrentValue"), QVariant::fromValue(QDBusVariant(minimum))});
+        EXPECT_EQ(set.type(), QDBusMessage::ReplyMessage) << set.errorMessage().toStdString();
+        EXPECT_EQ(property("CurrentValue"), minimum);
+    }
+    EXPECT_GE(objects, 3);
+    ASSERT_EQ(velmora->state(), QProcess::Running);
+    EXPECT_TRUE(std::all_of(groups.cbegin(), groups.cend(), [](qint32 group) { return anyProcessInGroups({group}); }));
+    ::kill(pid_t(velmora->processId()), SIGTERM);
+    expectACleanEnd();
+}
+
 TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
 {
     const QString flood = QStringLiteral("yes 'velmora flood line of output, sixty-four bytes long, more or less'");
@@ -677,6 +788,83 @@ TEST_F(VelmoraBinaryTest, AScreenReaderCreatesSelectsStartsAndStopsAServiceWitho
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Stop")));
     EXPECT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).isEmpty(); }, 10000));
     EXPECT_TRUE(selectedRow("Stopped"));
+    terminateExpectingZero();
+}
+
+// Text entry, presses, a list's row selection and a combo box's item, all
+// through the accessibility bus.
+TEST_F(VelmoraBinaryTest, AScreenReaderCreatesAProfileSetsAShellFiltersTheListAndPicksTheProfileForAService)
+{
+    storeServices(
+        {{QStringLiteral("api"), QStringLiteral("sleep 100")}, {QStringLiteral("web"), QStringLiteral("sleep 200")}});
+    startKeyring();
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    startOnTheBus();
+    if (IsSkipped() || HasFatalFailure())
+        return;
+
+    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Environment Profiles")));
+    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Create Profile")));
+    ASSERT_TRUE(setTextWhenShown(QStringLiteral("Name"), QStringLiteral("Staging")));
+    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Add Variable")));
+    ASSERT_TRUE(setTextWhenShown(QStringLiteral("Key"), QStringLiteral("MODE")));
+    ASSERT_TRUE(setTextWhenShown(QStringLiteral("Value"), QStringLiteral("staging")));
+    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Save")));
+    ASSERT_TRUE(waitUntil([] { return stored("environments.json").contains("\"Staging\""); }, 10000));
+    EXPECT_TRUE(stored("environments.json").contains("\"MODE\""));
+
+    const QString shell = QStringLiteral("/usr/local/bin/read-aloud-shell");
+    ASSERT_TRUE(pressWhenShown(QStringLiteral("menu item"), QStringLiteral("Settings…")));
+    ASSERT_TRUE(setTextWhenShown(QStringLiteral("Default Shell"), shell));
+    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Save Settings")));
+    ASSERT_TRUE(waitUntil([&] { return stored("settings.json").contains(shell.toUtf8()); }, 10000));
+
+    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Services")));
+    ASSERT_TRUE(setTextWhenShown(QStringLiteral("Search by name"), QStringLiteral("api")));
+    const QString apiRow = QStringLiteral("api, sleep 100, Stopped");
+    EXPECT_TRUE(waitUntil([&] { return !a11y.findNamed(*root, QStringLiteral("web, sleep 200, Stopped")).has_value(); },
+                          10000));
+    const std::optional<AtSpiClient::Node> list = a11y.find(*root, QStringLiteral("list"), QStringLiteral("Services"));
+    ASSERT_TRUE(list);
+    EXPECT_EQ(
+        a11y.call(*list, QStringLiteral("org.a11y.atspi.Table"), QStringLiteral("AddRowSelection"), {0}).errorName(),
+        QString());
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto row = a11y.findNamed(*root, apiRow);
+            return row && a11y.has(*row, AtSpiClient::State::selected);
+        },
+        10000));
+
+    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Edit")));
+    std::optional<AtSpiClient::Node> picker;
+    ASSERT_TRUE(waitUntil(
+        [&] { return (picker = shown(QStringLiteral("combo box"), QStringLiteral("Profile"))).has_value(); }, 10000));
+    ASSERT_TRUE(a11y.doAction(*picker, QStringLiteral("ShowMenu")));
+    std::optional<AtSpiClient::Node> staging;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const std::optional<AtSpiClient::Node> choices =
+                a11y.find(*picker, QStringLiteral("list"), QStringLiteral("Profile"));
+            return choices && (staging = a11y.find(*choices, QStringLiteral("list item"), QStringLiteral("Staging")));
+        },
+        10000));
+    ASSERT_TRUE(a11y.doAction(*staging, QStringLiteral("Toggle")));
+    EXPECT_TRUE(a11y.has(*staging, AtSpiClient::State::selected));
+    ASSERT_TRUE(a11y.doAction(*picker, QStringLiteral("ShowMenu")));
+    ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Save")));
+
+    const auto apiProfile = [] {
+        ServiceRepository services(AppFixture::dataFile(QStringLiteral("services.json")));
+        for (const ManagedService &service : await(services.loadServices()).services) {
+            if (service.name == QStringLiteral("api"))
+                return service.environmentProfileId;
+        }
+        return std::optional<QUuid>();
+    };
+    ASSERT_TRUE(waitUntil([&] { return apiProfile().has_value(); }, 10000));
+    EXPECT_TRUE(stored("environments.json").contains(apiProfile()->toString(QUuid::WithoutBraces).toUpper().toUtf8()));
     terminateExpectingZero();
 }
 

@@ -1,4 +1,5 @@
 #include "ProfilesFixture.h"
+#include "../ScreenReader.h"
 #include "../services/ButtonLookup.h"
 
 #include "ui/components/MacTextField.h"
@@ -187,6 +188,30 @@ TEST_F(ProfileEditorViewTest, CreateModeHasNoDeleteAndSaveFollowsTheName)
     QTest::mouseClick(save, Qt::LeftButton);
     editor->saveFinished(true);
     EXPECT_FALSE(editor->isVisible());
+}
+
+TEST_F(ProfileEditorViewTest, NameKeyAndValueSetByAScreenReaderCountAsTyped)
+{
+    auto editor = open(ProfileEditorMode::create());
+    auto *save = editor->findChild<QPushButton *>(QStringLiteral("saveButton"));
+    setTextAsAScreenReader(editor->findChild<QLineEdit *>(QStringLiteral("nameField")), QStringLiteral("Staging"));
+    EXPECT_TRUE(save->isEnabled());
+    QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("addVariableButton")), Qt::LeftButton);
+    auto *row = editor->findChild<ProfileEditorVariableRow *>();
+    ASSERT_NE(row, nullptr);
+    setTextAsAScreenReader(row->keyField(), QStringLiteral("MY-KEY"));
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_EQ(editor->findChild<QLabel *>(QStringLiteral("invalidKeys"))->text(),
+              QStringLiteral("Invalid keys: MY-KEY"));
+    setTextAsAScreenReader(row->keyField(), QStringLiteral("MODE"));
+    setTextAsAScreenReader(row->valueField(), QStringLiteral("staging"));
+    ASSERT_TRUE(save->isEnabled());
+    QTest::mouseClick(save, Qt::LeftButton);
+    ASSERT_EQ(saved.size(), 1);
+    EXPECT_EQ(saved.first().name, QStringLiteral("Staging"));
+    ASSERT_EQ(saved.first().variables.size(), 1);
+    EXPECT_EQ(saved.first().variables.first().key, QStringLiteral("MODE"));
+    EXPECT_EQ(saved.first().variables.first().value, QStringLiteral("staging"));
 }
 
 TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)

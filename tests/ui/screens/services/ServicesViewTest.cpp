@@ -1,3 +1,4 @@
+#include "../ScreenReader.h"
 #include "ButtonLookup.h"
 #include "execution/ServiceManagerFixture.h"
 
@@ -20,6 +21,7 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -78,6 +80,24 @@ TEST_F(ServicesViewTest, SearchClearButtonNavigationResetAndEmptySpaceClick)
     const QRect firstRow = list()->visualRect(list()->model()->index(0, 0));
     QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, firstRow.center());
     EXPECT_EQ(controller().selectedServiceID(), api.id);
+}
+
+TEST_F(ServicesViewTest, ASearchSetByAScreenReaderFiltersAndTheControllersWritesDoNotComeBack)
+{
+    addService(QStringLiteral("api"), QStringLiteral("echo api"));
+    addService(QStringLiteral("web"), QStringLiteral("echo web"));
+    makeView();
+    auto *search = view->findChild<QLineEdit *>(QStringLiteral("searchField"));
+    setTextAsAScreenReader(search, QStringLiteral("api"));
+    EXPECT_EQ(controller().searchText(), QStringLiteral("api"));
+    EXPECT_EQ(list()->model()->rowCount(), 1);
+    EXPECT_TRUE(view->findChild<QAbstractButton *>(QStringLiteral("clearSearchButton"))->isVisible());
+
+    QSignalSpy searches(&controller(), &ServicesController::searchTextChanged);
+    controller().setSearchText(QStringLiteral("we"));
+    EXPECT_EQ(search->text(), QStringLiteral("we"));
+    EXPECT_EQ(searches.size(), 1);
+    EXPECT_EQ(list()->model()->rowCount(), 1);
 }
 
 TEST_F(ServicesViewTest, CreateOpensTheEditorAndItsSaveSelectsTheNewService)
@@ -374,6 +394,10 @@ TEST_F(ServicesViewTest, EveryWayOfSelectingARowSelectsItsServiceAndTheListShows
     EXPECT_EQ(controller().selectedServiceID(), web.id);
     controller().setSearchText(QString());
     EXPECT_EQ(theOneSelectedRow(), rowOf(web));
+    // The list's row selection, a screen reader's other way to pick.
+    ASSERT_TRUE(table->selectRow(rowOf(api)));
+    EXPECT_EQ(controller().selectedServiceID(), api.id);
+    EXPECT_EQ(theOneSelectedRow(), rowOf(api));
     await(manager.stop(api.id, true));
 }
 

@@ -1,3 +1,4 @@
+#include "../ScreenReader.h"
 #include "../services/ButtonLookup.h"
 
 #include "records/ApplicationSupport.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -172,6 +174,27 @@ TEST_F(SettingsTest, ControlsWaitForStartUpAndTheDraftIsReseededWhenShown)
     view.hide();
     view.show();
     EXPECT_EQ(shell->text(), chosenShell);
+}
+
+TEST_F(SettingsTest, AShellSetByAScreenReaderCanBeSavedAndTheControllersWritesDoNotComeBack)
+{
+    current.defaultShell = QStringLiteral("/bin/bash");
+    SettingsView view(&repository, currentSettings, apply);
+    view.show();
+    view.setApplicationReady(true);
+    auto *save = child<QPushButton>(view, "saveSettingsButton");
+    auto *shell = child<QLineEdit>(view, "defaultShellField");
+    setTextAsAScreenReader(shell, chosenShell);
+    EXPECT_EQ(view.controller().draft().defaultShell, chosenShell);
+    ASSERT_TRUE(save->isEnabled());
+    save->click();
+    ASSERT_TRUE(waitUntil([&] { return view.controller().saveMessage().has_value(); }));
+    EXPECT_EQ(stored().defaultShell, chosenShell);
+
+    QSignalSpy drafts(&view.controller(), &SettingsController::draftChanged);
+    view.controller().setDraftShell(QStringLiteral("/bin/zsh"));
+    EXPECT_EQ(shell->text(), QStringLiteral("/bin/zsh"));
+    EXPECT_EQ(drafts.size(), 1);
 }
 
 TEST_F(SettingsTest, ResetEndsTheShellEditInProgressBeforeTheDefaultsComeIn)
