@@ -145,58 +145,26 @@ TEST_F(ServiceEditorViewTest, DeleteAsksFirstAndAMissingProfileSurvivesAnUntouch
     EXPECT_EQ(saved->createdAt, now);
 }
 
-TEST_F(ServiceEditorViewTest, AScreenReaderPicksAProfileInTheNamedListAndKeysStillWaitForReturn)
+TEST_F(ServiceEditorViewTest, AScreenReaderPicksAProfileInTheNamedListAndKeysThereWaitForReturn)
 {
     const EnvironmentProfile dev = saveProfile(QStringLiteral("Dev"), {}, false);
     const EnvironmentProfile prod = saveProfile(QStringLiteral("Prod"), {}, false);
     ASSERT_TRUE(waitUntil([&] { return controller.profiles().size() == 2; }));
     auto view = editor(ServiceEditorMode::create(), ServicesController::newServiceDraft());
     auto *picker = view->findChild<QComboBox *>(QStringLiteral("profilePicker"));
-    QAccessibleInterface *combo = QAccessible::queryAccessibleInterface(picker);
-    QAccessibleInterface *list = combo->child(0);
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(picker)->child(0);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->text(QAccessible::Name), QStringLiteral("Profile"));
-    const auto item = [&](const QString &name) { return list->tableInterface()->cellAt(picker->findText(name), 0); };
-    const auto toggle = [&](const QString &name) {
-        QAccessibleInterface *cell = item(name);
-        QAccessibleActionInterface *actions = cell ? cell->actionInterface() : nullptr;
-        ASSERT_NE(actions, nullptr) << name.toStdString();
-        actions->doAction(QAccessibleActionInterface::toggleAction());
-    };
-    const auto chosen = [&] { return view->draft().environmentProfileId; };
-
-    // The item's Toggle, with the list open and shut, and back to a choice made before.
-    combo->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
-    ASSERT_TRUE(picker->view()->isVisible());
-    toggle(QStringLiteral("Prod"));
-    EXPECT_EQ(chosen(), prod.id);
-    EXPECT_EQ(combo->text(QAccessible::Value), QStringLiteral("Prod"));
-    EXPECT_TRUE(item(QStringLiteral("Prod"))->state().selected);
-    combo->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
-    EXPECT_FALSE(picker->view()->isVisible());
-    toggle(QStringLiteral("None"));
-    EXPECT_EQ(chosen(), std::nullopt);
-    toggle(QStringLiteral("Prod"));
-    EXPECT_EQ(chosen(), prod.id);
-    // The list's row selection.
-    ASSERT_TRUE(list->tableInterface()->selectRow(picker->findText(QStringLiteral("Dev"))));
-    EXPECT_EQ(chosen(), dev.id);
-
-    // Keys move through the open list and choose only with Return.
+    // The list's row selection, and back to the choice it opened on; then keys.
     picker->showPopup();
-    ASSERT_TRUE(picker->view()->isVisible());
+    ASSERT_TRUE(list->tableInterface()->selectRow(picker->findText(QStringLiteral("Prod"))));
+    EXPECT_EQ(view->draft().environmentProfileId, prod.id);
+    ASSERT_TRUE(list->tableInterface()->selectRow(0));
+    EXPECT_EQ(view->draft().environmentProfileId, std::nullopt);
     QTest::keyClick(picker->view(), Qt::Key_Down);
-    EXPECT_EQ(picker->view()->currentIndex().row(), picker->findText(QStringLiteral("Prod")));
-    EXPECT_EQ(chosen(), dev.id);
+    EXPECT_EQ(view->draft().environmentProfileId, std::nullopt);
     QTest::keyClick(picker->view(), Qt::Key_Return);
-    EXPECT_EQ(chosen(), prod.id);
-
-    QTest::keyClicks(view->findChild<QLineEdit *>(QStringLiteral("nameField")), QStringLiteral("api"));
-    view->findChild<QWidget *>(QStringLiteral("commandField"))->setFocus();
-    QTest::keyClicks(view->findChild<QWidget *>(QStringLiteral("commandField")), QStringLiteral("env"));
-    QTest::mouseClick(buttonNamed(*view, QStringLiteral("Save")), Qt::LeftButton);
-    ASSERT_TRUE(saved);
-    EXPECT_EQ(saved->environmentProfileId, prod.id);
+    EXPECT_EQ(view->draft().environmentProfileId, dev.id);
 }
 
 TEST_F(ServiceEditorViewTest, TerminalIsQuestionedOnlyWhenItStaysChosen)
