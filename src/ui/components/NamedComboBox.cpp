@@ -123,10 +123,18 @@ void NamedComboBox::watchListSelection()
 {
     QAbstractItemView *list = view();
     QItemSelectionModel *replaced = list->selectionModel();
-    list->setSelectionModel(new ListSelection(
-        list->model(), [this](int row) { choose(row); }, list));
+    auto *selection = new ListSelection(
+        list->model(), [this](int row) { choose(row); }, list);
+    list->setSelectionModel(selection);
     if (replaced && replaced->parent() == list)
         replaced->deleteLater();
+    // The combo box heard the selection it replaces for its highlighted signal.
+    connect(selection, &QItemSelectionModel::currentChanged, this, [this](const QModelIndex &current) {
+        if (!current.isValid())
+            return;
+        Q_EMIT highlighted(current.row());
+        Q_EMIT textHighlighted(itemText(current.row()));
+    });
 }
 
 void NamedComboBox::choose(int row)

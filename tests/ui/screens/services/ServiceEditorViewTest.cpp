@@ -161,8 +161,11 @@ TEST_F(ServiceEditorViewTest, AScreenReaderPicksAProfileInTheNamedListAndKeysThe
     EXPECT_EQ(view->draft().environmentProfileId, prod.id);
     ASSERT_TRUE(list->tableInterface()->selectRow(0));
     EXPECT_EQ(view->draft().environmentProfileId, std::nullopt);
+    int highlighted = 0;
+    QObject::connect(picker, &QComboBox::highlighted, [&] { ++highlighted; });
     QTest::keyClick(picker->view(), Qt::Key_Down);
     EXPECT_EQ(view->draft().environmentProfileId, std::nullopt);
+    EXPECT_EQ(highlighted, 1);
     QTest::keyClick(picker->view(), Qt::Key_Return);
     EXPECT_EQ(view->draft().environmentProfileId, dev.id);
 }
