@@ -128,7 +128,7 @@ void NamedComboBox::watchListSelection()
     list->setSelectionModel(selection);
     if (replaced && replaced->parent() == list)
         replaced->deleteLater();
-    // The combo box heard the selection it replaces for its highlighted signal.
+    // The combo box reported highlighted from the selection replaced here.
     connect(selection, &QItemSelectionModel::currentChanged, this, [this](const QModelIndex &current) {
         if (!current.isValid())
             return;
