@@ -23,6 +23,7 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
+#include <cmath>
 #include <optional>
 
 #include <unistd.h>
@@ -502,6 +503,29 @@ TEST_F(VelmoraWithTwoRunningServices, OutOfRangeAccessibilityCallsAreRefusedInRa
     EXPECT_EQ(a11y.call(gone, atspi("Accessible"), QStringLiteral("GetChildCount")).errorName(),
               QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"));
 
+    // Value.SetCurrentValue as a method (not Properties.Set) on every object with a value.
+    int valueObjects = 0;
+    for (const AtSpiClient::Node &node : a11y.tree(*root)) {
+        const auto number = [&](const char *name) {
+            const QVariantList property = a11y.call(node, atspi("org.freedesktop.DBus.Properties"),
+                                                    QStringLiteral("Get"), {atspi("Value"), QString::fromLatin1(name)})
+                                              .arguments();
+            return property.value(0).value<QDBusVariant>().variant();
+        };
+        if (!number("MaximumValue").isValid())
+            continue;
+        ++valueObjects;
+        const double minimum = number("MinimumValue").toDouble();
+        const double maximum = number("MaximumValue").toDouble();
+        for (const double wanted : {minimum, std::floor((minimum + maximum) / 2), maximum, maximum + 1})
+            EXPECT_EQ(
+                a11y.call(node, atspi("Value"), QStringLiteral("SetCurrentValue"), {wanted}).errorName().isEmpty(),
+                wanted <= maximum);
+        ASSERT_EQ(velmora->state(), QProcess::Running) << node.path.toStdString();
+        EXPECT_EQ(number("CurrentValue").toDouble(), maximum);
+    }
+    EXPECT_GE(valueObjects, 3);
+
     // Every method of the four objects with simple arguments, picked at random around the edges of the ranges.
     QList<std::tuple<AtSpiClient::Node, QString, QString, QString>> methods; // node, interface, member, signature
     for (const AtSpiClient::Node &node : {*root, *list, *field, *scrollBar}) {
@@ -608,6 +632,11 @@ TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
 TEST_F(VelmoraBinaryTest, AScreenReaderCreatesSelectsStartsAndStopsAServiceWithoutThePointer)
 {
     storeServices({{QStringLiteral("Nightly job"), QStringLiteral("sleep 200")}});
+    const QByteArray staging = QUuid::createUuid().toByteArray(QUuid::WithoutBraces).toUpper();
+    AppFixture::writeFile(
+        AppFixture::dataFile(QStringLiteral("environments.json")),
+        R"([{"clearPayload": {"variables": []}, "createdAt": "2026-01-01T00:00:00Z", "id": ")" + staging
+            + R"(", "formatVersion": 1, "isProtected": false, "name": "Staging", "updatedAt": "2026-01-01T00:00:00Z"}])");
     startOnTheBus();
     if (IsSkipped() || HasFatalFailure())
         return;
@@ -623,6 +652,14 @@ TEST_F(VelmoraBinaryTest, AScreenReaderCreatesSelectsStartsAndStopsAServiceWitho
             10000))
             << field.toStdString();
     }
+    // A profile picked from the combo box's list.
+    const std::optional<AtSpiClient::Node> picker =
+        a11y.find(*root, QStringLiteral("combo box"), QStringLiteral("Profile"));
+    ASSERT_TRUE(picker && a11y.doAction(*picker, QStringLiteral("ShowMenu")));
+    const std::optional<AtSpiClient::Node> item =
+        a11y.find(*picker, QStringLiteral("list item"), QStringLiteral("Staging"));
+    ASSERT_TRUE(item && a11y.doAction(*item, QStringLiteral("Toggle")));
+    ASSERT_TRUE(a11y.doAction(*picker, QStringLiteral("ShowMenu")));
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Save")));
 
     const auto selectedRow = [&](const char *state, const QString &row = QStringLiteral("Web server, sleep 300, ")) {
@@ -634,6 +671,8 @@ TEST_F(VelmoraBinaryTest, AScreenReaderCreatesSelectsStartsAndStopsAServiceWitho
             10000);
     };
     EXPECT_TRUE(selectedRow("Stopped"));
+    QFile services(AppFixture::dataFile(QStringLiteral("services.json")));
+    EXPECT_TRUE(services.open(QIODevice::ReadOnly) && services.readAll().contains(staging));
 
     // The other service, chosen through its row's action: Start starts it, not the one shown before.
     const auto toggleStopped = [&](const QString &row) {

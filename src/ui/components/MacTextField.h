@@ -5,11 +5,13 @@
 #include <QLineEdit>
 
 // A single-line text input. It takes no focus by itself (unless allowed), see
-// InitialFocusControl. textEdited fires on every keystroke; a screen that
-// changes the text from elsewhere calls setBoundText, which leaves the field
-// alone while the user edits it:
+// InitialFocusControl. A screen listens to textChanged, not textEdited: a
+// screen reader sets the text from outside, and that is typing too. A screen
+// that changes the text from elsewhere calls setBoundText, which leaves the
+// field alone while the user edits it; the setter it feeds must ignore an
+// unchanged value, so the write does not come back:
 //     auto *name = new MacTextField(QStringLiteral("Name"), MacTextField::Style::rounded);
-//     connect(name, &QLineEdit::textEdited, controller, &Controller::setName);
+//     connect(name, &QLineEdit::textChanged, controller, &Controller::setName);
 class MacTextField : public QLineEdit, public InitialFocusControl {
     Q_OBJECT
 public:

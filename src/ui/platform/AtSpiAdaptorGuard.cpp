@@ -314,7 +314,19 @@ bool AtSpiAdaptorGuard::handleMessage(const QDBusMessage &message, const QDBusCo
         refuse(message, connection, refusal->first, refusal->second);
         return true;
     }
+    if (interface == valueInterfaceName && member == QLatin1String("SetCurrentValue")) {
+        answerSetCurrentValue(message, connection);
+        return true;
+    }
     return adaptor->handleMessage(message, connection);
+}
+
+void AtSpiAdaptorGuard::answerSetCurrentValue(const QDBusMessage &message, const QDBusConnection &connection)
+{
+    // refusalOf has found the object, its value interface and a value in range.
+    interfaceAt(message.path())->valueInterface()->setCurrentValue(message.arguments().at(0));
+    if (message.isReplyRequired())
+        connection.send(message.createReply());
 }
 
 std::optional<std::pair<QDBusError::ErrorType, QString>> AtSpiAdaptorGuard::refusalOf(const QDBusMessage &message) const

@@ -21,7 +21,9 @@
 // pointer. The guard answers UnknownObject for a path that names no live
 // object, and InvalidArgs for an interface the object lacks (through
 // Properties too) and for an index, text offset or value outside what the
-// object has now.
+// object has now. The adaptor reads Value.SetCurrentValue's one argument as
+// if the call were Properties.Set (three arguments), so the guard sets the
+// value itself.
 class AtSpiAdaptorGuard final : public QDBusVirtualObject, public QAccessible::ActivationObserver {
     Q_OBJECT
 public:
@@ -42,6 +44,7 @@ private:
     // declares no such method.
     std::optional<QString> declaredSignature(const QString &path, const QString &interface, const QString &member);
     void answerGetAll(const QDBusMessage &message, const QDBusConnection &connection);
+    void answerSetCurrentValue(const QDBusMessage &message, const QDBusConnection &connection);
     // The error to answer instead of handing the call on, if any.
     std::optional<std::pair<QDBusError::ErrorType, QString>> refusalOf(const QDBusMessage &message) const;
     bool hasInterface(const QString &path, const QString &interface) const;

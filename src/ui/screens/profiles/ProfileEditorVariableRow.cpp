@@ -27,7 +27,7 @@ ProfileEditorVariableRow::ProfileEditorVariableRow(const EnvironmentVariable &va
     m_key->setFixedSize(150, 24);
     m_key->setText(variable.key);
     m_key->setAccessibleName(QStringLiteral("Key"));
-    connect(m_key, &QLineEdit::textEdited, this, [this](const QString &text) {
+    connect(m_key, &QLineEdit::textChanged, this, [this](const QString &text) {
         m_variable.key = text;
         Q_EMIT variableEdited(m_variable);
     });
@@ -39,7 +39,7 @@ ProfileEditorVariableRow::ProfileEditorVariableRow(const EnvironmentVariable &va
     m_value->setFixedHeight(24);
     m_value->setText(variable.value);
     m_value->setAccessibleName(QStringLiteral("Value"));
-    connect(m_value, &QLineEdit::textEdited, this, [this](const QString &text) {
+    connect(m_value, &QLineEdit::textChanged, this, [this](const QString &text) {
         m_variable.value = text;
         Q_EMIT variableEdited(m_variable);
     });

@@ -95,7 +95,7 @@ QWidget *ProfileEditorView::makeProfileSection()
     m_name->setAccessibleName(QStringLiteral("Name"));
     m_name->setFixedHeight(24);
     m_name->setText(m_model.draft.name);
-    connect(m_name, &QLineEdit::textEdited, this, [this](const QString &text) {
+    connect(m_name, &QLineEdit::textChanged, this, [this](const QString &text) {
         m_model.draft.name = text;
         refreshValidation();
     });

@@ -219,7 +219,10 @@ QWidget *ServiceEditorView::makeEnvironmentSection()
     m_profilePicker->setObjectName(QStringLiteral("profilePicker"));
     m_profilePicker->setAccessibleName(QStringLiteral("Profile"));
     fillProfilePicker();
-    connect(m_profilePicker, &QComboBox::activated, this, [this](int index) {
+    // Any change of choice, a screen reader's too; a refill is silent.
+    connect(m_profilePicker, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0)
+            return;
         const QVariant profileId = m_profilePicker->itemData(index);
         m_draft.environmentProfileId = profileId.isValid() ? std::optional<QUuid>(profileId.toUuid()) : std::nullopt;
     });

@@ -234,7 +234,7 @@ QWidget *ServicesView::makeSearchField()
     m_search = field->textField();
     m_clearSearch = field->clearButton();
     m_clearSearch->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; }"));
-    connect(m_search, &QLineEdit::textEdited, m_controller, &ServicesController::setSearchText);
+    connect(m_search, &QLineEdit::textChanged, m_controller, &ServicesController::setSearchText);
     connect(m_clearSearch, &QToolButton::clicked, this, [this] { m_controller->setSearchText(QString()); });
     connect(m_controller, &ServicesController::searchTextChanged, field,
             [this, field] { field->showText(m_controller->searchText()); });

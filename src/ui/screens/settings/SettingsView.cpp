@@ -126,7 +126,7 @@ QWidget *SettingsView::makeShellContent()
     m_shell->setObjectName(QStringLiteral("defaultShellField"));
     m_shell->setAccessibleName(QStringLiteral("Default Shell"));
     m_shell->setFixedHeight(24);
-    connect(m_shell, &QLineEdit::textEdited, m_controller, &SettingsController::setDraftShell);
+    connect(m_shell, &QLineEdit::textChanged, m_controller, &SettingsController::setDraftShell);
     return new LabeledField(QStringLiteral("Default Shell"), 130, m_shell);
 }
 

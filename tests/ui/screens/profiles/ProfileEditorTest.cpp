@@ -1,4 +1,5 @@
 #include "ProfilesFixture.h"
+#include "../ScreenReader.h"
 #include "../services/ButtonLookup.h"
 
 #include "ui/components/MacTextField.h"
@@ -187,6 +188,21 @@ TEST_F(ProfileEditorViewTest, CreateModeHasNoDeleteAndSaveFollowsTheName)
     QTest::mouseClick(save, Qt::LeftButton);
     editor->saveFinished(true);
     EXPECT_FALSE(editor->isVisible());
+}
+
+TEST_F(ProfileEditorViewTest, NameKeyAndValueSetByAScreenReaderCountAsTyped)
+{
+    auto editor = open(ProfileEditorMode::create());
+    setTextAsAScreenReader(editor->findChild<QLineEdit *>(QStringLiteral("nameField")), QStringLiteral("Staging"));
+    QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("addVariableButton")), Qt::LeftButton);
+    auto *row = editor->findChild<ProfileEditorVariableRow *>();
+    ASSERT_NE(row, nullptr);
+    setTextAsAScreenReader(row->keyField(), QStringLiteral("MODE"));
+    setTextAsAScreenReader(row->valueField(), QStringLiteral("staging"));
+    QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("saveButton")), Qt::LeftButton);
+    ASSERT_EQ(saved.size(), 1);
+    const EnvironmentVariable variable = saved.first().variables.value(0);
+    EXPECT_EQ(saved.first().name + u' ' + variable.key + u'=' + variable.value, QStringLiteral("Staging MODE=staging"));
 }
 
 TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)

@@ -7,6 +7,7 @@
 #include "ui/screens/services/ServiceEditorView.h"
 #include "ui/screens/services/ServicesController.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
@@ -142,6 +143,31 @@ TEST_F(ServiceEditorViewTest, DeleteAsksFirstAndAMissingProfileSurvivesAnUntouch
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->environmentProfileId, gone);
     EXPECT_EQ(saved->createdAt, now);
+}
+
+TEST_F(ServiceEditorViewTest, AScreenReaderPicksAProfileInTheNamedListAndKeysThereWaitForReturn)
+{
+    const EnvironmentProfile dev = saveProfile(QStringLiteral("Dev"), {}, false);
+    const EnvironmentProfile prod = saveProfile(QStringLiteral("Prod"), {}, false);
+    ASSERT_TRUE(waitUntil([&] { return controller.profiles().size() == 2; }));
+    auto view = editor(ServiceEditorMode::create(), ServicesController::newServiceDraft());
+    auto *picker = view->findChild<QComboBox *>(QStringLiteral("profilePicker"));
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(picker)->child(0);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->text(QAccessible::Name), QStringLiteral("Profile"));
+    // The list's row selection, and back to the choice it opened on; then keys.
+    picker->showPopup();
+    ASSERT_TRUE(list->tableInterface()->selectRow(picker->findText(QStringLiteral("Prod"))));
+    EXPECT_EQ(view->draft().environmentProfileId, prod.id);
+    ASSERT_TRUE(list->tableInterface()->selectRow(0));
+    EXPECT_EQ(view->draft().environmentProfileId, std::nullopt);
+    int highlighted = 0;
+    QObject::connect(picker, &QComboBox::highlighted, [&] { ++highlighted; });
+    QTest::keyClick(picker->view(), Qt::Key_Down);
+    EXPECT_EQ(view->draft().environmentProfileId, std::nullopt);
+    EXPECT_EQ(highlighted, 1);
+    QTest::keyClick(picker->view(), Qt::Key_Return);
+    EXPECT_EQ(view->draft().environmentProfileId, dev.id);
 }
 
 TEST_F(ServiceEditorViewTest, TerminalIsQuestionedOnlyWhenItStaysChosen)

@@ -1,3 +1,4 @@
+#include "../ScreenReader.h"
 #include "ButtonLookup.h"
 #include "execution/ServiceManagerFixture.h"
 
@@ -57,6 +58,9 @@ TEST_F(ServicesViewTest, SearchClearButtonNavigationResetAndEmptySpaceClick)
     QTest::mouseClick(clear, Qt::LeftButton);
     EXPECT_TRUE(search->text().isEmpty());
     EXPECT_FALSE(clear->isVisible());
+    setTextAsAScreenReader(search, QStringLiteral("web"));
+    EXPECT_EQ(list()->model()->rowCount(), 1);
+    controller().setSearchText(QString());
 
     QTest::keyClicks(search, QStringLiteral("ap"));
     auto *filter = view->findChild<SegmentedPicker *>(QStringLiteral("filterPicker"));

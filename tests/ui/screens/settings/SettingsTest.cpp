@@ -1,3 +1,4 @@
+#include "../ScreenReader.h"
 #include "../services/ButtonLookup.h"
 
 #include "records/ApplicationSupport.h"
@@ -167,6 +168,8 @@ TEST_F(SettingsTest, ControlsWaitForStartUpAndTheDraftIsReseededWhenShown)
     EXPECT_EQ(shell->text(), chosenShell);
     EXPECT_EQ(shell->placeholderText(), AppSettings::defaultShellPath());
     EXPECT_FALSE(child<QPushButton>(view, "saveSettingsButton")->isEnabled());
+    setTextAsAScreenReader(shell, QStringLiteral("/bin/read-aloud"));
+    EXPECT_TRUE(child<QPushButton>(view, "saveSettingsButton")->isEnabled());
 
     view.controller().setDraftShell(QStringLiteral("/bin/unsaved"));
     view.hide();
