@@ -255,7 +255,7 @@ TEST_F(EnvironmentProfilesManagerTest, SecretsAreLeftOutWhileKeyringGuidanceIsSh
 {
     const EnvironmentProfile profile = makeProfile("dev", {variable("TOKEN", "t0ken", true), variable("HOST", "db")});
     save(profile);
-    const QString tokenAccount = EnvironmentProfilesRepository::secretAccount(profile.id, profile.variables[0].id, 1);
+    const QString tokenAccount = EnvironmentProfilesRepository::secretAccount(profile.id, profile.variables[0].id);
     const KeychainError failure(KeychainError::Case::interactionNotAllowed);
     secrets->failOn(Operation::read, failure, tokenAccount);
     reload();

@@ -1,6 +1,7 @@
 #include "profiles/EnvironmentProfileValidationError.h"
 #include "profiles/EnvironmentProfilesRepository.h"
 #include "profiles/KeychainSecretStore.h"
+#include "profiles/ProtectedPayloadSealing.h"
 #include "records/ApplicationSupport.h"
 #include "records/ProtectedProfilesError.h"
 #include "support/Await.h"
@@ -15,6 +16,8 @@
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
+
+#include <limits>
 
 namespace {
 
@@ -62,8 +65,9 @@ EnvironmentProfile makeProfile(const char *name, QList<EnvironmentVariable> vari
     return {QUuid::createUuid(), QString::fromUtf8(name), std::move(variables), isProtected, stamp, stamp};
 }
 
-// A value's first save stores it under generation 1, each change under the next.
-QString account(const EnvironmentProfile &profile, const EnvironmentVariable &v, qint64 generation = 1)
+// A value's first save keeps the plain account; each change takes the next generation.
+QString account(const EnvironmentProfile &profile, const EnvironmentVariable &v,
+                std::optional<qint64> generation = std::nullopt)
 {
     return EnvironmentProfilesRepository::secretAccount(profile.id, v.id, generation);
 }
@@ -111,6 +115,12 @@ TEST(EnvironmentProfilesRepositoryKeyring, SecretLifecycleLeavesNoItemBehind)
     ASSERT_EQ(loaded.profiles.size(), 1);
     EXPECT_EQ(loaded.profiles[0], profile);
     EXPECT_FALSE(loaded.keychainError.has_value());
+
+    // A changed value moves to a generation of its own; the plain item goes.
+    profile.variables[0].value = QStringLiteral("changed-value");
+    await(repository.saveProfile(profile, std::nullopt));
+    EXPECT_EQ(keyring.allAccounts(), QStringList {account(profile, profile.variables[0], 1)});
+    EXPECT_EQ(await(repository.loadProfiles()).profiles.value(0), profile);
 
     // Emptied: the item goes, and loading gives the empty value without a failure.
     profile.variables[0].value.clear();
@@ -332,23 +342,41 @@ TEST_F(EnvironmentProfilesRepositoryTest, NewProtectedProfileWithoutKeyChangesNe
     EXPECT_FALSE(secrets->items().contains(account(profile, profile.variables[0])));
 }
 
-TEST_F(EnvironmentProfilesRepositoryTest, OrphanSweepWaitsWhileAnyProfileIsProtectedAndSparesOtherAccounts)
+// While a profile is protected, only its own saves know which items it owns;
+// every other "env." item of a known form is the sweep's.
+TEST_F(EnvironmentProfilesRepositoryTest, OrphanSweepSparesProtectedProfilesAndAccountsOfOtherForms)
 {
-    const QString orphan =
-        QStringLiteral("env.AAAAAAAA-2222-3333-4444-555555555555.BBBBBBBB-2222-3333-4444-555555555555");
-    const QString masterKey = QStringLiteral("protected-profiles.master-key.v1");
-    secrets->setItem(orphan, QStringLiteral("x"));
-    secrets->setItem(masterKey, QStringLiteral("k"));
-
-    EnvironmentProfile vault = makeProfile("vault", {}, true);
+    EnvironmentProfile vault = makeProfile("vault", {variable("S", QStringLiteral("s"), true)}, true);
     save(vault, key);
-    save(makeProfile("plain", {variable("A", QStringLiteral("1"))}));
-    EXPECT_TRUE(secrets->items().contains(orphan));
+    const EnvironmentProfile plain = makeProfile("plain", {variable("A", QStringLiteral("1"), true)});
+    save(plain);
+    const QString gone =
+        QStringLiteral("env.AAAAAAAA-2222-3333-4444-555555555555.BBBBBBBB-2222-3333-4444-555555555555");
+    const QString vaultLeftover = account(vault, variable("T", "t"), 4);
+    const QString vaultLowerCase = account(vault, vault.variables[0]).toLower();
+    const QStringList spared = {QStringLiteral("protected-profiles.master-key.v1"),
+                                QStringLiteral("env.garbage"),
+                                gone + QStringLiteral(".0"),
+                                gone + QStringLiteral(".-1"),
+                                vaultLeftover,
+                                vaultLowerCase};
+    for (const QString &name :
+         spared + QStringList {gone, gone + QStringLiteral(".9007199254740992"), account(plain, plain.variables[0], 3)})
+        secrets->setItem(name, QStringLiteral("x"));
 
+    save(makeProfile("other", {}));
+    QStringList left = secrets->items().keys();
+    QStringList expected =
+        spared + QStringList {account(plain, plain.variables[0]), account(vault, vault.variables[0])};
+    left.sort();
+    expected.sort();
+    EXPECT_EQ(left, expected);
+
+    // Once the vault is clear, its own save takes what it does not name.
     vault.isProtected = false;
     save(vault, key);
-    EXPECT_FALSE(secrets->items().contains(orphan));
-    EXPECT_TRUE(secrets->items().contains(masterKey));
+    EXPECT_FALSE(secrets->items().contains(vaultLeftover));
+    EXPECT_TRUE(secrets->items().contains(account(vault, vault.variables[0])));
 }
 
 TEST_F(EnvironmentProfilesRepositoryTest, UnreadableSecretsAreReportedAndNeverClearedByASave)
@@ -380,7 +408,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, UnreadableSecretsAreReportedAndNeverCl
     EnvironmentProfile retyped = loaded.profiles[0];
     retyped.variables[1].value = QStringLiteral("two again");
     save(retyped);
-    EXPECT_EQ(secrets->items().value(account(profile, profile.variables[1], 2)), QStringLiteral("two again"));
+    EXPECT_EQ(secrets->items().value(account(profile, profile.variables[1], 1)), QStringLiteral("two again"));
     try {
         await(repository.loadProtectedProfile(profile.id, key));
         ADD_FAILURE() << "opened despite a failed read";
@@ -476,4 +504,79 @@ TEST_F(EnvironmentProfilesRepositoryTest, RecordWithoutPayloadIsLeftOutAndRefuse
     EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { remove(profile.id); }), Case::decryptionFailed);
     EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { await(repository.loadProtectedProfile(profile.id, key)); }),
               Case::decryptionFailed);
+}
+
+// A generation outside 1...2^53 is damage, in a clear record and in a sealed
+// one; the last generation is kept, but a change that would pass it fails.
+TEST_F(EnvironmentProfilesRepositoryTest, GenerationsOutsideTheirRangeAreDamageAndTheLastIsNeverPassed)
+{
+    EnvironmentProfile profile = makeProfile("dev", {variable("TOKEN", QStringLiteral("t"), true)});
+    save(profile);
+    const PersistedEnvironmentProfileRecord stored = await(repository.loadRecords()).value(0);
+    const auto withGeneration = [&](qint64 generation) {
+        PersistedEnvironmentProfileRecord record = stored;
+        record.clearPayload->variables[0].secretGeneration = generation;
+        return record;
+    };
+    EnvironmentProfile edited = profile;
+    edited.variables[0].value = QStringLiteral("edited");
+    for (const qint64 generation :
+         {std::numeric_limits<qint64>::max(), qint64(-1), qint64(0), EnvironmentVariable::maxSecretGeneration + 1}) {
+        SCOPED_TRACE(generation);
+        writeFile(encodePrettyJson(QList {withGeneration(generation)}));
+        LogCapture log;
+        EXPECT_TRUE(load().profiles.isEmpty());
+        EXPECT_TRUE(log.contains(QStringLiteral("is not a generation")));
+        EXPECT_EQ(save(edited).size(), 1);
+        EXPECT_EQ(setAsideCopies().size(), 1);
+        for (const QString &name : setAsideCopies())
+            QFile::remove(applicationSupportDirectory() + QLatin1Char('/') + name);
+    }
+
+    PersistedEnvironmentProfileRecord sealed = withGeneration(std::numeric_limits<qint64>::max());
+    sealed.isProtected = true;
+    sealed.protectionVersion = PersistedEnvironmentProfileRecord::currentProtectionVersion;
+    sealed.encryptedPayload = sealProtectedProfilePayload(*sealed.clearPayload, sealed.id, key);
+    sealed.clearPayload.reset();
+    writeFile(encodePrettyJson(QList {sealed}));
+    EXPECT_EQ(load().lockedProfileIDs, QSet<QUuid> {profile.id});
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { await(repository.loadProtectedProfile(profile.id, key)); }),
+              Case::decryptionFailed);
+    edited.isProtected = true;
+    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { save(edited, key); }), Case::decryptionFailed);
+
+    const qint64 last = EnvironmentVariable::maxSecretGeneration;
+    writeFile(encodePrettyJson(QList {withGeneration(last)}));
+    secrets->setItem(account(profile, profile.variables[0], last), QStringLiteral("t"));
+    EXPECT_EQ(load().profiles, QList {profile});
+    save(profile);
+    const QByteArray before = fileBytes();
+    edited.isProtected = false;
+    EXPECT_THROW(save(edited), FileStoreError);
+    EXPECT_EQ(fileBytes(), before);
+    EXPECT_EQ(secrets->items().keys(), QStringList {account(profile, profile.variables[0], last)});
+}
+
+// Only the first record with an id is the profile; a later clear one carrying
+// a protected profile's ids must not read that profile's secrets unlocked.
+TEST_F(EnvironmentProfilesRepositoryTest, ALaterRecordWithTheSameIdReadsNoSecrets)
+{
+    const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", QStringLiteral("sealed"), true)}, true);
+    save(vault, key);
+    QList<PersistedEnvironmentProfileRecord> records = await(repository.loadRecords());
+    PersistedEnvironmentProfileRecord copy = records[0];
+    copy.isProtected = false;
+    copy.protectionVersion.reset();
+    copy.encryptedPayload.reset();
+    copy.clearPayload = EnvironmentProfileClearPayload {{variable("TOKEN", QString(), true)}};
+    copy.clearPayload->variables[0].id = vault.variables[0].id;
+    records.append(copy);
+    writeFile(encodePrettyJson(records));
+
+    const int readsBefore = secrets->callCount(Operation::read);
+    const EnvironmentProfilesRepository::LoadResult loaded = load();
+    ASSERT_EQ(loaded.profiles.size(), 2);
+    EXPECT_EQ(loaded.profiles[1].variables.value(0).value, QString());
+    EXPECT_EQ(secrets->callCount(Operation::read), readsBefore);
+    EXPECT_EQ(await(repository.loadProtectedProfile(vault.id, key)), vault);
 }
