@@ -169,7 +169,11 @@ QCoro::Task<EnvironmentProfile> EnvironmentProfilesManager::unlockProfile(QUuid 
 
     std::optional<EnvironmentProfile> opened;
     try {
-        opened = co_await m_repository.loadProtectedProfile(id, key);
+        QFuture<EnvironmentProfile> opening = m_repository.loadProtectedProfile(id, key);
+        co_await opening;
+        // Taken out, not copied: the awaiting machinery keeps the future a
+        // while longer, and a copy there would outlive a lock unwiped.
+        opened = opening.takeResult();
     } catch (const KeychainError &error) {
         if (self)
             reportKeychainFailure(error);

@@ -1,7 +1,6 @@
 #include "profiles/EnvironmentProfileValidationError.h"
 #include "profiles/EnvironmentProfilesRepository.h"
 #include "profiles/KeychainSecretStore.h"
-#include "profiles/ProtectedPayloadSealing.h"
 #include "records/ApplicationSupport.h"
 #include "records/ProtectedProfilesError.h"
 #include "support/Await.h"
@@ -115,12 +114,6 @@ TEST(EnvironmentProfilesRepositoryKeyring, SecretLifecycleLeavesNoItemBehind)
     ASSERT_EQ(loaded.profiles.size(), 1);
     EXPECT_EQ(loaded.profiles[0], profile);
     EXPECT_FALSE(loaded.keychainError.has_value());
-
-    // A changed value moves to a generation of its own; the plain item goes.
-    profile.variables[0].value = QStringLiteral("changed-value");
-    await(repository.saveProfile(profile, std::nullopt));
-    EXPECT_EQ(keyring.allAccounts(), QStringList {account(profile, profile.variables[0], 1)});
-    EXPECT_EQ(await(repository.loadProfiles()).profiles.value(0), profile);
 
     // Emptied: the item goes, and loading gives the empty value without a failure.
     profile.variables[0].value.clear();
@@ -346,24 +339,19 @@ TEST_F(EnvironmentProfilesRepositoryTest, NewProtectedProfileWithoutKeyChangesNe
 // every other "env." item of a known form is the sweep's.
 TEST_F(EnvironmentProfilesRepositoryTest, OrphanSweepSparesProtectedProfilesAndAccountsOfOtherForms)
 {
-    EnvironmentProfile vault = makeProfile("vault", {variable("S", "s", true)}, true);
+    const EnvironmentProfile vault = makeProfile("vault", {variable("S", "s", true)}, true);
     save(vault, key);
     const QString gone =
         QStringLiteral("env.AAAAAAAA-2222-3333-4444-555555555555.BBBBBBBB-2222-3333-4444-555555555555");
-    const QString vaultLeftover = account(vault, variable("T", "t"), 4);
     QStringList spared {QStringLiteral("protected-profiles.master-key.v1"), QStringLiteral("env.garbage"),
-                        gone + QStringLiteral(".0"), vaultLeftover, account(vault, vault.variables[0]).toLower()};
+                        gone + QStringLiteral(".0"), account(vault, variable("T", "t"), 4),
+                        account(vault, vault.variables[0]).toLower()};
     for (const QString &name : spared + QStringList {gone, gone + QStringLiteral(".9")})
         secrets->setItem(name, QStringLiteral("x"));
     save(makeProfile("plain", {}));
     spared.append(account(vault, vault.variables[0]));
     spared.sort();
     EXPECT_EQ(secrets->items().keys(), spared);
-
-    // Once the vault is clear, its own save takes what it does not name.
-    vault.isProtected = false;
-    save(vault, key);
-    EXPECT_FALSE(secrets->items().contains(vaultLeftover));
 }
 
 TEST_F(EnvironmentProfilesRepositoryTest, UnreadableSecretsAreReportedAndNeverClearedByASave)
@@ -444,7 +432,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, InvalidKeyChangesNothing)
 
 TEST_F(EnvironmentProfilesRepositoryTest, SharedIdsAndDeletes)
 {
-    const EnvironmentProfile profile = makeProfile("a", {variable("A", QStringLiteral("1"))});
+    const EnvironmentProfile profile = makeProfile("a", {variable("A", QStringLiteral("1"), true)});
     save(profile);
     save(makeProfile("other", {}));
     const QByteArray single = fileBytes();
@@ -453,13 +441,18 @@ TEST_F(EnvironmentProfilesRepositoryTest, SharedIdsAndDeletes)
     EXPECT_EQ(remove(QUuid::createUuid()).size(), 2);
     EXPECT_EQ(fileBytes(), single);
 
-    // Two records with one id: both load, a save replaces the first, a delete removes both.
+    // Two records with one id: both load, only the first with its secrets (the
+    // later one may carry a protected profile's ids); a save replaces the
+    // first, a delete removes both.
     QList<PersistedEnvironmentProfileRecord> records = await(repository.loadRecords());
     PersistedEnvironmentProfileRecord twin = records[0];
     twin.name = QStringLiteral("twin");
     records.append(twin);
     writeFile(encodePrettyJson(records));
-    ASSERT_EQ(load().profiles.size(), 3);
+    const QList<EnvironmentProfile> loaded = load().profiles;
+    ASSERT_EQ(loaded.size(), 3);
+    EXPECT_EQ(loaded[0].variables[0].value, QStringLiteral("1"));
+    EXPECT_EQ(loaded[2].variables[0].value, QString());
 
     EnvironmentProfile renamed = profile;
     renamed.name = QStringLiteral("renamed");
@@ -493,8 +486,8 @@ TEST_F(EnvironmentProfilesRepositoryTest, RecordWithoutPayloadIsLeftOutAndRefuse
               Case::decryptionFailed);
 }
 
-// A generation outside 1...2^53 is damage, in a clear record and in a sealed
-// one; the last generation is kept, but a change that would pass it fails.
+// A generation outside 1...2^53 is damage; the last one is kept, but a change
+// that would pass it fails.
 TEST_F(EnvironmentProfilesRepositoryTest, GenerationsOutsideTheirRangeAreDamageAndTheLastIsNeverPassed)
 {
     EnvironmentProfile profile = makeProfile("dev", {variable("TOKEN", "t", true)});
@@ -509,13 +502,6 @@ TEST_F(EnvironmentProfilesRepositoryTest, GenerationsOutsideTheirRangeAreDamageA
         EXPECT_TRUE(log.contains(QStringLiteral("is not a generation")));
         EXPECT_EQ(save(profile).size(), 1);
     }
-    PersistedEnvironmentProfileRecord sealed = record;
-    sealed.isProtected = true;
-    sealed.encryptedPayload = sealProtectedProfilePayload(*record.clearPayload, record.id, key);
-    sealed.clearPayload.reset();
-    writeFile(encodePrettyJson(QList {sealed}));
-    EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { await(repository.loadProtectedProfile(profile.id, key)); }),
-              Case::decryptionFailed);
 
     generation = EnvironmentVariable::maxSecretGeneration;
     writeFile(encodePrettyJson(QList {record}));
@@ -525,22 +511,4 @@ TEST_F(EnvironmentProfilesRepositoryTest, GenerationsOutsideTheirRangeAreDamageA
     profile.variables[0].value = QStringLiteral("edited");
     EXPECT_THROW(save(profile), FileStoreError);
     EXPECT_EQ(fileBytes(), before);
-}
-
-// Only the first record with an id is the profile; a later clear one carrying
-// a protected profile's ids must not read that profile's secret unlocked.
-TEST_F(EnvironmentProfilesRepositoryTest, ALaterRecordWithTheSameIdReadsNoSecrets)
-{
-    const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "sealed", true)}, true);
-    save(vault, key);
-    QList<PersistedEnvironmentProfileRecord> records = await(repository.loadRecords());
-    records.append(records[0]);
-    records[1].isProtected = false;
-    records[1].encryptedPayload.reset();
-    records[1].clearPayload =
-        EnvironmentProfileClearPayload {{{vault.variables[0].id, QStringLiteral("TOKEN"), {}, true}}};
-    writeFile(encodePrettyJson(records));
-    secrets->setItem(account(vault, vault.variables[0]), QStringLiteral("sealed"));
-    ASSERT_EQ(load().profiles.size(), 2);
-    EXPECT_EQ(load().profiles[1].variables.value(0).value, QString());
 }
