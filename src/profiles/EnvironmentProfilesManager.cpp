@@ -108,6 +108,8 @@ QCoro::Task<> EnvironmentProfilesManager::saveProfile(EnvironmentProfile profile
         QSet<QUuid> locked = m_lockedProfileIDs;
         locked.remove(profile.id);
         setLockedProfileIDs(std::move(locked));
+    } else if (profile.isProtected) {
+        EnvironmentVariable::wipeValues(profile.variables);
     }
     // A keyring failure of the reload stays reported: clearing it would let
     // launches run with empty secret values and no warning.
@@ -167,7 +169,11 @@ QCoro::Task<EnvironmentProfile> EnvironmentProfilesManager::unlockProfile(QUuid 
 
     std::optional<EnvironmentProfile> opened;
     try {
-        opened = co_await m_repository.loadProtectedProfile(id, key);
+        QFuture<EnvironmentProfile> opening = m_repository.loadProtectedProfile(id, key);
+        co_await opening;
+        // Taken out, not copied: the awaiting machinery keeps the future a
+        // while longer, and a copy there would outlive a lock unwiped.
+        opened = opening.takeResult();
     } catch (const KeychainError &error) {
         if (self)
             reportKeychainFailure(error);
@@ -177,8 +183,10 @@ QCoro::Task<EnvironmentProfile> EnvironmentProfilesManager::unlockProfile(QUuid 
         throw lockedError();
     // A lock while the profile was being opened ends this unlock too: its
     // variables must not reappear after the person locked.
-    if (lockGeneration != m_lockGeneration)
+    if (lockGeneration != m_lockGeneration) {
+        EnvironmentVariable::wipeValues(opened->variables);
         throw lockedError();
+    }
     // Deleted meanwhile: do not bring it back.
     if (!profile(id))
         throw ProtectedProfilesError(ProtectedProfilesError::Case::decryptionFailed);
@@ -242,20 +250,24 @@ EnvironmentProfilesManager::runEnvironmentEntries(const std::optional<QUuid> &pr
 void EnvironmentProfilesManager::handleProtectedProfilesLocked()
 {
     ++m_lockGeneration;
-    QSet<QUuid> protectedIDs;
-    for (const EnvironmentProfile &candidate : std::as_const(m_profiles)) {
-        if (candidate.isProtected)
-            protectedIDs.insert(candidate.id);
-    }
-    if (protectedIDs.isEmpty())
+    const bool anyProtected = std::any_of(m_profiles.cbegin(), m_profiles.cend(),
+                                          [](const EnvironmentProfile &candidate) { return candidate.isProtected; });
+    if (!anyProtected)
         return;
 
-    QList<EnvironmentProfile> forgotten = m_profiles;
-    for (EnvironmentProfile &candidate : forgotten) {
-        if (candidate.isProtected)
-            candidate.variables.clear();
+    // Forgotten in place: an edited copy would share every value, and a
+    // shared value cannot be wiped.
+    QSet<QUuid> protectedIDs;
+    bool forgotAny = false;
+    for (EnvironmentProfile &candidate : m_profiles) {
+        if (!candidate.isProtected)
+            continue;
+        protectedIDs.insert(candidate.id);
+        forgotAny = forgotAny || !candidate.variables.isEmpty();
+        EnvironmentVariable::wipeValues(candidate.variables);
     }
-    setProfiles(std::move(forgotten));
+    if (forgotAny)
+        Q_EMIT profilesChanged();
     setLockedProfileIDs(m_lockedProfileIDs | protectedIDs);
 }
 

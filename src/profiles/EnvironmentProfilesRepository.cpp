@@ -1,6 +1,7 @@
 #include "profiles/EnvironmentProfilesRepository.h"
 
 #include "platform/Logging.h"
+#include "platform/SensitiveBytes.h"
 #include "profiles/KeychainSecretStore.h"
 #include "profiles/ProtectedPayloadSealing.h"
 #include "records/VersionedRecordsFile.h"
@@ -9,8 +10,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QScopeGuard>
 
-#include <algorithm>
 #include <mutex>
 #include <utility>
 
@@ -27,6 +29,46 @@ qsizetype indexOfRecord(const QList<Record> &records, const QUuid &id)
             return i;
     }
     return -1;
+}
+
+struct SecretItem {
+    QUuid profileId;
+    QUuid variableId;
+    std::optional<qint64> generation;
+};
+
+// "env.<profile id>.<variable id>[.<generation>]", ids in any letter case;
+// none for every other account.
+std::optional<SecretItem> parseSecretAccount(const QString &account)
+{
+    if (!account.startsWith(secretAccountPrefix))
+        return std::nullopt;
+    const QStringList parts = account.mid(secretAccountPrefix.size()).split(QLatin1Char('.'));
+    if (parts.size() < 2 || parts.size() > 3)
+        return std::nullopt;
+    const std::optional<QUuid> profileId = json::parseUuid(parts.at(0));
+    const std::optional<QUuid> variableId = json::parseUuid(parts.at(1));
+    if (!profileId || !variableId)
+        return std::nullopt;
+    SecretItem item {*profileId, *variableId, std::nullopt};
+    if (parts.size() == 3) {
+        static const QRegularExpression digits(QStringLiteral("^[0-9]{1,16}$"));
+        const qint64 generation = parts.at(2).toLongLong();
+        if (!digits.match(parts.at(2)).hasMatch() || generation < 1
+            || generation > EnvironmentVariable::maxSecretGeneration)
+            return std::nullopt;
+        item.generation = generation;
+    }
+    return item;
+}
+
+void forgetSecretValues(EnvironmentProfile &profile)
+{
+    for (EnvironmentVariable &variable : profile.variables) {
+        variable.secretGeneration.reset();
+        if (variable.isSecret)
+            variable.value.clear();
+    }
 }
 
 } // namespace
@@ -129,7 +171,12 @@ EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::readPro
 EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::profilesOf(const QList<Record> &records)
 {
     LoadResult result;
+    QSet<QUuid> seen;
     for (const Record &record : records) {
+        // Only the first record with an id is the profile that opens, saves and
+        // deletes; a later one must not reach another profile's secrets.
+        const bool first = !seen.contains(record.id);
+        seen.insert(record.id);
         if (record.isProtected) {
             result.profiles.append({record.id, record.name, {}, true, record.createdAt, record.updatedAt});
             result.lockedProfileIDs.insert(record.id);
@@ -143,7 +190,10 @@ EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::profile
         }
         EnvironmentProfile profile {record.id, record.name,      record.clearPayload->variables,
                                     false,     record.createdAt, record.updatedAt};
-        fillSecrets(profile, result.keychainError);
+        if (first)
+            fillSecrets(profile, result.keychainError);
+        else
+            forgetSecretValues(profile);
         result.profiles.append(std::move(profile));
     }
     return result;
@@ -161,8 +211,10 @@ EnvironmentProfile EnvironmentProfilesRepository::openProfile(const QUuid &id, c
                                 record.isProtected, record.createdAt, record.updatedAt};
     std::optional<KeychainError> failure;
     fillSecrets(profile, failure);
-    if (failure)
+    if (failure) {
+        EnvironmentVariable::wipeValues(profile.variables);
         throw *failure;
+    }
     return profile;
 }
 
@@ -226,25 +278,27 @@ EnvironmentProfilesRepository::storeSecrets(const EnvironmentProfile &profile,
                 changes.replaced.append(storedAccount);
             continue;
         }
-        const QString value = std::exchange(variable.value, QString());
+        QString value = std::exchange(variable.value, QString());
+        const auto wipeValue = qScopeGuard([&value] { SensitiveBytes::wipe(value); });
         if (wasSecret) {
             // An empty value that was never read is not the person clearing
             // it: the item keeps what the keyring holds.
-            if (value.isEmpty() && m_unavailableSecretAccounts.contains(storedAccount)) {
+            if ((value.isEmpty() && m_unavailableSecretAccounts.contains(storedAccount))
+                || storedSecretEquals(storedAccount, value)) {
                 variable.secretGeneration = storedGeneration;
                 continue;
             }
-            try {
-                if (m_secretStore->readSecret(storedAccount).value_or(QString()) == value) {
-                    variable.secretGeneration = storedGeneration;
-                    continue;
-                }
-            } catch (const KeychainError &) {
-                // A value the keyring will not give back is replaced by the one given now.
-            }
             changes.replaced.append(storedAccount);
+            // A replaced value goes to a new item, so that a crash before the
+            // file is written leaves the old item the old file names.
+            if (storedGeneration.value_or(0) >= EnvironmentVariable::maxSecretGeneration)
+                throw FileStoreError(QStringLiteral("The secret value of %1 cannot be changed any more. "
+                                                    "Remove the variable and add it again.")
+                                         .arg(EnvironmentVariable::trimmedKey(variable.key)));
+            variable.secretGeneration = storedGeneration.value_or(0) + 1;
         }
-        variable.secretGeneration = storedGeneration.value_or(0) + 1;
+        // A first value keeps the plain account (no generation), which a build
+        // from before generations can still read.
         const QString account = secretAccount(profile.id, variable.id, variable.secretGeneration);
         // An item under the new account can only be one an interrupted save
         // left; no file names it.
@@ -259,6 +313,20 @@ EnvironmentProfilesRepository::storeSecrets(const EnvironmentProfile &profile,
     for (const EnvironmentVariable &variable : std::as_const(storedSecrets))
         changes.replaced.append(secretAccount(profile.id, variable.id, variable.secretGeneration));
     return variables;
+}
+
+bool EnvironmentProfilesRepository::storedSecretEquals(const QString &account, const QString &value)
+{
+    try {
+        std::optional<QString> stored = m_secretStore->readSecret(account);
+        const bool equal = stored.value_or(QString()) == value;
+        if (stored)
+            SensitiveBytes::wipe(*stored);
+        return equal;
+    } catch (const KeychainError &) {
+        // A value the keyring will not give back is replaced by the one given now.
+        return false;
+    }
 }
 
 void EnvironmentProfilesRepository::writeSettlingKeyring(KeyringChanges &changes, const std::function<void()> &write)
@@ -299,10 +367,13 @@ void EnvironmentProfilesRepository::moveClearSecretValuesToKeyring(QList<Record>
             if (!variable.isSecret || variable.value.isEmpty())
                 continue;
             const QString account = secretAccount(record.id, variable.id, variable.secretGeneration);
-            if (!m_secretStore->readSecret(account)) {
+            if (std::optional<QString> stored = m_secretStore->readSecret(account)) {
+                SensitiveBytes::wipe(*stored);
+            } else {
                 changes.written.append(account);
                 m_secretStore->saveSecret(account, variable.value);
             }
+            SensitiveBytes::wipe(variable.value);
             variable.value.clear();
         }
     }
@@ -311,19 +382,19 @@ void EnvironmentProfilesRepository::moveClearSecretValuesToKeyring(QList<Record>
 void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &records)
 {
     QSet<QString> owned;
+    // A sealed record, or one without its payload, does not tell what it owns.
+    QSet<QUuid> unknown;
     for (const Record &record : records) {
-        if (!record.clearPayload)
+        if (record.isProtected || !record.clearPayload) {
+            unknown.insert(record.id);
             continue;
+        }
         for (const EnvironmentVariable &variable : record.clearPayload->variables) {
             if (variable.isSecret)
                 owned.insert(secretAccount(record.id, variable.id, variable.secretGeneration));
         }
     }
-    const QStringList accounts = m_secretStore->allAccounts();
-    for (const QString &account : accounts) {
-        if (account.startsWith(secretAccountPrefix) && !owned.contains(account))
-            deleteSecretIfPossible(account);
-    }
+    deleteUnownedSecrets(owned, [&unknown](const QUuid &profileId) { return !unknown.contains(profileId); });
 }
 
 void EnvironmentProfilesRepository::deleteLeftoverSecrets(const QList<Record> &records, const QUuid &profileId,
@@ -334,18 +405,31 @@ void EnvironmentProfilesRepository::deleteLeftoverSecrets(const QList<Record> &r
         if (record.id != profileId)
             continue;
         try {
-            for (const EnvironmentVariable &variable : storedVariables(record, key)) {
+            QList<EnvironmentVariable> variables = storedVariables(record, key);
+            for (const EnvironmentVariable &variable : std::as_const(variables)) {
                 if (variable.isSecret)
                     owned.insert(secretAccount(record.id, variable.id, variable.secretGeneration));
             }
+            EnvironmentVariable::wipeValues(variables);
         } catch (const ProtectedProfilesError &) {
             return; // a record that cannot be opened does not tell what it owns
         }
     }
-    const QString prefix = secretAccountPrefix + json::formatUuid(profileId) + QLatin1Char('.');
+    deleteUnownedSecrets(owned, [&profileId](const QUuid &candidate) { return candidate == profileId; });
+}
+
+// Accounts are compared in their parsed form, so an item spelt differently
+// from what the file names is never taken for another profile's; an "env."
+// account of any other form is left alone.
+void EnvironmentProfilesRepository::deleteUnownedSecrets(const QSet<QString> &owned,
+                                                         const std::function<bool(const QUuid &)> &sweepsProfile)
+{
     const QStringList accounts = m_secretStore->allAccounts();
     for (const QString &account : accounts) {
-        if (account.startsWith(prefix) && !owned.contains(account))
+        const std::optional<SecretItem> item = parseSecretAccount(account);
+        if (!item || !sweepsProfile(item->profileId))
+            continue;
+        if (!owned.contains(secretAccount(item->profileId, item->variableId, item->generation)))
             deleteSecretIfPossible(account);
     }
 }
@@ -376,6 +460,10 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
     const qsizetype existing = indexOfRecord(records, profile.id);
 
     std::optional<EnvironmentProfile> previous;
+    const auto wipePrevious = qScopeGuard([&previous] {
+        if (previous)
+            EnvironmentVariable::wipeValues(previous->variables);
+    });
     if (existing >= 0) {
         const Record &record = records.at(existing);
         previous = EnvironmentProfile {record.id,          record.name,      storedVariables(record, key),
@@ -390,10 +478,7 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
     // their secrets for good.
     if (load.complete && !hasSetAsideCopies()) {
         deleteLeftoverSecrets(records, profile.id, key);
-        const bool anyProtected =
-            std::any_of(records.cbegin(), records.cend(), [](const Record &r) { return r.isProtected; });
-        if (!anyProtected)
-            deleteOrphanSecrets(records);
+        deleteOrphanSecrets(records);
     }
 
     return profilesOf(records).profiles;
@@ -437,11 +522,12 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::removeProfile(const QUu
     KeyringChanges changes;
     if (existing >= 0) {
         const Record &record = records.at(existing);
-        const QList<EnvironmentVariable> variables = storedVariables(record, key);
-        for (const EnvironmentVariable &variable : variables) {
+        QList<EnvironmentVariable> variables = storedVariables(record, key);
+        for (const EnvironmentVariable &variable : std::as_const(variables)) {
             if (variable.isSecret)
                 changes.replaced.append(secretAccount(record.id, variable.id, variable.secretGeneration));
         }
+        EnvironmentVariable::wipeValues(variables);
     }
     records.removeIf([&id](const Record &record) { return record.id == id; });
 

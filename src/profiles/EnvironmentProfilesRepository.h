@@ -42,7 +42,7 @@ public:
     const QString &fileURL() const { return m_recordsStore.path(); }
 
     // The account of a secret variable's keyring item: "env.<profile id>.<variable
-    // id>", followed by ".<generation>" for an item written under a generation.
+    // id>", followed by ".<generation>" once a stored value has been replaced.
     static QString secretAccount(const QUuid &profileId, const QUuid &variableId,
                                  std::optional<qint64> generation = std::nullopt);
 
@@ -102,6 +102,8 @@ private:
     QList<EnvironmentVariable> storedVariables(const PersistedEnvironmentProfileRecord &record,
                                                const std::optional<ProtectedPayloadCrypto> &key);
     void fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure);
+    // Whether the item holds `value`; the copy read is wiped. False when it cannot be read.
+    bool storedSecretEquals(const QString &account, const QString &value);
     // The variables to store, secrets emptied and each naming its item; new
     // and changed values are written to new items on the way.
     QList<EnvironmentVariable> storeSecrets(const EnvironmentProfile &profile,
@@ -119,7 +121,10 @@ private:
     // Items of one profile that no record names: left by an interrupted save.
     void deleteLeftoverSecrets(const QList<PersistedEnvironmentProfileRecord> &records, const QUuid &profileId,
                                const std::optional<ProtectedPayloadCrypto> &key);
+    // Items of profiles the file no longer has, and of clear profiles that no
+    // variable names; a protected profile's are left to its own saves.
     void deleteOrphanSecrets(const QList<PersistedEnvironmentProfileRecord> &records);
+    void deleteUnownedSecrets(const QSet<QString> &owned, const std::function<bool(const QUuid &)> &sweepsProfile);
     bool hasSetAsideCopies() const;
     void writeRecords(const QList<PersistedEnvironmentProfileRecord> &records);
 

@@ -1,5 +1,7 @@
 #include "profiles/EnvironmentVariable.h"
 
+#include "platform/SensitiveBytes.h"
+
 namespace {
 bool isBlank(QChar c)
 {
@@ -51,11 +53,26 @@ bool EnvironmentVariable::isValidKey(const QString &key)
     return true;
 }
 
+void EnvironmentVariable::wipeValues(QList<EnvironmentVariable> &variables)
+{
+    // Writing through a shared list would detach it and wipe only fresh copies.
+    if (variables.isDetached()) {
+        for (EnvironmentVariable &variable : variables)
+            SensitiveBytes::wipe(variable.value);
+    }
+    variables.clear();
+}
+
 EnvironmentVariable EnvironmentVariable::fromJson(const json::Value &value)
 {
     const json::ObjectReader reader(value, "EnvironmentVariable");
-    return {reader.uuid("id"), reader.string("key"), reader.string("value"), reader.boolean("isSecret"),
-            reader.optionalInt64("secretGeneration")};
+    const std::optional<qint64> generation = reader.optionalInt64("secretGeneration");
+    if (generation && (*generation < 1 || *generation > maxSecretGeneration))
+        throw json::DecodeError(QStringLiteral("Invalid value for %1: %2 is not a generation (1 to %3).")
+                                    .arg(reader.where("secretGeneration"))
+                                    .arg(*generation)
+                                    .arg(maxSecretGeneration));
+    return {reader.uuid("id"), reader.string("key"), reader.string("value"), reader.boolean("isSecret"), generation};
 }
 
 json::Value EnvironmentVariable::toJson(json::Allocator &allocator) const

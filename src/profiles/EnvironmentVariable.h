@@ -3,6 +3,7 @@
 #include "records/Json.h"
 
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QUuid>
 
@@ -31,6 +32,9 @@ struct EnvironmentVariable {
     // the repository never carry it.
     std::optional<qint64> secretGeneration;
 
+    // Generations stay exact in any JSON reader, which may hold numbers as doubles.
+    static constexpr qint64 maxSecretGeneration = qint64(1) << 53;
+
     // The key without the white space and line breaks around it (Unicode
     // separators, tab, LF, VT, FF, CR, NEL); characters inside stay.
     static QString trimmedKey(const QString &key);
@@ -38,7 +42,13 @@ struct EnvironmentVariable {
     // goes on with ASCII letters, digits and "_" only.
     static bool isValidKey(const QString &key);
 
-    // Strict: all four keys are required; "secretGeneration" is optional.
+    // Overwrites each value where `variables` is its last holder, then empties
+    // the list: decrypted values must not linger in freed memory. A shared
+    // list is only emptied, its other holders keep the values.
+    static void wipeValues(QList<EnvironmentVariable> &variables);
+
+    // Strict: all four keys are required; "secretGeneration" is optional and
+    // lies in 1...maxSecretGeneration.
     static EnvironmentVariable fromJson(const json::Value &value);
     json::Value toJson(json::Allocator &allocator) const;
 

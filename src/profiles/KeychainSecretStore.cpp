@@ -1,5 +1,7 @@
 #include "profiles/KeychainSecretStore.h"
 
+#include "platform/SensitiveBytes.h"
+
 #include <QStringDecoder>
 
 KeychainSecretStore::KeychainSecretStore()
@@ -15,8 +17,10 @@ std::optional<QString> KeychainSecretStore::readSecret(const QString &account)
     QStringDecoder decoder(QStringDecoder::Utf8,
                            QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes->view());
-    if (decoder.hasError())
+    if (decoder.hasError()) {
+        SensitiveBytes::wipe(text);
         return std::nullopt;
+    }
     return text;
 }
 

@@ -5,8 +5,10 @@
 #include "support/FakeAuthenticator.h"
 #include "support/FakeProtectedKeyProvider.h"
 #include "support/FakeSecretStore.h"
+#include "support/ProcessMemory.h"
 #include "support/ThrownErrorCase.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTimeZone>
 
@@ -14,6 +16,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -186,6 +189,34 @@ TEST_F(EnvironmentProfilesManagerTest, ALockForgetsProtectedVariablesOnly)
     EXPECT_TRUE(manager.runEnvironmentEntries(std::nullopt).isEmpty());
 }
 
+// The value is made here, not typed (a literal stays in the program), on a
+// thread of its own so that its memory is not what the search allocates
+// next, and is held at last by the manager alone. The search looks for its
+// second half: a freed block starts with the allocator's links.
+TEST_F(EnvironmentProfilesManagerTest, ALockWipesTheValuesItForgets)
+{
+    const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "", true)}, true);
+    save(vault);
+    const QString account = EnvironmentProfilesRepository::secretAccount(vault.id, vault.variables[0].id);
+    QByteArray maskedTail;
+    std::thread([&] {
+        QString value(8192, Qt::Uninitialized);
+        for (qsizetype i = 0; i < value.size(); ++i) {
+            value[i] = QChar(char16_t(u'a' + QRandomGenerator::global()->bounded(26)));
+            if (i >= value.size() / 2)
+                maskedTail.append(char(value[i].unicode() ^ 0x5a)).append(char(0x5a));
+        }
+        secrets->setItem(account, value);
+    }).join();
+    lockManager.lock();
+    await(manager.unlockProfile(vault.id, ProtectedUnlockReason::viewProfile(vault.name)));
+    secrets->deleteSecret(account);
+    repository.waitForIdle();
+    EXPECT_TRUE(processMemoryContains(maskedTail, 0x5a));
+    lockManager.lock();
+    EXPECT_FALSE(processMemoryContains(maskedTail, 0x5a));
+}
+
 TEST_F(EnvironmentProfilesManagerTest, ResolvingALockedProfileUnlocksItWithTheLaunchReason)
 {
     const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "t0ken", true)}, true);
@@ -255,7 +286,7 @@ TEST_F(EnvironmentProfilesManagerTest, SecretsAreLeftOutWhileKeyringGuidanceIsSh
 {
     const EnvironmentProfile profile = makeProfile("dev", {variable("TOKEN", "t0ken", true), variable("HOST", "db")});
     save(profile);
-    const QString tokenAccount = EnvironmentProfilesRepository::secretAccount(profile.id, profile.variables[0].id, 1);
+    const QString tokenAccount = EnvironmentProfilesRepository::secretAccount(profile.id, profile.variables[0].id);
     const KeychainError failure(KeychainError::Case::interactionNotAllowed);
     secrets->failOn(Operation::read, failure, tokenAccount);
     reload();

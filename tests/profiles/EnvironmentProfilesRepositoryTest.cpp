@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 using Case = ProtectedProfilesError::Case;
@@ -62,8 +64,9 @@ EnvironmentProfile makeProfile(const char *name, QList<EnvironmentVariable> vari
     return {QUuid::createUuid(), QString::fromUtf8(name), std::move(variables), isProtected, stamp, stamp};
 }
 
-// A value's first save stores it under generation 1, each change under the next.
-QString account(const EnvironmentProfile &profile, const EnvironmentVariable &v, qint64 generation = 1)
+// A value's first save keeps the plain account; each change takes the next generation.
+QString account(const EnvironmentProfile &profile, const EnvironmentVariable &v,
+                std::optional<qint64> generation = std::nullopt)
 {
     return EnvironmentProfilesRepository::secretAccount(profile.id, v.id, generation);
 }
@@ -332,23 +335,23 @@ TEST_F(EnvironmentProfilesRepositoryTest, NewProtectedProfileWithoutKeyChangesNe
     EXPECT_FALSE(secrets->items().contains(account(profile, profile.variables[0])));
 }
 
-TEST_F(EnvironmentProfilesRepositoryTest, OrphanSweepWaitsWhileAnyProfileIsProtectedAndSparesOtherAccounts)
+// While a profile is protected, only its own saves know which items it owns;
+// every other "env." item of a known form is the sweep's.
+TEST_F(EnvironmentProfilesRepositoryTest, OrphanSweepSparesProtectedProfilesAndAccountsOfOtherForms)
 {
-    const QString orphan =
+    const EnvironmentProfile vault = makeProfile("vault", {variable("S", "s", true)}, true);
+    save(vault, key);
+    const QString gone =
         QStringLiteral("env.AAAAAAAA-2222-3333-4444-555555555555.BBBBBBBB-2222-3333-4444-555555555555");
-    const QString masterKey = QStringLiteral("protected-profiles.master-key.v1");
-    secrets->setItem(orphan, QStringLiteral("x"));
-    secrets->setItem(masterKey, QStringLiteral("k"));
-
-    EnvironmentProfile vault = makeProfile("vault", {}, true);
-    save(vault, key);
-    save(makeProfile("plain", {variable("A", QStringLiteral("1"))}));
-    EXPECT_TRUE(secrets->items().contains(orphan));
-
-    vault.isProtected = false;
-    save(vault, key);
-    EXPECT_FALSE(secrets->items().contains(orphan));
-    EXPECT_TRUE(secrets->items().contains(masterKey));
+    QStringList spared {QStringLiteral("protected-profiles.master-key.v1"), QStringLiteral("env.garbage"),
+                        gone + QStringLiteral(".0"), account(vault, variable("T", "t"), 4),
+                        account(vault, vault.variables[0]).toLower()};
+    for (const QString &name : spared + QStringList {gone, gone + QStringLiteral(".9")})
+        secrets->setItem(name, QStringLiteral("x"));
+    save(makeProfile("plain", {}));
+    spared.append(account(vault, vault.variables[0]));
+    spared.sort();
+    EXPECT_EQ(secrets->items().keys(), spared);
 }
 
 TEST_F(EnvironmentProfilesRepositoryTest, UnreadableSecretsAreReportedAndNeverClearedByASave)
@@ -380,7 +383,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, UnreadableSecretsAreReportedAndNeverCl
     EnvironmentProfile retyped = loaded.profiles[0];
     retyped.variables[1].value = QStringLiteral("two again");
     save(retyped);
-    EXPECT_EQ(secrets->items().value(account(profile, profile.variables[1], 2)), QStringLiteral("two again"));
+    EXPECT_EQ(secrets->items().value(account(profile, profile.variables[1], 1)), QStringLiteral("two again"));
     try {
         await(repository.loadProtectedProfile(profile.id, key));
         ADD_FAILURE() << "opened despite a failed read";
@@ -429,7 +432,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, InvalidKeyChangesNothing)
 
 TEST_F(EnvironmentProfilesRepositoryTest, SharedIdsAndDeletes)
 {
-    const EnvironmentProfile profile = makeProfile("a", {variable("A", QStringLiteral("1"))});
+    const EnvironmentProfile profile = makeProfile("a", {variable("A", QStringLiteral("1"), true)});
     save(profile);
     save(makeProfile("other", {}));
     const QByteArray single = fileBytes();
@@ -438,13 +441,18 @@ TEST_F(EnvironmentProfilesRepositoryTest, SharedIdsAndDeletes)
     EXPECT_EQ(remove(QUuid::createUuid()).size(), 2);
     EXPECT_EQ(fileBytes(), single);
 
-    // Two records with one id: both load, a save replaces the first, a delete removes both.
+    // Two records with one id: both load, only the first with its secrets (the
+    // later one may carry a protected profile's ids); a save replaces the
+    // first, a delete removes both.
     QList<PersistedEnvironmentProfileRecord> records = await(repository.loadRecords());
     PersistedEnvironmentProfileRecord twin = records[0];
     twin.name = QStringLiteral("twin");
     records.append(twin);
     writeFile(encodePrettyJson(records));
-    ASSERT_EQ(load().profiles.size(), 3);
+    const QList<EnvironmentProfile> loaded = load().profiles;
+    ASSERT_EQ(loaded.size(), 3);
+    EXPECT_EQ(loaded[0].variables[0].value, QStringLiteral("1"));
+    EXPECT_EQ(loaded[2].variables[0].value, QString());
 
     EnvironmentProfile renamed = profile;
     renamed.name = QStringLiteral("renamed");
@@ -476,4 +484,31 @@ TEST_F(EnvironmentProfilesRepositoryTest, RecordWithoutPayloadIsLeftOutAndRefuse
     EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { remove(profile.id); }), Case::decryptionFailed);
     EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>([&] { await(repository.loadProtectedProfile(profile.id, key)); }),
               Case::decryptionFailed);
+}
+
+// A generation outside 1...2^53 is damage; the last one is kept, but a change
+// that would pass it fails.
+TEST_F(EnvironmentProfilesRepositoryTest, GenerationsOutsideTheirRangeAreDamageAndTheLastIsNeverPassed)
+{
+    EnvironmentProfile profile = makeProfile("dev", {variable("TOKEN", "t", true)});
+    save(profile);
+    PersistedEnvironmentProfileRecord record = await(repository.loadRecords()).value(0);
+    std::optional<qint64> &generation = record.clearPayload->variables[0].secretGeneration;
+    for (const qint64 damaged : {std::numeric_limits<qint64>::max(), qint64(0)}) {
+        generation = damaged;
+        writeFile(encodePrettyJson(QList {record}));
+        LogCapture log;
+        EXPECT_TRUE(load().profiles.isEmpty());
+        EXPECT_TRUE(log.contains(QStringLiteral("is not a generation")));
+        EXPECT_EQ(save(profile).size(), 1);
+    }
+
+    generation = EnvironmentVariable::maxSecretGeneration;
+    writeFile(encodePrettyJson(QList {record}));
+    secrets->setItem(account(profile, profile.variables[0], generation), QStringLiteral("t"));
+    save(profile);
+    const QByteArray before = fileBytes();
+    profile.variables[0].value = QStringLiteral("edited");
+    EXPECT_THROW(save(profile), FileStoreError);
+    EXPECT_EQ(fileBytes(), before);
 }

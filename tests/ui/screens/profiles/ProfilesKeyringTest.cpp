@@ -76,8 +76,8 @@ TEST(ProfilesKeyring, ProtectedSecretRoundTripThroughTheScreen)
     QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("saveButton")), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return view.controller().selectedProfile().has_value(); }));
     const EnvironmentProfile created = *view.controller().selectedProfile();
-    // The edited value goes to the variable's second item.
-    const QString account = EnvironmentProfilesRepository::secretAccount(created.id, created.variables.first().id, 2);
+    // The first value keeps the plain item; the edited one goes to generation 1.
+    const QString account = EnvironmentProfilesRepository::secretAccount(created.id, created.variables.first().id, 1);
 
     // Lock, then unlock from the detail through the prompt.
     lockManager.lock();
