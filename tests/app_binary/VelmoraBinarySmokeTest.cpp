@@ -752,12 +752,12 @@ TEST_F(VelmoraBinaryTest, AnUnusableDataFolderOrNoDisplayIsReportedAndNothingEls
     QProcessEnvironment environment = childEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
-    for (const auto &[display, report] :
+    for (const auto &[x11Display, report] :
          {std::pair {"", "velmora: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n"},
           std::pair {":299", "velmora: Velmora can’t open a window: the X display “:299” (DISPLAY) doesn’t answer: "
                              "no X server listens there.\n"}}) {
-        if (*display)
-            environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+        if (*x11Display)
+            environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(x11Display));
         velmora = launch(environment);
         ASSERT_TRUE(velmora->waitForFinished(15000));
         EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit);
