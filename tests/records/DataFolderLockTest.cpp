@@ -143,6 +143,7 @@ TEST(DataFolderLock, AnUnusableOrHeldLockFileIsNamed)
     const QString lockFile = folder + QStringLiteral("/velmora.lock");
     const QString unusable = QStringLiteral("Velmora's lock file “%1” can’t be used: ").arg(lockFile);
 
+    QFile::remove(lockFile);
     ASSERT_TRUE(QDir().mkdir(lockFile));
     EXPECT_EQ(refusal(folder), unusable + QStringLiteral("it is a folder"));
     ASSERT_TRUE(QDir().rmdir(lockFile));
