@@ -4,24 +4,53 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Both are needed at the end; finding out after minutes of building helps no one.
+# Velmora refuses to start without a data folder of its own that takes new
+# files, and the desktop entry goes beside it: finding out after minutes of
+# building helps no one. (The lock file is left alone: a running Velmora holds it.)
 data_home="${XDG_DATA_HOME:-$HOME/.local/share}"
-existing="$data_home"
-while [ ! -e "$existing" ] && [ "$existing" != "/" ] && [ "$existing" != "." ]; do
-    existing="$(dirname "$existing")"
-done
-if [ ! -d "$existing" ] || [ ! -w "$existing" ] || [ ! -x "$existing" ]; then
-    echo "run.sh: $data_home can't be written, and Velmora keeps its data and its desktop entry there." >&2
+data_folder="$data_home/com.tolvenix.Velmora"
+check_data_folder() {
+    mkdir -p "$data_home" && { [ -d "$data_folder" ] || mkdir -m 700 "$data_folder"; } || return 1
+    local probe
+    probe=$(mktemp -p "$data_folder" .run-check.XXXXXXXX) && rm -f "$probe"
+}
+if ! reason=$(check_data_folder 2>&1); then
+    echo "run.sh: Velmora's data folder $data_folder can't be made or written: $reason" >&2
     exit 1
 fi
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "run.sh: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set." >&2
+if [ ! -O "$data_folder" ]; then
+    echo "run.sh: Velmora's data folder $data_folder belongs to another user." >&2
+    exit 1
+fi
+if [ ! -w "$data_home" ]; then
+    echo "run.sh: $data_home can't be written, and the desktop entry goes there." >&2
     exit 1
 fi
 
 bash scripts/install-deps.sh
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVELMORA_BENCHMARKS=OFF >/dev/null
-cmake --build build-release --parallel "$(nproc)"
+
+# The question Velmora asks at start, before minutes of building: does the X
+# display answer (a whole connection, so a refused authorisation counts), or
+# else the Wayland display's socket? A platform chosen by hand needs neither.
+if [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        echo "run.sh: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set." >&2
+        exit 1
+    fi
+    x11_answers=0
+    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then x11_answers=1; fi
+    wayland_socket="${WAYLAND_DISPLAY:-}"
+    if [ -n "$wayland_socket" ] && [ "${wayland_socket:0:1}" != / ]; then
+        wayland_socket="${XDG_RUNTIME_DIR:-}/$wayland_socket"
+    fi
+    if [ "$x11_answers" = 0 ] && ! { [ -n "${WAYLAND_DISPLAY:-}" ] && [ -S "$wayland_socket" ]; }; then
+        echo "run.sh: Velmora can't open a window: no X server answers at DISPLAY \"${DISPLAY:-}\"," \
+            "and WAYLAND_DISPLAY \"${WAYLAND_DISPLAY:-}\" names no Wayland socket." >&2
+        exit 1
+    fi
+fi
+
+bash scripts/build-release.sh build-release
 
 binary="$PWD/build-release/velmora"
 bash scripts/install-desktop-entry.sh "$binary"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks format and include order (and that those two
-# checks and lint catch planted faults), builds Velmora twice (plain, and with
-# AddressSanitizer and UndefinedBehaviorSanitizer), lints the changed sources
-# and runs every test in both builds.
+# checks and lint catch planted faults), builds Velmora three times (plain, with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the release build that
+# scripts/run.sh makes), lints the changed sources and runs every test in the
+# first two. Every build treats warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,7 +24,7 @@ if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=cc
 build() {
   local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" "$@" >/dev/null
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DVELMORA_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" --parallel "$jobs"
 }
 
@@ -35,6 +36,9 @@ build build-plain -DVELMORA_SANITIZE=OFF
 echo "== clang-tidy on changed sources, or a sample of them"
 LINT_JOBS=$jobs bash scripts/lint.sh --ci
 build build-sanitize -DVELMORA_SANITIZE=ON -DVELMORA_BENCHMARKS=OFF
+# What run.sh builds, in a folder of its own: some warnings show only at -O3.
+echo "== Release build, as scripts/run.sh makes it"
+bash scripts/build-release.sh build-release-check "${launcher[@]}" -DVELMORA_WERROR=ON
 
 echo "== Tests, plain build"
 bash scripts/with-test-session.sh ctest --test-dir build-plain --output-on-failure --parallel "$jobs"

@@ -8,6 +8,7 @@
 #include "app/TerminationSignals.h"
 #include "execution/TerminalFolderCleanup.h"
 #include "platform/DescriptorLimit.h"
+#include "platform/DisplayProbe.h"
 #include "platform/Logging.h"
 #include "records/ApplicationSupport.h"
 #include "records/DataFolderLock.h"
@@ -18,43 +19,73 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
-// On a Wayland session the compositor places every top-level window itself,
-// so the panel could not appear under its tray icon: run on XWayland when it
-// is there and the person has not chosen a platform. Must run before the
-// application object exists.
-void chooseWindowPlatform()
+bool platformChosen(int argc, char **argv)
 {
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        return;
-    const bool waylandSession =
-        qgetenv("XDG_SESSION_TYPE") == "wayland" || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
-    if (waylandSession && qEnvironmentVariableIsSet("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-}
-
-// Without a display Qt would end in an abort whose message blames the
-// installation. Only when the person chose no platform: "offscreen" and the
-// like need none.
-bool lacksGraphicalSession(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        return false;
+        return true;
     for (int i = 1; i < argc; ++i) {
         const QByteArrayView argument(argv[i]);
         if (argument == "-platform" || argument == "--platform")
-            return false;
+            return true;
     }
-    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    return false;
 }
 
-// The data folder cannot be used: it cannot be made, opened or locked,
-// another Velmora process of this user holds it (another login session, or
-// no session bus to hand over through), or it is not the user's own. Say so,
-// on the terminal too, and end with status 1 when the person closes the
-// message.
+// Picks the window system before the application object exists, asking each
+// display first: with none that answers, Qt would end in an abort whose
+// message blames the installation. Only when the person chose no platform
+// ("offscreen" and the like need no display). On a Wayland session the
+// compositor places every top-level window itself, so the panel could not
+// appear under its tray icon: XWayland is preferred when it answers. Says why
+// on standard error and returns false when no display answers. The X
+// connection asked with is left in `x11Connection`, to close once Qt has its
+// own.
+bool chooseWindowPlatform(int argc, char **argv, DisplayProbe::X11Connection &x11Connection)
+{
+    if (platformChosen(argc, argv))
+        return true;
+    const QByteArray x11 = qgetenv("DISPLAY");
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    if (x11.isEmpty() && wayland.isEmpty()) {
+        std::fprintf(stderr, "velmora: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is "
+                             "set.\n");
+        return false;
+    }
+    QStringList failures;
+    if (!x11.isEmpty()) {
+        DisplayProbe::X11Answer answer = DisplayProbe::askX11(x11);
+        if (answer.connection) {
+            x11Connection = std::move(answer.connection);
+            if (!wayland.isEmpty() || qgetenv("XDG_SESSION_TYPE") == "wayland")
+                qputenv("QT_QPA_PLATFORM", "xcb");
+            return true;
+        }
+        failures.append(QStringLiteral("the X display “%1” (DISPLAY) doesn’t answer: %2")
+                            .arg(QString::fromLocal8Bit(x11), answer.failure));
+    }
+    if (!wayland.isEmpty()) {
+        const std::optional<QString> failure = DisplayProbe::waylandFailure(wayland, qgetenv("XDG_RUNTIME_DIR"));
+        if (!failure) {
+            qputenv("QT_QPA_PLATFORM", "wayland");
+            return true;
+        }
+        failures.append(QStringLiteral("the Wayland display “%1” (WAYLAND_DISPLAY) doesn’t answer: %2")
+                            .arg(QString::fromLocal8Bit(wayland), *failure));
+    }
+    std::fprintf(stderr, "velmora: Velmora can’t open a window: %s.\n",
+                 qUtf8Printable(failures.join(QStringLiteral("; "))));
+    return false;
+}
+
+// The data folder cannot be used: it cannot be made, written or locked, its
+// lock file is unusable, another process of this user holds it (Velmora in
+// another login session, or with no session bus to hand over through), or it
+// is not the user's own. Say so, on the terminal too, and end with status 1
+// when the person closes the message.
 int refuseDataFolder(QApplication &application, const QString &message)
 {
     std::fprintf(stderr, "velmora: %s\n", qUtf8Printable(message));
@@ -72,13 +103,11 @@ int main(int argc, char **argv)
     // Before anything opens descriptors: every running service costs a few,
     // and running out would end the process inside a library that cannot cope.
     const bool descriptorLimitRaised = DescriptorLimit::raiseForThisProcess();
-    if (lacksGraphicalSession(argc, argv)) {
-        std::fprintf(stderr, "velmora: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is "
-                             "set.\n");
+    DisplayProbe::X11Connection x11Connection;
+    if (!chooseWindowPlatform(argc, argv, x11Connection))
         return 1;
-    }
-    chooseWindowPlatform();
     QApplication application(argc, argv);
+    x11Connection.reset();
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     QApplication::setApplicationVersion(QStringLiteral("0.1"));
     QApplication::setOrganizationDomain(QStringLiteral("tolvenix.com"));

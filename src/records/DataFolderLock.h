@@ -20,13 +20,15 @@ public:
     // The files of the stores that write through a temporary copy.
     static const QStringList &storeFileNames();
 
-    // Takes the lock without waiting, then removes temporary copies that a
-    // write interrupted by a crash left behind (only while the lock is held,
-    // so no other process is writing one). Throws DataFolderLockedError when
-    // another process holds the lock, and FileStoreError naming the folder
-    // and the system's reason when the lock file cannot be opened or locked.
-    // On a file system without locks it holds nothing (`isHeld()` false) and
-    // start-up goes on.
+    // Checks that the folder takes a new file, takes the lock without
+    // waiting, then removes temporary copies that a write interrupted by a
+    // crash left behind (only while the lock is held, so no other process is
+    // writing one). Throws DataFolderLockedError, naming the folder and the
+    // lock file, when another process holds the lock; FileStoreError naming
+    // the folder and the system's reason when the folder takes no new file or
+    // cannot be locked, or naming the lock file when that file cannot be
+    // opened (a folder, a symbolic link). On a file system without locks it
+    // holds nothing (`isHeld()` false) and start-up goes on.
     explicit DataFolderLock(const QString &folder);
     ~DataFolderLock();
     DataFolderLock(const DataFolderLock &) = delete;

@@ -1,4 +1,5 @@
 #include "support/TestEnvironment.h"
+#include "support/XvfbServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -66,48 +67,67 @@ TEST(DesktopEntryTest, InstalledEntryPassesTheValidatorAndStartsTheGivenBinary)
                           + QStringLiteral("/.local/share/icons/hicolor/scalable/apps/com.tolvenix.Velmora.svg")));
 }
 
-// scripts/run.sh stops before it installs or builds anything when the data
-// home cannot be written or there is no display. A copy runs, whose install
-// step and cmake only leave a mark.
-TEST(RunScript, StopsBeforeBuildingWithoutAWritableDataHomeOrADisplay)
+// scripts/run.sh stops before it installs anything when the data folder
+// cannot be made or written, and before it builds when no display answers
+// (a stale DISPLAY included). A copy runs, whose install and build steps only
+// leave a mark.
+TEST(RunScript, StopsBeforeInstallingOrBuildingWithoutAWritableDataFolderOrADisplayThatAnswers)
 {
+    XvfbServer display;
+    ASSERT_TRUE(display.start()) << display.error().toStdString();
     const QTemporaryDir tree;
-    const QString mark = tree.filePath(QStringLiteral("began"));
-    ASSERT_TRUE(QDir(tree.path()).mkpath(QStringLiteral("scripts")) && QDir(tree.path()).mkpath(QStringLiteral("bin")));
+    const QString installed = tree.filePath(QStringLiteral("installed")),
+                  built = tree.filePath(QStringLiteral("built"));
+    ASSERT_TRUE(QDir(tree.path()).mkpath(QStringLiteral("scripts")));
     ASSERT_TRUE(QFile::copy(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/run.sh"),
                             tree.filePath(QStringLiteral("scripts/run.sh"))));
-    for (const char *name : {"scripts/install-deps.sh", "bin/cmake", "a-file"}) {
+    for (const auto &[name, body] : {std::pair {"scripts/install-deps.sh", "touch '" + installed.toUtf8() + "'"},
+                                     std::pair {"scripts/build-release.sh", "touch '" + built.toUtf8() + "'; exit 3"},
+                                     std::pair {"a-file", QByteArray()}}) {
         QFile file(tree.filePath(QString::fromLatin1(name)));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("#!/bin/sh\ntouch '" + mark.toUtf8() + "'; exit 3\n");
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        file.write("#!/bin/sh\n" + body + "\n");
     }
     const QString unwritable = tree.filePath(QStringLiteral("a-file/share"));
     const struct {
         QString dataHome;
-        const char *display;
+        QByteArray display, platform;
         QByteArray report; // none: the copy goes on to its build
     } rows[] = {
-        {unwritable, ":0",
-         "run.sh: " + unwritable.toUtf8()
-             + " can't be written, and Velmora keeps its data and its desktop entry there.\n"},
-        {tree.path(), "", "run.sh: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n"},
-        {tree.path(), ":0", {}},
+        {unwritable,
+         display.display(),
+         {},
+         "run.sh: Velmora's data folder " + unwritable.toUtf8()
+             + "/com.tolvenix.Velmora can't be made or written: mkdir: cannot create directory ‘"
+             + unwritable.toUtf8().chopped(6) + "’: Not a directory\n"},
+        {tree.path(),
+         {},
+         {},
+         "run.sh: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n"},
+        {tree.path(),
+         ":299",
+         {},
+         "run.sh: Velmora can't open a window: no X server answers at DISPLAY \":299\", and WAYLAND_DISPLAY \"\" "
+         "names no Wayland socket.\n"},
+        {tree.path(), display.display(), {}, {}},
+        {tree.path(), ":299", "offscreen", {}},
     };
     for (const auto &row : rows) {
-        QFile::remove(mark);
+        SCOPED_TRACE(row.display.toStdString() + " " + row.platform.toStdString());
+        QFile::remove(installed);
+        QFile::remove(built);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_DATA_HOME"), row.dataHome);
         environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(row.display));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLatin1(row.platform));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        environment.insert(QStringLiteral("PATH"),
-                           tree.filePath(QStringLiteral("bin:")) + qEnvironmentVariable("PATH"));
         QProcess script;
         script.setProcessEnvironment(environment);
         script.start(QStringLiteral("bash"), {tree.filePath(QStringLiteral("scripts/run.sh"))});
         ASSERT_TRUE(script.waitForFinished(30000));
         EXPECT_NE(script.exitCode(), 0);
         EXPECT_EQ(script.readAllStandardError(), row.report);
-        EXPECT_EQ(QFile::exists(mark), row.report.isEmpty()) << row.report.toStdString();
+        EXPECT_EQ(QFile::exists(installed), !row.report.contains("data folder"));
+        EXPECT_EQ(QFile::exists(built), row.report.isEmpty());
     }
 }

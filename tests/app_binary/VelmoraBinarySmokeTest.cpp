@@ -298,7 +298,9 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
 
 // On a Wayland session without XWayland Velmora runs on Wayland itself; with
 // XWayland (an X display next to the compositor) it prefers X, where the panel
-// can sit under its icon. No X tool is needed to see its window.
+// can sit under its icon; beside an X display that does not answer, even
+// outside a Wayland session, it takes Wayland. No X tool is needed to see its
+// window.
 TEST_F(VelmoraBinaryTest, OnAWaylandSessionItRunsOnWaylandOrOnXWaylandWhenThereAndEndsWithZero)
 {
     WestonServer compositor;
@@ -306,15 +308,23 @@ TEST_F(VelmoraBinaryTest, OnAWaylandSessionItRunsOnWaylandOrOnXWaylandWhenThereA
         GTEST_SKIP() << "no Wayland compositor to run on: " << compositor.error().toStdString();
     if (!onA11yBus)
         GTEST_SKIP() << "no accessibility bus on this session";
-    for (const auto &[name, withXWayland, platformPlugin] :
-         {std::tuple {"Wayland alone", false, "libqwayland"}, std::tuple {"Wayland with XWayland", true, "libqxcb"}}) {
+    const struct {
+        const char *name, *x11Display, *sessionType, *platformPlugin; // x11Display: none, or the one to use
+    } rows[] = {{"Wayland alone", nullptr, "wayland", "libqwayland"},
+                {"Wayland with XWayland", "", "wayland", "libqxcb"},
+                {"Wayland beside a stale X display", ":299", nullptr, "libqwayland"}};
+    for (const auto &[name, x11Display, sessionType, platformPlugin] : rows) {
         SCOPED_TRACE(name);
         QProcessEnvironment environment = childEnvironment();
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        if (!withXWayland)
+        if (!x11Display)
             environment.remove(QStringLiteral("DISPLAY"));
+        else if (*x11Display)
+            environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(x11Display));
         environment.insert(QStringLiteral("WAYLAND_DISPLAY"), compositor.waylandDisplay());
-        environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+        environment.remove(QStringLiteral("XDG_SESSION_TYPE"));
+        if (sessionType)
+            environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QString::fromLatin1(sessionType));
         environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
         // In a sanitizer build: Mesa's EGL keeps allocations of a driver it
         // unloads before the leak check; only the slow unwinder reaches Mesa's
@@ -730,7 +740,8 @@ TEST_F(VelmoraBinaryTest, AHeldOrForeignDataFolderIsReportedAndNothingElseStarts
     const DataFolderLock held(applicationSupportDirectory());
     ASSERT_TRUE(held.isHeld());
     QList<std::pair<QProcessEnvironment, QByteArray>> cases {
-        {environment, "velmora: Velmora is already running for this user"}};
+        {environment, "velmora: Velmora's data folder “" + applicationSupportDirectory().toUtf8()
+                          + "” is in use: another process holds its lock file, velmora.lock"}};
     // Another user's, with a services file planted in it.
     QTemporaryDir foreignData;
     if (::geteuid() == 0) {
@@ -752,35 +763,46 @@ TEST_F(VelmoraBinaryTest, AHeldOrForeignDataFolderIsReportedAndNothingElseStarts
 }
 
 // A data folder that cannot be made or whose lock file cannot be opened, and
-// no display: one line each, naming the folder and the reason or asking for a
-// graphical session. An offscreen start needs no display.
+// no display or one that does not answer: one line each, naming the folder
+// or the display and the reason, or asking for a graphical session. An
+// offscreen start needs no display, and asks none.
 TEST_F(VelmoraBinaryTest, AnUnusableDataFolderOrNoDisplayIsReportedAndNothingElseStarts)
 {
     QTemporaryDir homes;
     ASSERT_NO_FATAL_FAILURE(AppFixture::writeFile(homes.filePath(QStringLiteral("a-file")), "x"));
     ASSERT_TRUE(QDir().mkpath(homes.filePath(QStringLiteral("share/com.tolvenix.Velmora/velmora.lock"))));
-    for (const auto &[home, reason] : {std::pair {QStringLiteral("a-file/share"), "made: Not a directory"},
-                                       std::pair {QStringLiteral("share"), "locked: Is a directory"}}) {
+    const QByteArray share = homes.filePath(QStringLiteral("share")).toUtf8();
+    for (const auto &[home, report] :
+         {std::pair {QStringLiteral("a-file/share"), "Velmora's data folder “"
+                                                         + homes.filePath(QStringLiteral("a-file/share")).toUtf8()
+                                                         + "/com.tolvenix.Velmora” couldn’t be made: Not a directory"},
+          std::pair {QStringLiteral("share"),
+                     "Velmora's lock file “" + share
+                         + "/com.tolvenix.Velmora/velmora.lock” can’t be used: it is a folder"}}) {
         QProcessEnvironment environment = childEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         environment.insert(QStringLiteral("XDG_DATA_HOME"), homes.filePath(home));
         velmora = launch(environment);
         QByteArray errors;
-        EXPECT_TRUE(logged(*velmora, errors,
-                           "velmora: Velmora's data folder “" + homes.filePath(home).toUtf8()
-                               + "/com.tolvenix.Velmora” couldn’t be " + reason + "\n"));
+        EXPECT_TRUE(logged(*velmora, errors, "velmora: " + report + "\n"));
         EXPECT_FALSE(errors.contains("bootstrap complete"));
     }
 
     QProcessEnvironment environment = childEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
-    velmora = launch(environment);
-    ASSERT_TRUE(velmora->waitForFinished(15000));
-    EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(velmora->exitCode(), 1);
-    EXPECT_EQ(velmora->readAllStandardError(),
-              "velmora: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n");
+    for (const auto &[x11Display, report] :
+         {std::pair {"", "velmora: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n"},
+          std::pair {":299", "velmora: Velmora can’t open a window: the X display “:299” (DISPLAY) doesn’t answer: "
+                             "no X server listens there.\n"}}) {
+        if (*x11Display)
+            environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(x11Display));
+        velmora = launch(environment);
+        ASSERT_TRUE(velmora->waitForFinished(15000));
+        EXPECT_EQ(velmora->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(velmora->exitCode(), 1);
+        EXPECT_EQ(velmora->readAllStandardError(), report);
+    }
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     velmora = launch(environment);
     ASSERT_TRUE(logged(*velmora, log));

@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <optional>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace records_test;
 
 TEST(DataFolderLock, ASecondHolderIsRefusedUntilTheFirstReleasesIt)
@@ -56,18 +59,21 @@ TEST(DataFolderLock, TakingItRemovesOnlyStaleTemporaryCopiesOfTheStores)
 
 namespace {
 
-// The lock file's open or lock fails with one errno.
+// Each kind of open the lock makes fails with its own errno: the unnamed
+// probe file, the named one, the lock file; or the lock itself.
 struct FailingLockCalls final : FileSystemCalls {
-    int openError, flockError;
-    FailingLockCalls(int openFails, int flockFails)
-        : openError(openFails),
-          flockError(flockFails)
-    {
-        replaceForTesting(this);
-    }
+    int unnamedProbeError = 0, namedProbeError = 0, openError = 0, flockError = 0;
+    QList<QByteArray> namedProbes;
+    FailingLockCalls() { replaceForTesting(this); }
     ~FailingLockCalls() override { replaceForTesting(nullptr); }
     int open(const char *p, int f, mode_t m) override
     {
+        if ((f & O_TMPFILE) == O_TMPFILE)
+            return unnamedProbeError ? (errno = unnamedProbeError, -1) : FileSystemCalls::open(p, f, m);
+        if (f & O_EXCL) {
+            namedProbes.append(p);
+            return namedProbeError ? (errno = namedProbeError, -1) : FileSystemCalls::open(p, f, m);
+        }
         return openError ? (errno = openError, -1) : FileSystemCalls::open(p, f, m);
     }
     int flock(int fd, int operation) override
@@ -76,29 +82,85 @@ struct FailingLockCalls final : FileSystemCalls {
     }
 };
 
+QString refusal(const QString &folder)
+{
+    try {
+        if (!DataFolderLock(folder).isHeld())
+            return QStringLiteral("went on without the lock");
+        return {};
+    } catch (const FileStoreError &error) {
+        return error.message();
+    }
+}
+
 } // namespace
 
-// Only a file system that offers no locks lets the start go on without one;
+// Only a file system that offers no locks lets the start go on without one.
+// A folder that takes no new file (the probe, or the lock file still to be
+// made) is named as such, also when it holds a lock file from an earlier run;
 // every other failure names the folder and the system's reason.
-TEST(DataFolderLock, ALockFileThatCannotBeOpenedOrLockedIsRefusedWithTheFolderAndTheReason)
+TEST(DataFolderLock, AFolderThatTakesNoNewFileOrCannotBeLockedIsRefusedWithTheFolderAndTheReason)
 {
     const QString folder = applicationSupportDirectory();
+    const QString written = QStringLiteral("Velmora's data folder “%1” can’t be written: ").arg(folder);
+    const QString locked = QStringLiteral("Velmora's data folder “%1” couldn’t be locked: ").arg(folder);
     const struct {
-        int openError, flockError;
-        const char *reason; // none: goes on without the lock
-    } rows[] = {{0, ENOLCK, nullptr},
-                {0, EOPNOTSUPP, nullptr},
-                {EACCES, 0, "Permission denied"},
-                {0, EIO, "Input/output error"}};
+        int unnamedProbeError, namedProbeError, openError, flockError;
+        bool lockFileExists;
+        QString refusal; // empty: holds the lock
+    } rows[] = {{0, 0, 0, ENOLCK, false, QStringLiteral("went on without the lock")},
+                {0, 0, 0, EOPNOTSUPP, false, QStringLiteral("went on without the lock")},
+                {EPERM, 0, 0, 0, true, written + QStringLiteral("Operation not permitted")},
+                {EOPNOTSUPP, 0, 0, 0, true, {}},
+                {EISDIR, EROFS, 0, 0, true, written + QStringLiteral("Read-only file system")},
+                {0, 0, EACCES, 0, false, written + QStringLiteral("Permission denied")},
+                {0, 0, EROFS, 0, true, written + QStringLiteral("Read-only file system")},
+                {0, 0, 0, EIO, false, locked + QStringLiteral("Input/output error")}};
+    const QString lockFile = folder + QStringLiteral("/velmora.lock");
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.openError + row.flockError);
-        const FailingLockCalls calls(row.openError, row.flockError);
-        try {
-            EXPECT_FALSE(DataFolderLock(folder).isHeld());
-            EXPECT_EQ(row.reason, nullptr) << "went on";
-        } catch (const FileStoreError &error) {
-            EXPECT_EQ(error.message(), QStringLiteral("Velmora's data folder “%1” couldn’t be locked: %2")
-                                           .arg(folder, QString::fromLatin1(row.reason)));
-        }
+        SCOPED_TRACE(row.refusal.toStdString());
+        QFile::remove(lockFile);
+        if (row.lockFileExists)
+            writeFile(lockFile, "");
+        FailingLockCalls calls;
+        calls.unnamedProbeError = row.unnamedProbeError;
+        calls.namedProbeError = row.namedProbeError;
+        calls.openError = row.openError;
+        calls.flockError = row.flockError;
+        EXPECT_EQ(refusal(folder), row.refusal);
+        // A named probe is made only where unnamed files are not, and never left behind.
+        EXPECT_EQ(calls.namedProbes.size(), row.unnamedProbeError == EOPNOTSUPP || row.unnamedProbeError == EISDIR);
+        for (const QByteArray &probe : calls.namedProbes)
+            EXPECT_FALSE(QFile::exists(QFile::decodeName(probe))) << probe.constData();
     }
+}
+
+// When the lock file itself is the problem, or another process holds it, the
+// text names that file, not the folder's rights.
+TEST(DataFolderLock, AnUnusableOrHeldLockFileIsNamed)
+{
+    const QString folder = applicationSupportDirectory();
+    const QString lockFile = folder + QStringLiteral("/velmora.lock");
+    const QString unusable = QStringLiteral("Velmora's lock file “%1” can’t be used: ").arg(lockFile);
+
+    QFile::remove(lockFile);
+    ASSERT_TRUE(QDir().mkdir(lockFile));
+    EXPECT_EQ(refusal(folder), unusable + QStringLiteral("it is a folder"));
+    ASSERT_TRUE(QDir().rmdir(lockFile));
+    ASSERT_TRUE(QFile::link(folder + QStringLiteral("/elsewhere"), lockFile));
+    EXPECT_EQ(refusal(folder), unusable + QStringLiteral("it is a symbolic link, which Velmora doesn’t follow"));
+    ASSERT_TRUE(QFile::remove(lockFile));
+    if (::geteuid() != 0) { // root opens any file
+        writeFile(lockFile, "");
+        ASSERT_TRUE(QFile::setPermissions(lockFile, QFile::ReadOwner));
+        EXPECT_EQ(refusal(folder), unusable + QStringLiteral("Permission denied"));
+        ASSERT_TRUE(QFile::remove(lockFile));
+    }
+
+    const DataFolderLock held(folder);
+    EXPECT_EQ(refusal(folder),
+              QStringLiteral("Velmora's data folder “%1” is in use: another process holds its lock file, "
+                             "velmora.lock (most likely Velmora, already running for this user in this or another "
+                             "session). Quit it there, then open Velmora again.")
+                  .arg(folder));
 }

@@ -25,7 +25,7 @@ XvfbServer::~XvfbServer()
     ::close(m_pidfd);
 }
 
-bool XvfbServer::start(int timeoutMs)
+bool XvfbServer::start(int timeoutMs, const QList<QByteArray> &arguments)
 {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (program.isEmpty()) {
@@ -45,6 +45,7 @@ bool XvfbServer::start(int timeoutMs)
     request.program = QFile::encodeName(program);
     // The server writes its display number to standard output once it is ready.
     request.arguments = {request.program, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"};
+    request.arguments += arguments;
     for (char **entry = environ; *entry; ++entry)
         request.environment.append(QByteArray(*entry));
     request.standardOutput = writeEnd.get();

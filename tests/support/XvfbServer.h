@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <sys/types.h>
@@ -14,9 +15,10 @@ public:
     XvfbServer(const XvfbServer &) = delete;
     XvfbServer &operator=(const XvfbServer &) = delete;
 
-    // Starts the server and waits up to `timeoutMs` until it accepts clients.
-    // False, with `error()` saying why, when no server could be started.
-    bool start(int timeoutMs = 15000);
+    // Starts the server, with `arguments` added to its own, and waits up to
+    // `timeoutMs` until it accepts clients. False, with `error()` saying why,
+    // when no server could be started.
+    bool start(int timeoutMs = 15000, const QList<QByteArray> &arguments = {});
 
     QByteArray display() const { return m_display; }
     QString error() const { return m_error; }

@@ -43,8 +43,11 @@ QString ElidedLineCache::elided(const QString &text, const QFont &font, int widt
         m_font = font;
     }
     const std::pair<QString, int> key(text, width);
-    if (const auto line = m_lines.constFind(key); line != m_lines.cend())
-        return *line;
+    // A lookup by value, which checks its node, where an iterator's would be
+    // dereferenced without a check the optimiser can follow. An empty line is
+    // made again: only an empty text or no room for an ellipsis gives one.
+    if (QString line = m_lines.value(key); !line.isEmpty())
+        return line;
     if (m_lines.size() >= maximumLines)
         m_lines.clear();
     const QFontMetrics metrics(font);
