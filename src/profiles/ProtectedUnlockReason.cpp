@@ -1,9 +1,11 @@
 #include "profiles/ProtectedUnlockReason.h"
 
+#include "records/OneLineText.h"
+
 namespace {
 QString quoted(const QString &name)
 {
-    return QStringLiteral("“") + name + QStringLiteral("”");
+    return QStringLiteral("“") + OneLineText::of(name) + QStringLiteral("”");
 }
 } // namespace
 

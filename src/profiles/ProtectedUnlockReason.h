@@ -3,7 +3,8 @@
 #include <QString>
 
 // Why an unlock of protected data is asked for; its text completes the
-// sentence "Velmora is trying to …" in the password prompt.
+// sentence "Velmora is trying to …" in the password prompt, the names in it
+// on one line.
 struct ProtectedUnlockReason {
     enum class Case {
         viewProfile,

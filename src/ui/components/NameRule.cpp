@@ -1,30 +1,23 @@
 #include "ui/components/NameRule.h"
 
+#include "records/OneLineText.h"
+
 #include <algorithm>
+#include <utility>
 
 namespace NameRule {
-
-namespace {
-
-bool isLineSeparator(QChar character)
-{
-    return character == QChar::LineSeparator || character == QChar::ParagraphSeparator;
-}
-
-} // namespace
 
 bool hasControlCharacters(const QString &name)
 {
     // Every Cc character lies in the basic plane, so UTF-16 units suffice.
     return std::any_of(name.cbegin(), name.cend(), [](QChar character) {
-        return character.category() == QChar::Other_Control || isLineSeparator(character);
+        return character.category() == QChar::Other_Control || OneLineText::isSeparator(character);
     });
 }
 
 QString oneLine(QString name)
 {
-    std::replace_if(name.begin(), name.end(), isLineSeparator, QChar(QChar::Space));
-    return name;
+    return OneLineText::of(std::move(name));
 }
 
 QString controlCharacterMessage()

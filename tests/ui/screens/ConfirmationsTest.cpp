@@ -1,6 +1,7 @@
 #include "execution/ServiceManagerFixture.h"
 #include "services/ButtonLookup.h"
 
+#include "profiles/ProtectedUnlockReason.h"
 #include "records/SecurityScopedBookmarkStore.h"
 #include "records/SettingsRepository.h"
 #include "support/Screenshots.h"
@@ -9,6 +10,7 @@
 #include "ui/components/WrappingText.h"
 #include "ui/menubar/MenuCommandThreatReviewView.h"
 #include "ui/menubar/MenuSudoPasswordPromptView.h"
+#include "ui/platform/PasswordPromptDialog.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 #include "ui/screens/profiles/ProfileEditorView.h"
 #include "ui/screens/profiles/ProfilesController.h"
@@ -247,6 +249,8 @@ TEST_F(ConfirmationsTest, StoredNamesShowOnOneLineAndAnAlertShortensALongNameOrK
     check(*new SudoPasswordPromptView(sudo, &services));
     check(*new MenuCommandThreatReviewView(review, &services));
     check(*new MenuSudoPasswordPromptView(sudo, std::nullopt, &services));
+    const QString unlockReason = ProtectedUnlockReason::launchService(service.name, profile.name).text();
+    check(*new PasswordPromptDialog(unlockReason, &services));
     // The alerts that quote a user's text.
     buttonNamed(*serviceEditor, QStringLiteral("Delete"))->click();
     check(*serviceEditor->openQuestion());
