@@ -18,6 +18,9 @@ struct HashTableUnref {
 struct ValueUnref {
     void operator()(SecretValue *value) const { secret_value_unref(value); }
 };
+struct VariantUnref {
+    void operator()(GVariant *variant) const { g_variant_unref(variant); }
+};
 struct ObjectListFree {
     void operator()(GList *list) const { g_list_free_full(list, g_object_unref); }
 };
@@ -128,6 +131,27 @@ ServicePtr openService()
     return service;
 }
 
+// Asked of the bus itself, so that no Secret Service is started by asking: a
+// service that is activatable but never comes up would hold the call until the
+// bus gives up on it.
+bool serviceIsRunning()
+{
+    GError *connectError = nullptr;
+    const std::unique_ptr<GDBusConnection, ObjectUnref> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &connectError));
+    if (const ErrorPtr owned(connectError); owned)
+        return false;
+    GError *callError = nullptr;
+    const std::unique_ptr<GVariant, VariantUnref> reply(
+        g_dbus_connection_call_sync(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                    "NameHasOwner", g_variant_new("(s)", "org.freedesktop.secrets"),
+                                    G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &callError));
+    if (const ErrorPtr owned(callError); owned)
+        return false;
+    gboolean running = false;
+    g_variant_get(reply.get(), "(b)", &running);
+    return running;
+}
+
 // The attribute table points into the caller's UTF-8 buffers, which must
 // outlive it.
 HashTablePtr attributes(const QByteArray &service, const QByteArray *account)
@@ -229,6 +253,8 @@ void SecretServiceClient::clear(const QString &account) const
 
 QStringList SecretServiceClient::accounts() const
 {
+    if (!serviceIsRunning())
+        return {};
     const ServicePtr service = openService();
     const HashTablePtr table = attributes(m_service, nullptr);
     GError *error = nullptr;

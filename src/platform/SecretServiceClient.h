@@ -35,7 +35,9 @@ public:
     // Removes every item of the account; none being there is no failure.
     void clear(const QString &account) const;
 
-    // The accounts of every item of this client's service, locked or not.
+    // The accounts of every item of this client's service, locked or not; none
+    // while no Secret Service runs, which this call never starts: a listing
+    // only serves clean-up, and that can wait for a keyring that is up.
     QStringList accounts() const;
 
 private:
