@@ -61,6 +61,9 @@ struct ServiceManagerTest : ::testing::Test, FakePlatformLayers, ManagerStack {
         // No child of a test outlives it.
         for (const auto &handle : manager.launchedHandles())
             handle->signalProcessGroup(SIGKILL);
+        // A stop's sweep runs on after the stop returns; left pending, it
+        // would outlive the manager it reports to.
+        await(manager.waitForStopSequences(), 10000);
     }
 
     ManagedService addService(const QString &name, const QString &command,
