@@ -17,6 +17,7 @@
 #include "ui/screens/settings/SettingsView.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -108,6 +109,8 @@ struct Sheet {
     QString defaultButton;
     // Typed into the field first, so that the default can act.
     QString fieldText;
+    // Opens with the focus on no control, which a screen reader names by the sheet's title.
+    bool opensOnTitle = false;
 };
 
 struct ReturnKeyTest : ServiceManagerTest {
@@ -173,12 +176,12 @@ struct ReturnKeyTest : ServiceManagerTest {
              [=, this] {
                  return std::make_unique<ServiceEditorView>(ServiceEditorMode::edit(api), api, servicesController);
              },
-             QStringLiteral("saveButton"), QStringLiteral("x")},
+             QStringLiteral("saveButton"), QStringLiteral("x"), true},
             {"profile editor",
              [=, this] {
                  return std::make_unique<ProfileEditorView>(ProfileEditorMode::edit(profile), profilesController);
              },
-             QStringLiteral("saveButton"), QStringLiteral("x")},
+             QStringLiteral("saveButton"), QStringLiteral("x"), true},
             {"settings",
              [this] {
                  auto view = std::make_unique<SettingsView>(
@@ -221,6 +224,11 @@ TEST_F(ReturnKeyTest, ReturnPressesTheFocusedButtonOnceAndElsewhereTheDefault)
     for (const Sheet &sheet : sheets()) {
         SCOPED_TRACE(sheet.name);
         const std::unique_ptr<QWidget> probe = opened(sheet);
+        if (sheet.opensOnTitle) {
+            EXPECT_FALSE(isPressable(QApplication::focusWidget()));
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(QApplication::focusWidget())->text(QAccessible::Name),
+                      probe->windowTitle());
+        }
         const QList<QWidget *> stops = tabStops(*probe);
         ASSERT_FALSE(stops.isEmpty());
         QStringList buttonsReached;
