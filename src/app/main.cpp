@@ -13,6 +13,7 @@
 #include "records/ApplicationSupport.h"
 #include "records/DataFolderLock.h"
 #include "records/DataFolderOwnership.h"
+#include "ui/components/KeyboardRules.h"
 #include "ui/platform/AtSpiAdaptorGuard.h"
 
 #include <QApplication>
@@ -118,6 +119,7 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
     applyApplicationAppearance(AppAppearanceMode::system);
     AtSpiAdaptorGuard::install();
+    KeyboardRules::install();
 
     if (!descriptorLimitRaised)
         qCCritical(lcGeneral, "The limit on open files couldn’t be raised; going on with the current one");

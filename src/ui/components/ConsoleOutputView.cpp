@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace {
 
@@ -434,6 +435,12 @@ void ConsoleOutputView::showPlaceholder(bool placeholder)
         m_stack->setCurrentWidget(m_textPage);
     }
     update();
+}
+
+void ConsoleOutputView::setOutputName(const QString &name)
+{
+    for (QWidget *part : std::initializer_list<QWidget *> {this, m_textPage, m_textView})
+        part->setAccessibleName(name);
 }
 
 void ConsoleOutputView::scrollToEnd()

@@ -47,6 +47,9 @@ public:
     // followed by new output.
     void followOutput(const QString &text, qsizetype droppedFromFront);
 
+    // What a screen reader calls the output, its text and the frame around it.
+    void setOutputName(const QString &name);
+
     // Shows the end of the document at once, as it is laid out now.
     void scrollToEnd();
 

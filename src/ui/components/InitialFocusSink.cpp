@@ -63,6 +63,8 @@ void InitialFocusSink::claimFocusOnce()
         QWidget *w = window();
         if (!isVisible())
             return;
+        // The focus starts here: a screen reader names the window that opened.
+        setAccessibleName(w->windowTitle());
         if (shouldTakeFocus(w->focusWidget())) {
             if (QWidget *current = w->focusWidget(); current && current != this)
                 current->clearFocus();

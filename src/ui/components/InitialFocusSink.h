@@ -5,8 +5,9 @@
 
 // An invisible widget that takes a window's initial keyboard focus, so that no
 // text field shows a cursor when a window or sheet opens. Put it first among
-// the window's widgets; once the window is active it claims the focus once and
-// lifts the focus rule of every text input in the window. Tab then moves into
+// the window's widgets; once the window is active it claims the focus once,
+// under the window's title as its accessible name, and lifts the focus rule
+// of every text input in the window. Tab then moves into
 // the first field; a click goes straight to the field clicked:
 //     layout->addWidget(new InitialFocusSink);   // first, before the fields
 class InitialFocusSink : public QWidget {

@@ -9,7 +9,6 @@
 #include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QVariantAnimation>
 
@@ -185,15 +184,4 @@ void SelectableSidebarRow::paintEvent(QPaintEvent *)
     }
     if (hasFocus())
         paintFocusMark(painter, QRectF(rect()), 8, this);
-}
-
-// A row is navigation, not an action: Return opens its section as Space does,
-// as list rows in a sidebar do elsewhere on the desktop.
-void SelectableSidebarRow::keyPressEvent(QKeyEvent *event)
-{
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        click();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
 }

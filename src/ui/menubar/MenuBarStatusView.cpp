@@ -232,6 +232,8 @@ void MenuBarStatusView::rebuildModeSection()
         connect(m_review, &MenuCommandThreatReviewView::cancelRequested, m_controller,
                 &MenuBarStatusController::cancelReview);
         section->addWidget(m_review);
+        // The row that asked is gone with its focus.
+        m_review->setFocus(Qt::OtherFocusReason);
         break;
     }
     case MenuBarStatusController::Mode::sudoPrompt: {

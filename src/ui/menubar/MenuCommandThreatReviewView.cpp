@@ -78,9 +78,10 @@ MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatRevi
     header->addWidget(symbol, 0, Qt::AlignTop);
     auto *titles = new QVBoxLayout;
     titles->setSpacing(3);
-    titles->addWidget(
-        new StyledLabel(blocked ? QStringLiteral("Command Blocked") : QStringLiteral("Risky Command Detected"),
-                        TextStyle::callout, QFont::DemiBold, ThemeColor::primary(), this));
+    const QString title = blocked ? QStringLiteral("Command Blocked") : QStringLiteral("Risky Command Detected");
+    // The review opens with the focus on itself: a screen reader hears its title.
+    setAccessibleName(title);
+    titles->addWidget(new StyledLabel(title, TextStyle::callout, QFont::DemiBold, ThemeColor::primary(), this));
     const QString name = NameRule::oneLine(request.serviceName);
     auto *subtitle =
         new StyledLabel(blocked ? name + QStringLiteral(" matched a critical destructive pattern.")
@@ -97,6 +98,7 @@ MenuCommandThreatReviewView::MenuCommandThreatReviewView(const CommandThreatRevi
     scroll->setWidgetResizable(true);
     scroll->setFixedHeight(findingsHeight(request.assessment.findings.size()));
     scroll->viewport()->setAutoFillBackground(false);
+    scroll->setAccessibleName(QStringLiteral("Findings"));
     auto *list = new QWidget(scroll);
     list->setAutoFillBackground(false);
     auto *listLayout = new QVBoxLayout(list);

@@ -230,6 +230,7 @@ TEST_F(ComponentsTest, SidebarRowFillRuleForegroundAndAccessibleValue)
     QTest::mouseRelease(&row, Qt::LeftButton, {}, QPoint(20, 16));
     EXPECT_EQ(clicked.count(), 1);
     EXPECT_EQ(row.targetFill(), withOpacity(slate, 0.12));
+    row.setFocus(Qt::TabFocusReason);
     QTest::keyClick(&row, Qt::Key_Return);
     EXPECT_EQ(clicked.count(), 2) << "Return opens the row's section as a click does";
 

@@ -4,11 +4,14 @@
 #include "ui/components/MacSecureField.h"
 #include "ui/components/MacTextField.h"
 
+#include "KeyboardRulesInstalled.h"
 #include "QtPrinters.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -18,6 +21,8 @@
 #include <memory>
 
 namespace {
+
+const auto *rules = ::testing::AddGlobalTestEnvironment(new KeyboardRulesInstalled);
 
 // A window with an optional sink, then three fields that do not allow
 // automatic focus, then a button.
@@ -73,7 +78,10 @@ void clickInWindow(QWidget *target, QPoint position = QPoint(-1, -1))
 TEST(TextInputFocus, SinkHoldsTheInitialFocusThenTabAndClicksWork)
 {
     Form form(true);
+    form.window.setWindowTitle(QStringLiteral("Edit Service"));
     ASSERT_TRUE(form.open());
+    // Where the focus starts, a screen reader says which window opened.
+    EXPECT_EQ(form.sink->accessibleName(), QStringLiteral("Edit Service"));
     EXPECT_TRUE(form.sink->didSetInitialFocus());
     EXPECT_FALSE(form.first->hasFocus());
     EXPECT_FALSE(form.second->hasFocus());
@@ -235,4 +243,32 @@ TEST(ClickOutsideEditing, EndEditingInKeyWindow)
     QTest::qWait(10);
     EXPECT_FALSE(form.first->hasFocus());
     EXPECT_EQ(form.window.focusWidget() == nullptr || !form.window.focusWidget()->hasFocus(), true);
+}
+
+TEST(KeyboardFocus, TabFromOutsideAScrollAreaShowsTheControlBelowItsFold)
+{
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *outside = new QPushButton(QStringLiteral("Outside"));
+    layout->addWidget(outside);
+    auto *area = new QScrollArea;
+    area->setFocusPolicy(Qt::NoFocus);
+    area->setFixedHeight(120);
+    area->setWidgetResizable(true);
+    auto *content = new QWidget;
+    auto *column = new QVBoxLayout(content);
+    column->addSpacing(600);
+    auto *below = new QPushButton(QStringLiteral("Below"));
+    column->addWidget(below);
+    area->setWidget(content);
+    layout->addWidget(area);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    outside->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(outside, Qt::Key_Tab);
+    ASSERT_TRUE(below->hasFocus());
+    const QRect shown(below->mapTo(area->viewport(), QPoint(0, 0)), below->size());
+    EXPECT_TRUE(area->viewport()->rect().contains(shown)) << area->verticalScrollBar()->value();
 }

@@ -14,7 +14,6 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -251,18 +250,6 @@ void SummaryPopover::mousePressEvent(QMouseEvent *event)
         && QRect(anchor->mapToGlobal(QPoint(0, 0)), anchor->size()).contains(global))
         setAttribute(Qt::WA_NoMouseReplay);
     QFrame::mousePressEvent(event);
-}
-
-void SummaryPopover::keyPressEvent(QKeyEvent *event)
-{
-    // Return opens the focused row as Space does.
-    auto *row = qobject_cast<QAbstractButton *>(focusWidget());
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && row
-        && row->objectName() == QLatin1String("summaryRow")) {
-        row->click();
-        return;
-    }
-    QFrame::keyPressEvent(event);
 }
 
 void SummaryPopover::hideEvent(QHideEvent *event)

@@ -127,6 +127,7 @@ QWidget *EnvironmentProfilesView::makeHeader()
     create->setToolTip(QStringLiteral("Add Environment Profile"));
     create->setAutoDefault(false);
     connect(create, &QPushButton::clicked, m_controller, &ProfilesController::createProfile);
+    m_createButton = create;
     layout->addWidget(create);
     return header;
 }
@@ -207,6 +208,10 @@ void EnvironmentProfilesView::refreshDetail()
         return;
     m_detailShown = true;
     m_shownDetail = next;
+    // Focus left inside a detail that goes (Delete in its editor, say) would
+    // fall to the sidebar, away from this section.
+    const QWidget *held = window()->focusWidget();
+    const bool strands = m_detail && (!held || held == m_detail || m_detail->isAncestorOf(held));
     if (m_detail) {
         m_detailLayout->removeWidget(m_detail);
         m_detail->hide();
@@ -224,6 +229,8 @@ void EnvironmentProfilesView::refreshDetail()
         m_detail->setObjectName(QStringLiteral("profileDetail"));
     } else {
         m_detail = makeEmptyState();
+        if (strands && isVisible())
+            (m_model->rowCount() > 0 ? static_cast<QWidget *>(m_list) : m_createButton)->setFocus(Qt::OtherFocusReason);
     }
     m_detailLayout->addWidget(m_detail);
 }

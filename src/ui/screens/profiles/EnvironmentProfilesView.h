@@ -21,6 +21,7 @@ class ProtectedDataLockButton;
 #include "ui/components/TitledMessageBox.h"
 
 #include <QMessageBox>
+class QPushButton;
 class QToolButton;
 class QVBoxLayout;
 
@@ -58,6 +59,7 @@ private:
     ProfilesController *m_controller;
     ProfilesListModel *m_model = nullptr;
     ProfilesListView *m_list = nullptr;
+    QPushButton *m_createButton = nullptr;
     ProtectedDataLockButton *m_lockButton = nullptr;
     QWidget *m_bannerRow = nullptr;
     KeychainAccessBanner *m_banner = nullptr;

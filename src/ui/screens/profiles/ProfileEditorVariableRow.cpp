@@ -47,8 +47,11 @@ ProfileEditorVariableRow::ProfileEditorVariableRow(const EnvironmentVariable &va
     m_secret->setObjectName(QStringLiteral("secretToggle"));
     m_secret->setAutoRaise(true);
     m_secret->setFixedSize(26, 24);
-    connect(m_secret, &QToolButton::clicked, this, [this] {
-        m_variable.isSecret = !m_variable.isSecret;
+    // One name; a screen reader tells secret from plain by the pressed state.
+    m_secret->setCheckable(true);
+    m_secret->setAccessibleName(QStringLiteral("Secret"));
+    connect(m_secret, &QToolButton::clicked, this, [this](bool checked) {
+        m_variable.isSecret = checked;
         showSecretState();
         Q_EMIT variableEdited(m_variable);
     });
@@ -97,5 +100,5 @@ void ProfileEditorVariableRow::showSecretState()
                                               "as plain text in the profile instead.")
                              : QStringLiteral("Click to make this value a secret. Secrets are stored in the keyring, "
                                               "not in profile files."));
-    m_secret->setAccessibleName(secret ? QStringLiteral("Secret") : QStringLiteral("Plain"));
+    m_secret->setChecked(secret);
 }

@@ -143,8 +143,6 @@ QWidget *ProfileEditorView::makeVariablesSection()
     layout->addWidget(m_rows);
     auto *add = new QPushButton(QStringLiteral("Add Variable"), section);
     add->setObjectName(QStringLiteral("addVariableButton"));
-    // Return in a field saves; it must not add a row because this was clicked last.
-    add->setAutoDefault(false);
     setButtonSymbol(add, QStringLiteral("plus"), palette().color(QPalette::ButtonText), 14);
     connect(add, &QPushButton::clicked, this, [this] {
         m_model.addVariable();
@@ -166,18 +164,17 @@ QWidget *ProfileEditorView::makeVariablesSection()
 
 QWidget *ProfileEditorView::makeButtonRow()
 {
-    auto *bar = new QWidget;
+    // Made inside the dialog: only then does Save become its default.
+    auto *bar = new QWidget(this);
     auto *layout = new QHBoxLayout(bar);
     layout->setContentsMargins(20, 10, 20, 14);
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), bar);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     layout->addWidget(cancel);
     if (m_mode.isEdit()) {
         auto *remove = new QPushButton(QStringLiteral("Delete"), bar);
         remove->setObjectName(QStringLiteral("deleteButton"));
-        remove->setAutoDefault(false);
         followPalette(remove, [remove] {
             setEnabledColor(remove, QPalette::ButtonText, legibleButtonText(remove, Palette::red()));
         });

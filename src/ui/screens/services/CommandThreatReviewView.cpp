@@ -1,5 +1,6 @@
 #include "ui/screens/services/CommandThreatReviewView.h"
 
+#include "ui/components/InitialFocusSink.h"
 #include "ui/components/NameRule.h"
 #include "ui/components/Palette.h"
 #include "ui/components/ProminentButton.h"
@@ -60,6 +61,9 @@ CommandThreatReviewView::CommandThreatReviewView(CommandThreatReviewRequest requ
     setWindowModality(Qt::WindowModal);
     setWindowTitle(m_request.isBlocked() ? QStringLiteral("Command Blocked")
                                          : QStringLiteral("Review Security Findings"));
+    // The sheet opens on no control (the findings list would come first),
+    // named after the sheet.
+    (new InitialFocusSink(this))->setFocus(Qt::OtherFocusReason);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
@@ -125,6 +129,7 @@ QWidget *CommandThreatReviewView::makeFindingsList()
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setMaximumHeight(360);
+    scroll->setAccessibleName(QStringLiteral("Findings"));
     auto *content = new QWidget(scroll);
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(0, 0, 0, 0);
@@ -192,7 +197,8 @@ QWidget *CommandThreatReviewView::makeFooter()
     row->addStretch(1);
     auto *cancel = new QPushButton(blocked ? QStringLiteral("Close") : QStringLiteral("Cancel"), footer);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setAutoDefault(false);
+    // Blocked, the sheet has no default: Return presses Close only when it has the focus.
+    cancel->setAutoDefault(!blocked);
     connect(cancel, &QPushButton::clicked, this, &CommandThreatReviewView::cancelRequested);
     row->addWidget(cancel);
     if (!blocked) {

@@ -367,6 +367,7 @@ void ServiceDetailView::buildLiveOutput()
     outputRow->addWidget(w.copyButton);
     w.console = new ConsoleOutputView(w.normalPage);
     w.console->setObjectName(QStringLiteral("liveOutput"));
+    w.console->setOutputName(QStringLiteral("Live Output"));
     w.console->setFixedHeight(280);
     w.console->setAutoScroll(true);
 }

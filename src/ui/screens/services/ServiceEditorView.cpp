@@ -199,7 +199,6 @@ QWidget *ServiceEditorView::makeCommandSection()
     auto *insert = new QPushButton(QStringLiteral("Insert Path…"), content);
     insert->setObjectName(QStringLiteral("insertPathButton"));
     setButtonSymbol(insert, QStringLiteral("folder"), primaryTextColor(), 14);
-    insert->setAutoDefault(false);
     connect(insert, &QPushButton::clicked, this, &ServiceEditorView::insertPath);
     auto *insertRow = new QHBoxLayout;
     insertRow->addWidget(insert);
@@ -268,13 +267,11 @@ QWidget *ServiceEditorView::makeButtons()
     layout->setSpacing(8);
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), row);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     layout->addWidget(cancel);
     if (!m_mode.isCreate()) {
         auto *remove = new QPushButton(QStringLiteral("Delete"), row);
         remove->setObjectName(QStringLiteral("deleteButton"));
-        remove->setAutoDefault(false);
         followPalette(remove, [remove] {
             setEnabledColor(remove, QPalette::ButtonText, legibleButtonText(remove, Palette::red()));
         });

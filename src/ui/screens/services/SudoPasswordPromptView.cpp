@@ -54,13 +54,11 @@ SudoPasswordPromptView::SudoPasswordPromptView(SudoPasswordRequest request, QWid
     buttons->setSpacing(8);
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setAutoDefault(false);
     buttons->addWidget(cancel);
     buttons->addStretch(1);
     auto *withoutPassword = new QPushButton(
         restart ? QStringLiteral("Restart Without Password") : QStringLiteral("Start Without Password"), this);
     withoutPassword->setObjectName(QStringLiteral("withoutPasswordButton"));
-    withoutPassword->setAutoDefault(false);
     buttons->addWidget(withoutPassword);
     m_launch =
         new ProminentButton(restart ? QStringLiteral("Restart") : QStringLiteral("Start"), Palette::Color::blue, this);

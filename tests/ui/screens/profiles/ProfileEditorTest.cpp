@@ -8,6 +8,7 @@
 #include "ui/screens/profiles/ProfileEditorView.h"
 #include "ui/screens/profiles/ProfilesController.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -157,10 +158,15 @@ TEST_F(ProfileEditorViewTest, CreateModeHasNoDeleteAndSaveFollowsTheName)
     row->keyField()->clear();
     QTest::keyClicks(row->keyField(), QStringLiteral("TOKEN"));
     QTest::keyClicks(row->valueField(), QStringLiteral("hidden"));
+    // Secret or plain: the toggle's pressed state, under one name.
+    QAccessibleInterface *toggle = QAccessible::queryAccessibleInterface(row->secretToggle());
+    EXPECT_FALSE(toggle->state().checked);
     QTest::mouseClick(row->secretToggle(), Qt::LeftButton);
     EXPECT_EQ(row->valueField()->echoMode(), QLineEdit::Password);
     EXPECT_EQ(row->valueField()->text(), QStringLiteral("hidden"));
-    EXPECT_EQ(row->secretToggle()->accessibleName(), QStringLiteral("Secret"));
+    EXPECT_TRUE(toggle->state().checkable);
+    EXPECT_TRUE(toggle->state().checked);
+    EXPECT_EQ(toggle->text(QAccessible::Name), QStringLiteral("Secret"));
     EXPECT_FALSE(row->secretToggle()->toolTip().contains(QStringLiteral("hidden")));
 
     // A control character in the name: a message under the field, no save.

@@ -134,6 +134,10 @@ TEST_F(ServiceDetailViewTest, TabFollowsThePageFromTheTitleRowToTheHistory)
         EXPECT_GT(at, last) << name.toStdString() << " in " << visited.join(QLatin1Char(' ')).toStdString();
         last = at;
     }
+    // The output's stop and the frame around it say what they are.
+    auto *output = view->findChild<ConsoleOutputView *>(QStringLiteral("liveOutput"));
+    for (QWidget *part : {static_cast<QWidget *>(output), static_cast<QWidget *>(output->textView())})
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(part)->text(QAccessible::Name), QStringLiteral("Live Output"));
 }
 
 TEST_F(ServiceDetailViewTest, ControlRowButtonsStandTenApartAtOneHeight)
