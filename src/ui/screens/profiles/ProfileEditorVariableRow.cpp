@@ -47,9 +47,8 @@ ProfileEditorVariableRow::ProfileEditorVariableRow(const EnvironmentVariable &va
     m_secret->setObjectName(QStringLiteral("secretToggle"));
     m_secret->setAutoRaise(true);
     m_secret->setFixedSize(26, 24);
-    // One name; a screen reader tells secret from plain by the pressed state.
+    // Checkable, so a screen reader hears the state along with the name.
     m_secret->setCheckable(true);
-    m_secret->setAccessibleName(QStringLiteral("Secret"));
     connect(m_secret, &QToolButton::clicked, this, [this](bool checked) {
         m_variable.isSecret = checked;
         showSecretState();
@@ -100,5 +99,6 @@ void ProfileEditorVariableRow::showSecretState()
                                               "as plain text in the profile instead.")
                              : QStringLiteral("Click to make this value a secret. Secrets are stored in the keyring, "
                                               "not in profile files."));
+    m_secret->setAccessibleName(secret ? QStringLiteral("Secret") : QStringLiteral("Plain"));
     m_secret->setChecked(secret);
 }

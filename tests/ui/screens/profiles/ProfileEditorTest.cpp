@@ -158,9 +158,10 @@ TEST_F(ProfileEditorViewTest, CreateModeHasNoDeleteAndSaveFollowsTheName)
     row->keyField()->clear();
     QTest::keyClicks(row->keyField(), QStringLiteral("TOKEN"));
     QTest::keyClicks(row->valueField(), QStringLiteral("hidden"));
-    // Secret or plain: the toggle's pressed state, under one name.
+    // Secret or plain: the toggle's name and its pressed state.
     QAccessibleInterface *toggle = QAccessible::queryAccessibleInterface(row->secretToggle());
     EXPECT_FALSE(toggle->state().checked);
+    EXPECT_EQ(toggle->text(QAccessible::Name), QStringLiteral("Plain"));
     QTest::mouseClick(row->secretToggle(), Qt::LeftButton);
     EXPECT_EQ(row->valueField()->echoMode(), QLineEdit::Password);
     EXPECT_EQ(row->valueField()->text(), QStringLiteral("hidden"));
