@@ -80,7 +80,6 @@ TEST(TextInputFocus, SinkHoldsTheInitialFocusThenTabAndClicksWork)
     Form form(true);
     form.window.setWindowTitle(QStringLiteral("Edit Service"));
     ASSERT_TRUE(form.open());
-    // Where the focus starts, a screen reader says which window opened.
     EXPECT_EQ(form.sink->accessibleName(), QStringLiteral("Edit Service"));
     EXPECT_TRUE(form.sink->didSetInitialFocus());
     EXPECT_FALSE(form.first->hasFocus());
@@ -248,20 +247,14 @@ TEST(ClickOutsideEditing, EndEditingInKeyWindow)
 TEST(KeyboardFocus, TabFromOutsideAScrollAreaShowsTheControlBelowItsFold)
 {
     QWidget window;
-    auto *layout = new QVBoxLayout(&window);
-    auto *outside = new QPushButton(QStringLiteral("Outside"));
-    layout->addWidget(outside);
-    auto *area = new QScrollArea;
+    auto *outside = new QPushButton(QStringLiteral("Outside"), &window);
+    auto *area = new QScrollArea(&window);
     area->setFocusPolicy(Qt::NoFocus);
-    area->setFixedHeight(120);
-    area->setWidgetResizable(true);
-    auto *content = new QWidget;
-    auto *column = new QVBoxLayout(content);
-    column->addSpacing(600);
-    auto *below = new QPushButton(QStringLiteral("Below"));
-    column->addWidget(below);
-    area->setWidget(content);
-    layout->addWidget(area);
+    area->setGeometry(0, 40, 200, 120);
+    area->setWidget(new QWidget);
+    area->widget()->resize(180, 640);
+    auto *below = new QPushButton(QStringLiteral("Below"), area->widget());
+    below->move(0, 600);
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));

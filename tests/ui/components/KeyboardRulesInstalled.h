@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-// main() installs the keyboard rules for every window; the test programs that
-// build windows do the same once their QApplication exists:
-//     const auto *rules = ::testing::AddGlobalTestEnvironment(new KeyboardRulesInstalled);
+// As main() does, once the QApplication exists: AddGlobalTestEnvironment(new KeyboardRulesInstalled).
 struct KeyboardRulesInstalled : ::testing::Environment {
     void SetUp() override { KeyboardRules::install(); }
 };

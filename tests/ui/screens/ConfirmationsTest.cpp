@@ -249,9 +249,8 @@ TEST_F(ConfirmationsTest, StoredNamesShowOnOneLineAndAnAlertShortensALongNameOrK
     check(*new SudoPasswordPromptView(sudo, &services));
     check(*new MenuCommandThreatReviewView(review, &services));
     check(*new MenuSudoPasswordPromptView(sudo, std::nullopt, &services));
-    const QString unlockReason = ProtectedUnlockReason::launchService(service.name, profile.name).text();
-    check(*new PasswordPromptDialog(unlockReason, &services));
-    // The alerts that quote a user's text.
+    check(
+        *new PasswordPromptDialog(ProtectedUnlockReason::launchService(service.name, profile.name).text(), &services));
     buttonNamed(*serviceEditor, QStringLiteral("Delete"))->click();
     check(*serviceEditor->openQuestion());
     services.controller().requestForceKill(service);

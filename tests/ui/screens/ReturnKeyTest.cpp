@@ -1,3 +1,5 @@
+#include "services/ButtonLookup.h"
+
 #include "execution/CommandThreatScanner.h"
 #include "execution/ServiceManagerFixture.h"
 #include "records/SettingsRepository.h"
@@ -33,55 +35,29 @@ bool isPressable(const QWidget *widget)
     return qobject_cast<const QAbstractButton *>(widget) && !qobject_cast<const QCheckBox *>(widget);
 }
 
-// What the sheet does from now on: "+button" for each click, then its answers
-// (its own signals but changes of state), in order.
-struct Effects {
-    explicit Effects(QWidget &sheet)
-    {
-        const QList<QAbstractButton *> buttons = sheet.findChildren<QAbstractButton *>();
-        for (QAbstractButton *button : buttons)
-            QObject::connect(button, &QAbstractButton::clicked, &context,
-                             [this, button, buttons] { clicks.append(QString::number(buttons.indexOf(button))); });
-        const QMetaObject *type = sheet.metaObject();
-        for (int index = QWidget::staticMetaObject.methodCount(); index < type->methodCount(); ++index) {
-            const QMetaMethod signal = type->method(index);
-            if (signal.methodType() == QMetaMethod::Signal && !signal.name().endsWith("Changed"))
-                spies.push_back(std::make_unique<QSignalSpy>(&sheet, signal));
-        }
-    }
-    QStringList answers() const
-    {
-        QStringList names;
-        for (const auto &spy : spies)
-            names.append(QStringList(spy->count(), QString::fromLatin1(spy->signal())));
-        return names;
-    }
-
-    QObject context;
-    QStringList clicks;
-    std::vector<std::unique_ptr<QSignalSpy>> spies;
-};
-
 void press(Qt::Key key, bool repeat = false)
 {
-    QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow();
-    if (!focus) // the sheet closed
-        return;
-    QTest::simulateEvent(focus, true, key, Qt::NoModifier, {}, repeat);
-    QTest::simulateEvent(focus, false, key, Qt::NoModifier, {}, repeat);
+    // None when the sheet has closed.
+    if (QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow()) {
+        QTest::simulateEvent(focus, true, key, Qt::NoModifier, {}, repeat);
+        QTest::simulateEvent(focus, false, key, Qt::NoModifier, {}, repeat);
+    }
     QCoreApplication::processEvents();
 }
 
 struct Sheet {
     const char *name;
     std::function<std::unique_ptr<QWidget>()> make;
-    // Pressed by Return in a field or where no button has the focus; empty: none.
-    QString defaultButton;
-    // Typed into the first field, so that the default can act.
-    QString fieldText;
-    // Opens with the focus on no control, named by the sheet's title.
+    const char *defaultButton; // its text; pressed by Return where no button has the focus
+    const char *fieldText;     // typed into the first field, so that the default can act
     bool opensOnTitle = false;
 };
+
+template <typename View, typename... Arguments>
+std::function<std::unique_ptr<QWidget>()> make(Arguments... arguments)
+{
+    return [=] { return std::make_unique<View>(arguments...); };
+}
 
 struct ReturnKeyTest : ServiceManagerTest {
     ProfilesController profilesController {profiles, lockManager};
@@ -100,30 +76,37 @@ struct ReturnKeyTest : ServiceManagerTest {
         sheet->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
         QTest::qWait(20); // the initial focus is claimed after the activation
-        if (auto *field = sheet->findChild<QLineEdit *>(); field && !kind.fieldText.isEmpty())
-            QTest::keyClicks(field, kind.fieldText);
+        if (auto *field = sheet->findChild<QLineEdit *>(); field && *kind.fieldText)
+            QTest::keyClicks(field, QString::fromUtf8(kind.fieldText));
         return sheet;
     }
 
-    // Tab `count` times; the stops passed, in order.
-    static QList<QWidget *> tab(int count)
+    // A fresh sheet, then Return held after `tabs` tabs, or else a click on button `click` if any: the
+    // buttons clicked (their indexes) and the sheet's own signals but changes of state.
+    QStringList outcome(const Sheet &kind, std::optional<qsizetype> tabs, qsizetype click = -1)
     {
-        QList<QWidget *> stops;
-        for (int tabs = 0; tabs < count; ++tabs) {
+        const std::unique_ptr<QWidget> sheet = opened(kind);
+        for (qsizetype tab = 0; tab < tabs.value_or(0); ++tab)
             press(Qt::Key_Tab);
-            stops.append(QApplication::focusWidget());
-        }
-        return stops;
-    }
-
-    // The index of the button `name` names (its object name or text), as Effects counts them.
-    static QString buttonIndex(QWidget &sheet, const QString &name)
-    {
-        const QList<QAbstractButton *> buttons = sheet.findChildren<QAbstractButton *>();
-        for (qsizetype index = 0; index < buttons.size(); ++index)
-            if (buttons[index]->objectName() == name || buttons[index]->text() == name)
-                return QString::number(index);
-        return {};
+        const QList<QAbstractButton *> buttons = sheet->findChildren<QAbstractButton *>();
+        std::vector<std::unique_ptr<QSignalSpy>> spies;
+        for (QAbstractButton *button : buttons)
+            spies.push_back(std::make_unique<QSignalSpy>(button, &QAbstractButton::clicked));
+        for (int index = QWidget::staticMetaObject.methodCount(); index < sheet->metaObject()->methodCount(); ++index)
+            if (const QMetaMethod signal = sheet->metaObject()->method(index);
+                signal.methodType() == QMetaMethod::Signal && !signal.name().endsWith("Changed"))
+                spies.push_back(std::make_unique<QSignalSpy>(sheet.get(), signal));
+        if (!tabs && click >= 0)
+            buttons[click]->click();
+        for (int key = 0; tabs && key < 2; ++key)
+            press(Qt::Key_Return, key > 0);
+        QCoreApplication::processEvents();
+        QStringList result;
+        for (qsizetype spy = 0; spy < qsizetype(spies.size()); ++spy)
+            result.append(QStringList(spies[spy]->count(), spy < buttons.size()
+                                                               ? QString::number(spy)
+                                                               : QString::fromLatin1(spies[spy]->signal())));
+        return result;
     }
 
     std::vector<Sheet> sheets()
@@ -134,43 +117,23 @@ struct ReturnKeyTest : ServiceManagerTest {
         const CommandThreatAssessment flagged = CommandThreatScanner::assess(QStringLiteral("chmod 777 f; sleep 60"));
         const SudoPasswordRequest sudo {api.id, api.name, SudoLaunchAction::start, {}};
         const CommandThreatReviewRequest review {api.id, api.name, SudoLaunchAction::start, flagged};
+        const auto settingsView = [this] {
+            auto view = std::make_unique<SettingsView>(
+                &settingsRepository, [this] { return settings; }, [](const AppSettings &) {});
+            view->setApplicationReady(true);
+            return view;
+        };
         return {
-            {"threat review",
-             [=] { return std::make_unique<CommandThreatReviewView>(review); },
-             QStringLiteral("runAnywayButton"),
-             {},
-             true},
-            {"sudo prompt", [=] { return std::make_unique<SudoPasswordPromptView>(sudo); },
-             QStringLiteral("launchButton"), QStringLiteral("pw")},
-            {"service editor",
-             [=, this] {
-                 return std::make_unique<ServiceEditorView>(ServiceEditorMode::edit(api), api, servicesController);
-             },
-             QStringLiteral("saveButton"), QStringLiteral("x"), true},
-            {"profile editor",
-             [=, this] {
-                 return std::make_unique<ProfileEditorView>(ProfileEditorMode::edit(profile), profilesController);
-             },
-             QStringLiteral("saveButton"), QStringLiteral("x"), true},
-            {"settings",
-             [this] {
-                 auto view = std::make_unique<SettingsView>(
-                     &settingsRepository, [this] { return settings; }, [](const AppSettings &) {});
-                 view->setApplicationReady(true);
-                 return view;
-             },
-             {},
-             QStringLiteral("/bin/sh")},
-            {"panel review",
-             [=] { return std::make_unique<MenuCommandThreatReviewView>(review); },
-             QStringLiteral("Run Anyway"),
-             {}},
-            {"panel sudo prompt", [=] { return std::make_unique<MenuSudoPasswordPromptView>(sudo, std::nullopt); },
-             QStringLiteral("Start"), QStringLiteral("pw")},
-            {"panel",
-             [this] { return std::make_unique<MenuBarStatusView>(&manager, &profiles, &lockManager, nullptr, true); },
-             {},
-             {}},
+            {"threat review", make<CommandThreatReviewView>(review), "Run Anyway", "", true},
+            {"sudo prompt", make<SudoPasswordPromptView>(sudo), "Start", "pw"},
+            {"service editor", make<ServiceEditorView>(ServiceEditorMode::edit(api), api, std::ref(servicesController)),
+             "Save", "x", true},
+            {"profile editor", make<ProfileEditorView>(ProfileEditorMode::edit(profile), std::ref(profilesController)),
+             "Save", "x", true},
+            {"settings", settingsView, "", "/bin/sh"},
+            {"panel review", make<MenuCommandThreatReviewView>(review), "Run Anyway", ""},
+            {"panel sudo prompt", make<MenuSudoPasswordPromptView>(sudo, std::nullopt), "Start", "pw"},
+            {"panel", make<MenuBarStatusView>(&manager, &profiles, &lockManager, nullptr, true), "", ""},
         };
     }
 };
@@ -182,56 +145,33 @@ TEST_F(ReturnKeyTest, ReturnPressesTheFocusedButtonOnceAndElsewhereTheDefault)
     for (const Sheet &sheet : sheets()) {
         SCOPED_TRACE(sheet.name);
         const std::unique_ptr<QWidget> probe = opened(sheet);
-        if (sheet.opensOnTitle) {
-            EXPECT_FALSE(isPressable(QApplication::focusWidget()));
-            EXPECT_EQ(QAccessible::queryAccessibleInterface(QApplication::focusWidget())->text(QAccessible::Name),
-                      probe->windowTitle());
+        if (QWidget *start = QApplication::focusWidget(); sheet.opensOnTitle) {
+            EXPECT_FALSE(isPressable(start));
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(start)->text(QAccessible::Name), probe->windowTitle());
         }
-        QList<QWidget *> round = tab(40);
-        round = round.mid(0, round.indexOf(round.first(), 1));
+        QList<QWidget *> round;
+        for (int tabs = 0; tabs < 40; ++tabs, press(Qt::Key_Tab))
+            round.append(QApplication::focusWidget());
+        round = round.mid(1, round.indexOf(round[1], 2) - 1);
+        EXPECT_GE(std::count_if(round.begin(), round.end(), isPressable), 2);
+        // Each button, and the first stop that is none, after a full round (which made each button the
+        // default a moment): one click of that button, or what the sheet's default does, or nothing.
         const QList<QAbstractButton *> buttons = probe->findChildren<QAbstractButton *>();
-        int pressed = 0;
+        const qsizetype field = std::find_if_not(round.begin(), round.end(), isPressable) - round.begin();
+        QWidget *byDefault =
+            *sheet.defaultButton ? buttonNamed(*probe, QString::fromUtf8(sheet.defaultButton)) : nullptr;
         for (qsizetype stop = 0; stop < round.size(); ++stop) {
-            if (!isPressable(round[stop]))
+            if (stop != field && !isPressable(round[stop]))
                 continue;
-            const QString button = QString::number(buttons.indexOf(round[stop]));
-            SCOPED_TRACE(qobject_cast<QAbstractButton *>(round[stop])->text().toStdString());
-            ++pressed;
-            // Tab to it and hold Return: what one click does, and nothing else.
-            const QStringList clickAnswers = [&] {
-                const std::unique_ptr<QWidget> clicked = opened(sheet);
-                Effects effects(*clicked);
-                clicked->findChildren<QAbstractButton *>().at(button.toInt())->click();
-                QCoreApplication::processEvents();
-                return effects.answers();
-            }();
-            const std::unique_ptr<QWidget> typed = opened(sheet);
-            tab(int(stop) + 1);
-            Effects effects(*typed);
-            press(Qt::Key_Return);
-            press(Qt::Key_Return, true);
-            EXPECT_EQ(effects.clicks, QStringList {button});
-            EXPECT_EQ(effects.answers(), clickAnswers);
+            const qsizetype button = buttons.indexOf(stop == field ? byDefault : round[stop]);
+            SCOPED_TRACE(stop);
+            QStringList byKey = outcome(sheet, round.size() + stop + 1);
+            QStringList byClick = outcome(sheet, std::nullopt, button);
+            if (stop == field) { // a field may answer for the default without clicking it
+                byKey.removeAll(QString::number(button));
+                byClick.removeAll(QString::number(button));
+            }
+            EXPECT_EQ(byKey, byClick);
         }
-        EXPECT_GE(pressed, 2);
-
-        // Round every button to the first field (or stop that is no button): the default, or nothing.
-        const auto field = std::find_if(round.begin(), round.end(), [](QWidget *stop) {
-            return qobject_cast<QLineEdit *>(stop) || !isPressable(stop);
-        });
-        if (field == round.end())
-            continue;
-        const std::unique_ptr<QWidget> form = opened(sheet);
-        tab(int(round.size() + (field - round.begin()) + 1));
-        Effects byKey(*form);
-        press(Qt::Key_Return);
-        const std::unique_ptr<QWidget> reference = opened(sheet);
-        Effects byClick(*reference);
-        if (const QString index = buttonIndex(*reference, sheet.defaultButton); !index.isEmpty())
-            reference->findChildren<QAbstractButton *>().at(index.toInt())->click();
-        QCoreApplication::processEvents();
-        byKey.clicks.removeAll(buttonIndex(*form, sheet.defaultButton));
-        EXPECT_EQ(byKey.clicks, QStringList());
-        EXPECT_EQ(byKey.answers(), byClick.answers());
     }
 }

@@ -149,10 +149,9 @@ TEST_F(EnvironmentProfilesViewTest, AnAssistiveTechnologySelectsAProfileAndTheSe
 
 TEST_F(EnvironmentProfilesViewTest, AfterADeleteTheFocusGoesToTheListOrCreateProfileWhenNoneIsLeft)
 {
-    const auto first = stored(QStringLiteral("First"));
-    const auto second = stored(QStringLiteral("Second"));
-    for (const EnvironmentProfile &profile : {first, second}) {
-        const bool lastOne = profile.id == second.id;
+    const EnvironmentProfile made[] {stored(QStringLiteral("First")), stored(QStringLiteral("Second"))};
+    for (const EnvironmentProfile &profile : made) {
+        const bool lastOne = &profile == &made[1];
         SCOPED_TRACE(lastOne);
         auto view = show(profile.id);
         view->activateWindow();

@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 struct ServiceEditorViewTest : ServiceManagerTest {
@@ -153,7 +154,6 @@ TEST_F(ServiceEditorViewTest, AScreenReaderPicksAProfileInTheNamedListAndKeysThe
     auto view = editor(ServiceEditorMode::create(), ServicesController::newServiceDraft());
     auto *picker = view->findChild<QComboBox *>(QStringLiteral("profilePicker"));
     QAccessibleInterface *list = QAccessible::queryAccessibleInterface(picker)->child(0);
-    ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->text(QAccessible::Name), QStringLiteral("Profile"));
     // The list's row selection, and back to the choice it opened on; then keys.
     picker->showPopup();
@@ -161,11 +161,10 @@ TEST_F(ServiceEditorViewTest, AScreenReaderPicksAProfileInTheNamedListAndKeysThe
     EXPECT_EQ(view->draft().environmentProfileId, prod.id);
     ASSERT_TRUE(list->tableInterface()->selectRow(0));
     EXPECT_EQ(view->draft().environmentProfileId, std::nullopt);
-    int highlighted = 0;
-    QObject::connect(picker, &QComboBox::highlighted, [&] { ++highlighted; });
+    QSignalSpy highlighted(picker, &QComboBox::highlighted);
     QTest::keyClick(picker->view(), Qt::Key_Down);
     EXPECT_EQ(view->draft().environmentProfileId, std::nullopt);
-    EXPECT_EQ(highlighted, 1);
+    EXPECT_EQ(highlighted.count(), 1);
     QTest::keyClick(picker->view(), Qt::Key_Return);
     EXPECT_EQ(view->draft().environmentProfileId, dev.id);
 }
