@@ -67,10 +67,8 @@ TEST(DesktopEntryTest, InstalledEntryPassesTheValidatorAndStartsTheGivenBinary)
                           + QStringLiteral("/.local/share/icons/hicolor/scalable/apps/com.tolvenix.Velmora.svg")));
 }
 
-// scripts/run.sh stops before it installs anything when the data folder
-// cannot be made or written, and before it builds when no display answers
-// (a stale DISPLAY included). A copy runs, whose install and build steps only
-// leave a mark.
+// A copy of scripts/run.sh, whose install and build steps only leave a mark, stops before the install without a
+// usable data folder and before the build when no display answers (a stale DISPLAY included).
 TEST(RunScript, StopsBeforeInstallingOrBuildingWithoutAWritableDataFolderOrADisplayThatAnswers)
 {
     XvfbServer display;
@@ -89,29 +87,22 @@ TEST(RunScript, StopsBeforeInstallingOrBuildingWithoutAWritableDataFolderOrADisp
         file.write("#!/bin/sh\n" + body + "\n");
     }
     const QString unwritable = tree.filePath(QStringLiteral("a-file/share"));
+    const QByteArray noFolder = "run.sh: Velmora's data folder " + unwritable.toUtf8()
+                                + "/com.tolvenix.Velmora can't be made or written: mkdir: cannot create directory ‘"
+                                + unwritable.toUtf8().chopped(6) + "’: Not a directory\n";
+    const QByteArray noDisplay =
+        "run.sh: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n";
+    const QByteArray noAnswer = "run.sh: Velmora can't open a window: no X server answers at DISPLAY \":299\", and "
+                                "WAYLAND_DISPLAY \"\" names no Wayland socket.\n";
     const struct {
         QString dataHome;
         QByteArray display, platform;
         QByteArray report; // none: the copy goes on to its build
-    } rows[] = {
-        {unwritable,
-         display.display(),
-         {},
-         "run.sh: Velmora's data folder " + unwritable.toUtf8()
-             + "/com.tolvenix.Velmora can't be made or written: mkdir: cannot create directory ‘"
-             + unwritable.toUtf8().chopped(6) + "’: Not a directory\n"},
-        {tree.path(),
-         {},
-         {},
-         "run.sh: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n"},
-        {tree.path(),
-         ":299",
-         {},
-         "run.sh: Velmora can't open a window: no X server answers at DISPLAY \":299\", and WAYLAND_DISPLAY \"\" "
-         "names no Wayland socket.\n"},
-        {tree.path(), display.display(), {}, {}},
-        {tree.path(), ":299", "offscreen", {}},
-    };
+    } rows[] = {{unwritable, display.display(), {}, noFolder},
+                {tree.path(), {}, {}, noDisplay},
+                {tree.path(), ":299", {}, noAnswer},
+                {tree.path(), display.display(), {}, {}},
+                {tree.path(), ":299", "offscreen", {}}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.display.toStdString() + " " + row.platform.toStdString());
         QFile::remove(installed);

@@ -299,8 +299,7 @@ TEST_F(VelmoraBinaryTest, WindowAppearsASecondStartHandsOverAndSigtermQuitsClean
 // On a Wayland session without XWayland Velmora runs on Wayland itself; with
 // XWayland (an X display next to the compositor) it prefers X, where the panel
 // can sit under its icon; beside an X display that does not answer, even
-// outside a Wayland session, it takes Wayland. No X tool is needed to see its
-// window.
+// outside a Wayland session, Wayland. No X tool is needed to see its window.
 TEST_F(VelmoraBinaryTest, OnAWaylandSessionItRunsOnWaylandOrOnXWaylandWhenThereAndEndsWithZero)
 {
     WestonServer compositor;
@@ -517,16 +516,17 @@ TEST_F(VelmoraWithTwoRunningServices, OutOfRangeAccessibilityCallsAreRefusedInRa
     int valueObjects = 0;
     for (const AtSpiClient::Node &node : a11y.tree(*root)) {
         const auto number = [&](const char *name) {
-            const QVariantList property = a11y.call(node, atspi("org.freedesktop.DBus.Properties"),
-                                                    QStringLiteral("Get"), {atspi("Value"), QString::fromLatin1(name)})
-                                              .arguments();
-            return property.value(0).value<QDBusVariant>().variant();
+            const QVariantList arguments {atspi("Value"), QString::fromLatin1(name)};
+            return a11y.call(node, atspi("org.freedesktop.DBus.Properties"), QStringLiteral("Get"), arguments)
+                .arguments()
+                .value(0)
+                .value<QDBusVariant>()
+                .variant();
         };
         if (!number("MaximumValue").isValid())
             continue;
         ++valueObjects;
-        const double minimum = number("MinimumValue").toDouble();
-        const double maximum = number("MaximumValue").toDouble();
+        const double minimum = number("MinimumValue").toDouble(), maximum = number("MaximumValue").toDouble();
         for (const double wanted : {minimum, std::floor((minimum + maximum) / 2), maximum, maximum + 1})
             EXPECT_EQ(
                 a11y.call(node, atspi("Value"), QStringLiteral("SetCurrentValue"), {wanted}).errorName().isEmpty(),
@@ -763,9 +763,8 @@ TEST_F(VelmoraBinaryTest, AHeldOrForeignDataFolderIsReportedAndNothingElseStarts
 }
 
 // A data folder that cannot be made or whose lock file cannot be opened, and
-// no display or one that does not answer: one line each, naming the folder
-// or the display and the reason, or asking for a graphical session. An
-// offscreen start needs no display, and asks none.
+// no display or a silent one: one line each, naming the folder or the display and the
+// reason, or asking for a graphical session. An offscreen start needs none and asks none.
 TEST_F(VelmoraBinaryTest, AnUnusableDataFolderOrNoDisplayIsReportedAndNothingElseStarts)
 {
     QTemporaryDir homes;

@@ -2,6 +2,7 @@
 #include "execution/ServiceLaunchPreparation.h"
 #include "execution/SudoPasswordResponder.h"
 #include "execution/SudoWrapper.h"
+#include "records/RecordsTestSupport.h"
 #include "support/Await.h"
 #include "support/ChildOutputRecorder.h"
 #include "support/FakeProcTree.h"
@@ -9,7 +10,6 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,8 +28,7 @@ QByteArray reply(const std::optional<SensitiveBytes> &bytes)
     return bytes ? bytes->view().toByteArray() : QByteArrayLiteral("(none)");
 }
 
-// sudo -S -p PROMPT -v that notes the environment of its wrapper shell and of script, logs each line it reads
-// (or <EOF>) and accepts ./accepted, if any, within three tries; in its folder, or ./other for a decoy's.
+// sudo -S -p PROMPT -v noting script's and the wrapper's environments, logging what it reads, accepting ./accepted.
 const QByteArray fakeSudo = R"(#!/bin/sh
 folder=${0%/sudo}
 [ "$HOME" = "$folder/other" ] && folder=$HOME
@@ -67,20 +66,13 @@ QStringList linesOf(const QString &path)
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// A process's environment as /proc/<pid>/environ lists it.
+// A /proc/<pid>/environ copy as a map.
 QMap<QString, QString> environmentIn(const QString &path)
 {
     QMap<QString, QString> environment;
-    for (const QByteArray &entry : contentOf(path).split('\0')) {
+    for (const QByteArray &entry : records_test::readFile(path).split('\0'))
         if (const qsizetype equals = entry.indexOf('='); equals > 0)
             environment.insert(QString::fromUtf8(entry.left(equals)), QString::fromUtf8(entry.mid(equals + 1)));
-    }
     return environment;
 }
 
@@ -88,16 +80,16 @@ QMap<QString, QString> environmentIn(const QString &path)
 QMap<QString, QString> environmentUntilValidated()
 {
     const passwd *account = ::getpwuid(::getuid());
+    const QString name = QFile::decodeName(account->pw_name);
     QMap<QString, QString> environment {{QStringLiteral("SHELL"), QStringLiteral("/bin/sh")},
                                         {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin:/usr/sbin:/sbin")},
                                         {QStringLiteral("HOME"), QFile::decodeName(account->pw_dir)},
-                                        {QStringLiteral("USER"), QFile::decodeName(account->pw_name)},
-                                        {QStringLiteral("LOGNAME"), QFile::decodeName(account->pw_name)}};
+                                        {QStringLiteral("USER"), name},
+                                        {QStringLiteral("LOGNAME"), name}};
     const QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : own.keys()) {
-        if (name == QLatin1String("TERM") || name == QLatin1String("LANG") || name.startsWith(QLatin1String("LC_")))
-            environment.insert(name, own.value(name));
-    }
+    for (const QString &key : own.keys())
+        if (key == QLatin1String("TERM") || key == QLatin1String("LANG") || key.startsWith(QLatin1String("LC_")))
+            environment.insert(key, own.value(key));
     return environment;
 }
 
@@ -118,10 +110,8 @@ struct Run {
     QMap<QString, QString> userEnvironment = {{QStringLiteral("SHELL"), QStringLiteral("/opt/users/shell")}};
 };
 
-// Runs the service's command through the launch the service manager makes, with the password given, the
-// fake sudo standing in for the set-uid one and a read logger in the profile's LD_PRELOAD: no decoy may get
-// a line, nor the output the password, and script and the wrapper shell nothing of the profile. The
-// environment the command noted in ~/command.env, if it did, goes to `command`.
+// Runs the command as the service manager launches it, with the fake sudo and a read logger in LD_PRELOAD: no
+// decoy gets a line, nor the output or the logger the password, nor script or wrapper anything of the profile.
 void expectRun(const Run &run, QMap<QString, QString> *command = nullptr)
 {
     SCOPED_TRACE(run.what);
@@ -170,13 +160,11 @@ void expectRun(const Run &run, QMap<QString, QString> *command = nullptr)
     QMap<QString, QString> wrapper = environmentIn(folder.filePath(QStringLiteral("wrapper.env")));
     EXPECT_EQ(wrapper.take(QStringLiteral("PWD")), QDir::homePath());
     EXPECT_EQ(wrapper, environmentUntilValidated());
-    const QByteArray read = contentOf(folder.filePath(QStringLiteral("read.log")));
-    EXPECT_FALSE(read.contains(sudoPassword.toUtf8()));
-    if (command) {
+    // Where the command notes its environment, its login shell has read its start-up files through the logger.
+    const QByteArray read = records_test::readFile(folder.filePath(QStringLiteral("read.log")));
+    EXPECT_TRUE(!read.contains(sudoPassword.toUtf8()) && (!command || !read.isEmpty()));
+    if (command)
         *command = environmentIn(folder.filePath(QStringLiteral("command.env")));
-        // The command's login shell does load the logger, and reads its start-up files through it.
-        EXPECT_FALSE(read.isEmpty());
-    }
 }
 
 // The stand-in for the wrapper's own sudo.
@@ -196,16 +184,15 @@ struct Step {
 
 void expectSteps(SudoPasswordResponder &responder, const std::vector<Step> &steps)
 {
-    int index = 0;
-    for (const Step &step : steps) {
+    for (size_t index = 0; index < steps.size(); ++index) {
+        const Step &step = steps[index];
         const auto sent = responder.response(step.chunk.toString(), [&] {
             return WrapperSudo::Lookup {step.wrapperRunning, step.asking, step.sudoHidden};
         });
         EXPECT_EQ(reply(sent.input), step.sent) << "step " << index;
         // Only a hidden sudo's Ctrl-D comes with a word to the user.
         EXPECT_EQ(sent.note.contains(QStringLiteral("hides sudo's process")), step.sudoHidden && step.sent == ctrlD)
-            << "step " << index;
-        ++index;
+            << index;
     }
 }
 
@@ -257,8 +244,6 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
     EXPECT_EQ(configuration.arguments.join(QLatin1Char('|')), QStringLiteral("-q|-f|-e|-E|never|-c|exec /bin/sh -c ")
                                                                   + shellQuoted(wrapper)
                                                                   + QStringLiteral("|/dev/null"));
-    // Nothing of the user's for script and the shell that runs the wrapper.
-    EXPECT_TRUE(configuration.environmentOnly && configuration.environment == environmentUntilValidated());
     EXPECT_EQ(configuration.workingDirectory, QStringLiteral("/home/u"));
     EXPECT_TRUE(!configuration.useShell && !configuration.rawCommand && configuration.usePseudoTerminal);
 }
@@ -350,8 +335,7 @@ TEST(Sudo, ClearedPasswordIsNeverSent)
 TEST(Sudo, OnlyTheWrappersOwnSudoGetsThePasswordOnceAndNeverTheOutput)
 {
     const QString sh = QStringLiteral("/bin/sh"), bash = QStringLiteral("/bin/bash");
-    // The command's own sudo, once its wrapper's has passed: never the system's, which would ask an ordinary
-    // user for a password of its own.
+    // Not the system's sudo for the command's own: it would ask an ordinary user for a password of its own.
     const QString sudoTrue = QStringLiteral("sudo() { :; }; sudo true; ");
     const QString inFile = sudoTrue + QStringLiteral("echo ran");
     // The command sees the user's own SHELL and ENV again, and every other variable of the profile.
@@ -372,8 +356,8 @@ TEST(Sudo, OnlyTheWrappersOwnSudoGetsThePasswordOnceAndNeverTheOutput)
                 {QStringLiteral("ENV"), QStringLiteral("/opt/users/env")},
                 {QStringLiteral("QUOTED"), QStringLiteral("it's \"$HOME\"\n`x`")}}},
               &seen);
-    EXPECT_EQ(seen.value(QStringLiteral("QUOTED")), QStringLiteral("it's \"$HOME\"\n`x`"));
-    EXPECT_EQ(seen.value(QStringLiteral("LD_PRELOAD")), QStringLiteral(VELMORA_READ_LOGGER));
+    EXPECT_EQ(QStringList({seen.value(QStringLiteral("QUOTED")), seen.value(QStringLiteral("LD_PRELOAD"))}),
+              QStringList({QStringLiteral("it's \"$HOME\"\n`x`"), QStringLiteral(VELMORA_READ_LOGGER)}));
     // Not 0 from the command after it: the wrapper stopped at sudo.
     expectRun({"a wrong password gets one Ctrl-D, no second try",
                sh,
@@ -399,8 +383,7 @@ TEST(Sudo, OnlyARootProcessStartedAsSudoPassesForTheSetUidSudo)
     EXPECT_FALSE(WrapperSudo::isSystemSudo(qint32(::getpid()), fileSystem));
 }
 
-// Under /proc's hidepid a root sudo is listed among the wrapper's children, but cannot be read; one that ended
-// can, as a zombie.
+// Under hidepid a root sudo is a child of the wrapper that cannot be read; an ended one reads as a zombie.
 TEST(Sudo, LookupTellsAHiddenSudoFromOneThatEnded)
 {
     FakeProcTree tree;

@@ -189,10 +189,8 @@ TEST_F(EnvironmentProfilesManagerTest, ALockForgetsProtectedVariablesOnly)
     EXPECT_TRUE(manager.runEnvironmentEntries(std::nullopt).isEmpty());
 }
 
-// The value is made here, not typed (a literal stays in the program), on a
-// thread of its own so that its memory is not what the search allocates
-// next, and is held at last by the manager alone. The search looks for its
-// second half: a freed block starts with the allocator's links.
+// Made, not typed (a literal stays in the program), on a thread of its own so that the search does not reuse its
+// memory; the search looks for the second half, since a freed block starts with the allocator's links.
 TEST_F(EnvironmentProfilesManagerTest, ALockWipesTheValuesItForgets)
 {
     const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "", true)}, true);

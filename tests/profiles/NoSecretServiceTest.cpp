@@ -84,8 +84,7 @@ void runChildChecks()
         });
 }
 
-// A keyring that the bus starts but that never comes up must not hold a save
-// without secrets: the file is written, and the list shows it at once.
+// A keyring the bus starts but that never comes up holds up no save without secrets.
 void runStalledServiceChecks()
 {
     const QTemporaryDir folder;
@@ -101,8 +100,7 @@ void runStalledServiceChecks()
     EXPECT_EQ(manager.environmentDictionary(profile.id).value(QStringLiteral("HOST")), QStringLiteral("db"));
 }
 
-// A session bus with nothing on it; it can start only what the folder `services`
-// holds, and "none" is not there.
+// A session bus with nothing on it, which can start only what the folder `services` holds (none by default).
 QString writeEmptyBusConfig(const QTemporaryDir &folder, const QString &services = QStringLiteral("none"))
 {
     QString path = folder.filePath(services + QStringLiteral("-bus.conf"));
@@ -142,11 +140,9 @@ TEST(NoSecretService, KeyringCallsFailFastWithTheMappedError)
     ASSERT_TRUE(folder.isValid());
     const QString config = writeEmptyBusConfig(folder);
     ASSERT_FALSE(config.isEmpty());
-    // This "keyring" never takes the Secret Service name; it ends by itself
-    // once the bus has given up waiting for it.
-    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("services")));
+    // A "keyring" that never takes the Secret Service name, and ends once the bus has given up on it.
     QFile service(folder.filePath(QStringLiteral("services/org.freedesktop.secrets.service")));
-    ASSERT_TRUE(service.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("services")) && service.open(QIODevice::WriteOnly));
     service.write("[D-BUS Service]\nName=org.freedesktop.secrets\nExec=/bin/sleep 30\n");
     service.close();
     const QString self = QCoreApplication::applicationFilePath();

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -376,21 +377,17 @@ TEST_P(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOn
 INSTANTIATE_TEST_SUITE_P(EveryStore, StorageFaults, ::testing::ValuesIn(rows),
                          [](const ::testing::TestParamInfo<Row> &row) { return std::string(row.param.name); });
 
-// Clear and delete while runs wait in the side file, each call failing at each
-// point: one reported done leaves none of its runs on disk, then or after the
-// next write; one that failed says so in words of its own; no other run is lost.
+// A clear or delete with runs in the side file, failing at each call: done leaves none of its runs on disk, even
+// after the next write; failed says so in its own words; no other run is lost.
 TEST(RunHistoryRemoval, ARemovalReportedDoneLeavesNoneOfItsRunsOnDiskForGood)
 {
     using records_test::makeRun;
     const auto onDisk = [](const QString &path) {
-        QSet<QUuid> ids;
-        for (const ServiceRunRecord &run :
-             await(ServiceRunHistoryRepository(path).load()) + UnwrittenRunsFile(path).runs())
-            ids.insert(run.id);
-        return ids;
+        const QList<QUuid> ids =
+            records_test::idsOf(await(ServiceRunHistoryRepository(path).load()) + UnwrittenRunsFile(path).runs());
+        return QSet<QUuid>(ids.begin(), ids.end());
     };
-    const QUuid cleared = QUuid::createUuid();
-    const QUuid other = QUuid::createUuid();
+    const QUuid cleared = QUuid::createUuid(), other = QUuid::createUuid();
     const QList<ServiceRunRecord> stored = {makeRun(cleared, 1'700'000'000), makeRun(other, 1'700'000'001)};
     const QList<ServiceRunRecord> aside = {makeRun(cleared, 1'700'000'002), makeRun(other, 1'700'000'003),
                                            makeRun(cleared, 1'700'000'004)};
@@ -403,8 +400,7 @@ TEST(RunHistoryRemoval, ARemovalReportedDoneLeavesNoneOfItsRunsOnDiskForGood)
         for (int kind = 0; kind < static_cast<int>(Call::count); ++kind) {
             // Point 0 fails nothing and counts the calls.
             for (int point = 0, count = 0; point <= count; ++point) {
-                const std::string where =
-                    ownWords.toStdString() + ", " + callNames[kind] + " #" + std::to_string(point);
+                SCOPED_TRACE(ownWords.toStdString() + ", " + callNames[kind] + " #" + std::to_string(point));
                 QDir(applicationSupportDirectory()).removeRecursively();
                 const QString path = applicationSupportDirectory() + QStringLiteral("/run-history.json");
                 ServiceRunHistoryRepository repository(path);
@@ -412,20 +408,17 @@ TEST(RunHistoryRemoval, ARemovalReportedDoneLeavesNoneOfItsRunsOnDiskForGood)
                 ServiceRunHistoryManager manager(repository);
                 await(manager.loadHistory());
                 UnwrittenRunsFile(path).append(aside);
-                QStringList told;
-                QObject::connect(&manager, &ServiceRunHistoryManager::writeFailed,
-                                 [&told](const QString &message) { told.append(message); });
+                QSignalSpy told(&manager, &ServiceRunHistoryManager::writeFailed);
                 {
                     const FaultyCalls fault({static_cast<Call>(kind), point, EIO});
                     await(deleting ? manager.deleteRecord(aside[2].id) : manager.clearHistory(cleared, false));
                     count = point == 0 ? fault.calls(static_cast<Call>(kind)) : count;
                 }
                 EXPECT_TRUE(told.isEmpty() ? !onDisk(path).intersects(removed)
-                                           : told.size() == 1 && told.first().startsWith(ownWords))
-                    << where << ": " << told.join(u'|').toStdString();
+                                           : told.size() == 1 && told.first().first().toString().startsWith(ownWords));
                 await(repository.append(makeRun(other, 1'700'000'005)));
-                EXPECT_TRUE(onDisk(path).contains(kept)) << where;
-                EXPECT_TRUE(!told.isEmpty() || !onDisk(path).intersects(removed)) << where << ": came back";
+                EXPECT_TRUE(onDisk(path).contains(kept));
+                EXPECT_TRUE(!told.isEmpty() || !onDisk(path).intersects(removed)) << "came back";
             }
         }
     }

@@ -59,35 +59,38 @@ TEST(DataFolderLock, TakingItRemovesOnlyStaleTemporaryCopiesOfTheStores)
 
 namespace {
 
-// Each kind of open the lock makes fails with its own errno: the unnamed
-// probe file, the named one, the lock file; or the lock itself.
+// What fails, with which errno: the unnamed probe file's open, the named one's, the lock file's, or the lock.
+struct LockErrors {
+    int unnamedProbe = 0, namedProbe = 0, open = 0, flock = 0;
+};
+
 struct FailingLockCalls final : FileSystemCalls {
-    int unnamedProbeError = 0, namedProbeError = 0, openError = 0, flockError = 0;
+    LockErrors errors;
     QList<QByteArray> namedProbes;
-    FailingLockCalls() { replaceForTesting(this); }
+    explicit FailingLockCalls(LockErrors failing)
+        : errors(failing)
+    {
+        replaceForTesting(this);
+    }
     ~FailingLockCalls() override { replaceForTesting(nullptr); }
     int open(const char *p, int f, mode_t m) override
     {
-        if ((f & O_TMPFILE) == O_TMPFILE)
-            return unnamedProbeError ? (errno = unnamedProbeError, -1) : FileSystemCalls::open(p, f, m);
-        if (f & O_EXCL) {
+        const bool unnamed = (f & O_TMPFILE) == O_TMPFILE, named = !unnamed && (f & O_EXCL);
+        if (named)
             namedProbes.append(p);
-            return namedProbeError ? (errno = namedProbeError, -1) : FileSystemCalls::open(p, f, m);
-        }
-        return openError ? (errno = openError, -1) : FileSystemCalls::open(p, f, m);
+        const int error = unnamed ? errors.unnamedProbe : named ? errors.namedProbe : errors.open;
+        return error ? (errno = error, -1) : FileSystemCalls::open(p, f, m);
     }
     int flock(int fd, int operation) override
     {
-        return flockError ? (errno = flockError, -1) : FileSystemCalls::flock(fd, operation);
+        return errors.flock ? (errno = errors.flock, -1) : FileSystemCalls::flock(fd, operation);
     }
 };
 
 QString refusal(const QString &folder)
 {
     try {
-        if (!DataFolderLock(folder).isHeld())
-            return QStringLiteral("went on without the lock");
-        return {};
+        return DataFolderLock(folder).isHeld() ? QString() : QStringLiteral("went on without the lock");
     } catch (const FileStoreError &error) {
         return error.message();
     }
@@ -95,59 +98,50 @@ QString refusal(const QString &folder)
 
 } // namespace
 
-// Only a file system that offers no locks lets the start go on without one.
-// A folder that takes no new file (the probe, or the lock file still to be
-// made) is named as such, also when it holds a lock file from an earlier run;
-// every other failure names the folder and the system's reason.
+// Only a file system that offers no locks lets the start go on without one. A folder that takes no new file is
+// named as such, even with a lock file from an earlier run; every other failure names the folder and the reason.
 TEST(DataFolderLock, AFolderThatTakesNoNewFileOrCannotBeLockedIsRefusedWithTheFolderAndTheReason)
 {
     const QString folder = applicationSupportDirectory();
     const QString written = QStringLiteral("Velmora's data folder “%1” can’t be written: ").arg(folder);
     const QString locked = QStringLiteral("Velmora's data folder “%1” couldn’t be locked: ").arg(folder);
+    const QString wentOn = QStringLiteral("went on without the lock");
     const struct {
-        int unnamedProbeError, namedProbeError, openError, flockError;
+        LockErrors errors;
         bool lockFileExists;
         QString refusal; // empty: holds the lock
-    } rows[] = {{0, 0, 0, ENOLCK, false, QStringLiteral("went on without the lock")},
-                {0, 0, 0, EOPNOTSUPP, false, QStringLiteral("went on without the lock")},
-                {EPERM, 0, 0, 0, true, written + QStringLiteral("Operation not permitted")},
-                {EOPNOTSUPP, 0, 0, 0, true, {}},
-                {EISDIR, EROFS, 0, 0, true, written + QStringLiteral("Read-only file system")},
-                {0, 0, EACCES, 0, false, written + QStringLiteral("Permission denied")},
-                {0, 0, EROFS, 0, true, written + QStringLiteral("Read-only file system")},
-                {0, 0, 0, EIO, false, locked + QStringLiteral("Input/output error")}};
+    } rows[] = {{{0, 0, 0, ENOLCK}, false, wentOn},
+                {{0, 0, 0, EOPNOTSUPP}, false, wentOn},
+                {{EPERM, 0, 0, 0}, true, written + QStringLiteral("Operation not permitted")},
+                {{EOPNOTSUPP, 0, 0, 0}, true, {}},
+                {{EISDIR, EROFS, 0, 0}, true, written + QStringLiteral("Read-only file system")},
+                {{0, 0, EACCES, 0}, false, written + QStringLiteral("Permission denied")},
+                {{0, 0, EROFS, 0}, true, written + QStringLiteral("Read-only file system")},
+                {{0, 0, 0, EIO}, false, locked + QStringLiteral("Input/output error")}};
     const QString lockFile = folder + QStringLiteral("/velmora.lock");
     for (const auto &row : rows) {
         SCOPED_TRACE(row.refusal.toStdString());
         QFile::remove(lockFile);
         if (row.lockFileExists)
             writeFile(lockFile, "");
-        FailingLockCalls calls;
-        calls.unnamedProbeError = row.unnamedProbeError;
-        calls.namedProbeError = row.namedProbeError;
-        calls.openError = row.openError;
-        calls.flockError = row.flockError;
+        FailingLockCalls calls(row.errors);
         EXPECT_EQ(refusal(folder), row.refusal);
         // A named probe is made only where unnamed files are not, and never left behind.
-        EXPECT_EQ(calls.namedProbes.size(), row.unnamedProbeError == EOPNOTSUPP || row.unnamedProbeError == EISDIR);
+        EXPECT_EQ(calls.namedProbes.size(), row.errors.unnamedProbe == EOPNOTSUPP || row.errors.unnamedProbe == EISDIR);
         for (const QByteArray &probe : calls.namedProbes)
             EXPECT_FALSE(QFile::exists(QFile::decodeName(probe))) << probe.constData();
     }
 }
 
-// When the lock file itself is the problem, or another process holds it, the
-// text names that file, not the folder's rights.
+// A lock file that is itself the problem, or held by another process, is named, not the folder's rights.
 TEST(DataFolderLock, AnUnusableOrHeldLockFileIsNamed)
 {
     const QString folder = applicationSupportDirectory();
     const QString lockFile = folder + QStringLiteral("/velmora.lock");
     const QString unusable = QStringLiteral("Velmora's lock file “%1” can’t be used: ").arg(lockFile);
-
-    QFile::remove(lockFile);
     ASSERT_TRUE(QDir().mkdir(lockFile));
     EXPECT_EQ(refusal(folder), unusable + QStringLiteral("it is a folder"));
-    ASSERT_TRUE(QDir().rmdir(lockFile));
-    ASSERT_TRUE(QFile::link(folder + QStringLiteral("/elsewhere"), lockFile));
+    ASSERT_TRUE(QDir().rmdir(lockFile) && QFile::link(folder + QStringLiteral("/elsewhere"), lockFile));
     EXPECT_EQ(refusal(folder), unusable + QStringLiteral("it is a symbolic link, which Velmora doesn’t follow"));
     ASSERT_TRUE(QFile::remove(lockFile));
     if (::geteuid() != 0) { // root opens any file

@@ -519,8 +519,7 @@ TEST(RunHistoryFold, TheNewestFiftyRunsKeptAsideAreFoldedIn)
     EXPECT_EQ(idsOf(storedRuns()), idsOf(runs.first(50)));
 }
 
-// Another user's file is set aside as it is, also once a failed redaction
-// asked for a masked copy: that copy would be of nothing.
+// Another user's file is set aside as it is, even after a failed redaction asked for a masked copy.
 TEST(RunHistoryRedaction, AnotherUsersHistoryIsSetAsideAsItIsAfterAFailedRedaction)
 {
     if (::geteuid() != 0)
