@@ -87,9 +87,9 @@ TEST(RunScript, StopsBeforeInstallingOrBuildingWithoutAWritableDataFolderOrADisp
         file.write("#!/bin/sh\n" + body + "\n");
     }
     const QString unwritable = tree.filePath(QStringLiteral("a-file/share"));
+    // mkdir's own words follow; their quotes depend on the locale.
     const QByteArray noFolder = "run.sh: Velmora's data folder " + unwritable.toUtf8()
-                                + "/com.tolvenix.Velmora can't be made or written: mkdir: cannot create directory ‘"
-                                + unwritable.toUtf8().chopped(6) + "’: Not a directory\n";
+                                + "/com.tolvenix.Velmora can't be made or written: mkdir: ";
     const QByteArray noDisplay =
         "run.sh: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set.\n";
     const QByteArray noAnswer = "run.sh: Velmora can't open a window: no X server answers at DISPLAY \":299\", and "
@@ -117,7 +117,8 @@ TEST(RunScript, StopsBeforeInstallingOrBuildingWithoutAWritableDataFolderOrADisp
         script.start(QStringLiteral("bash"), {tree.filePath(QStringLiteral("scripts/run.sh"))});
         ASSERT_TRUE(script.waitForFinished(30000));
         EXPECT_NE(script.exitCode(), 0);
-        EXPECT_EQ(script.readAllStandardError(), row.report);
+        const QByteArray error = script.readAllStandardError();
+        EXPECT_EQ(row.report == noFolder ? error.left(noFolder.size()) : error, row.report) << error.toStdString();
         EXPECT_EQ(QFile::exists(installed), !row.report.contains("data folder"));
         EXPECT_EQ(QFile::exists(built), row.report.isEmpty());
     }

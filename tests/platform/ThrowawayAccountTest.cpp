@@ -83,14 +83,14 @@ TEST(ThrowawayAccount, NoAccountOrFolderOutlivesItsMakerEndedBySignalOrKilled)
     }
 
     // Killed outright: the next account made removes it, going by the maker named in its comment
-    // field; our own pid with a start time it never had stands for a maker that is gone.
+    // field; our own pid with a start time it never had stands for a maker that is gone. (A test
+    // program starting beside this one may remove it first, as it should.)
     const QString name = QStringLiteral("vtest") + QUuid::createUuid().toString(QUuid::Id128).left(10);
     ASSERT_EQ(
         QProcess::execute(QStringLiteral("useradd"),
                           QStringLiteral("--no-create-home --shell /usr/sbin/nologin --comment").split(QLatin1Char(' '))
                               << QStringLiteral("velmora-test maker=%1/1").arg(::getpid()) << name),
         0);
-    ASSERT_TRUE(accountExists(name));
     const ThrowawayAccount next(ThrowawayAccount::Login::none);
     EXPECT_FALSE(accountExists(name));
     if (accountExists(name))
