@@ -379,9 +379,11 @@ void EnvironmentProfilesRepository::moveClearSecretValuesToKeyring(QList<Record>
     }
 }
 
-void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &records)
+void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &records, const QUuid &profileId,
+                                                        const std::optional<ProtectedPayloadCrypto> &key)
 {
     QSet<QString> owned;
+    const bool profileKnown = collectOwnedSecrets(records, profileId, key, owned);
     // A sealed record, or one without its payload, does not tell what it owns.
     QSet<QUuid> unknown;
     for (const Record &record : records) {
@@ -394,13 +396,23 @@ void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &rec
                 owned.insert(secretAccount(record.id, variable.id, variable.secretGeneration));
         }
     }
-    deleteUnownedSecrets(owned, [&unknown](const QUuid &profileId) { return !unknown.contains(profileId); });
+    deleteUnownedSecrets(owned, [&](const QUuid &candidate) {
+        return (profileKnown && candidate == profileId) || !unknown.contains(candidate);
+    });
 }
 
 void EnvironmentProfilesRepository::deleteLeftoverSecrets(const QList<Record> &records, const QUuid &profileId,
                                                           const std::optional<ProtectedPayloadCrypto> &key)
 {
     QSet<QString> owned;
+    if (collectOwnedSecrets(records, profileId, key, owned))
+        deleteUnownedSecrets(owned, [&profileId](const QUuid &candidate) { return candidate == profileId; });
+}
+
+bool EnvironmentProfilesRepository::collectOwnedSecrets(const QList<Record> &records, const QUuid &profileId,
+                                                        const std::optional<ProtectedPayloadCrypto> &key,
+                                                        QSet<QString> &owned)
+{
     for (const Record &record : records) {
         if (record.id != profileId)
             continue;
@@ -412,10 +424,10 @@ void EnvironmentProfilesRepository::deleteLeftoverSecrets(const QList<Record> &r
             }
             EnvironmentVariable::wipeValues(variables);
         } catch (const ProtectedProfilesError &) {
-            return; // a record that cannot be opened does not tell what it owns
+            return false; // a record that cannot be opened does not tell what it owns
         }
     }
-    deleteUnownedSecrets(owned, [&profileId](const QUuid &candidate) { return candidate == profileId; });
+    return true;
 }
 
 // Accounts are compared in their parsed form, so an item spelt differently
@@ -477,8 +489,7 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
     // nothing of the profiles in the unreadable copy: sweeping now would delete
     // their secrets for good.
     if (load.complete && !hasSetAsideCopies()) {
-        deleteLeftoverSecrets(records, profile.id, key);
-        deleteOrphanSecrets(records);
+        deleteOrphanSecrets(records, profile.id, key);
     }
 
     return profilesOf(records).profiles;

@@ -121,9 +121,14 @@ private:
     // Items of one profile that no record names: left by an interrupted save.
     void deleteLeftoverSecrets(const QList<PersistedEnvironmentProfileRecord> &records, const QUuid &profileId,
                                const std::optional<ProtectedPayloadCrypto> &key);
-    // Items of profiles the file no longer has, and of clear profiles that no
-    // variable names; a protected profile's are left to its own saves.
-    void deleteOrphanSecrets(const QList<PersistedEnvironmentProfileRecord> &records);
+    // Items of profiles the file no longer has, of clear profiles that no
+    // variable names, and of `profileId`'s that its records do not name, in one
+    // listing of the keyring; another protected profile's are left to its own saves.
+    void deleteOrphanSecrets(const QList<PersistedEnvironmentProfileRecord> &records, const QUuid &profileId,
+                             const std::optional<ProtectedPayloadCrypto> &key);
+    // Adds the items `profileId`'s records name; false when one cannot be opened.
+    bool collectOwnedSecrets(const QList<PersistedEnvironmentProfileRecord> &records, const QUuid &profileId,
+                             const std::optional<ProtectedPayloadCrypto> &key, QSet<QString> &owned);
     void deleteUnownedSecrets(const QSet<QString> &owned, const std::function<bool(const QUuid &)> &sweepsProfile);
     bool hasSetAsideCopies() const;
     void writeRecords(const QList<PersistedEnvironmentProfileRecord> &records);
