@@ -167,11 +167,11 @@ TEST_F(ServiceManagerTest, RealSudoRunsAsRootAndNoDecoyGetsThePassword)
         const QList<ServiceRunRecord> done = runs(service.id);
         ASSERT_EQ(done.size(), 1);
         const QString output = outputOf(done.first());
-        const bool hidden = qEnvironmentVariableIsSet(hiddenSudoMark);
-        EXPECT_TRUE(!hidden || (output.contains(QStringLiteral("hides sudo's process")) && done.first().exitCode == 1))
-            << output.toStdString();
-        if (hidden)
+        if (qEnvironmentVariableIsSet(hiddenSudoMark)) {
+            EXPECT_TRUE(output.contains(QStringLiteral("hides sudo's process")) && done.first().exitCode == 1)
+                << output.toStdString();
             return;
+        }
         QFile read(readLog);
         EXPECT_FALSE(read.open(QIODevice::ReadOnly) && read.readAll().contains(password->view().toByteArray()));
         EXPECT_EQ(QFile::exists(readLog), qEnvironmentVariableIsSet(preloadMark));

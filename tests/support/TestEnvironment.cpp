@@ -22,8 +22,7 @@ std::unique_ptr<QTemporaryDir> &temporaryHome()
     return folder;
 }
 
-// Each case starts from the environment the program started its cases with
-// (a case may change PATH, say), in a home of its own.
+// Each case starts from the environment its program started with (a case may change PATH), in a home of its own.
 class FreshHomePerTest : public ::testing::EmptyTestEventListener {
     void OnTestProgramStart(const ::testing::UnitTest &) override
     {
@@ -31,15 +30,10 @@ class FreshHomePerTest : public ::testing::EmptyTestEventListener {
     }
     void OnTestStart(const ::testing::TestInfo &) override
     {
-        const QProcessEnvironment now = QProcessEnvironment::systemEnvironment();
-        for (const QString &name : now.keys()) {
-            if (!m_start.contains(name))
-                qunsetenv(qPrintable(name));
-        }
-        for (const QString &name : m_start.keys()) {
-            if (now.value(name) != m_start.value(name) || !now.contains(name))
-                qputenv(qPrintable(name), m_start.value(name).toLocal8Bit());
-        }
+        for (const QString &name : QProcessEnvironment::systemEnvironment().keys())
+            qunsetenv(qPrintable(name));
+        for (const QString &name : m_start.keys())
+            qputenv(qPrintable(name), m_start.value(name).toLocal8Bit());
         isolateHome();
     }
 
@@ -50,7 +44,6 @@ class FreshHomePerTest : public ::testing::EmptyTestEventListener {
 void isolateHome()
 {
     auto &folder = temporaryHome();
-    folder.reset();
     folder = std::make_unique<QTemporaryDir>(temporaryFolderTemplate(QStringLiteral("velmora-test")));
     const QByteArray root = folder->path().toUtf8();
     QDir(folder->path()).mkpath(QStringLiteral(".local/share"));
