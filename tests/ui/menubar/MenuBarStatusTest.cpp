@@ -1,7 +1,6 @@
 #include "execution/CommandThreatScanner.h"
 #include "execution/ServiceManagerFixture.h"
 #include "support/LogCapture.h"
-#include "ui/components/KeyboardRulesInstalled.h"
 #include "ui/components/MacSecureField.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/menubar/MenuBarStatusView.h"
@@ -14,10 +13,6 @@
 #include <QTest>
 
 using Mode = MenuBarStatusController::Mode;
-
-namespace {
-const auto *rules = ::testing::AddGlobalTestEnvironment(new KeyboardRulesInstalled);
-} // namespace
 
 // The panel's content over a real service manager on fake platform layers.
 struct MenuBarStatusTest : ServiceManagerTest {

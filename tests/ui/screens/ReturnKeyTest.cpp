@@ -11,7 +11,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -24,7 +23,7 @@ const auto *rules = ::testing::AddGlobalTestEnvironment(new KeyboardRulesInstall
 
 bool isPressable(const QWidget *widget)
 {
-    return qobject_cast<const QAbstractButton *>(widget) && !qobject_cast<const QCheckBox *>(widget);
+    return qobject_cast<const QAbstractButton *>(widget);
 }
 
 void press(Qt::Key key, bool repeat = false)
@@ -42,12 +41,6 @@ struct Sheet {
     std::function<std::unique_ptr<QWidget>()> make;
     const char *defaultButton; // its text; pressed by Return where no button has the focus
 };
-
-template <typename View, typename... Arguments>
-std::function<std::unique_ptr<QWidget>()> make(Arguments... arguments)
-{
-    return [=] { return std::make_unique<View>(arguments...); };
-}
 
 struct ReturnKeyTest : ServiceManagerTest {
     ServicesController servicesController {manager, profiles, lockManager, history};
@@ -99,11 +92,12 @@ TEST_F(ReturnKeyTest, ReturnPressesTheFocusedButtonOnceAndElsewhereTheDefault)
     const CommandThreatAssessment flagged = CommandThreatScanner::assess(QStringLiteral("chmod 777 f; sleep 60"));
     const CommandThreatReviewRequest review {api.id, api.name, SudoLaunchAction::start, flagged};
     const Sheet sheets[] {
-        {"threat review", make<CommandThreatReviewView>(review), "Run Anyway"},
-        {"service editor", make<ServiceEditorView>(ServiceEditorMode::edit(api), api, std::ref(servicesController)),
+        {"threat review", [&] { return std::make_unique<CommandThreatReviewView>(review); }, "Run Anyway"},
+        {"service editor",
+         [&] { return std::make_unique<ServiceEditorView>(ServiceEditorMode::edit(api), api, servicesController); },
          "Save"},
         // Its Return is a window shortcut of its own.
-        {"panel review", make<MenuCommandThreatReviewView>(review), "Run Anyway"},
+        {"panel review", [&] { return std::make_unique<MenuCommandThreatReviewView>(review); }, "Run Anyway"},
     };
     for (const Sheet &sheet : sheets) {
         SCOPED_TRACE(sheet.name);

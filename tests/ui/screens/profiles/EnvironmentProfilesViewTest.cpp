@@ -9,7 +9,6 @@
 #include "ui/screens/profiles/ProfilesListView.h"
 
 #include <QAccessible>
-#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -145,18 +144,4 @@ TEST_F(EnvironmentProfilesViewTest, AnAssistiveTechnologySelectsAProfileAndTheSe
     ASSERT_EQ(selectedRows().size(), 1);
     EXPECT_EQ(selectedRows().constFirst().row(), rowOf(alpha));
     EXPECT_EQ(view->controller().selectedProfileID(), alpha.id);
-}
-
-TEST_F(EnvironmentProfilesViewTest, AfterDeletingTheLastProfileTheFocusGoesToCreateProfile)
-{
-    const EnvironmentProfile profile = stored(QStringLiteral("Only"));
-    auto view = show(profile.id);
-    view->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    QPushButton *edit = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return (edit = view->findChild<QPushButton *>(QStringLiteral("editButton"))); }));
-    edit->setFocus(Qt::TabFocusReason);
-    view->controller().deleteProfile(profile);
-    ASSERT_TRUE(waitUntil([&] { return view->findChild<QWidget *>(QStringLiteral("emptyState")) != nullptr; }));
-    EXPECT_EQ(QApplication::focusWidget(), view->findChild<QWidget *>(QStringLiteral("createProfileButton")));
 }
