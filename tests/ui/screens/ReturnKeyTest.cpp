@@ -21,23 +21,16 @@ namespace {
 
 const auto *rules = ::testing::AddGlobalTestEnvironment(new KeyboardRulesInstalled);
 
-bool isPressable(const QWidget *widget)
-{
-    return qobject_cast<const QAbstractButton *>(widget);
-}
-
 void press(Qt::Key key, bool repeat = false)
 {
     // None when the sheet has closed.
-    if (QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow()) {
-        QTest::simulateEvent(focus, true, key, Qt::NoModifier, {}, repeat);
-        QTest::simulateEvent(focus, false, key, Qt::NoModifier, {}, repeat);
-    }
+    if (QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow())
+        for (const bool down : {true, false})
+            QTest::simulateEvent(focus, down, key, Qt::NoModifier, {}, repeat);
     QCoreApplication::processEvents();
 }
 
 struct Sheet {
-    const char *name;
     std::function<std::unique_ptr<QWidget>()> make;
     const char *defaultButton; // its text; pressed by Return where no button has the focus
 };
@@ -92,16 +85,16 @@ TEST_F(ReturnKeyTest, ReturnPressesTheFocusedButtonOnceAndElsewhereTheDefault)
     const CommandThreatAssessment flagged = CommandThreatScanner::assess(QStringLiteral("chmod 777 f; sleep 60"));
     const CommandThreatReviewRequest review {api.id, api.name, SudoLaunchAction::start, flagged};
     const Sheet sheets[] {
-        {"threat review", [&] { return std::make_unique<CommandThreatReviewView>(review); }, "Run Anyway"},
-        {"service editor",
-         [&] { return std::make_unique<ServiceEditorView>(ServiceEditorMode::edit(api), api, servicesController); },
+        {[&] { return std::make_unique<CommandThreatReviewView>(review); }, "Run Anyway"},
+        {[&] { return std::make_unique<ServiceEditorView>(ServiceEditorMode::edit(api), api, servicesController); },
          "Save"},
         // Its Return is a window shortcut of its own.
-        {"panel review", [&] { return std::make_unique<MenuCommandThreatReviewView>(review); }, "Run Anyway"},
+        {[&] { return std::make_unique<MenuCommandThreatReviewView>(review); }, "Run Anyway"},
     };
+    const auto isPressable = [](const QWidget *widget) { return qobject_cast<const QAbstractButton *>(widget); };
     for (const Sheet &sheet : sheets) {
-        SCOPED_TRACE(sheet.name);
         const std::unique_ptr<QWidget> probe = opened(sheet);
+        SCOPED_TRACE(probe->metaObject()->className());
         QList<QWidget *> round;
         for (int tabs = 0; tabs < 40; ++tabs, press(Qt::Key_Tab))
             round.append(QApplication::focusWidget());
