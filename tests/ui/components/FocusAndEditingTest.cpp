@@ -11,7 +11,6 @@
 #include <QDialog>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -78,9 +77,7 @@ void clickInWindow(QWidget *target, QPoint position = QPoint(-1, -1))
 TEST(TextInputFocus, SinkHoldsTheInitialFocusThenTabAndClicksWork)
 {
     Form form(true);
-    form.window.setWindowTitle(QStringLiteral("Edit Service"));
     ASSERT_TRUE(form.open());
-    EXPECT_EQ(form.sink->accessibleName(), QStringLiteral("Edit Service"));
     EXPECT_TRUE(form.sink->didSetInitialFocus());
     EXPECT_FALSE(form.first->hasFocus());
     EXPECT_FALSE(form.second->hasFocus());
@@ -263,5 +260,5 @@ TEST(KeyboardFocus, TabFromOutsideAScrollAreaShowsTheControlBelowItsFold)
     QTest::keyClick(outside, Qt::Key_Tab);
     ASSERT_TRUE(below->hasFocus());
     const QRect shown(below->mapTo(area->viewport(), QPoint(0, 0)), below->size());
-    EXPECT_TRUE(area->viewport()->rect().contains(shown)) << area->verticalScrollBar()->value();
+    EXPECT_TRUE(area->viewport()->rect().contains(shown));
 }
