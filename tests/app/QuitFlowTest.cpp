@@ -8,6 +8,7 @@
 #include "app/TerminationSignals.h"
 #include "records/ServiceRunHistoryRepository.h"
 #include "support/NearlyFullDisk.h"
+#include "ui/components/DisplayFormatting.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -280,4 +281,16 @@ TEST_F(QuitFlowTest, AnEndingSessionQuitsWithoutAskingAboutUnsavedRuns)
     delegate->quitForEndingSession();
     ASSERT_TRUE(waitUntil([&] { return quits > 0; }, 20000));
     EXPECT_EQ(asked, 0);
+}
+
+TEST_F(QuitFlowTest, TheUnsavedRunsQuestionDatesRunsAsEveryScreenDoesAndNamesAtMostTen)
+{
+    buildReady();
+    makeDelegate();
+    ServiceRunRecord run;
+    run.serviceId = addService(QStringLiteral("web\u2029api"), QStringLiteral("true")).id;
+    run.startedAt = QDateTime(QDate(2026, 12, 8), QTime(4, 8), QTimeZone::utc());
+    const QString message = delegate->unsavedRunsMessage(QList<ServiceRunRecord>(12, run));
+    EXPECT_EQ(message.count(QStringLiteral("• web api, started ") + formatOptionalDate(run.startedAt) + u'\n'), 10);
+    EXPECT_TRUE(message.endsWith(QStringLiteral("\nand 2 more")));
 }

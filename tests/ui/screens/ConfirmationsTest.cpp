@@ -1,18 +1,26 @@
 #include "execution/ServiceManagerFixture.h"
 #include "services/ButtonLookup.h"
 
+#include "profiles/ProtectedUnlockReason.h"
 #include "records/SecurityScopedBookmarkStore.h"
 #include "records/SettingsRepository.h"
 #include "support/Screenshots.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/components/TitledMessageBox.h"
+#include "ui/components/WrappingText.h"
+#include "ui/menubar/MenuCommandThreatReviewView.h"
+#include "ui/menubar/MenuSudoPasswordPromptView.h"
+#include "ui/platform/PasswordPromptDialog.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
 #include "ui/screens/profiles/ProfileEditorView.h"
 #include "ui/screens/profiles/ProfilesController.h"
+#include "ui/screens/services/CommandThreatReviewView.h"
 #include "ui/screens/services/ServiceEditorView.h"
+#include "ui/screens/services/ServiceRunHistoryRow.h"
 #include "ui/screens/services/ServiceRunHistorySection.h"
 #include "ui/screens/services/ServicesController.h"
 #include "ui/screens/services/ServicesView.h"
+#include "ui/screens/services/SudoPasswordPromptView.h"
 #include "ui/screens/settings/SettingsView.h"
 
 #include <QComboBox>
@@ -196,6 +204,63 @@ TEST_F(ConfirmationsTest, ReturnAndEscapeDestroyNothingAndOnlyTheDestructiveButt
         destructive->click();
         EXPECT_TRUE(waitUntil([&] { return confirmation.destroyed(); }));
     }
+}
+
+TEST_F(ConfirmationsTest, StoredNamesShowOnOneLineAndAnAlertShortensALongNameOrKeyInTheMiddle)
+{
+    const auto check = [](QWidget &shown) {
+        SCOPED_TRACE(shown.metaObject()->className());
+        QStringList texts {shown.accessibleName()};
+        for (const QWidget *widget : shown.findChildren<QWidget *>()) {
+            const auto *combo = qobject_cast<const QComboBox *>(widget);
+            for (int item = 0; combo && item < combo->count(); ++item)
+                texts << combo->itemText(item);
+            const auto *label = qobject_cast<const QLabel *>(widget);
+            const auto *wrapping = qobject_cast<const WrappingText *>(widget);
+            texts << widget->accessibleName() << (label ? label->text() : wrapping ? wrapping->text() : QString());
+        }
+        const QString all = texts.join(u'|');
+        EXPECT_FALSE(all.contains(QChar::LineSeparator) || all.contains(QChar::ParagraphSeparator));
+        EXPECT_TRUE(all.contains(QRegularExpression(QStringLiteral("web n|staging p|K…K"))));
+        if (auto *box = qobject_cast<QMessageBox *>(&shown)) {
+            QCoreApplication::processEvents();
+            const auto *message = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+            EXPECT_LE(message->sizeHint().width(), message->width()); // the closing quote and full stop show
+            EXPECT_LE(box->width(), 640);
+            QTest::keyClick(box, Qt::Key_Escape);
+        }
+    };
+    const EnvironmentProfile profile = saveProfile(QStringLiteral("staging\u2029") + QString(200, u'p'),
+                                                   {variable(QByteArray(150, 'K').constData(), "1")}, false);
+    const ManagedService service =
+        addService(QStringLiteral("web\u2028") + QString(200, u'n'), QStringLiteral("sleep 300"), profile.id);
+    services.selectService(service.id);
+    services.show();
+    check(services);
+    check(showServiceEditor(ServiceEditorMode::edit(service), service));
+    ServiceRunRecord run;
+    run.environmentProfileName = profile.name;
+    ServiceRunHistoryRow runRow(run);
+    runRow.setExpanded(true);
+    check(runRow);
+    const CommandThreatReviewRequest review {service.id, service.name, SudoLaunchAction::start, {}};
+    const SudoPasswordRequest sudo {service.id, service.name, SudoLaunchAction::start, {}};
+    check(*new CommandThreatReviewView(review, &services));
+    check(*new SudoPasswordPromptView(sudo, &services));
+    check(*new MenuCommandThreatReviewView(review, &services));
+    check(*new MenuSudoPasswordPromptView(sudo, std::nullopt, &services));
+    check(
+        *new PasswordPromptDialog(ProtectedUnlockReason::launchService(service.name, profile.name).text(), &services));
+    buttonNamed(*serviceEditor, QStringLiteral("Delete"))->click();
+    check(*serviceEditor->openQuestion());
+    services.controller().requestForceKill(service);
+    check(*openBox(services));
+    ProfileEditorView editor(ProfileEditorMode::edit(profile), profilesController);
+    editor.show();
+    editor.findChild<ProfileEditorVariableRow *>()->deleteButton()->click();
+    check(*editor.openConfirmation());
+    editor.findChild<QPushButton *>(QStringLiteral("deleteButton"))->click();
+    check(*editor.openConfirmation());
 }
 
 using ConfirmationScreenshots = ConfirmationsTest;

@@ -9,6 +9,7 @@
 #include "ui/screens/profiles/ProfilesListView.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -144,4 +145,24 @@ TEST_F(EnvironmentProfilesViewTest, AnAssistiveTechnologySelectsAProfileAndTheSe
     ASSERT_EQ(selectedRows().size(), 1);
     EXPECT_EQ(selectedRows().constFirst().row(), rowOf(alpha));
     EXPECT_EQ(view->controller().selectedProfileID(), alpha.id);
+}
+
+TEST_F(EnvironmentProfilesViewTest, AfterADeleteTheFocusGoesToTheListOrCreateProfileWhenNoneIsLeft)
+{
+    const EnvironmentProfile made[] {stored(QStringLiteral("First")), stored(QStringLiteral("Second"))};
+    for (const EnvironmentProfile &profile : made) {
+        const bool lastOne = &profile == &made[1];
+        SCOPED_TRACE(lastOne);
+        auto view = show(profile.id);
+        view->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+        QPushButton *edit = nullptr;
+        ASSERT_TRUE(waitUntil([&] { return (edit = view->findChild<QPushButton *>(QStringLiteral("editButton"))); }));
+        edit->setFocus(Qt::TabFocusReason);
+        view->controller().deleteProfile(profile);
+        ASSERT_TRUE(waitUntil([&] { return view->findChild<QWidget *>(QStringLiteral("emptyState")) != nullptr; }));
+        QWidget *expected = lastOne ? view->findChild<QWidget *>(QStringLiteral("createProfileButton"))
+                                    : view->findChild<ProfilesListView *>();
+        EXPECT_EQ(QApplication::focusWidget(), expected);
+    }
 }
