@@ -16,8 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-
 namespace {
 
 using Case = ProtectedProfilesError::Case;
@@ -488,7 +486,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, GenerationsOutsideTheirRangeAreDamageA
     PersistedEnvironmentProfileRecord record = await(repository.loadRecords()).value(0);
     std::optional<qint64> &generation = record.clearPayload->variables[0].secretGeneration;
     for (const qint64 value :
-         {std::numeric_limits<qint64>::max(), qint64(0), EnvironmentVariable::maxSecretGeneration}) {
+         {EnvironmentVariable::maxSecretGeneration + 1, qint64(0), EnvironmentVariable::maxSecretGeneration}) {
         generation = value;
         writeFile(encodePrettyJson(QList {record}));
         EXPECT_EQ(load().profiles.isEmpty(), value != EnvironmentVariable::maxSecretGeneration);

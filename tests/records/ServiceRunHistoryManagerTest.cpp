@@ -518,4 +518,3 @@ TEST(RunHistoryFold, TheNewestFiftyRunsKeptAsideAreFoldedIn)
     std::reverse(runs.begin(), runs.end());
     EXPECT_EQ(idsOf(storedRuns()), idsOf(runs.first(50)));
 }
-
