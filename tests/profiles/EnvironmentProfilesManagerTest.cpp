@@ -189,8 +189,8 @@ TEST_F(EnvironmentProfilesManagerTest, ALockForgetsProtectedVariablesOnly)
     EXPECT_TRUE(manager.runEnvironmentEntries(std::nullopt).isEmpty());
 }
 
-// Made, not typed (a literal stays in the program), on a thread of its own so that the search does not reuse its
-// memory; the search looks for the second half, since a freed block starts with the allocator's links.
+// Made on a thread of its own (a literal stays in the program; the search must not reuse its memory); the second
+// half is sought, since a freed block starts with the allocator's links.
 TEST_F(EnvironmentProfilesManagerTest, ALockWipesTheValuesItForgets)
 {
     const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "", true)}, true);
@@ -199,12 +199,12 @@ TEST_F(EnvironmentProfilesManagerTest, ALockWipesTheValuesItForgets)
     QByteArray maskedTail;
     std::thread([&] {
         QString value(8192, Qt::Uninitialized);
-        for (qsizetype i = 0; i < value.size(); ++i) {
+        for (qsizetype i = 0; i < value.size(); ++i)
             value[i] = QChar(char16_t(u'a' + QRandomGenerator::global()->bounded(26)));
-            if (i >= value.size() / 2)
-                maskedTail.append(char(value[i].unicode() ^ 0x5a)).append(char(0x5a));
-        }
         secrets->setItem(account, value);
+        maskedTail = QByteArray(reinterpret_cast<const char *>(value.utf16() + 4096), 8192);
+        for (char &byte : maskedTail)
+            byte ^= 0x5a;
     }).join();
     lockManager.lock();
     await(manager.unlockProfile(vault.id, ProtectedUnlockReason::viewProfile(vault.name)));

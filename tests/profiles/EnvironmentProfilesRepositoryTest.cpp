@@ -16,8 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-
 namespace {
 
 using Case = ProtectedProfilesError::Case;
@@ -431,7 +429,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, InvalidKeyChangesNothing)
 
 TEST_F(EnvironmentProfilesRepositoryTest, SharedIdsAndDeletes)
 {
-    const EnvironmentProfile profile = makeProfile("a", {variable("A", QStringLiteral("1"), true)});
+    const EnvironmentProfile profile = makeProfile("a", {variable("A", QStringLiteral("1"))});
     save(profile);
     save(makeProfile("other", {}));
     const QByteArray single = fileBytes();
@@ -440,17 +438,13 @@ TEST_F(EnvironmentProfilesRepositoryTest, SharedIdsAndDeletes)
     EXPECT_EQ(remove(QUuid::createUuid()).size(), 2);
     EXPECT_EQ(fileBytes(), single);
 
-    // Two records with one id: both load, secrets only for the first (the later may carry a protected profile's
-    // ids); a save replaces the first, a delete removes both.
+    // Two records with one id: both load, a save replaces the first, a delete removes both.
     QList<PersistedEnvironmentProfileRecord> records = await(repository.loadRecords());
     PersistedEnvironmentProfileRecord twin = records[0];
     twin.name = QStringLiteral("twin");
     records.append(twin);
     writeFile(encodePrettyJson(records));
-    const QList<EnvironmentProfile> loaded = load().profiles;
-    ASSERT_EQ(loaded.size(), 3);
-    EXPECT_EQ(QStringList({loaded[0].variables[0].value, loaded[2].variables[0].value}),
-              QStringList({QStringLiteral("1"), QString()}));
+    ASSERT_EQ(load().profiles.size(), 3);
 
     EnvironmentProfile renamed = profile;
     renamed.name = QStringLiteral("renamed");
@@ -491,17 +485,12 @@ TEST_F(EnvironmentProfilesRepositoryTest, GenerationsOutsideTheirRangeAreDamageA
     save(profile);
     PersistedEnvironmentProfileRecord record = await(repository.loadRecords()).value(0);
     std::optional<qint64> &generation = record.clearPayload->variables[0].secretGeneration;
-    for (const qint64 damaged : {std::numeric_limits<qint64>::max(), qint64(0)}) {
-        generation = damaged;
+    for (const qint64 value :
+         {EnvironmentVariable::maxSecretGeneration + 1, qint64(0), EnvironmentVariable::maxSecretGeneration}) {
+        generation = value;
         writeFile(encodePrettyJson(QList {record}));
-        LogCapture log;
-        EXPECT_TRUE(load().profiles.isEmpty());
-        EXPECT_TRUE(log.contains(QStringLiteral("is not a generation")));
-        EXPECT_EQ(save(profile).size(), 1);
+        EXPECT_EQ(load().profiles.isEmpty(), value != EnvironmentVariable::maxSecretGeneration);
     }
-
-    generation = EnvironmentVariable::maxSecretGeneration;
-    writeFile(encodePrettyJson(QList {record}));
     secrets->setItem(account(profile, profile.variables[0], generation), QStringLiteral("t"));
     save(profile);
     const QByteArray before = fileBytes();

@@ -70,10 +70,7 @@ public:
     int fdatasync(int fd) override { return fails(Call::fdatasync) ? -1 : FileSystemCalls::fdatasync(fd); }
     int fsync(int fd) override { return fails(Call::fsync) ? -1 : FileSystemCalls::fsync(fd); }
     int ftruncate(int fd, off_t n) override { return fails(Call::ftruncate) ? -1 : FileSystemCalls::ftruncate(fd, n); }
-    int link(const char *from, const char *to) override
-    {
-        return fails(Call::link) ? -1 : FileSystemCalls::link(from, to);
-    }
+    int link(const char *f, const char *t) override { return fails(Call::link) ? -1 : FileSystemCalls::link(f, t); }
     int unlink(const char *p) override { return fails(Call::unlink) ? -1 : FileSystemCalls::unlink(p); }
     int close(int fd) override
     {
@@ -398,8 +395,7 @@ TEST(RunHistoryRemoval, ARemovalReportedDoneLeavesNoneOfItsRunsOnDiskForGood)
         const QString ownWords = deleting ? QStringLiteral("The run couldn’t be deleted")
                                           : QStringLiteral("The run history couldn’t be cleared");
         for (int kind = 0; kind < static_cast<int>(Call::count); ++kind) {
-            // Point 0 fails nothing and counts the calls.
-            for (int point = 0, count = 0; point <= count; ++point) {
+            for (int point = 0, count = 0; point <= count; ++point) { // point 0 fails nothing and counts the calls
                 SCOPED_TRACE(ownWords.toStdString() + ", " + callNames[kind] + " #" + std::to_string(point));
                 QDir(applicationSupportDirectory()).removeRecursively();
                 const QString path = applicationSupportDirectory() + QStringLiteral("/run-history.json");
@@ -414,11 +410,10 @@ TEST(RunHistoryRemoval, ARemovalReportedDoneLeavesNoneOfItsRunsOnDiskForGood)
                     await(deleting ? manager.deleteRecord(aside[2].id) : manager.clearHistory(cleared, false));
                     count = point == 0 ? fault.calls(static_cast<Call>(kind)) : count;
                 }
-                EXPECT_TRUE(told.isEmpty() ? !onDisk(path).intersects(removed)
-                                           : told.size() == 1 && told.first().first().toString().startsWith(ownWords));
+                EXPECT_TRUE(told.isEmpty() || (told.size() == 1 && told[0][0].toString().startsWith(ownWords)));
                 await(repository.append(makeRun(other, 1'700'000'005)));
                 EXPECT_TRUE(onDisk(path).contains(kept));
-                EXPECT_TRUE(!told.isEmpty() || !onDisk(path).intersects(removed)) << "came back";
+                EXPECT_TRUE(!told.isEmpty() || !onDisk(path).intersects(removed));
             }
         }
     }

@@ -7,54 +7,42 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace records_test;
 
 const QString sideFile = QStringLiteral("run-history-unwritten.jsonl");
 
-// Another user's file, a hard link, a FIFO or a symlink: never read, written through or removed, but moved aside.
+// Another user's file, a hard link or a FIFO: never read, written through or removed, but moved aside.
 TEST(UnwrittenRunsFile, AnythingButTheUsersOwnSoleFileIsMovedAsideUntouched)
 {
-    const QByteArray line =
-        json::serializeCompact(makeRun(QUuid::createUuid(), 1'700'000'000).toJson(json::Document().GetAllocator()))
-        + '\n';
+    const ServiceRunRecord planted = makeRun(QUuid::createUuid(), 1'700'000'000), run = makeRun(QUuid::createUuid(), 1);
+    const QByteArray line = json::serializeCompact(planted.toJson(json::Document().GetAllocator())) + '\n';
     QTemporaryDir elsewhere;
-    const QString target = elsewhere.filePath(QStringLiteral("notes.jsonl"));
-    enum Planted { hardLink, fifo, symlink, foreignFile };
-    for (const Planted planted : {hardLink, fifo, symlink, foreignFile}) {
-        SCOPED_TRACE(planted);
-        if (planted == foreignFile && ::geteuid() != 0)
+    const QByteArray target = QFile::encodeName(elsewhere.filePath(QStringLiteral("notes.jsonl")));
+    for (const int kind : {0, 1, 2}) { // hard link, FIFO, another user's file (root only)
+        SCOPED_TRACE(kind);
+        if (kind == 2 && ::geteuid() != 0)
             GTEST_SKIP() << "handing a file to another user needs root";
         QDir(applicationSupportDirectory()).removeRecursively();
-        writeFile(target, line);
-        const QString path = dataFile(sideFile);
-        const QByteArray name = QFile::encodeName(path);
-        if (planted == foreignFile)
-            writeFile(path, line);
-        ASSERT_TRUE(planted != foreignFile
-                    || (::chown(name.constData(), 65534, 65534) == 0 && ::chmod(name.constData(), 0666) == 0));
-        ASSERT_TRUE(planted != hardLink || ::link(QFile::encodeName(target).constData(), name.constData()) == 0);
-        ASSERT_TRUE(planted != fifo || ::mkfifo(name.constData(), 0600) == 0);
-        ASSERT_TRUE(planted != symlink || QFile::link(target, path));
-
+        const QByteArray name = QFile::encodeName(dataFile(sideFile)); // makes the folder again
+        writeFile(QFile::decodeName(target), line);
+        if (kind == 2)
+            writeFile(dataFile(sideFile), line);
+        ASSERT_EQ(kind == 0   ? ::link(target.constData(), name.constData())
+                  : kind == 1 ? ::mkfifo(name.constData(), 0600)
+                              : ::chown(name.constData(), 65534, 65534),
+                  0);
         UnwrittenRunsFile file(dataFile(historyFile));
-        EXPECT_TRUE(file.runs().isEmpty());
-        EXPECT_TRUE(file.remove());
-        struct stat info {};
-        ASSERT_EQ(::lstat(name.constData(), &info), 0);
-        const ServiceRunRecord run = makeRun(QUuid::createUuid(), 1'700'000'100);
+        EXPECT_TRUE(file.runs().isEmpty() && file.remove());
         file.append({run});
         EXPECT_EQ(idsOf(file.runs()), QList<QUuid> {run.id});
-        EXPECT_TRUE(::lstat(name.constData(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1
-                    && info.st_uid == ::getuid());
-        const QStringList aside =
-            QDir(applicationSupportDirectory())
-                .entryList({sideFile + QStringLiteral(".unreadable-*")}, QDir::Files | QDir::System);
-        ASSERT_EQ(aside.size(), 1);
-        EXPECT_TRUE(planted != foreignFile || readFile(dataFile(aside.first())) == line);
-        EXPECT_EQ(readFile(target), line);
+        struct stat info {};
+        EXPECT_TRUE(::lstat(name.constData(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1);
+        const QDir folder(applicationSupportDirectory(), sideFile + QStringLiteral(".unreadable-*"));
+        ASSERT_EQ(folder.entryList(QDir::Files | QDir::System).size(), 1);
+        EXPECT_TRUE(kind != 2 || readFile(folder.entryInfoList(QDir::Files)[0].filePath()) == line);
+        EXPECT_EQ(readFile(QFile::decodeName(target)), line);
     }
 }
 
@@ -67,8 +55,7 @@ TEST(UnwrittenRunsFile, AnAppendWithoutRoomForAllKeepsTheRunsThatFitInWholeLines
     file.append({runs.first()});
     const qsizetype line = readFile(dataFile(sideFile)).size();
     {
-        // Room for ten and a half more: the write is cut short.
-        const ScopedFileSizeLimit room(static_cast<rlim_t>(line * 23 / 2));
+        const ScopedFileSizeLimit room(static_cast<rlim_t>(line * 23 / 2)); // ten and a half more lines
         EXPECT_THROW(file.append(runs.mid(1)), FileStoreError);
     }
     EXPECT_EQ(idsOf(file.runs()), idsOf(runs.first(11)));
