@@ -11,6 +11,7 @@
 #include <optional>
 
 #include <fcntl.h>
+#include <unistd.h>
 
 using namespace records_test;
 
@@ -65,6 +66,7 @@ struct LockErrors {
 
 struct FailingLockCalls final : FileSystemCalls {
     LockErrors errors;
+    QList<QByteArray> namedProbes;
     explicit FailingLockCalls(LockErrors failing)
         : errors(failing)
     {
@@ -74,6 +76,8 @@ struct FailingLockCalls final : FileSystemCalls {
     int open(const char *p, int f, mode_t m) override
     {
         const bool unnamed = (f & O_TMPFILE) == O_TMPFILE, named = !unnamed && (f & O_EXCL);
+        if (named)
+            namedProbes.append(p);
         const int error = unnamed ? errors.unnamedProbe : named ? errors.namedProbe : errors.open;
         return error ? (errno = error, -1) : FileSystemCalls::open(p, f, m);
     }
@@ -83,38 +87,74 @@ struct FailingLockCalls final : FileSystemCalls {
     }
 };
 
+QString refusal(const QString &folder)
+{
+    try {
+        return DataFolderLock(folder).isHeld() ? QString() : QStringLiteral("went on without the lock");
+    } catch (const FileStoreError &error) {
+        return error.message();
+    }
+}
+
 } // namespace
 
-// Only a file system that offers no locks lets the start go on without one; a folder that takes no new file is named
-// as such, every other failure names the folder and the reason.
+// Only a file system that offers no locks lets the start go on without one. A folder that takes no new file is
+// named as such, even with a lock file from an earlier run; every other failure names the folder and the reason.
 TEST(DataFolderLock, AFolderThatTakesNoNewFileOrCannotBeLockedIsRefusedWithTheFolderAndTheReason)
 {
     const QString folder = applicationSupportDirectory();
     const QString written = QStringLiteral("Velmora's data folder “%1” can’t be written: ").arg(folder);
+    const QString locked = QStringLiteral("Velmora's data folder “%1” couldn’t be locked: ").arg(folder);
+    const QString wentOn = QStringLiteral("went on without the lock");
     const struct {
-        LockErrors errors; // a failing probe: with a lock file from an earlier run
-        QString refusal;   // empty: holds the lock
-    } rows[] = {{{0, 0, 0, ENOLCK}, QStringLiteral("went on without the lock")},
-                {{EPERM, 0, 0, 0}, written + QStringLiteral("Operation not permitted")},
-                {{EOPNOTSUPP, 0, 0, 0}, {}},
-                {{EISDIR, EROFS, 0, 0}, written + QStringLiteral("Read-only file system")},
-                {{0, 0, EACCES, 0}, written + QStringLiteral("Permission denied")},
-                {{0, 0, 0, EIO},
-                 QStringLiteral("Velmora's data folder “%1” couldn’t be locked: Input/output error").arg(folder)}};
+        LockErrors errors;
+        bool lockFileExists;
+        QString refusal; // empty: holds the lock
+    } rows[] = {{{0, 0, 0, ENOLCK}, false, wentOn},
+                {{0, 0, 0, EOPNOTSUPP}, false, wentOn},
+                {{EPERM, 0, 0, 0}, true, written + QStringLiteral("Operation not permitted")},
+                {{EOPNOTSUPP, 0, 0, 0}, true, {}},
+                {{EISDIR, EROFS, 0, 0}, true, written + QStringLiteral("Read-only file system")},
+                {{0, 0, EACCES, 0}, false, written + QStringLiteral("Permission denied")},
+                {{0, 0, EROFS, 0}, true, written + QStringLiteral("Read-only file system")},
+                {{0, 0, 0, EIO}, false, locked + QStringLiteral("Input/output error")}};
     const QString lockFile = folder + QStringLiteral("/velmora.lock");
     for (const auto &row : rows) {
         SCOPED_TRACE(row.refusal.toStdString());
         QFile::remove(lockFile);
-        if (row.errors.unnamedProbe)
+        if (row.lockFileExists)
             writeFile(lockFile, "");
-        const FailingLockCalls calls(row.errors);
-        QString refusal;
-        try {
-            refusal = DataFolderLock(folder).isHeld() ? QString() : QStringLiteral("went on without the lock");
-        } catch (const FileStoreError &error) {
-            refusal = error.message();
-        }
-        EXPECT_EQ(refusal, row.refusal);
-        EXPECT_TRUE(QDir(folder, QStringLiteral(".velmora-probe-*")).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        FailingLockCalls calls(row.errors);
+        EXPECT_EQ(refusal(folder), row.refusal);
+        // A named probe is made only where unnamed files are not, and never left behind.
+        EXPECT_EQ(calls.namedProbes.size(), row.errors.unnamedProbe == EOPNOTSUPP || row.errors.unnamedProbe == EISDIR);
+        for (const QByteArray &probe : calls.namedProbes)
+            EXPECT_FALSE(QFile::exists(QFile::decodeName(probe))) << probe.constData();
     }
+}
+
+// A lock file that is itself the problem, or held by another process, is named, not the folder's rights.
+TEST(DataFolderLock, AnUnusableOrHeldLockFileIsNamed)
+{
+    const QString folder = applicationSupportDirectory();
+    const QString lockFile = folder + QStringLiteral("/velmora.lock");
+    const QString unusable = QStringLiteral("Velmora's lock file “%1” can’t be used: ").arg(lockFile);
+    ASSERT_TRUE(QDir().mkdir(lockFile));
+    EXPECT_EQ(refusal(folder), unusable + QStringLiteral("it is a folder"));
+    ASSERT_TRUE(QDir().rmdir(lockFile) && QFile::link(folder + QStringLiteral("/elsewhere"), lockFile));
+    EXPECT_EQ(refusal(folder), unusable + QStringLiteral("it is a symbolic link, which Velmora doesn’t follow"));
+    ASSERT_TRUE(QFile::remove(lockFile));
+    if (::geteuid() != 0) { // root opens any file
+        writeFile(lockFile, "");
+        ASSERT_TRUE(QFile::setPermissions(lockFile, QFile::ReadOwner));
+        EXPECT_EQ(refusal(folder), unusable + QStringLiteral("Permission denied"));
+        ASSERT_TRUE(QFile::remove(lockFile));
+    }
+
+    const DataFolderLock held(folder);
+    EXPECT_EQ(refusal(folder),
+              QStringLiteral("Velmora's data folder “%1” is in use: another process holds its lock file, "
+                             "velmora.lock (most likely Velmora, already running for this user in this or another "
+                             "session). Quit it there, then open Velmora again.")
+                  .arg(folder));
 }

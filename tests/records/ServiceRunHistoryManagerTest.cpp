@@ -518,3 +518,20 @@ TEST(RunHistoryFold, TheNewestFiftyRunsKeptAsideAreFoldedIn)
     std::reverse(runs.begin(), runs.end());
     EXPECT_EQ(idsOf(storedRuns()), idsOf(runs.first(50)));
 }
+
+// Another user's file is set aside as it is, even after a failed redaction asked for a masked copy.
+TEST(RunHistoryRedaction, AnotherUsersHistoryIsSetAsideAsItIsAfterAFailedRedaction)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "handing a file to another user needs root";
+    const QByteArray damaged = R"([{"id": "0B7E4C3A-1F2D)";
+    writeFile(dataFile(historyFile), damaged);
+    ServiceRunHistoryRepository repository(dataFile(historyFile));
+    await(repository.loadChecked());
+    EXPECT_THROW(await(repository.redactProfiles({}, {QStringLiteral("prod")})), FileStoreError);
+    ASSERT_EQ(::chown(QFile::encodeName(dataFile(historyFile)).constData(), 65534, 65534), 0);
+    await(repository.append(makeRun(QUuid::createUuid(), 1'700'000'000)));
+    const QStringList aside = setAsideFiles(historyFile);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(readFile(dataFile(aside.first())), damaged);
+}
