@@ -308,9 +308,9 @@ TEST_F(VelmoraBinaryTest, OnAWaylandSessionItRunsOnWaylandOrOnXWaylandWhenThereA
         GTEST_SKIP() << "no accessibility bus on this session";
     // x11Display: none, or the one to use.
     for (const auto &[name, x11Display, sessionType, platformPlugin] :
-         {std::tuple {"Wayland alone", (const char *)nullptr, "wayland", "libqwayland"},
+         {std::tuple {"Wayland alone", static_cast<const char *>(nullptr), "wayland", "libqwayland"},
           std::tuple {"Wayland with XWayland", "", "wayland", "libqxcb"},
-          std::tuple {"Wayland beside a stale X display", ":299", (const char *)nullptr, "libqwayland"}}) {
+          std::tuple {"Wayland beside a stale X display", ":299", static_cast<const char *>(nullptr), "libqwayland"}}) {
         SCOPED_TRACE(name);
         QProcessEnvironment environment = childEnvironment();
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
