@@ -5,7 +5,6 @@
 
 #include <QProcessEnvironment>
 #include <QRegularExpression>
-#include <QSet>
 #include <QUuid>
 
 #include <paths.h>
@@ -38,6 +37,11 @@ std::optional<QString> makeSudoPrompt(const QString &command, bool passwordGiven
            + QStringLiteral("] password: ");
 }
 
+QString SudoWrapper::environmentExecPath()
+{
+    return QStringLiteral(VELMORA_EXEC_ENVIRONMENT);
+}
+
 QString makeSudoWrapperCommand(const QString &shellPath, const QString &command, const QString &prompt,
                                const QString &sudo)
 {
@@ -48,14 +52,11 @@ QString makeSudoWrapperCommand(const QString &shellPath, const QString &command,
                         QStringLiteral("-v"),
                         QStringLiteral("3<&-"),
                         QStringLiteral("&&"),
-                        QStringLiteral("."),
-                        QStringLiteral("/proc/self/fd/3"),
-                        QStringLiteral("&&"),
                         QStringLiteral("exec"),
+                        shellQuoted(SudoWrapper::environmentExecPath()),
                         shellQuoted(shellPath),
                         QStringLiteral("-lc"),
-                        shellQuoted(command),
-                        QStringLiteral("3<&-")}
+                        shellQuoted(command)}
         .join(QLatin1Char(' '));
 }
 
@@ -80,36 +81,14 @@ QMap<QString, QString> environmentUntilValidated()
     return environment;
 }
 
-bool isShellName(QByteArrayView name)
+// The entries as execve takes them, each up to a NUL as the child's
+// environment would have it, and each ended by one.
+QByteArray environmentEntries(const QList<QByteArray> &entries)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    return pattern.match(QString::fromLatin1(name)).hasMatch();
-}
-
-// Shell lines that give the wrapper the command's environment. `command`
-// keeps a name the shell holds read-only from ending the wrapper, and the
-// last line keeps the chain going whatever the lines before returned.
-QByteArray environmentAssignments(const QList<QByteArray> &entries, const QStringList &namesUntilValidated)
-{
-    QByteArray script;
-    QSet<QByteArray> assigned;
-    for (const QByteArray &entry : entries) {
-        // Up to a NUL, as the child's environment would have it.
-        const QByteArray whole(entry.constData());
-        const qsizetype equals = whole.indexOf('=');
-        const QByteArray name = whole.left(equals);
-        if (!isShellName(name))
-            continue;
-        assigned.insert(name);
-        script += "command export " + name + '=' + shellQuotedBytes(QByteArrayView(whole).sliced(equals + 1))
-                  + " 2>/dev/null\n";
-    }
-    for (const QString &name : namesUntilValidated) {
-        if (!assigned.contains(name.toUtf8()))
-            script += "command unset " + name.toUtf8() + " 2>/dev/null\n";
-    }
-    script += ":\n";
-    return script;
+    QByteArray bytes;
+    for (const QByteArray &entry : entries)
+        bytes += QByteArray(entry.constData()) + '\0';
+    return bytes;
 }
 
 } // namespace
@@ -137,8 +116,7 @@ SudoLaunch makeSudoLaunchConfiguration(const QString &shellPath, const QString &
     configuration.workingDirectory = workingDirectory;
     configuration.environment = environmentUntilValidated();
     configuration.environmentOnly = true;
-    configuration.descriptor3Content =
-        environmentAssignments(launchEnvironment(plain), configuration.environment.keys());
+    configuration.descriptor3Content = environmentEntries(launchEnvironment(plain));
     configuration.useShell = false;
     configuration.shellPath = shellPath;
     configuration.usePseudoTerminal = true;

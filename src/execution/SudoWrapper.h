@@ -15,6 +15,9 @@ namespace SudoWrapper {
 
 inline const QString sudoPath = QStringLiteral("/usr/bin/sudo");
 inline const QString scriptPath = QStringLiteral("/usr/bin/script");
+// Our own program that starts the command's shell with the environment on
+// its descriptor 3, byte for byte.
+QString environmentExecPath();
 
 } // namespace SudoWrapper
 
@@ -30,12 +33,13 @@ bool commandCallsSudo(const QString &command);
 // launch; none when the command does not call sudo or no password was given.
 std::optional<QString> makeSudoPrompt(const QString &command, bool passwordGiven);
 
-// /usr/bin/sudo -S -p '<prompt>' -v 3<&- && . /proc/self/fd/3 &&
-// exec '<shell>' -lc '<command>' 3<&-: sudo validates the password read from
-// its terminal, and only then the wrapper takes the command's environment
-// from its descriptor 3 (which sudo never gets) and the shell replaces the
-// wrapper and runs the command as a login shell. `sudo` is the program named
-// first (tests put a stand-in there).
+// /usr/bin/sudo -S -p '<prompt>' -v 3<&- && exec '<exec-environment>'
+// '<shell>' -lc '<command>': sudo validates the password read from its
+// terminal, and only then the wrapper makes way for the program that reads
+// the command's environment from descriptor 3 (which sudo never gets) and
+// starts the login shell with it, so the command's shell starts with the
+// environment a plain launch gives, whatever names it holds. `sudo` is the
+// program named first (tests put a stand-in there).
 QString makeSudoWrapperCommand(const QString &shellPath, const QString &command, const QString &prompt,
                                const QString &sudo = SudoWrapper::sudoPath);
 
@@ -48,9 +52,8 @@ QString makeSudoWrapperCommand(const QString &shellPath, const QString &command,
 // Nothing of the user's runs before then: a start-up file, a profile's
 // LD_PRELOAD or ENV could otherwise show the prompt or read the reply. The
 // environment the command gets, the profile's and the user's as a plain launch
-// has it, reaches the wrapper through its descriptor 3 as shell assignments,
-// never on a command line. -e passes the command's exit code on, and -E never
-// keeps the inner terminal from echoing the password into the output.
+// has it, waits on descriptor 3 as NUL-ended entries, never on a command line. -e passes the command's exit code on,
+// and -E never keeps the inner terminal from echoing the password into the output.
 struct SudoLaunch {
     ProcessLaunchConfiguration configuration;
     // The command line of the wrapper shell, script's child, until it execs

@@ -222,10 +222,11 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
 {
     EXPECT_EQ(shellQuoted(QStringLiteral("it's")), QStringLiteral("'it'\\''s'"));
     EXPECT_EQ(shellQuoted(QString()), QStringLiteral("''"));
+    const QString execEnvironment = shellQuoted(SudoWrapper::environmentExecPath());
     EXPECT_EQ(makeSudoWrapperCommand(QStringLiteral("/bin/my'sh"), QStringLiteral("sudo echo 'hi'"),
                                      QStringLiteral("[P] password: ")),
-              QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v 3<&- && . /proc/self/fd/3 && exec "
-                             "'/bin/my'\\''sh' -lc 'sudo echo '\\''hi'\\''' 3<&-"));
+              QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v 3<&- && exec ") + execEnvironment
+                  + QStringLiteral(" '/bin/my'\\''sh' -lc 'sudo echo '\\''hi'\\'''"));
 
     const SudoLaunch launch = makeSudoLaunchConfiguration(QStringLiteral("/bin/zsh"), QStringLiteral("sudo ls"),
                                                           QStringLiteral("[P] password: "),
@@ -234,8 +235,8 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
                                                            {QStringLiteral("A"), QStringLiteral("1")}},
                                                           QStringLiteral("/home/u"));
     const ProcessLaunchConfiguration &configuration = launch.configuration;
-    const QString wrapper = QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v 3<&- && . /proc/self/fd/3 && "
-                                           "exec '/bin/zsh' -lc 'sudo ls' 3<&-");
+    const QString wrapper = QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v 3<&- && exec ") + execEnvironment
+                            + QStringLiteral(" '/bin/zsh' -lc 'sudo ls'");
     EXPECT_EQ(launch.wrapperCommandLine, QStringLiteral("/bin/sh -c ") + wrapper);
     EXPECT_EQ(configuration.executableURL, QUrl::fromLocalFile(QStringLiteral("/usr/bin/script")));
     EXPECT_EQ(configuration.arguments.join(QLatin1Char('|')), QStringLiteral("-q|-f|-e|-E|never|-c|exec /bin/sh -c ")
@@ -243,25 +244,6 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
                                                                   + QStringLiteral("|/dev/null"));
     EXPECT_EQ(configuration.workingDirectory, QStringLiteral("/home/u"));
     EXPECT_TRUE(!configuration.useShell && !configuration.rawCommand && configuration.usePseudoTerminal);
-}
-
-// The lines the wrapper sources after sudo -v hold the command's environment, whatever the shell holds
-// read-only (bash: UID), and no name a shell could take for code.
-TEST(Sudo, CommandEnvironmentSurvivesReadOnlyNamesAndLeavesOutWhatNoShellCanName)
-{
-    ::setenv("A;touch x;B", "1", 1);
-    const QByteArray lines = makeSudoLaunchConfiguration({}, {}, {}, {{QStringLiteral("UID"), QStringLiteral("7")}}, {})
-                                 .configuration.descriptor3Content.value_or(QByteArray());
-    ::unsetenv("A;touch x;B");
-    EXPECT_FALSE(lines.contains("touch"));
-    QProcess bash;
-    bash.setProcessEnvironment(QProcessEnvironment());
-    bash.start(QStringLiteral("/bin/bash"),
-               {QStringLiteral("--posix"), QStringLiteral("-c"), QStringLiteral(". /dev/stdin && env")});
-    bash.write(lines);
-    bash.closeWriteChannel();
-    ASSERT_TRUE(bash.waitForFinished(10000));
-    EXPECT_TRUE(bash.readAllStandardOutput().contains("\nHOME=" + qgetenv("HOME") + '\n'));
 }
 
 TEST(Sudo, ResponderAnswersOnlyTheSudoThatAsksOncePerStageAndIgnoresOtherOutput)
@@ -368,6 +350,57 @@ TEST(Sudo, OnlyTheWrappersOwnSudoGetsThePasswordOnceAndNeverTheOutput)
     decoyInStartUpFile("a decoy whose set-uid program is behind a symlink named sudo", bash, 1, true);
     expectRun(
         {"the service's own decoy after a sudo that did not ask", bash, sudoTrue + QString::fromUtf8(decoy), {}, {}});
+}
+
+// Where /bin/sh is bash, the wrapper is a bash, which keeps its own value of a name it holds read-only or manages
+// itself; and no shell can assign some names the application's environment may hold. The command's shell starts
+// with the environment of a plain launch all the same, byte for byte.
+TEST(Sudo, AWrapperOfEitherShellStartsTheCommandWithThePlainLaunchsEnvironment)
+{
+    QTemporaryDir folder;
+    const QString sudo = folder.filePath(QStringLiteral("sudo"));
+    const QString noted = folder.filePath(QStringLiteral("command.env"));
+    const QString given = folder.filePath(QStringLiteral("descriptor3"));
+    ChildProcessProbe::writeExecutable(sudo, "#!/bin/sh\nexit 0\n");
+    const QByteArray unassignable[] = {"A;touch x;B", "dotted.name", "with-dash", "1digit", "sp ace"};
+    for (const QByteArray &name : unassignable)
+        ::setenv(name.constData(), "from the application", 1);
+    QMap<QString, QString> profile;
+    for (const char *name : {"SHELLOPTS", "BASHOPTS", "PPID",     "UID",         "EUID",         "LINENO",
+                             "_",         "IFS",      "PS4",      "ENV",         "BASH_ENV",     "SHLVL",
+                             "PWD",       "OLDPWD",   "OPTARG",   "GROUPS",      "BASHPID",      "RANDOM",
+                             "SECONDS",   "FUNCNAME", "HISTFILE", "BASH_ARGV0",  "BASH_VERSION", "POSIXLY_CORRECT",
+                             "CDPATH",    "MAIL",     "TMOUT",    "HOSTNAME",    "LC_ALL",       "TERM",
+                             "SHELL",     "USER",     "LOGNAME",  "EPOCHSECONDS"})
+        profile.insert(QString::fromLatin1(name), QStringLiteral("it's \"$HOME\" `x`; ") + QLatin1String(name));
+    profile.insert(QStringLiteral("SHELLOPTS"), QStringLiteral("xtrace"));
+    profile.insert(QStringLiteral("OPTIND"), QStringLiteral("7")); // anything else ends dash
+    const QString command = QStringLiteral("/bin/cat /proc/$$/environ > ") + shellQuoted(noted);
+    const SudoLaunch launch =
+        makeSudoLaunchConfiguration(QStringLiteral("/bin/sh"), command, QStringLiteral("[P] "), profile, {}, sudo);
+    ChildProcessProbe::writeExecutable(given, launch.configuration.descriptor3Content.value_or(QByteArray()));
+    ProcessLaunchConfiguration plain;
+    plain.environment = profile;
+    plain.usePseudoTerminal = true;
+    QList<QByteArray> expected = launchEnvironment(plain);
+    for (const QByteArray &name : unassignable)
+        ::unsetenv(name.constData());
+    std::sort(expected.begin(), expected.end());
+    for (const QString &wrapperShell : {QStringLiteral("/bin/dash"), QStringLiteral("/bin/bash")}) {
+        SCOPED_TRACE(wrapperShell.toStdString());
+        QFile::remove(noted);
+        QProcess wrapper;
+        wrapper.start(wrapperShell,
+                      {QStringLiteral("-c"),
+                       QStringLiteral("exec 3<\"$0\" && ")
+                           + makeSudoWrapperCommand(QStringLiteral("/bin/sh"), command, QStringLiteral("[P] "), sudo),
+                       given});
+        ASSERT_TRUE(wrapper.waitForFinished(20000));
+        QList<QByteArray> entries = records_test::readFile(noted).split('\0');
+        entries.removeAll(QByteArray());
+        std::sort(entries.begin(), entries.end());
+        EXPECT_EQ(entries.join('\n').toStdString(), expected.join('\n').toStdString());
+    }
 }
 
 TEST(Sudo, OnlyARootProcessStartedAsSudoPassesForTheSetUidSudo)
