@@ -30,22 +30,40 @@ fi
 bash scripts/install-deps.sh
 
 # The question Velmora asks at start, before minutes of building: does the X
-# display answer (a whole connection, so a refused authorisation counts), or
-# else the Wayland display's socket? A platform chosen by hand needs neither.
+# display answer within 5 s (a whole connection, so a refused authorisation
+# counts, and a stopped server is not waited for), or else does the Wayland
+# display's socket take a connection (a socket file left behind by a compositor
+# that ended does not)? A platform chosen by hand needs neither.
 if [ -z "${QT_QPA_PLATFORM:-}" ]; then
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
         echo "run.sh: Velmora needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set." >&2
         exit 1
     fi
-    x11_answers=0
-    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then x11_answers=1; fi
-    wayland_socket="${WAYLAND_DISPLAY:-}"
-    if [ -n "$wayland_socket" ] && [ "${wayland_socket:0:1}" != / ]; then
-        wayland_socket="${XDG_RUNTIME_DIR:-}/$wayland_socket"
+    x11_answers=0 x11_silence="" wayland_answers=0 wayland_failure=""
+    if [ -n "${DISPLAY:-}" ]; then
+        if timeout 5 xdpyinfo >/dev/null 2>&1; then
+            x11_answers=1
+        elif [ $? = 124 ]; then
+            x11_silence=" (it said nothing for 5 s)"
+        fi
     fi
-    if [ "$x11_answers" = 0 ] && ! { [ -n "${WAYLAND_DISPLAY:-}" ] && [ -S "$wayland_socket" ]; }; then
-        echo "run.sh: Velmora can't open a window: no X server answers at DISPLAY \"${DISPLAY:-}\"," \
-            "and WAYLAND_DISPLAY \"${WAYLAND_DISPLAY:-}\" names no Wayland socket." >&2
+    if [ "$x11_answers" = 0 ] && [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        wayland_socket="$WAYLAND_DISPLAY"
+        if [ "${wayland_socket:0:1}" != / ]; then wayland_socket="${XDG_RUNTIME_DIR:-}/$wayland_socket"; fi
+        if wayland_failure=$(timeout 5 python3 -c '
+import socket, sys
+try:
+    socket.socket(socket.AF_UNIX).connect(sys.argv[1])
+except OSError as error:
+    sys.exit(error.strerror or str(error))' "$wayland_socket" 2>&1); then
+            wayland_answers=1
+        else
+            wayland_failure=" that answers (${wayland_failure:-it took no connection in 5 s})"
+        fi
+    fi
+    if [ "$x11_answers" = 0 ] && [ "$wayland_answers" = 0 ]; then
+        echo "run.sh: Velmora can't open a window: no X server answers at DISPLAY \"${DISPLAY:-}\"$x11_silence," \
+            "and WAYLAND_DISPLAY \"${WAYLAND_DISPLAY:-}\" names no Wayland socket$wayland_failure." >&2
         exit 1
     fi
 fi

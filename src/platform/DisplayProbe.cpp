@@ -5,7 +5,12 @@
 #include <xcb/xcb.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -73,6 +78,20 @@ QString x11Reason(int error, const QByteArray &refusal)
     }
 }
 
+// A stopped X server, or an ssh -X display whose far end stopped, takes the
+// connection and never answers, and xcb_connect has no time limit of its own.
+constexpr std::chrono::seconds x11AnswerLimit {5};
+
+// Shared with the thread that connects, which outlives the question when the
+// display is given up on: it then closes whatever connection it gets late.
+struct X11Attempt {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool givenUp = false;
+    xcb_connection_t *connection = nullptr;
+};
+
 } // namespace
 
 void DisplayProbe::X11Disconnect::operator()(xcb_connection_t *connection) const
@@ -83,7 +102,35 @@ void DisplayProbe::X11Disconnect::operator()(xcb_connection_t *connection) const
 DisplayProbe::X11Answer DisplayProbe::askX11(const QByteArray &display)
 {
     StandardErrorCapture capture;
-    X11Connection connection(xcb_connect(display.constData(), nullptr));
+    const auto attempt = std::make_shared<X11Attempt>();
+    try {
+        // Detached: a thread stuck in xcb_connect must not keep the process
+        // from ending, nor from going on with another display.
+        std::thread([attempt, display] {
+            xcb_connection_t *connection = xcb_connect(display.constData(), nullptr);
+            const std::lock_guard lock(attempt->mutex);
+            if (attempt->givenUp) {
+                xcb_disconnect(connection);
+                return;
+            }
+            attempt->connection = connection;
+            attempt->done = true;
+            attempt->finished.notify_one();
+        }).detach();
+    } catch (const std::system_error &error) {
+        capture.finish();
+        return {nullptr, QStringLiteral("it couldn’t be asked: ") + QString::fromLocal8Bit(error.what())};
+    }
+    std::unique_lock lock(attempt->mutex);
+    if (!attempt->finished.wait_for(lock, x11AnswerLimit, [&] { return attempt->done; })) {
+        attempt->givenUp = true;
+        lock.unlock();
+        capture.finish();
+        // Whether it took the connection is not known here: xcb_connect makes it.
+        return {nullptr, QStringLiteral("it said nothing for %1 s").arg(x11AnswerLimit.count())};
+    }
+    X11Connection connection(attempt->connection);
+    lock.unlock();
     const int error = xcb_connection_has_error(connection.get());
     if (error != 0)
         connection.reset();

@@ -26,7 +26,9 @@ struct X11Answer {
 };
 
 // Opens a whole connection to the X display `display` (as in DISPLAY), so a
-// server that refuses this user's authorisation counts as not answering.
+// server that refuses this user's authorisation counts as not answering, and
+// so does one that says nothing for 5 s (the connection is then left to a
+// thread that closes it if it ever completes).
 X11Answer askX11(const QByteArray &display);
 
 // Connects to the Wayland display `display` (as in WAYLAND_DISPLAY: a socket

@@ -1,3 +1,5 @@
+#include "platform/UniqueFd.h"
+#include "support/SilentXDisplay.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -9,6 +11,9 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
 
 namespace {
 
@@ -67,10 +72,20 @@ TEST(DesktopEntryTest, InstalledEntryPassesTheValidatorAndStartsTheGivenBinary)
 }
 
 // A copy of scripts/run.sh, whose install and build steps only leave a mark, stops before the install without a
-// usable data folder and before the build when no display answers (a stale DISPLAY included).
+// usable data folder and before the build when no display answers (a stale or silent DISPLAY, a Wayland socket
+// left behind by a compositor that ended).
 TEST(RunScript, StopsBeforeInstallingOrBuildingWithoutAWritableDataFolderOrADisplayThatAnswers)
 {
     const QTemporaryDir tree;
+    const SilentXDisplay silent;
+    ASSERT_FALSE(silent.display().isEmpty());
+    const QByteArray staleSocket = QFile::encodeName(tree.filePath(QStringLiteral("wayland-stale")));
+    {
+        const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_un address {AF_UNIX, {}};
+        qstrncpy(address.sun_path, staleSocket.constData(), sizeof address.sun_path);
+        ASSERT_EQ(::bind(socket.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    }
     const QString installed = tree.filePath(QStringLiteral("installed")),
                   built = tree.filePath(QStringLiteral("built"));
     ASSERT_TRUE(QDir(tree.path()).mkpath(QStringLiteral("scripts")));
@@ -87,6 +102,7 @@ TEST(RunScript, StopsBeforeInstallingOrBuildingWithoutAWritableDataFolderOrADisp
     const struct {
         QString dataHome;
         QByteArray display, platform, report; // no report: the copy goes on to its build
+        QByteArray wayland = {};
     } rows[] = {
         {unwritable, ":299", "offscreen",
          "run.sh: Velmora's data folder " + unwritable.toUtf8()
@@ -96,16 +112,23 @@ TEST(RunScript, StopsBeforeInstallingOrBuildingWithoutAWritableDataFolderOrADisp
         {tree.path(), ":299", "",
          "run.sh: Velmora can't open a window: no X server answers at DISPLAY \":299\", and WAYLAND_DISPLAY \"\" "
          "names no Wayland socket.\n"},
+        {tree.path(), silent.display(), "",
+         "run.sh: Velmora can't open a window: no X server answers at DISPLAY \"" + silent.display()
+             + "\" (it said nothing for 5 s), and WAYLAND_DISPLAY \"\" names no Wayland socket.\n"},
+        {tree.path(), "", "",
+         "run.sh: Velmora can't open a window: no X server answers at DISPLAY \"\", and WAYLAND_DISPLAY \""
+             + staleSocket + "\" names no Wayland socket that answers (Connection refused).\n",
+         staleSocket},
         {tree.path(), ":299", "offscreen", ""}};
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.display.toStdString() + " " + row.platform.toStdString());
+        SCOPED_TRACE(row.display.toStdString() + " " + row.platform.toStdString() + " " + row.wayland.toStdString());
         QFile::remove(installed);
         QFile::remove(built);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_DATA_HOME"), row.dataHome);
         environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(row.display));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLatin1(row.platform));
-        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QString::fromLocal8Bit(row.wayland));
         QProcess script;
         script.setProcessEnvironment(environment);
         script.start(QStringLiteral("bash"), {tree.filePath(QStringLiteral("scripts/run.sh"))});
