@@ -47,9 +47,13 @@ ProfileEditorVariableRow::ProfileEditorVariableRow(const EnvironmentVariable &va
     m_secret->setObjectName(QStringLiteral("secretToggle"));
     m_secret->setAutoRaise(true);
     m_secret->setFixedSize(26, 24);
-    // Checkable, so a screen reader hears the state along with the name.
+    // Checkable, so a screen reader hears the state along with the name. The
+    // checked state is the variable's, however it changes: a screen reader's
+    // Toggle and setChecked() send no click.
     m_secret->setCheckable(true);
-    connect(m_secret, &QToolButton::clicked, this, [this](bool checked) {
+    connect(m_secret, &QToolButton::toggled, this, [this](bool checked) {
+        if (checked == m_variable.isSecret)
+            return;
         m_variable.isSecret = checked;
         showSecretState();
         Q_EMIT variableEdited(m_variable);
