@@ -1,5 +1,6 @@
 #include "profiles/EnvironmentProfilesManager.h"
 
+#include "platform/SensitiveBytes.h"
 #include "records/Json.h"
 #include "records/ProtectedProfilesError.h"
 
@@ -8,6 +9,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QPointer>
+#include <QScopeGuard>
 
 #include <algorithm>
 
@@ -28,6 +30,14 @@ EnvironmentProfilesManager::EnvironmentProfilesManager(EnvironmentProfilesReposi
 {
     connect(m_lockManager, &ProtectedProfilesLockManager::lockApplied, this,
             &EnvironmentProfilesManager::handleProtectedProfilesLocked);
+    m_releaseRetry.setInterval(250);
+    connect(&m_releaseRetry, &QTimer::timeout, this, &EnvironmentProfilesManager::releaseUnusedValues);
+}
+
+EnvironmentProfilesManager::~EnvironmentProfilesManager()
+{
+    m_profiles.clear();
+    releaseUnusedValues();
 }
 
 void EnvironmentProfilesManager::sortByName(QList<EnvironmentProfile> &profiles)
@@ -104,6 +114,7 @@ QCoro::Task<> EnvironmentProfilesManager::saveProfile(EnvironmentProfile profile
     // The reload lists a protected profile as locked; the variables just saved
     // are the readable ones, unless a lock came meanwhile and must be honoured.
     if (profile.isProtected && lockGeneration == m_lockGeneration) {
+        keepValues(profile.variables);
         replaceProfile(profile);
         QSet<QUuid> locked = m_lockedProfileIDs;
         locked.remove(profile.id);
@@ -167,6 +178,11 @@ QCoro::Task<EnvironmentProfile> EnvironmentProfilesManager::unlockProfile(QUuid 
         throw lockedError();
     const quint64 lockGeneration = m_lockGeneration;
 
+    // Runs once `opened` is gone, whichever way this ends.
+    const auto releaseUnused = qScopeGuard([self] {
+        if (self)
+            self->releaseUnusedValues();
+    });
     std::optional<EnvironmentProfile> opened;
     try {
         QFuture<EnvironmentProfile> opening = m_repository.loadProtectedProfile(id, key);
@@ -174,6 +190,8 @@ QCoro::Task<EnvironmentProfile> EnvironmentProfilesManager::unlockProfile(QUuid 
         // Taken out, not copied: the awaiting machinery keeps the future a
         // while longer, and a copy there would outlive a lock unwiped.
         opened = opening.takeResult();
+        if (self)
+            keepValues(opened->variables);
     } catch (const KeychainError &error) {
         if (self)
             reportKeychainFailure(error);
@@ -250,6 +268,12 @@ EnvironmentProfilesManager::runEnvironmentEntries(const std::optional<QUuid> &pr
 void EnvironmentProfilesManager::handleProtectedProfilesLocked()
 {
     ++m_lockGeneration;
+    // Once the screens have heard of the lock and dropped their copies.
+    const auto releaseForgotten = qScopeGuard([this] {
+        releaseUnusedValues();
+        if (!m_keptValues.isEmpty())
+            m_releaseRetry.start();
+    });
     const bool anyProtected = std::any_of(m_profiles.cbegin(), m_profiles.cend(),
                                           [](const EnvironmentProfile &candidate) { return candidate.isProtected; });
     if (!anyProtected)
@@ -290,6 +314,33 @@ void EnvironmentProfilesManager::setProfiles(QList<EnvironmentProfile> profiles)
         return;
     m_profiles = std::move(profiles);
     Q_EMIT profilesChanged();
+    releaseUnusedValues();
+}
+
+void EnvironmentProfilesManager::keepValues(const QList<EnvironmentVariable> &variables)
+{
+    for (const EnvironmentVariable &variable : variables) {
+        // A literal's text is never freed; a value kept twice would never look unused.
+        const bool kept = std::any_of(m_keptValues.cbegin(), m_keptValues.cend(), [&variable](const QString &value) {
+            return value.data_ptr().isSharedWith(variable.value.data_ptr());
+        });
+        if (variable.value.data_ptr().isMutable() && !kept)
+            m_keptValues.append(variable.value);
+    }
+}
+
+void EnvironmentProfilesManager::releaseUnusedValues()
+{
+    QList<QString> stillHeld;
+    for (QString &value : m_keptValues) {
+        if (value.isDetached())
+            SensitiveBytes::wipe(value);
+        else
+            stillHeld.append(value);
+    }
+    m_keptValues = std::move(stillHeld);
+    if (m_keptValues.isEmpty())
+        m_releaseRetry.stop();
 }
 
 void EnvironmentProfilesManager::setLockedProfileIDs(QSet<QUuid> ids)

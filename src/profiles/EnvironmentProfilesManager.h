@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 #include <QUuid>
 
 #include <optional>
@@ -30,6 +31,7 @@ public:
     // repository) must outlive the manager.
     explicit EnvironmentProfilesManager(EnvironmentProfilesRepository &repository,
                                         ProtectedProfilesLockManager *lockManager = nullptr, QObject *parent = nullptr);
+    ~EnvironmentProfilesManager() override;
 
     const QList<EnvironmentProfile> &profiles() const { return m_profiles; }
     const QSet<QUuid> &lockedProfileIDs() const { return m_lockedProfileIDs; }
@@ -86,6 +88,9 @@ private:
     void setLockedProfileIDs(QSet<QUuid> ids);
     void setKeychainAccessGuidance(std::optional<QString> guidance);
     void reportKeychainFailure(const KeychainError &error) { setKeychainAccessGuidance(error.fullMessage()); }
+    void keepValues(const QList<EnvironmentVariable> &variables);
+    // Wipes and lets go of the kept values that nobody else holds any more.
+    void releaseUnusedValues();
 
     EnvironmentProfilesRepository &m_repository;
     ProtectedProfilesLockManager *m_lockManager;
@@ -94,4 +99,11 @@ private:
     std::optional<QString> m_keychainAccessGuidance;
     // Raised by every lock, so work that awaited across one can tell.
     quint64 m_lockGeneration = 0;
+    // One more holder of every value of an opened or saved protected profile.
+    // A screen's copy, or a caller's, may be the last one left when the
+    // manager forgets a value, and would free it unwiped; with this one held
+    // the manager always lets go last, and wipes first.
+    QList<QString> m_keptValues;
+    // After a lock, looks again until holders elsewhere have let go.
+    QTimer m_releaseRetry;
 };

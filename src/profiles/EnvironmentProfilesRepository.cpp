@@ -171,6 +171,7 @@ EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::readPro
 EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::profilesOf(const QList<Record> &records)
 {
     LoadResult result;
+    QList<MissingSecret> missing;
     QSet<QUuid> seen;
     for (const Record &record : records) {
         // Only the first record with an id is the profile that opens, saves and
@@ -191,11 +192,12 @@ EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::profile
         EnvironmentProfile profile {record.id, record.name,      record.clearPayload->variables,
                                     false,     record.createdAt, record.updatedAt};
         if (first)
-            fillSecrets(profile, result.keychainError);
+            fillSecrets(profile, result.keychainError, missing);
         else
             forgetSecretValues(profile);
         result.profiles.append(std::move(profile));
     }
+    logMissingSecrets(missing);
     return result;
 }
 
@@ -210,7 +212,9 @@ EnvironmentProfile EnvironmentProfilesRepository::openProfile(const QUuid &id, c
     EnvironmentProfile profile {record.id,          record.name,      storedVariables(record, key),
                                 record.isProtected, record.createdAt, record.updatedAt};
     std::optional<KeychainError> failure;
-    fillSecrets(profile, failure);
+    QList<MissingSecret> missing;
+    fillSecrets(profile, failure, missing);
+    logMissingSecrets(missing);
     if (failure) {
         EnvironmentVariable::wipeValues(profile.variables);
         throw *failure;
@@ -232,7 +236,8 @@ EnvironmentProfilesRepository::storedVariables(const Record &record, const std::
     return record.clearPayload->variables;
 }
 
-void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure)
+void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure,
+                                                QList<MissingSecret> &missing)
 {
     for (EnvironmentVariable &variable : profile.variables) {
         const std::optional<qint64> generation = std::exchange(variable.secretGeneration, std::nullopt);
@@ -241,7 +246,11 @@ void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std
         const QString account = secretAccount(profile.id, variable.id, generation);
         std::optional<KeychainError> readFailure;
         try {
-            variable.value = m_secretStore->readSecret(account).value_or(QString());
+            std::optional<QString> stored = m_secretStore->readSecret(account);
+            if (stored)
+                variable.value = std::move(*stored);
+            else
+                missing.append({account, profile.name, variable.key});
             m_unavailableSecretAccounts.remove(account);
             continue;
         } catch (const KeychainError &error) {
@@ -253,6 +262,28 @@ void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std
         m_unavailableSecretAccounts.insert(account);
         if (!failure)
             failure = readFailure;
+    }
+}
+
+void EnvironmentProfilesRepository::logMissingSecrets(const QList<MissingSecret> &missing)
+{
+    // An emptied secret has no item either; only one whose variable still has
+    // an item somewhere has lost its value.
+    if (missing.isEmpty())
+        return;
+    QSet<QString> variablesWithItems;
+    for (const QString &account : m_secretStore->allAccounts()) {
+        if (const std::optional<SecretItem> item = parseSecretAccount(account))
+            variablesWithItems.insert(secretAccount(item->profileId, item->variableId));
+    }
+    for (const MissingSecret &secret : missing) {
+        const std::optional<SecretItem> item = parseSecretAccount(secret.account);
+        if (!item || !variablesWithItems.contains(secretAccount(item->profileId, item->variableId)))
+            continue;
+        qCCritical(lcPersistence,
+                   "Secret %s of environment profile \"%s\" reads as empty: the keyring has no item %s, the one "
+                   "environments.json names, but another item of that variable",
+                   qUtf8Printable(secret.key), qUtf8Printable(secret.profileName), qUtf8Printable(secret.account));
     }
 }
 
@@ -383,6 +414,7 @@ void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &rec
                                                         const std::optional<ProtectedPayloadCrypto> &key)
 {
     QSet<QString> owned;
+    QSet<QString> namedVariables;
     const bool profileKnown = collectOwnedSecrets(records, profileId, key, owned);
     // A sealed record, or one without its payload, does not tell what it owns.
     QSet<QUuid> unknown;
@@ -394,9 +426,11 @@ void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &rec
         for (const EnvironmentVariable &variable : record.clearPayload->variables) {
             if (variable.isSecret)
                 owned.insert(secretAccount(record.id, variable.id, variable.secretGeneration));
+            if (record.id != profileId)
+                namedVariables.insert(secretAccount(record.id, variable.id));
         }
     }
-    deleteUnownedSecrets(owned, [&](const QUuid &candidate) {
+    deleteUnownedSecrets(owned, namedVariables, [&](const QUuid &candidate) {
         return (profileKnown && candidate == profileId) || !unknown.contains(candidate);
     });
 }
@@ -406,7 +440,7 @@ void EnvironmentProfilesRepository::deleteLeftoverSecrets(const QList<Record> &r
 {
     QSet<QString> owned;
     if (collectOwnedSecrets(records, profileId, key, owned))
-        deleteUnownedSecrets(owned, [&profileId](const QUuid &candidate) { return candidate == profileId; });
+        deleteUnownedSecrets(owned, {}, [&profileId](const QUuid &candidate) { return candidate == profileId; });
 }
 
 bool EnvironmentProfilesRepository::collectOwnedSecrets(const QList<Record> &records, const QUuid &profileId,
@@ -434,12 +468,14 @@ bool EnvironmentProfilesRepository::collectOwnedSecrets(const QList<Record> &rec
 // from what the file names is never taken for another profile's; an "env."
 // account of any other form is left alone.
 void EnvironmentProfilesRepository::deleteUnownedSecrets(const QSet<QString> &owned,
+                                                         const QSet<QString> &namedVariables,
                                                          const std::function<bool(const QUuid &)> &sweepsProfile)
 {
     const QStringList accounts = m_secretStore->allAccounts();
     for (const QString &account : accounts) {
         const std::optional<SecretItem> item = parseSecretAccount(account);
-        if (!item || !sweepsProfile(item->profileId))
+        if (!item || !sweepsProfile(item->profileId)
+            || namedVariables.contains(secretAccount(item->profileId, item->variableId)))
             continue;
         if (!owned.contains(secretAccount(item->profileId, item->variableId, item->generation)))
             deleteSecretIfPossible(account);

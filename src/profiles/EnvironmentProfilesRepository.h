@@ -88,6 +88,13 @@ private:
         QStringList replaced; // removed once the file is durable
     };
 
+    // A secret whose item the keyring did not have.
+    struct MissingSecret {
+        QString account;
+        QString profileName;
+        QString key;
+    };
+
     // Each runs on the executor's thread only.
     RecordsLoad readRecords();
     // Throws FileStoreError when the file could not be read at all.
@@ -101,7 +108,10 @@ private:
 
     QList<EnvironmentVariable> storedVariables(const PersistedEnvironmentProfileRecord &record,
                                                const std::optional<ProtectedPayloadCrypto> &key);
-    void fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure);
+    void fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure, QList<MissingSecret> &missing);
+    // Logs each missing secret of which the keyring holds another item: the
+    // file points elsewhere than the value, which is not an emptied secret.
+    void logMissingSecrets(const QList<MissingSecret> &missing);
     // Whether the item holds `value`; the copy read is wiped. False when it cannot be read.
     bool storedSecretEquals(const QString &account, const QString &value);
     // The variables to store, secrets emptied and each naming its item; new
@@ -121,15 +131,21 @@ private:
     // Items of one profile that no record names: left by an interrupted save.
     void deleteLeftoverSecrets(const QList<PersistedEnvironmentProfileRecord> &records, const QUuid &profileId,
                                const std::optional<ProtectedPayloadCrypto> &key);
-    // Items of profiles the file no longer has, of clear profiles that no
-    // variable names, and of `profileId`'s that its records do not name, in one
-    // listing of the keyring; another protected profile's are left to its own saves.
+    // Items of profiles the file no longer has, of variables no clear profile
+    // names, and of `profileId`'s that its records do not name, in one listing
+    // of the keyring; another protected profile's are left to its own saves.
+    // Every generation of another profile's variable stays: the record may
+    // only have lost track of its item, and the next save of that profile
+    // settles it.
     void deleteOrphanSecrets(const QList<PersistedEnvironmentProfileRecord> &records, const QUuid &profileId,
                              const std::optional<ProtectedPayloadCrypto> &key);
     // Adds the items `profileId`'s records name; false when one cannot be opened.
     bool collectOwnedSecrets(const QList<PersistedEnvironmentProfileRecord> &records, const QUuid &profileId,
                              const std::optional<ProtectedPayloadCrypto> &key, QSet<QString> &owned);
-    void deleteUnownedSecrets(const QSet<QString> &owned, const std::function<bool(const QUuid &)> &sweepsProfile);
+    // Spares the accounts in `owned` and every item of the variables in
+    // `namedVariables` (accounts without a generation).
+    void deleteUnownedSecrets(const QSet<QString> &owned, const QSet<QString> &namedVariables,
+                              const std::function<bool(const QUuid &)> &sweepsProfile);
     bool hasSetAsideCopies() const;
     void writeRecords(const QList<PersistedEnvironmentProfileRecord> &records);
 

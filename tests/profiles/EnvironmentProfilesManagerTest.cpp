@@ -190,9 +190,12 @@ TEST_F(EnvironmentProfilesManagerTest, ALockForgetsProtectedVariablesOnly)
 }
 
 // Made on a thread of its own (a literal stays in the program; the search must not reuse its memory); the second
-// half is sought, since a freed block starts with the allocator's links.
+// half is sought, since a freed block starts with the allocator's links. A screen keeps a copy of what it shows,
+// taken anew at each change, and the caller of the unlock holds the profile past the lock.
 TEST_F(EnvironmentProfilesManagerTest, ALockWipesTheValuesItForgets)
 {
+    QList<EnvironmentProfile> shown;
+    QObject::connect(&manager, &EnvironmentProfilesManager::profilesChanged, [&] { shown = manager.profiles(); });
     const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "", true)}, true);
     save(vault);
     const QString account = EnvironmentProfilesRepository::secretAccount(vault.id, vault.variables[0].id);
@@ -207,12 +210,14 @@ TEST_F(EnvironmentProfilesManagerTest, ALockWipesTheValuesItForgets)
             byte ^= 0x5a;
     }).join();
     lockManager.lock();
-    await(manager.unlockProfile(vault.id, ProtectedUnlockReason::viewProfile(vault.name)));
+    std::optional<EnvironmentProfile> opened =
+        await(manager.unlockProfile(vault.id, ProtectedUnlockReason::viewProfile(vault.name)));
     secrets->deleteSecret(account);
     repository.waitForIdle();
     EXPECT_TRUE(processMemoryContains(maskedTail, 0x5a));
     lockManager.lock();
-    EXPECT_FALSE(processMemoryContains(maskedTail, 0x5a));
+    opened.reset();
+    EXPECT_TRUE(waitUntil([&] { return !processMemoryContains(maskedTail, 0x5a); }));
 }
 
 TEST_F(EnvironmentProfilesManagerTest, ResolvingALockedProfileUnlocksItWithTheLaunchReason)

@@ -351,6 +351,31 @@ TEST_F(EnvironmentProfilesRepositoryTest, OrphanSweepSparesProtectedProfilesAndA
     EXPECT_EQ(secrets->items().keys(), spared);
 }
 
+// One changed byte: the record names the first item, which the second replaced. Until the profile's own save the
+// item stays and each load says why the secret is empty; an item of a variable no record names still goes.
+TEST_F(EnvironmentProfilesRepositoryTest, ARecordThatLostItsGenerationKeepsItsItemAndIsLogged)
+{
+    EnvironmentProfile profile = makeProfile("dev", {variable("TOKEN", "first-value", true)});
+    save(profile);
+    profile.variables[0].value = QStringLiteral("second-value");
+    save(profile);
+    const QString unnamed = account(profile, variable("GONE", "g", true));
+    secrets->setItem(unnamed, QStringLiteral("x"));
+    QByteArray bytes = fileBytes();
+    ASSERT_TRUE(bytes.contains("\"secretGeneration\""));
+    writeFile(bytes.replace("\"secretGeneration\"", "\"secretGenerativn\""));
+
+    LogCapture log;
+    EXPECT_EQ(load().profiles.value(0).variables.value(0).value, QString());
+    const QString line =
+        log.messages().filter(QStringLiteral("Secret TOKEN of environment profile \"dev\"")).join(QString());
+    EXPECT_TRUE(line.contains(account(profile, profile.variables[0])));
+    EXPECT_FALSE(line.contains(QStringLiteral("-value")));
+    save(makeProfile("other", {}));
+    EXPECT_EQ(secrets->items().value(account(profile, profile.variables[0], 1)), QStringLiteral("second-value"));
+    EXPECT_FALSE(secrets->items().contains(unnamed));
+}
+
 TEST_F(EnvironmentProfilesRepositoryTest, UnreadableSecretsAreReportedAndNeverClearedByASave)
 {
     EnvironmentProfile profile =
