@@ -395,7 +395,7 @@ const QList<ServiceRunRecord> storedRuns = {sideFileRun(cleared, 0, true), sideF
 const QList<ServiceRunRecord> asideRuns = {sideFileRun(cleared, 2), sideFileRun(other, 3),
                                            sideFileRun(cleared, 4, true)};
 
-QUuid finishRun(ServiceRunHistoryManager &manager)
+QUuid finishOtherRun(ServiceRunHistoryManager &manager)
 {
     ActiveRunDraft draft;
     draft.id = QUuid::createUuid();
@@ -428,7 +428,7 @@ const SideFileOperation sideFileOperations[] = {
      [](ServiceRunHistoryManager &manager) {
          return await(manager.redactProtectedProfileHistory({}, {QStringLiteral("prod")})), QUuid();
      }},
-    {"append", noRun, false, false, u"The run history couldn’t be saved", finishRun},
+    {"append", noRun, false, false, u"The run history couldn’t be saved", finishOtherRun},
     {"fold", noRun, false, false, u"",
      [](ServiceRunHistoryManager &manager) { return await(manager.loadHistory()), QUuid(); }},
 };
@@ -495,7 +495,7 @@ TEST_P(RunHistorySideFile, WhatIsReportedDoneHoldsForGoodAndNoRunIsLost)
         expect(done || (told.size() == 1 && told[0][0].toString().startsWith(operation.ownWords)), "not told");
         const QList<ServiceRunRecord> now = manager->records() + onDisk();
         expect(!done || std::none_of(now.cbegin(), now.cend(), unwanted), "listed or on disk now");
-        finished.insert(finishRun(*manager));
+        finished.insert(finishOtherRun(*manager));
         holds(onDisk());
         manager.reset();
         repository.reset();
