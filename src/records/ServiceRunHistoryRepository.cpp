@@ -336,13 +336,19 @@ void ServiceRunHistoryRepository::removeRuns(const RunFilter &removed,
             writeRecords(std::move(records));
         },
         removed);
+    requireNoneKeptAside(editFailed, keptAsideGone, removed);
+}
+
+void ServiceRunHistoryRepository::requireNoneKeptAside(const std::optional<FileStoreError> &editFailed,
+                                                       bool keptAsideGone, const RunFilter &unwanted)
+{
     if (!editFailed || keptAsideGone)
         return;
     // The side file kept what it held: success only when that is none of the
-    // removed runs, since the next write would bring them back.
+    // unwanted runs, since the next write or the next start would fold them in.
     try {
         const QList<ServiceRunRecord> keptAside = m_keptAside.runs();
-        if (std::none_of(keptAside.cbegin(), keptAside.cend(), removed))
+        if (std::none_of(keptAside.cbegin(), keptAside.cend(), unwanted))
             return;
     } catch (const FileStoreError &) {}
     throw *editFailed;
@@ -368,9 +374,9 @@ QFuture<void> ServiceRunHistoryRepository::redactProfiles(const QSet<QUuid> &pro
                                                           QList<ServiceRunRecord> unwritten)
 {
     return m_executor.run([this, profileIDs, profileNames, unwritten = std::move(unwritten)] {
-        editKeptAside(
+        const std::optional<FileStoreError> editFailed = editKeptAside(
             [&](QList<ServiceRunRecord> &runs) { return maskRunsOfProfiles(runs, profileIDs, profileNames); });
-        writeFoldingKeptAside(unwritten, [&](const QList<ServiceRunRecord> &pending) {
+        const bool keptAsideGone = writeFoldingKeptAside(unwritten, [&](const QList<ServiceRunRecord> &pending) {
             QList<ServiceRunRecord> front = pending;
             maskRunsOfProfiles(front, profileIDs, profileNames);
             const QSet<QUuid> replaced = idsOf(pending);
@@ -399,6 +405,10 @@ QFuture<void> ServiceRunHistoryRepository::redactProfiles(const QSet<QUuid> &pro
             }
             if (maskRunsOfProfiles(records, profileIDs, profileNames) || !pending.isEmpty())
                 writeRecords(std::move(records));
+        });
+        requireNoneKeptAside(editFailed, keptAsideGone, [&](const ServiceRunRecord &run) {
+            QList<ServiceRunRecord> unmasked = {run};
+            return maskRunsOfProfiles(unmasked, profileIDs, profileNames);
         });
     });
 }

@@ -45,7 +45,8 @@ bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &pro
 // id (the newest by start kept within the limit) and then removes the side
 // file. A clear, delete or redaction applies to the side file first, and
 // to the runs it folds; a clear or delete succeeds only once no run it
-// removes is left in either file.
+// removes is left in either file, a redaction only once no run it masks is
+// left in clear in either.
 //
 // The file can hold 150–200 MB. The repository remembers where each record's
 // text lies in the bytes it last read or wrote, with a hash of that text; while
@@ -92,6 +93,7 @@ public:
     QFuture<void> replaceAll(const QList<ServiceRunRecord> &records);
     // Masks every entry of the stored runs that used one of these profiles and
     // writes the file when that changed anything (or `unwritten` has runs).
+    // Throws FileStoreError while such a run may be left in clear in either file.
     QFuture<void> redactProfiles(const QSet<QUuid> &profileIDs, const QSet<QString> &profileNames,
                                  QList<ServiceRunRecord> unwritten = {});
 
@@ -138,6 +140,11 @@ private:
     // them among the stored ones. Throws FileStoreError unless none is left.
     void removeRuns(const RunFilter &removed, const std::function<bool(const StoredRun &)> &dropStored,
                     const QList<ServiceRunRecord> &unwritten);
+    // After `editFailed` (from editKeptAside) and a write that folded the side
+    // file, unless it is gone: throws the edit's error unless the side file
+    // holds none of the runs `unwanted` matches.
+    void requireNoneKeptAside(const std::optional<FileStoreError> &editFailed, bool keptAsideGone,
+                              const RunFilter &unwanted);
     // The runs kept aside; nullopt (logged) when they cannot be read.
     std::optional<QList<ServiceRunRecord>> readKeptAside();
     // As above, none when they cannot be read.

@@ -180,7 +180,10 @@ void UnwrittenRunsFile::edit(const std::function<bool(QList<ServiceRunRecord> &)
     if (kept.isEmpty() || !edit(kept))
         return;
     if (kept.isEmpty()) {
-        remove();
+        // Left there, the runs taken out would be folded back by the next write.
+        if (const int error = removeFile())
+            throw FileStoreError(QStringLiteral("The file “%1” couldn’t be removed: %2")
+                                     .arg(m_file.fileName(), QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
     QByteArray lines;
@@ -191,6 +194,14 @@ void UnwrittenRunsFile::edit(const std::function<bool(QList<ServiceRunRecord> &)
 }
 
 bool UnwrittenRunsFile::remove()
+{
+    const int error = removeFile();
+    if (error != 0)
+        qCWarning(lcPersistence, "Couldn’t remove %s: %s", qUtf8Printable(m_file.fileName()), std::strerror(error));
+    return error == 0;
+}
+
+int UnwrittenRunsFile::removeFile()
 {
     FileSystemCalls &calls = FileSystemCalls::current();
     std::lock_guard lock(m_file.mutex());
@@ -207,7 +218,5 @@ bool UnwrittenRunsFile::remove()
             error = JsonFile::syncFolder(QFileInfo(m_file.path()).absolutePath());
     }
     // Anything else there now is not the file the runs came from: it is left alone.
-    if (error != 0)
-        qCWarning(lcPersistence, "Couldn’t remove %s: %s", qUtf8Printable(m_file.fileName()), std::strerror(error));
-    return error == 0;
+    return error;
 }

@@ -32,13 +32,17 @@ public:
     // throws FileStoreError when they could not all be kept. Those that fit
     // stay, in whole lines.
     void append(const QList<ServiceRunRecord> &runs);
-    // Rewrites the file with `edit` applied to its runs, when that changes any.
+    // Rewrites the file with `edit` applied to its runs, when that changes any,
+    // and removes it when that leaves none. Throws FileStoreError when the
+    // file could not be read, written or removed.
     void edit(const std::function<bool(QList<ServiceRunRecord> &)> &edit);
     // Removes the file, for good: its runs are in the history now. False
     // (logged) when it may still be there.
     bool remove();
 
 private:
+    // 0, or the errno when the file may still be there.
+    int removeFile();
     // The open file, made anew when nothing of ours is there; throws FileStoreError.
     int openOwnFile(struct stat &info);
     [[noreturn]] void throwSaveError(int error) const;

@@ -33,15 +33,16 @@ enum class Call { open, read, write, fdatasync, fsync, close, rename, stat, fsta
 const char *const callNames[] = {"open",   "read", "write", "fdatasync", "fsync", "close",
                                  "rename", "stat", "fstat", "unlink",    "link",  "ftruncate"};
 
-// Fails the n-th call of one kind (every one with n = -1) with one errno, and
-// counts the calls of each kind, the way a full disk or a failing device would
-// meet a save at one point.
+// Fails the n-th call of one kind (every one with n = -1; `times` calls from
+// the n-th on, -1 for all) with one errno, and counts the calls of each kind,
+// the way a full disk or a failing device would meet a save at one point.
 class FaultyCalls final : public FileSystemCalls {
 public:
     struct Fault {
         Call call;
         int at;
         int error;
+        int times = 1;
     };
     explicit FaultyCalls(Fault fault)
         : m_fault(fault)
@@ -95,7 +96,8 @@ private:
     bool fails(Call call)
     {
         const int n = ++m_counts[static_cast<int>(call)];
-        if (call != m_fault.call || (m_fault.at != -1 && n != m_fault.at))
+        const bool after = m_fault.times >= 0 && n >= m_fault.at + m_fault.times;
+        if (call != m_fault.call || m_fault.at == 0 || (m_fault.at != -1 && (n < m_fault.at || after)))
             return false;
         errno = m_fault.error;
         m_failedAfterRename = m_renamed.load();
@@ -374,47 +376,159 @@ TEST_P(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOn
 INSTANTIATE_TEST_SUITE_P(EveryStore, StorageFaults, ::testing::ValuesIn(rows),
                          [](const ::testing::TestParamInfo<Row> &row) { return std::string(row.param.name); });
 
-// A clear or delete with runs in the side file, failing at each call: done leaves none of its runs on disk, even
-// after the next write; failed says so in its own words; no other run is lost.
-TEST(RunHistoryRemoval, ARemovalReportedDoneLeavesNoneOfItsRunsOnDiskForGood)
+namespace {
+
+// Runs of two services in the history and in its side file; one in each used a protected profile, a value in clear.
+const QUuid cleared = QUuid::createUuid(), other = QUuid::createUuid();
+
+ServiceRunRecord sideFileRun(const QUuid &serviceId, qint64 started, bool ofProfile = false)
 {
-    using records_test::makeRun;
-    const auto onDisk = [](const QString &path) {
-        const QList<QUuid> ids =
-            records_test::idsOf(await(ServiceRunHistoryRepository(path).load()) + UnwrittenRunsFile(path).runs());
-        return QSet<QUuid>(ids.begin(), ids.end());
+    ServiceRunRecord record = records_test::makeRun(serviceId, 1'700'000'000 + started);
+    if (ofProfile) {
+        record.environmentProfileName = QStringLiteral("prod");
+        record.environment = {{QStringLiteral("HOST"), QStringLiteral("in-clear"), false}};
+    }
+    return record;
+}
+
+const QList<ServiceRunRecord> storedRuns = {sideFileRun(cleared, 0, true), sideFileRun(other, 1)};
+const QList<ServiceRunRecord> asideRuns = {sideFileRun(cleared, 2), sideFileRun(other, 3),
+                                           sideFileRun(cleared, 4, true)};
+
+QUuid finishOtherRun(ServiceRunHistoryManager &manager)
+{
+    ActiveRunDraft draft;
+    draft.id = QUuid::createUuid();
+    draft.serviceId = other;
+    draft.startedAt = QDateTime::currentDateTimeUtc();
+    manager.setActiveDraft(draft);
+    manager.finishRun(other, ServiceRunStopReason::exited, 0, QString());
+    await(manager.waitForPendingWrites());
+    return draft.id;
+}
+
+struct SideFileOperation {
+    const char *name;
+    bool (*removed)(const ServiceRunRecord &);
+    bool onlyRemovedAside, redacting;
+    const char16_t *ownWords;
+    QUuid (*run)(ServiceRunHistoryManager &); // the run it finished, if any
+};
+
+const auto noRun = [](const ServiceRunRecord &) { return false; };
+// The clear removes the side file, the delete edits it; a load tells nothing.
+const SideFileOperation sideFileOperations[] = {
+    {"clear", [](const ServiceRunRecord &run) { return run.serviceId == cleared; }, true, false,
+     u"The run history couldn’t be cleared",
+     [](ServiceRunHistoryManager &manager) { return await(manager.clearHistory(cleared, false)), QUuid(); }},
+    {"delete", [](const ServiceRunRecord &run) { return run.id == asideRuns[2].id; }, false, false,
+     u"The run couldn’t be deleted",
+     [](ServiceRunHistoryManager &manager) { return await(manager.deleteRecord(asideRuns[2].id)), QUuid(); }},
+    {"redaction", noRun, false, true, u"The run history couldn’t be saved",
+     [](ServiceRunHistoryManager &manager) {
+         return await(manager.redactProtectedProfileHistory({}, {QStringLiteral("prod")})), QUuid();
+     }},
+    {"append", noRun, false, false, u"The run history couldn’t be saved", finishOtherRun},
+    {"fold", noRun, false, false, u"",
+     [](ServiceRunHistoryManager &manager) { return await(manager.loadHistory()), QUuid(); }},
+};
+
+void PrintTo(const SideFileOperation &operation, std::ostream *out)
+{
+    *out << operation.name;
+}
+
+} // namespace
+
+// Clear, delete, redaction, append and fold with runs in the side file, each call failing once, twice in a row or
+// for good, at every point: done leaves no removed run and no value in clear it masks, now, after the next write and
+// after a restart; failed says so in its own words; no run is lost or twice. Tells how many points are faulty.
+class RunHistorySideFile : public ::testing::TestWithParam<SideFileOperation> {};
+
+TEST_P(RunHistorySideFile, WhatIsReportedDoneHoldsForGoodAndNoRunIsLost)
+{
+    const SideFileOperation &operation = GetParam();
+    const auto unwanted = [&](const ServiceRunRecord &run) {
+        return operation.removed(run) || (operation.redacting && run.environment.value(0).value == u"in-clear");
     };
-    const QUuid cleared = QUuid::createUuid(), other = QUuid::createUuid();
-    const QList<ServiceRunRecord> stored = {makeRun(cleared, 1'700'000'000), makeRun(other, 1'700'000'001)};
-    const QList<ServiceRunRecord> aside = {makeRun(cleared, 1'700'000'002), makeRun(other, 1'700'000'003),
-                                           makeRun(cleared, 1'700'000'004)};
-    for (const bool deleting : {false, true}) {
-        QSet<QUuid> removed, kept;
-        for (const ServiceRunRecord &run : stored + aside)
-            ((deleting ? run.id == aside[2].id : run.serviceId == cleared) ? removed : kept).insert(run.id);
-        const QString ownWords = deleting ? QStringLiteral("The run couldn’t be deleted")
-                                          : QStringLiteral("The run history couldn’t be cleared");
-        for (int kind = 0; kind < static_cast<int>(Call::count); ++kind) {
-            for (int point = 0, count = 0; point <= count; ++point) { // point 0 fails nothing and counts the calls
-                SCOPED_TRACE(ownWords.toStdString() + ", " + callNames[kind] + " #" + std::to_string(point));
-                QDir(applicationSupportDirectory()).removeRecursively();
-                const QString path = applicationSupportDirectory() + QStringLiteral("/run-history.json");
-                ServiceRunHistoryRepository repository(path);
-                await(repository.replaceAll(stored));
-                ServiceRunHistoryManager manager(repository);
-                await(manager.loadHistory());
-                UnwrittenRunsFile(path).append(aside);
-                QSignalSpy told(&manager, &ServiceRunHistoryManager::writeFailed);
-                {
-                    const FaultyCalls fault({static_cast<Call>(kind), point, EIO});
-                    await(deleting ? manager.deleteRecord(aside[2].id) : manager.clearHistory(cleared, false));
-                    count = point == 0 ? fault.calls(static_cast<Call>(kind)) : count;
+    QList<ServiceRunRecord> keptAside = asideRuns;
+    keptAside.removeIf(
+        [&](const ServiceRunRecord &run) { return operation.onlyRemovedAside && !operation.removed(run); });
+    // What is wrong after the call `kind` fails `times` times from its call #point on (#0: none; counts them).
+    const auto attempt = [&](int kind, int point, int times, int &count) {
+        QDir(applicationSupportDirectory()).removeRecursively();
+        const QString path = applicationSupportDirectory() + QStringLiteral("/run-history.json");
+        auto repository = std::make_unique<ServiceRunHistoryRepository>(path);
+        await(repository->replaceAll(storedRuns));
+        auto manager = std::make_unique<ServiceRunHistoryManager>(*repository);
+        await(manager->loadHistory());
+        UnwrittenRunsFile(path).append(keptAside);
+        QSet<QUuid> finished;
+        QSignalSpy told(manager.get(), &ServiceRunHistoryManager::writeFailed);
+        {
+            const FaultyCalls fault({static_cast<Call>(kind), point, EIO, times});
+            if (const QUuid id = operation.run(*manager); !id.isNull())
+                finished.insert(id);
+            count = fault.calls(static_cast<Call>(kind));
+        }
+        const bool done = told.isEmpty();
+        QStringList wrong;
+        const auto expect = [&wrong](bool holds, const char *what) {
+            if (!holds)
+                wrong.append(QString::fromLatin1(what));
+        };
+        // A failed redaction is done again after the next write.
+        const auto holds = [&](const QList<ServiceRunRecord> &runs) {
+            QSet<QUuid> lost = finished;
+            for (const ServiceRunRecord &run : storedRuns + keptAside) {
+                if (!operation.removed(run))
+                    lost.insert(run.id);
+            }
+            for (const ServiceRunRecord &run : runs)
+                lost.remove(run.id);
+            expect(lost.isEmpty(), "a run is lost");
+            expect(!(done || operation.redacting) || std::none_of(runs.cbegin(), runs.cend(), unwanted), "it is back");
+        };
+        const auto onDisk = [&path] {
+            return await(ServiceRunHistoryRepository(path).load()) + UnwrittenRunsFile(path).runs();
+        };
+        expect(done || (told.size() == 1 && told[0][0].toString().startsWith(operation.ownWords)), "not told");
+        const QList<ServiceRunRecord> now = manager->records() + onDisk();
+        expect(!done || std::none_of(now.cbegin(), now.cend(), unwanted), "listed or on disk now");
+        finished.insert(finishOtherRun(*manager));
+        holds(onDisk());
+        manager.reset();
+        repository.reset();
+        ServiceRunHistoryRepository again(path);
+        ServiceRunHistoryManager restarted(again);
+        await(restarted.loadHistory());
+        const QList<QUuid> ids = records_test::idsOf(restarted.records());
+        expect(QSet<QUuid>(ids.begin(), ids.end()).size() == ids.size(), "a run is there twice");
+        holds(restarted.records());
+        return wrong.join(u", ");
+    };
+    const int durations[] = {1, 2, -1}; // once, twice in a row, for good
+    int faulty[std::size(durations)] = {}, points = 0;
+    QStringList faults;
+    for (int kind = 0, count = 0; kind < static_cast<int>(Call::count); ++kind) {
+        attempt(kind, 0, 1, count);
+        for (int point = 1, unused = 0; point <= count; ++point, ++points) {
+            for (size_t duration = 0; duration < std::size(durations); ++duration) {
+                if (const QString wrong = attempt(kind, point, durations[duration], unused); !wrong.isEmpty()) {
+                    ++faulty[duration];
+                    faults.append(QStringLiteral("%1 #%2 failing %3: %4")
+                                      .arg(QLatin1String(callNames[kind]))
+                                      .arg(point)
+                                      .arg(durations[duration])
+                                      .arg(wrong));
                 }
-                EXPECT_TRUE(told.isEmpty() || (told.size() == 1 && told[0][0].toString().startsWith(ownWords)));
-                await(repository.append(makeRun(other, 1'700'000'005)));
-                EXPECT_TRUE(onDisk(path).contains(kept));
-                EXPECT_TRUE(!told.isEmpty() || !onDisk(path).intersects(removed));
             }
         }
     }
+    EXPECT_TRUE(faults.isEmpty()) << "faulty of " << points << " points, failing once: " << faulty[0]
+                                  << ", twice: " << faulty[1] << ", for good: " << faulty[2] << '\n'
+                                  << faults.join(u'\n').toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryOperation, RunHistorySideFile, ::testing::ValuesIn(sideFileOperations),
+                         [](const ::testing::TestParamInfo<SideFileOperation> &row) { return row.param.name; });
