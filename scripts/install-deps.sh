@@ -18,7 +18,7 @@ packages=(
   # accessibility bus, the desktop entry's validator, and a real sudo for the
   # root run's password tests
   xvfb xauth xterm weston dbus dbus-x11 gnome-keyring libsecret-tools
-  at-spi2-core xdotool x11-utils desktop-file-utils sudo
+  at-spi2-core xdotool x11-utils x11-xserver-utils desktop-file-utils sudo
 )
 
 missing=()
