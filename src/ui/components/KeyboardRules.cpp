@@ -15,7 +15,8 @@
 
 namespace {
 
-bool isHoldRuled(const QKeyEvent &key)
+// The keys that press a button, whose holds must press it only once.
+bool pressesButtons(const QKeyEvent &key)
 {
     return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter || key.key() == Qt::Key_Space;
 }
@@ -63,6 +64,23 @@ void revealInScrollAreas(QWidget *widget)
     }
 }
 
+bool handleReturn(QWidget *receiver, QKeyEvent *key, bool repeats)
+{
+    if (key->type() == QEvent::KeyRelease || !isPlainReturn(*key) || typesNewLines(receiver))
+        return false;
+    QAbstractButton *button = pressableButton(receiver);
+    if (!button && !repeats)
+        return false;
+    if (key->type() == QEvent::ShortcutOverride) {
+        // Accepted here, the key goes to the widget rather than to a shortcut.
+        key->accept();
+        return true;
+    }
+    if (button && !repeats)
+        button->click();
+    return true;
+}
+
 } // namespace
 
 KeyboardRules::KeyboardRules(QObject *parent)
@@ -105,23 +123,6 @@ bool KeyboardRules::noteKey(const QKeyEvent &key)
     return m_presses.notePress(quint32(key.key()), key.timestamp());
 }
 
-bool KeyboardRules::handleReturn(QWidget *receiver, QKeyEvent *key, bool repeats)
-{
-    if (key->type() == QEvent::KeyRelease || !isPlainReturn(*key) || typesNewLines(receiver))
-        return false;
-    QAbstractButton *button = pressableButton(receiver);
-    if (!button && !repeats)
-        return false;
-    if (key->type() == QEvent::ShortcutOverride) {
-        // Accepted here, the key goes to the widget rather than to a shortcut.
-        key->accept();
-        return true;
-    }
-    if (button && !repeats)
-        button->click();
-    return true;
-}
-
 // A button takes Space itself: down on the press, clicked on the release.
 // Neither a repeat's press nor its release reaches it, so only the release
 // that ends the hold clicks it.
@@ -143,7 +144,7 @@ bool KeyboardRules::eventFilter(QObject *watched, QEvent *event)
     case QEvent::KeyRelease:
     case QEvent::ShortcutOverride: {
         auto *key = static_cast<QKeyEvent *>(event);
-        if (!isHoldRuled(*key))
+        if (!pressesButtons(*key))
             return false;
         // Each delivery of the event, to the window and on to each widget, is noted alike.
         const bool repeats = noteKey(*key) || key->isAutoRepeat();

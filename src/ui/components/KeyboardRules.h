@@ -37,7 +37,6 @@ private:
 
     // Notes the press or release; for a press, whether it repeats a held key.
     bool noteKey(const QKeyEvent &key);
-    bool handleReturn(QWidget *receiver, QKeyEvent *key, bool repeats);
     bool handleSpace(QAbstractButton *button, const QKeyEvent &key, bool repeats) const;
 
     KeyPressHistory m_presses;    // by Qt's key, where there is no X key code
