@@ -8,7 +8,7 @@ packages=(
   # Building
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qcoro-qt6-dev
-  rapidjson-dev libssl-dev libicu-dev libsecret-1-dev libpam0g-dev libglib2.0-dev libxcb1-dev
+  rapidjson-dev libssl-dev libicu-dev libsecret-1-dev libpam0g-dev libglib2.0-dev libxcb1-dev libxcb-xkb-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-tidy clang-format python3
   # Running: services' shells and tools, the X11 and Wayland platform plugins, icons
@@ -18,7 +18,7 @@ packages=(
   # accessibility bus, the desktop entry's validator, and a real sudo for the
   # root run's password tests
   xvfb xauth xterm weston dbus dbus-x11 gnome-keyring libsecret-tools
-  at-spi2-core xdotool x11-utils desktop-file-utils sudo
+  at-spi2-core xdotool x11-utils x11-xserver-utils desktop-file-utils sudo
 )
 
 missing=()

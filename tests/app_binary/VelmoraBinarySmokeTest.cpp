@@ -1,6 +1,7 @@
 #include "AppFixture.h"
 
 #include "AtSpiClient.h"
+#include "platform/UniqueFd.h"
 #include "records/ApplicationSupport.h"
 #include "records/DataFolderLock.h"
 #include "records/ServiceRepository.h"
@@ -25,7 +26,9 @@
 #include <QXmlStreamReader>
 
 #include <optional>
+#include <thread>
 
+#include <sys/inotify.h>
 #include <unistd.h>
 
 namespace {
@@ -706,6 +709,101 @@ TEST_F(VelmoraBinaryTest, AScreenReaderCreatesSelectsStartsAndStopsAServiceWitho
     ASSERT_TRUE(pressWhenShown(button, QStringLiteral("Stop")));
     EXPECT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).isEmpty(); }, 10000));
     EXPECT_TRUE(selectedRow("Stopped"));
+    terminateExpectingZero();
+}
+
+// Return and Space held on a machine kept busy (two busy loops a core), as X
+// sends the repeats to a client that asks nothing: each hold acts once.
+TEST_F(VelmoraBinaryTest, AKeyHeldOnABusyMachineActsOnce)
+{
+    if (!has("xset"))
+        GTEST_SKIP() << "xset is missing";
+    QTemporaryDir runs; // each start of a service adds a line to its file there
+    const QString risky = QStringLiteral("chmod 777 %1/risky; echo >> %1/risky; sleep 300").arg(runs.path());
+    const QString api = QStringLiteral("echo >> %1/api; sleep 300").arg(runs.path());
+    storeServices({{QStringLiteral("api"), api}, {QStringLiteral("risky"), risky}});
+    startOnTheBus(true, "Velmora bootstrap complete — 2 services");
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    const auto run = [&](const char *tool, const QString &arguments) {
+        return x(QString::fromLatin1(tool), arguments.split(QLatin1Char(' '))).value_or("failed");
+    };
+    ASSERT_TRUE(run("xset", QStringLiteral("r rate 500 25")).isEmpty());
+    ASSERT_TRUE(run("xset", QStringLiteral("q")).contains("auto repeat:  on"));
+    ASSERT_TRUE(run("xdotool", QStringLiteral("windowfocus --sync ") + mainWindowId()).isEmpty());
+    ASSERT_TRUE(clickWhenShown(QStringLiteral("Services")));
+    const auto lines = [&](const char *name) {
+        QFile file(runs.filePath(QString::fromLatin1(name)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+    };
+    const UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ::inotify_add_watch(watch.get(), QFile::encodeName(applicationSupportDirectory()).constData(), IN_MOVED_TO);
+    const auto servicesWrites = [&] { // since the last look: each renames a new file onto it
+        alignas(inotify_event) char events[8192];
+        return QByteArray::fromRawData(events, std::max<ssize_t>(::read(watch.get(), events, sizeof events), 0))
+            .count("services.json");
+    };
+    const auto shown = [&](const char *name) {
+        const std::optional<AtSpiClient::Node> node = a11y.find(*root, button, QString::fromLatin1(name));
+        return node && a11y.has(*node, AtSpiClient::State::showing) ? node : std::nullopt;
+    };
+    const auto focus = [&](const char *name) {
+        return waitUntil(
+            [&] {
+                const std::optional<AtSpiClient::Node> node = shown(name);
+                return node
+                       && a11y.call(*node, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GrabFocus"))
+                              .arguments()
+                              .value(0)
+                              .toBool()
+                       && a11y.has(*node, AtSpiClient::State(12)); // focused
+            },
+            20000);
+    };
+    const auto hold = [&](const char *key) {
+        std::vector<std::unique_ptr<QProcess>> busy(2 * std::thread::hardware_concurrency());
+        for (auto &loop : busy) { // each ends as it goes, or with the test
+            loop = std::make_unique<QProcess>();
+            loop->start(QStringLiteral("sh"),
+                        {QStringLiteral("-c"), QStringLiteral("while kill -0 $PPID; do :; done")});
+        }
+        EXPECT_TRUE(run("xdotool", QStringLiteral("keydown ") + QLatin1String(key)).isEmpty());
+        QTest::qWait(1500);
+        EXPECT_TRUE(run("xdotool", QStringLiteral("keyup ") + QLatin1String(key)).isEmpty());
+    };
+    ServiceRunHistoryRepository history(AppFixture::dataFile(QStringLiteral("run-history.json")));
+    for (const char *key : {"Return", "space"}) {
+        SCOPED_TRACE(key);
+        const qsizetype apiRuns = lines("api");
+        const qsizetype recorded = await(history.load()).size();
+        // The review's Cancel, reached from Start by the keyboard: nothing runs, the review stays closed.
+        ASSERT_TRUE(clickWhenShown(QStringLiteral("risky, ") + risky + QStringLiteral(", Stopped")));
+        ASSERT_TRUE(focus("Start"));
+        ASSERT_TRUE(run("xdotool", QStringLiteral("key ") + QLatin1String(key)).isEmpty());
+        ASSERT_TRUE(focus("Cancel"));
+        hold(key);
+        EXPECT_TRUE(waitUntil([&] { return !shown("Run Anyway"); }, 20000));
+        // Start runs the service once; Stop ends it, and its one run is recorded.
+        ASSERT_TRUE(clickWhenShown(QStringLiteral("api, ") + api + QStringLiteral(", Stopped")));
+        ASSERT_TRUE(focus("Start"));
+        hold(key);
+        EXPECT_TRUE(waitUntil([&] { return childrenOf(velmora->processId()).size() == 1; }, 20000));
+        ASSERT_TRUE(focus("Stop"));
+        hold(key);
+        EXPECT_TRUE(waitUntil([&] { return await(history.load()).size() > recorded; }, 20000));
+        // Edit Service's Save writes services.json once, and the editor stays closed.
+        ASSERT_TRUE(focus("Edit"));
+        ASSERT_TRUE(run("xdotool", QStringLiteral("key ") + QLatin1String(key)).isEmpty());
+        ASSERT_TRUE(focus("Save"));
+        servicesWrites();
+        hold(key);
+        EXPECT_TRUE(waitUntil([&] { return !shown("Save"); }, 20000));
+        EXPECT_EQ(servicesWrites(), 1);
+        EXPECT_EQ(await(history.load()).size(), recorded + 1);
+        EXPECT_EQ(lines("api"), apiRuns + 1);
+        EXPECT_EQ(lines("risky"), 0);
+        EXPECT_TRUE(childrenOf(velmora->processId()).isEmpty());
+    }
     terminateExpectingZero();
 }
 

@@ -1,5 +1,7 @@
 #include "ui/components/KeyboardRules.h"
 
+#include "platform/X11Keyboard.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -9,8 +11,15 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QTextEdit>
+#include <QWindow>
 
 namespace {
+
+// The keys that press a button, whose holds must press it only once.
+bool pressesButtons(const QKeyEvent &key)
+{
+    return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter || key.key() == Qt::Key_Space;
+}
 
 bool isPlainReturn(const QKeyEvent &key)
 {
@@ -55,24 +64,42 @@ void revealInScrollAreas(QWidget *widget)
     }
 }
 
-bool handleReturn(QWidget *receiver, QKeyEvent *key)
+bool handleReturn(QWidget *receiver, QKeyEvent *key, bool repeats)
 {
-    if (!isPlainReturn(*key) || typesNewLines(receiver))
+    if (key->type() == QEvent::KeyRelease || !isPlainReturn(*key) || typesNewLines(receiver))
         return false;
     QAbstractButton *button = pressableButton(receiver);
-    if (!button && !key->isAutoRepeat())
+    if (!button && !repeats)
         return false;
     if (key->type() == QEvent::ShortcutOverride) {
         // Accepted here, the key goes to the widget rather than to a shortcut.
         key->accept();
         return true;
     }
-    if (button && !key->isAutoRepeat())
+    if (button && !repeats)
         button->click();
     return true;
 }
 
 } // namespace
+
+KeyboardRules::KeyboardRules(QObject *parent)
+    : QObject(parent),
+      m_x11(X11Keyboard::forApplication([this](quint32 keycode, bool pressed, quint32 time) {
+          if (pressed)
+              m_x11Presses.notePress(keycode, time);
+          else
+              m_x11Presses.noteRelease(keycode, time);
+      }))
+{
+    // A release Qt drops (its window blocked by a modal dialog) never reaches
+    // this filter. Where the X connection's own events are not seen, a key
+    // still noted as down when the focus moves to another window is taken as
+    // released; the time stamps of releases still tell the repeats there.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this] { m_presses.forgetDownKeys(); });
+}
+
+KeyboardRules::~KeyboardRules() = default;
 
 void KeyboardRules::install()
 {
@@ -82,14 +109,50 @@ void KeyboardRules::install()
     application->installEventFilter(new KeyboardRules(application));
 }
 
+bool KeyboardRules::noteKey(const QKeyEvent &key)
+{
+    if (m_x11 && key.nativeScanCode() != 0) {
+        // Noted in the order the server sent them, before any was delivered.
+        return key.type() != QEvent::KeyRelease
+               && m_x11Presses.answer(key.nativeScanCode(), key.timestamp()).value_or(false);
+    }
+    if (key.type() == QEvent::KeyRelease) {
+        m_presses.noteRelease(quint32(key.key()), key.timestamp());
+        return false;
+    }
+    return m_presses.notePress(quint32(key.key()), key.timestamp());
+}
+
+// A button takes Space itself: down on the press, clicked on the release.
+// Neither a repeat's press nor its release reaches it, so only the release
+// that ends the hold clicks it.
+bool KeyboardRules::handleSpace(QAbstractButton *button, const QKeyEvent &key, bool repeats) const
+{
+    if (!button || key.key() != Qt::Key_Space || key.type() == QEvent::ShortcutOverride)
+        return false;
+    if (key.type() == QEvent::KeyPress)
+        return repeats;
+    // A release whose key is still down at the server is a repeat's, which a
+    // press at the same time follows.
+    return m_x11 && !m_x11->repeatsWithoutRelease() && key.nativeScanCode() != 0 && m_x11->isDown(key.nativeScanCode());
+}
+
 bool KeyboardRules::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
     case QEvent::KeyPress:
-    case QEvent::ShortcutOverride:
-        if (QWidget *receiver = focusedReceiver(watched))
-            return handleReturn(receiver, static_cast<QKeyEvent *>(event));
-        return false;
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (!pressesButtons(*key))
+            return false;
+        // Each delivery of the event, to the window and on to each widget, is noted alike.
+        const bool repeats = noteKey(*key) || key->isAutoRepeat();
+        QWidget *receiver = focusedReceiver(watched);
+        return receiver
+               && (handleReturn(receiver, key, repeats)
+                   || handleSpace(qobject_cast<QAbstractButton *>(receiver), *key, repeats));
+    }
     case QEvent::FocusIn:
         // A click lands on what is shown already.
         if (auto *widget = qobject_cast<QWidget *>(watched);

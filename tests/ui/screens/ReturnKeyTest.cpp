@@ -6,6 +6,7 @@
 #include "ui/components/QtPrinters.h"
 #include "ui/menubar/MenuCommandThreatReviewView.h"
 #include "ui/screens/services/CommandThreatReviewView.h"
+#include "ui/screens/services/ServiceDetailView.h"
 #include "ui/screens/services/ServiceEditorView.h"
 #include "ui/screens/services/ServicesController.h"
 
@@ -28,6 +29,19 @@ void press(Qt::Key key, bool repeat = false)
         for (const bool down : {true, false})
             QTest::simulateEvent(focus, down, key, Qt::NoModifier, {}, repeat);
     QCoreApplication::processEvents();
+}
+
+// A key as an X server sends it: down or up at `time`, never flagged as a repeat.
+void sendKey(Qt::Key key, bool down, ulong time)
+{
+    QWidget *focus = QApplication::focusWidget();
+    const QString text = key == Qt::Key_Space ? QStringLiteral(" ") : QStringLiteral("\r");
+    const Qt::KeyboardModifiers modifiers = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+    QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, key, modifiers, text);
+    event.setTimestamp(time);
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    if (focus && !(down && qt_sendShortcutOverrideEvent(focus, time, key, modifiers, text)))
+        qApp->notify(focus, &event);
 }
 
 struct Sheet {
@@ -114,6 +128,58 @@ TEST_F(ReturnKeyTest, ReturnPressesTheFocusedButtonOnceAndElsewhereTheDefault)
             if (stop == field) // a field may answer for the default without clicking it
                 byKey[button] = byClick[button] = QString();
             EXPECT_EQ(byKey, byClick);
+        }
+    }
+}
+
+// Held, a key goes on pressing: each repeat a release and a press at one time (as an X server sends them
+// unless asked otherwise) or a press alone, and none flagged as a repeat. Each hold clicks once.
+TEST_F(ReturnKeyTest, AHeldKeyClicksTheFocusedButtonOnceWhateverQtFlags)
+{
+    const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("sleep 30"));
+    const CommandThreatReviewRequest review {api.id, api.name, SudoLaunchAction::start,
+                                             CommandThreatScanner::assess(QStringLiteral("chmod 777 f"))};
+    const auto detail = [&]() -> std::unique_ptr<QWidget> {
+        auto view = std::make_unique<ServiceDetailView>(servicesController);
+        view->setService(api);
+        view->setRuntime(ServiceRuntimeInfo::fresh(api.id));
+        return view;
+    };
+    const auto editor = [&]() -> std::unique_ptr<QWidget> {
+        auto view = std::make_unique<ServiceEditorView>(ServiceEditorMode::edit(api), api, servicesController);
+        // Save takes another press once a save has its answer (failed: the sheet stays) and the focus is back.
+        QObject::connect(view.get(), &ServiceEditorView::saveRequested, view.get(), [view = view.get()] {
+            view->saveFinished(false);
+            view->findChild<QWidget *>(QStringLiteral("saveButton"))->setFocus();
+        });
+        return view;
+    };
+    const std::pair<std::function<std::unique_ptr<QWidget>()>, const char *> buttons[] {
+        {[&] { return std::make_unique<CommandThreatReviewView>(review); }, "cancelButton"},
+        {detail, "startButton"},
+        {editor, "saveButton"}};
+    // Down or up at a time in ms, then the clicks.
+    const std::pair<std::vector<std::pair<bool, ulong>>, int> holds[] {
+        {{{true, 1}, {false, 500}, {true, 500}, {false, 530}, {true, 530}, {false, 700}}, 1},
+        {{{true, 1}, {true, 500}, {true, 530}, {false, 700}}, 1},
+        {{{true, 1}, {false, 100}, {true, 300}, {false, 400}}, 2}};
+    ulong start = 0;
+    for (const auto &[make, name] : buttons) {
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+            for (const auto &[events, clicks] : holds) {
+                const std::unique_ptr<QWidget> window = make();
+                window->show();
+                window->activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+                QCoreApplication::processEvents(); // where a sheet's initial focus goes
+                auto *button = window->findChild<QAbstractButton *>(QString::fromLatin1(name));
+                button->setFocus();
+                const QSignalSpy clicked(button, &QAbstractButton::clicked);
+                for (const auto &[down, time] : events)
+                    sendKey(key, down, start + time);
+                start += 1000;
+                EXPECT_EQ(clicked.count(), clicks) << name << " " << QTest::toString(key) << " " << events.size();
+            }
         }
     }
 }
