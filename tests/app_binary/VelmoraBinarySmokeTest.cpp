@@ -457,6 +457,7 @@ TEST_F(VelmoraWithTwoRunningServices, OutOfRangeAccessibilityCallsAreRefusedInRa
         return text.startsWith(QLatin1String("org.")) ? text : QStringLiteral("org.a11y.atspi.") + text;
     };
     std::optional<AtSpiClient::Node> oneChild, list, field, scrollBar;
+    QList<AtSpiClient::Node> texts;
     for (const AtSpiClient::Node &node : a11y.tree(*root)) {
         const QString role = a11y.roleName(node);
         const QStringList interfaces =
@@ -468,6 +469,8 @@ TEST_F(VelmoraWithTwoRunningServices, OutOfRangeAccessibilityCallsAreRefusedInRa
         pick(list, role == QStringLiteral("list") && interfaces.contains(atspi("Table")));
         pick(field, role == QStringLiteral("text") && interfaces.contains(atspi("EditableText")));
         pick(scrollBar, role == QStringLiteral("scroll bar") && interfaces.contains(atspi("Value")));
+        if (interfaces.contains(atspi("Text")))
+            texts.append(node);
     }
     ASSERT_TRUE(oneChild && list && field && scrollBar);
     ASSERT_TRUE(a11y.setText(*field, QStringLiteral("api")));
@@ -576,6 +579,39 @@ TEST_F(VelmoraWithTwoRunningServices, OutOfRangeAccessibilityCallsAreRefusedInRa
         }
     }
     EXPECT_GT(sent, 300);
+
+    // What a screen reader asks around the caret, by every boundary, on every text object: texts
+    // ending in a letter, a space and a full stop (one starts with a space), or its own if it takes none.
+    for (const AtSpiClient::Node &node : texts) {
+        for (const QString &content :
+             {QString(), QStringLiteral("IFS"), QStringLiteral("Run IFS "), QStringLiteral(" Run IFS.")}) {
+            if (!a11y.setText(node, content) && !content.isEmpty())
+                continue;
+            const int length = a11y.call(node, atspi("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                                         {atspi("Text"), QStringLiteral("CharacterCount")})
+                                   .arguments()
+                                   .value(0)
+                                   .value<QDBusVariant>()
+                                   .variant()
+                                   .toInt();
+            for (const char *member :
+                 {"GetTextAtOffset", "GetTextBeforeOffset", "GetTextAfterOffset", "GetStringAtOffset"})
+                for (uint boundary = 0; boundary <= 6; ++boundary)
+                    for (int offset = -1; offset <= length + 1; ++offset) {
+                        const QDBusMessage reply =
+                            a11y.call(node, atspi("Text"), QString::fromLatin1(member), {offset, boundary}, 2000);
+                        ASSERT_TRUE(reply.type() == QDBusMessage::ErrorMessage
+                                        ? reply.errorName() != QStringLiteral("org.freedesktop.DBus.Error.NoReply")
+                                        : reply.signature() == QStringLiteral("sii"))
+                            << member << '(' << offset << ", " << boundary << ") on \"" << content.toStdString()
+                            << "\": " << reply.errorName().toStdString() << reply.signature().toStdString();
+                    }
+        }
+    }
+    // The word at the end of a field is its last word.
+    ASSERT_TRUE(a11y.setText(*field, QStringLiteral("Run IFS")));
+    EXPECT_EQ(a11y.call(*field, atspi("Text"), QStringLiteral("GetTextAtOffset"), {7, 1u}).arguments(),
+              (QVariantList {QStringLiteral("IFS"), 4, 7}));
     EXPECT_TRUE(std::all_of(groups.cbegin(), groups.cend(), [](qint32 group) { return anyProcessInGroups({group}); }));
     ::kill(pid_t(velmora->processId()), SIGTERM);
     expectACleanEnd();

@@ -8,6 +8,7 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QTextBoundaryFinder>
 #include <QTimer>
 #include <QXmlStreamReader>
 
@@ -23,6 +24,7 @@ const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Propert
 const QString accessibleInterface = QStringLiteral("org.a11y.atspi.Accessible");
 const QString applicationInterface = QStringLiteral("org.a11y.atspi.Application");
 const QString valueInterfaceName = QStringLiteral("org.a11y.atspi.Value");
+const QString textInterfaceName = QStringLiteral("org.a11y.atspi.Text");
 const QString atspiInterfacePrefix = QStringLiteral("org.a11y.atspi.");
 
 // The object a path names, as the adaptor finds it.
@@ -188,6 +190,67 @@ bool argumentsInRange(QAccessibleInterface &object, const QString &interface, co
     return true;
 }
 
+// Qt 6.4's textAtOffset, by word or sentence, looks back from the offset for
+// the edge of an item, then forward from there until the end of the text. The
+// forward search never ends when the backward one stops on the end (the offset
+// is the end, and a word ends there, or any text by sentence) or runs off the
+// start (the offset is 0, and a space or a punctuation mark starts the text).
+// There the guard answers what Qt looks for: the item that ends at the end, or
+// the one that starts at 0. Every other case Qt answers itself.
+std::optional<QVariantList> itemQtNeverFinds(QAccessibleTextInterface &text, qint64 offset,
+                                             QTextBoundaryFinder::BoundaryType type)
+{
+    // Qt looks in the text the object gives, which may be shorter than its
+    // character count (none at all for a password).
+    const QString whole = text.text(0, text.characterCount());
+    if (whole.isEmpty() || offset > whole.size())
+        return std::nullopt;
+    QTextBoundaryFinder finder(type, whole);
+    const auto atEdge = [&] {
+        return (finder.boundaryReasons() & (QTextBoundaryFinder::StartOfItem | QTextBoundaryFinder::EndOfItem)) != 0;
+    };
+    finder.setPosition(offset);
+    qsizetype start = 0;
+    qsizetype end = whole.size();
+    if (offset == whole.size() && atEdge()) {
+        while (finder.toPreviousBoundary() > 0 && !atEdge()) {}
+        start = finder.position();
+    } else if (offset == 0 && !atEdge()) {
+        while (finder.toNextBoundary() < whole.size() && !atEdge()) {}
+        end = finder.position();
+    } else {
+        return std::nullopt;
+    }
+    return QVariantList {whole.mid(start, end - start), int(start), int(end)};
+}
+
+// The item Qt 6.4 never finds for a Text call that asks for the text around
+// an offset by word or sentence, as the adaptor would answer it: (s i i).
+std::optional<QVariantList> textItemQtNeverFinds(const QDBusMessage &message)
+{
+    const QString member = message.member();
+    const QVariantList arguments = message.arguments();
+    const uint kind = arguments.value(1).toUInt();
+    std::optional<QTextBoundaryFinder::BoundaryType> type;
+    if (member == QLatin1String("GetTextAtOffset")) {
+        // AT-SPI's boundaries: character, word start and end, sentence start and end, line start and end.
+        if (kind == 1 || kind == 2)
+            type = QTextBoundaryFinder::Word;
+        else if (kind == 3 || kind == 4)
+            type = QTextBoundaryFinder::Sentence;
+    } else if (member == QLatin1String("GetStringAtOffset")) {
+        // Its granularities: character, word, sentence, line, paragraph.
+        if (kind == 1)
+            type = QTextBoundaryFinder::Word;
+        else if (kind == 2)
+            type = QTextBoundaryFinder::Sentence;
+    }
+    // Before and after an offset, and by line or paragraph, Qt ends on its own.
+    if (!type)
+        return std::nullopt;
+    return itemQtNeverFinds(*interfaceAt(message.path())->textInterface(), integerAt(arguments, 0), *type);
+}
+
 } // namespace
 
 void AtSpiAdaptorGuard::install()
@@ -299,8 +362,8 @@ bool AtSpiAdaptorGuard::handleMessage(const QDBusMessage &message, const QDBusCo
     const QString interface = message.interface();
     const QString member = message.member();
     // Arguments after the declared ones are never read, so they may stay.
-    if (const auto declared = declaredSignature(message.path(), interface, member);
-        declared && !message.signature().startsWith(*declared)) {
+    const std::optional<QString> declared = declaredSignature(message.path(), interface, member);
+    if (declared && !message.signature().startsWith(*declared)) {
         refuse(message, connection, QDBusError::InvalidArgs,
                QStringLiteral("%1.%2 takes arguments of the types \"%3\", not \"%4\"")
                    .arg(interface, member, *declared, message.signature()));
@@ -317,6 +380,14 @@ bool AtSpiAdaptorGuard::handleMessage(const QDBusMessage &message, const QDBusCo
     if (interface == valueInterfaceName && member == QLatin1String("SetCurrentValue")) {
         answerSetCurrentValue(message, connection);
         return true;
+    }
+    // Only a method the adaptor offers: one it lacks stays refused as unknown.
+    if (declared && interface == textInterfaceName) {
+        if (const std::optional<QVariantList> item = textItemQtNeverFinds(message)) {
+            if (message.isReplyRequired())
+                connection.send(message.createReply(*item));
+            return true;
+        }
     }
     return adaptor->handleMessage(message, connection);
 }

@@ -23,7 +23,9 @@
 // Properties too) and for an index, text offset or value outside what the
 // object has now. The adaptor reads Value.SetCurrentValue's one argument as
 // if the call were Properties.Set (three arguments), so the guard sets the
-// value itself.
+// value itself. Asked for the word or sentence at the end of a text, or at
+// its start before a space, Qt 6.4's text search never ends; the guard
+// answers those itself.
 class AtSpiAdaptorGuard final : public QDBusVirtualObject, public QAccessible::ActivationObserver {
     Q_OBJECT
 public:
