@@ -97,6 +97,12 @@ KeyboardRules::KeyboardRules(QObject *parent)
     // still noted as down when the focus moves to another window is taken as
     // released; the time stamps of releases still tell the repeats there.
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this] { m_presses.forgetDownKeys(); });
+    // A key whose press opened another application's window (a terminal) is
+    // released there, out of our sight: its next press here is a new one.
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive)
+            m_x11Presses.forgetDownKeys();
+    });
 }
 
 KeyboardRules::~KeyboardRules() = default;
