@@ -1,5 +1,7 @@
 #include "ui/components/KeyboardRules.h"
 
+#include "ui/components/FocusReveal.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -51,7 +53,7 @@ void revealInScrollAreas(QWidget *widget)
     for (QWidget *ancestor = widget->parentWidget(); ancestor; ancestor = ancestor->parentWidget()) {
         auto *area = qobject_cast<QScrollArea *>(ancestor);
         if (area && area->widget() && area->widget()->isAncestorOf(widget))
-            area->ensureWidgetVisible(widget);
+            FocusReveal::reveal(*area, *widget);
     }
 }
 
