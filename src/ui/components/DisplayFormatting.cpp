@@ -1,10 +1,9 @@
 #include "ui/components/DisplayFormatting.h"
 
-#include "ui/components/NameRule.h"
-
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLocale>
+#include <QTextBoundaryFinder>
 
 #include <unicode/udat.h>
 #include <iterator>
@@ -58,9 +57,25 @@ QString formatOptionalDate(const std::optional<QDateTime> &date)
     return QLocale().toString(date->toLocalTime(), QLocale::ShortFormat);
 }
 
-QString fitForAlert(const QString &userText)
+QString fitForAlert(const QString &message)
 {
-    return QFontMetrics(QGuiApplication::font()).elidedText(NameRule::oneLine(userText), Qt::ElideMiddle, 400);
+    constexpr int widestRun = 400;
+    const QFontMetrics metrics(QGuiApplication::font());
+    QString fitted;
+    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, message);
+    qsizetype start = 0;
+    for (qsizetype end = breaks.toNextBoundary(); end != -1; end = breaks.toNextBoundary()) {
+        QString run = message.mid(start, end - start);
+        // The spaces after a run end a wrapped line, where they take no room.
+        qsizetype length = run.size();
+        while (length > 0 && run.at(length - 1).isSpace())
+            --length;
+        if (metrics.horizontalAdvance(run.left(length)) > widestRun)
+            run = metrics.elidedText(run.left(length), Qt::ElideMiddle, widestRun) + run.mid(length);
+        fitted += run;
+        start = end;
+    }
+    return fitted;
 }
 
 QString formatDuration(std::optional<double> seconds)
