@@ -9,6 +9,7 @@
 #include <iterator>
 #include <limits>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -57,24 +58,31 @@ QString formatOptionalDate(const std::optional<QDateTime> &date)
     return QLocale().toString(date->toLocalTime(), QLocale::ShortFormat);
 }
 
-QString fitForAlert(const QString &message)
+QString fitForAlert(const QString &message, int *widestRun)
 {
-    constexpr int widestRun = 400;
+    constexpr int widestAllowed = 400;
     const QFontMetrics metrics(QGuiApplication::font());
     QString fitted;
     QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, message);
     qsizetype start = 0;
+    int widest = 0;
     for (qsizetype end = breaks.toNextBoundary(); end != -1; end = breaks.toNextBoundary()) {
         QString run = message.mid(start, end - start);
         // The spaces after a run end a wrapped line, where they take no room.
         qsizetype length = run.size();
         while (length > 0 && run.at(length - 1).isSpace())
             --length;
-        if (metrics.horizontalAdvance(run.left(length)) > widestRun)
-            run = metrics.elidedText(run.left(length), Qt::ElideMiddle, widestRun) + run.mid(length);
+        int width = metrics.horizontalAdvance(run.left(length));
+        if (width > widestAllowed) {
+            run = metrics.elidedText(run.left(length), Qt::ElideMiddle, widestAllowed) + run.mid(length);
+            width = widestAllowed;
+        }
+        widest = std::max(widest, width);
         fitted += run;
         start = end;
     }
+    if (widestRun)
+        *widestRun = widest;
     return fitted;
 }
 

@@ -27,12 +27,16 @@ QString TitledMessageBox::message() const
 void TitledMessageBox::setMessage(const QString &message)
 {
     m_message = message;
-    setInformativeText(fitForAlert(message));
+    int widestRun = 0;
+    setInformativeText(fitForAlert(message, &widestRun));
     setAccessibleDescription(message);
     // Messages quote service and profile names: never read them as markup.
     if (auto *messageLabel = findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
         messageLabel->setTextFormat(Qt::PlainText);
         messageLabel->setAccessibleName(message);
+        // The alert widens for a run that cannot break, which the label
+        // would otherwise break anywhere.
+        messageLabel->setMinimumWidth(widestRun + 1);
     }
 }
 

@@ -231,6 +231,8 @@ TEST_F(ConfirmationsTest, StoredNamesShowOnOneLineAndAnAlertShortensOnlyARunThat
             const auto *message = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
             EXPECT_TRUE(message->text().contains(whole.section(u' ', 0, -2)));
             EXPECT_FALSE(message->text().contains(whole));
+            for (const QString &run : message->text().split(u' ')) // each on one line
+                EXPECT_LE(message->fontMetrics().horizontalAdvance(run), message->contentsRect().width());
             EXPECT_TRUE(QAccessible::queryAccessibleInterface(box)->text(QAccessible::Description).contains(whole));
             EXPECT_LE(message->sizeHint().width(), message->width()); // the closing quote and full stop show
             EXPECT_LE(box->width(), 640);
