@@ -74,7 +74,10 @@ QString fitForAlert(const QString &message, int *widestRun)
             --length;
         int width = metrics.horizontalAdvance(run.left(length));
         if (width > widestAllowed) {
-            run = metrics.elidedText(run.left(length), Qt::ElideMiddle, widestAllowed) + run.mid(length);
+            // A line may break after an ellipsis; a word joiner keeps the shortened run whole.
+            run = metrics.elidedText(run.left(length), Qt::ElideMiddle, widestAllowed)
+                      .replace(QChar(0x2026), QStringLiteral("\u2026\u2060"))
+                  + run.mid(length);
             width = widestAllowed;
         }
         widest = std::max(widest, width);

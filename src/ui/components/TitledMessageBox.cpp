@@ -35,8 +35,10 @@ void TitledMessageBox::setMessage(const QString &message)
         messageLabel->setTextFormat(Qt::PlainText);
         messageLabel->setAccessibleName(message);
         // The alert widens for a run that cannot break, which the label
-        // would otherwise break anywhere.
-        messageLabel->setMinimumWidth(widestRun + 1);
+        // would otherwise break anywhere; other messages wrap as Qt lays them out.
+        messageLabel->setMinimumWidth(0);
+        if (widestRun >= messageLabel->sizeHint().width())
+            messageLabel->setMinimumWidth(widestRun + 1);
     }
 }
 
