@@ -6,6 +6,7 @@
 #include "execution/ServiceManager.h"
 #include "records/ServiceRunHistoryManager.h"
 #include "ui/components/DisplayFormatting.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/TitledMessageBox.h"
 
 #include <QApplication>
@@ -120,7 +121,7 @@ QString AppDelegate::unsavedRunsMessage(const QList<ServiceRunRecord> &runs) con
             return candidate.id == run.serviceId;
         });
         const QString name =
-            service != services.cend() ? fitForAlert(service->name) : QStringLiteral("A removed service");
+            service != services.cend() ? NameRule::oneLine(service->name) : QStringLiteral("A removed service");
         lines.append(QStringLiteral("• %1, started %2").arg(name, formatOptionalDate(run.startedAt)));
     }
     if (runs.size() > shownRuns)

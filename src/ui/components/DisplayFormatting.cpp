@@ -1,15 +1,15 @@
 #include "ui/components/DisplayFormatting.h"
 
-#include "ui/components/NameRule.h"
-
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLocale>
+#include <QTextBoundaryFinder>
 
 #include <unicode/udat.h>
 #include <iterator>
 #include <limits>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -58,9 +58,35 @@ QString formatOptionalDate(const std::optional<QDateTime> &date)
     return QLocale().toString(date->toLocalTime(), QLocale::ShortFormat);
 }
 
-QString fitForAlert(const QString &userText)
+QString fitForAlert(const QString &message, int *widestRun)
 {
-    return QFontMetrics(QGuiApplication::font()).elidedText(NameRule::oneLine(userText), Qt::ElideMiddle, 400);
+    constexpr int widestAllowed = 400;
+    const QFontMetrics metrics(QGuiApplication::font());
+    QString fitted;
+    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, message);
+    qsizetype start = 0;
+    int widest = 0;
+    for (qsizetype end = breaks.toNextBoundary(); end != -1; end = breaks.toNextBoundary()) {
+        QString run = message.mid(start, end - start);
+        // The spaces after a run end a wrapped line, where they take no room.
+        qsizetype length = run.size();
+        while (length > 0 && run.at(length - 1).isSpace())
+            --length;
+        int width = metrics.horizontalAdvance(run.left(length));
+        if (width > widestAllowed) {
+            // A line may break after an ellipsis; a word joiner keeps the shortened run whole.
+            run = metrics.elidedText(run.left(length), Qt::ElideMiddle, widestAllowed)
+                      .replace(QChar(0x2026), QStringLiteral("\u2026\u2060"))
+                  + run.mid(length);
+            width = widestAllowed;
+        }
+        widest = std::max(widest, width);
+        fitted += run;
+        start = end;
+    }
+    if (widestRun)
+        *widestRun = widest;
+    return fitted;
 }
 
 QString formatDuration(std::optional<double> seconds)

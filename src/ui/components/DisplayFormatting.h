@@ -12,10 +12,12 @@
 // user's locale and time zone, e.g. "Jan 5, 2026, 3:04 PM".
 QString formatOptionalDate(const std::optional<QDateTime> &date);
 
-// A user's text (a name, a key) as an alert's message quotes it: on one line,
-// and shortened in the middle to 400 px of the application font, since a long
-// run without spaces cannot wrap and would widen the alert until its end is cut.
-QString fitForAlert(const QString &userText);
+// A message as an alert shows it: it wraps where a line may break, and each
+// run of text that cannot break (a name or key without spaces) wider than
+// 400 px of the application font is shortened in the middle, since it would
+// widen the alert until its end is cut. `widestRun`, when given, is set to
+// the width of the widest run of the result.
+QString fitForAlert(const QString &message, int *widestRun = nullptr);
 
 // "1h 2m 5s", "1m 0s", "59s"; "Unavailable" when there is no duration or it
 // cannot be shown (not finite, beyond the 64-bit range of whole seconds).

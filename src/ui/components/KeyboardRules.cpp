@@ -1,6 +1,7 @@
 #include "ui/components/KeyboardRules.h"
 
 #include "platform/X11Keyboard.h"
+#include "ui/components/FocusReveal.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -60,7 +61,7 @@ void revealInScrollAreas(QWidget *widget)
     for (QWidget *ancestor = widget->parentWidget(); ancestor; ancestor = ancestor->parentWidget()) {
         auto *area = qobject_cast<QScrollArea *>(ancestor);
         if (area && area->widget() && area->widget()->isAncestorOf(widget))
-            area->ensureWidgetVisible(widget);
+            FocusReveal::reveal(*area, *widget);
     }
 }
 

@@ -5,8 +5,11 @@
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QItemSelectionModel>
 #include <QScopedValueRollback>
+#include <QStyleOptionMenuItem>
+#include <QStylePainter>
 
 #include <functional>
 
@@ -104,13 +107,96 @@ private:
     bool m_followingCurrent = false;
 };
 
+// The list's items drawn as Fusion's combo list draws them, as menu items,
+// each shortened in the middle where it does not fit.
+class NameMenuDelegate final : public QAbstractItemDelegate {
+public:
+    explicit NameMenuDelegate(QComboBox *combo)
+        : QAbstractItemDelegate(combo),
+          m_combo(combo)
+    {}
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionMenuItem item = menuItem(option, index);
+        // The style's room around the text: what it adds to a text's width.
+        constexpr int wide = 10000;
+        const int frame =
+            m_combo->style()->sizeFromContents(QStyle::CT_MenuItem, &item, QSize(wide, 0), m_combo).width() - wide;
+        item.text = item.fontMetrics.elidedText(item.text, Qt::ElideMiddle, option.rect.width() - frame);
+        // A menu reads "&" as a mnemonic mark.
+        item.text.replace(QLatin1Char('&'), QLatin1String("&&"));
+        m_combo->style()->drawControl(QStyle::CE_MenuItem, &item, painter, m_combo);
+    }
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QStyleOptionMenuItem item = menuItem(option, index);
+        return m_combo->style()->sizeFromContents(QStyle::CT_MenuItem, &item, option.rect.size(), m_combo);
+    }
+
+private:
+    QStyleOptionMenuItem menuItem(const QStyleOptionViewItem &option, const QModelIndex &index) const
+    {
+        QStyleOptionMenuItem item;
+        item.palette = option.palette.resolve(QApplication::palette("QMenu"));
+        item.state = m_combo->window()->isActiveWindow() ? QStyle::State_Active : QStyle::State_None;
+        if ((option.state & QStyle::State_Enabled) && (index.flags() & Qt::ItemIsEnabled))
+            item.state |= QStyle::State_Enabled;
+        else
+            item.palette.setCurrentColorGroup(QPalette::Disabled);
+        if (option.state & QStyle::State_Selected)
+            item.state |= QStyle::State_Selected;
+        item.checkType = QStyleOptionMenuItem::NonExclusive;
+        item.checked = m_combo->currentIndex() == index.row();
+        item.menuItemType = QStyleOptionMenuItem::Normal;
+        item.text = index.data(Qt::DisplayRole).toString();
+        item.reservedShortcutWidth = 0;
+        item.maxIconWidth = option.decorationSize.width() + 4;
+        item.menuRect = option.rect;
+        item.rect = option.rect;
+        item.font = m_combo->font();
+        item.fontMetrics = QFontMetrics(item.font);
+        return item;
+    }
+
+    QComboBox *m_combo;
+};
+
 } // namespace
 
 NamedComboBox::NamedComboBox(QWidget *parent)
     : QComboBox(parent)
 {
     useAccessibleInterface<NamedComboBox, NamedComboBoxAccessible>();
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    setMinimumContentsLength(10);
+    setItemDelegate(new NameMenuDelegate(this));
     watchListSelection();
+}
+
+void NamedComboBox::showPopup()
+{
+    QComboBox::showPopup();
+    // Qt widens the list to its longest item, as far as the screen.
+    QWidget *popup = view()->window();
+    if (popup == window() || popup->width() <= width())
+        return;
+    popup->setGeometry(mapToGlobal(QPoint(0, 0)).x(), popup->y(), width(), popup->height());
+}
+
+void NamedComboBox::paintEvent(QPaintEvent *)
+{
+    QStylePainter painter(this);
+    painter.setPen(palette().color(QPalette::Text));
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    if (!option.currentIcon.isNull())
+        field.setLeft(field.left() + option.iconSize.width() + 4);
+    // The label is drawn a pixel in from each side of the field.
+    option.currentText = fontMetrics().elidedText(option.currentText, Qt::ElideMiddle, field.width() - 2);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 void NamedComboBox::setModel(QAbstractItemModel *model)

@@ -11,12 +11,21 @@
 // choice at once, as a click would make it, and is reported as `activated`;
 // moving through the open list by keyboard or pointer still chooses nothing
 // until Return or a click.
+//
+// Its items are names, and a name may be long: the box takes the width its
+// layout gives it, never its longest item's, and its open list is no wider.
+// A name that does not fit is drawn shortened in the middle, in the box and
+// in the list; its item text and accessible name stay whole.
 class NamedComboBox : public QComboBox {
     Q_OBJECT
 public:
     explicit NamedComboBox(QWidget *parent = nullptr);
 
     void setModel(QAbstractItemModel *model) override;
+    void showPopup() override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void watchListSelection();

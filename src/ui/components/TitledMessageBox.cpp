@@ -1,5 +1,7 @@
 #include "ui/components/TitledMessageBox.h"
 
+#include "ui/components/DisplayFormatting.h"
+
 #include <QLabel>
 #include <QPushButton>
 
@@ -17,12 +19,27 @@ TitledMessageBox::TitledMessageBox(QMessageBox::Icon icon, const QString &title,
     setMessage(message);
 }
 
+QString TitledMessageBox::message() const
+{
+    return m_message;
+}
+
 void TitledMessageBox::setMessage(const QString &message)
 {
-    setInformativeText(message);
+    m_message = message;
+    int widestRun = 0;
+    setInformativeText(fitForAlert(message, &widestRun));
+    setAccessibleDescription(message);
     // Messages quote service and profile names: never read them as markup.
-    if (auto *messageLabel = findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+    if (auto *messageLabel = findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
         messageLabel->setTextFormat(Qt::PlainText);
+        messageLabel->setAccessibleName(message);
+        // The alert widens for a run that cannot break, which the label
+        // would otherwise break anywhere; other messages wrap as Qt lays them out.
+        messageLabel->setMinimumWidth(0);
+        if (widestRun >= messageLabel->sizeHint().width())
+            messageLabel->setMinimumWidth(widestRun + 1);
+    }
 }
 
 QPushButton *TitledMessageBox::addCancelButton(const QString &label)

@@ -9,7 +9,9 @@ class QPushButton;
 // question that lives only there is never seen. A destructive confirmation
 // adds its "Cancel" with addCancelButton(), so that Return and Escape both
 // cancel and the focus starts on "Cancel"; the destructive action then takes
-// a deliberate Tab or click.
+// a deliberate Tab or click. The message is drawn as fitForAlert shows it
+// (a name too long for a line shortened in the middle); a screen reader hears
+// it whole, as the box's description.
 class TitledMessageBox final : public QMessageBox {
     Q_OBJECT
 
@@ -17,7 +19,7 @@ public:
     TitledMessageBox(QMessageBox::Icon icon, const QString &title, const QString &message, QWidget *parent);
 
     QString title() const { return text(); }
-    QString message() const { return informativeText(); }
+    QString message() const;
     void setMessage(const QString &message);
 
     QPushButton *addCancelButton(const QString &label = QStringLiteral("Cancel"));
@@ -27,4 +29,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+
+private:
+    QString m_message;
 };

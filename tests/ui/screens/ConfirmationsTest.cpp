@@ -5,6 +5,7 @@
 #include "records/SecurityScopedBookmarkStore.h"
 #include "records/SettingsRepository.h"
 #include "support/Screenshots.h"
+#include "ui/components/NameRule.h"
 #include "ui/components/ThemeManager.h"
 #include "ui/components/TitledMessageBox.h"
 #include "ui/components/WrappingText.h"
@@ -23,11 +24,13 @@
 #include "ui/screens/services/SudoPasswordPromptView.h"
 #include "ui/screens/settings/SettingsView.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTextBoundaryFinder>
 #include <QToolButton>
 
 #include <functional>
@@ -206,9 +209,11 @@ TEST_F(ConfirmationsTest, ReturnAndEscapeDestroyNothingAndOnlyTheDestructiveButt
     }
 }
 
-TEST_F(ConfirmationsTest, StoredNamesShowOnOneLineAndAnAlertShortensALongNameOrKeyInTheMiddle)
+TEST_F(ConfirmationsTest, StoredNamesShowOnOneLineAndAnAlertShortensOnlyARunThatCannotWrap)
 {
-    const auto check = [](QWidget &shown) {
+    // An alert quoting `whole` shows its words that wrap as they are, shortens
+    // its last word (a run far wider than the alert) and describes itself whole.
+    const auto check = [](QWidget &shown, const QString &whole = {}) {
         SCOPED_TRACE(shown.metaObject()->className());
         QStringList texts {shown.accessibleName()};
         for (const QWidget *widget : shown.findChildren<QWidget *>()) {
@@ -221,10 +226,17 @@ TEST_F(ConfirmationsTest, StoredNamesShowOnOneLineAndAnAlertShortensALongNameOrK
         }
         const QString all = texts.join(u'|');
         EXPECT_FALSE(all.contains(QChar::LineSeparator) || all.contains(QChar::ParagraphSeparator));
-        EXPECT_TRUE(all.contains(QRegularExpression(QStringLiteral("web n|staging p|K…K"))));
+        EXPECT_TRUE(all.contains(QRegularExpression(QStringLiteral("web N|staging p|K…\u2060?K"))));
         if (auto *box = qobject_cast<QMessageBox *>(&shown)) {
             QCoreApplication::processEvents();
             const auto *message = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+            EXPECT_TRUE(message->text().contains(whole.section(u' ', 0, -2)));
+            EXPECT_FALSE(message->text().contains(whole));
+            for (const QString &run : message->text().split(u' ')) { // each on one line
+                EXPECT_LE(message->fontMetrics().horizontalAdvance(run), message->contentsRect().width());
+                EXPECT_EQ(QTextBoundaryFinder(QTextBoundaryFinder::Line, run).toNextBoundary(), run.size());
+            }
+            EXPECT_TRUE(QAccessible::queryAccessibleInterface(box)->text(QAccessible::Description).contains(whole));
             EXPECT_LE(message->sizeHint().width(), message->width()); // the closing quote and full stop show
             EXPECT_LE(box->width(), 640);
             QTest::keyClick(box, Qt::Key_Escape);
@@ -232,8 +244,9 @@ TEST_F(ConfirmationsTest, StoredNamesShowOnOneLineAndAnAlertShortensALongNameOrK
     };
     const EnvironmentProfile profile = saveProfile(QStringLiteral("staging\u2029") + QString(200, u'p'),
                                                    {variable(QByteArray(150, 'K').constData(), "1")}, false);
+    const QString words = QStringLiteral("Nightly backup of the production database cluster to the offsite storage ");
     const ManagedService service =
-        addService(QStringLiteral("web\u2028") + QString(200, u'n'), QStringLiteral("sleep 300"), profile.id);
+        addService(QStringLiteral("web\u2028") + words + QString(200, u'n'), QStringLiteral("sleep 300"), profile.id);
     services.selectService(service.id);
     services.show();
     check(services);
@@ -252,15 +265,16 @@ TEST_F(ConfirmationsTest, StoredNamesShowOnOneLineAndAnAlertShortensALongNameOrK
     check(
         *new PasswordPromptDialog(ProtectedUnlockReason::launchService(service.name, profile.name).text(), &services));
     buttonNamed(*serviceEditor, QStringLiteral("Delete"))->click();
-    check(*serviceEditor->openQuestion());
+    const QString serviceName = NameRule::oneLine(service.name);
+    check(*serviceEditor->openQuestion(), serviceName);
     services.controller().requestForceKill(service);
-    check(*openBox(services));
+    check(*openBox(services), serviceName);
     ProfileEditorView editor(ProfileEditorMode::edit(profile), profilesController);
     editor.show();
     editor.findChild<ProfileEditorVariableRow *>()->deleteButton()->click();
-    check(*editor.openConfirmation());
+    check(*editor.openConfirmation(), profile.variables.constFirst().key);
     editor.findChild<QPushButton *>(QStringLiteral("deleteButton"))->click();
-    check(*editor.openConfirmation());
+    check(*editor.openConfirmation(), NameRule::oneLine(profile.name));
 }
 
 using ConfirmationScreenshots = ConfirmationsTest;

@@ -1,6 +1,5 @@
 #include "ui/screens/profiles/ProfileEditorDraft.h"
 
-#include "ui/components/DisplayFormatting.h"
 #include "ui/components/NameRule.h"
 
 #include <QDateTime>
@@ -68,7 +67,7 @@ QString ProfileEditorDraft::variableDeletionTarget() const
             return variable.id == *confirmDeleteVariableID;
         });
         if (found != variables.end())
-            return found->key.isEmpty() ? QStringLiteral("this variable") : quoted(fitForAlert(found->key));
+            return found->key.isEmpty() ? QStringLiteral("this variable") : quoted(NameRule::oneLine(found->key));
     }
     if (!confirmDeleteOffsets)
         return QStringLiteral("this variable");
@@ -80,7 +79,7 @@ QString ProfileEditorDraft::variableDeletionTarget() const
             continue;
         const QString &key = draft.variables.at(offset).key;
         if (!key.isEmpty())
-            keys.append(quoted(fitForAlert(key)));
+            keys.append(quoted(NameRule::oneLine(key)));
     }
     return keys.isEmpty() ? QStringLiteral("the selected variables") : keys.join(QStringLiteral(", "));
 }
@@ -116,7 +115,7 @@ void ProfileEditorDraft::cancelVariableDeletion()
 
 QString ProfileEditorDraft::profileDeletionMessage() const
 {
-    const QString name = draft.name.isEmpty() ? QStringLiteral("This profile") : fitForAlert(draft.name);
+    const QString name = draft.name.isEmpty() ? QStringLiteral("This profile") : NameRule::oneLine(draft.name);
     return QChar(0x201C) + name
            + QStringLiteral("” and its variables will be removed permanently. Secret values stored in the keyring "
                             "for this profile will also be deleted.");

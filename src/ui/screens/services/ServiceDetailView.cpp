@@ -31,6 +31,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -53,10 +54,30 @@ QLayout *besideCards(QWidget *widget)
     return row;
 }
 
+// Fusion makes every text button at least 80 px wide; four controls that
+// wide are wider than the column of the narrowest window, so where the row
+// has no more room a button gives way down to what it shows.
+class SymbolButton final : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+    QSize minimumSizeHint() const override
+    {
+        int shown = fontMetrics().horizontalAdvance(text());
+        if (!icon().isNull())
+            shown += iconSize().width() + 4;
+        const int frame = style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, this)
+                          + 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+        const QSize hint = sizeHint();
+        return {std::min(hint.width(), shown + frame), hint.height()};
+    }
+};
+
 QPushButton *symbolButton(const QString &text, const QString &symbolName, QWidget *parent,
                           std::optional<Palette::Color> tint = std::nullopt)
 {
-    auto *button = new QPushButton(text, parent);
+    auto *button = new SymbolButton(text, parent);
+    button->setSizePolicy(QSizePolicy::Preferred, button->sizePolicy().verticalPolicy());
     ServiceDetailStyle::tintButton(button, symbolName, tint);
     button->setAutoDefault(false);
     return button;
@@ -145,7 +166,9 @@ void ServiceDetailView::buildLayouts()
     w.scrollArea->setObjectName(QStringLiteral("detailScrollArea"));
     w.scrollArea->setWidgetResizable(true);
     w.scrollArea->setFrameShape(QFrame::NoFrame);
-    w.scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The page fits the column at the window's least width; should it ever
+    // not, a scroll bar shows what lies beyond the edge.
+    w.scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     w.normalPage = new QWidget;
     w.normalPage->setObjectName(QStringLiteral("normalLayout"));
     w.normalColumn = new QVBoxLayout(w.normalPage);

@@ -2,7 +2,6 @@
 
 #include "records/SecurityScopedBookmarkStore.h"
 #include "ui/components/ButtonTextTint.h"
-#include "ui/components/DisplayFormatting.h"
 #include "ui/components/EnabledColor.h"
 #include "ui/components/PaletteFollower.h"
 #include "ui/components/InitialFocusSink.h"
@@ -332,7 +331,7 @@ void ServiceEditorView::confirmTerminalLaunch()
 
 void ServiceEditorView::confirmDelete()
 {
-    const QString name = m_draft.name.isEmpty() ? QStringLiteral("This service") : fitForAlert(m_draft.name);
+    const QString name = m_draft.name.isEmpty() ? QStringLiteral("This service") : NameRule::oneLine(m_draft.name);
     auto *question = new TitledMessageBox(
         QMessageBox::Warning, QStringLiteral("Delete Service?"),
         QStringLiteral("“") + name + QStringLiteral("” will be removed permanently. This cannot be undone."), this);

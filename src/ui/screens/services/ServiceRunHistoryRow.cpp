@@ -13,6 +13,8 @@
 #include "ui/screens/services/ServiceDetailViewStyle.h"
 #include "ui/screens/services/ServiceRunHistoryRowOutcome.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -107,6 +109,51 @@ QWidget *divider(qreal opacity)
     return new Divider(opacity);
 }
 
+// The figures side by side on one line, which never makes the row wider:
+// where the row is narrower, the line is cut at its end, as a one-line text
+// is. The figures before the cut stay whole, the one at the cut shows its
+// caption and as much of its value as fits, and any after it are left out.
+class FiguresLine final : public QWidget {
+public:
+    static constexpr int spacing = 10;
+
+    void addFigure(LabeledValueText *figure)
+    {
+        figure->setParent(this);
+        figure->valueLabel()->setElideMode(Qt::ElideRight);
+        m_figures.append(figure);
+        updateGeometry();
+    }
+    QSize sizeHint() const override
+    {
+        QSize hint(0, 0);
+        for (const LabeledValueText *figure : m_figures) {
+            const QSize figureHint = figure->sizeHint();
+            hint = {hint.width() + (hint.width() > 0 ? spacing : 0) + figureHint.width(),
+                    std::max(hint.height(), figureHint.height())};
+        }
+        return hint;
+    }
+    QSize minimumSizeHint() const override { return {0, sizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent *) override
+    {
+        int x = 0;
+        for (LabeledValueText *figure : m_figures) {
+            const int room = width() - x;
+            const bool shown = room >= figure->minimumSizeHint().width();
+            figure->setVisible(shown);
+            if (shown)
+                figure->setGeometry(x, 0, std::min(room, figure->sizeHint().width()), height());
+            x = shown ? x + figure->width() + spacing : width();
+        }
+    }
+
+private:
+    QList<LabeledValueText *> m_figures;
+};
+
 } // namespace
 
 Palette::Color outcomePaletteColor(const ServiceRunRecord &record)
@@ -155,6 +202,8 @@ void ServiceRunHistoryRow::buildTopLine()
     outcomeLine->setSpacing(8);
     m_dateLabel = new StyledLabel(QString(), TextStyle::callout, QFont::DemiBold);
     m_dateLabel->setObjectName(QStringLiteral("runDate"));
+    // The line keeps its badges and chevron in the narrowest window; the time gives way.
+    m_dateLabel->setElideMode(Qt::ElideRight);
     m_outcomeBadge = new StatusBadge;
     m_outcomeBadge->setObjectName(QStringLiteral("outcomeBadge"));
     m_securityBadge = symbolText(QStringLiteral("hand.raised.fill"), QString(), Palette::Color::red, TextStyle::caption,
@@ -181,6 +230,8 @@ void ServiceRunHistoryRow::buildTopLine()
     secondLineLayout->setContentsMargins(0, 0, 0, 0);
     summaryColumn->addWidget(m_secondLineHost);
     summaryButton->addToRow(summary, 1);
+    // Narrower than its figures where the row is (a button would not be).
+    summaryButton->setSizePolicy(QSizePolicy::Preferred, summaryButton->sizePolicy().verticalPolicy());
     topLine->addWidget(summaryButton, 1, Qt::AlignTop);
 
     m_outputButton = new SquareSymbolButton(QStringLiteral("text.alignleft"), Palette::Color::slate, this);
@@ -292,11 +343,8 @@ void ServiceRunHistoryRow::refreshSummary(bool animated)
 
 QWidget *ServiceRunHistoryRow::buildFiguresLine()
 {
-    auto *line = new QWidget;
+    auto *line = new FiguresLine;
     line->setObjectName(QStringLiteral("figures"));
-    auto *row = new QHBoxLayout(line);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(10);
     const qint64 seconds = std::max<qint64>(0, m_record.startedAt.secsTo(m_record.endedAt));
     const QList<std::pair<QString, QString>> items {
         {QStringLiteral("PID"), m_record.pid ? QString::number(*m_record.pid) : emDash},
@@ -310,9 +358,8 @@ QWidget *ServiceRunHistoryRow::buildFiguresLine()
         item->setObjectName(caption);
         item->setTextFont(figuresFont);
         item->valueLabel()->setColor(ThemeColor::secondary());
-        row->addWidget(item);
+        line->addFigure(item);
     }
-    row->addStretch(1);
     return line;
 }
 

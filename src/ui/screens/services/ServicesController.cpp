@@ -8,7 +8,6 @@
 #include "profiles/ProtectedUnlockReason.h"
 #include "records/ServiceRunHistoryManager.h"
 #include "ui/components/Attempt.h"
-#include "ui/components/DisplayFormatting.h"
 #include "ui/components/NameRule.h"
 #include "ui/components/SearchRelevance.h"
 #include "ui/launch/ServiceLaunchFlow.h"
@@ -470,7 +469,8 @@ void ServicesController::requestForceKill(const ManagedService &service)
 
 QString ServicesController::forceTerminateMessage() const
 {
-    const QString name = m_confirmForceKill ? fitForAlert(m_confirmForceKill->name) : QStringLiteral("the service");
+    const QString name =
+        m_confirmForceKill ? NameRule::oneLine(m_confirmForceKill->name) : QStringLiteral("the service");
     return QStringLiteral("This will immediately kill ") + name
            + QStringLiteral(". This action requires explicit confirmation.");
 }

@@ -11,6 +11,7 @@
 #include "ui/screens/services/ServiceRunHistoryRowOutcome.h"
 #include "ui/screens/services/ServiceRunHistorySection.h"
 #include "ui/screens/services/ServiceRunOutputSheet.h"
+#include "ui/screens/services/ServicesView.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -138,6 +139,50 @@ TEST_F(ServiceDetailViewTest, TabFollowsThePageFromTheTitleRowToTheHistory)
     auto *output = view->findChild<ConsoleOutputView *>(QStringLiteral("liveOutput"));
     for (QWidget *part : {static_cast<QWidget *>(output), static_cast<QWidget *>(output->textView())})
         EXPECT_EQ(QAccessible::queryAccessibleInterface(part)->text(QAccessible::Name), QStringLiteral("Live Output"));
+}
+
+TEST_F(ServiceDetailViewTest, TabShowsEachControlWholeAndNeverShiftsThePageSideways)
+{
+    const ManagedService service = makeService(QStringLiteral("api"));
+    for (int minute = 0; minute < 3; ++minute)
+        history.insertRecord(makeRun(service.id, ServiceRunStopReason::exited, 0, minute));
+    QString output;
+    for (int line = 0; line < 40; ++line)
+        output += QStringLiteral("line %1\n").arg(line);
+    show(service, runtime(service, ServiceLifecycleState::stopped, std::nullopt, output));
+    // As wide as the Services screen leaves it in the narrowest main window
+    // (951 px), about as high as on an 800 × 600 screen.
+    view->resize(740 - ServicesView::sidebarWidth - 1, 470);
+    view->show();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    view->runHistorySection()->setExpanded(true);
+    auto *page = find<QScrollArea>("detailScrollArea");
+    const auto shown = [page](const QWidget *widget) {
+        return QRect(widget->mapTo(page->viewport(), QPoint(0, 0)), widget->size()) & page->viewport()->rect();
+    };
+    QWidget *console = find<ConsoleOutputView>("liveOutput")->textView();
+    auto *clearAll = find<QWidget>("clearAllButton");
+    auto *deleteRun = find<QWidget>("deleteButton", view->runHistorySection()->rows().constFirst());
+    // Until the rows show and the page has taken their width.
+    ASSERT_TRUE(waitUntil([&] {
+        return deleteRun->isVisible() && page->widget()->width() >= page->widget()->minimumSizeHint().width();
+    }));
+    find<QWidget>("editButton")->setFocus(Qt::TabFocusReason);
+    QList<QWidget *> reached;
+    while (reached.size() < 20 && !reached.contains(deleteRun)) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget *focused = reached.emplace_back(QApplication::focusWidget());
+        SCOPED_TRACE(focused->objectName().toStdString());
+        EXPECT_EQ(page->horizontalScrollBar()->value(), 0);
+        if (focused == console) {
+            EXPECT_GE(shown(console).height(), std::min(272, page->viewport()->height()));
+        } else if (focused == clearAll || focused == deleteRun) {
+            EXPECT_EQ(shown(focused).size(), focused->size());
+        }
+    }
+    EXPECT_TRUE(reached.contains(console) && reached.contains(clearAll) && reached.contains(deleteRun));
+    EXPECT_LE(page->widget()->minimumSizeHint().width(), page->viewport()->width());
 }
 
 TEST_F(ServiceDetailViewTest, ControlRowButtonsStandTenApartAtOneHeight)
@@ -335,13 +380,13 @@ TEST_F(ServiceDetailViewTest, RuntimeUpdatesKeepViewStateAndAnotherServiceResets
     QTest::qWait(ServiceDetailStyle::revealDurationMs + 100);
     QScrollBar *scroll = find<QScrollArea>("detailScrollArea")->verticalScrollBar();
     ASSERT_GT(scroll->maximum(), 200);
-    scroll->setValue(200);
     auto *text = find<ConsoleOutputView>("liveOutput")->textView();
     QTextCursor selection = text->textCursor();
     selection.setPosition(0);
     selection.setPosition(5, QTextCursor::KeepAnchor);
     text->setTextCursor(selection);
-    text->setFocus();
+    text->setFocus(); // which shows the whole console
+    scroll->setValue(200);
 
     ServiceRuntimeInfo tick =
         runtime(service, ServiceLifecycleState::running, 10, QStringLiteral("first\nsecond\nthird\n"));

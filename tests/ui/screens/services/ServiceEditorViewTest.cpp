@@ -8,6 +8,8 @@
 #include "ui/screens/services/ServicesController.h"
 
 #include <QAccessible>
+#include <QAbstractItemView>
+#include <QAccessibleTableInterface>
 #include <QComboBox>
 #include <QLabel>
 #include <QScreen>
@@ -220,16 +222,31 @@ TEST(PathPicker, AcceptingWithAFolderSelectedTakesTheFolderAndAFileTakesTheFile)
 TEST_F(ServiceEditorViewTest, TheSaveRowStaysOnScreenAndALongNameStaysInsideTheDeleteAlert)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QString profileName = QStringLiteral("Staging ") + QString(192, QLatin1Char('p'));
+    const EnvironmentProfile profile = saveProfile(profileName, {}, false);
+    ASSERT_TRUE(waitUntil([&] { return controller.profiles().size() == 1; }));
     const ManagedService service {
-        QUuid::createUuid(), QString(200, QLatin1Char('n')), QStringLiteral("echo"), false, std::nullopt, now, now};
+        QUuid::createUuid(), QString(200, QLatin1Char('n')), QStringLiteral("echo"), false, profile.id, now, now};
     auto view = editor(ServiceEditorMode::edit(service), service);
-    // However short the screen, the sheet fits it with its title bar, and the
-    // form scrolls above the buttons.
-    EXPECT_LE(view->minimumHeight(), view->screen()->availableGeometry().height() - 40);
-    EXPECT_LE(view->height(), view->screen()->availableGeometry().height() - 40);
+    // However small the screen (800 × 600 here), the sheet fits it with its
+    // title bar, and the form scrolls above the buttons.
+    const QRect screen = view->screen()->availableGeometry();
+    EXPECT_LE(view->minimumHeight(), screen.height() - 40);
+    EXPECT_LE(view->height(), screen.height() - 40);
+    EXPECT_LE(std::max(view->sizeHint().width(), view->width()), screen.width());
     ASSERT_TRUE(view->findChild<QScrollArea *>(QStringLiteral("editorScroll")));
     QPushButton *save = buttonNamed(*view, QStringLiteral("Save"));
     EXPECT_TRUE(view->rect().contains(QRect(save->mapTo(view.get(), QPoint()), save->size())));
+    // The profile's name is shortened only where it is drawn.
+    auto *picker = view->findChild<QComboBox *>(QStringLiteral("profilePicker"));
+    EXPECT_EQ(picker->currentText(), profileName);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(picker);
+    EXPECT_EQ(accessible->text(QAccessible::Value), profileName);
+    picker->showPopup();
+    EXPECT_LE(picker->view()->window()->width(), picker->width());
+    EXPECT_EQ(accessible->child(0)->tableInterface()->cellAt(picker->currentIndex(), 0)->text(QAccessible::Name),
+              profileName);
+    picker->hidePopup();
 
     QTest::mouseClick(buttonNamed(*view, QStringLiteral("Delete")), Qt::LeftButton);
     ASSERT_TRUE(view->openQuestion());
@@ -237,5 +254,5 @@ TEST_F(ServiceEditorViewTest, TheSaveRowStaysOnScreenAndALongNameStaysInsideTheD
     const auto *message = view->openQuestion()->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
     ASSERT_TRUE(message);
     EXPECT_LE(message->sizeHint().width(), message->width());
-    EXPECT_TRUE(message->text().contains(QStringLiteral("nnn…nnn")));
+    EXPECT_TRUE(message->text().contains(QStringLiteral("nnn…\u2060nnn")));
 }
