@@ -84,6 +84,12 @@ QString fitForAlert(const QString &message, int *widestRun)
         fitted += run;
         start = end;
     }
+    // However long a name, the alert's buttons stay on the screen: past a few
+    // lines the message keeps its start and its end, its own words and the
+    // question around the name.
+    constexpr int linesAllowed = 12;
+    if (!fitted.contains(u'\n') && metrics.horizontalAdvance(fitted) > widestAllowed * linesAllowed)
+        fitted = metrics.elidedText(fitted, Qt::ElideMiddle, widestAllowed * linesAllowed);
     if (widestRun)
         *widestRun = widest;
     return fitted;

@@ -15,8 +15,9 @@ QString formatOptionalDate(const std::optional<QDateTime> &date);
 // A message as an alert shows it: it wraps where a line may break, and each
 // run of text that cannot break (a name or key without spaces) wider than
 // 400 px of the application font is shortened in the middle, since it would
-// widen the alert until its end is cut. `widestRun`, when given, is set to
-// the width of the widest run of the result.
+// widen the alert until its end is cut; a message longer than twelve such
+// lines is shortened in the middle to them. `widestRun`, when given, is set
+// to the width of the widest run of the result.
 QString fitForAlert(const QString &message, int *widestRun = nullptr);
 
 // "1h 2m 5s", "1m 0s", "59s"; "Unavailable" when there is no duration or it
