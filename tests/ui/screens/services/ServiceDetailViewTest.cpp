@@ -210,7 +210,7 @@ TEST_F(ServiceDetailViewTest, LockFlagsChooseLayoutHeaderAndConfiguration)
     QTest::mouseClick(find<QPushButton>("configurationToggle"), Qt::LeftButton);
     EXPECT_TRUE(find<QWidget>("migrationCard")->isVisible());
     EXPECT_FALSE(find<QWidget>("configurationCard")->isVisible());
-    QTest::qWait(ServiceDetailStyle::revealDurationMs + 100);
+    ASSERT_TRUE(waitUntil([&] { return animationsSettled(*view); })); // the reveal
     QTest::mouseClick(find<QPushButton>("migrateButton"), Qt::LeftButton);
     EXPECT_EQ(unlocks, 1);
 }
@@ -275,7 +275,7 @@ TEST_F(ServiceDetailViewTest, UnbreakableTokensWrapAndNeverWidenTheView)
         show(service, runtime(service, ServiceLifecycleState::stopped));
         QTest::mouseClick(find<QPushButton>("configurationToggle"), Qt::LeftButton);
         ASSERT_TRUE(view->isConfigurationExpanded());
-        QTest::qWait(400); // the card's reveal
+        ASSERT_TRUE(waitUntil([&] { return animationsSettled(*view); })); // the card's reveal
         view->layout()->activate();
         EXPECT_LE(view->minimumSizeHint().width(), 740);
         EXPECT_EQ(view->width(), 760);
@@ -332,7 +332,7 @@ TEST_F(ServiceDetailViewTest, RuntimeUpdatesKeepViewStateAndAnotherServiceResets
     section->setExpanded(true);
     const QList<ServiceRunHistoryRow *> rows = section->rows();
     section->toggleRun(rows.first()->record().id);
-    QTest::qWait(ServiceDetailStyle::revealDurationMs + 100);
+    ASSERT_TRUE(waitUntil([&] { return animationsSettled(*view); })); // the reveal
     QScrollBar *scroll = find<QScrollArea>("detailScrollArea")->verticalScrollBar();
     ASSERT_GT(scroll->maximum(), 200);
     scroll->setValue(200);
@@ -417,7 +417,7 @@ TEST_F(ServiceDetailViewTest, ClearAllAsksFirstAndDeleteKeepsOtherRowsExpanded)
         section->toggleRun(run.id);
 
     QTest::mouseClick(find<QAbstractButton>("deleteButton", section->rows().at(1)), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return section->rows().size() == 2; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return section->rows().size() == 2; }));
     EXPECT_TRUE(section->rows().at(0)->isExpanded());
     EXPECT_TRUE(section->rows().at(1)->isExpanded());
     EXPECT_EQ(section->rows().at(1)->record().id, runs.at(2).id);
@@ -440,7 +440,7 @@ TEST_F(ServiceDetailViewTest, ClearAllAsksFirstAndDeleteKeepsOtherRowsExpanded)
         if (button->text() == QStringLiteral("Clear All"))
             button->click();
     }
-    ASSERT_TRUE(waitUntil([&] { return history.records(service.id).isEmpty(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return history.records(service.id).isEmpty(); }));
     EXPECT_TRUE(find<QWidget>("emptyCard")->isVisible());
     EXPECT_TRUE(find<QWidget>("countBadge")->isHidden());
     EXPECT_FALSE(clearAll->isVisible());
@@ -521,7 +521,7 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     // was read from the history file after it opened.
     const auto showsTheEnd = [this](ServiceRunOutputSheet &shown) {
         QScrollBar *bar = find<ConsoleOutputView>("console", &shown)->textView()->verticalScrollBar();
-        return waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, 2000);
+        return waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); });
     };
     EXPECT_TRUE(showsTheEnd(*sheet));
     ServiceRunRecord late = run;
@@ -537,7 +537,7 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     }
     EXPECT_EQ(QApplication::clipboard()->text(), run.output);
     QTest::mouseClick(find<QPushButton>("closeButton", sheet), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return section->outputSheet() == nullptr; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return section->outputSheet() == nullptr; }));
 
     // An output that lies in a file which no longer holds it says so instead.
     ServiceRunRecord gone = makeRun(service.id, ServiceRunStopReason::exited, 0);
@@ -546,7 +546,7 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     section->viewOutput(gone.id);
     ASSERT_NE(section->outputSheet(), nullptr);
     auto *failure = find<QLabel>("readFailure", section->outputSheet());
-    ASSERT_TRUE(waitUntil([&] { return failure->isVisible(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return failure->isVisible(); }));
     EXPECT_TRUE(failure->text().startsWith(QStringLiteral("The output couldn’t be read.")));
     EXPECT_FALSE(find<ConsoleOutputView>("console", section->outputSheet())->isVisible());
 }
@@ -564,12 +564,11 @@ TEST(CapsuleBadgeTransition, OnScreenItFadesInAndOutAndOffScreenItJumps)
     EXPECT_TRUE(badge->isVisible());
     badge->setShown(false);
     EXPECT_TRUE(badge->isVisible()) << "still fading out";
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return badge->isHidden(); }, ServiceDetailStyle::CapsuleBadge::disappearMs + 500));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return badge->isHidden(); }, 10000));
     // Shown again before a fade-out ends: it stays.
     badge->setShown(true);
     badge->setShown(false);
     badge->setShown(true);
-    QTest::qWait(ServiceDetailStyle::CapsuleBadge::disappearMs + 100);
+    ASSERT_TRUE(waitUntil([&] { return animationsSettled(host); }));
     EXPECT_TRUE(badge->isVisible());
 }
