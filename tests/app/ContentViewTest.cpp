@@ -12,6 +12,7 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QLayout>
 #include <QScreen>
 #include <QScrollArea>
 

@@ -220,8 +220,9 @@ TEST_F(ConsoleOutputViewTest, WholeNewTextsWhileFollowingLayOutOnlyTheEndUntilOu
     EXPECT_EQ(bar()->value(), bar()->maximum());
 
     // Cuts and appends keep working on the end alone.
-    const QString third = second.mid(51 * 10) + lines(7000, 10);
-    view->followOutput(third, 51 * 10);
+    constexpr qsizetype cut = qsizetype(51) * 10;
+    const QString third = second.mid(cut) + lines(7000, 10);
+    view->followOutput(third, cut);
     EXPECT_EQ(view->text(), third);
     EXPECT_TRUE(third.endsWith(shown(*view)));
 

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
