@@ -92,7 +92,8 @@ scratch_git tag -a v0.0.1 -m v0.0.1
 expect "lint --ci, nothing changed since the tag" PASS "no source changed since v0.0.1" bash scripts/lint.sh --ci
 
 # The folders a killed test run left go, those of a run still going on (this
-# shell's) stay; as root, whoever owns them.
+# shell's) stay; as root, whoever owns them. A test program started by another
+# names both: its own id decides.
 leftovers="$scratch/tmp"
 ended=$(sh -c 'echo $$')
 gone=() kept=("$leftovers/velmora-test-Ab3dE9" "$leftovers/other-$ended-Ab3dE9")
@@ -100,6 +101,8 @@ for prefix in velmora-session velmora-test tests_acceptance; do
   gone+=("$leftovers/$prefix-$ended-Ab3dE9")
   kept+=("$leftovers/$prefix-$$-Ab3dE9")
 done
+gone+=("$leftovers/velmora-test-$ended-of-$$-Ab3dE9")
+kept+=("$leftovers/velmora-test-$$-of-$ended-Ab3dE9")
 mkdir -p "${kept[@]}" "${gone[@]/%//inside}"
 [ "$(id -u)" -ne 0 ] || chown -R 65534:65534 "${gone[0]}" "${kept[2]}"
 bash scripts/remove-ended-test-folders.sh "$leftovers"

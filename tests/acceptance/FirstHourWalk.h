@@ -87,12 +87,12 @@ protected:
 
     // The one visible widget of type T, in any window, whose object name,
     // accessible name or text is `key`, once it shows; fails the test when
-    // none shows within a few seconds.
+    // none shows within ten seconds.
     template <typename T = QWidget>
     T &find(const QString &key, QWidget *within = nullptr) const
     {
         T *found = nullptr;
-        waitUntil([&] { return (found = findVisible<T>(key, within)) != nullptr; }, 3000);
+        waitUntil([&] { return (found = findVisible<T>(key, within)) != nullptr; });
         if (found)
             return *found;
         throw std::runtime_error("no visible widget \"" + key.toStdString() + "\"");

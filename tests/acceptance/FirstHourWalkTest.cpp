@@ -295,7 +295,7 @@ void FirstHourWalk::startWatchAndStop()
     while (run && !qobject_cast<ServiceRunHistoryRow *>(run))
         run = run->parentWidget();
     ASSERT_NE(run, nullptr);
-    QTest::qWait(400); // the section's reveal
+    ASSERT_TRUE(waitUntil([&] { return animationsSettled(detail); })); // the section's reveal
     for (QWidget *ancestor = run; ancestor; ancestor = ancestor->parentWidget()) {
         if (auto *area = qobject_cast<QScrollArea *>(ancestor))
             area->ensureWidgetVisible(run, 0, 24);

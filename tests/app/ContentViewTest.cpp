@@ -12,6 +12,7 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QLayout>
 #include <QScreen>
 #include <QScrollArea>
 
@@ -31,7 +32,7 @@ TEST_F(ContentViewTest, SplashStaysUntilStartUpAndItsDelayAreBothDone)
     await(app->bootstrap());
     QCoreApplication::processEvents();
     EXPECT_TRUE(present(view.splitView()).isHidden());
-    EXPECT_TRUE(waitUntil([&] { return present(view.splash()).isLogoVisible(); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return present(view.splash()).isLogoVisible(); }));
     EXPECT_EQ(present(view.splash()).logo()->accessibleName(), QStringLiteral("Velmora logo"));
     EXPECT_EQ(present(view.splash()).spinner()->accessibleName(), QStringLiteral("Starting Velmora"));
     const auto shownToAssistiveTechnology = [](QWidget *widget) {
@@ -47,7 +48,7 @@ TEST_F(ContentViewTest, SplashStaysUntilStartUpAndItsDelayAreBothDone)
     EXPECT_TRUE(shownToAssistiveTechnology(present(view.splash()).spinner()));
     EXPECT_TRUE(present(view.splitView()).isVisible());
     EXPECT_TRUE(present(view.splitView()).isEnabled());
-    EXPECT_TRUE(waitUntil([&] { return view.splash() == nullptr; }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return view.splash() == nullptr; }));
     EXPECT_EQ(present(view.splitView()).graphicsEffect(), nullptr);
 
     // A view made once ready never shows the splash.

@@ -57,7 +57,7 @@ struct VelmoraBinaryTest : ::testing::Test {
         sessionBus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
                                                          QStringLiteral("--print-address=1")});
         ASSERT_TRUE(sessionBus.waitForStarted(5000));
-        ASSERT_TRUE(waitUntil([&] { return sessionBus.canReadLine(); }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return sessionBus.canReadLine(); }, 20000));
         sessionBusAddress = QString::fromUtf8(sessionBus.readLine().trimmed());
         onA11yBus = a11y.connect(sessionBusAddress);
     }
@@ -634,7 +634,7 @@ TEST_F(VelmoraBinaryTest, KilledMidOutputTheNextStartLoadsEveryStore)
                     return text.contains("(yes)") && fields[2].toInt() == groups.first();
                 }).isEmpty();
     };
-    ASSERT_TRUE(waitUntil(floodRuns, 5000));
+    ASSERT_TRUE(waitUntil(floodRuns, 20000));
     // Some 200 MB through the terminal before the kill.
     QTest::qWait(2000);
     ASSERT_TRUE(floodRuns());

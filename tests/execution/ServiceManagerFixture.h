@@ -11,6 +11,8 @@
 
 #include <QDir>
 
+#include <chrono>
+
 #include <gtest/gtest.h>
 
 // Reaches into the manager where a test must stage what real runs produce
@@ -39,6 +41,10 @@ public:
         return !manager.m_pendingExits.contains(&handle);
     }
 };
+
+// What a busy machine may add to the waits of a stop sequence (a timer fires
+// late, a sweep of /proc or an exit takes longer) before a stop counts as slow.
+inline constexpr std::chrono::milliseconds busyMachineSlack {2000};
 
 // The fakes a test gives the managers: keyring, password prompt, master
 // key and terminal emulator.

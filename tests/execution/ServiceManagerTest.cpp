@@ -245,7 +245,9 @@ TEST_F(ServiceManagerTest, OutputChangesRebuildEveryPublishedOutput)
         QStringLiteral("chatty"),
         QStringLiteral("for i in $(seq 1 40); do seq 1 3000; sleep 0.02; done; echo end-of-output; sleep 30"));
     // A reader that takes only what each change added, and the whole text
-    // only when the output started over empty.
+    // only when it must: the output started over (empty after a stop, or with
+    // a cut text when a busy main thread let more than the limit gather) or a
+    // cut took more than the reader holds.
     QString console;
     ServiceOutputPublisher::Mark seen;
     int publications = 0;
@@ -257,8 +259,7 @@ TEST_F(ServiceManagerTest, OutputChangesRebuildEveryPublishedOutput)
         const std::optional<qsizetype> dropped = output.droppedSince(seen);
         seen = output.mark();
         if (!dropped) {
-            ASSERT_TRUE(output.text.isEmpty());
-            console.clear();
+            console = output.text;
             return;
         }
         ASSERT_LE(*dropped, console.size());

@@ -26,13 +26,19 @@ TEST(DescriptorLimit, TheProcessGetsTheHardLimitAndItsChildrenTheOriginalSoftOne
 
     int output[2];
     ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
+    // The child waits until the spawn has returned, with its limit set: its
+    // read ends when this side closes the gate.
+    int gate[2];
+    ASSERT_EQ(::pipe2(gate, O_CLOEXEC), 0);
     ProcessSpawnRequest request;
     request.program = "/bin/sh";
-    // The child waits for its limit to be set, as any program's start does.
-    request.arguments = {"sh", "-c", "sleep 0.2; ulimit -Sn"};
+    request.arguments = {"sh", "-c", "read -r _ <&3; ulimit -Sn"};
     request.standardOutput = output[1];
+    request.descriptor3 = gate[0];
     SpawnedProcess child = spawnProcess(request);
     ::close(output[1]);
+    ::close(gate[0]);
+    ::close(gate[1]);
     ASSERT_TRUE(child.started());
     QByteArray printed;
     char buffer[64];

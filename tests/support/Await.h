@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractAnimation>
 #include <QCoroFuture>
 #include <QCoroTask>
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 #include <QEventLoop>
 #include <QFuture>
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <stdexcept>
@@ -96,4 +98,15 @@ bool waitUntil(Condition condition, int timeoutMs = 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return true;
+}
+
+// Whether every animation below `root` has come to rest: what a test waits for
+// rather than an animation's length, whose last frame a busy machine delivers
+// late. One that loops for ever never rests, so it is not counted.
+inline bool animationsSettled(const QObject &root)
+{
+    const QList<QAbstractAnimation *> animations = root.findChildren<QAbstractAnimation *>();
+    return std::none_of(animations.cbegin(), animations.cend(), [](const QAbstractAnimation *animation) {
+        return animation->state() == QAbstractAnimation::Running && animation->loopCount() != -1;
+    });
 }

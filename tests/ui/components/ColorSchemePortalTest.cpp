@@ -56,11 +56,11 @@ TEST(ColorSchemePortal, FollowsTheDesktopSettingLive)
     bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &settings, QDBusConnection::ExportAllSlots);
     {
         ColorSchemePortal portal;
-        EXPECT_TRUE(QTest::qWaitFor([&] { return portal.prefersDark() == true; }, 2000)) << "read at start";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return portal.prefersDark() == true; }, 10000)) << "read at start";
         announceColorScheme(bus, 2);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return portal.prefersDark() == false; }, 2000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return portal.prefersDark() == false; }, 10000));
         announceColorScheme(bus, 0);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !portal.prefersDark().has_value(); }, 2000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !portal.prefersDark().has_value(); }, 10000));
     }
     bus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
     QDBusConnection::disconnectFromBus(QStringLiteral("fake-portal"));

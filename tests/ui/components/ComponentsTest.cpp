@@ -18,6 +18,7 @@
 
 #include "QtPrinters.h"
 
+#include <QAbstractAnimation>
 #include <QAccessible>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -34,6 +35,34 @@ namespace {
 struct ComponentsTest : ::testing::Test {
     void SetUp() override { ThemeManager::instance().apply(AppAppearanceMode::light); }
     void TearDown() override { ThemeManager::instance().apply(AppAppearanceMode::light); }
+};
+
+// While it lives, animations move only when the test steps it, so a check
+// between two frames does not depend on how busy the machine is.
+class SteppedAnimationClock : public QAnimationDriver {
+public:
+    SteppedAnimationClock() { install(); }
+    ~SteppedAnimationClock() override { uninstall(); }
+    SteppedAnimationClock(const SteppedAnimationClock &) = delete;
+    SteppedAnimationClock &operator=(const SteppedAnimationClock &) = delete;
+
+    qint64 elapsed() const override { return m_elapsed; }
+    void step(int ms)
+    {
+        m_elapsed += ms;
+        advance();
+    }
+
+protected:
+    // Each start of the animations counts from nought.
+    void start() override
+    {
+        m_elapsed = 0;
+        QAnimationDriver::start();
+    }
+
+private:
+    qint64 m_elapsed = 0;
 };
 
 QColor pixelAtCentre(QWidget &widget)
@@ -166,13 +195,19 @@ TEST_F(ComponentsTest, MetricCardCountsToANewFigureAndJumpsToAnyOtherText)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&card));
     auto *shown = card.findChild<QLabel *>(QStringLiteral("metricValue"));
     ASSERT_NE(shown, nullptr);
-    card.setValue(QStringLiteral("20.0%"));
-    EXPECT_EQ(card.value(), QStringLiteral("20.0%"));
-    QTest::qWait(NumericTextTransition::durationMs / 3);
-    const double between = NumericTextTransition::parse(shown->text()).value_or(NumericTextTransition::Figure {}).value;
-    EXPECT_GT(between, 10.0);
-    EXPECT_LT(between, 20.0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return shown->text() == QStringLiteral("20.0%"); }, 1000));
+    {
+        SteppedAnimationClock animations;
+        card.setValue(QStringLiteral("20.0%"));
+        EXPECT_EQ(card.value(), QStringLiteral("20.0%"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return animations.isRunning(); }));
+        animations.step(NumericTextTransition::durationMs / 3);
+        const double between =
+            NumericTextTransition::parse(shown->text()).value_or(NumericTextTransition::Figure {}).value;
+        EXPECT_GT(between, 10.0);
+        EXPECT_LT(between, 20.0);
+        animations.step(NumericTextTransition::durationMs);
+        EXPECT_EQ(shown->text(), QStringLiteral("20.0%"));
+    }
 
     card.setValue(QStringLiteral("—"));
     EXPECT_EQ(shown->text(), QStringLiteral("—"));
@@ -191,7 +226,7 @@ TEST_F(ComponentsTest, PressedStatusCardDimsAndShrinksThenSpringsBack)
     // Waits for the animation's end rather than its nominal length: a loaded
     // machine delivers the last frame late.
     const auto settlesAt = [&](double opacity, double scale) {
-        return QTest::qWaitFor([&] { return card.drawnOpacity() == opacity && card.drawnScale() == scale; }, 3000);
+        return QTest::qWaitFor([&] { return card.drawnOpacity() == opacity && card.drawnScale() == scale; }, 10000);
     };
     EXPECT_TRUE(settlesAt(0.78, 0.985)) << card.drawnOpacity() << " " << card.drawnScale();
     QTest::mouseRelease(&card, Qt::LeftButton, {}, QPoint(100, 35));
@@ -199,7 +234,7 @@ TEST_F(ComponentsTest, PressedStatusCardDimsAndShrinksThenSpringsBack)
     EXPECT_TRUE(settlesAt(1.0, 1.0)) << card.drawnOpacity() << " " << card.drawnScale();
     card.setCount(40);
     EXPECT_EQ(card.count(), 40);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return card.drawnCount() == 40; }, 1000)) << "counts up to the new value";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return card.drawnCount() == 40; }, 10000)) << "counts up to the new value";
 }
 
 TEST_F(ComponentsTest, SidebarRowFillRuleForegroundAndAccessibleValue)

@@ -7,6 +7,7 @@
 #include "QtPrinters.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTest>
@@ -60,7 +61,7 @@ struct ConsoleOutputViewTest : ::testing::Test {
     QScrollBar *bar() const { return view->textView()->verticalScrollBar(); }
     bool settlesAtEnd()
     {
-        return QTest::qWaitFor([&] { return bar()->maximum() > 0 && bar()->value() == bar()->maximum(); }, 2000);
+        return QTest::qWaitFor([&] { return bar()->maximum() > 0 && bar()->value() == bar()->maximum(); }, 10000);
     }
 
     std::unique_ptr<ConsoleOutputView> view;
@@ -219,13 +220,14 @@ TEST_F(ConsoleOutputViewTest, WholeNewTextsWhileFollowingLayOutOnlyTheEndUntilOu
     EXPECT_EQ(bar()->value(), bar()->maximum());
 
     // Cuts and appends keep working on the end alone.
-    const QString third = second.mid(51 * 10) + lines(7000, 10);
-    view->followOutput(third, 51 * 10);
+    constexpr qsizetype cut = qsizetype(51) * 10;
+    const QString third = second.mid(cut) + lines(7000, 10);
+    view->followOutput(third, cut);
     EXPECT_EQ(view->text(), third);
     EXPECT_TRUE(third.endsWith(shown(*view)));
 
     // Once output rests, the whole text is there and the end stays in view.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return view->isShowingWholeText(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view->isShowingWholeText(); }, 10000));
     EXPECT_EQ(shown(*view), third);
     EXPECT_TRUE(settlesAtEnd());
 
@@ -270,12 +272,14 @@ TEST_F(ConsoleOutputViewTest, UserScrollShowsTheScrollBarUntilItRests)
     EXPECT_FALSE(view->isScrollerVisible());
     QWheelEvent wheel(QPointF(100, 100), view->textView()->viewport()->mapToGlobal(QPointF(100, 100)), QPoint(),
                       QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QElapsedTimer rested;
+    rested.start();
     QApplication::sendEvent(view->textView()->viewport(), &wheel);
     EXPECT_GT(bar()->value(), 0);
     EXPECT_TRUE(view->isScrollerVisible());
-    QTest::qWait(ConsoleOutputView::scrollerHideDelayMs / 2);
-    EXPECT_TRUE(view->isScrollerVisible());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !view->isScrollerVisible(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view->isScrollerVisible(); }, 10000));
+    // Not before the pointer has rested for the delay (a coarse timer may be up to 5% early).
+    EXPECT_GE(rested.elapsed(), ConsoleOutputView::scrollerHideDelayMs * 95 / 100);
 }
 
 TEST_F(ConsoleOutputViewTest, ThePointerOverTheConsoleShowsTheScrollBarUntilItLeaves)
@@ -296,7 +300,7 @@ TEST_F(ConsoleOutputViewTest, ThePointerOverTheConsoleShowsTheScrollBarUntilItLe
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(view.get(), &leave);
     EXPECT_TRUE(view->isScrollerVisible());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !view->isScrollerVisible(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view->isScrollerVisible(); }, 10000));
 }
 
 TEST_F(ConsoleOutputViewTest, DestroyedWithAScrollAndAHidePending)

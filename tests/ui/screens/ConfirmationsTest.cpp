@@ -197,7 +197,7 @@ TEST_F(ConfirmationsTest, ReturnAndEscapeDestroyNothingAndOnlyTheDestructiveButt
             QTest::keyClick(box->focusWidget(), key);
             // Destruction can be asynchronous (a kill), so give a wrong one time to show.
             QTest::qWait(200);
-            EXPECT_TRUE(waitUntil([&] { return !box || !box->isVisibleTo(box->parentWidget()); }, 1000));
+            EXPECT_TRUE(waitUntil([&] { return !box || !box->isVisibleTo(box->parentWidget()); }));
             EXPECT_FALSE(confirmation.destroyed()) << "after key " << key;
         }
         if (confirmation.destructiveButton.isEmpty())

@@ -191,6 +191,7 @@ struct ContrastTest : ServiceManagerTest {
     {
         shown.show();
         QTest::qWait(250);
+        EXPECT_TRUE(waitUntil([&] { return animationsSettled(shown); })); // fills that fade in
         const QPixmap grab = shown.grab();
         checked = &shown;
         picture = grab.toImage().convertToFormat(QImage::Format_RGB32);

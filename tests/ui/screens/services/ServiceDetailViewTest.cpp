@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -255,7 +256,7 @@ TEST_F(ServiceDetailViewTest, LockFlagsChooseLayoutHeaderAndConfiguration)
     QTest::mouseClick(find<QPushButton>("configurationToggle"), Qt::LeftButton);
     EXPECT_TRUE(find<QWidget>("migrationCard")->isVisible());
     EXPECT_FALSE(find<QWidget>("configurationCard")->isVisible());
-    QTest::qWait(ServiceDetailStyle::revealDurationMs + 100);
+    ASSERT_TRUE(waitUntil([&] { return animationsSettled(*view); })); // the reveal
     QTest::mouseClick(find<QPushButton>("migrateButton"), Qt::LeftButton);
     EXPECT_EQ(unlocks, 1);
 }
@@ -320,7 +321,7 @@ TEST_F(ServiceDetailViewTest, UnbreakableTokensWrapAndNeverWidenTheView)
         show(service, runtime(service, ServiceLifecycleState::stopped));
         QTest::mouseClick(find<QPushButton>("configurationToggle"), Qt::LeftButton);
         ASSERT_TRUE(view->isConfigurationExpanded());
-        QTest::qWait(400); // the card's reveal
+        ASSERT_TRUE(waitUntil([&] { return animationsSettled(*view); })); // the card's reveal
         view->layout()->activate();
         EXPECT_LE(view->minimumSizeHint().width(), 740);
         EXPECT_EQ(view->width(), 760);
@@ -377,7 +378,7 @@ TEST_F(ServiceDetailViewTest, RuntimeUpdatesKeepViewStateAndAnotherServiceResets
     section->setExpanded(true);
     const QList<ServiceRunHistoryRow *> rows = section->rows();
     section->toggleRun(rows.first()->record().id);
-    QTest::qWait(ServiceDetailStyle::revealDurationMs + 100);
+    ASSERT_TRUE(waitUntil([&] { return animationsSettled(*view); })); // the reveal
     QScrollBar *scroll = find<QScrollArea>("detailScrollArea")->verticalScrollBar();
     ASSERT_GT(scroll->maximum(), 200);
     auto *text = find<ConsoleOutputView>("liveOutput")->textView();
@@ -462,7 +463,7 @@ TEST_F(ServiceDetailViewTest, ClearAllAsksFirstAndDeleteKeepsOtherRowsExpanded)
         section->toggleRun(run.id);
 
     QTest::mouseClick(find<QAbstractButton>("deleteButton", section->rows().at(1)), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return section->rows().size() == 2; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return section->rows().size() == 2; }));
     EXPECT_TRUE(section->rows().at(0)->isExpanded());
     EXPECT_TRUE(section->rows().at(1)->isExpanded());
     EXPECT_EQ(section->rows().at(1)->record().id, runs.at(2).id);
@@ -485,7 +486,7 @@ TEST_F(ServiceDetailViewTest, ClearAllAsksFirstAndDeleteKeepsOtherRowsExpanded)
         if (button->text() == QStringLiteral("Clear All"))
             button->click();
     }
-    ASSERT_TRUE(waitUntil([&] { return history.records(service.id).isEmpty(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return history.records(service.id).isEmpty(); }));
     EXPECT_TRUE(find<QWidget>("emptyCard")->isVisible());
     EXPECT_TRUE(find<QWidget>("countBadge")->isHidden());
     EXPECT_FALSE(clearAll->isVisible());
@@ -566,7 +567,7 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     // was read from the history file after it opened.
     const auto showsTheEnd = [this](ServiceRunOutputSheet &shown) {
         QScrollBar *bar = find<ConsoleOutputView>("console", &shown)->textView()->verticalScrollBar();
-        return waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, 2000);
+        return waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); });
     };
     EXPECT_TRUE(showsTheEnd(*sheet));
     ServiceRunRecord late = run;
@@ -582,7 +583,7 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     }
     EXPECT_EQ(QApplication::clipboard()->text(), run.output);
     QTest::mouseClick(find<QPushButton>("closeButton", sheet), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return section->outputSheet() == nullptr; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return section->outputSheet() == nullptr; }));
 
     // An output that lies in a file which no longer holds it says so instead.
     ServiceRunRecord gone = makeRun(service.id, ServiceRunStopReason::exited, 0);
@@ -591,7 +592,7 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     section->viewOutput(gone.id);
     ASSERT_NE(section->outputSheet(), nullptr);
     auto *failure = find<QLabel>("readFailure", section->outputSheet());
-    ASSERT_TRUE(waitUntil([&] { return failure->isVisible(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return failure->isVisible(); }));
     EXPECT_TRUE(failure->text().startsWith(QStringLiteral("The output couldn’t be read.")));
     EXPECT_FALSE(find<ConsoleOutputView>("console", section->outputSheet())->isVisible());
 }
@@ -609,12 +610,11 @@ TEST(CapsuleBadgeTransition, OnScreenItFadesInAndOutAndOffScreenItJumps)
     EXPECT_TRUE(badge->isVisible());
     badge->setShown(false);
     EXPECT_TRUE(badge->isVisible()) << "still fading out";
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return badge->isHidden(); }, ServiceDetailStyle::CapsuleBadge::disappearMs + 500));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return badge->isHidden(); }, 10000));
     // Shown again before a fade-out ends: it stays.
     badge->setShown(true);
     badge->setShown(false);
     badge->setShown(true);
-    QTest::qWait(ServiceDetailStyle::CapsuleBadge::disappearMs + 100);
+    ASSERT_TRUE(waitUntil([&] { return animationsSettled(host); }));
     EXPECT_TRUE(badge->isVisible());
 }

@@ -152,11 +152,11 @@ TEST_F(ServicesViewTest, ALockedServiceChosenBeforeTheScreenShowsAsksOnceAndRese
     view->selectService(api.id);
     EXPECT_TRUE(authenticator->prompts.isEmpty());
     view->show();
-    QTest::qWait(50);
+    EXPECT_TRUE(waitUntil([&] { return !authenticator->prompts.isEmpty(); }));
     EXPECT_EQ(authenticator->prompts.size(), 1);
     view->hide();
     view->show();
-    QTest::qWait(50);
+    EXPECT_TRUE(waitUntil([&] { return authenticator->prompts.size() >= 2; }));
     EXPECT_EQ(authenticator->prompts.size(), 2);
 
     // Leaving the service and choosing it again shows it from its initial state.
