@@ -78,14 +78,12 @@ TEST(RunScript, StopsBeforeInstallingOrBuildingWithoutAWritableDataFolderOrADisp
 {
     const QTemporaryDir tree;
     const SilentXDisplay silent;
-    ASSERT_FALSE(silent.display().isEmpty());
+    ASSERT_FALSE(silent.display.isEmpty());
     const QByteArray staleSocket = QFile::encodeName(tree.filePath(QStringLiteral("wayland-stale")));
-    {
-        const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_un address {AF_UNIX, {}};
-        qstrncpy(address.sun_path, staleSocket.constData(), sizeof address.sun_path);
-        ASSERT_EQ(::bind(socket.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
-    }
+    const UniqueFd bound(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)); // which never listens
+    sockaddr_un address {AF_UNIX, {}};
+    qstrncpy(address.sun_path, staleSocket.constData(), sizeof address.sun_path);
+    ASSERT_EQ(::bind(bound.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
     const QString installed = tree.filePath(QStringLiteral("installed")),
                   built = tree.filePath(QStringLiteral("built"));
     ASSERT_TRUE(QDir(tree.path()).mkpath(QStringLiteral("scripts")));
@@ -112,8 +110,8 @@ TEST(RunScript, StopsBeforeInstallingOrBuildingWithoutAWritableDataFolderOrADisp
         {tree.path(), ":299", "",
          "run.sh: Velmora can't open a window: no X server answers at DISPLAY \":299\", and WAYLAND_DISPLAY \"\" "
          "names no Wayland socket.\n"},
-        {tree.path(), silent.display(), "",
-         "run.sh: Velmora can't open a window: no X server answers at DISPLAY \"" + silent.display()
+        {tree.path(), silent.display, "",
+         "run.sh: Velmora can't open a window: no X server answers at DISPLAY \"" + silent.display
              + "\" (it said nothing for 5 s), and WAYLAND_DISPLAY \"\" names no Wayland socket.\n"},
         {tree.path(), "", "",
          "run.sh: Velmora can't open a window: no X server answers at DISPLAY \"\", and WAYLAND_DISPLAY \""

@@ -220,9 +220,8 @@ TEST_F(ConsoleOutputViewTest, WholeNewTextsWhileFollowingLayOutOnlyTheEndUntilOu
     EXPECT_EQ(bar()->value(), bar()->maximum());
 
     // Cuts and appends keep working on the end alone.
-    constexpr qsizetype cut = qsizetype(51) * 10;
-    const QString third = second.mid(cut) + lines(7000, 10);
-    view->followOutput(third, cut);
+    const QString third = second.mid(qsizetype(51) * 10) + lines(7000, 10);
+    view->followOutput(third, qsizetype(51) * 10);
     EXPECT_EQ(view->text(), third);
     EXPECT_TRUE(third.endsWith(shown(*view)));
 

@@ -46,7 +46,7 @@ void sendKey(Qt::Key key, bool down, ulong time)
 
 struct Sheet {
     std::function<std::unique_ptr<QWidget>()> make;
-    const char *defaultButton; // its text; pressed by Return where no button has the focus
+    const char *defaultButton = nullptr; // its text; pressed by Return where no button has the focus
 };
 
 struct ReturnKeyTest : ServiceManagerTest {
@@ -139,39 +139,34 @@ TEST_F(ReturnKeyTest, AHeldKeyClicksTheFocusedButtonOnceWhateverQtFlags)
     const ManagedService api = addService(QStringLiteral("api"), QStringLiteral("sleep 30"));
     const CommandThreatReviewRequest review {api.id, api.name, SudoLaunchAction::start,
                                              CommandThreatScanner::assess(QStringLiteral("chmod 777 f"))};
-    const auto detail = [&]() -> std::unique_ptr<QWidget> {
-        auto view = std::make_unique<ServiceDetailView>(servicesController);
-        view->setService(api);
-        view->setRuntime(ServiceRuntimeInfo::fresh(api.id));
-        return view;
-    };
-    const auto editor = [&]() -> std::unique_ptr<QWidget> {
-        auto view = std::make_unique<ServiceEditorView>(ServiceEditorMode::edit(api), api, servicesController);
-        // Save takes another press once a save has its answer (failed: the sheet stays) and the focus is back.
-        QObject::connect(view.get(), &ServiceEditorView::saveRequested, view.get(), [view = view.get()] {
-            view->saveFinished(false);
-            view->findChild<QWidget *>(QStringLiteral("saveButton"))->setFocus();
-        });
-        return view;
-    };
-    const std::pair<std::function<std::unique_ptr<QWidget>()>, const char *> buttons[] {
-        {[&] { return std::make_unique<CommandThreatReviewView>(review); }, "cancelButton"},
-        {detail, "startButton"},
-        {editor, "saveButton"}};
+    const std::pair<Sheet, const char *> buttons[] {
+        {{[&] { return std::make_unique<CommandThreatReviewView>(review); }}, "cancelButton"},
+        {{[&] {
+             auto view = std::make_unique<ServiceDetailView>(servicesController);
+             view->setService(api);
+             return view;
+         }},
+         "startButton"},
+        {{[&] {
+             auto view = std::make_unique<ServiceEditorView>(ServiceEditorMode::edit(api), api, servicesController);
+             // Save takes another press once a save has its answer (failed: the sheet stays) and the focus is back.
+             QObject::connect(view.get(), &ServiceEditorView::saveRequested, view.get(), [view = view.get()] {
+                 view->saveFinished(false);
+                 view->findChild<QWidget *>(QStringLiteral("saveButton"))->setFocus();
+             });
+             return view;
+         }},
+         "saveButton"}};
     // Down or up at a time in ms, then the clicks.
     const std::pair<std::vector<std::pair<bool, ulong>>, int> holds[] {
         {{{true, 1}, {false, 500}, {true, 500}, {false, 530}, {true, 530}, {false, 700}}, 1},
         {{{true, 1}, {true, 500}, {true, 530}, {false, 700}}, 1},
         {{{true, 1}, {false, 100}, {true, 300}, {false, 400}}, 2}};
     ulong start = 0;
-    for (const auto &[make, name] : buttons) {
-        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+    for (const auto &[sheet, name] : buttons)
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
             for (const auto &[events, clicks] : holds) {
-                const std::unique_ptr<QWidget> window = make();
-                window->show();
-                window->activateWindow();
-                ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-                QCoreApplication::processEvents(); // where a sheet's initial focus goes
+                const std::unique_ptr<QWidget> window = opened(sheet);
                 auto *button = window->findChild<QAbstractButton *>(QString::fromLatin1(name));
                 button->setFocus();
                 const QSignalSpy clicked(button, &QAbstractButton::clicked);
@@ -180,6 +175,4 @@ TEST_F(ReturnKeyTest, AHeldKeyClicksTheFocusedButtonOnceWhateverQtFlags)
                 start += 1000;
                 EXPECT_EQ(clicked.count(), clicks) << name << " " << QTest::toString(key) << " " << events.size();
             }
-        }
-    }
 }

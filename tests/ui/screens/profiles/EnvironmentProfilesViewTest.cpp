@@ -1,11 +1,8 @@
 #include "ProfilesFixture.h"
-#include "../ScreenReader.h"
 
 #include "platform/KeychainError.h"
 #include "ui/components/KeychainAccessBanner.h"
-#include "ui/components/MacTextField.h"
 #include "ui/screens/profiles/EnvironmentProfilesView.h"
-#include "ui/screens/profiles/ProfileEditorVariableRow.h"
 #include "ui/screens/profiles/ProfileEditorView.h"
 #include "ui/screens/profiles/ProfilesController.h"
 #include "ui/screens/profiles/ProfilesListModel.h"
@@ -17,7 +14,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QToolButton>
 
 namespace {
 
@@ -116,49 +112,6 @@ TEST_F(EnvironmentProfilesViewTest, ACancelledPromptWhileSavingANewProtectedProf
     EXPECT_TRUE(std::any_of(manager.profiles().cbegin(), manager.profiles().cend(), [](const EnvironmentProfile &p) {
         return p.name == QStringLiteral("Staging 🚀") && p.isProtected;
     }));
-}
-
-TEST_F(EnvironmentProfilesViewTest, ASecretSwitchedOnAnyWayIsSavedToTheKeyringAlone)
-{
-    const std::pair<const char *, std::function<void(QToolButton *)>> ways[] {
-        {"toggle", [](QToolButton *toggle) { toggle->toggle(); }},
-        {"setChecked", [](QToolButton *toggle) { toggle->setChecked(true); }},
-        {"click", [](QToolButton *toggle) { QTest::mouseClick(toggle, Qt::LeftButton); }},
-        {"Toggle action", toggleAsAScreenReader},
-    };
-    auto view = show();
-    for (const auto &[way, switchOn] : ways) {
-        SCOPED_TRACE(way);
-        const QString name = QStringLiteral("Vault ") + QLatin1String(way);
-        const qsizetype before = secrets->items().size();
-        const QString value = QStringLiteral("s3cret-%1").arg(before);
-        view->controller().createProfile();
-        ASSERT_TRUE(waitUntil([&] { return view->editor() != nullptr; }));
-        QPointer<ProfileEditorView> editor = view->editor();
-        editor->findChild<QLineEdit *>(QStringLiteral("nameField"))->setText(name);
-        editor->findChild<QPushButton *>(QStringLiteral("addVariableButton"))->click();
-        auto *row = editor->findChild<ProfileEditorVariableRow *>();
-        row->keyField()->setText(QStringLiteral("TOKEN"));
-        row->valueField()->setText(value);
-        switchOn(row->secretToggle());
-        EXPECT_TRUE(row->secretToggle()->isChecked());
-        EXPECT_EQ(row->secretToggle()->accessibleName(), QStringLiteral("Secret"));
-        EXPECT_EQ(row->valueField()->echoMode(), QLineEdit::Password);
-        editor->save();
-        ASSERT_TRUE(waitUntil([&] { return editor.isNull(); })); // closed, and gone before the next opens
-        const auto saved = std::find_if(manager.profiles().cbegin(), manager.profiles().cend(),
-                                        [&](const EnvironmentProfile &profile) { return profile.name == name; });
-        ASSERT_NE(saved, manager.profiles().cend());
-        EXPECT_TRUE(saved->variables.value(0).isSecret);
-        QFile file(applicationSupportDirectory() + QStringLiteral("/environments.json"));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_FALSE(file.readAll().contains(value.toUtf8()));
-        // One new keyring item: the value's.
-        EXPECT_EQ(secrets->items().size(), before + 1);
-        EXPECT_EQ(secrets->items().value(
-                      EnvironmentProfilesRepository::secretAccount(saved->id, saved->variables.value(0).id)),
-                  value);
-    }
 }
 
 TEST_F(EnvironmentProfilesViewTest, AnAssistiveTechnologySelectsAProfileAndTheSearchNeverChangesTheSelection)

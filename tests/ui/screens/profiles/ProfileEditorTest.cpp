@@ -190,7 +190,7 @@ TEST_F(ProfileEditorViewTest, CreateModeHasNoDeleteAndSaveFollowsTheName)
     EXPECT_FALSE(editor->isVisible());
 }
 
-TEST_F(ProfileEditorViewTest, NameKeyAndValueSetByAScreenReaderCountAsTyped)
+TEST_F(ProfileEditorViewTest, FieldsAndSwitchesSetByAScreenReaderCountAsTypedAndClicked)
 {
     auto editor = open(ProfileEditorMode::create());
     setTextAsAScreenReader(editor->findChild<QLineEdit *>(QStringLiteral("nameField")), QStringLiteral("Staging"));
@@ -198,9 +198,15 @@ TEST_F(ProfileEditorViewTest, NameKeyAndValueSetByAScreenReaderCountAsTyped)
     auto *row = editor->findChild<ProfileEditorVariableRow *>();
     setTextAsAScreenReader(row->keyField(), QStringLiteral("MODE"));
     setTextAsAScreenReader(row->valueField(), QStringLiteral("staging"));
+    toggleAsAScreenReader(row->secretToggle());
+    toggleAsAScreenReader(editor->findChild<QCheckBox *>(QStringLiteral("protectedToggle")));
+    EXPECT_EQ(row->secretToggle()->accessibleName(), QStringLiteral("Secret"));
+    EXPECT_EQ(row->valueField()->echoMode(), QLineEdit::Password);
     QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("saveButton")), Qt::LeftButton);
     ASSERT_EQ(saved.size(), 1);
     EXPECT_EQ(saved.first().variables.value(0).value, QStringLiteral("staging"));
+    EXPECT_TRUE(saved.first().variables.value(0).isSecret);
+    EXPECT_TRUE(saved.first().isProtected);
 }
 
 TEST_F(ProfileEditorViewTest, VariableAndProfileDeletionAskFirst)
