@@ -25,14 +25,6 @@ namespace {
 
 constexpr char starterVariable[] = "VELMORA_TEST_STARTED_BY";
 
-// The test program that started this one, or 0. Read before this program
-// puts its own id there for its children.
-qint64 starter()
-{
-    static const qint64 pid = qEnvironmentVariableIntValue(starterVariable);
-    return pid;
-}
-
 std::unique_ptr<QTemporaryDir> &temporaryHome()
 {
     static std::unique_ptr<QTemporaryDir> folder;
@@ -72,8 +64,10 @@ class FreshHomePerTest : public ::testing::EmptyTestEventListener {
 
 void isolateHome()
 {
+    // The test program that started this one, if any, read before isolateHomePerTest puts this one's id there.
+    static const qint64 starter = qEnvironmentVariableIntValue(starterVariable);
     auto &folder = temporaryHome();
-    const QString of = starter() > 0 ? QStringLiteral("-of-%1").arg(starter()) : QString();
+    const QString of = starter > 0 ? QStringLiteral("-of-%1").arg(starter) : QString();
     folder = std::make_unique<QTemporaryDir>(
         QStringLiteral("%1/velmora-test-%2%3-XXXXXX").arg(QDir::tempPath(), QString::number(::getpid()), of));
     static UniqueFd lock;
@@ -91,7 +85,6 @@ void isolateHome()
 
 void isolateHomePerTest()
 {
-    (void)starter();
     qputenv(starterVariable, QByteArray::number(::getpid()));
     ::testing::UnitTest::GetInstance()->listeners().Append(new FreshHomePerTest);
 }

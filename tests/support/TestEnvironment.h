@@ -9,7 +9,7 @@ namespace TestEnvironment {
 void isolateHome();
 // Gives each test case a fresh home, and so its own data folder, and the
 // environment the program started with, as it starts: a program run whole
-// then behaves as when ctest runs one case per process.
+// then behaves as when ctest runs one case per process. After isolateHome.
 void isolateHomePerTest();
 QString home();
 QString dataFolder(); // the application's data folder inside the temporary home
