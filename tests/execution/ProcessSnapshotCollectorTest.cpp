@@ -12,7 +12,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <unistd.h>
 
 extern char **environ;
 

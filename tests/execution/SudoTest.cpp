@@ -365,16 +365,14 @@ TEST(Sudo, AWrapperOfEitherShellStartsTheCommandWithThePlainLaunchsEnvironment)
     const QByteArray unassignable[] = {"A;touch x;B", "dotted.name", "with-dash", "1digit", "sp ace"};
     for (const QByteArray &name : unassignable)
         ::setenv(name.constData(), "from the application", 1);
-    QMap<QString, QString> profile;
-    for (const char *name : {"SHELLOPTS", "BASHOPTS", "PPID",     "UID",         "EUID",         "LINENO",
-                             "_",         "IFS",      "PS4",      "ENV",         "BASH_ENV",     "SHLVL",
-                             "PWD",       "OLDPWD",   "OPTARG",   "GROUPS",      "BASHPID",      "RANDOM",
-                             "SECONDS",   "FUNCNAME", "HISTFILE", "BASH_ARGV0",  "BASH_VERSION", "POSIXLY_CORRECT",
-                             "CDPATH",    "MAIL",     "TMOUT",    "HOSTNAME",    "LC_ALL",       "TERM",
-                             "SHELL",     "USER",     "LOGNAME",  "EPOCHSECONDS"})
-        profile.insert(QString::fromLatin1(name), QStringLiteral("it's \"$HOME\" `x`; ") + QLatin1String(name));
-    profile.insert(QStringLiteral("SHELLOPTS"), QStringLiteral("xtrace"));
-    profile.insert(QStringLiteral("OPTIND"), QStringLiteral("7")); // anything else ends dash
+    QMap<QString, QString> profile {{QStringLiteral("SHELLOPTS"), QStringLiteral("xtrace")},
+                                    {QStringLiteral("OPTIND"), QStringLiteral("7")}}; // any other OPTIND ends dash
+    for (const QString &name : QStringLiteral("BASHOPTS PPID UID EUID LINENO _ IFS PS4 ENV BASH_ENV SHLVL PWD OLDPWD "
+                                              "OPTARG GROUPS BASHPID RANDOM SECONDS FUNCNAME HISTFILE BASH_ARGV0 "
+                                              "BASH_VERSION POSIXLY_CORRECT CDPATH MAIL TMOUT HOSTNAME LC_ALL TERM "
+                                              "SHELL USER LOGNAME EPOCHSECONDS")
+                                   .split(QLatin1Char(' ')))
+        profile.insert(name, QStringLiteral("it's \"$HOME\" `x`; ") + name);
     const QString command = QStringLiteral("/bin/cat /proc/$$/environ > ") + shellQuoted(noted);
     const SudoLaunch launch =
         makeSudoLaunchConfiguration(QStringLiteral("/bin/sh"), command, QStringLiteral("[P] "), profile, {}, sudo);

@@ -26,8 +26,7 @@ TEST(DescriptorLimit, TheProcessGetsTheHardLimitAndItsChildrenTheOriginalSoftOne
 
     int output[2];
     ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
-    // The child waits until the spawn has returned, with its limit set: its
-    // read ends when this side closes the gate.
+    // The child waits for the gate to close, once the spawn has returned with its limit set.
     int gate[2];
     ASSERT_EQ(::pipe2(gate, O_CLOEXEC), 0);
     ProcessSpawnRequest request;

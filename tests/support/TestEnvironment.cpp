@@ -25,72 +25,21 @@ namespace {
 
 constexpr char starterVariable[] = "VELMORA_TEST_STARTED_BY";
 
-// The test program that started this one, or 0. Read before this program
-// puts its own id there for its children.
-qint64 starter()
+std::unique_ptr<QTemporaryDir> &temporaryHome()
 {
-    static const qint64 pid = qEnvironmentVariableIntValue(starterVariable);
-    return pid;
+    static std::unique_ptr<QTemporaryDir> folder;
+    return folder;
 }
 
-UniqueFd openFolder(const QString &path)
+QStringList homesMade; // to check at the end that none is left
+
+// A folder locked while the descriptor is open, or none when another process
+// holds it. A home is locked for as long as its process lives: the lock goes
+// with the process, however it ends, and unlike its id it is never another's.
+UniqueFd lockedFolder(const QString &path, int operation)
 {
-    return UniqueFd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-}
-
-// A home, locked for as long as this process lives: the lock goes with the
-// process, however it ends, and unlike its id it is never another's.
-struct Home {
-    explicit Home(const QString &folderTemplate)
-        : folder(folderTemplate),
-          lock(openFolder(folder.path()))
-    {
-        if (lock.isValid())
-            (void)::flock(lock.get(), LOCK_EX);
-    }
-
-    QTemporaryDir folder;
-    UniqueFd lock;
-};
-
-std::unique_ptr<Home> &temporaryHome()
-{
-    static std::unique_ptr<Home> home;
-    return home;
-}
-
-// Every home this process made, to check at its end that none is left.
-QStringList &homesMade()
-{
-    static QStringList made;
-    return made;
-}
-
-QString homeTemplate()
-{
-    QString name = QStringLiteral("velmora-test-%1").arg(::getpid());
-    if (starter() > 0)
-        name += QStringLiteral("-of-%1").arg(starter());
-    return QDir::tempPath() + QLatin1Char('/') + name + QStringLiteral("-XXXXXX");
-}
-
-// The homes of the test programs this one started.
-QStringList childHomes()
-{
-    const QDir temporary(QDir::tempPath());
-    QStringList homes;
-    const QStringList names = temporary.entryList({QStringLiteral("velmora-test-*-of-%1-*").arg(::getpid())},
-                                                  QDir::Dirs | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot);
-    for (const QString &name : names)
-        homes.append(temporary.filePath(name));
-    return homes;
-}
-
-// Whether a process still holds the home, or this one cannot tell.
-bool inUse(const QString &home)
-{
-    const UniqueFd folder = openFolder(home);
-    return !folder.isValid() || ::flock(folder.get(), LOCK_EX | LOCK_NB) != 0;
+    UniqueFd folder(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return folder.isValid() && ::flock(folder.get(), operation) == 0 ? std::move(folder) : UniqueFd();
 }
 
 // Each case starts from the environment its program started with (a case may change PATH), in a home of its own.
@@ -115,14 +64,19 @@ class FreshHomePerTest : public ::testing::EmptyTestEventListener {
 
 void isolateHome()
 {
-    auto &home = temporaryHome();
-    home = std::make_unique<Home>(homeTemplate());
-    const QString path = home->folder.path();
-    homesMade().append(path);
-    const QByteArray root = path.toUtf8();
-    QDir(path).mkpath(QStringLiteral(".local/share"));
-    QDir(path).mkpath(QStringLiteral(".config"));
-    QDir(path).mkpath(QStringLiteral(".cache"));
+    // The test program that started this one, if any, read before isolateHomePerTest puts this one's id there.
+    static const qint64 starter = qEnvironmentVariableIntValue(starterVariable);
+    auto &folder = temporaryHome();
+    const QString of = starter > 0 ? QStringLiteral("-of-%1").arg(starter) : QString();
+    folder = std::make_unique<QTemporaryDir>(
+        QStringLiteral("%1/velmora-test-%2%3-XXXXXX").arg(QDir::tempPath(), QString::number(::getpid()), of));
+    static UniqueFd lock;
+    lock = lockedFolder(folder->path(), LOCK_EX);
+    homesMade.append(folder->path());
+    const QByteArray root = folder->path().toUtf8();
+    QDir(folder->path()).mkpath(QStringLiteral(".local/share"));
+    QDir(folder->path()).mkpath(QStringLiteral(".config"));
+    QDir(folder->path()).mkpath(QStringLiteral(".cache"));
     ::setenv("HOME", root.constData(), 1);
     ::setenv("XDG_DATA_HOME", (root + "/.local/share").constData(), 1);
     ::setenv("XDG_CONFIG_HOME", (root + "/.config").constData(), 1);
@@ -131,14 +85,13 @@ void isolateHome()
 
 void isolateHomePerTest()
 {
-    (void)starter();
     qputenv(starterVariable, QByteArray::number(::getpid()));
     ::testing::UnitTest::GetInstance()->listeners().Append(new FreshHomePerTest);
 }
 
 QString home()
 {
-    return temporaryHome()->folder.path();
+    return temporaryHome()->path();
 }
 
 QString dataFolder()
@@ -152,29 +105,28 @@ QString temporaryFolderTemplate(const QString &prefix)
            + QStringLiteral("-XXXXXX");
 }
 
-void removeEndedChildHomes()
+QStringList removeEndedChildHomes()
 {
-    for (const QString &home : childHomes()) {
-        if (!inUse(home))
-            QDir(home).removeRecursively();
+    const QDir temporary(QDir::tempPath());
+    QStringList left;
+    for (const QString &name :
+         temporary.entryList({QStringLiteral("velmora-test-*-of-%1-*").arg(::getpid())},
+                             QDir::Dirs | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot)) {
+        const QString home = temporary.filePath(name);
+        if (!lockedFolder(home, LOCK_EX | LOCK_NB).isValid() || !QDir(home).removeRecursively())
+            left.append(home);
     }
+    return left;
 }
 
 int finish(int status)
 {
     temporaryHome().reset();
-    removeEndedChildHomes();
-    QStringList left = childHomes();
-    for (const QString &home : std::as_const(homesMade())) {
-        if (QFileInfo::exists(home))
-            left.append(home);
-    }
-    if (left.isEmpty())
-        return status;
-    std::fprintf(stderr, "Test homes left behind:\n");
+    QStringList left = removeEndedChildHomes() + homesMade;
+    left.removeIf([](const QString &home) { return !QFileInfo::exists(home); });
     for (const QString &home : std::as_const(left))
-        std::fprintf(stderr, "  %s\n", qPrintable(home));
-    return status != 0 ? status : 1;
+        std::fprintf(stderr, "Test home left behind: %s\n", qPrintable(home));
+    return left.isEmpty() || status != 0 ? status : 1;
 }
 
 } // namespace TestEnvironment

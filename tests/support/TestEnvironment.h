@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include <QStringList>
 
 namespace TestEnvironment {
 
@@ -9,7 +9,7 @@ namespace TestEnvironment {
 void isolateHome();
 // Gives each test case a fresh home, and so its own data folder, and the
 // environment the program started with, as it starts: a program run whole
-// then behaves as when ctest runs one case per process.
+// then behaves as when ctest runs one case per process. After isolateHome.
 void isolateHomePerTest();
 QString home();
 QString dataFolder(); // the application's data folder inside the temporary home
@@ -19,14 +19,12 @@ QString dataFolder(); // the application's data folder inside the temporary home
 // use (scripts/remove-ended-test-folders.sh).
 QString temporaryFolderTemplate(const QString &prefix);
 
-// A test program that starts itself (or another test program) as a child
-// leaves the child's home behind when the child ends by a signal or _Exit.
-// Such a child names its homes after the program that started it and holds
-// them locked while it runs; its starter removes those no child holds any
-// more after each test case, and once more at its end.
-void removeEndedChildHomes();
-// The end of a test program: removes its own home and its children's, and
-// turns `status` into a failure, naming them, when any of them is left.
+// A test program started by another (which a signal or _Exit may end) names
+// its homes after its starter and holds them locked while it runs; the
+// starter removes those no child holds after each case, and returns the rest.
+QStringList removeEndedChildHomes();
+// At a test program's end: removes its homes and its children's, and fails
+// naming any that is left.
 int finish(int status);
 
 } // namespace TestEnvironment
