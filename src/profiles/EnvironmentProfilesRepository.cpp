@@ -422,18 +422,17 @@ void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &rec
     QSet<QString> namedVariables;
     const bool profileKnown = collectOwnedSecrets(records, profileId, key, owned);
     // A sealed record, or one without its payload, does not tell what it owns.
+    // Another profile's items are spared by variable, whatever their generation.
     QSet<QUuid> unknown;
     for (const Record &record : records) {
         if (record.isProtected || !record.clearPayload) {
             unknown.insert(record.id);
             continue;
         }
-        for (const EnvironmentVariable &variable : record.clearPayload->variables) {
-            if (variable.isSecret)
-                owned.insert(secretAccount(record.id, variable.id, variable.secretGeneration));
-            if (record.id != profileId)
-                namedVariables.insert(secretAccount(record.id, variable.id));
-        }
+        if (record.id == profileId)
+            continue;
+        for (const EnvironmentVariable &variable : record.clearPayload->variables)
+            namedVariables.insert(secretAccount(record.id, variable.id));
     }
     deleteUnownedSecrets(owned, namedVariables, [&](const QUuid &candidate) {
         return (profileKnown && candidate == profileId) || !unknown.contains(candidate);
