@@ -247,10 +247,13 @@ void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std
         std::optional<KeychainError> readFailure;
         try {
             std::optional<QString> stored = m_secretStore->readSecret(account);
-            if (stored)
+            if (stored) {
                 variable.value = std::move(*stored);
-            else
+                m_missingSecretAccounts.remove(account);
+            } else if (!m_missingSecretAccounts.contains(account)) {
+                m_missingSecretAccounts.insert(account);
                 missing.append({account, profile.name, variable.key});
+            }
             m_unavailableSecretAccounts.remove(account);
             continue;
         } catch (const KeychainError &error) {
@@ -268,7 +271,9 @@ void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std
 void EnvironmentProfilesRepository::logMissingSecrets(const QList<MissingSecret> &missing)
 {
     // An emptied secret has no item either; only one whose variable still has
-    // an item somewhere has lost its value.
+    // an item somewhere has lost its value. Each is looked for once (see
+    // m_missingSecretAccounts), so the keyring is listed again only when
+    // another item goes missing.
     if (missing.isEmpty())
         return;
     QSet<QString> variablesWithItems;
@@ -417,18 +422,17 @@ void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &rec
     QSet<QString> namedVariables;
     const bool profileKnown = collectOwnedSecrets(records, profileId, key, owned);
     // A sealed record, or one without its payload, does not tell what it owns.
+    // Another profile's items are spared by variable, whatever their generation.
     QSet<QUuid> unknown;
     for (const Record &record : records) {
         if (record.isProtected || !record.clearPayload) {
             unknown.insert(record.id);
             continue;
         }
-        for (const EnvironmentVariable &variable : record.clearPayload->variables) {
-            if (variable.isSecret)
-                owned.insert(secretAccount(record.id, variable.id, variable.secretGeneration));
-            if (record.id != profileId)
-                namedVariables.insert(secretAccount(record.id, variable.id));
-        }
+        if (record.id == profileId)
+            continue;
+        for (const EnvironmentVariable &variable : record.clearPayload->variables)
+            namedVariables.insert(secretAccount(record.id, variable.id));
     }
     deleteUnownedSecrets(owned, namedVariables, [&](const QUuid &candidate) {
         return (profileKnown && candidate == profileId) || !unknown.contains(candidate);

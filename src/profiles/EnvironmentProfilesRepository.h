@@ -108,6 +108,8 @@ private:
 
     QList<EnvironmentVariable> storedVariables(const PersistedEnvironmentProfileRecord &record,
                                                const std::optional<ProtectedPayloadCrypto> &key);
+    // Adds to `missing` each secret whose item the keyring lacks and that was
+    // not missing already at the last read of it.
     void fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure, QList<MissingSecret> &missing);
     // Logs each missing secret of which the keyring holds another item: the
     // file points elsewhere than the value, which is not an emptied secret.
@@ -155,5 +157,9 @@ private:
     // because the keyring could not be read, so a save that finds them empty
     // must not take that for the person clearing them.
     QSet<QString> m_unavailableSecretAccounts;
+    // Accounts a read found without an item, since that read. An emptied
+    // secret stays so for good: a profile that has one would otherwise list
+    // the whole keyring at every load and save to tell it from a lost item.
+    QSet<QString> m_missingSecretAccounts;
     SerialExecutor m_executor;
 };
