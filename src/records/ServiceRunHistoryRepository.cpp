@@ -4,6 +4,7 @@
 #include "records/FileStoreError.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
@@ -345,10 +346,13 @@ void ServiceRunHistoryRepository::requireNoneKeptAside(const std::optional<FileS
     if (!editFailed || keptAsideGone)
         return;
     // The side file kept what it held: success only when that is none of the
-    // unwanted runs, since the next write or the next start would fold them in.
+    // unwanted runs, since the next write or the next start would fold them in,
+    // and when the folder holds it so (an unsynced removal or rewrite could
+    // bring the runs back after a power loss).
     try {
         const QList<ServiceRunRecord> keptAside = m_keptAside.runs();
-        if (std::none_of(keptAside.cbegin(), keptAside.cend(), unwanted))
+        if (std::none_of(keptAside.cbegin(), keptAside.cend(), unwanted)
+            && JsonFile::syncFolder(QFileInfo(m_keptAside.path()).absolutePath()) == 0)
             return;
     } catch (const FileStoreError &) {}
     throw *editFailed;
