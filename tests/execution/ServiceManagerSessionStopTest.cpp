@@ -1,15 +1,12 @@
 #include "ServiceManagerFixture.h"
 
 #include "execution/ProcessSnapshotCollector.h"
-#include "execution/ServiceProcessTermination.h"
 #include "support/LogCapture.h"
 #include "support/SignalTestChild.h"
 
 #include <QElapsedTimer>
 
 namespace {
-
-using std::chrono::milliseconds;
 
 // Commands whose processes leave the child's process group or its tree but
 // stay in its session: timeout moves itself and its command into a group of
@@ -21,10 +18,7 @@ struct Tree {
     int processes;
     int sleeps; // of those processes, how many run `sleep` before the stop
     bool sameGroup = false;
-    // Starts a process after the stop's signal, which may reach it while it
-    // is still the shell's copy: the shell's handler takes the signal, and it
-    // is lost once the copy becomes `sleep`.
-    bool startsLate = false;
+    bool startsLate = false; // a process after the stop's signal, which its copy of the shell may lose
 };
 
 const Tree trees[] = {
@@ -40,19 +34,18 @@ const Tree trees[] = {
      2, 1, true, true},
 };
 
-// Waits until the service's session has the tree's processes, its `sleep`s
-// running (a copy of the shell not yet become `sleep` could lose a signal),
-// some outside the child's group unless `sameGroup`, and returns them.
-QList<qint32> grownSession(qint32 leader, const Tree &tree)
+// Waits until the service's session has `count` processes, `sleeps` of them
+// become `sleep`, some outside the child's group unless `sameGroup`, and returns them.
+QList<qint32> grownSession(qint32 leader, int count, bool sameGroup = false, int sleeps = 0)
 {
     QHash<qint32, qint32> members;
     const bool grown = waitUntil([&] {
         members = sessionMembers(leader);
-        const auto sleeps = std::count_if(members.keyBegin(), members.keyEnd(), [](qint32 pid) {
+        const auto asleep = std::count_if(members.keyBegin(), members.keyEnd(), [](qint32 pid) {
             return ChildProcessProbe::statusValue(pid, QStringLiteral("Name")) == QStringLiteral("sleep");
         });
-        return members.size() >= tree.processes && sleeps >= tree.sleeps
-               && (tree.sameGroup
+        return members.size() >= count && asleep >= sleeps
+               && (sameGroup
                    || std::any_of(members.cbegin(), members.cend(), [&](qint32 group) { return group != leader; }));
     });
     EXPECT_TRUE(grown) << members.size();
@@ -74,7 +67,7 @@ TEST_F(ServiceManagerTest, StopsReachProcessesThatLeftTheChildsGroup)
             const ManagedService service = addService(QString::fromUtf8(tree.name), tree.command);
             await(manager.start(service.id));
             const qint32 leader = *entry(service.id).pid;
-            const QList<qint32> processes = grownSession(leader, tree);
+            const QList<qint32> processes = grownSession(leader, tree.processes, tree.sameGroup, tree.sleeps);
 
             LogCapture log;
             QElapsedTimer clock;
@@ -82,13 +75,8 @@ TEST_F(ServiceManagerTest, StopsReachProcessesThatLeftTheChildsGroup)
             await(manager.stop(service.id, forced));
             await(manager.waitForStopSequences());
             // Every process ends on the first signal or the grace period's
-            // SIGTERM, so the exit wait never runs out; but a lost SIGTERM
-            // leaves its process to the kill after it.
-            using Termination = ServiceProcessTermination;
-            const milliseconds bound =
-                (forced ? milliseconds(0) : Termination::interruptGracePeriod) + Termination::exitWaitTimeout
-                + (tree.startsLate ? Termination::killWaitTimeout + busyMachineSlack : milliseconds(0));
-            EXPECT_LT(clock.elapsed(), bound.count());
+            // SIGTERM: the exit wait never runs out but for a lost SIGTERM.
+            EXPECT_LT(clock.elapsed(), (forced ? 0 : graceMs) + (tree.startsLate ? killedWithinMs : exitWaitMs));
             EXPECT_TRUE(tree.startsLate || !log.contains(QStringLiteral("outlived its stop")));
             EXPECT_TRUE(allGone(processes));
             EXPECT_TRUE(sessionMembers(leader).isEmpty());
@@ -106,7 +94,7 @@ TEST_F(ServiceManagerTest, QuitLeavesNothingOfAnyServiceRunning)
     for (const Tree &tree : trees) {
         const ManagedService service = addService(QString::fromUtf8(tree.name), tree.command);
         await(manager.start(service.id));
-        processes += grownSession(*entry(service.id).pid, tree);
+        processes += grownSession(*entry(service.id).pid, tree.processes, tree.sameGroup, tree.sleeps);
         services.append(service.id);
     }
     // One that shrugs off SIGTERM, with descendants in groups of their own that do the same.
@@ -133,11 +121,11 @@ TEST_F(ServiceManagerTest, QuitLeavesNothingOfAnyServiceRunning)
 TEST_F(ServiceManagerTest, FiguresOfAnOwnChildCoverEveryProcessItStarted)
 {
     // The launched shell only waits; its child does the work.
-    const Tree busy {"busy", QStringLiteral("sh -c 'while :; do :; done' & wait"), 2, 0, true};
-    const ManagedService service = addService(QString::fromUtf8(busy.name), busy.command);
+    const ManagedService service =
+        addService(QStringLiteral("busy"), QStringLiteral("sh -c 'while :; do :; done' & wait"));
     await(manager.start(service.id));
     const qint32 leader = *entry(service.id).pid;
-    (void)grownSession(leader, busy);
+    (void)grownSession(leader, 2, true);
     // The login shell may run short-lived helpers first, so the session is read
     // afresh each time rather than captured once.
     const auto workTicks = [&] {
@@ -194,16 +182,16 @@ TEST_F(ServiceManagerTest, StopsWaitEndsWhenTheLastProcessIsGone)
     const QList<qint32> processes = SignalTestChild::printedPids(printed, QStringLiteral("pid"))
                                     + SignalTestChild::printedPids(printed, QStringLiteral("descendant"));
 
-    QElapsedTimer clock;
-    clock.start();
     const auto stopping = std::make_shared<BackgroundTask>();
     const QCoro::Task<> stopTask = runInBackground(manager.stop(service.id, true), stopping);
     waitUntil([] { return false; }, 300);
     ASSERT_FALSE(stopping->done); // everything shrugged off SIGTERM
 
     SignalTestChild::release(processes);
+    QElapsedTimer clock;
+    clock.start();
     ASSERT_TRUE(waitUntil([&] { return stopping->done; }, 20000));
-    EXPECT_LT(clock.elapsed(), ServiceProcessTermination::exitWaitTimeout.count()); // the wait never ran out
+    EXPECT_LT(clock.elapsed(), exitWaitMs); // within the wait, which never ran out
     EXPECT_FALSE(log.contains(QStringLiteral("outlived its stop")));
     ASSERT_TRUE(waitUntil([&] { return child->exitStatus().has_value(); }));
     EXPECT_EQ(child->exitStatus()->code, SIGUSR1);

@@ -245,9 +245,7 @@ TEST_F(ServiceManagerTest, OutputChangesRebuildEveryPublishedOutput)
         QStringLiteral("chatty"),
         QStringLiteral("for i in $(seq 1 40); do seq 1 3000; sleep 0.02; done; echo end-of-output; sleep 30"));
     // A reader that takes only what each change added, and the whole text
-    // only when it must: the output started over (empty after a stop, or with
-    // a cut text when a busy main thread let more than the limit gather) or a
-    // cut took more than the reader holds.
+    // only when the output started over, empty or not, or was cut past what it holds.
     QString console;
     ServiceOutputPublisher::Mark seen;
     int publications = 0;

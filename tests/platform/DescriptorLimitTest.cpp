@@ -26,11 +26,11 @@ TEST(DescriptorLimit, TheProcessGetsTheHardLimitAndItsChildrenTheOriginalSoftOne
 
     int output[2];
     ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
-    // The child waits for the gate to close, once the spawn has returned with its limit set.
     int gate[2];
     ASSERT_EQ(::pipe2(gate, O_CLOEXEC), 0);
     ProcessSpawnRequest request;
     request.program = "/bin/sh";
+    // The child waits for its limit to be set, as any program's start does.
     request.arguments = {"sh", "-c", "read -r _ <&3; ulimit -Sn"};
     request.standardOutput = output[1];
     request.descriptor3 = gate[0];

@@ -190,11 +190,10 @@ TEST_F(EnvironmentProfilesManagerTest, ALockForgetsProtectedVariablesOnly)
 }
 
 // Made on a thread of its own (a literal stays in the program; the search must not reuse its memory); the second
-// half is sought, since a freed block starts with the allocator's links. A screen keeps a copy of what it shows,
-// taken anew at each change, and the caller of the unlock holds the profile past the lock.
+// half is sought, since a freed block starts with the allocator's links.
 TEST_F(EnvironmentProfilesManagerTest, ALockWipesTheValuesItForgets)
 {
-    QList<EnvironmentProfile> shown;
+    QList<EnvironmentProfile> shown; // as a screen keeps it, taken anew at each change
     QObject::connect(&manager, &EnvironmentProfilesManager::profilesChanged, [&] { shown = manager.profiles(); });
     const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "", true)}, true);
     save(vault);
@@ -210,7 +209,7 @@ TEST_F(EnvironmentProfilesManagerTest, ALockWipesTheValuesItForgets)
             byte ^= 0x5a;
     }).join();
     lockManager.lock();
-    std::optional<EnvironmentProfile> opened =
+    std::optional<EnvironmentProfile> opened = // its caller holds it past the lock
         await(manager.unlockProfile(vault.id, ProtectedUnlockReason::viewProfile(vault.name)));
     secrets->deleteSecret(account);
     repository.waitForIdle();

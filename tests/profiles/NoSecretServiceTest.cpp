@@ -20,8 +20,7 @@ namespace {
 constexpr char childMark[] = "VELMORA_NO_SECRET_SERVICE_CHILD";
 
 // Each call must come back with the mapped error as soon as the bus answers,
-// not after the 25 seconds a D-Bus call waits for a reply: half of those
-// tell the two apart however slow a busy machine is.
+// well inside the 25 seconds a D-Bus call waits for a reply.
 constexpr qint64 promptMs = 25'000 / 2;
 
 void expectFastFailure(const char *what, const std::function<void()> &call,

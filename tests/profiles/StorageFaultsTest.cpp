@@ -33,16 +33,16 @@ enum class Call { open, read, write, fdatasync, fsync, close, rename, stat, fsta
 const char *const callNames[] = {"open",   "read", "write", "fdatasync", "fsync", "close",
                                  "rename", "stat", "fstat", "unlink",    "link",  "ftruncate"};
 
-// Fails the n-th call of one kind (every one with n = -1; `times` calls from
-// the n-th on, -1 for all) with one errno, and counts the calls of each kind,
-// the way a full disk or a failing device would meet a save at one point.
+// Fails the n-th call of one kind (every one with n = -1) with one errno, and
+// counts the calls of each kind, the way a full disk or a failing device would
+// meet a save at one point.
 class FaultyCalls final : public FileSystemCalls {
 public:
     struct Fault {
         Call call;
         int at;
         int error;
-        int times = 1;
+        int times = 1; // from the n-th on, -1 for all
     };
     explicit FaultyCalls(Fault fault)
         : m_fault(fault)
@@ -213,7 +213,7 @@ Store historyManagerStore(const QString &path, bool redacting)
         ActiveRunDraft draft;
         draft.id = QUuid::createUuid();
         draft.serviceId = QUuid::createUuid();
-        draft.startedAt = stamp.addSecs(10 * ++*started);
+        draft.startedAt = stamp.addSecs(qint64 {10} * ++*started);
         if (withProfile)
             draft.environmentProfileName = QStringLiteral("prod");
         draft.environment = {{QStringLiteral("HOST"), QStringLiteral("db"), false}};
@@ -376,142 +376,88 @@ TEST_P(StorageFaults, ASaveThatMeetsAFailingCallKeepsTheOldFileOrReportsTheNewOn
 INSTANTIATE_TEST_SUITE_P(EveryStore, StorageFaults, ::testing::ValuesIn(rows),
                          [](const ::testing::TestParamInfo<Row> &row) { return std::string(row.param.name); });
 
-namespace {
-
-// Runs of two services in the history, and of one in its side file; one in each used a protected profile, a
-// value in clear.
-const QUuid cleared = QUuid::createUuid(), other = QUuid::createUuid();
-
-ServiceRunRecord sideFileRun(const QUuid &serviceId, qint64 started, bool ofProfile = false)
-{
-    ServiceRunRecord record = records_test::makeRun(serviceId, 1'700'000'000 + started);
-    if (ofProfile) {
-        record.environmentProfileName = QStringLiteral("prod");
-        record.environment = {{QStringLiteral("HOST"), QStringLiteral("in-clear"), false}};
-    }
-    return record;
-}
-
-const QList<ServiceRunRecord> storedRuns = {sideFileRun(cleared, 0, true), sideFileRun(other, 1)};
-const QList<ServiceRunRecord> asideRuns = {sideFileRun(cleared, 2), sideFileRun(cleared, 3, true)};
-
-QUuid finishOtherRun(ServiceRunHistoryManager &manager)
-{
-    ActiveRunDraft draft;
-    draft.id = QUuid::createUuid();
-    draft.serviceId = other;
-    draft.startedAt = QDateTime::currentDateTimeUtc();
-    manager.setActiveDraft(draft);
-    manager.finishRun(other, ServiceRunStopReason::exited, 0, QString());
-    await(manager.waitForPendingWrites());
-    return draft.id;
-}
-
-// The clear removes the side file, the delete and the redaction edit it, a load folds it. Once done, what it
-// removes, or masks (a failed masking is done again by the next write), is gone for good.
-struct SideFileOperation {
-    const char *name;
-    bool (*unwanted)(const ServiceRunRecord &);
-    bool removes;
-    const char16_t *ownWords;
-    QUuid (*run)(ServiceRunHistoryManager &); // the run it finished, if any
-};
-
-const auto noRun = [](const ServiceRunRecord &) { return false; };
-const SideFileOperation sideFileOperations[] = {
-    {"clear", [](const ServiceRunRecord &run) { return run.serviceId == cleared; }, true,
-     u"The run history couldn’t be cleared",
-     [](ServiceRunHistoryManager &manager) { return await(manager.clearHistory(cleared, false)), QUuid(); }},
-    {"delete", [](const ServiceRunRecord &run) { return run.id == asideRuns[1].id; }, true,
-     u"The run couldn’t be deleted",
-     [](ServiceRunHistoryManager &manager) { return await(manager.deleteRecord(asideRuns[1].id)), QUuid(); }},
-    {"redaction", [](const ServiceRunRecord &run) { return run.environment.value(0).value == u"in-clear"; }, false,
-     u"The run history couldn’t be saved",
-     [](ServiceRunHistoryManager &manager) {
-         return await(manager.redactProtectedProfileHistory({}, {QStringLiteral("prod")})), QUuid();
-     }},
-    {"append", noRun, false, u"The run history couldn’t be saved", finishOtherRun},
-    {"fold", noRun, false, u"",
-     [](ServiceRunHistoryManager &manager) { return await(manager.loadHistory()), QUuid(); }},
-};
-
-void PrintTo(const SideFileOperation &operation, std::ostream *out)
-{
-    *out << operation.name;
-}
-
-QSet<QUuid> idSet(const QList<ServiceRunRecord> &runs)
-{
-    const QList<QUuid> ids = records_test::idsOf(runs);
-    return QSet<QUuid>(ids.begin(), ids.end());
-}
-
-} // namespace
-
-// Clear, delete, redaction, append and fold with runs in the side file, each call failing once, twice in a row or
-// for good, at every point: done leaves no removed run and no value in clear it masks, now and after the next write
-// (as a restart finds it); failed says so in its own words; no run is lost or twice. Tells how many points are faulty.
-class RunHistorySideFile : public ::testing::TestWithParam<SideFileOperation> {};
+// With runs in the side file, each call failing once, twice in a row or for good at every point: done leaves nothing it
+// removes or masks, now, after the next write and a restart; failed says so in its own words; no run is lost or twice.
+class RunHistorySideFile : public ::testing::TestWithParam<int> {};
 
 TEST_P(RunHistorySideFile, WhatIsReportedDoneHoldsForGoodAndNoRunIsLost)
 {
-    const SideFileOperation &operation = GetParam();
-    // Fails `call` `times` times from its call #point on (#0: none) and returns how many it made.
-    const auto attempt = [&](Call call, int point, int times) {
-        QDir(applicationSupportDirectory()).removeRecursively();
-        const QString path = applicationSupportDirectory() + QStringLiteral("/run-history.json");
-        QList<ServiceRunRecord> keptRuns = storedRuns + asideRuns;
-        keptRuns.removeIf([&](const ServiceRunRecord &run) { return operation.removes && operation.unwanted(run); });
-        QSet<QUuid> kept = idSet(keptRuns);
-        bool done = false;
-        int count = 0;
-        {
-            ServiceRunHistoryRepository repository(path);
-            await(repository.replaceAll(storedRuns));
-            ServiceRunHistoryManager manager(repository);
-            await(manager.loadHistory());
-            UnwrittenRunsFile(path).append(asideRuns);
-            QSignalSpy told(&manager, &ServiceRunHistoryManager::writeFailed);
-            {
-                const FaultyCalls fault({call, point, EIO, times});
-                if (const QUuid id = operation.run(manager); !id.isNull())
-                    kept.insert(id);
-                count = fault.calls(call);
-            }
-            done = told.isEmpty();
-            EXPECT_TRUE(done || (told.size() == 1 && told[0][0].toString().startsWith(operation.ownWords)));
-            const QList<ServiceRunRecord> now =
-                manager.records() + await(ServiceRunHistoryRepository(path).load()) + UnwrittenRunsFile(path).runs();
-            EXPECT_TRUE(!done || std::none_of(now.cbegin(), now.cend(), operation.unwanted)) << "listed or on disk";
-            kept.insert(finishOtherRun(manager));
-        }
-        ServiceRunHistoryRepository repository(path);
-        ServiceRunHistoryManager restarted(repository);
-        await(restarted.loadHistory());
-        const QList<ServiceRunRecord> &runs = restarted.records();
-        EXPECT_EQ(idSet(runs).size(), runs.size()) << "a run is there twice";
-        EXPECT_TRUE(idSet(runs).contains(kept)) << "a run is lost";
-        EXPECT_TRUE((operation.removes && !done) || std::none_of(runs.cbegin(), runs.cend(), operation.unwanted))
-            << "it is back";
-        return count;
+    using records_test::makeRun;
+    const QUuid cleared = QUuid::createUuid(), other = QUuid::createUuid();
+    QList<ServiceRunRecord> stored = {makeRun(cleared, 1'700'000'000), makeRun(other, 1'700'000'001)};
+    QList<ServiceRunRecord> aside = {makeRun(cleared, 1'700'000'002), makeRun(cleared, 1'700'000'003)};
+    for (ServiceRunRecord *run : {&stored[0], &aside[1]}) { // a protected profile's, with a value in clear
+        run->environmentProfileName = QStringLiteral("prod");
+        run->environment = {{QStringLiteral("HOST"), QStringLiteral("in-clear"), false}};
+    }
+    const ServiceRunRecord appended = makeRun(other, 1'700'000'004), next = makeRun(other, 1'700'000'005);
+    const auto none = [](const ServiceRunRecord &) { return false; };
+    // The clear removes the side file, the delete and the redaction edit it, an append and a load fold it. A failed
+    // masking is done again by the next write.
+    const struct {
+        const char *name;
+        std::function<QCoro::Task<>(ServiceRunHistoryManager &)> run;
+        std::function<bool(const ServiceRunRecord &)> unwanted;
+        bool removes;
+        const char16_t *ownWords;
+    } operations[] = {
+        {"clear", [&](auto &manager) { return manager.clearHistory(cleared, false); },
+         [&](const ServiceRunRecord &run) { return run.serviceId == cleared; }, true,
+         u"The run history couldn’t be cleared"},
+        {"delete", [&](auto &manager) { return manager.deleteRecord(aside[1].id); },
+         [&](const ServiceRunRecord &run) { return run.id == aside[1].id; }, true, u"The run couldn’t be deleted"},
+        {"redaction", [](auto &manager) { return manager.redactProtectedProfileHistory({}, {QStringLiteral("prod")}); },
+         [](const ServiceRunRecord &run) { return run.environment.value(0).value == u"in-clear"; }, false,
+         u"The run history couldn’t be saved"},
+        {"append",
+         [&](auto &manager) {
+             manager.insertRecord(appended);
+             return manager.persistRun(other, 0, appended);
+         },
+         none, false, u"The run history couldn’t be saved"},
+        {"fold", [](auto &manager) { return manager.loadHistory(); }, none, false, u""},
     };
-    const ::testing::TestResult &result = *::testing::UnitTest::GetInstance()->current_test_info()->result();
-    const int durations[] = {1, 2, -1}; // once, twice in a row, for good
-    int faulty[std::size(durations)] = {}, points = 0;
-    for (int kind = 0; kind < static_cast<int>(Call::count); ++kind) {
-        for (int point = 1, count = attempt(static_cast<Call>(kind), 0, 1); point <= count; ++point, ++points) {
-            for (size_t duration = 0; duration < std::size(durations); ++duration) {
-                SCOPED_TRACE(std::string(callNames[kind]) + " #" + std::to_string(point) + " failing "
-                             + std::to_string(durations[duration]));
-                const int failures = result.total_part_count();
-                attempt(static_cast<Call>(kind), point, durations[duration]);
-                faulty[duration] += result.total_part_count() > failures;
+    const auto &[name, operate, unwanted, removes, ownWords] = operations[GetParam()];
+    for (const int times : {1, 2, -1}) { // once, twice in a row, for good
+        for (int kind = 0; kind < static_cast<int>(Call::count); ++kind) {
+            for (int point = 0, count = 0; point <= count; ++point) { // point 0 fails nothing and counts the calls
+                SCOPED_TRACE(std::string(name) + ", " + callNames[kind] + " #" + std::to_string(point) + " failing "
+                             + std::to_string(times));
+                QDir(applicationSupportDirectory()).removeRecursively();
+                const QString path = applicationSupportDirectory() + QStringLiteral("/run-history.json");
+                ServiceRunHistoryRepository repository(path);
+                await(repository.replaceAll(stored));
+                ServiceRunHistoryManager manager(repository);
+                await(manager.loadHistory());
+                UnwrittenRunsFile(path).append(aside);
+                QSignalSpy told(&manager, &ServiceRunHistoryManager::writeFailed);
+                {
+                    const FaultyCalls fault({static_cast<Call>(kind), point, EIO, times});
+                    await(operate(manager));
+                    count = point == 0 ? fault.calls(static_cast<Call>(kind)) : count;
+                }
+                EXPECT_TRUE(told.isEmpty() || (told.size() == 1 && told[0][0].toString().startsWith(ownWords)));
+                const bool done = told.isEmpty();
+                const QList<ServiceRunRecord> now = manager.records() + await(ServiceRunHistoryRepository(path).load())
+                                                    + UnwrittenRunsFile(path).runs();
+                EXPECT_TRUE(!done || std::none_of(now.cbegin(), now.cend(), unwanted)) << "listed or on disk";
+                manager.insertRecord(next);
+                await(manager.persistRun(other, 0, next));
+                await(manager.waitForPendingWrites());
+                QList<ServiceRunRecord> kept = stored + aside + manager.records();
+                if (removes)
+                    kept.removeIf(unwanted);
+                ServiceRunHistoryRepository reopened(path);
+                ServiceRunHistoryManager restarted(reopened);
+                await(restarted.loadHistory());
+                const QList<ServiceRunRecord> &runs = restarted.records();
+                const QList<QUuid> ids = records_test::idsOf(runs);
+                for (const ServiceRunRecord &run : std::as_const(kept))
+                    EXPECT_EQ(ids.count(run.id), 1) << "a run is lost or there twice";
+                EXPECT_TRUE((removes && !done) || std::none_of(runs.cbegin(), runs.cend(), unwanted)) << "it is back";
             }
         }
     }
-    EXPECT_EQ(faulty[0] + faulty[1] + faulty[2], 0) << "faulty of " << points << " points, failing once: " << faulty[0]
-                                                    << ", twice: " << faulty[1] << ", for good: " << faulty[2];
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryOperation, RunHistorySideFile, ::testing::ValuesIn(sideFileOperations),
-                         [](const ::testing::TestParamInfo<SideFileOperation> &row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(EveryOperation, RunHistorySideFile, ::testing::Range(0, 5));

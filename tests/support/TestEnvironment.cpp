@@ -1,45 +1,29 @@
 #include "support/TestEnvironment.h"
 
-#include "platform/UniqueFd.h"
 #include "records/ApplicationSupport.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace TestEnvironment {
 
 namespace {
 
+// A test program started by another (which may end it by a signal) names its homes after that one.
 constexpr char starterVariable[] = "VELMORA_TEST_STARTED_BY";
 
 std::unique_ptr<QTemporaryDir> &temporaryHome()
 {
     static std::unique_ptr<QTemporaryDir> folder;
     return folder;
-}
-
-QStringList homesMade; // to check at the end that none is left
-
-// A folder locked while the descriptor is open, or none when another process
-// holds it. A home is locked for as long as its process lives: the lock goes
-// with the process, however it ends, and unlike its id it is never another's.
-UniqueFd lockedFolder(const QString &path, int operation)
-{
-    UniqueFd folder(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    return folder.isValid() && ::flock(folder.get(), operation) == 0 ? std::move(folder) : UniqueFd();
 }
 
 // Each case starts from the environment its program started with (a case may change PATH), in a home of its own.
@@ -56,9 +40,21 @@ class FreshHomePerTest : public ::testing::EmptyTestEventListener {
             qputenv(qPrintable(name), m_start.value(name).toLocal8Bit());
         isolateHome();
     }
-    void OnTestEnd(const ::testing::TestInfo &) override { removeEndedChildHomes(); }
 
     QProcessEnvironment m_start;
+};
+
+// Once every case has run, the test programs they started have ended: their homes go, and one left fails the run.
+class ChildHomesRemoval : public ::testing::Environment {
+    void TearDown() override
+    {
+        const QDir temporary(QDir::tempPath());
+        const QStringList homes {QStringLiteral("velmora-test-*-of-%1-*").arg(::getpid())};
+        for (const QString &name : temporary.entryList(homes, QDir::Dirs | QDir::NoSymLinks))
+            QDir(temporary.filePath(name)).removeRecursively();
+        EXPECT_EQ(temporary.entryList(homes, QDir::Dirs | QDir::NoSymLinks).join(u' ').toStdString(), "")
+            << "test homes left behind";
+    }
 };
 } // namespace
 
@@ -70,9 +66,6 @@ void isolateHome()
     const QString of = starter > 0 ? QStringLiteral("-of-%1").arg(starter) : QString();
     folder = std::make_unique<QTemporaryDir>(
         QStringLiteral("%1/velmora-test-%2%3-XXXXXX").arg(QDir::tempPath(), QString::number(::getpid()), of));
-    static UniqueFd lock;
-    lock = lockedFolder(folder->path(), LOCK_EX);
-    homesMade.append(folder->path());
     const QByteArray root = folder->path().toUtf8();
     QDir(folder->path()).mkpath(QStringLiteral(".local/share"));
     QDir(folder->path()).mkpath(QStringLiteral(".config"));
@@ -87,6 +80,7 @@ void isolateHomePerTest()
 {
     qputenv(starterVariable, QByteArray::number(::getpid()));
     ::testing::UnitTest::GetInstance()->listeners().Append(new FreshHomePerTest);
+    ::testing::AddGlobalTestEnvironment(new ChildHomesRemoval);
 }
 
 QString home()
@@ -103,30 +97,6 @@ QString temporaryFolderTemplate(const QString &prefix)
 {
     return QDir::tempPath() + QLatin1Char('/') + prefix + QLatin1Char('-') + QString::number(::getpid())
            + QStringLiteral("-XXXXXX");
-}
-
-QStringList removeEndedChildHomes()
-{
-    const QDir temporary(QDir::tempPath());
-    QStringList left;
-    for (const QString &name :
-         temporary.entryList({QStringLiteral("velmora-test-*-of-%1-*").arg(::getpid())},
-                             QDir::Dirs | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot)) {
-        const QString home = temporary.filePath(name);
-        if (!lockedFolder(home, LOCK_EX | LOCK_NB).isValid() || !QDir(home).removeRecursively())
-            left.append(home);
-    }
-    return left;
-}
-
-int finish(int status)
-{
-    temporaryHome().reset();
-    QStringList left = removeEndedChildHomes() + homesMade;
-    left.removeIf([](const QString &home) { return !QFileInfo::exists(home); });
-    for (const QString &home : std::as_const(left))
-        std::fprintf(stderr, "Test home left behind: %s\n", qPrintable(home));
-    return left.isEmpty() || status != 0 ? status : 1;
 }
 
 } // namespace TestEnvironment

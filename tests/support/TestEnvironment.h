@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QStringList>
+#include <QString>
 
 namespace TestEnvironment {
 
@@ -9,7 +9,7 @@ namespace TestEnvironment {
 void isolateHome();
 // Gives each test case a fresh home, and so its own data folder, and the
 // environment the program started with, as it starts: a program run whole
-// then behaves as when ctest runs one case per process. After isolateHome.
+// then behaves as when ctest runs one case per process.
 void isolateHomePerTest();
 QString home();
 QString dataFolder(); // the application's data folder inside the temporary home
@@ -18,13 +18,5 @@ QString dataFolder(); // the application's data folder inside the temporary home
 // that the next test run can tell a folder left by a killed one from one in
 // use (scripts/remove-ended-test-folders.sh).
 QString temporaryFolderTemplate(const QString &prefix);
-
-// A test program started by another (which a signal or _Exit may end) names
-// its homes after its starter and holds them locked while it runs; the
-// starter removes those no child holds after each case, and returns the rest.
-QStringList removeEndedChildHomes();
-// At a test program's end: removes its homes and its children's, and fails
-// naming any that is left.
-int finish(int status);
 
 } // namespace TestEnvironment

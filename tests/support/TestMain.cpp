@@ -18,11 +18,6 @@ int main(int argc, char **argv)
     // other run draws offscreen.
     const QByteArray platform = qgetenv("VELMORA_TEST_QPA");
     qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? QByteArray("offscreen") : platform);
-    int status = 0;
-    {
-        QApplication app(argc, argv);
-        status = RUN_ALL_TESTS();
-    }
-    // After the application, which may still write into the home as it goes.
-    return TestEnvironment::finish(status);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
 }
