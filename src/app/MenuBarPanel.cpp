@@ -12,7 +12,8 @@ MenuBarPanel::MenuBarPanel(QWidget *parent)
 {
     setAccessibleRole(this, QAccessible::Dialog);
     setAttribute(Qt::WA_ShowWithoutActivating, false);
-    setFocusPolicy(Qt::StrongFocus);
+    // Not a Tab stop: the panel draws no focus of its own, its controls do.
+    setFocusPolicy(Qt::ClickFocus);
     setAccessibleName(QStringLiteral("Velmora"));
     resize(panelWidth, 120);
 }

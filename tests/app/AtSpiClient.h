@@ -49,7 +49,7 @@ public:
     // Replaces the text of an editable node, as a screen reader's text entry does.
     bool setText(const Node &node, const QString &text);
     // The node's AT-SPI states, one bit each.
-    enum class State { selected = 23, showing = 25, visible = 30 };
+    enum class State { selected = 23, showing = 25, visible = 30, readOnly = 43 };
     bool has(const Node &node, State state);
     // Every node under `root` (breadth first), `root` included.
     QList<Node> tree(const Node &root);

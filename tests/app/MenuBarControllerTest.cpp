@@ -82,6 +82,11 @@ TEST_F(MenuBarControllerTest, WithoutATrayTheMainWindowButtonTogglesThePanelUnde
     // Inside the main window's frame, 6 from its edges, even in a short window.
     const QRect inside = window.frameGeometry().adjusted(6, 6, -6, -6);
     EXPECT_TRUE(inside.contains(panel->frameGeometry())) << panel->y();
+    // Tab goes round the panel's controls, never to the panel itself, which shows no focus.
+    for (int tab = 0; tab < 6; ++tab) {
+        QTest::keyClick(panel->focusWidget() ? panel->focusWidget() : panel, Qt::Key_Tab);
+        EXPECT_NE(panel->focusWidget(), panel) << tab;
+    }
     statusButton()->click();
     window.resize(1180, 300);
     QCoreApplication::processEvents();

@@ -456,7 +456,7 @@ TEST_F(VelmoraWithTwoRunningServices, OutOfRangeAccessibilityCallsAreRefusedInRa
         const QString text = QString::fromLatin1(name);
         return text.startsWith(QLatin1String("org.")) ? text : QStringLiteral("org.a11y.atspi.") + text;
     };
-    std::optional<AtSpiClient::Node> oneChild, list, field, scrollBar;
+    std::optional<AtSpiClient::Node> oneChild, list, field, readOnly, scrollBar;
     QList<AtSpiClient::Node> texts;
     for (const AtSpiClient::Node &node : a11y.tree(*root)) {
         const QString role = a11y.roleName(node);
@@ -467,12 +467,14 @@ TEST_F(VelmoraWithTwoRunningServices, OutOfRangeAccessibilityCallsAreRefusedInRa
         };
         pick(oneChild, !interfaces.contains(atspi("Table")) && a11y.children(node).size() == 1);
         pick(list, role == QStringLiteral("list") && interfaces.contains(atspi("Table")));
-        pick(field, role == QStringLiteral("text") && interfaces.contains(atspi("EditableText")));
+        const bool editable = role == QStringLiteral("text") && interfaces.contains(atspi("EditableText"));
+        pick(field, editable && !a11y.has(node, AtSpiClient::State::readOnly));
+        pick(readOnly, editable && a11y.has(node, AtSpiClient::State::readOnly));
         pick(scrollBar, role == QStringLiteral("scroll bar") && interfaces.contains(atspi("Value")));
         if (interfaces.contains(atspi("Text")))
             texts.append(node);
     }
-    ASSERT_TRUE(oneChild && list && field && scrollBar);
+    ASSERT_TRUE(oneChild && list && field && readOnly && scrollBar);
     ASSERT_TRUE(a11y.setText(*field, QStringLiteral("api")));
 
     const QVariant belowRange = QVariant::fromValue(QDBusVariant(-1.0));
@@ -502,6 +504,7 @@ TEST_F(VelmoraWithTwoRunningServices, OutOfRangeAccessibilityCallsAreRefusedInRa
         {*field, "EditableText", "InsertText", {0, QStringLiteral("x"), 100}},
         {*field, "EditableText", "InsertText", {-1, QStringLiteral("x"), -1}},
         {*field, "Text", "GetText", {0, 4}},
+        {*readOnly, "EditableText", "SetTextContents", {QStringLiteral("x")}},
         // What a screen reader asks, inside the ranges.
         {*field, "Text", "GetText", {0, -1}, false},
         {*field, "Text", "GetCharacterAtOffset", {3}, false},

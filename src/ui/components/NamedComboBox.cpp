@@ -80,6 +80,14 @@ public:
           m_picked(std::move(picked))
     {}
 
+    // Selects the choice as the current item, which is never a pick.
+    void showChoice(const QModelIndex &choice)
+    {
+        if (choice.isValid())
+            setCurrentIndex(choice, QItemSelectionModel::ClearAndSelect);
+        else
+            clear();
+    }
     void setCurrentIndex(const QModelIndex &index, QItemSelectionModel::SelectionFlags command) override
     {
         const QScopedValueRollback following(m_followingCurrent, true);
@@ -172,6 +180,7 @@ NamedComboBox::NamedComboBox(QWidget *parent)
     setMinimumContentsLength(10);
     setItemDelegate(new NameMenuDelegate(this));
     watchListSelection();
+    connect(this, &QComboBox::currentIndexChanged, this, &NamedComboBox::showChoiceInList);
 }
 
 void NamedComboBox::showPopup()
@@ -182,6 +191,12 @@ void NamedComboBox::showPopup()
     if (popup == window() || popup->width() <= width())
         return;
     popup->setGeometry(mapToGlobal(QPoint(0, 0)).x(), popup->y(), width(), popup->height());
+}
+
+void NamedComboBox::hidePopup()
+{
+    QComboBox::hidePopup();
+    showChoiceInList();
 }
 
 void NamedComboBox::paintEvent(QPaintEvent *)
@@ -203,6 +218,7 @@ void NamedComboBox::setModel(QAbstractItemModel *model)
 {
     QComboBox::setModel(model);
     watchListSelection();
+    showChoiceInList();
 }
 
 void NamedComboBox::watchListSelection()
@@ -216,11 +232,23 @@ void NamedComboBox::watchListSelection()
         replaced->deleteLater();
     // The combo box reported highlighted from the selection replaced here.
     connect(selection, &QItemSelectionModel::currentChanged, this, [this](const QModelIndex &current) {
-        if (!current.isValid())
+        if (!current.isValid() || m_showingChoice)
             return;
         Q_EMIT highlighted(current.row());
         Q_EMIT textHighlighted(itemText(current.row()));
     });
+}
+
+void NamedComboBox::showChoiceInList()
+{
+    // Closed, the list's selection is what AT-SPI reports as the choice, and
+    // Qt moves it only as the list opens; open, it follows keys and pointer.
+    QAbstractItemView *list = view();
+    if (list->isVisible())
+        return;
+    const QScopedValueRollback showing(m_showingChoice, true);
+    static_cast<ListSelection *>(list->selectionModel())
+        ->showChoice(model()->index(currentIndex(), modelColumn(), rootModelIndex()));
 }
 
 void NamedComboBox::choose(int row)

@@ -10,7 +10,8 @@
 // selects in it (its Toggle action, the list's row selection) becomes the
 // choice at once, as a click would make it, and is reported as `activated`;
 // moving through the open list by keyboard or pointer still chooses nothing
-// until Return or a click.
+// until Return or a click. While closed, the list's selection shows the
+// choice, which is how AT-SPI reports it.
 //
 // Its items are names, and a name may be long: the box takes the width its
 // layout gives it, never its longest item's, and its open list is no wider.
@@ -23,11 +24,15 @@ public:
 
     void setModel(QAbstractItemModel *model) override;
     void showPopup() override;
+    void hidePopup() override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
     void watchListSelection();
+    void showChoiceInList();
     void choose(int row);
+
+    bool m_showingChoice = false;
 };

@@ -25,6 +25,7 @@ const QString accessibleInterface = QStringLiteral("org.a11y.atspi.Accessible");
 const QString applicationInterface = QStringLiteral("org.a11y.atspi.Application");
 const QString valueInterfaceName = QStringLiteral("org.a11y.atspi.Value");
 const QString textInterfaceName = QStringLiteral("org.a11y.atspi.Text");
+const QString editableTextInterfaceName = QStringLiteral("org.a11y.atspi.EditableText");
 const QString atspiInterfacePrefix = QStringLiteral("org.a11y.atspi.");
 
 // The object a path names, as the adaptor finds it.
@@ -143,8 +144,7 @@ bool argumentsInRange(QAccessibleInterface &object, const QString &interface, co
             return isIndex(at(0), rows * columns);
         return true;
     }
-    if (interface == QLatin1String("org.a11y.atspi.Text")
-        || interface == QLatin1String("org.a11y.atspi.EditableText")) {
+    if (interface == QLatin1String("org.a11y.atspi.Text") || interface == editableTextInterfaceName) {
         QAccessibleTextInterface *text = object.textInterface();
         if (!text)
             return false;
@@ -415,6 +415,10 @@ std::optional<std::pair<QDBusError::ErrorType, QString>> AtSpiAdaptorGuard::refu
     if (!hasInterface(message.path(), target))
         return std::pair {QDBusError::InvalidArgs,
                           QStringLiteral("The object at %1 has no interface %2").arg(message.path(), target)};
+    // Qt's text objects take edits from the bus even when read-only, and a
+    // service's command or its console would then show what never ran.
+    if (interface == editableTextInterfaceName && member != QLatin1String("CopyText") && object->state().readOnly)
+        return std::pair {QDBusError::InvalidArgs, QStringLiteral("The text at %1 is read-only").arg(message.path())};
     bool inRange = true;
     if (!isProperties)
         inRange = argumentsInRange(*object, interface, member, arguments);

@@ -25,7 +25,8 @@
 // if the call were Properties.Set (three arguments), so the guard sets the
 // value itself. Asked for the word or sentence at the end of a text, or at
 // its start before a space, Qt 6.4's text search never ends; the guard
-// answers those itself.
+// answers those itself. It refuses every edit of a read-only text, which
+// the adaptor would make.
 class AtSpiAdaptorGuard final : public QDBusVirtualObject, public QAccessible::ActivationObserver {
     Q_OBJECT
 public:

@@ -34,6 +34,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -217,9 +218,9 @@ QWidget *ServiceEditorView::makeEnvironmentSection()
     m_profilePicker->setObjectName(QStringLiteral("profilePicker"));
     m_profilePicker->setAccessibleName(QStringLiteral("Profile"));
     fillProfilePicker();
-    // Any change of choice, a screen reader's too; a refill is silent.
+    // Any change of choice, a screen reader's too; a refill leaves the draft alone.
     connect(m_profilePicker, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index < 0)
+        if (index < 0 || m_refillingProfiles)
             return;
         const QVariant profileId = m_profilePicker->itemData(index);
         m_draft.environmentProfileId = profileId.isValid() ? std::optional<QUuid>(profileId.toUuid()) : std::nullopt;
@@ -230,7 +231,8 @@ QWidget *ServiceEditorView::makeEnvironmentSection()
 
 void ServiceEditorView::fillProfilePicker()
 {
-    const QSignalBlocker blocker(m_profilePicker);
+    // Not with its signals blocked: the picker shows its choice to screen readers when it changes.
+    const QScopedValueRollback refilling(m_refillingProfiles, true);
     m_profilePicker->clear();
     m_profilePicker->addItem(QStringLiteral("None"));
     for (const EnvironmentProfile &profile : m_controller.profiles())

@@ -71,6 +71,7 @@ private:
     ServicesController &m_controller;
     bool m_isConfirmingTerminalLaunch = false;
     bool m_isSaving = false;
+    bool m_refillingProfiles = false;
 
     MacTextField *m_name = nullptr;
     StyledLabel *m_nameMessage = nullptr;

@@ -24,6 +24,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -141,6 +142,16 @@ bool ServicesView::eventFilter(QObject *watched, QEvent *event)
         if (!index.isValid())
             m_controller->setSelectedServiceID(std::nullopt);
     }
+    // The list takes the focus with its first row current but unselected, and
+    // an arrow selects only a row it moves to: at either end it would select none.
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        const QModelIndex current = m_list->currentIndex();
+        if (current.isValid() && !m_list->selectionModel()->isSelected(current)
+            && ((key == Qt::Key_Up && current.row() == 0)
+                || (key == Qt::Key_Down && current.row() == m_model->rowCount() - 1)))
+            m_list->selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -190,6 +201,7 @@ QWidget *ServicesView::makeSidebar()
     m_list->setAutoFillBackground(false);
     m_list->viewport()->setAutoFillBackground(false);
     m_list->viewport()->installEventFilter(this);
+    m_list->installEventFilter(this);
     // Whatever selects a row (a click, the arrow keys, an assistive
     // technology's select action) selects its service; the list writing the
     // controller's selection back does not feed back.

@@ -67,12 +67,14 @@ TEST_F(ServiceEditorViewTest, CreateModeHasNoDeleteAndSaveNeedsATrimmedNameAndCo
     } pickers[] = {{"profilePicker", QStringLiteral("Profile"), QStringLiteral("None")},
                    {"launchOptionPicker", QStringLiteral("Launch Option"), QStringLiteral("Velmora")}};
     for (const auto &[picker, name, value] : pickers) {
-        QAccessibleInterface *accessible =
-            QAccessible::queryAccessibleInterface(view->findChild<QComboBox *>(QLatin1String(picker)));
+        auto *combo = view->findChild<QComboBox *>(QLatin1String(picker));
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(combo);
         EXPECT_EQ(accessible->role(), QAccessible::ComboBox);
         EXPECT_EQ(accessible->text(QAccessible::Name), name);
         EXPECT_EQ(accessible->text(QAccessible::Value), value);
         EXPECT_EQ(accessible->childCount(), 1);
+        // Over AT-SPI the choice is the selected item of the closed list.
+        EXPECT_EQ(accessible->child(0)->tableInterface()->selectedRows(), QList<int> {combo->currentIndex()});
     }
     QPushButton *save = buttonNamed(*view, QStringLiteral("Save"));
     ASSERT_TRUE(save);
@@ -156,6 +158,10 @@ TEST_F(ServiceEditorViewTest, AScreenReaderPicksAProfileInTheOpenList)
     QAccessibleInterface *list = QAccessible::queryAccessibleInterface(picker)->child(0);
     ASSERT_TRUE(list->tableInterface()->selectRow(picker->findText(QStringLiteral("Prod"))));
     EXPECT_EQ(view->draft().environmentProfileId, prod.id);
+    // A row passed over and left with Escape is not what a screen reader then hears as chosen.
+    QTest::keyClick(picker->view(), Qt::Key_Up);
+    QTest::keyClick(picker->view(), Qt::Key_Escape);
+    EXPECT_EQ(list->tableInterface()->selectedRows(), QList<int> {picker->currentIndex()});
 }
 
 TEST_F(ServiceEditorViewTest, TerminalIsQuestionedOnlyWhenItStaysChosen)
@@ -173,6 +179,8 @@ TEST_F(ServiceEditorViewTest, TerminalIsQuestionedOnlyWhenItStaysChosen)
     QTest::mouseClick(buttonNamed(*view->openQuestion(), QStringLiteral("Cancel")), Qt::LeftButton);
     EXPECT_EQ(launch->currentIndex(), 0);
     EXPECT_FALSE(view->draft().openInTerminal);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(launch)->child(0)->tableInterface()->selectedRows(),
+              QList<int> {0});
 
     launch->setCurrentIndex(1);
     ASSERT_TRUE(waitUntil([&] { return view->openQuestion() != nullptr; }));

@@ -378,6 +378,11 @@ TEST_F(ServicesViewTest, EveryWayOfSelectingARowSelectsItsServiceAndTheListShows
     EXPECT_EQ(controller().selectedServiceID(), web.id);
     controller().setSearchText(QString());
     EXPECT_EQ(theOneSelectedRow(), rowOf(web));
+    // An arrow selects the one row a search leaves, current but unselected as the list takes the focus.
+    controller().setSearchText(QStringLiteral("api"));
+    list()->selectionModel()->setCurrentIndex(list()->model()->index(0, 0), QItemSelectionModel::NoUpdate);
+    QTest::keyClick(list(), Qt::Key_Down);
+    EXPECT_EQ(controller().selectedServiceID(), api.id);
     await(manager.stop(api.id, true));
 }
 
