@@ -13,7 +13,6 @@ inline void setTextAsAScreenReader(QLineEdit *field, const QString &text)
 // A screen reader's Toggle: QAbstractButton::toggle(), no click.
 inline void toggleAsAScreenReader(QWidget *button)
 {
-    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(button);
-    if (QAccessibleActionInterface *actions = accessible ? accessible->actionInterface() : nullptr)
-        actions->doAction(QAccessibleActionInterface::toggleAction());
+    QAccessible::queryAccessibleInterface(button)->actionInterface()->doAction(
+        QAccessibleActionInterface::toggleAction());
 }
