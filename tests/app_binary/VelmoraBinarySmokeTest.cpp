@@ -585,8 +585,9 @@ TEST_F(VelmoraWithTwoRunningServices, OutOfRangeAccessibilityCallsAreRefusedInRa
                 for (uint boundary = 0; boundary <= 6; ++boundary)
                     for (int offset = -1; offset <= length + 1; ++offset)
                         ASSERT_NE(a11y.call(node, atspi("Text"), QString::fromLatin1(member), {offset, boundary}, 2000)
-                                      .errorName(),
-                                  QStringLiteral("org.freedesktop.DBus.Error.NoReply"))
+                                      .errorName()
+                                      .toStdString(),
+                                  "org.freedesktop.DBus.Error.NoReply")
                             << member << '(' << offset << ", " << boundary << ") on \"" << content.toStdString() << '"';
         }
     EXPECT_TRUE(std::all_of(groups.cbegin(), groups.cend(), [](qint32 group) { return anyProcessInGroups({group}); }));

@@ -9,10 +9,3 @@ inline void setTextAsAScreenReader(QLineEdit *field, const QString &text)
     QAccessible::queryAccessibleInterface(field)->editableTextInterface()->replaceText(0, int(field->text().size()),
                                                                                        text);
 }
-
-// A screen reader's Toggle: QAbstractButton::toggle(), no click.
-inline void toggleAsAScreenReader(QWidget *button)
-{
-    QAccessible::queryAccessibleInterface(button)->actionInterface()->doAction(
-        QAccessibleActionInterface::toggleAction());
-}

@@ -1,5 +1,4 @@
 #include "ServiceDetailViewFixture.h"
-#include "../ScreenReader.h"
 
 #include "ui/components/ConsoleOutputView.h"
 #include "ui/components/LabeledValueText.h"
@@ -551,7 +550,9 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     lateSheet.open();
     lateSheet.setOutput(QStringLiteral("line of a long output\n").repeated(2700));
     EXPECT_TRUE(showsTheEnd(lateSheet));
-    toggleAsAScreenReader(lateSheet.findChild<QCheckBox *>());
+    QAccessible::queryAccessibleInterface(lateSheet.findChild<QCheckBox *>())
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::toggleAction());
     EXPECT_FALSE(find<ConsoleOutputView>("console", &lateSheet)->autoScroll());
     lateSheet.close();
     for (QPushButton *button : sheet->findChildren<QPushButton *>()) {
