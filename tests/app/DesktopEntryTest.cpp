@@ -119,7 +119,7 @@ TEST(RunScript, StopsBeforeInstallingOrBuildingWithoutAWritableDataFolderOrADisp
          staleSocket},
         {tree.path(), ":299", "offscreen", ""}};
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.display.toStdString() + " " + row.platform.toStdString() + " " + row.wayland.toStdString());
+        SCOPED_TRACE(row.display.toStdString() + " " + row.platform.toStdString());
         QFile::remove(installed);
         QFile::remove(built);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -349,7 +349,7 @@ TEST_F(VelmoraBinaryTest, EveryPropertyAtOnceAndCallsWithMissingArgumentsAreAnsw
         return;
     const QList<AtSpiClient::Node> windows = a11y.children(*root);
     ASSERT_FALSE(windows.isEmpty());
-    const AtSpiClient::Node window = windows.first();
+    const AtSpiClient::Node &window = windows.first();
     const QString accessible = QStringLiteral("org.a11y.atspi.Accessible");
 
     const QVariantMap rootProperties = a11y.allProperties(*root, accessible);
@@ -652,7 +652,7 @@ TEST_F(VelmoraBinaryTest, AScreenReaderCreatesSelectsStartsAndStopsAServiceWitho
     for (const auto &[field, text] : {std::pair {QStringLiteral("Name"), QStringLiteral("Web server")},
                                       std::pair {QStringLiteral("Shell Command"), QStringLiteral("sleep 300")}}) {
         EXPECT_TRUE(waitUntil(
-            [&] {
+            [&, &field = field, &text = text] {
                 const std::optional<AtSpiClient::Node> node = a11y.find(*root, QStringLiteral("text"), field);
                 return node && a11y.setText(*node, text);
             },

@@ -7,6 +7,8 @@
 #include "QtPrinters.h"
 
 #include <QFontInfo>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
