@@ -87,7 +87,7 @@ protected:
 
     // The one visible widget of type T, in any window, whose object name,
     // accessible name or text is `key`, once it shows; fails the test when
-    // none shows within ten seconds.
+    // none shows within a few seconds.
     template <typename T = QWidget>
     T &find(const QString &key, QWidget *within = nullptr) const
     {

@@ -12,7 +12,6 @@
 
 #include <QAccessible>
 #include <QLabel>
-#include <QLayout>
 #include <QScreen>
 #include <QScrollArea>
 

@@ -8,7 +8,6 @@
 #include <QEventLoop>
 #include <QFuture>
 
-#include <algorithm>
 #include <exception>
 #include <optional>
 #include <stdexcept>
@@ -100,13 +99,12 @@ bool waitUntil(Condition condition, int timeoutMs = 10000)
     return true;
 }
 
-// Whether every animation below `root` has come to rest: what a test waits for
-// rather than an animation's length, whose last frame a busy machine delivers
-// late. One that loops for ever never rests, so it is not counted.
+// Whether every animation below `root` but those that loop for ever has come to rest: what a test waits
+// for rather than an animation's length, whose last frame a busy machine delivers late.
 inline bool animationsSettled(const QObject &root)
 {
-    const QList<QAbstractAnimation *> animations = root.findChildren<QAbstractAnimation *>();
-    return std::none_of(animations.cbegin(), animations.cend(), [](const QAbstractAnimation *animation) {
-        return animation->state() == QAbstractAnimation::Running && animation->loopCount() != -1;
-    });
+    for (const QAbstractAnimation *animation : root.findChildren<QAbstractAnimation *>())
+        if (animation->state() == QAbstractAnimation::Running && animation->loopCount() != -1)
+            return false;
+    return true;
 }

@@ -20,6 +20,7 @@ XvfbServer::~XvfbServer()
     if (m_pid <= 0)
         return;
     ::kill(m_pid, SIGTERM);
+    ::kill(m_pid, SIGCONT); // should it be frozen
     siginfo_t info {};
     while (::waitid(P_PIDFD, id_t(m_pidfd), &info, WEXITED) != 0 && errno == EINTR) {}
     ::close(m_pidfd);

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <csignal>
+
 #include <sys/types.h>
 
 // A private Xvfb server for tests that need a real X display. It picks a free
@@ -19,6 +21,10 @@ public:
     // `timeoutMs` until it accepts clients. False, with `error()` saying why,
     // when no server could be started.
     bool start(int timeoutMs = 15000, const QList<QByteArray> &arguments = {});
+
+    // Stops the server where it is, as a stopped X server or a stalled ssh -X forward: the kernel still takes
+    // connections to it, and none is ever answered.
+    void freeze() const { ::kill(m_pid, SIGSTOP); }
 
     QByteArray display() const { return m_display; }
     QString error() const { return m_error; }

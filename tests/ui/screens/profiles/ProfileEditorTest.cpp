@@ -198,8 +198,10 @@ TEST_F(ProfileEditorViewTest, FieldsAndSwitchesSetByAScreenReaderCountAsTypedAnd
     auto *row = editor->findChild<ProfileEditorVariableRow *>();
     setTextAsAScreenReader(row->keyField(), QStringLiteral("MODE"));
     setTextAsAScreenReader(row->valueField(), QStringLiteral("staging"));
-    toggleAsAScreenReader(row->secretToggle());
-    toggleAsAScreenReader(editor->findChild<QCheckBox *>(QStringLiteral("protectedToggle")));
+    for (QWidget *toggle :
+         {static_cast<QWidget *>(row->secretToggle()), editor->findChild<QWidget *>(QStringLiteral("protectedToggle"))})
+        QAccessible::queryAccessibleInterface(toggle)->actionInterface()->doAction(
+            QAccessibleActionInterface::toggleAction());
     EXPECT_EQ(row->secretToggle()->accessibleName(), QStringLiteral("Secret"));
     EXPECT_EQ(row->valueField()->echoMode(), QLineEdit::Password);
     QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("saveButton")), Qt::LeftButton);

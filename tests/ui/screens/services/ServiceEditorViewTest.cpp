@@ -9,7 +9,6 @@
 
 #include <QAccessible>
 #include <QAbstractItemView>
-#include <QAccessibleTableInterface>
 #include <QComboBox>
 #include <QLabel>
 #include <QScreen>
@@ -236,8 +235,8 @@ TEST_F(ServiceEditorViewTest, TheSaveRowStaysOnScreenAndALongNameStaysInsideTheD
     const ManagedService service {
         QUuid::createUuid(), QString(200, QLatin1Char('n')), QStringLiteral("echo"), false, profile.id, now, now};
     auto view = editor(ServiceEditorMode::edit(service), service);
-    // However small the screen (800 × 600 here), the sheet fits it with its
-    // title bar, and the form scrolls above the buttons.
+    // However short the screen, the sheet fits it with its title bar, and the
+    // form scrolls above the buttons.
     EXPECT_LE(view->minimumHeight(), view->screen()->availableGeometry().height() - 40);
     EXPECT_LE(view->height(), view->screen()->availableGeometry().height() - 40);
     EXPECT_LE(std::max(view->sizeHint().width(), view->width()), view->screen()->availableGeometry().width());
@@ -249,8 +248,6 @@ TEST_F(ServiceEditorViewTest, TheSaveRowStaysOnScreenAndALongNameStaysInsideTheD
     EXPECT_EQ(picker->currentText(), profileName);
     picker->showPopup();
     EXPECT_LE(picker->view()->window()->width(), picker->width());
-    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(picker)->child(0);
-    EXPECT_EQ(list->tableInterface()->cellAt(picker->currentIndex(), 0)->text(QAccessible::Name), profileName);
     picker->hidePopup();
 
     QTest::mouseClick(buttonNamed(*view, QStringLiteral("Delete")), Qt::LeftButton);
