@@ -110,22 +110,35 @@ QCoro::Task<> AppDelegate::offerToSaveLostRuns()
     }
 }
 
-QString AppDelegate::unsavedRunsMessage(const QList<ServiceRunRecord> &runs) const
+QString AppDelegate::unsavedRunsMessage(const QList<ServiceRunRecord> &runs, RunNames names) const
 {
     // A full disk can leave many runs behind; the alert must still fit the screen.
-    constexpr qsizetype shownRuns = 10;
+    constexpr qsizetype mostRunsNamed = 10;
+    qsizetype named = std::min(runs.size(), mostRunsNamed);
+    QString message = unsavedRunsText(runs, named, names);
+    // Shown, the list names only the runs the alert's lines hold, so that none
+    // is cut from it unsaid.
+    while (names == RunNames::shortened && named > 1 && alertLineCount(message) > alertLinesAllowed)
+        message = unsavedRunsText(runs, --named, names);
+    return message;
+}
+
+QString AppDelegate::unsavedRunsText(const QList<ServiceRunRecord> &runs, qsizetype named, RunNames names) const
+{
     const QList<ManagedService> &services = m_app.serviceManager().services();
     QStringList lines;
-    for (const ServiceRunRecord &run : runs.first(std::min(runs.size(), shownRuns))) {
+    for (const ServiceRunRecord &run : runs.first(named)) {
         const auto service = std::find_if(services.cbegin(), services.cend(), [&run](const ManagedService &candidate) {
             return candidate.id == run.serviceId;
         });
         const QString name =
             service != services.cend() ? NameRule::oneLine(service->name) : QStringLiteral("A removed service");
-        lines.append(QStringLiteral("• %1, started %2").arg(name, formatOptionalDate(run.startedAt)));
+        const QString started = QStringLiteral(", started ") + formatOptionalDate(run.startedAt);
+        lines.append(names == RunNames::whole ? QStringLiteral("• ") + name + started
+                                              : alertLineWithName(QStringLiteral("• "), name, started));
     }
-    if (runs.size() > shownRuns)
-        lines.append(QStringLiteral("and %1 more").arg(runs.size() - shownRuns));
+    if (runs.size() > named)
+        lines.append(QStringLiteral("and %1 more").arg(runs.size() - named));
     return QStringLiteral("Neither the run history nor the file kept beside it could take these runs, usually because "
                           "the disk is full. They are lost if you quit now.\n\n%1")
         .arg(lines.join(QLatin1Char('\n')));
@@ -135,6 +148,7 @@ QCoro::Task<bool> AppDelegate::askAboutUnsavedRuns(QList<ServiceRunRecord> runs)
 {
     auto *box = new TitledMessageBox(QMessageBox::Warning, QStringLiteral("Some runs couldn’t be saved"),
                                      unsavedRunsMessage(runs), QApplication::activeWindow());
+    box->setShownMessage(unsavedRunsMessage(runs, RunNames::shortened));
     QPushButton *tryAgain = box->addDefaultButton(QStringLiteral("Try Again"), QMessageBox::AcceptRole);
     box->addDestructiveButton(QStringLiteral("Quit Anyway"));
     // Losing the runs takes a deliberate click: Return and Escape both try again.

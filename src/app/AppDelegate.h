@@ -44,8 +44,11 @@ public:
     void setUnsavedRunsQuestion(UnsavedRunsQuestion question);
     bool isPreparingTermination() const;
     // The default question's text: the first ten runs with their service and
-    // start, then how many more.
-    QString unsavedRunsMessage(const QList<ServiceRunRecord> &runs) const;
+    // start, then how many more. Shortened, as the question shows it, each
+    // name fits one line and the list names only the runs the alert has
+    // lines for; a screen reader hears it whole.
+    enum class RunNames { whole, shortened };
+    QString unsavedRunsMessage(const QList<ServiceRunRecord> &runs, RunNames names = RunNames::whole) const;
 
     // The quit task. Yields false when the person cancelled; otherwise quits
     // (quitRequested) after the preparation and yields true.
@@ -67,6 +70,8 @@ private:
     // Until every run is saved somewhere, or the person quits anyway.
     QCoro::Task<> offerToSaveLostRuns();
     QCoro::Task<bool> askAboutUnsavedRuns(QList<ServiceRunRecord> runs);
+    // The message naming the first `named` runs.
+    QString unsavedRunsText(const QList<ServiceRunRecord> &runs, qsizetype named, RunNames names) const;
 
     AppEnvironment &m_app;
     MenuBarController &m_menuBar;

@@ -9,9 +9,12 @@
 #include "records/ServiceRunHistoryRepository.h"
 #include "support/NearlyFullDisk.h"
 #include "ui/components/DisplayFormatting.h"
+#include "ui/components/TitledMessageBox.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
+#include <QScreen>
 #include <QTimeZone>
 #include <QSignalSpy>
 
@@ -293,4 +296,44 @@ TEST_F(QuitFlowTest, TheUnsavedRunsQuestionDatesRunsAsEveryScreenDoesAndNamesAtM
     const QString message = delegate->unsavedRunsMessage(QList<ServiceRunRecord>(12, run));
     EXPECT_EQ(message.count(QStringLiteral("• web api, started ") + formatOptionalDate(run.startedAt) + u'\n'), 10);
     EXPECT_TRUE(message.endsWith(QStringLiteral("\nand 2 more")));
+}
+
+TEST_F(QuitFlowTest, TheUnsavedRunsAlertFitsTheScreenWhateverTheNames)
+{
+    buildReady();
+    makeDelegate();
+    const QString name = QStringLiteral("Nightly backup of the production database ").repeated(5) + QString(190, u'n');
+    const QUuid id = addService(name, QStringLiteral("true")).id;
+    const NearlyFullDisk disk(16);
+    for (qsizetype started = 1; started <= 10; ++started) {
+        await(app->serviceManager().start(id));
+        ASSERT_TRUE(waitUntil([&] { return app->runHistoryManager().records(id).size() == started; }));
+    }
+    await(app->runHistoryManager().waitForPendingWrites());
+    ASSERT_EQ(app->runHistoryManager().unwrittenRuns().size(), 10);
+
+    delegate->startQuit();
+    TitledMessageBox *box = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        for (QWidget *window : QApplication::topLevelWidgets())
+            if (auto *shown = qobject_cast<TitledMessageBox *>(window); shown && shown->isVisible())
+                box = shown;
+        return box != nullptr;
+    }));
+    // The offscreen screen is 800 by 600; both buttons show on it.
+    const QRect screen = box->screen()->availableGeometry();
+    EXPECT_LE(box->frameGeometry().height(), screen.height());
+    QAbstractButton *quitAnyway = nullptr;
+    for (QAbstractButton *button : box->buttons()) {
+        EXPECT_TRUE(screen.contains(QRect(button->mapToGlobal(QPoint()), button->size())))
+            << button->text().toStdString();
+        if (button->text() == QStringLiteral("Quit Anyway"))
+            quitAnyway = button;
+    }
+    // Each name is shortened, never the list: it says how many runs it leaves out.
+    EXPECT_TRUE(box->informativeText().endsWith(QStringLiteral(" more")));
+    EXPECT_TRUE(box->accessibleDescription().contains(name));
+    ASSERT_NE(quitAnyway, nullptr);
+    quitAnyway->click();
+    EXPECT_TRUE(waitUntil([&] { return quits == 1; }));
 }

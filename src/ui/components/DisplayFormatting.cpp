@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QLocale>
 #include <QTextBoundaryFinder>
+#include <QTextLayout>
 
 #include <unicode/udat.h>
 #include <iterator>
@@ -41,6 +42,76 @@ UDateFormat *dateTimeFormatter()
     return cached.get();
 }
 
+// A message with each run that cannot break (a name or key without spaces)
+// shortened in the middle to an alert's line; `widestRun` is set to the width
+// of the widest run of the result.
+QString shortenRuns(const QString &message, int &widestRun)
+{
+    const QFontMetrics metrics(QGuiApplication::font());
+    QString fitted;
+    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, message);
+    qsizetype start = 0;
+    widestRun = 0;
+    for (qsizetype end = breaks.toNextBoundary(); end != -1; end = breaks.toNextBoundary()) {
+        QString run = message.mid(start, end - start);
+        // The spaces after a run end a wrapped line, where they take no room.
+        qsizetype length = run.size();
+        while (length > 0 && run.at(length - 1).isSpace())
+            --length;
+        int width = metrics.horizontalAdvance(run.left(length));
+        if (width > alertLineWidth) {
+            // A line may break after an ellipsis; a word joiner keeps the shortened run whole.
+            run = metrics.elidedText(run.left(length), Qt::ElideMiddle, alertLineWidth)
+                      .replace(QChar(0x2026), QStringLiteral("\u2026\u2060"))
+                  + run.mid(length);
+            width = alertLineWidth;
+        }
+        widestRun = std::max(widestRun, width);
+        fitted += run;
+        start = end;
+    }
+    return fitted;
+}
+
+// Where each line of `text` starts when it wraps at an alert's line width:
+// a line break starts a paragraph, and a line breaks between words.
+QList<qsizetype> wrappedLineStarts(const QString &text)
+{
+    QList<qsizetype> starts;
+    QTextOption wrapping;
+    wrapping.setWrapMode(QTextOption::WordWrap);
+    qsizetype paragraphStart = 0;
+    for (const QString &paragraph : text.split(u'\n')) {
+        QTextLayout layout(paragraph, QGuiApplication::font());
+        layout.setTextOption(wrapping);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(alertLineWidth);
+            starts.append(paragraphStart + line.textStart());
+        }
+        layout.endLayout();
+        paragraphStart += paragraph.size() + 1;
+    }
+    return starts;
+}
+
+// However long a name or a list, the alert's buttons stay on the screen: past
+// its lines the message keeps its first and its last ones, its own words and
+// the question around the name, with an ellipsis on a line of its own where
+// the rest was. Each part starts its lines where it did, so wraps as before.
+QString keepAlertLines(const QString &text)
+{
+    constexpr qsizetype firstLines = alertLinesAllowed / 2;
+    constexpr qsizetype lastLines = alertLinesAllowed - firstLines - 1;
+    const QList<qsizetype> starts = wrappedLineStarts(text);
+    if (starts.size() <= alertLinesAllowed)
+        return text;
+    QString head = text.left(starts.at(firstLines));
+    while (!head.isEmpty() && head.back().isSpace())
+        head.chop(1);
+    return head + QStringLiteral("\n\u2026\n") + text.mid(starts.at(starts.size() - lastLines));
+}
+
 } // namespace
 
 QString formatOptionalDate(const std::optional<QDateTime> &date)
@@ -60,39 +131,25 @@ QString formatOptionalDate(const std::optional<QDateTime> &date)
 
 QString fitForAlert(const QString &message, int *widestRun)
 {
-    constexpr int widestAllowed = 400;
-    const QFontMetrics metrics(QGuiApplication::font());
-    QString fitted;
-    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, message);
-    qsizetype start = 0;
     int widest = 0;
-    for (qsizetype end = breaks.toNextBoundary(); end != -1; end = breaks.toNextBoundary()) {
-        QString run = message.mid(start, end - start);
-        // The spaces after a run end a wrapped line, where they take no room.
-        qsizetype length = run.size();
-        while (length > 0 && run.at(length - 1).isSpace())
-            --length;
-        int width = metrics.horizontalAdvance(run.left(length));
-        if (width > widestAllowed) {
-            // A line may break after an ellipsis; a word joiner keeps the shortened run whole.
-            run = metrics.elidedText(run.left(length), Qt::ElideMiddle, widestAllowed)
-                      .replace(QChar(0x2026), QStringLiteral("\u2026\u2060"))
-                  + run.mid(length);
-            width = widestAllowed;
-        }
-        widest = std::max(widest, width);
-        fitted += run;
-        start = end;
-    }
-    // However long a name, the alert's buttons stay on the screen: past a few
-    // lines the message keeps its start and its end, its own words and the
-    // question around the name.
-    constexpr int linesAllowed = 12;
-    if (!fitted.contains(u'\n') && metrics.horizontalAdvance(fitted) > widestAllowed * linesAllowed)
-        fitted = metrics.elidedText(fitted, Qt::ElideMiddle, widestAllowed * linesAllowed);
+    QString fitted = keepAlertLines(shortenRuns(message, widest));
     if (widestRun)
         *widestRun = widest;
     return fitted;
+}
+
+qsizetype alertLineCount(const QString &message)
+{
+    int widest = 0;
+    return wrappedLineStarts(shortenRuns(message, widest)).size();
+}
+
+QString alertLineWithName(const QString &before, const QString &name, const QString &after)
+{
+    const QFontMetrics metrics(QGuiApplication::font());
+    const int room = alertLineWidth - metrics.horizontalAdvance(before + after);
+    QString line = before + metrics.elidedText(name, Qt::ElideMiddle, room) + after;
+    return line.replace(u' ', QChar::Nbsp);
 }
 
 QString formatDuration(std::optional<double> seconds)

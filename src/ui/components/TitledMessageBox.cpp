@@ -27,13 +27,19 @@ QString TitledMessageBox::message() const
 void TitledMessageBox::setMessage(const QString &message)
 {
     m_message = message;
-    int widestRun = 0;
-    setInformativeText(fitForAlert(message, &widestRun));
     setAccessibleDescription(message);
-    // Messages quote service and profile names: never read them as markup.
-    if (auto *messageLabel = findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
-        messageLabel->setTextFormat(Qt::PlainText);
+    setShownMessage(message);
+    if (auto *messageLabel = findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         messageLabel->setAccessibleName(message);
+}
+
+void TitledMessageBox::setShownMessage(const QString &shown)
+{
+    int widestRun = 0;
+    setInformativeText(fitForAlert(shown, &widestRun));
+    if (auto *messageLabel = findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        // Messages quote service and profile names: never read them as markup.
+        messageLabel->setTextFormat(Qt::PlainText);
         // The alert widens for a run that cannot break, which the label
         // would otherwise break anywhere; other messages wrap as Qt lays them out.
         messageLabel->setMinimumWidth(0);

@@ -21,6 +21,10 @@ public:
     QString title() const { return text(); }
     QString message() const;
     void setMessage(const QString &message);
+    // Draws `shown` in place of the message, which a screen reader still
+    // hears whole: for a message whose names are shortened for the eye.
+    // Until the next setMessage.
+    void setShownMessage(const QString &shown);
 
     QPushButton *addCancelButton(const QString &label = QStringLiteral("Cancel"));
     QPushButton *addDestructiveButton(const QString &label);

@@ -66,6 +66,21 @@ TEST(FitForAlert, AnyMessageFitsTwelveLinesAndKeepsItsEnds)
     EXPECT_LE(QFontMetrics(QGuiApplication::font()).horizontalAdvance(fitted), 12 * 400);
 }
 
+// A message of many lines, each counted as it wraps, keeps its first and last ones; a short one stays whole.
+TEST(FitForAlert, AMessageOfManyLinesKeepsTwelveAsTheyWrap)
+{
+    const QString longLine = QStringLiteral("a line of words long enough to wrap in an alert ").repeated(3);
+    const QString fitted = fitForAlert(QStringLiteral("First words.\n\n") + (longLine + u'\n').repeated(10)
+                                       + QStringLiteral("Last words."));
+    EXPECT_TRUE(fitted.startsWith(QStringLiteral("First words.\n\na line"))
+                && fitted.endsWith(QStringLiteral("\nLast words.")));
+    const QFontMetrics metrics(QGuiApplication::font());
+    EXPECT_LE(metrics.boundingRect(QRect(0, 0, 400, 100000), Qt::TextWordWrap, fitted).height(),
+              12 * metrics.lineSpacing());
+    const QString few = QStringLiteral("First words.\n\n") + longLine + QStringLiteral("\nLast words.");
+    EXPECT_EQ(fitForAlert(few), few);
+}
+
 TEST(FormatDuration, UnitBoundaries)
 {
     const struct {

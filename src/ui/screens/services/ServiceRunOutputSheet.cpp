@@ -55,6 +55,7 @@ ServiceRunOutputSheet::ServiceRunOutputSheet(const ServiceRunRecord &record, QWi
 
     m_console = new ConsoleOutputView(this);
     m_console->setObjectName(QStringLiteral("console"));
+    m_console->setOutputName(QStringLiteral("Run Output"));
     column->addWidget(m_console, 1);
     m_failure = new QLabel(this);
     m_failure->setObjectName(QStringLiteral("readFailure"));

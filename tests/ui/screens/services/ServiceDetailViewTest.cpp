@@ -538,6 +538,10 @@ TEST_F(ServiceDetailViewTest, OutputSheetShowsTheRunAndCopiesItsWholeOutput)
     EXPECT_TRUE(sheet->windowTitle().startsWith(QStringLiteral("Run Output \u2014 ")));
     EXPECT_TRUE(find<StatusBadge>("outcomeBadge", sheet)->color() == ThemeColor(Palette::Color::orange));
     EXPECT_TRUE(sheet->autoScroll());
+    // A screen reader names the output as it names the live one.
+    auto *console = find<ConsoleOutputView>("console", sheet);
+    for (QWidget *part : {static_cast<QWidget *>(console), static_cast<QWidget *>(console->textView())})
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(part)->text(QAccessible::Name), QStringLiteral("Run Output"));
     // Auto-scroll opens at the end, whether the output came with the sheet or
     // was read from the history file after it opened.
     const auto showsTheEnd = [this](ServiceRunOutputSheet &shown) {
