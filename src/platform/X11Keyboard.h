@@ -25,7 +25,8 @@ public:
     using DownKeysObserver = std::function<void(const QList<quint32> &keycodes)>;
 
     // Null unless the application runs on X11. Asks the server to send a held
-    // key's repeats as presses alone, without a release before each.
+    // key's repeats as presses alone, without a release before each: for the
+    // whole connection, so Qt then flags no key event as a repeat.
     static std::unique_ptr<X11Keyboard> forApplication(Observer observer, DownKeysObserver downKeysObserver);
     ~X11Keyboard() override;
     X11Keyboard(const X11Keyboard &) = delete;
