@@ -43,6 +43,7 @@ struct VelmoraBinaryTest : ::testing::Test {
     QString binary = QCoreApplication::applicationDirPath() + QStringLiteral("/../velmora");
     std::unique_ptr<QProcess> velmora;
     QByteArray log;
+    QProcessEnvironment environmentOverrides; // for Velmora and the X tools alike
 
     void SetUp() override
     {
@@ -73,6 +74,7 @@ struct VelmoraBinaryTest : ::testing::Test {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display.display()));
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), sessionBusAddress);
+        environment.insert(environmentOverrides);
         return environment;
     }
 
@@ -173,6 +175,25 @@ struct VelmoraBinaryTest : ::testing::Test {
         return x(QStringLiteral("xwininfo"), arguments).value_or(QByteArray());
     }
 
+    // An X tool's command line, split at spaces: what it printed, or "failed".
+    QByteArray run(const QString &command) const
+    {
+        const QStringList words = command.split(QLatin1Char(' '));
+        return x(words.first(), words.mid(1)).value_or("failed");
+    }
+
+    bool focus(const char *buttonName)
+    {
+        return waitUntil(
+            [&] {
+                const std::optional<AtSpiClient::Node> node = a11y.find(*root, button, QString::fromLatin1(buttonName));
+                if (node)
+                    a11y.call(*node, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GrabFocus"));
+                return node && a11y.has(*node, AtSpiClient::State(12)); // focused
+            },
+            20000);
+    }
+
     QString mainWindowId() const
     {
         for (const QByteArray &line : xwininfo({QStringLiteral("-root"), QStringLiteral("-tree")}).split('\n')) {
@@ -217,12 +238,12 @@ struct VelmoraBinaryTest : ::testing::Test {
             10000);
     }
 
-    static void storeServices(std::initializer_list<std::pair<QString, QString>> stored)
+    static void storeServices(std::initializer_list<std::pair<QString, QString>> stored, bool openInTerminal = false)
     {
         ServiceRepository services(AppFixture::dataFile(QStringLiteral("services.json")));
         const QDateTime now = QDateTime::currentDateTimeUtc();
         for (const auto &[name, command] : stored)
-            await(services.saveService({QUuid::createUuid(), name, command, false, std::nullopt, now, now}));
+            await(services.saveService({QUuid::createUuid(), name, command, openInTerminal, std::nullopt, now, now}));
     }
 
     void startService(const QString &name, const QString &command, qsizetype runningAfter)
@@ -740,24 +761,10 @@ TEST_F(VelmoraBinaryTest, AKeyHeldOnABusyMachineActsOnce)
     startOnTheBus(true, "Velmora bootstrap complete — 2 services");
     if (IsSkipped() || HasFatalFailure())
         return;
-    const auto run = [&](const QString &command) {
-        const QStringList words = command.split(QLatin1Char(' '));
-        return x(words.first(), words.mid(1)).value_or("failed");
-    };
     ASSERT_TRUE(run(QStringLiteral("xset r rate 500 25")).isEmpty());
     ASSERT_TRUE(run(QStringLiteral("xset q")).contains("auto repeat:  on"));
     ASSERT_TRUE(run(QStringLiteral("xdotool windowfocus --sync ") + mainWindowId()).isEmpty());
     ASSERT_TRUE(clickWhenShown(QStringLiteral("Services")));
-    const auto focus = [&](const char *name) {
-        return waitUntil(
-            [&] {
-                const std::optional<AtSpiClient::Node> node = a11y.find(*root, button, QString::fromLatin1(name));
-                if (node)
-                    a11y.call(*node, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GrabFocus"));
-                return node && a11y.has(*node, AtSpiClient::State(12)); // focused
-            },
-            20000);
-    };
     const auto shown = [&](const char *name) {
         const std::optional<AtSpiClient::Node> node = a11y.find(*root, button, QString::fromLatin1(name));
         return node && a11y.has(*node, AtSpiClient::State::showing);
@@ -794,6 +801,68 @@ TEST_F(VelmoraBinaryTest, AKeyHeldOnABusyMachineActsOnce)
     EXPECT_EQ(QFileInfo(runs.filePath(QStringLiteral("api"))).size(), 2);
     EXPECT_EQ(QFileInfo(runs.filePath(QStringLiteral("risky"))).size(), 0);
     terminateExpectingZero();
+}
+
+// Return on Start of a service that opens in a terminal whose window takes the focus and closes within a moment,
+// giving the focus back while the key may still be down: a key released in that window is up again here, so the
+// next press starts the service; a key held all along only repeats, however often the terminal comes and goes.
+TEST_F(VelmoraBinaryTest, ReturnHeldWhileATerminalTakesTheFocusAndGivesItBackStartsItsServiceOnce)
+{
+    if (!has("xmessage"))
+        GTEST_SKIP() << "xmessage is missing";
+    QTemporaryDir folder;
+    const QString runs = folder.filePath(QStringLiteral("runs")); // a line each run
+    const QString terminal = folder.filePath(QStringLiteral("terminal"));
+    // Called as `terminal -e script`, as a window manager would give the focus back when its window closes.
+    AppFixture::writeFile(terminal, "#!/bin/sh\n"
+                                    "away=$(xdotool getwindowfocus)\n"
+                                    "xmessage -name terminal$$ terminal & window=$!\n"
+                                    "xdotool search --sync --onlyvisible --classname terminal$$ windowfocus --sync\n"
+                                    "\"$2\"\n"
+                                    "sleep 0.3\n"
+                                    "xdotool windowfocus --sync \"$away\"\n"
+                                    "kill $window\n");
+    ASSERT_TRUE(QFile::setPermissions(terminal, QFile::ReadOwner | QFile::ExeOwner));
+    environmentOverrides.insert(QStringLiteral("TERMINAL"), terminal);
+    const QString command = QStringLiteral("echo RAN >> %1; sleep 0.2").arg(runs);
+    storeServices({{QStringLiteral("quick"), command}}, true);
+    startOnTheBus(true, "Velmora bootstrap complete — 1 services");
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    ASSERT_TRUE(run(QStringLiteral("xset r rate 660 25")).isEmpty());
+    const QString window = mainWindowId();
+    ASSERT_TRUE(run(QStringLiteral("xdotool windowfocus --sync ") + window).isEmpty());
+    ASSERT_TRUE(clickWhenShown(QStringLiteral("Services")));
+    ASSERT_TRUE(clickWhenShown(QStringLiteral("quick, %1, Stopped").arg(command)));
+    ASSERT_TRUE(focus("Start"));
+    const auto onMainWindow = [&] { // xwininfo writes its id in hexadecimal, xdotool in decimal
+        return run(QStringLiteral("xdotool getwindowfocus")).trimmed().toUInt() == window.toUInt(nullptr, 16);
+    };
+    const auto runCount = [&] {
+        QFile file(runs);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+    };
+    // Until `count` runs are written and each terminal has closed, the focus back on the main window.
+    const auto settled = [&](qsizetype count) {
+        return waitUntil(
+            [&] { return runCount() >= count && childrenOf(velmora->processId()).isEmpty() && onMainWindow(); }, 20000);
+    };
+
+    // Let go of while the terminal has the focus; the first hold's press then starts the service again.
+    EXPECT_TRUE(run(QStringLiteral("xdotool keydown Return")).isEmpty());
+    EXPECT_TRUE(waitUntil([&] { return !onMainWindow(); }, 20000));
+    EXPECT_TRUE(run(QStringLiteral("xdotool keyup Return")).isEmpty());
+    ASSERT_TRUE(settled(1));
+    for (int hold = 1; hold <= 3; ++hold) {
+        SCOPED_TRACE(hold);
+        EXPECT_TRUE(run(QStringLiteral("xdotool keydown Return")).isEmpty());
+        QTest::qWait(1500);
+        EXPECT_TRUE(run(QStringLiteral("xdotool keyup Return")).isEmpty());
+        ASSERT_TRUE(settled(1 + hold));
+        EXPECT_EQ(runCount(), 1 + hold);
+    }
+    terminateExpectingZero();
+    EXPECT_EQ(runCount(), 4);
 }
 
 TEST_F(VelmoraBinaryTest, AHeldOrForeignDataFolderIsReportedAndNothingElseStarts)

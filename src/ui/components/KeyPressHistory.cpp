@@ -49,3 +49,10 @@ void KeyPressHistory::forgetDownKeys()
     for (Key &state : m_keys)
         state.down = false;
 }
+
+void KeyPressHistory::noteDownKeys(const QList<quint32> &keys)
+{
+    forgetDownKeys();
+    for (const quint32 key : keys)
+        m_keys[key].down = true;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 
 #include <deque>
 #include <optional>
@@ -23,6 +24,9 @@ public:
     std::optional<bool> answer(quint32 key, quint64 time) const;
     // From now on no key counts as down; the times of the releases stay.
     void forgetDownKeys();
+    // From now on exactly these keys count as down, as if pressed before: the
+    // window system's word after a time the keys were out of sight.
+    void noteDownKeys(const QList<quint32> &keys);
 
 private:
     struct Key {

@@ -9,6 +9,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QPlatformSurfaceEvent>
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QTextEdit>
@@ -86,24 +87,28 @@ bool handleReturn(QWidget *receiver, QKeyEvent *key, bool repeats)
 
 KeyboardRules::KeyboardRules(QObject *parent)
     : QObject(parent),
-      m_x11(X11Keyboard::forApplication([this](quint32 keycode, bool pressed, quint32 time) {
-          if (pressed)
-              m_x11Presses.notePress(keycode, time);
-          else
-              m_x11Presses.noteRelease(keycode, time);
-      }))
+      m_x11(X11Keyboard::forApplication(
+          [this](quint32 keycode, bool pressed, quint32 time) {
+              if (pressed)
+                  m_x11Presses.notePress(keycode, time);
+              else
+                  m_x11Presses.noteRelease(keycode, time);
+          },
+          // A key whose press opened another application's window (a
+          // terminal) may be released there, out of our sight, or held on
+          // until the focus comes back: the server says which.
+          [this](const QList<quint32> &keycodes) { m_x11Presses.noteDownKeys(keycodes); }))
 {
     // A release Qt drops (its window blocked by a modal dialog) never reaches
     // this filter. Where the X connection's own events are not seen, a key
     // still noted as down when the focus moves to another window is taken as
     // released; the time stamps of releases still tell the repeats there.
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this] { m_presses.forgetDownKeys(); });
-    // A key whose press opened another application's window (a terminal) is
-    // released there, out of our sight: its next press here is a new one.
-    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (state != Qt::ApplicationActive)
-            m_x11Presses.forgetDownKeys();
-    });
+    if (m_x11) {
+        for (QWindow *window : QGuiApplication::topLevelWindows())
+            if (window->handle())
+                m_x11->reportDownKeysOnFocus(window->winId());
+    }
 }
 
 KeyboardRules::~KeyboardRules() = default;
@@ -160,6 +165,13 @@ bool KeyboardRules::eventFilter(QObject *watched, QEvent *event)
                && (handleReturn(receiver, key, repeats)
                    || handleSpace(qobject_cast<QAbstractButton *>(receiver), *key, repeats));
     }
+    case QEvent::PlatformSurface:
+        // Before the window is shown, so before it can have the focus.
+        if (auto *window = qobject_cast<QWindow *>(watched);
+            window && m_x11 && !window->parent()
+            && static_cast<QPlatformSurfaceEvent *>(event)->surfaceEventType() == QPlatformSurfaceEvent::SurfaceCreated)
+            m_x11->reportDownKeysOnFocus(window->winId());
+        return false;
     case QEvent::FocusIn:
         // A click lands on what is shown already.
         if (auto *widget = qobject_cast<QWidget *>(watched);

@@ -19,7 +19,9 @@ class X11Keyboard;
 //   repeats only type new lines, and Space clicks the focused button once,
 //   when the key comes up. A repeat is told by its time stamps (see
 //   KeyPressHistory), as Qt flags one only now and then on X11; there the
-//   server is also asked to send repeats as presses alone.
+//   server is also asked to send repeats as presses alone, and to say which
+//   keys are down each time the focus comes back: a key held while another
+//   application had the focus goes on repeating, one released there presses.
 // - A control that takes the focus from the keyboard inside a scroll area is
 //   scrolled into view, wherever the focus came from.
 class KeyboardRules final : public QObject {
