@@ -222,6 +222,10 @@ QCoro::Task<> AppEnvironment::bootstrap()
         co_return;
     m_stores.environmentProfilesManager->applyLoadResult(profiles);
 
+    // The load folds in the runs kept aside: those of protected profiles must
+    // reach the file masked, not wait for the redaction that follows.
+    const auto protectedAtLoad = ProtectedProfileReferences::of(m_stores.environmentProfilesManager->profiles());
+    m_stores.runHistoryManager->setProtectedProfiles(protectedAtLoad.ids, protectedAtLoad.names);
     co_await m_stores.runHistoryManager->loadHistory();
     if (!self)
         co_return;

@@ -309,13 +309,14 @@ QCoro::Task<> ServiceRunHistoryManager::redactInFile(QSet<QUuid> profileIDs, QSe
             co_return;
         noteWriteSucceeded(unwritten);
         m_pendingRedaction.reset();
+        noteRedactionSucceeded();
     } catch (const std::exception &error) {
         if (!self)
             co_return;
         // The file may still hold the values in clear: the next write that
         // succeeds is followed by another try.
         rememberPendingRedaction(profileIDs, profileNames);
-        noteWriteFailed("Failed to redact protected profile history: %s", error);
+        noteRedactionFailed(error);
     }
 }
 
@@ -383,6 +384,38 @@ void ServiceRunHistoryManager::noteWriteFailed(const char *logFormat, const std:
     Q_EMIT writeFailed(QStringLiteral("The run history couldn’t be saved. Finished runs stay listed and are saved "
                                       "with the next write that succeeds.\n\n%1")
                            .arg(reasonOf(error)));
+}
+
+void ServiceRunHistoryManager::noteRedactionFailed(const std::exception &error)
+{
+    qCCritical(lcGeneral, "Failed to redact protected profile history: %s", error.what());
+    // Tried again after every write that succeeds: a failure that lasts is
+    // told once, not after every run; a failing append before does not hide it.
+    if (m_redactionsFailing)
+        return;
+    m_redactionsFailing = true;
+    setUntoldRedactionFailure(QStringLiteral("Values of a protected profile may still be in the run history file. "
+                                             "Velmora tries again after the next write.\n\n%1")
+                                  .arg(reasonOf(error)));
+}
+
+void ServiceRunHistoryManager::noteRedactionSucceeded()
+{
+    m_redactionsFailing = false;
+    setUntoldRedactionFailure(std::nullopt);
+}
+
+void ServiceRunHistoryManager::redactionFailureTold()
+{
+    setUntoldRedactionFailure(std::nullopt);
+}
+
+void ServiceRunHistoryManager::setUntoldRedactionFailure(const std::optional<QString> &message)
+{
+    if (m_untoldRedactionFailure == message)
+        return;
+    m_untoldRedactionFailure = message;
+    Q_EMIT untoldRedactionFailureChanged();
 }
 
 void ServiceRunHistoryManager::noteRemovalFailed(const char *logFormat, const std::exception &error,
@@ -494,8 +527,9 @@ QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
         if (m_historyChanges == changesBefore)
             break;
     }
-    // A damaged file lists none of its runs: memory tells nothing of them either.
-    m_lastLoadFailed = m_repository.lastLoadFoundDamage();
+    // A damaged file lists none of its runs, an unread side file none of its
+    // own: memory tells nothing of them either.
+    m_lastLoadFailed = m_repository.lastLoadFoundDamage() || m_repository.lastLoadMissedKeptAside();
     // Runs still waiting for a write that succeeds are not in the file yet.
     QSet<QUuid> loadedIds;
     for (const ServiceRunRecord &record : std::as_const(loaded))
@@ -513,9 +547,16 @@ QCoro::Task<> ServiceRunHistoryManager::reloadAfterPendingWrites()
     retryPendingRedaction();
 }
 
+void ServiceRunHistoryManager::setProtectedProfiles(QSet<QUuid> profileIDs, QSet<QString> profileNames)
+{
+    // Queued, so every request made after this call folds with these profiles.
+    m_repository.setProtectedProfiles(std::move(profileIDs), std::move(profileNames));
+}
+
 QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid> profileIDs,
                                                                       QSet<QString> profileNames)
 {
+    setProtectedProfiles(profileIDs, profileNames);
     if (profileIDs.isEmpty() && profileNames.isEmpty())
         co_return;
     QPointer self(this);
@@ -529,8 +570,8 @@ QCoro::Task<> ServiceRunHistoryManager::redactProtectedProfileHistory(QSet<QUuid
     // outputs are never compared.
     QList<ServiceRunRecord> redacted = m_records;
     const bool changed = maskProfiles(redacted, profileIDs, profileNames);
-    // After a load that could not read the file, memory tells nothing of the
-    // runs in it: the file is redacted all the same.
+    // After a load that could not read the file or the side file, memory
+    // tells nothing of the runs in them: they are redacted all the same.
     if (!changed && !m_lastLoadFailed)
         co_return;
     if (changed) {

@@ -101,18 +101,35 @@ public:
     QCoro::Task<> clearHistory(QUuid serviceId, bool discardActiveRun);
     QCoro::Task<> deleteRecord(QUuid recordId);
     QCoro::Task<> loadHistory();
-    // Masks every value of the runs that used one of these profiles (matched by
-    // id, else by name) and rewrites the file when anything changed, after a
-    // load in progress has finished and in turn with the other writes.
+    // The profiles protected now, whose values no write may put in the file in
+    // clear: the runs of theirs that a write or a load folds in from the side
+    // file are masked. Given before the load at start, as the load folds.
+    void setProtectedProfiles(QSet<QUuid> profileIDs, QSet<QString> profileNames);
+    // Sets the protected profiles as above, then masks every value of their
+    // runs (matched by id, else by name) and rewrites the file when anything
+    // changed, or when the last load could not read the file or the side file,
+    // after a load in progress has finished and in turn with the other writes.
     QCoro::Task<> redactProtectedProfileHistory(QSet<QUuid> profileIDs, QSet<QString> profileNames);
+
+    // Words for a person while redactions keep failing (a protected profile's
+    // values may still be in the file in clear): from the first failure after
+    // one that succeeded until a screen has shown them or a redaction
+    // succeeds. A failure met at start, before any screen listens, is thus
+    // shown by the first screen built.
+    const std::optional<QString> &untoldRedactionFailure() const { return m_untoldRedactionFailure; }
+    // A screen has shown the words above: the failures that follow in the
+    // same run of failures are not told again.
+    void redactionFailureTold();
 
 Q_SIGNALS:
     void recordsChanged();
     void latestAddedRecordIDChanged();
     // A write of the history failed after the ones before it had succeeded
     // (said once for each run of failures), or a clear or delete failed (said
-    // each time). `message` is for a person.
+    // each time). `message` is for a person. Redactions speak through
+    // untoldRedactionFailure instead.
     void writeFailed(const QString &message);
+    void untoldRedactionFailureChanged();
 
 private:
     struct QueuedAppend {
@@ -143,6 +160,10 @@ private:
     // The outputs of these runs are in the file now: the records stop holding them.
     void releaseWrittenOutputs(const QList<ServiceRunRecord> &written);
     void noteWriteFailed(const char *logFormat, const std::exception &error);
+    // Redactions fail and succeed in a run of their own, apart from the other writes.
+    void noteRedactionFailed(const std::exception &error);
+    void noteRedactionSucceeded();
+    void setUntoldRedactionFailure(const std::optional<QString> &message);
     // A clear or delete that left a run it removes saved; the reload lists it again.
     void noteRemovalFailed(const char *logFormat, const std::exception &error, const QString &consequence);
     QCoro::Task<> reloadAfterPendingWrites();
@@ -162,8 +183,8 @@ private:
     // Counts every change that a reload running at the same time could miss.
     quint64 m_historyChanges = 0;
     QList<ServiceRunRecord> m_unwritten;
-    // The last load could not read the file, or found it damaged: the list
-    // may lack stored runs.
+    // The last load could not read the file or the side file, or found the
+    // file damaged: the list may lack stored runs.
     bool m_lastLoadFailed = false;
     // Profiles whose runs are masked in memory but perhaps not yet in the file.
     struct PendingRedaction {
@@ -172,6 +193,8 @@ private:
     };
     std::optional<PendingRedaction> m_pendingRedaction;
     bool m_writesFailing = false;
+    bool m_redactionsFailing = false;
+    std::optional<QString> m_untoldRedactionFailure;
     quint64 m_finishedWrites = 0;
     // The appends of the chain's last link while it has not started; null
     // when that link is some other write.

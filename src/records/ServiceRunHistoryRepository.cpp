@@ -229,6 +229,18 @@ QFuture<QList<ServiceRunRecord>> ServiceRunHistoryRepository::loadChecked()
     return m_executor.run([this] { return loadFoldingKeptAside(); });
 }
 
+QFuture<void> ServiceRunHistoryRepository::setProtectedProfiles(QSet<QUuid> profileIDs, QSet<QString> profileNames)
+{
+    return m_executor.run([this, profileIDs = std::move(profileIDs), profileNames = std::move(profileNames)] {
+        m_protected = {profileIDs, profileNames};
+    });
+}
+
+void ServiceRunHistoryRepository::maskProtected(QList<ServiceRunRecord> &runs) const
+{
+    maskRunsOfProfiles(runs, m_protected.profileIDs, m_protected.profileNames);
+}
+
 QFuture<QString> ServiceRunHistoryRepository::readOutput(const QUuid &recordId)
 {
     return m_executor.run([this, recordId] {
@@ -554,6 +566,9 @@ bool ServiceRunHistoryRepository::writeFoldingKeptAside(
     }
     if (removed)
         pending.removeIf(removed);
+    // A run kept from before its profile was protected may hold its values in
+    // clear; a redaction that failed, or has yet to run, left them so.
+    maskProtected(pending);
     write(pending);
     if (!keptAside)
         return false;
@@ -563,20 +578,25 @@ bool ServiceRunHistoryRepository::writeFoldingKeptAside(
 QList<ServiceRunRecord> ServiceRunHistoryRepository::loadFoldingKeptAside()
 {
     QList<ServiceRunRecord> stored = loadIndexed();
-    QList<ServiceRunRecord> keptAside = keptAsideRuns();
+    const std::optional<QList<ServiceRunRecord>> read = readKeptAside();
+    m_missedKeptAside = !read;
+    QList<ServiceRunRecord> keptAside = read.value_or(QList<ServiceRunRecord>());
     if (keptAside.isEmpty())
         return stored;
     const QSet<QUuid> ids = idsOf(keptAside);
     stored.removeIf([&ids](const ServiceRunRecord &run) { return ids.contains(run.id); });
     sortRunRecordsNewestFirst(keptAside);
+    QList<ServiceRunRecord> folded = keptAside;
+    maskProtected(folded);
     try {
-        appendInFile({}, keptAside);
+        appendInFile({}, folded);
         m_keptAside.remove();
-        for (ServiceRunRecord &run : keptAside)
+        for (ServiceRunRecord &run : folded)
             run.output = ServiceRunOutput::inFile(run.output.isEmpty());
-        return limitRunHistoryPerService(keptAside + stored);
+        return limitRunHistoryPerService(folded + stored);
     } catch (const FileStoreError &error) {
-        // Listed all the same; every later write tries again.
+        // Listed all the same, as the side file still holds them (a redaction
+        // masks them there); every later write tries again.
         qCCritical(lcPersistence, "Failed to save the runs kept aside: %s", qUtf8Printable(error.message()));
         return keptAside + stored;
     }

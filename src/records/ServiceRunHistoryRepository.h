@@ -42,11 +42,11 @@ bool maskRunsOfProfiles(QList<ServiceRunRecord> &records, const QSet<QUuid> &pro
 // A run whose append fails goes at once into a small side file beside it
 // (UnwrittenRunsFile), which has room where a copy of a large history does
 // not. Every later write, and every load, folds those runs into the file by
-// id (the newest by start kept within the limit) and then removes the side
-// file. A clear, delete or redaction applies to the side file first, and
-// to the runs it folds; a clear or delete succeeds only once no run it
-// removes is left in either file, a redaction only once no run it masks is
-// left in clear in either.
+// id (the newest by start kept within the limit), masking the runs of the
+// protected profiles, and then removes the side file. A clear, delete or
+// redaction applies to the side file first, and to the runs it folds; a
+// clear or delete succeeds only once no run it removes is left in either
+// file, a redaction only once no run it masks is left in clear in either.
 //
 // The file can hold 150–200 MB. The repository remembers where each record's
 // text lies in the bytes it last read or wrote, with a hash of that text; while
@@ -82,6 +82,13 @@ public:
     // Whether the last of those loads found the file damaged (its content set
     // aside by the next write); read once the load has finished.
     bool lastLoadFoundDamage() const { return m_foundDamage; }
+    // Whether the last of those loads could not read the runs kept aside: the
+    // side file may hold runs the list lacks. Read once the load has finished.
+    bool lastLoadMissedKeptAside() const { return m_missedKeptAside; }
+    // The profiles whose values no write may put in the file in clear, for
+    // the requests made after this one: every run of theirs folded in from the
+    // side file or from `unwritten` (the fold at load included) is masked.
+    QFuture<void> setProtectedProfiles(QSet<QUuid> profileIDs, QSet<QString> profileNames);
     // The output of the stored run with this id. Throws FileStoreError when the
     // file cannot be read or no longer holds the run.
     QFuture<QString> readOutput(const QUuid &recordId);
@@ -126,8 +133,8 @@ private:
     static std::function<std::optional<QByteArray>(QByteArrayView)> maskedText(bool everyEntry);
     static StoredRun storedRun(const ServiceRunRecord &record);
     void appendInFile(const QList<ServiceRunRecord> &newestFirst, const QList<ServiceRunRecord> &unwritten);
-    // The stored list, with the runs kept aside folded into the file first
-    // (listed all the same when that write fails).
+    // The stored list, with the runs kept aside folded into the file first,
+    // the protected profiles' masked (listed as kept when that write fails).
     QList<ServiceRunRecord> loadFoldingKeptAside();
     using RunFilter = std::function<bool(const ServiceRunRecord &)>;
     // Runs `write` with the runs kept aside added to `unwritten`, but for those
@@ -155,6 +162,8 @@ private:
     std::optional<FileStoreError> editKeptAside(const std::function<bool(QList<ServiceRunRecord> &)> &edit);
     // The stored list with `front` first, none of the stored ones of an `unwritten` id.
     QList<ServiceRunRecord> loadWithFront(QList<ServiceRunRecord> front, const QList<ServiceRunRecord> &unwritten);
+    // Masks every entry of the runs of the protected profiles.
+    void maskProtected(QList<ServiceRunRecord> &runs) const;
 
     JSONFileStore<QList<ServiceRunRecord>> m_store;
     RecordListFile m_list;
@@ -166,6 +175,8 @@ private:
         QSet<QString> profileNames;
     };
     Profiles m_maskedAside;
+    Profiles m_protected;
     std::atomic<bool> m_foundDamage = false;
+    std::atomic<bool> m_missedKeptAside = false;
     SerialExecutor m_executor;
 };
