@@ -12,5 +12,7 @@ if [ $# -lt 1 ]; then
 fi
 folder=$1
 shift
-cmake -S . -B "$folder" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVELMORA_BENCHMARKS=OFF "$@" >/dev/null
+# A folder configured before the checkout moved is configured afresh.
+cmake $(bash scripts/fresh-if-moved.sh "$folder") -S . -B "$folder" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DBUILD_TESTING=OFF -DVELMORA_BENCHMARKS=OFF "$@" >/dev/null
 cmake --build "$folder" --parallel "$(nproc)"

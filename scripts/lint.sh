@@ -75,9 +75,11 @@ if [ "$ci" -eq 1 ]; then
   fi
 fi
 
-# The sources include headers that moc generates, so the build must have run.
-if [ ! -f "$build/compile_commands.json" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The sources include headers that moc generates, so the build must have run,
+# here: a moved checkout's compile database names the old paths.
+fresh=$(bash scripts/fresh-if-moved.sh "$build")
+if [ ! -f "$build/compile_commands.json" ] || [ -n "$fresh" ]; then
+  cmake $fresh -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$build" --parallel "$jobs" >/dev/null
 fi
 

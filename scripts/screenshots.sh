@@ -16,7 +16,8 @@ done
 
 if [ "$build" = 1 ]; then
   bash scripts/install-deps.sh
-  cmake -S . -B build-plain -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake $(bash scripts/fresh-if-moved.sh build-plain) -S . -B build-plain -G Ninja \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build-plain --parallel "$(nproc)"
 fi
 

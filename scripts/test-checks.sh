@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Plants faults where check-includes.sh and lint.sh must see them, in a scratch
 # copy of the two scripts over a small tree of stub sources, and fails when a
-# check passes a fault or fails a clean tree. Needs no build; takes a second.
+# check passes a fault or fails a clean tree; and shows that a build folder
+# configured before its checkout moved is configured afresh. Needs no build;
+# takes a second.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/scripts"
-cp scripts/check-includes.sh scripts/lint.sh scripts/remove-ended-test-folders.sh "$scratch/scripts/"
+cp scripts/check-includes.sh scripts/lint.sh scripts/remove-ended-test-folders.sh scripts/fresh-if-moved.sh \
+  "$scratch/scripts/"
 cd "$scratch"
 for stub in platform/Base.h platform/Base.cpp records/Store.h app/AppEnvironment.h ui/launch/Flow.h \
   ui/screens/services/ServicesController.h ui/screens/profiles/ProfilesController.h; do
@@ -113,6 +116,27 @@ if [ -n "$wrong" ]; then
   failures=$((failures + 1))
 else
   echo "ok: leftover test folders"
+fi
+
+# A build folder configured for the checkout's old place, which CMake refuses,
+# is configured afresh, saying so; one configured here, or never, is left as
+# it is.
+checkout="$scratch/checkout"
+mkdir -p "$checkout/scripts"
+cp scripts/fresh-if-moved.sh "$checkout/scripts/"
+printf 'cmake_minimum_required(VERSION 3.25)\nproject(Moved NONE)\n' >"$checkout/CMakeLists.txt"
+never=$(bash "$checkout/scripts/fresh-if-moved.sh" build 2>&1)
+cmake -S "$checkout" -B "$checkout/build" -G Ninja >/dev/null
+here=$(bash "$checkout/scripts/fresh-if-moved.sh" build 2>&1)
+mv "$checkout" "$scratch/moved"
+moved=$(cd "$scratch/moved" && bash scripts/fresh-if-moved.sh build 2>"$scratch/said")
+if [ -n "$never$here" ] || [ "$moved" != --fresh ] || ! grep -qF "configured for $checkout/build" "$scratch/said" \
+  || ! (cd "$scratch/moved" && cmake $moved -S . -B build -G Ninja >/dev/null); then
+  echo "FAILED: a moved build folder: never configured \"$never\", configured here \"$here\", moved" \
+    "\"$moved\" saying \"$(cat "$scratch/said")\""
+  failures=$((failures + 1))
+else
+  echo "ok: a moved build folder"
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -23,8 +23,8 @@ if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=cc
 # test files.
 build() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DVELMORA_WERROR=ON "$@" >/dev/null
+  cmake $(bash scripts/fresh-if-moved.sh "$dir") -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "${launcher[@]}" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DVELMORA_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" --parallel "$jobs"
 }
 

@@ -10,6 +10,7 @@
 #include "platform/DescriptorLimit.h"
 #include "platform/DisplayProbe.h"
 #include "platform/Logging.h"
+#include "platform/SessionEnvironment.h"
 #include "records/ApplicationSupport.h"
 #include "records/DataFolderLock.h"
 #include "records/DataFolderOwnership.h"
@@ -72,6 +73,12 @@ bool chooseWindowPlatform(int argc, char **argv, DisplayProbe::X11Connection &x1
         const std::optional<QString> failure = DisplayProbe::waylandFailure(wayland, qgetenv("XDG_RUNTIME_DIR"));
         if (!failure) {
             qputenv("QT_QPA_PLATFORM", "wayland");
+            // With no session bus address, libdbus and GIO start a bus through
+            // DISPLAY (dbus-launch --autolaunch), which waits for ever on a
+            // silent server; nothing in this process may reach for that
+            // display. The services still get it, as the session gave it.
+            if (!x11.isEmpty())
+                SessionEnvironment::setAside("DISPLAY");
             return true;
         }
         failures.append(QStringLiteral("the Wayland display “%1” (WAYLAND_DISPLAY) doesn’t answer: %2")

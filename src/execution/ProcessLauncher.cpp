@@ -7,6 +7,7 @@
 #include "platform/ProcessTermination.h"
 #include "platform/PseudoTerminal.h"
 #include "platform/SealedMemoryFile.h"
+#include "platform/SessionEnvironment.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,8 +15,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
-
-extern char **environ;
 
 // Entries keep their bytes even when they are not UTF-8.
 QList<QByteArray> launchEnvironment(const ProcessLaunchConfiguration &configuration)
@@ -27,8 +26,9 @@ QList<QByteArray> launchEnvironment(const ProcessLaunchConfiguration &configurat
             keys.append(key);
         entries.insert(key, entry);
     };
-    for (char **entry = configuration.environmentOnly ? nullptr : environ; entry && *entry; ++entry) {
-        const QByteArray text(*entry);
+    const QList<QByteArray> inherited =
+        configuration.environmentOnly ? QList<QByteArray>() : SessionEnvironment::entries();
+    for (const QByteArray &text : inherited) {
         const qsizetype equals = text.indexOf('=');
         if (equals > 0)
             set(text.left(equals), text);

@@ -17,7 +17,7 @@
 // Throws ProcessRunnerError.
 std::shared_ptr<RunningProcessHandle> launchProcess(const ProcessLaunchConfiguration &configuration);
 
-// The "KEY=VALUE" entries the child gets: the application's own environment,
-// byte for byte, with the configuration's entries laid over it, or the
+// The "KEY=VALUE" entries the child gets: the environment the session gave the
+// application (platform/SessionEnvironment), byte for byte, with the configuration's entries laid over it, or the
 // configuration's alone when it says so.
 QList<QByteArray> launchEnvironment(const ProcessLaunchConfiguration &configuration);

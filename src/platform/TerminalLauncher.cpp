@@ -2,6 +2,7 @@
 
 #include "platform/Logging.h"
 #include "platform/ProcessSpawn.h"
+#include "platform/SessionEnvironment.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -10,8 +11,6 @@
 #include <thread>
 
 #include <sys/wait.h>
-
-extern char **environ;
 
 namespace {
 
@@ -24,14 +23,6 @@ QString findExecutable(const QString &name, const QStringList &searchPath)
         return info.isFile() && info.isExecutable() ? info.absoluteFilePath() : QString();
     }
     return QStandardPaths::findExecutable(name, searchPath);
-}
-
-QList<QByteArray> currentEnvironment()
-{
-    QList<QByteArray> entries;
-    for (char **entry = environ; entry && *entry; ++entry)
-        entries.append(QByteArray(*entry));
-    return entries;
 }
 
 // The emulator is our child until it exits; a small thread reaps it so it never
@@ -81,7 +72,7 @@ bool TerminalLauncher::launch(const QString &scriptPath)
         for (const QString &argument : command.arguments)
             request.arguments.append(argument.toUtf8());
         request.arguments.append(QFile::encodeName(scriptPath));
-        request.environment = currentEnvironment();
+        request.environment = SessionEnvironment::entries();
         request.terminalPath = QByteArrayLiteral("/dev/null");
         SpawnedProcess process = spawnProcess(request);
         if (process.started()) {

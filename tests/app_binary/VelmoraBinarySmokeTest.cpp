@@ -87,6 +87,16 @@ struct VelmoraBinaryTest : ::testing::Test {
         return launch(environment);
     }
 
+    // On Wayland, in a sanitizer build: Mesa's EGL keeps allocations of a
+    // driver it unloads before the leak check; only the slow unwinder reaches
+    // Mesa's own frames, which the suppressions name.
+    static void unwindSlowlyForMesa(QProcessEnvironment &environment)
+    {
+        if (environment.contains(QStringLiteral("ASAN_OPTIONS")))
+            environment.insert(QStringLiteral("ASAN_OPTIONS"), environment.value(QStringLiteral("ASAN_OPTIONS"))
+                                                                   + QStringLiteral(":fast_unwind_on_malloc=0"));
+    }
+
     std::unique_ptr<QProcess> launch(QProcessEnvironment environment)
     {
         auto process = std::make_unique<QProcess>();
@@ -344,12 +354,7 @@ TEST_F(VelmoraBinaryTest, OnAWaylandSessionItRunsOnWaylandOrOnXWaylandWhenThereA
         if (sessionType)
             environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QString::fromLatin1(sessionType));
         environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
-        // In a sanitizer build: Mesa's EGL keeps allocations of a driver it
-        // unloads before the leak check; only the slow unwinder reaches Mesa's
-        // own frames, which the suppressions name.
-        if (environment.contains(QStringLiteral("ASAN_OPTIONS")))
-            environment.insert(QStringLiteral("ASAN_OPTIONS"), environment.value(QStringLiteral("ASAN_OPTIONS"))
-                                                                   + QStringLiteral(":fast_unwind_on_malloc=0"));
+        unwindSlowlyForMesa(environment);
         velmora = launch(environment);
         log.clear();
         ASSERT_TRUE(logged(*velmora, log, "Velmora bootstrap complete — 0 services"));
@@ -359,6 +364,37 @@ TEST_F(VelmoraBinaryTest, OnAWaylandSessionItRunsOnWaylandOrOnXWaylandWhenThereA
             [&] { return a11y.find(*root, QStringLiteral("frame"), QStringLiteral("Velmora")).has_value(); }, 10000));
         terminateExpectingZero();
     }
+}
+
+// Beside an X display that takes connections and never answers, with no
+// session bus: a bus autolaunched through that display would wait on it for
+// ever. Velmora runs on Wayland, and nothing it started outlives it.
+TEST_F(VelmoraBinaryTest, BesideASilentXDisplayWithoutASessionBusItRunsOnWaylandAndLeavesNothingBehind)
+{
+    WestonServer compositor;
+    if (!compositor.start())
+        GTEST_SKIP() << "no Wayland compositor to run on: " << compositor.error().toStdString();
+    QTemporaryDir runtime; // no bus socket there
+    QProcessEnvironment environment = childEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS", "XDG_SESSION_TYPE"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.insert(QStringLiteral("WAYLAND_DISPLAY"), compositor.waylandDisplay());
+    // Every process Velmora starts inherits it: the way to find them after it ends.
+    const QString markValue = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    environment.insert(QStringLiteral("VELMORA_TEST_MARK"), markValue);
+    const QByteArray mark = "VELMORA_TEST_MARK=" + markValue.toLatin1() + '\0';
+    unwindSlowlyForMesa(environment);
+    display.freeze();
+    velmora = launch(environment);
+    ASSERT_TRUE(logged(*velmora, log, "Velmora bootstrap complete — 0 services"));
+    EXPECT_TRUE(loaded(*velmora, "libqwayland"));
+    terminateExpectingZero();
+    const QList<qint32> leftBehind = processesWhere([&](const QByteArray &stat, const QList<QByteArray> &fields) {
+        QFile variables(QStringLiteral("/proc/%1/environ").arg(QString::fromLatin1(stat.left(stat.indexOf(' ')))));
+        return fields[0] != "Z" && variables.open(QIODevice::ReadOnly) && variables.readAll().contains(mark);
+    });
+    EXPECT_TRUE(leftBehind.isEmpty()) << leftBehind.size() << " processes, the first " << leftBehind.value(0);
 }
 
 // What `gdbus introspect` and accessibility inspectors send: every property of

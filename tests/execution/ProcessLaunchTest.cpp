@@ -1,5 +1,6 @@
 #include "execution/ProcessLauncher.h"
 #include "execution/ProcessRunnerError.h"
+#include "platform/SessionEnvironment.h"
 #include "support/Await.h"
 #include "support/ChildOutputRecorder.h"
 #include "support/LogCapture.h"
@@ -184,6 +185,23 @@ TEST(ProcessLaunch, EnvironmentGetsTerminalDefaultsOnlyWhenAbsent)
     seen = environmentLines(runToEnd(program(env, {}, false)).text);
     EXPECT_FALSE(seen.contains(QStringLiteral("TERM")));
     EXPECT_FALSE(seen.contains(QStringLiteral("PYTHONUNBUFFERED")));
+}
+
+// Beside a silent X display the start takes DISPLAY out of its own environment;
+// a service still gets the session's, unless its profile sets another.
+TEST(ProcessLaunch, AVariableSetAsideAtTheStartStillReachesTheChild)
+{
+    ::setenv("DISPLAY", ":7", 1);
+    SessionEnvironment::setAside("DISPLAY");
+    EXPECT_EQ(std::getenv("DISPLAY"), nullptr);
+    ProcessLaunchConfiguration env = program(QStringLiteral("/usr/bin/env"), {});
+    const auto seen = [&] { return environmentLines(runToEnd(env).text).value(QStringLiteral("DISPLAY")); };
+    EXPECT_EQ(seen(), QStringLiteral(":7"));
+    env.environment = {{QStringLiteral("DISPLAY"), QStringLiteral(":8")}};
+    EXPECT_EQ(seen(), QStringLiteral(":8"));
+    env.environment.clear();
+    env.environmentOnly = true;
+    EXPECT_EQ(seen(), QString());
 }
 
 TEST(ProcessLaunch, WorkingFolderIsTheGivenOneOrOurs)
