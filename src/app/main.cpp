@@ -63,7 +63,7 @@ bool chooseWindowPlatform(int argc, char **argv, DisplayProbe::X11Connection &x1
         if (answer.connection) {
             x11Connection = std::move(answer.connection);
             if (!wayland.isEmpty() || qgetenv("XDG_SESSION_TYPE") == "wayland")
-                qputenv("QT_QPA_PLATFORM", "xcb");
+                SessionEnvironment::setForThisProcess("QT_QPA_PLATFORM", "xcb");
             return true;
         }
         failures.append(QStringLiteral("the X display “%1” (DISPLAY) doesn’t answer: %2")
@@ -72,7 +72,7 @@ bool chooseWindowPlatform(int argc, char **argv, DisplayProbe::X11Connection &x1
     if (!wayland.isEmpty()) {
         const std::optional<QString> failure = DisplayProbe::waylandFailure(wayland, qgetenv("XDG_RUNTIME_DIR"));
         if (!failure) {
-            qputenv("QT_QPA_PLATFORM", "wayland");
+            SessionEnvironment::setForThisProcess("QT_QPA_PLATFORM", "wayland");
             // With no session bus address, libdbus and GIO start a bus through
             // DISPLAY (dbus-launch --autolaunch), which waits for ever on a
             // silent server; nothing in this process may reach for that

@@ -1,42 +1,55 @@
 #include "platform/SessionEnvironment.h"
 
+#include <QHash>
+
 #include <cstdlib>
+#include <optional>
 
 extern char **environ;
 
 namespace {
 
-// Written only by setAside, which runs before the threads that launch.
-QList<QByteArray> &entriesSetAside()
+// Each name the start changed, with the session's entry for it (none where
+// the session had none). Written only before the threads that launch start.
+QHash<QByteArray, std::optional<QByteArray>> &sessionEntries()
 {
-    static QList<QByteArray> entries;
+    static QHash<QByteArray, std::optional<QByteArray>> entries;
     return entries;
 }
 
-QByteArray nameOf(const QByteArray &entry)
+void rememberSessionEntry(const char *name)
 {
-    return entry.left(entry.indexOf('='));
+    if (sessionEntries().contains(name))
+        return;
+    const char *value = std::getenv(name);
+    sessionEntries().insert(name, value ? std::optional(QByteArray(name) + '=' + value) : std::nullopt);
 }
 
 } // namespace
 
 void SessionEnvironment::setAside(const char *name)
 {
-    const char *value = std::getenv(name);
-    if (!value)
-        return;
-    entriesSetAside().append(QByteArray(name) + '=' + value);
+    rememberSessionEntry(name);
     ::unsetenv(name);
+}
+
+void SessionEnvironment::setForThisProcess(const char *name, const QByteArray &value)
+{
+    rememberSessionEntry(name);
+    qputenv(name, value);
 }
 
 QList<QByteArray> SessionEnvironment::entries()
 {
     QList<QByteArray> result;
-    for (char **entry = environ; entry && *entry; ++entry)
-        result.append(QByteArray(*entry));
-    for (const QByteArray &entry : entriesSetAside()) {
-        if (!std::getenv(nameOf(entry).constData()))
-            result.append(entry);
+    for (char **entry = environ; entry && *entry; ++entry) {
+        const QByteArray text(*entry);
+        if (!sessionEntries().contains(text.left(text.indexOf('='))))
+            result.append(text);
+    }
+    for (const std::optional<QByteArray> &entry : std::as_const(sessionEntries())) {
+        if (entry)
+            result.append(*entry);
     }
     return result;
 }

@@ -187,15 +187,21 @@ TEST(ProcessLaunch, EnvironmentGetsTerminalDefaultsOnlyWhenAbsent)
     EXPECT_FALSE(seen.contains(QStringLiteral("PYTHONUNBUFFERED")));
 }
 
-// Beside a silent X display the start takes DISPLAY out of its own environment;
-// a service still gets the session's, unless its profile sets another.
-TEST(ProcessLaunch, AVariableSetAsideAtTheStartStillReachesTheChild)
+// Beside a silent X display the start takes DISPLAY out of its own environment,
+// and it picks the window platform for itself; a service still gets what the
+// session gave, unless its profile sets another.
+TEST(ProcessLaunch, WhatTheStartChangesInItsOwnEnvironmentReachesNoChild)
 {
     ::setenv("DISPLAY", ":7", 1);
     SessionEnvironment::setAside("DISPLAY");
     EXPECT_EQ(std::getenv("DISPLAY"), nullptr);
+    ::unsetenv("VELMORA_TEST_PLATFORM");
+    SessionEnvironment::setForThisProcess("VELMORA_TEST_PLATFORM", "xcb");
+    EXPECT_STREQ(std::getenv("VELMORA_TEST_PLATFORM"), "xcb");
     ProcessLaunchConfiguration env = program(QStringLiteral("/usr/bin/env"), {});
-    const auto seen = [&] { return environmentLines(runToEnd(env).text).value(QStringLiteral("DISPLAY")); };
+    const auto seenAll = [&] { return environmentLines(runToEnd(env).text); };
+    const auto seen = [&] { return seenAll().value(QStringLiteral("DISPLAY")); };
+    EXPECT_FALSE(seenAll().contains(QStringLiteral("VELMORA_TEST_PLATFORM")));
     EXPECT_EQ(seen(), QStringLiteral(":7"));
     env.environment = {{QStringLiteral("DISPLAY"), QStringLiteral(":8")}};
     EXPECT_EQ(seen(), QStringLiteral(":8"));
