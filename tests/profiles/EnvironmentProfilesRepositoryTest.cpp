@@ -410,6 +410,30 @@ TEST_F(EnvironmentProfilesRepositoryTest, UnreadableSecretsAreReportedAndNeverCl
     EXPECT_FALSE(secrets->items().contains(account(profile, profile.variables[2])));
 }
 
+// A record that lost its generation while the item that holds the value cannot be read: a save keeps that item, and
+// a load once the keyring answers recovers the value from it.
+TEST_F(EnvironmentProfilesRepositoryTest, ASaveKeepsTheItemsOfASecretItCouldNotRead)
+{
+    EnvironmentProfile profile = makeProfile("dev", {variable("TOKEN", "first", true)});
+    save(profile);
+    profile.variables[0].value = QStringLiteral("second");
+    save(profile);
+    const QString held = account(profile, profile.variables[0], 1);
+    writeFile(fileBytes().replace("\"secretGeneration\"", "\"secretGenerat1on\""));
+    const KeychainError denied(KeychainError::Case::userDenied);
+    secrets->failOn(Operation::read, denied, held);
+
+    const EnvironmentProfilesRepository::LoadResult loaded = load();
+    EXPECT_EQ(loaded.keychainError, denied);
+    save(loaded.profiles.value(0));
+    EXPECT_EQ(secrets->items().keys(), QStringList {held});
+
+    secrets->clearFailures();
+    const EnvironmentProfilesRepository::LoadResult recovered = load();
+    EXPECT_EQ(recovered.profiles.value(0).variables.value(0).value, QStringLiteral("second"));
+    EXPECT_EQ(recovered.recoveredSecrets.size(), 1);
+}
+
 TEST_F(EnvironmentProfilesRepositoryTest, FailedSecretStoreStopsTheSaveBeforeTheFile)
 {
     const EnvironmentProfile profile =
