@@ -62,6 +62,7 @@ void EnvironmentProfilesManager::applyLoadResult(QList<EnvironmentProfile> profi
 void EnvironmentProfilesManager::applyLoadResult(const EnvironmentProfilesRepository::LoadResult &result)
 {
     applyLoadResult(result.profiles, result.lockedProfileIDs, result.keychainError);
+    addRecoveredSecrets(result.recoveredSecrets);
 }
 
 QCoro::Task<> EnvironmentProfilesManager::reload()
@@ -185,13 +186,16 @@ QCoro::Task<EnvironmentProfile> EnvironmentProfilesManager::unlockProfile(QUuid 
     });
     std::optional<EnvironmentProfile> opened;
     try {
-        QFuture<EnvironmentProfile> opening = m_repository.loadProtectedProfile(id, key);
+        QFuture<EnvironmentProfilesRepository::OpenedProfile> opening = m_repository.loadProtectedProfile(id, key);
         co_await opening;
         // Taken out, not copied: the awaiting machinery keeps the future a
         // while longer, and a copy there would outlive a lock unwiped.
-        opened = opening.takeResult();
-        if (self)
+        EnvironmentProfilesRepository::OpenedProfile result = opening.takeResult();
+        opened = std::move(result.profile);
+        if (self) {
             keepValues(opened->variables);
+            addRecoveredSecrets(result.recoveredSecrets);
+        }
     } catch (const KeychainError &error) {
         if (self)
             reportKeychainFailure(error);
@@ -349,6 +353,23 @@ void EnvironmentProfilesManager::setLockedProfileIDs(QSet<QUuid> ids)
         return;
     m_lockedProfileIDs = std::move(ids);
     Q_EMIT lockedProfileIDsChanged();
+}
+
+void EnvironmentProfilesManager::addRecoveredSecrets(
+    const QList<EnvironmentProfilesRepository::RecoveredSecret> &secrets)
+{
+    if (secrets.isEmpty())
+        return;
+    m_recoveredSecrets += secrets;
+    Q_EMIT recoveredSecretsChanged();
+}
+
+void EnvironmentProfilesManager::clearRecoveredSecrets()
+{
+    if (m_recoveredSecrets.isEmpty())
+        return;
+    m_recoveredSecrets.clear();
+    Q_EMIT recoveredSecretsChanged();
 }
 
 void EnvironmentProfilesManager::setKeychainAccessGuidance(std::optional<QString> guidance)

@@ -36,6 +36,10 @@ public:
     const QList<EnvironmentProfile> &profiles() const { return m_profiles; }
     const QSet<QUuid> &lockedProfileIDs() const { return m_lockedProfileIDs; }
     const std::optional<QString> &keychainAccessGuidance() const { return m_keychainAccessGuidance; }
+    // Secrets whose values loads or unlocks read from an older keyring item,
+    // kept until a screen has told the person (clearRecoveredSecrets).
+    const QList<EnvironmentProfilesRepository::RecoveredSecret> &recoveredSecrets() const { return m_recoveredSecrets; }
+    void clearRecoveredSecrets();
     ProtectedProfilesLockManager &protectedProfilesLockManager() const { return *m_lockManager; }
 
     // Stable sort by name, localized and case-insensitive (current locale).
@@ -45,6 +49,7 @@ public:
     // ids as given, and the guidance of the keyring failure (cleared without one).
     void applyLoadResult(QList<EnvironmentProfile> profiles, QSet<QUuid> lockedIDs,
                          const std::optional<KeychainError> &keychainError);
+    // The same, adding the load's recovered secrets to those not yet told.
     void applyLoadResult(const EnvironmentProfilesRepository::LoadResult &result);
     // Loads the repository afresh and publishes the result (as applyLoadResult),
     // unless the manager went away meanwhile; e.g. a retry after a keyring failure.
@@ -75,6 +80,7 @@ Q_SIGNALS:
     void profilesChanged();
     void lockedProfileIDsChanged();
     void keychainAccessGuidanceChanged();
+    void recoveredSecretsChanged();
 
 private:
     // Awaits one change of the repository (a keyring failure sets the guidance
@@ -88,6 +94,7 @@ private:
     void setLockedProfileIDs(QSet<QUuid> ids);
     void setKeychainAccessGuidance(std::optional<QString> guidance);
     void reportKeychainFailure(const KeychainError &error) { setKeychainAccessGuidance(error.fullMessage()); }
+    void addRecoveredSecrets(const QList<EnvironmentProfilesRepository::RecoveredSecret> &secrets);
     void keepValues(const QList<EnvironmentVariable> &variables);
     // Wipes and lets go of the kept values that nobody else holds any more.
     void releaseUnusedValues();
@@ -97,6 +104,7 @@ private:
     QList<EnvironmentProfile> m_profiles;
     QSet<QUuid> m_lockedProfileIDs;
     std::optional<QString> m_keychainAccessGuidance;
+    QList<EnvironmentProfilesRepository::RecoveredSecret> m_recoveredSecrets;
     // Raised by every lock, so work that awaited across one can tell.
     quint64 m_lockGeneration = 0;
     // One more holder of every value of an opened or saved protected profile.

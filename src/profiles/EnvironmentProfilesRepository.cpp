@@ -62,6 +62,23 @@ std::optional<SecretItem> parseSecretAccount(const QString &account)
     return item;
 }
 
+// The listed items of a variable other than `named`, the newest generation
+// first (the plain account counts as none).
+QList<std::pair<QString, std::optional<qint64>>> otherItemsNewestFirst(const QStringList &accounts,
+                                                                       const QUuid &profileId, const QUuid &variableId,
+                                                                       const QString &named)
+{
+    QList<std::pair<QString, std::optional<qint64>>> items;
+    for (const QString &account : accounts) {
+        const std::optional<SecretItem> item = parseSecretAccount(account);
+        if (item && item->profileId == profileId && item->variableId == variableId && account != named)
+            items.append({account, item->generation});
+    }
+    std::stable_sort(items.begin(), items.end(),
+                     [](const auto &a, const auto &b) { return a.second.value_or(0) > b.second.value_or(0); });
+    return items;
+}
+
 void forgetSecretValues(EnvironmentProfile &profile)
 {
     for (EnvironmentVariable &variable : profile.variables) {
@@ -99,8 +116,8 @@ QFuture<EnvironmentProfilesRepository::LoadResult> EnvironmentProfilesRepository
     return m_executor.run([this] { return readProfiles(); });
 }
 
-QFuture<EnvironmentProfile> EnvironmentProfilesRepository::loadProtectedProfile(const QUuid &id,
-                                                                                const ProtectedPayloadCrypto &key)
+QFuture<EnvironmentProfilesRepository::OpenedProfile>
+EnvironmentProfilesRepository::loadProtectedProfile(const QUuid &id, const ProtectedPayloadCrypto &key)
 {
     return m_executor.run([this, id, key] { return openProfile(id, key); });
 }
@@ -165,13 +182,15 @@ EnvironmentProfilesRepository::RecordsLoad EnvironmentProfilesRepository::readRe
 
 EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::readProfiles()
 {
-    return profilesOf(readRecords().records);
+    LoadResult result = profilesOf(readRecords().records);
+    result.recoveredSecrets = std::exchange(m_untoldRecoveries, {});
+    return result;
 }
 
 EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::profilesOf(const QList<Record> &records)
 {
     LoadResult result;
-    QList<MissingSecret> missing;
+    SecretReads reads;
     QSet<QUuid> seen;
     for (const Record &record : records) {
         // Only the first record with an id is the profile that opens, saves and
@@ -192,16 +211,17 @@ EnvironmentProfilesRepository::LoadResult EnvironmentProfilesRepository::profile
         EnvironmentProfile profile {record.id, record.name,      record.clearPayload->variables,
                                     false,     record.createdAt, record.updatedAt};
         if (first)
-            fillSecrets(profile, result.keychainError, missing);
+            fillSecrets(profile, reads);
         else
             forgetSecretValues(profile);
         result.profiles.append(std::move(profile));
     }
-    logMissingSecrets(missing);
+    result.keychainError = std::move(reads.failure);
     return result;
 }
 
-EnvironmentProfile EnvironmentProfilesRepository::openProfile(const QUuid &id, const ProtectedPayloadCrypto &key)
+EnvironmentProfilesRepository::OpenedProfile
+EnvironmentProfilesRepository::openProfile(const QUuid &id, const ProtectedPayloadCrypto &key)
 {
     const QList<Record> records = readRecords().records;
     const qsizetype index = indexOfRecord(records, id);
@@ -211,15 +231,13 @@ EnvironmentProfile EnvironmentProfilesRepository::openProfile(const QUuid &id, c
 
     EnvironmentProfile profile {record.id,          record.name,      storedVariables(record, key),
                                 record.isProtected, record.createdAt, record.updatedAt};
-    std::optional<KeychainError> failure;
-    QList<MissingSecret> missing;
-    fillSecrets(profile, failure, missing);
-    logMissingSecrets(missing);
-    if (failure) {
+    SecretReads reads;
+    fillSecrets(profile, reads);
+    if (reads.failure) {
         EnvironmentVariable::wipeValues(profile.variables);
-        throw *failure;
+        throw *reads.failure;
     }
-    return profile;
+    return {std::move(profile), std::exchange(m_untoldRecoveries, {})};
 }
 
 QList<EnvironmentVariable>
@@ -236,8 +254,7 @@ EnvironmentProfilesRepository::storedVariables(const Record &record, const std::
     return record.clearPayload->variables;
 }
 
-void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure,
-                                                QList<MissingSecret> &missing)
+void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, SecretReads &reads)
 {
     for (EnvironmentVariable &variable : profile.variables) {
         const std::optional<qint64> generation = std::exchange(variable.secretGeneration, std::nullopt);
@@ -246,13 +263,16 @@ void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std
         const QString account = secretAccount(profile.id, variable.id, generation);
         std::optional<KeychainError> readFailure;
         try {
-            std::optional<QString> stored = m_secretStore->readSecret(account);
-            if (stored) {
-                variable.value = std::move(*stored);
-                m_missingSecretAccounts.remove(account);
-            } else if (!m_missingSecretAccounts.contains(account)) {
-                m_missingSecretAccounts.insert(account);
-                missing.append({account, profile.name, variable.key});
+            StoredSecret stored = readStoredSecret(profile.id, variable.id, generation, reads.keyringAccounts);
+            if (stored.value)
+                variable.value = std::move(*stored.value);
+            if (stored.newlyRecovered) {
+                qCCritical(lcPersistence,
+                           "Secret %s of environment profile \"%s\" was read from %s: the keyring has no item %s, "
+                           "the one environments.json names",
+                           qUtf8Printable(variable.key), qUtf8Printable(profile.name), qUtf8Printable(stored.account),
+                           qUtf8Printable(account));
+                m_untoldRecoveries.append({profile.name, variable.key});
             }
             m_unavailableSecretAccounts.remove(account);
             continue;
@@ -263,33 +283,43 @@ void EnvironmentProfilesRepository::fillSecrets(EnvironmentProfile &profile, std
         }
         variable.value.clear();
         m_unavailableSecretAccounts.insert(account);
-        if (!failure)
-            failure = readFailure;
+        if (!reads.failure)
+            reads.failure = readFailure;
     }
 }
 
-void EnvironmentProfilesRepository::logMissingSecrets(const QList<MissingSecret> &missing)
+EnvironmentProfilesRepository::StoredSecret
+EnvironmentProfilesRepository::readStoredSecret(const QUuid &profileId, const QUuid &variableId,
+                                                std::optional<qint64> generation,
+                                                std::optional<QStringList> &keyringAccounts)
 {
-    // An emptied secret has no item either; only one whose variable still has
-    // an item somewhere has lost its value. Each is looked for once (see
-    // m_missingSecretAccounts), so the keyring is listed again only when
-    // another item goes missing.
-    if (missing.isEmpty())
-        return;
-    QSet<QString> variablesWithItems;
-    for (const QString &account : m_secretStore->allAccounts()) {
-        if (const std::optional<SecretItem> item = parseSecretAccount(account))
-            variablesWithItems.insert(secretAccount(item->profileId, item->variableId));
+    const QString account = secretAccount(profileId, variableId, generation);
+    if (std::optional<QString> value = m_secretStore->readSecret(account)) {
+        m_missingSecretAccounts.remove(account);
+        m_recoveredSecretAccounts.remove(account);
+        return {account, generation, std::move(value), false};
     }
-    for (const MissingSecret &secret : missing) {
-        const std::optional<SecretItem> item = parseSecretAccount(secret.account);
-        if (!item || !variablesWithItems.contains(secretAccount(item->profileId, item->variableId)))
-            continue;
-        qCCritical(lcPersistence,
-                   "Secret %s of environment profile \"%s\" reads as empty: the keyring has no item %s, the one "
-                   "environments.json names, but another item of that variable",
-                   qUtf8Printable(secret.key), qUtf8Printable(secret.profileName), qUtf8Printable(secret.account));
+    const QString recoveredFrom = m_recoveredSecretAccounts.value(account);
+    if (!recoveredFrom.isEmpty()) {
+        if (std::optional<QString> value = m_secretStore->readSecret(recoveredFrom))
+            return {recoveredFrom, parseSecretAccount(recoveredFrom)->generation, std::move(value), false};
+        m_recoveredSecretAccounts.remove(account);
+    } else if (m_missingSecretAccounts.contains(account)) {
+        return {account, generation, std::nullopt, false};
     }
+    // Listed once a request, and only when an item is newly missing.
+    if (!keyringAccounts)
+        keyringAccounts = m_secretStore->allAccounts();
+    for (const auto &[other, otherGeneration] :
+         otherItemsNewestFirst(*keyringAccounts, profileId, variableId, account)) {
+        if (std::optional<QString> value = m_secretStore->readSecret(other)) {
+            m_recoveredSecretAccounts.insert(account, other);
+            const bool told = !value->isEmpty(); // an emptied secret has nothing to check
+            return {other, otherGeneration, std::move(value), told};
+        }
+    }
+    m_missingSecretAccounts.insert(account);
+    return {account, generation, std::nullopt, false};
 }
 
 QList<EnvironmentVariable>
@@ -304,6 +334,7 @@ EnvironmentProfilesRepository::storeSecrets(const EnvironmentProfile &profile,
         }
     }
     QList<EnvironmentVariable> variables = profile.variables;
+    std::optional<QStringList> keyringAccounts;
     for (EnvironmentVariable &variable : variables) {
         variable.secretGeneration.reset();
         const bool wasSecret = storedSecrets.contains(variable.id);
@@ -319,50 +350,53 @@ EnvironmentProfilesRepository::storeSecrets(const EnvironmentProfile &profile,
         if (wasSecret) {
             // An empty value that was never read is not the person clearing
             // it: the item keeps what the keyring holds.
-            if ((value.isEmpty() && m_unavailableSecretAccounts.contains(storedAccount))
-                || storedSecretEquals(storedAccount, value)) {
+            if (value.isEmpty() && m_unavailableSecretAccounts.contains(storedAccount)) {
                 variable.secretGeneration = storedGeneration;
+                changes.unread.insert(secretAccount(profile.id, variable.id));
                 continue;
             }
-            changes.replaced.append(storedAccount);
+            // The value's item, which a record that lost track of it does not name.
+            StoredSecret held {storedAccount, storedGeneration, std::nullopt, false};
+            bool read = false;
+            try {
+                held = readStoredSecret(profile.id, variable.id, storedGeneration, keyringAccounts);
+                read = true;
+            } catch (const KeychainError &) {
+                // A value the keyring will not give back is replaced by the one given now.
+            }
+            const auto wipeHeld = qScopeGuard([&held] {
+                if (held.value)
+                    SensitiveBytes::wipe(*held.value);
+            });
+            if (value.isEmpty() && !held.value)
+                changes.unread.insert(secretAccount(profile.id, variable.id));
+            if (read && held.value.value_or(QString()) == value) {
+                variable.secretGeneration = held.generation;
+                continue;
+            }
+            changes.replaced.append(held.account);
             // A replaced value goes to a new item, so that a crash before the
             // file is written leaves the old item the old file names.
-            if (storedGeneration.value_or(0) >= EnvironmentVariable::maxSecretGeneration)
+            if (held.generation.value_or(0) >= EnvironmentVariable::maxSecretGeneration)
                 throw FileStoreError(QStringLiteral("The secret value of %1 cannot be changed any more. "
                                                     "Remove the variable and add it again.")
                                          .arg(EnvironmentVariable::trimmedKey(variable.key)));
-            variable.secretGeneration = storedGeneration.value_or(0) + 1;
+            variable.secretGeneration = held.generation.value_or(0) + 1;
         }
         // A first value keeps the plain account (no generation), which a build
         // from before generations can still read.
         const QString account = secretAccount(profile.id, variable.id, variable.secretGeneration);
         // An item under the new account can only be one an interrupted save
-        // left; no file names it.
+        // left; no file names it. An empty value keeps an item too: a record
+        // whose item is missing has lost track of its value, never emptied it.
         changes.written.append(account);
-        if (value.isEmpty())
-            m_secretStore->deleteSecret(account);
-        else
-            m_secretStore->saveSecret(account, value);
+        m_secretStore->saveSecret(account, value);
         m_unavailableSecretAccounts.remove(account);
     }
     // Secrets the profile no longer has.
     for (const EnvironmentVariable &variable : std::as_const(storedSecrets))
         changes.replaced.append(secretAccount(profile.id, variable.id, variable.secretGeneration));
     return variables;
-}
-
-bool EnvironmentProfilesRepository::storedSecretEquals(const QString &account, const QString &value)
-{
-    try {
-        std::optional<QString> stored = m_secretStore->readSecret(account);
-        const bool equal = stored.value_or(QString()) == value;
-        if (stored)
-            SensitiveBytes::wipe(*stored);
-        return equal;
-    } catch (const KeychainError &) {
-        // A value the keyring will not give back is replaced by the one given now.
-        return false;
-    }
 }
 
 void EnvironmentProfilesRepository::writeSettlingKeyring(KeyringChanges &changes, const std::function<void()> &write)
@@ -416,10 +450,11 @@ void EnvironmentProfilesRepository::moveClearSecretValuesToKeyring(QList<Record>
 }
 
 void EnvironmentProfilesRepository::deleteOrphanSecrets(const QList<Record> &records, const QUuid &profileId,
-                                                        const std::optional<ProtectedPayloadCrypto> &key)
+                                                        const std::optional<ProtectedPayloadCrypto> &key,
+                                                        const QSet<QString> &spared)
 {
     QSet<QString> owned;
-    QSet<QString> namedVariables;
+    QSet<QString> namedVariables = spared;
     const bool profileKnown = collectOwnedSecrets(records, profileId, key, owned);
     // A sealed record, or one without its payload, does not tell what it owns.
     // Another profile's items are spared by variable, whatever their generation.
@@ -529,7 +564,7 @@ QList<EnvironmentProfile> EnvironmentProfilesRepository::writeProfile(const Envi
     // nothing of the profiles in the unreadable copy: sweeping now would delete
     // their secrets for good.
     if (load.complete && !hasSetAsideCopies()) {
-        deleteOrphanSecrets(records, profile.id, key);
+        deleteOrphanSecrets(records, profile.id, key, changes.unread);
     }
 
     return profilesOf(records).profiles;

@@ -10,6 +10,7 @@
 #include "records/SerialExecutor.h"
 
 #include <QFuture>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -30,10 +31,26 @@
 // included (they block); every request reads the file again.
 class EnvironmentProfilesRepository {
 public:
+    // A secret whose value was read from the newest other item of its
+    // variable, as the item its record names is missing: the record lost track
+    // of it (a damaged generation). The next save names that item again.
+    struct RecoveredSecret {
+        QString profileName;
+        QString key; // as typed
+        friend bool operator==(const RecoveredSecret &, const RecoveredSecret &) = default;
+    };
+
     struct LoadResult {
         QList<EnvironmentProfile> profiles; // file order; protected ones as locked placeholders
         QSet<QUuid> lockedProfileIDs;
         std::optional<KeychainError> keychainError; // the first failure to read a secret
+        // Each reported by the first read that recovers it only.
+        QList<RecoveredSecret> recoveredSecrets;
+    };
+
+    struct OpenedProfile {
+        EnvironmentProfile profile;
+        QList<RecoveredSecret> recoveredSecrets; // as in LoadResult
     };
 
     // Without a secret store the repository uses the desktop keyring.
@@ -54,7 +71,7 @@ public:
     QFuture<LoadResult> loadProfiles();
     // One profile with its secrets, opening its envelope when it is protected.
     // Throws ProtectedProfilesError or KeychainError (after every read was tried).
-    QFuture<EnvironmentProfile> loadProtectedProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
+    QFuture<OpenedProfile> loadProtectedProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
     // Stores the profile (matched by id) and its secrets; returns the profiles
     // as written. Throws EnvironmentProfileValidationError,
     // ProtectedProfilesError, KeychainError or FileStoreError (also when the
@@ -86,13 +103,24 @@ private:
     struct KeyringChanges {
         QStringList written;  // taken back when the file is not written
         QStringList replaced; // removed once the file is durable
+        // Variables (accounts without a generation) stored empty without their
+        // stored value having been read: the sweep leaves every item of them.
+        QSet<QString> unread;
     };
 
-    // A secret whose item the keyring did not have.
-    struct MissingSecret {
+    // Where a stored secret's value was found, and the value.
+    struct StoredSecret {
         QString account;
-        QString profileName;
-        QString key;
+        std::optional<qint64> generation;
+        std::optional<QString> value; // none: no item of the variable holds one
+        bool newlyRecovered = false;  // a value read from another item than the named one, the first time
+    };
+
+    // What the reads of one request found besides the values.
+    struct SecretReads {
+        std::optional<KeychainError> failure; // the first failure
+        // The keyring's accounts, listed once a named item is found missing.
+        std::optional<QStringList> keyringAccounts;
     };
 
     // Each runs on the executor's thread only.
@@ -101,21 +129,21 @@ private:
     RecordsLoad readRecordsForUpdate();
     LoadResult readProfiles();
     LoadResult profilesOf(const QList<PersistedEnvironmentProfileRecord> &records);
-    EnvironmentProfile openProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
+    OpenedProfile openProfile(const QUuid &id, const ProtectedPayloadCrypto &key);
     QList<EnvironmentProfile> writeProfile(const EnvironmentProfile &profile,
                                            const std::optional<ProtectedPayloadCrypto> &key);
     QList<EnvironmentProfile> removeProfile(const QUuid &id, const std::optional<ProtectedPayloadCrypto> &key);
 
     QList<EnvironmentVariable> storedVariables(const PersistedEnvironmentProfileRecord &record,
                                                const std::optional<ProtectedPayloadCrypto> &key);
-    // Adds to `missing` each secret whose item the keyring lacks and that was
-    // not missing already at the last read of it.
-    void fillSecrets(EnvironmentProfile &profile, std::optional<KeychainError> &failure, QList<MissingSecret> &missing);
-    // Logs each missing secret of which the keyring holds another item: the
-    // file points elsewhere than the value, which is not an emptied secret.
-    void logMissingSecrets(const QList<MissingSecret> &missing);
-    // Whether the item holds `value`; the copy read is wiped. False when it cannot be read.
-    bool storedSecretEquals(const QString &account, const QString &value);
+    void fillSecrets(EnvironmentProfile &profile, SecretReads &reads);
+    // Reads the item a record names or, when the keyring lacks it, the newest
+    // other item of the variable that reads: every stored secret has an item,
+    // even an empty one, so a missing one means the record lost track of it
+    // (a file from an older build may also name an emptied secret so).
+    // Throws KeychainError.
+    StoredSecret readStoredSecret(const QUuid &profileId, const QUuid &variableId, std::optional<qint64> generation,
+                                  std::optional<QStringList> &keyringAccounts);
     // The variables to store, secrets emptied and each naming its item; new
     // and changed values are written to new items on the way.
     QList<EnvironmentVariable> storeSecrets(const EnvironmentProfile &profile,
@@ -138,9 +166,10 @@ private:
     // of the keyring; another protected profile's are left to its own saves.
     // Every generation of another profile's variable stays: the record may
     // only have lost track of its item, and the next save of that profile
-    // settles it.
+    // settles it. So do those of `spared`, variables of `profileId` (accounts
+    // without a generation) whose value the save could not read.
     void deleteOrphanSecrets(const QList<PersistedEnvironmentProfileRecord> &records, const QUuid &profileId,
-                             const std::optional<ProtectedPayloadCrypto> &key);
+                             const std::optional<ProtectedPayloadCrypto> &key, const QSet<QString> &spared);
     // Adds the items `profileId`'s records name; false when one cannot be opened.
     bool collectOwnedSecrets(const QList<PersistedEnvironmentProfileRecord> &records, const QUuid &profileId,
                              const std::optional<ProtectedPayloadCrypto> &key, QSet<QString> &owned);
@@ -157,9 +186,16 @@ private:
     // because the keyring could not be read, so a save that finds them empty
     // must not take that for the person clearing them.
     QSet<QString> m_unavailableSecretAccounts;
-    // Accounts a read found without an item, since that read. An emptied
-    // secret stays so for good: a profile that has one would otherwise list
-    // the whole keyring at every load and save to tell it from a lost item.
+    // Accounts a read found without an item, nor another item of their
+    // variable, since that read. A secret emptied by an older build stays so
+    // for good: a profile that has one would otherwise list the whole keyring
+    // at every load and save.
     QSet<QString> m_missingSecretAccounts;
+    // Missing accounts whose value was recovered, with the item it was read
+    // from: later reads go there directly, and report nothing again.
+    QHash<QString, QString> m_recoveredSecretAccounts;
+    // Recoveries no load or opening has reported yet (a save's own reads
+    // report nothing).
+    QList<RecoveredSecret> m_untoldRecoveries;
     SerialExecutor m_executor;
 };

@@ -1,13 +1,17 @@
 #include "profiles/EnvironmentProfilesManager.h"
+#include "profiles/KeychainSecretStore.h"
 #include "records/ApplicationSupport.h"
 #include "records/ProtectedProfilesError.h"
 #include "support/Await.h"
 #include "support/FakeAuthenticator.h"
 #include "support/FakeProtectedKeyProvider.h"
 #include "support/FakeSecretStore.h"
+#include "support/KeyringTestLock.h"
+#include "support/LogCapture.h"
 #include "support/ProcessMemory.h"
 #include "support/ThrownErrorCase.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTimeZone>
@@ -336,4 +340,115 @@ TEST_F(EnvironmentProfilesManagerTest, DeletingAProtectedProfileAsksForTheKey)
     EXPECT_TRUE(manager.profiles().isEmpty());
     EXPECT_TRUE(manager.lockedProfileIDs().isEmpty());
     EXPECT_TRUE(secrets->items().isEmpty());
+}
+
+namespace {
+
+QString environmentsPath()
+{
+    return applicationSupportDirectory() + QStringLiteral("/environments.json");
+}
+
+void replaceInFile(const QByteArray &before, const QByteArray &after)
+{
+    QFile file(environmentsPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    ASSERT_TRUE(bytes.contains(before));
+    bytes.replace(before, after);
+    ASSERT_TRUE(file.resize(0));
+    file.write(bytes);
+}
+
+// One run of the application over the keyring and the data folder.
+struct KeyringSession {
+    EnvironmentProfilesRepository repository {environmentsPath()};
+    ProtectedProfilesLockManager lockManager {std::make_shared<FakeAuthenticator>(),
+                                              std::make_shared<FakeProtectedKeyProvider>()};
+    EnvironmentProfilesManager manager {repository, &lockManager};
+
+    // The secret as the screens and a launch get it, its profile unlocked first.
+    QString shownValue(const QUuid &id)
+    {
+        await(manager.reload());
+        QString launched = await(manager.resolvedEnvironment(id, QStringLiteral("api")))
+                               .value(QStringLiteral("TOKEN"), QStringLiteral("<left out>"));
+        EXPECT_EQ(manager.profile(id)->variables.value(0).value, launched);
+        return launched;
+    }
+};
+
+} // namespace
+
+// A record that lost track of its secret's item (a damaged generation, or one
+// whose item is gone) shows the newest other item's value, says so once, and
+// its next save names that item again: no save deletes the value meanwhile.
+TEST(EnvironmentProfilesManagerKeyring, ARecordThatLostItsItemKeepsItsSecret)
+{
+    REQUIRE_PRIVATE_KEYRING();
+    const KeyringTestLock lock;
+    KeychainSecretStore keyring;
+    struct Row {
+        const char *name;
+        bool isProtected;
+        int changes;                                 // values stored after the first
+        std::function<void(const QString &)> damage; // given the account of the variable's plain item
+        qint64 recoveredGeneration;
+    };
+    const Row rows[] = {
+        {"generation renamed in the file", false, 1,
+         [](const QString &) { replaceInFile("\"secretGeneration\"", "\"secretGenerat1on\""); }, 1},
+        {"record names a generation whose item is missing, an older one is there", false, 2,
+         [&keyring](const QString &plain) {
+             keyring.saveSecret(plain, QStringLiteral("stale"));
+             replaceInFile("\"secretGeneration\": 2", "\"secretGeneration\": 3");
+         },
+         2},
+        {"protected record names a generation whose item is missing", true, 1,
+         [&keyring](const QString &plain) {
+             keyring.saveSecret(plain + QStringLiteral(".2"), *keyring.readSecret(plain + QStringLiteral(".1")));
+             keyring.deleteSecret(plain + QStringLiteral(".1"));
+         },
+         2},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        KeyringTestLock::removeAllItems();
+        QFile::remove(environmentsPath());
+        EnvironmentProfile profile = makeProfile("Alpha", {variable("TOKEN", "value-0", true)}, row.isProtected);
+        const QString plain = EnvironmentProfilesRepository::secretAccount(profile.id, profile.variables[0].id);
+        const QString recovered = plain + QLatin1Char('.') + QString::number(row.recoveredGeneration);
+        const QString value = QStringLiteral("value-%1").arg(row.changes);
+        {
+            KeyringSession first;
+            for (int change = 0; change <= row.changes; ++change) {
+                profile.variables[0].value = QStringLiteral("value-%1").arg(change);
+                await(first.manager.saveProfile(profile));
+            }
+        }
+        row.damage(plain);
+
+        KeyringSession next;
+        LogCapture log;
+        EXPECT_EQ(next.shownValue(profile.id), value);
+        EXPECT_EQ(next.manager.recoveredSecrets(), (QList<EnvironmentProfilesRepository::RecoveredSecret> {
+                                                       {QStringLiteral("Alpha"), QStringLiteral("TOKEN")}}));
+        EXPECT_TRUE(
+            log.contains(QStringLiteral("Secret TOKEN of environment profile \"Alpha\" was read from ") + recovered));
+        EXPECT_FALSE(log.contains(QStringLiteral("value-")));
+        // Told once: a later load reads it again without a word.
+        next.manager.clearRecoveredSecrets();
+        EXPECT_EQ(next.shownValue(profile.id), value);
+        EXPECT_TRUE(next.manager.recoveredSecrets().isEmpty());
+
+        EnvironmentProfile renamed = *next.manager.profile(profile.id);
+        renamed.name = QStringLiteral("Beta");
+        await(next.manager.saveProfile(renamed));
+        EXPECT_EQ(keyring.allAccounts(), QStringList {recovered});
+        EXPECT_EQ(keyring.readSecret(recovered), value);
+
+        KeyringSession after;
+        EXPECT_EQ(after.shownValue(profile.id), value);
+        EXPECT_TRUE(after.manager.recoveredSecrets().isEmpty());
+    }
 }

@@ -113,10 +113,11 @@ TEST(EnvironmentProfilesRepositoryKeyring, SecretLifecycleLeavesNoItemBehind)
     EXPECT_EQ(loaded.profiles[0], profile);
     EXPECT_FALSE(loaded.keychainError.has_value());
 
-    // Emptied: the item goes, and loading gives the empty value without a failure.
+    // Emptied: the item the file names holds the empty value, and loading gives it without a failure.
     profile.variables[0].value.clear();
     await(repository.saveProfile(profile, std::nullopt));
-    EXPECT_TRUE(keyring.allAccounts().isEmpty());
+    EXPECT_EQ(keyring.allAccounts(), QStringList {account(profile, profile.variables[0], 1)});
+    EXPECT_EQ(keyring.readSecret(account(profile, profile.variables[0], 1)), QString());
     loaded = await(repository.loadProfiles());
     EXPECT_EQ(loaded.profiles[0].variables[0].value, QString());
     EXPECT_FALSE(loaded.keychainError.has_value());
@@ -293,7 +294,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, ProtectionOnAndOff)
     EXPECT_TRUE(loaded.profiles[0].variables.isEmpty());
     EXPECT_EQ(loaded.lockedProfileIDs, QSet<QUuid> {profile.id});
 
-    EXPECT_EQ(await(repository.loadProtectedProfile(profile.id, key)), profile);
+    EXPECT_EQ(await(repository.loadProtectedProfile(profile.id, key)).profile, profile);
     EXPECT_EQ(thrownErrorCase<ProtectedProfilesError>(
                   [&] { await(repository.loadProtectedProfile(profile.id, FakeProtectedKeyProvider::sampleKey(9))); }),
               Case::decryptionFailed);
@@ -320,7 +321,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, ProtectionOnAndOff)
     EXPECT_TRUE(fileBytes().contains("visible-text"));
     EXPECT_FALSE(fileBytes().contains("hunter2"));
     EXPECT_EQ(load().profiles, QList<EnvironmentProfile> {profile});
-    EXPECT_EQ(await(repository.loadProtectedProfile(profile.id, key)), profile);
+    EXPECT_EQ(await(repository.loadProtectedProfile(profile.id, key)).profile, profile);
 }
 
 TEST_F(EnvironmentProfilesRepositoryTest, NewProtectedProfileWithoutKeyChangesNeitherTheFileNorTheKeyring)
@@ -334,7 +335,7 @@ TEST_F(EnvironmentProfilesRepositoryTest, NewProtectedProfileWithoutKeyChangesNe
 }
 
 // Only a protected profile's own saves know its items; any other "env." item of a known form is the sweep's but one
-// of a variable the file names: one changed byte loses a record its generation, and each load says why it is empty.
+// of a variable the file names: one changed byte loses a record its generation, and the load says where it read it.
 TEST_F(EnvironmentProfilesRepositoryTest, OrphanSweepSparesProtectedProfilesNamedVariablesAndAccountsOfOtherForms)
 {
     const EnvironmentProfile vault = makeProfile("vault", {variable("S", "s", true)}, true);
@@ -346,8 +347,9 @@ TEST_F(EnvironmentProfilesRepositoryTest, OrphanSweepSparesProtectedProfilesName
     writeFile(fileBytes().replace("\"secretGeneration\"", "\"secretGenerativn\""));
     LogCapture log;
     load();
-    EXPECT_TRUE(log.contains(QStringLiteral("Secret TOKEN of environment profile \"dev\" reads as empty")));
-    EXPECT_TRUE(log.contains(QStringLiteral("no item ") + account(named, named.variables[0])));
+    EXPECT_TRUE(log.contains(QStringLiteral("Secret TOKEN of environment profile \"dev\" was read from ")
+                             + account(named, named.variables[0], 1)));
+    EXPECT_TRUE(log.contains(QStringLiteral("no item ") + account(named, named.variables[0]) + QLatin1Char(',')));
     EXPECT_FALSE(log.contains(QStringLiteral("-value")));
     const QString gone =
         QStringLiteral("env.AAAAAAAA-2222-3333-4444-555555555555.BBBBBBBB-2222-3333-4444-555555555555");
@@ -406,6 +408,30 @@ TEST_F(EnvironmentProfilesRepositoryTest, UnreadableSecretsAreReportedAndNeverCl
     reloaded.variables[2].value.clear();
     save(reloaded);
     EXPECT_FALSE(secrets->items().contains(account(profile, profile.variables[2])));
+}
+
+// A record that lost its generation while the item that holds the value cannot be read: a save keeps that item, and
+// a load once the keyring answers recovers the value from it.
+TEST_F(EnvironmentProfilesRepositoryTest, ASaveKeepsTheItemsOfASecretItCouldNotRead)
+{
+    EnvironmentProfile profile = makeProfile("dev", {variable("TOKEN", "first", true)});
+    save(profile);
+    profile.variables[0].value = QStringLiteral("second");
+    save(profile);
+    const QString held = account(profile, profile.variables[0], 1);
+    writeFile(fileBytes().replace("\"secretGeneration\"", "\"secretGenerat1on\""));
+    const KeychainError denied(KeychainError::Case::userDenied);
+    secrets->failOn(Operation::read, denied, held);
+
+    const EnvironmentProfilesRepository::LoadResult loaded = load();
+    EXPECT_EQ(loaded.keychainError, denied);
+    save(loaded.profiles.value(0));
+    EXPECT_EQ(secrets->items().keys(), QStringList {held});
+
+    secrets->clearFailures();
+    const EnvironmentProfilesRepository::LoadResult recovered = load();
+    EXPECT_EQ(recovered.profiles.value(0).variables.value(0).value, QStringLiteral("second"));
+    EXPECT_EQ(recovered.recoveredSecrets.size(), 1);
 }
 
 TEST_F(EnvironmentProfilesRepositoryTest, FailedSecretStoreStopsTheSaveBeforeTheFile)

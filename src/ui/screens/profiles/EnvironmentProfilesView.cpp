@@ -83,6 +83,8 @@ EnvironmentProfilesView::EnvironmentProfilesView(EnvironmentProfilesManager *pro
     });
     connect(m_controller, &ProfilesController::editorModeChanged, this, &EnvironmentProfilesView::showEditor);
     connect(m_controller, &ProfilesController::errorMessageChanged, this, &EnvironmentProfilesView::showErrorAlert);
+    connect(m_controller, &ProfilesController::recoveredSecretsChanged, this,
+            &EnvironmentProfilesView::showRecoveryNotice);
 
     refreshBanner();
     refreshLockButton();
@@ -276,9 +278,29 @@ void EnvironmentProfilesView::showErrorAlert()
     alert->open();
 }
 
+void EnvironmentProfilesView::showRecoveryNotice()
+{
+    if (!isVisible())
+        return;
+    const std::optional<QString> notice = m_controller->takeRecoveryNotice();
+    if (!notice)
+        return;
+    if (m_recoveryNotice) {
+        m_recoveryNotice->setMessage(m_recoveryNotice->message() + QLatin1Char('\n') + *notice);
+        return;
+    }
+    auto *alert = new TitledMessageBox(QMessageBox::Information, QStringLiteral("Value Recovered"), *notice, this);
+    alert->setObjectName(QStringLiteral("recoveryNotice"));
+    alert->addCancelButton(QStringLiteral("OK"));
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    m_recoveryNotice = alert;
+    alert->open();
+}
+
 void EnvironmentProfilesView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    showRecoveryNotice();
     if (!m_started) {
         m_started = true;
         m_controller->start();

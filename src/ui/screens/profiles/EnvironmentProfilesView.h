@@ -39,6 +39,7 @@ public:
     ProfilesController &controller() const { return *m_controller; }
     ProfileEditorView *editor() const { return m_editor; }
     TitledMessageBox *errorAlert() const { return m_errorAlert; }
+    TitledMessageBox *recoveryNotice() const { return m_recoveryNotice; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -55,6 +56,8 @@ private:
     void refreshDetail();
     void showEditor();
     void showErrorAlert();
+    // Told only while the screen is shown: a notice nobody sees is not told.
+    void showRecoveryNotice();
 
     ProfilesController *m_controller;
     ProfilesListModel *m_model = nullptr;
@@ -73,4 +76,5 @@ private:
     bool m_started = false;
     QPointer<ProfileEditorView> m_editor;
     QPointer<TitledMessageBox> m_errorAlert;
+    QPointer<TitledMessageBox> m_recoveryNotice;
 };

@@ -2,6 +2,7 @@
 
 #include "profiles/EnvironmentProfilesManager.h"
 #include "profiles/ProtectedProfilesLockManager.h"
+#include "records/OneLineText.h"
 #include "ui/components/Attempt.h"
 #include "ui/components/SearchRelevance.h"
 #include "ui/screens/profiles/ProfilesErrorRule.h"
@@ -40,6 +41,8 @@ ProfilesController::ProfilesController(EnvironmentProfilesManager &manager, Prot
             &ProfilesController::lockedProfileIDsChanged);
     connect(&manager, &EnvironmentProfilesManager::keychainAccessGuidanceChanged, this,
             &ProfilesController::keychainAccessGuidanceChanged);
+    connect(&manager, &EnvironmentProfilesManager::recoveredSecretsChanged, this,
+            &ProfilesController::recoveredSecretsChanged);
     connect(&lockManager, &ProtectedProfilesLockManager::isUnlockedChanged, this,
             &ProfilesController::isUnlockedChanged);
     connect(&lockManager, &ProtectedProfilesLockManager::protectedProfilesDidLock, this,
@@ -54,6 +57,20 @@ const std::optional<QString> &ProfilesController::keychainAccessGuidance() const
 bool ProfilesController::isUnlocked() const
 {
     return m_lockManager.isUnlocked();
+}
+
+std::optional<QString> ProfilesController::takeRecoveryNotice()
+{
+    QStringList lines;
+    for (const auto &secret : m_manager.recoveredSecrets()) {
+        lines.append(QStringLiteral("The value of %1 in “%2” was recovered from an older keyring item. Check it and "
+                                    "save the profile.")
+                         .arg(EnvironmentVariable::trimmedKey(secret.key), OneLineText::of(secret.profileName)));
+    }
+    m_manager.clearRecoveredSecrets();
+    if (lines.isEmpty())
+        return std::nullopt;
+    return lines.join(QLatin1Char('\n'));
 }
 
 void ProfilesController::lockProtectedProfiles()

@@ -29,6 +29,9 @@ public:
     // What the screen's widgets show besides the list, as the managers publish it.
     const std::optional<QString> &keychainAccessGuidance() const;
     bool isUnlocked() const;
+    // What to tell of the secret values read from older keyring items since
+    // last taken; none when there is nothing. Each is told once.
+    std::optional<QString> takeRecoveryNotice();
 
     const QString &searchText() const { return m_searchText; }
     void setSearchText(const QString &text);
@@ -86,6 +89,7 @@ Q_SIGNALS:
     void profilesChanged();
     void lockedProfileIDsChanged();
     void keychainAccessGuidanceChanged();
+    void recoveredSecretsChanged();
     void isUnlockedChanged(bool isUnlocked);
     // Protected data locked: an open edit of a protected profile ends.
     void protectedProfilesDidLock();

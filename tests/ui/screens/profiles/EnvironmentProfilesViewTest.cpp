@@ -11,6 +11,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -165,4 +166,37 @@ TEST_F(EnvironmentProfilesViewTest, AfterADeleteTheFocusGoesToTheListOrCreatePro
                                     : view->findChild<ProfilesListView *>();
         EXPECT_EQ(QApplication::focusWidget(), expected);
     }
+}
+
+// A secret read from an older keyring item is told once, when the screen is
+// shown, whatever loads come before or after.
+TEST_F(EnvironmentProfilesViewTest, ARecoveredSecretIsToldOnceWhenTheScreenShows)
+{
+    EnvironmentProfile alpha =
+        stored(QStringLiteral("Alpha"), {variable(QStringLiteral("TOKEN"), QStringLiteral("first"), true)});
+    alpha.variables[0].value = QStringLiteral("second");
+    await(manager.saveProfile(alpha)); // its item now has a generation, which the file then loses
+    QFile file(applicationSupportDirectory() + QStringLiteral("/environments.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll().replace("\"secretGeneration\"", "\"secretGenerat1on\"");
+    ASSERT_TRUE(file.resize(0));
+    file.write(bytes);
+    file.close();
+    await(manager.reload());
+
+    auto view = show();
+    ASSERT_TRUE(waitUntil([&] { return view->recoveryNotice() != nullptr; }));
+    EXPECT_EQ(view->recoveryNotice()->title(), QStringLiteral("Value Recovered"));
+    EXPECT_EQ(view->recoveryNotice()->message(),
+              QStringLiteral("The value of TOKEN in “Alpha” was recovered from an older keyring item. Check it and "
+                             "save the profile."));
+    view->recoveryNotice()->close();
+    ASSERT_TRUE(waitUntil([&] { return view->recoveryNotice() == nullptr; }));
+
+    await(manager.reload());
+    view->hide();
+    view->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->recoveryNotice(), nullptr);
+    EXPECT_EQ(manager.profile(alpha.id)->variables[0].value, QStringLiteral("second"));
 }
