@@ -2,6 +2,7 @@
 
 #include "execution/CommandThreatScanner.h"
 #include "execution/ServiceManagerError.h"
+#include "execution/SudoHelper.h"
 #include "execution/SudoPasswordResponder.h"
 #include "execution/SudoWrapper.h"
 #include "profiles/EnvironmentProfilesManager.h"
@@ -54,14 +55,17 @@ QString ServiceLaunchPreparation::shellPath() const
 ServiceLaunchPreparation::InApplicationLaunch
 ServiceLaunchPreparation::inApplicationLaunch(const ManagedService &service, const QMap<QString, QString> &environment,
                                               const QString &shellPath, const SensitiveBytes *sudoPassword,
-                                              const QString &sudoPath, WrapperSudo::SetUidCheck isSetUidSudo)
+                                              const QString &sudoPath, WrapperSudo::SetUidCheck isSetUidSudo,
+                                              const QStringList &helperCandidates)
 {
     const std::optional<QString> prompt = makeSudoPrompt(service.command, sudoPassword && !sudoPassword->isEmpty());
     const QString home = QDir::homePath();
     InApplicationLaunch launch;
     QString wrapperCommandLine;
     if (prompt && !prompt->isEmpty()) {
-        SudoLaunch sudo = makeSudoLaunchConfiguration(shellPath, service.command, *prompt, environment, home, sudoPath);
+        const QString helper = SudoHelper::require(helperCandidates);
+        SudoLaunch sudo =
+            makeSudoLaunchConfiguration(shellPath, service.command, *prompt, environment, home, helper, sudoPath);
         launch.configuration = std::move(sudo.configuration);
         wrapperCommandLine = sudo.wrapperCommandLine;
     } else {

@@ -4,6 +4,7 @@
 #include "execution/CommandThreatAssessment.h"
 #include "execution/ProcessLaunchConfiguration.h"
 #include "execution/SettingsBridge.h"
+#include "execution/SudoHelper.h"
 #include "execution/SudoWrapper.h"
 #include "platform/WrapperSudo.h"
 #include "platform/SensitiveBytes.h"
@@ -13,6 +14,7 @@
 #include <QCoroTask>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -52,13 +54,16 @@ public:
     QString shellPath() const;
 
     // A login shell in a pseudo-terminal in the home folder, or the sudo
-    // wrapper when the command calls sudo and a password is given. The
-    // responder forgets the password after its lifetime.
+    // wrapper when the command calls sudo and a password is given; that one
+    // throws launchFailed, before anything runs, unless the first of
+    // `helperCandidates` found passes SudoHelper's check. The responder
+    // forgets the password after its lifetime.
     static InApplicationLaunch
     inApplicationLaunch(const ManagedService &service, const QMap<QString, QString> &environment,
                         const QString &shellPath, const SensitiveBytes *sudoPassword,
                         const QString &sudoPath = SudoWrapper::sudoPath,
-                        WrapperSudo::SetUidCheck isSetUidSudo = WrapperSudo::systemSetUidCheck());
+                        WrapperSudo::SetUidCheck isSetUidSudo = WrapperSudo::systemSetUidCheck(),
+                        const QStringList &helperCandidates = SudoHelper::candidates());
 
 private:
     EnvironmentProfilesManager &m_environmentProfilesManager;

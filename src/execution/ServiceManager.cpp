@@ -368,7 +368,7 @@ void ServiceManager::launchInApplication(const ManagedService &service, const QM
                                          const QList<CommandThreatFinding> &findings)
 {
     const ServiceLaunchPreparation::InApplicationLaunch launch = ServiceLaunchPreparation::inApplicationLaunch(
-        service, environment, shellPath, sudoPassword.get(), m_sudoPath, m_isSetUidSudo);
+        service, environment, shellPath, sudoPassword.get(), m_sudoPath, m_isSetUidSudo, m_sudoHelperCandidates);
     const std::shared_ptr<SudoPasswordResponder> responder = launch.responder;
 
     std::shared_ptr<RunningProcessHandle> handle;

@@ -11,6 +11,7 @@
 #include "execution/ServiceProcessTermination.h"
 #include "execution/ServiceRunBookkeeping.h"
 #include "execution/SettingsBridge.h"
+#include "execution/SudoHelper.h"
 #include "platform/ProcFileSystem.h"
 #include "platform/ProcessIdentity.h"
 #include "platform/SensitiveBytes.h"
@@ -27,6 +28,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <chrono>
@@ -152,6 +154,13 @@ public:
         m_sudoPath = path;
         m_isSetUidSudo = std::move(isSetUidSudo);
     }
+    // Where the sudo helper is looked for (SudoHelper::candidates(), which
+    // tests replace).
+    void setSudoHelperCandidates(QStringList candidates) { m_sudoHelperCandidates = std::move(candidates); }
+    // Throws launchFailed with SudoHelper's one line unless the helper that a
+    // launch given a sudo password would exec may run; the launch flow asks
+    // before it asks for a password, and such a launch checks again.
+    void requireSudoHelper() const { SudoHelper::require(m_sudoHelperCandidates); }
 
     // Brings the runtime table in line with one collection of process
     // snapshots; publishes at most once, and only when an entry changed.
@@ -217,6 +226,7 @@ private:
     TerminalFolderCleanup *m_terminalFolderCleanup;
     QString m_sudoPath = SudoWrapper::sudoPath;
     WrapperSudo::SetUidCheck m_isSetUidSudo = WrapperSudo::systemSetUidCheck();
+    QStringList m_sudoHelperCandidates = SudoHelper::candidates();
     QHash<QUuid, std::shared_ptr<RunningProcessHandle>> m_launchedHandles;
     QHash<QUuid, ProcessIdentity> m_ownedPIDs;
     QHash<QUuid, quint64> m_launchGeneration;

@@ -37,13 +37,8 @@ std::optional<QString> makeSudoPrompt(const QString &command, bool passwordGiven
            + QStringLiteral("] password: ");
 }
 
-QString SudoWrapper::environmentExecPath()
-{
-    return QStringLiteral(VELMORA_EXEC_ENVIRONMENT);
-}
-
 QString makeSudoWrapperCommand(const QString &shellPath, const QString &command, const QString &prompt,
-                               const QString &sudo)
+                               const QString &helper, const QString &sudo)
 {
     return QStringList {sudo,
                         QStringLiteral("-S"),
@@ -53,7 +48,7 @@ QString makeSudoWrapperCommand(const QString &shellPath, const QString &command,
                         QStringLiteral("3<&-"),
                         QStringLiteral("&&"),
                         QStringLiteral("exec"),
-                        shellQuoted(SudoWrapper::environmentExecPath()),
+                        shellQuoted(helper),
                         shellQuoted(shellPath),
                         QStringLiteral("-lc"),
                         shellQuoted(command)}
@@ -95,13 +90,13 @@ QByteArray environmentEntries(const QList<QByteArray> &entries)
 
 SudoLaunch makeSudoLaunchConfiguration(const QString &shellPath, const QString &command, const QString &prompt,
                                        const QMap<QString, QString> &environment, const QString &workingDirectory,
-                                       const QString &sudo)
+                                       const QString &helper, const QString &sudo)
 {
     ProcessLaunchConfiguration plain;
     plain.environment = environment;
     plain.usePseudoTerminal = true;
 
-    const QString wrapper = makeSudoWrapperCommand(shellPath, command, prompt, sudo);
+    const QString wrapper = makeSudoWrapperCommand(shellPath, command, prompt, helper, sudo);
     SudoLaunch launch;
     ProcessLaunchConfiguration &configuration = launch.configuration;
     configuration.executableURL = QUrl::fromLocalFile(SudoWrapper::scriptPath);

@@ -15,9 +15,6 @@ namespace SudoWrapper {
 
 inline const QString sudoPath = QStringLiteral("/usr/bin/sudo");
 inline const QString scriptPath = QStringLiteral("/usr/bin/script");
-// Our own program that starts the command's shell with the environment on
-// its descriptor 3, byte for byte.
-QString environmentExecPath();
 
 } // namespace SudoWrapper
 
@@ -33,15 +30,15 @@ bool commandCallsSudo(const QString &command);
 // launch; none when the command does not call sudo or no password was given.
 std::optional<QString> makeSudoPrompt(const QString &command, bool passwordGiven);
 
-// /usr/bin/sudo -S -p '<prompt>' -v 3<&- && exec '<exec-environment>'
-// '<shell>' -lc '<command>': sudo validates the password read from its
-// terminal, and only then the wrapper makes way for the program that reads
-// the command's environment from descriptor 3 (which sudo never gets) and
-// starts the login shell with it, so the command's shell starts with the
-// environment a plain launch gives, whatever names it holds. `sudo` is the
-// program named first (tests put a stand-in there).
+// /usr/bin/sudo -S -p '<prompt>' -v 3<&- && exec '<helper>' '<shell>' -lc
+// '<command>': sudo validates the password read from its terminal, and only
+// then the wrapper makes way for `helper` (SudoHelper: our own program, checked
+// by the caller), which reads the command's environment from descriptor 3
+// (which sudo never gets) and starts the login shell with it, so the command's
+// shell starts with the environment a plain launch gives, whatever names it
+// holds. `sudo` is the program named first (tests put a stand-in there).
 QString makeSudoWrapperCommand(const QString &shellPath, const QString &command, const QString &prompt,
-                               const QString &sudo = SudoWrapper::sudoPath);
+                               const QString &helper, const QString &sudo = SudoWrapper::sudoPath);
 
 // The launch of a command that calls sudo, given a password: util-linux script
 // gives the wrapper a terminal of its own,
@@ -62,4 +59,4 @@ struct SudoLaunch {
 };
 SudoLaunch makeSudoLaunchConfiguration(const QString &shellPath, const QString &command, const QString &prompt,
                                        const QMap<QString, QString> &environment, const QString &workingDirectory,
-                                       const QString &sudo = SudoWrapper::sudoPath);
+                                       const QString &helper, const QString &sudo = SudoWrapper::sudoPath);

@@ -2,6 +2,7 @@
 
 #include "app/MenuBarEnvironment.h"
 #include "execution/ServiceManager.h"
+#include "execution/SudoHelper.h"
 #include "records/ApplicationSupport.h"
 #include "records/ServiceRunHistoryManager.h"
 #include "support/Await.h"
@@ -279,10 +280,12 @@ void FirstHourWalk::walkAsThrowawayAccount()
         return;
     }
 
-    // This very program, and the private test session, from the account's own home.
+    // This very program with the sudo helper beside it, as the build puts it beside the binary, and the private
+    // test session, from the account's own home: the build folder may lie where the account cannot go.
     const QString program = home + QStringLiteral("/walk-tests");
     const QString session = home + QStringLiteral("/with-test-session.sh");
     ASSERT_TRUE(account.copyIn(QStringLiteral("/proc/self/exe"), program));
+    ASSERT_TRUE(account.copyIn(SudoHelper::find().path, home + QLatin1Char('/') + SudoHelper::fileName));
     ASSERT_TRUE(account.copyIn(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/with-test-session.sh"), session));
     ASSERT_TRUE(account.copyIn(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/remove-ended-test-folders.sh"),
                                home + QStringLiteral("/remove-ended-test-folders.sh")));

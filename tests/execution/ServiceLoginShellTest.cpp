@@ -2,6 +2,7 @@
 
 #include "execution/CommandThreatApproval.h"
 #include "execution/CommandThreatScanner.h"
+#include "execution/SudoHelper.h"
 #include "platform/LoginShell.h"
 #include "support/ThrowawayAccount.h"
 
@@ -41,7 +42,11 @@ QByteArray runThisTestAs(const ThrowawayAccount &account, const QTemporaryDir &b
     const std::optional<QString> leaks = account.leakOptionsIn(home);
     // A runtime folder of its own, inside its home, so that Qt makes none in the temporary folder.
     const QString runtime = home + QStringLiteral("/runtime");
-    if (!account.copyIn(QStringLiteral("/proc/self/exe"), program) || !leaks || !QDir().mkdir(runtime)
+    // The sudo helper beside the copy, as the build puts it beside the binary: the build's may lie where the
+    // account cannot go.
+    if (!account.copyIn(QStringLiteral("/proc/self/exe"), program)
+        || !account.copyIn(SudoHelper::find().path, home + QLatin1Char('/') + SudoHelper::fileName) || !leaks
+        || !QDir().mkdir(runtime)
         || !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
         || !account.giveOwnership(runtime)) {
         ADD_FAILURE() << "could not set up the account's home";
@@ -69,7 +74,7 @@ QByteArray runThisTestAs(const ThrowawayAccount &account, const QTemporaryDir &b
     run.write(input);
     run.closeWriteChannel();
     const bool ended = run.waitForFinished(60000);
-    const QByteArray output = run.readAll();
+    QByteArray output = run.readAll();
     EXPECT_TRUE(ended) << "the run as the account did not end: " << output.toStdString();
     EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();

@@ -1,14 +1,17 @@
 #include "ServiceManagerFixture.h"
 
 #include "execution/CommandThreatScanner.h"
+#include "execution/SudoHelper.h"
 #include "profiles/ProtectedPayloadSealing.h"
 #include "records/FileSystemCalls.h"
 #include "records/JsonCodec.h"
 #include "records/PersistedManagedServiceRecord.h"
 #include "records/UserPerceivedText.h"
+#include "support/FakeSudo.h"
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimeZone>
 
 #include <atomic>
@@ -539,4 +542,30 @@ TEST_F(ServiceManagerTest, StartStillWaitingWhenTheQuitBeginsLaunchesNothing)
     EXPECT_FALSE(this->running(waiting.id));
     EXPECT_TRUE(manager.launchedHandles().isEmpty());
     EXPECT_FALSE(history.activeDraft(waiting.id));
+}
+
+// A sudo run execs the helper right after sudo has accepted the password: without one that may run, the start
+// fails before anything runs, and no sudo is started to be given the password.
+TEST_F(ServiceManagerTest, SudoStartWithoutAHelperThatMayRunFailsBeforeAnySudoRuns)
+{
+    QTemporaryDir programs;
+    const QString sudo = programs.filePath(QStringLiteral("sudo")), ran = programs.filePath(QStringLiteral("sudo-ran"));
+    ChildProcessProbe::writeExecutable(sudo, "#!/bin/sh\ntouch \"$0-ran\"\n");
+    manager.setSudo(sudo, fakeSudoCheck(sudo));
+    const QString helper = programs.filePath(SudoHelper::fileName);
+    manager.setSudoHelperCandidates({helper});
+    const ManagedService service = addService(QStringLiteral("root"), QStringLiteral("sudo id -u"));
+    const auto password = std::make_shared<const SensitiveBytes>(QByteArrayView("pw"));
+    const CommandThreatApproval approval {CommandThreatScanner::fingerprint(service.command)};
+
+    QString message;
+    EXPECT_EQ(serviceErrorCase([&] { await(manager.start(service.id, password, approval)); }, &message),
+              Case::launchFailed);
+    EXPECT_EQ(message, QStringLiteral("Failed to launch: Velmora's sudo helper is missing (looked for “%1”); it must "
+                                      "sit beside the velmora binary.")
+                           .arg(helper));
+    EXPECT_FALSE(running(service.id));
+    EXPECT_FALSE(handle(service.id));
+    EXPECT_TRUE(runs(service.id).isEmpty());
+    EXPECT_FALSE(QFile::exists(ran));
 }

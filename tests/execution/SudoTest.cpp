@@ -1,5 +1,6 @@
 #include "execution/ProcessLauncher.h"
 #include "execution/ServiceLaunchPreparation.h"
+#include "execution/SudoHelper.h"
 #include "execution/SudoPasswordResponder.h"
 #include "execution/SudoWrapper.h"
 #include "records/RecordsTestSupport.h"
@@ -8,13 +9,18 @@
 #include "support/FakeProcTree.h"
 #include "support/FakeSudo.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -222,9 +228,10 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
 {
     EXPECT_EQ(shellQuoted(QStringLiteral("it's")), QStringLiteral("'it'\\''s'"));
     EXPECT_EQ(shellQuoted(QString()), QStringLiteral("''"));
-    const QString execEnvironment = shellQuoted(SudoWrapper::environmentExecPath());
+    const QString helper = QStringLiteral("/opt/v's/velmora-exec-environment");
+    const QString execEnvironment = shellQuoted(helper);
     EXPECT_EQ(makeSudoWrapperCommand(QStringLiteral("/bin/my'sh"), QStringLiteral("sudo echo 'hi'"),
-                                     QStringLiteral("[P] password: ")),
+                                     QStringLiteral("[P] password: "), helper),
               QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v 3<&- && exec ") + execEnvironment
                   + QStringLiteral(" '/bin/my'\\''sh' -lc 'sudo echo '\\''hi'\\'''"));
 
@@ -233,7 +240,7 @@ TEST(Sudo, WrapperQuotesEveryWordAndHoldsNoPassword)
                                                           {{QStringLiteral("SHELL"), QStringLiteral("/usr/bin/fish")},
                                                            {QStringLiteral("BASH_ENV"), QStringLiteral("/b")},
                                                            {QStringLiteral("A"), QStringLiteral("1")}},
-                                                          QStringLiteral("/home/u"));
+                                                          QStringLiteral("/home/u"), helper);
     const ProcessLaunchConfiguration &configuration = launch.configuration;
     const QString wrapper = QStringLiteral("/usr/bin/sudo -S -p '[P] password: ' -v 3<&- && exec ") + execEnvironment
                             + QStringLiteral(" '/bin/zsh' -lc 'sudo ls'");
@@ -368,14 +375,17 @@ TEST(Sudo, AWrapperOfEitherShellStartsTheCommandWithThePlainLaunchsEnvironment)
                                    .split(QLatin1Char(' ')))
         profile.insert(name, QStringLiteral("it's \"$HOME\" `x`; ") + name);
     const QString shell = QStringLiteral("/bin/sh"), sudo = QStringLiteral("/bin/true"),
-                  command = QStringLiteral("/bin/cat /proc/$$/environ > ") + shellQuoted(noted);
+                  command = QStringLiteral("/bin/cat /proc/$$/environ > ") + shellQuoted(noted),
+                  helper = SudoHelper::require();
     ChildProcessProbe::writeExecutable(
-        given, *makeSudoLaunchConfiguration(shell, command, {}, profile, {}, sudo).configuration.descriptor3Content);
+        given,
+        *makeSudoLaunchConfiguration(shell, command, {}, profile, {}, helper, sudo).configuration.descriptor3Content);
     ProcessLaunchConfiguration plain;
     plain.environment = profile;
     plain.usePseudoTerminal = true;
     const QByteArray expected = launchEnvironment(plain).join('\n') + '\n';
-    const QString wrapper = QStringLiteral("exec 3<\"$0\" && ") + makeSudoWrapperCommand(shell, command, {}, sudo);
+    const QString wrapper =
+        QStringLiteral("exec 3<\"$0\" && ") + makeSudoWrapperCommand(shell, command, {}, helper, sudo);
     for (const QString &wrapperShell : {QStringLiteral("/bin/dash"), QStringLiteral("/bin/bash")}) {
         QFile::remove(noted);
         QProcess::execute(wrapperShell, {QStringLiteral("-c"), wrapper, given});
@@ -407,4 +417,83 @@ TEST(Sudo, LookupTellsAHiddenSudoFromOneThatEnded)
     EXPECT_TRUE(find().wrapperRunning && find().sudoHidden);
     tree.write(QStringLiteral("proc/12/stat"), FakeProcTree::statLine(12, "sudo", 0, 0, 3, 1).replace(" S ", " Z "));
     EXPECT_TRUE(find().wrapperRunning && !find().sudoHidden && !find().sudo);
+}
+
+// The helper runs right after sudo has accepted the password: the first one found, beside the binary before the
+// build's, is refused when missing, not runnable, or changeable by another user through itself or its folder (a
+// link's target counts); only root can stage another owner.
+TEST(Sudo, TheFirstHelperFoundRunsOnlyWhenNoOtherUserCanChangeIt)
+{
+    QTemporaryDir temporary;
+    const QDir base(QFileInfo(temporary.path()).canonicalFilePath()); // as the lookup names its paths
+    const QString beside = base.filePath(QStringLiteral("bin/") + SudoHelper::fileName),
+                  built = base.filePath(QStringLiteral("build/") + SudoHelper::fileName),
+                  open = base.filePath(QStringLiteral("open/") + SudoHelper::fileName);
+    const auto quoted = [](const QString &path) { return QStringLiteral("“") + path + QStringLiteral("”"); };
+    const struct {
+        const char *what;
+        std::function<void()> stage;
+        QString found;
+        QString problem;
+        bool asRootOnly = false;
+    } cases[] = {
+        {"beside the binary first", [] {}, beside, {}},
+        {"the build's when none is beside it", [&] { QFile::remove(beside); }, built, {}},
+        {"none at all",
+         [&] {
+             QFile::remove(beside);
+             QFile::remove(built);
+         },
+         {},
+         QStringLiteral("Velmora's sudo helper is missing (looked for %1, %2); it must sit beside the velmora binary.")
+             .arg(quoted(beside), quoted(built))},
+        {"not executable, and the build's is not tried",
+         [&] { ::chmod(QFile::encodeName(beside).constData(), 0644); },
+         {},
+         QStringLiteral("Velmora's sudo helper %1 is not a program you may run.").arg(quoted(beside))},
+        {"writable by others",
+         [&] { ::chmod(QFile::encodeName(beside).constData(), 0757); },
+         {},
+         QStringLiteral("Velmora's sudo helper %1 can be changed by another user.").arg(quoted(beside))},
+        {"in a folder others may write",
+         [&] { ::chmod(QFile::encodeName(base.filePath(QStringLiteral("bin"))).constData(), 01777); },
+         {},
+         QStringLiteral("Velmora's sudo helper %1 lies in a folder another user can write.").arg(quoted(beside))},
+        {"a link to one in such a folder",
+         [&] {
+             QFile::remove(beside);
+             QFile::link(open, beside);
+         },
+         {},
+         QStringLiteral("Velmora's sudo helper %1 lies in a folder another user can write.").arg(quoted(open))},
+        {"owned by another user",
+         [&] { ASSERT_EQ(::chown(QFile::encodeName(beside).constData(), 65534, 65534), 0); },
+         {},
+         QStringLiteral("Velmora's sudo helper %1 can be changed by another user.").arg(quoted(beside)),
+         true},
+        {"writable by another group",
+         [&] {
+             ASSERT_EQ(::chown(QFile::encodeName(beside).constData(), 0, 65534), 0);
+             ::chmod(QFile::encodeName(beside).constData(), 0775);
+         },
+         {},
+         QStringLiteral("Velmora's sudo helper %1 can be changed by another user.").arg(quoted(beside)),
+         true},
+    };
+    for (const auto &test : cases) {
+        SCOPED_TRACE(test.what);
+        if (test.asRootOnly && ::geteuid() != 0)
+            continue;
+        for (const QString &path : {beside, built, open}) {
+            QDir().mkpath(QFileInfo(path).path());
+            ::chmod(QFile::encodeName(QFileInfo(path).path()).constData(), 0755);
+            QFile::remove(path);
+            ChildProcessProbe::writeExecutable(path, "#!/bin/sh\n");
+        }
+        ::chmod(QFile::encodeName(base.filePath(QStringLiteral("open"))).constData(), 0777);
+        test.stage();
+        const SudoHelper::Lookup lookup = SudoHelper::find({beside, built});
+        EXPECT_EQ(lookup.path, test.found);
+        EXPECT_EQ(lookup.problem, test.problem);
+    }
 }

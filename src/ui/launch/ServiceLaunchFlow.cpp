@@ -85,6 +85,8 @@ QCoro::Task<Step> prepare(ServiceManager &manager, const EnvironmentProfilesMana
     }
     step.service = current;
     if (needsSudoPassword(*current)) {
+        // A helper that cannot run would fail the run only once sudo has the password.
+        manager.requireSudoHelper();
         step.kind = Step::Kind::sudoPassword;
         step.sudo = SudoPasswordRequest {current->id, current->name, action, approval};
         co_return step;

@@ -32,8 +32,9 @@ class ServiceManager;
 // Errors: `prepare` turns the two threat-scan refusals into a review step and
 // throws every other failure unchanged (a cancelled authentication is a
 // ProtectedProfilesError::Case::authenticationCanceled, a keyring failure a
-// KeychainError, a missing command a ServiceManagerError); `perform` throws
-// whatever start or restart throws. Callers decide how to show them.
+// KeychainError, a missing command a ServiceManagerError, and so is a sudo
+// helper that may not run, found before the password is asked for); `perform`
+// throws whatever start or restart throws. Callers decide how to show them.
 //
 // The service and profile managers must outlive the tasks; a manager that is destroyed
 // while `prepare` waits for authentication ends it with Step::Kind::none.

@@ -1,12 +1,14 @@
 #include "execution/ServiceManagerFixture.h"
 
 #include "execution/CommandThreatScanner.h"
+#include "execution/SudoHelper.h"
 #include "support/FileSizeLimit.h"
 #include "support/LogCapture.h"
 #include "ui/screens/services/ServicesController.h"
 
 #include <QCoroFuture>
 #include <QPromise>
+#include <QTemporaryDir>
 #include <QTest>
 
 // The controller over a real service manager on fake authentication, keys,
@@ -54,6 +56,25 @@ TEST_F(ServicesControllerTest, ReviewThenRunAnywayAsksForTheSudoPasswordWithTheA
     ASSERT_TRUE(waitForStopped(service.id));
     ASSERT_EQ(runs(service.id).size(), 1);
     EXPECT_EQ(outputOf(runs(service.id).first()), QStringLiteral(".ssh\nsudo\n"));
+}
+
+// The sudo helper runs right after sudo has accepted the password: one that another user can change is refused
+// before the password is asked for, with its line in the alert.
+TEST_F(ServicesControllerTest, NoSudoPasswordIsAskedWhileTheHelperMayNotRun)
+{
+    QTemporaryDir programs;
+    const QString helper = programs.filePath(SudoHelper::fileName);
+    ChildProcessProbe::writeExecutable(helper, "#!/bin/sh\n");
+    ASSERT_TRUE(QFile::setPermissions(programs.path(), QFile::permissions(programs.path()) | QFile::WriteOther));
+    manager.setSudoHelperCandidates({helper});
+    const ManagedService service = addService(QStringLiteral("root"), QStringLiteral("sudo id -u"));
+    const CommandThreatApproval approval {CommandThreatScanner::fingerprint(service.command)};
+    await(controller.launchService(service, SudoLaunchAction::start, approval));
+    EXPECT_FALSE(controller.sudoRequest());
+    EXPECT_EQ(controller.errorMessage(),
+              QStringLiteral("Failed to launch: Velmora's sudo helper “%1” lies in a folder another user can write.")
+                  .arg(helper));
+    EXPECT_FALSE(running(service.id));
 }
 
 TEST_F(ServicesControllerTest, BlockedCommandOnlyClosesAndDeletedServiceCannotRunAnyway)
