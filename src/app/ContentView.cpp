@@ -4,11 +4,13 @@
 #include "app/LaunchSplashView.h"
 #include "app/QuitConfirmationDialog.h"
 #include "app/SectionScreens.h"
+#include "records/ServiceRunHistoryManager.h"
 #include "ui/components/SelectableSidebarRow.h"
 #include "ui/components/StyledLabel.h"
 #include "ui/components/SymbolView.h"
 #include "ui/components/TextStyle.h"
 #include "ui/components/ThemeColor.h"
+#include "ui/components/TitledMessageBox.h"
 
 #include <QFrame>
 #include <QPainter>
@@ -17,6 +19,7 @@
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QScrollArea>
+#include <QShowEvent>
 #include <QStackedLayout>
 
 namespace {
@@ -94,6 +97,8 @@ ContentView::ContentView(AppEnvironment &app, QWidget *parent)
     connect(&m_app, &AppEnvironment::quitConfirmationPresentedChanged, this, &ContentView::presentQuitDialog);
     if (m_app.isQuitConfirmationPresented())
         presentQuitDialog(true);
+    connect(&m_app.runHistoryManager(), &ServiceRunHistoryManager::untoldRedactionFailureChanged, this,
+            &ContentView::showUntoldRedactionFailure);
 }
 
 QWidget *ContentView::buildSidebar()
@@ -142,10 +147,21 @@ void ContentView::showSection(AppSection section)
     m_detailLayout->addWidget(m_detailScreen);
 }
 
+void ContentView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Shown again from the tray: what failed while the window was closed.
+    if (!event->spontaneous())
+        showUntoldRedactionFailure();
+}
+
 void ContentView::updateLaunchState()
 {
-    if (m_app.isLaunchComplete() && m_splash && m_split->isHidden())
+    if (m_app.isLaunchComplete() && m_splash && m_split->isHidden()) {
         crossFadeToSplitView();
+        // A failure met at start waited for the splash to go.
+        showUntoldRedactionFailure();
+    }
 }
 
 void ContentView::crossFadeToSplitView()
@@ -198,4 +214,27 @@ void ContentView::presentQuitDialog(bool presented)
             m_app.resolveQuitConfirmation(quit);
     });
     m_quitDialog->open();
+}
+
+void ContentView::showUntoldRedactionFailure()
+{
+    ServiceRunHistoryManager &history = m_app.runHistoryManager();
+    const std::optional<QString> message = history.untoldRedactionFailure();
+    if (!message || !m_app.isLaunchComplete() || !isVisible())
+        return;
+    history.redactionFailureTold();
+    // Failed again after a success while the alert of the first failure is still open.
+    if (m_redactionAlert) {
+        m_redactionAlert->setMessage(*message);
+        return;
+    }
+    auto *alert = new TitledMessageBox(QMessageBox::Warning, QStringLiteral("Error"), *message, window());
+    alert->addCancelButton(QStringLiteral("OK"));
+    connect(alert, &QMessageBox::finished, this, [this, alert] {
+        if (m_redactionAlert == alert)
+            m_redactionAlert = nullptr;
+        alert->deleteLater();
+    });
+    m_redactionAlert = alert;
+    alert->open();
 }

@@ -12,10 +12,12 @@ class AppEnvironment;
 class QGraphicsOpacityEffect;
 class QVBoxLayout;
 class SelectableSidebarRow;
+class TitledMessageBox;
 
 // The main window's content: the section sidebar beside the screen of the
 // selected section, under the launch splash until start-up and the splash
-// delay are both done; and the main window's quit dialog.
+// delay are both done; the main window's quit dialog; and the alert of a run
+// history redaction that failed, whichever section is shown.
 class ContentView final : public QWidget {
     Q_OBJECT
 
@@ -35,12 +37,18 @@ public:
     SelectableSidebarRow *sidebarRow(AppSection section) const { return m_rows.value(section); }
     QuitConfirmationDialog *quitDialog() const { return m_quitDialog; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     QWidget *buildSidebar();
     void showSection(AppSection section);
     void updateLaunchState();
     void crossFadeToSplitView();
     void presentQuitDialog(bool presented);
+    // Opens the alert for the history's failing redactions once the window is
+    // on screen and past its splash; until then the manager keeps the words.
+    void showUntoldRedactionFailure();
 
     AppEnvironment &m_app;
     QWidget *m_split = nullptr;
@@ -49,4 +57,5 @@ private:
     QHash<AppSection, SelectableSidebarRow *> m_rows;
     QPointer<LaunchSplashView> m_splash;
     QPointer<QuitConfirmationDialog> m_quitDialog;
+    QPointer<TitledMessageBox> m_redactionAlert;
 };

@@ -113,12 +113,12 @@ public:
 
     // Words for a person while redactions keep failing (a protected profile's
     // values may still be in the file in clear): from the first failure after
-    // one that succeeded until a screen has shown them or a redaction
-    // succeeds. A failure met at start, before any screen listens, is thus
-    // shown by the first screen built.
+    // one that succeeded until they have been shown or a redaction succeeds.
+    // A failure met while nothing can show it (at start, or with no window
+    // open) thus waits for the first chance.
     const std::optional<QString> &untoldRedactionFailure() const { return m_untoldRedactionFailure; }
-    // A screen has shown the words above: the failures that follow in the
-    // same run of failures are not told again.
+    // The words above have been shown: the failures that follow in the same
+    // run of failures are not told again.
     void redactionFailureTold();
 
 Q_SIGNALS:

@@ -552,7 +552,7 @@ TEST(RunHistoryRedactionFailures, AreToldOnceForEachRunOfFailuresApartFromTheApp
     QObject::connect(&manager, &ServiceRunHistoryManager::untoldRedactionFailureChanged, [&] {
         if (const std::optional<QString> message = manager.untoldRedactionFailure()) {
             told.append(*message);
-            manager.redactionFailureTold(); // as a screen does once it has shown them
+            manager.redactionFailureTold(); // as the main window does once it has shown them
         }
     });
     QSignalSpy appendsTold(&manager, &ServiceRunHistoryManager::writeFailed);

@@ -93,8 +93,6 @@ ServicesController::ServicesController(ServiceManager &serviceManager, Environme
       m_bookmarks(bookmarks)
 {
     relayManagerSignals();
-    // Failures met before this screen was built, at start among them.
-    showUntoldRedactionFailure();
 }
 
 void ServicesController::relayManagerSignals()
@@ -118,8 +116,6 @@ void ServicesController::relayManagerSignals()
             &ServicesController::latestAddedRunRecordIDChanged);
     connect(history, &ServiceRunHistoryManager::writeFailed, this,
             [this](const QString &message) { setErrorMessage(message); });
-    connect(history, &ServiceRunHistoryManager::untoldRedactionFailureChanged, this,
-            &ServicesController::showUntoldRedactionFailure);
 }
 
 const QList<ManagedService> &ServicesController::services() const
@@ -579,15 +575,6 @@ void ServicesController::showFailure(const std::exception_ptr &failure, Keychain
 {
     if (const std::optional<QString> message = screenErrorMessage(failure, keychainText))
         setErrorMessage(*message);
-}
-
-void ServicesController::showUntoldRedactionFailure()
-{
-    const std::optional<QString> message = m_historyManager.untoldRedactionFailure();
-    if (!message)
-        return;
-    setErrorMessage(*message);
-    m_historyManager.redactionFailureTold();
 }
 
 void ServicesController::setErrorMessage(const std::optional<QString> &message)

@@ -192,8 +192,6 @@ private:
     QCoro::Task<> performStop(QUuid serviceId, bool forced);
     bool needsUnlockOnSelection(const ManagedService &service) const;
     void showFailure(const std::exception_ptr &failure, KeychainErrorText keychainText);
-    // Shows the history's failing redactions when no screen has yet.
-    void showUntoldRedactionFailure();
     // showFailure with the given keychain text, for a flow's guarded block.
     std::function<void(const std::exception_ptr &)> failureShower(KeychainErrorText keychainText);
     void setErrorMessage(const std::optional<QString> &message);

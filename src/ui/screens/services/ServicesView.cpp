@@ -120,12 +120,8 @@ void ServicesView::resetNavigation()
 void ServicesView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (!event->spontaneous()) {
+    if (!event->spontaneous())
         m_controller->setSelectionPromptsActive(true);
-        // An error the controller took before the screen was on screen (one
-        // from the start-up) opens its alert now.
-        syncErrorAlert();
-    }
 }
 
 void ServicesView::hideEvent(QHideEvent *event)

@@ -2,9 +2,7 @@
 #include "ButtonLookup.h"
 #include "execution/ServiceManagerFixture.h"
 
-#include "records/RecordsTestSupport.h"
 #include "records/SecurityScopedBookmarkStore.h"
-#include "support/FileSizeLimit.h"
 #include "support/Screenshots.h"
 #include "ui/components/DetailPageHeader.h"
 #include "ui/components/ConsoleOutputView.h"
@@ -132,31 +130,6 @@ TEST_F(ServicesViewTest, ErrorAlertShowsTheMessageAndOkClearsIt)
     EXPECT_EQ(alert->informativeText(), QStringLiteral("No shell command was provided for this service."));
     QTest::mouseClick(buttonNamed(*alert, QStringLiteral("OK")), Qt::LeftButton);
     EXPECT_FALSE(controller().errorMessage());
-}
-
-// A redaction that failed before any Services screen listened, as one at start does, is shown in its own words by
-// the first screen built, and by that one only.
-TEST_F(ServicesViewTest, ARedactionThatFailedBeforeTheScreenIsShownByTheFirstScreenOnly)
-{
-    ServiceRunRecord run = records_test::makeRun(QUuid::createUuid(), 1'700'000'000);
-    run.environmentProfileName = QStringLiteral("prod");
-    run.environment = {{QStringLiteral("HOST"), QStringLiteral("in-clear"), false}};
-    history.insertRecord(run);
-    await(history.persistRun(run.serviceId, 0, run));
-    {
-        const ScopedFileSizeLimit diskFull(1);
-        await(history.redactProtectedProfileHistory({}, {QStringLiteral("prod")}));
-    }
-    makeView();
-    auto *alert = view->findChild<QMessageBox *>();
-    ASSERT_TRUE(alert);
-    EXPECT_EQ(alert->windowTitle(), QStringLiteral("Error"));
-    EXPECT_TRUE(
-        alert->informativeText().startsWith(QStringLiteral("Values of a protected profile may still be in the run "
-                                                           "history file. Velmora tries again after the next write.")));
-    QTest::mouseClick(buttonNamed(*alert, QStringLiteral("OK")), Qt::LeftButton);
-    makeView();
-    EXPECT_FALSE(view->findChild<QMessageBox *>());
 }
 
 TEST_F(ServicesViewTest, ALockedServiceChosenBeforeTheScreenShowsAsksOnceAndReselectionStartsAfresh)
