@@ -4,6 +4,7 @@
 #include "execution/ProcessRunnerError.h"
 #include "execution/ServiceManagerError.h"
 #include "execution/SudoPasswordResponder.h"
+#include "execution/SudoWrapper.h"
 #include "execution/TerminalFolderCleanup.h"
 #include "execution/TerminalLaunch.h"
 #include "execution/TerminalLaunchError.h"
@@ -326,10 +327,15 @@ QCoro::Task<> ServiceManager::restart(QUuid serviceId, SharedSensitiveBytes sudo
     const std::optional<ManagedService> named = m_catalog.service(serviceId);
     if (!named)
         co_return;
-    co_await m_catalog.ensureProtectedAccess(serviceId, m_preparation.launchReason(*named));
+    const ManagedService current =
+        co_await m_catalog.ensureProtectedAccess(serviceId, m_preparation.launchReason(*named));
     if (!self)
         co_return;
     prepareLaunch(serviceId, approval);
+    // A start that must fail for want of the sudo helper must not stop the
+    // running service first.
+    if (!current.openInTerminal && sudoPassword && !sudoPassword->isEmpty() && commandCallsSudo(current.command))
+        requireSudoHelper();
 
     const auto entry = m_runtime.constFind(serviceId);
     if (entry != m_runtime.cend() && isRunning(*entry)) {

@@ -568,4 +568,14 @@ TEST_F(ServiceManagerTest, SudoStartWithoutAHelperThatMayRunFailsBeforeAnySudoRu
     EXPECT_FALSE(handle(service.id));
     EXPECT_TRUE(runs(service.id).isEmpty());
     EXPECT_FALSE(QFile::exists(ran));
+
+    // A restart that could not start again leaves the running service be.
+    const ManagedService waiting = addService(QStringLiteral("later root"), QStringLiteral("sleep 30; sudo id -u"));
+    const CommandThreatApproval waitingApproval {CommandThreatScanner::fingerprint(waiting.command)};
+    await(manager.start(waiting.id, nullptr, waitingApproval));
+    ASSERT_TRUE(running(waiting.id));
+    EXPECT_EQ(serviceErrorCase([&] { await(manager.restart(waiting.id, password, waitingApproval)); }),
+              Case::launchFailed);
+    EXPECT_TRUE(running(waiting.id));
+    EXPECT_FALSE(QFile::exists(ran));
 }
