@@ -33,7 +33,7 @@ namespace {
 
 // How long after an outside close a click on the status item counts as the
 // same click (a tray host reports its click after our panel lost activation).
-constexpr qint64 reopenGuardMs = 400;
+constexpr std::chrono::milliseconds reopenGuard {400};
 
 constexpr int statusImageSize = 18;
 
@@ -57,8 +57,9 @@ std::optional<QRect> availableGeometryAt(const QRect &anchor)
 
 } // namespace
 
-MenuBarController::MenuBarController(QObject *parent)
-    : QObject(parent)
+MenuBarController::MenuBarController(QObject *parent, Clock clock)
+    : QObject(parent),
+      m_clock(clock ? std::move(clock) : [] { return std::chrono::steady_clock::now(); })
 {
     // The shared instance outlives the event loop; its window goes while the
     // application still stands.
@@ -168,8 +169,8 @@ void MenuBarController::togglePanel()
         closePanel();
         return;
     }
-    if (m_closedFromOutside.isValid() && m_closedFromOutside.elapsed() < reopenGuardMs) {
-        m_closedFromOutside.invalidate();
+    if (m_closedFromOutsideAt && m_clock() - *m_closedFromOutsideAt < reopenGuard) {
+        m_closedFromOutsideAt.reset();
         return;
     }
     togglePanelAfterStartUp();
@@ -268,7 +269,7 @@ void MenuBarController::closePanel()
 void MenuBarController::closeFromOutside()
 {
     closePanel();
-    m_closedFromOutside.start();
+    m_closedFromOutsideAt = m_clock();
 }
 
 bool MenuBarController::isPanelVisible() const

@@ -3,13 +3,13 @@
 #include "app/MenuBarEnvironment.h"
 
 #include <QCoroTask>
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QUuid>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -25,8 +25,11 @@ class MenuBarController : public QObject {
     Q_OBJECT
 public:
     static constexpr int minimumMainWindowWidth = 800;
+    // Times the guard against a reopening click; without one, the steady clock.
+    // Tests hand in their own.
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-    explicit MenuBarController(QObject *parent = nullptr);
+    explicit MenuBarController(QObject *parent = nullptr, Clock clock = nullptr);
     ~MenuBarController() override;
 
     static MenuBarController &shared();
@@ -95,6 +98,7 @@ private:
     void closeFromOutside();
     int runningServiceCount() const;
 
+    Clock m_clock;
     std::optional<MenuBarEnvironment> m_environment;
     bool m_configured = false;
     std::function<void()> m_openMainWindow;
@@ -107,5 +111,5 @@ private:
     bool m_allowTermination = false;
     // When an outside press or a loss of activation last closed the panel: the
     // tray's own click arrives just after and must not reopen it.
-    QElapsedTimer m_closedFromOutside;
+    std::optional<std::chrono::steady_clock::time_point> m_closedFromOutsideAt;
 };

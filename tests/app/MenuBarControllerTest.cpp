@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolButton>
@@ -18,7 +19,9 @@
 // The tray panel's controller over a real service manager; the offscreen
 // platform has no tray, so the status item is the main window's button.
 struct MenuBarControllerTest : ServiceManagerTest {
-    MenuBarController controller;
+    // The controller's clock: the steady clock until a test stops it.
+    std::optional<std::chrono::steady_clock::time_point> stoppedAt;
+    MenuBarController controller {nullptr, [this] { return stoppedAt.value_or(std::chrono::steady_clock::now()); }};
     QList<QUuid> shownServices;
     int servicesSectionShown = 0;
     int quitRequests = 0;
@@ -137,14 +140,15 @@ TEST_F(MenuBarControllerTest, APressElsewhereClosesAndEachOpeningBuildsAFreshVie
     ASSERT_TRUE(first);
     first->controller()->beginQuitConfirmation();
 
+    // However long this thread takes between the press and the click, no time passes for the controller.
+    stoppedAt = std::chrono::steady_clock::now();
     QTest::mousePress(window.windowHandle(), Qt::LeftButton, {}, QPoint(600, 500));
     EXPECT_FALSE(controller.isPanelVisible());
-    // The click that closed it does not reopen it when the status item reports it.
+    // The click that closed it does not reopen it when the status item reports it; the next one does.
     controller.togglePanel();
     QCoreApplication::processEvents();
     EXPECT_FALSE(controller.isPanelVisible());
 
-    QTest::qWait(450);
     openPanel();
     ASSERT_TRUE(waitUntil([&] { return !first; }));
     EXPECT_EQ(controller.statusView()->controller()->mode(), MenuBarStatusController::Mode::services);
@@ -180,7 +184,8 @@ TEST_F(MenuBarControllerTest, OpenServiceWithoutAMainWindowAsksForOne)
     const ManagedService service = addService(QStringLiteral("api"), QStringLiteral("sleep 30"));
     controller.configure(environment());
     int openRequests = 0;
-    QObject::connect(&controller, &MenuBarController::openMainWindowRequested, [&] { ++openRequests; });
+    const QObject receiver; // ends the connection with the body: the controller outlives it
+    QObject::connect(&controller, &MenuBarController::openMainWindowRequested, &receiver, [&] { ++openRequests; });
     openPanel();
     controller.openService(service.id);
     EXPECT_EQ(shownServices, QList<QUuid> {service.id});
@@ -189,6 +194,7 @@ TEST_F(MenuBarControllerTest, OpenServiceWithoutAMainWindowAsksForOne)
 
     int opened = 0;
     controller.setOpenMainWindow([&] { ++opened; });
+    const auto forgetOpener = qScopeGuard([&] { controller.setOpenMainWindow(nullptr); });
     controller.openService(std::nullopt);
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(shownServices.size(), 1);

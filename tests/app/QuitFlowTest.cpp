@@ -85,10 +85,11 @@ TEST_F(QuitFlowTest, ConfirmLocksBeforeItForceStopsAndQuitsAfterEveryRunIsRecord
     const QList<qint32> groups {pidOf(parent), pidOf(plain)};
 
     bool runningWhenLocked = false;
-    QObject::connect(&app->protectedProfilesLockManager(), &ProtectedProfilesLockManager::protectedProfilesDidLock,
-                     [&] { runningWhenLocked = isRunning(parent) && isRunning(plain); });
     bool stoppedWhenQuitting = false;
-    QObject::connect(delegate.get(), &AppDelegate::quitRequested, [&] {
+    const QObject receiver; // ends the connections with the body: the managers and the delegate outlive it
+    QObject::connect(&app->protectedProfilesLockManager(), &ProtectedProfilesLockManager::protectedProfilesDidLock,
+                     &receiver, [&] { runningWhenLocked = isRunning(parent) && isRunning(plain); });
+    QObject::connect(delegate.get(), &AppDelegate::quitRequested, &receiver, [&] {
         stoppedWhenQuitting = !isRunning(parent) && !isRunning(plain) && !anyProcessInGroups(groups);
     });
 

@@ -10,6 +10,7 @@
 #include "support/FakeSudo.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -178,6 +179,7 @@ TEST_F(ServiceManagerTest, TerminalServiceIsHandedOverUntrackedAndItsFolderGoesA
         if (file.open(QIODevice::ReadOnly))
             script = QString::fromUtf8(file.readAll());
     };
+    const auto forgetScript = qScopeGuard([&] { terminal->onLaunch = nullptr; }); // the fake outlives the body
 
     await(manager.start(service.id, std::make_shared<const SensitiveBytes>(QByteArrayView("password"))));
     ASSERT_EQ(terminal->launched.size(), 1);
@@ -254,7 +256,10 @@ TEST_F(ServiceManagerTest, OutputChangesRebuildEveryPublishedOutput)
     int publications = 0;
     int mismatches = 0;
     int partialCuts = 0;
-    QObject::connect(&manager, &ServiceManager::outputChanged, &manager, [&](const QUuid &id) {
+    // Dies before the locals above and takes the connections with it: the
+    // fixture's teardown still books a run, and the manager reports that too.
+    const QObject receiver;
+    QObject::connect(&manager, &ServiceManager::outputChanged, &receiver, [&](const QUuid &id) {
         ASSERT_EQ(id, service.id);
         const ServiceOutputPublisher::Output &output = manager.liveOutput(id);
         const std::optional<qsizetype> dropped = output.droppedSince(seen);
@@ -269,7 +274,7 @@ TEST_F(ServiceManagerTest, OutputChangesRebuildEveryPublishedOutput)
         console.remove(0, *dropped);
         console.append(QStringView(output.text).mid(console.size()));
     });
-    QObject::connect(&manager, &ServiceManager::runtimeEntryChanged, &manager, [&](const QUuid &id) {
+    QObject::connect(&manager, &ServiceManager::runtimeEntryChanged, &receiver, [&](const QUuid &id) {
         ++publications;
         if (console != entry(id).processOutput)
             ++mismatches;
@@ -386,6 +391,8 @@ TEST_F(ServiceManagerTest, RestartReplacesTheChildAndDeleteStopsAndForgetsTheSer
     ASSERT_TRUE(running(service.id));
     const qint32 secondPid = *entry(service.id).pid;
     EXPECT_NE(secondPid, firstPid);
+    // The stop went on once the child had gone; what it left is ended in the background.
+    await(manager.waitForStopSequences());
     EXPECT_TRUE(processGroupMembers(firstPid).isEmpty());
     ASSERT_EQ(runs(service.id).size(), 1);
     EXPECT_EQ(runs(service.id).first().stopReason, ServiceRunStopReason::stopped);
@@ -393,6 +400,7 @@ TEST_F(ServiceManagerTest, RestartReplacesTheChildAndDeleteStopsAndForgetsTheSer
     EXPECT_EQ(history.activeDraft(service.id)->pid, secondPid);
 
     await(manager.deleteService(service.id));
+    await(manager.waitForStopSequences());
     EXPECT_TRUE(processGroupMembers(secondPid).isEmpty());
     EXPECT_FALSE(manager.service(service.id));
     EXPECT_FALSE(manager.runtime().contains(service.id));

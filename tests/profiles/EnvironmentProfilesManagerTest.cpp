@@ -198,7 +198,9 @@ TEST_F(EnvironmentProfilesManagerTest, ALockForgetsProtectedVariablesOnly)
 TEST_F(EnvironmentProfilesManagerTest, ALockWipesTheValuesItForgets)
 {
     QList<EnvironmentProfile> shown; // as a screen keeps it, taken anew at each change
-    QObject::connect(&manager, &EnvironmentProfilesManager::profilesChanged, [&] { shown = manager.profiles(); });
+    const QObject receiver;          // ends the connection with the body: the manager outlives it
+    QObject::connect(&manager, &EnvironmentProfilesManager::profilesChanged, &receiver,
+                     [&] { shown = manager.profiles(); });
     const EnvironmentProfile vault = makeProfile("vault", {variable("TOKEN", "", true)}, true);
     save(vault);
     const QString account = EnvironmentProfilesRepository::secretAccount(vault.id, vault.variables[0].id);

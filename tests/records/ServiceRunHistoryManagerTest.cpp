@@ -125,7 +125,8 @@ TEST_F(RunHistoryManager, FinishRunRecordsTheDraftWithItsOutputCutToTheLast15000
 TEST_F(RunHistoryManager, WithoutAnOpenRunNothingIsRecordedAndPeaksOnlyRise)
 {
     int changes = 0;
-    QObject::connect(&manager, &ServiceRunHistoryManager::recordsChanged, [&] { ++changes; });
+    const QObject receiver; // ends the connection with the body: the manager outlives it
+    QObject::connect(&manager, &ServiceRunHistoryManager::recordsChanged, &receiver, [&] { ++changes; });
     manager.finishRun(serviceA, ServiceRunStopReason::stopped, std::nullopt, QStringLiteral("out"));
     manager.updatePeakUsage(serviceA, 99, 99);
     await(manager.waitForPendingWrites());
@@ -146,8 +147,10 @@ TEST_F(RunHistoryManager, WithoutAnOpenRunNothingIsRecordedAndPeaksOnlyRise)
 TEST_F(RunHistoryManager, InsertKeepsFiftyPerServiceReplacesSameIdsAndSortsStably)
 {
     QStringList events;
-    QObject::connect(&manager, &ServiceRunHistoryManager::recordsChanged, [&] { events << QStringLiteral("records"); });
-    QObject::connect(&manager, &ServiceRunHistoryManager::latestAddedRecordIDChanged,
+    const QObject receiver; // ends the connections with the body: the manager outlives it
+    QObject::connect(&manager, &ServiceRunHistoryManager::recordsChanged, &receiver,
+                     [&] { events << QStringLiteral("records"); });
+    QObject::connect(&manager, &ServiceRunHistoryManager::latestAddedRecordIDChanged, &receiver,
                      [&] { events << QStringLiteral("latest"); });
     for (int index = 0; index < 50; ++index)
         manager.insertRecord(makeRun(serviceA, 1'000 + index));

@@ -183,8 +183,9 @@ TEST_F(ServiceDetailViewTest, ControlRowButtonsStandTenApartAtOneHeight)
 TEST_F(ServiceDetailViewTest, ButtonsAskTheHostThroughSignals)
 {
     QStringList calls;
+    const QObject receiver; // ends the connections with the body: the view outlives it
     const auto record = [&](void (ServiceDetailView::*request)(), const char *name) {
-        QObject::connect(view.get(), request, [&calls, name] { calls << QString::fromLatin1(name); });
+        QObject::connect(view.get(), request, &receiver, [&calls, name] { calls << QString::fromLatin1(name); });
     };
     record(&ServiceDetailView::unlockRequested, "unlock");
     record(&ServiceDetailView::startRequested, "start");
@@ -224,7 +225,8 @@ TEST_F(ServiceDetailViewTest, LockFlagsChooseLayoutHeaderAndConfiguration)
 
     // Migration: only once the configuration is expanded, in place of its rows.
     int unlocks = 0;
-    QObject::connect(view.get(), &ServiceDetailView::unlockRequested, [&] { ++unlocks; });
+    const QObject receiver; // ends the connection with the body: the view outlives it
+    QObject::connect(view.get(), &ServiceDetailView::unlockRequested, &receiver, [&] { ++unlocks; });
     view->setFlags(true, false, false);
     EXPECT_FALSE(find<QWidget>("protectedLabel")->isVisible());
     EXPECT_FALSE(find<QWidget>("migrationCard")->isVisible());

@@ -214,8 +214,8 @@ TEST(PathPicker, AcceptingWithAFolderSelectedTakesTheFolderAndAFileTakesTheFile)
     file.close();
 
     for (const QString &target : {folder, file.fileName()}) {
-        PathPickerDialog picker;
         QStringList picked;
+        PathPickerDialog picker;
         QObject::connect(&picker, &PathPickerDialog::pathPicked, [&](const QString &path) { picked.append(path); });
         picker.setDirectory(TestEnvironment::home());
         picker.open();
