@@ -19,5 +19,6 @@ std::shared_ptr<RunningProcessHandle> launchProcess(const ProcessLaunchConfigura
 
 // The "KEY=VALUE" entries the child gets: the application's own environment,
 // byte for byte, with the configuration's entries laid over it, or the
-// configuration's alone when it says so.
+// configuration's alone when it says so. Laid-over values may be decrypted
+// ones: the caller wipes the entries (SensitiveBytes::wipe) once used.
 QList<QByteArray> launchEnvironment(const ProcessLaunchConfiguration &configuration);
