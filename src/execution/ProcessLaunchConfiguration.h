@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SensitiveBytes.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -9,6 +11,19 @@
 
 // What to run for one child.
 struct ProcessLaunchConfiguration {
+    ProcessLaunchConfiguration() = default;
+    ProcessLaunchConfiguration(const ProcessLaunchConfiguration &) = default;
+    ProcessLaunchConfiguration(ProcessLaunchConfiguration &&) = default;
+    ProcessLaunchConfiguration &operator=(const ProcessLaunchConfiguration &) = default;
+    ProcessLaunchConfiguration &operator=(ProcessLaunchConfiguration &&) = default;
+    // The descriptor's content, the command's environment, may hold decrypted
+    // values: its last holder wipes it.
+    ~ProcessLaunchConfiguration()
+    {
+        if (descriptor3Content)
+            SensitiveBytes::wipe(*descriptor3Content);
+    }
+
     // A file URL of the program to run.
     std::optional<QUrl> executableURL;
     // The program's arguments without a shell; with a shell and no rawCommand,

@@ -7,10 +7,12 @@
 #include "platform/ProcessTermination.h"
 #include "platform/PseudoTerminal.h"
 #include "platform/SealedMemoryFile.h"
+#include "platform/SensitiveBytes.h"
 #include "platform/SessionEnvironment.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -37,12 +39,18 @@ QList<QByteArray> launchEnvironment(const ProcessLaunchConfiguration &configurat
         const QByteArray key = it.key().toUtf8();
         if (key.isEmpty() || key.contains('='))
             continue;
-        set(key, key + '=' + it.value().toUtf8());
+        QByteArray value = it.value().toUtf8();
+        set(key, key + '=' + value);
+        SensitiveBytes::wipe(value);
     }
     for (const QString &name : configuration.removedEnvironment) {
         const QByteArray key = name.toUtf8();
-        if (entries.remove(key) > 0)
-            keys.removeOne(key);
+        const auto found = entries.find(key);
+        if (found == entries.end())
+            continue;
+        SensitiveBytes::wipe(*found);
+        entries.erase(found);
+        keys.removeOne(key);
     }
     if (configuration.usePseudoTerminal && !configuration.environmentOnly) {
         if (!entries.contains("PYTHONUNBUFFERED"))
@@ -118,6 +126,11 @@ std::shared_ptr<RunningProcessHandle> launchProcess(const ProcessLaunchConfigura
     for (const QString &argument : chosen.arguments)
         request.arguments.append(argument.toUtf8());
     request.environment = launchEnvironment(configuration);
+    // The child has its own copy once spawned; ours may hold decrypted values.
+    const auto wipeEnvironment = qScopeGuard([&request] {
+        for (QByteArray &entry : request.environment)
+            SensitiveBytes::wipe(entry);
+    });
     if (configuration.workingDirectory)
         request.workingDirectory = QFile::encodeName(*configuration.workingDirectory);
 

@@ -18,6 +18,8 @@
 std::shared_ptr<RunningProcessHandle> launchProcess(const ProcessLaunchConfiguration &configuration);
 
 // The "KEY=VALUE" entries the child gets: the environment the session gave the
-// application (platform/SessionEnvironment), byte for byte, with the configuration's entries laid over it, or the
-// configuration's alone when it says so.
+// application (platform/SessionEnvironment), byte for byte, with the
+// configuration's entries laid over it, or the configuration's alone when it
+// says so. Laid-over values may be decrypted ones: the caller wipes the entries
+// (SensitiveBytes::wipe) once used.
 QList<QByteArray> launchEnvironment(const ProcessLaunchConfiguration &configuration);

@@ -1,6 +1,7 @@
 #include "execution/SudoWrapper.h"
 
 #include "execution/ProcessLauncher.h"
+#include "platform/SensitiveBytes.h"
 #include "platform/UserAccount.h"
 
 #include <QProcessEnvironment>
@@ -77,12 +78,21 @@ QMap<QString, QString> environmentUntilValidated()
 }
 
 // The entries as execve takes them, each up to a NUL as the child's
-// environment would have it, and each ended by one.
-QByteArray environmentEntries(const QList<QByteArray> &entries)
+// environment would have it, and each ended by one. Written into one block
+// that never grows, and the entries wiped: they may hold decrypted values.
+QByteArray environmentEntries(QList<QByteArray> entries)
 {
+    const auto lengthToNul = [](const QByteArray &entry) { return qsizetype(qstrlen(entry.constData())); };
+    qsizetype size = 0;
+    for (const QByteArray &entry : std::as_const(entries))
+        size += lengthToNul(entry) + 1;
     QByteArray bytes;
-    for (const QByteArray &entry : entries)
-        bytes += QByteArray(entry.constData()) + '\0';
+    bytes.reserve(size);
+    for (QByteArray &entry : entries) {
+        bytes.append(entry.constData(), lengthToNul(entry));
+        bytes.append('\0');
+        SensitiveBytes::wipe(entry);
+    }
     return bytes;
 }
 

@@ -1,5 +1,7 @@
 #include "records/Json.h"
 
+#include "platform/SensitiveBytes.h"
+
 #include <QRegularExpression>
 #include <QStringEncoder>
 #include <QTimeZone>
@@ -527,6 +529,25 @@ private:
     QString m_refusal;
 };
 
+// The text detached and padded: rapidjson's vectorised scanning loads whole
+// 16-byte blocks, up to 15 bytes past the terminating NUL, which must lie
+// inside the allocation. When that takes a new block, the old one is wiped
+// before it is freed: the text may be a decrypted payload.
+QByteArray paddedForParser(QByteArray bytes)
+{
+    constexpr qsizetype padding = 16;
+    const qsizetype size = bytes.size();
+    if (bytes.isDetached() && bytes.data_ptr().freeSpaceAtEnd() >= padding)
+        return bytes;
+    QByteArray padded;
+    padded.reserve(size + padding);
+    padded.resize(size);
+    if (size > 0)
+        std::memcpy(padded.data(), bytes.constData(), size_t(size));
+    SensitiveBytes::wipe(bytes);
+    return padded;
+}
+
 } // namespace
 
 ParsedDocument parse(QByteArray bytes)
@@ -541,12 +562,8 @@ ParsedDocument parse(QByteArray bytes)
 ParsedDocument parseUtf8(QByteArray bytes)
 {
     ParsedDocument parsed;
-    parsed.buffer = std::move(bytes);
-    // Detached and padded: rapidjson's vectorised scanning loads whole 16-byte
-    // blocks, up to 15 bytes past the terminating NUL, which must lie inside the
-    // allocation.
-    const qsizetype size = parsed.buffer.size();
-    parsed.buffer.reserve(size + 16);
+    const qsizetype size = bytes.size();
+    parsed.buffer = paddedForParser(std::move(bytes));
     // In-situ parsing keeps strings inside the buffer instead of copying them.
     // The iterative parser keeps its state on the heap, so deep nesting cannot
     // overflow the stack before the handler refuses it.

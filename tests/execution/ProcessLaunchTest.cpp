@@ -1,9 +1,12 @@
 #include "execution/ProcessLauncher.h"
 #include "execution/ProcessRunnerError.h"
+#include "execution/SudoWrapper.h"
+#include "platform/SensitiveBytes.h"
 #include "platform/SessionEnvironment.h"
 #include "support/Await.h"
 #include "support/ChildOutputRecorder.h"
 #include "support/LogCapture.h"
+#include "support/StoredProtectedProfile.h"
 
 #include <QDir>
 #include <QProcess>
@@ -208,6 +211,30 @@ TEST(ProcessLaunch, WhatTheStartChangesInItsOwnEnvironmentReachesNoChild)
     env.environment.clear();
     env.environmentOnly = true;
     EXPECT_EQ(seen(), QString());
+}
+
+// A value of a protected profile: the profiles manager wipes its own copy at a
+// lock; every copy a launch makes on the way, plain or through sudo, is gone
+// with the launch.
+TEST(ProcessLaunch, ALaunchLeavesNoCopyOfAnEnvironmentValue)
+{
+    const auto launchWith = [](const QMap<QString, QString> &environment) {
+        ProcessLaunchConfiguration configuration = program(QStringLiteral("/bin/true"), {});
+        configuration.environment = environment;
+        EXPECT_EQ(runToEnd(configuration).status, (ProcessExitStatus {false, 0}));
+        const SudoLaunch sudo =
+            makeSudoLaunchConfiguration(QStringLiteral("/bin/sh"), QStringLiteral("true"), {}, environment, {},
+                                        QStringLiteral("/bin/true"), QStringLiteral("/bin/true"));
+        EXPECT_TRUE(sudo.configuration.descriptor3Content);
+    };
+    // Once without the value: the dynamic linker's first resolution of a
+    // function saves the vector registers, with what they last copied, on the stack.
+    launchWith({{QStringLiteral("PLAINV"), QStringLiteral("x")}});
+    QMap<QString, QString> environment {{QStringLiteral("PLAINV"), StoredProtectedProfile::plainValue()}};
+    launchWith(environment);
+    ASSERT_FALSE(StoredProtectedProfile::valueCopies().isEmpty());
+    SensitiveBytes::wipe(environment[QStringLiteral("PLAINV")]);
+    EXPECT_EQ(StoredProtectedProfile::valueCopies().join(QStringLiteral(", ")).toStdString(), "");
 }
 
 TEST(ProcessLaunch, WorkingFolderIsTheGivenOneOrOurs)

@@ -59,8 +59,9 @@ struct FakePlatformLayers {
 // A manager over real stores in the test's data folder, real children run by
 // /bin/sh, fake authentication and keys, and a fake terminal launcher.
 struct ServiceManagerTest : ::testing::Test, FakePlatformLayers, ManagerStack {
-    ServiceManagerTest()
-        : ManagerStack({secrets, authenticator, keys, terminal})
+    // Secret values go to `keyring` when one is given, else to the fake store.
+    explicit ServiceManagerTest(const std::shared_ptr<SecretStoring> &keyring = nullptr)
+        : ManagerStack({keyring ? keyring : secrets, authenticator, keys, terminal})
     {}
 
     ~ServiceManagerTest() override

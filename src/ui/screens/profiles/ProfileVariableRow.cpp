@@ -2,6 +2,7 @@
 
 #include "ui/components/StyledLabel.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 
 namespace {
@@ -25,10 +26,21 @@ ProfileVariableRow::ProfileVariableRow(const EnvironmentVariable &variable, QWid
     m_value->setElideMode(Qt::ElideRight);
     m_value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Selecting a secret's row copies only the mask: the value never reaches the label.
-    m_value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Selectable from the first press on (see eventFilter).
+    m_value->installEventFilter(this);
     layout->addWidget(m_key, 1);
     layout->addSpacing(12);
     layout->addWidget(m_value, 1);
+}
+
+bool ProfileVariableRow::eventFilter(QObject *watched, QEvent *event)
+{
+    // A selectable label keeps its text in a document of Qt's own, which
+    // frees it unwiped: a value that was only shown must leave no such copy
+    // behind once a lock drops the row.
+    if (watched == m_value && event->type() == QEvent::MouseButtonPress)
+        m_value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return QWidget::eventFilter(watched, event);
 }
 
 QString ProfileVariableRow::keyText(const EnvironmentVariable &variable)

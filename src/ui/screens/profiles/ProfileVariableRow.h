@@ -18,6 +18,9 @@ public:
     static QString keyText(const EnvironmentVariable &variable);
     static QString valueText(const EnvironmentVariable &variable);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     StyledLabel *m_key;
     StyledLabel *m_value;

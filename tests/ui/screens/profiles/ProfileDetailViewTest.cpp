@@ -3,6 +3,8 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -71,4 +73,21 @@ TEST(ProfileDetail, LockedAndUnlockedLayouts)
             edit->click();
         EXPECT_EQ(edits, locked ? 0 : 1);
     }
+}
+
+// Qt keeps a selectable label's text in a document of its own, which it frees
+// unwiped: a value becomes selectable text at the first press, not when shown.
+TEST(ProfileDetail, AValueBecomesSelectableTextAtTheFirstPress)
+{
+    ProfileVariableRow row(var(QStringLiteral("A"), QStringLiteral("some value")));
+    row.resize(400, 40);
+    row.show();
+    auto *value = row.findChild<QLabel *>(QStringLiteral("variableValue"));
+    EXPECT_EQ(value->findChild<QTextDocument *>(), nullptr);
+    // From past the end of the right-aligned text to its start.
+    const int middle = value->height() / 2;
+    QTest::mousePress(value, Qt::LeftButton, {}, QPoint(value->width() - 1, middle));
+    QTest::mouseMove(value, QPoint(0, middle));
+    QTest::mouseRelease(value, Qt::LeftButton, {}, QPoint(0, middle));
+    EXPECT_EQ(value->selectedText(), QStringLiteral("some value"));
 }

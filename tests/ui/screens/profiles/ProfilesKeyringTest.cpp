@@ -5,7 +5,9 @@
 #include "records/ApplicationSupport.h"
 #include "support/Await.h"
 #include "support/FakeAuthenticator.h"
+#include "support/FakeProtectedKeyProvider.h"
 #include "support/KeyringTestLock.h"
+#include "support/StoredProtectedProfile.h"
 #include "ui/components/MacTextField.h"
 #include "ui/screens/profiles/EnvironmentProfilesView.h"
 #include "ui/screens/profiles/ProfileEditorVariableRow.h"
@@ -46,18 +48,28 @@ bool dataFolderContains(const QByteArray &needle)
     return false;
 }
 
+// The real profiles manager over the test keyring, with a fake password prompt.
+struct KeyringProfiles {
+    explicit KeyringProfiles(std::shared_ptr<ProtectedKeyProviding> keys = nullptr)
+        : lockManager(authenticator, std::move(keys))
+    {}
+
+    std::shared_ptr<KeychainSecretStore> store = std::make_shared<KeychainSecretStore>();
+    EnvironmentProfilesRepository repository {applicationSupportDirectory() + QStringLiteral("/environments.json"),
+                                              store};
+    std::shared_ptr<FakeAuthenticator> authenticator = std::make_shared<FakeAuthenticator>();
+    ProtectedProfilesLockManager lockManager;
+    EnvironmentProfilesManager manager {repository, &lockManager};
+};
+
 } // namespace
 
 TEST(ProfilesKeyring, ProtectedSecretRoundTripThroughTheScreen)
 {
     REQUIRE_PRIVATE_KEYRING();
     const KeyringTestLock keyring;
-    auto store = std::make_shared<KeychainSecretStore>();
-    EnvironmentProfilesRepository repository(applicationSupportDirectory() + QStringLiteral("/environments.json"),
-                                             store);
-    auto authenticator = std::make_shared<FakeAuthenticator>();
-    ProtectedProfilesLockManager lockManager(authenticator);
-    EnvironmentProfilesManager manager(repository, &lockManager);
+    KeyringProfiles profiles;
+    auto &[store, repository, authenticator, lockManager, manager] = profiles;
     EnvironmentProfilesView view(&manager, &lockManager);
     view.resize(1000, 640);
     view.show();
@@ -105,4 +117,34 @@ TEST(ProfilesKeyring, ProtectedSecretRoundTripThroughTheScreen)
     EXPECT_FALSE(view.controller().errorMessage());
     EXPECT_FALSE(dataFolderContains("second-secret"));
     EXPECT_FALSE(dataFolderContains("first-secret"));
+}
+
+// Opened after a restart and shown by the detail, then locked: no copy of a
+// value is left in memory, the screen's own included.
+TEST(ProfilesKeyring, ALockLeavesNoCopyOfTheValuesTheDetailShowed)
+{
+    REQUIRE_PRIVATE_KEYRING();
+    const KeyringTestLock keyring;
+    auto keys = std::make_shared<FakeProtectedKeyProvider>();
+    KeyringProfiles profiles(keys);
+    auto &[store, repository, authenticator, lockManager, manager] = profiles;
+    const StoredProtectedProfile stored;
+    stored.store(repository.fileURL(), keys->sampleKey(), *store);
+    await(manager.reload());
+
+    EnvironmentProfilesView view(&manager, &lockManager, nullptr, stored.id);
+    view.resize(1000, 640);
+    view.show();
+    ASSERT_TRUE(waitUntil([&] { return view.findChildren<QLabel *>(QStringLiteral("variableValue")).size() == 2; }));
+    view.grab(); // drawn, as a person sees it
+    ASSERT_FALSE(StoredProtectedProfile::valueCopies().isEmpty());
+
+    lockManager.lock();
+    // The detail that showed the values goes once the event loop takes its deletion.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QStringList copies;
+    EXPECT_TRUE(waitUntil([&] {
+        copies = StoredProtectedProfile::valueCopies();
+        return copies.isEmpty();
+    })) << copies.join(QStringLiteral(", ")).toStdString();
 }
