@@ -42,6 +42,11 @@ void ServiceLaunchPreparation::requireApproval(const CommandThreatAssessment &as
     throw ServiceManagerError::commandThreatReviewRequired(assessment);
 }
 
+bool ServiceLaunchPreparation::needsSudoPassword(const ManagedService &service)
+{
+    return !service.openInTerminal && commandCallsSudo(service.command);
+}
+
 QCoro::Task<QMap<QString, QString>> ServiceLaunchPreparation::resolvedEnvironment(const ManagedService &service) const
 {
     return m_environmentProfilesManager.resolvedEnvironment(service.environmentProfileId, service.name);

@@ -46,6 +46,9 @@ public:
     // commandThreatReviewRequired unless the findings are none or approved as they are.
     static void requireApproval(const CommandThreatAssessment &assessment,
                                 const std::optional<CommandThreatApproval> &approval);
+    // Whether a launch of the service can feed a password to sudo's prompt:
+    // only an in-application one of a command that calls sudo can.
+    static bool needsSudoPassword(const ManagedService &service);
 
     // The service's environment with its profile's variables resolved; the
     // profiles manager, not the preparation, must live until it completes.

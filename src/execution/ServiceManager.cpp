@@ -4,7 +4,6 @@
 #include "execution/ProcessRunnerError.h"
 #include "execution/ServiceManagerError.h"
 #include "execution/SudoPasswordResponder.h"
-#include "execution/SudoWrapper.h"
 #include "execution/TerminalFolderCleanup.h"
 #include "execution/TerminalLaunch.h"
 #include "execution/TerminalLaunchError.h"
@@ -334,7 +333,7 @@ QCoro::Task<> ServiceManager::restart(QUuid serviceId, SharedSensitiveBytes sudo
     prepareLaunch(serviceId, approval);
     // A start that must fail for want of the sudo helper must not stop the
     // running service first.
-    if (!current.openInTerminal && sudoPassword && !sudoPassword->isEmpty() && commandCallsSudo(current.command))
+    if (sudoPassword && !sudoPassword->isEmpty() && ServiceLaunchPreparation::needsSudoPassword(current))
         requireSudoHelper();
 
     const auto entry = m_runtime.constFind(serviceId);

@@ -44,11 +44,8 @@ bool isUsersOwnGroup(gid_t gid)
     return true;
 }
 
-bool onlyUserOrRootMayWrite(const QString &path)
+bool onlyUserOrRootMayWrite(const struct stat &info)
 {
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return false;
     if (info.st_uid != ::getuid() && info.st_uid != 0)
         return false; // its owner may change its mode
     if ((info.st_mode & S_IWOTH) != 0)
@@ -67,9 +64,10 @@ Lookup check(const QString &path)
     struct stat info {};
     if (::stat(encoded.constData(), &info) != 0 || !S_ISREG(info.st_mode) || ::access(encoded.constData(), X_OK) != 0)
         return refused(QStringLiteral("Velmora's sudo helper %1 is not a program you may run."), path);
-    if (!onlyUserOrRootMayWrite(path))
+    if (!onlyUserOrRootMayWrite(info))
         return refused(QStringLiteral("Velmora's sudo helper %1 can be changed by another user."), path);
-    if (!onlyUserOrRootMayWrite(QFileInfo(path).path()))
+    struct stat folder {};
+    if (::stat(QFile::encodeName(QFileInfo(path).path()).constData(), &folder) != 0 || !onlyUserOrRootMayWrite(folder))
         return refused(QStringLiteral("Velmora's sudo helper %1 lies in a folder another user can write."), path);
     return {path, QString()};
 }

@@ -1,8 +1,8 @@
 #include "ui/launch/ServiceLaunchFlow.h"
 
+#include "execution/ServiceLaunchPreparation.h"
 #include "execution/ServiceManager.h"
 #include "execution/ServiceManagerError.h"
-#include "execution/SudoWrapper.h"
 #include "profiles/EnvironmentProfilesManager.h"
 
 #include <QPointer>
@@ -49,11 +49,6 @@ ProtectedUnlockReason serviceUnlockReason(const EnvironmentProfilesManager &prof
     return ProtectedUnlockReason::profileUsedBy(service.name, protectedProfileDisplayName(profiles, service));
 }
 
-bool needsSudoPassword(const ManagedService &service)
-{
-    return !service.openInTerminal && commandCallsSudo(service.command);
-}
-
 CommandThreatApproval approvalFor(const CommandThreatReviewRequest &request)
 {
     return CommandThreatApproval {request.assessment.commandFingerprint};
@@ -84,7 +79,7 @@ QCoro::Task<Step> prepare(ServiceManager &manager, const EnvironmentProfilesMana
         co_return step;
     }
     step.service = current;
-    if (needsSudoPassword(*current)) {
+    if (ServiceLaunchPreparation::needsSudoPassword(*current)) {
         // A helper that cannot run would fail the run only once sudo has the password.
         manager.requireSudoHelper();
         step.kind = Step::Kind::sudoPassword;

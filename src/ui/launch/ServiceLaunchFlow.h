@@ -62,8 +62,6 @@ ProtectedUnlockReason launchReason(const EnvironmentProfilesManager &profiles, c
 // "… used by “<service>”", for Unlock, Migrate and the selection of a locked service.
 ProtectedUnlockReason serviceUnlockReason(const EnvironmentProfilesManager &profiles, const ManagedService &service);
 
-// Only in-application launches can feed a password to sudo's prompt.
-bool needsSudoPassword(const ManagedService &service);
 // The approval that "Run Anyway" gives for the reviewed command.
 CommandThreatApproval approvalFor(const CommandThreatReviewRequest &request);
 
