@@ -419,9 +419,8 @@ TEST(Sudo, LookupTellsAHiddenSudoFromOneThatEnded)
     EXPECT_TRUE(find().wrapperRunning && !find().sudoHidden && !find().sudo);
 }
 
-// The helper runs right after sudo has accepted the password: the first one found, beside the binary before the
-// build's, is refused when missing, not runnable, or changeable by another user through itself or its folder (a
-// link's target counts); only root can stage another owner.
+// The first helper found, beside the binary before the build's, is refused when missing, not runnable, or changeable
+// by another user through itself or its folder (a link's target counts): it runs once sudo has the password.
 TEST(Sudo, TheFirstHelperFoundRunsOnlyWhenNoOtherUserCanChangeIt)
 {
     QTemporaryDir temporary;
@@ -429,56 +428,35 @@ TEST(Sudo, TheFirstHelperFoundRunsOnlyWhenNoOtherUserCanChangeIt)
     const QString beside = base.filePath(QStringLiteral("bin/") + SudoHelper::fileName),
                   built = base.filePath(QStringLiteral("build/") + SudoHelper::fileName),
                   open = base.filePath(QStringLiteral("open/") + SudoHelper::fileName);
-    const auto quoted = [](const QString &path) { return QStringLiteral("“") + path + QStringLiteral("”"); };
+    const auto mode = [](const QString &path, mode_t bits) { ::chmod(QFile::encodeName(path).constData(), bits); };
+    const auto owner = [](const QString &path, uid_t user, gid_t group) {
+        EXPECT_EQ(::chown(QFile::encodeName(path).constData(), user, group), 0);
+    };
+    const auto refused = [](const QString &path, const char *why) {
+        return QStringLiteral("Velmora's sudo helper “%1” %2").arg(path, QLatin1String(why));
+    };
+    const QString changeable = refused(beside, "can be changed by another user.");
     const struct {
         const char *what;
         std::function<void()> stage;
-        QString found;
-        QString problem;
-        bool asRootOnly = false;
+        QString expected;        // the path found, or the problem
+        bool asRootOnly = false; // only root can give the helper another owner
     } cases[] = {
-        {"beside the binary first", [] {}, beside, {}},
-        {"the build's when none is beside it", [&] { QFile::remove(beside); }, built, {}},
-        {"none at all",
-         [&] {
-             QFile::remove(beside);
-             QFile::remove(built);
-         },
-         {},
-         QStringLiteral("Velmora's sudo helper is missing (looked for %1, %2); it must sit beside the velmora binary.")
-             .arg(quoted(beside), quoted(built))},
-        {"not executable, and the build's is not tried",
-         [&] { ::chmod(QFile::encodeName(beside).constData(), 0644); },
-         {},
-         QStringLiteral("Velmora's sudo helper %1 is not a program you may run.").arg(quoted(beside))},
-        {"writable by others",
-         [&] { ::chmod(QFile::encodeName(beside).constData(), 0757); },
-         {},
-         QStringLiteral("Velmora's sudo helper %1 can be changed by another user.").arg(quoted(beside))},
-        {"in a folder others may write",
-         [&] { ::chmod(QFile::encodeName(base.filePath(QStringLiteral("bin"))).constData(), 01777); },
-         {},
-         QStringLiteral("Velmora's sudo helper %1 lies in a folder another user can write.").arg(quoted(beside))},
-        {"a link to one in such a folder",
-         [&] {
-             QFile::remove(beside);
-             QFile::link(open, beside);
-         },
-         {},
-         QStringLiteral("Velmora's sudo helper %1 lies in a folder another user can write.").arg(quoted(open))},
-        {"owned by another user",
-         [&] { ASSERT_EQ(::chown(QFile::encodeName(beside).constData(), 65534, 65534), 0); },
-         {},
-         QStringLiteral("Velmora's sudo helper %1 can be changed by another user.").arg(quoted(beside)),
-         true},
-        {"writable by another group",
-         [&] {
-             ASSERT_EQ(::chown(QFile::encodeName(beside).constData(), 0, 65534), 0);
-             ::chmod(QFile::encodeName(beside).constData(), 0775);
-         },
-         {},
-         QStringLiteral("Velmora's sudo helper %1 can be changed by another user.").arg(quoted(beside)),
-         true},
+        {"beside the binary first", [] {}, beside},
+        {"the build's when none is beside it", [&] { QFile::remove(beside); }, built},
+        {"none at all", [&] { QFile::remove(beside), QFile::remove(built); },
+         QStringLiteral("Velmora's sudo helper is missing (looked for “%1”, “%2”); it must sit beside the velmora "
+                        "binary.")
+             .arg(beside, built)},
+        {"not executable, and the build's is not tried", [&] { mode(beside, 0644); },
+         refused(beside, "is not a program you may run.")},
+        {"writable by others", [&] { mode(beside, 0757); }, changeable},
+        {"in a folder others may write", [&] { mode(base.filePath(QStringLiteral("bin")), 01777); },
+         refused(beside, "lies in a folder another user can write.")},
+        {"a link to one in such a folder", [&] { QFile::remove(beside), QFile::link(open, beside); },
+         refused(open, "lies in a folder another user can write.")},
+        {"owned by another user", [&] { owner(beside, 65534, 65534); }, changeable, true},
+        {"writable by another group", [&] { owner(beside, 0, 65534), mode(beside, 0775); }, changeable, true},
     };
     for (const auto &test : cases) {
         SCOPED_TRACE(test.what);
@@ -486,14 +464,13 @@ TEST(Sudo, TheFirstHelperFoundRunsOnlyWhenNoOtherUserCanChangeIt)
             continue;
         for (const QString &path : {beside, built, open}) {
             QDir().mkpath(QFileInfo(path).path());
-            ::chmod(QFile::encodeName(QFileInfo(path).path()).constData(), 0755);
+            mode(QFileInfo(path).path(), 0755);
             QFile::remove(path);
             ChildProcessProbe::writeExecutable(path, "#!/bin/sh\n");
         }
-        ::chmod(QFile::encodeName(base.filePath(QStringLiteral("open"))).constData(), 0777);
+        mode(base.filePath(QStringLiteral("open")), 0777);
         test.stage();
         const SudoHelper::Lookup lookup = SudoHelper::find({beside, built});
-        EXPECT_EQ(lookup.path, test.found);
-        EXPECT_EQ(lookup.problem, test.problem);
+        EXPECT_EQ(lookup.path + lookup.problem, test.expected); // never both
     }
 }

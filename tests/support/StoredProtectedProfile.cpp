@@ -4,11 +4,14 @@
 #include "profiles/EnvironmentProfilesRepository.h"
 #include "profiles/ProtectedPayloadSealing.h"
 #include "records/JSONFileStore.h"
+#include "support/Await.h"
 #include "support/ProcessMemory.h"
 
+#include <QStringBuilder>
 #include <QTimeZone>
 
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -21,11 +24,7 @@ constexpr char mask = 0x5a;
 
 QString textOf(const Parts &parts)
 {
-    QString text;
-    text.reserve(32);
-    for (const char *part : parts)
-        text.append(QLatin1String(part));
-    return text;
+    return QLatin1String(parts[0]) % QLatin1String(parts[1]) % QLatin1String(parts[2]); // built in one block
 }
 
 QByteArray masked(const Parts &parts, bool utf16)
@@ -69,21 +68,24 @@ void StoredProtectedProfile::store(const QString &path, const ProtectedPayloadCr
     JSONFileStore<QList<PersistedEnvironmentProfileRecord>>(path).save({record});
 }
 
-QStringList StoredProtectedProfile::valueCopies()
+QString StoredProtectedProfile::valueCopies()
 {
-    struct Needle {
-        const char *name;
-        QByteArray bytes;
-    };
-    const Needle needles[] = {{"plain value as UTF-8", masked(plainParts, false)},
-                              {"plain value as UTF-16", masked(plainParts, true)},
-                              {"secret value as UTF-8", masked(secretParts, false)},
-                              {"secret value as UTF-16", masked(secretParts, true)}};
-    QStringList copies;
-    for (const Needle &needle : needles) {
-        for (const quintptr address : writableMemoryCopies(needle.bytes, mask))
-            copies.append(QStringLiteral("%1 at 0x%2").arg(QLatin1String(needle.name)).arg(address, 0, 16));
+    QString copies;
+    for (const auto &[name, parts] : {std::pair {"plain", plainParts}, std::pair {"secret", secretParts}}) {
+        for (const bool utf16 : {false, true}) {
+            for (const quintptr address : writableMemoryCopies(masked(parts, utf16), mask))
+                copies += QStringLiteral("%1 value as UTF-%2 at 0x%3, ")
+                              .arg(QLatin1String(name), utf16 ? QStringLiteral("16") : QStringLiteral("8"))
+                              .arg(address, 0, 16);
+        }
     }
+    return copies;
+}
+
+QString StoredProtectedProfile::valueCopiesLeft()
+{
+    QString copies;
+    waitUntil([&] { return (copies = valueCopies()).isEmpty(); });
     return copies;
 }
 

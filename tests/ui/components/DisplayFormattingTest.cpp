@@ -56,7 +56,8 @@ TEST(TabularDigits, FiguresKeepTheirWidthInEveryStyle)
     }
 }
 
-// However long a spaced name, the alert keeps the words around it and its buttons on the screen.
+// However long a spaced name, the alert keeps the words around it and its buttons on the screen; lines count as
+// they wrap, and a short message stays whole.
 TEST(FitForAlert, AnyMessageFitsTwelveLinesAndKeepsItsEnds)
 {
     const QString fitted =
@@ -64,18 +65,14 @@ TEST(FitForAlert, AnyMessageFitsTwelveLinesAndKeepsItsEnds)
     EXPECT_TRUE(fitted.startsWith(QStringLiteral("Delete “word"))
                 && fitted.endsWith(QStringLiteral("”? Gone for good.")));
     EXPECT_LE(QFontMetrics(QGuiApplication::font()).horizontalAdvance(fitted), 12 * 400);
-}
 
-// A message of many lines, each counted as it wraps, keeps its first and last ones; a short one stays whole.
-TEST(FitForAlert, AMessageOfManyLinesKeepsTwelveAsTheyWrap)
-{
     const QString longLine = QStringLiteral("a line of words long enough to wrap in an alert ").repeated(3);
-    const QString fitted = fitForAlert(QStringLiteral("First words.\n\n") + (longLine + u'\n').repeated(10)
-                                       + QStringLiteral("Last words."));
-    EXPECT_TRUE(fitted.startsWith(QStringLiteral("First words.\n\na line"))
-                && fitted.endsWith(QStringLiteral("\nLast words.")));
+    const QString lines = fitForAlert(QStringLiteral("First words.\n\n") + (longLine + u'\n').repeated(10)
+                                      + QStringLiteral("Last words."));
+    EXPECT_TRUE(lines.startsWith(QStringLiteral("First words.\n\na line"))
+                && lines.endsWith(QStringLiteral("\nLast words.")));
     const QFontMetrics metrics(QGuiApplication::font());
-    EXPECT_LE(metrics.boundingRect(QRect(0, 0, 400, 100000), Qt::TextWordWrap, fitted).height(),
+    EXPECT_LE(metrics.boundingRect(QRect(0, 0, 400, 100000), Qt::TextWordWrap, lines).height(),
               12 * metrics.lineSpacing());
     const QString few = QStringLiteral("First words.\n\n") + longLine + QStringLiteral("\nLast words.");
     EXPECT_EQ(fitForAlert(few), few);
