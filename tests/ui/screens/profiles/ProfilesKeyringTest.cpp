@@ -119,32 +119,26 @@ TEST(ProfilesKeyring, ProtectedSecretRoundTripThroughTheScreen)
     EXPECT_FALSE(dataFolderContains("first-secret"));
 }
 
-// Opened after a restart and shown by the detail, then locked: no copy of a
-// value is left in memory, the screen's own included.
+// Opened after a restart and shown by the detail, then locked: no copy of a value is left in memory.
 TEST(ProfilesKeyring, ALockLeavesNoCopyOfTheValuesTheDetailShowed)
 {
     REQUIRE_PRIVATE_KEYRING();
     const KeyringTestLock keyring;
     auto keys = std::make_shared<FakeProtectedKeyProvider>();
     KeyringProfiles profiles(keys);
-    auto &[store, repository, authenticator, lockManager, manager] = profiles;
     const StoredProtectedProfile stored;
-    stored.store(repository.fileURL(), keys->sampleKey(), *store);
-    await(manager.reload());
+    stored.store(profiles.repository.fileURL(), keys->sampleKey(), *profiles.store);
+    await(profiles.manager.reload());
 
-    EnvironmentProfilesView view(&manager, &lockManager, nullptr, stored.id);
+    EnvironmentProfilesView view(&profiles.manager, &profiles.lockManager, nullptr, stored.id);
     view.resize(1000, 640);
     view.show();
     ASSERT_TRUE(waitUntil([&] { return view.findChildren<QLabel *>(QStringLiteral("variableValue")).size() == 2; }));
     view.grab(); // drawn, as a person sees it
     ASSERT_FALSE(StoredProtectedProfile::valueCopies().isEmpty());
 
-    lockManager.lock();
-    // The detail that showed the values goes once the event loop takes its deletion.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QStringList copies;
-    EXPECT_TRUE(waitUntil([&] {
-        copies = StoredProtectedProfile::valueCopies();
-        return copies.isEmpty();
-    })) << copies.join(QStringLiteral(", ")).toStdString();
+    profiles.lockManager.lock();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the detail that showed them
+    EXPECT_TRUE(waitUntil([] { return StoredProtectedProfile::valueCopies().isEmpty(); }))
+        << StoredProtectedProfile::valueCopies().join(QStringLiteral(", ")).toStdString();
 }
