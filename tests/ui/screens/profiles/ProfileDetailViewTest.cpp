@@ -75,8 +75,7 @@ TEST(ProfileDetail, LockedAndUnlockedLayouts)
     }
 }
 
-// Qt keeps a selectable label's text in a document of its own, which it frees
-// unwiped: a value becomes selectable text at the first press, not when shown.
+// Qt frees a selectable label's text document unwiped: a value becomes one at the first press, not when shown.
 TEST(ProfileDetail, AValueBecomesSelectableTextAtTheFirstPress)
 {
     ProfileVariableRow row(var(QStringLiteral("A"), QStringLiteral("some value")));
@@ -84,9 +83,8 @@ TEST(ProfileDetail, AValueBecomesSelectableTextAtTheFirstPress)
     row.show();
     auto *value = row.findChild<QLabel *>(QStringLiteral("variableValue"));
     EXPECT_EQ(value->findChild<QTextDocument *>(), nullptr);
-    // From past the end of the right-aligned text to its start.
     const int middle = value->height() / 2;
-    QTest::mousePress(value, Qt::LeftButton, {}, QPoint(value->width() - 1, middle));
+    QTest::mousePress(value, Qt::LeftButton, {}, QPoint(value->width() - 1, middle)); // past the right-aligned text
     QTest::mouseMove(value, QPoint(0, middle));
     QTest::mouseRelease(value, Qt::LeftButton, {}, QPoint(0, middle));
     EXPECT_EQ(value->selectedText(), QStringLiteral("some value"));

@@ -1,12 +1,12 @@
-#include "profiles/EnvironmentProfilesManager.h"
 #include "profiles/EnvironmentProfilesRepository.h"
 #include "profiles/KeychainSecretStore.h"
-#include "profiles/ProtectedProfilesLockManager.h"
 #include "records/ApplicationSupport.h"
 #include "support/Await.h"
 #include "support/FakeAuthenticator.h"
 #include "support/FakeProtectedKeyProvider.h"
+#include "support/FakeTerminalLauncher.h"
 #include "support/KeyringTestLock.h"
+#include "support/ManagerStack.h"
 #include "support/StoredProtectedProfile.h"
 #include "ui/components/MacTextField.h"
 #include "ui/screens/profiles/EnvironmentProfilesView.h"
@@ -48,29 +48,15 @@ bool dataFolderContains(const QByteArray &needle)
     return false;
 }
 
-// The real profiles manager over the test keyring, with a fake password prompt.
-struct KeyringProfiles {
-    explicit KeyringProfiles(std::shared_ptr<ProtectedKeyProviding> keys = nullptr)
-        : lockManager(authenticator, std::move(keys))
-    {}
-
-    std::shared_ptr<KeychainSecretStore> store = std::make_shared<KeychainSecretStore>();
-    EnvironmentProfilesRepository repository {applicationSupportDirectory() + QStringLiteral("/environments.json"),
-                                              store};
-    std::shared_ptr<FakeAuthenticator> authenticator = std::make_shared<FakeAuthenticator>();
-    ProtectedProfilesLockManager lockManager;
-    EnvironmentProfilesManager manager {repository, &lockManager};
-};
-
 } // namespace
 
 TEST(ProfilesKeyring, ProtectedSecretRoundTripThroughTheScreen)
 {
     REQUIRE_PRIVATE_KEYRING();
     const KeyringTestLock keyring;
-    KeyringProfiles profiles;
-    auto &[store, repository, authenticator, lockManager, manager] = profiles;
-    EnvironmentProfilesView view(&manager, &lockManager);
+    auto authenticator = std::make_shared<FakeAuthenticator>();
+    ManagerStack stack({nullptr, authenticator, nullptr, std::make_shared<FakeTerminalLauncher>()});
+    EnvironmentProfilesView view(&stack.profiles, &stack.lockManager);
     view.resize(1000, 640);
     view.show();
 
@@ -92,7 +78,7 @@ TEST(ProfilesKeyring, ProtectedSecretRoundTripThroughTheScreen)
     const QString account = EnvironmentProfilesRepository::secretAccount(created.id, created.variables.first().id, 1);
 
     // Lock, then unlock from the detail through the prompt.
-    lockManager.lock();
+    stack.lockManager.lock();
     ASSERT_TRUE(waitUntil([&] { return view.findChild<QPushButton *>(QStringLiteral("unlockButton")) != nullptr; }));
     authenticator->prompts.clear();
     view.findChild<QPushButton *>(QStringLiteral("unlockButton"))->click();
@@ -113,34 +99,34 @@ TEST(ProfilesKeyring, ProtectedSecretRoundTripThroughTheScreen)
     row->valueField()->selectAll();
     QTest::keyClicks(row->valueField(), QStringLiteral("second-secret"));
     QTest::mouseClick(view.editor()->findChild<QPushButton *>(QStringLiteral("saveButton")), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return store->readSecret(account) == QStringLiteral("second-secret"); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return KeychainSecretStore().readSecret(account) == QStringLiteral("second-secret"); }));
     EXPECT_FALSE(view.controller().errorMessage());
     EXPECT_FALSE(dataFolderContains("second-secret"));
     EXPECT_FALSE(dataFolderContains("first-secret"));
 }
 
-// Opened after a restart and shown by the detail, then locked: no copy of a
-// value is left in memory, the screen's own included.
+// Opened after a restart and shown by the detail, then locked: no copy of a value is left in memory.
 TEST(ProfilesKeyring, ALockLeavesNoCopyOfTheValuesTheDetailShowed)
 {
     REQUIRE_PRIVATE_KEYRING();
-    const KeyringTestLock keyring;
+    const KeyringTestLock lock;
     auto keys = std::make_shared<FakeProtectedKeyProvider>();
-    KeyringProfiles profiles(keys);
-    auto &[store, repository, authenticator, lockManager, manager] = profiles;
+    ManagerStack stack(
+        {nullptr, std::make_shared<FakeAuthenticator>(), keys, std::make_shared<FakeTerminalLauncher>()});
     const StoredProtectedProfile stored;
-    stored.store(repository.fileURL(), keys->sampleKey(), *store);
-    await(manager.reload());
+    KeychainSecretStore keyring;
+    stored.store(stack.profilesRepository.fileURL(), keys->sampleKey(), keyring);
+    await(stack.profiles.reload());
 
-    EnvironmentProfilesView view(&manager, &lockManager, nullptr, stored.id);
+    EnvironmentProfilesView view(&stack.profiles, &stack.lockManager, nullptr, stored.id);
     view.resize(1000, 640);
     view.show();
     ASSERT_TRUE(waitUntil([&] { return view.findChildren<QLabel *>(QStringLiteral("variableValue")).size() == 2; }));
     view.grab(); // drawn, as a person sees it
     ASSERT_FALSE(StoredProtectedProfile::valueCopies().isEmpty());
 
-    lockManager.lock();
-    // The detail that showed the values goes once the event loop takes its deletion.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    stack.lockManager.lock();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the detail that showed them
     EXPECT_EQ(StoredProtectedProfile::valueCopiesLeft().toStdString(), "");
 }
